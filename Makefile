@@ -1,0 +1,55 @@
+# The two set-up commands of a fresh Debian machine: `make run` and `make test`.
+# Both install what is missing first, so a clean checkout needs nothing else.
+
+BUILD_TYPE ?= RelWithDebInfo
+SANITIZE ?= 0
+ifeq ($(SANITIZE),1)
+BUILD_DIR ?= build-asan
+CMAKE_FLAGS += -DPALLIX_SANITIZE=ON
+BUILD_TYPE = Debug
+else
+BUILD_DIR ?= build
+endif
+
+DEB_PACKAGES := build-essential cmake ninja-build pkg-config \
+	libsqlite3-dev libicu-dev nlohmann-json3-dev libgtest-dev libgmock-dev \
+	qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev libxcb1-dev \
+	xvfb xauth fonts-wqy-microhei
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+JOBS ?= $(shell nproc)
+
+.PHONY: deps configure build test run bench clean
+
+deps:
+	@missing=$$(for p in $(DEB_PACKAGES); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
+	done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing:" $$missing; \
+		$(SUDO) apt-get update -q && \
+		DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD_DIR)/src/App/pallix ]; then \
+		exec $(BUILD_DIR)/src/App/pallix; \
+	else \
+		echo "The application is not built yet: the engine and its tests are."; exit 1; \
+	fi
+
+bench: build
+	cmake --build $(BUILD_DIR) --target pallix-bench
+	bench/compare.sh $(BUILD_DIR)
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,52 @@
+#include "Core/Config/SettingsStore.h"
+
+#include <cassert>
+
+#include "Core/Config/EditionRule.h"
+
+namespace pallix {
+
+SettingsStore::SettingsStore(std::shared_ptr<Defaults> defaults, AppEdition edition)
+    : m_defaults(std::move(defaults))
+    , m_edition(edition)
+    , m_key(editionDefaultsKey(edition, DefaultsName::Settings))
+{
+    assert(m_defaults);
+    // Data already under the edition's key, even empty data, wins over the legacy
+    // document, which stays in place for older versions.
+    if (!m_defaults->data(m_key)) {
+        if (auto legacy = m_defaults->data(legacyDefaultsKey(DefaultsName::Settings)))
+            m_defaults->setData(m_key, *legacy);
+    }
+    m_settings = load();
+}
+
+AppSettings SettingsStore::load() const
+{
+    const auto bytes = m_defaults->data(m_key);
+    if (!bytes)
+        return {};
+    auto decoded = AppSettings::decode(*bytes);
+    if (!decoded)
+        return {};
+    AppSettings s = std::move(*decoded);
+    s.searchLimit = AppSettings::normalizedStoredSearchLimit(s.searchLimit);
+    if (!hasSharedDriveFeatures(m_edition)) {
+        s.serverIndexedRoots.clear();
+        s.enableServerIndexing = false;
+        s.includeServerInSearch = false;
+        // Local disks are this edition's only scope, and it shows no control to
+        // turn them back on: a document from the other edition with local search
+        // off would otherwise leave nothing to search.
+        s.includeLocalInSearch = true;
+    }
+    return s;
+}
+
+bool SettingsStore::persist()
+{
+    const auto document = m_settings.encode();
+    return document && m_defaults->setData(m_key, *document);
+}
+
+} // namespace pallix

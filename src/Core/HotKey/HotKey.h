@@ -1,0 +1,44 @@
+#pragma once
+// GlobalHotKey: the one system-wide shortcut that shows or hides the search
+// window. A plain value: the settings record stores it, the settings window
+// records it and the hot-key registration grabs it. It keeps the virtual key
+// codes and modifier masks of the original keyboard layout as its stored form;
+// translating them to X11 key codes is the registration's business.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace pallix {
+
+struct GlobalHotKey {
+    // Modifier bits of `carbonModifiers`; any other bit is carried but ignored.
+    static constexpr std::uint32_t kCommand = 0x100;
+    static constexpr std::uint32_t kShift = 0x200;
+    static constexpr std::uint32_t kOption = 0x800;
+    static constexpr std::uint32_t kControl = 0x1000;
+    static constexpr std::uint32_t kSpaceKeyCode = 49;
+
+    // Position-based virtual key code (0 is the A key, 36 Return, 49 Space).
+    std::uint32_t keyCode = 0;
+    // Combination of the k* masks above, also none.
+    std::uint32_t carbonModifiers = 0;
+
+    // Option+Space, the shortcut of a fresh installation.
+    static GlobalHotKey optionSpace() { return {kSpaceKeyCode, kOption}; }
+
+    // Modifier symbols in the fixed order ⌃⌥⇧⌘, then the key's name: "⌥Space", "⇧⌘A", "⌃Key24".
+    std::string displayString() const;
+
+    // {"keyCode": …, "carbonModifiers": …}, in that order.
+    nlohmann::ordered_json toJson() const;
+    // Both members must be integral numbers in the unsigned 32-bit range (a float
+    // only when its value is integral; a Bool never); nullopt otherwise.
+    static std::optional<GlobalHotKey> fromJson(const nlohmann::json& value);
+
+    friend bool operator==(const GlobalHotKey&, const GlobalHotKey&) = default;
+};
+
+} // namespace pallix

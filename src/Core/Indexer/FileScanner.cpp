@@ -1,0 +1,436 @@
+#include "Core/Indexer/FileScanner.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "Platform/DirectoryWalker.h"
+
+namespace pallix {
+
+namespace {
+
+// Entries taken between two yields of the walking thread.
+constexpr std::int64_t kYieldInterval = 768;
+// Entries read ahead of the hand-over at most. Bounds memory while a slow batch
+// consumer sets the pace; the walking thread itself is never held by it.
+constexpr std::size_t kReadAheadBudget = std::size_t(1) << 15;
+
+// Errors that mean "gone" or "not a folder (any more)": nothing was missed.
+bool isVanished(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
+
+class Exclusions {
+public:
+    explicit Exclusions(const std::vector<std::string>& excludedPaths)
+    {
+        m_paths.reserve(excludedPaths.size());
+        for (const auto& path : excludedPaths)
+            m_paths.push_back(paths::standardize(path));
+    }
+
+    // Paths handed in are already standard: built from a standard folder and a name.
+    bool contains(std::string_view path) const
+    {
+        return std::any_of(m_paths.begin(), m_paths.end(),
+                           [&](const std::string& e) { return paths::isUnder(path, e); });
+    }
+
+private:
+    std::vector<std::string> m_paths;
+};
+
+FileMetadata metadataOf(const EntryStatus& status)
+{
+    FileMetadata meta;
+    meta.isDirectory = status.isDirectory;
+    meta.isRegularFile = status.isRegularFile;
+    meta.contentModifiedAt = status.modifiedAt;
+    meta.createdAt = status.createdAt;
+    if (!status.isDirectory)
+        meta.fileSize = status.size;
+    return meta;
+}
+
+std::optional<IndexedItem> makeIndexedItem(const std::string& path, const EntryStatus& status, bool junk)
+{
+    auto item = IndexedItem::from(path, metadataOf(status));
+    if (item && junk
+        && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(),
+                                                    item->isDirectory()))
+        return std::nullopt;
+    return item;
+}
+
+struct Node;
+using NodePtr = std::shared_ptr<Node>;
+
+// One entry of a folder as the walk hands it over.
+struct Entry {
+    std::optional<IndexedItem> item;  // nothing: excluded, unreadable, junk, or no record
+    NodePtr folder;                   // the folder to walk right after this entry
+    std::string unreadablePath;       // set when the entry exists but its metadata failed
+};
+
+enum class NodeState { Pending, Claimed, Done };
+
+// One folder of the walk: where to open it and, once Done, its entries.
+struct Node {
+    std::string path;
+    std::shared_ptr<UniqueFd> parentFd;    // the open parent, held until this folder is opened
+    std::string name;                      // relative to parentFd; a root has none
+    std::uint64_t device = 0;
+    bool deviceKnown = false;
+    bool checkFileSystem = false;          // on another device than its parent
+    NodeState state = NodeState::Pending;  // guarded by Walk::m_mutex
+    bool listingFailed = false;
+    std::vector<Entry> entries;            // filled by whoever claimed the node
+};
+
+// One recursive walk. The calling thread hands entries over in walk order;
+// helper threads read folders ahead of it, newest-found first, which follows
+// the pre-order closely. Whenever the calling thread needs a folder nobody has
+// claimed yet it reads it itself, so it never waits on a helper that is held by
+// the read-ahead budget.
+class Walk {
+public:
+    using AddItem = std::function<void(IndexedItem&&)>;
+
+    Walk(const FileScanner::Options& options, const std::vector<std::string>& excludedPaths, bool junk,
+         const CancelToken* cancel)
+        : m_options(options), m_exclusions(excludedPaths), m_junk(junk), m_cancel(cancel)
+    {
+    }
+
+    ~Walk()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+            m_queue.clear();
+        }
+        m_workAvailable.notify_all();
+        for (auto& worker : m_workers)
+            worker.join();
+    }
+
+    // Walks every root in order; returns what could not be read.
+    std::vector<std::string> run(const std::vector<std::string>& roots, const AddItem& add)
+    {
+        for (const auto& root : roots) {
+            if (!walkRoot(root, add))
+                break;
+        }
+        return std::move(m_unreadable);
+    }
+
+private:
+    bool cancelled() const { return m_cancel && m_cancel->isCancelled(); }
+
+    // False when the walk was cancelled.
+    bool walkRoot(const std::string& root, const AddItem& add)
+    {
+        const std::string path = paths::standardize(root);
+        if (m_exclusions.contains(path))
+            return true;
+        EntryStatus status;
+        if (const int error = readEntryStatus(AT_FDCWD, path.c_str(), status)) {
+            if (!isVanished(error))
+                m_unreadable.push_back(path);
+            return true;
+        }
+        if (auto item = makeIndexedItem(path, status, m_junk))
+            add(std::move(*item));
+        if (!status.isDirectory)
+            return true;
+        auto node = std::make_shared<Node>();
+        node->path = path;
+        node->device = status.device;
+        node->deviceKnown = true;
+        return emit(node, add);
+    }
+
+    bool emit(const NodePtr& root, const AddItem& add)
+    {
+        struct Frame {
+            NodePtr node;
+            std::size_t next = 0;
+        };
+        ensureRead(*root);
+        std::vector<Frame> frames;
+        frames.push_back({root, 0});
+        while (!frames.empty()) {
+            Node& node = *frames.back().node;
+            if (frames.back().next == node.entries.size()) {
+                release(node);
+                frames.pop_back();
+                continue;
+            }
+            Entry& entry = node.entries[frames.back().next++];
+            if (cancelled())
+                return false;
+            if (++m_entryCount % kYieldInterval == 0)
+                std::this_thread::yield();
+            if (!entry.unreadablePath.empty())
+                m_unreadable.push_back(std::move(entry.unreadablePath));
+            if (entry.item)
+                add(std::move(*entry.item));
+            if (NodePtr folder = std::move(entry.folder)) {
+                ensureRead(*folder);
+                frames.push_back({std::move(folder), 0});
+            }
+        }
+        return true;
+    }
+
+    // Returns once the node's entries are there, reading it here if nobody has claimed it.
+    void ensureRead(Node& node)
+    {
+        std::unique_lock lock(m_mutex);
+        if (node.state == NodeState::Pending) {
+            node.state = NodeState::Claimed;
+            lock.unlock();
+            read(node);
+            lock.lock();
+            finish(node);
+        } else {
+            m_nodeDone.wait(lock, [&] { return node.state == NodeState::Done; });
+        }
+        if (node.listingFailed)
+            m_unreadable.push_back(node.path);
+    }
+
+    void release(Node& node)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_readAhead -= node.entries.size() + 1;
+        }
+        m_workAvailable.notify_all();
+        // A stale queue slot may still hold the node; drop the entries now.
+        std::vector<Entry>().swap(node.entries);
+    }
+
+    // Lists the folder and reads every entry's metadata; no lock held.
+    void read(Node& node)
+    {
+        int error = m_options.listingFault ? m_options.listingFault(node.path) : 0;
+        UniqueFd fd;
+        if (error == 0)
+            fd = node.parentFd ? openDirectory(node.parentFd->get(), node.name.c_str(), error)
+                               : openDirectory(AT_FDCWD, node.path.c_str(), error);
+        node.parentFd.reset();
+        if (!fd.valid()) {
+            node.listingFailed = !isVanished(error);
+            return;
+        }
+        if (!node.deviceKnown) {
+            struct stat st {};
+            if (::fstat(fd.get(), &st) == 0)
+                node.device = st.st_dev;
+        }
+        if (node.checkFileSystem && isForeignFileSystem(fd.get(), node.path))
+            return;
+        auto shared = std::make_shared<UniqueFd>(std::move(fd));
+        const int listError = DirectoryReader(shared->get()).forEach([&](const char* name, unsigned char type) {
+            node.entries.push_back(makeEntry(node, shared, name, type));
+        });
+        if (listError != 0)
+            node.listingFailed = true;
+    }
+
+    Entry makeEntry(const Node& parent, const std::shared_ptr<UniqueFd>& parentFd, const char* name,
+                    unsigned char type)
+    {
+        Entry entry;
+        std::string path = joinPath(parent.path, name);
+        // Before any metadata is read: an excluded folder costs one string test.
+        if (m_exclusions.contains(path))
+            return entry;
+        EntryStatus status;
+        if (const int error = readEntryStatus(parentFd->get(), name, status)) {
+            if (error != ENOENT)
+                entry.unreadablePath = path;
+            if (type == DT_DIR)
+                entry.folder = childNode(parent, parentFd, std::move(path), name, std::nullopt);
+            return entry;
+        }
+        entry.item = makeIndexedItem(path, status, m_junk);
+        if (status.isDirectory && !status.isAutomountTrigger)
+            entry.folder = childNode(parent, parentFd, std::move(path), name, status.device);
+        return entry;
+    }
+
+    static NodePtr childNode(const Node& parent, const std::shared_ptr<UniqueFd>& parentFd, std::string path,
+                             const char* name, std::optional<std::uint64_t> device)
+    {
+        auto node = std::make_shared<Node>();
+        node->path = std::move(path);
+        node->parentFd = parentFd;
+        node->name = name;
+        node->deviceKnown = device.has_value();
+        node->device = device.value_or(0);
+        node->checkFileSystem = !device || *device != parent.device;
+        return node;
+    }
+
+    // Lock held. Publishes the node and queues its subfolders, first one on top.
+    void finish(Node& node)
+    {
+        node.state = NodeState::Done;
+        m_readAhead += node.entries.size() + 1;
+        bool queued = false;
+        if (!cancelled()) {
+            for (auto it = node.entries.rbegin(); it != node.entries.rend(); ++it) {
+                if (it->folder) {
+                    m_queue.push_back(it->folder);
+                    queued = true;
+                }
+            }
+        }
+        if (queued && m_workers.empty()) {
+            for (unsigned i = 0; i < m_options.readAheadThreads; ++i)
+                m_workers.emplace_back([this] { workerLoop(); });
+        }
+        if (queued)
+            m_workAvailable.notify_all();
+        m_nodeDone.notify_all();
+    }
+
+    void workerLoop()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_workAvailable.wait(lock, [&] {
+                return m_stopping || (!m_queue.empty() && m_readAhead < kReadAheadBudget);
+            });
+            if (m_stopping)
+                return;
+            if (cancelled()) {
+                m_queue.clear();
+                continue;
+            }
+            NodePtr node = std::move(m_queue.back());
+            m_queue.pop_back();
+            if (node->state != NodeState::Pending)
+                continue;
+            node->state = NodeState::Claimed;
+            lock.unlock();
+            read(*node);
+            lock.lock();
+            finish(*node);
+        }
+    }
+
+    const FileScanner::Options& m_options;
+    const Exclusions m_exclusions;
+    const bool m_junk;
+    const CancelToken* const m_cancel;
+
+    // Used by the calling thread only.
+    std::vector<std::string> m_unreadable;
+    std::int64_t m_entryCount = 0;
+
+    std::mutex m_mutex;
+    std::condition_variable m_workAvailable;
+    std::condition_variable m_nodeDone;
+    std::vector<NodePtr> m_queue;  // folders to read, next one at the back
+    std::size_t m_readAhead = 0;   // entries read and not yet handed over
+    bool m_stopping = false;
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace
+
+unsigned FileScanner::defaultReadAheadThreads()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores, 2u, 5u) - 1;
+}
+
+FileScanner::FileScanner()
+    : FileScanner(Options{})
+{
+}
+
+FileScanner::FileScanner(Options options)
+    : m_options(std::move(options))
+{
+}
+
+ScanReport FileScanner::scanInBatches(const std::vector<std::string>& roots,
+                                      const std::vector<std::string>& excludedPaths, bool excludeSystemJunkFromIndex,
+                                      int batchSize, const BatchCallback& onBatch, const CancelToken* cancel) const
+{
+    const std::size_t limit = batchSize < 1 ? 1 : std::size_t(batchSize);
+    std::vector<IndexedItem> batch;
+    batch.reserve(std::min<std::size_t>(limit, 1 << 16));
+    ScanReport report;
+    {
+        Walk walk(m_options, excludedPaths, excludeSystemJunkFromIndex, cancel);
+        report.unreadablePaths = walk.run(roots, [&](IndexedItem&& item) {
+            batch.push_back(std::move(item));
+            if (batch.size() >= limit) {
+                onBatch(batch);
+                batch.clear();
+            }
+        });
+    }
+    if (!batch.empty())
+        onBatch(batch);
+    return report;
+}
+
+ScanResult FileScanner::scan(const std::vector<std::string>& roots, const std::vector<std::string>& excludedPaths,
+                             bool excludeSystemJunkFromIndex, const CancelToken* cancel) const
+{
+    ScanResult result;
+    Walk walk(m_options, excludedPaths, excludeSystemJunkFromIndex, cancel);
+    result.unreadablePaths =
+        walk.run(roots, [&](IndexedItem&& item) { result.items.push_back(std::move(item)); });
+    return result;
+}
+
+std::optional<std::vector<IndexedItem>> FileScanner::scanImmediateChildren(
+    const std::string& folder, const std::vector<std::string>& excludedPaths, bool excludeSystemJunkFromIndex) const
+{
+    const Exclusions exclusions(excludedPaths);
+    const std::string path = paths::standardize(folder);
+    int error = m_options.listingFault ? m_options.listingFault(path) : 0;
+    UniqueFd fd;
+    if (error == 0)
+        fd = openDirectory(AT_FDCWD, path.c_str(), error);
+    if (!fd.valid())
+        return std::nullopt;
+
+    // A child that exists but cannot be read makes the listing incomplete:
+    // synchronising against it would drop that child's row.
+    bool complete = true;
+    std::vector<IndexedItem> items;
+    const int listError = DirectoryReader(fd.get()).forEach([&](const char* name, unsigned char) {
+        const std::string childPath = joinPath(path, name);
+        if (exclusions.contains(childPath))
+            return;
+        EntryStatus status;
+        if (const int statusError = readEntryStatus(fd.get(), name, status)) {
+            complete = complete && statusError == ENOENT;
+            return;
+        }
+        if (auto item = makeIndexedItem(childPath, status, excludeSystemJunkFromIndex))
+            items.push_back(std::move(*item));
+    });
+    if (listError != 0 || !complete)
+        return std::nullopt;
+    return items;
+}
+
+} // namespace pallix

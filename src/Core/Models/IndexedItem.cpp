@@ -1,0 +1,337 @@
+#include "Core/Models/IndexedItem.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace paths {
+
+std::string standardize(std::string_view path)
+{
+    std::string absolute;
+    if (path.empty() || path.front() != '/') {
+        // A relative location is taken against the working directory, as a file URL is.
+        std::vector<char> buf(4096);
+        while (!::getcwd(buf.data(), buf.size())) {
+            if (errno != ERANGE) {
+                buf.assign(2, '\0');
+                buf[0] = '/';
+                break;
+            }
+            buf.resize(buf.size() * 2);
+        }
+        absolute = buf.data();
+        absolute += '/';
+    }
+    absolute += path;
+
+    std::vector<std::string_view> parts;
+    std::string_view rest(absolute);
+    while (!rest.empty()) {
+        std::size_t slash = rest.find('/');
+        std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string out;
+    out.reserve(absolute.size());
+    for (std::string_view part : parts) {
+        out += '/';
+        out += part;
+    }
+    return out.empty() ? std::string("/") : out;
+}
+
+namespace {
+std::string_view trimTrailingSlashes(std::string_view path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    return path;
+}
+
+// Offset of the extension's dot in `name`, or npos. A leading dot (".bashrc")
+// or a trailing one ("notes.") gives no extension.
+std::size_t extensionDot(std::string_view name)
+{
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+        return std::string_view::npos;
+    return dot;
+}
+} // namespace
+
+std::string_view lastComponent(std::string_view path)
+{
+    path = trimTrailingSlashes(path);
+    if (path == "/")
+        return {};
+    std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view deletingLastComponent(std::string_view path)
+{
+    path = trimTrailingSlashes(path);
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return {};
+    if (slash == 0)
+        return "/";
+    return trimTrailingSlashes(path.substr(0, slash));
+}
+
+std::string_view extension(std::string_view name)
+{
+    std::size_t dot = extensionDot(name);
+    return dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+}
+
+std::string_view deletingExtension(std::string_view name)
+{
+    std::size_t dot = extensionDot(name);
+    return dot == std::string_view::npos ? name : name.substr(0, dot);
+}
+
+bool isUnder(std::string_view path, std::string_view folder)
+{
+    folder = trimTrailingSlashes(folder);
+    if (folder == "/")
+        return !path.empty() && path.front() == '/';
+    if (path.size() < folder.size() || path.compare(0, folder.size(), folder) != 0)
+        return false;
+    return path.size() == folder.size() || path[folder.size()] == '/';
+}
+
+} // namespace paths
+
+namespace {
+
+Date toDate(const struct statx_timestamp& ts)
+{
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+Date toDate(const struct timespec& ts)
+{
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Metadata of the entry itself: a symbolic link is reported as a link, never as its target.
+std::optional<FileMetadata> readMetadata(const std::string& path)
+{
+    FileMetadata meta;
+    struct statx sx {};
+    const unsigned mask = STATX_TYPE | STATX_MTIME | STATX_BTIME | STATX_SIZE;
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &sx) == 0) {
+        if (!(sx.stx_mask & STATX_TYPE))
+            return std::nullopt;
+        const bool dir = S_ISDIR(sx.stx_mode);
+        meta.isDirectory = dir;
+        meta.isRegularFile = S_ISREG(sx.stx_mode);
+        if (sx.stx_mask & STATX_MTIME)
+            meta.contentModifiedAt = toDate(sx.stx_mtime);
+        if (sx.stx_mask & STATX_BTIME)
+            meta.createdAt = toDate(sx.stx_btime);
+        if (!dir && (sx.stx_mask & STATX_SIZE))
+            meta.fileSize = static_cast<std::int64_t>(sx.stx_size);
+        return meta;
+    }
+    if (errno != ENOSYS && errno != EPERM)  // EPERM: statx refused by a seccomp filter
+        return std::nullopt;
+
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    const bool dir = S_ISDIR(st.st_mode);
+    meta.isDirectory = dir;
+    meta.isRegularFile = S_ISREG(st.st_mode);
+    meta.contentModifiedAt = toDate(st.st_mtim);
+    if (!dir)
+        meta.fileSize = static_cast<std::int64_t>(st.st_size);
+    return meta;
+}
+
+// Throws the coder's error for a key of the wrong type.
+[[noreturn]] void throwMistyped(const nlohmann::json& value, const char* key, const char* expected)
+{
+    throw nlohmann::json::type_error::create(302, std::string("key \"") + key + "\" must be " + expected, &value);
+}
+
+std::string readString(const nlohmann::json& in, const char* key)
+{
+    const nlohmann::json& v = in.at(key);
+    if (!v.is_string())
+        throwMistyped(v, key, "a string");
+    return v.get<std::string>();
+}
+
+} // namespace
+
+std::optional<IndexedItem::ItemType> IndexedItem::itemTypeFromRaw(std::string_view raw)
+{
+    if (raw == "file")
+        return ItemType::File;
+    if (raw == "folder")
+        return ItemType::Folder;
+    return std::nullopt;
+}
+
+IndexedItem::IndexedItem(std::string path, std::string name, std::string parentPath, std::string fileExtension,
+                         std::int64_t size, Date modifiedAt, ItemType type, std::string searchableText)
+    : m_path(std::move(path))
+    , m_name(std::move(name))
+    , m_parentPath(std::move(parentPath))
+    , m_fileExtension(std::move(fileExtension))
+    , m_size(size)
+    , m_modifiedAt(modifiedAt)
+    , m_type(type)
+    , m_searchableText(std::move(searchableText))
+{
+    // Forms come from the composed name, so that a decomposed spelling on disk
+    // matches a typed (composed) token.
+    const std::string composed = text::toNFC(m_name);
+    m_searchName = text::lower(composed);
+    m_searchNameWithoutExtension = text::lower(paths::deletingExtension(composed));
+    m_normalizedSearchName = normalizedSearchText(m_searchName);
+    m_normalizedSearchNameWithoutExtension = normalizedSearchText(m_searchNameWithoutExtension);
+}
+
+std::optional<IndexedItem> IndexedItem::from(std::string_view path, const std::optional<FileMetadata>& metadata,
+                                             std::string searchableText)
+{
+    // Paths keep the file system's bytes, but a name that is no text cannot be
+    // searched, shown or stored as text.
+    if (!text::isValidUtf8(path))
+        return std::nullopt;
+
+    const std::string given(path);
+    std::optional<FileMetadata> meta = metadata ? metadata : readMetadata(given);
+    if (!meta || !meta->isDirectory)
+        return std::nullopt;
+
+    std::string standardPath = paths::standardize(given);
+    std::string parent = paths::standardize(paths::deletingLastComponent(standardPath));
+    std::string_view last = paths::lastComponent(standardPath);
+    std::string name = last.empty() ? standardPath : std::string(last);
+    std::string ext = text::lower(text::toNFC(paths::extension(last)));
+
+    Date modified = meta->contentModifiedAt ? *meta->contentModifiedAt : meta->createdAt ? *meta->createdAt : kDistantPast;
+    std::int64_t size = meta->fileSize.value_or(0);
+    ItemType type = *meta->isDirectory ? ItemType::Folder : ItemType::File;
+    return IndexedItem(std::move(standardPath), std::move(name), std::move(parent), std::move(ext), size, modified, type,
+                       std::move(searchableText));
+}
+
+std::string IndexedItem::normalizedSearchText(std::string_view text)
+{
+    // The fold already lower-cases.
+    return text::foldLettersMarksNumbers(text);
+}
+
+ItemRef IndexedItem::ref() const
+{
+    ItemRef r;
+    r.path = m_path;
+    r.name = m_name;
+    r.parentPath = m_parentPath;
+    r.fileExtension = m_fileExtension;
+    r.size = m_size;
+    r.modifiedAt = m_modifiedAt;
+    r.isFolder = m_type == ItemType::Folder;
+    r.searchName = m_searchName;
+    r.normalizedSearchName = m_normalizedSearchName;
+    r.searchNameWithoutExtension = m_searchNameWithoutExtension;
+    r.normalizedSearchNameWithoutExtension = m_normalizedSearchNameWithoutExtension;
+    return r;
+}
+
+void IndexedItem::encode(nlohmann::json& out) const
+{
+    out = nlohmann::json::object();
+    out["path"] = m_path;
+    out["name"] = m_name;
+    out["parentPath"] = m_parentPath;
+    out["fileExtension"] = m_fileExtension;
+    out["size"] = m_size;
+    out["modifiedAt"] = m_modifiedAt;
+    out["type"] = std::string(rawValue(m_type));
+    out["searchableText"] = m_searchableText;
+    out["searchName"] = m_searchName;
+    out["normalizedSearchName"] = m_normalizedSearchName;
+    out["searchNameWithoutExtension"] = m_searchNameWithoutExtension;
+    out["normalizedSearchNameWithoutExtension"] = m_normalizedSearchNameWithoutExtension;
+}
+
+IndexedItem IndexedItem::decode(const nlohmann::json& in)
+{
+    IndexedItem item;
+    item.m_path = readString(in, "path");
+    item.m_name = readString(in, "name");
+    item.m_parentPath = readString(in, "parentPath");
+    item.m_fileExtension = readString(in, "fileExtension");
+
+    const nlohmann::json& size = in.at("size");
+    // Integers only: nlohmann would otherwise truncate 1.5 or wrap 2^64-1.
+    if (!size.is_number_integer() ||
+        (size.is_number_unsigned() && size.get<std::uint64_t>() > std::uint64_t(std::numeric_limits<std::int64_t>::max())))
+        throwMistyped(size, "size", "a 64-bit integer");
+    item.m_size = size.get<std::int64_t>();
+
+    const nlohmann::json& modified = in.at("modifiedAt");
+    if (!modified.is_number())
+        throwMistyped(modified, "modifiedAt", "a number");
+    item.m_modifiedAt = modified.get<double>();
+
+    const nlohmann::json& type = in.at("type");
+    std::optional<ItemType> parsed = type.is_string() ? itemTypeFromRaw(type.get_ref<const std::string&>()) : std::nullopt;
+    if (!parsed)
+        throwMistyped(type, "type", "\"file\" or \"folder\"");
+    item.m_type = *parsed;
+
+    item.m_searchableText = readString(in, "searchableText");
+    item.m_searchName = readString(in, "searchName");
+    item.m_normalizedSearchName = readString(in, "normalizedSearchName");
+    item.m_searchNameWithoutExtension = readString(in, "searchNameWithoutExtension");
+    item.m_normalizedSearchNameWithoutExtension = readString(in, "normalizedSearchNameWithoutExtension");
+    return item;
+}
+
+} // namespace pallix
+
+std::size_t std::hash<pallix::IndexedItem>::operator()(const pallix::IndexedItem& item) const noexcept
+{
+    std::size_t seed = 0;
+    auto mix = [&seed](std::size_t h) { seed ^= h + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); };
+    std::hash<std::string> hs;
+    mix(hs(item.path()));
+    mix(hs(item.name()));
+    mix(hs(item.parentPath()));
+    mix(hs(item.fileExtension()));
+    mix(std::hash<std::int64_t>{}(item.size()));
+    mix(std::hash<double>{}(item.modifiedAt()));
+    mix(std::hash<std::string_view>{}(pallix::IndexedItem::rawValue(item.type())));
+    mix(hs(item.searchableText()));
+    mix(hs(item.searchName()));
+    mix(hs(item.normalizedSearchName()));
+    mix(hs(item.searchNameWithoutExtension()));
+    mix(hs(item.normalizedSearchNameWithoutExtension()));
+    return seed;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// Defaults: the user-defaults store. Typed values under string keys; a value
+// of the wrong type reads as absent. The file-backed variant keeps one JSON
+// document ("$XDG_CONFIG_HOME/<identifier>/defaults.json") and rewrites it
+// atomically (temporary file, fsync, rename) on every change, so a crash never
+// loses it. Thread-safe: every operation takes the store's lock.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace pallix {
+
+class Defaults {
+public:
+    // In memory only (tests).
+    static std::shared_ptr<Defaults> inMemory();
+    // Backed by `file`; a missing or unreadable file starts empty (an unreadable
+    // one is kept aside as "<file>.corrupt" rather than overwritten).
+    static std::shared_ptr<Defaults> atFile(std::filesystem::path file);
+    // The process's store: $XDG_CONFIG_HOME (default ~/.config)/<app identifier>/defaults.json.
+    static std::filesystem::path standardFile();
+
+    std::optional<std::string> data(const std::string& key) const;     // bytes (base64 in the file)
+    std::optional<std::int64_t> integer(const std::string& key) const;
+    std::optional<bool> boolean(const std::string& key) const;
+    std::optional<std::string> string(const std::string& key) const;
+    std::optional<std::vector<std::string>> stringList(const std::string& key) const;
+    std::optional<double> date(const std::string& key) const;          // seconds since 1970
+    bool contains(const std::string& key) const;
+
+    // Each setter persists at once; false (and nothing changed) when the file cannot be written.
+    bool setData(const std::string& key, const std::string& bytes);
+    bool setInteger(const std::string& key, std::int64_t value);
+    bool setBoolean(const std::string& key, bool value);
+    bool setString(const std::string& key, const std::string& value);
+    bool setStringList(const std::string& key, const std::vector<std::string>& value);
+    bool setDate(const std::string& key, double secondsSince1970);
+    bool remove(const std::string& key);
+
+private:
+    explicit Defaults(std::optional<std::filesystem::path> file);
+    bool store(const std::string& key, nlohmann::json value);  // nullptr value removes
+    std::optional<nlohmann::json> load(const std::string& key) const;
+
+    mutable std::mutex m_mutex;
+    std::optional<std::filesystem::path> m_file;
+    nlohmann::json m_document = nlohmann::json::object();
+};
+
+} // namespace pallix

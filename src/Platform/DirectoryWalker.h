@@ -1,0 +1,83 @@
+#pragma once
+// Directory primitives of the engine on Linux system calls: listings through
+// getdents64, metadata through one statx per entry relative to the folder's
+// descriptor, never following a symbolic link and never triggering an
+// automount; plus the rule of which mounted file systems a walk does not enter.
+// Everything here is reentrant; a DirectoryReader belongs to one thread.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pallix {
+
+// An owned file descriptor, closed on destruction.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release();
+
+private:
+    int m_fd = -1;
+};
+
+// Metadata of one entry as statx reports it for the entry itself (not a link's target).
+struct EntryStatus {
+    bool isDirectory = false;
+    bool isRegularFile = false;
+    bool isAutomountTrigger = false;             // a folder the kernel would mount something on
+    std::int64_t size = 0;                       // st_size; meaningful for non-folders
+    std::optional<double> modifiedAt;            // seconds since 1970, when the file system has it
+    std::optional<double> createdAt;             // birth time, when the file system has it
+    std::uint64_t device = 0;                    // makedev(major, minor) of the entry's file system
+};
+
+// statx(dirFd, name) without following a link or automounting. Returns 0, or the errno.
+// `dirFd` may be AT_FDCWD with an absolute `name`.
+int readEntryStatus(int dirFd, const char* name, EntryStatus& out);
+
+// Opens the folder `name` below `dirFd` (or an absolute path with AT_FDCWD) for
+// listing; a symbolic link is refused (ENOTDIR or ELOOP). Returns the descriptor or sets `error`.
+UniqueFd openDirectory(int dirFd, const char* name, int& error);
+
+// Reads one folder's entries in the kernel's order, "." and ".." left out.
+class DirectoryReader {
+public:
+    explicit DirectoryReader(int dirFd) : m_fd(dirFd) {}
+
+    // Calls visit(name, d_type) for every entry. Returns 0 at the end of the
+    // listing, or the errno of a failed read (the entries before it were visited).
+    int forEach(const std::function<void(const char* name, unsigned char type)>& visit);
+
+private:
+    int m_fd;
+};
+
+// True when a folder reached below a walk's root lies on a file system the walk
+// must not enter: a pseudo file system (proc, sysfs, cgroup, ...), tmpfs under
+// /run or /dev, or a network file system (nfs, cifs/smb, fuse.sshfs). `dirFd` is
+// the open folder, `path` its path. Only asked when the folder's device differs
+// from its parent's.
+bool isForeignFileSystem(int dirFd, std::string_view path);
+
+// Calls visit(path) for `root` when it is a folder and for every folder below it,
+// parents before children, with the same rules as the scanner (no link followed,
+// no foreign file system entered below the root). `visit` returns false to stop
+// the walk. Folders that cannot be listed are skipped.
+void forEachDirectory(const std::string& root, const std::function<bool(const std::string& path)>& visit);
+
+// `folder` + "/" + `name`, for a standardised folder path ("/" has no second slash).
+std::string joinPath(std::string_view folder, std::string_view name);
+
+} // namespace pallix

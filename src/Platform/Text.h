@@ -1,0 +1,81 @@
+#pragma once
+// The one text facade of the engine, on ICU. Every string here is UTF-8.
+// All functions are thread-safe: shared ICU objects are made once and only
+// read; per-call state (break iterators, regex matchers) is thread-local or local.
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pallix::text {
+
+bool isValidUtf8(std::string_view s);
+bool isAscii(std::string_view s);
+
+// Canonical composition; tokens and the names that search forms are made from are NFC.
+std::string toNFC(std::string_view s);
+
+// Full Unicode case mapping, locale independent (root).
+std::string lower(std::string_view s);
+std::string upper(std::string_view s);
+
+// Folding with locale zh_CN: case-, diacritic- and width-insensitive
+// (é -> e, full-width Ｒ -> r, ２ -> 2). The result is lower case.
+std::string fold(std::string_view s);
+
+// fold(s), keeping only code points of general categories L, M and N.
+// Appends to `out` (cleared first) so hot loops can reuse a buffer.
+void foldLettersMarksNumbers(std::string_view s, std::string& out);
+std::string foldLettersMarksNumbers(std::string_view s);
+
+// Character classes of one code point.
+bool isWhiteSpace(char32_t c);            // Unicode White_Space
+bool isLetterMarkOrNumber(char32_t c);    // general categories L, M, N
+bool isPunctuationOrSymbol(char32_t c);   // general categories P, S
+bool isIdeographic(char32_t c);           // Unicode property Ideographic
+
+// Decodes the code point at `offset` and advances it; U+FFFD on bad input.
+char32_t nextCodePoint(std::string_view s, std::size_t& offset);
+// Appends the UTF-8 form of `c` (nothing for a surrogate or a value past U+10FFFF).
+void appendUtf8(char32_t c, std::string& out);
+// One-to-one lower-case mapping of one code point (no expansion, no context).
+char32_t simpleLower(char32_t c);
+
+// User-perceived characters (extended grapheme clusters).
+std::size_t graphemeCount(std::string_view s);
+// Byte offset just after the first `n` graphemes (s.size() when s has fewer).
+std::size_t graphemeByteOffset(std::string_view s, std::size_t n);
+// Graphemes in the first `bytes` bytes of s (`bytes` must fall on a boundary).
+std::size_t graphemesBefore(std::string_view s, std::size_t bytes);
+
+// Canonical-equivalence comparison (NFC both sides, then bytes).
+bool canonicallyEqual(std::string_view a, std::string_view b);
+
+// zh_CN collation ignoring case: <0, 0 or >0 like strcmp.
+int compareZhCaseInsensitive(std::string_view a, std::string_view b);
+
+// Regular expressions in ICU syntax.
+class Regex {
+public:
+    // Nothing when the pattern does not compile.
+    static std::optional<Regex> compile(std::string_view pattern, bool caseInsensitive);
+    // Backslash before every character with a meaning in the syntax.
+    static std::string escape(std::string_view literal);
+
+    // True when the expression matches somewhere in `subject` (first match only).
+    bool search(std::string_view subject) const;
+
+    Regex(Regex&&) noexcept;
+    Regex& operator=(Regex&&) noexcept;
+    ~Regex();
+
+private:
+    struct Impl;
+    explicit Regex(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace pallix::text

@@ -1,0 +1,189 @@
+#include "Platform/Defaults.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace pallix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DefaultsFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::current_path() / "pallix-defaults-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_folder = pattern;
+        m_file = m_folder / "nested" / "defaults.json";
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    std::string fileText() const
+    {
+        std::ifstream in(m_file);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path m_folder;
+    fs::path m_file;
+};
+
+// Every typed setter, read back by every getter: only its own type answers.
+TEST(Defaults, AValueReadsBackOnlyAsItsOwnType)
+{
+    auto d = Defaults::inMemory();
+    ASSERT_TRUE(d->setData("data", std::string("\0\x01\xff bytes", 9)));
+    ASSERT_TRUE(d->setInteger("integer", -42));
+    ASSERT_TRUE(d->setBoolean("boolean", true));
+    ASSERT_TRUE(d->setString("string", "珀溪"));
+    ASSERT_TRUE(d->setStringList("list", {"a", "", "b"}));
+    ASSERT_TRUE(d->setDate("date", 1'700'000'000.25));
+
+    EXPECT_EQ(d->data("data"), std::string("\0\x01\xff bytes", 9));
+    EXPECT_EQ(d->integer("integer"), -42);
+    EXPECT_EQ(d->boolean("boolean"), true);
+    EXPECT_EQ(d->string("string"), "珀溪");
+    EXPECT_EQ(d->stringList("list"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(d->date("date"), 1'700'000'000.25);
+
+    for (const char* key : {"data", "integer", "boolean", "string", "list", "date"}) {
+        SCOPED_TRACE(key);
+        const std::string k = key;
+        EXPECT_TRUE(d->contains(k));
+        EXPECT_EQ(d->data(k).has_value(), k == "data");
+        EXPECT_EQ(d->integer(k).has_value(), k == "integer");
+        EXPECT_EQ(d->boolean(k).has_value(), k == "boolean");
+        EXPECT_EQ(d->string(k).has_value(), k == "string");
+        EXPECT_EQ(d->stringList(k).has_value(), k == "list");
+        EXPECT_EQ(d->date(k).has_value(), k == "date");
+    }
+    EXPECT_FALSE(d->contains("absent"));
+    EXPECT_FALSE(d->boolean("absent").has_value());
+}
+
+TEST(Defaults, BytesOfEveryLengthSurviveTheRoundTrip)
+{
+    auto d = Defaults::inMemory();
+    std::string bytes;
+    for (int length = 0; length < 70; ++length) {
+        SCOPED_TRACE(length);
+        ASSERT_TRUE(d->setData("k", bytes));
+        EXPECT_EQ(d->data("k"), bytes);
+        bytes += char(length * 37);
+    }
+}
+
+TEST(Defaults, RemovedKeysAndRejectedValuesLeaveNoTrace)
+{
+    auto d = Defaults::inMemory();
+    ASSERT_TRUE(d->setString("k", "v"));
+    ASSERT_TRUE(d->remove("k"));
+    EXPECT_FALSE(d->contains("k"));
+
+    ASSERT_TRUE(d->setString("kept", "old"));
+    EXPECT_FALSE(d->setString("kept", "\xff\xfe not text"));
+    EXPECT_FALSE(d->setStringList("list", {"ok", "\xc3"}));
+    EXPECT_FALSE(d->setDate("date", std::nan("")));
+    EXPECT_EQ(d->string("kept"), "old");
+    EXPECT_FALSE(d->contains("list"));
+    EXPECT_FALSE(d->contains("date"));
+}
+
+TEST_F(DefaultsFile, EveryChangeIsOnDiskAtOnceAndReadBackByANewStore)
+{
+    {
+        auto d = Defaults::atFile(m_file);
+        ASSERT_TRUE(d->setBoolean("PallixMardell.didMigrateLegacyPallixDatabases", true));
+        ASSERT_TRUE(d->setStringList("roots", {"/home/a", "/data"}));
+        ASSERT_TRUE(d->setData("blob", "\x01\x02"));
+        ASSERT_TRUE(d->setDate("when", -62135596800.0));
+        ASSERT_TRUE(d->setInteger("big", INT64_MAX));
+    }
+    auto again = Defaults::atFile(m_file);
+    EXPECT_EQ(again->boolean("PallixMardell.didMigrateLegacyPallixDatabases"), true);
+    EXPECT_EQ(again->stringList("roots"), (std::vector<std::string>{"/home/a", "/data"}));
+    EXPECT_EQ(again->data("blob"), "\x01\x02");
+    EXPECT_EQ(again->date("when"), -62135596800.0);
+    EXPECT_EQ(again->integer("big"), INT64_MAX);
+
+    // No temporary file is left beside the document.
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(m_file.parent_path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+}
+
+TEST_F(DefaultsFile, ACorruptFileIsKeptAsideAndTheStoreStartsEmpty)
+{
+    fs::create_directories(m_file.parent_path());
+    std::ofstream(m_file) << "{\"truncated\": tr";
+    auto d = Defaults::atFile(m_file);
+    EXPECT_FALSE(d->contains("truncated"));
+    ASSERT_TRUE(d->setInteger("fresh", 1));
+
+    std::ifstream aside(m_file.string() + ".corrupt");
+    std::ostringstream text;
+    text << aside.rdbuf();
+    EXPECT_EQ(text.str(), "{\"truncated\": tr");
+    EXPECT_EQ(Defaults::atFile(m_file)->integer("fresh"), 1);
+}
+
+TEST_F(DefaultsFile, HandEditedValuesOfTheWrongTypeReadAsAbsent)
+{
+    fs::create_directories(m_file.parent_path());
+    std::ofstream(m_file) << R"({"flag": "yes", "count": 1.5, "huge": 18446744073709551615,
+        "list": ["a", 1], "when": {"date": "today"}, "blob": {"data": "not base64!"}, "n": 3})";
+    auto d = Defaults::atFile(m_file);
+    EXPECT_FALSE(d->boolean("flag").has_value());
+    EXPECT_FALSE(d->integer("count").has_value());
+    EXPECT_FALSE(d->integer("huge").has_value());
+    EXPECT_FALSE(d->stringList("list").has_value());
+    EXPECT_FALSE(d->date("when").has_value());
+    EXPECT_FALSE(d->data("blob").has_value());
+    EXPECT_EQ(d->integer("n"), 3);
+}
+
+TEST_F(DefaultsFile, AFailedWriteReportsFalseAndChangesNothing)
+{
+    // The document's folder is a file: nothing can be written there.
+    fs::create_directories(m_folder);
+    std::ofstream(m_folder / "nested") << "in the way";
+    auto d = Defaults::atFile(m_file);
+    EXPECT_FALSE(d->setBoolean("k", true));
+    EXPECT_FALSE(d->contains("k"));
+}
+
+TEST(Defaults, TheStandardFileFollowsXdgConfigHome)
+{
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = oldXdg ? oldXdg : "";
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    ::setenv("XDG_CONFIG_HOME", "/somewhere/config", 1);
+    ::setenv("PALLIX_APP_ID", "io.example.test", 1);
+    EXPECT_EQ(Defaults::standardFile(), fs::path("/somewhere/config/io.example.test/defaults.json"));
+    ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(Defaults::standardFile(), fs::path("/home/someone/.config/io.example.test/defaults.json"));
+    ::unsetenv("PALLIX_APP_ID");
+    if (oldHome)
+        ::setenv("HOME", savedHome.c_str(), 1);
+    if (oldXdg)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+} // namespace
+} // namespace pallix
