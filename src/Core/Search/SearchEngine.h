@@ -1,0 +1,62 @@
+#pragma once
+// SearchEngine: filters, ranks and orders candidate items for a query.
+// Stateless and pure: any number of searches may run at once on any threads.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Core/Models/IndexedItem.h"
+#include "Core/Search/SearchQuery.h"
+
+namespace pallix {
+
+// Where the engine reads candidates from: a list of items, or the store's
+// compact cache. at(i) must stay valid for the whole call.
+class ItemSource {
+public:
+    virtual ~ItemSource() = default;
+    virtual std::size_t size() const = 0;
+    virtual ItemRef at(std::size_t index) const = 0;
+};
+
+class SearchEngine {
+public:
+    // User-provided, so that const engines need no initialiser.
+    constexpr SearchEngine() noexcept {}
+
+    // Rank constants.
+    static constexpr std::int64_t kPatternRank = 500;     // regular expression or wildcard
+    static constexpr std::int64_t kFilterOnlyRank = 900;  // no tokens, some filter
+    static constexpr std::size_t kTopKMinCandidates = 3000;
+    static constexpr std::size_t kTopKLimitSlack = 512;
+
+    // At most `limit` results in result order; empty for limit < 1.
+    std::vector<IndexedItem> search(const std::vector<IndexedItem>& items, const SearchQuery& query,
+                                    int limit) const;
+
+    // The same over a source: `candidates` are indices into it, in input order
+    // (all of the source when nullopt). Returns indices into the source.
+    std::vector<std::uint32_t> searchIndices(const ItemSource& source,
+                                             std::optional<std::span<const std::uint32_t>> candidates,
+                                             const SearchQuery& query, int limit) const;
+
+    // True when `candidates` items are many enough, for `limit`, to keep only the
+    // best `limit` in a bounded heap instead of sorting every result.
+    static bool takesTopKPath(std::size_t candidates, int limit);
+
+    // Filters, wildcard, ranking: exposed for tests and for the model's narrowing.
+    static bool passesFilters(const ItemRef& item, const SearchQuery& query);
+    static bool matchesContentFilters(const ItemRef& item, const SearchQuery& query);
+    static bool matchesWildcard(const ItemRef& item, const std::string& pattern, bool caseSensitive);
+    static std::optional<std::int64_t> nameMatchRank(const ItemRef& item, const SearchQuery& query);
+
+    // Fold (zh_CN; case, diacritics, width) and keep letters, marks and numbers.
+    static std::string normalized(std::string_view s);
+    static bool isSubsequence(std::string_view needle, std::string_view haystack);
+    static std::optional<std::size_t> boundaryPrefixIndex(std::string_view text, std::string_view token);
+};
+
+} // namespace pallix

@@ -1,0 +1,31 @@
+#pragma once
+// The tiered name-match rank of one candidate for a prepared query: lower is
+// better, nothing when some token matches neither the name nor the path.
+// Pure; any thread (per-thread scratch buffers, see ItemForms.h).
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+#include "Core/Models/IndexedItem.h"
+#include "Core/Search/ItemForms.h"
+#include "Core/Search/PreparedQuery.h"
+
+namespace pallix {
+
+using Rank = std::int64_t;
+
+inline constexpr Rank kNoRankCeiling = std::numeric_limits<Rank>::max();
+
+// The worst of the tokens' ranks; nothing without tokens, when one token fails, or
+// when the rank would be above `ceiling` (a caller that keeps only the best results
+// skips the tiers that could not make it).
+std::optional<Rank> nameMatchRank(const ItemRef& item, const PreparedQuery& query, Rank ceiling = kNoRankCeiling);
+
+// One token against the name forms only, by match mode.
+std::optional<Rank> rankForToken(const PreparedToken& token, const NameForms& names, SearchMatchMode mode);
+
+// One token against the item's path, by match mode.
+std::optional<Rank> pathHaystackTokenRank(PathForms& path, const PreparedToken& token, SearchMatchMode mode);
+
+} // namespace pallix
