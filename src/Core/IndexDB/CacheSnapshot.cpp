@@ -1,0 +1,135 @@
+#include "Core/IndexDB/CacheSnapshot.h"
+
+#include <algorithm>
+#include <thread>
+
+#include <sqlite3.h>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/Sqlite.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr std::size_t kCancelPollRows = 4096;
+constexpr std::int64_t kReserveCap = 5'000'000;
+// Below this many rows one reader is quick enough.
+constexpr std::int64_t kRowsPerReader = 100'000;
+
+bool openSnapshotConnection(sqlite::Connection& db, const std::filesystem::path& url)
+{
+    if (db.open(url.string(), sqlite::Connection::Mode::ReadOnly) != SQLITE_OK || !db.isOpen())
+        return false;
+    db.exec("PRAGMA mmap_size=268435456;");
+    db.exec("PRAGMA cache_size=-80000;");
+    return true;
+}
+
+// One reader's share: the rows whose rowid lies in [first, last], or all rows.
+struct Part {
+    std::optional<std::pair<std::int64_t, std::int64_t>> rowids;
+    std::size_t expectedRows = 0;
+    ItemTable table;
+    bool failed = false;  // a step failed: the rows after it are missing
+};
+
+void readPart(const std::filesystem::path& url, Part& part, const CancelToken* cancel)
+{
+    sqlite::Connection db;
+    if (!openSnapshotConnection(db, url)) {
+        part.failed = true;
+        return;
+    }
+    std::string sql(indexsql::kSelectItemColumns);
+    if (part.rowids)
+        sql += "\nWHERE rowid >= ? AND rowid <= ?\nORDER BY rowid";
+    sql += ";";
+    sqlite::Statement rows;
+    if (rows.prepare(db, sql) != SQLITE_OK) {
+        part.failed = true;
+        return;
+    }
+    if (part.rowids) {
+        rows.bindInt64(1, part.rowids->first);
+        rows.bindInt64(2, part.rowids->second);
+    }
+    part.table.reserve(part.expectedRows);
+    std::size_t read = 0;
+    int rc;
+    while ((rc = rows.step()) == SQLITE_ROW) {
+        // A later row with the same path replaces the earlier one.
+        part.table.patch(indexsql::rowToItem(rows));
+        if (++read % kCancelPollRows == 0 && cancel && cancel->isCancelled())
+            return;
+    }
+    part.failed = rc != SQLITE_DONE;
+}
+
+} // namespace
+
+ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const CancelToken* cancel)
+{
+    sqlite::Connection db;
+    if (!openSnapshotConnection(db, databaseURL))
+        return {};
+    std::int64_t count = 0;
+    {
+        sqlite::Statement countRows;
+        if (countRows.prepare(db, "SELECT COUNT(*) FROM file_index;") == SQLITE_OK && countRows.step() == SQLITE_ROW)
+            count = countRows.columnInt64(0);
+    }
+    const std::size_t expected = static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, kReserveCap));
+
+    // Deriving the search forms (ICU folding) costs more than reading a row:
+    // large indexes are read by several connections, each a range of rowids,
+    // and joined in rowid order.
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    unsigned readers = static_cast<unsigned>(std::clamp<std::int64_t>(count / kRowsPerReader, 1, 4));
+    readers = std::min(readers, std::max(1u, cores / 2));
+    std::optional<std::pair<std::int64_t, std::int64_t>> span;
+    if (readers > 1) {
+        sqlite::Statement bounds;
+        if (bounds.prepare(db, "SELECT min(rowid), max(rowid) FROM file_index;") == SQLITE_OK &&
+            bounds.step() == SQLITE_ROW && !bounds.columnIsNull(0))
+            span.emplace(bounds.columnInt64(0), bounds.columnInt64(1));
+    }
+    db.close();
+
+    std::vector<Part> parts(span ? readers : 1);
+    if (span) {
+        const std::int64_t width = (span->second - span->first) / static_cast<std::int64_t>(readers) + 1;
+        for (unsigned k = 0; k < readers; ++k) {
+            const std::int64_t first = span->first + width * k;
+            parts[k].rowids.emplace(first, k + 1 == readers ? span->second : first + width - 1);
+            parts[k].expectedRows = expected / readers + 1;
+        }
+    } else {
+        parts[0].expectedRows = expected;
+    }
+
+    std::vector<std::thread> threads;
+    for (std::size_t k = 1; k < parts.size(); ++k)
+        threads.emplace_back([&, k] { readPart(databaseURL, parts[k], cancel); });
+    readPart(databaseURL, parts[0], cancel);
+    for (std::thread& t : threads)
+        t.join();
+
+    // Read in one pass, a failing step would have ended the snapshot there:
+    // the parts after a failed one are dropped.
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        if (parts[k].failed) {
+            parts.resize(k + 1);
+            break;
+        }
+    }
+    std::vector<ItemTable> tables;
+    tables.reserve(parts.size());
+    for (Part& p : parts)
+        tables.push_back(std::move(p.table));
+    ItemTable snapshot = tables.size() == 1 ? std::move(tables.front()) : ItemTable::concatenate(std::move(tables));
+    snapshot.shrinkToFit();
+    return snapshot;
+}
+
+} // namespace pallix

@@ -1,0 +1,135 @@
+// Candidates of a one-word query from the complete inverted indexes: the items
+// whose name stems begin with the word (when any does) and hold every pair of
+// its adjacent kept characters, capped for very short words.
+
+#include <algorithm>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/SearchKeys.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace {
+
+std::string joinedToken(const SearchQuery& query)
+{
+    std::string joined;
+    for (const std::string& t : query.tokens)
+        joined += t;
+    return std::string(indexsql::trimmed(joined));
+}
+
+} // namespace
+
+bool IndexStore::shouldUseFastCharacterIndexLocked(const SearchQuery& query) const
+{
+    return m_searchIndexesComplete && !query.useRegularExpression && !query.wildcardPattern && !query.pathFilter &&
+           !query.extensionFilter && !query.modifiedAfter && query.tokens.size() == 1 &&
+           !indexsql::trimmed(query.tokens.front()).empty();
+}
+
+bool IndexStore::shouldUseFastCharacterIndex(const SearchQuery& query) const
+{
+    std::lock_guard lock(m_mutex);
+    return shouldUseFastCharacterIndexLocked(query);
+}
+
+std::optional<PostingIndex::Postings> IndexStore::prefixCandidates(std::string_view token) const
+{
+    const std::string_view word = indexsql::trimmed(token);
+    if (word.empty())
+        return std::nullopt;
+    const std::size_t n = std::min<std::size_t>(4, text::graphemeCount(word));
+    const std::string plainKey = text::lower(word.substr(0, text::graphemeByteOffset(word, n)));
+    const std::string normalized = IndexedItem::normalizedSearchText(word);
+    const std::string normalizedKey = normalized.substr(0, text::graphemeByteOffset(normalized, n));
+    for (const std::string* key : {&normalizedKey, &plainKey}) {
+        if (key->empty())
+            continue;
+        std::optional<PostingIndex::Postings> group = m_indexes.prefixes.find(*key);
+        if (group && group->size() > 0)
+            return group;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(const SearchQuery& query) const
+{
+    if (!shouldUseFastCharacterIndexLocked(query))
+        return std::nullopt;
+    const std::string token = joinedToken(query);
+
+    // The groups: the prefix group, then one per pair of adjacent kept
+    // characters (or the one kept character of a word without pairs). A key
+    // the indexes do not know means no candidates at all.
+    std::vector<PostingIndex::Postings> groups;
+    if (std::optional<PostingIndex::Postings> prefix = prefixCandidates(token))
+        groups.push_back(*prefix);
+    std::vector<std::string> keys = searchBigrams(token);
+    const PostingIndex* index = &m_indexes.bigrams;
+    if (keys.empty()) {
+        std::vector<std::string> characters = searchCharacters(token);
+        if (!characters.empty())
+            keys.push_back(characters.front());
+        index = &m_indexes.characters;
+    }
+    for (const std::string& key : keys) {
+        std::optional<PostingIndex::Postings> group = index->find(key);
+        if (!group || group->size() == 0)
+            return std::nullopt;
+        groups.push_back(*group);
+    }
+    if (groups.empty())
+        return std::nullopt;
+
+    // Smallest first: the running set only shrinks, and probing is cheap.
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const PostingIndex::Postings& a, const PostingIndex::Postings& b) { return a.size() < b.size(); });
+    std::vector<std::uint32_t> positions;
+    groups.front().appendTo(positions);
+    for (std::size_t g = 1; g < groups.size() && !positions.empty(); ++g)
+        groups[g].retainPresent(positions);
+    if (positions.empty())
+        return std::nullopt;
+
+    positions = limitCandidatePositions(std::move(positions), token);
+    // Positions can be stale between a patch of the list and the next rebuild.
+    std::erase_if(positions, [&](std::uint32_t p) { return p >= m_items.size(); });
+    if (positions.empty())
+        return std::nullopt;
+    return positions;
+}
+
+std::vector<std::uint32_t> IndexStore::limitCandidatePositions(std::vector<std::uint32_t> positions,
+                                                                std::string_view token)
+{
+    if (!std::is_sorted(positions.begin(), positions.end()))
+        std::sort(positions.begin(), positions.end());
+    std::size_t keep = positions.size();
+    switch (text::graphemeCount(token)) {
+    case 1: keep = 600; break;
+    case 2: keep = 1800; break;
+    case 3: keep = 5000; break;
+    default: break;
+    }
+    if (positions.size() > keep)
+        positions.resize(keep);
+    return positions;
+}
+
+std::optional<std::vector<IndexedItem>> IndexStore::fastCandidateItems(const SearchQuery& query) const
+{
+    std::lock_guard lock(m_mutex);
+    std::optional<std::vector<std::uint32_t>> positions = fastCandidatePositions(query);
+    if (!positions)
+        return std::nullopt;
+    std::vector<IndexedItem> items;
+    items.reserve(positions->size());
+    for (std::uint32_t p : *positions)
+        items.push_back(m_items.materialize(p));
+    return items;
+}
+
+} // namespace pallix

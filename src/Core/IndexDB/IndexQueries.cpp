@@ -1,0 +1,127 @@
+// Fixed questions that other parts ask the store: image paths page by page,
+// folders by name, the folders and images inside one folder, whether roots
+// already have rows, whether a path lies under a root.
+
+#include <algorithm>
+
+#include <sqlite3.h>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+std::vector<std::string> IndexStore::imagePathsFromDatabase(int limit, int offset)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> paths;
+    if (!m_db.isOpen() || limit < 1)
+        return paths;
+    const std::string sql = "SELECT path\nFROM file_index\nWHERE is_directory = 0 AND extension IN (" +
+                            indexsql::imageExtensionListLiteral() + ")\nORDER BY path\nLIMIT ? OFFSET ?;";
+    sqlite::Statement statement;
+    if (statement.prepare(m_db, sql) != SQLITE_OK)
+        return paths;
+    statement.bindInt(1, limit);
+    statement.bindInt(2, std::max(offset, 0));
+    paths.reserve(static_cast<std::size_t>(std::min(limit, 2000)));
+    // No retry: a busy database ends the page early, and the tagger asks again.
+    while (statement.step() == SQLITE_ROW)
+        paths.emplace_back(statement.columnText(0));
+    return paths;
+}
+
+std::vector<std::string> IndexStore::folderPathsMatchingNameTokens(const std::vector<std::string>& tokens,
+                                                                   bool caseSensitive, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> paths;
+    if (!m_db.isOpen() || limit < 1)
+        return paths;
+    std::vector<std::string> words;
+    for (const std::string& token : tokens)
+        if (const std::string_view w = indexsql::trimmed(token); !w.empty())
+            words.emplace_back(w);
+    if (words.empty())
+        return paths;
+
+    std::string sql = "SELECT path\nFROM file_index\nWHERE is_directory = 1";
+    for (std::size_t i = 0; i < words.size(); ++i)
+        sql += caseSensitive ? " AND name LIKE ?" : " AND lower(name) LIKE ?";
+    sql += " ORDER BY path LIMIT ?;";
+    sqlite::Statement statement;
+    if (statement.prepare(m_db, sql) != SQLITE_OK)
+        return paths;
+    int index = 1;
+    for (const std::string& word : words)
+        statement.bindText(index++, "%" + indexsql::caseFolded(word, caseSensitive) + "%");
+    statement.bindInt(index, limit);
+    paths.reserve(static_cast<std::size_t>(std::min(limit, 400)));
+    while (statement.step() == SQLITE_ROW)
+        paths.emplace_back(statement.columnText(0));
+    return paths;
+}
+
+std::vector<IndexedItem> IndexStore::relatedItemsInFolder(const std::string& parentPath, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    if (limit < 1)
+        return {};
+    if (m_db.isOpen()) {
+        const std::string sql = std::string(indexsql::kSelectItemColumns) +
+                                "\nWHERE parent_path = ?\n  AND (is_directory = 1 OR extension IN (" +
+                                indexsql::imageExtensionListLiteral() + "))\nLIMIT ?;";
+        return fetchItems(sql, {SQLBinding::text(parentPath), SQLBinding::integer(limit)}, 3).items;
+    }
+    std::vector<IndexedItem> related;
+    if (!m_cacheReady)
+        return related;
+    related.reserve(static_cast<std::size_t>(std::min(limit, 200)));
+    for (std::size_t p = 0; p < m_items.size() && related.size() < static_cast<std::size_t>(limit); ++p) {
+        const ItemRef item = m_items.at(p);
+        if (item.parentPath == parentPath && (item.isFolder || kinds::isImageExtension(item.fileExtension)))
+            related.push_back(m_items.materialize(p));
+    }
+    return related;
+}
+
+bool IndexStore::hasIndexedItems(const std::vector<std::string>& roots)
+{
+    std::vector<std::string> standardRoots;
+    for (const std::string& root : roots)
+        standardRoots.push_back(paths::standardize(root));
+    if (standardRoots.empty())
+        return false;
+
+    std::lock_guard lock(m_mutex);
+    if (!m_db.isOpen())
+        return false;
+    // Every root needs a row at or under it, compared exactly: "/a/B" holds
+    // no row of "/a/b", "/a/my_x" none of "/a/myAx".
+    for (const std::string& root : standardRoots) {
+        sqlite::Statement statement;
+        if (root == "/") {
+            if (statement.prepare(m_db, "SELECT 1 FROM file_index LIMIT 1;") != SQLITE_OK)
+                return false;
+        } else {
+            const std::string sql =
+                "SELECT 1 FROM file_index\nWHERE " + std::string(indexsql::kUnderFolderCondition) + "\nLIMIT 1;";
+            if (statement.prepare(m_db, sql) != SQLITE_OK)
+                return false;
+            statement.bindAll(indexsql::underFolderBindings(root));
+        }
+        if (statement.step() != SQLITE_ROW)
+            return false;
+    }
+    return true;
+}
+
+bool IndexStore::indexedRootsContain(std::string_view path, const std::vector<std::string>& roots)
+{
+    const std::string standardPath = paths::standardize(path);
+    return std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {
+        return paths::isUnder(standardPath, paths::standardize(root));
+    });
+}
+
+} // namespace pallix

@@ -1,0 +1,374 @@
+#include "Core/IndexDB/IndexStore.h"
+
+#include <system_error>
+
+#include <sqlite3.h>
+
+#include "Core/IndexDB/IndexSql.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr const char* kUnknownSqliteError = "未知 SQLite 错误";
+constexpr auto kTransientFailureWindow = std::chrono::milliseconds(1200);
+constexpr auto kFetchRetryWait = std::chrono::milliseconds(10);
+
+constexpr const char* kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS file_index (\n"
+    "path TEXT PRIMARY KEY,\n"
+    "name TEXT NOT NULL,\n"
+    "parent_path TEXT NOT NULL,\n"
+    "extension TEXT NOT NULL,\n"
+    "size INTEGER NOT NULL,\n"
+    "modified_at REAL NOT NULL,\n"
+    "is_directory INTEGER NOT NULL,\n"
+    "content_text TEXT NOT NULL DEFAULT ''\n"
+    ");",
+    "CREATE INDEX IF NOT EXISTS idx_file_index_name ON file_index(name);",
+    "CREATE INDEX IF NOT EXISTS idx_file_index_parent_path ON file_index(parent_path);",
+    "CREATE INDEX IF NOT EXISTS idx_file_index_extension ON file_index(extension);",
+    "CREATE INDEX IF NOT EXISTS idx_file_index_modified_at ON file_index(modified_at);",
+    "CREATE INDEX IF NOT EXISTS idx_file_index_size ON file_index(size);",
+};
+
+constexpr const char* kConnectionOptions[] = {
+    "PRAGMA journal_mode=WAL;",   "PRAGMA synchronous=NORMAL;",      "PRAGMA temp_store=MEMORY;",
+    "PRAGMA cache_size=-80000;", "PRAGMA mmap_size=268435456;",
+};
+
+} // namespace
+
+IndexStore::IndexStore(std::filesystem::path databaseURL, std::shared_ptr<Clock> clock)
+    : m_databaseURL(std::move(databaseURL)), m_clock(clock ? std::move(clock) : Clock::system())
+{
+}
+
+IndexStore::~IndexStore()
+{
+    // Jobs use the store until they return; stop them before anything goes.
+    m_jobs.shutdown();
+    std::lock_guard lock(m_mutex);
+    resumeSearchCacheReadyWaiters(false);
+}
+
+std::string IndexStore::connectionMessage() const
+{
+    std::string message = m_db.errorMessage();
+    return message.empty() || !m_db.handle() ? std::string(kUnknownSqliteError) : message;
+}
+
+// ---- Connection and schema.
+
+StoreResult<void> IndexStore::openDatabase()
+{
+    std::error_code ec;
+    const std::filesystem::path folder = m_databaseURL.parent_path();
+    if (!folder.empty())
+        std::filesystem::create_directories(folder, ec);
+    if (ec)
+        return storeFailure(IndexStoreError::Code::FileSystem, ec.message());
+
+    const int rc = m_db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadWriteCreate);
+    if (rc != SQLITE_OK || !m_db.isOpen()) {
+        std::string message = m_db.errorMessage();
+        m_db.close();
+        return storeFailure(IndexStoreError::Code::OpenDatabase, message.empty() ? kUnknownSqliteError : message);
+    }
+    for (const char* pragma : kConnectionOptions)
+        m_db.exec(pragma);  // a refused option leaves SQLite's default
+    return {};
+}
+
+StoreResult<void> IndexStore::execute(const char* sql)
+{
+    if (!m_db.isOpen())
+        return storeFailure(IndexStoreError::Code::Exec, kUnknownSqliteError);
+    if (m_db.exec(sql) != SQLITE_OK)
+        return storeFailure(IndexStoreError::Code::Exec, connectionMessage());
+    return {};
+}
+
+StoreResult<void> IndexStore::runSchema()
+{
+    for (const char* statement : kSchema)
+        if (StoreResult<void> r = execute(statement); !r)
+            return r;
+    return {};
+}
+
+StoreResult<void> IndexStore::ensureContentColumn()
+{
+    sqlite::Statement info;
+    if (info.prepare(m_db, "PRAGMA table_info(file_index);") != SQLITE_OK)
+        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+    while (info.step() == SQLITE_ROW)
+        if (info.columnText(1) == "content_text")
+            return {};
+    info.finalize();
+    return execute("ALTER TABLE file_index ADD COLUMN content_text TEXT NOT NULL DEFAULT '';");
+}
+
+StoreResult<std::int64_t> IndexStore::loadIndexedCountFromDatabase()
+{
+    sqlite::Statement count;
+    if (count.prepare(m_db, "SELECT COUNT(*) FROM file_index;") != SQLITE_OK)
+        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+    return count.step() == SQLITE_ROW ? count.columnInt64(0) : std::int64_t(0);
+}
+
+StoreResult<void> IndexStore::bootstrap()
+{
+    std::lock_guard lock(m_mutex);
+    if (StoreResult<void> r = openDatabase(); !r)
+        return r;
+    if (StoreResult<void> r = runSchema(); !r)
+        return r;
+    if (StoreResult<void> r = ensureContentColumn(); !r)
+        return r;
+    StoreResult<std::int64_t> count = loadIndexedCountFromDatabase();
+    if (!count)
+        return Unexpected<IndexStoreError>(count.error());
+    m_persistedIndexedCount = *count;
+    startCacheWarmup();
+    return {};
+}
+
+// ---- Reads on the store's connection.
+
+int IndexStore::stepRead(sqlite::Statement& statement)
+{
+    if (m_injectedReadFailures > 0) {
+        --m_injectedReadFailures;
+        return m_injectedReadFailureCode;
+    }
+    return statement.step();
+}
+
+IndexStore::SQLQueryResult IndexStore::fetchItems(const std::string& sql, const std::vector<SQLBinding>& bindings,
+                                                  int maxReadAttempts)
+{
+    // maxReadAttempts counts the repetitions still allowed, so 3 means at most four runs.
+    for (int remaining = maxReadAttempts;; --remaining) {
+        if (!m_db.isOpen())
+            return {};
+        sqlite::Statement statement;
+        if (statement.prepare(m_db, sql) != SQLITE_OK) {
+            if (!sqlite::isTransient(m_db.errorCode()))
+                return {};
+        } else {
+            ++m_readRuns;
+            statement.bindAll(bindings);
+            SQLQueryResult result;
+            result.items.reserve(1024);
+            int rc;
+            while ((rc = stepRead(statement)) == SQLITE_ROW)
+                result.items.push_back(indexsql::rowToItem(statement));
+            if (!sqlite::isTransient(rc))
+                return result;  // done, or an error: the rows read so far
+        }
+        // Busy or locked: the rows of this run are dropped.
+        if (remaining < 1)
+            return {{}, true};
+        m_clock->sleepFor(kFetchRetryWait);
+    }
+}
+
+void IndexStore::recordTransientSearchFailure()
+{
+    const Clock::TimePoint now = m_clock->now();
+    if (!m_lastTransientSearchFailureAt || now - *m_lastTransientSearchFailureAt > kTransientFailureWindow)
+        m_transientSearchFailureStreak = 0;
+    ++m_transientSearchFailureStreak;
+    m_lastTransientSearchFailureAt = now;
+    if (m_transientSearchFailureStreak < 4)
+        return;
+
+    // A quick run of busy reads: start over with a fresh connection. Every
+    // error here is dropped; without a connection the searches return nothing.
+    m_transientSearchFailureStreak = 0;
+    m_db.close();
+    ++m_reopens;
+    if (m_reopenFails)
+        return;
+    if (openDatabase() && runSchema())
+        (void)ensureContentColumn();
+}
+
+// ---- Cache readiness.
+
+void IndexStore::resumeSearchCacheReadyWaiters(bool ready)
+{
+    std::vector<Waiter> waiters;
+    waiters.swap(m_searchCacheReadyWaiters);
+    for (Waiter& w : waiters)
+        w(ready);
+}
+
+void IndexStore::whenSearchCacheReady(std::function<void()> callback)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_cacheReady) {
+        lock.unlock();
+        callback();
+        return;
+    }
+    m_searchCacheReadyWaiters.push_back([cb = std::move(callback)](bool ready) {
+        if (ready)
+            cb();
+    });
+}
+
+namespace {
+// What a blocked waiter waits on; shared with the waiter list, so a wait that
+// gave up leaves a harmless entry behind.
+struct WaitState {
+    CancelToken wake;
+    std::atomic<bool> ready{false};
+};
+} // namespace
+
+void IndexStore::waitForSearchCacheReady()
+{
+    auto state = std::make_shared<WaitState>();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cacheReady)
+            return;
+        m_searchCacheReadyWaiters.push_back([state](bool ready) {
+            state->ready = ready;
+            state->wake.cancel();
+        });
+    }
+    // Not a sleep on the clock: this wait has no limit and must not depend on time.
+    std::mutex mutex;
+    std::condition_variable cv;
+    state->wake.addWaiter(&cv, &mutex);
+    {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return state->wake.isCancelled(); });
+    }
+    state->wake.removeWaiter(&cv);
+}
+
+bool IndexStore::waitForSearchCacheReady(Clock::Duration timeout)
+{
+    auto state = std::make_shared<WaitState>();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cacheReady)
+            return true;
+        m_searchCacheReadyWaiters.push_back([state](bool ready) {
+            state->ready = ready;
+            state->wake.cancel();
+        });
+    }
+    // The race of the two waits: the install cancels the sleep.
+    m_clock->sleepFor(timeout, &state->wake);
+    return state->ready.load();
+}
+
+// ---- Simple reads.
+
+std::int64_t IndexStore::indexedCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cacheReady ? static_cast<std::int64_t>(m_items.size()) : m_persistedIndexedCount;
+}
+
+bool IndexStore::isSearchCacheReady() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cacheReady;
+}
+
+bool IndexStore::isSearchIndexesComplete() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_searchIndexesComplete;
+}
+
+std::vector<IndexedItem> IndexStore::items(const std::vector<std::string>& paths, int limit) const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<IndexedItem> out;
+    if (!m_cacheReady || paths.empty() || limit < 1)
+        return out;
+    out.reserve(std::min<std::size_t>(paths.size(), static_cast<std::size_t>(limit)));
+    for (const std::string& path : paths) {
+        if (std::optional<std::uint32_t> position = m_items.find(path)) {
+            out.push_back(m_items.materialize(*position));
+            if (out.size() >= static_cast<std::size_t>(limit))
+                break;
+        }
+    }
+    return out;
+}
+
+IndexStore::MemoryUsage IndexStore::memoryUsage() const
+{
+    std::lock_guard lock(m_mutex);
+    MemoryUsage usage;
+    usage.itemCount = m_items.size();
+    usage.items = m_items.memoryUsage();
+    usage.characterIndex = m_indexes.characters.memoryUsage();
+    usage.bigramIndex = m_indexes.bigrams.memoryUsage();
+    usage.prefixIndex = m_indexes.prefixes.memoryUsage();
+    return usage;
+}
+
+// ---- Test seams.
+
+int IndexStore::transientSearchFailureStreak() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_transientSearchFailureStreak;
+}
+
+void IndexStore::injectTransientReadFailures(int count, int code)
+{
+    std::lock_guard lock(m_mutex);
+    m_injectedReadFailures = count;
+    m_injectedReadFailureCode = code;
+}
+
+void IndexStore::setReopenFails(bool fails)
+{
+    std::lock_guard lock(m_mutex);
+    m_reopenFails = fails;
+}
+
+int IndexStore::readRuns() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_readRuns;
+}
+
+int IndexStore::reopenCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_reopens;
+}
+
+void IndexStore::setBeforeCacheInstallHook(std::function<void()> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_beforeCacheInstallHook = std::move(hook);
+}
+
+std::optional<std::string> IndexStore::pragmaValue(const std::string& name) const
+{
+    std::lock_guard lock(m_mutex);
+    sqlite::Statement statement;
+    if (statement.prepare(m_db, "PRAGMA " + name + ";") != SQLITE_OK || statement.step() != SQLITE_ROW)
+        return std::nullopt;
+    return std::string(statement.columnText(0));
+}
+
+void IndexStore::setBeforeIndexInstallHook(std::function<void()> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_beforeIndexInstallHook = std::move(hook);
+}
+
+} // namespace pallix

@@ -1,0 +1,253 @@
+#pragma once
+// IndexStore: one file index. It owns the SQLite database with the table
+// `file_index` (one read-write connection for its life), the in-memory search
+// cache of every row (a compact item table with a path map) and the cache's
+// inverted indexes of name characters, character pairs and prefixes. Searches
+// take their candidates from wherever the cache's state allows: the database
+// before the cache is loaded, a linear scan while the indexes are built, the
+// indexes once they are complete; one ranking by SearchEngine ends each route.
+//
+// Threading: an actor. Every public operation takes the store's one mutex for
+// its whole run, so operations never overlap; they block and are meant for
+// worker threads, never the GUI thread. Background jobs (the cache warm-up,
+// the debounced rebuild, the index build) run on threads of their own, take
+// the mutex for short steps, and are cancelled and joined by the destructor.
+// The index build copies what it needs under the mutex in slices and does its
+// heavy part without it, so searches and writes wait at most one slice. Every
+// "now" and every sleep goes through the injected Clock. The static read-only
+// searches share nothing with any instance and run on the caller's thread.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Core/IndexDB/BackgroundJobs.h"
+#include "Core/IndexDB/IndexStoreError.h"
+#include "Core/IndexDB/ItemTable.h"
+#include "Core/IndexDB/SearchIndexBuild.h"
+#include "Core/IndexDB/Sqlite.h"
+#include "Core/Models/IndexedItem.h"
+#include "Core/Search/SearchEngine.h"
+#include "Core/Search/SearchQuery.h"
+#include "Platform/Clock.h"
+
+namespace pallix {
+
+class IndexStore {
+public:
+    using SQLBinding = sqlite::Binding;
+
+    // What a row read returns.
+    struct SQLQueryResult {
+        std::vector<IndexedItem> items;
+        bool hadTransientFailure = false;  // gave up because the database stayed busy or locked
+    };
+    // What a database search returns: ranked items, at most the limit.
+    struct DatabaseSearchResult {
+        std::vector<IndexedItem> items;
+        bool hadTransientFailure = false;  // some attempt met a busy or locked database
+    };
+    // Bytes held by the search cache, by part.
+    struct MemoryUsage {
+        std::size_t itemCount = 0;
+        std::size_t items = 0;           // item table with its path map
+        std::size_t characterIndex = 0;
+        std::size_t bigramIndex = 0;
+        std::size_t prefixIndex = 0;
+        std::size_t total() const { return items + characterIndex + bigramIndex + prefixIndex; }
+    };
+
+    // Opens nothing. `databaseURL` is the database file ("index.sqlite" or
+    // "server_index.sqlite" in the application-support folder).
+    explicit IndexStore(std::filesystem::path databaseURL, std::shared_ptr<Clock> clock = Clock::system());
+    IndexStore(const IndexStore&) = delete;
+    IndexStore& operator=(const IndexStore&) = delete;
+    ~IndexStore();
+
+    const std::filesystem::path& databaseURL() const { return m_databaseURL; }
+
+    // Opens the connection (creating the folder and file), makes sure of the
+    // schema and the content column, counts the rows and starts loading the
+    // search cache in the background.
+    StoreResult<void> bootstrap();
+
+    // Cached items while the cache is loaded, else the row count of the bootstrap.
+    std::int64_t indexedCount() const;
+    bool isSearchCacheReady() const;
+    bool isSearchIndexesComplete() const;
+    // The cached items of `paths`, in order, at most `limit`; never the database.
+    std::vector<IndexedItem> items(const std::vector<std::string>& paths, int limit) const;
+
+    // ---- Writes: one immediate transaction each, then the cache is patched.
+    StoreResult<void> upsert(const std::vector<IndexedItem>& items);
+    StoreResult<void> applyFullRescan(const std::vector<std::string>& roots, const std::vector<IndexedItem>& items);
+    StoreResult<void> synchronizeChildren(const std::string& directory, const std::vector<IndexedItem>& currentChildren);
+    StoreResult<void> removePathPrefix(const std::string& path);
+
+    // ---- Cache readiness.
+    // Returns once the cache is installed (at once when it is).
+    void waitForSearchCacheReady();
+    // True when the cache is installed within `timeout`, false otherwise.
+    bool waitForSearchCacheReady(Clock::Duration timeout);
+    // Runs `callback` once the cache is installed (at once, on this thread, when
+    // it is); callbacks run in the order they were registered, under the store's
+    // lock, so they must only hand off.
+    void whenSearchCacheReady(std::function<void()> callback);
+    // Rebuilds the path map and restarts the index build from the current items.
+    void rebuildSearchCache();
+
+    // ---- Searches. None fails: trouble gives an empty or shorter list.
+    // `cancel` (may be null) ends a long scan early.
+    std::vector<IndexedItem> search(const SearchQuery& query, int limit, const CancelToken* cancel = nullptr);
+    std::vector<IndexedItem> quickMemorySearch(const SearchQuery& query, int limit, int hardCap,
+                                               const CancelToken* cancel = nullptr);
+    std::vector<IndexedItem> typingFastDatabaseSearch(const SearchQuery& query, int limit);
+
+    // Candidate selection from the inverted indexes (empty: rank every item).
+    bool shouldUseFastCharacterIndex(const SearchQuery& query) const;
+    std::optional<std::vector<IndexedItem>> fastCandidateItems(const SearchQuery& query) const;
+    // The lowest 600 / 1,800 / 5,000 positions for words of 1 / 2 / 3 characters
+    // when there are more; `positions` ascending.
+    static std::vector<std::uint32_t> limitCandidatePositions(std::vector<std::uint32_t> positions,
+                                                              std::string_view token);
+    // The database row budget of a search.
+    static int maxCandidateRows(const SearchQuery& query, int limit);
+    static bool hasSearchIntent(const SearchQuery& query);
+    static bool shouldFastFailLowProbabilityQuery(const SearchQuery& query);
+
+    // Searches of a database file on a read-only connection of their own, on
+    // the calling thread; they touch no store.
+    static std::vector<IndexedItem> readOnlySearch(const std::filesystem::path& databaseURL, const SearchQuery& query,
+                                                   int limit, int maxReadAttempts = 2, int searchStage = 1,
+                                                   Clock* clock = nullptr);
+    static std::vector<IndexedItem> readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,
+                                                                   const SearchQuery& query, int limit);
+
+    // ---- Fixed questions of other parts.
+    std::vector<std::string> imagePathsFromDatabase(int limit, int offset);
+    std::vector<std::string> folderPathsMatchingNameTokens(const std::vector<std::string>& tokens, bool caseSensitive,
+                                                           int limit);
+    std::vector<IndexedItem> relatedItemsInFolder(const std::string& parentPath, int limit);
+    bool hasIndexedItems(const std::vector<std::string>& roots);
+    // A root of "/" contains every absolute path.
+    static bool indexedRootsContain(std::string_view path, const std::vector<std::string>& roots);
+
+    // ---- Introspection for the benchmark and the tests.
+    std::int64_t indexBuildGeneration() const { return m_indexBuildGeneration.load(); }
+    MemoryUsage memoryUsage() const;
+    int transientSearchFailureStreak() const;
+
+    // Test seam: the next `count` runs of a read statement on the store's
+    // connection report `code` (SQLITE_BUSY or SQLITE_LOCKED) instead of rows.
+    void injectTransientReadFailures(int count, int code);
+    // Test seam: reopening after transient failures fails.
+    void setReopenFails(bool fails);
+    // Runs of read statements on the store's connection, and reopens, so far.
+    int readRuns() const;
+    int reopenCount() const;
+    // Test seam: called without the lock right before a finished index build
+    // takes the lock to install its result.
+    void setBeforeIndexInstallHook(std::function<void()> hook);
+    // Test seam: called on the warm-up thread between loading the snapshot and
+    // installing it. Set it before bootstrap().
+    void setBeforeCacheInstallHook(std::function<void()> hook);
+    // Background jobs started and not finished (tests wait for quiet with it).
+    int runningBackgroundJobs() const { return m_jobs.running(); }
+    // The value of "PRAGMA <name>;" on the store's connection, for read-back.
+    std::optional<std::string> pragmaValue(const std::string& name) const;
+
+private:
+    // A write made before the snapshot was installed, as it changed the rows.
+    struct PendingWrite {
+        std::vector<IndexedItem> upserted;  // written items, in order
+        std::string removedPrefix;          // or: a path removed with its subtree
+        bool isRemoval = false;
+    };
+    using Waiter = std::function<void(bool ready)>;
+
+    // Database (IndexStore.cpp).
+    StoreResult<void> openDatabase();
+    StoreResult<void> runSchema();
+    StoreResult<void> ensureContentColumn();
+    StoreResult<std::int64_t> loadIndexedCountFromDatabase();
+    StoreResult<void> execute(const char* sql);
+    SQLQueryResult fetchItems(const std::string& sql, const std::vector<SQLBinding>& bindings, int maxReadAttempts);
+    int stepRead(sqlite::Statement& statement);
+    void recordTransientSearchFailure();
+    void resumeSearchCacheReadyWaiters(bool ready);
+    void startCacheWarmup();
+    std::string connectionMessage() const;
+
+    // Writes (IndexStoreWrites.cpp).
+    StoreResult<void> beginTransaction();
+    StoreResult<void> commitTransaction();
+    void rollbackTransaction();
+    StoreResult<void> upsertToDB(const std::vector<IndexedItem>& items);
+    StoreResult<void> deletePrefixFromDB(const std::string& prefix);
+    void removeFromCache(const std::string& prefix);
+    void patchCache(const std::vector<IndexedItem>& items);
+    void scheduleDebouncedSearchCacheRebuild(int delayMilliseconds);
+
+    // Cache (SearchCacheLoad.cpp; the snapshot itself is CacheSnapshot.cpp).
+    void applyLoadedCache(ItemTable snapshot);
+    void resetSearchIndexesLocked();
+    void rebuildSearchCacheLocked();
+    void startIndexBuild(std::int64_t generation);
+    void runIndexBuild(std::int64_t generation, Clock::TimePoint startedAt, const CancelToken& token);
+
+    // Searches (SearchDispatch.cpp, SqlSearch.cpp, CandidateSelection.cpp).
+    std::vector<std::uint32_t> fallbackCandidatesFromMemory(const SearchQuery& query, int hardCap,
+                                                            const CancelToken* cancel) const;
+    std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
+    std::optional<PostingIndex::Postings> prefixCandidates(std::string_view token) const;
+    std::vector<IndexedItem> rankPositions(const SearchQuery& query, const std::vector<std::uint32_t>* positions,
+                                           int limit) const;
+    DatabaseSearchResult databaseSearchWithStatus(const SearchQuery& query, int limit, int maxCandidateRows);
+    bool shouldUseFastCharacterIndexLocked(const SearchQuery& query) const;
+
+    // Constant after construction.
+    const std::filesystem::path m_databaseURL;
+    const std::shared_ptr<Clock> m_clock;
+    const SearchEngine m_searchEngine;
+
+    mutable std::mutex m_mutex;  // the actor: held by every operation
+    // All below: under m_mutex, unless said otherwise.
+    sqlite::Connection m_db;
+    ItemTable m_items;                       // searchableItems and indexByPath
+    SearchIndexes m_indexes;                 // the three inverted indexes
+    bool m_cacheReady = false;
+    bool m_searchIndexesComplete = false;
+    std::atomic<std::int64_t> m_indexBuildGeneration{0};  // written under m_mutex, polled by the build
+    std::shared_ptr<CancelToken> m_indexBuildTask;
+    std::shared_ptr<CancelToken> m_debouncedSearchCacheRebuildTask;
+    std::int64_t m_persistedIndexedCount = 0;
+    std::vector<Waiter> m_searchCacheReadyWaiters;  // in order of arrival
+    int m_transientSearchFailureStreak = 0;
+    std::optional<Clock::TimePoint> m_lastTransientSearchFailureAt;  // none: the distant past
+    // Writes made while the warm-up is loading: replayed on the snapshot at
+    // install, since the snapshot may have been read before them.
+    bool m_warmupPending = false;
+    std::vector<PendingWrite> m_pendingWrites;
+
+    // Test seams.
+    int m_injectedReadFailures = 0;
+    int m_injectedReadFailureCode = 0;
+    bool m_reopenFails = false;
+    int m_readRuns = 0;
+    int m_reopens = 0;
+    std::function<void()> m_beforeIndexInstallHook;
+    std::function<void()> m_beforeCacheInstallHook;
+
+    // The jobs use every member above: the destructor stops them first, and
+    // as the last member they would be destroyed first anyway.
+    BackgroundJobs m_jobs;
+};
+
+} // namespace pallix

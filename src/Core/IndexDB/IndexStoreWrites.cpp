@@ -1,0 +1,224 @@
+// Writes of the file index: each operation writes the database first, in one
+// immediate transaction, then patches the cached item list in place and
+// arranges the rebuild of the inverted indexes.
+
+#include <unordered_set>
+
+#include <sqlite3.h>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr std::string_view kUpsertSql =
+    "INSERT INTO file_index (path, name, parent_path, extension, size, modified_at, is_directory, content_text)\n"
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?)\n"
+    "ON CONFLICT(path) DO UPDATE SET\n"
+    "name = excluded.name,\n"
+    "parent_path = excluded.parent_path,\n"
+    "extension = excluded.extension,\n"
+    "size = excluded.size,\n"
+    "modified_at = excluded.modified_at,\n"
+    "is_directory = excluded.is_directory,\n"
+    "content_text = excluded.content_text;";
+
+constexpr int kUpsertRebuildDelayMs = 380;
+constexpr int kRemovalRebuildDelayMs = 90;
+
+} // namespace
+
+StoreResult<void> IndexStore::beginTransaction() { return execute("BEGIN IMMEDIATE TRANSACTION"); }
+StoreResult<void> IndexStore::commitTransaction() { return execute("COMMIT TRANSACTION"); }
+void IndexStore::rollbackTransaction() { (void)execute("ROLLBACK TRANSACTION"); }
+
+StoreResult<void> IndexStore::upsertToDB(const std::vector<IndexedItem>& items)
+{
+    if (items.empty())
+        return {};
+    sqlite::Statement statement;
+    if (statement.prepare(m_db, kUpsertSql) != SQLITE_OK)
+        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+    for (const IndexedItem& item : items) {
+        statement.bindText(1, item.path());
+        statement.bindText(2, item.name());
+        statement.bindText(3, item.parentPath());
+        statement.bindText(4, item.fileExtension());
+        statement.bindInt64(5, item.size());
+        statement.bindDouble(6, item.modifiedAt());
+        statement.bindInt(7, item.isDirectory() ? 1 : 0);
+        statement.bindText(8, item.searchableText());
+        if (statement.step() != SQLITE_DONE)
+            return storeFailure(IndexStoreError::Code::Step, connectionMessage());
+        statement.reset();
+        statement.clearBindings();
+    }
+    return {};
+}
+
+StoreResult<void> IndexStore::deletePrefixFromDB(const std::string& prefix)
+{
+    sqlite::Statement statement;
+    const std::string sql = "DELETE FROM file_index\nWHERE " + std::string(indexsql::kUnderFolderCondition) + ";";
+    if (statement.prepare(m_db, sql) != SQLITE_OK)
+        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+    statement.bindAll(indexsql::underFolderBindings(prefix));
+    if (statement.step() != SQLITE_DONE)
+        return storeFailure(IndexStoreError::Code::Step, connectionMessage());
+    return {};
+}
+
+void IndexStore::removeFromCache(const std::string& prefix)
+{
+    if (!m_cacheReady || m_items.empty())
+        return;
+    m_items.removeUnder(prefix);
+}
+
+void IndexStore::patchCache(const std::vector<IndexedItem>& items)
+{
+    for (const IndexedItem& item : items)
+        m_items.patch(item);
+}
+
+void IndexStore::scheduleDebouncedSearchCacheRebuild(int delayMilliseconds)
+{
+    if (m_debouncedSearchCacheRebuildTask)
+        m_debouncedSearchCacheRebuildTask->cancel();
+    // The deadline is fixed now, not when the thread gets going, so a run of
+    // writes is timed by the writes alone.
+    const Clock::TimePoint deadline = m_clock->now() + std::chrono::milliseconds(delayMilliseconds);
+    m_debouncedSearchCacheRebuildTask = m_jobs.start([this, deadline](const CancelToken& token) {
+        const Clock::Duration remaining = deadline - m_clock->now();
+        if (remaining > Clock::Duration::zero())
+            m_clock->sleepFor(remaining, &token);
+        if (token.isCancelled())
+            return;
+        std::lock_guard lock(m_mutex);
+        // Cancelled or replaced while it woke up: the newer one rebuilds.
+        if (token.isCancelled() || m_debouncedSearchCacheRebuildTask.get() != &token)
+            return;
+        m_debouncedSearchCacheRebuildTask.reset();
+        rebuildSearchCacheLocked();
+    });
+}
+
+StoreResult<void> IndexStore::upsert(const std::vector<IndexedItem>& items)
+{
+    std::lock_guard lock(m_mutex);
+    if (items.empty())
+        return {};
+    if (StoreResult<void> r = beginTransaction(); !r)
+        return r;
+    StoreResult<void> written = upsertToDB(items);
+    if (written)
+        written = commitTransaction();
+    if (!written) {
+        rollbackTransaction();
+        return written;
+    }
+    patchCache(items);
+    if (m_warmupPending)
+        m_pendingWrites.push_back({items, {}, false});
+    scheduleDebouncedSearchCacheRebuild(kUpsertRebuildDelayMs);
+    return {};
+}
+
+StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& roots,
+                                              const std::vector<IndexedItem>& items)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_debouncedSearchCacheRebuildTask) {
+        m_debouncedSearchCacheRebuildTask->cancel();
+        m_debouncedSearchCacheRebuildTask.reset();
+    }
+    std::vector<std::string> standardRoots;
+    standardRoots.reserve(roots.size());
+    for (const std::string& root : roots)
+        standardRoots.push_back(paths::standardize(root));
+    for (const std::string& root : standardRoots)
+        removeFromCache(root);
+
+    if (StoreResult<void> r = beginTransaction(); !r)
+        return r;
+    StoreResult<void> written;
+    for (const std::string& root : standardRoots)
+        if (written)
+            written = deletePrefixFromDB(root);
+    if (written)
+        written = upsertToDB(items);
+    if (written)
+        written = commitTransaction();
+    if (!written) {
+        rollbackTransaction();
+        return written;
+    }
+    patchCache(items);
+    if (m_warmupPending) {
+        for (const std::string& root : standardRoots)
+            m_pendingWrites.push_back({{}, root, true});
+        m_pendingWrites.push_back({items, {}, false});
+    }
+    rebuildSearchCacheLocked();
+    return {};
+}
+
+StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
+                                                  const std::vector<IndexedItem>& currentChildren)
+{
+    std::lock_guard lock(m_mutex);
+    const std::string folder = paths::standardize(directory);
+    std::unordered_set<std::string_view> present;
+    present.reserve(currentChildren.size());
+    for (const IndexedItem& child : currentChildren)
+        present.insert(child.path());
+    // Only the cache is asked: a child row the cache does not hold stays.
+    std::vector<std::string> vanished;
+    for (std::size_t p = 0; p < m_items.size(); ++p) {
+        const ItemRef item = m_items.at(p);
+        if (item.parentPath == folder && !present.contains(item.path))
+            vanished.emplace_back(item.path);
+    }
+
+    if (StoreResult<void> r = beginTransaction(); !r)
+        return r;
+    StoreResult<void> written;
+    for (const std::string& child : vanished)
+        if (written)
+            written = deletePrefixFromDB(child);
+    if (written)
+        written = upsertToDB(currentChildren);
+    if (written)
+        written = commitTransaction();
+    if (!written) {
+        rollbackTransaction();
+        return written;
+    }
+    for (const std::string& child : vanished)
+        removeFromCache(child);
+    patchCache(currentChildren);
+    if (m_warmupPending) {
+        for (const std::string& child : vanished)
+            m_pendingWrites.push_back({{}, child, true});
+        m_pendingWrites.push_back({currentChildren, {}, false});
+    }
+    scheduleDebouncedSearchCacheRebuild(kRemovalRebuildDelayMs);
+    return {};
+}
+
+StoreResult<void> IndexStore::removePathPrefix(const std::string& path)
+{
+    std::lock_guard lock(m_mutex);
+    const std::string prefix = paths::standardize(path);
+    if (StoreResult<void> r = deletePrefixFromDB(prefix); !r)
+        return r;
+    removeFromCache(prefix);
+    if (m_warmupPending)
+        m_pendingWrites.push_back({{}, prefix, true});
+    scheduleDebouncedSearchCacheRebuild(kRemovalRebuildDelayMs);
+    return {};
+}
+
+} // namespace pallix

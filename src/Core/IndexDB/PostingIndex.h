@@ -1,0 +1,133 @@
+#pragma once
+// PostingIndex: an inverted index from short text keys to ascending item
+// positions, built once and then only read.
+//
+// Positions are split into chunks of 65,536 by their upper 16 bits; a chunk is
+// a sorted array of the lower 16 bits (2 bytes a position) or, once it holds
+// more than 4,096 positions, a 8 KiB bitmap. Keys are interned in one byte
+// buffer with an open-addressing table. A dense key ("e") thus costs about a
+// bit per item and a rare one two bytes per position, where plain 32-bit lists
+// cost four.
+//
+// Built from blocks: a BlockBuilder collects the keys of the positions of one
+// chunk (block b holds positions b * 65,536 ... b * 65,536 + 65,535); blocks are
+// built on any threads and handed to an Assembler in ascending block order.
+// A finished index is immutable and may be read from several threads.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pallix {
+
+// Interns byte strings: equal keys get the same id, ids count up from 0.
+class KeyInterner {
+public:
+    // The id of `key`, added when new.
+    std::uint32_t intern(std::string_view key);
+    std::optional<std::uint32_t> find(std::string_view key) const;
+    std::size_t size() const { return m_offsets.size() - 1; }
+    std::string_view key(std::uint32_t id) const;
+    std::size_t memoryUsage() const;
+
+private:
+    void grow();
+    std::string m_bytes;
+    std::vector<std::uint32_t> m_offsets{0};  // key i is m_bytes[m_offsets[i], m_offsets[i + 1])
+    std::vector<std::uint32_t> m_slots;       // id + 1, 0 = empty
+};
+
+class PostingIndex {
+public:
+    static constexpr std::uint32_t kChunkBits = 16;
+    static constexpr std::uint32_t kArrayMax = 4096;  // above: a bitmap
+
+    // One key's positions: a view valid while the index lives.
+    class Postings {
+    public:
+        std::size_t size() const;
+        // Appends the positions in ascending order.
+        void appendTo(std::vector<std::uint32_t>& out) const;
+        // Keeps, in place and in order, the positions of `running` (ascending) found here.
+        void retainPresent(std::vector<std::uint32_t>& running) const;
+
+    private:
+        friend class PostingIndex;
+        Postings(const PostingIndex* index, std::uint32_t key) : m_index(index), m_key(key) {}
+        const PostingIndex* m_index;
+        std::uint32_t m_key;
+    };
+
+    class BlockBuilder {
+    public:
+        explicit BlockBuilder(std::uint32_t block) : m_block(block) {}
+        // Positions must arrive in ascending order; a repeat of the last one is ignored.
+        void add(std::string_view key, std::uint32_t position);
+        // Groups the positions by key; done by the thread that filled the
+        // block, so the assembler only copies. Called once, after the last add().
+        void seal();
+        std::uint32_t block() const { return m_block; }
+
+    private:
+        friend class PostingIndex;
+        std::uint32_t m_block;
+        KeyInterner m_keys;
+        // One flat list of (key, position) in arrival order: a vector per key
+        // cost an allocation for each of the block's tens of thousands of keys.
+        std::vector<std::uint32_t> m_entryKeys;
+        std::vector<std::uint16_t> m_entryLows;
+        std::vector<std::uint32_t> m_lastLowPlusOne;  // per key: its last position + 1, 0 = none
+        // Keys of one or two bytes (ASCII characters and their pairs, most keys
+        // by far) find their id by indexing, not hashing: id + 1, 0 = none.
+        std::vector<std::uint32_t> m_shortKeyIds;
+        // After seal(): key k's positions are m_sortedLows[m_keyStart[k] ... m_keyStart[k + 1]).
+        std::vector<std::uint32_t> m_keyStart;
+        std::vector<std::uint16_t> m_sortedLows;
+    };
+
+    class Assembler {
+    public:
+        // Blocks in ascending block order; each is consumed.
+        void addBlock(BlockBuilder&& block);
+        PostingIndex finish();
+
+    private:
+        struct PendingChunk {
+            std::uint32_t key;
+            std::uint16_t high;
+            std::uint16_t countMinusOne;
+            std::uint32_t data;
+        };
+        KeyInterner m_keys;
+        std::vector<PendingChunk> m_pending;
+        std::vector<std::uint16_t> m_arrays;
+        std::vector<std::uint64_t> m_bitmaps;
+    };
+
+    PostingIndex() = default;
+
+    std::optional<Postings> find(std::string_view key) const;
+    std::size_t keyCount() const { return m_keys.size(); }
+    bool empty() const { return keyCount() == 0; }
+    std::size_t memoryUsage() const;
+
+private:
+    struct Chunk {
+        std::uint16_t high;
+        std::uint16_t countMinusOne;
+        std::uint32_t data;  // index into m_arrays, or the first word in m_bitmaps
+        std::uint32_t count() const { return std::uint32_t(countMinusOne) + 1; }
+        bool isBitmap() const { return count() > kArrayMax; }
+    };
+
+    KeyInterner m_keys;
+    std::vector<std::uint32_t> m_chunkStart{0};  // key i owns chunks [m_chunkStart[i], m_chunkStart[i + 1])
+    std::vector<std::uint32_t> m_sizes;          // positions per key
+    std::vector<Chunk> m_chunks;
+    std::vector<std::uint16_t> m_arrays;
+    std::vector<std::uint64_t> m_bitmaps;
+};
+
+} // namespace pallix

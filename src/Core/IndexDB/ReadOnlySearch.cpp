@@ -1,0 +1,107 @@
+// Searches of an index file on a read-only connection opened for the one
+// search (the shared-drive index is searched so while its store may be
+// writing): they share nothing with a store and run on the caller's thread.
+
+#include <algorithm>
+
+#include <sqlite3.h>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+namespace {
+
+struct Rows {
+    std::vector<IndexedItem> items;
+    bool gaveUp = false;  // the database stayed busy or locked
+};
+
+bool openReadOnly(sqlite::Connection& db, const std::filesystem::path& url)
+{
+    return db.open(url.string(), sqlite::Connection::Mode::ReadOnly) == SQLITE_OK && db.isOpen();
+}
+
+Rows fetchRows(const sqlite::Connection& db, const indexsql::SqlText& text, int maxReadAttempts, Clock& clock)
+{
+    sqlite::Statement statement;
+    // Preparing meets a busy schema lock now and then: three tries, 12, 24 and 36 ms apart.
+    for (int tries = 1;; ++tries) {
+        if (statement.prepare(db, text.sql) == SQLITE_OK)
+            break;
+        if (!sqlite::isTransient(db.errorCode()))
+            return {};
+        clock.sleepFor(std::chrono::milliseconds(12 * tries));
+        if (tries == 3)
+            return {};
+    }
+    statement.bindAll(text.bindings);
+    Rows rows;
+    rows.items.reserve(1024);
+    int rc;
+    while ((rc = statement.step()) == SQLITE_ROW)
+        rows.items.push_back(indexsql::rowToItem(statement));
+    if (!sqlite::isTransient(rc))
+        return rows;
+    statement.finalize();
+    if (maxReadAttempts < 1)
+        return {{}, true};
+    clock.sleepFor(std::chrono::milliseconds(10));
+    return fetchRows(db, text, maxReadAttempts - 1, clock);
+}
+
+} // namespace
+
+std::vector<IndexedItem> IndexStore::readOnlySearch(const std::filesystem::path& databaseURL, const SearchQuery& query,
+                                                    int limit, int maxReadAttempts, int /*searchStage*/, Clock* clock)
+{
+    // Every stage is the first: names beginning with the words.
+    if (limit < 1 || !hasSearchIntent(query))
+        return {};
+    sqlite::Connection db;
+    if (!openReadOnly(db, databaseURL))
+        return {};
+    db.exec("PRAGMA cache_size=-40000;");
+    db.exec("PRAGMA mmap_size=268435456;");
+
+    const indexsql::SqlText text = indexsql::readOnlySearchStatement(query, limit);
+
+    Rows rows = fetchRows(db, text, maxReadAttempts, clock ? *clock : *Clock::system());
+    if (rows.gaveUp)
+        return {};
+    return SearchEngine().search(rows.items, query, limit);
+}
+
+std::vector<IndexedItem> IndexStore::readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,
+                                                                    const SearchQuery& query, int limit)
+{
+    if (limit < 1 || !hasSearchIntent(query) || query.tokens.size() != 1)
+        return {};
+    const std::string_view token = indexsql::trimmed(query.tokens.front());
+    if (token.empty())
+        return {};
+    sqlite::Connection db;
+    if (!openReadOnly(db, databaseURL))
+        return {};
+    db.exec("PRAGMA cache_size=-12000;");
+    db.exec("PRAGMA mmap_size=268435456;");
+
+    const int rowLimit = indexsql::typingFastRowLimit(limit);
+    const indexsql::SqlText text = indexsql::typingFastStatement(query, limit, true);
+
+    sqlite::Statement statement;
+    if (statement.prepare(db, text.sql) != SQLITE_OK)
+        return {};
+    statement.bindAll(text.bindings);
+    std::vector<IndexedItem> rows;
+    rows.reserve(static_cast<std::size_t>(std::min(limit, 900)));
+    while (rows.size() < static_cast<std::size_t>(rowLimit) && statement.step() == SQLITE_ROW)
+        rows.push_back(indexsql::rowToItem(statement));
+    statement.finalize();
+    if (rows.empty())
+        return {};
+    return SearchEngine().search(rows, query, limit);
+}
+
+} // namespace pallix

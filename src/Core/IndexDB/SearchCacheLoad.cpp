@@ -1,0 +1,193 @@
+// The search cache's life: the warm-up at start-up, the install of its
+// snapshot, the rebuilds after writes and the background build of the
+// inverted indexes.
+
+#include <algorithm>
+#include <thread>
+
+#include <sqlite3.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+#include "Core/IndexDB/CacheSnapshot.h"
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr auto kIndexBuildDelay = std::chrono::milliseconds(90);
+// Items whose stems are copied per hold of the lock: well under a millisecond.
+constexpr std::size_t kStemCopySlice = 16384;
+
+// The load and the build leave many freed small blocks behind (rows, stems,
+// block lists); hand them back to the system rather than keep the peak.
+void releaseFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+unsigned buildThreads()
+{
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return std::clamp(cores / 2, 1u, 4u);
+}
+
+} // namespace
+
+void IndexStore::startCacheWarmup()
+{
+    m_warmupPending = true;
+    m_pendingWrites.clear();
+    std::function<void()> hook = m_beforeCacheInstallHook;
+    m_jobs.start([this, hook](const CancelToken& token) {
+        ItemTable snapshot = loadCacheSnapshot(m_databaseURL, &token);
+        if (hook)
+            hook();
+        if (!token.isCancelled())
+            applyLoadedCache(std::move(snapshot));
+        releaseFreedMemory();
+    });
+}
+
+void IndexStore::resetSearchIndexesLocked()
+{
+    if (m_debouncedSearchCacheRebuildTask) {
+        m_debouncedSearchCacheRebuildTask->cancel();
+        m_debouncedSearchCacheRebuildTask.reset();
+    }
+    ++m_indexBuildGeneration;
+    m_searchIndexesComplete = false;
+    if (m_indexBuildTask) {
+        m_indexBuildTask->cancel();
+        m_indexBuildTask.reset();
+    }
+}
+
+void IndexStore::applyLoadedCache(ItemTable snapshot)
+{
+    std::lock_guard lock(m_mutex);
+    resetSearchIndexesLocked();
+    const std::int64_t generation = m_indexBuildGeneration;
+
+    m_items = std::move(snapshot);
+    // The snapshot was read while writes went on; replaying them in order
+    // gives the rows as they are now, whichever of them it already holds.
+    for (const PendingWrite& write : m_pendingWrites) {
+        if (write.isRemoval)
+            m_items.removeUnder(write.removedPrefix);
+        else
+            for (const IndexedItem& item : write.upserted)
+                m_items.patch(item);
+    }
+    m_pendingWrites.clear();
+    m_pendingWrites.shrink_to_fit();
+    m_warmupPending = false;
+    m_persistedIndexedCount = static_cast<std::int64_t>(m_items.size());
+
+    m_indexes = SearchIndexes();
+    m_cacheReady = true;
+    resumeSearchCacheReadyWaiters(true);
+    if (m_items.empty()) {
+        m_searchIndexesComplete = true;
+        return;
+    }
+    startIndexBuild(generation);
+}
+
+void IndexStore::rebuildSearchCacheLocked()
+{
+    resetSearchIndexesLocked();
+    const std::int64_t generation = m_indexBuildGeneration;
+    m_items.compactIfWasteful();
+    m_indexes = SearchIndexes();
+    if (m_items.empty()) {
+        m_searchIndexesComplete = true;
+        return;
+    }
+    startIndexBuild(generation);
+}
+
+void IndexStore::rebuildSearchCache()
+{
+    std::lock_guard lock(m_mutex);
+    rebuildSearchCacheLocked();
+}
+
+void IndexStore::startIndexBuild(std::int64_t generation)
+{
+    const Clock::TimePoint startedAt = m_clock->now();
+    m_indexBuildTask = m_jobs.start([this, generation, startedAt](const CancelToken& token) {
+        runIndexBuild(generation, startedAt, token);
+    });
+}
+
+void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint startedAt, const CancelToken& token)
+{
+    // A cancelled delay is no error: the checks below stop a superseded build.
+    const Clock::Duration delay = startedAt + kIndexBuildDelay - m_clock->now();
+    if (delay > Clock::Duration::zero())
+        m_clock->sleepFor(delay, &token);
+
+    auto stillCurrent = [&] { return m_indexBuildGeneration.load() == generation && !token.isCancelled(); };
+    auto releaseHandle = [&] {
+        if (m_indexBuildTask.get() == &token)
+            m_indexBuildTask.reset();
+    };
+
+    // Copy the stems slice by slice under the lock: writes and searches get in
+    // between, and the expensive key extraction below needs no lock at all.
+    StemList stems;
+    std::size_t count = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!stillCurrent())
+            return releaseHandle();
+        count = m_items.size();
+        stems.reserve(count, count * 24);
+    }
+    for (std::size_t begin = 0; begin < count; begin += kStemCopySlice) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!stillCurrent())
+                return releaseHandle();
+            const std::size_t end = std::min(count, begin + kStemCopySlice);
+            // A removal shortened the list; the rebuild it scheduled starts over.
+            if (end > m_items.size())
+                return releaseHandle();
+            for (std::size_t p = begin; p < end; ++p) {
+                const auto [stem, normalizedStem] = m_items.stems(p);
+                stems.append(stem, normalizedStem);
+            }
+        }
+        std::this_thread::yield();
+    }
+
+    std::optional<SearchIndexes> built = buildSearchIndexes(stems, count >= 2 * 65536 ? buildThreads() : 1,
+                                                            stillCurrent);
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(m_mutex);
+        hook = m_beforeIndexInstallHook;
+    }
+    if (hook)
+        hook();
+
+    {
+        std::lock_guard lock(m_mutex);
+        if (built && stillCurrent()) {
+            m_indexes = std::move(*built);
+            m_searchIndexesComplete = true;
+        }
+        releaseHandle();
+    }
+    built.reset();
+    stems = StemList();
+    releaseFreedMemory();
+}
+
+} // namespace pallix

@@ -1,0 +1,175 @@
+// Where a search's candidates come from, by the cache's state: the database
+// before the cache is loaded, a linear scan of the cached items while the
+// inverted indexes are built (with a database supplement for short queries
+// that found little), the indexes once complete. Each route ends in exactly
+// one ranking; two result lists are never merged.
+
+#include <algorithm>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/IndexStore.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr int kDatabaseOnlyRowBudget = 4000;
+constexpr int kSupplementRowBudget = 2600;
+constexpr std::size_t kCancelPollItems = 8192;
+constexpr std::size_t kNoMatchFallbackItems = 6000;
+
+bool matchesUnder(SearchMatchMode mode, std::string_view haystack, std::string_view needle)
+{
+    switch (mode) {
+    case SearchMatchMode::Contains: return haystack.find(needle) != std::string_view::npos;
+    case SearchMatchMode::Prefix: return haystack.starts_with(needle);
+    case SearchMatchMode::Suffix: return haystack.ends_with(needle);
+    case SearchMatchMode::Exact: return haystack == needle;
+    }
+    return false;
+}
+
+// The path lower-cased into a reused buffer; ASCII paths, nearly all of them,
+// skip the full Unicode mapping.
+std::string_view loweredPath(std::string_view path, std::string& buffer)
+{
+    if (!text::isAscii(path)) {
+        buffer = text::lower(path);
+        return buffer;
+    }
+    buffer.assign(path);
+    for (char& c : buffer)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return buffer;
+}
+
+// Few enough memory results to ask the database: below a third of the limit
+// (33 of 100 is below, 34 is not), below 12 for limits of 13 to 35, below the
+// limit itself up to 12.
+bool fewMemoryResults(std::size_t count, int limit)
+{
+    if (limit >= 36)
+        return count * 3 < static_cast<std::size_t>(limit);
+    if (limit >= 13)
+        return count < 12;
+    return limit > 0 && count < static_cast<std::size_t>(limit);
+}
+
+} // namespace
+
+std::vector<IndexedItem> IndexStore::rankPositions(const SearchQuery& query,
+                                                   const std::vector<std::uint32_t>* positions, int limit) const
+{
+    std::optional<std::span<const std::uint32_t>> candidates;
+    if (positions)
+        candidates = std::span<const std::uint32_t>(*positions);
+    const std::vector<std::uint32_t> ranked = m_searchEngine.searchIndices(m_items, candidates, query, limit);
+    std::vector<IndexedItem> results;
+    results.reserve(ranked.size());
+    for (std::uint32_t p : ranked)
+        results.push_back(m_items.materialize(p));
+    return results;
+}
+
+std::vector<std::uint32_t> IndexStore::fallbackCandidatesFromMemory(const SearchQuery& query, int hardCap,
+                                                                    const CancelToken* cancel) const
+{
+    const std::size_t n = m_items.size();
+    const std::size_t cap = static_cast<std::size_t>(std::max(hardCap, 0));
+    std::vector<std::string> needles;
+    for (const std::string& token : query.tokens) {
+        const std::string_view t = indexsql::trimmed(token);
+        if (!t.empty())
+            needles.push_back(indexsql::caseFolded(t, query.caseSensitive));
+    }
+    auto firstItems = [](std::size_t count) {
+        std::vector<std::uint32_t> positions(count);
+        for (std::size_t p = 0; p < count; ++p)
+            positions[p] = static_cast<std::uint32_t>(p);
+        return positions;
+    };
+    if (needles.empty())
+        return firstItems(std::min(n, cap));
+
+    std::vector<std::uint32_t> candidates;
+    candidates.reserve(std::min<std::size_t>(cap, 20000));
+    const std::size_t bound = cap >= 10000 ? std::min(cap * 8, n) : std::min<std::size_t>(n, 80000);
+    std::string pathBuffer;
+    for (std::size_t p = 0;; ++p) {
+        if (candidates.size() >= cap || p == bound)
+            break;
+        if ((p + 1) % kCancelPollItems == 0 && cancel && cancel->isCancelled())
+            break;
+        const ItemRef item = m_items.at(p);
+        const std::string_view name = query.caseSensitive ? item.name : item.searchName;
+        const std::string_view path = query.caseSensitive ? item.path : loweredPath(item.path, pathBuffer);
+        const bool match = std::all_of(needles.begin(), needles.end(), [&](const std::string& needle) {
+            return matchesUnder(query.matchMode, name, needle) || matchesUnder(query.matchMode, path, needle);
+        });
+        if (match)
+            candidates.push_back(static_cast<std::uint32_t>(p));
+    }
+    if (candidates.empty())
+        return firstItems(std::min(n, kNoMatchFallbackItems));
+    return candidates;
+}
+
+std::vector<IndexedItem> IndexStore::search(const SearchQuery& query, int limit, const CancelToken* cancel)
+{
+    std::lock_guard lock(m_mutex);
+    if (!hasSearchIntent(query))
+        return {};
+    if (!m_cacheReady)
+        return databaseSearchWithStatus(query, limit, kDatabaseOnlyRowBudget).items;
+
+    if (!m_searchIndexesComplete) {
+        const auto hardCap = static_cast<int>(std::clamp<std::int64_t>(std::int64_t(limit) * 26, 22000, 78000));
+        const std::vector<std::uint32_t> candidates = fallbackCandidatesFromMemory(query, hardCap, cancel);
+        std::vector<IndexedItem> results = rankPositions(query, &candidates, limit);
+        const bool trySupplement = m_db.isOpen() && !query.useRegularExpression && !query.wildcardPattern &&
+                                   query.tokens.size() <= 2 && fewMemoryResults(results.size(), limit);
+        if (trySupplement) {
+            const int budget = std::min(maxCandidateRows(query, limit), kSupplementRowBudget);
+            DatabaseSearchResult fromDatabase = databaseSearchWithStatus(query, limit, budget);
+            if (!fromDatabase.items.empty())
+                return std::move(fromDatabase.items);
+        }
+        return results;
+    }
+
+    std::optional<std::vector<std::uint32_t>> fast = fastCandidatePositions(query);
+    std::vector<IndexedItem> results = rankPositions(query, fast ? &*fast : nullptr, limit);
+    if (results.empty() && fast && fast->size() < m_items.size())
+        return rankPositions(query, nullptr, limit);
+    return results;
+}
+
+std::vector<IndexedItem> IndexStore::quickMemorySearch(const SearchQuery& query, int limit, int hardCap,
+                                                       const CancelToken* cancel)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_cacheReady || m_items.empty())
+        return {};
+    const std::vector<std::uint32_t> candidates = fallbackCandidatesFromMemory(query, hardCap, cancel);
+    return rankPositions(query, &candidates, limit);
+}
+
+std::vector<IndexedItem> IndexStore::typingFastDatabaseSearch(const SearchQuery& query, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db.isOpen() || limit < 1 || !hasSearchIntent(query) || query.tokens.size() != 1)
+        return {};
+    const std::string_view token = indexsql::trimmed(query.tokens.front());
+    if (token.empty())
+        return {};
+
+    const indexsql::SqlText text = indexsql::typingFastStatement(query, limit, false);
+    SQLQueryResult rows = fetchItems(text.sql, text.bindings, 3);
+    if (rows.items.empty())
+        return {};
+    return m_searchEngine.search(rows.items, query, limit);
+}
+
+} // namespace pallix

@@ -1,0 +1,179 @@
+#include "Core/IndexDB/SearchIndexBuild.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <future>
+#include <thread>
+
+#include "Core/IndexDB/SearchKeys.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr std::uint32_t kBlockSize = 1u << PostingIndex::kChunkBits;
+
+void addFormKeys(const std::vector<std::string_view>& kept, std::uint32_t position,
+                 PostingIndex::BlockBuilder& characters, PostingIndex::BlockBuilder& bigrams,
+                 PostingIndex::BlockBuilder& prefixes, std::string& scratch)
+{
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        characters.add(kept[i], position);
+        if (i + 1 < kept.size()) {
+            scratch.assign(kept[i]).append(kept[i + 1]);
+            bigrams.add(scratch, position);
+        }
+    }
+    scratch.clear();
+    for (std::size_t k = 0; k < std::min<std::size_t>(4, kept.size()); ++k) {
+        scratch.append(kept[k]);
+        prefixes.add(scratch, position);
+    }
+}
+
+// True when the normalised stem is exactly the kept characters of the plain
+// stem joined, as for every ASCII name: its keys would be the same again.
+bool sameKeys(const std::vector<std::string_view>& kept, std::string_view normalizedStem)
+{
+    std::size_t at = 0;
+    for (std::string_view c : kept) {
+        if (normalizedStem.substr(at, c.size()) != c)
+            return false;
+        at += c.size();
+    }
+    return at == normalizedStem.size();
+}
+
+struct Block {
+    explicit Block(std::uint32_t b) : characters(b), bigrams(b), prefixes(b) {}
+    PostingIndex::BlockBuilder characters;
+    PostingIndex::BlockBuilder bigrams;
+    PostingIndex::BlockBuilder prefixes;
+};
+
+std::optional<Block> buildBlock(const StemList& stems, std::uint32_t b, const std::function<bool()>& keepGoing)
+{
+    Block block(b);
+    const std::size_t begin = std::size_t(b) * kBlockSize;
+    const std::size_t end = std::min(stems.size(), begin + kBlockSize);
+    for (std::size_t p = begin; p < end; ++p) {
+        if ((p & 4095) == 0 && keepGoing && !keepGoing())
+            return std::nullopt;
+        addItemKeys(stems.stem(p), stems.normalizedStem(p), static_cast<std::uint32_t>(p), block.characters,
+                    block.bigrams, block.prefixes);
+    }
+    block.characters.seal();
+    block.bigrams.seal();
+    block.prefixes.seal();
+    return block;
+}
+
+} // namespace
+
+void StemList::reserve(std::size_t items, std::size_t bytes)
+{
+    m_ends.reserve(2 * items);
+    m_bytes.reserve(bytes);
+}
+
+void StemList::append(std::string_view stem, std::string_view normalizedStem)
+{
+    m_bytes.insert(m_bytes.end(), stem.begin(), stem.end());
+    m_ends.push_back(m_bytes.size());
+    m_bytes.insert(m_bytes.end(), normalizedStem.begin(), normalizedStem.end());
+    m_ends.push_back(m_bytes.size());
+}
+
+void addItemKeys(std::string_view stem, std::string_view normalizedStem, std::uint32_t position,
+                 PostingIndex::BlockBuilder& characters, PostingIndex::BlockBuilder& bigrams,
+                 PostingIndex::BlockBuilder& prefixes)
+{
+    thread_local std::vector<std::string_view> kept;
+    thread_local std::string scratch;
+    keptCharacters(stem, kept);
+    addFormKeys(kept, position, characters, bigrams, prefixes, scratch);
+    if (sameKeys(kept, normalizedStem))
+        return;
+    keptCharacters(normalizedStem, kept);
+    addFormKeys(kept, position, characters, bigrams, prefixes, scratch);
+}
+
+std::optional<SearchIndexes> buildSearchIndexes(const StemList& stems, unsigned threads,
+                                                const std::function<bool()>& keepGoing)
+{
+    const auto blocks = static_cast<std::uint32_t>((stems.size() + kBlockSize - 1) / kBlockSize);
+    PostingIndex::Assembler characters, bigrams, prefixes;
+    auto assemble = [&](Block&& block) {
+        characters.addBlock(std::move(block.characters));
+        bigrams.addBlock(std::move(block.bigrams));
+        prefixes.addBlock(std::move(block.prefixes));
+    };
+
+    // The three indexes are independent: with workers to spare, merge each
+    // block into them side by side.
+    auto assembleInParallel = [&](Block&& block) {
+        auto pairs = std::async(std::launch::async, [&] { bigrams.addBlock(std::move(block.bigrams)); });
+        auto heads = std::async(std::launch::async, [&] { prefixes.addBlock(std::move(block.prefixes)); });
+        characters.addBlock(std::move(block.characters));
+        pairs.get();
+        heads.get();
+    };
+
+    threads = std::clamp<unsigned>(threads, 1, std::max<std::uint32_t>(blocks, 1));
+    if (threads == 1) {
+        for (std::uint32_t b = 0; b < blocks; ++b) {
+            std::optional<Block> block = buildBlock(stems, b, keepGoing);
+            if (!block)
+                return std::nullopt;
+            assemble(std::move(*block));
+        }
+    } else {
+        // Workers take blocks in order; this thread assembles them in order as
+        // they finish, releasing each block's lists as soon as it is merged.
+        std::mutex mutex;
+        std::condition_variable ready;
+        std::vector<std::optional<Block>> done(blocks);
+        std::vector<bool> finished(blocks, false);
+        std::atomic<std::uint32_t> next{0};
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> workers;
+        for (unsigned t = 0; t < threads; ++t) {
+            workers.emplace_back([&] {
+                for (std::uint32_t b = next++; b < blocks && !stop; b = next++) {
+                    std::optional<Block> block = buildBlock(stems, b, keepGoing);
+                    std::lock_guard lock(mutex);
+                    if (!block)
+                        stop = true;
+                    done[b] = std::move(block);
+                    finished[b] = true;
+                    ready.notify_all();
+                }
+            });
+        }
+        for (std::uint32_t b = 0; b < blocks && !stop; ++b) {
+            std::unique_lock lock(mutex);
+            ready.wait(lock, [&] { return finished[b] || stop; });
+            if (!done[b])
+                break;
+            Block block = std::move(*done[b]);
+            done[b].reset();
+            lock.unlock();
+            assembleInParallel(std::move(block));
+        }
+        for (std::thread& w : workers)
+            w.join();
+        if (stop)
+            return std::nullopt;
+    }
+
+    SearchIndexes indexes;
+    indexes.characters = characters.finish();
+    indexes.bigrams = bigrams.finish();
+    indexes.prefixes = prefixes.finish();
+    return indexes;
+}
+
+} // namespace pallix

@@ -1,0 +1,105 @@
+#pragma once
+// Thin RAII wrappers over the SQLite C API: one connection, one prepared
+// statement. They translate nothing into errors: callers read the result codes
+// and the connection's message and decide. Every connection opened here gets
+// the Unicode-aware `lower()` (ICU, in place of SQLite's ASCII-only one) and
+// `pallix_regexp(pattern, text, caseInsensitive)`.
+//
+// Not thread-safe by themselves: a connection and its statements are used by
+// one thread at a time (the owning store serialises them).
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace pallix::sqlite {
+
+// A value bound to one statement parameter. Text is always copied by SQLite.
+struct Binding {
+    std::variant<std::int32_t, std::int64_t, double, std::string> value;
+
+    static Binding integer(std::int32_t v) { return {v}; }
+    static Binding integer64(std::int64_t v) { return {v}; }
+    static Binding real(double v) { return {v}; }
+    static Binding text(std::string v) { return {std::move(v)}; }
+    friend bool operator==(const Binding&, const Binding&) = default;
+};
+
+class Connection {
+public:
+    enum class Mode { ReadWriteCreate, ReadOnly };
+
+    Connection() = default;
+    Connection(Connection&& other) noexcept;
+    Connection& operator=(Connection&& other) noexcept;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection();
+
+    // Opens `path`; returns SQLite's result code. On failure the message stays
+    // readable through errorMessage() until close() or the next open().
+    int open(const std::string& path, Mode mode);
+    void close();
+    bool isOpen() const { return m_db != nullptr && m_openSucceeded; }
+
+    // One-shot execution of SQL without result rows; returns SQLite's code.
+    int exec(const char* sql);
+    // The connection's last message; empty without a connection or message.
+    std::string errorMessage() const;
+    int errorCode() const;
+    sqlite3* handle() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+    bool m_openSucceeded = false;
+};
+
+class Statement {
+public:
+    Statement() = default;
+    Statement(Statement&& other) noexcept;
+    Statement& operator=(Statement&& other) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { finalize(); }
+
+    // Prepares the whole text. Returns SQLite's code; on failure no statement is held.
+    int prepare(const Connection& db, std::string_view sql);
+    bool isValid() const { return m_stmt != nullptr; }
+
+    void bind(int index, const Binding& binding);
+    // Binds parameters 1, 2, ... in order.
+    void bindAll(std::span<const Binding> bindings);
+    void bindInt(int index, std::int32_t v);
+    void bindInt64(int index, std::int64_t v);
+    void bindDouble(int index, double v);
+    void bindText(int index, std::string_view v);
+
+    int step();
+    void reset();
+    void clearBindings();
+    void finalize();
+
+    std::int32_t columnInt(int column) const;
+    std::int64_t columnInt64(int column) const;
+    double columnDouble(int column) const;
+    // A NULL column reads as "". Valid until the next step, reset or finalize.
+    std::string_view columnText(int column) const;
+    bool columnIsNull(int column) const;
+
+    // The expanded SQL text (with bound values), for diagnostics and tests.
+    std::string sql() const;
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+// True for SQLITE_BUSY and SQLITE_LOCKED (and their extended codes).
+bool isTransient(int code);
+
+} // namespace pallix::sqlite

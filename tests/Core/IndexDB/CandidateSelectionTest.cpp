@@ -1,0 +1,146 @@
+#include "Core/IndexDB/IndexStore.h"
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "IndexDbTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using test::fileItem;
+using test::TempDir;
+using test::wordsQuery;
+
+struct CompleteStore {
+    TempDir dir;
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::unique_ptr<IndexStore> store;
+
+    explicit CompleteStore(const std::vector<IndexedItem>& items)
+    {
+        test::seedDatabase(dir / "index.sqlite", items);
+        store = std::make_unique<IndexStore>(dir / "index.sqlite", clock);
+        test::bootstrapToComplete(*store, *clock);
+    }
+
+    std::vector<std::string> candidates(const SearchQuery& q) const
+    {
+        std::optional<std::vector<IndexedItem>> items = store->fastCandidateItems(q);
+        if (!items)
+            return {"<none>"};
+        std::vector<std::string> names;
+        for (const IndexedItem& i : *items)
+            names.push_back(i.name());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST(CandidateSelection, WordsPreferNamesBeginningWithThem)
+{
+    CompleteStore s({fileItem("/c/planet.txt"), fileItem("/c/explain.txt"), fileItem("/c/Plan B.doc"),
+                     fileItem("/c/people la.txt"), fileItem("/c/report.pdf"), fileItem("/c/café.txt"),
+                     fileItem("/c/cafe au lait.txt"), fileItem("/c/Café Menü.txt")});
+    struct Case {
+        std::string word;
+        std::vector<std::string> expected;
+    } cases[] = {
+        // Names beginning with the word are the only candidates.
+        {"pla", {"Plan B.doc", "planet.txt"}},
+        // Surrounding white space is trimmed.
+        {" pla\t", {"Plan B.doc", "planet.txt"}},
+        // No name begins with "exp" but one: the prefix narrows to it.
+        {"xpl", {"explain.txt"}},
+        // No name begins with "eop": every pair of the word, anywhere in the stem.
+        {"eopl", {"people la.txt"}},
+        // A pair no stem holds: nothing (the caller ranks everything).
+        {"reportpdf", {"<none>"}},
+        // Tokens keep their case; the keys are lower case.
+        {"Pla", {"<none>"}},
+        // "fé" is looked up as typed; the prefix first as "cafe".
+        {"café", {"Café Menü.txt", "café.txt"}},
+        {"cafe", {"Café Menü.txt", "cafe au lait.txt", "café.txt"}},
+        {"p", {"Plan B.doc", "people la.txt", "planet.txt"}},
+        {"--", {"<none>"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        EXPECT_EQ(s.candidates(wordsQuery({c.word})), c.expected);
+    }
+}
+
+TEST(CandidateSelection, OnlyPlainOneWordQueriesUseTheIndexes)
+{
+    CompleteStore s({fileItem("/c/planet.txt")});
+    EXPECT_TRUE(s.store->shouldUseFastCharacterIndex(wordsQuery({"pla"})));
+    std::vector<std::pair<std::string, SearchQuery>> excluded;
+    SearchQuery q = wordsQuery({"pla"});
+    q.useRegularExpression = true;
+    excluded.emplace_back("regular expression", q);
+    q = wordsQuery({"pla"});
+    q.wildcardPattern = "pla*";
+    excluded.emplace_back("wildcard", q);
+    q = wordsQuery({"pla"});
+    q.pathFilter = "/c";
+    excluded.emplace_back("path filter", q);
+    q = wordsQuery({"pla"});
+    q.extensionFilter = "txt";
+    excluded.emplace_back("extension filter", q);
+    q = wordsQuery({"pla"});
+    q.modifiedAfter = 1.0;
+    excluded.emplace_back("date filter", q);
+    excluded.emplace_back("two words", wordsQuery({"pla", "net"}));
+    excluded.emplace_back("blank word", wordsQuery({" "}));
+    for (const auto& [why, query] : excluded) {
+        SCOPED_TRACE(why);
+        EXPECT_FALSE(s.store->shouldUseFastCharacterIndex(query));
+        EXPECT_FALSE(s.store->fastCandidateItems(query));
+    }
+    // Type, content filters, case and mode do not matter here.
+    q = wordsQuery({"pla"}, SearchMatchMode::Suffix, true);
+    q.typeFilter = IndexedItem::ItemType::Folder;
+    q.contentFilters = {SearchContentFilter::Images};
+    EXPECT_TRUE(s.store->shouldUseFastCharacterIndex(q));
+}
+
+TEST(CandidateSelection, ShortWordsAreCappedToTheLowestPositions)
+{
+    // 6,000 names beginning with "qzxw" and 4,000 with "q" further in; rows
+    // are read in order, so positions follow it.
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 4000; ++i)
+        items.push_back(fileItem("/cap/aq" + std::to_string(i) + ".txt"));
+    for (int i = 0; i < 6000; ++i)
+        items.push_back(fileItem("/cap/qzxw" + std::to_string(i) + ".txt"));
+    CompleteStore s(items);
+    struct Case {
+        std::string word;
+        std::size_t count;
+    } cases[] = {{"q", 600}, {"qz", 1800}, {"qzx", 5000}, {"qzxw", 6000}, {"qzxw1", 1111}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        std::optional<std::vector<IndexedItem>> found = s.store->fastCandidateItems(wordsQuery({c.word}));
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->size(), c.count);
+        // The lowest positions: the first names in row order.
+        EXPECT_EQ(found->front().name(), c.word == "qzxw1" ? "qzxw1.txt" : "qzxw0.txt");
+        if (c.word.size() <= 3) {
+            EXPECT_EQ(found->back().name(), "qzxw" + std::to_string(c.count - 1) + ".txt");
+        }
+    }
+    // The caps themselves, on plain position lists.
+    std::vector<std::uint32_t> many(801);
+    for (std::uint32_t i = 0; i < many.size(); ++i)
+        many[i] = 800 - i;
+    EXPECT_EQ(IndexStore::limitCandidatePositions(many, "x").size(), 600u);
+    EXPECT_EQ(IndexStore::limitCandidatePositions(many, "x").back(), 599u);
+    EXPECT_EQ(IndexStore::limitCandidatePositions({1, 2}, "x").size(), 2u);
+    EXPECT_EQ(IndexStore::limitCandidatePositions(std::vector<std::uint32_t>(1801, 1), "报告").size(), 1800u);
+    EXPECT_EQ(IndexStore::limitCandidatePositions(std::vector<std::uint32_t>(1800, 1), "报告").size(), 1800u);
+    EXPECT_EQ(IndexStore::limitCandidatePositions(std::vector<std::uint32_t>(9000, 1), "abcd").size(), 9000u);
+}
+
+} // namespace
+} // namespace pallix

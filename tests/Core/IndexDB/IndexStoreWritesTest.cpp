@@ -1,0 +1,305 @@
+#include "Core/IndexDB/IndexStore.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "IndexDbTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::eventually;
+using test::fileItem;
+using test::folderItem;
+using test::InstallGate;
+using test::TempDir;
+
+std::vector<std::string> rowPaths(const std::filesystem::path& db)
+{
+    sqlite::Connection c;
+    EXPECT_EQ(c.open(db.string(), sqlite::Connection::Mode::ReadOnly), SQLITE_OK);
+    sqlite::Statement s;
+    EXPECT_EQ(s.prepare(c, "SELECT path FROM file_index ORDER BY path;"), SQLITE_OK);
+    std::vector<std::string> out;
+    while (s.step() == SQLITE_ROW)
+        out.emplace_back(s.columnText(0));
+    return out;
+}
+
+// The cached paths among `candidates`, in the order given.
+std::vector<std::string> cachedPaths(const IndexStore& store, const std::vector<std::string>& candidates)
+{
+    return test::pathsOf(store.items(candidates, 1'000'000));
+}
+
+struct WritesFixture {
+    TempDir dir;
+    std::filesystem::path db = dir / "index.sqlite";
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::unique_ptr<IndexStore> store;
+
+    explicit WritesFixture(const std::vector<IndexedItem>& seed = {})
+    {
+        if (!seed.empty())
+            test::seedDatabase(db, seed);
+        store = std::make_unique<IndexStore>(db, clock);
+        test::bootstrapToComplete(*store, *clock);
+    }
+    void advance(Clock::Duration d) { test::advanceAsleep(*store, *clock, d); }
+    void settle() { test::settle(*store, *clock); }
+};
+
+const std::vector<std::string> kTree{"/a/b", "/a/b/c", "/a/b/c/d.txt", "/a/bc", "/a/B", "/a/B/x", "/a/my_x",
+                                     "/a/myAx", "/a/myAx/f", "/other/z"};
+
+std::vector<IndexedItem> treeItems()
+{
+    std::vector<IndexedItem> items;
+    for (const std::string& p : kTree)
+        items.push_back(p.find('.') == std::string::npos ? folderItem(p) : fileItem(p));
+    return items;
+}
+
+std::vector<std::string> without(std::vector<std::string> all, const std::vector<std::string>& gone)
+{
+    std::erase_if(all, [&](const std::string& p) { return std::find(gone.begin(), gone.end(), p) != gone.end(); });
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+TEST(IndexStoreWrites, UpsertReplacesExistingRowsAndLastDuplicateWins)
+{
+    WritesFixture f({fileItem("/d/one.txt", 1), fileItem("/d/two.txt", 2)});
+    ASSERT_TRUE(f.store->upsert({fileItem("/d/one.txt", 10), fileItem("/d/three.txt", 3), fileItem("/d/three.txt", 33)}));
+    EXPECT_EQ(f.store->indexedCount(), 3);
+    const std::vector<IndexedItem> cached = f.store->items({"/d/one.txt", "/d/three.txt"}, 10);
+    ASSERT_EQ(cached.size(), 2u);
+    EXPECT_EQ(cached[0].size(), 10);
+    EXPECT_EQ(cached[1].size(), 33);
+    EXPECT_EQ(rowPaths(f.db), (std::vector<std::string>{"/d/one.txt", "/d/three.txt", "/d/two.txt"}));
+
+    IndexStore reader(f.db, std::make_shared<FakeClock>());
+    ASSERT_TRUE(reader.bootstrap());
+    ASSERT_TRUE(eventually([&] { return reader.isSearchCacheReady(); }));
+    EXPECT_EQ(reader.items({"/d/three.txt"}, 1).at(0).size(), 33);
+}
+
+TEST(IndexStoreWrites, RemovalsReachExactlyThePathAndItsSubtree)
+{
+    struct Case {
+        std::string removed;
+        std::vector<std::string> gone;
+    } cases[] = {
+        {"/a/b", {"/a/b", "/a/b/c", "/a/b/c/d.txt"}},  // keeps /a/bc
+        {"/a/B", {"/a/B", "/a/B/x"}},                  // letter case counts
+        {"/a/my_x", {"/a/my_x"}},                      // "_" is no wildcard
+        {"/a/b/c/", {"/a/b/c", "/a/b/c/d.txt"}},       // standardised first
+        {"/", kTree},                                  // the root holds everything
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.removed);
+        WritesFixture f(treeItems());
+        ASSERT_TRUE(f.store->removePathPrefix(c.removed));
+        EXPECT_EQ(rowPaths(f.db), without(kTree, c.gone));
+        std::vector<std::string> cached = cachedPaths(*f.store, kTree);
+        std::sort(cached.begin(), cached.end());
+        EXPECT_EQ(cached, without(kTree, c.gone));
+    }
+}
+
+TEST(IndexStoreWrites, FullRescanReplacesEverythingUnderItsRoots)
+{
+    {
+        SCOPED_TRACE("a root with no items");
+        WritesFixture f(treeItems());
+        ASSERT_TRUE(f.store->applyFullRescan({"/a/b"}, {}));
+        EXPECT_EQ(rowPaths(f.db), without(kTree, {"/a/b", "/a/b/c", "/a/b/c/d.txt"}));
+        EXPECT_TRUE(cachedPaths(*f.store, {"/a/b", "/a/b/c"}).empty());
+        EXPECT_FALSE(f.store->isSearchIndexesComplete()) << "a full rescan rebuilds at once";
+    }
+    {
+        SCOPED_TRACE("items partly outside the roots");
+        WritesFixture f(treeItems());
+        ASSERT_TRUE(f.store->applyFullRescan({"/a/B", "/a/my_x"}, {fileItem("/a/B/new.txt"), fileItem("/elsewhere/e.txt")}));
+        EXPECT_EQ(rowPaths(f.db), without([] {
+                      std::vector<std::string> all = kTree;
+                      all.push_back("/a/B/new.txt");
+                      all.push_back("/elsewhere/e.txt");
+                      return all;
+                  }(),
+                                          {"/a/B", "/a/B/x", "/a/my_x"}));
+        EXPECT_EQ(cachedPaths(*f.store, {"/a/myAx/f", "/elsewhere/e.txt", "/a/B/x"}),
+                  (std::vector<std::string>{"/a/myAx/f", "/elsewhere/e.txt"}));
+    }
+    {
+        SCOPED_TRACE("the root /");
+        WritesFixture f(treeItems());
+        ASSERT_TRUE(f.store->applyFullRescan({"/"}, {fileItem("/only.txt")}));
+        EXPECT_EQ(rowPaths(f.db), std::vector<std::string>{"/only.txt"});
+        EXPECT_EQ(f.store->indexedCount(), 1);
+    }
+}
+
+TEST(IndexStoreWrites, SynchronizeDropsVanishedChildrenWithTheirSubtrees)
+{
+    WritesFixture f(treeItems());
+    // /a holds b, bc, B, my_x and myAx; the listing now has bc and a new one.
+    ASSERT_TRUE(f.store->synchronizeChildren("/a/", {folderItem("/a/bc"), fileItem("/a/fresh.txt")}));
+    EXPECT_EQ(rowPaths(f.db), (std::vector<std::string>{"/a/bc", "/a/fresh.txt", "/other/z"}));
+    EXPECT_EQ(f.store->indexedCount(), 3);
+
+    ASSERT_TRUE(f.store->synchronizeChildren("/other", {}));
+    EXPECT_EQ(rowPaths(f.db), (std::vector<std::string>{"/a/bc", "/a/fresh.txt"}));
+}
+
+TEST(IndexStoreWrites, SynchronizeOnlyKnowsTheCachedChildren)
+{
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", {folderItem("/s"), fileItem("/s/in-db-only.txt")});
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    InstallGate gate;
+    store.setBeforeCacheInstallHook(gate.hook());
+    ASSERT_TRUE(store.bootstrap());
+    ASSERT_TRUE(store.synchronizeChildren("/s", {fileItem("/s/listed.txt")}));
+    EXPECT_EQ(rowPaths(dir / "index.sqlite"), (std::vector<std::string>{"/s", "/s/in-db-only.txt", "/s/listed.txt"}));
+    gate.open();
+}
+
+TEST(IndexStoreWrites, DelayedRebuildFollowsTheLastWrite)
+{
+    WritesFixture f;
+    const std::int64_t start = f.store->indexBuildGeneration();
+
+    // Two upserts 200 ms apart: one rebuild, 380 ms after the second.
+    ASSERT_TRUE(f.store->upsert({fileItem("/w/1.txt")}));
+    f.advance(200ms);
+    ASSERT_TRUE(f.store->upsert({fileItem("/w/2.txt")}));
+    f.advance(379ms);
+    EXPECT_EQ(f.store->indexBuildGeneration(), start);
+    f.advance(1ms);
+    ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() == start + 1; }));
+    f.settle();
+    EXPECT_EQ(f.store->indexBuildGeneration(), start + 1);
+    EXPECT_TRUE(f.store->isSearchIndexesComplete());
+
+    // An upsert, then a synchronisation 100 ms later: one rebuild 90 ms after it.
+    ASSERT_TRUE(f.store->upsert({fileItem("/w/3.txt")}));
+    f.advance(100ms);
+    ASSERT_TRUE(f.store->synchronizeChildren("/w", {fileItem("/w/1.txt"), fileItem("/w/3.txt")}));
+    f.advance(89ms);
+    EXPECT_EQ(f.store->indexBuildGeneration(), start + 1);
+    f.advance(1ms);
+    ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() == start + 2; }));
+    f.settle();
+    EXPECT_EQ(f.store->indexBuildGeneration(), start + 2);
+
+    // An empty upsert neither schedules nor cancels.
+    ASSERT_TRUE(f.store->upsert({fileItem("/w/4.txt")}));
+    f.advance(200ms);
+    ASSERT_TRUE(f.store->upsert({}));
+    f.advance(180ms);
+    ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() == start + 3; }));
+    f.settle();
+    EXPECT_EQ(f.store->indexBuildGeneration(), start + 3);
+    ASSERT_TRUE(f.store->upsert({}));
+    f.settle();
+    EXPECT_EQ(f.store->indexBuildGeneration(), start + 3);
+}
+
+TEST(IndexStoreWrites, WritesBeforeTheInstallAreNotLost)
+{
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", {fileItem("/r/old.txt"), fileItem("/r/gone/x.txt"), fileItem("/r/keep.txt")});
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    InstallGate gate;
+    store.setBeforeCacheInstallHook(gate.hook());
+    ASSERT_TRUE(store.bootstrap());
+    // The snapshot is read (all three rows) but not yet installed.
+    ASSERT_TRUE(store.upsert({fileItem("/r/new.txt"), fileItem("/r/old.txt", 999)}));
+    ASSERT_TRUE(store.removePathPrefix("/r/gone"));
+    ASSERT_TRUE(store.applyFullRescan({"/r/keep.txt"}, {}));
+    gate.open();
+    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+
+    const std::vector<std::string> all{"/r/old.txt", "/r/gone/x.txt", "/r/keep.txt", "/r/new.txt"};
+    EXPECT_EQ(cachedPaths(store, all), (std::vector<std::string>{"/r/old.txt", "/r/new.txt"}));
+    EXPECT_EQ(store.items({"/r/old.txt"}, 1).at(0).size(), 999);
+    EXPECT_EQ(store.indexedCount(), 2);
+    EXPECT_EQ(rowPaths(dir / "index.sqlite"), (std::vector<std::string>{"/r/new.txt", "/r/old.txt"}));
+}
+
+TEST(IndexStoreWrites, FailedWritesRollBackAndTouchNoCache)
+{
+    WritesFixture f({fileItem("/f/a.txt")});
+    {
+        sqlite::Connection c;
+        ASSERT_EQ(c.open(f.db.string(), sqlite::Connection::Mode::ReadWriteCreate), SQLITE_OK);
+        ASSERT_EQ(c.exec("CREATE TRIGGER refuse BEFORE INSERT ON file_index WHEN NEW.path = '/f/bad.txt' "
+                         "BEGIN SELECT RAISE(ABORT, 'refused'); END;"),
+                  SQLITE_OK);
+    }
+    const std::int64_t generation = f.store->indexBuildGeneration();
+    StoreResult<void> r = f.store->upsert({fileItem("/f/good.txt"), fileItem("/f/bad.txt")});
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().code, IndexStoreError::Code::Step);
+    EXPECT_EQ(r.error().description(), "执行 SQLite 语句失败：refused");
+    EXPECT_EQ(rowPaths(f.db), std::vector<std::string>{"/f/a.txt"});
+    EXPECT_TRUE(cachedPaths(*f.store, {"/f/good.txt"}).empty());
+    f.settle();
+    EXPECT_EQ(f.store->indexBuildGeneration(), generation) << "no rebuild after a failed write";
+
+    // A failed full rescan has already dropped the cached items under its roots.
+    r = f.store->applyFullRescan({"/f"}, {fileItem("/f/bad.txt")});
+    ASSERT_FALSE(r);
+    EXPECT_EQ(rowPaths(f.db), std::vector<std::string>{"/f/a.txt"});
+    EXPECT_TRUE(cachedPaths(*f.store, {"/f/a.txt"}).empty());
+
+    // The store writes on afterwards: the transaction was closed.
+    EXPECT_TRUE(f.store->upsert({fileItem("/f/after.txt")}));
+}
+
+TEST(IndexStoreWrites, HundredThousandItemsAreFoundAndRemoved)
+{
+    WritesFixture f;
+    std::vector<IndexedItem> batch;
+    batch.reserve(100000);
+    for (int i = 0; i < 100000; ++i)
+        batch.push_back(fileItem("/vol/project-" + std::to_string(i % 50) + "/doc-" + std::to_string(i) +
+                                 (i % 3 == 0 ? ".pdf" : ".txt")));
+    const std::int64_t generation = f.store->indexBuildGeneration();
+    ASSERT_TRUE(f.store->upsert(batch));
+    EXPECT_EQ(f.store->indexedCount(), 100000);
+    f.advance(380ms);
+    ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() == generation + 1; }));
+    f.advance(90ms);
+    ASSERT_TRUE(eventually([&] { return f.store->isSearchIndexesComplete(); }));
+
+    SearchQuery q = test::wordsQuery({"doc-77777"});
+    EXPECT_EQ(test::pathsOf(f.store->search(q, 10)), std::vector<std::string>{"/vol/project-27/doc-77777.txt"});
+    q = test::wordsQuery({"doc-1233"});
+    q.extensionFilter = "pdf";
+    const std::vector<IndexedItem> pdfs = f.store->search(q, 10);
+    ASSERT_FALSE(pdfs.empty());
+    EXPECT_EQ(pdfs.front().path(), "/vol/project-33/doc-1233.pdf");
+
+    // Remove five of the fifty folders: their 10,000 items go.
+    for (int p = 25; p < 30; ++p)
+        ASSERT_TRUE(f.store->removePathPrefix("/vol/project-" + std::to_string(p)));
+    EXPECT_EQ(f.store->indexedCount(), 90000);
+    q = test::wordsQuery({"doc-77777"});
+    EXPECT_TRUE(f.store->search(q, 10).empty()) << "found no more, before the delayed rebuild";
+    f.advance(90ms);
+    ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() == generation + 2; }));
+    f.advance(90ms);
+    ASSERT_TRUE(eventually([&] { return f.store->isSearchIndexesComplete(); }));
+    EXPECT_TRUE(f.store->search(q, 10).empty()) << "nor after it";
+    EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"doc-77770"}), 10)),
+              std::vector<std::string>{"/vol/project-20/doc-77770.txt"});
+    EXPECT_EQ(rowPaths(f.db).size(), 90000u);
+}
+
+} // namespace
+} // namespace pallix

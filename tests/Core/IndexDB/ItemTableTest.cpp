@@ -1,0 +1,161 @@
+#include "Core/IndexDB/ItemTable.h"
+
+#include <gtest/gtest.h>
+
+#include "IndexDbTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using test::fileItem;
+using test::folderItem;
+
+void expectSameFields(const ItemRef& r, const IndexedItem& item)
+{
+    EXPECT_EQ(r.path, item.path());
+    EXPECT_EQ(r.name, item.name());
+    EXPECT_EQ(r.parentPath, item.parentPath());
+    EXPECT_EQ(r.fileExtension, item.fileExtension());
+    EXPECT_EQ(r.size, item.size());
+    EXPECT_EQ(r.modifiedAt, item.modifiedAt());
+    EXPECT_EQ(r.isFolder, item.isDirectory());
+    EXPECT_EQ(r.searchName, item.searchName());
+    EXPECT_EQ(r.normalizedSearchName, item.normalizedSearchName());
+    EXPECT_EQ(r.searchNameWithoutExtension, item.searchNameWithoutExtension());
+    EXPECT_EQ(r.normalizedSearchNameWithoutExtension, item.normalizedSearchNameWithoutExtension());
+}
+
+// Items whose fields share bytes in every way the table exploits, and some
+// where they do not.
+std::vector<IndexedItem> variedItems()
+{
+    return {
+        fileItem("/home/u/readme"),                            // all forms equal
+        fileItem("/home/u/Photo.JPG", 123456789012),           // upper case: lower-cased name stored
+        fileItem("/home/u/报告（最终版）.docx"),                // punctuation dropped from the normalised forms
+        fileItem("/home/u/Cafe\xCC\x81 Menu\xCC\x88.txt"),     // decomposed: forms come from the composed name
+        fileItem("/home/u/archive.tar.gz"),
+        fileItem("/home/u/.bashrc"),
+        fileItem("/home/u/notes."),
+        folderItem("/home/u/Foo.app"),
+        folderItem("/"),
+        fileItem("/top"),
+        IndexedItem("/x/y", "other", "/elsewhere", "Q", 1, 2.5, IndexedItem::ItemType::File),  // nothing shared
+        IndexedItem("/x/z", "z", "/x", "", 1, 2.5, IndexedItem::ItemType::File, "free text"),  // kept whole
+        IndexedItem("/x/" + std::string(70000, 'l'), std::string(70000, 'l'), "/x", "", 0, 0,
+                    IndexedItem::ItemType::File),  // too long for an entry
+    };
+}
+
+TEST(ItemTable, GivesBackEveryFieldOfEveryItem)
+{
+    ItemTable table;
+    const std::vector<IndexedItem> items = variedItems();
+    for (const IndexedItem& item : items)
+        table.append(item);
+    ASSERT_EQ(table.size(), items.size());
+    for (std::size_t p = 0; p < items.size(); ++p) {
+        SCOPED_TRACE(items[p].path().substr(0, 40));
+        expectSameFields(table.at(p), items[p]);
+        EXPECT_EQ(table.find(items[p].path()), std::optional<std::uint32_t>(p));
+    }
+    // Records made from the table carry the stored forms; the side item keeps its text.
+    EXPECT_EQ(table.materialize(1), items[1]);
+    EXPECT_EQ(table.materialize(11), items[11]);
+    EXPECT_EQ(table.materialize(11).searchableText(), "free text");
+    EXPECT_FALSE(table.find("/home/u"));
+}
+
+TEST(ItemTable, PatchReplacesInPlaceOrAppends)
+{
+    ItemTable table;
+    table.append(fileItem("/a/one.txt", 1));
+    table.append(fileItem("/a/two.txt", 2));
+    table.patch(fileItem("/a/one.txt", 100));
+    table.patch(fileItem("/a/three.txt", 3));
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table.at(0).size, 100);
+    EXPECT_EQ(table.at(2).path, "/a/three.txt");
+    EXPECT_EQ(table.find("/a/three.txt"), std::optional<std::uint32_t>(2));
+}
+
+TEST(ItemTable, RemoveUnderComparesWholeComponentsExactly)
+{
+    struct Case {
+        const char* prefix;
+        std::vector<std::string> kept;
+    } cases[] = {
+        {"/a/b", {"/a/bc", "/a/B/x", "/a/myAx/f", "/a/my_x"}},
+        {"/a/B", {"/a/b", "/a/b/c", "/a/bc", "/a/myAx/f", "/a/my_x"}},
+        {"/a/my_x", {"/a/b", "/a/b/c", "/a/bc", "/a/B/x", "/a/myAx/f"}},
+        {"/", {}},
+        {"/nothing", {"/a/b", "/a/b/c", "/a/bc", "/a/B/x", "/a/myAx/f", "/a/my_x"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.prefix);
+        ItemTable table;
+        for (const char* p : {"/a/b", "/a/b/c", "/a/bc", "/a/B/x", "/a/myAx/f", "/a/my_x"})
+            table.append(fileItem(p));
+        table.removeUnder(c.prefix);
+        std::vector<std::string> kept;
+        for (std::size_t p = 0; p < table.size(); ++p) {
+            kept.emplace_back(table.at(p).path);
+            EXPECT_EQ(table.find(table.at(p).path), std::optional<std::uint32_t>(p)) << "map follows the moves";
+        }
+        EXPECT_EQ(kept, c.kept);
+    }
+}
+
+TEST(ItemTable, CompactionKeepsContentAndDropsGarbage)
+{
+    ItemTable table;
+    for (int i = 0; i < 2000; ++i)
+        table.append(fileItem("/data/file-" + std::to_string(i) + ".bin", i));
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 2000; ++i)
+            table.patch(fileItem("/data/file-" + std::to_string(i) + ".bin", i + round));
+    const std::size_t before = table.memoryUsage();
+    table.compactIfWasteful();
+    EXPECT_LT(table.memoryUsage(), before);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(table.at(static_cast<std::size_t>(i)).name, "file-" + std::to_string(i) + ".bin");
+}
+
+TEST(ItemTable, ConcatenationKeepsOrderAndLetsLaterPathsWin)
+{
+    const std::vector<IndexedItem> items = variedItems();
+    std::vector<ItemTable> parts(3);
+    for (std::size_t i = 0; i < items.size(); ++i)
+        parts[i * 3 / items.size()].append(items[i]);
+    parts[2].append(fileItem("/home/u/readme", 77));  // again, in a later part
+    ItemTable joined = ItemTable::concatenate(std::move(parts));
+    ASSERT_EQ(joined.size(), items.size());
+    for (std::size_t p = 0; p + 1 < items.size(); ++p) {
+        SCOPED_TRACE(items[p + 1].path().substr(0, 40));
+        expectSameFields(joined.at(p), items[p + 1]);
+        EXPECT_EQ(joined.find(items[p + 1].path()), std::optional<std::uint32_t>(p));
+    }
+    EXPECT_EQ(joined.at(*joined.find("/home/u/readme")).size, 77);
+    EXPECT_EQ(joined.materialize(10).searchableText(), "free text");
+    // The joined table goes on as any other.
+    joined.append(fileItem("/after/join.txt"));
+    EXPECT_EQ(joined.find("/after/join.txt"), std::optional<std::uint32_t>(items.size()));
+}
+
+TEST(ItemTable, ManyItemsStayFindableAndCompact)
+{
+    ItemTable table;
+    for (int i = 0; i < 100000; ++i)
+        table.append(fileItem("/home/user/Documents/project-" + std::to_string(i % 100) + "/Report " +
+                              std::to_string(i) + ".pdf"));
+    for (int i = 0; i < 100000; i += 997)
+        ASSERT_EQ(table.find("/home/user/Documents/project-" + std::to_string(i % 100) + "/Report " +
+                             std::to_string(i) + ".pdf"),
+                  std::optional<std::uint32_t>(i));
+    // The path, the lower-cased name and the normalised name, 40 bytes of entry
+    // and the map: well under the records' own size.
+    EXPECT_LT(table.memoryUsage() / table.size(), 160u);
+}
+
+} // namespace
+} // namespace pallix

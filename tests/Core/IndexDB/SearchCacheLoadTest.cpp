@@ -1,0 +1,133 @@
+#include "Core/IndexDB/IndexStore.h"
+
+#include <atomic>
+
+#include <gtest/gtest.h>
+
+#include "IndexDbTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::eventually;
+using test::fileItem;
+using test::TempDir;
+
+TEST(SearchCacheLoad, EmptyIndexIsCompleteAtOnceWithoutABuild)
+{
+    TempDir dir;
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    ASSERT_TRUE(store.bootstrap());
+    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    EXPECT_TRUE(store.isSearchIndexesComplete());
+    EXPECT_TRUE(eventually([&] { return store.runningBackgroundJobs() == 0; })) << "no build was started";
+    EXPECT_EQ(store.indexBuildGeneration(), 1);
+}
+
+TEST(SearchCacheLoad, BuildWaitsNinetyMillisecondsAfterTheInstall)
+{
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", {fileItem("/a/one"), fileItem("/a/two"), fileItem("/a/three")});
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    ASSERT_TRUE(store.bootstrap());
+    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    EXPECT_EQ(store.indexedCount(), 3);
+    test::advanceAsleep(store, *clock, 89ms);
+    EXPECT_FALSE(store.isSearchIndexesComplete());
+    test::advanceAsleep(store, *clock, 1ms);
+    EXPECT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+}
+
+TEST(SearchCacheLoad, SupersededBuildNeverCompletes)
+{
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", {fileItem("/a/one"), fileItem("/a/two")});
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    std::atomic<int> installs{0};
+    std::atomic<bool> sawComplete{false};
+    // The first build, done with its work, finds that a rebuild came first.
+    store.setBeforeIndexInstallHook([&] {
+        if (installs++ == 0)
+            store.rebuildSearchCache();
+    });
+    ASSERT_TRUE(store.bootstrap());
+    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    const std::int64_t installed = store.indexBuildGeneration();
+    test::advanceAsleep(store, *clock, 90ms);
+    ASSERT_TRUE(eventually([&] { return installs.load() == 1 && store.runningBackgroundJobs() == 1; }));
+    EXPECT_EQ(store.indexBuildGeneration(), installed + 1);
+    sawComplete = store.isSearchIndexesComplete();
+    EXPECT_FALSE(sawComplete) << "the old build must not mark the new indexes complete";
+
+    test::advanceAsleep(store, *clock, 90ms);
+    EXPECT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+    EXPECT_EQ(installs.load(), 2);
+}
+
+TEST(SearchCacheLoad, RebuildBeforeTheDelayCancelsTheOldBuild)
+{
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", {fileItem("/a/one")});
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    std::atomic<int> installs{0};
+    store.setBeforeIndexInstallHook([&] { ++installs; });
+    ASSERT_TRUE(store.bootstrap());
+    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    test::advanceAsleep(store, *clock, 50ms);
+    store.rebuildSearchCache();
+    test::advanceAsleep(store, *clock, 90ms);
+    ASSERT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+    test::settle(store, *clock);
+    EXPECT_EQ(installs.load(), 1) << "the cancelled build stopped before its work";
+}
+
+TEST(SearchCacheLoad, RebuildOfAnEmptyListIsCompleteAtOnce)
+{
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", {fileItem("/a/one")});
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    test::bootstrapToComplete(store, *clock);
+    ASSERT_TRUE(store.removePathPrefix("/a"));
+    store.rebuildSearchCache();
+    EXPECT_TRUE(store.isSearchIndexesComplete());
+    EXPECT_TRUE(store.isSearchCacheReady());
+    EXPECT_EQ(store.indexedCount(), 0);
+}
+
+TEST(SearchCacheLoad, StalePositionsAfterARemovalAreSkipped)
+{
+    // The build finishes after a removal shortened the list (a removal does not
+    // supersede a build); its positions past the end must never be read.
+    TempDir dir;
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 50; ++i)
+        items.push_back(fileItem("/keep/alpha-" + std::to_string(i) + ".txt"));
+    for (int i = 0; i < 50; ++i)
+        items.push_back(fileItem("/drop/zeta-" + std::to_string(i) + ".txt"));
+    test::seedDatabase(dir / "index.sqlite", items);
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    bool removed = false;
+    store.setBeforeIndexInstallHook([&] {
+        if (!removed)
+            removed = store.removePathPrefix("/drop").has_value();
+    });
+    test::bootstrapToComplete(store, *clock);
+    ASSERT_TRUE(removed);
+    EXPECT_EQ(store.indexedCount(), 50);
+    ASSERT_TRUE(store.isSearchIndexesComplete());
+
+    // Every candidate of "zeta" lies past the end: none, and the ranking of all items finds nothing.
+    EXPECT_FALSE(store.fastCandidateItems(test::wordsQuery({"zeta"})));
+    EXPECT_TRUE(store.search(test::wordsQuery({"zeta"}), 10).empty());
+    EXPECT_EQ(store.search(test::wordsQuery({"alpha-7"}), 10).size(), 1u);
+}
+
+} // namespace
+} // namespace pallix

@@ -1,0 +1,141 @@
+#include "Core/IndexDB/IndexStore.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "IndexDbTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::fileItem;
+using test::folderItem;
+using test::InstallGate;
+using test::pathsOf;
+using test::TempDir;
+using test::wordsQuery;
+
+// A store searching its database: the cache is held back before its install.
+template <class ClockType>
+struct DatabaseRoute {
+    TempDir dir;
+    std::shared_ptr<ClockType> clock = std::make_shared<ClockType>();
+    InstallGate gate;
+    std::unique_ptr<IndexStore> store;
+
+    explicit DatabaseRoute(const std::vector<IndexedItem>& items)
+    {
+        test::seedDatabase(dir / "index.sqlite", items);
+        store = std::make_unique<IndexStore>(dir / "index.sqlite", clock);
+        store->setBeforeCacheInstallHook(gate.hook());
+        EXPECT_TRUE(store->bootstrap());
+    }
+    ~DatabaseRoute()
+    {
+        gate.open();
+        store.reset();
+    }
+};
+
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST(SqlSearch, DatabaseRouteFindsWhatTheMemoryRoutesFind)
+{
+    DatabaseRoute<FakeClock> db({fileItem("/d/École.pdf"), fileItem("/d/report.txt"), fileItem("/d/reports.doc"),
+                                 fileItem("/d/IMG_0001.jpg"), fileItem("/d/IMGX0002.jpg"), fileItem("/d/a.png"),
+                                 folderItem("/d/Photos")});
+    ASSERT_FALSE(db.store->isSearchCacheReady());
+
+    // Unicode letter case on the database too.
+    EXPECT_EQ(pathsOf(db.store->search(wordsQuery({"école"}), 10)), std::vector<std::string>{"/d/École.pdf"});
+    EXPECT_EQ(pathsOf(db.store->search(wordsQuery({"ÉCOLE"}), 10)), std::vector<std::string>{"/d/École.pdf"});
+
+    // A regular expression is matched as one, not looked up as LIKE text.
+    SearchQuery re = wordsQuery({"^rep.*t$"});
+    re.useRegularExpression = true;
+    EXPECT_EQ(pathsOf(db.store->search(re, 10)), std::vector<std::string>{"/d/report.txt"});
+
+    // A wildcard pattern alone is a search, with "_" taken literally.
+    SearchQuery wild = wordsQuery({});
+    wild.rawText = "IMG_*.jpg";
+    wild.wildcardPattern = "IMG_*.jpg";
+    EXPECT_EQ(pathsOf(db.store->search(wild, 10)), std::vector<std::string>{"/d/IMG_0001.jpg"});
+
+    // Content filters alone read rows without word clauses; {all} alone is no search.
+    SearchQuery images = wordsQuery({});
+    images.rawText = "";
+    images.contentFilters = {SearchContentFilter::Images};
+    EXPECT_EQ(sorted(pathsOf(db.store->search(images, 10))),
+              (std::vector<std::string>{"/d/IMGX0002.jpg", "/d/IMG_0001.jpg", "/d/a.png"}));
+    SearchQuery nothing = wordsQuery({});
+    nothing.rawText = "x";  // a search intent, but no word, filter or pattern
+    EXPECT_TRUE(db.store->search(nothing, 10).empty());
+
+    // Filters become clauses.
+    SearchQuery typed = wordsQuery({"p"});
+    typed.typeFilter = IndexedItem::ItemType::Folder;
+    EXPECT_EQ(pathsOf(db.store->search(typed, 10)), std::vector<std::string>{"/d/Photos"});
+}
+
+TEST(SqlSearch, BusyDatabaseRetriesByQueryKind)
+{
+    DatabaseRoute<test::InstantClock> db({fileItem("/b/ab.txt"), fileItem("/b/abcdef.txt")});
+    const SearchQuery shortWord = wordsQuery({"ab"});
+    const SearchQuery longWord = wordsQuery({"abcdef"});
+
+    // A plain word of four or more characters: one attempt, no wait.
+    int runs = db.store->readRuns();
+    db.store->injectTransientReadFailures(1000, SQLITE_BUSY);
+    EXPECT_TRUE(db.store->search(longWord, 10).empty());
+    EXPECT_EQ(db.store->readRuns() - runs, 1);
+    EXPECT_TRUE(db.clock->sleeps().empty());
+    EXPECT_EQ(db.store->transientSearchFailureStreak(), 1);
+
+    // Any other query: three attempts 12, 24 and 36 ms apart, four failures
+    // recorded in all, which reopens the connection.
+    db.clock->advance(2s);  // a fresh run of failures
+    runs = db.store->readRuns();
+    EXPECT_TRUE(db.store->search(shortWord, 10).empty());
+    EXPECT_EQ(db.store->readRuns() - runs, 3);
+    EXPECT_EQ(db.clock->sleeps(), (std::vector<std::chrono::milliseconds>{12ms, 24ms, 36ms}));
+    EXPECT_EQ(db.store->reopenCount(), 1);
+    EXPECT_EQ(db.store->transientSearchFailureStreak(), 0);
+
+    // Free on the second attempt: that attempt's ranking.
+    db.clock->clearSleeps();
+    db.clock->advance(2s);
+    db.store->injectTransientReadFailures(1, SQLITE_LOCKED);
+    EXPECT_EQ(pathsOf(db.store->search(shortWord, 10)), (std::vector<std::string>{"/b/ab.txt", "/b/abcdef.txt"}));
+    EXPECT_EQ(db.clock->sleeps(), std::vector<std::chrono::milliseconds>{12ms});
+}
+
+TEST(SqlSearch, FailedReopenLeavesTheStoreWithoutConnectionNotCrashed)
+{
+    DatabaseRoute<test::InstantClock> db({fileItem("/b/ab.txt")});
+    db.store->setReopenFails(true);
+    db.store->injectTransientReadFailures(1000, SQLITE_BUSY);
+    // Three quick failures, then a search whose first failure reopens (and fails to).
+    for (int i = 0; i < 3; ++i)
+        db.store->search(wordsQuery({"abcd"}), 10);
+    const int runs = db.store->readRuns();
+    EXPECT_TRUE(db.store->search(wordsQuery({"ab"}), 10).empty());
+    EXPECT_EQ(db.store->reopenCount(), 1);
+    EXPECT_EQ(db.store->readRuns() - runs, 1) << "no prepare on the missing connection";
+
+    db.store->injectTransientReadFailures(0, SQLITE_BUSY);
+    EXPECT_TRUE(db.store->search(wordsQuery({"ab"}), 10).empty());
+    EXPECT_TRUE(db.store->typingFastDatabaseSearch(wordsQuery({"ab"}), 10).empty());
+    EXPECT_TRUE(db.store->imagePathsFromDatabase(10, 0).empty());
+    EXPECT_FALSE(db.store->hasIndexedItems({"/b"}));
+    StoreResult<void> write = db.store->upsert({fileItem("/b/new.txt")});
+    ASSERT_FALSE(write);
+    EXPECT_EQ(write.error().description(), "执行 SQLite 命令失败：未知 SQLite 错误");
+}
+
+} // namespace
+} // namespace pallix
