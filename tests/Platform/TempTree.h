@@ -1,6 +1,6 @@
 #pragma once
-// A folder tree for one test, made below the working directory (not under /tmp,
-// which the junk rule leaves out) and removed with everything in it afterwards.
+// A folder tree for one test, made where the junk rule keeps it (not under
+// /tmp) and removed with everything in it afterwards.
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,13 +10,15 @@
 
 #include <unistd.h>
 
+#include "TestSupport/IndexableTestBase.h"
+
 namespace pallix::test {
 
 class TempTree {
 public:
     TempTree()
     {
-        std::string pattern = (std::filesystem::current_path() / "pallix-tree-XXXXXX").string();
+        std::string pattern = (pallix::testing::indexableTestBase() / "pallix-tree-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             std::abort();
         m_root = pattern;
