@@ -18,7 +18,7 @@ class TempTree {
 public:
     TempTree()
     {
-        std::string pattern = (pallix::testing::indexableTestBase() / "pallix-tree-XXXXXX").string();
+        std::string pattern = (pallix::testsupport::indexableTestBase() / "pallix-tree-XXXXXX").string();
         if (!::mkdtemp(pattern.data()))
             std::abort();
         m_root = pattern;

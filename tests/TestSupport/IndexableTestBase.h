@@ -11,7 +11,7 @@
 
 #include "Core/Models/IndexedItem.h"
 
-namespace pallix::testing {
+namespace pallix::testsupport {
 
 inline bool isIndexableTestBase(const std::filesystem::path& base)
 {
@@ -34,4 +34,4 @@ inline std::filesystem::path indexableTestBase()
     throw std::runtime_error("no folder for test trees that the junk rule keeps");
 }
 
-} // namespace pallix::testing
+} // namespace pallix::testsupport

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <thread>
+#include <chrono>
+#include <cstdio>
 
 #include <sqlite3.h>
 
@@ -108,6 +110,7 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
         parts[0].expectedRows = expected;
     }
 
+    auto T0 = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     for (std::size_t k = 1; k < parts.size(); ++k)
         threads.emplace_back([&, k] { readPart(databaseURL, parts[k], cancel); });
@@ -115,6 +118,7 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
     for (std::thread& t : threads)
         t.join();
 
+    fprintf(stderr, "TIMING readers %.0f ms\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count());
     // Read in one pass, a failing step would have ended the snapshot there:
     // the parts after a failed one are dropped.
     for (std::size_t k = 0; k < parts.size(); ++k) {
@@ -129,6 +133,7 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
         tables.push_back(std::move(p.table));
     ItemTable snapshot = tables.size() == 1 ? std::move(tables.front()) : ItemTable::concatenate(std::move(tables));
     snapshot.shrinkToFit();
+    fprintf(stderr, "TIMING concat %.0f ms\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count());
     return snapshot;
 }
 

@@ -54,7 +54,7 @@ std::vector<std::string> IndexStore::folderPathsMatchingNameTokens(const std::ve
         return paths;
     int index = 1;
     for (const std::string& word : words)
-        statement.bindText(index++, "%" + indexsql::caseFolded(word, caseSensitive) + "%");
+        statement.bindText(index++, indexsql::joinedPattern("%", indexsql::caseFolded(word, caseSensitive), "%"));
     statement.bindInt(index, limit);
     paths.reserve(static_cast<std::size_t>(std::min(limit, 400)));
     while (statement.step() == SQLITE_ROW)

@@ -1,7 +1,8 @@
 #include "Core/IndexDB/IndexSql.h"
 
 #include <algorithm>
-#include <array>
+#include <span>
+#include <vector>
 
 #include "Platform/Text.h"
 
@@ -29,7 +30,7 @@ SqlText baseStatement(const SearchQuery& query, bool withDateClause)
     }
     if (query.pathFilter) {
         text.sql += query.caseSensitive ? " AND parent_path LIKE ?" : " AND lower(parent_path) LIKE ?";
-        text.bindings.push_back(sqlite::Binding::text("%" + caseFolded(*query.pathFilter, query.caseSensitive) + "%"));
+        text.bindings.push_back(sqlite::Binding::text(joinedPattern("%", caseFolded(*query.pathFilter, query.caseSensitive), "%")));
     }
     if (withDateClause && query.modifiedAfter) {
         text.sql += " AND modified_at >= ?";
@@ -71,7 +72,7 @@ SqlText databaseSearchStatement(const SearchQuery& query, int limit, int maxCand
             case SearchMatchMode::Contains:
                 // The path ends with the name, so this finds the word in either.
                 text.sql += query.caseSensitive ? " AND path LIKE ?" : " AND lower(path) LIKE ?";
-                text.bindings.push_back(sqlite::Binding::text("%" + t + "%"));
+                text.bindings.push_back(sqlite::Binding::text(joinedPattern("%", t, "%")));
                 break;
             case SearchMatchMode::Prefix:
                 text.sql += nameClause;
@@ -79,7 +80,7 @@ SqlText databaseSearchStatement(const SearchQuery& query, int limit, int maxCand
                 break;
             case SearchMatchMode::Suffix:
                 text.sql += nameClause;
-                text.bindings.push_back(sqlite::Binding::text("%" + t));
+                text.bindings.push_back(sqlite::Binding::text(joinedPattern("%", t)));
                 break;
             case SearchMatchMode::Exact:
                 text.sql += nameClause;
@@ -131,9 +132,9 @@ SqlText readOnlySearchStatement(const SearchQuery& query, int limit)
             for (const std::string& t : tokens) {
                 text.sql += nameClause;
                 switch (query.matchMode) {
-                case SearchMatchMode::Contains: text.bindings.push_back(sqlite::Binding::text("%" + t + "%")); break;
+                case SearchMatchMode::Contains: text.bindings.push_back(sqlite::Binding::text(joinedPattern("%", t, "%"))); break;
                 case SearchMatchMode::Prefix: text.bindings.push_back(sqlite::Binding::text(t + "%")); break;
-                case SearchMatchMode::Suffix: text.bindings.push_back(sqlite::Binding::text("%" + t)); break;
+                case SearchMatchMode::Suffix: text.bindings.push_back(sqlite::Binding::text(joinedPattern("%", t))); break;
                 case SearchMatchMode::Exact: text.bindings.push_back(sqlite::Binding::text(t)); break;
                 }
             }
@@ -193,6 +194,15 @@ std::vector<sqlite::Binding> underFolderBindings(std::string_view folder)
             sqlite::Binding::text(base + "0")};
 }
 
+std::string joinedPattern(std::string_view before, std::string_view text, std::string_view after)
+{
+    // Appended, not prepended: "%" + a temporary string makes GCC 12 warn falsely.
+    std::string out;
+    out.reserve(before.size() + text.size() + after.size());
+    out.append(before).append(text).append(after);
+    return out;
+}
+
 std::string escapeLike(std::string_view literal)
 {
     std::string out;
@@ -225,9 +235,8 @@ std::string wildcardToLike(std::string_view pattern)
 const std::string& imageExtensionListLiteral()
 {
     static const std::string literal = [] {
-        std::array<std::string_view, 21> extensions{"png",  "jpg", "jpeg", "gif", "webp", "heic", "heif",
-                                                    "bmp",  "tiff", "svg", "avif", "ico", "icns", "raw",
-                                                    "cr2", "cr3", "nef", "arw", "orf", "rw2", "dng"};
+        const std::span<const std::string_view> list = kinds::imageExtensionList();
+        std::vector<std::string_view> extensions(list.begin(), list.end());
         std::sort(extensions.begin(), extensions.end());
         std::string out;
         for (std::string_view e : extensions) {

@@ -59,6 +59,9 @@ int typingFastRowLimit(int limit);
 inline constexpr std::string_view kUnderFolderCondition = "path = ? OR (path >= ? AND path < ?)";
 std::vector<sqlite::Binding> underFolderBindings(std::string_view folder);
 
+// `before` + `text` + `after`, as one LIKE pattern ("%" around a word).
+std::string joinedPattern(std::string_view before, std::string_view text, std::string_view after = {});
+
 // Escapes "\", "%" and "_" for LIKE ... ESCAPE '\'.
 std::string escapeLike(std::string_view literal);
 // The wildcard pattern ("*" any run, "?" one character) as an escaped LIKE pattern.

@@ -87,7 +87,10 @@ public:
 
     // ---- Writes: one immediate transaction each, then the cache is patched.
     StoreResult<void> upsert(const std::vector<IndexedItem>& items);
-    StoreResult<void> applyFullRescan(const std::vector<std::string>& roots, const std::vector<IndexedItem>& items);
+    // Replaces every row at or under `roots` by `items`, except the rows at or
+    // under `keptPaths` (folders the scan could not list), which stay as they are.
+    StoreResult<void> applyFullRescan(const std::vector<std::string>& roots, const std::vector<IndexedItem>& items,
+                                      const std::vector<std::string>& keptPaths = {});
     StoreResult<void> synchronizeChildren(const std::string& directory, const std::vector<IndexedItem>& currentChildren);
     StoreResult<void> removePathPrefix(const std::string& path);
 
@@ -169,6 +172,7 @@ private:
         std::vector<IndexedItem> upserted;  // written items, in order
         std::string removedPrefix;          // or: a path removed with its subtree
         bool isRemoval = false;
+        std::vector<std::string> keptPaths;  // of a removal: standardised folders it spares
     };
     using Waiter = std::function<void(bool ready)>;
 
@@ -191,7 +195,9 @@ private:
     void rollbackTransaction();
     StoreResult<void> upsertToDB(const std::vector<IndexedItem>& items);
     StoreResult<void> deletePrefixFromDB(const std::string& prefix);
-    void removeFromCache(const std::string& prefix);
+    // deletePrefixFromDB() sparing the rows at or under `keptPaths` (standardised).
+    StoreResult<void> deletePrefixKeepingFromDB(const std::string& prefix, const std::vector<std::string>& keptPaths);
+    void removeFromCache(const std::string& prefix, const std::vector<std::string>& keptPaths = {});
     void patchCache(const std::vector<IndexedItem>& items);
     void scheduleDebouncedSearchCacheRebuild(int delayMilliseconds);
 

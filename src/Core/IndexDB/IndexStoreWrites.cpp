@@ -2,6 +2,8 @@
 // immediate transaction, then patches the cached item list in place and
 // arranges the rebuild of the inverted indexes.
 
+#include <algorithm>
+#include <optional>
 #include <unordered_set>
 
 #include <sqlite3.h>
@@ -27,6 +29,72 @@ constexpr std::string_view kUpsertSql =
 
 constexpr int kUpsertRebuildDelayMs = 380;
 constexpr int kRemovalRebuildDelayMs = 90;
+
+// A run of paths in byte order: from `low` (included or not) up to `high`, excluded.
+struct PathRange {
+    std::string low;
+    bool lowIncluded = true;
+    std::string high;
+};
+
+// A kept folder at or above `root` spares all of it.
+bool isSparedWhole(const std::string& root, const std::vector<std::string>& kept)
+{
+    return std::any_of(kept.begin(), kept.end(), [&](const std::string& k) { return paths::isUnder(root, k); });
+}
+
+// The kept folders strictly below `root`, outermost only (one under another
+// adds nothing), sorted.
+std::vector<std::string> outermostKeptBelow(const std::string& root, const std::vector<std::string>& kept)
+{
+    std::unordered_set<std::string_view> below;
+    for (const std::string& k : kept)
+        if (k != root && paths::isUnder(k, root))
+            below.insert(k);
+    // Walking up each folder's ancestors keeps this linear in the kept folders.
+    const auto hasKeptAncestor = [&below](std::string_view path) {
+        while (path != "/" && !path.empty()) {
+            path = paths::deletingLastComponent(path);
+            if (below.contains(path))
+                return true;
+        }
+        return false;
+    };
+    std::vector<std::string> outermost;
+    for (std::string_view k : below)
+        if (!hasKeptAncestor(k))
+            outermost.emplace_back(k);
+    std::sort(outermost.begin(), outermost.end());
+    return outermost;
+}
+
+// The ranges of the paths strictly below `root` that lie outside every kept
+// folder. A kept folder spares its own path (one point) and [k + "/", k + "0");
+// these never overlap when the folders are outermost, so one sweep in byte
+// order leaves the gaps between them. Ranges keep the delete on the path
+// index, where testing each row against every kept folder would read them all.
+std::vector<PathRange> rangesBelowSparing(const std::string& root, const std::vector<std::string>& outermost)
+{
+    struct Hole {
+        std::string low;
+        std::optional<std::string> high;  // none: the point `low` alone
+    };
+    std::vector<Hole> holes;
+    for (const std::string& k : outermost) {
+        holes.push_back({k, std::nullopt});
+        holes.push_back({k + "/", k + "0"});
+    }
+    std::sort(holes.begin(), holes.end(), [](const Hole& a, const Hole& b) { return a.low < b.low; });
+    const std::string base = root == "/" ? std::string() : root;
+    std::vector<PathRange> ranges;
+    PathRange cursor{base + "/", true, {}};
+    for (const Hole& hole : holes) {
+        ranges.push_back({cursor.low, cursor.lowIncluded, hole.low});
+        cursor = hole.high ? PathRange{*hole.high, true, {}} : PathRange{hole.low, false, {}};
+    }
+    ranges.push_back({cursor.low, cursor.lowIncluded, base + "0"});
+    return ranges;
+}
 
 } // namespace
 
@@ -70,11 +138,38 @@ StoreResult<void> IndexStore::deletePrefixFromDB(const std::string& prefix)
     return {};
 }
 
-void IndexStore::removeFromCache(const std::string& prefix)
+StoreResult<void> IndexStore::deletePrefixKeepingFromDB(const std::string& prefix,
+                                                        const std::vector<std::string>& keptPaths)
+{
+    if (keptPaths.empty())
+        return deletePrefixFromDB(prefix);
+    if (isSparedWhole(prefix, keptPaths))
+        return {};
+    const auto run = [this](std::string_view sql, const std::vector<SQLBinding>& bindings) -> StoreResult<void> {
+        sqlite::Statement statement;
+        if (statement.prepare(m_db, sql) != SQLITE_OK)
+            return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+        statement.bindAll(bindings);
+        if (statement.step() != SQLITE_DONE)
+            return storeFailure(IndexStoreError::Code::Step, connectionMessage());
+        return {};
+    };
+    if (StoreResult<void> r = run("DELETE FROM file_index WHERE path = ?;", {SQLBinding::text(prefix)}); !r)
+        return r;
+    for (const PathRange& range : rangesBelowSparing(prefix, outermostKeptBelow(prefix, keptPaths))) {
+        const std::string_view sql = range.lowIncluded ? "DELETE FROM file_index WHERE path >= ? AND path < ?;"
+                                                       : "DELETE FROM file_index WHERE path > ? AND path < ?;";
+        if (StoreResult<void> r = run(sql, {SQLBinding::text(range.low), SQLBinding::text(range.high)}); !r)
+            return r;
+    }
+    return {};
+}
+
+void IndexStore::removeFromCache(const std::string& prefix, const std::vector<std::string>& keptPaths)
 {
     if (!m_cacheReady || m_items.empty())
         return;
-    m_items.removeUnder(prefix);
+    m_items.removeUnder(prefix, keptPaths);
 }
 
 void IndexStore::patchCache(const std::vector<IndexedItem>& items)
@@ -121,13 +216,14 @@ StoreResult<void> IndexStore::upsert(const std::vector<IndexedItem>& items)
     }
     patchCache(items);
     if (m_warmupPending)
-        m_pendingWrites.push_back({items, {}, false});
+        m_pendingWrites.push_back({items, {}, false, {}});
     scheduleDebouncedSearchCacheRebuild(kUpsertRebuildDelayMs);
     return {};
 }
 
 StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& roots,
-                                              const std::vector<IndexedItem>& items)
+                                              const std::vector<IndexedItem>& items,
+                                              const std::vector<std::string>& keptPaths)
 {
     std::lock_guard lock(m_mutex);
     if (m_debouncedSearchCacheRebuildTask) {
@@ -138,15 +234,19 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
     standardRoots.reserve(roots.size());
     for (const std::string& root : roots)
         standardRoots.push_back(paths::standardize(root));
+    std::vector<std::string> standardKept;
+    standardKept.reserve(keptPaths.size());
+    for (const std::string& path : keptPaths)
+        standardKept.push_back(paths::standardize(path));
     for (const std::string& root : standardRoots)
-        removeFromCache(root);
+        removeFromCache(root, standardKept);
 
     if (StoreResult<void> r = beginTransaction(); !r)
         return r;
     StoreResult<void> written;
     for (const std::string& root : standardRoots)
         if (written)
-            written = deletePrefixFromDB(root);
+            written = deletePrefixKeepingFromDB(root, standardKept);
     if (written)
         written = upsertToDB(items);
     if (written)
@@ -158,8 +258,8 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
     patchCache(items);
     if (m_warmupPending) {
         for (const std::string& root : standardRoots)
-            m_pendingWrites.push_back({{}, root, true});
-        m_pendingWrites.push_back({items, {}, false});
+            m_pendingWrites.push_back({{}, root, true, standardKept});
+        m_pendingWrites.push_back({items, {}, false, {}});
     }
     rebuildSearchCacheLocked();
     return {};
@@ -201,8 +301,8 @@ StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
     patchCache(currentChildren);
     if (m_warmupPending) {
         for (const std::string& child : vanished)
-            m_pendingWrites.push_back({{}, child, true});
-        m_pendingWrites.push_back({currentChildren, {}, false});
+            m_pendingWrites.push_back({{}, child, true, {}});
+        m_pendingWrites.push_back({currentChildren, {}, false, {}});
     }
     scheduleDebouncedSearchCacheRebuild(kRemovalRebuildDelayMs);
     return {};
@@ -216,7 +316,7 @@ StoreResult<void> IndexStore::removePathPrefix(const std::string& path)
         return r;
     removeFromCache(prefix);
     if (m_warmupPending)
-        m_pendingWrites.push_back({{}, prefix, true});
+        m_pendingWrites.push_back({{}, prefix, true, {}});
     scheduleDebouncedSearchCacheRebuild(kRemovalRebuildDelayMs);
     return {};
 }

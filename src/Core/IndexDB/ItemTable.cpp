@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <unordered_set>
 
 namespace pallix {
 
@@ -13,13 +14,11 @@ namespace {
 enum Flag : std::uint16_t {
     Folder = 1 << 0,
     Side = 1 << 1,
-    NameStored = 1 << 2,
-    ParentStored = 1 << 3,
-    SearchNameStored = 1 << 4,
-    StemStored = 1 << 5,
-    NormalizedStored = 1 << 6,
-    NormalizedStemStored = 1 << 7,
-    ExtensionStored = 1 << 8,
+    SearchNameStored = 1 << 2,
+    StemStored = 1 << 3,
+    NormalizedStored = 1 << 4,
+    NormalizedStemStored = 1 << 5,
+    ExtensionStored = 1 << 6,
 };
 
 constexpr std::size_t kMaxField = std::numeric_limits<std::uint16_t>::max();
@@ -32,15 +31,27 @@ bool endsWith(std::string_view s, std::string_view tail)
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
-std::size_t hashPath(std::string_view path) { return std::hash<std::string_view>{}(path); }
+std::uint64_t hashPath(std::string_view path) { return PathHash::finish(PathHash::of(path)); }
+
+// The path of an item in `folder` named `name`: the root folder takes no second "/".
+std::string_view separatorAfter(std::string_view folder) { return folder == "/" ? std::string_view() : "/"; }
+
+// The path of a stored item is its folder joined with its name; anything else is kept on the side.
+bool composes(const IndexedItem& item)
+{
+    const std::string_view path = item.path(), parent = item.parentPath(), name = item.name();
+    if (name.empty() || name.find('/') != std::string_view::npos)
+        return false;
+    const std::string_view separator = separatorAfter(parent);
+    return path.size() == parent.size() + separator.size() + name.size() && startsWith(path, parent) &&
+           path.substr(parent.size(), separator.size()) == separator && endsWith(path, name);
+}
 
 } // namespace
 
 std::size_t ItemTable::Entry::runLength() const
 {
-    std::size_t n = pathLength;
-    n += (flags & NameStored) ? nameLength : 0;
-    n += (flags & ParentStored) ? parentLength : 0;
+    std::size_t n = nameLength;
     n += (flags & SearchNameStored) ? searchNameLength : 0;
     n += (flags & StemStored) ? stemLength : 0;
     n += (flags & NormalizedStored) ? normalizedLength : 0;
@@ -115,22 +126,25 @@ private:
 ItemTable::ItemTable() : m_arena(std::make_unique<Arena>())
 {
     static_assert(sizeof(Entry) == 40, "an entry should stay at 40 bytes");
+    static_assert(sizeof(ItemFacts) == 16, "facts should stay at 16 bytes");
 }
 ItemTable::~ItemTable() = default;
 ItemTable::ItemTable(ItemTable&&) noexcept = default;
 ItemTable& ItemTable::operator=(ItemTable&&) noexcept = default;
 
-ItemTable::Entry ItemTable::makeEntry(const IndexedItem& item)
+ItemTable::Entry ItemTable::makeEntry(const IndexedItem& item, std::uint32_t& folder)
 {
     Entry e;
     e.size = item.size();
     e.modifiedAt = item.modifiedAt();
     e.flags = item.isDirectory() ? Folder : 0;
+    folder = ItemFacts::kNoFolder;
 
-    const std::string_view fields[] = {item.path(), item.name(), item.parentPath(), item.searchName(),
-                                       item.searchNameWithoutExtension(), item.normalizedSearchName(),
-                                       item.normalizedSearchNameWithoutExtension(), item.fileExtension()};
-    bool fits = item.searchableText().empty();
+    const std::string_view fields[] = {item.name(), item.searchName(), item.searchNameWithoutExtension(),
+                                       item.normalizedSearchName(), item.normalizedSearchNameWithoutExtension(),
+                                       item.fileExtension()};
+    bool fits = item.searchableText().empty() && composes(item) &&
+                item.parentPath().size() < std::numeric_limits<std::uint32_t>::max() / 4;
     for (std::string_view f : fields)
         fits = fits && f.size() <= kMaxField;
     if (!fits) {
@@ -141,24 +155,18 @@ ItemTable::Entry ItemTable::makeEntry(const IndexedItem& item)
         return e;
     }
 
-    const std::string_view path = item.path(), name = item.name(), parent = item.parentPath();
-    const std::string_view searchName = item.searchName(), stem = item.searchNameWithoutExtension();
+    const std::string_view name = item.name(), searchName = item.searchName();
+    const std::string_view stem = item.searchNameWithoutExtension();
     const std::string_view normalized = item.normalizedSearchName();
     const std::string_view normalizedStem = item.normalizedSearchNameWithoutExtension();
     const std::string_view extension = item.fileExtension();
 
-    e.pathLength = static_cast<std::uint16_t>(path.size());
     e.nameLength = static_cast<std::uint16_t>(name.size());
-    e.parentLength = static_cast<std::uint16_t>(parent.size());
     e.searchNameLength = static_cast<std::uint16_t>(searchName.size());
     e.stemLength = static_cast<std::uint16_t>(stem.size());
     e.normalizedLength = static_cast<std::uint16_t>(normalized.size());
     e.normalizedStemLength = static_cast<std::uint16_t>(normalizedStem.size());
     e.extensionLength = static_cast<std::uint16_t>(extension.size());
-    if (!endsWith(path, name))
-        e.flags |= NameStored;
-    if (!startsWith(path, parent))
-        e.flags |= ParentStored;
     if (searchName != name)
         e.flags |= SearchNameStored;
     if (!startsWith(searchName, stem))
@@ -179,21 +187,43 @@ ItemTable::Entry ItemTable::makeEntry(const IndexedItem& item)
             std::memcpy(out, s.data(), s.size());
         out += s.size();
     };
-    put(path);
-    if (e.flags & NameStored) put(name);
-    if (e.flags & ParentStored) put(parent);
+    put(name);
     if (e.flags & SearchNameStored) put(searchName);
     if (e.flags & StemStored) put(stem);
     if (e.flags & NormalizedStored) put(normalized);
     if (e.flags & NormalizedStemStored) put(normalizedStem);
     if (e.flags & ExtensionStored) put(extension);
     m_liveArenaBytes += run;
+    folder = m_folders.intern(item.parentPath());
     return e;
+}
+
+void ItemTable::store(std::size_t position, const IndexedItem& item)
+{
+    std::uint32_t folder = ItemFacts::kNoFolder;
+    const Entry e = makeEntry(item, folder);
+    ItemFacts facts = ItemFacts::of(item.ref(), folder != ItemFacts::kNoFolder);
+    facts.folder = folder;
+    if (position == m_entries.size()) {
+        m_entries.push_back(e);
+        m_facts.push_back(facts);
+    } else {
+        m_entries[position] = e;
+        m_facts[position] = facts;
+    }
+}
+
+void ItemTable::releaseRun(const Entry& e)
+{
+    if (e.flags & Side)
+        --m_liveSideItems;
+    else
+        m_liveArenaBytes -= e.runLength();
 }
 
 std::pair<std::string_view, std::string_view> ItemTable::stems(std::size_t position) const
 {
-    const ItemRef r = at(position);
+    const ItemRef r = refWithoutPath(position);
     return {r.searchNameWithoutExtension, r.normalizedSearchNameWithoutExtension};
 }
 
@@ -204,18 +234,28 @@ ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
     for (const ItemTable& part : parts)
         total += part.size();
     out.m_entries.reserve(total);
+    out.m_facts.reserve(total);
     for (ItemTable& part : parts) {
         part.m_arena->shrinkToFit();
         const std::uint64_t blockBase = std::uint64_t(out.m_arena->adopt(std::move(*part.m_arena))) << kBlockBits;
         const std::size_t sideBase = out.m_sideItems.size();
         for (IndexedItem& item : part.m_sideItems)
             out.m_sideItems.push_back(std::move(item));
-        for (Entry e : part.m_entries) {
-            if (e.flags & Side)
+        // Folders are interned again: two parts may hold the same folder.
+        std::vector<std::uint32_t> folderIds(part.m_folders.size());
+        for (std::uint32_t f = 0; f < folderIds.size(); ++f)
+            folderIds[f] = out.m_folders.internFrom(part.m_folders, f);
+        for (std::size_t p = 0; p < part.m_entries.size(); ++p) {
+            Entry e = part.m_entries[p];
+            ItemFacts facts = part.m_facts[p];
+            if (e.flags & Side) {
                 e.setOffset(e.offsetLow + sideBase);
-            else
+            } else {
                 e.setOffset(e.offset() + blockBase);
+                facts.folder = folderIds[facts.folder];
+            }
             out.m_entries.push_back(e);
+            out.m_facts.push_back(facts);
         }
         out.m_liveArenaBytes += part.m_liveArenaBytes;
         out.m_liveSideItems += part.m_liveSideItems;
@@ -238,19 +278,31 @@ void ItemTable::rebuildMapDroppingEarlierDuplicates()
     std::size_t kept = 0;
     for (std::size_t p = 0; p < m_entries.size(); ++p) {
         if (!keep[p]) {
-            if (m_entries[p].flags & Side)
-                --m_liveSideItems;
-            else
-                m_liveArenaBytes -= m_entries[p].runLength();
+            releaseRun(m_entries[p]);
             continue;
         }
-        m_entries[kept++] = m_entries[p];
+        m_entries[kept] = m_entries[p];
+        m_facts[kept++] = m_facts[p];
     }
     m_entries.resize(kept);
+    m_facts.resize(kept);
     rebuildMap(kept);
 }
 
+std::string_view ItemTable::nameOf(const Entry& e) const { return {m_arena->at(e.offset()), e.nameLength}; }
+
 ItemRef ItemTable::at(std::size_t position) const
+{
+    ItemRef r = refWithoutPath(position);
+    if (m_entries[position].flags & Side)
+        return r;
+    thread_local std::string pathBuffer;
+    pathBuffer.assign(r.parentPath).append(separatorAfter(r.parentPath)).append(r.name);
+    r.path = pathBuffer;
+    return r;
+}
+
+ItemRef ItemTable::refWithoutPath(std::size_t position) const
 {
     assert(position < m_entries.size());
     const Entry& e = m_entries[position];
@@ -264,9 +316,8 @@ ItemRef ItemTable::at(std::size_t position) const
         return s;
     };
     ItemRef r;
-    r.path = take(e.pathLength);
-    r.name = (e.flags & NameStored) ? take(e.nameLength) : r.path.substr(r.path.size() - e.nameLength);
-    r.parentPath = (e.flags & ParentStored) ? take(e.parentLength) : r.path.substr(0, e.parentLength);
+    r.name = take(e.nameLength);
+    r.parentPath = m_folders.path(m_facts[position].folder);
     r.searchName = (e.flags & SearchNameStored) ? take(e.searchNameLength) : r.name;
     r.searchNameWithoutExtension = (e.flags & StemStored) ? take(e.stemLength) : r.searchName.substr(0, e.stemLength);
     r.normalizedSearchName = (e.flags & NormalizedStored) ? take(e.normalizedLength) : r.searchName;
@@ -281,23 +332,52 @@ ItemRef ItemTable::at(std::size_t position) const
     return r;
 }
 
+std::string_view ItemTable::nameAt(std::size_t position) const
+{
+    const Entry& e = m_entries[position];
+    return (e.flags & Side) ? std::string_view(m_sideItems[e.offsetLow].name()) : nameOf(e);
+}
+
+std::string_view ItemTable::pathOf(std::size_t position, std::string& scratch) const
+{
+    const Entry& e = m_entries[position];
+    if (e.flags & Side)
+        return m_sideItems[e.offsetLow].path();
+    const std::string_view folder = m_folders.path(m_facts[position].folder);
+    scratch.assign(folder).append(separatorAfter(folder)).append(nameOf(e));
+    return scratch;
+}
+
 IndexedItem ItemTable::materialize(std::size_t position) const
 {
     const Entry& e = m_entries[position];
     if (e.flags & Side)
         return m_sideItems[e.offsetLow];
-    const ItemRef r = at(position);
-    return IndexedItem(std::string(r.path), std::string(r.name), std::string(r.parentPath),
-                       std::string(r.fileExtension), r.size, r.modifiedAt,
-                       r.isFolder ? IndexedItem::ItemType::Folder : IndexedItem::ItemType::File);
+    // The stored forms were derived from this very name on entry; deriving
+    // them again costs a microsecond per result.
+    return IndexedItem::withSearchForms(at(position));
 }
 
-std::string_view ItemTable::pathOf(std::uint32_t position) const
+std::uint64_t ItemTable::hashOf(std::uint32_t position) const
 {
     const Entry& e = m_entries[position];
     if (e.flags & Side)
-        return m_sideItems[e.offsetLow].path();
-    return {m_arena->at(e.offset()), e.pathLength};
+        return hashPath(m_sideItems[e.offsetLow].path());
+    const std::uint32_t folder = m_facts[position].folder;
+    const std::uint64_t head = PathHash::join(m_folders.pathHash(folder), separatorAfter(m_folders.path(folder)));
+    return PathHash::finish(PathHash::join(head, nameOf(e)));
+}
+
+bool ItemTable::hasPath(std::uint32_t position, std::string_view path) const
+{
+    const Entry& e = m_entries[position];
+    if (e.flags & Side)
+        return m_sideItems[e.offsetLow].path() == path;
+    const std::string_view folder = m_folders.path(m_facts[position].folder);
+    const std::string_view separator = separatorAfter(folder);
+    const std::string_view name = nameOf(e);
+    return path.size() == folder.size() + separator.size() + name.size() && endsWith(path, name) &&
+           startsWith(path, folder) && path.substr(folder.size(), separator.size()) == separator;
 }
 
 std::optional<std::uint32_t> ItemTable::find(std::string_view path) const
@@ -309,18 +389,27 @@ std::optional<std::uint32_t> ItemTable::find(std::string_view path) const
         const std::uint32_t slot = m_slots[i];
         if (slot == 0)
             return std::nullopt;
-        if (pathOf(slot - 1) == path)
+        if (hasPath(slot - 1, path))
             return slot - 1;
     }
 }
 
+bool ItemTable::samePath(std::uint32_t a, std::uint32_t b) const
+{
+    const Entry& ea = m_entries[a];
+    const Entry& eb = m_entries[b];
+    if (!(ea.flags & Side) && !(eb.flags & Side))
+        return m_facts[a].folder == m_facts[b].folder && nameOf(ea) == nameOf(eb);
+    std::string scratch;
+    return hasPath(a, pathOf(b, scratch));
+}
+
 void ItemTable::mapInsert(std::uint32_t position)
 {
-    const std::string_view path = pathOf(position);
     const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t i = hashPath(path) & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = hashOf(position) & mask;; i = (i + 1) & mask) {
         std::uint32_t& slot = m_slots[i];
-        if (slot == 0 || pathOf(slot - 1) == path) {
+        if (slot == 0 || samePath(slot - 1, position)) {
             slot = position + 1;
             return;
         }
@@ -344,18 +433,14 @@ void ItemTable::rebuildMap(std::size_t expectedCount)
 void ItemTable::replace(std::uint32_t position, const IndexedItem& item)
 {
     assert(position < m_entries.size());
-    const Entry& old = m_entries[position];
-    if (old.flags & Side)
-        --m_liveSideItems;
-    else
-        m_liveArenaBytes -= old.runLength();
-    m_entries[position] = makeEntry(item);
+    releaseRun(m_entries[position]);
+    store(position, item);
 }
 
 std::uint32_t ItemTable::append(const IndexedItem& item)
 {
     assert(m_entries.size() < std::numeric_limits<std::uint32_t>::max());
-    m_entries.push_back(makeEntry(item));
+    store(m_entries.size(), item);
     const auto position = static_cast<std::uint32_t>(m_entries.size() - 1);
     if (m_entries.size() * 4 > m_slots.size() * 3)
         rebuildMap(m_entries.size() * 2);  // doubling keeps appends amortised
@@ -374,31 +459,68 @@ void ItemTable::patch(const IndexedItem& item)
         std::uint32_t& slot = m_slots[i];
         if (slot == 0) {
             assert(m_entries.size() < std::numeric_limits<std::uint32_t>::max());
-            m_entries.push_back(makeEntry(item));
+            store(m_entries.size(), item);
             slot = static_cast<std::uint32_t>(m_entries.size());
             return;
         }
-        if (pathOf(slot - 1) == item.path()) {
+        if (hasPath(slot - 1, item.path())) {
             replace(slot - 1, item);
             return;
         }
     }
 }
 
-std::size_t ItemTable::removeUnder(std::string_view prefix)
+std::size_t ItemTable::removeUnder(std::string_view prefix) { return removeUnder(prefix, {}); }
+
+std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders)
 {
+    const std::unordered_set<std::string_view> keptSet(keptFolders.begin(), keptFolders.end());
+    // Walks up the folders of `path`: a few hash probes, however many are kept.
+    const auto isKept = [&keptSet](std::string_view path) {
+        while (!path.empty()) {
+            if (keptSet.contains(path))
+                return true;
+            if (path == "/")
+                break;
+            path = paths::deletingLastComponent(path);
+        }
+        return false;
+    };
+    // The folder answers for all its items: an item lies under the prefix when
+    // its folder does or when it is the prefix itself, and is kept when its
+    // folder is or when it is a kept folder itself.
+    enum : char { Unknown, No, Yes };
+    std::vector<char> folderUnder(m_folders.size(), Unknown), folderKept(m_folders.size(), Unknown);
+    const auto memo = [](char& slot, auto&& compute) {
+        if (slot == Unknown)
+            slot = compute() ? Yes : No;
+        return slot == Yes;
+    };
+    std::string scratch;
     std::size_t kept = 0;
     for (std::size_t p = 0; p < m_entries.size(); ++p) {
         const Entry& e = m_entries[p];
-        if (paths::isUnder(pathOf(static_cast<std::uint32_t>(p)), prefix)) {
-            if (e.flags & Side)
-                --m_liveSideItems;
-            else
-                m_liveArenaBytes -= e.runLength();
+        const std::string_view path = pathOf(p, scratch);
+        bool under, spared = false;
+        if (e.flags & Side) {
+            under = paths::isUnder(path, prefix);
+            spared = under && !keptSet.empty() && isKept(path);
+        } else {
+            const std::uint32_t f = m_facts[p].folder;
+            const std::string_view folder = m_folders.path(f);
+            under = memo(folderUnder[f], [&] { return paths::isUnder(folder, prefix); }) ||
+                    paths::isUnder(path, prefix);
+            spared = under && !keptSet.empty() &&
+                     (memo(folderKept[f], [&] { return isKept(folder); }) || keptSet.contains(path));
+        }
+        if (under && !spared) {
+            releaseRun(e);
             continue;
         }
-        if (kept != p)
+        if (kept != p) {
             m_entries[kept] = e;
+            m_facts[kept] = m_facts[p];
+        }
         ++kept;
     }
     const std::size_t removed = m_entries.size() - kept;
@@ -406,6 +528,7 @@ std::size_t ItemTable::removeUnder(std::string_view prefix)
     if (removed == 0)
         return 0;
     m_entries.resize(kept);
+    m_facts.resize(kept);
     rebuildMap(kept);
     return removed;
 }
@@ -413,6 +536,7 @@ std::size_t ItemTable::removeUnder(std::string_view prefix)
 void ItemTable::shrinkToFit()
 {
     m_entries.shrink_to_fit();
+    m_facts.shrink_to_fit();
     m_arena->shrinkToFit();
 }
 
@@ -420,7 +544,10 @@ void ItemTable::clear()
 {
     m_entries.clear();
     m_entries.shrink_to_fit();
+    m_facts.clear();
+    m_facts.shrink_to_fit();
     m_arena = std::make_unique<Arena>();
+    m_folders.clear();
     m_sideItems.clear();
     m_slots.clear();
     m_liveArenaBytes = 0;
@@ -430,12 +557,14 @@ void ItemTable::clear()
 void ItemTable::reserve(std::size_t count)
 {
     m_entries.reserve(count);
+    m_facts.reserve(count);
     if (count * 4 > m_slots.size() * 3)
         rebuildMap(count);
 }
 
 void ItemTable::compactIfWasteful()
 {
+    compactFolders();
     // At least half garbage (and enough of it to matter): amortised over the
     // writes that made it, a rewrite costs little.
     const std::size_t garbage = m_arena->usedBytes() - m_liveArenaBytes;
@@ -461,10 +590,34 @@ void ItemTable::compactIfWasteful()
     m_sideItems = std::move(side);
 }
 
+void ItemTable::compactFolders()
+{
+    std::vector<char> used(m_folders.size(), 0);
+    std::size_t live = 0;
+    for (const ItemFacts& f : m_facts)
+        if (f.folder != ItemFacts::kNoFolder && !used[f.folder]) {
+            used[f.folder] = 1;
+            ++live;
+        }
+    if (m_folders.size() <= 2 * live + 1024)
+        return;
+    FolderTable fresh;
+    std::vector<std::uint32_t> ids(m_folders.size(), ItemFacts::kNoFolder);
+    for (ItemFacts& f : m_facts) {
+        if (f.folder == ItemFacts::kNoFolder)
+            continue;
+        if (ids[f.folder] == ItemFacts::kNoFolder)
+            ids[f.folder] = fresh.internFrom(m_folders, f.folder);
+        f.folder = ids[f.folder];
+    }
+    m_folders = std::move(fresh);
+}
+
 std::size_t ItemTable::memoryUsage() const
 {
-    std::size_t bytes = m_entries.capacity() * sizeof(Entry) + m_slots.capacity() * sizeof(std::uint32_t);
-    bytes += m_arena->heldBytes();
+    std::size_t bytes = m_entries.capacity() * sizeof(Entry) + m_facts.capacity() * sizeof(ItemFacts) +
+                        m_slots.capacity() * sizeof(std::uint32_t);
+    bytes += m_arena->heldBytes() + m_folders.memoryUsage();
     for (const IndexedItem& item : m_sideItems)
         bytes += sizeof(IndexedItem) + item.path().size() * 3 + item.searchableText().size() + 64;
     return bytes;

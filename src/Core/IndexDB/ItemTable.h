@@ -2,26 +2,34 @@
 // ItemTable: the search cache's list of items, stored compactly, with the map
 // from path to position. An item's position is its index in the list.
 //
-// Each item is a 40-byte entry plus one run of bytes in a chunked arena. The
-// run starts with the path; the other text fields are stored only when they
-// cannot be read off another one: the name is the path's tail, the parent
-// folder its head, the lower-cased name is often the name itself, the stems are
+// Each item is a 40-byte entry, its facts for the search engine (ItemFacts,
+// 16 bytes) and one run of bytes in a chunked arena. The path is not stored:
+// an item's parent folder is kept once in a FolderTable for all the items in
+// it, and the path is that folder joined with the name. The run starts with
+// the name; the other text fields are stored only when they cannot be read off
+// another one: the lower-cased name is often the name itself, the stems are
 // heads of the full forms and the extension the tail of the lower-cased name.
-// Items that do not fit (a field longer than 65,535 bytes, or searchable text)
-// are kept whole on the side. Replaced runs become garbage until compact().
+// Items that do not fit (a path that is not its folder joined with its name, a
+// field longer than 65,535 bytes, or searchable text) are kept whole on the
+// side. Replaced runs become garbage until compactIfWasteful().
 //
 // Not thread-safe: the owning store serialises every call. Views (ItemRef)
-// stay valid until the next change of the table; reading from several threads
-// at once, with no change in between, is safe.
+// stay valid until the next change of the table, except the path of at(),
+// which is assembled in a buffer of the calling thread and is valid until that
+// thread's next at(). Reading from several threads at once, with no change in
+// between, is safe.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "Core/IndexDB/FolderTable.h"
 #include "Core/Models/IndexedItem.h"
+#include "Core/Search/ItemFacts.h"
 #include "Core/Search/SearchEngine.h"
 
 namespace pallix {
@@ -36,6 +44,11 @@ public:
     std::size_t size() const override { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
     ItemRef at(std::size_t position) const override;
+    std::string_view pathOf(std::size_t position, std::string& scratch) const override;
+    std::string_view nameAt(std::size_t position) const override;
+    const ItemFacts* facts() const override { return m_facts.data(); }
+    FolderForms folder(std::uint32_t id) const override { return m_folders.forms(id); }
+    std::size_t folderCount() const override { return m_folders.size(); }
     // The item as a record; its search forms are the stored ones.
     IndexedItem materialize(std::size_t position) const;
 
@@ -56,29 +69,31 @@ public:
     // Drops, in place and keeping order, every item at or under `prefix` ("/"
     // reaches every absolute path) and rebuilds the map. Returns how many went.
     std::size_t removeUnder(std::string_view prefix);
+    // removeUnder() that keeps every item at or under one of `keptFolders`
+    // (standardised paths).
+    std::size_t removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders);
 
     void clear();
     void reserve(std::size_t count);
     // Gives back reserved room that is not used (after a bulk load).
     void shrinkToFit();
-    // Rewrites the arena without garbage when at least half of it is garbage.
+    // Rewrites the arena without garbage when at least half of it is garbage,
+    // and the folders without the unused ones when most are unused.
     void compactIfWasteful();
 
-    // Bytes held: entries, arena, side items and the path map.
+    // Bytes held: entries, facts, arena, folders, side items and the path map.
     std::size_t memoryUsage() const;
 
 private:
     // One item: its numbers, the lengths of its text fields, which of them are
-    // stored in its run (flags) and where the run starts.
+    // stored in its run (flags) and where the run starts. Its folder is in its facts.
     struct Entry {
         std::int64_t size = 0;
         double modifiedAt = 0;
         std::uint32_t offsetLow = 0;  // arena offset (low 32 bits), or the side item's index
         std::uint16_t offsetHigh = 0;
         std::uint16_t flags = 0;
-        std::uint16_t pathLength = 0;
         std::uint16_t nameLength = 0;
-        std::uint16_t parentLength = 0;
         std::uint16_t searchNameLength = 0;
         std::uint16_t stemLength = 0;
         std::uint16_t normalizedLength = 0;
@@ -95,16 +110,24 @@ private:
     };
     class Arena;
 
-    std::uint32_t insertEntry(const IndexedItem& item, std::uint32_t position, bool appendNew);
-    Entry makeEntry(const IndexedItem& item);
+    void store(std::size_t position, const IndexedItem& item);  // entry and facts of a new or replaced item
+    Entry makeEntry(const IndexedItem& item, std::uint32_t& folder);
+    void releaseRun(const Entry& e);
     void mapInsert(std::uint32_t position);
     void rebuildMap(std::size_t expectedCount);
     // rebuildMap() that also drops every item whose path comes again later.
     void rebuildMapDroppingEarlierDuplicates();
-    std::string_view pathOf(std::uint32_t position) const;
+    std::uint64_t hashOf(std::uint32_t position) const;
+    bool hasPath(std::uint32_t position, std::string_view path) const;
+    bool samePath(std::uint32_t a, std::uint32_t b) const;
+    std::string_view nameOf(const Entry& e) const;
+    ItemRef refWithoutPath(std::size_t position) const;  // at() with an empty path for stored items
+    void compactFolders();
 
     std::vector<Entry> m_entries;
+    std::vector<ItemFacts> m_facts;             // per position; the folder of each composed item
     std::unique_ptr<Arena> m_arena;
+    FolderTable m_folders;
     std::vector<IndexedItem> m_sideItems;       // items that do not fit an entry
     std::vector<std::uint32_t> m_slots;         // open addressing: position + 1, 0 = empty
     std::size_t m_liveArenaBytes = 0;          // bytes of the runs still referenced

@@ -79,7 +79,7 @@ void IndexStore::applyLoadedCache(ItemTable snapshot)
     // gives the rows as they are now, whichever of them it already holds.
     for (const PendingWrite& write : m_pendingWrites) {
         if (write.isRemoval)
-            m_items.removeUnder(write.removedPrefix);
+            m_items.removeUnder(write.removedPrefix, write.keptPaths);
         else
             for (const IndexedItem& item : write.upserted)
                 m_items.patch(item);

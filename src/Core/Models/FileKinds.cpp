@@ -14,11 +14,14 @@ namespace {
 
 using ExtensionSet = std::unordered_set<std::string_view>;
 
+constexpr std::array<std::string_view, 21> kImageExtensions{"png", "jpg", "jpeg", "gif", "webp", "heic", "heif",
+                                                            "bmp", "tiff", "svg", "avif", "ico", "icns", "raw",
+                                                            "cr2", "cr3", "nef", "arw", "orf", "rw2", "dng"};
+
 // Function-local statics: made once, thread-safely, on first use.
 const ExtensionSet& imageSet()
 {
-    static const ExtensionSet s{"png", "jpg", "jpeg", "gif", "webp", "heic", "heif", "bmp", "tiff", "svg", "avif",
-                                "ico", "icns", "raw", "cr2", "cr3", "nef", "arw", "orf", "rw2", "dng"};
+    static const ExtensionSet s(kImageExtensions.begin(), kImageExtensions.end());
     return s;
 }
 
@@ -169,6 +172,7 @@ bool isSystemPath(std::string_view p)
 namespace kinds {
 
 bool isImageExtension(std::string_view ext) { return imageSet().count(ext) != 0; }
+std::span<const std::string_view> imageExtensionList() { return kImageExtensions; }
 bool isDocumentExtension(std::string_view ext) { return documentSet().count(ext) != 0; }
 bool isArchiveExtension(std::string_view ext) { return archiveSet().count(ext) != 0; }
 bool isVideoExtension(std::string_view ext) { return videoSet().count(ext) != 0; }

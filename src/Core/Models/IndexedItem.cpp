@@ -214,6 +214,24 @@ IndexedItem::IndexedItem(std::string path, std::string name, std::string parentP
     m_normalizedSearchNameWithoutExtension = normalizedSearchText(m_searchNameWithoutExtension);
 }
 
+IndexedItem IndexedItem::withSearchForms(const ItemRef& fields, std::string searchableText)
+{
+    IndexedItem item;
+    item.m_path = fields.path;
+    item.m_name = fields.name;
+    item.m_parentPath = fields.parentPath;
+    item.m_fileExtension = fields.fileExtension;
+    item.m_size = fields.size;
+    item.m_modifiedAt = fields.modifiedAt;
+    item.m_type = fields.isFolder ? ItemType::Folder : ItemType::File;
+    item.m_searchableText = std::move(searchableText);
+    item.m_searchName = fields.searchName;
+    item.m_normalizedSearchName = fields.normalizedSearchName;
+    item.m_searchNameWithoutExtension = fields.searchNameWithoutExtension;
+    item.m_normalizedSearchNameWithoutExtension = fields.normalizedSearchNameWithoutExtension;
+    return item;
+}
+
 std::optional<IndexedItem> IndexedItem::from(std::string_view path, const std::optional<FileMetadata>& metadata,
                                              std::string searchableText)
 {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -51,6 +52,10 @@ public:
     // Derives the four search forms from `name`.
     IndexedItem(std::string path, std::string name, std::string parentPath, std::string fileExtension,
                 std::int64_t size, Date modifiedAt, ItemType type, std::string searchableText = {});
+
+    // The record of `fields` with the four search forms taken as they are, not
+    // derived again: for a store that keeps the forms it derived on entry.
+    static IndexedItem withSearchForms(const ItemRef& fields, std::string searchableText = {});
 
     // Reads the entry at `path` without following a symbolic link (statx, then lstat),
     // unless `metadata` is given. Nothing when the metadata cannot be read, has no
@@ -116,6 +121,8 @@ private:
 // Kind predicates on a view, shared by IndexedItem and the search cache.
 namespace kinds {
 bool isImageExtension(std::string_view ext);
+// Every image extension (lower case), for a store that lists them in a query.
+std::span<const std::string_view> imageExtensionList();
 bool isDocumentExtension(std::string_view ext);
 bool isArchiveExtension(std::string_view ext);
 bool isVideoExtension(std::string_view ext);

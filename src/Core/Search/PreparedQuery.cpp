@@ -86,8 +86,11 @@ PreparedQuery::PreparedQuery(const SearchQuery& q)
     // Expressions are compiled once here rather than once per candidate; one that
     // does not compile matches nothing, so the whole search has no result.
     if (q.wildcardPattern) {
-        wildcard = text::Regex::compile(wildcardExpression(text::toNFC(*q.wildcardPattern)), !q.caseSensitive);
+        std::string pattern = text::toNFC(*q.wildcardPattern);
+        wildcard = text::Regex::compile(wildcardExpression(pattern), !q.caseSensitive);
         mode = wildcard ? Mode::Wildcard : Mode::Nothing;
+        if (text::isAscii(pattern))
+            plainWildcard = std::move(pattern);
         return;
     }
     if (q.useRegularExpression) {

@@ -57,8 +57,11 @@ public:
     // True when some token normalizes to the empty text; such a token matches nothing.
     bool hasEmptyNormalizedToken = false;
 
-    // Mode::Wildcard: the anchored expression made from the pattern.
+    // Mode::Wildcard: the anchored expression made from the pattern, and the
+    // pattern itself (NFC) when it is ASCII, for names it can be matched on
+    // directly (see matchesPlainWildcard).
     std::optional<text::Regex> wildcard;
+    std::optional<std::string> plainWildcard;
     // Mode::RegexTokens: one compiled expression per token.
     std::vector<text::Regex> regexes;
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cassert>
 
+#include "Core/Search/CandidateFilter.h"
 #include "Core/Search/PreparedQuery.h"
+#include "Core/Search/ResultCollation.h"
 #include "Core/Search/SearchFilters.h"
 #include "Core/Search/SearchRank.h"
 
@@ -11,8 +13,14 @@ namespace pallix {
 
 namespace {
 
+// One accepted candidate: what the result order reads of it. The path is not
+// kept: a source may only hand it out for the candidate at hand, so the order
+// asks the source again when two paths must be compared.
 struct ScoredItem {
-    ItemRef item;
+    std::string_view name;
+    std::uint64_t nameKey = kUnknownKey;  // resultTextKey(name) when sorting by name
+    std::int64_t size = 0;
+    Date modifiedAt = kDistantPast;
     std::uint32_t index = 0;  // into the source
     Rank rank = 0;
     Rank kindOrder = 0;
@@ -21,11 +29,12 @@ struct ScoredItem {
 int compareNumbers(auto a, auto b) { return a < b ? -1 : (b < a ? 1 : 0); }
 
 // The result order: relevance (by edition), then the user's sort field, then the
-// path ascending. True when `lhs` goes before `rhs`.
+// path ascending. True when `lhs` goes before `rhs`. One per search and thread.
 class ResultOrder {
 public:
-    explicit ResultOrder(const PreparedQuery& q)
-        : m_rankFirst(q.edition == AppEdition::Mardell)
+    ResultOrder(const PreparedQuery& q, const ItemSource& source)
+        : m_source(source)
+        , m_rankFirst(q.edition == AppEdition::Mardell)
         , m_sortField(q.query.sortField)
         , m_ascending(q.query.ascending)
     {
@@ -39,30 +48,41 @@ public:
         const Rank second = m_rankFirst ? lhs.kindOrder - rhs.kindOrder : lhs.rank - rhs.rank;
         if (second != 0)
             return second < 0;
-        const int key = compareSortKey(lhs.item, rhs.item);
+        const int key = compareSortKey(lhs, rhs);
         if (key != 0)
             return m_ascending ? key < 0 : key > 0;
         // Sorting by path already compared the paths the tie-break would.
         if (m_sortField == SearchSortField::Path)
             return false;
-        return text::compareZhCaseInsensitive(lhs.item.path, rhs.item.path) < 0;
+        return comparePaths(lhs, rhs) < 0;
     }
 
 private:
-    int compareSortKey(const ItemRef& a, const ItemRef& b) const
+    int comparePaths(const ScoredItem& a, const ScoredItem& b) const
+    {
+        return compareResultText(m_source.pathOf(a.index, m_left), m_source.pathOf(b.index, m_right));
+    }
+
+    int compareSortKey(const ScoredItem& a, const ScoredItem& b) const
     {
         switch (m_sortField) {
-        case SearchSortField::Name: return text::compareZhCaseInsensitive(a.name, b.name);
-        case SearchSortField::Path: return text::compareZhCaseInsensitive(a.path, b.path);
+        case SearchSortField::Name:
+            // Most names differ within their first characters: numbers decide.
+            if (a.nameKey != b.nameKey && a.nameKey != kUnknownKey && b.nameKey != kUnknownKey)
+                return a.nameKey < b.nameKey ? -1 : 1;
+            return compareResultText(a.name, b.name);
+        case SearchSortField::Path: return comparePaths(a, b);
         case SearchSortField::Size: return compareNumbers(a.size, b.size);
         case SearchSortField::ModifiedAt: return compareNumbers(a.modifiedAt, b.modifiedAt);
         }
         return 0;
     }
 
+    const ItemSource& m_source;
     bool m_rankFirst;
     SearchSortField m_sortField;
     bool m_ascending;
+    mutable std::string m_left, m_right;  // paths the source assembles
 };
 
 constexpr Rank kPatternRank = SearchEngine::kPatternRank;
@@ -70,7 +90,8 @@ constexpr Rank kFilterOnlyRank = SearchEngine::kFilterOnlyRank;
 
 // The rank of one candidate before the exclusion rules below, nothing when it is
 // no result or ranks above `ceiling`.
-std::optional<Rank> rankIgnoringExclusions(const ItemRef& item, const PreparedQuery& q, Rank ceiling)
+std::optional<Rank> rankIgnoringExclusions(const ItemRef& item, const ItemFacts* facts, const PreparedQuery& q,
+                                           Rank ceiling)
 {
     if (!passesAttributeFilters(item, q))
         return std::nullopt;
@@ -80,6 +101,10 @@ std::optional<Rank> rankIgnoringExclusions(const ItemRef& item, const PreparedQu
     case PreparedQuery::Mode::Wildcard:
         if (kPatternRank > ceiling)
             return std::nullopt;
+        if (facts && q.plainWildcard && facts->has(ItemFacts::PlainName))
+            return matchesPlainWildcard(item.name, *q.plainWildcard, q.query.caseSensitive)
+                       ? std::optional<Rank>(kPatternRank)
+                       : std::nullopt;
         return matchesWildcard(item, *q.wildcard) ? std::optional<Rank>(kPatternRank) : std::nullopt;
     case PreparedQuery::Mode::RegexTokens:
         if (kPatternRank > ceiling)
@@ -96,13 +121,14 @@ std::optional<Rank> rankIgnoringExclusions(const ItemRef& item, const PreparedQu
 // The junk and developer-tool rules. Each lower-cases the path, so they run last,
 // on candidates that matched otherwise (and, in the heap, would be kept); every
 // test must hold for a result, so the order changes no answer.
-bool passesExclusions(const ItemRef& item, const PreparedQuery& q)
+bool passesExclusions(const ItemRef& item, const ItemFacts* facts, const PreparedQuery& q)
 {
-    if (!passesJunkFilter(item, q))
+    if (facts ? q.query.excludeSystemJunk && facts->has(ItemFacts::Junk) : !passesJunkFilter(item, q))
         return false;
+    const bool artifact =
+        facts ? facts->has(ItemFacts::ToolingArtifact) : IndexedItem::isLowPriorityToolingArtifact(item);
     // Developer-tool files only show for a plain search whose single token is their name.
-    if ((q.mode == PreparedQuery::Mode::FilterOnly || q.mode == PreparedQuery::Mode::Ranked) &&
-        IndexedItem::isLowPriorityToolingArtifact(item)) {
+    if ((q.mode == PreparedQuery::Mode::FilterOnly || q.mode == PreparedQuery::Mode::Ranked) && artifact) {
         const bool namedExactly = q.artifactToken && (q.query.caseSensitive
                                                           ? text::canonicallyEqual(*q.artifactToken, item.name)
                                                           : *q.artifactToken == item.searchName);
@@ -111,19 +137,41 @@ bool passesExclusions(const ItemRef& item, const PreparedQuery& q)
     return true;
 }
 
-// Calls `fn(index, item)` for every candidate in input order.
+// Calls `fn(index)` for every candidate in input order that `filter` (when
+// there is one) does not turn down.
 template <typename Fn>
-void forEachCandidate(const ItemSource& source, std::optional<std::span<const std::uint32_t>> candidates, Fn&& fn)
+void forEachCandidate(const ItemSource& source, std::optional<std::span<const std::uint32_t>> candidates,
+                      CandidateFilter* filter, Fn&& fn)
 {
+    if (filter) {
+        // One tight pass over the facts of a block, then the survivors (usually
+        // few) in order: the full tests read far more of an item than its facts.
+        constexpr std::size_t kBlock = 4096;
+        std::vector<std::uint32_t> survivors;
+        survivors.reserve(kBlock);
+        const std::size_t n = candidates ? candidates->size() : source.size();
+        for (std::size_t first = 0; first < n; first += kBlock) {
+            const std::size_t last = std::min(n, first + kBlock);
+            survivors.clear();
+            if (candidates)
+                filter->collect(candidates->subspan(first, last - first), survivors);
+            else
+                filter->collect(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last), survivors);
+            for (std::uint32_t i : survivors)
+                fn(i);
+        }
+        return;
+    }
     if (!candidates) {
-        for (std::size_t i = 0; i < source.size(); ++i)
-            fn(static_cast<std::uint32_t>(i), source.at(i));
+        const auto n = static_cast<std::uint32_t>(source.size());
+        for (std::uint32_t i = 0; i < n; ++i)
+            fn(i);
         return;
     }
     for (std::uint32_t i : *candidates) {
         assert(i < source.size());
         if (i < source.size())
-            fn(i, source.at(i));
+            fn(i);
     }
 }
 
@@ -136,17 +184,33 @@ std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored)
     return out;
 }
 
+ScoredItem scored(const ItemRef& item, std::uint32_t index, Rank rank, int kindOrder, const PreparedQuery& q)
+{
+    const std::uint64_t key = q.query.sortField == SearchSortField::Name ? resultTextKey(item.name) : kUnknownKey;
+    return {item.name, key, item.size, item.modifiedAt, index, rank, kindOrder};
+}
+
+int kindOrderOf(const ItemRef& item, const ItemFacts* facts)
+{
+    return facts ? facts->kindOrder() : IndexedItem::displayKindOrder(item);
+}
+
 std::vector<std::uint32_t> searchSortingAll(const ItemSource& source,
                                             std::optional<std::span<const std::uint32_t>> candidates,
                                             const PreparedQuery& q, std::size_t limit)
 {
+    std::optional<CandidateFilter> filter;
+    if (source.facts())
+        filter.emplace(source, q);
     std::vector<ScoredItem> results;
-    forEachCandidate(source, candidates, [&](std::uint32_t index, const ItemRef& item) {
-        std::optional<Rank> rank = rankIgnoringExclusions(item, q, kNoRankCeiling);
-        if (rank && passesExclusions(item, q))
-            results.push_back({item, index, *rank, IndexedItem::displayKindOrder(item)});
+    forEachCandidate(source, candidates, filter ? &*filter : nullptr, [&](std::uint32_t index) {
+        const ItemFacts* facts = filter ? &filter->facts(index) : nullptr;
+        const ItemRef item = source.at(index);
+        std::optional<Rank> rank = rankIgnoringExclusions(item, facts, q, kNoRankCeiling);
+        if (rank && passesExclusions(item, facts, q))
+            results.push_back(scored(item, index, *rank, kindOrderOf(item, facts), q));
     });
-    std::stable_sort(results.begin(), results.end(), ResultOrder(q));
+    std::stable_sort(results.begin(), results.end(), ResultOrder(q, source));
     if (results.size() > limit)
         results.resize(limit);
     return indicesOf(results);
@@ -175,30 +239,30 @@ void siftDownWorstAtRoot(std::vector<ScoredItem>& heap, const ResultOrder& order
 // The best `limit` results seen so far, with a worst kept one at the root once full.
 class TopKHeap {
 public:
-    TopKHeap(const PreparedQuery& q, std::size_t limit)
-        : m_order(q)
+    TopKHeap(const PreparedQuery& q, const ItemSource& source, std::size_t limit)
+        : m_order(q, source)
         , m_rankFirst(q.edition == AppEdition::Mardell)
         , m_limit(limit)
     {
         m_heap.reserve(limit);
     }
 
-    // The highest rank with which `item` could still be kept; nothing when it cannot be
-    // whatever its rank. Once the heap is full a candidate must go before the root, so
-    // tiers above the root's rank (or, kind first, a later kind) need no ranking.
-    // Fills `kindOrder` when it had to be worked out.
-    std::optional<Rank> ceilingFor(const ItemRef& item, std::optional<int>& kindOrder) const
+    // The highest rank with which a candidate of kind `kindOrder` could still be
+    // kept; nothing when it cannot be whatever its rank. Once the heap is full a
+    // candidate must go before the root, so tiers above the root's rank (or,
+    // kind first, a later kind) need no ranking.
+    std::optional<Rank> ceilingFor(int kindOrder) const
     {
         if (m_heap.size() < m_limit)
             return kNoRankCeiling;
         const ScoredItem& root = m_heap.front();
         if (m_rankFirst)
             return root.rank;
-        kindOrder = IndexedItem::displayKindOrder(item);
-        if (*kindOrder > root.kindOrder)
+        if (kindOrder > root.kindOrder)
             return std::nullopt;
-        return *kindOrder == root.kindOrder ? root.rank : kNoRankCeiling;
+        return kindOrder == root.kindOrder ? root.rank : kNoRankCeiling;
     }
+    bool isFull() const { return m_heap.size() >= m_limit; }
 
     // Only a strictly better candidate replaces the worst kept one, so among
     // equals the earlier candidate stays.
@@ -234,18 +298,35 @@ std::vector<std::uint32_t> searchKeepingTopK(const ItemSource& source,
                                              std::optional<std::span<const std::uint32_t>> candidates,
                                              const PreparedQuery& q, std::size_t limit)
 {
-    TopKHeap heap(q, limit);
-    forEachCandidate(source, candidates, [&](std::uint32_t index, const ItemRef& item) {
+    std::optional<CandidateFilter> filter;
+    if (source.facts())
+        filter.emplace(source, q);
+    TopKHeap heap(q, source, limit);
+    forEachCandidate(source, candidates, filter ? &*filter : nullptr, [&](std::uint32_t index) {
+        std::optional<ItemRef> item;
         std::optional<int> kindOrder;
-        const std::optional<Rank> ceiling = heap.ceilingFor(item, kindOrder);
+        const ItemFacts* facts = nullptr;
+        if (filter) {
+            facts = &filter->facts(index);
+            kindOrder = facts->kindOrder();
+        } else if (heap.isFull()) {
+            item = source.at(index);
+            kindOrder = IndexedItem::displayKindOrder(*item);
+        }
+        const std::optional<Rank> ceiling = heap.ceilingFor(kindOrder.value_or(0));
         if (!ceiling)
             return;
-        const std::optional<Rank> rank = rankIgnoringExclusions(item, q, *ceiling);
+        if (filter && *ceiling != kNoRankCeiling && !filter->mayRankWithin(index, *ceiling))
+            return;
+        if (!item)
+            item = source.at(index);
+        const std::optional<Rank> rank = rankIgnoringExclusions(*item, facts, q, *ceiling);
         if (!rank)
             return;
-        const ScoredItem c{item, index, *rank, kindOrder ? *kindOrder : IndexedItem::displayKindOrder(item)};
+        const ScoredItem c =
+            scored(*item, index, *rank, kindOrder ? *kindOrder : IndexedItem::displayKindOrder(*item), q);
         // The exclusion rules only matter for a candidate that would be kept.
-        if (heap.wants(c) && passesExclusions(item, q))
+        if (heap.wants(c) && passesExclusions(*item, facts, q))
             heap.add(c);
     });
     return heap.sortedIndices();
@@ -256,12 +337,21 @@ public:
     explicit VectorSource(const std::vector<IndexedItem>& items) : m_items(items) {}
     std::size_t size() const override { return m_items.size(); }
     ItemRef at(std::size_t index) const override { return m_items[index].ref(); }
+    std::string_view pathOf(std::size_t index, std::string&) const override { return m_items[index].path(); }
 
 private:
     const std::vector<IndexedItem>& m_items;
 };
 
 } // namespace
+
+std::string_view ItemSource::pathOf(std::size_t index, std::string& scratch) const
+{
+    scratch.assign(at(index).path);
+    return scratch;
+}
+
+FolderForms ItemSource::folder(std::uint32_t) const { return {}; }
 
 bool SearchEngine::takesTopKPath(std::size_t candidates, int limit)
 {

@@ -9,17 +9,30 @@
 #include <vector>
 
 #include "Core/Models/IndexedItem.h"
+#include "Core/Search/ItemFacts.h"
 #include "Core/Search/SearchQuery.h"
 
 namespace pallix {
 
 // Where the engine reads candidates from: a list of items, or the store's
-// compact cache. at(i) must stay valid for the whole call.
+// compact cache. Its items must not change during a call.
 class ItemSource {
 public:
     virtual ~ItemSource() = default;
     virtual std::size_t size() const = 0;
+    // The item's fields. A source that does not keep paths whole may assemble
+    // the path in a buffer of the calling thread: that view is then valid until
+    // the thread's next at(), the others for the whole call.
     virtual ItemRef at(std::size_t index) const = 0;
+    // The item's name, without the rest of it.
+    virtual std::string_view nameAt(std::size_t index) const { return at(index).name; }
+    // The item's path, assembled in `scratch` when the source has to.
+    virtual std::string_view pathOf(std::size_t index, std::string& scratch) const;
+    // Facts of every item, in index order, naming folders 0 ... folderCount() - 1;
+    // null when the source keeps none (the engine then reads every candidate).
+    virtual const ItemFacts* facts() const { return nullptr; }
+    virtual FolderForms folder(std::uint32_t id) const;
+    virtual std::size_t folderCount() const { return 0; }
 };
 
 class SearchEngine {

@@ -1,5 +1,7 @@
 #include "Core/Search/SearchFilters.h"
 
+#include <algorithm>
+
 #include "Core/Search/ItemForms.h"
 #include "Core/Search/SearchEngine.h"
 #include "Core/Search/TextScan.h"
@@ -66,6 +68,43 @@ bool passesFilters(const ItemRef& item, const PreparedQuery& prepared)
 bool matchesWildcard(const ItemRef& item, const text::Regex& wildcard)
 {
     return withComposedName(item, [&](std::string_view name) { return wildcard.search(name); });
+}
+
+bool matchesPlainWildcard(std::string_view name, std::string_view pattern, bool caseSensitive)
+{
+    const auto lowered = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; };
+    const auto same = [&](char p, char n) { return caseSensitive ? p == n : lowered(p) == lowered(n); };
+    // "?" takes one character, however many bytes it has; a literal takes one
+    // ASCII byte, and a byte of a longer character never equals one.
+    const auto characterLength = [&](std::size_t at) {
+        const auto b = static_cast<unsigned char>(name[at]);
+        return std::min<std::size_t>(b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2, name.size() - at);
+    };
+    constexpr std::size_t none = std::string_view::npos;
+    std::size_t p = 0, n = 0, starP = none, starN = 0;
+    // Greedy, going back to the last "*" on a mismatch: enough for patterns of
+    // "*" and "?" only, since a later "*" can absorb whatever an earlier one left.
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() && pattern[p] == '?') {
+            ++p;
+            n += characterLength(n);
+        } else if (p < pattern.size() && same(pattern[p], name[n])) {
+            ++p;
+            ++n;
+        } else if (starP != none) {
+            p = starP + 1;
+            starN += characterLength(starN);
+            n = starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
 }
 
 bool matchesAllExpressions(const ItemRef& item, const std::vector<text::Regex>& expressions)

@@ -277,6 +277,29 @@ std::optional<Rank> tokenRank(const PreparedToken& t, const NameForms& names, Pa
 
 } // namespace
 
+Rank firstPathTierRank(SearchMatchMode mode)
+{
+    return mode == SearchMatchMode::Exact ? kNoRankCeiling : lowestPathTier(mode);
+}
+
+Rank lowestPathTierRank(SearchMatchMode mode, std::size_t pathCount, std::size_t normalizedPathCount,
+                        std::size_t comparableCount, std::size_t normalizedCount)
+{
+    // Position penalties are never negative; the excess is at least the one
+    // of the shortest path the counts allow.
+    const Rank path = excess(pathCount, comparableCount);
+    const Rank normalizedPath = excess(normalizedPathCount, normalizedCount);
+    switch (mode) {
+    case SearchMatchMode::Contains:
+        return std::min(kPathSubstring + path, std::min(kNormalizedPathSubstring, kPathSubsequence) + normalizedPath);
+    case SearchMatchMode::Prefix:
+        return std::min({kPathPrefix + path, kParentFolderPrefix, kNormalizedPathPrefix + normalizedPath});
+    case SearchMatchMode::Suffix: return kPathSuffix + path;
+    case SearchMatchMode::Exact: break;
+    }
+    return kNoRankCeiling;
+}
+
 std::optional<Rank> rankForToken(const PreparedToken& token, const NameForms& names, SearchMatchMode mode)
 {
     switch (mode) {

@@ -22,6 +22,16 @@ inline constexpr Rank kNoRankCeiling = std::numeric_limits<Rank>::max();
 // skips the tiers that could not make it).
 std::optional<Rank> nameMatchRank(const ItemRef& item, const PreparedQuery& query, Rank ceiling = kNoRankCeiling);
 
+// The lowest rank a tier that reads the path can give in `mode` (kNoRankCeiling
+// in exact mode, which has none): a token ranked below it matched its name.
+Rank firstPathTierRank(SearchMatchMode mode);
+
+// The lowest rank any path tier of `mode` can give a token of
+// `comparableCount` / `normalizedCount` characters in a path whose comparable
+// and normalised forms have at least `pathCount` / `normalizedPathCount`.
+Rank lowestPathTierRank(SearchMatchMode mode, std::size_t pathCount, std::size_t normalizedPathCount,
+                        std::size_t comparableCount, std::size_t normalizedCount);
+
 // One token against the name forms only, by match mode.
 std::optional<Rank> rankForToken(const PreparedToken& token, const NameForms& names, SearchMatchMode mode);
 

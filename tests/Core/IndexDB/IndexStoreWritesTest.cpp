@@ -141,6 +141,67 @@ TEST(IndexStoreWrites, FullRescanReplacesEverythingUnderItsRoots)
     }
 }
 
+TEST(IndexStoreWrites, FullRescanSparesFoldersItCouldNotList)
+{
+    // "-", "." and "0" sort around "/": siblings that share a kept folder's
+    // name as a prefix sit between the folder and its children in byte order.
+    const std::vector<std::string> tree{"/r",          "/r/a",        "/r/k",       "/r/k/in.txt", "/r/k/deep",
+                                        "/r/k/deep/z", "/r/k-x",      "/r/k-x/in",  "/r/k-x/in/f", "/r/k.txt",
+                                        "/r/k0",       "/r/kz",       "/r/m",       "/r/m/n",      "/other/z"};
+    const auto seed = [&] {
+        std::vector<IndexedItem> items;
+        for (const std::string& p : tree)
+            items.push_back(p.find('.') == std::string::npos ? folderItem(p) : fileItem(p));
+        return items;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::string> roots;
+        std::vector<std::string> kept;
+        std::vector<std::string> gone;
+    } cases[] = {
+        {"kept folders and their subtrees stay, look-alike siblings go",
+         {"/r"},
+         {"/r/k/", "/r/k-x/in"},
+         {"/r", "/r/a", "/r/k-x", "/r/k.txt", "/r/k0", "/r/kz", "/r/m", "/r/m/n"}},
+        {"a kept folder inside another adds nothing", {"/r"}, {"/r/m/n", "/r/m"}, {"/r", "/r/a", "/r/k", "/r/k/in.txt",
+         "/r/k/deep", "/r/k/deep/z", "/r/k-x", "/r/k-x/in", "/r/k-x/in/f", "/r/k.txt", "/r/k0", "/r/kz"}},
+        {"a kept folder holding the root spares it whole", {"/r/k", "/r/m"}, {"/r"}, {}},
+        {"kept folders outside the roots change nothing", {"/r/m"}, {"/other", "/r/k"}, {"/r/m", "/r/m/n"}},
+        {"the root / with a kept folder", {"/"}, {"/r/k"}, [&] {
+             std::vector<std::string> all = tree;
+             std::erase_if(all, [](const std::string& p) { return paths::isUnder(p, "/r/k"); });
+             return all;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WritesFixture f(seed());
+        ASSERT_TRUE(f.store->applyFullRescan(c.roots, {fileItem("/r/k/new.txt")}, c.kept));
+        std::vector<std::string> expected = tree;
+        expected.push_back("/r/k/new.txt");
+        EXPECT_EQ(rowPaths(f.db), without(expected, c.gone));
+        std::vector<std::string> cached = cachedPaths(*f.store, expected);
+        std::sort(cached.begin(), cached.end());
+        EXPECT_EQ(cached, without(expected, c.gone));
+    }
+}
+
+TEST(IndexStoreWrites, KeptFoldersOfARescanBeforeTheInstallAreKeptInTheCache)
+{
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", {fileItem("/r/x.txt"), fileItem("/r/locked/y.txt")});
+    IndexStore store(dir / "index.sqlite", std::make_shared<FakeClock>());
+    InstallGate gate;
+    store.setBeforeCacheInstallHook(gate.hook());
+    ASSERT_TRUE(store.bootstrap());
+    ASSERT_TRUE(store.applyFullRescan({"/r"}, {}, {"/r/locked"}));
+    gate.open();
+    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    EXPECT_EQ(cachedPaths(store, {"/r/x.txt", "/r/locked/y.txt"}), std::vector<std::string>{"/r/locked/y.txt"});
+    EXPECT_EQ(rowPaths(dir / "index.sqlite"), std::vector<std::string>{"/r/locked/y.txt"});
+}
+
 TEST(IndexStoreWrites, SynchronizeDropsVanishedChildrenWithTheirSubtrees)
 {
     WritesFixture f(treeItems());

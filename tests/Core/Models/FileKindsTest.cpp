@@ -1,5 +1,7 @@
 #include "Core/Models/IndexedItem.h"
 
+#include <set>
+
 #include <gtest/gtest.h>
 
 using namespace pallix;
@@ -71,6 +73,12 @@ TEST(FileKinds, ExtensionSetsAreExactAndCaseSensitive)
     EXPECT_TRUE(kinds::isExecutableExtension("dmg"));
     EXPECT_TRUE(kinds::isAudioExtension("midi"));
     EXPECT_FALSE(kinds::isAudioExtension("mid "));
+
+    // The list the stores put in their queries is the set itself.
+    const auto images = kinds::imageExtensionList();
+    EXPECT_EQ(std::set<std::string_view>(images.begin(), images.end()).size(), 21u);
+    for (std::string_view e : images)
+        EXPECT_TRUE(kinds::isImageExtension(e)) << e;
 }
 
 TEST(FileKinds, JunkRule)

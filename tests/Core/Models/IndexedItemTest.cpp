@@ -293,6 +293,31 @@ TEST(IndexedItem, RefViewsTheFields)
     EXPECT_EQ(r.normalizedSearchNameWithoutExtension, "foo");
 }
 
+TEST(IndexedItem, WithSearchFormsTakesTheFormsAsGiven)
+{
+    for (const IndexedItem& item : {IndexedItem("/a/Ünïcode 报告.Tar.GZ", "Ünïcode 报告.Tar.GZ", "/a", "gz", 7, 2.5,
+                                                IndexedItem::ItemType::File),
+                                    IndexedItem("/a/Foo.app", "Foo.app", "/a", "app", 0, 3.0,
+                                                IndexedItem::ItemType::Folder)}) {
+        SCOPED_TRACE(item.path());
+        EXPECT_EQ(IndexedItem::withSearchForms(item.ref()), item);
+        EXPECT_EQ(IndexedItem::withSearchForms(item.ref(), "content").searchableText(), "content");
+    }
+    // Not derived again: whatever the forms hold is what the record holds.
+    IndexedItem base("/a/Name.txt", "Name.txt", "/a", "txt", 1, 1.0, IndexedItem::ItemType::File);
+    ItemRef r = base.ref();
+    r.searchName = "s";
+    r.normalizedSearchName = "n";
+    r.searchNameWithoutExtension = "w";
+    r.normalizedSearchNameWithoutExtension = "nw";
+    const IndexedItem made = IndexedItem::withSearchForms(r);
+    EXPECT_EQ(made.searchName(), "s");
+    EXPECT_EQ(made.normalizedSearchName(), "n");
+    EXPECT_EQ(made.searchNameWithoutExtension(), "w");
+    EXPECT_EQ(made.normalizedSearchNameWithoutExtension(), "nw");
+    EXPECT_EQ(made.name(), "Name.txt");
+}
+
 TEST(Paths, StandardizeAndComponents)
 {
     struct Case {

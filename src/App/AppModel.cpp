@@ -1,0 +1,501 @@
+// AppModel: state, construction, start-up and activation.
+
+#include "App/AppModel.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+
+#include <sqlite3.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "App/AppPaths.h"
+#include "Core/Config/EditionRule.h"
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr std::chrono::milliseconds kForegroundSearchInterval{1200};
+
+// An image-tag store for builds without the image tagger: opens without error.
+class AbsentImageTagStore final : public ImageTagStore {
+public:
+    std::optional<std::string> bootstrap() override { return std::nullopt; }
+};
+
+AppModelEnvironment resolved(AppModelEnvironment env)
+{
+    if (!env.defaults)
+        env.defaults = Defaults::atFile(Defaults::standardFile());
+    if (!env.clock)
+        env.clock = Clock::system();
+    if (!env.volumes)
+        env.volumes = std::make_shared<SystemVolumeProvider>();
+    if (env.executablePath.empty())
+        env.executablePath = LaunchAgentManager::runningExecutablePath();
+    return env;
+}
+
+// Emits bootstrapEnded() however the start-up flow returns.
+struct BootstrapEndNotice {
+    QPointer<AppModel> model;
+    ~BootstrapEndNotice()
+    {
+        if (model)
+            QMetaObject::invokeMethod(model.data(), "bootstrapEnded", Qt::QueuedConnection);
+    }
+};
+
+std::shared_ptr<ImageTagStore> makeImageTagStore(const AppServices& services, const std::filesystem::path& file)
+{
+    std::shared_ptr<ImageTagStore> store;
+    if (services.makeImageTagStore)
+        store = services.makeImageTagStore(file);
+    return store ? store : std::make_shared<AbsentImageTagStore>();
+}
+
+} // namespace
+
+std::string_view rawValue(ResultDisplayMode mode)
+{
+    return mode == ResultDisplayMode::List ? "list" : "grid";
+}
+
+std::optional<ResultDisplayMode> resultDisplayModeFromRaw(std::string_view raw)
+{
+    if (raw == "list")
+        return ResultDisplayMode::List;
+    if (raw == "grid")
+        return ResultDisplayMode::Grid;
+    return std::nullopt;
+}
+
+AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
+    : QObject(parent),
+      m_env(resolved(std::move(environment))),
+      m_clock(m_env.clock),
+      m_statusMessage(QStringLiteral("准备中")),
+      m_defaults(m_env.defaults),
+      m_settingsStore(m_defaults),
+      m_scanner(m_env.scanner),
+      m_parser(m_env.clock),
+      m_launchAgentManager(AppEditionInfo::applicationIdentifier())
+{
+    migrateLegacyUserDefaults(*m_defaults);
+    std::filesystem::path folder = m_env.supportDirectory;
+    if (folder.empty()) {
+        AppPaths::migrateLegacyPallixDatabasesIfNeeded(*m_defaults);
+        folder = AppPaths::applicationSupportAppDirectory();
+    }
+
+    const std::int64_t startupCount = std::max(m_defaults->integer(lastIndexedCountKey()).value_or(0),
+                                               loadIndexedCountFromDatabase(folder / "index.sqlite"));
+    m_settings = m_settingsStore.settings();
+    m_searchHistory = loadSearchHistory(*m_defaults);
+    m_displayMode = ResultDisplayMode::Grid;
+    m_indexedCount = startupCount;
+    if (startupCount != 0)
+        m_statusMessage = QStringLiteral("已载入索引 %1 项").arg(startupCount);
+
+    m_indexStore = std::make_shared<IndexStore>(folder / "index.sqlite", m_env.clock);
+    m_serverIndexDatabasePath = folder / "server_index.sqlite";
+    m_serverIndexStore = std::make_shared<IndexStore>(m_serverIndexDatabasePath, m_env.clock);
+    m_imageSemanticStore = makeImageTagStore(m_env.services, folder / "image_semantic.sqlite");
+    if (hasSharedDriveFeatures(AppEditionInfo::current()))
+        m_serverImageSemanticStore = makeImageTagStore(m_env.services, folder / "server_image_semantic.sqlite");
+
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                applicationDidBecomeActive();
+            else
+                applicationDidResignActive();
+        });
+    }
+
+    // Queued, so that whoever made the model can connect to it before the
+    // start-up publishes anything.
+    QMetaObject::invokeMethod(this, [this] { bootstrap(); }, Qt::QueuedConnection);
+}
+
+AppModel::~AppModel()
+{
+    for (JobHandle* job : {&m_watcherCoalesceTask, &m_searchTask, &m_searchPauseCompletionTask,
+                           &m_serverSearchPauseCompletionTask, &m_skuRelatedTask, &m_rebuildTask, &m_serverRebuildTask,
+                           &m_serverDetectTask, &m_previewBuildTask, &m_folderHintUpdateTask})
+        job->cancel();
+    for (const auto& weak : m_detachedJobs) {
+        if (auto token = weak.lock())
+            token->cancel();
+    }
+    m_pool.waitForDone();
+}
+
+void AppModel::setSearchText(const QString& text)
+{
+    if (text == m_searchText)
+        return;
+    m_searchText = text;
+    emit searchTextChanged();
+}
+
+void AppModel::setResults(ItemList items)
+{
+    m_results = std::move(items);
+    emit resultsChanged();
+}
+
+void AppModel::setImageFuzzyResults(ItemList items)
+{
+    m_imageFuzzyResults = std::move(items);
+    emit imageFuzzyResultsChanged();
+}
+
+void AppModel::setSkuRelatedResults(ItemList items)
+{
+    m_skuRelatedResults = std::move(items);
+    emit skuRelatedResultsChanged();
+}
+
+void AppModel::setServerResults(ItemList items)
+{
+    m_serverResults = std::move(items);
+    emit serverResultsChanged();
+}
+
+void AppModel::setSelectedItemID(const QString& id)
+{
+    // Announced also when unchanged: the views scroll to the selection after
+    // every publication.
+    m_selectedItemID = id;
+    emit selectedItemIDChanged();
+}
+
+void AppModel::setDisplayMode(ResultDisplayMode mode)
+{
+    if (mode == m_displayMode)
+        return;
+    m_displayMode = mode;
+    emit displayModeChanged();
+}
+
+void AppModel::setStatusMessage(const QString& text)
+{
+    if (text == m_statusMessage)
+        return;
+    m_statusMessage = text;
+    emit statusMessageChanged();
+}
+
+void AppModel::setSearchHistory(const QStringList& history)
+{
+    if (history == m_searchHistory)
+        return;
+    m_searchHistory = history;
+    emit searchHistoryChanged();
+}
+
+void AppModel::setInlineRenameTargetID(const QString& id)
+{
+    if (id == m_inlineRenameTargetID)
+        return;
+    m_inlineRenameTargetID = id;
+    emit inlineRenameTargetIDChanged();
+}
+
+void AppModel::setInlineRenameDraft(const QString& draft)
+{
+    if (draft == m_inlineRenameDraft)
+        return;
+    m_inlineRenameDraft = draft;
+    emit inlineRenameDraftChanged();
+}
+
+void AppModel::setSettings(const AppSettings& settings)
+{
+    if (settings == m_settings)
+        return;
+    m_settings = settings;
+    emit settingsChanged();
+}
+
+void AppModel::setIndexing(bool indexing)
+{
+    if (indexing == m_isIndexing)
+        return;
+    m_isIndexing = indexing;
+    emit isIndexingChanged();
+}
+
+void AppModel::setIndexedCount(qint64 count)
+{
+    if (count == m_indexedCount)
+        return;
+    m_indexedCount = count;
+    emit indexedCountChanged();
+}
+
+void AppModel::setServerIndexedCount(qint64 count)
+{
+    if (count == m_serverIndexedCount)
+        return;
+    m_serverIndexedCount = count;
+    emit serverIndexedCountChanged();
+}
+
+const std::string& AppModel::lastIndexedCountKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedCount);
+    return key;
+}
+
+const std::string& AppModel::lastIndexedRootsKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedRoots);
+    return key;
+}
+
+const std::string& AppModel::searchHistoryKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::SearchHistory);
+    return key;
+}
+
+double AppModel::secondsSinceLastUserInput() const
+{
+    if (!m_lastUserSearchInputAt)
+        return std::numeric_limits<double>::infinity();
+    return std::chrono::duration<double>(m_clock.now() - *m_lastUserSearchInputAt).count();
+}
+
+void AppModel::trackDetachedJob(const std::shared_ptr<CancelToken>& token)
+{
+    std::erase_if(m_detachedJobs, [](const std::weak_ptr<CancelToken>& weak) { return weak.expired(); });
+    m_detachedJobs.push_back(token);
+}
+
+void AppModel::migrateLegacyUserDefaults(Defaults& defaults)
+{
+    const std::int64_t legacyCount = defaults.integer(legacyDefaultsKey(DefaultsName::LastIndexedCount)).value_or(0);
+    if (legacyCount >= 1 && defaults.integer(lastIndexedCountKey()).value_or(0) < legacyCount)
+        defaults.setInteger(lastIndexedCountKey(), legacyCount);
+
+    if (!defaults.contains(lastIndexedRootsKey())) {
+        if (auto roots = defaults.stringList(legacyDefaultsKey(DefaultsName::LastIndexedRoots)))
+            defaults.setStringList(lastIndexedRootsKey(), *roots);
+    }
+
+    const std::string welcomeKey = editionDefaultsKey(DefaultsName::WelcomeSheetDismissed);
+    if (!defaults.contains(welcomeKey)
+        && defaults.boolean(legacyDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false))
+        defaults.setBoolean(welcomeKey, true);
+}
+
+std::int64_t AppModel::loadIndexedCountFromDatabase(const std::filesystem::path& database)
+{
+    // Its own read-only connection, made before the store opens the file: the
+    // window gets a number at once without waiting for the store.
+    sqlite3* db = nullptr;
+    std::int64_t count = 0;
+    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM file_index;", -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW)
+            count = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close_v2(db);
+    return count;
+}
+
+QCoro::Task<> AppModel::bootstrap()
+{
+    QPointer<AppModel> guard(this);
+    BootstrapEndNotice endNotice{guard};
+
+    // Every awaited task and future is a named local: GCC 12 destroys some
+    // temporaries of a co_await expression twice.
+    QCoro::Task<bool> storesOpening = bootstrapStores();
+    const bool opened = co_await storesOpening;
+    if (!opened || !guard)
+        co_return;
+
+    auto counting = onPool([local = m_indexStore, server = m_serverIndexStore] {
+        return std::pair{local->indexedCount(), server->indexedCount()};
+    });
+    const auto counts = co_await counting;
+    if (!guard)
+        co_return;
+    setIndexedCount(counts.first);
+    setServerIndexedCount(counts.second);
+    m_defaults->setInteger(lastIndexedCountKey(), m_indexedCount);
+    setStatusMessage(m_indexedCount == 0 ? QStringLiteral("等待首次索引")
+                                         : QStringLiteral("已加载 %1 条索引").arg(m_indexedCount));
+
+    watcher().start(activeIndexedRoots());
+
+    // A bad autostart file is reported but stops nothing else: without the
+    // rest of the start-up there would be no scan, no hot key and no search.
+    if (auto error = m_launchAgentManager.sync(m_settings.launchAtLogin, m_env.executablePath))
+        setStatusMessage(QString::fromStdString(error->message));
+
+    // The generation is taken now, so a search the user starts meanwhile is
+    // never overwritten by this older answer.
+    QCoro::Task<> refresh = refreshResultsImmediately(m_searchGeneration);
+    co_await refresh;
+    if (!guard)
+        co_return;
+
+    const AppServices& services = m_env.services;
+    if (services.autoConfigureServerRootsIfNeeded)
+        services.autoConfigureServerRootsIfNeeded(*this);
+    if (m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch) {
+        if (services.startServerFullScanIfNeeded)
+            services.startServerFullScanIfNeeded(*this);
+        if (services.maybeRunServerIncrementalScanOnLaunch) {
+            QCoro::Task<> incremental = services.maybeRunServerIncrementalScanOnLaunch(*this);
+            co_await incremental;
+            if (!guard)
+                co_return;
+        }
+    }
+    applyMenuBarAndHotKeySettings();
+    applyKeepWarmRule();
+    if (m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch
+        && services.maybeResumeServerIndexIfInterrupted)
+        services.maybeResumeServerIndexIfInterrupted(*this);
+
+    QCoro::Task<> finishing = finishBootstrapWithRoots();
+    co_await finishing;
+}
+
+QCoro::Task<bool> AppModel::bootstrapStores()
+{
+    // Plain arrays of named stores: GCC 12 mis-destroys the elements of a
+    // braced list that a loop body with co_await in it iterates over.
+    QPointer<AppModel> guard(this);
+    const std::array<std::shared_ptr<IndexStore>, 2> indexStores{m_indexStore, m_serverIndexStore};
+    for (std::size_t i = 0; i < indexStores.size(); ++i) {
+        std::shared_ptr<IndexStore> store = indexStores[i];
+        auto opening = onPool([store] { return store->bootstrap(); });
+        const StoreResult<void> opened = co_await opening;
+        if (!guard)
+            co_return false;
+        if (!opened) {
+            setStatusMessage(QString::fromStdString(opened.error().description()));
+            co_return false;
+        }
+    }
+    const std::array<std::shared_ptr<ImageTagStore>, 2> tagStores{m_imageSemanticStore, m_serverImageSemanticStore};
+    for (std::size_t i = 0; i < tagStores.size(); ++i) {
+        std::shared_ptr<ImageTagStore> store = tagStores[i];
+        if (!store)
+            continue;
+        auto opening = onPool([store] { return store->bootstrap(); });
+        const std::optional<std::string> error = co_await opening;
+        if (!guard)
+            co_return false;
+        if (error) {
+            setStatusMessage(QString::fromStdString(*error));
+            co_return false;
+        }
+    }
+    co_return true;
+}
+
+QCoro::Task<> AppModel::finishBootstrapWithRoots()
+{
+    QPointer<AppModel> guard(this);
+    const std::vector<std::string> roots = activeIndexedRoots();
+    auto probing = onPool([store = m_indexStore, roots] { return store->hasIndexedItems(roots); });
+    const bool rootsIndexed = co_await probing;
+    if (!guard)
+        co_return;
+    const std::vector<std::string> previousRoots = lastIndexedRootsSnapshot();
+    QCoro::Task<std::vector<std::string>> findingMissing = missingIndexedRoots(roots);
+    const std::vector<std::string> missingRoots = co_await findingMissing;
+    if (!guard)
+        co_return;
+
+    if (m_indexedCount == 0) {
+        rebuildIndex(true);
+        co_return;
+    }
+    setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));
+    const AppServices& services = m_env.services;
+    if (m_settings.enableImageFuzzySearch && services.startImageTagging) {
+        services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
+        if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
+            && m_settings.enableServerIndexing && m_serverIndexedCount >= 1)
+            services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
+    }
+    if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
+        refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
+}
+
+QCoro::Task<> AppModel::refreshResultsImmediately(std::optional<std::int64_t> searchGeneration)
+{
+    QPointer<AppModel> guard(this);
+    const SearchQuery query = currentQuerySnapshot();
+    if (!hasSearchIntent(query)) {
+        setResults({});
+        setSelectedItemID({});
+        co_return;
+    }
+    const int limit = static_cast<int>(m_settings.searchLimit);
+    auto searching = onPool([store = m_indexStore, query, limit] { return completeLocalSearch(*store, query, limit, nullptr); });
+    LocalAnswer answer = co_await searching;
+    if (!guard || (searchGeneration && *searchGeneration != m_searchGeneration))
+        co_return;
+    applySearchResults(std::move(answer.items), query, answer.completeness);
+}
+
+void AppModel::applyMenuBarAndHotKeySettings()
+{
+    if (m_env.services.menuBarVisibilityChanged)
+        m_env.services.menuBarVisibilityChanged(m_settings.showMenuBarIcon);
+    if (m_env.services.registerHotKey)
+        m_env.services.registerHotKey(m_settings.globalHotKey);
+}
+
+void AppModel::applyKeepWarmRule()
+{
+    if (m_settings.keepAppWarmInBackground && !m_keepWarmActivity) {
+        // Without a platform activity a plain token still records that one is held.
+        m_keepWarmActivity = m_env.services.beginKeepWarmActivity ? m_env.services.beginKeepWarmActivity()
+                                                                   : std::make_shared<int>(0);
+    } else if (!m_settings.keepAppWarmInBackground && m_keepWarmActivity) {
+        m_keepWarmActivity.reset();
+    }
+}
+
+void AppModel::applicationDidBecomeActive()
+{
+    m_appIsForegroundActive = true;
+    const SearchQuery query = currentQuerySnapshot();
+    if (!hasSearchIntent(query))
+        return;
+    const auto now = m_clock.now();
+    if (m_lastForegroundSearchAt && now - *m_lastForegroundSearchAt < kForegroundSearchInterval)
+        return;
+    const bool stale = !m_lastDisplayedQuery || !(*m_lastDisplayedQuery == query) || m_isIndexing
+                       || !m_pendingWatcherPaths.isEmpty();
+    if (!stale)
+        return;
+    m_lastForegroundSearchAt = now;
+    scheduleSearch(false, false);
+}
+
+void AppModel::applicationDidResignActive()
+{
+    m_appIsForegroundActive = false;
+}
+
+} // namespace pallix

@@ -1,0 +1,377 @@
+// AppModel: the indexed roots, the local rebuild and the start-up reconciliation.
+
+#include "App/AppModel.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+namespace {
+
+// `a` followed by the entries of `b` it lacks; order kept, each text once.
+std::vector<std::string> distinctUnion(const std::vector<std::string>& a, const std::vector<std::string>& b)
+{
+    std::vector<std::string> out;
+    for (const auto* list : {&a, &b}) {
+        for (const std::string& path : *list) {
+            if (std::find(out.begin(), out.end(), path) == out.end())
+                out.push_back(path);
+        }
+    }
+    return out;
+}
+
+// The roots a walk must visit: a root inside another root is covered by the
+// walk of the outer one, and walking it again would only read it twice.
+std::vector<std::string> outermostRoots(const std::vector<std::string>& roots)
+{
+    std::vector<std::string> out;
+    for (const std::string& root : roots) {
+        const bool covered = std::any_of(roots.begin(), roots.end(), [&](const std::string& other) {
+            return other != root && paths::isUnder(root, other);
+        });
+        if (!covered)
+            out.push_back(root);
+    }
+    return out;
+}
+
+std::vector<std::string> sortedCopy(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+} // namespace
+
+std::vector<std::string> AppModel::activeIndexedRoots() const
+{
+    std::vector<std::string> combined;
+    for (const std::string& root : m_settings.indexedRoots)
+        combined.push_back(paths::standardize(root));
+    for (std::string& root : discoverMountedRoots())
+        combined.push_back(std::move(root));
+
+    std::vector<std::string> roots;
+    for (std::string& root : combined) {
+        if (!root.empty() && std::find(roots.begin(), roots.end(), root) == roots.end())
+            roots.push_back(std::move(root));
+    }
+    return roots;
+}
+
+std::vector<std::string> AppModel::discoverMountedRoots() const
+{
+    std::vector<std::string> roots;
+    if (const auto volumes = m_env.volumes->mountedVolumes()) {
+        for (const MountedVolume& volume : *volumes) {
+            if (!volume.isLocal())
+                continue;
+            if (!m_settings.autoIndexExternalVolumes && volume.isRemovable)
+                continue;
+            roots.push_back(paths::standardize(volume.mountPoint));
+        }
+    }
+    if (roots.empty())
+        roots.push_back("/");
+    return roots;
+}
+
+bool AppModel::hasMountedRemovableVolumes() const
+{
+    const auto volumes = m_env.volumes->mountedVolumes();
+    return volumes && std::any_of(volumes->begin(), volumes->end(), [](const MountedVolume& volume) {
+               return volume.isLocal() && volume.isRemovable;
+           });
+}
+
+std::vector<std::string> AppModel::lastIndexedRootsSnapshot() const
+{
+    std::vector<std::string> roots = m_defaults->stringList(lastIndexedRootsKey()).value_or(std::vector<std::string>{});
+    for (std::string& root : roots)
+        root = paths::standardize(root);
+    return roots;
+}
+
+void AppModel::persistIndexedRootsSnapshot(std::vector<std::string> roots)
+{
+    std::sort(roots.begin(), roots.end());
+    m_defaults->setStringList(lastIndexedRootsKey(), roots);
+}
+
+QCoro::Task<std::vector<std::string>> AppModel::missingIndexedRoots(std::vector<std::string> roots)
+{
+    auto probing = onPool([store = m_indexStore, roots] {
+        std::vector<std::string> missing;
+        for (const std::string& root : roots) {
+            // Exact, case-sensitive containment: the rows of /data2 say
+            // nothing about /data, nor those of /a/B about /a/b.
+            if (!store->hasIndexedItems({root}))
+                missing.push_back(root);
+        }
+        return missing;
+    });
+    std::vector<std::string> missing = co_await probing;
+    co_return missing;
+}
+
+bool AppModel::shouldPerformBackgroundRootRefresh(const std::vector<std::string>& currentRoots,
+                                                  const std::vector<std::string>& previousRoots, bool rootsIndexed)
+{
+    if (!rootsIndexed)
+        return true;
+    std::vector<std::string> current;
+    for (const std::string& root : currentRoots)
+        current.push_back(paths::standardize(root));
+    return sortedCopy(std::move(current)) != sortedCopy(previousRoots);
+}
+
+std::vector<std::string> AppModel::removedIndexedRoots(const std::vector<std::string>& currentRoots,
+                                                       const std::vector<std::string>& previousRoots)
+{
+    std::vector<std::string> removed;
+    for (const std::string& previous : previousRoots) {
+        if (std::find(currentRoots.begin(), currentRoots.end(), previous) == currentRoots.end())
+            removed.push_back(previous);
+    }
+    return removed;
+}
+
+std::vector<std::string> AppModel::rootsToRescan(const std::vector<std::string>& currentRoots,
+                                                 const std::vector<std::string>& missingRoots,
+                                                 const std::vector<std::string>& removedRoots)
+{
+    std::vector<std::string> rescan = missingRoots;
+    for (const std::string& removed : removedRoots) {
+        const bool covered = std::any_of(currentRoots.begin(), currentRoots.end(),
+                                         [&](const std::string& root) { return paths::isUnder(removed, root); });
+        if (covered && std::find(rescan.begin(), rescan.end(), removed) == rescan.end())
+            rescan.push_back(removed);
+    }
+    return rescan;
+}
+
+void AppModel::addIndexedRoot(const QString& path)
+{
+    const std::string root = path.isEmpty() ? std::string() : paths::standardize(path.toStdString());
+    if (root.empty())
+        return;
+    if (std::find(m_settings.indexedRoots.begin(), m_settings.indexedRoots.end(), root) != m_settings.indexedRoots.end())
+        return;
+    AppSettings record = m_settingsStore.settings();
+    record.indexedRoots.push_back(root);
+    m_settingsStore.setSettings(std::move(record));
+    m_settingsStore.persist();
+    setSettings(m_settingsStore.settings());
+    watcher().start(activeIndexedRoots());
+    rebuildIndex(false);
+}
+
+void AppModel::removeIndexedRoot(const std::set<int>& offsets)
+{
+    AppSettings record = m_settingsStore.settings();
+    for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) {
+        if (*it >= 0 && static_cast<std::size_t>(*it) < record.indexedRoots.size())
+            record.indexedRoots.erase(record.indexedRoots.begin() + *it);
+    }
+    m_settingsStore.setSettings(std::move(record));
+    m_settingsStore.persist();
+    setSettings(m_settingsStore.settings());
+    watcher().start(activeIndexedRoots());
+    rebuildIndex(false);
+}
+
+void AppModel::refreshIndexedRootsInBackground(std::vector<std::string> currentRoots,
+                                               std::vector<std::string> previousRoots,
+                                               std::vector<std::string> missingRoots)
+{
+    const std::vector<std::string> removed = removedIndexedRoots(currentRoots, previousRoots);
+    if (missingRoots.empty() && removed.empty()) {
+        persistIndexedRootsSnapshot(std::move(currentRoots));
+        return;
+    }
+    setStatusMessage(QStringLiteral("已进入搜索，可后台同步磁盘索引"));
+    std::vector<std::string> toScan = rootsToRescan(currentRoots, missingRoots, removed);
+    std::vector<std::string> toReplace = distinctUnion(missingRoots, removed);
+    runBackgroundRefresh(std::move(currentRoots), std::move(toScan), std::move(toReplace));
+}
+
+QCoro::Task<> AppModel::runBackgroundRefresh(std::vector<std::string> currentRoots,
+                                             std::vector<std::string> rootsToScan,
+                                             std::vector<std::string> rootsToReplace)
+{
+    QPointer<AppModel> guard(this);
+    // Nothing keeps or cancels this job but the model's end.
+    auto token = std::make_shared<CancelToken>();
+    trackDetachedJob(token);
+    const std::vector<std::string> excluded = m_settings.excludedPaths;
+    const bool junk = m_settings.excludeSystemJunkFromIndex;
+
+    struct Outcome {
+        std::optional<IndexStoreError> error;
+        std::int64_t count = 0;
+    };
+    auto refreshing = onPool(
+        [store = m_indexStore, scanner = m_scanner, rootsToScan, rootsToReplace, excluded, junk, token] {
+            Outcome out;
+            ScanResult scanned = scanner.scan(outermostRoots(rootsToScan), excluded, junk, token.get());
+            if (token->isCancelled())
+                return out;
+            // Rows under what the walk could not read stay: it says nothing of what lies there now.
+            if (const auto applied = store->applyFullRescan(rootsToReplace, scanned.items, scanned.unreadablePaths);
+                !applied)
+                out.error = applied.error();
+            else
+                out.count = store->indexedCount();
+            return out;
+        });
+    const Outcome outcome = co_await refreshing;
+    if (!guard || token->isCancelled())
+        co_return;
+    if (outcome.error) {
+        setStatusMessage(QString::fromStdString(outcome.error->description()));
+        co_return;
+    }
+    publishIndexedCount(outcome.count);
+    persistIndexedRootsSnapshot(std::move(currentRoots));
+    setStatusMessage(QStringLiteral("后台同步完成，共 %1 项").arg(outcome.count));
+    scheduleSearch(true, false);
+}
+
+void AppModel::rebuildIndex(bool startupScan)
+{
+    m_rebuildTask.cancel();
+    setIndexing(true);
+    setStatusMessage(startupScan ? QStringLiteral("启动后正在完整扫描本机与外接硬盘...")
+                                 : QStringLiteral("正在建立索引..."));
+    std::vector<std::string> roots = activeIndexedRoots();
+    std::vector<std::string> toReplace = distinctUnion(roots, lastIndexedRootsSnapshot());
+    m_rebuildTask = JobHandle::start();
+    runRebuild(startupScan, std::move(roots), std::move(toReplace), m_indexedCount, m_rebuildTask);
+}
+
+void AppModel::publishIndexedCount(std::int64_t count)
+{
+    setIndexedCount(count);
+    m_defaults->setInteger(lastIndexedCountKey(), count);
+    // The index changed under the shown list, so it no longer stands for the
+    // whole answer: searching the same text again must ask the store, or a
+    // deleted file would be narrowed back onto the screen.
+    m_displayedResultsComplete = false;
+}
+
+void AppModel::publishScanBatch(std::int64_t count, int batchNumber)
+{
+    publishIndexedCount(count);
+    setStatusMessage(QStringLiteral("启动扫描中，已可搜索 %1 项").arg(count));
+    // Searching after every batch would redo the whole search for each 5500
+    // items; the first batch and every sixth keep the list fresh enough.
+    if (batchNumber == 1 || batchNumber % 6 == 0)
+        scheduleSearch(true, false);
+}
+
+void AppModel::completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots)
+{
+    publishIndexedCount(count);
+    setStatusMessage(text);
+    persistIndexedRootsSnapshot(roots);
+    watcher().start(activeIndexedRoots());
+    setIndexing(false);
+    scheduleSearch(true, false);
+}
+
+QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> roots,
+                                   std::vector<std::string> rootsToReplace, std::int64_t previousCount, JobHandle job)
+{
+    QPointer<AppModel> guard(this);
+    const auto token = job.token();
+    const std::vector<std::string> excluded = m_settings.excludedPaths;
+    const bool junk = m_settings.excludeSystemJunkFromIndex;
+
+    if (startupScan && previousCount == 0) {
+        const int batchSize = m_env.startupScanBatchSize;
+        // The batches are written on the worker; each one's count is handed to
+        // the GUI thread, in order, ahead of the job's own completion.
+        auto scanning = onPool([store = m_indexStore, scanner = m_scanner, roots, excluded, junk, batchSize, token,
+                                guard] {
+            int batches = 0;
+            auto onBatch = [&](const std::vector<IndexedItem>& batch) {
+                if (token->isCancelled())
+                    return;
+                const auto written = store->upsert(batch);
+                QString failure;
+                std::int64_t count = 0;
+                if (written) {
+                    ++batches;
+                    count = store->indexedCount();
+                } else {
+                    failure = QString::fromStdString(written.error().description());
+                }
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [guard, token, failure, count, number = batches, ok = bool(written)] {
+                        if (!guard || token->isCancelled())
+                            return;
+                        if (ok)
+                            guard->publishScanBatch(count, number);
+                        else
+                            guard->setStatusMessage(failure);
+                    },
+                    Qt::QueuedConnection);
+            };
+            scanner.scanInBatches(outermostRoots(roots), excluded, junk, batchSize, onBatch, token.get());
+        });
+        co_await scanning;
+        if (!guard || token->isCancelled())
+            co_return;
+        auto counting = onPool([store = m_indexStore] { return store->indexedCount(); });
+        const std::int64_t count = co_await counting;
+        if (!guard || token->isCancelled())
+            co_return;
+        completeRebuild(count, QStringLiteral("启动扫描完成，共 %1 项").arg(count), roots);
+        co_return;
+    }
+
+    struct Outcome {
+        bool cancelled = false;
+        std::optional<IndexStoreError> error;
+        std::int64_t count = 0;
+    };
+    auto rebuilding = onPool(
+        [store = m_indexStore, scanner = m_scanner, roots, rootsToReplace, excluded, junk, token] {
+            Outcome out;
+            ScanResult scanned = scanner.scan(outermostRoots(roots), excluded, junk, token.get());
+            if (token->isCancelled()) {
+                out.cancelled = true;
+                return out;
+            }
+            // Rows under what the walk could not read stay: it says nothing of what lies there now.
+            if (const auto applied = store->applyFullRescan(rootsToReplace, scanned.items, scanned.unreadablePaths);
+                !applied)
+                out.error = applied.error();
+            else
+                out.count = store->indexedCount();
+            return out;
+        });
+    const Outcome outcome = co_await rebuilding;
+    if (!guard || token->isCancelled() || outcome.cancelled)
+        co_return;
+    if (outcome.error) {
+        setStatusMessage(QString::fromStdString(outcome.error->description()));
+        setIndexing(false);
+        co_return;
+    }
+    completeRebuild(outcome.count,
+                    startupScan ? QStringLiteral("启动扫描完成，共 %1 项").arg(outcome.count)
+                                : QStringLiteral("索引完成，共 %1 项").arg(outcome.count),
+                    roots);
+}
+
+} // namespace pallix

@@ -1,0 +1,99 @@
+// AppModel: the selection, the arrow keys and the preview of the selection.
+
+#include "App/AppModel.h"
+
+#include <algorithm>
+
+#include <QPointer>
+#include <QUrl>
+
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace {
+
+// Paths are one text under canonical equivalence: a selection typed or pasted
+// in decomposed form still names its item.
+const IndexedItem* findByPath(const ItemList& items, const std::string& path)
+{
+    const auto it = std::find_if(items.begin(), items.end(),
+                                 [&](const IndexedItem& item) { return text::canonicallyEqual(item.path(), path); });
+    return it == items.end() ? nullptr : &*it;
+}
+
+} // namespace
+
+std::optional<IndexedItem> AppModel::selectedItem() const
+{
+    if (m_selectedItemID.isEmpty())
+        return std::nullopt;
+    const std::string path = m_selectedItemID.toStdString();
+    for (const ItemList* list : {&m_results, &m_imageFuzzyResults, &m_serverResults}) {
+        if (const IndexedItem* item = findByPath(*list, path))
+            return *item;
+    }
+    return std::nullopt;
+}
+
+void AppModel::moveSelection(int offset)
+{
+    if (m_results.isEmpty()) {
+        setSelectedItemID({});
+        return;
+    }
+    const IndexedItem* selected =
+        m_selectedItemID.isEmpty() ? nullptr : findByPath(m_results, m_selectedItemID.toStdString());
+    if (!selected) {
+        setSelectedItemID(QString::fromStdString(m_results.front().id()));
+        return;
+    }
+    const qsizetype index = std::clamp<qsizetype>((selected - m_results.constData()) + offset, 0, m_results.size() - 1);
+    setSelectedItemID(QString::fromStdString(m_results[index].id()));
+}
+
+void AppModel::previewSelected()
+{
+    const std::optional<IndexedItem> selected = selectedItem();
+    if (!selected)
+        return;
+    m_previewBuildTask.cancel();
+    const std::optional<QuickLookSequence::Kind> kind = QuickLookSequence::kindOf(*selected);
+    // The panel opens on the item at once; the folder's sequence follows.
+    m_previewController.togglePreview({QUrl::fromLocalFile(QString::fromStdString(selected->path()))}, 0);
+    if (!kind)
+        return;
+    m_previewBuildTask = JobHandle::start();
+    runPreviewSequence(*selected, *kind, m_previewBuildTask.token());
+}
+
+QCoro::Task<> AppModel::runPreviewSequence(IndexedItem selected, QuickLookSequence::Kind sequenceKind,
+                                           std::shared_ptr<CancelToken> token)
+{
+    QPointer<AppModel> guard(this);
+    // The lists are implicitly shared: these copies cost nothing until the
+    // model publishes new ones.
+    auto building = onPool([selected, sequenceKind, results = m_results, images = m_imageFuzzyResults,
+                            sku = m_skuRelatedResults, server = m_serverResults] {
+        return QuickLookSequence::build(selected, sequenceKind, QuickLookSequence::perFolderLimit(sequenceKind),
+                                        results, images, sku, server);
+    });
+    const QList<IndexedItem> sequence = co_await building;
+    if (!guard || token->isCancelled())
+        co_return;
+    QList<QUrl> urls;
+    int index = -1;
+    for (const IndexedItem& item : sequence) {
+        if (index < 0 && item.path() == selected.path())
+            index = static_cast<int>(urls.size());
+        urls.append(QUrl::fromLocalFile(QString::fromStdString(item.path())));
+    }
+    // A selection that moved meanwhile keeps the panel as it was opened.
+    if (m_selectedItemID.isEmpty() || !text::canonicallyEqual(m_selectedItemID.toStdString(), selected.path()))
+        co_return;
+    // Shown, not toggled: toggling would close the panel just opened when the
+    // sequence is that one item, and would keep the next Space from closing it.
+    m_previewController.preview(urls, std::max(index, 0));
+}
+
+} // namespace pallix

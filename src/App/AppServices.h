@@ -1,0 +1,88 @@
+#pragma once
+// The services the application model calls but other parts of the program
+// provide: the global hot key, the menu-bar item, the shared drives, the image
+// tagger and its stores, the image-content search, the keep-warm activity,
+// and the file-system watcher.
+// Each is a hook the model calls on the GUI thread; an empty hook does nothing
+// (an image-tag store that does not exist opens without error), so the model
+// runs before the parts that fill them are built. Tests fill them with fakes.
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QCoroTask>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include "Core/HotKey/HotKey.h"
+#include "Core/Indexer/FSEventWatcher.h"
+#include "Core/Models/IndexedItem.h"
+#include "Core/Search/SearchQuery.h"
+
+namespace pallix {
+
+class AppModel;
+class IndexStore;
+
+// One image-tag database. Opened on a worker thread by the model's start-up.
+class ImageTagStore {
+public:
+    virtual ~ImageTagStore() = default;
+    // Opens the database and runs its schema; the error text for the status
+    // line when it cannot, nothing on success. Blocking.
+    virtual std::optional<std::string> bootstrap() = 0;
+};
+
+// What the model needs of a watcher over the local roots.
+class RootWatcher {
+public:
+    virtual ~RootWatcher() = default;
+    // Replaces the watched set; paths that do not exist are left out.
+    virtual void start(const std::vector<std::string>& roots) = 0;
+};
+
+struct AppServices {
+    // Shows or hides the menu-bar item.
+    std::function<void(bool visible)> menuBarVisibilityChanged;
+    // Registers the global hot key in place of the previous one; none leaves no hot key.
+    std::function<void(const std::optional<GlobalHotKey>& hotKey)> registerHotKey;
+
+    // Shared drives: adopt the default roots once, start a first full scan when
+    // one is due, run the daily scan at launch (awaited by the start-up), and
+    // resume an interrupted run.
+    std::function<void(AppModel&)> autoConfigureServerRootsIfNeeded;
+    std::function<void(AppModel&)> startServerFullScanIfNeeded;
+    std::function<QCoro::Task<>(AppModel&)> maybeRunServerIncrementalScanOnLaunch;
+    std::function<void(AppModel&)> maybeResumeServerIndexIfInterrupted;
+
+    // The image-tag store on a database file; none: a store that opens without error.
+    std::function<std::shared_ptr<ImageTagStore>(const std::filesystem::path& database)> makeImageTagStore;
+    // Starts tagging the images of `index` into `tags` under a run key
+    // ("local" or "server"), once per key for the process.
+    std::function<void(std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
+                       const std::string& sessionID)>
+        startImageTagging;
+
+    // Begins the keep-warm activity; the model holds the token while the
+    // setting is on and drops it (ending the activity) when it goes off.
+    std::function<std::shared_ptr<void>()> beginKeepWarmActivity;
+
+    // The image-content search until the model has its own: at most `limit`
+    // images and folders for the query, none of them in `excludingPaths`.
+    // None: nothing found.
+    std::function<QCoro::Task<QList<IndexedItem>>(SearchQuery query, int limit, QSet<QString> excludingPaths)>
+        imageFuzzySearch;
+
+    // The watcher over the local roots; none: the inotify watcher.
+    std::function<std::unique_ptr<RootWatcher>(FSEventWatcher::Callback onChange)> makeWatcher;
+};
+
+// The inotify watcher behind the RootWatcher interface.
+std::unique_ptr<RootWatcher> makeFileSystemWatcher(FSEventWatcher::Callback onChange);
+
+} // namespace pallix

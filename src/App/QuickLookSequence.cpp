@@ -1,0 +1,81 @@
+#include "App/QuickLookSequence.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include <unicode/coll.h>
+#include <unicode/unistr.h>
+
+namespace pallix::QuickLookSequence {
+
+namespace {
+
+// A comparison of the user's locale with digit runs read as numbers.
+int compareNames(const std::string& a, const std::string& b)
+{
+    // Comparing on one shared, fully set up collator is thread-safe in ICU.
+    static const icu::Collator* collator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Collator* c = icu::Collator::createInstance(icu::Locale::getDefault(), status);
+        if (U_FAILURE(status) || !c)
+            return static_cast<icu::Collator*>(nullptr);
+        c->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        c->setStrength(icu::Collator::SECONDARY);
+        return c;
+    }();
+    if (!collator)
+        return a.compare(b);
+    UErrorCode status = U_ZERO_ERROR;
+    return collator->compare(icu::UnicodeString::fromUTF8(a), icu::UnicodeString::fromUTF8(b), status);
+}
+
+} // namespace
+
+std::optional<Kind> kindOf(const IndexedItem& item)
+{
+    if (kinds::isImageExtension(item.fileExtension()))
+        return Kind::Image;
+    if (kinds::isVideoExtension(item.fileExtension()))
+        return Kind::Video;
+    return std::nullopt;
+}
+
+int perFolderLimit(Kind kind)
+{
+    return kind == Kind::Image ? 200 : 120;
+}
+
+QList<IndexedItem> build(const IndexedItem& selected, Kind kind, int perFolderLimit, const QList<IndexedItem>& results,
+                         const QList<IndexedItem>& imageFuzzyResults, const QList<IndexedItem>& skuRelatedResults,
+                         const QList<IndexedItem>& serverResults)
+{
+    const struct {
+        const QList<IndexedItem>* list;
+        qsizetype scanned;
+    } sources[] = {{&results, 1200}, {&imageFuzzyResults, 600}, {&skuRelatedResults, 600}, {&serverResults, 650}};
+
+    std::unordered_set<std::string> seen;
+    seen.reserve(900);
+    QList<IndexedItem> sameFolder;
+    sameFolder.reserve(std::min(std::max(perFolderLimit, 0), 256));
+    for (const auto& source : sources) {
+        const qsizetype n = std::min(source.list->size(), source.scanned);
+        for (qsizetype i = 0; i < n; ++i) {
+            const IndexedItem& item = (*source.list)[i];
+            if (kindOf(item) != kind || !seen.insert(item.path()).second)
+                continue;
+            if (item.parentPath() == selected.parentPath() && sameFolder.size() < perFolderLimit)
+                sameFolder.append(item);
+        }
+    }
+    if (!seen.contains(selected.path()))
+        sameFolder.append(selected);
+
+    // The order a file manager shows: "img2" before "img10", letter case ignored.
+    std::stable_sort(sameFolder.begin(), sameFolder.end(), [](const IndexedItem& a, const IndexedItem& b) {
+        return compareNames(a.name(), b.name()) < 0;
+    });
+    return sameFolder;
+}
+
+} // namespace pallix::QuickLookSequence

@@ -1,0 +1,71 @@
+#pragma once
+// FolderTable: the folders the search cache's items sit in, each path kept
+// once with the forms ranking composes item paths from (lower-cased,
+// normalised, their lengths in characters). A folder's number stays valid for
+// the table's life; folders are only added (a rewrite drops the unused ones).
+//
+// Not thread-safe: the owning item table serialises changes. Views stay valid
+// until the next change; reading from several threads at once is safe.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Core/Search/ItemFacts.h"
+
+namespace pallix {
+
+// A polynomial hash of byte strings that joins: of(a + b) equals
+// join(of(a), b), so an item's path hashes from its folder's hash and its name.
+struct PathHash {
+    static std::uint64_t of(std::string_view s) { return join(0, s); }
+    static std::uint64_t join(std::uint64_t head, std::string_view tail);
+    // Spreads the bits for a table index.
+    static std::uint64_t finish(std::uint64_t h);
+};
+
+class FolderTable {
+public:
+    std::size_t size() const { return m_records.size(); }
+    // The number of `path`, added (with its forms worked out) when new.
+    std::uint32_t intern(std::string_view path);
+    std::optional<std::uint32_t> find(std::string_view path) const;
+    std::string_view path(std::uint32_t id) const;
+    FolderForms forms(std::uint32_t id) const;
+    // Adds the folder `id` of `other` with its forms, which are not worked out again.
+    std::uint32_t internFrom(const FolderTable& other, std::uint32_t id);
+
+    void clear();
+    std::size_t memoryUsage() const;
+
+    // The PathHash::of() of folder `id`'s path, kept so that item paths hash
+    // without reading the folder again.
+    std::uint64_t pathHash(std::uint32_t id) const { return m_records[id].hash; }
+
+private:
+    struct Record {
+        std::uint64_t hash = 0;  // PathHash::of(path)
+        std::uint32_t offset = 0;  // into m_bytes: path, then comparable unless equal, then normalised
+        std::uint32_t pathLength = 0;
+        std::uint32_t comparableLength = 0;
+        std::uint32_t normalizedLength = 0;
+        std::uint32_t comparableCount = 0;
+        std::uint32_t normalizedCount = 0;
+        std::uint32_t parent = ItemFacts::kNoFolder;  // the folder holding this one, when known
+        bool comparableStored = false;  // else the path is its own comparable form
+        bool asciiPath = false;
+    };
+
+    std::uint32_t add(std::string_view path, std::string_view comparable, std::string_view normalized,
+                      std::uint32_t comparableCount, std::uint32_t normalizedCount, bool asciiPath);
+    void grow();
+
+    std::string m_bytes;
+    std::vector<Record> m_records;
+    std::vector<std::uint32_t> m_slots;  // open addressing: id + 1, 0 = empty
+    std::uint32_t m_lastInterned = 0;    // items arrive grouped by folder: tried first
+};
+
+} // namespace pallix

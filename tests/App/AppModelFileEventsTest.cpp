@@ -1,0 +1,478 @@
+#include "App/AppModel.h"
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "ModelTestSupport.h"
+
+using namespace std::chrono_literals;
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+// Paths of the rows under `root` in the index file, read on a connection of
+// its own.
+std::set<std::string> indexedPathsUnder(const fs::path& database, const std::string& root)
+{
+    std::set<std::string> out;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT path FROM file_index;", -1, &statement, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(statement) == SQLITE_ROW) {
+                std::string path = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+                if (paths::isUnder(path, root))
+                    out.insert(std::move(path));
+            }
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close_v2(db);
+    return out;
+}
+
+std::set<std::string> diskPathsUnder(const fs::path& root)
+{
+    std::set<std::string> out{root.string()};
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        out.insert(entry.path().string());
+    return out;
+}
+
+// A one-shot latch a scanner fault can wait on, from a worker thread.
+class Gate {
+public:
+    void open()
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+    void waitOpen()
+    {
+        std::unique_lock lock(m_mutex);
+        m_arrived = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [&] { return m_open; });
+    }
+    bool arrived()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_arrived;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+    bool m_arrived = false;
+};
+
+// A model whose only root is a real folder tree, indexed by the start-up scan,
+// with the recording watcher of the harness (deliver() stands for inotify).
+struct LiveIndex {
+    TempDir tree;
+    fs::path root = tree.path() / "root";
+    // Errno for listings of the given folder, or 0. Change it only while no
+    // batch runs: the scanner calls it on the model's workers.
+    std::function<int(const std::string&)> listingFault;
+    ModelHarness h;  // last: the model and its jobs go first
+
+    LiveIndex()
+    {
+        fs::create_directories(root);
+        writeFile(root / "docs" / "a.txt");
+        writeFile(root / "docs" / "b.txt");
+        writeFile(root / "keep.txt");
+        fs::create_directories(tree.path() / "sibling");
+        writeFile(tree.path() / "sibling" / "s.txt");
+        h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume(root.string())});
+        h.env.scanner.readAheadThreads = 0;
+        h.env.scanner.listingFault = [this](const std::string& path) { return listingFault ? listingFault(path) : 0; };
+    }
+
+    // Without `seed` the start-up scan indexes the tree; with it the index
+    // holds exactly those rows.
+    bool start(const std::vector<IndexedItem>& seed = {})
+    {
+        if (!seed.empty()) {
+            seedIndex(h.databasePath(), seed);
+            h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {root.string()});
+        }
+        h.start();
+        return h.settle() && quiet();
+    }
+    AppModel& model() { return *h.model; }
+    std::string at(const std::string& relative) const { return (root / relative).string(); }
+    bool indexed(const std::string& path) { return indexedPathsUnder(h.databasePath(), path).contains(path); }
+
+    // Nothing pending, no batch unfinished, the store's quiet periods over.
+    bool quiet()
+    {
+        return pumpUntil(*h.clock, [&] {
+            return model().pendingWatcherPaths().isEmpty() && model().unfinishedWatcherBatches() == 0
+                   && model().indexStore()->runningBackgroundJobs() == 0 && h.clock->sleepers() == 0;
+        }, 50ms);
+    }
+    void deliver(std::vector<std::string> paths)
+    {
+        const std::string first = paths.empty() ? std::string() : paths.front();
+        h.watcher->deliver(std::move(paths));
+        ASSERT_TRUE(waitFor([&] { return model().pendingWatcherPaths().contains(QString::fromStdString(first)); }));
+    }
+    // Delivers, lets the wait of `delay` run out and waits for the batch.
+    bool handle(std::vector<std::string> paths, Clock::Duration delay = 300ms)
+    {
+        deliver(std::move(paths));
+        return advanceOnceSleeping(*h.clock, delay) && quiet();
+    }
+};
+
+TEST(FileEventsCoalescing, DelayDependsOnFocusAndTyping)
+{
+    const struct {
+        const char* name;
+        bool active;
+        bool typing;
+        Clock::Duration delay;
+    } cases[] = {
+        {"in front", true, false, 300ms},
+        {"in front while typing", true, true, 1500ms},
+        {"in the background", false, false, 1800ms},
+        {"in the background while typing", false, true, 1800ms},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LiveIndex live;
+        ASSERT_TRUE(live.start());
+        if (!c.active)
+            live.model().applicationDidResignActive();
+        if (c.typing)
+            live.model().noteUserSearchInput();
+        writeFile(live.root / "new.txt");
+        live.deliver({live.at("new.txt")});
+        ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, c.delay - 1ms));
+        QTest::qWait(40);
+        EXPECT_FALSE(live.model().pendingWatcherPaths().isEmpty());
+        live.h.clock->advance(1ms);
+        ASSERT_TRUE(live.quiet());
+        EXPECT_TRUE(live.indexed(live.at("new.txt")));
+    }
+}
+
+TEST(FileEventsCoalescing, EachArrivalRestartsTheWaitAndAllAreHandledTogether)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    writeFile(live.root / "one.txt");
+    writeFile(live.root / "two.txt");
+    live.deliver({live.at("one.txt")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 250ms));
+    live.deliver({live.at("two.txt")});
+    live.h.clock->advance(100ms);  // past the end of the first wait
+    QTest::qWait(40);
+    EXPECT_EQ(live.model().pendingWatcherPaths().size(), 2);
+    EXPECT_FALSE(live.indexed(live.at("one.txt")));
+    ASSERT_TRUE(live.quiet());
+    EXPECT_TRUE(live.indexed(live.at("one.txt")));
+    EXPECT_TRUE(live.indexed(live.at("two.txt")));
+}
+
+TEST(FileEventsCoalescing, NothingIsCollectedWhileTheIndexerMayNotRunInTheBackground)
+{
+    LiveIndex live;
+    live.h.presetSettings([](AppSettings& s) { s.keepIndexerInBackground = false; });
+    ASSERT_TRUE(live.start());
+    writeFile(live.root / "new.txt");
+    live.h.watcher->deliver({live.at("new.txt")});
+    QTest::qWait(40);
+    EXPECT_TRUE(live.model().pendingWatcherPaths().isEmpty());
+    EXPECT_EQ(live.h.clock->sleepers(), 0);
+    EXPECT_FALSE(live.indexed(live.at("new.txt")));
+}
+
+TEST(FileEventsBatch, CreatedChangedRemovedAndRenamedLocations)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    ASSERT_TRUE(live.indexed(live.at("docs/a.txt")));
+
+    // A folder moved to a new name, a new file, a removed one, all in one batch.
+    fs::rename(live.root / "docs", live.root / "papers");
+    writeFile(live.root / "new.txt");
+    fs::remove(live.root / "keep.txt");
+    ASSERT_TRUE(live.handle({live.at("docs"), live.at("papers"), live.at("new.txt"), live.at("keep.txt")}));
+    EXPECT_FALSE(live.indexed(live.at("docs")));
+    EXPECT_FALSE(live.indexed(live.at("docs/a.txt")));
+    EXPECT_TRUE(live.indexed(live.at("papers")));
+    EXPECT_TRUE(live.indexed(live.at("papers/b.txt")));
+    EXPECT_TRUE(live.indexed(live.at("new.txt")));
+    EXPECT_FALSE(live.indexed(live.at("keep.txt")));
+}
+
+TEST(FileEventsBatch, JunkFileIsRemovedAndAFileCreatedAndDeletedCountsAsGone)
+{
+    LiveIndex live;
+    writeFile(live.root / "docs" / "Thumbs.db");
+    // Indexed by an earlier run that did not filter junk.
+    ASSERT_TRUE(live.start({fileItem(live.root.string(), true), fileItem(live.at("docs"), true),
+                            fileItem(live.at("docs/Thumbs.db")), fileItem(live.at("docs/a.txt"))}));
+    ASSERT_TRUE(live.indexed(live.at("docs/Thumbs.db")));
+    ASSERT_TRUE(live.handle({live.at("docs/Thumbs.db"), live.at("ghost.txt")}));
+    EXPECT_FALSE(live.indexed(live.at("docs/Thumbs.db")));
+    EXPECT_FALSE(live.indexed(live.at("ghost.txt")));
+    EXPECT_TRUE(live.indexed(live.at("docs/a.txt")));
+}
+
+TEST(FileEventsBatch, LocationsOutsideTheRootsAndTheRootsOwnFolderStayOut)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    const std::string outside = (live.tree.path() / "sibling" / "s.txt").string();
+    ASSERT_TRUE(live.handle({outside}));
+    EXPECT_FALSE(live.indexed(outside));
+
+    // A change reported for the root itself rescans it; the folder holding it
+    // is no part of the index, so the root's siblings stay out.
+    writeFile(live.root / "top.txt");
+    ASSERT_TRUE(live.handle({live.root.string()}));
+    EXPECT_TRUE(live.indexed(live.at("top.txt")));
+    EXPECT_TRUE(indexedPathsUnder(live.h.databasePath(), (live.tree.path() / "sibling").string()).empty());
+    EXPECT_FALSE(live.indexed(live.tree.path().string()));
+}
+
+TEST(FileEventsBatch, ExcludedFolderLosesItsFileToTheFolderListing)
+{
+    LiveIndex live;
+    live.h.presetSettings([&](AppSettings& s) { s.excludedPaths = {live.at("private")}; });
+    ASSERT_TRUE(live.start());
+    writeFile(live.root / "private" / "secret.txt");
+    ASSERT_TRUE(live.handle({live.at("private/secret.txt")}));
+    EXPECT_FALSE(live.indexed(live.at("private/secret.txt")));
+}
+
+TEST(FileEventsBatch, FolderThatCannotBeListedKeepsItsRows)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    ASSERT_TRUE(live.indexed(live.at("docs/b.txt")));
+    fs::remove(live.root / "docs" / "b.txt");  // unseen: the listing below fails
+    live.listingFault = [&](const std::string& path) { return path == live.at("docs") ? EACCES : 0; };
+
+    writeFile(live.root / "docs" / "a.txt", "changed");
+    ASSERT_TRUE(live.handle({live.at("docs/a.txt"), live.at("docs")}));
+    EXPECT_TRUE(live.indexed(live.at("docs/a.txt")));
+    EXPECT_TRUE(live.indexed(live.at("docs/b.txt")));
+
+    live.listingFault = nullptr;
+    ASSERT_TRUE(live.handle({live.at("docs/a.txt")}));
+    EXPECT_FALSE(live.indexed(live.at("docs/b.txt")));  // a listing that works settles it
+}
+
+TEST(FileEventsBatch, BatchesAreWrittenFirstInFirstOut)
+{
+    LiveIndex live;
+    fs::create_directories(live.root / "album" / "inner");
+    writeFile(live.root / "album" / "photo.jpg");
+    ASSERT_TRUE(live.start());
+
+    // The first batch walks the album and stops in front of its inner folder,
+    // having seen photo.jpg.
+    Gate gate;
+    std::atomic<bool> holdInner{true};
+    live.listingFault = [&](const std::string& path) {
+        if (path == live.at("album/inner") && holdInner.exchange(false))
+            gate.waitOpen();
+        return 0;
+    };
+    live.deliver({live.at("album")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return gate.arrived(); }));
+
+    // Meanwhile the photo goes and its removal is handed over.
+    fs::remove(live.root / "album" / "photo.jpg");
+    live.deliver({live.at("album/photo.jpg")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return live.model().pendingWatcherPaths().isEmpty(); }));
+    EXPECT_EQ(live.model().unfinishedWatcherBatches(), 2);
+    gate.open();
+    ASSERT_TRUE(live.quiet());
+    // Side by side, the removal would have landed first and the first batch's
+    // stale photo after it.
+    EXPECT_FALSE(live.indexed(live.at("album/photo.jpg")));
+    EXPECT_TRUE(live.indexed(live.at("album/inner")));
+}
+
+TEST(FileEventsBatch, ForegroundBatchReportsAndSearchesAgainBackgroundOneIsSilent)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    const auto startCount = live.model().indexedCount();
+
+    live.model().setSearchText("new");
+    live.model().setStatusMessage("before");
+    const auto generation = live.model().searchGeneration();
+    writeFile(live.root / "new1.txt");
+    ASSERT_TRUE(live.handle({live.at("new1.txt")}));
+    EXPECT_EQ(live.model().indexedCount(), startCount + 1);
+    EXPECT_EQ(live.h.defaults->integer(AppModel::lastIndexedCountKey()), startCount + 1);
+    EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已更新，共 %1 项").arg(startCount + 1));
+    EXPECT_EQ(live.model().searchGeneration(), generation + 1);
+    ASSERT_EQ(live.model().results().size(), 1);
+    EXPECT_EQ(live.model().results().front().name(), "new1.txt");
+
+    // The same text searched again after the change must not come from the shown list.
+    fs::remove(live.root / "new1.txt");
+    ASSERT_TRUE(live.handle({live.at("new1.txt")}));
+    EXPECT_TRUE(live.model().results().isEmpty());
+    writeFile(live.root / "new1.txt");
+    ASSERT_TRUE(live.handle({live.at("new1.txt")}));
+    ASSERT_EQ(live.model().results().size(), 1);
+
+    live.model().applicationDidResignActive();
+    live.model().setStatusMessage("before");
+    writeFile(live.root / "new2.txt");
+    ASSERT_TRUE(live.handle({live.at("new2.txt")}, 1800ms));
+    EXPECT_EQ(live.model().indexedCount(), startCount + 2);
+    EXPECT_EQ(live.h.defaults->integer(AppModel::lastIndexedCountKey()), startCount + 2);
+    EXPECT_EQ(live.model().statusMessage(), "before");
+    EXPECT_EQ(live.model().searchGeneration(), generation + 3);
+    EXPECT_EQ(live.model().results().size(), 1);
+}
+
+TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBatch)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    auto generation = live.model().searchGeneration();
+    writeFile(live.root / "new1.txt");
+    ASSERT_TRUE(live.handle({live.at("new1.txt")}));
+    EXPECT_EQ(live.model().searchGeneration(), generation);  // empty search field
+    EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已更新，共 %1 项").arg(live.model().indexedCount()));
+
+    Gate gate;
+    std::atomic<bool> hold{true};
+    live.listingFault = [&](const std::string& path) {
+        if (path == live.root.string() && hold.exchange(false))
+            gate.waitOpen();
+        return 0;
+    };
+    live.model().setSearchText("new");
+    live.model().setStatusMessage("before");
+    generation = live.model().searchGeneration();
+    writeFile(live.root / "new2.txt");
+    live.deliver({live.at("new2.txt")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return gate.arrived(); }));
+    live.model().applicationDidResignActive();
+    gate.open();
+    ASSERT_TRUE(live.quiet());
+    EXPECT_TRUE(live.indexed(live.at("new2.txt")));
+    EXPECT_EQ(live.model().statusMessage(), "before");
+    EXPECT_EQ(live.model().searchGeneration(), generation);
+}
+
+// The same with inotify reporting the changes.
+
+struct RealWatcher : LiveIndex {
+    RealWatcher()
+    {
+        h.env.services.makeWatcher = [](FSEventWatcher::Callback callback) {
+            return makeFileSystemWatcher(std::move(callback));
+        };
+    }
+    std::vector<std::string> shownNames()
+    {
+        std::vector<std::string> names;
+        for (const IndexedItem& item : model().results())
+            names.push_back(item.name());
+        return names;
+    }
+    // Real time for the watcher to report, fake time for the model's waits.
+    bool until(const std::function<bool()>& condition) { return pumpUntil(*h.clock, condition, 100ms, 30000); }
+};
+
+TEST(FileEventsRealWatcher, CreateDeleteAndRenameBecomeSearchable)
+{
+    RealWatcher live;
+    ASSERT_TRUE(live.start());
+    live.model().setSearchText("zebra");
+    live.model().scheduleSearch(true, false);
+    ASSERT_TRUE(live.until([&] { return live.model().lastDisplayedQuery().has_value(); }));
+    EXPECT_TRUE(live.model().results().isEmpty());
+
+    writeFile(live.root / "docs" / "zebra.txt");
+    ASSERT_TRUE(live.until([&] { return live.shownNames() == std::vector<std::string>{"zebra.txt"}; }));
+    EXPECT_EQ(live.model().statusMessage().left(9), QString::fromUtf8("实时索引已更新，共"));
+
+    fs::create_directories(live.root / "zebra_folder");
+    writeFile(live.root / "zebra_folder" / "inside.txt");
+    ASSERT_TRUE(live.until([&] { return live.indexed(live.at("zebra_folder/inside.txt")); }));
+
+    fs::rename(live.root / "zebra_folder", live.root / "zoo");
+    ASSERT_TRUE(live.until([&] {
+        return live.indexed(live.at("zoo/inside.txt")) && !live.indexed(live.at("zebra_folder"));
+    }));
+
+    fs::remove(live.root / "docs" / "zebra.txt");
+    ASSERT_TRUE(live.until([&] { return live.model().results().isEmpty() && !live.indexed(live.at("docs/zebra.txt")); }))
+        << live.model().results().size() << " shown " << (live.model().results().isEmpty() ? "" : live.model().results().front().path()) << ", indexed " << live.indexed(live.at("docs/zebra.txt")) << " status "
+        << live.model().statusMessage().toStdString() << " pending " << live.model().pendingWatcherPaths().size()
+        << " batches " << live.model().unfinishedWatcherBatches() << " q " << (live.model().lastDisplayedQuery() ? live.model().lastDisplayedQuery()->rawText : "-");
+}
+
+TEST(FileEventsRealWatcher, BackgroundBatchUpdatesSilently)
+{
+    RealWatcher live;
+    ASSERT_TRUE(live.start());
+    live.model().setSearchText("keep");
+    live.model().scheduleSearch(true, false);
+    ASSERT_TRUE(live.until([&] { return live.shownNames() == std::vector<std::string>{"keep.txt"}; }));
+    live.model().applicationDidResignActive();
+    live.model().setStatusMessage("before");
+    const auto count = live.model().indexedCount();
+    const auto generation = live.model().searchGeneration();
+
+    writeFile(live.root / "keep_too.txt");
+    ASSERT_TRUE(live.until([&] { return live.model().indexedCount() == count + 1; }));
+    EXPECT_TRUE(live.indexed(live.at("keep_too.txt")));
+    EXPECT_EQ(live.model().statusMessage(), "before");
+    EXPECT_EQ(live.model().searchGeneration(), generation);
+    EXPECT_EQ(live.shownNames(), std::vector<std::string>{"keep.txt"});
+}
+
+TEST(FileEventsRealWatcher, BurstOfChangesEndsWithTheIndexMatchingTheDisk)
+{
+    RealWatcher live;
+    ASSERT_TRUE(live.start());
+    // Files come and go and come back across several coalescing windows; any
+    // batch applied out of order leaves a row for a file that is gone or
+    // misses one that is there.
+    for (int round = 0; round < 4; ++round) {
+        for (int i = 0; i < 30; ++i)
+            writeFile(live.root / "burst" / ("f" + std::to_string(i) + ".txt"));
+        for (int i = round % 2; i < 30; i += 2)
+            fs::remove(live.root / "burst" / ("f" + std::to_string(i) + ".txt"));
+        if (round == 2)
+            fs::rename(live.root / "burst", live.root / "burst_moved");
+        if (round == 3)
+            fs::rename(live.root / "burst_moved", live.root / "burst_back");
+        live.h.clock->advance(400ms);
+        QTest::qWait(150);
+    }
+    ASSERT_TRUE(live.until([&] {
+        return indexedPathsUnder(live.h.databasePath(), live.root.string()) == diskPathsUnder(live.root)
+               && live.model().unfinishedWatcherBatches() == 0;
+    }));
+}
+
+} // namespace
+} // namespace pallix

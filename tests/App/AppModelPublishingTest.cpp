@@ -1,0 +1,356 @@
+#include "App/AppModel.h"
+
+#include <chrono>
+#include <map>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "ModelTestSupport.h"
+
+using namespace std::chrono_literals;
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+ItemList items(std::initializer_list<const char*> paths)
+{
+    ItemList list;
+    for (const char* p : paths)
+        list.append(fileItem(p));
+    return list;
+}
+
+ItemList numbered(int count, const std::string& tailPrefix = "f")
+{
+    ItemList list;
+    for (int i = 0; i < count; ++i)
+        list.append(fileItem("/d/" + (i < 180 ? std::string("f") : tailPrefix) + std::to_string(i)));
+    return list;
+}
+
+struct PublishingTest : testing::Test {
+    ModelHarness h;
+    void SetUp() override
+    {
+        h.start();
+        ASSERT_TRUE(h.settle());
+        h.clock->advance(1s);  // clear of the start-up's own preview session
+    }
+    AppModel& model() { return *h.model; }
+    void publish(const ItemList& list) { model().applySearchResults(list, model().currentQuerySnapshot()); }
+    void typedAgo(std::chrono::milliseconds age)
+    {
+        model().noteUserSearchInput();
+        h.clock->advance(age);
+    }
+};
+
+// Signature.
+
+TEST(ResultSignature, CountBarAndTheFirst180Paths)
+{
+    EXPECT_EQ(AppModel::resultSignature({}), "0|");
+    EXPECT_EQ(AppModel::resultSignature(items({"/a"})), "1|/a");
+    EXPECT_EQ(AppModel::resultSignature(items({"/a", "/b"})), QString("2|/a") + QChar(0x1E) + "/b");
+    // Same first 180 paths, another count.
+    EXPECT_NE(AppModel::resultSignature(numbered(181)), AppModel::resultSignature(numbered(182)));
+    // Same count, differences only after position 180.
+    EXPECT_EQ(AppModel::resultSignature(numbered(500, "x")), AppModel::resultSignature(numbered(500, "y")));
+    EXPECT_EQ(AppModel::resultSignature(numbered(500)).count(QChar(0x1E)), 179);
+}
+
+// Preview sessions.
+
+TEST_F(PublishingTest, PreviewSessionOnlyOnceTheUserPausedFor420Milliseconds)
+{
+    const ItemList first = items({"/d/one.txt"});
+    typedAgo(419ms);
+    publish(first);
+    EXPECT_NE(h.thumbnails.lastSessionKey(), AppModel::resultSignature(first));
+
+    // Published again later: the signature is no longer new, so still no session.
+    h.clock->advance(500ms);
+    publish(first);
+    EXPECT_NE(h.thumbnails.lastSessionKey(), AppModel::resultSignature(first));
+
+    const ItemList second = items({"/d/two.txt"});
+    typedAgo(420ms);
+    publish(second);
+    EXPECT_EQ(h.thumbnails.lastSessionKey(), AppModel::resultSignature(second));
+}
+
+TEST_F(PublishingTest, ListsThatDifferOnlyAfter180OpenNoSecondSession)
+{
+    int sessions = 0;
+    QObject::connect(&h.thumbnails, &ThumbnailProvider::previewSessionBegan, &h.thumbnails, [&] { ++sessions; });
+    publish(numbered(500, "x"));
+    h.clock->advance(1s);
+    publish(numbered(500, "y"));
+    EXPECT_EQ(sessions, 1);
+    EXPECT_EQ(model().results().back().name(), "y499");
+}
+
+// Folder ordering threshold.
+
+TEST_F(PublishingTest, FoldersAreOrderedOnlyOnceTheUserPausedFor280Milliseconds)
+{
+    ItemList list;
+    list.append(fileItem("/d/Beta", true));
+    list.append(fileItem("/d/x.txt"));
+    list.append(fileItem("/d/alpha", true));
+
+    typedAgo(279ms);
+    publish(list);
+    EXPECT_EQ(model().results()[0].name(), "Beta");
+    EXPECT_EQ(model().results()[2].name(), "alpha");
+
+    typedAgo(280ms);
+    publish(list);
+    EXPECT_EQ(model().results()[0].name(), "alpha");
+    EXPECT_EQ(model().results()[1].name(), "x.txt");
+    EXPECT_EQ(model().results()[2].name(), "Beta");
+}
+
+TEST(PublishingFirstList, WithoutAnyKeystrokeBothThresholdsAreMet)
+{
+    ModelHarness h;
+    h.start();
+    ItemList list;
+    list.append(fileItem("/d/Beta", true));
+    list.append(fileItem("/d/alpha", true));
+    h.model->applySearchResults(list, h.model->currentQuerySnapshot());
+    // The session key is the list as it came, before the folders moved.
+    EXPECT_EQ(h.thumbnails.lastSessionKey(), AppModel::resultSignature(list));
+    EXPECT_EQ(h.model->results()[0].name(), "alpha");
+}
+
+// Selection.
+
+TEST_F(PublishingTest, SelectionRule)
+{
+    const struct {
+        const char* name;
+        const char* previous;  // "" for none
+        ItemList results;
+        ItemList image;
+        ItemList server;
+        ItemList sku;
+        const char* expected;
+    } cases[] = {
+        {"empty list, no selection", "", {}, {}, {}, {}, ""},
+        {"empty list, kept by image results", "/i.png", {}, items({"/i.png"}), {}, {}, "/i.png"},
+        {"empty list, kept by server results", "/s.txt", {}, {}, items({"/s.txt"}), {}, "/s.txt"},
+        {"empty list, selection elsewhere", "/gone", {}, {}, {}, {}, ""},
+        {"no selection picks the first", "", items({"/a", "/b"}), {}, {}, {}, "/a"},
+        {"kept in results", "/b", items({"/a", "/b"}), {}, {}, {}, "/b"},
+        {"kept in results and image results", "/b", items({"/a", "/b"}), items({"/b"}), {}, {}, "/b"},
+        {"kept by image results", "/i.png", items({"/a"}), items({"/i.png"}), {}, {}, "/i.png"},
+        {"kept by server results", "/s.txt", items({"/a"}), {}, items({"/s.txt"}), {}, "/s.txt"},
+        {"only in the SKU section moves to the first", "/k.png", items({"/a"}), {}, {}, items({"/k.png"}), "/a"},
+        {"only in the SKU section with no results clears", "/k.png", {}, {}, {}, items({"/k.png"}), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        model().setImageFuzzyResults(c.image);
+        model().setServerResults(c.server);
+        model().setSkuRelatedResults(c.sku);
+        model().setSelectedItemID(QString::fromUtf8(c.previous));
+        publish(c.results);
+        EXPECT_EQ(model().selectedItemID(), QString::fromUtf8(c.expected));
+    }
+}
+
+TEST_F(PublishingTest, SelectionMatchesUnderCanonicalEquivalence)
+{
+    const QString composed = QString::fromUtf8("/d/caf\u00e9.txt");
+    const QString decomposed = composed.normalized(QString::NormalizationForm_D);
+    ASSERT_NE(composed, decomposed);
+    model().setSelectedItemID(decomposed);
+    publish(items({"/d/first.txt", "/d/caf\u00e9.txt"}));
+    EXPECT_EQ(model().selectedItemID(), decomposed);
+}
+
+TEST_F(PublishingTest, SelectionIsAnnouncedOnEveryPublication)
+{
+    int announcements = 0;
+    QObject::connect(h.model.get(), &AppModel::selectedItemIDChanged, h.model.get(), [&] { ++announcements; });
+    publish(items({"/a"}));
+    publish(items({"/a"}));
+    EXPECT_EQ(model().selectedItemID(), "/a");
+    EXPECT_EQ(announcements, 2);
+}
+
+TEST_F(PublishingTest, RemembersTheQueryOfThePublishedList)
+{
+    model().setSearchText("alpha");
+    const SearchQuery query = model().currentQuerySnapshot();
+    model().applySearchResults({}, query);
+    ASSERT_TRUE(model().lastDisplayedQuery().has_value());
+    EXPECT_EQ(*model().lastDisplayedQuery(), query);
+}
+
+// Folder hints and their warm-up.
+
+IndexedItem folderAt(const std::string& path)
+{
+    return fileItem(path, true);
+}
+
+std::vector<std::string> names(const ItemList& list)
+{
+    std::vector<std::string> out;
+    for (const IndexedItem& item : list)
+        out.push_back(item.name());
+    return out;
+}
+
+struct WarmupTest : testing::Test {
+    // Ahead of the model: its lookups may still run while it goes.
+    std::mutex mutex;
+    std::map<std::string, FolderContentInspector::FolderContentHint> hints;
+    std::vector<std::string> probed;
+    int publications = 0;
+    ModelHarness h;
+
+    void SetUp() override
+    {
+        h.env.folderContentHint = [this](const std::string& folder) {
+            std::lock_guard lock(mutex);
+            probed.push_back(folder);
+            return hints[folder];
+        };
+        h.preventStartUp();
+        h.start();
+        QObject::connect(h.model.get(), &AppModel::resultsChanged, h.model.get(), [this] { ++publications; });
+    }
+    AppModel& model() { return *h.model; }
+    void publish(const ItemList& list) { model().applySearchResults(list, model().currentQuerySnapshot()); }
+    std::size_t probes()
+    {
+        std::lock_guard lock(mutex);
+        return probed.size();
+    }
+};
+
+TEST_F(WarmupTest, HintsFoundInTheBackgroundReorderTheShownFolders)
+{
+    hints["/d/Vids"] = {true, true};  // videos win over images
+    hints["/d/Pics"] = {false, true};
+    ItemList list{folderAt("/d/Beta"), fileItem("/d/x.txt"), folderAt("/d/alpha"), folderAt("/d/Vids"),
+                  folderAt("/d/Pics")};
+    model().setSelectedItemID("/d/x.txt");
+    publish(list);
+    // Without hints the folders only come in name order.
+    EXPECT_EQ(names(model().results()), (std::vector<std::string>{"alpha", "x.txt", "Beta", "Pics", "Vids"}));
+    ASSERT_TRUE(waitFor([&] { return probes() == 4 && h.clock->sleepers() == 1; }));
+    h.clock->advance(319ms);
+    QTest::qWait(30);
+    EXPECT_EQ(model().results()[0].name(), "alpha");
+    const int before = publications;
+    const QString session = h.thumbnails.lastSessionKey();
+    h.clock->advance(1ms);
+    ASSERT_TRUE(waitFor([&] { return model().results()[0].name() == "Vids"; }));
+    EXPECT_EQ(names(model().results()), (std::vector<std::string>{"Vids", "x.txt", "Pics", "alpha", "Beta"}));
+    EXPECT_EQ(publications, before + 1);
+    EXPECT_EQ(model().selectedItemID(), "/d/x.txt");
+    EXPECT_EQ(h.thumbnails.lastSessionKey(), session);
+    EXPECT_EQ(model().folderHintCache().size(), 4u);
+    EXPECT_EQ(model().folderCategory(model().results()[0]), 0);
+    EXPECT_EQ(model().folderCategory(model().results()[1]), 9);
+
+    // The same folders again cost no lookups.
+    publish(list);
+    QTest::qWait(30);
+    EXPECT_EQ(probes(), 4u);
+    EXPECT_EQ(h.clock->sleepers(), 0);
+}
+
+TEST_F(WarmupTest, HintsOfASupersededSearchAreDiscarded)
+{
+    hints["/d/Vids"] = {true, false};
+    publish({folderAt("/d/alpha"), folderAt("/d/Vids")});
+    ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
+    model().scheduleSearch(true, false);  // a newer search
+    h.clock->advance(320ms);
+    QTest::qWait(50);
+    EXPECT_TRUE(model().folderHintCache().empty());
+
+    publish({folderAt("/d/new"), folderAt("/d/alpha"), folderAt("/d/Vids")});
+    ASSERT_TRUE(waitFor([&] { return probes() == 5 && h.clock->sleepers() == 1; }));
+    h.clock->advance(320ms);
+    ASSERT_TRUE(waitFor([&] { return model().folderHintCache().size() == 3; }));
+    EXPECT_EQ(model().results()[0].name(), "Vids");
+}
+
+TEST_F(WarmupTest, NoWarmUpWhereNoOrderingApplies)
+{
+    ItemList big;
+    for (int i = 0; i < 2601; ++i)
+        big.append(folderAt("/d/f" + std::to_string(i)));
+    publish(big);
+    publish({fileItem("/d/a.txt"), fileItem("/d/b.txt")});
+    model().updateSort(SearchSortField::Size);
+    publish({folderAt("/d/b"), folderAt("/d/a")});
+    EXPECT_EQ(names(model().results()), (std::vector<std::string>{"b", "a"}));
+    QTest::qWait(50);
+    EXPECT_EQ(probes(), 0u);
+}
+
+TEST_F(WarmupTest, ReorderingOnlyAfterThe180thItemIsNotPublished)
+{
+    hints["/d/b_vid"] = {true, false};
+    ItemList list;
+    for (int i = 0; i < 200; ++i)
+        list.append(i == 185 ? folderAt("/d/b_vid") : i == 190 ? folderAt("/d/a_plain")
+                                                               : fileItem("/d/f" + std::to_string(i) + ".txt"));
+    publish(list);
+    ASSERT_EQ(model().results()[185].name(), "a_plain");
+    const int before = publications;
+    ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
+    h.clock->advance(320ms);
+    ASSERT_TRUE(waitFor([&] { return model().folderHintCache().size() == 2; }));
+    QTest::qWait(30);
+    EXPECT_EQ(publications, before);
+    EXPECT_EQ(model().results()[185].name(), "a_plain");
+}
+
+TEST_F(WarmupTest, SharedDriveListIsReorderedToo)
+{
+    hints["/srv/Vids"] = {true, false};
+    model().setServerResults({folderAt("/srv/Beta"), folderAt("/srv/Vids")});
+    publish({folderAt("/srv/Vids"), folderAt("/d/other")});
+    ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
+    h.clock->advance(320ms);
+    ASSERT_TRUE(waitFor([&] { return model().serverResults()[0].name() == "Vids"; }));
+}
+
+// Shared-drive exclusion.
+
+TEST(PublishingSharedDrives, LocalOnlySearchLeavesOutItemsUnderSharedDriveRoots)
+{
+    for (const bool serverInScope : {false, true}) {
+        SCOPED_TRACE(serverInScope);
+        ModelHarness h;
+        h.presetSettings([serverInScope](AppSettings& s) {
+            s.serverIndexedRoots = {"/Volumes/share/", ""};
+            s.includeLocalInSearch = true;
+            s.includeServerInSearch = serverInScope;
+        });
+        h.start();
+        const ItemList list = items({"/Volumes/share", "/Volumes/share/a.txt", "/Volumes/shared/b.txt", "/x"});
+        h.model->applySearchResults(list, h.model->currentQuerySnapshot());
+        QStringList shown;
+        for (const IndexedItem& item : h.model->results())
+            shown.append(QString::fromStdString(item.path()));
+        if (serverInScope)
+            EXPECT_EQ(shown.size(), 4);
+        else
+            EXPECT_EQ(shown, (QStringList{"/Volumes/shared/b.txt", "/x"}));
+    }
+}
+
+} // namespace
+} // namespace pallix

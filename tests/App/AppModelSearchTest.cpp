@@ -1,0 +1,529 @@
+#include "App/AppModel.h"
+
+#include <chrono>
+
+#include <gtest/gtest.h>
+
+#include "ModelTestSupport.h"
+
+using namespace std::chrono_literals;
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+// What the image-content search was asked for.
+struct ImageCall {
+    std::string text;
+    int limit = 0;
+    QSet<QString> excluded;
+};
+
+std::vector<IndexedItem> numberedFiles(const std::string& stem, int count)
+{
+    std::vector<IndexedItem> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back(fileItem("/data/" + stem + std::to_string(10000 + i) + ".txt"));
+    return out;
+}
+
+ItemList listOf(const std::vector<IndexedItem>& items)
+{
+    return ItemList(items.begin(), items.end());
+}
+
+// A model over a seeded local index under /data, with the store's cache and
+// indexes built and nothing asleep on the clock. No keystroke is stamped
+// unless a test stamps one, so a request is not a typing request by default.
+struct SearchRoad {
+    std::vector<ImageCall> imageCalls;
+    // The image hits of the n-th call (0-based); none: nothing found.
+    std::function<ItemList(std::size_t call)> imageAnswer;
+    std::vector<qsizetype> publishedSizes;
+    ModelHarness h;  // last: the model goes first
+
+    explicit SearchRoad(const std::vector<IndexedItem>& seeded, const std::function<void(AppSettings&)>& settings = {})
+    {
+        std::vector<IndexedItem> rows = seeded;
+        rows.push_back(fileItem("/data/unrelated.bin"));  // never empty: no start-up scan
+        seedIndex(h.databasePath(), rows);
+        h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
+        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+        if (settings)
+            h.presetSettings(settings);
+        h.env.services.imageFuzzySearch = [this](SearchQuery query, int limit,
+                                                 QSet<QString> excluded) -> QCoro::Task<QList<IndexedItem>> {
+            const std::size_t call = imageCalls.size();
+            imageCalls.push_back({query.rawText, limit, excluded});
+            co_return imageAnswer ? imageAnswer(call) : ItemList();
+        };
+        h.start();
+        QObject::connect(h.model.get(), &AppModel::resultsChanged, h.model.get(),
+                         [this] { publishedSizes.push_back(h.model->results().size()); });
+    }
+
+    // Start-up done, cache and indexes built, no thread asleep on the clock.
+    bool ready()
+    {
+        if (!h.settle())
+            return false;
+        IndexStore& store = *h.model->indexStore();
+        const bool quiet = pumpUntil(*h.clock, [&] {
+            return store.isSearchCacheReady() && store.isSearchIndexesComplete() && store.runningBackgroundJobs() == 0
+                   && h.clock->sleepers() == 0;
+        }, 50ms);
+        publishedSizes.clear();
+        return quiet;
+    }
+
+    AppModel& model() { return *h.model; }
+
+    void search(const QString& text, bool immediate = true, bool progress = false)
+    {
+        model().setSearchText(text);
+        model().scheduleSearch(immediate, progress);
+    }
+    // The view's order: stamp the keystroke, then ask.
+    void type(const QString& text)
+    {
+        model().setSearchText(text);
+        model().noteUserSearchInput();
+        model().scheduleSearch(false, false);
+    }
+    bool shows(const QString& text)
+    {
+        return model().lastDisplayedQuery() && model().lastDisplayedQuery()->rawText == text.toStdString();
+    }
+    void show(const QString& text, const ItemList& list, ListCompleteness completeness)
+    {
+        model().setSearchText(text);
+        model().applySearchResults(list, model().currentQuerySnapshot(), completeness);
+    }
+};
+
+// Query snapshot and intent.
+
+TEST(SearchScheduling, ScopedFolderBecomesThePathFilterAndGivesIntent)
+{
+    ModelHarness h;
+    h.preventStartUp();
+    h.start();
+    h.model->setSearchText(" \n ");
+    EXPECT_FALSE(AppModel::hasSearchIntent(h.model->currentQuerySnapshot()));
+    h.model->setSearchText("path:/elsewhere \n");
+    h.model->applyScopedPath("/data/docs/", true);
+    const SearchQuery query = h.model->currentQuerySnapshot();
+    EXPECT_EQ(query.pathFilter, "/data/docs");
+    EXPECT_TRUE(AppModel::hasSearchIntent(query));
+}
+
+TEST(SearchScheduling, NoIntentClearsTheFourListsAndStartsNothing)
+{
+    SearchRoad road({});
+    ASSERT_TRUE(road.ready());
+    AppModel& m = road.model();
+    m.setImageFuzzyResults({fileItem("/data/a.png")});
+    m.setSkuRelatedResults({fileItem("/data/b.png")});
+    m.setServerResults({fileItem("/srv/c.txt")});
+    m.applySearchResults({fileItem("/data/d.txt")}, m.currentQuerySnapshot());
+    const auto before = m.searchGeneration();
+
+    road.search("   ", true, true);
+    EXPECT_EQ(m.searchGeneration(), before + 1);
+    EXPECT_TRUE(m.results().isEmpty());
+    EXPECT_TRUE(m.imageFuzzyResults().isEmpty());
+    EXPECT_TRUE(m.skuRelatedResults().isEmpty());
+    EXPECT_TRUE(m.serverResults().isEmpty());
+    EXPECT_FALSE(m.isSearching());
+    EXPECT_TRUE(m.searchingHint().isEmpty());
+    QTest::qWait(50);
+    EXPECT_EQ(road.h.clock->sleepers(), 0);
+    EXPECT_TRUE(road.imageCalls.empty());
+}
+
+TEST(SearchScheduling, ProgressFlagAndHint)
+{
+    const struct {
+        bool external;
+        std::vector<std::string> roots;
+        const char* hint;
+    } cases[] = {
+        {true, {"/data/extra"}, "正在重新搜索（范围：本机 + 外接硬盘）（含手动添加目录）"},
+        {false, {}, "正在重新搜索（范围：本机）"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hint);
+        SearchRoad road(numberedFiles("alpha_", 3), [&](AppSettings& s) {
+            s.autoIndexExternalVolumes = c.external;
+            s.indexedRoots = c.roots;
+        });
+        ASSERT_TRUE(road.ready());
+        road.search("alpha", true, true);
+        EXPECT_TRUE(road.model().isSearching());
+        EXPECT_EQ(road.model().searchingHint(), QString::fromUtf8(c.hint));
+        ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.shows("alpha"); }));
+        EXPECT_FALSE(road.model().isSearching());
+        EXPECT_EQ(road.model().searchingHint(), QString::fromUtf8(c.hint));  // the hint keeps its text
+    }
+}
+
+// In-memory narrowing.
+
+TEST(SearchNarrowing, ShownListIsFilteredAtOnceOnlyWhenThatCannotMissAHit)
+{
+    const struct {
+        const char* name;
+        const char* shownText;
+        const char* newText;
+        int shown;
+        ListCompleteness completeness;
+        SearchMatchMode mode;
+        std::int64_t limit;
+        bool narrowedAtOnce;
+        bool searchedAgain;
+    } cases[] = {
+        {"900 shown narrows and settles", "alpha", "alpha_", 900, ListCompleteness::Complete,
+         SearchMatchMode::Contains, 10000, true, false},
+        {"901 shown is searched", "alpha", "alpha_", 901, ListCompleteness::Complete, SearchMatchMode::Contains,
+         10000, false, true},
+        {"a list cut at the limit narrows but is searched", "alpha", "alpha_", 200, ListCompleteness::Complete,
+         SearchMatchMode::Contains, 200, true, true},
+        {"a typing answer narrows but is searched", "alpha", "alpha_", 40, ListCompleteness::Partial,
+         SearchMatchMode::Contains, 10000, true, true},
+        {"prefix mode narrows", "alpha", "alpha_", 40, ListCompleteness::Complete, SearchMatchMode::Prefix, 10000,
+         true, false},
+        {"suffix mode can widen", "alpha", "alpha_", 40, ListCompleteness::Complete, SearchMatchMode::Suffix, 10000,
+         false, true},
+        {"exact mode can widen", "alpha", "alpha_", 40, ListCompleteness::Complete, SearchMatchMode::Exact, 10000,
+         false, true},
+        {"a pattern can widen", "re:alpha", "re:alpha_", 40, ListCompleteness::Complete, SearchMatchMode::Contains,
+         10000, false, true},
+        {"the same text narrows", "alpha", "alpha", 40, ListCompleteness::Complete, SearchMatchMode::Contains, 10000,
+         true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The index holds nothing the shown list holds: a search empties the list.
+        SearchRoad road({}, [&](AppSettings& s) { s.searchLimit = c.limit; });
+        ASSERT_TRUE(road.ready());
+        road.model().setMatchMode(c.mode);
+        road.show(QString::fromUtf8(c.shownText), listOf(numberedFiles("alpha_", c.shown)), c.completeness);
+        road.search(QString::fromUtf8(c.newText), false);
+
+        const bool narrowed = road.shows(QString::fromUtf8(c.newText));
+        EXPECT_EQ(narrowed, c.narrowedAtOnce);
+        if (narrowed) {
+            EXPECT_EQ(road.model().results().size(), std::min<qsizetype>(c.shown, c.limit));
+        }
+        const bool emptied = pumpUntil(*road.h.clock, [&] { return road.model().results().isEmpty(); }, 5ms,
+                                       c.searchedAgain ? 20000 : 400);
+        EXPECT_EQ(emptied, c.searchedAgain);
+    }
+}
+
+TEST(SearchNarrowing, CompleteNarrowingRunsOnlyTheImageFollowUp)
+{
+    for (const auto& [limit, expected] : {std::pair{200, 320}, {700, 700}, {10000, 800}}) {
+        SCOPED_TRACE(limit);
+        SearchRoad road({}, [limit](AppSettings& s) { s.searchLimit = limit; });
+        road.imageAnswer = [](std::size_t) { return ItemList{fileItem("/data/pic.png")}; };
+        ASSERT_TRUE(road.ready());
+        road.show("alpha", listOf(numberedFiles("alpha_", 20)), ListCompleteness::Complete);
+        road.search("alpha_1", false);
+        ASSERT_TRUE(waitFor([&] { return !road.imageCalls.empty(); }));
+        EXPECT_EQ(road.imageCalls.front().limit, expected);
+        EXPECT_EQ(road.imageCalls.front().excluded.size(), road.model().results().size());
+        EXPECT_TRUE(road.imageCalls.front().excluded.contains(QString::fromStdString(road.model().results()[0].path())));
+        EXPECT_EQ(road.model().imageFuzzyResults().size(), 1);
+        QTest::qWait(50);
+        EXPECT_EQ(road.imageCalls.size(), 1u);   // no main search, so no image stage
+        EXPECT_TRUE(road.model().searchHistory().isEmpty());
+    }
+}
+
+TEST(SearchNarrowing, BroadeningAndNarrowingRules)
+{
+    ModelHarness h;
+    h.preventStartUp();
+    h.start();
+    AppModel& m = *h.model;
+    auto query = [&](const char* text) {
+        m.setSearchText(QString::fromUtf8(text));
+        return m.currentQuerySnapshot();
+    };
+    EXPECT_FALSE(m.canBroadenWithFastPreview(query("alph"))) << "nothing shown yet";
+    m.applySearchResults({}, query("alpha"));
+    EXPECT_TRUE(m.canBroadenWithFastPreview(query("alph"))) << "the shown list may be empty";
+    EXPECT_FALSE(m.canBroadenWithFastPreview(query("alpha")));
+    EXPECT_FALSE(m.canBroadenWithFastPreview(query("alphb")));
+    EXPECT_FALSE(m.canBroadenWithFastPreview(query("")));
+    EXPECT_FALSE(m.canNarrowImmediately(query("alphab"))) << "an empty list never narrows";
+
+    SearchQuery reversed = query("alph");
+    reversed.ascending = false;
+    EXPECT_FALSE(m.canBroadenWithFastPreview(reversed));
+
+    const ItemList shown{fileItem("/data/alpha.txt")};
+    SearchQuery previous = query("alpha");
+    SearchQuery longer = query("alpha b");
+    EXPECT_TRUE(AppModel::canNarrow(longer, shown, previous));
+    longer.ascending = false;
+    EXPECT_FALSE(AppModel::canNarrow(longer, shown, previous)) << "only the sort direction changed";
+    EXPECT_FALSE(AppModel::canNarrow(query("alpha b"), shown, std::nullopt));
+    previous.rawText.clear();
+    EXPECT_FALSE(AppModel::canNarrow(query("alpha b"), shown, previous));
+}
+
+TEST(SearchNarrowing, DeletingACharacterShowsTheFastPreviewFirst)
+{
+    SearchRoad road(numberedFiles("alpha_", 1300));
+    ASSERT_TRUE(road.ready());
+    road.show("alpha_x", {}, ListCompleteness::Complete);
+    road.publishedSizes.clear();
+    road.search("alpha_", false);
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.publishedSizes.size() >= 2; }));
+    EXPECT_EQ(road.publishedSizes, (std::vector<qsizetype>{1200, 1300}));
+    EXPECT_TRUE(road.model().displayedResultsComplete());
+}
+
+// The local search job.
+
+TEST(SearchTask, CancelDuringThePauseEndsTheOlderRequestAtOnce)
+{
+    // Without the image stage nothing else sleeps on the clock.
+    SearchRoad road(numberedFiles("alpha_", 3), [](AppSettings& s) { s.enableImageFuzzySearch = false; });
+    ASSERT_TRUE(road.ready());
+    road.search("alpha_", false);
+    ASSERT_TRUE(waitFor([&] { return road.h.clock->sleepers() == 1; }));
+    road.search("alpha_10001", true);
+    // The clock never moved: only the cancellation can have ended that pause.
+    ASSERT_TRUE(waitFor([&] { return road.h.clock->sleepers() == 0 && road.shows("alpha_10001"); }));
+    QTest::qWait(50);
+    EXPECT_EQ(road.publishedSizes, std::vector<qsizetype>{1});
+    EXPECT_EQ(road.model().searchHistory(), QStringList{"alpha_10001"});
+}
+
+TEST(SearchTask, TypingFlagTurnsAt680Milliseconds)
+{
+    for (const auto& [age, typing] : {std::pair{679ms, true}, {680ms, false}}) {
+        SCOPED_TRACE(age.count());
+        SearchRoad road(numberedFiles("alpha_", 1500));
+        ASSERT_TRUE(road.ready());
+        road.model().setServerResults({fileItem("/srv/kept.txt")});
+        road.model().setImageFuzzyResults({fileItem("/data/kept.png")});
+        road.model().noteUserSearchInput();
+        road.h.clock->advance(age);
+        road.search("alpha");
+        ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
+        EXPECT_EQ(road.model().results().size(), typing ? 1280 : 1500);
+        EXPECT_EQ(road.model().displayedResultsComplete(), !typing);
+        if (typing) {
+            // No shared-drive or image stage behind a typing answer.
+            QTest::qWait(30);
+            EXPECT_EQ(road.model().serverResults().size(), 1);
+            EXPECT_EQ(road.model().imageFuzzyResults().size(), 1);
+            EXPECT_TRUE(road.imageCalls.empty());
+        } else {
+            ASSERT_TRUE(waitFor([&] { return !road.imageCalls.empty(); }));
+            EXPECT_EQ(road.imageCalls.front().limit, 180);
+        }
+    }
+}
+
+TEST(SearchTask, TypedQueryEndsOnTheCompleteAnswerOnceTheUserPauses)
+{
+    SearchRoad road(numberedFiles("alpha_", 1500));
+    ASSERT_TRUE(road.ready());
+    road.type("alpha");
+    ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
+    ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
+    EXPECT_EQ(road.model().results().size(), 1280);
+    EXPECT_FALSE(road.model().displayedResultsComplete());
+    EXPECT_EQ(road.model().searchHistory(), QStringList{"alpha"});
+
+    // The completion waits out the 0.68 s from the keystroke, not just 85 ms.
+    ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 85ms));
+    QTest::qWait(50);
+    EXPECT_EQ(road.model().results().size(), 1280);
+    road.h.clock->advance(680ms - 85ms - 4ms);
+    ASSERT_TRUE(waitFor([&] { return road.model().results().size() == 1500; }));
+    EXPECT_TRUE(road.model().displayedResultsComplete());
+    // ... and goes on to the image stage, as a complete request does.
+    ASSERT_TRUE(waitFor([&] { return road.imageCalls.size() == 1; }));
+    EXPECT_EQ(road.imageCalls.front().limit, 180);
+    EXPECT_EQ(road.imageCalls.front().excluded.size(), 1500);
+    EXPECT_EQ(road.model().searchHistory(), QStringList{"alpha"});
+}
+
+TEST(SearchTask, LaterKeystrokeSupersedesThePauseCompletion)
+{
+    SearchRoad road(numberedFiles("alpha_", 1500));
+    ASSERT_TRUE(road.ready());
+    road.type("alpha");
+    ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
+    ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
+    ASSERT_TRUE(waitFor([&] { return road.h.clock->sleepers() == 1; }));  // the completion waits
+
+    road.h.clock->advance(200ms);
+    road.type("alpha_1");
+    ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.model().displayedResultsComplete(); }, 20ms));
+    EXPECT_TRUE(road.shows("alpha_1"));
+    EXPECT_EQ(road.model().results().size(), 1500);  // every name holds "alpha_1"
+    for (const ImageCall& call : road.imageCalls)
+        EXPECT_EQ(call.text, "alpha_1");
+}
+
+TEST(SearchTask, ImagePassesAndTheirLimits)
+{
+    for (const auto& [limit, second] : {std::pair{200, 1200}, {700, 1400}, {10000, 1500}}) {
+        SCOPED_TRACE(limit);
+        SearchRoad road(numberedFiles("alpha_", 3), [limit](AppSettings& s) { s.searchLimit = limit; });
+        ASSERT_TRUE(road.ready());
+        road.model().setImageFuzzyResults({fileItem("/data/previous.png")});
+        road.search("alpha");
+        ASSERT_TRUE(waitFor([&] { return road.imageCalls.size() == 1 && road.h.clock->sleepers() == 1; }));
+        EXPECT_EQ(road.imageCalls[0].limit, 180);
+        EXPECT_EQ(road.imageCalls[0].excluded.size(), 3);
+        // An empty first pass leaves the previous images on screen...
+        EXPECT_EQ(road.model().imageFuzzyResults().size(), 1);
+        road.h.clock->advance(54ms);
+        QTest::qWait(30);
+        EXPECT_EQ(road.imageCalls.size(), 1u);
+        road.h.clock->advance(1ms);
+        ASSERT_TRUE(waitFor([&] { return road.imageCalls.size() == 2; }));
+        EXPECT_EQ(road.imageCalls[1].limit, second);
+        // ... the second pass replaces them even when it found nothing.
+        ASSERT_TRUE(waitFor([&] { return road.model().imageFuzzyResults().isEmpty(); }));
+    }
+}
+
+TEST(SearchTask, FirstImagePassIsShownBeforeTheSecond)
+{
+    SearchRoad road(numberedFiles("alpha_", 3));
+    road.imageAnswer = [](std::size_t call) {
+        return call == 0 ? ItemList{fileItem("/data/first.png")} : ItemList{fileItem("/data/a.png"), fileItem("/data/b.png")};
+    };
+    ASSERT_TRUE(road.ready());
+    road.search("alpha");
+    ASSERT_TRUE(waitFor([&] { return road.model().imageFuzzyResults().size() == 1; }));
+    ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 55ms));
+    ASSERT_TRUE(waitFor([&] { return road.model().imageFuzzyResults().size() == 2; }));
+}
+
+TEST(SearchTask, SideListsTheQueryWillNotRefillAreClearedAtOnce)
+{
+    SearchRoad road(numberedFiles("alpha_", 3));
+    ASSERT_TRUE(road.ready());
+    road.model().setImageFuzzyResults({fileItem("/data/i.png")});
+    road.model().setSkuRelatedResults({fileItem("/data/k.png")});
+    road.model().setServerResults({fileItem("/srv/s.txt")});
+    road.search("re:alpha");  // no image search for a pattern, no SKU search either
+    EXPECT_TRUE(road.model().imageFuzzyResults().isEmpty());
+    EXPECT_TRUE(road.model().skuRelatedResults().isEmpty());
+    EXPECT_EQ(road.model().serverResults().size(), 1);
+
+    road.model().setSkuRelatedResults({fileItem("/data/k.png")});
+    road.search("AB1234");  // a code-like token keeps the SKU list for its search
+    EXPECT_EQ(road.model().skuRelatedResults().size(), 1);
+}
+
+TEST(SearchTask, SharedDrivesOutOfScopeEmptyTheirListOnACompleteRequest)
+{
+    SearchRoad road(numberedFiles("alpha_", 3), [](AppSettings& s) { s.includeServerInSearch = false; });
+    ASSERT_TRUE(road.ready());
+    road.model().setServerResults({fileItem("/srv/s.txt")});
+    road.search("alpha");
+    ASSERT_TRUE(waitFor([&] { return road.model().serverResults().isEmpty(); }));
+    EXPECT_TRUE(road.shows("alpha"));
+}
+
+TEST(SearchTask, LocalDisksOutOfScopeStillRecordHistoryAndClearProgress)
+{
+    SearchRoad road(numberedFiles("alpha_", 3), [](AppSettings& s) { s.includeLocalInSearch = false; });
+    ASSERT_TRUE(road.ready());
+    road.show("beta", {fileItem("/data/beta.txt")}, ListCompleteness::Complete);
+    road.search("alpha", true, true);
+    ASSERT_TRUE(waitFor([&] { return !road.model().isSearching(); }));
+    EXPECT_EQ(road.model().searchHistory(), QStringList{"alpha"});
+    EXPECT_TRUE(road.shows("beta"));
+    EXPECT_TRUE(road.imageCalls.empty());
+}
+
+TEST(SearchTask, ProgressEndsWithTheAnswerOfTheRequestThatReplacedItsOwn)
+{
+    for (const bool replacedWithProgress : {true, false}) {
+        SCOPED_TRACE(replacedWithProgress);
+        SearchRoad road(numberedFiles("alpha_", 3));
+        ASSERT_TRUE(road.ready());
+        std::vector<bool> flags;
+        QObject::connect(road.h.model.get(), &AppModel::isSearchingChanged, road.h.model.get(),
+                         [&] { flags.push_back(road.model().isSearching()); });
+        road.search("alpha", true, true);
+        road.search("alpha_1", true, replacedWithProgress);
+        ASSERT_TRUE(waitFor([&] { return road.shows("alpha_1"); }));
+        EXPECT_FALSE(road.model().isSearching());
+        EXPECT_EQ(flags, (std::vector<bool>{true, false}));
+    }
+}
+
+// The side-section decisions.
+
+TEST(SideSections, ImageSearchRule)
+{
+    const struct {
+        const char* text;
+        std::set<SearchContentFilter> filters;
+        bool expected;
+    } cases[] = {
+        {"cat", {SearchContentFilter::All}, true},
+        {"cat", {SearchContentFilter::Images}, true},
+        {"cat", {SearchContentFilter::Folders, SearchContentFilter::Images}, true},
+        {"cat", {SearchContentFilter::Folders}, false},
+        {"re:cat", {SearchContentFilter::All}, false},
+        {"c*t", {SearchContentFilter::All}, false},
+        {"cat ext:png", {SearchContentFilter::All}, false},
+        {"cat type:file", {SearchContentFilter::All}, false},
+        {"cat dm:today", {SearchContentFilter::All}, false},
+        {"cat path:/data", {SearchContentFilter::All}, false},
+        {"ext:png", {SearchContentFilter::All}, false},
+    };
+    ModelHarness h;
+    h.preventStartUp();
+    h.start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        h.model->setSearchText(QString::fromUtf8(c.text));
+        SearchQuery query = h.model->currentQuerySnapshot();
+        query.contentFilters = c.filters;
+        EXPECT_EQ(h.model->shouldRunImageFuzzySearch(query), c.expected);
+    }
+}
+
+TEST(SideSections, SkuRule)
+{
+    const struct {
+        const char* text;
+        bool expected;
+    } cases[] = {
+        // The parser cuts "-" and "_" out of tokens, so such a code is several tokens.
+        {"AB12", true},     {"ab-1_2", false}, {"A12", false},       {"ABCD", false},   {"AB 12", false},
+        {"AB.12", false},   {"货号1234", true}, {"１２３４", true},   {"re:AB12", false}, {"AB12 ext:pdf", false},
+    };
+    ModelHarness h;
+    h.preventStartUp();
+    h.start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        h.model->setSearchText(QString::fromUtf8(c.text));
+        EXPECT_EQ(h.model->shouldRunSKURelated(h.model->currentQuerySnapshot()), c.expected);
+    }
+    h.model->setSearchText("AB12");
+    SearchQuery filtered = h.model->currentQuerySnapshot();
+    filtered.contentFilters = {SearchContentFilter::Documents};
+    EXPECT_FALSE(h.model->shouldRunSKURelated(filtered));
+}
+
+} // namespace
+} // namespace pallix

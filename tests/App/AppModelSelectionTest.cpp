@@ -1,0 +1,145 @@
+#include "App/AppModel.h"
+
+#include <gtest/gtest.h>
+
+#include "ModelTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+ItemList items(std::initializer_list<const char*> paths)
+{
+    ItemList list;
+    for (const char* p : paths)
+        list.append(fileItem(p));
+    return list;
+}
+
+// The preview window, as far as the model can tell.
+class RecordingPanel final : public PreviewPanel {
+public:
+    bool isVisible() const override { return visible; }
+    void present(PreviewController*, int) override { visible = true; }
+    void close() override
+    {
+        visible = false;
+        ++closes;
+    }
+    bool visible = false;
+    int closes = 0;
+};
+
+struct SelectionTest : testing::Test {
+    ModelHarness h;
+    RecordingPanel panel;
+    void SetUp() override
+    {
+        PreviewPanel::setShared(&panel);
+        h.preventStartUp();
+        h.start();
+    }
+    void TearDown() override { PreviewPanel::setShared(nullptr); }
+    AppModel& model() { return *h.model; }
+    void publish(const ItemList& list) { model().applySearchResults(list, model().currentQuerySnapshot()); }
+    QStringList panelPaths()
+    {
+        QStringList out;
+        for (int i = 0; i < model().previewController().count(); ++i)
+            out.append(model().previewController().itemAt(i).toLocalFile());
+        return out;
+    }
+};
+
+TEST_F(SelectionTest, ArrowKeysMoveTheSelectionWithinTheResults)
+{
+    model().moveSelection(1);
+    EXPECT_TRUE(model().selectedItemID().isEmpty());
+
+    publish(items({"/r/a", "/r/b", "/r/c", "/r/d"}));
+    ASSERT_EQ(model().selectedItemID(), "/r/a");
+    const struct {
+        int offset;
+        const char* expected;
+    } steps[] = {{-1, "/r/a"}, {5, "/r/d"}, {1, "/r/d"}, {-2, "/r/b"}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.offset);
+        model().moveSelection(step.offset);
+        EXPECT_EQ(model().selectedItemID(), step.expected);
+    }
+
+    model().setImageFuzzyResults(items({"/elsewhere/image.png"}));
+    model().setSelectedItemID("/elsewhere/image.png");
+    model().moveSelection(1);  // the arrows never move into the other sections
+    EXPECT_EQ(model().selectedItemID(), "/r/a");
+
+    publish({});
+    model().moveSelection(1);
+    EXPECT_TRUE(model().selectedItemID().isEmpty());
+}
+
+TEST_F(SelectionTest, SelectedItemIsLookedUpInResultsImagesAndSharedDrivesOnly)
+{
+    publish(items({"/r/a.txt"}));
+    model().setImageFuzzyResults(items({"/i/b.png"}));
+    model().setServerResults(items({"/s/c.txt"}));
+    model().setSkuRelatedResults(items({"/k/d.png"}));
+    for (const char* path : {"/r/a.txt", "/i/b.png", "/s/c.txt"}) {
+        SCOPED_TRACE(path);
+        model().setSelectedItemID(path);
+        ASSERT_TRUE(model().selectedItem());
+        EXPECT_EQ(model().selectedItem()->path(), path);
+    }
+    model().setSelectedItemID("/k/d.png");
+    EXPECT_FALSE(model().selectedItem());
+    model().setSelectedItemID(QString::fromUtf8("/r/a.txt").normalized(QString::NormalizationForm_D));
+    EXPECT_TRUE(model().selectedItem());
+}
+
+TEST_F(SelectionTest, PreviewOfADocumentShowsItAlone)
+{
+    publish(items({"/f/notes.txt", "/f/b.png"}));
+    model().previewSelected();
+    EXPECT_EQ(panelPaths(), QStringList{"/f/notes.txt"});
+    QTest::qWait(30);
+    EXPECT_EQ(panelPaths(), QStringList{"/f/notes.txt"});
+}
+
+TEST_F(SelectionTest, PreviewOfAnImageBrowsesTheShownImagesOfItsFolder)
+{
+    publish(items({"/f/img10.png", "/f/notes.txt", "/g/other.png", "/f/img2.png"}));
+    model().setImageFuzzyResults(items({"/f/img2.png", "/f/a.jpg"}));
+    model().setSelectedItemID("/f/img10.png");
+    model().previewSelected();
+    EXPECT_EQ(panelPaths(), QStringList{"/f/img10.png"});  // at once, before the sequence
+    ASSERT_TRUE(waitFor([&] { return model().previewController().count() == 3; }));
+    EXPECT_EQ(panelPaths(), (QStringList{"/f/a.jpg", "/f/img2.png", "/f/img10.png"}));
+    EXPECT_EQ(model().previewController().currentIndex(), 2);
+    model().previewSelected();  // Space again closes the panel
+    EXPECT_FALSE(panel.visible);
+}
+
+TEST_F(SelectionTest, PreviewOfTheOnlyImageOfItsFolderStaysOpenAndSpaceAgainCloses)
+{
+    publish(items({"/f/only.png", "/g/other.png"}));
+    model().previewSelected();
+    QTest::qWait(50);
+    EXPECT_TRUE(panel.visible);
+    EXPECT_EQ(panelPaths(), QStringList{"/f/only.png"});
+    model().previewSelected();
+    EXPECT_FALSE(panel.visible);
+    EXPECT_EQ(panel.closes, 1);
+}
+
+TEST_F(SelectionTest, PreviewSequenceIsDroppedWhenTheSelectionMoved)
+{
+    publish(items({"/f/a.png", "/f/b.png"}));
+    model().previewSelected();
+    model().moveSelection(1);
+    QTest::qWait(50);
+    EXPECT_EQ(panelPaths(), QStringList{"/f/a.png"});
+}
+
+} // namespace
+} // namespace pallix

@@ -1,0 +1,60 @@
+// A real AppModel, real stores, scanner, watcher, defaults file and clock,
+// against a temporary home whose only root is a generated tree.
+
+#include "App/AppModel.h"
+
+#include <gtest/gtest.h>
+
+#include "App/AppPaths.h"
+#include "ModelTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchable)
+{
+    TempDir home;
+    ScopedEnv homeVar("HOME", home.str());
+    ScopedEnv data("XDG_DATA_HOME", (home.path() / "data").string());
+    ScopedEnv config("XDG_CONFIG_HOME", (home.path() / "config").string());
+    ScopedEnv cache("XDG_CACHE_HOME", (home.path() / "cache").string());
+
+    // 60 folders of 100 files: with the root, 6061 items, two batches of the start-up scan.
+    const auto tree = home.path() / "tree";
+    for (int d = 0; d < 60; ++d) {
+        for (int f = 0; f < 100; ++f)
+            writeFile(tree / ("folder_" + std::to_string(d)) / ("file_" + std::to_string(d) + "_" + std::to_string(f) + ".txt"));
+    }
+
+    AppModelEnvironment env;
+    env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume(tree.string())});
+    AppModel model(env);
+    std::vector<std::string> statuses;
+    QObject::connect(&model, &AppModel::statusMessageChanged, &model,
+                     [&] { statuses.push_back(model.statusMessage().toStdString()); });
+
+    ASSERT_TRUE(waitFor([&] { return model.statusMessage() == "启动扫描完成，共 6061 项"; }, 120000))
+        << model.statusMessage().toStdString();
+    EXPECT_EQ(model.activeIndexedRoots(), std::vector<std::string>{tree.string()});
+    const std::vector<std::string> expected = {"等待首次索引", "启动后正在完整扫描本机与外接硬盘...",
+                                               "启动扫描中，已可搜索 5500 项", "启动扫描中，已可搜索 6061 项",
+                                               "启动扫描完成，共 6061 项"};
+    EXPECT_EQ(statuses, expected);
+    EXPECT_EQ(model.indexedCount(), 6061);
+    EXPECT_FALSE(model.isIndexing());
+    EXPECT_TRUE(std::filesystem::exists(AppPaths::applicationSupportAppDirectory() / "index.sqlite"));
+    EXPECT_TRUE(std::filesystem::exists(Defaults::standardFile()));
+
+    model.setSearchText("file_42_7.txt");
+    model.scheduleSearch(true, false);
+    ASSERT_TRUE(waitFor([&] { return !model.results().isEmpty(); }, 30000));
+    const std::string wanted = (tree / "folder_42" / "file_42_7.txt").string();
+    EXPECT_TRUE(std::any_of(model.results().begin(), model.results().end(),
+                            [&](const IndexedItem& item) { return item.path() == wanted; }));
+    EXPECT_EQ(model.selectedItemID(), QString::fromStdString(model.results().front().path()));
+}
+
+} // namespace
+} // namespace pallix
