@@ -1,16 +1,64 @@
 #include "App/AppServices.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace pallix {
 
 namespace {
 
+// Adding one inotify watch per folder under "/" takes seconds, so start()
+// only hands the roots to a thread of its own; the newest roots win when
+// several requests queue up.
 class InotifyRootWatcher final : public RootWatcher {
 public:
-    explicit InotifyRootWatcher(FSEventWatcher::Callback onChange) : m_watcher(std::move(onChange)) {}
-    void start(const std::vector<std::string>& roots) override { m_watcher.start(roots); }
+    explicit InotifyRootWatcher(FSEventWatcher::Callback onChange)
+        : m_watcher(std::move(onChange)), m_thread([this] { run(); })
+    {
+    }
+
+    ~InotifyRootWatcher() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+    void start(const std::vector<std::string>& roots) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending = roots;
+        }
+        m_wake.notify_one();
+    }
 
 private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || m_pending.has_value(); });
+            if (m_stopping)
+                return;
+            std::vector<std::string> roots = std::move(*m_pending);
+            m_pending.reset();
+            lock.unlock();
+            m_watcher.start(roots);
+            lock.lock();
+        }
+    }
+
     FSEventWatcher m_watcher;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::optional<std::vector<std::string>> m_pending;
+    bool m_stopping = false;
+    std::thread m_thread;  // last: it uses every member above
 };
 
 } // namespace

@@ -42,7 +42,8 @@ public:
 class RootWatcher {
 public:
     virtual ~RootWatcher() = default;
-    // Replaces the watched set; paths that do not exist are left out.
+    // Replaces the watched set; paths that do not exist are left out. Returns
+    // at once: the watches are added off the calling (GUI) thread.
     virtual void start(const std::vector<std::string>& roots) = 0;
 };
 
