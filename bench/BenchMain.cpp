@@ -1,0 +1,59 @@
+// pallix-bench: measures the engine on a corpus, the way the application drives it.
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "Commands.h"
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: pallix-bench COMMAND ...\n"
+    "  load  --db FILE --list CORPUS.tsv [--batch 5500]\n"
+    "  query --db FILE [--limit N] [--mode contains|prefix|suffix|exact] [--case]\n"
+    "        [--sort name|path|size|modifiedAt] [--desc] [--filter KIND ...] [--edition mardell|qel] -- TEXT\n"
+    "  type  --db FILE --queries QUERIES.tsv [--limit N] [--state complete|scan|database]\n"
+    "        [--reps N] [--check all|N] [--csv OUT.csv] [--edition mardell|qel] [--include-junk]\n"
+    "  open  --db FILE\n"
+    "  scan  --root DIR [--reps N] [--threads N]\n";
+
+int usage(const std::string& message)
+{
+    if (!message.empty())
+        std::fprintf(stderr, "pallix-bench: %s\n", message.c_str());
+    std::fputs(kUsage.data(), stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace pallix::bench;
+    if (argc < 2)
+        return usage("");
+    const std::string command = argv[1];
+    const std::vector<std::string> rest(argv + 2, argv + argc);
+    try {
+        if (command == "load")
+            return runLoad(rest);
+        if (command == "query")
+            return runQuery(rest);
+        if (command == "type")
+            return runType(rest);
+        if (command == "open")
+            return runOpen(rest);
+        if (command == "scan")
+            return runScan(rest);
+        return usage("unknown command \"" + command + "\"");
+    } catch (const UsageError& e) {
+        return usage(e.what());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "pallix-bench %s: %s\n", command.c_str(), e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,363 @@
+// pallix-model-bench: the application model's search road under a recorded
+// typing sequence, over an index of a generated corpus (gen_corpus.py).
+//
+// It loads the corpus into an index file once (kept in --work), starts the
+// real AppModel on it with the system clock and a watcher that does nothing,
+// waits for the search cache and its indexes, checks the model's complete
+// answer for every text the sequence pauses on against the store's own
+// complete search (the store's answers are checked by pallix-bench), then
+// replays the sequence: each keystroke sets the text, stamps the
+// input time and asks for a search, exactly as the search field does. It
+// reports, per keystroke, the time to the first published answer for that
+// text, and for the last keystroke before a pause the time to the published
+// complete answer (which by design includes the 0.68 s pause). A timer
+// watches the GUI thread and reports its longest stall.
+//
+// Usage: pallix-model-bench --corpus CORPUS.tsv --work DIR [--key-ms 120]
+//        [--pause-ms 1200] [--rounds 3] [--limit 10000] [--verbose]
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QTimer>
+
+#include "App/AppModel.h"
+#include "Core/Config/SettingsStore.h"
+#include "Core/IndexDB/IndexStore.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+struct Options {
+    std::string corpus;
+    std::string work;
+    int keyMs = 120;
+    int pauseMs = 1200;
+    int rounds = 3;
+    int limit = 10000;
+    bool verbose = false;
+};
+
+// What is typed: each run is typed a character at a time, then the user pauses.
+const std::vector<std::string> kRuns = {
+    "report", "final report", "invoice 2023", "会议", "photo", "main.c", "budget draft", "readme",
+};
+
+class NoWatcher final : public RootWatcher {
+public:
+    void start(const std::vector<std::string>&) override {}
+};
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::max(1.0, std::ceil(p / 100.0 * double(values.size()))));
+    return values[std::min(rank, values.size()) - 1];
+}
+
+std::optional<Options> parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--verbose") {
+            o.verbose = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc)
+            return std::nullopt;
+        const std::string value = argv[i + 1];
+        if (name == "--corpus")
+            o.corpus = value;
+        else if (name == "--work")
+            o.work = value;
+        else if (name == "--key-ms")
+            o.keyMs = std::stoi(value);
+        else if (name == "--pause-ms")
+            o.pauseMs = std::stoi(value);
+        else if (name == "--rounds")
+            o.rounds = std::stoi(value);
+        else if (name == "--limit")
+            o.limit = std::stoi(value);
+        else
+            return std::nullopt;
+    }
+    if (o.corpus.empty() || o.work.empty())
+        return std::nullopt;
+    return o;
+}
+
+std::vector<IndexedItem> readCorpus(const std::string& file)
+{
+    std::vector<IndexedItem> items;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto t1 = line.find('\t');
+        const auto t2 = line.find('\t', t1 + 1);
+        const auto t3 = line.find('\t', t2 + 1);
+        if (t1 == std::string::npos || t2 == std::string::npos || t3 == std::string::npos)
+            continue;
+        FileMetadata meta;
+        meta.isDirectory = line.compare(t1 + 1, t2 - t1 - 1, "1") == 0;
+        meta.contentModifiedAt = std::stod(line.substr(t3 + 1));
+        if (!*meta.isDirectory)
+            meta.fileSize = std::stoll(line.substr(t2 + 1, t3 - t2 - 1));
+        if (auto item = IndexedItem::from(line.substr(0, t1), meta))
+            items.push_back(std::move(*item));
+    }
+    return items;
+}
+
+// The corpus in the index file, written once.
+bool prepareIndex(const std::filesystem::path& database, const std::vector<IndexedItem>& items)
+{
+    // The marker names the corpus the file was written from.
+    const std::filesystem::path marker = database.string() + ".corpus";
+    const std::string stamp = std::to_string(items.size());
+    {
+        std::ifstream in(marker);
+        std::string written;
+        if (std::getline(in, written) && written == stamp && std::filesystem::exists(database))
+            return true;
+    }
+    std::filesystem::remove(database);
+    IndexStore store(database);
+    if (!store.bootstrap())
+        return false;
+    std::fprintf(stderr, "writing %zu items into %s\n", items.size(), database.c_str());
+    for (std::size_t begin = 0; begin < items.size(); begin += 20000) {
+        const std::vector<IndexedItem> batch(items.begin() + begin,
+                                             items.begin() + std::min(items.size(), begin + 20000));
+        if (!store.upsert(batch))
+            return false;
+    }
+    std::ofstream(marker) << stamp << "\n";
+    return true;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// One keystroke of the sequence and what became of it.
+struct Keystroke {
+    std::string text;
+    SteadyClock::time_point at;
+    bool endsRun = false;
+    std::optional<double> firstAnswerMs;
+    std::optional<double> completeAnswerMs;
+};
+
+int run(const Options& o)
+{
+    const std::filesystem::path work = std::filesystem::absolute(o.work);
+    std::filesystem::create_directories(work);
+    std::fprintf(stderr, "reading %s\n", o.corpus.c_str());
+    const std::vector<IndexedItem> corpus = readCorpus(o.corpus);
+    if (corpus.empty() || !prepareIndex(work / "index.sqlite", corpus)) {
+        std::fprintf(stderr, "cannot prepare the index\n");
+        return 1;
+    }
+    std::set<std::string> roots;
+    for (const IndexedItem& item : corpus) {
+        const std::size_t slash = item.path().find('/', 1);
+        roots.insert(item.path().substr(0, slash));
+    }
+
+    AppModelEnvironment env;
+    env.defaults = Defaults::inMemory();
+    env.supportDirectory = work;
+    std::vector<MountedVolume> volumes;
+    for (const std::string& root : roots) {
+        MountedVolume v;
+        v.mountPoint = root;
+        v.fileSystemType = "ext4";
+        v.kind = VolumeKind::Local;
+        volumes.push_back(v);
+    }
+    env.volumes = std::make_shared<FixedVolumeProvider>(volumes);
+    env.defaults->setStringList(AppModel::lastIndexedRootsKey(), std::vector<std::string>(roots.begin(), roots.end()));
+    SettingsStore settings(env.defaults);
+    AppSettings record = settings.settings();
+    record.searchLimit = o.limit;
+    record.includeServerInSearch = false;
+    settings.setSettings(record);
+    settings.persist();
+    env.services.makeWatcher = [](FSEventWatcher::Callback) { return std::make_unique<NoWatcher>(); };
+
+    AppModel model(env);
+    bool started = false;
+    QObject::connect(&model, &AppModel::bootstrapEnded, &model, [&] { started = true; });
+    QElapsedTimer loading;
+    loading.start();
+    IndexStore& store = *model.indexStore();
+    if (!waitUntil([&] { return started && store.isSearchCacheReady() && store.isSearchIndexesComplete(); }, 600000)) {
+        std::fprintf(stderr, "the search cache did not become ready\n");
+        return 1;
+    }
+    std::printf("cache and indexes ready after %.0f ms (%lld items)\n", double(loading.elapsed()),
+                static_cast<long long>(model.indexedCount()));
+
+    // Check first: the model's complete answer for every text it will finish on.
+    for (const std::string& text : kRuns) {
+        model.setSearchText(QString::fromStdString(text));
+        const SearchQuery query = model.currentQuerySnapshot();
+        model.scheduleSearch(true, false);
+        if (!waitUntil([&] { return model.lastDisplayedQuery() && *model.lastDisplayedQuery() == query
+                                    && model.displayedResultsComplete(); }, 60000)) {
+            std::fprintf(stderr, "no complete answer for \"%s\"\n", text.c_str());
+            return 1;
+        }
+        // The road must deliver what the store answers: every route of the
+        // model ends on the store's complete search for a paused text.
+        const auto searchStart = SteadyClock::now();
+        const std::vector<IndexedItem> expected = store.search(query, o.limit);
+        const double searchMs = std::chrono::duration<double, std::milli>(SteadyClock::now() - searchStart).count();
+        std::set<std::string> want, got;
+        for (const IndexedItem& item : expected)
+            want.insert(item.path());
+        for (const IndexedItem& item : model.results())
+            got.insert(item.path());
+        if (want != got) {
+            std::fprintf(stderr, "answer for \"%s\" differs from the store's: %zu against %zu\n",
+                         text.c_str(), got.size(), want.size());
+            return 1;
+        }
+        std::printf("checked \"%s\": %zu results (the store's complete search alone: %.1f ms)\n", text.c_str(),
+                    got.size(), searchMs);
+    }
+    model.setSearchText({});
+    model.scheduleSearch(true, false);
+
+    // The replay.
+    std::vector<Keystroke> keystrokes;
+    std::size_t current = 0;
+    auto notePublication = [&] {
+        if (keystrokes.empty() || !model.lastDisplayedQuery())
+            return;
+        const auto now = SteadyClock::now();
+        // Answers of older keystrokes still count for them.
+        for (std::size_t i = current + 1; i-- > 0;) {
+            Keystroke& k = keystrokes[i];
+            if (model.lastDisplayedQuery()->rawText != k.text)
+                continue;
+            const double ms = std::chrono::duration<double, std::milli>(now - k.at).count();
+            if (!k.firstAnswerMs)
+                k.firstAnswerMs = ms;
+            if (k.endsRun && model.displayedResultsComplete() && !k.completeAnswerMs)
+                k.completeAnswerMs = ms;
+            break;
+        }
+    };
+    // The selection is announced last in every publication, after the query and completeness are set.
+    QObject::connect(&model, &AppModel::selectedItemIDChanged, &model, notePublication);
+
+    double longestStall = 0;
+    SteadyClock::time_point lastTick = SteadyClock::now();
+    QTimer ticker;
+    ticker.setInterval(4);
+    QObject::connect(&ticker, &QTimer::timeout, &model, [&] {
+        const auto now = SteadyClock::now();
+        longestStall = std::max(longestStall, std::chrono::duration<double, std::milli>(now - lastTick).count());
+        lastTick = now;
+    });
+    auto idle = [&](int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    };
+    idle(500);
+    lastTick = SteadyClock::now();
+    ticker.start();
+    for (int round = 0; round < o.rounds; ++round) {
+        for (const std::string& text : kRuns) {
+            const QString whole = QString::fromStdString(text);
+            for (qsizetype n = 1; n <= whole.size(); ++n) {
+                Keystroke k;
+                k.text = whole.left(n).toStdString();
+                k.endsRun = n == whole.size();
+                k.at = SteadyClock::now();
+                keystrokes.push_back(k);
+                current = keystrokes.size() - 1;
+                model.setSearchText(whole.left(n));
+                model.noteUserSearchInput();
+                model.scheduleSearch(false, false);
+                idle(k.endsRun ? o.pauseMs : o.keyMs);
+            }
+        }
+    }
+    ticker.stop();
+
+    if (o.verbose) {
+        for (const Keystroke& k : keystrokes)
+            std::printf("  %-14s first %8.1f  complete %8.1f\n", k.text.c_str(), k.firstAnswerMs.value_or(-1),
+                        k.completeAnswerMs.value_or(k.endsRun ? -1 : 0));
+    }
+    std::vector<double> first, complete;
+    int unanswered = 0;
+    int incomplete = 0;
+    for (const Keystroke& k : keystrokes) {
+        if (k.firstAnswerMs)
+            first.push_back(*k.firstAnswerMs);
+        else
+            ++unanswered;
+        if (k.endsRun) {
+            if (k.completeAnswerMs)
+                complete.push_back(*k.completeAnswerMs);
+            else
+                ++incomplete;
+        }
+    }
+    std::printf("keystrokes %zu (key every %d ms, pause %d ms, limit %d)\n", keystrokes.size(), o.keyMs, o.pauseMs,
+                o.limit);
+    std::printf("keystroke -> published answer:          p50 %7.1f ms  p99 %7.1f ms  (%zu answered, %d superseded)\n",
+                percentile(first, 50), percentile(first, 99), first.size(), unanswered);
+    std::printf("last keystroke -> published complete:   p50 %7.1f ms  p99 %7.1f ms  (%zu runs, %d never complete)\n",
+                percentile(complete, 50), percentile(complete, 99), complete.size(), incomplete);
+    std::printf("  of which the designed pause:          %7.1f ms\n", AppModel::kTypingThresholdSeconds * 1000);
+    std::printf("longest GUI-thread stall:               %7.1f ms\n", longestStall);
+    return incomplete == 0 ? 0 : 2;
+}
+
+} // namespace
+} // namespace pallix
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    const auto options = pallix::parse(argc, argv);
+    if (!options) {
+        std::fprintf(stderr,
+                     "usage: pallix-model-bench --corpus CORPUS.tsv --work DIR [--key-ms 120] [--pause-ms 1200]"
+                     " [--rounds 3] [--limit 10000] [--verbose]\n");
+        return 2;
+    }
+    return pallix::run(*options);
+}
