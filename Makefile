@@ -44,7 +44,7 @@ run: build
 	@if [ -x $(BUILD_DIR)/src/App/pallix ]; then \
 		exec $(BUILD_DIR)/src/App/pallix; \
 	else \
-		echo "The application is not built yet: the engine and its tests are."; exit 1; \
+		echo "珀溪 has no window yet: the engine, the application model and their tests are built."; exit 1; \
 	fi
 
 # `build` compiles pallix-bench with everything else; this runs the comparison.
