@@ -43,6 +43,32 @@ std::vector<std::string> outermostRoots(const std::vector<std::string>& roots)
     return out;
 }
 
+struct RescanOutcome {
+    bool cancelled = false;
+    std::optional<IndexStoreError> error;
+    std::int64_t count = 0;
+};
+
+// Walks `roots` whole and replaces the rows under `rootsToReplace` with what
+// the walk found. Runs on the pool.
+RescanOutcome scanAndReplace(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& roots,
+                             const std::vector<std::string>& rootsToReplace, const std::vector<std::string>& excluded,
+                             bool junk, const CancelToken& token)
+{
+    RescanOutcome out;
+    ScanResult scanned = scanner.scan(outermostRoots(roots), excluded, junk, &token);
+    if (token.isCancelled()) {
+        out.cancelled = true;
+        return out;
+    }
+    // Rows under what the walk could not read stay: it says nothing of what lies there now.
+    if (const auto applied = store.applyFullRescan(rootsToReplace, scanned.items, scanned.unreadablePaths); !applied)
+        out.error = applied.error();
+    else
+        out.count = store.indexedCount();
+    return out;
+}
+
 std::vector<std::string> sortedCopy(std::vector<std::string> v)
 {
     std::sort(v.begin(), v.end());
@@ -214,25 +240,11 @@ QCoro::Task<> AppModel::runBackgroundRefresh(std::vector<std::string> currentRoo
     const std::vector<std::string> excluded = m_settings.excludedPaths;
     const bool junk = m_settings.excludeSystemJunkFromIndex;
 
-    struct Outcome {
-        std::optional<IndexStoreError> error;
-        std::int64_t count = 0;
-    };
     auto refreshing = onPool(
         [store = m_indexStore, scanner = m_scanner, rootsToScan, rootsToReplace, excluded, junk, token] {
-            Outcome out;
-            ScanResult scanned = scanner.scan(outermostRoots(rootsToScan), excluded, junk, token.get());
-            if (token->isCancelled())
-                return out;
-            // Rows under what the walk could not read stay: it says nothing of what lies there now.
-            if (const auto applied = store->applyFullRescan(rootsToReplace, scanned.items, scanned.unreadablePaths);
-                !applied)
-                out.error = applied.error();
-            else
-                out.count = store->indexedCount();
-            return out;
+            return scanAndReplace(*store, scanner, rootsToScan, rootsToReplace, excluded, junk, *token);
         });
-    const Outcome outcome = co_await refreshing;
+    const RescanOutcome outcome = co_await refreshing;
     if (!guard || token->isCancelled())
         co_return;
     if (outcome.error) {
@@ -339,28 +351,10 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
         co_return;
     }
 
-    struct Outcome {
-        bool cancelled = false;
-        std::optional<IndexStoreError> error;
-        std::int64_t count = 0;
-    };
-    auto rebuilding = onPool(
-        [store = m_indexStore, scanner = m_scanner, roots, rootsToReplace, excluded, junk, token] {
-            Outcome out;
-            ScanResult scanned = scanner.scan(outermostRoots(roots), excluded, junk, token.get());
-            if (token->isCancelled()) {
-                out.cancelled = true;
-                return out;
-            }
-            // Rows under what the walk could not read stay: it says nothing of what lies there now.
-            if (const auto applied = store->applyFullRescan(rootsToReplace, scanned.items, scanned.unreadablePaths);
-                !applied)
-                out.error = applied.error();
-            else
-                out.count = store->indexedCount();
-            return out;
-        });
-    const Outcome outcome = co_await rebuilding;
+    auto rebuilding = onPool([store = m_indexStore, scanner = m_scanner, roots, rootsToReplace, excluded, junk, token] {
+        return scanAndReplace(*store, scanner, roots, rootsToReplace, excluded, junk, *token);
+    });
+    const RescanOutcome outcome = co_await rebuilding;
     if (!guard || token->isCancelled() || outcome.cancelled)
         co_return;
     if (outcome.error) {
