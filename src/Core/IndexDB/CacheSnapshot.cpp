@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <thread>
-#include <chrono>
-#include <cstdio>
 
 #include <sqlite3.h>
 
@@ -87,8 +85,9 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
     // large indexes are read by several connections, each a range of rowids,
     // and joined in rowid order.
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    unsigned readers = static_cast<unsigned>(std::clamp<std::int64_t>(count / kRowsPerReader, 1, 4));
-    readers = std::min(readers, std::max(1u, cores / 2));
+    // Up to six, leaving two cores to the rest of the application.
+    unsigned readers = static_cast<unsigned>(std::clamp<std::int64_t>(count / kRowsPerReader, 1, 6));
+    readers = std::min(readers, std::max(1u, cores > 2 ? cores - 2 : 1u));
     std::optional<std::pair<std::int64_t, std::int64_t>> span;
     if (readers > 1) {
         sqlite::Statement bounds;
@@ -110,7 +109,6 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
         parts[0].expectedRows = expected;
     }
 
-    auto T0 = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     for (std::size_t k = 1; k < parts.size(); ++k)
         threads.emplace_back([&, k] { readPart(databaseURL, parts[k], cancel); });
@@ -118,7 +116,6 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
     for (std::thread& t : threads)
         t.join();
 
-    fprintf(stderr, "TIMING readers %.0f ms\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count());
     // Read in one pass, a failing step would have ended the snapshot there:
     // the parts after a failed one are dropped.
     for (std::size_t k = 0; k < parts.size(); ++k) {
@@ -133,7 +130,6 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
         tables.push_back(std::move(p.table));
     ItemTable snapshot = tables.size() == 1 ? std::move(tables.front()) : ItemTable::concatenate(std::move(tables));
     snapshot.shrinkToFit();
-    fprintf(stderr, "TIMING concat %.0f ms\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - T0).count());
     return snapshot;
 }
 

@@ -78,7 +78,7 @@ std::vector<IndexedItem> IndexStore::relatedItemsInFolder(const std::string& par
         return related;
     related.reserve(static_cast<std::size_t>(std::min(limit, 200)));
     for (std::size_t p = 0; p < m_items.size() && related.size() < static_cast<std::size_t>(limit); ++p) {
-        const ItemRef item = m_items.at(p);
+        const ItemRef item = m_items.atWithoutPath(p);  // the path itself is not needed
         if (item.parentPath == parentPath && (item.isFolder || kinds::isImageExtension(item.fileExtension)))
             related.push_back(m_items.materialize(p));
     }

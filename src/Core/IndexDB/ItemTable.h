@@ -44,8 +44,11 @@ public:
     std::size_t size() const override { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
     ItemRef at(std::size_t position) const override;
-    std::string_view pathOf(std::size_t position, std::string& scratch) const override;
+    // The item's path, assembled in `scratch` unless it is kept whole.
+    std::string_view pathOf(std::size_t position, std::string& scratch) const;
     std::string_view nameAt(std::size_t position) const override;
+    ItemRef atWithoutPath(std::size_t position) const override { return refWithoutPath(position); }
+    NameViews namesAt(std::size_t position) const override;
     const ItemFacts* facts() const override { return m_facts.data(); }
     FolderForms folder(std::uint32_t id) const override { return m_folders.forms(id); }
     std::size_t folderCount() const override { return m_folders.size(); }

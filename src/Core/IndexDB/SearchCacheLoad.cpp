@@ -31,10 +31,11 @@ void releaseFreedMemory()
 #endif
 }
 
+// Up to six, leaving two cores to the rest of the application.
 unsigned buildThreads()
 {
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::clamp(cores / 2, 1u, 4u);
+    return std::clamp(cores > 2 ? cores - 2 : 1u, 1u, 6u);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "Core/Search/ItemForms.h"
 #include "Core/Search/SearchFilters.h"
 #include "Core/Search/TextScan.h"
 #include "Platform/Text.h"
@@ -34,6 +35,20 @@ bool fitsHints(const PatternHints& h, const ItemFacts& f)
     return (f.nameCharacters & h.requiredCharacters) == h.requiredCharacters &&
            (h.lastByte == 0 || h.lastByte == f.lastByte()) &&
            (h.secondLastByte == 0 || h.secondLastByte == f.secondLastByte());
+}
+
+// The needle's bytes in order in the haystack: implied by any match of the
+// needle's characters in order.
+bool bytesInOrder(std::string_view needle, std::string_view haystack)
+{
+    std::size_t at = 0;
+    for (char c : needle) {
+        at = haystack.find(c, at);
+        if (at == std::string_view::npos)
+            return false;
+        ++at;
+    }
+    return true;
 }
 
 } // namespace
@@ -73,6 +88,7 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
     , m_facts(source.facts())
     , m_folderCount(source.folderCount())
     , m_firstPathTier(firstPathTierRank(query.query.matchMode))
+    , m_firstTierBeyondName(firstTierBeyondNameRank(query.query.matchMode))
     , m_wholeTokenInName(query.query.matchMode == SearchMatchMode::Exact)
 {
     const SearchQuery& q = m_query.query;
@@ -100,9 +116,12 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
         return;
     // Each token must match for a result, so each covered one filters alone.
     for (const PreparedToken& token : m_query.tokens) {
-        if (!coversToken(token.comparable) || token.normalized.size() >= kUnknown)
+        if (!coversToken(token.comparable) || token.normalized.size() >= kUnknown ||
+            m_tokens.size() == kMaxFilteredTokens)
             continue;
         TokenFilter t;
+        t.prepared = &token;
+        t.comparable = token.comparable;
         t.normalized = token.normalized;
         t.comparableCount = token.comparableCount;
         t.normalizedCount = token.normalizedCount;
@@ -115,6 +134,10 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
         t.wholeMask = t.tailMasks.front();
         m_tokens.push_back(std::move(t));
     }
+    m_allTokensCovered = m_tokens.size() == m_query.tokens.size();
+    // A bound is the rank only where the filters read from the facts are all
+    // there is, and no developer-tool file needs its name compared.
+    m_boundsCanBeExact = m_allTokensCovered && !q.extensionFilter && !q.modifiedAfter;
     m_folderAnswers.resize(m_tokens.size() * m_folderCount);
 }
 
@@ -136,8 +159,9 @@ const CandidateFilter::FolderAnswer& CandidateFilter::answer(std::size_t token, 
     // ones; the two agree for ASCII. Otherwise assume the folder holds the
     // whole token and is as short as can be, which turns nothing down.
     if (m_query.query.caseSensitive && !forms.asciiPath) {
-        a.matched = static_cast<std::uint16_t>(t.tailMasks.size() - 1);
-        a.pathFloor = static_cast<std::int32_t>(m_firstPathTier);
+        a.matched = static_cast<std::uint16_t>(t.offsets.size() - 1);
+        a.substringBase = a.normalizedBase = a.floor = static_cast<std::int32_t>(m_firstPathTier);
+        a.tiersKnown = true;
         return a;
     }
     // Greedy matching goes on where the parent folder's left off, in the part
@@ -153,31 +177,195 @@ const CandidateFilter::FolderAnswer& CandidateFilter::answer(std::size_t token, 
     }
     const std::string_view rest = std::string_view(t.normalized).substr(t.offsets[matched]);
     a.matched = static_cast<std::uint16_t>(matched + matchedHead(rest, haystack));
-    // The item's path holds the folder's: at least as many characters.
-    const Rank floor = lowestPathTierRank(m_query.query.matchMode, forms.comparableCount, forms.normalizedCount,
-                                          t.comparableCount, t.normalizedCount);
-    a.pathFloor = static_cast<std::int32_t>(std::min<Rank>(floor, std::numeric_limits<std::int32_t>::max()));
     return a;
 }
 
-bool CandidateFilter::namesMayMatch(const ItemFacts& f)
+const CandidateFilter::FolderAnswer& CandidateFilter::answerWithTiers(std::size_t token, std::uint32_t folder)
 {
-    if (!nameMaskUsable(f))
+    answer(token, folder);
+    FolderAnswer& a = m_folderAnswers[token * m_folderCount + folder];
+    // Most folders hold no candidate that passes the characters test: their
+    // tiers are worked out only when one does.
+    if (!a.tiersKnown) {
+        fillPathTiers(m_tokens[token], m_source.folder(folder), a);
+        a.tiersKnown = true;
+    }
+    return a;
+}
+
+void CandidateFilter::fillPathTiers(const TokenFilter& t, const FolderForms& forms, FolderAnswer& a) const
+{
+    const auto clamp = [](Rank r) { return static_cast<std::int32_t>(std::min<Rank>(r, kNever)); };
+    const std::string_view parent = m_query.query.caseSensitive ? forms.path : forms.comparable;
+    const bool root = forms.path == "/";
+    // The path is the folder, "/" (but after the root) and the name; the
+    // normalised path, the folder's form and the name's. Characters add up when
+    // the joins fall between plain ASCII bytes (see PathForms).
+    const auto plain = [](std::string_view s) {
+        return !s.empty() && static_cast<unsigned char>(s.back()) < 0x80 && s.back() != '\r' && s.back() != '\n';
+    };
+    a.countsAdd = plain(parent) && (forms.normalized.empty() || plain(forms.normalized));
+    a.pathCount = static_cast<std::int32_t>(forms.comparableCount + (root ? 0 : 1));
+    a.normalizedCount = static_cast<std::int32_t>(forms.normalizedCount);
+    const SearchMatchMode mode = m_query.query.matchMode;
+    a.floor = clamp(lowestPathTierRank(mode, forms.comparableCount, forms.normalizedCount, t.comparableCount,
+                                       t.normalizedCount));
+    if (mode != SearchMatchMode::Contains)
+        return;
+    // The path holds the token only where the folder does: the name cannot
+    // without the whole token in order, and a token with no "/" cannot run
+    // over the "/" between them. A token with a "/" may start anywhere.
+    a.substringBase = kNever;
+    if (t.comparable.find('/') != std::string::npos)
+        a.substringBase = clamp(pathSubstringFloor(0, 0, 0));
+    else if (const std::size_t at = textscan::find(parent, t.comparable); at != std::string_view::npos)
+        a.substringBase = clamp(pathSubstringFloor(textscan::clustersBefore(parent, at), 0, 0));
+    // The normalised path holds it where the folder's form does, or from a
+    // head of the token the folder's form ends with on into the name; then at
+    // least the folder's characters but that head come before it.
+    a.normalizedBase = kNever;
+    if (t.normalized == t.comparable)
+        return;
+    const std::string_view np = forms.normalized;
+    if (const std::size_t at = textscan::find(np, t.normalized); at != std::string_view::npos) {
+        a.normalizedBase = clamp(normalizedPathSubstringFloor(textscan::clustersBefore(np, at), 0, 0));
+        return;
+    }
+    for (std::size_t k = t.offsets.size() - 2; k >= 1; --k) {
+        if (np.ends_with(std::string_view(t.normalized).substr(0, t.offsets[k]))) {
+            const std::size_t before = forms.normalizedCount > k ? forms.normalizedCount - k : 0;
+            a.normalizedBase = clamp(normalizedPathSubstringFloor(before, 0, 0));
+            return;
+        }
+    }
+}
+
+CandidateBound CandidateFilter::tokenBound(const TokenFilter& t, const FolderAnswer* a, const ItemFacts& f,
+                                           bool wholeInName) const
+{
+    if (wholeInName)
+        return {0, false};
+    if (!a)
+        return {m_firstPathTier, false};
+    if (m_query.query.matchMode != SearchMatchMode::Contains)
+        return {a->floor, false};
+    // Only path tiers are left. With an ASCII name the path's characters are
+    // the folder's plus the name's bytes; otherwise at least the folder's.
+    const bool counted = a->countsAdd && f.has(ItemFacts::AsciiName) && f.nameBytes != 0xFFFF &&
+                         f.normalizedBytes != 0xFFFF;
+    const Rank pathCount = a->pathCount + Rank(counted ? f.nameBytes : 0);
+    const Rank normalizedCount = a->normalizedCount + Rank(counted ? f.normalizedBytes : 0);
+    const auto excess = [](Rank count, std::size_t token) { return std::max<Rank>(count - Rank(token), 0); };
+    Rank best = kNoRankCeiling;
+    if (a->substringBase != kNever)
+        best = std::min(best, a->substringBase + excess(pathCount, t.comparableCount));
+    if (a->normalizedBase != kNever)
+        best = std::min(best, a->normalizedBase + excess(normalizedCount, t.normalizedCount));
+    const Rank subsequence = pathSubsequenceFloor(std::size_t(normalizedCount), t.normalizedCount);
+    best = std::min(best, subsequence);
+    // Only the subsequence tier is left, with the path's exact length; the
+    // caller knows whether it matches.
+    const bool exact = counted && a->substringBase == kNever && a->normalizedBase == kNever &&
+                       subsequence != kNoRankCeiling;
+    return {best, exact};
+}
+
+bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, CandidateBound* bound,
+                                    bool readName)
+{
+    if (!nameMaskUsable(f)) {
+        if (bound)
+            bound->refined = true;  // nothing more to learn from the name
         return true;
+    }
+    // The characters first (the facts at hand), then, where the folder left
+    // part of a token for the name, their order (the name itself).
+    const FolderAnswer* answers[kMaxFilteredTokens];
+    std::size_t matched[kMaxFilteredTokens];
+    bool orderToCheck = false;
     for (std::size_t k = 0; k < m_tokens.size(); ++k) {
         const TokenFilter& t = m_tokens[k];
-        std::uint64_t need;
-        if (m_wholeTokenInName) {
-            need = t.wholeMask;
-        } else if (f.folder == ItemFacts::kNoFolder) {
-            need = 0;  // a path the facts know nothing about
+        const std::size_t characters = t.offsets.size() - 1;
+        answers[k] = nullptr;
+        if (f.folder == ItemFacts::kNoFolder) {
+            matched[k] = characters;  // a path the facts know nothing about
         } else {
             const FolderAnswer& known = m_folderAnswers[k * m_folderCount + f.folder];
-            need = t.tailMasks[known.matched != kUnknown ? known.matched : answer(k, f.folder).matched];
+            answers[k] = known.matched != kUnknown ? &known : &answer(k, f.folder);
+            matched[k] = m_wholeTokenInName ? 0 : answers[k]->matched;
         }
+        const std::uint64_t need = t.tailMasks[matched[k]];
         if ((f.nameCharacters & need) != need)
             return false;
+        orderToCheck = orderToCheck || matched[k] < characters;
     }
+    // The name tells when the folder left part of a token to it, or, for a
+    // bound, when it holds all of a token's characters.
+    bool nameTiers = false;
+    if (bound)
+        for (std::size_t k = 0; k < m_tokens.size(); ++k)
+            nameTiers = nameTiers || (f.nameCharacters & m_tokens[k].wholeMask) == m_tokens[k].wholeMask;
+    const bool nameTells = orderToCheck || nameTiers;
+    if (!readName && nameTells) {
+        // Without the name: name tiers may give anything, path tiers their floor.
+        if (bound) {
+            CandidateBound cheap{0, false, false};
+            for (std::size_t k = 0; k < m_tokens.size(); ++k)
+                if ((f.nameCharacters & m_tokens[k].wholeMask) != m_tokens[k].wholeMask)
+                    cheap.rank = std::max(
+                        cheap.rank,
+                        tokenBound(m_tokens[k], answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false).rank);
+            *bound = cheap;
+        }
+        return true;
+    }
+    ItemRef item;
+    bool stemApart = false;
+    if (nameTells) {
+        item = m_source.atWithoutPath(index);
+        stemApart = !item.normalizedSearchName.starts_with(item.normalizedSearchNameWithoutExtension);
+    }
+    const auto inName = [&](std::string_view part) {
+        return bytesInOrder(part, item.normalizedSearchName) ||
+               (stemApart && bytesInOrder(part, item.normalizedSearchNameWithoutExtension));
+    };
+    // Case-sensitive forms of a name that is not ASCII are worked out anew;
+    // there the name tiers are left to the full tests.
+    std::optional<NameForms> names;
+    if (nameTiers && (!m_query.query.caseSensitive || f.has(ItemFacts::AsciiName)))
+        names.emplace(item, m_query.query.caseSensitive);
+    // An item whose folder is unknown had no path filter applied yet.
+    const bool filtersDone = f.folder != ItemFacts::kNoFolder || !m_query.pathFilter;
+    CandidateBound total{0, m_boundsCanBeExact && filtersDone && !f.has(ItemFacts::ToolingArtifact), true};
+    for (std::size_t k = 0; k < m_tokens.size(); ++k) {
+        const TokenFilter& t = m_tokens[k];
+        const bool restEmpty = matched[k] + 1 == t.offsets.size();
+        const std::string_view rest = std::string_view(t.normalized).substr(t.offsets[matched[k]]);
+        if (!restEmpty && !inName(rest))
+            return false;
+        if (!bound)
+            continue;
+        CandidateBound b;
+        const bool wholeInName = (f.nameCharacters & t.wholeMask) == t.wholeMask && inName(t.normalized);
+        if (wholeInName) {
+            // A name-tier rank below every other tier is the token's rank.
+            const std::optional<Rank> r =
+                names ? rankForToken(*t.prepared, *names, m_query.query.matchMode) : std::nullopt;
+            if (r && *r < m_firstTierBeyondName)
+                b = {*r, true};
+            else
+                b = {names ? std::min(r.value_or(kNoRankCeiling), m_firstTierBeyondName) : 0, false};
+        } else {
+            b = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false);
+            // The subsequence tier reads the normalised name, not its stem.
+            b.exact = b.exact && (restEmpty || bytesInOrder(rest, item.normalizedSearchName));
+        }
+        // The item takes its worst token's rank.
+        total.exact = total.exact && b.exact;
+        total.rank = std::max(total.rank, b.rank);
+    }
+    if (bound)
+        *bound = total;
     return true;
 }
 
@@ -212,7 +400,7 @@ bool CandidateFilter::passesPathFilter(std::uint32_t folder)
     return answer == 2;
 }
 
-bool CandidateFilter::mayBeResult(std::uint32_t index)
+bool CandidateFilter::mayBeResult(std::uint32_t index, CandidateBound* bound)
 {
     const ItemFacts& f = m_facts[index];
     if ((f.bits & m_rejectBits) != 0 || (f.bits & m_requiredMask) != m_requiredValue)
@@ -221,43 +409,47 @@ bool CandidateFilter::mayBeResult(std::uint32_t index)
         return false;
     if (!m_pathFilterAnswers.empty() && f.folder != ItemFacts::kNoFolder && !passesPathFilter(f.folder))
         return false;
-    if (!m_tokens.empty() && !namesMayMatch(f))
+    if (bound)
+        *bound = CandidateBound{0, false, true};
+    if (!m_tokens.empty() && !namesMayMatch(index, f, bound, false))
         return false;
     if (!m_hints.empty() && !patternMayMatch(index, f))
         return false;
     return true;
 }
 
-void CandidateFilter::collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out)
+bool CandidateFilter::refine(std::uint32_t index, CandidateBound& bound)
 {
-    for (std::uint32_t i = first; i < last; ++i)
-        if (mayBeResult(i))
-            out.push_back(i);
+    if (bound.refined)
+        return true;
+    return namesMayMatch(index, m_facts[index], &bound, true);
 }
 
-void CandidateFilter::collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out)
+void CandidateFilter::collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out,
+                              std::vector<CandidateBound>* bounds)
+{
+    CandidateBound bound;
+    for (std::uint32_t i = first; i < last; ++i) {
+        if (!mayBeResult(i, bounds ? &bound : nullptr))
+            continue;
+        out.push_back(i);
+        if (bounds)
+            bounds->push_back(bound);
+    }
+}
+
+void CandidateFilter::collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out,
+                              std::vector<CandidateBound>* bounds)
 {
     const std::size_t size = m_source.size();
-    for (std::uint32_t i : candidates)
-        if (i < size && mayBeResult(i))
-            out.push_back(i);
-}
-
-bool CandidateFilter::mayRankWithin(std::uint32_t index, Rank maxRank)
-{
-    if (m_tokens.empty() || maxRank >= kNoRankCeiling)
-        return true;
-    const ItemFacts& f = m_facts[index];
-    if (!nameMaskUsable(f))
-        return true;
-    // The item takes its worst token's rank: every token must rank within the
-    // bound, and where its path tiers cannot, only its name can.
-    for (std::size_t k = 0; k < m_tokens.size(); ++k) {
-        const Rank floor = f.folder == ItemFacts::kNoFolder ? m_firstPathTier : answer(k, f.folder).pathFloor;
-        if (maxRank < floor && (f.nameCharacters & m_tokens[k].wholeMask) != m_tokens[k].wholeMask)
-            return false;
+    CandidateBound bound;
+    for (std::uint32_t i : candidates) {
+        if (i >= size || !mayBeResult(i, bounds ? &bound : nullptr))
+            continue;
+        out.push_back(i);
+        if (bounds)
+            bounds->push_back(bound);
     }
-    return true;
 }
 
 } // namespace pallix

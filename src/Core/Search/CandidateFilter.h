@@ -1,9 +1,9 @@
 #pragma once
 // CandidateFilter: turns candidates down from the facts their source keeps
-// (ItemFacts, FolderForms) and, for patterns, from their names, before the
-// engine reads them whole. It only turns down candidates that the full tests
-// would turn down as well, so a search with it gives exactly the answer of
-// one without it; every other candidate still goes through the full tests.
+// (ItemFacts, FolderForms) and from their names, before the engine reads them
+// whole, and bounds the rank of the others. It only turns down candidates that
+// the full tests would turn down as well, so a search with it gives exactly
+// the answer of one without it.
 //
 // The name-token test rests on one implication, for a token whose comparable
 // form holds only ASCII characters and CJK ideographs: every tier of every
@@ -14,9 +14,13 @@
 // order, and adds only characters folded from other ones; and the normalised
 // token is exactly those characters of the comparable token. The folder's part
 // is matched once per folder, greedily; what is left of the token must then be
-// in the name, whose characters the facts hold as a mask. Once the caller
-// keeps only ranks up to some bound, a token whose path tiers cannot reach it
-// (their ranks grow with the folder's length) must match in the name alone.
+// in the name: its characters in the facts' mask, in order in the name.
+//
+// Bounds: a token whose normalised form is not in order in the name can only
+// match through the path tiers, whose ranks follow from the folder (where it
+// holds the token) and the path's length. In contains mode, for an ASCII name
+// in a folder that holds neither the token nor its head at its end, that
+// leaves the path-subsequence tier alone: the bound is then the rank.
 //
 // One filter serves one search on one thread; it keeps per-folder answers.
 
@@ -33,6 +37,13 @@
 
 namespace pallix {
 
+// What a collected candidate can rank at best.
+struct CandidateBound {
+    Rank rank = 0;         // no tier gives the candidate a lower rank
+    bool exact = false;    // the candidate matches with exactly this rank
+    bool refined = false;  // the name has been read (see CandidateFilter::refine)
+};
+
 class CandidateFilter {
 public:
     // `source.facts()` must not be null.
@@ -41,11 +52,17 @@ public:
     const ItemFacts& facts(std::uint32_t index) const { return m_facts[index]; }
 
     // Appends, in order, the positions of [first, last) (or of `candidates`)
-    // that may be results of the search.
-    void collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out);
-    void collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out);
-    // False when a collected candidate cannot rank at `maxRank` or better.
-    bool mayRankWithin(std::uint32_t index, Rank maxRank);
+    // that may be results of the search, and, when `bounds` is given, their
+    // rank bounds in the same order. Only the facts are read (and the name of
+    // a pattern search): a name that a bound or a token's order needs is read
+    // by refine(), for the candidates that get that far.
+    void collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out,
+                 std::vector<CandidateBound>* bounds = nullptr);
+    void collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out,
+                 std::vector<CandidateBound>* bounds = nullptr);
+    // Reads the candidate's name: false when it cannot be a result after all,
+    // else `bound` is made as tight as the name allows (and `refined`).
+    bool refine(std::uint32_t index, CandidateBound& bound);
 
     // True when the token's comparable form holds only characters the
     // implication above covers (ASCII and CJK ideographs).
@@ -56,6 +73,8 @@ public:
 
 private:
     struct TokenFilter {
+        const PreparedToken* prepared = nullptr;
+        std::string comparable;
         std::string normalized;
         std::size_t comparableCount = 0;
         std::size_t normalizedCount = 0;
@@ -63,18 +82,33 @@ private:
         std::vector<std::size_t> offsets;      // [k]: byte offset of the k-th character; then the size
         std::uint64_t wholeMask = 0;
     };
-    // What one token needs of the items of one folder.
+    // What one token needs of, and can get from, the items of one folder.
     struct FolderAnswer {
         std::uint16_t matched = kUnknown;  // matchedHead() of the folder's normalised path
-        std::int32_t pathFloor = 0;        // the lowest rank a path tier can give there
+        bool tiersKnown = false;  // the fields below are filled in (on first need)
+        bool countsAdd = false;  // an ASCII name's characters add to the folder's (see tokenBound())
+        std::int32_t pathCount = 0;        // characters of the item path before the name
+        std::int32_t normalizedCount = 0;  // characters of the folder's normalised form
+        // Contains mode: the path-substring and normalised-path-substring tiers
+        // without their length excess, kNever when they cannot match without
+        // the whole token in the name.
+        std::int32_t substringBase = 0;
+        std::int32_t normalizedBase = 0;
+        std::int32_t floor = 0;  // other modes: the lowest path-tier rank
     };
     static constexpr std::uint16_t kUnknown = 0xFFFF;
+    static constexpr std::int32_t kNever = 0x7FFFFFFF;
+    static constexpr std::size_t kMaxFilteredTokens = 16;  // more words filter on their first sixteen
 
-    bool mayBeResult(std::uint32_t index);
-    bool namesMayMatch(const ItemFacts& f);
+    bool mayBeResult(std::uint32_t index, CandidateBound* bound);
+    bool namesMayMatch(std::uint32_t index, const ItemFacts& f, CandidateBound* bound, bool readName);
     bool patternMayMatch(std::uint32_t index, const ItemFacts& f);
     bool passesPathFilter(std::uint32_t folder);
     const FolderAnswer& answer(std::size_t token, std::uint32_t folder);
+    const FolderAnswer& answerWithTiers(std::size_t token, std::uint32_t folder);
+    void fillPathTiers(const TokenFilter& t, const FolderForms& forms, FolderAnswer& a) const;
+    CandidateBound tokenBound(const TokenFilter& t, const FolderAnswer* a, const ItemFacts& f,
+                              bool wholeInName) const;
     bool nameMaskUsable(const ItemFacts& f) const;
 
     const ItemSource& m_source;
@@ -88,10 +122,13 @@ private:
     std::uint32_t m_requiredValue = 0;    // ... must read so
     std::uint32_t m_anyOfBits = 0;        // at least one of these, when not 0
 
-    std::vector<TokenFilter> m_tokens;         // the covered tokens of a ranked search
+    std::vector<TokenFilter> m_tokens;          // the covered tokens of a ranked search
+    bool m_allTokensCovered = false;
     std::vector<FolderAnswer> m_folderAnswers;  // [token * folders + folder]
     Rank m_firstPathTier = 0;
+    Rank m_firstTierBeyondName = 0;
     bool m_wholeTokenInName = false;  // exact mode: no tier looks at the path
+    bool m_boundsCanBeExact = false;  // no filter that only the full tests check
     std::vector<PatternHints> m_hints;  // a wildcard's, or each expression's
     std::vector<std::uint8_t> m_pathFilterAnswers;  // per folder: 0 unknown, 1 no, 2 yes
 };

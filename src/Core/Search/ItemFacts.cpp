@@ -1,5 +1,6 @@
 #include "Core/Search/ItemFacts.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -62,20 +63,22 @@ std::uint32_t nameBits(std::string_view name)
     return ItemFacts::PlainName;
 }
 
-// The category bits and the kind order of a file follow from its extension
-// alone, and a few hundred extensions cover nearly every file: remembered per
-// thread rather than looked up in a dozen sets per item.
+// The category bits and the kind order follow from the type and the
+// extension alone (a folder named x.png counts as an image to the content
+// filter), and a few hundred extensions cover nearly every item: remembered
+// per thread rather than looked up in a dozen sets per item.
 std::uint32_t categoryAndKindBits(const ItemRef& item)
 {
-    if (item.isFolder)
-        return ItemFacts::Folder | static_cast<std::uint32_t>(IndexedItem::displayKindOrder(item)) << ItemFacts::kKindShift;
-    thread_local std::unordered_map<std::string, std::uint32_t> byExtension;
+    thread_local std::unordered_map<std::string, std::uint32_t> known[2];
     thread_local std::string key;
     key.assign(item.fileExtension);
-    if (const auto known = byExtension.find(key); known != byExtension.end())
-        return known->second;
-    std::uint32_t bits = 0;
+    auto& byExtension = known[item.isFolder ? 1 : 0];
+    if (const auto found = byExtension.find(key); found != byExtension.end())
+        return found->second;
     const std::string_view ext = item.fileExtension;
+    std::uint32_t bits = 0;
+    if (item.isFolder)
+        bits |= ItemFacts::Folder;
     if (kinds::isImageExtension(ext))
         bits |= ItemFacts::Image;
     if (kinds::isDocumentLike(item))
@@ -203,6 +206,8 @@ ItemFacts ItemFacts::of(const ItemRef& item, bool pathJoinsParentAndName)
     facts.nameCharacters =
         characterMask(item.normalizedSearchName) | characterMask(item.normalizedSearchNameWithoutExtension);
     facts.bits = categoryAndKindBits(item) | nameBits(item.name) | tailBits(item.name);
+    facts.nameBytes = static_cast<std::uint16_t>(std::min<std::size_t>(item.name.size(), 0xFFFF));
+    facts.normalizedBytes = static_cast<std::uint16_t>(std::min<std::size_t>(item.normalizedSearchName.size(), 0xFFFF));
     bool junk, artifact;
     if (pathJoinsParentAndName) {
         thread_local FolderRuleCache rules;

@@ -51,6 +51,9 @@ struct ItemFacts {
     // nothing about the item's path).
     std::uint32_t folder = kNoFolder;
     std::uint32_t bits = 0;
+    // Bytes of the name and of normalizedSearchName, 0xFFFF for longer ones.
+    std::uint16_t nameBytes = 0;
+    std::uint16_t normalizedBytes = 0;
 
     bool has(Bit b) const { return (bits & b) != 0; }
     int kindOrder() const { return static_cast<int>((bits >> kKindShift) & 7u); }

@@ -116,13 +116,18 @@ std::string_view comparableParentPath(const ItemRef& item, bool caseSensitive)
     return parentFormsOf(item.parentPath, caseSensitive).parentComparable;
 }
 
-PathForms::PathForms(const ItemRef& item, const NameForms& names, bool caseSensitive)
+PathForms::PathForms(const ItemRef& item, const NameForms& names, bool caseSensitive, const FolderForms* folder)
     : m_item(item)
     , m_names(names)
+    , m_folder(caseSensitive ? nullptr : folder)
     , m_caseSensitive(caseSensitive)
     , m_cpCount(kUnknown)
     , m_npCount(kUnknown)
 {
+    // The folder's forms are the lower-cased ones: those of a case-insensitive
+    // search. Either way the path is the folder's joined with the name.
+    if (folder)
+        m_composes = Yes;
 }
 
 bool PathForms::composes()
@@ -134,6 +139,8 @@ bool PathForms::composes()
 
 std::string_view PathForms::parentComparable()
 {
+    if (m_folder)
+        return m_folder->comparable;
     if (!m_parentReady) {
         parentFormsOf(m_item.parentPath, m_caseSensitive);
         m_parentReady = true;
@@ -164,7 +171,10 @@ std::string_view PathForms::normalizedPath()
     Scratch& s = scratch();
     if (m_npReady)
         return s.np;
-    if (composes()) {
+    if (m_folder) {
+        s.np.assign(m_folder->normalized);
+        s.np.append(m_names.nn);
+    } else if (composes()) {
         // normalized() drops the "/" and folds each side alone, so the cached parent's
         // form followed by the name's normalized form is the path's.
         parentComparable();  // the cache now holds this item's parent
@@ -195,16 +205,39 @@ std::string_view PathForms::parentFolderName()
     return parent == "/" ? parent : paths::lastComponent(parent);
 }
 
+namespace {
+
+// A cluster never spans the join of two texts when the byte before it and
+// the one after it are ASCII other than CR and LF: no character joins such a
+// neighbour into its cluster.
+bool joinsApart(std::string_view head, std::string_view tail)
+{
+    const auto plain = [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\r' && c != '\n'; };
+    return (head.empty() || plain(head.back())) && (tail.empty() || plain(tail.front()));
+}
+
+} // namespace
+
 std::size_t PathForms::comparablePathCount()
 {
-    if (m_cpCount == kUnknown)
-        m_cpCount = textscan::clusterCount(comparablePath());
+    if (m_cpCount != kUnknown)
+        return m_cpCount;
+    const std::string_view cp = comparablePath();
+    // The folder's clusters are counted once for all its items.
+    if (m_folder && joinsApart(m_folder->comparable, cp.substr(m_folder->comparable.size())))
+        m_cpCount = m_folder->comparableCount + textscan::clusterCount(cp.substr(m_folder->comparable.size()));
+    else
+        m_cpCount = textscan::clusterCount(cp);
     return m_cpCount;
 }
 
 std::size_t PathForms::normalizedPathCount()
 {
-    if (m_npCount == kUnknown)
+    if (m_npCount != kUnknown)
+        return m_npCount;
+    if (m_folder && joinsApart(m_folder->normalized, m_names.nn))
+        m_npCount = m_folder->normalizedCount + m_names.nnCount();
+    else
         m_npCount = textscan::clusterCount(normalizedPath());
     return m_npCount;
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "Core/Models/IndexedItem.h"
+#include "Core/Search/ItemFacts.h"
 
 namespace pallix {
 
@@ -38,7 +39,10 @@ std::string_view comparableParentPath(const ItemRef& item, bool caseSensitive);
 // cp, np and pn of one item, each built on first use.
 class PathForms {
 public:
-    PathForms(const ItemRef& item, const NameForms& names, bool caseSensitive);
+    // `folder`, when given, holds the forms of the item's parent folder, and
+    // the item's path is that folder joined with its name (item.path is then
+    // not read and may be empty).
+    PathForms(const ItemRef& item, const NameForms& names, bool caseSensitive, const FolderForms* folder = nullptr);
 
     std::string_view comparablePath();     // cp: the path lower-cased (or as is when case-sensitive), NFC
     std::string_view normalizedPath();     // np: normalized(cp)
@@ -52,6 +56,7 @@ private:
 
     ItemRef m_item;  // a copy of the views: callers may pass a temporary
     const NameForms& m_names;
+    const FolderForms* m_folder;  // set only for a case-insensitive search
     bool m_caseSensitive;
     // The path is parent + "/" + name, so its forms can be assembled from the
     // cached parent and the name's forms; worked out on first use.

@@ -1,6 +1,7 @@
 #include "Core/Search/PatternHints.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "Core/Search/ItemFacts.h"
@@ -23,6 +24,10 @@ struct Element {
     char literal = 0;            // Kind::Literal
     std::uint64_t required = 0;  // characters every match of the element holds
     bool exactlyOnce = true;     // no quantifier
+    // Kind::Group of plain alternatives: the last two characters they all
+    // end with (lower-cased), or 0.
+    char groupLast = 0;
+    char groupSecondLast = 0;
 };
 
 // Reads an expression's top level; gives up (nullopt) on whatever it is not sure of.
@@ -62,6 +67,10 @@ public:
                 hints.lastByte = lowered(last->literal);
                 if (const Element* second = plainLiteral(2))
                     hints.secondLastByte = lowered(second->literal);
+            } else if (!m_elements.empty() && m_elements.back().kind == Element::Kind::Group &&
+                       m_elements.back().exactlyOnce) {
+                hints.lastByte = m_elements.back().groupLast;
+                hints.secondLastByte = hints.lastByte ? m_elements.back().groupSecondLast : 0;
             }
         }
         return hints;
@@ -157,6 +166,7 @@ private:
         int depth = 1;
         bool plain = true;
         std::vector<std::uint64_t> alternatives{0};
+        std::vector<std::string> texts{std::string()};  // each plain alternative, lower-cased
         for (; j < m_p.size(); ++j) {
             const char c = m_p[j];
             if (c == '\\') {
@@ -164,6 +174,8 @@ private:
                     return std::nullopt;
                 if (isAsciiAlnum(m_p[j + 1]) || static_cast<unsigned char>(m_p[j + 1]) >= 0x80)
                     plain = false;
+                else
+                    texts.back() += m_p[j + 1];
                 ++j;
             } else if (c == '[') {
                 plain = false;
@@ -177,11 +189,13 @@ private:
                     break;
             } else if (c == '|' && depth == 1) {
                 alternatives.push_back(0);
+                texts.emplace_back();
             } else if (std::string_view(".^$*+?{}").find(c) != std::string_view::npos ||
                        static_cast<unsigned char>(c) >= 0x80) {
                 plain = false;
             } else if (depth == 1) {
                 alternatives.back() |= maskOfLiteral(lowered(c));
+                texts.back() += lowered(c);
             }
         }
         if (j >= m_p.size())
@@ -193,6 +207,15 @@ private:
             e.required = ~std::uint64_t(0);
             for (std::uint64_t a : alternatives)
                 e.required &= a;
+            const auto common = [&](std::size_t fromEnd) -> char {
+                const char first = texts.front().size() >= fromEnd ? texts.front()[texts.front().size() - fromEnd] : 0;
+                for (const std::string& t : texts)
+                    if (t.size() < fromEnd || t[t.size() - fromEnd] != first)
+                        return 0;
+                return first;
+            };
+            e.groupLast = common(1);
+            e.groupSecondLast = common(2);
         }
         return e;
     }

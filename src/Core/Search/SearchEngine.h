@@ -20,14 +20,23 @@ class ItemSource {
 public:
     virtual ~ItemSource() = default;
     virtual std::size_t size() const = 0;
-    // The item's fields. A source that does not keep paths whole may assemble
-    // the path in a buffer of the calling thread: that view is then valid until
-    // the thread's next at(), the others for the whole call.
+    // The item's fields. A source that keeps facts may assemble the path in a
+    // buffer of the calling thread (valid until the thread's next at()); the
+    // engine then reads paths through atWithoutPath() only. Every other view,
+    // and every path of a source without facts, stays valid for the whole call.
     virtual ItemRef at(std::size_t index) const = 0;
-    // The item's name, without the rest of it.
+    // The item's name, and with its two normalised forms (normalizedSearchName
+    // and its stem), without the rest of it.
+    struct NameViews {
+        std::string_view name;
+        std::string_view normalized;
+        std::string_view normalizedStem;
+    };
     virtual std::string_view nameAt(std::size_t index) const { return at(index).name; }
-    // The item's path, assembled in `scratch` when the source has to.
-    virtual std::string_view pathOf(std::size_t index, std::string& scratch) const;
+    virtual NameViews namesAt(std::size_t index) const;
+    // at() without the path (an empty view) when the item's facts name its
+    // folder: its path is that folder's joined with its name.
+    virtual ItemRef atWithoutPath(std::size_t index) const { return at(index); }
     // Facts of every item, in index order, naming folders 0 ... folderCount() - 1;
     // null when the source keeps none (the engine then reads every candidate).
     virtual const ItemFacts* facts() const { return nullptr; }

@@ -68,7 +68,15 @@ std::optional<std::size_t> firstWordStartingWith(std::string_view text, std::str
     std::size_t wordStart = npos;
     for (std::size_t i = 0; i <= text.size();) {
         const std::size_t at = i;
-        const bool inWord = i < text.size() && isWordCharacter(text::nextCodePoint(text, i));
+        bool inWord = false;
+        if (i < text.size()) {
+            // ASCII needs no decoding.
+            const auto b = static_cast<unsigned char>(text[i]);
+            const char32_t c = b < 0x80 ? char32_t(b) : text::nextCodePoint(text, i);
+            if (b < 0x80)
+                ++i;
+            inWord = isWordCharacter(c);
+        }
         if (inWord) {
             if (wordStart == npos)
                 wordStart = at;
@@ -101,10 +109,24 @@ bool bytesInOrder(std::string_view needle, std::string_view haystack)
     return true;
 }
 
+// Every byte below 0x80 and none a carriage return: each byte is a cluster.
+bool isPlainAscii(std::string_view s)
+{
+    unsigned char any = 0;
+    bool cr = false;
+    for (char c : s) {
+        any |= static_cast<unsigned char>(c);
+        cr |= c == '\r';
+    }
+    return any < 0x80 && !cr;
+}
+
 bool subsequenceOf(std::string_view needle, std::string_view haystack)
 {
     if (needle.empty() || !bytesInOrder(needle, haystack))
         return false;
+    if (isPlainAscii(needle) && isPlainAscii(haystack))
+        return true;
     std::size_t h = 0;
     for (std::size_t i = 0; i < needle.size();) {
         const std::size_t iEnd = textscan::clusterEnd(needle, i);
@@ -277,6 +299,11 @@ std::optional<Rank> tokenRank(const PreparedToken& t, const NameForms& names, Pa
 
 } // namespace
 
+Rank firstTierBeyondNameRank(SearchMatchMode mode)
+{
+    return mode == SearchMatchMode::Contains ? kNameSubsequence : firstPathTierRank(mode);
+}
+
 Rank firstPathTierRank(SearchMatchMode mode)
 {
     return mode == SearchMatchMode::Exact ? kNoRankCeiling : lowestPathTier(mode);
@@ -298,6 +325,22 @@ Rank lowestPathTierRank(SearchMatchMode mode, std::size_t pathCount, std::size_t
     case SearchMatchMode::Exact: break;
     }
     return kNoRankCeiling;
+}
+
+Rank pathSubstringFloor(std::size_t position, std::size_t pathCount, std::size_t comparableCount)
+{
+    return kPathSubstring + 2 * std::min<Rank>(Rank(position), kPathPositionCap) + excess(pathCount, comparableCount);
+}
+
+Rank normalizedPathSubstringFloor(std::size_t position, std::size_t pathCount, std::size_t normalizedCount)
+{
+    return kNormalizedPathSubstring + 2 * std::min<Rank>(Rank(position), kPathPositionCap) +
+           excess(pathCount, normalizedCount);
+}
+
+Rank pathSubsequenceFloor(std::size_t pathCount, std::size_t normalizedCount)
+{
+    return normalizedCount >= 2 ? kPathSubsequence + excess(pathCount, normalizedCount) : kNoRankCeiling;
 }
 
 std::optional<Rank> rankForToken(const PreparedToken& token, const NameForms& names, SearchMatchMode mode)
@@ -327,13 +370,14 @@ std::optional<Rank> pathHaystackTokenRank(PathForms& path, const PreparedToken& 
     return std::nullopt;
 }
 
-std::optional<Rank> nameMatchRank(const ItemRef& item, const PreparedQuery& query, Rank ceiling)
+std::optional<Rank> nameMatchRank(const ItemRef& item, const PreparedQuery& query, Rank ceiling,
+                                  const FolderForms* folder)
 {
     if (query.tokens.empty() || query.hasEmptyNormalizedToken)
         return std::nullopt;
     const bool caseSensitive = query.query.caseSensitive;
     const NameForms names(item, caseSensitive);
-    PathForms path(item, names, caseSensitive);
+    PathForms path(item, names, caseSensitive, folder);
     RankBounds bounds{std::nullopt, ceiling};
     for (const PreparedToken& token : query.tokens) {
         std::optional<Rank> r = tokenRank(token, names, path, query.query.matchMode, bounds);

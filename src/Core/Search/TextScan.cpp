@@ -63,6 +63,12 @@ std::size_t find(std::string_view haystack, std::string_view needle)
 
 std::size_t clusterCount(std::string_view s)
 {
+    // Most texts are ASCII without a carriage return: a byte is a cluster.
+    bool plain = true;
+    for (char c : s)
+        plain &= static_cast<unsigned char>(c) < 0x80 && c != '\r';
+    if (plain)
+        return s.size();
     std::size_t count = 0;
     for (std::size_t i = 0; i < s.size(); ++count) {
         const auto b = static_cast<unsigned char>(s[i]);

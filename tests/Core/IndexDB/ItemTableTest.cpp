@@ -1,5 +1,7 @@
 #include "Core/IndexDB/ItemTable.h"
 
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "IndexDbTestSupport.h"
@@ -155,6 +157,99 @@ TEST(ItemTable, ManyItemsStayFindableAndCompact)
     // The path, the lower-cased name and the normalised name, 40 bytes of entry
     // and the map: well under the records' own size.
     EXPECT_LT(table.memoryUsage() / table.size(), 160u);
+}
+
+} // namespace
+} // namespace pallix
+
+namespace pallix {
+namespace {
+
+// The facts of every position are those of its record, with the folder the
+// table interned for its parent (none for an item kept on the side).
+void expectFactsOfRecords(const ItemTable& table)
+{
+    for (std::size_t p = 0; p < table.size(); ++p) {
+        const IndexedItem item = table.materialize(p);
+        SCOPED_TRACE(item.path());
+        const ItemFacts& f = table.facts()[p];
+        const ItemFacts expected = ItemFacts::of(item.ref());
+        EXPECT_EQ(f.bits, expected.bits);
+        EXPECT_EQ(f.nameCharacters, expected.nameCharacters);
+        EXPECT_EQ(f.nameBytes, expected.nameBytes);
+        EXPECT_EQ(f.normalizedBytes, expected.normalizedBytes);
+        if (f.folder != ItemFacts::kNoFolder) {
+            EXPECT_EQ(table.folder(f.folder).path, item.parentPath());
+        }
+        // The lighter reads agree with the whole one.
+        const ItemRef whole = table.at(p);
+        const ItemRef light = table.atWithoutPath(p);
+        EXPECT_EQ(light.name, whole.name);
+        EXPECT_EQ(light.normalizedSearchName, whole.normalizedSearchName);
+        EXPECT_EQ(table.nameAt(p), whole.name);
+        const ItemSource::NameViews names = table.namesAt(p);
+        EXPECT_EQ(names.normalized, whole.normalizedSearchName);
+        EXPECT_EQ(names.normalizedStem, whole.normalizedSearchNameWithoutExtension);
+    }
+}
+
+TEST(ItemTable, FactsFollowEveryChange)
+{
+    ItemTable table;
+    for (const IndexedItem& item : variedItems())
+        table.append(item);
+    table.append(fileItem("/usr/bin/tool.vim"));
+    table.append(fileItem("/home/u/.cache/x.bin"));
+    expectFactsOfRecords(table);
+    table.patch(folderItem("/home/u/Photo.JPG"));  // now a folder
+    table.patch(fileItem("/new/place/n.txt"));
+    table.removeUnder("/home/u/.cache");
+    expectFactsOfRecords(table);
+
+    std::vector<ItemTable> parts(2);
+    parts[0].append(fileItem("/p/a.txt"));
+    parts[1].append(fileItem("/p/b.txt"));
+    parts[1].append(fileItem("/q/c.txt"));
+    const ItemTable joined = ItemTable::concatenate(std::move(parts));
+    expectFactsOfRecords(joined);
+    EXPECT_EQ(joined.facts()[0].folder, joined.facts()[1].folder) << "one folder /p for both parts";
+}
+
+TEST(ItemTable, SearchingTheTableGivesTheAnswersOfItsRecords)
+{
+    // The table keeps facts; the same records in a list keep none. Case twins
+    // make equal results, so the order among them is checked too.
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string folder = "/vol/" + std::string(i % 3 ? "Lib" : "docs") + std::to_string(i % 41);
+        items.push_back(fileItem(folder + "/report " + std::to_string(i % 97) + ".txt", i % 5));
+        if (i % 9 == 0)
+            items.push_back(fileItem(folder + "/REPORT " + std::to_string(i % 97) + ".txt", i % 5));
+    }
+    items.push_back(IndexedItem("/x/y", "other", "/elsewhere", "", 1, 2.5, IndexedItem::ItemType::File));
+    ItemTable table;
+    for (const IndexedItem& item : items)
+        table.append(item);
+    const SearchEngine engine;
+    for (const char* text : {"report", "rep 4", "lib", "libr", "docs1", "t", "*.txt", "REPORT 1", "other"}) {
+        for (int limit : {1, 30, 4000}) {
+            SCOPED_TRACE(std::string(text) + " limit " + std::to_string(limit));
+            SearchQuery q;
+            q.contentFilters = {SearchContentFilter::All};
+            q.excludeSystemJunk = true;
+            std::istringstream words(text);
+            for (std::string word; words >> word;)
+                q.tokens.push_back(word);
+            if (q.tokens.front().find('*') != std::string::npos) {
+                q.wildcardPattern = q.tokens.front();
+                q.tokens.clear();
+            }
+            std::vector<std::string> fromTable;
+            for (std::uint32_t p : engine.searchIndices(table, std::nullopt, q, limit))
+                fromTable.push_back(table.materialize(p).path());
+            EXPECT_EQ(fromTable, test::pathsOf(engine.search(items, q, limit)));
+        }
+    }
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "Core/Search/ItemFacts.h"
 #include "Core/Search/SearchEngine.h"
+#include "Core/Search/SearchFilters.h"
 #include "SearchTestItems.h"
 
 using namespace pallix;
@@ -174,5 +176,27 @@ TEST(SearchFilters, WildcardMatchesTheWholeName)
         SCOPED_TRACE(std::string("\"") + c.pattern + "\" should " + (c.matches ? "" : "NOT ") + "match \"" + c.path +
                      "\"" + (c.caseSensitive ? " (case-sensitive)" : ""));
         EXPECT_EQ(SearchEngine::matchesWildcard(fileAt(c.path).ref(), c.pattern, c.caseSensitive), c.matches);
+    }
+}
+
+TEST(SearchFilters, DirectWildcardMatchAgreesWithTheExpression)
+{
+    // For an ASCII pattern and a plain name the direct match gives the
+    // expression's answer, with or without case.
+    const char* names[] = {"report.PDF", "Report final.pdf", "a", "", "ab", "aab", "报告.pdf", "Ré?.txt",
+                           "IMG_1234.JPG", "x*y", "q?z", "...", "résumé", "a.b.c"};
+    const char* patterns[] = {"*.pdf", "*", "?", "??", "a*b", "*a*b*", "r?port*", "IMG_12??.*", "*.?", "x*y",
+                              "q\\?z", "*.*.*", "?*?", "r*", "*\\*"};
+    for (bool caseSensitive : {false, true}) {
+        for (const char* p : patterns) {
+            for (const char* n : names) {
+                const IndexedItem item = fileAt(std::string("/d/") + n + (std::string(n).empty() ? "x" : ""));
+                if (!ItemFacts::of(item.ref()).has(ItemFacts::PlainName))
+                    continue;
+                SCOPED_TRACE(std::string(p) + " on " + item.name() + (caseSensitive ? " (case)" : ""));
+                EXPECT_EQ(matchesPlainWildcard(item.name(), p, caseSensitive),
+                          SearchEngine::matchesWildcard(item.ref(), p, caseSensitive));
+            }
+        }
     }
 }

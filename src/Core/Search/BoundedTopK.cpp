@@ -1,0 +1,225 @@
+#include "Core/Search/BoundedTopK.h"
+
+#include <algorithm>
+
+#include "Core/Search/CandidateFilter.h"
+#include "Core/Search/CandidateScoring.h"
+#include "Core/Search/ResultOrder.h"
+
+namespace pallix {
+
+namespace {
+
+// Bounds above this share the last bucket, in input order.
+constexpr Rank kTopBound = 4095;
+constexpr std::size_t kKinds = 8;
+
+struct Survivors {
+    std::vector<std::uint32_t> indices;  // in input order
+    std::vector<CandidateBound> bounds;  // of each, in the same order (refined as they are read)
+};
+
+class Scorer {
+public:
+    Scorer(const ItemSource& source, const PreparedQuery& q, CandidateFilter& filter)
+        : m_source(source)
+        , m_q(q)
+        , m_filter(filter)
+    {
+    }
+
+    // The candidate as a result within `ceiling`, or nothing. A bound the
+    // name refines is kept refined for a later walk.
+    std::optional<ScoredItem> score(std::uint32_t index, CandidateBound& bound, Rank ceiling) const
+    {
+        if (bound.rank > ceiling || bound.rank == kNoRankCeiling)
+            return std::nullopt;
+        // The name is read only now, for the few that get this far.
+        if (!m_filter.refine(index, bound) || bound.rank > ceiling)
+            return std::nullopt;
+        const ItemFacts& facts = m_filter.facts(index);
+        // Nothing below reads the path of an item whose folder the facts name.
+        const ItemRef item = m_source.atWithoutPath(index);
+        Rank rank = bound.rank;
+        if (!bound.exact) {
+            std::optional<FolderForms> folder;
+            if (facts.folder != ItemFacts::kNoFolder)
+                folder = m_source.folder(facts.folder);
+            const std::optional<Rank> ranked =
+                rankIgnoringExclusions(item, &facts, folder ? &*folder : nullptr, m_q, ceiling);
+            if (!ranked)
+                return std::nullopt;
+            rank = *ranked;
+        }
+        if (!passesExclusions(item, &facts, m_q))
+            return std::nullopt;
+        return scoredItem(item, index, rank, facts.kindOrder(), m_q, facts.folder != ItemFacts::kNoFolder);
+    }
+
+private:
+    const ItemSource& m_source;
+    const PreparedQuery& m_q;
+    CandidateFilter& m_filter;
+};
+
+std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored)
+{
+    std::vector<std::uint32_t> out;
+    out.reserve(scored.size());
+    for (const ScoredItem& s : scored)
+        out.push_back(s.index);
+    return out;
+}
+
+// The walk in input order: each candidate against the heap as it stands.
+std::vector<std::uint32_t> inInputOrder(const ItemSource& source, Survivors& survivors, const PreparedQuery& q,
+                                        std::size_t limit, CandidateFilter& filter)
+{
+    TopKHeap heap(q, limit);
+    const Scorer scorer(source, q, filter);
+    for (std::size_t i = 0; i < survivors.indices.size(); ++i) {
+        const std::uint32_t index = survivors.indices[i];
+        const std::optional<Rank> ceiling = heap.ceilingFor(filter.facts(index).kindOrder());
+        if (!ceiling)
+            continue;
+        const std::optional<ScoredItem> c = scorer.score(index, survivors.bounds[i], *ceiling);
+        if (c && heap.wants(*c))
+            heap.add(*c);
+    }
+    return indicesOf(heap.sorted());
+}
+
+// Positions into `survivors`, best bound first: by bound or, kind first, by
+// kind and bound; stable, so equal keys keep input order.
+std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateFilter& filter, bool rankFirst)
+{
+    const std::size_t n = survivors.indices.size();
+    const std::size_t buckets = (kTopBound + 1) * (rankFirst ? 1 : kKinds);
+    std::vector<std::uint32_t> keys(n);
+    std::vector<std::uint32_t> starts(buckets + 1, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto bucket = static_cast<std::uint32_t>(std::min(survivors.bounds[i].rank, kTopBound));
+        const auto kind = static_cast<std::uint32_t>(filter.facts(survivors.indices[i]).kindOrder());
+        keys[i] = rankFirst ? bucket : kind * std::uint32_t(kTopBound + 1) + bucket;
+        ++starts[keys[i] + 1];
+    }
+    for (std::size_t b = 0; b < buckets; ++b)
+        starts[b + 1] += starts[b];
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i)
+        order[starts[keys[i]]++] = static_cast<std::uint32_t>(i);
+    return order;
+}
+
+// Reads, in input order, the names of the candidates the walk will surely
+// reach: those whose bound is at most the `limit`-th lowest bound, which is
+// at most the worst kept rank. Read in the walk's order instead, the names
+// would be fetched from all over the table. A candidate the name turns down
+// gets a bound no rank reaches.
+void refineTheSureOnes(Survivors& survivors, CandidateFilter& filter, std::size_t limit)
+{
+    std::vector<std::uint32_t> counts(kTopBound + 2, 0);
+    for (const CandidateBound& b : survivors.bounds)
+        ++counts[std::min(b.rank, kTopBound)];
+    Rank threshold = -1;
+    for (std::size_t total = 0, bucket = 0; bucket <= kTopBound; ++bucket) {
+        total += counts[bucket];
+        if (total >= limit) {
+            threshold = static_cast<Rank>(bucket);
+            break;
+        }
+    }
+    for (std::size_t i = 0; i < survivors.indices.size(); ++i) {
+        CandidateBound& b = survivors.bounds[i];
+        if (!b.refined && b.rank <= threshold && !filter.refine(survivors.indices[i], b))
+            b = {kNoRankCeiling, false, true};
+    }
+}
+
+std::optional<std::vector<std::uint32_t>> bestFirst(const ItemSource& source, Survivors& survivors,
+                                                    const PreparedQuery& q, std::size_t limit,
+                                                    CandidateFilter& filter)
+{
+    refineTheSureOnes(survivors, filter, limit);
+    TopKHeap heap(q, limit);
+    const Scorer scorer(source, q, filter);
+    const bool rankFirst = heap.order().rankFirst();
+    std::size_t accepted = 0;
+    int doneKind = -1;  // kind first: the rest of this kind is worse than the worst kept
+    const std::vector<std::uint32_t> order = bestFirstOrder(survivors, filter, rankFirst);
+    // Bounds that already ascend in input order leave the walk in input order:
+    // its choice among equals is then the input-order walk's own.
+    const bool inputOrder = std::is_sorted(order.begin(), order.end());
+    for (std::uint32_t at : order) {
+        const std::uint32_t index = survivors.indices[at];
+        const Rank bound = survivors.bounds[at].rank;
+        const int kind = filter.facts(index).kindOrder();
+        if (kind == doneKind)
+            continue;
+        if (heap.isFull()) {
+            const ScoredItem& worst = heap.worst();
+            if (rankFirst && bound > worst.rank) {
+                if (bound < kTopBound)
+                    break;
+                continue;
+            }
+            if (!rankFirst && kind > worst.kindOrder)
+                break;
+            if (!rankFirst && kind == worst.kindOrder && bound > worst.rank) {
+                if (bound < kTopBound)
+                    doneKind = kind;
+                continue;
+            }
+        }
+        const std::optional<Rank> ceiling = heap.ceilingFor(kind);
+        if (!ceiling)
+            continue;
+        const std::optional<ScoredItem> c = scorer.score(index, survivors.bounds[at], *ceiling);
+        if (!c)
+            continue;
+        ++accepted;
+        if (heap.wants(*c))
+            heap.add(*c);
+        else
+            heap.noteTurnedAway(*c);
+    }
+    if (inputOrder)
+        return indicesOf(heap.sorted());
+    if (heap.metEqualAtTheEdge())
+        return std::nullopt;
+    std::vector<ScoredItem> kept = heap.sorted();
+    const ResultOrder& resultOrder = heap.order();
+    if (accepted < limit) {
+        // The input-order walk never fills its heap: it sorts all its results
+        // in input order, so equals keep input order.
+        std::stable_sort(kept.begin(), kept.end(), [&](const ScoredItem& a, const ScoredItem& b) {
+            return resultOrder(a, b) || (!resultOrder(b, a) && a.index < b.index);
+        });
+        return indicesOf(kept);
+    }
+    for (std::size_t i = 0; i + 1 < kept.size(); ++i)
+        if (resultOrder.same(kept[i], kept[i + 1]))
+            return std::nullopt;
+    return indicesOf(kept);
+}
+
+} // namespace
+
+std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
+                                               std::optional<std::span<const std::uint32_t>> candidates,
+                                               const PreparedQuery& q, std::size_t limit)
+{
+    CandidateFilter filter(source, q);
+    Survivors survivors;
+    if (candidates)
+        filter.collect(*candidates, survivors.indices, &survivors.bounds);
+    else
+        filter.collect(0, static_cast<std::uint32_t>(source.size()), survivors.indices, &survivors.bounds);
+    // Every candidate of the other modes has the same rank: no order to gain.
+    if (q.mode == PreparedQuery::Mode::Ranked)
+        if (std::optional<std::vector<std::uint32_t>> best = bestFirst(source, survivors, q, limit, filter))
+            return std::move(*best);
+    return inInputOrder(source, survivors, q, limit, filter);
+}
+
+} // namespace pallix

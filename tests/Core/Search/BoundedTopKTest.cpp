@@ -1,0 +1,167 @@
+#include "Core/Search/BoundedTopK.h"
+
+#include <gtest/gtest.h>
+
+#include "Core/Search/SearchEngine.h"
+#include "FactsSource.h"
+#include "SearchTestItems.h"
+
+namespace pallix::testing {
+namespace {
+
+constexpr const char* kMardellId = "io.pallix.desktop";
+constexpr const char* kQelId = "io.pallix.qel";
+
+std::vector<std::string> pathsAt(const std::vector<IndexedItem>& items, const std::vector<std::uint32_t>& indices)
+{
+    std::vector<std::string> out;
+    for (std::uint32_t i : indices)
+        out.push_back(items[i].path());
+    return out;
+}
+
+// A query of every kind the engine takes, with options drawn at random.
+SearchQuery randomQuery(ItemGenerator& gen, const std::vector<IndexedItem>& items)
+{
+    std::mt19937& rng = gen.rng();
+    SearchQuery q;
+    q.contentFilters = {SearchContentFilter::All};
+    q.caseSensitive = rng() % 4 == 0;
+    q.matchMode = static_cast<SearchMatchMode>(rng() % 4);
+    q.sortField = static_cast<SearchSortField>(rng() % 4);
+    q.ascending = rng() % 3 != 0;
+    q.excludeSystemJunk = rng() % 3 != 0;
+    switch (rng() % 10) {
+    case 0: {  // a wildcard pattern from a name
+        std::string p = gen.token(items);
+        p = (rng() % 2 ? "*" : "") + p + (rng() % 2 ? "*" : "");
+        if (rng() % 3 == 0 && p.size() > 2)
+            p[1] = '?';
+        q.wildcardPattern = p;
+        break;
+    }
+    case 1: {  // expressions
+        static const char* expressions[] = {"re.*port", "^Re", "port$", "\\.(pdf|txt)$", "[0-9]{4}", "(lib|doc)s?",
+                                            "a|b", "文件", "b3b+", "(?i)REP", "\\d\\.md$", "x{0,2}plan"};
+        q.useRegularExpression = true;
+        q.tokens.push_back(expressions[rng() % std::size(expressions)]);
+        if (rng() % 3 == 0)
+            q.tokens.push_back(expressions[rng() % std::size(expressions)]);
+        break;
+    }
+    case 2:  // filters alone
+        q.typeFilter = rng() % 2 ? IndexedItem::ItemType::File : IndexedItem::ItemType::Folder;
+        break;
+    default:
+        for (int n = 1 + int(rng() % 2); n > 0; --n)
+            q.tokens.push_back(gen.token(items));
+        break;
+    }
+    static const std::set<SearchContentFilter> contents[] = {
+        {SearchContentFilter::Images},
+        {SearchContentFilter::Documents, SearchContentFilter::Folders},
+        {SearchContentFilter::Videos, SearchContentFilter::Archives, SearchContentFilter::Executables},
+        {SearchContentFilter::Normal},
+        {},
+    };
+    if (rng() % 5 == 0)
+        q.contentFilters = contents[rng() % std::size(contents)];
+    if (rng() % 8 == 0)
+        q.pathFilter = rng() % 2 ? "user" : "Lib";
+    if (rng() % 10 == 0)
+        q.extensionFilter = "pdf";
+    if (rng() % 12 == 0)
+        q.modifiedAfter = 1'700'000'001.0;
+    return q;
+}
+
+std::string describe(const SearchQuery& q, int limit)
+{
+    std::string s = "limit " + std::to_string(limit) + ", mode " + std::string(rawValue(q.matchMode)) + ", sort " +
+                    std::string(rawValue(q.sortField)) + (q.ascending ? " up" : " down") +
+                    (q.caseSensitive ? ", case" : "") + (q.excludeSystemJunk ? ", no junk" : "");
+    for (const std::string& t : q.tokens)
+        s += ", token \"" + t + "\"";
+    if (q.wildcardPattern)
+        s += ", wildcard \"" + *q.wildcardPattern + "\"";
+    if (q.useRegularExpression)
+        s += ", re";
+    return s;
+}
+
+// The answer with facts (filters, bounds, best first) must be the answer
+// without them, equal results included, in both editions.
+void expectSameAnswers(unsigned seed, std::size_t itemCount, int queries)
+{
+    ItemGenerator gen(seed);
+    const std::vector<IndexedItem> items = gen.items(itemCount);
+    const FactsSource withFacts(items);
+    const SearchEngine engine;
+    int topK = 0;
+    for (const char* edition : {kMardellId, kQelId}) {
+        ScopedAppId scoped(edition);
+        for (int i = 0; i < queries; ++i) {
+            const SearchQuery q = randomQuery(gen, items);
+            const int limit = std::vector<int>{1, 7, 60, 400, 3000}[gen.rng()() % 5];
+            topK += SearchEngine::takesTopKPath(items.size(), limit);
+            SCOPED_TRACE(describe(q, limit) + " (" + edition + ")");
+            const std::vector<std::string> plain = pathsOf(engine.search(items, q, limit));
+            ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::nullopt, q, limit)), plain);
+        }
+    }
+    EXPECT_GT(topK, queries / 2) << "most searches should take the top-K path";
+}
+
+TEST(BoundedTopK, FactsChangeNoAnswerOfRandomSearches)
+{
+    expectSameAnswers(11, 4000, 150);
+    expectSameAnswers(12, 6000, 150);
+}
+
+TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
+{
+    ItemGenerator gen(21);
+    const std::vector<IndexedItem> items = gen.items(9000);
+    const FactsSource withFacts(items);
+    const SearchEngine engine;
+    // Every other item, and a stale position past the end that is skipped.
+    std::vector<std::uint32_t> candidates;
+    std::vector<IndexedItem> subset;
+    for (std::uint32_t i = 0; i < items.size(); i += 2) {
+        candidates.push_back(i);
+        subset.push_back(items[i]);
+    }
+    for (int i = 0; i < 120; ++i) {
+        const SearchQuery q = randomQuery(gen, items);
+        const int limit = std::vector<int>{3, 100, 1000}[gen.rng()() % 3];
+        SCOPED_TRACE(describe(q, limit));
+        ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::span<const std::uint32_t>(candidates), q, limit)),
+                  pathsOf(engine.search(subset, q, limit)));
+    }
+}
+
+TEST(BoundedTopK, EqualResultsKeepTheChoiceOfTheInputOrderWalk)
+{
+    // Case twins tie under the order. Among candidates that match through
+    // their paths only (their bounds are their ranks, so best first reorders
+    // them), the heap's choice among the twins in input order is the answer.
+    for (std::size_t at : {0u, 1500u, 2999u}) {
+        std::vector<IndexedItem> items;
+        for (int i = 0; i < 3200; ++i)
+            items.push_back(fileAt("/t" + std::string(std::size_t(i % 40), 'x') + "/i/e/" + std::to_string(i) + ".dat"));
+        const std::vector<IndexedItem> twins{fileAt("/d/Tie-x.txt"), fileAt("/d/tie-x.txt"), fileAt("/d/tie.txt"),
+                                             fileAt("/d/tie.md")};
+        items.insert(items.begin() + std::ptrdiff_t(at), twins.begin(), twins.end());
+        const FactsSource withFacts(items);
+        const SearchEngine engine;
+        for (int limit : {1, 2, 3, 4, 5, 40}) {
+            SCOPED_TRACE("twins at " + std::to_string(at) + ", limit " + std::to_string(limit));
+            const SearchQuery q = tokenQuery({"tie"});
+            EXPECT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::nullopt, q, limit)),
+                      pathsOf(engine.search(items, q, limit)));
+        }
+    }
+}
+
+} // namespace
+} // namespace pallix::testing

@@ -1,0 +1,149 @@
+#include "Core/Search/CandidateFilter.h"
+
+#include <gtest/gtest.h>
+
+#include "Core/Search/CandidateScoring.h"
+#include "FactsSource.h"
+#include "SearchTestItems.h"
+
+namespace pallix::testing {
+namespace {
+
+TEST(CandidateFilter, CoveredTokensAndGreedyHeads)
+{
+    EXPECT_TRUE(CandidateFilter::coversToken("report-2024.pdf"));
+    EXPECT_TRUE(CandidateFilter::coversToken("报告a"));
+    EXPECT_FALSE(CandidateFilter::coversToken("caf\xC3\xA9"));  // é folds to e
+    EXPECT_FALSE(CandidateFilter::coversToken("\xE3\x81\x82"));  // kana
+
+    struct Case {
+        const char* token;
+        const char* haystack;
+        std::size_t matched;
+    } cases[] = {
+        {"libp", "homeuserlibrary", 3},  // l, i, b in order; no p after them
+        {"libp", "homeuserlibraryp", 4},
+        {"abc", "cba", 1},
+        {"报告x", "我的报告", 2},
+        {"aa", "a", 1},  // a repeat needs a second occurrence
+        {"", "anything", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.token) + " in " + c.haystack);
+        EXPECT_EQ(CandidateFilter::matchedHead(c.token, c.haystack), c.matched);
+    }
+}
+
+// What the full tests say of each item: a result with its rank, or none.
+std::optional<Rank> fullRank(const IndexedItem& item, const PreparedQuery& q)
+{
+    const std::optional<Rank> rank = rankIgnoringExclusions(item.ref(), nullptr, nullptr, q, kNoRankCeiling);
+    if (!rank || !passesExclusions(item.ref(), nullptr, q))
+        return std::nullopt;
+    return rank;
+}
+
+// Every result is collected and survives refine(); its bounds, before and
+// after, are never above its rank, and a bound said to be exact is the rank.
+void expectSoundBounds(const std::vector<IndexedItem>& items, const SearchQuery& query)
+{
+    const FactsSource source(items);
+    const PreparedQuery q(query);
+    CandidateFilter filter(source, q);
+    std::vector<std::uint32_t> collected;
+    std::vector<CandidateBound> bounds;
+    filter.collect(0, static_cast<std::uint32_t>(items.size()), collected, &bounds);
+    std::size_t next = 0;
+    for (std::uint32_t i = 0; i < items.size(); ++i) {
+        const std::optional<Rank> rank = fullRank(items[i], q);
+        const bool wasCollected = next < collected.size() && collected[next] == i;
+        if (rank) {
+            ASSERT_TRUE(wasCollected) << items[i].path() << " ranks " << *rank << " but was turned down";
+            ASSERT_LE(bounds[next].rank, *rank) << items[i].path();
+        }
+        if (wasCollected) {
+            CandidateBound refined = bounds[next];
+            const bool kept = filter.refine(i, refined);
+            for (const CandidateBound& b : {bounds[next], refined}) {
+                if (rank) {
+                    ASSERT_TRUE(kept) << items[i].path() << " ranks " << *rank << " but refine turned it down";
+                    ASSERT_LE(b.rank, *rank) << items[i].path();
+                }
+                if (b.exact && (kept || &b == &bounds[next])) {
+                    ASSERT_EQ(rank, std::optional<Rank>(b.rank)) << items[i].path() << " has an exact bound";
+                }
+            }
+            EXPECT_TRUE(refined.refined || !kept);
+            ++next;
+        }
+    }
+}
+
+TEST(CandidateFilter, TurnsDownNoResultAndBoundsEveryRank)
+{
+    ItemGenerator gen(5);
+    const std::vector<IndexedItem> items = gen.items(3000);
+    for (int i = 0; i < 250; ++i) {
+        SearchQuery q = tokenQuery({gen.token(items)}, static_cast<SearchMatchMode>(gen.rng()() % 4),
+                                   gen.rng()() % 4 == 0);
+        if (gen.rng()() % 3 == 0)
+            q.tokens.push_back(gen.token(items));
+        q.excludeSystemJunk = gen.rng()() % 2 == 0;
+        if (gen.rng()() % 8 == 0)
+            q.pathFilter = "user";
+        std::string trace;
+        for (const std::string& t : q.tokens)
+            trace += "\"" + t + "\" ";
+        SCOPED_TRACE(trace + std::string(rawValue(q.matchMode)) + (q.caseSensitive ? " case" : ""));
+        expectSoundBounds(items, q);
+    }
+}
+
+TEST(CandidateFilter, PathOnlyMatchesGetTheirRankAsBound)
+{
+    // "libp" is in no name; the folders hold it only as a subsequence, so
+    // the path-subsequence tier alone matches: 435 and the length excess.
+    const std::vector<IndexedItem> items{fileAt("/l/i/b/photo.txt"), fileAt("/lib/x/py.txt"), fileAt("/a/b.txt")};
+    const FactsSource source(items);
+    const SearchQuery query = tokenQuery({"libp"});
+    const PreparedQuery q(query);
+    CandidateFilter filter(source, q);
+    std::vector<std::uint32_t> collected;
+    std::vector<CandidateBound> bounds;
+    filter.collect(0, 3, collected, &bounds);
+    ASSERT_EQ(collected, (std::vector<std::uint32_t>{0, 1}));
+    // The folders leave "p" to the names: only reading them tells the rank.
+    EXPECT_FALSE(bounds[0].refined);
+    ASSERT_TRUE(filter.refine(0, bounds[0]));
+    ASSERT_TRUE(filter.refine(1, bounds[1]));
+    EXPECT_TRUE(bounds[0].exact);
+    EXPECT_EQ(bounds[0].rank, 435 + 11 - 4);  // the normalised path is "libphototxt"
+    EXPECT_EQ(std::optional<Rank>(bounds[0].rank), fullRank(items[0], q));
+    EXPECT_EQ(std::optional<Rank>(bounds[1].rank), fullRank(items[1], q));
+}
+
+TEST(CandidateFilter, FactsAloneDecideTheBitFilters)
+{
+    const std::vector<IndexedItem> items{fileAt("/home/u/a.pdf"), folderAt("/home/u/b"), fileAt("/proc/1/x.pdf"),
+                                         fileAt("/usr/bin/tool.vim"), fileAt("/home/u/c.png")};
+    const FactsSource source(items);
+    const auto collected = [&](const SearchQuery& query) {
+        const PreparedQuery q(query);
+        CandidateFilter filter(source, q);
+        std::vector<std::uint32_t> out;
+        filter.collect(0, static_cast<std::uint32_t>(items.size()), out);
+        return out;
+    };
+    SearchQuery q;
+    q.contentFilters = {SearchContentFilter::Documents};
+    q.excludeSystemJunk = true;
+    EXPECT_EQ(collected(q), (std::vector<std::uint32_t>{0}));  // junk and tools left out
+    q.excludeSystemJunk = false;
+    EXPECT_EQ(collected(q), (std::vector<std::uint32_t>{0, 2}));
+    q.contentFilters = {SearchContentFilter::All};
+    q.typeFilter = IndexedItem::ItemType::Folder;
+    EXPECT_EQ(collected(q), (std::vector<std::uint32_t>{1}));
+}
+
+} // namespace
+} // namespace pallix::testing
