@@ -238,9 +238,6 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
     standardKept.reserve(keptPaths.size());
     for (const std::string& path : keptPaths)
         standardKept.push_back(paths::standardize(path));
-    for (const std::string& root : standardRoots)
-        removeFromCache(root, standardKept);
-
     if (StoreResult<void> r = beginTransaction(); !r)
         return r;
     StoreResult<void> written;
@@ -252,9 +249,12 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
     if (written)
         written = commitTransaction();
     if (!written) {
+        // The rows are as they were, so the cache stays as it was too.
         rollbackTransaction();
         return written;
     }
+    for (const std::string& root : standardRoots)
+        removeFromCache(root, standardKept);
     patchCache(items);
     if (m_warmupPending) {
         for (const std::string& root : standardRoots)
