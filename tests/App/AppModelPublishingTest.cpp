@@ -15,14 +15,6 @@ namespace {
 
 using namespace testing_support;
 
-ItemList items(std::initializer_list<const char*> paths)
-{
-    ItemList list;
-    for (const char* p : paths)
-        list.append(fileItem(p));
-    return list;
-}
-
 ItemList numbered(int count, const std::string& tailPrefix = "f")
 {
     ItemList list;
@@ -53,8 +45,8 @@ struct PublishingTest : testing::Test {
 TEST(ResultSignature, CountBarAndTheFirst180Paths)
 {
     EXPECT_EQ(AppModel::resultSignature({}), "0|");
-    EXPECT_EQ(AppModel::resultSignature(items({"/a"})), "1|/a");
-    EXPECT_EQ(AppModel::resultSignature(items({"/a", "/b"})), QString("2|/a") + QChar(0x1E) + "/b");
+    EXPECT_EQ(AppModel::resultSignature(fileItems({"/a"})), "1|/a");
+    EXPECT_EQ(AppModel::resultSignature(fileItems({"/a", "/b"})), QString("2|/a") + QChar(0x1E) + "/b");
     // Same first 180 paths, another count.
     EXPECT_NE(AppModel::resultSignature(numbered(181)), AppModel::resultSignature(numbered(182)));
     // Same count, differences only after position 180.
@@ -66,7 +58,7 @@ TEST(ResultSignature, CountBarAndTheFirst180Paths)
 
 TEST_F(PublishingTest, PreviewSessionOnlyOnceTheUserPausedFor420Milliseconds)
 {
-    const ItemList first = items({"/d/one.txt"});
+    const ItemList first = fileItems({"/d/one.txt"});
     typedAgo(419ms);
     publish(first);
     EXPECT_NE(h.thumbnails.lastSessionKey(), AppModel::resultSignature(first));
@@ -76,7 +68,7 @@ TEST_F(PublishingTest, PreviewSessionOnlyOnceTheUserPausedFor420Milliseconds)
     publish(first);
     EXPECT_NE(h.thumbnails.lastSessionKey(), AppModel::resultSignature(first));
 
-    const ItemList second = items({"/d/two.txt"});
+    const ItemList second = fileItems({"/d/two.txt"});
     typedAgo(420ms);
     publish(second);
     EXPECT_EQ(h.thumbnails.lastSessionKey(), AppModel::resultSignature(second));
@@ -141,16 +133,16 @@ TEST_F(PublishingTest, SelectionRule)
         const char* expected;
     } cases[] = {
         {"empty list, no selection", "", {}, {}, {}, {}, ""},
-        {"empty list, kept by image results", "/i.png", {}, items({"/i.png"}), {}, {}, "/i.png"},
-        {"empty list, kept by server results", "/s.txt", {}, {}, items({"/s.txt"}), {}, "/s.txt"},
+        {"empty list, kept by image results", "/i.png", {}, fileItems({"/i.png"}), {}, {}, "/i.png"},
+        {"empty list, kept by server results", "/s.txt", {}, {}, fileItems({"/s.txt"}), {}, "/s.txt"},
         {"empty list, selection elsewhere", "/gone", {}, {}, {}, {}, ""},
-        {"no selection picks the first", "", items({"/a", "/b"}), {}, {}, {}, "/a"},
-        {"kept in results", "/b", items({"/a", "/b"}), {}, {}, {}, "/b"},
-        {"kept in results and image results", "/b", items({"/a", "/b"}), items({"/b"}), {}, {}, "/b"},
-        {"kept by image results", "/i.png", items({"/a"}), items({"/i.png"}), {}, {}, "/i.png"},
-        {"kept by server results", "/s.txt", items({"/a"}), {}, items({"/s.txt"}), {}, "/s.txt"},
-        {"only in the SKU section moves to the first", "/k.png", items({"/a"}), {}, {}, items({"/k.png"}), "/a"},
-        {"only in the SKU section with no results clears", "/k.png", {}, {}, {}, items({"/k.png"}), ""},
+        {"no selection picks the first", "", fileItems({"/a", "/b"}), {}, {}, {}, "/a"},
+        {"kept in results", "/b", fileItems({"/a", "/b"}), {}, {}, {}, "/b"},
+        {"kept in results and image results", "/b", fileItems({"/a", "/b"}), fileItems({"/b"}), {}, {}, "/b"},
+        {"kept by image results", "/i.png", fileItems({"/a"}), fileItems({"/i.png"}), {}, {}, "/i.png"},
+        {"kept by server results", "/s.txt", fileItems({"/a"}), {}, fileItems({"/s.txt"}), {}, "/s.txt"},
+        {"only in the SKU section moves to the first", "/k.png", fileItems({"/a"}), {}, {}, fileItems({"/k.png"}), "/a"},
+        {"only in the SKU section with no results clears", "/k.png", {}, {}, {}, fileItems({"/k.png"}), ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -169,7 +161,7 @@ TEST_F(PublishingTest, SelectionMatchesUnderCanonicalEquivalence)
     const QString decomposed = composed.normalized(QString::NormalizationForm_D);
     ASSERT_NE(composed, decomposed);
     model().setSelectedItemID(decomposed);
-    publish(items({"/d/first.txt", "/d/caf\u00e9.txt"}));
+    publish(fileItems({"/d/first.txt", "/d/caf\u00e9.txt"}));
     EXPECT_EQ(model().selectedItemID(), decomposed);
 }
 
@@ -177,8 +169,8 @@ TEST_F(PublishingTest, SelectionIsAnnouncedOnEveryPublication)
 {
     int announcements = 0;
     QObject::connect(h.model.get(), &AppModel::selectedItemIDChanged, h.model.get(), [&] { ++announcements; });
-    publish(items({"/a"}));
-    publish(items({"/a"}));
+    publish(fileItems({"/a"}));
+    publish(fileItems({"/a"}));
     EXPECT_EQ(model().selectedItemID(), "/a");
     EXPECT_EQ(announcements, 2);
 }
@@ -340,7 +332,7 @@ TEST(PublishingSharedDrives, LocalOnlySearchLeavesOutItemsUnderSharedDriveRoots)
             s.includeServerInSearch = serverInScope;
         });
         h.start();
-        const ItemList list = items({"/Volumes/share", "/Volumes/share/a.txt", "/Volumes/shared/b.txt", "/x"});
+        const ItemList list = fileItems({"/Volumes/share", "/Volumes/share/a.txt", "/Volumes/shared/b.txt", "/x"});
         h.model->applySearchResults(list, h.model->currentQuerySnapshot());
         QStringList shown;
         for (const IndexedItem& item : h.model->results())

@@ -9,14 +9,6 @@ namespace {
 
 using namespace testing_support;
 
-ItemList items(std::initializer_list<const char*> paths)
-{
-    ItemList list;
-    for (const char* p : paths)
-        list.append(fileItem(p));
-    return list;
-}
-
 // The preview window, as far as the model can tell.
 class RecordingPanel final : public PreviewPanel {
 public:
@@ -57,7 +49,7 @@ TEST_F(SelectionTest, ArrowKeysMoveTheSelectionWithinTheResults)
     model().moveSelection(1);
     EXPECT_TRUE(model().selectedItemID().isEmpty());
 
-    publish(items({"/r/a", "/r/b", "/r/c", "/r/d"}));
+    publish(fileItems({"/r/a", "/r/b", "/r/c", "/r/d"}));
     ASSERT_EQ(model().selectedItemID(), "/r/a");
     const struct {
         int offset;
@@ -69,7 +61,7 @@ TEST_F(SelectionTest, ArrowKeysMoveTheSelectionWithinTheResults)
         EXPECT_EQ(model().selectedItemID(), step.expected);
     }
 
-    model().setImageFuzzyResults(items({"/elsewhere/image.png"}));
+    model().setImageFuzzyResults(fileItems({"/elsewhere/image.png"}));
     model().setSelectedItemID("/elsewhere/image.png");
     model().moveSelection(1);  // the arrows never move into the other sections
     EXPECT_EQ(model().selectedItemID(), "/r/a");
@@ -81,10 +73,10 @@ TEST_F(SelectionTest, ArrowKeysMoveTheSelectionWithinTheResults)
 
 TEST_F(SelectionTest, SelectedItemIsLookedUpInResultsImagesAndSharedDrivesOnly)
 {
-    publish(items({"/r/a.txt"}));
-    model().setImageFuzzyResults(items({"/i/b.png"}));
-    model().setServerResults(items({"/s/c.txt"}));
-    model().setSkuRelatedResults(items({"/k/d.png"}));
+    publish(fileItems({"/r/a.txt"}));
+    model().setImageFuzzyResults(fileItems({"/i/b.png"}));
+    model().setServerResults(fileItems({"/s/c.txt"}));
+    model().setSkuRelatedResults(fileItems({"/k/d.png"}));
     for (const char* path : {"/r/a.txt", "/i/b.png", "/s/c.txt"}) {
         SCOPED_TRACE(path);
         model().setSelectedItemID(path);
@@ -99,7 +91,7 @@ TEST_F(SelectionTest, SelectedItemIsLookedUpInResultsImagesAndSharedDrivesOnly)
 
 TEST_F(SelectionTest, PreviewOfADocumentShowsItAlone)
 {
-    publish(items({"/f/notes.txt", "/f/b.png"}));
+    publish(fileItems({"/f/notes.txt", "/f/b.png"}));
     model().previewSelected();
     EXPECT_EQ(panelPaths(), QStringList{"/f/notes.txt"});
     QTest::qWait(30);
@@ -108,8 +100,8 @@ TEST_F(SelectionTest, PreviewOfADocumentShowsItAlone)
 
 TEST_F(SelectionTest, PreviewOfAnImageBrowsesTheShownImagesOfItsFolder)
 {
-    publish(items({"/f/img10.png", "/f/notes.txt", "/g/other.png", "/f/img2.png"}));
-    model().setImageFuzzyResults(items({"/f/img2.png", "/f/a.jpg"}));
+    publish(fileItems({"/f/img10.png", "/f/notes.txt", "/g/other.png", "/f/img2.png"}));
+    model().setImageFuzzyResults(fileItems({"/f/img2.png", "/f/a.jpg"}));
     model().setSelectedItemID("/f/img10.png");
     model().previewSelected();
     EXPECT_EQ(panelPaths(), QStringList{"/f/img10.png"});  // at once, before the sequence
@@ -122,7 +114,7 @@ TEST_F(SelectionTest, PreviewOfAnImageBrowsesTheShownImagesOfItsFolder)
 
 TEST_F(SelectionTest, PreviewOfTheOnlyImageOfItsFolderStaysOpenAndSpaceAgainCloses)
 {
-    publish(items({"/f/only.png", "/g/other.png"}));
+    publish(fileItems({"/f/only.png", "/g/other.png"}));
     model().previewSelected();
     QTest::qWait(50);
     EXPECT_TRUE(panel.visible);
@@ -134,7 +126,7 @@ TEST_F(SelectionTest, PreviewOfTheOnlyImageOfItsFolderStaysOpenAndSpaceAgainClos
 
 TEST_F(SelectionTest, PreviewSequenceIsDroppedWhenTheSelectionMoved)
 {
-    publish(items({"/f/a.png", "/f/b.png"}));
+    publish(fileItems({"/f/a.png", "/f/b.png"}));
     model().previewSelected();
     model().moveSelection(1);
     QTest::qWait(50);

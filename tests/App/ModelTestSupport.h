@@ -161,6 +161,15 @@ inline IndexedItem fileItem(const std::string& path, bool folder = false)
                        folder ? IndexedItem::ItemType::Folder : IndexedItem::ItemType::File);
 }
 
+// Files at `paths`, in order, as a published result list.
+inline ItemList fileItems(std::initializer_list<const char*> paths)
+{
+    ItemList list;
+    for (const char* p : paths)
+        list.append(fileItem(p));
+    return list;
+}
+
 // Writes `items` into the database file the way an earlier run would have.
 inline void seedIndex(const fs::path& database, const std::vector<IndexedItem>& items)
 {

@@ -143,16 +143,8 @@ private:
             ++j;
         if (j < m_p.size() && m_p[j] == ']')
             return std::nullopt;
-        int depth = 1;
-        for (; j < m_p.size(); ++j) {
-            if (m_p[j] == '\\')
-                ++j;
-            else if (m_p[j] == '[')
-                ++depth;
-            else if (m_p[j] == ']' && --depth == 0)
-                break;
-        }
-        if (j >= m_p.size())
+        j = m_i;
+        if (!skipClassFrom(j))
             return std::nullopt;
         m_i = j + 1;
         return Element{};
