@@ -128,7 +128,9 @@ bool writeAtomically(const std::filesystem::path& file, std::string_view content
     std::error_code ec;
     const auto folder = file.parent_path();
     std::filesystem::create_directories(folder, ec);
-    std::string tmp = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
+    std::string name = ".";
+    name.append(file.filename().string()).append(".XXXXXX");
+    std::string tmp = (folder / name).string();
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;

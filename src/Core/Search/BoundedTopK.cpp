@@ -71,24 +71,6 @@ std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored)
     return out;
 }
 
-// The walk in input order: each candidate against the heap as it stands.
-std::vector<std::uint32_t> inInputOrder(const ItemSource& source, Survivors& survivors, const PreparedQuery& q,
-                                        std::size_t limit, CandidateFilter& filter)
-{
-    TopKHeap heap(q, limit);
-    const Scorer scorer(source, q, filter);
-    for (std::size_t i = 0; i < survivors.indices.size(); ++i) {
-        const std::uint32_t index = survivors.indices[i];
-        const std::optional<Rank> ceiling = heap.ceilingFor(filter.facts(index).kindOrder());
-        if (!ceiling)
-            continue;
-        const std::optional<ScoredItem> c = scorer.score(index, survivors.bounds[i], *ceiling);
-        if (c && heap.wants(*c))
-            heap.add(*c);
-    }
-    return indicesOf(heap.sorted());
-}
-
 // Positions into `survivors`, best bound first: by bound or, kind first, by
 // kind and bound; stable, so equal keys keep input order.
 std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateFilter& filter, bool rankFirst)
@@ -136,21 +118,15 @@ void refineTheSureOnes(Survivors& survivors, CandidateFilter& filter, std::size_
     }
 }
 
-std::optional<std::vector<std::uint32_t>> bestFirst(const ItemSource& source, Survivors& survivors,
-                                                    const PreparedQuery& q, std::size_t limit,
-                                                    CandidateFilter& filter)
+std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& survivors, const PreparedQuery& q,
+                                     std::size_t limit, CandidateFilter& filter)
 {
     refineTheSureOnes(survivors, filter, limit);
     TopKHeap heap(q, limit);
     const Scorer scorer(source, q, filter);
     const bool rankFirst = heap.order().rankFirst();
-    std::size_t accepted = 0;
     int doneKind = -1;  // kind first: the rest of this kind is worse than the worst kept
-    const std::vector<std::uint32_t> order = bestFirstOrder(survivors, filter, rankFirst);
-    // Bounds that already ascend in input order leave the walk in input order:
-    // its choice among equals is then the input-order walk's own.
-    const bool inputOrder = std::is_sorted(order.begin(), order.end());
-    for (std::uint32_t at : order) {
+    for (std::uint32_t at : bestFirstOrder(survivors, filter, rankFirst)) {
         const std::uint32_t index = survivors.indices[at];
         const Rank bound = survivors.bounds[at].rank;
         const int kind = filter.facts(index).kindOrder();
@@ -175,32 +151,10 @@ std::optional<std::vector<std::uint32_t>> bestFirst(const ItemSource& source, Su
         if (!ceiling)
             continue;
         const std::optional<ScoredItem> c = scorer.score(index, survivors.bounds[at], *ceiling);
-        if (!c)
-            continue;
-        ++accepted;
-        if (heap.wants(*c))
+        if (c && heap.wants(*c))
             heap.add(*c);
-        else
-            heap.noteTurnedAway(*c);
     }
-    if (inputOrder)
-        return indicesOf(heap.sorted());
-    if (heap.metEqualAtTheEdge())
-        return std::nullopt;
-    std::vector<ScoredItem> kept = heap.sorted();
-    const ResultOrder& resultOrder = heap.order();
-    if (accepted < limit) {
-        // The input-order walk never fills its heap: it sorts all its results
-        // in input order, so equals keep input order.
-        std::stable_sort(kept.begin(), kept.end(), [&](const ScoredItem& a, const ScoredItem& b) {
-            return resultOrder(a, b) || (!resultOrder(b, a) && a.index < b.index);
-        });
-        return indicesOf(kept);
-    }
-    for (std::size_t i = 0; i + 1 < kept.size(); ++i)
-        if (resultOrder.same(kept[i], kept[i + 1]))
-            return std::nullopt;
-    return indicesOf(kept);
+    return indicesOf(heap.sorted());
 }
 
 } // namespace
@@ -210,16 +164,13 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
                                                const PreparedQuery& q, std::size_t limit)
 {
     CandidateFilter filter(source, q);
+    filter.keepBest(limit);
     Survivors survivors;
     if (candidates)
         filter.collect(*candidates, survivors.indices, &survivors.bounds);
     else
         filter.collect(0, static_cast<std::uint32_t>(source.size()), survivors.indices, &survivors.bounds);
-    // Every candidate of the other modes has the same rank: no order to gain.
-    if (q.mode == PreparedQuery::Mode::Ranked)
-        if (std::optional<std::vector<std::uint32_t>> best = bestFirst(source, survivors, q, limit, filter))
-            return std::move(*best);
-    return inInputOrder(source, survivors, q, limit, filter);
+    return bestFirst(source, survivors, q, limit, filter);
 }
 
 } // namespace pallix

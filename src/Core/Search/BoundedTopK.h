@@ -6,15 +6,11 @@
 // the worst kept rank needs no scoring, and one whose bound is its rank needs
 // no ranking.
 //
-// A ranked search first tries them best-first. When no two of the best
-// `limit` results (and the next one) go neither before nor after each other,
-// what the heap keeps does not depend on the order it meets the candidates
-// in: every one of the best is strictly better than all it could lose to. So
-// the candidates can come ordered by their rank bound; once the heap is full,
-// the first whose bound is above the worst kept rank ends the walk, as every
-// later one is worse. Equal results met at the edge of the kept ones, or
-// among them, are noticed; the walk in input order then decides, as its
-// choice among equals is the one the engine makes. Internal to the Search module.
+// The result order is total (equals keep their input position), so what the
+// heap keeps does not depend on the order it meets the candidates in. They
+// come best bound first; once the heap is full, the first whose bound is above
+// the worst kept rank ends the walk, as every later one is worse. Internal to
+// the Search module.
 
 #include <cstdint>
 #include <optional>

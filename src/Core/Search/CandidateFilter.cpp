@@ -132,6 +132,10 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
         t.tailMasks.push_back(0);
         t.offsets.push_back(t.normalized.size());
         t.wholeMask = t.tailMasks.front();
+        t.pairsTell = q.matchMode == SearchMatchMode::Contains && t.normalized.size() >= 2 &&
+                      text::isAscii(t.comparable) && text::isAscii(t.normalized);
+        if (t.pairsTell)
+            t.pairMask = ItemFacts::pairMask(t.normalized);
         m_tokens.push_back(std::move(t));
     }
     m_allTokensCovered = m_tokens.size() == m_query.tokens.size();
@@ -218,8 +222,10 @@ void CandidateFilter::fillPathTiers(const TokenFilter& t, const FolderForms& for
     a.substringBase = kNever;
     if (t.comparable.find('/') != std::string::npos)
         a.substringBase = clamp(pathSubstringFloor(0, 0, 0));
-    else if (const std::size_t at = textscan::find(parent, t.comparable); at != std::string_view::npos)
+    else if (const std::size_t at = textscan::find(parent, t.comparable); at != std::string_view::npos) {
         a.substringBase = clamp(pathSubstringFloor(textscan::clustersBefore(parent, at), 0, 0));
+        a.substringInFolder = true;
+    }
     // The normalised path holds it where the folder's form does, or from a
     // head of the token the folder's form ends with on into the name; then at
     // least the folder's characters but that head come before it.
@@ -256,18 +262,33 @@ CandidateBound CandidateFilter::tokenBound(const TokenFilter& t, const FolderAns
     const Rank pathCount = a->pathCount + Rank(counted ? f.nameBytes : 0);
     const Rank normalizedCount = a->normalizedCount + Rank(counted ? f.normalizedBytes : 0);
     const auto excess = [](Rank count, std::size_t token) { return std::max<Rank>(count - Rank(token), 0); };
+    // Where the path holds the comparable token the normalised one is not
+    // looked for; with the path's exact length that tier is then exact.
+    const bool substringExact = counted && a->substringInFolder;
     Rank best = kNoRankCeiling;
     if (a->substringBase != kNever)
         best = std::min(best, a->substringBase + excess(pathCount, t.comparableCount));
-    if (a->normalizedBase != kNever)
+    if (a->normalizedBase != kNever && !substringExact)
         best = std::min(best, a->normalizedBase + excess(normalizedCount, t.normalizedCount));
     const Rank subsequence = pathSubsequenceFloor(std::size_t(normalizedCount), t.normalizedCount);
     best = std::min(best, subsequence);
-    // Only the subsequence tier is left, with the path's exact length; the
-    // caller knows whether it matches.
-    const bool exact = counted && a->substringBase == kNever && a->normalizedBase == kNever &&
-                       subsequence != kNoRankCeiling;
+    // Otherwise, only the subsequence tier left, with the path's exact length:
+    // the caller knows whether it matches.
+    const bool exact = substringExact || (counted && a->substringBase == kNever && a->normalizedBase == kNever &&
+                                          subsequence != kNoRankCeiling);
     return {best, exact};
+}
+
+CandidateBound CandidateFilter::subsequenceBound(const TokenFilter& t, const FolderAnswer* a,
+                                                const ItemFacts& f) const
+{
+    // Only pairsTell tokens get here, and only with an ASCII name, whose
+    // characters are its bytes.
+    const Rank nameTier = kNameSubsequenceRank + std::max<Rank>(Rank(f.normalizedBytes) - Rank(t.normalizedCount), 0);
+    const CandidateBound path = tokenBound(t, a, f, false);
+    // With the token in order in the name the path holds it in order too, so
+    // an exact path bound stays exact; the caller knows the name tier matches.
+    return {std::min(nameTier, path.rank), path.exact};
 }
 
 bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, CandidateBound* bound,
@@ -305,35 +326,58 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     if (bound)
         for (std::size_t k = 0; k < m_tokens.size(); ++k)
             nameTiers = nameTiers || (f.nameCharacters & m_tokens[k].wholeMask) == m_tokens[k].wholeMask;
+    bool wholeTiers = false;  // some token may be whole in the name
+    if (nameTiers)
+        for (std::size_t k = 0; k < m_tokens.size(); ++k)
+            wholeTiers = wholeTiers || wholeMayBeInName(m_tokens[k], f);
     const bool nameTells = orderToCheck || nameTiers;
-    if (!readName && nameTells) {
-        // Without the name: name tiers may give anything, path tiers their floor.
-        if (bound) {
-            CandidateBound cheap{0, false, false};
-            for (std::size_t k = 0; k < m_tokens.size(); ++k)
-                if ((f.nameCharacters & m_tokens[k].wholeMask) != m_tokens[k].wholeMask)
-                    cheap.rank = std::max(
-                        cheap.rank,
-                        tokenBound(m_tokens[k], answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false).rank);
-            *bound = cheap;
+    // Past a cutoff, what the facts alone bound the rank to may spare the
+    // name: a name tier may give anything, the others their floor.
+    if (bound && nameTells && m_cutoff != kNoRankCeiling) {
+        Rank cheap = 0;
+        for (std::size_t k = 0; k < m_tokens.size(); ++k) {
+            const TokenFilter& t = m_tokens[k];
+            if (wholeMayBeInName(t, f))
+                continue;
+            const FolderAnswer* a = answers[k] ? &answerWithTiers(k, f.folder) : nullptr;
+            const bool characters = (f.nameCharacters & t.wholeMask) == t.wholeMask;
+            cheap = std::max(cheap, characters ? subsequenceBound(t, a, f).rank : tokenBound(t, a, f, false).rank);
         }
-        return true;
+        if (cheap > m_cutoff)
+            return false;
     }
+    // Collecting without bounds leaves the name to the full tests. With them,
+    // the name is read while the names come in order: the order of the
+    // tokens' characters in it costs little to test and settles most bounds.
+    // Only the ranking of the name tiers waits for refine().
+    if (!readName && nameTells && !bound)
+        return true;
+    // The whole item only where a name tier is ranked; else its normalised forms.
+    const bool rankNames = readName && wholeTiers;
     ItemRef item;
+    std::string_view normalized, normalizedStem;
     bool stemApart = false;
     if (nameTells) {
-        item = m_source.atWithoutPath(index);
-        stemApart = !item.normalizedSearchName.starts_with(item.normalizedSearchNameWithoutExtension);
+        if (rankNames) {
+            item = m_source.atWithoutPath(index);
+            normalized = item.normalizedSearchName;
+            normalizedStem = item.normalizedSearchNameWithoutExtension;
+        } else {
+            const ItemSource::NameViews views = m_source.namesAt(index);
+            normalized = views.normalized;
+            normalizedStem = views.normalizedStem;
+        }
+        stemApart = !normalized.starts_with(normalizedStem);
     }
     const auto inName = [&](std::string_view part) {
-        return bytesInOrder(part, item.normalizedSearchName) ||
-               (stemApart && bytesInOrder(part, item.normalizedSearchNameWithoutExtension));
+        return bytesInOrder(part, normalized) || (stemApart && bytesInOrder(part, normalizedStem));
     };
     // Case-sensitive forms of a name that is not ASCII are worked out anew;
     // there the name tiers are left to the full tests.
     std::optional<NameForms> names;
-    if (nameTiers && (!m_query.query.caseSensitive || f.has(ItemFacts::AsciiName)))
+    if (rankNames && (!m_query.query.caseSensitive || f.has(ItemFacts::AsciiName)))
         names.emplace(item, m_query.query.caseSensitive);
+    bool nameTiersWait = false;
     // An item whose folder is unknown had no path filter applied yet.
     const bool filtersDone = f.folder != ItemFacts::kNoFolder || !m_query.pathFilter;
     CandidateBound total{0, m_boundsCanBeExact && filtersDone && !f.has(ItemFacts::ToolingArtifact), true};
@@ -347,7 +391,14 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
             continue;
         CandidateBound b;
         const bool wholeInName = (f.nameCharacters & t.wholeMask) == t.wholeMask && inName(t.normalized);
-        if (wholeInName) {
+        if (wholeInName && !wholeMayBeInName(t, f)) {
+            // In order in the name, never whole: the name-subsequence tier or a
+            // path tier, whichever is lower; the latter as tokenBound() knows it.
+            b = subsequenceBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f);
+        } else if (wholeInName && !readName) {
+            b = {0, false};
+            nameTiersWait = true;
+        } else if (wholeInName) {
             // A name-tier rank below every other tier is the token's rank.
             const std::optional<Rank> r =
                 names ? rankForToken(*t.prepared, *names, m_query.query.matchMode) : std::nullopt;
@@ -358,14 +409,18 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         } else {
             b = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false);
             // The subsequence tier reads the normalised name, not its stem.
-            b.exact = b.exact && (restEmpty || bytesInOrder(rest, item.normalizedSearchName));
+            b.exact = b.exact && (restEmpty || bytesInOrder(rest, normalized));
         }
         // The item takes its worst token's rank.
         total.exact = total.exact && b.exact;
         total.rank = std::max(total.rank, b.rank);
     }
-    if (bound)
+    if (bound) {
+        if (total.rank > m_cutoff)
+            return false;
+        total.refined = !nameTiersWait;
         *bound = total;
+    }
     return true;
 }
 
@@ -425,6 +480,32 @@ bool CandidateFilter::refine(std::uint32_t index, CandidateBound& bound)
     return namesMayMatch(index, m_facts[index], &bound, true);
 }
 
+void CandidateFilter::keepBest(std::size_t limit)
+{
+    if (m_query.mode != PreparedQuery::Mode::Ranked || m_query.edition != AppEdition::Mardell || limit == 0)
+        return;
+    m_keep = limit;
+    m_exactRanks.assign(kCountedRanks, 0);
+}
+
+void CandidateFilter::noteExact(Rank rank)
+{
+    // Once `limit` results are known to rank at or below the cutoff, the
+    // search keeps none ranked above it: with rank first, such a one goes
+    // after all of them.
+    if (m_keep == 0 || rank >= Rank(kCountedRanks) || rank > m_cutoff)
+        return;
+    ++m_exactRanks[std::size_t(rank)];
+    ++m_atOrBelowCutoff;
+    if (m_cutoff == kNoRankCeiling) {
+        if (m_atOrBelowCutoff < m_keep)
+            return;
+        m_cutoff = Rank(kCountedRanks) - 1;
+    }
+    while (m_cutoff > 0 && m_atOrBelowCutoff - m_exactRanks[std::size_t(m_cutoff)] >= m_keep)
+        m_atOrBelowCutoff -= m_exactRanks[std::size_t(m_cutoff--)];
+}
+
 void CandidateFilter::collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out,
                               std::vector<CandidateBound>* bounds)
 {
@@ -433,8 +514,11 @@ void CandidateFilter::collect(std::uint32_t first, std::uint32_t last, std::vect
         if (!mayBeResult(i, bounds ? &bound : nullptr))
             continue;
         out.push_back(i);
-        if (bounds)
+        if (bounds) {
             bounds->push_back(bound);
+            if (bound.exact)
+                noteExact(bound.rank);
+        }
     }
 }
 
@@ -447,8 +531,11 @@ void CandidateFilter::collect(std::span<const std::uint32_t> candidates, std::ve
         if (i >= size || !mayBeResult(i, bounds ? &bound : nullptr))
             continue;
         out.push_back(i);
-        if (bounds)
+        if (bounds) {
             bounds->push_back(bound);
+            if (bound.exact)
+                noteExact(bound.rank);
+        }
     }
 }
 

@@ -60,6 +60,10 @@ public:
                  std::vector<CandidateBound>* bounds = nullptr);
     void collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out,
                  std::vector<CandidateBound>* bounds = nullptr);
+    // From now on, turns down candidates that cannot be among the best
+    // `limit` results because that many known ones rank lower (rank-first
+    // order only).
+    void keepBest(std::size_t limit);
     // Reads the candidate's name: false when it cannot be a result after all,
     // else `bound` is made as tight as the name allows (and `refined`).
     bool refine(std::uint32_t index, CandidateBound& bound);
@@ -81,6 +85,11 @@ private:
         std::vector<std::uint64_t> tailMasks;  // [k]: mask of the characters from the k-th on
         std::vector<std::size_t> offsets;      // [k]: byte offset of the k-th character; then the size
         std::uint64_t wholeMask = 0;
+        // Contains mode, an ASCII token of two characters or more: the name
+        // tiers below the name-subsequence one all need the normalised token
+        // whole in the normalised name, so in an ASCII name all its pairs.
+        std::uint32_t pairMask = 0;
+        bool pairsTell = false;
     };
     // What one token needs of, and can get from, the items of one folder.
     struct FolderAnswer {
@@ -95,12 +104,16 @@ private:
         std::int32_t substringBase = 0;
         std::int32_t normalizedBase = 0;
         std::int32_t floor = 0;  // other modes: the lowest path-tier rank
+        // The folder holds the comparable token: the path-substring tier then
+        // matches there first, with substringBase, whatever the name.
+        bool substringInFolder = false;
     };
     static constexpr std::uint16_t kUnknown = 0xFFFF;
     static constexpr std::int32_t kNever = 0x7FFFFFFF;
     static constexpr std::size_t kMaxFilteredTokens = 16;  // more words filter on their first sixteen
 
     bool mayBeResult(std::uint32_t index, CandidateBound* bound);
+    void noteExact(Rank rank);
     bool namesMayMatch(std::uint32_t index, const ItemFacts& f, CandidateBound* bound, bool readName);
     bool patternMayMatch(std::uint32_t index, const ItemFacts& f);
     bool passesPathFilter(std::uint32_t folder);
@@ -110,6 +123,15 @@ private:
     CandidateBound tokenBound(const TokenFilter& t, const FolderAnswer* a, const ItemFacts& f,
                               bool wholeInName) const;
     bool nameMaskUsable(const ItemFacts& f) const;
+    // False when the facts show that no tier below the name-subsequence one
+    // can match the token in the name.
+    static bool wholeMayBeInName(const TokenFilter& t, const ItemFacts& f)
+    {
+        return (f.nameCharacters & t.wholeMask) == t.wholeMask &&
+               (!t.pairsTell || !f.has(ItemFacts::AsciiName) || (f.namePairs & t.pairMask) == t.pairMask);
+    }
+    // A bound for a token whose characters are in the name but not whole.
+    CandidateBound subsequenceBound(const TokenFilter& t, const FolderAnswer* a, const ItemFacts& f) const;
 
     const ItemSource& m_source;
     const PreparedQuery& m_query;
@@ -131,6 +153,13 @@ private:
     bool m_boundsCanBeExact = false;  // no filter that only the full tests check
     std::vector<PatternHints> m_hints;  // a wildcard's, or each expression's
     std::vector<std::uint8_t> m_pathFilterAnswers;  // per folder: 0 unknown, 1 no, 2 yes
+
+    // keepBest(): exact ranks of collected candidates, counted up to the cutoff.
+    static constexpr std::size_t kCountedRanks = 4096;
+    std::size_t m_keep = 0;
+    std::vector<std::uint32_t> m_exactRanks;
+    std::size_t m_atOrBelowCutoff = 0;
+    Rank m_cutoff = kNoRankCeiling;  // no candidate ranked above it is wanted
 };
 
 } // namespace pallix

@@ -200,11 +200,32 @@ std::uint64_t ItemFacts::characterMask(std::string_view text)
     return mask;
 }
 
+std::uint32_t ItemFacts::pairMask(std::string_view text)
+{
+    std::uint32_t mask = 0;
+    char32_t previous = 0;
+    bool first = true;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        char32_t c = b;
+        if (b < 0x80)
+            ++i;
+        else
+            c = text::nextCodePoint(text, i);
+        if (!first)
+            mask |= std::uint32_t(1) << ((previous * 0x9E3779B1u ^ c * 0x85EBCA77u) >> 27);
+        previous = c;
+        first = false;
+    }
+    return mask;
+}
+
 ItemFacts ItemFacts::of(const ItemRef& item, bool pathJoinsParentAndName)
 {
     ItemFacts facts;
     facts.nameCharacters =
         characterMask(item.normalizedSearchName) | characterMask(item.normalizedSearchNameWithoutExtension);
+    facts.namePairs = pairMask(item.normalizedSearchName) | pairMask(item.normalizedSearchNameWithoutExtension);
     facts.bits = categoryAndKindBits(item) | nameBits(item.name) | tailBits(item.name);
     facts.nameBytes = static_cast<std::uint16_t>(std::min<std::size_t>(item.name.size(), 0xFFFF));
     facts.normalizedBytes = static_cast<std::uint16_t>(std::min<std::size_t>(item.normalizedSearchName.size(), 0xFFFF));

@@ -54,6 +54,8 @@ struct ItemFacts {
     // Bytes of the name and of normalizedSearchName, 0xFFFF for longer ones.
     std::uint16_t nameBytes = 0;
     std::uint16_t normalizedBytes = 0;
+    // pairMask() of the normalised name and of its stem, joined.
+    std::uint32_t namePairs = 0;
 
     bool has(Bit b) const { return (bits & b) != 0; }
     int kindOrder() const { return static_cast<int>((bits >> kKindShift) & 7u); }
@@ -70,6 +72,9 @@ struct ItemFacts {
     // every other character shares one of 28 bits by its code point. A text
     // holding all characters of another holds all its bits.
     static std::uint64_t characterMask(std::string_view text);
+    // One of 32 bits for each pair of adjacent characters of `text`: a text
+    // holding another one whole holds all its bits.
+    static std::uint32_t pairMask(std::string_view text);
 };
 
 // The shared head of the paths of one folder's items, in the forms ranking

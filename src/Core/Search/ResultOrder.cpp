@@ -47,9 +47,12 @@ bool ResultOrder::operator()(const ScoredItem& lhs, const ScoredItem& rhs) const
     if (key != 0)
         return m_ascending ? key < 0 : key > 0;
     // Sorting by path already compared the paths the tie-break would.
-    if (m_sortField == SearchSortField::Path)
-        return false;
-    return comparePaths(lhs, rhs) < 0;
+    if (m_sortField != SearchSortField::Path)
+        if (const int byPath = comparePaths(lhs, rhs); byPath != 0)
+            return byPath < 0;
+    // Results equal in all the user can see keep their input order: the order
+    // is total, so a top-K walk in any order keeps what the full sort keeps.
+    return lhs.index < rhs.index;
 }
 
 namespace {
@@ -131,27 +134,13 @@ void TopKHeap::add(const ScoredItem& c)
                 siftDown(start);
         return;
     }
-    const ScoredItem pushedOut = m_heap.front();
     m_heap.front() = c;
     siftDown(0);
-    noteTurnedAway(pushedOut);
-}
-
-void TopKHeap::noteTurnedAway(const ScoredItem& c)
-{
-    // Cheap tests first: equals share rank and kind, and usually differ there.
-    if (m_metEqualAtTheEdge || !isFull())
-        return;
-    const ScoredItem& root = m_heap.front();
-    if (c.rank != root.rank || c.kindOrder != root.kindOrder)
-        return;
-    if (m_order.same(c, root))
-        m_metEqualAtTheEdge = true;
 }
 
 std::vector<ScoredItem> TopKHeap::sorted()
 {
-    std::stable_sort(m_heap.begin(), m_heap.end(), m_order);
+    std::sort(m_heap.begin(), m_heap.end(), m_order);
     return m_heap;
 }
 

@@ -39,13 +39,11 @@ ScoredItem scoredItem(const ItemRef& item, std::uint32_t index, Rank rank, int k
                       bool pathFromParts = false);
 
 // The result order: relevance (by edition), then the user's sort field, then the
-// path ascending. True when `lhs` goes before `rhs`.
+// path ascending, then the input position. True when `lhs` goes before `rhs`.
 class ResultOrder {
 public:
     explicit ResultOrder(const PreparedQuery& q);
     bool operator()(const ScoredItem& lhs, const ScoredItem& rhs) const;
-    // Neither goes before the other.
-    bool same(const ScoredItem& a, const ScoredItem& b) const { return !(*this)(a, b) && !(*this)(b, a); }
     bool rankFirst() const { return m_rankFirst; }
 
 private:
@@ -57,9 +55,9 @@ private:
     bool m_ascending;
 };
 
-// The best `limit` results seen so far, with a worst kept one at the root once
-// full. Only a strictly better candidate replaces the worst kept one, so among
-// equals the earlier candidate stays.
+// The best `limit` results seen so far, with the worst kept one at the root
+// once full. The order is total, so what it keeps does not depend on the order
+// the candidates come in.
 class TopKHeap {
 public:
     TopKHeap(const PreparedQuery& q, std::size_t limit);
@@ -77,13 +75,7 @@ public:
     bool wants(const ScoredItem& c) const { return !isFull() || m_order(c, m_heap.front()); }
     void add(const ScoredItem& c);
 
-    // Set when a candidate that was turned away, or pushed out, went neither
-    // before nor after the worst kept one: which of such equals a search keeps
-    // depends on the order the candidates came in.
-    bool metEqualAtTheEdge() const { return m_metEqualAtTheEdge; }
-    void noteTurnedAway(const ScoredItem& c);
-
-    // The kept candidates in result order (a stable sort of the heap).
+    // The kept candidates in result order.
     std::vector<ScoredItem> sorted();
 
 private:
@@ -92,7 +84,6 @@ private:
     ResultOrder m_order;
     std::size_t m_limit;
     std::vector<ScoredItem> m_heap;
-    bool m_metEqualAtTheEdge = false;
 };
 
 } // namespace pallix

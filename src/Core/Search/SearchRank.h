@@ -17,6 +17,8 @@ namespace pallix {
 using Rank = std::int64_t;
 
 inline constexpr Rank kNoRankCeiling = std::numeric_limits<Rank>::max();
+// The name-subsequence tier of contains mode: the worst tier on the name.
+inline constexpr Rank kNameSubsequenceRank = 340;
 
 // The worst of the tokens' ranks; nothing without tokens, when one token fails, or
 // when the rank would be above `ceiling` (a caller that keeps only the best results

@@ -9,8 +9,6 @@
 namespace pallix::testing {
 namespace {
 
-constexpr const char* kMardellId = "io.pallix.desktop";
-constexpr const char* kQelId = "io.pallix.qel";
 
 std::vector<std::string> pathsAt(const std::vector<IndexedItem>& items, const std::vector<std::uint32_t>& indices)
 {
@@ -140,11 +138,11 @@ TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
     }
 }
 
-TEST(BoundedTopK, EqualResultsKeepTheChoiceOfTheInputOrderWalk)
+TEST(BoundedTopK, EqualResultsKeepTheEarlierTwinWhateverTheWalkOrder)
 {
-    // Case twins tie under the order. Among candidates that match through
+    // Case twins tie in all the user sees. Among candidates that match through
     // their paths only (their bounds are their ranks, so best first reorders
-    // them), the heap's choice among the twins in input order is the answer.
+    // them), the earlier twin is kept, as the full sort keeps it.
     for (std::size_t at : {0u, 1500u, 2999u}) {
         std::vector<IndexedItem> items;
         for (int i = 0; i < 3200; ++i)

@@ -112,14 +112,71 @@ TEST(CandidateFilter, PathOnlyMatchesGetTheirRankAsBound)
     std::vector<CandidateBound> bounds;
     filter.collect(0, 3, collected, &bounds);
     ASSERT_EQ(collected, (std::vector<std::uint32_t>{0, 1}));
-    // The folders leave "p" to the names: only reading them tells the rank.
-    EXPECT_FALSE(bounds[0].refined);
+    // The folders leave "p" to the names, and no name can hold "libp" whole:
+    // the names are read while collecting, and that settles the rank.
+    EXPECT_TRUE(bounds[0].refined);
     ASSERT_TRUE(filter.refine(0, bounds[0]));
     ASSERT_TRUE(filter.refine(1, bounds[1]));
     EXPECT_TRUE(bounds[0].exact);
     EXPECT_EQ(bounds[0].rank, 435 + 11 - 4);  // the normalised path is "libphototxt"
     EXPECT_EQ(std::optional<Rank>(bounds[0].rank), fullRank(items[0], q));
     EXPECT_EQ(std::optional<Rank>(bounds[1].rank), fullRank(items[1], q));
+}
+
+TEST(CandidateFilter, CharactersOutOfOrderBoundTheNameTiersFromBelow)
+{
+    // "repxort" holds "report" in order but not whole: no tier below the
+    // name-subsequence one can match, so no name tier needs ranking.
+    const std::vector<IndexedItem> items{fileAt("/x/repxort.txt"), fileAt("/x/report.txt"),
+                                         fileAt("/x/rexport.txt")};
+    const FactsSource source(items);
+    const PreparedQuery q(tokenQuery({"report"}));
+    CandidateFilter filter(source, q);
+    std::vector<std::uint32_t> collected;
+    std::vector<CandidateBound> bounds;
+    filter.collect(0, 3, collected, &bounds);
+    ASSERT_EQ(collected, (std::vector<std::uint32_t>{0, 1, 2}));
+    EXPECT_GE(bounds[0].rank, kNameSubsequenceRank);
+    EXPECT_GE(bounds[2].rank, kNameSubsequenceRank);
+    EXPECT_EQ(bounds[1].rank, 0);  // the name may hold the word: anything goes
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        ASSERT_TRUE(filter.refine(i, bounds[i]));
+        EXPECT_LE(std::optional<Rank>(bounds[i].rank), fullRank(items[i], q)) << items[i].path();
+    }
+}
+
+TEST(CandidateFilter, KeepingTheBestTurnsDownWhatRanksAboveThatMany)
+{
+    // Path-only matches whose bounds are their ranks: 435 plus the length
+    // excess of the normalised path over "libp".
+    const std::vector<IndexedItem> items{fileAt("/l/i/b/p.txt"), fileAt("/l/i/b/pxxxxxxxxx.txt"),
+                                         fileAt("/l/i/b/pxxxx.txt"), fileAt("/l/i/b/pxx.txt")};
+    const FactsSource source(items);
+    const PreparedQuery q(tokenQuery({"libp"}));
+    const auto collected = [&](std::size_t keep) {
+        CandidateFilter filter(source, q);
+        filter.keepBest(keep);
+        std::vector<std::uint32_t> out;
+        std::vector<CandidateBound> bounds;
+        filter.collect(0, 4, out, &bounds);
+        for (std::size_t i = 0; i < out.size(); ++i)
+            EXPECT_TRUE(bounds[i].exact);
+        return out;
+    };
+    EXPECT_EQ(collected(1), (std::vector<std::uint32_t>{0}));
+    // Two known: the worse of them is the cutoff until a better one comes.
+    EXPECT_EQ(collected(2), (std::vector<std::uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(collected(4), (std::vector<std::uint32_t>{0, 1, 2, 3}));
+
+    // Kind first, a better kind beats any rank: nothing is turned down.
+    ScopedAppId qel(kQelId);
+    const PreparedQuery kindFirst(tokenQuery({"libp"}));
+    CandidateFilter filter(source, kindFirst);
+    filter.keepBest(1);
+    std::vector<std::uint32_t> out;
+    std::vector<CandidateBound> bounds;
+    filter.collect(0, 4, out, &bounds);
+    EXPECT_EQ(out.size(), 4u);
 }
 
 TEST(CandidateFilter, FactsAloneDecideTheBitFilters)

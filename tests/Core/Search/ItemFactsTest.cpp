@@ -121,6 +121,26 @@ TEST(ItemFacts, CharacterMaskOfATextHoldsThatOfEveryPart)
     EXPECT_NE(ItemFacts::characterMask("1"), ItemFacts::characterMask("l"));
 }
 
+TEST(ItemFacts, PairMaskOfATextHoldsThatOfEveryPart)
+{
+    ItemGenerator gen(10);
+    for (int i = 0; i < 2000; ++i) {
+        const std::string text = gen.word() + gen.word();
+        const std::size_t at = gen.rng()() % text.size();
+        std::string part = text.substr(at, 2 + gen.rng()() % 5);
+        while (!part.empty() && !text::isValidUtf8(part))
+            part.pop_back();
+        SCOPED_TRACE(text + " / " + part);
+        const std::uint32_t whole = ItemFacts::pairMask(text);
+        EXPECT_EQ(whole & ItemFacts::pairMask(part), ItemFacts::pairMask(part));
+    }
+    EXPECT_EQ(ItemFacts::pairMask(""), 0u);
+    EXPECT_EQ(ItemFacts::pairMask("a"), 0u);  // no pair
+    EXPECT_NE(ItemFacts::pairMask("ab"), 0u);
+    // Order counts: the pair "ab" is not the pair "ba".
+    EXPECT_NE(ItemFacts::pairMask("ab"), ItemFacts::pairMask("ba"));
+}
+
 TEST(ItemFacts, FolderFormsAreThoseRankingComposesPathsFrom)
 {
     const auto [comparable, normalized] = FolderForms::formsOf("/Home/Caf\x65\xCC\x81/Ｒ2");

@@ -13,8 +13,6 @@ using namespace pallix::testing;
 
 namespace {
 
-constexpr const char* kQelId = "io.pallix.qel";
-constexpr const char* kMardellId = "io.pallix.desktop";
 
 SearchQuery filterQuery()
 {
@@ -227,10 +225,9 @@ TEST(SearchEngine, TopKPathThresholds)
 
 namespace {
 
-// Items whose results tell the two paths apart. Two results tie under the
-// order (same rank, kind, name and path when case is ignored); with limit 3 the
-// full sort keeps the earlier one, the heap the later one, so the output shows
-// which path ran. The rest are candidates that fail the token.
+// Two results tie under the order (same rank, kind, name and path when case is
+// ignored); with limit 3 only one of them is kept. The rest are candidates that
+// fail the token.
 std::vector<IndexedItem> tieProbe(std::size_t total)
 {
     std::vector<IndexedItem> items{fileAt("/d/Tie-x.txt"), fileAt("/d/tie-x.txt"), fileAt("/d/tie.txt"),
@@ -242,16 +239,19 @@ std::vector<IndexedItem> tieProbe(std::size_t total)
 
 } // namespace
 
-TEST(SearchEngine, TopKIsTakenAbove3000CandidatesAndLimitPlus512)
+TEST(SearchEngine, BothPathsKeepTheEarlierOfEqualResults)
 {
+    // Which of two equals survives the cut must not depend on the path taken:
+    // a list that grows by one unrelated item would otherwise change its answer.
     const SearchQuery q = tokenQuery({"tie"});
-    const std::vector<std::string> fullSort{"/d/tie.md", "/d/tie.txt", "/d/Tie-x.txt"};
-    const std::vector<std::string> topK{"/d/tie.md", "/d/tie.txt", "/d/tie-x.txt"};
-    EXPECT_EQ(run(tieProbe(3000), q, 3), fullSort);
-    EXPECT_EQ(run(tieProbe(3001), q, 3), topK);
+    const std::vector<std::string> expected{"/d/tie.md", "/d/tie.txt", "/d/Tie-x.txt"};
+    EXPECT_EQ(run(tieProbe(3000), q, 3), expected);
+    EXPECT_EQ(run(tieProbe(3001), q, 3), expected);
+    std::vector<IndexedItem> swapped = tieProbe(3001);
+    std::swap(swapped[0], swapped[1]);
+    EXPECT_EQ(run(swapped, q, 3), (std::vector<std::string>{"/d/tie.md", "/d/tie.txt", "/d/tie-x.txt"}));
 
-    // With a limit of 3000 the slack decides: 3512 candidates sort fully, 3513 do not.
-    // Only four results exist, so the heap is never full: the tie then keeps input order too.
+    // With a limit of 3000 the slack decides the path; only four results exist.
     EXPECT_EQ(run(tieProbe(3512), q, 3000).size(), 4u);
     EXPECT_EQ(run(tieProbe(3513), q, 3000).size(), 4u);
 }

@@ -49,6 +49,10 @@ inline std::vector<std::string> pathsOf(const std::vector<IndexedItem>& items)
     return out;
 }
 
+// Application identifiers of the two editions.
+inline constexpr const char* kMardellId = "io.pallix.desktop";
+inline constexpr const char* kQelId = "io.pallix.qel";
+
 // Sets the application identifier for one scope, and restores the build's afterwards.
 class ScopedAppId {
 public:
