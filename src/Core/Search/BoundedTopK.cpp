@@ -95,26 +95,58 @@ std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateF
 
 // Reads, in input order, the names of the candidates the walk will surely
 // reach: those whose bound is at most the `limit`-th lowest bound, which is
-// at most the worst kept rank. Read in the walk's order instead, the names
-// would be fetched from all over the table. A candidate the name turns down
-// gets a bound no rank reaches.
+// at most the worst kept rank. Reading raises bounds, and so that threshold:
+// the reading goes on until no unread candidate is left under it. Read in the
+// walk's order instead, the names would be fetched from all over the table. A
+// candidate the name turns down gets a bound no rank reaches.
 void refineTheSureOnes(Survivors& survivors, CandidateFilter& filter, std::size_t limit)
 {
+    const auto bucketOf = [](const CandidateBound& b) { return std::size_t(std::min(b.rank, kTopBound + 1)); };
+    // The unread candidates by bound, in input order within a bound.
     std::vector<std::uint32_t> counts(kTopBound + 2, 0);
-    for (const CandidateBound& b : survivors.bounds)
-        ++counts[std::min(b.rank, kTopBound)];
-    Rank threshold = -1;
-    for (std::size_t total = 0, bucket = 0; bucket <= kTopBound; ++bucket) {
-        total += counts[bucket];
-        if (total >= limit) {
-            threshold = static_cast<Rank>(bucket);
-            break;
-        }
+    std::vector<std::uint32_t> starts(kTopBound + 3, 0);
+    for (const CandidateBound& b : survivors.bounds) {
+        ++counts[bucketOf(b)];
+        if (!b.refined)
+            ++starts[bucketOf(b) + 1];
     }
-    for (std::size_t i = 0; i < survivors.indices.size(); ++i) {
-        CandidateBound& b = survivors.bounds[i];
-        if (!b.refined && b.rank <= threshold && !filter.refine(survivors.indices[i], b))
-            b = {kNoRankCeiling, false, true};
+    for (std::size_t i = 1; i < starts.size(); ++i)
+        starts[i] += starts[i - 1];
+    std::vector<std::uint32_t> unread(starts.back());
+    {
+        std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
+        for (std::size_t i = 0; i < survivors.bounds.size(); ++i)
+            if (!survivors.bounds[i].refined)
+                unread[next[bucketOf(survivors.bounds[i])]++] = static_cast<std::uint32_t>(i);
+    }
+    std::size_t previous = 0;
+    for (std::size_t done = 0;;) {
+        std::size_t threshold = 0;
+        for (std::size_t total = 0; threshold <= std::size_t(kTopBound); ++threshold) {
+            total += counts[threshold];
+            if (total >= limit)
+                break;
+        }
+        if (threshold > std::size_t(kTopBound) || threshold < done)
+            return;
+        // A round reads as far again as the threshold last moved: names read
+        // densely cost half as much as a few scattered ones, and reading more
+        // than needed is never wrong.
+        const std::size_t reach =
+            std::min(threshold + (done == 0 ? 0 : threshold - previous), std::size_t(kTopBound));
+        previous = threshold;
+        threshold = reach;
+        // The names of a round are read in input order.
+        std::vector<std::uint32_t> round(unread.begin() + starts[done], unread.begin() + starts[threshold + 1]);
+        std::sort(round.begin(), round.end());
+        for (std::uint32_t at : round) {
+            CandidateBound& b = survivors.bounds[at];
+            --counts[bucketOf(b)];
+            if (!filter.refine(survivors.indices[at], b))
+                b = {kNoRankCeiling, false, true};
+            ++counts[bucketOf(b)];
+        }
+        done = threshold + 1;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "Core/Search/CandidateFilter.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "Core/Search/ItemForms.h"
@@ -41,12 +42,15 @@ bool fitsHints(const PatternHints& h, const ItemFacts& f)
 // needle's characters in order.
 bool bytesInOrder(std::string_view needle, std::string_view haystack)
 {
-    std::size_t at = 0;
+    // Names are short: a plain loop beats a library search per byte.
+    const char* h = haystack.data();
+    const char* const end = h + haystack.size();
     for (char c : needle) {
-        at = haystack.find(c, at);
-        if (at == std::string_view::npos)
+        while (h != end && *h != c)
+            ++h;
+        if (h == end)
             return false;
-        ++at;
+        ++h;
     }
     return true;
 }
@@ -132,10 +136,15 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
         t.tailMasks.push_back(0);
         t.offsets.push_back(t.normalized.size());
         t.wholeMask = t.tailMasks.front();
-        t.pairsTell = q.matchMode == SearchMatchMode::Contains && t.normalized.size() >= 2 &&
-                      text::isAscii(t.comparable) && text::isAscii(t.normalized);
+        t.asciiContains = q.matchMode == SearchMatchMode::Contains && !t.comparable.empty() &&
+                          !t.normalized.empty() && text::isAscii(t.comparable) && text::isAscii(t.normalized);
+        t.pairsTell = t.asciiContains && t.normalized.size() >= 2;
         if (t.pairsTell)
             t.pairMask = ItemFacts::pairMask(t.normalized);
+        if (t.asciiContains) {
+            t.headBit = ItemFacts::wordStartBit(t.comparable.front());
+            t.normalizedHeadBit = ItemFacts::wordStartBit(t.normalized.front());
+        }
         m_tokens.push_back(std::move(t));
     }
     m_allTokensCovered = m_tokens.size() == m_query.tokens.size();
@@ -186,8 +195,10 @@ const CandidateFilter::FolderAnswer& CandidateFilter::answer(std::size_t token, 
 
 const CandidateFilter::FolderAnswer& CandidateFilter::answerWithTiers(std::size_t token, std::uint32_t folder)
 {
-    answer(token, folder);
     FolderAnswer& a = m_folderAnswers[token * m_folderCount + folder];
+    if (a.tiersKnown)
+        return a;
+    answer(token, folder);
     // Most folders hold no candidate that passes the characters test: their
     // tiers are worked out only when one does.
     if (!a.tiersKnown) {
@@ -257,8 +268,8 @@ CandidateBound CandidateFilter::tokenBound(const TokenFilter& t, const FolderAns
         return {a->floor, false};
     // Only path tiers are left. With an ASCII name the path's characters are
     // the folder's plus the name's bytes; otherwise at least the folder's.
-    const bool counted = a->countsAdd && f.has(ItemFacts::AsciiName) && f.nameBytes != 0xFFFF &&
-                         f.normalizedBytes != 0xFFFF;
+    const bool counted = a->countsAdd && f.has(ItemFacts::AsciiName) && f.nameBytes != ItemFacts::kLongText &&
+                         f.normalizedBytes != ItemFacts::kLongText;
     const Rank pathCount = a->pathCount + Rank(counted ? f.nameBytes : 0);
     const Rank normalizedCount = a->normalizedCount + Rank(counted ? f.normalizedBytes : 0);
     const auto excess = [](Rank count, std::size_t token) { return std::max<Rank>(count - Rank(token), 0); };
@@ -277,6 +288,33 @@ CandidateBound CandidateFilter::tokenBound(const TokenFilter& t, const FolderAns
     const bool exact = substringExact || (counted && a->substringBase == kNever && a->normalizedBase == kNever &&
                                           subsequence != kNoRankCeiling);
     return {best, exact};
+}
+
+Rank CandidateFilter::nameTierFloor(const TokenFilter& t, const ItemFacts& f)
+{
+    // Counts are bytes only for ASCII.
+    if (!t.asciiContains || !f.has(ItemFacts::AsciiName) || f.nameBytes == ItemFacts::kLongText ||
+        f.normalizedBytes == ItemFacts::kLongText || f.normalizedStemBytes == ItemFacts::kLongText)
+        return 0;
+    const Rank name = f.nameBytes, normalized = f.normalizedBytes, stem = f.normalizedStemBytes;
+    const Rank ct = Rank(t.comparableCount), nt = Rank(t.normalizedCount);
+    const auto excess = [](Rank count, Rank token) { return std::max<Rank>(count - token, 0); };
+    // The normalised tiers; the stem is at least as long as its normalised form.
+    const Rank normalizedTiers =
+        std::min(kNormalizedPrefixRank + excess(normalized, nt), kNormalizedStemPrefixRank + excess(stem, nt));
+    // The tiers of equal names, of prefixes and of word starts all need the
+    // token's head at the start of the name or of one of its words.
+    const auto has = [&f](std::uint32_t bit) { return (f.namePairs & bit) == bit; };
+    if (!has(t.headBit) && !has(t.normalizedHeadBit))
+        return std::min(kNameSubstringRank + excess(name, ct), normalizedTiers);
+    // Equal names imply equal normalised names or stems.
+    if (normalized == nt || stem == nt)
+        return 0;
+    Rank low = std::min(kWordStartRank + excess(name, ct), normalizedTiers);
+    // The name's prefixes need the normalised name to start as the token does.
+    if (f.firstNormalized == t.normalized.front())
+        low = std::min({low, kNamePrefixRank + excess(name, ct), kStemPrefixRank + excess(stem, ct)});
+    return low;
 }
 
 CandidateBound CandidateFilter::subsequenceBound(const TokenFilter& t, const FolderAnswer* a,
@@ -301,6 +339,12 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     }
     // The characters first (the facts at hand), then, where the folder left
     // part of a token for the name, their order (the name itself).
+    // Items of one folder mostly come in a row: its answers are kept at hand.
+    if (f.folder != m_lastFolder && f.folder != ItemFacts::kNoFolder) {
+        for (std::size_t k = 0; k < m_tokens.size(); ++k)
+            m_lastAnswers[k] = &answer(k, f.folder);
+        m_lastFolder = f.folder;
+    }
     const FolderAnswer* answers[kMaxFilteredTokens];
     std::size_t matched[kMaxFilteredTokens];
     bool orderToCheck = false;
@@ -311,8 +355,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         if (f.folder == ItemFacts::kNoFolder) {
             matched[k] = characters;  // a path the facts know nothing about
         } else {
-            const FolderAnswer& known = m_folderAnswers[k * m_folderCount + f.folder];
-            answers[k] = known.matched != kUnknown ? &known : &answer(k, f.folder);
+            answers[k] = m_lastAnswers[k];
             matched[k] = m_wholeTokenInName ? 0 : answers[k]->matched;
         }
         const std::uint64_t need = t.tailMasks[matched[k]];
@@ -331,43 +374,49 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         for (std::size_t k = 0; k < m_tokens.size(); ++k)
             wholeTiers = wholeTiers || wholeMayBeInName(m_tokens[k], f);
     const bool nameTells = orderToCheck || nameTiers;
-    // Past a cutoff, what the facts alone bound the rank to may spare the
-    // name: a name tier may give anything, the others their floor.
+    // Past a cutoff, what the facts alone bound the rank to may spare the name.
     if (bound && nameTells && m_cutoff != kNoRankCeiling) {
         Rank cheap = 0;
-        for (std::size_t k = 0; k < m_tokens.size(); ++k) {
+        for (std::size_t k = 0; k < m_tokens.size() && cheap <= m_cutoff; ++k) {
             const TokenFilter& t = m_tokens[k];
-            if (wholeMayBeInName(t, f))
-                continue;
             const FolderAnswer* a = answers[k] ? &answerWithTiers(k, f.folder) : nullptr;
-            const bool characters = (f.nameCharacters & t.wholeMask) == t.wholeMask;
-            cheap = std::max(cheap, characters ? subsequenceBound(t, a, f).rank : tokenBound(t, a, f, false).rank);
+            Rank r;
+            if (wholeMayBeInName(t, f))
+                r = std::min(nameTierFloor(t, f), tokenBound(t, a, f, false).rank);
+            else if ((f.nameCharacters & t.wholeMask) == t.wholeMask)
+                r = subsequenceBound(t, a, f).rank;
+            else
+                r = tokenBound(t, a, f, false).rank;
+            cheap = std::max(cheap, r);
         }
         if (cheap > m_cutoff)
             return false;
     }
-    // Collecting without bounds leaves the name to the full tests. With them,
-    // the name is read while the names come in order: the order of the
-    // tokens' characters in it costs little to test and settles most bounds.
-    // Only the ranking of the name tiers waits for refine().
+    // The name is read while collecting, as the names come in order: the order
+    // of the tokens' characters in it costs little to test and settles most
+    // bounds. Only the ranking of name tiers waits for refine(), which does it
+    // for the candidates a search can reach. Collecting without bounds leaves
+    // the name to the full tests.
+    // Collecting without bounds leaves the name to the full tests.
     if (!readName && nameTells && !bound)
         return true;
     // The whole item only where a name tier is ranked; else its normalised forms.
     const bool rankNames = readName && wholeTiers;
-    ItemRef item;
+    std::optional<ItemRef> item;
     std::string_view normalized, normalizedStem;
     bool stemApart = false;
     if (nameTells) {
         if (rankNames) {
             item = m_source.atWithoutPath(index);
-            normalized = item.normalizedSearchName;
-            normalizedStem = item.normalizedSearchNameWithoutExtension;
+            normalized = item->normalizedSearchName;
+            normalizedStem = item->normalizedSearchNameWithoutExtension;
         } else {
             const ItemSource::NameViews views = m_source.namesAt(index);
             normalized = views.normalized;
             normalizedStem = views.normalizedStem;
         }
-        stemApart = !normalized.starts_with(normalizedStem);
+        // A stem kept as the head of the name needs no comparing.
+        stemApart = normalizedStem.data() != normalized.data() && !normalized.starts_with(normalizedStem);
     }
     const auto inName = [&](std::string_view part) {
         return bytesInOrder(part, normalized) || (stemApart && bytesInOrder(part, normalizedStem));
@@ -376,7 +425,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     // there the name tiers are left to the full tests.
     std::optional<NameForms> names;
     if (rankNames && (!m_query.query.caseSensitive || f.has(ItemFacts::AsciiName)))
-        names.emplace(item, m_query.query.caseSensitive);
+        names.emplace(*item, m_query.query.caseSensitive);
     bool nameTiersWait = false;
     // An item whose folder is unknown had no path filter applied yet.
     const bool filtersDone = f.folder != ItemFacts::kNoFolder || !m_query.pathFilter;
@@ -385,18 +434,21 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         const TokenFilter& t = m_tokens[k];
         const bool restEmpty = matched[k] + 1 == t.offsets.size();
         const std::string_view rest = std::string_view(t.normalized).substr(t.offsets[matched[k]]);
-        if (!restEmpty && !inName(rest))
+        // The whole token in order in the name holds its rest in order too.
+        const bool wholeInName = bound && (f.nameCharacters & t.wholeMask) == t.wholeMask && inName(t.normalized);
+        const bool restInName = restEmpty || wholeInName || inName(rest);
+        if (!restInName)
             return false;
         if (!bound)
             continue;
         CandidateBound b;
-        const bool wholeInName = (f.nameCharacters & t.wholeMask) == t.wholeMask && inName(t.normalized);
         if (wholeInName && !wholeMayBeInName(t, f)) {
             // In order in the name, never whole: the name-subsequence tier or a
             // path tier, whichever is lower; the latter as tokenBound() knows it.
             b = subsequenceBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f);
         } else if (wholeInName && !readName) {
-            b = {0, false};
+            const Rank path = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false).rank;
+            b = {std::min(nameTierFloor(t, f), path), false};
             nameTiersWait = true;
         } else if (wholeInName) {
             // A name-tier rank below every other tier is the token's rank.
@@ -409,7 +461,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         } else {
             b = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false);
             // The subsequence tier reads the normalised name, not its stem.
-            b.exact = b.exact && (restEmpty || bytesInOrder(rest, normalized));
+            b.exact = b.exact && (restEmpty || (stemApart ? bytesInOrder(rest, normalized) : restInName));
         }
         // The item takes its worst token's rank.
         total.exact = total.exact && b.exact;

@@ -90,6 +90,14 @@ private:
         // whole in the normalised name, so in an ASCII name all its pairs.
         std::uint32_t pairMask = 0;
         bool pairsTell = false;
+        // Contains mode, the comparable and normalised token ASCII and not
+        // empty: lengths in the facts bound the name tiers (nameTierFloor()).
+        bool asciiContains = false;
+        // wordStartBit() of the first byte of the comparable and of the
+        // normalised token: a name without either has no tier below the
+        // name-substring one.
+        std::uint32_t headBit = 0;
+        std::uint32_t normalizedHeadBit = 0;
     };
     // What one token needs of, and can get from, the items of one folder.
     struct FolderAnswer {
@@ -130,6 +138,8 @@ private:
         return (f.nameCharacters & t.wholeMask) == t.wholeMask &&
                (!t.pairsTell || !f.has(ItemFacts::AsciiName) || (f.namePairs & t.pairMask) == t.pairMask);
     }
+    // The lowest rank a name tier can give the token, from the facts' lengths.
+    static Rank nameTierFloor(const TokenFilter& t, const ItemFacts& f);
     // A bound for a token whose characters are in the name but not whole.
     CandidateBound subsequenceBound(const TokenFilter& t, const FolderAnswer* a, const ItemFacts& f) const;
 
@@ -147,6 +157,8 @@ private:
     std::vector<TokenFilter> m_tokens;          // the covered tokens of a ranked search
     bool m_allTokensCovered = false;
     std::vector<FolderAnswer> m_folderAnswers;  // [token * folders + folder]
+    std::uint32_t m_lastFolder = ItemFacts::kNoFolder;   // the folder of the last item asked about
+    const FolderAnswer* m_lastAnswers[kMaxFilteredTokens] = {};  // its answers, by token
     Rank m_firstPathTier = 0;
     Rank m_firstTierBeyondName = 0;
     bool m_wholeTokenInName = false;  // exact mode: no tier looks at the path

@@ -200,6 +200,37 @@ std::uint64_t ItemFacts::characterMask(std::string_view text)
     return mask;
 }
 
+namespace {
+
+std::uint32_t pairBit(char32_t previous, char32_t c)
+{
+    return std::uint32_t(1) << ((previous * 0x9E3779B1u ^ c * 0x85EBCA77u) >> 27);
+}
+
+bool isAsciiAlnum(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; }
+
+// The word starts of an ASCII name: its first byte, and each letter or digit
+// that follows something else.
+std::uint32_t wordStartMask(std::string_view name)
+{
+    std::uint32_t mask = 0;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (i == 0 || (isAsciiAlnum(name[i]) && !isAsciiAlnum(name[i - 1])))
+            mask |= ItemFacts::wordStartBit(name[i]);
+    return mask;
+}
+
+} // namespace
+
+// A pair never holds character 0, which names cannot hold: the word starts
+// take the pairs of 0 and their character.
+std::uint32_t ItemFacts::wordStartBit(char c) { return pairBit(0, static_cast<unsigned char>(asciiLower(c))); }
+
 std::uint32_t ItemFacts::pairMask(std::string_view text)
 {
     std::uint32_t mask = 0;
@@ -213,7 +244,7 @@ std::uint32_t ItemFacts::pairMask(std::string_view text)
         else
             c = text::nextCodePoint(text, i);
         if (!first)
-            mask |= std::uint32_t(1) << ((previous * 0x9E3779B1u ^ c * 0x85EBCA77u) >> 27);
+            mask |= pairBit(previous, c);
         previous = c;
         first = false;
     }
@@ -227,8 +258,16 @@ ItemFacts ItemFacts::of(const ItemRef& item, bool pathJoinsParentAndName)
         characterMask(item.normalizedSearchName) | characterMask(item.normalizedSearchNameWithoutExtension);
     facts.namePairs = pairMask(item.normalizedSearchName) | pairMask(item.normalizedSearchNameWithoutExtension);
     facts.bits = categoryAndKindBits(item) | nameBits(item.name) | tailBits(item.name);
-    facts.nameBytes = static_cast<std::uint16_t>(std::min<std::size_t>(item.name.size(), 0xFFFF));
-    facts.normalizedBytes = static_cast<std::uint16_t>(std::min<std::size_t>(item.normalizedSearchName.size(), 0xFFFF));
+    if (facts.has(AsciiName))
+        facts.namePairs |= wordStartMask(item.name);
+    const auto bytes = [](std::string_view s) {
+        return static_cast<std::uint8_t>(std::min<std::size_t>(s.size(), kLongText));
+    };
+    facts.nameBytes = bytes(item.name);
+    facts.normalizedBytes = bytes(item.normalizedSearchName);
+    facts.normalizedStemBytes = bytes(item.normalizedSearchNameWithoutExtension);
+    if (!item.normalizedSearchName.empty() && static_cast<unsigned char>(item.normalizedSearchName[0]) < 0x80)
+        facts.firstNormalized = item.normalizedSearchName[0];
     bool junk, artifact;
     if (pathJoinsParentAndName) {
         thread_local FolderRuleCache rules;

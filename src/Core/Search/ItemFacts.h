@@ -51,10 +51,17 @@ struct ItemFacts {
     // nothing about the item's path).
     std::uint32_t folder = kNoFolder;
     std::uint32_t bits = 0;
-    // Bytes of the name and of normalizedSearchName, 0xFFFF for longer ones.
-    std::uint16_t nameBytes = 0;
-    std::uint16_t normalizedBytes = 0;
-    // pairMask() of the normalised name and of its stem, joined.
+    // Bytes of the name, of normalizedSearchName and of its stem
+    // (normalizedSearchNameWithoutExtension); kLongText for longer ones.
+    static constexpr std::uint8_t kLongText = 0xFF;
+    std::uint8_t nameBytes = 0;
+    std::uint8_t normalizedBytes = 0;
+    std::uint8_t normalizedStemBytes = 0;
+    // The first byte of normalizedSearchName when it is ASCII, else 0.
+    char firstNormalized = 0;
+    // pairMask() of the normalised name and of its stem, joined; for an ASCII
+    // name also the wordStartBit() of its first byte and of the first letter
+    // or digit of each of its words.
     std::uint32_t namePairs = 0;
 
     bool has(Bit b) const { return (bits & b) != 0; }
@@ -75,6 +82,9 @@ struct ItemFacts {
     // One of 32 bits for each pair of adjacent characters of `text`: a text
     // holding another one whole holds all its bits.
     static std::uint32_t pairMask(std::string_view text);
+    // The bit of an ASCII character, either case, at the start of a name or
+    // of a word in it (a run of letters and digits); a bit pairMask() shares.
+    static std::uint32_t wordStartBit(char c);
 };
 
 // The shared head of the paths of one folder's items, in the forms ranking

@@ -17,7 +17,14 @@ namespace pallix {
 using Rank = std::int64_t;
 
 inline constexpr Rank kNoRankCeiling = std::numeric_limits<Rank>::max();
-// The name-subsequence tier of contains mode: the worst tier on the name.
+// Bases of the name tiers of contains mode that bounds are made from; the
+// name-subsequence tier is the worst tier on the name.
+inline constexpr Rank kNamePrefixRank = 10;
+inline constexpr Rank kStemPrefixRank = 20;
+inline constexpr Rank kWordStartRank = 100;
+inline constexpr Rank kNameSubstringRank = 200;
+inline constexpr Rank kNormalizedPrefixRank = 240;
+inline constexpr Rank kNormalizedStemPrefixRank = 250;
 inline constexpr Rank kNameSubsequenceRank = 340;
 
 // The worst of the tokens' ranks; nothing without tokens, when one token fails, or

@@ -145,6 +145,43 @@ TEST(CandidateFilter, CharactersOutOfOrderBoundTheNameTiersFromBelow)
     }
 }
 
+TEST(CandidateFilter, LengthsAndWordStartsBoundTheNameTiers)
+{
+    // Whole in each name, so only refine() ranks the name tiers; before that
+    // the facts bound them. The word starts no word of "?word.txt", so only
+    // the substring tiers and those above remain: unless the bits of the
+    // name's pairs happen to hold the word-start bit of its head, so a word
+    // and a head are picked whose do not.
+    std::string word, inside;
+    for (const char* w : {"report", "budget", "signal", "planet", "window", "cactus"})
+        for (char head = 'a'; head <= 'z' && inside.empty(); ++head) {
+            const std::string path = std::string("/x/") + head + w + ".txt";
+            if ((ItemFacts::of(fileAt(path).ref()).namePairs & ItemFacts::wordStartBit(w[0])) == 0) {
+                inside = path;
+                word = w;
+            }
+        }
+    ASSERT_FALSE(inside.empty());
+    const std::vector<IndexedItem> items{fileAt(inside), fileAt("/x/" + word + "-a.txt"),
+                                         fileAt("/x/" + word + ".txt"),
+                                         fileAt("/x/a-long-name-with-" + word + ".txt")};
+    const FactsSource source(items);
+    const PreparedQuery q(tokenQuery({word}));
+    CandidateFilter filter(source, q);
+    std::vector<std::uint32_t> collected;
+    std::vector<CandidateBound> bounds;
+    filter.collect(0, 4, collected, &bounds);
+    ASSERT_EQ(collected.size(), 4u);
+    EXPECT_GE(bounds[0].rank, 200);
+    EXPECT_EQ(bounds[2].rank, 0);    // the stem may equal the token
+    EXPECT_GE(bounds[3].rank, 100);  // a word start at best
+    EXPECT_LT(bounds[1].rank, 100);  // a prefix may match
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        EXPECT_FALSE(bounds[i].refined);
+        EXPECT_LE(std::optional<Rank>(bounds[i].rank), fullRank(items[i], q)) << items[i].path();
+    }
+}
+
 TEST(CandidateFilter, KeepingTheBestTurnsDownWhatRanksAboveThatMany)
 {
     // Path-only matches whose bounds are their ranks: 435 plus the length

@@ -141,6 +141,19 @@ TEST(ItemFacts, PairMaskOfATextHoldsThatOfEveryPart)
     EXPECT_NE(ItemFacts::pairMask("ab"), ItemFacts::pairMask("ba"));
 }
 
+TEST(ItemFacts, WordStartsOfAsciiNamesAreAmongThePairs)
+{
+    const ItemFacts f = ItemFacts::of(fileAt("/x/Weekly_report-2024.PDF").ref());
+    for (char c : {'w', 'W', 'r', '2', 'p'})
+        EXPECT_EQ(f.namePairs & ItemFacts::wordStartBit(c), ItemFacts::wordStartBit(c)) << c;
+    // The first byte counts even when it starts no word.
+    const ItemFacts dotted = ItemFacts::of(fileAt("/x/.hidden").ref());
+    EXPECT_EQ(dotted.namePairs & ItemFacts::wordStartBit('.'), ItemFacts::wordStartBit('.'));
+    EXPECT_EQ(dotted.namePairs & ItemFacts::wordStartBit('h'), ItemFacts::wordStartBit('h'));
+    EXPECT_EQ(f.normalizedStemBytes, std::string_view("weeklyreport2024").size());
+    EXPECT_EQ(f.firstNormalized, 'w');
+}
+
 TEST(ItemFacts, FolderFormsAreThoseRankingComposesPathsFrom)
 {
     const auto [comparable, normalized] = FolderForms::formsOf("/Home/Caf\x65\xCC\x81/Ｒ2");
