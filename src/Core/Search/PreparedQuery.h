@@ -47,6 +47,7 @@ public:
     };
 
     explicit PreparedQuery(const SearchQuery& query);
+    PreparedQuery(SearchQuery&&) = delete;  // it keeps a reference to the query
 
     const SearchQuery& query;
     Mode mode = Mode::Nothing;

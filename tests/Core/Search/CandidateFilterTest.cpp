@@ -130,7 +130,8 @@ TEST(CandidateFilter, CharactersOutOfOrderBoundTheNameTiersFromBelow)
     const std::vector<IndexedItem> items{fileAt("/x/repxort.txt"), fileAt("/x/report.txt"),
                                          fileAt("/x/rexport.txt")};
     const FactsSource source(items);
-    const PreparedQuery q(tokenQuery({"report"}));
+    const SearchQuery query = tokenQuery({"report"});  // the prepared query refers to it
+    const PreparedQuery q(query);
     CandidateFilter filter(source, q);
     std::vector<std::uint32_t> collected;
     std::vector<CandidateBound> bounds;
@@ -166,7 +167,8 @@ TEST(CandidateFilter, LengthsAndWordStartsBoundTheNameTiers)
                                          fileAt("/x/" + word + ".txt"),
                                          fileAt("/x/a-long-name-with-" + word + ".txt")};
     const FactsSource source(items);
-    const PreparedQuery q(tokenQuery({word}));
+    const SearchQuery query = tokenQuery({word});
+    const PreparedQuery q(query);
     CandidateFilter filter(source, q);
     std::vector<std::uint32_t> collected;
     std::vector<CandidateBound> bounds;
@@ -189,7 +191,8 @@ TEST(CandidateFilter, KeepingTheBestTurnsDownWhatRanksAboveThatMany)
     const std::vector<IndexedItem> items{fileAt("/l/i/b/p.txt"), fileAt("/l/i/b/pxxxxxxxxx.txt"),
                                          fileAt("/l/i/b/pxxxx.txt"), fileAt("/l/i/b/pxx.txt")};
     const FactsSource source(items);
-    const PreparedQuery q(tokenQuery({"libp"}));
+    const SearchQuery query = tokenQuery({"libp"});
+    const PreparedQuery q(query);
     const auto collected = [&](std::size_t keep) {
         CandidateFilter filter(source, q);
         filter.keepBest(keep);
@@ -207,7 +210,7 @@ TEST(CandidateFilter, KeepingTheBestTurnsDownWhatRanksAboveThatMany)
 
     // Kind first, a better kind beats any rank: nothing is turned down.
     ScopedAppId qel(kQelId);
-    const PreparedQuery kindFirst(tokenQuery({"libp"}));
+    const PreparedQuery kindFirst(query);
     CandidateFilter filter(source, kindFirst);
     filter.keepBest(1);
     std::vector<std::uint32_t> out;
