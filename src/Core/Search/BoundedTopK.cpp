@@ -129,9 +129,8 @@ void refineTheSureOnes(Survivors& survivors, CandidateFilter& filter, std::size_
         }
         if (threshold > std::size_t(kTopBound) || threshold < done)
             return;
-        // A round reads as far again as the threshold last moved: names read
-        // densely cost half as much as a few scattered ones, and reading more
-        // than needed is never wrong.
+        // A round reads as far again as the threshold last moved, so that a
+        // few rounds read many names each; reading more is never wrong.
         const std::size_t reach =
             std::min(threshold + (done == 0 ? 0 : threshold - previous), std::size_t(kTopBound));
         previous = threshold;
