@@ -397,7 +397,6 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     // bounds. Only the ranking of name tiers waits for refine(), which does it
     // for the candidates a search can reach. Collecting without bounds leaves
     // the name to the full tests.
-    // Collecting without bounds leaves the name to the full tests.
     if (!readName && nameTells && !bound)
         return true;
     // The whole item only where a name tier is ranked; else its normalised forms.
