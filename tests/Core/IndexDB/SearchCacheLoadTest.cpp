@@ -48,17 +48,22 @@ TEST(SearchCacheLoad, SupersededBuildNeverCompletes)
     auto clock = std::make_shared<FakeClock>();
     IndexStore store(dir / "index.sqlite", clock);
     std::atomic<int> installs{0};
+    std::atomic<bool> rebuilt{false};
     std::atomic<bool> sawComplete{false};
     // The first build, done with its work, finds that a rebuild came first.
     store.setBeforeIndexInstallHook([&] {
-        if (installs++ == 0)
+        if (installs++ == 0) {
             store.rebuildSearchCache();
+            rebuilt = true;
+        }
     });
     ASSERT_TRUE(store.bootstrap());
     ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
     const std::int64_t installed = store.indexBuildGeneration();
     test::advanceAsleep(store, *clock, 90ms);
-    ASSERT_TRUE(eventually([&] { return installs.load() == 1 && store.runningBackgroundJobs() == 1; }));
+    // The rebuild is asked for, and the old build has gone: only the new one waits.
+    ASSERT_TRUE(eventually([&] { return rebuilt.load() && store.runningBackgroundJobs() == 1; }));
+    EXPECT_EQ(installs.load(), 1);
     EXPECT_EQ(store.indexBuildGeneration(), installed + 1);
     sawComplete = store.isSearchIndexesComplete();
     EXPECT_FALSE(sawComplete) << "the old build must not mark the new indexes complete";
