@@ -15,6 +15,10 @@ namespace pallix::text {
 bool isValidUtf8(std::string_view s);
 bool isAscii(std::string_view s);
 
+// ASCII letters and digits, and ASCII lower-casing; other bytes pass unchanged.
+inline bool isAsciiAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+inline char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
 // Canonical composition; tokens and the names that search forms are made from are NFC.
 std::string toNFC(std::string_view s);
 

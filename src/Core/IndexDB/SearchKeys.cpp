@@ -12,11 +12,6 @@ namespace pallix {
 
 namespace {
 
-bool isAsciiAlnum(unsigned char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 // A character is kept when, trimmed of white space, something is left and all
 // of it is letters, marks, numbers or ideographs. One pass: white space is
 // allowed only before and after the content, never inside it.
@@ -77,7 +72,7 @@ void keptCharactersNonAscii(std::string_view s, std::vector<std::string_view>& o
     int32_t start = bi->first();
     for (int32_t end = bi->next(); end != icu::BreakIterator::DONE; start = end, end = bi->next()) {
         std::string_view c = s.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
-        if (c.size() == 1 ? isAsciiAlnum(static_cast<unsigned char>(c[0])) : isKeptCluster(c))
+        if (c.size() == 1 ? text::isAsciiAlnum(c[0]) : isKeptCluster(c))
             out.push_back(c);
     }
     utext_close(&ut);
@@ -91,7 +86,7 @@ void keptCharacters(std::string_view s, std::vector<std::string_view>& out)
     if (text::isAscii(s)) {
         // In ASCII every byte is a character (CR LF is one, but neither is kept).
         for (std::size_t i = 0; i < s.size(); ++i)
-            if (isAsciiAlnum(static_cast<unsigned char>(s[i])))
+            if (text::isAsciiAlnum(s[i]))
                 out.push_back(s.substr(i, 1));
         return;
     }

@@ -62,15 +62,6 @@ private:
     CandidateFilter& m_filter;
 };
 
-std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored)
-{
-    std::vector<std::uint32_t> out;
-    out.reserve(scored.size());
-    for (const ScoredItem& s : scored)
-        out.push_back(s.index);
-    return out;
-}
-
 // Positions into `survivors`, best bound first: by bound or, kind first, by
 // kind and bound; stable, so equal keys keep input order.
 std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateFilter& filter, bool rankFirst)

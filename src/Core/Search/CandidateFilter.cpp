@@ -38,23 +38,6 @@ bool fitsHints(const PatternHints& h, const ItemFacts& f)
            (h.secondLastByte == 0 || h.secondLastByte == f.secondLastByte());
 }
 
-// The needle's bytes in order in the haystack: implied by any match of the
-// needle's characters in order.
-bool bytesInOrder(std::string_view needle, std::string_view haystack)
-{
-    // Names are short: a plain loop beats a library search per byte.
-    const char* h = haystack.data();
-    const char* const end = h + haystack.size();
-    for (char c : needle) {
-        while (h != end && *h != c)
-            ++h;
-        if (h == end)
-            return false;
-        ++h;
-    }
-    return true;
-}
-
 } // namespace
 
 bool CandidateFilter::coversToken(std::string_view comparable)
@@ -418,7 +401,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         stemApart = normalizedStem.data() != normalized.data() && !normalized.starts_with(normalizedStem);
     }
     const auto inName = [&](std::string_view part) {
-        return bytesInOrder(part, normalized) || (stemApart && bytesInOrder(part, normalizedStem));
+        return textscan::bytesInOrder(part, normalized) || (stemApart && textscan::bytesInOrder(part, normalizedStem));
     };
     // Case-sensitive forms of a name that is not ASCII are worked out anew;
     // there the name tiers are left to the full tests.
@@ -460,7 +443,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         } else {
             b = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false);
             // The subsequence tier reads the normalised name, not its stem.
-            b.exact = b.exact && (restEmpty || (stemApart ? bytesInOrder(rest, normalized) : restInName));
+            b.exact = b.exact && (restEmpty || (stemApart ? textscan::bytesInOrder(rest, normalized) : restInName));
         }
         // The item takes its worst token's rank.
         total.exact = total.exact && b.exact;
@@ -557,37 +540,34 @@ void CandidateFilter::noteExact(Rank rank)
         m_atOrBelowCutoff -= m_exactRanks[std::size_t(m_cutoff--)];
 }
 
+void CandidateFilter::collectOne(std::uint32_t index, std::vector<std::uint32_t>& out,
+                                 std::vector<CandidateBound>* bounds)
+{
+    CandidateBound bound;
+    if (!mayBeResult(index, bounds ? &bound : nullptr))
+        return;
+    out.push_back(index);
+    if (bounds) {
+        bounds->push_back(bound);
+        if (bound.exact)
+            noteExact(bound.rank);
+    }
+}
+
 void CandidateFilter::collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out,
                               std::vector<CandidateBound>* bounds)
 {
-    CandidateBound bound;
-    for (std::uint32_t i = first; i < last; ++i) {
-        if (!mayBeResult(i, bounds ? &bound : nullptr))
-            continue;
-        out.push_back(i);
-        if (bounds) {
-            bounds->push_back(bound);
-            if (bound.exact)
-                noteExact(bound.rank);
-        }
-    }
+    for (std::uint32_t i = first; i < last; ++i)
+        collectOne(i, out, bounds);
 }
 
 void CandidateFilter::collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out,
                               std::vector<CandidateBound>* bounds)
 {
     const std::size_t size = m_source.size();
-    CandidateBound bound;
-    for (std::uint32_t i : candidates) {
-        if (i >= size || !mayBeResult(i, bounds ? &bound : nullptr))
-            continue;
-        out.push_back(i);
-        if (bounds) {
-            bounds->push_back(bound);
-            if (bound.exact)
-                noteExact(bound.rank);
-        }
-    }
+    for (std::uint32_t i : candidates)
+        if (i < size)
+            collectOne(i, out, bounds);
 }
 
 } // namespace pallix

@@ -121,6 +121,7 @@ private:
     static constexpr std::size_t kMaxFilteredTokens = 16;  // more words filter on their first sixteen
 
     bool mayBeResult(std::uint32_t index, CandidateBound* bound);
+    void collectOne(std::uint32_t index, std::vector<std::uint32_t>& out, std::vector<CandidateBound>* bounds);
     void noteExact(Rank rank);
     bool namesMayMatch(std::uint32_t index, const ItemFacts& f, CandidateBound* bound, bool readName);
     bool patternMayMatch(std::uint32_t index, const ItemFacts& f);

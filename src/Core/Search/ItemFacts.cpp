@@ -207,20 +207,13 @@ std::uint32_t pairBit(char32_t previous, char32_t c)
     return std::uint32_t(1) << ((previous * 0x9E3779B1u ^ c * 0x85EBCA77u) >> 27);
 }
 
-bool isAsciiAlnum(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; }
-
 // The word starts of an ASCII name: its first byte, and each letter or digit
 // that follows something else.
 std::uint32_t wordStartMask(std::string_view name)
 {
     std::uint32_t mask = 0;
     for (std::size_t i = 0; i < name.size(); ++i)
-        if (i == 0 || (isAsciiAlnum(name[i]) && !isAsciiAlnum(name[i - 1])))
+        if (i == 0 || (text::isAsciiAlnum(name[i]) && !text::isAsciiAlnum(name[i - 1])))
             mask |= ItemFacts::wordStartBit(name[i]);
     return mask;
 }
@@ -229,7 +222,7 @@ std::uint32_t wordStartMask(std::string_view name)
 
 // A pair never holds character 0, which names cannot hold: the word starts
 // take the pairs of 0 and their character.
-std::uint32_t ItemFacts::wordStartBit(char c) { return pairBit(0, static_cast<unsigned char>(asciiLower(c))); }
+std::uint32_t ItemFacts::wordStartBit(char c) { return pairBit(0, static_cast<unsigned char>(text::asciiLower(c))); }
 
 std::uint32_t ItemFacts::pairMask(std::string_view text)
 {

@@ -5,17 +5,16 @@
 #include <vector>
 
 #include "Core/Search/ItemFacts.h"
+#include "Platform/Text.h"
 
 namespace pallix {
 
 namespace {
 
-bool isAsciiAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lowered(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 std::uint64_t maskOfLiteral(char c)
 {
-    return isAsciiAlnum(c) ? ItemFacts::characterMask(std::string_view(&c, 1)) : 0;
+    return text::isAsciiAlnum(c) ? ItemFacts::characterMask(std::string_view(&c, 1)) : 0;
 }
 
 // One element of an expression's top-level sequence.
@@ -64,9 +63,9 @@ public:
         };
         if (endAnchored) {
             if (const Element* last = plainLiteral(1)) {
-                hints.lastByte = lowered(last->literal);
+                hints.lastByte = text::asciiLower(last->literal);
                 if (const Element* second = plainLiteral(2))
-                    hints.secondLastByte = lowered(second->literal);
+                    hints.secondLastByte = text::asciiLower(second->literal);
             } else if (!m_elements.empty() && m_elements.back().kind == Element::Kind::Group &&
                        m_elements.back().exactlyOnce) {
                 hints.lastByte = m_elements.back().groupLast;
@@ -115,7 +114,7 @@ private:
         Element e;
         e.kind = Element::Kind::Literal;
         e.literal = c;
-        e.required = maskOfLiteral(lowered(c));
+        e.required = maskOfLiteral(text::asciiLower(c));
         return e;
     }
 
@@ -127,7 +126,7 @@ private:
         if (static_cast<unsigned char>(d) >= 0x80)
             return std::nullopt;
         m_i += 2;
-        if (!isAsciiAlnum(d))
+        if (!text::isAsciiAlnum(d))
             return literal(d);
         // Classes and zero-width assertions of one letter; anything longer
         // (hex, code points, names, properties, back references) is not read.
@@ -164,7 +163,7 @@ private:
             if (c == '\\') {
                 if (j + 1 >= m_p.size())
                     return std::nullopt;
-                if (isAsciiAlnum(m_p[j + 1]) || static_cast<unsigned char>(m_p[j + 1]) >= 0x80)
+                if (text::isAsciiAlnum(m_p[j + 1]) || static_cast<unsigned char>(m_p[j + 1]) >= 0x80)
                     plain = false;
                 else
                     texts.back() += m_p[j + 1];
@@ -186,8 +185,8 @@ private:
                        static_cast<unsigned char>(c) >= 0x80) {
                 plain = false;
             } else if (depth == 1) {
-                alternatives.back() |= maskOfLiteral(lowered(c));
-                texts.back() += lowered(c);
+                alternatives.back() |= maskOfLiteral(text::asciiLower(c));
+                texts.back() += text::asciiLower(c);
             }
         }
         if (j >= m_p.size())
@@ -277,15 +276,15 @@ PatternHints PatternHints::ofWildcard(std::string_view pattern)
     PatternHints hints;
     for (char c : pattern)
         if (c != '*' && c != '?')
-            hints.requiredCharacters |= maskOfLiteral(lowered(c));
+            hints.requiredCharacters |= maskOfLiteral(text::asciiLower(c));
     const auto literalAt = [&](std::size_t fromEnd) {
         return pattern.size() >= fromEnd && pattern[pattern.size() - fromEnd] != '*' &&
                pattern[pattern.size() - fromEnd] != '?';
     };
     if (literalAt(1)) {
-        hints.lastByte = lowered(pattern.back());
+        hints.lastByte = text::asciiLower(pattern.back());
         if (literalAt(2))
-            hints.secondLastByte = lowered(pattern[pattern.size() - 2]);
+            hints.secondLastByte = text::asciiLower(pattern[pattern.size() - 2]);
     }
     return hints;
 }

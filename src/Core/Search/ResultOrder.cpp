@@ -10,6 +10,15 @@ int compareNumbers(auto a, auto b) { return a < b ? -1 : (b < a ? 1 : 0); }
 
 } // namespace
 
+std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored)
+{
+    std::vector<std::uint32_t> out;
+    out.reserve(scored.size());
+    for (const ScoredItem& s : scored)
+        out.push_back(s.index);
+    return out;
+}
+
 ScoredItem scoredItem(const ItemRef& item, std::uint32_t index, Rank rank, int kindOrder, const PreparedQuery& q,
                       bool pathFromParts)
 {

@@ -38,6 +38,9 @@ struct ScoredItem {
 ScoredItem scoredItem(const ItemRef& item, std::uint32_t index, Rank rank, int kindOrder, const PreparedQuery& q,
                       bool pathFromParts = false);
 
+// The candidates' source indices, in the given order.
+std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored);
+
 // The result order: relevance (by edition), then the user's sort field, then the
 // path ascending, then the input position. True when `lhs` goes before `rhs`.
 class ResultOrder {

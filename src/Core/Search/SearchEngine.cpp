@@ -13,15 +13,6 @@ namespace pallix {
 
 namespace {
 
-std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored)
-{
-    std::vector<std::uint32_t> out;
-    out.reserve(scored.size());
-    for (const ScoredItem& s : scored)
-        out.push_back(s.index);
-    return out;
-}
-
 std::optional<FolderForms> folderOf(const ItemSource& source, const ItemFacts* facts)
 {
     if (!facts || facts->folder == ItemFacts::kNoFolder)

@@ -1,7 +1,6 @@
 #include "Core/Search/SearchRank.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "Core/Search/SearchEngine.h"
 #include "Core/Search/TextScan.h"
@@ -11,6 +10,7 @@ namespace pallix {
 
 namespace {
 
+using textscan::bytesInOrder;
 using textscan::contains;
 using textscan::endsWith;
 using textscan::equals;
@@ -92,21 +92,6 @@ std::optional<std::size_t> firstWordStartingWith(std::string_view text, std::str
             break;
     }
     return std::nullopt;
-}
-
-// The needle's bytes in order in the haystack's: a cluster-level subsequence
-// implies it, so most candidates are turned down here without decoding.
-bool bytesInOrder(std::string_view needle, std::string_view haystack)
-{
-    const char* h = haystack.data();
-    const char* const end = h + haystack.size();
-    for (char c : needle) {
-        const void* hit = std::memchr(h, c, static_cast<std::size_t>(end - h));
-        if (!hit)
-            return false;
-        h = static_cast<const char*>(hit) + 1;
-    }
-    return true;
 }
 
 // Every byte below 0x80 and none a carriage return: each byte is a cluster.

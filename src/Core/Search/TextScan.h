@@ -38,6 +38,22 @@ inline bool endsWith(std::string_view s, std::string_view suffix)
 {
     return s.size() >= suffix.size() && sameBytes(s.data() + (s.size() - suffix.size()), suffix.data(), suffix.size());
 }
+// The needle's bytes in order in the haystack's, not necessarily adjacent: a
+// subsequence of characters implies it, so most texts are turned down here
+// without decoding.
+inline bool bytesInOrder(std::string_view needle, std::string_view haystack)
+{
+    const char* h = haystack.data();
+    const char* const end = h + haystack.size();
+    for (char c : needle) {
+        while (h != end && *h != c)
+            ++h;
+        if (h == end)
+            return false;
+        ++h;
+    }
+    return true;
+}
 
 // Grapheme clusters of `s`; the same answer as text::graphemeCount.
 std::size_t clusterCount(std::string_view s);
