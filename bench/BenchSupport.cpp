@@ -264,12 +264,19 @@ std::unique_ptr<IndexStore> openCompleteStore(const std::filesystem::path& db)
         throw std::runtime_error(opened.error().description());
     store->waitForSearchCacheReady();
     waitForCompleteIndexes(*store);
+    waitForNameOrders(*store);
     return store;
 }
 
 void waitForCompleteIndexes(const IndexStore& store)
 {
     while (!store.isSearchIndexesComplete())
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+void waitForNameOrders(const IndexStore& store)
+{
+    while (!store.nameOrdersReady())
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 

@@ -115,5 +115,7 @@ void requireDatabase(const std::filesystem::path& db);
 std::unique_ptr<IndexStore> openCompleteStore(const std::filesystem::path& db);
 // Blocks until the store's indexes are complete (polling; the store offers no wait for it).
 void waitForCompleteIndexes(const IndexStore& store);
+// Blocks until every cached item has its name ordinal, which follow the indexes.
+void waitForNameOrders(const IndexStore& store);
 
 } // namespace pallix::bench

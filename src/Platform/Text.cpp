@@ -1,5 +1,6 @@
 #include "Platform/Text.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <unicode/brkiter.h>
@@ -393,9 +394,12 @@ bool canonicallyEqual(std::string_view a, std::string_view b)
     return toNFC(a) == toNFC(b);
 }
 
-int compareZhCaseInsensitive(std::string_view a, std::string_view b)
+namespace {
+
+// One collator for every comparison and key, so that keys order as comparisons do.
+// Const use of a shared collator is thread-safe in ICU.
+const icu::Collator* zhCaseInsensitiveCollator()
 {
-    // Const compare on one shared collator is thread-safe in ICU.
     static const icu::Collator* collator = []() -> icu::Collator* {
         UErrorCode status = U_ZERO_ERROR;
         icu::Collator* c = icu::Collator::createInstance(icu::Locale("zh", "CN"), status);
@@ -404,12 +408,40 @@ int compareZhCaseInsensitive(std::string_view a, std::string_view b)
         c->setStrength(icu::Collator::SECONDARY);
         return c;
     }();
+    return collator;
+}
+
+} // namespace
+
+int compareZhCaseInsensitive(std::string_view a, std::string_view b)
+{
+    const icu::Collator* collator = zhCaseInsensitiveCollator();
     if (!collator)
         return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
     UErrorCode status = U_ZERO_ERROR;
     UCollationResult r = collator->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
                                                icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
     return r == UCOL_LESS ? -1 : (r == UCOL_EQUAL ? 0 : 1);
+}
+
+void zhCaseInsensitiveKey(std::string_view s, std::string& key)
+{
+    const icu::Collator* collator = zhCaseInsensitiveCollator();
+    if (!collator) {
+        key.assign(s);  // compareZhCaseInsensitive then compares bytes too
+        return;
+    }
+    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    key.resize(std::max<std::size_t>(key.capacity(), 32));
+    for (;;) {
+        const int32_t needed = collator->getSortKey(text, reinterpret_cast<uint8_t*>(key.data()),
+                                                    static_cast<int32_t>(key.size()));
+        if (needed <= static_cast<int32_t>(key.size())) {
+            key.resize(static_cast<std::size_t>(needed));  // the count takes in a final zero byte
+            return;
+        }
+        key.resize(static_cast<std::size_t>(needed));
+    }
 }
 
 // A compiled pattern shares nothing mutable between threads; matchers, which

@@ -60,6 +60,10 @@ bool canonicallyEqual(std::string_view a, std::string_view b);
 
 // zh_CN collation ignoring case: <0, 0 or >0 like strcmp.
 int compareZhCaseInsensitive(std::string_view a, std::string_view b);
+// Its sort key: the keys of two texts, compared as bytes, order them as
+// compareZhCaseInsensitive() does (equal keys for equal texts). Into `key`,
+// whose room is reused.
+void zhCaseInsensitiveKey(std::string_view s, std::string& key);
 
 // Regular expressions in ICU syntax.
 class Regex {

@@ -144,6 +144,9 @@ public:
 
     // ---- Introspection for the benchmark and the tests.
     std::int64_t indexBuildGeneration() const { return m_indexBuildGeneration.load(); }
+    // Every cached item has its name's collation ordinal (they follow the
+    // indexes; a search sorting by name is faster with them, not different).
+    bool nameOrdersReady() const;
     MemoryUsage memoryUsage() const;
     int transientSearchFailureStreak() const;
 
@@ -207,6 +210,7 @@ private:
     void rebuildSearchCacheLocked();
     void startIndexBuild(std::int64_t generation);
     void runIndexBuild(std::int64_t generation, Clock::TimePoint startedAt, const CancelToken& token);
+    void installNameOrders(const std::function<bool()>& stillCurrent);
 
     // Searches (SearchDispatch.cpp, SqlSearch.cpp, CandidateSelection.cpp).
     std::vector<std::uint32_t> fallbackCandidatesFromMemory(const SearchQuery& query, int hardCap,
@@ -230,6 +234,8 @@ private:
     SearchIndexes m_indexes;                 // the three inverted indexes
     bool m_cacheReady = false;
     bool m_searchIndexesComplete = false;
+    bool m_nameOrdersInstalled = false;
+    std::uint64_t m_nameOrdersVersion = 0;  // the item table's version they were made for
     std::atomic<std::int64_t> m_indexBuildGeneration{0};  // written under m_mutex, polled by the build
     std::shared_ptr<CancelToken> m_indexBuildTask;
     std::shared_ptr<CancelToken> m_debouncedSearchCacheRebuildTask;

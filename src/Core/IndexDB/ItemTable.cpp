@@ -98,6 +98,8 @@ ItemTable::Entry ItemTable::makeEntry(const IndexedItem& item, std::uint32_t& fo
 
 void ItemTable::store(std::size_t position, const IndexedItem& item)
 {
+    static_assert(sizeof(Entry) <= 40, "the name ordinal lives in what was padding");
+    ++m_version;
     std::uint32_t folder = ItemFacts::kNoFolder;
     const Entry e = makeEntry(item, folder);
     ItemFacts facts = ItemFacts::of(item.ref(), folder != ItemFacts::kNoFolder);
@@ -109,6 +111,13 @@ void ItemTable::store(std::size_t position, const IndexedItem& item)
         m_entries[position] = e;
         m_facts[position] = facts;
     }
+}
+
+void ItemTable::setNameOrders(const std::vector<std::uint32_t>& orders)
+{
+    assert(orders.size() == m_entries.size());
+    for (std::size_t p = 0; p < m_entries.size(); ++p)
+        m_entries[p].nameOrder = orders[p];
 }
 
 void ItemTable::releaseRun(const Entry& e)

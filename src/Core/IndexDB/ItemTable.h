@@ -52,6 +52,13 @@ public:
     const ItemFacts* facts() const override { return m_facts.data(); }
     FolderForms folder(std::uint32_t id) const override { return m_folders.forms(id); }
     std::size_t folderCount() const override { return m_folders.size(); }
+    // The name's collation ordinal (see NameOrder.h), 0 until one is set and
+    // for an item stored since.
+    std::uint32_t nameOrder(std::size_t position) const override { return m_entries[position].nameOrder; }
+    // Sets every item's ordinal, in position order.
+    void setNameOrders(const std::vector<std::uint32_t>& orders);
+    // Changes with every change of the items or their positions.
+    std::uint64_t version() const { return m_version; }
     // The item as a record; its search forms are the stored ones.
     IndexedItem materialize(std::size_t position) const;
 
@@ -102,6 +109,7 @@ private:
         std::uint16_t normalizedLength = 0;
         std::uint16_t normalizedStemLength = 0;
         std::uint16_t extensionLength = 0;
+        std::uint32_t nameOrder = 0;
 
         std::uint64_t offset() const { return (std::uint64_t(offsetHigh) << 32) | offsetLow; }
         void setOffset(std::uint64_t o)
@@ -135,6 +143,7 @@ private:
     std::vector<std::uint32_t> m_slots;         // open addressing: position + 1, 0 = empty
     std::size_t m_liveArenaBytes = 0;          // bytes of the runs still referenced
     std::size_t m_liveSideItems = 0;
+    std::uint64_t m_version = 0;
 };
 
 } // namespace pallix

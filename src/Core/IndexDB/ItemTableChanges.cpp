@@ -69,6 +69,7 @@ void ItemTable::rebuildMapDroppingEarlierDuplicates()
     }
     m_entries.resize(kept);
     m_facts.resize(kept);
+    ++m_version;
     rebuildMap(kept);
 }
 
@@ -171,6 +172,7 @@ std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<st
         return 0;
     m_entries.resize(kept);
     m_facts.resize(kept);
+    ++m_version;
     rebuildMap(kept);
     return removed;
 }
@@ -194,6 +196,7 @@ void ItemTable::clear()
     m_slots.clear();
     m_liveArenaBytes = 0;
     m_liveSideItems = 0;
+    ++m_version;
 }
 
 void ItemTable::reserve(std::size_t count)

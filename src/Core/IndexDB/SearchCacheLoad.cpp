@@ -13,6 +13,7 @@
 
 #include "Core/IndexDB/CacheSnapshot.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/NameOrder.h"
 
 namespace pallix {
 
@@ -178,17 +179,70 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
     if (hook)
         hook();
 
+    bool installed = false;
     {
         std::lock_guard lock(m_mutex);
         if (built && stillCurrent()) {
             m_indexes = std::move(*built);
             m_searchIndexesComplete = true;
+            installed = true;
         }
-        releaseHandle();
+        if (!installed)
+            releaseHandle();
     }
     built.reset();
     stems = StemList();
+    if (installed)
+        installNameOrders(stillCurrent);
+    {
+        std::lock_guard lock(m_mutex);
+        releaseHandle();
+    }
     releaseFreedMemory();
+}
+
+void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)
+{
+    // After the indexes, which searches wait for: sorting by name works
+    // without the ordinals, only slower. Any change of the items meanwhile
+    // makes them stale; the rebuild that change asks for makes new ones.
+    NameList names;
+    std::size_t count = 0;
+    std::uint64_t version = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!stillCurrent())
+            return;
+        count = m_items.size();
+        version = m_items.version();
+        names.reserve(count, count * 24);
+    }
+    for (std::size_t begin = 0; begin < count; begin += kStemCopySlice) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!stillCurrent() || m_items.version() != version)
+                return;
+            const std::size_t end = std::min(count, begin + kStemCopySlice);
+            for (std::size_t p = begin; p < end; ++p)
+                names.append(m_items.nameAt(p));
+        }
+        std::this_thread::yield();
+    }
+    std::optional<std::vector<std::uint32_t>> orders =
+        nameOrdersOf(names, count >= 2 * 65536 ? buildThreads() : 1, stillCurrent);
+    names = NameList();
+    std::lock_guard lock(m_mutex);
+    if (orders && stillCurrent() && m_items.version() == version) {
+        m_items.setNameOrders(*orders);
+        m_nameOrdersVersion = version;
+        m_nameOrdersInstalled = true;
+    }
+}
+
+bool IndexStore::nameOrdersReady() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_nameOrdersInstalled && m_nameOrdersVersion == m_items.version();
 }
 
 } // namespace pallix

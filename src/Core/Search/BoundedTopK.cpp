@@ -53,7 +53,7 @@ public:
         }
         if (!passesExclusions(item, &facts, m_q))
             return std::nullopt;
-        return scoredItem(item, index, rank, facts.kindOrder(), m_q, facts.folder != ItemFacts::kNoFolder);
+        return scoredItem(m_source, item, index, rank, facts.kindOrder(), m_q, facts.folder != ItemFacts::kNoFolder);
     }
 
 private:

@@ -19,16 +19,19 @@ std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored)
     return out;
 }
 
-ScoredItem scoredItem(const ItemRef& item, std::uint32_t index, Rank rank, int kindOrder, const PreparedQuery& q,
-                      bool pathFromParts)
+ScoredItem scoredItem(const ItemSource& source, const ItemRef& item, std::uint32_t index, Rank rank, int kindOrder,
+                      const PreparedQuery& q, bool pathFromParts)
 {
     ScoredItem s;
     s.name = item.name;
     s.parentPath = item.parentPath;
     s.path = pathFromParts ? std::string_view() : item.path;
     s.pathFromParts = pathFromParts;
-    if (q.query.sortField == SearchSortField::Name)
-        s.nameKey = resultTextKey(item.name);
+    if (q.query.sortField == SearchSortField::Name) {
+        s.nameOrder = source.nameOrder(index);
+        if (s.nameOrder == 0)
+            s.nameKey = resultTextKey(item.name);
+    }
     s.size = item.size;
     s.modifiedAt = item.modifiedAt;
     s.index = index;
@@ -84,6 +87,10 @@ int ResultOrder::compareSortKey(const ScoredItem& a, const ScoredItem& b) const
 {
     switch (m_sortField) {
     case SearchSortField::Name:
+        // The source's ordinals order names as the collation does; one known
+        // beside one unknown is settled by the texts, which agree with both.
+        if (a.nameOrder != 0 && b.nameOrder != 0)
+            return compareNumbers(a.nameOrder, b.nameOrder);
         // Most names differ within their first characters: numbers decide.
         if (const int byKeys = a.nameKey.compare(b.nameKey); byKeys != 2)
             return byKeys;

@@ -26,6 +26,7 @@ struct ScoredItem {
     std::string_view path;       // empty when pathFromParts
     bool pathFromParts = false;
     TextKey nameKey;  // resultTextKey(name) when sorting by name
+    std::uint32_t nameOrder = 0;  // the source's nameOrder() when sorting by name
     std::int64_t size = 0;
     Date modifiedAt = kDistantPast;
     std::uint32_t index = 0;  // into the source
@@ -33,10 +34,10 @@ struct ScoredItem {
     Rank kindOrder = 0;
 };
 
-// The scored form of `item`, the candidate at `index`; `pathFromParts` when
-// the item's facts name its folder (its path is then not read).
-ScoredItem scoredItem(const ItemRef& item, std::uint32_t index, Rank rank, int kindOrder, const PreparedQuery& q,
-                      bool pathFromParts = false);
+// The scored form of `item`, the candidate at `index` of `source`;
+// `pathFromParts` when the item's facts name its folder (its path is then not read).
+ScoredItem scoredItem(const ItemSource& source, const ItemRef& item, std::uint32_t index, Rank rank, int kindOrder,
+                      const PreparedQuery& q, bool pathFromParts = false);
 
 // The candidates' source indices, in the given order.
 std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored);

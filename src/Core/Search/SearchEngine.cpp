@@ -69,7 +69,7 @@ std::vector<std::uint32_t> searchSortingAll(const ItemSource& source,
         const std::optional<FolderForms> folder = folderOf(source, facts);
         std::optional<Rank> rank = rankIgnoringExclusions(item, facts, folder ? &*folder : nullptr, q, kNoRankCeiling);
         if (rank && passesExclusions(item, facts, q))
-            results.push_back(scoredItem(item, index, *rank, kindOrderOf(item, facts), q,
+            results.push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, facts), q,
                                          facts && facts->folder != ItemFacts::kNoFolder));
     });
     std::stable_sort(results.begin(), results.end(), ResultOrder(q));
@@ -96,7 +96,7 @@ std::vector<std::uint32_t> searchKeepingTopK(const ItemSource& source,
         const std::optional<Rank> rank = rankIgnoringExclusions(item, nullptr, nullptr, q, *ceiling);
         if (!rank)
             return;
-        const ScoredItem c = scoredItem(item, index, *rank, kindOrder ? *kindOrder : kindOrderOf(item, nullptr), q);
+        const ScoredItem c = scoredItem(source, item, index, *rank, kindOrder ? *kindOrder : kindOrderOf(item, nullptr), q);
         // The exclusion rules only matter for a candidate that would be kept.
         if (heap.wants(c) && passesExclusions(item, nullptr, q))
             heap.add(c);

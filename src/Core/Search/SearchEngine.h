@@ -42,6 +42,9 @@ public:
     virtual const ItemFacts* facts() const { return nullptr; }
     virtual FolderForms folder(std::uint32_t id) const;
     virtual std::size_t folderCount() const { return 0; }
+    // A number that orders names as the result order compares them, equal for
+    // names that compare equal; 0 when the source knows none for the item.
+    virtual std::uint32_t nameOrder(std::size_t) const { return 0; }
 };
 
 class SearchEngine {

@@ -362,5 +362,34 @@ TEST(IndexStoreWrites, HundredThousandItemsAreFoundAndRemoved)
     EXPECT_EQ(rowPaths(f.db).size(), 90000u);
 }
 
+TEST(IndexStoreWrites, NameOrdinalsFollowTheIndexesAndAWriteMakesThemNew)
+{
+    WritesFixture f;
+    std::vector<IndexedItem> items = {fileItem("/n/b.txt"), fileItem("/n/A.txt"), fileItem("/n/报告.txt"),
+                                      fileItem("/n/Á.txt")};
+    const auto rebuild = [&f] {
+        const std::int64_t generation = f.store->indexBuildGeneration();
+        f.advance(380ms);
+        ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() > generation; }));
+        f.advance(90ms);
+        ASSERT_TRUE(eventually([&] { return f.store->isSearchIndexesComplete() && f.store->nameOrdersReady(); }));
+    };
+    ASSERT_TRUE(f.store->upsert(items));
+    rebuild();
+
+    // Sorted by name, with and without ordinals, as the plain engine sorts the records.
+    SearchQuery q;
+    q.contentFilters = {SearchContentFilter::All};
+    q.extensionFilter = "txt";
+    EXPECT_EQ(test::pathsOf(f.store->search(q, 10)), test::pathsOf(SearchEngine().search(items, q, 10)));
+    // A write changes the items: the ordinals are stale until the rebuild made new ones.
+    items.push_back(fileItem("/n/a2.txt"));
+    ASSERT_TRUE(f.store->upsert({items.back()}));
+    EXPECT_FALSE(f.store->nameOrdersReady());
+    EXPECT_EQ(test::pathsOf(f.store->search(q, 10)), test::pathsOf(SearchEngine().search(items, q, 10)));
+    rebuild();
+    EXPECT_EQ(test::pathsOf(f.store->search(q, 10)), test::pathsOf(SearchEngine().search(items, q, 10)));
+}
+
 } // namespace
 } // namespace pallix

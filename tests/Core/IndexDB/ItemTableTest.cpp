@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Core/IndexDB/NameOrder.h"
 #include "IndexDbTestSupport.h"
 
 namespace pallix {
@@ -248,6 +249,86 @@ TEST(ItemTable, SearchingTheTableGivesTheAnswersOfItsRecords)
             for (std::uint32_t p : engine.searchIndices(table, std::nullopt, q, limit))
                 fromTable.push_back(table.materialize(p).path());
             EXPECT_EQ(fromTable, test::pathsOf(engine.search(items, q, limit)));
+        }
+    }
+}
+
+// The table's names' ordinals, as the store sets them.
+void setNameOrders(ItemTable& table)
+{
+    NameList names;
+    for (std::size_t p = 0; p < table.size(); ++p)
+        names.append(table.nameAt(p));
+    table.setNameOrders(*nameOrdersOf(names, 1, [] { return true; }));
+}
+
+TEST(ItemTable, NameOrdinalsFollowTheirItemsAndChangesForgetThem)
+{
+    ItemTable table;
+    for (const char* path : {"/a/b.txt", "/a/A.txt", "/c/b.txt", "/d/z.txt"})
+        table.append(fileItem(path));
+    EXPECT_EQ(table.nameOrder(0), 0u);
+    setNameOrders(table);
+    EXPECT_EQ(table.nameOrder(0), table.nameOrder(2)) << "equal names, equal ordinals";
+    EXPECT_LT(table.nameOrder(1), table.nameOrder(0));
+    EXPECT_LT(table.nameOrder(0), table.nameOrder(3));
+
+    std::uint64_t version = table.version();
+    table.removeUnder("/a");  // the other two move up with their ordinals
+    EXPECT_NE(table.version(), version);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_LT(table.nameOrder(0), table.nameOrder(1));
+    EXPECT_EQ(table.nameAt(0), "b.txt");
+
+    version = table.version();
+    table.patch(fileItem("/c/b.txt", 99));  // replaced: its ordinal is unknown again
+    EXPECT_NE(table.version(), version);
+    EXPECT_EQ(table.nameOrder(0), 0u);
+    EXPECT_NE(table.nameOrder(1), 0u);
+    version = table.version();
+    table.removeUnder("/nowhere");
+    EXPECT_EQ(table.version(), version) << "nothing moved";
+    table.append(fileItem("/e/new.txt"));
+    EXPECT_NE(table.version(), version);
+    EXPECT_EQ(table.nameOrder(2), 0u);
+}
+
+TEST(ItemTable, NameOrdinalsLeaveTheAnswersAsTheyAre)
+{
+    // Names whose collation order is not their byte order, equal names in
+    // several folders, and, after a patch, items without an ordinal.
+    const std::vector<std::string> names = {"b.txt", "B.txt", "a.txt", "Á.txt", "报告.txt", "北京.txt", "_x.txt",
+                                            "x-1.txt", "x10.txt", "x2.txt", "café.txt", "cafe.txt", "Z.txt"};
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 4000; ++i)
+        items.push_back(fileItem("/vol/f" + std::to_string(i % 37) + "/" + names[std::size_t(i) % names.size()],
+                                 i % 7, 1'700'000'000.0 + i % 11));
+    ItemTable table;
+    for (const IndexedItem& item : items)
+        table.append(item);
+    setNameOrders(table);
+    for (int i = 0; i < 4000; i += 13) {
+        items[std::size_t(i)] = fileItem(items[std::size_t(i)].path(), 3);
+        table.patch(items[std::size_t(i)]);
+    }
+    const SearchEngine engine;
+    for (const char* text : {"*.txt", "txt", "x"}) {
+        for (bool ascending : {true, false}) {
+            for (int limit : {1, 25, 3900}) {
+                SCOPED_TRACE(std::string(text) + (ascending ? " up" : " down") + " limit " + std::to_string(limit));
+                SearchQuery q;
+                q.contentFilters = {SearchContentFilter::All};
+                q.sortField = SearchSortField::Name;
+                q.ascending = ascending;
+                if (std::string_view(text).starts_with("*"))
+                    q.wildcardPattern = text;
+                else
+                    q.tokens = {text};
+                std::vector<std::string> fromTable;
+                for (std::uint32_t p : engine.searchIndices(table, std::nullopt, q, limit))
+                    fromTable.push_back(table.materialize(p).path());
+                EXPECT_EQ(fromTable, test::pathsOf(engine.search(items, q, limit)));
+            }
         }
     }
 }
