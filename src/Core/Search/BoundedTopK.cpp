@@ -1,6 +1,7 @@
 #include "Core/Search/BoundedTopK.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "Core/Search/CandidateFilter.h"
 #include "Core/Search/CandidateScoring.h"
@@ -63,8 +64,10 @@ private:
 };
 
 // Positions into `survivors`, best bound first: by bound or, kind first, by
-// kind and bound; stable, so equal keys keep input order.
-std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateFilter& filter, bool rankFirst)
+// kind and bound; stable, so equal keys keep input order. `ends` gets the
+// end of each run of one key.
+std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateFilter& filter, bool rankFirst,
+                                          std::vector<std::size_t>& ends)
 {
     const std::size_t n = survivors.indices.size();
     const std::size_t buckets = (kTopBound + 1) * (rankFirst ? 1 : kKinds);
@@ -78,11 +81,84 @@ std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateF
     }
     for (std::size_t b = 0; b < buckets; ++b)
         starts[b + 1] += starts[b];
+    ends.clear();
+    for (std::size_t b = 0; b < buckets; ++b)
+        if (starts[b + 1] > starts[b])
+            ends.push_back(starts[b + 1]);
     std::vector<std::uint32_t> order(n);
     for (std::size_t i = 0; i < n; ++i)
         order[starts[keys[i]]++] = static_cast<std::uint32_t>(i);
     return order;
 }
+
+// Sorting by name where the source knows the names' ordinals: the candidates
+// of one bound are met in name order (kind first where rank comes first), so
+// the walk ends at the first that goes after the worst kept result whatever
+// its rank. Only the best `limit` of a run are ordered; the rest of the run
+// is walked as it comes.
+class NameOrderedWalk {
+public:
+    NameOrderedWalk(const ItemSource& source, const PreparedQuery& q, bool rankFirst)
+        : m_source(source)
+        , m_on(q.query.sortField == SearchSortField::Name)
+        , m_ascending(q.query.ascending)
+        , m_rankFirst(rankFirst)
+    {
+    }
+
+    // Orders the best `limit` of order[begin, end) by kind and name; returns
+    // the end of the ordered part (`begin` when nothing was ordered).
+    std::size_t orderRun(std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end,
+                         const Survivors& survivors, CandidateFilter& filter, std::size_t limit) const
+    {
+        if (!m_on || end - begin < 2)
+            return begin;
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
+        keyed.reserve(end - begin);
+        for (std::size_t k = begin; k < end; ++k) {
+            const std::uint32_t index = survivors.indices[order[k]];
+            const std::uint64_t kind = m_rankFirst ? std::uint64_t(filter.facts(index).kindOrder()) : 0;
+            keyed.emplace_back(kind << 32 | directed(m_source.nameOrder(index)), order[k]);
+        }
+        // Equal keys keep input order, as the run had it.
+        const auto before = [](const auto& a, const auto& b) { return a.first != b.first ? a.first < b.first : a.second < b.second; };
+        const std::size_t kept = std::min(limit, keyed.size());
+        if (kept < keyed.size())
+            std::nth_element(keyed.begin(), keyed.begin() + std::ptrdiff_t(kept), keyed.end(), before);
+        std::sort(keyed.begin(), keyed.begin() + std::ptrdiff_t(kept), before);
+        for (std::size_t k = 0; k < keyed.size(); ++k)
+            order[begin + k] = keyed[k].second;
+        return begin + kept;
+    }
+
+    // True when a candidate that ranks at `bound` or above goes after `worst`
+    // whatever its rank; false when unsure.
+    bool surelyAfter(std::uint32_t index, Rank bound, int kind, const ScoredItem& worst) const
+    {
+        const std::uint32_t nameOrder = m_on ? m_source.nameOrder(index) : 0;
+        if (nameOrder == 0 || worst.nameOrder == 0)
+            return false;
+        const Rank firstA = m_rankFirst ? bound : kind, firstB = m_rankFirst ? worst.rank : worst.kindOrder;
+        if (firstA != firstB)
+            return firstA > firstB;
+        const Rank secondA = m_rankFirst ? kind : bound, secondB = m_rankFirst ? worst.kindOrder : worst.rank;
+        if (secondA != secondB)
+            return secondA > secondB;
+        return m_ascending ? nameOrder > worst.nameOrder : nameOrder < worst.nameOrder;
+    }
+
+private:
+    // The ordinal in the walk's direction; 0 (unknown) first.
+    std::uint32_t directed(std::uint32_t nameOrder) const
+    {
+        return nameOrder == 0 || m_ascending ? nameOrder : std::numeric_limits<std::uint32_t>::max() - nameOrder + 1;
+    }
+
+    const ItemSource& m_source;
+    bool m_on;
+    bool m_ascending;
+    bool m_rankFirst;
+};
 
 // Reads, in input order, the names of the candidates the walk will surely
 // reach: those whose bound is at most the `limit`-th lowest bound, which is
@@ -148,7 +224,18 @@ std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& surviv
     const Scorer scorer(source, q, filter);
     const bool rankFirst = heap.order().rankFirst();
     int doneKind = -1;  // kind first: the rest of this kind is worse than the worst kept
-    for (std::uint32_t at : bestFirstOrder(survivors, filter, rankFirst)) {
+    const NameOrderedWalk byName(source, q, rankFirst);
+    std::vector<std::size_t> ends;
+    std::vector<std::uint32_t> order = bestFirstOrder(survivors, filter, rankFirst, ends);
+    std::size_t runEnd = 0, orderedEnd = 0;
+    for (std::size_t k = 0, run = 0; k < order.size(); ++k) {
+        if (k == runEnd) {
+            runEnd = ends[run++];
+            // The last bucket holds every bound from kTopBound on, unordered.
+            const bool lastBucket = std::min(survivors.bounds[order[k]].rank, kTopBound) == kTopBound;
+            orderedEnd = lastBucket ? k : byName.orderRun(order, k, runEnd, survivors, filter, limit);
+        }
+        const std::uint32_t at = order[k];
         const std::uint32_t index = survivors.indices[at];
         const Rank bound = survivors.bounds[at].rank;
         const int kind = filter.facts(index).kindOrder();
@@ -166,6 +253,12 @@ std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& surviv
             if (!rankFirst && kind == worst.kindOrder && bound > worst.rank) {
                 if (bound < kTopBound)
                     doneKind = kind;
+                continue;
+            }
+            if (byName.surelyAfter(index, bound, kind, worst)) {
+                // In name order every later candidate goes after it too.
+                if (k < orderedEnd)
+                    break;
                 continue;
             }
         }

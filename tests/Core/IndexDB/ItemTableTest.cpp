@@ -314,7 +314,7 @@ TEST(ItemTable, NameOrdinalsLeaveTheAnswersAsTheyAre)
     const SearchEngine engine;
     for (const char* text : {"*.txt", "txt", "x"}) {
         for (bool ascending : {true, false}) {
-            for (int limit : {1, 25, 3900}) {
+            for (int limit : {1, 25, 2000, 3900}) {
                 SCOPED_TRACE(std::string(text) + (ascending ? " up" : " down") + " limit " + std::to_string(limit));
                 SearchQuery q;
                 q.contentFilters = {SearchContentFilter::All};
