@@ -203,7 +203,9 @@ private:
             lock.lock();
             finish(node);
         } else {
+            m_awaited = &node;
             m_nodeDone.wait(lock, [&] { return node.state == NodeState::Done; });
+            m_awaited = nullptr;
         }
         if (node.listingFailed)
             m_unreadable.push_back(node.path);
@@ -211,11 +213,17 @@ private:
 
     void release(Node& node)
     {
+        bool budgetFreed = false;
         {
             std::lock_guard lock(m_mutex);
+            const bool wasFull = m_readAhead >= kReadAheadBudget;
             m_readAhead -= node.entries.size() + 1;
+            budgetFreed = wasFull && m_readAhead < kReadAheadBudget;
         }
-        m_workAvailable.notify_all();
+        // Only helpers held by the budget wait for it; waking them all for
+        // every folder cost more than the reading.
+        if (budgetFreed)
+            m_workAvailable.notify_all();
         // A stale queue slot may still hold the node; drop the entries now.
         std::vector<Entry>().swap(node.entries);
     }
@@ -303,7 +311,8 @@ private:
         }
         if (queued)
             m_workAvailable.notify_all();
-        m_nodeDone.notify_all();
+        if (m_awaited == &node)
+            m_nodeDone.notify_all();
     }
 
     void workerLoop()
@@ -343,6 +352,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_workAvailable;
     std::condition_variable m_nodeDone;
+    const Node* m_awaited = nullptr;  // the node the calling thread waits for, if any
     std::vector<NodePtr> m_queue;  // folders to read, next one at the back
     std::size_t m_readAhead = 0;   // entries read and not yet handed over
     bool m_stopping = false;

@@ -16,8 +16,32 @@ namespace pallix {
 
 namespace paths {
 
+namespace {
+
+// Absolute, with no empty, "." or ".." component and no trailing "/": what
+// standardize() would give back unchanged. Most paths a walk makes are.
+bool isStandard(std::string_view path)
+{
+    if (path.empty() || path.front() != '/')
+        return false;
+    if (path.size() == 1)
+        return true;
+    if (path.back() == '/')
+        return false;
+    for (std::size_t slash = 0; slash != std::string_view::npos; slash = path.find('/', slash + 1)) {
+        const std::string_view part = path.substr(slash + 1, path.find('/', slash + 1) - slash - 1);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 std::string standardize(std::string_view path)
 {
+    if (isStandard(path))
+        return std::string(path);
     std::string absolute;
     if (path.empty() || path.front() != '/') {
         // A relative location is taken against the working directory, as a file URL is.

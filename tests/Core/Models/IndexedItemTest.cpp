@@ -326,6 +326,10 @@ TEST(Paths, StandardizeAndComponents)
     } cases[] = {
         {"/a/./b/../c/", "/a/c"}, {"//a//b", "/a/b"}, {"/..", "/"},     {"/", "/"},
         {"/a/b/..", "/a"},        {"/a/.hidden", "/a/.hidden"},        {"/a/...", "/a/..."},
+        // Paths that only look standard at a glance.
+        {"/a/.", "/a"},           {"/a/b/", "/a/b"},                   {"/.", "/"},
+        {"/a/../b", "/b"},        {"/..a/b..", "/..a/b.."},            {"/a/.b/..c", "/a/.b/..c"},
+        {"/a//", "/a"},           {"/x/报告/./y", "/x/报告/y"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
