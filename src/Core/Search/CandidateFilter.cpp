@@ -119,6 +119,8 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
         t.tailMasks.push_back(0);
         t.offsets.push_back(t.normalized.size());
         t.wholeMask = t.tailMasks.front();
+        t.lastExact = !t.normalized.empty() && text::isAsciiAlnum(t.normalized.back());
+        t.singleExact = t.lastExact && t.normalized.size() == 1;
         t.asciiContains = q.matchMode == SearchMatchMode::Contains && !t.comparable.empty() &&
                           !t.normalized.empty() && text::isAscii(t.comparable) && text::isAscii(t.normalized);
         t.pairsTell = t.asciiContains && t.normalized.size() >= 2;
@@ -186,6 +188,8 @@ const CandidateFilter::FolderAnswer& CandidateFilter::answerWithTiers(std::size_
     // tiers are worked out only when one does.
     if (!a.tiersKnown) {
         fillPathTiers(m_tokens[token], m_source.folder(folder), a);
+        // Facts of no name: the path's length is the folder's alone.
+        a.pathFloor = static_cast<std::int32_t>(std::min<Rank>(tokenBound(m_tokens[token], &a, ItemFacts(), false).rank, kNever));
         a.tiersKnown = true;
     }
     return a;
@@ -344,19 +348,32 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         const std::uint64_t need = t.tailMasks[matched[k]];
         if ((f.nameCharacters & need) != need)
             return false;
-        orderToCheck = orderToCheck || matched[k] < characters;
+        // A rest of one letter or digit is settled by its bit.
+        const std::size_t rest = characters - matched[k];
+        orderToCheck = orderToCheck || rest > 1 || (rest == 1 && !t.lastExact);
     }
+    // Past a cutoff, a folder whose path alone ranks a token above it turns
+    // down at once every item whose name cannot hold that token.
+    if (bound && m_cutoff != kNoRankCeiling && f.folder != ItemFacts::kNoFolder)
+        for (std::size_t k = 0; k < m_tokens.size(); ++k)
+            if ((f.nameCharacters & m_tokens[k].wholeMask) != m_tokens[k].wholeMask &&
+                answerWithTiers(k, f.folder).pathFloor > m_cutoff)
+                return false;
     // The name tells when the folder left part of a token to it, or, for a
-    // bound, when it holds all of a token's characters.
-    bool nameTiers = false;
+    // bound, when it holds all of a token's characters: their order, unless
+    // the token is one letter or digit, and the name tiers' ranks.
+    bool nameTiers = false, orderOfWhole = false;
     if (bound)
         for (std::size_t k = 0; k < m_tokens.size(); ++k)
-            nameTiers = nameTiers || (f.nameCharacters & m_tokens[k].wholeMask) == m_tokens[k].wholeMask;
+            if ((f.nameCharacters & m_tokens[k].wholeMask) == m_tokens[k].wholeMask) {
+                nameTiers = true;
+                orderOfWhole = orderOfWhole || !m_tokens[k].singleExact;
+            }
     bool wholeTiers = false;  // some token may be whole in the name
     if (nameTiers)
         for (std::size_t k = 0; k < m_tokens.size(); ++k)
             wholeTiers = wholeTiers || wholeMayBeInName(m_tokens[k], f);
-    const bool nameTells = orderToCheck || nameTiers;
+    const bool nameTells = orderToCheck || orderOfWhole || (readName && nameTiers);
     // Past a cutoff, what the facts alone bound the rank to may spare the name.
     if (bound && nameTells && m_cutoff != kNoRankCeiling) {
         Rank cheap = 0;
@@ -415,10 +432,12 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     for (std::size_t k = 0; k < m_tokens.size(); ++k) {
         const TokenFilter& t = m_tokens[k];
         const bool restEmpty = matched[k] + 1 == t.offsets.size();
+        const bool restOneExact = matched[k] + 2 == t.offsets.size() && t.lastExact;  // its bit was tested
         const std::string_view rest = std::string_view(t.normalized).substr(t.offsets[matched[k]]);
         // The whole token in order in the name holds its rest in order too.
-        const bool wholeInName = bound && (f.nameCharacters & t.wholeMask) == t.wholeMask && inName(t.normalized);
-        const bool restInName = restEmpty || wholeInName || inName(rest);
+        const bool wholeInName = bound && (f.nameCharacters & t.wholeMask) == t.wholeMask &&
+                                 (t.singleExact || inName(t.normalized));
+        const bool restInName = restEmpty || restOneExact || wholeInName || inName(rest);
         if (!restInName)
             return false;
         if (!bound)
@@ -442,8 +461,11 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
                 b = {names ? std::min(r.value_or(kNoRankCeiling), m_firstTierBeyondName) : 0, false};
         } else {
             b = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false);
-            // The subsequence tier reads the normalised name, not its stem.
-            b.exact = b.exact && (restEmpty || (stemApart ? textscan::bytesInOrder(rest, normalized) : restInName));
+            // The subsequence tier reads the normalised name, not its stem; a
+            // name not read is known to hold the rest only with its stem as its head.
+            const bool apart = nameTells ? stemApart : !f.has(ItemFacts::StemIsHead);
+            b.exact = b.exact && (restEmpty || (!apart ? restInName
+                                                       : nameTells && textscan::bytesInOrder(rest, normalized)));
         }
         // The item takes its worst token's rank.
         total.exact = total.exact && b.exact;

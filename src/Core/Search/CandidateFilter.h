@@ -85,6 +85,11 @@ private:
         std::vector<std::uint64_t> tailMasks;  // [k]: mask of the characters from the k-th on
         std::vector<std::size_t> offsets;      // [k]: byte offset of the k-th character; then the size
         std::uint64_t wholeMask = 0;
+        // The last character is an ASCII letter or digit, whose bit in a mask
+        // is its own: a rest of just that character is in the name when its
+        // bit is. singleExact: the token is that one character.
+        bool lastExact = false;
+        bool singleExact = false;
         // Contains mode, an ASCII token of two characters or more: the name
         // tiers below the name-subsequence one all need the normalised token
         // whole in the normalised name, so in an ASCII name all its pairs.
@@ -115,6 +120,8 @@ private:
         // The folder holds the comparable token: the path-substring tier then
         // matches there first, with substringBase, whatever the name.
         bool substringInFolder = false;
+        // The lowest rank the path tiers give any item of the folder, whatever its name.
+        std::int32_t pathFloor = 0;
     };
     static constexpr std::uint16_t kUnknown = 0xFFFF;
     static constexpr std::int32_t kNever = 0x7FFFFFFF;

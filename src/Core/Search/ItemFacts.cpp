@@ -253,6 +253,8 @@ ItemFacts ItemFacts::of(const ItemRef& item, bool pathJoinsParentAndName)
     facts.bits = categoryAndKindBits(item) | nameBits(item.name) | tailBits(item.name);
     if (facts.has(AsciiName))
         facts.namePairs |= wordStartMask(item.name);
+    if (item.normalizedSearchName.starts_with(item.normalizedSearchNameWithoutExtension))
+        facts.bits |= StemIsHead;
     const auto bytes = [](std::string_view s) {
         return static_cast<std::uint8_t>(std::min<std::size_t>(s.size(), kLongText));
     };

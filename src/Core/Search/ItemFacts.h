@@ -37,6 +37,8 @@ struct ItemFacts {
         NormalFile = 1u << 8,
         Archive = 1u << 9,
         Executable = 1u << 10,
+        // normalizedSearchNameWithoutExtension is a head of normalizedSearchName.
+        StemIsHead = 1u << 11,
     };
     static constexpr unsigned kKindShift = 12;  // three bits: IndexedItem::displayKindOrder
     // Seven bits each: the last and the second-to-last byte of the name,

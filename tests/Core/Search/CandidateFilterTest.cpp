@@ -184,6 +184,51 @@ TEST(CandidateFilter, LengthsAndWordStartsBoundTheNameTiers)
     }
 }
 
+TEST(CandidateFilter, OneLetterTokensAndRestsAreSettledByTheirBits)
+{
+    // Items whose names hold or lack the letter, in folders that hold all,
+    // part or none of the longer word.
+    ItemGenerator gen(11);
+    std::vector<IndexedItem> items = gen.items(1500);
+    for (const char* path : {"/home/report/s.txt", "/home/report/x.txt", "/home/repo/rt s.txt", "/home/r/eport.s",
+                             "/s/report", "/home/u/sreport.md", "/home/u/REPORT S.md", "/m2/helper.txt",
+                             "/home/helper/m.2", "/home/helpe/rm2.txt"})
+        items.push_back(fileAt(path));
+    const std::vector<std::vector<std::string>> queries = {
+        {"s"}, {"report", "s"}, {"s", "report"}, {"helper", "m"}, {"m", "2"}, {"2"}, {"rt", "s"}, {"S"}};
+    for (const auto& tokens : queries) {
+        for (int mode = 0; mode < 4; ++mode) {
+            for (bool caseSensitive : {false, true}) {
+                const SearchQuery q = tokenQuery(tokens, static_cast<SearchMatchMode>(mode), caseSensitive);
+                SCOPED_TRACE(tokens.front() + (tokens.size() > 1 ? " " + tokens[1] : "") + " mode " +
+                             std::to_string(mode) + (caseSensitive ? " case" : ""));
+                expectSoundBounds(items, q);
+            }
+        }
+    }
+}
+
+TEST(CandidateFilter, PastTheCutoffALongFolderTurnsDownNamesWithoutTheWord)
+{
+    // Two short path-only matches set the cutoff; in a folder whose path alone
+    // ranks "libp" above it, only the name that holds the word is kept.
+    const std::string longFolder = "/l/i/b/p/" + std::string(60, 'x');
+    const std::vector<IndexedItem> items{fileAt("/l/i/b/p.txt"), fileAt("/l/i/b/pq.txt"),
+                                         fileAt(longFolder + "/a.txt"), fileAt(longFolder + "/libp.txt"),
+                                         fileAt(longFolder + "/b.txt")};
+    const FactsSource source(items);
+    const SearchQuery query = tokenQuery({"libp"});
+    const PreparedQuery q(query);
+    CandidateFilter filter(source, q);
+    filter.keepBest(2);
+    std::vector<std::uint32_t> out;
+    std::vector<CandidateBound> bounds;
+    filter.collect(0, static_cast<std::uint32_t>(items.size()), out, &bounds);
+    EXPECT_EQ(out, (std::vector<std::uint32_t>{0, 1, 3}));
+    for (std::uint32_t i : {2u, 4u})
+        EXPECT_GT(*fullRank(items[i], q), *fullRank(items[1], q)) << "turned down, and rightly";
+}
+
 TEST(CandidateFilter, KeepingTheBestTurnsDownWhatRanksAboveThatMany)
 {
     // Path-only matches whose bounds are their ranks: 435 plus the length

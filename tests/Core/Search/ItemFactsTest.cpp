@@ -154,6 +154,18 @@ TEST(ItemFacts, WordStartsOfAsciiNamesAreAmongThePairs)
     EXPECT_EQ(f.firstNormalized, 'w');
 }
 
+TEST(ItemFacts, StemIsHeadWhenTheNormalisedStemStartsTheNormalisedName)
+{
+    EXPECT_TRUE(ItemFacts::of(fileAt("/a/Report 2024.pdf").ref()).has(ItemFacts::StemIsHead));
+    EXPECT_TRUE(ItemFacts::of(fileAt("/a/.bashrc").ref()).has(ItemFacts::StemIsHead));
+    EXPECT_TRUE(ItemFacts::of(fileAt("/a/报告.tar.gz").ref()).has(ItemFacts::StemIsHead));
+    // Forms as a store may hand them over, the stem not at the head.
+    const IndexedItem item = fileAt("/a/ab.txt");
+    ItemRef r = item.ref();
+    r.normalizedSearchNameWithoutExtension = "zz";
+    EXPECT_FALSE(ItemFacts::of(r).has(ItemFacts::StemIsHead));
+}
+
 TEST(ItemFacts, FolderFormsAreThoseRankingComposesPathsFrom)
 {
     const auto [comparable, normalized] = FolderForms::formsOf("/Home/Caf\x65\xCC\x81/Ｒ2");
