@@ -91,6 +91,11 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
             m_requiredValue |= ItemFacts::Folder;
     }
     m_anyOfBits = contentBits(m_query.contentMask);
+    // Every result of a pattern or filter-only search has the one rank.
+    if (m_query.mode == Mode::Wildcard || m_query.mode == Mode::RegexTokens)
+        m_constantRank = SearchEngine::kPatternRank;
+    else if (m_query.mode == Mode::FilterOnly)
+        m_constantRank = SearchEngine::kFilterOnlyRank;
     if (m_query.pathFilter)
         m_pathFilterAnswers.assign(m_folderCount, 0);
 
@@ -521,7 +526,7 @@ bool CandidateFilter::mayBeResult(std::uint32_t index, CandidateBound* bound)
     if (!m_pathFilterAnswers.empty() && f.folder != ItemFacts::kNoFolder && !passesPathFilter(f.folder))
         return false;
     if (bound)
-        *bound = CandidateBound{0, false, true};
+        *bound = CandidateBound{m_constantRank, false, true};
     if (!m_tokens.empty() && !namesMayMatch(index, f, bound, false))
         return false;
     if (!m_hints.empty() && !patternMayMatch(index, f))

@@ -167,6 +167,7 @@ private:
     std::vector<FolderAnswer> m_folderAnswers;  // [token * folders + folder]
     std::uint32_t m_lastFolder = ItemFacts::kNoFolder;   // the folder of the last item asked about
     const FolderAnswer* m_lastAnswers[kMaxFilteredTokens] = {};  // its answers, by token
+    Rank m_constantRank = 0;  // the rank of every result of a search that does not rank names
     Rank m_firstPathTier = 0;
     Rank m_firstTierBeyondName = 0;
     bool m_wholeTokenInName = false;  // exact mode: no tier looks at the path
