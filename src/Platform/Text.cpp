@@ -431,7 +431,8 @@ void zhCaseInsensitiveKey(std::string_view s, std::string& key)
         key.assign(s);  // compareZhCaseInsensitive then compares bytes too
         return;
     }
-    const icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+    const icu::UnicodeString text =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
     key.resize(std::max<std::size_t>(key.capacity(), 32));
     for (;;) {
         const int32_t needed = collator->getSortKey(text, reinterpret_cast<uint8_t*>(key.data()),

@@ -121,7 +121,9 @@ public:
             keyed.emplace_back(kind << 32 | directed(m_source.nameOrder(index)), order[k]);
         }
         // Equal keys keep input order, as the run had it.
-        const auto before = [](const auto& a, const auto& b) { return a.first != b.first ? a.first < b.first : a.second < b.second; };
+        const auto before = [](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first < b.first : a.second < b.second;
+        };
         const std::size_t kept = std::min(limit, keyed.size());
         if (kept < keyed.size())
             std::nth_element(keyed.begin(), keyed.begin() + std::ptrdiff_t(kept), keyed.end(), before);

@@ -194,7 +194,8 @@ const CandidateFilter::FolderAnswer& CandidateFilter::answerWithTiers(std::size_
     if (!a.tiersKnown) {
         fillPathTiers(m_tokens[token], m_source.folder(folder), a);
         // Facts of no name: the path's length is the folder's alone.
-        a.pathFloor = static_cast<std::int32_t>(std::min<Rank>(tokenBound(m_tokens[token], &a, ItemFacts(), false).rank, kNever));
+        const Rank floor = tokenBound(m_tokens[token], &a, ItemFacts(), false).rank;
+        a.pathFloor = static_cast<std::int32_t>(std::min<Rank>(floor, kNever));
         a.tiersKnown = true;
     }
     return a;

@@ -96,7 +96,8 @@ std::vector<std::uint32_t> searchKeepingTopK(const ItemSource& source,
         const std::optional<Rank> rank = rankIgnoringExclusions(item, nullptr, nullptr, q, *ceiling);
         if (!rank)
             return;
-        const ScoredItem c = scoredItem(source, item, index, *rank, kindOrder ? *kindOrder : kindOrderOf(item, nullptr), q);
+        const int kind = kindOrder ? *kindOrder : kindOrderOf(item, nullptr);
+        const ScoredItem c = scoredItem(source, item, index, *rank, kind, q);
         // The exclusion rules only matter for a candidate that would be kept.
         if (heap.wants(c) && passesExclusions(item, nullptr, q))
             heap.add(c);
