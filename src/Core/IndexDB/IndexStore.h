@@ -234,8 +234,6 @@ private:
     SearchIndexes m_indexes;                 // the three inverted indexes
     bool m_cacheReady = false;
     bool m_searchIndexesComplete = false;
-    bool m_nameOrdersInstalled = false;
-    std::uint64_t m_nameOrdersVersion = 0;  // the item table's version they were made for
     std::atomic<std::int64_t> m_indexBuildGeneration{0};  // written under m_mutex, polled by the build
     std::shared_ptr<CancelToken> m_indexBuildTask;
     std::shared_ptr<CancelToken> m_debouncedSearchCacheRebuildTask;

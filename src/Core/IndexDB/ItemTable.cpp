@@ -118,6 +118,7 @@ void ItemTable::setNameOrders(const std::vector<std::uint32_t>& orders)
     assert(orders.size() == m_entries.size());
     for (std::size_t p = 0; p < m_entries.size(); ++p)
         m_entries[p].nameOrder = orders[p];
+    m_orderedVersion = m_version;
 }
 
 void ItemTable::releaseRun(const Entry& e)

@@ -57,6 +57,8 @@ public:
     std::uint32_t nameOrder(std::size_t position) const override { return m_entries[position].nameOrder; }
     // Sets every item's ordinal, in position order.
     void setNameOrders(const std::vector<std::uint32_t>& orders);
+    // Every item has the ordinal set last: nothing changed since.
+    bool hasNameOrders() const { return m_orderedVersion == m_version; }
     // Changes with every change of the items or their positions.
     std::uint64_t version() const { return m_version; }
     // The item as a record; its search forms are the stored ones.
@@ -144,6 +146,7 @@ private:
     std::size_t m_liveArenaBytes = 0;          // bytes of the runs still referenced
     std::size_t m_liveSideItems = 0;
     std::uint64_t m_version = 0;
+    std::optional<std::uint64_t> m_orderedVersion;  // m_version when the ordinals were set
 };
 
 } // namespace pallix

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 #include "Platform/Text.h"
@@ -30,19 +29,7 @@ std::uint64_t headOf(std::string_view key)
 
 } // namespace
 
-void NameList::reserve(std::size_t names, std::size_t bytes)
-{
-    m_ends.reserve(names);
-    m_bytes.reserve(bytes);
-}
-
-void NameList::append(std::string_view name)
-{
-    m_bytes.append(name);
-    m_ends.push_back(m_bytes.size());
-}
-
-std::optional<std::vector<std::uint32_t>> nameOrdersOf(const NameList& names, unsigned threads,
+std::optional<std::vector<std::uint32_t>> nameOrdersOf(const TextList& names, unsigned threads,
                                                        const std::function<bool()>& keepGoing)
 {
     const std::size_t n = names.size();

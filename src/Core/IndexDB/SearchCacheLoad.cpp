@@ -3,6 +3,7 @@
 // inverted indexes.
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 #include <sqlite3.h>
@@ -30,6 +31,26 @@ void releaseFreedMemory()
 #ifdef __GLIBC__
     malloc_trim(0);
 #endif
+}
+
+// Calls copy(position) for the positions [0, count), a slice at a time under
+// `mutex` so that writes and searches get in between; false as soon as
+// current(end of the slice), asked under the lock, says no.
+template <class Current, class Copy>
+bool copyInSlices(std::mutex& mutex, std::size_t count, Current current, Copy copy)
+{
+    for (std::size_t begin = 0; begin < count; begin += kStemCopySlice) {
+        {
+            std::lock_guard lock(mutex);
+            const std::size_t end = std::min(count, begin + kStemCopySlice);
+            if (!current(end))
+                return false;
+            for (std::size_t p = begin; p < end; ++p)
+                copy(p);
+        }
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 // Up to six, leaving two cores to the rest of the application.
@@ -152,22 +173,15 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
         count = m_items.size();
         stems.reserve(count, count * 24);
     }
-    for (std::size_t begin = 0; begin < count; begin += kStemCopySlice) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!stillCurrent())
-                return releaseHandle();
-            const std::size_t end = std::min(count, begin + kStemCopySlice);
-            // A removal shortened the list; the rebuild it scheduled starts over.
-            if (end > m_items.size())
-                return releaseHandle();
-            for (std::size_t p = begin; p < end; ++p) {
-                const auto [stem, normalizedStem] = m_items.stems(p);
-                stems.append(stem, normalizedStem);
-            }
-        }
-        std::this_thread::yield();
-    }
+    // A removal that shortened the list stops the copy; the rebuild it scheduled starts over.
+    const bool copied = copyInSlices(
+        m_mutex, count, [&](std::size_t end) { return stillCurrent() && end <= m_items.size(); },
+        [&](std::size_t p) {
+            const auto [stem, normalizedStem] = m_items.stems(p);
+            stems.append(stem, normalizedStem);
+        });
+    if (!copied)
+        return releaseHandle();
 
     std::optional<SearchIndexes> built = buildSearchIndexes(stems, count >= 2 * 65536 ? buildThreads() : 1,
                                                             stillCurrent);
@@ -187,8 +201,6 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
             m_searchIndexesComplete = true;
             installed = true;
         }
-        if (!installed)
-            releaseHandle();
     }
     built.reset();
     stems = StemList();
@@ -206,7 +218,7 @@ void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)
     // After the indexes, which searches wait for: sorting by name works
     // without the ordinals, only slower. Any change of the items meanwhile
     // makes them stale; the rebuild that change asks for makes new ones.
-    NameList names;
+    TextList names;
     std::size_t count = 0;
     std::uint64_t version = 0;
     {
@@ -217,32 +229,23 @@ void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)
         version = m_items.version();
         names.reserve(count, count * 24);
     }
-    for (std::size_t begin = 0; begin < count; begin += kStemCopySlice) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!stillCurrent() || m_items.version() != version)
-                return;
-            const std::size_t end = std::min(count, begin + kStemCopySlice);
-            for (std::size_t p = begin; p < end; ++p)
-                names.append(m_items.nameAt(p));
-        }
-        std::this_thread::yield();
-    }
+    const bool copied = copyInSlices(
+        m_mutex, count, [&](std::size_t) { return stillCurrent() && m_items.version() == version; },
+        [&](std::size_t p) { names.append(m_items.nameAt(p)); });
+    if (!copied)
+        return;
     std::optional<std::vector<std::uint32_t>> orders =
         nameOrdersOf(names, count >= 2 * 65536 ? buildThreads() : 1, stillCurrent);
-    names = NameList();
+    names = TextList();
     std::lock_guard lock(m_mutex);
-    if (orders && stillCurrent() && m_items.version() == version) {
+    if (orders && stillCurrent() && m_items.version() == version)
         m_items.setNameOrders(*orders);
-        m_nameOrdersVersion = version;
-        m_nameOrdersInstalled = true;
-    }
 }
 
 bool IndexStore::nameOrdersReady() const
 {
     std::lock_guard lock(m_mutex);
-    return m_nameOrdersInstalled && m_nameOrdersVersion == m_items.version();
+    return m_items.hasNameOrders();
 }
 
 } // namespace pallix

@@ -73,20 +73,6 @@ std::optional<Block> buildBlock(const StemList& stems, std::uint32_t b, const st
 
 } // namespace
 
-void StemList::reserve(std::size_t items, std::size_t bytes)
-{
-    m_ends.reserve(2 * items);
-    m_bytes.reserve(bytes);
-}
-
-void StemList::append(std::string_view stem, std::string_view normalizedStem)
-{
-    m_bytes.insert(m_bytes.end(), stem.begin(), stem.end());
-    m_ends.push_back(m_bytes.size());
-    m_bytes.insert(m_bytes.end(), normalizedStem.begin(), normalizedStem.end());
-    m_ends.push_back(m_bytes.size());
-}
-
 void addItemKeys(std::string_view stem, std::string_view normalizedStem, std::uint32_t position,
                  PostingIndex::BlockBuilder& characters, PostingIndex::BlockBuilder& bigrams,
                  PostingIndex::BlockBuilder& prefixes)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Core/IndexDB/PostingIndex.h"
+#include "Core/IndexDB/TextList.h"
 
 namespace pallix {
 
@@ -32,20 +33,18 @@ struct SearchIndexes {
 // The stems of positions 0, 1, 2, ... in one buffer.
 class StemList {
 public:
-    void reserve(std::size_t items, std::size_t bytes);
-    void append(std::string_view stem, std::string_view normalizedStem);
-    std::size_t size() const { return m_ends.size() / 2; }
-    std::string_view stem(std::size_t i) const { return slice(2 * i); }
-    std::string_view normalizedStem(std::size_t i) const { return slice(2 * i + 1); }
+    void reserve(std::size_t items, std::size_t bytes) { m_texts.reserve(2 * items, bytes); }
+    void append(std::string_view stem, std::string_view normalizedStem)
+    {
+        m_texts.append(stem);
+        m_texts.append(normalizedStem);
+    }
+    std::size_t size() const { return m_texts.size() / 2; }
+    std::string_view stem(std::size_t i) const { return m_texts.at(2 * i); }
+    std::string_view normalizedStem(std::size_t i) const { return m_texts.at(2 * i + 1); }
 
 private:
-    std::string_view slice(std::size_t k) const
-    {
-        const std::size_t begin = k == 0 ? 0 : m_ends[k - 1];
-        return {m_bytes.data() + begin, m_ends[k] - begin};
-    }
-    std::vector<char> m_bytes;
-    std::vector<std::size_t> m_ends;
+    TextList m_texts;
 };
 
 // Adds the de-duplicated keys of one item to the three block builders.

@@ -409,7 +409,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     const bool rankNames = readName && wholeTiers;
     std::optional<ItemRef> item;
     std::string_view normalized, normalizedStem;
-    bool stemApart = false;
+    const bool stemApart = !f.has(ItemFacts::StemIsHead);
     if (nameTells) {
         if (rankNames) {
             item = m_source.atWithoutPath(index);
@@ -420,8 +420,6 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
             normalized = views.normalized;
             normalizedStem = views.normalizedStem;
         }
-        // A stem kept as the head of the name needs no comparing.
-        stemApart = normalizedStem.data() != normalized.data() && !normalized.starts_with(normalizedStem);
     }
     const auto inName = [&](std::string_view part) {
         return textscan::bytesInOrder(part, normalized) || (stemApart && textscan::bytesInOrder(part, normalizedStem));
@@ -469,9 +467,8 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
             b = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false);
             // The subsequence tier reads the normalised name, not its stem; a
             // name not read is known to hold the rest only with its stem as its head.
-            const bool apart = nameTells ? stemApart : !f.has(ItemFacts::StemIsHead);
-            b.exact = b.exact && (restEmpty || (!apart ? restInName
-                                                       : nameTells && textscan::bytesInOrder(rest, normalized)));
+            b.exact = b.exact && (restEmpty || (!stemApart ? restInName
+                                                           : nameTells && textscan::bytesInOrder(rest, normalized)));
         }
         // The item takes its worst token's rank.
         total.exact = total.exact && b.exact;

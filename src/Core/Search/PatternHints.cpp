@@ -11,7 +11,6 @@ namespace pallix {
 
 namespace {
 
-
 std::uint64_t maskOfLiteral(char c)
 {
     return text::isAsciiAlnum(c) ? ItemFacts::characterMask(std::string_view(&c, 1)) : 0;

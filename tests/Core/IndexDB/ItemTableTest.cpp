@@ -256,7 +256,7 @@ TEST(ItemTable, SearchingTheTableGivesTheAnswersOfItsRecords)
 // The table's names' ordinals, as the store sets them.
 void setNameOrders(ItemTable& table)
 {
-    NameList names;
+    TextList names;
     for (std::size_t p = 0; p < table.size(); ++p)
         names.append(table.nameAt(p));
     table.setNameOrders(*nameOrdersOf(names, 1, [] { return true; }));

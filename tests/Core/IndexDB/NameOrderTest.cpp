@@ -7,9 +7,9 @@
 namespace pallix {
 namespace {
 
-NameList listOf(const std::vector<std::string>& names)
+TextList listOf(const std::vector<std::string>& names)
 {
-    NameList list;
+    TextList list;
     for (const std::string& n : names)
         list.append(n);
     return list;
@@ -49,7 +49,7 @@ TEST(NameOrder, ManyNamesOnSeveralThreadsGetTheSameOrdinals)
     const char* words[] = {"Report", "report", "报告", "Café", "cafe", "IMG_", "notes-", "z"};
     for (int i = 0; i < 140000; ++i)
         names.push_back(std::string(words[i % 8]) + std::to_string((i * 7919) % 5003));
-    const NameList list = listOf(names);
+    const TextList list = listOf(names);
     const auto single = nameOrdersOf(list, 1, [] { return true; });
     const auto several = nameOrdersOf(list, 4, [] { return true; });
     ASSERT_TRUE(single && several);
@@ -64,7 +64,7 @@ TEST(NameOrder, ManyNamesOnSeveralThreadsGetTheSameOrdinals)
 TEST(NameOrder, StoppedWorkGivesNothing)
 {
     EXPECT_FALSE(nameOrdersOf(listOf({"a", "b"}), 1, [] { return false; }));
-    const std::optional<std::vector<std::uint32_t>> none = nameOrdersOf(NameList(), 1, [] { return true; });
+    const std::optional<std::vector<std::uint32_t>> none = nameOrdersOf(TextList(), 1, [] { return true; });
     ASSERT_TRUE(none);
     EXPECT_TRUE(none->empty());
 }
