@@ -1,11 +1,11 @@
 #include "Core/IndexDB/CacheSnapshot.h"
 
 #include <algorithm>
-#include <thread>
 
 #include <sqlite3.h>
 
 #include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/Parallel.h"
 #include "Core/IndexDB/Sqlite.h"
 
 namespace pallix {
@@ -84,14 +84,14 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
     // Deriving the search forms (ICU folding) costs more than reading a row:
     // large indexes are read by several connections, each a range of rowids,
     // and joined in rowid order.
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    // Up to six, leaving two cores to the rest of the application.
-    unsigned readers = static_cast<unsigned>(std::clamp<std::int64_t>(count / kRowsPerReader, 1, 6));
-    readers = std::min(readers, std::max(1u, cores > 2 ? cores - 2 : 1u));
+    const auto readers =
+        static_cast<unsigned>(std::clamp<std::int64_t>(count / kRowsPerReader, 1, std::int64_t(spareThreads())));
     std::optional<std::pair<std::int64_t, std::int64_t>> span;
     if (readers > 1) {
         sqlite::Statement bounds;
-        if (bounds.prepare(db, "SELECT min(rowid), max(rowid) FROM file_index;") == SQLITE_OK &&
+        // Apart, each is one step down the table's tree; together they scan it.
+        if (bounds.prepare(db, "SELECT (SELECT min(rowid) FROM file_index), (SELECT max(rowid) FROM file_index);") ==
+                SQLITE_OK &&
             bounds.step() == SQLITE_ROW && !bounds.columnIsNull(0))
             span.emplace(bounds.columnInt64(0), bounds.columnInt64(1));
     }
@@ -109,12 +109,8 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
         parts[0].expectedRows = expected;
     }
 
-    std::vector<std::thread> threads;
-    for (std::size_t k = 1; k < parts.size(); ++k)
-        threads.emplace_back([&, k] { readPart(databaseURL, parts[k], cancel); });
-    readPart(databaseURL, parts[0], cancel);
-    for (std::thread& t : threads)
-        t.join();
+    inSlices(parts.size(), static_cast<unsigned>(parts.size()),
+             [&](unsigned k, std::size_t, std::size_t) { readPart(databaseURL, parts[k], cancel); });
 
     // Read in one pass, a failing step would have ended the snapshot there:
     // the parts after a failed one are dropped.

@@ -5,10 +5,18 @@
 #include <limits>
 
 #include "Core/IndexDB/ItemTableArena.h"
+#include "Core/IndexDB/Parallel.h"
 
 namespace pallix {
 
 using namespace itemtable;
+
+namespace {
+
+// Below this many items one thread hashes the paths quickly enough.
+constexpr std::size_t kParallelHashing = std::size_t(1) << 17;
+
+} // namespace
 
 std::size_t ItemTable::Entry::runLength() const
 {
@@ -270,10 +278,12 @@ bool ItemTable::samePath(std::uint32_t a, std::uint32_t b) const
     return hasPath(a, pathOf(b, scratch));
 }
 
-void ItemTable::mapInsert(std::uint32_t position)
+void ItemTable::mapInsert(std::uint32_t position) { mapInsert(position, hashOf(position)); }
+
+void ItemTable::mapInsert(std::uint32_t position, std::uint64_t hash)
 {
     const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t i = hashOf(position) & mask;; i = (i + 1) & mask) {
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         std::uint32_t& slot = m_slots[i];
         if (slot == 0 || samePath(slot - 1, position)) {
             slot = position + 1;
@@ -292,8 +302,16 @@ void ItemTable::rebuildMap(std::size_t expectedCount)
         m_slots = std::vector<std::uint32_t>(capacity, 0);
     else
         std::fill(m_slots.begin(), m_slots.end(), 0);
-    for (std::uint32_t p = 0; p < m_entries.size(); ++p)
-        mapInsert(p);
+    // Hashing reads every name: a large table is hashed on several threads.
+    // The slots take the hashes' low bits only.
+    const std::size_t count = m_entries.size();
+    std::vector<std::uint32_t> hashes(count);
+    inSlices(count, count >= kParallelHashing ? spareThreads() : 1, [&](unsigned, std::size_t begin, std::size_t end) {
+        for (std::size_t p = begin; p < end; ++p)
+            hashes[p] = static_cast<std::uint32_t>(hashOf(static_cast<std::uint32_t>(p)));
+    });
+    for (std::uint32_t p = 0; p < count; ++p)
+        mapInsert(p, hashes[p]);
 }
 
 } // namespace pallix

@@ -127,6 +127,7 @@ private:
     Entry makeEntry(const IndexedItem& item, std::uint32_t& folder);
     void releaseRun(const Entry& e);
     void mapInsert(std::uint32_t position);
+    void mapInsert(std::uint32_t position, std::uint64_t hash);  // hash: hashOf(position), or its low 32 bits
     void rebuildMap(std::size_t expectedCount);
     // rebuildMap() that also drops every item whose path comes again later.
     void rebuildMapDroppingEarlierDuplicates();

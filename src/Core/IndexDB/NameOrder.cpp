@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 
+#include "Core/IndexDB/Parallel.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -36,8 +36,7 @@ std::optional<std::vector<std::uint32_t>> nameOrdersOf(const TextList& names, un
     threads = std::clamp<unsigned>(threads, 1, static_cast<unsigned>(std::max<std::size_t>(n / 65536, 1)));
     std::vector<KeyBlock> blocks(threads);
     std::atomic<bool> stopped{false};
-    auto makeKeys = [&](unsigned t) {
-        const std::size_t begin = n * t / threads, end = n * (t + 1) / threads;
+    inSlices(n, threads, [&](unsigned t, std::size_t begin, std::size_t end) {
         KeyBlock& block = blocks[t];
         block.ends.reserve(end - begin);
         block.bytes.reserve((end - begin) * 32);
@@ -51,13 +50,7 @@ std::optional<std::vector<std::uint32_t>> nameOrdersOf(const TextList& names, un
             block.bytes.append(key);
             block.ends.push_back(static_cast<std::uint32_t>(block.bytes.size()));
         }
-    };
-    std::vector<std::thread> workers;
-    for (unsigned t = 1; t < threads; ++t)
-        workers.emplace_back(makeKeys, t);
-    makeKeys(0);
-    for (std::thread& w : workers)
-        w.join();
+    });
     if (stopped)
         return std::nullopt;
 

@@ -15,6 +15,7 @@
 #include "Core/IndexDB/CacheSnapshot.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/NameOrder.h"
+#include "Core/IndexDB/Parallel.h"
 
 namespace pallix {
 
@@ -51,13 +52,6 @@ bool copyInSlices(std::mutex& mutex, std::size_t count, Current current, Copy co
         std::this_thread::yield();
     }
     return true;
-}
-
-// Up to six, leaving two cores to the rest of the application.
-unsigned buildThreads()
-{
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    return std::clamp(cores > 2 ? cores - 2 : 1u, 1u, 6u);
 }
 
 } // namespace
@@ -183,7 +177,7 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
     if (!copied)
         return releaseHandle();
 
-    std::optional<SearchIndexes> built = buildSearchIndexes(stems, count >= 2 * 65536 ? buildThreads() : 1,
+    std::optional<SearchIndexes> built = buildSearchIndexes(stems, count >= 2 * 65536 ? spareThreads() : 1,
                                                             stillCurrent);
     std::function<void()> hook;
     {
@@ -235,7 +229,7 @@ void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)
     if (!copied)
         return;
     std::optional<std::vector<std::uint32_t>> orders =
-        nameOrdersOf(names, count >= 2 * 65536 ? buildThreads() : 1, stillCurrent);
+        nameOrdersOf(names, count >= 2 * 65536 ? spareThreads() : 1, stillCurrent);
     names = TextList();
     std::lock_guard lock(m_mutex);
     if (orders && stillCurrent() && m_items.version() == version)

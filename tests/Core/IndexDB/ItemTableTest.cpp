@@ -145,6 +145,36 @@ TEST(ItemTable, ConcatenationKeepsOrderAndLetsLaterPathsWin)
     EXPECT_EQ(joined.find("/after/join.txt"), std::optional<std::uint32_t>(items.size()));
 }
 
+// Large enough that the paths are hashed on several threads.
+TEST(ItemTable, ALargeJoinFindsEveryPathAndDropsEarlierRepeats)
+{
+    const auto pathOf = [](int i) { return "/data/set-" + std::to_string(i % 300) + "/Item " + std::to_string(i) + ".dat"; };
+    std::vector<ItemTable> parts(2);
+    constexpr int kItems = 150000;
+    for (int i = 0; i < kItems; ++i) {
+        if (i % 5000 == 0)  // kept on the side: its path is not its parent's joined with its name
+            parts[i < 70000 ? 0 : 1].append(
+                IndexedItem("/side/" + std::to_string(i), "side " + std::to_string(i), "/elsewhere", "", 1, 0,
+                            IndexedItem::ItemType::File));
+        parts[i < 70000 ? 0 : 1].append(fileItem(pathOf(i), i));
+    }
+    parts[1].append(fileItem(pathOf(123), 7));  // again, in the later part
+    ItemTable joined = ItemTable::concatenate(std::move(parts));
+    ASSERT_EQ(joined.size(), std::size_t(kItems + kItems / 5000));
+    for (int i = 0; i < kItems; ++i) {
+        const std::optional<std::uint32_t> at = joined.find(pathOf(i));
+        ASSERT_TRUE(at) << pathOf(i);
+        ASSERT_EQ(joined.at(*at).path, pathOf(i));
+        ASSERT_EQ(joined.at(*at).size, i == 123 ? 7 : i);
+    }
+    for (int i = 0; i < kItems; i += 5000) {
+        const std::optional<std::uint32_t> at = joined.find("/side/" + std::to_string(i));
+        ASSERT_TRUE(at) << i;
+        EXPECT_EQ(joined.at(*at).name, "side " + std::to_string(i));
+    }
+    EXPECT_FALSE(joined.find("/data/set-1/Item 150001.dat"));
+}
+
 TEST(ItemTable, ManyItemsStayFindableAndCompact)
 {
     ItemTable table;
