@@ -109,8 +109,9 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
         parts[0].expectedRows = expected;
     }
 
+    // One part per thread.
     inSlices(parts.size(), static_cast<unsigned>(parts.size()),
-             [&](unsigned k, std::size_t, std::size_t) { readPart(databaseURL, parts[k], cancel); });
+             [&](unsigned, std::size_t part, std::size_t) { readPart(databaseURL, parts[part], cancel); });
 
     // Read in one pass, a failing step would have ended the snapshot there:
     // the parts after a failed one are dropped.

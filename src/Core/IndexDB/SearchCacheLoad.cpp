@@ -228,8 +228,8 @@ void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)
         [&](std::size_t p) { names.append(m_items.nameAt(p)); });
     if (!copied)
         return;
-    std::optional<std::vector<std::uint32_t>> orders =
-        nameOrdersOf(names, count >= 2 * 65536 ? spareThreads() : 1, stillCurrent);
+    // nameOrdersOf() keeps a small list on one thread.
+    std::optional<std::vector<std::uint32_t>> orders = nameOrdersOf(names, spareThreads(), stillCurrent);
     names = TextList();
     std::lock_guard lock(m_mutex);
     if (orders && stillCurrent() && m_items.version() == version)
