@@ -13,7 +13,8 @@ endif
 
 DEB_PACKAGES := build-essential cmake ninja-build pkg-config \
 	libsqlite3-dev libicu-dev nlohmann-json3-dev libgtest-dev libgmock-dev \
-	qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev libxcb1-dev \
+	qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev libxcb1-dev libxcb-keysyms1-dev \
+	qt6-svg-dev qt6-image-formats-plugins adwaita-icon-theme \
 	xvfb xauth fonts-wqy-microhei
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -41,8 +42,8 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	@if [ -x $(BUILD_DIR)/src/App/pallix ]; then \
-		exec $(BUILD_DIR)/src/App/pallix; \
+	@if [ -x $(BUILD_DIR)/src/UI/pallix ]; then \
+		exec $(BUILD_DIR)/src/UI/pallix; \
 	else \
 		echo "珀溪 has no window yet: the engine, the application model and their tests are built."; exit 1; \
 	fi

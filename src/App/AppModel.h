@@ -40,6 +40,7 @@
 #include "App/JobHandle.h"
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
+#include "App/ResultActions.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/Indexer/FileScanner.h"
@@ -191,6 +192,7 @@ public:
     // Only in the edition with shared drives.
     const std::shared_ptr<ImageTagStore>& serverImageSemanticStore() const { return m_serverImageSemanticStore; }
     PreviewController& previewController() { return m_previewController; }
+    ResultActions& resultActions() { return *m_resultActions; }
     const LaunchAgentManager& launchAgentManager() const { return m_launchAgentManager; }
     const AsyncClock& clock() const { return m_clock; }
     QThreadPool& pool() { return m_pool; }
@@ -495,6 +497,7 @@ private:
     FileScanner m_scanner;
     SearchParser m_parser;
     PreviewController m_previewController;
+    std::unique_ptr<ResultActions> m_resultActions;
     LaunchAgentManager m_launchAgentManager;
     std::shared_ptr<IndexStore> m_indexStore;
     std::shared_ptr<IndexStore> m_serverIndexStore;

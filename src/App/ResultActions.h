@@ -1,0 +1,48 @@
+#pragma once
+// ResultActions: what the user does to a result (open, reveal, copy, rename,
+// duplicate, trash, scope), on the item handed in or on the model's selection.
+// The model owns one; the search window's menus, keys and context menus call
+// it. Failures reach the user through the model's status line or an alert.
+// GUI thread only.
+
+#include <QString>
+
+#include "Core/Models/IndexedItem.h"
+
+namespace pallix {
+
+class AppModel;
+
+class ResultActions {
+public:
+    explicit ResultActions(AppModel& model);
+    ~ResultActions();
+
+    // A folder opens in a folder browser window, a file in its default application.
+    void open(const IndexedItem& item);
+    void openPath(const QString& path);
+    // Shows the item selected in the file manager.
+    void reveal(const IndexedItem& item);
+    void copyName(const IndexedItem& item);
+    void copyPath(const IndexedItem& item);
+    void copyFileToPasteboard(const IndexedItem& item);
+    void beginInlineRename(const IndexedItem& item);
+    void commitInlineRename();
+    void cancelInlineRename();
+    void duplicateItem(const IndexedItem& item);
+    // Asks for confirmation first.
+    void moveItemToTrash(const IndexedItem& item);
+    void scopeToItem(const IndexedItem& item);
+
+    // The same on the selected result; nothing when there is none.
+    void openSelected();
+    void revealSelected();
+    void copySelectedName();
+    void copySelectedPath();
+    void moveSelectedToTrash();
+
+private:
+    AppModel& m_model;
+};
+
+} // namespace pallix

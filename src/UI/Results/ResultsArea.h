@@ -1,0 +1,63 @@
+#pragma once
+// ResultsArea: the results part of the search window. It shows the model's
+// four result lists in their fixed sections, as a list with columns or as a
+// zoomable grid of cards, or the empty-results panel when nothing survives
+// the content filters. It keeps no search state: it reads the model's
+// published properties, writes only the selection (a click, a tap on empty
+// space), and reports every other action through the signals below, which
+// the search view connects to the model. GUI thread only.
+
+#include <optional>
+
+#include <QString>
+#include <QWidget>
+
+#include "Core/Models/IndexedItem.h"
+
+namespace pallix {
+
+class AppModel;
+class ThumbnailProvider;
+
+class ResultsArea : public QWidget {
+    Q_OBJECT
+
+public:
+    // The empty panel's offer to index external disks.
+    struct ExternalIndexingCTA {
+        QString title;
+        QString actionTitle;
+        friend bool operator==(const ExternalIndexingCTA&, const ExternalIndexingCTA&) = default;
+    };
+
+    ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent = nullptr);
+    ~ResultsArea() override;
+
+    // Shown by the empty panel while set; the search view decides.
+    void setExternalIndexingCTA(const std::optional<ExternalIndexingCTA>& cta);
+
+signals:
+    void adjustZoomRequested(double delta);
+    void openItemRequested(const pallix::IndexedItem& item);
+    void revealItemRequested(const pallix::IndexedItem& item);
+    void scopeToItemRequested(const pallix::IndexedItem& item);
+    void openParentRequested(const pallix::IndexedItem& item);
+    void copyNameRequested(const pallix::IndexedItem& item);
+    void copyPathRequested(const pallix::IndexedItem& item);
+    void copyFileRequested(const pallix::IndexedItem& item);
+    void renameRequested(const pallix::IndexedItem& item);
+    void duplicateRequested(const pallix::IndexedItem& item);
+    void moveToTrashRequested(const pallix::IndexedItem& item);
+    void commitInlineRenameRequested();
+    void cancelInlineRenameRequested();
+    void inlineRenameEditingEnded();
+    void clearScopeRequested();
+    void resetConstraintsRequested();
+    void enableExternalIndexingRequested();
+
+private:
+    AppModel& m_model;
+    ThumbnailProvider& m_thumbnails;
+};
+
+} // namespace pallix

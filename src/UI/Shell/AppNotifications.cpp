@@ -1,0 +1,11 @@
+#include "UI/Shell/AppNotifications.h"
+
+namespace pallix {
+
+AppNotifications& AppNotifications::shared()
+{
+    static AppNotifications* notifications = new AppNotifications;
+    return *notifications;
+}
+
+} // namespace pallix
