@@ -209,6 +209,8 @@ public:
     std::optional<IndexedItem> selectedItem() const;
     // The arrow keys: moves the selection within `results`, clamped to its ends.
     void moveSelection(int offset);
+    // Selects the first local result; clears the selection when there is none.
+    void selectFirstResult();
     // The Space key: opens the preview panel on the selection at once and, for
     // an image or a video, then on the shown ones of its folder.
     void previewSelected();
@@ -294,6 +296,7 @@ public:
     void updateSort(SearchSortField field);
     void updateContentFilter(SearchContentFilter filter);
     void adjustGridZoom(double delta);
+    void resetGridZoom();
     // An empty path is the global scope.
     void applyScopedPath(const QString& path, bool recordHistory);
     void resetSearchConstraints();
@@ -329,6 +332,11 @@ public:
     void rebuildIndex(bool startupScan);
     void addIndexedRoot(const QString& path);
     void removeIndexedRoot(const std::set<int>& offsets);
+
+    // Settings changed from the search window; each persists the record first.
+    // At least one of the two scopes stays on: the caller decides which.
+    void applySearchScopeChanges(bool local, bool server);
+    void updateAutoIndexExternalVolumes(bool enabled);
 
     // Applies the menu-bar and hot-key settings of the current record.
     void applyMenuBarAndHotKeySettings();

@@ -79,6 +79,14 @@ void AppModel::adjustGridZoom(double delta)
     emit gridZoomChanged();
 }
 
+void AppModel::resetGridZoom()
+{
+    if (m_gridZoom == 1.0)
+        return;
+    m_gridZoom = 1.0;
+    emit gridZoomChanged();
+}
+
 void AppModel::applyScopedPath(const QString& path, bool recordHistory)
 {
     const QString scope = path.isEmpty() ? QString() : QString::fromStdString(paths::standardize(path.toStdString()));

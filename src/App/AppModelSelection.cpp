@@ -52,6 +52,11 @@ void AppModel::moveSelection(int offset)
     setSelectedItemID(QString::fromStdString(m_results[index].id()));
 }
 
+void AppModel::selectFirstResult()
+{
+    setSelectedItemID(m_results.isEmpty() ? QString() : QString::fromStdString(m_results.front().id()));
+}
+
 void AppModel::previewSelected()
 {
     const std::optional<IndexedItem> selected = selectedItem();

@@ -1,7 +1,12 @@
 #include <QApplication>
 
+#include "UI/Shell/PallixApp.h"
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("珀溪"));
+    pallix::PallixApp pallix;
+    pallix.start();
+    return QApplication::exec();
 }

@@ -1,0 +1,36 @@
+#pragma once
+// ResultsMenu: the menu "结果" of the search window, nine actions on the
+// selected result in four groups. Every action is disabled while the model
+// has no selected item. Return and Space appear as menu text only: bound as
+// shortcuts they would take the key from the search field and the key
+// monitor. GUI thread only.
+
+#include <QMenu>
+
+namespace pallix {
+
+class AppModel;
+
+class ResultsMenu : public QMenu {
+    Q_OBJECT
+
+public:
+    explicit ResultsMenu(AppModel& model, QWidget* parent = nullptr);
+
+private:
+    QAction* addItemAction(const QString& title, const QKeySequence& keys, void (ResultsMenu::*slot)());
+    void updateEnabled();
+    void openSelected();
+    void revealSelected();
+    void previewSelected();
+    void renameSelected();
+    void duplicateSelected();
+    void copySelectedFile();
+    void copySelectedName();
+    void copySelectedPath();
+    void trashSelected();
+
+    AppModel& m_model;
+};
+
+} // namespace pallix

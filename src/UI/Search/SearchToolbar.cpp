@@ -1,0 +1,182 @@
+#include "UI/Search/SearchToolbar.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QToolButton>
+
+#include "App/AppModel.h"
+#include "Core/Models/AppEdition.h"
+#include "UI/Shell/Symbols.h"
+
+namespace pallix {
+
+namespace {
+
+QToolButton* modeButton(const QString& symbol, const QString& tip)
+{
+    auto* button = new QToolButton;
+    button->setIcon(symbols::icon(symbol));
+    button->setToolTip(tip);
+    button->setFixedSize(28, 24);
+    button->setCheckable(true);
+    button->setAutoRaise(true);
+    return button;
+}
+
+QLabel* captionLabel()
+{
+    auto* label = new QLabel;
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 0.85);
+    label->setFont(font);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    return label;
+}
+
+} // namespace
+
+SearchToolbar::SearchToolbar(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+
+    m_filterToggle = new QToolButton;
+    m_filterToggle->setIcon(symbols::icon(QStringLiteral("slider.horizontal.3")));
+    m_filterToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_filterToggle->setText(QStringLiteral("展开筛选"));
+    connect(m_filterToggle, &QToolButton::clicked, this, &SearchToolbar::toggleFilterPanel);
+    row->addWidget(m_filterToggle, 0, Qt::AlignTop);
+    row->addWidget(makeDisplayModeSwitch(), 0, Qt::AlignTop);
+    row->addStretch(1);
+    row->addWidget(makeRightGroup(), 0, Qt::AlignTop);
+
+    connect(&m_model, &AppModel::displayModeChanged, this, &SearchToolbar::updateDisplayMode);
+    connect(&m_model, &AppModel::settingsChanged, this, &SearchToolbar::updateScopes);
+    connect(&m_model, &AppModel::isSearchingChanged, this, &SearchToolbar::updateProgress);
+    connect(&m_model, &AppModel::searchingHintChanged, this, &SearchToolbar::updateProgress);
+    for (auto signal : {&AppModel::resultsChanged, &AppModel::serverResultsChanged, &AppModel::indexedCountChanged,
+                        &AppModel::serverIndexedCountChanged, &AppModel::isIndexingChanged,
+                        &AppModel::isServerIndexingChanged, &AppModel::settingsChanged, &AppModel::searchTextChanged})
+        connect(&m_model, signal, this, &SearchToolbar::updateSummary);
+    updateDisplayMode();
+    updateScopes();
+    updateProgress();
+    updateSummary();
+}
+
+QWidget* SearchToolbar::makeDisplayModeSwitch()
+{
+    auto* modes = new QWidget;
+    auto* layout = new QHBoxLayout(modes);
+    layout->setContentsMargins(2, 0, 0, 0);
+    layout->setSpacing(4);
+    m_gridButton = modeButton(QStringLiteral("square.grid.2x2"), QStringLiteral("网格"));
+    m_listButton = modeButton(QStringLiteral("list.bullet"), QStringLiteral("列表"));
+    connect(m_gridButton, &QToolButton::clicked, this, [this] { m_model.setDisplayMode(ResultDisplayMode::Grid); });
+    connect(m_listButton, &QToolButton::clicked, this, [this] { m_model.setDisplayMode(ResultDisplayMode::List); });
+    layout->addWidget(m_gridButton);
+    layout->addWidget(m_listButton);
+    return modes;
+}
+
+QWidget* SearchToolbar::makeRightGroup()
+{
+    auto* group = new QWidget;
+    m_rightLayout = new QHBoxLayout(group);
+    m_rightLayout->setContentsMargins(0, 2, 0, 0);
+    m_rightLayout->setSpacing(14);
+
+    auto* refresh = new QToolButton;
+    refresh->setIcon(symbols::icon(QStringLiteral("arrow.clockwise")));
+    refresh->setText(QStringLiteral("刷新搜索"));
+    refresh->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    refresh->setAutoRaise(true);
+    connect(refresh, &QToolButton::clicked, this, [this] { m_model.scheduleSearch(true, true); });
+    m_rightLayout->addWidget(refresh);
+
+    auto* scopes = new QHBoxLayout;
+    scopes->setSpacing(16);
+    m_localScope = new QCheckBox(QStringLiteral("本机 + 外接"));
+    connect(m_localScope, &QCheckBox::clicked, this, &SearchToolbar::setLocalScope);
+    scopes->addWidget(m_localScope);
+    if (AppEditionInfo::current() == AppEdition::Mardell) {
+        m_serverScope = new QCheckBox(QStringLiteral("共享盘"));
+        connect(m_serverScope, &QCheckBox::clicked, this, &SearchToolbar::setServerScope);
+        scopes->addWidget(m_serverScope);
+    }
+    m_rightLayout->addLayout(scopes);
+    m_rightLayout->addSpacing(8);
+
+    auto* status = new QWidget;
+    status->setMinimumWidth(260);
+    auto* statusLayout = new QHBoxLayout(status);
+    statusLayout->setContentsMargins(0, 0, 0, 0);
+    statusLayout->setSpacing(8);
+    statusLayout->addStretch(1);
+    m_progress = new QWidget;
+    auto* progressLayout = new QHBoxLayout(m_progress);
+    progressLayout->setContentsMargins(0, 0, 0, 0);
+    progressLayout->setSpacing(6);
+    auto* spinner = new QProgressBar;
+    spinner->setRange(0, 0);  // busy: no known end
+    spinner->setFixedSize(48, 10);
+    spinner->setTextVisible(false);
+    progressLayout->addWidget(spinner);
+    m_progressHint = captionLabel();
+    progressLayout->addWidget(m_progressHint);
+    statusLayout->addWidget(m_progress);
+    m_summary = captionLabel();
+    m_summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    statusLayout->addWidget(m_summary);
+    m_rightLayout->addWidget(status);
+    return group;
+}
+
+void SearchToolbar::toggleFilterPanel()
+{
+    m_filterPanelExpanded = !m_filterPanelExpanded;
+    m_filterToggle->setText(m_filterPanelExpanded ? QStringLiteral("收起筛选") : QStringLiteral("展开筛选"));
+    m_rightLayout->setContentsMargins(0, m_filterPanelExpanded ? 8 : 2, 0, 0);
+    emit filterPanelExpandedChanged(m_filterPanelExpanded);
+}
+
+// Turning one scope off turns the other on: at least one is always searched.
+void SearchToolbar::setLocalScope(bool on)
+{
+    m_model.applySearchScopeChanges(on, on ? m_model.settings().includeServerInSearch : true);
+}
+
+void SearchToolbar::setServerScope(bool on)
+{
+    m_model.applySearchScopeChanges(on ? m_model.settings().includeLocalInSearch : true, on);
+}
+
+void SearchToolbar::updateDisplayMode()
+{
+    m_gridButton->setChecked(m_model.displayMode() == ResultDisplayMode::Grid);
+    m_listButton->setChecked(m_model.displayMode() == ResultDisplayMode::List);
+}
+
+void SearchToolbar::updateScopes()
+{
+    m_localScope->setChecked(m_model.settings().includeLocalInSearch);
+    if (m_serverScope)
+        m_serverScope->setChecked(m_model.settings().includeServerInSearch);
+}
+
+void SearchToolbar::updateProgress()
+{
+    m_progress->setVisible(m_model.isSearching());
+    const QString hint = m_model.searchingHint();
+    m_progressHint->setText(hint.isEmpty() ? QStringLiteral("正在搜索…") : hint);
+}
+
+void SearchToolbar::updateSummary()
+{
+    m_summary->setText(m_model.resultSummaryText());
+}
+
+} // namespace pallix

@@ -1,0 +1,70 @@
+#pragma once
+// SearchView: the search window's content, top to bottom: the search row
+// (field, clear button, settings button), the search-assist row, the toolbar,
+// the filter panel and the results area. It keeps no search state: the field
+// mirrors AppModel::searchText, every edit and button calls one model
+// operation, and the results area's requests go to the model or its
+// ResultActions. It also focuses the field when asked, searches once when it
+// first appears, and takes Space and the arrow keys through a key monitor.
+// GUI thread only.
+
+#include <memory>
+
+#include <QWidget>
+
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+namespace pallix {
+
+class AppModel;
+class KeyDownMonitor;
+class ResultsArea;
+class SearchKeyHandler;
+class SearchToolbar;
+class ThumbnailProvider;
+
+class SearchView : public QWidget {
+    Q_OBJECT
+
+public:
+    SearchView(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent = nullptr);
+    ~SearchView() override;
+
+    QLineEdit* searchField() const { return m_field; }
+    ResultsArea* resultsArea() const { return m_results; }
+    SearchToolbar* toolbar() const { return m_toolbar; }
+
+    // Return in the field: the selection (else the first result) opens.
+    void submit();
+
+signals:
+    // The settings button; the settings window is not built yet.
+    void settingsRequested();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* makeSearchRow();
+    void installZoomShortcuts();
+    void connectResultsArea();
+    void userEdited(const QString& text);
+    void clearSearch();
+    void showModelText();
+    void cancelRenameIfSelectionMoved();
+    void updateExternalIndexingCTA();
+
+    AppModel& m_model;
+    QLineEdit* m_field = nullptr;
+    QToolButton* m_clearButton = nullptr;
+    QPushButton* m_settingsButton = nullptr;
+    SearchToolbar* m_toolbar = nullptr;
+    ResultsArea* m_results = nullptr;
+    std::unique_ptr<SearchKeyHandler> m_keys;
+    KeyDownMonitor* m_keyMonitor = nullptr;
+    bool m_appeared = false;
+};
+
+} // namespace pallix

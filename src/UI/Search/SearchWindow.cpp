@@ -1,0 +1,43 @@
+#include "UI/Search/SearchWindow.h"
+
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+
+#include "App/AppModel.h"
+#include "UI/Search/ResultsMenu.h"
+#include "UI/Search/SearchView.h"
+#include "UI/Shell/AppNotifications.h"
+
+namespace pallix {
+
+SearchWindow::SearchWindow(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent)
+    : QMainWindow(parent), m_model(model)
+{
+    m_view = new SearchView(model, thumbnails, this);
+    setCentralWidget(m_view);
+    buildFileMenu();
+    m_resultsMenu = new ResultsMenu(model, this);
+    menuBar()->addMenu(m_resultsMenu);
+
+    m_statusLine = new QLabel;
+    statusBar()->addWidget(m_statusLine, 1);
+    statusBar()->setSizeGripEnabled(false);
+    connect(&m_model, &AppModel::statusMessageChanged, this,
+            [this] { m_statusLine->setText(m_model.statusMessage()); });
+    m_statusLine->setText(m_model.statusMessage());
+}
+
+void SearchWindow::buildFileMenu()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("文件"));
+    QAction* focus = file->addAction(QStringLiteral("聚焦搜索框"));
+    focus->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    // Focuses the field only: it does not bring a hidden window back.
+    connect(focus, &QAction::triggered, this, [] { AppNotifications::shared().postFocusSearchField(); });
+    QAction* rebuild = file->addAction(QStringLiteral("重建索引"));
+    rebuild->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    connect(rebuild, &QAction::triggered, this, [this] { m_model.rebuildIndex(false); });
+}
+
+} // namespace pallix

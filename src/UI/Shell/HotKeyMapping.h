@@ -1,0 +1,35 @@
+#pragma once
+// HotKeyMapping: turns the stored hot-key record (the original layout's
+// position-based key codes and modifier mask) into what an X11 key grab needs:
+// a keysym and a core modifier mask. Pure functions, any thread.
+
+#include <cstdint>
+#include <optional>
+
+#include <QString>
+
+#include "Core/HotKey/HotKey.h"
+
+namespace pallix {
+
+struct X11HotKey {
+    std::uint32_t keysym = 0;     // X11 keysym, e.g. XK_space
+    std::uint16_t modifiers = 0;  // XCB_MOD_MASK_* bits: Shift, Control, Mod1 (Alt), Mod4 (Super)
+    friend bool operator==(const X11HotKey&, const X11HotKey&) = default;
+};
+
+namespace hotkeys {
+
+// The keysym of a position-based key code; none for a code the table lacks.
+std::optional<std::uint32_t> keysymForKeyCode(std::uint32_t keyCode);
+// Option = Alt (Mod1), Command = Super (Mod4), Control, Shift; other bits dropped.
+std::uint16_t x11Modifiers(std::uint32_t carbonModifiers);
+// None when the key has no keysym: such a record cannot be grabbed.
+std::optional<X11HotKey> toX11(const GlobalHotKey& hotKey);
+
+// The status line's words for a hot key that could not be grabbed.
+QString registrationFailedMessage(const GlobalHotKey& hotKey);
+
+} // namespace hotkeys
+
+} // namespace pallix

@@ -1,0 +1,67 @@
+#include "UI/Shell/PallixApp.h"
+
+#include <QApplication>
+
+#include "Core/Models/AppEdition.h"
+#include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Search/SearchWindow.h"
+#include "UI/Shell/AppNotifications.h"
+#include "UI/Shell/HotKeyManager.h"
+#include "UI/Shell/HotKeyMapping.h"
+#include "UI/Shell/SearchWindowController.h"
+#include "UI/Shell/Symbols.h"
+#include "UI/Shell/TrayController.h"
+
+namespace pallix {
+
+PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject(parent)
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(symbols::applicationIcon());
+    symbols::ensureIconTheme();
+
+    if (!environment.defaults)
+        environment.defaults = Defaults::atFile(Defaults::standardFile());
+    m_defaults = environment.defaults;
+    environment.services.menuBarVisibilityChanged = [](bool visible) {
+        AppNotifications::shared().postMenuBarVisibilityChanged(visible);
+    };
+    environment.services.registerHotKey = [this](const std::optional<GlobalHotKey>& hotKey) {
+        registerHotKey(hotKey);
+    };
+    ThumbnailProvider& thumbnails = environment.thumbnails ? *environment.thumbnails : ThumbnailProvider::shared();
+
+    m_tray = std::make_unique<TrayController>(nullptr);  // the settings window comes later
+    m_controller = std::make_unique<SearchWindowController>();
+    m_model = std::make_unique<AppModel>(std::move(environment));
+    m_window = std::make_unique<SearchWindow>(*m_model, thumbnails);
+    m_window->addAction(m_tray->quitAction());  // Ctrl+Q in the window as well
+    m_controller->configure(m_window.get());
+}
+
+PallixApp::~PallixApp() = default;
+
+void PallixApp::start()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable() || isFirstStart())
+        m_controller->show();
+}
+
+// Until the welcome sheet has been dismissed once, the user has not seen the window.
+bool PallixApp::isFirstStart() const
+{
+    const std::string key = std::string(AppEditionInfo::defaultsPrefix(AppEditionInfo::current())) + "welcomeSheetDismissed";
+    return !m_defaults->boolean(key).value_or(false);
+}
+
+// A key the system refuses used to stay silently inactive while the settings
+// showed it as set: the status line says so instead.
+void PallixApp::registerHotKey(const std::optional<GlobalHotKey>& hotKey)
+{
+    const bool grabbed = HotKeyManager::shared().registerHotKey(
+        hotKey, [] { AppNotifications::shared().postToggleSearchWindow(); });
+    if (!grabbed && hotKey && m_model)
+        m_model->setStatusMessage(hotkeys::registrationFailedMessage(*hotKey));
+}
+
+} // namespace pallix

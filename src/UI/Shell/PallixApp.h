@@ -1,0 +1,50 @@
+#pragma once
+// PallixApp: the application object. It owns what lives as long as the
+// process: the model, the search window with its controller and the tray
+// icon, and it fills the model's hooks for the tray icon and the global hot
+// key. Closing the last window does not quit; only "退出珀溪" does.
+// GUI thread only; create it after the QApplication.
+
+#include <memory>
+#include <optional>
+
+#include <QObject>
+
+#include "App/AppModel.h"
+
+namespace pallix {
+
+class SearchWindow;
+class SearchWindowController;
+class TrayController;
+
+class PallixApp : public QObject {
+    Q_OBJECT
+
+public:
+    // Empty fields of `environment` are the running system's; the tray and
+    // hot-key hooks are always this object's.
+    explicit PallixApp(AppModelEnvironment environment = {}, QObject* parent = nullptr);
+    ~PallixApp() override;
+
+    // Shows the window unless the user can reach it from the tray and has
+    // seen it before.
+    void start();
+
+    AppModel& model() { return *m_model; }
+    SearchWindow& searchWindow() { return *m_window; }
+    SearchWindowController& windowController() { return *m_controller; }
+    TrayController& tray() { return *m_tray; }
+
+private:
+    void registerHotKey(const std::optional<GlobalHotKey>& hotKey);
+    bool isFirstStart() const;
+
+    std::shared_ptr<Defaults> m_defaults;
+    std::unique_ptr<TrayController> m_tray;
+    std::unique_ptr<SearchWindowController> m_controller;
+    std::unique_ptr<AppModel> m_model;
+    std::unique_ptr<SearchWindow> m_window;  // last: destroyed before the model it reads
+};
+
+} // namespace pallix

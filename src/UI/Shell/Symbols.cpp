@@ -1,0 +1,57 @@
+#include "UI/Shell/Symbols.h"
+
+#include <QHash>
+
+// The resources live in a static library: without this call the linker drops
+// their registration.
+static void initSymbolResources()
+{
+    Q_INIT_RESOURCE(Symbols);
+}
+
+namespace pallix::symbols {
+
+namespace {
+
+const QHash<QString, QString>& themeNames()
+{
+    static const QHash<QString, QString> names{
+        {QStringLiteral("magnifyingglass"), QStringLiteral("edit-find-symbolic")},
+        {QStringLiteral("gearshape"), QStringLiteral("emblem-system-symbolic")},
+        {QStringLiteral("xmark.circle.fill"), QStringLiteral("edit-clear-symbolic")},
+        {QStringLiteral("slider.horizontal.3"), QStringLiteral("preferences-other-symbolic")},
+        {QStringLiteral("square.grid.2x2"), QStringLiteral("view-grid-symbolic")},
+        {QStringLiteral("list.bullet"), QStringLiteral("view-list-symbolic")},
+        {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh-symbolic")},
+    };
+    return names;
+}
+
+QIcon resourceIcon(const QString& name)
+{
+    static const bool initialised = (initSymbolResources(), true);
+    Q_UNUSED(initialised);
+    return QIcon(QStringLiteral(":/symbols/%1.svg").arg(name));
+}
+
+} // namespace
+
+void ensureIconTheme()
+{
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+}
+
+QIcon icon(const QString& symbolName)
+{
+    const QString themeName = themeNames().value(symbolName);
+    const QIcon fallback = resourceIcon(symbolName);
+    return themeName.isEmpty() ? fallback : QIcon::fromTheme(themeName, fallback);
+}
+
+QIcon applicationIcon()
+{
+    return resourceIcon(QStringLiteral("pallix"));
+}
+
+} // namespace pallix::symbols

@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+#include "App/ModelTestSupport.h"
+#include "Core/Preview/PreviewController.h"
+#include "UI/Search/ResultsMenu.h"
+#include "UI/Search/SearchToolbar.h"
+#include "UI/Search/SearchView.h"
+#include "UI/Search/SearchWindow.h"
+#include "UI/Shell/HotKeyManager.h"
+
+namespace pallix {
+
+using namespace testing_support;
+
+namespace {
+
+// Stands in for the preview window: counts what the model asks of it.
+class CountingPreviewPanel final : public PreviewPanel {
+public:
+    bool isVisible() const override { return false; }
+    void present(PreviewController*, int) override { ++presented; }
+    void close() override {}
+    int presented = 0;
+};
+
+} // namespace
+
+// Receives what the desktop would open, in place of the default applications.
+class OpenRecorder : public QObject {
+    Q_OBJECT
+
+public slots:
+    void openUrl(const QUrl& url) { opened << url; }
+
+public:
+    QList<QUrl> opened;
+};
+
+class SearchViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* name : {"报告 alpha.txt", "报告 beta.txt", "报告 gamma.txt"})
+            writeFile(h.rootFolder() / name);
+        h.start();
+        ASSERT_TRUE(h.settle());
+        window = std::make_unique<SearchWindow>(*h.model, h.thumbnails);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        field = window->searchView()->searchField();
+        PreviewPanel::setShared(&panel);
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "openUrl");
+    }
+
+    void TearDown() override
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        PreviewPanel::setShared(nullptr);
+        window.reset();
+    }
+
+    // Three results for "报告", none selected.
+    void searchReports()
+    {
+        h.model->setSearchText(QStringLiteral("报告"));
+        h.model->scheduleSearch(true, false);
+        ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 3; }));
+        h.model->setSelectedItemID({});
+    }
+
+    QString resultPath(int i) const { return QString::fromStdString(h.model->results().at(i).path()); }
+
+    ModelHarness h;
+    std::unique_ptr<SearchWindow> window;
+    QLineEdit* field = nullptr;
+    CountingPreviewPanel panel;
+    OpenRecorder opener;
+};
+
+TEST_F(SearchViewTest, EveryEditSchedulesOneTypingSearch)
+{
+    field->setFocus();
+    const auto generation = h.model->searchGeneration();
+    QTest::keyClicks(field, QStringLiteral("rep"));
+    EXPECT_EQ(h.model->searchGeneration(), generation + 3);
+    EXPECT_EQ(h.model->searchText(), QStringLiteral("rep"));
+    EXPECT_TRUE(h.model->isUserTyping());  // stamped before the search was asked for
+}
+
+TEST_F(SearchViewTest, ModelTextReachesTheFieldWithoutASearchAndKeepsTheCaret)
+{
+    const auto generation = h.model->searchGeneration();
+    h.model->setSearchText(QStringLiteral("report"));
+    EXPECT_EQ(field->text(), QStringLiteral("report"));
+    EXPECT_EQ(h.model->searchGeneration(), generation);
+    field->setCursorPosition(2);
+    h.model->setSearchText(QStringLiteral("report"));
+    EXPECT_EQ(field->cursorPosition(), 2);
+}
+
+TEST_F(SearchViewTest, ClearButtonEmptiesTheTextAndSearchesAtOnce)
+{
+    auto* clear = window->findChild<QToolButton*>(QStringLiteral("clearButton"));
+    ASSERT_NE(clear, nullptr);
+    EXPECT_TRUE(clear->isHidden());
+    QTest::keyClicks(field, QStringLiteral("x"));
+    EXPECT_FALSE(clear->isHidden());
+    const auto generation = h.model->searchGeneration();
+    clear->click();
+    EXPECT_EQ(h.model->searchText(), QString());
+    EXPECT_EQ(field->text(), QString());
+    EXPECT_EQ(h.model->searchGeneration(), generation + 1);
+    EXPECT_TRUE(clear->isHidden());
+}
+
+TEST_F(SearchViewTest, ReturnOpensTheFirstResultWhenNothingIsSelected)
+{
+    searchReports();
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(h.model->selectedItemID(), resultPath(0));
+    ASSERT_EQ(opener.opened.size(), 1);
+    EXPECT_EQ(opener.opened[0].toLocalFile(), resultPath(0));
+
+    h.model->setSelectedItemID(resultPath(2));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_EQ(opener.opened.size(), 2);
+    EXPECT_EQ(opener.opened[1].toLocalFile(), resultPath(2));
+}
+
+TEST_F(SearchViewTest, ReturnWithoutResultsOpensNothing)
+{
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_TRUE(h.model->selectedItemID().isEmpty());
+    EXPECT_TRUE(opener.opened.isEmpty());
+}
+
+TEST_F(SearchViewTest, ArrowsMoveTheSelectionFromTheSearchField)
+{
+    searchReports();
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Down);
+    EXPECT_EQ(h.model->selectedItemID(), resultPath(0));
+    QTest::keyClick(field, Qt::Key_Down);
+    QTest::keyClick(field, Qt::Key_Down);
+    QTest::keyClick(field, Qt::Key_Down);
+    EXPECT_EQ(h.model->selectedItemID(), resultPath(2));  // clamped at the end
+    QTest::keyClick(field, Qt::Key_Up);
+    EXPECT_EQ(h.model->selectedItemID(), resultPath(1));
+}
+
+TEST_F(SearchViewTest, ZoomShortcutsStayWithinTheirRange)
+{
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_NEAR(h.model->gridZoom(), 1.12, 1e-9);
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(field, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(h.model->gridZoom(), 1.9);
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(h.model->gridZoom(), 0.7);
+    QTest::keyClick(field, Qt::Key_0, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(h.model->gridZoom(), 1.0);
+    EXPECT_TRUE(field->text().isEmpty());  // the keys typed nothing
+}
+
+TEST_F(SearchViewTest, SpacePreviewsTheSelectionOutsideTextFields)
+{
+    searchReports();
+    h.model->setSelectedItemID(resultPath(1));
+    auto* settings = window->findChild<QPushButton*>(QStringLiteral("settingsButton"));
+    ASSERT_NE(settings, nullptr);
+    settings->setFocus();
+    QTest::keyClick(settings, Qt::Key_Space);
+    EXPECT_EQ(panel.presented, 1);
+}
+
+TEST_F(SearchViewTest, SpaceTypesASpaceInTheSearchField)
+{
+    searchReports();
+    h.model->setSelectedItemID(resultPath(1));
+    field->setFocus();
+    field->setText(QStringLiteral("报告"));
+    QTest::keyClick(field, Qt::Key_Space);
+    EXPECT_EQ(field->text(), QStringLiteral("报告 "));
+    EXPECT_EQ(h.model->searchText(), QStringLiteral("报告 "));
+    EXPECT_EQ(panel.presented, 0);
+}
+
+TEST_F(SearchViewTest, SpaceDoesNotPreviewWithoutSelectionDuringRenameOrWhileRecordingAHotKey)
+{
+    searchReports();
+    auto* settings = window->findChild<QPushButton*>(QStringLiteral("settingsButton"));
+    settings->setFocus();
+    QTest::keyClick(settings, Qt::Key_Space);  // nothing selected
+    h.model->setSelectedItemID(resultPath(0));
+    h.model->setInlineRenameTargetID(resultPath(0));
+    QTest::keyClick(settings, Qt::Key_Space);
+    h.model->setInlineRenameTargetID({});
+    HotKeyManager::shared().suspend();
+    QTest::keyClick(settings, Qt::Key_Space);
+    HotKeyManager::shared().resume();
+    EXPECT_EQ(panel.presented, 0);
+    QTest::keyClick(settings, Qt::Key_Space);
+    EXPECT_EQ(panel.presented, 1);
+}
+
+TEST_F(SearchViewTest, SpaceInAnotherWindowIsNotTaken)
+{
+    searchReports();
+    h.model->setSelectedItemID(resultPath(0));
+    QWidget other;
+    auto* button = new QPushButton(QStringLiteral("x"), &other);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Space);
+    EXPECT_EQ(panel.presented, 0);
+}
+
+TEST_F(SearchViewTest, ResultsMenuFollowsTheSelectedItem)
+{
+    const auto allEnabled = [&](bool enabled) {
+        for (QAction* action : window->resultsMenu()->actions()) {
+            if (!action->isSeparator() && action->isEnabled() != enabled)
+                return false;
+        }
+        return true;
+    };
+    int items = 0;
+    for (QAction* action : window->resultsMenu()->actions())
+        items += action->isSeparator() ? 0 : 1;
+    EXPECT_EQ(items, 9);
+    EXPECT_TRUE(allEnabled(false));
+    searchReports();
+    h.model->setSelectedItemID(resultPath(0));
+    EXPECT_TRUE(allEnabled(true));
+    h.model->setSelectedItemID(QStringLiteral("/nowhere/gone.txt"));  // not in any list
+    EXPECT_TRUE(allEnabled(false));
+}
+
+TEST_F(SearchViewTest, MovingTheSelectionAwayCancelsARename)
+{
+    searchReports();
+    h.model->setSelectedItemID(resultPath(0));
+    h.model->setInlineRenameTargetID(resultPath(0));
+    h.model->setInlineRenameDraft(QStringLiteral("新名字.txt"));
+    h.model->setSelectedItemID(resultPath(0));
+    EXPECT_EQ(h.model->inlineRenameTargetID(), resultPath(0));
+    h.model->setSelectedItemID(resultPath(1));
+    EXPECT_TRUE(h.model->inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(h.model->inlineRenameDraft().isEmpty());
+}
+
+TEST_F(SearchViewTest, TurningOneScopeOffTurnsTheOtherOn)
+{
+    QCheckBox* local = nullptr;
+    for (auto* box : window->findChildren<QCheckBox*>()) {
+        if (box->text() == QStringLiteral("本机 + 外接"))
+            local = box;
+    }
+    ASSERT_NE(local, nullptr);
+    h.model->applySearchScopeChanges(true, false);
+    local->click();
+    EXPECT_FALSE(h.model->settings().includeLocalInSearch);
+    EXPECT_TRUE(h.model->settings().includeServerInSearch);
+    EXPECT_FALSE(local->isChecked());
+}
+
+} // namespace pallix
+
+#include "SearchViewTest.moc"

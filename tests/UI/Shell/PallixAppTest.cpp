@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+
+#include "App/ModelTestSupport.h"
+#include "UI/Search/SearchWindow.h"
+#include "UI/Shell/AppNotifications.h"
+#include "UI/Shell/PallixApp.h"
+#include "UI/Shell/SearchWindowController.h"
+
+namespace pallix {
+
+using namespace testing_support;
+
+// The offscreen platform has neither a tray nor X11: the window shows at
+// start, and the default hot key cannot be grabbed.
+TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
+{
+    ModelHarness h;
+    PallixApp app(h.env);
+    QStringList statuses;
+    QObject::connect(&app.model(), &AppModel::statusMessageChanged, &app,
+                     [&] { statuses << app.model().statusMessage(); });
+    app.start();
+    EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
+    EXPECT_TRUE(app.searchWindow().isVisible());
+    EXPECT_TRUE(SearchWindowController::isSearchWindow(&app.searchWindow()));
+
+    const QString failure = QStringLiteral("全局快捷键 ⌥Space 注册失败（可能已被其他程序占用），可在设置中更换");
+    EXPECT_TRUE(waitFor([&] { return statuses.contains(failure); }));
+    EXPECT_EQ(statuses.count(failure), 1);
+}
+
+TEST(PallixApp, NoHotKeyReportsNothing)
+{
+    ModelHarness h;
+    h.presetSettings([](AppSettings& s) { s.globalHotKey.reset(); });
+    PallixApp app(h.env);
+    QStringList statuses;
+    bool ended = false;
+    QObject::connect(&app.model(), &AppModel::statusMessageChanged, &app,
+                     [&] { statuses << app.model().statusMessage(); });
+    QObject::connect(&app.model(), &AppModel::bootstrapEnded, &app, [&] { ended = true; });
+    ASSERT_TRUE(waitFor([&] { return ended; }));
+    EXPECT_TRUE(statuses.filter(QStringLiteral("全局快捷键")).isEmpty());
+}
+
+TEST(PallixApp, ClosingTheWindowHidesItAndTheHotKeyNotificationBringsItBack)
+{
+    ModelHarness h;
+    PallixApp app(h.env);
+    app.start();
+    SearchWindow& window = app.searchWindow();
+    app.model().setSearchText(QStringLiteral("季度"));
+    EXPECT_FALSE(window.close());
+    EXPECT_FALSE(window.isVisible());
+    AppNotifications::shared().postToggleSearchWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 5000));
+    EXPECT_EQ(app.model().searchText(), QStringLiteral("季度"));
+}
+
+} // namespace pallix
