@@ -1,5 +1,7 @@
 #include "UI/Shell/PallixApp.h"
 
+#include <utility>
+
 #include <QApplication>
 
 #include "Core/Models/AppEdition.h"
@@ -34,6 +36,11 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
     m_tray = std::make_unique<TrayController>(nullptr);  // the settings window comes later
     m_controller = std::make_unique<SearchWindowController>();
     m_model = std::make_unique<AppModel>(std::move(environment));
+    connect(m_model.get(), &AppModel::bootstrapEnded, this, [this] {
+        m_bootstrapEnded = true;
+        if (const auto message = std::exchange(m_pendingStatus, {}); !message.isEmpty())
+            m_model->setStatusMessage(message);
+    });
     m_window = std::make_unique<SearchWindow>(*m_model, thumbnails);
     m_window->addAction(m_tray->quitAction());  // Ctrl+Q in the window as well
     m_controller->configure(m_window.get());
@@ -60,8 +67,16 @@ void PallixApp::registerHotKey(const std::optional<GlobalHotKey>& hotKey)
 {
     const bool grabbed = HotKeyManager::shared().registerHotKey(
         hotKey, [] { AppNotifications::shared().postToggleSearchWindow(); });
-    if (!grabbed && hotKey && m_model)
-        m_model->setStatusMessage(hotkeys::registrationFailedMessage(*hotKey));
+    if (grabbed || !hotKey)
+        return;
+    const QString message = hotkeys::registrationFailedMessage(*hotKey);
+    qWarning("%s", qPrintable(message));
+    // The start-up writes its own progress right after registering: the
+    // failure is shown once that is done, where it stays readable.
+    if (m_bootstrapEnded && m_model)
+        m_model->setStatusMessage(message);
+    else
+        m_pendingStatus = message;
 }
 
 } // namespace pallix

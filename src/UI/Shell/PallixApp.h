@@ -41,6 +41,8 @@ private:
     bool isFirstStart() const;
 
     std::shared_ptr<Defaults> m_defaults;
+    bool m_bootstrapEnded = false;
+    QString m_pendingStatus;  // a hot-key failure waiting for the start-up to end
     std::unique_ptr<TrayController> m_tray;
     std::unique_ptr<SearchWindowController> m_controller;
     std::unique_ptr<AppModel> m_model;

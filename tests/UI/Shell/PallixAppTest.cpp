@@ -20,8 +20,11 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
     ModelHarness h;
     PallixApp app(h.env);
     QStringList statuses;
+    QString statusAtStartUpEnd;
     QObject::connect(&app.model(), &AppModel::statusMessageChanged, &app,
                      [&] { statuses << app.model().statusMessage(); });
+    QObject::connect(&app.model(), &AppModel::bootstrapEnded, &app,
+                     [&] { statusAtStartUpEnd = app.model().statusMessage(); });
     app.start();
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     EXPECT_TRUE(app.searchWindow().isVisible());
@@ -30,6 +33,8 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
     const QString failure = QStringLiteral("全局快捷键 ⌥Space 注册失败（可能已被其他程序占用），可在设置中更换");
     EXPECT_TRUE(waitFor([&] { return statuses.contains(failure); }));
     EXPECT_EQ(statuses.count(failure), 1);
+    // Not overwritten by the start-up's own messages.
+    EXPECT_EQ(statusAtStartUpEnd, failure);
 }
 
 TEST(PallixApp, NoHotKeyReportsNothing)
