@@ -13,13 +13,13 @@ namespace pallix::symbols {
 
 namespace {
 
+// The theme has no slider symbol: that one is always ours.
 const QHash<QString, QString>& themeNames()
 {
     static const QHash<QString, QString> names{
         {QStringLiteral("magnifyingglass"), QStringLiteral("edit-find-symbolic")},
         {QStringLiteral("gearshape"), QStringLiteral("emblem-system-symbolic")},
         {QStringLiteral("xmark.circle.fill"), QStringLiteral("edit-clear-symbolic")},
-        {QStringLiteral("slider.horizontal.3"), QStringLiteral("preferences-other-symbolic")},
         {QStringLiteral("square.grid.2x2"), QStringLiteral("view-grid-symbolic")},
         {QStringLiteral("list.bullet"), QStringLiteral("view-list-symbolic")},
         {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh-symbolic")},

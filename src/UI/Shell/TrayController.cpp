@@ -41,7 +41,9 @@ void TrayController::buildMenu()
     m_menu->addSeparator();
     m_quit = m_menu->addAction(QStringLiteral("退出珀溪"));
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(m_quit, &QAction::triggered, qApp, &QCoreApplication::quit);
+    // quit() first asks every window to close, and the search window only
+    // hides: exit() ends the event loop without asking.
+    connect(m_quit, &QAction::triggered, qApp, [] { QCoreApplication::exit(0); });
 }
 
 TrayController::ClickAction TrayController::clickAction(QSystemTrayIcon::ActivationReason reason,

@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 #include "App/ModelTestSupport.h"
 #include "UI/Search/SearchWindow.h"
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/SearchWindowController.h"
+#include "UI/Shell/TrayController.h"
 
 namespace pallix {
 
@@ -63,6 +65,22 @@ TEST(PallixApp, ClosingTheWindowHidesItAndTheHotKeyNotificationBringsItBack)
     AppNotifications::shared().postToggleSearchWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 5000));
     EXPECT_EQ(app.model().searchText(), QStringLiteral("季度"));
+}
+
+// The search window refuses to close, so a quit that asks the windows first
+// would be refused as well.
+TEST(PallixApp, QuitEndsTheEventLoopAlthoughTheWindowOnlyHides)
+{
+    ModelHarness h;
+    PallixApp app(h.env);
+    app.start();
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, &app, [] { QCoreApplication::exit(1); });
+    safety.start(5000);
+    QTimer::singleShot(0, &app, [&] { app.tray().quitAction()->trigger(); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    safety.stop();
 }
 
 } // namespace pallix
