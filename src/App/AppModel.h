@@ -41,6 +41,7 @@
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
 #include "App/ResultActions.h"
+#include "App/SettingsOperations.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/Indexer/FileScanner.h"
@@ -193,6 +194,7 @@ public:
     const std::shared_ptr<ImageTagStore>& serverImageSemanticStore() const { return m_serverImageSemanticStore; }
     PreviewController& previewController() { return m_previewController; }
     ResultActions& resultActions() { return *m_resultActions; }
+    SettingsOperations& settingsOperations() { return *m_settingsOperations; }
     const LaunchAgentManager& launchAgentManager() const { return m_launchAgentManager; }
     const AsyncClock& clock() const { return m_clock; }
     QThreadPool& pool() { return m_pool; }
@@ -369,6 +371,9 @@ signals:
     void bootstrapEnded();
 
 private:
+    // Writes the record back and applies the effects of a changed setting.
+    friend class SettingsOperations;
+
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
     QCoro::Task<> finishBootstrapWithRoots();
@@ -498,6 +503,7 @@ private:
     SearchParser m_parser;
     PreviewController m_previewController;
     std::unique_ptr<ResultActions> m_resultActions;
+    std::unique_ptr<SettingsOperations> m_settingsOperations;
     LaunchAgentManager m_launchAgentManager;
     std::shared_ptr<IndexStore> m_indexStore;
     std::shared_ptr<IndexStore> m_serverIndexStore;
