@@ -62,6 +62,9 @@ void SettingsOperations::updateExcludeSystemJunkFromIndex(bool enabled)
 void SettingsOperations::updateSearchLimit(std::int64_t limit)
 {
     writeBack([limit](AppSettings& s) { s.searchLimit = AppSettings::clampedSearchLimit(limit); });
+    // The shown list was cut at the old limit: narrowing it in memory would
+    // never show the results a higher limit lets in.
+    m_model.m_displayedResultsComplete = false;
     m_model.scheduleSearch(true, false);
 }
 

@@ -1,5 +1,7 @@
 #include "UI/Settings/SettingsWindow.h"
 
+#include <QTimer>
+
 #include "App/AppModel.h"
 
 namespace pallix {
@@ -65,6 +67,9 @@ SettingsView* SettingsWindow::present(QPointer<SettingsView>& slot, AppModel& mo
     slot->show();
     slot->raise();
     slot->activateWindow();
+    // Again once the window is mapped: a request made before that is lost on
+    // some platforms, and the keys would keep going to the search window.
+    QTimer::singleShot(0, slot.data(), [view = slot.data()] { view->activateWindow(); });
     return slot;
 }
 

@@ -63,13 +63,13 @@ TEST_F(HistorySectionTest, RecentRowsKeepDeleteAndClear)
     buttonTitled(section.get(), "删除", 2)->click();
     EXPECT_EQ(model().searchHistory(), (QStringList{"合同", "报告"}));
     EXPECT_EQ(storedHistory(), (std::vector<std::string>{"合同", "报告"}));
-    flushDeletes();
+    processPendingUi();
     EXPECT_EQ(countButtonsTitled(section.get(), "删除"), 2);
 
     buttonTitled(section.get(), "清除最近搜索")->click();
     EXPECT_TRUE(model().searchHistory().isEmpty());
     EXPECT_TRUE(storedHistory().empty());
-    flushDeletes();
+    processPendingUi();
     EXPECT_FALSE(section->recentBlock()->isVisibleTo(section.get()));
     EXPECT_EQ(buttonTitled(section.get(), "清除最近搜索"), nullptr);
 }
@@ -81,7 +81,7 @@ TEST_F(HistorySectionTest, CommonTermsListOrPlaceholder)
     model().addCommonSearchTerm("b2");
     model().addCommonSearchTerm("c3");
     EXPECT_EQ(section->termsList()->paths(), (QStringList{"c3", "b2", "a1"}));
-    flushDeletes();
+    processPendingUi();
     const auto rows = section->termsList()->findChildren<PathRowCard*>();
     ASSERT_EQ(rows.size(), 3);
     rows[1]->actions()[0]->trigger();

@@ -61,8 +61,7 @@ TEST_F(SettingsSheetTest, SheetIsItsOwnWindowAndKeepsEveryKeyFromTheSearchWindow
     EXPECT_EQ(sheet->parentWidget(), &searchWindow);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_EQ(SettingsWindow::showSheet(model(), &searchWindow), sheet);  // one sheet only
-    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
-    EXPECT_EQ(QApplication::activeWindow(), sheet);
+    EXPECT_TRUE(waitFor([&] { return QApplication::activeWindow() == sheet; }, 5000));
 
     sheet->pathField()->setFocus();
     QTest::keyClicks(QApplication::focusWidget(), "a b");
@@ -83,7 +82,7 @@ TEST_F(SettingsSheetTest, MinimiseOfASheetActsOnTheSearchWindowAndCloseDismisses
 
     QPointer<SettingsView> guard(sheet);
     sheet->header()->closeButton()->click();
-    EXPECT_TRUE(waitFor([&] { flushDeletes(); return guard.isNull(); }));
+    EXPECT_TRUE(waitFor([&] { processPendingUi(); return guard.isNull(); }));
     EXPECT_TRUE(searchWindow.isVisible());
 }
 
@@ -102,7 +101,7 @@ TEST_F(SettingsSheetTest, TheSettingsWindowActsOnItselfAndIsReusedUntilClosed)
 
     QPointer<SettingsView> guard(window);
     window->closeButton()->click();
-    EXPECT_TRUE(waitFor([&] { flushDeletes(); return guard.isNull(); }));
+    EXPECT_TRUE(waitFor([&] { processPendingUi(); return guard.isNull(); }));
     SettingsView* again = SettingsWindow::showFor(model());
     EXPECT_TRUE(again->pathField()->text().isEmpty());
 }
@@ -158,10 +157,10 @@ TEST(PathLists, EmptyListShowsItsTextInACardAndRowsFollowThePaths)
     ASSERT_EQ(rowsOf(&list).size(), 1u);
     EXPECT_EQ(rowsOf(&list)[0]->findChild<QLabel*>()->text(), "暂无自动发现的磁盘");
     list.setPaths({"/x", "/y"});
-    flushDeletes();
+    processPendingUi();
     EXPECT_EQ(rowsOf(&list).size(), 2u);
     list.setPaths({});
-    flushDeletes();
+    processPendingUi();
     ASSERT_EQ(rowsOf(&list).size(), 1u);
     EXPECT_NE(rowsOf(&list)[0]->findChild<QLabel*>(), nullptr);
 }

@@ -1,4 +1,5 @@
 #pragma once
+
 // Helpers of the settings window's tests: a started model on fakes and
 // lookups of the controls a person would click, by their text.
 
@@ -15,9 +16,18 @@
 
 namespace pallix::testing_support {
 
+// Shows the rows that lists added (layouts show them on a queued call) and
+// deletes the rows they replaced.
+inline void processPendingUi()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 // The visible button of `root` titled `text`, or none.
 inline QAbstractButton* buttonTitled(QWidget* root, const QString& text, int index = 0)
 {
+    processPendingUi();
     for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
         if (button->text() == text && button->isVisibleTo(root) && index-- == 0)
             return button;
@@ -27,17 +37,13 @@ inline QAbstractButton* buttonTitled(QWidget* root, const QString& text, int ind
 
 inline int countButtonsTitled(QWidget* root, const QString& text)
 {
+    processPendingUi();
     int n = 0;
     for (QAbstractButton* button : root->findChildren<QAbstractButton*>())
         n += button->text() == text && button->isVisibleTo(root);
     return n;
 }
 
-// Deletes the rows that lists replaced.
-inline void flushDeletes()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
 
 // A model on fakes, started and settled, with the autostart folder in a
 // temporary place so that no test writes the user's.

@@ -107,7 +107,7 @@ TEST_F(SettingsViewTest, ChooseDirectoryOpensWithoutBlockingAndCancelChangesNoth
     dialog->reject();
     EXPECT_TRUE(model().settings().indexedRoots.empty());
     EXPECT_EQ(view->pathField()->text(), "typed");
-    flushDeletes();
+    processPendingUi();
 
     const fs::path folder = h.support.path() / "chosen";
     fs::create_directories(folder);
