@@ -32,9 +32,15 @@ void applyTextStyle(QWidget* widget, TextStyle style)
 
 void applySecondaryColor(QWidget* widget)
 {
+    // Active and inactive only: a disabled control keeps its own, paler look,
+    // so a dimmed button that is enabled still looks enabled.
     QPalette palette = widget->palette();
-    for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
-        palette.setColor(role, palette.color(QPalette::PlaceholderText));
+    QColor secondary = palette.color(QPalette::Active, QPalette::WindowText);
+    secondary.setAlphaF(0.62f);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        for (auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            palette.setColor(group, role, secondary);
+    }
     widget->setPalette(palette);
 }
 
