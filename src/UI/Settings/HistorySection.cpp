@@ -23,14 +23,6 @@ QPushButton* borderlessButton(const QString& text, bool secondary)
     return button;
 }
 
-QStringList toQStringList(const std::vector<std::string>& list)
-{
-    QStringList out;
-    for (const std::string& s : list)
-        out << QString::fromStdString(s);
-    return out;
-}
-
 } // namespace
 
 const QString& HistorySection::caption()
@@ -100,14 +92,8 @@ void HistorySection::refreshTerms()
 
 void HistorySection::rebuildRecent()
 {
-    while (QLayoutItem* item = m_recentLayout->takeAt(0)) {
-        // Later: "删除" of a row triggers this rebuild from its own click.
-        if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
+    // "删除" of a row triggers this rebuild from its own click.
+    clearRowsLater(m_recentLayout);
     const QStringList& history = m_model.searchHistory();
     m_recent->setVisible(!history.isEmpty());
     if (history.isEmpty())

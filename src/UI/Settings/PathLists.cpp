@@ -12,6 +12,25 @@ namespace pallix {
 
 using settingsstyle::TextStyle;
 
+QStringList toQStringList(const std::vector<std::string>& list)
+{
+    QStringList out;
+    for (const std::string& s : list)
+        out << QString::fromStdString(s);
+    return out;
+}
+
+void clearRowsLater(QLayout* rows)
+{
+    while (QLayoutItem* item = rows->takeAt(0)) {
+        if (QWidget* row = item->widget()) {
+            row->hide();
+            row->deleteLater();
+        }
+        delete item;
+    }
+}
+
 void PathRowCard::paintEvent(QPaintEvent*)
 {
     settingsstyle::paintCard(this, 8, 1.0);
@@ -37,14 +56,7 @@ void PathListBase::setPaths(const QStringList& paths)
 
 void PathListBase::rebuild()
 {
-    while (QLayoutItem* item = m_rows->takeAt(0)) {
-        // Later: the removal may come from a button of the row being replaced.
-        if (QWidget* row = item->widget()) {
-            row->hide();
-            row->deleteLater();
-        }
-        delete item;
-    }
+    clearRowsLater(m_rows);
     if (m_paths.isEmpty()) {
         auto* card = new PathRowCard(this);
         auto* layout = new QHBoxLayout(card);

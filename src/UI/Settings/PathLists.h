@@ -8,6 +8,8 @@
 
 #include <functional>
 #include <set>
+#include <string>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -15,6 +17,12 @@
 #include <QWidget>
 
 namespace pallix {
+
+// The record's path or term list as texts.
+QStringList toQStringList(const std::vector<std::string>& list);
+// Takes every row out of `rows`, hidden at once and deleted later: the
+// change may come from a button of a row being replaced.
+void clearRowsLater(QLayout* rows);
 
 // Base of both lists: rebuilds its rows when the paths change.
 class PathListBase : public QWidget {

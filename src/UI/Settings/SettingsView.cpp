@@ -31,14 +31,6 @@ QFrame* divider()
     return line;
 }
 
-QStringList toQStringList(const std::vector<std::string>& list)
-{
-    QStringList out;
-    for (const std::string& s : list)
-        out << QString::fromStdString(s);
-    return out;
-}
-
 } // namespace
 
 std::vector<SettingsView::Section> SettingsView::sectionsOf(AppEdition edition)
