@@ -70,6 +70,17 @@ TEST_F(SettingsViewTest, StepperStepsByHundredAndStopsAtTheBounds)
     EXPECT_FALSE(stepper->downButton()->isEnabled());
 }
 
+TEST_F(SettingsViewTest, ALimitOf1200ChosenWithTheStepperSurvivesARestart)
+{
+    model().settingsOperations().updateSearchLimit(1100);
+    show();
+    view->limitStepper()->upButton()->click();
+    EXPECT_EQ(model().settings().searchLimit, 1200);
+    restart();
+    show();
+    EXPECT_EQ(view->limitStepper()->textLabel()->text(), "单次搜索结果上限：1200");
+}
+
 TEST_F(SettingsViewTest, AddTakesTheTypedPathAndAlwaysClearsTheField)
 {
     show();
