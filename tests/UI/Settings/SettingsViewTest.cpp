@@ -180,6 +180,21 @@ TEST_F(SettingsViewTest, SwitchShowsAChangeMadeElsewhere)
     EXPECT_FALSE(box->isChecked());
 }
 
+TEST_F(SettingsViewTest, DiscoveredDisksFollowTheExternalVolumesSwitch)
+{
+    const QString root = QString::fromStdString(h.rootFolder().string());
+    const QString usb = QString::fromStdString((h.support.path() / "usb").string());
+    h.env.volumes = std::make_shared<FixedVolumeProvider>(
+        std::vector<MountedVolume>{localVolume(root.toStdString()), localVolume(usb.toStdString(), true)});
+    restart();
+    show();
+    EXPECT_EQ(view->discoveredList()->paths(), (QStringList{root, usb}));
+    view->toggle("自动索引外接硬盘（可移除卷）")->click();
+    EXPECT_EQ(view->discoveredList()->paths(), QStringList{root});
+    EXPECT_TRUE(model().isIndexing());  // the full rescan started
+    ASSERT_TRUE(h.settle());
+}
+
 TEST_F(SettingsViewTest, DiscoveredDisksAndEmptyTexts)
 {
     show();
