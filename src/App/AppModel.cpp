@@ -87,6 +87,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_scanner(m_env.scanner),
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this)),
+      m_settingsOperations(std::make_unique<SettingsOperations>(*this)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier())
 {
     migrateLegacyUserDefaults(*m_defaults);

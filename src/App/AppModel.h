@@ -41,6 +41,7 @@
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
 #include "App/ResultActions.h"
+#include "App/SettingsOperations.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/Indexer/FileScanner.h"
@@ -193,6 +194,7 @@ public:
     const std::shared_ptr<ImageTagStore>& serverImageSemanticStore() const { return m_serverImageSemanticStore; }
     PreviewController& previewController() { return m_previewController; }
     ResultActions& resultActions() { return *m_resultActions; }
+    SettingsOperations& settingsOperations() { return *m_settingsOperations; }
     const LaunchAgentManager& launchAgentManager() const { return m_launchAgentManager; }
     const AsyncClock& clock() const { return m_clock; }
     QThreadPool& pool() { return m_pool; }
@@ -333,11 +335,6 @@ public:
     void addIndexedRoot(const QString& path);
     void removeIndexedRoot(const std::set<int>& offsets);
 
-    // Settings changed from the search window; each persists the record first.
-    // At least one of the two scopes stays on: the caller decides which.
-    void applySearchScopeChanges(bool local, bool server);
-    void updateAutoIndexExternalVolumes(bool enabled);
-
     // Applies the menu-bar and hot-key settings of the current record.
     void applyMenuBarAndHotKeySettings();
 
@@ -377,6 +374,9 @@ signals:
     void bootstrapEnded();
 
 private:
+    // Writes the record back and applies the effects of a changed setting.
+    friend class SettingsOperations;
+
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
     QCoro::Task<> finishBootstrapWithRoots();
@@ -506,6 +506,7 @@ private:
     SearchParser m_parser;
     PreviewController m_previewController;
     std::unique_ptr<ResultActions> m_resultActions;
+    std::unique_ptr<SettingsOperations> m_settingsOperations;
     LaunchAgentManager m_launchAgentManager;
     std::shared_ptr<IndexStore> m_indexStore;
     std::shared_ptr<IndexStore> m_serverIndexStore;
