@@ -1,0 +1,34 @@
+#pragma once
+// ResultPainting: the drawing pieces the list and the grid share (fonts by
+// pixel size, the secondary colours, the bordered show-more button, the hover
+// action button, dividers). Sizes are the design's points taken as device-
+// independent pixels, so the layout matches the design on every screen.
+// GUI thread only.
+
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QRect>
+#include <QString>
+
+class QPainter;
+
+namespace pallix::ResultPainting {
+
+QFont font(double pixelSize, QFont::Weight weight = QFont::Normal);
+QColor secondaryText(const QPalette& palette);
+QColor tertiaryText(const QPalette& palette);
+// The accent colour at the given opacity.
+QColor accent(const QPalette& palette, double opacity);
+
+// "显示更多（N）".
+QString showMoreTitle(int hidden);
+// The bordered show-more button, centred horizontally in `row` with its top at `top`.
+QRect showMoreButtonRect(const QRect& row, int top, int hidden);
+void paintBorderedButton(QPainter& painter, const QRect& rect, const QString& title, const QPalette& palette);
+// A 24×24 rounded square with one symbol; the fill and outline darken while hovered.
+void paintHoverActionButton(QPainter& painter, const QRect& rect, const QString& symbol, bool hovered,
+                            const QPalette& palette);
+void paintDivider(QPainter& painter, int left, int right, int y, const QPalette& palette);
+
+} // namespace pallix::ResultPainting
