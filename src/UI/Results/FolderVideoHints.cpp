@@ -25,19 +25,33 @@ bool FolderVideoHints::hasVideo(const std::string& folder)
         return it->second;
     if (!m_pending.insert(folder).second)
         return false;
-    // The destructor waits for the pool, so `this` outlives the job; the
-    // posted answer is dropped with the object if it goes before delivery.
-    m_pool.start([this, folder] {
-        const bool video = FolderContentInspector::shared().hint(folder).hasVideo;
-        QMetaObject::invokeMethod(this, [this, folder, video] { store(folder, video); }, Qt::QueuedConnection);
-    });
+    if (m_queued.empty())
+        QMetaObject::invokeMethod(this, &FolderVideoHints::startQueued, Qt::QueuedConnection);
+    m_queued.push_back(folder);
     return false;
 }
 
-void FolderVideoHints::store(const std::string& folder, bool hasVideo)
+void FolderVideoHints::startQueued()
 {
-    m_pending.erase(folder);
-    m_known[folder] = hasVideo;
+    // The destructor waits for the pool, so `this` outlives the job; the
+    // posted answers are dropped with the object if it goes before delivery.
+    m_pool.start([this, folders = std::move(m_queued)] {
+        std::vector<std::pair<std::string, bool>> answers;
+        answers.reserve(folders.size());
+        for (const std::string& folder : folders)
+            answers.emplace_back(folder, FolderContentInspector::shared().hint(folder).hasVideo);
+        QMetaObject::invokeMethod(this, [this, answers = std::move(answers)] { store(answers); },
+                                  Qt::QueuedConnection);
+    });
+    m_queued.clear();
+}
+
+void FolderVideoHints::store(const std::vector<std::pair<std::string, bool>>& answers)
+{
+    for (const auto& [folder, video] : answers) {
+        m_pending.erase(folder);
+        m_known[folder] = video;
+    }
     emit hintsArrived();
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include <QObject>
 #include <QThreadPool>
@@ -31,10 +33,14 @@ signals:
     void hintsArrived();
 
 private:
-    void store(const std::string& folder, bool hasVideo);
+    void startQueued();
+    void store(const std::vector<std::pair<std::string, bool>>& answers);
 
     std::unordered_map<std::string, bool> m_known;
     std::unordered_set<std::string> m_pending;
+    // Asked during this turn of the event loop; looked up together after it,
+    // so painting never waits on a thread hand-over.
+    std::vector<std::string> m_queued;
     QThreadPool m_pool;  // last: its jobs end before the maps go
 };
 

@@ -6,6 +6,7 @@
 #include <QNativeGestureEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 #include <QWheelEvent>
 
 #include "App/AppModel.h"
@@ -95,21 +96,28 @@ void ResultsGridView::paintRow(QPainter& painter, int row, const QRect& rect)
     }
 }
 
-QStringList ResultsGridView::twoLines(const QString& text, const QFontMetrics& metrics, int width)
+// The name in at most two centred lines: the first as far as it fits (names
+// are often one unbroken word, so it may break anywhere), the rest elided.
+// The first line is drawn from its own layout, so it is shaped only once.
+void ResultsGridView::paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area)
 {
-    if (metrics.horizontalAdvance(text) <= width)
-        return {text};
-    // The longest prefix that fits; names are often one unbroken word.
-    int lo = 1;
-    int hi = static_cast<int>(text.size());
-    while (lo < hi) {
-        const int mid = (lo + hi + 1) / 2;
-        if (metrics.horizontalAdvance(text.left(mid)) <= width)
-            lo = mid;
-        else
-            hi = mid - 1;
-    }
-    return {text.left(lo), metrics.elidedText(text.mid(lo), Qt::ElideRight, width)};
+    QTextLayout layout(name, font);
+    QTextOption option(Qt::AlignHCenter);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    first.setLineWidth(area.width());
+    first.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    layout.draw(&painter, area.topLeft());
+    const int rest = static_cast<int>(name.size()) - first.textLength();
+    if (rest <= 0)
+        return;
+    const QFontMetrics metrics(font);
+    const QRect second(area.left(), area.top() + metrics.height(), area.width(), metrics.height());
+    painter.drawText(second, Qt::AlignHCenter | Qt::AlignTop,
+                     metrics.elidedText(name.right(rest), Qt::ElideRight, area.width()));
 }
 
 void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
@@ -119,7 +127,6 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
     const bool raster = item.showsGridRasterPreview();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     if (isSelected(item)) {
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
@@ -141,14 +148,12 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
         target.setSize(target.size() * kHoverScale);
         target.moveCenter(centre);
     }
-    const double radius = GridMetrics::previewCornerRadius(raster);
-    if (radius > 0) {
-        QPainterPath clip;
-        clip.addRoundedRect(target, radius, radius);
-        painter.setClipPath(clip);
-    }
-    painter.drawPixmap(target, image, QRectF(image.rect()));
-    painter.setClipping(false);
+    const QRect pixels = target.toAlignedRect();
+    // Already at its size and shape: a plain blit. With antialiasing on, the
+    // raster engine draws a pixmap through its path filler, ten times slower.
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.drawPixmap(pixels.topLeft(), scaledPreview(image, pixels.size(), GridMetrics::previewCornerRadius(raster)));
+    painter.setRenderHint(QPainter::Antialiasing);
 
     const bool video = folderHasVideo(item);
     if (video)
@@ -161,10 +166,7 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
     int y = static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight);
     painter.setFont(nameFont);
     painter.setPen(palette().color(QPalette::Text));
-    for (const QString& line : twoLines(QString::fromStdString(item.name()), nameMetrics, width)) {
-        painter.drawText(QRect(left, y, width, nameMetrics.height()), Qt::AlignHCenter | Qt::AlignTop, line);
-        y += nameMetrics.height();
-    }
+    paintName(painter, QString::fromStdString(item.name()), nameFont, QRect(left, y, width, 2 * nameMetrics.height()));
     const QFont subtitleFont = paint::font(GridMetrics::subtitlePixelSize(m_zoom));
     const QFontMetrics subtitleMetrics(subtitleFont);
     y = static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight) + 2 * nameMetrics.height();
@@ -173,6 +175,35 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
     painter.drawText(QRect(left, y, width, subtitleMetrics.height()), Qt::AlignHCenter | Qt::AlignTop,
                      subtitleMetrics.elidedText(ResultTexts::gridSubtitle(item, video), Qt::ElideRight, width));
     painter.restore();
+}
+
+// Scaling and rounding a preview on every paint cost most of a grid's paint
+// (a rounded clip sends every pixel through the slow blending path); the
+// cards on screen keep theirs. Keyed by the picture (a new preview is a new
+// key), the size and the corner radius.
+QPixmap ResultsGridView::scaledPreview(const QPixmap& image, QSize size, double radius)
+{
+    if (radius <= 0 && image.size() == size * image.devicePixelRatio())
+        return image;
+    const QString key =
+        QStringLiteral("%1#%2x%3#%4").arg(image.cacheKey()).arg(size.width()).arg(size.height()).arg(radius);
+    if (const QPixmap* cached = m_scaledPreviews.object(key))
+        return *cached;
+    QPixmap shaped = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (radius > 0) {
+        // Rounded once here, as a textured fill, instead of clipping every paint.
+        QPixmap rounded(size);
+        rounded.fill(Qt::transparent);
+        QPainter painter(&rounded);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QBrush(shaped));
+        painter.drawRoundedRect(QRectF(rounded.rect()), radius, radius);
+        painter.end();
+        shaped = rounded;
+    }
+    m_scaledPreviews.insert(key, new QPixmap(shaped), std::max(1, size.width() * size.height() * 4 / 1024));
+    return shaped;
 }
 
 // A capsule in the preview's top-right corner: the folder holds videos.

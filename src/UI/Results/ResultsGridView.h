@@ -5,6 +5,9 @@
 // the wheel, and a pinch, ask for a zoom change (adjustZoomRequested) instead
 // of scrolling; the model decides the step. GUI thread only.
 
+#include <QCache>
+#include <QPixmap>
+
 #include "UI/Results/ResultsCanvas.h"
 #include "UI/Results/ResultsGridLayout.h"
 
@@ -23,9 +26,6 @@ public:
     const ResultsGridLayout& gridLayout() const { return m_layout; }
     // The preview's rectangle inside a card.
     QRectF previewRect(int row) const;
-    // The first line of `text` that fits `width` and the rest elided: a name
-    // in at most two lines.
-    static QStringList twoLines(const QString& text, const QFontMetrics& metrics, int width);
 
 signals:
     // Ctrl+wheel: the wheel's delta in lines (a notch is 1.0, pixel-precise
@@ -42,12 +42,15 @@ protected:
 private:
     void paintCard(QPainter& painter, int row, const QRect& rect);
     void paintHeader(QPainter& painter, int row, const QRect& rect);
+    static void paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area);
     void paintVideoBadge(QPainter& painter, const QRectF& preview);
+    QPixmap scaledPreview(const QPixmap& image, QSize size, double radius);
     QRect showMoreButton(const QRect& rect) const;
 
     ResultsGridLayout m_layout;
     double m_zoom = 1.0;
     double m_pinchTotal = 0;  // the running magnification of a pinch, minus 1
+    QCache<QString, QPixmap> m_scaledPreviews{48 * 1024};  // cost in KiB
 };
 
 } // namespace pallix

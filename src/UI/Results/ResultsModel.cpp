@@ -98,8 +98,21 @@ int ResultsModel::rowOfId(const QString& id) const
 {
     if (id.isEmpty())
         return -1;
+    // Parsed once and compared as paths: no identifier is built per row.
+    std::vector<Section> sections{Section::Main, Section::SkuRelated};
+    QString path = id;
+    for (const auto& [prefix, section] : {std::pair{QStringLiteral("fuzzy-"), Section::ImageFuzzy},
+                                          std::pair{QStringLiteral("server-"), Section::Server}}) {
+        if (id.startsWith(prefix)) {
+            sections = {section};
+            path = id.mid(prefix.size());
+        }
+    }
+    const std::string wanted = path.toStdString();
     for (int row = 0; row < rowCount(); ++row) {
-        if (rowAt(row).kind == RowKind::Item && rowId(row) == id)
+        const Row& r = rowAt(row);
+        if (r.kind == RowKind::Item && std::find(sections.begin(), sections.end(), r.section) != sections.end()
+            && itemAt(row).path() == wanted)
             return row;
     }
     return -1;
