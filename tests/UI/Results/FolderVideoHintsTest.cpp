@@ -26,7 +26,7 @@ TEST(FolderVideoHints, UnknownFoldersAnswerFalseUntilTheLookupArrives)
     EXPECT_FALSE(hints.hasVideo(notes));
     EXPECT_FALSE(hints.hasVideo(clips));  // asked again while pending: no second lookup
     EXPECT_TRUE(QTest::qWaitFor([&] { return hints.isKnown(clips) && hints.isKnown(notes); }, 20000));
-    EXPECT_EQ(arrived.count(), 2);
+    EXPECT_EQ(arrived.count(), 1);  // asked in one turn: looked up and announced together
     EXPECT_TRUE(hints.hasVideo(clips));
     EXPECT_FALSE(hints.hasVideo(notes));
     EXPECT_EQ(ResultTexts::rowTypeDescription(fileItem(clips, true), hints.hasVideo(clips)), "文件夹（含视频）");
