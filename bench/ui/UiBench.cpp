@@ -8,7 +8,8 @@
 // provider draws their fallback icons during the paint); "same names"
 // republishes one list (a fresh copy, so the reset is whole), icons cached.
 //
-// Usage: pallix-ui-bench [--iterations 300] [--results 10000]
+// Usage: pallix-ui-bench [--iterations 300] [--results 10000] [--save DIR]
+// (--save writes the last painted list and grid as PNG files, to look at.)
 
 #include <algorithm>
 #include <chrono>
@@ -100,7 +101,7 @@ void report(const char* mode, const char* regime, const Timing& t)
                 *std::max_element(t.total.begin(), t.total.end()), percentile(t.cpu, 50), percentile(t.cpu, 99));
 }
 
-int run(int iterations, int results)
+int run(int iterations, int results, const QString& saveDir)
 {
     const auto work = std::filesystem::temp_directory_path() / ("pallix-ui-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(work);
@@ -176,6 +177,11 @@ int run(int iterations, int results)
             timing.cpu.push_back(cpuMs);
         }
         report(mode == ResultDisplayMode::List ? "list" : "grid", newNames ? "new names" : "same names", timing);
+        if (!saveDir.isEmpty() && !newNames) {
+            model.setSelectedItemID(QString::fromStdString(model.results()[2].path()));
+            QApplication::processEvents();
+            area.grab().save(saveDir + (mode == ResultDisplayMode::List ? "/list.png" : "/grid.png"));
+        }
         }
     std::filesystem::remove_all(work);
     return 0;
@@ -190,13 +196,16 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     int iterations = 300;
     int results = 10000;
+    QString saveDir;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "--iterations")
             iterations = std::max(1, std::atoi(argv[i + 1]));
         else if (name == "--results")
             results = std::max(1, std::atoi(argv[i + 1]));
+        else if (name == "--save")
+            saveDir = QString::fromLocal8Bit(argv[i + 1]);
     }
     std::printf("%d results, %d iterations, viewport 1280×800 offscreen\n", results, iterations);
-    return pallix::run(iterations, results);
+    return pallix::run(iterations, results, saveDir);
 }

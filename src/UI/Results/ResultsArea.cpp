@@ -1,5 +1,6 @@
 #include "UI/Results/ResultsArea.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStackedWidget>
@@ -47,6 +48,7 @@ ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget
     connect(m_empty, &EmptyResultsPanel::resetConstraintsRequested, this, &ResultsArea::resetConstraintsRequested);
     connect(m_empty, &EmptyResultsPanel::enableExternalIndexingRequested, this,
             &ResultsArea::enableExternalIndexingRequested);
+    m_list->viewport()->installEventFilter(this);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::updateBody);
     connect(&m_model, &AppModel::displayModeChanged, this, &ResultsArea::updateBody);
     updateBody();
@@ -76,6 +78,13 @@ void ResultsArea::updateBody()
                     : list            ? static_cast<QWidget*>(m_list)
                                       : static_cast<QWidget*>(m_grid);
     m_stack->setCurrentWidget(body);
+}
+
+bool ResultsArea::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list->viewport() && event->type() == QEvent::Resize)
+        m_header->setColumnsWidth(m_list->viewport()->width());
+    return QWidget::eventFilter(watched, event);
 }
 
 void ResultsArea::showEvent(QShowEvent* event)

@@ -99,7 +99,7 @@ void ResultsGridView::paintRow(QPainter& painter, int row, const QRect& rect)
 // The name in at most two centred lines: the first as far as it fits (names
 // are often one unbroken word, so it may break anywhere), the rest elided.
 // The first line is drawn from its own layout, so it is shaped only once.
-void ResultsGridView::paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area)
+int ResultsGridView::paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area)
 {
     QTextLayout layout(name, font);
     QTextOption option(Qt::AlignHCenter);
@@ -113,11 +113,12 @@ void ResultsGridView::paintName(QPainter& painter, const QString& name, const QF
     layout.draw(&painter, area.topLeft());
     const int rest = static_cast<int>(name.size()) - first.textLength();
     if (rest <= 0)
-        return;
+        return 1;
     const QFontMetrics metrics(font);
     const QRect second(area.left(), area.top() + metrics.height(), area.width(), metrics.height());
     painter.drawText(second, Qt::AlignHCenter | Qt::AlignTop,
                      metrics.elidedText(name.right(rest), Qt::ElideRight, area.width()));
+    return 2;
 }
 
 void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
@@ -166,10 +167,11 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
     int y = static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight);
     painter.setFont(nameFont);
     painter.setPen(palette().color(QPalette::Text));
-    paintName(painter, QString::fromStdString(item.name()), nameFont, QRect(left, y, width, 2 * nameMetrics.height()));
+    const int lines =
+        paintName(painter, QString::fromStdString(item.name()), nameFont, QRect(left, y, width, 2 * nameMetrics.height()));
     const QFont subtitleFont = paint::font(GridMetrics::subtitlePixelSize(m_zoom));
     const QFontMetrics subtitleMetrics(subtitleFont);
-    y = static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight) + 2 * nameMetrics.height();
+    y = static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight) + lines * nameMetrics.height();
     painter.setFont(subtitleFont);
     painter.setPen(paint::secondaryText(palette()));
     painter.drawText(QRect(left, y, width, subtitleMetrics.height()), Qt::AlignHCenter | Qt::AlignTop,

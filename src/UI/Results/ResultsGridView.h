@@ -42,7 +42,8 @@ protected:
 private:
     void paintCard(QPainter& painter, int row, const QRect& rect);
     void paintHeader(QPainter& painter, int row, const QRect& rect);
-    static void paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area);
+    // Returns the number of lines drawn, 1 or 2.
+    static int paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area);
     void paintVideoBadge(QPainter& painter, const QRectF& preview);
     QPixmap scaledPreview(const QPixmap& image, QSize size, double radius);
     QRect showMoreButton(const QRect& rect) const;

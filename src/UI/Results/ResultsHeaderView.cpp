@@ -18,6 +18,14 @@ ResultsHeaderView::ResultsHeaderView(QWidget* parent) : QWidget(parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
+void ResultsHeaderView::setColumnsWidth(int width)
+{
+    if (width == m_columnsWidth)
+        return;
+    m_columnsWidth = width;
+    update();
+}
+
 QStringList ResultsHeaderView::titles()
 {
     return {QStringLiteral("名称"), QStringLiteral("类型"), QStringLiteral("大小"), QStringLiteral("修改日期"),
@@ -36,7 +44,7 @@ void ResultsHeaderView::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), palette().window());
     painter.setFont(ResultPainting::font(kTitlePx, QFont::DemiBold));
     painter.setPen(ResultPainting::secondaryText(palette()));
-    const auto columns = ListColumns::layout(width(), 0, height());
+    const auto columns = ListColumns::layout(m_columnsWidth > 0 ? m_columnsWidth : width(), 0, height());
     const QStringList names = titles();
     for (int c = 0; c < ListColumns::Count; ++c) {
         const Qt::Alignment align = c == ListColumns::Size ? Qt::AlignRight : Qt::AlignLeft;
