@@ -14,7 +14,6 @@ namespace pallix::ResultPainting {
 namespace {
 
 constexpr double kButtonTextPx = 13;
-constexpr int kButtonHeight = 24;
 constexpr int kButtonPaddingX = 12;
 
 QColor withAlpha(QColor color, double opacity)
@@ -56,6 +55,11 @@ void paintBorderedButton(QPainter& painter, const QRect& rect, const QString& ti
     painter.setFont(font(kButtonTextPx));
     painter.drawText(rect, Qt::AlignCenter, title);
     painter.restore();
+}
+
+void paintShowMoreButton(QPainter& painter, const QRect& row, int top, int hidden, const QPalette& palette)
+{
+    paintBorderedButton(painter, showMoreButtonRect(row, top, hidden), showMoreTitle(hidden), palette);
 }
 
 void paintHoverActionButton(QPainter& painter, const QRect& rect, const QString& symbol, bool hovered,

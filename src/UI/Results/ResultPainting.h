@@ -21,11 +21,15 @@ QColor tertiaryText(const QPalette& palette);
 // The accent colour at the given opacity.
 QColor accent(const QPalette& palette, double opacity);
 
+inline constexpr int kButtonHeight = 24;
+
 // "显示更多（N）".
 QString showMoreTitle(int hidden);
 // The bordered show-more button, centred horizontally in `row` with its top at `top`.
 QRect showMoreButtonRect(const QRect& row, int top, int hidden);
 void paintBorderedButton(QPainter& painter, const QRect& rect, const QString& title, const QPalette& palette);
+// The show-more button at showMoreButtonRect(row, top, hidden).
+void paintShowMoreButton(QPainter& painter, const QRect& row, int top, int hidden, const QPalette& palette);
 // A 24×24 rounded square with one symbol; the fill and outline darken while hovered.
 void paintHoverActionButton(QPainter& painter, const QRect& rect, const QString& symbol, bool hovered,
                             const QPalette& palette);

@@ -25,6 +25,7 @@ namespace paint = ResultPainting;
 constexpr double kHeaderTitlePx = 12;
 constexpr double kHeaderSubtitlePx = 11;
 constexpr double kHoverScale = 1.08;
+constexpr int kShowMoreTop = 6;
 
 } // namespace
 
@@ -44,6 +45,7 @@ int ResultsGridView::layoutRows(int viewportWidth)
     text.subtitleLine = QFontMetrics(paint::font(GridMetrics::subtitlePixelSize(m_zoom))).height();
     text.headerTitle = QFontMetrics(paint::font(kHeaderTitlePx, QFont::DemiBold)).height();
     text.headerSubtitle = QFontMetrics(paint::font(kHeaderSubtitlePx)).height();
+    text.button = paint::kButtonHeight;
     m_layout.build(m_rows, viewportWidth, m_zoom, text);
     return m_layout.height();
 }
@@ -65,7 +67,7 @@ QRectF ResultsGridView::previewRect(int row) const
 
 QRect ResultsGridView::showMoreButton(const QRect& rect) const
 {
-    return paint::showMoreButtonRect(rect, rect.top() + 6, m_rows.hiddenFuzzyCount());
+    return paint::showMoreButtonRect(rect, rect.top() + kShowMoreTop, m_rows.hiddenFuzzyCount());
 }
 
 ResultsCanvas::Hit ResultsGridView::hitTest(QPoint pos) const
@@ -87,11 +89,9 @@ void ResultsGridView::paintRow(QPainter& painter, int row, const QRect& rect)
     case RowKind::Item: paintCard(painter, row, rect); break;
     case RowKind::SectionHeader: paintHeader(painter, row, rect); break;
     case RowKind::Divider: paint::paintDivider(painter, rect.left(), rect.right() + 1, rect.top() + 2, palette()); break;
-    case RowKind::ShowMore: {
-        const int hidden = m_rows.hiddenFuzzyCount();
-        paint::paintBorderedButton(painter, showMoreButton(rect), paint::showMoreTitle(hidden), palette());
+    case RowKind::ShowMore:
+        paint::paintShowMoreButton(painter, rect, rect.top() + kShowMoreTop, m_rows.hiddenFuzzyCount(), palette());
         break;
-    }
     case RowKind::Count: break;
     }
 }

@@ -24,7 +24,6 @@ constexpr double kDetailPx = 12;
 constexpr int kIconGap = 8;
 constexpr int kHeaderPaddingY = 6;
 constexpr int kShowMorePaddingY = 8;
-constexpr int kButtonHeight = 24;
 
 } // namespace
 
@@ -40,7 +39,7 @@ int ResultsListView::heightOf(int row) const
     case RowKind::Item: return m_itemHeight;
     case RowKind::SectionHeader: return QFontMetrics(paint::font(kDetailPx, QFont::DemiBold)).height() + 2 * kHeaderPaddingY;
     case RowKind::Divider: return 1;
-    case RowKind::ShowMore: return kButtonHeight + 2 * kShowMorePaddingY;
+    case RowKind::ShowMore: return paint::kButtonHeight + 2 * kShowMorePaddingY;
     case RowKind::Count: break;
     }
     return 0;
@@ -221,9 +220,7 @@ void ResultsListView::paintShowMore(QPainter& painter, int, const QRect& rect)
     QColor band = palette().color(QPalette::Window);
     band.setAlphaF(0.35f);
     painter.fillRect(rect, band);
-    const int hidden = m_rows.hiddenFuzzyCount();
-    paint::paintBorderedButton(painter, paint::showMoreButtonRect(rect, rect.top() + kShowMorePaddingY, hidden),
-                               paint::showMoreTitle(hidden), palette());
+    paint::paintShowMoreButton(painter, rect, rect.top() + kShowMorePaddingY, m_rows.hiddenFuzzyCount(), palette());
 }
 
 } // namespace pallix
