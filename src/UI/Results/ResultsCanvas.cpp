@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
+#include <QVariantAnimation>
 #include <QToolTip>
 
 #include "App/AppModel.h"
@@ -24,6 +25,11 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvi
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setMouseTracking(true);
+    m_scrollAnimation = new QVariantAnimation(this);
+    m_scrollAnimation->setDuration(140);
+    m_scrollAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    connect(m_scrollAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { verticalScrollBar()->setValue(value.toInt()); });
     viewport()->setAutoFillBackground(false);
     connect(&m_rows, &QAbstractItemModel::modelReset, this, [this] {
         m_hoveredRow = -1;
@@ -51,12 +57,20 @@ void ResultsCanvas::relayout()
     viewport()->update();
 }
 
-void ResultsCanvas::centerOnRow(int row)
+void ResultsCanvas::centerOnRow(int row, bool animated)
 {
     if (row < 0 || row >= m_rows.rowCount())
         return;
-    const QRect rect = rowRect(row);
-    verticalScrollBar()->setValue(rect.center().y() - viewport()->height() / 2);
+    QScrollBar* bar = verticalScrollBar();
+    const int target = std::clamp(rowRect(row).center().y() - viewport()->height() / 2, bar->minimum(), bar->maximum());
+    m_scrollAnimation->stop();
+    if (!animated || target == bar->value()) {
+        bar->setValue(target);
+        return;
+    }
+    m_scrollAnimation->setStartValue(bar->value());
+    m_scrollAnimation->setEndValue(target);
+    m_scrollAnimation->start();
 }
 
 // After the rows of a new list exist: the selection is published right after
@@ -66,7 +80,7 @@ void ResultsCanvas::scrollToSelection()
     viewport()->update();
     QTimer::singleShot(0, this, [this] {
         const QString target = ResultsModel::scrollTargetID(m_model, m_model.selectedItemID());
-        centerOnRow(m_rows.rowOfId(target));
+        centerOnRow(m_rows.rowOfId(target), true);
     });
 }
 

@@ -15,6 +15,8 @@
 #include <QAbstractScrollArea>
 #include <QRect>
 
+class QVariantAnimation;
+
 #include "Core/Models/IndexedItem.h"
 
 namespace pallix {
@@ -47,8 +49,9 @@ public:
     virtual void visibleRows(const QRect& contentRect, const std::function<void(int)>& visit) const = 0;
     // Lays the rows out again for the current width (and zoom).
     void relayout();
-    // Scrolls so that the row's centre is the viewport's, within the range.
-    void centerOnRow(int row);
+    // Scrolls so that the row's centre is the viewport's, within the range;
+    // animated, it eases out over 0.14 s.
+    void centerOnRow(int row, bool animated = false);
     int hoveredRow() const { return m_hoveredRow; }
 
 signals:
@@ -92,6 +95,7 @@ private:
     void activateAction(int row, int action);
     void scrollToSelection();
 
+    QVariantAnimation* m_scrollAnimation = nullptr;
     int m_contentHeight = 0;
     int m_hoveredRow = -1;
     int m_hoveredAction = -1;

@@ -189,6 +189,28 @@ TEST_F(ResultsAreaTest, CtrlWheelOverTheGridZoomsAndPlainWheelScrolls)
     EXPECT_GT(grid->gridLayout().columns().width, before);
 }
 
+TEST_F(ResultsAreaTest, TheSelectedRowScrollsToTheCentre)
+{
+    f.model().setDisplayMode(ResultDisplayMode::List);
+    f.model().setImageFuzzyResults(numberedFiles("f", 50, "png"));
+    f.publishMain(numberedFiles("a", 500));
+    ResultsListView* list = area.listView();
+    QScrollBar* bar = list->verticalScrollBar();
+    const auto centred = [&](int row) {
+        return std::abs(list->rowRect(row).center().y() - bar->value() - list->viewport()->height() / 2) <= 1;
+    };
+    f.model().setSelectedItemID("/r/a400.txt");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return centred(400); }, 5000));
+    // A path only among the image-content matches scrolls to its qualified row.
+    f.model().setSelectedItemID("/r/f10.png");
+    const int fuzzyRow = area.resultsModel().rowOfId("fuzzy-/r/f10.png");
+    ASSERT_GT(fuzzyRow, 500);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return centred(fuzzyRow); }, 5000));
+    // Back to the top, clamped to the range.
+    f.model().setSelectedItemID("/r/a0.txt");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 5000));
+}
+
 TEST_F(ResultsAreaTest, ShowMoreButtonShowsEveryMatch)
 {
     f.model().setDisplayMode(ResultDisplayMode::List);
