@@ -2,13 +2,17 @@
 
 #include <algorithm>
 
+#include <QApplication>
+#include <QDrag>
 #include <QHelpEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVariantAnimation>
 #include <QToolTip>
+#include <QUrl>
 
 #include "App/AppModel.h"
 #include "Core/Preview/ThumbnailProvider.h"
@@ -32,6 +36,7 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvi
             [this](const QVariant& value) { verticalScrollBar()->setValue(value.toInt()); });
     viewport()->setAutoFillBackground(false);
     connect(&m_rows, &QAbstractItemModel::modelReset, this, [this] {
+        m_pressRow = -1;
         m_hoveredRow = -1;
         m_hoveredAction = -1;
         relayout();
@@ -155,8 +160,31 @@ void ResultsCanvas::mousePressEvent(QMouseEvent* event)
         return;
     const IndexedItem item = m_rows.itemAt(hit.row);
     m_model.setSelectedItemID(QString::fromStdString(item.path()));
-    if (hit.part == Part::Action)
+    if (hit.part == Part::Action) {
         activateAction(hit.row, hit.action);
+        return;
+    }
+    m_pressRow = hit.row;
+    m_pressPos = event->position().toPoint();
+}
+
+void ResultsCanvas::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_pressRow = -1;
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+// The item leaves as a file location, which file managers and editors take.
+void ResultsCanvas::startDrag(int row)
+{
+    const IndexedItem& item = m_rows.itemAt(row);
+    const QString path = QString::fromStdString(item.path());
+    auto* mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(path)});
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->setPixmap(m_thumbnails.fallbackImage(path, item.isDirectory(), 32));
+    drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
 }
 
 void ResultsCanvas::mouseDoubleClickEvent(QMouseEvent* event)
@@ -185,6 +213,13 @@ void ResultsCanvas::activateAction(int row, int action)
 
 void ResultsCanvas::mouseMoveEvent(QMouseEvent* event)
 {
+    if ((event->buttons() & Qt::LeftButton) && m_pressRow >= 0
+        && (event->position().toPoint() - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+        const int row = m_pressRow;
+        m_pressRow = -1;
+        startDrag(row);
+        return;
+    }
     const Hit hit = hitTest(toContent(event->position().toPoint()));
     const bool isItem = hit.row >= 0 && m_rows.rowAt(hit.row).kind == ResultsModel::RowKind::Item;
     setHover(isItem ? hit.row : -1, hit.part == Part::Action ? hit.action : -1);

@@ -5,9 +5,10 @@
 // clicks into the selection (the model's selectedItemID), double clicks on the
 // icon or preview into openItemRequested, clicks on painted action buttons and
 // on the show-more row into their signals, and a click on empty space into a
-// cleared selection (and cancelInlineRenameRequested while a rename runs). It
-// scrolls the selected row to the centre whenever the selection is published,
-// and repaints when the thumbnail provider announces previews.
+// cleared selection (and cancelInlineRenameRequested while a rename runs). A
+// pressed row dragged away drags its file out. It scrolls the selected row to
+// the centre whenever the selection is published, and repaints when the
+// thumbnail provider announces previews.
 // Subclasses give the geometry and the painting. GUI thread only.
 
 #include <functional>
@@ -78,6 +79,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
@@ -94,10 +96,13 @@ private:
     void setHover(int row, int action);
     void activateAction(int row, int action);
     void scrollToSelection();
+    void startDrag(int row);
 
     QVariantAnimation* m_scrollAnimation = nullptr;
     int m_contentHeight = 0;
     int m_hoveredRow = -1;
+    int m_pressRow = -1;  // an item pressed and not yet released: a drag may start
+    QPoint m_pressPos;
     int m_hoveredAction = -1;
 };
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -182,6 +184,21 @@ TEST_F(ResultsAreaTest, CtrlWheelOverTheGridZoomsAndPlainWheelScrolls)
     wheel(QPoint(0, -120), Qt::NoModifier);
     EXPECT_GT(grid->verticalScrollBar()->value(), 0);
     EXPECT_EQ(zoom.count(), 2);
+
+    // A pinch reports its running total each time, not the step.
+    const auto pinch = [&](Qt::NativeGestureType type, double value) {
+        QNativeGestureEvent event(type, QPointingDevice::primaryPointingDevice(), 2, QPointF(200, 200),
+                                  QPointF(200, 200), viewport->mapToGlobal(QPointF(200, 200)), value, QPointF());
+        QApplication::sendEvent(viewport, &event);
+    };
+    zoom.clear();
+    pinch(Qt::BeginNativeGesture, 0);
+    for (int i = 0; i < 3; ++i)
+        pinch(Qt::ZoomNativeGesture, 0.1);
+    pinch(Qt::EndNativeGesture, 0);
+    ASSERT_EQ(zoom.count(), 3);
+    EXPECT_NEAR(zoom.at(0).at(0).toDouble(), 0.1, 1e-9);
+    EXPECT_NEAR(zoom.at(2).at(0).toDouble(), 0.3, 1e-9);
 
     // The model's step follows, and the grid lays out its cards again.
     const double before = grid->gridLayout().columns().width;
