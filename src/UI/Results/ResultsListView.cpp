@@ -48,11 +48,11 @@ int ResultsListView::heightOf(int row) const
 int ResultsListView::layoutRows(int viewportWidth)
 {
     m_width = viewportWidth;
-    // One height for every item row: the buttons of a hovered row must not
-    // push the rows below it down.
+    // One height for every item row, room for the buttons included: a hovered
+    // row must not push the rows below it down, nor may rows change height
+    // when the list crosses the buttons' 120-result limit while typing.
     const int text = QFontMetrics(paint::font(kNamePx)).height();
-    const int buttons = m_rows.showsInlineActions() ? kActionButtonSize : 0;
-    m_itemHeight = std::max({kIconSize, text, buttons}) + 2 * kRowPaddingY;
+    m_itemHeight = std::max({kIconSize, text, kActionButtonSize}) + 2 * kRowPaddingY;
     const int count = m_rows.rowCount();
     m_tops.resize(static_cast<std::size_t>(count) + 1);
     int y = 0;
