@@ -56,7 +56,9 @@ ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget
 
 ResultsArea::~ResultsArea()
 {
-    // The bodies hold references to the rows and the hints: they go first.
+    // The bodies hold references to the rows and the hints: they go first,
+    // unwatched, so no event of a half-destroyed list reaches the filter.
+    m_list->viewport()->removeEventFilter(this);
     delete m_stack;
 }
 
@@ -82,8 +84,8 @@ void ResultsArea::updateBody()
 
 bool ResultsArea::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_list->viewport() && event->type() == QEvent::Resize)
-        m_header->setColumnsWidth(m_list->viewport()->width());
+    if (event->type() == QEvent::Resize && watched == m_list->viewport())
+        m_header->setColumnsWidth(static_cast<QWidget*>(watched)->width());
     return QWidget::eventFilter(watched, event);
 }
 
