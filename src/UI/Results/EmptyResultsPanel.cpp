@@ -115,7 +115,7 @@ std::vector<EmptyResultsPanel::Line> EmptyResultsPanel::constraintLines(const Co
         QStringList titles;
         for (SearchContentFilter f : c.contentFilters)
             titles.append(filterTitle(f));
-        // Code-point order of the titles, as the design lists them.
+        // Code-point order of the titles, not the collation: a stable order for any locale.
         std::stable_sort(titles.begin(), titles.end(),
                          [](const QString& a, const QString& b) { return a.toUcs4() < b.toUcs4(); });
         lines.emplace_back(QStringLiteral("筛选类型"), titles.join(QStringLiteral("、")));

@@ -1,8 +1,9 @@
 #pragma once
 // ResultPainting: the drawing pieces the list and the grid share (fonts by
 // pixel size, the secondary colours, the bordered show-more button, the hover
-// action button, dividers). Sizes are the design's points taken as device-
-// independent pixels, so the layout matches the design on every screen.
+// action button, dividers). Font sizes are in device-independent pixels, not
+// points, so text and the fixed column and card sizes keep their proportions
+// whatever the screen's dots per inch.
 // GUI thread only.
 
 #include <QColor>

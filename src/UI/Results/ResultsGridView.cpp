@@ -191,19 +191,25 @@ QPixmap ResultsGridView::scaledPreview(const QPixmap& image, QSize size, double 
         QStringLiteral("%1#%2x%3#%4").arg(image.cacheKey()).arg(size.width()).arg(size.height()).arg(radius);
     if (const QPixmap* cached = m_scaledPreviews.object(key))
         return *cached;
-    QPixmap shaped = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // Painted, not QPixmap::scaled: the smooth scaler hands its rows to
+    // other threads, and waiting for them costs more than the small scaling.
+    QPixmap shaped(size);
+    shaped.fill(Qt::transparent);
+    QPainter painter(&shaped);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF area(shaped.rect());
     if (radius > 0) {
         // Rounded once here, as a textured fill, instead of clipping every paint.
-        QPixmap rounded(size);
-        rounded.fill(Qt::transparent);
-        QPainter painter(&rounded);
+        QBrush texture(image);
+        texture.setTransform(QTransform::fromScale(area.width() / image.width(), area.height() / image.height()));
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(QBrush(shaped));
-        painter.drawRoundedRect(QRectF(rounded.rect()), radius, radius);
-        painter.end();
-        shaped = rounded;
+        painter.setBrush(texture);
+        painter.drawRoundedRect(area, radius, radius);
+    } else {
+        painter.drawPixmap(area, image, QRectF(image.rect()));
     }
+    painter.end();
     m_scaledPreviews.insert(key, new QPixmap(shaped), std::max(1, size.width() * size.height() * 4 / 1024));
     return shaped;
 }
