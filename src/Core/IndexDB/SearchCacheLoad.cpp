@@ -174,8 +174,11 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
             const auto [stem, normalizedStem] = m_items.stems(p);
             stems.append(stem, normalizedStem);
         });
-    if (!copied)
+    if (!copied) {
+        // The handle is the store's: resetSearchIndexesLocked() clears it under the lock too.
+        std::lock_guard lock(m_mutex);
         return releaseHandle();
+    }
 
     std::optional<SearchIndexes> built = buildSearchIndexes(stems, count >= 2 * 65536 ? spareThreads() : 1,
                                                             stillCurrent);
