@@ -23,6 +23,8 @@ inline constexpr std::string_view ServerIndexRunStartedAt = "serverIndexRunStart
 inline constexpr std::string_view ServerIndexRunCompletedAt = "serverIndexRunCompletedAt";
 inline constexpr std::string_view ServerLastIncrementalScanAt = "serverLastIncrementalScanAt";
 inline constexpr std::string_view DidMigrateLegacyPallixDatabases = "didMigrateLegacyPallixDatabases";
+// Set while a start-up scan could not write all it found: the next start scans again.
+inline constexpr std::string_view LocalScanIncomplete = "localScanIncomplete";
 } // namespace DefaultsName
 
 // "PallixMardell.settings" / "PallixQel.settings".
