@@ -329,6 +329,7 @@ QCoro::Task<> AppModel::bootstrap()
     const bool opened = co_await storesOpening;
     if (!opened || !guard)
         co_return;
+    noteRecoveredStores();
 
     auto counting = onPool([local = m_indexStore, server = m_serverIndexStore] {
         return std::pair{local->indexedCount(), server->indexedCount()};
@@ -449,6 +450,17 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     }
     if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
         refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
+}
+
+void AppModel::noteRecoveredStores()
+{
+    // Started over on empty files: the local one is filled by the first scan
+    // that an empty index gets, the shared-drive one by its own runs.
+    if (m_indexStore->takeRecoveredFromDamage())
+        noteStartupProblem(QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
+    if (m_serverIndexStore->takeRecoveredFromDamage())
+        noteStartupProblem(
+            QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
 }
 
 void AppModel::noteStartupProblem(const QString& text)

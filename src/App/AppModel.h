@@ -89,6 +89,7 @@ struct AppModelEnvironment {
     // Called on worker threads.
     std::function<FolderContentInspector::FolderContentHint(const std::string& folder)> folderContentHint;
     int startupScanBatchSize = 5500;                   // items per upsert of the start-up scan
+    int startupScanFinalWriteAttempts = 3;             // tries of the refused batches after the walk
 };
 
 class AppModel : public QObject {
@@ -378,6 +379,7 @@ private:
     // file): shown at once and again as the last word of the start-up, which
     // would otherwise bury them under its own texts.
     void noteStartupProblem(const QString& text);
+    void noteRecoveredStores();
     void showStartupProblems();
     QCoro::Task<> refreshResultsImmediately(std::optional<std::int64_t> searchGeneration);
     // What a search job receives, fixed when it is scheduled.

@@ -17,9 +17,6 @@ namespace pallix {
 
 namespace {
 
-// Tries of the batches still unwritten when the walk has ended.
-constexpr int kFinalWriteAttempts = 3;
-
 // `a` followed by the entries of `b` it lacks; order kept, each text once.
 std::vector<std::string> distinctUnion(const std::vector<std::string>& a, const std::vector<std::string>& b)
 {
@@ -332,10 +329,11 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
 
     if (startupScan && previousCount == 0) {
         const int batchSize = m_env.startupScanBatchSize;
+        const int finalAttempts = m_env.startupScanFinalWriteAttempts;
         // The batches are written on the worker; each one's count is handed to
         // the GUI thread, in order, ahead of the job's own completion.
-        auto scanning = onPool([store = m_indexStore, scanner = m_scanner, roots, excluded, junk, batchSize, token,
-                                guard] {
+        auto scanning = onPool([store = m_indexStore, scanner = m_scanner, roots, excluded, junk, batchSize, finalAttempts,
+                                token, guard] {
             ScanBatchWriter writer(store);
             int batches = 0;
             const auto post = [&](const ScanBatchWriter::Outcome& outcome) {
@@ -365,8 +363,7 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
             scanner.scanInBatches(outermostRoots(roots), excluded, junk, batchSize, onBatch, token.get());
             // Each try waits out the busy timeout: a lock held a little longer
             // than one batch's wait still lets the scan finish.
-            for (int attempt = 0; attempt < kFinalWriteAttempts && writer.pending() > 0 && !token->isCancelled();
-                 ++attempt)
+            for (int attempt = 0; attempt < finalAttempts && writer.pending() > 0 && !token->isCancelled(); ++attempt)
                 post(writer.flush());
             return writer.pending() == 0;
         });
