@@ -4,8 +4,9 @@
 BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?= 0
 # SANITIZE=thread builds the engine's concurrency tests under ThreadSanitizer
-# and runs only them (the ctest label "concurrency").
+# and runs only them: their programs, and their suites by name.
 CONCURRENCY_TESTS := BackgroundJobsTest SearchCacheLoadTest IndexStoreConcurrencyTest
+CONCURRENCY_SUITES := ^(BackgroundJobs|SearchCacheLoad|IndexStoreConcurrency)\.
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-asan
 CMAKE_FLAGS += -DPALLIX_SANITIZE=ON
@@ -14,7 +15,7 @@ else ifeq ($(SANITIZE),thread)
 BUILD_DIR ?= build-tsan
 CMAKE_FLAGS += -DPALLIX_TSAN=ON
 BUILD_TARGETS := --target $(CONCURRENCY_TESTS)
-CTEST_ARGS := -L concurrency
+CTEST_ARGS := -R '$(CONCURRENCY_SUITES)' 
 else
 BUILD_DIR ?= build
 endif
