@@ -67,6 +67,9 @@ bool passesFilters(const ItemRef& item, const PreparedQuery& prepared)
 
 bool matchesWildcard(const ItemRef& item, const text::Regex& wildcard, text::RegexWatch* watch)
 {
+    // Before composing the name: a stopped search answers no at the cost of a flag.
+    if (watch && watch->stopped())
+        return false;
     return withComposedName(item, [&](std::string_view name) { return wildcard.search(name, watch); });
 }
 
@@ -109,6 +112,8 @@ bool matchesPlainWildcard(std::string_view name, std::string_view pattern, bool 
 
 bool matchesAllExpressions(const ItemRef& item, const std::vector<text::Regex>& expressions, text::RegexWatch* watch)
 {
+    if (watch && watch->stopped())
+        return false;
     return withComposedName(item, [&](std::string_view name) {
         for (const text::Regex& re : expressions)
             if (!re.search(name, watch))
