@@ -118,35 +118,47 @@ TEST(IndexStoreBusy, AWriteWaitsForALockHeldByAnotherConnection)
 }
 
 // re:^(\w+\s?)+$ backtracks exponentially on a long word that is not
-// followed by the end (a name with an extension). Each match has a budget,
-// so the search ends, says the expression was too complex, and lets a write
-// through meanwhile.
-TEST(IndexStoreRegex, ARunawayExpressionIsBoundedAndLetsWritesThrough)
-{
-    TempDir dir;
-    std::vector<IndexedItem> items;
-    for (int i = 0; i < 20; ++i)
-        items.push_back(fileItem("/data/abcdefghijklmnopqrstuvw" + std::to_string(i + 10) + ".txt"));
-    items.push_back(fileItem("/data/report"));
-    test::seedDatabase(dir / "index.sqlite", items);
-    IndexStore store(dir / "index.sqlite", std::make_shared<test::InstantClock>());
-    ASSERT_TRUE(store.bootstrap());
-    store.waitForSearchCacheReady();
+// followed by the end (a name with an extension): without a budget each of
+// these names takes seconds, all of them over a minute.
+class IndexStoreRegex : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::vector<IndexedItem> items;
+        for (int i = 0; i < 20; ++i)
+            items.push_back(fileItem("/data/abcdefghijklmnopqrstuvw" + std::to_string(i + 10) + ".txt"));
+        items.push_back(fileItem("/data/report"));
+        test::seedDatabase(m_dir / "index.sqlite", items);
+        ASSERT_TRUE(m_store.bootstrap());
+        m_store.waitForSearchCacheReady();
+    }
+    static SearchQuery expression(std::string pattern)
+    {
+        SearchQuery q = test::wordsQuery({std::move(pattern)});
+        q.useRegularExpression = true;
+        return q;
+    }
 
-    SearchQuery runaway = test::wordsQuery({"^(\\w+\\s?)+$"});
-    runaway.useRegularExpression = true;
+    TempDir m_dir;
+    IndexStore m_store{m_dir / "index.sqlite", std::make_shared<test::InstantClock>()};
+    const SearchQuery m_runaway = expression("^(\\w+\\s?)+$");
+};
+
+// Each match has a budget, so the search ends, says the expression was too
+// complex, and lets a write through meanwhile.
+TEST_F(IndexStoreRegex, ARunawayExpressionIsBoundedAndLetsWritesThrough)
+{
     IndexStore::SearchNotes notes;
     std::mutex mutex;
     std::condition_variable cv;
     bool searchDone = false;
     std::thread searching([&] {
-        (void)store.search(runaway, 10000, nullptr, &notes);
+        (void)m_store.search(m_runaway, 10000, nullptr, &notes);
         std::lock_guard lock(mutex);
         searchDone = true;
         cv.notify_all();
     });
-    // Without a budget each of these names takes seconds, all of them over a minute.
-    EXPECT_TRUE(store.upsert({fileItem("/data/written-meanwhile.txt")}));
+    EXPECT_TRUE(m_store.upsert({fileItem("/data/written-meanwhile.txt")}));
     {
         std::unique_lock lock(mutex);
         EXPECT_TRUE(cv.wait_for(lock, 20s, [&] { return searchDone; })) << "the search never ended";
@@ -155,29 +167,16 @@ TEST(IndexStoreRegex, ARunawayExpressionIsBoundedAndLetsWritesThrough)
     EXPECT_TRUE(notes.expressionTooComplex);
 
     IndexStore::SearchNotes plainNotes;
-    SearchQuery plain = test::wordsQuery({"^report$"});
-    plain.useRegularExpression = true;
-    EXPECT_EQ(store.search(plain, 10, nullptr, &plainNotes).size(), 1u);
+    EXPECT_EQ(m_store.search(expression("^report$"), 10, nullptr, &plainNotes).size(), 1u);
     EXPECT_FALSE(plainNotes.expressionTooComplex);
 }
 
-TEST(IndexStoreRegex, ACancelledSearchStopsMatchingAtOnce)
+TEST_F(IndexStoreRegex, ACancelledSearchStopsMatchingAtOnce)
 {
-    TempDir dir;
-    std::vector<IndexedItem> items;
-    for (int i = 0; i < 400; ++i)
-        items.push_back(fileItem("/data/abcdefghijklmnopqrstuvwxyz0123" + std::to_string(i) + ".txt"));
-    test::seedDatabase(dir / "index.sqlite", items);
-    IndexStore store(dir / "index.sqlite", std::make_shared<test::InstantClock>());
-    ASSERT_TRUE(store.bootstrap());
-    store.waitForSearchCacheReady();
-
-    SearchQuery runaway = test::wordsQuery({"^(\\w+\\s?)+$"});
-    runaway.useRegularExpression = true;
     CancelToken cancelled;
     cancelled.cancel();
     IndexStore::SearchNotes notes;
-    EXPECT_TRUE(store.search(runaway, 10000, &cancelled, &notes).empty());
+    EXPECT_TRUE(m_store.search(m_runaway, 10000, &cancelled, &notes).empty());
     EXPECT_FALSE(notes.expressionTooComplex) << "no match ran: nothing ran out of budget";
 }
 
