@@ -140,9 +140,9 @@ StoreResult<void> IndexStore::openAndPrepare()
     // Damage in the middle of the file answers no open and no count: only a
     // read of its pages finds it, and the snapshot load would then stop short
     // silently. Bounded, so a very large index is checked in part.
-    if (const int check = sqlite::quickCheck(m_db, kOpenCheckBudget); check != SQLITE_OK) {
-        if (sqlite::isDamage(check))
-            m_damageSeen = true;
+    // Any other trouble of the check is left to the schema statements to report.
+    if (const int check = sqlite::quickCheck(m_db, kOpenCheckBudget); sqlite::isDamage(check)) {
+        m_damageSeen = true;
         return storeFailure(IndexStoreError::Code::Exec, sqlite3_errstr(check), check);
     }
     if (StoreResult<void> r = runSchema(); !r)
@@ -182,6 +182,8 @@ StoreResult<void> IndexStore::recoverFromDamageLocked()
     m_items = ItemTable();
     m_indexes = SearchIndexes();
     m_pendingWrites.clear();
+    // A snapshot still loading was read from the damaged file: it must not land.
+    m_discardLoadingSnapshot = m_warmupPending;
     m_cacheReady = !m_warmupPending;
     m_searchIndexesComplete = m_cacheReady;
     m_persistedIndexedCount = 0;

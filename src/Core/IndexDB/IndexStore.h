@@ -261,6 +261,7 @@ private:
     std::int64_t m_persistedIndexedCount = 0;
     bool m_damageSeen = false;           // a failure said the file is damaged
     bool m_recoveredFromDamage = false;  // see takeRecoveredFromDamage()
+    bool m_discardLoadingSnapshot = false;  // the warm-up's snapshot is of a file moved aside
     std::vector<Waiter> m_searchCacheReadyWaiters;  // in order of arrival
     int m_transientSearchFailureStreak = 0;
     std::optional<Clock::TimePoint> m_lastTransientSearchFailureAt;  // none: the distant past

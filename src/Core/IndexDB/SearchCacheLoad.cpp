@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -91,7 +92,7 @@ void IndexStore::applyLoadedCache(ItemTable snapshot)
     resetSearchIndexesLocked();
     const std::int64_t generation = m_indexBuildGeneration;
 
-    m_items = std::move(snapshot);
+    m_items = std::exchange(m_discardLoadingSnapshot, false) ? ItemTable() : std::move(snapshot);
     // The snapshot was read while writes went on; replaying them in order
     // gives the rows as they are now, whichever of them it already holds.
     for (const PendingWrite& write : m_pendingWrites) {

@@ -74,6 +74,28 @@ TEST(IndexStoreDamage, DamagedFilesAreMovedAsideAndTheStoreStartsOverEmpty)
     }
 }
 
+// Damage that appears while the store runs: the write that meets it fails,
+// the next one starts over on a fresh file.
+TEST(IndexStoreDamage, AWriteThatMeetsDamageLetsTheNextStartOver)
+{
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    test::seedDatabase(db, manyItems(3000));
+    IndexStore store(db, std::make_shared<test::InstantClock>());
+    ASSERT_TRUE(store.bootstrap());
+    store.waitForSearchCacheReady();
+    ASSERT_EQ(store.indexedCount(), 3000);
+    overwrite(db, 4096, std::string(std::filesystem::file_size(db) - 4096, '\0'));
+
+    const StoreResult<void> removed = store.removePathPrefix("/data/some-rather-long-folder-name");
+    ASSERT_FALSE(removed);
+    EXPECT_TRUE(sqlite::isDamage(removed.error().sqliteCode)) << removed.error().description();
+    ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
+    EXPECT_TRUE(store.takeRecoveredFromDamage());
+    EXPECT_TRUE(std::filesystem::exists(dir / "index.sqlite.corrupt"));
+    EXPECT_EQ(store.indexedCount(), 1);
+}
+
 TEST(IndexStoreDamage, AnEmptyFileIsAFreshDatabaseNotDamage)
 {
     TempDir dir;
