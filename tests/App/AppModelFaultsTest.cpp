@@ -38,12 +38,16 @@ TEST(AppModelFaults, ADamagedIndexIsKeptAsideAndRebuiltByTheFirstScan)
     ModelHarness h;
     writeFile(h.rootFolder() / "a.txt");
     writeFile(h.databasePath(), std::string(8192, 'g'));
+    const fs::path serverDatabase = h.env.supportDirectory / "server_index.sqlite";
+    writeFile(serverDatabase, std::string(8192, 's'));
     h.start();
     ASSERT_TRUE(h.settle());
     const std::string notice = "status:索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引";
     EXPECT_GE(h.indexOf(notice), 0);
     EXPECT_LT(h.indexOf(notice), h.indexOf("status:启动后正在完整扫描本机与外接硬盘..."));
     EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
+    EXPECT_TRUE(fs::exists(serverDatabase.string() + ".corrupt"));
+    EXPECT_GE(h.indexOfPrefix("status:共享盘索引数据库已损坏"), 0);
     EXPECT_EQ(h.model->indexedCount(), 2);  // the volume's folder and its file
 }
 
