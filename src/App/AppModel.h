@@ -90,6 +90,7 @@ struct AppModelEnvironment {
     // Called on worker threads.
     std::function<FolderContentInspector::FolderContentHint(const std::string& folder)> folderContentHint;
     int startupScanBatchSize = 5500;                   // items per upsert of the start-up scan
+    int startupScanFinalWriteAttempts = 3;             // tries of the refused batches after the walk
 };
 
 class AppModel : public QObject {
@@ -182,6 +183,8 @@ public:
     // User-defaults keys of the running edition ("PallixMardell.lastIndexedCount").
     static const std::string& lastIndexedCountKey();
     static const std::string& lastIndexedRootsKey();
+    // Set while a start-up scan could not write all it found (see endIncompleteScan()).
+    static const std::string& localScanIncompleteKey();
     static const std::string& searchHistoryKey();
 
     // Owned stores and services.
@@ -380,6 +383,12 @@ private:
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
     QCoro::Task<> finishBootstrapWithRoots();
+    // Problems met while starting (damaged files, an unreadable settings
+    // file): shown at once and again as the last word of the start-up, which
+    // would otherwise bury them under its own texts.
+    void noteStartupProblem(const QString& text);
+    void noteRecoveredStores();
+    void showStartupProblems();
     QCoro::Task<> refreshResultsImmediately(std::optional<std::int64_t> searchGeneration);
     // What a search job receives, fixed when it is scheduled.
     struct SearchRequest {
@@ -399,6 +408,7 @@ private:
         ItemList items;
         QSet<QString> paths;  // of the items
         ListCompleteness completeness = ListCompleteness::Partial;
+        bool expressionTooComplex = false;  // IndexStore::SearchNotes
     };
     static LocalAnswer localAnswer(std::vector<IndexedItem> items, ListCompleteness completeness);
     // The store's complete search. Worker thread.
@@ -424,6 +434,8 @@ private:
                                       std::shared_ptr<CancelToken> token);
     void afterLocalAnswer(const SearchRequest& request, ItemList answer, ListCompleteness completeness,
                           bool recordHistory);
+    // The status line's word on what a published answer may lack.
+    void reportAnswerNotes(const LocalAnswer& answer);
 
     // One handed-over batch of file-system changes and what it was made with.
     struct WatcherBatch {
@@ -446,6 +458,7 @@ private:
     void startBatchedScan(std::vector<std::string> roots, JobHandle job);
     void publishScanBatch(std::int64_t count, int batchNumber);
     void completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots);
+    void endIncompleteScan(std::int64_t count);
     void publishIndexedCount(std::int64_t count);
 
     static void migrateLegacyUserDefaults(Defaults& defaults);
@@ -489,6 +502,7 @@ private:
     bool m_isIndexing = false;
     qint64 m_indexedCount = 0;
     QString m_statusMessage;
+    QStringList m_startupProblems;  // see noteStartupProblem()
     bool m_isServerIndexing = false;
     qint64 m_serverIndexedCount = 0;
     QString m_serverIndexStatusText;

@@ -131,10 +131,20 @@ AppModel::LocalAnswer AppModel::completeLocalSearch(IndexStore& store, const Sea
     // capped scan or a row budget of the database, so only an answer taken with
     // the indexes complete before and after counts as whole.
     const bool indexedBefore = store.isSearchIndexesComplete();
-    std::vector<IndexedItem> items = store.search(query, limit, cancel);
+    IndexStore::SearchNotes notes;
+    std::vector<IndexedItem> items = store.search(query, limit, cancel, &notes);
     const bool indexedAfter = store.isSearchIndexesComplete();
-    return localAnswer(std::move(items),
-                       indexedBefore && indexedAfter ? ListCompleteness::Complete : ListCompleteness::Partial);
+    LocalAnswer answer = localAnswer(std::move(items), indexedBefore && indexedAfter && !notes.expressionTooComplex
+                                                           ? ListCompleteness::Complete
+                                                           : ListCompleteness::Partial);
+    answer.expressionTooComplex = notes.expressionTooComplex;
+    return answer;
+}
+
+void AppModel::reportAnswerNotes(const LocalAnswer& answer)
+{
+    if (answer.expressionTooComplex)
+        setStatusMessage(QStringLiteral("正则表达式过于复杂，部分结果可能缺失"));
 }
 
 AppModel::LocalAnswer AppModel::localAnswer(std::vector<IndexedItem> items, ListCompleteness completeness)
@@ -284,8 +294,10 @@ QCoro::Task<> AppModel::runSearchTask(SearchRequest request, std::shared_ptr<Can
         if (!guard || token->isCancelled())
             co_return;
         localPaths = std::move(answer.paths);
-        if (isCurrent(request.generation))
+        if (isCurrent(request.generation)) {
+            reportAnswerNotes(answer);
             afterLocalAnswer(request, std::move(answer.items), answer.completeness, true);
+        }
     }
     auto following = runSideStages(request, std::move(localPaths), typing, token);
     co_await following;
@@ -344,8 +356,10 @@ QCoro::Task<> AppModel::runLocalPauseCompletion(SearchRequest request, std::shar
     LocalAnswer answer = co_await searching;
     if (!guard || token->isCancelled())
         co_return;
-    if (isCurrent(request.generation))
+    if (isCurrent(request.generation)) {
+        reportAnswerNotes(answer);
         afterLocalAnswer(request, std::move(answer.items), answer.completeness, false);
+    }
     auto following = runSideStages(request, std::move(answer.paths), false, token);
     co_await following;
 }
