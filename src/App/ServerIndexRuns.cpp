@@ -90,6 +90,11 @@ std::optional<double> ServerIndexRuns::serverIndexRunStartedAt() const { return 
 std::optional<double> ServerIndexRuns::serverIndexRunCompletedAt() const { return m_model.m_defaults->date(completedKey()); }
 std::optional<double> ServerIndexRuns::serverLastIncrementalScanAt() const { return m_model.m_defaults->date(dailyKey()); }
 
+bool ServerIndexRuns::isRunActive() const
+{
+    return m_model.m_serverRebuildTask.isActive();
+}
+
 void ServerIndexRuns::stamp(const std::string& key)
 {
     m_model.m_defaults->setDate(key, m_model.m_clock.clock().wallSecondsSince1970());

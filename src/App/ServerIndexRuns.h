@@ -45,6 +45,9 @@ public:
     // Decides at once and starts the daily scan when due; does not wait for it.
     QCoro::Task<> maybeRunServerIncrementalScanOnLaunch();
 
+    // A first scan or manual update holds the run handle.
+    bool isRunActive() const;
+
     // The run markers: wall-clock seconds since 1970, none when absent.
     std::optional<double> serverIndexRunStartedAt() const;
     std::optional<double> serverIndexRunCompletedAt() const;
