@@ -350,6 +350,9 @@ public:
     void updateEnableServerIndexing(bool enabled);
     // Read at the next launch.
     void updateAutoResumeServerIndexingOnLaunch(bool enabled);
+    // The two search-scope boxes: clears the list of a side that is now off,
+    // starts the first shared-drive scan when one is due, and searches again.
+    void applySearchScopeChanges(bool local, bool server);
 
     // The application came to the front or left it.
     void applicationDidBecomeActive();

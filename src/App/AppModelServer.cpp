@@ -56,4 +56,21 @@ void AppModel::updateAutoResumeServerIndexingOnLaunch(bool enabled)
     writeSettings([enabled](AppSettings& s) { s.autoResumeServerIndexingOnLaunch = enabled; });
 }
 
+void AppModel::applySearchScopeChanges(bool local, bool server)
+{
+    writeSettings([local, server](AppSettings& s) {
+        s.includeLocalInSearch = local;
+        s.includeServerInSearch = server;
+    });
+    if (!local)
+        applySearchResults({}, currentQuerySnapshot());
+    if (server) {
+        m_serverIndexRuns->startServerFullScanIfNeeded();
+    } else {
+        setServerResults({});
+        m_lastServerDisplayedQuery.reset();
+    }
+    scheduleSearch(true, false);
+}
+
 } // namespace pallix

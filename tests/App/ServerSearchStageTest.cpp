@@ -159,5 +159,28 @@ TEST(ServerSearchStage, APauseCompletionWithoutTheCacheShowsTheFilesAnswerEvenWh
     EXPECT_GE(road.model().secondsSinceLastUserInput(), 6.68);
 }
 
+TEST(ServerSearchStage, ScopeChangesClearTheSideTurnedOffAndForgetItsQuery)
+{
+    ServerRoad road(false);
+    ASSERT_TRUE(road.ready());
+    road.search("报告");
+    ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告"); }));
+    ASSERT_EQ(road.shown().size(), 3u);
+
+    road.model().applySearchScopeChanges(true, false);
+    EXPECT_TRUE(road.shown().empty());
+    EXPECT_FALSE(SettingsStore(road.h.defaults).settings().includeServerInSearch);
+    // Back on, a longer text cannot narrow the forgotten list: the store answers.
+    road.model().applySearchScopeChanges(true, true);
+    road.search("报告A");
+    ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告A"); }));
+    EXPECT_EQ(road.shown(), std::vector<std::string>{kPrefixHit});
+
+    // Local off: the local list goes at once.
+    road.model().applySearchScopeChanges(false, true);
+    EXPECT_TRUE(road.model().results().isEmpty());
+    EXPECT_FALSE(road.model().settings().includeLocalInSearch);
+}
+
 } // namespace
 } // namespace pallix
