@@ -1,6 +1,8 @@
 #include "App/ServerSearchStage.h"
 
+#include <atomic>
 #include <future>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -28,9 +30,11 @@ struct ServerRoad {
     std::promise<void> cacheRelease;
     bool cacheHeld = false;
 
-    explicit ServerRoad(bool holdCache, const std::function<void(AppSettings&)>& settings = {})
+    explicit ServerRoad(bool holdCache, const std::function<void(AppSettings&)>& settings = {},
+                        FileScanner::ListingFault listingFault = {})
         : cacheHeld(holdCache)
     {
+        h.env.scanner.listingFault = std::move(listingFault);
         seedIndex(h.databasePath(), {fileItem("/data/unrelated.bin")});
         seedIndex(h.env.supportDirectory / "server_index.sqlite",
                   {fileItem(kPrefixHit), fileItem(kInnerHit), fileItem(kFolderHit, true), fileItem("/srv/team/x.jpg")});
@@ -180,6 +184,52 @@ TEST(ServerSearchStage, ScopeChangesClearTheSideTurnedOffAndForgetItsQuery)
     road.model().applySearchScopeChanges(false, true);
     EXPECT_TRUE(road.model().results().isEmpty());
     EXPECT_FALSE(road.model().settings().includeLocalInSearch);
+}
+
+TEST(ServerSearchStage, DuringARunTheDatabaseFileAnswersEvenWithTheCacheLoaded)
+{
+    std::atomic<bool> reached{false};
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    TempDir shares;
+    writeFile(shares.path() / "sub" / "a.jpg");
+    const std::string blocked = (shares.path() / "sub").string();
+    ServerRoad road(false, [&](AppSettings& s) {
+        s.enableServerIndexing = true;
+        s.serverIndexedRoots = {shares.str()};
+    }, [&, released](const std::string& path) {
+        if (path == blocked) {
+            reached = true;
+            released.wait();
+        }
+        return 0;
+    });
+    // Declared after the road: a failed assertion still frees the walk before the model goes.
+    struct Releaser {
+        std::promise<void>& promise;
+        bool done = false;
+        void operator()()
+        {
+            if (!std::exchange(done, true))
+                promise.set_value();
+        }
+        ~Releaser() { (*this)(); }
+    } releaseWalk{release};
+    ASSERT_TRUE(road.ready());
+    road.model().refreshServerIndexManually();
+    ASSERT_TRUE(waitFor([&] { return reached.load() && road.model().isServerIndexing(); }));
+
+    road.search("报告");
+    ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告"); }));
+    // The file is asked for names beginning with the words; the store's memory
+    // would have found the inner match too.
+    EXPECT_THAT(road.shown(), UnorderedElementsAre(kPrefixHit, kFolderHit));
+
+    releaseWalk();
+    ASSERT_TRUE(waitFor([&] { return !road.model().isServerIndexing(); }));
+    road.search("报告 ");
+    ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告 "); }));
+    EXPECT_THAT(road.shown(), UnorderedElementsAre(kPrefixHit, kInnerHit, kFolderHit));
 }
 
 } // namespace
