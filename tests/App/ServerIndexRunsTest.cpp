@@ -199,7 +199,7 @@ TEST(ServerIndexRuns, ARunCutShortIsResumedAtTheNextLaunch)
     road.h.start();
     ASSERT_TRUE(waitFor([&] { return reached.load(); }));
     EXPECT_TRUE(road.model().isServerIndexing());
-    ASSERT_TRUE(road.runs().serverIndexRunStartedAt().has_value());
+    EXPECT_TRUE(road.runs().serverIndexRunStartedAt().has_value());  // no ASSERT: the walk must be freed
     std::thread releaser([&] { release.set_value(); });
     road.h.stop();  // cancels the run and waits for it
     releaser.join();
