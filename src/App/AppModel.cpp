@@ -15,6 +15,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "App/AppPaths.h"
+#include "App/ServerIndexRuns.h"
+#include "App/ServerRoots.h"
+#include "App/ServerSearchStage.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 
@@ -40,6 +43,17 @@ AppModelEnvironment resolved(AppModelEnvironment env)
         env.volumes = std::make_shared<SystemVolumeProvider>();
     if (env.executablePath.empty())
         env.executablePath = LaunchAgentManager::runningExecutablePath();
+    AppServices& s = env.services;
+    if (!s.autoConfigureServerRootsIfNeeded)
+        s.autoConfigureServerRootsIfNeeded = [](AppModel& m) { m.serverRoots().autoConfigureServerRootsIfNeeded(); };
+    if (!s.startServerFullScanIfNeeded)
+        s.startServerFullScanIfNeeded = [](AppModel& m) { m.serverIndexRuns().startServerFullScanIfNeeded(); };
+    if (!s.maybeRunServerIncrementalScanOnLaunch)
+        s.maybeRunServerIncrementalScanOnLaunch = [](AppModel& m) {
+            return m.serverIndexRuns().maybeRunServerIncrementalScanOnLaunch();
+        };
+    if (!s.maybeResumeServerIndexIfInterrupted)
+        s.maybeResumeServerIndexIfInterrupted = [](AppModel& m) { m.serverIndexRuns().maybeResumeServerIndexIfInterrupted(); };
     return env;
 }
 
@@ -88,7 +102,10 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this)),
       m_settingsOperations(std::make_unique<SettingsOperations>(*this)),
-      m_launchAgentManager(AppEditionInfo::applicationIdentifier())
+      m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
+      m_serverRoots(std::make_unique<ServerRoots>(*this)),
+      m_serverIndexRuns(std::make_unique<ServerIndexRuns>(*this, m_env.scanner.listingFault)),
+      m_serverSearchStage(std::make_unique<ServerSearchStage>(*this))
 {
     migrateLegacyUserDefaults(*m_defaults);
     std::filesystem::path folder = m_env.supportDirectory;
@@ -361,7 +378,12 @@ QCoro::Task<> AppModel::bootstrap()
     const AppServices& services = m_env.services;
     if (services.autoConfigureServerRootsIfNeeded)
         services.autoConfigureServerRootsIfNeeded(*this);
-    if (m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch) {
+    const bool serverRunsAtLaunch = m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch;
+    // The resume check comes first: once the first scan has started, a run
+    // handle exists and the check would never take up an interrupted run.
+    if (serverRunsAtLaunch && services.maybeResumeServerIndexIfInterrupted)
+        services.maybeResumeServerIndexIfInterrupted(*this);
+    if (serverRunsAtLaunch) {
         if (services.startServerFullScanIfNeeded)
             services.startServerFullScanIfNeeded(*this);
         if (services.maybeRunServerIncrementalScanOnLaunch) {
@@ -373,9 +395,6 @@ QCoro::Task<> AppModel::bootstrap()
     }
     applyMenuBarAndHotKeySettings();
     applyKeepWarmRule();
-    if (m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch
-        && services.maybeResumeServerIndexIfInterrupted)
-        services.maybeResumeServerIndexIfInterrupted(*this);
 
     QCoro::Task<> finishing = finishBootstrapWithRoots();
     co_await finishing;

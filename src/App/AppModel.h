@@ -59,6 +59,9 @@
 namespace pallix {
 
 class IndexStore;
+class ServerIndexRuns;
+class ServerRoots;
+class ServerSearchStage;
 class ThumbnailProvider;
 
 // How the search window presents results.
@@ -341,6 +344,21 @@ public:
     // Applies the menu-bar and hot-key settings of the current record.
     void applyMenuBarAndHotKeySettings();
 
+    // Shared drives: the list of roots and the index runs; the settings window
+    // calls the operations below, the rest goes through these two.
+    ServerRoots& serverRoots() { return *m_serverRoots; }
+    ServerIndexRuns& serverIndexRuns() { return *m_serverIndexRuns; }
+    void addServerIndexedRoots(const QStringList& paths);
+    void clearServerIndexedRoots();
+    void removeServerIndexedRoot(const std::set<int>& positions);
+    void refreshServerIndexManually();
+    // On: adopts the default roots, starts detection or the first scan. Off:
+    // clears the shared-drive results and status and stops detection; a run
+    // goes on to its end.
+    void updateEnableServerIndexing(bool enabled);
+    // Read at the next launch.
+    void updateAutoResumeServerIndexingOnLaunch(bool enabled);
+
     // The application came to the front or left it.
     void applicationDidBecomeActive();
     void applicationDidResignActive();
@@ -379,6 +397,9 @@ signals:
 private:
     // Writes the record back and applies the effects of a changed setting.
     friend class SettingsOperations;
+    friend class ServerIndexRuns;
+    friend class ServerRoots;
+    friend class ServerSearchStage;
 
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
@@ -469,6 +490,11 @@ private:
     void setIndexing(bool indexing);
     void setIndexedCount(qint64 count);
     void setServerIndexedCount(qint64 count);
+    void setServerIndexing(bool indexing);
+    void setServerIndexStatusText(const QString& text);
+    // Copies the stored record, changes it, stores and persists it, and
+    // publishes the stored record.
+    void writeSettings(const std::function<void(AppSettings&)>& change);
     void setResults(ItemList items);
     // Remembers the token of a job nothing else keeps, so that destruction stops it.
     void trackDetachedJob(const std::shared_ptr<CancelToken>& token);
@@ -560,6 +586,9 @@ private:
     bool m_watcherDraining = false;             // a batch is being written
     std::shared_ptr<void> m_keepWarmActivity;
     std::vector<std::weak_ptr<CancelToken>> m_detachedJobs;
+    std::unique_ptr<ServerRoots> m_serverRoots;
+    std::unique_ptr<ServerIndexRuns> m_serverIndexRuns;
+    std::unique_ptr<ServerSearchStage> m_serverSearchStage;
 
     // Last: destroyed first, so its jobs finish while the stores they use live.
     QThreadPool m_pool;

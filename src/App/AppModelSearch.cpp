@@ -4,6 +4,8 @@
 // the shared-drive and image stages follow a complete answer.
 
 #include "App/AppModel.h"
+#include "App/ServerSearchStage.h"
+#include "App/TypingPause.h"
 
 #include <algorithm>
 
@@ -20,7 +22,6 @@ namespace {
 
 constexpr qsizetype kMaxNarrowedInMemory = 900;
 constexpr auto kRequestPause = 4ms;
-constexpr auto kPauseCompletionMinimumWait = 85ms;
 constexpr auto kImageSecondPassDelay = 55ms;
 constexpr int kImageFirstPassLimit = 180;
 
@@ -54,13 +55,6 @@ bool sameConstraints(const SearchQuery& a, const SearchQuery& b)
            && a.extensionFilter == b.extensionFilter && a.typeFilter == b.typeFilter
            && a.modifiedAfter == b.modifiedAfter && a.useRegularExpression == b.useRegularExpression
            && a.wildcardPattern == b.wildcardPattern && a.excludeSystemJunk == b.excludeSystemJunk;
-}
-
-Clock::Duration untilTypingEnds(std::optional<Clock::Duration> sinceInput)
-{
-    const Clock::Duration rest = sinceInput ? Clock::Duration(AppModel::kTypingThreshold) - *sinceInput
-                                            : Clock::Duration::zero();
-    return std::max<Clock::Duration>(rest, kPauseCompletionMinimumWait);
 }
 
 bool isBlank(const std::string& text)
@@ -383,12 +377,10 @@ QCoro::Task<> AppModel::runSideStages(SearchRequest request, QSet<QString> local
 
 QCoro::Task<bool> AppModel::runServerSearchStage(SearchRequest request, bool typing, std::shared_ptr<CancelToken> token)
 {
-    // The shared-drive search comes with the shared-drive index work; until
-    // then its section keeps what it shows and the image stage follows.
-    Q_UNUSED(request);
-    Q_UNUSED(typing);
-    Q_UNUSED(token);
-    co_return true;
+    auto stage = m_serverSearchStage->run(std::move(request.query), request.limit, request.generation, typing,
+                                          std::move(token));
+    const bool goOn = co_await stage;
+    co_return goOn;
 }
 
 QCoro::Task<> AppModel::runImageStage(SearchRequest request, QSet<QString> localPaths,
