@@ -57,6 +57,7 @@
 
 namespace pallix {
 
+class DesktopEffects;
 class IndexStore;
 class ThumbnailProvider;
 
@@ -89,6 +90,9 @@ struct AppModelEnvironment {
     // Called on worker threads.
     std::function<FolderContentInspector::FolderContentHint(const std::string& folder)> folderContentHint;
     int startupScanBatchSize = 5500;                   // items per upsert of the start-up scan
+    // Opening, revealing, the clipboard and dialogs of the result actions;
+    // none: the system's, without dialogs (the window layer gives its own).
+    std::shared_ptr<DesktopEffects> desktop;
 };
 
 class AppModel : public QObject {

@@ -8,6 +8,7 @@ namespace {
 class RecordingPanel final : public PreviewPanel {
 public:
     bool isVisible() const override { return visible; }
+    const PreviewController* source() const override { return shownBy; }
     void present(PreviewController* source, int index) override
     {
         visible = true;
