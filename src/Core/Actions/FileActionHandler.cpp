@@ -4,12 +4,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QFuture>
 #include <QMimeData>
 #include <QPointer>
 #include <QThreadPool>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include "Core/Actions/FileOperations.h"
 #include "Core/Preview/FolderBrowserManager.h"
@@ -61,9 +59,13 @@ void FileActionHandler::duplicateItem(const IndexedItem& item, QObject* context,
                                       std::function<void(const PathResult&)> completion) const
 {
     // A large folder takes long to copy: the window keeps answering meanwhile.
-    QFuture<PathResult> copying =
-        QtConcurrent::run(QThreadPool::globalInstance(), [path = item.path()] { return FileOperations::duplicate(path); });
-    copying.then(context, [completion = std::move(completion)](const PathResult& result) { completion(result); });
+    // The answer is posted to `context`: it is dropped when that is gone.
+    QPointer<QObject> receiver(context);
+    QThreadPool::globalInstance()->start([path = item.path(), receiver, completion = std::move(completion)] {
+        PathResult result = FileOperations::duplicate(path);
+        QMetaObject::invokeMethod(
+            receiver, [completion, result = std::move(result)] { completion(result); }, Qt::QueuedConnection);
+    });
 }
 
 void FileActionHandler::presentMoveToTrashConfirmation(const IndexedItem& item,
