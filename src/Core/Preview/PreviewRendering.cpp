@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include <QCollator>
 #include <QDir>
 
 #include "Core/Models/IndexedItem.h"
+#include "Core/Preview/FileManagerOrder.h"
 #include "Core/Preview/FolderPreviewDrawing.h"
 
 namespace pallix::PreviewRendering {
@@ -41,11 +41,9 @@ QStringList sampleFiles(const QString& folder)
         if (kinds::isImageExtension(entry.suffix().toLower().toStdString()))
             names.append(entry.fileName());
     }
-    QCollator collator;
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(names.begin(), names.end(),
-                     [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return compareFileNames(a.toStdString(), b.toStdString()) < 0;
+    });
     QStringList paths;
     for (const QString& name : pickSamples(names))
         paths.append(folder + u'/' + name);

@@ -106,7 +106,7 @@ RasterDecoding::Kind ThumbnailProvider::rasterKind(const IndexedItem& item)
 QString ThumbnailProvider::formatModificationTime(double secondsSince1970)
 {
     char buffer[64];
-    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, secondsSince1970);
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, secondsSince1970, std::chars_format::fixed);
     std::string text(buffer, ec == std::errc() ? end : buffer);
     if (std::isfinite(secondsSince1970) && text.find_first_of(".e") == std::string::npos)
         text += ".0";
