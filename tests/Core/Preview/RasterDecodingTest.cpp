@@ -73,6 +73,16 @@ TEST(RasterDecoding, ImagesAreScaledToTheLargerSideAndNeverBelow64)
     EXPECT_TRUE(RasterDecoding::decodeImage(QString::fromStdString(tree.file("junk.png", "no image")), 96).isNull());
 }
 
+TEST(RasterDecoding, AnSvgIsDrawnAtTheSizeAskedFor)
+{
+    test::TempTree tree;
+    const std::string svg = tree.file("shape.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='20' height='10'>"
+                                                   "<rect width='20' height='10' fill='#f00'/></svg>");
+    const QImage image = RasterDecoding::decodeImage(QString::fromStdString(svg), 128);
+    EXPECT_EQ(image.size(), QSize(128, 64));  // drawn large, not a small bitmap blown up
+    EXPECT_TRUE(reddish(image.pixelColor(64, 32)));
+}
+
 TEST(RasterDecoding, AnImageTooLargeToDecodeIsRefusedNotAllocated)
 {
     test::TempTree tree;
