@@ -127,14 +127,20 @@ TEST(FileOperations, DuplicateOfAMissingItemReportsItMissing)
 
 TEST(FileOperations, AFailedFolderCopyLeavesNoPartialCopy)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads unreadable files";
     test::TempTree tree;
-    tree.file("d/ok.txt", "ok");
-    const std::string locked = tree.file("d/locked.txt", "secret");
-    fs::permissions(locked, fs::perms::none);
+    tree.file("d/first.txt", "copied before the failure");
+    // A file whose path fits, but not once the folder's name grows by " 副本".
+    std::string deep = tree.path("d");
+    while (deep.size() + 250 < 4080)
+        deep += "/" + std::string(200, 'n');
+    fs::create_directories(deep);
+    const std::string leaf = deep + "/" + std::string(4094 - deep.size() - 1, 'f');
+    ASSERT_EQ(leaf.size(), 4094u);
+    std::ofstream(leaf) << "x";
+    ASSERT_TRUE(fs::exists(leaf));
     const auto result = FileOperations::duplicate(tree.path("d"));
-    EXPECT_FALSE(result);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().code, Code::Underlying);
     EXPECT_FALSE(fs::exists(tree.path("d 副本")));
 }
 
