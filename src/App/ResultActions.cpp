@@ -175,34 +175,16 @@ void ResultActions::scopeToItem(const IndexedItem& item)
     m_model.applyScopedPath(QDir::cleanPath(QString::fromStdString(folder)), true);
 }
 
-void ResultActions::openSelected()
+void ResultActions::onSelection(void (ResultActions::*action)(const IndexedItem&))
 {
     if (const auto item = m_model.selectedItem())
-        open(*item);
+        (this->*action)(*item);
 }
 
-void ResultActions::revealSelected()
-{
-    if (const auto item = m_model.selectedItem())
-        reveal(*item);
-}
-
-void ResultActions::copySelectedName()
-{
-    if (const auto item = m_model.selectedItem())
-        copyName(*item);
-}
-
-void ResultActions::copySelectedPath()
-{
-    if (const auto item = m_model.selectedItem())
-        copyPath(*item);
-}
-
-void ResultActions::moveSelectedToTrash()
-{
-    if (const auto item = m_model.selectedItem())
-        moveItemToTrash(*item);
-}
+void ResultActions::openSelected() { onSelection(&ResultActions::open); }
+void ResultActions::revealSelected() { onSelection(&ResultActions::reveal); }
+void ResultActions::copySelectedName() { onSelection(&ResultActions::copyName); }
+void ResultActions::copySelectedPath() { onSelection(&ResultActions::copyPath); }
+void ResultActions::moveSelectedToTrash() { onSelection(&ResultActions::moveItemToTrash); }
 
 } // namespace pallix

@@ -50,6 +50,8 @@ public:
     void moveSelectedToTrash();
 
 private:
+    // Runs `action` on the selected result; nothing when there is none.
+    void onSelection(void (ResultActions::*action)(const IndexedItem&));
     void copyText(const QString& text, const QString& status);
     void closeInlineRename();
     void fail(const QString& title, const QString& message);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <string_view>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -12,6 +11,7 @@
 #include <filesystem>
 
 #include "Core/Models/IndexedItem.h"
+#include "Platform/DirectoryWalker.h"
 
 namespace pallix::FileOperations {
 
@@ -101,21 +101,18 @@ int copyFolder(const std::string& from, const std::string& to, mode_t mode, bool
     if (::mkdir(to.c_str(), (mode & 07777) | S_IRWXU) != 0)
         return errno;
     created = true;
-    DIR* dir = ::opendir(from.c_str());
-    if (!dir)
-        return errno;
     int error = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
+    const UniqueFd dir = openDirectory(AT_FDCWD, from.c_str(), error);
+    if (!dir.valid())
+        return error;
+    int copyError = 0;
+    const int listError = DirectoryReader(dir.get()).forEach([&](const char* name, unsigned char) {
         bool inner = false;
-        if ((error = copyEntry(from + "/" + entry->d_name, to + "/" + entry->d_name, inner)) != 0)
-            break;
-    }
-    ::closedir(dir);
+        if (copyError == 0)
+            copyError = copyEntry(from + "/" + name, to + "/" + name, inner);
+    });
     ::chmod(to.c_str(), mode & 07777);
-    return error;
+    return copyError ? copyError : listError;
 }
 
 int copySymlink(const std::string& from, const std::string& to, bool& created)
