@@ -11,6 +11,10 @@
 #include "QtPrinters.h"
 
 #include <QFile>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -268,6 +272,47 @@ TEST_F(ProviderFixture, InsideTheThrottleAQueuedKeyIsQueuedTwice)
     provider.beginNewPreviewSessionThrottled("b", 420);  // forget only
     ask(item("/t/7.jpg"));
     EXPECT_EQ(provider.queuedRenders(), 3);  // 6, and 7 twice
+}
+
+TEST(ThumbnailProviderFiles, GeneratedFilesAndFoldersGetRealThumbnails)
+{
+    test::TempTree tree;
+    QImage photo(640, 480, QImage::Format_RGB32);
+    photo.fill(Qt::darkGreen);
+    tree.dir("album");
+    ASSERT_TRUE(photo.save(QString::fromStdString(tree.path("album/b.jpg")), "JPEG"));
+    ASSERT_TRUE(photo.save(QString::fromStdString(tree.path("album/a.png"))));
+    {
+        QPdfWriter pdf(QString::fromStdString(tree.path("doc.pdf")));
+        QPainter(&pdf).fillRect(QRect(0, 0, pdf.width(), pdf.height()), Qt::red);
+    }
+    std::vector<IndexedItem> items{item(tree.path("album/b.jpg")), item(tree.path("album/a.png")),
+                                   item(tree.path("doc.pdf")), item(tree.path("album"), 5, true)};
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    if (!ffmpeg.isEmpty()) {
+        QProcess make;
+        make.start(ffmpeg, {"-v", "error", "-f", "lavfi", "-i", "color=c=blue:s=160x90:d=1", "-pix_fmt", "yuv420p",
+                            QString::fromStdString(tree.path("clip.mp4"))});
+        ASSERT_TRUE(make.waitForFinished(60000));
+        items.push_back(item(tree.path("clip.mp4")));
+    }
+    test::TempTree cache;
+    ThumbnailProvider provider(std::make_shared<FakeClock>(), {cache.root(), nullptr});
+    auto real = [&](const IndexedItem& i) {
+        const QPixmap fallback = provider.fallbackImage(QString::fromStdString(i.path()), i.isDirectory(), 80);
+        return provider.image(i, 80, true, false, ThumbnailProvider::PreviewPriority::Urgent).cacheKey()
+               != fallback.cacheKey();
+    };
+    for (const IndexedItem& i : items)
+        real(i);
+    for (const IndexedItem& i : items) {
+        SCOPED_TRACE(i.path());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return real(i); }, 20000));
+    }
+    const QImage folder = provider.image(items[3], 80, true, false, ThumbnailProvider::PreviewPriority::Urgent).toImage();
+    EXPECT_EQ(folder.size(), QSize(160, 160));  // the drawn pocket, not an 80-point icon
+    const QImage pdf = provider.image(items[2], 80, true, false, ThumbnailProvider::PreviewPriority::Urgent).toImage();
+    EXPECT_GT(pdf.pixelColor(40, 40).red(), 200);
 }
 
 } // namespace
