@@ -100,7 +100,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_settingsStore(m_defaults),
       m_scanner(m_env.scanner),
       m_parser(m_env.clock),
-      m_resultActions(std::make_unique<ResultActions>(*this)),
+      m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
       m_settingsOperations(std::make_unique<SettingsOperations>(*this)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
       m_serverRoots(std::make_unique<ServerRoots>(*this)),

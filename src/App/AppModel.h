@@ -58,6 +58,7 @@
 
 namespace pallix {
 
+class DesktopEffects;
 class IndexStore;
 class ServerIndexRuns;
 class ServerRoots;
@@ -94,6 +95,9 @@ struct AppModelEnvironment {
     std::function<FolderContentInspector::FolderContentHint(const std::string& folder)> folderContentHint;
     int startupScanBatchSize = 5500;                   // items per upsert of the start-up scan
     int startupScanFinalWriteAttempts = 3;             // tries of the refused batches after the walk
+    // Opening, revealing, the clipboard and dialogs of the result actions;
+    // none: the system's, without dialogs (the window layer gives its own).
+    std::shared_ptr<DesktopEffects> desktop;
 };
 
 class AppModel : public QObject {

@@ -6,6 +6,8 @@
 
 #include "Core/Models/AppEdition.h"
 #include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Preview/DesktopDialogs.h"
+#include "UI/Preview/PreviewPanelWindow.h"
 #include "UI/Search/SearchView.h"
 #include "UI/Search/SearchWindow.h"
 #include "UI/Settings/SettingsWindow.h"
@@ -33,6 +35,9 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
     environment.services.registerHotKey = [this](const std::optional<GlobalHotKey>& hotKey) {
         registerHotKey(hotKey);
     };
+    if (!environment.desktop)
+        environment.desktop = makeWidgetDesktop();
+    installPreviewPanel();
     ThumbnailProvider& thumbnails = environment.thumbnails ? *environment.thumbnails : ThumbnailProvider::shared();
 
     m_tray = std::make_unique<TrayController>([this] { SettingsWindow::showFor(*m_model); });
