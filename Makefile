@@ -16,6 +16,7 @@ DEB_PACKAGES := build-essential cmake ninja-build pkg-config \
 	qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qcoro-qt6-dev libxcb1-dev libxcb-keysyms1-dev \
 	qt6-svg-dev qt6-image-formats-plugins adwaita-icon-theme \
 	xvfb xauth fonts-wqy-microhei
+DEB_PACKAGES += libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng  # text recognition of the image tagger
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)

@@ -15,8 +15,10 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "App/AppPaths.h"
+#include "App/ImageTagger.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/Semantic/ImageSemanticStore.h"
 
 namespace pallix {
 
@@ -40,6 +42,16 @@ AppModelEnvironment resolved(AppModelEnvironment env)
         env.volumes = std::make_shared<SystemVolumeProvider>();
     if (env.executablePath.empty())
         env.executablePath = LaunchAgentManager::runningExecutablePath();
+    AppServices& services = env.services;
+    if (!services.makeImageTagStore)
+        services.makeImageTagStore = [](const std::filesystem::path& file) {
+            return std::make_shared<ImageSemanticStore>(file);
+        };
+    if (!services.startImageTagging)
+        services.startImageTagging = [](std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
+                                        const std::string& sessionID) {
+            ImageTagger::shared().startIfNeeded(std::move(index), std::move(tags), sessionID);
+        };
     return env;
 }
 
@@ -430,13 +442,8 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
         co_return;
     }
     setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));
-    const AppServices& services = m_env.services;
-    if (m_settings.enableImageFuzzySearch && services.startImageTagging) {
-        services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
-        if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
-            && m_settings.enableServerIndexing && m_serverIndexedCount >= 1)
-            services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
-    }
+    if (m_settings.enableImageFuzzySearch)
+        startImageTagging();
     if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
         refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
 }

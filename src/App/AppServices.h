@@ -23,20 +23,12 @@
 #include "Core/Indexer/FSEventWatcher.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchQuery.h"
+#include "Core/Semantic/ImageTagStore.h"
 
 namespace pallix {
 
 class AppModel;
 class IndexStore;
-
-// One image-tag database. Opened on a worker thread by the model's start-up.
-class ImageTagStore {
-public:
-    virtual ~ImageTagStore() = default;
-    // Opens the database and runs its schema; the error text for the status
-    // line when it cannot, nothing on success. Blocking.
-    virtual std::optional<std::string> bootstrap() = 0;
-};
 
 // What the model needs of a watcher over the local roots.
 class RootWatcher {
@@ -61,10 +53,11 @@ struct AppServices {
     std::function<QCoro::Task<>(AppModel&)> maybeRunServerIncrementalScanOnLaunch;
     std::function<void(AppModel&)> maybeResumeServerIndexIfInterrupted;
 
-    // The image-tag store on a database file; none: a store that opens without error.
+    // The image-tag store on a database file; none: the SQLite tag store.
     std::function<std::shared_ptr<ImageTagStore>(const std::filesystem::path& database)> makeImageTagStore;
     // Starts tagging the images of `index` into `tags` under a run key
-    // ("local" or "server"), once per key for the process.
+    // ("local" or "server"), once per key for the process; none: the
+    // process-wide image tagger.
     std::function<void(std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
                        const std::string& sessionID)>
         startImageTagging;
@@ -73,9 +66,9 @@ struct AppServices {
     // setting is on and drops it (ending the activity) when it goes off.
     std::function<std::shared_ptr<void>()> beginKeepWarmActivity;
 
-    // The image-content search until the model has its own: at most `limit`
-    // images and folders for the query, none of them in `excludingPaths`.
-    // None: nothing found.
+    // The image-content search: at most `limit` images and folders for the
+    // query, none of them in `excludingPaths`. None: the model's own search
+    // over its tag stores and its local index.
     std::function<QCoro::Task<QList<IndexedItem>>(SearchQuery query, int limit, QSet<QString> excludingPaths)>
         imageFuzzySearch;
 

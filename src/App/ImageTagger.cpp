@@ -1,0 +1,131 @@
+#include "App/ImageTagger.h"
+
+#include "Core/IndexDB/IndexStore.h"
+#include "Platform/ThreadPriority.h"
+
+namespace pallix {
+
+namespace {
+
+ImageTagger::Options resolved(ImageTagger::Options options)
+{
+    if (!options.extractor)
+        options.extractor = ImageTagExtraction::system();
+    if (!options.clock)
+        options.clock = Clock::system();
+    return options;
+}
+
+} // namespace
+
+ImageTagger::ImageTagger() : ImageTagger(Options{}) {}
+
+ImageTagger::ImageTagger(Options options) : m_options(resolved(std::move(options))) {}
+
+ImageTagger::~ImageTagger()
+{
+    stopAll();
+}
+
+ImageTagger& ImageTagger::shared()
+{
+    static ImageTagger tagger;
+    return tagger;
+}
+
+void ImageTagger::startIfNeeded(std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
+                                const std::string& sessionID)
+{
+    if (!index)
+        return;
+    startIfNeeded([index](int limit, int offset) { return index->imagePathsFromDatabase(limit, offset); },
+                  std::move(tags), sessionID);
+}
+
+void ImageTagger::startIfNeeded(PageSource pages, std::shared_ptr<ImageTagStore> tags, const std::string& sessionID)
+{
+    if (!pages || !tags)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_sessions.contains(sessionID))
+        return;
+    Session& session = m_sessions[sessionID];
+    session.token = std::make_shared<CancelToken>();
+    session.thread = std::thread([this, pages = std::move(pages), tags = std::move(tags), token = session.token] {
+        if (m_options.backgroundPriority)
+            lowerCurrentThreadToBackground();
+        run(pages, *tags, *token);
+    });
+}
+
+bool ImageTagger::hasSession(const std::string& sessionID) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_sessions.contains(sessionID);
+}
+
+void ImageTagger::stopAll()
+{
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& [id, session] : m_sessions) {
+            session.token->cancel();
+            if (session.thread.joinable())
+                threads.push_back(std::move(session.thread));
+        }
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+void ImageTagger::run(const PageSource& pages, ImageTagStore& tags, const CancelToken& token)
+{
+    int offset = 0;
+    while (!token.isCancelled()) {
+        const std::vector<std::string> page = pages(kPageSize, offset);
+        if (page.empty()) {
+            // The pass is over (or there are no images): the next one starts
+            // from the first image after a pause, so a fully tagged index is
+            // not re-read in a tight loop.
+            ++m_passes;
+            if (!m_options.clock->sleepFor(kPassPause, &token))
+                return;
+            offset = 0;
+            continue;
+        }
+        if (!tagPage(page, tags, token))
+            return;
+        // Paging by offset: images added or removed meanwhile shift later
+        // pages; the next pass covers what this one missed.
+        offset += static_cast<int>(page.size());
+    }
+}
+
+bool ImageTagger::tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token)
+{
+    for (const std::string& path : page) {
+        if (token.isCancelled())
+            return false;
+        // An image whose tags hold recognised text is done; one without any
+        // is looked at again on every pass.
+        if (tags.hasTags(path) && !tags.needsReindex(path))
+            continue;
+        tagImage(path, tags);
+    }
+    return !token.isCancelled();
+}
+
+void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags)
+{
+    const std::vector<std::string> found = m_options.extractor->extractImageTags(path);
+    ++m_extracted;
+    const double now = m_options.clock->wallSecondsSince1970();
+    // Store errors are dropped: the image counts as done for this pass.
+    if (!found.empty())
+        tags.mergeTags(path, found, now);
+    else if (!tags.hasTags(path))
+        tags.upsert(path, {}, now);  // looked at, nothing found
+}
+
+} // namespace pallix
