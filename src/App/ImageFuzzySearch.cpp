@@ -163,20 +163,12 @@ int ImageFuzzySearch::fuzzyKindOrder(const IndexedItem& item)
 {
     if (item.isDirectory())
         return 0;
-    const std::string& ext = item.fileExtension();
-    if (kinds::isImageExtension(ext))
+    if (kinds::isImageExtension(item.fileExtension()))
         return 1;
-    if (item.isDocumentLike())
-        return 2;
-    if (kinds::isVideoExtension(ext))
-        return 3;
-    if (kinds::isAudioExtension(ext))
-        return 4;
-    if (kinds::isArchiveExtension(ext))
-        return 5;
-    if (kinds::isExecutableExtension(ext))
-        return 6;
-    return 7;
+    // Every file with an extension that is not an image is document-like, so
+    // the video, audio, archive and executable ranks (3 to 6) never arise:
+    // what is left has no extension at all.
+    return item.isDocumentLike() ? 2 : 7;
 }
 
 QList<IndexedItem> ImageFuzzySearch::sortedFuzzyResults(QList<IndexedItem> items, SearchSortField sortField,

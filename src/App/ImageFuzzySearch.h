@@ -51,7 +51,7 @@ public:
     static QList<IndexedItem> finish(std::vector<IndexedItem> items, const QSet<QString>& excludingPaths,
                                      SearchSortField sortField, bool ascending, int cap);
 
-    // 0 folder, 1 image, 2 document-like, 3 video, 4 audio, 5 archive, 6 executable, 7 other.
+    // 0 folder, 1 image, 2 document-like (any other file with an extension), 7 the rest.
     static int fuzzyKindOrder(const IndexedItem& item);
     // Kind first whatever the direction, then the sort field, then the path.
     static QList<IndexedItem> sortedFuzzyResults(QList<IndexedItem> items, SearchSortField sortField, bool ascending);

@@ -1,7 +1,8 @@
 #include "App/ImageTagger.h"
 
+#include <future>
+
 #include "Core/IndexDB/IndexStore.h"
-#include "Platform/ThreadPriority.h"
 
 namespace pallix {
 
@@ -20,7 +21,10 @@ ImageTagger::Options resolved(ImageTagger::Options options)
 
 ImageTagger::ImageTagger() : ImageTagger(Options{}) {}
 
-ImageTagger::ImageTagger(Options options) : m_options(resolved(std::move(options))) {}
+ImageTagger::ImageTagger(Options options)
+    : m_options(resolved(std::move(options))), m_extraction(m_options.backgroundPriority)
+{
+}
 
 ImageTagger::~ImageTagger()
 {
@@ -52,8 +56,6 @@ void ImageTagger::startIfNeeded(PageSource pages, std::shared_ptr<ImageTagStore>
     Session& session = m_sessions[sessionID];
     session.token = std::make_shared<CancelToken>();
     session.thread = std::thread([this, pages = std::move(pages), tags = std::move(tags), token = session.token] {
-        if (m_options.backgroundPriority)
-            lowerCurrentThreadToBackground();
         run(pages, *tags, *token);
     });
 }
@@ -118,7 +120,17 @@ bool ImageTagger::tagPage(const std::vector<std::string>& page, ImageTagStore& t
 
 void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags)
 {
-    const std::vector<std::string> found = m_options.extractor->extractImageTags(path);
+    // The session waits for its image, so the job may use the locals.
+    std::promise<std::vector<std::string>> extracted;
+    std::future<std::vector<std::string>> result = extracted.get_future();
+    m_extraction.post([&] {
+        try {
+            extracted.set_value(m_options.extractor->extractImageTags(path));
+        } catch (...) {
+            extracted.set_value({});  // out of memory while decoding: as an unreadable image
+        }
+    });
+    const std::vector<std::string> found = result.get();
     ++m_extracted;
     const double now = m_options.clock->wallSecondsSince1970();
     // Store errors are dropped: the image counts as done for this pass.

@@ -1,16 +1,20 @@
 #pragma once
 // ImageTagger: walks the image files of an index without end and gives every
 // image that lacks them content tags in an image-tag store. One session per
-// run key ("local", "server"), each a thread of its own lowered to background
-// priority (idle CPU class, lowest nice value, idle I/O), so tagging only
-// uses cores nothing else wants and never slows a search. A session reads
-// pages of 220 image paths in path order, tags each image that has no row or
-// whose tags hold no recognised text, and after an empty page pauses 12 s and
+// run key ("local", "server"), each a thread of its own that reads pages of
+// 220 image paths in path order, tags each image that has no row or whose
+// tags hold no recognised text, and after an empty page pauses 12 s and
 // starts the next pass from the first image.
+//
+// Extraction, the costly step, runs on one worker thread lowered to
+// background priority (idle CPU class, lowest nice value, idle I/O), so it
+// only uses cores nothing else wants. The session threads keep normal
+// priority: they hold the stores' locks, which searches wait for, and a
+// starved thread holding one would slow typing.
 //
 // Threads: startIfNeeded(), hasSession() and the counters may be called from
 // any thread (the model calls them on the GUI thread); they return at once.
-// Extraction and the store calls run on the session threads only. The
+// The store calls run on the session threads, extraction on the worker. The
 // destructor cancels the sessions and joins them.
 
 #include <atomic>
@@ -25,6 +29,7 @@
 
 #include "App/ImageTagExtraction.h"
 #include "Core/Semantic/ImageTagStore.h"
+#include "Platform/BackgroundWorker.h"
 #include "Platform/Clock.h"
 
 namespace pallix {
@@ -42,7 +47,7 @@ public:
     struct Options {
         std::shared_ptr<ImageTagExtractor> extractor;  // none: ImageTagExtraction::system()
         std::shared_ptr<Clock> clock;                  // none: the system clock
-        bool backgroundPriority = true;                // lower each session thread
+        bool backgroundPriority = true;                // lower the extraction worker
     };
 
     ImageTagger();
@@ -84,6 +89,7 @@ private:
     std::map<std::string, Session> m_sessions;  // under m_mutex; entries are never removed
     std::atomic<std::int64_t> m_extracted{0};
     std::atomic<std::int64_t> m_passes{0};
+    BackgroundWorker m_extraction;  // shared by the sessions: one image at a time
 };
 
 } // namespace pallix
