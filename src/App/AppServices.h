@@ -3,9 +3,11 @@
 // provide: the global hot key, the menu-bar item, the shared drives, the image
 // tagger and its stores, the image-content search, the keep-warm activity,
 // and the file-system watcher.
-// Each is a hook the model calls on the GUI thread; an empty hook does nothing
-// (an image-tag store that does not exist opens without error), so the model
-// runs before the parts that fill them are built. Tests fill them with fakes.
+// Each is a hook the model calls on the GUI thread. An empty image-tag store,
+// tagging or image-search hook means the real one (the SQLite tag store, the
+// process's image tagger, the model's own search) and an empty watcher hook
+// the inotify watcher; any other empty hook does nothing, so the model runs
+// before the parts that fill them are built. Tests fill them with fakes.
 
 #include <filesystem>
 #include <functional>

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <omp.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
@@ -20,6 +21,10 @@ Engine& threadEngine()
 {
     thread_local std::unique_ptr<Engine> engine;
     if (!engine) {
+        // The engine parallelises with OpenMP, whose threads spin while they
+        // wait: on a busy machine a 0.03 s line took over a minute. One
+        // thread per recognition; no other part of the program uses OpenMP.
+        omp_set_max_active_levels(0);
         engine = std::make_unique<Engine>();
         // Init's result 0 is success; without the models the engine stays unready.
         engine->ready = engine->api.Init(nullptr, TesseractRecognizer::kLanguages) == 0;

@@ -7,8 +7,9 @@
 //
 // Threads: recognise() may be called from several threads at once; each
 // thread gets its own engine on first use (loading the models takes a while,
-// so one thread doing all recognition is cheapest). An engine that cannot
-// load its models recognises nothing.
+// so one thread doing all recognition is cheapest). Recognition runs on the
+// calling thread alone: the engine's OpenMP parallelism is switched off for
+// the process. An engine that cannot load its models recognises nothing.
 
 #include <string>
 #include <string_view>
