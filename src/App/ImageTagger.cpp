@@ -2,6 +2,8 @@
 
 #include <future>
 
+#include <QCoreApplication>
+
 #include "Core/IndexDB/IndexStore.h"
 
 namespace pallix {
@@ -22,19 +24,35 @@ ImageTagger::Options resolved(ImageTagger::Options options)
 ImageTagger::ImageTagger() : ImageTagger(Options{}) {}
 
 ImageTagger::ImageTagger(Options options)
-    : m_options(resolved(std::move(options))), m_extraction(m_options.backgroundPriority)
+    : m_options(resolved(std::move(options))),
+      m_extraction(std::make_unique<BackgroundWorker>(m_options.backgroundPriority))
 {
 }
 
 ImageTagger::~ImageTagger()
 {
-    stopAll();
+    shutdown();
 }
 
 ImageTagger& ImageTagger::shared()
 {
     static ImageTagger tagger;
+    static const bool registered = [] {
+        qAddPostRoutine([] { ImageTagger::shared().shutdown(); });
+        return true;
+    }();
+    Q_UNUSED(registered);
     return tagger;
+}
+
+void ImageTagger::shutdown()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_shutDown = true;
+    }
+    stopAll();
+    m_extraction.reset();  // no session runs: nobody posts any more
 }
 
 void ImageTagger::startIfNeeded(std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
@@ -51,7 +69,7 @@ void ImageTagger::startIfNeeded(PageSource pages, std::shared_ptr<ImageTagStore>
     if (!pages || !tags)
         return;
     std::lock_guard lock(m_mutex);
-    if (m_sessions.contains(sessionID))
+    if (m_shutDown || m_sessions.contains(sessionID))
         return;
     Session& session = m_sessions[sessionID];
     session.token = std::make_shared<CancelToken>();
@@ -123,7 +141,7 @@ void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags)
     // The session waits for its image, so the job may use the locals.
     std::promise<std::vector<std::string>> extracted;
     std::future<std::vector<std::string>> result = extracted.get_future();
-    m_extraction.post([&] {
+    m_extraction->post([&] {
         try {
             extracted.set_value(m_options.extractor->extractImageTags(path));
         } catch (...) {

@@ -56,7 +56,9 @@ public:
     ImageTagger& operator=(const ImageTagger&) = delete;
     ~ImageTagger();
 
-    // The process's tagger, with the machine's recognisers.
+    // The process's tagger, with the machine's recognisers. It is shut down
+    // when the application object goes, before static destruction: the
+    // recognition engine must end while its library's caches still live.
     static ImageTagger& shared();
 
     // Starts the session `sessionID` over the index's images, unless one was
@@ -66,8 +68,10 @@ public:
     void startIfNeeded(PageSource pages, std::shared_ptr<ImageTagStore> tags, const std::string& sessionID);
 
     bool hasSession(const std::string& sessionID) const;
-    // Ends every session at its next check and waits for them (shutdown, tests).
+    // Ends every session at its next check and waits for them (tests).
     void stopAll();
+    // stopAll(), then ends the extraction thread; nothing starts afterwards.
+    void shutdown();
 
     // Images extracted and passes finished so far, all sessions (benchmark, tests).
     std::int64_t extractedImages() const { return m_extracted.load(); }
@@ -87,9 +91,12 @@ private:
     const Options m_options;
     mutable std::mutex m_mutex;
     std::map<std::string, Session> m_sessions;  // under m_mutex; entries are never removed
+    bool m_shutDown = false;                    // under m_mutex
     std::atomic<std::int64_t> m_extracted{0};
     std::atomic<std::int64_t> m_passes{0};
-    BackgroundWorker m_extraction;  // shared by the sessions: one image at a time
+    // Shared by the sessions: one image at a time. Reset by shutdown() once
+    // no session runs.
+    std::unique_ptr<BackgroundWorker> m_extraction;
 };
 
 } // namespace pallix
