@@ -440,9 +440,12 @@ std::vector<std::string> ImageSemanticStore::searchFullText(const std::vector<st
     select.bindText(1, matchExpression(groups));
     select.bindInt(2, limit);
     paths.reserve(static_cast<std::size_t>(std::min(limit, 600)));
+    // The backfill may have copied a path the mirror already held; it stays
+    // twice until its next write, but is answered once.
+    std::unordered_set<std::string> seen;
     // An expression SQLite rejects ends the loop with what was read so far.
     while (select.step() == SQLITE_ROW)
-        if (!select.columnIsNull(0))
+        if (!select.columnIsNull(0) && seen.emplace(select.columnText(0)).second)
             paths.emplace_back(select.columnText(0));
     return paths;
 }
