@@ -18,8 +18,10 @@
 #include "App/ServerIndexRuns.h"
 #include "App/ServerRoots.h"
 #include "App/ServerSearchStage.h"
+#include "App/ImageTagger.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/Semantic/ImageSemanticStore.h"
 
 namespace pallix {
 
@@ -54,6 +56,15 @@ AppModelEnvironment resolved(AppModelEnvironment env)
         };
     if (!s.maybeResumeServerIndexIfInterrupted)
         s.maybeResumeServerIndexIfInterrupted = [](AppModel& m) { m.serverIndexRuns().maybeResumeServerIndexIfInterrupted(); };
+    if (!s.makeImageTagStore)
+        s.makeImageTagStore = [](const std::filesystem::path& file) {
+            return std::make_shared<ImageSemanticStore>(file);
+        };
+    if (!s.startImageTagging)
+        s.startImageTagging = [](std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
+                                        const std::string& sessionID) {
+            ImageTagger::shared().startIfNeeded(std::move(index), std::move(tags), sessionID);
+        };
     return env;
 }
 
@@ -461,13 +472,8 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     }
     setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));
     showStartupProblems();
-    const AppServices& services = m_env.services;
-    if (m_settings.enableImageFuzzySearch && services.startImageTagging) {
-        services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
-        if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
-            && m_settings.enableServerIndexing && m_serverIndexedCount >= 1)
-            services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
-    }
+    if (m_settings.enableImageFuzzySearch)
+        startImageTagging();
     if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
         refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
 }

@@ -261,8 +261,9 @@ public:
     QString refreshSearchHint() const;
 
     // The searches of the side sections. The decisions are made here; the
-    // image-content search and the SKU-related gathering answer through the
-    // service hooks until they are built (none: nothing found).
+    // image-content search is ImageFuzzySearch over the tag stores (or the
+    // service hook when one is set); the SKU-related gathering answers
+    // through its hook until it is built.
     bool shouldRunImageFuzzySearch(const SearchQuery& query) const;
     QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths);
     bool shouldRunSKURelated(const SearchQuery& query) const;
@@ -490,6 +491,8 @@ private:
     static std::int64_t loadIndexedCountFromDatabase(const std::filesystem::path& database);
     RootWatcher& watcher();
     void applyKeepWarmRule();
+    // The local tagging session, and the shared-drive one when that index is on and has items.
+    void startImageTagging();
     void setSettings(const AppSettings& settings);
     void setIndexing(bool indexing);
     void setIndexedCount(qint64 count);
