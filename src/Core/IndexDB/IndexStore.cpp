@@ -311,9 +311,9 @@ IndexStore::MemoryUsage IndexStore::memoryUsage() const
     MemoryUsage usage;
     usage.itemCount = m_items.size();
     usage.items = m_items.memoryUsage();
-    usage.characterIndex = m_indexes.characters.memoryUsage();
-    usage.bigramIndex = m_indexes.bigrams.memoryUsage();
-    usage.prefixIndex = m_indexes.prefixes.memoryUsage();
+    usage.characterIndex = m_indexes.memoryUsage(IndexKind::Characters);
+    usage.bigramIndex = m_indexes.memoryUsage(IndexKind::Bigrams);
+    usage.prefixIndex = m_indexes.memoryUsage(IndexKind::Prefixes);
     return usage;
 }
 

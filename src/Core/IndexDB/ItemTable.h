@@ -82,8 +82,13 @@ public:
     // reaches every absolute path) and rebuilds the map. Returns how many went.
     std::size_t removeUnder(std::string_view prefix);
     // removeUnder() that keeps every item at or under one of `keptFolders`
-    // (standardised paths).
-    std::size_t removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders);
+    // (standardised paths), and appends the positions the dropped items had,
+    // ascending, to `removedPositions` when given.
+    std::size_t removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders,
+                            std::vector<std::uint32_t>* removedPositions = nullptr);
+    // Drops every item at or under any of `prefixes` (standardised) in one
+    // pass; the positions they had go to `removedPositions`, ascending.
+    std::size_t removeUnderAny(const std::vector<std::string>& prefixes, std::vector<std::uint32_t>* removedPositions);
 
     void clear();
     void reserve(std::size_t count);

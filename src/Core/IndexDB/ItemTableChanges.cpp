@@ -1,6 +1,8 @@
 // Changes of the item table: joining loaded parts, patches, removals and
 // the rewrites that drop garbage.
 
+#include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "Core/IndexDB/ItemTable.h"
@@ -115,7 +117,8 @@ void ItemTable::patch(const IndexedItem& item)
 
 std::size_t ItemTable::removeUnder(std::string_view prefix) { return removeUnder(prefix, {}); }
 
-std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders)
+std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders,
+                                   std::vector<std::uint32_t>* removedPositions)
 {
     const std::unordered_set<std::string_view> keptSet(keptFolders.begin(), keptFolders.end());
     // Walks up the folders of `path`: a few hash probes, however many are kept.
@@ -158,6 +161,8 @@ std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<st
         }
         if (under && !spared) {
             releaseRun(e);
+            if (removedPositions)
+                removedPositions->push_back(static_cast<std::uint32_t>(p));
             continue;
         }
         if (kept != p) {
@@ -168,6 +173,71 @@ std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<st
     }
     const std::size_t removed = m_entries.size() - kept;
     // Nothing gone: the map is already right, and rebuilding it costs a pass over every path.
+    if (removed == 0)
+        return 0;
+    m_entries.resize(kept);
+    m_facts.resize(kept);
+    ++m_version;
+    rebuildMap(kept);
+    return removed;
+}
+
+std::size_t ItemTable::removeUnderAny(const std::vector<std::string>& prefixes,
+                                      std::vector<std::uint32_t>* removedPositions)
+{
+    const std::unordered_set<std::string_view> gone(prefixes.begin(), prefixes.end());
+    // A path lies under one of them when it or one of its folders is one.
+    const auto underAny = [&gone](std::string_view path) {
+        while (!path.empty()) {
+            if (gone.contains(path))
+                return true;
+            if (path == "/")
+                break;
+            path = paths::deletingLastComponent(path);
+        }
+        return false;
+    };
+    // The prefixes that are items of a known folder, by folder: an item is
+    // one of them when its folder has it by name, with no path assembled.
+    std::unordered_map<std::uint32_t, std::unordered_set<std::string_view>> namesByFolder;
+    for (std::string_view prefix : gone) {
+        const std::string_view folder = paths::deletingLastComponent(prefix);
+        if (folder == prefix)
+            continue;
+        if (const std::optional<std::uint32_t> id = m_folders.find(folder))
+            namesByFolder[*id].insert(prefix.substr(prefix.rfind('/') + 1));
+    }
+    const auto isNamed = [&](std::uint32_t folder, std::string_view name) {
+        const auto it = namesByFolder.find(folder);
+        return it != namesByFolder.end() && it->second.contains(name);
+    };
+    std::vector<char> folderUnder(m_folders.size(), 0);  // 0 unknown, 1 no, 2 yes
+    std::string scratch;
+    std::size_t kept = 0;
+    for (std::size_t p = 0; p < m_entries.size(); ++p) {
+        const Entry& e = m_entries[p];
+        bool under;
+        if (e.flags & Side) {
+            under = underAny(pathOf(p, scratch));
+        } else {
+            char& memo = folderUnder[m_facts[p].folder];
+            if (memo == 0)
+                memo = underAny(m_folders.path(m_facts[p].folder)) ? 2 : 1;
+            under = memo == 2 || isNamed(m_facts[p].folder, nameOf(e));
+        }
+        if (under) {
+            releaseRun(e);
+            if (removedPositions)
+                removedPositions->push_back(static_cast<std::uint32_t>(p));
+            continue;
+        }
+        if (kept != p) {
+            m_entries[kept] = e;
+            m_facts[kept] = m_facts[p];
+        }
+        ++kept;
+    }
+    const std::size_t removed = m_entries.size() - kept;
     if (removed == 0)
         return 0;
     m_entries.resize(kept);

@@ -144,11 +144,13 @@ constexpr std::array<std::string_view, 20> kJunkFragments{
     // Linux: per-user caches and the XDG trash.
     "/.cache/", "/.local/share/trash/"};
 
-constexpr std::array<std::string_view, 18> kSystemPrefixes{
+constexpr std::array<std::string_view, 21> kSystemPrefixes{
     "/system/", "/bin/", "/sbin/", "/usr/bin/", "/usr/sbin/", "/usr/lib/", "/usr/libexec/", "/library/", "/tmp/",
     "/var/tmp/",
-    // Linux: kernel file systems and the system libraries.
-    "/proc/", "/sys/", "/dev/", "/lib/", "/lib32/", "/lib64/", "/usr/lib32/", "/usr/lib64/"};
+    // Linux: kernel file systems, the system libraries, and the system's own
+    // state under /var, which holds no user files but changes all the time.
+    "/proc/", "/sys/", "/dev/", "/lib/", "/lib32/", "/lib64/", "/usr/lib32/", "/usr/lib64/", "/var/cache/",
+    "/var/lib/", "/var/log/"};
 
 constexpr std::array<std::string_view, 8> kCompiledArtifactExtensions{"dylib", "kext", "o", "a", "class", "pyc", "pyo", "so"};
 
@@ -159,12 +161,23 @@ constexpr std::array<std::string_view, 10> kToolingFragments{
     "/usr/bin/", "/bin/", "/sbin/", "/usr/sbin/", "/usr/libexec/", "/library/developer/commandlinetools/",
     "/cellar/vim/", "/cellar/neovim/", "/share/nvim/", "/usr/share/vim/"};
 
+// "/run/user/<uid>/gvfs" and below.
+bool isGvfsMount(std::string_view p)
+{
+    constexpr std::string_view users = "/run/user/";
+    if (!startsWith(p, users))
+        return false;
+    const std::size_t slash = p.find('/', users.size());
+    return slash != std::string_view::npos && startsWith(p.substr(slash), "/gvfs/");
+}
+
 bool isSystemPath(std::string_view p)
 {
     if (startsWithAny(p, kSystemPrefixes))
         return true;
-    // Runtime state, except the mount points of removable volumes under it.
-    return startsWith(p, "/run/") && !startsWith(p, "/run/media/");
+    // Runtime state, except the mount points of removable volumes and of the
+    // shared drives (gvfs, in each user's runtime folder) under it.
+    return startsWith(p, "/run/") && !startsWith(p, "/run/media/") && !isGvfsMount(p);
 }
 
 } // namespace
