@@ -37,6 +37,7 @@
 #include "App/AppServices.h"
 #include "App/AsyncClock.h"
 #include "App/FolderOrdering.h"
+#include "App/IndexRunMarkers.h"
 #include "App/JobHandle.h"
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
@@ -439,10 +440,15 @@ private:
     void publishScanBatch(std::int64_t count, int batchNumber);
     void completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots);
     void publishIndexedCount(std::int64_t count);
+    void beginIndexRun(const std::vector<std::string>& roots);
+    void completeIndexRun();
 
     static void migrateLegacyUserDefaults(Defaults& defaults);
     static std::int64_t loadIndexedCountFromDatabase(const std::filesystem::path& database);
     RootWatcher& watcher();
+    // (Re)starts the watcher over the active roots with the exclusions and the home folder first.
+    void startWatching();
+    void reportWatchShortfall(const FSEventWatcher::Shortfall& shortfall);
     void applyKeepWarmRule();
     void setSettings(const AppSettings& settings);
     void setIndexing(bool indexing);
@@ -494,6 +500,7 @@ private:
     // Owned services and stores.
     std::shared_ptr<Defaults> m_defaults;
     SettingsStore m_settingsStore;
+    IndexRunMarkers m_runMarkers;  // whether the last full walk of the roots finished
     FileScanner m_scanner;
     SearchParser m_parser;
     PreviewController m_previewController;
@@ -507,9 +514,11 @@ private:
 
     // Private state.
     std::unique_ptr<RootWatcher> m_watcher;  // created on first use
+    bool m_watchShortfallReported = false;    // the status line said it once
     bool m_appIsForegroundActive = true;
     std::optional<Clock::TimePoint> m_lastUserSearchInputAt;  // none: the distant past
     QSet<QString> m_pendingWatcherPaths;
+    std::optional<Clock::TimePoint> m_pendingWatcherSince;  // first arrival of the pending set
     // Handles of the jobs a newer request replaces; the owner of each cancels
     // it before storing the next one.
     JobHandle m_watcherCoalesceTask;
