@@ -255,6 +255,14 @@ struct RebuildTest : testing::Test {
         h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume(tree.str())});
     }
     std::string p(const std::string& relative) const { return (tree.path() / relative).string(); }
+    // d0 ... d3 with f0.txt ... f4.txt each: 25 items with the root.
+    void writeFourFoldersOfFive()
+    {
+        for (int d = 0; d < 4; ++d) {
+            for (int i = 0; i < 5; ++i)
+                writeFile(tree.path() / ("d" + std::to_string(d)) / ("f" + std::to_string(i) + ".txt"));
+        }
+    }
     // Status texts of the batched scan with the search generation at each.
     struct Step {
         std::string text;
@@ -304,10 +312,7 @@ TEST_F(RebuildTest, BatchedStartUpScanSearchesAfterTheFirstAndEverySixthBatch)
 
 TEST_F(RebuildTest, SecondRebuildStopsTheBatchedScanAndItsCompletionIsNeverShown)
 {
-    for (int d = 0; d < 4; ++d) {
-        for (int i = 0; i < 5; ++i)
-            writeFile(tree.path() / ("d" + std::to_string(d)) / ("f" + std::to_string(i) + ".txt"));
-    }
+    writeFourFoldersOfFive();
     // The first walk stops when it lists d3 until the test lets it go on.
     std::mutex mutex;
     std::condition_variable released;
@@ -366,10 +371,7 @@ bool copyDatabase(const fs::path& from, const fs::path& to)
 
 TEST_F(RebuildTest, StartUpScanStoppedHalfWayIsWalkedAgainAtTheNextStart)
 {
-    for (int d = 0; d < 4; ++d) {
-        for (int i = 0; i < 5; ++i)
-            writeFile(tree.path() / ("d" + std::to_string(d)) / ("f" + std::to_string(i) + ".txt"));
-    }
+    writeFourFoldersOfFive();
     // The first run's walk stops at the third folder it lists; what is on
     // disk then (the rows of its batches, the defaults) is what a kill or a
     // quit leaves behind.

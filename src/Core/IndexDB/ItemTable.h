@@ -20,6 +20,7 @@
 // between, is safe.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -142,6 +143,9 @@ private:
     std::string_view nameOf(const Entry& e) const;
     ItemRef refWithoutPath(std::size_t position) const;  // at() with an empty path for stored items
     void compactFolders();
+    // Drops, keeping order, the items drop(position) says; their positions go to `removedPositions`.
+    std::size_t dropItems(const std::function<bool(std::size_t position)>& drop,
+                          std::vector<std::uint32_t>* removedPositions);
 
     std::vector<Entry> m_entries;
     std::vector<ItemFacts> m_facts;             // per position; the folder of each composed item

@@ -2,6 +2,7 @@
 // the rewrites that drop garbage.
 
 #include <algorithm>
+#include <functional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -11,6 +12,23 @@
 namespace pallix {
 
 using namespace itemtable;
+
+namespace {
+
+// `path` or one of its folders is in `set`: a few hash probes, however large the set.
+bool atOrUnderAny(std::string_view path, const std::unordered_set<std::string_view>& set)
+{
+    while (!path.empty()) {
+        if (set.contains(path))
+            return true;
+        if (path == "/")
+            break;
+        path = paths::deletingLastComponent(path);
+    }
+    return false;
+}
+
+} // namespace
 
 ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
 {
@@ -121,17 +139,7 @@ std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<st
                                    std::vector<std::uint32_t>* removedPositions)
 {
     const std::unordered_set<std::string_view> keptSet(keptFolders.begin(), keptFolders.end());
-    // Walks up the folders of `path`: a few hash probes, however many are kept.
-    const auto isKept = [&keptSet](std::string_view path) {
-        while (!path.empty()) {
-            if (keptSet.contains(path))
-                return true;
-            if (path == "/")
-                break;
-            path = paths::deletingLastComponent(path);
-        }
-        return false;
-    };
+    const auto isKept = [&keptSet](std::string_view path) { return atOrUnderAny(path, keptSet); };
     // The folder answers for all its items: an item lies under the prefix when
     // its folder does or when it is the prefix itself, and is kept when its
     // folder is or when it is a kept folder itself.
@@ -143,23 +151,34 @@ std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<st
         return slot == Yes;
     };
     std::string scratch;
+    return dropItems(
+        [&](std::size_t p) {
+            const Entry& e = m_entries[p];
+            const std::string_view path = pathOf(p, scratch);
+            bool under, spared = false;
+            if (e.flags & Side) {
+                under = paths::isUnder(path, prefix);
+                spared = under && !keptSet.empty() && isKept(path);
+            } else {
+                const std::uint32_t f = m_facts[p].folder;
+                const std::string_view folder = m_folders.path(f);
+                under = memo(folderUnder[f], [&] { return paths::isUnder(folder, prefix); }) ||
+                        paths::isUnder(path, prefix);
+                spared = under && !keptSet.empty() &&
+                         (memo(folderKept[f], [&] { return isKept(folder); }) || keptSet.contains(path));
+            }
+            return under && !spared;
+        },
+        removedPositions);
+}
+
+std::size_t ItemTable::dropItems(const std::function<bool(std::size_t position)>& drop,
+                                 std::vector<std::uint32_t>* removedPositions)
+{
     std::size_t kept = 0;
     for (std::size_t p = 0; p < m_entries.size(); ++p) {
         const Entry& e = m_entries[p];
-        const std::string_view path = pathOf(p, scratch);
-        bool under, spared = false;
-        if (e.flags & Side) {
-            under = paths::isUnder(path, prefix);
-            spared = under && !keptSet.empty() && isKept(path);
-        } else {
-            const std::uint32_t f = m_facts[p].folder;
-            const std::string_view folder = m_folders.path(f);
-            under = memo(folderUnder[f], [&] { return paths::isUnder(folder, prefix); }) ||
-                    paths::isUnder(path, prefix);
-            spared = under && !keptSet.empty() &&
-                     (memo(folderKept[f], [&] { return isKept(folder); }) || keptSet.contains(path));
-        }
-        if (under && !spared) {
+        if (drop(p)) {
             releaseRun(e);
             if (removedPositions)
                 removedPositions->push_back(static_cast<std::uint32_t>(p));
@@ -186,17 +205,6 @@ std::size_t ItemTable::removeUnderAny(const std::vector<std::string>& prefixes,
                                       std::vector<std::uint32_t>* removedPositions)
 {
     const std::unordered_set<std::string_view> gone(prefixes.begin(), prefixes.end());
-    // A path lies under one of them when it or one of its folders is one.
-    const auto underAny = [&gone](std::string_view path) {
-        while (!path.empty()) {
-            if (gone.contains(path))
-                return true;
-            if (path == "/")
-                break;
-            path = paths::deletingLastComponent(path);
-        }
-        return false;
-    };
     // The prefixes that are items of a known folder, by folder: an item is
     // one of them when its folder has it by name, with no path assembled.
     std::unordered_map<std::uint32_t, std::unordered_set<std::string_view>> namesByFolder;
@@ -213,38 +221,17 @@ std::size_t ItemTable::removeUnderAny(const std::vector<std::string>& prefixes,
     };
     std::vector<char> folderUnder(m_folders.size(), 0);  // 0 unknown, 1 no, 2 yes
     std::string scratch;
-    std::size_t kept = 0;
-    for (std::size_t p = 0; p < m_entries.size(); ++p) {
-        const Entry& e = m_entries[p];
-        bool under;
-        if (e.flags & Side) {
-            under = underAny(pathOf(p, scratch));
-        } else {
+    return dropItems(
+        [&](std::size_t p) {
+            const Entry& e = m_entries[p];
+            if (e.flags & Side)
+                return atOrUnderAny(pathOf(p, scratch), gone);
             char& memo = folderUnder[m_facts[p].folder];
             if (memo == 0)
-                memo = underAny(m_folders.path(m_facts[p].folder)) ? 2 : 1;
-            under = memo == 2 || isNamed(m_facts[p].folder, nameOf(e));
-        }
-        if (under) {
-            releaseRun(e);
-            if (removedPositions)
-                removedPositions->push_back(static_cast<std::uint32_t>(p));
-            continue;
-        }
-        if (kept != p) {
-            m_entries[kept] = e;
-            m_facts[kept] = m_facts[p];
-        }
-        ++kept;
-    }
-    const std::size_t removed = m_entries.size() - kept;
-    if (removed == 0)
-        return 0;
-    m_entries.resize(kept);
-    m_facts.resize(kept);
-    ++m_version;
-    rebuildMap(kept);
-    return removed;
+                memo = atOrUnderAny(m_folders.path(m_facts[p].folder), gone) ? 2 : 1;
+            return memo == 2 || isNamed(m_facts[p].folder, nameOf(e));
+        },
+        removedPositions);
 }
 
 void ItemTable::shrinkToFit()
