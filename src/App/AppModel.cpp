@@ -87,6 +87,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_scanner(m_env.scanner),
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this)),
+      m_skuRelated(std::make_unique<SkuRelatedSearch>(*this)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier())
 {
     migrateLegacyUserDefaults(*m_defaults);
@@ -129,9 +130,10 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
 AppModel::~AppModel()
 {
     for (JobHandle* job : {&m_watcherCoalesceTask, &m_searchTask, &m_searchPauseCompletionTask,
-                           &m_serverSearchPauseCompletionTask, &m_skuRelatedTask, &m_rebuildTask, &m_serverRebuildTask,
+                           &m_serverSearchPauseCompletionTask, &m_rebuildTask, &m_serverRebuildTask,
                            &m_serverDetectTask, &m_previewBuildTask, &m_folderHintUpdateTask})
         job->cancel();
+    m_skuRelated->cancel();
     for (const auto& weak : m_detachedJobs) {
         if (auto token = weak.lock())
             token->cancel();

@@ -92,6 +92,24 @@ void AppModel::removeCommonSearchTerm(const std::set<int>& offsets)
     setSettings(m_settingsStore.settings());
 }
 
+void AppModel::removeSearchHistoryEntry(const QString& text)
+{
+    const qsizetype at = m_searchHistory.indexOf(text);
+    if (at < 0)
+        return;
+    QStringList history = m_searchHistory;
+    history.removeAt(at);
+    setSearchHistory(history);
+    persistSearchHistory();
+}
+
+void AppModel::searchForTerm(const QString& text)
+{
+    noteUserSearchInput();
+    setSearchText(text);
+    scheduleSearch(true, false);
+}
+
 QString AppModel::resultSummaryText() const
 {
     SummaryState state;

@@ -1,8 +1,10 @@
 // AppModel: settings the search window changes directly (search scope,
 // indexing of external disks). Each stores the whole record, persists it,
-// republishes it, and only then acts.
+// republishes it, and only then acts. Also the welcome sheet's flag.
 
 #include "App/AppModel.h"
+
+#include "Core/Config/EditionRule.h"
 
 namespace pallix {
 
@@ -33,6 +35,16 @@ void AppModel::updateAutoIndexExternalVolumes(bool enabled)
     m_settingsStore.persist();
     setSettings(m_settingsStore.settings());
     rebuildIndex(false);
+}
+
+bool AppModel::welcomeSheetDismissed() const
+{
+    return m_defaults->boolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false);
+}
+
+void AppModel::markWelcomeSheetDismissed()
+{
+    m_defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
 }
 
 } // namespace pallix

@@ -9,6 +9,7 @@
 #include <QToolButton>
 
 #include "App/ModelTestSupport.h"
+#include "Core/Config/EditionRule.h"
 #include "Core/Preview/PreviewController.h"
 #include "UI/Search/ResultsMenu.h"
 #include "UI/Search/SearchToolbar.h"
@@ -50,6 +51,8 @@ protected:
     {
         for (const char* name : {"报告 alpha.txt", "报告 beta.txt", "报告 gamma.txt"})
             writeFile(h.rootFolder() / name);
+        // The welcome sheet would take the keys; it has its own tests.
+        h.defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
         h.start();
         ASSERT_TRUE(h.settle());
         window = std::make_unique<SearchWindow>(*h.model, h.thumbnails);

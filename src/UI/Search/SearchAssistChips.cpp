@@ -1,0 +1,33 @@
+#include "UI/Search/SearchAssistChips.h"
+
+#include <QSet>
+
+namespace pallix {
+
+SearchAssistContent composeSearchAssist(const std::vector<std::string>& commonTerms, const QStringList& history,
+                                        const QString& searchText)
+{
+    SearchAssistContent content;
+    // Loaded lists may repeat a text; two chips of one text would share one identity.
+    QSet<QString> common;
+    for (const std::string& stored : commonTerms) {
+        const QString term = QString::fromStdString(stored);
+        if (!common.contains(term)) {
+            common.insert(term);
+            content.chips.append({term, SearchTermChipStyle::Common});
+        }
+    }
+    QSet<QString> shown;
+    for (const QString& entry : history) {
+        if (shown.size() == SearchAssistContent::kMaxHistoryChips)
+            break;
+        if (common.contains(entry) || shown.contains(entry))
+            continue;
+        shown.insert(entry);
+        content.chips.append({entry, SearchTermChipStyle::History});
+    }
+    content.showsSaveCurrent = !content.isEmpty() && !searchText.trimmed().isEmpty();
+    return content;
+}
+
+} // namespace pallix
