@@ -88,6 +88,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this)),
       m_skuRelated(std::make_unique<SkuRelatedSearch>(*this)),
+      m_settingsOperations(std::make_unique<SettingsOperations>(*this)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier())
 {
     migrateLegacyUserDefaults(*m_defaults);
@@ -299,6 +300,16 @@ void AppModel::migrateLegacyUserDefaults(Defaults& defaults)
     if (!defaults.contains(welcomeKey)
         && defaults.boolean(legacyDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false))
         defaults.setBoolean(welcomeKey, true);
+}
+
+bool AppModel::welcomeSheetDismissed() const
+{
+    return m_defaults->boolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false);
+}
+
+void AppModel::markWelcomeSheetDismissed()
+{
+    m_defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
 }
 
 std::int64_t AppModel::loadIndexedCountFromDatabase(const std::filesystem::path& database)

@@ -41,6 +41,7 @@
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
 #include "App/ResultActions.h"
+#include "App/SettingsOperations.h"
 #include "App/SkuRelatedSearch.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Config/SettingsStore.h"
@@ -194,6 +195,7 @@ public:
     const std::shared_ptr<ImageTagStore>& serverImageSemanticStore() const { return m_serverImageSemanticStore; }
     PreviewController& previewController() { return m_previewController; }
     ResultActions& resultActions() { return *m_resultActions; }
+    SettingsOperations& settingsOperations() { return *m_settingsOperations; }
     const LaunchAgentManager& launchAgentManager() const { return m_launchAgentManager; }
     const AsyncClock& clock() const { return m_clock; }
     QThreadPool& pool() { return m_pool; }
@@ -275,9 +277,6 @@ public:
     static QStringList loadSearchHistory(const Defaults& defaults);
     void addCommonSearchTerm(const QString& term);
     void removeCommonSearchTerm(const std::set<int>& offsets);
-    // A history chip's delete: removes the first entry equal to `text` and
-    // persists the history. No search follows.
-    void removeSearchHistoryEntry(const QString& text);
     // A chip's click: the text becomes the search text, as if typed, and is
     // searched for at once.
     void searchForTerm(const QString& text);
@@ -344,11 +343,6 @@ public:
     void addIndexedRoot(const QString& path);
     void removeIndexedRoot(const std::set<int>& offsets);
 
-    // Settings changed from the search window; each persists the record first.
-    // At least one of the two scopes stays on: the caller decides which.
-    void applySearchScopeChanges(bool local, bool server);
-    void updateAutoIndexExternalVolumes(bool enabled);
-
     // Whether the welcome sheet has been closed once (in the user defaults).
     bool welcomeSheetDismissed() const;
     void markWelcomeSheetDismissed();
@@ -392,6 +386,9 @@ signals:
     void bootstrapEnded();
 
 private:
+    // Writes the record back and applies the effects of a changed setting.
+    friend class SettingsOperations;
+
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
     QCoro::Task<> finishBootstrapWithRoots();
@@ -522,6 +519,7 @@ private:
     PreviewController m_previewController;
     std::unique_ptr<ResultActions> m_resultActions;
     std::unique_ptr<SkuRelatedSearch> m_skuRelated;  // the SKU-related section's job
+    std::unique_ptr<SettingsOperations> m_settingsOperations;
     LaunchAgentManager m_launchAgentManager;
     std::shared_ptr<IndexStore> m_indexStore;
     std::shared_ptr<IndexStore> m_serverIndexStore;

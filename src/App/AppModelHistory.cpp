@@ -92,17 +92,6 @@ void AppModel::removeCommonSearchTerm(const std::set<int>& offsets)
     setSettings(m_settingsStore.settings());
 }
 
-void AppModel::removeSearchHistoryEntry(const QString& text)
-{
-    const qsizetype at = m_searchHistory.indexOf(text);
-    if (at < 0)
-        return;
-    QStringList history = m_searchHistory;
-    history.removeAt(at);
-    setSearchHistory(history);
-    persistSearchHistory();
-}
-
 void AppModel::searchForTerm(const QString& text)
 {
     noteUserSearchInput();

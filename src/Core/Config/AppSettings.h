@@ -53,7 +53,8 @@ struct AppSettings {
     std::optional<std::string> encode() const;
 
     // The limit as loaded from a stored document: 1200 (an old default) becomes
-    // the maximum, then the value is clamped to the allowed range.
+    // the maximum, then the value is clamped to the allowed range. Only for
+    // documents written before the limit was kept as the user chose it.
     static std::int64_t normalizedStoredSearchLimit(std::int64_t limit);
     static std::int64_t clampedSearchLimit(std::int64_t limit);
 

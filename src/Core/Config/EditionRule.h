@@ -23,6 +23,9 @@ inline constexpr std::string_view ServerIndexRunStartedAt = "serverIndexRunStart
 inline constexpr std::string_view ServerIndexRunCompletedAt = "serverIndexRunCompletedAt";
 inline constexpr std::string_view ServerLastIncrementalScanAt = "serverLastIncrementalScanAt";
 inline constexpr std::string_view DidMigrateLegacyPallixDatabases = "didMigrateLegacyPallixDatabases";
+// Set with every persist of the settings: the stored search limit is the
+// user's own and needs no migration of the old default.
+inline constexpr std::string_view SearchLimitStoredAsChosen = "searchLimitStoredAsChosen";
 } // namespace DefaultsName
 
 // "PallixMardell.settings" / "PallixQel.settings".

@@ -10,6 +10,7 @@ SettingsStore::SettingsStore(std::shared_ptr<Defaults> defaults, AppEdition edit
     : m_defaults(std::move(defaults))
     , m_edition(edition)
     , m_key(editionDefaultsKey(edition, DefaultsName::Settings))
+    , m_limitMarkerKey(editionDefaultsKey(edition, DefaultsName::SearchLimitStoredAsChosen))
 {
     assert(m_defaults);
     // Data already under the edition's key, even empty data, wins over the legacy
@@ -30,7 +31,12 @@ AppSettings SettingsStore::load() const
     if (!decoded)
         return {};
     AppSettings s = std::move(*decoded);
-    s.searchLimit = AppSettings::normalizedStoredSearchLimit(s.searchLimit);
+    // Older versions stored 1200 as their default. Every document this version
+    // writes carries the marker, so a limit of 1200 the user chose survives a
+    // restart while an old default still becomes today's.
+    s.searchLimit = m_defaults->boolean(m_limitMarkerKey).value_or(false)
+                        ? AppSettings::clampedSearchLimit(s.searchLimit)
+                        : AppSettings::normalizedStoredSearchLimit(s.searchLimit);
     if (!hasSharedDriveFeatures(m_edition)) {
         s.serverIndexedRoots.clear();
         s.enableServerIndexing = false;
@@ -46,7 +52,9 @@ AppSettings SettingsStore::load() const
 bool SettingsStore::persist()
 {
     const auto document = m_settings.encode();
-    return document && m_defaults->setData(m_key, *document);
+    // The marker goes after the document: a failed write leaves the old
+    // document read by the old rule.
+    return document && m_defaults->setData(m_key, *document) && m_defaults->setBoolean(m_limitMarkerKey, true);
 }
 
 } // namespace pallix

@@ -27,12 +27,15 @@ public:
     const AppSettings& settings() const { return m_settings; }
     void setSettings(AppSettings settings) { m_settings = std::move(settings); }
 
-    // Writes the whole record under key(). False when it could not be encoded or
-    // written; the in-memory record stays as it is either way.
+    // Writes the whole record under key() and marks the stored search limit as
+    // the user's own. False when it could not be encoded or written; the
+    // in-memory record stays as it is either way.
     bool persist();
 
     // "PallixMardell.settings" or "PallixQel.settings".
     const std::string& key() const { return m_key; }
+    // The marker of a document whose search limit needs no migration.
+    const std::string& limitMarkerKey() const { return m_limitMarkerKey; }
 
 private:
     AppSettings load() const;
@@ -40,6 +43,7 @@ private:
     std::shared_ptr<Defaults> m_defaults;
     AppEdition m_edition;
     std::string m_key;
+    std::string m_limitMarkerKey;
     AppSettings m_settings;
 };
 

@@ -17,13 +17,15 @@ SearchAssistContent composeSearchAssist(const std::vector<std::string>& commonTe
             content.chips.append({term, SearchTermChipStyle::Common});
         }
     }
+    // Canonically equivalent entries are one entry to the history's delete.
     QSet<QString> shown;
     for (const QString& entry : history) {
         if (shown.size() == SearchAssistContent::kMaxHistoryChips)
             break;
-        if (common.contains(entry) || shown.contains(entry))
+        const QString canonical = entry.normalized(QString::NormalizationForm_C);
+        if (common.contains(entry) || shown.contains(canonical))
             continue;
-        shown.insert(entry);
+        shown.insert(canonical);
         content.chips.append({entry, SearchTermChipStyle::History});
     }
     content.showsSaveCurrent = !content.isEmpty() && !searchText.trimmed().isEmpty();

@@ -96,7 +96,7 @@ TermChip* SearchAssistRow::makeChip(const SearchTermChip& chip)
 void SearchAssistRow::deleteChip(const SearchTermChip& chip)
 {
     if (chip.style == SearchTermChipStyle::History) {
-        m_model.removeSearchHistoryEntry(chip.text);
+        m_model.settingsOperations().removeSearchHistoryEntry(chip.text);
         return;
     }
     const std::vector<std::string>& terms = m_model.settings().commonSearchTerms;

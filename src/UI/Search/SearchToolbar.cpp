@@ -146,12 +146,12 @@ void SearchToolbar::toggleFilterPanel()
 // Turning one scope off turns the other on: at least one is always searched.
 void SearchToolbar::setLocalScope(bool on)
 {
-    m_model.applySearchScopeChanges(on, on ? m_model.settings().includeServerInSearch : true);
+    m_model.settingsOperations().applySearchScopeChanges(on, on ? m_model.settings().includeServerInSearch : true);
 }
 
 void SearchToolbar::setServerScope(bool on)
 {
-    m_model.applySearchScopeChanges(on ? m_model.settings().includeLocalInSearch : true, on);
+    m_model.settingsOperations().applySearchScopeChanges(on ? m_model.settings().includeLocalInSearch : true, on);
 }
 
 void SearchToolbar::updateDisplayMode()

@@ -158,7 +158,7 @@ void SearchView::connectResultsArea()
     });
     connect(r, &ResultsArea::resetConstraintsRequested, this, [&model] { model.resetSearchConstraints(); });
     connect(r, &ResultsArea::enableExternalIndexingRequested, this,
-            [&model] { model.updateAutoIndexExternalVolumes(true); });
+            [&model] { model.settingsOperations().updateAutoIndexExternalVolumes(true); });
 }
 
 void SearchView::userEdited(const QString& text)

@@ -52,7 +52,7 @@ public:
     void submit();
 
 signals:
-    // The settings button; the settings window is not built yet.
+    // The settings button.
     void settingsRequested();
 
 protected:

@@ -6,7 +6,9 @@
 
 #include "Core/Models/AppEdition.h"
 #include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Search/SearchView.h"
 #include "UI/Search/SearchWindow.h"
+#include "UI/Settings/SettingsWindow.h"
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/HotKeyManager.h"
 #include "UI/Shell/HotKeyMapping.h"
@@ -33,7 +35,7 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
     };
     ThumbnailProvider& thumbnails = environment.thumbnails ? *environment.thumbnails : ThumbnailProvider::shared();
 
-    m_tray = std::make_unique<TrayController>(nullptr);  // the settings window comes later
+    m_tray = std::make_unique<TrayController>([this] { SettingsWindow::showFor(*m_model); });
     m_controller = std::make_unique<SearchWindowController>();
     m_model = std::make_unique<AppModel>(std::move(environment));
     connect(m_model.get(), &AppModel::bootstrapEnded, this, [this] {
@@ -42,6 +44,11 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
             m_model->setStatusMessage(message);
     });
     m_window = std::make_unique<SearchWindow>(*m_model, thumbnails);
+    connect(m_window->searchView(), &SearchView::settingsRequested, this,
+            [this] { SettingsWindow::showSheet(*m_model, m_window.get()); });
+    // The recorder needs the key the grab would otherwise take.
+    SettingsWindow::setRecordingHooks({[] { HotKeyManager::shared().suspend(); },
+                                       [] { HotKeyManager::shared().resume(); }});
     m_window->addAction(m_tray->quitAction());  // Ctrl+Q in the window as well
     m_controller->configure(m_window.get());
 }

@@ -62,6 +62,39 @@ TEST(SettingsStore, StoredSearchLimitIsNormalised)
     }
 }
 
+// An old document's 1200 (the former default) migrates once; a 1200 the user
+// chose and this version persisted survives restarts.
+TEST(SettingsStore, ChosenLimitOf1200SurvivesRestartWhileOldDefaultMigrates)
+{
+    auto defaults = Defaults::inMemory();
+    auto old = baseDocument();
+    old["searchLimit"] = 1200;
+    defaults->setData(kKey, old.dump());
+    {
+        SettingsStore store(defaults, AppEdition::Mardell);
+        EXPECT_EQ(store.settings().searchLimit, 10000);
+    }
+    // Nothing persisted yet: the old document still loads by the old rule.
+    EXPECT_EQ(SettingsStore(defaults, AppEdition::Mardell).settings().searchLimit, 10000);
+    {
+        SettingsStore store(defaults, AppEdition::Mardell);
+        auto s = store.settings();
+        s.searchLimit = 1200;
+        store.setSettings(s);
+        ASSERT_TRUE(store.persist());
+    }
+    EXPECT_EQ(SettingsStore(defaults, AppEdition::Mardell).settings().searchLimit, 1200);
+    // Out-of-range values are still clamped once marked.
+    auto marked = baseDocument();
+    marked["searchLimit"] = 50;
+    defaults->setData(kKey, marked.dump());
+    EXPECT_EQ(SettingsStore(defaults, AppEdition::Mardell).settings().searchLimit, 200);
+    // The marker is per edition: the other edition's old document still migrates.
+    auto qelDefaults = defaults;
+    qelDefaults->setData(editionDefaultsKey(AppEdition::Qel, DefaultsName::Settings), old.dump());
+    EXPECT_EQ(SettingsStore(qelDefaults, AppEdition::Qel).settings().searchLimit, 10000);
+}
+
 TEST(SettingsStore, RejectedDocumentsFallBackToFreshRecord)
 {
     const auto with = [](const char* key, Json value) {

@@ -275,7 +275,7 @@ TEST_F(SearchViewTest, TurningOneScopeOffTurnsTheOtherOn)
             local = box;
     }
     ASSERT_NE(local, nullptr);
-    h.model->applySearchScopeChanges(true, false);
+    h.model->settingsOperations().applySearchScopeChanges(true, false);
     local->click();
     EXPECT_FALSE(h.model->settings().includeLocalInSearch);
     EXPECT_TRUE(h.model->settings().includeServerInSearch);

@@ -1,0 +1,45 @@
+#pragma once
+// HistorySection: the content of the settings section "搜索历史与常用词":
+// the button that keeps the current search as a common term, the common
+// terms with their removal, and the recent searches with "加入常用", "删除"
+// and "清除最近搜索". It follows the model live (search text, terms,
+// history) and starts no search. GUI thread.
+
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace pallix {
+
+class AppModel;
+class RemovablePathList;
+
+class HistorySection : public QWidget {
+    Q_OBJECT
+
+public:
+    static const QString& caption();
+
+    explicit HistorySection(AppModel& model, QWidget* parent = nullptr);
+
+    QPushButton* addCurrentButton() const { return m_addCurrent; }
+    RemovablePathList* termsList() const { return m_terms; }
+    // The recent-search rows, in list order, as built for the current history.
+    QWidget* recentBlock() const { return m_recent; }
+
+private:
+    void refreshAddButton();
+    void refreshTerms();
+    void rebuildRecent();
+    QWidget* recentRow(const QString& entry);
+
+    AppModel& m_model;
+    QPushButton* m_addCurrent;
+    QWidget* m_termsBlock;
+    RemovablePathList* m_terms;
+    QWidget* m_noTerms;
+    QWidget* m_recent;
+    QVBoxLayout* m_recentLayout;
+};
+
+} // namespace pallix

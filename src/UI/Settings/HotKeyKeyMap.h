@@ -1,0 +1,23 @@
+#pragma once
+// Maps Qt's key events to the hot-key record's stored form: the position-based
+// virtual key codes of the reference (US) layout and the record's modifier
+// bits (Super = Command, Shift, Alt = Option, Ctrl = Control). Pure functions,
+// callable from any thread. The reverse mapping, record to X11 keysym, belongs
+// to the hot-key registration.
+
+#include <cstdint>
+#include <optional>
+
+#include <Qt>
+
+namespace pallix::hotkeymap {
+
+// The record's key code of `qtKey`; shifted symbols ("!", "@") give the code
+// of their key on the reference layout. None for keys the record cannot hold
+// (modifier keys alone, keypad and media keys).
+std::optional<std::uint32_t> keyCodeForQtKey(int qtKey);
+
+// The record's modifier bits of `modifiers`; keypad and group-switch flags are ignored.
+std::uint32_t modifierBitsForQt(Qt::KeyboardModifiers modifiers);
+
+} // namespace pallix::hotkeymap

@@ -1,0 +1,92 @@
+#include "UI/Settings/HotKeyRow.h"
+
+#include <QHBoxLayout>
+
+#include "App/AppModel.h"
+#include "UI/Settings/HotKeyRecorder.h"
+#include "UI/Settings/SettingsStyle.h"
+
+namespace pallix {
+
+using settingsstyle::TextStyle;
+
+HotKeyRow::HotKeyRow(AppModel& model, QWidget* parent)
+    : QWidget(parent),
+      m_model(model),
+      m_text(settingsstyle::label({}, TextStyle::Callout, true, false)),
+      m_recordButton(new QPushButton),
+      m_recorder(new HotKeyRecorder),
+      m_clearButton(new QPushButton(QStringLiteral("关闭")))
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addWidget(m_text, 1);
+    auto* group = new QHBoxLayout;
+    group->setSpacing(8);
+    group->addWidget(m_recordButton);
+    group->addWidget(m_recorder);
+    layout->addLayout(group);
+    settingsstyle::applySecondaryColor(m_clearButton);
+    layout->addWidget(m_clearButton);
+
+    connect(m_recordButton, &QPushButton::clicked, this, &HotKeyRow::toggleRecording);
+    connect(m_clearButton, &QPushButton::clicked, this,
+            [this] { m_model.settingsOperations().updateGlobalHotKey(std::nullopt); });
+    connect(m_recorder, &HotKeyRecorder::cancelled, this, &HotKeyRow::stopRecording);
+    connect(m_recorder, &HotKeyRecorder::recorded, this, [this](const GlobalHotKey& hotKey) {
+        m_model.settingsOperations().updateGlobalHotKey(hotKey);
+        stopRecording();
+    });
+    connect(&m_model, &AppModel::settingsChanged, this, &HotKeyRow::refresh);
+    refresh();
+}
+
+HotKeyRow::~HotKeyRow()
+{
+    // A window closed mid-recording must not leave the global grab released.
+    // Nothing else: the model may be going away too.
+    if (m_recording && m_hooks.ended)
+        m_hooks.ended();
+}
+
+void HotKeyRow::toggleRecording()
+{
+    const bool wasRecording = m_recording;
+    stopRecording();
+    if (!wasRecording)
+        startRecording();
+}
+
+void HotKeyRow::startRecording()
+{
+    if (m_recording)
+        return;
+    m_recording = true;
+    if (m_hooks.started)
+        m_hooks.started();
+    m_recorder->setRecording(true);
+    refresh();
+}
+
+void HotKeyRow::stopRecording()
+{
+    if (!m_recording)
+        return;
+    m_recording = false;
+    m_recorder->setRecording(false);
+    if (m_hooks.ended)
+        m_hooks.ended();
+    refresh();
+}
+
+void HotKeyRow::refresh()
+{
+    const auto& hotKey = m_model.settings().globalHotKey;
+    m_text->setText(QStringLiteral("全局快捷键：")
+                    + (hotKey ? QString::fromStdString(hotKey->displayString()) : QStringLiteral("未设置")));
+    m_recordButton->setText(m_recording ? QStringLiteral("录制中…（按 Esc 取消）") : QStringLiteral("设置快捷键…"));
+    m_clearButton->setEnabled(hotKey.has_value());
+}
+
+} // namespace pallix

@@ -1,0 +1,76 @@
+#include "UI/Settings/SettingsWindow.h"
+
+#include <QTimer>
+
+#include "App/AppModel.h"
+
+namespace pallix {
+
+namespace {
+
+HotKeyRow::RecordingHooks& recordingHooks()
+{
+    static HotKeyRow::RecordingHooks hooks;
+    return hooks;
+}
+
+QPointer<SettingsView>& windowSlot()
+{
+    static QPointer<SettingsView> view;
+    return view;
+}
+
+QPointer<SettingsView>& sheetSlot()
+{
+    static QPointer<SettingsView> view;
+    return view;
+}
+
+} // namespace
+
+void SettingsWindow::setRecordingHooks(HotKeyRow::RecordingHooks hooks)
+{
+    recordingHooks() = std::move(hooks);
+}
+
+SettingsView* SettingsWindow::showFor(AppModel& model)
+{
+    return present(windowSlot(), model, nullptr);
+}
+
+SettingsView* SettingsWindow::showSheet(AppModel& model, QWidget* searchWindow)
+{
+    return present(sheetSlot(), model, searchWindow);
+}
+
+SettingsView* SettingsWindow::present(QPointer<SettingsView>& slot, AppModel& model, QWidget* parent)
+{
+    if (slot && (slot->parentWidget() != parent || &slot->model() != &model)) {
+        slot->close();
+        slot = nullptr;  // it deletes itself later
+    }
+    if (!slot) {
+        // A fresh view for each opening: the path field starts empty and the
+        // hot-key row idle, as a newly shown settings panel does.
+        auto* view = new SettingsView(model, AppEditionInfo::current(), parent);
+        view->setWindowFlag(Qt::Window);
+        view->setAttribute(Qt::WA_DeleteOnClose);
+        if (parent) {
+            view->setWindowFlag(Qt::Sheet);
+            view->setWindowModality(Qt::WindowModal);
+        }
+        view->setRecordingHooks(recordingHooks());
+        // The view reads the model until its last moment: it goes with it.
+        QObject::connect(&model, &QObject::destroyed, view, [view] { delete view; });
+        slot = view;
+    }
+    slot->show();
+    slot->raise();
+    slot->activateWindow();
+    // Again once the window is mapped: a request made before that is lost on
+    // some platforms, and the keys would keep going to the search window.
+    QTimer::singleShot(0, slot.data(), [view = slot.data()] { view->activateWindow(); });
+    return slot;
+}
+
+} // namespace pallix

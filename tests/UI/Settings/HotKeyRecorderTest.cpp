@@ -1,0 +1,161 @@
+#include "UI/Settings/HotKeyRecorder.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include "SettingsTestSupport.h"
+#include "UI/Settings/HotKeyKeyMap.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+using Kind = HotKeyRecorder::Outcome::Kind;
+
+TEST(HotKeyKeyMap, QtKeysBecomeTheRecordsKeyCodes)
+{
+    const std::pair<int, std::uint32_t> cases[] = {
+        {Qt::Key_A, 0},        {Qt::Key_S, 1},       {Qt::Key_K, 40},     {Qt::Key_M, 46},    {Qt::Key_Z, 6},
+        {Qt::Key_1, 18},       {Qt::Key_Exclam, 18}, {Qt::Key_5, 23},     {Qt::Key_0, 29},    {Qt::Key_9, 25},
+        {Qt::Key_Return, 36},  {Qt::Key_Space, 49},  {Qt::Key_Backspace, 51}, {Qt::Key_Escape, 53},
+        {Qt::Key_Left, 123},   {Qt::Key_Right, 124}, {Qt::Key_Down, 125}, {Qt::Key_Up, 126},
+        {Qt::Key_Tab, 48},     {Qt::Key_Minus, 27},  {Qt::Key_Plus, 24},  {Qt::Key_F1, 122},  {Qt::Key_Delete, 117},
+    };
+    for (const auto& [key, code] : cases) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(hotkeymap::keyCodeForQtKey(key), code);
+    }
+    // Every letter and digit has a code, and no two letters share one.
+    std::set<std::uint32_t> letters;
+    for (int key = Qt::Key_A; key <= Qt::Key_Z; ++key)
+        letters.insert(hotkeymap::keyCodeForQtKey(key).value_or(999));
+    EXPECT_EQ(letters.size(), 26u);
+    EXPECT_FALSE(letters.count(999));
+    for (int key = Qt::Key_0; key <= Qt::Key_9; ++key)
+        EXPECT_TRUE(hotkeymap::keyCodeForQtKey(key)) << key;
+    // Names the record shows come back for the codes made here.
+    EXPECT_EQ((GlobalHotKey{*hotkeymap::keyCodeForQtKey(Qt::Key_Q), GlobalHotKey::kControl}).displayString(), "⌃Q");
+    EXPECT_EQ((GlobalHotKey{*hotkeymap::keyCodeForQtKey(Qt::Key_7), GlobalHotKey::kShift}).displayString(), "⇧7");
+    for (int key : {Qt::Key_Alt, Qt::Key_Shift, Qt::Key_Control, Qt::Key_Meta, Qt::Key_VolumeUp})
+        EXPECT_FALSE(hotkeymap::keyCodeForQtKey(key)) << key;
+}
+
+TEST(HotKeyKeyMap, ModifiersBecomeTheRecordsBits)
+{
+    EXPECT_EQ(hotkeymap::modifierBitsForQt(Qt::AltModifier), 0x800u);
+    EXPECT_EQ(hotkeymap::modifierBitsForQt(Qt::MetaModifier), 0x100u);
+    EXPECT_EQ(hotkeymap::modifierBitsForQt(Qt::ShiftModifier), 0x200u);
+    EXPECT_EQ(hotkeymap::modifierBitsForQt(Qt::ControlModifier), 0x1000u);
+    EXPECT_EQ(hotkeymap::modifierBitsForQt(Qt::MetaModifier | Qt::AltModifier), 0x900u);
+    EXPECT_EQ(hotkeymap::modifierBitsForQt(Qt::KeypadModifier | Qt::GroupSwitchModifier), 0u);
+}
+
+TEST(HotKeyRecorder, OutcomeOfAKeyPress)
+{
+    const auto optionSpace = HotKeyRecorder::outcomeOf(Qt::Key_Space, Qt::AltModifier);
+    EXPECT_EQ(optionSpace.kind, Kind::Record);
+    EXPECT_EQ(optionSpace.hotKey, (GlobalHotKey{49, 0x800}));
+    EXPECT_EQ(optionSpace.hotKey->displayString(), "⌥Space");
+    EXPECT_EQ(HotKeyRecorder::outcomeOf(Qt::Key_K, Qt::MetaModifier | Qt::AltModifier).hotKey,
+              (GlobalHotKey{40, 0x900}));
+    // Shift alone counts as a modifier.
+    EXPECT_EQ(HotKeyRecorder::outcomeOf(Qt::Key_A, Qt::ShiftModifier).hotKey, (GlobalHotKey{0, 0x200}));
+    // Escape cancels whatever is held; no modifier, or a lone modifier key, is ignored.
+    EXPECT_EQ(HotKeyRecorder::outcomeOf(Qt::Key_Escape, Qt::MetaModifier).kind, Kind::Cancel);
+    EXPECT_EQ(HotKeyRecorder::outcomeOf(Qt::Key_Escape, Qt::NoModifier).kind, Kind::Cancel);
+    EXPECT_EQ(HotKeyRecorder::outcomeOf(Qt::Key_A, Qt::NoModifier).kind, Kind::Ignore);
+    EXPECT_EQ(HotKeyRecorder::outcomeOf(Qt::Key_Space, Qt::KeypadModifier).kind, Kind::Ignore);
+    EXPECT_EQ(HotKeyRecorder::outcomeOf(Qt::Key_Alt, Qt::AltModifier).kind, Kind::Ignore);
+}
+
+// The row inside a shown settings view, with the grab hooks counted.
+struct HotKeyRowTest : SettingsFixture {
+    int suspended = 0;
+    int resumed = 0;
+    HotKeyRow* row = nullptr;
+
+    void SetUp() override
+    {
+        SettingsFixture::SetUp();
+        show();
+        view->setRecordingHooks({[this] { ++suspended; }, [this] { ++resumed; }});
+        view->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        row = view->hotKeyRow();
+        h.log.clear();
+    }
+    void startRecording()
+    {
+        row->recordButton()->click();
+        ASSERT_TRUE(row->isRecording());
+        ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() == row->recorder(); }));
+    }
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key), modifiers);
+    }
+};
+
+TEST_F(HotKeyRowTest, OptionSpaceIsRecordedStoredAndRegistered)
+{
+    model().settingsOperations().updateGlobalHotKey(GlobalHotKey{0, 0x1000});
+    h.log.clear();
+    EXPECT_EQ(row->textLabel()->text(), "全局快捷键：⌃A");
+    startRecording();
+    EXPECT_EQ(row->recordButton()->text(), "录制中…（按 Esc 取消）");
+    EXPECT_EQ(suspended, 1);
+    press(Qt::Key_A);  // no modifier: swallowed, recording goes on
+    EXPECT_TRUE(row->isRecording());
+    press(Qt::Key_Space, Qt::AltModifier);
+    EXPECT_FALSE(row->isRecording());
+    EXPECT_EQ(model().settings().globalHotKey, (GlobalHotKey{49, 0x800}));
+    EXPECT_EQ(reloaded().globalHotKey, (GlobalHotKey{49, 0x800}));
+    EXPECT_EQ(h.log, std::vector<std::string>{"hotKey:⌥Space"});
+    EXPECT_EQ(row->textLabel()->text(), "全局快捷键：⌥Space");
+    EXPECT_EQ(row->recordButton()->text(), "设置快捷键…");
+    EXPECT_EQ(resumed, 1);
+}
+
+TEST_F(HotKeyRowTest, EscapeCancelsRecordingAndDoesNotCloseTheWindow)
+{
+    startRecording();
+    press(Qt::Key_Escape, Qt::MetaModifier);
+    EXPECT_FALSE(row->isRecording());
+    EXPECT_EQ(model().settings().globalHotKey, GlobalHotKey::optionSpace());
+    EXPECT_TRUE(h.log.empty());
+    EXPECT_EQ(resumed, 1);
+    // A fired Escape shortcut would have pressed "关闭设置" down at once.
+    EXPECT_FALSE(view->closeButton()->isDown());
+    EXPECT_TRUE(view->isVisible());
+}
+
+TEST_F(HotKeyRowTest, SecondPressOfTheButtonAndHidingEndRecording)
+{
+    startRecording();
+    row->recordButton()->click();
+    EXPECT_FALSE(row->isRecording());
+    EXPECT_EQ(resumed, 1);
+    startRecording();
+    view->hide();
+    EXPECT_FALSE(row->isRecording());
+    EXPECT_EQ(suspended, 2);
+    EXPECT_EQ(resumed, 2);
+    EXPECT_TRUE(h.log.empty());
+}
+
+TEST_F(HotKeyRowTest, ClearingTheHotKeyUnregistersItAndSurvivesARestart)
+{
+    ASSERT_TRUE(row->clearButton()->isEnabled());
+    row->clearButton()->click();
+    EXPECT_EQ(row->textLabel()->text(), "全局快捷键：未设置");
+    EXPECT_FALSE(row->clearButton()->isEnabled());
+    EXPECT_EQ(h.log, std::vector<std::string>{"hotKey:none"});
+    restart();
+    show();
+    EXPECT_FALSE(model().settings().globalHotKey);
+    EXPECT_EQ(view->hotKeyRow()->textLabel()->text(), "全局快捷键：未设置");
+    EXPECT_FALSE(view->hotKeyRow()->clearButton()->isEnabled());
+}
+
+} // namespace
+} // namespace pallix
