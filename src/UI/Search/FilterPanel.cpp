@@ -25,6 +25,13 @@ QLabel* sectionLabel(const QString& text)
     return label;
 }
 
+// Asks for the width of all its chips; QScrollArea caps its wish at a few
+// dozen characters, which would cut the longer strips in a wide window.
+class ChipStrip : public QScrollArea {
+public:
+    QSize sizeHint() const override { return widget() ? widget()->sizeHint() : QScrollArea::sizeHint(); }
+};
+
 // A strip that scrolls sideways when the window is too narrow for its chips.
 QScrollArea* chipStrip(const QList<SelectionChip*>& chips)
 {
@@ -35,7 +42,7 @@ QScrollArea* chipStrip(const QList<SelectionChip*>& chips)
     for (SelectionChip* chip : chips)
         layout->addWidget(chip, 0, Qt::AlignVCenter);
     layout->addStretch(1);
-    auto* strip = new QScrollArea;
+    auto* strip = new ChipStrip;
     strip->setFrameShape(QFrame::NoFrame);
     strip->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     strip->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -44,8 +51,9 @@ QScrollArea* chipStrip(const QList<SelectionChip*>& chips)
     strip->setWidget(content);
     strip->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
+    // As wide as its chips where there is room, narrower (scrolling) where not.
     strip->setMinimumWidth(80);
-    strip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    strip->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     return strip;
 }
 
@@ -95,7 +103,8 @@ QWidget* FilterPanel::makeFilterRow()
     const QList<SelectionChip*> chips = makeChips(filtertitles::kContentFilters, m_filterChips);
     for (auto [filter, chip] : m_filterChips)
         connect(chip, &SelectionChip::clicked, this, [this, f = filter] { m_model.updateContentFilter(f); });
-    layout->addWidget(chipStrip(chips), 1);
+    layout->addWidget(chipStrip(chips));
+    layout->addStretch(1);
     return filters;
 }
 
@@ -112,7 +121,7 @@ QWidget* FilterPanel::makeSortAndMatchRow()
     m_directionChip->setSelected(true);  // always drawn selected
     connect(m_directionChip, &SelectionChip::clicked, this, [this] { m_model.toggleSortDirection(); });
     sortChips << m_directionChip;
-    sortLayout->addWidget(chipStrip(sortChips), 1);
+    sortLayout->addWidget(chipStrip(sortChips));
 
     auto* matchGroup = new QWidget;
     QHBoxLayout* matchLayout = row(matchGroup, 8);
@@ -120,12 +129,13 @@ QWidget* FilterPanel::makeSortAndMatchRow()
     const QList<SelectionChip*> matchChips = makeChips(filtertitles::kMatchModes, m_matchChips);
     for (auto [mode, chip] : m_matchChips)
         connect(chip, &SelectionChip::clicked, this, [this, m = mode] { m_model.applyMatchMode(m); });
-    matchLayout->addWidget(chipStrip(matchChips), 1);
+    matchLayout->addWidget(chipStrip(matchChips));
 
     auto* both = new QWidget;
     QHBoxLayout* layout = row(both, 14);
-    layout->addWidget(sortGroup, 3);
-    layout->addWidget(matchGroup, 2);
+    layout->addWidget(sortGroup);
+    layout->addWidget(matchGroup);
+    layout->addStretch(1);
     return both;
 }
 

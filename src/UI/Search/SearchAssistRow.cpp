@@ -108,7 +108,8 @@ void SearchAssistRow::deleteChip(const SearchTermChip& chip)
 // As tall as the chips need, up to the cap; more scroll inside.
 void SearchAssistRow::fitChipsHeight()
 {
-    const int width = std::max(1, m_scroll->viewport()->width());
+    // The row's own width: the viewport's may not have followed a resize yet.
+    const int width = std::max(1, contentsRect().width());
     m_scroll->setFixedHeight(std::min(kMaxChipsHeight, m_flow->heightForWidth(width)));
 }
 
