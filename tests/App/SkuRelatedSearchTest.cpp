@@ -24,6 +24,37 @@ std::vector<std::string> namesOf(const QList<IndexedItem>& items)
     return names;
 }
 
+// Which queries look like an article number; the model's rule, asked with the
+// query the search would run.
+TEST(SkuRelatedRule, OneCodeLikeWordWithoutConstraints)
+{
+    const struct {
+        const char* text;
+        bool expected;
+    } cases[] = {
+        {"货号1234", true},        {"１２３４", true},          {"AB1234 dm:2024-01-01", true},
+        {"re:AB1234", false},      {"AB1234 *.pdf", false},     {"AB1234 path:/data", false},
+        {"AB1234 ext:pdf", false}, {"AB1234 type:file", false}, {"A12", false},
+        {"ABCD", false},           {"AB.1234", false},          {"AB 1234", false},
+    };
+    ModelHarness h;
+    h.preventStartUp();
+    h.start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        h.model->setSearchText(QString::fromUtf8(c.text));
+        EXPECT_EQ(h.model->shouldRunSKURelated(h.model->currentQuerySnapshot()), c.expected);
+    }
+    h.model->setSearchText("AB1234");
+    SearchQuery query = h.model->currentQuerySnapshot();
+    for (auto filters : {std::set{SearchContentFilter::Images}, std::set{SearchContentFilter::All, SearchContentFilter::Images}}) {
+        query.contentFilters = filters;
+        EXPECT_FALSE(h.model->shouldRunSKURelated(query));
+    }
+    h.model->settingsOperations().applySearchScopeChanges(false, true);  // the local disks out of scope
+    EXPECT_FALSE(h.model->shouldRunSKURelated(h.model->currentQuerySnapshot()));
+}
+
 TEST(SkuRelatedFolders, OnlyDocumentsOfTheFirstEightHitsCount)
 {
     const QList<IndexedItem> hits{folderItem("/f/AB12"),      fileItem("/img/AB12.jpg"), fileItem("/a/AB12.pdf"),
