@@ -107,9 +107,10 @@ QCoro::Task<> SkuRelatedSearch::run(std::vector<std::string> folders, std::int64
     auto gathering = QueuedFuture(QtConcurrent::run(&m_model.pool(), [store = m_model.indexStore(), folders, token] {
         if (!store)
             return QList<IndexedItem>();
-        return gather(
-            folders, [&store](const std::string& folder, int limit) { return store->relatedItemsInFolder(folder, limit); },
-            token.get());
+        const auto list = [&store](const std::string& folder, int limit) {
+            return store->relatedItemsInFolder(folder, limit);
+        };
+        return gather(folders, list, token.get());
     }));
     QList<IndexedItem> related = co_await gathering;
     // The model owns this object: while the guard holds, `this` lives too.

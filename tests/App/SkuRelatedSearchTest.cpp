@@ -47,7 +47,8 @@ TEST(SkuRelatedRule, OneCodeLikeWordWithoutConstraints)
     }
     h.model->setSearchText("AB1234");
     SearchQuery query = h.model->currentQuerySnapshot();
-    for (auto filters : {std::set{SearchContentFilter::Images}, std::set{SearchContentFilter::All, SearchContentFilter::Images}}) {
+    for (auto filters :
+         {std::set{SearchContentFilter::Images}, std::set{SearchContentFilter::All, SearchContentFilter::Images}}) {
         query.contentFilters = filters;
         EXPECT_FALSE(h.model->shouldRunSKURelated(query));
     }

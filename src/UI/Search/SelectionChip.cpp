@@ -66,7 +66,8 @@ void SelectionChip::paintEvent(QPaintEvent*)
     painter.drawPixmap(QRect(kPaddingX, iconY, kIconSize, kIconSize),
                        symbols::tinted(symbol, kIconSize, iconColor, devicePixelRatioF()));
     painter.setPen(p.color(QPalette::WindowText));
-    const QRect titleRect(kPaddingX + kIconSize + kSpacing, 0, width() - kPaddingX * 2 - kIconSize - kSpacing, height());
+    const int titleX = kPaddingX + kIconSize + kSpacing;
+    const QRect titleRect(titleX, 0, width() - titleX - kPaddingX, height());
     painter.drawText(titleRect, Qt::AlignVCenter | Qt::AlignLeft, text());
 }
 
