@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolButton>
@@ -39,6 +40,10 @@ SearchView::SearchView(AppModel& model, ThumbnailProvider& thumbnails, QWidget* 
     root->addWidget(m_filterPanel);
     m_filterSummary = new FilterSummaryRow(model, this);
     root->addWidget(m_filterSummary);
+    m_filterAnimation = new QPropertyAnimation(m_filterPanel, "maximumHeight", this);
+    m_filterAnimation->setDuration(180);
+    m_filterAnimation->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_filterAnimation, &QPropertyAnimation::finished, this, &SearchView::finishFilterPanelAnimation);
     connect(m_toolbar, &SearchToolbar::filterPanelExpandedChanged, this, &SearchView::setFilterPanelExpanded);
     m_results = new ResultsArea(model, thumbnails, this);
     root->addWidget(m_results, 1);
@@ -210,10 +215,25 @@ void SearchView::updateExternalIndexingCTA()
     m_results->setExternalIndexingCTA(cta);
 }
 
+// The panel slides open and shut over 0.18 s; the summary follows at once.
 void SearchView::setFilterPanelExpanded(bool expanded)
 {
-    m_filterPanel->setVisible(expanded);
     m_filterSummary->setPanelExpanded(expanded);
+    m_filterAnimation->stop();
+    const int from = m_filterPanel->isVisible() ? m_filterPanel->height() : 0;
+    m_filterPanel->setMaximumHeight(from);
+    m_filterPanel->show();
+    m_filterAnimation->setStartValue(from);
+    m_filterAnimation->setEndValue(expanded ? m_filterPanel->sizeHint().height() : 0);
+    m_filterAnimation->start();
+}
+
+void SearchView::finishFilterPanelAnimation()
+{
+    if (m_toolbar->isFilterPanelExpanded())
+        m_filterPanel->setMaximumHeight(QWIDGETSIZE_MAX);
+    else
+        m_filterPanel->hide();
 }
 
 void SearchView::showEvent(QShowEvent* event)

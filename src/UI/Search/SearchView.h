@@ -16,6 +16,7 @@
 #include <QWidget>
 
 class QLineEdit;
+class QPropertyAnimation;
 class QPushButton;
 class QToolButton;
 
@@ -68,6 +69,7 @@ private:
     void cancelRenameIfSelectionMoved();
     void updateExternalIndexingCTA();
     void setFilterPanelExpanded(bool expanded);
+    void finishFilterPanelAnimation();
     void presentWelcomeSheetIfNeeded();
 
     AppModel& m_model;
@@ -77,6 +79,7 @@ private:
     SearchAssistRow* m_assistRow = nullptr;
     SearchToolbar* m_toolbar = nullptr;
     FilterPanel* m_filterPanel = nullptr;
+    QPropertyAnimation* m_filterAnimation = nullptr;
     FilterSummaryRow* m_filterSummary = nullptr;
     QPointer<WelcomeSheet> m_welcomeSheet;
     ResultsArea* m_results = nullptr;
