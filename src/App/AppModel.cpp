@@ -113,6 +113,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_scanner(m_env.scanner),
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
+      m_skuRelated(std::make_unique<SkuRelatedSearch>(*this)),
       m_settingsOperations(std::make_unique<SettingsOperations>(*this)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
       m_serverRoots(std::make_unique<ServerRoots>(*this)),
@@ -161,9 +162,10 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
 AppModel::~AppModel()
 {
     for (JobHandle* job : {&m_watcherCoalesceTask, &m_searchTask, &m_searchPauseCompletionTask,
-                           &m_serverSearchPauseCompletionTask, &m_skuRelatedTask, &m_rebuildTask, &m_serverRebuildTask,
+                           &m_serverSearchPauseCompletionTask, &m_rebuildTask, &m_serverRebuildTask,
                            &m_serverDetectTask, &m_previewBuildTask, &m_folderHintUpdateTask})
         job->cancel();
+    m_skuRelated->cancel();
     for (const auto& weak : m_detachedJobs) {
         if (auto token = weak.lock())
             token->cancel();
@@ -329,6 +331,16 @@ void AppModel::migrateLegacyUserDefaults(Defaults& defaults)
     if (!defaults.contains(welcomeKey)
         && defaults.boolean(legacyDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false))
         defaults.setBoolean(welcomeKey, true);
+}
+
+bool AppModel::welcomeSheetDismissed() const
+{
+    return m_defaults->boolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false);
+}
+
+void AppModel::markWelcomeSheetDismissed()
+{
+    m_defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
 }
 
 std::int64_t AppModel::loadIndexedCountFromDatabase(const std::filesystem::path& database)

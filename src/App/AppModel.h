@@ -43,6 +43,7 @@
 #include "App/QuickLookSequence.h"
 #include "App/ResultActions.h"
 #include "App/SettingsOperations.h"
+#include "App/SkuRelatedSearch.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/Indexer/FileScanner.h"
@@ -286,6 +287,9 @@ public:
     static QStringList loadSearchHistory(const Defaults& defaults);
     void addCommonSearchTerm(const QString& term);
     void removeCommonSearchTerm(const std::set<int>& offsets);
+    // A chip's click: the text becomes the search text, as if typed, and is
+    // searched for at once.
+    void searchForTerm(const QString& text);
 
     // The line under the results: hits and index sizes of the parts in scope.
     QString resultSummaryText() const;
@@ -307,6 +311,10 @@ public:
     // Search constraints; each but the zoom searches again at once.
     void updateSort(SearchSortField field);
     void updateContentFilter(SearchContentFilter filter);
+    // The direction chip: reverses the order of the current field.
+    void toggleSortDirection();
+    // The match chips: sets the mode (also the current one) and searches again.
+    void applyMatchMode(SearchMatchMode mode);
     void adjustGridZoom(double delta);
     void resetGridZoom();
     // An empty path is the global scope.
@@ -344,6 +352,10 @@ public:
     void rebuildIndex(bool startupScan);
     void addIndexedRoot(const QString& path);
     void removeIndexedRoot(const std::set<int>& offsets);
+
+    // Whether the welcome sheet has been closed once (in the user defaults).
+    bool welcomeSheetDismissed() const;
+    void markWelcomeSheetDismissed();
 
     // Applies the menu-bar and hot-key settings of the current record.
     void applyMenuBarAndHotKeySettings();
@@ -558,6 +570,7 @@ private:
     SearchParser m_parser;
     PreviewController m_previewController;
     std::unique_ptr<ResultActions> m_resultActions;
+    std::unique_ptr<SkuRelatedSearch> m_skuRelated;  // the SKU-related section's job
     std::unique_ptr<SettingsOperations> m_settingsOperations;
     LaunchAgentManager m_launchAgentManager;
     std::shared_ptr<IndexStore> m_indexStore;
@@ -579,7 +592,6 @@ private:
     JobHandle m_searchTask;
     JobHandle m_searchPauseCompletionTask;
     JobHandle m_serverSearchPauseCompletionTask;
-    JobHandle m_skuRelatedTask;
     JobHandle m_rebuildTask;
     JobHandle m_serverRebuildTask;
     JobHandle m_serverDetectTask;

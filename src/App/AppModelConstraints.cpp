@@ -50,6 +50,19 @@ void AppModel::updateSort(SearchSortField field)
     scheduleSearch(true, false);
 }
 
+void AppModel::toggleSortDirection()
+{
+    m_sortAscending = !m_sortAscending;
+    emit sortAscendingChanged();
+    scheduleSearch(true, false);
+}
+
+void AppModel::applyMatchMode(SearchMatchMode mode)
+{
+    setMatchMode(mode);
+    scheduleSearch(true, false);
+}
+
 void AppModel::updateContentFilter(SearchContentFilter filter)
 {
     std::set<SearchContentFilter> filters = m_contentFilters;

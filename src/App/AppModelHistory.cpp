@@ -92,6 +92,13 @@ void AppModel::removeCommonSearchTerm(const std::set<int>& offsets)
     setSettings(m_settingsStore.settings());
 }
 
+void AppModel::searchForTerm(const QString& text)
+{
+    noteUserSearchInput();
+    setSearchText(text);
+    scheduleSearch(true, false);
+}
+
 QString AppModel::resultSummaryText() const
 {
     SummaryState state;

@@ -486,11 +486,8 @@ bool AppModel::shouldRunSKURelated(const SearchQuery& query) const
 
 void AppModel::scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits)
 {
-    // The gathering of the SKU-related section comes with its own work; until
-    // then the section keeps what the scheduler left in it.
-    Q_UNUSED(query);
-    Q_UNUSED(generation);
-    Q_UNUSED(baseHits);
+    if (shouldRunSKURelated(query))
+        m_skuRelated->schedule(baseHits, generation);
 }
 
 } // namespace pallix

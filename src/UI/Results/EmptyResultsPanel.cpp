@@ -10,6 +10,7 @@
 #include "App/AppModel.h"
 #include "UI/Results/ResultPainting.h"
 #include "UI/Results/ResultSymbols.h"
+#include "UI/Search/FilterTitles.h"
 
 namespace pallix {
 
@@ -71,32 +72,6 @@ void EmptyResultsPanel::setOffer(const std::optional<Offer>& offer)
     rebuild();
 }
 
-QString EmptyResultsPanel::filterTitle(SearchContentFilter filter)
-{
-    switch (filter) {
-    case SearchContentFilter::All: return QStringLiteral("所有");
-    case SearchContentFilter::Folders: return QStringLiteral("文件夹");
-    case SearchContentFilter::Images: return QStringLiteral("图片");
-    case SearchContentFilter::Documents: return QStringLiteral("文档");
-    case SearchContentFilter::Videos: return QStringLiteral("视频");
-    case SearchContentFilter::Normal: return QStringLiteral("普通");
-    case SearchContentFilter::Archives: return QStringLiteral("压缩文件");
-    case SearchContentFilter::Executables: return QStringLiteral("可执行文件");
-    }
-    return {};
-}
-
-QString EmptyResultsPanel::matchModeTitle(SearchMatchMode mode)
-{
-    switch (mode) {
-    case SearchMatchMode::Contains: return QStringLiteral("包含");
-    case SearchMatchMode::Prefix: return QStringLiteral("前缀");
-    case SearchMatchMode::Suffix: return QStringLiteral("后缀");
-    case SearchMatchMode::Exact: return QStringLiteral("精确");
-    }
-    return {};
-}
-
 QStringList EmptyResultsPanel::detectedTextConstraints(const QString& text)
 {
     const QString lower = text.toLower();
@@ -116,7 +91,7 @@ std::vector<EmptyResultsPanel::Line> EmptyResultsPanel::constraintLines(const Co
     if (c.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}) {
         QStringList titles;
         for (SearchContentFilter f : c.contentFilters)
-            titles.append(filterTitle(f));
+            titles.append(filtertitles::title(f));
         // Code-point order of the titles, not the collation: a stable order for any locale.
         std::stable_sort(titles.begin(), titles.end(),
                          [](const QString& a, const QString& b) { return a.toUcs4() < b.toUcs4(); });
@@ -125,7 +100,7 @@ std::vector<EmptyResultsPanel::Line> EmptyResultsPanel::constraintLines(const Co
     const QStringList operators = detectedTextConstraints(c.searchText);
     if (!operators.isEmpty())
         lines.emplace_back(QStringLiteral("搜索条件"), operators.join(QStringLiteral("  ")));
-    QString match = matchModeTitle(c.matchMode);
+    QString match = filtertitles::title(c.matchMode);
     if (c.caseSensitive)
         match += QStringLiteral("（区分大小写）");
     lines.emplace_back(QStringLiteral("匹配"), match);

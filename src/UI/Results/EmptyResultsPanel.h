@@ -47,8 +47,6 @@ public:
 
     void setOffer(const std::optional<Offer>& offer);
 
-    static QString filterTitle(SearchContentFilter filter);
-    static QString matchModeTitle(SearchMatchMode mode);
     // "ext:…", "path:…", "type:…", "dm:…", "re:…" for each operator the
     // lower-cased text holds anywhere, in that order.
     static QStringList detectedTextConstraints(const QString& text);

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolButton>
@@ -12,26 +13,17 @@
 
 #include "App/AppModel.h"
 #include "UI/Results/ResultsArea.h"
+#include "UI/Search/FilterPanel.h"
+#include "UI/Search/FilterSummaryRow.h"
 #include "UI/Search/KeyDownMonitor.h"
+#include "UI/Search/SearchAssistRow.h"
 #include "UI/Search/SearchKeyHandler.h"
 #include "UI/Search/SearchToolbar.h"
+#include "UI/Search/WelcomeSheet.h"
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/Symbols.h"
 
 namespace pallix {
-
-namespace {
-
-// An empty row that keeps its place in the layout until its content is built.
-QWidget* reservedRow(const char* name)
-{
-    auto* row = new QWidget;
-    row->setObjectName(QLatin1String(name));
-    row->setVisible(false);
-    return row;
-}
-
-} // namespace
 
 SearchView::SearchView(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent)
     : QWidget(parent), m_model(model)
@@ -39,10 +31,20 @@ SearchView::SearchView(AppModel& model, ThumbnailProvider& thumbnails, QWidget* 
     auto* root = new QVBoxLayout(this);
     root->setSpacing(6);
     root->addWidget(makeSearchRow());
-    root->addWidget(reservedRow("searchAssistRow"));
+    m_assistRow = new SearchAssistRow(model, this);
+    root->addWidget(m_assistRow);
     m_toolbar = new SearchToolbar(model, this);
     root->addWidget(m_toolbar);
-    root->addWidget(reservedRow("filterPanel"));
+    m_filterPanel = new FilterPanel(model, this);
+    m_filterPanel->setVisible(false);
+    root->addWidget(m_filterPanel);
+    m_filterSummary = new FilterSummaryRow(model, this);
+    root->addWidget(m_filterSummary);
+    m_filterAnimation = new QPropertyAnimation(m_filterPanel, "maximumHeight", this);
+    m_filterAnimation->setDuration(180);
+    m_filterAnimation->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_filterAnimation, &QPropertyAnimation::finished, this, &SearchView::finishFilterPanelAnimation);
+    connect(m_toolbar, &SearchToolbar::filterPanelExpandedChanged, this, &SearchView::setFilterPanelExpanded);
     m_results = new ResultsArea(model, thumbnails, this);
     root->addWidget(m_results, 1);
 
@@ -213,6 +215,27 @@ void SearchView::updateExternalIndexingCTA()
     m_results->setExternalIndexingCTA(cta);
 }
 
+// The panel slides open and shut over 0.18 s; the summary follows at once.
+void SearchView::setFilterPanelExpanded(bool expanded)
+{
+    m_filterSummary->setPanelExpanded(expanded);
+    m_filterAnimation->stop();
+    const int from = m_filterPanel->isVisible() ? m_filterPanel->height() : 0;
+    m_filterPanel->setMaximumHeight(from);
+    m_filterPanel->show();
+    m_filterAnimation->setStartValue(from);
+    m_filterAnimation->setEndValue(expanded ? m_filterPanel->sizeHint().height() : 0);
+    m_filterAnimation->start();
+}
+
+void SearchView::finishFilterPanelAnimation()
+{
+    if (m_toolbar->isFilterPanelExpanded())
+        m_filterPanel->setMaximumHeight(QWIDGETSIZE_MAX);
+    else
+        m_filterPanel->hide();
+}
+
 void SearchView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -221,6 +244,24 @@ void SearchView::showEvent(QShowEvent* event)
     m_appeared = true;
     m_field->setFocus(Qt::OtherFocusReason);
     m_model.scheduleSearch(true, false);
+    // After the window is on screen, so that the sheet has a window to sit on.
+    QMetaObject::invokeMethod(this, &SearchView::presentWelcomeSheetIfNeeded, Qt::QueuedConnection);
+}
+
+WelcomeSheet* SearchView::welcomeSheet() const
+{
+    return m_welcomeSheet;
+}
+
+// Any way of closing it counts: the button, Return, Esc or the window's close.
+void SearchView::presentWelcomeSheetIfNeeded()
+{
+    if (m_welcomeSheet || m_model.welcomeSheetDismissed())
+        return;
+    m_welcomeSheet = new WelcomeSheet(window());
+    m_welcomeSheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_welcomeSheet, &QDialog::finished, this, [this] { m_model.markWelcomeSheetDismissed(); });
+    m_welcomeSheet->open();
 }
 
 } // namespace pallix

@@ -1,29 +1,37 @@
 #pragma once
 // SearchView: the search window's content, top to bottom: the search row
 // (field, clear button, settings button), the search-assist row, the toolbar,
-// the filter panel and the results area. It keeps no search state: the field
-// mirrors AppModel::searchText, every edit and button calls one model
-// operation, and the results area's requests go to the model or its
-// ResultActions. It also focuses the field when asked, searches once when it
-// first appears, and takes Space and the arrow keys through a key monitor.
+// the filter panel (or, collapsed, its summary) and the results area. It
+// keeps no search state: the field mirrors AppModel::searchText, every edit
+// and button calls one model operation, and the results area's requests go to
+// the model or its ResultActions. It also focuses the field when asked,
+// searches once when it first appears, presents the welcome sheet until it
+// has been closed once, and takes Space and the arrow keys through a key
+// monitor.
 // GUI thread only.
 
 #include <memory>
 
+#include <QPointer>
 #include <QWidget>
 
 class QLineEdit;
+class QPropertyAnimation;
 class QPushButton;
 class QToolButton;
 
 namespace pallix {
 
 class AppModel;
+class FilterPanel;
+class FilterSummaryRow;
 class KeyDownMonitor;
 class ResultsArea;
+class SearchAssistRow;
 class SearchKeyHandler;
 class SearchToolbar;
 class ThumbnailProvider;
+class WelcomeSheet;
 
 class SearchView : public QWidget {
     Q_OBJECT
@@ -35,6 +43,11 @@ public:
     QLineEdit* searchField() const { return m_field; }
     ResultsArea* resultsArea() const { return m_results; }
     SearchToolbar* toolbar() const { return m_toolbar; }
+    SearchAssistRow* assistRow() const { return m_assistRow; }
+    FilterPanel* filterPanel() const { return m_filterPanel; }
+    FilterSummaryRow* filterSummary() const { return m_filterSummary; }
+    // Open until it is closed; none before the first showing or once dismissed.
+    WelcomeSheet* welcomeSheet() const;
 
     // Return in the field: the selection (else the first result) opens.
     void submit();
@@ -55,12 +68,20 @@ private:
     void showModelText();
     void cancelRenameIfSelectionMoved();
     void updateExternalIndexingCTA();
+    void setFilterPanelExpanded(bool expanded);
+    void finishFilterPanelAnimation();
+    void presentWelcomeSheetIfNeeded();
 
     AppModel& m_model;
     QLineEdit* m_field = nullptr;
     QToolButton* m_clearButton = nullptr;
     QPushButton* m_settingsButton = nullptr;
+    SearchAssistRow* m_assistRow = nullptr;
     SearchToolbar* m_toolbar = nullptr;
+    FilterPanel* m_filterPanel = nullptr;
+    QPropertyAnimation* m_filterAnimation = nullptr;
+    FilterSummaryRow* m_filterSummary = nullptr;
+    QPointer<WelcomeSheet> m_welcomeSheet;
     ResultsArea* m_results = nullptr;
     std::unique_ptr<SearchKeyHandler> m_keys;
     KeyDownMonitor* m_keyMonitor = nullptr;

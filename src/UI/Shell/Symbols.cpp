@@ -1,6 +1,7 @@
 #include "UI/Shell/Symbols.h"
 
 #include <QHash>
+#include <QPainter>
 
 // The resources live in a static library: without this call the linker drops
 // their registration.
@@ -13,7 +14,8 @@ namespace pallix::symbols {
 
 namespace {
 
-// The theme has no slider symbol: that one is always ours.
+// The theme has no slider, check-box or plus-in-circle symbol: those are
+// always ours.
 const QHash<QString, QString>& themeNames()
 {
     static const QHash<QString, QString> names{
@@ -23,6 +25,8 @@ const QHash<QString, QString>& themeNames()
         {QStringLiteral("square.grid.2x2"), QStringLiteral("view-grid-symbolic")},
         {QStringLiteral("list.bullet"), QStringLiteral("view-list-symbolic")},
         {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh-symbolic")},
+        {QStringLiteral("star.fill"), QStringLiteral("starred-symbolic")},
+        {QStringLiteral("clock"), QStringLiteral("document-open-recent-symbolic")},
     };
     return names;
 }
@@ -47,6 +51,16 @@ QIcon icon(const QString& symbolName)
     const QString themeName = themeNames().value(symbolName);
     const QIcon fallback = resourceIcon(symbolName);
     return themeName.isEmpty() ? fallback : QIcon::fromTheme(themeName, fallback);
+}
+
+QPixmap tinted(const QString& symbolName, int size, const QColor& color, qreal ratio)
+{
+    QPixmap pixmap = icon(symbolName).pixmap(QSize(size, size), ratio);
+    // Symbolic theme icons and our drawings are one grey: keep the shape, take the colour.
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    return pixmap;
 }
 
 QIcon applicationIcon()

@@ -9,7 +9,10 @@
 #include <QToolButton>
 
 #include "App/ModelTestSupport.h"
+#include "Core/Config/EditionRule.h"
 #include "Core/Preview/PreviewController.h"
+#include "UI/Search/FilterPanel.h"
+#include "UI/Search/FilterSummaryRow.h"
 #include "UI/Search/ResultsMenu.h"
 #include "UI/Search/SearchToolbar.h"
 #include "UI/Search/SearchView.h"
@@ -51,6 +54,8 @@ protected:
     {
         for (const char* name : {"报告 alpha.txt", "报告 beta.txt", "报告 gamma.txt"})
             writeFile(h.rootFolder() / name);
+        // The welcome sheet would take the keys; it has its own tests.
+        h.defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
         h.start();
         ASSERT_TRUE(h.settle());
         window = std::make_unique<SearchWindow>(*h.model, h.thumbnails);
@@ -278,6 +283,34 @@ TEST_F(SearchViewTest, TurningOneScopeOffTurnsTheOtherOn)
     EXPECT_FALSE(h.model->settings().includeLocalInSearch);
     EXPECT_TRUE(h.model->settings().includeServerInSearch);
     EXPECT_FALSE(local->isChecked());
+}
+
+TEST_F(SearchViewTest, TheFilterToggleSlidesThePanelAndTheSummaryTakesItsPlace)
+{
+    SearchView* view = window->searchView();
+    QToolButton* toggle = nullptr;
+    for (auto* button : view->toolbar()->findChildren<QToolButton*>()) {
+        if (button->text() == QStringLiteral("展开筛选"))
+            toggle = button;
+    }
+    ASSERT_NE(toggle, nullptr);
+    h.model->updateContentFilter(SearchContentFilter::Images);
+    EXPECT_TRUE(view->filterPanel()->isHidden());
+    EXPECT_FALSE(view->filterSummary()->isHidden());
+
+    toggle->click();
+    EXPECT_EQ(toggle->text(), QStringLiteral("收起筛选"));
+    EXPECT_TRUE(view->filterSummary()->isHidden());
+    EXPECT_FALSE(view->filterPanel()->isHidden());
+    ASSERT_TRUE(waitFor([&] { return view->filterPanel()->maximumHeight() == QWIDGETSIZE_MAX; }));
+    EXPECT_GT(view->filterPanel()->height(), view->filterPanel()->sizeHint().height() / 2);  // open, not a sliver
+
+    toggle->click();  // and back before it has closed: it opens again
+    toggle->click();
+    ASSERT_TRUE(waitFor([&] { return view->filterPanel()->maximumHeight() == QWIDGETSIZE_MAX; }));
+    toggle->click();
+    EXPECT_FALSE(view->filterSummary()->isHidden());
+    ASSERT_TRUE(waitFor([&] { return view->filterPanel()->isHidden(); }));
 }
 
 } // namespace pallix

@@ -1,0 +1,122 @@
+#include "App/SkuRelatedSearch.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "App/AppModel.h"
+#include "App/QueuedFuture.h"
+#include "Core/IndexDB/IndexStore.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace {
+
+// Office formats count even where the kind vocabulary files them elsewhere.
+bool isDocumentHit(const IndexedItem& item)
+{
+    static const std::unordered_set<std::string_view> office{"ppt", "pptx", "doc", "docx", "xls", "xlsx"};
+    return !item.isDirectory()
+           && (kinds::isDocumentExtension(item.fileExtension()) || office.contains(item.fileExtension()));
+}
+
+} // namespace
+
+SkuRelatedSearch::SkuRelatedSearch(AppModel& model) : m_model(model) {}
+
+SkuRelatedSearch::~SkuRelatedSearch()
+{
+    cancel();
+}
+
+void SkuRelatedSearch::cancel()
+{
+    m_job.cancel();
+}
+
+std::vector<std::string> SkuRelatedSearch::candidateFolders(const QList<IndexedItem>& baseHits)
+{
+    std::vector<std::string> folders;
+    int documents = 0;
+    for (const IndexedItem& item : baseHits) {
+        if (documents == kMaxDocuments)
+            break;
+        if (!isDocumentHit(item))
+            continue;
+        ++documents;
+        if (std::find(folders.begin(), folders.end(), item.parentPath()) == folders.end())
+            folders.push_back(item.parentPath());
+    }
+    if (folders.size() > static_cast<std::size_t>(kMaxFolders))
+        folders.resize(kMaxFolders);
+    return folders;
+}
+
+QList<IndexedItem> SkuRelatedSearch::gather(const std::vector<std::string>& folders, const FolderLister& list,
+                                            const CancelToken* cancel)
+{
+    QList<IndexedItem> related;
+    related.reserve(420);
+    std::unordered_set<std::string> seen;
+    for (const std::string& folder : folders) {
+        if (cancel && cancel->isCancelled())
+            return {};
+        for (IndexedItem& item : list(folder, kPerFolder)) {
+            if (related.size() == kMaxItems)
+                break;
+            if (seen.insert(item.path()).second)
+                related.append(std::move(item));
+        }
+        if (related.size() == kMaxItems)
+            break;
+    }
+    std::sort(related.begin(), related.end(), comesBefore);
+    return related;
+}
+
+bool SkuRelatedSearch::comesBefore(const IndexedItem& a, const IndexedItem& b)
+{
+    const int kindA = IndexedItem::displayKindOrder(a);
+    const int kindB = IndexedItem::displayKindOrder(b);
+    if (kindA != kindB)
+        return kindA < kindB;
+    // Names equal under the collation fall through to the paths, so the
+    // order stays strict and weak.
+    if (const int byName = text::compareZhCaseInsensitive(a.name(), b.name()); byName != 0)
+        return byName < 0;
+    return text::compareZhCaseInsensitive(a.path(), b.path()) < 0;
+}
+
+void SkuRelatedSearch::schedule(const QList<IndexedItem>& baseHits, std::int64_t generation)
+{
+    std::vector<std::string> folders = candidateFolders(baseHits);
+    if (folders.empty())
+        return;
+    m_job.cancel();
+    m_job = JobHandle::start();
+    run(std::move(folders), generation, m_job.token());
+}
+
+QCoro::Task<> SkuRelatedSearch::run(std::vector<std::string> folders, std::int64_t generation,
+                                    std::shared_ptr<CancelToken> token)
+{
+    QPointer<AppModel> guard(&m_model);
+    auto gathering = QueuedFuture(QtConcurrent::run(&m_model.pool(), [store = m_model.indexStore(), folders, token] {
+        if (!store)
+            return QList<IndexedItem>();
+        const auto list = [&store](const std::string& folder, int limit) {
+            return store->relatedItemsInFolder(folder, limit);
+        };
+        return gather(folders, list, token.get());
+    }));
+    QList<IndexedItem> related = co_await gathering;
+    // The model owns this object: while the guard holds, `this` lives too.
+    if (!guard || token->isCancelled() || generation != m_model.searchGeneration())
+        co_return;
+    m_model.setSkuRelatedResults(std::move(related));
+}
+
+} // namespace pallix

@@ -1,0 +1,122 @@
+#include "UI/Search/SearchAssistRow.h"
+
+#include <algorithm>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "App/AppModel.h"
+#include "UI/Search/ChipStyle.h"
+#include "UI/Search/FlowLayout.h"
+#include "UI/Search/TermChip.h"
+#include "UI/Shell/Symbols.h"
+
+namespace pallix {
+
+SearchAssistRow::SearchAssistRow(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+{
+    setObjectName(QStringLiteral("searchAssistRow"));
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(6);
+    auto* header = new QLabel(QStringLiteral("搜索记录"));
+    header->setFont(chipstyle::font(11, QFont::Normal));
+    header->setForegroundRole(QPalette::PlaceholderText);
+    stack->addWidget(header);
+
+    m_chipsContent = new QWidget;
+    m_flow = new FlowLayout(6, 6, m_chipsContent);
+    m_flow->setContentsMargins(0, 2, 4, 2);
+    m_saveCurrent = new QPushButton(symbols::icon(QStringLiteral("plus.circle")), QStringLiteral("收藏当前"));
+    m_saveCurrent->setObjectName(QStringLiteral("saveCurrentTerm"));
+    m_saveCurrent->setFlat(true);
+    m_saveCurrent->setFont(chipstyle::font(12, QFont::DemiBold));
+    m_saveCurrent->setCursor(Qt::PointingHandCursor);
+    connect(m_saveCurrent, &QPushButton::clicked, this, [this] { m_model.addCommonSearchTerm(m_model.searchText()); });
+    m_flow->addWidget(m_saveCurrent);
+
+    m_scroll = new QScrollArea;
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setWidget(m_chipsContent);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_chipsContent->setAutoFillBackground(false);
+    stack->addWidget(m_scroll);
+
+    for (auto signal : {&AppModel::settingsChanged, &AppModel::searchHistoryChanged, &AppModel::searchTextChanged})
+        connect(&m_model, signal, this, &SearchAssistRow::showModelState);
+    showModelState();
+}
+
+void SearchAssistRow::showModelState()
+{
+    const SearchAssistContent content =
+        composeSearchAssist(m_model.settings().commonSearchTerms, m_model.searchHistory(), m_model.searchText());
+    // Typing changes only the button: the chips (and a hovered one) stay.
+    if (content.chips != m_shown)
+        rebuildChips(content.chips);
+    m_saveCurrent->setVisible(content.showsSaveCurrent);
+    setVisible(!content.isEmpty());
+    fitChipsHeight();
+}
+
+void SearchAssistRow::rebuildChips(const QList<SearchTermChip>& chips)
+{
+    // Later: the rebuild may come from a click of one of these chips.
+    for (TermChip* chip : std::as_const(m_chips)) {
+        m_flow->removeWidget(chip);
+        chip->hide();
+        chip->deleteLater();
+    }
+    m_chips.clear();
+    m_flow->removeWidget(m_saveCurrent);
+    for (const SearchTermChip& chip : chips) {
+        m_chips.append(makeChip(chip));
+        m_flow->addWidget(m_chips.back());
+        m_chips.back()->show();  // the layout would show it only later, after the height is fitted
+    }
+    m_flow->addWidget(m_saveCurrent);
+    m_shown = chips;
+}
+
+TermChip* SearchAssistRow::makeChip(const SearchTermChip& chip)
+{
+    auto* view = new TermChip(chip, m_chipsContent);
+    connect(view, &TermChip::clicked, this, [this, text = chip.text] { m_model.searchForTerm(text); });
+    connect(view, &TermChip::deleteRequested, this, [this, chip] { deleteChip(chip); });
+    connect(view, &TermChip::addToCommonRequested, this,
+            [this, text = chip.text] { m_model.addCommonSearchTerm(text); });
+    return view;
+}
+
+void SearchAssistRow::deleteChip(const SearchTermChip& chip)
+{
+    if (chip.style == SearchTermChipStyle::History) {
+        m_model.settingsOperations().removeSearchHistoryEntry(chip.text);
+        return;
+    }
+    const std::vector<std::string>& terms = m_model.settings().commonSearchTerms;
+    const auto it = std::find(terms.begin(), terms.end(), chip.text.toStdString());
+    if (it != terms.end())
+        m_model.removeCommonSearchTerm({static_cast<int>(it - terms.begin())});
+}
+
+// As tall as the chips need, up to the cap; more scroll inside.
+void SearchAssistRow::fitChipsHeight()
+{
+    // The row's own width: the viewport's may not have followed a resize yet.
+    const int width = std::max(1, contentsRect().width());
+    m_scroll->setFixedHeight(std::min(kMaxChipsHeight, m_flow->heightForWidth(width)));
+}
+
+void SearchAssistRow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitChipsHeight();
+}
+
+} // namespace pallix

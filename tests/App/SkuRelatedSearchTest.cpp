@@ -1,0 +1,205 @@
+#include "App/SkuRelatedSearch.h"
+
+#include <gtest/gtest.h>
+
+#include "ModelTestSupport.h"
+
+using namespace std::chrono_literals;
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+IndexedItem folderItem(const std::string& path)
+{
+    return fileItem(path, true);
+}
+
+std::vector<std::string> namesOf(const QList<IndexedItem>& items)
+{
+    std::vector<std::string> names;
+    for (const IndexedItem& item : items)
+        names.push_back(item.path());
+    return names;
+}
+
+// Which queries look like an article number; the model's rule, asked with the
+// query the search would run.
+TEST(SkuRelatedRule, OneCodeLikeWordWithoutConstraints)
+{
+    const struct {
+        const char* text;
+        bool expected;
+    } cases[] = {
+        {"货号1234", true},        {"１２３４", true},          {"AB1234 dm:2024-01-01", true},
+        {"re:AB1234", false},      {"AB1234 *.pdf", false},     {"AB1234 path:/data", false},
+        {"AB1234 ext:pdf", false}, {"AB1234 type:file", false}, {"A12", false},
+        {"ABCD", false},           {"AB.1234", false},          {"AB 1234", false},
+    };
+    ModelHarness h;
+    h.preventStartUp();
+    h.start();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        h.model->setSearchText(QString::fromUtf8(c.text));
+        EXPECT_EQ(h.model->shouldRunSKURelated(h.model->currentQuerySnapshot()), c.expected);
+    }
+    h.model->setSearchText("AB1234");
+    SearchQuery query = h.model->currentQuerySnapshot();
+    for (auto filters :
+         {std::set{SearchContentFilter::Images}, std::set{SearchContentFilter::All, SearchContentFilter::Images}}) {
+        query.contentFilters = filters;
+        EXPECT_FALSE(h.model->shouldRunSKURelated(query));
+    }
+    h.model->settingsOperations().applySearchScopeChanges(false, true);  // the local disks out of scope
+    EXPECT_FALSE(h.model->shouldRunSKURelated(h.model->currentQuerySnapshot()));
+}
+
+TEST(SkuRelatedFolders, OnlyDocumentsOfTheFirstEightHitsCount)
+{
+    const QList<IndexedItem> hits{folderItem("/f/AB12"),      fileItem("/img/AB12.jpg"), fileItem("/a/AB12.pdf"),
+                                  fileItem("/a/AB12 v2.pdf"), fileItem("/b/AB12.pptx"),  fileItem("/c/AB12.xlsx")};
+    // A folder and a picture never count; a repeated folder is listed once.
+    EXPECT_EQ(SkuRelatedSearch::candidateFolders(hits), (std::vector<std::string>{"/a", "/b", "/c"}));
+    EXPECT_TRUE(SkuRelatedSearch::candidateFolders({folderItem("/f/AB12"), fileItem("/img/x.png")}).empty());
+
+    QList<IndexedItem> twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.append(fileItem("/d" + std::to_string(i) + "/AB12.pdf"));
+    const std::vector<std::string> folders = SkuRelatedSearch::candidateFolders(twenty);
+    ASSERT_EQ(folders.size(), 6u);
+    for (const std::string& folder : folders)
+        EXPECT_LT(std::stoi(folder.substr(2)), 8) << folder;  // among the folders of the first 8 documents
+}
+
+TEST(SkuRelatedGathering, TakesAtMost160AFolderAnd700InAllWithoutRepeats)
+{
+    std::vector<int> limits;
+    const auto lister = [&](const std::string& folder, int limit) {
+        limits.push_back(limit);
+        std::vector<IndexedItem> items;
+        for (int i = 0; i < std::min(limit, 500); ++i)  // a folder with 500 images
+            items.push_back(fileItem(folder + "/img" + std::to_string(1000 + i) + ".png"));
+        return items;
+    };
+    const QList<IndexedItem> some = SkuRelatedSearch::gather({"/a", "/a"}, lister, nullptr);
+    EXPECT_EQ(some.size(), 160);  // the same folder twice adds nothing
+    EXPECT_EQ(limits, (std::vector<int>{160, 160}));
+
+    const QList<IndexedItem> capped = SkuRelatedSearch::gather({"/a", "/b", "/c", "/d", "/e", "/f"}, lister, nullptr);
+    EXPECT_EQ(capped.size(), 700);
+    // Folder by folder: 4 × 160, then 60 of the fifth, none of the sixth.
+    const auto from = [&](const char* folder) {
+        return std::count_if(capped.begin(), capped.end(),
+                             [&](const IndexedItem& item) { return item.parentPath() == folder; });
+    };
+    EXPECT_EQ(from("/d"), 160);
+    EXPECT_EQ(from("/e"), 60);
+    EXPECT_EQ(from("/f"), 0);
+}
+
+TEST(SkuRelatedGathering, SortsFoldersFirstThenByNameIgnoringCaseThenByPath)
+{
+    const auto lister = [](const std::string& folder, int) {
+        if (folder == "/a")
+            return std::vector<IndexedItem>{fileItem("/a/b.png"), fileItem("/a/Same.jpg"), folderItem("/a/Zeta"),
+                                            fileItem("/a/A.png")};
+        return std::vector<IndexedItem>{fileItem("/0/same.jpg"), folderItem("/0/alpha")};
+    };
+    const QList<IndexedItem> sorted = SkuRelatedSearch::gather({"/a", "/0"}, lister, nullptr);
+    EXPECT_EQ(namesOf(sorted), (std::vector<std::string>{"/0/alpha", "/a/Zeta", "/a/A.png", "/a/b.png",
+                                                         "/0/same.jpg", "/a/Same.jpg"}));
+}
+
+TEST(SkuRelatedGathering, ACancelStopsAtTheNextFolder)
+{
+    CancelToken token;
+    std::vector<std::string> listed;
+    const auto lister = [&](const std::string& folder, int) {
+        listed.push_back(folder);
+        token.cancel();  // a newer request arrives while the first folder is read
+        return std::vector<IndexedItem>{fileItem(folder + "/x.png")};
+    };
+    EXPECT_TRUE(SkuRelatedSearch::gather({"/a", "/b", "/c"}, lister, &token).isEmpty());
+    EXPECT_EQ(listed, (std::vector<std::string>{"/a"}));
+}
+
+// A model over an index with two folders of documents named by an article number.
+class SkuRelatedModel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        seedIndex(h.databasePath(), {fileItem("/data/p/AB1234 spec.pdf"), fileItem("/data/p/b.png"),
+                                     fileItem("/data/p/AB1234 front.jpg"), folderItem("/data/p/Sub"),
+                                     fileItem("/data/p/notes.txt"), fileItem("/data/q/AB1234.docx"),
+                                     fileItem("/data/q/a.png"), fileItem("/data/r/other.png")});
+        h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
+        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+        h.start();
+        ASSERT_TRUE(h.settle());
+        IndexStore& store = *h.model->indexStore();
+        ASSERT_TRUE(pumpUntil(*h.clock, [&] {
+            return store.isSearchCacheReady() && store.isSearchIndexesComplete() && store.runningBackgroundJobs() == 0
+                   && h.clock->sleepers() == 0;
+        }, 50ms));
+    }
+
+    // Every pool job has ended and its continuation has run.
+    bool drained()
+    {
+        const bool idle = waitFor([&] { return h.model->pool().activeThreadCount() == 0; });
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        return idle;
+    }
+
+    ModelHarness h;
+};
+
+TEST_F(SkuRelatedModel, AnArticleNumberListsTheImagesAndFoldersBesideItsDocuments)
+{
+    h.model->setSearchText("AB1234");
+    h.model->scheduleSearch(true, false);
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->skuRelatedResults().isEmpty(); }));
+    EXPECT_EQ(namesOf(h.model->skuRelatedResults()),
+              (std::vector<std::string>{"/data/p/Sub", "/data/q/a.png", "/data/p/AB1234 front.jpg", "/data/p/b.png"}));
+}
+
+TEST_F(SkuRelatedModel, OnlyAnAnswerOfTheCurrentGenerationIsPublished)
+{
+    h.model->setSearchText("AB1234");
+    const SearchQuery query = h.model->currentQuerySnapshot();
+    const ItemList hits{fileItem("/data/q/AB1234.docx")};
+    const ItemList sentinel{fileItem("/data/k.png")};
+    h.model->setSkuRelatedResults(sentinel);
+
+    h.model->scheduleSKURelatedIfNeeded(query, h.model->searchGeneration() - 1, hits);
+    ASSERT_TRUE(drained());
+    EXPECT_EQ(h.model->skuRelatedResults(), sentinel);  // stale: dropped
+
+    h.model->scheduleSKURelatedIfNeeded(query, h.model->searchGeneration(), hits);
+    ASSERT_TRUE(waitFor([&] { return h.model->skuRelatedResults() != sentinel; }));
+    EXPECT_EQ(namesOf(h.model->skuRelatedResults()), (std::vector<std::string>{"/data/q/a.png"}));
+
+    // No document among the hits: the list stays as it is.
+    h.model->setSkuRelatedResults(sentinel);
+    h.model->scheduleSKURelatedIfNeeded(query, h.model->searchGeneration(), {fileItem("/data/p/b.png")});
+    ASSERT_TRUE(drained());
+    EXPECT_EQ(h.model->skuRelatedResults(), sentinel);
+}
+
+TEST_F(SkuRelatedModel, ANewerRequestSupersedesTheRunningJob)
+{
+    h.model->setSearchText("AB1234");
+    const SearchQuery query = h.model->currentQuerySnapshot();
+    const auto generation = h.model->searchGeneration();
+    h.model->scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/p/AB1234 spec.pdf")});
+    h.model->scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/q/AB1234.docx")});
+    ASSERT_TRUE(drained());
+    // The first job was cancelled: only the second's folder is shown.
+    EXPECT_EQ(namesOf(h.model->skuRelatedResults()), (std::vector<std::string>{"/data/q/a.png"}));
+}
+
+} // namespace
+} // namespace pallix

@@ -1,0 +1,183 @@
+#include "UI/Search/SearchAssistRow.h"
+
+#include <gtest/gtest.h>
+
+#include <QEnterEvent>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include "App/ModelTestSupport.h"
+#include "UI/Search/SearchAssistChips.h"
+#include "UI/Search/TermChip.h"
+
+namespace pallix {
+
+using namespace testing_support;
+
+namespace {
+
+using Style = SearchTermChipStyle;
+
+QStringList texts(const QList<SearchTermChip>& chips, Style style)
+{
+    QStringList out;
+    for (const SearchTermChip& chip : chips)
+        if (chip.style == style)
+            out << chip.text;
+    return out;
+}
+
+TEST(SearchAssistChips, CommonTermsFirstThenTheHistoryWithoutThem)
+{
+    const SearchAssistContent c =
+        composeSearchAssist({"报表", "Logo"}, {"logo", "报表", "合同", "合同", "Logo", "发票"}, QStringLiteral("x"));
+    ASSERT_EQ(c.chips.size(), 5);
+    EXPECT_EQ(c.chips[0], (SearchTermChip{QStringLiteral("报表"), Style::Common}));
+    EXPECT_EQ(c.chips[1], (SearchTermChip{QStringLiteral("Logo"), Style::Common}));
+    // Exact comparison: "logo" stays; a repeated history text shows once.
+    EXPECT_EQ(texts(c.chips, Style::History), (QStringList{"logo", "合同", "发票"}));
+    EXPECT_TRUE(c.showsSaveCurrent);
+}
+
+TEST(SearchAssistChips, AtMostFifteenHistoryChipsAndSaveCurrentOnlyWithText)
+{
+    QStringList history;
+    for (int i = 0; i < 20; ++i)
+        history << QStringLiteral("词%1").arg(i);
+    const SearchAssistContent c = composeSearchAssist({"常用"}, history, QStringLiteral(" \n "));
+    EXPECT_EQ(texts(c.chips, Style::History), history.mid(0, 15));
+    EXPECT_FALSE(c.showsSaveCurrent);  // only white space
+
+    // Every history entry a common term: only the common chips.
+    EXPECT_EQ(composeSearchAssist({"a1", "b2"}, {"b2", "a1"}, QString()).chips.size(), 2);
+    // Nothing at all: no row, and no "收藏当前" whatever the text.
+    const SearchAssistContent none = composeSearchAssist({}, {}, QStringLiteral("合同"));
+    EXPECT_TRUE(none.isEmpty());
+    EXPECT_FALSE(none.showsSaveCurrent);
+}
+
+class SearchAssistRowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        h.preventStartUp();
+        h.presetSettings([](AppSettings& s) { s.commonSearchTerms = {"报表", "合同"}; });
+        h.defaults->setStringList(AppModel::searchHistoryKey(), {"发票", "合同", "季度总结", "发票"});
+        h.start();
+        row = std::make_unique<SearchAssistRow>(*h.model);
+        row->resize(600, 200);
+        row->show();
+    }
+
+    TermChip* chip(const QString& text, Style style) const
+    {
+        for (TermChip* c : row->chips())
+            if (c->chip() == SearchTermChip{text, style})
+                return c;
+        return nullptr;
+    }
+
+    ModelHarness h;
+    std::unique_ptr<SearchAssistRow> row;
+};
+
+TEST_F(SearchAssistRowTest, AClickSearchesForTheChipTextAtOnceAsIfTyped)
+{
+    h.model->setSearchText(QStringLiteral("报表"));
+    const auto generation = h.model->searchGeneration();
+    TermChip* common = chip(QStringLiteral("报表"), Style::Common);
+    ASSERT_NE(common, nullptr);
+    QTest::mouseClick(common, Qt::LeftButton, {}, QPoint(12, common->height() / 2));
+    EXPECT_EQ(h.model->searchGeneration(), generation + 1);  // also when the text is already the search text
+    QTest::mouseClick(chip(QStringLiteral("季度总结"), Style::History), Qt::LeftButton);
+    EXPECT_EQ(h.model->searchText(), QStringLiteral("季度总结"));
+    EXPECT_EQ(h.model->searchGeneration(), generation + 2);
+    EXPECT_TRUE(h.model->isUserTyping());
+}
+
+TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivating)
+{
+    TermChip* entry = chip(QStringLiteral("发票"), Style::History);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->deleteButton()->isHidden());
+    // Padding, icon and spacing around the text; 88 at least.
+    const int natural = QFontMetrics(entry->font()).horizontalAdvance(QStringLiteral("发票")) + 10 + 11 + 6 + 10;
+    EXPECT_EQ(entry->sizeHint().width(), std::max(88, natural));
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(entry, &enter);
+    EXPECT_FALSE(entry->deleteButton()->isHidden());
+    EXPECT_EQ(entry->sizeHint().width(), std::max(88, natural + 16));
+
+    const auto generation = h.model->searchGeneration();
+    QSignalSpy activated(entry, &TermChip::clicked);
+    QTest::mouseClick(entry->deleteButton(), Qt::LeftButton);
+    EXPECT_EQ(activated.count(), 0);
+    EXPECT_EQ(h.model->searchGeneration(), generation);  // no search
+    EXPECT_EQ(h.model->searchText(), QString());
+    // Only the first of the two entries goes, and the history is stored.
+    EXPECT_EQ(h.model->searchHistory(), (QStringList{"合同", "季度总结", "发票"}));
+    EXPECT_EQ(h.defaults->stringList(AppModel::searchHistoryKey()),
+              (std::vector<std::string>{"合同", "季度总结", "发票"}));
+}
+
+TEST_F(SearchAssistRowTest, DeletingACommonChipRemovesThatTermOnly)
+{
+    TermChip* common = chip(QStringLiteral("合同"), Style::Common);
+    ASSERT_NE(common, nullptr);
+    EXPECT_EQ(chip(QStringLiteral("合同"), Style::History), nullptr);  // hidden behind the common term
+    const auto generation = h.model->searchGeneration();
+    emit common->deleteRequested();
+    EXPECT_EQ(h.model->settings().commonSearchTerms, (std::vector<std::string>{"报表"}));
+    EXPECT_EQ(h.model->searchHistory().count(QStringLiteral("合同")), 1);
+    EXPECT_EQ(h.model->searchGeneration(), generation);
+    // Its history entry shows again, as a history chip.
+    ASSERT_TRUE(waitFor([&] { return chip(QStringLiteral("合同"), Style::History) != nullptr; }));
+}
+
+TEST_F(SearchAssistRowTest, SaveCurrentAndAddToCommonPutTheTermFirstAndKeepTwelve)
+{
+    EXPECT_TRUE(row->saveCurrentButton()->isHidden());
+    h.model->setSearchText(QStringLiteral("  年报 "));
+    EXPECT_FALSE(row->saveCurrentButton()->isHidden());
+    const auto generation = h.model->searchGeneration();
+    row->saveCurrentButton()->click();
+    EXPECT_EQ(h.model->settings().commonSearchTerms.front(), "年报");
+
+    emit chip(QStringLiteral("季度总结"), Style::History)->addToCommonRequested();
+    EXPECT_EQ(h.model->settings().commonSearchTerms,
+              (std::vector<std::string>{"季度总结", "年报", "报表", "合同"}));
+    EXPECT_EQ(h.model->searchGeneration(), generation);
+    for (int i = 0; i < 9; ++i)
+        h.model->addCommonSearchTerm(QStringLiteral("词%1").arg(i));
+    const auto& terms = h.model->settings().commonSearchTerms;
+    ASSERT_EQ(terms.size(), 12u);  // the thirteenth dropped the oldest
+    EXPECT_EQ(terms.front(), "词8");
+    EXPECT_EQ(terms.back(), "报表");
+    ASSERT_TRUE(waitFor([&] { return chip(QStringLiteral("词8"), Style::Common) == row->chips().front(); }));
+}
+
+TEST_F(SearchAssistRowTest, ManyChipsScrollInsideAtMost92AndNoChipsMeansNoRow)
+{
+    for (int i = 0; i < 12; ++i)
+        h.model->addCommonSearchTerm(QStringLiteral("常用词%1").arg(i));
+    QStringList history;
+    for (int i = 0; i < 15; ++i)
+        history << QStringLiteral("历史记录%1").arg(i);
+    h.model->setSearchHistory(history);
+    row->resize(300, 400);
+    ASSERT_TRUE(waitFor([&] { return row->chips().size() == 27; }));
+    auto* scroll = row->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_EQ(scroll->height(), SearchAssistRow::kMaxChipsHeight);
+
+    h.model->removeCommonSearchTerm({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    h.model->setSearchHistory({});
+    h.model->setSearchText(QStringLiteral("合同"));
+    EXPECT_TRUE(row->isHidden());
+}
+
+} // namespace
+} // namespace pallix
