@@ -244,9 +244,24 @@ std::filesystem::path keepCorruptCopy(const std::filesystem::path& file, double 
     const std::string base = file.string() + ".corrupt-" + utcStamp(wallSecondsSince1970);
     std::error_code ec;
     std::filesystem::path target = base;
-    // Two corruptions within a millisecond keep both.
-    for (int n = 1; std::filesystem::exists(target, ec); ++n)
-        target = base + "-" + std::to_string(n);
+    // Two corruptions within a millisecond keep both, the later one sorting
+    // last. Numbers go on from the highest taken: a lower free one (or the
+    // bare stamp) could be one that pruning removed, and the newest copy
+    // would then be the first to go.
+    const std::string stamp = target.filename().string();
+    int highest = -1;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name == stamp)
+            highest = std::max(highest, 0);
+        else if (name.starts_with(stamp + "-"))
+            highest = std::max(highest, std::atoi(name.c_str() + stamp.size() + 1));
+    }
+    if (highest >= 0) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "-%03d", highest + 1);
+        target = base + suffix;
+    }
     std::filesystem::rename(file, target, ec);
     if (ec)
         return {};
