@@ -96,6 +96,16 @@ void SettingsOperations::applySearchScopeChanges(bool local, bool server)
     m_model.scheduleSearch(true, false);
 }
 
+void SettingsOperations::applyLocalSearchScope(bool on)
+{
+    applySearchScopeChanges(on, !on || m_model.settings().includeServerInSearch);
+}
+
+void SettingsOperations::applyServerSearchScope(bool on)
+{
+    applySearchScopeChanges(!on || m_model.settings().includeLocalInSearch, on);
+}
+
 void SettingsOperations::removeSearchHistoryEntry(const QString& text)
 {
     // Canonically equivalent texts are the same entry; case and width still count.

@@ -45,6 +45,10 @@ public:
     // Which side a search covers. A side turned off loses its results at once;
     // the shared drives turned on get their first scan when one is due.
     void applySearchScopeChanges(bool local, bool server);
+    // One side's checkbox: turning a side off turns the other on, so at least
+    // one side is always searched; turning a side on leaves the other alone.
+    void applyLocalSearchScope(bool on);
+    void applyServerSearchScope(bool on);
 
     // Removes the first recent search equal to `text` (canonically equivalent)
     // and persists the list; nothing when there is none.

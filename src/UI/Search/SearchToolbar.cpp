@@ -143,15 +143,14 @@ void SearchToolbar::toggleFilterPanel()
     emit filterPanelExpandedChanged(m_filterPanelExpanded);
 }
 
-// Turning one scope off turns the other on: at least one is always searched.
 void SearchToolbar::setLocalScope(bool on)
 {
-    m_model.settingsOperations().applySearchScopeChanges(on, on ? m_model.settings().includeServerInSearch : true);
+    m_model.settingsOperations().applyLocalSearchScope(on);
 }
 
 void SearchToolbar::setServerScope(bool on)
 {
-    m_model.settingsOperations().applySearchScopeChanges(on ? m_model.settings().includeLocalInSearch : true, on);
+    m_model.settingsOperations().applyServerSearchScope(on);
 }
 
 void SearchToolbar::updateDisplayMode()

@@ -1,19 +1,20 @@
 #include "UI/Settings/SettingsView.h"
 
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
-#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "App/AppModel.h"
 #include "Core/Config/EditionRule.h"
+#include "UI/Settings/BoundToggle.h"
 #include "UI/Settings/CompactSection.h"
+#include "UI/Settings/DirectoryChooser.h"
 #include "UI/Settings/HistorySection.h"
 #include "UI/Settings/LimitStepper.h"
 #include "UI/Settings/PathLists.h"
+#include "UI/Settings/SharedDriveSection.h"
 #include "UI/Settings/SettingsChrome.h"
 #include "UI/Settings/SettingsStyle.h"
 
@@ -134,7 +135,10 @@ CompactSection* SettingsView::buildSection(Section section)
     auto* built = new CompactSection(titleOf(section));
     switch (section) {
     case Section::AutoIndex: fillAutoIndex(built); break;
-    case Section::SharedDrives: break;  // its controls come with the shared-drive index runs
+    case Section::SharedDrives:
+        m_sharedDrives = new SharedDriveSection(m_model);
+        built->contentLayout()->addWidget(m_sharedDrives);
+        break;
     case Section::IndexRoots: fillIndexRoots(built); break;
     case Section::IndexScope: fillIndexScope(built); break;
     case Section::RunOptions: fillRunOptions(built); break;
@@ -147,19 +151,9 @@ CompactSection* SettingsView::buildSection(Section section)
 QCheckBox* SettingsView::boundToggle(const QString& text, bool AppSettings::*field,
                                      void (SettingsOperations::*operation)(bool))
 {
-    auto* box = new QCheckBox(text);
-    const auto show = [this, box, field] {
-        const QSignalBlocker blocker(box);
-        box->setChecked(m_model.settings().*field);
-    };
-    show();
-    connect(&m_model, &AppModel::settingsChanged, box, show);
-    connect(box, &QCheckBox::toggled, box, [this, operation, show](bool on) {
-        (m_model.settingsOperations().*operation)(on);
-        // What the operation stored, also when it published no change.
-        show();
-    });
-    return box;
+    return pallix::boundToggle(
+        m_model, text, [field](const AppSettings& s) { return s.*field; },
+        [this, operation](bool on) { (m_model.settingsOperations().*operation)(on); });
 }
 
 void SettingsView::fillAutoIndex(CompactSection* section)
@@ -268,15 +262,10 @@ QWidget* SettingsView::buildBottomBar()
 
 void SettingsView::chooseDirectory()
 {
-    // open(), not exec(): the dialog must not run a nested event loop on the
-    // GUI thread. Parented to this window so it stays in front of it.
-    auto* dialog = new QFileDialog(window(), QStringLiteral("选择目录"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setOption(QFileDialog::ShowDirsOnly);
-    connect(dialog, &QFileDialog::fileSelected, this,
-            [this](const QString& folder) { m_model.addIndexedRoot(folder); });
-    dialog->open();
+    chooseDirectories(this, QStringLiteral("选择目录"), false, [this](const QStringList& folders) {
+        if (!folders.isEmpty())
+            m_model.addIndexedRoot(folders.front());
+    });
 }
 
 void SettingsView::refreshDiscovered()

@@ -30,6 +30,7 @@ class CompactSection;
 class LimitStepper;
 class RemovablePathList;
 class SettingsHeader;
+class SharedDriveSection;
 
 class SettingsView : public QWidget {
     Q_OBJECT
@@ -61,6 +62,8 @@ public:
     LimitStepper* limitStepper() const { return m_stepper; }
     QPushButton* closeButton() const { return m_closeButton; }
     QPushButton* quitButton() const { return m_quitButton; }
+    // None in the edition without shared drives.
+    SharedDriveSection* sharedDriveSection() const { return m_sharedDrives; }
     // The switch labelled `text`, or none.
     QCheckBox* toggle(const QString& text) const;
 
@@ -97,6 +100,7 @@ private:
     LimitStepper* m_stepper = nullptr;
     QPushButton* m_closeButton = nullptr;
     QPushButton* m_quitButton = nullptr;
+    SharedDriveSection* m_sharedDrives = nullptr;
 };
 
 } // namespace pallix
