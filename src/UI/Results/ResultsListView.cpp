@@ -143,6 +143,11 @@ QRect ResultsListView::nameRect(int row) const
     return name.adjusted(kIconSize + kIconGap, 0, 0, 0);
 }
 
+int ResultsListView::renameFieldPixelSize() const
+{
+    return static_cast<int>(kNamePx);
+}
+
 void ResultsListView::paintRow(QPainter& painter, int row, const QRect& rect)
 {
     switch (m_rows.rowAt(row).kind) {
@@ -172,8 +177,9 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     painter.setPen(palette().color(QPalette::Text));
     const QRect nameText = nameRect(row);
     const QFontMetrics nameMetrics(nameFont);
-    painter.drawText(nameText, Qt::AlignLeft | Qt::AlignVCenter,
-                     nameMetrics.elidedText(QString::fromStdString(item.name()), Qt::ElideRight, nameText.width()));
+    if (!isRenaming(item))  // the rename field covers it
+        painter.drawText(nameText, Qt::AlignLeft | Qt::AlignVCenter,
+                         nameMetrics.elidedText(QString::fromStdString(item.name()), Qt::ElideRight, nameText.width()));
 
     const QFont detail = paint::font(kDetailPx);
     const QFontMetrics detailMetrics(detail);
