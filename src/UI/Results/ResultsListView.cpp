@@ -119,7 +119,10 @@ QRect ResultsListView::actionRect(int row, int action) const
 {
     const QRect rect = rowRect(row);
     const QRect column = ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Actions];
-    const int right = column.right() + 1 - (kActionCount - 1 - action) * (kActionButtonSize + kActionSpacing);
+    // Where the columns are wider than the view (their minimum widths), the
+    // buttons stay at the view's edge instead of out of reach beyond it.
+    const int edge = std::min(column.right() + 1, m_width - ListColumns::kPadding);
+    const int right = edge - (kActionCount - 1 - action) * (kActionButtonSize + kActionSpacing);
     return QRect(right - kActionButtonSize, rect.center().y() - kActionButtonSize / 2 + 1, kActionButtonSize,
                  kActionButtonSize);
 }
