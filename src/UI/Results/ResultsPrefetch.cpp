@@ -31,6 +31,12 @@ QList<IndexedItem> pick(const ItemList& items, qsizetype cut, Kind kind, qsizety
     return picked;
 }
 
+// The image-content matches as shown, cut unless the user asked for all.
+ItemList shownFuzzy(const ResultsModel& rows)
+{
+    return rows.filteredItems(Section::ImageFuzzy).first(rows.displayedFuzzyCount());
+}
+
 QString joinedPaths(const QList<IndexedItem>& items)
 {
     QStringList paths;
@@ -82,7 +88,7 @@ int ResultsPrefetch::sizeBucket(double zoom)
 QString ResultsPrefetch::signature() const
 {
     const ItemList& main = m_rows.filteredItems(Section::Main);
-    const ItemList displayedFuzzy = m_rows.filteredItems(Section::ImageFuzzy).first(m_rows.displayedFuzzyCount());
+    const ItemList displayedFuzzy = shownFuzzy(m_rows);
     const QList<IndexedItem> groups[] = {
         pick(main, 260, Kind::Raster, 72),
         pick(main, 240, Kind::Folder, 10),
@@ -99,7 +105,7 @@ QString ResultsPrefetch::signature() const
 ResultsPrefetch::Batches ResultsPrefetch::batches() const
 {
     const ItemList& main = m_rows.filteredItems(Section::Main);
-    const ItemList displayedFuzzy = m_rows.filteredItems(Section::ImageFuzzy).first(m_rows.displayedFuzzyCount());
+    const ItemList displayedFuzzy = shownFuzzy(m_rows);
     const Plan plans[] = {
         {pick(main, 360, Kind::Raster, 70), 22},
         {pick(main, 240, Kind::Folder, 8), 4},
