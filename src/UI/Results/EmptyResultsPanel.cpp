@@ -56,8 +56,8 @@ EmptyResultsPanel::EmptyResultsPanel(AppModel& model, QWidget* parent) : QWidget
     auto* hint = label(QStringLiteral("通常是范围/筛选/匹配条件导致的。你可以一键恢复默认，再重新搜索。"), 13, true);
     hint->setWordWrap(true);
     hint->setAlignment(Qt::AlignHCenter);
-    // Added without an alignment: an aligned item gets its one-line size hint,
-    // and the wrapped second line was cut off.
+    // The full width: an aligned item gets its size hint, too narrow for the
+    // line and too short for the wrapped second one, which was cut off.
     m_layout->addWidget(hint);
     m_layout->addStretch(1);
     for (auto signal : {&AppModel::scopedPathChanged, &AppModel::contentFiltersChanged, &AppModel::searchTextChanged,

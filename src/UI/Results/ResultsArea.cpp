@@ -7,21 +7,44 @@
 #include <QVBoxLayout>
 
 #include "App/AppModel.h"
+#include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/EmptyResultsPanel.h"
 #include "UI/Results/FolderVideoHints.h"
 #include "UI/Results/ResultsGridView.h"
 #include "UI/Results/ResultsHeaderView.h"
 #include "UI/Results/ResultsListView.h"
 #include "UI/Results/ResultsModel.h"
+#include "UI/Results/ResultsPrefetch.h"
 
 namespace pallix {
 
+namespace {
+
+std::unique_ptr<ResultsPrefetch> prefetchFrom(ThumbnailProvider& thumbnails, const ResultsModel& rows,
+                                              const AppModel& model)
+{
+    return std::make_unique<ResultsPrefetch>(
+        rows, model, model.clock(),
+        [&thumbnails](const QList<IndexedItem>& items, double iconSize, ResultsPrefetch::Priority priority) {
+            thumbnails.prefetch(items, iconSize, false, priority);
+        });
+}
+
+} // namespace
+
 ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent)
+    : ResultsArea(model, thumbnails, nullptr, parent)
+{
+}
+
+ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, std::unique_ptr<ResultsPrefetch> prefetch,
+                         QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_thumbnails(thumbnails)
     , m_rows(std::make_unique<ResultsModel>(model))
     , m_hints(std::make_unique<FolderVideoHints>())
+    , m_prefetch(prefetch ? std::move(prefetch) : prefetchFrom(thumbnails, *m_rows, model))
 {
     auto* layout = new QVBoxLayout(this);
     // Room for the one-pixel outline drawn around the area.
@@ -37,12 +60,8 @@ ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget
     layout->addWidget(m_header);
     layout->addWidget(m_stack, 1);
 
-    for (ResultsCanvas* canvas : {static_cast<ResultsCanvas*>(m_list), static_cast<ResultsCanvas*>(m_grid)}) {
-        connect(canvas, &ResultsCanvas::openItemRequested, this, &ResultsArea::openItemRequested);
-        connect(canvas, &ResultsCanvas::revealItemRequested, this, &ResultsArea::revealItemRequested);
-        connect(canvas, &ResultsCanvas::scopeToItemRequested, this, &ResultsArea::scopeToItemRequested);
-        connect(canvas, &ResultsCanvas::cancelInlineRenameRequested, this, &ResultsArea::cancelInlineRenameRequested);
-    }
+    connectCanvas(m_list);
+    connectCanvas(m_grid);
     connect(m_grid, &ResultsGridView::adjustZoomRequested, this, &ResultsArea::adjustZoomRequested);
     connect(m_empty, &EmptyResultsPanel::clearScopeRequested, this, &ResultsArea::clearScopeRequested);
     connect(m_empty, &EmptyResultsPanel::resetConstraintsRequested, this, &ResultsArea::resetConstraintsRequested);
@@ -51,7 +70,52 @@ ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget
     m_list->viewport()->installEventFilter(this);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::updateBody);
     connect(&m_model, &AppModel::displayModeChanged, this, &ResultsArea::updateBody);
+    connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::prefetchIfChanged);
+    connect(&m_model, &AppModel::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
     updateBody();
+}
+
+void ResultsArea::connectCanvas(ResultsCanvas* canvas)
+{
+    connect(canvas, &ResultsCanvas::openItemRequested, this, &ResultsArea::openItemRequested);
+    connect(canvas, &ResultsCanvas::revealItemRequested, this, &ResultsArea::revealItemRequested);
+    connect(canvas, &ResultsCanvas::scopeToItemRequested, this, &ResultsArea::scopeToItemRequested);
+    connect(canvas, &ResultsCanvas::cancelInlineRenameRequested, this, &ResultsArea::cancelInlineRenameRequested);
+    connect(canvas, &ResultsCanvas::commitInlineRenameRequested, this, &ResultsArea::commitInlineRenameRequested);
+    connect(canvas, &ResultsCanvas::inlineRenameEditingEnded, this, &ResultsArea::inlineRenameEditingEnded);
+    connect(canvas, &ResultsCanvas::contextMenuRequested, this, &ResultsArea::showContextMenu);
+}
+
+void ResultsArea::showContextMenu(const IndexedItem& item, QPoint globalPos)
+{
+    auto* menu = new ResultContextMenu(item, this);
+    connect(menu, &ResultContextMenu::entryChosen, this, &ResultsArea::runEntry);
+    menu->popup(globalPos);
+}
+
+void ResultsArea::runEntry(ResultContextMenu::Entry entry, const IndexedItem& item)
+{
+    using Entry = ResultContextMenu::Entry;
+    switch (entry) {
+    case Entry::ScopeToItem: emit scopeToItemRequested(item); break;
+    case Entry::Open: emit openItemRequested(item); break;
+    case Entry::OpenParent: emit openParentRequested(item); break;
+    case Entry::Reveal: emit revealItemRequested(item); break;
+    case Entry::CopyName: emit copyNameRequested(item); break;
+    case Entry::CopyPath: emit copyPathRequested(item); break;
+    case Entry::CopyFile: emit copyFileRequested(item); break;
+    case Entry::Rename: emit renameRequested(item); break;
+    case Entry::Duplicate: emit duplicateRequested(item); break;
+    case Entry::MoveToTrash: emit moveToTrashRequested(item); break;
+    case Entry::Count: break;
+    }
+}
+
+// Only while on screen: coming on screen runs a prefetch anyway.
+void ResultsArea::prefetchIfChanged()
+{
+    if (isVisible())
+        m_prefetch->runIfChanged();
 }
 
 ResultsArea::~ResultsArea()
@@ -94,6 +158,7 @@ void ResultsArea::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // Coming on screen shows the first image-content matches only again.
     m_rows->setShowAllFuzzy(false);
+    m_prefetch->run();
 }
 
 void ResultsArea::paintEvent(QPaintEvent*)

@@ -14,18 +14,22 @@
 #include <QWidget>
 
 #include "Core/Models/IndexedItem.h"
+#include "UI/Results/ResultContextMenu.h"
 
 class QStackedWidget;
+class QPoint;
 
 namespace pallix {
 
 class AppModel;
 class EmptyResultsPanel;
 class FolderVideoHints;
+class ResultsCanvas;
 class ResultsGridView;
 class ResultsHeaderView;
 class ResultsListView;
 class ResultsModel;
+class ResultsPrefetch;
 class ThumbnailProvider;
 
 class ResultsArea : public QWidget {
@@ -40,6 +44,9 @@ public:
     };
 
     ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent = nullptr);
+    // `prefetch` none: previews are prefetched from `thumbnails` on the model's clock.
+    ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, std::unique_ptr<ResultsPrefetch> prefetch,
+                QWidget* parent = nullptr);
     ~ResultsArea() override;
 
     // Shown by the empty panel while set; the search view decides.
@@ -48,6 +55,7 @@ public:
     // The parts, for the window's tests and for the rename field and context
     // menu that attach to them later.
     ResultsModel& resultsModel() { return *m_rows; }
+    ResultsPrefetch& prefetch() { return *m_prefetch; }
     FolderVideoHints& folderVideoHints() { return *m_hints; }
     ResultsHeaderView* headerView() const { return m_header; }
     ResultsListView* listView() const { return m_list; }
@@ -82,11 +90,16 @@ protected:
 
 private:
     void updateBody();
+    void connectCanvas(ResultsCanvas* canvas);
+    void showContextMenu(const IndexedItem& item, QPoint globalPos);
+    void runEntry(ResultContextMenu::Entry entry, const IndexedItem& item);
+    void prefetchIfChanged();
 
     AppModel& m_model;
     ThumbnailProvider& m_thumbnails;
     std::unique_ptr<ResultsModel> m_rows;
     std::unique_ptr<FolderVideoHints> m_hints;
+    std::unique_ptr<ResultsPrefetch> m_prefetch;
     ResultsHeaderView* m_header = nullptr;
     ResultsListView* m_list = nullptr;
     ResultsGridView* m_grid = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDrag>
 #include <QHelpEvent>
 #include <QMimeData>
@@ -17,6 +18,7 @@
 #include "App/AppModel.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/FolderVideoHints.h"
+#include "UI/Results/InlineRenameField.h"
 #include "UI/Results/ResultTexts.h"
 #include "UI/Results/ResultsModel.h"
 
@@ -42,7 +44,10 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvi
         relayout();
     });
     connect(&m_model, &AppModel::selectedItemIDChanged, this, &ResultsCanvas::scrollToSelection);
-    connect(&m_model, &AppModel::inlineRenameTargetIDChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_model, &AppModel::inlineRenameTargetIDChanged, this, [this] {
+        viewport()->update();
+        placeRenameField();
+    });
     connect(&m_thumbnails, &ThumbnailProvider::previewsChanged, viewport(), qOverload<>(&QWidget::update));
     connect(&m_hints, &FolderVideoHints::hintsArrived, viewport(), qOverload<>(&QWidget::update));
 }
@@ -60,6 +65,7 @@ void ResultsCanvas::relayout()
     bar->setPageStep(viewport()->height());
     bar->setSingleStep(24);
     viewport()->update();
+    placeRenameField();
 }
 
 void ResultsCanvas::centerOnRow(int row, bool animated)
@@ -133,9 +139,62 @@ void ResultsCanvas::showEvent(QShowEvent* event)
     scrollToSelection();
 }
 
+void ResultsCanvas::hideEvent(QHideEvent* event)
+{
+    removeRenameField();
+    QAbstractScrollArea::hideEvent(event);
+}
+
 void ResultsCanvas::scrollContentsBy(int, int)
 {
     viewport()->update();
+    placeRenameField();
+}
+
+void ResultsCanvas::placeRenameField()
+{
+    const QString target = m_model.inlineRenameTargetID();
+    const int row =
+        target.isEmpty() || !isVisible() ? -1 : m_rows.rowOfId(ResultsModel::scrollTargetID(m_model, target));
+    if (row < 0 || (m_renameField && m_renameField->property("path").toString() != target))
+        removeRenameField();
+    if (row < 0)
+        return;
+    if (!m_renameField) {
+        m_renameField = new InlineRenameField(m_model, renameFieldPixelSize(), viewport());
+        m_renameField->setProperty("path", target);
+        connect(m_renameField, &InlineRenameField::commitRequested, this, &ResultsCanvas::commitInlineRenameRequested);
+        connect(m_renameField, &InlineRenameField::cancelRequested, this, &ResultsCanvas::cancelInlineRenameRequested);
+        connect(m_renameField, &InlineRenameField::editingEnded, this, &ResultsCanvas::inlineRenameEditingEnded);
+    }
+    m_renameField->setGeometry(nameRect(row).translated(0, -verticalScrollBar()->value()));
+    m_renameField->show();
+}
+
+// The field may be in the middle of its own key handling: it goes later.
+// The focus moves to us first, so that its focus loss reaches it whole.
+void ResultsCanvas::removeRenameField()
+{
+    if (!m_renameField)
+        return;
+    InlineRenameField* field = m_renameField;
+    m_renameField = nullptr;
+    if (field->hasFocus() && isVisible())
+        setFocus(Qt::OtherFocusReason);
+    field->hide();
+    field->deleteLater();
+}
+
+// The SKU-related rows have no context menu.
+void ResultsCanvas::contextMenuEvent(QContextMenuEvent* event)
+{
+    const Hit hit = hitTest(toContent(event->pos()));
+    if (hit.row < 0)
+        return;
+    const ResultsModel::Row& row = m_rows.rowAt(hit.row);
+    if (row.kind != ResultsModel::RowKind::Item || row.section == ResultsModel::Section::SkuRelated)
+        return;
+    emit contextMenuRequested(m_rows.itemAt(hit.row), event->globalPos());
 }
 
 void ResultsCanvas::mousePressEvent(QMouseEvent* event)

@@ -14,11 +14,13 @@
 #include <functional>
 
 #include <QAbstractScrollArea>
+#include <QPointer>
 #include <QRect>
 
 class QVariantAnimation;
 
 #include "Core/Models/IndexedItem.h"
+#include "UI/Results/InlineRenameField.h"
 
 namespace pallix {
 
@@ -44,6 +46,8 @@ public:
 
     // Geometry in content coordinates (y from the top of the scrolled content).
     virtual QRect rowRect(int row) const = 0;
+    // Where an item row's name is painted, and the rename field goes.
+    virtual QRect nameRect(int row) const = 0;
     virtual Hit hitTest(QPoint contentPos) const = 0;
     int contentHeight() const { return m_contentHeight; }
     // The rows whose rectangles meet the content rectangle, in row order.
@@ -54,18 +58,27 @@ public:
     // animated, it eases out over 0.14 s.
     void centerOnRow(int row, bool animated = false);
     int hoveredRow() const { return m_hoveredRow; }
+    // The field over the name of the item being renamed, while this view is
+    // shown and holds the item; else null.
+    InlineRenameField* renameField() const { return m_renameField; }
 
 signals:
     void openItemRequested(const pallix::IndexedItem& item);
     void revealItemRequested(const pallix::IndexedItem& item);
     void scopeToItemRequested(const pallix::IndexedItem& item);
     void cancelInlineRenameRequested();
+    void commitInlineRenameRequested();
+    void inlineRenameEditingEnded();
+    // A secondary click on an item that has a context menu.
+    void contextMenuRequested(const pallix::IndexedItem& item, QPoint globalPos);
 
 protected:
     // Returns the content height.
     virtual int layoutRows(int viewportWidth) = 0;
     virtual void paintRow(QPainter& painter, int row, const QRect& rect) = 0;
     virtual void paintBackground(QPainter& painter, const QRect& viewportRect);
+    // The rename field's font size.
+    virtual int renameFieldPixelSize() const = 0;
 
     bool isSelected(const IndexedItem& item) const;
     bool isRenaming(const IndexedItem& item) const;
@@ -76,6 +89,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -97,6 +112,10 @@ private:
     void activateAction(int row, int action);
     void scrollToSelection();
     void startDrag(int row);
+    // Shows, moves or removes the rename field after anything that may have
+    // moved the target's name.
+    void placeRenameField();
+    void removeRenameField();
 
     QVariantAnimation* m_scrollAnimation = nullptr;
     int m_contentHeight = 0;
@@ -104,6 +123,7 @@ private:
     int m_pressRow = -1;  // an item pressed and not yet released: a drag may start
     QPoint m_pressPos;
     int m_hoveredAction = -1;
+    QPointer<InlineRenameField> m_renameField;
 };
 
 } // namespace pallix

@@ -55,6 +55,21 @@ void ResultsGridView::visibleRows(const QRect& contentRect, const std::function<
     m_layout.visit(contentRect, visit);
 }
 
+QRect ResultsGridView::nameRect(int row) const
+{
+    const QRect rect = rowRect(row);
+    const GridMetrics::Card card = GridMetrics::card(m_rows.rowAt(row).card, m_zoom);
+    const int line = QFontMetrics(paint::font(GridMetrics::namePixelSize(m_zoom))).height();
+    const int padding = static_cast<int>(card.horizontalPadding);
+    const int top = static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight);
+    return {rect.left() + padding, top, rect.width() - 2 * padding, line + 8};
+}
+
+int ResultsGridView::renameFieldPixelSize() const
+{
+    return static_cast<int>(std::lround(GridMetrics::namePixelSize(m_zoom)));
+}
+
 QRectF ResultsGridView::previewRect(int row) const
 {
     const QRect rect = m_layout.rect(row);
@@ -167,8 +182,10 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
     int y = static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight);
     painter.setFont(nameFont);
     painter.setPen(palette().color(QPalette::Text));
-    const int lines =
-        paintName(painter, QString::fromStdString(item.name()), nameFont, QRect(left, y, width, 2 * nameMetrics.height()));
+    // Under the rename field the name keeps its two lines, so the card does not jump.
+    const int lines = isRenaming(item) ? 2
+                                       : paintName(painter, QString::fromStdString(item.name()), nameFont,
+                                                   QRect(left, y, width, 2 * nameMetrics.height()));
     const QFont subtitleFont = paint::font(GridMetrics::subtitlePixelSize(m_zoom));
     const QFontMetrics subtitleMetrics(subtitleFont);
     y = static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight) + lines * nameMetrics.height();

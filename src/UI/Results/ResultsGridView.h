@@ -26,6 +26,8 @@ public:
     const ResultsGridLayout& gridLayout() const { return m_layout; }
     // The preview's rectangle inside a card.
     QRectF previewRect(int row) const;
+    // One line over the first line of the card's name.
+    QRect nameRect(int row) const override;
 
 signals:
     // Ctrl+wheel: the wheel's delta in lines (a notch is 1.0, pixel-precise
@@ -36,6 +38,7 @@ signals:
 protected:
     int layoutRows(int viewportWidth) override;
     void paintRow(QPainter& painter, int row, const QRect& rect) override;
+    int renameFieldPixelSize() const override;
     void wheelEvent(QWheelEvent* event) override;
     bool viewportEvent(QEvent* event) override;
 

@@ -119,7 +119,10 @@ QRect ResultsListView::actionRect(int row, int action) const
 {
     const QRect rect = rowRect(row);
     const QRect column = ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Actions];
-    const int right = column.right() + 1 - (kActionCount - 1 - action) * (kActionButtonSize + kActionSpacing);
+    // Where the columns are wider than the view (their minimum widths), the
+    // buttons stay at the view's edge instead of out of reach beyond it.
+    const int edge = std::min(column.right() + 1, m_width - ListColumns::kPadding);
+    const int right = edge - (kActionCount - 1 - action) * (kActionButtonSize + kActionSpacing);
     return QRect(right - kActionButtonSize, rect.center().y() - kActionButtonSize / 2 + 1, kActionButtonSize,
                  kActionButtonSize);
 }
@@ -141,6 +144,11 @@ QRect ResultsListView::nameRect(int row) const
     const QRect rect = rowRect(row);
     const QRect name = ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Name];
     return name.adjusted(kIconSize + kIconGap, 0, 0, 0);
+}
+
+int ResultsListView::renameFieldPixelSize() const
+{
+    return static_cast<int>(kNamePx);
 }
 
 void ResultsListView::paintRow(QPainter& painter, int row, const QRect& rect)
@@ -172,8 +180,9 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     painter.setPen(palette().color(QPalette::Text));
     const QRect nameText = nameRect(row);
     const QFontMetrics nameMetrics(nameFont);
-    painter.drawText(nameText, Qt::AlignLeft | Qt::AlignVCenter,
-                     nameMetrics.elidedText(QString::fromStdString(item.name()), Qt::ElideRight, nameText.width()));
+    if (!isRenaming(item))  // the rename field covers it
+        painter.drawText(nameText, Qt::AlignLeft | Qt::AlignVCenter,
+                         nameMetrics.elidedText(QString::fromStdString(item.name()), Qt::ElideRight, nameText.width()));
 
     const QFont detail = paint::font(kDetailPx);
     const QFontMetrics detailMetrics(detail);

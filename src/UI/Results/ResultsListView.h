@@ -34,11 +34,12 @@ public:
     // The symbol of a row's action button.
     static QString actionSymbol(const IndexedItem& item, int action);
     // Where a rename field would stand over the name.
-    QRect nameRect(int row) const;
+    QRect nameRect(int row) const override;
 
 protected:
     int layoutRows(int viewportWidth) override;
     void paintRow(QPainter& painter, int row, const QRect& rect) override;
+    int renameFieldPixelSize() const override;
 
 private:
     int heightOf(int row) const;

@@ -65,6 +65,10 @@ public:
     int rowOfId(const QString& rowId) const;
 
     int filteredCount(Section section) const { return static_cast<int>(list(section).size()); }
+    // A section's items after the content filters, the image-content cut not applied.
+    const ItemList& filteredItems(Section section) const { return list(section); }
+    // How many image-content matches are shown (the first ones of the section).
+    int displayedFuzzyCount() const { return m_displayedFuzzy; }
     int hiddenFuzzyCount() const { return filteredCount(Section::ImageFuzzy) - m_displayedFuzzy; }
     bool showsInlineActions() const { return filteredCount(Section::Main) <= kInlineActionsLimit; }
     // Nothing survived the content filters in any section.

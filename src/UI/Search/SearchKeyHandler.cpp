@@ -63,7 +63,8 @@ bool SearchKeyHandler::handleArrow(int offset)
     const QWidget* focus = QApplication::focusWidget();
     const bool inField = focus && focus == m_searchField;
     const bool inResults = focus && m_results && (focus == m_results || m_results->isAncestorOf(focus));
-    if (!inField && !inResults)
+    // The rename field inside the results moves its caret, not the selection.
+    if (!inField && (!inResults || takesText(focus)))
         return false;
     m_model.moveSelection(offset);
     return true;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QNativeGestureEvent>
 #include <QPointingDevice>
 #include <QPushButton>
@@ -241,6 +242,41 @@ TEST_F(ResultsAreaTest, ShowMoreButtonShowsEveryMatch)
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
     EXPECT_TRUE(rows.showAllFuzzy());
     EXPECT_EQ(rows.hiddenFuzzyCount(), 0);
+}
+
+} // namespace
+} // namespace pallix
+
+namespace pallix {
+namespace {
+
+TEST_F(ResultsAreaTest, RowButtonsStayWithinANarrowView)
+{
+    f.model().setDisplayMode(ResultDisplayMode::List);
+    f.publishMain(numberedFiles("a", 3));
+    area.resize(1100, 500);  // the columns' minimum widths are wider than this
+    ResultsListView* list = area.listView();
+    QSignalSpy reveal(&area, &ResultsArea::revealItemRequested);
+    f.model().setSelectedItemID("/r/a1.txt");
+    for (int action = 0; action < 3; ++action)
+        EXPECT_TRUE(list->viewport()->rect().contains(list->actionRect(1, action))) << action;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->actionRect(1, 2).center());
+    EXPECT_EQ(reveal.count(), 1);
+}
+
+TEST_F(ResultsAreaTest, EmptyPanelHintIsNotCutOff)
+{
+    QLabel* hint = nullptr;
+    for (QLabel* label : area.emptyPanel()->findChildren<QLabel*>())
+        if (label->text().startsWith("通常是"))
+            hint = label;
+    ASSERT_NE(hint, nullptr);
+    for (int width : {1300, 500}) {
+        area.resize(width, 600);
+        QApplication::processEvents();
+        EXPECT_GE(hint->height(), hint->heightForWidth(hint->width())) << width;
+        EXPECT_GE(hint->width(), std::min(hint->fontMetrics().horizontalAdvance(hint->text()), width - 40)) << width;
+    }
 }
 
 } // namespace

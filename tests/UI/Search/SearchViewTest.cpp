@@ -11,6 +11,8 @@
 #include "App/ModelTestSupport.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/Preview/PreviewController.h"
+#include "UI/Results/ResultsArea.h"
+#include "UI/Results/ResultsCanvas.h"
 #include "UI/Search/FilterPanel.h"
 #include "UI/Search/FilterSummaryRow.h"
 #include "UI/Search/ResultsMenu.h"
@@ -163,6 +165,27 @@ TEST_F(SearchViewTest, ArrowsMoveTheSelectionFromTheSearchField)
     EXPECT_EQ(h.model->selectedItemID(), resultPath(2));  // clamped at the end
     QTest::keyClick(field, Qt::Key_Up);
     EXPECT_EQ(h.model->selectedItemID(), resultPath(1));
+}
+
+TEST_F(SearchViewTest, TheRenameFieldRenamesTheFileOnReturnAndKeepsTheArrows)
+{
+    searchReports();
+    const IndexedItem item = h.model->results().at(1);
+    h.model->resultActions().beginInlineRename(item);
+    auto* canvas = qobject_cast<ResultsCanvas*>(window->searchView()->resultsArea()->currentBody());
+    ASSERT_NE(canvas, nullptr);
+    InlineRenameField* rename = canvas->renameField();
+    ASSERT_NE(rename, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rename->hasFocus(); }));
+    QTest::keyClicks(rename, "x");  // replaces the selected whole name
+    QTest::keyClick(rename, Qt::Key_Down);  // the caret's, not the selection's
+    EXPECT_EQ(h.model->selectedItemID(), resultPath(1));
+    EXPECT_EQ(h.model->inlineRenameDraft(), "x");
+    QTest::keyClick(rename, Qt::Key_Return);
+    EXPECT_TRUE(fs::exists(h.rootFolder() / "x"));
+    EXPECT_FALSE(fs::exists(item.path()));
+    EXPECT_TRUE(h.model->inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->renameField() == nullptr; }));
 }
 
 TEST_F(SearchViewTest, ZoomShortcutsStayWithinTheirRange)

@@ -1,0 +1,85 @@
+#include "UI/Results/InlineRenameField.h"
+
+#include <QKeyEvent>
+#include <QTimer>
+
+#include "App/AppModel.h"
+
+namespace pallix {
+
+InlineRenameField::InlineRenameField(AppModel& model, int pixelSize, QWidget* parent)
+    : QLineEdit(parent), m_model(model)
+{
+    setObjectName(QStringLiteral("inlineRenameField"));
+    QFont font = this->font();
+    font.setPixelSize(pixelSize);
+    setFont(font);
+    setText(model.inlineRenameDraft());
+    connect(this, &QLineEdit::textEdited, &m_model, &AppModel::setInlineRenameDraft);
+    connect(&m_model, &AppModel::inlineRenameDraftChanged, this, &InlineRenameField::showModelDraft);
+    // After the owner has placed and shown us.
+    QTimer::singleShot(0, this, &InlineRenameField::takeFocus);
+}
+
+void InlineRenameField::takeFocus()
+{
+    if (!isVisible())
+        return;
+    setFocus(Qt::OtherFocusReason);
+    selectAll();
+}
+
+void InlineRenameField::showModelDraft()
+{
+    if (text() != m_model.inlineRenameDraft())
+        setText(m_model.inlineRenameDraft());
+}
+
+// Tab would otherwise move the focus before a key press is seen.
+bool InlineRenameField::event(QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            endByKey(&InlineRenameField::commitRequested);
+            return true;
+        }
+    }
+    return QLineEdit::event(event);
+}
+
+void InlineRenameField::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: endByKey(&InlineRenameField::commitRequested); break;
+    case Qt::Key_Escape: endByKey(&InlineRenameField::cancelRequested); break;
+    default: QLineEdit::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+void InlineRenameField::endByKey(void (InlineRenameField::*ending)())
+{
+    m_skipNextEndEditing = true;
+    emit(this->*ending)();
+    // The owner may have hidden us already; then the flag waits for the
+    // focus loss that still follows, as a flag set here must.
+    if (hasFocus())
+        clearFocus();
+}
+
+void InlineRenameField::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    // The field's own context menu takes the focus for a moment only.
+    if (event->reason() == Qt::PopupFocusReason)
+        return;
+    if (m_skipNextEndEditing) {
+        m_skipNextEndEditing = false;
+        return;
+    }
+    emit editingEnded();
+}
+
+} // namespace pallix

@@ -1,0 +1,142 @@
+#include "UI/Results/InlineRenameField.h"
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include "ResultsTestSupport.h"
+#include "UI/Results/ResultsArea.h"
+#include "UI/Results/ResultsGridView.h"
+#include "UI/Results/ResultsListView.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+// The area in a window beside another field the focus can go to.
+struct InlineRenameTest : testing::Test {
+    ResultsFixture f;
+    QWidget window;
+    QLineEdit* other = new QLineEdit(&window);
+    ResultsArea* area = new ResultsArea(f.model(), f.h.thumbnails, &window);
+
+    void SetUp() override
+    {
+        auto* layout = new QVBoxLayout(&window);
+        layout->addWidget(other);
+        layout->addWidget(area, 1);
+        window.resize(1300, 700);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        f.publishMain(numberedFiles("a", 6, "tar.gz"));
+    }
+    void beginRename(const QString& path, const QString& draft)
+    {
+        f.model().setSelectedItemID(path);
+        f.model().setInlineRenameTargetID(path);
+        f.model().setInlineRenameDraft(draft);
+    }
+    InlineRenameField* focusedField(ResultsCanvas* canvas)
+    {
+        InlineRenameField* field = canvas->renameField();
+        if (!field || !QTest::qWaitFor([&] { return field->hasFocus(); }))
+            return nullptr;
+        return field;
+    }
+};
+
+TEST_F(InlineRenameTest, FieldSitsOverTheNameInListAndGrid)
+{
+    f.model().setDisplayMode(ResultDisplayMode::List);
+    ResultsListView* list = area->listView();
+    EXPECT_EQ(list->renameField(), nullptr);
+    beginRename("/r/a3.tar.gz", "a3.tar.gz");
+    InlineRenameField* field = focusedField(list);
+    ASSERT_NE(field, nullptr);
+    const int row = area->resultsModel().rowOfId("/r/a3.tar.gz");
+    EXPECT_EQ(field->geometry(), list->nameRect(row).translated(0, -list->verticalScrollBar()->value()));
+    EXPECT_EQ(field->text(), "a3.tar.gz");
+    EXPECT_EQ(field->selectedText(), "a3.tar.gz");  // the whole name, extension included
+
+    f.model().setDisplayMode(ResultDisplayMode::Grid);
+    ResultsGridView* grid = area->gridView();
+    // Leaving the list ended that editing; the grid shows its own field.
+    EXPECT_EQ(list->renameField(), nullptr);
+    beginRename("/r/a4.tar.gz", "a4.tar.gz");
+    field = focusedField(grid);
+    ASSERT_NE(field, nullptr);
+    const QRect name = grid->nameRect(area->resultsModel().rowOfId("/r/a4.tar.gz"));
+    EXPECT_EQ(field->geometry(), name.translated(0, -grid->verticalScrollBar()->value()));
+    EXPECT_TRUE(grid->rowRect(area->resultsModel().rowOfId("/r/a4.tar.gz")).contains(name));
+
+    f.model().setInlineRenameTargetID(QString());
+    EXPECT_EQ(grid->renameField(), nullptr);
+}
+
+TEST_F(InlineRenameTest, TypingReachesTheModelAndRepublishingKeepsTheCaret)
+{
+    f.model().setDisplayMode(ResultDisplayMode::List);
+    beginRename("/r/a1.tar.gz", "a1.tar.gz");
+    InlineRenameField* field = focusedField(area->listView());
+    ASSERT_NE(field, nullptr);
+    field->setCursorPosition(2);
+    QTest::keyClicks(field, "xy");
+    EXPECT_EQ(f.model().inlineRenameDraft(), "a1xy.tar.gz");
+    EXPECT_EQ(field->cursorPosition(), 4);
+    field->setSelection(1, 3);
+    f.model().setInlineRenameDraft("a1xy.tar.gz");
+    EXPECT_EQ(field->selectedText(), "1xy");
+    f.model().setInlineRenameDraft("b.txt");
+    EXPECT_EQ(field->text(), "b.txt");
+}
+
+TEST_F(InlineRenameTest, ReturnCommitsEscapeCancelsFocusLossEnds)
+{
+    f.model().setDisplayMode(ResultDisplayMode::List);
+    QSignalSpy commit(area, &ResultsArea::commitInlineRenameRequested);
+    QSignalSpy cancel(area, &ResultsArea::cancelInlineRenameRequested);
+    QSignalSpy ended(area, &ResultsArea::inlineRenameEditingEnded);
+    beginRename("/r/a2.tar.gz", "a2.tar.gz");
+    InlineRenameField* field = focusedField(area->listView());
+    ASSERT_NE(field, nullptr);
+
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(commit.count(), 1);
+    EXPECT_FALSE(field->hasFocus());
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Tab);  // like Return, not to the next control
+    EXPECT_EQ(commit.count(), 2);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_EQ(cancel.count(), 1);
+    EXPECT_EQ(ended.count(), 0);
+
+    field->setFocus();
+    other->setFocus();
+    EXPECT_EQ(ended.count(), 1);
+    EXPECT_EQ(commit.count(), 2);
+    EXPECT_EQ(cancel.count(), 1);
+}
+
+TEST_F(InlineRenameTest, AnOwnerThatEndsTheRenameOnCommitGetsOneEnding)
+{
+    f.model().setDisplayMode(ResultDisplayMode::Grid);
+    QSignalSpy ended(area, &ResultsArea::inlineRenameEditingEnded);
+    QObject::connect(area, &ResultsArea::commitInlineRenameRequested, &f.model(),
+                     [this] { f.model().setInlineRenameTargetID(QString()); });
+    beginRename("/r/a0.tar.gz", "a0.tar.gz");
+    ASSERT_NE(focusedField(area->gridView()), nullptr);
+    QTest::keyClick(area->gridView()->renameField(), Qt::Key_Return);
+    EXPECT_EQ(area->gridView()->renameField(), nullptr);
+    EXPECT_EQ(ended.count(), 0);
+    EXPECT_TRUE(area->gridView()->hasFocus());  // the keyboard stays in the results
+}
+
+} // namespace
+} // namespace pallix
