@@ -88,12 +88,12 @@ private:
         const std::uint32_t all = (1u << m_scan.m_needles.size()) - 1;
         if ((inFolder & all) == all)
             return true;
-        const ItemRef item = m_scan.m_items.atWithoutPath(position);
-        const std::string_view stored = m_scan.m_caseSensitive ? item.name : item.searchName;
+        const auto [name, searchName] = m_scan.m_items.nameAndSearchName(position);
+        const std::string_view stored = m_scan.m_caseSensitive ? name : searchName;
         // Only the stored form is composed first; the path's part is not.
         std::optional<std::string> lowered;
         const bool storedSuffices =
-            m_scan.m_caseSensitive || (facts.bits & ItemFacts::AsciiName) || lowersAsStored(item.name);
+            m_scan.m_caseSensitive || (facts.bits & ItemFacts::AsciiName) || lowersAsStored(name);
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i) {
             const std::string& needle = m_scan.m_needles[i];
             if ((inFolder & (1u << i)) || stored.find(needle) != std::string_view::npos)
@@ -101,7 +101,7 @@ private:
             if (storedSuffices)
                 return false;
             if (!lowered)
-                lowered = text::lower(item.name);
+                lowered = text::lower(name);
             if (lowered->find(needle) == std::string::npos)
                 return false;
         }
