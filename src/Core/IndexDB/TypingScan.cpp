@@ -132,9 +132,11 @@ private:
     std::uint32_t computeMask(std::uint32_t folder)
     {
         const FolderForms forms = m_scan.m_items.folder(folder);
-        // The comparable form is composed first, which the path's lower-casing is not.
+        // The comparable form is composed first, which the path's lower-casing
+        // is not; the two differ only where a character has case or composes.
+        const bool comparableSuffices = forms.asciiPath || lowersAsStored(forms.path);
         const std::string_view path = m_scan.m_caseSensitive ? forms.path
-                                      : forms.asciiPath     ? forms.comparable
+                                      : comparableSuffices  ? forms.comparable
                                                             : loweredPath(forms.path, m_pathBuffer);
         std::uint32_t mask = 0;
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i)
