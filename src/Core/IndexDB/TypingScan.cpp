@@ -1,6 +1,8 @@
 #include "Core/IndexDB/TypingScan.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <optional>
 
 #include "Core/IndexDB/IndexSql.h"
@@ -12,7 +14,8 @@ namespace pallix {
 
 namespace {
 
-constexpr std::size_t kCancelPollItems = 8192;
+// A chunk is also how often a scan looks for its cancellation.
+constexpr std::size_t kChunkItems = 8192;
 constexpr std::size_t kMaxFolderNeedles = 16;
 // Below this many items a second thread costs more than it saves.
 constexpr std::size_t kItemsPerThread = 32768;
@@ -41,6 +44,47 @@ std::string_view loweredPath(std::string_view path, std::string& buffer)
             c = static_cast<char>(c - 'A' + 'a');
     return buffer;
 }
+
+// Chunks of the list handed out in list order. Once the chunks finished from
+// the start hold `cap` matches, no later chunk can add to the answer.
+class ChunkQueue {
+public:
+    ChunkQueue(std::size_t count, std::size_t cap) : m_matches(count, 0), m_finished(count, false), m_cap(cap) {}
+
+    std::size_t count() const { return m_matches.size(); }
+
+    std::optional<std::size_t> take()
+    {
+        if (m_enough.load(std::memory_order_acquire))
+            return std::nullopt;
+        const std::size_t k = m_next.fetch_add(1, std::memory_order_relaxed);
+        return k < count() ? std::optional<std::size_t>(k) : std::nullopt;
+    }
+
+    void finish(std::size_t chunk, std::size_t matches)
+    {
+        std::lock_guard lock(m_mutex);
+        m_matches[chunk] = matches;
+        m_finished[chunk] = true;
+        while (m_finishedFromStart < count() && m_finished[m_finishedFromStart])
+            m_matchesFromStart += m_matches[m_finishedFromStart++];
+        if (m_matchesFromStart >= m_cap)
+            m_enough.store(true, std::memory_order_release);
+    }
+
+    // Read after every worker has returned.
+    std::size_t finishedFromStart() const { return m_finishedFromStart; }
+
+private:
+    std::vector<std::size_t> m_matches;
+    std::vector<bool> m_finished;
+    const std::size_t m_cap;
+    std::mutex m_mutex;
+    std::size_t m_finishedFromStart = 0;  // under m_mutex, as is the rest of the bookkeeping
+    std::size_t m_matchesFromStart = 0;
+    std::atomic<std::size_t> m_next{0};
+    std::atomic<bool> m_enough{false};
+};
 
 // Characters without case and untouched by composition: a name made of
 // these and ASCII lower-cases byte for byte as its stored lower-cased form.
@@ -172,20 +216,25 @@ std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t boun
     bound = std::min(bound, m_items.size());
     const unsigned threads =
         static_cast<unsigned>(std::clamp<std::size_t>(bound / kItemsPerThread, 1, spareThreads()));
-    std::vector<std::vector<std::uint32_t>> found(threads);
-    inSlices(bound, threads, [&](unsigned t, std::size_t begin, std::size_t end) {
+    ChunkQueue chunks((bound + kChunkItems - 1) / kChunkItems, cap);
+    std::vector<std::vector<std::uint32_t>> found(chunks.count());
+    inSlices(threads, threads, [&](unsigned, std::size_t, std::size_t) {
         Slice slice(*this);
-        std::vector<std::uint32_t>& out = found[t];
-        for (std::size_t p = begin; p < end && out.size() < cap; ++p) {
-            if ((p + 1) % kCancelPollItems == 0 && cancel && cancel->isCancelled())
-                break;
-            if (slice.matches(p))
-                out.push_back(static_cast<std::uint32_t>(p));
+        while (const std::optional<std::size_t> k = chunks.take()) {
+            if (cancel && cancel->isCancelled())
+                return;
+            std::vector<std::uint32_t>& out = found[*k];
+            const std::size_t end = std::min(bound, (*k + 1) * kChunkItems);
+            for (std::size_t p = *k * kChunkItems; p < end && out.size() < cap; ++p)
+                if (slice.matches(p))
+                    out.push_back(static_cast<std::uint32_t>(p));
+            chunks.finish(*k, out.size());
         }
     });
-    std::vector<std::uint32_t> candidates = std::move(found.front());
-    for (std::size_t t = 1; t < found.size() && candidates.size() < cap; ++t)
-        candidates.insert(candidates.end(), found[t].begin(), found[t].end());
+    // The finished chunks from the start: all of them unless cancelled.
+    std::vector<std::uint32_t> candidates;
+    for (std::size_t k = 0; k < chunks.finishedFromStart() && candidates.size() < cap; ++k)
+        candidates.insert(candidates.end(), found[k].begin(), found[k].end());
     if (candidates.size() > cap)
         candidates.resize(cap);
     return candidates;

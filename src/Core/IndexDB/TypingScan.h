@@ -4,9 +4,10 @@
 //
 // The path is not assembled for an item whose folder the table knows: a word
 // without "/" is in the path exactly when it is in the folder's path, worked
-// out once per folder, or in the name. Fixed slices of the list are scanned
-// on the spare cores and joined in list order, so the answer is the one a
-// single pass gives.
+// out once per folder, or in the name. Chunks of the list are scanned on the
+// spare cores, handed out in list order and joined in list order, so the
+// answer is the one a single pass gives; none is started once the chunks
+// before it hold enough.
 //
 // Threads: one scan runs on the calling thread and the slice threads it
 // starts; the table must not change meanwhile (the store's lock is held).
