@@ -192,6 +192,18 @@ std::string_view ItemTable::nameAt(std::size_t position) const
     return (e.flags & Side) ? std::string_view(m_sideItems[e.offsetLow].name()) : nameOf(e);
 }
 
+std::pair<std::string_view, std::string_view> ItemTable::nameAndSearchName(std::size_t position) const
+{
+    const Entry& e = m_entries[position];
+    if (e.flags & Side) {
+        const IndexedItem& item = m_sideItems[e.offsetLow];
+        return {item.name(), item.searchName()};
+    }
+    const char* run = m_arena->at(e.offset());
+    const std::string_view name(run, e.nameLength);
+    return {name, (e.flags & SearchNameStored) ? std::string_view(run + e.nameLength, e.searchNameLength) : name};
+}
+
 ItemSource::NameViews ItemTable::namesAt(std::size_t position) const
 {
     const Entry& e = m_entries[position];

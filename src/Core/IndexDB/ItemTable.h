@@ -48,6 +48,8 @@ public:
     // The item's path, assembled in `scratch` unless it is kept whole.
     std::string_view pathOf(std::size_t position, std::string& scratch) const;
     std::string_view nameAt(std::size_t position) const override;
+    // The name and its lower-cased form, read without the rest of the item.
+    std::pair<std::string_view, std::string_view> nameAndSearchName(std::size_t position) const;
     ItemRef atWithoutPath(std::size_t position) const override { return refWithoutPath(position); }
     NameViews namesAt(std::size_t position) const override;
     const ItemFacts* facts() const override { return m_facts.data(); }

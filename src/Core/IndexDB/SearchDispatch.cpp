@@ -8,6 +8,7 @@
 
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/TypingScan.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -16,34 +17,7 @@ namespace {
 
 constexpr int kDatabaseOnlyRowBudget = 4000;
 constexpr int kSupplementRowBudget = 2600;
-constexpr std::size_t kCancelPollItems = 8192;
 constexpr std::size_t kNoMatchFallbackItems = 6000;
-
-bool matchesUnder(SearchMatchMode mode, std::string_view haystack, std::string_view needle)
-{
-    switch (mode) {
-    case SearchMatchMode::Contains: return haystack.find(needle) != std::string_view::npos;
-    case SearchMatchMode::Prefix: return haystack.starts_with(needle);
-    case SearchMatchMode::Suffix: return haystack.ends_with(needle);
-    case SearchMatchMode::Exact: return haystack == needle;
-    }
-    return false;
-}
-
-// The path lower-cased into a reused buffer; ASCII paths, nearly all of them,
-// skip the full Unicode mapping.
-std::string_view loweredPath(std::string_view path, std::string& buffer)
-{
-    if (!text::isAscii(path)) {
-        buffer = text::lower(path);
-        return buffer;
-    }
-    buffer.assign(path);
-    for (char& c : buffer)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return buffer;
-}
 
 // Few enough memory results to ask the database: below a third of the limit
 // (33 of 100 is below, 34 is not), below 12 for limits of 13 to 35, below the
@@ -79,39 +53,18 @@ std::vector<std::uint32_t> IndexStore::fallbackCandidatesFromMemory(const Search
 {
     const std::size_t n = m_items.size();
     const std::size_t cap = static_cast<std::size_t>(std::max(hardCap, 0));
-    std::vector<std::string> needles;
-    for (const std::string& token : query.tokens) {
-        const std::string_view t = indexsql::trimmed(token);
-        if (!t.empty())
-            needles.push_back(indexsql::caseFolded(t, query.caseSensitive));
-    }
     auto firstItems = [](std::size_t count) {
         std::vector<std::uint32_t> positions(count);
         for (std::size_t p = 0; p < count; ++p)
             positions[p] = static_cast<std::uint32_t>(p);
         return positions;
     };
-    if (needles.empty())
+    const TypingScan scan(m_items, query);
+    if (!scan.hasWords())
         return firstItems(std::min(n, cap));
 
-    std::vector<std::uint32_t> candidates;
-    candidates.reserve(std::min<std::size_t>(cap, 20000));
     const std::size_t bound = cap >= 10000 ? std::min(cap * 8, n) : std::min<std::size_t>(n, 80000);
-    std::string pathBuffer;
-    for (std::size_t p = 0;; ++p) {
-        if (candidates.size() >= cap || p == bound)
-            break;
-        if ((p + 1) % kCancelPollItems == 0 && cancel && cancel->isCancelled())
-            break;
-        const ItemRef item = m_items.at(p);
-        const std::string_view name = query.caseSensitive ? item.name : item.searchName;
-        const std::string_view path = query.caseSensitive ? item.path : loweredPath(item.path, pathBuffer);
-        const bool match = std::all_of(needles.begin(), needles.end(), [&](const std::string& needle) {
-            return matchesUnder(query.matchMode, name, needle) || matchesUnder(query.matchMode, path, needle);
-        });
-        if (match)
-            candidates.push_back(static_cast<std::uint32_t>(p));
-    }
+    std::vector<std::uint32_t> candidates = scan.collect(cap, bound, cancel);
     if (candidates.empty())
         return firstItems(std::min(n, kNoMatchFallbackItems));
     return candidates;

@@ -1,0 +1,243 @@
+#include "Core/IndexDB/TypingScan.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <optional>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/Parallel.h"
+#include "Platform/Clock.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace {
+
+// A chunk is also how often a scan looks for its cancellation.
+constexpr std::size_t kChunkItems = 8192;
+constexpr std::size_t kMaxFolderNeedles = 16;
+// Below this many items a second thread costs more than it saves.
+constexpr std::size_t kItemsPerThread = 32768;
+
+bool matchesUnder(SearchMatchMode mode, std::string_view haystack, std::string_view needle)
+{
+    switch (mode) {
+    case SearchMatchMode::Contains: return haystack.find(needle) != std::string_view::npos;
+    case SearchMatchMode::Prefix: return haystack.starts_with(needle);
+    case SearchMatchMode::Suffix: return haystack.ends_with(needle);
+    case SearchMatchMode::Exact: return haystack == needle;
+    }
+    return false;
+}
+
+// The path lower-cased into a reused buffer; ASCII paths skip the full Unicode mapping.
+std::string_view loweredPath(std::string_view path, std::string& buffer)
+{
+    if (!text::isAscii(path)) {
+        buffer = text::lower(path);
+        return buffer;
+    }
+    buffer.assign(path);
+    for (char& c : buffer)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return buffer;
+}
+
+// Chunks of the list handed out in list order. Once the chunks finished from
+// the start hold `cap` matches, no later chunk can add to the answer.
+class ChunkQueue {
+public:
+    ChunkQueue(std::size_t count, std::size_t cap) : m_matches(count, 0), m_finished(count, false), m_cap(cap) {}
+
+    std::size_t count() const { return m_matches.size(); }
+
+    std::optional<std::size_t> take()
+    {
+        if (m_enough.load(std::memory_order_acquire))
+            return std::nullopt;
+        const std::size_t k = m_next.fetch_add(1, std::memory_order_relaxed);
+        return k < count() ? std::optional<std::size_t>(k) : std::nullopt;
+    }
+
+    void finish(std::size_t chunk, std::size_t matches)
+    {
+        std::lock_guard lock(m_mutex);
+        m_matches[chunk] = matches;
+        m_finished[chunk] = true;
+        while (m_finishedFromStart < count() && m_finished[m_finishedFromStart])
+            m_matchesFromStart += m_matches[m_finishedFromStart++];
+        if (m_matchesFromStart >= m_cap)
+            m_enough.store(true, std::memory_order_release);
+    }
+
+    // Read after every worker has returned.
+    std::size_t finishedFromStart() const { return m_finishedFromStart; }
+
+private:
+    std::vector<std::size_t> m_matches;
+    std::vector<bool> m_finished;
+    const std::size_t m_cap;
+    std::mutex m_mutex;
+    std::size_t m_finishedFromStart = 0;  // under m_mutex, as is the rest of the bookkeeping
+    std::size_t m_matchesFromStart = 0;
+    std::atomic<std::size_t> m_next{0};
+    std::atomic<bool> m_enough{false};
+};
+
+// Characters without case and untouched by composition: a name made of
+// these and ASCII lower-cases byte for byte as its stored lower-cased form.
+bool caselessAndComposed(char32_t c)
+{
+    return (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x3400 && c <= 0x4DBF) ||
+           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x0430 && c <= 0x045F);
+}
+
+bool lowersAsStored(std::string_view name)
+{
+    for (std::size_t i = 0; i < name.size();) {
+        if (static_cast<unsigned char>(name[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        if (!caselessAndComposed(text::nextCodePoint(name, i)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// One thread's part of a scan, with its own answers per folder.
+class TypingScan::Slice {
+public:
+    explicit Slice(const TypingScan& scan) : m_scan(scan) {}
+
+    bool matches(std::size_t position)
+    {
+        const ItemFacts& facts = m_scan.m_items.facts()[position];
+        if (m_scan.m_foldersDecide && facts.folder != ItemFacts::kNoFolder)
+            return matchesByFolder(position, facts);
+        return matchesByPath(position);
+    }
+
+private:
+    // Every needle lacks "/": one is in the path exactly when it is in the
+    // folder's path or in the name (the lower-casing of a path is that of
+    // its parts: "/" is neither cased nor case-ignorable).
+    bool matchesByFolder(std::size_t position, const ItemFacts& facts)
+    {
+        const std::uint32_t inFolder = folderMask(facts.folder);
+        const std::uint32_t all = (1u << m_scan.m_needles.size()) - 1;
+        if ((inFolder & all) == all)
+            return true;
+        const auto [name, searchName] = m_scan.m_items.nameAndSearchName(position);
+        const std::string_view stored = m_scan.m_caseSensitive ? name : searchName;
+        // Only the stored form is composed first; the path's part is not.
+        std::optional<std::string> lowered;
+        const bool storedSuffices =
+            m_scan.m_caseSensitive || (facts.bits & ItemFacts::AsciiName) || lowersAsStored(name);
+        for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i) {
+            const std::string& needle = m_scan.m_needles[i];
+            if ((inFolder & (1u << i)) || stored.find(needle) != std::string_view::npos)
+                continue;
+            if (storedSuffices)
+                return false;
+            if (!lowered)
+                lowered = text::lower(name);
+            if (lowered->find(needle) == std::string::npos)
+                return false;
+        }
+        return true;
+    }
+
+    bool matchesByPath(std::size_t position)
+    {
+        const ItemRef item = m_scan.m_items.at(position);
+        const std::string_view name = m_scan.m_caseSensitive ? item.name : item.searchName;
+        const std::string_view path = m_scan.m_caseSensitive ? item.path : loweredPath(item.path, m_pathBuffer);
+        return std::all_of(m_scan.m_needles.begin(), m_scan.m_needles.end(), [&](const std::string& needle) {
+            return matchesUnder(m_scan.m_mode, name, needle) || matchesUnder(m_scan.m_mode, path, needle);
+        });
+    }
+
+    // Bit i: the folder's path, lower-cased as a whole path is, holds needle i.
+    std::uint32_t folderMask(std::uint32_t folder)
+    {
+        if (folder >= m_folderMasks.size())
+            m_folderMasks.resize(m_scan.m_items.folderCount(), kUnknown);
+        std::uint32_t& mask = m_folderMasks[folder];
+        if (mask == kUnknown)
+            mask = computeMask(folder);
+        return mask;
+    }
+
+    std::uint32_t computeMask(std::uint32_t folder)
+    {
+        const FolderForms forms = m_scan.m_items.folder(folder);
+        // The comparable form is composed first, which the path's lower-casing
+        // is not; the two differ only where a character has case or composes.
+        const bool comparableSuffices = forms.asciiPath || lowersAsStored(forms.path);
+        const std::string_view path = m_scan.m_caseSensitive ? forms.path
+                                      : comparableSuffices  ? forms.comparable
+                                                            : loweredPath(forms.path, m_pathBuffer);
+        std::uint32_t mask = 0;
+        for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i)
+            if (path.find(m_scan.m_needles[i]) != std::string_view::npos)
+                mask |= 1u << i;
+        return mask;
+    }
+
+    static constexpr std::uint32_t kUnknown = 0xFFFFFFFFu;
+
+    const TypingScan& m_scan;
+    std::vector<std::uint32_t> m_folderMasks;
+    std::string m_pathBuffer;
+};
+
+TypingScan::TypingScan(const ItemTable& items, const SearchQuery& query)
+    : m_items(items)
+    , m_mode(query.matchMode)
+    , m_caseSensitive(query.caseSensitive)
+{
+    for (const std::string& token : query.tokens) {
+        const std::string_view t = indexsql::trimmed(token);
+        if (!t.empty())
+            m_needles.push_back(indexsql::caseFolded(t, query.caseSensitive));
+    }
+    m_foldersDecide = m_mode == SearchMatchMode::Contains && m_needles.size() <= kMaxFolderNeedles &&
+                      std::none_of(m_needles.begin(), m_needles.end(),
+                                   [](const std::string& n) { return n.find('/') != std::string::npos; });
+}
+
+std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t bound, const CancelToken* cancel) const
+{
+    bound = std::min(bound, m_items.size());
+    const unsigned threads =
+        static_cast<unsigned>(std::clamp<std::size_t>(bound / kItemsPerThread, 1, spareThreads()));
+    ChunkQueue chunks((bound + kChunkItems - 1) / kChunkItems, cap);
+    std::vector<std::vector<std::uint32_t>> found(chunks.count());
+    inSlices(threads, threads, [&](unsigned, std::size_t, std::size_t) {
+        Slice slice(*this);
+        while (const std::optional<std::size_t> k = chunks.take()) {
+            if (cancel && cancel->isCancelled())
+                return;
+            std::vector<std::uint32_t>& out = found[*k];
+            const std::size_t end = std::min(bound, (*k + 1) * kChunkItems);
+            for (std::size_t p = *k * kChunkItems; p < end && out.size() < cap; ++p)
+                if (slice.matches(p))
+                    out.push_back(static_cast<std::uint32_t>(p));
+            chunks.finish(*k, out.size());
+        }
+    });
+    // The finished chunks from the start: all of them unless cancelled.
+    std::vector<std::uint32_t> candidates;
+    for (std::size_t k = 0; k < chunks.finishedFromStart() && candidates.size() < cap; ++k)
+        candidates.insert(candidates.end(), found[k].begin(), found[k].end());
+    if (candidates.size() > cap)
+        candidates.resize(cap);
+    return candidates;
+}
+
+} // namespace pallix

@@ -1,0 +1,45 @@
+#pragma once
+// TypingScan: the typing road's capped scan of the cached items, the first
+// items in list order whose name or path holds every word of the query.
+//
+// The path is not assembled for an item whose folder the table knows: a word
+// without "/" is in the path exactly when it is in the folder's path, worked
+// out once per folder, or in the name. Chunks of the list are scanned on the
+// spare cores, handed out in list order and joined in list order, so the
+// answer is the one a single pass gives; none is started once the chunks
+// before it hold enough.
+//
+// Threads: one scan runs on the calling thread and the slice threads it
+// starts; the table must not change meanwhile (the store's lock is held).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Core/IndexDB/ItemTable.h"
+#include "Core/Search/SearchQuery.h"
+
+namespace pallix {
+
+class CancelToken;
+
+class TypingScan {
+public:
+    TypingScan(const ItemTable& items, const SearchQuery& query);
+
+    // Up to `cap` positions, ascending, of the first `bound` items; a
+    // cancelled scan returns what it found so far.
+    std::vector<std::uint32_t> collect(std::size_t cap, std::size_t bound, const CancelToken* cancel) const;
+    bool hasWords() const { return !m_needles.empty(); }
+
+private:
+    class Slice;
+
+    const ItemTable& m_items;
+    const SearchMatchMode m_mode;
+    const bool m_caseSensitive;
+    std::vector<std::string> m_needles;  // trimmed, case-folded words
+    bool m_foldersDecide = false;        // a Contains search, every needle without "/", at most 16
+};
+
+} // namespace pallix

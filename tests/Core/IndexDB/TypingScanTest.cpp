@@ -1,0 +1,99 @@
+#include "Core/IndexDB/TypingScan.h"
+
+#include <gtest/gtest.h>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "IndexDbTestSupport.h"
+#include "Platform/Clock.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+namespace {
+
+using test::fileItem;
+using test::wordsQuery;
+
+// The scan as one pass over whole paths: what the folder shortcut and the
+// chunks must agree with.
+std::vector<std::uint32_t> scanOfWholePaths(const ItemTable& items, const SearchQuery& query, std::size_t cap,
+                                            std::size_t bound)
+{
+    std::vector<std::string> needles;
+    for (const std::string& t : query.tokens)
+        if (!indexsql::trimmed(t).empty())
+            needles.push_back(indexsql::caseFolded(indexsql::trimmed(t), query.caseSensitive));
+    const auto holds = [&](std::string_view hay, const std::string& n) {
+        switch (query.matchMode) {
+        case SearchMatchMode::Contains: return hay.find(n) != std::string_view::npos;
+        case SearchMatchMode::Prefix: return hay.starts_with(n);
+        case SearchMatchMode::Suffix: return hay.ends_with(n);
+        case SearchMatchMode::Exact: return hay == n;
+        }
+        return false;
+    };
+    std::vector<std::uint32_t> out;
+    for (std::size_t p = 0; p < std::min(bound, items.size()) && out.size() < cap; ++p) {
+        const ItemRef item = items.at(p);
+        const std::string name(query.caseSensitive ? item.name : item.searchName);
+        const std::string path = query.caseSensitive ? std::string(item.path) : text::lower(item.path);
+        if (std::all_of(needles.begin(), needles.end(), [&](const std::string& n) { return holds(name, n) || holds(path, n); }))
+            out.push_back(static_cast<std::uint32_t>(p));
+    }
+    return out;
+}
+
+// Folders and names with case outside ASCII, decomposed accents, ideographs
+// and Cyrillic, repeated past several chunks and threads.
+ItemTable mixedTable()
+{
+    const std::vector<std::string> folders = {"/home/u/Docs", "/home/u/Données/Été", "/home/u/文档", "/srv/ПРОЕКТ",
+                                              "/", "/home/u/Cafe\u0301"};
+    const std::vector<std::string> names = {"report.txt", "Résumé.pdf", "re\u0301sume\u0301.md", "报告.doc",
+                                            "отчёт.odt", "ОТЧЁТ.odt", "notes", "Été.png", "ΣΟΦΙΑ.txt"};
+    ItemTable table;
+    for (std::size_t i = 0; i < 70'000; ++i) {
+        const std::string& folder = folders[(i / 7) % folders.size()];
+        const std::string name = std::to_string(i % 13) + names[i % names.size()];
+        table.append(fileItem((folder == "/" ? "" : folder) + "/" + name));
+    }
+    return table;
+}
+
+TEST(TypingScan, AgreesWithAScanOfWholePaths)
+{
+    const ItemTable table = mixedTable();
+    struct Case {
+        std::vector<std::string> words;
+        SearchMatchMode mode = SearchMatchMode::Contains;
+        bool caseSensitive = false;
+    };
+    const std::vector<Case> cases = {
+        {{"report"}}, {{"été"}}, {{"e\u0301"}}, {{"données", "png"}}, {{"文档"}}, {{"проект"}}, {{"отчёт"}},
+        {{"ОТЧЁТ"}, SearchMatchMode::Contains, true}, {{"Docs"}, SearchMatchMode::Contains, true},
+        {{"u/docs/1"}}, {{"/home"}, SearchMatchMode::Prefix}, {{".pdf"}, SearchMatchMode::Suffix},
+        {{"σοφια"}}, {{"café"}}, {{"1", "2"}}, {{"zzz"}}, {{"/"}}, {{"s/1"}}};
+    for (const Case& c : cases) {
+        const SearchQuery query = wordsQuery(c.words, c.mode, c.caseSensitive);
+        const TypingScan scan(table, query);
+        for (const auto& [cap, bound] : {std::pair<std::size_t, std::size_t>{23'040, 70'000}, {500, 70'000},
+                                         {70'000, 70'000}, {9'000, 40'000}, {0, 70'000}})
+            EXPECT_EQ(scan.collect(cap, bound, nullptr), scanOfWholePaths(table, query, cap, bound))
+                << c.words.front() << " cap " << cap << " bound " << bound;
+    }
+}
+
+TEST(TypingScan, CancelledScanKeepsAPrefixOfTheAnswer)
+{
+    const ItemTable table = mixedTable();
+    const SearchQuery query = wordsQuery({"notes"});
+    CancelToken cancel;
+    cancel.cancel();
+    const std::vector<std::uint32_t> full = scanOfWholePaths(table, query, 70'000, 70'000);
+    const std::vector<std::uint32_t> part = TypingScan(table, query).collect(70'000, 70'000, &cancel);
+    ASSERT_LE(part.size(), full.size());
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), full.begin()));
+    EXPECT_FALSE(TypingScan(table, wordsQuery({" "})).hasWords());
+}
+
+} // namespace
+} // namespace pallix
