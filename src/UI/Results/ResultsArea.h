@@ -7,6 +7,7 @@
 // space), and reports every other action through the signals below, which
 // the search view connects to the model. GUI thread only.
 
+#include <memory>
 #include <optional>
 
 #include <QString>
@@ -14,9 +15,17 @@
 
 #include "Core/Models/IndexedItem.h"
 
+class QStackedWidget;
+
 namespace pallix {
 
 class AppModel;
+class EmptyResultsPanel;
+class FolderVideoHints;
+class ResultsGridView;
+class ResultsHeaderView;
+class ResultsListView;
+class ResultsModel;
 class ThumbnailProvider;
 
 class ResultsArea : public QWidget {
@@ -35,6 +44,17 @@ public:
 
     // Shown by the empty panel while set; the search view decides.
     void setExternalIndexingCTA(const std::optional<ExternalIndexingCTA>& cta);
+
+    // The parts, for the window's tests and for the rename field and context
+    // menu that attach to them later.
+    ResultsModel& resultsModel() { return *m_rows; }
+    FolderVideoHints& folderVideoHints() { return *m_hints; }
+    ResultsHeaderView* headerView() const { return m_header; }
+    ResultsListView* listView() const { return m_list; }
+    ResultsGridView* gridView() const { return m_grid; }
+    EmptyResultsPanel* emptyPanel() const { return m_empty; }
+    // The list, the grid or the empty panel, whichever is shown.
+    QWidget* currentBody() const;
 
 signals:
     void adjustZoomRequested(double delta);
@@ -55,9 +75,23 @@ signals:
     void resetConstraintsRequested();
     void enableExternalIndexingRequested();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    void updateBody();
+
     AppModel& m_model;
     ThumbnailProvider& m_thumbnails;
+    std::unique_ptr<ResultsModel> m_rows;
+    std::unique_ptr<FolderVideoHints> m_hints;
+    ResultsHeaderView* m_header = nullptr;
+    ResultsListView* m_list = nullptr;
+    ResultsGridView* m_grid = nullptr;
+    EmptyResultsPanel* m_empty = nullptr;
+    QStackedWidget* m_stack = nullptr;
 };
 
 } // namespace pallix

@@ -1,0 +1,216 @@
+#include "UI/Results/EmptyResultsPanel.h"
+
+#include <algorithm>
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "App/AppModel.h"
+#include "UI/Results/ResultPainting.h"
+#include "UI/Results/ResultSymbols.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr int kLineTitleWidth = 64;
+constexpr int kLineValueWidth = 420;
+constexpr int kOfferWidth = 520;
+
+QLabel* label(const QString& text, double pixelSize, bool secondary, QFont::Weight weight = QFont::Normal)
+{
+    auto* l = new QLabel(text);
+    l->setFont(ResultPainting::font(pixelSize, weight));
+    if (secondary) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, ResultPainting::secondaryText(p));
+        l->setPalette(p);
+    }
+    return l;
+}
+
+QPushButton* button(const QString& title, bool prominent)
+{
+    auto* b = new QPushButton(title);
+    b->setDefault(prominent);
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+EmptyResultsPanel::EmptyResultsPanel(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+{
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+    m_layout = new QVBoxLayout(this);
+    m_layout->setSpacing(10);
+    m_layout->addStretch(1);
+    auto* symbol = new QLabel;
+    symbol->setPixmap(ResultSymbols::icon(QStringLiteral("magnifyingglass")).pixmap(28, 28));
+    m_layout->addWidget(symbol, 0, Qt::AlignHCenter);
+    m_layout->addWidget(label(QStringLiteral("没有找到结果"), 15, false, QFont::DemiBold), 0, Qt::AlignHCenter);
+    auto* hint = label(QStringLiteral("通常是范围/筛选/匹配条件导致的。你可以一键恢复默认，再重新搜索。"), 13, true);
+    hint->setWordWrap(true);
+    hint->setAlignment(Qt::AlignHCenter);
+    m_layout->addWidget(hint, 0, Qt::AlignHCenter);
+    m_layout->addStretch(1);
+    for (auto signal : {&AppModel::scopedPathChanged, &AppModel::contentFiltersChanged, &AppModel::searchTextChanged,
+                        &AppModel::matchModeChanged, &AppModel::caseSensitiveChanged})
+        connect(&m_model, signal, this, &EmptyResultsPanel::rebuild);
+    rebuild();
+}
+
+void EmptyResultsPanel::setOffer(const std::optional<Offer>& offer)
+{
+    m_offer = offer;
+    rebuild();
+}
+
+QString EmptyResultsPanel::filterTitle(SearchContentFilter filter)
+{
+    switch (filter) {
+    case SearchContentFilter::All: return QStringLiteral("所有");
+    case SearchContentFilter::Folders: return QStringLiteral("文件夹");
+    case SearchContentFilter::Images: return QStringLiteral("图片");
+    case SearchContentFilter::Documents: return QStringLiteral("文档");
+    case SearchContentFilter::Videos: return QStringLiteral("视频");
+    case SearchContentFilter::Normal: return QStringLiteral("普通");
+    case SearchContentFilter::Archives: return QStringLiteral("压缩文件");
+    case SearchContentFilter::Executables: return QStringLiteral("可执行文件");
+    }
+    return {};
+}
+
+QString EmptyResultsPanel::matchModeTitle(SearchMatchMode mode)
+{
+    switch (mode) {
+    case SearchMatchMode::Contains: return QStringLiteral("包含");
+    case SearchMatchMode::Prefix: return QStringLiteral("前缀");
+    case SearchMatchMode::Suffix: return QStringLiteral("后缀");
+    case SearchMatchMode::Exact: return QStringLiteral("精确");
+    }
+    return {};
+}
+
+QStringList EmptyResultsPanel::detectedTextConstraints(const QString& text)
+{
+    const QString lower = text.toLower();
+    QStringList found;
+    for (const char* op : {"ext:", "path:", "type:", "dm:", "re:"}) {
+        if (lower.contains(QLatin1String(op)))
+            found.append(QLatin1String(op) + QChar(0x2026));
+    }
+    return found;
+}
+
+std::vector<EmptyResultsPanel::Line> EmptyResultsPanel::constraintLines(const Constraints& c)
+{
+    std::vector<Line> lines;
+    if (!c.scopedPath.isEmpty())
+        lines.emplace_back(QStringLiteral("当前范围"), c.scopedPath);
+    if (c.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}) {
+        QStringList titles;
+        for (SearchContentFilter f : c.contentFilters)
+            titles.append(filterTitle(f));
+        // Code-point order of the titles, not the collation: a stable order for any locale.
+        std::stable_sort(titles.begin(), titles.end(),
+                         [](const QString& a, const QString& b) { return a.toUcs4() < b.toUcs4(); });
+        lines.emplace_back(QStringLiteral("筛选类型"), titles.join(QStringLiteral("、")));
+    }
+    const QStringList operators = detectedTextConstraints(c.searchText);
+    if (!operators.isEmpty())
+        lines.emplace_back(QStringLiteral("搜索条件"), operators.join(QStringLiteral("  ")));
+    QString match = matchModeTitle(c.matchMode);
+    if (c.caseSensitive)
+        match += QStringLiteral("（区分大小写）");
+    lines.emplace_back(QStringLiteral("匹配"), match);
+    return lines;
+}
+
+QString EmptyResultsPanel::resetButtonTitle(const Constraints& c)
+{
+    const bool defaults = c.scopedPath.isEmpty() && c.contentFilters == std::set<SearchContentFilter>{SearchContentFilter::All}
+                          && c.matchMode == SearchMatchMode::Contains && !c.caseSensitive;
+    return defaults ? QStringLiteral("再试一次") : QStringLiteral("清除限制并重试");
+}
+
+QStringList EmptyResultsPanel::buttonTitles() const
+{
+    QStringList titles;
+    if (m_dynamic) {
+        for (const QPushButton* b : m_dynamic->findChildren<QPushButton*>())
+            titles.append(b->text());
+    }
+    return titles;
+}
+
+EmptyResultsPanel::Constraints EmptyResultsPanel::current() const
+{
+    return Constraints{m_model.scopedPath(), m_model.contentFilters(), m_model.searchText(), m_model.matchMode(),
+                       m_model.caseSensitive()};
+}
+
+QWidget* EmptyResultsPanel::lineWidget(const Line& line)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    QLabel* title = label(line.first, 11, true);
+    title->setFixedWidth(kLineTitleWidth);
+    title->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QLabel* value = label(line.second, 11, false);
+    value->setWordWrap(true);
+    value->setMaximumWidth(kLineValueWidth);
+    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(title);
+    layout->addWidget(value, 1);
+    return row;
+}
+
+void EmptyResultsPanel::rebuild()
+{
+    const Constraints c = current();
+    m_lines = constraintLines(c);
+    delete m_dynamic;
+    m_dynamic = new QWidget;
+    auto* column = new QVBoxLayout(m_dynamic);
+    column->setContentsMargins(0, 6, 0, 0);
+    column->setSpacing(6);
+    for (const Line& line : m_lines)
+        column->addWidget(lineWidget(line), 0, Qt::AlignHCenter);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(0, 4, 0, 0);
+    buttons->setSpacing(10);
+    buttons->addStretch(1);
+    if (!c.scopedPath.isEmpty()) {
+        QPushButton* clear = button(QStringLiteral("清除范围"), false);
+        connect(clear, &QPushButton::clicked, this, &EmptyResultsPanel::clearScopeRequested);
+        buttons->addWidget(clear);
+    }
+    QPushButton* reset = button(resetButtonTitle(c), true);
+    connect(reset, &QPushButton::clicked, this, &EmptyResultsPanel::resetConstraintsRequested);
+    buttons->addWidget(reset);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+
+    if (m_offer) {
+        QLabel* title = label(m_offer->title, 13, true);
+        title->setWordWrap(true);
+        title->setAlignment(Qt::AlignHCenter);
+        title->setMaximumWidth(kOfferWidth);
+        column->addSpacing(10);
+        column->addWidget(title, 0, Qt::AlignHCenter);
+        QPushButton* enable = button(m_offer->actionTitle, false);
+        connect(enable, &QPushButton::clicked, this, &EmptyResultsPanel::enableExternalIndexingRequested);
+        column->addWidget(enable, 0, Qt::AlignHCenter);
+    }
+    // After the symbol, the title and the hint; before the closing stretch.
+    m_layout->insertWidget(m_layout->count() - 1, m_dynamic, 0, Qt::AlignHCenter);
+}
+
+} // namespace pallix

@@ -1,0 +1,262 @@
+#include "UI/Results/ResultsCanvas.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QDrag>
+#include <QHelpEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVariantAnimation>
+#include <QToolTip>
+#include <QUrl>
+
+#include "App/AppModel.h"
+#include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Results/FolderVideoHints.h"
+#include "UI/Results/ResultTexts.h"
+#include "UI/Results/ResultsModel.h"
+
+namespace pallix {
+
+ResultsCanvas::ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+                  QWidget* parent)
+    : QAbstractScrollArea(parent), m_rows(rows), m_model(model), m_thumbnails(thumbnails), m_hints(hints)
+{
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setMouseTracking(true);
+    m_scrollAnimation = new QVariantAnimation(this);
+    m_scrollAnimation->setDuration(140);
+    m_scrollAnimation->setEasingCurve(QEasingCurve::OutCubic);
+    connect(m_scrollAnimation, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant& value) { verticalScrollBar()->setValue(value.toInt()); });
+    viewport()->setAutoFillBackground(false);
+    connect(&m_rows, &QAbstractItemModel::modelReset, this, [this] {
+        m_pressRow = -1;
+        m_hoveredRow = -1;
+        m_hoveredAction = -1;
+        relayout();
+    });
+    connect(&m_model, &AppModel::selectedItemIDChanged, this, &ResultsCanvas::scrollToSelection);
+    connect(&m_model, &AppModel::inlineRenameTargetIDChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_thumbnails, &ThumbnailProvider::previewsChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_hints, &FolderVideoHints::hintsArrived, viewport(), qOverload<>(&QWidget::update));
+}
+
+bool ResultsCanvas::folderHasVideo(const IndexedItem& item) const
+{
+    return item.isDirectory() && m_hints.hasVideo(item.path());
+}
+
+void ResultsCanvas::relayout()
+{
+    m_contentHeight = layoutRows(viewport()->width());
+    QScrollBar* bar = verticalScrollBar();
+    bar->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
+    bar->setPageStep(viewport()->height());
+    bar->setSingleStep(24);
+    viewport()->update();
+}
+
+void ResultsCanvas::centerOnRow(int row, bool animated)
+{
+    if (row < 0 || row >= m_rows.rowCount())
+        return;
+    QScrollBar* bar = verticalScrollBar();
+    const int target = std::clamp(rowRect(row).center().y() - viewport()->height() / 2, bar->minimum(), bar->maximum());
+    m_scrollAnimation->stop();
+    if (!animated || target == bar->value()) {
+        bar->setValue(target);
+        return;
+    }
+    m_scrollAnimation->setStartValue(bar->value());
+    m_scrollAnimation->setEndValue(target);
+    m_scrollAnimation->start();
+}
+
+// After the rows of a new list exist: the selection is published right after
+// the list, and a reset in between would otherwise be scrolled by stale rows.
+void ResultsCanvas::scrollToSelection()
+{
+    viewport()->update();
+    QTimer::singleShot(0, this, [this] {
+        const QString target = ResultsModel::scrollTargetID(m_model, m_model.selectedItemID());
+        centerOnRow(m_rows.rowOfId(target), true);
+    });
+}
+
+bool ResultsCanvas::isSelected(const IndexedItem& item) const
+{
+    const QString& selected = m_model.selectedItemID();
+    return !selected.isEmpty() && selected == QString::fromStdString(item.path());
+}
+
+bool ResultsCanvas::isRenaming(const IndexedItem& item) const
+{
+    const QString& target = m_model.inlineRenameTargetID();
+    return !target.isEmpty() && target == QString::fromStdString(item.path());
+}
+
+QPoint ResultsCanvas::toContent(QPoint viewportPos) const
+{
+    return viewportPos + QPoint(0, verticalScrollBar()->value());
+}
+
+void ResultsCanvas::paintBackground(QPainter& painter, const QRect& viewportRect)
+{
+    painter.fillRect(viewportRect, palette().base());
+}
+
+void ResultsCanvas::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    const QRect area = viewport()->rect();
+    paintBackground(painter, area);
+    const int offset = verticalScrollBar()->value();
+    painter.translate(0, -offset);
+    visibleRows(area.translated(0, offset), [&](int row) { paintRow(painter, row, rowRect(row)); });
+}
+
+void ResultsCanvas::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    relayout();
+}
+
+void ResultsCanvas::showEvent(QShowEvent* event)
+{
+    QAbstractScrollArea::showEvent(event);
+    scrollToSelection();
+}
+
+void ResultsCanvas::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
+
+void ResultsCanvas::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const Hit hit = hitTest(toContent(event->position().toPoint()));
+    if (hit.row < 0) {
+        // Empty space: no selection, and a rename in progress is abandoned.
+        m_model.setSelectedItemID(QString());
+        if (!m_model.inlineRenameTargetID().isEmpty())
+            emit cancelInlineRenameRequested();
+        return;
+    }
+    if (hit.part == Part::ShowMore) {
+        m_rows.setShowAllFuzzy(true);
+        return;
+    }
+    if (m_rows.rowAt(hit.row).kind != ResultsModel::RowKind::Item)
+        return;
+    const IndexedItem item = m_rows.itemAt(hit.row);
+    m_model.setSelectedItemID(QString::fromStdString(item.path()));
+    if (hit.part == Part::Action) {
+        activateAction(hit.row, hit.action);
+        return;
+    }
+    m_pressRow = hit.row;
+    m_pressPos = event->position().toPoint();
+}
+
+void ResultsCanvas::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_pressRow = -1;
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+// The item leaves as a file location, which file managers and editors take.
+void ResultsCanvas::startDrag(int row)
+{
+    const IndexedItem& item = m_rows.itemAt(row);
+    const QString path = QString::fromStdString(item.path());
+    auto* mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(path)});
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->setPixmap(m_thumbnails.fallbackImage(path, item.isDirectory(), 32));
+    drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
+}
+
+void ResultsCanvas::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const Hit hit = hitTest(toContent(event->position().toPoint()));
+    if (hit.row < 0 || hit.part != Part::Icon || m_rows.rowAt(hit.row).kind != ResultsModel::RowKind::Item) {
+        mousePressEvent(event);
+        return;
+    }
+    const IndexedItem item = m_rows.itemAt(hit.row);
+    m_model.setSelectedItemID(QString::fromStdString(item.path()));
+    if (!isRenaming(item))
+        emit openItemRequested(item);
+}
+
+void ResultsCanvas::activateAction(int row, int action)
+{
+    const IndexedItem item = m_rows.itemAt(row);
+    switch (action) {
+    case 0: emit scopeToItemRequested(item); break;
+    case 1: emit openItemRequested(item); break;
+    case 2: emit revealItemRequested(item); break;
+    default: break;
+    }
+}
+
+void ResultsCanvas::mouseMoveEvent(QMouseEvent* event)
+{
+    if ((event->buttons() & Qt::LeftButton) && m_pressRow >= 0
+        && (event->position().toPoint() - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+        const int row = m_pressRow;
+        m_pressRow = -1;
+        startDrag(row);
+        return;
+    }
+    const Hit hit = hitTest(toContent(event->position().toPoint()));
+    const bool isItem = hit.row >= 0 && m_rows.rowAt(hit.row).kind == ResultsModel::RowKind::Item;
+    setHover(isItem ? hit.row : -1, hit.part == Part::Action ? hit.action : -1);
+    QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void ResultsCanvas::leaveEvent(QEvent* event)
+{
+    setHover(-1, -1);
+    QAbstractScrollArea::leaveEvent(event);
+}
+
+void ResultsCanvas::setHover(int row, int action)
+{
+    if (row == m_hoveredRow && action == m_hoveredAction)
+        return;
+    const int offset = verticalScrollBar()->value();
+    for (int r : {m_hoveredRow, row}) {
+        if (r >= 0 && r < m_rows.rowCount())
+            viewport()->update(rowRect(r).translated(0, -offset).adjusted(-12, -12, 12, 12));
+    }
+    m_hoveredRow = row;
+    m_hoveredAction = action;
+}
+
+bool ResultsCanvas::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const Hit hit = hitTest(toContent(help->pos()));
+        if (hit.row >= 0 && m_rows.rowAt(hit.row).kind == ResultsModel::RowKind::Item)
+            QToolTip::showText(help->globalPos(), ResultTexts::hoverHelpText(m_rows.itemAt(hit.row)), viewport());
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+} // namespace pallix

@@ -1,0 +1,109 @@
+#pragma once
+// ResultsCanvas: what the list and the grid share. One scroll area over the
+// display rows of the ResultsModel that lays them out by arithmetic and paints
+// only the rows that meet the viewport: no widget per row or card. It turns
+// clicks into the selection (the model's selectedItemID), double clicks on the
+// icon or preview into openItemRequested, clicks on painted action buttons and
+// on the show-more row into their signals, and a click on empty space into a
+// cleared selection (and cancelInlineRenameRequested while a rename runs). A
+// pressed row dragged away drags its file out. It scrolls the selected row to
+// the centre whenever the selection is published, and repaints when the
+// thumbnail provider announces previews.
+// Subclasses give the geometry and the painting. GUI thread only.
+
+#include <functional>
+
+#include <QAbstractScrollArea>
+#include <QRect>
+
+class QVariantAnimation;
+
+#include "Core/Models/IndexedItem.h"
+
+namespace pallix {
+
+class AppModel;
+class FolderVideoHints;
+class ResultsModel;
+class ThumbnailProvider;
+
+class ResultsCanvas : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    // The part of a row under a point.
+    enum class Part { None, Row, Icon, Action, ShowMore, Count };
+    struct Hit {
+        int row = -1;
+        Part part = Part::None;
+        int action = -1;  // Part::Action: 0 scope, 1 open, 2 reveal
+    };
+
+    ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+                  QWidget* parent = nullptr);
+
+    // Geometry in content coordinates (y from the top of the scrolled content).
+    virtual QRect rowRect(int row) const = 0;
+    virtual Hit hitTest(QPoint contentPos) const = 0;
+    int contentHeight() const { return m_contentHeight; }
+    // The rows whose rectangles meet the content rectangle, in row order.
+    virtual void visibleRows(const QRect& contentRect, const std::function<void(int)>& visit) const = 0;
+    // Lays the rows out again for the current width (and zoom).
+    void relayout();
+    // Scrolls so that the row's centre is the viewport's, within the range;
+    // animated, it eases out over 0.14 s.
+    void centerOnRow(int row, bool animated = false);
+    int hoveredRow() const { return m_hoveredRow; }
+
+signals:
+    void openItemRequested(const pallix::IndexedItem& item);
+    void revealItemRequested(const pallix::IndexedItem& item);
+    void scopeToItemRequested(const pallix::IndexedItem& item);
+    void cancelInlineRenameRequested();
+
+protected:
+    // Returns the content height.
+    virtual int layoutRows(int viewportWidth) = 0;
+    virtual void paintRow(QPainter& painter, int row, const QRect& rect) = 0;
+    virtual void paintBackground(QPainter& painter, const QRect& viewportRect);
+
+    bool isSelected(const IndexedItem& item) const;
+    bool isRenaming(const IndexedItem& item) const;
+    // The hovered action button of the hovered row, or -1.
+    int hoveredAction() const { return m_hoveredAction; }
+    QPoint toContent(QPoint viewportPos) const;
+
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+    // Whether a folder item holds videos, as far as known; false for files.
+    bool folderHasVideo(const IndexedItem& item) const;
+
+    ResultsModel& m_rows;
+    AppModel& m_model;
+    ThumbnailProvider& m_thumbnails;
+    FolderVideoHints& m_hints;
+
+private:
+    void setHover(int row, int action);
+    void activateAction(int row, int action);
+    void scrollToSelection();
+    void startDrag(int row);
+
+    QVariantAnimation* m_scrollAnimation = nullptr;
+    int m_contentHeight = 0;
+    int m_hoveredRow = -1;
+    int m_pressRow = -1;  // an item pressed and not yet released: a drag may start
+    QPoint m_pressPos;
+    int m_hoveredAction = -1;
+};
+
+} // namespace pallix

@@ -1,0 +1,57 @@
+#pragma once
+// ResultsGridView: the grid body of the results area. Cards whose size follows
+// the model's grid zoom (preview, two-line name, subtitle), laid out by
+// ResultsGridLayout, with subtitled headers between the sections. Ctrl with
+// the wheel, and a pinch, ask for a zoom change (adjustZoomRequested) instead
+// of scrolling; the model decides the step. GUI thread only.
+
+#include <QCache>
+#include <QPixmap>
+
+#include "UI/Results/ResultsCanvas.h"
+#include "UI/Results/ResultsGridLayout.h"
+
+namespace pallix {
+
+class ResultsGridView : public ResultsCanvas {
+    Q_OBJECT
+
+public:
+    ResultsGridView(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+                  QWidget* parent = nullptr);
+
+    QRect rowRect(int row) const override { return m_layout.rect(row); }
+    Hit hitTest(QPoint contentPos) const override;
+    void visibleRows(const QRect& contentRect, const std::function<void(int)>& visit) const override;
+    const ResultsGridLayout& gridLayout() const { return m_layout; }
+    // The preview's rectangle inside a card.
+    QRectF previewRect(int row) const;
+
+signals:
+    // Ctrl+wheel: the wheel's delta in lines (a notch is 1.0, pixel-precise
+    // devices report their pixels), vertical first, else horizontal; a pinch:
+    // its running magnification minus 1.
+    void adjustZoomRequested(double delta);
+
+protected:
+    int layoutRows(int viewportWidth) override;
+    void paintRow(QPainter& painter, int row, const QRect& rect) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    void paintCard(QPainter& painter, int row, const QRect& rect);
+    void paintHeader(QPainter& painter, int row, const QRect& rect);
+    // Returns the number of lines drawn, 1 or 2.
+    static int paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area);
+    void paintVideoBadge(QPainter& painter, const QRectF& preview);
+    QPixmap scaledPreview(const QPixmap& image, QSize size, double radius);
+    QRect showMoreButton(const QRect& rect) const;
+
+    ResultsGridLayout m_layout;
+    double m_zoom = 1.0;
+    double m_pinchTotal = 0;  // the running magnification of a pinch, minus 1
+    QCache<QString, QPixmap> m_scaledPreviews{48 * 1024};  // cost in KiB
+};
+
+} // namespace pallix

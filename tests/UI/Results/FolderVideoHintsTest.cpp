@@ -1,0 +1,54 @@
+#include "UI/Results/FolderVideoHints.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "App/ModelTestSupport.h"
+#include "UI/Results/ResultTexts.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+TEST(FolderVideoHints, UnknownFoldersAnswerFalseUntilTheLookupArrives)
+{
+    TempDir dir;
+    writeFile(dir.path() / "clips" / "a.mp4");
+    writeFile(dir.path() / "notes" / "a.txt");
+    const std::string clips = (dir.path() / "clips").string();
+    const std::string notes = (dir.path() / "notes").string();
+
+    FolderVideoHints hints;
+    QSignalSpy arrived(&hints, &FolderVideoHints::hintsArrived);
+    EXPECT_FALSE(hints.hasVideo(clips));
+    EXPECT_FALSE(hints.hasVideo(notes));
+    EXPECT_FALSE(hints.hasVideo(clips));  // asked again while pending: no second lookup
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hints.isKnown(clips) && hints.isKnown(notes); }, 20000));
+    EXPECT_EQ(arrived.count(), 1);  // asked in one turn: looked up and announced together
+    EXPECT_TRUE(hints.hasVideo(clips));
+    EXPECT_FALSE(hints.hasVideo(notes));
+    EXPECT_EQ(ResultTexts::rowTypeDescription(fileItem(clips, true), hints.hasVideo(clips)), "文件夹（含视频）");
+}
+
+TEST(FolderVideoHints, GoingAwayWithLookupsInFlightIsSafe)
+{
+    TempDir dir;
+    auto hints = std::make_unique<FolderVideoHints>();
+    for (int i = 0; i < 20; ++i) {
+        writeFile(dir.path() / ("d" + std::to_string(i)) / "x.mkv");
+        hints->hasVideo((dir.path() / ("d" + std::to_string(i))).string());
+    }
+    hints.reset();  // waits for the running lookups
+    QCoreApplication::processEvents();  // answers posted to the gone object are dropped
+
+    FolderVideoHints again;
+    const std::string first = (dir.path() / "d0").string();
+    again.hasVideo(first);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return again.isKnown(first); }, 20000));
+    EXPECT_TRUE(again.hasVideo(first));
+}
+
+} // namespace
+} // namespace pallix

@@ -1,0 +1,98 @@
+#include "UI/Results/ResultsGridLayout.h"
+
+#include <gtest/gtest.h>
+
+#include "ResultsTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+using CardKind = ResultsModel::CardKind;
+
+TEST(GridMetrics, ColumnWidthsFollowTheZoomWithAFloor)
+{
+    EXPECT_DOUBLE_EQ(GridMetrics::columnMinWidth(0.7), 120);
+    EXPECT_DOUBLE_EQ(GridMetrics::columnMaxWidth(0.7), 120);
+    EXPECT_DOUBLE_EQ(GridMetrics::columnMinWidth(1.0), 132);
+    EXPECT_DOUBLE_EQ(GridMetrics::columnMaxWidth(1.0), 156);
+    EXPECT_NEAR(GridMetrics::columnMinWidth(1.9), 250.8, 1e-9);
+    EXPECT_NEAR(GridMetrics::columnMaxWidth(1.9), 296.4, 1e-9);
+
+    // As many columns as fit at the minimum; each then as wide as the room
+    // allows, up to the maximum, the grid centred.
+    const auto at07 = ResultsGridLayout::columnsFor(1000, 0.7);
+    EXPECT_EQ(at07.count, 7);  // 7 × 120 + 6 × 10 = 900
+    EXPECT_DOUBLE_EQ(at07.width, 120);
+    EXPECT_DOUBLE_EQ(at07.left, 50);
+    const auto at1 = ResultsGridLayout::columnsFor(1000, 1.0);
+    EXPECT_EQ(at1.count, 7);  // 7 × 132 + 60 = 984
+    EXPECT_NEAR(at1.width, (1000 - 60) / 7.0, 1e-9);
+    // Room for one column and a half: the one column stops at the maximum.
+    const auto one = ResultsGridLayout::columnsFor(200, 1.0);
+    EXPECT_EQ(one.count, 1);
+    EXPECT_DOUBLE_EQ(one.width, 156);
+    EXPECT_DOUBLE_EQ(one.left, 22);
+    const auto at19 = ResultsGridLayout::columnsFor(1000, 1.9);
+    EXPECT_EQ(at19.count, 3);
+    EXPECT_NEAR(at19.width, 296.4, 1e-9);
+    EXPECT_EQ(ResultsGridLayout::columnsFor(50, 1.0).count, 1);
+}
+
+TEST(GridMetrics, CardHeightsNeverDropBelowTheirBase)
+{
+    EXPECT_DOUBLE_EQ(GridMetrics::card(CardKind::Folder, 0.7).minHeight, 176);
+    EXPECT_NEAR(GridMetrics::card(CardKind::Folder, 1.9).minHeight, 334.4, 1e-9);
+    EXPECT_DOUBLE_EQ(GridMetrics::card(CardKind::Raster, 0.7).minHeight, 174);
+    EXPECT_DOUBLE_EQ(GridMetrics::card(CardKind::Other, 1.0).minHeight, 156);
+    EXPECT_NEAR(GridMetrics::card(CardKind::Folder, 1.9).previewIconSize, 254.6, 1e-9);
+
+    const ResultsGridLayout::TextHeights text;
+    EXPECT_EQ(ResultsGridLayout::cardHeight(CardKind::Folder, 0.7, text), 176);
+    EXPECT_GE(ResultsGridLayout::cardHeight(CardKind::Folder, 1.9, text), 335);
+    // The preview sits inset and square-cornered unless the extension shows a raster.
+    EXPECT_DOUBLE_EQ(GridMetrics::previewInset(true, 1.5), 0);
+    EXPECT_DOUBLE_EQ(GridMetrics::previewInset(false, 1.5), 3);
+    EXPECT_DOUBLE_EQ(GridMetrics::previewCornerRadius(true), 10);
+}
+
+TEST(ResultsGridLayout, RectanglesHitTestsAndVisitsAgree)
+{
+    ResultsFixture f;
+    ResultsModel rows(f.model());
+    f.model().setServerResults(numberedFiles("s", 5));
+    f.publishMain(numberedFiles("a", 23, "png"));
+    ResultsGridLayout layout;
+    const ResultsGridLayout::TextHeights text;
+    layout.build(rows, 1028, 1.0, text);  // 1000 wide inside the padding: 7 columns
+    ASSERT_EQ(layout.columns().count, 7);
+
+    // Main cards: 4 card rows, 14 apart; then divider, header, the server cards.
+    const int rowHeight = ResultsGridLayout::cardHeight(CardKind::Raster, 1.0, text);
+    EXPECT_EQ(layout.rect(0).top(), GridMetrics::kPadding);
+    EXPECT_EQ(layout.rect(7).top(), GridMetrics::kPadding + rowHeight + GridMetrics::kRowSpacing);
+    EXPECT_EQ(layout.rect(8).left() - layout.rect(7).left(), layout.rect(1).left() - layout.rect(0).left());
+    for (int row = 0; row < rows.rowCount(); ++row) {
+        const QRect r = layout.rect(row);
+        ASSERT_FALSE(r.isEmpty()) << row;
+        EXPECT_EQ(layout.rowAt(r.center()), row) << row;
+        EXPECT_LE(r.bottom(), layout.height());
+    }
+    // Between cards and beyond the last card of a row: nothing.
+    EXPECT_EQ(layout.rowAt(QPoint(layout.rect(0).right() + 5, layout.rect(0).center().y())), -1);
+    EXPECT_EQ(layout.rowAt(QPoint(layout.rect(22).right() + 40, layout.rect(22).center().y())), -1);
+
+    // Visiting a band gives exactly the rows that meet it, in order.
+    const QRect band(0, layout.rect(7).top() + 5, 1028, rowHeight + 20);
+    std::vector<int> seen;
+    layout.visit(band, [&](int row) { seen.push_back(row); });
+    std::vector<int> expected;
+    for (int row = 0; row < rows.rowCount(); ++row)
+        if (layout.rect(row).intersects(band))
+            expected.push_back(row);
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(seen.size(), 14u);  // the second and third card rows
+}
+
+} // namespace
+} // namespace pallix
