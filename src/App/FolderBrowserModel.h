@@ -31,18 +31,20 @@ struct FolderBreadcrumb {
     friend bool operator==(const FolderBreadcrumb&, const FolderBreadcrumb&) = default;
 };
 
+// What a browser model uses of the system; empty fields are the real ones.
+struct FolderBrowserEnvironment {
+    // The children of a folder in display order; runs on a worker thread.
+    std::function<QList<IndexedItem>(const QString& path)> lister;  // empty: listFolder()
+    SafeMove::RenameNoReplace rename;                                // empty: the no-replace rename
+    QThreadPool* pool = nullptr;                                     // empty: the global pool
+};
+
 class FolderBrowserModel : public QObject {
     Q_OBJECT
 
 public:
-    // The children of a folder in display order; runs on a worker thread.
+    using Environment = FolderBrowserEnvironment;
     using Lister = std::function<QList<IndexedItem>(const QString& path)>;
-
-    struct Environment {
-        Lister lister;                       // empty: listFolder()
-        SafeMove::RenameNoReplace rename;    // empty: the system's no-replace rename
-        QThreadPool* pool = nullptr;         // empty: the global pool
-    };
 
     // Starts listing `initialPath` at once, as a recorded navigation.
     explicit FolderBrowserModel(const QString& initialPath, Environment environment = {}, QObject* parent = nullptr);

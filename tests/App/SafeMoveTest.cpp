@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -114,12 +115,30 @@ TEST(SafeMoveTest, AMissingSourceSaysWhy)
     EXPECT_EQ(outcome.error, std::system_category().message(ENOENT));
 }
 
-// The other file system is a small tmpfs of the test's own where it may mount
-// one (as root); there the rename fails for real. The seam stands in on one disk.
+// A tmpfs of 1 MiB mounted on a folder for the life of the object, where the
+// test may mount one (as root).
+class SmallTmpfs {
+public:
+    explicit SmallTmpfs(const std::string& folder) : m_folder(folder)
+    {
+        m_mounted = ::mount("pallix-test", folder.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~SmallTmpfs()
+    {
+        if (m_mounted)
+            ::umount2(m_folder.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_folder;
+    bool m_mounted = false;
+};
+
+// The other file system is a small tmpfs where one can be mounted; there the
+// rename fails for real. The seam stands in on one disk.
 class SafeMoveAcrossDisksTest : public testing::TestWithParam<bool> {
 protected:
-    static constexpr const char* kTmpfsSize = "size=1m";
-
     void SetUp() override
     {
         m_foreign = m_tree.dir("foreign");
@@ -127,19 +146,14 @@ protected:
             m_mover = SafeMove(exdevInto(m_foreign));
             return;
         }
-        if (::mount("pallix-test", m_foreign.c_str(), "tmpfs", 0, kTmpfsSize) != 0)
+        m_tmpfs = std::make_unique<SmallTmpfs>(m_foreign);
+        if (!m_tmpfs->mounted())
             GTEST_SKIP() << "cannot mount a tmpfs here";
-        m_mounted = true;
-    }
-    void TearDown() override
-    {
-        if (m_mounted)
-            ::umount2(m_foreign.c_str(), MNT_DETACH);
     }
 
     test::TempTree m_tree;
     std::string m_foreign;
-    bool m_mounted = false;
+    std::unique_ptr<SmallTmpfs> m_tmpfs;
     SafeMove m_mover;
 };
 
@@ -165,26 +179,6 @@ TEST_P(SafeMoveAcrossDisksTest, FilesAndFoldersAreCopiedToAFreeNameThenTheSource
     EXPECT_FALSE(fs::exists(folder));
 }
 
-TEST_P(SafeMoveAcrossDisksTest, ACopyThatRunsOutOfRoomLeavesTheSourceAndNoPartialFile)
-{
-    if (!GetParam())
-        GTEST_SKIP() << "needs the small tmpfs";
-    const std::string big(2 * 1024 * 1024, 'b');
-    const std::string file = m_tree.file("big.bin", big);
-    const std::string folder = m_tree.dir("bigdir");
-    m_tree.file("bigdir/big.bin", big);
-
-    const auto outcome = m_mover.moveInto(file, m_foreign);
-    EXPECT_FALSE(outcome.moved);
-    EXPECT_EQ(outcome.error, std::system_category().message(ENOSPC));
-    EXPECT_EQ(contents(file), big);
-    EXPECT_FALSE(fs::exists(m_foreign + "/big.bin"));
-
-    EXPECT_FALSE(m_mover.moveInto(folder, m_foreign).moved);
-    EXPECT_EQ(contents(folder + "/big.bin"), big);
-    EXPECT_FALSE(fs::exists(m_foreign + "/bigdir"));
-}
-
 TEST_P(SafeMoveAcrossDisksTest, ASourceThatCannotBeRemovedKeepsOnlyTheSource)
 {
     // An append-only folder refuses every unlink, also root's.
@@ -205,6 +199,30 @@ TEST_P(SafeMoveAcrossDisksTest, ASourceThatCannotBeRemovedKeepsOnlyTheSource)
     EXPECT_EQ(outcome.error, std::system_category().message(EPERM));
     EXPECT_EQ(contents(file), "data");
     EXPECT_FALSE(fs::exists(m_foreign + "/f.txt"));
+}
+
+TEST(SafeMoveTest, ACopyThatRunsOutOfRoomLeavesTheSourceAndNoPartialFile)
+{
+    test::TempTree tree;
+    const std::string foreign = tree.dir("foreign");
+    SmallTmpfs tmpfs(foreign);
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    const SafeMove mover;
+    const std::string big(2 * 1024 * 1024, 'b');
+    const std::string file = tree.file("big.bin", big);
+    const std::string folder = tree.dir("bigdir");
+    tree.file("bigdir/big.bin", big);
+
+    const auto outcome = mover.moveInto(file, foreign);
+    EXPECT_FALSE(outcome.moved);
+    EXPECT_EQ(outcome.error, std::system_category().message(ENOSPC));
+    EXPECT_EQ(contents(file), big);
+    EXPECT_FALSE(fs::exists(foreign + "/big.bin"));
+
+    EXPECT_FALSE(mover.moveInto(folder, foreign).moved);
+    EXPECT_EQ(contents(folder + "/big.bin"), big);
+    EXPECT_FALSE(fs::exists(foreign + "/bigdir"));
 }
 
 INSTANTIATE_TEST_SUITE_P(FakeAndReal, SafeMoveAcrossDisksTest, testing::Values(false, true),

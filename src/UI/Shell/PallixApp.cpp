@@ -5,7 +5,9 @@
 #include <QApplication>
 
 #include "Core/Models/AppEdition.h"
+#include "Core/Preview/FolderBrowserManager.h"
 #include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Browser/FolderBrowserWindows.h"
 #include "UI/Search/SearchView.h"
 #include "UI/Search/SearchWindow.h"
 #include "UI/Settings/SettingsWindow.h"
@@ -51,6 +53,8 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
                                        [] { HotKeyManager::shared().resume(); }});
     m_window->addAction(m_tray->quitAction());  // Ctrl+Q in the window as well
     m_controller->configure(m_window.get());
+    // Folders opened from the results, or from anywhere, get windows of their own.
+    m_browserWindows = std::make_unique<FolderBrowserWindows>(FolderBrowserManager::shared(), thumbnails);
 }
 
 PallixApp::~PallixApp() = default;
