@@ -335,13 +335,8 @@ void FolderBrowserGrid::dropEvent(QDropEvent* event)
 bool FolderBrowserGrid::viewportEvent(QEvent* event)
 {
     if (event->type() == QEvent::NativeGesture) {
-        auto* gesture = static_cast<QNativeGestureEvent*>(event);
-        if (gesture->gestureType() == Qt::BeginNativeGesture)
-            m_pinchTotal = 0;
-        if (gesture->gestureType() == Qt::ZoomNativeGesture) {
-            m_pinchTotal += gesture->value();
-            emit adjustZoomRequested(m_pinchTotal);
-        }
+        if (const auto magnification = m_pinch.take(static_cast<const QNativeGestureEvent&>(*event)))
+            emit adjustZoomRequested(*magnification);
         return true;
     }
     return QAbstractScrollArea::viewportEvent(event);

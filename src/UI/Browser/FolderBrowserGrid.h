@@ -16,6 +16,7 @@
 
 #include "Core/Models/IndexedItem.h"
 #include "UI/Results/CardPainting.h"
+#include "UI/Results/PinchZoom.h"
 #include "UI/Results/ResultsGridLayout.h"
 
 class QMimeData;
@@ -92,7 +93,7 @@ private:
     int m_dropTarget = -1;
     int m_pressIndex = -1;  // a card pressed and not yet released: a drag may start
     QPoint m_pressPos;
-    double m_pinchTotal = 0;
+    PinchZoom m_pinch;
     CardPainting::ScaledPreviews m_scaledPreviews;
 };
 

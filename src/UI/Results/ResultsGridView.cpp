@@ -191,14 +191,8 @@ void ResultsGridView::wheelEvent(QWheelEvent* event)
 bool ResultsGridView::viewportEvent(QEvent* event)
 {
     if (event->type() == QEvent::NativeGesture) {
-        auto* gesture = static_cast<QNativeGestureEvent*>(event);
-        if (gesture->gestureType() == Qt::BeginNativeGesture)
-            m_pinchTotal = 0;
-        if (gesture->gestureType() == Qt::ZoomNativeGesture) {
-            // Each event carries the step since the last; the owner wants the total.
-            m_pinchTotal += gesture->value();
-            emit adjustZoomRequested(m_pinchTotal);
-        }
+        if (const auto magnification = m_pinch.take(static_cast<const QNativeGestureEvent&>(*event)))
+            emit adjustZoomRequested(*magnification);
         return true;
     }
     return ResultsCanvas::viewportEvent(event);

@@ -6,6 +6,7 @@
 // of scrolling; the model decides the step. GUI thread only.
 
 #include "UI/Results/CardPainting.h"
+#include "UI/Results/PinchZoom.h"
 #include "UI/Results/ResultsCanvas.h"
 #include "UI/Results/ResultsGridLayout.h"
 
@@ -44,7 +45,7 @@ private:
 
     ResultsGridLayout m_layout;
     double m_zoom = 1.0;
-    double m_pinchTotal = 0;  // the running magnification of a pinch, minus 1
+    PinchZoom m_pinch;
     CardPainting::ScaledPreviews m_scaledPreviews;
 };
 
