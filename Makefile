@@ -3,10 +3,19 @@
 
 BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?= 0
+# SANITIZE=thread builds the engine's concurrency tests under ThreadSanitizer
+# and runs only them: their programs, and their suites by name.
+CONCURRENCY_TESTS := BackgroundJobsTest SearchCacheLoadTest IndexStoreConcurrencyTest IndexStoreFaultsTest
+CONCURRENCY_SUITES := ^(BackgroundJobs|SearchCacheLoad|IndexStoreConcurrency|IndexStoreBusy|IndexStoreRegex)\.
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-asan
 CMAKE_FLAGS += -DPALLIX_SANITIZE=ON
 BUILD_TYPE = Debug
+else ifeq ($(SANITIZE),thread)
+BUILD_DIR ?= build-tsan
+CMAKE_FLAGS += -DPALLIX_TSAN=ON
+BUILD_TARGETS := --target $(CONCURRENCY_TESTS)
+CTEST_ARGS := -R '$(CONCURRENCY_SUITES)' 
 else
 BUILD_DIR ?= build
 endif
@@ -37,10 +46,10 @@ configure: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
 build: configure
-	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) $(BUILD_TARGETS)
 
 test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 run: build
 	@if [ -x $(BUILD_DIR)/src/UI/pallix ]; then \
@@ -54,4 +63,4 @@ bench: build
 	bench/compare.sh $(BUILD_DIR)
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-tsan

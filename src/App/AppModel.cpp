@@ -15,6 +15,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "App/AppPaths.h"
+#include "App/ServerIndexRuns.h"
+#include "App/ServerRoots.h"
+#include "App/ServerSearchStage.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 
@@ -40,6 +43,17 @@ AppModelEnvironment resolved(AppModelEnvironment env)
         env.volumes = std::make_shared<SystemVolumeProvider>();
     if (env.executablePath.empty())
         env.executablePath = LaunchAgentManager::runningExecutablePath();
+    AppServices& s = env.services;
+    if (!s.autoConfigureServerRootsIfNeeded)
+        s.autoConfigureServerRootsIfNeeded = [](AppModel& m) { m.serverRoots().autoConfigureServerRootsIfNeeded(); };
+    if (!s.startServerFullScanIfNeeded)
+        s.startServerFullScanIfNeeded = [](AppModel& m) { m.serverIndexRuns().startServerFullScanIfNeeded(); };
+    if (!s.maybeRunServerIncrementalScanOnLaunch)
+        s.maybeRunServerIncrementalScanOnLaunch = [](AppModel& m) {
+            return m.serverIndexRuns().maybeRunServerIncrementalScanOnLaunch();
+        };
+    if (!s.maybeResumeServerIndexIfInterrupted)
+        s.maybeResumeServerIndexIfInterrupted = [](AppModel& m) { m.serverIndexRuns().maybeResumeServerIndexIfInterrupted(); };
     return env;
 }
 
@@ -88,7 +102,10 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this)),
       m_settingsOperations(std::make_unique<SettingsOperations>(*this)),
-      m_launchAgentManager(AppEditionInfo::applicationIdentifier())
+      m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
+      m_serverRoots(std::make_unique<ServerRoots>(*this)),
+      m_serverIndexRuns(std::make_unique<ServerIndexRuns>(*this, m_env.scanner.listingFault)),
+      m_serverSearchStage(std::make_unique<ServerSearchStage>(*this))
 {
     migrateLegacyUserDefaults(*m_defaults);
     std::filesystem::path folder = m_env.supportDirectory;
@@ -105,6 +122,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     m_indexedCount = startupCount;
     if (startupCount != 0)
         m_statusMessage = QStringLiteral("已载入索引 %1 项").arg(startupCount);
+    if (const std::optional<std::string>& problem = m_defaults->loadProblem())
+        noteStartupProblem(QString::fromStdString(*problem));
 
     m_indexStore = std::make_shared<IndexStore>(folder / "index.sqlite", m_env.clock);
     m_serverIndexDatabasePath = folder / "server_index.sqlite";
@@ -328,6 +347,7 @@ QCoro::Task<> AppModel::bootstrap()
     const bool opened = co_await storesOpening;
     if (!opened || !guard)
         co_return;
+    noteRecoveredStores();
 
     auto counting = onPool([local = m_indexStore, server = m_serverIndexStore] {
         return std::pair{local->indexedCount(), server->indexedCount()};
@@ -358,7 +378,12 @@ QCoro::Task<> AppModel::bootstrap()
     const AppServices& services = m_env.services;
     if (services.autoConfigureServerRootsIfNeeded)
         services.autoConfigureServerRootsIfNeeded(*this);
-    if (m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch) {
+    const bool serverRunsAtLaunch = m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch;
+    // The resume check comes first: once the first scan has started, a run
+    // handle exists and the check would never take up an interrupted run.
+    if (serverRunsAtLaunch && services.maybeResumeServerIndexIfInterrupted)
+        services.maybeResumeServerIndexIfInterrupted(*this);
+    if (serverRunsAtLaunch) {
         if (services.startServerFullScanIfNeeded)
             services.startServerFullScanIfNeeded(*this);
         if (services.maybeRunServerIncrementalScanOnLaunch) {
@@ -370,9 +395,6 @@ QCoro::Task<> AppModel::bootstrap()
     }
     applyMenuBarAndHotKeySettings();
     applyKeepWarmRule();
-    if (m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch
-        && services.maybeResumeServerIndexIfInterrupted)
-        services.maybeResumeServerIndexIfInterrupted(*this);
 
     QCoro::Task<> finishing = finishBootstrapWithRoots();
     co_await finishing;
@@ -417,20 +439,28 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     QPointer<AppModel> guard(this);
     const std::vector<std::string> roots = activeIndexedRoots();
     auto probing = onPool([store = m_indexStore, roots] { return store->hasIndexedItems(roots); });
-    const bool rootsIndexed = co_await probing;
+    bool rootsIndexed = co_await probing;
     if (!guard)
         co_return;
     const std::vector<std::string> previousRoots = lastIndexedRootsSnapshot();
     QCoro::Task<std::vector<std::string>> findingMissing = missingIndexedRoots(roots);
-    const std::vector<std::string> missingRoots = co_await findingMissing;
+    std::vector<std::string> missingRoots = co_await findingMissing;
     if (!guard)
         co_return;
+    // The last start-up scan could not write all it found: every root is
+    // scanned again, as if it had no items.
+    if (m_defaults->boolean(localScanIncompleteKey()).value_or(false)) {
+        missingRoots = roots;
+        rootsIndexed = false;
+    }
 
     if (m_indexedCount == 0) {
         rebuildIndex(true);
+        showStartupProblems();
         co_return;
     }
     setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));
+    showStartupProblems();
     const AppServices& services = m_env.services;
     if (m_settings.enableImageFuzzySearch && services.startImageTagging) {
         services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
@@ -440,6 +470,30 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     }
     if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
         refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
+}
+
+void AppModel::noteRecoveredStores()
+{
+    // Started over on empty files: the local one is filled by the first scan
+    // that an empty index gets, the shared-drive one by its own runs.
+    if (m_indexStore->takeRecoveredFromDamage())
+        noteStartupProblem(QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
+    if (m_serverIndexStore->takeRecoveredFromDamage())
+        noteStartupProblem(
+            QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
+}
+
+void AppModel::noteStartupProblem(const QString& text)
+{
+    m_startupProblems.append(text);
+    setStatusMessage(text);
+}
+
+void AppModel::showStartupProblems()
+{
+    if (!m_startupProblems.isEmpty())
+        setStatusMessage(m_startupProblems.join(QStringLiteral("；")));
+    m_startupProblems.clear();
 }
 
 QCoro::Task<> AppModel::refreshResultsImmediately(std::optional<std::int64_t> searchGeneration)

@@ -59,6 +59,9 @@
 namespace pallix {
 
 class IndexStore;
+class ServerIndexRuns;
+class ServerRoots;
+class ServerSearchStage;
 class ThumbnailProvider;
 
 // How the search window presents results.
@@ -90,6 +93,7 @@ struct AppModelEnvironment {
     // Called on worker threads.
     std::function<FolderContentInspector::FolderContentHint(const std::string& folder)> folderContentHint;
     int startupScanBatchSize = 5500;                   // items per upsert of the start-up scan
+    int startupScanFinalWriteAttempts = 3;             // tries of the refused batches after the walk
 };
 
 class AppModel : public QObject {
@@ -182,6 +186,8 @@ public:
     // User-defaults keys of the running edition ("PallixMardell.lastIndexedCount").
     static const std::string& lastIndexedCountKey();
     static const std::string& lastIndexedRootsKey();
+    // Set while a start-up scan could not write all it found (see endIncompleteScan()).
+    static const std::string& localScanIncompleteKey();
     static const std::string& searchHistoryKey();
 
     // Owned stores and services.
@@ -338,6 +344,21 @@ public:
     // Applies the menu-bar and hot-key settings of the current record.
     void applyMenuBarAndHotKeySettings();
 
+    // Shared drives: the list of roots and the index runs; the settings window
+    // calls the operations below, the rest goes through these two.
+    ServerRoots& serverRoots() { return *m_serverRoots; }
+    ServerIndexRuns& serverIndexRuns() { return *m_serverIndexRuns; }
+    void addServerIndexedRoots(const QStringList& paths);
+    void clearServerIndexedRoots();
+    void removeServerIndexedRoot(const std::set<int>& positions);
+    void refreshServerIndexManually();
+    // On: adopts the default roots, starts detection or the first scan. Off:
+    // clears the shared-drive results and status and stops detection; a run
+    // goes on to its end.
+    void updateEnableServerIndexing(bool enabled);
+    // Read at the next launch.
+    void updateAutoResumeServerIndexingOnLaunch(bool enabled);
+
     // The application came to the front or left it.
     void applicationDidBecomeActive();
     void applicationDidResignActive();
@@ -376,10 +397,19 @@ signals:
 private:
     // Writes the record back and applies the effects of a changed setting.
     friend class SettingsOperations;
+    friend class ServerIndexRuns;
+    friend class ServerRoots;
+    friend class ServerSearchStage;
 
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
     QCoro::Task<> finishBootstrapWithRoots();
+    // Problems met while starting (damaged files, an unreadable settings
+    // file): shown at once and again as the last word of the start-up, which
+    // would otherwise bury them under its own texts.
+    void noteStartupProblem(const QString& text);
+    void noteRecoveredStores();
+    void showStartupProblems();
     QCoro::Task<> refreshResultsImmediately(std::optional<std::int64_t> searchGeneration);
     // What a search job receives, fixed when it is scheduled.
     struct SearchRequest {
@@ -399,6 +429,7 @@ private:
         ItemList items;
         QSet<QString> paths;  // of the items
         ListCompleteness completeness = ListCompleteness::Partial;
+        bool expressionTooComplex = false;  // IndexStore::SearchNotes
     };
     static LocalAnswer localAnswer(std::vector<IndexedItem> items, ListCompleteness completeness);
     // The store's complete search. Worker thread.
@@ -424,6 +455,8 @@ private:
                                       std::shared_ptr<CancelToken> token);
     void afterLocalAnswer(const SearchRequest& request, ItemList answer, ListCompleteness completeness,
                           bool recordHistory);
+    // The status line's word on what a published answer may lack.
+    void reportAnswerNotes(const LocalAnswer& answer);
 
     // One handed-over batch of file-system changes and what it was made with.
     struct WatcherBatch {
@@ -446,6 +479,7 @@ private:
     void startBatchedScan(std::vector<std::string> roots, JobHandle job);
     void publishScanBatch(std::int64_t count, int batchNumber);
     void completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots);
+    void endIncompleteScan(std::int64_t count);
     void publishIndexedCount(std::int64_t count);
 
     static void migrateLegacyUserDefaults(Defaults& defaults);
@@ -456,6 +490,11 @@ private:
     void setIndexing(bool indexing);
     void setIndexedCount(qint64 count);
     void setServerIndexedCount(qint64 count);
+    void setServerIndexing(bool indexing);
+    void setServerIndexStatusText(const QString& text);
+    // Copies the stored record, changes it, stores and persists it, and
+    // publishes the stored record.
+    void writeSettings(const std::function<void(AppSettings&)>& change);
     void setResults(ItemList items);
     // Remembers the token of a job nothing else keeps, so that destruction stops it.
     void trackDetachedJob(const std::shared_ptr<CancelToken>& token);
@@ -489,6 +528,7 @@ private:
     bool m_isIndexing = false;
     qint64 m_indexedCount = 0;
     QString m_statusMessage;
+    QStringList m_startupProblems;  // see noteStartupProblem()
     bool m_isServerIndexing = false;
     qint64 m_serverIndexedCount = 0;
     QString m_serverIndexStatusText;
@@ -546,6 +586,9 @@ private:
     bool m_watcherDraining = false;             // a batch is being written
     std::shared_ptr<void> m_keepWarmActivity;
     std::vector<std::weak_ptr<CancelToken>> m_detachedJobs;
+    std::unique_ptr<ServerRoots> m_serverRoots;
+    std::unique_ptr<ServerIndexRuns> m_serverIndexRuns;
+    std::unique_ptr<ServerSearchStage> m_serverSearchStage;
 
     // Last: destroyed first, so its jobs finish while the stores they use live.
     QThreadPool m_pool;

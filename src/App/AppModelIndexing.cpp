@@ -9,7 +9,9 @@
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/ScanBatchWriter.h"
 
 namespace pallix {
 
@@ -253,6 +255,7 @@ QCoro::Task<> AppModel::runBackgroundRefresh(std::vector<std::string> currentRoo
     }
     publishIndexedCount(outcome.count);
     persistIndexedRootsSnapshot(std::move(currentRoots));
+    m_defaults->remove(localScanIncompleteKey());
     setStatusMessage(QStringLiteral("后台同步完成，共 %1 项").arg(outcome.count));
     scheduleSearch(true, false);
 }
@@ -289,8 +292,25 @@ void AppModel::publishScanBatch(std::int64_t count, int batchNumber)
         scheduleSearch(true, false);
 }
 
+void AppModel::endIncompleteScan(std::int64_t count)
+{
+    // Not recorded as done: the next start scans the roots again.
+    publishIndexedCount(count);
+    m_defaults->setBoolean(localScanIncompleteKey(), true);
+    setStatusMessage(QStringLiteral("索引数据库正忙，部分扫描结果未能写入，下次启动将重新扫描"));
+    watcher().start(activeIndexedRoots());
+    setIndexing(false);
+}
+
+const std::string& AppModel::localScanIncompleteKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::LocalScanIncomplete);
+    return key;
+}
+
 void AppModel::completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots)
 {
+    m_defaults->remove(localScanIncompleteKey());
     publishIndexedCount(count);
     setStatusMessage(text);
     persistIndexedRootsSnapshot(roots);
@@ -309,44 +329,55 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
 
     if (startupScan && previousCount == 0) {
         const int batchSize = m_env.startupScanBatchSize;
+        const int finalAttempts = m_env.startupScanFinalWriteAttempts;
         // The batches are written on the worker; each one's count is handed to
         // the GUI thread, in order, ahead of the job's own completion.
-        auto scanning = onPool([store = m_indexStore, scanner = m_scanner, roots, excluded, junk, batchSize, token,
-                                guard] {
+        auto scanning = onPool([store = m_indexStore, scanner = m_scanner, roots, excluded, junk, batchSize, finalAttempts,
+                                token, guard] {
+            ScanBatchWriter writer(store);
             int batches = 0;
-            auto onBatch = [&](const std::vector<IndexedItem>& batch) {
-                if (token->isCancelled())
-                    return;
-                const auto written = store->upsert(batch);
+            const auto post = [&](const ScanBatchWriter::Outcome& outcome) {
                 QString failure;
-                std::int64_t count = 0;
-                if (written) {
-                    ++batches;
-                    count = store->indexedCount();
-                } else {
-                    failure = QString::fromStdString(written.error().description());
-                }
+                if (outcome.error)
+                    failure = ScanBatchWriter::isBusy(*outcome.error)
+                                  ? QStringLiteral("索引数据库正被其他程序占用，稍后重试写入")
+                                  : QString::fromStdString(outcome.error->description());
+                const std::int64_t count = outcome.written > 0 ? store->indexedCount() : 0;
+                batches += outcome.written;
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),
-                    [guard, token, failure, count, number = batches, ok = bool(written)] {
+                    [guard, token, failure, count, number = batches, written = outcome.written] {
                         if (!guard || token->isCancelled())
                             return;
-                        if (ok)
+                        if (written > 0)
                             guard->publishScanBatch(count, number);
-                        else
+                        if (!failure.isEmpty())
                             guard->setStatusMessage(failure);
                     },
                     Qt::QueuedConnection);
             };
+            auto onBatch = [&](const std::vector<IndexedItem>& batch) {
+                if (!token->isCancelled())
+                    post(writer.add(batch));
+            };
             scanner.scanInBatches(outermostRoots(roots), excluded, junk, batchSize, onBatch, token.get());
+            // Each try waits out the busy timeout: a lock held a little longer
+            // than one batch's wait still lets the scan finish.
+            for (int attempt = 0; attempt < finalAttempts && writer.pending() > 0 && !token->isCancelled(); ++attempt)
+                post(writer.flush());
+            return writer.pending() == 0;
         });
-        co_await scanning;
+        const bool wroteAll = co_await scanning;
         if (!guard || token->isCancelled())
             co_return;
         auto counting = onPool([store = m_indexStore] { return store->indexedCount(); });
         const std::int64_t count = co_await counting;
         if (!guard || token->isCancelled())
             co_return;
+        if (!wroteAll) {
+            endIncompleteScan(count);
+            co_return;
+        }
         completeRebuild(count, QStringLiteral("启动扫描完成，共 %1 项").arg(count), roots);
         co_return;
     }

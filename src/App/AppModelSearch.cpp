@@ -4,6 +4,8 @@
 // the shared-drive and image stages follow a complete answer.
 
 #include "App/AppModel.h"
+#include "App/ServerSearchStage.h"
+#include "App/TypingPause.h"
 
 #include <algorithm>
 
@@ -20,7 +22,6 @@ namespace {
 
 constexpr qsizetype kMaxNarrowedInMemory = 900;
 constexpr auto kRequestPause = 4ms;
-constexpr auto kPauseCompletionMinimumWait = 85ms;
 constexpr auto kImageSecondPassDelay = 55ms;
 constexpr int kImageFirstPassLimit = 180;
 
@@ -54,13 +55,6 @@ bool sameConstraints(const SearchQuery& a, const SearchQuery& b)
            && a.extensionFilter == b.extensionFilter && a.typeFilter == b.typeFilter
            && a.modifiedAfter == b.modifiedAfter && a.useRegularExpression == b.useRegularExpression
            && a.wildcardPattern == b.wildcardPattern && a.excludeSystemJunk == b.excludeSystemJunk;
-}
-
-Clock::Duration untilTypingEnds(std::optional<Clock::Duration> sinceInput)
-{
-    const Clock::Duration rest = sinceInput ? Clock::Duration(AppModel::kTypingThreshold) - *sinceInput
-                                            : Clock::Duration::zero();
-    return std::max<Clock::Duration>(rest, kPauseCompletionMinimumWait);
 }
 
 bool isBlank(const std::string& text)
@@ -131,10 +125,20 @@ AppModel::LocalAnswer AppModel::completeLocalSearch(IndexStore& store, const Sea
     // capped scan or a row budget of the database, so only an answer taken with
     // the indexes complete before and after counts as whole.
     const bool indexedBefore = store.isSearchIndexesComplete();
-    std::vector<IndexedItem> items = store.search(query, limit, cancel);
+    IndexStore::SearchNotes notes;
+    std::vector<IndexedItem> items = store.search(query, limit, cancel, &notes);
     const bool indexedAfter = store.isSearchIndexesComplete();
-    return localAnswer(std::move(items),
-                       indexedBefore && indexedAfter ? ListCompleteness::Complete : ListCompleteness::Partial);
+    LocalAnswer answer = localAnswer(std::move(items), indexedBefore && indexedAfter && !notes.expressionTooComplex
+                                                           ? ListCompleteness::Complete
+                                                           : ListCompleteness::Partial);
+    answer.expressionTooComplex = notes.expressionTooComplex;
+    return answer;
+}
+
+void AppModel::reportAnswerNotes(const LocalAnswer& answer)
+{
+    if (answer.expressionTooComplex)
+        setStatusMessage(QStringLiteral("正则表达式过于复杂，部分结果可能缺失"));
 }
 
 AppModel::LocalAnswer AppModel::localAnswer(std::vector<IndexedItem> items, ListCompleteness completeness)
@@ -284,8 +288,10 @@ QCoro::Task<> AppModel::runSearchTask(SearchRequest request, std::shared_ptr<Can
         if (!guard || token->isCancelled())
             co_return;
         localPaths = std::move(answer.paths);
-        if (isCurrent(request.generation))
+        if (isCurrent(request.generation)) {
+            reportAnswerNotes(answer);
             afterLocalAnswer(request, std::move(answer.items), answer.completeness, true);
+        }
     }
     auto following = runSideStages(request, std::move(localPaths), typing, token);
     co_await following;
@@ -344,8 +350,10 @@ QCoro::Task<> AppModel::runLocalPauseCompletion(SearchRequest request, std::shar
     LocalAnswer answer = co_await searching;
     if (!guard || token->isCancelled())
         co_return;
-    if (isCurrent(request.generation))
+    if (isCurrent(request.generation)) {
+        reportAnswerNotes(answer);
         afterLocalAnswer(request, std::move(answer.items), answer.completeness, false);
+    }
     auto following = runSideStages(request, std::move(answer.paths), false, token);
     co_await following;
 }
@@ -369,12 +377,10 @@ QCoro::Task<> AppModel::runSideStages(SearchRequest request, QSet<QString> local
 
 QCoro::Task<bool> AppModel::runServerSearchStage(SearchRequest request, bool typing, std::shared_ptr<CancelToken> token)
 {
-    // The shared-drive search comes with the shared-drive index work; until
-    // then its section keeps what it shows and the image stage follows.
-    Q_UNUSED(request);
-    Q_UNUSED(typing);
-    Q_UNUSED(token);
-    co_return true;
+    auto stage = m_serverSearchStage->run(std::move(request.query), request.limit, request.generation, typing,
+                                          std::move(token));
+    const bool goOn = co_await stage;
+    co_return goOn;
 }
 
 QCoro::Task<> AppModel::runImageStage(SearchRequest request, QSet<QString> localPaths,

@@ -8,14 +8,7 @@ SettingsOperations::SettingsOperations(AppModel& model) : m_model(model) {}
 
 void SettingsOperations::writeBack(const std::function<void(AppSettings&)>& change)
 {
-    SettingsStore& store = m_model.m_settingsStore;
-    AppSettings record = store.settings();
-    change(record);
-    store.setSettings(std::move(record));
-    // A failed write keeps the new value in memory and on screen: the next
-    // successful persist writes it, and the effect below still applies.
-    store.persist();
-    m_model.setSettings(store.settings());
+    m_model.writeSettings(change);
 }
 
 void SettingsOperations::updateLaunchAtLogin(bool enabled)

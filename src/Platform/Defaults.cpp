@@ -1,15 +1,17 @@
 #include "Platform/Defaults.h"
 
+#include <chrono>
+
 #include <array>
 #include <cmath>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "Platform/DefaultsDocument.h"
 
 namespace pallix {
 
@@ -185,23 +187,34 @@ Defaults::Defaults(std::optional<std::filesystem::path> file)
 {
     if (!m_file)
         return;
-    std::ifstream in(*m_file, std::ios::binary);
-    if (!in) {
-        std::error_code ec;
-        if (std::filesystem::exists(*m_file, ec))
-            std::filesystem::rename(*m_file, m_file->string() + ".corrupt", ec);
+    using Status = defaultsfile::ReadResult::Status;
+    defaultsfile::ReadResult read = defaultsfile::read(*m_file);
+    switch (read.status) {
+    case Status::Missing:
+    case Status::Count: return;
+    case Status::Loaded:
+        m_document = std::move(read.document);
+        if (read.droppedMembers > 0)
+            m_loadProblem = "设置文件中有 " + std::to_string(read.droppedMembers) + " 项无法读取，已改用默认值";
+        return;
+    case Status::Unreadable:
+        // Perhaps left behind by another user: writing over it would lose it.
+        m_loadProblem = "无法读取设置文件 " + m_file->string() + "：" + read.error + "，本次使用默认设置且不保存";
+        m_file.reset();
+        return;
+    case Status::Corrupt: {
+        const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+        const std::filesystem::path kept = defaultsfile::keepCorruptCopy(*m_file, now);
+        if (kept.empty()) {
+            // Not moved aside: writing would be the only copy's end.
+            m_loadProblem = "设置文件已损坏（" + read.error + "），本次使用默认设置且不保存";
+            m_file.reset();
+            return;
+        }
+        m_loadProblem = "设置文件已损坏（" + read.error + "），已另存为 " + kept.filename().string() + " 并使用默认设置";
         return;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto parsed = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_object()) {
-        m_document = std::move(parsed);
-        return;
     }
-    in.close();
-    std::error_code ec;
-    std::filesystem::rename(*m_file, m_file->string() + ".corrupt", ec);
 }
 
 std::optional<nlohmann::json> Defaults::load(const std::string& key) const

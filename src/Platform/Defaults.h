@@ -21,8 +21,10 @@ class Defaults {
 public:
     // In memory only (tests).
     static std::shared_ptr<Defaults> inMemory();
-    // Backed by `file`; a missing or unreadable file starts empty (an unreadable
-    // one is kept aside as "<file>.corrupt" rather than overwritten).
+    // Backed by `file`; a missing file starts empty. A file that cannot be
+    // read is left untouched and never written this session (the values live
+    // in memory); a corrupt one is kept aside (see DefaultsDocument.h) and the
+    // store starts empty; a member that cannot be read is left out alone.
     static std::shared_ptr<Defaults> atFile(std::filesystem::path file);
     // The process's store: $XDG_CONFIG_HOME (default ~/.config)/<app identifier>/defaults.json.
     static std::filesystem::path standardFile();
@@ -44,13 +46,18 @@ public:
     bool setDate(const std::string& key, double secondsSince1970);
     bool remove(const std::string& key);
 
+    // What went wrong loading the file, for the status line (UTF-8); none
+    // when it loaded whole or was missing.
+    const std::optional<std::string>& loadProblem() const { return m_loadProblem; }
+
 private:
     explicit Defaults(std::optional<std::filesystem::path> file);
     bool store(const std::string& key, nlohmann::json value);  // nullptr value removes
     std::optional<nlohmann::json> load(const std::string& key) const;
 
     mutable std::mutex m_mutex;
-    std::optional<std::filesystem::path> m_file;
+    std::optional<std::filesystem::path> m_file;  // none: in memory, or the file is not ours to write
+    std::optional<std::string> m_loadProblem;      // constant after construction
     nlohmann::json m_document = nlohmann::json::object();
 };
 

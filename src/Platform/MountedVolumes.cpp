@@ -7,8 +7,11 @@
 #include <sstream>
 #include <unordered_map>
 
+#include <cstdlib>
+
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <unistd.h>
 
 namespace pallix {
 
@@ -122,6 +125,52 @@ bool isRemovableDeviceFolder(std::filesystem::path device, int depth)
     return false;
 }
 
+// "a:/b" split at the colon that ends the host part; an IPv6 host is bracketed.
+std::optional<std::pair<std::string_view, std::string_view>> splitHostPath(std::string_view source)
+{
+    const auto searchFrom = source.starts_with('[') ? source.find(']') : 0;
+    const auto colon = searchFrom == std::string_view::npos ? searchFrom : source.find(':', searchFrom);
+    if (colon == std::string_view::npos || colon == 0)
+        return std::nullopt;
+    return std::pair{source.substr(0, colon), source.substr(colon + 1)};
+}
+
+std::string withLeadingSlash(std::string_view path)
+{
+    return path.starts_with('/') ? std::string(path) : "/" + std::string(path);
+}
+
+std::string percentDecoded(std::string_view text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned value = 0;
+        if (text[i] == '%' && i + 2 < text.size()
+            && std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16).ptr == text.data() + i + 3) {
+            out += static_cast<char>(value);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// "key=value,key=value" of a gvfs folder name, values percent-decoded.
+std::unordered_map<std::string, std::string> gvfsFields(std::string_view list)
+{
+    std::unordered_map<std::string, std::string> fields;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const auto end = std::min(list.find(',', start), list.size());
+        const auto pair = list.substr(start, end - start);
+        if (const auto equals = pair.find('='); equals != std::string_view::npos)
+            fields[std::string(pair.substr(0, equals))] = percentDecoded(pair.substr(equals + 1));
+        start = end + 1;
+    }
+    return fields;
+}
+
 } // namespace
 
 namespace MountInfo {
@@ -178,11 +227,71 @@ VolumeKind kindOf(std::string_view fileSystemType, std::string_view mountPoint)
     return VolumeKind::Local;
 }
 
+std::optional<std::string> remountURL(std::string_view fileSystemType, std::string_view source)
+{
+    if (source.find("://") != std::string_view::npos)
+        return std::string(source);
+    if (fileSystemType == "cifs" || fileSystemType == "smb3" || fileSystemType == "smbfs") {
+        std::string unc(source);
+        std::replace(unc.begin(), unc.end(), '\\', '/');
+        if (!unc.starts_with("//") || unc.size() == 2)
+            return std::nullopt;
+        return "smb:" + unc;
+    }
+    const bool nfs = fileSystemType == "nfs" || fileSystemType == "nfs4";
+    if (!nfs && fileSystemType != "fuse.sshfs")
+        return std::nullopt;
+    const auto parts = splitHostPath(source);
+    if (!parts)
+        return std::nullopt;
+    return (nfs ? "nfs://" : "sftp://") + std::string(parts->first) + withLeadingSlash(parts->second);
+}
+
 } // namespace MountInfo
 
-SystemVolumeProvider::SystemVolumeProvider(std::filesystem::path mountInfoFile, std::filesystem::path sysfsRoot)
+namespace GvfsMounts {
+
+std::optional<std::string> remountURL(std::string_view folderName)
+{
+    const auto colon = folderName.find(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view type = folderName.substr(0, colon);
+    auto fields = gvfsFields(folderName.substr(colon + 1));
+    const std::string host = fields.count("server") ? fields["server"] : fields["host"];
+    if (host.empty())
+        return std::nullopt;
+    std::string scheme(type);
+    if (type == "smb-share")
+        scheme = "smb";
+    else if (type == "afp-volume")
+        scheme = "afp";
+    else if (type == "dav" && fields["ssl"] == "true")
+        scheme = "davs";
+    std::string url = scheme + "://";
+    if (!fields["user"].empty())
+        url += fields["user"] + "@";
+    url += host;
+    if (!fields["port"].empty())
+        url += ":" + fields["port"];
+    const std::string& path = !fields["share"].empty() ? fields["share"] : !fields["volume"].empty() ? fields["volume"] : fields["prefix"];
+    return url + withLeadingSlash(path);
+}
+
+std::filesystem::path defaultDirectory()
+{
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
+        return std::filesystem::path(runtime) / "gvfs";
+    return std::filesystem::path("/run/user") / std::to_string(::getuid()) / "gvfs";
+}
+
+} // namespace GvfsMounts
+
+SystemVolumeProvider::SystemVolumeProvider(std::filesystem::path mountInfoFile, std::filesystem::path sysfsRoot,
+                                           std::filesystem::path gvfsDirectory)
     : m_mountInfoFile(std::move(mountInfoFile))
     , m_sysfsRoot(std::move(sysfsRoot))
+    , m_gvfsDirectory(std::move(gvfsDirectory))
 {
 }
 
@@ -193,7 +302,29 @@ std::optional<std::vector<MountedVolume>> SystemVolumeProvider::mountedVolumes()
         return std::nullopt;
     std::stringstream text;
     text << in.rdbuf();
-    return volumesFrom(text.str());
+    auto volumes = volumesFrom(text.str());
+    auto shares = gvfsVolumes();
+    volumes.insert(volumes.end(), std::make_move_iterator(shares.begin()), std::make_move_iterator(shares.end()));
+    return volumes;
+}
+
+std::vector<MountedVolume> SystemVolumeProvider::gvfsVolumes() const
+{
+    // Only the folder is listed: a stat inside a share would go to its server.
+    std::vector<MountedVolume> volumes;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(m_gvfsDirectory, ec), end; !ec && it != end; it.increment(ec)) {
+        MountedVolume volume;
+        volume.mountPoint = it->path().string();
+        volume.fileSystemType = "fuse.gvfsd-fuse";
+        volume.source = it->path().filename().string();
+        volume.kind = VolumeKind::Network;
+        volume.remountURL = GvfsMounts::remountURL(volume.source);
+        volumes.push_back(std::move(volume));
+    }
+    std::sort(volumes.begin(), volumes.end(),
+              [](const MountedVolume& a, const MountedVolume& b) { return a.mountPoint < b.mountPoint; });
+    return volumes;
 }
 
 std::vector<MountedVolume> SystemVolumeProvider::volumesFrom(std::string_view mountInfoText) const
@@ -221,6 +352,8 @@ std::vector<MountedVolume> SystemVolumeProvider::volumesFrom(std::string_view mo
         volume.mountPoint = std::move(entry.mountPoint);
         volume.fileSystemType = std::move(entry.fileSystemType);
         volume.source = std::move(entry.source);
+        if (kind == VolumeKind::Network)
+            volume.remountURL = MountInfo::remountURL(volume.fileSystemType, volume.source);
         volumes.push_back(std::move(volume));
     }
     return volumes;

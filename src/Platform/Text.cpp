@@ -14,6 +14,8 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include "Platform/Clock.h"
+
 namespace pallix::text {
 
 namespace {
@@ -464,6 +466,8 @@ struct Regex::Impl {
         }
         UErrorCode status = U_ZERO_ERROR;
         std::unique_ptr<icu::RegexMatcher> m(pattern->matcher(status));
+        if (m && U_SUCCESS(status))
+            m->setTimeLimit(kMatchBudgetUnits, status);
         if (U_FAILURE(status))
             m.reset();
         return m;
@@ -507,9 +511,22 @@ std::string Regex::escape(std::string_view literal)
     return out;
 }
 
-bool Regex::search(std::string_view subject) const
+bool RegexWatch::stopped() const
 {
-    if (!m_impl)
+    return m_exceeded.load(std::memory_order_relaxed) >= kGiveUpAfter || (m_cancel && m_cancel->isCancelled());
+}
+
+namespace {
+// Called by the engine every 10,000 steps of a long match; false ends it.
+UBool matchMayGoOn(const void* context, int32_t)
+{
+    return !static_cast<const RegexWatch*>(context)->stopped();
+}
+} // namespace
+
+bool Regex::search(std::string_view subject, RegexWatch* watch) const
+{
+    if (!m_impl || (watch && watch->stopped()))
         return false;
     auto matcher = m_impl->takeMatcher();
     if (!matcher)
@@ -526,7 +543,11 @@ bool Regex::search(std::string_view subject) const
                          nullptr, &status);
     buffer.releaseBuffer(U_SUCCESS(status) ? length : 0);
     matcher->reset(buffer);
+    UErrorCode callbackStatus = U_ZERO_ERROR;
+    matcher->setMatchCallback(watch ? matchMayGoOn : nullptr, watch, callbackStatus);
     bool found = U_SUCCESS(status) && matcher->find(0, status) && U_SUCCESS(status);
+    if (status == U_REGEX_TIME_OUT && watch)
+        watch->m_exceeded.fetch_add(1, std::memory_order_relaxed);
     m_impl->giveBack(std::move(matcher));
     return found;
 }

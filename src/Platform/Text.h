@@ -3,12 +3,17 @@
 // All functions are thread-safe: shared ICU objects are made once and only
 // read; per-call state (break iterators, regex matchers) is thread-local or local.
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace pallix {
+class CancelToken;  // Platform/Clock.h
+}
 
 namespace pallix::text {
 
@@ -65,6 +70,31 @@ int compareZhCaseInsensitive(std::string_view a, std::string_view b);
 // whose room is reused.
 void zhCaseInsensitiveKey(std::string_view s, std::string& key);
 
+// One search's hold on what its expressions cost. Every match runs for at
+// most Regex::kMatchBudgetSteps engine steps (a pattern like ^(\w+\s?)+$
+// backtracks exponentially on an ordinary long name) and answers no when it
+// runs out; after kGiveUpAfter such answers the search gives the expression
+// up and every later match answers no at once. A cancelled token ends a match
+// at once too. Thread-safe: the threads of one search share one watch.
+class RegexWatch {
+public:
+    static constexpr int kGiveUpAfter = 8;
+
+    explicit RegexWatch(const CancelToken* cancel = nullptr) : m_cancel(cancel) {}
+    RegexWatch(const RegexWatch&) = delete;
+    RegexWatch& operator=(const RegexWatch&) = delete;
+
+    // Some match ran out of steps: the search may lack results.
+    bool exceededBudget() const { return m_exceeded.load(std::memory_order_relaxed) > 0; }
+    // Matches answer no without running: cancelled, or given up.
+    bool stopped() const;
+
+private:
+    friend class Regex;
+    const CancelToken* m_cancel;
+    std::atomic<int> m_exceeded{0};
+};
+
 // Regular expressions in ICU syntax.
 class Regex {
 public:
@@ -73,8 +103,13 @@ public:
     // Backslash before every character with a meaning in the syntax.
     static std::string escape(std::string_view literal);
 
-    // True when the expression matches somewhere in `subject` (first match only).
-    bool search(std::string_view subject) const;
+    // Engine steps a match may take (ICU counts time in units of 10,000 steps).
+    static constexpr int kMatchBudgetUnits = 4;
+
+    // True when the expression matches somewhere in `subject` (first match
+    // only). False too when the match ran out of its budget or `watch` stopped
+    // it; the watch (may be null) learns which.
+    bool search(std::string_view subject, RegexWatch* watch = nullptr) const;
 
     Regex(Regex&&) noexcept;
     Regex& operator=(Regex&&) noexcept;

@@ -1,5 +1,6 @@
 #include "Platform/Defaults.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pallix {
@@ -31,6 +33,16 @@ protected:
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
+    }
+
+    std::vector<fs::path> corruptCopies() const
+    {
+        std::vector<fs::path> copies;
+        for (const auto& entry : fs::directory_iterator(m_file.parent_path()))
+            if (entry.path().filename().string().starts_with("defaults.json.corrupt-"))
+                copies.push_back(entry.path());
+        std::sort(copies.begin(), copies.end());
+        return copies;
     }
 
     fs::path m_folder;
@@ -130,13 +142,94 @@ TEST_F(DefaultsFile, ACorruptFileIsKeptAsideAndTheStoreStartsEmpty)
     std::ofstream(m_file) << "{\"truncated\": tr";
     auto d = Defaults::atFile(m_file);
     EXPECT_FALSE(d->contains("truncated"));
+    ASSERT_TRUE(d->loadProblem().has_value());
     ASSERT_TRUE(d->setInteger("fresh", 1));
 
-    std::ifstream aside(m_file.string() + ".corrupt");
+    const std::vector<fs::path> aside = corruptCopies();
+    ASSERT_EQ(aside.size(), 1u);
+    std::ifstream in(aside.front());
     std::ostringstream text;
-    text << aside.rdbuf();
+    text << in.rdbuf();
     EXPECT_EQ(text.str(), "{\"truncated\": tr");
+    EXPECT_NE(d->loadProblem()->find(aside.front().filename().string()), std::string::npos) << *d->loadProblem();
     EXPECT_EQ(Defaults::atFile(m_file)->integer("fresh"), 1);
+}
+
+// Nesting that would overflow the stack when the document is written back, and
+// a file too large to trust: both corrupt, kept aside, and a write afterwards
+// gives a small sound file.
+TEST_F(DefaultsFile, DeepOrHugeFilesAreCorruptAndNeverWrittenBack)
+{
+    fs::create_directories(m_file.parent_path());
+    const std::string deep = "{\"k\": " + std::string(200000, '[') + std::string(200000, ']') + "}";
+    const std::string huge = "{\"k\": \"" + std::string(5u << 20, 'x') + "\"}";
+    const std::string justDeepEnough = "{\"k\": " + std::string(63, '[') + std::string(63, ']') + ", \"n\": 1}";
+    for (const std::string* text : {&deep, &huge}) {
+        std::ofstream(m_file, std::ios::trunc) << *text;
+        auto d = Defaults::atFile(m_file);
+        EXPECT_FALSE(d->contains("k"));
+        EXPECT_TRUE(d->loadProblem().has_value());
+        ASSERT_TRUE(d->setInteger("n", 2));
+        EXPECT_LT(fs::file_size(m_file), 100u);
+    }
+    EXPECT_EQ(corruptCopies().size(), 2u);
+
+    std::ofstream(m_file, std::ios::trunc) << justDeepEnough;
+    auto d = Defaults::atFile(m_file);
+    EXPECT_TRUE(d->contains("k"));
+    EXPECT_FALSE(d->loadProblem().has_value());
+}
+
+TEST_F(DefaultsFile, OnlyTheNewestThreeCorruptCopiesAreKept)
+{
+    fs::create_directories(m_file.parent_path());
+    for (int i = 0; i < 5; ++i) {
+        std::ofstream(m_file, std::ios::trunc) << "not json " << i;
+        Defaults::atFile(m_file);
+    }
+    const std::vector<fs::path> aside = corruptCopies();
+    ASSERT_EQ(aside.size(), 3u);
+    std::ifstream newest(aside.back());
+    std::string text;
+    std::getline(newest, text);
+    EXPECT_EQ(text, "not json 4");
+}
+
+// As root nothing is denied by permissions; a folder or a FIFO in the file's
+// place cannot be read either. It stays, the values live in memory only.
+TEST_F(DefaultsFile, AnUnreadableFileIsLeftAloneAndNeverWritten)
+{
+    fs::create_directories(m_file);  // a folder in the file's place
+    auto d = Defaults::atFile(m_file);
+    ASSERT_TRUE(d->loadProblem().has_value());
+    EXPECT_NE(d->loadProblem()->find(m_file.string()), std::string::npos) << *d->loadProblem();
+    EXPECT_TRUE(d->setInteger("n", 1));
+    EXPECT_EQ(d->integer("n"), 1);
+    EXPECT_TRUE(fs::is_directory(m_file));
+    EXPECT_TRUE(corruptCopies().empty());
+
+    fs::remove(m_file);
+    ASSERT_EQ(::mkfifo(m_file.c_str(), 0600), 0);
+    auto fromFifo = Defaults::atFile(m_file);  // must not hang on the FIFO
+    EXPECT_TRUE(fromFifo->loadProblem().has_value());
+    EXPECT_TRUE(fromFifo->setInteger("n", 1));
+    EXPECT_TRUE(fs::is_fifo(m_file));
+}
+
+TEST_F(DefaultsFile, AValueThatCannotBeReadCostsOnlyItsOwnKey)
+{
+    fs::create_directories(m_file.parent_path());
+    std::ofstream(m_file) << "{\"huge\": 1e400, \"n\": 3, \"latin1\": \"caf\xe9\", \"list\": [\"a\", {\"b\": 1}],"
+                             " \"s\": \"a,}\\\"b\"}";
+    auto d = Defaults::atFile(m_file);
+    EXPECT_FALSE(d->contains("huge"));
+    EXPECT_FALSE(d->contains("latin1"));
+    EXPECT_EQ(d->integer("n"), 3);
+    EXPECT_TRUE(d->contains("list"));
+    EXPECT_EQ(d->string("s"), "a,}\"b");
+    ASSERT_TRUE(d->loadProblem().has_value());
+    EXPECT_NE(d->loadProblem()->find("2 项"), std::string::npos) << *d->loadProblem();
+    EXPECT_TRUE(corruptCopies().empty());
 }
 
 TEST_F(DefaultsFile, HandEditedValuesOfTheWrongTypeReadAsAbsent)

@@ -227,7 +227,7 @@ TEST_F(SystemVolumeProviderTest, RemovableFlagComesFromTheWholeDisk)
 TEST_F(SystemVolumeProviderTest, ReadsTheMountInfoFile)
 {
     std::ofstream(m_dir / "mountinfo") << line("259:2", "/", "ext4") << line("8:17", at("mnt/usb stick"), "vfat");
-    const auto volumes = SystemVolumeProvider(m_dir / "mountinfo", m_sys).mountedVolumes();
+    const auto volumes = SystemVolumeProvider(m_dir / "mountinfo", m_sys, m_dir / "no-gvfs").mountedVolumes();
     ASSERT_TRUE(volumes.has_value());
     ASSERT_EQ(volumes->size(), 2u);
     EXPECT_TRUE((*volumes)[1].isRemovable);
@@ -240,8 +240,88 @@ TEST(SystemVolumeProvider, RunningSystemHasALocalVolume)
     const auto volumes = SystemVolumeProvider().mountedVolumes();
     ASSERT_TRUE(volumes.has_value());
     EXPECT_TRUE(std::any_of(volumes->begin(), volumes->end(), [](const MountedVolume& v) { return v.isLocal(); }));
-    for (const auto& v : *volumes)
-        EXPECT_NE(MountInfo::kindOf(v.fileSystemType, v.mountPoint), VolumeKind::System) << v.mountPoint;
+    for (const auto& v : *volumes) {
+        if (v.fileSystemType != "fuse.gvfsd-fuse") {  // a desktop share, listed from the gvfs folder
+            EXPECT_NE(MountInfo::kindOf(v.fileSystemType, v.mountPoint), VolumeKind::System) << v.mountPoint;
+        }
+    }
+}
+
+TEST_F(SystemVolumeProviderTest, NetworkVolumesOfMountInfoAndTheGvfsFolderCarryTheirShareURLs)
+{
+    std::ofstream(m_dir / "mountinfo") << line("259:2", "/", "ext4", "/dev/nvme0n1p2")
+                                       << line("0:50", at("mnt/nas"), "nfs4", "nas.local:/export/team")
+                                       << line("0:51", at("mnt/share"), "cifs", "//filer/青岚共享盘")
+                                       << line("0:52", at("mnt/ssh"), "fuse.sshfs", "me@box:/srv/files")
+                                       << line("0:53", "/run/user/1000/gvfs", "fuse.gvfsd-fuse", "gvfsd-fuse");
+    const fs::path gvfs = m_dir / "gvfs";
+    fs::create_directories(gvfs / "smb-share:server=srv,share=team");
+    fs::create_directories(gvfs / "nfs:host=nas2,prefix=%2Fexport%2Fart");
+    const auto volumes = SystemVolumeProvider(m_dir / "mountinfo", m_sys, gvfs).mountedVolumes();
+    ASSERT_TRUE(volumes.has_value());
+
+    const std::vector<std::pair<std::string, std::optional<std::string>>> expected = {
+        {"/", std::nullopt},
+        {at("mnt/nas"), "nfs://nas.local/export/team"},
+        {at("mnt/share"), "smb://filer/青岚共享盘"},
+        {at("mnt/ssh"), "sftp://me@box/srv/files"},
+        // The gvfs mount itself is plumbing; each share in it is a volume, in name order.
+        {(gvfs / "nfs:host=nas2,prefix=%2Fexport%2Fart").string(), "nfs://nas2/export/art"},
+        {(gvfs / "smb-share:server=srv,share=team").string(), "smb://srv/team"},
+    };
+    ASSERT_EQ(volumes->size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].first);
+        EXPECT_EQ((*volumes)[i].mountPoint, expected[i].first);
+        EXPECT_EQ((*volumes)[i].remountURL, expected[i].second);
+        EXPECT_EQ((*volumes)[i].isLocal(), i == 0);
+    }
+}
+
+TEST(MountInfo, ShareURLOfAMountSource)
+{
+    struct Case {
+        const char* type;
+        const char* source;
+        std::optional<std::string> url;
+    };
+    const Case cases[] = {
+        {"cifs", "//filer/share", "smb://filer/share"},
+        {"smb3", "//10.0.0.5/素材/2024", "smb://10.0.0.5/素材/2024"},
+        {"cifs", R"(\\filer\share)", "smb://filer/share"},
+        {"cifs", "filer/share", std::nullopt},
+        {"cifs", "//", std::nullopt},
+        {"nfs", "nas:/export", "nfs://nas/export"},
+        {"nfs4", "nas:export", "nfs://nas/export"},
+        {"nfs4", "[fd00::1]:/export", "nfs://[fd00::1]/export"},
+        {"nfs", "no-colon", std::nullopt},
+        {"fuse.sshfs", "me@box:", "sftp://me@box/"},
+        {"davfs", "https://dav.example/remote.php", "https://dav.example/remote.php"},
+        {"fuse.rclone", "gdrive:", std::nullopt},
+        {"ext4", "/dev/sda1", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + c.source);
+        EXPECT_EQ(MountInfo::remountURL(c.type, c.source), c.url);
+    }
+}
+
+TEST(GvfsMounts, ShareURLOfAFolderName)
+{
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"smb-share:server=srv,share=team", "smb://srv/team"},
+        {"smb-share:domain=CORP,server=srv,share=%E7%B4%A0%E6%9D%90,user=li", "smb://li@srv/素材"},
+        {"sftp:host=box,port=2222,user=me", "sftp://me@box:2222/"},
+        {"dav:host=dav.example,ssl=true,prefix=%2Ffiles", "davs://dav.example/files"},
+        {"afp-volume:host=mac,volume=Team", "afp://mac/Team"},
+        {"ftp:host=ftp.example", "ftp://ftp.example/"},
+        {"smb-share:share=team", std::nullopt},  // no server
+        {"no-colon-here", std::nullopt},
+    };
+    for (const auto& [name, url] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(GvfsMounts::remountURL(name), url);
+    }
 }
 
 } // namespace

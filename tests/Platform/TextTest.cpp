@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Platform/Clock.h"
+
 using namespace pallix;
 
 namespace {
@@ -280,4 +282,33 @@ TEST(Text, OneRegexSearchedFromManyThreads)
     for (auto& th : threads)
         th.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+// A match that backtracks exponentially runs out of its budget and answers no;
+// after a few such answers the watch gives the expression up, and a cancelled
+// token stops matches before they start. Cheap matches are untouched.
+TEST(Text, RegexMatchesAreBoundedByTheirWatch)
+{
+    auto runaway = text::Regex::compile("^(\\w+\\s?)+$", false);
+    ASSERT_TRUE(runaway.has_value());
+    const std::string longWord = std::string(40, 'a') + ".txt";  // years without a budget
+
+    text::RegexWatch watch;
+    EXPECT_FALSE(runaway->search(longWord, &watch));
+    EXPECT_TRUE(watch.exceededBudget());
+    EXPECT_FALSE(watch.stopped());
+    EXPECT_TRUE(runaway->search("short words", &watch)) << "one exhausted match gives nothing up";
+    for (int i = 1; i < text::RegexWatch::kGiveUpAfter; ++i)
+        EXPECT_FALSE(runaway->search(longWord, &watch));
+    EXPECT_TRUE(watch.stopped());
+    EXPECT_FALSE(runaway->search("short words", &watch)) << "given up for the rest of the search";
+
+    EXPECT_FALSE(runaway->search(longWord)) << "without a watch the budget holds too";
+
+    CancelToken cancel;
+    text::RegexWatch cancelled(&cancel);
+    EXPECT_TRUE(runaway->search("short words", &cancelled));
+    cancel.cancel();
+    EXPECT_FALSE(runaway->search("short words", &cancelled));
+    EXPECT_FALSE(cancelled.exceededBudget());
 }

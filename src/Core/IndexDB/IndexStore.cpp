@@ -1,6 +1,7 @@
 #include "Core/IndexDB/IndexStore.h"
 
 #include <system_error>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -13,6 +14,8 @@ namespace {
 constexpr const char* kUnknownSqliteError = "未知 SQLite 错误";
 constexpr auto kTransientFailureWindow = std::chrono::milliseconds(1200);
 constexpr auto kFetchRetryWait = std::chrono::milliseconds(10);
+// The share of a start that the damage check may take (see openAndPrepare()).
+constexpr auto kOpenCheckBudget = std::chrono::milliseconds(400);
 
 constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS file_index (\n"
@@ -58,6 +61,16 @@ std::string IndexStore::connectionMessage() const
     return message.empty() || !m_db.handle() ? std::string(kUnknownSqliteError) : message;
 }
 
+Unexpected<IndexStoreError> IndexStore::connectionFailure(IndexStoreError::Code code)
+{
+    const int sqliteCode = m_db.handle() ? m_db.errorCode() : 0;
+    // Noted here, where every failure of the connection passes: the next
+    // operation starts over on a fresh file (recoverFromDamageLocked()).
+    if (sqlite::isDamage(sqliteCode))
+        m_damageSeen = true;
+    return storeFailure(code, connectionMessage(), sqliteCode);
+}
+
 // ---- Connection and schema.
 
 StoreResult<void> IndexStore::openDatabase()
@@ -73,7 +86,10 @@ StoreResult<void> IndexStore::openDatabase()
     if (rc != SQLITE_OK || !m_db.isOpen()) {
         std::string message = m_db.errorMessage();
         m_db.close();
-        return storeFailure(IndexStoreError::Code::OpenDatabase, message.empty() ? kUnknownSqliteError : message);
+        // The path too: the user has to find what is in the file's way.
+        return storeFailure(IndexStoreError::Code::OpenDatabase,
+                            (message.empty() ? kUnknownSqliteError : message) + "（" + m_databaseURL.string() + "）",
+                            rc);
     }
     for (const char* pragma : kConnectionOptions)
         m_db.exec(pragma);  // a refused option leaves SQLite's default
@@ -85,7 +101,7 @@ StoreResult<void> IndexStore::execute(const char* sql)
     if (!m_db.isOpen())
         return storeFailure(IndexStoreError::Code::Exec, kUnknownSqliteError);
     if (m_db.exec(sql) != SQLITE_OK)
-        return storeFailure(IndexStoreError::Code::Exec, connectionMessage());
+        return connectionFailure(IndexStoreError::Code::Exec);
     return {};
 }
 
@@ -101,7 +117,7 @@ StoreResult<void> IndexStore::ensureContentColumn()
 {
     sqlite::Statement info;
     if (info.prepare(m_db, "PRAGMA table_info(file_index);") != SQLITE_OK)
-        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+        return connectionFailure(IndexStoreError::Code::Prepare);
     while (info.step() == SQLITE_ROW)
         if (info.columnText(1) == "content_text")
             return {};
@@ -113,15 +129,22 @@ StoreResult<std::int64_t> IndexStore::loadIndexedCountFromDatabase()
 {
     sqlite::Statement count;
     if (count.prepare(m_db, "SELECT COUNT(*) FROM file_index;") != SQLITE_OK)
-        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+        return connectionFailure(IndexStoreError::Code::Prepare);
     return count.step() == SQLITE_ROW ? count.columnInt64(0) : std::int64_t(0);
 }
 
-StoreResult<void> IndexStore::bootstrap()
+StoreResult<void> IndexStore::openAndPrepare()
 {
-    std::lock_guard lock(m_mutex);
     if (StoreResult<void> r = openDatabase(); !r)
         return r;
+    // Damage in the middle of the file answers no open and no count: only a
+    // read of its pages finds it, and the snapshot load would then stop short
+    // silently. Bounded, so a very large index is checked in part.
+    // Any other trouble of the check is left to the schema statements to report.
+    if (const int check = sqlite::quickCheck(m_db, kOpenCheckBudget); sqlite::isDamage(check)) {
+        m_damageSeen = true;
+        return storeFailure(IndexStoreError::Code::Exec, sqlite3_errstr(check), check);
+    }
     if (StoreResult<void> r = runSchema(); !r)
         return r;
     if (StoreResult<void> r = ensureContentColumn(); !r)
@@ -130,8 +153,52 @@ StoreResult<void> IndexStore::bootstrap()
     if (!count)
         return Unexpected<IndexStoreError>(count.error());
     m_persistedIndexedCount = *count;
+    return {};
+}
+
+StoreResult<void> IndexStore::bootstrap()
+{
+    std::lock_guard lock(m_mutex);
+    StoreResult<void> opened = openAndPrepare();
+    if (!opened && m_damageSeen)
+        opened = recoverFromDamageLocked();
+    if (!opened)
+        return opened;
     startCacheWarmup();
     return {};
+}
+
+StoreResult<void> IndexStore::recoverFromDamageLocked()
+{
+    m_damageSeen = false;
+    m_db.close();
+    if (const std::string error = sqlite::moveDamagedAside(m_databaseURL); !error.empty())
+        return storeFailure(IndexStoreError::Code::FileSystem, m_databaseURL.string() + "：" + error);
+    m_recoveredFromDamage = true;
+    if (StoreResult<void> r = openAndPrepare(); !r)
+        return r;
+    // The fresh file is empty; so is the cache until the owner fills both again.
+    resetSearchIndexesLocked();
+    m_items = ItemTable();
+    m_indexes = SearchIndexes();
+    m_pendingWrites.clear();
+    // A snapshot still loading was read from the damaged file: it must not land.
+    m_discardLoadingSnapshot = m_warmupPending;
+    m_cacheReady = !m_warmupPending;
+    m_searchIndexesComplete = m_cacheReady;
+    m_persistedIndexedCount = 0;
+    return {};
+}
+
+StoreResult<void> IndexStore::recoverIfDamagedLocked()
+{
+    return m_damageSeen ? recoverFromDamageLocked() : StoreResult<void>{};
+}
+
+bool IndexStore::takeRecoveredFromDamage()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_recoveredFromDamage, false);
 }
 
 // ---- Reads on the store's connection.
@@ -164,6 +231,7 @@ IndexStore::SQLQueryResult IndexStore::fetchItems(const std::string& sql, const 
             int rc;
             while ((rc = stepRead(statement)) == SQLITE_ROW)
                 result.items.push_back(indexsql::rowToItem(statement));
+            m_damageSeen = m_damageSeen || sqlite::isDamage(rc);
             if (!sqlite::isTransient(rc))
                 return result;  // done, or an error: the rows read so far
         }

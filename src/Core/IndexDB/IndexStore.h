@@ -54,6 +54,12 @@ public:
         std::vector<IndexedItem> items;
         bool hadTransientFailure = false;  // some attempt met a busy or locked database
     };
+    // What a search tells besides its results.
+    struct SearchNotes {
+        // A regular expression ran out of its budget on some names (see
+        // text::RegexWatch): results may be missing.
+        bool expressionTooComplex = false;
+    };
     // Bytes held by the search cache, by part.
     struct MemoryUsage {
         std::size_t itemCount = 0;
@@ -77,6 +83,11 @@ public:
     // schema and the content column, counts the rows and starts loading the
     // search cache in the background.
     StoreResult<void> bootstrap();
+
+    // True once after the store found its file damaged (at bootstrap or on a
+    // later read or write), moved it aside (see sqlite::moveDamagedAside) and
+    // started over on an empty one: the owner must fill it again.
+    bool takeRecoveredFromDamage();
 
     // Cached items while the cache is loaded, else the row count of the bootstrap.
     std::int64_t indexedCount() const;
@@ -108,9 +119,11 @@ public:
 
     // ---- Searches. None fails: trouble gives an empty or shorter list.
     // `cancel` (may be null) ends a long scan early.
-    std::vector<IndexedItem> search(const SearchQuery& query, int limit, const CancelToken* cancel = nullptr);
+    // `notes` (may be null) receives what the search tells besides its results.
+    std::vector<IndexedItem> search(const SearchQuery& query, int limit, const CancelToken* cancel = nullptr,
+                                    SearchNotes* notes = nullptr);
     std::vector<IndexedItem> quickMemorySearch(const SearchQuery& query, int limit, int hardCap,
-                                               const CancelToken* cancel = nullptr);
+                                               const CancelToken* cancel = nullptr, SearchNotes* notes = nullptr);
     std::vector<IndexedItem> typingFastDatabaseSearch(const SearchQuery& query, int limit);
 
     // Candidate selection from the inverted indexes (empty: rank every item).
@@ -181,6 +194,12 @@ private:
 
     // Database (IndexStore.cpp).
     StoreResult<void> openDatabase();
+    // openDatabase(), the damage check, the schema, the column and the count.
+    StoreResult<void> openAndPrepare();
+    StoreResult<void> recoverFromDamageLocked();
+    // Writes call it first: damage met since is handled before anything else.
+    StoreResult<void> recoverIfDamagedLocked();
+    Unexpected<IndexStoreError> connectionFailure(IndexStoreError::Code code);
     StoreResult<void> runSchema();
     StoreResult<void> ensureContentColumn();
     StoreResult<std::int64_t> loadIndexedCountFromDatabase();
@@ -217,8 +236,10 @@ private:
                                                             const CancelToken* cancel) const;
     std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
     std::optional<PostingIndex::Postings> prefixCandidates(std::string_view token) const;
+    std::vector<IndexedItem> searchLocked(const SearchQuery& query, int limit, const CancelToken* cancel,
+                                          text::RegexWatch* watch);
     std::vector<IndexedItem> rankPositions(const SearchQuery& query, const std::vector<std::uint32_t>* positions,
-                                           int limit) const;
+                                           int limit, text::RegexWatch* watch = nullptr) const;
     DatabaseSearchResult databaseSearchWithStatus(const SearchQuery& query, int limit, int maxCandidateRows);
     bool shouldUseFastCharacterIndexLocked(const SearchQuery& query) const;
 
@@ -238,6 +259,9 @@ private:
     std::shared_ptr<CancelToken> m_indexBuildTask;
     std::shared_ptr<CancelToken> m_debouncedSearchCacheRebuildTask;
     std::int64_t m_persistedIndexedCount = 0;
+    bool m_damageSeen = false;           // a failure said the file is damaged
+    bool m_recoveredFromDamage = false;  // see takeRecoveredFromDamage()
+    bool m_discardLoadingSnapshot = false;  // the warm-up's snapshot is of a file moved aside
     std::vector<Waiter> m_searchCacheReadyWaiters;  // in order of arrival
     int m_transientSearchFailureStreak = 0;
     std::optional<Clock::TimePoint> m_lastTransientSearchFailureAt;  // none: the distant past

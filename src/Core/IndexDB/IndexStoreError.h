@@ -21,6 +21,9 @@ struct IndexStoreError {
     Code code = Code::Exec;
     // SQLite's message, or "未知 SQLite 错误" when there is none (no connection).
     std::string message;
+    // SQLite's result code of the failure (0 when not SQLite's): the caller
+    // tells a busy database and a damaged one from other failures by it.
+    int sqliteCode = 0;
 
     // The fixed Chinese prefix followed directly by the message.
     std::string description() const
@@ -42,9 +45,9 @@ struct IndexStoreError {
 template <class T>
 using StoreResult = Expected<T, IndexStoreError>;
 
-inline Unexpected<IndexStoreError> storeFailure(IndexStoreError::Code code, std::string message)
+inline Unexpected<IndexStoreError> storeFailure(IndexStoreError::Code code, std::string message, int sqliteCode = 0)
 {
-    return Unexpected<IndexStoreError>(IndexStoreError{code, std::move(message)});
+    return Unexpected<IndexStoreError>(IndexStoreError{code, std::move(message), sqliteCode});
 }
 
 } // namespace pallix

@@ -98,7 +98,12 @@ std::vector<PathRange> rangesBelowSparing(const std::string& root, const std::ve
 
 } // namespace
 
-StoreResult<void> IndexStore::beginTransaction() { return execute("BEGIN IMMEDIATE TRANSACTION"); }
+StoreResult<void> IndexStore::beginTransaction()
+{
+    if (StoreResult<void> r = recoverIfDamagedLocked(); !r)
+        return r;
+    return execute("BEGIN IMMEDIATE TRANSACTION");
+}
 StoreResult<void> IndexStore::commitTransaction() { return execute("COMMIT TRANSACTION"); }
 void IndexStore::rollbackTransaction() { (void)execute("ROLLBACK TRANSACTION"); }
 
@@ -108,7 +113,7 @@ StoreResult<void> IndexStore::upsertToDB(const std::vector<IndexedItem>& items)
         return {};
     sqlite::Statement statement;
     if (statement.prepare(m_db, kUpsertSql) != SQLITE_OK)
-        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+        return connectionFailure(IndexStoreError::Code::Prepare);
     for (const IndexedItem& item : items) {
         statement.bindText(1, item.path());
         statement.bindText(2, item.name());
@@ -119,7 +124,7 @@ StoreResult<void> IndexStore::upsertToDB(const std::vector<IndexedItem>& items)
         statement.bindInt(7, item.isDirectory() ? 1 : 0);
         statement.bindText(8, item.searchableText());
         if (statement.step() != SQLITE_DONE)
-            return storeFailure(IndexStoreError::Code::Step, connectionMessage());
+            return connectionFailure(IndexStoreError::Code::Step);
         statement.reset();
         statement.clearBindings();
     }
@@ -131,10 +136,10 @@ StoreResult<void> IndexStore::deletePrefixFromDB(const std::string& prefix)
     sqlite::Statement statement;
     const std::string sql = "DELETE FROM file_index\nWHERE " + std::string(indexsql::kUnderFolderCondition) + ";";
     if (statement.prepare(m_db, sql) != SQLITE_OK)
-        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+        return connectionFailure(IndexStoreError::Code::Prepare);
     statement.bindAll(indexsql::underFolderBindings(prefix));
     if (statement.step() != SQLITE_DONE)
-        return storeFailure(IndexStoreError::Code::Step, connectionMessage());
+        return connectionFailure(IndexStoreError::Code::Step);
     return {};
 }
 
@@ -148,10 +153,10 @@ StoreResult<void> IndexStore::deletePrefixKeepingFromDB(const std::string& prefi
     const auto run = [this](std::string_view sql, const std::vector<SQLBinding>& bindings) -> StoreResult<void> {
         sqlite::Statement statement;
         if (statement.prepare(m_db, sql) != SQLITE_OK)
-            return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+            return connectionFailure(IndexStoreError::Code::Prepare);
         statement.bindAll(bindings);
         if (statement.step() != SQLITE_DONE)
-            return storeFailure(IndexStoreError::Code::Step, connectionMessage());
+            return connectionFailure(IndexStoreError::Code::Step);
         return {};
     };
     if (StoreResult<void> r = run("DELETE FROM file_index WHERE path = ?;", {SQLBinding::text(prefix)}); !r)
@@ -312,6 +317,8 @@ StoreResult<void> IndexStore::removePathPrefix(const std::string& path)
 {
     std::lock_guard lock(m_mutex);
     const std::string prefix = paths::standardize(path);
+    if (StoreResult<void> r = recoverIfDamagedLocked(); !r)
+        return r;
     if (StoreResult<void> r = deletePrefixFromDB(prefix); !r)
         return r;
     removeFromCache(prefix);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -91,7 +92,7 @@ void IndexStore::applyLoadedCache(ItemTable snapshot)
     resetSearchIndexesLocked();
     const std::int64_t generation = m_indexBuildGeneration;
 
-    m_items = std::move(snapshot);
+    m_items = std::exchange(m_discardLoadingSnapshot, false) ? ItemTable() : std::move(snapshot);
     // The snapshot was read while writes went on; replaying them in order
     // gives the rows as they are now, whichever of them it already holds.
     for (const PendingWrite& write : m_pendingWrites) {
@@ -174,8 +175,11 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
             const auto [stem, normalizedStem] = m_items.stems(p);
             stems.append(stem, normalizedStem);
         });
-    if (!copied)
+    if (!copied) {
+        // The handle is the store's: resetSearchIndexesLocked() clears it under the lock too.
+        std::lock_guard lock(m_mutex);
         return releaseHandle();
+    }
 
     std::optional<SearchIndexes> built = buildSearchIndexes(stems, count >= 2 * 65536 ? spareThreads() : 1,
                                                             stillCurrent);

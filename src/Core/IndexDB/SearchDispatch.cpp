@@ -60,12 +60,13 @@ bool fewMemoryResults(std::size_t count, int limit)
 } // namespace
 
 std::vector<IndexedItem> IndexStore::rankPositions(const SearchQuery& query,
-                                                   const std::vector<std::uint32_t>* positions, int limit) const
+                                                   const std::vector<std::uint32_t>* positions, int limit,
+                                                   text::RegexWatch* watch) const
 {
     std::optional<std::span<const std::uint32_t>> candidates;
     if (positions)
         candidates = std::span<const std::uint32_t>(*positions);
-    const std::vector<std::uint32_t> ranked = m_searchEngine.searchIndices(m_items, candidates, query, limit);
+    const std::vector<std::uint32_t> ranked = m_searchEngine.searchIndices(m_items, candidates, query, limit, watch);
     std::vector<IndexedItem> results;
     results.reserve(ranked.size());
     for (std::uint32_t p : ranked)
@@ -116,9 +117,21 @@ std::vector<std::uint32_t> IndexStore::fallbackCandidatesFromMemory(const Search
     return candidates;
 }
 
-std::vector<IndexedItem> IndexStore::search(const SearchQuery& query, int limit, const CancelToken* cancel)
+std::vector<IndexedItem> IndexStore::search(const SearchQuery& query, int limit, const CancelToken* cancel,
+                                            SearchNotes* notes)
 {
+    // The watch bounds the expressions' cost: the store's lock is held throughout.
+    text::RegexWatch watch(cancel);
     std::lock_guard lock(m_mutex);
+    std::vector<IndexedItem> results = searchLocked(query, limit, cancel, &watch);
+    if (notes)
+        notes->expressionTooComplex = watch.exceededBudget();
+    return results;
+}
+
+std::vector<IndexedItem> IndexStore::searchLocked(const SearchQuery& query, int limit, const CancelToken* cancel,
+                                                  text::RegexWatch* watch)
+{
     if (!hasSearchIntent(query))
         return {};
     if (!m_cacheReady)
@@ -127,7 +140,7 @@ std::vector<IndexedItem> IndexStore::search(const SearchQuery& query, int limit,
     if (!m_searchIndexesComplete) {
         const auto hardCap = static_cast<int>(std::clamp<std::int64_t>(std::int64_t(limit) * 26, 22000, 78000));
         const std::vector<std::uint32_t> candidates = fallbackCandidatesFromMemory(query, hardCap, cancel);
-        std::vector<IndexedItem> results = rankPositions(query, &candidates, limit);
+        std::vector<IndexedItem> results = rankPositions(query, &candidates, limit, watch);
         const bool trySupplement = m_db.isOpen() && !query.useRegularExpression && !query.wildcardPattern &&
                                    query.tokens.size() <= 2 && fewMemoryResults(results.size(), limit);
         if (trySupplement) {
@@ -140,20 +153,24 @@ std::vector<IndexedItem> IndexStore::search(const SearchQuery& query, int limit,
     }
 
     std::optional<std::vector<std::uint32_t>> fast = fastCandidatePositions(query);
-    std::vector<IndexedItem> results = rankPositions(query, fast ? &*fast : nullptr, limit);
+    std::vector<IndexedItem> results = rankPositions(query, fast ? &*fast : nullptr, limit, watch);
     if (results.empty() && fast && fast->size() < m_items.size())
-        return rankPositions(query, nullptr, limit);
+        return rankPositions(query, nullptr, limit, watch);
     return results;
 }
 
 std::vector<IndexedItem> IndexStore::quickMemorySearch(const SearchQuery& query, int limit, int hardCap,
-                                                       const CancelToken* cancel)
+                                                       const CancelToken* cancel, SearchNotes* notes)
 {
+    text::RegexWatch watch(cancel);
     std::lock_guard lock(m_mutex);
     if (!m_cacheReady || m_items.empty())
         return {};
     const std::vector<std::uint32_t> candidates = fallbackCandidatesFromMemory(query, hardCap, cancel);
-    return rankPositions(query, &candidates, limit);
+    std::vector<IndexedItem> results = rankPositions(query, &candidates, limit, &watch);
+    if (notes)
+        notes->expressionTooComplex = watch.exceededBudget();
+    return results;
 }
 
 std::vector<IndexedItem> IndexStore::typingFastDatabaseSearch(const SearchQuery& query, int limit)

@@ -46,7 +46,9 @@ void unicodeLower(sqlite3_context* ctx, int, sqlite3_value** argv)
 }
 
 struct CompiledPattern {
+    explicit CompiledPattern(std::optional<text::Regex> r) : regex(std::move(r)) {}
     std::optional<text::Regex> regex;  // nothing when the pattern does not compile
+    text::RegexWatch watch;            // one statement's runs: gives a runaway expression up
 };
 
 void deleteCompiledPattern(void* p) { delete static_cast<CompiledPattern*>(p); }
@@ -65,7 +67,7 @@ void regexpMatch(sqlite3_context* ctx, int, sqlite3_value** argv)
         const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
         std::string_view pattern(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
         const bool caseInsensitive = sqlite3_value_int(argv[2]) != 0;
-        compiled = new CompiledPattern{text::Regex::compile(pattern, caseInsensitive)};
+        compiled = new CompiledPattern(text::Regex::compile(pattern, caseInsensitive));
         sqlite3_set_auxdata(ctx, 0, compiled, deleteCompiledPattern);
         // set_auxdata may have destroyed it already (out of memory); fetch it back.
         compiled = static_cast<CompiledPattern*>(sqlite3_get_auxdata(ctx, 0));
@@ -80,7 +82,7 @@ void regexpMatch(sqlite3_context* ctx, int, sqlite3_value** argv)
     }
     const auto* s = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
     std::string_view subject(s ? s : "", static_cast<std::size_t>(sqlite3_value_bytes(argv[1])));
-    sqlite3_result_int(ctx, compiled->regex->search(subject) ? 1 : 0);
+    sqlite3_result_int(ctx, compiled->regex->search(subject, &compiled->watch) ? 1 : 0);
 }
 
 void registerFunctions(sqlite3* db)
@@ -96,6 +98,63 @@ bool isTransient(int code)
 {
     const int primary = code & 0xff;
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+bool isDamage(int code)
+{
+    const int primary = code & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+std::filesystem::path damagedCopyPath(const std::filesystem::path& file)
+{
+    return file.string() + ".corrupt";
+}
+
+std::string moveDamagedAside(const std::filesystem::path& file)
+{
+    const std::filesystem::path copy = damagedCopyPath(file);
+    std::error_code ec;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::filesystem::path from = file.string() + suffix;
+        const std::filesystem::path to = copy.string() + suffix;
+        std::filesystem::remove(to, ec);  // one copy kept: the older goes, with its own journal
+        if (std::filesystem::exists(from, ec))
+            std::filesystem::rename(from, to, ec);
+        if (ec)
+            return ec.message();
+    }
+    return {};
+}
+
+namespace {
+struct CheckDeadline {
+    std::chrono::steady_clock::time_point end;
+};
+// Returning non-zero interrupts the statement.
+int pastDeadline(void* p)
+{
+    return std::chrono::steady_clock::now() >= static_cast<CheckDeadline*>(p)->end ? 1 : 0;
+}
+} // namespace
+
+int quickCheck(const Connection& db, std::chrono::milliseconds budget)
+{
+    Statement check;
+    int rc = check.prepare(db, "PRAGMA quick_check;");
+    if (rc != SQLITE_OK)
+        return db.errorCode();
+    CheckDeadline deadline{std::chrono::steady_clock::now() + budget};
+    sqlite3_progress_handler(db.handle(), 1000, pastDeadline, &deadline);
+    rc = check.step();
+    const bool sound = rc == SQLITE_ROW && check.columnText(0) == "ok";
+    const int code = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : db.errorCode();
+    check.finalize();
+    sqlite3_progress_handler(db.handle(), 0, nullptr, nullptr);
+    if (sound || (code & 0xff) == SQLITE_INTERRUPT)
+        return SQLITE_OK;
+    // quick_check reports damage as rows of text, not as an error code.
+    return code == SQLITE_OK ? SQLITE_CORRUPT : code;
 }
 
 Connection::Connection(Connection&& other) noexcept
@@ -124,8 +183,10 @@ int Connection::open(const std::string& path, Mode mode)
                       SQLITE_OPEN_NOMUTEX;
     const int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
     m_openSucceeded = rc == SQLITE_OK && m_db != nullptr;
-    if (m_openSucceeded)
+    if (m_openSucceeded) {
         registerFunctions(m_db);
+        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    }
     return rc;
 }
 

@@ -8,7 +8,9 @@
 // Not thread-safe by themselves: a connection and its statements are used by
 // one thread at a time (the owning store serialises them).
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -101,5 +103,29 @@ private:
 
 // True for SQLITE_BUSY and SQLITE_LOCKED (and their extended codes).
 bool isTransient(int code);
+
+// How long a connection waits for another one's lock before answering busy:
+// a second process (a backup, the sqlite3 shell) holds it for moments, and
+// failing every write at once lost whole scans.
+inline constexpr int kBusyTimeoutMs = 3000;
+
+// ---- The rule for a damaged database file, shared by every store of ours.
+// A file SQLite calls corrupt or "not a database" is never repaired in place:
+// it is moved aside as "<file>.corrupt" (one copy kept, with its -wal and -shm
+// beside it) and the store starts over with a fresh file, which its owner
+// fills again. Anything else (no permission, a folder in the file's place) is
+// left untouched and reported.
+
+// True for SQLITE_CORRUPT and SQLITE_NOTADB (and their extended codes).
+bool isDamage(int code);
+// "<file>.corrupt": where moveDamagedAside() puts the file.
+std::filesystem::path damagedCopyPath(const std::filesystem::path& file);
+// Moves `file` and its "-wal" and "-shm" aside, replacing an older copy.
+// Empty on success, else the system's message. The file's connections must be closed.
+std::string moveDamagedAside(const std::filesystem::path& file);
+// "PRAGMA quick_check" for at most `budget`: SQLITE_OK when the file is sound
+// or the check ran out of time (a large file is checked in part), the damage
+// code when it found damage, else the code of the failure.
+int quickCheck(const Connection& db, std::chrono::milliseconds budget);
 
 } // namespace pallix::sqlite

@@ -90,6 +90,7 @@ struct Node {
     std::string name;                      // relative to parentFd; a root has none
     std::uint64_t device = 0;
     bool deviceKnown = false;
+    std::uint64_t parentDevice = 0;        // the parent folder's device; a root's own
     bool checkFileSystem = false;          // on another device than its parent
     NodeState state = NodeState::Pending;  // guarded by Walk::m_mutex
     bool listingFailed = false;
@@ -156,6 +157,7 @@ private:
         node->path = path;
         node->device = status.device;
         node->deviceKnown = true;
+        node->parentDevice = status.device;
         return emit(node, add);
     }
 
@@ -246,7 +248,9 @@ private:
             if (::fstat(fd.get(), &st) == 0)
                 node.device = st.st_dev;
         }
-        if (node.checkFileSystem && isForeignFileSystem(fd.get(), node.path))
+        if (node.checkFileSystem
+            && ((m_options.stayOnRootFileSystem && node.device != node.parentDevice)
+                || isForeignFileSystem(fd.get(), node.path)))
             return;
         auto shared = std::make_shared<UniqueFd>(std::move(fd));
         const int listError = DirectoryReader(shared->get()).forEach([&](const char* name, unsigned char type) {
@@ -287,6 +291,7 @@ private:
         node->name = name;
         node->deviceKnown = device.has_value();
         node->device = device.value_or(0);
+        node->parentDevice = parent.device;
         node->checkFileSystem = !device || *device != parent.device;
         return node;
     }

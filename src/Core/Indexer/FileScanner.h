@@ -44,6 +44,10 @@ public:
         // Helper threads that read folders ahead of the walk; 0 reads on the calling thread only.
         unsigned readAheadThreads = defaultReadAheadThreads();
         ListingFault listingFault;
+        // Enter no folder on another file system than its parent's, whatever
+        // kind: below a network share another mount is another share or a
+        // local folder, neither of which belongs to the share's index.
+        bool stayOnRootFileSystem = false;
     };
 
     static unsigned defaultReadAheadThreads();

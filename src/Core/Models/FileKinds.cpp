@@ -159,12 +159,23 @@ constexpr std::array<std::string_view, 10> kToolingFragments{
     "/usr/bin/", "/bin/", "/sbin/", "/usr/sbin/", "/usr/libexec/", "/library/developer/commandlinetools/",
     "/cellar/vim/", "/cellar/neovim/", "/share/nvim/", "/usr/share/vim/"};
 
+// /run/user/<uid>/gvfs/: the desktop's mounts of network shares.
+bool isUnderUserShareMounts(std::string_view p)
+{
+    constexpr std::string_view kUserRuntime = "/run/user/";
+    if (!startsWith(p, kUserRuntime))
+        return false;
+    const std::size_t slash = p.find('/', kUserRuntime.size());
+    return slash != std::string_view::npos && startsWith(p.substr(slash), "/gvfs/");
+}
+
 bool isSystemPath(std::string_view p)
 {
     if (startsWithAny(p, kSystemPrefixes))
         return true;
-    // Runtime state, except the mount points of removable volumes under it.
-    return startsWith(p, "/run/") && !startsWith(p, "/run/media/");
+    // Runtime state, except the mount points of removable volumes and of
+    // network shares under it.
+    return startsWith(p, "/run/") && !startsWith(p, "/run/media/") && !isUnderUserShareMounts(p);
 }
 
 } // namespace

@@ -230,7 +230,11 @@ std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& surviv
     std::vector<std::size_t> ends;
     std::vector<std::uint32_t> order = bestFirstOrder(survivors, filter, rankFirst, ends);
     std::size_t runEnd = 0, orderedEnd = 0;
+    // A pattern search that was cancelled or gave its expression up can take nothing more.
+    const bool mayStop = q.regexWatch && q.mode != PreparedQuery::Mode::Ranked;
     for (std::size_t k = 0, run = 0; k < order.size(); ++k) {
+        if (mayStop && q.regexWatch->stopped())
+            break;
         if (k == runEnd) {
             runEnd = ends[run++];
             // The last bucket holds every bound from kTopBound on, unordered.

@@ -27,11 +27,11 @@ std::optional<Rank> rankIgnoringExclusions(const ItemRef& item, const ItemFacts*
             return matchesPlainWildcard(item.name, *q.plainWildcard, q.query.caseSensitive)
                        ? std::optional<Rank>(kPatternRank)
                        : std::nullopt;
-        return matchesWildcard(item, *q.wildcard) ? std::optional<Rank>(kPatternRank) : std::nullopt;
+        return matchesWildcard(item, *q.wildcard, q.regexWatch) ? std::optional<Rank>(kPatternRank) : std::nullopt;
     case PreparedQuery::Mode::RegexTokens:
         if (kPatternRank > ceiling)
             return std::nullopt;
-        return matchesAllExpressions(item, q.regexes) ? std::optional<Rank>(kPatternRank) : std::nullopt;
+        return matchesAllExpressions(item, q.regexes, q.regexWatch) ? std::optional<Rank>(kPatternRank) : std::nullopt;
     case PreparedQuery::Mode::FilterOnly:
         return kFilterOnlyRank > ceiling ? std::nullopt : std::optional<Rank>(kFilterOnlyRank);
     case PreparedQuery::Mode::Ranked:

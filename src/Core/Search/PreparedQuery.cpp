@@ -68,9 +68,10 @@ unsigned PreparedQuery::contentMaskOf(const std::set<SearchContentFilter>& filte
     return mask;
 }
 
-PreparedQuery::PreparedQuery(const SearchQuery& q)
+PreparedQuery::PreparedQuery(const SearchQuery& q, text::RegexWatch* watch)
     : query(q)
     , edition(AppEditionInfo::current())
+    , regexWatch(watch)
 {
     for (const std::string& token : q.tokens) {
         tokens.push_back(prepareToken(token, q.caseSensitive));

@@ -46,7 +46,8 @@ public:
         RegexTokens,  // every token's expression must match the name: rank 500
     };
 
-    explicit PreparedQuery(const SearchQuery& query);
+    // `regexWatch` (may be null) bounds the expressions' cost for this search.
+    explicit PreparedQuery(const SearchQuery& query, text::RegexWatch* regexWatch = nullptr);
     PreparedQuery(SearchQuery&&) = delete;  // it keeps a reference to the query
 
     const SearchQuery& query;
@@ -65,6 +66,8 @@ public:
     std::optional<std::string> plainWildcard;
     // Mode::RegexTokens: one compiled expression per token.
     std::vector<text::Regex> regexes;
+    // The search's watch over the expressions above (may be null).
+    text::RegexWatch* regexWatch = nullptr;
 
     // The path filter in the form the parent path is compared in (lower-cased
     // unless case-sensitive; NFC); absent without a path filter.

@@ -133,11 +133,12 @@ bool SearchEngine::takesTopKPath(std::size_t candidates, int limit)
 
 std::vector<std::uint32_t> SearchEngine::searchIndices(const ItemSource& source,
                                                        std::optional<std::span<const std::uint32_t>> candidates,
-                                                       const SearchQuery& query, int limit) const
+                                                       const SearchQuery& query, int limit,
+                                                       text::RegexWatch* regexWatch) const
 {
     if (limit < 1)
         return {};
-    const PreparedQuery prepared(query);
+    const PreparedQuery prepared(query, regexWatch);
     if (prepared.mode == PreparedQuery::Mode::Nothing)
         return {};
     const std::size_t n = candidates ? candidates->size() : source.size();

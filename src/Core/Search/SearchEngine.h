@@ -11,6 +11,7 @@
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/ItemFacts.h"
 #include "Core/Search/SearchQuery.h"
+#include "Platform/Text.h"
 
 namespace pallix {
 
@@ -64,9 +65,12 @@ public:
 
     // The same over a source: `candidates` are indices into it, in input order
     // (all of the source when nullopt). Returns indices into the source.
+    // `regexWatch` (may be null) bounds what the query's expressions may cost
+    // and tells the caller when some match ran out of its budget.
     std::vector<std::uint32_t> searchIndices(const ItemSource& source,
                                              std::optional<std::span<const std::uint32_t>> candidates,
-                                             const SearchQuery& query, int limit) const;
+                                             const SearchQuery& query, int limit,
+                                             text::RegexWatch* regexWatch = nullptr) const;
 
     // True when `candidates` items are many enough, for `limit`, to keep only the
     // best `limit` in a bounded heap instead of sorting every result.

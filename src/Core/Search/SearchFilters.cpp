@@ -65,9 +65,12 @@ bool passesFilters(const ItemRef& item, const PreparedQuery& prepared)
     return passesJunkFilter(item, prepared) && passesAttributeFilters(item, prepared);
 }
 
-bool matchesWildcard(const ItemRef& item, const text::Regex& wildcard)
+bool matchesWildcard(const ItemRef& item, const text::Regex& wildcard, text::RegexWatch* watch)
 {
-    return withComposedName(item, [&](std::string_view name) { return wildcard.search(name); });
+    // Before composing the name: a stopped search answers no at the cost of a flag.
+    if (watch && watch->stopped())
+        return false;
+    return withComposedName(item, [&](std::string_view name) { return wildcard.search(name, watch); });
 }
 
 bool matchesPlainWildcard(std::string_view name, std::string_view pattern, bool caseSensitive)
@@ -107,11 +110,13 @@ bool matchesPlainWildcard(std::string_view name, std::string_view pattern, bool 
     return p == pattern.size();
 }
 
-bool matchesAllExpressions(const ItemRef& item, const std::vector<text::Regex>& expressions)
+bool matchesAllExpressions(const ItemRef& item, const std::vector<text::Regex>& expressions, text::RegexWatch* watch)
 {
+    if (watch && watch->stopped())
+        return false;
     return withComposedName(item, [&](std::string_view name) {
         for (const text::Regex& re : expressions)
-            if (!re.search(name))
+            if (!re.search(name, watch))
                 return false;
         return true;
     });

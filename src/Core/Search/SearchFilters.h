@@ -19,7 +19,7 @@ bool passesFilters(const ItemRef& item, const PreparedQuery& query);
 bool matchesContentMask(const ItemRef& item, unsigned contentMask);
 
 // The whole name (NFC) matches the compiled wildcard expression.
-bool matchesWildcard(const ItemRef& item, const text::Regex& wildcard);
+bool matchesWildcard(const ItemRef& item, const text::Regex& wildcard, text::RegexWatch* watch = nullptr);
 // The same answer as matchesWildcard, without the expression engine, for an
 // ASCII `pattern` ("*" any run, "?" one character, the rest literal) and a
 // name whose facts say PlainName: its only characters that can equal a
@@ -27,6 +27,7 @@ bool matchesWildcard(const ItemRef& item, const text::Regex& wildcard);
 // them ends a line, which is all the expression's "." and "$" care about.
 bool matchesPlainWildcard(std::string_view name, std::string_view pattern, bool caseSensitive);
 // Every token expression finds a match somewhere in the name (NFC).
-bool matchesAllExpressions(const ItemRef& item, const std::vector<text::Regex>& expressions);
+bool matchesAllExpressions(const ItemRef& item, const std::vector<text::Regex>& expressions,
+                           text::RegexWatch* watch = nullptr);
 
 } // namespace pallix

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "Core/IndexDB/IndexStore.h"
@@ -335,6 +337,52 @@ TEST(FileScanner, PseudoFileSystemsBelowARootAreNotEntered)
     EXPECT_FALSE(contains(paths, "/dev/pts/ptmx"));
     // A root on such a file system is walked.
     EXPECT_TRUE(contains(pathsOf(FileScanner().scan({"/dev/pts"}, {}, false).items), "/dev/pts/ptmx"));
+}
+
+// A memory file system mounted for one test; unmounted with the object.
+class ScopedTmpfs {
+public:
+    explicit ScopedTmpfs(std::string at) : m_at(std::move(at))
+    {
+        m_mounted = ::mount("pallix-test", m_at.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~ScopedTmpfs()
+    {
+        if (m_mounted)
+            ::umount2(m_at.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::string m_at;
+    bool m_mounted = false;
+};
+
+TEST(FileScanner, AShareWalkDoesNotEnterAnotherMountBelowItsRoot)
+{
+    TempTree tree;
+    tree.file("share/a.jpg");
+    const std::string inner = tree.dir("share/mounted");
+    const ScopedTmpfs tmpfs(inner);
+    if (!tmpfs.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (errno " << errno << ")";
+    std::ofstream(inner + "/b.jpg") << "x";
+    tree.file("share/after/c.jpg");
+
+    // A local tmpfs is entered by an ordinary walk, as a local disk would be...
+    const auto everything = pathsOf(sequentialScanner().scan({tree.path("share")}, {}, false).items);
+    EXPECT_TRUE(contains(everything, inner + "/b.jpg"));
+
+    // ...but not by one that stays on the root's file system: the mount point
+    // itself is an entry of the share, what lies on the other mount is not.
+    FileScanner::Options options{0, {}};
+    options.stayOnRootFileSystem = true;
+    const auto shareOnly = pathsOf(FileScanner(options).scan({tree.path("share")}, {}, false).items);
+    EXPECT_TRUE(contains(shareOnly, inner));
+    EXPECT_FALSE(contains(shareOnly, inner + "/b.jpg"));
+    EXPECT_TRUE(contains(shareOnly, tree.path("share/after/c.jpg")));
+    // A root on the other mount is walked.
+    EXPECT_TRUE(contains(pathsOf(FileScanner(options).scan({inner}, {}, false).items), inner + "/b.jpg"));
 }
 
 TEST(FileScanner, ImmediateChildrenTellAFailedListingFromAnEmptyFolder)

@@ -153,6 +153,11 @@ TEST(FileKinds, JunkRuleLinuxAdditions)
         {"/usr/lib64/x", true},
         {"/run/user/1000/x", true},
         {"/run/media/a/USB/photo.jpg", false},
+        // network shares the desktop mounted stay visible; the rest of the runtime folder does not
+        {"/run/user/1000/gvfs/smb-share:server=srv,share=team/青岚共享盘/a.psd", false},
+        {"/run/user/1000/gvfs", true},
+        {"/run/user/1000/notgvfs/x", true},
+        {"/run/user/gvfs/x", true},
         {"/home/a/proc/notes.txt", false},
         {"/library2/x", false},
         // shared objects are compiled artifacts, kept in the Linux user and mount trees

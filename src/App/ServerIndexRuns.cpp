@@ -1,0 +1,287 @@
+#include "App/ServerIndexRuns.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include "App/AppModel.h"
+#include "App/ServerRoots.h"
+#include "Core/Config/EditionRule.h"
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+namespace {
+
+const std::string& startedKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::ServerIndexRunStartedAt);
+    return key;
+}
+
+const std::string& completedKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::ServerIndexRunCompletedAt);
+    return key;
+}
+
+const std::string& dailyKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::ServerLastIncrementalScanAt);
+    return key;
+}
+
+FileScanner::Options shareWalkOptions(FileScanner::ListingFault listingFault)
+{
+    // A share answers each listing over the network: reading ahead would put
+    // several requests at once on a server the whole team uses.
+    FileScanner::Options options;
+    options.readAheadThreads = 0;
+    options.listingFault = std::move(listingFault);
+    options.stayOnRootFileSystem = true;
+    return options;
+}
+
+std::string lowered(const std::string& text)
+{
+    std::string out = text;
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+bool isPresentation(const std::string& extension)
+{
+    return extension == "ppt" || extension == "pptx";
+}
+
+bool isProgressBatch(int number)
+{
+    return number == 1 || number % 6 == 0;
+}
+
+} // namespace
+
+ServerIndexRuns::ServerIndexRuns(AppModel& model, FileScanner::ListingFault listingFault)
+    : m_model(model), m_scanner(shareWalkOptions(std::move(listingFault)))
+{
+}
+
+bool ServerIndexRuns::passesFullKeepRule(const IndexedItem& item)
+{
+    if (item.isDirectory())
+        return true;
+    const std::string ext = lowered(item.fileExtension());
+    return kinds::isImageExtension(ext) || kinds::isVideoExtension(ext) || kinds::isDocumentExtension(ext)
+           || isPresentation(ext);
+}
+
+bool ServerIndexRuns::passesDailyKeepRule(const IndexedItem& item, double cutoff)
+{
+    if (item.isDirectory())
+        return true;
+    if (item.modifiedAt() < cutoff)
+        return false;
+    const std::string ext = lowered(item.fileExtension());
+    return kinds::isImageExtension(ext) || kinds::isDocumentExtension(ext) || isPresentation(ext);
+}
+
+std::optional<double> ServerIndexRuns::serverIndexRunStartedAt() const { return m_model.m_defaults->date(startedKey()); }
+std::optional<double> ServerIndexRuns::serverIndexRunCompletedAt() const { return m_model.m_defaults->date(completedKey()); }
+std::optional<double> ServerIndexRuns::serverLastIncrementalScanAt() const { return m_model.m_defaults->date(dailyKey()); }
+
+bool ServerIndexRuns::isRunActive() const
+{
+    return m_model.m_serverRebuildTask.isActive();
+}
+
+void ServerIndexRuns::stamp(const std::string& key)
+{
+    m_model.m_defaults->setDate(key, m_model.m_clock.clock().wallSecondsSince1970());
+}
+
+std::vector<std::string> ServerIndexRuns::runRoots() const
+{
+    std::vector<std::string> roots;
+    for (const std::string& root : m_model.m_settings.serverIndexedRoots)
+        roots.push_back(paths::standardize(root));
+    return roots;
+}
+
+void ServerIndexRuns::startServerFullScanIfNeeded()
+{
+    if (!m_model.m_settings.enableServerIndexing)
+        return;
+    std::vector<std::string> roots = runRoots();
+    if (roots.empty()) {
+        m_model.serverRoots().beginServerAutoDetectIfNeeded();
+        return;
+    }
+    if (m_model.m_serverRebuildTask.isActive())
+        return;
+    startRun(RunKind::FirstScan, std::move(roots));
+}
+
+void ServerIndexRuns::refreshServerIndexManually()
+{
+    if (!m_model.m_settings.enableServerIndexing) {
+        m_model.setServerIndexStatusText(QStringLiteral("请先开启共享盘索引"));
+        return;
+    }
+    std::vector<std::string> roots = runRoots();
+    if (roots.empty()) {
+        m_model.serverRoots().beginServerAutoDetectIfNeeded();
+        return;
+    }
+    if (m_model.m_serverRebuildTask.isActive()) {
+        m_model.setServerIndexStatusText(QStringLiteral("共享盘索引正在运行中…"));
+        return;
+    }
+    startRun(RunKind::ManualUpdate, std::move(roots));
+}
+
+void ServerIndexRuns::maybeResumeServerIndexIfInterrupted()
+{
+    if (!m_model.m_settings.enableServerIndexing || runRoots().empty() || m_model.m_serverRebuildTask.isActive())
+        return;
+    const std::optional<double> started = serverIndexRunStartedAt();
+    if (!started)
+        return;
+    const double completed = serverIndexRunCompletedAt().value_or(kDistantPast);
+    if (*started <= completed)
+        return;
+    m_model.setServerIndexStatusText(QStringLiteral("检测到上次共享盘索引中断，正在自动续扫…"));
+    refreshServerIndexManually();
+}
+
+void ServerIndexRuns::startRun(RunKind kind, std::vector<std::string> roots)
+{
+    m_model.m_serverRebuildTask = JobHandle::start();
+    runFull(kind, std::move(roots), m_model.m_serverRebuildTask.token());
+}
+
+QCoro::Task<> ServerIndexRuns::runFull(RunKind kind, std::vector<std::string> roots, std::shared_ptr<CancelToken> token)
+{
+    QPointer<AppModel> guard(&m_model);
+    const auto store = m_model.m_serverIndexStore;
+    auto counting = m_model.onPool([store] { return store->indexedCount(); });
+    const std::int64_t base = co_await counting;
+    if (!guard || token->isCancelled())
+        co_return;
+    if (kind == RunKind::FirstScan && base != 0) {
+        m_model.m_serverRebuildTask = {};
+        co_return;
+    }
+    stamp(startedKey());
+    m_model.setServerIndexing(true);
+    if (kind == RunKind::FirstScan) {
+        const QString text = QStringLiteral("正在建立共享盘索引（首次可能较久）…");
+        m_model.setStatusMessage(text);
+        m_model.setServerIndexStatusText(text);
+    } else {
+        m_model.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引…"));
+    }
+
+    auto scanning = m_model.onPool([scanner = m_scanner, store, roots, kind, base, token, guard,
+                                    excluded = m_model.m_settings.excludedPaths,
+                                    junk = m_model.m_settings.excludeSystemJunkFromIndex] {
+        int batches = 0;
+        scanner.scanInBatches(roots, excluded, junk, kRunBatchSize, [&](const std::vector<IndexedItem>& batch) {
+            std::vector<IndexedItem> kept;
+            std::copy_if(batch.begin(), batch.end(), std::back_inserter(kept), passesFullKeepRule);
+            if (kept.empty() || token->isCancelled())
+                return;
+            // A failed write loses only its batch; the run goes on.
+            (void)store->upsert(kept);
+            if (!isProgressBatch(++batches))
+                return;
+            const std::int64_t count = store->indexedCount();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, token, kind, count, base] {
+                    if (guard && !token->isCancelled())
+                        guard->serverIndexRuns().publishProgress(kind, count, base);
+                },
+                Qt::QueuedConnection);
+        }, token.get());
+        return store->indexedCount();
+    });
+    const std::int64_t count = co_await scanning;
+    // Cut short (the model is going): no completion marker, so the next
+    // launch sees the run as interrupted.
+    if (!guard || token->isCancelled())
+        co_return;
+    finishRun(kind, count, base);
+}
+
+void ServerIndexRuns::publishProgress(RunKind kind, std::int64_t count, std::int64_t base)
+{
+    m_model.setServerIndexedCount(count);
+    const std::int64_t added = std::max<std::int64_t>(count - base, 0);
+    if (kind == RunKind::FirstScan)
+        m_model.setServerIndexStatusText(QStringLiteral("正在建立共享盘索引… 已收录 %1 项").arg(count));
+    else if (added < 1)
+        m_model.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引… 已收录 %1 项").arg(count));
+    else
+        m_model.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引… 已收录 %1 项（本次 +%2）").arg(count).arg(added));
+}
+
+void ServerIndexRuns::finishRun(RunKind kind, std::int64_t count, std::int64_t base)
+{
+    m_model.setServerIndexedCount(count);
+    m_model.setServerIndexing(false);
+    m_model.m_serverRebuildTask = {};
+    stamp(completedKey());
+    if (kind == RunKind::FirstScan) {
+        const QString built = QStringLiteral("共享盘索引已建立（%1 项）").arg(count);
+        m_model.setServerIndexStatusText(count < 1 ? QStringLiteral("共享盘索引为空（请检查挂载与权限）") : built);
+        if (!m_model.m_isIndexing)
+            m_model.setStatusMessage(built);
+        return;
+    }
+    const std::int64_t added = std::max<std::int64_t>(count - base, 0);
+    m_model.setServerIndexStatusText(added < 1 ? QStringLiteral("共享盘索引已更新（%1 项，本次无新增）").arg(count)
+                                               : QStringLiteral("共享盘索引已更新（%1 项，本次 +%2）").arg(count).arg(added));
+    if (m_model.m_settings.includeServerInSearch)
+        m_model.scheduleSearch(true, false);
+}
+
+QCoro::Task<> ServerIndexRuns::maybeRunServerIncrementalScanOnLaunch()
+{
+    if (!m_model.m_settings.enableServerIndexing)
+        co_return;
+    std::vector<std::string> roots = runRoots();
+    if (roots.empty())
+        co_return;
+    const double now = m_model.m_clock.clock().wallSecondsSince1970();
+    if (now - serverLastIncrementalScanAt().value_or(kDistantPast) < kDailyIntervalSeconds)
+        co_return;
+    // Not kept as a run: it may overlap one, and only the model's end stops it.
+    auto token = std::make_shared<CancelToken>();
+    m_model.trackDetachedJob(token);
+    runDaily(std::move(roots), m_model.m_settings.excludedPaths, m_model.m_settings.excludeSystemJunkFromIndex,
+             std::move(token));
+}
+
+QCoro::Task<> ServerIndexRuns::runDaily(std::vector<std::string> roots, std::vector<std::string> excluded, bool junk,
+                                        std::shared_ptr<CancelToken> token)
+{
+    QPointer<AppModel> guard(&m_model);
+    const double cutoff = m_model.m_clock.clock().wallSecondsSince1970() - kDailyIntervalSeconds;
+    auto scanning = m_model.onPool([scanner = m_scanner, store = m_model.m_serverIndexStore, roots, excluded, junk,
+                                    cutoff, token] {
+        scanner.scanInBatches(roots, excluded, junk, kDailyBatchSize, [&](const std::vector<IndexedItem>& batch) {
+            std::vector<IndexedItem> kept;
+            std::copy_if(batch.begin(), batch.end(), std::back_inserter(kept),
+                         [cutoff](const IndexedItem& item) { return passesDailyKeepRule(item, cutoff); });
+            if (!kept.empty() && !token->isCancelled())
+                (void)store->upsert(kept);
+        }, token.get());
+    });
+    co_await scanning;
+    if (!guard || token->isCancelled())
+        co_return;
+    stamp(dailyKey());
+}
+
+} // namespace pallix

@@ -1,0 +1,78 @@
+#pragma once
+// ServerIndexRuns: the runs that fill the shared-drive index. The first scan
+// walks the roots while the index is empty; the manual update walks them again,
+// adding and refreshing rows; the resume check starts a manual update when the
+// run markers show that the last run was cut short; the daily scan adds, at
+// most once a day at launch, the files changed in the last day. No run removes
+// a row. The share trees are walked gently: one listing at a time, never into
+// another mount below a share.
+//
+// Owned by AppModel; GUI thread only. The walks run on the model's pool and
+// write the shared-drive store there; progress is posted to the GUI thread,
+// where every published field and run marker is written after re-checking
+// that the model lives and the run's token has not fired. A run whose token
+// fired (the model is going) writes no completion marker, which is what lets
+// the next launch resume it.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QCoroTask>
+
+#include "Core/Indexer/FileScanner.h"
+#include "Core/Models/IndexedItem.h"
+#include "Platform/Clock.h"
+
+namespace pallix {
+
+class AppModel;
+
+class ServerIndexRuns {
+public:
+    static constexpr int kRunBatchSize = 5500;
+    static constexpr int kDailyBatchSize = 4500;
+    static constexpr double kDailyIntervalSeconds = 86400;
+
+    // `listingFault` is the scanner's test seam, passed on to the share walks.
+    ServerIndexRuns(AppModel& model, FileScanner::ListingFault listingFault);
+
+    void startServerFullScanIfNeeded();
+    void refreshServerIndexManually();
+    void maybeResumeServerIndexIfInterrupted();
+    // Decides at once and starts the daily scan when due; does not wait for it.
+    QCoro::Task<> maybeRunServerIncrementalScanOnLaunch();
+
+    // A first scan or manual update holds the run handle.
+    bool isRunActive() const;
+
+    // The run markers: wall-clock seconds since 1970, none when absent.
+    std::optional<double> serverIndexRunStartedAt() const;
+    std::optional<double> serverIndexRunCompletedAt() const;
+    std::optional<double> serverLastIncrementalScanAt() const;
+
+    // What a run keeps of the scanned items: folders, and images, videos and
+    // documents (with presentations). The daily rule keeps folders, and images
+    // and documents modified at or after `cutoff`.
+    static bool passesFullKeepRule(const IndexedItem& item);
+    static bool passesDailyKeepRule(const IndexedItem& item, double cutoff);
+
+private:
+    enum class RunKind { FirstScan, ManualUpdate };
+
+    std::vector<std::string> runRoots() const;
+    void startRun(RunKind kind, std::vector<std::string> roots);
+    QCoro::Task<> runFull(RunKind kind, std::vector<std::string> roots, std::shared_ptr<CancelToken> token);
+    QCoro::Task<> runDaily(std::vector<std::string> roots, std::vector<std::string> excluded, bool junk,
+                           std::shared_ptr<CancelToken> token);
+    void publishProgress(RunKind kind, std::int64_t count, std::int64_t base);
+    void finishRun(RunKind kind, std::int64_t count, std::int64_t base);
+    void stamp(const std::string& key);
+
+    AppModel& m_model;
+    FileScanner m_scanner;  // read-ahead off, stays on each share's file system
+};
+
+} // namespace pallix

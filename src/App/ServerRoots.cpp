@@ -1,0 +1,162 @@
+#include "App/ServerRoots.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include <QPointer>
+
+#include "App/AppModel.h"
+#include "App/ServerIndexRuns.h"
+#include "App/ServerRootDetection.h"
+#include "Core/Config/EditionRule.h"
+
+namespace pallix {
+
+namespace {
+
+const QString kDetectingText = QStringLiteral("正在识别共享盘目录…（请先在文件管理器挂载服务器）");
+
+std::vector<std::string> standardized(const std::vector<std::string>& roots)
+{
+    std::vector<std::string> out;
+    out.reserve(roots.size());
+    for (const std::string& root : roots)
+        out.push_back(paths::standardize(root));
+    return out;
+}
+
+const std::string& autoConfiguredKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::ServerIndexAutoConfiguredOnce);
+    return key;
+}
+
+} // namespace
+
+std::vector<std::string> ServerRoots::defaultServerRootsIfPresent() const
+{
+    const std::string address =
+        m_model.m_defaults->string(editionDefaultsKey(kServerAddressName)).value_or(std::string());
+    return standardized(ServerRootDetection::defaultRoots(
+        ServerRootDetection::volumeCandidates(*m_model.m_env.volumes), address));
+}
+
+void ServerRoots::autoConfigureServerRootsIfNeeded()
+{
+    Defaults& defaults = *m_model.m_defaults;
+    if (defaults.boolean(autoConfiguredKey()).value_or(false))
+        return;
+    if (!m_model.m_settings.serverIndexedRoots.empty()) {
+        defaults.setBoolean(autoConfiguredKey(), true);
+        return;
+    }
+    std::vector<std::string> roots = defaultServerRootsIfPresent();
+    if (roots.empty())
+        return;
+    m_model.writeSettings([&](AppSettings& s) {
+        s.serverIndexedRoots = std::move(roots);
+        s.enableServerIndexing = true;
+        s.includeLocalInSearch = true;
+        s.includeServerInSearch = true;
+    });
+    defaults.setBoolean(autoConfiguredKey(), true);
+}
+
+void ServerRoots::beginServerAutoDetectIfNeeded()
+{
+    if (!m_model.m_settings.enableServerIndexing)
+        return;
+    if (!m_model.m_settings.serverIndexedRoots.empty()) {
+        m_model.setServerIndexStatusText({});
+        return;
+    }
+    m_model.setServerIndexStatusText(kDetectingText);
+    if (m_model.m_serverDetectTask.isActive())
+        return;
+    m_model.m_serverDetectTask = JobHandle::start();
+    runDetection(m_model.m_serverDetectTask.token());
+}
+
+void ServerRoots::cancelDetection()
+{
+    m_model.m_serverDetectTask.cancel();
+    m_model.m_serverDetectTask = {};
+}
+
+QCoro::Task<> ServerRoots::runDetection(std::shared_ptr<CancelToken> token)
+{
+    QPointer<AppModel> guard(&m_model);
+    for (;;) {
+        if (token->isCancelled())
+            co_return;
+        const std::vector<std::string> found = defaultServerRootsIfPresent();
+        if (!found.empty()) {
+            adoptDetectedRoots(found);
+            co_return;
+        }
+        auto pausing = m_model.m_clock.sleepFor(kDetectionInterval, token);
+        const bool slept = co_await pausing;
+        if (!guard || !slept || token->isCancelled())
+            co_return;
+    }
+}
+
+void ServerRoots::adoptDetectedRoots(const std::vector<std::string>& found)
+{
+    // Roots added by hand meanwhile stay: detection only fills an empty list.
+    m_model.writeSettings([&](AppSettings& s) {
+        if (s.serverIndexedRoots.empty())
+            s.serverIndexedRoots = found;
+        s.enableServerIndexing = true;
+    });
+    m_model.setServerIndexStatusText(QStringLiteral("已识别共享盘目录，准备建立索引…"));
+    cancelDetection();
+    m_model.serverIndexRuns().startServerFullScanIfNeeded();
+}
+
+void ServerRoots::addServerIndexedRoots(const QStringList& paths)
+{
+    std::vector<std::string> given;
+    for (const QString& path : paths) {
+        if (!path.isEmpty())
+            given.push_back(paths::standardize(path.toStdString()));
+    }
+    if (given.empty())
+        return;
+    std::vector<std::string> roots = standardized(m_model.m_settings.serverIndexedRoots);
+    std::unordered_set<std::string> seen(roots.begin(), roots.end());
+    for (std::string& path : given) {
+        if (seen.insert(path).second)
+            roots.push_back(std::move(path));
+    }
+    m_model.writeSettings([&](AppSettings& s) {
+        s.serverIndexedRoots = std::move(roots);
+        s.enableServerIndexing = true;
+    });
+    beginServerAutoDetectIfNeeded();
+    m_model.serverIndexRuns().startServerFullScanIfNeeded();
+}
+
+void ServerRoots::clearServerIndexedRoots()
+{
+    m_model.writeSettings([](AppSettings& s) { s.serverIndexedRoots.clear(); });
+    m_model.setServerIndexStatusText(QStringLiteral("已清除共享盘目录，将重新识别…（请先在文件管理器挂载服务器）"));
+    beginServerAutoDetectIfNeeded();
+}
+
+void ServerRoots::removeServerIndexedRoot(const std::set<int>& positions)
+{
+    m_model.writeSettings([&](AppSettings& s) {
+        for (auto it = positions.rbegin(); it != positions.rend(); ++it) {
+            if (*it >= 0 && static_cast<std::size_t>(*it) < s.serverIndexedRoots.size())
+                s.serverIndexedRoots.erase(s.serverIndexedRoots.begin() + *it);
+        }
+    });
+    const bool none = m_model.m_settings.serverIndexedRoots.empty();
+    m_model.setServerIndexStatusText(none ? QStringLiteral("共享盘目录已清空，将重新识别…")
+                                          : QStringLiteral("已移除共享盘目录"));
+    if (none)
+        beginServerAutoDetectIfNeeded();
+}
+
+} // namespace pallix

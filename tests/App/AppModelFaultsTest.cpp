@@ -1,0 +1,157 @@
+// What the model tells and does when its files are damaged, unreadable or
+// held by another process, and when a search's expression runs away.
+
+#include <future>
+#include <thread>
+
+#include <sqlite3.h>
+
+#include "ModelTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+TEST(AppModelFaults, AnUnreadableSettingsFileIsNamedAndLeftAlone)
+{
+    ModelHarness h;
+    const fs::path settingsFile = h.support.path() / "defaults.json";
+    fs::create_directories(settingsFile);  // as root nothing is denied: a folder cannot be read either
+    h.env.defaults = Defaults::atFile(settingsFile);
+    h.start();
+    EXPECT_TRUE(h.model->statusMessage().startsWith("无法读取设置文件")) << h.model->statusMessage().toStdString();
+    EXPECT_TRUE(h.model->statusMessage().contains(QString::fromStdString(settingsFile.string())));
+    ASSERT_TRUE(h.settle());
+    // Told again once the start-up has said its own texts, so they do not bury it.
+    int last = -1;
+    for (std::size_t i = 0; i < h.log.size(); ++i)
+        if (h.log[i].starts_with("status:无法读取设置文件"))
+            last = static_cast<int>(i);
+    EXPECT_GT(last, h.indexOf("status:启动后正在完整扫描本机与外接硬盘..."));
+    EXPECT_TRUE(fs::is_directory(settingsFile));
+    EXPECT_TRUE(h.model->settings().showMenuBarIcon) << "defaults in use";
+}
+
+TEST(AppModelFaults, ADamagedIndexIsKeptAsideAndRebuiltByTheFirstScan)
+{
+    ModelHarness h;
+    writeFile(h.rootFolder() / "a.txt");
+    writeFile(h.databasePath(), std::string(8192, 'g'));
+    const fs::path serverDatabase = h.env.supportDirectory / "server_index.sqlite";
+    writeFile(serverDatabase, std::string(8192, 's'));
+    h.start();
+    ASSERT_TRUE(h.settle());
+    const std::string notice = "status:索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引";
+    EXPECT_GE(h.indexOf(notice), 0);
+    EXPECT_LT(h.indexOf(notice), h.indexOf("status:启动后正在完整扫描本机与外接硬盘..."));
+    EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
+    EXPECT_TRUE(fs::exists(serverDatabase.string() + ".corrupt"));
+    EXPECT_GE(h.indexOfPrefix("status:共享盘索引数据库已损坏"), 0);
+    EXPECT_EQ(h.model->indexedCount(), 2);  // the volume's folder and its file
+}
+
+// Another process holds the database's write lock from another thread until
+// the test signals it.
+class LockHolder {
+public:
+    explicit LockHolder(const fs::path& db)
+    {
+        std::promise<void> locked;
+        auto isLocked = locked.get_future();
+        m_thread = std::thread([this, db, locked = std::move(locked), released = m_release.get_future()]() mutable {
+            sqlite3* other = nullptr;
+            sqlite3_open(db.c_str(), &other);
+            sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr);
+            locked.set_value();
+            released.wait();
+            sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+            sqlite3_close(other);
+        });
+        isLocked.wait();
+    }
+    void release()
+    {
+        if (!m_released)
+            m_release.set_value();
+        m_released = true;
+    }
+    ~LockHolder()
+    {
+        release();
+        m_thread.join();
+    }
+
+private:
+    std::promise<void> m_release;
+    bool m_released = false;
+    std::thread m_thread;
+};
+
+TEST(AppModelFaults, ABatchRefusedByALockedIndexIsWrittenOnceTheLockIsGone)
+{
+    ModelHarness h;
+    for (int i = 0; i < 6; ++i)
+        writeFile(h.rootFolder() / ("f" + std::to_string(i) + ".txt"));
+    seedIndex(h.databasePath(), {});
+    h.env.startupScanBatchSize = 2;
+    LockHolder lock(h.databasePath());
+    h.start();
+    // The first batch waits out the busy timeout, is refused and kept.
+    ASSERT_TRUE(waitFor([&] { return h.logged("status:索引数据库正被其他程序占用，稍后重试写入"); }));
+    lock.release();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.model->indexedCount(), 7);
+    EXPECT_EQ(h.model->statusMessage(), "启动扫描完成，共 7 项");
+    EXPECT_FALSE(h.defaults->contains(AppModel::localScanIncompleteKey()));
+}
+
+TEST(AppModelFaults, AScanThatCouldNotWriteEverythingIsNotRecordedAsDone)
+{
+    ModelHarness h;
+    writeFile(h.rootFolder() / "a.txt");
+    seedIndex(h.databasePath(), {});
+    h.env.startupScanFinalWriteAttempts = 0;
+    {
+        LockHolder lock(h.databasePath());
+        h.start();
+        ASSERT_TRUE(h.settle());
+    }
+    EXPECT_EQ(h.model->statusMessage(), "索引数据库正忙，部分扫描结果未能写入，下次启动将重新扫描");
+    EXPECT_EQ(h.defaults->boolean(AppModel::localScanIncompleteKey()), true);
+    EXPECT_FALSE(h.defaults->contains(AppModel::lastIndexedRootsKey()));
+    EXPECT_EQ(h.indexOfPrefix("status:启动扫描完成"), -1);
+}
+
+TEST(AppModelFaults, AnIncompleteLastScanMakesTheNextStartScanAgain)
+{
+    ModelHarness h;
+    writeFile(h.rootFolder() / "a.txt");
+    writeFile(h.rootFolder() / "b.txt");
+    seedIndex(h.databasePath(), {fileItem(h.rootFolder().string() + "/a.txt")});
+    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {h.rootFolder().string()});
+    h.defaults->setBoolean(AppModel::localScanIncompleteKey(), true);
+    h.start();
+    ASSERT_TRUE(waitFor([&] { return h.indexOfPrefix("status:后台同步完成") >= 0; }));
+    EXPECT_EQ(h.model->indexedCount(), 3);
+    EXPECT_FALSE(h.defaults->contains(AppModel::localScanIncompleteKey()));
+}
+
+TEST(AppModelFaults, ARunawayExpressionIsReportedInTheStatusLine)
+{
+    ModelHarness h;
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 20; ++i)
+        items.push_back(fileItem("/data/abcdefghijklmnopqrstuvw" + std::to_string(i + 10) + ".txt"));
+    seedIndex(h.databasePath(), items);
+    h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
+    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.start();
+    ASSERT_TRUE(h.settle());
+    h.model->setSearchText("re:^(\\w+\\s?)+$");
+    h.model->scheduleSearch(true, false);
+    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->statusMessage() == "正则表达式过于复杂，部分结果可能缺失"; }));
+}
+
+} // namespace
+} // namespace pallix

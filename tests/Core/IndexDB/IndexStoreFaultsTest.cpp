@@ -1,0 +1,206 @@
+// The index store against a hostile world: database files damaged in the ways
+// disks and crashes damage them, another process holding the write lock, and
+// a regular expression that backtracks without end while writes wait.
+
+#include "Core/IndexDB/IndexStore.h"
+
+#include <condition_variable>
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "IndexDbTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::fileItem;
+using test::TempDir;
+
+std::vector<IndexedItem> manyItems(int count)
+{
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < count; ++i)
+        items.push_back(fileItem("/data/some-rather-long-folder-name/file-number-" + std::to_string(i) + ".txt"));
+    return items;
+}
+
+void overwrite(const std::filesystem::path& file, std::uintmax_t offset, const std::string& bytes)
+{
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(offset));
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// One generated damaged file: how to make it from a sound one.
+struct Damage {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> apply;
+};
+
+TEST(IndexStoreDamage, DamagedFilesAreMovedAsideAndTheStoreStartsOverEmpty)
+{
+    const std::vector<Damage> damages = {
+        {"garbage", [](const auto& f) { std::ofstream(f, std::ios::trunc) << std::string(8192, 'g'); }},
+        {"truncated", [](const auto& f) { std::filesystem::resize_file(f, std::filesystem::file_size(f) / 3); }},
+        {"header", [](const auto& f) { overwrite(f, 0, std::string(100, '\x5a')); }},
+        // Pages in the middle of the table: the open, the schema and the count
+        // all pass; only reading the pages finds it.
+        {"zeroed pages", [](const auto& f) { overwrite(f, 4096 * 4, std::string(4096 * 12, '\0')); }},
+    };
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        TempDir dir;
+        const auto db = dir / "index.sqlite";
+        test::seedDatabase(db, manyItems(3000));
+        damage.apply(db);
+        std::ofstream(dir / "index.sqlite.corrupt") << "an older copy";
+
+        IndexStore store(db, std::make_shared<test::InstantClock>());
+        ASSERT_TRUE(store.bootstrap());
+        EXPECT_TRUE(store.takeRecoveredFromDamage());
+        EXPECT_FALSE(store.takeRecoveredFromDamage()) << "told once";
+        EXPECT_TRUE(std::filesystem::exists(dir / "index.sqlite.corrupt"));
+        EXPECT_GT(std::filesystem::file_size(dir / "index.sqlite.corrupt"), 4096u) << "the damaged file, not the older copy";
+        store.waitForSearchCacheReady();
+        EXPECT_EQ(store.indexedCount(), 0);
+        ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
+        EXPECT_EQ(store.indexedCount(), 1);
+        EXPECT_EQ(store.search(test::wordsQuery({"fresh"}), 10).size(), 1u);
+    }
+}
+
+// Damage that appears while the store runs: the write that meets it fails,
+// the next one starts over on a fresh file.
+TEST(IndexStoreDamage, AWriteThatMeetsDamageLetsTheNextStartOver)
+{
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    test::seedDatabase(db, manyItems(3000));
+    IndexStore store(db, std::make_shared<test::InstantClock>());
+    ASSERT_TRUE(store.bootstrap());
+    store.waitForSearchCacheReady();
+    ASSERT_EQ(store.indexedCount(), 3000);
+    overwrite(db, 4096, std::string(std::filesystem::file_size(db) - 4096, '\0'));
+
+    const StoreResult<void> removed = store.removePathPrefix("/data/some-rather-long-folder-name");
+    ASSERT_FALSE(removed);
+    EXPECT_TRUE(sqlite::isDamage(removed.error().sqliteCode)) << removed.error().description();
+    ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
+    EXPECT_TRUE(store.takeRecoveredFromDamage());
+    EXPECT_TRUE(std::filesystem::exists(dir / "index.sqlite.corrupt"));
+    EXPECT_EQ(store.indexedCount(), 1);
+}
+
+TEST(IndexStoreDamage, AnEmptyFileIsAFreshDatabaseNotDamage)
+{
+    TempDir dir;
+    std::ofstream(dir / "index.sqlite");
+    IndexStore store(dir / "index.sqlite", std::make_shared<test::InstantClock>());
+    ASSERT_TRUE(store.bootstrap());
+    EXPECT_FALSE(store.takeRecoveredFromDamage());
+    EXPECT_FALSE(std::filesystem::exists(dir / "index.sqlite.corrupt"));
+    EXPECT_TRUE(store.upsert({fileItem("/a/b")}));
+}
+
+// Another process (the sqlite3 shell, a backup) holds the write lock for a
+// moment: writes wait for it instead of failing at once.
+TEST(IndexStoreBusy, AWriteWaitsForALockHeldByAnotherConnection)
+{
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    IndexStore store(db, std::make_shared<test::InstantClock>());
+    ASSERT_TRUE(store.bootstrap());
+
+    std::promise<void> locked;
+    std::promise<void> release;
+    std::thread holder([&, released = release.get_future()] {
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+        locked.set_value();
+        released.wait();
+        sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+    });
+    locked.get_future().wait();
+    auto writing = std::async(std::launch::async, [&] { return store.upsert({fileItem("/a/waited.txt")}); });
+    // Still waiting for the lock well after a refusal would have come.
+    EXPECT_EQ(writing.wait_for(300ms), std::future_status::timeout) << "the write gave up at once";
+    release.set_value();
+    const StoreResult<void> written = writing.get();
+    holder.join();
+    ASSERT_TRUE(written) << written.error().description();
+    store.waitForSearchCacheReady();
+    EXPECT_EQ(store.indexedCount(), 1);
+}
+
+// re:^(\w+\s?)+$ backtracks exponentially on a long word that is not
+// followed by the end (a name with an extension): without a budget each of
+// these names takes seconds, all of them over a minute.
+class IndexStoreRegex : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::vector<IndexedItem> items;
+        for (int i = 0; i < 20; ++i)
+            items.push_back(fileItem("/data/abcdefghijklmnopqrstuvw" + std::to_string(i + 10) + ".txt"));
+        items.push_back(fileItem("/data/report"));
+        test::seedDatabase(m_dir / "index.sqlite", items);
+        ASSERT_TRUE(m_store.bootstrap());
+        m_store.waitForSearchCacheReady();
+    }
+    static SearchQuery expression(std::string pattern)
+    {
+        SearchQuery q = test::wordsQuery({std::move(pattern)});
+        q.useRegularExpression = true;
+        return q;
+    }
+
+    TempDir m_dir;
+    IndexStore m_store{m_dir / "index.sqlite", std::make_shared<test::InstantClock>()};
+    const SearchQuery m_runaway = expression("^(\\w+\\s?)+$");
+};
+
+// Each match has a budget, so the search ends, says the expression was too
+// complex, and lets a write through meanwhile.
+TEST_F(IndexStoreRegex, ARunawayExpressionIsBoundedAndLetsWritesThrough)
+{
+    IndexStore::SearchNotes notes;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool searchDone = false;
+    std::thread searching([&] {
+        (void)m_store.search(m_runaway, 10000, nullptr, &notes);
+        std::lock_guard lock(mutex);
+        searchDone = true;
+        cv.notify_all();
+    });
+    EXPECT_TRUE(m_store.upsert({fileItem("/data/written-meanwhile.txt")}));
+    {
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(cv.wait_for(lock, 20s, [&] { return searchDone; })) << "the search never ended";
+    }
+    searching.join();
+    EXPECT_TRUE(notes.expressionTooComplex);
+
+    IndexStore::SearchNotes plainNotes;
+    EXPECT_EQ(m_store.search(expression("^report$"), 10, nullptr, &plainNotes).size(), 1u);
+    EXPECT_FALSE(plainNotes.expressionTooComplex);
+}
+
+TEST_F(IndexStoreRegex, ACancelledSearchStopsMatchingAtOnce)
+{
+    CancelToken cancelled;
+    cancelled.cancel();
+    IndexStore::SearchNotes notes;
+    EXPECT_TRUE(m_store.search(m_runaway, 10000, &cancelled, &notes).empty());
+    EXPECT_FALSE(notes.expressionTooComplex) << "no match ran: nothing ran out of budget";
+}
+
+} // namespace
+} // namespace pallix
