@@ -18,8 +18,10 @@
 #include "App/ServerIndexRuns.h"
 #include "App/ServerRoots.h"
 #include "App/ServerSearchStage.h"
+#include "App/ImageTagger.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/Semantic/ImageSemanticStore.h"
 
 namespace pallix {
 
@@ -54,6 +56,15 @@ AppModelEnvironment resolved(AppModelEnvironment env)
         };
     if (!s.maybeResumeServerIndexIfInterrupted)
         s.maybeResumeServerIndexIfInterrupted = [](AppModel& m) { m.serverIndexRuns().maybeResumeServerIndexIfInterrupted(); };
+    if (!s.makeImageTagStore)
+        s.makeImageTagStore = [](const std::filesystem::path& file) {
+            return std::make_shared<ImageSemanticStore>(file);
+        };
+    if (!s.startImageTagging)
+        s.startImageTagging = [](std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
+                                        const std::string& sessionID) {
+            ImageTagger::shared().startIfNeeded(std::move(index), std::move(tags), sessionID);
+        };
     return env;
 }
 
@@ -100,7 +111,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_settingsStore(m_defaults),
       m_scanner(m_env.scanner),
       m_parser(m_env.clock),
-      m_resultActions(std::make_unique<ResultActions>(*this)),
+      m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
       m_settingsOperations(std::make_unique<SettingsOperations>(*this)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
       m_serverRoots(std::make_unique<ServerRoots>(*this)),
@@ -461,13 +472,8 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     }
     setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));
     showStartupProblems();
-    const AppServices& services = m_env.services;
-    if (m_settings.enableImageFuzzySearch && services.startImageTagging) {
-        services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
-        if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
-            && m_settings.enableServerIndexing && m_serverIndexedCount >= 1)
-            services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
-    }
+    if (m_settings.enableImageFuzzySearch)
+        startImageTagging();
     if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
         refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
 }

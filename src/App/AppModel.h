@@ -58,6 +58,7 @@
 
 namespace pallix {
 
+class DesktopEffects;
 class IndexStore;
 class ServerIndexRuns;
 class ServerRoots;
@@ -94,6 +95,9 @@ struct AppModelEnvironment {
     std::function<FolderContentInspector::FolderContentHint(const std::string& folder)> folderContentHint;
     int startupScanBatchSize = 5500;                   // items per upsert of the start-up scan
     int startupScanFinalWriteAttempts = 3;             // tries of the refused batches after the walk
+    // Opening, revealing, the clipboard and dialogs of the result actions;
+    // none: the system's, without dialogs (the window layer gives its own).
+    std::shared_ptr<DesktopEffects> desktop;
 };
 
 class AppModel : public QObject {
@@ -257,8 +261,9 @@ public:
     QString refreshSearchHint() const;
 
     // The searches of the side sections. The decisions are made here; the
-    // image-content search and the SKU-related gathering answer through the
-    // service hooks until they are built (none: nothing found).
+    // image-content search is ImageFuzzySearch over the tag stores (or the
+    // service hook when one is set); the SKU-related gathering answers
+    // through its hook until it is built.
     bool shouldRunImageFuzzySearch(const SearchQuery& query) const;
     QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths);
     bool shouldRunSKURelated(const SearchQuery& query) const;
@@ -486,6 +491,8 @@ private:
     static std::int64_t loadIndexedCountFromDatabase(const std::filesystem::path& database);
     RootWatcher& watcher();
     void applyKeepWarmRule();
+    // The local tagging session, and the shared-drive one when that index is on and has items.
+    void startImageTagging();
     void setSettings(const AppSettings& settings);
     void setIndexing(bool indexing);
     void setIndexedCount(qint64 count);

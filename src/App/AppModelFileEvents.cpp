@@ -94,6 +94,9 @@ QCoro::Task<> AppModel::runWatcherCoalescing(Clock::Duration delay, std::shared_
 
 void AppModel::handleWatcherEvents(std::vector<std::string> paths)
 {
+    // The folders' content hints are remembered: a changed folder must be
+    // looked at again. On a worker: the inspector may be listing a slow folder.
+    QThreadPool::globalInstance()->start([paths] { FolderContentInspector::shared().invalidateChanged(paths); });
     if (!m_settings.keepIndexerInBackground)
         return;
     m_watcherBatches.push_back(WatcherBatch{std::move(paths), activeIndexedRoots(), m_settings.excludedPaths,

@@ -11,6 +11,8 @@
 
 #include <QPointer>
 
+#include "App/ImageFuzzySearch.h"
+#include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Platform/Text.h"
 
@@ -431,11 +433,35 @@ bool AppModel::shouldRunImageFuzzySearch(const SearchQuery& query) const
 
 QCoro::Task<ItemList> AppModel::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths)
 {
-    if (!m_env.services.imageFuzzySearch)
+    if (m_env.services.imageFuzzySearch) {
+        auto searching = m_env.services.imageFuzzySearch(std::move(query), limit, std::move(excludingPaths));
+        ItemList found = co_await searching;
+        co_return found;
+    }
+    std::shared_ptr<ImageTagStore> server;
+    if (hasSharedDriveFeatures(AppEditionInfo::current()) && m_settings.includeServerInSearch)
+        server = m_serverImageSemanticStore;
+    const ImageFuzzySearch::Plan plan = ImageFuzzySearch::plan(query, limit, server != nullptr);
+    if (plan.groups.empty())
         co_return ItemList();
-    auto searching = m_env.services.imageFuzzySearch(std::move(query), limit, std::move(excludingPaths));
-    ItemList found = co_await searching;
-    co_return found;
+    // Only values and shared stores cross to the worker; the model may be gone
+    // when it answers, and finish() does not need it.
+    auto gathering = onPool([plan, index = m_indexStore, local = m_imageSemanticStore, server] {
+        return ImageFuzzySearch::gather(plan, *index, *local, server.get());
+    });
+    std::vector<IndexedItem> items = co_await gathering;
+    co_return ImageFuzzySearch::finish(std::move(items), excludingPaths, query.sortField, query.ascending, plan.cap);
+}
+
+void AppModel::startImageTagging()
+{
+    const AppServices& services = m_env.services;
+    if (!services.startImageTagging)
+        return;
+    services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
+    if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
+        && m_settings.enableServerIndexing && m_serverIndexedCount >= 1)
+        services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
 }
 
 bool AppModel::shouldRunSKURelated(const SearchQuery& query) const

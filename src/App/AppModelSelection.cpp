@@ -63,9 +63,16 @@ void AppModel::previewSelected()
     if (!selected)
         return;
     m_previewBuildTask.cancel();
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(selected->path()));
+    // Space on what the panel already shows (the item or its folder's
+    // sequence) closes it, and no sequence follows to open it again.
+    if (m_previewController.isShowing(url)) {
+        m_previewController.closePanel();
+        return;
+    }
     const std::optional<QuickLookSequence::Kind> kind = QuickLookSequence::kindOf(*selected);
     // The panel opens on the item at once; the folder's sequence follows.
-    m_previewController.togglePreview({QUrl::fromLocalFile(QString::fromStdString(selected->path()))}, 0);
+    m_previewController.togglePreview({url}, 0);
     if (!kind)
         return;
     m_previewBuildTask = JobHandle::start();
@@ -96,9 +103,9 @@ QCoro::Task<> AppModel::runPreviewSequence(IndexedItem selected, QuickLookSequen
     // A selection that moved meanwhile keeps the panel as it was opened.
     if (m_selectedItemID.isEmpty() || !text::canonicallyEqual(m_selectedItemID.toStdString(), selected.path()))
         co_return;
-    // Shown, not toggled: toggling would close the panel just opened when the
-    // sequence is that one item, and would keep the next Space from closing it.
-    m_previewController.preview(urls, std::max(index, 0));
+    // Replaced, not toggled: toggling would close the panel just opened when
+    // the sequence is that one item. A panel closed meanwhile stays closed.
+    m_previewController.replaceShown(urls, std::max(index, 0));
 }
 
 } // namespace pallix

@@ -3,9 +3,11 @@
 // provide: the global hot key, the menu-bar item, the shared drives, the image
 // tagger and its stores, the image-content search, the keep-warm activity,
 // and the file-system watcher.
-// Each is a hook the model calls on the GUI thread; an empty hook does nothing
-// (an image-tag store that does not exist opens without error), so the model
-// runs before the parts that fill them are built. Tests fill them with fakes.
+// Each is a hook the model calls on the GUI thread. An empty image-tag store,
+// tagging or image-search hook means the real one (the SQLite tag store, the
+// process's image tagger, the model's own search) and an empty watcher hook
+// the inotify watcher; any other empty hook does nothing, so the model runs
+// before the parts that fill them are built. Tests fill them with fakes.
 
 #include <filesystem>
 #include <functional>
@@ -23,20 +25,12 @@
 #include "Core/Indexer/FSEventWatcher.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchQuery.h"
+#include "Core/Semantic/ImageTagStore.h"
 
 namespace pallix {
 
 class AppModel;
 class IndexStore;
-
-// One image-tag database. Opened on a worker thread by the model's start-up.
-class ImageTagStore {
-public:
-    virtual ~ImageTagStore() = default;
-    // Opens the database and runs its schema; the error text for the status
-    // line when it cannot, nothing on success. Blocking.
-    virtual std::optional<std::string> bootstrap() = 0;
-};
 
 // What the model needs of a watcher over the local roots.
 class RootWatcher {
@@ -61,10 +55,11 @@ struct AppServices {
     std::function<QCoro::Task<>(AppModel&)> maybeRunServerIncrementalScanOnLaunch;
     std::function<void(AppModel&)> maybeResumeServerIndexIfInterrupted;
 
-    // The image-tag store on a database file; none: a store that opens without error.
+    // The image-tag store on a database file; none: the SQLite tag store.
     std::function<std::shared_ptr<ImageTagStore>(const std::filesystem::path& database)> makeImageTagStore;
     // Starts tagging the images of `index` into `tags` under a run key
-    // ("local" or "server"), once per key for the process.
+    // ("local" or "server"), once per key for the process; none: the
+    // process-wide image tagger.
     std::function<void(std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
                        const std::string& sessionID)>
         startImageTagging;
@@ -73,9 +68,9 @@ struct AppServices {
     // setting is on and drops it (ending the activity) when it goes off.
     std::function<std::shared_ptr<void>()> beginKeepWarmActivity;
 
-    // The image-content search until the model has its own: at most `limit`
-    // images and folders for the query, none of them in `excludingPaths`.
-    // None: nothing found.
+    // The image-content search: at most `limit` images and folders for the
+    // query, none of them in `excludingPaths`. None: the model's own search
+    // over its tag stores and its local index.
     std::function<QCoro::Task<QList<IndexedItem>>(SearchQuery query, int limit, QSet<QString> excludingPaths)>
         imageFuzzySearch;
 

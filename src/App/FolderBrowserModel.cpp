@@ -5,9 +5,10 @@
 #include <set>
 
 #include <QCollator>
-#include <QDesktopServices>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include "Core/Actions/SystemDesktop.h"
 
 namespace pallix {
 
@@ -49,7 +50,8 @@ FolderBrowserModel::FolderBrowserModel(const QString& initialPath, Environment e
       m_currentPath(standardized(initialPath)),
       m_lister(environment.lister ? std::move(environment.lister) : Lister(listFolder)),
       m_mover(std::make_shared<const SafeMove>(std::move(environment.rename))),
-      m_pool(environment.pool ? environment.pool : QThreadPool::globalInstance())
+      m_pool(environment.pool ? environment.pool : QThreadPool::globalInstance()),
+      m_desktop(environment.desktop ? std::move(environment.desktop) : std::make_shared<SystemDesktop>())
 {
     navigate(m_currentPath, true);
 }
@@ -132,7 +134,12 @@ void FolderBrowserModel::open(const IndexedItem& item)
     if (item.isDirectory())
         navigate(qs(item.path()), true);
     else
-        QDesktopServices::openUrl(fileUrl(item));
+        m_desktop->openUrl(fileUrl(item));
+}
+
+void FolderBrowserModel::reveal(const IndexedItem& item)
+{
+    m_desktop->revealInFileManager(fileUrl(item));
 }
 
 void FolderBrowserModel::quickLook(const IndexedItem& item)

@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include "App/SafeMove.h"
+#include "Core/Actions/DesktopEffects.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/PreviewController.h"
 
@@ -37,6 +38,7 @@ struct FolderBrowserEnvironment {
     std::function<QList<IndexedItem>(const QString& path)> lister;  // empty: listFolder()
     SafeMove::RenameNoReplace rename;                                // empty: the no-replace rename
     QThreadPool* pool = nullptr;                                     // empty: the global pool
+    std::shared_ptr<DesktopEffects> desktop;                         // empty: SystemDesktop
 };
 
 class FolderBrowserModel : public QObject {
@@ -74,6 +76,8 @@ public:
 
     // A folder opens in this window, a file in its default application.
     void open(const IndexedItem& item);
+    // Shows the item selected in the file manager.
+    void reveal(const IndexedItem& item);
     // An image shows with all the folder's images; anything else alone.
     void quickLook(const IndexedItem& item);
     void quickLookSelected();
@@ -121,6 +125,7 @@ private:
     Lister m_lister;
     std::shared_ptr<const SafeMove> m_mover;  // shared with the move jobs, which may outlive the model
     QThreadPool* m_pool;
+    std::shared_ptr<DesktopEffects> m_desktop;
     PreviewController m_previewController;
 };
 

@@ -3,33 +3,9 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include <unicode/coll.h>
-#include <unicode/unistr.h>
+#include "Core/Preview/FileManagerOrder.h"
 
 namespace pallix::QuickLookSequence {
-
-namespace {
-
-// A comparison of the user's locale with digit runs read as numbers.
-int compareNames(const std::string& a, const std::string& b)
-{
-    // Comparing on one shared, fully set up collator is thread-safe in ICU.
-    static const icu::Collator* collator = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        icu::Collator* c = icu::Collator::createInstance(icu::Locale::getDefault(), status);
-        if (U_FAILURE(status) || !c)
-            return static_cast<icu::Collator*>(nullptr);
-        c->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
-        c->setStrength(icu::Collator::SECONDARY);
-        return c;
-    }();
-    if (!collator)
-        return a.compare(b);
-    UErrorCode status = U_ZERO_ERROR;
-    return collator->compare(icu::UnicodeString::fromUTF8(a), icu::UnicodeString::fromUTF8(b), status);
-}
-
-} // namespace
 
 std::optional<Kind> kindOf(const IndexedItem& item)
 {
@@ -73,7 +49,7 @@ QList<IndexedItem> build(const IndexedItem& selected, Kind kind, int perFolderLi
 
     // The order a file manager shows: "img2" before "img10", letter case ignored.
     std::stable_sort(sameFolder.begin(), sameFolder.end(), [](const IndexedItem& a, const IndexedItem& b) {
-        return compareNames(a.name(), b.name()) < 0;
+        return compareFileNames(a.name(), b.name()) < 0;
     });
     return sameFolder;
 }

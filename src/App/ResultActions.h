@@ -2,21 +2,29 @@
 // ResultActions: what the user does to a result (open, reveal, copy, rename,
 // duplicate, trash, scope), on the item handed in or on the model's selection.
 // The model owns one; the search window's menus, keys and context menus call
-// it. Failures reach the user through the model's status line or an alert.
+// it. Failures reach the user through the model's status line and an alert;
+// each change on disk is followed by an immediate re-search.
 // GUI thread only.
+
+#include <memory>
 
 #include <QString>
 
+#include "Core/Actions/FileActionHandler.h"
 #include "Core/Models/IndexedItem.h"
 
 namespace pallix {
 
 class AppModel;
+class DesktopEffects;
 
 class ResultActions {
 public:
-    explicit ResultActions(AppModel& model);
+    // `desktop` none: the system's, without dialogs.
+    ResultActions(AppModel& model, std::shared_ptr<DesktopEffects> desktop);
     ~ResultActions();
+
+    const FileActionHandler& fileActionHandler() const { return m_handler; }
 
     // A folder opens in a folder browser window, a file in its default application.
     void open(const IndexedItem& item);
@@ -42,7 +50,14 @@ public:
     void moveSelectedToTrash();
 
 private:
+    // Runs `action` on the selected result; nothing when there is none.
+    void onSelection(void (ResultActions::*action)(const IndexedItem&));
+    void copyText(const QString& text, const QString& status);
+    void closeInlineRename();
+    void fail(const QString& title, const QString& message);
+
     AppModel& m_model;
+    FileActionHandler m_handler;
 };
 
 } // namespace pallix

@@ -70,6 +70,12 @@ void SettingsOperations::updateAutoIndexExternalVolumes(bool enabled)
 void SettingsOperations::updateEnableImageFuzzySearch(bool enabled)
 {
     writeBack([enabled](AppSettings& s) { s.enableImageFuzzySearch = enabled; });
+    // Tagging that runs is not stopped: the tagger has no stop, and the tags
+    // it writes meanwhile are there when the switch comes back on.
+    if (enabled)
+        m_model.startImageTagging();
+    else
+        m_model.setImageFuzzyResults({});
 }
 
 void SettingsOperations::applySearchScopeChanges(bool local, bool server)

@@ -40,8 +40,7 @@ public:
     void updateSearchLimit(std::int64_t limit);
     // Rescans the local roots, which now include or leave out removable volumes.
     void updateAutoIndexExternalVolumes(bool enabled);
-    // Stores the flag only. The image tagger's version of this operation also
-    // starts or stops tagging; this one stands in until it is merged.
+    // On starts tagging the images; off empties the image section. Searches nothing.
     void updateEnableImageFuzzySearch(bool enabled);
     // Which side a search covers. A side turned off loses its results at once;
     // the shared drives turned on get their first scan when one is due.

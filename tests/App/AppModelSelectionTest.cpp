@@ -13,13 +13,21 @@ using namespace testing_support;
 class RecordingPanel final : public PreviewPanel {
 public:
     bool isVisible() const override { return visible; }
-    void present(PreviewController*, int) override { visible = true; }
+    const PreviewController* source() const override { return shownBy; }
+    void present(PreviewController* source, int) override
+    {
+        visible = true;
+        shownBy = source;
+        ++presents;
+    }
     void close() override
     {
         visible = false;
         ++closes;
     }
     bool visible = false;
+    const PreviewController* shownBy = nullptr;
+    int presents = 0;
     int closes = 0;
 };
 
@@ -122,6 +130,33 @@ TEST_F(SelectionTest, PreviewOfTheOnlyImageOfItsFolderStaysOpenAndSpaceAgainClos
     model().previewSelected();
     EXPECT_FALSE(panel.visible);
     EXPECT_EQ(panel.closes, 1);
+}
+
+TEST_F(SelectionTest, SpaceOnAnotherImageOfTheShownSequenceClosesWithoutReopening)
+{
+    publish(fileItems({"/f/a.png", "/f/b.png", "/f/c.png"}));
+    model().previewSelected();
+    ASSERT_TRUE(waitFor([&] { return model().previewController().count() == 3; }));
+    const int presents = panel.presents;
+    model().moveSelection(1);  // the panel's list already holds /f/b.png
+    model().previewSelected();
+    EXPECT_FALSE(panel.visible);
+    EXPECT_EQ(panel.presents, presents);
+    model().previewSelected();  // and the next Space opens it again
+    EXPECT_TRUE(panel.visible);
+    EXPECT_EQ(panelPaths().front(), "/f/b.png");
+}
+
+TEST_F(SelectionTest, SpaceDoesNotCloseThePanelOfAnotherController)
+{
+    publish(fileItems({"/f/a.txt"}));
+    model().previewSelected();
+    PreviewController browser;  // a folder browser takes the panel over
+    browser.preview({QUrl::fromLocalFile("/other/x.txt")}, 0);
+    model().previewSelected();
+    EXPECT_TRUE(panel.visible);
+    EXPECT_EQ(panel.shownBy, &model().previewController());
+    EXPECT_EQ(panel.closes, 0);
 }
 
 TEST_F(SelectionTest, PreviewSequenceIsDroppedWhenTheSelectionMoved)

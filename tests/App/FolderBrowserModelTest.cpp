@@ -12,6 +12,7 @@
 #include <QThreadPool>
 
 #include "App/FolderBrowserModel.h"
+#include "App/RecordingDesktop.h"
 #include "Platform/TempTree.h"
 
 namespace fs = std::filesystem;
@@ -40,7 +41,9 @@ bool settle(const FolderBrowserModel& model)
 // A lister that knows folders by name only and lists nothing in them.
 FolderBrowserModel::Environment emptyFolders()
 {
-    return {[](const QString&) { return QList<IndexedItem>{}; }, {}, nullptr};
+    FolderBrowserModel::Environment environment;
+    environment.lister = [](const QString&) { return QList<IndexedItem>{}; };
+    return environment;
 }
 
 TEST(FolderBrowserModelTest, HistoryCutsForwardEntriesAndNeverDoublesTheLastOne)
@@ -141,17 +144,43 @@ TEST(FolderBrowserModelTest, QuickLookShowsAFileAloneAndAnImageWithTheFolderImag
     EXPECT_EQ(preview.count(), 2);
 }
 
+TEST(FolderBrowserModelTest, OpenGoesIntoFoldersAndHandsFilesToTheDesktop)
+{
+    test::TempTree tree;
+    tree.dir("sub");
+    tree.file("a.txt");
+    auto desktop = std::make_shared<testing_support::RecordingDesktop>();
+    FolderBrowserModel::Environment environment;
+    environment.desktop = desktop;
+    FolderBrowserModel model(q(tree.root()), environment);
+    ASSERT_TRUE(settle(model));
+    const IndexedItem folder = model.items().at(0);
+    const IndexedItem file = model.items().at(1);
+
+    model.open(file);
+    model.reveal(file);
+    EXPECT_EQ(desktop->opened, QList<QUrl>({QUrl::fromLocalFile(q(tree.path("a.txt")))}));
+    EXPECT_EQ(desktop->revealed, QList<QUrl>({QUrl::fromLocalFile(q(tree.path("a.txt")))}));
+    model.open(folder);
+    EXPECT_EQ(model.currentPath(), q(tree.path("sub")));
+    EXPECT_EQ(model.history().size(), 2);
+    EXPECT_EQ(desktop->opened.size(), 1);
+    EXPECT_TRUE(settle(model));
+}
+
 TEST(FolderBrowserModelTest, AStaleListingIsNeverApplied)
 {
     std::binary_semaphore slowMayFinish(0);
     QThreadPool pool;
     pool.setMaxThreadCount(2);
-    FolderBrowserModel::Environment environment{[&](const QString& path) {
+    FolderBrowserModel::Environment environment;
+    environment.pool = &pool;
+    environment.lister = [&](const QString& path) {
         if (path == "/slow")
             slowMayFinish.acquire();
         return QList<IndexedItem>{IndexedItem(path.toStdString() + "/child", "child of " + path.toStdString(),
                                               path.toStdString(), "", 0, 0, IndexedItem::ItemType::File)};
-    }, {}, &pool};
+    };
     FolderBrowserModel model("/slow", environment);
     model.navigate("/fast", true);
     QSignalSpy listed(&model, &FolderBrowserModel::listingFinished);

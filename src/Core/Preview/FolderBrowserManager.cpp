@@ -1,5 +1,7 @@
 #include "Core/Preview/FolderBrowserManager.h"
 
+#include <QMetaMethod>
+
 namespace pallix {
 
 FolderBrowserManager& FolderBrowserManager::shared()
@@ -11,6 +13,11 @@ FolderBrowserManager& FolderBrowserManager::shared()
 void FolderBrowserManager::open(const QString& path)
 {
     emit windowRequested(path);
+}
+
+bool FolderBrowserManager::hasWindowProvider() const
+{
+    return isSignalConnected(QMetaMethod::fromSignal(&FolderBrowserManager::windowRequested));
 }
 
 } // namespace pallix

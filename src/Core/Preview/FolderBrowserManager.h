@@ -17,6 +17,9 @@ public:
 
     // Opens a new browser window on `path`; reports nothing.
     void open(const QString& path);
+    // Whether a window layer listens to windowRequested(); until one does a
+    // folder is shown by the file manager instead.
+    bool hasWindowProvider() const;
 
 signals:
     void windowRequested(const QString& path);

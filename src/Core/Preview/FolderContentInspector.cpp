@@ -49,6 +49,21 @@ FolderContentInspector& FolderContentInspector::shared()
     return inspector;
 }
 
+void FolderContentInspector::invalidate(std::string_view directoryPath)
+{
+    const std::string path(trimmed(directoryPath));
+    std::lock_guard lock(m_mutex);
+    m_cache.erase(path);
+}
+
+void FolderContentInspector::invalidateChanged(const std::vector<std::string>& changedPaths)
+{
+    for (const std::string& path : changedPaths) {
+        invalidate(path);
+        invalidate(paths::deletingLastComponent(path));
+    }
+}
+
 FolderContentInspector::FolderContentHint FolderContentInspector::hint(std::string_view directoryPath)
 {
     const std::string path(trimmed(directoryPath));

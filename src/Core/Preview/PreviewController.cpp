@@ -35,7 +35,7 @@ void PreviewController::togglePreview(const QList<QUrl>& urls, int selectedIndex
     if (!panel)
         return;
     const QString sig = signature(urls);
-    if (panel->isVisible() && sig == m_lastSignature) {
+    if (panel->isVisible() && panel->source() == this && sig == m_lastSignature) {
         panel->close();
         return;
     }
@@ -49,6 +49,25 @@ void PreviewController::preview(const QList<QUrl>& urls, int selectedIndex)
     m_currentIndex = std::clamp(selectedIndex, 0, std::max(count() - 1, 0));
     if (PreviewPanel* panel = PreviewPanel::shared())
         panel->present(this, m_currentIndex);
+}
+
+void PreviewController::replaceShown(const QList<QUrl>& urls, int selectedIndex)
+{
+    const PreviewPanel* panel = PreviewPanel::shared();
+    if (panel && panel->isVisible() && panel->source() == this)
+        preview(urls, selectedIndex);
+}
+
+bool PreviewController::isShowing(const QUrl& url) const
+{
+    const PreviewPanel* panel = PreviewPanel::shared();
+    return panel && panel->isVisible() && panel->source() == this && m_currentItems.contains(url);
+}
+
+void PreviewController::closePanel()
+{
+    if (PreviewPanel* panel = PreviewPanel::shared())
+        panel->close();
 }
 
 QUrl PreviewController::itemAt(int index) const

@@ -19,6 +19,8 @@ public:
     virtual ~PreviewPanel() = default;
 
     virtual bool isVisible() const = 0;
+    // The controller whose list the panel shows, or none.
+    virtual const PreviewController* source() const = 0;
     // Takes `source` as its data source, reloads, moves to `index`, comes to the front.
     virtual void present(PreviewController* source, int index) = 0;
     virtual void close() = 0;
@@ -29,11 +31,18 @@ public:
 
 class PreviewController {
 public:
-    // Closes the panel when it is visible and shows this same list; otherwise
+    // Closes the panel when it is visible and shows this same list from this
+    // controller (another controller's list is never closed); otherwise
     // remembers the list's signature and shows it at `selectedIndex`.
     void togglePreview(const QList<QUrl>& urls, int selectedIndex);
     // Shows the list at `selectedIndex` clamped into it; keeps the signature.
     void preview(const QList<QUrl>& urls, int selectedIndex);
+    // preview(), but only while the panel is visible with this controller's
+    // list: a list that arrives after the user closed the panel stays unshown.
+    void replaceShown(const QList<QUrl>& urls, int selectedIndex);
+    // Whether the panel is visible and its list, set by this controller, holds `url`.
+    bool isShowing(const QUrl& url) const;
+    void closePanel();
 
     // Data source of the panel.
     int count() const { return static_cast<int>(m_currentItems.size()); }

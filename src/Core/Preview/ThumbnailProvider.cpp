@@ -1,12 +1,21 @@
 #include "Core/Preview/ThumbnailProvider.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QIcon>
+#include <QImageReader>
+#include <QPointer>
+#include <QSaveFile>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPainterPath>
+
+#include "App/AppPaths.h"
 
 namespace pallix {
 namespace {
@@ -49,16 +58,97 @@ QPixmap drawnIcon(bool isDirectory, int side)
 } // namespace
 
 ThumbnailProvider::ThumbnailProvider(std::shared_ptr<Clock> clock, QObject* parent)
-    : QObject(parent), m_clock(std::move(clock)), m_cache(kMemoryCacheLimit), m_fallbackCache(kFallbackCacheLimit)
+    : ThumbnailProvider(std::move(clock), Options{}, parent)
 {
 }
 
-ThumbnailProvider::~ThumbnailProvider() = default;
+ThumbnailProvider::ThumbnailProvider(std::shared_ptr<Clock> clock, Options options, QObject* parent)
+    : QObject(parent),
+      m_clock(std::move(clock)),
+      m_cacheRoot(options.cacheDirectory.empty() ? AppPaths::cachesAppDirectory() : options.cacheDirectory),
+      m_renderer(options.renderer ? options.renderer : std::make_shared<PooledPreviewRenderer>(kMaxConcurrentRenders)),
+      m_cache(kMemoryCacheLimit),
+      m_fallbackCache(kFallbackCacheLimit)
+{
+    m_ioPool.setMaxThreadCount(2);
+    for (const char* folder : {"FolderPreviewCache", "ImagePreviewCache", "VideoPreviewCache", "PDFPreviewCache"}) {
+        std::error_code ignored;  // a folder that cannot be made makes its writes fail, quietly
+        std::filesystem::create_directories(m_cacheRoot / folder, ignored);
+    }
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(kRefreshDelayMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &ThumbnailProvider::previewsChanged);
+}
+
+ThumbnailProvider::~ThumbnailProvider()
+{
+    m_ioPool.waitForDone();
+}
 
 ThumbnailProvider& ThumbnailProvider::shared()
 {
     static ThumbnailProvider* provider = new ThumbnailProvider(Clock::system());
     return *provider;
+}
+
+RasterDecoding::Kind ThumbnailProvider::rasterKind(const IndexedItem& item)
+{
+    const QString tag = rasterCacheTag(item);
+    if (tag == u"img")
+        return RasterDecoding::Kind::Image;
+    if (tag == u"vid")
+        return RasterDecoding::Kind::Video;
+    if (tag == u"pdf")
+        return RasterDecoding::Kind::Pdf;
+    return RasterDecoding::Kind::None;
+}
+
+QString ThumbnailProvider::formatModificationTime(double secondsSince1970)
+{
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, secondsSince1970, std::chars_format::fixed);
+    std::string text(buffer, ec == std::errc() ? end : buffer);
+    if (std::isfinite(secondsSince1970) && text.find_first_of(".e") == std::string::npos)
+        text += ".0";
+    return QString::fromStdString(text);
+}
+
+QString ThumbnailProvider::diskKey(const IndexedItem& item, double iconSize, bool allowNestedLookup)
+{
+    const QString path = QString::fromStdString(item.path());
+    const QString size = QString::number(wholePoints(iconSize));
+    const QString time = formatModificationTime(item.modifiedAt());
+    if (item.isDirectory()) {
+        return path + u'#' + size + u'#' + flag(allowNestedLookup) + u'#' + time + u'#'
+               + QString::fromLatin1(kFolderPreviewAppearanceVersion);
+    }
+    const QString tag = rasterCacheTag(item);
+    if (tag == u"default")
+        return {};
+    return tag + u'#' + path + u'#' + size + u'#' + time;
+}
+
+QString ThumbnailProvider::diskFileName(const QString& diskKey)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(diskKey.toUtf8(), QCryptographicHash::Sha256).toHex())
+           + QStringLiteral(".png");
+}
+
+QString ThumbnailProvider::cacheFolder(const QString& diskKey) const
+{
+    const char* folder = diskKey.startsWith(u"img#")   ? "ImagePreviewCache"
+                         : diskKey.startsWith(u"vid#") ? "VideoPreviewCache"
+                         : diskKey.startsWith(u"pdf#") ? "PDFPreviewCache"
+                                                       : "FolderPreviewCache";
+    return QString::fromStdString((m_cacheRoot / folder).string());
+}
+
+QString ThumbnailProvider::diskCacheFile(const IndexedItem& item, double iconSize, bool allowNestedLookup) const
+{
+    const QString key = diskKey(item, iconSize, allowNestedLookup);
+    if (key.isEmpty())
+        return {};
+    return cacheFolder(key) + u'/' + diskFileName(key);
 }
 
 QString ThumbnailProvider::rasterCacheTag(const IndexedItem& item)
@@ -122,12 +212,111 @@ QPixmap ThumbnailProvider::fallbackImage(const QString& path, bool isDirectory, 
 }
 
 QPixmap ThumbnailProvider::image(const IndexedItem& item, double iconSize, bool preferDetailedPreview,
-                                 bool allowNestedLookup, PreviewPriority)
+                                 bool allowNestedLookup, PreviewPriority priority)
 {
     const QString key = memoryKey(item, iconSize, preferDetailedPreview, allowNestedLookup);
-    if (const QPixmap* cached = m_cache.object(key))
-        return *cached;
-    return fallbackImage(QString::fromStdString(item.path()), item.isDirectory(), iconSize);
+    if (const CachedPreview* cached = m_cache.object(key)) {
+        if (cached->modifiedAt == item.modifiedAt())
+            return cached->picture;
+        // Made for an older version of the file (or a failed decode of it).
+        m_cache.remove(key);
+    }
+    const QString path = QString::fromStdString(item.path());
+    const QPixmap fallback = fallbackImage(path, item.isDirectory(), iconSize);
+    if (!preferDetailedPreview || !needsDetailedPreview(item, iconSize))
+        return fallback;
+    const QString diskFile = diskCacheFile(item, iconSize, allowNestedLookup);
+    if (!diskFile.isEmpty() && QFile::exists(diskFile)) {
+        scheduleDiskCacheLoad(key, diskFile, item.modifiedAt());
+        return fallback;
+    }
+    if (m_pendingRenderKeys.contains(key))
+        return fallback;
+    m_pendingRenderKeys.insert(key);
+    PreviewRequest request{key,
+                           path,
+                           item.isDirectory(),
+                           kinds::isImageExtension(item.fileExtension()),
+                           item.isDirectory() ? RasterDecoding::Kind::None : rasterKind(item),
+                           item.modifiedAt(),
+                           iconSize,
+                           allowNestedLookup,
+                           priority == PreviewPriority::Urgent,
+                           diskFile};
+    (request.urgent ? m_urgentQueue : m_normalQueue).push_back(std::move(request));
+    startNextPreviewRenderIfNeeded();
+    return fallback;
+}
+
+void ThumbnailProvider::scheduleDiskCacheLoad(const QString& key, const QString& file, double modifiedAt)
+{
+    if (m_pendingDiskLoadKeys.contains(key))
+        return;
+    m_pendingDiskLoadKeys.insert(key);
+    m_ioPool.start([this, key, file, modifiedAt] {
+        QImageReader::setAllocationLimit(RasterDecoding::kAllocationLimitMiB);
+        QImageReader reader(file, "png");
+        const QImage image = reader.read();
+        QMetaObject::invokeMethod(this, [=, this] { finishDiskLoad(key, file, modifiedAt, image); },
+                                  Qt::QueuedConnection);
+    });
+}
+
+void ThumbnailProvider::finishDiskLoad(const QString& key, const QString& file, double modifiedAt, const QImage& image)
+{
+    m_pendingDiskLoadKeys.remove(key);
+    if (image.isNull())
+        QFile::remove(file);  // the next request renders it again
+    else
+        m_cache.insert(key, new CachedPreview{QPixmap::fromImage(image), modifiedAt});
+    scheduleRefresh();
+}
+
+void ThumbnailProvider::startNextPreviewRenderIfNeeded()
+{
+    while (m_activeRenders < kMaxConcurrentRenders && !(m_urgentQueue.empty() && m_normalQueue.empty())) {
+        std::deque<PreviewRequest>& queue = m_urgentQueue.empty() ? m_normalQueue : m_urgentQueue;
+        PreviewRequest request = std::move(queue.front());
+        queue.pop_front();
+        ++m_activeRenders;
+        QPointer<ThumbnailProvider> guard(this);
+        m_renderer->start(request, [guard, request](std::optional<QImage> picture) {
+            if (guard)
+                guard->finishRender(request, picture);
+        });
+    }
+}
+
+void ThumbnailProvider::finishRender(const PreviewRequest& request, const std::optional<QImage>& picture)
+{
+    // A failed decode is kept too (as the fallback icon), in memory and on
+    // disk, until the file's modification time changes.
+    const QPixmap result = picture ? QPixmap::fromImage(*picture)
+                                   : fallbackImage(request.itemPath, request.isDirectory, request.iconSize);
+    m_cache.insert(request.pendingKey, new CachedPreview{result, request.modifiedAt});
+    if (!request.diskFile.isEmpty())
+        storePreviewOnDisk(picture ? *picture : result.toImage(), request.diskFile);
+    scheduleRefresh();
+    m_pendingRenderKeys.remove(request.pendingKey);
+    m_activeRenders = std::max(0, m_activeRenders - 1);
+    startNextPreviewRenderIfNeeded();
+}
+
+void ThumbnailProvider::storePreviewOnDisk(const QImage& image, const QString& file)
+{
+    if (image.isNull())
+        return;
+    m_ioPool.start([image, file] {
+        // Written whole or not at all: a reader never meets half a PNG.
+        QSaveFile out(file);
+        if (out.open(QIODevice::WriteOnly) && image.save(&out, "PNG"))
+            out.commit();
+    });
+}
+
+void ThumbnailProvider::scheduleRefresh()
+{
+    m_refreshTimer.start();
 }
 
 void ThumbnailProvider::prefetch(const QList<IndexedItem>& items, double iconSize, bool allowNestedLookup,
@@ -163,6 +352,9 @@ void ThumbnailProvider::beginNewPreviewSessionThrottled(const QString& sessionKe
 
 void ThumbnailProvider::beginNewPreviewSession()
 {
+    m_refreshTimer.stop();
+    m_urgentQueue.clear();
+    m_normalQueue.clear();
     m_pendingDiskLoadKeys.clear();
     m_pendingRenderKeys.clear();
     emit previewSessionBegan();

@@ -6,20 +6,31 @@
 // background. Arrivals are announced by previewsChanged(), debounced, so the
 // views ask again. The model opens a new preview session for each new result
 // list, which drops the queued work of the previous one.
-// GUI thread only.
+// GUI thread only. Disk loads, PNG writes and renders run on worker threads
+// and hand their results back to the GUI thread, where all bookkeeping is.
+//
+// A cached preview remembers the modification time it was made for: a
+// request for an item changed since (also one whose decoding failed) misses
+// and renders again under the new time's disk name.
 
 #include <cstdint>
+#include <deque>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include <QCache>
+#include <QImage>
 #include <QObject>
 #include <QPixmap>
 #include <QSet>
 #include <QString>
+#include <QThreadPool>
+#include <QTimer>
 
 #include "Core/Models/IndexedItem.h"
+#include "Core/Preview/PreviewRenderer.h"
 #include "Platform/Clock.h"
 
 namespace pallix {
@@ -34,7 +45,17 @@ public:
     static constexpr int kFallbackCacheLimit = 1800;
     static constexpr const char* kFolderPreviewAppearanceVersion = "folder-outline-fan-v12";
 
+    static constexpr int kMaxConcurrentRenders = 6;
+    static constexpr int kRefreshDelayMs = 110;
+
+    // What a provider is built on; empty fields mean the running system's.
+    struct Options {
+        std::filesystem::path cacheDirectory;        // AppPaths::cachesAppDirectory()
+        std::shared_ptr<PreviewRenderer> renderer;   // decoding on a pool of six threads
+    };
+
     explicit ThumbnailProvider(std::shared_ptr<Clock> clock, QObject* parent = nullptr);
+    ThumbnailProvider(std::shared_ptr<Clock> clock, Options options, QObject* parent = nullptr);
     ~ThumbnailProvider() override;
 
     // The process's provider, on the system clock, created on first use.
@@ -68,6 +89,20 @@ public:
     // "img", "vid", "pdf" or "default", by the extension alone.
     static QString rasterCacheTag(const IndexedItem& item);
     static bool needsDetailedPreview(const IndexedItem& item, double iconSize);
+    static RasterDecoding::Kind rasterKind(const IndexedItem& item);
+    // The disk key: folders always, image, video and PDF files by kind
+    // prefix; empty for other files.
+    static QString diskKey(const IndexedItem& item, double iconSize, bool allowNestedLookup);
+    // Lower-case hex SHA-256 of the key's UTF-8 bytes, then ".png".
+    static QString diskFileName(const QString& diskKey);
+    // Where the item's disk preview lies (whether or not it exists); empty
+    // for files without a disk key.
+    QString diskCacheFile(const IndexedItem& item, double iconSize, bool allowNestedLookup) const;
+    // Seconds since 1970 in shortest round-trip form, never without a fraction.
+    static QString formatModificationTime(double secondsSince1970);
+
+    int activeRenders() const { return m_activeRenders; }
+    int queuedRenders() const { return static_cast<int>(m_urgentQueue.size() + m_normalQueue.size()); }
 
 signals:
     // Previews arrived; at most one per 110 ms quiet period.
@@ -76,8 +111,28 @@ signals:
     void pendingKeysForgotten();
 
 private:
+    struct CachedPreview {
+        QPixmap picture;
+        double modifiedAt = 0;  // of the item it was made for
+    };
+
+    void scheduleDiskCacheLoad(const QString& key, const QString& file, double modifiedAt);
+    void finishDiskLoad(const QString& key, const QString& file, double modifiedAt, const QImage& image);
+    void startNextPreviewRenderIfNeeded();
+    void finishRender(const PreviewRequest& request, const std::optional<QImage>& picture);
+    void storePreviewOnDisk(const QImage& image, const QString& file);
+    void scheduleRefresh();
+    QString cacheFolder(const QString& diskKey) const;
+
     std::shared_ptr<Clock> m_clock;
-    QCache<QString, QPixmap> m_cache;          // finished previews by memory key
+    std::filesystem::path m_cacheRoot;
+    std::shared_ptr<PreviewRenderer> m_renderer;
+    QThreadPool m_ioPool;                       // disk loads and PNG writes
+    QTimer m_refreshTimer;                      // the 110 ms debounce of previewsChanged()
+    std::deque<PreviewRequest> m_urgentQueue;
+    std::deque<PreviewRequest> m_normalQueue;
+    int m_activeRenders = 0;                    // started minus finished, never below 0
+    QCache<QString, CachedPreview> m_cache;     // finished previews by memory key
     QCache<QString, QPixmap> m_fallbackCache;  // theme icons by fallback key
     QString m_lastSessionKey;
     // None until the first reset: the first session is never throttled.

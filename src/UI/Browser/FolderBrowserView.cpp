@@ -154,7 +154,7 @@ QWidget* FolderBrowserView::buildContent()
     m_grid = new FolderBrowserGrid(m_model, m_thumbnails, *m_hints, m_content);
     connect(m_grid, &FolderBrowserGrid::activated, this, &FolderBrowserView::activate);
     connect(m_grid, &FolderBrowserGrid::openRequested, &m_model, &FolderBrowserModel::open);
-    connect(m_grid, &FolderBrowserGrid::revealRequested, this, &FolderBrowserView::revealRequested);
+    connect(m_grid, &FolderBrowserGrid::revealRequested, &m_model, &FolderBrowserModel::reveal);
     connect(m_grid, &FolderBrowserGrid::moveRequested, &m_model, &FolderBrowserModel::moveFileUrls);
     connect(m_grid, &FolderBrowserGrid::adjustZoomRequested, this, &FolderBrowserView::adjustGridZoom);
     m_content->addWidget(empty);

@@ -51,9 +51,6 @@ public:
     // The paths of the first items, whose change starts a prefetch run.
     static QStringList prefetchSignature(const QList<IndexedItem>& items);
 
-signals:
-    void revealRequested(const pallix::IndexedItem& item);
-
 private:
     QWidget* buildHeader();
     QWidget* buildContent();

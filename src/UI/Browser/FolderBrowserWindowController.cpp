@@ -6,7 +6,6 @@
 
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/MouseButtonMonitor.h"
-#include "UI/Browser/RevealInFileManager.h"
 #include "UI/Search/KeyDownMonitor.h"
 
 namespace pallix {
@@ -33,8 +32,6 @@ FolderBrowserWindowController::FolderBrowserWindowController(const QString& path
     setParent(window);
     new KeyDownMonitor([this](QKeyEvent& event) { return handleKey(event); }, this);
     new MouseButtonMonitor([this](QMouseEvent& event) { return handleMouse(event); }, this);
-    connect(window, &FolderBrowserView::revealRequested, this,
-            [](const IndexedItem& item) { revealInFileManager(QString::fromStdString(item.path())); });
     connect(m_model, &FolderBrowserModel::currentPathChanged, this, &FolderBrowserWindowController::updateWindowTitle);
     updateWindowTitle(m_model->currentPath());
 }

@@ -84,6 +84,20 @@ TEST_F(FolderContentInspectorTest, TrimmedPathSharesTheCachedAnswer)
     EXPECT_EQ(inspector.hint(dir.string()), (Hint{false, true}));
 }
 
+TEST_F(FolderContentInspectorTest, AChangeReportedInTheFolderMakesItLookAgain)
+{
+    const auto dir = folder("changing");
+    touch(dir / "a.png");
+    EXPECT_EQ(inspector.hint(dir.string()), (Hint{false, true}));
+    fs::remove(dir / "a.png");
+    touch(dir / "b.mp4");
+    inspector.invalidateChanged({(dir / "a.png").string(), (dir / "b.mp4").string()});  // the watcher's locations
+    EXPECT_EQ(inspector.hint(dir.string()), (Hint{true, false}));
+    touch(dir / "c.jpg");
+    inspector.invalidate(" " + dir.string());
+    EXPECT_EQ(inspector.hint(dir.string()), (Hint{true, true}));
+}
+
 TEST_F(FolderContentInspectorTest, MissingFolderAndBlankPathGiveNothing)
 {
     EXPECT_EQ(inspector.hint((root / "absent").string()), (Hint{false, false}));

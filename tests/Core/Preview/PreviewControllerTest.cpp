@@ -8,6 +8,7 @@ namespace {
 class RecordingPanel final : public PreviewPanel {
 public:
     bool isVisible() const override { return visible; }
+    const PreviewController* source() const override { return shownBy; }
     void present(PreviewController* source, int index) override
     {
         visible = true;
@@ -113,6 +114,31 @@ TEST(PreviewControllerSignature, PathsJoinedByRecordSeparator)
 {
     EXPECT_EQ(PreviewController::signature({}), "");
     EXPECT_EQ(PreviewController::signature(files({"/a b", "/c"})), QString("/a b") + QChar(0x1E) + "/c");
+}
+
+TEST_F(PreviewControllerTest, ALateListReplacesTheShownOneButNeverReopensAClosedPanel)
+{
+    controller.togglePreview(files({"/a/1.jpg"}), 0);
+    controller.replaceShown(files({"/a/0.jpg", "/a/1.jpg"}), 1);
+    EXPECT_EQ(controller.count(), 2);
+    EXPECT_TRUE(controller.isShowing(QUrl::fromLocalFile("/a/0.jpg")));
+    panel.close();  // the user closed it before the next list came
+    controller.replaceShown(files({"/a/0.jpg", "/a/1.jpg", "/a/2.jpg"}), 1);
+    EXPECT_FALSE(panel.visible);
+    EXPECT_EQ(controller.count(), 2);
+    EXPECT_FALSE(controller.isShowing(QUrl::fromLocalFile("/a/0.jpg")));
+}
+
+TEST_F(PreviewControllerTest, ToggleNeverClosesTheListOfAnotherController)
+{
+    const auto list = files({"/a/1.jpg"});
+    controller.togglePreview(list, 0);
+    PreviewController other;
+    other.preview(files({"/b/x.jpg"}), 0);
+    controller.togglePreview(list, 0);  // same signature, but the panel shows the other list
+    EXPECT_TRUE(panel.visible);
+    EXPECT_EQ(panel.shownBy, &controller);
+    EXPECT_EQ(panel.closes, 0);
 }
 
 } // namespace

@@ -87,6 +87,7 @@ TEST(FolderBrowserMetricsTest, ZoomStepsAreClampedAndZeroZoomsOut)
 class RecordingPreviewPanel final : public PreviewPanel {
 public:
     bool isVisible() const override { return false; }
+    const PreviewController* source() const override { return lastSource; }
     void present(PreviewController* source, int index) override
     {
         lastSource = source;

@@ -26,6 +26,7 @@ namespace {
 class CountingPreviewPanel final : public PreviewPanel {
 public:
     bool isVisible() const override { return false; }
+    const PreviewController* source() const override { return nullptr; }
     void present(PreviewController*, int) override { ++presented; }
     void close() override {}
     int presented = 0;

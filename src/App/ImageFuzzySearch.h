@@ -1,0 +1,60 @@
+#pragma once
+// ImageFuzzySearch: the model's image-content search, finding pictures by
+// what they show. The first two search terms become groups of tag tokens
+// (the lower-cased term, its "ocr:" form, and for 28 Chinese keywords their
+// English labels); the tag stores return the images that match every group,
+// folders whose names hold every plain token join them, and the local index
+// cache turns the paths into items, which are ordered images-first.
+//
+// Threads: plan(), finish() and the helpers are plain functions for the GUI
+// thread; gather() blocks on the stores and runs on a worker thread.
+
+#include <string>
+#include <vector>
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include "Core/Models/IndexedItem.h"
+#include "Core/Search/SearchQuery.h"
+#include "Core/Semantic/ImageTagStore.h"
+
+namespace pallix {
+
+class IndexStore;
+
+class ImageFuzzySearch {
+public:
+    static constexpr int kMaxItems = 1200;
+
+    // Everything one search asks of the stores, fixed on the GUI thread.
+    struct Plan {
+        std::vector<std::vector<std::string>> groups;  // one per term; empty: search nothing
+        std::vector<std::string> nameTokens;           // the groups' tokens without "ocr:" ones
+        bool caseSensitive = false;
+        int cap = 0;              // items returned: min(limit, 1200)
+        int localTagLimit = 0;    // clamp(limit × 8, 1800, 6000)
+        int serverTagLimit = 0;   // min(limit × 3, 2200); 0: the shared-drive store is not asked
+        int folderLimit = 0;      // min(limit, 240)
+        int candidateLimit = 0;   // clamp(cap × 10, 2200, 8000)
+    };
+
+    // The tokens of one search term, without repeats.
+    static std::vector<std::string> expandFuzzyTokens(const std::string& term);
+    static Plan plan(const SearchQuery& query, int limit, bool withServer);
+    // Worker thread: the matching items of the local index cache, folders
+    // first, then local images, then shared-drive images.
+    static std::vector<IndexedItem> gather(const Plan& plan, IndexStore& index, ImageTagStore& localTags,
+                                           ImageTagStore* serverTags);
+    // Drops the excluded paths, orders the rest and keeps the first `cap`.
+    static QList<IndexedItem> finish(std::vector<IndexedItem> items, const QSet<QString>& excludingPaths,
+                                     SearchSortField sortField, bool ascending, int cap);
+
+    // 0 folder, 1 image, 2 document-like (any other file with an extension), 7 the rest.
+    static int fuzzyKindOrder(const IndexedItem& item);
+    // Kind first whatever the direction, then the sort field, then the path.
+    static QList<IndexedItem> sortedFuzzyResults(QList<IndexedItem> items, SearchSortField sortField, bool ascending);
+};
+
+} // namespace pallix

@@ -1,0 +1,76 @@
+#pragma once
+// ImageTagExtraction: the tags of one image file, made on this machine without
+// any network. The file is decoded safely (QImageReader with its orientation
+// applied, scaled so the longest side is at most 512 pixels, under an
+// allocation limit) and the thumbnail goes to the recognisers: the classifier
+// when there is one, the text recogniser, and the mean of its pixels for the
+// colour pair. ImageTagRules turns what they saw into tags.
+//
+// Threads: extractImageTags() may run on any thread but the GUI thread's
+// work never waits on it; the recognisers behind it keep per-thread state.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QImage>
+
+#include "Core/Semantic/ImageTagRules.h"
+
+namespace pallix {
+
+// One recognised line of text and the recogniser's confidence in it (0..1).
+struct RecognisedLine {
+    std::string text;
+    float confidence = 0;
+};
+
+// Finds lines of simplified Chinese and English text in an image.
+class TextRecognizer {
+public:
+    virtual ~TextRecognizer() = default;
+    // Lines top to bottom; empty when nothing is found or recognition fails.
+    virtual std::vector<RecognisedLine> recognise(const QImage& image) = 0;
+};
+
+// Names what an image shows: identifiers with confidences, best first.
+class ImageClassifier {
+public:
+    virtual ~ImageClassifier() = default;
+    virtual std::vector<imagetags::Classification> classify(const QImage& image) = 0;
+};
+
+// What the tagger calls for each image.
+class ImageTagExtractor {
+public:
+    virtual ~ImageTagExtractor() = default;
+    // The tags of the image at `path`, without repeats; empty when it cannot
+    // be read. Never throws.
+    virtual std::vector<std::string> extractImageTags(const std::string& path) = 0;
+};
+
+class ImageTagExtraction final : public ImageTagExtractor {
+public:
+    static constexpr int kThumbnailSide = 512;
+
+    // Either recogniser may be null: its kind of tag is then left out.
+    ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std::shared_ptr<ImageClassifier> classifier);
+    // The recognisers this machine has: tesseract, and no classifier.
+    static std::shared_ptr<ImageTagExtraction> system();
+
+    std::vector<std::string> extractImageTags(const std::string& path) override;
+
+    // The upright thumbnail of the file, at most 512 pixels on its longest
+    // side; nothing when the file cannot be decoded.
+    static std::optional<QImage> thumbnail(const std::string& path);
+    // The colour pair of the image's mean pixel; nothing for an empty image.
+    static std::optional<std::pair<std::string, std::string>> dominantColorTags(const QImage& image);
+
+private:
+    std::shared_ptr<TextRecognizer> m_text;
+    std::shared_ptr<ImageClassifier> m_classifier;
+};
+
+} // namespace pallix

@@ -1,0 +1,116 @@
+#include "Core/Actions/FileActionHandler.h"
+
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QPointer>
+#include <QThreadPool>
+#include <QUrl>
+
+#include "Core/Actions/FileOperations.h"
+#include "Core/Preview/FolderBrowserManager.h"
+
+namespace pallix {
+
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+QUrl fileUrl(const std::string& path)
+{
+    return QUrl::fromLocalFile(QString::fromStdString(path));
+}
+
+} // namespace
+
+FileActionHandler::FileActionHandler(std::shared_ptr<DesktopEffects> desktop) : m_desktop(std::move(desktop)) {}
+
+void FileActionHandler::open(const IndexedItem& item) const
+{
+    if (item.isDirectory())
+        openPath(QString::fromStdString(item.path()));
+    else
+        m_desktop->openUrl(fileUrl(item.path()));
+}
+
+void FileActionHandler::openPath(const QString& path) const
+{
+    FolderBrowserManager& browsers = FolderBrowserManager::shared();
+    // Until a browser window exists nobody listens, and the file manager
+    // shows the folder instead.
+    if (QFileInfo(path).isDir() && browsers.hasWindowProvider())
+        browsers.open(path);
+    else
+        m_desktop->openUrl(QUrl::fromLocalFile(path));
+}
+
+void FileActionHandler::reveal(const std::string& path) const
+{
+    m_desktop->revealInFileManager(fileUrl(path));
+}
+
+void FileActionHandler::duplicateItem(const IndexedItem& item, QObject* context,
+                                      std::function<void(const PathResult&)> completion) const
+{
+    // A large folder takes long to copy: the window keeps answering meanwhile.
+    // The answer is posted to `context`: it is dropped when that is gone.
+    QPointer<QObject> receiver(context);
+    QThreadPool::globalInstance()->start([path = item.path(), receiver, completion = std::move(completion)] {
+        PathResult result = FileOperations::duplicate(path);
+        QMetaObject::invokeMethod(
+            receiver, [completion, result = std::move(result)] { completion(result); }, Qt::QueuedConnection);
+    });
+}
+
+void FileActionHandler::presentMoveToTrashConfirmation(const IndexedItem& item,
+                                                       std::function<void(const DoneResult&)> completion) const
+{
+    if (!exists(item.path())) {
+        completion(Unexpected(FileActionError::fileMissing()));
+        return;
+    }
+    const ConfirmationRequest request{QStringLiteral("移到废纸篓？"), QString::fromStdString(item.name()),
+                                      QStringLiteral("移到废纸篓"), QStringLiteral("取消")};
+    m_desktop->confirm(request, [path = item.path(), completion = std::move(completion)](bool accepted) {
+        if (!accepted) {
+            completion(Unexpected(FileActionError::cancelled()));
+            return;
+        }
+        QFile file(QString::fromStdString(path));
+        if (file.moveToTrash()) {
+            completion({});
+            return;
+        }
+        // Gone while the question was open: say so rather than a system text.
+        completion(Unexpected(exists(path) ? FileActionError::underlying(file.errorString())
+                                           : FileActionError::fileMissing()));
+    });
+}
+
+void FileActionHandler::presentErrorAlert(const QString& title, const QString& message) const
+{
+    m_desktop->alert(title, message);
+}
+
+void FileActionHandler::copyFileReferenceToPasteboard(const IndexedItem& item) const
+{
+    const QUrl url = fileUrl(item.path());
+    auto* data = new QMimeData;
+    data->setUrls({url});
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray("copy\n") + url.toEncoded());
+    data->setText(QString::fromStdString(item.name()));
+    m_desktop->setClipboard(data);
+}
+
+FileActionHandler::PathResult FileActionHandler::performRename(const std::string& sourcePath, const QString& newDisplayName)
+{
+    return FileOperations::rename(sourcePath, newDisplayName);
+}
+
+} // namespace pallix

@@ -1,0 +1,27 @@
+#pragma once
+// FileOperations: the renames and copies of the file actions, made so that
+// they never overwrite. Each check of "is the name free" is the system call
+// that creates the name (renameat2 without replace, O_EXCL, mkdir), so a file
+// appearing between a check and the act cannot be clobbered. Blocking; any
+// thread.
+
+#include <string>
+
+#include "Core/Actions/FileActionError.h"
+#include "Core/IndexDB/Expected.h"
+
+namespace pallix::FileOperations {
+
+// Renames the item at `sourcePath` to `newName` in the same folder; the new
+// path on success. The name is used as given (the caller trims it).
+Expected<std::string, FileActionError> rename(const std::string& sourcePath, const QString& newName);
+
+// The n-th duplicate name of `name` (n ≥ 1): "a 副本.txt", "a 副本 2.txt"...
+std::string duplicateName(const std::string& name, int n);
+
+// Copies the item (a folder with everything in it) next to itself under the
+// first free duplicate name; the new path on success. A partial copy is
+// removed again on failure.
+Expected<std::string, FileActionError> duplicate(const std::string& sourcePath);
+
+} // namespace pallix::FileOperations

@@ -1,0 +1,479 @@
+#include "Core/Semantic/ImageSemanticStore.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <unordered_set>
+
+#include <sqlite3.h>
+
+#include "Core/IndexDB/IndexSql.h"
+#include "Core/Semantic/DamagedDatabase.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr const char* kUnknownSqliteError = "未知 SQLite 错误";
+constexpr auto kBackfillPause = std::chrono::milliseconds(16);
+constexpr std::size_t kMaxFullTextGroups = 2;
+constexpr std::size_t kMaxFullTextWords = 24;
+
+constexpr const char* kCreateTable =
+    "CREATE TABLE IF NOT EXISTS image_semantic (\n"
+    "    path TEXT PRIMARY KEY,\n"
+    "    tags TEXT NOT NULL,\n"
+    "    updated_at REAL NOT NULL\n"
+    ");";
+constexpr const char* kCreateFullText =
+    "CREATE VIRTUAL TABLE IF NOT EXISTS image_semantic_fts\n"
+    "USING fts5(\n"
+    "    path UNINDEXED,\n"
+    "    tags,\n"
+    "    tokenize = 'unicode61'\n"
+    ");";
+constexpr const char* kConnectionOptions[] = {
+    "PRAGMA journal_mode=WAL;",
+    "PRAGMA synchronous=NORMAL;",
+    "PRAGMA cache_size=-20000;",
+    "PRAGMA mmap_size=134217728;",
+};
+constexpr const char* kSelectTags = "SELECT tags FROM image_semantic WHERE path = ? LIMIT 1;";
+constexpr const char* kInsertFullText = "INSERT INTO image_semantic_fts (path, tags) VALUES (?, ?);";
+
+std::string normalisedTag(std::string_view tag)
+{
+    return text::lower(indexsql::trimmed(tag));
+}
+
+bool holdsRecognisedText(std::string_view tags)
+{
+    return tags.starts_with("ocr:") || tags.find(" ocr:") != std::string_view::npos;
+}
+
+// Main and mirror counts; the mirror is "clearly short" below a quarter.
+bool backfillNeeded(std::int64_t main, std::int64_t fts)
+{
+    if (main < 1)
+        return false;
+    return main < 128 ? fts < 32 : fts < main / 4;
+}
+
+// Words trimmed and lower-cased, blank words and empty groups dropped.
+std::vector<std::vector<std::string>> normalisedGroups(const std::vector<std::vector<std::string>>& groups)
+{
+    std::vector<std::vector<std::string>> out;
+    for (const auto& group : groups) {
+        std::vector<std::string> words;
+        for (const std::string& word : group)
+            if (std::string w = normalisedTag(word); !w.empty())
+                words.push_back(std::move(w));
+        if (!words.empty())
+            out.push_back(std::move(words));
+    }
+    return out;
+}
+
+std::string quotedPhrase(std::string_view word)
+{
+    std::string phrase = "\"";
+    for (const char c : word)
+        phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return phrase + "\"";
+}
+
+} // namespace
+
+std::string SemanticError::description() const
+{
+    switch (code) {
+    case Code::OpenDatabase: return "打开图片标签数据库失败：" + message;
+    case Code::Prepare: return "准备 SQLite 语句失败：" + message;
+    case Code::Step: return "执行 SQLite 语句失败：" + message;
+    case Code::FileSystem:
+    case Code::Count: break;
+    }
+    return message;
+}
+
+ImageSemanticStore::ImageSemanticStore(std::filesystem::path databaseURL, std::shared_ptr<Clock> clock,
+                                       FullText fullText)
+    : m_databaseURL(std::move(databaseURL)),
+      m_clock(clock ? std::move(clock) : Clock::system()),
+      m_fullText(fullText)
+{
+}
+
+ImageSemanticStore::~ImageSemanticStore()
+{
+    m_jobs.shutdown();
+}
+
+std::string ImageSemanticStore::connectionMessage() const
+{
+    std::string message = m_db.errorMessage();
+    return message.empty() || !m_db.handle() ? std::string(kUnknownSqliteError) : message;
+}
+
+SemanticError ImageSemanticStore::failure(SemanticError::Code code) const
+{
+    return SemanticError{code, connectionMessage()};
+}
+
+// ---- Opening.
+
+SemanticResult<void> ImageSemanticStore::openDatabase()
+{
+    std::error_code ec;
+    if (const auto folder = m_databaseURL.parent_path(); !folder.empty())
+        std::filesystem::create_directories(folder, ec);
+    if (ec)
+        return Unexpected(SemanticError{SemanticError::Code::FileSystem, ec.message()});
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (m_db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadWriteCreate) != SQLITE_OK
+            || !m_db.isOpen()) {
+            const SemanticError error = failure(SemanticError::Code::OpenDatabase);
+            m_db.close();
+            return Unexpected(error);
+        }
+        // Opening reads nothing; the first read of the schema tells a damaged file.
+        const int probe = m_db.exec("SELECT count(*) FROM sqlite_master;");
+        if (!isDamagedDatabaseCode(probe))
+            break;
+        const SemanticError damaged = failure(SemanticError::Code::OpenDatabase);
+        // Moved before the close: closing the last connection deletes the
+        // log, which belongs with the damaged bytes.
+        const std::string moveError = attempt == 0 ? moveDamagedDatabaseAside(m_databaseURL) : "";
+        m_db.close();
+        if (attempt == 1)
+            return Unexpected(damaged);
+        if (!moveError.empty())
+            return Unexpected(SemanticError{SemanticError::Code::OpenDatabase, damaged.message + "; " + moveError});
+    }
+    for (const char* pragma : kConnectionOptions)
+        m_db.exec(pragma);  // a refused option leaves SQLite's default
+    return {};
+}
+
+SemanticResult<void> ImageSemanticStore::open()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto opened = openDatabase(); !opened)
+            return opened;
+        if (m_db.exec(kCreateTable) != SQLITE_OK)
+            return Unexpected(failure(SemanticError::Code::Step));
+        // Without FTS5 the store searches with LIKE: not an error.
+        m_ftsReady = m_fullText == FullText::IfAvailable && m_db.exec(kCreateFullText) == SQLITE_OK;
+    }
+    scheduleFTSBackfillIfNeeded();
+    return {};
+}
+
+std::optional<std::string> ImageSemanticStore::bootstrap()
+{
+    if (auto opened = open(); !opened)
+        return opened.error().description();
+    return std::nullopt;
+}
+
+bool ImageSemanticStore::isFullTextReady() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_ftsReady;
+}
+
+int ImageSemanticStore::execForTests(const char* sql)
+{
+    std::lock_guard lock(m_mutex);
+    return m_db.exec(sql);
+}
+
+// ---- Reads.
+
+std::optional<std::string> ImageSemanticStore::readTagsLocked(const std::string& path)
+{
+    sqlite::Statement select;
+    if (!m_db.isOpen() || select.prepare(m_db, kSelectTags) != SQLITE_OK)
+        return std::nullopt;
+    select.bindText(1, path);
+    if (select.step() != SQLITE_ROW)
+        return std::nullopt;
+    return std::string(select.columnText(0));  // a null text reads as empty
+}
+
+std::optional<std::string> ImageSemanticStore::storedTags(const std::string& path)
+{
+    std::lock_guard lock(m_mutex);
+    return readTagsLocked(path);
+}
+
+bool ImageSemanticStore::hasTags(const std::string& path)
+{
+    std::lock_guard lock(m_mutex);
+    sqlite::Statement select;
+    if (!m_db.isOpen() || select.prepare(m_db, "SELECT 1 FROM image_semantic WHERE path = ? LIMIT 1;") != SQLITE_OK)
+        return false;
+    select.bindText(1, path);
+    return select.step() == SQLITE_ROW;
+}
+
+bool ImageSemanticStore::needsReindex(const std::string& path)
+{
+    std::lock_guard lock(m_mutex);
+    const std::optional<std::string> tags = readTagsLocked(path);
+    return !tags || !holdsRecognisedText(*tags);
+}
+
+std::int64_t ImageSemanticStore::countLocked(const char* sql)
+{
+    sqlite::Statement count;
+    if (!m_db.isOpen() || count.prepare(m_db, sql) != SQLITE_OK || count.step() != SQLITE_ROW)
+        return 0;
+    return count.columnInt64(0);
+}
+
+std::int64_t ImageSemanticStore::rowCount(bool fullText)
+{
+    std::lock_guard lock(m_mutex);
+    return countLocked(fullText ? "SELECT COUNT(*) FROM image_semantic_fts;" : "SELECT COUNT(*) FROM image_semantic;");
+}
+
+// ---- Writes.
+
+std::string ImageSemanticStore::joinTags(const std::vector<std::string>& tags)
+{
+    std::vector<std::string> taken;
+    std::unordered_set<std::string> seen;
+    for (const std::string& tag : tags) {
+        if (taken.size() >= kMaxTags)
+            break;
+        std::string t = normalisedTag(tag);
+        if (!t.empty() && seen.insert(t).second)
+            taken.push_back(std::move(t));
+    }
+    std::string joined;
+    for (const std::string& t : taken)
+        joined += (joined.empty() ? "" : " ") + t;
+    return joined;
+}
+
+std::vector<std::string> ImageSemanticStore::splitTags(std::string_view text)
+{
+    std::vector<std::string> pieces;
+    std::string piece;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t start = i;
+        if (text::isWhiteSpace(text::nextCodePoint(text, i))) {
+            if (!piece.empty())
+                pieces.push_back(std::move(piece));
+            piece.clear();
+        } else {
+            piece.append(text.substr(start, i - start));
+        }
+    }
+    if (!piece.empty())
+        pieces.push_back(std::move(piece));
+    return pieces;
+}
+
+SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const std::string& joined, double updatedAt)
+{
+    sqlite::Statement insert;
+    if (insert.prepare(m_db, "INSERT INTO image_semantic (path, tags, updated_at)\n"
+                             "VALUES (?, ?, ?)\n"
+                             "ON CONFLICT(path) DO UPDATE SET\n"
+                             "    tags = excluded.tags,\n"
+                             "    updated_at = excluded.updated_at;")
+        != SQLITE_OK)
+        return Unexpected(failure(SemanticError::Code::Prepare));
+    insert.bindText(1, path);
+    insert.bindText(2, joined);
+    insert.bindDouble(3, updatedAt);
+    if (insert.step() != SQLITE_DONE) {
+        const SemanticError error = failure(SemanticError::Code::Step);
+        insert.finalize();
+        return Unexpected(error);
+    }
+    insert.finalize();
+    return m_ftsReady ? upsertFTS(path, joined) : SemanticResult<void>();
+}
+
+SemanticResult<void> ImageSemanticStore::upsertFTS(const std::string& path, const std::string& joined)
+{
+    // The mirror has no key: delete every row of the path (the backfill may
+    // have added a second one), then insert.
+    sqlite::Statement remove;
+    if (remove.prepare(m_db, "DELETE FROM image_semantic_fts WHERE path = ?;") == SQLITE_OK) {
+        remove.bindText(1, path);
+        remove.step();
+    }
+    sqlite::Statement insert;
+    if (insert.prepare(m_db, kInsertFullText) != SQLITE_OK)
+        return Unexpected(failure(SemanticError::Code::Prepare));
+    insert.bindText(1, path);
+    insert.bindText(2, joined);
+    if (insert.step() != SQLITE_DONE)
+        return Unexpected(failure(SemanticError::Code::Step));
+    return {};
+}
+
+std::optional<std::string> ImageSemanticStore::upsert(const std::string& path, const std::vector<std::string>& tags,
+                                                      double updatedAt)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db.isOpen())
+        return std::nullopt;
+    if (auto written = writeRow(path, joinTags(tags), updatedAt); !written)
+        return written.error().description();
+    return std::nullopt;
+}
+
+std::optional<std::string> ImageSemanticStore::mergeTags(const std::string& path,
+                                                         const std::vector<std::string>& newTags, double updatedAt)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db.isOpen())
+        return std::nullopt;
+    std::vector<std::string> merged = splitTags(readTagsLocked(path).value_or(std::string()));
+    merged.insert(merged.end(), newTags.begin(), newTags.end());
+    if (auto written = writeRow(path, joinTags(merged), updatedAt); !written)
+        return written.error().description();
+    return std::nullopt;
+}
+
+// ---- Backfill of the mirror.
+
+void ImageSemanticStore::scheduleFTSBackfillIfNeeded()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_ftsReady || m_backfillRunning)
+        return;
+    m_backfillRunning = true;
+    m_jobs.start([this](const CancelToken& token) {
+        runBackfill(token);
+        std::lock_guard done(m_mutex);
+        m_backfillRunning = false;
+    });
+}
+
+void ImageSemanticStore::runBackfill(const CancelToken& token)
+{
+    std::int64_t total = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_db.isOpen() || !m_ftsReady)
+            return;
+        total = countLocked("SELECT COUNT(*) FROM image_semantic;");
+        if (!backfillNeeded(total, countLocked("SELECT COUNT(*) FROM image_semantic_fts;")))
+            return;
+    }
+    // One chunk at a time under the lock, with a pause between, so searches
+    // and the tagger's writes get in between chunks.
+    for (std::int64_t offset = 0; offset < total; offset += kBackfillChunk) {
+        if (token.isCancelled())
+            return;
+        copyBackfillChunk(offset);
+        m_clock->sleepFor(kBackfillPause, &token);
+    }
+}
+
+void ImageSemanticStore::copyBackfillChunk(std::int64_t offset)
+{
+    std::lock_guard lock(m_mutex);
+    sqlite::Statement select;
+    sqlite::Statement insert;
+    if (select.prepare(m_db, "SELECT path, tags FROM image_semantic ORDER BY path LIMIT ? OFFSET ?;") != SQLITE_OK
+        || insert.prepare(m_db, kInsertFullText) != SQLITE_OK)
+        return;
+    select.bindInt(1, kBackfillChunk);
+    select.bindInt64(2, offset);
+    while (select.step() == SQLITE_ROW) {
+        if (select.columnIsNull(0) || select.columnIsNull(1))
+            continue;
+        insert.reset();
+        insert.clearBindings();
+        insert.bindText(1, select.columnText(0));
+        insert.bindText(2, select.columnText(1));
+        insert.step();
+    }
+}
+
+// ---- Search.
+
+std::string ImageSemanticStore::matchExpression(const std::vector<std::vector<std::string>>& groups)
+{
+    std::string expression;
+    for (std::size_t g = 0; g < std::min(groups.size(), kMaxFullTextGroups); ++g) {
+        std::string alternatives;
+        for (std::size_t w = 0; w < std::min(groups[g].size(), kMaxFullTextWords); ++w) {
+            const std::string phrase = quotedPhrase(groups[g][w]);
+            alternatives += (alternatives.empty() ? "" : " OR ") + phrase + " OR " + phrase + "*";
+        }
+        expression += (expression.empty() ? "(" : " AND (") + alternatives + ")";
+    }
+    return expression;
+}
+
+std::vector<std::string> ImageSemanticStore::searchPaths(const std::vector<std::vector<std::string>>& groups, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db.isOpen() || limit < 1)
+        return {};
+    const auto normalised = normalisedGroups(groups);
+    if (normalised.empty())
+        return {};
+    return m_ftsReady ? searchFullText(normalised, limit) : searchLike(normalised, limit);
+}
+
+std::vector<std::string> ImageSemanticStore::searchFullText(const std::vector<std::vector<std::string>>& groups,
+                                                            int limit)
+{
+    std::vector<std::string> paths;
+    sqlite::Statement select;
+    if (select.prepare(m_db, "SELECT path\nFROM image_semantic_fts\nWHERE tags MATCH ?\n"
+                             "ORDER BY bm25(image_semantic_fts) ASC\nLIMIT ?;")
+        != SQLITE_OK)
+        return paths;
+    select.bindText(1, matchExpression(groups));
+    select.bindInt(2, limit);
+    paths.reserve(static_cast<std::size_t>(std::min(limit, 600)));
+    // The backfill may have copied a path the mirror already held; it stays
+    // twice until its next write, but is answered once.
+    std::unordered_set<std::string> seen;
+    // An expression SQLite rejects ends the loop with what was read so far.
+    while (select.step() == SQLITE_ROW)
+        if (!select.columnIsNull(0) && seen.emplace(select.columnText(0)).second)
+            paths.emplace_back(select.columnText(0));
+    return paths;
+}
+
+std::vector<std::string> ImageSemanticStore::searchLike(const std::vector<std::vector<std::string>>& groups, int limit)
+{
+    std::string sql = "SELECT path FROM image_semantic WHERE 1 = 1";
+    for (const auto& group : groups) {
+        sql += " AND (";
+        for (std::size_t w = 0; w < group.size(); ++w)
+            sql += w ? " OR tags LIKE ?" : "tags LIKE ?";
+        sql += ")";
+    }
+    sql += " LIMIT ?;";
+    std::vector<std::string> paths;
+    sqlite::Statement select;
+    if (select.prepare(m_db, sql) != SQLITE_OK)
+        return paths;
+    int index = 1;
+    for (const auto& group : groups)
+        for (const std::string& word : group)
+            select.bindText(index++, "%" + word + "%");
+    select.bindInt(index, limit);
+    paths.reserve(static_cast<std::size_t>(std::min(limit, 400)));
+    while (select.step() == SQLITE_ROW)
+        if (!select.columnIsNull(0))
+            paths.emplace_back(select.columnText(0));
+    return paths;
+}
+
+} // namespace pallix

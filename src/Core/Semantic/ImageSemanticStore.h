@@ -1,0 +1,121 @@
+#pragma once
+// ImageSemanticStore: the content tags of image files in a SQLite database of
+// their own ("image_semantic.sqlite"), apart from the file index. The table
+// `image_semantic` holds one row per image path with its tag text; the FTS5
+// table `image_semantic_fts` mirrors it for ranked search (bm25), kept in step
+// on every write and filled by a background backfill when it is clearly short.
+// Without FTS5 searches fall back to LIKE on the main table.
+//
+// Tag text: tags trimmed, lower-cased, unique, first occurrence first, at most
+// 220, joined by one space; read back by splitting at white space.
+//
+// Threading: an actor. Every public operation takes the store's mutex for its
+// whole run; they block and belong on worker threads. The backfill runs on a
+// thread of its own, takes the mutex one chunk at a time and sleeps on the
+// injected Clock between chunks; the destructor cancels and joins it.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Core/IndexDB/BackgroundJobs.h"
+#include "Core/IndexDB/Expected.h"
+#include "Core/IndexDB/Sqlite.h"
+#include "Core/Semantic/ImageTagStore.h"
+#include "Platform/Clock.h"
+
+namespace pallix {
+
+struct SemanticError {
+    enum class Code { OpenDatabase, Prepare, Step, FileSystem, Count };
+    Code code = Code::Step;
+    // SQLite's message, "未知 SQLite 错误" without one; the system's for FileSystem.
+    std::string message;
+
+    std::string description() const;
+    friend bool operator==(const SemanticError&, const SemanticError&) = default;
+};
+
+template <class T>
+using SemanticResult = Expected<T, SemanticError>;
+
+class ImageSemanticStore final : public ImageTagStore {
+public:
+    static constexpr std::size_t kMaxTags = 220;
+    static constexpr int kBackfillChunk = 700;
+
+    // Off: never make the full-text table, as where SQLite lacks FTS5.
+    enum class FullText { IfAvailable, Off };
+
+    // Opens nothing.
+    explicit ImageSemanticStore(std::filesystem::path databaseURL, std::shared_ptr<Clock> clock = Clock::system(),
+                                FullText fullText = FullText::IfAvailable);
+    ImageSemanticStore(const ImageSemanticStore&) = delete;
+    ImageSemanticStore& operator=(const ImageSemanticStore&) = delete;
+    ~ImageSemanticStore() override;
+
+    const std::filesystem::path& databaseURL() const { return m_databaseURL; }
+
+    // Opens the database (a damaged file is moved aside and a fresh one made),
+    // creates both tables and starts the backfill when the mirror is short.
+    SemanticResult<void> open();
+    std::optional<std::string> bootstrap() override;
+
+    bool hasTags(const std::string& path) override;
+    bool needsReindex(const std::string& path) override;
+    std::optional<std::string> upsert(const std::string& path, const std::vector<std::string>& tags,
+                                      double updatedAt) override;
+    std::optional<std::string> mergeTags(const std::string& path, const std::vector<std::string>& newTags,
+                                         double updatedAt) override;
+    std::vector<std::string> searchPaths(const std::vector<std::vector<std::string>>& groups, int limit) override;
+
+    // The tag-text format.
+    static std::string joinTags(const std::vector<std::string>& tags);
+    static std::vector<std::string> splitTags(std::string_view text);
+    // The FTS5 expression of the groups: the first two, 24 words each, every
+    // word as a phrase or a phrase prefix.
+    static std::string matchExpression(const std::vector<std::vector<std::string>>& groups);
+
+    // For tests and the benchmark.
+    bool isFullTextReady() const;
+    // The stored text of a path, nothing without a row.
+    std::optional<std::string> storedTags(const std::string& path);
+    std::int64_t rowCount(bool fullText);
+    int runningBackgroundJobs() const { return m_jobs.running(); }
+    // Runs SQL on the store's connection (tests shape the tables with it).
+    int execForTests(const char* sql);
+    // Starts the backfill when the mirror is short (bootstrap does it once).
+    void scheduleFTSBackfillIfNeeded();
+
+private:
+    SemanticResult<void> openDatabase();
+    SemanticResult<void> writeRow(const std::string& path, const std::string& joined, double updatedAt);
+    SemanticResult<void> upsertFTS(const std::string& path, const std::string& joined);
+    std::optional<std::string> readTagsLocked(const std::string& path);
+    std::int64_t countLocked(const char* sql);
+    // Copies the rows [offset, offset + chunk) of the main table into the mirror.
+    void copyBackfillChunk(std::int64_t offset);
+    void runBackfill(const CancelToken& token);
+    std::vector<std::string> searchFullText(const std::vector<std::vector<std::string>>& groups, int limit);
+    std::vector<std::string> searchLike(const std::vector<std::vector<std::string>>& groups, int limit);
+    std::string connectionMessage() const;
+    SemanticError failure(SemanticError::Code code) const;
+
+    const std::filesystem::path m_databaseURL;
+    const std::shared_ptr<Clock> m_clock;
+    const FullText m_fullText;
+
+    mutable std::mutex m_mutex;  // the actor
+    sqlite::Connection m_db;     // under m_mutex
+    bool m_ftsReady = false;     // under m_mutex
+    bool m_backfillRunning = false;  // under m_mutex
+
+    BackgroundJobs m_jobs;  // last: stopped first, as the backfill uses the rest
+};
+
+} // namespace pallix

@@ -1,0 +1,46 @@
+#pragma once
+// ImageTagStore: what the application model, the image tagger and the
+// image-content search need of one image-tag database. Every operation blocks
+// and is meant for worker threads. The defaults answer like a store without a
+// database: nothing found, every image needs tags, writes do nothing; so a
+// build or a test without the real store runs on unchanged.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pallix {
+
+class ImageTagStore {
+public:
+    virtual ~ImageTagStore() = default;
+    // Opens the database and runs its schema; the error text for the status
+    // line when it cannot, nothing on success.
+    virtual std::optional<std::string> bootstrap() = 0;
+
+    // A row exists for the path (an empty tag text counts).
+    virtual bool hasTags(const std::string& /*path*/) { return false; }
+    // The image should be looked at again: no row, or its tags hold no
+    // recognised-text tag.
+    virtual bool needsReindex(const std::string& /*path*/) { return true; }
+    // Replace the row / add to the stored tags. The error text on failure.
+    virtual std::optional<std::string> upsert(const std::string& /*path*/, const std::vector<std::string>& /*tags*/,
+                                              double /*updatedAt*/)
+    {
+        return std::nullopt;
+    }
+    virtual std::optional<std::string> mergeTags(const std::string& /*path*/,
+                                                 const std::vector<std::string>& /*newTags*/, double /*updatedAt*/)
+    {
+        return std::nullopt;
+    }
+    // Paths whose tags match every group, a group matching when any of its
+    // words does; at most `limit`, best first where the store can rank.
+    virtual std::vector<std::string> searchPaths(const std::vector<std::vector<std::string>>& /*groups*/,
+                                                 int /*limit*/)
+    {
+        return {};
+    }
+};
+
+} // namespace pallix

@@ -1,0 +1,177 @@
+#include "App/ImageTagger.h"
+
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "Core/Semantic/ImageSemanticStore.h"
+#include "ModelTestSupport.h"
+
+using namespace std::chrono_literals;
+
+namespace pallix {
+namespace {
+
+using testing_support::TempDir;
+using testing_support::waitFor;
+
+// Tags by path; records every extraction and the thread it ran on.
+class FakeExtractor final : public ImageTagExtractor {
+public:
+    std::vector<std::string> extractImageTags(const std::string& path) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(path);
+        m_onGuiThread = m_onGuiThread || QThread::currentThread() == QCoreApplication::instance()->thread();
+        const auto found = m_tags.find(path);
+        return found == m_tags.end() ? std::vector<std::string>{} : found->second;
+    }
+    void setTags(const std::string& path, std::vector<std::string> tags)
+    {
+        std::lock_guard lock(m_mutex);
+        m_tags[path] = std::move(tags);
+    }
+    std::vector<std::string> calls() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+    bool ranOnGuiThread() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_onGuiThread;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::vector<std::string>> m_tags;
+    std::vector<std::string> m_calls;
+    bool m_onGuiThread = false;
+};
+
+// Image paths "/img/000.png"... served page by page; records each request.
+class FakePages {
+public:
+    explicit FakePages(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            m_paths.push_back("/img/" + std::to_string(1000 + i).substr(1) + ".png");
+    }
+    ImageTagger::PageSource source()
+    {
+        return [this](int limit, int offset) {
+            std::lock_guard lock(m_mutex);
+            m_requests.emplace_back(limit, offset);
+            const auto begin = m_paths.begin() + std::min<std::size_t>(offset, m_paths.size());
+            const auto end = m_paths.begin() + std::min<std::size_t>(offset + limit, m_paths.size());
+            return std::vector<std::string>(begin, end);
+        };
+    }
+    std::vector<std::pair<int, int>> requests() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
+    const std::vector<std::string>& paths() const { return m_paths; }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_paths;
+    std::vector<std::pair<int, int>> m_requests;
+};
+
+struct TaggerRig {
+    TempDir dir;
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<FakeExtractor> extractor = std::make_shared<FakeExtractor>();
+    std::shared_ptr<ImageSemanticStore> store = std::make_shared<ImageSemanticStore>(dir.path() / "tags.sqlite");
+    std::unique_ptr<ImageTagger> tagger;
+
+    TaggerRig()
+    {
+        EXPECT_EQ(store->bootstrap(), std::nullopt);
+        tagger = std::make_unique<ImageTagger>(ImageTagger::Options{extractor, clock, false});
+    }
+    ~TaggerRig() { tagger.reset(); }  // joins the sessions before the store goes
+
+    // The session has finished `n` passes and sleeps before the next.
+    bool passesDone(int n)
+    {
+        return waitFor([&] { return tagger->finishedPasses() >= n && clock->sleepers() >= 1; });
+    }
+};
+
+TEST(ImageTagger, OneSessionPerKeyPagesInOrderAndPausesBetweenPasses)
+{
+    TaggerRig rig;
+    FakePages pages(230);
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");  // already started: nothing
+    EXPECT_TRUE(rig.tagger->hasSession("local"));
+    EXPECT_FALSE(rig.tagger->hasSession("server"));
+    ASSERT_TRUE(rig.passesDone(1));
+    // 220, then the 10 left, then an empty page ends the pass.
+    EXPECT_EQ(pages.requests(), (std::vector<std::pair<int, int>>{{220, 0}, {220, 220}, {220, 230}}));
+    EXPECT_EQ(rig.extractor->calls().size(), 230u);
+    EXPECT_FALSE(rig.extractor->ranOnGuiThread());
+
+    // Nothing happens before the 12 s pause is over; then the pass restarts at 0.
+    rig.clock->advance(11s);
+    EXPECT_EQ(pages.requests().size(), 3u);
+    rig.clock->advance(1s);
+    ASSERT_TRUE(rig.passesDone(2));
+    EXPECT_EQ(pages.requests()[3], (std::pair<int, int>{220, 0}));
+
+    FakePages none(0);
+    rig.tagger->startIfNeeded(none.source(), rig.store, "server");  // a second key: a second session
+    ASSERT_TRUE(waitFor([&] { return rig.clock->sleepers() == 2; }));
+    EXPECT_EQ(none.requests().size(), 1u);
+}
+
+TEST(ImageTagger, ReindexRuleDecidesWhatIsExtractedAndWritten)
+{
+    TaggerRig rig;
+    FakePages pages(4);
+    const auto& p = pages.paths();
+    ASSERT_EQ(rig.store->upsert(p[0], {"cat", "猫", "ocr:sale"}, 1), std::nullopt);  // done: skipped
+    ASSERT_EQ(rig.store->upsert(p[1], {"cat", "猫"}, 1), std::nullopt);               // no text: again
+    rig.extractor->setTags(p[1], {"red", "cat"});
+    rig.extractor->setTags(p[2], {"ocr:hello", "blue"});
+    // p[3] yields nothing.
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    EXPECT_EQ(rig.extractor->calls(), (std::vector<std::string>{p[1], p[2], p[3]}));
+    EXPECT_EQ(rig.store->storedTags(p[0]), "cat 猫 ocr:sale");
+    EXPECT_EQ(rig.store->storedTags(p[1]), "cat 猫 red");
+    EXPECT_EQ(rig.store->storedTags(p[2]), "ocr:hello blue");
+    EXPECT_EQ(rig.store->storedTags(p[3]), "");
+
+    // The next pass looks at the images without recognised text again.
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(2));
+    EXPECT_EQ(rig.extractor->calls().size(), 5u);
+    EXPECT_EQ(rig.store->storedTags(p[1]), "cat 猫 red");
+    EXPECT_EQ(rig.store->storedTags(p[3]), "");
+}
+
+TEST(ImageTagger, StoppingEndsASleepingSessionAndAStartedKeyNeverRunsAgain)
+{
+    TaggerRig rig;
+    FakePages pages(3);
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    rig.tagger->stopAll();  // returns: the pause ends on the cancel, not on the clock
+    EXPECT_EQ(rig.clock->sleepers(), 0);
+    const std::size_t requests = pages.requests().size();
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    EXPECT_EQ(pages.requests().size(), requests);
+    EXPECT_TRUE(rig.tagger->hasSession("local"));
+}
+
+} // namespace
+} // namespace pallix

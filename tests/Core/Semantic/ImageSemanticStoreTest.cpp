@@ -1,0 +1,232 @@
+#include "Core/Semantic/ImageSemanticStore.h"
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "Core/IndexDB/IndexDbTestSupport.h"
+
+namespace pallix {
+namespace {
+
+using test::InstantClock;
+using test::TempDir;
+using Groups = std::vector<std::vector<std::string>>;
+
+struct OpenStore {
+    TempDir dir;
+    std::shared_ptr<InstantClock> clock = std::make_shared<InstantClock>();
+    std::unique_ptr<ImageSemanticStore> store;
+
+    explicit OpenStore(ImageSemanticStore::FullText fullText = ImageSemanticStore::FullText::IfAvailable)
+    {
+        store = std::make_unique<ImageSemanticStore>(dir / "support" / "image_semantic.sqlite", clock, fullText);
+        EXPECT_EQ(store->bootstrap(), std::nullopt);
+        EXPECT_TRUE(test::eventually([&] { return store->runningBackgroundJobs() == 0; }));
+    }
+    ImageSemanticStore& operator*() { return *store; }
+    ImageSemanticStore* operator->() { return store.get(); }
+};
+
+// n rows "/img/000000.png" ... in the main table only, tags "tag<i>".
+void seedMainRows(ImageSemanticStore& store, int n)
+{
+    const std::string sql = "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < " +
+                            std::to_string(n - 1) +
+                            ") INSERT INTO image_semantic SELECT printf('/img/%06d.png', i), 'tag' || i, 0 FROM k;";
+    ASSERT_EQ(store.execForTests(sql.c_str()), 0);
+}
+
+void seedMirrorRows(ImageSemanticStore& store, int n)
+{
+    const std::string sql = "INSERT INTO image_semantic_fts SELECT path, tags FROM image_semantic ORDER BY path LIMIT " +
+                            std::to_string(n) + ";";
+    ASSERT_EQ(store.execForTests(sql.c_str()), 0);
+}
+
+TEST(ImageSemanticStore, WithoutBootstrapNothingIsReadOrWrittenAndNothingFails)
+{
+    TempDir dir;
+    ImageSemanticStore store(dir / "image_semantic.sqlite");
+    EXPECT_EQ(store.upsert("/a.png", {"cat"}, 1), std::nullopt);
+    EXPECT_EQ(store.mergeTags("/a.png", {"cat"}, 1), std::nullopt);
+    EXPECT_FALSE(store.hasTags("/a.png"));
+    EXPECT_TRUE(store.needsReindex("/a.png"));
+    EXPECT_TRUE(store.searchPaths({{"cat"}}, 10).empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "image_semantic.sqlite"));
+}
+
+TEST(ImageSemanticStore, BootstrapMakesBothTablesAndReportsAnUnopenableFile)
+{
+    OpenStore s;
+    EXPECT_TRUE(s->isFullTextReady());
+    EXPECT_EQ(s->upsert("/a.png", {"Cat", " 猫 "}, 5), std::nullopt);
+    EXPECT_EQ(s->rowCount(false), 1);
+    EXPECT_EQ(s->rowCount(true), 1);
+    EXPECT_EQ(s->storedTags("/a.png"), "cat 猫");
+
+    TempDir dir;
+    std::ofstream(dir / "file") << "x";  // a file where the folder should be
+    ImageSemanticStore blocked(dir / "file" / "image_semantic.sqlite");
+    const std::optional<std::string> error = blocked.bootstrap();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_FALSE(error->empty());
+}
+
+TEST(ImageSemanticStore, TagTextIsTrimmedLowerCasedUniqueAndCutAt220)
+{
+    EXPECT_EQ(ImageSemanticStore::joinTags({" Cat ", "cat", "", "\n", "猫", "OCR:Sale"}), "cat 猫 ocr:sale");
+    std::vector<std::string> many;
+    for (int i = 0; i < 230; ++i)
+        many.push_back("t" + std::to_string(i));
+    const std::vector<std::string> kept = ImageSemanticStore::splitTags(ImageSemanticStore::joinTags(many));
+    ASSERT_EQ(kept.size(), 220u);
+    EXPECT_EQ(kept.back(), "t219");
+    EXPECT_EQ(ImageSemanticStore::splitTags(" a\tb\u3000c  "), (std::vector<std::string>{"a", "b", "c"}));
+}
+
+TEST(ImageSemanticStore, ReindexRuleLooksForRecognisedText)
+{
+    OpenStore s;
+    EXPECT_TRUE(s->needsReindex("/none.png"));
+    ASSERT_EQ(s->upsert("/empty.png", {}, 1), std::nullopt);
+    EXPECT_TRUE(s->hasTags("/empty.png"));
+    EXPECT_TRUE(s->needsReindex("/empty.png"));
+    ASSERT_EQ(s->upsert("/cat.png", {"cat", "猫"}, 1), std::nullopt);
+    EXPECT_TRUE(s->needsReindex("/cat.png"));
+    ASSERT_EQ(s->upsert("/first.png", {"ocr:sale"}, 1), std::nullopt);
+    EXPECT_FALSE(s->needsReindex("/first.png"));
+    ASSERT_EQ(s->upsert("/later.png", {"cat", "ocr:sale"}, 1), std::nullopt);
+    EXPECT_FALSE(s->needsReindex("/later.png"));
+    ASSERT_EQ(s->upsert("/word.png", {"nocr:x"}, 1), std::nullopt);  // not at a tag start
+    EXPECT_TRUE(s->needsReindex("/word.png"));
+}
+
+TEST(ImageSemanticStore, MergeKeepsStoredTagsFirstAndRewritesTheMirror)
+{
+    OpenStore s;
+    ASSERT_EQ(s->upsert("/a.png", {"cat", "猫"}, 1), std::nullopt);
+    ASSERT_EQ(s->mergeTags("/a.png", {" CAT", "red", "红色"}, 2), std::nullopt);
+    EXPECT_EQ(s->storedTags("/a.png"), "cat 猫 red 红色");
+    ASSERT_EQ(s->mergeTags("/a.png", {"red"}, 3), std::nullopt);
+    EXPECT_EQ(s->storedTags("/a.png"), "cat 猫 red 红色");
+    ASSERT_EQ(s->mergeTags("/new.png", {"dog"}, 3), std::nullopt);
+    EXPECT_EQ(s->storedTags("/new.png"), "dog");
+    // One mirror row per path, with the merged text.
+    EXPECT_EQ(s->rowCount(true), 2);
+    EXPECT_EQ(s->searchPaths({{"红色"}}, 10), std::vector<std::string>{"/a.png"});
+}
+
+TEST(ImageSemanticStore, FullTextSearchRanksByBm25AndMatchesEveryGroup)
+{
+    OpenStore s;
+    ASSERT_EQ(s->upsert("/long.png", {"红色", "a", "b", "c", "d", "e", "f", "g", "cat"}, 1), std::nullopt);
+    ASSERT_EQ(s->upsert("/short.png", {"红色", "red"}, 1), std::nullopt);
+    ASSERT_EQ(s->upsert("/ocr.png", {"ocr:红色促销", "cat"}, 1), std::nullopt);
+    ASSERT_EQ(s->upsert("/blue.png", {"蓝色", "blue"}, 1), std::nullopt);
+
+    // The shorter text holding the word ranks first; a word also matches as a prefix.
+    EXPECT_EQ(s->searchPaths({{"红色"}}, 10), (std::vector<std::string>{"/short.png", "/long.png", "/ocr.png"}));
+    EXPECT_EQ(s->searchPaths({{"红色"}}, 1), std::vector<std::string>{"/short.png"});
+    // Every group must match; any word of a group does.
+    auto both = s->searchPaths({{"红色"}, {"cat", "dog"}}, 10);
+    std::sort(both.begin(), both.end());
+    EXPECT_EQ(both, (std::vector<std::string>{"/long.png", "/ocr.png"}));
+    // A third group takes no part; blank words and groups are dropped.
+    EXPECT_EQ(s->searchPaths({{"blue"}, {" "}, {"蓝色"}, {"nothing"}}, 10), std::vector<std::string>{"/blue.png"});
+    EXPECT_TRUE(s->searchPaths({{" ", "\n"}}, 10).empty());
+    EXPECT_TRUE(s->searchPaths({{"红色"}}, 0).empty());
+    EXPECT_TRUE(s->searchPaths({{"红色"}}, -3).empty());
+    // A double quote stays inside its phrase.
+    EXPECT_NO_THROW(s->searchPaths({{"a\"b", "红色"}}, 10));
+    EXPECT_EQ(s->searchPaths({{"x\"y", "蓝色"}}, 10), std::vector<std::string>{"/blue.png"});
+}
+
+TEST(ImageSemanticStore, MatchExpressionTakesTwoGroupsOf24Words)
+{
+    EXPECT_EQ(ImageSemanticStore::matchExpression({{"a"}, {"b\"c"}}),
+              "(\"a\" OR \"a\"*) AND (\"b\"\"c\" OR \"b\"\"c\"*)");
+    std::vector<std::string> words;
+    for (int i = 0; i < 30; ++i)
+        words.push_back("w" + std::to_string(i));
+    const std::string expression = ImageSemanticStore::matchExpression({words, {"x"}, {"y"}});
+    EXPECT_NE(expression.find("\"w23\""), std::string::npos);
+    EXPECT_EQ(expression.find("\"w24\""), std::string::npos);
+    EXPECT_EQ(expression.find("\"y\""), std::string::npos);
+}
+
+TEST(ImageSemanticStore, WithoutFullTextEveryGroupAndWordCountsThroughLike)
+{
+    OpenStore s(ImageSemanticStore::FullText::Off);
+    EXPECT_FALSE(s->isFullTextReady());
+    ASSERT_EQ(s->upsert("/a.png", {"红色", "cat"}, 1), std::nullopt);
+    ASSERT_EQ(s->upsert("/b.png", {"红色", "dog"}, 1), std::nullopt);
+    EXPECT_EQ(s->searchPaths({{"红色"}, {"cat"}}, 10), std::vector<std::string>{"/a.png"});
+    EXPECT_TRUE(s->searchPaths({{"红色"}, {"cat"}, {"dog"}}, 10).empty());  // the third group counts here
+    EXPECT_EQ(s->searchPaths({{"红"}, {"do"}}, 10), std::vector<std::string>{"/b.png"});  // contained text
+}
+
+TEST(ImageSemanticStore, BackfillCopiesOnlyWhenTheMirrorIsClearlyShort)
+{
+    struct Case {
+        int main;
+        int mirror;
+        std::int64_t mirrorAfter;
+        std::size_t chunks;
+    };
+    for (const Case c : {Case{100, 20, 120, 1}, Case{100, 40, 40, 0}, Case{1000, 250, 250, 0},
+                         Case{1000, 249, 1249, 2}, Case{0, 0, 0, 0}}) {
+        SCOPED_TRACE(std::to_string(c.main) + "/" + std::to_string(c.mirror));
+        OpenStore s;
+        if (c.main > 0)
+            seedMainRows(*s, c.main);
+        if (c.mirror > 0)
+            seedMirrorRows(*s, c.mirror);
+        s.clock->clearSleeps();
+        s->scheduleFTSBackfillIfNeeded();
+        ASSERT_TRUE(test::eventually([&] { return s->runningBackgroundJobs() == 0; }));
+        EXPECT_EQ(s->rowCount(true), c.mirrorAfter);
+        EXPECT_EQ(s.clock->sleeps().size(), c.chunks);  // one 16 ms pause after each chunk
+    }
+}
+
+TEST(ImageSemanticStore, BackfilledDuplicatesAreAnsweredOnceAndGoWithTheNextWrite)
+{
+    OpenStore s;
+    seedMainRows(*s, 100);
+    seedMirrorRows(*s, 20);
+    s->scheduleFTSBackfillIfNeeded();
+    ASSERT_TRUE(test::eventually([&] { return s->runningBackgroundJobs() == 0; }));
+    ASSERT_EQ(s->rowCount(true), 120);
+    EXPECT_EQ(s->searchPaths({{"tag0"}}, 10), std::vector<std::string>{"/img/000000.png"});
+    ASSERT_EQ(s->mergeTags("/img/000000.png", {"red"}, 1), std::nullopt);
+    EXPECT_EQ(s->rowCount(true), 119);
+    EXPECT_EQ(s->searchPaths({{"tag0"}, {"red"}}, 10), std::vector<std::string>{"/img/000000.png"});
+}
+
+TEST(ImageSemanticStore, DamagedFileIsMovedAsideWithItsLogAndRebuilt)
+{
+    TempDir dir;
+    const auto db = dir / "image_semantic.sqlite";
+    const std::string garbage(8192, 'Z');
+    std::ofstream(db, std::ios::binary) << garbage;
+    std::ofstream(db.string() + "-wal", std::ios::binary) << "old log";
+    {
+        ImageSemanticStore store(db, std::make_shared<InstantClock>());
+        ASSERT_EQ(store.bootstrap(), std::nullopt);
+        ASSERT_EQ(store.upsert("/a.png", {"red"}, 1), std::nullopt);
+        EXPECT_EQ(store.searchPaths({{"red"}}, 5), std::vector<std::string>{"/a.png"});
+    }
+    std::ifstream aside(db.string() + ".corrupt", std::ios::binary);
+    const std::string kept((std::istreambuf_iterator<char>(aside)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, garbage);
+    EXPECT_TRUE(std::filesystem::exists(db.string() + ".corrupt-wal"));
+
+    // A healthy file is opened as it is, its rows kept.
+    ImageSemanticStore again(db, std::make_shared<InstantClock>());
+    ASSERT_EQ(again.bootstrap(), std::nullopt);
+    EXPECT_EQ(again.storedTags("/a.png"), "red");
+}
+
+} // namespace
+} // namespace pallix

@@ -1,0 +1,104 @@
+#include "UI/Preview/PreviewPanelWindow.h"
+
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "Platform/TempTree.h"
+
+namespace pallix {
+namespace {
+
+struct PreviewPanelWindowTest : testing::Test {
+    test::TempTree tree;
+    PreviewPanelWindow window;
+    PreviewController controller;
+    QList<QUrl> urls;
+
+    void SetUp() override { PreviewPanel::setShared(&window); }
+    void TearDown() override { PreviewPanel::setShared(nullptr); }
+
+    QUrl add(const std::string& path)
+    {
+        urls.append(QUrl::fromLocalFile(QString::fromStdString(path)));
+        return urls.back();
+    }
+    // Waits for the content of the item at `index` to be on screen.
+    bool shows(int index)
+    {
+        return QTest::qWaitFor([&] {
+            return window.index() == index && window.shownPath() == urls[index].toLocalFile()
+                   && window.shown() != PreviewPanelWindow::Shown::Loading;
+        });
+    }
+    void press(Qt::Key key) { QTest::keyClick(&window, key); }
+};
+
+TEST_F(PreviewPanelWindowTest, ShowsEachKindAndStepsThroughTheList)
+{
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString(tree.path("a.png"))));
+    add(tree.path("a.png"));
+    add(tree.file("b.txt", std::string(100 * 1024, 'x')));
+    const std::string pdf = tree.path("c.pdf");
+    {
+        QPdfWriter writer(QString::fromStdString(pdf));
+        QPainter(&writer).fillRect(QRect(0, 0, writer.width(), writer.height()), Qt::blue);
+    }
+    add(pdf);
+    add(tree.file("d.bin", std::string("\0\1\2\3", 4)));
+
+    controller.togglePreview(urls, 0);
+    ASSERT_TRUE(window.isVisible());
+    ASSERT_TRUE(shows(0));
+    EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Picture);
+    EXPECT_EQ(window.shownPicture().size(), QSize(300, 200));
+    EXPECT_TRUE(window.shownDetails().startsWith("a.png"));
+
+    press(Qt::Key_Right);
+    ASSERT_TRUE(shows(1));
+    EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Text);
+    EXPECT_EQ(window.shownText().size(), PreviewPanelWindow::kTextBytes);  // the first 64 KiB only
+
+    press(Qt::Key_Right);
+    ASSERT_TRUE(shows(2));
+    ASSERT_EQ(window.shown(), PreviewPanelWindow::Shown::Picture);
+    EXPECT_GT(window.shownPicture().pixelColor(20, 20).blue(), 200);
+
+    press(Qt::Key_Right);
+    ASSERT_TRUE(shows(3));
+    EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Info);
+    EXPECT_TRUE(window.shownDetails().startsWith("d.bin · 4"));
+    press(Qt::Key_Right);  // the end: stays
+    EXPECT_EQ(window.index(), 3);
+    press(Qt::Key_Left);
+    ASSERT_TRUE(shows(2));
+}
+
+TEST_F(PreviewPanelWindowTest, SpaceAndEscapeClose)
+{
+    add(tree.file("a.txt", "hello"));
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Escape}) {
+        controller.togglePreview(urls, 0);
+        ASSERT_TRUE(window.isVisible());
+        EXPECT_EQ(window.source(), &controller);
+        press(key);
+        EXPECT_FALSE(window.isVisible());
+    }
+    ASSERT_TRUE(shows(0));
+    EXPECT_EQ(window.shownText(), "hello");
+}
+
+TEST_F(PreviewPanelWindowTest, AnEmptyListOpensTheWindowWithNothing)
+{
+    controller.togglePreview({}, 0);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Nothing);
+}
+
+} // namespace
+} // namespace pallix
