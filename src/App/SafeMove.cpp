@@ -1,7 +1,6 @@
 #include "App/SafeMove.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -9,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Core/Actions/FileOperations.h"
 #include "Core/Models/IndexedItem.h"
 
 namespace fs = std::filesystem;
@@ -44,105 +44,50 @@ SafeMove::Outcome tryFreeNames(const std::string& directory, std::string_view na
     return stayed(errorText(EEXIST));
 }
 
-bool writeAll(int fd, const char* data, ssize_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= written;
-    }
-    return true;
-}
-
-// Copies the bytes of `in` to `out`, then checks that both have the same size.
-int copyContents(int in, int out)
-{
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return errno;
-        if (got == 0)
-            break;
-        if (!writeAll(out, buffer, got))
-            return errno ? errno : EIO;
-    }
-    if (::fsync(out) != 0)
-        return errno;
-    struct stat a {}, b {};
-    if (::fstat(in, &a) != 0 || ::fstat(out, &b) != 0)
-        return errno;
-    return a.st_size == b.st_size ? 0 : EIO;
-}
-
-// Creates `target` exclusively and copies the file into it; a failed copy is removed.
-int copyFileExclusive(const std::string& source, const std::string& target, mode_t mode)
-{
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return errno;
-    const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return error;
-    }
-    int error = copyContents(in, out);
-    if (::close(out) != 0 && error == 0)
-        error = errno;
-    ::close(in);
-    if (error != 0)
-        ::unlink(target.c_str());
-    return error;
-}
-
 struct TreeTotals {
     std::uintmax_t entries = 0;
     std::uintmax_t bytes = 0;
     friend bool operator==(const TreeTotals&, const TreeTotals&) = default;
 };
 
+// What a copy must hold: files with their sizes, folders and links. Sockets,
+// pipes and devices hold no content and are not copied, so not counted.
 TreeTotals totalsOf(const std::string& root, std::error_code& ec)
 {
     TreeTotals totals;
+    const auto count = [&](const fs::file_status& status, const fs::path& path) {
+        if (fs::is_symlink(status) || fs::is_directory(status)) {
+            ++totals.entries;
+        } else if (fs::is_regular_file(status)) {
+            ++totals.entries;
+            totals.bytes += fs::file_size(path, ec);
+        }
+    };
+    count(fs::symlink_status(root, ec), root);
+    if (!fs::is_directory(fs::symlink_status(root, ec)))
+        return totals;
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        ++totals.entries;
-        if (it->is_regular_file(ec) && !it->is_symlink(ec))
-            totals.bytes += it->file_size(ec);
-    }
+         it.increment(ec))
+        count(it->symlink_status(ec), it->path());
     return totals;
 }
 
-// Creates `target` exclusively and copies the tree into it; a failed copy is removed.
-int copyDirectoryExclusive(const std::string& source, const std::string& target, mode_t mode)
+// Copies to `target`, a name nothing holds yet, and checks the copy; a copy
+// that failed or came out short is removed again.
+int copyChecked(const std::string& source, const std::string& target)
 {
-    if (::mkdir(target.c_str(), (mode & 07777) | S_IRWXU) != 0)
-        return errno;
-    std::error_code ec;
-    fs::copy(source, target, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
-    std::error_code countError;
-    const bool complete = !ec && totalsOf(source, countError) == totalsOf(target, countError) && !countError;
-    if (complete)
-        return 0;
-    std::error_code ignored;
-    fs::remove_all(target, ignored);
-    return ec ? ec.value() : (countError ? countError.value() : EIO);
-}
-
-int copySymlinkExclusive(const std::string& source, const std::string& target)
-{
-    std::error_code ec;
-    const fs::path link = fs::read_symlink(source, ec);
-    if (ec)
-        return ec.value();
-    return ::symlink(link.c_str(), target.c_str()) == 0 ? 0 : errno;
+    bool created = false;
+    int error = FileOperations::copyEntry(source, target, created);
+    if (error == 0) {
+        std::error_code ec;
+        const bool complete = totalsOf(source, ec) == totalsOf(target, ec) && !ec;
+        error = complete ? 0 : (ec ? ec.value() : EIO);
+    }
+    if (error != 0 && created) {
+        std::error_code ignored;
+        fs::remove_all(target, ignored);
+    }
+    return error;
 }
 
 int removeSource(const std::string& source, bool isDirectory)
@@ -156,13 +101,9 @@ int removeSource(const std::string& source, bool isDirectory)
 
 } // namespace
 
-SafeMove::SafeMove(RenameNoReplace rename) : m_rename(rename ? std::move(rename) : RenameNoReplace(systemRenameNoReplace))
+SafeMove::SafeMove(RenameNoReplace rename)
+    : m_rename(rename ? std::move(rename) : RenameNoReplace(FileOperations::renameNoReplace))
 {
-}
-
-int SafeMove::systemRenameNoReplace(const std::string& from, const std::string& to)
-{
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
 }
 
 std::string SafeMove::clashName(std::string_view name, int number)
@@ -207,15 +148,10 @@ SafeMove::Outcome SafeMove::copyToFreeName(const std::string& source, const std:
     if (::lstat(source.c_str(), &info) != 0)
         return stayed(errorText(errno));
     const bool isDirectory = S_ISDIR(info.st_mode);
-    Outcome outcome = tryFreeNames(directory, name, [&](const std::string& target) {
-        if (S_ISLNK(info.st_mode))
-            return copySymlinkExclusive(source, target);
-        if (isDirectory)
-            return copyDirectoryExclusive(source, target, info.st_mode);
-        if (S_ISREG(info.st_mode))
-            return copyFileExclusive(source, target, info.st_mode);
-        return ENOTSUP;
-    });
+    if (!S_ISLNK(info.st_mode) && !isDirectory && !S_ISREG(info.st_mode))
+        return stayed(errorText(ENOTSUP));
+    Outcome outcome = tryFreeNames(directory, name,
+                                   [&](const std::string& target) { return copyChecked(source, target); });
     if (!outcome.moved)
         return outcome;
     if (const int error = removeSource(source, isDirectory); error != 0) {

@@ -20,14 +20,16 @@ public:
 
     struct Outcome {
         bool moved = false;
-        std::string target;  // where the entry now lies; empty when it stayed
+        // Where the entry now lies; empty when it stayed, except for a folder
+        // copied across disks whose source could not be removed entirely.
+        std::string target;
         std::string error;   // the system's text for why it stayed; empty when moved
     };
 
     static constexpr int kFirstClashNumber = 2;
     static constexpr int kLastClashNumber = 999;
 
-    // Without an argument: renameat2(RENAME_NOREPLACE).
+    // Without an argument: renameat2(RENAME_NOREPLACE), as the file actions rename.
     explicit SafeMove(RenameNoReplace rename = {});
 
     // Moves `source` into the folder `directory`, under its own name or the
@@ -37,8 +39,6 @@ public:
     // "base N.ext", or "base N" without an extension; only the last extension
     // is split off ("x.tar.gz" → "x.tar 2.gz").
     static std::string clashName(std::string_view name, int number);
-
-    static int systemRenameNoReplace(const std::string& from, const std::string& to);
 
 private:
     Outcome renameToFreeName(const std::string& source, const std::string& directory, std::string_view name) const;

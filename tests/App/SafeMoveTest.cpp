@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "App/SafeMove.h"
+#include "Core/Actions/FileOperations.h"
 #include "Platform/TempTree.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +40,7 @@ SafeMove::RenameNoReplace exdevInto(const std::string& foreignRoot)
     return [foreignRoot](const std::string& from, const std::string& to) {
         if (to.starts_with(foreignRoot) != from.starts_with(foreignRoot))
             return EXDEV;
-        return SafeMove::systemRenameNoReplace(from, to);
+        return FileOperations::renameNoReplace(from, to);
     };
 }
 
