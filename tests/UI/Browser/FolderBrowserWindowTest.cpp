@@ -298,6 +298,19 @@ TEST_F(FolderBrowserWindowTest, TwoWindowsOnOnePathAreIndependentAndClosingFrees
     EXPECT_EQ(windows.controllers().size(), 2);
 }
 
+TEST_F(FolderBrowserWindowTest, AClickSelectsACardAndAClickBetweenCardsClearsTheSelection)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserGrid& grid = c->window()->grid();
+    const int photo = indexOf(*c, "photo.jpg");
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.cardRect(photo).center());
+    EXPECT_EQ(c->model().selectedItemID(), q(tree.path("photo.jpg")));
+    const QPoint between(grid.cardRect(0).right() + 7, grid.cardRect(0).center().y());
+    ASSERT_EQ(grid.cardAt(between), -1);
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, between);
+    EXPECT_TRUE(c->model().selectedItemID().isEmpty());
+}
+
 TEST_F(FolderBrowserWindowTest, ZoomKeysStepTheGridAndResetIt)
 {
     FolderBrowserWindowController* c = openActive(tree.root());
