@@ -19,7 +19,8 @@ constexpr std::string_view kUsage =
     "  type  --db FILE --queries QUERIES.tsv [--limit N] [--state complete|scan|database]\n"
     "        [--reps N] [--check all|N] [--csv OUT.csv] [--edition mardell|qel] [--include-junk]\n"
     "  open  --db FILE\n"
-    "  scan  --root DIR [--reps N] [--threads N]\n";
+    "  scan  --root DIR [--reps N] [--threads N]\n"
+    "  live  --db FILE --queries QUERIES.tsv [--seconds N] [--limit N] [--write-ms N] [--search-ms N]\n";
 
 int usage(const std::string& message)
 {
@@ -49,6 +50,8 @@ int main(int argc, char** argv)
             return runOpen(rest);
         if (command == "scan")
             return runScan(rest);
+        if (command == "live")
+            return runLive(rest);
         return usage("unknown command \"" + command + "\"");
     } catch (const UsageError& e) {
         return usage(e.what());

@@ -12,5 +12,6 @@ int runQuery(const std::vector<std::string>& argv);
 int runType(const std::vector<std::string>& argv);
 int runOpen(const std::vector<std::string>& argv);
 int runScan(const std::vector<std::string>& argv);
+int runLive(const std::vector<std::string>& argv);
 
 } // namespace pallix::bench

@@ -3,7 +3,7 @@
 # in one run. Usage: bench/compare.sh [BUILD_DIR]   (default: build)
 # Knobs (environment): BENCH_ENTRIES (1000000), BENCH_SCAN_ENTRIES (200000),
 # BENCH_REPS (5), BENCH_CHECK (120 queries checked against the reference, or "all"),
-# BENCH_LIMIT (10000), BENCH_STATES ("complete scan database").
+# BENCH_LIMIT (10000), BENCH_STATES ("complete scan database"), BENCH_LIVE_SECONDS (40).
 # Inputs and databases are kept in bench/out/ and reused while the corpus stands.
 set -eu
 
@@ -125,3 +125,11 @@ if [ ! -d "$TREE" ]; then
     rm -rf "$TREE.tmp"; python3 "$HERE/make_tree.py" scan-corpus-$SCAN_N.tsv "$TREE.tmp" && mv "$TREE.tmp" "$TREE"
 fi
 "$BENCH" scan --root "$OUT/$TREE" --reps "$REPS"
+
+# Searches at the window's cadence, idle and then while one item changes a
+# second (BENCH_LIVE_SECONDS per phase; 0 skips it).
+LIVE=${BENCH_LIVE_SECONDS:-40}
+if [ "$LIVE" -gt 0 ]; then
+    echo "== live: searches every 300 ms, idle then with one write a second"
+    "$BENCH" live --db pallix-$N.sqlite --queries queries-$N.tsv --limit "$LIMIT" --seconds "$LIVE"
+fi

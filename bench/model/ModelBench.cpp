@@ -208,7 +208,7 @@ int run(const Options& o)
     record.includeServerInSearch = false;
     settings.setSettings(record);
     settings.persist();
-    env.services.makeWatcher = [](FSEventWatcher::Callback) { return std::make_unique<NoWatcher>(); };
+    env.services.makeWatcher = [](FSEventWatcher::Callback, FSEventWatcher::ShortfallCallback) { return std::make_unique<NoWatcher>(); };
 
     AppModel model(env);
     bool started = false;

@@ -115,7 +115,9 @@ int run(int iterations, int results, const QString& saveDir)
     env.supportDirectory = work / "blocked" / "support";
     env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{});
     env.thumbnails = &thumbnails;
-    env.services.makeWatcher = [](FSEventWatcher::Callback) { return std::make_unique<NoWatcher>(); };
+    env.services.makeWatcher = [](FSEventWatcher::Callback, FSEventWatcher::ShortfallCallback) {
+        return std::make_unique<NoWatcher>();
+    };
     AppModel model(env);
 
     // Stamps around the area's own handlers: connected before and after it.

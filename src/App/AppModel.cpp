@@ -109,6 +109,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_statusMessage(QStringLiteral("准备中")),
       m_defaults(m_env.defaults),
       m_settingsStore(m_defaults),
+      m_runMarkers(m_defaults),
       m_scanner(m_env.scanner),
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
@@ -372,7 +373,7 @@ QCoro::Task<> AppModel::bootstrap()
     setStatusMessage(m_indexedCount == 0 ? QStringLiteral("等待首次索引")
                                          : QStringLiteral("已加载 %1 条索引").arg(m_indexedCount));
 
-    watcher().start(activeIndexedRoots());
+    startWatching();
 
     // A bad autostart file is reported but stops nothing else: without the
     // rest of the start-up there would be no scan, no hot key and no search.
@@ -458,16 +459,17 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     std::vector<std::string> missingRoots = co_await findingMissing;
     if (!guard)
         co_return;
-    // The last start-up scan could not write all it found: every root is
-    // scanned again, as if it had no items.
-    if (m_defaults->boolean(localScanIncompleteKey()).value_or(false)) {
-        missingRoots = roots;
-        rootsIndexed = false;
-    }
-
     if (m_indexedCount == 0) {
         rebuildIndex(true);
         showStartupProblems();
+        co_return;
+    }
+    // A walk killed or quit half-way, or one that could not write all it
+    // found, left rows of part of the roots only, and the probes above would
+    // take them for a whole index.
+    if (m_runMarkers.unfinishedRoots()) {
+        rebuildIndex(true);
+        setStatusMessage(QStringLiteral("上次索引未完成，正在重新完整扫描…"));
         co_return;
     }
     setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));

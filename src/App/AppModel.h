@@ -37,6 +37,7 @@
 #include "App/AppServices.h"
 #include "App/AsyncClock.h"
 #include "App/FolderOrdering.h"
+#include "App/IndexRunMarkers.h"
 #include "App/JobHandle.h"
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
@@ -190,8 +191,6 @@ public:
     // User-defaults keys of the running edition ("PallixMardell.lastIndexedCount").
     static const std::string& lastIndexedCountKey();
     static const std::string& lastIndexedRootsKey();
-    // Set while a start-up scan could not write all it found (see endIncompleteScan()).
-    static const std::string& localScanIncompleteKey();
     static const std::string& searchHistoryKey();
 
     // Owned stores and services.
@@ -486,10 +485,15 @@ private:
     void completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots);
     void endIncompleteScan(std::int64_t count);
     void publishIndexedCount(std::int64_t count);
+    void beginIndexRun(const std::vector<std::string>& roots);
+    void completeIndexRun();
 
     static void migrateLegacyUserDefaults(Defaults& defaults);
     static std::int64_t loadIndexedCountFromDatabase(const std::filesystem::path& database);
     RootWatcher& watcher();
+    // (Re)starts the watcher over the active roots with the exclusions and the home folder first.
+    void startWatching();
+    void reportWatchShortfall(const FSEventWatcher::Shortfall& shortfall);
     void applyKeepWarmRule();
     // The local tagging session, and the shared-drive one when that index is on and has items.
     void startImageTagging();
@@ -549,6 +553,7 @@ private:
     // Owned services and stores.
     std::shared_ptr<Defaults> m_defaults;
     SettingsStore m_settingsStore;
+    IndexRunMarkers m_runMarkers;  // whether the last full walk of the roots finished
     FileScanner m_scanner;
     SearchParser m_parser;
     PreviewController m_previewController;
@@ -563,9 +568,11 @@ private:
 
     // Private state.
     std::unique_ptr<RootWatcher> m_watcher;  // created on first use
+    bool m_watchShortfallReported = false;    // the status line said it once
     bool m_appIsForegroundActive = true;
     std::optional<Clock::TimePoint> m_lastUserSearchInputAt;  // none: the distant past
     QSet<QString> m_pendingWatcherPaths;
+    std::optional<Clock::TimePoint> m_pendingWatcherSince;  // first arrival of the pending set
     // Handles of the jobs a newer request replaces; the owner of each cancels
     // it before storing the next one.
     JobHandle m_watcherCoalesceTask;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <unordered_set>
 
 #include <QCoreApplication>
@@ -14,6 +15,7 @@
 #include <QPointer>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/Indexer/FolderReconciler.h"
 
 namespace pallix {
 
@@ -24,6 +26,9 @@ namespace {
 constexpr auto kCoalesceWhileTyping = 1500ms;
 constexpr auto kCoalesceInFront = 300ms;
 constexpr auto kCoalesceInBackground = 1800ms;
+// Under constant churn every delivery would restart the wait and the batch
+// would never run: it runs at the latest this long after its first path.
+constexpr auto kCoalesceAtMost = 5000ms;
 
 enum class Presence { Present, Absent, Unknown };
 
@@ -54,10 +59,53 @@ RootWatcher& AppModel::watcher()
                 },
                 Qt::QueuedConnection);
         };
-        m_watcher = m_env.services.makeWatcher ? m_env.services.makeWatcher(std::move(onChange))
-                                               : makeFileSystemWatcher(std::move(onChange));
+        auto onShortfall = [guard](const FSEventWatcher::Shortfall& shortfall) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, shortfall] {
+                    if (guard)
+                        guard->reportWatchShortfall(shortfall);
+                },
+                Qt::QueuedConnection);
+        };
+        if (m_env.services.makeWatcher) {
+            m_watcher = m_env.services.makeWatcher(std::move(onChange), std::move(onShortfall));
+        } else {
+            FSEventWatcher::Options options;
+            options.onShortfall = std::move(onShortfall);
+            m_watcher = makeFileSystemWatcher(std::move(onChange), std::move(options));
+        }
     }
     return *m_watcher;
+}
+
+void AppModel::startWatching()
+{
+    FSEventWatcher::WatchRules rules;
+    rules.excludedPaths = m_settings.excludedPaths;
+    rules.skipSystemJunk = m_settings.excludeSystemJunkFromIndex;
+    if (const char* home = std::getenv("HOME"); home && *home)
+        rules.firstFolders.push_back(home);
+    for (const std::string& root : m_settings.indexedRoots)
+        rules.firstFolders.push_back(root);
+    watcher().start(activeIndexedRoots(), rules);
+}
+
+void AppModel::reportWatchShortfall(const FSEventWatcher::Shortfall& shortfall)
+{
+    // Once: every rebuild restarts the watcher and would say it again.
+    if (m_watchShortfallReported)
+        return;
+    m_watchShortfallReported = true;
+    if (shortfall.limitReached)
+        setStatusMessage(QStringLiteral("实时更新已达系统监控上限：仅监控了 %1 个文件夹，其余文件夹的变化不会自动更新。"
+                                        "可提高 fs.inotify.max_user_watches（例如 sudo sysctl "
+                                        "fs.inotify.max_user_watches=1048576）")
+                             .arg(shortfall.watched));
+    else
+        setStatusMessage(QStringLiteral("有 %1 个文件夹无法实时监控（已监控 %2 个文件夹），其中的变化不会自动更新")
+                             .arg(shortfall.unwatchable)
+                             .arg(shortfall.watched));
 }
 
 void AppModel::enqueueWatcherCoalesced(std::vector<std::string> paths)
@@ -67,10 +115,15 @@ void AppModel::enqueueWatcherCoalesced(std::vector<std::string> paths)
     for (const std::string& path : paths)
         m_pendingWatcherPaths.insert(QString::fromStdString(paths::standardize(path)));
     m_watcherCoalesceTask.cancel();
+    const Clock::TimePoint now = m_clock.now();
+    if (!m_pendingWatcherSince)
+        m_pendingWatcherSince = now;
     // Writing while the user types would make the list jump under them.
-    const Clock::Duration delay = !m_appIsForegroundActive ? Clock::Duration(kCoalesceInBackground)
-                                  : isUserTyping()         ? Clock::Duration(kCoalesceWhileTyping)
-                                                           : Clock::Duration(kCoalesceInFront);
+    const Clock::Duration wanted = !m_appIsForegroundActive ? Clock::Duration(kCoalesceInBackground)
+                                   : isUserTyping()         ? Clock::Duration(kCoalesceWhileTyping)
+                                                            : Clock::Duration(kCoalesceInFront);
+    const Clock::Duration left = *m_pendingWatcherSince + Clock::Duration(kCoalesceAtMost) - now;
+    const Clock::Duration delay = std::max(Clock::Duration::zero(), std::min(wanted, left));
     m_watcherCoalesceTask = JobHandle::start();
     runWatcherCoalescing(delay, m_watcherCoalesceTask.token());
 }
@@ -83,6 +136,7 @@ QCoro::Task<> AppModel::runWatcherCoalescing(Clock::Duration delay, std::shared_
     // A newer arrival took over the pending set and restarted the wait.
     if (!guard || token->isCancelled())
         co_return;
+    m_pendingWatcherSince.reset();
     std::vector<std::string> paths;
     paths.reserve(m_pendingWatcherPaths.size());
     for (const QString& path : std::as_const(m_pendingWatcherPaths))
@@ -132,12 +186,16 @@ QCoro::Task<> AppModel::drainWatcherBatches()
 std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& scanner, const WatcherBatch& batch,
                                          const CancelToken* cancel)
 {
-    // Store errors are ignored: the next location, and the next batch, go on.
+    // Store errors are ignored: the next step, and the next batch, go on.
+    // Each location is looked at as it is now, so the batch's removals go
+    // together first and its files together after, rather than one write
+    // (and one pass over the cache) per path.
+    std::vector<std::string> gone;
+    std::vector<IndexedItem> files;
+    std::vector<std::string> folders;
     std::vector<std::string> parents;
     std::unordered_set<std::string> seenParents;
     for (const std::string& location : batch.paths) {
-        if (cancel && cancel->isCancelled())
-            break;
         const std::string path = paths::standardize(location);
         if (!IndexStore::indexedRootsContain(path, batch.roots))
             continue;
@@ -150,24 +208,33 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
 
         const Presence presence = presenceOf(path);
         if (presence == Presence::Absent) {
-            (void)store.removePathPrefix(path);
+            gone.push_back(path);
             continue;
         }
         if (presence == Presence::Unknown)
             continue;
         const std::optional<IndexedItem> item = IndexedItem::from(path);
-        if (item && !item->isDirectory()) {
-            if (batch.excludeSystemJunk
-                && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(), false))
-                (void)store.removePathPrefix(path);
-            else
-                (void)store.upsert({*item});
-            continue;
-        }
-        // Written, never replaced: a walk that could not read part of the
-        // folder must not cost the rows it could not see.
-        const ScanResult scanned = scanner.scan({path}, batch.excludedPaths, batch.excludeSystemJunk, cancel);
-        (void)store.upsert(scanned.items);
+        if (!item || item->isDirectory())
+            folders.push_back(path);
+        else if (batch.excludeSystemJunk
+                 && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(), false))
+            gone.push_back(path);
+        else
+            files.push_back(*item);
+    }
+    (void)store.removePathPrefixes(gone);
+    for (std::size_t begin = 0; begin < files.size() && !(cancel && cancel->isCancelled());
+         begin += FolderReconciler::kSlice) {
+        const auto end = files.begin() + std::ptrdiff_t(std::min(files.size(), begin + FolderReconciler::kSlice));
+        (void)store.upsert(std::vector<IndexedItem>(files.begin() + std::ptrdiff_t(begin), end));
+    }
+    // A folder's own walk writes what is there and drops what is gone below
+    // it (after an overflow the roots come here); a walk that could not read
+    // part of the folder keeps the rows it could not see.
+    for (const std::string& folder : folders) {
+        if (cancel && cancel->isCancelled())
+            break;
+        (void)FolderReconciler::reconcile(store, scanner, folder, batch.excludedPaths, batch.excludeSystemJunk, cancel);
     }
     for (const std::string& parent : parents) {
         if (cancel && cancel->isCancelled())

@@ -71,6 +71,11 @@ RescanOutcome scanAndReplace(IndexStore& store, const FileScanner& scanner, cons
     return out;
 }
 
+double wallClockSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 std::vector<std::string> sortedCopy(std::vector<std::string> v)
 {
     std::sort(v.begin(), v.end());
@@ -198,7 +203,7 @@ void AppModel::addIndexedRoot(const QString& path)
     m_settingsStore.setSettings(std::move(record));
     m_settingsStore.persist();
     setSettings(m_settingsStore.settings());
-    watcher().start(activeIndexedRoots());
+    startWatching();
     rebuildIndex(false);
 }
 
@@ -212,7 +217,7 @@ void AppModel::removeIndexedRoot(const std::set<int>& offsets)
     m_settingsStore.setSettings(std::move(record));
     m_settingsStore.persist();
     setSettings(m_settingsStore.settings());
-    watcher().start(activeIndexedRoots());
+    startWatching();
     rebuildIndex(false);
 }
 
@@ -226,6 +231,7 @@ void AppModel::refreshIndexedRootsInBackground(std::vector<std::string> currentR
         return;
     }
     setStatusMessage(QStringLiteral("已进入搜索，可后台同步磁盘索引"));
+    beginIndexRun(currentRoots);
     std::vector<std::string> toScan = rootsToRescan(currentRoots, missingRoots, removed);
     std::vector<std::string> toReplace = distinctUnion(missingRoots, removed);
     runBackgroundRefresh(std::move(currentRoots), std::move(toScan), std::move(toReplace));
@@ -255,7 +261,7 @@ QCoro::Task<> AppModel::runBackgroundRefresh(std::vector<std::string> currentRoo
     }
     publishIndexedCount(outcome.count);
     persistIndexedRootsSnapshot(std::move(currentRoots));
-    m_defaults->remove(localScanIncompleteKey());
+    completeIndexRun();
     setStatusMessage(QStringLiteral("后台同步完成，共 %1 项").arg(outcome.count));
     scheduleSearch(true, false);
 }
@@ -268,6 +274,10 @@ void AppModel::rebuildIndex(bool startupScan)
                                  : QStringLiteral("正在建立索引..."));
     std::vector<std::string> roots = activeIndexedRoots();
     std::vector<std::string> toReplace = distinctUnion(roots, lastIndexedRootsSnapshot());
+    // The rows under the roots of an unfinished walk are as unsure as the others.
+    if (const auto unfinished = m_runMarkers.unfinishedRoots())
+        toReplace = distinctUnion(toReplace, *unfinished);
+    beginIndexRun(roots);
     m_rebuildTask = JobHandle::start();
     runRebuild(startupScan, std::move(roots), std::move(toReplace), m_indexedCount, m_rebuildTask);
 }
@@ -282,6 +292,16 @@ void AppModel::publishIndexedCount(std::int64_t count)
     m_displayedResultsComplete = false;
 }
 
+void AppModel::beginIndexRun(const std::vector<std::string>& roots)
+{
+    m_runMarkers.begin(roots, wallClockSeconds());
+}
+
+void AppModel::completeIndexRun()
+{
+    m_runMarkers.complete(wallClockSeconds());
+}
+
 void AppModel::publishScanBatch(std::int64_t count, int batchNumber)
 {
     publishIndexedCount(count);
@@ -294,27 +314,20 @@ void AppModel::publishScanBatch(std::int64_t count, int batchNumber)
 
 void AppModel::endIncompleteScan(std::int64_t count)
 {
-    // Not recorded as done: the next start scans the roots again.
+    // The run is not recorded as done: the next start scans the roots again.
     publishIndexedCount(count);
-    m_defaults->setBoolean(localScanIncompleteKey(), true);
     setStatusMessage(QStringLiteral("索引数据库正忙，部分扫描结果未能写入，下次启动将重新扫描"));
     watcher().start(activeIndexedRoots());
     setIndexing(false);
 }
 
-const std::string& AppModel::localScanIncompleteKey()
-{
-    static const std::string key = editionDefaultsKey(DefaultsName::LocalScanIncomplete);
-    return key;
-}
-
 void AppModel::completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots)
 {
-    m_defaults->remove(localScanIncompleteKey());
     publishIndexedCount(count);
     setStatusMessage(text);
     persistIndexedRootsSnapshot(roots);
-    watcher().start(activeIndexedRoots());
+    completeIndexRun();
+    startWatching();
     setIndexing(false);
     scheduleSearch(true, false);
 }

@@ -13,8 +13,8 @@ namespace {
 // several requests queue up.
 class InotifyRootWatcher final : public RootWatcher {
 public:
-    explicit InotifyRootWatcher(FSEventWatcher::Callback onChange)
-        : m_watcher(std::move(onChange)), m_thread([this] { run(); })
+    InotifyRootWatcher(FSEventWatcher::Callback onChange, FSEventWatcher::Options options)
+        : m_watcher(std::move(onChange), std::move(options)), m_thread([this] { run(); })
     {
     }
 
@@ -28,11 +28,13 @@ public:
         m_thread.join();
     }
 
-    void start(const std::vector<std::string>& roots) override
+    void start(const std::vector<std::string>& roots) override { start(roots, {}); }
+
+    void start(const std::vector<std::string>& roots, const FSEventWatcher::WatchRules& rules) override
     {
         {
             std::lock_guard lock(m_mutex);
-            m_pending = roots;
+            m_pending = Request{roots, rules};
         }
         m_wake.notify_one();
     }
@@ -45,27 +47,32 @@ private:
             m_wake.wait(lock, [this] { return m_stopping || m_pending.has_value(); });
             if (m_stopping)
                 return;
-            std::vector<std::string> roots = std::move(*m_pending);
+            Request request = std::move(*m_pending);
             m_pending.reset();
             lock.unlock();
-            m_watcher.start(roots);
+            m_watcher.start(request.roots, request.rules);
             lock.lock();
         }
     }
 
+    struct Request {
+        std::vector<std::string> roots;
+        FSEventWatcher::WatchRules rules;
+    };
+
     FSEventWatcher m_watcher;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::optional<std::vector<std::string>> m_pending;
+    std::optional<Request> m_pending;
     bool m_stopping = false;
     std::thread m_thread;  // last: it uses every member above
 };
 
 } // namespace
 
-std::unique_ptr<RootWatcher> makeFileSystemWatcher(FSEventWatcher::Callback onChange)
+std::unique_ptr<RootWatcher> makeFileSystemWatcher(FSEventWatcher::Callback onChange, FSEventWatcher::Options options)
 {
-    return std::make_unique<InotifyRootWatcher>(std::move(onChange));
+    return std::make_unique<InotifyRootWatcher>(std::move(onChange), std::move(options));
 }
 
 } // namespace pallix

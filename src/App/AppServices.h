@@ -39,6 +39,8 @@ public:
     // Replaces the watched set; paths that do not exist are left out. Returns
     // at once: the watches are added off the calling (GUI) thread.
     virtual void start(const std::vector<std::string>& roots) = 0;
+    // The same with the folders to leave out and to watch first.
+    virtual void start(const std::vector<std::string>& roots, const FSEventWatcher::WatchRules&) { start(roots); }
 };
 
 struct AppServices {
@@ -74,11 +76,16 @@ struct AppServices {
     std::function<QCoro::Task<QList<IndexedItem>>(SearchQuery query, int limit, QSet<QString> excludingPaths)>
         imageFuzzySearch;
 
-    // The watcher over the local roots; none: the inotify watcher.
-    std::function<std::unique_ptr<RootWatcher>(FSEventWatcher::Callback onChange)> makeWatcher;
+    // The watcher over the local roots; none: the inotify watcher. `onShortfall`
+    // hears, from the watcher's thread, when a start could not cover every folder.
+    std::function<std::unique_ptr<RootWatcher>(FSEventWatcher::Callback onChange,
+                                               FSEventWatcher::ShortfallCallback onShortfall)>
+        makeWatcher;
 };
 
-// The inotify watcher behind the RootWatcher interface.
-std::unique_ptr<RootWatcher> makeFileSystemWatcher(FSEventWatcher::Callback onChange);
+// The inotify watcher behind the RootWatcher interface; `options` carry the
+// shortfall callback and the test seams.
+std::unique_ptr<RootWatcher> makeFileSystemWatcher(FSEventWatcher::Callback onChange,
+                                                   FSEventWatcher::Options options = {});
 
 } // namespace pallix

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include "App/IndexRunMarkers.h"
 #include "ModelTestSupport.h"
 
 namespace pallix {
@@ -103,7 +104,7 @@ TEST(AppModelFaults, ABatchRefusedByALockedIndexIsWrittenOnceTheLockIsGone)
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.model->indexedCount(), 7);
     EXPECT_EQ(h.model->statusMessage(), "启动扫描完成，共 7 项");
-    EXPECT_FALSE(h.defaults->contains(AppModel::localScanIncompleteKey()));
+    EXPECT_FALSE(IndexRunMarkers(h.defaults).unfinishedRoots());
 }
 
 TEST(AppModelFaults, AScanThatCouldNotWriteEverythingIsNotRecordedAsDone)
@@ -118,23 +119,10 @@ TEST(AppModelFaults, AScanThatCouldNotWriteEverythingIsNotRecordedAsDone)
         ASSERT_TRUE(h.settle());
     }
     EXPECT_EQ(h.model->statusMessage(), "索引数据库正忙，部分扫描结果未能写入，下次启动将重新扫描");
-    EXPECT_EQ(h.defaults->boolean(AppModel::localScanIncompleteKey()), true);
+    // Left unfinished, so the next start walks the roots again.
+    EXPECT_TRUE(IndexRunMarkers(h.defaults).unfinishedRoots());
     EXPECT_FALSE(h.defaults->contains(AppModel::lastIndexedRootsKey()));
     EXPECT_EQ(h.indexOfPrefix("status:启动扫描完成"), -1);
-}
-
-TEST(AppModelFaults, AnIncompleteLastScanMakesTheNextStartScanAgain)
-{
-    ModelHarness h;
-    writeFile(h.rootFolder() / "a.txt");
-    writeFile(h.rootFolder() / "b.txt");
-    seedIndex(h.databasePath(), {fileItem(h.rootFolder().string() + "/a.txt")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {h.rootFolder().string()});
-    h.defaults->setBoolean(AppModel::localScanIncompleteKey(), true);
-    h.start();
-    ASSERT_TRUE(waitFor([&] { return h.indexOfPrefix("status:后台同步完成") >= 0; }));
-    EXPECT_EQ(h.model->indexedCount(), 3);
-    EXPECT_FALSE(h.defaults->contains(AppModel::localScanIncompleteKey()));
 }
 
 TEST(AppModelFaults, ARunawayExpressionIsReportedInTheStatusLine)

@@ -4,6 +4,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include "ModelTestSupport.h"
@@ -253,6 +255,14 @@ struct RebuildTest : testing::Test {
         h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume(tree.str())});
     }
     std::string p(const std::string& relative) const { return (tree.path() / relative).string(); }
+    // d0 ... d3 with f0.txt ... f4.txt each: 25 items with the root.
+    void writeFourFoldersOfFive()
+    {
+        for (int d = 0; d < 4; ++d) {
+            for (int i = 0; i < 5; ++i)
+                writeFile(tree.path() / ("d" + std::to_string(d)) / ("f" + std::to_string(i) + ".txt"));
+        }
+    }
     // Status texts of the batched scan with the search generation at each.
     struct Step {
         std::string text;
@@ -302,10 +312,7 @@ TEST_F(RebuildTest, BatchedStartUpScanSearchesAfterTheFirstAndEverySixthBatch)
 
 TEST_F(RebuildTest, SecondRebuildStopsTheBatchedScanAndItsCompletionIsNeverShown)
 {
-    for (int d = 0; d < 4; ++d) {
-        for (int i = 0; i < 5; ++i)
-            writeFile(tree.path() / ("d" + std::to_string(d)) / ("f" + std::to_string(i) + ".txt"));
-    }
+    writeFourFoldersOfFive();
     // The first walk stops when it lists d3 until the test lets it go on.
     std::mutex mutex;
     std::condition_variable released;
@@ -342,6 +349,90 @@ TEST_F(RebuildTest, SecondRebuildStopsTheBatchedScanAndItsCompletionIsNeverShown
             lastBatch = static_cast<int>(i);
     }
     EXPECT_LT(lastBatch, h.indexOf("status:正在建立索引..."));
+}
+
+// A consistent copy of a database another connection may be writing.
+bool copyDatabase(const fs::path& from, const fs::path& to)
+{
+    fs::create_directories(to.parent_path());
+    sqlite3* source = nullptr;
+    sqlite3* target = nullptr;
+    bool ok = sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK
+              && sqlite3_open(to.c_str(), &target) == SQLITE_OK;
+    if (ok) {
+        sqlite3_backup* backup = sqlite3_backup_init(target, "main", source, "main");
+        ok = backup && sqlite3_backup_step(backup, -1) == SQLITE_DONE;
+        sqlite3_backup_finish(backup);
+    }
+    sqlite3_close_v2(source);
+    sqlite3_close_v2(target);
+    return ok;
+}
+
+TEST_F(RebuildTest, StartUpScanStoppedHalfWayIsWalkedAgainAtTheNextStart)
+{
+    writeFourFoldersOfFive();
+    // The first run's walk stops at the third folder it lists; what is on
+    // disk then (the rows of its batches, the defaults) is what a kill or a
+    // quit leaves behind.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    int listed = 0;
+    bool arrived = false;
+    h.env.scanner.readAheadThreads = 0;
+    h.env.scanner.listingFault = [&](const std::string& path) {
+        std::unique_lock lock(mutex);
+        if (path != tree.str() && ++listed == 3) {
+            arrived = true;
+            released.wait(lock, [&] { return open; });
+        }
+        return 0;
+    };
+    const auto release = [&] {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        released.notify_all();
+    };
+    // Whatever happens below, the walk is let go before the model is destroyed.
+    const std::shared_ptr<void> releaseAtEnd(nullptr, [&](void*) { release(); });
+    h.env.startupScanBatchSize = 1;
+    const fs::path defaultsFile = h.support.path() / "defaults.json";
+    h.defaults = Defaults::atFile(defaultsFile);
+    h.env.defaults = h.defaults;
+    h.start();
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard lock(mutex);
+        return arrived && h.model->indexedCount() >= 10;
+    }));
+
+    ModelHarness next;
+    next.env.volumes = h.env.volumes;
+    next.env.supportDirectory = next.support.path() / "copied";
+    ASSERT_TRUE(copyDatabase(h.databasePath(), next.databasePath()));
+    fs::copy_file(defaultsFile, next.support.path() / "defaults.json");
+    next.defaults = Defaults::atFile(next.support.path() / "defaults.json");
+    next.env.defaults = next.defaults;
+    release();
+    h.stop();
+
+    next.start();
+    ASSERT_TRUE(next.settle());
+    EXPECT_TRUE(next.logged("status:上次索引未完成，正在重新完整扫描…"));
+    EXPECT_FALSE(next.logged("status:已加载 " + std::to_string(next.model->indexedCount()) + " 条索引，可立即搜索"));
+    EXPECT_EQ(next.model->statusMessage(), "启动扫描完成，共 25 项");
+    EXPECT_EQ(next.model->indexedCount(), 25);
+    next.stop();
+
+    // Finished now: the start after it trusts the index.
+    next.log.clear();
+    next.bootstrapEnded = false;
+    next.start();
+    ASSERT_TRUE(next.settle());
+    EXPECT_FALSE(next.logged("status:上次索引未完成，正在重新完整扫描…"));
+    EXPECT_EQ(next.model->statusMessage(), "已加载 25 条索引，可立即搜索");
 }
 
 TEST_F(RebuildTest, FullRebuildShowsItsTextsAndRestartsTheWatcher)

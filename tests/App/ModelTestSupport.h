@@ -211,7 +211,7 @@ public:
             log.push_back("keepWarm:begin");
             return std::make_shared<int>(1);
         };
-        s.makeWatcher = [this](FSEventWatcher::Callback callback) {
+        s.makeWatcher = [this](FSEventWatcher::Callback callback, FSEventWatcher::ShortfallCallback) {
             auto w = std::make_unique<RecordingWatcher>(std::move(callback), &log, [this] {
                 if (onWatcherStart)
                     onWatcherStart();

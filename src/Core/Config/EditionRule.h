@@ -26,8 +26,6 @@ inline constexpr std::string_view DidMigrateLegacyPallixDatabases = "didMigrateL
 // Set with every persist of the settings: the stored search limit is the
 // user's own and needs no migration of the old default.
 inline constexpr std::string_view SearchLimitStoredAsChosen = "searchLimitStoredAsChosen";
-// Set while a start-up scan could not write all it found: the next start scans again.
-inline constexpr std::string_view LocalScanIncomplete = "localScanIncomplete";
 } // namespace DefaultsName
 
 // "PallixMardell.settings" / "PallixQel.settings".

@@ -36,7 +36,7 @@ bool IndexStore::shouldUseFastCharacterIndex(const SearchQuery& query) const
     return shouldUseFastCharacterIndexLocked(query);
 }
 
-std::optional<PostingIndex::Postings> IndexStore::prefixCandidates(std::string_view token) const
+std::optional<std::string> IndexStore::prefixCandidateKey(std::string_view token) const
 {
     const std::string_view word = indexsql::trimmed(token);
     if (word.empty())
@@ -46,11 +46,8 @@ std::optional<PostingIndex::Postings> IndexStore::prefixCandidates(std::string_v
     const std::string normalized = IndexedItem::normalizedSearchText(word);
     const std::string normalizedKey = normalized.substr(0, text::graphemeByteOffset(normalized, n));
     for (const std::string* key : {&normalizedKey, &plainKey}) {
-        if (key->empty())
-            continue;
-        std::optional<PostingIndex::Postings> group = m_indexes.prefixes.find(*key);
-        if (group && group->size() > 0)
-            return group;
+        if (!key->empty() && m_indexes.hasLive(IndexKind::Prefixes, *key))
+            return *key;
     }
     return std::nullopt;
 }
@@ -61,44 +58,22 @@ std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(con
         return std::nullopt;
     const std::string token = joinedToken(query);
 
-    // The groups: the prefix group, then one per pair of adjacent kept
-    // characters (or the one kept character of a word without pairs). A key
-    // the indexes do not know means no candidates at all.
-    std::vector<PostingIndex::Postings> groups;
-    if (std::optional<PostingIndex::Postings> prefix = prefixCandidates(token))
-        groups.push_back(*prefix);
-    std::vector<std::string> keys = searchBigrams(token);
-    const PostingIndex* index = &m_indexes.bigrams;
-    if (keys.empty()) {
-        std::vector<std::string> characters = searchCharacters(token);
-        if (!characters.empty())
-            keys.push_back(characters.front());
-        index = &m_indexes.characters;
+    // The keys: the prefix, then every pair of adjacent kept characters (or
+    // the one kept character of a word without pairs). An item must hold them all.
+    std::vector<LiveSearchIndexes::Key> keys;
+    if (std::optional<std::string> prefix = prefixCandidateKey(token))
+        keys.emplace_back(IndexKind::Prefixes, std::move(*prefix));
+    std::vector<std::string> pairs = searchBigrams(token);
+    if (!pairs.empty()) {
+        for (std::string& pair : pairs)
+            keys.emplace_back(IndexKind::Bigrams, std::move(pair));
+    } else if (std::vector<std::string> characters = searchCharacters(token); !characters.empty()) {
+        keys.emplace_back(IndexKind::Characters, std::move(characters.front()));
     }
-    for (const std::string& key : keys) {
-        std::optional<PostingIndex::Postings> group = index->find(key);
-        if (!group || group->size() == 0)
-            return std::nullopt;
-        groups.push_back(*group);
-    }
-    if (groups.empty())
-        return std::nullopt;
-
-    // Smallest first: the running set only shrinks, and probing is cheap.
-    std::stable_sort(groups.begin(), groups.end(),
-                     [](const PostingIndex::Postings& a, const PostingIndex::Postings& b) { return a.size() < b.size(); });
-    std::vector<std::uint32_t> positions;
-    groups.front().appendTo(positions);
-    for (std::size_t g = 1; g < groups.size() && !positions.empty(); ++g)
-        groups[g].retainPresent(positions);
+    std::vector<std::uint32_t> positions = m_indexes.positionsWithAll(keys);
     if (positions.empty())
         return std::nullopt;
-
     positions = limitCandidatePositions(std::move(positions), token);
-    // Positions can be stale between a patch of the list and the next rebuild.
-    std::erase_if(positions, [&](std::uint32_t p) { return p >= m_items.size(); });
-    if (positions.empty())
-        return std::nullopt;
     return positions;
 }
 

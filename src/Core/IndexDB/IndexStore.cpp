@@ -180,7 +180,7 @@ StoreResult<void> IndexStore::recoverFromDamageLocked()
     // The fresh file is empty; so is the cache until the owner fills both again.
     resetSearchIndexesLocked();
     m_items = ItemTable();
-    m_indexes = SearchIndexes();
+    m_indexes.clear();
     m_pendingWrites.clear();
     // A snapshot still loading was read from the damaged file: it must not land.
     m_discardLoadingSnapshot = m_warmupPending;
@@ -379,9 +379,9 @@ IndexStore::MemoryUsage IndexStore::memoryUsage() const
     MemoryUsage usage;
     usage.itemCount = m_items.size();
     usage.items = m_items.memoryUsage();
-    usage.characterIndex = m_indexes.characters.memoryUsage();
-    usage.bigramIndex = m_indexes.bigrams.memoryUsage();
-    usage.prefixIndex = m_indexes.prefixes.memoryUsage();
+    usage.characterIndex = m_indexes.memoryUsage(IndexKind::Characters);
+    usage.bigramIndex = m_indexes.memoryUsage(IndexKind::Bigrams);
+    usage.prefixIndex = m_indexes.memoryUsage(IndexKind::Prefixes);
     return usage;
 }
 

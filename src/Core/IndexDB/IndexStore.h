@@ -31,6 +31,7 @@
 #include "Core/IndexDB/BackgroundJobs.h"
 #include "Core/IndexDB/IndexStoreError.h"
 #include "Core/IndexDB/ItemTable.h"
+#include "Core/IndexDB/LiveSearchIndexes.h"
 #include "Core/IndexDB/SearchIndexBuild.h"
 #include "Core/IndexDB/Sqlite.h"
 #include "Core/Models/IndexedItem.h"
@@ -104,6 +105,12 @@ public:
                                       const std::vector<std::string>& keptPaths = {});
     StoreResult<void> synchronizeChildren(const std::string& directory, const std::vector<IndexedItem>& currentChildren);
     StoreResult<void> removePathPrefix(const std::string& path);
+    // removePathPrefix() of each path, in one transaction and one pass over the cache.
+    StoreResult<void> removePathPrefixes(const std::vector<std::string>& paths);
+    // At most `limit` rows strictly below `folder`, in byte order, from the
+    // first after `after` ("" for the first page): a walk's reconciliation
+    // reads a large folder's rows page by page.
+    std::vector<std::string> pathsBelow(const std::string& folder, const std::string& after, int limit);
 
     // ---- Cache readiness.
     // Returns once the cache is installed (at once when it is).
@@ -221,6 +228,14 @@ private:
     StoreResult<void> deletePrefixKeepingFromDB(const std::string& prefix, const std::vector<std::string>& keptPaths);
     void removeFromCache(const std::string& prefix, const std::vector<std::string>& keptPaths = {});
     void patchCache(const std::vector<IndexedItem>& items);
+    // The indexes follow each change of the items: the complete ones and the
+    // record of a running build.
+    void noteAppended(std::size_t position);
+    void noteRemoved(const std::vector<std::uint32_t>& positions);
+    // After a write: folds the changes into a new build once they have grown.
+    std::size_t compactionThreshold() const;
+    bool patchingCostsMoreThanABuild(std::size_t appended) const;
+    void scheduleCompactionIfDue(int delayMilliseconds);
     void scheduleDebouncedSearchCacheRebuild(int delayMilliseconds);
 
     // Cache (SearchCacheLoad.cpp; the snapshot itself is CacheSnapshot.cpp).
@@ -228,6 +243,10 @@ private:
     void resetSearchIndexesLocked();
     void rebuildSearchCacheLocked();
     void startIndexBuild(std::int64_t generation);
+    // A new build of the current items that leaves the complete indexes in use until it is installed.
+    void restartIndexBuildLocked();
+    // Ends the running build and its record of writes.
+    void stopIndexBuildLocked();
     void runIndexBuild(std::int64_t generation, Clock::TimePoint startedAt, const CancelToken& token);
     void installNameOrders(const std::function<bool()>& stillCurrent);
 
@@ -235,7 +254,9 @@ private:
     std::vector<std::uint32_t> fallbackCandidatesFromMemory(const SearchQuery& query, int hardCap,
                                                             const CancelToken* cancel) const;
     std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
-    std::optional<PostingIndex::Postings> prefixCandidates(std::string_view token) const;
+    // The prefix key a word's candidates must hold: its normalised head when
+    // some item holds that, else its lower-cased head; none when neither.
+    std::optional<std::string> prefixCandidateKey(std::string_view token) const;
     std::vector<IndexedItem> searchLocked(const SearchQuery& query, int limit, const CancelToken* cancel,
                                           text::RegexWatch* watch);
     std::vector<IndexedItem> rankPositions(const SearchQuery& query, const std::vector<std::uint32_t>* positions,
@@ -252,9 +273,14 @@ private:
     // All below: under m_mutex, unless said otherwise.
     sqlite::Connection m_db;
     ItemTable m_items;                       // searchableItems and indexByPath
-    SearchIndexes m_indexes;                 // the three inverted indexes
+    LiveSearchIndexes m_indexes;             // the three inverted indexes, complete when the flag says so
     bool m_cacheReady = false;
     bool m_searchIndexesComplete = false;
+    // The writes made since the running build began copying the stems; a
+    // removal while it copies starts it over (the positions moved under it).
+    LiveSearchIndexes m_buildChanges;
+    bool m_buildRecording = false;
+    bool m_buildCopying = false;
     std::atomic<std::int64_t> m_indexBuildGeneration{0};  // written under m_mutex, polled by the build
     std::shared_ptr<CancelToken> m_indexBuildTask;
     std::shared_ptr<CancelToken> m_debouncedSearchCacheRebuildTask;

@@ -174,13 +174,67 @@ void IndexStore::removeFromCache(const std::string& prefix, const std::vector<st
 {
     if (!m_cacheReady || m_items.empty())
         return;
-    m_items.removeUnder(prefix, keptPaths);
+    std::vector<std::uint32_t> removed;
+    m_items.removeUnder(prefix, keptPaths, &removed);
+    noteRemoved(removed);
 }
 
 void IndexStore::patchCache(const std::vector<IndexedItem>& items)
 {
-    for (const IndexedItem& item : items)
+    for (const IndexedItem& item : items) {
+        const std::size_t before = m_items.size();
         m_items.patch(item);
+        // A replaced item keeps its path, so its name and its keys.
+        if (m_items.size() > before)
+            noteAppended(before);
+    }
+}
+
+void IndexStore::noteAppended(std::size_t position)
+{
+    // Before the cache is installed the items are replaced whole, and the build
+    // that follows sees them all.
+    if (!m_cacheReady || (!m_searchIndexesComplete && !m_buildRecording))
+        return;
+    const auto [stem, normalizedStem] = m_items.stems(position);
+    if (m_searchIndexesComplete)
+        m_indexes.appendItem(stem, normalizedStem);
+    if (m_buildRecording)
+        m_buildChanges.appendItem(stem, normalizedStem);
+}
+
+void IndexStore::noteRemoved(const std::vector<std::uint32_t>& positions)
+{
+    if (positions.empty())
+        return;
+    if (m_searchIndexesComplete)
+        m_indexes.removePositions(positions);
+    if (m_buildCopying)
+        restartIndexBuildLocked();
+    else if (m_buildRecording)
+        m_buildChanges.removePositions(positions);
+}
+
+std::size_t IndexStore::compactionThreshold() const
+{
+    // A few thousand changes cost a search little; a build over a large
+    // table costs every core for a while, so it waits for many.
+    return 4096 + m_indexes.baseCount() / 16;
+}
+
+bool IndexStore::patchingCostsMoreThanABuild(std::size_t appended) const
+{
+    // Past a point laying items over the indexes one by one costs more than
+    // a build: a large write drops the indexes first and builds them anew.
+    return m_cacheReady && appended >= std::max<std::size_t>(65536, compactionThreshold());
+}
+
+void IndexStore::scheduleCompactionIfDue(int delayMilliseconds)
+{
+    if (!m_searchIndexesComplete || m_buildRecording)
+        return;
+    if (m_indexes.changeCount() >= compactionThreshold())
+        scheduleDebouncedSearchCacheRebuild(delayMilliseconds);
 }
 
 void IndexStore::scheduleDebouncedSearchCacheRebuild(int delayMilliseconds)
@@ -201,7 +255,7 @@ void IndexStore::scheduleDebouncedSearchCacheRebuild(int delayMilliseconds)
         if (token.isCancelled() || m_debouncedSearchCacheRebuildTask.get() != &token)
             return;
         m_debouncedSearchCacheRebuildTask.reset();
-        rebuildSearchCacheLocked();
+        restartIndexBuildLocked();
     });
 }
 
@@ -219,10 +273,16 @@ StoreResult<void> IndexStore::upsert(const std::vector<IndexedItem>& items)
         rollbackTransaction();
         return written;
     }
+    const bool large = patchingCostsMoreThanABuild(items.size());
+    if (large)
+        resetSearchIndexesLocked();
     patchCache(items);
     if (m_warmupPending)
         m_pendingWrites.push_back({items, {}, false, {}});
-    scheduleDebouncedSearchCacheRebuild(kUpsertRebuildDelayMs);
+    if (large)
+        rebuildSearchCacheLocked();
+    else
+        scheduleCompactionIfDue(kUpsertRebuildDelayMs);
     return {};
 }
 
@@ -258,6 +318,9 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
         rollbackTransaction();
         return written;
     }
+    const bool large = patchingCostsMoreThanABuild(items.size());
+    if (large)
+        resetSearchIndexesLocked();
     for (const std::string& root : standardRoots)
         removeFromCache(root, standardKept);
     patchCache(items);
@@ -266,7 +329,10 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
             m_pendingWrites.push_back({{}, root, true, standardKept});
         m_pendingWrites.push_back({items, {}, false, {}});
     }
-    rebuildSearchCacheLocked();
+    if (large)
+        rebuildSearchCacheLocked();
+    else
+        scheduleCompactionIfDue(kRemovalRebuildDelayMs);
     return {};
 }
 
@@ -279,12 +345,21 @@ StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
     present.reserve(currentChildren.size());
     for (const IndexedItem& child : currentChildren)
         present.insert(child.path());
-    // Only the cache is asked: a child row the cache does not hold stays.
+    // The rows are asked, on the parent-path index: one folder's children
+    // directly, not a pass over every cached item, and the same answer before
+    // the cache is loaded as after.
     std::vector<std::string> vanished;
-    for (std::size_t p = 0; p < m_items.size(); ++p) {
-        const ItemRef item = m_items.at(p);
-        if (item.parentPath == folder && !present.contains(item.path))
-            vanished.emplace_back(item.path);
+    {
+        sqlite::Statement statement;
+        if (statement.prepare(m_db, "SELECT path FROM file_index WHERE parent_path = ?;") != SQLITE_OK)
+            return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+        statement.bindText(1, folder);
+        int step = SQLITE_ROW;
+        while ((step = statement.step()) == SQLITE_ROW)
+            if (std::string_view path = statement.columnText(0); !present.contains(path))
+                vanished.emplace_back(path);
+        if (step != SQLITE_DONE)
+            return storeFailure(IndexStoreError::Code::Step, connectionMessage());
     }
 
     if (StoreResult<void> r = beginTransaction(); !r)
@@ -309,23 +384,69 @@ StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
             m_pendingWrites.push_back({{}, child, true, {}});
         m_pendingWrites.push_back({currentChildren, {}, false, {}});
     }
-    scheduleDebouncedSearchCacheRebuild(kRemovalRebuildDelayMs);
+    scheduleCompactionIfDue(kRemovalRebuildDelayMs);
     return {};
 }
 
 StoreResult<void> IndexStore::removePathPrefix(const std::string& path)
 {
+    return removePathPrefixes({path});
+}
+
+StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>& paths)
+{
     std::lock_guard lock(m_mutex);
-    const std::string prefix = paths::standardize(path);
+    if (paths.empty())
+        return {};
     if (StoreResult<void> r = recoverIfDamagedLocked(); !r)
         return r;
-    if (StoreResult<void> r = deletePrefixFromDB(prefix); !r)
-        return r;
-    removeFromCache(prefix);
+    std::vector<std::string> prefixes;
+    prefixes.reserve(paths.size());
+    for (const std::string& path : paths)
+        prefixes.push_back(paths::standardize(path));
+    // One transaction and one pass over the cache for all of them: a pass
+    // per path made a burst of deletions cost a pass over every item each.
+    const bool transaction = prefixes.size() > 1;
+    if (transaction)
+        if (StoreResult<void> r = beginTransaction(); !r)
+            return r;
+    StoreResult<void> written;
+    for (const std::string& prefix : prefixes)
+        if (written)
+            written = deletePrefixFromDB(prefix);
+    if (written && transaction)
+        written = commitTransaction();
+    if (!written) {
+        if (transaction)
+            rollbackTransaction();
+        return written;
+    }
+    if (m_cacheReady && !m_items.empty()) {
+        std::vector<std::uint32_t> removed;
+        m_items.removeUnderAny(prefixes, &removed);
+        noteRemoved(removed);
+    }
     if (m_warmupPending)
-        m_pendingWrites.push_back({{}, prefix, true, {}});
-    scheduleDebouncedSearchCacheRebuild(kRemovalRebuildDelayMs);
+        for (const std::string& prefix : prefixes)
+            m_pendingWrites.push_back({{}, prefix, true, {}});
+    scheduleCompactionIfDue(kRemovalRebuildDelayMs);
     return {};
+}
+
+std::vector<std::string> IndexStore::pathsBelow(const std::string& folder, const std::string& after, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    const std::vector<SQLBinding> under = indexsql::underFolderBindings(paths::standardize(folder));
+    sqlite::Statement statement;
+    if (limit < 1 || statement.prepare(m_db, "SELECT path FROM file_index WHERE path > ? AND path >= ? AND path < ? "
+                                             "ORDER BY path LIMIT ?;") != SQLITE_OK)
+        return {};
+    const std::vector<SQLBinding> bindings{SQLBinding::text(after), under[1], under[2], SQLBinding::integer(limit)};
+    statement.bindAll(bindings);
+    std::vector<std::string> out;
+    while (statement.step() == SQLITE_ROW)
+        out.emplace_back(statement.columnText(0));
+    return out;
 }
 
 } // namespace pallix

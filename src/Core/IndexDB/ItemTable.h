@@ -20,6 +20,7 @@
 // between, is safe.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,8 +83,13 @@ public:
     // reaches every absolute path) and rebuilds the map. Returns how many went.
     std::size_t removeUnder(std::string_view prefix);
     // removeUnder() that keeps every item at or under one of `keptFolders`
-    // (standardised paths).
-    std::size_t removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders);
+    // (standardised paths), and appends the positions the dropped items had,
+    // ascending, to `removedPositions` when given.
+    std::size_t removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders,
+                            std::vector<std::uint32_t>* removedPositions = nullptr);
+    // Drops every item at or under any of `prefixes` (standardised) in one
+    // pass; the positions they had go to `removedPositions`, ascending.
+    std::size_t removeUnderAny(const std::vector<std::string>& prefixes, std::vector<std::uint32_t>* removedPositions);
 
     void clear();
     void reserve(std::size_t count);
@@ -137,6 +143,9 @@ private:
     std::string_view nameOf(const Entry& e) const;
     ItemRef refWithoutPath(std::size_t position) const;  // at() with an empty path for stored items
     void compactFolders();
+    // Drops, keeping order, the items drop(position) says; their positions go to `removedPositions`.
+    std::size_t dropItems(const std::function<bool(std::size_t position)>& drop,
+                          std::vector<std::uint32_t>* removedPositions);
 
     std::vector<Entry> m_entries;
     std::vector<ItemFacts> m_facts;             // per position; the folder of each composed item

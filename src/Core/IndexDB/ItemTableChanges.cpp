@@ -1,6 +1,9 @@
 // Changes of the item table: joining loaded parts, patches, removals and
 // the rewrites that drop garbage.
 
+#include <algorithm>
+#include <functional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "Core/IndexDB/ItemTable.h"
@@ -9,6 +12,23 @@
 namespace pallix {
 
 using namespace itemtable;
+
+namespace {
+
+// `path` or one of its folders is in `set`: a few hash probes, however large the set.
+bool atOrUnderAny(std::string_view path, const std::unordered_set<std::string_view>& set)
+{
+    while (!path.empty()) {
+        if (set.contains(path))
+            return true;
+        if (path == "/")
+            break;
+        path = paths::deletingLastComponent(path);
+    }
+    return false;
+}
+
+} // namespace
 
 ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
 {
@@ -115,20 +135,11 @@ void ItemTable::patch(const IndexedItem& item)
 
 std::size_t ItemTable::removeUnder(std::string_view prefix) { return removeUnder(prefix, {}); }
 
-std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders)
+std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders,
+                                   std::vector<std::uint32_t>* removedPositions)
 {
     const std::unordered_set<std::string_view> keptSet(keptFolders.begin(), keptFolders.end());
-    // Walks up the folders of `path`: a few hash probes, however many are kept.
-    const auto isKept = [&keptSet](std::string_view path) {
-        while (!path.empty()) {
-            if (keptSet.contains(path))
-                return true;
-            if (path == "/")
-                break;
-            path = paths::deletingLastComponent(path);
-        }
-        return false;
-    };
+    const auto isKept = [&keptSet](std::string_view path) { return atOrUnderAny(path, keptSet); };
     // The folder answers for all its items: an item lies under the prefix when
     // its folder does or when it is the prefix itself, and is kept when its
     // folder is or when it is a kept folder itself.
@@ -140,24 +151,37 @@ std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<st
         return slot == Yes;
     };
     std::string scratch;
+    return dropItems(
+        [&](std::size_t p) {
+            const Entry& e = m_entries[p];
+            const std::string_view path = pathOf(p, scratch);
+            bool under, spared = false;
+            if (e.flags & Side) {
+                under = paths::isUnder(path, prefix);
+                spared = under && !keptSet.empty() && isKept(path);
+            } else {
+                const std::uint32_t f = m_facts[p].folder;
+                const std::string_view folder = m_folders.path(f);
+                under = memo(folderUnder[f], [&] { return paths::isUnder(folder, prefix); }) ||
+                        paths::isUnder(path, prefix);
+                spared = under && !keptSet.empty() &&
+                         (memo(folderKept[f], [&] { return isKept(folder); }) || keptSet.contains(path));
+            }
+            return under && !spared;
+        },
+        removedPositions);
+}
+
+std::size_t ItemTable::dropItems(const std::function<bool(std::size_t position)>& drop,
+                                 std::vector<std::uint32_t>* removedPositions)
+{
     std::size_t kept = 0;
     for (std::size_t p = 0; p < m_entries.size(); ++p) {
         const Entry& e = m_entries[p];
-        const std::string_view path = pathOf(p, scratch);
-        bool under, spared = false;
-        if (e.flags & Side) {
-            under = paths::isUnder(path, prefix);
-            spared = under && !keptSet.empty() && isKept(path);
-        } else {
-            const std::uint32_t f = m_facts[p].folder;
-            const std::string_view folder = m_folders.path(f);
-            under = memo(folderUnder[f], [&] { return paths::isUnder(folder, prefix); }) ||
-                    paths::isUnder(path, prefix);
-            spared = under && !keptSet.empty() &&
-                     (memo(folderKept[f], [&] { return isKept(folder); }) || keptSet.contains(path));
-        }
-        if (under && !spared) {
+        if (drop(p)) {
             releaseRun(e);
+            if (removedPositions)
+                removedPositions->push_back(static_cast<std::uint32_t>(p));
             continue;
         }
         if (kept != p) {
@@ -175,6 +199,39 @@ std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<st
     ++m_version;
     rebuildMap(kept);
     return removed;
+}
+
+std::size_t ItemTable::removeUnderAny(const std::vector<std::string>& prefixes,
+                                      std::vector<std::uint32_t>* removedPositions)
+{
+    const std::unordered_set<std::string_view> gone(prefixes.begin(), prefixes.end());
+    // The prefixes that are items of a known folder, by folder: an item is
+    // one of them when its folder has it by name, with no path assembled.
+    std::unordered_map<std::uint32_t, std::unordered_set<std::string_view>> namesByFolder;
+    for (std::string_view prefix : gone) {
+        const std::string_view folder = paths::deletingLastComponent(prefix);
+        if (folder == prefix)
+            continue;
+        if (const std::optional<std::uint32_t> id = m_folders.find(folder))
+            namesByFolder[*id].insert(prefix.substr(prefix.rfind('/') + 1));
+    }
+    const auto isNamed = [&](std::uint32_t folder, std::string_view name) {
+        const auto it = namesByFolder.find(folder);
+        return it != namesByFolder.end() && it->second.contains(name);
+    };
+    std::vector<char> folderUnder(m_folders.size(), 0);  // 0 unknown, 1 no, 2 yes
+    std::string scratch;
+    return dropItems(
+        [&](std::size_t p) {
+            const Entry& e = m_entries[p];
+            if (e.flags & Side)
+                return atOrUnderAny(pathOf(p, scratch), gone);
+            char& memo = folderUnder[m_facts[p].folder];
+            if (memo == 0)
+                memo = atOrUnderAny(m_folders.path(m_facts[p].folder), gone) ? 2 : 1;
+            return memo == 2 || isNamed(m_facts[p].folder, nameOf(e));
+        },
+        removedPositions);
 }
 
 void ItemTable::shrinkToFit()

@@ -78,12 +78,28 @@ void IndexStore::resetSearchIndexesLocked()
         m_debouncedSearchCacheRebuildTask->cancel();
         m_debouncedSearchCacheRebuildTask.reset();
     }
-    ++m_indexBuildGeneration;
     m_searchIndexesComplete = false;
+    m_indexes.clear();
+    stopIndexBuildLocked();
+}
+
+void IndexStore::stopIndexBuildLocked()
+{
+    ++m_indexBuildGeneration;
     if (m_indexBuildTask) {
         m_indexBuildTask->cancel();
         m_indexBuildTask.reset();
     }
+    m_buildRecording = false;
+    m_buildCopying = false;
+    m_buildChanges.clear();
+}
+
+void IndexStore::restartIndexBuildLocked()
+{
+    stopIndexBuildLocked();
+    if (!m_items.empty())
+        startIndexBuild(m_indexBuildGeneration);
 }
 
 void IndexStore::applyLoadedCache(ItemTable snapshot)
@@ -107,7 +123,6 @@ void IndexStore::applyLoadedCache(ItemTable snapshot)
     m_warmupPending = false;
     m_persistedIndexedCount = static_cast<std::int64_t>(m_items.size());
 
-    m_indexes = SearchIndexes();
     m_cacheReady = true;
     resumeSearchCacheReadyWaiters(true);
     if (m_items.empty()) {
@@ -122,7 +137,6 @@ void IndexStore::rebuildSearchCacheLocked()
     resetSearchIndexesLocked();
     const std::int64_t generation = m_indexBuildGeneration;
     m_items.compactIfWasteful();
-    m_indexes = SearchIndexes();
     if (m_items.empty()) {
         m_searchIndexesComplete = true;
         return;
@@ -159,6 +173,8 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
 
     // Copy the stems slice by slice under the lock: writes and searches get in
     // between, and the expensive key extraction below needs no lock at all.
+    // The writes from here on are recorded and laid over the build; a removal
+    // during the copy moves positions under it and starts it over.
     StemList stems;
     std::size_t count = 0;
     {
@@ -167,18 +183,21 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
             return releaseHandle();
         count = m_items.size();
         stems.reserve(count, count * 24);
+        m_buildChanges.startOver(static_cast<std::uint32_t>(count));
+        m_buildRecording = true;
+        m_buildCopying = true;
     }
-    // A removal that shortened the list stops the copy; the rebuild it scheduled starts over.
     const bool copied = copyInSlices(
         m_mutex, count, [&](std::size_t end) { return stillCurrent() && end <= m_items.size(); },
         [&](std::size_t p) {
             const auto [stem, normalizedStem] = m_items.stems(p);
             stems.append(stem, normalizedStem);
         });
-    if (!copied) {
-        // The handle is the store's: resetSearchIndexesLocked() clears it under the lock too.
+    {
         std::lock_guard lock(m_mutex);
-        return releaseHandle();
+        if (!copied || !stillCurrent())
+            return releaseHandle();
+        m_buildCopying = false;
     }
 
     std::optional<SearchIndexes> built = buildSearchIndexes(stems, count >= 2 * 65536 ? spareThreads() : 1,
@@ -195,7 +214,10 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
     {
         std::lock_guard lock(m_mutex);
         if (built && stillCurrent()) {
-            m_indexes = std::move(*built);
+            m_buildChanges.installBase(std::move(*built));
+            m_indexes = std::move(m_buildChanges);
+            m_buildChanges.clear();
+            m_buildRecording = false;
             m_searchIndexesComplete = true;
             installed = true;
         }

@@ -8,44 +8,11 @@
 #include <future>
 #include <thread>
 
-#include "Core/IndexDB/SearchKeys.h"
-
 namespace pallix {
 
 namespace {
 
 constexpr std::uint32_t kBlockSize = 1u << PostingIndex::kChunkBits;
-
-void addFormKeys(const std::vector<std::string_view>& kept, std::uint32_t position,
-                 PostingIndex::BlockBuilder& characters, PostingIndex::BlockBuilder& bigrams,
-                 PostingIndex::BlockBuilder& prefixes, std::string& scratch)
-{
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        characters.add(kept[i], position);
-        if (i + 1 < kept.size()) {
-            scratch.assign(kept[i]).append(kept[i + 1]);
-            bigrams.add(scratch, position);
-        }
-    }
-    scratch.clear();
-    for (std::size_t k = 0; k < std::min<std::size_t>(4, kept.size()); ++k) {
-        scratch.append(kept[k]);
-        prefixes.add(scratch, position);
-    }
-}
-
-// True when the normalised stem is exactly the kept characters of the plain
-// stem joined, as for every ASCII name: its keys would be the same again.
-bool sameKeys(const std::vector<std::string_view>& kept, std::string_view normalizedStem)
-{
-    std::size_t at = 0;
-    for (std::string_view c : kept) {
-        if (normalizedStem.substr(at, c.size()) != c)
-            return false;
-        at += c.size();
-    }
-    return at == normalizedStem.size();
-}
 
 struct Block {
     explicit Block(std::uint32_t b) : characters(b), bigrams(b), prefixes(b) {}
@@ -73,18 +40,28 @@ std::optional<Block> buildBlock(const StemList& stems, std::uint32_t b, const st
 
 } // namespace
 
+bool detail::sameKeys(const std::vector<std::string_view>& kept, std::string_view normalizedStem)
+{
+    std::size_t at = 0;
+    for (std::string_view c : kept) {
+        if (normalizedStem.substr(at, c.size()) != c)
+            return false;
+        at += c.size();
+    }
+    return at == normalizedStem.size();
+}
+
 void addItemKeys(std::string_view stem, std::string_view normalizedStem, std::uint32_t position,
                  PostingIndex::BlockBuilder& characters, PostingIndex::BlockBuilder& bigrams,
                  PostingIndex::BlockBuilder& prefixes)
 {
-    thread_local std::vector<std::string_view> kept;
-    thread_local std::string scratch;
-    keptCharacters(stem, kept);
-    addFormKeys(kept, position, characters, bigrams, prefixes, scratch);
-    if (sameKeys(kept, normalizedStem))
-        return;
-    keptCharacters(normalizedStem, kept);
-    addFormKeys(kept, position, characters, bigrams, prefixes, scratch);
+    forEachItemKey(stem, normalizedStem, [&](IndexKind kind, std::string_view key) {
+        switch (kind) {
+        case IndexKind::Characters: characters.add(key, position); break;
+        case IndexKind::Bigrams: bigrams.add(key, position); break;
+        case IndexKind::Prefixes: prefixes.add(key, position); break;
+        }
+    });
 }
 
 std::optional<SearchIndexes> buildSearchIndexes(const StemList& stems, unsigned threads,

@@ -1,14 +1,18 @@
 #include "Core/Indexer/FSEventWatcher.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -34,9 +38,10 @@ constexpr std::uint32_t kFileMask = kChangeEvents | IN_DONT_FOLLOW;
 // threads run; the pending list is shared under m_mutex.
 class FSEventWatcher::Session {
 public:
-    Session(std::vector<std::string> roots, const Callback& callback, const Options& options)
+    Session(std::vector<std::string> roots, WatchRules rules, const Callback& callback, const Options& options)
         : m_callback(callback)
         , m_options(options)
+        , m_rules(std::move(rules))
         , m_roots(std::move(roots))
         , m_rootSet(m_roots.begin(), m_roots.end())
         , m_inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
@@ -44,7 +49,11 @@ public:
     {
         if (!m_inotify.valid() || !m_wake.valid())
             return;
+        for (std::string& path : m_rules.excludedPaths)
+            path = paths::standardize(path);
         watchRoots();
+        if (m_options.onShortfall && (m_limitReached || m_unwatchable > 0))
+            m_options.onShortfall({watchCount(), m_limitReached, m_unwatchable});
         m_reader = std::thread([this] { readLoop(); });
         m_deliverer = std::thread([this] { deliverLoop(); });
     }
@@ -71,23 +80,87 @@ public:
     bool watchLimitReached() const { return m_limitReached.load(std::memory_order_relaxed); }
 
 private:
+    // The first folders that lie under a root, breadth-first each, then the
+    // rest of every root.
     void watchRoots()
     {
+        std::unordered_set<std::string> done;
+        for (const std::string& first : m_rules.firstFolders) {
+            const std::string folder = paths::standardize(first);
+            const bool underRoot = std::any_of(m_roots.begin(), m_roots.end(),
+                                               [&](const std::string& root) { return paths::isUnder(folder, root); });
+            if (underRoot && !isSkipped(folder) && done.insert(folder).second)
+                watchFolderTree(folder, &done);
+        }
         for (const auto& root : m_roots) {
             struct stat st {};
             if (::lstat(root.c_str(), &st) != 0)
                 continue;
             if (S_ISDIR(st.st_mode))
-                watchFolderTree(root);
+                watchFolderTree(root, &done);
             else
                 addWatch(root, kFileMask);
         }
     }
 
-    // Watches `folder` and every folder below it, until the watch limit is met.
-    void watchFolderTree(const std::string& folder)
+    // Excluded by the user, or a junk tree: no watch, no report.
+    bool isSkipped(std::string_view path) const
     {
-        forEachDirectory(folder, [&](const std::string& path) { return addWatch(path, kFolderMask); });
+        if (std::any_of(m_rules.excludedPaths.begin(), m_rules.excludedPaths.end(),
+                        [&](const std::string& e) { return paths::isUnder(path, e); }))
+            return true;
+        // Asked of a path inside the folder: the junk rule's fragments and
+        // prefixes name trees ("/.cache/", "/var/log/").
+        return m_rules.skipSystemJunk
+               && IndexedItem::shouldExcludeAsSystemOrJunk(std::string(path) + "/", "", "", false);
+    }
+
+    // Watches `folder` and the folders below it breadth-first, until the
+    // watch limit is met; the folders in `done` (watched already, with their
+    // subtrees) are passed over. One level of paths is held at a time, not
+    // one open descriptor per level of depth.
+    void watchFolderTree(const std::string& folder, const std::unordered_set<std::string>* done = nullptr)
+    {
+        struct Pending {
+            std::string path;
+            std::uint64_t device;
+        };
+        EntryStatus top;
+        if (readEntryStatus(AT_FDCWD, folder.c_str(), top) != 0 || !top.isDirectory)
+            return;
+        std::deque<Pending> queue{{folder, top.device}};
+        while (!queue.empty()) {
+            Pending next = std::move(queue.front());
+            queue.pop_front();
+            int error = 0;
+            const UniqueFd fd = openDirectory(AT_FDCWD, next.path.c_str(), error);
+            if (!fd.valid()) {
+                ++m_unwatchable;
+                continue;
+            }
+            if (!addWatch(next.path, kFolderMask))
+                return;
+            std::vector<std::string> names;
+            DirectoryReader(fd.get()).forEach([&](const char* name, unsigned char type) {
+                if (type == DT_DIR || type == DT_UNKNOWN)
+                    names.emplace_back(name);
+            });
+            for (const std::string& name : names) {
+                EntryStatus status;
+                if (readEntryStatus(fd.get(), name.c_str(), status) != 0 || !status.isDirectory
+                    || status.isAutomountTrigger)
+                    continue;
+                std::string child = joinPath(next.path, name);
+                if ((done && done->contains(child)) || isSkipped(child))
+                    continue;
+                if (status.device != next.device) {
+                    const UniqueFd childFd = openDirectory(fd.get(), name.c_str(), error);
+                    if (!childFd.valid() || isForeignFileSystem(childFd.get(), child))
+                        continue;
+                }
+                queue.push_back({std::move(child), status.device});
+            }
+        }
     }
 
     // False once no further watch can be added.
@@ -107,6 +180,7 @@ private:
                 m_limitReached.store(true, std::memory_order_relaxed);
                 return false;
             }
+            ++m_unwatchable;
             return true;
         }
         if (auto old = m_pathByWatch.find(wd); old != m_pathByWatch.end())
@@ -198,6 +272,9 @@ private:
             return;
         }
         std::string path = joinPath(it->second, event.name);
+        // Churn in caches and logs would keep the receiver's batch from ever running.
+        if (isSkipped(path))
+            return;
         if (event.mask & IN_ISDIR) {
             if (event.mask & IN_MOVED_FROM)
                 unwatchTree(path);
@@ -249,6 +326,7 @@ private:
 
     const Callback& m_callback;
     const Options& m_options;
+    WatchRules m_rules;  // excluded paths standardised in the constructor, then constant
     const std::vector<std::string> m_roots;
     const std::unordered_set<std::string> m_rootSet;
     UniqueFd m_inotify;
@@ -259,6 +337,7 @@ private:
     std::map<std::string, int> m_watchByPath;  // ordered: a moved folder's subtree is one range
     std::atomic<std::size_t> m_watchCount{0};
     std::atomic<bool> m_limitReached{false};
+    std::size_t m_unwatchable = 0;
 
     std::mutex m_mutex;
     std::condition_variable m_pendingChanged;
@@ -287,6 +366,11 @@ FSEventWatcher::~FSEventWatcher()
 
 void FSEventWatcher::start(const std::vector<std::string>& paths)
 {
+    start(paths, WatchRules{});
+}
+
+void FSEventWatcher::start(const std::vector<std::string>& paths, const WatchRules& rules)
+{
     m_session.reset();
     std::vector<std::string> kept;
     for (const auto& path : paths) {
@@ -296,7 +380,7 @@ void FSEventWatcher::start(const std::vector<std::string>& paths)
             kept.push_back(std::move(standard));
     }
     if (!kept.empty())
-        m_session = std::make_unique<Session>(std::move(kept), m_callback, m_options);
+        m_session = std::make_unique<Session>(std::move(kept), rules, m_callback, m_options);
 }
 
 bool FSEventWatcher::isWatching() const

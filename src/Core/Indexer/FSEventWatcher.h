@@ -1,8 +1,9 @@
 #pragma once
 // FSEventWatcher: reports changes under the indexed local folders, on inotify.
 // One watch per folder under the roots (no link followed, no pseudo or network
-// file system entered); folders created or moved in later are watched as they
-// appear. Changed paths are gathered for `latency` after the first of them and
+// file system entered, excluded and junk trees left out), added breadth-first
+// with the folders the user cares most about first; folders created or moved
+// in later are watched as they appear. Changed paths are gathered for `latency` after the first of them and
 // handed to the callback as one list of standardised paths, in arrival order.
 // The receiver checks the file system itself: event kinds are not passed on.
 // When the kernel's queue overflowed, the roots themselves are reported, so the
@@ -28,6 +29,29 @@ class FSEventWatcher {
 public:
     using Callback = std::function<void(std::vector<std::string> paths)>;
 
+    // What a start could not cover: sent once per start, from the thread that
+    // added the watches, when the kernel's limit stopped it or some folder
+    // could not be watched (a path too long, a folder gone meanwhile).
+    struct Shortfall {
+        std::size_t watched = 0;      // folders (and file roots) under watch
+        bool limitReached = false;    // the per-user watch limit was met
+        std::size_t unwatchable = 0;  // folders refused for another reason
+    };
+    using ShortfallCallback = std::function<void(const Shortfall&)>;
+
+    // Which folders get no watch, and which are watched first.
+    struct WatchRules {
+        // No watch at or under these (standardised), and no change reported there.
+        std::vector<std::string> excludedPaths;
+        // Nor in the trees the junk rule leaves out of the index (caches, the
+        // trash, the system's own state), which change all the time.
+        bool skipSystemJunk = false;
+        // Watched before everything else under the roots, each breadth-first,
+        // so that a low watch limit leaves these covered: the user's home and
+        // the folders the user chose.
+        std::vector<std::string> firstFolders;
+    };
+
     struct Options {
         std::shared_ptr<Clock> clock = Clock::system();
         std::chrono::nanoseconds latency = std::chrono::milliseconds(700);
@@ -35,6 +59,7 @@ public:
         std::size_t watchLimit = 0;
         // Test seam: called on the reading thread before each read of the event queue.
         std::function<void()> beforeRead;
+        ShortfallCallback onShortfall;
     };
 
     explicit FSEventWatcher(Callback callback);
@@ -50,6 +75,7 @@ public:
     // Adds every folder's watch before returning, so it takes time in proportion
     // to the folders under the roots: call it off the GUI thread.
     void start(const std::vector<std::string>& paths);
+    void start(const std::vector<std::string>& paths, const WatchRules& rules);
 
     bool isWatching() const;
     // Folders (and file roots) under watch right now.

@@ -144,11 +144,13 @@ constexpr std::array<std::string_view, 20> kJunkFragments{
     // Linux: per-user caches and the XDG trash.
     "/.cache/", "/.local/share/trash/"};
 
-constexpr std::array<std::string_view, 18> kSystemPrefixes{
+constexpr std::array<std::string_view, 21> kSystemPrefixes{
     "/system/", "/bin/", "/sbin/", "/usr/bin/", "/usr/sbin/", "/usr/lib/", "/usr/libexec/", "/library/", "/tmp/",
     "/var/tmp/",
-    // Linux: kernel file systems and the system libraries.
-    "/proc/", "/sys/", "/dev/", "/lib/", "/lib32/", "/lib64/", "/usr/lib32/", "/usr/lib64/"};
+    // Linux: kernel file systems, the system libraries, and the system's own
+    // state under /var, which holds no user files but changes all the time.
+    "/proc/", "/sys/", "/dev/", "/lib/", "/lib32/", "/lib64/", "/usr/lib32/", "/usr/lib64/", "/var/cache/",
+    "/var/lib/", "/var/log/"};
 
 constexpr std::array<std::string_view, 8> kCompiledArtifactExtensions{"dylib", "kext", "o", "a", "class", "pyc", "pyo", "so"};
 

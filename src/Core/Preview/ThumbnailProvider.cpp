@@ -184,18 +184,12 @@ QString ThumbnailProvider::fallbackKey(const QString& path, double iconSize, boo
     return path + u'#' + QString::number(wholePoints(iconSize)) + u'#' + flag(isDirectory);
 }
 
-QPixmap ThumbnailProvider::fallbackImage(const QString& path, bool isDirectory, double iconSize)
+QPixmap ThumbnailProvider::themeIcon(const QString& path, bool isDirectory, int side)
 {
-    const QString key = fallbackKey(path, iconSize, isDirectory);
-    if (const QPixmap* cached = m_fallbackCache.object(key))
-        return *cached;
-    const int side = std::max(1, static_cast<int>(std::lround(std::clamp(iconSize, 1.0, 1024.0))));
     QIcon icon;
     if (isDirectory) {
         icon = QIcon::fromTheme(QStringLiteral("folder"));
     } else {
-        // By name only: reading the file's content here would block the GUI
-        // thread on a slow disk.
         static const QMimeDatabase mimes;
         const QMimeType mime = mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
         icon = QIcon::fromTheme(mime.iconName());
@@ -205,8 +199,30 @@ QPixmap ThumbnailProvider::fallbackImage(const QString& path, bool isDirectory, 
             icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
     }
     QPixmap pixmap = icon.isNull() ? drawnIcon(isDirectory, side) : icon.pixmap(side, side);
-    if (pixmap.isNull())
-        pixmap = drawnIcon(isDirectory, side);
+    return pixmap.isNull() ? drawnIcon(isDirectory, side) : pixmap;
+}
+
+QPixmap ThumbnailProvider::fallbackImage(const QString& path, bool isDirectory, double iconSize)
+{
+    const QString key = fallbackKey(path, iconSize, isDirectory);
+    if (const QPixmap* cached = m_fallbackCache.object(key))
+        return *cached;
+    const int side = std::max(1, static_cast<int>(std::lround(std::clamp(iconSize, 1.0, 1024.0))));
+    QString iconName = QStringLiteral("folder");
+    if (!isDirectory) {
+        // By name only: reading the file's content here would block the GUI
+        // thread on a slow disk.
+        static const QMimeDatabase mimes;
+        iconName = mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+    }
+    const QString shared = iconName + u'#' + QString::number(side) + u'#' + flag(isDirectory);
+    QPixmap pixmap;
+    if (const QPixmap* known = m_themeIcons.object(shared)) {
+        pixmap = *known;
+    } else {
+        pixmap = themeIcon(path, isDirectory, side);
+        m_themeIcons.insert(shared, new QPixmap(pixmap));
+    }
     m_fallbackCache.insert(key, new QPixmap(pixmap));
     return pixmap;
 }

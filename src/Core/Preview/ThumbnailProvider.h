@@ -43,6 +43,7 @@ public:
 
     static constexpr int kMemoryCacheLimit = 1400;
     static constexpr int kFallbackCacheLimit = 1800;
+    static constexpr int kThemeIconCacheLimit = 400;
     static constexpr const char* kFolderPreviewAppearanceVersion = "folder-outline-fan-v12";
 
     static constexpr int kMaxConcurrentRenders = 6;
@@ -133,7 +134,13 @@ private:
     std::deque<PreviewRequest> m_normalQueue;
     int m_activeRenders = 0;                    // started minus finished, never below 0
     QCache<QString, CachedPreview> m_cache;     // finished previews by memory key
+    static QPixmap themeIcon(const QString& path, bool isDirectory, int side);
+
     QCache<QString, QPixmap> m_fallbackCache;  // theme icons by fallback key
+    // Rendered theme icons by icon name and side: many paths share one icon,
+    // and rendering it again for each new path made a grid of new results slow.
+    // Bounded: every zoom step asks for new sides.
+    QCache<QString, QPixmap> m_themeIcons{kThemeIconCacheLimit};
     QString m_lastSessionKey;
     // None until the first reset: the first session is never throttled.
     std::optional<Clock::TimePoint> m_lastSessionResetAt;

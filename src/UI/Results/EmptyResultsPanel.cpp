@@ -55,7 +55,9 @@ EmptyResultsPanel::EmptyResultsPanel(AppModel& model, QWidget* parent) : QWidget
     auto* hint = label(QStringLiteral("通常是范围/筛选/匹配条件导致的。你可以一键恢复默认，再重新搜索。"), 13, true);
     hint->setWordWrap(true);
     hint->setAlignment(Qt::AlignHCenter);
-    m_layout->addWidget(hint, 0, Qt::AlignHCenter);
+    // Added without an alignment: an aligned item gets its one-line size hint,
+    // and the wrapped second line was cut off.
+    m_layout->addWidget(hint);
     m_layout->addStretch(1);
     for (auto signal : {&AppModel::scopedPathChanged, &AppModel::contentFiltersChanged, &AppModel::searchTextChanged,
                         &AppModel::matchModeChanged, &AppModel::caseSensitiveChanged})

@@ -230,6 +230,55 @@ TEST(FSEventWatcher, AtTheWatchLimitItStopsAddingWatchesAndSaysSo)
     EXPECT_FALSE(watcher.watchLimitReached());
 }
 
+TEST(FSEventWatcher, ExcludedAndJunkTreesGetNoWatchAndReportNothing)
+{
+    TempTree tree;
+    for (const char* dir : {"docs/deep", "excluded/inner", ".cache/thumbs", ".local/share/Trash/files"})
+        tree.dir(dir);
+    Recorder recorder;
+    FSEventWatcher watcher(recorder.callback(), fastOptions());
+    FSEventWatcher::WatchRules rules;
+    rules.excludedPaths = {tree.path("excluded") + "/"};
+    rules.skipSystemJunk = true;
+    watcher.start({tree.root()}, rules);
+    // The root, docs, docs/deep, .local, .local/share; not the trash, the cache or the excluded folder.
+    EXPECT_EQ(watcher.watchCount(), 5u);
+
+    touch(tree.path(".cache/thumbs/t.png"));
+    touch(tree.path("excluded/x.txt"));
+    touch(tree.path(".cache/new.txt"));
+    touch(tree.path("docs/deep/seen.txt"));
+    ASSERT_TRUE(recorder.waitFor(tree.path("docs/deep/seen.txt")));
+    for (const char* quiet : {".cache/thumbs/t.png", "excluded/x.txt", ".cache/new.txt", ".cache", "excluded"})
+        EXPECT_FALSE(recorder.seen(tree.path(quiet))) << quiet;
+}
+
+TEST(FSEventWatcher, TheFirstFoldersAreWatchedBeforeTheRestAndAShortfallIsToldOnce)
+{
+    TempTree tree;
+    for (const char* dir : {"a/a1", "b/b1", "home/user/docs", "z"})
+        tree.dir(dir);
+    Recorder recorder;
+    std::vector<FSEventWatcher::Shortfall> told;
+    FSEventWatcher::Options options = fastOptions();
+    options.watchLimit = 3;
+    options.onShortfall = [&](const FSEventWatcher::Shortfall& s) { told.push_back(s); };
+    FSEventWatcher watcher(recorder.callback(), options);
+    FSEventWatcher::WatchRules rules;
+    rules.firstFolders = {tree.path("home/user"), "/elsewhere/not/under/a/root"};
+    watcher.start({tree.root()}, rules);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].limitReached);
+    EXPECT_EQ(told[0].watched, 3u);
+    // The home and the folder in it took two of the three watches, the root the last.
+    touch(tree.path("home/user/docs/d.txt"));
+    touch(tree.path("a/a1/no.txt"));
+    touch(tree.path("top.txt"));
+    ASSERT_TRUE(recorder.waitFor(tree.path("home/user/docs/d.txt")));
+    ASSERT_TRUE(recorder.waitFor(tree.path("top.txt")));
+    EXPECT_FALSE(recorder.seen(tree.path("a/a1/no.txt")));
+}
+
 TEST(FSEventWatcher, AnOverflowedQueueReportsTheRoots)
 {
     int maxQueued = 0;

@@ -152,6 +152,12 @@ TEST(FileKinds, JunkRuleLinuxAdditions)
         {"/usr/lib32/x", true},
         {"/usr/lib64/x", true},
         {"/run/user/1000/x", true},
+        {"/run/user/1000/gvfs/smb-share:server=nas,share=a/x.txt", false},
+        {"/run/user/1000/gvfsx/x", true},
+        {"/var/cache/apt/pkgcache.bin", true},
+        {"/var/lib/dpkg/status", true},
+        {"/var/log/syslog", true},
+        {"/var/mail/a", false},
         {"/run/media/a/USB/photo.jpg", false},
         // network shares the desktop mounted stay visible; the rest of the runtime folder does not
         {"/run/user/1000/gvfs/smb-share:server=srv,share=team/青岚共享盘/a.psd", false},

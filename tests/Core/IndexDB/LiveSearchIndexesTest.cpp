@@ -1,0 +1,119 @@
+#include "Core/IndexDB/LiveSearchIndexes.h"
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+namespace pallix {
+namespace {
+
+using Key = LiveSearchIndexes::Key;
+
+// The positions a build over `names` gives for `keys`: the reference.
+std::vector<std::uint32_t> builtPositions(const std::vector<std::string>& names, const std::vector<Key>& keys)
+{
+    StemList stems;
+    for (const std::string& n : names)
+        stems.append(n, n);
+    const std::optional<SearchIndexes> built = buildSearchIndexes(stems, 1, {});
+    std::vector<std::uint32_t> out;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        const PostingIndex& index = keys[k].first == IndexKind::Characters ? built->characters
+                                    : keys[k].first == IndexKind::Bigrams  ? built->bigrams
+                                                                           : built->prefixes;
+        const std::optional<PostingIndex::Postings> group = index.find(keys[k].second);
+        if (!group)
+            return {};
+        if (k == 0)
+            group->appendTo(out);
+        else
+            group->retainPresent(out);
+    }
+    return out;
+}
+
+LiveSearchIndexes liveOver(const std::vector<std::string>& names)
+{
+    StemList stems;
+    for (const std::string& n : names)
+        stems.append(n, n);
+    LiveSearchIndexes live;
+    live.startOver(static_cast<std::uint32_t>(names.size()));
+    live.installBase(*buildSearchIndexes(stems, 1, {}));
+    return live;
+}
+
+const std::vector<std::vector<Key>> kQueries{
+    {{IndexKind::Characters, "a"}},
+    {{IndexKind::Characters, "报"}},
+    {{IndexKind::Bigrams, "ab"}},
+    {{IndexKind::Prefixes, "ab"}, {IndexKind::Bigrams, "ab"}, {IndexKind::Bigrams, "bc"}},
+    {{IndexKind::Prefixes, "c"}},
+    {{IndexKind::Bigrams, "报告"}, {IndexKind::Characters, "a"}},
+    {{IndexKind::Bigrams, "zz"}},
+};
+
+TEST(LiveSearchIndexes, RandomAppendsAndRemovalsAnswerAsABuildOfTheListNow)
+{
+    std::mt19937 random(20261207);
+    const std::vector<std::string> syllables{"a", "b", "c", "ab", "bc", "报", "告", "z"};
+    auto randomName = [&] {
+        std::string n;
+        for (int i = 0, len = 1 + int(random() % 4); i < len; ++i)
+            n += syllables[random() % syllables.size()];
+        return n;
+    };
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i)
+        names.push_back(randomName());
+    LiveSearchIndexes live = liveOver(names);
+
+    for (int step = 0; step < 200; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        if (random() % 3 != 0 || names.empty()) {
+            names.push_back(randomName());
+            live.appendItem(names.back(), names.back());
+        } else {
+            // A run of positions, or scattered ones, as a folder's removal drops them.
+            std::vector<std::uint32_t> removed;
+            const std::uint32_t first = random() % names.size();
+            for (std::uint32_t p = first; p < names.size() && removed.size() < 1 + random() % 20; p += 1 + random() % 3)
+                removed.push_back(p);
+            live.removePositions(removed);
+            for (auto it = removed.rbegin(); it != removed.rend(); ++it)
+                names.erase(names.begin() + *it);
+        }
+        for (const auto& keys : kQueries)
+            ASSERT_EQ(live.positionsWithAll(keys), builtPositions(names, keys)) << keys.front().second;
+        for (const std::string key : {"a", "报", "zz", "c"})
+            ASSERT_EQ(live.hasLive(IndexKind::Prefixes, key), !builtPositions(names, {{IndexKind::Prefixes, key}}).empty());
+    }
+    EXPECT_GT(live.changeCount(), 0u);
+}
+
+TEST(LiveSearchIndexes, RecordStartedBeforeTheBuildTakesTheWritesMadeMeanwhile)
+{
+    std::vector<std::string> names{"alpha", "beta", "gamma", "alpine"};
+    LiveSearchIndexes record;
+    record.startOver(4);
+    EXPECT_FALSE(record.complete());
+    // While the build runs: "beta" goes, "alps" comes.
+    record.removePositions({1});
+    names.erase(names.begin() + 1);
+    record.appendItem("alps", "alps");
+    names.push_back("alps");
+
+    StemList stems;
+    for (const std::string n : {"alpha", "beta", "gamma", "alpine"})
+        stems.append(n, n);
+    record.installBase(*buildSearchIndexes(stems, 1, {}));
+    ASSERT_TRUE(record.complete());
+    const std::vector<Key> al{{IndexKind::Prefixes, "al"}};
+    EXPECT_EQ(record.positionsWithAll(al), (std::vector<std::uint32_t>{0, 2, 3}));
+    EXPECT_EQ(record.positionsWithAll(al), builtPositions(names, al));
+    EXPECT_FALSE(record.hasLive(IndexKind::Prefixes, "be"));
+    EXPECT_TRUE(record.positionsWithAll({}).empty());
+}
+
+} // namespace
+} // namespace pallix
