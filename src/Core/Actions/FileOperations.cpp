@@ -30,6 +30,8 @@ std::string parentOf(const std::string& path)
     return parent == "/" ? std::string() : std::string(parent);
 }
 
+} // namespace
+
 // Some file systems (older network ones) lack RENAME_NOREPLACE; a hard link
 // then claims the new name as atomically, for files.
 int renameNoReplace(const std::string& from, const std::string& to)
@@ -70,10 +72,9 @@ int copyBytes(int in, int out)
     }
 }
 
-// Creates `to` (never an existing name) as a copy of `from`; 0 or an errno.
-// `created` tells whether the name `to` was made, so a failure removes only
-// what this copy made.
 int copyEntry(const std::string& from, const std::string& to, bool& created);
+
+namespace {
 
 int copyFile(const std::string& from, const std::string& to, mode_t mode, bool& created)
 {
@@ -128,6 +129,8 @@ int copySymlink(const std::string& from, const std::string& to, bool& created)
     return 0;
 }
 
+} // namespace
+
 int copyEntry(const std::string& from, const std::string& to, bool& created)
 {
     struct stat st {};
@@ -141,8 +144,6 @@ int copyEntry(const std::string& from, const std::string& to, bool& created)
         return copyFile(from, to, st.st_mode, created);
     return 0;  // sockets, fifos and devices are not content to copy
 }
-
-} // namespace
 
 Result rename(const std::string& sourcePath, const QString& newName)
 {

@@ -12,6 +12,15 @@
 
 namespace pallix::FileOperations {
 
+// Renames `from` to `to` unless `to` exists: 0 or an errno value. Where the
+// file system lacks the no-replace rename, a hard link claims a file's name.
+int renameNoReplace(const std::string& from, const std::string& to);
+
+// Creates `to` (never an existing name) as a copy of `from`, a folder with
+// everything in it; 0 or an errno. `created` tells whether the name `to` was
+// made, so a failure removes only what this copy made.
+int copyEntry(const std::string& from, const std::string& to, bool& created);
+
 // Renames the item at `sourcePath` to `newName` in the same folder; the new
 // path on success. The name is used as given (the caller trims it).
 Expected<std::string, FileActionError> rename(const std::string& sourcePath, const QString& newName);

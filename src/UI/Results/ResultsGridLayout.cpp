@@ -35,9 +35,12 @@ double subtitlePixelSize(double z) { return 12.0 * z; }
 
 ResultsGridLayout::Columns ResultsGridLayout::columnsFor(double available, double z)
 {
-    const double min = GridMetrics::columnMinWidth(z);
-    const double max = GridMetrics::columnMaxWidth(z);
-    const double spacing = GridMetrics::kColumnSpacing;
+    return columnsFor(available, GridMetrics::columnMinWidth(z), GridMetrics::columnMaxWidth(z),
+                      GridMetrics::kColumnSpacing);
+}
+
+ResultsGridLayout::Columns ResultsGridLayout::columnsFor(double available, double min, double max, double spacing)
+{
     Columns c;
     c.count = std::max(1, static_cast<int>(std::floor((available + spacing) / (min + spacing))));
     c.width = std::clamp((available - (c.count - 1) * spacing) / c.count, min, max);

@@ -58,6 +58,9 @@ public:
     };
 
     static Columns columnsFor(double availableWidth, double z);
+    // Adaptive columns of any grid: as many of at least `minWidth` as fit,
+    // widened up to `maxWidth`, the grid centred in what is left.
+    static Columns columnsFor(double availableWidth, double minWidth, double maxWidth, double spacing);
     // The full height of a card of this kind: the name takes two lines.
     static int cardHeight(ResultsModel::CardKind kind, double z, const TextHeights& text);
 

@@ -5,9 +5,8 @@
 // the wheel, and a pinch, ask for a zoom change (adjustZoomRequested) instead
 // of scrolling; the model decides the step. GUI thread only.
 
-#include <QCache>
-#include <QPixmap>
-
+#include "UI/Results/CardPainting.h"
+#include "UI/Results/PinchZoom.h"
 #include "UI/Results/ResultsCanvas.h"
 #include "UI/Results/ResultsGridLayout.h"
 
@@ -45,16 +44,12 @@ protected:
 private:
     void paintCard(QPainter& painter, int row, const QRect& rect);
     void paintHeader(QPainter& painter, int row, const QRect& rect);
-    // Returns the number of lines drawn, 1 or 2.
-    static int paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area);
-    void paintVideoBadge(QPainter& painter, const QRectF& preview);
-    QPixmap scaledPreview(const QPixmap& image, QSize size, double radius);
     QRect showMoreButton(const QRect& rect) const;
 
     ResultsGridLayout m_layout;
     double m_zoom = 1.0;
-    double m_pinchTotal = 0;  // the running magnification of a pinch, minus 1
-    QCache<QString, QPixmap> m_scaledPreviews{48 * 1024};  // cost in KiB
+    PinchZoom m_pinch;
+    CardPainting::ScaledPreviews m_scaledPreviews;
 };
 
 } // namespace pallix

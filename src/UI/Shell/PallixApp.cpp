@@ -5,7 +5,9 @@
 #include <QApplication>
 
 #include "Core/Models/AppEdition.h"
+#include "Core/Preview/FolderBrowserManager.h"
 #include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Browser/FolderBrowserWindows.h"
 #include "UI/Preview/DesktopDialogs.h"
 #include "UI/Preview/PreviewPanelWindow.h"
 #include "UI/Search/SearchView.h"
@@ -42,6 +44,8 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
 
     m_tray = std::make_unique<TrayController>([this] { SettingsWindow::showFor(*m_model); });
     m_controller = std::make_unique<SearchWindowController>();
+    FolderBrowserEnvironment browsers;
+    browsers.desktop = environment.desktop;  // the browser windows open and reveal as the results do
     m_model = std::make_unique<AppModel>(std::move(environment));
     connect(m_model.get(), &AppModel::bootstrapEnded, this, [this] {
         m_bootstrapEnded = true;
@@ -56,6 +60,8 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
                                        [] { HotKeyManager::shared().resume(); }});
     m_window->addAction(m_tray->quitAction());  // Ctrl+Q in the window as well
     m_controller->configure(m_window.get());
+    // Folders opened from the results, or from anywhere, get windows of their own.
+    m_browserWindows = std::make_unique<FolderBrowserWindows>(FolderBrowserManager::shared(), thumbnails, browsers);
 }
 
 PallixApp::~PallixApp() = default;

@@ -14,6 +14,7 @@
 
 namespace pallix {
 
+class FolderBrowserWindows;
 class SearchWindow;
 class SearchWindowController;
 class TrayController;
@@ -35,6 +36,7 @@ public:
     SearchWindow& searchWindow() { return *m_window; }
     SearchWindowController& windowController() { return *m_controller; }
     TrayController& tray() { return *m_tray; }
+    FolderBrowserWindows& browserWindows() { return *m_browserWindows; }
 
 private:
     void registerHotKey(const std::optional<GlobalHotKey>& hotKey);
@@ -46,7 +48,8 @@ private:
     std::unique_ptr<TrayController> m_tray;
     std::unique_ptr<SearchWindowController> m_controller;
     std::unique_ptr<AppModel> m_model;
-    std::unique_ptr<SearchWindow> m_window;  // last: destroyed before the model it reads
+    std::unique_ptr<SearchWindow> m_window;  // destroyed before the model it reads
+    std::unique_ptr<FolderBrowserWindows> m_browserWindows;
 };
 
 } // namespace pallix

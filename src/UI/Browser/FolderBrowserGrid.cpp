@@ -1,0 +1,345 @@
+#include "UI/Browser/FolderBrowserGrid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QMenu>
+#include <QMimeData>
+#include <QNativeGestureEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+
+#include "App/FolderBrowserModel.h"
+#include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Browser/FolderBrowserMetrics.h"
+#include "UI/Results/FolderVideoHints.h"
+#include "UI/Results/ResultPainting.h"
+
+namespace pallix {
+
+namespace {
+
+namespace metrics = browsermetrics;
+namespace paint = ResultPainting;
+
+constexpr double kNamePx = 14;
+constexpr double kSubtitlePx = 11;
+constexpr double kCornerRadius = 8;
+
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+} // namespace
+
+FolderBrowserGrid::FolderBrowserGrid(FolderBrowserModel& model, ThumbnailProvider& thumbnails,
+                                     FolderVideoHints& hints, QWidget* parent)
+    : QAbstractScrollArea(parent), m_model(model), m_thumbnails(thumbnails), m_hints(hints)
+{
+    setFrameShape(QFrame::NoFrame);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    verticalScrollBar()->setSingleStep(24);
+    connect(&m_model, &FolderBrowserModel::itemsChanged, this, [this] {
+        setDropTarget(-1);
+        m_pressIndex = -1;
+        relayout();
+    });
+    connect(&m_model, &FolderBrowserModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_thumbnails, &ThumbnailProvider::previewsChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_hints, &FolderVideoHints::hintsArrived, viewport(), qOverload<>(&QWidget::update));
+    relayout();
+}
+
+void FolderBrowserGrid::setZoom(double zoom)
+{
+    if (zoom == m_zoom)
+        return;
+    m_zoom = zoom;
+    relayout();
+}
+
+int FolderBrowserGrid::cardHeight(const IndexedItem& item) const
+{
+    const double preview = metrics::previewHeight(metrics::cardKind(item), m_zoom).maximum;
+    const int name = QFontMetrics(paint::font(kNamePx)).height();
+    const int subtitle = QFontMetrics(paint::font(kSubtitlePx)).height();
+    // Two name lines always: the cards of a row line up.
+    const double content = 2 * metrics::kCardPadding + preview + 2 * metrics::kCardStackSpacing + 2 * name + subtitle;
+    return static_cast<int>(std::ceil(std::max(metrics::minimumCardHeight(m_zoom), content)));
+}
+
+void FolderBrowserGrid::relayout()
+{
+    const metrics::ColumnWidths widths = metrics::columnWidths(m_zoom);
+    const int available = viewport()->width() - 2 * static_cast<int>(metrics::kGridPadding);
+    m_columns = ResultsGridLayout::columnsFor(available, widths.minimum, widths.maximum, metrics::kColumnSpacing);
+    m_rowTops.clear();
+    m_rowHeights.clear();
+    const QList<IndexedItem>& items = m_model.items();
+    int y = static_cast<int>(metrics::kGridPadding);
+    for (qsizetype first = 0; first < items.size(); first += m_columns.count) {
+        int height = 0;
+        for (qsizetype i = first; i < std::min(items.size(), first + m_columns.count); ++i)
+            height = std::max(height, cardHeight(items.at(i)));
+        m_rowTops.push_back(y);
+        m_rowHeights.push_back(height);
+        y += height + static_cast<int>(metrics::kRowSpacing);
+    }
+    m_contentHeight = m_rowTops.empty() ? 0 : y - static_cast<int>(metrics::kRowSpacing) + static_cast<int>(metrics::kGridPadding);
+    verticalScrollBar()->setPageStep(viewport()->height());
+    verticalScrollBar()->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
+    viewport()->update();
+}
+
+QRect FolderBrowserGrid::cardRect(int index) const
+{
+    if (index < 0 || index >= m_model.items().size())
+        return {};
+    const int row = index / m_columns.count;
+    const int column = index % m_columns.count;
+    const double x = metrics::kGridPadding + m_columns.left + column * (m_columns.width + metrics::kColumnSpacing);
+    return QRect(static_cast<int>(x), m_rowTops.at(static_cast<std::size_t>(row)), static_cast<int>(m_columns.width),
+                 m_rowHeights.at(static_cast<std::size_t>(row)));
+}
+
+QRectF FolderBrowserGrid::previewRect(int index) const
+{
+    const QRect card = cardRect(index);
+    const double height = metrics::previewHeight(metrics::cardKind(m_model.items().at(index)), m_zoom).maximum;
+    return QRectF(card.left() + metrics::kCardPadding, card.top() + metrics::kCardPadding,
+                  card.width() - 2 * metrics::kCardPadding, height);
+}
+
+int FolderBrowserGrid::cardAt(QPoint pos) const
+{
+    const auto row = std::upper_bound(m_rowTops.begin(), m_rowTops.end(), pos.y()) - m_rowTops.begin() - 1;
+    if (row < 0)
+        return -1;
+    const double x = pos.x() - metrics::kGridPadding - m_columns.left;
+    const int column = static_cast<int>(std::floor(x / (m_columns.width + metrics::kColumnSpacing)));
+    if (x < 0 || column >= m_columns.count)
+        return -1;
+    const int index = static_cast<int>(row) * m_columns.count + column;
+    return cardRect(index).contains(pos) ? index : -1;
+}
+
+QPoint FolderBrowserGrid::toContent(QPoint viewportPos) const
+{
+    return viewportPos + QPoint(0, verticalScrollBar()->value());
+}
+
+void FolderBrowserGrid::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    relayout();
+}
+
+void FolderBrowserGrid::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const int scroll = verticalScrollBar()->value();
+    const QRect visible = event->rect().translated(0, scroll);
+    painter.translate(0, -scroll);
+    for (std::size_t row = 0; row < m_rowTops.size(); ++row) {
+        if (m_rowTops[row] > visible.bottom() || m_rowTops[row] + m_rowHeights[row] < visible.top())
+            continue;
+        const int first = static_cast<int>(row) * m_columns.count;
+        for (int i = first; i < std::min(static_cast<int>(m_model.items().size()), first + m_columns.count); ++i)
+            paintCard(painter, i, cardRect(i));
+    }
+}
+
+QString FolderBrowserGrid::subtitle(const IndexedItem& item, bool folderHasVideo)
+{
+    if (item.isDirectory() && folderHasVideo)
+        return QStringLiteral("文件夹 · 含视频");
+    return qs(item.kindDescription());
+}
+
+void FolderBrowserGrid::paintCard(QPainter& painter, int index, const QRect& rect)
+{
+    const IndexedItem& item = m_model.items().at(index);
+    const bool selected = m_model.selectedItemID() == qs(item.path());
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius, kCornerRadius);
+    if (index == m_dropTarget || selected)
+        painter.fillPath(shape, paint::accent(palette(), index == m_dropTarget ? 0.16 : 0.1));
+    if (selected) {
+        painter.setPen(QPen(paint::accent(palette(), 0.65), 1));
+        painter.drawPath(shape);
+    }
+
+    const QRectF preview = previewRect(index);
+    const double iconSize = metrics::cardIconSize(metrics::cardKind(item), m_zoom);
+    const QPixmap image = m_thumbnails.image(item, iconSize, true, false, ThumbnailProvider::PreviewPriority::Normal);
+    QSizeF fitted = QSizeF(image.size()) / image.devicePixelRatio();
+    fitted.scale(preview.size(), Qt::KeepAspectRatio);
+    QRectF target(QPointF(), fitted);
+    target.moveCenter(preview.center());
+    const QRect pixels = target.toAlignedRect();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.drawPixmap(pixels.topLeft(), m_scaledPreviews.scaled(image, pixels.size(), 0));
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    const bool video = item.isDirectory() && m_hints.hasVideo(item.path());
+    if (video)
+        CardPainting::paintVideoBadge(painter, preview, 1.0, palette());
+
+    const int width = rect.width() - 2 * static_cast<int>(metrics::kCardPadding);
+    const int left = rect.left() + static_cast<int>(metrics::kCardPadding);
+    const QFont nameFont = paint::font(kNamePx);
+    const int nameLine = QFontMetrics(nameFont).height();
+    int y = static_cast<int>(preview.bottom() + metrics::kCardStackSpacing);
+    painter.setFont(nameFont);
+    painter.setPen(palette().color(QPalette::Text));
+    const int lines = CardPainting::paintName(painter, qs(item.name()), nameFont, QRect(left, y, width, 2 * nameLine));
+    const QFont subtitleFont = paint::font(kSubtitlePx);
+    const QFontMetrics subtitleMetrics(subtitleFont);
+    y += lines * nameLine + static_cast<int>(metrics::kCardStackSpacing);
+    painter.setFont(subtitleFont);
+    painter.setPen(paint::secondaryText(palette()));
+    painter.drawText(QRect(left, y, width, subtitleMetrics.height()), Qt::AlignHCenter | Qt::AlignTop,
+                     subtitleMetrics.elidedText(subtitle(item, video), Qt::ElideRight, width));
+    painter.restore();
+}
+
+void FolderBrowserGrid::mousePressEvent(QMouseEvent* event)
+{
+    const int index = cardAt(toContent(event->position().toPoint()));
+    m_pressIndex = event->button() == Qt::LeftButton ? index : -1;
+    m_pressPos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton)
+        m_model.setSelectedItemID(index < 0 ? QString() : qs(m_model.items().at(index).path()));
+    event->accept();
+}
+
+void FolderBrowserGrid::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_pressIndex < 0 || !(event->buttons() & Qt::LeftButton))
+        return;
+    if ((event->position().toPoint() - m_pressPos).manhattanLength() < QApplication::startDragDistance())
+        return;
+    const int index = std::exchange(m_pressIndex, -1);
+    startDrag(index);
+}
+
+void FolderBrowserGrid::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_pressIndex = -1;
+    event->accept();
+}
+
+void FolderBrowserGrid::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QPoint pos = toContent(event->position().toPoint());
+    const int index = cardAt(pos);
+    if (event->button() == Qt::LeftButton && index >= 0 && previewRect(index).contains(pos))
+        emit activated(m_model.items().at(index));
+}
+
+void FolderBrowserGrid::startDrag(int index)
+{
+    const IndexedItem item = m_model.items().at(index);
+    auto* mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(qs(item.path()))});
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->setPixmap(m_thumbnails.image(item, 64, true, false, ThumbnailProvider::PreviewPriority::Normal));
+    drag->exec(Qt::MoveAction | Qt::CopyAction | Qt::LinkAction, Qt::MoveAction);
+}
+
+void FolderBrowserGrid::contextMenuEvent(QContextMenuEvent* event)
+{
+    const int index = cardAt(toContent(event->pos()));
+    if (index < 0)
+        return;
+    const IndexedItem item = m_model.items().at(index);
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("打开"), this, [this, item] { emit openRequested(item); });
+    menu.addAction(QStringLiteral("在文件管理器中显示"), this, [this, item] { emit revealRequested(item); });
+    menu.exec(event->globalPos());
+}
+
+QList<QUrl> FolderBrowserGrid::droppedFileUrls(const QMimeData& mime)
+{
+    QList<QUrl> urls;
+    std::set<QString> seen;
+    for (const QUrl& url : mime.urls()) {
+        if (url.isLocalFile() && seen.insert(FolderBrowserModel::standardized(url.toLocalFile())).second)
+            urls.append(url);
+    }
+    return urls;
+}
+
+void FolderBrowserGrid::setDropTarget(int index)
+{
+    if (index == m_dropTarget)
+        return;
+    m_dropTarget = index;
+    viewport()->update();
+}
+
+void FolderBrowserGrid::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (droppedFileUrls(*event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void FolderBrowserGrid::dragMoveEvent(QDragMoveEvent* event)
+{
+    const int index = cardAt(toContent(event->position().toPoint()));
+    // Every card shows the hover; only a folder takes the drop.
+    setDropTarget(index);
+    if (index >= 0 && m_model.items().at(index).isDirectory()) {
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void FolderBrowserGrid::dragLeaveEvent(QDragLeaveEvent* event)
+{
+    setDropTarget(-1);
+    event->accept();
+}
+
+void FolderBrowserGrid::dropEvent(QDropEvent* event)
+{
+    const int index = cardAt(toContent(event->position().toPoint()));
+    setDropTarget(-1);
+    const QList<QUrl> urls = droppedFileUrls(*event->mimeData());
+    if (index < 0 || !m_model.items().at(index).isDirectory() || urls.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::MoveAction);
+    event->accept();
+    emit moveRequested(urls, qs(m_model.items().at(index).path()));
+}
+
+bool FolderBrowserGrid::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::NativeGesture) {
+        if (const auto magnification = m_pinch.take(static_cast<const QNativeGestureEvent&>(*event)))
+            emit adjustZoomRequested(*magnification);
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+} // namespace pallix

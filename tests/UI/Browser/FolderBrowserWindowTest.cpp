@@ -1,0 +1,331 @@
+// Folder browser windows: sizes at each zoom, the header and the empty text,
+// drops on folder and file cards, the window's keys and mouse buttons, and
+// the windows' lifetime.
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include "App/FolderBrowserModel.h"
+#include "Core/Preview/FolderBrowserManager.h"
+#include "Core/Preview/PreviewController.h"
+#include "Core/Preview/ThumbnailProvider.h"
+#include "Platform/TempTree.h"
+#include "UI/Browser/FolderBrowserGrid.h"
+#include "UI/Browser/FolderBrowserMetrics.h"
+#include "UI/Browser/FolderBrowserView.h"
+#include "UI/Browser/FolderBrowserWindowController.h"
+#include "UI/Browser/FolderBrowserWindows.h"
+
+namespace fs = std::filesystem;
+
+namespace pallix {
+namespace {
+
+namespace metrics = browsermetrics;
+
+QString q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+IndexedItem fileItem(const std::string& name, bool folder = false)
+{
+    return IndexedItem("/f/" + name, name, "/f", std::string(paths::extension(name)), 0, 0,
+                       folder ? IndexedItem::ItemType::Folder : IndexedItem::ItemType::File);
+}
+
+TEST(FolderBrowserMetricsTest, GridAndCardSizesFollowTheZoomWithTheirFloors)
+{
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(1.0).minimum, 136);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(1.0).maximum, 170);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(0.7).minimum, 120);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(0.7).maximum, 120);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(1.9).minimum, 258.4);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(1.9).maximum, 323);
+    EXPECT_DOUBLE_EQ(metrics::prefetchIconSize(1.0), 116);
+    EXPECT_DOUBLE_EQ(metrics::prefetchIconSize(0.7), 90);
+    EXPECT_DOUBLE_EQ(metrics::prefetchIconSize(1.9), 160);
+
+    const auto folder = metrics::cardKind(fileItem("album", true));
+    const auto image = metrics::cardKind(fileItem("a.jpg"));
+    const auto text = metrics::cardKind(fileItem("a.txt"));
+    EXPECT_EQ(folder, metrics::CardKind::Folder);
+    EXPECT_EQ(metrics::cardKind(fileItem("a.pdf")), metrics::CardKind::Raster);
+    EXPECT_EQ(metrics::cardKind(fileItem("a.mp4")), metrics::CardKind::Raster);
+    EXPECT_DOUBLE_EQ(metrics::cardIconSize(folder, 1.0), 116);
+    EXPECT_DOUBLE_EQ(metrics::previewHeight(folder, 1.0).minimum, 110);
+    EXPECT_DOUBLE_EQ(metrics::previewHeight(folder, 1.0).maximum, 118);
+    EXPECT_DOUBLE_EQ(metrics::cardIconSize(image, 1.0), 100);
+    EXPECT_DOUBLE_EQ(metrics::previewHeight(image, 1.0).maximum, 102);
+    EXPECT_DOUBLE_EQ(metrics::cardIconSize(text, 0.7), 78);
+    EXPECT_NEAR(metrics::previewHeight(text, 0.7).minimum, 61.6, 1e-9);
+    EXPECT_NEAR(metrics::previewHeight(text, 0.7).maximum, 65.8, 1e-9);
+    EXPECT_NEAR(metrics::minimumCardHeight(1.9), 323, 1e-9);
+}
+
+TEST(FolderBrowserMetricsTest, ZoomStepsAreClampedAndZeroZoomsOut)
+{
+    EXPECT_DOUBLE_EQ(metrics::adjustedZoom(1.9, 1), 1.9);
+    EXPECT_DOUBLE_EQ(metrics::adjustedZoom(0.7, -1), 0.7);
+    EXPECT_NEAR(metrics::adjustedZoom(1.0, 0), 0.88, 1e-9);
+    EXPECT_NEAR(metrics::adjustedZoom(1.0, 100), 1.28, 1e-9);
+}
+
+// A fake preview panel: counts what it is asked to show, and by whom.
+class RecordingPreviewPanel final : public PreviewPanel {
+public:
+    bool isVisible() const override { return false; }
+    const PreviewController* source() const override { return lastSource; }
+    void present(PreviewController* source, int index) override
+    {
+        lastSource = source;
+        lastIndex = index;
+        ++presented;
+    }
+    void close() override {}
+    PreviewController* lastSource = nullptr;
+    int lastIndex = -1;
+    int presented = 0;
+};
+
+class FolderBrowserWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        tree.dir("album");
+        tree.dir("empty");
+        tree.file("album/clip.mp4", "v");
+        tree.file("photo.jpg");
+        tree.file("notes.txt", "notes");
+        PreviewPanel::setShared(&panel);
+    }
+    void TearDown() override { PreviewPanel::setShared(nullptr); }
+
+    FolderBrowserWindowController* openActive(const std::string& path)
+    {
+        FolderBrowserWindowController* controller = windows.open(q(path));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(controller->window()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !controller->model().isListing(); }));
+        return controller;
+    }
+
+    // Sends a drag of `urls` over the card at `index`, then drops it there.
+    static bool dropOn(FolderBrowserGrid& grid, int index, const QList<QUrl>& urls)
+    {
+        QMimeData mime;
+        mime.setUrls(urls);
+        const QPoint at = grid.cardRect(index).center() - QPoint(0, grid.verticalScrollBar()->value());
+        QDragEnterEvent enter(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(grid.viewport(), &enter);
+        QDragMoveEvent move(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(grid.viewport(), &move);
+        if (enter.isAccepted()) {
+            EXPECT_EQ(grid.dropTarget(), index);  // every card shows the hover
+        }
+        QDropEvent drop(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(grid.viewport(), &drop);
+        return drop.isAccepted();
+    }
+
+    int indexOf(FolderBrowserWindowController& c, const std::string& name)
+    {
+        const QList<IndexedItem>& items = c.model().items();
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (items.at(i).name() == name)
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+
+    test::TempTree tree;
+    RecordingPreviewPanel panel;
+    ThumbnailProvider thumbnails{Clock::system()};
+    FolderBrowserWindows windows{FolderBrowserManager::shared(), thumbnails};
+};
+
+TEST_F(FolderBrowserWindowTest, HeaderFollowsTheHistoryAndTheFolder)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserView& view = *c->window();
+    EXPECT_EQ(view.windowTitle(), q(fs::path(tree.root()).filename().string()));
+    EXPECT_FALSE(view.backButton().isEnabled());
+    EXPECT_FALSE(view.forwardButton().isEnabled());
+    EXPECT_FALSE(view.showsEmptyText());
+
+    c->model().open(c->model().items().at(indexOf(*c, "empty")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.showsEmptyText(); }));
+    EXPECT_EQ(view.windowTitle(), "empty");
+    EXPECT_TRUE(view.backButton().isEnabled());
+    EXPECT_EQ(view.breadcrumbTitles().last(), "empty");
+    EXPECT_EQ(view.breadcrumbTitles().first(), "/");
+
+    view.backButton().click();
+    EXPECT_TRUE(view.forwardButton().isEnabled());
+    EXPECT_FALSE(view.backButton().isEnabled());
+
+    c->model().navigate("/", true);
+    EXPECT_EQ(view.windowTitle(), "/");
+    EXPECT_EQ(view.breadcrumbTitles(), QStringList({"/"}));
+}
+
+TEST_F(FolderBrowserWindowTest, DropsMoveIntoFolderCardsOnlyAndEachFileOnce)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserGrid& grid = c->window()->grid();
+    const QUrl notes = QUrl::fromLocalFile(q(tree.path("notes.txt")));
+
+    EXPECT_FALSE(dropOn(grid, indexOf(*c, "photo.jpg"), {notes}));
+    EXPECT_TRUE(fs::exists(tree.path("notes.txt")));
+
+    QSignalSpy moved(&c->model(), &FolderBrowserModel::movesFinished);
+    EXPECT_TRUE(dropOn(grid, indexOf(*c, "album"), {notes, notes}));
+    ASSERT_TRUE(moved.wait());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !c->model().isListing(); }));
+    EXPECT_TRUE(fs::exists(tree.path("album/notes.txt")));
+    EXPECT_FALSE(fs::exists(tree.path("album/notes 2.txt")));
+    EXPECT_TRUE(c->window()->moveProblemText().isEmpty());
+    EXPECT_EQ(indexOf(*c, "notes.txt"), -1);
+
+    // A drop that carries no file is refused.
+    EXPECT_FALSE(dropOn(grid, indexOf(*c, "album"), {QUrl("https://example.invalid/x")}));
+}
+
+TEST_F(FolderBrowserWindowTest, AMoveThatFailsSaysSoInTheWindow)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    QSignalSpy moved(&c->model(), &FolderBrowserModel::movesFinished);
+    // The folder onto itself: the rename cannot take it there.
+    c->model().moveFileUrls({QUrl::fromLocalFile(q(tree.path("album")))}, q(tree.path("album")));
+    ASSERT_TRUE(moved.wait());
+    EXPECT_TRUE(c->window()->moveProblemText().startsWith("1 个文件留在原处：album（"));
+    EXPECT_TRUE(fs::exists(tree.path("album/clip.mp4")));
+}
+
+TEST_F(FolderBrowserWindowTest, PlainSpaceInTheActiveWindowPreviewsAndAnyModifierPassesOn)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    c->model().setSelectedItemID(q(tree.path("photo.jpg")));
+    int pressesSeen = 0;
+    FolderBrowserGrid& grid = c->window()->grid();
+    struct Counter : QObject {
+        int* count;
+        explicit Counter(int* c) : count(c) {}
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            *count += e->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(e)->key() == Qt::Key_Space;
+            return false;
+        }
+    } counter(&pressesSeen);
+    grid.installEventFilter(&counter);
+
+    for (Qt::KeyboardModifier modifier :
+         {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier, Qt::MetaModifier, Qt::KeypadModifier})
+        QTest::keyClick(&grid, Qt::Key_Space, modifier);
+    EXPECT_EQ(panel.presented, 0);
+    EXPECT_EQ(pressesSeen, 5);
+
+    QTest::keyClick(&grid, Qt::Key_Space);
+    EXPECT_EQ(panel.presented, 1);
+    EXPECT_EQ(panel.lastSource, &c->model().previewController());
+    EXPECT_EQ(pressesSeen, 5);  // swallowed
+
+    // Another window of the application active: Space is not this window's.
+    QWidget other;
+    auto* button = new QPushButton(QStringLiteral("x"), &other);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QTest::keyClick(button, Qt::Key_Space);
+    EXPECT_EQ(panel.presented, 1);
+}
+
+TEST_F(FolderBrowserWindowTest, MouseBackAndForwardButtonsWalkTheHistory)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserModel& model = c->model();
+    model.navigate(q(tree.path("album")), true);
+    QWidget* target = c->window()->grid().viewport();
+    const auto press = [&](Qt::MouseButton button) {
+        QMouseEvent event(QEvent::MouseButtonPress, QPointF(5, 5), target->mapToGlobal(QPointF(5, 5)), button, button,
+                          Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    };
+    press(Qt::BackButton);
+    EXPECT_EQ(model.currentPath(), q(tree.root()));
+    press(Qt::ForwardButton);
+    EXPECT_EQ(model.currentPath(), q(tree.path("album")));
+    model.goBack();
+    press(Qt::ExtraButton3);
+    EXPECT_EQ(model.currentPath(), q(tree.path("album")));
+    press(Qt::MiddleButton);
+    press(Qt::BackButton);  // swallowed even where the history cannot move further
+    press(Qt::BackButton);
+    EXPECT_EQ(model.currentPath(), q(tree.root()));
+    EXPECT_EQ(model.historyIndex(), 0);
+}
+
+TEST_F(FolderBrowserWindowTest, TwoWindowsOnOnePathAreIndependentAndClosingFreesTheirControllers)
+{
+    QPointer<FolderBrowserWindowController> first = openActive(tree.root());
+    QPointer<FolderBrowserWindowController> second = openActive(tree.root());
+    ASSERT_NE(first, second);
+    EXPECT_NE(first->window(), second->window());
+    EXPECT_EQ(windows.controllers().size(), 2);
+    EXPECT_TRUE(FolderBrowserWindowController::isBrowserWindow(first->window()));
+    second->model().navigate(q(tree.path("album")), true);
+    EXPECT_EQ(first->model().currentPath(), q(tree.root()));
+
+    QPointer<FolderBrowserModel> model = &first->model();
+    first->window()->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first.isNull() && model.isNull(); }));
+    EXPECT_EQ(windows.controllers(), QList<FolderBrowserWindowController*>({second.data()}));
+
+    // The manager's request opens a window too.
+    FolderBrowserManager::shared().open(q(tree.path("album")));
+    EXPECT_EQ(windows.controllers().size(), 2);
+}
+
+TEST_F(FolderBrowserWindowTest, AClickSelectsACardAndAClickBetweenCardsClearsTheSelection)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserGrid& grid = c->window()->grid();
+    const int photo = indexOf(*c, "photo.jpg");
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.cardRect(photo).center());
+    EXPECT_EQ(c->model().selectedItemID(), q(tree.path("photo.jpg")));
+    const QPoint between(grid.cardRect(0).right() + 7, grid.cardRect(0).center().y());
+    ASSERT_EQ(grid.cardAt(between), -1);
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, between);
+    EXPECT_TRUE(c->model().selectedItemID().isEmpty());
+}
+
+TEST_F(FolderBrowserWindowTest, ZoomKeysStepTheGridAndResetIt)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserView& view = *c->window();
+    const double narrow = view.grid().columns().width;
+    QTest::keyClick(&view.grid(), Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_NEAR(view.gridZoom(), 1.12, 1e-9);
+    EXPECT_GT(view.grid().columns().width, narrow);
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(&view.grid(), Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(view.gridZoom(), 0.7);
+    QTest::keyClick(&view.grid(), Qt::Key_0, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(view.gridZoom(), 1.0);
+    EXPECT_GE(view.grid().cardRect(0).height(), 170);
+}
+
+} // namespace
+} // namespace pallix
