@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -33,29 +35,28 @@ constexpr std::uint32_t kFileMask = kChangeEvents | IN_DONT_FOLLOW;
 
 } // namespace
 
-// One inotify instance over one set of roots, with its reading and its
-// delivering thread. The watch maps belong to the reading thread once the
-// threads run; the pending list is shared under m_mutex.
+// One inotify instance with its reading, delivering and re-watching threads.
+// Its roots change in place: a start with the same exclusions adds and drops
+// only the roots that differ, so the other roots' watches (and the changes
+// they see meanwhile) are kept. The watch maps and the roots are shared under
+// m_watchMutex, held per watch added, never across a folder listing; the
+// pending list is shared under m_mutex.
 class FSEventWatcher::Session {
 public:
-    Session(std::vector<std::string> roots, WatchRules rules, const Callback& callback, const Options& options)
+    Session(WatchRules rules, const Callback& callback, const Options& options)
         : m_callback(callback)
         , m_options(options)
         , m_rules(std::move(rules))
-        , m_roots(std::move(roots))
-        , m_rootSet(m_roots.begin(), m_roots.end())
         , m_inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
         , m_wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
     {
-        if (!m_inotify.valid() || !m_wake.valid())
+        if (!valid())
             return;
         for (std::string& path : m_rules.excludedPaths)
             path = paths::standardize(path);
-        watchRoots();
-        if (m_options.onShortfall && (m_limitReached || m_unwatchable > 0))
-            m_options.onShortfall({watchCount(), m_limitReached, m_unwatchable});
         m_reader = std::thread([this] { readLoop(); });
         m_deliverer = std::thread([this] { deliverLoop(); });
+        m_rewatcher = std::thread([this] { rewatchLoop(); });
     }
 
     ~Session()
@@ -70,29 +71,88 @@ public:
             const std::uint64_t one = 1;
             [[maybe_unused]] const auto written = ::write(m_wake.get(), &one, sizeof one);
         }
-        if (m_reader.joinable())
-            m_reader.join();
-        if (m_deliverer.joinable())
-            m_deliverer.join();
+        for (std::thread* thread : {&m_reader, &m_deliverer, &m_rewatcher})
+            if (thread->joinable())
+                thread->join();
+    }
+
+    bool valid() const { return m_inotify.valid() && m_wake.valid(); }
+
+    // Whether a start with these rules can keep this session's watches: the
+    // same trees left out, and no watch refused by the limit (those folders
+    // would never be retried).
+    bool canKeep(const WatchRules& rules) const
+    {
+        std::vector<std::string> excluded;
+        for (const std::string& path : rules.excludedPaths)
+            excluded.push_back(paths::standardize(path));
+        return valid() && !m_limitReached.load() && excluded == m_rules.excludedPaths
+               && rules.skipSystemJunk == m_rules.skipSystemJunk;
+    }
+
+    // Drops the watches of the roots no longer wanted and walks only the new
+    // ones; says once if this start could not cover every folder.
+    void setRoots(const std::vector<std::string>& roots, const std::vector<std::string>& firstFolders)
+    {
+        std::vector<std::string> added;
+        std::vector<std::string> removed;
+        {
+            std::lock_guard lock(m_watchMutex);
+            m_firstFolders.clear();
+            for (const std::string& first : firstFolders)
+                m_firstFolders.push_back(paths::standardize(first));
+            for (const std::string& root : m_roots)
+                if (std::find(roots.begin(), roots.end(), root) == roots.end())
+                    removed.push_back(root);
+            for (const std::string& root : roots)
+                if (!m_rootSet.contains(root))
+                    added.push_back(root);
+            m_roots = roots;
+            m_rootSet = {roots.begin(), roots.end()};
+        }
+        for (const std::string& root : removed) {
+            if (underAny(root, roots))
+                continue;  // still covered by a root above it
+            unwatchTree(root);
+            // Roots inside the dropped one lost their watches with it.
+            for (const std::string& kept : roots)
+                if (paths::isUnder(kept, root) && std::find(added.begin(), added.end(), kept) == added.end())
+                    added.push_back(kept);
+        }
+        const std::size_t refusedBefore = m_unwatchable.load();
+        watchRoots(added);
+        const std::size_t refused = m_unwatchable.load() - refusedBefore;
+        if (m_options.onShortfall && (m_limitReached.load() || refused > 0))
+            m_options.onShortfall({watchCount(), m_limitReached.load(), refused});
     }
 
     std::size_t watchCount() const { return m_watchCount.load(std::memory_order_relaxed); }
     bool watchLimitReached() const { return m_limitReached.load(std::memory_order_relaxed); }
 
 private:
-    // The first folders that lie under a root, breadth-first each, then the
-    // rest of every root.
-    void watchRoots()
+    static bool underAny(const std::string& path, const std::vector<std::string>& roots)
     {
+        return std::any_of(roots.begin(), roots.end(),
+                           [&](const std::string& root) { return root != path && paths::isUnder(path, root); });
+    }
+
+    // The first folders that lie under one of `roots`, breadth-first each,
+    // then the rest of those roots.
+    void watchRoots(const std::vector<std::string>& roots)
+    {
+        std::vector<std::string> firstFolders;
+        {
+            std::lock_guard lock(m_watchMutex);
+            firstFolders = m_firstFolders;
+        }
         std::unordered_set<std::string> done;
-        for (const std::string& first : m_rules.firstFolders) {
-            const std::string folder = paths::standardize(first);
-            const bool underRoot = std::any_of(m_roots.begin(), m_roots.end(),
+        for (const std::string& folder : firstFolders) {
+            const bool underRoot = std::any_of(roots.begin(), roots.end(),
                                                [&](const std::string& root) { return paths::isUnder(folder, root); });
             if (underRoot && !isSkipped(folder) && done.insert(folder).second)
                 watchFolderTree(folder, &done);
         }
-        for (const auto& root : m_roots) {
+        for (const auto& root : roots) {
             struct stat st {};
             if (::lstat(root.c_str(), &st) != 0)
                 continue;
@@ -101,6 +161,12 @@ private:
             else
                 addWatch(root, kFileMask);
         }
+    }
+
+    std::vector<std::string> rootsNow()
+    {
+        std::lock_guard lock(m_watchMutex);
+        return m_roots;
     }
 
     // Excluded by the user, or a junk tree: no watch, no report.
@@ -116,9 +182,9 @@ private:
     }
 
     // Watches `folder` and the folders below it breadth-first, until the
-    // watch limit is met; the folders in `done` (watched already, with their
-    // subtrees) are passed over. One level of paths is held at a time, not
-    // one open descriptor per level of depth.
+    // watch limit is met or the session stops; the folders in `done` (watched
+    // already, with their subtrees) are passed over. One level of paths is
+    // held at a time, not one open descriptor per level of depth.
     void watchFolderTree(const std::string& folder, const std::unordered_set<std::string>* done = nullptr)
     {
         struct Pending {
@@ -129,7 +195,7 @@ private:
         if (readEntryStatus(AT_FDCWD, folder.c_str(), top) != 0 || !top.isDirectory)
             return;
         std::deque<Pending> queue{{folder, top.device}};
-        while (!queue.empty()) {
+        while (!queue.empty() && !m_stop.isCancelled()) {
             Pending next = std::move(queue.front());
             queue.pop_front();
             int error = 0;
@@ -140,6 +206,8 @@ private:
             }
             if (!addWatch(next.path, kFolderMask))
                 return;
+            if (m_options.onListFolder)
+                m_options.onListFolder(next.path);
             std::vector<std::string> names;
             DirectoryReader(fd.get()).forEach([&](const char* name, unsigned char type) {
                 if (type == DT_DIR || type == DT_UNKNOWN)
@@ -166,6 +234,7 @@ private:
     // False once no further watch can be added.
     bool addWatch(const std::string& path, std::uint32_t mask)
     {
+        std::lock_guard lock(m_watchMutex);
         if (m_limitReached.load(std::memory_order_relaxed))
             return false;
         int wd = -1;
@@ -191,7 +260,8 @@ private:
         return true;
     }
 
-    void forgetWatch(int wd)
+    // Caller holds m_watchMutex.
+    void forgetWatchLocked(int wd)
     {
         const auto it = m_pathByWatch.find(wd);
         if (it == m_pathByWatch.end())
@@ -202,9 +272,11 @@ private:
         m_watchCount.store(m_pathByWatch.size(), std::memory_order_relaxed);
     }
 
-    // A folder moved away: its watches would report under the old path.
+    // A folder moved away or a root dropped: its watches would report under
+    // a path no longer wanted.
     void unwatchTree(const std::string& folder)
     {
+        std::lock_guard lock(m_watchMutex);
         std::vector<int> doomed;
         if (auto it = m_watchByPath.find(folder); it != m_watchByPath.end())
             doomed.push_back(it->second);
@@ -214,7 +286,7 @@ private:
             doomed.push_back(it->second);
         for (int wd : doomed) {
             ::inotify_rm_watch(m_inotify.get(), wd);
-            forgetWatch(wd);
+            forgetWatchLocked(wd);
         }
     }
 
@@ -248,30 +320,43 @@ private:
         }
     }
 
+    // The watched path of `wd` and whether it is a root; none once forgotten.
+    std::optional<std::pair<std::string, bool>> watchedPath(const struct inotify_event& event)
+    {
+        std::lock_guard lock(m_watchMutex);
+        const auto it = m_pathByWatch.find(event.wd);
+        if (it == m_pathByWatch.end())
+            return std::nullopt;
+        if (event.mask & IN_IGNORED) {
+            forgetWatchLocked(event.wd);
+            return std::nullopt;
+        }
+        return std::pair{it->second, m_rootSet.contains(it->second)};
+    }
+
     void handle(const struct inotify_event& event, std::vector<std::string>& changed)
     {
         if (event.mask & IN_Q_OVERFLOW) {
             // Changes were lost, folders created meanwhile among them: report the
-            // roots so that the receiver resynchronises them, and cover new folders.
-            changed.insert(changed.end(), m_roots.begin(), m_roots.end());
-            watchRoots();
+            // roots so that the receiver resynchronises them, and have new
+            // folders covered, away from this thread so that reading goes on.
+            const std::vector<std::string> roots = rootsNow();
+            changed.insert(changed.end(), roots.begin(), roots.end());
+            requestRewatch();
             return;
         }
-        const auto it = m_pathByWatch.find(event.wd);
-        if (it == m_pathByWatch.end())
+        const auto watched = watchedPath(event);
+        if (!watched)
             return;
-        if (event.mask & IN_IGNORED) {
-            forgetWatch(event.wd);
-            return;
-        }
+        const auto& [folder, isRoot] = *watched;
         if (event.len == 0 || event.name[0] == '\0') {
             // A folder's own change also reaches its parent's watch with its
             // name; only a root has no parent under watch.
-            if (m_rootSet.count(it->second))
-                changed.push_back(it->second);
+            if (isRoot)
+                changed.push_back(folder);
             return;
         }
-        std::string path = joinPath(it->second, event.name);
+        std::string path = joinPath(folder, event.name);
         // Churn in caches and logs would keep the receiver's batch from ever running.
         if (isSkipped(path))
             return;
@@ -284,6 +369,37 @@ private:
                 watchFolderTree(path);
         }
         changed.push_back(std::move(path));
+    }
+
+    void requestRewatch()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_rewatchWanted = true;
+        }
+        m_pendingChanged.notify_all();
+    }
+
+    // One pass over the roots for however many overflows came before it starts.
+    void rewatchLoop()
+    {
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_pendingChanged.wait(lock, [&] { return m_stopping || m_rewatchWanted; });
+                if (m_stopping)
+                    return;
+            }
+            if (m_options.beforeRewatch)
+                m_options.beforeRewatch();
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stopping)
+                    return;
+                m_rewatchWanted = false;
+            }
+            watchRoots(rootsNow());
+        }
     }
 
     void publish(std::vector<std::string> changed)
@@ -327,26 +443,29 @@ private:
     const Callback& m_callback;
     const Options& m_options;
     WatchRules m_rules;  // excluded paths standardised in the constructor, then constant
-    const std::vector<std::string> m_roots;
-    const std::unordered_set<std::string> m_rootSet;
     UniqueFd m_inotify;
     UniqueFd m_wake;
 
-    // Reading thread only (and the constructor, before it starts).
+    std::mutex m_watchMutex;
+    std::vector<std::string> m_roots;
+    std::unordered_set<std::string> m_rootSet;
+    std::vector<std::string> m_firstFolders;  // standardised
     std::unordered_map<int, std::string> m_pathByWatch;
     std::map<std::string, int> m_watchByPath;  // ordered: a moved folder's subtree is one range
     std::atomic<std::size_t> m_watchCount{0};
     std::atomic<bool> m_limitReached{false};
-    std::size_t m_unwatchable = 0;
+    std::atomic<std::size_t> m_unwatchable{0};
 
     std::mutex m_mutex;
-    std::condition_variable m_pendingChanged;
+    std::condition_variable m_pendingChanged;  // a pending change, a re-watch wanted, or stopping
     std::vector<std::string> m_pending;
+    bool m_rewatchWanted = false;
     bool m_stopping = false;
     CancelToken m_stop;
 
     std::thread m_reader;
     std::thread m_deliverer;
+    std::thread m_rewatcher;
 };
 
 FSEventWatcher::FSEventWatcher(Callback callback)
@@ -371,16 +490,22 @@ void FSEventWatcher::start(const std::vector<std::string>& paths)
 
 void FSEventWatcher::start(const std::vector<std::string>& paths, const WatchRules& rules)
 {
-    m_session.reset();
     std::vector<std::string> kept;
     for (const auto& path : paths) {
         std::string standard = paths::standardize(path);
         struct stat st {};
-        if (::lstat(standard.c_str(), &st) == 0)
+        if (::lstat(standard.c_str(), &st) == 0 && std::find(kept.begin(), kept.end(), standard) == kept.end())
             kept.push_back(std::move(standard));
     }
-    if (!kept.empty())
-        m_session = std::make_unique<Session>(std::move(kept), rules, m_callback, m_options);
+    if (kept.empty()) {
+        m_session.reset();
+        return;
+    }
+    if (!m_session || !m_session->canKeep(rules)) {
+        m_session.reset();
+        m_session = std::make_unique<Session>(rules, m_callback, m_options);
+    }
+    m_session->setRoots(kept, rules.firstFolders);
 }
 
 bool FSEventWatcher::isWatching() const
