@@ -126,6 +126,14 @@ bool waitForSleeper(const FakeClock& clock)
     return waitUntil([&] { return clock.sleepers() != 0; }, 1500ms);
 }
 
+// The kernel's event queue length when a test can overflow it quickly, else 0.
+int smallQueueLimit()
+{
+    int maxQueued = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> maxQueued;
+    return maxQueued > 0 && maxQueued <= 100000 ? maxQueued : 0;
+}
+
 FSEventWatcher::Options fastOptions()
 {
     FSEventWatcher::Options options;
@@ -325,10 +333,9 @@ TEST(FSEventWatcher, TheFirstFoldersAreWatchedBeforeTheRestAndAShortfallIsToldOn
 
 TEST(FSEventWatcher, AnOverflowedQueueReportsTheRoots)
 {
-    int maxQueued = 0;
-    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> maxQueued;
-    if (maxQueued <= 0 || maxQueued > 100000)
-        GTEST_SKIP() << "queue limit " << maxQueued << " too large to overflow quickly";
+    const int maxQueued = smallQueueLimit();
+    if (maxQueued == 0)
+        GTEST_SKIP() << "the kernel's event queue is too large to overflow quickly";
 
     TempTree tree;
     const std::string folder = tree.dir("many");
@@ -444,10 +451,9 @@ TEST(FSEventWatcher, AChangeUnderAKeptRootWhileANewRootIsWalkedIsReported)
 
 TEST(FSEventWatcher, OverflowsCoalesceIntoOneRewatchOffTheReadingThread)
 {
-    int maxQueued = 0;
-    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> maxQueued;
-    if (maxQueued <= 0 || maxQueued > 100000)
-        GTEST_SKIP() << "queue limit " << maxQueued << " too large to overflow quickly";
+    const int maxQueued = smallQueueLimit();
+    if (maxQueued == 0)
+        GTEST_SKIP() << "the kernel's event queue is too large to overflow quickly";
 
     TempTree tree;
     const std::string one = tree.file("one.txt");
