@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -32,6 +33,40 @@ constexpr std::uint32_t kChangeEvents =
     IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 constexpr std::uint32_t kFolderMask = kChangeEvents | IN_DONT_FOLLOW | IN_ONLYDIR | IN_EXCL_UNLINK;
 constexpr std::uint32_t kFileMask = kChangeEvents | IN_DONT_FOLLOW;
+
+// Opens a folder whose path may exceed PATH_MAX: such a path is opened in
+// pieces shorter than the limit, each below the one before.
+UniqueFd openFolder(const std::string& path, int& error)
+{
+    UniqueFd fd;
+    int at = AT_FDCWD;
+    std::size_t from = 0;
+    while (path.size() - from >= PATH_MAX) {
+        const std::size_t cut = path.rfind('/', from + PATH_MAX - 1);
+        if (cut == std::string::npos || cut <= from) {
+            error = ENAMETOOLONG;
+            return {};
+        }
+        fd = openDirectory(at, path.substr(from, cut - from).c_str(), error);
+        if (!fd.valid())
+            return {};
+        at = fd.get();
+        from = cut + 1;
+    }
+    return openDirectory(at, path.c_str() + from, error);
+}
+
+// The folder itself, not a link, for a path of any length.
+bool isFolder(const std::string& path, EntryStatus& status)
+{
+    if (path.size() < PATH_MAX)
+        return readEntryStatus(AT_FDCWD, path.c_str(), status) == 0 && status.isDirectory;
+    const std::size_t slash = path.rfind('/');
+    int error = 0;
+    const UniqueFd parent = openFolder(path.substr(0, slash), error);
+    return parent.valid() && readEntryStatus(parent.get(), path.c_str() + slash + 1, status) == 0
+           && status.isDirectory;
+}
 
 } // namespace
 
@@ -192,19 +227,29 @@ private:
             std::uint64_t device;
         };
         EntryStatus top;
-        if (readEntryStatus(AT_FDCWD, folder.c_str(), top) != 0 || !top.isDirectory)
+        if (!isFolder(folder, top))
             return;
         std::deque<Pending> queue{{folder, top.device}};
+        // The folder listed last: a child of it opens below it, so a long
+        // chain costs one open a level rather than one per piece of its path.
+        UniqueFd fd;
+        std::string fdPath;
         while (!queue.empty() && !m_stop.isCancelled()) {
             Pending next = std::move(queue.front());
             queue.pop_front();
             int error = 0;
-            const UniqueFd fd = openDirectory(AT_FDCWD, next.path.c_str(), error);
+            const bool childOfLast = fd.valid() && next.path.size() > fdPath.size()
+                                     && next.path.compare(0, fdPath.size(), fdPath) == 0
+                                     && next.path[fdPath.size()] == '/'
+                                     && next.path.find('/', fdPath.size() + 1) == std::string::npos;
+            fd = childOfLast ? openDirectory(fd.get(), next.path.c_str() + fdPath.size() + 1, error)
+                             : openFolder(next.path, error);
+            fdPath = next.path;
             if (!fd.valid()) {
                 ++m_unwatchable;
                 continue;
             }
-            if (!addWatch(next.path, kFolderMask))
+            if (!addWatch(next.path, kFolderMask, fd.get()))
                 return;
             if (m_options.onListFolder)
                 m_options.onListFolder(next.path);
@@ -231,15 +276,19 @@ private:
         }
     }
 
-    // False once no further watch can be added.
-    bool addWatch(const std::string& path, std::uint32_t mask)
+    // False once no further watch can be added. A path too long for the
+    // kernel is watched through the open folder `fd`: its /proc link is
+    // followed on purpose, the folder itself was opened without following one.
+    bool addWatch(const std::string& path, std::uint32_t mask, int fd = -1)
     {
         std::lock_guard lock(m_watchMutex);
         if (m_limitReached.load(std::memory_order_relaxed))
             return false;
+        const bool throughFd = fd >= 0 && path.size() >= PATH_MAX;
+        const std::string target = throughFd ? "/proc/self/fd/" + std::to_string(fd) : path;
         int wd = -1;
         if (m_options.watchLimit == 0 || m_pathByWatch.size() < m_options.watchLimit)
-            wd = ::inotify_add_watch(m_inotify.get(), path.c_str(), mask);
+            wd = ::inotify_add_watch(m_inotify.get(), target.c_str(), throughFd ? mask & ~IN_DONT_FOLLOW : mask);
         else
             errno = ENOSPC;
         if (wd < 0) {

@@ -1,6 +1,7 @@
 #include "Core/Indexer/FSEventWatcher.h"
 
 #include <algorithm>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -515,6 +516,62 @@ TEST(FSEventWatcher, OverflowsCoalesceIntoOneRewatchOffTheReadingThread)
     touch(tree.path("late/inside.txt"));
     EXPECT_TRUE(recorder.waitFor(tree.path("late/inside.txt")));
     EXPECT_EQ(rewatchPasses.load(), 1);
+}
+
+// A chain of folders named "d" under `top`, its path past the kernel's limit;
+// removed by lifting it a level at a time, since no path reaches its bottom.
+class DeepChain {
+public:
+    DeepChain(const std::string& top, int depth) : m_top(::open(top.c_str(), O_RDONLY | O_DIRECTORY))
+    {
+        m_path = top;
+        int fd = ::dup(m_top);
+        for (int i = 0; i < depth; ++i) {
+            ::mkdirat(fd, "d", 0755);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+            m_path += "/d";
+        }
+        m_bottom = fd;
+    }
+    ~DeepChain()
+    {
+        ::close(m_bottom);
+        while (::renameat(m_top, "d/d", m_top, "lifted") == 0) {
+            ::unlinkat(m_top, "d", AT_REMOVEDIR);
+            ::renameat(m_top, "lifted", m_top, "d");
+        }
+        ::unlinkat(m_top, "d", AT_REMOVEDIR);
+        ::close(m_top);
+    }
+    const std::string& path() const { return m_path; }
+    int bottom() const { return m_bottom; }
+
+private:
+    int m_top;
+    int m_bottom = -1;
+    std::string m_path;
+};
+
+TEST(FSEventWatcher, FoldersPastThePathLimitAreWatched)
+{
+    TempTree tree;
+    DeepChain chain(tree.root(), 5000);
+    ASSERT_GT(chain.path().size(), std::size_t(PATH_MAX) * 2);
+    Recorder recorder;
+    std::vector<FSEventWatcher::Shortfall> told;
+    FSEventWatcher::Options options = fastOptions();
+    options.onShortfall = [&](const FSEventWatcher::Shortfall& s) { told.push_back(s); };
+    FSEventWatcher watcher(recorder.callback(), options);
+    watcher.start({tree.root()});
+    EXPECT_EQ(watcher.watchCount(), 5001u);
+    EXPECT_TRUE(told.empty());
+
+    const int file = ::openat(chain.bottom(), "deep.txt", O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(file, 0);
+    ::close(file);
+    EXPECT_TRUE(recorder.waitFor(chain.path() + "/deep.txt", 5000ms));
 }
 
 TEST(FSEventWatcher, DestroyingItWhileABatchWaitsStopsItsThreads)
