@@ -317,7 +317,7 @@ void AppModel::endIncompleteScan(std::int64_t count)
     // The run is not recorded as done: the next start scans the roots again.
     publishIndexedCount(count);
     setStatusMessage(QStringLiteral("索引数据库正忙，部分扫描结果未能写入，下次启动将重新扫描"));
-    watcher().start(activeIndexedRoots());
+    startWatching();
     setIndexing(false);
 }
 

@@ -1,6 +1,7 @@
 // What the model tells and does when its files are damaged, unreadable or
 // held by another process, and when a search's expression runs away.
 
+#include <algorithm>
 #include <future>
 #include <thread>
 
@@ -123,6 +124,11 @@ TEST(AppModelFaults, AScanThatCouldNotWriteEverythingIsNotRecordedAsDone)
     EXPECT_TRUE(IndexRunMarkers(h.defaults).unfinishedRoots());
     EXPECT_FALSE(h.defaults->contains(AppModel::lastIndexedRootsKey()));
     EXPECT_EQ(h.indexOfPrefix("status:启动扫描完成"), -1);
+    // The watcher still leaves the excluded folders out.
+    ASSERT_NE(h.watcher, nullptr);
+    EXPECT_EQ(h.watcher->startsWithRules(), int(std::count_if(h.log.begin(), h.log.end(), [](const std::string& e) {
+                  return e.starts_with("watch:");
+              })));
 }
 
 TEST(AppModelFaults, ARunawayExpressionIsReportedInTheStatusLine)

@@ -130,9 +130,17 @@ public:
         if (m_onStart)
             m_onStart();
     }
+    void start(const std::vector<std::string>& roots, const FSEventWatcher::WatchRules&) override
+    {
+        ++m_startsWithRules;
+        start(roots);
+    }
     void deliver(std::vector<std::string> paths) { m_callback(std::move(paths)); }
+    // Starts that came with the excluded folders and the first folders.
+    int startsWithRules() const { return m_startsWithRules; }
 
 private:
+    int m_startsWithRules = 0;
     FSEventWatcher::Callback m_callback;
     std::vector<std::string>* m_log;
     std::function<void()> m_onStart;

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -31,31 +34,64 @@ constexpr std::uint32_t kChangeEvents =
 constexpr std::uint32_t kFolderMask = kChangeEvents | IN_DONT_FOLLOW | IN_ONLYDIR | IN_EXCL_UNLINK;
 constexpr std::uint32_t kFileMask = kChangeEvents | IN_DONT_FOLLOW;
 
+// Opens a folder whose path may exceed PATH_MAX: such a path is opened in
+// pieces shorter than the limit, each below the one before.
+UniqueFd openFolder(const std::string& path, int& error)
+{
+    UniqueFd fd;
+    int at = AT_FDCWD;
+    std::size_t from = 0;
+    while (path.size() - from >= PATH_MAX) {
+        const std::size_t cut = path.rfind('/', from + PATH_MAX - 1);
+        if (cut == std::string::npos || cut <= from) {
+            error = ENAMETOOLONG;
+            return {};
+        }
+        fd = openDirectory(at, path.substr(from, cut - from).c_str(), error);
+        if (!fd.valid())
+            return {};
+        at = fd.get();
+        from = cut + 1;
+    }
+    return openDirectory(at, path.c_str() + from, error);
+}
+
+// The folder itself, not a link, for a path of any length.
+bool isFolder(const std::string& path, EntryStatus& status)
+{
+    if (path.size() < PATH_MAX)
+        return readEntryStatus(AT_FDCWD, path.c_str(), status) == 0 && status.isDirectory;
+    const std::size_t slash = path.rfind('/');
+    int error = 0;
+    const UniqueFd parent = openFolder(path.substr(0, slash), error);
+    return parent.valid() && readEntryStatus(parent.get(), path.c_str() + slash + 1, status) == 0
+           && status.isDirectory;
+}
+
 } // namespace
 
-// One inotify instance over one set of roots, with its reading and its
-// delivering thread. The watch maps belong to the reading thread once the
-// threads run; the pending list is shared under m_mutex.
+// One inotify instance with its reading, delivering and re-watching threads.
+// Its roots change in place: a start with the same exclusions adds and drops
+// only the roots that differ, so the other roots' watches (and the changes
+// they see meanwhile) are kept. The watch maps and the roots are shared under
+// m_watchMutex, held per watch added, never across a folder listing; the
+// pending list is shared under m_mutex.
 class FSEventWatcher::Session {
 public:
-    Session(std::vector<std::string> roots, WatchRules rules, const Callback& callback, const Options& options)
+    Session(WatchRules rules, const Callback& callback, const Options& options)
         : m_callback(callback)
         , m_options(options)
         , m_rules(std::move(rules))
-        , m_roots(std::move(roots))
-        , m_rootSet(m_roots.begin(), m_roots.end())
         , m_inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
         , m_wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
     {
-        if (!m_inotify.valid() || !m_wake.valid())
+        if (!valid())
             return;
         for (std::string& path : m_rules.excludedPaths)
             path = paths::standardize(path);
-        watchRoots();
-        if (m_options.onShortfall && (m_limitReached || m_unwatchable > 0))
-            m_options.onShortfall({watchCount(), m_limitReached, m_unwatchable});
         m_reader = std::thread([this] { readLoop(); });
         m_deliverer = std::thread([this] { deliverLoop(); });
+        m_rewatcher = std::thread([this] { rewatchLoop(); });
     }
 
     ~Session()
@@ -70,29 +106,88 @@ public:
             const std::uint64_t one = 1;
             [[maybe_unused]] const auto written = ::write(m_wake.get(), &one, sizeof one);
         }
-        if (m_reader.joinable())
-            m_reader.join();
-        if (m_deliverer.joinable())
-            m_deliverer.join();
+        for (std::thread* thread : {&m_reader, &m_deliverer, &m_rewatcher})
+            if (thread->joinable())
+                thread->join();
+    }
+
+    bool valid() const { return m_inotify.valid() && m_wake.valid(); }
+
+    // Whether a start with these rules can keep this session's watches: the
+    // same trees left out, and no watch refused by the limit (those folders
+    // would never be retried).
+    bool canKeep(const WatchRules& rules) const
+    {
+        std::vector<std::string> excluded;
+        for (const std::string& path : rules.excludedPaths)
+            excluded.push_back(paths::standardize(path));
+        return valid() && !m_limitReached.load() && excluded == m_rules.excludedPaths
+               && rules.skipSystemJunk == m_rules.skipSystemJunk;
+    }
+
+    // Drops the watches of the roots no longer wanted and walks only the new
+    // ones; says once if this start could not cover every folder.
+    void setRoots(const std::vector<std::string>& roots, const std::vector<std::string>& firstFolders)
+    {
+        std::vector<std::string> added;
+        std::vector<std::string> removed;
+        {
+            std::lock_guard lock(m_watchMutex);
+            m_firstFolders.clear();
+            for (const std::string& first : firstFolders)
+                m_firstFolders.push_back(paths::standardize(first));
+            for (const std::string& root : m_roots)
+                if (std::find(roots.begin(), roots.end(), root) == roots.end())
+                    removed.push_back(root);
+            for (const std::string& root : roots)
+                if (!m_rootSet.contains(root))
+                    added.push_back(root);
+            m_roots = roots;
+            m_rootSet = {roots.begin(), roots.end()};
+        }
+        for (const std::string& root : removed) {
+            if (underAny(root, roots))
+                continue;  // still covered by a root above it
+            unwatchTree(root);
+            // Roots inside the dropped one lost their watches with it.
+            for (const std::string& kept : roots)
+                if (paths::isUnder(kept, root) && std::find(added.begin(), added.end(), kept) == added.end())
+                    added.push_back(kept);
+        }
+        const std::size_t refusedBefore = m_unwatchable.load();
+        watchRoots(added);
+        const std::size_t refused = m_unwatchable.load() - refusedBefore;
+        if (m_options.onShortfall && (m_limitReached.load() || refused > 0))
+            m_options.onShortfall({watchCount(), m_limitReached.load(), refused});
     }
 
     std::size_t watchCount() const { return m_watchCount.load(std::memory_order_relaxed); }
     bool watchLimitReached() const { return m_limitReached.load(std::memory_order_relaxed); }
 
 private:
-    // The first folders that lie under a root, breadth-first each, then the
-    // rest of every root.
-    void watchRoots()
+    static bool underAny(const std::string& path, const std::vector<std::string>& roots)
     {
+        return std::any_of(roots.begin(), roots.end(),
+                           [&](const std::string& root) { return root != path && paths::isUnder(path, root); });
+    }
+
+    // The first folders that lie under one of `roots`, breadth-first each,
+    // then the rest of those roots.
+    void watchRoots(const std::vector<std::string>& roots)
+    {
+        std::vector<std::string> firstFolders;
+        {
+            std::lock_guard lock(m_watchMutex);
+            firstFolders = m_firstFolders;
+        }
         std::unordered_set<std::string> done;
-        for (const std::string& first : m_rules.firstFolders) {
-            const std::string folder = paths::standardize(first);
-            const bool underRoot = std::any_of(m_roots.begin(), m_roots.end(),
+        for (const std::string& folder : firstFolders) {
+            const bool underRoot = std::any_of(roots.begin(), roots.end(),
                                                [&](const std::string& root) { return paths::isUnder(folder, root); });
             if (underRoot && !isSkipped(folder) && done.insert(folder).second)
                 watchFolderTree(folder, &done);
         }
-        for (const auto& root : m_roots) {
+        for (const auto& root : roots) {
             struct stat st {};
             if (::lstat(root.c_str(), &st) != 0)
                 continue;
@@ -101,6 +196,12 @@ private:
             else
                 addWatch(root, kFileMask);
         }
+    }
+
+    std::vector<std::string> rootsNow()
+    {
+        std::lock_guard lock(m_watchMutex);
+        return m_roots;
     }
 
     // Excluded by the user, or a junk tree: no watch, no report.
@@ -116,9 +217,9 @@ private:
     }
 
     // Watches `folder` and the folders below it breadth-first, until the
-    // watch limit is met; the folders in `done` (watched already, with their
-    // subtrees) are passed over. One level of paths is held at a time, not
-    // one open descriptor per level of depth.
+    // watch limit is met or the session stops; the folders in `done` (watched
+    // already, with their subtrees) are passed over. One level of paths is
+    // held at a time, not one open descriptor per level of depth.
     void watchFolderTree(const std::string& folder, const std::unordered_set<std::string>* done = nullptr)
     {
         struct Pending {
@@ -126,20 +227,32 @@ private:
             std::uint64_t device;
         };
         EntryStatus top;
-        if (readEntryStatus(AT_FDCWD, folder.c_str(), top) != 0 || !top.isDirectory)
+        if (!isFolder(folder, top))
             return;
         std::deque<Pending> queue{{folder, top.device}};
-        while (!queue.empty()) {
+        // The folder listed last: a child of it opens below it, so a long
+        // chain costs one open a level rather than one per piece of its path.
+        UniqueFd fd;
+        std::string fdPath;
+        while (!queue.empty() && !m_stop.isCancelled()) {
             Pending next = std::move(queue.front());
             queue.pop_front();
             int error = 0;
-            const UniqueFd fd = openDirectory(AT_FDCWD, next.path.c_str(), error);
+            const bool childOfLast = fd.valid() && next.path.size() > fdPath.size()
+                                     && next.path.compare(0, fdPath.size(), fdPath) == 0
+                                     && next.path[fdPath.size()] == '/'
+                                     && next.path.find('/', fdPath.size() + 1) == std::string::npos;
+            fd = childOfLast ? openDirectory(fd.get(), next.path.c_str() + fdPath.size() + 1, error)
+                             : openFolder(next.path, error);
+            fdPath = next.path;
             if (!fd.valid()) {
                 ++m_unwatchable;
                 continue;
             }
-            if (!addWatch(next.path, kFolderMask))
+            if (!addWatch(next.path, kFolderMask, fd.get()))
                 return;
+            if (m_options.onListFolder)
+                m_options.onListFolder(next.path);
             std::vector<std::string> names;
             DirectoryReader(fd.get()).forEach([&](const char* name, unsigned char type) {
                 if (type == DT_DIR || type == DT_UNKNOWN)
@@ -163,14 +276,19 @@ private:
         }
     }
 
-    // False once no further watch can be added.
-    bool addWatch(const std::string& path, std::uint32_t mask)
+    // False once no further watch can be added. A path too long for the
+    // kernel is watched through the open folder `fd`: its /proc link is
+    // followed on purpose, the folder itself was opened without following one.
+    bool addWatch(const std::string& path, std::uint32_t mask, int fd = -1)
     {
+        std::lock_guard lock(m_watchMutex);
         if (m_limitReached.load(std::memory_order_relaxed))
             return false;
+        const bool throughFd = fd >= 0 && path.size() >= PATH_MAX;
+        const std::string target = throughFd ? "/proc/self/fd/" + std::to_string(fd) : path;
         int wd = -1;
         if (m_options.watchLimit == 0 || m_pathByWatch.size() < m_options.watchLimit)
-            wd = ::inotify_add_watch(m_inotify.get(), path.c_str(), mask);
+            wd = ::inotify_add_watch(m_inotify.get(), target.c_str(), throughFd ? mask & ~IN_DONT_FOLLOW : mask);
         else
             errno = ENOSPC;
         if (wd < 0) {
@@ -191,7 +309,8 @@ private:
         return true;
     }
 
-    void forgetWatch(int wd)
+    // Caller holds m_watchMutex.
+    void forgetWatchLocked(int wd)
     {
         const auto it = m_pathByWatch.find(wd);
         if (it == m_pathByWatch.end())
@@ -202,9 +321,11 @@ private:
         m_watchCount.store(m_pathByWatch.size(), std::memory_order_relaxed);
     }
 
-    // A folder moved away: its watches would report under the old path.
+    // A folder moved away or a root dropped: its watches would report under
+    // a path no longer wanted.
     void unwatchTree(const std::string& folder)
     {
+        std::lock_guard lock(m_watchMutex);
         std::vector<int> doomed;
         if (auto it = m_watchByPath.find(folder); it != m_watchByPath.end())
             doomed.push_back(it->second);
@@ -214,7 +335,7 @@ private:
             doomed.push_back(it->second);
         for (int wd : doomed) {
             ::inotify_rm_watch(m_inotify.get(), wd);
-            forgetWatch(wd);
+            forgetWatchLocked(wd);
         }
     }
 
@@ -248,30 +369,43 @@ private:
         }
     }
 
+    // The watched path of `wd` and whether it is a root; none once forgotten.
+    std::optional<std::pair<std::string, bool>> watchedPath(const struct inotify_event& event)
+    {
+        std::lock_guard lock(m_watchMutex);
+        const auto it = m_pathByWatch.find(event.wd);
+        if (it == m_pathByWatch.end())
+            return std::nullopt;
+        if (event.mask & IN_IGNORED) {
+            forgetWatchLocked(event.wd);
+            return std::nullopt;
+        }
+        return std::pair{it->second, m_rootSet.contains(it->second)};
+    }
+
     void handle(const struct inotify_event& event, std::vector<std::string>& changed)
     {
         if (event.mask & IN_Q_OVERFLOW) {
             // Changes were lost, folders created meanwhile among them: report the
-            // roots so that the receiver resynchronises them, and cover new folders.
-            changed.insert(changed.end(), m_roots.begin(), m_roots.end());
-            watchRoots();
+            // roots so that the receiver resynchronises them, and have new
+            // folders covered, away from this thread so that reading goes on.
+            const std::vector<std::string> roots = rootsNow();
+            changed.insert(changed.end(), roots.begin(), roots.end());
+            requestRewatch();
             return;
         }
-        const auto it = m_pathByWatch.find(event.wd);
-        if (it == m_pathByWatch.end())
+        const auto watched = watchedPath(event);
+        if (!watched)
             return;
-        if (event.mask & IN_IGNORED) {
-            forgetWatch(event.wd);
-            return;
-        }
+        const auto& [folder, isRoot] = *watched;
         if (event.len == 0 || event.name[0] == '\0') {
             // A folder's own change also reaches its parent's watch with its
             // name; only a root has no parent under watch.
-            if (m_rootSet.count(it->second))
-                changed.push_back(it->second);
+            if (isRoot)
+                changed.push_back(folder);
             return;
         }
-        std::string path = joinPath(it->second, event.name);
+        std::string path = joinPath(folder, event.name);
         // Churn in caches and logs would keep the receiver's batch from ever running.
         if (isSkipped(path))
             return;
@@ -284,6 +418,37 @@ private:
                 watchFolderTree(path);
         }
         changed.push_back(std::move(path));
+    }
+
+    void requestRewatch()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_rewatchWanted = true;
+        }
+        m_pendingChanged.notify_all();
+    }
+
+    // One pass over the roots for however many overflows came before it starts.
+    void rewatchLoop()
+    {
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_pendingChanged.wait(lock, [&] { return m_stopping || m_rewatchWanted; });
+                if (m_stopping)
+                    return;
+            }
+            if (m_options.beforeRewatch)
+                m_options.beforeRewatch();
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_stopping)
+                    return;
+                m_rewatchWanted = false;
+            }
+            watchRoots(rootsNow());
+        }
     }
 
     void publish(std::vector<std::string> changed)
@@ -327,26 +492,29 @@ private:
     const Callback& m_callback;
     const Options& m_options;
     WatchRules m_rules;  // excluded paths standardised in the constructor, then constant
-    const std::vector<std::string> m_roots;
-    const std::unordered_set<std::string> m_rootSet;
     UniqueFd m_inotify;
     UniqueFd m_wake;
 
-    // Reading thread only (and the constructor, before it starts).
+    std::mutex m_watchMutex;
+    std::vector<std::string> m_roots;
+    std::unordered_set<std::string> m_rootSet;
+    std::vector<std::string> m_firstFolders;  // standardised
     std::unordered_map<int, std::string> m_pathByWatch;
     std::map<std::string, int> m_watchByPath;  // ordered: a moved folder's subtree is one range
     std::atomic<std::size_t> m_watchCount{0};
     std::atomic<bool> m_limitReached{false};
-    std::size_t m_unwatchable = 0;
+    std::atomic<std::size_t> m_unwatchable{0};
 
     std::mutex m_mutex;
-    std::condition_variable m_pendingChanged;
+    std::condition_variable m_pendingChanged;  // a pending change, a re-watch wanted, or stopping
     std::vector<std::string> m_pending;
+    bool m_rewatchWanted = false;
     bool m_stopping = false;
     CancelToken m_stop;
 
     std::thread m_reader;
     std::thread m_deliverer;
+    std::thread m_rewatcher;
 };
 
 FSEventWatcher::FSEventWatcher(Callback callback)
@@ -371,16 +539,22 @@ void FSEventWatcher::start(const std::vector<std::string>& paths)
 
 void FSEventWatcher::start(const std::vector<std::string>& paths, const WatchRules& rules)
 {
-    m_session.reset();
     std::vector<std::string> kept;
     for (const auto& path : paths) {
         std::string standard = paths::standardize(path);
         struct stat st {};
-        if (::lstat(standard.c_str(), &st) == 0)
+        if (::lstat(standard.c_str(), &st) == 0 && std::find(kept.begin(), kept.end(), standard) == kept.end())
             kept.push_back(std::move(standard));
     }
-    if (!kept.empty())
-        m_session = std::make_unique<Session>(std::move(kept), rules, m_callback, m_options);
+    if (kept.empty()) {
+        m_session.reset();
+        return;
+    }
+    if (!m_session || !m_session->canKeep(rules)) {
+        m_session.reset();
+        m_session = std::make_unique<Session>(rules, m_callback, m_options);
+    }
+    m_session->setRoots(kept, rules.firstFolders);
 }
 
 bool FSEventWatcher::isWatching() const

@@ -7,7 +7,12 @@
 // handed to the callback as one list of standardised paths, in arrival order.
 // The receiver checks the file system itself: event kinds are not passed on.
 // When the kernel's queue overflowed, the roots themselves are reported, so the
-// receiver resynchronises them.
+// receiver resynchronises them, and a thread of its own walks the roots again
+// for folders that came meanwhile (one walk for overflows that come while one
+// waits), so that reading goes on during it.
+// A new start with the same exclusions keeps the watches of the roots it
+// still has: only the roots added are walked and only the roots dropped
+// unwatched, and changes under the others go on being reported throughout.
 //
 // Threads: start(), the status queries and the destructor belong to the owner's
 // thread. The callback runs on the watcher's own delivery thread, never on the
@@ -59,6 +64,10 @@ public:
         std::size_t watchLimit = 0;
         // Test seam: called on the reading thread before each read of the event queue.
         std::function<void()> beforeRead;
+        // Test seam: called with each folder listed to add watches, on the thread listing it.
+        std::function<void(const std::string& folder)> onListFolder;
+        // Test seam: called on the re-watching thread when an overflow woke it, before its pass.
+        std::function<void()> beforeRewatch;
         ShortfallCallback onShortfall;
     };
 
@@ -69,11 +78,13 @@ public:
     FSEventWatcher(const FSEventWatcher&) = delete;
     FSEventWatcher& operator=(const FSEventWatcher&) = delete;
 
-    // Stops any running watch, then watches the given paths (standardised;
-    // those that do not exist now are left out). Changes made after it returns
-    // are reported; nothing earlier is. With no existing path the watcher stays idle.
-    // Adds every folder's watch before returning, so it takes time in proportion
-    // to the folders under the roots: call it off the GUI thread.
+    // Watches the given paths (standardised; those that do not exist now are
+    // left out) in place of the previous ones. Changes made after it returns
+    // are reported; under roots kept from the previous start, so are those
+    // made while it ran. With other exclusions, or after the watch limit was
+    // met, every watch is made anew. With no existing path the watcher stays idle.
+    // Adds every new folder's watch before returning, so it takes time in
+    // proportion to the folders under the new roots: call it off the GUI thread.
     void start(const std::vector<std::string>& paths);
     void start(const std::vector<std::string>& paths, const WatchRules& rules);
 

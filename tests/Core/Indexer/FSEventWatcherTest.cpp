@@ -1,14 +1,17 @@
 #include "Core/Indexer/FSEventWatcher.h"
 
 #include <algorithm>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "Platform/TempTree.h"
@@ -64,12 +67,17 @@ private:
     std::vector<std::vector<std::string>> m_deliveries;
 };
 
-// Waits (bounded, real time) until the delivery thread sleeps on the fake clock,
-// which it does once the first change of a batch has arrived.
-bool waitForSleeper(const FakeClock& clock, std::chrono::milliseconds timeout = 1500ms)
+void touch(const std::string& path, std::string_view contents = "x")
+{
+    std::ofstream(path, std::ios::binary | std::ios::app) << contents;
+}
+
+// Waits (bounded, real time) until `condition` holds.
+template <typename Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds timeout = 3000ms)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (clock.sleepers() == 0) {
+    while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::yield();
@@ -77,9 +85,54 @@ bool waitForSleeper(const FakeClock& clock, std::chrono::milliseconds timeout = 
     return true;
 }
 
-void touch(const std::string& path, std::string_view contents = "x")
+// Holds the thread that calls pass() while holding, until released.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holding = false;
+    bool held = false;
+
+    void hold()
+    {
+        std::lock_guard lock(mutex);
+        holding = true;
+        held = false;
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        holding = false;
+        changed.notify_all();
+    }
+    void pass()
+    {
+        std::unique_lock lock(mutex);
+        if (!holding)
+            return;
+        held = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return !holding; });
+    }
+    bool waitHeld()
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 1500ms, [&] { return held; });
+    }
+};
+
+// Waits until the delivery thread sleeps on the fake clock, which it does once
+// the first change of a batch has arrived.
+bool waitForSleeper(const FakeClock& clock)
 {
-    std::ofstream(path, std::ios::binary | std::ios::app) << contents;
+    return waitUntil([&] { return clock.sleepers() != 0; }, 1500ms);
+}
+
+// The kernel's event queue length when a test can overflow it quickly, else 0.
+int smallQueueLimit()
+{
+    int maxQueued = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> maxQueued;
+    return maxQueued > 0 && maxQueued <= 100000 ? maxQueued : 0;
 }
 
 FSEventWatcher::Options fastOptions()
@@ -281,35 +334,17 @@ TEST(FSEventWatcher, TheFirstFoldersAreWatchedBeforeTheRestAndAShortfallIsToldOn
 
 TEST(FSEventWatcher, AnOverflowedQueueReportsTheRoots)
 {
-    int maxQueued = 0;
-    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> maxQueued;
-    if (maxQueued <= 0 || maxQueued > 100000)
-        GTEST_SKIP() << "queue limit " << maxQueued << " too large to overflow quickly";
+    const int maxQueued = smallQueueLimit();
+    if (maxQueued == 0)
+        GTEST_SKIP() << "the kernel's event queue is too large to overflow quickly";
 
     TempTree tree;
     const std::string folder = tree.dir("many");
-    // Holds the reading thread before its first read until released.
-    struct Gate {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool holding = true;
-        bool held = false;
-        void release()
-        {
-            std::lock_guard lock(mutex);
-            holding = false;
-            changed.notify_all();
-        }
-    };
     auto gate = std::make_shared<Gate>();
+    gate->hold();
     Recorder recorder;
     FSEventWatcher::Options options = fastOptions();
-    options.beforeRead = [gate] {
-        std::unique_lock lock(gate->mutex);
-        gate->held = true;
-        gate->changed.notify_all();
-        gate->changed.wait(lock, [&] { return !gate->holding; });
-    };
+    options.beforeRead = [gate] { gate->pass(); };
     FSEventWatcher watcher(recorder.callback(), options);
     struct Releaser {
         std::shared_ptr<Gate> gate;
@@ -318,10 +353,7 @@ TEST(FSEventWatcher, AnOverflowedQueueReportsTheRoots)
     watcher.start({tree.root(), folder});
 
     touch(tree.path("first.txt"));
-    {
-        std::unique_lock lock(gate->mutex);
-        ASSERT_TRUE(gate->changed.wait_for(lock, 1500ms, [&] { return gate->held; }));
-    }
+    ASSERT_TRUE(gate->waitHeld());
     // The reader is held: these overflow the kernel's queue.
     for (int i = 0; i <= maxQueued; ++i)
         touch(folder + "/f" + std::to_string(i), "");
@@ -332,6 +364,214 @@ TEST(FSEventWatcher, AnOverflowedQueueReportsTheRoots)
     // Still watching afterwards.
     touch(folder + "/after.txt");
     EXPECT_TRUE(recorder.waitFor(folder + "/after.txt"));
+}
+
+// Collects the folders the watcher lists and the threads that list them.
+class ListingLog {
+public:
+    std::function<void(const std::string&)> seam()
+    {
+        return [this](const std::string& folder) {
+            std::lock_guard lock(m_mutex);
+            m_folders.push_back(folder);
+            m_threads.push_back(std::this_thread::get_id());
+        };
+    }
+
+    std::vector<std::string> take()
+    {
+        std::lock_guard lock(m_mutex);
+        m_threads.clear();
+        return std::exchange(m_folders, {});
+    }
+
+    std::optional<std::thread::id> listerOf(const std::string& folder)
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = std::find(m_folders.begin(), m_folders.end(), folder);
+        if (it == m_folders.end())
+            return std::nullopt;
+        return m_threads[std::size_t(it - m_folders.begin())];
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_folders;
+    std::vector<std::thread::id> m_threads;
+};
+
+TEST(FSEventWatcher, AddingOrDroppingARootTouchesOnlyThatRootsWatches)
+{
+    TempTree kept;
+    TempTree other;
+    kept.dir("x/y");
+    other.dir("p");
+    ListingLog listings;
+    Recorder recorder;
+    FSEventWatcher::Options options = fastOptions();
+    options.onListFolder = listings.seam();
+    FSEventWatcher watcher(recorder.callback(), options);
+    watcher.start({kept.root()});
+    EXPECT_EQ(listings.take().size(), 3u);
+
+    watcher.start({kept.root(), other.root()});
+    EXPECT_THAT(listings.take(), testing::UnorderedElementsAre(other.root(), other.path("p")));
+    EXPECT_EQ(watcher.watchCount(), 5u);
+
+    // The same roots again (a rebuild's restart) walk nothing.
+    watcher.start({kept.root(), other.root()});
+    EXPECT_TRUE(listings.take().empty());
+
+    watcher.start({other.root()});
+    EXPECT_TRUE(listings.take().empty());
+    EXPECT_EQ(watcher.watchCount(), 2u);
+    touch(kept.path("x/y/unwatched.txt"));
+    touch(other.path("p/seen.txt"));
+    ASSERT_TRUE(recorder.waitFor(other.path("p/seen.txt")));
+    EXPECT_FALSE(recorder.seen(kept.path("x/y/unwatched.txt")));
+}
+
+TEST(FSEventWatcher, AChangeUnderAKeptRootWhileANewRootIsWalkedIsReported)
+{
+    TempTree kept;
+    TempTree added;
+    added.dir("p");
+    Recorder recorder;
+    FSEventWatcher::Options options = fastOptions();
+    options.onListFolder = [&](const std::string& folder) {
+        if (folder == added.path("p"))
+            touch(kept.path("during.txt"));
+    };
+    FSEventWatcher watcher(recorder.callback(), options);
+    watcher.start({kept.root()});
+    // The new root comes first: a restart from nothing would walk it before
+    // the kept root had its watch back.
+    watcher.start({added.root(), kept.root()});
+    EXPECT_TRUE(recorder.waitFor(kept.path("during.txt")));
+}
+
+TEST(FSEventWatcher, OverflowsCoalesceIntoOneRewatchOffTheReadingThread)
+{
+    const int maxQueued = smallQueueLimit();
+    if (maxQueued == 0)
+        GTEST_SKIP() << "the kernel's event queue is too large to overflow quickly";
+
+    TempTree tree;
+    const std::string one = tree.file("one.txt");
+    const std::string two = tree.file("two.txt");
+    auto reading = std::make_shared<Gate>();
+    auto rewatching = std::make_shared<Gate>();
+    rewatching->hold();
+    std::atomic<int> rewatchPasses{0};
+    std::atomic<std::thread::id> reader{};
+    ListingLog listings;
+    Recorder recorder;
+    FSEventWatcher::Options options = fastOptions();
+    options.beforeRead = [reading, &reader] {
+        reader = std::this_thread::get_id();
+        reading->pass();
+    };
+    options.beforeRewatch = [rewatching, &rewatchPasses] {
+        ++rewatchPasses;
+        rewatching->pass();
+    };
+    options.onListFolder = listings.seam();
+    FSEventWatcher watcher(recorder.callback(), options);
+    struct Releaser {
+        std::shared_ptr<Gate> a, b;
+        ~Releaser() { a->release(), b->release(); }
+    } releaser{reading, rewatching};
+    watcher.start({tree.root()});
+
+    const int fdOne = ::open(one.c_str(), O_WRONLY | O_APPEND);
+    const int fdTwo = ::open(two.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fdOne, 0);
+    ASSERT_GE(fdTwo, 0);
+    for (int round = 0; round < 3; ++round) {
+        reading->hold();
+        touch(tree.path("poke" + std::to_string(round)));
+        ASSERT_TRUE(reading->waitHeld());
+        // Alternating writes are not merged: the held reader's queue overflows.
+        for (int i = 0; i <= maxQueued; ++i)
+            ASSERT_EQ(::write(i % 2 ? fdOne : fdTwo, "x", 1), 1);
+        if (round == 2)
+            tree.dir("late");  // its creation is lost with the overflow
+        reading->release();
+        // A marker is lost while the queue is still full: write it until one is reported.
+        const std::string marker = tree.path("drained" + std::to_string(round));
+        ASSERT_TRUE(waitUntil([&] {
+            touch(marker);
+            return recorder.waitFor(marker, 100ms);
+        }, 5000ms));
+    }
+    ::close(fdOne);
+    ::close(fdTwo);
+    EXPECT_TRUE(recorder.seen(tree.root()));
+    EXPECT_EQ(rewatchPasses.load(), 1);
+    EXPECT_FALSE(listings.listerOf(tree.path("late")));
+
+    rewatching->release();
+    ASSERT_TRUE(waitUntil([&] { return listings.listerOf(tree.path("late")).has_value(); }));
+    EXPECT_NE(*listings.listerOf(tree.path("late")), reader.load());
+    touch(tree.path("late/inside.txt"));
+    EXPECT_TRUE(recorder.waitFor(tree.path("late/inside.txt")));
+    EXPECT_EQ(rewatchPasses.load(), 1);
+}
+
+// A chain of folders named "d" under `top`, its path past the kernel's limit;
+// removed by lifting it a level at a time, since no path reaches its bottom.
+class DeepChain {
+public:
+    DeepChain(const std::string& top, int depth) : m_top(::open(top.c_str(), O_RDONLY | O_DIRECTORY))
+    {
+        m_path = top;
+        int fd = ::dup(m_top);
+        for (int i = 0; i < depth; ++i) {
+            ::mkdirat(fd, "d", 0755);
+            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+            m_path += "/d";
+        }
+        m_bottom = fd;
+    }
+    ~DeepChain()
+    {
+        ::close(m_bottom);
+        while (::renameat(m_top, "d/d", m_top, "lifted") == 0) {
+            ::unlinkat(m_top, "d", AT_REMOVEDIR);
+            ::renameat(m_top, "lifted", m_top, "d");
+        }
+        ::unlinkat(m_top, "d", AT_REMOVEDIR);
+        ::close(m_top);
+    }
+    const std::string& path() const { return m_path; }
+    int bottom() const { return m_bottom; }
+
+private:
+    int m_top;
+    int m_bottom = -1;
+    std::string m_path;
+};
+
+TEST(FSEventWatcher, FoldersPastThePathLimitAreWatched)
+{
+    TempTree tree;
+    DeepChain chain(tree.root(), 5000);
+    ASSERT_GT(chain.path().size(), std::size_t(PATH_MAX) * 2);
+    Recorder recorder;
+    std::vector<FSEventWatcher::Shortfall> told;
+    FSEventWatcher::Options options = fastOptions();
+    options.onShortfall = [&](const FSEventWatcher::Shortfall& s) { told.push_back(s); };
+    FSEventWatcher watcher(recorder.callback(), options);
+    watcher.start({tree.root()});
+    EXPECT_EQ(watcher.watchCount(), 5001u);
+    EXPECT_TRUE(told.empty());
+
+    const int file = ::openat(chain.bottom(), "deep.txt", O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(file, 0);
+    ::close(file);
+    EXPECT_TRUE(recorder.waitFor(chain.path() + "/deep.txt", 5000ms));
 }
 
 TEST(FSEventWatcher, DestroyingItWhileABatchWaitsStopsItsThreads)
