@@ -130,7 +130,7 @@ class SkuRelatedModel : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        seedIndex(h.databasePath(), {fileItem("/data/p/AB1234 spec.pdf"), fileItem("/data/p/b.png"),
+        seedIndex(h.databasePath(), {fileItem("/data/p/AB1234 sheet.pdf"), fileItem("/data/p/b.png"),
                                      fileItem("/data/p/AB1234 front.jpg"), folderItem("/data/p/Sub"),
                                      fileItem("/data/p/notes.txt"), fileItem("/data/q/AB1234.docx"),
                                      fileItem("/data/q/a.png"), fileItem("/data/r/other.png")});
@@ -194,7 +194,7 @@ TEST_F(SkuRelatedModel, ANewerRequestSupersedesTheRunningJob)
     h.model->setSearchText("AB1234");
     const SearchQuery query = h.model->currentQuerySnapshot();
     const auto generation = h.model->searchGeneration();
-    h.model->scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/p/AB1234 spec.pdf")});
+    h.model->scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/p/AB1234 sheet.pdf")});
     h.model->scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/q/AB1234.docx")});
     ASSERT_TRUE(drained());
     // The first job was cancelled: only the second's folder is shown.

@@ -151,12 +151,15 @@ QCoro::Task<> ResultsPrefetch::sendDeferred(QString kept, double size, QList<QLi
     QPointer<ResultsPrefetch> guard(this);
     auto waiting = m_clock.sleepFor(std::chrono::milliseconds(kDeferredDelayMs), m_cancel);
     co_await waiting;
-    if (!guard || m_cancel->isCancelled() || signature() != kept)
+    if (!guard || m_cancel->isCancelled())
         co_return;
-    for (const QList<IndexedItem>& batch : std::as_const(normal)) {
-        if (!batch.isEmpty())
-            m_sink(batch, size, Priority::Normal);
+    if (signature() == kept) {
+        for (const QList<IndexedItem>& batch : std::as_const(normal)) {
+            if (!batch.isEmpty())
+                m_sink(batch, size, Priority::Normal);
+        }
     }
+    emit deferredSettled();
 }
 
 } // namespace pallix

@@ -50,6 +50,11 @@ public:
     // Runs when the signature differs from that of the previous run.
     void runIfChanged();
 
+signals:
+    // A run's deferred wait ended: its batches went out, or were dropped
+    // because the results changed meanwhile.
+    void deferredSettled();
+
 private:
     struct Batches;
     Batches batches() const;

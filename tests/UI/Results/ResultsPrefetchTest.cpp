@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
 #include <QTest>
 
 #include "ResultsTestSupport.h"
@@ -37,6 +38,11 @@ struct ResultsPrefetchTest : testing::Test {
         ASSERT_TRUE(advanceOnceSleeping(*f.h.clock, std::chrono::milliseconds(ResultsPrefetch::kDeferredDelayMs)));
     }
     bool waitForBatches(std::size_t n) { return QTest::qWaitFor([&] { return sent.size() >= n; }, 5000); }
+    // Waits until `n` deferred waits have ended, whatever they sent.
+    bool waitForSettled(QSignalSpy& settled, int n)
+    {
+        return QTest::qWaitFor([&] { return settled.count() >= n; }, 5000);
+    }
 };
 
 ItemList folders(const std::string& prefix, int count)
@@ -63,9 +69,10 @@ TEST_F(ResultsPrefetchTest, NothingToPrefetchSendsNothing)
     EXPECT_EQ(prefetch.signature(), "16|||||");
     f.publishMain(numberedFiles("doc", 5, "zip"));  // neither folders nor pictures
     EXPECT_EQ(prefetch.signature(), "16|||||");
+    QSignalSpy settled(&prefetch, &ResultsPrefetch::deferredSettled);
     prefetch.run();
     finishWait();
-    QTest::qWait(0);
+    ASSERT_TRUE(waitForSettled(settled, 1));
     EXPECT_TRUE(sent.empty());
 }
 
@@ -86,7 +93,7 @@ TEST_F(ResultsPrefetchTest, UrgentAtOnceAndTheRestAfter55Ms)
 
     // Not a millisecond early.
     ASSERT_TRUE(advanceOnceSleeping(*f.h.clock, 54ms));
-    QTest::qWait(0);
+    QCoreApplication::processEvents();
     EXPECT_EQ(sent.size(), 2u);
     f.h.clock->advance(1ms);
     ASSERT_TRUE(waitForBatches(4));
@@ -111,15 +118,17 @@ TEST_F(ResultsPrefetchTest, OnlyUrgentBatchesPast1800Results)
     sent.clear();
     // One more result, in another section, crosses the limit.
     f.model().setServerResults(numberedFiles("s", 1, "txt"));
+    QSignalSpy settled(&prefetch, &ResultsPrefetch::deferredSettled);
     prefetch.run();
     ASSERT_EQ(sent.size(), 1u);
     finishWait();
-    QTest::qWait(10);
+    ASSERT_TRUE(waitForSettled(settled, 1));
     EXPECT_EQ(sent.size(), 1u);
 }
 
 TEST_F(ResultsPrefetchTest, ChangedResultsDropTheOlderDeferredBatch)
 {
+    QSignalSpy settled(&prefetch, &ResultsPrefetch::deferredSettled);
     f.publishMain(numberedFiles("a", 40, "jpg"));
     prefetch.run();
     f.publishMain(numberedFiles("b", 40, "jpg"));
@@ -128,8 +137,7 @@ TEST_F(ResultsPrefetchTest, ChangedResultsDropTheOlderDeferredBatch)
     EXPECT_EQ(sent[1].paths.front(), "/r/b0.jpg");
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.h.clock->sleepers() == 2; }));
     f.h.clock->advance(55ms);
-    ASSERT_TRUE(waitForBatches(3));
-    QTest::qWait(10);
+    ASSERT_TRUE(waitForSettled(settled, 2));  // the older wait ended too, sending nothing
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[2].paths.front(), "/r/b22.jpg");
 
