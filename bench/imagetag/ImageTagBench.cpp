@@ -31,6 +31,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "NearestRank.h"
 #include "App/ImageTagExtraction.h"
 #include "App/ImageTagger.h"
 #include "Core/IndexDB/IndexStore.h"
@@ -95,14 +96,6 @@ std::vector<std::string> makeImages(const fs::path& folder, int count)
     return paths;
 }
 
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::max(1.0, std::ceil(p / 100.0 * double(values.size()))));
-    return values[std::min(rank, values.size()) - 1];
-}
 
 // Every prefix of every typed run, `rounds` times, as the typing road asks.
 std::vector<double> typeAll(IndexStore& store, int rounds)
@@ -130,7 +123,7 @@ std::vector<double> typeAll(IndexStore& store, int rounds)
 void report(const char* label, const std::vector<double>& ms)
 {
     std::printf("%-6s searches %5zu  p50 %7.2f ms  p95 %7.2f ms  p99 %7.2f ms  max %7.2f ms\n", label, ms.size(),
-                percentile(ms, 50), percentile(ms, 95), percentile(ms, 99), percentile(ms, 100));
+                bench::nearestRankPercentile(ms, 50), bench::nearestRankPercentile(ms, 95), bench::nearestRankPercentile(ms, 99), bench::nearestRankPercentile(ms, 100));
 }
 
 bool checkExtraction(const std::vector<std::string>& images)
@@ -204,8 +197,8 @@ int run(const Options& o)
                 tagged ? "yes" : "NO");
     report("idle", idle);
     report("busy", busy);
-    std::printf("busy/idle  p50 x%.2f  p95 x%.2f\n", percentile(busy, 50) / percentile(idle, 50),
-                percentile(busy, 95) / percentile(idle, 95));
+    std::printf("busy/idle  p50 x%.2f  p95 x%.2f\n", bench::nearestRankPercentile(busy, 50) / bench::nearestRankPercentile(idle, 50),
+                bench::nearestRankPercentile(busy, 95) / bench::nearestRankPercentile(idle, 95));
     std::printf("tagging while searching: %lld images in %.2f s = %.2f images/s\n",
                 static_cast<long long>(duringSearches), busySeconds, duringSearches / busySeconds);
     if (alone > 0)

@@ -31,6 +31,7 @@
 #include <QGuiApplication>
 #include <QTimer>
 
+#include "NearestRank.h"
 #include "App/AppModel.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/IndexDB/IndexStore.h"
@@ -61,14 +62,6 @@ public:
     void start(const std::vector<std::string>&) override {}
 };
 
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::max(1.0, std::ceil(p / 100.0 * double(values.size()))));
-    return values[std::min(rank, values.size()) - 1];
-}
 
 std::optional<Options> parse(int argc, char** argv)
 {
@@ -337,9 +330,9 @@ int run(const Options& o)
     std::printf("keystrokes %zu (key every %d ms, pause %d ms, limit %d)\n", keystrokes.size(), o.keyMs, o.pauseMs,
                 o.limit);
     std::printf("keystroke -> published answer:          p50 %7.1f ms  p99 %7.1f ms  (%zu answered, %d superseded)\n",
-                percentile(first, 50), percentile(first, 99), first.size(), unanswered);
+                bench::nearestRankPercentile(first, 50), bench::nearestRankPercentile(first, 99), first.size(), unanswered);
     std::printf("last keystroke -> published complete:   p50 %7.1f ms  p99 %7.1f ms  (%zu runs, %d never complete)\n",
-                percentile(complete, 50), percentile(complete, 99), complete.size(), incomplete);
+                bench::nearestRankPercentile(complete, 50), bench::nearestRankPercentile(complete, 99), complete.size(), incomplete);
     std::printf("  of which the designed pause:          %7.1f ms\n", AppModel::kTypingThresholdSeconds * 1000);
     std::printf("longest GUI-thread stall:               %7.1f ms\n", longestStall);
     return incomplete == 0 ? 0 : 2;

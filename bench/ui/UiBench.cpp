@@ -28,6 +28,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "NearestRank.h"
 #include "App/AppModel.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/ResultsArea.h"
@@ -45,12 +46,6 @@ public:
     void start(const std::vector<std::string>&) override {}
 };
 
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::max(1.0, std::ceil(p / 100.0 * double(values.size()))));
-    return values[std::min(rank, values.size()) - 1];
-}
 
 double msSince(SteadyClock::time_point start)
 {
@@ -96,9 +91,9 @@ void report(const char* mode, const char* regime, const Timing& t)
 {
     std::printf("%-5s %-9s reset+layout p50 %6.2f ms  p99 %6.2f ms | paint p50 %6.2f ms  p99 %6.2f ms | "
                 "UI share p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms | CPU p50 %6.2f ms  p99 %6.2f ms\n",
-                mode, regime, percentile(t.reset, 50), percentile(t.reset, 99), percentile(t.paint, 50),
-                percentile(t.paint, 99), percentile(t.total, 50), percentile(t.total, 99),
-                *std::max_element(t.total.begin(), t.total.end()), percentile(t.cpu, 50), percentile(t.cpu, 99));
+                mode, regime, bench::nearestRankPercentile(t.reset, 50), bench::nearestRankPercentile(t.reset, 99), bench::nearestRankPercentile(t.paint, 50),
+                bench::nearestRankPercentile(t.paint, 99), bench::nearestRankPercentile(t.total, 50), bench::nearestRankPercentile(t.total, 99),
+                *std::max_element(t.total.begin(), t.total.end()), bench::nearestRankPercentile(t.cpu, 50), bench::nearestRankPercentile(t.cpu, 99));
 }
 
 int run(int iterations, int results, const QString& saveDir)
