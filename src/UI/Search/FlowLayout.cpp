@@ -18,6 +18,8 @@ FlowLayout::~FlowLayout()
 void FlowLayout::addItem(QLayoutItem* item)
 {
     m_items.append(item);
+    // A widget re-added at the end (the row's button) must be placed again.
+    invalidate();
 }
 
 QLayoutItem* FlowLayout::itemAt(int index) const

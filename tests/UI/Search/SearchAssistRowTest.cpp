@@ -159,6 +159,27 @@ TEST_F(SearchAssistRowTest, SaveCurrentAndAddToCommonPutTheTermFirstAndKeepTwelv
     ASSERT_TRUE(waitFor([&] { return chip(QStringLiteral("词8"), Style::Common) == row->chips().front(); }));
 }
 
+TEST_F(SearchAssistRowTest, SaveCurrentFollowsTheChipsWhenTheHistoryGrowsUnderIt)
+{
+    h.model->setSearchText(QStringLiteral("合"));
+    ASSERT_FALSE(row->saveCurrentButton()->isHidden());
+    const auto overlapsAChip = [&] {
+        const QRect button = row->saveCurrentButton()->geometry();
+        for (TermChip* c : row->chips())
+            if (c->isVisible() && c->geometry().intersects(button))
+                return true;
+        return false;
+    };
+    // Growing one chip at a time moves the button along and, at some count, onto the next line.
+    QStringList history;
+    for (int i = 0; i < 8; ++i) {
+        history.prepend(QStringLiteral("历史记录%1").arg(i));
+        h.model->setSearchHistory(history);
+        ASSERT_TRUE(waitFor([&] { return row->chips().size() == 2 + history.size(); }));
+        EXPECT_TRUE(waitFor([&] { return !overlapsAChip(); })) << history.size() << " history chips";
+    }
+}
+
 TEST_F(SearchAssistRowTest, ManyChipsScrollInsideAtMost92AndNoChipsMeansNoRow)
 {
     for (int i = 0; i < 12; ++i)
