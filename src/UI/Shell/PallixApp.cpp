@@ -4,7 +4,6 @@
 
 #include <QApplication>
 
-#include "Core/Models/AppEdition.h"
 #include "Core/Preview/FolderBrowserManager.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserWindows.h"
@@ -30,7 +29,6 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
 
     if (!environment.defaults)
         environment.defaults = Defaults::atFile(Defaults::standardFile());
-    m_defaults = environment.defaults;
     environment.services.menuBarVisibilityChanged = [](bool visible) {
         AppNotifications::shared().postMenuBarVisibilityChanged(visible);
     };
@@ -68,15 +66,7 @@ PallixApp::~PallixApp() = default;
 
 void PallixApp::start()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable() || isFirstStart())
-        m_controller->show();
-}
-
-// Until the welcome sheet has been dismissed once, the user has not seen the window.
-bool PallixApp::isFirstStart() const
-{
-    const std::string key = std::string(AppEditionInfo::defaultsPrefix(AppEditionInfo::current())) + "welcomeSheetDismissed";
-    return !m_defaults->boolean(key).value_or(false);
+    m_controller->show();
 }
 
 // A key the system refuses used to stay silently inactive while the settings

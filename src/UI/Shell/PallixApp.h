@@ -28,8 +28,7 @@ public:
     explicit PallixApp(AppModelEnvironment environment = {}, QObject* parent = nullptr);
     ~PallixApp() override;
 
-    // Shows the window unless the user can reach it from the tray and has
-    // seen it before.
+    // Opens the search window, as every start does.
     void start();
 
     AppModel& model() { return *m_model; }
@@ -40,9 +39,7 @@ public:
 
 private:
     void registerHotKey(const std::optional<GlobalHotKey>& hotKey);
-    bool isFirstStart() const;
 
-    std::shared_ptr<Defaults> m_defaults;
     bool m_bootstrapEnded = false;
     QString m_pendingStatus;  // a hot-key failure waiting for the start-up to end
     std::unique_ptr<TrayController> m_tray;
