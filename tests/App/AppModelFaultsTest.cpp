@@ -169,8 +169,7 @@ TEST(AppModelFaults, DamageMetAfterStartUpIsToldOnceAndTheRootsAreWalkedAgain)
     ASSERT_EQ(h.model->indexedCount(), 5);
 
     ASSERT_NE(h.watcher, nullptr);
-    disk.damageOpenDatabases();
-    testsupport::DamagingSqliteVfs::forceRereadOf(h.databasePath());
+    disk.damage(h.databasePath());
     writeFile(h.rootFolder() / "docs" / "new.txt");
     h.watcher->deliver({(h.rootFolder() / "docs" / "new.txt").string()});
     const std::string notice = "status:索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引";

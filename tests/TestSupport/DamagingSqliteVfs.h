@@ -1,23 +1,22 @@
 #pragma once
-// A SQLite file layer for tests that damages databases on demand, the way a
+// A SQLite file layer for tests that damages a database on demand, the way a
 // disk that loses sectors under a running program does. While an instance
 // lives it wraps the default file layer and is the default itself, so every
-// connection the code under test opens goes through it. After
-// damageOpenDatabases(), every page but the first that a database file open
-// at that moment reads comes back as zeros (the file still opens and its
-// schema reads, its tables do not); a file opened later (a fresh database made
-// in the damaged one's place) reads normally. Memory-mapped reads are turned
-// off for the files it wraps, so every page read passes here.
+// connection the code under test opens goes through it. After damage(file),
+// every page but the first that a connection already open on that file reads
+// comes back as zeros (the file still opens and its schema reads, its tables
+// do not); a connection opened later (on a fresh database made in the damaged
+// one's place) reads normally. Memory-mapped reads are turned off for the
+// files it wraps, so every page read passes here.
 //
-// A connection keeps the pages it read in its cache: to have a running
-// connection read the damaged pages, another connection must change the file
-// (see forceRereadOf()). One instance at a time; its switch may be flipped
-// from any thread.
+// One instance at a time; damage() may be called from any thread.
 
 #include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -46,13 +45,16 @@ public:
     DamagingSqliteVfs(const DamagingSqliteVfs&) = delete;
     DamagingSqliteVfs& operator=(const DamagingSqliteVfs&) = delete;
 
-    void damageOpenDatabases() { m_damagedBelow = m_opens.load() + 1; }
-
-    // Makes every connection on `database` drop its cached pages at its next
-    // read: one write from a connection of our own, checkpointed so that the
-    // pages live in the database file again rather than in its log.
-    static void forceRereadOf(const std::filesystem::path& database)
+    // A connection keeps the pages it read in its cache, so one write from a
+    // connection of our own, checkpointed so that every page lives in the
+    // file again rather than in its log, makes the open ones read them anew.
+    void damage(const std::filesystem::path& database)
     {
+        {
+            std::lock_guard lock(m_mutex);
+            m_damaged = database.string();
+            m_damagedBelow = m_opens.load() + 1;
+        }
         sqlite3* other = nullptr;
         ASSERT_EQ(sqlite3_open(database.c_str(), &other), SQLITE_OK);
         sqlite3_busy_timeout(other, 5000);
@@ -67,6 +69,7 @@ private:
         sqlite3_file base;
         DamagingSqliteVfs* owner;
         bool database;
+        const char* name;
         std::uint64_t serial;  // order of opening: damage spares the later ones
         sqlite3_file* real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
     };
@@ -83,6 +86,7 @@ private:
             return rc;
         file->owner = self;
         file->database = (flags & SQLITE_OPEN_MAIN_DB) != 0;
+        file->name = name;  // valid until the file is closed
         file->serial = ++self->m_opens;
         file->base.pMethods = &kMethods;
         return rc;
@@ -92,10 +96,15 @@ private:
     {
         File* file = of(f);
         const int rc = file->real()->pMethods->xRead(file->real(), buffer, amount, offset);
-        if (rc == SQLITE_OK && file->database && offset >= kFirstPageBytes
-            && file->serial < file->owner->m_damagedBelow.load())
+        if (rc == SQLITE_OK && file->database && offset >= kFirstPageBytes && file->owner->isDamaged(*file))
             std::memset(buffer, 0, static_cast<std::size_t>(amount));
         return rc;
+    }
+
+    bool isDamaged(const File& file)
+    {
+        std::lock_guard lock(m_mutex);
+        return file.serial < m_damagedBelow && m_damaged == file.name;
     }
 
     static int close(sqlite3_file* f)
@@ -142,7 +151,9 @@ private:
     sqlite3_vfs* m_real;
     sqlite3_vfs m_vfs{};
     std::atomic<std::uint64_t> m_opens{0};
-    std::atomic<std::uint64_t> m_damagedBelow{0};  // 0: nothing damaged
+    std::mutex m_mutex;
+    std::string m_damaged;             // the damaged file, under m_mutex
+    std::uint64_t m_damagedBelow = 0;  // its files opened before this serial; under m_mutex
 };
 
 } // namespace pallix::testsupport
