@@ -104,7 +104,7 @@ private:
     bool isDamaged(const File& file)
     {
         std::lock_guard lock(m_mutex);
-        return file.serial < m_damagedBelow && m_damaged == file.name;
+        return file.serial < m_damagedBelow && file.name != nullptr && m_damaged == file.name;
     }
 
     static int close(sqlite3_file* f)
