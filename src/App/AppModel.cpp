@@ -19,6 +19,7 @@
 #include "App/ServerRoots.h"
 #include "App/ServerSearchStage.h"
 #include "App/ImageTagger.h"
+#include "App/StoreRecovery.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Semantic/ImageSemanticStore.h"
@@ -118,7 +119,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
       m_serverRoots(std::make_unique<ServerRoots>(*this)),
       m_serverIndexRuns(std::make_unique<ServerIndexRuns>(*this, m_env.scanner.listingFault)),
-      m_serverSearchStage(std::make_unique<ServerSearchStage>(*this))
+      m_serverSearchStage(std::make_unique<ServerSearchStage>(*this)),
+      m_storeRecovery(std::make_unique<StoreRecovery>(*this))
 {
     migrateLegacyUserDefaults(*m_defaults);
     std::filesystem::path folder = m_env.supportDirectory;
@@ -430,9 +432,11 @@ QCoro::Task<bool> AppModel::bootstrapStores()
     // braced list that a loop body with co_await in it iterates over.
     QPointer<AppModel> guard(this);
     const std::array<std::shared_ptr<IndexStore>, 2> indexStores{m_indexStore, m_serverIndexStore};
+    const std::array<QString, 2> busyTexts{QStringLiteral("索引数据库正被其他程序占用，稍后重试打开"),
+                                           QStringLiteral("共享盘索引数据库正被其他程序占用，稍后重试打开")};
     for (std::size_t i = 0; i < indexStores.size(); ++i) {
         std::shared_ptr<IndexStore> store = indexStores[i];
-        auto opening = onPool([store] { return store->bootstrap(); });
+        QCoro::Task<StoreResult<void>> opening = m_storeRecovery->open(store, busyTexts[i]);
         const StoreResult<void> opened = co_await opening;
         if (!guard)
             co_return false;

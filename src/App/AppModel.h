@@ -65,6 +65,7 @@ class IndexStore;
 class ServerIndexRuns;
 class ServerRoots;
 class ServerSearchStage;
+class StoreRecovery;
 class ThumbnailProvider;
 
 // How the search window presents results.
@@ -416,6 +417,7 @@ private:
     friend class ServerIndexRuns;
     friend class ServerRoots;
     friend class ServerSearchStage;
+    friend class StoreRecovery;
 
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
@@ -615,6 +617,7 @@ private:
     std::unique_ptr<ServerRoots> m_serverRoots;
     std::unique_ptr<ServerIndexRuns> m_serverIndexRuns;
     std::unique_ptr<ServerSearchStage> m_serverSearchStage;
+    std::unique_ptr<StoreRecovery> m_storeRecovery;  // locked and damaged index files
 
     // Last: destroyed first, so its jobs finish while the stores they use live.
     QThreadPool m_pool;

@@ -14,6 +14,7 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include "App/StoreRecovery.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Indexer/FolderReconciler.h"
 
@@ -249,6 +250,7 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
 void AppModel::finishWatcherBatch(const WatcherBatch& batch, std::int64_t count)
 {
     publishIndexedCount(count);
+    m_storeRecovery->afterLocalWrites();
     if (!batch.foreground || !m_appIsForegroundActive)
         return;
     setStatusMessage(QStringLiteral("实时索引已更新，共 %1 项").arg(count));

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "App/StoreRecovery.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/ScanBatchWriter.h"
@@ -255,6 +256,7 @@ QCoro::Task<> AppModel::runBackgroundRefresh(std::vector<std::string> currentRoo
     const RescanOutcome outcome = co_await refreshing;
     if (!guard || token->isCancelled())
         co_return;
+    m_storeRecovery->afterLocalWrites();
     if (outcome.error) {
         setStatusMessage(QString::fromStdString(outcome.error->description()));
         co_return;
@@ -383,6 +385,7 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
         const bool wroteAll = co_await scanning;
         if (!guard || token->isCancelled())
             co_return;
+        m_storeRecovery->afterLocalWrites();
         auto counting = onPool([store = m_indexStore] { return store->indexedCount(); });
         const std::int64_t count = co_await counting;
         if (!guard || token->isCancelled())
@@ -401,6 +404,7 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
     const RescanOutcome outcome = co_await rebuilding;
     if (!guard || token->isCancelled() || outcome.cancelled)
         co_return;
+    m_storeRecovery->afterLocalWrites();
     if (outcome.error) {
         setStatusMessage(QString::fromStdString(outcome.error->description()));
         setIndexing(false);

@@ -7,6 +7,7 @@
 
 #include "App/AppModel.h"
 #include "App/ServerRoots.h"
+#include "App/StoreRecovery.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 
@@ -232,6 +233,7 @@ void ServerIndexRuns::finishRun(RunKind kind, std::int64_t count, std::int64_t b
     m_model.setServerIndexing(false);
     m_model.m_serverRebuildTask = {};
     stamp(completedKey());
+    m_model.m_storeRecovery->afterServerWrites();
     if (kind == RunKind::FirstScan) {
         const QString built = QStringLiteral("共享盘索引已建立（%1 项）").arg(count);
         m_model.setServerIndexStatusText(count < 1 ? QStringLiteral("共享盘索引为空（请检查挂载与权限）") : built);
@@ -282,6 +284,7 @@ QCoro::Task<> ServerIndexRuns::runDaily(std::vector<std::string> roots, std::vec
     if (!guard || token->isCancelled())
         co_return;
     stamp(dailyKey());
+    m_model.m_storeRecovery->afterServerWrites();
 }
 
 } // namespace pallix

@@ -9,11 +9,13 @@
 
 #include "App/IndexRunMarkers.h"
 #include "ModelTestSupport.h"
+#include "TestSupport/DamagingSqliteVfs.h"
 
 namespace pallix {
 namespace {
 
 using namespace testing_support;
+using namespace std::chrono_literals;
 
 TEST(AppModelFaults, AnUnreadableSettingsFileIsNamedAndLeftAlone)
 {
@@ -129,6 +131,56 @@ TEST(AppModelFaults, AScanThatCouldNotWriteEverythingIsNotRecordedAsDone)
     EXPECT_EQ(h.watcher->startsWithRules(), int(std::count_if(h.log.begin(), h.log.end(), [](const std::string& e) {
                   return e.starts_with("watch:");
               })));
+}
+
+// Another program holds the index through the start-up, past the busy
+// timeout: the start-up waits for it instead of giving up for the session.
+TEST(AppModelFaults, AStartUpMetByALockedIndexWaitsAndGoesOnOnceItIsFree)
+{
+    ModelHarness h;
+    writeFile(h.rootFolder() / "docs" / "plan.txt");
+    fs::create_directories(h.databasePath().parent_path());
+    LockHolder lock(h.databasePath());
+    h.start();
+    ASSERT_TRUE(waitFor([&] { return h.logged("status:索引数据库正被其他程序占用，稍后重试打开"); }));
+    EXPECT_FALSE(h.bootstrapEnded);
+    EXPECT_EQ(h.watcher, nullptr) << "nothing goes on before the index is open";
+    lock.release();
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.bootstrapEnded && !h.model->isIndexing(); }, 100ms, 30000));
+    EXPECT_EQ(h.model->statusMessage(), "启动扫描完成，共 3 项");
+    EXPECT_FALSE(fs::exists(h.databasePath().string() + ".corrupt")) << "a lock is no damage";
+    EXPECT_NE(h.watcher, nullptr);
+    h.model->setSearchText("plan");
+    h.model->scheduleSearch(true, false);
+    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 1; }));
+}
+
+// The disk damages the index while the application runs: the change that
+// meets the damage has the index moved aside, said once, and every root walked
+// again at once, not at the next start.
+TEST(AppModelFaults, DamageMetAfterStartUpIsToldOnceAndTheRootsAreWalkedAgain)
+{
+    testsupport::DamagingSqliteVfs disk;
+    ModelHarness h;
+    writeFile(h.rootFolder() / "docs" / "plan.txt");
+    writeFile(h.rootFolder() / "photos" / "beach.jpg");
+    h.start();
+    ASSERT_TRUE(h.settle());
+    ASSERT_EQ(h.model->indexedCount(), 5);
+
+    ASSERT_NE(h.watcher, nullptr);
+    disk.damage(h.databasePath());
+    writeFile(h.rootFolder() / "docs" / "new.txt");
+    h.watcher->deliver({(h.rootFolder() / "docs" / "new.txt").string()});
+    const std::string notice = "status:索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引";
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.logged(notice); }));
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->isIndexing() && h.model->indexedCount() == 6; }));
+    EXPECT_EQ(std::count(h.log.begin(), h.log.end(), notice), 1);
+    EXPECT_EQ(h.model->statusMessage(), "索引完成，共 6 项");
+    EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
+    h.model->setSearchText("beach");
+    h.model->scheduleSearch(true, false);
+    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 1; }));
 }
 
 TEST(AppModelFaults, ARunawayExpressionIsReportedInTheStatusLine)

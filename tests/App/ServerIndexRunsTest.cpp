@@ -8,6 +8,7 @@
 
 #include "Core/Config/EditionRule.h"
 #include "ServerTestSupport.h"
+#include "TestSupport/DamagingSqliteVfs.h"
 
 using namespace std::chrono_literals;
 
@@ -224,6 +225,34 @@ TEST(ServerIndexRuns, ARunCutShortIsResumedAtTheNextLaunch)
     texts.clear();
     road.runs().maybeResumeServerIndexIfInterrupted();
     EXPECT_TRUE(texts.empty());
+}
+
+// The disk damages the shared-drive index while the application runs: the
+// run that meets the damage leaves a fresh file, said once and filled at once
+// by an update run.
+TEST(ServerIndexRuns, DamageMetByARunIsToldAndTheSharesAreWalkedAgain)
+{
+    testsupport::DamagingSqliteVfs disk;
+    ShareRoad road;
+    writeFile(road.share() / "a.jpg");
+    writeFile(road.share() / "项目/c.docx");
+    ASSERT_TRUE(road.start());
+    road.runs().startServerFullScanIfNeeded();
+    ASSERT_TRUE(road.runEnds());
+    ASSERT_EQ(road.model().serverIndexedCount(), 4);
+
+    disk.damage(road.model().serverIndexDatabasePath());
+    writeFile(road.share() / "项目/new.png");
+    road.model().refreshServerIndexManually();
+    const std::string notice =
+        "status:共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引";
+    ASSERT_TRUE(waitFor([&] { return road.h.logged(notice); }));
+    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && road.model().serverIndexedCount() == 5; }));
+    EXPECT_EQ(std::count(road.h.log.begin(), road.h.log.end(), notice), 1);
+    EXPECT_TRUE(fs::exists(road.model().serverIndexDatabasePath().string() + ".corrupt"));
+    const std::vector<std::string> all = {road.at("a.jpg"), road.at("项目/c.docx"), road.at("项目/new.png")};
+    EXPECT_EQ(heldOf(road.store(), all), all);
+    EXPECT_EQ(road.model().indexedCount(), 1) << "the local index was not touched";
 }
 
 TEST(ServerIndexRuns, DailyScanAddsRecentImagesAndDocumentsOnceADay)

@@ -91,8 +91,13 @@ StoreResult<void> IndexStore::openDatabase()
                             (message.empty() ? kUnknownSqliteError : message) + "（" + m_databaseURL.string() + "）",
                             rc);
     }
-    for (const char* pragma : kConnectionOptions)
-        m_db.exec(pragma);  // a refused option leaves SQLite's default
+    for (const char* pragma : kConnectionOptions) {
+        // A refused option leaves SQLite's default. A file another program
+        // holds refuses each of them only after a busy wait: the first such
+        // refusal ends the open (the connection stays), to be tried again whole.
+        if (sqlite::isTransient(m_db.exec(pragma)))
+            return connectionFailure(IndexStoreError::Code::Exec);
+    }
     return {};
 }
 
@@ -140,9 +145,12 @@ StoreResult<void> IndexStore::openAndPrepare()
     // Damage in the middle of the file answers no open and no count: only a
     // read of its pages finds it, and the snapshot load would then stop short
     // silently. Bounded, so a very large index is checked in part.
-    // Any other trouble of the check is left to the schema statements to report.
-    if (const int check = sqlite::quickCheck(m_db, kOpenCheckBudget); sqlite::isDamage(check)) {
-        m_damageSeen = true;
+    // A file another program holds fails here, after one busy wait rather
+    // than one per statement; any other trouble of the check is left to the
+    // schema statements to report.
+    const int check = sqlite::quickCheck(m_db, kOpenCheckBudget);
+    if (sqlite::isDamage(check) || sqlite::isTransient(check)) {
+        m_damageSeen = sqlite::isDamage(check);
         return storeFailure(IndexStoreError::Code::Exec, sqlite3_errstr(check), check);
     }
     if (StoreResult<void> r = runSchema(); !r)

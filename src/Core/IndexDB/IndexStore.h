@@ -87,7 +87,9 @@ public:
 
     // True once after the store found its file damaged (at bootstrap or on a
     // later read or write), moved it aside (see sqlite::moveDamagedAside) and
-    // started over on an empty one: the owner must fill it again.
+    // started over on an empty one: the owner must fill it again. A write
+    // that meets damage fails and starts over before it returns; damage a
+    // read met is dealt with by the next write.
     bool takeRecoveredFromDamage();
 
     // Cached items while the cache is loaded, else the row count of the bootstrap.
@@ -222,6 +224,9 @@ private:
     StoreResult<void> beginTransaction();
     StoreResult<void> commitTransaction();
     void rollbackTransaction();
+    // The end of a write that failed: rolls back when it began a transaction,
+    // starts over on a fresh file when the failure was damage, returns `failure`.
+    StoreResult<void> abandonWrite(StoreResult<void> failure, bool inTransaction);
     StoreResult<void> upsertToDB(const std::vector<IndexedItem>& items);
     StoreResult<void> deletePrefixFromDB(const std::string& prefix);
     // deletePrefixFromDB() sparing the rows at or under `keptPaths` (standardised).

@@ -107,6 +107,17 @@ StoreResult<void> IndexStore::beginTransaction()
 StoreResult<void> IndexStore::commitTransaction() { return execute("COMMIT TRANSACTION"); }
 void IndexStore::rollbackTransaction() { (void)execute("ROLLBACK TRANSACTION"); }
 
+StoreResult<void> IndexStore::abandonWrite(StoreResult<void> failure, bool inTransaction)
+{
+    if (inTransaction)
+        rollbackTransaction();
+    // Damage is dealt with now rather than at the next write, so the owner
+    // learns right after this write that the store started over and can fill
+    // it again at once. A recovery that fails is tried again by that write.
+    (void)recoverIfDamagedLocked();
+    return failure;
+}
+
 StoreResult<void> IndexStore::upsertToDB(const std::vector<IndexedItem>& items)
 {
     if (items.empty())
@@ -269,10 +280,8 @@ StoreResult<void> IndexStore::upsert(const std::vector<IndexedItem>& items)
     StoreResult<void> written = upsertToDB(items);
     if (written)
         written = commitTransaction();
-    if (!written) {
-        rollbackTransaction();
-        return written;
-    }
+    if (!written)
+        return abandonWrite(std::move(written), true);
     const bool large = patchingCostsMoreThanABuild(items.size());
     if (large)
         resetSearchIndexesLocked();
@@ -313,11 +322,9 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
         written = upsertToDB(items);
     if (written)
         written = commitTransaction();
-    if (!written) {
-        // The rows are as they were, so the cache stays as it was too.
-        rollbackTransaction();
-        return written;
-    }
+    // The rows are as they were, so the cache stays as it was too.
+    if (!written)
+        return abandonWrite(std::move(written), true);
     const bool large = patchingCostsMoreThanABuild(items.size());
     if (large)
         resetSearchIndexesLocked();
@@ -349,6 +356,7 @@ StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
     // directly, not a pass over every cached item, and the same answer before
     // the cache is loaded as after.
     std::vector<std::string> vanished;
+    StoreResult<void> read;
     {
         sqlite::Statement statement;
         if (statement.prepare(m_db, "SELECT path FROM file_index WHERE parent_path = ?;") != SQLITE_OK)
@@ -359,8 +367,11 @@ StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
             if (std::string_view path = statement.columnText(0); !present.contains(path))
                 vanished.emplace_back(path);
         if (step != SQLITE_DONE)
-            return storeFailure(IndexStoreError::Code::Step, connectionMessage());
+            read = connectionFailure(IndexStoreError::Code::Step);
     }
+    // Out of the statement's scope: starting over closes the connection.
+    if (!read)
+        return abandonWrite(std::move(read), false);
 
     if (StoreResult<void> r = beginTransaction(); !r)
         return r;
@@ -372,10 +383,8 @@ StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
         written = upsertToDB(currentChildren);
     if (written)
         written = commitTransaction();
-    if (!written) {
-        rollbackTransaction();
-        return written;
-    }
+    if (!written)
+        return abandonWrite(std::move(written), true);
     for (const std::string& child : vanished)
         removeFromCache(child);
     patchCache(currentChildren);
@@ -416,11 +425,8 @@ StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>&
             written = deletePrefixFromDB(prefix);
     if (written && transaction)
         written = commitTransaction();
-    if (!written) {
-        if (transaction)
-            rollbackTransaction();
-        return written;
-    }
+    if (!written)
+        return abandonWrite(std::move(written), transaction);
     if (m_cacheReady && !m_items.empty()) {
         std::vector<std::uint32_t> removed;
         m_items.removeUnderAny(prefixes, &removed);

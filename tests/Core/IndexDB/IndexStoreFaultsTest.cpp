@@ -74,9 +74,9 @@ TEST(IndexStoreDamage, DamagedFilesAreMovedAsideAndTheStoreStartsOverEmpty)
     }
 }
 
-// Damage that appears while the store runs: the write that meets it fails,
-// the next one starts over on a fresh file.
-TEST(IndexStoreDamage, AWriteThatMeetsDamageLetsTheNextStartOver)
+// Damage that appears while the store runs: the write that meets it fails and
+// the store starts over before it returns, so its owner can fill it at once.
+TEST(IndexStoreDamage, AWriteThatMeetsDamageStartsOverBeforeItReturns)
 {
     TempDir dir;
     const auto db = dir / "index.sqlite";
@@ -90,9 +90,11 @@ TEST(IndexStoreDamage, AWriteThatMeetsDamageLetsTheNextStartOver)
     const StoreResult<void> removed = store.removePathPrefix("/data/some-rather-long-folder-name");
     ASSERT_FALSE(removed);
     EXPECT_TRUE(sqlite::isDamage(removed.error().sqliteCode)) << removed.error().description();
-    ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
-    EXPECT_TRUE(store.takeRecoveredFromDamage());
+    EXPECT_TRUE(store.takeRecoveredFromDamage()) << "not left for the next write to find";
     EXPECT_TRUE(std::filesystem::exists(dir / "index.sqlite.corrupt"));
+    EXPECT_EQ(store.indexedCount(), 0);
+    ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
+    EXPECT_FALSE(store.takeRecoveredFromDamage());
     EXPECT_EQ(store.indexedCount(), 1);
 }
 
