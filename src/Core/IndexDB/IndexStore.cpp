@@ -147,6 +147,9 @@ StoreResult<void> IndexStore::openAndPrepare()
         m_damageSeen = true;
         return storeFailure(IndexStoreError::Code::Exec, sqlite3_errstr(check), check);
     }
+    // The check read up to the page cache's limit (80 MB) of pages that no
+    // search or write of the store needs again soon: hand them back.
+    sqlite3_db_release_memory(m_db.handle());
     if (StoreResult<void> r = runSchema(); !r)
         return r;
     if (StoreResult<void> r = ensureContentColumn(); !r)
