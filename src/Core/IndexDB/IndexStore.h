@@ -10,7 +10,8 @@
 // Threading: an actor. Every public operation takes the store's one mutex for
 // its whole run, so operations never overlap; they block and are meant for
 // worker threads, never the GUI thread. Background jobs (the cache warm-up,
-// the debounced rebuild, the index build) run on threads of their own, take
+// the debounced rebuild, the index build, the fill of an older file's
+// lower-cased names on a connection of its own) run on threads of their own, take
 // the mutex for short steps, and are cancelled and joined by the destructor.
 // The index build copies what it needs under the mutex in slices and does its
 // heavy part without it, so searches and writes wait at most one slice. Every

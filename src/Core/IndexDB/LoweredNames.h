@@ -43,8 +43,9 @@ bool fill(const std::filesystem::path& file, const CancelToken& cancel, std::int
 
 // The typing-time prefix statement on `db` (see indexsql::typingFastStatement):
 // with the column complete and a word whose head is literal, the rows of the
-// index range in row order (a scan of the table when the range holds many of
-// them, the range's row numbers first when few); otherwise the statement that
+// index range in row order (without filter clauses the first row numbers of
+// the range; with them a scan of the table when the range holds many rows,
+// all the range's row numbers when few); otherwise the statement that
 // lower-cases every name.
 indexsql::SqlText typingStatement(const sqlite::Connection& db, bool complete, const SearchQuery& query, int limit,
                                   bool withDateClause);
