@@ -117,6 +117,7 @@ bool fill(const std::filesystem::path& file, const CancelToken& cancel, std::int
     sqlite::Connection db;
     if (db.open(file.string(), sqlite::Connection::Mode::ReadWriteCreate) != SQLITE_OK || !hasColumn(db))
         return false;
+    db.exec("PRAGMA synchronous=NORMAL;");  // as the store's writes: the log is synced at checkpoints
     // The index first, while the column is empty: building it later would
     // hold the write lock for a whole pass over the table in one statement.
     if (db.exec(kIndex) != SQLITE_OK)
