@@ -1,6 +1,7 @@
 // pallix-bench: measures the engine on a corpus, the way the application drives it.
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -8,6 +9,7 @@
 
 #include "BenchSupport.h"
 #include "Commands.h"
+#include "Platform/AllocatorArenas.h"
 
 namespace {
 
@@ -35,6 +37,13 @@ int usage(const std::string& message)
 int main(int argc, char** argv)
 {
     using namespace pallix::bench;
+    // The application's allocator setting; PALLIX_ARENAS=N compares another
+    // limit, 0 the C library's default.
+    const char* arenas = std::getenv("PALLIX_ARENAS");
+    if (!arenas)
+        pallix::limitAllocatorArenas();
+    else if (const int n = std::atoi(arenas); n > 0)
+        pallix::limitAllocatorArenas(n);
     if (argc < 2)
         return usage("");
     const std::string command = argv[1];

@@ -280,4 +280,10 @@ void waitForNameOrders(const IndexStore& store)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
+void waitForLoweredNames(const IndexStore& store)
+{
+    while (!store.isLoweredNameColumnComplete())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 } // namespace pallix::bench

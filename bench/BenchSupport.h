@@ -117,5 +117,7 @@ std::unique_ptr<IndexStore> openCompleteStore(const std::filesystem::path& db);
 void waitForCompleteIndexes(const IndexStore& store);
 // Blocks until every cached item has its name ordinal, which follow the indexes.
 void waitForNameOrders(const IndexStore& store);
+// Until the stored lower-cased names are complete (an older file is filled after start-up).
+void waitForLoweredNames(const IndexStore& store);
 
 } // namespace pallix::bench

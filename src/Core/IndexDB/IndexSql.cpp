@@ -185,6 +185,80 @@ SqlText typingFastStatement(const SearchQuery& query, int limit, bool withDateCl
     return text;
 }
 
+std::optional<PrefixRange> loweredPrefixRange(const SearchQuery& query, bool withDateClause)
+{
+    if (query.caseSensitive || query.wildcardPattern || query.useRegularExpression || query.tokens.empty() ||
+        (withDateClause && query.modifiedAfter))
+        return std::nullopt;
+    PrefixRange range;
+    range.likePattern = caseFolded(trimmed(query.tokens.front()), false) + "%";
+    // LIKE reads "%" and "_" typed in the word as wildcards: only the text
+    // before them is literal.
+    range.low = range.likePattern.substr(0, range.likePattern.find_first_of("%_"));
+    if (range.low.empty())
+        return std::nullopt;
+    for (const char* replacement : {"\xEF\xBF\xBD", "\xEF\xBF\xBE", "\xEF\xBF\xBF"})
+        if (range.low.find(replacement) != std::string::npos)
+            return std::nullopt;
+    range.high = byteSuccessor(range.low);
+    range.rangeSuffices = range.likePattern.size() == range.low.size() + 1;
+    return range;
+}
+
+std::optional<std::string> byteSuccessor(std::string_view head)
+{
+    std::string next(head);
+    while (!next.empty() && static_cast<unsigned char>(next.back()) == 0xFF)
+        next.pop_back();
+    if (next.empty())
+        return std::nullopt;
+    next.back() = static_cast<char>(static_cast<unsigned char>(next.back()) + 1);
+    return next;
+}
+
+SqlText typingRangeStatement(const SearchQuery& query, int limit, bool withDateClause, const PrefixRange& range,
+                             RangeRead read)
+{
+    SqlText text = baseStatement(query, withDateClause);
+    // The first rows in row order, as the statement without the column reads
+    // them. A "+" keeps the planner off the index where the scan is wanted.
+    const char* column = read == RangeRead::Scan ? "+lower_name" : "lower_name";
+    std::string bounds = std::string(column) + " >= ?";
+    if (range.high)
+        bounds += std::string(" AND ") + column + " < ?";
+    if (!range.rangeSuffices)
+        bounds += " AND lower_name LIKE ?";
+    const auto bindRange = [&] {
+        text.bindings.push_back(sqlite::Binding::text(range.low));
+        if (range.high)
+            text.bindings.push_back(sqlite::Binding::text(*range.high));
+        if (!range.rangeSuffices)
+            text.bindings.push_back(sqlite::Binding::text(range.likePattern));
+        text.bindings.push_back(sqlite::Binding::integer(typingFastRowLimit(limit)));
+    };
+    switch (read) {
+    case RangeRead::FirstRowNumbers:
+        // The index alone picks the rows: a bounded sort of its row numbers.
+        text.sql += " AND rowid IN (SELECT rowid FROM file_index WHERE " + bounds + " ORDER BY rowid LIMIT ?) ORDER BY rowid";
+        bindRange();
+        return text;
+    case RangeRead::RowNumbers:
+        text.sql += " AND rowid IN (SELECT rowid FROM file_index WHERE " + bounds + ")";
+        break;
+    case RangeRead::Scan:
+        text.sql += " AND " + bounds;
+        break;
+    }
+    text.sql += " ORDER BY rowid LIMIT ?";
+    bindRange();
+    return text;
+}
+
+bool hasFilterClauses(const SearchQuery& query, bool withDateClause)
+{
+    return query.typeFilter || query.extensionFilter || query.pathFilter || (withDateClause && query.modifiedAfter);
+}
+
 std::vector<sqlite::Binding> underFolderBindings(std::string_view folder)
 {
     // "0" follows "/" in byte order, so [base + "/", base + "0") holds exactly

@@ -4,6 +4,7 @@
 // with the filter clauses, the pattern clauses and the path-range test.
 // Internal to the IndexDB module. Pure functions.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,35 @@ SqlText readOnlySearchStatement(const SearchQuery& query, int limit);
 SqlText typingFastStatement(const SearchQuery& query, int limit, bool withDateClause);
 // The row limit bound by typingFastStatement.
 int typingFastRowLimit(int limit);
+
+// The same rows read from the stored lower-cased names: those in [low, high)
+// that match `likePattern`, which is what typingFastStatement's pattern
+// selects. Only for a case-insensitive plain word whose pattern has a literal
+// head, and not with a date clause (its index may order that statement).
+// Not for a head holding U+FFFD, U+FFFE or U+FFFF: LIKE reads all three (and
+// more) as U+FFFD, so their names lie outside one range.
+struct PrefixRange {
+    std::string low;                  // the pattern's head before any "%" or "_"
+    std::optional<std::string> high;  // none: nothing lies above every name beginning with `low`
+    std::string likePattern;
+    // The range alone selects what the pattern does: no wildcard follows the
+    // head. (Stored names are valid UTF-8 without ASCII capitals.)
+    bool rangeSuffices = false;
+};
+std::optional<PrefixRange> loweredPrefixRange(const SearchQuery& query, bool withDateClause);
+// The least byte string above every string that begins with `head`; none when
+// `head` is all 0xFF bytes (or empty).
+std::optional<std::string> byteSuccessor(std::string_view head);
+// How the range's rows are read in row order: by the row numbers the index
+// lists for the range; by the first of them only, which needs a query without
+// filter clauses (else a filtered row would leave a gap); or by a scan of the
+// table that stops at the row limit (cheaper when the range holds a large,
+// evenly spread share of the rows).
+enum class RangeRead { RowNumbers, FirstRowNumbers, Scan };
+// Whether baseStatement() adds clauses that test more than the name.
+bool hasFilterClauses(const SearchQuery& query, bool withDateClause);
+SqlText typingRangeStatement(const SearchQuery& query, int limit, bool withDateClause, const PrefixRange& range,
+                             RangeRead read);
 
 // "path = ? OR (path >= ? AND path < ?)" with underFolderBindings(folder): the
 // folder itself and every path below it, compared exactly (letter case, "%" and

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/LoweredNames.h"
 
 namespace pallix {
 
@@ -26,7 +27,8 @@ constexpr const char* kSchema[] = {
     "size INTEGER NOT NULL,\n"
     "modified_at REAL NOT NULL,\n"
     "is_directory INTEGER NOT NULL,\n"
-    "content_text TEXT NOT NULL DEFAULT ''\n"
+    "content_text TEXT NOT NULL DEFAULT '',\n"
+    "lower_name TEXT\n"
     ");",
     "CREATE INDEX IF NOT EXISTS idx_file_index_name ON file_index(name);",
     "CREATE INDEX IF NOT EXISTS idx_file_index_parent_path ON file_index(parent_path);",
@@ -153,10 +155,15 @@ StoreResult<void> IndexStore::openAndPrepare()
         m_damageSeen = sqlite::isDamage(check);
         return storeFailure(IndexStoreError::Code::Exec, sqlite3_errstr(check), check);
     }
+    // The check read up to the page cache's limit (80 MB) of pages that no
+    // search or write of the store needs again soon: hand them back.
+    sqlite3_db_release_memory(m_db.handle());
     if (StoreResult<void> r = runSchema(); !r)
         return r;
     if (StoreResult<void> r = ensureContentColumn(); !r)
         return r;
+    if (loweredname::prepare(m_db, m_loweredNamesComplete) != SQLITE_OK)
+        return connectionFailure(IndexStoreError::Code::Exec);
     StoreResult<std::int64_t> count = loadIndexedCountFromDatabase();
     if (!count)
         return Unexpected<IndexStoreError>(count.error());
@@ -173,7 +180,33 @@ StoreResult<void> IndexStore::bootstrap()
     if (!opened)
         return opened;
     startCacheWarmup();
+    if (!m_loweredNamesComplete)
+        startLoweredNameFillLocked();
     return {};
+}
+
+void IndexStore::startLoweredNameFillLocked()
+{
+    // After the cache is installed: the snapshot's readers would keep the
+    // fill's log from being checkpointed, and the load comes first.
+    const std::int64_t generation = ++m_loweredNamesGeneration;
+    m_searchCacheReadyWaiters.push_back([this, generation](bool ready) {
+        if (!ready)
+            return;
+        m_jobs.start([this, generation](const CancelToken& token) {
+            if (!loweredname::fill(m_databaseURL, token))
+                return;
+            std::lock_guard lock(m_mutex);
+            if (generation == m_loweredNamesGeneration)
+                m_loweredNamesComplete = true;
+        });
+    });
+}
+
+bool IndexStore::isLoweredNameColumnComplete() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_loweredNamesComplete;
 }
 
 StoreResult<void> IndexStore::recoverFromDamageLocked()
@@ -183,6 +216,7 @@ StoreResult<void> IndexStore::recoverFromDamageLocked()
     if (const std::string error = sqlite::moveDamagedAside(m_databaseURL); !error.empty())
         return storeFailure(IndexStoreError::Code::FileSystem, m_databaseURL.string() + "：" + error);
     m_recoveredFromDamage = true;
+    ++m_loweredNamesGeneration;  // a fill still running works on the file moved aside
     if (StoreResult<void> r = openAndPrepare(); !r)
         return r;
     // The fresh file is empty; so is the cache until the owner fills both again.

@@ -10,7 +10,8 @@
 // Threading: an actor. Every public operation takes the store's one mutex for
 // its whole run, so operations never overlap; they block and are meant for
 // worker threads, never the GUI thread. Background jobs (the cache warm-up,
-// the debounced rebuild, the index build) run on threads of their own, take
+// the debounced rebuild, the index build, the fill of an older file's
+// lower-cased names on a connection of its own) run on threads of their own, take
 // the mutex for short steps, and are cancelled and joined by the destructor.
 // The index build copies what it needs under the mutex in slices and does its
 // heavy part without it, so searches and writes wait at most one slice. Every
@@ -188,6 +189,9 @@ public:
     void setBeforeCacheInstallHook(std::function<void()> hook);
     // Background jobs started and not finished (tests wait for quiet with it).
     int runningBackgroundJobs() const { return m_jobs.running(); }
+    // Whether the stored lower-cased names are complete, so that the typing
+    // prefix search reads their index (older files are filled after start-up).
+    bool isLoweredNameColumnComplete() const;
     // The value of "PRAGMA <name>;" on the store's connection, for read-back.
     std::optional<std::string> pragmaValue(const std::string& name) const;
 
@@ -218,6 +222,8 @@ private:
     void recordTransientSearchFailure();
     void resumeSearchCacheReadyWaiters(bool ready);
     void startCacheWarmup();
+    // Fills the stored lower-cased names of an older file once the cache is installed.
+    void startLoweredNameFillLocked();
     std::string connectionMessage() const;
 
     // Writes (IndexStoreWrites.cpp).
@@ -293,6 +299,8 @@ private:
     bool m_damageSeen = false;           // a failure said the file is damaged
     bool m_recoveredFromDamage = false;  // see takeRecoveredFromDamage()
     bool m_discardLoadingSnapshot = false;  // the warm-up's snapshot is of a file moved aside
+    bool m_loweredNamesComplete = false;    // the file's mark, or the fill finished
+    std::int64_t m_loweredNamesGeneration = 0;  // a fill of an earlier file must not set the flag
     std::vector<Waiter> m_searchCacheReadyWaiters;  // in order of arrival
     int m_transientSearchFailureStreak = 0;
     std::optional<Clock::TimePoint> m_lastTransientSearchFailureAt;  // none: the distant past

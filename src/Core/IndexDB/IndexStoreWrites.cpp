@@ -15,9 +15,12 @@ namespace pallix {
 
 namespace {
 
+// The lower-cased name by the connection's own lower(), the function the
+// prefix search without the column applies to the name.
 constexpr std::string_view kUpsertSql =
-    "INSERT INTO file_index (path, name, parent_path, extension, size, modified_at, is_directory, content_text)\n"
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?)\n"
+    "INSERT INTO file_index (path, name, parent_path, extension, size, modified_at, is_directory, content_text,\n"
+    "lower_name)\n"
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, lower(?2))\n"
     "ON CONFLICT(path) DO UPDATE SET\n"
     "name = excluded.name,\n"
     "parent_path = excluded.parent_path,\n"
@@ -25,7 +28,8 @@ constexpr std::string_view kUpsertSql =
     "size = excluded.size,\n"
     "modified_at = excluded.modified_at,\n"
     "is_directory = excluded.is_directory,\n"
-    "content_text = excluded.content_text;";
+    "content_text = excluded.content_text,\n"
+    "lower_name = excluded.lower_name;";
 
 constexpr int kUpsertRebuildDelayMs = 380;
 constexpr int kRemovalRebuildDelayMs = 90;

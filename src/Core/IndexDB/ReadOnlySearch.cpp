@@ -8,6 +8,7 @@
 
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/LoweredNames.h"
 
 namespace pallix {
 
@@ -88,7 +89,8 @@ std::vector<IndexedItem> IndexStore::readOnlyTypingFastPrefixSearch(const std::f
     db.exec("PRAGMA mmap_size=268435456;");
 
     const int rowLimit = indexsql::typingFastRowLimit(limit);
-    const indexsql::SqlText text = indexsql::typingFastStatement(query, limit, true);
+    const indexsql::SqlText text =
+        loweredname::typingStatement(db, loweredname::isComplete(db), query, limit, true);
 
     sqlite::Statement statement;
     if (statement.prepare(db, text.sql) != SQLITE_OK)

@@ -8,6 +8,7 @@
 
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/LoweredNames.h"
 #include "Core/IndexDB/TypingScan.h"
 #include "Platform/Text.h"
 
@@ -135,7 +136,7 @@ std::vector<IndexedItem> IndexStore::typingFastDatabaseSearch(const SearchQuery&
     if (token.empty())
         return {};
 
-    const indexsql::SqlText text = indexsql::typingFastStatement(query, limit, false);
+    const indexsql::SqlText text = loweredname::typingStatement(m_db, m_loweredNamesComplete, query, limit, false);
     SQLQueryResult rows = fetchItems(text.sql, text.bindings, 3);
     if (rows.items.empty())
         return {};

@@ -1,11 +1,13 @@
 #include <QApplication>
 
+#include "Platform/AllocatorArenas.h"
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/SingleInstance.h"
 
 int main(int argc, char** argv)
 {
+    pallix::limitAllocatorArenas();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("珀溪"));
     pallix::SingleInstance instance;

@@ -51,8 +51,8 @@ TEST(CacheSnapshot, LargeIndexesAreReadInRowidRangesAndJoinedInOrder)
     }
     rawExec(dir / "index.sqlite",
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 350000) "
-            "INSERT INTO file_index SELECT '/big/f' || i || '.txt', 'f' || i || '.txt', '/big', 'txt', i, 1.5, 0, '' "
-            "FROM n;"
+            "INSERT INTO file_index SELECT '/big/f' || i || '.txt', 'f' || i || '.txt', '/big', 'txt', i, 1.5, 0, '', "
+            "lower('f' || i || '.txt') FROM n;"
             "DELETE FROM file_index WHERE rowid BETWEEN 20000 AND 90000;");
     const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", nullptr);
     ASSERT_EQ(table.size(), 350000u - 70001u);

@@ -55,23 +55,24 @@ TEST(IndexStore, BootstrapCreatesSchemaAndConnectionOptions)
 
     EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 1),
               (std::vector<std::string>{"path", "name", "parent_path", "extension", "size", "modified_at",
-                                        "is_directory", "content_text"}));
+                                        "is_directory", "content_text", "lower_name"}));
     EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 2),
-              (std::vector<std::string>{"TEXT", "TEXT", "TEXT", "TEXT", "INTEGER", "REAL", "INTEGER", "TEXT"}));
+              (std::vector<std::string>{"TEXT", "TEXT", "TEXT", "TEXT", "INTEGER", "REAL", "INTEGER", "TEXT", "TEXT"}));
     EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 3),
-              (std::vector<std::string>{"0", "1", "1", "1", "1", "1", "1", "1"}));
+              (std::vector<std::string>{"0", "1", "1", "1", "1", "1", "1", "1", "0"}));
     EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 5),
-              (std::vector<std::string>{"1", "0", "0", "0", "0", "0", "0", "0"}));
-    EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 4).back(), "''");
+              (std::vector<std::string>{"1", "0", "0", "0", "0", "0", "0", "0", "0"}));
+    EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 4)[7], "''");
     EXPECT_EQ(column(db, "SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL ORDER BY rowid;"),
               (std::vector<std::string>{"idx_file_index_name", "idx_file_index_parent_path", "idx_file_index_extension",
-                                        "idx_file_index_modified_at", "idx_file_index_size"}));
+                                        "idx_file_index_modified_at", "idx_file_index_size",
+                                        "idx_file_index_lower_name"}));
     EXPECT_EQ(column(db, "SELECT sql FROM sqlite_master WHERE name = 'idx_file_index_size';"),
               std::vector<std::string>{"CREATE INDEX idx_file_index_size ON file_index(size)"});
     EXPECT_TRUE(eventually([&] { return store.isSearchCacheReady() && store.isSearchIndexesComplete(); }));
 }
 
-TEST(IndexStore, OldTableGainsContentColumnOnce)
+TEST(IndexStore, OldTableGainsContentAndLowerCasedNameColumnsOnce)
 {
     TempDir dir;
     const auto db = dir / "index.sqlite";
@@ -84,7 +85,7 @@ TEST(IndexStore, OldTableGainsContentColumnOnce)
         IndexStore store(db, std::make_shared<FakeClock>());
         ASSERT_TRUE(store.bootstrap());
         EXPECT_EQ(store.indexedCount(), 1);
-        EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 1).size(), 8u);
+        EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 1).size(), 9u);
         EXPECT_EQ(column(db, "SELECT content_text FROM file_index;"), std::vector<std::string>{""});
     }
 }

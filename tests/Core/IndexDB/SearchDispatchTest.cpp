@@ -77,7 +77,7 @@ struct BuildingStore {
         EXPECT_TRUE(store->bootstrap());
         EXPECT_TRUE(eventually([&] { return store->isSearchCacheReady(); }));
         rawExec(dir / "index.sqlite", "INSERT INTO file_index VALUES ('/m/match-extra.txt', 'match-extra.txt', '/m', "
-                                      "'txt', 1, 1.0, 0, '');");
+                                      "'txt', 1, 1.0, 0, '', 'match-extra.txt');");
     }
 };
 

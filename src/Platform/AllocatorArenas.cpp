@@ -1,0 +1,21 @@
+#include "Platform/AllocatorArenas.h"
+
+#include <cstdlib>  // defines __GLIBC__ on the GNU C library
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace pallix {
+
+bool limitAllocatorArenas(int arenas)
+{
+#ifdef __GLIBC__
+    return arenas > 0 && mallopt(M_ARENA_MAX, arenas) == 1;
+#else
+    (void)arenas;
+    return false;
+#endif
+}
+
+} // namespace pallix
