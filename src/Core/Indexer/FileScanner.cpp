@@ -74,7 +74,15 @@ std::optional<IndexedItem> makeIndexedItem(const std::string& path, const EntryS
 
 struct Node;
 using NodePtr = std::shared_ptr<Node>;
-using SharedFd = std::shared_ptr<UniqueFd>;
+
+// An open folder kept for opening the folders below it, with its path, so
+// that a folder's path is the anchor's and the few names between them.
+struct Anchor {
+    UniqueFd fd;
+    std::string path;
+    std::size_t depth = 0;  // levels below the root
+};
+using AnchorPtr = std::shared_ptr<const Anchor>;
 
 // One entry of a folder as the walk hands it over. Below a long path the
 // record is made only when it is handed over: entries read ahead, and those
@@ -93,7 +101,8 @@ struct Entry {
 enum class NodeState { Pending, Claimed, Done };
 
 // One folder of the walk: where to open it and, once Done, its entries. A
-// folder keeps no path of its own: its path is its ancestors' names and its own.
+// folder keeps no path of its own: its path is its anchor's and the names
+// from there down.
 struct Node {
     // The parent folder. It outlives every read of this one: a folder leaves
     // the walk only once everything below it was read, and a cancelled walk
@@ -101,8 +110,7 @@ struct Node {
     const Node* parent = nullptr;
     std::string name;                      // a root's is its whole path
     std::size_t depth = 0;                 // levels below the root
-    SharedFd anchor;                       // an open folder above it, released once this one is open
-    std::size_t anchorDepth = 0;           // that folder's depth
+    AnchorPtr anchor;                      // a folder above it, released once this one is open; none for a root
     std::uint64_t device = 0;
     bool deviceKnown = false;
     std::uint64_t parentDevice = 0;        // the parent folder's device; a root's own
@@ -137,20 +145,19 @@ struct Node {
     }
 };
 
-// The names from below the ancestor at `aboveDepth` down to `node`, joined
-// with "/"; without a depth, the whole path from the root's.
-std::string joinedNames(const Node& node, std::optional<std::size_t> aboveDepth = std::nullopt)
+// The names from below the ancestor at `aboveDepth` down to `node`, joined with "/".
+std::string joinedNames(const Node& node, std::size_t aboveDepth)
 {
     std::vector<const Node*> chain;
     std::size_t size = 0;
-    for (const Node* n = &node; n && (!aboveDepth || n->depth > *aboveDepth); n = n->parent) {
+    for (const Node* n = &node; n && n->depth > aboveDepth; n = n->parent) {
         chain.push_back(n);
         size += n->name.size() + 1;
     }
     std::string joined;
     joined.reserve(size);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if (!joined.empty() && joined.back() != '/')
+        if (!joined.empty())
             joined += '/';
         joined += (*it)->name;
     }
@@ -320,12 +327,15 @@ private:
     // Lists the folder and reads every entry's metadata; no lock held.
     void read(Node& node)
     {
-        const std::string path = joinedNames(node);
+        const AnchorPtr anchor = std::move(node.anchor);
+        const std::string relative = anchor ? joinedNames(node, anchor->depth) : std::string();
+        const std::string path = anchor ? joinPath(anchor->path, relative) : node.name;
         int error = m_options.listingFault ? m_options.listingFault(path) : 0;
         UniqueFd fd;
         if (error == 0)
-            fd = open(node, path, error);
-        const SharedFd anchor = std::move(node.anchor);
+            fd = !anchor                              ? openDirectoryPath(AT_FDCWD, path, error)
+                 : anchor->depth + 1 == node.depth ? openDirectory(anchor->fd.get(), node.name.c_str(), error)
+                                                    : openDirectoryPath(anchor->fd.get(), relative, error);
         if (!fd.valid()) {
             node.listingFailed = !isVanished(error);
             return;
@@ -341,10 +351,10 @@ private:
             return;
         // The children open below this folder while it may be kept open, else
         // below the folder this one was opened from.
-        ChildAnchor below{anchor, node.anchorDepth};
         const int dirFd = fd.get();
-        if (SharedFd kept = keep(fd))
-            below = {std::move(kept), node.depth};
+        AnchorPtr below = keep(fd, path, node.depth, !node.parent);
+        if (!below)
+            below = anchor;
         const bool eager = path.size() < kEagerPathLength;
         const int listError = DirectoryReader(dirFd).forEach([&](const char* name, unsigned char type) {
             node.entries.push_back(makeEntry(node, path, dirFd, below, name, type, eager));
@@ -353,35 +363,21 @@ private:
             node.listingFailed = true;
     }
 
-    // A root opens from its path; any other folder below its anchor.
-    static UniqueFd open(const Node& node, const std::string& path, int& error)
+    // Takes `fd` into an anchor when fewer than the limit are kept, or
+    // `always` (a root, which has no anchor above); else leaves it.
+    AnchorPtr keep(UniqueFd& fd, const std::string& path, std::size_t depth, bool always)
     {
-        if (!node.anchor)
-            return openDirectoryPath(AT_FDCWD, path, error);
-        if (node.anchorDepth + 1 == node.depth)
-            return openDirectory(node.anchor->get(), node.name.c_str(), error);
-        return openDirectoryPath(node.anchor->get(), joinedNames(node, node.anchorDepth), error);
-    }
-
-    // Takes `fd` into a shared descriptor when fewer than the limit are kept; else leaves it.
-    SharedFd keep(UniqueFd& fd)
-    {
-        if (m_kept.fetch_add(1) >= m_keptLimit) {
+        if (m_kept.fetch_add(1) >= m_keptLimit && !always) {
             m_kept.fetch_sub(1);
             return {};
         }
-        return SharedFd(new UniqueFd(std::move(fd)), [this](UniqueFd* kept) {
+        return AnchorPtr(new Anchor{std::move(fd), path, depth}, [this](const Anchor* kept) {
             delete kept;
             m_kept.fetch_sub(1);
         });
     }
 
-    struct ChildAnchor {
-        SharedFd fd;
-        std::size_t depth = 0;
-    };
-
-    Entry makeEntry(const Node& parent, const std::string& parentPath, int parentFd, const ChildAnchor& below,
+    Entry makeEntry(const Node& parent, const std::string& parentPath, int parentFd, const AnchorPtr& below,
                     const char* name, unsigned char type, bool eager)
     {
         Entry entry;
@@ -408,15 +404,14 @@ private:
         return entry;
     }
 
-    static NodePtr childNode(const Node& parent, const ChildAnchor& below, const char* name,
+    static NodePtr childNode(const Node& parent, const AnchorPtr& below, const char* name,
                              std::optional<std::uint64_t> device)
     {
         auto node = std::make_shared<Node>();
         node->parent = &parent;
         node->name = name;
         node->depth = parent.depth + 1;
-        node->anchor = below.fd;
-        node->anchorDepth = below.depth;
+        node->anchor = below;
         node->deviceKnown = device.has_value();
         node->device = device.value_or(0);
         node->parentDevice = parent.device;
