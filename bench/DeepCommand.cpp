@@ -6,59 +6,17 @@
 #include <fstream>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "BenchSupport.h"
 #include "Commands.h"
 #include "Core/Indexer/FSEventWatcher.h"
 #include "Core/Indexer/FileScanner.h"
+#include "Platform/DeepChain.h"
 
 namespace pallix::bench {
 
 namespace {
-
-// Made and removed through descriptors: no path reaches the bottom.
-class Chain {
-public:
-    Chain(const std::string& top, int depth) : m_top(::open(top.c_str(), O_RDONLY | O_DIRECTORY))
-    {
-        if (m_top < 0)
-            throw UsageError("cannot open " + top);
-        int fd = ::dup(m_top);
-        for (int i = 0; i < depth; ++i) {
-            if (::mkdirat(fd, "d", 0755) != 0)
-                throw std::runtime_error("mkdir failed at level " + std::to_string(i));
-            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
-            ::close(fd);
-            fd = next;
-        }
-        ::close(::openat(fd, "bottom.txt", O_CREAT | O_WRONLY, 0644));
-        ::close(fd);
-    }
-    ~Chain()
-    {
-        ::unlinkat(m_top, "lifted", AT_REMOVEDIR);
-        int fd = ::openat(m_top, "d", O_RDONLY | O_DIRECTORY);
-        for (int next; fd >= 0 && (next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY)) >= 0;) {
-            ::close(fd);
-            fd = next;
-        }
-        if (fd >= 0) {
-            ::unlinkat(fd, "bottom.txt", 0);
-            ::close(fd);
-        }
-        while (::renameat(m_top, "d/d", m_top, "lifted") == 0) {
-            ::unlinkat(m_top, "d", AT_REMOVEDIR);
-            ::renameat(m_top, "lifted", m_top, "d");
-        }
-        ::unlinkat(m_top, "d", AT_REMOVEDIR);
-        ::close(m_top);
-    }
-
-private:
-    int m_top;
-};
 
 long statusKiB(const char* field)
 {
@@ -83,7 +41,8 @@ int runDeep(const std::vector<std::string>& argv)
     if (walk != "scan" && walk != "watch")
         throw UsageError("--walk scan|watch");
 
-    const Chain chain(dir, depth);
+    const test::DeepChain chain(dir, depth);
+    ::close(::openat(chain.bottom(), "bottom.txt", O_CREAT | O_WRONLY, 0644));
     const long before = statusKiB("VmHWM");
     const auto start = SteadyClock::now();
     std::size_t count = 0;
@@ -98,6 +57,7 @@ int runDeep(const std::vector<std::string>& argv)
     std::printf("deep: %-5s depth %6d  %7zu %s  %9.1f ms  peak %8ld KiB  (%ld KiB before the walk)\n",
                 walk.c_str(), depth, count, walk == "scan" ? "items  " : "watches", millisecondsSince(start),
                 statusKiB("VmHWM"), before);
+    ::unlinkat(chain.bottom(), "bottom.txt", 0);
     return 0;
 }
 
