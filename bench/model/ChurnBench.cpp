@@ -27,6 +27,7 @@
 #include <QGuiApplication>
 
 #include "NearestRank.h"
+#include "model/EventLoopWait.h"
 #include "App/AppModel.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/IndexDB/IndexStore.h"
@@ -47,7 +48,16 @@ double msBetween(SteadyClock::time_point a, SteadyClock::time_point b)
 // counting the starts that have finished adding their watches.
 class CountingWatcher final : public RootWatcher {
 public:
-    explicit CountingWatcher(FSEventWatcher::Callback onChange) : m_watcher(std::move(onChange)) {}
+    // Counts the deliveries that name the root itself: the watcher reports
+    // the roots when the kernel's queue overflowed.
+    CountingWatcher(FSEventWatcher::Callback onChange, std::string root)
+        : m_watcher([this, onChange = std::move(onChange), root = std::move(root)](std::vector<std::string> paths) {
+            if (std::find(paths.begin(), paths.end(), root) != paths.end())
+                ++m_rootReports;
+            onChange(std::move(paths));
+        })
+    {
+    }
     ~CountingWatcher() override
     {
         if (m_thread.joinable())
@@ -64,10 +74,12 @@ public:
             ++m_finished;
         });
     }
+    int rootReports() const { return m_rootReports.load(); }
     // Every start asked for has added its watches.
     bool settled() const { return m_requested > 0 && m_finished.load() == m_requested; }
 
 private:
+    std::atomic<int> m_rootReports{0};  // before the watcher, whose threads count here
     FSEventWatcher m_watcher;
     std::thread m_thread;
     int m_requested = 0;
@@ -82,17 +94,7 @@ struct Change {
     double agreedMs = -1;
 };
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using bench::waitUntil;
 
 std::set<std::string> indexedBelow(IndexStore& store, const std::string& root)
 {
@@ -194,7 +196,7 @@ int run(const std::string& root, const std::filesystem::path& work, std::size_t 
     settings.persist();
     CountingWatcher* watcher = nullptr;
     env.services.makeWatcher = [&](FSEventWatcher::Callback onChange, FSEventWatcher::ShortfallCallback) {
-        auto made = std::make_unique<CountingWatcher>(std::move(onChange));
+        auto made = std::make_unique<CountingWatcher>(std::move(onChange), root);
         watcher = made.get();
         return made;
     };
@@ -288,6 +290,7 @@ int run(const std::string& root, const std::filesystem::path& work, std::size_t 
         if (!disk.contains(p) && ++extra <= 5)
             std::printf("  extra:   %s\n", p.c_str());
     std::printf("status line: %s\n", model.statusMessage().toStdString().c_str());
+    std::printf("deliveries naming the root (queue overflows): %d\n", watcher->rootReports());
     std::size_t outside = 0;
     for (const std::string& p : indexedBelow(store, "/"))
         if (!p.starts_with(root) && ++outside % 50000 == 1)
