@@ -187,7 +187,12 @@ int run(const std::string& root, const std::filesystem::path& work, std::size_t 
     AppModelEnvironment env;
     env.defaults = Defaults::inMemory();
     env.supportDirectory = work;
-    env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{});
+    // The tree as the one local volume: with none the model would index "/".
+    MountedVolume volume;
+    volume.mountPoint = root;
+    volume.fileSystemType = "ext4";
+    volume.kind = VolumeKind::Local;
+    env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{volume});
     SettingsStore settings(env.defaults);
     AppSettings record = settings.settings();
     record.indexedRoots = {root};
@@ -206,8 +211,10 @@ int run(const std::string& root, const std::filesystem::path& work, std::size_t 
     QObject::connect(&model, &AppModel::bootstrapEnded, &model, [&] { started = true; });
     IndexStore& store = *model.indexStore();
     if (!waitUntil([&] { return started && store.isSearchCacheReady() && store.isSearchIndexesComplete()
-                                && !model.isIndexing() && watcher && watcher->settled(); }, 600000)) {
-        std::fprintf(stderr, "the model did not finish its first scan\n");
+                                && !model.isIndexing() && watcher && watcher->settled(); }, 150000)) {
+        std::fprintf(stderr, "the model did not finish its first scan: started %d, cache %d, indexes %d, "
+                     "indexing %d, watcher %d\n", started, store.isSearchCacheReady(),
+                     store.isSearchIndexesComplete(), model.isIndexing(), watcher && watcher->settled());
         return 1;
     }
     const std::vector<IndexedItem> walked = FileScanner().scan({root}, {}, true).items;
