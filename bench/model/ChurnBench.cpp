@@ -113,8 +113,15 @@ std::vector<Change> planChanges(const std::vector<IndexedItem>& walked, std::siz
 {
     std::vector<const IndexedItem*> files;
     std::vector<const IndexedItem*> folders;
+    // A new file in a junk folder (a cache) is never indexed: none is planned there.
+    const auto junkFolder = [](const IndexedItem& folder) {
+        return IndexedItem::shouldExcludeAsSystemOrJunk(folder.path() + "/n.txt", "n.txt", "txt", false);
+    };
     for (const IndexedItem& item : walked)
-        (item.isDirectory() ? folders : files).push_back(&item);
+        if (!item.isDirectory())
+            files.push_back(&item);
+        else if (!junkFolder(item))
+            folders.push_back(&item);
     std::vector<Change> changes;
     for (std::size_t i = 0; i < count; ++i) {
         Change c;
