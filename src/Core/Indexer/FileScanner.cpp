@@ -90,7 +90,7 @@ using AnchorPtr = std::shared_ptr<const Anchor>;
 // rather than a full path each, so the walk's memory grows with the depth,
 // not with its square.
 struct Entry {
-    std::string name;
+    std::string name;                 // set when the record or the unreadable path is made later
     std::optional<IndexedItem> item;  // made while reading, below a short path
     EntryStatus status;               // valid when madeLater
     bool madeLater = false;           // the record is made from `status` when handed over
@@ -381,7 +381,6 @@ private:
                     const char* name, unsigned char type, bool eager)
     {
         Entry entry;
-        entry.name = name;
         const std::string path = joinPath(parentPath, name);
         // Before any metadata is read: an excluded folder costs one string test.
         if (m_exclusions.contains(path))
@@ -389,6 +388,8 @@ private:
         EntryStatus status;
         if (const int error = readEntryStatus(parentFd, name, status)) {
             entry.unreadable = error != ENOENT;
+            if (entry.unreadable)
+                entry.name = name;
             if (type == DT_DIR)
                 entry.folder = childNode(parent, below, name, std::nullopt);
             return entry;
@@ -396,6 +397,7 @@ private:
         if (eager) {
             entry.item = makeIndexedItem(path, status, m_junk);
         } else {
+            entry.name = name;
             entry.status = status;
             entry.madeLater = true;
         }
