@@ -441,6 +441,11 @@ TEST(FileScanner, AChainPastThePathLimitIsWalkedWithFewDescriptorsInBoundedBatch
         EXPECT_EQ(largestBatch, 100u);
         EXPECT_LE(watch.most.load(), before + threads + 8);
     }
+    // One folder's children, past the path limit too.
+    const auto children = FileScanner().scanImmediateChildren(chain.path(), {}, true);
+    ASSERT_TRUE(children.has_value());
+    EXPECT_THAT(pathsOf(*children), ElementsAre(chain.path() + "/bottom.txt"));
+
     // A walk cancelled while helpers read far ahead drops what they read.
     CancelToken cancel;
     std::size_t handed = 0;
