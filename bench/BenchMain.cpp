@@ -22,7 +22,8 @@ constexpr std::string_view kUsage =
     "        [--reps N] [--check all|N] [--csv OUT.csv] [--edition mardell|qel] [--include-junk]\n"
     "  open  --db FILE\n"
     "  scan  --root DIR [--reps N] [--threads N]\n"
-    "  live  --db FILE --queries QUERIES.tsv [--seconds N] [--limit N] [--write-ms N] [--search-ms N]\n";
+    "  live  --db FILE --queries QUERIES.tsv [--seconds N] [--limit N] [--write-ms N] [--search-ms N]\n"
+    "  deep  --dir DIR [--depth N] [--walk scan|watch] [--batch N]\n";
 
 int usage(const std::string& message)
 {
@@ -61,6 +62,8 @@ int main(int argc, char** argv)
             return runScan(rest);
         if (command == "live")
             return runLive(rest);
+        if (command == "deep")
+            return runDeep(rest);
         return usage("unknown command \"" + command + "\"");
     } catch (const UsageError& e) {
         return usage(e.what());

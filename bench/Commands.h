@@ -13,5 +13,6 @@ int runType(const std::vector<std::string>& argv);
 int runOpen(const std::vector<std::string>& argv);
 int runScan(const std::vector<std::string>& argv);
 int runLive(const std::vector<std::string>& argv);
+int runDeep(const std::vector<std::string>& argv);
 
 } // namespace pallix::bench

@@ -32,6 +32,7 @@
 #include <QTimer>
 
 #include "NearestRank.h"
+#include "model/EventLoopWait.h"
 #include "App/AppModel.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/IndexDB/IndexStore.h"
@@ -145,17 +146,7 @@ bool prepareIndex(const std::filesystem::path& database, const std::vector<Index
     return true;
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using bench::waitUntil;
 
 // One keystroke of the sequence and what became of it.
 struct Keystroke {

@@ -7,9 +7,13 @@
 #include <sstream>
 #include <vector>
 
+#include <climits>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
@@ -41,6 +45,8 @@ int UniqueFd::release()
 }
 
 namespace {
+
+constexpr int kOpenFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 double seconds(const struct statx_timestamp& t)
 {
@@ -130,9 +136,67 @@ int readEntryStatus(int dirFd, const char* name, EntryStatus& out)
 
 UniqueFd openDirectory(int dirFd, const char* name, int& error)
 {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::openat(dirFd, name, kOpenFolderFlags);
     error = fd < 0 ? errno : 0;
     return UniqueFd(fd);
+}
+
+namespace {
+
+// Several levels below `dirFd` at once, refusing a link at any of them.
+UniqueFd openNestedDirectory(int dirFd, const std::string& relative, int& error)
+{
+    struct open_how how {};
+    how.flags = kOpenFolderFlags;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, dirFd, relative.c_str(), &how, sizeof how);
+    if (fd >= 0 || errno != ENOSYS) {
+        error = fd < 0 ? errno : 0;
+        return UniqueFd(int(fd));
+    }
+    // Kernels before 5.6: one level at a time.
+    UniqueFd current;
+    std::size_t from = 0;
+    while (from <= relative.size()) {
+        const std::size_t slash = std::min(relative.find('/', from), relative.size());
+        current = openDirectory(current.valid() ? current.get() : dirFd,
+                                relative.substr(from, slash - from).c_str(), error);
+        if (!current.valid())
+            return {};
+        from = slash + 1;
+    }
+    return current;
+}
+
+} // namespace
+
+UniqueFd openDirectoryPath(int dirFd, std::string_view path, int& error)
+{
+    UniqueFd fd;
+    int at = dirFd;
+    bool first = true;
+    while (!path.empty()) {
+        std::size_t cut = path.size();
+        if (path.size() >= PATH_MAX) {
+            cut = path.rfind('/', PATH_MAX - 1);
+            if (cut == std::string_view::npos || cut == 0) {
+                error = ENAMETOOLONG;
+                return {};
+            }
+        }
+        const std::string piece(path.substr(0, cut));
+        // An absolute path's first piece resolves the folders above the walk as usual.
+        const bool nested = piece.find('/') != std::string::npos && !(first && dirFd == AT_FDCWD);
+        fd = nested ? openNestedDirectory(at, piece, error) : openDirectory(at, piece.c_str(), error);
+        if (!fd.valid())
+            return {};
+        at = fd.get();
+        first = false;
+        path.remove_prefix(std::min(path.size(), cut + 1));
+    }
+    if (first)
+        error = ENOENT;
+    return fd;
 }
 
 int DirectoryReader::forEach(const std::function<void(const char* name, unsigned char type)>& visit)
@@ -185,47 +249,6 @@ std::string joinPath(std::string_view folder, std::string_view name)
         path += '/';
     path.append(name);
     return path;
-}
-
-namespace {
-
-// Depth first, one open descriptor per level of the current path.
-bool walkDirectories(int dirFd, const std::string& path, std::uint64_t device,
-                     const std::function<bool(const std::string&)>& visit)
-{
-    std::vector<std::string> children;
-    DirectoryReader(dirFd).forEach([&](const char* name, unsigned char type) {
-        if (type == DT_DIR || type == DT_UNKNOWN)
-            children.emplace_back(name);
-    });
-    for (const auto& name : children) {
-        EntryStatus status;
-        if (readEntryStatus(dirFd, name.c_str(), status) != 0 || !status.isDirectory || status.isAutomountTrigger)
-            continue;
-        int error = 0;
-        const UniqueFd childFd = openDirectory(dirFd, name.c_str(), error);
-        if (!childFd.valid())
-            continue;
-        const std::string childPath = joinPath(path, name);
-        if (status.device != device && isForeignFileSystem(childFd.get(), childPath))
-            continue;
-        if (!visit(childPath) || !walkDirectories(childFd.get(), childPath, status.device, visit))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
-void forEachDirectory(const std::string& root, const std::function<bool(const std::string& path)>& visit)
-{
-    EntryStatus status;
-    if (readEntryStatus(AT_FDCWD, root.c_str(), status) != 0 || !status.isDirectory)
-        return;
-    int error = 0;
-    const UniqueFd fd = openDirectory(AT_FDCWD, root.c_str(), error);
-    if (fd.valid() && visit(root))
-        walkDirectories(fd.get(), root, status.device, visit);
 }
 
 } // namespace pallix

@@ -51,6 +51,12 @@ int readEntryStatus(int dirFd, const char* name, EntryStatus& out);
 // listing; a symbolic link is refused (ENOTDIR or ELOOP). Returns the descriptor or sets `error`.
 UniqueFd openDirectory(int dirFd, const char* name, int& error);
 
+// Opens the folder `path` below `dirFd` (or an absolute path with AT_FDCWD)
+// however long: a path past PATH_MAX is opened a piece at a time, each below
+// the one before. Below `dirFd` and below an absolute path's first piece no
+// symbolic link is followed, at any level. Returns the descriptor or sets `error`.
+UniqueFd openDirectoryPath(int dirFd, std::string_view path, int& error);
+
 // Reads one folder's entries in the kernel's order, "." and ".." left out.
 class DirectoryReader {
 public:
@@ -70,12 +76,6 @@ private:
 // the open folder, `path` its path. Only asked when the folder's device differs
 // from its parent's.
 bool isForeignFileSystem(int dirFd, std::string_view path);
-
-// Calls visit(path) for `root` when it is a folder and for every folder below it,
-// parents before children, with the same rules as the scanner (no link followed,
-// no foreign file system entered below the root). `visit` returns false to stop
-// the walk. Folders that cannot be listed are skipped.
-void forEachDirectory(const std::string& root, const std::function<bool(const std::string& path)>& visit);
 
 // `folder` + "/" + `name`, for a standardised folder path ("/" has no second slash).
 std::string joinPath(std::string_view folder, std::string_view name);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <set>
 
 #include <fcntl.h>
@@ -9,11 +10,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "Platform/DeepChain.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
 namespace {
 
+using test::DeepChain;
 using test::TempTree;
 using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAreArray;
@@ -97,42 +100,40 @@ TEST(DirectoryWalker, PseudoFileSystemsAndTmpfsUnderDevAreForeign)
     EXPECT_FALSE(isForeignFileSystem(fd.get(), tree.root()));
 }
 
-TEST(DirectoryWalker, ForEachDirectoryVisitsParentsFirstAndFollowsNoLink)
+TEST(DirectoryWalker, OpensPathsPastTheLimitInPiecesAndFollowsNoLinkBelowTheStart)
 {
     TempTree tree;
+    const DeepChain chain(tree.root(), 3000);
+    ASSERT_GT(chain.path().size(), std::size_t(PATH_MAX));
+    ::close(::openat(chain.bottom(), "bottom.txt", O_CREAT | O_WRONLY, 0644));
+    int error = 0;
+    const UniqueFd deep = openDirectoryPath(AT_FDCWD, chain.path(), error);
+    ASSERT_TRUE(deep.valid()) << error;
+    EXPECT_EQ(listNames(chain.path().substr(0, 100)), std::set<std::string>{"d"});
+    EntryStatus status;
+    EXPECT_EQ(readEntryStatus(deep.get(), "bottom.txt", status), 0);
+
+    // Relative to an open folder, over many levels at once.
+    const UniqueFd top = openDirectoryPath(AT_FDCWD, tree.root(), error);
+    std::string relative = "d";
+    for (int i = 1; i < 2500; ++i)
+        relative += "/d";
+    const UniqueFd below = openDirectoryPath(top.get(), relative, error);
+    ASSERT_TRUE(below.valid()) << error;
+    EXPECT_EQ(readEntryStatus(below.get(), "d", status), 0);
+    EXPECT_TRUE(status.isDirectory);
+
+    // A link at any level below the start is refused, not followed.
     TempTree outside;
-    outside.dir("elsewhere/deep");
-    tree.dir("a/b/c");
-    tree.dir("d");
-    tree.file("a/file.txt");
-    tree.symlink("a/loop", tree.root());
-    tree.symlink("out", outside.path("elsewhere"));
-
-    std::vector<std::string> visited;
-    forEachDirectory(tree.root(), [&](const std::string& path) {
-        visited.push_back(path);
-        return true;
-    });
-    EXPECT_THAT(visited, UnorderedElementsAreArray({tree.root(), tree.path("a"), tree.path("a/b"),
-                                                    tree.path("a/b/c"), tree.path("d")}));
-    for (std::size_t i = 1; i < visited.size(); ++i) {
-        const auto parent = visited[i].substr(0, visited[i].rfind('/'));
-        EXPECT_NE(std::find(visited.begin(), visited.begin() + i, parent), visited.begin() + i) << visited[i];
+    outside.dir("target/inner");
+    tree.dir("real");
+    tree.symlink("real/link", outside.path("target"));
+    for (const char* path : {"real/link", "real/link/inner"}) {
+        EXPECT_FALSE(openDirectoryPath(top.get(), path, error).valid()) << path;
+        EXPECT_TRUE(error == ELOOP || error == ENOTDIR || error == EXDEV) << path << " " << error;
     }
-
-    std::vector<std::string> stopped;
-    forEachDirectory(tree.root(), [&](const std::string& path) {
-        stopped.push_back(path);
-        return stopped.size() < 2;
-    });
-    EXPECT_EQ(stopped.size(), 2u);
-
-    std::vector<std::string> none;
-    forEachDirectory(tree.path("out"), [&](const std::string& path) {
-        none.push_back(path);
-        return true;
-    });
-    EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(openDirectoryPath(top.get(), "real", error).valid());
+    EXPECT_FALSE(openDirectoryPath(top.get(), "", error).valid());
 }
 
 TEST(DirectoryWalker, JoinPathAddsOneSlash)

@@ -34,28 +34,6 @@ constexpr std::uint32_t kChangeEvents =
 constexpr std::uint32_t kFolderMask = kChangeEvents | IN_DONT_FOLLOW | IN_ONLYDIR | IN_EXCL_UNLINK;
 constexpr std::uint32_t kFileMask = kChangeEvents | IN_DONT_FOLLOW;
 
-// Opens a folder whose path may exceed PATH_MAX: such a path is opened in
-// pieces shorter than the limit, each below the one before.
-UniqueFd openFolder(const std::string& path, int& error)
-{
-    UniqueFd fd;
-    int at = AT_FDCWD;
-    std::size_t from = 0;
-    while (path.size() - from >= PATH_MAX) {
-        const std::size_t cut = path.rfind('/', from + PATH_MAX - 1);
-        if (cut == std::string::npos || cut <= from) {
-            error = ENAMETOOLONG;
-            return {};
-        }
-        fd = openDirectory(at, path.substr(from, cut - from).c_str(), error);
-        if (!fd.valid())
-            return {};
-        at = fd.get();
-        from = cut + 1;
-    }
-    return openDirectory(at, path.c_str() + from, error);
-}
-
 // The folder itself, not a link, for a path of any length.
 bool isFolder(const std::string& path, EntryStatus& status)
 {
@@ -63,7 +41,7 @@ bool isFolder(const std::string& path, EntryStatus& status)
         return readEntryStatus(AT_FDCWD, path.c_str(), status) == 0 && status.isDirectory;
     const std::size_t slash = path.rfind('/');
     int error = 0;
-    const UniqueFd parent = openFolder(path.substr(0, slash), error);
+    const UniqueFd parent = openDirectoryPath(AT_FDCWD, path.substr(0, slash), error);
     return parent.valid() && readEntryStatus(parent.get(), path.c_str() + slash + 1, status) == 0
            && status.isDirectory;
 }
@@ -243,7 +221,7 @@ private:
                                      && next.path[fdPath.size()] == '/'
                                      && next.path.find('/', fdPath.size() + 1) == std::string::npos;
             fd = childOfLast ? openDirectory(fd.get(), next.path.c_str() + fdPath.size() + 1, error)
-                             : openFolder(next.path, error);
+                             : openDirectoryPath(AT_FDCWD, next.path, error);
             fdPath = next.path;
             if (!fd.valid()) {
                 ++m_unwatchable;

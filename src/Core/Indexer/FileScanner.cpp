@@ -1,6 +1,7 @@
 #include "Core/Indexer/FileScanner.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <memory>
@@ -74,20 +75,42 @@ std::optional<IndexedItem> makeIndexedItem(const std::string& path, const EntryS
 struct Node;
 using NodePtr = std::shared_ptr<Node>;
 
-// One entry of a folder as the walk hands it over.
+// An open folder kept for opening the folders below it, with its path, so
+// that a folder's path is the anchor's and the few names between them.
+struct Anchor {
+    UniqueFd fd;
+    std::string path;
+    std::size_t depth = 0;  // levels below the root
+};
+using AnchorPtr = std::shared_ptr<const Anchor>;
+
+// One entry of a folder as the walk hands it over. Below a long path the
+// record is made only when it is handed over: entries read ahead, and those
+// waiting in every folder above the one being handed over, then hold a name
+// rather than a full path each, so the walk's memory grows with the depth,
+// not with its square.
 struct Entry {
-    std::optional<IndexedItem> item;  // nothing: excluded, unreadable, junk, or no record
+    std::string name;                 // set when the record or the unreadable path is made later
+    std::optional<IndexedItem> item;  // made while reading, below a short path
+    EntryStatus status;               // valid when madeLater
+    bool madeLater = false;           // the record is made from `status` when handed over
+    bool unreadable = false;          // the entry exists but its metadata failed
     NodePtr folder;                   // the folder to walk right after this entry
-    std::string unreadablePath;       // set when the entry exists but its metadata failed
 };
 
 enum class NodeState { Pending, Claimed, Done };
 
-// One folder of the walk: where to open it and, once Done, its entries.
+// One folder of the walk: where to open it and, once Done, its entries. A
+// folder keeps no path of its own: its path is its anchor's and the names
+// from there down.
 struct Node {
-    std::string path;
-    std::shared_ptr<UniqueFd> parentFd;    // the open parent, held until this folder is opened
-    std::string name;                      // relative to parentFd; a root has none
+    // The parent folder. It outlives every read of this one: a folder leaves
+    // the walk only once everything below it was read, and a cancelled walk
+    // stops its helpers before it drops any folder.
+    const Node* parent = nullptr;
+    std::string name;                      // a root's is its whole path
+    std::size_t depth = 0;                 // levels below the root
+    AnchorPtr anchor;                      // a folder above it, released once this one is open; none for a root
     std::uint64_t device = 0;
     bool deviceKnown = false;
     std::uint64_t parentDevice = 0;        // the parent folder's device; a root's own
@@ -95,20 +118,75 @@ struct Node {
     NodeState state = NodeState::Pending;  // guarded by Walk::m_mutex
     bool listingFailed = false;
     std::vector<Entry> entries;            // filled by whoever claimed the node
+
+    Node() = default;
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+
+    // A cancelled walk may drop folders read ahead thousands of levels deep:
+    // they are taken apart a level at a time, not by recursion.
+    ~Node()
+    {
+        std::vector<NodePtr> below;
+        detachFolders(below);
+        while (!below.empty()) {
+            NodePtr next = std::move(below.back());
+            below.pop_back();
+            if (next.use_count() == 1)
+                next->detachFolders(below);
+        }
+    }
+
+    void detachFolders(std::vector<NodePtr>& out)
+    {
+        for (Entry& entry : entries)
+            if (entry.folder)
+                out.push_back(std::move(entry.folder));
+    }
 };
+
+// The names from below the ancestor at `aboveDepth` down to `node`, joined with "/".
+std::string joinedNames(const Node& node, std::size_t aboveDepth)
+{
+    std::vector<const Node*> chain;
+    std::size_t size = 0;
+    for (const Node* n = &node; n && n->depth > aboveDepth; n = n->parent) {
+        chain.push_back(n);
+        size += n->name.size() + 1;
+    }
+    std::string joined;
+    joined.reserve(size);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (!joined.empty())
+            joined += '/';
+        joined += (*it)->name;
+    }
+    return joined;
+}
+
+// Records below paths this long are made when handed over, not while read ahead.
+constexpr std::size_t kEagerPathLength = 1024;
 
 // One recursive walk. The calling thread hands entries over in walk order;
 // helper threads read folders ahead of it, newest-found first, which follows
 // the pre-order closely. Whenever the calling thread needs a folder nobody has
 // claimed yet it reads it itself, so it never waits on a helper that is held by
 // the read-ahead budget.
+//
+// Folders are opened below an open ancestor. A few of those are kept open;
+// past that many, a folder opens below the nearest kept one, several names at
+// once, so a deep tree never runs out of descriptors.
 class Walk {
 public:
     using AddItem = std::function<void(IndexedItem&&)>;
 
     Walk(const FileScanner::Options& options, const std::vector<std::string>& excludedPaths, bool junk,
          const CancelToken* cancel)
-        : m_options(options), m_exclusions(excludedPaths), m_junk(junk), m_cancel(cancel)
+        : m_options(options)
+        , m_exclusions(excludedPaths)
+        , m_junk(junk)
+        , m_cancel(cancel)
+        , m_keptLimit(std::max<std::size_t>(1, options.keptFolderLimit))
     {
     }
 
@@ -135,6 +213,12 @@ public:
     }
 
 private:
+    struct Frame {
+        NodePtr node;
+        std::size_t next = 0;          // the entry to hand over next
+        std::size_t parentLength = 0;  // m_path's length before this folder's name
+    };
+
     bool cancelled() const { return m_cancel && m_cancel->isCancelled(); }
 
     // False when the walk was cancelled.
@@ -154,44 +238,54 @@ private:
         if (!status.isDirectory)
             return true;
         auto node = std::make_shared<Node>();
-        node->path = path;
+        node->name = path;
         node->device = status.device;
         node->deviceKnown = true;
         node->parentDevice = status.device;
         return emit(node, add);
     }
 
+    // Hands the tree over in pre-order. m_path is the path of the folder on
+    // top of the frames: the one path the calling thread holds.
     bool emit(const NodePtr& root, const AddItem& add)
     {
-        struct Frame {
-            NodePtr node;
-            std::size_t next = 0;
-        };
+        m_path = root->name;
         ensureRead(*root);
-        std::vector<Frame> frames;
-        frames.push_back({root, 0});
-        while (!frames.empty()) {
-            Node& node = *frames.back().node;
-            if (frames.back().next == node.entries.size()) {
+        m_frames.push_back({root, 0, 0});
+        while (!m_frames.empty()) {
+            Frame& top = m_frames.back();
+            Node& node = *top.node;
+            if (top.next == node.entries.size()) {
                 release(node);
-                frames.pop_back();
+                m_path.resize(top.parentLength);
+                m_frames.pop_back();
                 continue;
             }
-            Entry& entry = node.entries[frames.back().next++];
+            Entry& entry = node.entries[top.next++];
             if (cancelled())
                 return false;
             if (++m_entryCount % kYieldInterval == 0)
                 std::this_thread::yield();
-            if (!entry.unreadablePath.empty())
-                m_unreadable.push_back(std::move(entry.unreadablePath));
-            if (entry.item)
-                add(std::move(*entry.item));
+            handOver(entry, add);
             if (NodePtr folder = std::move(entry.folder)) {
+                const std::size_t parentLength = m_path.size();
+                m_path = joinPath(m_path, folder->name);
                 ensureRead(*folder);
-                frames.push_back({std::move(folder), 0});
+                m_frames.push_back({std::move(folder), 0, parentLength});
             }
         }
         return true;
+    }
+
+    void handOver(Entry& entry, const AddItem& add)
+    {
+        if (entry.unreadable)
+            m_unreadable.push_back(joinPath(m_path, entry.name));
+        if (entry.madeLater)
+            entry.item = makeIndexedItem(joinPath(m_path, entry.name), entry.status, m_junk);
+        if (entry.item)
+            add(std::move(*entry.item));
+        entry.item.reset();
     }
 
     // Returns once the node's entries are there, reading it here if nobody has claimed it.
@@ -210,7 +304,7 @@ private:
             m_awaited = nullptr;
         }
         if (node.listingFailed)
-            m_unreadable.push_back(node.path);
+            m_unreadable.push_back(m_path);
     }
 
     void release(Node& node)
@@ -233,12 +327,15 @@ private:
     // Lists the folder and reads every entry's metadata; no lock held.
     void read(Node& node)
     {
-        int error = m_options.listingFault ? m_options.listingFault(node.path) : 0;
+        const AnchorPtr anchor = std::move(node.anchor);
+        const std::string relative = anchor ? joinedNames(node, anchor->depth) : std::string();
+        const std::string path = anchor ? joinPath(anchor->path, relative) : node.name;
+        int error = m_options.listingFault ? m_options.listingFault(path) : 0;
         UniqueFd fd;
         if (error == 0)
-            fd = node.parentFd ? openDirectory(node.parentFd->get(), node.name.c_str(), error)
-                               : openDirectory(AT_FDCWD, node.path.c_str(), error);
-        node.parentFd.reset();
+            fd = !anchor                              ? openDirectoryPath(AT_FDCWD, path, error)
+                 : anchor->depth + 1 == node.depth ? openDirectory(anchor->fd.get(), node.name.c_str(), error)
+                                                    : openDirectoryPath(anchor->fd.get(), relative, error);
         if (!fd.valid()) {
             node.listingFailed = !isVanished(error);
             return;
@@ -250,45 +347,73 @@ private:
         }
         if (node.checkFileSystem
             && ((m_options.stayOnRootFileSystem && node.device != node.parentDevice)
-                || isForeignFileSystem(fd.get(), node.path)))
+                || isForeignFileSystem(fd.get(), path)))
             return;
-        auto shared = std::make_shared<UniqueFd>(std::move(fd));
-        const int listError = DirectoryReader(shared->get()).forEach([&](const char* name, unsigned char type) {
-            node.entries.push_back(makeEntry(node, shared, name, type));
+        // The children open below this folder while it may be kept open, else
+        // below the folder this one was opened from.
+        const int dirFd = fd.get();
+        AnchorPtr below = keep(fd, path, node.depth, !node.parent);
+        if (!below)
+            below = anchor;
+        const bool eager = path.size() < kEagerPathLength;
+        const int listError = DirectoryReader(dirFd).forEach([&](const char* name, unsigned char type) {
+            node.entries.push_back(makeEntry(node, path, dirFd, below, name, type, eager));
         });
         if (listError != 0)
             node.listingFailed = true;
     }
 
-    Entry makeEntry(const Node& parent, const std::shared_ptr<UniqueFd>& parentFd, const char* name,
-                    unsigned char type)
+    // Takes `fd` into an anchor when fewer than the limit are kept, or
+    // `always` (a root, which has no anchor above); else leaves it.
+    AnchorPtr keep(UniqueFd& fd, const std::string& path, std::size_t depth, bool always)
+    {
+        if (m_kept.fetch_add(1) >= m_keptLimit && !always) {
+            m_kept.fetch_sub(1);
+            return {};
+        }
+        return AnchorPtr(new Anchor{std::move(fd), path, depth}, [this](const Anchor* kept) {
+            delete kept;
+            m_kept.fetch_sub(1);
+        });
+    }
+
+    Entry makeEntry(const Node& parent, const std::string& parentPath, int parentFd, const AnchorPtr& below,
+                    const char* name, unsigned char type, bool eager)
     {
         Entry entry;
-        std::string path = joinPath(parent.path, name);
+        const std::string path = joinPath(parentPath, name);
         // Before any metadata is read: an excluded folder costs one string test.
         if (m_exclusions.contains(path))
             return entry;
         EntryStatus status;
-        if (const int error = readEntryStatus(parentFd->get(), name, status)) {
-            if (error != ENOENT)
-                entry.unreadablePath = path;
+        if (const int error = readEntryStatus(parentFd, name, status)) {
+            entry.unreadable = error != ENOENT;
+            if (entry.unreadable)
+                entry.name = name;
             if (type == DT_DIR)
-                entry.folder = childNode(parent, parentFd, std::move(path), name, std::nullopt);
+                entry.folder = childNode(parent, below, name, std::nullopt);
             return entry;
         }
-        entry.item = makeIndexedItem(path, status, m_junk);
+        if (eager) {
+            entry.item = makeIndexedItem(path, status, m_junk);
+        } else {
+            entry.name = name;
+            entry.status = status;
+            entry.madeLater = true;
+        }
         if (status.isDirectory && !status.isAutomountTrigger)
-            entry.folder = childNode(parent, parentFd, std::move(path), name, status.device);
+            entry.folder = childNode(parent, below, name, status.device);
         return entry;
     }
 
-    static NodePtr childNode(const Node& parent, const std::shared_ptr<UniqueFd>& parentFd, std::string path,
-                             const char* name, std::optional<std::uint64_t> device)
+    static NodePtr childNode(const Node& parent, const AnchorPtr& below, const char* name,
+                             std::optional<std::uint64_t> device)
     {
         auto node = std::make_shared<Node>();
-        node->path = std::move(path);
-        node->parentFd = parentFd;
+        node->parent = &parent;
         node->name = name;
+        node->depth = parent.depth + 1;
+        node->anchor = below;
         node->deviceKnown = device.has_value();
         node->device = device.value_or(0);
         node->parentDevice = parent.device;
@@ -350,9 +475,15 @@ private:
     const bool m_junk;
     const CancelToken* const m_cancel;
 
-    // Used by the calling thread only.
+    const std::size_t m_keptLimit;
+    std::atomic<std::size_t> m_kept{0};  // open folders kept for their children
+
+    // Used by the calling thread only. The frames are members so that a
+    // cancelled walk drops its folders only after its helpers stopped.
     std::vector<std::string> m_unreadable;
     std::int64_t m_entryCount = 0;
+    std::vector<Frame> m_frames;
+    std::string m_path;
 
     std::mutex m_mutex;
     std::condition_variable m_workAvailable;
@@ -423,7 +554,7 @@ std::optional<std::vector<IndexedItem>> FileScanner::scanImmediateChildren(
     int error = m_options.listingFault ? m_options.listingFault(path) : 0;
     UniqueFd fd;
     if (error == 0)
-        fd = openDirectory(AT_FDCWD, path.c_str(), error);
+        fd = openDirectoryPath(AT_FDCWD, path, error);
     if (!fd.valid())
         return std::nullopt;
 

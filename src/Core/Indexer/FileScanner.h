@@ -48,6 +48,9 @@ public:
         // kind: below a network share another mount is another share or a
         // local folder, neither of which belongs to the share's index.
         bool stayOnRootFileSystem = false;
+        // Open folders a walk keeps for opening their subfolders (at least
+        // one); past that many a folder opens below the nearest kept one.
+        std::size_t keptFolderLimit = 64;
     };
 
     static unsigned defaultReadAheadThreads();

@@ -11,16 +11,20 @@ namespace {
 
 bool cancelled(const CancelToken* cancel) { return cancel && cancel->isCancelled(); }
 
+// What the walk met, by the hash of each path: the walk hands its records
+// over in slices and keeps none, so its memory does not grow with the length
+// of the paths. Two paths of one hash keep a vanished row; they never drop a
+// row that is there.
+using FoundPaths = std::unordered_set<std::uint64_t>;
+
+std::uint64_t pathHash(std::string_view path) { return std::hash<std::string_view>{}(path); }
+
 // The rows below `folder` that the walk did not find, outside what it could not read.
-std::vector<std::string> vanishedRows(IndexStore& store, const std::string& folder, const ScanResult& walk,
-                                      const CancelToken* cancel)
+std::vector<std::string> vanishedRows(IndexStore& store, const std::string& folder, const FoundPaths& found,
+                                      const std::vector<std::string>& unreadable, const CancelToken* cancel)
 {
-    std::unordered_set<std::string_view> found;
-    found.reserve(walk.items.size());
-    for (const IndexedItem& item : walk.items)
-        found.insert(item.path());
     const auto spared = [&](const std::string& path) {
-        return std::any_of(walk.unreadablePaths.begin(), walk.unreadablePaths.end(),
+        return std::any_of(unreadable.begin(), unreadable.end(),
                            [&](const std::string& k) { return paths::isUnder(path, paths::standardize(k)); });
     };
     std::vector<std::string> vanished;
@@ -33,7 +37,7 @@ std::vector<std::string> vanishedRows(IndexStore& store, const std::string& fold
             break;
         after = page.back();
         for (std::string& path : page)
-            if (!found.contains(path) && !spared(path))
+            if (!found.contains(pathHash(path)) && !spared(path))
                 vanished.push_back(std::move(path));
     }
     return vanished;
@@ -47,21 +51,26 @@ ReconcileOutcome FolderReconciler::reconcile(IndexStore& store, const FileScanne
 {
     ReconcileOutcome out;
     const std::string root = paths::standardize(folder);
-    const ScanResult walk = scanner.scan({root}, excludedPaths, excludeSystemJunk, cancel);
+    FoundPaths found;
+    // After a failed write the walk runs out without writing.
+    const ScanReport walk = scanner.scanInBatches(
+        {root}, excludedPaths, excludeSystemJunk, int(kSlice),
+        [&](const std::vector<IndexedItem>& slice) {
+            if (out.error)
+                return;
+            for (const IndexedItem& item : slice)
+                found.insert(pathHash(item.path()));
+            if (const auto written = store.upsert(slice); !written)
+                out.error = written.error();
+            else
+                out.written += slice.size();
+        },
+        cancel);
     out.cancelled = cancelled(cancel);
-    for (std::size_t begin = 0; begin < walk.items.size() && !out.error; begin += kSlice) {
-        const std::size_t end = std::min(walk.items.size(), begin + kSlice);
-        const std::vector<IndexedItem> slice(walk.items.begin() + std::ptrdiff_t(begin),
-                                             walk.items.begin() + std::ptrdiff_t(end));
-        if (const auto written = store.upsert(slice); !written)
-            out.error = written.error();
-        else
-            out.written += slice.size();
-    }
     // A partial walk would take every row it did not reach for a vanished one.
     if (out.cancelled || out.error)
         return out;
-    const std::vector<std::string> vanished = vanishedRows(store, root, walk, cancel);
+    const std::vector<std::string> vanished = vanishedRows(store, root, found, walk.unreadablePaths, cancel);
     for (std::size_t begin = 0; begin < vanished.size() && !out.error; begin += kSlice) {
         if (cancelled(cancel)) {
             out.cancelled = true;

@@ -5,7 +5,8 @@
 // removes the rows of what is gone, compared exactly. Rows under what the walk
 // could not read stay: it says nothing of what lies there now. The writes go
 // in slices, each a short hold of the store, so that searches and other
-// writes get in between even when the folder is "/".
+// writes get in between even when the folder is "/". The slices are written
+// as the walk hands them over: the walk keeps a hash per path, not the records.
 //
 // Threads: a blocking call for a worker thread, never the GUI thread.
 
@@ -26,7 +27,7 @@ struct ReconcileOutcome {
     std::size_t written = 0;  // rows written from the walk
     std::size_t removed = 0;  // rows of paths no longer there, subtrees not counted
     bool cancelled = false;   // stopped early: what was written stays, nothing was removed
-    std::optional<IndexStoreError> error;  // the first failed write; the walk stopped there
+    std::optional<IndexStoreError> error;  // the first failed write; nothing was written or removed after it
 };
 
 class FolderReconciler {

@@ -14,12 +14,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "Platform/DeepChain.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
 namespace {
 
 using namespace std::chrono_literals;
+using test::DeepChain;
 using test::TempTree;
 
 // Collects deliveries. The watcher's threads need the kernel, so waits here are
@@ -517,42 +519,6 @@ TEST(FSEventWatcher, OverflowsCoalesceIntoOneRewatchOffTheReadingThread)
     EXPECT_TRUE(recorder.waitFor(tree.path("late/inside.txt")));
     EXPECT_EQ(rewatchPasses.load(), 1);
 }
-
-// A chain of folders named "d" under `top`, its path past the kernel's limit;
-// removed by lifting it a level at a time, since no path reaches its bottom.
-class DeepChain {
-public:
-    DeepChain(const std::string& top, int depth) : m_top(::open(top.c_str(), O_RDONLY | O_DIRECTORY))
-    {
-        m_path = top;
-        int fd = ::dup(m_top);
-        for (int i = 0; i < depth; ++i) {
-            ::mkdirat(fd, "d", 0755);
-            const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
-            ::close(fd);
-            fd = next;
-            m_path += "/d";
-        }
-        m_bottom = fd;
-    }
-    ~DeepChain()
-    {
-        ::close(m_bottom);
-        while (::renameat(m_top, "d/d", m_top, "lifted") == 0) {
-            ::unlinkat(m_top, "d", AT_REMOVEDIR);
-            ::renameat(m_top, "lifted", m_top, "d");
-        }
-        ::unlinkat(m_top, "d", AT_REMOVEDIR);
-        ::close(m_top);
-    }
-    const std::string& path() const { return m_path; }
-    int bottom() const { return m_bottom; }
-
-private:
-    int m_top;
-    int m_bottom = -1;
-    std::string m_path;
-};
 
 TEST(FSEventWatcher, FoldersPastThePathLimitAreWatched)
 {

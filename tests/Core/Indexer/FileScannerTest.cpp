@@ -1,9 +1,13 @@
 #include "Core/Indexer/FileScanner.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fstream>
 #include <set>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Platform/DeepChain.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
@@ -383,6 +388,103 @@ TEST(FileScanner, AShareWalkDoesNotEnterAnotherMountBelowItsRoot)
     EXPECT_TRUE(contains(shareOnly, tree.path("share/after/c.jpg")));
     // A root on the other mount is walked.
     EXPECT_TRUE(contains(pathsOf(FileScanner(options).scan({inner}, {}, false).items), inner + "/b.jpg"));
+}
+
+std::size_t openDescriptors()
+{
+    return std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                     std::filesystem::directory_iterator()));
+}
+
+// Counts, on whichever thread lists a folder, the most descriptors open at once.
+struct DescriptorWatch {
+    std::atomic<std::size_t> most{0};
+    FileScanner::ListingFault fault()
+    {
+        return [this](const std::string&) {
+            const std::size_t now = openDescriptors();
+            std::size_t seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            return 0;
+        };
+    }
+};
+
+TEST(FileScanner, AChainPastThePathLimitIsWalkedWithFewDescriptorsInBoundedBatches)
+{
+    TempTree tree;
+    const test::DeepChain chain(tree.root(), 5000);
+    ::close(::openat(chain.bottom(), "bottom.txt", O_CREAT | O_WRONLY, 0644));
+    {
+        const unsigned threads = 3;
+        DescriptorWatch watch;
+        const std::size_t before = openDescriptors();
+        FileScanner::Options options{threads, watch.fault()};
+        std::size_t count = 0;
+        std::size_t largestBatch = 0;
+        std::string expected = tree.root();
+        bool inOrder = true;
+        const ScanReport report = FileScanner(options).scanInBatches(
+            {tree.root()}, {}, false, 100, [&](const std::vector<IndexedItem>& batch) {
+                largestBatch = std::max(largestBatch, batch.size());
+                for (const IndexedItem& item : batch) {
+                    if (++count == 5002)
+                        expected = chain.path() + "/bottom.txt";
+                    inOrder = inOrder && item.path() == expected;
+                    expected += "/d";
+                }
+            });
+        EXPECT_TRUE(report.unreadablePaths.empty());
+        EXPECT_TRUE(inOrder);
+        EXPECT_EQ(count, 5002u);  // the root, 5000 folders, the file at the bottom
+        EXPECT_EQ(largestBatch, 100u);
+        EXPECT_LE(watch.most.load(), before + threads + 8);
+    }
+    // One folder's children, past the path limit too.
+    const auto children = FileScanner().scanImmediateChildren(chain.path(), {}, true);
+    ASSERT_TRUE(children.has_value());
+    EXPECT_THAT(pathsOf(*children), ElementsAre(chain.path() + "/bottom.txt"));
+
+    // A walk cancelled while helpers read far ahead drops what they read.
+    CancelToken cancel;
+    std::size_t handed = 0;
+    FileScanner().scanInBatches({tree.root()}, {}, false, 10, [&](const std::vector<IndexedItem>& batch) {
+        handed += batch.size();
+        cancel.cancel();
+    }, &cancel);
+    EXPECT_EQ(handed, 10u);
+}
+
+TEST(FileScanner, PastTheKeptFolderLimitFoldersOpenBelowAKeptOneWithTheSameItems)
+{
+    // A comb: every level has a side folder, listed before or after the way
+    // down, so every level waits with a folder still to open.
+    TempTree tree;
+    std::string level;
+    for (int i = 0; i < 120; ++i) {
+        tree.file(level + "side" + std::to_string(i) + "/f.txt");
+        level += "down/";
+    }
+    tree.file(level + "last.txt");
+    const auto walk = [&](std::size_t kept, unsigned threads, DescriptorWatch& watch) {
+        FileScanner::Options options{threads, watch.fault()};
+        options.keptFolderLimit = kept;
+        return pathsOf(FileScanner(options).scan({tree.root()}, {}, true).items);
+    };
+    DescriptorWatch unbounded;
+    const std::size_t atStart = openDescriptors();
+    const auto reference = walk(10000, 0, unbounded);
+    ASSERT_EQ(reference.size(), 1u + 120 * 3 + 1);
+    for (unsigned threads : {0u, 3u}) {
+        DescriptorWatch few;
+        const std::size_t before = openDescriptors();
+        EXPECT_EQ(walk(4, threads, few), reference) << threads;
+        EXPECT_LE(few.most.load(), before + 4 + threads + 2) << threads;
+    }
+    // Unbounded, the same walk holds a descriptor for each level whose side
+    // folder comes after the way down: what the limit prevents.
+    EXPECT_GT(unbounded.most.load(), atStart + 30);
 }
 
 TEST(FileScanner, ImmediateChildrenTellAFailedListingFromAnEmptyFolder)

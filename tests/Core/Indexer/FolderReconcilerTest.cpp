@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <thread>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Platform/DeepChain.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
@@ -81,6 +84,31 @@ TEST(FolderReconciler, WritesWhatIsThereAndRemovesWhatWentKeepingWhatCouldNotBeR
     EXPECT_TRUE(f.indexed(f.tree.path("locked/inside.txt"))) << "the walk could not say it went";
     // Exact prefixes: a sibling whose name continues the folder's is no row below it.
     EXPECT_EQ(f.store->indexedCount(), 1 + 1 + 150 + 1 + 1 + 1);  // root, docs, files, new, locked, inside
+}
+
+TEST(FolderReconciler, AChainPastThePathLimitIsReconciledAndACancelledOneRemovesNothing)
+{
+    ReconcileFixture f;
+    const test::DeepChain chain(f.tree.root(), 2500);
+    ::close(::openat(chain.bottom(), "b.txt", O_CREAT | O_WRONLY, 0644));
+    ASSERT_TRUE(f.store->upsert({rowAt(chain.path() + "/gone.txt"), rowAt(f.tree.path("stale.txt"))}));
+
+    CancelToken cancelled;
+    cancelled.cancel();
+    const ReconcileOutcome stopped =
+        FolderReconciler::reconcile(*f.store, scannerWith(), f.tree.root(), {}, false, &cancelled);
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_EQ(stopped.removed, 0u);
+    EXPECT_TRUE(f.indexed(chain.path() + "/gone.txt"));
+
+    const ReconcileOutcome outcome = FolderReconciler::reconcile(*f.store, FileScanner(), f.tree.root(), {}, false);
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(outcome.written, 1u + 2500 + 1);
+    EXPECT_EQ(outcome.removed, 2u);
+    EXPECT_TRUE(f.indexed(chain.path() + "/b.txt"));
+    EXPECT_FALSE(f.indexed(chain.path() + "/gone.txt"));
+    EXPECT_FALSE(f.indexed(f.tree.path("stale.txt")));
+    ::unlinkat(chain.bottom(), "b.txt", 0);
 }
 
 TEST(FolderReconciler, SiblingWithALongerNameIsLeftAlone)
