@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "Core/IndexDB/IndexSql.h"
-#include "Core/IndexDB/Parallel.h"
+#include "Platform/Parallel.h"
 #include "Platform/Clock.h"
 #include "Platform/Text.h"
 
@@ -218,7 +218,7 @@ std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t boun
         static_cast<unsigned>(std::clamp<std::size_t>(bound / kItemsPerThread, 1, spareThreads()));
     ChunkQueue chunks((bound + kChunkItems - 1) / kChunkItems, cap);
     std::vector<std::vector<std::uint32_t>> found(chunks.count());
-    inSlices(threads, threads, [&](unsigned, std::size_t, std::size_t) {
+    inPooledSlices(threads, threads, [&](unsigned, std::size_t, std::size_t) {
         Slice slice(*this);
         while (const std::optional<std::size_t> k = chunks.take()) {
             if (cancel && cancel->isCancelled())

@@ -1,16 +1,20 @@
 #include "Core/Search/BoundedTopK.h"
 
 #include <algorithm>
+#include <deque>
 #include <limits>
 
 #include "Core/Search/CandidateFilter.h"
 #include "Core/Search/CandidateScoring.h"
 #include "Core/Search/ResultOrder.h"
+#include "Platform/Parallel.h"
 
 namespace pallix {
 
 namespace {
 
+// Below this many candidates per slice, another thread costs more than it saves.
+constexpr std::size_t kCandidatesPerSlice = 4096;
 // Bounds above this share the last bucket, in input order.
 constexpr Rank kTopBound = 4095;
 constexpr std::size_t kKinds = 8;
@@ -19,6 +23,25 @@ struct Survivors {
     std::vector<std::uint32_t> indices;  // in input order
     std::vector<CandidateBound> bounds;  // of each, in the same order (refined as they are read)
 };
+
+// The slices' survivors one after another: in input order, as one pass over
+// all candidates would have collected them.
+Survivors joinInOrder(std::vector<Survivors> parts)
+{
+    if (parts.size() == 1)
+        return std::move(parts.front());
+    Survivors all;
+    std::size_t total = 0;
+    for (const Survivors& p : parts)
+        total += p.indices.size();
+    all.indices.reserve(total);
+    all.bounds.reserve(total);
+    for (const Survivors& p : parts) {
+        all.indices.insert(all.indices.end(), p.indices.begin(), p.indices.end());
+        all.bounds.insert(all.bounds.end(), p.bounds.begin(), p.bounds.end());
+    }
+    return all;
+}
 
 class Scorer {
 public:
@@ -284,14 +307,24 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
                                                std::optional<std::span<const std::uint32_t>> candidates,
                                                const PreparedQuery& q, std::size_t limit)
 {
-    CandidateFilter filter(source, q);
-    filter.keepBest(limit);
-    Survivors survivors;
-    if (candidates)
-        filter.collect(*candidates, survivors.indices, &survivors.bounds);
-    else
-        filter.collect(0, static_cast<std::uint32_t>(source.size()), survivors.indices, &survivors.bounds);
-    return bestFirst(source, survivors, q, limit, filter);
+    const std::size_t n = candidates ? candidates->size() : source.size();
+    const auto slices = static_cast<unsigned>(std::clamp<std::size_t>(n / kCandidatesPerSlice, 1, spareThreads()));
+    // A filter per slice: each keeps its own folder answers and cutoff. The
+    // first serves the ranking after.
+    std::deque<CandidateFilter> filters;
+    for (unsigned s = 0; s < slices; ++s)
+        filters.emplace_back(source, q).keepBest(limit);
+    std::vector<Survivors> parts(slices);
+    inPooledSlices(n, slices, [&](unsigned s, std::size_t begin, std::size_t end) {
+        std::vector<std::uint32_t>& out = parts[s].indices;
+        if (candidates)
+            filters[s].collect(candidates->subspan(begin, end - begin), out, &parts[s].bounds);
+        else
+            filters[s].collect(static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), out,
+                               &parts[s].bounds);
+    });
+    Survivors survivors = joinInOrder(std::move(parts));
+    return bestFirst(source, survivors, q, limit, filters.front());
 }
 
 } // namespace pallix
