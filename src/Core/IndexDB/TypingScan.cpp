@@ -86,27 +86,6 @@ private:
     std::atomic<bool> m_enough{false};
 };
 
-// Characters without case and untouched by composition: a name made of
-// these and ASCII lower-cases byte for byte as its stored lower-cased form.
-bool caselessAndComposed(char32_t c)
-{
-    return (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x3400 && c <= 0x4DBF) ||
-           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x0430 && c <= 0x045F);
-}
-
-bool lowersAsStored(std::string_view name)
-{
-    for (std::size_t i = 0; i < name.size();) {
-        if (static_cast<unsigned char>(name[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        if (!caselessAndComposed(text::nextCodePoint(name, i)))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 // One thread's part of a scan, with its own answers per folder.
@@ -137,7 +116,7 @@ private:
         // Only the stored form is composed first; the path's part is not.
         std::optional<std::string> lowered;
         const bool storedSuffices =
-            m_scan.m_caseSensitive || (facts.bits & ItemFacts::AsciiName) || lowersAsStored(name);
+            m_scan.m_caseSensitive || facts.has(ItemFacts::LowersAsStored);
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i) {
             const std::string& needle = m_scan.m_needles[i];
             if ((inFolder & (1u << i)) || stored.find(needle) != std::string_view::npos)
@@ -178,7 +157,7 @@ private:
         const FolderForms forms = m_scan.m_items.folder(folder);
         // The comparable form is composed first, which the path's lower-casing
         // is not; the two differ only where a character has case or composes.
-        const bool comparableSuffices = forms.asciiPath || lowersAsStored(forms.path);
+        const bool comparableSuffices = forms.asciiPath || ItemFacts::lowersAsStored(forms.path);
         const std::string_view path = m_scan.m_caseSensitive ? forms.path
                                       : comparableSuffices  ? forms.comparable
                                                             : loweredPath(forms.path, m_pathBuffer);
