@@ -86,6 +86,22 @@ private:
     std::atomic<bool> m_enough{false};
 };
 
+// The characterMask() of the characters of `needle` that a name's
+// normalised form keeps as they are in its lower-cased form.
+std::uint64_t keptCharacters(std::string_view needle)
+{
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < needle.size();) {
+        const std::size_t at = i;
+        const char32_t c = static_cast<unsigned char>(needle[i]) < 0x80 ? char32_t(needle[i++]) : text::nextCodePoint(needle, i);
+        const bool kept = (c < 0x80 && text::isAsciiAlnum(static_cast<char>(c))) || (c >= 0x4E00 && c <= 0x9FFF) ||
+                          (c >= 0x3400 && c <= 0x4DBF);
+        if (kept)
+            mask |= ItemFacts::characterMask(needle.substr(at, i - at));
+    }
+    return mask;
+}
+
 } // namespace
 
 // One thread's part of a scan, with its own answers per folder.
@@ -111,6 +127,9 @@ private:
         const std::uint32_t all = (1u << m_scan.m_needles.size()) - 1;
         if ((inFolder & all) == all)
             return true;
+        for (std::size_t i = 0; i < m_scan.m_nameMasks.size(); ++i)
+            if (!(inFolder & (1u << i)) && (facts.nameCharacters & m_scan.m_nameMasks[i]) != m_scan.m_nameMasks[i])
+                return false;
         const auto [name, searchName] = m_scan.m_items.nameAndSearchName(position);
         const std::string_view stored = m_scan.m_caseSensitive ? name : searchName;
         // Only the stored form is composed first; the path's part is not.
@@ -188,6 +207,9 @@ TypingScan::TypingScan(const ItemTable& items, const SearchQuery& query)
     m_foldersDecide = m_mode == SearchMatchMode::Contains && m_needles.size() <= kMaxFolderNeedles &&
                       std::none_of(m_needles.begin(), m_needles.end(),
                                    [](const std::string& n) { return n.find('/') != std::string::npos; });
+    if (m_foldersDecide && !m_caseSensitive)
+        for (const std::string& needle : m_needles)
+            m_nameMasks.push_back(keptCharacters(needle));
 }
 
 std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t bound, const CancelToken* cancel) const
