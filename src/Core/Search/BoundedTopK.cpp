@@ -1,7 +1,7 @@
 #include "Core/Search/BoundedTopK.h"
 
 #include <algorithm>
-#include <deque>
+#include <memory>
 #include <limits>
 
 #include "Core/Search/CandidateFilter.h"
@@ -19,6 +19,9 @@ constexpr std::size_t kRefinesPerSlice = 512;
 // Bounds above this share the last bucket, in input order.
 constexpr Rank kTopBound = 4095;
 constexpr std::size_t kKinds = 8;
+
+// One filter per slice of the candidates, made on the slice's thread.
+using SliceFilters = std::vector<std::unique_ptr<CandidateFilter>>;
 
 struct Survivors {
     std::vector<std::uint32_t> indices;  // in input order
@@ -197,7 +200,7 @@ private:
 // the reading goes on until no unread candidate is left under it. Read in the
 // walk's order instead, the names would be fetched from all over the table. A
 // candidate the name turns down gets a bound no rank reaches.
-void refineTheSureOnes(Survivors& survivors, std::deque<CandidateFilter>& filters, std::size_t limit)
+void refineTheSureOnes(Survivors& survivors, SliceFilters& filters, std::size_t limit)
 {
     const auto bucketOf = [](const CandidateBound& b) { return std::size_t(std::min(b.rank, kTopBound + 1)); };
     // The unread candidates by bound, in input order within a bound.
@@ -244,7 +247,7 @@ void refineTheSureOnes(Survivors& survivors, std::deque<CandidateFilter>& filter
         inPooledSlices(round.size(), slices, [&](unsigned s, std::size_t begin, std::size_t end) {
             for (std::size_t k = begin; k < end; ++k) {
                 CandidateBound& b = survivors.bounds[round[k]];
-                if (!filters[s].refine(survivors.indices[round[k]], b))
+                if (!filters[s]->refine(survivors.indices[round[k]], b))
                     b = {kNoRankCeiling, false, true};
             }
         });
@@ -255,10 +258,10 @@ void refineTheSureOnes(Survivors& survivors, std::deque<CandidateFilter>& filter
 }
 
 std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& survivors, const PreparedQuery& q,
-                                     std::size_t limit, std::deque<CandidateFilter>& filters)
+                                     std::size_t limit, SliceFilters& filters)
 {
     refineTheSureOnes(survivors, filters, limit);
-    CandidateFilter& filter = filters.front();
+    CandidateFilter& filter = *filters.front();
     TopKHeap heap(q, limit);
     const Scorer scorer(source, q, filter);
     const bool rankFirst = heap.order().rankFirst();
@@ -326,20 +329,20 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
     // A filter per slice: each keeps its own folder answers and cutoff. They
     // read the sure candidates' names in slices again; the first serves the
     // ranking after.
-    std::deque<CandidateFilter> filters;
-    for (unsigned s = 0; s < slices; ++s)
-        filters.emplace_back(source, q).keepBest(limit);
+    SliceFilters filters(slices);
     std::vector<Survivors> parts(slices);
     inPooledSlices(n, slices, [&](unsigned s, std::size_t begin, std::size_t end) {
+        filters[s] = std::make_unique<CandidateFilter>(source, q);
+        filters[s]->keepBest(limit);
         std::vector<std::uint32_t>& out = parts[s].indices;
         if (candidates)
-            filters[s].collect(candidates->subspan(begin, end - begin), out, &parts[s].bounds);
+            filters[s]->collect(candidates->subspan(begin, end - begin), out, &parts[s].bounds);
         else
-            filters[s].collect(static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), out,
+            filters[s]->collect(static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), out,
                                &parts[s].bounds);
         parts[s].kinds.reserve(out.size());
         for (std::uint32_t index : out)
-            parts[s].kinds.push_back(static_cast<std::uint8_t>(filters[s].facts(index).kindOrder()));
+            parts[s].kinds.push_back(static_cast<std::uint8_t>(filters[s]->facts(index).kindOrder()));
     });
     Survivors survivors = joinInOrder(std::move(parts));
     return bestFirst(source, survivors, q, limit, filters);
