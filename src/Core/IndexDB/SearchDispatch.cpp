@@ -9,7 +9,6 @@
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/TypingScan.h"
-#include "Platform/Parallel.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -19,8 +18,6 @@ namespace {
 constexpr int kDatabaseOnlyRowBudget = 4000;
 constexpr int kSupplementRowBudget = 2600;
 constexpr std::size_t kNoMatchFallbackItems = 6000;
-// Below this many records per slice, another thread costs more than it saves.
-constexpr std::size_t kRecordsPerSlice = 512;
 
 // Few enough memory results to ask the database: below a third of the limit
 // (33 of 100 is below, 34 is not), below 12 for limits of 13 to 35, below the
@@ -44,14 +41,10 @@ std::vector<IndexedItem> IndexStore::rankPositions(const SearchQuery& query,
     if (positions)
         candidates = std::span<const std::uint32_t>(*positions);
     const std::vector<std::uint32_t> ranked = m_searchEngine.searchIndices(m_items, candidates, query, limit, watch);
-    // Each record is assembled on its own (paths, strings): in slices on the kept threads.
-    std::vector<IndexedItem> results(ranked.size());
-    const auto slices =
-        static_cast<unsigned>(std::clamp<std::size_t>(ranked.size() / kRecordsPerSlice, 1, spareThreads()));
-    inPooledSlices(ranked.size(), slices, [&](unsigned, std::size_t begin, std::size_t end) {
-        for (std::size_t k = begin; k < end; ++k)
-            results[k] = m_items.materialize(ranked[k]);
-    });
+    std::vector<IndexedItem> results;
+    results.reserve(ranked.size());
+    for (std::uint32_t p : ranked)
+        results.push_back(m_items.materialize(p));
     return results;
 }
 
