@@ -42,15 +42,7 @@ bool fitsHints(const PatternHints& h, const ItemFacts& f)
 
 bool CandidateFilter::coversToken(std::string_view comparable)
 {
-    for (std::size_t i = 0; i < comparable.size();) {
-        if (static_cast<unsigned char>(comparable[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        if (!isCoveredIdeograph(text::nextCodePoint(comparable, i)))
-            return false;
-    }
-    return true;
+    return text::everyNonAscii(comparable, isCoveredIdeograph);
 }
 
 std::size_t CandidateFilter::matchedHead(std::string_view normalized, std::string_view haystack)

@@ -250,15 +250,7 @@ bool ItemFacts::lowersAsStored(std::string_view text)
         return (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x3400 && c <= 0x4DBF) ||
                (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x0430 && c <= 0x045F);
     };
-    for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        if (!caselessAndComposed(text::nextCodePoint(text, i)))
-            return false;
-    }
-    return true;
+    return text::everyNonAscii(text, caselessAndComposed);
 }
 
 ItemFacts ItemFacts::of(const ItemRef& item, bool pathJoinsParentAndName)

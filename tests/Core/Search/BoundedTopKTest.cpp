@@ -18,6 +18,19 @@ std::vector<std::string> pathsAt(const std::vector<IndexedItem>& items, const st
     return out;
 }
 
+// Positions from 0 on, each after the one before, and the items at them: the
+// same candidates for the engine over the source and over a plain list.
+template <class Next>
+std::pair<std::vector<std::uint32_t>, std::vector<IndexedItem>> picked(const std::vector<IndexedItem>& items, Next next)
+{
+    std::pair<std::vector<std::uint32_t>, std::vector<IndexedItem>> out;
+    for (std::uint32_t i = 0; i < items.size(); i = next(i)) {
+        out.first.push_back(i);
+        out.second.push_back(items[i]);
+    }
+    return out;
+}
+
 // A query of every kind the engine takes, with options drawn at random.
 SearchQuery randomQuery(ItemGenerator& gen, const std::vector<IndexedItem>& items)
 {
@@ -124,12 +137,7 @@ TEST(BoundedTopK, CandidatesCollectedInSlicesGiveTheAnswerOfOnePass)
     const std::vector<IndexedItem> items = gen.items(30000);
     const FactsSource withFacts(items);
     const SearchEngine engine;
-    std::vector<std::uint32_t> candidates;
-    std::vector<IndexedItem> subset;
-    for (std::uint32_t i = 0; i < items.size(); i += 1 + i % 3) {
-        candidates.push_back(i);
-        subset.push_back(items[i]);
-    }
+    const auto [candidates, subset] = picked(items, [](std::uint32_t i) { return i + 1 + i % 3; });
     // Searches that keep nearly every item first: one lost or doubled at a
     // slice's edge shows in their answers whatever its rank.
     std::vector<std::pair<SearchQuery, int>> searches;
@@ -160,12 +168,7 @@ TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
     const FactsSource withFacts(items);
     const SearchEngine engine;
     // Every other item, and a stale position past the end that is skipped.
-    std::vector<std::uint32_t> candidates;
-    std::vector<IndexedItem> subset;
-    for (std::uint32_t i = 0; i < items.size(); i += 2) {
-        candidates.push_back(i);
-        subset.push_back(items[i]);
-    }
+    const auto [candidates, subset] = picked(items, [](std::uint32_t i) { return i + 2; });
     for (int i = 0; i < 120; ++i) {
         const SearchQuery q = randomQuery(gen, items);
         const int limit = std::vector<int>{3, 100, 1000}[gen.rng()() % 3];
