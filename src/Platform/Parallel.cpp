@@ -17,7 +17,9 @@ struct SliceJob {
     std::mutex mutex;
     std::condition_variable settled;
     unsigned done = 0;   // under mutex
-    unsigned users = 0;  // kept threads inside the job; under the pool's mutex to join, mutex to leave
+    // Kept threads inside the job: one joins under the pool's mutex while
+    // another leaves under `mutex`, hence atomic; leaving notifies under `mutex`.
+    std::atomic<unsigned> users{0};
 
     // Runs slices until none is left to take.
     void runSlices()
