@@ -48,6 +48,18 @@ bool isIdeographic(char32_t c);           // Unicode property Ideographic
 
 // Decodes the code point at `offset` and advances it; U+FFFD on bad input.
 char32_t nextCodePoint(std::string_view s, std::size_t& offset);
+// True when every character of `s` outside ASCII satisfies `keep`.
+template <class Keep>
+bool everyNonAscii(std::string_view s, Keep keep)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        if (static_cast<unsigned char>(s[i]) < 0x80)
+            ++i;
+        else if (!keep(nextCodePoint(s, i)))
+            return false;
+    }
+    return true;
+}
 // Appends the UTF-8 form of `c` (nothing for a surrogate or a value past U+10FFFF).
 void appendUtf8(char32_t c, std::string& out);
 // One-to-one lower-case mapping of one code point (no expansion, no context).

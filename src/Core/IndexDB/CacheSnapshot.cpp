@@ -5,7 +5,7 @@
 #include <sqlite3.h>
 
 #include "Core/IndexDB/IndexSql.h"
-#include "Core/IndexDB/Parallel.h"
+#include "Platform/Parallel.h"
 #include "Core/IndexDB/Sqlite.h"
 
 namespace pallix {

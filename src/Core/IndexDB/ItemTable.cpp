@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "Core/IndexDB/ItemTableArena.h"
-#include "Core/IndexDB/Parallel.h"
+#include "Platform/Parallel.h"
 
 namespace pallix {
 

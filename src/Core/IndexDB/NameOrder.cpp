@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "Core/IndexDB/Parallel.h"
+#include "Platform/Parallel.h"
 #include "Platform/Text.h"
 
 namespace pallix {

@@ -16,7 +16,7 @@
 #include "Core/IndexDB/CacheSnapshot.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/NameOrder.h"
-#include "Core/IndexDB/Parallel.h"
+#include "Platform/Parallel.h"
 
 namespace pallix {
 

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "Core/IndexDB/IndexSql.h"
-#include "Core/IndexDB/Parallel.h"
+#include "Platform/Parallel.h"
 #include "Platform/Clock.h"
 #include "Platform/Text.h"
 
@@ -86,25 +86,20 @@ private:
     std::atomic<bool> m_enough{false};
 };
 
-// Characters without case and untouched by composition: a name made of
-// these and ASCII lower-cases byte for byte as its stored lower-cased form.
-bool caselessAndComposed(char32_t c)
+// The characterMask() of the characters of `needle` that a name's
+// normalised form keeps as they are in its lower-cased form.
+std::uint64_t keptCharacters(std::string_view needle)
 {
-    return (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x3400 && c <= 0x4DBF) ||
-           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x0430 && c <= 0x045F);
-}
-
-bool lowersAsStored(std::string_view name)
-{
-    for (std::size_t i = 0; i < name.size();) {
-        if (static_cast<unsigned char>(name[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        if (!caselessAndComposed(text::nextCodePoint(name, i)))
-            return false;
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < needle.size();) {
+        const std::size_t at = i;
+        const char32_t c = static_cast<unsigned char>(needle[i]) < 0x80 ? char32_t(needle[i++]) : text::nextCodePoint(needle, i);
+        const bool kept = (c < 0x80 && text::isAsciiAlnum(static_cast<char>(c))) || (c >= 0x4E00 && c <= 0x9FFF) ||
+                          (c >= 0x3400 && c <= 0x4DBF);
+        if (kept)
+            mask |= ItemFacts::characterMask(needle.substr(at, i - at));
     }
-    return true;
+    return mask;
 }
 
 } // namespace
@@ -132,12 +127,15 @@ private:
         const std::uint32_t all = (1u << m_scan.m_needles.size()) - 1;
         if ((inFolder & all) == all)
             return true;
+        for (std::size_t i = 0; i < m_scan.m_nameMasks.size(); ++i)
+            if (!(inFolder & (1u << i)) && (facts.nameCharacters & m_scan.m_nameMasks[i]) != m_scan.m_nameMasks[i])
+                return false;
         const auto [name, searchName] = m_scan.m_items.nameAndSearchName(position);
         const std::string_view stored = m_scan.m_caseSensitive ? name : searchName;
         // Only the stored form is composed first; the path's part is not.
         std::optional<std::string> lowered;
         const bool storedSuffices =
-            m_scan.m_caseSensitive || (facts.bits & ItemFacts::AsciiName) || lowersAsStored(name);
+            m_scan.m_caseSensitive || facts.has(ItemFacts::LowersAsStored);
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i) {
             const std::string& needle = m_scan.m_needles[i];
             if ((inFolder & (1u << i)) || stored.find(needle) != std::string_view::npos)
@@ -178,7 +176,7 @@ private:
         const FolderForms forms = m_scan.m_items.folder(folder);
         // The comparable form is composed first, which the path's lower-casing
         // is not; the two differ only where a character has case or composes.
-        const bool comparableSuffices = forms.asciiPath || lowersAsStored(forms.path);
+        const bool comparableSuffices = forms.asciiPath || ItemFacts::lowersAsStored(forms.path);
         const std::string_view path = m_scan.m_caseSensitive ? forms.path
                                       : comparableSuffices  ? forms.comparable
                                                             : loweredPath(forms.path, m_pathBuffer);
@@ -209,6 +207,9 @@ TypingScan::TypingScan(const ItemTable& items, const SearchQuery& query)
     m_foldersDecide = m_mode == SearchMatchMode::Contains && m_needles.size() <= kMaxFolderNeedles &&
                       std::none_of(m_needles.begin(), m_needles.end(),
                                    [](const std::string& n) { return n.find('/') != std::string::npos; });
+    if (m_foldersDecide && !m_caseSensitive)
+        for (const std::string& needle : m_needles)
+            m_nameMasks.push_back(keptCharacters(needle));
 }
 
 std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t bound, const CancelToken* cancel) const
@@ -218,7 +219,7 @@ std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t boun
         static_cast<unsigned>(std::clamp<std::size_t>(bound / kItemsPerThread, 1, spareThreads()));
     ChunkQueue chunks((bound + kChunkItems - 1) / kChunkItems, cap);
     std::vector<std::vector<std::uint32_t>> found(chunks.count());
-    inSlices(threads, threads, [&](unsigned, std::size_t, std::size_t) {
+    inPooledSlices(threads, threads, [&](unsigned, std::size_t, std::size_t) {
         Slice slice(*this);
         while (const std::optional<std::size_t> k = chunks.take()) {
             if (cancel && cancel->isCancelled())

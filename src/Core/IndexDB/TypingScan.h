@@ -40,6 +40,11 @@ private:
     const bool m_caseSensitive;
     std::vector<std::string> m_needles;  // trimmed, case-folded words
     bool m_foldersDecide = false;        // a Contains search, every needle without "/", at most 16
+    // Per needle, case-insensitive only: the characterMask() bits of its ASCII
+    // letters and digits and its CJK ideographs. A lower-cased name holding
+    // the needle holds these characters, and its normalised form keeps every
+    // one of them: a name whose facts lack a bit is turned down unread.
+    std::vector<std::uint64_t> m_nameMasks;
 };
 
 } // namespace pallix

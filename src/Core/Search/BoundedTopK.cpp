@@ -1,24 +1,56 @@
 #include "Core/Search/BoundedTopK.h"
 
 #include <algorithm>
+#include <memory>
 #include <limits>
 
 #include "Core/Search/CandidateFilter.h"
 #include "Core/Search/CandidateScoring.h"
 #include "Core/Search/ResultOrder.h"
+#include "Platform/Parallel.h"
 
 namespace pallix {
 
 namespace {
 
+// Below this many candidates per slice, another thread costs more than it saves.
+constexpr std::size_t kCandidatesPerSlice = 4096;
+constexpr std::size_t kRefinesPerSlice = 512;
 // Bounds above this share the last bucket, in input order.
 constexpr Rank kTopBound = 4095;
 constexpr std::size_t kKinds = 8;
 
+// One filter per slice of the candidates, made on the slice's thread.
+using SliceFilters = std::vector<std::unique_ptr<CandidateFilter>>;
+
 struct Survivors {
     std::vector<std::uint32_t> indices;  // in input order
     std::vector<CandidateBound> bounds;  // of each, in the same order (refined as they are read)
+    // The kind order of each, kept at hand: the facts of a million items are
+    // far apart, and the walk asks for a candidate's kind more than once.
+    std::vector<std::uint8_t> kinds;
 };
+
+// The slices' survivors one after another: in input order, as one pass over
+// all candidates would have collected them.
+Survivors joinInOrder(std::vector<Survivors> parts)
+{
+    if (parts.size() == 1)
+        return std::move(parts.front());
+    Survivors all;
+    std::size_t total = 0;
+    for (const Survivors& p : parts)
+        total += p.indices.size();
+    all.indices.reserve(total);
+    all.bounds.reserve(total);
+    all.kinds.reserve(total);
+    for (const Survivors& p : parts) {
+        all.indices.insert(all.indices.end(), p.indices.begin(), p.indices.end());
+        all.bounds.insert(all.bounds.end(), p.bounds.begin(), p.bounds.end());
+        all.kinds.insert(all.kinds.end(), p.kinds.begin(), p.kinds.end());
+    }
+    return all;
+}
 
 class Scorer {
 public:
@@ -66,7 +98,7 @@ private:
 // Positions into `survivors`, best bound first: by bound or, kind first, by
 // kind and bound; stable, so equal keys keep input order. `ends` gets the
 // end of each run of one key.
-std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateFilter& filter, bool rankFirst,
+std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, bool rankFirst,
                                           std::vector<std::size_t>& ends)
 {
     const std::size_t n = survivors.indices.size();
@@ -75,7 +107,7 @@ std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, CandidateF
     std::vector<std::uint32_t> starts(buckets + 1, 0);
     for (std::size_t i = 0; i < n; ++i) {
         const auto bucket = static_cast<std::uint32_t>(std::min(survivors.bounds[i].rank, kTopBound));
-        const auto kind = static_cast<std::uint32_t>(filter.facts(survivors.indices[i]).kindOrder());
+        const std::uint32_t kind = survivors.kinds[i];
         keys[i] = rankFirst ? bucket : kind * std::uint32_t(kTopBound + 1) + bucket;
         ++starts[keys[i] + 1];
     }
@@ -109,7 +141,7 @@ public:
     // Orders the best `limit` of order[begin, end) by kind and name; returns
     // the end of the ordered part (`begin` when nothing was ordered).
     std::size_t orderRun(std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end,
-                         const Survivors& survivors, CandidateFilter& filter, std::size_t limit) const
+                         const Survivors& survivors, std::size_t limit) const
     {
         if (!m_on || end - begin < 2)
             return begin;
@@ -117,7 +149,7 @@ public:
         keyed.reserve(end - begin);
         for (std::size_t k = begin; k < end; ++k) {
             const std::uint32_t index = survivors.indices[order[k]];
-            const std::uint64_t kind = m_rankFirst ? std::uint64_t(filter.facts(index).kindOrder()) : 0;
+            const std::uint64_t kind = m_rankFirst ? std::uint64_t(survivors.kinds[order[k]]) : 0;
             keyed.emplace_back(kind << 32 | directed(m_source.nameOrder(index)), order[k]);
         }
         // Equal keys keep input order, as the run had it.
@@ -168,7 +200,7 @@ private:
 // the reading goes on until no unread candidate is left under it. Read in the
 // walk's order instead, the names would be fetched from all over the table. A
 // candidate the name turns down gets a bound no rank reaches.
-void refineTheSureOnes(Survivors& survivors, CandidateFilter& filter, std::size_t limit)
+void refineTheSureOnes(Survivors& survivors, SliceFilters& filters, std::size_t limit)
 {
     const auto bucketOf = [](const CandidateBound& b) { return std::size_t(std::min(b.rank, kTopBound + 1)); };
     // The unread candidates by bound, in input order within a bound.
@@ -207,28 +239,36 @@ void refineTheSureOnes(Survivors& survivors, CandidateFilter& filter, std::size_
         // The names of a round are read in input order.
         std::vector<std::uint32_t> round(unread.begin() + starts[done], unread.begin() + starts[threshold + 1]);
         std::sort(round.begin(), round.end());
-        for (std::uint32_t at : round) {
-            CandidateBound& b = survivors.bounds[at];
-            --counts[bucketOf(b)];
-            if (!filter.refine(survivors.indices[at], b))
-                b = {kNoRankCeiling, false, true};
-            ++counts[bucketOf(b)];
-        }
+        for (std::uint32_t at : round)
+            --counts[bucketOf(survivors.bounds[at])];
+        // Each candidate's reading is its own: the round is read in slices, a filter each.
+        const auto slices = static_cast<unsigned>(
+            std::clamp<std::size_t>(round.size() / kRefinesPerSlice, 1, filters.size()));
+        inPooledSlices(round.size(), slices, [&](unsigned s, std::size_t begin, std::size_t end) {
+            for (std::size_t k = begin; k < end; ++k) {
+                CandidateBound& b = survivors.bounds[round[k]];
+                if (!filters[s]->refine(survivors.indices[round[k]], b))
+                    b = {kNoRankCeiling, false, true};
+            }
+        });
+        for (std::uint32_t at : round)
+            ++counts[bucketOf(survivors.bounds[at])];
         done = threshold + 1;
     }
 }
 
 std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& survivors, const PreparedQuery& q,
-                                     std::size_t limit, CandidateFilter& filter)
+                                     std::size_t limit, SliceFilters& filters)
 {
-    refineTheSureOnes(survivors, filter, limit);
+    refineTheSureOnes(survivors, filters, limit);
+    CandidateFilter& filter = *filters.front();
     TopKHeap heap(q, limit);
     const Scorer scorer(source, q, filter);
     const bool rankFirst = heap.order().rankFirst();
     int doneKind = -1;  // kind first: the rest of this kind is worse than the worst kept
     const NameOrderedWalk byName(source, q, rankFirst);
     std::vector<std::size_t> ends;
-    std::vector<std::uint32_t> order = bestFirstOrder(survivors, filter, rankFirst, ends);
+    std::vector<std::uint32_t> order = bestFirstOrder(survivors, rankFirst, ends);
     std::size_t runEnd = 0, orderedEnd = 0;
     // A pattern search that was cancelled or gave its expression up can take nothing more.
     const bool mayStop = q.regexWatch && q.mode != PreparedQuery::Mode::Ranked;
@@ -239,12 +279,12 @@ std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& surviv
             runEnd = ends[run++];
             // The last bucket holds every bound from kTopBound on, unordered.
             const bool lastBucket = std::min(survivors.bounds[order[k]].rank, kTopBound) == kTopBound;
-            orderedEnd = lastBucket ? k : byName.orderRun(order, k, runEnd, survivors, filter, limit);
+            orderedEnd = lastBucket ? k : byName.orderRun(order, k, runEnd, survivors, limit);
         }
         const std::uint32_t at = order[k];
         const std::uint32_t index = survivors.indices[at];
         const Rank bound = survivors.bounds[at].rank;
-        const int kind = filter.facts(index).kindOrder();
+        const int kind = survivors.kinds[at];
         if (kind == doneKind)
             continue;
         if (heap.isFull()) {
@@ -284,14 +324,28 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
                                                std::optional<std::span<const std::uint32_t>> candidates,
                                                const PreparedQuery& q, std::size_t limit)
 {
-    CandidateFilter filter(source, q);
-    filter.keepBest(limit);
-    Survivors survivors;
-    if (candidates)
-        filter.collect(*candidates, survivors.indices, &survivors.bounds);
-    else
-        filter.collect(0, static_cast<std::uint32_t>(source.size()), survivors.indices, &survivors.bounds);
-    return bestFirst(source, survivors, q, limit, filter);
+    const std::size_t n = candidates ? candidates->size() : source.size();
+    const auto slices = static_cast<unsigned>(std::clamp<std::size_t>(n / kCandidatesPerSlice, 1, spareThreads()));
+    // A filter per slice: each keeps its own folder answers and cutoff. They
+    // read the sure candidates' names in slices again; the first serves the
+    // ranking after.
+    SliceFilters filters(slices);
+    std::vector<Survivors> parts(slices);
+    inPooledSlices(n, slices, [&](unsigned s, std::size_t begin, std::size_t end) {
+        filters[s] = std::make_unique<CandidateFilter>(source, q);
+        filters[s]->keepBest(limit);
+        std::vector<std::uint32_t>& out = parts[s].indices;
+        if (candidates)
+            filters[s]->collect(candidates->subspan(begin, end - begin), out, &parts[s].bounds);
+        else
+            filters[s]->collect(static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), out,
+                               &parts[s].bounds);
+        parts[s].kinds.reserve(out.size());
+        for (std::uint32_t index : out)
+            parts[s].kinds.push_back(static_cast<std::uint8_t>(filters[s]->facts(index).kindOrder()));
+    });
+    Survivors survivors = joinInOrder(std::move(parts));
+    return bestFirst(source, survivors, q, limit, filters);
 }
 
 } // namespace pallix

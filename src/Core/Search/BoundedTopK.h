@@ -1,7 +1,9 @@
 #pragma once
 // The top-K path of the engine over a source that keeps facts.
 //
-// The candidates the facts leave (CandidateFilter) are scored against a
+// The candidates are collected in slices of the list on spare threads, a
+// filter each, and joined in input order; those the facts leave
+// (CandidateFilter) are scored on the calling thread against a
 // bounded heap, as on the plain path; a candidate whose rank bound is above
 // the worst kept rank needs no scoring, and one whose bound is its rank needs
 // no ranking.

@@ -42,15 +42,7 @@ bool fitsHints(const PatternHints& h, const ItemFacts& f)
 
 bool CandidateFilter::coversToken(std::string_view comparable)
 {
-    for (std::size_t i = 0; i < comparable.size();) {
-        if (static_cast<unsigned char>(comparable[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        if (!isCoveredIdeograph(text::nextCodePoint(comparable, i)))
-            return false;
-    }
-    return true;
+    return text::everyNonAscii(comparable, isCoveredIdeograph);
 }
 
 std::size_t CandidateFilter::matchedHead(std::string_view normalized, std::string_view haystack)
@@ -141,7 +133,8 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
     // A bound is the rank only where the filters read from the facts are all
     // there is, and no developer-tool file needs its name compared.
     m_boundsCanBeExact = m_allTokensCovered && !q.extensionFilter && !q.modifiedAfter;
-    m_folderAnswers.resize(m_tokens.size() * m_folderCount);
+    if (!m_tokens.empty())
+        m_folderSlots.assign(m_folderCount, 0);
 }
 
 bool CandidateFilter::nameMaskUsable(const ItemFacts& f) const
@@ -151,9 +144,19 @@ bool CandidateFilter::nameMaskUsable(const ItemFacts& f) const
     return !m_query.query.caseSensitive || f.has(ItemFacts::AsciiName);
 }
 
+CandidateFilter::FolderAnswer& CandidateFilter::slot(std::size_t token, std::uint32_t folder)
+{
+    std::uint32_t& s = m_folderSlots[folder];
+    if (s == 0) {
+        s = static_cast<std::uint32_t>(m_folderAnswers.size() / m_tokens.size() + 1);
+        m_folderAnswers.resize(m_folderAnswers.size() + m_tokens.size());
+    }
+    return m_folderAnswers[(s - 1) * m_tokens.size() + token];
+}
+
 const CandidateFilter::FolderAnswer& CandidateFilter::answer(std::size_t token, std::uint32_t folder)
 {
-    FolderAnswer& a = m_folderAnswers[token * m_folderCount + folder];
+    FolderAnswer& a = slot(token, folder);
     if (a.matched != kUnknown)
         return a;
     const TokenFilter& t = m_tokens[token];
@@ -185,7 +188,7 @@ const CandidateFilter::FolderAnswer& CandidateFilter::answer(std::size_t token, 
 
 const CandidateFilter::FolderAnswer& CandidateFilter::answerWithTiers(std::size_t token, std::uint32_t folder)
 {
-    FolderAnswer& a = m_folderAnswers[token * m_folderCount + folder];
+    FolderAnswer& a = slot(token, folder);
     if (a.tiersKnown)
         return a;
     answer(token, folder);

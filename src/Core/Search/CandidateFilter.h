@@ -25,6 +25,7 @@
 // One filter serves one search on one thread; it keeps per-folder answers.
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <vector>
@@ -133,6 +134,7 @@ private:
     bool namesMayMatch(std::uint32_t index, const ItemFacts& f, CandidateBound* bound, bool readName);
     bool patternMayMatch(std::uint32_t index, const ItemFacts& f);
     bool passesPathFilter(std::uint32_t folder);
+    FolderAnswer& slot(std::size_t token, std::uint32_t folder);
     const FolderAnswer& answer(std::size_t token, std::uint32_t folder);
     const FolderAnswer& answerWithTiers(std::size_t token, std::uint32_t folder);
     void fillPathTiers(const TokenFilter& t, const FolderForms& forms, FolderAnswer& a) const;
@@ -164,7 +166,11 @@ private:
 
     std::vector<TokenFilter> m_tokens;          // the covered tokens of a ranked search
     bool m_allTokensCovered = false;
-    std::vector<FolderAnswer> m_folderAnswers;  // [token * folders + folder]
+    // Answers only for the folders a search meets (few, for a short candidate
+    // list): a folder's slot s > 0 holds its answers, by token, from
+    // (s - 1) * tokens on. A deque keeps them in place as it grows.
+    std::vector<std::uint32_t> m_folderSlots;
+    std::deque<FolderAnswer> m_folderAnswers;
     std::uint32_t m_lastFolder = ItemFacts::kNoFolder;   // the folder of the last item asked about
     const FolderAnswer* m_lastAnswers[kMaxFilteredTokens] = {};  // its answers, by token
     Rank m_constantRank = 0;  // the rank of every result of a search that does not rank names

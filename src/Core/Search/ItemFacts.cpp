@@ -244,6 +244,15 @@ std::uint32_t ItemFacts::pairMask(std::string_view text)
     return mask;
 }
 
+bool ItemFacts::lowersAsStored(std::string_view text)
+{
+    const auto caselessAndComposed = [](char32_t c) {
+        return (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x3400 && c <= 0x4DBF) ||
+               (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x0430 && c <= 0x045F);
+    };
+    return text::everyNonAscii(text, caselessAndComposed);
+}
+
 ItemFacts ItemFacts::of(const ItemRef& item, bool pathJoinsParentAndName)
 {
     ItemFacts facts;
@@ -255,6 +264,8 @@ ItemFacts ItemFacts::of(const ItemRef& item, bool pathJoinsParentAndName)
         facts.namePairs |= wordStartMask(item.name);
     if (item.normalizedSearchName.starts_with(item.normalizedSearchNameWithoutExtension))
         facts.bits |= StemIsHead;
+    if (facts.has(AsciiName) || lowersAsStored(item.name))
+        facts.bits |= LowersAsStored;
     const auto bytes = [](std::string_view s) {
         return static_cast<std::uint8_t>(std::min<std::size_t>(s.size(), kLongText));
     };

@@ -39,6 +39,9 @@ struct ItemFacts {
         Executable = 1u << 10,
         // normalizedSearchNameWithoutExtension is a head of normalizedSearchName.
         StemIsHead = 1u << 11,
+        // Every character of the name is ASCII or one without case that no
+        // composition touches (see lowersAsStored()).
+        LowersAsStored = 1u << 15,
     };
     static constexpr unsigned kKindShift = 12;  // three bits: IndexedItem::displayKindOrder
     // Seven bits each: the last and the second-to-last byte of the name,
@@ -87,6 +90,10 @@ struct ItemFacts {
     // The bit of an ASCII character, either case, at the start of a name or
     // of a word in it (a run of letters and digits); a bit pairMask() shares.
     static std::uint32_t wordStartBit(char c);
+    // True when `text` holds only ASCII and characters without case that
+    // composition leaves alone (kana, CJK ideographs, lower-case Cyrillic):
+    // lower-casing it, composed first or not, changes only its ASCII letters.
+    static bool lowersAsStored(std::string_view text);
 };
 
 // The shared head of the paths of one folder's items, in the forms ranking

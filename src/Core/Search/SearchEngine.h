@@ -1,6 +1,8 @@
 #pragma once
 // SearchEngine: filters, ranks and orders candidate items for a query.
 // Stateless and pure: any number of searches may run at once on any threads.
+// A search over many candidates filters them on a few more threads of its
+// own, and returns once they are done.
 
 #include <cstdint>
 #include <optional>

@@ -49,7 +49,9 @@ ItemTable mixedTable()
     const std::vector<std::string> folders = {"/home/u/Docs", "/home/u/Données/Été", "/home/u/文档", "/srv/ПРОЕКТ",
                                               "/", "/home/u/Cafe\u0301"};
     const std::vector<std::string> names = {"report.txt", "Résumé.pdf", "re\u0301sume\u0301.md", "报告.doc",
-                                            "отчёт.odt", "ОТЧЁТ.odt", "notes", "Été.png", "ΣΟΦΙΑ.txt"};
+                                            "отчёт.odt", "ОТЧЁТ.odt", "notes", "Été.png", "ΣΟΦΙΑ.txt",
+                                            // ASCII letters from lower-casing, and look-alikes that hold none
+                                            "İstanbul.txt", "\u212Aelvin.dat", "ＲＥＰＯＲＴ.txt", "ﬁle.md", "報告 2.doc"};
     ItemTable table;
     for (std::size_t i = 0; i < 70'000; ++i) {
         const std::string& folder = folders[(i / 7) % folders.size()];
@@ -71,7 +73,9 @@ TEST(TypingScan, AgreesWithAScanOfWholePaths)
         {{"report"}}, {{"été"}}, {{"e\u0301"}}, {{"données", "png"}}, {{"文档"}}, {{"проект"}}, {{"отчёт"}},
         {{"ОТЧЁТ"}, SearchMatchMode::Contains, true}, {{"Docs"}, SearchMatchMode::Contains, true},
         {{"u/docs/1"}}, {{"/home"}, SearchMatchMode::Prefix}, {{".pdf"}, SearchMatchMode::Suffix},
-        {{"σοφια"}}, {{"café"}}, {{"1", "2"}}, {{"zzz"}}, {{"/"}}, {{"s/1"}}};
+        {{"σοφια"}}, {{"café"}}, {{"1", "2"}}, {{"zzz"}}, {{"/"}}, {{"s/1"}},
+        {{"istanbul"}}, {{"i\u0307s"}}, {{"kelvin"}}, {{"ｒｅｐｏｒｔ"}}, {{"file"}}, {{"ﬁle"}}, {{"報告"}}, {{"告 2"}},
+        {{"docs", "kel"}}, {{"报告.d"}}};
     for (const Case& c : cases) {
         const SearchQuery query = wordsQuery(c.words, c.mode, c.caseSensitive);
         const TypingScan scan(table, query);

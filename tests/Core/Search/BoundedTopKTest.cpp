@@ -18,6 +18,19 @@ std::vector<std::string> pathsAt(const std::vector<IndexedItem>& items, const st
     return out;
 }
 
+// Positions from 0 on, each after the one before, and the items at them: the
+// same candidates for the engine over the source and over a plain list.
+template <class Next>
+std::pair<std::vector<std::uint32_t>, std::vector<IndexedItem>> picked(const std::vector<IndexedItem>& items, Next next)
+{
+    std::pair<std::vector<std::uint32_t>, std::vector<IndexedItem>> out;
+    for (std::uint32_t i = 0; i < items.size(); i = next(i)) {
+        out.first.push_back(i);
+        out.second.push_back(items[i]);
+    }
+    return out;
+}
+
 // A query of every kind the engine takes, with options drawn at random.
 SearchQuery randomQuery(ItemGenerator& gen, const std::vector<IndexedItem>& items)
 {
@@ -116,6 +129,38 @@ TEST(BoundedTopK, FactsChangeNoAnswerOfRandomSearches)
     expectSameAnswers(12, 6000, 150);
 }
 
+TEST(BoundedTopK, CandidatesCollectedInSlicesGiveTheAnswerOfOnePass)
+{
+    // Enough candidates for a slice per spare thread, with limits that make
+    // the sure candidates' names be read in slices too.
+    ItemGenerator gen(31);
+    const std::vector<IndexedItem> items = gen.items(30000);
+    const FactsSource withFacts(items);
+    const SearchEngine engine;
+    const auto [candidates, subset] = picked(items, [](std::uint32_t i) { return i + 1 + i % 3; });
+    // Searches that keep nearly every item first: one lost or doubled at a
+    // slice's edge shows in their answers whatever its rank.
+    std::vector<std::pair<SearchQuery, int>> searches;
+    for (SearchSortField field : {SearchSortField::Name, SearchSortField::Path, SearchSortField::Size})
+        for (bool ascending : {true, false}) {
+            SearchQuery q;
+            q.contentFilters = {SearchContentFilter::All};
+            q.typeFilter = IndexedItem::ItemType::File;
+            q.sortField = field;
+            q.ascending = ascending;
+            searches.emplace_back(q, int(subset.size()) - 600);
+        }
+    for (int i = 0; i < 40; ++i)
+        searches.emplace_back(randomQuery(gen, items), std::vector<int>{1, 50, 2000, 9000}[gen.rng()() % 4]);
+    for (const auto& [q, limit] : searches) {
+        SCOPED_TRACE(describe(q, limit));
+        ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::nullopt, q, limit)),
+                  pathsOf(engine.search(items, q, limit)));
+        ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::span<const std::uint32_t>(candidates), q, limit)),
+                  pathsOf(engine.search(subset, q, limit)));
+    }
+}
+
 TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
 {
     ItemGenerator gen(21);
@@ -123,12 +168,7 @@ TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
     const FactsSource withFacts(items);
     const SearchEngine engine;
     // Every other item, and a stale position past the end that is skipped.
-    std::vector<std::uint32_t> candidates;
-    std::vector<IndexedItem> subset;
-    for (std::uint32_t i = 0; i < items.size(); i += 2) {
-        candidates.push_back(i);
-        subset.push_back(items[i]);
-    }
+    const auto [candidates, subset] = picked(items, [](std::uint32_t i) { return i + 2; });
     for (int i = 0; i < 120; ++i) {
         const SearchQuery q = randomQuery(gen, items);
         const int limit = std::vector<int>{3, 100, 1000}[gen.rng()() % 3];
@@ -143,9 +183,10 @@ TEST(BoundedTopK, EqualResultsKeepTheEarlierTwinWhateverTheWalkOrder)
     // Case twins tie in all the user sees. Among candidates that match through
     // their paths only (their bounds are their ranks, so best first reorders
     // them), the earlier twin is kept, as the full sort keeps it.
-    for (std::size_t at : {0u, 1500u, 2999u}) {
+    // 40,000 items: the twins at a slice's end and the next one's start too.
+    for (std::size_t at : {0u, 1500u, 2999u, 6665u, 20000u}) {
         std::vector<IndexedItem> items;
-        for (int i = 0; i < 3200; ++i)
+        for (int i = 0; i < (at > 3000 ? 40000 : 3200); ++i)
             items.push_back(fileAt("/t" + std::string(std::size_t(i % 40), 'x') + "/i/e/" + std::to_string(i) + ".dat"));
         const std::vector<IndexedItem> twins{fileAt("/d/Tie-x.txt"), fileAt("/d/tie-x.txt"), fileAt("/d/tie.txt"),
                                              fileAt("/d/tie.md")};

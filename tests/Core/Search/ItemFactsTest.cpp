@@ -166,6 +166,16 @@ TEST(ItemFacts, StemIsHeadWhenTheNormalisedStemStartsTheNormalisedName)
     EXPECT_FALSE(ItemFacts::of(r).has(ItemFacts::StemIsHead));
 }
 
+TEST(ItemFacts, NamesThatLowerAsStoredHoldNoCaseOutsideAscii)
+{
+    for (const char* name : {"Report 2024.PDF", "报告.doc", "カタカナ.txt", "ひらがな", "отчёт.odt", ""})
+        EXPECT_TRUE(ItemFacts::of(fileAt(std::string("/a/") + name).ref()).has(ItemFacts::LowersAsStored)) << name;
+    for (const char* name : {"ОТЧЁТ.odt", "Résumé.pdf", "re\u0301sume\u0301.md", "ΣΟΦΙΑ", "Ⅻ.txt", "ﬁle"})
+        EXPECT_FALSE(ItemFacts::of(fileAt(std::string("/a/") + name).ref()).has(ItemFacts::LowersAsStored)) << name;
+    EXPECT_TRUE(ItemFacts::lowersAsStored("/home/u/文档"));
+    EXPECT_FALSE(ItemFacts::lowersAsStored("/home/u/Été"));
+}
+
 TEST(ItemFacts, FolderFormsAreThoseRankingComposesPathsFrom)
 {
     const auto [comparable, normalized] = FolderForms::formsOf("/Home/Caf\x65\xCC\x81/Ｒ2");
