@@ -1,6 +1,9 @@
 #include "Core/IndexDB/Sqlite.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include <sqlite3.h>
@@ -146,7 +149,24 @@ int quickCheck(const Connection& db, std::chrono::milliseconds budget)
         return db.errorCode();
     CheckDeadline deadline{std::chrono::steady_clock::now() + budget};
     sqlite3_progress_handler(db.handle(), 1000, pastDeadline, &deadline);
+    // The check of one tree is a single step that the progress handler does
+    // not see into; on a cold file it reads the whole file from disk. An
+    // interrupt from beside it keeps the budget.
+    std::mutex mutex;
+    std::condition_variable stepped;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        if (!stepped.wait_until(lock, deadline.end, [&] { return done; }))
+            sqlite3_interrupt(db.handle());
+    });
     rc = check.step();
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    stepped.notify_one();
+    watchdog.join();
     const bool sound = rc == SQLITE_ROW && check.columnText(0) == "ok";
     const int code = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : db.errorCode();
     check.finalize();
