@@ -130,34 +130,22 @@ std::string moveDamagedAside(const std::filesystem::path& file)
     return {};
 }
 
-namespace {
-struct CheckDeadline {
-    std::chrono::steady_clock::time_point end;
-};
-// Returning non-zero interrupts the statement.
-int pastDeadline(void* p)
-{
-    return std::chrono::steady_clock::now() >= static_cast<CheckDeadline*>(p)->end ? 1 : 0;
-}
-} // namespace
-
 int quickCheck(const Connection& db, std::chrono::milliseconds budget)
 {
     Statement check;
     int rc = check.prepare(db, "PRAGMA quick_check;");
     if (rc != SQLITE_OK)
         return db.errorCode();
-    CheckDeadline deadline{std::chrono::steady_clock::now() + budget};
-    sqlite3_progress_handler(db.handle(), 1000, pastDeadline, &deadline);
-    // The check of one tree is a single step that the progress handler does
-    // not see into; on a cold file it reads the whole file from disk. An
-    // interrupt from beside it keeps the budget.
+    // The check of one tree is a single step of the statement, which a
+    // progress handler does not see into (on a cold file it reads the whole
+    // file from disk): an interrupt from beside it keeps the budget.
+    const auto end = std::chrono::steady_clock::now() + budget;
     std::mutex mutex;
     std::condition_variable stepped;
     bool done = false;
     std::thread watchdog([&] {
         std::unique_lock lock(mutex);
-        if (!stepped.wait_until(lock, deadline.end, [&] { return done; }))
+        if (!stepped.wait_until(lock, end, [&] { return done; }))
             sqlite3_interrupt(db.handle());
     });
     rc = check.step();
@@ -170,7 +158,6 @@ int quickCheck(const Connection& db, std::chrono::milliseconds budget)
     const bool sound = rc == SQLITE_ROW && check.columnText(0) == "ok";
     const int code = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : db.errorCode();
     check.finalize();
-    sqlite3_progress_handler(db.handle(), 0, nullptr, nullptr);
     if (sound || (code & 0xff) == SQLITE_INTERRUPT)
         return SQLITE_OK;
     // quick_check reports damage as rows of text, not as an error code.
