@@ -7,7 +7,6 @@
 #include <climits>
 #include <condition_variable>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -22,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Core/Indexer/WatchTree.h"
 #include "Core/Models/IndexedItem.h"
 #include "Platform/DirectoryWalker.h"
 
@@ -150,7 +150,8 @@ private:
     }
 
     // The first folders that lie under one of `roots`, breadth-first each,
-    // then the rest of those roots.
+    // then the rest of those roots. A first folder is a top entry of the
+    // table until the walk of its root reaches it and hangs it in its place.
     void watchRoots(const std::vector<std::string>& roots)
     {
         std::vector<std::string> firstFolders;
@@ -163,16 +164,16 @@ private:
             const bool underRoot = std::any_of(roots.begin(), roots.end(),
                                                [&](const std::string& root) { return paths::isUnder(folder, root); });
             if (underRoot && !isSkipped(folder) && done.insert(folder).second)
-                watchFolderTree(folder, &done);
+                watchFolderTree(folder, WatchTree::kTop);
         }
         for (const auto& root : roots) {
             struct stat st {};
-            if (::lstat(root.c_str(), &st) != 0)
+            if (done.contains(root) || ::lstat(root.c_str(), &st) != 0)
                 continue;
             if (S_ISDIR(st.st_mode))
-                watchFolderTree(root, &done);
+                watchFolderTree(root, WatchTree::kTop);
             else
-                addWatch(root, kFileMask);
+                addWatch(root, 0, WatchTree::kTop, kFileMask);
         }
     }
 
@@ -194,20 +195,24 @@ private:
                && IndexedItem::shouldExcludeAsSystemOrJunk(std::string(path) + "/", "", "", false);
     }
 
-    // Watches `folder` and the folders below it breadth-first, until the
-    // watch limit is met or the session stops; the folders in `done` (watched
-    // already, with their subtrees) are passed over. One level of paths is
-    // held at a time, not one open descriptor per level of depth.
-    void watchFolderTree(const std::string& folder, const std::unordered_set<std::string>* done = nullptr)
+    // Watches `folder` (the child of watch `parent`, or a top entry) and the
+    // folders below it breadth-first, until the watch limit is met or the
+    // session stops. Folders already watched with their subtrees are passed
+    // over. One level of paths is held at a time, not one open descriptor per
+    // level of depth.
+    void watchFolderTree(const std::string& folder, int parent)
     {
         struct Pending {
             std::string path;
+            std::size_t nameAt;  // where its own name starts in `path` (0 for a top entry)
             std::uint64_t device;
+            int parent;
         };
         EntryStatus top;
         if (!isFolder(folder, top))
             return;
-        std::deque<Pending> queue{{folder, top.device}};
+        const std::size_t nameAt = parent == WatchTree::kTop ? 0 : folder.rfind('/') + 1;
+        std::deque<Pending> queue{{folder, nameAt, top.device, parent}};
         // The folder listed last: a child of it opens below it, so a long
         // chain costs one open a level rather than one per piece of its path.
         UniqueFd fd;
@@ -227,45 +232,62 @@ private:
                 ++m_unwatchable;
                 continue;
             }
-            if (!addWatch(next.path, kFolderMask, fd.get()))
+            const Added added = addWatch(next.path, next.nameAt, next.parent, kFolderMask, fd.get());
+            if (added.stop)
                 return;
-            if (m_options.onListFolder)
-                m_options.onListFolder(next.path);
-            std::vector<std::string> names;
-            DirectoryReader(fd.get()).forEach([&](const char* name, unsigned char type) {
-                if (type == DT_DIR || type == DT_UNKNOWN)
-                    names.emplace_back(name);
-            });
-            for (const std::string& name : names) {
-                EntryStatus status;
-                if (readEntryStatus(fd.get(), name.c_str(), status) != 0 || !status.isDirectory
-                    || status.isAutomountTrigger)
-                    continue;
-                std::string child = joinPath(next.path, name);
-                if ((done && done->contains(child)) || isSkipped(child))
-                    continue;
-                if (status.device != next.device) {
-                    const UniqueFd childFd = openDirectory(fd.get(), name.c_str(), error);
-                    if (!childFd.valid() || isForeignFileSystem(childFd.get(), child))
-                        continue;
-                }
-                queue.push_back({std::move(child), status.device});
-            }
+            if (added.descend)
+                queueChildFolders(fd.get(), next.path, next.device, added.wd, queue);
         }
     }
 
-    // False once no further watch can be added. A path too long for the
-    // kernel is watched through the open folder `fd`: its /proc link is
-    // followed on purpose, the folder itself was opened without following one.
-    bool addWatch(const std::string& path, std::uint32_t mask, int fd = -1)
+    template <typename Queue>
+    void queueChildFolders(int fd, const std::string& folder, std::uint64_t device, int wd, Queue& queue)
+    {
+        if (m_options.onListFolder)
+            m_options.onListFolder(folder);
+        std::vector<std::string> names;
+        DirectoryReader(fd).forEach([&](const char* name, unsigned char type) {
+            if (type == DT_DIR || type == DT_UNKNOWN)
+                names.emplace_back(name);
+        });
+        for (const std::string& name : names) {
+            EntryStatus status;
+            if (readEntryStatus(fd, name.c_str(), status) != 0 || !status.isDirectory || status.isAutomountTrigger)
+                continue;
+            std::string child = joinPath(folder, name);
+            if (isSkipped(child))
+                continue;
+            if (status.device != device) {
+                int error = 0;
+                const UniqueFd childFd = openDirectory(fd, name.c_str(), error);
+                if (!childFd.valid() || isForeignFileSystem(childFd.get(), child))
+                    continue;
+            }
+            const std::size_t nameAt = child.size() - name.size();
+            queue.push_back({std::move(child), nameAt, status.device, wd});
+        }
+    }
+
+    // What adding one watch came to.
+    struct Added {
+        bool stop = false;     // no further watch can be added
+        bool descend = false;  // the folder's subfolders are to be walked
+        int wd = -1;
+    };
+
+    // Adds the watch of `path`, whose own name starts at `nameAt`, below the
+    // watch `parent`. A path too long for the kernel is watched through the
+    // open folder `fd`: its /proc link is followed on purpose, the folder
+    // itself was opened without following one.
+    Added addWatch(const std::string& path, std::size_t nameAt, int parent, std::uint32_t mask, int fd = -1)
     {
         std::lock_guard lock(m_watchMutex);
         if (m_limitReached.load(std::memory_order_relaxed))
-            return false;
+            return {.stop = true};
         const bool throughFd = fd >= 0 && path.size() >= PATH_MAX;
         const std::string target = throughFd ? "/proc/self/fd/" + std::to_string(fd) : path;
         int wd = -1;
-        if (m_options.watchLimit == 0 || m_pathByWatch.size() < m_options.watchLimit)
+        if (m_options.watchLimit == 0 || m_tree.size() < m_options.watchLimit)
             wd = ::inotify_add_watch(m_inotify.get(), target.c_str(), throughFd ? mask & ~IN_DONT_FOLLOW : mask);
         else
             errno = ENOSPC;
@@ -274,47 +296,88 @@ private:
             // and say so. Any other error only leaves this one folder out.
             if (errno == ENOSPC) {
                 m_limitReached.store(true, std::memory_order_relaxed);
-                return false;
+                return {.stop = true};
             }
             ++m_unwatchable;
-            return true;
+            return {};
         }
-        if (auto old = m_pathByWatch.find(wd); old != m_pathByWatch.end())
-            m_watchByPath.erase(old->second);
-        m_pathByWatch[wd] = path;
-        m_watchByPath[path] = wd;
-        m_watchCount.store(m_pathByWatch.size(), std::memory_order_relaxed);
-        return true;
+        const WatchTree::Placement placed = m_tree.place(wd, parent, std::string_view(path).substr(nameAt));
+        countLocked();
+        switch (placed) {
+        case WatchTree::Placement::Added:
+        case WatchTree::Placement::Same:   // a walk after an overflow looks for new folders below
+        case WatchTree::Placement::Moved:  // a move the reader has not seen yet, or a second mount of it
+            return {.descend = true, .wd = wd};
+        case WatchTree::Placement::Attached:  // walked already, with its subtree
+        case WatchTree::Placement::Kept:
+            return {.wd = wd};
+        case WatchTree::Placement::Orphaned:
+            // The folder above it went while it was listed.
+            ::inotify_rm_watch(m_inotify.get(), wd);
+            return {};
+        }
+        return {};
     }
 
     // Caller holds m_watchMutex.
-    void forgetWatchLocked(int wd)
+    void countLocked() { m_watchCount.store(m_tree.size(), std::memory_order_relaxed); }
+
+    // Caller holds m_watchMutex. `alreadyGone` is the watch the kernel dropped itself.
+    void forgetLocked(const std::vector<int>& watches, int alreadyGone = -1)
     {
-        const auto it = m_pathByWatch.find(wd);
-        if (it == m_pathByWatch.end())
-            return;
-        if (auto byPath = m_watchByPath.find(it->second); byPath != m_watchByPath.end() && byPath->second == wd)
-            m_watchByPath.erase(byPath);
-        m_pathByWatch.erase(it);
-        m_watchCount.store(m_pathByWatch.size(), std::memory_order_relaxed);
+        for (const int wd : watches)
+            if (wd != alreadyGone)
+                ::inotify_rm_watch(m_inotify.get(), wd);
+        countLocked();
     }
 
-    // A folder moved away or a root dropped: its watches would report under
-    // a path no longer wanted.
+    // A root dropped: its watches would report under a path no longer wanted,
+    // and so would those of first folders inside it that its walk did not reach.
     void unwatchTree(const std::string& folder)
     {
         std::lock_guard lock(m_watchMutex);
-        std::vector<int> doomed;
-        if (auto it = m_watchByPath.find(folder); it != m_watchByPath.end())
-            doomed.push_back(it->second);
-        const std::string prefix = folder + "/";
-        for (auto it = m_watchByPath.lower_bound(prefix);
-             it != m_watchByPath.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
-            doomed.push_back(it->second);
-        for (int wd : doomed) {
-            ::inotify_rm_watch(m_inotify.get(), wd);
-            forgetWatchLocked(wd);
+        forgetLocked(m_tree.removeTopsAt(folder));
+    }
+
+    // A watched folder moved away: its entry waits, with its subtree, for the
+    // other half of the rename in this read, which puts it back in its new place.
+    void moveAway(const struct inotify_event& event)
+    {
+        std::lock_guard lock(m_watchMutex);
+        if (const auto wd = m_tree.find(event.wd, event.name)) {
+            m_tree.detach(*wd);
+            m_movedAway.emplace_back(event.cookie, *wd);
         }
+    }
+
+    // True when the folder moved in is one moved away within the tree, now
+    // re-placed: the paths below it follow without a walk.
+    bool moveBack(const struct inotify_event& event)
+    {
+        std::lock_guard lock(m_watchMutex);
+        const auto it = std::find_if(m_movedAway.begin(), m_movedAway.end(),
+                                     [&](const auto& moved) { return moved.first == event.cookie; });
+        if (it == m_movedAway.end())
+            return false;
+        const int wd = it->second;
+        m_movedAway.erase(it);
+        if (!m_tree.isDetached(wd))
+            return false;
+        if (m_tree.place(wd, event.wd, event.name) == WatchTree::Placement::Attached)
+            return true;
+        forgetLocked(m_tree.removeTree(wd));
+        return false;
+    }
+
+    // Folders moved out of the tree (or into an excluded part of it) in the
+    // read just handled: the rename had no other half here.
+    void dropMovedAway()
+    {
+        std::lock_guard lock(m_watchMutex);
+        for (const auto& [cookie, wd] : m_movedAway)
+            if (m_tree.isDetached(wd))
+                forgetLocked(m_tree.removeTree(wd));
+        m_movedAway.clear();
     }
 
     void readLoop()
@@ -343,22 +406,28 @@ private:
                 offset += ssize_t(sizeof(struct inotify_event) + event->len);
                 handle(*event, changed);
             }
+            dropMovedAway();
             publish(std::move(changed));
         }
     }
 
-    // The watched path of `wd` and whether it is a root; none once forgotten.
+    // The watched path of `wd` and whether it is a root; none once forgotten
+    // or while moved away.
     std::optional<std::pair<std::string, bool>> watchedPath(const struct inotify_event& event)
     {
         std::lock_guard lock(m_watchMutex);
-        const auto it = m_pathByWatch.find(event.wd);
-        if (it == m_pathByWatch.end())
+        if (!m_tree.contains(event.wd))
             return std::nullopt;
         if (event.mask & IN_IGNORED) {
-            forgetWatchLocked(event.wd);
+            // The folder went (or its file system): whatever was below it went before it.
+            forgetLocked(m_tree.removeTree(event.wd), event.wd);
             return std::nullopt;
         }
-        return std::pair{it->second, m_rootSet.contains(it->second)};
+        std::optional<std::string> path = m_tree.path(event.wd);
+        if (!path)
+            return std::nullopt;
+        const bool isRoot = m_rootSet.contains(*path);
+        return std::pair{std::move(*path), isRoot};
     }
 
     void handle(const struct inotify_event& event, std::vector<std::string>& changed)
@@ -389,11 +458,12 @@ private:
             return;
         if (event.mask & IN_ISDIR) {
             if (event.mask & IN_MOVED_FROM)
-                unwatchTree(path);
+                moveAway(event);
             // Added before the path is published: once the receiver hears of
             // the new folder, changes inside it are already being watched.
-            if (event.mask & (IN_CREATE | IN_MOVED_TO))
-                watchFolderTree(path);
+            const bool arrived = (event.mask & IN_CREATE) || ((event.mask & IN_MOVED_TO) && !moveBack(event));
+            if (arrived)
+                watchFolderTree(path, event.wd);
         }
         changed.push_back(std::move(path));
     }
@@ -477,8 +547,9 @@ private:
     std::vector<std::string> m_roots;
     std::unordered_set<std::string> m_rootSet;
     std::vector<std::string> m_firstFolders;  // standardised
-    std::unordered_map<int, std::string> m_pathByWatch;
-    std::map<std::string, int> m_watchByPath;  // ordered: a moved folder's subtree is one range
+    WatchTree m_tree;
+    // Folders moved away in the read being handled, by the rename's cookie.
+    std::vector<std::pair<std::uint32_t, int>> m_movedAway;
     std::atomic<std::size_t> m_watchCount{0};
     std::atomic<bool> m_limitReached{false};
     std::atomic<std::size_t> m_unwatchable{0};
