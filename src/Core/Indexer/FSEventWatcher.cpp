@@ -308,7 +308,9 @@ private:
         case WatchTree::Placement::Same:   // a walk after an overflow looks for new folders below
         case WatchTree::Placement::Moved:  // a move the reader has not seen yet, or a second mount of it
             return {.descend = true, .wd = wd};
-        case WatchTree::Placement::Attached:  // walked already, with its subtree
+        // A first folder walked already, or a folder moved within the tree:
+        // its subtree came with it.
+        case WatchTree::Placement::Attached:
         case WatchTree::Placement::Kept:
             return {.wd = wd};
         case WatchTree::Placement::Orphaned:
@@ -340,33 +342,16 @@ private:
     }
 
     // A watched folder moved away: its entry waits, with its subtree, for the
-    // other half of the rename in this read, which puts it back in its new place.
+    // other half of the rename in this read. That one adds the folder's watch
+    // again, the kernel answers with the same watch for the same folder, and
+    // the entry is re-placed: the paths below it follow without a walk.
     void moveAway(const struct inotify_event& event)
     {
         std::lock_guard lock(m_watchMutex);
         if (const auto wd = m_tree.find(event.wd, event.name)) {
             m_tree.detach(*wd);
-            m_movedAway.emplace_back(event.cookie, *wd);
+            m_movedAway.push_back(*wd);
         }
-    }
-
-    // True when the folder moved in is one moved away within the tree, now
-    // re-placed: the paths below it follow without a walk.
-    bool moveBack(const struct inotify_event& event)
-    {
-        std::lock_guard lock(m_watchMutex);
-        const auto it = std::find_if(m_movedAway.begin(), m_movedAway.end(),
-                                     [&](const auto& moved) { return moved.first == event.cookie; });
-        if (it == m_movedAway.end())
-            return false;
-        const int wd = it->second;
-        m_movedAway.erase(it);
-        if (!m_tree.isDetached(wd))
-            return false;
-        if (m_tree.place(wd, event.wd, event.name) == WatchTree::Placement::Attached)
-            return true;
-        forgetLocked(m_tree.removeTree(wd));
-        return false;
     }
 
     // Folders moved out of the tree (or into an excluded part of it) in the
@@ -374,7 +359,7 @@ private:
     void dropMovedAway()
     {
         std::lock_guard lock(m_watchMutex);
-        for (const auto& [cookie, wd] : m_movedAway)
+        for (const int wd : m_movedAway)
             if (m_tree.isDetached(wd))
                 forgetLocked(m_tree.removeTree(wd));
         m_movedAway.clear();
@@ -461,8 +446,7 @@ private:
                 moveAway(event);
             // Added before the path is published: once the receiver hears of
             // the new folder, changes inside it are already being watched.
-            const bool arrived = (event.mask & IN_CREATE) || ((event.mask & IN_MOVED_TO) && !moveBack(event));
-            if (arrived)
+            if (event.mask & (IN_CREATE | IN_MOVED_TO))
                 watchFolderTree(path, event.wd);
         }
         changed.push_back(std::move(path));
@@ -548,8 +532,7 @@ private:
     std::unordered_set<std::string> m_rootSet;
     std::vector<std::string> m_firstFolders;  // standardised
     WatchTree m_tree;
-    // Folders moved away in the read being handled, by the rename's cookie.
-    std::vector<std::pair<std::uint32_t, int>> m_movedAway;
+    std::vector<int> m_movedAway;  // folders moved away in the read being handled
     std::atomic<std::size_t> m_watchCount{0};
     std::atomic<bool> m_limitReached{false};
     std::atomic<std::size_t> m_unwatchable{0};

@@ -452,6 +452,107 @@ TEST(FSEventWatcher, AChangeUnderAKeptRootWhileANewRootIsWalkedIsReported)
     EXPECT_TRUE(recorder.waitFor(kept.path("during.txt")));
 }
 
+// Holds the watcher's reader while `change` runs, so that everything it does
+// comes in one read of the event queue.
+template <typename Change>
+void inOneRead(Gate& reading, const std::string& poke, Change change)
+{
+    reading.hold();
+    touch(poke);
+    ASSERT_TRUE(reading.waitHeld());
+    change();
+    reading.release();
+}
+
+TEST(FSEventWatcher, AFolderMovedAroundTheTreeKeepsItsWatchesUntilItLeaves)
+{
+    TempTree tree;
+    TempTree outside;
+    tree.dir("from/moving/inner/deep");
+    tree.dir("to");
+    auto reading = std::make_shared<Gate>();
+    ListingLog listings;
+    Recorder recorder;
+    FSEventWatcher::Options options = fastOptions();
+    options.beforeRead = [reading] { reading->pass(); };
+    options.onListFolder = listings.seam();
+    FSEventWatcher watcher(recorder.callback(), options);
+    struct Releaser {
+        std::shared_ptr<Gate> gate;
+        ~Releaser() { gate->release(); }
+    } releaser{reading};
+    FSEventWatcher::WatchRules rules;
+    rules.skipSystemJunk = true;
+    watcher.start({tree.root()}, rules);
+    ASSERT_EQ(watcher.watchCount(), 6u);
+    listings.take();
+
+    // Into another folder: the watches move with it, nothing is walked again.
+    inOneRead(*reading, tree.path("poke1"), [&] {
+        ASSERT_EQ(std::rename(tree.path("from/moving").c_str(), tree.path("to/moved").c_str()), 0);
+    });
+    ASSERT_TRUE(recorder.waitFor(tree.path("to/moved")));
+    touch(tree.path("to/moved/inner/deep/f.txt"));
+    ASSERT_TRUE(recorder.waitFor(tree.path("to/moved/inner/deep/f.txt")));
+    EXPECT_FALSE(recorder.seen(tree.path("from/moving/inner/deep/f.txt")));
+    EXPECT_TRUE(listings.take().empty());
+    EXPECT_EQ(watcher.watchCount(), 6u);
+
+    // A new folder under the old name is watched apart from the moved one.
+    // (Its path was reported already, by the move: wait for its watch instead.)
+    tree.dir("from/moving");
+    ASSERT_TRUE(waitUntil([&] { return watcher.watchCount() == 7; })) << watcher.watchCount();
+    touch(tree.path("from/moving/new.txt"));
+    touch(tree.path("to/moved/inner/old.txt"));
+    EXPECT_TRUE(recorder.waitFor(tree.path("from/moving/new.txt")));
+    EXPECT_TRUE(recorder.waitFor(tree.path("to/moved/inner/old.txt")));
+
+    // Into a junk tree, and out of the tree: the watches go.
+    inOneRead(*reading, tree.path("poke2"), [&] {
+        ASSERT_EQ(std::rename(tree.path("to/moved").c_str(), tree.path(".cache").c_str()), 0);
+        ASSERT_EQ(std::rename(tree.path("from/moving").c_str(), outside.path("moving").c_str()), 0);
+    });
+    EXPECT_TRUE(waitUntil([&] { return watcher.watchCount() == 3; })) << watcher.watchCount();
+    touch(tree.path(".cache/inner/deep/g.txt"));
+    touch(outside.path("moving/h.txt"));
+    // Events of one watcher arrive in order: had those two been reported,
+    // they would be by the time this one is.
+    touch(tree.path("to/marker.txt"));
+    ASSERT_TRUE(recorder.waitFor(tree.path("to/marker.txt")));
+    for (const auto& delivery : recorder.deliveries())
+        for (const std::string& path : delivery)
+            EXPECT_THAT(path, testing::Not(testing::AnyOf(testing::HasSubstr("g.txt"), testing::HasSubstr("h.txt"))));
+
+    // A folder deleted takes its watch with it.
+    ASSERT_EQ(::unlink(tree.path("to/marker.txt").c_str()), 0);
+    ASSERT_EQ(::rmdir(tree.path("to").c_str()), 0);
+    EXPECT_TRUE(waitUntil([&] { return watcher.watchCount() == 2; })) << watcher.watchCount();
+}
+
+TEST(FSEventWatcher, ARootInsideAnotherIsWatchedOnceAndOutlivesIt)
+{
+    TempTree tree;
+    tree.dir("inner/sub");
+    tree.dir("beside");
+    Recorder recorder;
+    FSEventWatcher watcher(recorder.callback(), fastOptions());
+    for (const auto& roots : {std::vector{tree.path("inner"), tree.root()}, std::vector{tree.root(), tree.path("inner")}}) {
+        watcher.start({tree.path("missing")});
+        watcher.start(roots);
+        EXPECT_EQ(watcher.watchCount(), 4u);
+        touch(tree.path("inner/sub/a.txt"));
+        EXPECT_TRUE(recorder.waitFor(tree.path("inner/sub/a.txt")));
+    }
+
+    // The outer root dropped: the inner one is walked again and still reports.
+    watcher.start({tree.path("inner")});
+    EXPECT_EQ(watcher.watchCount(), 2u);
+    touch(tree.path("beside/unseen.txt"));
+    touch(tree.path("inner/sub/b.txt"));
+    ASSERT_TRUE(recorder.waitFor(tree.path("inner/sub/b.txt")));
+    EXPECT_FALSE(recorder.seen(tree.path("beside/unseen.txt")));
+}
+
 TEST(FSEventWatcher, OverflowsCoalesceIntoOneRewatchOffTheReadingThread)
 {
     const int maxQueued = smallQueueLimit();
