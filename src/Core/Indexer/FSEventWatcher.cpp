@@ -51,7 +51,7 @@ bool isFolder(const std::string& path, EntryStatus& status)
 // One inotify instance with its reading, delivering and re-watching threads.
 // Its roots change in place: a start with the same exclusions adds and drops
 // only the roots that differ, so the other roots' watches (and the changes
-// they see meanwhile) are kept. The watch maps and the roots are shared under
+// they see meanwhile) are kept. The watch tree and the roots are shared under
 // m_watchMutex, held per watch added, never across a folder listing; the
 // pending list is shared under m_mutex.
 class FSEventWatcher::Session {
@@ -202,23 +202,17 @@ private:
     // level of depth.
     void watchFolderTree(const std::string& folder, int parent)
     {
-        struct Pending {
-            std::string path;
-            std::size_t nameAt;  // where its own name starts in `path` (0 for a top entry)
-            std::uint64_t device;
-            int parent;
-        };
         EntryStatus top;
         if (!isFolder(folder, top))
             return;
         const std::size_t nameAt = parent == WatchTree::kTop ? 0 : folder.rfind('/') + 1;
-        std::deque<Pending> queue{{folder, nameAt, top.device, parent}};
+        std::deque<PendingFolder> queue{{folder, nameAt, top.device, parent}};
         // The folder listed last: a child of it opens below it, so a long
         // chain costs one open a level rather than one per piece of its path.
         UniqueFd fd;
         std::string fdPath;
         while (!queue.empty() && !m_stop.isCancelled()) {
-            Pending next = std::move(queue.front());
+            PendingFolder next = std::move(queue.front());
             queue.pop_front();
             int error = 0;
             const bool childOfLast = fd.valid() && next.path.size() > fdPath.size()
@@ -240,8 +234,18 @@ private:
         }
     }
 
-    template <typename Queue>
-    void queueChildFolders(int fd, const std::string& folder, std::uint64_t device, int wd, Queue& queue)
+    // A folder found by a walk, to be watched in its turn.
+    struct PendingFolder {
+        std::string path;
+        std::size_t nameAt;  // where its own name starts in `path` (0 for a top entry)
+        std::uint64_t device;
+        int parent;  // the watch of the folder it was found in, or WatchTree::kTop
+    };
+
+    // Queues the subfolders of `folder` (open as `fd`, watched as `wd`) that
+    // are to be watched: on its file system or a local one mounted there.
+    void queueChildFolders(int fd, const std::string& folder, std::uint64_t device, int wd,
+                           std::deque<PendingFolder>& queue)
     {
         if (m_options.onListFolder)
             m_options.onListFolder(folder);

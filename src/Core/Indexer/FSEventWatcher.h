@@ -3,8 +3,12 @@
 // One watch per folder under the roots (no link followed, no pseudo or network
 // file system entered, excluded and junk trees left out), added breadth-first
 // with the folders the user cares most about first; folders created or moved
-// in later are watched as they appear. Changed paths are gathered for `latency` after the first of them and
-// handed to the callback as one list of standardised paths, in arrival order.
+// in later are watched as they appear, and a folder moved within the tree
+// keeps its watches. The watches are kept as a tree of names (`WatchTree`),
+// a path put together per event, so memory grows with the number of folders,
+// not with their depth times their number. Changed paths are gathered for
+// `latency` after the first of them and handed to the callback as one list of
+// standardised paths, in arrival order.
 // The receiver checks the file system itself: event kinds are not passed on.
 // When the kernel's queue overflowed, the roots themselves are reported, so the
 // receiver resynchronises them, and a thread of its own walks the roots again
