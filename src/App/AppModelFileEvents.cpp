@@ -43,6 +43,57 @@ Presence presenceOf(const std::string& path)
     return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
+// Lists each of `parents` and brings its children's rows in line.
+void synchronizeParents(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& parents,
+                        const std::vector<std::string>& excludedPaths, bool excludeSystemJunk, const CancelToken* cancel)
+{
+    // The folders go to the store a slice at a time, each slice one write: a
+    // write per folder made a burst cost a commit for every folder touched.
+    std::vector<IndexStore::FolderListing> slice;
+    std::size_t children = 0;
+    const auto write = [&] {
+        if (!slice.empty())
+            (void)store.synchronizeFolders(slice);
+        slice.clear();
+        children = 0;
+    };
+    for (const std::string& parent : parents) {
+        if (cancel && cancel->isCancelled())
+            return;
+        // No listing (gone, or unreadable) is no reason to drop the children.
+        auto listed = scanner.scanImmediateChildren(parent, excludedPaths, excludeSystemJunk);
+        if (!listed)
+            continue;
+        children += listed->size() + 1;
+        slice.push_back({parent, std::move(*listed)});
+        if (children >= FolderReconciler::kSlice)
+            write();
+    }
+    write();
+}
+
+// The first queued batch, with the ones queued behind it under the same
+// rules folded in. Each location is looked at as it is when the batch runs,
+// so a path handed over twice is looked at once and nothing is lost; a burst
+// then goes in a few large batches instead of many small ones, each paying
+// for its folders' listings and the store's writes.
+template <typename Batch>
+Batch takeCoalesced(std::deque<Batch>& queue)
+{
+    Batch batch = std::move(queue.front());
+    queue.pop_front();
+    std::unordered_set<std::string> seen(batch.paths.begin(), batch.paths.end());
+    while (!queue.empty() && queue.front().roots == batch.roots && queue.front().excludedPaths == batch.excludedPaths &&
+           queue.front().excludeSystemJunk == batch.excludeSystemJunk) {
+        for (std::string& path : queue.front().paths)
+            if (seen.insert(path).second)
+                batch.paths.push_back(std::move(path));
+        batch.foreground = queue.front().foreground;  // as the latest hand-over found the application
+        queue.pop_front();
+    }
+    return batch;
+}
+
 } // namespace
 
 RootWatcher& AppModel::watcher()
@@ -169,8 +220,7 @@ QCoro::Task<> AppModel::drainWatcherBatches()
     // file back into the index.
     QPointer<AppModel> guard(this);
     while (!m_watcherBatches.empty()) {
-        WatcherBatch batch = std::move(m_watcherBatches.front());
-        m_watcherBatches.pop_front();
+        WatcherBatch batch = takeCoalesced(m_watcherBatches);
         auto token = std::make_shared<CancelToken>();
         trackDetachedJob(token);
         auto applying = onPool([store = m_indexStore, scanner = m_scanner, batch, token] {
@@ -237,15 +287,10 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
             break;
         (void)FolderReconciler::reconcile(store, scanner, folder, batch.excludedPaths, batch.excludeSystemJunk, cancel);
     }
-    for (const std::string& parent : parents) {
-        if (cancel && cancel->isCancelled())
-            break;
-        // No listing (gone, or unreadable) is no reason to drop the children.
-        if (const auto children = scanner.scanImmediateChildren(parent, batch.excludedPaths, batch.excludeSystemJunk))
-            (void)store.synchronizeChildren(parent, *children);
-    }
+    synchronizeParents(store, scanner, parents, batch.excludedPaths, batch.excludeSystemJunk, cancel);
     return store.indexedCount();
 }
+
 
 void AppModel::finishWatcherBatch(const WatcherBatch& batch, std::int64_t count)
 {

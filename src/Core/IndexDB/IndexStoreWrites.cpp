@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <sqlite3.h>
@@ -194,6 +195,15 @@ void IndexStore::removeFromCache(const std::string& prefix, const std::vector<st
     noteRemoved(removed);
 }
 
+void IndexStore::removeAllFromCache(const std::vector<std::string>& prefixes)
+{
+    if (!m_cacheReady || m_items.empty() || prefixes.empty())
+        return;
+    std::vector<std::uint32_t> removed;
+    m_items.removeUnderAny(prefixes, &removed);
+    noteRemoved(removed);
+}
+
 void IndexStore::patchCache(const std::vector<IndexedItem>& items)
 {
     for (const IndexedItem& item : items) {
@@ -350,32 +360,60 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
 StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
                                                   const std::vector<IndexedItem>& currentChildren)
 {
-    std::lock_guard lock(m_mutex);
-    const std::string folder = paths::standardize(directory);
-    std::unordered_set<std::string_view> present;
-    present.reserve(currentChildren.size());
-    for (const IndexedItem& child : currentChildren)
-        present.insert(child.path());
+    return synchronizeFolders({FolderListing{directory, currentChildren}});
+}
+
+StoreResult<void> IndexStore::readListingChanges(const std::vector<FolderListing>& listings,
+                                                 std::vector<std::string>& vanished, std::vector<IndexedItem>& changed)
+{
     // The rows are asked, on the parent-path index: one folder's children
     // directly, not a pass over every cached item, and the same answer before
     // the cache is loaded as after.
-    std::vector<std::string> vanished;
-    StoreResult<void> read;
-    {
-        sqlite::Statement statement;
-        if (statement.prepare(m_db, "SELECT path FROM file_index WHERE parent_path = ?;") != SQLITE_OK)
-            return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
-        statement.bindText(1, folder);
+    sqlite::Statement statement;
+    if (statement.prepare(m_db, "SELECT path, size, modified_at, is_directory, content_text FROM file_index "
+                                "WHERE parent_path = ?;") != SQLITE_OK)
+        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+    for (const FolderListing& listing : listings) {
+        std::unordered_map<std::string_view, const IndexedItem*> listed;
+        listed.reserve(listing.children.size());
+        for (const IndexedItem& child : listing.children)
+            listed[child.path()] = &child;
+        // A folder listed again after a change mostly holds what it held:
+        // rewriting every child made each batch write its folders whole.
+        std::unordered_set<std::string_view> unchanged;
+        statement.bindText(1, paths::standardize(listing.folder));
         int step = SQLITE_ROW;
-        while ((step = statement.step()) == SQLITE_ROW)
-            if (std::string_view path = statement.columnText(0); !present.contains(path))
-                vanished.emplace_back(path);
+        while ((step = statement.step()) == SQLITE_ROW) {
+            const auto found = listed.find(statement.columnText(0));
+            if (found == listed.end()) {
+                vanished.emplace_back(statement.columnText(0));
+                continue;
+            }
+            const IndexedItem& child = *found->second;
+            if (statement.columnInt64(1) == child.size() && statement.columnDouble(2) == child.modifiedAt() &&
+                (statement.columnInt(3) != 0) == child.isDirectory() && statement.columnText(4) == child.searchableText())
+                unchanged.insert(found->first);
+        }
         if (step != SQLITE_DONE)
-            read = connectionFailure(IndexStoreError::Code::Step);
+            return connectionFailure(IndexStoreError::Code::Step);
+        statement.reset();
+        for (const IndexedItem& child : listing.children)
+            if (!unchanged.contains(child.path()))
+                changed.push_back(child);
     }
+    return {};
+}
+
+StoreResult<void> IndexStore::synchronizeFolders(const std::vector<FolderListing>& listings)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> vanished;
+    std::vector<IndexedItem> changed;
     // Out of the statement's scope: starting over closes the connection.
-    if (!read)
+    if (StoreResult<void> read = readListingChanges(listings, vanished, changed); !read)
         return abandonWrite(std::move(read), false);
+    if (vanished.empty() && changed.empty())
+        return {};
 
     if (StoreResult<void> r = beginTransaction(); !r)
         return r;
@@ -384,18 +422,17 @@ StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
         if (written)
             written = deletePrefixFromDB(child);
     if (written)
-        written = upsertToDB(currentChildren);
+        written = upsertToDB(changed);
     if (written)
         written = commitTransaction();
     if (!written)
         return abandonWrite(std::move(written), true);
-    for (const std::string& child : vanished)
-        removeFromCache(child);
-    patchCache(currentChildren);
+    removeAllFromCache(vanished);
+    patchCache(changed);
     if (m_warmupPending) {
         for (const std::string& child : vanished)
             m_pendingWrites.push_back({{}, child, true, {}});
-        m_pendingWrites.push_back({currentChildren, {}, false, {}});
+        m_pendingWrites.push_back({changed, {}, false, {}});
     }
     scheduleCompactionIfDue(kRemovalRebuildDelayMs);
     return {};
@@ -431,11 +468,7 @@ StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>&
         written = commitTransaction();
     if (!written)
         return abandonWrite(std::move(written), transaction);
-    if (m_cacheReady && !m_items.empty()) {
-        std::vector<std::uint32_t> removed;
-        m_items.removeUnderAny(prefixes, &removed);
-        noteRemoved(removed);
-    }
+    removeAllFromCache(prefixes);
     if (m_warmupPending)
         for (const std::string& prefix : prefixes)
             m_pendingWrites.push_back({{}, prefix, true, {}});
