@@ -76,8 +76,9 @@ public:
 
     // Replaces the item at `position` (same path expected) without touching the map.
     void replace(std::uint32_t position, const IndexedItem& item);
-    // Appends and enters the path in the map. The path must not be in the
-    // table yet (patch() replaces): removals find the items through the map.
+    // Appends and enters the path in the map, overwriting an entry for it
+    // (the earlier item then hides from the map, and removals pass over
+    // every item from then on: patch() is the way to replace).
     std::uint32_t append(const IndexedItem& item);
     // The cache patch of one written item: replace where its path is, else append.
     void patch(const IndexedItem& item);
@@ -168,6 +169,7 @@ private:
     std::size_t m_liveArenaBytes = 0;          // bytes of the runs still referenced
     std::size_t m_liveSideItems = 0;
     std::uint64_t m_version = 0;
+    bool m_hasRepeats = false;  // append() met a path already there: an earlier item hides from the map
     std::optional<std::uint64_t> m_orderedVersion;  // m_version when the ordinals were set
 };
 

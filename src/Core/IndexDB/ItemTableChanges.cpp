@@ -83,7 +83,7 @@ void ItemTable::replace(std::uint32_t position, const IndexedItem& item)
 std::uint32_t ItemTable::append(const IndexedItem& item)
 {
     assert(m_entries.size() < std::numeric_limits<std::uint32_t>::max());
-    assert(!find(item.path()));
+    m_hasRepeats = m_hasRepeats || find(item.path()).has_value();
     store(m_entries.size(), item);
     const auto position = static_cast<std::uint32_t>(m_entries.size() - 1);
     if (m_entries.size() * 4 > m_slots.size() * 3)
@@ -133,6 +133,7 @@ void ItemTable::clear()
     m_slots.clear();
     m_liveArenaBytes = 0;
     m_liveSideItems = 0;
+    m_hasRepeats = false;
     ++m_version;
 }
 

@@ -66,6 +66,14 @@ std::vector<std::uint32_t> ItemTable::positionsUnder(const std::vector<std::stri
     const PathSet goneSet(gone.begin(), gone.end()), keptSet(kept.begin(), kept.end());
     const auto isKept = [&keptSet](std::string_view path) { return !keptSet.empty() && atOrUnderAny(path, keptSet); };
     std::vector<std::uint32_t> out;
+    if (m_hasRepeats) {
+        // The map knows the last of each repeated path only: every path is read.
+        std::string scratch;
+        for (std::size_t p = 0; p < m_entries.size(); ++p)
+            if (const std::string_view path = pathOf(p, scratch); atOrUnderAny(path, goneSet) && !isKept(path))
+                out.push_back(static_cast<std::uint32_t>(p));
+        return out;
+    }
     for (const std::string& path : gone)
         if (const std::optional<std::uint32_t> p = find(path); p && !isKept(path))
             out.push_back(*p);

@@ -443,6 +443,14 @@ TEST(ItemTable, RemovalsInPlaceLeaveTheTableAFreshOneWouldBe)
     }
     table.removeUnder("/");
     EXPECT_EQ(table.size(), 0u);
+
+    // A path appended twice hides its earlier item from the map; removing the path takes both.
+    ItemTable repeats;
+    for (const IndexedItem& item : {fileItem("/d/a.txt"), fileItem("/d/b.txt"), fileItem("/d/a.txt", 2)})
+        repeats.append(item);
+    EXPECT_EQ(repeats.removeUnderAny({"/d/a.txt"}, nullptr), 2u);
+    ASSERT_EQ(repeats.size(), 1u);
+    EXPECT_EQ(repeats.find("/d/b.txt"), std::optional<std::uint32_t>(0));
 }
 
 } // namespace
