@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <unordered_set>
@@ -41,6 +42,18 @@ Presence presenceOf(const std::string& path)
     if (::lstat(path.c_str(), &status) == 0)
         return Presence::Present;
     return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
+}
+
+// Hands `all` to `write` a slice at a time: each write holds the store only
+// briefly, so searches get in between even when a burst queued up thousands.
+template <typename T, typename Write>
+void writeInSlices(const std::vector<T>& all, const CancelToken* cancel, Write write)
+{
+    for (std::size_t begin = 0; begin < all.size() && !(cancel && cancel->isCancelled());
+         begin += FolderReconciler::kSlice) {
+        const std::size_t end = std::min(all.size(), begin + FolderReconciler::kSlice);
+        write(std::vector<T>(all.begin() + std::ptrdiff_t(begin), all.begin() + std::ptrdiff_t(end)));
+    }
 }
 
 // Lists each of `parents` and brings its children's rows in line.
@@ -273,12 +286,8 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
         else
             files.push_back(*item);
     }
-    (void)store.removePathPrefixes(gone);
-    for (std::size_t begin = 0; begin < files.size() && !(cancel && cancel->isCancelled());
-         begin += FolderReconciler::kSlice) {
-        const auto end = files.begin() + std::ptrdiff_t(std::min(files.size(), begin + FolderReconciler::kSlice));
-        (void)store.upsert(std::vector<IndexedItem>(files.begin() + std::ptrdiff_t(begin), end));
-    }
+    writeInSlices(gone, cancel, [&](const std::vector<std::string>& slice) { (void)store.removePathPrefixes(slice); });
+    writeInSlices(files, cancel, [&](const std::vector<IndexedItem>& slice) { (void)store.upsert(slice); });
     // A folder's own walk writes what is there and drops what is gone below
     // it (after an overflow the roots come here); a walk that could not read
     // part of the folder keeps the rows it could not see.

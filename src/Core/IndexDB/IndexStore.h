@@ -242,8 +242,9 @@ private:
     // starts over on a fresh file when the failure was damage, returns `failure`.
     StoreResult<void> abandonWrite(StoreResult<void> failure, bool inTransaction);
     StoreResult<void> upsertToDB(const std::vector<IndexedItem>& items);
-    StoreResult<void> deletePrefixFromDB(const std::string& prefix);
-    // deletePrefixFromDB() sparing the rows at or under `keptPaths` (standardised).
+    // Each prefix's row and the rows below it.
+    StoreResult<void> deletePrefixesFromDB(const std::vector<std::string>& prefixes);
+    // deletePrefixesFromDB() of one prefix sparing the rows at or under `keptPaths` (standardised).
     StoreResult<void> deletePrefixKeepingFromDB(const std::string& prefix, const std::vector<std::string>& keptPaths);
     void removeFromCache(const std::string& prefix, const std::vector<std::string>& keptPaths = {});
     // Every cached item at or under one of `prefixes` (standardised), in one go.

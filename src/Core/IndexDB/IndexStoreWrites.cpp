@@ -147,15 +147,21 @@ StoreResult<void> IndexStore::upsertToDB(const std::vector<IndexedItem>& items)
     return {};
 }
 
-StoreResult<void> IndexStore::deletePrefixFromDB(const std::string& prefix)
+StoreResult<void> IndexStore::deletePrefixesFromDB(const std::vector<std::string>& prefixes)
 {
+    if (prefixes.empty())
+        return {};
+    // One statement for all: a batch removes thousands of paths.
     sqlite::Statement statement;
     const std::string sql = "DELETE FROM file_index\nWHERE " + std::string(indexsql::kUnderFolderCondition) + ";";
     if (statement.prepare(m_db, sql) != SQLITE_OK)
         return connectionFailure(IndexStoreError::Code::Prepare);
-    statement.bindAll(indexsql::underFolderBindings(prefix));
-    if (statement.step() != SQLITE_DONE)
-        return connectionFailure(IndexStoreError::Code::Step);
+    for (const std::string& prefix : prefixes) {
+        statement.bindAll(indexsql::underFolderBindings(prefix));
+        if (statement.step() != SQLITE_DONE)
+            return connectionFailure(IndexStoreError::Code::Step);
+        statement.reset();
+    }
     return {};
 }
 
@@ -163,7 +169,7 @@ StoreResult<void> IndexStore::deletePrefixKeepingFromDB(const std::string& prefi
                                                         const std::vector<std::string>& keptPaths)
 {
     if (keptPaths.empty())
-        return deletePrefixFromDB(prefix);
+        return deletePrefixesFromDB({prefix});
     if (isSparedWhole(prefix, keptPaths))
         return {};
     const auto run = [this](std::string_view sql, const std::vector<SQLBinding>& bindings) -> StoreResult<void> {
@@ -417,10 +423,7 @@ StoreResult<void> IndexStore::synchronizeFolders(const std::vector<FolderListing
 
     if (StoreResult<void> r = beginTransaction(); !r)
         return r;
-    StoreResult<void> written;
-    for (const std::string& child : vanished)
-        if (written)
-            written = deletePrefixFromDB(child);
+    StoreResult<void> written = deletePrefixesFromDB(vanished);
     if (written)
         written = upsertToDB(changed);
     if (written)
@@ -460,10 +463,7 @@ StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>&
     if (transaction)
         if (StoreResult<void> r = beginTransaction(); !r)
             return r;
-    StoreResult<void> written;
-    for (const std::string& prefix : prefixes)
-        if (written)
-            written = deletePrefixFromDB(prefix);
+    StoreResult<void> written = deletePrefixesFromDB(prefixes);
     if (written && transaction)
         written = commitTransaction();
     if (!written)
