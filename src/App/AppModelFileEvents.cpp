@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <unordered_set>
@@ -41,6 +42,69 @@ Presence presenceOf(const std::string& path)
     if (::lstat(path.c_str(), &status) == 0)
         return Presence::Present;
     return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
+}
+
+// Hands `all` to `write` a slice at a time: each write holds the store only
+// briefly, so searches get in between even when a burst queued up thousands.
+template <typename T, typename Write>
+void writeInSlices(const std::vector<T>& all, const CancelToken* cancel, Write write)
+{
+    for (std::size_t begin = 0; begin < all.size() && !(cancel && cancel->isCancelled());
+         begin += FolderReconciler::kSlice) {
+        const std::size_t end = std::min(all.size(), begin + FolderReconciler::kSlice);
+        write(std::vector<T>(all.begin() + std::ptrdiff_t(begin), all.begin() + std::ptrdiff_t(end)));
+    }
+}
+
+// Lists each of `parents` and brings its children's rows in line.
+void synchronizeParents(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& parents,
+                        const std::vector<std::string>& excludedPaths, bool excludeSystemJunk, const CancelToken* cancel)
+{
+    // The folders go to the store a slice at a time, each slice one write: a
+    // write per folder made a burst cost a commit for every folder touched.
+    std::vector<IndexStore::FolderListing> slice;
+    std::size_t children = 0;
+    const auto write = [&] {
+        if (!slice.empty())
+            (void)store.synchronizeFolders(slice);
+        slice.clear();
+        children = 0;
+    };
+    for (const std::string& parent : parents) {
+        if (cancel && cancel->isCancelled())
+            return;
+        // No listing (gone, or unreadable) is no reason to drop the children.
+        auto listed = scanner.scanImmediateChildren(parent, excludedPaths, excludeSystemJunk);
+        if (!listed)
+            continue;
+        children += listed->size() + 1;
+        slice.push_back({parent, std::move(*listed)});
+        if (children >= FolderReconciler::kSlice)
+            write();
+    }
+    write();
+}
+
+// The first queued batch, with the ones queued behind it under the same
+// rules folded in. Each location is looked at as it is when the batch runs,
+// so a path handed over twice is looked at once and nothing is lost; a burst
+// then goes in a few large batches instead of many small ones, each paying
+// for its folders' listings and the store's writes.
+template <typename Batch>
+Batch takeCoalesced(std::deque<Batch>& queue)
+{
+    Batch batch = std::move(queue.front());
+    queue.pop_front();
+    std::unordered_set<std::string> seen(batch.paths.begin(), batch.paths.end());
+    while (!queue.empty() && queue.front().roots == batch.roots && queue.front().excludedPaths == batch.excludedPaths &&
+           queue.front().excludeSystemJunk == batch.excludeSystemJunk) {
+        for (std::string& path : queue.front().paths)
+            if (seen.insert(path).second)
+                batch.paths.push_back(std::move(path));
+        batch.foreground = queue.front().foreground;  // as the latest hand-over found the application
+        queue.pop_front();
+    }
+    return batch;
 }
 
 } // namespace
@@ -169,8 +233,7 @@ QCoro::Task<> AppModel::drainWatcherBatches()
     // file back into the index.
     QPointer<AppModel> guard(this);
     while (!m_watcherBatches.empty()) {
-        WatcherBatch batch = std::move(m_watcherBatches.front());
-        m_watcherBatches.pop_front();
+        WatcherBatch batch = takeCoalesced(m_watcherBatches);
         auto token = std::make_shared<CancelToken>();
         trackDetachedJob(token);
         auto applying = onPool([store = m_indexStore, scanner = m_scanner, batch, token] {
@@ -223,12 +286,8 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
         else
             files.push_back(*item);
     }
-    (void)store.removePathPrefixes(gone);
-    for (std::size_t begin = 0; begin < files.size() && !(cancel && cancel->isCancelled());
-         begin += FolderReconciler::kSlice) {
-        const auto end = files.begin() + std::ptrdiff_t(std::min(files.size(), begin + FolderReconciler::kSlice));
-        (void)store.upsert(std::vector<IndexedItem>(files.begin() + std::ptrdiff_t(begin), end));
-    }
+    writeInSlices(gone, cancel, [&](const std::vector<std::string>& slice) { (void)store.removePathPrefixes(slice); });
+    writeInSlices(files, cancel, [&](const std::vector<IndexedItem>& slice) { (void)store.upsert(slice); });
     // A folder's own walk writes what is there and drops what is gone below
     // it (after an overflow the roots come here); a walk that could not read
     // part of the folder keeps the rows it could not see.
@@ -237,15 +296,10 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
             break;
         (void)FolderReconciler::reconcile(store, scanner, folder, batch.excludedPaths, batch.excludeSystemJunk, cancel);
     }
-    for (const std::string& parent : parents) {
-        if (cancel && cancel->isCancelled())
-            break;
-        // No listing (gone, or unreadable) is no reason to drop the children.
-        if (const auto children = scanner.scanImmediateChildren(parent, batch.excludedPaths, batch.excludeSystemJunk))
-            (void)store.synchronizeChildren(parent, *children);
-    }
+    synchronizeParents(store, scanner, parents, batch.excludedPaths, batch.excludeSystemJunk, cancel);
     return store.indexedCount();
 }
+
 
 void AppModel::finishWatcherBatch(const WatcherBatch& batch, std::int64_t count)
 {

@@ -334,6 +334,50 @@ TEST(FileEventsBatch, BatchesAreWrittenFirstInFirstOut)
     EXPECT_TRUE(live.indexed(live.at("album/inner")));
 }
 
+TEST(FileEventsBatch, BatchesQueuedBehindARunningOneGoAsOne)
+{
+    LiveIndex live;
+    fs::create_directories(live.root / "album");
+    ASSERT_TRUE(live.start());
+
+    // The first batch stops in its listing of the album.
+    Gate gate;
+    std::atomic<bool> holdAlbum{true};
+    std::atomic<int> docsListings{0};
+    live.listingFault = [&](const std::string& path) {
+        if (path == live.at("album") && holdAlbum.exchange(false))
+            gate.waitOpen();
+        if (path == live.at("docs"))
+            ++docsListings;
+        return 0;
+    };
+    writeFile(live.root / "album" / "x.jpg");
+    live.deliver({live.at("album/x.jpg")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return gate.arrived(); }));
+
+    // Three hand-overs queue behind it, each touching docs, one naming a path twice.
+    const auto handOver = [&](std::vector<std::string> paths) {
+        live.deliver(std::move(paths));
+        ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+        ASSERT_TRUE(waitFor([&] { return live.model().pendingWatcherPaths().isEmpty(); }));
+    };
+    writeFile(live.root / "docs" / "c.txt");
+    handOver({live.at("docs/c.txt")});
+    fs::remove(live.root / "docs" / "a.txt");
+    handOver({live.at("docs/a.txt")});
+    writeFile(live.root / "docs" / "d.txt");
+    handOver({live.at("docs/d.txt"), live.at("docs/c.txt")});
+    EXPECT_EQ(live.model().unfinishedWatcherBatches(), 4);
+
+    gate.open();
+    ASSERT_TRUE(live.quiet());
+    EXPECT_EQ(docsListings.load(), 1) << "the queued batches were written as one";
+    for (const char* present : {"album/x.jpg", "docs/b.txt", "docs/c.txt", "docs/d.txt"})
+        EXPECT_TRUE(live.indexed(live.at(present))) << present;
+    EXPECT_FALSE(live.indexed(live.at("docs/a.txt")));
+}
+
 TEST(FileEventsBatch, ForegroundBatchReportsAndSearchesAgainBackgroundOneIsSilent)
 {
     LiveIndex live;

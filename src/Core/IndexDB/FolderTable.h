@@ -33,6 +33,9 @@ public:
     std::uint32_t intern(std::string_view path);
     std::optional<std::uint32_t> find(std::string_view path) const;
     std::string_view path(std::uint32_t id) const;
+    // The folder holding folder `id` when it was known as `id` came (a lower
+    // number), else ItemFacts::kNoFolder.
+    std::uint32_t parent(std::uint32_t id) const { return m_records[id].parent; }
     FolderForms forms(std::uint32_t id) const;
     // Adds the folder `id` of `other` with its forms, which are not worked out again.
     std::uint32_t internFrom(const FolderTable& other, std::uint32_t id);

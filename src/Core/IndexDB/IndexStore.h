@@ -107,6 +107,14 @@ public:
     StoreResult<void> applyFullRescan(const std::vector<std::string>& roots, const std::vector<IndexedItem>& items,
                                       const std::vector<std::string>& keptPaths = {});
     StoreResult<void> synchronizeChildren(const std::string& directory, const std::vector<IndexedItem>& currentChildren);
+    // One folder's children as listed now.
+    struct FolderListing {
+        std::string folder;
+        std::vector<IndexedItem> children;
+    };
+    // synchronizeChildren() of several folders in one transaction; children
+    // whose rows already say the same are not written again.
+    StoreResult<void> synchronizeFolders(const std::vector<FolderListing>& listings);
     StoreResult<void> removePathPrefix(const std::string& path);
     // removePathPrefix() of each path, in one transaction and one pass over the cache.
     StoreResult<void> removePathPrefixes(const std::vector<std::string>& paths);
@@ -234,10 +242,16 @@ private:
     // starts over on a fresh file when the failure was damage, returns `failure`.
     StoreResult<void> abandonWrite(StoreResult<void> failure, bool inTransaction);
     StoreResult<void> upsertToDB(const std::vector<IndexedItem>& items);
-    StoreResult<void> deletePrefixFromDB(const std::string& prefix);
-    // deletePrefixFromDB() sparing the rows at or under `keptPaths` (standardised).
+    // Each prefix's row and the rows below it.
+    StoreResult<void> deletePrefixesFromDB(const std::vector<std::string>& prefixes);
+    // deletePrefixesFromDB() of one prefix sparing the rows at or under `keptPaths` (standardised).
     StoreResult<void> deletePrefixKeepingFromDB(const std::string& prefix, const std::vector<std::string>& keptPaths);
     void removeFromCache(const std::string& prefix, const std::vector<std::string>& keptPaths = {});
+    // Every cached item at or under one of `prefixes` (standardised), in one go.
+    void removeAllFromCache(const std::vector<std::string>& prefixes);
+    // The children the rows lack or hold otherwise, and the rows of children gone.
+    StoreResult<void> readListingChanges(const std::vector<FolderListing>& listings, std::vector<std::string>& vanished,
+                                         std::vector<IndexedItem>& changed);
     void patchCache(const std::vector<IndexedItem>& items);
     // The indexes follow each change of the items: the complete ones and the
     // record of a running build.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <sqlite3.h>
@@ -146,15 +147,21 @@ StoreResult<void> IndexStore::upsertToDB(const std::vector<IndexedItem>& items)
     return {};
 }
 
-StoreResult<void> IndexStore::deletePrefixFromDB(const std::string& prefix)
+StoreResult<void> IndexStore::deletePrefixesFromDB(const std::vector<std::string>& prefixes)
 {
+    if (prefixes.empty())
+        return {};
+    // One statement for all: a batch removes thousands of paths.
     sqlite::Statement statement;
     const std::string sql = "DELETE FROM file_index\nWHERE " + std::string(indexsql::kUnderFolderCondition) + ";";
     if (statement.prepare(m_db, sql) != SQLITE_OK)
         return connectionFailure(IndexStoreError::Code::Prepare);
-    statement.bindAll(indexsql::underFolderBindings(prefix));
-    if (statement.step() != SQLITE_DONE)
-        return connectionFailure(IndexStoreError::Code::Step);
+    for (const std::string& prefix : prefixes) {
+        statement.bindAll(indexsql::underFolderBindings(prefix));
+        if (statement.step() != SQLITE_DONE)
+            return connectionFailure(IndexStoreError::Code::Step);
+        statement.reset();
+    }
     return {};
 }
 
@@ -162,7 +169,7 @@ StoreResult<void> IndexStore::deletePrefixKeepingFromDB(const std::string& prefi
                                                         const std::vector<std::string>& keptPaths)
 {
     if (keptPaths.empty())
-        return deletePrefixFromDB(prefix);
+        return deletePrefixesFromDB({prefix});
     if (isSparedWhole(prefix, keptPaths))
         return {};
     const auto run = [this](std::string_view sql, const std::vector<SQLBinding>& bindings) -> StoreResult<void> {
@@ -191,6 +198,15 @@ void IndexStore::removeFromCache(const std::string& prefix, const std::vector<st
         return;
     std::vector<std::uint32_t> removed;
     m_items.removeUnder(prefix, keptPaths, &removed);
+    noteRemoved(removed);
+}
+
+void IndexStore::removeAllFromCache(const std::vector<std::string>& prefixes)
+{
+    if (!m_cacheReady || m_items.empty() || prefixes.empty())
+        return;
+    std::vector<std::uint32_t> removed;
+    m_items.removeUnderAny(prefixes, &removed);
     noteRemoved(removed);
 }
 
@@ -350,52 +366,76 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
 StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
                                                   const std::vector<IndexedItem>& currentChildren)
 {
-    std::lock_guard lock(m_mutex);
-    const std::string folder = paths::standardize(directory);
-    std::unordered_set<std::string_view> present;
-    present.reserve(currentChildren.size());
-    for (const IndexedItem& child : currentChildren)
-        present.insert(child.path());
+    return synchronizeFolders({FolderListing{directory, currentChildren}});
+}
+
+StoreResult<void> IndexStore::readListingChanges(const std::vector<FolderListing>& listings,
+                                                 std::vector<std::string>& vanished, std::vector<IndexedItem>& changed)
+{
     // The rows are asked, on the parent-path index: one folder's children
     // directly, not a pass over every cached item, and the same answer before
     // the cache is loaded as after.
-    std::vector<std::string> vanished;
-    StoreResult<void> read;
-    {
-        sqlite::Statement statement;
-        if (statement.prepare(m_db, "SELECT path FROM file_index WHERE parent_path = ?;") != SQLITE_OK)
-            return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
-        statement.bindText(1, folder);
+    sqlite::Statement statement;
+    if (statement.prepare(m_db, "SELECT path, size, modified_at, is_directory, content_text FROM file_index "
+                                "WHERE parent_path = ?;") != SQLITE_OK)
+        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+    for (const FolderListing& listing : listings) {
+        std::unordered_map<std::string_view, const IndexedItem*> listed;
+        listed.reserve(listing.children.size());
+        for (const IndexedItem& child : listing.children)
+            listed[child.path()] = &child;
+        // A folder listed again after a change mostly holds what it held:
+        // rewriting every child made each batch write its folders whole.
+        std::unordered_set<std::string_view> unchanged;
+        statement.bindText(1, paths::standardize(listing.folder));
         int step = SQLITE_ROW;
-        while ((step = statement.step()) == SQLITE_ROW)
-            if (std::string_view path = statement.columnText(0); !present.contains(path))
-                vanished.emplace_back(path);
+        while ((step = statement.step()) == SQLITE_ROW) {
+            const auto found = listed.find(statement.columnText(0));
+            if (found == listed.end()) {
+                vanished.emplace_back(statement.columnText(0));
+                continue;
+            }
+            const IndexedItem& child = *found->second;
+            if (statement.columnInt64(1) == child.size() && statement.columnDouble(2) == child.modifiedAt() &&
+                (statement.columnInt(3) != 0) == child.isDirectory() && statement.columnText(4) == child.searchableText())
+                unchanged.insert(found->first);
+        }
         if (step != SQLITE_DONE)
-            read = connectionFailure(IndexStoreError::Code::Step);
+            return connectionFailure(IndexStoreError::Code::Step);
+        statement.reset();
+        for (const IndexedItem& child : listing.children)
+            if (!unchanged.contains(child.path()))
+                changed.push_back(child);
     }
+    return {};
+}
+
+StoreResult<void> IndexStore::synchronizeFolders(const std::vector<FolderListing>& listings)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> vanished;
+    std::vector<IndexedItem> changed;
     // Out of the statement's scope: starting over closes the connection.
-    if (!read)
+    if (StoreResult<void> read = readListingChanges(listings, vanished, changed); !read)
         return abandonWrite(std::move(read), false);
+    if (vanished.empty() && changed.empty())
+        return {};
 
     if (StoreResult<void> r = beginTransaction(); !r)
         return r;
-    StoreResult<void> written;
-    for (const std::string& child : vanished)
-        if (written)
-            written = deletePrefixFromDB(child);
+    StoreResult<void> written = deletePrefixesFromDB(vanished);
     if (written)
-        written = upsertToDB(currentChildren);
+        written = upsertToDB(changed);
     if (written)
         written = commitTransaction();
     if (!written)
         return abandonWrite(std::move(written), true);
-    for (const std::string& child : vanished)
-        removeFromCache(child);
-    patchCache(currentChildren);
+    removeAllFromCache(vanished);
+    patchCache(changed);
     if (m_warmupPending) {
         for (const std::string& child : vanished)
             m_pendingWrites.push_back({{}, child, true, {}});
-        m_pendingWrites.push_back({currentChildren, {}, false, {}});
+        m_pendingWrites.push_back({changed, {}, false, {}});
     }
     scheduleCompactionIfDue(kRemovalRebuildDelayMs);
     return {};
@@ -423,19 +463,12 @@ StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>&
     if (transaction)
         if (StoreResult<void> r = beginTransaction(); !r)
             return r;
-    StoreResult<void> written;
-    for (const std::string& prefix : prefixes)
-        if (written)
-            written = deletePrefixFromDB(prefix);
+    StoreResult<void> written = deletePrefixesFromDB(prefixes);
     if (written && transaction)
         written = commitTransaction();
     if (!written)
         return abandonWrite(std::move(written), transaction);
-    if (m_cacheReady && !m_items.empty()) {
-        std::vector<std::uint32_t> removed;
-        m_items.removeUnderAny(prefixes, &removed);
-        noteRemoved(removed);
-    }
+    removeAllFromCache(prefixes);
     if (m_warmupPending)
         for (const std::string& prefix : prefixes)
             m_pendingWrites.push_back({{}, prefix, true, {}});

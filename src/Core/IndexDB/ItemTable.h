@@ -20,7 +20,6 @@
 // between, is safe.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,7 +76,9 @@ public:
 
     // Replaces the item at `position` (same path expected) without touching the map.
     void replace(std::uint32_t position, const IndexedItem& item);
-    // Appends and enters the path in the map, overwriting an entry for it.
+    // Appends and enters the path in the map, overwriting an entry for it
+    // (the earlier item then hides from the map, and removals pass over
+    // every item from then on: patch() is the way to replace).
     std::uint32_t append(const IndexedItem& item);
     // The cache patch of one written item: replace where its path is, else append.
     void patch(const IndexedItem& item);
@@ -145,9 +146,19 @@ private:
     std::string_view nameOf(const Entry& e) const;
     ItemRef refWithoutPath(std::size_t position) const;  // at() with an empty path for stored items
     void compactFolders();
-    // Drops, keeping order, the items drop(position) says; their positions go to `removedPositions`.
-    std::size_t dropItems(const std::function<bool(std::size_t position)>& drop,
-                          std::vector<std::uint32_t>* removedPositions);
+    // The positions, ascending, of the items at or under one of `gone` and
+    // neither at nor under one of `kept` nor a kept folder itself (all
+    // standardised). Exact paths are looked up in the map; only when a
+    // folder lies under `gone` are the items' folders read, never their paths.
+    std::vector<std::uint32_t> positionsUnder(const std::vector<std::string>& gone,
+                                              const std::vector<std::string>& kept) const;
+    // Drops the items at the ascending `gone` positions, keeping order, and
+    // appends those positions to `removedPositions` when given.
+    std::size_t dropPositions(const std::vector<std::uint32_t>& gone, std::vector<std::uint32_t>* removedPositions);
+    // Takes `position` out of the map, moving back the entries that probed past it.
+    void mapErase(std::uint32_t position);
+    // The map after the ascending `gone` positions left the list: the others move down.
+    void renumberSlots(const std::vector<std::uint32_t>& gone);
 
     std::vector<Entry> m_entries;
     std::vector<ItemFacts> m_facts;             // per position; the folder of each composed item
@@ -158,6 +169,7 @@ private:
     std::size_t m_liveArenaBytes = 0;          // bytes of the runs still referenced
     std::size_t m_liveSideItems = 0;
     std::uint64_t m_version = 0;
+    bool m_hasRepeats = false;  // append() met a path already there: an earlier item hides from the map
     std::optional<std::uint64_t> m_orderedVersion;  // m_version when the ordinals were set
 };
 

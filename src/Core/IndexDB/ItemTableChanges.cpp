@@ -1,10 +1,7 @@
-// Changes of the item table: joining loaded parts, patches, removals and
-// the rewrites that drop garbage.
+// Changes of the item table: joining loaded parts, patches and the rewrites
+// that drop garbage. Removals are in ItemTableRemoval.cpp.
 
 #include <algorithm>
-#include <functional>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "Core/IndexDB/ItemTable.h"
 #include "Core/IndexDB/ItemTableArena.h"
@@ -12,23 +9,6 @@
 namespace pallix {
 
 using namespace itemtable;
-
-namespace {
-
-// `path` or one of its folders is in `set`: a few hash probes, however large the set.
-bool atOrUnderAny(std::string_view path, const std::unordered_set<std::string_view>& set)
-{
-    while (!path.empty()) {
-        if (set.contains(path))
-            return true;
-        if (path == "/")
-            break;
-        path = paths::deletingLastComponent(path);
-    }
-    return false;
-}
-
-} // namespace
 
 ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
 {
@@ -103,6 +83,7 @@ void ItemTable::replace(std::uint32_t position, const IndexedItem& item)
 std::uint32_t ItemTable::append(const IndexedItem& item)
 {
     assert(m_entries.size() < std::numeric_limits<std::uint32_t>::max());
+    m_hasRepeats = m_hasRepeats || find(item.path()).has_value();
     store(m_entries.size(), item);
     const auto position = static_cast<std::uint32_t>(m_entries.size() - 1);
     if (m_entries.size() * 4 > m_slots.size() * 3)
@@ -133,107 +114,6 @@ void ItemTable::patch(const IndexedItem& item)
     }
 }
 
-std::size_t ItemTable::removeUnder(std::string_view prefix) { return removeUnder(prefix, {}); }
-
-std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders,
-                                   std::vector<std::uint32_t>* removedPositions)
-{
-    const std::unordered_set<std::string_view> keptSet(keptFolders.begin(), keptFolders.end());
-    const auto isKept = [&keptSet](std::string_view path) { return atOrUnderAny(path, keptSet); };
-    // The folder answers for all its items: an item lies under the prefix when
-    // its folder does or when it is the prefix itself, and is kept when its
-    // folder is or when it is a kept folder itself.
-    enum : char { Unknown, No, Yes };
-    std::vector<char> folderUnder(m_folders.size(), Unknown), folderKept(m_folders.size(), Unknown);
-    const auto memo = [](char& slot, auto&& compute) {
-        if (slot == Unknown)
-            slot = compute() ? Yes : No;
-        return slot == Yes;
-    };
-    std::string scratch;
-    return dropItems(
-        [&](std::size_t p) {
-            const Entry& e = m_entries[p];
-            const std::string_view path = pathOf(p, scratch);
-            bool under, spared = false;
-            if (e.flags & Side) {
-                under = paths::isUnder(path, prefix);
-                spared = under && !keptSet.empty() && isKept(path);
-            } else {
-                const std::uint32_t f = m_facts[p].folder;
-                const std::string_view folder = m_folders.path(f);
-                under = memo(folderUnder[f], [&] { return paths::isUnder(folder, prefix); }) ||
-                        paths::isUnder(path, prefix);
-                spared = under && !keptSet.empty() &&
-                         (memo(folderKept[f], [&] { return isKept(folder); }) || keptSet.contains(path));
-            }
-            return under && !spared;
-        },
-        removedPositions);
-}
-
-std::size_t ItemTable::dropItems(const std::function<bool(std::size_t position)>& drop,
-                                 std::vector<std::uint32_t>* removedPositions)
-{
-    std::size_t kept = 0;
-    for (std::size_t p = 0; p < m_entries.size(); ++p) {
-        const Entry& e = m_entries[p];
-        if (drop(p)) {
-            releaseRun(e);
-            if (removedPositions)
-                removedPositions->push_back(static_cast<std::uint32_t>(p));
-            continue;
-        }
-        if (kept != p) {
-            m_entries[kept] = e;
-            m_facts[kept] = m_facts[p];
-        }
-        ++kept;
-    }
-    const std::size_t removed = m_entries.size() - kept;
-    // Nothing gone: the map is already right, and rebuilding it costs a pass over every path.
-    if (removed == 0)
-        return 0;
-    m_entries.resize(kept);
-    m_facts.resize(kept);
-    ++m_version;
-    rebuildMap(kept);
-    return removed;
-}
-
-std::size_t ItemTable::removeUnderAny(const std::vector<std::string>& prefixes,
-                                      std::vector<std::uint32_t>* removedPositions)
-{
-    const std::unordered_set<std::string_view> gone(prefixes.begin(), prefixes.end());
-    // The prefixes that are items of a known folder, by folder: an item is
-    // one of them when its folder has it by name, with no path assembled.
-    std::unordered_map<std::uint32_t, std::unordered_set<std::string_view>> namesByFolder;
-    for (std::string_view prefix : gone) {
-        const std::string_view folder = paths::deletingLastComponent(prefix);
-        if (folder == prefix)
-            continue;
-        if (const std::optional<std::uint32_t> id = m_folders.find(folder))
-            namesByFolder[*id].insert(prefix.substr(prefix.rfind('/') + 1));
-    }
-    const auto isNamed = [&](std::uint32_t folder, std::string_view name) {
-        const auto it = namesByFolder.find(folder);
-        return it != namesByFolder.end() && it->second.contains(name);
-    };
-    std::vector<char> folderUnder(m_folders.size(), 0);  // 0 unknown, 1 no, 2 yes
-    std::string scratch;
-    return dropItems(
-        [&](std::size_t p) {
-            const Entry& e = m_entries[p];
-            if (e.flags & Side)
-                return atOrUnderAny(pathOf(p, scratch), gone);
-            char& memo = folderUnder[m_facts[p].folder];
-            if (memo == 0)
-                memo = atOrUnderAny(m_folders.path(m_facts[p].folder), gone) ? 2 : 1;
-            return memo == 2 || isNamed(m_facts[p].folder, nameOf(e));
-        },
-        removedPositions);
-}
-
 void ItemTable::shrinkToFit()
 {
     m_entries.shrink_to_fit();
@@ -253,6 +133,7 @@ void ItemTable::clear()
     m_slots.clear();
     m_liveArenaBytes = 0;
     m_liveSideItems = 0;
+    m_hasRepeats = false;
     ++m_version;
 }
 

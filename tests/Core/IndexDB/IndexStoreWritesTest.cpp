@@ -217,6 +217,43 @@ TEST(IndexStoreWrites, SynchronizeDropsVanishedChildrenWithTheirSubtrees)
     EXPECT_EQ(rowPaths(f.db), (std::vector<std::string>{"/a/bc", "/a/fresh.txt"}));
 }
 
+TEST(IndexStoreWrites, SynchronizingSeveralFoldersWritesWhatChangedAndOnlyThat)
+{
+    WritesFixture f({folderItem("/p"), fileItem("/p/same.txt", 5), fileItem("/p/grown.txt", 5),
+                     fileItem("/p/touched.txt", 5, 100.0), folderItem("/p/gone"), fileItem("/p/gone/deep.txt"),
+                     folderItem("/q"), fileItem("/q/kept.txt", 7), fileItem("/q/vanished.txt")});
+    // A listing that says what the rows say writes nothing: the names'
+    // ordinals, which any write of an item voids, stay.
+    ASSERT_TRUE(eventually([&] { return f.store->nameOrdersReady(); }));
+    ASSERT_TRUE(f.store->synchronizeFolders({{"/p/gone", {fileItem("/p/gone/deep.txt")}}}));
+    EXPECT_TRUE(f.store->nameOrdersReady());
+
+    ASSERT_TRUE(f.store->synchronizeFolders(
+        {{"/p", {fileItem("/p/same.txt", 5), fileItem("/p/grown.txt", 50), fileItem("/p/touched.txt", 5, 200.0),
+                 folderItem("/p/new")}},
+         {"/q/", {fileItem("/q/kept.txt", 7)}}}));
+    const std::vector<std::string> left{"/p", "/p/grown.txt", "/p/new", "/p/same.txt", "/p/touched.txt", "/q",
+                                        "/q/kept.txt"};
+    EXPECT_EQ(rowPaths(f.db), left);
+    EXPECT_EQ(f.store->indexedCount(), 7);
+    const std::vector<IndexedItem> cached = f.store->items({"/p/grown.txt", "/p/touched.txt", "/p/same.txt"}, 10);
+    ASSERT_EQ(cached.size(), 3u);
+    EXPECT_EQ(cached[0].size(), 50);
+    EXPECT_EQ(cached[1].modifiedAt(), 200.0);
+    EXPECT_EQ(cached[2].size(), 5);
+    EXPECT_EQ(cachedPaths(*f.store, {"/p/gone", "/p/gone/deep.txt", "/q/vanished.txt"}), std::vector<std::string>{});
+
+    // A fresh load of the rows holds what the cache holds.
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore fresh(f.db, clock);
+    test::bootstrapToComplete(fresh, *clock);
+    const std::vector<IndexedItem> loaded = fresh.items({"/p/grown.txt", "/p/touched.txt"}, 10);
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded[0].size(), 50);
+    EXPECT_EQ(loaded[1].modifiedAt(), 200.0);
+    EXPECT_EQ(cachedPaths(fresh, left), left);
+}
+
 TEST(IndexStoreWrites, SynchronizeBeforeTheCacheIsLoadedDropsVanishedChildrenToo)
 {
     TempDir dir;

@@ -365,3 +365,93 @@ TEST(ItemTable, NameOrdinalsLeaveTheAnswersAsTheyAre)
 
 } // namespace
 } // namespace pallix
+
+#include <random>
+
+namespace pallix {
+namespace {
+
+// Removals take a few items out of the map one by one and move the rest
+// down; after any run of them the table must be the one a fresh append of
+// the items left gives: same order, every path found at its position, the
+// gone ones found nowhere. Items kept whole (free text) have no folder
+// number and must still go with their folder.
+TEST(ItemTable, RemovalsInPlaceLeaveTheTableAFreshOneWouldBe)
+{
+    std::mt19937 random(11);
+    ItemTable table;
+    std::vector<IndexedItem> items;  // what the table should hold, in order
+    const auto add = [&](const IndexedItem& item) {
+        table.append(item);
+        std::erase_if(items, [&](const IndexedItem& i) { return i.path() == item.path(); });
+        items.push_back(item);
+    };
+    for (int f = 0; f < 30; ++f) {
+        const std::string folder = "/r/d" + std::to_string(f % 10) + (f >= 10 ? "/s" + std::to_string(f) : "");
+        add(folderItem(folder));
+        for (int i = 0; i < 150; ++i)
+            add(i % 50 == 7 ? IndexedItem(folder + "/t" + std::to_string(i), "t" + std::to_string(i), folder, "", 1,
+                                          2, IndexedItem::ItemType::File, "free text")
+                            : fileItem(folder + "/n" + std::to_string(i) + ".txt"));
+    }
+    std::vector<std::string> gonePaths;
+
+    const auto expectFresh = [&] {
+        std::vector<std::string> paths, expected;
+        for (std::size_t p = 0; p < table.size(); ++p) {
+            paths.emplace_back(table.at(p).path);
+            ASSERT_EQ(table.find(paths.back()), std::optional<std::uint32_t>(p)) << paths.back();
+        }
+        for (const IndexedItem& item : items)
+            expected.push_back(item.path());
+        ASSERT_EQ(paths, expected);
+        for (const std::string& gone : gonePaths)
+            ASSERT_FALSE(table.find(gone).has_value()) << gone;
+    };
+    const auto removeFromModel = [&](const std::vector<std::string>& prefixes, const std::vector<std::string>& kept) {
+        std::erase_if(items, [&](const IndexedItem& item) {
+            const auto under = [&](const std::string& p) { return paths::isUnder(item.path(), p); };
+            const bool gone = std::any_of(prefixes.begin(), prefixes.end(), under) &&
+                              std::none_of(kept.begin(), kept.end(), under);
+            if (gone)
+                gonePaths.push_back(item.path());
+            return gone;
+        });
+    };
+
+    for (int step = 0; step < 40; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        std::vector<std::string> prefixes;
+        for (int i = 0, n = 1 + int(random() % 6); i < n && !items.empty(); ++i)
+            prefixes.push_back(items[random() % items.size()].path());
+        if (step % 10 == 9)
+            prefixes.push_back("/r/d" + std::to_string(random() % 10));  // a folder and its folders below
+        std::vector<std::uint32_t> removed;
+        if (step % 4 == 3) {
+            const std::vector<std::string> kept{prefixes[0] + "/s" + std::to_string(random() % 30),
+                                                items[random() % items.size()].path()};
+            table.removeUnder(prefixes[0], kept, &removed);
+            removeFromModel({prefixes[0]}, kept);
+        } else {
+            table.removeUnderAny(prefixes, &removed);
+            removeFromModel(prefixes, {});
+        }
+        EXPECT_TRUE(std::is_sorted(removed.begin(), removed.end()));
+        expectFresh();
+        if (step % 5 == 0)  // appends after removals land in the renumbered map
+            add(fileItem("/r/new" + std::to_string(step) + "/x.txt"));
+    }
+    table.removeUnder("/");
+    EXPECT_EQ(table.size(), 0u);
+
+    // A path appended twice hides its earlier item from the map; removing the path takes both.
+    ItemTable repeats;
+    for (const IndexedItem& item : {fileItem("/d/a.txt"), fileItem("/d/b.txt"), fileItem("/d/a.txt", 2)})
+        repeats.append(item);
+    EXPECT_EQ(repeats.removeUnderAny({"/d/a.txt"}, nullptr), 2u);
+    ASSERT_EQ(repeats.size(), 1u);
+    EXPECT_EQ(repeats.find("/d/b.txt"), std::optional<std::uint32_t>(0));
+}
+
+} // namespace
+} // namespace pallix
