@@ -16,15 +16,6 @@ namespace {
 
 const QString kDetectingText = QStringLiteral("正在识别共享盘目录…（请先在文件管理器挂载服务器）");
 
-std::vector<std::string> standardized(const std::vector<std::string>& roots)
-{
-    std::vector<std::string> out;
-    out.reserve(roots.size());
-    for (const std::string& root : roots)
-        out.push_back(paths::standardize(root));
-    return out;
-}
-
 const std::string& autoConfiguredKey()
 {
     static const std::string key = editionDefaultsKey(DefaultsName::ServerIndexAutoConfiguredOnce);
@@ -37,7 +28,7 @@ std::vector<std::string> ServerRoots::defaultServerRootsIfPresent() const
 {
     const std::string address =
         m_model.m_defaults->string(editionDefaultsKey(kServerAddressName)).value_or(std::string());
-    return standardized(ServerRootDetection::defaultRoots(
+    return paths::standardizeAll(ServerRootDetection::defaultRoots(
         ServerRootDetection::volumeCandidates(*m_model.m_env.volumes), address));
 }
 
@@ -123,7 +114,7 @@ void ServerRoots::addServerIndexedRoots(const QStringList& paths)
     }
     if (given.empty())
         return;
-    std::vector<std::string> roots = standardized(m_model.m_settings.serverIndexedRoots);
+    std::vector<std::string> roots = paths::standardizeAll(m_model.m_settings.serverIndexedRoots);
     std::unordered_set<std::string> seen(roots.begin(), roots.end());
     for (std::string& path : given) {
         if (seen.insert(path).second)

@@ -49,15 +49,6 @@ std::vector<char> foldersAtOrUnder(const FolderTable& folders, const PathSet& se
     return under;
 }
 
-std::vector<std::string> standardized(const std::vector<std::string>& paths)
-{
-    std::vector<std::string> out;
-    out.reserve(paths.size());
-    for (const std::string& path : paths)
-        out.push_back(paths::standardize(path));
-    return out;
-}
-
 } // namespace
 
 std::vector<std::uint32_t> ItemTable::positionsUnder(const std::vector<std::string>& gone,
@@ -116,7 +107,7 @@ std::size_t ItemTable::removeUnder(std::string_view prefix) { return removeUnder
 std::size_t ItemTable::removeUnder(std::string_view prefix, const std::vector<std::string>& keptFolders,
                                    std::vector<std::uint32_t>* removedPositions)
 {
-    return dropPositions(positionsUnder({paths::standardize(prefix)}, standardized(keptFolders)), removedPositions);
+    return dropPositions(positionsUnder({paths::standardize(prefix)}, paths::standardizeAll(keptFolders)), removedPositions);
 }
 
 std::size_t ItemTable::removeUnderAny(const std::vector<std::string>& prefixes,

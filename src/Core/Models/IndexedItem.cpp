@@ -38,6 +38,15 @@ bool isStandard(std::string_view path)
 
 } // namespace
 
+std::vector<std::string> standardizeAll(const std::vector<std::string>& paths)
+{
+    std::vector<std::string> out;
+    out.reserve(paths.size());
+    for (const std::string& path : paths)
+        out.push_back(standardize(path));
+    return out;
+}
+
 std::string standardize(std::string_view path)
 {
     if (isStandard(path))

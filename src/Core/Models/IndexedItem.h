@@ -137,6 +137,7 @@ bool showsGridRasterPreview(std::string_view ext);
 namespace paths {
 // Absolute, "." and ".." resolved, no redundant or trailing "/"; links not resolved.
 std::string standardize(std::string_view path);
+std::vector<std::string> standardizeAll(const std::vector<std::string>& paths);
 std::string_view lastComponent(std::string_view path);
 std::string_view deletingLastComponent(std::string_view path);  // "/" for top-level entries
 std::string_view extension(std::string_view name);              // text after the last ".", or ""
