@@ -326,14 +326,16 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
 {
     const std::size_t n = candidates ? candidates->size() : source.size();
     const auto slices = static_cast<unsigned>(std::clamp<std::size_t>(n / kCandidatesPerSlice, 1, spareThreads()));
-    // A filter per slice: each keeps its own folder answers and cutoff. They
+    // A filter per slice: each keeps its own folder answers, and all share
+    // one cutoff, so that a slice drops what the others have beaten. They
     // read the sure candidates' names in slices again; the first serves the
     // ranking after.
+    SharedCutoff cutoff(limit);
     SliceFilters filters(slices);
     std::vector<Survivors> parts(slices);
     inPooledSlices(n, slices, [&](unsigned s, std::size_t begin, std::size_t end) {
         filters[s] = std::make_unique<CandidateFilter>(source, q);
-        filters[s]->keepBest(limit);
+        filters[s]->keepBest(limit, &cutoff);
         std::vector<std::uint32_t>& out = parts[s].indices;
         if (candidates)
             filters[s]->collect(candidates->subspan(begin, end - begin), out, &parts[s].bounds);

@@ -289,3 +289,69 @@ TEST(CandidateFilter, FactsAloneDecideTheBitFilters)
 
 } // namespace
 } // namespace pallix::testing
+
+namespace pallix::testing {
+namespace {
+
+// Slices of one list collected one after another, each by a filter of its
+// own: the positions collected, with or without one cutoff for all.
+std::vector<std::uint32_t> collectedInSlices(const FactsSource& source, const PreparedQuery& q, std::size_t keep,
+                                             std::uint32_t slices, bool shareCutoff)
+{
+    SharedCutoff shared(keep);
+    std::vector<std::uint32_t> out;
+    const auto size = static_cast<std::uint32_t>(source.size());
+    for (std::uint32_t s = 0; s < slices; ++s) {
+        CandidateFilter filter(source, q);
+        filter.keepBest(keep, shareCutoff ? &shared : nullptr);
+        std::vector<CandidateBound> bounds;
+        filter.collect(size * s / slices, size * (s + 1) / slices, out, &bounds);
+    }
+    return out;
+}
+
+TEST(CandidateFilter, ACutoffSharedBySlicesKeepsEveryResultOfTheBest)
+{
+    // Whatever the slices, every result ranked at or below the keep-th best
+    // rank of the whole list is collected; sharing the cutoff drops more.
+    ScopedAppId mardell(kMardellId);
+    ItemGenerator gen(41);
+    const std::vector<IndexedItem> items = gen.items(6000);
+    const FactsSource source(items);
+    std::size_t alone = 0, shared = 0;
+    for (int i = 0; i < 120; ++i) {
+        SearchQuery query = tokenQuery({gen.token(items)}, static_cast<SearchMatchMode>(gen.rng()() % 4));
+        if (gen.rng()() % 2 == 0)
+            query.tokens.push_back(gen.token(items));
+        query.excludeSystemJunk = gen.rng()() % 2 == 0;
+        const PreparedQuery q(query);
+        const std::size_t keep = std::vector<std::size_t>{1, 5, 40, 300}[gen.rng()() % 4];
+        const auto slices = static_cast<std::uint32_t>(2 + gen.rng()() % 6);
+        std::vector<Rank> ranks;
+        for (const IndexedItem& item : items)
+            if (const std::optional<Rank> r = fullRank(item, q))
+                ranks.push_back(*r);
+        SCOPED_TRACE("\"" + query.tokens.front() + "\", keep " + std::to_string(keep) + ", " +
+                     std::to_string(slices) + " slices");
+        const std::vector<std::uint32_t> withShared = collectedInSlices(source, q, keep, slices, true);
+        const std::vector<std::uint32_t> withOwn = collectedInSlices(source, q, keep, slices, false);
+        alone += withOwn.size();
+        shared += withShared.size();
+        EXPECT_LE(withShared.size(), withOwn.size());
+        if (ranks.size() < keep)
+            continue;
+        std::nth_element(ranks.begin(), ranks.begin() + std::ptrdiff_t(keep - 1), ranks.end());
+        const Rank worstKept = ranks[keep - 1];
+        for (std::uint32_t i = 0; i < items.size(); ++i) {
+            const std::optional<Rank> r = fullRank(items[i], q);
+            if (r && *r <= worstKept) {
+                ASSERT_TRUE(std::binary_search(withShared.begin(), withShared.end(), i))
+                    << items[i].path() << " ranks " << *r << ", the best " << keep << " to " << worstKept;
+            }
+        }
+    }
+    EXPECT_LT(shared, alone) << "a shared cutoff drops what a slice alone cannot";
+}
+
+} // namespace
+} // namespace pallix::testing
