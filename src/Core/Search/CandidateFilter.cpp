@@ -409,8 +409,9 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     }
     // The name is read while collecting, as the names come in order: the order
     // of the tokens' characters in it costs little to test and settles most
-    // bounds. Only the ranking of name tiers waits for refine(), which does it
-    // for the candidates a search can reach. Collecting without bounds leaves
+    // bounds. The ranking of name tiers waits for refine(), which does it for
+    // the candidates a search can reach, unless a cutoff is kept: then their
+    // exact ranks lower it from the start. Collecting without bounds leaves
     // the name to the full tests.
     if (!readName && nameTells && !bound)
         return true;
@@ -534,7 +535,7 @@ bool CandidateFilter::mayBeResult(std::uint32_t index, CandidateBound* bound)
         return false;
     if (bound)
         *bound = CandidateBound{m_constantRank, false, true};
-    if (!m_tokens.empty() && !namesMayMatch(index, f, bound, false))
+    if (!m_tokens.empty() && !namesMayMatch(index, f, bound, bound && m_keep > 0))
         return false;
     if (!m_hints.empty() && !patternMayMatch(index, f))
         return false;

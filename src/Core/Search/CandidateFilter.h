@@ -55,9 +55,11 @@ public:
 
     // Appends, in order, the positions of [first, last) (or of `candidates`)
     // that may be results of the search, and, when `bounds` is given, their
-    // rank bounds in the same order. Only the facts are read (and the name of
-    // a pattern search): a name that a bound or a token's order needs is read
-    // by refine(), for the candidates that get that far.
+    // rank bounds in the same order. The facts are read, and the name where
+    // the order of a token's characters needs it (or a pattern search); the
+    // name tiers are ranked by refine(), for the candidates that get that
+    // far, unless keepBest() is on: their exact ranks are what lowers the
+    // cutoff, so they are ranked while collecting (each bound then refined).
     void collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out,
                  std::vector<CandidateBound>* bounds = nullptr);
     void collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out,

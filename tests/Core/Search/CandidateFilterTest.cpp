@@ -264,6 +264,31 @@ TEST(CandidateFilter, KeepingTheBestTurnsDownWhatRanksAboveThatMany)
     EXPECT_EQ(out.size(), 4u);
 }
 
+TEST(CandidateFilter, KeepingTheBestRanksNamesWhileCollecting)
+{
+    // Matches in the name: while keeping the best, their ranks are exact as
+    // they are collected, and two good ones turn the worse later ones down
+    // (a prefix, then word starts further in, then a substring).
+    const std::vector<IndexedItem> items{fileAt("/d/report.txt"), fileAt("/d/reports.txt"),
+                                         fileAt("/d/old report.txt"), fileAt("/d/my old report.txt"),
+                                         fileAt("/d/xreport.txt"), fileAt("/d/report2.txt")};
+    const FactsSource source(items);
+    const SearchQuery query = tokenQuery({"report"});
+    const PreparedQuery q(query);
+    CandidateFilter filter(source, q);
+    filter.keepBest(2);
+    std::vector<std::uint32_t> out;
+    std::vector<CandidateBound> bounds;
+    filter.collect(0, static_cast<std::uint32_t>(items.size()), out, &bounds);
+    EXPECT_EQ(out, (std::vector<std::uint32_t>{0, 1, 5}));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        EXPECT_TRUE(bounds[i].exact && bounds[i].refined) << items[out[i]].path();
+        EXPECT_EQ(bounds[i].rank, *fullRank(items[out[i]], q)) << items[out[i]].path();
+    }
+    for (std::uint32_t i : {2u, 3u, 4u})
+        EXPECT_GT(*fullRank(items[i], q), *fullRank(items[1], q)) << "turned down, and rightly";
+}
+
 TEST(CandidateFilter, FactsAloneDecideTheBitFilters)
 {
     const std::vector<IndexedItem> items{fileAt("/home/u/a.pdf"), folderAt("/home/u/b"), fileAt("/proc/1/x.pdf"),
