@@ -339,6 +339,12 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
             bound->refined = true;  // nothing more to learn from the name
         return true;
     }
+    // Past a cutoff below every path tier, a token must be whole in the name:
+    // its characters there turn most items down before any folder is asked.
+    if (bound && m_cutoff < m_firstPathTier)
+        for (const TokenFilter& t : m_tokens)
+            if ((f.nameCharacters & t.wholeMask) != t.wholeMask)
+                return false;
     // The characters first (the facts at hand), then, where the folder left
     // part of a token for the name, their order (the name itself).
     // Items of one folder mostly come in a row: its answers are kept at hand.

@@ -208,6 +208,21 @@ TEST(CandidateFilter, OneLetterTokensAndRestsAreSettledByTheirBits)
     }
 }
 
+// What one filter keeping the best `keep` collects of all items, and the bounds.
+struct Collected {
+    std::vector<std::uint32_t> indices;
+    std::vector<CandidateBound> bounds;
+};
+Collected collectedKeepingBest(const std::vector<IndexedItem>& items, const PreparedQuery& q, std::size_t keep)
+{
+    const FactsSource source(items);
+    CandidateFilter filter(source, q);
+    filter.keepBest(keep);
+    Collected c;
+    filter.collect(0, static_cast<std::uint32_t>(items.size()), c.indices, &c.bounds);
+    return c;
+}
+
 TEST(CandidateFilter, PastTheCutoffALongFolderTurnsDownNamesWithoutTheWord)
 {
     // Two short path-only matches set the cutoff; in a folder whose path alone
@@ -216,15 +231,9 @@ TEST(CandidateFilter, PastTheCutoffALongFolderTurnsDownNamesWithoutTheWord)
     const std::vector<IndexedItem> items{fileAt("/l/i/b/p.txt"), fileAt("/l/i/b/pq.txt"),
                                          fileAt(longFolder + "/a.txt"), fileAt(longFolder + "/libp.txt"),
                                          fileAt(longFolder + "/b.txt")};
-    const FactsSource source(items);
     const SearchQuery query = tokenQuery({"libp"});
     const PreparedQuery q(query);
-    CandidateFilter filter(source, q);
-    filter.keepBest(2);
-    std::vector<std::uint32_t> out;
-    std::vector<CandidateBound> bounds;
-    filter.collect(0, static_cast<std::uint32_t>(items.size()), out, &bounds);
-    EXPECT_EQ(out, (std::vector<std::uint32_t>{0, 1, 3}));
+    EXPECT_EQ(collectedKeepingBest(items, q, 2).indices, (std::vector<std::uint32_t>{0, 1, 3}));
     for (std::uint32_t i : {2u, 4u})
         EXPECT_GT(*fullRank(items[i], q), *fullRank(items[1], q)) << "turned down, and rightly";
 }
@@ -272,14 +281,9 @@ TEST(CandidateFilter, KeepingTheBestRanksNamesWhileCollecting)
     const std::vector<IndexedItem> items{fileAt("/d/report.txt"), fileAt("/d/reports.txt"),
                                          fileAt("/d/old report.txt"), fileAt("/d/my old report.txt"),
                                          fileAt("/d/xreport.txt"), fileAt("/d/report2.txt")};
-    const FactsSource source(items);
     const SearchQuery query = tokenQuery({"report"});
     const PreparedQuery q(query);
-    CandidateFilter filter(source, q);
-    filter.keepBest(2);
-    std::vector<std::uint32_t> out;
-    std::vector<CandidateBound> bounds;
-    filter.collect(0, static_cast<std::uint32_t>(items.size()), out, &bounds);
+    const auto [out, bounds] = collectedKeepingBest(items, q, 2);
     EXPECT_EQ(out, (std::vector<std::uint32_t>{0, 1, 5}));
     for (std::size_t i = 0; i < out.size(); ++i) {
         EXPECT_TRUE(bounds[i].exact && bounds[i].refined) << items[out[i]].path();
