@@ -15,6 +15,9 @@ namespace {
 
 // Below this many candidates per slice, another thread costs more than it saves.
 constexpr std::size_t kCandidatesPerSlice = 4096;
+// Slices per kept thread: a thread the machine takes away for a while leaves
+// a small slice behind, which the others take, not a sixth of the list.
+constexpr std::size_t kSlicesPerThread = 4;
 constexpr std::size_t kRefinesPerSlice = 512;
 // Bounds above this share the last bucket, in input order.
 constexpr Rank kTopBound = 4095;
@@ -325,15 +328,18 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
                                                const PreparedQuery& q, std::size_t limit)
 {
     const std::size_t n = candidates ? candidates->size() : source.size();
-    const auto slices = static_cast<unsigned>(std::clamp<std::size_t>(n / kCandidatesPerSlice, 1, spareThreads()));
-    // A filter per slice: each keeps its own folder answers and cutoff. They
+    const auto slices = static_cast<unsigned>(
+        std::clamp<std::size_t>(n / kCandidatesPerSlice, 1, spareThreads() * kSlicesPerThread));
+    // A filter per slice: each keeps its own folder answers, and all share
+    // one cutoff, so that a slice drops what the others have beaten. They
     // read the sure candidates' names in slices again; the first serves the
     // ranking after.
+    SharedCutoff cutoff(limit);
     SliceFilters filters(slices);
     std::vector<Survivors> parts(slices);
     inPooledSlices(n, slices, [&](unsigned s, std::size_t begin, std::size_t end) {
         filters[s] = std::make_unique<CandidateFilter>(source, q);
-        filters[s]->keepBest(limit);
+        filters[s]->keepBest(limit, &cutoff);
         std::vector<std::uint32_t>& out = parts[s].indices;
         if (candidates)
             filters[s]->collect(candidates->subspan(begin, end - begin), out, &parts[s].bounds);

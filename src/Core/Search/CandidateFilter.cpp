@@ -204,6 +204,12 @@ const CandidateFilter::FolderAnswer& CandidateFilter::answerWithTiers(std::size_
     return a;
 }
 
+const CandidateFilter::FolderAnswer& CandidateFilter::tiersAtHand(std::size_t token)
+{
+    const FolderAnswer& a = *m_lastAnswers[token];
+    return a.tiersKnown ? a : answerWithTiers(token, m_lastFolder);
+}
+
 void CandidateFilter::fillPathTiers(const TokenFilter& t, const FolderForms& forms, FolderAnswer& a) const
 {
     const auto clamp = [](Rank r) { return static_cast<std::int32_t>(std::min<Rank>(r, kNever)); };
@@ -333,6 +339,12 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
             bound->refined = true;  // nothing more to learn from the name
         return true;
     }
+    // Past a cutoff below every path tier, a token must be whole in the name:
+    // its characters there turn most items down before any folder is asked.
+    if (bound && m_cutoff < m_firstPathTier)
+        for (const TokenFilter& t : m_tokens)
+            if ((f.nameCharacters & t.wholeMask) != t.wholeMask)
+                return false;
     // The characters first (the facts at hand), then, where the folder left
     // part of a token for the name, their order (the name itself).
     // Items of one folder mostly come in a row: its answers are kept at hand.
@@ -366,7 +378,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     if (bound && m_cutoff != kNoRankCeiling && f.folder != ItemFacts::kNoFolder)
         for (std::size_t k = 0; k < m_tokens.size(); ++k)
             if ((f.nameCharacters & m_tokens[k].wholeMask) != m_tokens[k].wholeMask &&
-                answerWithTiers(k, f.folder).pathFloor > m_cutoff)
+                tiersAtHand(k).pathFloor > m_cutoff)
                 return false;
     // The name tells when the folder left part of a token to it, or, for a
     // bound, when it holds all of a token's characters: their order, unless
@@ -388,7 +400,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         Rank cheap = 0;
         for (std::size_t k = 0; k < m_tokens.size() && cheap <= m_cutoff; ++k) {
             const TokenFilter& t = m_tokens[k];
-            const FolderAnswer* a = answers[k] ? &answerWithTiers(k, f.folder) : nullptr;
+            const FolderAnswer* a = answers[k] ? &tiersAtHand(k) : nullptr;
             Rank r;
             if (wholeMayBeInName(t, f))
                 r = std::min(nameTierFloor(t, f), tokenBound(t, a, f, false).rank);
@@ -403,21 +415,27 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     }
     // The name is read while collecting, as the names come in order: the order
     // of the tokens' characters in it costs little to test and settles most
-    // bounds. Only the ranking of name tiers waits for refine(), which does it
-    // for the candidates a search can reach. Collecting without bounds leaves
+    // bounds. The ranking of name tiers waits for refine(), which does it for
+    // the candidates a search can reach, unless a cutoff is kept: then their
+    // exact ranks lower it from the start. Collecting without bounds leaves
     // the name to the full tests.
     if (!readName && nameTells && !bound)
         return true;
     // The whole item only where a name tier is ranked; else its normalised forms.
     const bool rankNames = readName && wholeTiers;
-    std::optional<ItemRef> item;
     std::string_view normalized, normalizedStem;
     const bool stemApart = !f.has(ItemFacts::StemIsHead);
+    // Case-sensitive forms of a name that is not ASCII are worked out anew;
+    // there the name tiers are left to the full tests.
+    std::optional<NameForms> names;
     if (nameTells) {
         if (rankNames) {
-            item = m_source.atWithoutPath(index);
-            normalized = item->normalizedSearchName;
-            normalizedStem = item->normalizedSearchNameWithoutExtension;
+            // The forms point into the source's storage, not into the item.
+            const ItemRef item = m_source.atWithoutPath(index);
+            normalized = item.normalizedSearchName;
+            normalizedStem = item.normalizedSearchNameWithoutExtension;
+            if (!m_query.query.caseSensitive || f.has(ItemFacts::AsciiName))
+                names.emplace(item, m_query.query.caseSensitive);
         } else {
             const ItemSource::NameViews views = m_source.namesAt(index);
             normalized = views.normalized;
@@ -427,11 +445,6 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     const auto inName = [&](std::string_view part) {
         return textscan::bytesInOrder(part, normalized) || (stemApart && textscan::bytesInOrder(part, normalizedStem));
     };
-    // Case-sensitive forms of a name that is not ASCII are worked out anew;
-    // there the name tiers are left to the full tests.
-    std::optional<NameForms> names;
-    if (rankNames && (!m_query.query.caseSensitive || f.has(ItemFacts::AsciiName)))
-        names.emplace(*item, m_query.query.caseSensitive);
     bool nameTiersWait = false;
     // An item whose folder is unknown had no path filter applied yet.
     const bool filtersDone = f.folder != ItemFacts::kNoFolder || !m_query.pathFilter;
@@ -453,9 +466,9 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
         if (wholeInName && !wholeMayBeInName(t, f)) {
             // In order in the name, never whole: the name-subsequence tier or a
             // path tier, whichever is lower; the latter as tokenBound() knows it.
-            b = subsequenceBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f);
+            b = subsequenceBound(t, answers[k] ? &tiersAtHand(k) : nullptr, f);
         } else if (wholeInName && !readName) {
-            const Rank path = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false).rank;
+            const Rank path = tokenBound(t, answers[k] ? &tiersAtHand(k) : nullptr, f, false).rank;
             b = {std::min(nameTierFloor(t, f), path), false};
             nameTiersWait = true;
         } else if (wholeInName) {
@@ -467,7 +480,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
             else
                 b = {names ? std::min(r.value_or(kNoRankCeiling), m_firstTierBeyondName) : 0, false};
         } else {
-            b = tokenBound(t, answers[k] ? &answerWithTiers(k, f.folder) : nullptr, f, false);
+            b = tokenBound(t, answers[k] ? &tiersAtHand(k) : nullptr, f, false);
             // The subsequence tier reads the normalised name, not its stem; a
             // name not read is known to hold the rest only with its stem as its head.
             b.exact = b.exact && (restEmpty || (!stemApart ? restInName
@@ -528,7 +541,7 @@ bool CandidateFilter::mayBeResult(std::uint32_t index, CandidateBound* bound)
         return false;
     if (bound)
         *bound = CandidateBound{m_constantRank, false, true};
-    if (!m_tokens.empty() && !namesMayMatch(index, f, bound, false))
+    if (!m_tokens.empty() && !namesMayMatch(index, f, bound, bound && m_keep > 0))
         return false;
     if (!m_hints.empty() && !patternMayMatch(index, f))
         return false;
@@ -542,12 +555,43 @@ bool CandidateFilter::refine(std::uint32_t index, CandidateBound& bound)
     return namesMayMatch(index, m_facts[index], &bound, true);
 }
 
-void CandidateFilter::keepBest(std::size_t limit)
+void CandidateFilter::keepBest(std::size_t limit, SharedCutoff* shared)
 {
     if (m_query.mode != PreparedQuery::Mode::Ranked || m_query.edition != AppEdition::Mardell || limit == 0)
         return;
     m_keep = limit;
     m_exactRanks.assign(kCountedRanks, 0);
+    m_shared = shared;
+    if (m_shared)
+        takeSharedCutoff();
+}
+
+void CandidateFilter::lowerCutoffTo(Rank cutoff)
+{
+    if (cutoff >= m_cutoff)
+        return;
+    // What is counted at or below the cutoff is the sum of the counts up to it.
+    if (m_cutoff == kNoRankCeiling) {
+        m_atOrBelowCutoff = 0;
+        for (Rank r = 0; r <= cutoff; ++r)
+            m_atOrBelowCutoff += m_exactRanks[std::size_t(r)];
+    } else {
+        for (Rank r = m_cutoff; r > cutoff; --r)
+            m_atOrBelowCutoff -= m_exactRanks[std::size_t(r)];
+    }
+    m_cutoff = cutoff;
+}
+
+void CandidateFilter::shareExactRanks()
+{
+    lowerCutoffTo(m_shared->add(std::span<const Rank>(m_pending, m_pendingCount)));
+    m_pendingCount = 0;
+}
+
+void CandidateFilter::takeSharedCutoff()
+{
+    lowerCutoffTo(m_shared->cutoff());
+    m_untilLook = kCandidatesPerLook;
 }
 
 void CandidateFilter::noteExact(Rank rank)
@@ -559,6 +603,11 @@ void CandidateFilter::noteExact(Rank rank)
         return;
     ++m_exactRanks[std::size_t(rank)];
     ++m_atOrBelowCutoff;
+    if (m_shared) {
+        m_pending[m_pendingCount++] = rank;
+        if (m_pendingCount == kSharedBatch)
+            shareExactRanks();
+    }
     if (m_cutoff == kNoRankCeiling) {
         if (m_atOrBelowCutoff < m_keep)
             return;
@@ -571,6 +620,8 @@ void CandidateFilter::noteExact(Rank rank)
 void CandidateFilter::collectOne(std::uint32_t index, std::vector<std::uint32_t>& out,
                                  std::vector<CandidateBound>* bounds)
 {
+    if (m_shared && --m_untilLook == 0)
+        takeSharedCutoff();
     CandidateBound bound;
     if (!mayBeResult(index, bounds ? &bound : nullptr))
         return;
@@ -587,6 +638,7 @@ void CandidateFilter::collect(std::uint32_t first, std::uint32_t last, std::vect
 {
     for (std::uint32_t i = first; i < last; ++i)
         collectOne(i, out, bounds);
+    finishCollecting();
 }
 
 void CandidateFilter::collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out,
@@ -596,6 +648,16 @@ void CandidateFilter::collect(std::span<const std::uint32_t> candidates, std::ve
     for (std::uint32_t i : candidates)
         if (i < size)
             collectOne(i, out, bounds);
+    finishCollecting();
+}
+
+void CandidateFilter::finishCollecting()
+{
+    // The others' cutoff serves the names this filter reads later.
+    if (m_shared) {
+        shareExactRanks();
+        takeSharedCutoff();
+    }
 }
 
 } // namespace pallix

@@ -35,6 +35,7 @@
 #include "Core/Search/PreparedQuery.h"
 #include "Core/Search/SearchEngine.h"
 #include "Core/Search/SearchRank.h"
+#include "Core/Search/SharedCutoff.h"
 
 namespace pallix {
 
@@ -54,17 +55,21 @@ public:
 
     // Appends, in order, the positions of [first, last) (or of `candidates`)
     // that may be results of the search, and, when `bounds` is given, their
-    // rank bounds in the same order. Only the facts are read (and the name of
-    // a pattern search): a name that a bound or a token's order needs is read
-    // by refine(), for the candidates that get that far.
+    // rank bounds in the same order. The facts are read, and the name where
+    // the order of a token's characters needs it (or a pattern search); the
+    // name tiers are ranked by refine(), for the candidates that get that
+    // far, unless keepBest() is on: their exact ranks are what lowers the
+    // cutoff, so they are ranked while collecting (each bound then refined).
     void collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out,
                  std::vector<CandidateBound>* bounds = nullptr);
     void collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out,
                  std::vector<CandidateBound>* bounds = nullptr);
     // From now on, turns down candidates that cannot be among the best
     // `limit` results because that many known ones rank lower (rank-first
-    // order only).
-    void keepBest(std::size_t limit);
+    // order only). With `shared`, the known ones are those of every filter
+    // that shares it (one per slice of one search's candidates): each hands
+    // its exact ranks over and takes the cutoff all of them give.
+    void keepBest(std::size_t limit, SharedCutoff* shared = nullptr);
     // Reads the candidate's name: false when it cannot be a result after all,
     // else `bound` is made as tight as the name allows (and `refined`).
     bool refine(std::uint32_t index, CandidateBound& bound);
@@ -131,12 +136,19 @@ private:
     bool mayBeResult(std::uint32_t index, CandidateBound* bound);
     void collectOne(std::uint32_t index, std::vector<std::uint32_t>& out, std::vector<CandidateBound>* bounds);
     void noteExact(Rank rank);
+    void lowerCutoffTo(Rank cutoff);
+    // Hands the exact ranks noted since the last call to the shared cutoff and takes its cutoff.
+    void shareExactRanks();
+    void takeSharedCutoff();
+    void finishCollecting();
     bool namesMayMatch(std::uint32_t index, const ItemFacts& f, CandidateBound* bound, bool readName);
     bool patternMayMatch(std::uint32_t index, const ItemFacts& f);
     bool passesPathFilter(std::uint32_t folder);
     FolderAnswer& slot(std::size_t token, std::uint32_t folder);
     const FolderAnswer& answer(std::size_t token, std::uint32_t folder);
     const FolderAnswer& answerWithTiers(std::size_t token, std::uint32_t folder);
+    // answerWithTiers() for the folder of the item at hand (m_lastFolder).
+    const FolderAnswer& tiersAtHand(std::size_t token);
     void fillPathTiers(const TokenFilter& t, const FolderForms& forms, FolderAnswer& a) const;
     CandidateBound tokenBound(const TokenFilter& t, const FolderAnswer* a, const ItemFacts& f,
                               bool wholeInName) const;
@@ -182,11 +194,19 @@ private:
     std::vector<std::uint8_t> m_pathFilterAnswers;  // per folder: 0 unknown, 1 no, 2 yes
 
     // keepBest(): exact ranks of collected candidates, counted up to the cutoff.
-    static constexpr std::size_t kCountedRanks = 4096;
+    static constexpr std::size_t kCountedRanks = SharedCutoff::kCountedRanks;
     std::size_t m_keep = 0;
     std::vector<std::uint32_t> m_exactRanks;
     std::size_t m_atOrBelowCutoff = 0;
     Rank m_cutoff = kNoRankCeiling;  // no candidate ranked above it is wanted
+    // keepBest() with a shared cutoff: the exact ranks not yet handed over,
+    // and how many candidates until the shared cutoff is next looked at.
+    static constexpr std::size_t kSharedBatch = 128;
+    static constexpr std::uint32_t kCandidatesPerLook = 256;
+    SharedCutoff* m_shared = nullptr;
+    Rank m_pending[kSharedBatch] = {};
+    std::size_t m_pendingCount = 0;
+    std::uint32_t m_untilLook = kCandidatesPerLook;
 };
 
 } // namespace pallix

@@ -208,6 +208,21 @@ TEST(CandidateFilter, OneLetterTokensAndRestsAreSettledByTheirBits)
     }
 }
 
+// What one filter keeping the best `keep` collects of all items, and the bounds.
+struct Collected {
+    std::vector<std::uint32_t> indices;
+    std::vector<CandidateBound> bounds;
+};
+Collected collectedKeepingBest(const std::vector<IndexedItem>& items, const PreparedQuery& q, std::size_t keep)
+{
+    const FactsSource source(items);
+    CandidateFilter filter(source, q);
+    filter.keepBest(keep);
+    Collected c;
+    filter.collect(0, static_cast<std::uint32_t>(items.size()), c.indices, &c.bounds);
+    return c;
+}
+
 TEST(CandidateFilter, PastTheCutoffALongFolderTurnsDownNamesWithoutTheWord)
 {
     // Two short path-only matches set the cutoff; in a folder whose path alone
@@ -216,15 +231,9 @@ TEST(CandidateFilter, PastTheCutoffALongFolderTurnsDownNamesWithoutTheWord)
     const std::vector<IndexedItem> items{fileAt("/l/i/b/p.txt"), fileAt("/l/i/b/pq.txt"),
                                          fileAt(longFolder + "/a.txt"), fileAt(longFolder + "/libp.txt"),
                                          fileAt(longFolder + "/b.txt")};
-    const FactsSource source(items);
     const SearchQuery query = tokenQuery({"libp"});
     const PreparedQuery q(query);
-    CandidateFilter filter(source, q);
-    filter.keepBest(2);
-    std::vector<std::uint32_t> out;
-    std::vector<CandidateBound> bounds;
-    filter.collect(0, static_cast<std::uint32_t>(items.size()), out, &bounds);
-    EXPECT_EQ(out, (std::vector<std::uint32_t>{0, 1, 3}));
+    EXPECT_EQ(collectedKeepingBest(items, q, 2).indices, (std::vector<std::uint32_t>{0, 1, 3}));
     for (std::uint32_t i : {2u, 4u})
         EXPECT_GT(*fullRank(items[i], q), *fullRank(items[1], q)) << "turned down, and rightly";
 }
@@ -264,6 +273,26 @@ TEST(CandidateFilter, KeepingTheBestTurnsDownWhatRanksAboveThatMany)
     EXPECT_EQ(out.size(), 4u);
 }
 
+TEST(CandidateFilter, KeepingTheBestRanksNamesWhileCollecting)
+{
+    // Matches in the name: while keeping the best, their ranks are exact as
+    // they are collected, and two good ones turn the worse later ones down
+    // (a prefix, then word starts further in, then a substring).
+    const std::vector<IndexedItem> items{fileAt("/d/report.txt"), fileAt("/d/reports.txt"),
+                                         fileAt("/d/old report.txt"), fileAt("/d/my old report.txt"),
+                                         fileAt("/d/xreport.txt"), fileAt("/d/report2.txt")};
+    const SearchQuery query = tokenQuery({"report"});
+    const PreparedQuery q(query);
+    const auto [out, bounds] = collectedKeepingBest(items, q, 2);
+    EXPECT_EQ(out, (std::vector<std::uint32_t>{0, 1, 5}));
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        EXPECT_TRUE(bounds[i].exact && bounds[i].refined) << items[out[i]].path();
+        EXPECT_EQ(bounds[i].rank, *fullRank(items[out[i]], q)) << items[out[i]].path();
+    }
+    for (std::uint32_t i : {2u, 3u, 4u})
+        EXPECT_GT(*fullRank(items[i], q), *fullRank(items[1], q)) << "turned down, and rightly";
+}
+
 TEST(CandidateFilter, FactsAloneDecideTheBitFilters)
 {
     const std::vector<IndexedItem> items{fileAt("/home/u/a.pdf"), folderAt("/home/u/b"), fileAt("/proc/1/x.pdf"),
@@ -285,6 +314,64 @@ TEST(CandidateFilter, FactsAloneDecideTheBitFilters)
     q.contentFilters = {SearchContentFilter::All};
     q.typeFilter = IndexedItem::ItemType::Folder;
     EXPECT_EQ(collected(q), (std::vector<std::uint32_t>{1}));
+}
+
+} // namespace
+} // namespace pallix::testing
+
+namespace pallix::testing {
+namespace {
+
+// Slices of one list collected one after another, a filter each, with or
+// without one cutoff for all: the positions collected.
+std::vector<std::uint32_t> collectedInSlices(const FactsSource& source, const PreparedQuery& q, std::size_t keep,
+                                             std::uint32_t slices, bool shareCutoff)
+{
+    SharedCutoff shared(keep);
+    std::vector<std::uint32_t> out;
+    std::vector<CandidateBound> bounds;
+    const auto size = static_cast<std::uint32_t>(source.size());
+    for (std::uint32_t s = 0; s < slices; ++s) {
+        CandidateFilter filter(source, q);
+        filter.keepBest(keep, shareCutoff ? &shared : nullptr);
+        filter.collect(size * s / slices, size * (s + 1) / slices, out, &bounds);
+    }
+    return out;
+}
+
+TEST(CandidateFilter, ACutoffSharedBySlicesKeepsEveryResultOfTheBest)
+{
+    // Every result ranked at or below the keep-th best rank of the whole list
+    // is collected, whatever the slices; sharing the cutoff drops more.
+    ScopedAppId mardell(kMardellId);
+    ItemGenerator gen(41);
+    const std::vector<IndexedItem> items = gen.items(6000);
+    const FactsSource source(items);
+    std::size_t alone = 0, shared = 0;
+    for (int i = 0; i < 120; ++i) {
+        SearchQuery query = tokenQuery({gen.token(items)}, static_cast<SearchMatchMode>(gen.rng()() % 4));
+        if (gen.rng()() % 2 == 0)
+            query.tokens.push_back(gen.token(items));
+        const PreparedQuery q(query);
+        const std::size_t keep = std::vector<std::size_t>{1, 5, 40, 300}[gen.rng()() % 4];
+        const auto slices = static_cast<std::uint32_t>(2 + gen.rng()() % 6);
+        SCOPED_TRACE("\"" + query.tokens.front() + "\", keep " + std::to_string(keep));
+        const std::vector<std::uint32_t> withShared = collectedInSlices(source, q, keep, slices, true);
+        alone += collectedInSlices(source, q, keep, slices, false).size();
+        shared += withShared.size();
+        std::vector<std::pair<Rank, std::uint32_t>> results;
+        for (std::uint32_t k = 0; k < items.size(); ++k)
+            if (const std::optional<Rank> r = fullRank(items[k], q))
+                results.emplace_back(*r, k);
+        std::sort(results.begin(), results.end());
+        const Rank worstKept = results.size() < keep ? kNoRankCeiling : results[keep - 1].first;
+        for (const auto& [rank, k] : results) {
+            if (rank > worstKept)
+                break;
+            ASSERT_TRUE(std::binary_search(withShared.begin(), withShared.end(), k)) << items[k].path() << " ranks " << rank;
+        }
+    }
+    EXPECT_LT(shared, alone) << "a shared cutoff drops what a slice alone cannot";
 }
 
 } // namespace
