@@ -550,6 +550,13 @@ void CandidateFilter::keepBest(std::size_t limit)
     m_exactRanks.assign(kCountedRanks, 0);
 }
 
+void CandidateFilter::forgetCutoff()
+{
+    std::fill(m_exactRanks.begin(), m_exactRanks.end(), 0);
+    m_atOrBelowCutoff = 0;
+    m_cutoff = kNoRankCeiling;
+}
+
 void CandidateFilter::noteExact(Rank rank)
 {
     // Once `limit` results are known to rank at or below the cutoff, the

@@ -65,6 +65,9 @@ public:
     // `limit` results because that many known ones rank lower (rank-first
     // order only).
     void keepBest(std::size_t limit);
+    // Forgets the ranks keepBest() counted, and the cutoff they set: for a
+    // filter that also collected candidates the search then leaves out.
+    void forgetCutoff();
     // Reads the candidate's name: false when it cannot be a result after all,
     // else `bound` is made as tight as the name allows (and `refined`).
     bool refine(std::uint32_t index, CandidateBound& bound);
