@@ -114,6 +114,16 @@ std::uint64_t keptCharacters(std::string_view needle)
     return mask;
 }
 
+// The pairMask() bits of the pairs of adjacent ASCII letters and digits of `needle`.
+std::uint32_t keptPairs(std::string_view needle)
+{
+    std::uint32_t mask = 0;
+    for (std::size_t i = 0; i + 1 < needle.size(); ++i)
+        if (text::isAsciiAlnum(needle[i]) && text::isAsciiAlnum(needle[i + 1]))
+            mask |= ItemFacts::pairMask(needle.substr(i, 2));
+    return mask;
+}
+
 } // namespace
 
 // One thread's part of a scan, with its own answers per folder.
@@ -139,9 +149,15 @@ private:
         const std::uint32_t all = (1u << m_scan.m_needles.size()) - 1;
         if ((inFolder & all) == all)
             return true;
-        for (std::size_t i = 0; i < m_scan.m_nameMasks.size(); ++i)
-            if (!(inFolder & (1u << i)) && (facts.nameCharacters & m_scan.m_nameMasks[i]) != m_scan.m_nameMasks[i])
+        const bool asciiName = facts.has(ItemFacts::AsciiName);
+        for (std::size_t i = 0; i < m_scan.m_nameMasks.size(); ++i) {
+            if (inFolder & (1u << i))
+                continue;
+            if ((facts.nameCharacters & m_scan.m_nameMasks[i]) != m_scan.m_nameMasks[i])
                 return false;
+            if (asciiName && (facts.namePairs & m_scan.m_namePairs[i]) != m_scan.m_namePairs[i])
+                return false;
+        }
         const auto [name, searchName] = m_scan.m_items.nameAndSearchName(position);
         const std::string_view stored = m_scan.m_caseSensitive ? name : searchName;
         // Only the stored form is composed first; the path's part is not.
@@ -220,8 +236,10 @@ TypingScan::TypingScan(const ItemTable& items, const SearchQuery& query)
                       std::none_of(m_needles.begin(), m_needles.end(),
                                    [](const std::string& n) { return n.find('/') != std::string::npos; });
     if (m_foldersDecide && !m_caseSensitive)
-        for (const std::string& needle : m_needles)
+        for (const std::string& needle : m_needles) {
             m_nameMasks.push_back(keptCharacters(needle));
+            m_namePairs.push_back(keptPairs(needle));
+        }
 }
 
 std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t bound, const CancelToken* cancel,

@@ -62,6 +62,10 @@ private:
     // the needle holds these characters, and its normalised form keeps every
     // one of them: a name whose facts lack a bit is turned down unread.
     std::vector<std::uint64_t> m_nameMasks;
+    // Per needle, alike: the pairMask() bits of its adjacent ASCII letters and
+    // digits. In an ASCII name the normalised form keeps exactly its letters
+    // and digits, lower-cased, so such a pair of the name stays adjacent in it.
+    std::vector<std::uint32_t> m_namePairs;
 };
 
 } // namespace pallix
