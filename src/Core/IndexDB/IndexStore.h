@@ -42,6 +42,8 @@
 
 namespace pallix {
 
+class ScanChunkSink;
+
 class IndexStore {
 public:
     using SQLBinding = sqlite::Binding;
@@ -276,8 +278,15 @@ private:
     void installNameOrders(const std::function<bool()>& stillCurrent);
 
     // Searches (SearchDispatch.cpp, SqlSearch.cpp, CandidateSelection.cpp).
-    std::vector<std::uint32_t> fallbackCandidatesFromMemory(const SearchQuery& query, int hardCap,
-                                                            const CancelToken* cancel) const;
+    // The typing road's candidates: the scan's answer (empty without words;
+    // `sink`, when given, is told of the scan's chunks), or, when that is
+    // empty, the first items in its place.
+    std::vector<std::uint32_t> scannedCandidates(const SearchQuery& query, int hardCap, const CancelToken* cancel,
+                                                 ScanChunkSink* sink) const;
+    std::vector<std::uint32_t> unscannedCandidates(const SearchQuery& query, int hardCap) const;
+    // The scan's candidates ranked: with the top-K path, filtered as they are found.
+    std::vector<IndexedItem> rankScanned(const SearchQuery& query, int limit, int hardCap, const CancelToken* cancel,
+                                         text::RegexWatch* watch) const;
     std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
     // The prefix key a word's candidates must hold: its normalised head when
     // some item holds that, else its lower-cased head; none when neither.
@@ -286,6 +295,7 @@ private:
                                           text::RegexWatch* watch);
     std::vector<IndexedItem> rankPositions(const SearchQuery& query, const std::vector<std::uint32_t>* positions,
                                            int limit, text::RegexWatch* watch = nullptr) const;
+    std::vector<IndexedItem> materialized(const std::vector<std::uint32_t>& positions) const;
     DatabaseSearchResult databaseSearchWithStatus(const SearchQuery& query, int limit, int maxCandidateRows);
     bool shouldUseFastCharacterIndexLocked(const SearchQuery& query) const;
 

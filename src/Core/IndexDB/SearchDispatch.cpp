@@ -9,6 +9,7 @@
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/LoweredNames.h"
+#include "Core/IndexDB/TypingRanking.h"
 #include "Core/IndexDB/TypingScan.h"
 #include "Platform/Text.h"
 
@@ -19,6 +20,14 @@ namespace {
 constexpr int kDatabaseOnlyRowBudget = 4000;
 constexpr int kSupplementRowBudget = 2600;
 constexpr std::size_t kNoMatchFallbackItems = 6000;
+
+std::vector<std::uint32_t> firstItems(std::size_t count)
+{
+    std::vector<std::uint32_t> positions(count);
+    for (std::size_t p = 0; p < count; ++p)
+        positions[p] = static_cast<std::uint32_t>(p);
+    return positions;
+}
 
 // Few enough memory results to ask the database: below a third of the limit
 // (33 of 100 is below, 34 is not), below 12 for limits of 13 to 35, below the
@@ -41,34 +50,53 @@ std::vector<IndexedItem> IndexStore::rankPositions(const SearchQuery& query,
     std::optional<std::span<const std::uint32_t>> candidates;
     if (positions)
         candidates = std::span<const std::uint32_t>(*positions);
-    const std::vector<std::uint32_t> ranked = m_searchEngine.searchIndices(m_items, candidates, query, limit, watch);
+    return materialized(m_searchEngine.searchIndices(m_items, candidates, query, limit, watch));
+}
+
+std::vector<IndexedItem> IndexStore::materialized(const std::vector<std::uint32_t>& positions) const
+{
     std::vector<IndexedItem> results;
-    results.reserve(ranked.size());
-    for (std::uint32_t p : ranked)
+    results.reserve(positions.size());
+    for (std::uint32_t p : positions)
         results.push_back(m_items.materialize(p));
     return results;
 }
 
-std::vector<std::uint32_t> IndexStore::fallbackCandidatesFromMemory(const SearchQuery& query, int hardCap,
-                                                                    const CancelToken* cancel) const
+std::vector<std::uint32_t> IndexStore::scannedCandidates(const SearchQuery& query, int hardCap,
+                                                         const CancelToken* cancel, ScanChunkSink* sink) const
 {
     const std::size_t n = m_items.size();
     const std::size_t cap = static_cast<std::size_t>(std::max(hardCap, 0));
-    auto firstItems = [](std::size_t count) {
-        std::vector<std::uint32_t> positions(count);
-        for (std::size_t p = 0; p < count; ++p)
-            positions[p] = static_cast<std::uint32_t>(p);
-        return positions;
-    };
     const TypingScan scan(m_items, query);
     if (!scan.hasWords())
-        return firstItems(std::min(n, cap));
-
+        return {};
     const std::size_t bound = cap >= 10000 ? std::min(cap * 8, n) : std::min<std::size_t>(n, 80000);
-    std::vector<std::uint32_t> candidates = scan.collect(cap, bound, cancel);
+    return scan.collect(cap, bound, cancel, sink);
+}
+
+std::vector<std::uint32_t> IndexStore::unscannedCandidates(const SearchQuery& query, int hardCap) const
+{
+    const std::size_t n = m_items.size();
+    if (!TypingScan(m_items, query).hasWords())
+        return firstItems(std::min(n, static_cast<std::size_t>(std::max(hardCap, 0))));
+    return firstItems(std::min(n, kNoMatchFallbackItems));
+}
+
+std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int limit, int hardCap,
+                                                 const CancelToken* cancel, text::RegexWatch* watch) const
+{
+    const PreparedQuery prepared(query, watch);
+    std::optional<TypingRanking> ranking;
+    // The filters and the walk are the top-K path's, which only ranked searches over facts take here.
+    if (limit >= 1 && prepared.mode == PreparedQuery::Mode::Ranked && m_items.facts())
+        ranking.emplace(m_items, prepared, static_cast<std::size_t>(limit));
+    std::vector<std::uint32_t> candidates =
+        scannedCandidates(query, hardCap, cancel, ranking ? &*ranking : nullptr);
+    if (ranking && !candidates.empty() && SearchEngine::takesTopKPath(candidates.size(), limit))
+        return materialized(ranking->rank(candidates));
     if (candidates.empty())
-        return firstItems(std::min(n, kNoMatchFallbackItems));
-    return candidates;
+        candidates = unscannedCandidates(query, hardCap);
+    return rankPositions(query, &candidates, limit, watch);
 }
 
 std::vector<IndexedItem> IndexStore::search(const SearchQuery& query, int limit, const CancelToken* cancel,
@@ -93,8 +121,7 @@ std::vector<IndexedItem> IndexStore::searchLocked(const SearchQuery& query, int 
 
     if (!m_searchIndexesComplete) {
         const auto hardCap = static_cast<int>(std::clamp<std::int64_t>(std::int64_t(limit) * 26, 22000, 78000));
-        const std::vector<std::uint32_t> candidates = fallbackCandidatesFromMemory(query, hardCap, cancel);
-        std::vector<IndexedItem> results = rankPositions(query, &candidates, limit, watch);
+        std::vector<IndexedItem> results = rankScanned(query, limit, hardCap, cancel, watch);
         const bool trySupplement = m_db.isOpen() && !query.useRegularExpression && !query.wildcardPattern &&
                                    query.tokens.size() <= 2 && fewMemoryResults(results.size(), limit);
         if (trySupplement) {
@@ -120,8 +147,7 @@ std::vector<IndexedItem> IndexStore::quickMemorySearch(const SearchQuery& query,
     std::lock_guard lock(m_mutex);
     if (!m_cacheReady || m_items.empty())
         return {};
-    const std::vector<std::uint32_t> candidates = fallbackCandidatesFromMemory(query, hardCap, cancel);
-    std::vector<IndexedItem> results = rankPositions(query, &candidates, limit, &watch);
+    std::vector<IndexedItem> results = rankScanned(query, limit, hardCap, cancel, &watch);
     if (notes)
         notes->expressionTooComplex = watch.exceededBudget();
     return results;

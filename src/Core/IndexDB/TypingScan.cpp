@@ -66,10 +66,21 @@ public:
         std::lock_guard lock(m_mutex);
         m_matches[chunk] = matches;
         m_finished[chunk] = true;
-        while (m_finishedFromStart < count() && m_finished[m_finishedFromStart])
+        while (m_finishedFromStart < count() && m_finished[m_finishedFromStart] && m_matchesFromStart < m_cap)
             m_matchesFromStart += m_matches[m_finishedFromStart++];
-        if (m_matchesFromStart >= m_cap)
+        if (m_matchesFromStart >= m_cap) {
+            m_neededEnd = m_finishedFromStart;
             m_enough.store(true, std::memory_order_release);
+        }
+    }
+
+    // True when the chunks before `chunk` are known to hold the cap.
+    bool pastCap(std::size_t chunk)
+    {
+        if (!m_enough.load(std::memory_order_acquire))
+            return false;
+        std::lock_guard lock(m_mutex);
+        return chunk >= m_neededEnd;
     }
 
     // Read after every worker has returned.
@@ -82,6 +93,7 @@ private:
     std::mutex m_mutex;
     std::size_t m_finishedFromStart = 0;  // under m_mutex, as is the rest of the bookkeeping
     std::size_t m_matchesFromStart = 0;
+    std::size_t m_neededEnd = 0;  // once enough: past the chunk that reached the cap
     std::atomic<std::size_t> m_next{0};
     std::atomic<bool> m_enough{false};
 };
@@ -99,6 +111,16 @@ std::uint64_t keptCharacters(std::string_view needle)
         if (kept)
             mask |= ItemFacts::characterMask(needle.substr(at, i - at));
     }
+    return mask;
+}
+
+// The pairMask() bits of the pairs of adjacent ASCII letters and digits of `needle`.
+std::uint32_t keptPairs(std::string_view needle)
+{
+    std::uint32_t mask = 0;
+    for (std::size_t i = 0; i + 1 < needle.size(); ++i)
+        if (text::isAsciiAlnum(needle[i]) && text::isAsciiAlnum(needle[i + 1]))
+            mask |= ItemFacts::pairMask(needle.substr(i, 2));
     return mask;
 }
 
@@ -127,9 +149,15 @@ private:
         const std::uint32_t all = (1u << m_scan.m_needles.size()) - 1;
         if ((inFolder & all) == all)
             return true;
-        for (std::size_t i = 0; i < m_scan.m_nameMasks.size(); ++i)
-            if (!(inFolder & (1u << i)) && (facts.nameCharacters & m_scan.m_nameMasks[i]) != m_scan.m_nameMasks[i])
+        const bool asciiName = facts.has(ItemFacts::AsciiName);
+        for (std::size_t i = 0; i < m_scan.m_nameMasks.size(); ++i) {
+            if (inFolder & (1u << i))
+                continue;
+            if ((facts.nameCharacters & m_scan.m_nameMasks[i]) != m_scan.m_nameMasks[i])
                 return false;
+            if (asciiName && (facts.namePairs & m_scan.m_namePairs[i]) != m_scan.m_namePairs[i])
+                return false;
+        }
         const auto [name, searchName] = m_scan.m_items.nameAndSearchName(position);
         const std::string_view stored = m_scan.m_caseSensitive ? name : searchName;
         // Only the stored form is composed first; the path's part is not.
@@ -208,18 +236,23 @@ TypingScan::TypingScan(const ItemTable& items, const SearchQuery& query)
                       std::none_of(m_needles.begin(), m_needles.end(),
                                    [](const std::string& n) { return n.find('/') != std::string::npos; });
     if (m_foldersDecide && !m_caseSensitive)
-        for (const std::string& needle : m_needles)
+        for (const std::string& needle : m_needles) {
             m_nameMasks.push_back(keptCharacters(needle));
+            m_namePairs.push_back(keptPairs(needle));
+        }
 }
 
-std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t bound, const CancelToken* cancel) const
+std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t bound, const CancelToken* cancel,
+                                               ScanChunkSink* sink) const
 {
     bound = std::min(bound, m_items.size());
     const unsigned threads =
         static_cast<unsigned>(std::clamp<std::size_t>(bound / kItemsPerThread, 1, spareThreads()));
     ChunkQueue chunks((bound + kChunkItems - 1) / kChunkItems, cap);
     std::vector<std::vector<std::uint32_t>> found(chunks.count());
-    inPooledSlices(threads, threads, [&](unsigned, std::size_t, std::size_t) {
+    if (sink)
+        sink->begin(threads, chunks.count());
+    inPooledSlices(threads, threads, [&](unsigned t, std::size_t, std::size_t) {
         Slice slice(*this);
         while (const std::optional<std::size_t> k = chunks.take()) {
             if (cancel && cancel->isCancelled())
@@ -230,6 +263,9 @@ std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t boun
                 if (slice.matches(p))
                     out.push_back(static_cast<std::uint32_t>(p));
             chunks.finish(*k, out.size());
+            // After finish(): the other threads learn of the cap first.
+            if (sink && !chunks.pastCap(*k))
+                sink->scanned(t, *k, out);
         }
     });
     // The finished chunks from the start: all of them unless cancelled.

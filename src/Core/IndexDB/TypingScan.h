@@ -9,10 +9,11 @@
 // answer is the one a single pass gives; none is started once the chunks
 // before it hold enough.
 //
-// Threads: one scan runs on the calling thread and the slice threads it
-// starts; the table must not change meanwhile (the store's lock is held).
+// Threads: one scan runs on the calling thread and the kept slice threads;
+// the table must not change meanwhile (the store's lock is held).
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,13 +24,29 @@ namespace pallix {
 
 class CancelToken;
 
+// Work on each chunk's matches right after the chunk is scanned, on the
+// thread that scanned it, so that it overlaps the rest of the scan. A chunk
+// may still be told of when it turns out to lie past the cap: the matches
+// the scan returns are the answer, what a sink kept of later ones is not.
+class ScanChunkSink {
+public:
+    virtual ~ScanChunkSink() = default;
+    // Before any chunk: the scan's slices (one thread each) and chunks.
+    virtual void begin(unsigned slices, std::size_t chunks) = 0;
+    // Chunk `chunk`'s matches, ascending, scanned by slice `slice`; a slice is
+    // told of its chunks in list order.
+    virtual void scanned(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches) = 0;
+};
+
 class TypingScan {
 public:
     TypingScan(const ItemTable& items, const SearchQuery& query);
 
     // Up to `cap` positions, ascending, of the first `bound` items; a
-    // cancelled scan returns what it found so far.
-    std::vector<std::uint32_t> collect(std::size_t cap, std::size_t bound, const CancelToken* cancel) const;
+    // cancelled scan returns what it found so far. `sink`, when given, is
+    // told of every chunk scanned, on the scanning thread.
+    std::vector<std::uint32_t> collect(std::size_t cap, std::size_t bound, const CancelToken* cancel,
+                                       ScanChunkSink* sink = nullptr) const;
     bool hasWords() const { return !m_needles.empty(); }
 
 private:
@@ -45,6 +62,10 @@ private:
     // the needle holds these characters, and its normalised form keeps every
     // one of them: a name whose facts lack a bit is turned down unread.
     std::vector<std::uint64_t> m_nameMasks;
+    // Per needle, alike: the pairMask() bits of its adjacent ASCII letters and
+    // digits. In an ASCII name the normalised form keeps exactly its letters
+    // and digits, lower-cased, so such a pair of the name stays adjacent in it.
+    std::vector<std::uint32_t> m_namePairs;
 };
 
 } // namespace pallix

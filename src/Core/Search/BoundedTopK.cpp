@@ -26,13 +26,14 @@ constexpr std::size_t kKinds = 8;
 // One filter per slice of the candidates, made on the slice's thread.
 using SliceFilters = std::vector<std::unique_ptr<CandidateFilter>>;
 
-struct Survivors {
-    std::vector<std::uint32_t> indices;  // in input order
-    std::vector<CandidateBound> bounds;  // of each, in the same order (refined as they are read)
-    // The kind order of each, kept at hand: the facts of a million items are
-    // far apart, and the walk asks for a candidate's kind more than once.
-    std::vector<std::uint8_t> kinds;
-};
+using Survivors = CollectedCandidates;
+
+void noteKinds(const CandidateFilter& filter, Survivors& part, std::size_t from)
+{
+    part.kinds.reserve(part.indices.size());
+    for (std::size_t k = from; k < part.indices.size(); ++k)
+        part.kinds.push_back(static_cast<std::uint8_t>(filter.facts(part.indices[k]).kindOrder()));
+}
 
 // The slices' survivors one after another: in input order, as one pass over
 // all candidates would have collected them.
@@ -323,6 +324,19 @@ std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& surviv
 
 } // namespace
 
+void collectCandidates(CandidateFilter& filter, std::span<const std::uint32_t> candidates, CollectedCandidates& out)
+{
+    const std::size_t from = out.indices.size();
+    filter.collect(candidates, out.indices, &out.bounds);
+    noteKinds(filter, out, from);
+}
+
+std::vector<std::uint32_t> rankCollected(const ItemSource& source, CollectedCandidates& collected,
+                                         const PreparedQuery& q, std::size_t limit, SliceFilters& filters)
+{
+    return bestFirst(source, collected, q, limit, filters);
+}
+
 std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
                                                std::optional<std::span<const std::uint32_t>> candidates,
                                                const PreparedQuery& q, std::size_t limit)
@@ -346,9 +360,7 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
         else
             filters[s]->collect(static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end), out,
                                &parts[s].bounds);
-        parts[s].kinds.reserve(out.size());
-        for (std::uint32_t index : out)
-            parts[s].kinds.push_back(static_cast<std::uint8_t>(filters[s]->facts(index).kindOrder()));
+        noteKinds(*filters[s], parts[s], 0);
     });
     Survivors survivors = joinInOrder(std::move(parts));
     return bestFirst(source, survivors, q, limit, filters);

@@ -12,17 +12,42 @@
 // heap keeps does not depend on the order it meets the candidates in. They
 // come best bound first; once the heap is full, the first whose bound is above
 // the worst kept rank ends the walk, as every later one is worse. Internal to
-// the Search module.
+// the Search module, but for the typing road, which collects its candidates
+// while it scans (collectCandidates(), rankCollected()).
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "Core/Search/CandidateFilter.h"
 #include "Core/Search/PreparedQuery.h"
 #include "Core/Search/SearchEngine.h"
 
 namespace pallix {
+
+// Candidates a CandidateFilter let through, in input order, with what the
+// walk needs of each.
+struct CollectedCandidates {
+    std::vector<std::uint32_t> indices;  // in input order
+    std::vector<CandidateBound> bounds;  // of each, in the same order (refined as they are read)
+    // The kind order of each, kept at hand: the facts of a million items are
+    // far apart, and the walk asks for a candidate's kind more than once.
+    std::vector<std::uint8_t> kinds;
+};
+
+// Appends to `out` the candidates `filter` lets through (a filter made for
+// the walk's query, keepBest(limit) if at all), with their bounds and kinds.
+void collectCandidates(CandidateFilter& filter, std::span<const std::uint32_t> candidates, CollectedCandidates& out);
+
+// The result indices of the top-K path over candidates collected beforehand,
+// in input order, by `filters` (at least one). The filters read names for the
+// walk; none may turn down a candidate for ranks it learned from candidates
+// outside `collected` (see CandidateFilter::forgetCutoff()).
+std::vector<std::uint32_t> rankCollected(const ItemSource& source, CollectedCandidates& collected,
+                                         const PreparedQuery& q, std::size_t limit,
+                                         std::vector<std::unique_ptr<CandidateFilter>>& filters);
 
 // The result indices, as the plain top-K path gives them.
 std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,

@@ -594,6 +594,13 @@ void CandidateFilter::takeSharedCutoff()
     m_untilLook = kCandidatesPerLook;
 }
 
+void CandidateFilter::forgetCutoff()
+{
+    std::fill(m_exactRanks.begin(), m_exactRanks.end(), 0);
+    m_atOrBelowCutoff = 0;
+    m_cutoff = kNoRankCeiling;
+}
+
 void CandidateFilter::noteExact(Rank rank)
 {
     // Once `limit` results are known to rank at or below the cutoff, the

@@ -70,6 +70,9 @@ public:
     // that shares it (one per slice of one search's candidates): each hands
     // its exact ranks over and takes the cutoff all of them give.
     void keepBest(std::size_t limit, SharedCutoff* shared = nullptr);
+    // Forgets the ranks keepBest() counted, and the cutoff they set: for a
+    // filter that also collected candidates the search then leaves out.
+    void forgetCutoff();
     // Reads the candidate's name: false when it cannot be a result after all,
     // else `bound` is made as tight as the name allows (and `refined`).
     bool refine(std::uint32_t index, CandidateBound& bound);

@@ -75,7 +75,9 @@ TEST(TypingScan, AgreesWithAScanOfWholePaths)
         {{"u/docs/1"}}, {{"/home"}, SearchMatchMode::Prefix}, {{".pdf"}, SearchMatchMode::Suffix},
         {{"σοφια"}}, {{"café"}}, {{"1", "2"}}, {{"zzz"}}, {{"/"}}, {{"s/1"}},
         {{"istanbul"}}, {{"i\u0307s"}}, {{"kelvin"}}, {{"ｒｅｐｏｒｔ"}}, {{"file"}}, {{"ﬁle"}}, {{"報告"}}, {{"告 2"}},
-        {{"docs", "kel"}}, {{"报告.d"}}};
+        {{"docs", "kel"}}, {{"报告.d"}},
+        // Pairs of letters and digits across a dot, a digit and a space
+        {{"t.tx"}}, {{"2re"}}, {{"12re"}}, {{"port.txt"}}, {{"3 报"}}, {{"odt"}}, {{"sume"}}, {{"ut"}}};
     for (const Case& c : cases) {
         const SearchQuery query = wordsQuery(c.words, c.mode, c.caseSensitive);
         const TypingScan scan(table, query);

@@ -1,0 +1,56 @@
+#pragma once
+// TypingRanking: ranks the typing road's candidates with the top-K path while
+// the scan still runs. Each slice of the scan filters the matches of the
+// chunks it scanned with a filter of its own (CandidateFilter, keeping the
+// best `limit`), so the facts are read while the chunk is fresh and the
+// filtering spreads over the scan's threads. Until the scan has found more
+// candidates than the sorting path ranks, chunks are only set aside: most
+// such searches never reach the top-K path. rank() filters what was set
+// aside, then walks.
+//
+// The answer is the one ranking the scan's candidates gives: only the
+// collected candidates up to the last one the scan returns are ranked, and
+// the cutoffs the filters learned are forgotten before anything else is
+// collected or walked, as they may come from candidates past the cap.
+//
+// Threads: begin() and rank() on the scan's calling thread, scanned() on the
+// scan's slice threads, one slice each; the table must not change meanwhile.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "Core/IndexDB/ItemTable.h"
+#include "Core/IndexDB/TypingScan.h"
+#include "Core/Search/BoundedTopK.h"
+#include "Core/Search/PreparedQuery.h"
+
+namespace pallix {
+
+class TypingRanking final : public ScanChunkSink {
+public:
+    // `query` must be ranked (PreparedQuery::Mode::Ranked) and outlive this.
+    TypingRanking(const ItemTable& items, const PreparedQuery& query, std::size_t limit);
+
+    void begin(unsigned slices, std::size_t chunks) override;
+    void scanned(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches) override;
+
+    // The ranked result over `candidates`, the scan's answer (not empty).
+    std::vector<std::uint32_t> rank(const std::vector<std::uint32_t>& candidates);
+
+private:
+    void collectChunk(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches);
+    void collectSetAside(std::uint32_t last);
+    CollectedCandidates joinedUpTo(std::uint32_t last);
+
+    const ItemTable& m_items;
+    const PreparedQuery& m_query;
+    const std::size_t m_limit;
+    std::vector<std::unique_ptr<CandidateFilter>> m_filters;  // by slice, made on its thread
+    std::vector<CollectedCandidates> m_chunks;                // by chunk: what a filter let through
+    std::vector<std::vector<std::uint32_t>> m_setAside;       // by chunk: matches not filtered yet
+    std::atomic<std::size_t> m_found{0};                      // matches told of so far
+};
+
+} // namespace pallix
