@@ -207,8 +207,10 @@ private:
 
     // Database (IndexStore.cpp).
     StoreResult<void> openDatabase();
-    // openDatabase(), the damage check, the schema, the column and the count.
+    // openDatabase(), then checkAndPrepare().
     StoreResult<void> openAndPrepare();
+    // The damage check, the schema, the column and the count.
+    StoreResult<void> checkAndPrepare();
     StoreResult<void> recoverFromDamageLocked();
     // Writes call it first: damage met since is handled before anything else.
     StoreResult<void> recoverIfDamagedLocked();
@@ -222,6 +224,8 @@ private:
     void recordTransientSearchFailure();
     void resumeSearchCacheReadyWaiters(bool ready);
     void startCacheWarmup();
+    // A failed start: the warm-up begun beside the damage check must not land.
+    void abandonCacheWarmupLocked();
     // Fills the stored lower-cased names of an older file once the cache is installed.
     void startLoweredNameFillLocked();
     std::string connectionMessage() const;
@@ -250,7 +254,7 @@ private:
     void scheduleDebouncedSearchCacheRebuild(int delayMilliseconds);
 
     // Cache (SearchCacheLoad.cpp; the snapshot itself is CacheSnapshot.cpp).
-    void applyLoadedCache(ItemTable snapshot);
+    void applyLoadedCache(ItemTable snapshot, std::int64_t warmupGeneration);
     void resetSearchIndexesLocked();
     void rebuildSearchCacheLocked();
     void startIndexBuild(std::int64_t generation);
@@ -308,6 +312,8 @@ private:
     // install, since the snapshot may have been read before them.
     bool m_warmupPending = false;
     std::vector<PendingWrite> m_pendingWrites;
+    std::int64_t m_warmupGeneration = 0;  // an abandoned warm-up's snapshot is dropped
+    std::shared_ptr<CancelToken> m_warmupTask;
 
     // Test seams.
     int m_injectedReadFailures = 0;
