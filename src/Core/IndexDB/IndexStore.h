@@ -81,9 +81,11 @@ public:
 
     const std::filesystem::path& databaseURL() const { return m_databaseURL; }
 
-    // Opens the connection (creating the folder and file), makes sure of the
-    // schema and the content column, counts the rows and starts loading the
-    // search cache in the background.
+    // Opens the connection (creating the folder and file), starts loading the
+    // search cache in the background, checks the file for damage (a damaged
+    // file is moved aside and the loading snapshot dropped), makes sure of the
+    // schema and the content column and counts the rows. The cache installs
+    // only after this returns; a failed start installs nothing.
     StoreResult<void> bootstrap();
 
     // True once after the store found its file damaged (at bootstrap or on a
