@@ -45,6 +45,9 @@ int main(int argc, char** argv)
         pallix::limitAllocatorArenas();
     else if (const int n = std::atoi(arenas); n > 0)
         pallix::limitAllocatorArenas(n);
+    // PALLIX_TRIM=0 leaves the C library's own trim and map limits.
+    if (const char* trim = std::getenv("PALLIX_TRIM"); !trim || std::string(trim) != "0")
+        pallix::fixAllocatorLimits();
     if (argc < 2)
         return usage("");
     const std::string command = argv[1];

@@ -4,6 +4,8 @@
 # Knobs (environment): BENCH_ENTRIES (1000000), BENCH_SCAN_ENTRIES (200000),
 # BENCH_REPS (3), BENCH_CHECK (120 queries checked against the reference, or "all"),
 # BENCH_LIMIT (10000), BENCH_STATES ("complete scan database"), BENCH_LIVE_SECONDS (20).
+# The complete road at 10,000,000 entries: BENCH_ENTRIES=10000000 BENCH_STATES=complete
+# (about 7 GB of database; the load alone took 27 min here, see RESULTS.md).
 # Inputs and databases are kept in bench/out/ and reused while the corpus stands.
 # It ends with one table: each road beside plocate, the targets met or missed,
 # memory and start-up (bench/summarize.py).

@@ -41,6 +41,9 @@ for state, road in roads:
     elif state == "database":
         target, ok = "p99 ≤ 50", p99 <= 50
         detail = verdict(ok)
+    elif int(n) >= 10_000_000:
+        target, ok = "p99 ≤ 300 (10,000,000 entries)", p99 <= 300
+        detail = verdict(ok)
     else:
         target, ok = "p99 ≤ 40 (1,000,000 entries)", p99 <= 40
         detail = verdict(ok)
@@ -64,5 +67,7 @@ print("| resident growth after the cache and its indexes, after `malloc_trim` | 
 print("| heap in use, growth | %.1f bytes/item | ≤ 200 | %s |" % (heap, verdict(heap <= 200)))
 print("| bootstrap to complete indexes | %.2f s for %d items (%.2f s per million; cache installed at %.2f s) | ≤ 1.5 s per million | %s |"
       % (complete_s, items, per_million, int(times.group(2)) / 1000, verdict(per_million <= 1.5)))
-print()
-print("Not run by make bench: the complete road at 10,000,000 entries (target p99 ≤ 300 ms).")
+if int(n) < 10_000_000:
+    print()
+    print("Not run by make bench: the complete road at 10,000,000 entries (target p99 ≤ 300 ms;"
+          " BENCH_ENTRIES=10000000 BENCH_STATES=complete bench/compare.sh, see RESULTS.md).")

@@ -18,4 +18,14 @@ bool limitAllocatorArenas(int arenas)
 #endif
 }
 
+bool fixAllocatorLimits()
+{
+#ifdef __GLIBC__
+    return mallopt(M_TRIM_THRESHOLD, kAllocatorTrimThreshold) == 1 &&
+           mallopt(M_MMAP_THRESHOLD, kAllocatorMapThreshold) == 1;
+#else
+    return false;
+#endif
+}
+
 } // namespace pallix

@@ -16,8 +16,10 @@ TEST(AllocatorArenas, LimitReachesTheCLibrary)
 #elif defined(__GLIBC__)
     EXPECT_TRUE(limitAllocatorArenas());
     EXPECT_FALSE(limitAllocatorArenas(0));
+    EXPECT_TRUE(fixAllocatorLimits());
 #else
     EXPECT_FALSE(limitAllocatorArenas());
+    EXPECT_FALSE(fixAllocatorLimits());
 #endif
 }
 

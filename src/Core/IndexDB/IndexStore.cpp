@@ -144,6 +144,11 @@ StoreResult<void> IndexStore::openAndPrepare()
 {
     if (StoreResult<void> r = openDatabase(); !r)
         return r;
+    return checkAndPrepare();
+}
+
+StoreResult<void> IndexStore::checkAndPrepare()
+{
     // Damage in the middle of the file answers no open and no count: only a
     // read of its pages finds it, and the snapshot load would then stop short
     // silently. Bounded, so a very large index is checked in part.
@@ -174,12 +179,22 @@ StoreResult<void> IndexStore::openAndPrepare()
 StoreResult<void> IndexStore::bootstrap()
 {
     std::lock_guard lock(m_mutex);
-    StoreResult<void> opened = openAndPrepare();
-    if (!opened && m_damageSeen)
-        opened = recoverFromDamageLocked();
+    StoreResult<void> opened = openDatabase();
     if (!opened)
         return opened;
+    // The snapshot is read on connections of its own and installed only once
+    // this lock is released, so it loads while the damage check reads. The
+    // check's verdict still decides: on damage the recovery drops what it
+    // read (m_discardLoadingSnapshot), on any other failure it is abandoned.
+    // A file without the table yet loads empty, as it would after the schema.
     startCacheWarmup();
+    opened = checkAndPrepare();
+    if (!opened && m_damageSeen)
+        opened = recoverFromDamageLocked();
+    if (!opened) {
+        abandonCacheWarmupLocked();
+        return opened;
+    }
     if (!m_loweredNamesComplete)
         startLoweredNameFillLocked();
     return {};

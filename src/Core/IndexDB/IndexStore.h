@@ -83,9 +83,11 @@ public:
 
     const std::filesystem::path& databaseURL() const { return m_databaseURL; }
 
-    // Opens the connection (creating the folder and file), makes sure of the
-    // schema and the content column, counts the rows and starts loading the
-    // search cache in the background.
+    // Opens the connection (creating the folder and file), starts loading the
+    // search cache in the background, checks the file for damage (a damaged
+    // file is moved aside and the loading snapshot dropped), makes sure of the
+    // schema and the content column and counts the rows. The cache installs
+    // only after this returns; a failed start installs nothing.
     StoreResult<void> bootstrap();
 
     // True once after the store found its file damaged (at bootstrap or on a
@@ -217,8 +219,10 @@ private:
 
     // Database (IndexStore.cpp).
     StoreResult<void> openDatabase();
-    // openDatabase(), the damage check, the schema, the column and the count.
+    // openDatabase(), then checkAndPrepare().
     StoreResult<void> openAndPrepare();
+    // The damage check, the schema, the column and the count.
+    StoreResult<void> checkAndPrepare();
     StoreResult<void> recoverFromDamageLocked();
     // Writes call it first: damage met since is handled before anything else.
     StoreResult<void> recoverIfDamagedLocked();
@@ -232,6 +236,8 @@ private:
     void recordTransientSearchFailure();
     void resumeSearchCacheReadyWaiters(bool ready);
     void startCacheWarmup();
+    // A failed start: the warm-up begun beside the damage check must not land.
+    void abandonCacheWarmupLocked();
     // Fills the stored lower-cased names of an older file once the cache is installed.
     void startLoweredNameFillLocked();
     std::string connectionMessage() const;
@@ -266,7 +272,7 @@ private:
     void scheduleDebouncedSearchCacheRebuild(int delayMilliseconds);
 
     // Cache (SearchCacheLoad.cpp; the snapshot itself is CacheSnapshot.cpp).
-    void applyLoadedCache(ItemTable snapshot);
+    void applyLoadedCache(ItemTable snapshot, std::int64_t warmupGeneration);
     void resetSearchIndexesLocked();
     void rebuildSearchCacheLocked();
     void startIndexBuild(std::int64_t generation);
@@ -332,6 +338,8 @@ private:
     // install, since the snapshot may have been read before them.
     bool m_warmupPending = false;
     std::vector<PendingWrite> m_pendingWrites;
+    std::int64_t m_warmupGeneration = 0;  // an abandoned warm-up's snapshot is dropped
+    std::shared_ptr<CancelToken> m_warmupTask;
 
     // Test seams.
     int m_injectedReadFailures = 0;

@@ -61,15 +61,29 @@ void IndexStore::startCacheWarmup()
 {
     m_warmupPending = true;
     m_pendingWrites.clear();
+    const std::int64_t generation = ++m_warmupGeneration;
     std::function<void()> hook = m_beforeCacheInstallHook;
-    m_jobs.start([this, hook](const CancelToken& token) {
+    m_warmupTask = m_jobs.start([this, hook, generation](const CancelToken& token) {
         ItemTable snapshot = loadCacheSnapshot(m_databaseURL, &token);
         if (hook)
             hook();
         if (!token.isCancelled())
-            applyLoadedCache(std::move(snapshot));
+            applyLoadedCache(std::move(snapshot), generation);
         releaseFreedMemory();
     });
+}
+
+void IndexStore::abandonCacheWarmupLocked()
+{
+    if (!m_warmupPending)
+        return;
+    ++m_warmupGeneration;
+    if (m_warmupTask)
+        m_warmupTask->cancel();
+    m_warmupTask.reset();
+    m_warmupPending = false;
+    m_discardLoadingSnapshot = false;
+    m_pendingWrites.clear();
 }
 
 void IndexStore::resetSearchIndexesLocked()
@@ -102,9 +116,12 @@ void IndexStore::restartIndexBuildLocked()
         startIndexBuild(m_indexBuildGeneration);
 }
 
-void IndexStore::applyLoadedCache(ItemTable snapshot)
+void IndexStore::applyLoadedCache(ItemTable snapshot, std::int64_t warmupGeneration)
 {
     std::lock_guard lock(m_mutex);
+    if (warmupGeneration != m_warmupGeneration)
+        return;  // the start it belonged to failed
+    m_warmupTask.reset();
     resetSearchIndexesLocked();
     const std::int64_t generation = m_indexBuildGeneration;
 

@@ -8,6 +8,7 @@
 int main(int argc, char** argv)
 {
     pallix::limitAllocatorArenas();
+    pallix::fixAllocatorLimits();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("珀溪"));
     pallix::SingleInstance instance;

@@ -4,6 +4,7 @@
 
 #include "Core/IndexDB/IndexStore.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <future>
@@ -36,6 +37,31 @@ void overwrite(const std::filesystem::path& file, std::uintmax_t offset, const s
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Zeroes the root page of the index of names: the damage check sees it, a
+// read of the table's rows never does. Returns the rows such a read finds.
+int damageOnlyTheNameIndex(const std::filesystem::path& db)
+{
+    sqlite3* handle = nullptr;
+    EXPECT_EQ(sqlite3_open(db.c_str(), &handle), SQLITE_OK);
+    auto single = [&](const char* sql) {
+        sqlite3_stmt* statement = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(handle, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
+        EXPECT_EQ(sqlite3_step(statement), SQLITE_ROW) << sqlite3_errmsg(handle);
+        const int value = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+        return value;
+    };
+    const int root = single("SELECT rootpage FROM sqlite_master WHERE name = 'idx_file_index_name';");
+    const int pageSize = single("PRAGMA page_size;");
+    sqlite3_close(handle);
+    overwrite(db, std::uintmax_t(root - 1) * std::uintmax_t(pageSize), std::string(std::size_t(pageSize), '\0'));
+
+    EXPECT_EQ(sqlite3_open(db.c_str(), &handle), SQLITE_OK);
+    const int rows = single("SELECT count(*) FROM (SELECT path, name FROM file_index NOT INDEXED);");
+    sqlite3_close(handle);
+    return rows;
+}
+
 // One generated damaged file: how to make it from a sound one.
 struct Damage {
     const char* name;
@@ -51,6 +77,9 @@ TEST(IndexStoreDamage, DamagedFilesAreMovedAsideAndTheStoreStartsOverEmpty)
         // Pages in the middle of the table: the open, the schema and the count
         // all pass; only reading the pages finds it.
         {"zeroed pages", [](const auto& f) { overwrite(f, 4096 * 4, std::string(4096 * 12, '\0')); }},
+        // Only the check meets it: the snapshot, read beside the check, reads
+        // every row, and must not land.
+        {"name index", [](const auto& f) { EXPECT_EQ(damageOnlyTheNameIndex(f), 3000) << "rows read whole"; }},
     };
     for (const Damage& damage : damages) {
         SCOPED_TRACE(damage.name);
@@ -68,6 +97,7 @@ TEST(IndexStoreDamage, DamagedFilesAreMovedAsideAndTheStoreStartsOverEmpty)
         EXPECT_GT(std::filesystem::file_size(dir / "index.sqlite.corrupt"), 4096u) << "the damaged file, not the older copy";
         store.waitForSearchCacheReady();
         EXPECT_EQ(store.indexedCount(), 0);
+        EXPECT_TRUE(store.search(test::wordsQuery({"file"}), 10).empty());
         ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
         EXPECT_EQ(store.indexedCount(), 1);
         EXPECT_EQ(store.search(test::wordsQuery({"fresh"}), 10).size(), 1u);
@@ -96,6 +126,38 @@ TEST(IndexStoreDamage, AWriteThatMeetsDamageStartsOverBeforeItReturns)
     ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
     EXPECT_FALSE(store.takeRecoveredFromDamage());
     EXPECT_EQ(store.indexedCount(), 1);
+}
+
+// A start that fails after the load began leaves no cache behind; the next
+// start loads again.
+TEST(IndexStoreDamage, AFailedStartInstallsNothingAndTheNextStartLoads)
+{
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    test::seedDatabase(db, manyItems(3000));
+    ASSERT_EQ(damageOnlyTheNameIndex(db), 3000);
+    // The damaged file cannot be moved aside: a folder holds the name.
+    std::filesystem::create_directories(dir / "index.sqlite.corrupt" / "in-the-way");
+
+    IndexStore store(db, std::make_shared<test::InstantClock>());
+    std::atomic<int> installs{0};
+    store.whenSearchCacheReady([&] { ++installs; });
+    const StoreResult<void> failed = store.bootstrap();
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().code, IndexStoreError::Code::FileSystem) << failed.error().description();
+    ASSERT_TRUE(test::eventually([&] { return store.runningBackgroundJobs() == 0; }));
+    EXPECT_EQ(installs.load(), 0);
+    EXPECT_FALSE(store.isSearchCacheReady());
+    EXPECT_EQ(store.indexedCount(), 0);
+
+    std::filesystem::remove_all(dir / "index.sqlite.corrupt");
+    ASSERT_TRUE(store.bootstrap());
+    EXPECT_TRUE(store.takeRecoveredFromDamage());
+    store.waitForSearchCacheReady();
+    EXPECT_EQ(installs.load(), 1);
+    EXPECT_EQ(store.indexedCount(), 0);
+    ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
+    EXPECT_EQ(store.search(test::wordsQuery({"fresh"}), 10).size(), 1u);
 }
 
 TEST(IndexStoreDamage, AnEmptyFileIsAFreshDatabaseNotDamage)
