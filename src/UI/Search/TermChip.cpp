@@ -1,5 +1,7 @@
 #include "UI/Search/TermChip.h"
 
+#include <cmath>
+
 #include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QMenu>
@@ -52,7 +54,9 @@ TermChip::TermChip(const SearchTermChip& chip, QWidget* parent) : QAbstractButto
 QSize TermChip::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    const int text = metrics.horizontalAdvance(m_chip.text) + (m_hovered ? kDeleteRoom : 0);
+    // Rounded up from the fractional advance: the painted text is elided
+    // against it, and a width rounded down cut the last letter off.
+    const int text = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(m_chip.text))) + (m_hovered ? kDeleteRoom : 0);
     const int width = kPaddingX + kIconSize + kSpacing + text + kPaddingX;
     return {std::max(width, kMinimumWidth), kPaddingY + std::max(kIconSize, metrics.height()) + kPaddingY};
 }

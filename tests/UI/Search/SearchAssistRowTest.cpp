@@ -180,6 +180,26 @@ TEST_F(SearchAssistRowTest, SaveCurrentFollowsTheChipsWhenTheHistoryGrowsUnderIt
     }
 }
 
+TEST_F(SearchAssistRowTest, EveryHistoryChipIsWideEnoughForItsWholeText)
+{
+    // The prefixes a typed word leaves in the history: widths rounded down
+    // elided some of them ("lead_ch…" for "lead_chur").
+    QStringList history;
+    for (const QString& word : {QStringLiteral("lead_churn"), QStringLiteral("Quarterly Report"), QStringLiteral("发票_2024")})
+        for (int n = 1; n <= word.size(); ++n)
+            history.prepend(word.left(n));
+    history = history.mid(0, 15);
+    h.model->setSearchHistory(history);
+    ASSERT_TRUE(waitFor([&] { return row->chips().size() == 2 + history.size(); }));
+    // Room for text: the chip less its two paddings, its icon and the gap after it.
+    constexpr int kAroundText = 10 + 11 + 6 + 10;
+    for (TermChip* c : row->chips()) {
+        const int room = c->sizeHint().width() - kAroundText;
+        EXPECT_EQ(QFontMetrics(c->font()).elidedText(c->chip().text, Qt::ElideRight, room), c->chip().text)
+            << c->chip().text.toStdString();
+    }
+}
+
 TEST_F(SearchAssistRowTest, ManyChipsScrollInsideAtMost92AndNoChipsMeansNoRow)
 {
     for (int i = 0; i < 12; ++i)
