@@ -26,9 +26,7 @@ constexpr std::size_t kKinds = 8;
 // One filter per slice of the candidates, made on the slice's thread.
 using SliceFilters = std::vector<std::unique_ptr<CandidateFilter>>;
 
-using Survivors = CollectedCandidates;
-
-void noteKinds(const CandidateFilter& filter, Survivors& part, std::size_t from)
+void noteKinds(const CandidateFilter& filter, CollectedCandidates& part, std::size_t from)
 {
     part.kinds.reserve(part.indices.size());
     for (std::size_t k = from; k < part.indices.size(); ++k)
@@ -37,18 +35,18 @@ void noteKinds(const CandidateFilter& filter, Survivors& part, std::size_t from)
 
 // The slices' survivors one after another: in input order, as one pass over
 // all candidates would have collected them.
-Survivors joinInOrder(std::vector<Survivors> parts)
+CollectedCandidates joinInOrder(std::vector<CollectedCandidates> parts)
 {
     if (parts.size() == 1)
         return std::move(parts.front());
-    Survivors all;
+    CollectedCandidates all;
     std::size_t total = 0;
-    for (const Survivors& p : parts)
+    for (const CollectedCandidates& p : parts)
         total += p.indices.size();
     all.indices.reserve(total);
     all.bounds.reserve(total);
     all.kinds.reserve(total);
-    for (const Survivors& p : parts) {
+    for (const CollectedCandidates& p : parts) {
         all.indices.insert(all.indices.end(), p.indices.begin(), p.indices.end());
         all.bounds.insert(all.bounds.end(), p.bounds.begin(), p.bounds.end());
         all.kinds.insert(all.kinds.end(), p.kinds.begin(), p.kinds.end());
@@ -102,7 +100,7 @@ private:
 // Positions into `survivors`, best bound first: by bound or, kind first, by
 // kind and bound; stable, so equal keys keep input order. `ends` gets the
 // end of each run of one key.
-std::vector<std::uint32_t> bestFirstOrder(const Survivors& survivors, bool rankFirst,
+std::vector<std::uint32_t> bestFirstOrder(const CollectedCandidates& survivors, bool rankFirst,
                                           std::vector<std::size_t>& ends)
 {
     const std::size_t n = survivors.indices.size();
@@ -145,7 +143,7 @@ public:
     // Orders the best `limit` of order[begin, end) by kind and name; returns
     // the end of the ordered part (`begin` when nothing was ordered).
     std::size_t orderRun(std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end,
-                         const Survivors& survivors, std::size_t limit) const
+                         const CollectedCandidates& survivors, std::size_t limit) const
     {
         if (!m_on || end - begin < 2)
             return begin;
@@ -204,7 +202,7 @@ private:
 // the reading goes on until no unread candidate is left under it. Read in the
 // walk's order instead, the names would be fetched from all over the table. A
 // candidate the name turns down gets a bound no rank reaches.
-void refineTheSureOnes(Survivors& survivors, SliceFilters& filters, std::size_t limit)
+void refineTheSureOnes(CollectedCandidates& survivors, SliceFilters& filters, std::size_t limit)
 {
     const auto bucketOf = [](const CandidateBound& b) { return std::size_t(std::min(b.rank, kTopBound + 1)); };
     // The unread candidates by bound, in input order within a bound.
@@ -261,7 +259,7 @@ void refineTheSureOnes(Survivors& survivors, SliceFilters& filters, std::size_t 
     }
 }
 
-std::vector<std::uint32_t> bestFirst(const ItemSource& source, Survivors& survivors, const PreparedQuery& q,
+std::vector<std::uint32_t> bestFirst(const ItemSource& source, CollectedCandidates& survivors, const PreparedQuery& q,
                                      std::size_t limit, SliceFilters& filters)
 {
     refineTheSureOnes(survivors, filters, limit);
@@ -350,7 +348,7 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
     // ranking after.
     SharedCutoff cutoff(limit);
     SliceFilters filters(slices);
-    std::vector<Survivors> parts(slices);
+    std::vector<CollectedCandidates> parts(slices);
     inPooledSlices(n, slices, [&](unsigned s, std::size_t begin, std::size_t end) {
         filters[s] = std::make_unique<CandidateFilter>(source, q);
         filters[s]->keepBest(limit, &cutoff);
@@ -362,7 +360,7 @@ std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
                                &parts[s].bounds);
         noteKinds(*filters[s], parts[s], 0);
     });
-    Survivors survivors = joinInOrder(std::move(parts));
+    CollectedCandidates survivors = joinInOrder(std::move(parts));
     return bestFirst(source, survivors, q, limit, filters);
 }
 

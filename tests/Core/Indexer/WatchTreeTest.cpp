@@ -24,44 +24,6 @@ WatchTree sampleTree()
     return tree;
 }
 
-TEST(WatchTree, PathsArePutTogetherFromTheNamesAndFollowARename)
-{
-    WatchTree tree = sampleTree();
-    EXPECT_EQ(tree.path(4), "/r/a/b/c");
-    EXPECT_EQ(tree.find(3, "c"), 4);
-    EXPECT_EQ(tree.find(kTop, "/r"), 1);
-    EXPECT_FALSE(tree.find(2, "c"));
-
-    // a/b moved to x/renamed: one entry re-placed, the path below it follows.
-    tree.detach(3);
-    EXPECT_TRUE(tree.isDetached(3));
-    EXPECT_FALSE(tree.path(4)) << "no path while moved away";
-    EXPECT_FALSE(tree.find(2, "b"));
-    EXPECT_EQ(tree.place(3, 5, "renamed"), Placement::Attached);
-    EXPECT_EQ(tree.path(4), "/r/x/renamed/c");
-    EXPECT_EQ(tree.find(5, "renamed"), 3);
-    EXPECT_EQ(tree.size(), 5u);
-
-    WatchTree slash;
-    slash.place(7, kTop, "/");
-    slash.place(8, 7, "home");
-    EXPECT_EQ(slash.path(8), "/home");
-}
-
-TEST(WatchTree, RemovingAFolderRemovesEverythingBelowIt)
-{
-    WatchTree tree = sampleTree();
-    EXPECT_THAT(tree.removeTree(2), UnorderedElementsAre(2, 3, 4));
-    EXPECT_EQ(tree.size(), 2u);
-    EXPECT_FALSE(tree.contains(4));
-    EXPECT_FALSE(tree.find(2, "b"));
-    EXPECT_EQ(tree.path(5), "/r/x");
-    EXPECT_TRUE(tree.removeTree(2).empty());
-    // A watch whose parent went meanwhile is not recorded.
-    EXPECT_EQ(tree.place(9, 3, "late"), Placement::Orphaned);
-    EXPECT_FALSE(tree.contains(9));
-}
-
 TEST(WatchTree, AFolderReachedTwiceNeverEndsUpInsideItself)
 {
     WatchTree tree = sampleTree();
@@ -77,6 +39,11 @@ TEST(WatchTree, AFolderReachedTwiceNeverEndsUpInsideItself)
     EXPECT_EQ(tree.place(3, 5, "b"), Placement::Moved);
     EXPECT_EQ(tree.path(4), "/r/x/b/c");
     EXPECT_EQ(tree.place(3, 5, "b"), Placement::Same);
+
+    WatchTree slash;
+    slash.place(7, kTop, "/");
+    slash.place(8, 7, "home");
+    EXPECT_EQ(slash.path(8), "/home");
 }
 
 TEST(WatchTree, AFolderWatchedBeforeItsParentJoinsItsPlaceAndGoesWithItsRoot)

@@ -316,12 +316,6 @@ TEST(CandidateFilter, FactsAloneDecideTheBitFilters)
     EXPECT_EQ(collected(q), (std::vector<std::uint32_t>{1}));
 }
 
-} // namespace
-} // namespace pallix::testing
-
-namespace pallix::testing {
-namespace {
-
 // Slices of one list collected one after another, a filter each, with or
 // without one cutoff for all: the positions collected.
 std::vector<std::uint32_t> collectedInSlices(const FactsSource& source, const PreparedQuery& q, std::size_t keep,
