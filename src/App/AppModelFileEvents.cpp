@@ -44,18 +44,6 @@ Presence presenceOf(const std::string& path)
     return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
-// Hands `all` to `write` a slice at a time: each write holds the store only
-// briefly, so searches get in between even when a burst queued up thousands.
-template <typename T, typename Write>
-void writeInSlices(const std::vector<T>& all, const CancelToken* cancel, Write write)
-{
-    for (std::size_t begin = 0; begin < all.size() && !(cancel && cancel->isCancelled());
-         begin += FolderReconciler::kSlice) {
-        const std::size_t end = std::min(all.size(), begin + FolderReconciler::kSlice);
-        write(std::vector<T>(all.begin() + std::ptrdiff_t(begin), all.begin() + std::ptrdiff_t(end)));
-    }
-}
-
 // Lists each of `parents` and brings its children's rows in line.
 void synchronizeParents(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& parents,
                         const std::vector<std::string>& excludedPaths, bool excludeSystemJunk, const CancelToken* cancel)
@@ -286,8 +274,20 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
         else
             files.push_back(*item);
     }
-    writeInSlices(gone, cancel, [&](const std::vector<std::string>& slice) { (void)store.removePathPrefixes(slice); });
-    writeInSlices(files, cancel, [&](const std::vector<IndexedItem>& slice) { (void)store.upsert(slice); });
+    // A slice a write, so that searches get in between even when a burst queued up thousands.
+    const auto live = [cancel] { return !(cancel && cancel->isCancelled()); };
+    FolderReconciler::inSlices(gone, [&](const std::vector<std::string>& slice) {
+        if (!live())
+            return false;
+        (void)store.removePathPrefixes(slice);
+        return true;
+    });
+    FolderReconciler::inSlices(files, [&](const std::vector<IndexedItem>& slice) {
+        if (!live())
+            return false;
+        (void)store.upsert(slice);
+        return true;
+    });
     // A folder's own walk writes what is there and drops what is gone below
     // it (after an overflow the roots come here); a walk that could not read
     // part of the folder keeps the rows it could not see.

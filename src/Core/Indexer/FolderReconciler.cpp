@@ -71,19 +71,18 @@ ReconcileOutcome FolderReconciler::reconcile(IndexStore& store, const FileScanne
     if (out.cancelled || out.error)
         return out;
     const std::vector<std::string> vanished = vanishedRows(store, root, found, walk.unreadablePaths, cancel);
-    for (std::size_t begin = 0; begin < vanished.size() && !out.error; begin += kSlice) {
+    inSlices(vanished, [&](const std::vector<std::string>& slice) {
         if (cancelled(cancel)) {
             out.cancelled = true;
-            break;
+            return false;
         }
-        const std::size_t end = std::min(vanished.size(), begin + kSlice);
-        const std::vector<std::string> slice(vanished.begin() + std::ptrdiff_t(begin),
-                                             vanished.begin() + std::ptrdiff_t(end));
-        if (const auto removed = store.removePathPrefixes(slice); !removed)
+        if (const auto removed = store.removePathPrefixes(slice); !removed) {
             out.error = removed.error();
-        else
-            out.removed += slice.size();
-    }
+            return false;
+        }
+        out.removed += slice.size();
+        return true;
+    });
     return out;
 }
 

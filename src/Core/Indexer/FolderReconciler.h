@@ -10,6 +10,7 @@
 //
 // Threads: a blocking call for a worker thread, never the GUI thread.
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -34,6 +35,18 @@ class FolderReconciler {
 public:
     // Items per write, and rows read per page.
     static constexpr std::size_t kSlice = 2000;
+
+    // Hands `all` to `write` kSlice at a time, so that each write holds the
+    // store only briefly; stops at the first write that answers false.
+    template <typename T, typename Write>
+    static void inSlices(const std::vector<T>& all, Write write)
+    {
+        for (std::size_t begin = 0; begin < all.size(); begin += kSlice) {
+            const std::size_t end = std::min(all.size(), begin + kSlice);
+            if (!write(std::vector<T>(all.begin() + std::ptrdiff_t(begin), all.begin() + std::ptrdiff_t(end))))
+                return;
+        }
+    }
 
     static ReconcileOutcome reconcile(IndexStore& store, const FileScanner& scanner, const std::string& folder,
                                       const std::vector<std::string>& excludedPaths, bool excludeSystemJunk,
