@@ -100,11 +100,7 @@ std::optional<std::vector<IndexedItem>> IndexStore::fastCandidateItems(const Sea
     std::optional<std::vector<std::uint32_t>> positions = fastCandidatePositions(query);
     if (!positions)
         return std::nullopt;
-    std::vector<IndexedItem> items;
-    items.reserve(positions->size());
-    for (std::uint32_t p : *positions)
-        items.push_back(m_items.materialize(p));
-    return items;
+    return m_items.materialize(*positions);
 }
 
 } // namespace pallix

@@ -241,7 +241,55 @@ IndexedItem ItemTable::materialize(std::size_t position) const
         return m_sideItems[e.offsetLow];
     // The stored forms were derived from this very name on entry; deriving
     // them again costs a microsecond per result.
-    return IndexedItem::withSearchForms(at(position));
+    const ItemRef r = refWithoutPath(position);
+    return IndexedItem({r, separatorAfter(r.parentPath)});
+}
+
+std::vector<IndexedItem> ItemTable::materialize(std::span<const std::uint32_t> positions) const
+{
+    // Each stage reads what the one before fetched: entry and facts, then the
+    // run and the folder's record, then the folder's path.
+    constexpr std::size_t kAhead = 4;
+    const std::size_t n = positions.size();
+    std::vector<IndexedItem> records;
+    records.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + 3 * kAhead < n)
+            prefetchEntry(positions[i + 3 * kAhead]);
+        if (i + 2 * kAhead < n)
+            prefetchRunAndFolder(positions[i + 2 * kAhead]);
+        if (i + kAhead < n)
+            prefetchFolderPath(positions[i + kAhead]);
+        const Entry& e = m_entries[positions[i]];
+        if (e.flags & Side) {
+            records.push_back(m_sideItems[e.offsetLow]);
+            continue;
+        }
+        const ItemRef r = refWithoutPath(positions[i]);
+        records.emplace_back(IndexedItem::JoinedFields{r, separatorAfter(r.parentPath)});
+    }
+    return records;
+}
+
+void ItemTable::prefetchEntry(std::uint32_t position) const
+{
+    __builtin_prefetch(&m_entries[position]);
+    __builtin_prefetch(&m_facts[position]);
+}
+
+void ItemTable::prefetchRunAndFolder(std::uint32_t position) const
+{
+    const Entry& e = m_entries[position];
+    if (e.flags & Side)
+        return;
+    __builtin_prefetch(m_arena->at(e.offset()));
+    m_folders.prefetch(m_facts[position].folder);
+}
+
+void ItemTable::prefetchFolderPath(std::uint32_t position) const
+{
+    if (!(m_entries[position].flags & Side))
+        m_folders.prefetchPath(m_facts[position].folder);
 }
 
 std::uint64_t ItemTable::hashOf(std::uint32_t position) const

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,6 +66,9 @@ public:
     std::uint64_t version() const { return m_version; }
     // The item as a record; its search forms are the stored ones.
     IndexedItem materialize(std::size_t position) const;
+    // The records of `positions`, in order. Ranked positions lie all over the
+    // table, so each item's entry, run and folder are fetched a few records ahead.
+    std::vector<IndexedItem> materialize(std::span<const std::uint32_t> positions) const;
 
     std::optional<std::uint32_t> find(std::string_view path) const;
     // The two name stems (searchNameWithoutExtension and its normalised form).
@@ -145,6 +149,10 @@ private:
     bool samePath(std::uint32_t a, std::uint32_t b) const;
     std::string_view nameOf(const Entry& e) const;
     ItemRef refWithoutPath(std::size_t position) const;  // at() with an empty path for stored items
+    // Cache hints for materialize(), in the order the reads depend on each other.
+    void prefetchEntry(std::uint32_t position) const;
+    void prefetchRunAndFolder(std::uint32_t position) const;  // reads the entry and facts
+    void prefetchFolderPath(std::uint32_t position) const;    // reads the folder's record
     void compactFolders();
     // The positions, ascending, of the items at or under one of `gone` and
     // neither at nor under one of `kept` nor a kept folder itself (all

@@ -55,11 +55,7 @@ std::vector<IndexedItem> IndexStore::rankPositions(const SearchQuery& query,
 
 std::vector<IndexedItem> IndexStore::materialized(const std::vector<std::uint32_t>& positions) const
 {
-    std::vector<IndexedItem> results;
-    results.reserve(positions.size());
-    for (std::uint32_t p : positions)
-        results.push_back(m_items.materialize(p));
-    return results;
+    return m_items.materialize(positions);
 }
 
 std::vector<std::uint32_t> IndexStore::scannedCandidates(const SearchQuery& query, int hardCap,

@@ -202,6 +202,15 @@ std::optional<FileMetadata> readMetadata(const std::string& path)
     return meta;
 }
 
+std::string joinedPath(const IndexedItem::JoinedFields& joined)
+{
+    const ItemRef& f = joined.fields;
+    std::string path;
+    path.reserve(f.parentPath.size() + joined.separator.size() + f.name.size());
+    path.append(f.parentPath).append(joined.separator).append(f.name);
+    return path;
+}
+
 // Throws the coder's error for a key of the wrong type.
 [[noreturn]] void throwMistyped(const nlohmann::json& value, const char* key, const char* expected)
 {
@@ -247,23 +256,28 @@ IndexedItem::IndexedItem(std::string path, std::string name, std::string parentP
     m_normalizedSearchNameWithoutExtension = normalizedSearchText(m_searchNameWithoutExtension);
 }
 
+IndexedItem::IndexedItem(std::string path, const ItemRef& fields, std::string searchableText)
+    : m_path(std::move(path))
+    , m_name(fields.name)
+    , m_parentPath(fields.parentPath)
+    , m_fileExtension(fields.fileExtension)
+    , m_size(fields.size)
+    , m_modifiedAt(fields.modifiedAt)
+    , m_type(fields.isFolder ? ItemType::Folder : ItemType::File)
+    , m_searchableText(std::move(searchableText))
+    , m_searchName(fields.searchName)
+    , m_normalizedSearchName(fields.normalizedSearchName)
+    , m_searchNameWithoutExtension(fields.searchNameWithoutExtension)
+    , m_normalizedSearchNameWithoutExtension(fields.normalizedSearchNameWithoutExtension)
+{
+}
+
 IndexedItem IndexedItem::withSearchForms(const ItemRef& fields, std::string searchableText)
 {
-    IndexedItem item;
-    item.m_path = fields.path;
-    item.m_name = fields.name;
-    item.m_parentPath = fields.parentPath;
-    item.m_fileExtension = fields.fileExtension;
-    item.m_size = fields.size;
-    item.m_modifiedAt = fields.modifiedAt;
-    item.m_type = fields.isFolder ? ItemType::Folder : ItemType::File;
-    item.m_searchableText = std::move(searchableText);
-    item.m_searchName = fields.searchName;
-    item.m_normalizedSearchName = fields.normalizedSearchName;
-    item.m_searchNameWithoutExtension = fields.searchNameWithoutExtension;
-    item.m_normalizedSearchNameWithoutExtension = fields.normalizedSearchNameWithoutExtension;
-    return item;
+    return IndexedItem(std::string(fields.path), fields, std::move(searchableText));
 }
+
+IndexedItem::IndexedItem(const JoinedFields& joined) : IndexedItem(joinedPath(joined), joined.fields, {}) {}
 
 std::optional<IndexedItem> IndexedItem::from(std::string_view path, const std::optional<FileMetadata>& metadata,
                                              std::string searchableText)

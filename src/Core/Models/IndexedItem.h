@@ -56,6 +56,15 @@ public:
     // The record of `fields` with the four search forms taken as they are, not
     // derived again: for a store that keeps the forms it derived on entry.
     static IndexedItem withSearchForms(const ItemRef& fields, std::string searchableText = {});
+    // An item kept as its folder and its name, with the search forms it was stored with.
+    struct JoinedFields {
+        const ItemRef& fields;       // its path is not read
+        std::string_view separator;  // between fields.parentPath and fields.name
+    };
+    // withSearchForms() for a JoinedFields: the path is joined straight into
+    // the record's string at its final size. A constructor, so that a list of
+    // results makes its records in place.
+    explicit IndexedItem(const JoinedFields& joined);
 
     // Reads the entry at `path` without following a symbolic link (statx, then lstat),
     // unless `metadata` is given. Nothing when the metadata cannot be read, has no
@@ -104,6 +113,9 @@ public:
     friend bool operator==(const IndexedItem&, const IndexedItem&) = default;
 
 private:
+    // Every field of `fields` but the path as given, each string made once at its size.
+    IndexedItem(std::string path, const ItemRef& fields, std::string searchableText);
+
     std::string m_path;
     std::string m_name;
     std::string m_parentPath;
