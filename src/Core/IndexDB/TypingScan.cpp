@@ -203,11 +203,10 @@ private:
     {
         const FolderForms forms = m_scan.m_items.folder(folder);
         // The comparable form is composed first, which the path's lower-casing
-        // is not; the two differ only where a character has case or composes.
-        const bool comparableSuffices = forms.asciiPath || ItemFacts::lowersAsStored(forms.path);
-        const std::string_view path = m_scan.m_caseSensitive ? forms.path
-                                      : comparableSuffices  ? forms.comparable
-                                                            : loweredPath(forms.path, m_pathBuffer);
+        // is not: the table knows, once per folder, whether that changes it.
+        const std::string_view path = m_scan.m_caseSensitive      ? forms.path
+                                      : forms.lowersToComparable ? forms.comparable
+                                                                 : loweredPath(forms.path, m_pathBuffer);
         std::uint32_t mask = 0;
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i)
             if (path.find(m_scan.m_needles[i]) != std::string_view::npos)
