@@ -50,6 +50,7 @@ public:
     // The name and its lower-cased form, read without the rest of the item.
     std::pair<std::string_view, std::string_view> nameAndSearchName(std::size_t position) const;
     ItemRef atWithoutPath(std::size_t position) const override { return refWithoutPath(position); }
+    ItemRef nameFormsAt(std::size_t position) const override;
     NameViews namesAt(std::size_t position) const override;
     const ItemFacts* facts() const override { return m_facts.data(); }
     FolderForms folder(std::uint32_t id) const override { return m_folders.forms(id); }

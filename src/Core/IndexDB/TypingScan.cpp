@@ -195,7 +195,7 @@ private:
         });
     }
 
-    // The item without its path, its path lower-cased left in m_pathBuffer,
+    // The item's name forms, its path lower-cased left in m_pathBuffer,
     // when that is the folder's comparable form joined with the stored
     // lower-cased name; nothing when either needs the full lower-casing.
     std::optional<ItemRef> joinedLoweredPath(std::size_t position, const ItemFacts& facts)
@@ -205,7 +205,7 @@ private:
         const FolderForms forms = m_scan.m_items.folder(facts.folder);
         if (!forms.lowersToComparable)
             return std::nullopt;
-        const ItemRef item = m_scan.m_items.atWithoutPath(position);
+        const ItemRef item = m_scan.m_items.nameFormsAt(position);
         // Lower-casing a path is lower-casing its parts: "/" is neither cased nor case-ignorable.
         m_pathBuffer.assign(forms.comparable).append(itemtable::separatorAfter(forms.path)).append(item.searchName);
         return item;
