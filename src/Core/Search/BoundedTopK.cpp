@@ -317,7 +317,7 @@ std::vector<std::uint32_t> bestFirst(const ItemSource& source, CollectedCandidat
         if (c && heap.wants(*c))
             heap.add(*c);
     }
-    return heap.sortedIndices();
+    return indicesOf(heap.sorted());
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "Core/Search/ResultOrder.h"
 
 #include <algorithm>
-#include <numeric>
 
 namespace pallix {
 
@@ -155,17 +154,10 @@ void TopKHeap::add(const ScoredItem& c)
     siftDown(0);
 }
 
-std::vector<std::uint32_t> TopKHeap::sortedIndices() const
+std::vector<ScoredItem> TopKHeap::sorted()
 {
-    // Positions are sorted, not the kept results: a ScoredItem is over a
-    // hundred bytes, and sorting them moved each a dozen times.
-    std::vector<std::uint32_t> order(m_heap.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(),
-              [this](std::uint32_t a, std::uint32_t b) { return m_order(m_heap[a], m_heap[b]); });
-    for (std::uint32_t& k : order)
-        k = m_heap[k].index;
-    return order;
+    std::sort(m_heap.begin(), m_heap.end(), m_order);
+    return m_heap;
 }
 
 } // namespace pallix

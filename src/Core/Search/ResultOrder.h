@@ -79,8 +79,8 @@ public:
     bool wants(const ScoredItem& c) const { return !isFull() || m_order(c, m_heap.front()); }
     void add(const ScoredItem& c);
 
-    // The kept candidates' source indices, in result order.
-    std::vector<std::uint32_t> sortedIndices() const;
+    // The kept candidates in result order.
+    std::vector<ScoredItem> sorted();
 
 private:
     void siftDown(std::size_t start);

@@ -114,7 +114,7 @@ std::vector<std::uint32_t> searchKeepingTopK(const ItemSource& source,
         if (heap.wants(c) && passesExclusions(item, nullptr, q))
             heap.add(c);
     });
-    return heap.sortedIndices();
+    return indicesOf(heap.sorted());
 }
 
 class VectorSource final : public ItemSource {

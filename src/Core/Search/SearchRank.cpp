@@ -62,38 +62,8 @@ bool isWordCharacter(char32_t c)
     return text::isLetterMarkOrNumber(c);
 }
 
-bool isAsciiWordByte(char c) { return text::isAsciiAlnum(c); }
-
-bool allAscii(std::string_view s)
-{
-    unsigned char any = 0;
-    for (char c : s)
-        any |= static_cast<unsigned char>(c);
-    return any < 0x80;
-}
-
-// firstWordStartingWith() for ASCII text: a word starts with the token where
-// the token, letters and digits only, occurs at a word start; the words
-// before it are counted by their starts. A byte search instead of a walk.
-std::optional<std::size_t> firstAsciiWordStartingWith(std::string_view text, std::string_view token)
-{
-    if (!std::all_of(token.begin(), token.end(), isAsciiWordByte))
-        return std::nullopt;
-    std::size_t at = text.find(token);
-    while (at != npos && at > 0 && isAsciiWordByte(text[at - 1]))
-        at = text.find(token, at + 1);
-    if (at == npos)
-        return std::nullopt;
-    std::size_t words = 0;
-    for (std::size_t i = 0; i < at; ++i)
-        words += isAsciiWordByte(text[i]) && (i == 0 || !isAsciiWordByte(text[i - 1]));
-    return words;
-}
-
 std::optional<std::size_t> firstWordStartingWith(std::string_view text, std::string_view token)
 {
-    if (!token.empty() && allAscii(text))
-        return firstAsciiWordStartingWith(text, token);
     std::size_t wordIndex = 0;
     std::size_t wordStart = npos;
     for (std::size_t i = 0; i <= text.size();) {

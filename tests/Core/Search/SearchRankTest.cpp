@@ -160,59 +160,6 @@ TEST(SearchRank, FolderItemsRankByTheirOwnName)
     EXPECT_EQ(SearchEngine::nameMatchRank(folder.ref(), tokenQuery({"proj"})), 10 + 4);
 }
 
-// The word-start tier's word index, word by word: runs of letters, marks and
-// digits, by code point; the first word that starts with the token.
-std::optional<std::size_t> wordIndexOneWordAtATime(std::string_view text, std::string_view token)
-{
-    std::vector<std::string_view> words;
-    std::size_t start = std::string_view::npos;
-    for (std::size_t i = 0; i <= text.size();) {
-        const std::size_t at = i;
-        bool inWord = false;
-        if (i < text.size()) {
-            const char32_t c = text::nextCodePoint(text, i);
-            inWord = c < 0x80 ? text::isAsciiAlnum(static_cast<char>(c)) : text::isLetterMarkOrNumber(c);
-        } else {
-            ++i;
-        }
-        if (inWord && start == std::string_view::npos)
-            start = at;
-        if (!inWord && start != std::string_view::npos) {
-            words.push_back(text.substr(start, at - start));
-            start = std::string_view::npos;
-        }
-    }
-    for (std::size_t w = 0; w < words.size(); ++w)
-        if (words[w].starts_with(token))
-            return w;
-    return std::nullopt;
-}
-
-TEST(SearchRank, WordStartsOfGeneratedNamesAgreeWithAWalkWordByWord)
-{
-    // Mostly ASCII names, which take a byte search, and some that are not.
-    const std::vector<std::string> pieces = {"a", "b", "ab", "ba", "Z", "1", "12", "-", ".", " ", "_", "a.b",
-                                             "\xC3\xA9", "e\xCC\x81", "\xE6\x8A\xA5", "\xC3\x9F", "\xE2\x80\x94"};
-    std::mt19937 rng(5);
-    int found = 0, notFound = 0;
-    for (int i = 0; i < 4000; ++i) {
-        std::string name;
-        const bool ascii = i % 4 != 0;
-        for (int n = 1 + int(rng() % 8); n > 0; --n) {
-            const std::string& piece = pieces[rng() % (ascii ? 12 : pieces.size())];
-            name += piece;
-        }
-        std::string token = rng() % 3 ? name.substr(rng() % name.size(), 1 + rng() % 3) : pieces[rng() % pieces.size()];
-        if (!text::isValidUtf8(token))
-            token = "a";
-        const std::optional<std::size_t> expected = wordIndexOneWordAtATime(name, token);
-        ASSERT_EQ(SearchEngine::boundaryPrefixIndex(name, token), expected) << '"' << name << "\" \"" << token << '"';
-        (expected ? found : notFound) += 1;
-    }
-    EXPECT_GT(found, 500);
-    EXPECT_GT(notFound, 500);
-}
-
 TEST(SearchRank, HelperFunctions)
 {
     EXPECT_EQ(SearchEngine::boundaryPrefixIndex("report-final.docx", "final"), 1u);
