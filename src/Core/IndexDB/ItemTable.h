@@ -145,6 +145,9 @@ private:
     bool hasPath(std::uint32_t position, std::string_view path) const;
     bool samePath(std::uint32_t a, std::uint32_t b) const;
     std::string_view nameOf(const Entry& e) const;
+    // Fills `r`'s name and search forms from an entry's run (not a side
+    // item's); returns where the run goes on, at the stored extension.
+    const char* readNameForms(const Entry& e, ItemRef& r) const;
     ItemRef refWithoutPath(std::size_t position) const;  // at() with an empty path for stored items
     void compactFolders();
     // The positions, ascending, of the items at or under one of `gone` and
