@@ -90,6 +90,7 @@ FolderForms FolderTable::forms(std::uint32_t id) const
     f.comparableCount = r.comparableCount;
     f.normalizedCount = r.normalizedCount;
     f.asciiPath = r.asciiPath;
+    f.lowersToComparable = r.lowersToComparable;
     f.parent = r.parent;
     return f;
 }
@@ -108,30 +109,30 @@ std::optional<std::uint32_t> FolderTable::find(std::string_view path) const
     }
 }
 
-std::uint32_t FolderTable::add(std::string_view path, std::string_view comparable, std::string_view normalized,
-                               std::uint32_t comparableCount, std::uint32_t normalizedCount, bool asciiPath)
+std::uint32_t FolderTable::add(const FolderForms& f)
 {
-    assert(m_bytes.size() + path.size() + comparable.size() + normalized.size() <
+    assert(m_bytes.size() + f.path.size() + f.comparable.size() + f.normalized.size() <
            std::numeric_limits<std::uint32_t>::max());
     if ((m_records.size() + 1) * 4 > m_slots.size() * 3)
         grow();
     Record r;
-    r.hash = PathHash::of(path);
+    r.hash = PathHash::of(f.path);
     r.offset = static_cast<std::uint32_t>(m_bytes.size());
-    r.pathLength = static_cast<std::uint32_t>(path.size());
-    r.comparableStored = comparable != path;
-    r.comparableLength = static_cast<std::uint32_t>(comparable.size());
-    r.normalizedLength = static_cast<std::uint32_t>(normalized.size());
-    r.comparableCount = comparableCount;
-    r.normalizedCount = normalizedCount;
-    r.asciiPath = asciiPath;
+    r.pathLength = static_cast<std::uint32_t>(f.path.size());
+    r.comparableStored = f.comparable != f.path;
+    r.comparableLength = static_cast<std::uint32_t>(f.comparable.size());
+    r.normalizedLength = static_cast<std::uint32_t>(f.normalized.size());
+    r.comparableCount = f.comparableCount;
+    r.normalizedCount = f.normalizedCount;
+    r.asciiPath = f.asciiPath;
+    r.lowersToComparable = f.lowersToComparable;
     // A folder's parent usually comes first (it holds the folder's own item).
-    if (path != "/" && !path.empty())
-        r.parent = find(paths::deletingLastComponent(path)).value_or(ItemFacts::kNoFolder);
-    m_bytes.append(path);
+    if (f.path != "/" && !f.path.empty())
+        r.parent = find(paths::deletingLastComponent(f.path)).value_or(ItemFacts::kNoFolder);
+    m_bytes.append(f.path);
     if (r.comparableStored)
-        m_bytes.append(comparable);
-    m_bytes.append(normalized);
+        m_bytes.append(f.comparable);
+    m_bytes.append(f.normalized);
     const auto id = static_cast<std::uint32_t>(m_records.size());
     m_records.push_back(r);
     const std::size_t mask = m_slots.size() - 1;
@@ -149,9 +150,15 @@ std::uint32_t FolderTable::intern(std::string_view path)
     if (std::optional<std::uint32_t> known = find(path))
         return m_lastInterned = *known;
     const auto [comparable, normalized] = FolderForms::formsOf(path);
-    return m_lastInterned = add(path, comparable, normalized,
-                                static_cast<std::uint32_t>(textscan::clusterCount(comparable)),
-                                static_cast<std::uint32_t>(textscan::clusterCount(normalized)), text::isAscii(path));
+    FolderForms f;
+    f.path = path;
+    f.comparable = comparable;
+    f.normalized = normalized;
+    f.comparableCount = static_cast<std::uint32_t>(textscan::clusterCount(comparable));
+    f.normalizedCount = static_cast<std::uint32_t>(textscan::clusterCount(normalized));
+    f.asciiPath = text::isAscii(path);
+    f.lowersToComparable = FolderForms::pathLowersToComparable(path, comparable);
+    return m_lastInterned = add(f);
 }
 
 std::uint32_t FolderTable::internFrom(const FolderTable& other, std::uint32_t id)
@@ -159,7 +166,7 @@ std::uint32_t FolderTable::internFrom(const FolderTable& other, std::uint32_t id
     const FolderForms f = other.forms(id);
     if (std::optional<std::uint32_t> known = find(f.path))
         return *known;
-    return add(f.path, f.comparable, f.normalized, f.comparableCount, f.normalizedCount, f.asciiPath);
+    return add(f);
 }
 
 void FolderTable::grow()

@@ -63,10 +63,11 @@ private:
         std::uint32_t parent = ItemFacts::kNoFolder;  // the folder holding this one, when known
         bool comparableStored = false;  // else the path is its own comparable form
         bool asciiPath = false;
+        bool lowersToComparable = false;  // in the record's padding: no bytes more per folder
     };
 
-    std::uint32_t add(std::string_view path, std::string_view comparable, std::string_view normalized,
-                      std::uint32_t comparableCount, std::uint32_t normalizedCount, bool asciiPath);
+    // Adds `f`'s path with its forms; its parent is looked up here.
+    std::uint32_t add(const FolderForms& f);
     void grow();
 
     std::string m_bytes;

@@ -163,22 +163,10 @@ ItemRef ItemTable::refWithoutPath(std::size_t position) const
     if (e.flags & Side)
         return m_sideItems[e.offsetLow].ref();
 
-    const char* p = m_arena->at(e.offset());
-    auto take = [&p](std::size_t n) {
-        std::string_view s(p, n);
-        p += n;
-        return s;
-    };
     ItemRef r;
-    r.name = take(e.nameLength);
+    const char* extension = readNameForms(e, r);
     r.parentPath = m_folders.path(m_facts[position].folder);
-    r.searchName = (e.flags & SearchNameStored) ? take(e.searchNameLength) : r.name;
-    r.searchNameWithoutExtension = (e.flags & StemStored) ? take(e.stemLength) : r.searchName.substr(0, e.stemLength);
-    r.normalizedSearchName = (e.flags & NormalizedStored) ? take(e.normalizedLength) : r.searchName;
-    r.normalizedSearchNameWithoutExtension = (e.flags & NormalizedStemStored)
-                                                 ? take(e.normalizedStemLength)
-                                                 : r.normalizedSearchName.substr(0, e.normalizedStemLength);
-    r.fileExtension = (e.flags & ExtensionStored) ? take(e.extensionLength)
+    r.fileExtension = (e.flags & ExtensionStored) ? std::string_view(extension, e.extensionLength)
                                                   : r.searchName.substr(r.searchName.size() - e.extensionLength);
     r.size = e.size;
     r.modifiedAt = e.modifiedAt;
@@ -206,22 +194,37 @@ std::pair<std::string_view, std::string_view> ItemTable::nameAndSearchName(std::
 
 ItemSource::NameViews ItemTable::namesAt(std::size_t position) const
 {
+    const ItemRef r = nameFormsAt(position);
+    return {r.name, r.normalizedSearchName, r.normalizedSearchNameWithoutExtension};
+}
+
+ItemRef ItemTable::nameFormsAt(std::size_t position) const
+{
     const Entry& e = m_entries[position];
-    if (e.flags & Side) {
-        const IndexedItem& item = m_sideItems[e.offsetLow];
-        return {item.name(), item.normalizedSearchName(), item.normalizedSearchNameWithoutExtension()};
-    }
+    if (e.flags & Side)
+        return m_sideItems[e.offsetLow].ref();
+    ItemRef r;
+    readNameForms(e, r);
+    return r;
+}
+
+const char* ItemTable::readNameForms(const Entry& e, ItemRef& r) const
+{
     // The run: name, then the stored ones of searchName, its stem, the normalised name, its stem.
-    const char* run = m_arena->at(e.offset());
-    const char* searchName = (e.flags & SearchNameStored) ? run + e.nameLength : run;
-    const char* p = run + e.nameLength + ((e.flags & SearchNameStored) ? e.searchNameLength : 0) +
-                    ((e.flags & StemStored) ? e.stemLength : 0);
-    const std::string_view normalized((e.flags & NormalizedStored) ? p : searchName, e.normalizedLength);
-    if (e.flags & NormalizedStored)
-        p += e.normalizedLength;
-    const std::string_view stem = (e.flags & NormalizedStemStored) ? std::string_view(p, e.normalizedStemLength)
-                                                                   : normalized.substr(0, e.normalizedStemLength);
-    return {std::string_view(run, e.nameLength), normalized, stem};
+    const char* p = m_arena->at(e.offset());
+    auto take = [&p](std::size_t n) {
+        std::string_view s(p, n);
+        p += n;
+        return s;
+    };
+    r.name = take(e.nameLength);
+    r.searchName = (e.flags & SearchNameStored) ? take(e.searchNameLength) : r.name;
+    r.searchNameWithoutExtension = (e.flags & StemStored) ? take(e.stemLength) : r.searchName.substr(0, e.stemLength);
+    r.normalizedSearchName = (e.flags & NormalizedStored) ? take(e.normalizedLength) : r.searchName;
+    r.normalizedSearchNameWithoutExtension = (e.flags & NormalizedStemStored)
+                                                 ? take(e.normalizedStemLength)
+                                                 : r.normalizedSearchName.substr(0, e.normalizedStemLength);
+    return p;
 }
 
 std::string_view ItemTable::pathOf(std::size_t position, std::string& scratch) const

@@ -51,6 +51,7 @@ public:
     // The name and its lower-cased form, read without the rest of the item.
     std::pair<std::string_view, std::string_view> nameAndSearchName(std::size_t position) const;
     ItemRef atWithoutPath(std::size_t position) const override { return refWithoutPath(position); }
+    ItemRef nameFormsAt(std::size_t position) const override;
     NameViews namesAt(std::size_t position) const override;
     const ItemFacts* facts() const override { return m_facts.data(); }
     FolderForms folder(std::uint32_t id) const override { return m_folders.forms(id); }
@@ -148,6 +149,9 @@ private:
     bool hasPath(std::uint32_t position, std::string_view path) const;
     bool samePath(std::uint32_t a, std::uint32_t b) const;
     std::string_view nameOf(const Entry& e) const;
+    // Fills `r`'s name and search forms from an entry's run (not a side
+    // item's); returns where the run goes on, at the stored extension.
+    const char* readNameForms(const Entry& e, ItemRef& r) const;
     ItemRef refWithoutPath(std::size_t position) const;  // at() with an empty path for stored items
     // Cache hints for materialize(), in the order the reads depend on each other.
     void prefetchEntry(std::uint32_t position) const;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "Core/IndexDB/IndexSql.h"
+#include "Core/IndexDB/ItemTableArena.h"
 #include "Platform/Parallel.h"
 #include "Platform/Clock.h"
 #include "Platform/Text.h"
@@ -180,12 +181,34 @@ private:
 
     bool matchesByPath(std::size_t position)
     {
-        const ItemRef item = m_scan.m_items.at(position);
+        const ItemFacts& facts = m_scan.m_items.facts()[position];
+        std::optional<ItemRef> joined;
+        if (!m_scan.m_caseSensitive)
+            joined = joinedLoweredPath(position, facts);
+        const ItemRef item = joined ? *joined : m_scan.m_items.at(position);
         const std::string_view name = m_scan.m_caseSensitive ? item.name : item.searchName;
-        const std::string_view path = m_scan.m_caseSensitive ? item.path : loweredPath(item.path, m_pathBuffer);
+        const std::string_view path = m_scan.m_caseSensitive ? item.path
+                                      : joined                ? std::string_view(m_pathBuffer)
+                                                              : loweredPath(item.path, m_pathBuffer);
         return std::all_of(m_scan.m_needles.begin(), m_scan.m_needles.end(), [&](const std::string& needle) {
             return matchesUnder(m_scan.m_mode, name, needle) || matchesUnder(m_scan.m_mode, path, needle);
         });
+    }
+
+    // The item's name forms, its path lower-cased left in m_pathBuffer,
+    // when that is the folder's comparable form joined with the stored
+    // lower-cased name; nothing when either needs the full lower-casing.
+    std::optional<ItemRef> joinedLoweredPath(std::size_t position, const ItemFacts& facts)
+    {
+        if (facts.folder == ItemFacts::kNoFolder || !facts.has(ItemFacts::LowersAsStored))
+            return std::nullopt;
+        const FolderForms forms = m_scan.m_items.folder(facts.folder);
+        if (!forms.lowersToComparable)
+            return std::nullopt;
+        const ItemRef item = m_scan.m_items.nameFormsAt(position);
+        // Lower-casing a path is lower-casing its parts: "/" is neither cased nor case-ignorable.
+        m_pathBuffer.assign(forms.comparable).append(itemtable::separatorAfter(forms.path)).append(item.searchName);
+        return item;
     }
 
     // Bit i: the folder's path, lower-cased as a whole path is, holds needle i.
@@ -203,11 +226,10 @@ private:
     {
         const FolderForms forms = m_scan.m_items.folder(folder);
         // The comparable form is composed first, which the path's lower-casing
-        // is not; the two differ only where a character has case or composes.
-        const bool comparableSuffices = forms.asciiPath || ItemFacts::lowersAsStored(forms.path);
-        const std::string_view path = m_scan.m_caseSensitive ? forms.path
-                                      : comparableSuffices  ? forms.comparable
-                                                            : loweredPath(forms.path, m_pathBuffer);
+        // is not: the table knows, once per folder, whether that changes it.
+        const std::string_view path = m_scan.m_caseSensitive      ? forms.path
+                                      : forms.lowersToComparable ? forms.comparable
+                                                                 : loweredPath(forms.path, m_pathBuffer);
         std::uint32_t mask = 0;
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i)
             if (path.find(m_scan.m_needles[i]) != std::string_view::npos)

@@ -431,7 +431,7 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     if (nameTells) {
         if (rankNames) {
             // The forms point into the source's storage, not into the item.
-            const ItemRef item = m_source.atWithoutPath(index);
+            const ItemRef item = m_source.nameFormsAt(index);
             normalized = item.normalizedSearchName;
             normalizedStem = item.normalizedSearchNameWithoutExtension;
             if (!m_query.query.caseSensitive || f.has(ItemFacts::AsciiName))

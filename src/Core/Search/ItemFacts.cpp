@@ -306,4 +306,11 @@ std::pair<std::string, std::string> FolderForms::formsOf(std::string_view path)
     return {std::move(comparable), std::move(normalized)};
 }
 
+bool FolderForms::pathLowersToComparable(std::string_view path, std::string_view comparable)
+{
+    if (text::isAscii(path) || ItemFacts::lowersAsStored(path))
+        return true;
+    return text::lower(path) == comparable;
+}
+
 } // namespace pallix

@@ -105,12 +105,19 @@ struct FolderForms {
     std::uint32_t comparableCount = 0;  // grapheme clusters of comparable
     std::uint32_t normalizedCount = 0;  // grapheme clusters of normalized
     bool asciiPath = false;             // the path is ASCII
+    // text::lower(path) is `comparable` (see pathLowersToComparable()): a path
+    // lower-cased as a whole can be searched in `comparable` instead.
+    bool lowersToComparable = false;
     // The source's number of the folder this one is in, or ItemFacts::kNoFolder
     // when the source holds no such folder.
     std::uint32_t parent = ItemFacts::kNoFolder;
 
     // The comparable and normalised forms of a folder path, in that order.
     static std::pair<std::string, std::string> formsOf(std::string_view path);
+    // True when lower-casing `path` as it is (not composed first) gives
+    // `comparable`, its comparable form: the usual case, so the full
+    // lower-casing runs only for the few paths the cheap tests leave.
+    static bool pathLowersToComparable(std::string_view path, std::string_view comparable);
 };
 
 } // namespace pallix

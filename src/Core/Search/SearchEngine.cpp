@@ -37,16 +37,18 @@ void forEachCandidate(const ItemSource& source, std::optional<std::span<const st
     }
 }
 
-// The candidates the source's facts do not turn down, in input order. Facts
-// are read in one tight pass; the full tests read far more of an item.
+// The candidates the source's facts do not turn down, in input order, with
+// their bounds. Facts are read in one tight pass; the full tests read far
+// more of an item.
 std::vector<std::uint32_t> survivorsOf(CandidateFilter& filter, const ItemSource& source,
-                                       std::optional<std::span<const std::uint32_t>> candidates)
+                                       std::optional<std::span<const std::uint32_t>> candidates,
+                                       std::vector<CandidateBound>& bounds)
 {
     std::vector<std::uint32_t> survivors;
     if (candidates)
-        filter.collect(*candidates, survivors);
+        filter.collect(*candidates, survivors, &bounds);
     else
-        filter.collect(0, static_cast<std::uint32_t>(source.size()), survivors);
+        filter.collect(0, static_cast<std::uint32_t>(source.size()), survivors, &bounds);
     return survivors;
 }
 
@@ -56,18 +58,28 @@ std::vector<std::uint32_t> searchSortingAll(const ItemSource& source,
 {
     std::optional<CandidateFilter> filter;
     std::vector<std::uint32_t> survivors;
+    std::vector<CandidateBound> bounds;
     if (source.facts()) {
         filter.emplace(source, q);
-        survivors = survivorsOf(*filter, source, candidates);
+        survivors = survivorsOf(*filter, source, candidates, bounds);
         candidates = std::span<const std::uint32_t>(survivors);
     }
     std::vector<ScoredItem> results;
+    std::size_t at = 0;
     forEachCandidate(source, candidates, [&](std::uint32_t index) {
         const ItemFacts* facts = filter ? &filter->facts(index) : nullptr;
+        // A bound the facts and the folder made exact is the rank: mostly of
+        // a word only the folder holds, whose path tiers cost the most.
+        const CandidateBound* bound = filter ? &bounds[at++] : nullptr;
         // With facts the path is never read, and at() might hand it out only for now.
         const ItemRef item = facts ? source.atWithoutPath(index) : source.at(index);
-        const std::optional<FolderForms> folder = folderOf(source, facts);
-        std::optional<Rank> rank = rankIgnoringExclusions(item, facts, folder ? &*folder : nullptr, q, kNoRankCeiling);
+        std::optional<Rank> rank;
+        if (bound && bound->exact) {
+            rank = bound->rank;
+        } else {
+            const std::optional<FolderForms> folder = folderOf(source, facts);
+            rank = rankIgnoringExclusions(item, facts, folder ? &*folder : nullptr, q, kNoRankCeiling);
+        }
         if (rank && passesExclusions(item, facts, q))
             results.push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, facts), q,
                                          facts && facts->folder != ItemFacts::kNoFolder));

@@ -40,6 +40,10 @@ public:
     // at() without the path (an empty view) when the item's facts name its
     // folder: its path is that folder's joined with its name.
     virtual ItemRef atWithoutPath(std::size_t index) const { return at(index); }
+    // The item's name and its search forms (searchName, the normalised name,
+    // each with its stem) and maybe nothing else: what ranking a name reads,
+    // without the folder's path, which is another read far away.
+    virtual ItemRef nameFormsAt(std::size_t index) const { return atWithoutPath(index); }
     // Facts of every item, in index order, naming folders 0 ... folderCount() - 1;
     // null when the source keeps none (the engine then reads every candidate).
     virtual const ItemFacts* facts() const { return nullptr; }

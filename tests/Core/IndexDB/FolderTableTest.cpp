@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Platform/Text.h"
+
 namespace pallix {
 namespace {
 
@@ -57,6 +59,37 @@ TEST(FolderTable, PathHashesJoin)
         EXPECT_EQ(PathHash::join(PathHash::of(s.substr(0, cut)), std::string_view(s).substr(cut)), PathHash::of(s));
     }
     EXPECT_NE(PathHash::of("/a/b"), PathHash::of("/a/c"));
+}
+
+// The flag the typing scan trusts instead of lower-casing a folder's path per
+// search: generated paths mixing ASCII, composed and decomposed accents, case
+// outside ASCII, final sigma, ideographs, Hangul jamo and fullwidth letters.
+TEST(FolderTable, KnowsWhetherLowerCasingThePathGivesItsComparableForm)
+{
+    const std::vector<std::string> parts = {"Docs", "a b", "\xC3\x89t\xC3\xA9", "E\xCC\x81t\xC3\xA9", "e\xCC\x81",
+                                            "\xCE\xA3\xCE\x9F\xCE\xA6\xCE\x99\xCE\x91", "\xCF\x83\xCE\xBF\xCF\x86",
+                                            "\xC4\xB0stanbul", "\xE6\x96\x87\xE6\xA1\xA3", "\xD0\x9F\xD0\xA0\xD0\x9E",
+                                            "\xD0\xBF\xD1\x80\xD0\xBE", "\xE1\x84\x80\xE1\x85\xA1", "\xEF\xBC\xB2",
+                                            "\xC3\x9F", "\xC7\x85x", "A\xCC\x8A"};
+    std::mt19937 rng(7);
+    FolderTable table, copy;
+    int withFlag = 0, withoutFlag = 0, nonAsciiWithFlag = 0;
+    for (int i = 0; i < 400; ++i) {
+        std::string path;
+        for (int n = 1 + int(rng() % 4); n > 0; --n)
+            path += "/" + parts[rng() % parts.size()];
+        const std::uint32_t id = table.intern(path);
+        const FolderForms f = table.forms(id);
+        const bool lowersTo = text::lower(f.path) == f.comparable;
+        ASSERT_EQ(f.lowersToComparable, lowersTo) << path;
+        EXPECT_EQ(copy.forms(copy.internFrom(table, id)).lowersToComparable, lowersTo) << path;
+        (lowersTo ? withFlag : withoutFlag) += 1;
+        nonAsciiWithFlag += lowersTo && !f.asciiPath;
+    }
+    // Both answers met, and the flag set beyond ASCII: the case the scan gains on.
+    EXPECT_GT(withoutFlag, 0);
+    EXPECT_GT(nonAsciiWithFlag, 0);
+    EXPECT_GT(withFlag, nonAsciiWithFlag);
 }
 
 TEST(FolderTable, ManyFoldersStayFindable)

@@ -60,6 +60,13 @@ TEST(ItemTable, GivesBackEveryFieldOfEveryItem)
     for (std::size_t p = 0; p < items.size(); ++p) {
         SCOPED_TRACE(items[p].path().substr(0, 40));
         expectSameFields(table.at(p), items[p]);
+        // What ranking a name reads, without the folder.
+        const ItemRef forms = table.nameFormsAt(p);
+        EXPECT_EQ(forms.name, items[p].name());
+        EXPECT_EQ(forms.searchName, items[p].searchName());
+        EXPECT_EQ(forms.searchNameWithoutExtension, items[p].searchNameWithoutExtension());
+        EXPECT_EQ(forms.normalizedSearchName, items[p].normalizedSearchName());
+        EXPECT_EQ(forms.normalizedSearchNameWithoutExtension, items[p].normalizedSearchNameWithoutExtension());
         EXPECT_EQ(table.find(items[p].path()), std::optional<std::uint32_t>(p));
     }
     // Records made from the table carry the stored forms; the side item keeps its text.

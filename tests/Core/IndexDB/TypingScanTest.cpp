@@ -77,7 +77,10 @@ TEST(TypingScan, AgreesWithAScanOfWholePaths)
         {{"istanbul"}}, {{"i\u0307s"}}, {{"kelvin"}}, {{"ｒｅｐｏｒｔ"}}, {{"file"}}, {{"ﬁle"}}, {{"報告"}}, {{"告 2"}},
         {{"docs", "kel"}}, {{"报告.d"}},
         // Pairs of letters and digits across a dot, a digit and a space
-        {{"t.tx"}}, {{"2re"}}, {{"12re"}}, {{"port.txt"}}, {{"3 报"}}, {{"odt"}}, {{"sume"}}, {{"ut"}}};
+        {{"t.tx"}}, {{"2re"}}, {{"12re"}}, {{"port.txt"}}, {{"3 报"}}, {{"odt"}}, {{"sume"}}, {{"ut"}},
+        // Words with "/" over whole paths, joined from folder and name or lower-cased whole
+        {{"été/1"}}, {{"проект/1"}}, {{"e\u0301/1"}}, {{"é/1"}}, {{"/0отчёт"}}, {{"档/4"}}, {{"/1résumé"}},
+        {{"/home/u/données"}, SearchMatchMode::Prefix}, {{"ёт.odt"}, SearchMatchMode::Suffix}};
     for (const Case& c : cases) {
         const SearchQuery query = wordsQuery(c.words, c.mode, c.caseSensitive);
         const TypingScan scan(table, query);
