@@ -209,19 +209,46 @@ ItemSource::NameViews ItemTable::namesAt(std::size_t position) const
     const Entry& e = m_entries[position];
     if (e.flags & Side) {
         const IndexedItem& item = m_sideItems[e.offsetLow];
-        return {item.name(), item.normalizedSearchName(), item.normalizedSearchNameWithoutExtension()};
+        return {item.name(), item.normalizedSearchName(), item.normalizedSearchNameWithoutExtension(),
+                item.searchName(), item.searchNameWithoutExtension()};
     }
     // The run: name, then the stored ones of searchName, its stem, the normalised name, its stem.
     const char* run = m_arena->at(e.offset());
-    const char* searchName = (e.flags & SearchNameStored) ? run + e.nameLength : run;
-    const char* p = run + e.nameLength + ((e.flags & SearchNameStored) ? e.searchNameLength : 0) +
-                    ((e.flags & StemStored) ? e.stemLength : 0);
-    const std::string_view normalized((e.flags & NormalizedStored) ? p : searchName, e.normalizedLength);
+    const std::string_view name(run, e.nameLength);
+    const char* p = run + e.nameLength;
+    const std::string_view searchName = (e.flags & SearchNameStored) ? std::string_view(p, e.searchNameLength) : name;
+    if (e.flags & SearchNameStored)
+        p += e.searchNameLength;
+    const std::string_view searchStem =
+        (e.flags & StemStored) ? std::string_view(p, e.stemLength) : searchName.substr(0, e.stemLength);
+    if (e.flags & StemStored)
+        p += e.stemLength;
+    const std::string_view normalized = (e.flags & NormalizedStored) ? std::string_view(p, e.normalizedLength)
+                                                                     : searchName.substr(0, e.normalizedLength);
     if (e.flags & NormalizedStored)
         p += e.normalizedLength;
     const std::string_view stem = (e.flags & NormalizedStemStored) ? std::string_view(p, e.normalizedStemLength)
                                                                    : normalized.substr(0, e.normalizedStemLength);
-    return {std::string_view(run, e.nameLength), normalized, stem};
+    return {name, normalized, stem, searchName, searchStem};
+}
+
+void ItemTable::prefetchRecord(std::size_t position) const
+{
+    // namesAt() reads the entry's offset, flags and lengths.
+    const Entry& e = m_entries[position];
+    __builtin_prefetch(&e.offsetLow);
+    __builtin_prefetch(&e.normalizedStemLength);
+}
+
+void ItemTable::prefetchNames(std::size_t position) const
+{
+    const Entry& e = m_entries[position];
+    if (e.flags & Side)
+        return;
+    // The run holds the name and its forms, rarely more than two lines.
+    const char* run = m_arena->at(e.offset());
+    __builtin_prefetch(run);
+    __builtin_prefetch(run + 64);
 }
 
 std::string_view ItemTable::pathOf(std::size_t position, std::string& scratch) const

@@ -51,6 +51,8 @@ public:
     std::pair<std::string_view, std::string_view> nameAndSearchName(std::size_t position) const;
     ItemRef atWithoutPath(std::size_t position) const override { return refWithoutPath(position); }
     NameViews namesAt(std::size_t position) const override;
+    void prefetchRecord(std::size_t position) const override;
+    void prefetchNames(std::size_t position) const override;
     const ItemFacts* facts() const override { return m_facts.data(); }
     FolderForms folder(std::uint32_t id) const override { return m_folders.forms(id); }
     std::size_t folderCount() const override { return m_folders.size(); }

@@ -122,7 +122,8 @@ FolderForms ItemSource::folder(std::uint32_t) const { return {}; }
 ItemSource::NameViews ItemSource::namesAt(std::size_t index) const
 {
     const ItemRef item = at(index);
-    return {item.name, item.normalizedSearchName, item.normalizedSearchNameWithoutExtension};
+    return {item.name, item.normalizedSearchName, item.normalizedSearchNameWithoutExtension, item.searchName,
+            item.searchNameWithoutExtension};
 }
 
 bool SearchEngine::takesTopKPath(std::size_t candidates, int limit)

@@ -29,13 +29,22 @@ public:
     // and every path of a source without facts, stays valid for the whole call.
     virtual ItemRef at(std::size_t index) const = 0;
     // The item's name, and with its two normalised forms (normalizedSearchName
-    // and its stem), without the rest of it.
+    // and its stem) and its two lower-cased ones (searchName and its stem),
+    // without the rest of it: enough to rank the name tiers.
     struct NameViews {
         std::string_view name;
         std::string_view normalized;
         std::string_view normalizedStem;
+        std::string_view searchName;
+        std::string_view searchStem;
     };
     virtual std::string_view nameAt(std::size_t index) const { return at(index).name; }
+    // Hints that namesAt(index) comes soon, in two steps some work apart:
+    // first where the item's record is, then (with the record at hand) its
+    // name. Reading names of items far apart waits on memory; a source that
+    // keeps them in memory starts fetching, others do nothing.
+    virtual void prefetchRecord(std::size_t) const {}
+    virtual void prefetchNames(std::size_t) const {}
     virtual NameViews namesAt(std::size_t index) const;
     // at() without the path (an empty view) when the item's facts name its
     // folder: its path is that folder's joined with its name.
