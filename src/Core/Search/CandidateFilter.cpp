@@ -690,8 +690,8 @@ void CandidateFilter::collectInBlocks(std::size_t count, IndexAt indexAt, std::v
 void CandidateFilter::collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out,
                               std::vector<CandidateBound>* bounds)
 {
-    collectInBlocks(last > first ? last - first : 0, [first](std::size_t k) { return static_cast<std::uint32_t>(first + k); },
-                    out, bounds);
+    const auto at = [first](std::size_t k) { return static_cast<std::uint32_t>(first + k); };
+    collectInBlocks(last > first ? last - first : 0, at, out, bounds);
     finishCollecting();
 }
 

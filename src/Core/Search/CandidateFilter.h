@@ -142,8 +142,8 @@ private:
     // Makes `folder` the one at hand: its answers and the characters its items' names need.
     void meetFolder(std::uint32_t folder);
     // The facts show that the name lacks a character some token needs there,
-    // beyond what the item's folder holds: most items fail here, before any
-    // other test, which it spares them.
+    // beyond what the item's folder holds: an item that fails here, before
+    // any other test, is spared the rest of the name test.
     bool nameLacksFolderRest(const ItemFacts& f)
     {
         if (f.folder == ItemFacts::kNoFolder || !nameMaskUsable(f))

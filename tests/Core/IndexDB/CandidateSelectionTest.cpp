@@ -107,9 +107,9 @@ TEST(CandidateSelection, OnlyPlainOneWordQueriesUseTheIndexes)
 
 TEST(CandidateSelection, SearchesOverEveryItemAnswerAsTheEngine)
 {
-    // Many items hold the words in their names, whose keys name them first;
-    // others hold them only in their folders, in an extension the keys do
-    // not see, in CJK, or were written after the indexes were built.
+    // Many items hold the words in their names; others hold them only in
+    // their folders (whose answers the filter keeps per folder), in an
+    // extension, in CJK, or were written after the indexes were built.
     const char* folders[] = {"/home/u/Documents", "/home/u/Reports 2024", "/data/报告", "/srv/季度报告/x", "/a"};
     const char* stems[] = {"report", "Report summary", "sol", "server notes", "报告", "季度报告", "rep-ort", "serve",
                            "photo", "summary"};
