@@ -227,6 +227,25 @@ const char* ItemTable::readNameForms(const Entry& e, ItemRef& r) const
     return p;
 }
 
+void ItemTable::prefetchRecord(std::size_t position) const
+{
+    // namesAt() reads the entry's offset, flags and lengths.
+    const Entry& e = m_entries[position];
+    __builtin_prefetch(&e.offsetLow);
+    __builtin_prefetch(&e.normalizedStemLength);
+}
+
+void ItemTable::prefetchNames(std::size_t position) const
+{
+    const Entry& e = m_entries[position];
+    if (e.flags & Side)
+        return;
+    // The run holds the name and its forms, rarely more than two lines.
+    const char* run = m_arena->at(e.offset());
+    __builtin_prefetch(run);
+    __builtin_prefetch(run + 64);
+}
+
 std::string_view ItemTable::pathOf(std::size_t position, std::string& scratch) const
 {
     const Entry& e = m_entries[position];

@@ -53,6 +53,8 @@ public:
     ItemRef atWithoutPath(std::size_t position) const override { return refWithoutPath(position); }
     ItemRef nameFormsAt(std::size_t position) const override;
     NameViews namesAt(std::size_t position) const override;
+    void prefetchRecord(std::size_t position) const override;
+    void prefetchNames(std::size_t position) const override;
     const ItemFacts* facts() const override { return m_facts.data(); }
     FolderForms folder(std::uint32_t id) const override { return m_folders.forms(id); }
     std::size_t folderCount() const override { return m_folders.size(); }

@@ -204,6 +204,16 @@ const CandidateFilter::FolderAnswer& CandidateFilter::answerWithTiers(std::size_
     return a;
 }
 
+void CandidateFilter::meetFolder(std::uint32_t folder)
+{
+    m_folderNeed = 0;
+    for (std::size_t k = 0; k < m_tokens.size(); ++k) {
+        m_lastAnswers[k] = &answer(k, folder);
+        m_folderNeed |= m_tokens[k].tailMasks[m_wholeTokenInName ? 0 : m_lastAnswers[k]->matched];
+    }
+    m_lastFolder = folder;
+}
+
 const CandidateFilter::FolderAnswer& CandidateFilter::tiersAtHand(std::size_t token)
 {
     const FolderAnswer& a = *m_lastAnswers[token];
@@ -348,11 +358,8 @@ bool CandidateFilter::namesMayMatch(std::uint32_t index, const ItemFacts& f, Can
     // The characters first (the facts at hand), then, where the folder left
     // part of a token for the name, their order (the name itself).
     // Items of one folder mostly come in a row: its answers are kept at hand.
-    if (f.folder != m_lastFolder && f.folder != ItemFacts::kNoFolder) {
-        for (std::size_t k = 0; k < m_tokens.size(); ++k)
-            m_lastAnswers[k] = &answer(k, f.folder);
-        m_lastFolder = f.folder;
-    }
+    if (f.folder != m_lastFolder && f.folder != ItemFacts::kNoFolder)
+        meetFolder(f.folder);
     const FolderAnswer* answers[kMaxFilteredTokens];
     std::size_t matched[kMaxFilteredTokens];
     bool orderToCheck = false;
@@ -530,15 +537,19 @@ bool CandidateFilter::passesPathFilter(std::uint32_t folder)
     return answer == 2;
 }
 
-bool CandidateFilter::mayBeResult(std::uint32_t index, CandidateBound* bound)
+bool CandidateFilter::passesFacts(const ItemFacts& f)
 {
-    const ItemFacts& f = m_facts[index];
     if ((f.bits & m_rejectBits) != 0 || (f.bits & m_requiredMask) != m_requiredValue)
         return false;
     if (m_anyOfBits != 0 && (f.bits & m_anyOfBits) == 0)
         return false;
     if (!m_pathFilterAnswers.empty() && f.folder != ItemFacts::kNoFolder && !passesPathFilter(f.folder))
         return false;
+    return m_tokens.empty() || !nameLacksFolderRest(f);
+}
+
+bool CandidateFilter::passesNames(std::uint32_t index, const ItemFacts& f, CandidateBound* bound)
+{
     if (bound)
         *bound = CandidateBound{m_constantRank, false, true};
     if (!m_tokens.empty() && !namesMayMatch(index, f, bound, bound && m_keep > 0))
@@ -624,13 +635,11 @@ void CandidateFilter::noteExact(Rank rank)
         m_atOrBelowCutoff -= m_exactRanks[std::size_t(m_cutoff--)];
 }
 
-void CandidateFilter::collectOne(std::uint32_t index, std::vector<std::uint32_t>& out,
-                                 std::vector<CandidateBound>* bounds)
+void CandidateFilter::collectPassed(std::uint32_t index, std::vector<std::uint32_t>& out,
+                                    std::vector<CandidateBound>* bounds)
 {
-    if (m_shared && --m_untilLook == 0)
-        takeSharedCutoff();
     CandidateBound bound;
-    if (!mayBeResult(index, bounds ? &bound : nullptr))
+    if (!passesNames(index, m_facts[index], bounds ? &bound : nullptr))
         return;
     out.push_back(index);
     if (bounds) {
@@ -640,21 +649,49 @@ void CandidateFilter::collectOne(std::uint32_t index, std::vector<std::uint32_t>
     }
 }
 
+template <typename IndexAt>
+void CandidateFilter::collectInBlocks(std::size_t count, IndexAt indexAt, std::vector<std::uint32_t>& out,
+                                      std::vector<CandidateBound>* bounds)
+{
+    constexpr std::size_t kBlock = 64;
+    const std::size_t size = m_source.size();
+    const std::size_t blocks = (count + kBlock - 1) / kBlock;
+    std::vector<std::uint32_t> passed[3];  // by block number modulo 3
+    for (std::size_t b = 0; b < blocks + 2; ++b) {
+        if (b < blocks) {
+            std::vector<std::uint32_t>& fetching = passed[b % 3];
+            fetching.clear();
+            for (std::size_t k = b * kBlock; k < std::min(count, (b + 1) * kBlock); ++k) {
+                if (m_shared && --m_untilLook == 0)
+                    takeSharedCutoff();
+                const std::uint32_t index = indexAt(k);
+                if (index >= size || !passesFacts(m_facts[index]))
+                    continue;
+                fetching.push_back(index);
+                m_source.prefetchRecord(index);
+            }
+        }
+        if (b >= 1 && b <= blocks)
+            for (std::uint32_t index : passed[(b - 1) % 3])
+                m_source.prefetchNames(index);
+        if (b >= 2)
+            for (std::uint32_t index : passed[(b - 2) % 3])
+                collectPassed(index, out, bounds);
+    }
+}
+
 void CandidateFilter::collect(std::uint32_t first, std::uint32_t last, std::vector<std::uint32_t>& out,
                               std::vector<CandidateBound>* bounds)
 {
-    for (std::uint32_t i = first; i < last; ++i)
-        collectOne(i, out, bounds);
+    const auto at = [first](std::size_t k) { return static_cast<std::uint32_t>(first + k); };
+    collectInBlocks(last > first ? last - first : 0, at, out, bounds);
     finishCollecting();
 }
 
 void CandidateFilter::collect(std::span<const std::uint32_t> candidates, std::vector<std::uint32_t>& out,
                               std::vector<CandidateBound>* bounds)
 {
-    const std::size_t size = m_source.size();
-    for (std::uint32_t i : candidates)
-        if (i < size)
-            collectOne(i, out, bounds);
+    collectInBlocks(candidates.size(), [candidates](std::size_t k) { return candidates[k]; }, out, bounds);
     finishCollecting();
 }
 

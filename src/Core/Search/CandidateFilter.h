@@ -136,8 +136,29 @@ private:
     static constexpr std::int32_t kNever = 0x7FFFFFFF;
     static constexpr std::size_t kMaxFilteredTokens = 16;  // more words filter on their first sixteen
 
-    bool mayBeResult(std::uint32_t index, CandidateBound* bound);
-    void collectOne(std::uint32_t index, std::vector<std::uint32_t>& out, std::vector<CandidateBound>* bounds);
+    // The tests of the facts alone, then those that may read the name.
+    bool passesFacts(const ItemFacts& f);
+    bool passesNames(std::uint32_t index, const ItemFacts& f, CandidateBound* bound);
+    // Makes `folder` the one at hand: its answers and the characters its items' names need.
+    void meetFolder(std::uint32_t folder);
+    // The facts show that the name lacks a character some token needs there,
+    // beyond what the item's folder holds: an item that fails here, before
+    // any other test, is spared the rest of the name test.
+    bool nameLacksFolderRest(const ItemFacts& f)
+    {
+        if (f.folder == ItemFacts::kNoFolder || !nameMaskUsable(f))
+            return false;
+        if (f.folder != m_lastFolder)
+            meetFolder(f.folder);
+        return (f.nameCharacters & m_folderNeed) != m_folderNeed;
+    }
+    // Candidates go through in blocks: the facts of one block are read while
+    // the records and then the names of those of the two blocks before it that
+    // passed are being fetched, so that reading a name seldom waits on memory.
+    template <typename IndexAt>
+    void collectInBlocks(std::size_t count, IndexAt indexAt, std::vector<std::uint32_t>& out,
+                         std::vector<CandidateBound>* bounds);
+    void collectPassed(std::uint32_t index, std::vector<std::uint32_t>& out, std::vector<CandidateBound>* bounds);
     void noteExact(Rank rank);
     void lowerCutoffTo(Rank cutoff);
     // Hands the exact ranks noted since the last call to the shared cutoff and takes its cutoff.
@@ -188,6 +209,7 @@ private:
     std::deque<FolderAnswer> m_folderAnswers;
     std::uint32_t m_lastFolder = ItemFacts::kNoFolder;   // the folder of the last item asked about
     const FolderAnswer* m_lastAnswers[kMaxFilteredTokens] = {};  // its answers, by token
+    std::uint64_t m_folderNeed = 0;  // the characters of every token's rest beyond that folder, joined
     Rank m_constantRank = 0;  // the rank of every result of a search that does not rank names
     Rank m_firstPathTier = 0;
     Rank m_firstTierBeyondName = 0;

@@ -36,6 +36,12 @@ public:
         std::string_view normalizedStem;
     };
     virtual std::string_view nameAt(std::size_t index) const { return at(index).name; }
+    // Hints that namesAt(index) or nameFormsAt(index) comes soon, in two steps some work apart:
+    // first where the item's record is, then (with the record at hand) its
+    // name. Reading names of items far apart waits on memory; a source that
+    // keeps them in memory starts fetching, others do nothing.
+    virtual void prefetchRecord(std::size_t) const {}
+    virtual void prefetchNames(std::size_t) const {}
     virtual NameViews namesAt(std::size_t index) const;
     // at() without the path (an empty view) when the item's facts name its
     // folder: its path is that folder's joined with its name.

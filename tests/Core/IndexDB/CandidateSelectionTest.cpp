@@ -105,6 +105,42 @@ TEST(CandidateSelection, OnlyPlainOneWordQueriesUseTheIndexes)
     EXPECT_TRUE(s.store->shouldUseFastCharacterIndex(q));
 }
 
+TEST(CandidateSelection, SearchesOverEveryItemAnswerAsTheEngine)
+{
+    // Many items hold the words in their names; others hold them only in
+    // their folders (whose answers the filter keeps per folder), in an
+    // extension, in CJK, or were written after the indexes were built.
+    const char* folders[] = {"/home/u/Documents", "/home/u/Reports 2024", "/data/报告", "/srv/季度报告/x", "/a"};
+    const char* stems[] = {"report", "Report summary", "sol", "server notes", "报告", "季度报告", "rep-ort", "serve",
+                           "photo", "summary"};
+    const char* extensions[] = {".txt", ".report", ".sol", "", ".pdf"};
+    std::vector<IndexedItem> items;
+    for (int i = 0; items.size() < 4600; ++i) {
+        // Every path once: the store keeps one item a path.
+        const std::string name = std::string(stems[i % 10]) + (i % 3 ? std::to_string(i) : "") + extensions[i % 5];
+        if (i % 3 == 0 && i >= 10)
+            continue;
+        items.push_back(fileItem(std::string(folders[i % 5]) + "/" + name));
+    }
+    CompleteStore complete(items);
+    std::vector<IndexedItem> written;
+    for (int i = 0; i < 40; ++i)
+        written.push_back(fileItem("/late/report sol " + std::to_string(i) + ".txt"));
+    ASSERT_TRUE(complete.store->upsert(written));
+    items.insert(items.end(), written.begin(), written.end());
+    const SearchEngine engine;
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"report", "s"}, {"report", "sol"}, {"报告", "季"}, {"sum", "rep"}, {"ser", "report"}, {"photo", "报告"}}) {
+        for (int limit : {30, 900}) {
+            SearchQuery q = wordsQuery(words);
+            SCOPED_TRACE(q.rawText + ", limit " + std::to_string(limit));
+            EXPECT_EQ(test::pathsOf(complete.store->search(q, limit)), test::pathsOf(engine.search(items, q, limit)));
+            q.extensionFilter = "txt";
+            EXPECT_EQ(test::pathsOf(complete.store->search(q, limit)), test::pathsOf(engine.search(items, q, limit)));
+        }
+    }
+}
+
 TEST(CandidateSelection, ShortWordsAreCappedToTheLowestPositions)
 {
     // 6,000 names beginning with "qzxw" and 4,000 with "q" further in; rows

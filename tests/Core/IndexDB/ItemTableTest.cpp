@@ -228,6 +228,7 @@ void expectFactsOfRecords(const ItemTable& table)
         const ItemSource::NameViews names = table.namesAt(p);
         EXPECT_EQ(names.normalized, whole.normalizedSearchName);
         EXPECT_EQ(names.normalizedStem, whole.normalizedSearchNameWithoutExtension);
+        EXPECT_EQ(names.name, whole.name);
     }
 }
 
