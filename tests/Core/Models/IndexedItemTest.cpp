@@ -318,20 +318,6 @@ TEST(IndexedItem, WithSearchFormsTakesTheFormsAsGiven)
     EXPECT_EQ(made.name(), "Name.txt");
 }
 
-TEST(IndexedItem, AJoinedRecordTakesItsPathFromFolderSeparatorAndName)
-{
-    const IndexedItem item("/a/Ünïcode 报告.Tar.GZ", "Ünïcode 报告.Tar.GZ", "/a", "gz", 7, 2.5, IndexedItem::ItemType::File);
-    ItemRef r = item.ref();
-    r.path = "/stale/path";  // not read
-    EXPECT_EQ(IndexedItem(IndexedItem::JoinedFields{r, "/"}), item);
-
-    // At the root the folder ends in the separator already.
-    const IndexedItem top("/Top.txt", "Top.txt", "/", "txt", 1, 1.0, IndexedItem::ItemType::Folder);
-    r = top.ref();
-    r.path = {};
-    EXPECT_EQ(IndexedItem(IndexedItem::JoinedFields{r, ""}), top);
-}
-
 TEST(Paths, StandardizeAndComponents)
 {
     struct Case {
