@@ -143,6 +143,9 @@ TEST(FolderReconciler, SearchesAnswerWhileALargeRootIsReconciled)
     SearchQuery query;
     query.rawText = "still";
     query.tokens = {"still"};
+    // By prefix: in contains mode the tree's random folder name could hold the
+    // word's letters in order and let every item match through its path.
+    query.matchMode = SearchMatchMode::Prefix;
     query.contentFilters = {SearchContentFilter::All};
     // Once the removals began, three searches answer before they end.
     while (!done && f.store->indexedCount() > 200001)
