@@ -295,16 +295,15 @@ std::vector<IndexedItem> ItemTable::materialize(std::span<const std::uint32_t> p
 
 void ItemTable::prefetchEntry(std::uint32_t position) const
 {
-    __builtin_prefetch(&m_entries[position]);
+    prefetchRecord(position);
     __builtin_prefetch(&m_facts[position]);
 }
 
 void ItemTable::prefetchRunAndFolder(std::uint32_t position) const
 {
-    const Entry& e = m_entries[position];
-    if (e.flags & Side)
+    if (m_entries[position].flags & Side)
         return;
-    __builtin_prefetch(m_arena->at(e.offset()));
+    prefetchNames(position);
     m_folders.prefetch(m_facts[position].folder);
 }
 
