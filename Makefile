@@ -42,8 +42,8 @@ deps:
 	done); \
 	if [ -n "$$missing" ]; then \
 		echo "Installing:" $$missing; \
-		$(SUDO) apt-get update -q && \
-		DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$missing; \
+		$(SUDO) apt-get -o DPkg::Lock::Timeout=900 update -q && \
+		DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends $$missing; \
 	fi
 
 configure: deps
