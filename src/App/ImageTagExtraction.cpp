@@ -1,8 +1,11 @@
 #include "App/ImageTagExtraction.h"
 
+#include <QFile>
 #include <QImageReader>
 
 #include "App/TesseractRecognizer.h"
+#include "Core/Preview/RasterDecoding.h"
+#include "Core/Preview/RegularFile.h"
 
 namespace pallix {
 
@@ -26,7 +29,13 @@ std::shared_ptr<ImageTagExtraction> ImageTagExtraction::system()
 
 std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path)
 {
-    QImageReader reader(QString::fromStdString(path));
+    // A pipe or a device named like an image is skipped, never waited on.
+    QFile file;
+    const QString name = QFile::decodeName(path.c_str());
+    if (!RegularFile::open(file, name))
+        return std::nullopt;
+    QImageReader reader;
+    RasterDecoding::setDevice(reader, file, name);
     reader.setAutoTransform(true);
     reader.setAllocationLimit(kAllocationLimitMiB);
     QSize size = reader.size();

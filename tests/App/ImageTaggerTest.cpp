@@ -9,8 +9,12 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <QImage>
+
+#include "App/ImageTagExtraction.h"
 #include "Core/Semantic/ImageSemanticStore.h"
 #include "ModelTestSupport.h"
+#include "Platform/SpecialFiles.h"
 
 using namespace std::chrono_literals;
 
@@ -131,6 +135,30 @@ TEST(ImageTagger, OneSessionPerKeyPagesInOrderAndPausesBetweenPasses)
     rig.tagger->startIfNeeded(none.source(), rig.store, "server");  // a second key: a second session
     ASSERT_TRUE(waitFor([&] { return rig.clock->sleepers() == 2; }));
     EXPECT_EQ(none.requests().size(), 1u);
+}
+
+TEST(ImageTagger, APassOverPipesAndDevicesNamedLikeImagesEndsAndTagsOnlyTheRealImage)
+{
+    test::TempTree tree;
+    const test::SpecialFiles special = test::makeSpecialFiles(tree);
+    QImage red(64, 64, QImage::Format_RGB32);
+    red.fill(QColor(255, 0, 0));
+    const std::string real = tree.path("real.png");
+    ASSERT_TRUE(red.save(QString::fromStdString(real)));
+    std::vector<std::string> paths = special.all();
+    paths.push_back(real);  // after every special file: the pass must reach it
+
+    TempDir dir;
+    auto store = std::make_shared<ImageSemanticStore>(dir.path() / "tags.sqlite");
+    ASSERT_EQ(store->bootstrap(), std::nullopt);
+    auto clock = std::make_shared<FakeClock>();
+    ImageTagger tagger(ImageTagger::Options{std::make_shared<ImageTagExtraction>(nullptr, nullptr), clock, false});
+    tagger.startIfNeeded([paths](int, int offset) { return offset == 0 ? paths : std::vector<std::string>{}; },
+                         store, "local");
+    ASSERT_TRUE(waitFor([&] { return tagger.finishedPasses() >= 1 && clock->sleepers() >= 1; }));
+    EXPECT_EQ(tagger.extractedImages(), static_cast<std::int64_t>(paths.size()));
+    EXPECT_EQ(store->searchPaths({{"红色"}}, 50), std::vector<std::string>{real});
+    tagger.shutdown();
 }
 
 TEST(ImageTagger, ReindexRuleDecidesWhatIsExtractedAndWritten)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QSignalSpy>
 
 #include "Core/Preview/FolderBrowserManager.h"
@@ -211,6 +213,19 @@ TEST_F(ResultActionsTest, DuplicateSelectsTheCopyAndReSearches)
     ASSERT_TRUE(waitFor([&] { return !desktop->alerts.isEmpty(); }));
     EXPECT_EQ(desktop->alerts, QStringList{"无法制作副本|" + kMissing});
     EXPECT_EQ(h.log.back(), "status:" + kMissing.toStdString());
+}
+
+TEST_F(ResultActionsTest, DuplicatingAPipeIsRefusedWithAnAlertAndCreatesNothing)
+{
+    const std::string pipe = tree.str() + "/pipe.jpg";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    actions().duplicateItem(fileItem(pipe));
+    ASSERT_TRUE(waitFor([&] { return !desktop->alerts.isEmpty(); }));
+    const QString message = QStringLiteral("「pipe.jpg」是命名管道，没有可复制的内容。");
+    EXPECT_EQ(desktop->alerts, QStringList{"无法制作副本|" + message});
+    EXPECT_NE(std::find(h.log.begin(), h.log.end(), "status:" + message.toStdString()), h.log.end());
+    EXPECT_EQ(std::find(h.log.begin(), h.log.end(), "status:已制作副本"), h.log.end());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tree.path() / "pipe 副本.jpg")));
 }
 
 TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "Core/Models/IndexedItem.h"
+#include "Core/Preview/RegularFile.h"
 #include "Platform/DirectoryWalker.h"
 
 namespace pallix::FileOperations {
@@ -78,7 +79,9 @@ namespace {
 
 int copyFile(const std::string& from, const std::string& to, mode_t mode, bool& created)
 {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Checked again on the descriptor: an entry swapped for a pipe since it
+    // was listed is refused, not waited on.
+    const int in = RegularFile::openForReading(from, nullptr, RegularFile::Links::Refuse);
     if (in < 0)
         return errno;
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
@@ -142,7 +145,7 @@ int copyEntry(const std::string& from, const std::string& to, bool& created)
         return copySymlink(from, to, created);
     if (S_ISREG(st.st_mode))
         return copyFile(from, to, st.st_mode, created);
-    return 0;  // sockets, fifos and devices are not content to copy
+    return 0;  // inside a folder, sockets, pipes and devices are left out: they hold no content
 }
 
 Result rename(const std::string& sourcePath, const QString& newName)
@@ -184,6 +187,12 @@ Result duplicate(const std::string& sourcePath)
         return failure(errno == ENOENT ? FileActionError::fileMissing() : FileActionError::fromErrno(errno));
     const std::string folder = parentOf(sourcePath);
     const std::string name(paths::lastComponent(sourcePath));
+    // A pipe, socket or device holds no content to copy: copying would
+    // create nothing, and saying "done" then would be untrue.
+    if (const RegularFile::Type type = RegularFile::typeOfMode(st.st_mode); RegularFile::isSpecial(type)) {
+        return failure(FileActionError::underlying(QStringLiteral("「%1」是%2，没有可复制的内容。")
+                                                       .arg(QString::fromStdString(name), RegularFile::typeName(type))));
+    }
     constexpr int kMaxAttempts = 10000;
     for (int n = 1; n <= kMaxAttempts; ++n) {
         const std::string candidate = folder + "/" + duplicateName(name, n);

@@ -30,7 +30,8 @@ std::string duplicateName(const std::string& name, int n);
 
 // Copies the item (a folder with everything in it) next to itself under the
 // first free duplicate name; the new path on success. A partial copy is
-// removed again on failure.
+// removed again on failure. A pipe, socket or device is refused with an
+// error naming its type (inside a folder such entries are left out).
 Expected<std::string, FileActionError> duplicate(const std::string& sourcePath);
 
 } // namespace pallix::FileOperations

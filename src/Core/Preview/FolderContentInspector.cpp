@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Core/Models/IndexedItem.h"
+#include "Core/Preview/RegularFile.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -29,16 +30,24 @@ std::string_view trimmed(std::string_view s)
     return first == s.size() ? std::string_view{} : s.substr(first, end - first);
 }
 
+enum class EntryKind { Folder, File, Special };
+
 // The entry's own type: a link to a folder is not a folder here, and an
-// entry whose type cannot be read counts as a file.
-bool isDirectoryEntry(int dirFd, const dirent& entry)
+// entry whose type cannot be read counts as a file. A pipe, socket or device
+// named like a picture is no picture.
+EntryKind entryKind(int dirFd, const dirent& entry)
 {
-    if (entry.d_type != DT_UNKNOWN)
-        return entry.d_type == DT_DIR;
-    struct stat st {};
-    if (fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return false;
-    return S_ISDIR(st.st_mode);
+    unsigned mode = DTTOIF(entry.d_type);
+    if (entry.d_type == DT_UNKNOWN) {
+        struct stat st {};
+        if (fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return EntryKind::File;
+        mode = st.st_mode;
+    }
+    const RegularFile::Type type = RegularFile::typeOfMode(mode);
+    if (type == RegularFile::Type::Directory)
+        return EntryKind::Folder;
+    return RegularFile::isSpecial(type) ? EntryKind::Special : EntryKind::File;
 }
 
 } // namespace
@@ -93,7 +102,7 @@ FolderContentInspector::FolderContentHint FolderContentInspector::inspect(const 
         if (name.starts_with('.'))
             continue;
         ++examined;
-        if (isDirectoryEntry(dirfd(dir.get()), *entry))
+        if (entryKind(dirfd(dir.get()), *entry) != EntryKind::File)
             continue;
         const std::string ext = text::lower(paths::extension(name));
         if (kinds::isVideoExtension(ext))

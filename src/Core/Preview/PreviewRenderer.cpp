@@ -2,27 +2,25 @@
 
 namespace pallix {
 
-PooledPreviewRenderer::PooledPreviewRenderer(int maxThreads)
+PooledPreviewRenderer::PooledPreviewRenderer(int maxThreads, std::shared_ptr<Clock> clock, Clock::Duration budget,
+                                             Render render)
+    : m_render(std::move(render)), m_pool(maxThreads, std::move(clock), budget)
 {
-    m_pool.setMaxThreadCount(maxThreads);
-}
-
-PooledPreviewRenderer::~PooledPreviewRenderer()
-{
-    m_pool.waitForDone();
 }
 
 void PooledPreviewRenderer::start(const PreviewRequest& request, Done done)
 {
-    QObject* receiver = &m_receiver;
-    m_pool.start(
-        [request, receiver, done = std::move(done)]() mutable {
-            std::optional<QImage> picture = PreviewRendering::render(request);
-            QMetaObject::invokeMethod(
-                receiver, [done = std::move(done), picture = std::move(picture)] { done(picture); },
-                Qt::QueuedConnection);
-        },
-        request.urgent ? 1 : 0);
+    m_pool.start<RenderOutcome>([render = m_render, request] { return render(request); },
+                                [done = std::move(done)](std::optional<RenderOutcome> outcome) {
+                                    if (outcome) {
+                                        done(std::move(*outcome));
+                                        return;
+                                    }
+                                    RenderOutcome givenUp;
+                                    givenUp.overdue = true;
+                                    done(givenUp);
+                                },
+                                request.urgent ? 1 : 0);
 }
 
 } // namespace pallix

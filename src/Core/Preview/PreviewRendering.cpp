@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QDir>
+#include <QFile>
 
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/FileManagerOrder.h"
@@ -50,7 +51,7 @@ QStringList sampleFiles(const QString& folder)
     return paths;
 }
 
-std::optional<QImage> render(const PreviewRequest& request)
+RenderOutcome render(const PreviewRequest& request)
 {
     const double pixels = maxPixel(request);
     if (request.isDirectory) {
@@ -65,14 +66,17 @@ std::optional<QImage> render(const PreviewRequest& request)
             videoFlags.append(false);
         }
         QImage drawn = FolderPreviewDrawing::renderFolderPreviewStack(samples, videoFlags, request.iconSize);
-        return drawn.isNull() ? std::nullopt : std::optional<QImage>(drawn);
+        return RenderOutcome(drawn.isNull() ? std::nullopt : std::optional<QImage>(drawn));
     }
+    const RegularFile::Type type = RegularFile::typeOf(QFile::encodeName(request.itemPath).toStdString());
+    if (RegularFile::isSpecial(type))
+        return {std::nullopt, type};
     const QImage picture = RasterDecoding::decode(request.rasterKind, request.itemPath, pixels);
     if (picture.isNull())
-        return std::nullopt;
+        return RenderOutcome();
     // The square's side is the icon size in points, as the views draw it.
     const int side = std::max(1, static_cast<int>(std::lround(std::clamp(request.iconSize, 1.0, 1024.0))));
-    return RasterDecoding::scaledSquare(picture, side);
+    return RenderOutcome(RasterDecoding::scaledSquare(picture, side));
 }
 
 } // namespace pallix::PreviewRendering

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include "Core/Preview/RasterDecoding.h"
+#include "Core/Preview/RegularFile.h"
 
 namespace pallix {
 
@@ -28,6 +29,20 @@ struct PreviewRequest {
     QString diskFile;          // where the result is written; empty: memory only
 };
 
+// What one render made: the picture, or none for the fallback icon. A
+// special file (a pipe named like an image...) is not read: `type` names it,
+// and it is shown with its type's icon. `overdue`: the render was given up
+// after its time budget, so the missing picture says nothing of the file.
+struct RenderOutcome {
+    RenderOutcome(std::optional<QImage> picture = std::nullopt, RegularFile::Type type = RegularFile::Type::Regular)
+        : picture(std::move(picture)), type(type)
+    {
+    }
+    std::optional<QImage> picture;
+    RegularFile::Type type;
+    bool overdue = false;
+};
+
 namespace PreviewRendering {
 
 // 2 × iconSize within 96...cap; cap 256 for images, videos and PDF files,
@@ -42,8 +57,9 @@ QStringList pickSamples(const QStringList& sortedNames);
 // (digits by value), then picked.
 QStringList sampleFiles(const QString& folder);
 
-// The finished picture, or none when the caller should show the fallback icon.
-std::optional<QImage> render(const PreviewRequest& request);
+// The finished picture, or none when the caller should show the fallback
+// icon; a special file is named, not read.
+RenderOutcome render(const PreviewRequest& request);
 
 } // namespace PreviewRendering
 } // namespace pallix

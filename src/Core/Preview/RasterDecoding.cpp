@@ -4,10 +4,13 @@
 #include <cmath>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QProcess>
+
+#include "Core/Preview/RegularFile.h"
 
 namespace pallix::RasterDecoding {
 
@@ -20,10 +23,26 @@ int decoderSide(double maxPixel)
 
 } // namespace
 
+void setDevice(QImageReader& reader, QFile& file, const QString& path)
+{
+    // The descriptor's file has no name: the format comes from the content,
+    // and from the extension only for formats without a signature (TGA).
+    QByteArray format = QImageReader::imageFormat(&file);
+    if (format.isEmpty())
+        format = QFileInfo(path).suffix().toLower().toLatin1();
+    file.seek(0);
+    reader.setDevice(&file);
+    reader.setFormat(format);
+}
+
 QImage decodeImage(const QString& path, double maxPixel)
 {
+    QFile file;
+    if (!RegularFile::open(file, path))
+        return {};
     QImageReader::setAllocationLimit(kAllocationLimitMiB);
-    QImageReader reader(path);
+    QImageReader reader;
+    setDevice(reader, file, path);
     reader.setAutoTransform(true);
     const int side = decoderSide(maxPixel);
     const QSize size = reader.size();
@@ -56,6 +75,9 @@ QString helperPath()
 
 QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel)
 {
+    // The helper checks again on its own descriptor; this spares the process.
+    if (RegularFile::typeOf(QFile::encodeName(path).toStdString()) != RegularFile::Type::Regular)
+        return {};
     const QString mode = kind == Kind::Pdf ? QStringLiteral("pdf") : QStringLiteral("video");
     QProcess helper;
     helper.setProcessChannelMode(QProcess::SeparateChannels);

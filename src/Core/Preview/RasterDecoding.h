@@ -9,6 +9,9 @@
 #include <QImage>
 #include <QString>
 
+class QFile;
+class QImageReader;
+
 namespace pallix::RasterDecoding {
 
 enum class Kind { None, Image, Video, Pdf, Count };
@@ -17,8 +20,16 @@ enum class Kind { None, Image, Video, Pdf, Count };
 constexpr int kAllocationLimitMiB = 96;
 // How long the helper may take for one picture before it is killed.
 constexpr int kHelperTimeoutMs = 10000;
+// How long a caller waits for any one decode before it gives up on it (an
+// in-process decoder cannot be killed): the helper's time and a little more.
+constexpr int kDecodeBudgetMs = kHelperTimeoutMs + 2000;
 
-// The larger side of the result is at most max(ceil(maxPixel), 64); the
+// Points `reader` at `file`, opened by RegularFile::open() for `path`, with
+// the format its content shows (else its extension's).
+void setDevice(QImageReader& reader, QFile& file, const QString& path);
+
+// Only a regular file is read (RegularFile), so a pipe or device named like
+// an image gives null at once. The larger side of the result is at most max(ceil(maxPixel), 64); the
 // picture is turned upright by its orientation tag. Null when it cannot be read.
 QImage decodeImage(const QString& path, double maxPixel);
 // The first page of a PDF file or a frame near the start of a video, through

@@ -184,14 +184,14 @@ QString ThumbnailProvider::fallbackKey(const QString& path, double iconSize, boo
     return path + u'#' + QString::number(wholePoints(iconSize)) + u'#' + flag(isDirectory);
 }
 
-QPixmap ThumbnailProvider::themeIcon(const QString& path, bool isDirectory, int side)
+QPixmap ThumbnailProvider::themeIcon(const QString& mimeName, bool isDirectory, int side)
 {
     QIcon icon;
     if (isDirectory) {
         icon = QIcon::fromTheme(QStringLiteral("folder"));
     } else {
         static const QMimeDatabase mimes;
-        const QMimeType mime = mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
+        const QMimeType mime = mimes.mimeTypeForName(mimeName);
         icon = QIcon::fromTheme(mime.iconName());
         if (icon.isNull())
             icon = QIcon::fromTheme(mime.genericIconName());
@@ -202,29 +202,37 @@ QPixmap ThumbnailProvider::themeIcon(const QString& path, bool isDirectory, int 
     return pixmap.isNull() ? drawnIcon(isDirectory, side) : pixmap;
 }
 
+QPixmap ThumbnailProvider::sharedThemeIcon(const QString& mimeName, bool isDirectory, double iconSize)
+{
+    const int side = std::max(1, static_cast<int>(std::lround(std::clamp(iconSize, 1.0, 1024.0))));
+    const QString shared = mimeName + u'#' + QString::number(side) + u'#' + flag(isDirectory);
+    if (const QPixmap* known = m_themeIcons.object(shared))
+        return *known;
+    QPixmap pixmap = themeIcon(mimeName, isDirectory, side);
+    m_themeIcons.insert(shared, new QPixmap(pixmap));
+    return pixmap;
+}
+
 QPixmap ThumbnailProvider::fallbackImage(const QString& path, bool isDirectory, double iconSize)
 {
     const QString key = fallbackKey(path, iconSize, isDirectory);
     if (const QPixmap* cached = m_fallbackCache.object(key))
         return *cached;
-    const int side = std::max(1, static_cast<int>(std::lround(std::clamp(iconSize, 1.0, 1024.0))));
-    QString iconName = QStringLiteral("folder");
+    QString mimeName = QStringLiteral("inode/directory");
     if (!isDirectory) {
         // By name only: reading the file's content here would block the GUI
         // thread on a slow disk.
         static const QMimeDatabase mimes;
-        iconName = mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+        mimeName = mimes.mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
     }
-    const QString shared = iconName + u'#' + QString::number(side) + u'#' + flag(isDirectory);
-    QPixmap pixmap;
-    if (const QPixmap* known = m_themeIcons.object(shared)) {
-        pixmap = *known;
-    } else {
-        pixmap = themeIcon(path, isDirectory, side);
-        m_themeIcons.insert(shared, new QPixmap(pixmap));
-    }
+    const QPixmap pixmap = sharedThemeIcon(mimeName, isDirectory, iconSize);
     m_fallbackCache.insert(key, new QPixmap(pixmap));
     return pixmap;
+}
+
+QPixmap ThumbnailProvider::typeImage(RegularFile::Type type, double iconSize)
+{
+    return sharedThemeIcon(RegularFile::mimeTypeName(type), false, iconSize);
 }
 
 QPixmap ThumbnailProvider::image(const IndexedItem& item, double iconSize, bool preferDetailedPreview,
@@ -296,21 +304,26 @@ void ThumbnailProvider::startNextPreviewRenderIfNeeded()
         queue.pop_front();
         ++m_activeRenders;
         QPointer<ThumbnailProvider> guard(this);
-        m_renderer->start(request, [guard, request](std::optional<QImage> picture) {
+        m_renderer->start(request, [guard, request](RenderOutcome outcome) {
             if (guard)
-                guard->finishRender(request, picture);
+                guard->finishRender(request, outcome);
         });
     }
 }
 
-void ThumbnailProvider::finishRender(const PreviewRequest& request, const std::optional<QImage>& picture)
+void ThumbnailProvider::finishRender(const PreviewRequest& request, const RenderOutcome& outcome)
 {
+    const std::optional<QImage>& picture = outcome.picture;
+    const bool special = RegularFile::isSpecial(outcome.type);
     // A failed decode is kept too (as the fallback icon), in memory and on
-    // disk, until the file's modification time changes.
-    const QPixmap result = picture ? QPixmap::fromImage(*picture)
-                                   : fallbackImage(request.itemPath, request.isDirectory, request.iconSize);
+    // disk, until the file's modification time changes. A special file's
+    // type icon and an overdue render's fallback stay in memory only: they
+    // say nothing of what the file will hold once it is readable.
+    const QPixmap result = picture   ? QPixmap::fromImage(*picture)
+                           : special ? typeImage(outcome.type, request.iconSize)
+                                     : fallbackImage(request.itemPath, request.isDirectory, request.iconSize);
     m_cache.insert(request.pendingKey, new CachedPreview{result, request.modifiedAt});
-    if (!request.diskFile.isEmpty())
+    if (!request.diskFile.isEmpty() && !special && !outcome.overdue)
         storePreviewOnDisk(picture ? *picture : result.toImage(), request.diskFile);
     scheduleRefresh();
     m_pendingRenderKeys.remove(request.pendingKey);

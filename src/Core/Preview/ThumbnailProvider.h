@@ -70,6 +70,9 @@ public:
     // The theme's icon of the path's type at iconSize × iconSize, cached per
     // path, size and folder flag. The list rows use this alone.
     QPixmap fallbackImage(const QString& path, bool isDirectory, double iconSize);
+    // The theme's icon of a special file's type (a pipe, a socket, a device)
+    // at iconSize × iconSize: what such a file shows instead of a preview.
+    QPixmap typeImage(RegularFile::Type type, double iconSize);
     // Asks image() for each folder and raster-kind file at the given size,
     // detailed, dropping the answers; other items are skipped.
     void prefetch(const QList<IndexedItem>& items, double iconSize, bool allowNestedLookup, PreviewPriority priority);
@@ -120,7 +123,7 @@ private:
     void scheduleDiskCacheLoad(const QString& key, const QString& file, double modifiedAt);
     void finishDiskLoad(const QString& key, const QString& file, double modifiedAt, const QImage& image);
     void startNextPreviewRenderIfNeeded();
-    void finishRender(const PreviewRequest& request, const std::optional<QImage>& picture);
+    void finishRender(const PreviewRequest& request, const RenderOutcome& outcome);
     void storePreviewOnDisk(const QImage& image, const QString& file);
     void scheduleRefresh();
     QString cacheFolder(const QString& diskKey) const;
@@ -134,7 +137,8 @@ private:
     std::deque<PreviewRequest> m_normalQueue;
     int m_activeRenders = 0;                    // started minus finished, never below 0
     QCache<QString, CachedPreview> m_cache;     // finished previews by memory key
-    static QPixmap themeIcon(const QString& path, bool isDirectory, int side);
+    static QPixmap themeIcon(const QString& mimeName, bool isDirectory, int side);
+    QPixmap sharedThemeIcon(const QString& mimeName, bool isDirectory, double iconSize);
 
     QCache<QString, QPixmap> m_fallbackCache;  // theme icons by fallback key
     // Rendered theme icons by icon name and side: many paths share one icon,

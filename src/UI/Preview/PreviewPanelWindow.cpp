@@ -1,5 +1,7 @@
 #include "UI/Preview/PreviewPanelWindow.h"
 
+#include <optional>
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -10,11 +12,11 @@
 #include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QStringDecoder>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/RasterDecoding.h"
+#include "Core/Preview/RegularFile.h"
 #include "Core/Preview/ThumbnailProvider.h"
 
 namespace pallix {
@@ -25,15 +27,18 @@ struct PreviewPanelWindow::Content {
     QString text;
     QString details;  // the line under the content
     bool isDirectory = false;
+    RegularFile::Type type = RegularFile::Type::Regular;  // what the path leads to
 };
 
 namespace {
 
-QString sizeAndDate(const QFileInfo& info)
+QString sizeAndDate(const QFileInfo& info, RegularFile::Type type)
 {
     const QLocale chinese(QLocale::Chinese, QLocale::China);
     QStringList parts{info.fileName()};
-    if (info.isFile())
+    if (RegularFile::isSpecial(type))
+        parts.append(RegularFile::typeName(type));
+    else if (info.isFile())
         parts.append(chinese.formattedDataSize(info.size()));
     parts.append(chinese.toString(info.lastModified(), QLocale::ShortFormat));
     return parts.join(QStringLiteral(" · "));
@@ -60,11 +65,17 @@ RasterDecoding::Kind kindOf(const QFileInfo& info)
     return RasterDecoding::Kind::None;
 }
 
-QString firstTextBytes(const QString& path, qint64 limit)
+// The first `limit` bytes of a plain-text file, sniffed on the same
+// descriptor they are read from; nothing for any other file.
+std::optional<QString> firstTextBytes(const QString& path, qint64 limit)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    QFile file;
+    if (!RegularFile::open(file, path))
+        return std::nullopt;
+    static const QMimeDatabase mimes;
+    if (!mimes.mimeTypeForFileNameAndData(path, &file).inherits(QStringLiteral("text/plain")))
+        return std::nullopt;
+    file.seek(0);
     QByteArray bytes = file.read(limit);
     // A character cut at the limit is dropped by the decoder's final state.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -73,13 +84,14 @@ QString firstTextBytes(const QString& path, qint64 limit)
 
 } // namespace
 
-PreviewPanelWindow::PreviewPanelWindow(QWidget* parent)
+PreviewPanelWindow::PreviewPanelWindow(QWidget* parent, std::shared_ptr<Clock> clock)
     : QWidget(parent, Qt::Window),
       m_stack(new QStackedWidget(this)),
       m_pictureLabel(new QLabel(this)),
       m_text(new QPlainTextEdit(this)),
       m_icon(new QLabel(this)),
-      m_details(new QLabel(this))
+      m_details(new QLabel(this)),
+      m_loads(2, std::move(clock), std::chrono::milliseconds(RasterDecoding::kDecodeBudgetMs))
 {
     setWindowTitle(QStringLiteral("预览"));
     resize(720, 560);
@@ -128,8 +140,13 @@ PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
 {
     const QFileInfo info(path);
     Content content;
-    content.isDirectory = info.isDir();
-    content.details = sizeAndDate(info);
+    content.type = RegularFile::typeOf(QFile::encodeName(path).toStdString());
+    content.isDirectory = content.type == RegularFile::Type::Directory;
+    content.details = sizeAndDate(info, content.type);
+    // A pipe, socket or device is named, never opened: a pipe without a
+    // writer would hold the load for ever.
+    if (RegularFile::isSpecial(content.type))
+        return content;
     const RasterDecoding::Kind kind = content.isDirectory ? RasterDecoding::Kind::None : kindOf(info);
     if (kind != RasterDecoding::Kind::None) {
         content.picture = RasterDecoding::decode(kind, path, kPictureSide);
@@ -140,11 +157,10 @@ PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
             return content;
         }
     }
-    if (!content.isDirectory && info.isFile()) {
-        static const QMimeDatabase mimes;
-        if (mimes.mimeTypeForFile(path).inherits(QStringLiteral("text/plain"))) {
+    if (content.type == RegularFile::Type::Regular) {
+        if (std::optional<QString> text = firstTextBytes(path, kTextBytes)) {
             content.kind = Shown::Text;
-            content.text = firstTextBytes(path, kTextBytes);
+            content.text = std::move(*text);
         }
     }
     return content;
@@ -155,7 +171,7 @@ void PreviewPanelWindow::showIndex(int index)
     if (!m_source || m_source->count() == 0) {
         m_index = 0;
         m_path.clear();
-        showContent(Content{Shown::Nothing, {}, {}, {}, false});
+        showContent(Content{Shown::Nothing, {}, {}, {}, false, RegularFile::Type::Missing});
         return;
     }
     m_index = std::clamp(index, 0, m_source->count() - 1);
@@ -165,16 +181,16 @@ void PreviewPanelWindow::showIndex(int index)
     const quint64 generation = ++m_generation;
     QPointer<PreviewPanelWindow> guard(this);
     // Reading and decoding an unknown file may take long: never here.
-    QThreadPool::globalInstance()->start([guard, generation, path = m_path] {
-        Content content = load(path);
-        QMetaObject::invokeMethod(
-            guard.data(),
-            [guard, generation, content = std::move(content)] {
-                if (guard && generation == guard->m_generation)
-                    guard->showContent(content);
-            },
-            Qt::QueuedConnection);
-    });
+    m_loads.start<Content>([path = m_path] { return load(path); },
+                           [guard, generation, name = QFileInfo(m_path).fileName()](std::optional<Content> content) {
+                               if (!guard || generation != guard->m_generation)
+                                   return;
+                               if (!content) {
+                                   content.emplace();  // given up on: the icon and the name
+                                   content->details = name + QStringLiteral(" · 读取超时");
+                               }
+                               guard->showContent(*content);
+                           });
 }
 
 void PreviewPanelWindow::showContent(const Content& content)
@@ -192,7 +208,9 @@ void PreviewPanelWindow::showContent(const Content& content)
         m_stack->setCurrentWidget(m_text);
         break;
     case Shown::Info:
-        m_icon->setPixmap(ThumbnailProvider::shared().fallbackImage(m_path, content.isDirectory, 192));
+        m_icon->setPixmap(RegularFile::isSpecial(content.type)
+                              ? ThumbnailProvider::shared().typeImage(content.type, 192)
+                              : ThumbnailProvider::shared().fallbackImage(m_path, content.isDirectory, 192));
         m_stack->setCurrentWidget(m_icon);
         break;
     case Shown::Nothing:

@@ -4,13 +4,16 @@
 // position: an image, a video's first frame with its size and length, a
 // PDF's first page, the first 64 KiB of a text file, else a large icon with
 // name, size and date. ←/→ step through the list, Space or Esc close it.
-// Files are decoded on a worker thread; the newest request wins.
-// GUI thread only.
+// Files are decoded on a worker thread; the newest request wins. Only
+// regular files are read: a pipe, socket or device shows its type's icon
+// and name ("命名管道"...). A load that outlasts its budget shows the file's
+// icon and frees its thread. GUI thread only.
 
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
 
+#include "Core/Preview/BoundedPool.h"
 #include "Core/Preview/PreviewController.h"
 
 class QLabel;
@@ -29,7 +32,8 @@ public:
     static constexpr int kPictureSide = 1600;
     static constexpr qint64 kTextBytes = 64 * 1024;
 
-    explicit PreviewPanelWindow(QWidget* parent = nullptr);
+    // `clock` times the loads' budget.
+    explicit PreviewPanelWindow(QWidget* parent = nullptr, std::shared_ptr<Clock> clock = Clock::system());
     ~PreviewPanelWindow() override;
 
     bool isVisible() const override { return QWidget::isVisible(); }
@@ -71,6 +75,7 @@ private:
     QPlainTextEdit* m_text;
     QLabel* m_icon;
     QLabel* m_details;
+    BoundedPool m_loads;
 };
 
 // Creates the process's panel once and registers it as the shared one.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Platform/SpecialFiles.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
@@ -142,6 +143,35 @@ TEST(FileOperations, AFailedFolderCopyLeavesNoPartialCopy)
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().code, Code::Underlying);
     EXPECT_FALSE(fs::exists(tree.path("d 副本")));
+}
+
+TEST(FileOperations, DuplicatingAPipeOrSocketIsRefusedAndCreatesNothing)
+{
+    test::TempTree tree;
+    const test::SpecialFiles special = test::makeSpecialFiles(tree);
+    const struct {
+        std::string path;
+        QString message;
+    } cases[] = {{special.pipes[0], "「x.jpg」是命名管道，没有可复制的内容。"},
+                 {special.pipes[3], "「x」是命名管道，没有可复制的内容。"},
+                 {special.socket, "「sock.png」是套接字，没有可复制的内容。"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto copy = FileOperations::duplicate(c.path);
+        ASSERT_FALSE(copy.has_value());
+        EXPECT_EQ(copy.error().code, Code::Underlying);
+        EXPECT_EQ(copy.error().message, c.message);
+    }
+    std::size_t entries = 0;
+    for (const auto& entry : fs::directory_iterator(tree.root())) {
+        EXPECT_EQ(entry.path().filename().string().find("副本"), std::string::npos) << entry.path();
+        ++entries;
+    }
+    EXPECT_EQ(entries, special.all().size());
+    // A link to a device is copied as the link it is, never read through.
+    const auto link = FileOperations::duplicate(special.devices[0]);
+    ASSERT_TRUE(link.has_value());
+    EXPECT_EQ(fs::read_symlink(*link), "/dev/zero");
 }
 
 } // namespace

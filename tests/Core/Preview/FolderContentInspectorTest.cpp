@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 
 namespace pallix {
@@ -102,6 +104,18 @@ TEST_F(FolderContentInspectorTest, MissingFolderAndBlankPathGiveNothing)
 {
     EXPECT_EQ(inspector.hint((root / "absent").string()), (Hint{false, false}));
     EXPECT_EQ(inspector.hint(" \t\n"), (Hint{false, false}));
+}
+
+TEST_F(FolderContentInspectorTest, PipesAndDevicesNamedLikeMediaAreNoMedia)
+{
+    const auto dir = folder("pipes");
+    ASSERT_EQ(::mkfifo((dir / "x.jpg").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((dir / "x.mp4").c_str(), 0644), 0);
+    EXPECT_EQ(inspector.hint(dir.string()), (Hint{false, false}));
+    const auto mixed = folder("mixed");
+    ASSERT_EQ(::mkfifo((mixed / "x.jpg").c_str(), 0644), 0);
+    touch(mixed / "clip.mp4");
+    EXPECT_EQ(inspector.hint(mixed.string()), (Hint{true, false}));
 }
 
 } // namespace

@@ -68,7 +68,7 @@ TEST(PreviewRendering, AFolderWithoutDecodableSamplesGetsNoPicture)
     tree.file("broken.png", "not an image");
     PreviewRequest r = request(80, true, RasterDecoding::Kind::None, false);
     r.itemPath = QString::fromStdString(tree.root());
-    EXPECT_FALSE(PreviewRendering::render(r));
+    EXPECT_FALSE(PreviewRendering::render(r).picture);
     EXPECT_TRUE(FolderPreviewDrawing::renderFolderPreviewStack({}, {}, 80).isNull());
 }
 

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Platform/SpecialFiles.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
@@ -107,6 +108,42 @@ TEST(RasterDecoding, AnImageTooLargeToDecodeIsRefusedNotAllocated)
         png[29 + i] = char((crc >> (24 - 8 * i)) & 0xff);
     write(tree.path("bomb.png"), png);
     EXPECT_TRUE(RasterDecoding::decodeImage(QString::fromStdString(tree.path("bomb.png")), 256).isNull());
+}
+
+TEST(RasterDecoding, SpecialFilesAreRefusedAtOnceHereAndInTheHelper)
+{
+    test::TempTree tree;
+    const test::SpecialFiles special = test::makeSpecialFiles(tree);
+    for (const std::string& path : special.all()) {
+        for (Kind kind : {Kind::Image, Kind::Pdf, Kind::Video}) {
+            SCOPED_TRACE(path + " as kind " + std::to_string(int(kind)));
+            auto decoded = std::make_shared<bool>(true);
+            ASSERT_TRUE(test::returnsWithin([decoded, kind, path = QString::fromStdString(path)] {
+                *decoded = !RasterDecoding::decode(kind, path, 200).isNull();
+            }));
+            EXPECT_FALSE(*decoded);
+        }
+    }
+    // The helper checks on its own: started on a pipe or a device it ends
+    // with "nothing made" at once instead of waiting to be killed.
+    const struct {
+        const char* mode;
+        std::string path;
+    } direct[] = {{"pdf", special.pipes[1]}, {"video", special.pipes[4]}, {"video", special.devices[0]}};
+    for (const auto& d : direct) {
+        SCOPED_TRACE(d.path);
+        QProcess helper;
+        helper.start(RasterDecoding::helperPath(), {d.mode, "200", QString::fromStdString(d.path)});
+        ASSERT_TRUE(helper.waitForFinished(5000));
+        EXPECT_EQ(helper.exitCode(), 1);
+        EXPECT_TRUE(helper.readAllStandardOutput().isEmpty());
+    }
+    // A regular file is read by its content, whatever its name says.
+    QImage png(30, 20, QImage::Format_RGB32);
+    png.fill(Qt::red);
+    ASSERT_TRUE(png.save(QString::fromStdString(tree.path("really-a-png.jpg")), "PNG"));
+    EXPECT_EQ(RasterDecoding::decodeImage(QString::fromStdString(tree.path("really-a-png.jpg")), 64).size(),
+              QSize(30, 20));
 }
 
 TEST(RasterDecoding, APdfGivesItsFirstPageThroughTheHelper)

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <condition_variable>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "Platform/SpecialFiles.h"
 #include "Platform/TempTree.h"
 
 using namespace std::chrono_literals;
@@ -313,6 +316,108 @@ TEST(ThumbnailProviderFiles, GeneratedFilesAndFoldersGetRealThumbnails)
     EXPECT_EQ(folder.size(), QSize(160, 160));  // the drawn pocket, not an 80-point icon
     const QImage pdf = provider.image(items[2], 80, true, false, ThumbnailProvider::PreviewPriority::Urgent).toImage();
     EXPECT_GT(pdf.pixelColor(40, 40).red(), 200);
+}
+
+TEST(ThumbnailProviderFiles, SpecialFilesGetTheirTypeIconAndARealImageAfterTwentyStillRenders)
+{
+    test::TempTree tree;
+    const test::SpecialFiles special = test::makeSpecialFiles(tree);
+    std::vector<std::string> specialPaths = special.all();
+    for (int i = 0; specialPaths.size() < 20; ++i) {
+        specialPaths.push_back(tree.path("p" + std::to_string(i) + (i % 2 ? ".png" : ".pdf")));
+        ASSERT_EQ(::mkfifo(specialPaths.back().c_str(), 0644), 0);
+    }
+    QImage photo(64, 48, QImage::Format_RGB32);
+    photo.fill(Qt::darkGreen);
+    const std::string real = tree.path("real.jpg");
+    ASSERT_TRUE(photo.save(QString::fromStdString(real), "JPEG"));
+
+    test::TempTree cache;
+    ThumbnailProvider provider(std::make_shared<FakeClock>(), {cache.root(), nullptr});
+    for (const std::string& path : specialPaths)
+        provider.image(item(path), 80, true, false, ThumbnailProvider::PreviewPriority::Normal);
+    const IndexedItem photoItem = item(real);
+    const qint64 fallback = provider.fallbackImage(QString::fromStdString(real), false, 80).cacheKey();
+    auto photoShows = [&] {
+        return provider.image(photoItem, 80, true, false, ThumbnailProvider::PreviewPriority::Normal).cacheKey()
+               != fallback;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(photoShows, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return provider.activeRenders() == 0; }));
+
+    // Names of a picture kind were rendered: each answers its type's icon,
+    // kept in memory only (the name says nothing of the file's next life).
+    for (const std::string& path : specialPaths) {
+        const IndexedItem i = item(path);
+        if (!ThumbnailProvider::needsDetailedPreview(i, 80))
+            continue;
+        SCOPED_TRACE(path);
+        const RegularFile::Type type = RegularFile::typeOf(path);
+        EXPECT_EQ(provider.image(i, 80, true, false, ThumbnailProvider::PreviewPriority::Normal).cacheKey(),
+                  provider.typeImage(type, 80).cacheKey());
+        EXPECT_FALSE(QFile::exists(provider.diskCacheFile(i, 80, false)));
+    }
+}
+
+// A render that never ends (a decoder stuck on a hung disk) gives up its
+// place after the budget, so the renders behind it still run.
+TEST(PooledPreviewRenderer, AnOverdueRenderFreesItsPlaceAndEndsLater)
+{
+    test::TempTree tree;
+    QImage photo(64, 48, QImage::Format_RGB32);
+    photo.fill(Qt::darkGreen);
+    const std::string real = tree.path("real.png");
+    ASSERT_TRUE(photo.save(QString::fromStdString(real)));
+
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    auto render = [&](const PreviewRequest& request) {
+        if (!request.itemPath.contains(u"stuck"))
+            return PreviewRendering::render(request);
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return release; });
+        return RenderOutcome();
+    };
+    auto clock = std::make_shared<FakeClock>();
+    auto renderer = std::make_shared<PooledPreviewRenderer>(6, clock, 10s, render);
+    test::TempTree cache;
+    std::optional<ThumbnailProvider> owner(std::in_place, clock, ThumbnailProvider::Options{cache.root(), renderer});
+    ThumbnailProvider& provider = *owner;
+    for (int i = 0; i < 20; ++i)
+        provider.image(item("/nowhere/stuck" + std::to_string(i) + ".jpg"), 80, true, false,
+                       ThumbnailProvider::PreviewPriority::Normal);
+    const IndexedItem photoItem = item(real);
+    const qint64 fallback = provider.fallbackImage(QString::fromStdString(real), false, 80).cacheKey();
+    provider.image(photoItem, 80, true, false, ThumbnailProvider::PreviewPriority::Normal);
+
+    // Six stuck renders at a time; each round of the budget lets six more in.
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return clock->sleepers() == 6; }));
+        EXPECT_EQ(provider.activeRenders(), 6);
+        clock->advance(9s);
+        EXPECT_EQ(renderer->overdueRenders(), 6 * (round - 1));  // not before the budget
+        clock->advance(1s);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return renderer->overdueRenders() == 6 * round; }));
+    }
+    // The last two stuck ones and the photo run now; the photo finishes.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return provider.image(photoItem, 80, true, false, ThumbnailProvider::PreviewPriority::Normal).cacheKey()
+               != fallback;
+    }));
+    EXPECT_EQ(provider.activeRenders(), 2);
+
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return renderer->overdueRenders() == 0 && provider.activeRenders() == 0; }));
+    const QString photoFile = provider.diskCacheFile(photoItem, 80, false);
+    const QString stuckFile = provider.diskCacheFile(item("/nowhere/stuck0.jpg"), 80, false);
+    owner.reset();  // its disk writes are done
+    EXPECT_TRUE(QFile::exists(photoFile));
+    EXPECT_FALSE(QFile::exists(stuckFile));  // given up on: not remembered as undecodable
 }
 
 } // namespace

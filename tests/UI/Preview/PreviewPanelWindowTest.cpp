@@ -1,5 +1,7 @@
 #include "UI/Preview/PreviewPanelWindow.h"
 
+#include <QFileInfo>
+#include <QLabel>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSignalSpy>
@@ -7,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Core/Preview/RegularFile.h"
+#include "Core/Preview/ThumbnailProvider.h"
+#include "Platform/SpecialFiles.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
@@ -91,6 +96,45 @@ TEST_F(PreviewPanelWindowTest, SpaceAndEscapeClose)
     }
     ASSERT_TRUE(shows(0));
     EXPECT_EQ(window.shownText(), "hello");
+}
+
+TEST_F(PreviewPanelWindowTest, SpecialFilesShowTheirTypeAtOnceAndARealImageAfterThem)
+{
+    const test::SpecialFiles special = test::makeSpecialFiles(tree);
+    const struct {
+        std::string path;
+        QString type;
+    } cases[] = {{special.pipes[0], "命名管道"}, {special.pipes[1], "命名管道"}, {special.pipes[2], "命名管道"},
+                 {special.pipes[3], "命名管道"}, {special.pipes[4], "命名管道"}, {special.socket, "套接字"},
+                 {special.devices[0], "设备文件"}, {special.devices[1], "设备文件"}};
+    for (const auto& c : cases)
+        add(c.path);
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString(tree.path("z.png"))));
+    add(tree.path("z.png"));
+
+    controller.togglePreview(urls, 0);
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        SCOPED_TRACE(cases[i].path);
+        if (i > 0)
+            press(Qt::Key_Right);
+        ASSERT_TRUE(shows(i));
+        EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Info);
+        const QString name = QFileInfo(QString::fromStdString(cases[i].path)).fileName();
+        EXPECT_TRUE(window.shownDetails().startsWith(name + " · " + cases[i].type + " · ")) << window.shownDetails().toStdString();
+        // The type's icon, not the icon the name's extension would give.
+        const qint64 typeIcon =
+            ThumbnailProvider::shared().typeImage(RegularFile::typeOf(cases[i].path), 192).cacheKey();
+        bool iconShown = false;
+        for (const QLabel* label : window.findChildren<QLabel*>())
+            iconShown = iconShown || label->pixmap().cacheKey() == typeIcon;
+        EXPECT_TRUE(iconShown);
+    }
+    press(Qt::Key_Right);
+    ASSERT_TRUE(shows(int(std::size(cases))));
+    EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Picture);
+    EXPECT_EQ(window.shownPicture().size(), QSize(300, 200));
 }
 
 TEST_F(PreviewPanelWindowTest, AnEmptyListOpensTheWindowWithNothing)

@@ -22,6 +22,8 @@
 #include <libffmpegthumbnailer/videothumbnailer.h>
 #include <poppler-qt6.h>
 
+#include "Core/Preview/RegularFile.h"
+
 namespace {
 
 int writeAll(const QByteArray& bytes)
@@ -119,13 +121,20 @@ int main(int argc, char** argv)
 {
     if (argc != 4)
         return 2;
+    // Only a regular file is decoded: the decoders would wait for ever on a
+    // pipe and read /dev/zero without end. They are handed the descriptor's
+    // own name, so a file swapped for a pipe after the check is not reached.
+    const int fd = pallix::RegularFile::openForReading(argv[3]);
+    if (fd < 0)
+        return 1;
+    const std::string file = "/proc/self/fd/" + std::to_string(fd);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QString mode = QString::fromLocal8Bit(argv[1]);
     const int maxPixel = std::clamp(QString::fromLocal8Bit(argv[2]).toInt(), 16, 4096);
     if (mode == QLatin1String("pdf"))
-        return pdfPage(QString::fromLocal8Bit(argv[3]), maxPixel);
+        return pdfPage(QString::fromStdString(file), maxPixel);
     if (mode == QLatin1String("video"))
-        return videoFrame(argv[3], maxPixel);
+        return videoFrame(file, maxPixel);
     return 2;
 }
