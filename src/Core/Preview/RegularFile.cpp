@@ -40,17 +40,25 @@ bool isSpecial(Type type)
     return type == Type::Fifo || type == Type::Socket || type == Type::Device || type == Type::Other;
 }
 
-QString typeName(Type type)
+namespace {
+
+// What a special type is called and which shared MIME type shows its icon.
+struct Naming {
+    const char16_t* name = u"";
+    const char16_t* mime = u"";
+};
+
+Naming naming(Type type)
 {
     switch (type) {
     case Type::Fifo:
-        return QStringLiteral("命名管道");
+        return {u"命名管道", u"inode/fifo"};
     case Type::Socket:
-        return QStringLiteral("套接字");
+        return {u"套接字", u"inode/socket"};
     case Type::Device:
-        return QStringLiteral("设备文件");
+        return {u"设备文件", u"inode/chardevice"};
     case Type::Other:
-        return QStringLiteral("特殊文件");
+        return {u"特殊文件", u"application/octet-stream"};
     case Type::Regular:
     case Type::Directory:
     case Type::Link:
@@ -61,25 +69,16 @@ QString typeName(Type type)
     return {};
 }
 
+} // namespace
+
+QString typeName(Type type)
+{
+    return QString::fromUtf16(naming(type).name);
+}
+
 QString mimeTypeName(Type type)
 {
-    switch (type) {
-    case Type::Fifo:
-        return QStringLiteral("inode/fifo");
-    case Type::Socket:
-        return QStringLiteral("inode/socket");
-    case Type::Device:
-        return QStringLiteral("inode/chardevice");
-    case Type::Other:
-        return QStringLiteral("application/octet-stream");
-    case Type::Regular:
-    case Type::Directory:
-    case Type::Link:
-    case Type::Missing:
-    case Type::Count:
-        break;
-    }
-    return {};
+    return QString::fromUtf16(naming(type).mime);
 }
 
 int openForReading(const std::string& path, Type* type, Links links)
