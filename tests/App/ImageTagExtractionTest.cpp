@@ -1,7 +1,6 @@
 #include "App/ImageTagExtraction.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +12,6 @@
 #include "App/TesseractRecognizer.h"
 #include "Core/Semantic/ImageSemanticStore.h"
 #include "ModelTestSupport.h"
-#include "Platform/SpecialFiles.h"
 
 namespace pallix {
 namespace {
@@ -66,12 +64,7 @@ public:
 class FakeText final : public TextRecognizer {
 public:
     std::vector<RecognisedLine> lines;
-    std::atomic<int> calls = 0;
-    std::vector<RecognisedLine> recognise(const QImage&) override
-    {
-        ++calls;
-        return lines;
-    }
+    std::vector<RecognisedLine> recognise(const QImage&) override { return lines; }
 };
 
 TEST(ImageTagExtraction, RealTesseractReadsAPrintedChineseAndEnglishPoster)
@@ -119,26 +112,6 @@ TEST(ImageTagExtraction, ThumbnailIsUprightAndBoundedAndUnreadableFilesGiveNothi
     EXPECT_TRUE(extraction.extractImageTags((dir.path() / "fake.png").string()).empty());
     EXPECT_TRUE(extraction.extractImageTags((dir.path() / "missing.png").string()).empty());
     EXPECT_FALSE(ImageTagExtraction::dominantColorTags(QImage()).has_value());
-}
-
-TEST(ImageTagExtraction, SpecialFilesNamedLikeImagesAreSkippedAtOnce)
-{
-    test::TempTree tree;
-    const test::SpecialFiles special = test::makeSpecialFiles(tree);
-    auto text = std::make_shared<FakeText>();
-    text->lines = {{"words", 0.9f}};
-    auto extraction = std::make_shared<ImageTagExtraction>(text, nullptr);
-    for (const std::string& path : special.all()) {
-        SCOPED_TRACE(path);
-        auto tags = std::make_shared<Tags>(Tags{"unset"});
-        ASSERT_TRUE(test::returnsWithin([extraction, tags, path] { *tags = extraction->extractImageTags(path); }));
-        EXPECT_TRUE(tags->empty());
-    }
-    EXPECT_EQ(text->calls, 0);
-    // A real image beside them is still read.
-    const std::string real = saveImage(solid(64, 64, QColor(255, 0, 0)), tree.path("real.png"));
-    EXPECT_FALSE(extraction->extractImageTags(real).empty());
-    EXPECT_EQ(text->calls, 1);
 }
 
 TEST(ImageTagExtraction, ClassifierAndTextResultsFollowTheRules)
