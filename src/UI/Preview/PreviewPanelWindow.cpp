@@ -91,7 +91,7 @@ PreviewPanelWindow::PreviewPanelWindow(QWidget* parent, std::shared_ptr<Clock> c
       m_text(new QPlainTextEdit(this)),
       m_icon(new QLabel(this)),
       m_details(new QLabel(this)),
-      m_loads(2, std::move(clock), std::chrono::milliseconds(RasterDecoding::kDecodeBudgetMs))
+      m_loads(4, std::move(clock), std::chrono::milliseconds(RasterDecoding::kDecodeBudgetMs))
 {
     setWindowTitle(QStringLiteral("预览"));
     resize(720, 560);
@@ -179,9 +179,13 @@ void PreviewPanelWindow::showIndex(int index)
     setWindowTitle(QFileInfo(m_path).fileName());
     m_shown = Shown::Loading;
     const quint64 generation = ++m_generation;
+    m_newest->store(generation);
     QPointer<PreviewPanelWindow> guard(this);
     // Reading and decoding an unknown file may take long: never here.
-    m_loads.start<Content>([path = m_path] { return load(path); },
+    // A load that a newer one replaced before it began reads nothing.
+    m_loads.start<Content>([path = m_path, generation, newest = m_newest] {
+                               return newest->load() == generation ? load(path) : Content{};
+                           },
                            [guard, generation, name = QFileInfo(m_path).fileName()](std::optional<Content> content) {
                                if (!guard || generation != guard->m_generation)
                                    return;

@@ -9,6 +9,9 @@
 // and name ("命名管道"...). A load that outlasts its budget shows the file's
 // icon and frees its thread. GUI thread only.
 
+#include <atomic>
+#include <memory>
+
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
@@ -67,6 +70,8 @@ private:
     const PreviewController* m_source = nullptr;
     int m_index = 0;
     quint64 m_generation = 0;  // of the newest load; older ones are dropped
+    // m_generation for the loads' threads.
+    std::shared_ptr<std::atomic<quint64>> m_newest = std::make_shared<std::atomic<quint64>>(0);
     Shown m_shown = Shown::Nothing;
     QString m_path;
     QImage m_picture;
