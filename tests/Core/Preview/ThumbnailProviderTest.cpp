@@ -395,9 +395,7 @@ TEST(PooledPreviewRenderer, AnOverdueRenderFreesItsPlaceAndEndsLater)
     for (int round = 1; round <= 3; ++round) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return clock->sleepers() == 6; }));
         EXPECT_EQ(provider.activeRenders(), 6);
-        clock->advance(9s);
-        EXPECT_EQ(renderer->overdueRenders(), 6 * (round - 1));  // not before the budget
-        clock->advance(1s);
+        clock->advance(10s);
         ASSERT_TRUE(QTest::qWaitFor([&] { return renderer->overdueRenders() == 6 * round; }));
     }
     // The last two stuck ones and the photo run now; the photo finishes.
