@@ -43,7 +43,11 @@ QStringList pickSamples(const QStringList& sortedNames);
 QStringList sampleFiles(const QString& folder);
 
 // The finished picture, or none when the caller should show the fallback icon.
+// A PDF page gets a thin grey frame.
 std::optional<QImage> render(const PreviewRequest& request);
+
+// `page` with a one-pixel grey frame drawn over its edge.
+QImage framedPage(QImage page);
 
 } // namespace PreviewRendering
 } // namespace pallix
