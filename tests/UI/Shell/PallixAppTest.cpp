@@ -6,6 +6,8 @@
 
 #include "App/ModelTestSupport.h"
 #include "UI/Search/SearchWindow.h"
+#include "UI/Settings/SettingsWindow.h"
+#include "UI/Shell/HotKeyRegistration.h"
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/SearchWindowController.h"
@@ -16,7 +18,8 @@ namespace pallix {
 using namespace testing_support;
 
 // The offscreen platform has neither a tray nor X11: the window shows at
-// start, and the default hot key cannot be grabbed.
+// start, and the default hot key cannot be grabbed; the status line and the
+// settings' hot-key row say so and name the command a desktop can bind.
 TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
 {
     ModelHarness h;
@@ -32,11 +35,19 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
     EXPECT_TRUE(app.searchWindow().isVisible());
     EXPECT_TRUE(SearchWindowController::isSearchWindow(&app.searchWindow()));
 
-    const QString failure = QStringLiteral("全局快捷键 ⌥Space 注册失败（可能已被其他程序占用），可在设置中更换");
+    const QString failure =
+        QStringLiteral("此桌面不提供全局快捷键服务，可在系统的键盘设置中为命令 pallix --toggle 设置快捷键");
     EXPECT_TRUE(waitFor([&] { return statuses.contains(failure); }));
     EXPECT_EQ(statuses.count(failure), 1);
     // Not overwritten by the start-up's own messages.
     EXPECT_EQ(statusAtStartUpEnd, failure);
+    EXPECT_EQ(app.hotKeys().status().state(), HotKeyStatus::State::NotRegistered);
+
+    SettingsView* settings = SettingsWindow::showFor(app.model());
+    const QString row = settings->hotKeyRow()->textLabel()->text();
+    EXPECT_TRUE(row.startsWith(QStringLiteral("全局快捷键：Ctrl+Alt+Space（未注册："))) << row.toStdString();
+    EXPECT_TRUE(row.contains(QStringLiteral("pallix --toggle"))) << row.toStdString();
+    settings->close();
 }
 
 TEST(PallixApp, NoHotKeyReportsNothing)
