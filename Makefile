@@ -31,7 +31,6 @@ DEB_PACKAGES += libpoppler-qt6-dev libffmpegthumbnailer-dev  # PDF pages and vid
 DEB_PACKAGES += ffmpeg  # the tests make a small MP4 with it
 DEB_PACKAGES += libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng  # text recognition of the image tagger
 DEB_PACKAGES += qt6-translations-l10n  # Qt's own Chinese texts of standard buttons and dialogs
-DEB_PACKAGES += qt6-xdgdesktopportal-platformtheme  # the desktop's folder chooser through xdg-desktop-portal
 DEB_PACKAGES += dbus-daemon desktop-file-utils  # the portal tests' private bus; the installed launcher's check
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
