@@ -11,6 +11,7 @@
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/SearchWindowController.h"
+#include "UI/Shell/Symbols.h"
 #include "UI/Shell/TrayController.h"
 
 namespace pallix {
@@ -33,6 +34,10 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
     app.start();
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     EXPECT_TRUE(app.searchWindow().isVisible());
+    // The window shows the application's icon, not a generic one.
+    const QImage icon = app.searchWindow().windowIcon().pixmap(32, 32).toImage();
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_EQ(icon, symbols::applicationIcon().pixmap(32, 32).toImage());
     EXPECT_TRUE(SearchWindowController::isSearchWindow(&app.searchWindow()));
 
     const QString failure =
