@@ -30,11 +30,15 @@ DEB_PACKAGES += x11proto-dev  # X11 keysym names for the global hot key's grab
 DEB_PACKAGES += libpoppler-qt6-dev libffmpegthumbnailer-dev  # PDF pages and video frames of the thumbnailer helper
 DEB_PACKAGES += ffmpeg  # the tests make a small MP4 with it
 DEB_PACKAGES += libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng  # text recognition of the image tagger
+DEB_PACKAGES += qt6-translations-l10n  # Qt's own Chinese texts of standard buttons and dialogs
+DEB_PACKAGES += dbus-daemon desktop-file-utils  # the portal tests' private bus; the installed launcher's check
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test run bench clean
+PREFIX ?= /usr/local
+
+.PHONY: deps configure build test run bench install clean
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -65,6 +69,18 @@ run: build
 # `build` compiles pallix-bench with everything else; this runs the comparison.
 bench: build
 	bench/compare.sh $(BUILD_DIR)
+
+# Installs into $(PREFIX) (DESTDIR is honoured, for packaging): the program,
+# its thumbnail helper, the launcher and the icon. The build is configured for
+# the prefix, as the launcher names the installed program.
+install: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target pallix pallix-thumbnailer pallix-icons
+	@if [ -z "$$DESTDIR" ] && ! [ -w "$(PREFIX)" ] && [ "$$(id -u)" != 0 ]; then \
+		sudo cmake --install $(BUILD_DIR) --prefix $(PREFIX); \
+	else \
+		cmake --install $(BUILD_DIR) --prefix $(PREFIX); \
+	fi
 
 clean:
 	rm -rf build build-asan build-tsan

@@ -159,12 +159,12 @@ void ResultActions::moveItemToTrash(const IndexedItem& item)
             return;
         if (!result) {
             if (result.error().code != FileActionError::Code::Cancelled)
-                fail(QStringLiteral("无法移到废纸篓"), result.error().message);
+                fail(QStringLiteral("无法移到回收站"), result.error().message);
             return;
         }
         if (m_model.selectedItemID() == path)
             m_model.setSelectedItemID({});
-        m_model.setStatusMessage(QStringLiteral("已移到废纸篓"));
+        m_model.setStatusMessage(QStringLiteral("已移到回收站"));
         m_model.scheduleSearch(true, false);
     });
 }

@@ -47,7 +47,7 @@ void SettingsOperations::updateExcludeSystemJunkFromIndex(bool enabled)
 {
     writeBack([enabled](AppSettings& s) { s.excludeSystemJunkFromIndex = enabled; });
     m_model.setStatusMessage(
-        enabled ? QStringLiteral("已开启过滤系统与垃圾文件：搜索会立即生效；若库内仍有旧条目，请「重新扫描」或 ⌘⇧R 重建索引。")
+        enabled ? QStringLiteral("已开启过滤系统与垃圾文件：搜索会立即生效；若库内仍有旧条目，请「重新扫描」或 Ctrl+Shift+R 重建索引。")
                 : QStringLiteral("已关闭该过滤：搜索立即显示更多系统/元数据类文件；与磁盘完全一致请重建索引。"));
     m_model.scheduleSearch(true, false);
 }

@@ -92,6 +92,20 @@ std::optional<LaunchAgentError> writeAtomically(const std::filesystem::path& fil
     return std::nullopt;
 }
 
+// A link made under a temporary name, then renamed over the entry.
+std::optional<LaunchAgentError> linkAtomically(const std::filesystem::path& file, const std::filesystem::path& target)
+{
+    const std::string temporary = (file.parent_path() / ("." + file.filename().string() + ".link")).string();
+    ::unlink(temporary.c_str());
+    if (::symlink(target.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), file.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temporary.c_str());
+        return error(LaunchAgentError::Code::WriteFailed,
+                     "无法写入登录启动项「" + file.string() + "」：" + errnoText(err));
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 LaunchAgentManager::LaunchAgentManager(std::string identifier)
@@ -133,7 +147,22 @@ std::optional<LaunchAgentError> LaunchAgentManager::sync(bool enabled, const std
         return error(LaunchAgentError::Code::CreateFolderFailed,
                      "无法创建文件夹「" + file->parent_path().string() + "」：" + ec.message());
 
+    if (const auto launcher = installedLauncher(executablePath))
+        return linkAtomically(*file, *launcher);
     return writeAtomically(*file, desktopEntry(executablePath));
+}
+
+std::optional<std::filesystem::path> LaunchAgentManager::installedLauncher(const std::string& executablePath) const
+{
+    const std::filesystem::path program(executablePath);
+    if (!program.is_absolute() || program.parent_path().filename() != "bin")
+        return std::nullopt;
+    const auto launcher =
+        program.parent_path().parent_path() / "share" / "applications" / (m_identifier + ".desktop");
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(launcher, ec))
+        return std::nullopt;
+    return launcher;
 }
 
 std::string LaunchAgentManager::desktopEntry(const std::string& executablePath)

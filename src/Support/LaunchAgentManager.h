@@ -1,8 +1,10 @@
 #pragma once
 // LaunchAgentManager: carries out "launch at login" with the user's XDG
-// autostart entry, "$XDG_CONFIG_HOME/autostart/<identifier>.desktop". On it
-// writes the entry (atomically, replacing an older one, so each start-up brings
-// the executable path up to date); off it removes it. Nothing is started or
+// autostart entry, "$XDG_CONFIG_HOME/autostart/<identifier>.desktop". On, for
+// an installed program (its launcher in <prefix>/share/applications beside
+// <prefix>/bin), the entry is a link to that launcher; otherwise it writes an
+// entry of its own. Either replaces an older entry atomically, so each
+// start-up brings it up to date; off removes it. Nothing is started or
 // stopped now: the session reads the entry at the next login. Failures come
 // back as values with a message for the status line. Called on the GUI thread;
 // the file operations are small and synchronous.
@@ -39,6 +41,10 @@ public:
 
     // The whole entry for `executablePath`.
     static std::string desktopEntry(const std::string& executablePath);
+    // The launcher `make install` put beside an installed `executablePath`
+    // (<prefix>/bin/x gives <prefix>/share/applications/<identifier>.desktop);
+    // nullopt when there is none.
+    std::optional<std::filesystem::path> installedLauncher(const std::string& executablePath) const;
     // One Exec argument, quoted by the Desktop Entry rules and then escaped as a
     // string value, so that the session's launcher reads back exactly `argument`.
     static std::string quotedExecArgument(std::string_view argument);

@@ -171,7 +171,7 @@ TEST(AppModelBootstrap, FirstLaunchWaitsForTheFirstIndexThenScans)
     const int watch = h.indexOf("watch:" + tree.str());
     const int server = h.indexOf("server:autoConfigure");
     const int menuBar = h.indexOf("menuBar:1");
-    const int hotKey = h.indexOf("hotKey:⌥Space");
+    const int hotKey = h.indexOf("hotKey:⌃⌥Space");
     const int scan = h.indexOf("status:启动后正在完整扫描本机与外接硬盘...");
     const int done = h.indexOf("status:启动扫描完成，共 2 项");
     ASSERT_GE(waiting, 0);
@@ -221,7 +221,7 @@ TEST(AppModelBootstrap, SharedDriveWorkRunsInOrderWhenResumptionIsOn)
     // The resume check before the first scan: a started first scan holds the
     // run handle, and the check would never take up an interrupted run.
     const std::vector<std::string> expected = {"server:autoConfigure", "server:resume",  "server:fullScan",
-                                               "server:incremental",   "menuBar:1",      "hotKey:⌥Space",
+                                               "server:incremental",   "menuBar:1",      "hotKey:⌃⌥Space",
                                                "keepWarm:begin"};
     int previous = -1;
     for (const std::string& entry : expected) {
@@ -281,7 +281,7 @@ TEST(AppModelBootstrap, FailedAutostartWriteIsShownAndTheStartUpGoesOn)
                                                    .message);
     ASSERT_GE(watch, 0);
     ASSERT_GT(failure, watch);
-    EXPECT_GT(h.indexOf("hotKey:⌥Space"), failure);
+    EXPECT_GT(h.indexOf("hotKey:⌃⌥Space"), failure);
     EXPECT_GT(h.indexOf("status:启动后正在完整扫描本机与外接硬盘..."), failure);
 }
 

@@ -237,9 +237,9 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
 
     actions().moveItemToTrash(b);  // answered later
     ASSERT_EQ(desktop->questions.size(), 1u);
-    EXPECT_EQ(desktop->questions[0].message, "移到废纸篓？");
+    EXPECT_EQ(desktop->questions[0].message, "移到回收站？");
     EXPECT_EQ(desktop->questions[0].informative, "b.txt");
-    EXPECT_EQ(desktop->questions[0].acceptText, "移到废纸篓");
+    EXPECT_EQ(desktop->questions[0].acceptText, "移到回收站");
     EXPECT_EQ(desktop->questions[0].cancelText, "取消");
 
     model().setStatusMessage("before");
@@ -256,7 +256,7 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
     auto events = eventsAfter([&] { desktop->respond(true); });
     EXPECT_FALSE(fs::exists(b.path()));
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events[0], "status:已移到废纸篓");  // another item stays selected
+    EXPECT_EQ(events[0], "status:已移到回收站");  // another item stays selected
     EXPECT_GT(generation(), before);
 
     desktop->answer = true;
@@ -267,7 +267,7 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
     EXPECT_FALSE(fs::exists(a.path()));
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[0], "sel:");
-    EXPECT_EQ(events[1], "status:已移到废纸篓");
+    EXPECT_EQ(events[1], "status:已移到回收站");
 }
 
 TEST_F(ResultActionsTest, TrashOfAMissingItemAlertsWithoutAsking)
@@ -275,7 +275,7 @@ TEST_F(ResultActionsTest, TrashOfAMissingItemAlertsWithoutAsking)
     actions().moveItemToTrash(fileItem(tree.str() + "/gone.txt"));
     EXPECT_TRUE(desktop->questions.empty());
     EXPECT_EQ(model().statusMessage(), kMissing);
-    EXPECT_EQ(desktop->alerts, QStringList{"无法移到废纸篓|" + kMissing});
+    EXPECT_EQ(desktop->alerts, QStringList{"无法移到回收站|" + kMissing});
 }
 
 TEST_F(ResultActionsTest, ScopeToAFileScopesToItsFolder)

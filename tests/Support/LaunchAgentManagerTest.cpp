@@ -124,6 +124,39 @@ TEST_F(LaunchAgentManagerTest, OnWritesOffRemoves)
     EXPECT_FALSE(fs::exists(entryPath()));
 }
 
+// An installed program starts at login through its own launcher, so the
+// entry carries the launcher's name, icon and command as installed.
+TEST_F(LaunchAgentManagerTest, AnInstalledProgramsEntryIsItsLauncher)
+{
+    const fs::path prefix = m_dir / "prefix";
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "share" / "applications");
+    const fs::path launcher = prefix / "share" / "applications" / "io.pallix.test.desktop";
+    std::ofstream(launcher) << "[Desktop Entry]\nType=Application\nName=珀溪\nExec=\"" << (prefix / "bin" / "pallix").string()
+                            << "\"\nIcon=io.pallix.test\n";
+    const std::string program = (prefix / "bin" / "pallix").string();
+    EXPECT_EQ(m_manager.installedLauncher(program), launcher);
+    EXPECT_FALSE(m_manager.installedLauncher((prefix / "pallix").string()).has_value());  // not in a bin folder
+    EXPECT_FALSE(LaunchAgentManager("io.other").installedLauncher(program).has_value());
+
+    ASSERT_FALSE(m_manager.sync(true, program).has_value());
+    ASSERT_TRUE(fs::is_symlink(entryPath()));
+    EXPECT_EQ(fs::read_symlink(entryPath()), launcher);
+    ASSERT_FALSE(m_manager.sync(true, program).has_value());  // again: still the one link
+    EXPECT_EQ(std::distance(fs::directory_iterator(entryPath().parent_path()), fs::directory_iterator()), 1);
+
+    // The same program run from a build folder writes its own entry over the link.
+    ASSERT_FALSE(m_manager.sync(true, "/work/build/pallix").has_value());
+    EXPECT_FALSE(fs::is_symlink(entryPath()));
+    EXPECT_NE(readFile(entryPath()).find("Exec=\"/work/build/pallix\""), std::string::npos);
+    EXPECT_NE(readFile(launcher).find("Icon=io.pallix.test"), std::string::npos);  // the launcher untouched
+
+    ASSERT_FALSE(m_manager.sync(true, program).has_value());
+    ASSERT_FALSE(m_manager.sync(false, program).has_value());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(entryPath())));
+    EXPECT_TRUE(fs::exists(launcher));
+}
+
 TEST_F(LaunchAgentManagerTest, ExecReadsBackExactlyThePath)
 {
     const char* paths[] = {

@@ -18,7 +18,7 @@ namespace pallix {
 // A question with one accepting and one cancelling button; the accepting one
 // is the default.
 struct ConfirmationRequest {
-    QString message;      // the question, e.g. "移到废纸篓？"
+    QString message;      // the question, e.g. "移到回收站？"
     QString informative;  // the detail under it, e.g. the item's name
     QString acceptText;
     QString cancelText;

@@ -75,8 +75,8 @@ void FileActionHandler::presentMoveToTrashConfirmation(const IndexedItem& item,
         completion(Unexpected(FileActionError::fileMissing()));
         return;
     }
-    const ConfirmationRequest request{QStringLiteral("移到废纸篓？"), QString::fromStdString(item.name()),
-                                      QStringLiteral("移到废纸篓"), QStringLiteral("取消")};
+    const ConfirmationRequest request{QStringLiteral("移到回收站？"), QString::fromStdString(item.name()),
+                                      QStringLiteral("移到回收站"), QStringLiteral("取消")};
     m_desktop->confirm(request, [path = item.path(), completion = std::move(completion)](bool accepted) {
         if (!accepted) {
             completion(Unexpected(FileActionError::cancelled()));

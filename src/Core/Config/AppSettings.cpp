@@ -142,11 +142,11 @@ void decodeGlobalHotKey(const Json& doc, AppSettings& s)
 {
     const auto it = doc.find("globalHotKey");
     if (it == doc.end())
-        s.globalHotKey = GlobalHotKey::optionSpace();
+        s.globalHotKey = GlobalHotKey::standard();
     else if (it->is_null())
         s.globalHotKey = std::nullopt;  // the user cleared it; keep it cleared
     else
-        s.globalHotKey = GlobalHotKey::fromJson(*it).value_or(GlobalHotKey::optionSpace());
+        s.globalHotKey = GlobalHotKey::fromJson(*it).value_or(GlobalHotKey::standard());
 }
 
 } // namespace

@@ -42,8 +42,8 @@ struct AppSettings {
     bool autoResumeServerIndexingOnLaunch = false;  // missing or mistyped: false
     bool showMenuBarIcon = true;                    // missing or mistyped: true
     // Absent only after the user cleared it; stored as JSON null and loaded as
-    // absent again. A missing or unreadable member means Option+Space.
-    std::optional<GlobalHotKey> globalHotKey = GlobalHotKey::optionSpace();
+    // absent again. A missing or unreadable member means the default, Ctrl+Alt+Space.
+    std::optional<GlobalHotKey> globalHotKey = GlobalHotKey::standard();
     std::vector<std::string> commonSearchTerms;     // missing or mistyped: empty
 
     // nullopt when the document is rejected (not JSON, not an object, a required

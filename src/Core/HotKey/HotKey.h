@@ -26,10 +26,15 @@ struct GlobalHotKey {
     // Combination of the k* masks above, also none.
     std::uint32_t carbonModifiers = 0;
 
-    // Option+Space, the shortcut of a fresh installation.
+    // Option (Alt)+Space, the original layout's default shortcut.
     static GlobalHotKey optionSpace() { return {kSpaceKeyCode, kOption}; }
+    // Ctrl+Alt+Space, the shortcut of a fresh installation: Alt+Space is the
+    // window menu of every mainstream Linux desktop.
+    static GlobalHotKey standard() { return {kSpaceKeyCode, kControl | kOption}; }
 
-    // Modifier symbols in the fixed order ⌃⌥⇧⌘, then the key's name: "⌥Space", "⇧⌘A", "⌃Key24".
+    // The stored form's text, kept for stored files and logs (the windows
+    // show keys in the desktop's own notation): modifier symbols in the fixed
+    // order Control, Option, Shift, Command, then the key's name.
     std::string displayString() const;
 
     // {"keyCode": …, "carbonModifiers": …}, in that order.

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/FileManagerOrder.h"
@@ -76,7 +77,24 @@ RenderOutcome render(const PreviewRequest& request)
         return RenderOutcome();
     // The square's side is the icon size in points, as the views draw it.
     const int side = std::max(1, static_cast<int>(std::lround(std::clamp(request.iconSize, 1.0, 1024.0))));
-    return RenderOutcome(RasterDecoding::scaledSquare(picture, side));
+    QImage square = RasterDecoding::scaledSquare(picture, side);
+    if (request.rasterKind == RasterDecoding::Kind::Pdf)
+        square = framedPage(std::move(square));
+    return RenderOutcome(std::move(square));
+}
+
+QImage framedPage(QImage page)
+{
+    if (page.isNull())
+        return page;
+    // A white page on a white card has no edge of its own.
+    if (page.format() != QImage::Format_ARGB32_Premultiplied && page.format() != QImage::Format_RGB32)
+        page = page.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&page);
+    painter.setPen(QPen(QColor(0, 0, 0, 64), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(page.rect().adjusted(0, 0, -1, -1));
+    return page;
 }
 
 } // namespace pallix::PreviewRendering

@@ -58,8 +58,11 @@ QStringList pickSamples(const QStringList& sortedNames);
 QStringList sampleFiles(const QString& folder);
 
 // The finished picture, or none when the caller should show the fallback
-// icon; a special file is named, not read.
+// icon; a special file is named, not read. A PDF page gets a thin grey frame.
 RenderOutcome render(const PreviewRequest& request);
+
+// `page` with a one-pixel grey frame drawn over its edge.
+QImage framedPage(QImage page);
 
 } // namespace PreviewRendering
 } // namespace pallix

@@ -66,9 +66,14 @@ QString helperPath()
     if (!fromEnvironment.isEmpty())
         return fromEnvironment;
     if (QCoreApplication::instance()) {
-        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/pallix-thumbnailer");
+        const QString folder = QCoreApplication::applicationDirPath();
+        const QString beside = folder + QStringLiteral("/pallix-thumbnailer");
         if (QFileInfo(beside).isExecutable())
             return beside;
+        // Where `make install` puts it: <prefix>/libexec/pallix beside <prefix>/bin.
+        const QString installed = QFileInfo(folder + QStringLiteral("/../libexec/pallix/pallix-thumbnailer")).absoluteFilePath();
+        if (QFileInfo(installed).isExecutable())
+            return installed;
     }
     return QStringLiteral(PALLIX_THUMBNAILER_BUILD_PATH);
 }

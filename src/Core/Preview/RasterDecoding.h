@@ -43,7 +43,8 @@ QImage decode(Kind kind, const QString& path, double maxPixel);
 QImage scaledSquare(const QImage& image, int side);
 
 // Where the helper lives: $PALLIX_THUMBNAILER, else beside the running
-// executable, else where the build put it.
+// executable, else in <prefix>/libexec/pallix of an installed one, else
+// where the build put it.
 QString helperPath();
 
 } // namespace pallix::RasterDecoding

@@ -63,6 +63,13 @@ void InlineRenameField::endByKey(void (InlineRenameField::*ending)())
 {
     m_skipNextEndEditing = true;
     emit(this->*ending)();
+    // A field still shown (a rename the file system refused, its message box
+    // over the window) keeps the keyboard: once the box is gone, Escape
+    // cancels here, and no focus loss of ours is to follow.
+    if (isVisible() && hasFocus()) {
+        m_skipNextEndEditing = false;
+        return;
+    }
     // The owner may have hidden us already; then the flag waits for the
     // focus loss that still follows, as a flag set here must.
     if (hasFocus())
@@ -72,8 +79,10 @@ void InlineRenameField::endByKey(void (InlineRenameField::*ending)())
 void InlineRenameField::focusOutEvent(QFocusEvent* event)
 {
     QLineEdit::focusOutEvent(event);
-    // The field's own context menu takes the focus for a moment only.
-    if (event->reason() == Qt::PopupFocusReason)
+    // The field's own context menu takes the focus for a moment only, and so
+    // does a message box over the window (or another application): the focus
+    // comes back here.
+    if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason)
         return;
     if (m_skipNextEndEditing) {
         m_skipNextEndEditing = false;

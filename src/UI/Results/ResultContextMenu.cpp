@@ -26,7 +26,7 @@ ResultContextMenu::ResultContextMenu(IndexedItem item, QWidget* parent) : QMenu(
     addEntry(QStringLiteral("重命名"), Entry::Rename);
     addEntry(QStringLiteral("制作副本"), Entry::Duplicate);
     addSeparator();
-    addEntry(QStringLiteral("移到废纸篓"), Entry::MoveToTrash);
+    addEntry(QStringLiteral("移到回收站"), Entry::MoveToTrash);
     actions().constLast()->setProperty(kDestructiveProperty, true);
 }
 

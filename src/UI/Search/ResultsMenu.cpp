@@ -21,7 +21,7 @@ ResultsMenu::ResultsMenu(AppModel& model, QWidget* parent) : QMenu(QStringLitera
     addItemAction(QStringLiteral("复制路径"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
                   &ResultsMenu::copySelectedPath);
     addSeparator();
-    addItemAction(QStringLiteral("移到废纸篓"), QKeySequence(Qt::CTRL | Qt::Key_Backspace), &ResultsMenu::trashSelected);
+    addItemAction(QStringLiteral("移到回收站"), QKeySequence(Qt::CTRL | Qt::Key_Backspace), &ResultsMenu::trashSelected);
 
     // The selected item can also leave the lists while the selection stays.
     for (auto signal : {&AppModel::selectedItemIDChanged, &AppModel::resultsChanged,

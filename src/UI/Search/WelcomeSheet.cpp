@@ -37,8 +37,7 @@ WelcomeSheet::WelcomeSheet(QWidget* parent) : QDialog(parent)
     for (const QString& text :
          {QStringLiteral("首次运行会自动扫描本机与已连接的外接硬盘，文件多时可能要几分钟甚至更久。"),
           QStringLiteral("扫描期间就可以输入关键词搜索；索引越多，结果会越全。若觉得偏少，可稍等或到菜单选择「重建索引」。"),
-          QStringLiteral("网络共享盘不会自动加入，请在「设置 → 索引目录」里手动添加。"),
-          QStringLiteral("若系统拦截无法打开：在图标上 Control+点按 → 打开；或与 zip 同目录的说明文件中的终端命令。")})
+          QStringLiteral("网络共享盘不会自动加入，请在「设置 → 索引目录」里手动添加。")})
         stack->addWidget(paragraph(text));
 
     auto* buttons = new QHBoxLayout;

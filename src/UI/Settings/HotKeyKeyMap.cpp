@@ -1,7 +1,10 @@
 #include "UI/Settings/HotKeyKeyMap.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
+
+#include <QKeySequence>
 
 #include "Core/HotKey/HotKey.h"
 
@@ -87,6 +90,30 @@ std::uint32_t modifierBitsForQt(Qt::KeyboardModifiers modifiers)
             bits |= bit;
     }
     return bits;
+}
+
+QString displayText(const GlobalHotKey& hotKey)
+{
+    constexpr std::pair<std::uint32_t, Qt::KeyboardModifier> kModifiers[] = {
+        {GlobalHotKey::kControl, Qt::ControlModifier},
+        {GlobalHotKey::kOption, Qt::AltModifier},
+        {GlobalHotKey::kShift, Qt::ShiftModifier},
+        {GlobalHotKey::kCommand, Qt::MetaModifier},
+    };
+    Qt::KeyboardModifiers modifiers;
+    for (const auto& [bit, flag] : kModifiers) {
+        if (hotKey.carbonModifiers & bit)
+            modifiers |= flag;
+    }
+    // The first entry of a code is its unshifted key.
+    const auto entry = std::find_if(kKeyCodes.begin(), kKeyCodes.end(),
+                                    [&](const KeyCodeEntry& e) { return e.code == hotKey.keyCode; });
+    if (entry != kKeyCodes.end())
+        return QKeySequence(QKeyCombination(modifiers, Qt::Key(entry->qtKey))).toString(QKeySequence::PortableText);
+    // Qt writes modifiers only together with a key: take them from one.
+    QString prefix = QKeySequence(QKeyCombination(modifiers, Qt::Key_A)).toString(QKeySequence::PortableText);
+    prefix.chop(1);
+    return prefix + QStringLiteral("Key%1").arg(hotKey.keyCode);
 }
 
 } // namespace pallix::hotkeymap

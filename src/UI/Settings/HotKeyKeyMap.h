@@ -8,7 +8,12 @@
 #include <cstdint>
 #include <optional>
 
+#include <QString>
 #include <Qt>
+
+namespace pallix {
+struct GlobalHotKey;
+}
 
 namespace pallix::hotkeymap {
 
@@ -19,5 +24,12 @@ std::optional<std::uint32_t> keyCodeForQtKey(int qtKey);
 
 // The record's modifier bits of `modifiers`; keypad and group-switch flags are ignored.
 std::uint32_t modifierBitsForQt(Qt::KeyboardModifiers modifiers);
+
+// The record as Linux desktops write keys: "Ctrl+Alt+Space", "Meta+A".
+// Qt's portable text, not the native one: with Qt's Chinese translation
+// loaded the native text says "空格" and "左方向", which no desktop's keyboard
+// settings show. A code without a Qt key keeps its number ("Ctrl+Key65").
+// The record's own displayString() stays the stored form's.
+QString displayText(const GlobalHotKey& hotKey);
 
 } // namespace pallix::hotkeymap

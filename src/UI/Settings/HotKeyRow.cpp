@@ -3,7 +3,9 @@
 #include <QHBoxLayout>
 
 #include "App/AppModel.h"
+#include "UI/Settings/HotKeyKeyMap.h"
 #include "UI/Settings/HotKeyRecorder.h"
+#include "UI/Settings/HotKeyStatus.h"
 #include "UI/Settings/SettingsStyle.h"
 
 namespace pallix {
@@ -18,6 +20,7 @@ HotKeyRow::HotKeyRow(AppModel& model, QWidget* parent)
       m_recorder(new HotKeyRecorder),
       m_clearButton(new QPushButton(QStringLiteral("关闭")))
 {
+    m_text->setWordWrap(true);  // a refusal's reason can be long
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
@@ -48,6 +51,16 @@ HotKeyRow::~HotKeyRow()
     // Nothing else: the model may be going away too.
     if (m_recording && m_hooks.ended)
         m_hooks.ended();
+}
+
+void HotKeyRow::setStatus(const HotKeyStatus* status)
+{
+    if (m_status)
+        disconnect(m_status, nullptr, this, nullptr);
+    m_status = status;
+    if (status)
+        connect(status, &HotKeyStatus::changed, this, &HotKeyRow::refresh);
+    refresh();
 }
 
 void HotKeyRow::toggleRecording()
@@ -83,8 +96,16 @@ void HotKeyRow::stopRecording()
 void HotKeyRow::refresh()
 {
     const auto& hotKey = m_model.settings().globalHotKey;
-    m_text->setText(QStringLiteral("全局快捷键：")
-                    + (hotKey ? QString::fromStdString(hotKey->displayString()) : QStringLiteral("未设置")));
+    QString text = QStringLiteral("全局快捷键：")
+                   + (hotKey ? hotkeymap::displayText(*hotKey) : QStringLiteral("未设置"));
+    // A key the desktop refused must not look as if it worked.
+    const bool refused = hotKey && m_status && m_status->state() == HotKeyStatus::State::NotRegistered;
+    if (refused)
+        text += QStringLiteral("（未注册：%1）").arg(m_status->reason());
+    else if (hotKey && m_status && m_status->state() == HotKeyStatus::State::Pending)
+        text += QStringLiteral("（正在向桌面注册…）");
+    m_text->setText(text);
+    m_text->setStyleSheet(refused ? QStringLiteral("color: #c0392b;") : QString());
     m_recordButton->setText(m_recording ? QStringLiteral("录制中…（按 Esc 取消）") : QStringLiteral("设置快捷键…"));
     m_clearButton->setEnabled(hotKey.has_value());
 }

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 
@@ -17,6 +18,7 @@ namespace pallix {
 
 class AppModel;
 class HotKeyRecorder;
+class HotKeyStatus;
 
 class HotKeyRow : public QWidget {
     Q_OBJECT
@@ -31,6 +33,9 @@ public:
     ~HotKeyRow() override;
 
     void setRecordingHooks(RecordingHooks hooks) { m_hooks = std::move(hooks); }
+    // Where the registration publishes whether the desktop took the key;
+    // without one the row shows the stored key only.
+    void setStatus(const HotKeyStatus* status);
     bool isRecording() const { return m_recording; }
     void startRecording();
     // Ends recording, if on, without storing anything.
@@ -47,6 +52,7 @@ private:
 
     AppModel& m_model;
     RecordingHooks m_hooks;
+    QPointer<const HotKeyStatus> m_status;
     bool m_recording = false;
     QLabel* m_text;
     QPushButton* m_recordButton;

@@ -64,7 +64,7 @@ SettingsView::SettingsView(AppModel& model, AppEdition edition, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    m_header = new SettingsHeader([this] { dismiss(); });
+    m_header = new SettingsHeader;
     layout->addWidget(m_header);
     layout->addWidget(divider());
     layout->addWidget(buildScrollColumn(edition), 1);
@@ -75,6 +75,11 @@ SettingsView::SettingsView(AppModel& model, AppEdition edition, QWidget* parent)
 void SettingsView::setRecordingHooks(HotKeyRow::RecordingHooks hooks)
 {
     m_hotKeyRow->setRecordingHooks(std::move(hooks));
+}
+
+void SettingsView::setHotKeyStatus(const HotKeyStatus* status)
+{
+    m_hotKeyRow->setStatus(status);
 }
 
 void SettingsView::dismiss()
@@ -212,11 +217,11 @@ void SettingsView::fillIndexRoots(CompactSection* section)
 void SettingsView::fillIndexScope(CompactSection* section)
 {
     section->contentLayout()->addWidget(
-        boundToggle(QStringLiteral("过滤系统目录与垃圾文件（.DS_Store、缓存、Spotlight 元数据等）"),
+        boundToggle(QStringLiteral("过滤系统目录与垃圾文件（缓存、回收站、/proc、/sys、/tmp、系统库与状态目录等）"),
                     &AppSettings::excludeSystemJunkFromIndex, &SettingsOperations::updateExcludeSystemJunkFromIndex));
     section->contentLayout()->addWidget(settingsstyle::label(
         QStringLiteral("开启后索引与搜索均忽略难以作为普通文件打开的系统项；音视频、压缩包、文档等用户文件仍保留。"
-                       "关闭后可见更多底层文件。重建索引(⌘⇧R)可清除库内已写入的旧条目。"),
+                       "关闭后可见更多底层文件。重建索引(Ctrl+Shift+R)可清除库内已写入的旧条目。"),
         TextStyle::Callout, true, true));
 }
 
@@ -225,13 +230,16 @@ void SettingsView::fillRunOptions(CompactSection* section)
     QVBoxLayout* content = section->contentLayout();
     content->addWidget(boundToggle(QStringLiteral("开机启动"), &AppSettings::launchAtLogin,
                                    &SettingsOperations::updateLaunchAtLogin));
-    content->addWidget(boundToggle(QStringLiteral("菜单栏显示图标（常驻，随时打开搜索）"), &AppSettings::showMenuBarIcon,
+    content->addWidget(boundToggle(QStringLiteral("托盘显示图标（常驻，随时打开搜索）"), &AppSettings::showMenuBarIcon,
                                    &SettingsOperations::updateShowMenuBarIcon));
     m_hotKeyRow = new HotKeyRow(m_model);
     content->addWidget(m_hotKeyRow);
     content->addWidget(boundToggle(QStringLiteral("后台保持活跃（切回来更快，不做定时扫描）"),
                                    &AppSettings::keepAppWarmInBackground,
                                    &SettingsOperations::updateKeepAppWarmInBackground));
+    // Linux does not slow down programs in the background: nothing to prevent.
+    content->addWidget(settingsstyle::label(QStringLiteral("在 Linux 上此项无作用：系统不会限制后台程序。"),
+                                            TextStyle::Caption, true, true));
     content->addWidget(boundToggle(QStringLiteral("后台持续监听索引变化"), &AppSettings::keepIndexerInBackground,
                                    &SettingsOperations::updateKeepIndexerInBackground));
     content->addWidget(boundToggle(QStringLiteral("图片内容模糊搜索（实验：杯子/花/猫等）"),

@@ -46,6 +46,7 @@ public:
 
     AppModel& model() const { return m_model; }
     void setRecordingHooks(HotKeyRow::RecordingHooks hooks);
+    void setHotKeyStatus(const HotKeyStatus* status);
     // Closes the window or the sheet that shows the view.
     void dismiss();
 

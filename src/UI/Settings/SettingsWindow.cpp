@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "App/AppModel.h"
+#include "UI/Settings/HotKeyStatus.h"
 
 namespace pallix {
 
@@ -12,6 +13,12 @@ HotKeyRow::RecordingHooks& recordingHooks()
 {
     static HotKeyRow::RecordingHooks hooks;
     return hooks;
+}
+
+QPointer<const HotKeyStatus>& hotKeyStatus()
+{
+    static QPointer<const HotKeyStatus> status;
+    return status;
 }
 
 QPointer<SettingsView>& windowSlot()
@@ -31,6 +38,11 @@ QPointer<SettingsView>& sheetSlot()
 void SettingsWindow::setRecordingHooks(HotKeyRow::RecordingHooks hooks)
 {
     recordingHooks() = std::move(hooks);
+}
+
+void SettingsWindow::setHotKeyStatus(const HotKeyStatus* status)
+{
+    hotKeyStatus() = status;
 }
 
 SettingsView* SettingsWindow::showFor(AppModel& model)
@@ -60,6 +72,7 @@ SettingsView* SettingsWindow::present(QPointer<SettingsView>& slot, AppModel& mo
             view->setWindowModality(Qt::WindowModal);
         }
         view->setRecordingHooks(recordingHooks());
+        view->setHotKeyStatus(hotKeyStatus());
         // The view reads the model until its last moment: it goes with it.
         QObject::connect(&model, &QObject::destroyed, view, [view] { delete view; });
         slot = view;

@@ -20,6 +20,8 @@ public:
     // Set once by whoever owns the global hot key (release the grab while
     // recording, restore it after); applied to every view opened afterwards.
     static void setRecordingHooks(HotKeyRow::RecordingHooks hooks);
+    // Set by the same owner: whether the desktop took the key, shown in the row.
+    static void setHotKeyStatus(const HotKeyStatus* status);
 
     // The settings window, made on first use and destroyed when closed.
     static SettingsView* showFor(AppModel& model);

@@ -74,8 +74,10 @@ bool HotKeyManager::grab()
 {
     const auto x11Key = hotkeys::toX11(*m_hotKey);
     xcb_connection_t* connection = x11Connection();
-    if (!x11Key || !connection)
+    if (!x11Key || !connection) {
+        m_failure = !x11Key ? hotkeys::HotKeyFailure::NoSuchKey : hotkeys::HotKeyFailure::NoGlobalShortcuts;
         return false;
+    }
     m_root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     m_modifiers = x11Key->modifiers;
 
@@ -98,6 +100,7 @@ bool HotKeyManager::grab()
     if (symbols)
         xcb_key_symbols_free(symbols);
     if (!ok) {
+        m_failure = hotkeys::HotKeyFailure::Taken;
         ungrab();
         return false;
     }

@@ -14,6 +14,7 @@
 #include <QAbstractNativeEventFilter>
 
 #include "Core/HotKey/HotKey.h"
+#include "UI/Shell/HotKeyMapping.h"
 
 struct xcb_connection_t;
 
@@ -39,6 +40,8 @@ public:
     bool resume();
     bool isSuspended() const { return m_suspended; }
     bool isGrabbed() const { return !m_grabbedKeycodes.empty(); }
+    // Why the last grab failed; meaningful after a false from above.
+    hotkeys::HotKeyFailure failure() const { return m_failure; }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -53,6 +56,7 @@ private:
     std::uint16_t m_modifiers = 0;
     std::uint32_t m_root = 0;
     bool m_suspended = false;
+    hotkeys::HotKeyFailure m_failure = hotkeys::HotKeyFailure::Taken;
     bool m_filterInstalled = false;
 };
 

@@ -5,6 +5,8 @@
 #include <X11/keysym.h>
 #include <xcb/xproto.h>
 
+#include "UI/Settings/HotKeyKeyMap.h"
+
 namespace pallix::hotkeys {
 
 namespace {
@@ -64,10 +66,46 @@ std::optional<X11HotKey> toX11(const GlobalHotKey& hotKey)
     return X11HotKey{*keysym, x11Modifiers(hotKey.carbonModifiers)};
 }
 
-QString registrationFailedMessage(const GlobalHotKey& hotKey)
+namespace {
+
+// What a user of a desktop without the service can still do.
+constexpr char16_t kToggleAdvice[] = u"可在系统的键盘设置中为命令 pallix --toggle 设置快捷键";
+
+QString withDetail(const QString& text, const QString& detail)
 {
-    return QStringLiteral("全局快捷键 %1 注册失败（可能已被其他程序占用），可在设置中更换")
-        .arg(QString::fromStdString(hotKey.displayString()));
+    return detail.isEmpty() ? text : text + QStringLiteral("：") + detail;
+}
+
+} // namespace
+
+QString registrationFailedMessage(const GlobalHotKey& hotKey, HotKeyFailure failure, const QString& detail)
+{
+    const QString key = hotkeymap::displayText(hotKey);
+    switch (failure) {
+    case HotKeyFailure::Taken:
+        return QStringLiteral("全局快捷键 %1 注册失败（可能已被其他程序占用），可在设置中更换").arg(key);
+    case HotKeyFailure::NoSuchKey:
+        return QStringLiteral("全局快捷键 %1 注册失败（此键不能作为全局快捷键），可在设置中更换").arg(key);
+    case HotKeyFailure::NoGlobalShortcuts:
+        return QStringLiteral("此桌面不提供全局快捷键服务，") + QString::fromUtf16(kToggleAdvice);
+    case HotKeyFailure::Refused:
+        return QStringLiteral("全局快捷键 %1 未被桌面接受（%2），").arg(key, withDetail(QStringLiteral("已拒绝"), detail))
+               + QString::fromUtf16(kToggleAdvice);
+    }
+    return {};
+}
+
+QString failureReason(HotKeyFailure failure, const QString& detail)
+{
+    switch (failure) {
+    case HotKeyFailure::Taken: return QStringLiteral("已被其他程序占用，请换一个");
+    case HotKeyFailure::NoSuchKey: return QStringLiteral("此键不能作为全局快捷键");
+    case HotKeyFailure::NoGlobalShortcuts:
+        return QStringLiteral("此桌面不提供全局快捷键服务，") + QString::fromUtf16(kToggleAdvice);
+    case HotKeyFailure::Refused:
+        return withDetail(QStringLiteral("桌面未接受"), detail) + QStringLiteral("，") + QString::fromUtf16(kToggleAdvice);
+    }
+    return {};
 }
 
 } // namespace pallix::hotkeys

@@ -27,8 +27,20 @@ std::uint16_t x11Modifiers(std::uint32_t carbonModifiers);
 // None when the key has no keysym: such a record cannot be grabbed.
 std::optional<X11HotKey> toX11(const GlobalHotKey& hotKey);
 
-// The status line's words for a hot key that could not be grabbed.
-QString registrationFailedMessage(const GlobalHotKey& hotKey);
+// Why the desktop did not take a hot key.
+enum class HotKeyFailure {
+    Taken,              // another program holds the combination
+    NoSuchKey,          // the key has no keysym to grab
+    NoGlobalShortcuts,  // neither an X11 grab nor a desktop portal is possible
+    Refused,            // the portal answered no (the user cancelled, or an error)
+};
+
+// The status line's words for a hot key that could not be registered;
+// `detail` is the portal's own error text, if any.
+QString registrationFailedMessage(const GlobalHotKey& hotKey, HotKeyFailure failure = HotKeyFailure::Taken,
+                                  const QString& detail = {});
+// The settings row's shorter reason for the same failure.
+QString failureReason(HotKeyFailure failure, const QString& detail = {});
 
 } // namespace hotkeys
 

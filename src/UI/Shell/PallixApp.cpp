@@ -14,7 +14,8 @@
 #include "UI/Settings/SettingsWindow.h"
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/HotKeyManager.h"
-#include "UI/Shell/HotKeyMapping.h"
+#include "UI/Shell/GlobalShortcutsPortal.h"
+#include "UI/Shell/HotKeyRegistration.h"
 #include "UI/Shell/SearchWindowController.h"
 #include "UI/Shell/Symbols.h"
 #include "UI/Shell/TrayController.h"
@@ -32,8 +33,13 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
     environment.services.menuBarVisibilityChanged = [](bool visible) {
         AppNotifications::shared().postMenuBarVisibilityChanged(visible);
     };
+    if (HotKeyRegistration::isWaylandSession())
+        m_portal = std::make_unique<GlobalShortcutsPortal>();
+    m_hotKeys = std::make_unique<HotKeyRegistration>(HotKeyRegistration::Context{
+        &HotKeyManager::shared(), m_portal.get(), [] { AppNotifications::shared().postToggleSearchWindow(); },
+        [this](const QString& message) { reportHotKeyFailure(message); }});
     environment.services.registerHotKey = [this](const std::optional<GlobalHotKey>& hotKey) {
-        registerHotKey(hotKey);
+        m_hotKeys->registerHotKey(hotKey);
     };
     if (!environment.desktop)
         environment.desktop = makeWidgetDesktop();
@@ -56,6 +62,7 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
     // The recorder needs the key the grab would otherwise take.
     SettingsWindow::setRecordingHooks({[] { HotKeyManager::shared().suspend(); },
                                        [] { HotKeyManager::shared().resume(); }});
+    SettingsWindow::setHotKeyStatus(&m_hotKeys->status());
     m_window->addAction(m_tray->quitAction());  // Ctrl+Q in the window as well
     m_controller->configure(m_window.get());
     // Folders opened from the results, or from anywhere, get windows of their own.
@@ -71,14 +78,8 @@ void PallixApp::start()
 
 // A key the system refuses used to stay silently inactive while the settings
 // showed it as set: the status line says so instead.
-void PallixApp::registerHotKey(const std::optional<GlobalHotKey>& hotKey)
+void PallixApp::reportHotKeyFailure(const QString& message)
 {
-    const bool grabbed = HotKeyManager::shared().registerHotKey(
-        hotKey, [] { AppNotifications::shared().postToggleSearchWindow(); });
-    if (grabbed || !hotKey)
-        return;
-    const QString message = hotkeys::registrationFailedMessage(*hotKey);
-    qWarning("%s", qPrintable(message));
     // The start-up writes its own progress right after registering: the
     // failure is shown once that is done, where it stays readable.
     if (m_bootstrapEnded && m_model)

@@ -15,6 +15,8 @@
 namespace pallix {
 
 class FolderBrowserWindows;
+class GlobalShortcutsPortal;
+class HotKeyRegistration;
 class SearchWindow;
 class SearchWindowController;
 class TrayController;
@@ -36,12 +38,15 @@ public:
     SearchWindowController& windowController() { return *m_controller; }
     TrayController& tray() { return *m_tray; }
     FolderBrowserWindows& browserWindows() { return *m_browserWindows; }
+    const HotKeyRegistration& hotKeys() const { return *m_hotKeys; }
 
 private:
-    void registerHotKey(const std::optional<GlobalHotKey>& hotKey);
+    void reportHotKeyFailure(const QString& message);
 
     bool m_bootstrapEnded = false;
     QString m_pendingStatus;  // a hot-key failure waiting for the start-up to end
+    std::unique_ptr<GlobalShortcutsPortal> m_portal;  // in a Wayland session only
+    std::unique_ptr<HotKeyRegistration> m_hotKeys;
     std::unique_ptr<TrayController> m_tray;
     std::unique_ptr<SearchWindowController> m_controller;
     std::unique_ptr<AppModel> m_model;

@@ -9,6 +9,7 @@ namespace {
 
 constexpr int kHandOverTimeoutMs = 1000;
 constexpr char kShowRequest[] = "show\n";
+constexpr char kToggleRequest[] = "toggle\n";
 
 } // namespace
 
@@ -19,7 +20,10 @@ SingleInstance::SingleInstance(QString socketPath, QObject* parent)
         while (QLocalSocket* socket = m_server.nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                if (socket->readAll().contains('\n'))
+                const QByteArray request = socket->readAll();
+                if (request.contains(kToggleRequest))
+                    emit toggleRequested();
+                else if (request.contains('\n'))
                     emit activationRequested();
             });
         }
@@ -32,13 +36,13 @@ QString SingleInstance::defaultSocketPath()
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/pallix.socket");
 }
 
-bool SingleInstance::handOver() const
+bool SingleInstance::handOver(Request request) const
 {
     QLocalSocket socket;
     socket.connectToServer(m_socketPath);
     if (!socket.waitForConnected(kHandOverTimeoutMs))
         return false;
-    socket.write(kShowRequest);
+    socket.write(request == Request::Toggle ? kToggleRequest : kShowRequest);
     const bool sent = socket.waitForBytesWritten(kHandOverTimeoutMs);
     socket.disconnectFromServer();
     return sent;

@@ -18,13 +18,17 @@ public:
 
     static QString defaultSocketPath();
 
-    // True when a running instance took the request to show itself.
-    bool handOver() const;
+    // What a second start asks of the running one.
+    enum class Request { Show, Toggle };
+
+    // True when a running instance took the request.
+    bool handOver(Request request = Request::Show) const;
     // Becomes the running instance; a socket left by a crashed one is replaced.
     bool listen();
 
 signals:
     void activationRequested();
+    void toggleRequested();  // `pallix --toggle`
 
 private:
     QString m_socketPath;

@@ -43,7 +43,7 @@ TEST(SettingsStore, FreshRecordWithoutDocument)
     EXPECT_TRUE(isFresh(store.settings()));
     EXPECT_EQ(store.settings().searchLimit, 10000);
     EXPECT_TRUE(store.settings().enableImageFuzzySearch);
-    EXPECT_EQ(store.settings().globalHotKey, GlobalHotKey::optionSpace());
+    EXPECT_EQ(store.settings().globalHotKey, GlobalHotKey::standard());  // Ctrl+Alt+Space
     // Loading writes nothing back.
     EXPECT_FALSE(defaults->contains(kKey));
 }
@@ -174,7 +174,7 @@ TEST(SettingsStore, OptionalKeysFallBackOneByOne)
     EXPECT_FALSE(s.enableServerIndexing);
     EXPECT_FALSE(s.autoResumeServerIndexingOnLaunch);
     EXPECT_TRUE(s.showMenuBarIcon);
-    EXPECT_EQ(s.globalHotKey, GlobalHotKey::optionSpace());
+    EXPECT_EQ(s.globalHotKey, GlobalHotKey::standard());
     EXPECT_TRUE(s.commonSearchTerms.empty());
 }
 
@@ -243,8 +243,10 @@ TEST(SettingsStore, ClearedHotKeyStaysClearedAcrossRestarts)
     SettingsStore restarted(defaults, AppEdition::Mardell);
     EXPECT_FALSE(restarted.settings().globalHotKey.has_value());
 
-    // Only a document without the key (older versions) means Option+Space.
+    // Only a document without the key means the default; a stored Alt+Space stays.
     auto doc = baseDocument();
+    EXPECT_EQ(load(doc).globalHotKey, GlobalHotKey::standard());
+    doc["globalHotKey"] = {{"keyCode", 49}, {"carbonModifiers", 2048}};
     EXPECT_EQ(load(doc).globalHotKey, GlobalHotKey::optionSpace());
     doc["globalHotKey"] = {{"keyCode", 0}, {"carbonModifiers", 768}};
     EXPECT_EQ(load(doc).globalHotKey, (GlobalHotKey{0, 768}));

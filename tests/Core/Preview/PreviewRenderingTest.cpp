@@ -1,6 +1,8 @@
 #include "Core/Preview/PreviewRendering.h"
 
 #include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +36,36 @@ TEST(PreviewRendering, PixelSizeIsTwiceTheIconWithinItsBounds)
     EXPECT_EQ(FolderPreviewDrawing::canvasSide(30), 96);
     EXPECT_EQ(FolderPreviewDrawing::canvasSide(80), 160);
     EXPECT_EQ(FolderPreviewDrawing::canvasSide(150), 224);
+}
+
+// A white page on a white card reads as a page by its thin grey frame; the
+// page inside stays as drawn.
+TEST(PreviewRendering, APdfPageGetsAThinFrame)
+{
+    test::TempTree tree;
+    const QString path = QString::fromStdString(tree.path("blank.pdf"));
+    {
+        QPdfWriter pdf(path);
+        QPainter(&pdf).fillRect(QRect(0, 0, pdf.width(), pdf.height()), Qt::white);
+    }
+    PreviewRequest pdf = request(80, false, RasterDecoding::Kind::Pdf, false);
+    pdf.itemPath = path;
+    const auto page = PreviewRendering::render(pdf).picture;
+    ASSERT_TRUE(page.has_value());
+    ASSERT_EQ(page->size(), QSize(80, 80));
+    const auto grey = [](const QColor& c) { return c.red() < 235 && c.red() > 120 && c.red() == c.blue(); };
+    for (const QPoint edge : {QPoint(0, 40), QPoint(79, 40), QPoint(40, 0), QPoint(40, 79)})
+        EXPECT_TRUE(grey(page->pixelColor(edge))) << edge.x() << "," << edge.y();
+    EXPECT_EQ(page->pixelColor(1, 40), QColor(Qt::white));
+    EXPECT_EQ(page->pixelColor(40, 40), QColor(Qt::white));
+
+    // A picture in a palette format is framed too, not left as it was.
+    QImage indexed(6, 6, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(255, 255, 255)});
+    indexed.fill(0);
+    const QImage framed = PreviewRendering::framedPage(indexed);
+    EXPECT_TRUE(grey(framed.pixelColor(0, 0)));
+    EXPECT_EQ(framed.pixelColor(3, 3), QColor(Qt::white));
 }
 
 TEST(PreviewRendering, SamplesAreAllOfThreeTheFirstThreeOfFourOtherwiseTheThirdToFifth)

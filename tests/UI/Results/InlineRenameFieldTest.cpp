@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include "UI/Results/ResultsArea.h"
 #include "UI/Results/ResultsGridView.h"
 #include "UI/Results/ResultsListView.h"
+#include "UI/Preview/DesktopDialogs.h"
 
 namespace pallix {
 namespace {
@@ -108,7 +111,7 @@ TEST_F(InlineRenameTest, ReturnCommitsEscapeCancelsFocusLossEnds)
 
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(commit.count(), 1);
-    EXPECT_FALSE(field->hasFocus());
+    EXPECT_TRUE(field->hasFocus());  // still shown: the rename did not end
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Tab);  // like Return, not to the next control
     EXPECT_EQ(commit.count(), 2);
@@ -122,6 +125,39 @@ TEST_F(InlineRenameTest, ReturnCommitsEscapeCancelsFocusLossEnds)
     EXPECT_EQ(ended.count(), 1);
     EXPECT_EQ(commit.count(), 2);
     EXPECT_EQ(cancel.count(), 1);
+}
+
+// A rename the file system refuses (a name taken) shows a message box over
+// the window; once it is closed, Escape cancels the rename, and the box's
+// taking the focus did not end (and so commit again) the editing.
+TEST_F(InlineRenameTest, EscapeAfterTheConflictBoxCancelsTheRename)
+{
+    f.model().setDisplayMode(ResultDisplayMode::List);
+    WidgetDesktop desktop;
+    QSignalSpy commit(area, &ResultsArea::commitInlineRenameRequested);
+    QSignalSpy cancel(area, &ResultsArea::cancelInlineRenameRequested);
+    QSignalSpy ended(area, &ResultsArea::inlineRenameEditingEnded);
+    QObject::connect(area, &ResultsArea::commitInlineRenameRequested, area, [&desktop] {
+        desktop.alert(QStringLiteral("无法重命名"), QStringLiteral("已存在名为“a2.tar.gz”的项目。"));
+    });
+    beginRename("/r/a1.tar.gz", "a2.tar.gz");
+    InlineRenameField* field = focusedField(area->listView());
+    ASSERT_NE(field, nullptr);
+    QTest::keyClick(field, Qt::Key_Return);
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        box = qobject_cast<QMessageBox*>(QApplication::activeWindow());
+        return box != nullptr;
+    }));
+    QTest::keyClick(box, Qt::Key_Escape);  // closes the box
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !box->isVisible(); }));
+    window.activateWindow();  // the window manager's part once the box is gone
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(cancel.count(), 1);
+    EXPECT_EQ(commit.count(), 1);
+    EXPECT_EQ(ended.count(), 0);
 }
 
 TEST_F(InlineRenameTest, AnOwnerThatEndsTheRenameOnCommitGetsOneEnding)

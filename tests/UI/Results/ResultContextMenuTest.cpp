@@ -33,13 +33,13 @@ TEST(ResultContextMenu, EntriesForAFolderAndAFile)
                              "-",        "复制名称",       "复制路径",
                              "拷贝项目（可在文件管理器粘贴）", "-",
                              "重命名",   "制作副本",       "-",
-                             "移到废纸篓"};
+                             "移到回收站"};
     ResultContextMenu folder(fileItem("/r/photos", true));
     ResultContextMenu file(fileItem("/r/photos/a.jpg"));
     EXPECT_EQ(titles(folder), QStringList{"进入此文件夹范围"} + common);
     EXPECT_EQ(titles(file), QStringList{"进入上级文件夹范围"} + common);
     for (const QAction* action : file.actions()) {
-        EXPECT_EQ(ResultContextMenu::isDestructive(action), action->text() == "移到废纸篓");
+        EXPECT_EQ(ResultContextMenu::isDestructive(action), action->text() == "移到回收站");
         EXPECT_TRUE(action->isEnabled());
         EXPECT_TRUE(action->shortcut().isEmpty());
     }

@@ -76,9 +76,12 @@ TEST_F(WelcomeSheetTest, ParagraphsWrapAndAreNeverCut)
     sheet.show();
     EXPECT_GE(sheet.width(), WelcomeSheet::kMinimumWidth);
     const QList<QLabel*> labels = sheet.findChildren<QLabel*>();
-    ASSERT_EQ(labels.size(), 5);  // the title and four paragraphs
+    ASSERT_EQ(labels.size(), 4);  // the title and three paragraphs
     for (QLabel* label : labels) {
         SCOPED_TRACE(label->text().toStdString());
+        // Advice for another system's gatekeeper means nothing here.
+        EXPECT_FALSE(label->text().contains(QStringLiteral("zip")));
+        EXPECT_FALSE(label->text().contains(QStringLiteral("Control")));
         EXPECT_GE(label->height(), label->heightForWidth(label->width()));
     }
 }

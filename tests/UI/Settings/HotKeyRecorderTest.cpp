@@ -50,6 +50,30 @@ TEST(HotKeyKeyMap, ModifiersBecomeTheRecordsBits)
     EXPECT_EQ(hotkeymap::modifierBitsForQt(Qt::KeypadModifier | Qt::GroupSwitchModifier), 0u);
 }
 
+TEST(HotKeyKeyMap, KeysShowAsThisDesktopWritesThem)
+{
+    const std::pair<GlobalHotKey, const char*> cases[] = {
+        {GlobalHotKey::optionSpace(), "Alt+Space"},
+        {GlobalHotKey::standard(), "Ctrl+Alt+Space"},
+        {{40, GlobalHotKey::kControl | GlobalHotKey::kOption}, "Ctrl+Alt+K"},
+        {{15, GlobalHotKey::kControl | GlobalHotKey::kShift}, "Ctrl+Shift+R"},
+        {{18, GlobalHotKey::kShift}, "Shift+1"},  // the unshifted key, not "!"
+        {{36, GlobalHotKey::kOption}, "Alt+Return"},
+        {{123, GlobalHotKey::kControl}, "Ctrl+Left"},
+        {{65, GlobalHotKey::kControl}, "Ctrl+Key65"},  // a keypad code Qt has no key for
+    };
+    for (const auto& [hotKey, text] : cases) {
+        SCOPED_TRACE(text);
+        const QString shown = hotkeymap::displayText(hotKey);
+        EXPECT_EQ(shown, QString::fromUtf8(text));
+    }
+    // Super as Qt names it, never as another system's glyph.
+    EXPECT_EQ(hotkeymap::displayText({0, GlobalHotKey::kCommand | GlobalHotKey::kOption | GlobalHotKey::kShift}),
+              QStringLiteral("Meta+Alt+Shift+A"));
+    // The stored form's own text is unchanged.
+    EXPECT_EQ(GlobalHotKey::optionSpace().displayString(), "⌥Space");
+}
+
 TEST(HotKeyRecorder, OutcomeOfAKeyPress)
 {
     const auto optionSpace = HotKeyRecorder::outcomeOf(Qt::Key_Space, Qt::AltModifier);
@@ -100,7 +124,7 @@ TEST_F(HotKeyRowTest, OptionSpaceIsRecordedStoredAndRegistered)
 {
     model().settingsOperations().updateGlobalHotKey(GlobalHotKey{0, 0x1000});
     h.log.clear();
-    EXPECT_EQ(row->textLabel()->text(), "全局快捷键：⌃A");
+    EXPECT_EQ(row->textLabel()->text(), "全局快捷键：Ctrl+A");
     startRecording();
     EXPECT_EQ(row->recordButton()->text(), "录制中…（按 Esc 取消）");
     EXPECT_EQ(suspended, 1);
@@ -111,7 +135,7 @@ TEST_F(HotKeyRowTest, OptionSpaceIsRecordedStoredAndRegistered)
     EXPECT_EQ(model().settings().globalHotKey, (GlobalHotKey{49, 0x800}));
     EXPECT_EQ(reloaded().globalHotKey, (GlobalHotKey{49, 0x800}));
     EXPECT_EQ(h.log, std::vector<std::string>{"hotKey:⌥Space"});
-    EXPECT_EQ(row->textLabel()->text(), "全局快捷键：⌥Space");
+    EXPECT_EQ(row->textLabel()->text(), "全局快捷键：Alt+Space");
     EXPECT_EQ(row->recordButton()->text(), "设置快捷键…");
     EXPECT_EQ(resumed, 1);
 }
@@ -121,7 +145,7 @@ TEST_F(HotKeyRowTest, EscapeCancelsRecordingAndDoesNotCloseTheWindow)
     startRecording();
     press(Qt::Key_Escape, Qt::MetaModifier);
     EXPECT_FALSE(row->isRecording());
-    EXPECT_EQ(model().settings().globalHotKey, GlobalHotKey::optionSpace());
+    EXPECT_EQ(model().settings().globalHotKey, GlobalHotKey::standard());
     EXPECT_TRUE(h.log.empty());
     EXPECT_EQ(resumed, 1);
     // A fired Escape shortcut would have pressed "关闭设置" down at once.

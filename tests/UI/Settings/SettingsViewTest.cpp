@@ -137,9 +137,9 @@ TEST_F(SettingsViewTest, EverySwitchWritesThroughItsOperationAndShowsTheStoredVa
 {
     const QString texts[] = {
         "自动索引外接硬盘（可移除卷）",
-        "过滤系统目录与垃圾文件（.DS_Store、缓存、Spotlight 元数据等）",
+        "过滤系统目录与垃圾文件（缓存、回收站、/proc、/sys、/tmp、系统库与状态目录等）",
         "开机启动",
-        "菜单栏显示图标（常驻，随时打开搜索）",
+        "托盘显示图标（常驻，随时打开搜索）",
         "后台保持活跃（切回来更快，不做定时扫描）",
         "后台持续监听索引变化",
         "图片内容模糊搜索（实验：杯子/花/猫等）",

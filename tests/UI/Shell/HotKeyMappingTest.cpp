@@ -71,10 +71,25 @@ TEST(HotKeyMapping, KeyCodesWithoutAKeyCannotBeGrabbed)
 
 TEST(HotKeyMapping, FailureMessageNamesTheKey)
 {
+    using hotkeys::HotKeyFailure;
     EXPECT_EQ(hotkeys::registrationFailedMessage(GlobalHotKey::optionSpace()),
-              QStringLiteral("全局快捷键 ⌥Space 注册失败（可能已被其他程序占用），可在设置中更换"));
+              QStringLiteral("全局快捷键 Alt+Space 注册失败（可能已被其他程序占用），可在设置中更换"));
     EXPECT_EQ(hotkeys::registrationFailedMessage({0, GlobalHotKey::kCommand | GlobalHotKey::kShift}),
-              QStringLiteral("全局快捷键 ⇧⌘A 注册失败（可能已被其他程序占用），可在设置中更换"));
+              QStringLiteral("全局快捷键 Meta+Shift+A 注册失败（可能已被其他程序占用），可在设置中更换"));
+    // Without any way to a global key, the status line and the settings name the command to bind.
+    for (const QString& text : {hotkeys::registrationFailedMessage(GlobalHotKey::standard(),
+                                                                   HotKeyFailure::NoGlobalShortcuts),
+                                hotkeys::failureReason(HotKeyFailure::NoGlobalShortcuts),
+                                hotkeys::registrationFailedMessage(GlobalHotKey::standard(), HotKeyFailure::Refused,
+                                                                   QStringLiteral("用户取消")),
+                                hotkeys::failureReason(HotKeyFailure::Refused)}) {
+        SCOPED_TRACE(text.toStdString());
+        EXPECT_TRUE(text.contains(QStringLiteral("pallix --toggle")));
+    }
+    EXPECT_TRUE(hotkeys::registrationFailedMessage(GlobalHotKey::standard(), HotKeyFailure::Refused,
+                                                   QStringLiteral("用户取消"))
+                    .contains(QStringLiteral("用户取消")));
+    EXPECT_EQ(hotkeys::failureReason(HotKeyFailure::Taken), QStringLiteral("已被其他程序占用，请换一个"));
 }
 
 // Offscreen there is no X11 display: a key cannot be grabbed and says so,
@@ -85,6 +100,9 @@ TEST(HotKeyManager, WithoutX11AGrabFailsAndClearingSucceeds)
     int triggers = 0;
     EXPECT_FALSE(manager.registerHotKey(GlobalHotKey::optionSpace(), [&] { ++triggers; }));
     EXPECT_FALSE(manager.isGrabbed());
+    EXPECT_EQ(manager.failure(), hotkeys::HotKeyFailure::NoGlobalShortcuts);
+    EXPECT_FALSE(manager.registerHotKey(GlobalHotKey{10, GlobalHotKey::kOption}, [&] { ++triggers; }));
+    EXPECT_EQ(manager.failure(), hotkeys::HotKeyFailure::NoSuchKey);
     EXPECT_TRUE(manager.registerHotKey(std::nullopt, [&] { ++triggers; }));
 
     manager.suspend();

@@ -6,9 +6,12 @@
 
 #include "App/ModelTestSupport.h"
 #include "UI/Search/SearchWindow.h"
+#include "UI/Settings/SettingsWindow.h"
+#include "UI/Shell/HotKeyRegistration.h"
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/SearchWindowController.h"
+#include "UI/Shell/Symbols.h"
 #include "UI/Shell/TrayController.h"
 
 namespace pallix {
@@ -16,7 +19,8 @@ namespace pallix {
 using namespace testing_support;
 
 // The offscreen platform has neither a tray nor X11: the window shows at
-// start, and the default hot key cannot be grabbed.
+// start, and the default hot key cannot be grabbed; the status line and the
+// settings' hot-key row say so and name the command a desktop can bind.
 TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
 {
     ModelHarness h;
@@ -30,13 +34,25 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
     app.start();
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     EXPECT_TRUE(app.searchWindow().isVisible());
+    // The window shows the application's icon, not a generic one.
+    const QImage icon = app.searchWindow().windowIcon().pixmap(32, 32).toImage();
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_EQ(icon, symbols::applicationIcon().pixmap(32, 32).toImage());
     EXPECT_TRUE(SearchWindowController::isSearchWindow(&app.searchWindow()));
 
-    const QString failure = QStringLiteral("全局快捷键 ⌥Space 注册失败（可能已被其他程序占用），可在设置中更换");
+    const QString failure =
+        QStringLiteral("此桌面不提供全局快捷键服务，可在系统的键盘设置中为命令 pallix --toggle 设置快捷键");
     EXPECT_TRUE(waitFor([&] { return statuses.contains(failure); }));
     EXPECT_EQ(statuses.count(failure), 1);
     // Not overwritten by the start-up's own messages.
     EXPECT_EQ(statusAtStartUpEnd, failure);
+    EXPECT_EQ(app.hotKeys().status().state(), HotKeyStatus::State::NotRegistered);
+
+    SettingsView* settings = SettingsWindow::showFor(app.model());
+    const QString row = settings->hotKeyRow()->textLabel()->text();
+    EXPECT_TRUE(row.startsWith(QStringLiteral("全局快捷键：Ctrl+Alt+Space（未注册："))) << row.toStdString();
+    EXPECT_TRUE(row.contains(QStringLiteral("pallix --toggle"))) << row.toStdString();
+    settings->close();
 }
 
 TEST(PallixApp, NoHotKeyReportsNothing)

@@ -1,0 +1,24 @@
+#include "UI/Shell/QtTranslations.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace pallix {
+
+QTranslator* installQtTranslations(QCoreApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          folder)) {
+        qWarning("Qt's Chinese translation (qtbase_zh_CN.qm) is missing in %s", qPrintable(folder));
+        delete translator;
+        return nullptr;
+    }
+    QCoreApplication::installTranslator(translator);
+    return translator;
+}
+
+} // namespace pallix
