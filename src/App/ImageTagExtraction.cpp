@@ -2,6 +2,7 @@
 
 #include <QImageReader>
 
+#include "App/CenterNetClassifier.h"
 #include "App/TesseractRecognizer.h"
 
 namespace pallix {
@@ -21,7 +22,7 @@ ImageTagExtraction::ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std
 
 std::shared_ptr<ImageTagExtraction> ImageTagExtraction::system()
 {
-    return std::make_shared<ImageTagExtraction>(std::make_shared<TesseractRecognizer>(), nullptr);
+    return std::make_shared<ImageTagExtraction>(std::make_shared<TesseractRecognizer>(), CenterNetClassifier::system());
 }
 
 std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path)
