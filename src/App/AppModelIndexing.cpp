@@ -395,6 +395,7 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
             co_return;
         }
         completeRebuild(count, QStringLiteral("启动扫描完成，共 %1 项").arg(count), roots);
+        startImageTaggingAfterStartupScan();
         co_return;
     }
 
@@ -414,6 +415,16 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
                     startupScan ? QStringLiteral("启动扫描完成，共 %1 项").arg(outcome.count)
                                 : QStringLiteral("索引完成，共 %1 项").arg(outcome.count),
                     roots);
+    if (startupScan)
+        startImageTaggingAfterStartupScan();
+}
+
+void AppModel::startImageTaggingAfterStartupScan()
+{
+    // The bootstrap hands an empty or half-built index to this scan instead
+    // of starting the tagger: without this the first session would tag nothing.
+    if (m_settings.enableImageFuzzySearch)
+        startImageTagging();
 }
 
 } // namespace pallix
