@@ -511,7 +511,6 @@ private:
     void applyKeepWarmRule();
     // The local tagging session, and the shared-drive one when that index is on and has items.
     void startImageTagging();
-    void startImageTaggingAfterStartupScan();
     void setSettings(const AppSettings& settings);
     void setIndexing(bool indexing);
     void setIndexedCount(qint64 count);

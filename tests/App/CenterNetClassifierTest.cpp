@@ -47,7 +47,7 @@ TEST(CenterNetClassifier, NamesWhatDebiansSamplePhotosShow)
 {
     const auto folder = CenterNetDetector::findModelFolder({});
     if (!folder)
-        GTEST_SKIP() << "the detector model was not fetched into " << PALLIX_MODEL_BUILD_DIR
+        GTEST_SKIP() << "the detector model was not fetched into " << CenterNetDetector::buildModelFolder()
                      << " (make fetches it with npm)";
     ImageTagExtraction extraction(nullptr, std::make_shared<CenterNetClassifier>(*folder));
     int looked = 0;

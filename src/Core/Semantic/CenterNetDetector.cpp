@@ -50,11 +50,16 @@ CenterNetDetector::CenterNetDetector(std::filesystem::path folder) : m_folder(st
 
 CenterNetDetector::~CenterNetDetector() = default;
 
+std::filesystem::path CenterNetDetector::buildModelFolder()
+{
+    return PALLIX_MODEL_BUILD_DIR;
+}
+
 std::optional<std::filesystem::path> CenterNetDetector::findModelFolder(const std::filesystem::path& executableDir)
 {
     const std::filesystem::path candidates[] = {executableDir / "models",
                                                 executableDir.parent_path() / "share/pallix/models",
-                                                PALLIX_MODEL_BUILD_DIR};
+                                                buildModelFolder()};
     for (const auto& folder : candidates) {
         std::error_code error;
         if (std::filesystem::is_regular_file(folder / "centernet.json", error)

