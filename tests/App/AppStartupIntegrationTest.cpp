@@ -13,13 +13,19 @@ namespace {
 
 using namespace testing_support;
 
+// A temporary home with its own data, settings and cache folders.
+struct ScratchHome {
+    TempDir home;
+    ScopedEnv homeVar{"HOME", home.str()};
+    ScopedEnv data{"XDG_DATA_HOME", (home.path() / "data").string()};
+    ScopedEnv config{"XDG_CONFIG_HOME", (home.path() / "config").string()};
+    ScopedEnv cache{"XDG_CACHE_HOME", (home.path() / "cache").string()};
+};
+
 TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchable)
 {
-    TempDir home;
-    ScopedEnv homeVar("HOME", home.str());
-    ScopedEnv data("XDG_DATA_HOME", (home.path() / "data").string());
-    ScopedEnv config("XDG_CONFIG_HOME", (home.path() / "config").string());
-    ScopedEnv cache("XDG_CACHE_HOME", (home.path() / "cache").string());
+    ScratchHome scratch;
+    const TempDir& home = scratch.home;
 
     // 60 folders of 100 files: with the root, 6061 items, two batches of the start-up scan.
     const auto tree = home.path() / "tree";
@@ -58,11 +64,8 @@ TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchab
 
 TEST(AppStartupIntegration, ImageTaggingStartsWhenTheFirstScanCompletes)
 {
-    TempDir home;
-    ScopedEnv homeVar("HOME", home.str());
-    ScopedEnv data("XDG_DATA_HOME", (home.path() / "data").string());
-    ScopedEnv config("XDG_CONFIG_HOME", (home.path() / "config").string());
-    ScopedEnv cache("XDG_CACHE_HOME", (home.path() / "cache").string());
+    ScratchHome scratch;
+    const TempDir& home = scratch.home;
     const auto tree = home.path() / "tree";
     writeFile(tree / "照片" / "马.jpg");
 
