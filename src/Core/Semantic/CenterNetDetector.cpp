@@ -1,7 +1,6 @@
 #include "Core/Semantic/CenterNetDetector.h"
 
 #include <algorithm>
-#include <thread>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -16,12 +15,13 @@ constexpr const char* kHeatMap = "tower_0/keypoints";
 constexpr const char* kSizes = "tower_0/wh";
 constexpr int kPersonClass = 0;
 
-// Tagging must leave the cores a search needs: OpenCV's pool is kept small,
-// once for the process.
+// Tagging must leave the cores a search needs: OpenCV runs on the calling
+// thread alone, set once for the process. Its pool's threads would not share
+// the tagger worker's background priority.
 void limitThreadsOnce()
 {
     static std::once_flag once;
-    std::call_once(once, [] { cv::setNumThreads(std::thread::hardware_concurrency() >= 4 ? 2 : 1); });
+    std::call_once(once, [] { cv::setNumThreads(1); });
 }
 
 // Local maxima of a heat map (3×3 neighbourhood, as the detector's own
