@@ -16,8 +16,8 @@ constexpr const char* kSizes = "tower_0/wh";
 constexpr int kPersonClass = 0;
 
 // Tagging must leave the cores a search needs: OpenCV runs on the calling
-// thread alone, set once for the process. Its pool's threads would not share
-// the tagger worker's background priority.
+// thread alone, set once for the process, so all of the network's work stays
+// on the tagger's worker and its background priority.
 void limitThreadsOnce()
 {
     static std::once_flag once;
