@@ -32,13 +32,18 @@ DEB_PACKAGES += ffmpeg  # the tests make a small MP4 with it
 DEB_PACKAGES += libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng  # text recognition of the image tagger
 DEB_PACKAGES += qt6-translations-l10n  # Qt's own Chinese texts of standard buttons and dialogs
 DEB_PACKAGES += dbus-daemon desktop-file-utils  # the portal tests' private bus; the installed launcher's check
+DEB_PACKAGES += libopencv-dev  # the object detector's network
+# The client that fetches the detector's model; a machine whose Node.js
+# already brings npm keeps it (Debian's package would conflict with it).
+DEB_PACKAGES += $(if $(shell command -v npm),,npm)
+DEB_PACKAGES += python3-skimage darknet  # sample photos the detector's tests look at
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 
 PREFIX ?= /usr/local
 
-.PHONY: deps configure build test run bench install clean
+.PHONY: deps configure models build test run bench install clean
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -53,7 +58,11 @@ deps:
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
-build: configure
+# The detector's model files go into the build folder; never committed.
+models: deps
+	tools/fetch-detector-model.sh $(BUILD_DIR)/models
+
+build: configure models
 	cmake --build $(BUILD_DIR) -j $(JOBS) $(BUILD_TARGETS)
 
 test: build

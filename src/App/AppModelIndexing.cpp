@@ -395,6 +395,10 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
             co_return;
         }
         completeRebuild(count, QStringLiteral("启动扫描完成，共 %1 项").arg(count), roots);
+        // The bootstrap handed the empty index to this scan without starting
+        // the tagger: without this the first session would tag nothing.
+        if (m_settings.enableImageFuzzySearch)
+            startImageTagging();
         co_return;
     }
 
@@ -414,6 +418,8 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
                     startupScan ? QStringLiteral("启动扫描完成，共 %1 项").arg(outcome.count)
                                 : QStringLiteral("索引完成，共 %1 项").arg(outcome.count),
                     roots);
+    if (startupScan && m_settings.enableImageFuzzySearch)
+        startImageTagging();  // as above, for a half-built index scanned again
 }
 
 } // namespace pallix

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImageReader>
 
+#include "App/CenterNetClassifier.h"
 #include "App/TesseractRecognizer.h"
 #include "Core/Preview/RasterDecoding.h"
 #include "Core/Preview/RegularFile.h"
@@ -24,7 +25,7 @@ ImageTagExtraction::ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std
 
 std::shared_ptr<ImageTagExtraction> ImageTagExtraction::system()
 {
-    return std::make_shared<ImageTagExtraction>(std::make_shared<TesseractRecognizer>(), nullptr);
+    return std::make_shared<ImageTagExtraction>(std::make_shared<TesseractRecognizer>(), CenterNetClassifier::system());
 }
 
 std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path)

@@ -57,7 +57,7 @@ public:
 
     // Either recogniser may be null: its kind of tag is then left out.
     ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std::shared_ptr<ImageClassifier> classifier);
-    // The recognisers this machine has: tesseract, and no classifier.
+    // The recognisers this machine has: tesseract and the object detector.
     static std::shared_ptr<ImageTagExtraction> system();
 
     std::vector<std::string> extractImageTags(const std::string& path) override;

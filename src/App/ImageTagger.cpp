@@ -127,6 +127,8 @@ bool ImageTagger::tagPage(const std::vector<std::string>& page, ImageTagStore& t
     for (const std::string& path : page) {
         if (token.isCancelled())
             return false;
+        if (imagetags::isSystemImagePath(path))
+            continue;  // icons and images the system installed
         // An image whose tags hold recognised text is done; one without any
         // is looked at again on every pass.
         if (tags.hasTags(path) && !tags.needsReindex(path))

@@ -2,9 +2,10 @@
 // ImageTagger: walks the image files of an index without end and gives every
 // image that lacks them content tags in an image-tag store. One session per
 // run key ("local", "server"), each a thread of its own that reads pages of
-// 220 image paths in path order, tags each image that has no row or whose
-// tags hold no recognised text, and after an empty page pauses 12 s and
-// starts the next pass from the first image.
+// 220 image paths in path order, tags each image that has no row, whose
+// tags are of an older format or hold no recognised text, and after an empty
+// page pauses 12 s and starts the next pass from the first image. Images the
+// system installed (isSystemImagePath) are left out.
 //
 // Extraction, the costly step, runs on one worker thread lowered to
 // background priority (idle CPU class, lowest nice value, idle I/O), so it

@@ -13,13 +13,19 @@ namespace {
 
 using namespace testing_support;
 
+// A temporary home with its own data, settings and cache folders.
+struct ScratchHome {
+    TempDir home;
+    ScopedEnv homeVar{"HOME", home.str()};
+    ScopedEnv data{"XDG_DATA_HOME", (home.path() / "data").string()};
+    ScopedEnv config{"XDG_CONFIG_HOME", (home.path() / "config").string()};
+    ScopedEnv cache{"XDG_CACHE_HOME", (home.path() / "cache").string()};
+};
+
 TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchable)
 {
-    TempDir home;
-    ScopedEnv homeVar("HOME", home.str());
-    ScopedEnv data("XDG_DATA_HOME", (home.path() / "data").string());
-    ScopedEnv config("XDG_CONFIG_HOME", (home.path() / "config").string());
-    ScopedEnv cache("XDG_CACHE_HOME", (home.path() / "cache").string());
+    ScratchHome scratch;
+    const TempDir& home = scratch.home;
 
     // 60 folders of 100 files: with the root, 6061 items, two batches of the start-up scan.
     const auto tree = home.path() / "tree";
@@ -54,6 +60,30 @@ TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchab
     EXPECT_TRUE(std::any_of(model.results().begin(), model.results().end(),
                             [&](const IndexedItem& item) { return item.path() == wanted; }));
     EXPECT_EQ(model.selectedItemID(), QString::fromStdString(model.results().front().path()));
+}
+
+TEST(AppStartupIntegration, ImageTaggingStartsWhenTheFirstScanCompletes)
+{
+    ScratchHome scratch;
+    const TempDir& home = scratch.home;
+    const auto tree = home.path() / "tree";
+    writeFile(tree / "照片" / "马.jpg");
+
+    AppModelEnvironment env;
+    env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume(tree.string())});
+    std::vector<std::string> sessions;
+    std::int64_t indexedWhenStarted = -1;
+    env.services.startImageTagging = [&](std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore>,
+                                         const std::string& session) {
+        sessions.push_back(session);
+        indexedWhenStarted = index->indexedCount();
+    };
+    AppModel model(env);
+    ASSERT_TRUE(waitFor([&] { return model.statusMessage() == "启动扫描完成，共 3 项"; }, 60000))
+        << model.statusMessage().toStdString();
+    ASSERT_TRUE(waitFor([&] { return !sessions.empty(); }));
+    EXPECT_EQ(sessions, std::vector<std::string>{"local"});
+    EXPECT_EQ(indexedWhenStarted, 3);
 }
 
 } // namespace

@@ -61,6 +61,7 @@ private:
 // Image paths "/img/000.png"... served page by page; records each request.
 class FakePages {
 public:
+    explicit FakePages(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
     explicit FakePages(int count)
     {
         for (int i = 0; i < count; ++i)
@@ -185,6 +186,19 @@ TEST(ImageTagger, ReindexRuleDecidesWhatIsExtractedAndWritten)
     EXPECT_EQ(rig.extractor->calls().size(), 5u);
     EXPECT_EQ(rig.store->storedTags(p[1]), "cat 猫 red");
     EXPECT_EQ(rig.store->storedTags(p[3]), "");
+}
+
+TEST(ImageTagger, ImagesTheSystemInstalledAreNeitherReadNorWritten)
+{
+    TaggerRig rig;
+    FakePages pages({"/boot/grub/splash.png", "/home/u/.local/share/icons/hicolor/app.png", "/home/u/照片/猫.jpg",
+                     "/opt/app/logo.png", "/usr/share/icons/Adwaita/red.png", "/usr2/photo.png",
+                     "/var/lib/shot.png"});
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    EXPECT_EQ(rig.extractor->calls(), (std::vector<std::string>{"/home/u/照片/猫.jpg", "/usr2/photo.png"}));
+    EXPECT_FALSE(rig.store->hasTags("/usr/share/icons/Adwaita/red.png"));
+    EXPECT_TRUE(rig.store->hasTags("/usr2/photo.png"));
 }
 
 TEST(ImageTagger, StoppingEndsASleepingSessionAndAStartedKeyNeverRunsAgain)

@@ -24,8 +24,11 @@ constexpr const char* kCreateTable =
     "CREATE TABLE IF NOT EXISTS image_semantic (\n"
     "    path TEXT PRIMARY KEY,\n"
     "    tags TEXT NOT NULL,\n"
-    "    updated_at REAL NOT NULL\n"
+    "    updated_at REAL NOT NULL,\n"
+    "    format INTEGER NOT NULL DEFAULT 0\n"
     ");";
+// Databases made before the format column: their rows read as format 0.
+constexpr const char* kAddFormat = "ALTER TABLE image_semantic ADD COLUMN format INTEGER NOT NULL DEFAULT 0;";
 constexpr const char* kCreateFullText =
     "CREATE VIRTUAL TABLE IF NOT EXISTS image_semantic_fts\n"
     "USING fts5(\n"
@@ -165,6 +168,9 @@ SemanticResult<void> ImageSemanticStore::open()
             return opened;
         if (m_db.exec(kCreateTable) != SQLITE_OK)
             return Unexpected(failure(SemanticError::Code::Step));
+        if (sqlite::Statement probe; probe.prepare(m_db, "SELECT format FROM image_semantic LIMIT 0;") != SQLITE_OK
+            && m_db.exec(kAddFormat) != SQLITE_OK)
+            return Unexpected(failure(SemanticError::Code::Step));
         // Without FTS5 the store searches with LIKE: not an error.
         m_ftsReady = m_fullText == FullText::IfAvailable && m_db.exec(kCreateFullText) == SQLITE_OK;
     }
@@ -223,8 +229,15 @@ bool ImageSemanticStore::hasTags(const std::string& path)
 bool ImageSemanticStore::needsReindex(const std::string& path)
 {
     std::lock_guard lock(m_mutex);
-    const std::optional<std::string> tags = readTagsLocked(path);
-    return !tags || !holdsRecognisedText(*tags);
+    sqlite::Statement select;
+    if (!m_db.isOpen() || select.prepare(m_db, "SELECT tags, format FROM image_semantic WHERE path = ? LIMIT 1;")
+                              != SQLITE_OK)
+        return true;
+    select.bindText(1, path);
+    if (select.step() != SQLITE_ROW)
+        return true;
+    // Tags of an older format lack what extraction finds now: read once more.
+    return select.columnInt(1) < kTagFormat || !holdsRecognisedText(select.columnText(0));
 }
 
 std::int64_t ImageSemanticStore::countLocked(const char* sql)
@@ -282,16 +295,18 @@ std::vector<std::string> ImageSemanticStore::splitTags(std::string_view text)
 SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const std::string& joined, double updatedAt)
 {
     sqlite::Statement insert;
-    if (insert.prepare(m_db, "INSERT INTO image_semantic (path, tags, updated_at)\n"
-                             "VALUES (?, ?, ?)\n"
+    if (insert.prepare(m_db, "INSERT INTO image_semantic (path, tags, updated_at, format)\n"
+                             "VALUES (?, ?, ?, ?)\n"
                              "ON CONFLICT(path) DO UPDATE SET\n"
                              "    tags = excluded.tags,\n"
-                             "    updated_at = excluded.updated_at;")
+                             "    updated_at = excluded.updated_at,\n"
+                             "    format = excluded.format;")
         != SQLITE_OK)
         return Unexpected(failure(SemanticError::Code::Prepare));
     insert.bindText(1, path);
     insert.bindText(2, joined);
     insert.bindDouble(3, updatedAt);
+    insert.bindInt(4, kTagFormat);
     if (insert.step() != SQLITE_DONE) {
         const SemanticError error = failure(SemanticError::Code::Step);
         insert.finalize();

@@ -6,6 +6,8 @@
 // on every write and filled by a background backfill when it is clearly short.
 // Without FTS5 searches fall back to LIKE on the main table.
 //
+// Each row also records the tag format it was written in (kTagFormat).
+//
 // Tag text: tags trimmed, lower-cased, unique, first occurrence first, at most
 // 220, joined by one space; read back by splitting at white space.
 //
@@ -48,6 +50,9 @@ class ImageSemanticStore final : public ImageTagStore {
 public:
     static constexpr std::size_t kMaxTags = 220;
     static constexpr int kBackfillChunk = 700;
+    // What extraction gives, stamped on each row written: rows of an older
+    // format (0: before objects were recognised) are read again once.
+    static constexpr int kTagFormat = 1;
 
     // Off: never make the full-text table, as where SQLite lacks FTS5.
     enum class FullText { IfAvailable, Off };

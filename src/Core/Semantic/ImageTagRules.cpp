@@ -53,6 +53,19 @@ const std::unordered_map<std::string, std::string>& englishToChinese()
     return table;
 }
 
+bool isSystemImagePath(std::string_view path)
+{
+    static constexpr std::string_view kSystemRoots[] = {"/usr/", "/opt/", "/snap/", "/var/", "/etc/", "/boot/"};
+    static constexpr std::string_view kIconThemes[] = {"/.icons/", "/.local/share/icons/"};
+    for (const std::string_view root : kSystemRoots)
+        if (path.starts_with(root))
+            return true;
+    for (const std::string_view themes : kIconThemes)
+        if (path.find(themes) != std::string_view::npos)
+            return true;
+    return false;
+}
+
 std::vector<std::string> withoutRepeats(std::vector<std::string> tags)
 {
     std::unordered_set<std::string> seen;

@@ -40,6 +40,11 @@ std::pair<std::string, std::string> colourTags(std::uint8_t red, std::uint8_t gr
 // user-perceived characters once trimmed.
 std::vector<std::string> recognisedTextTags(const std::vector<std::string>& lines);
 
+// An image the system installed rather than one of the user's: under /usr,
+// /opt, /snap, /var, /etc or /boot, or in an icon theme of the home folder.
+// The tagger leaves these out, so content words find the user's photos.
+bool isSystemImagePath(std::string_view path);
+
 // `tags` without repeats, first occurrence kept.
 std::vector<std::string> withoutRepeats(std::vector<std::string> tags);
 

@@ -20,8 +20,8 @@ public:
 
     // A row exists for the path (an empty tag text counts).
     virtual bool hasTags(const std::string& /*path*/) { return false; }
-    // The image should be looked at again: no row, or its tags hold no
-    // recognised-text tag.
+    // The image should be looked at again: no row, its tags were written in
+    // an older tag format, or they hold no recognised-text tag.
     virtual bool needsReindex(const std::string& /*path*/) { return true; }
     // Replace the row / add to the stored tags. The error text on failure.
     virtual std::optional<std::string> upsert(const std::string& /*path*/, const std::vector<std::string>& /*tags*/,

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "Core/IndexDB/IndexDbTestSupport.h"
 
@@ -33,7 +34,7 @@ void seedMainRows(ImageSemanticStore& store, int n)
 {
     const std::string sql = "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < " +
                             std::to_string(n - 1) +
-                            ") INSERT INTO image_semantic SELECT printf('/img/%06d.png', i), 'tag' || i, 0 FROM k;";
+                            ") INSERT INTO image_semantic (path, tags, updated_at) SELECT printf('/img/%06d.png', i), 'tag' || i, 0 FROM k;";
     ASSERT_EQ(store.execForTests(sql.c_str()), 0);
 }
 
@@ -100,6 +101,35 @@ TEST(ImageSemanticStore, ReindexRuleLooksForRecognisedText)
     EXPECT_FALSE(s->needsReindex("/later.png"));
     ASSERT_EQ(s->upsert("/word.png", {"nocr:x"}, 1), std::nullopt);  // not at a tag start
     EXPECT_TRUE(s->needsReindex("/word.png"));
+}
+
+TEST(ImageSemanticStore, RowsOfTheFormatBeforeObjectsAreReadOnceMoreThenTheTextRuleHolds)
+{
+    TempDir dir;
+    const auto file = dir / "image_semantic.sqlite";
+    {
+        // A database as the store made it before rows carried a format.
+        sqlite::Connection old;
+        ASSERT_EQ(old.open(file.string(), sqlite::Connection::Mode::ReadWriteCreate), SQLITE_OK);
+        ASSERT_EQ(old.exec("CREATE TABLE image_semantic (path TEXT PRIMARY KEY, tags TEXT NOT NULL, "
+                           "updated_at REAL NOT NULL);"
+                           "INSERT INTO image_semantic VALUES ('/read.png', '红色 red ocr:sale', 1), "
+                           "('/blank.png', '蓝色 blue', 1);"),
+                  SQLITE_OK);
+    }
+    ImageSemanticStore store(file, std::make_shared<InstantClock>());
+    ASSERT_EQ(store.bootstrap(), std::nullopt);
+    EXPECT_EQ(store.storedTags("/read.png"), "红色 red ocr:sale");
+    EXPECT_TRUE(store.needsReindex("/read.png"));
+    EXPECT_TRUE(store.needsReindex("/blank.png"));
+
+    ASSERT_EQ(store.mergeTags("/read.png", {"cup", "杯子"}, 2), std::nullopt);
+    ASSERT_EQ(store.mergeTags("/blank.png", {"horse", "马"}, 2), std::nullopt);
+    EXPECT_EQ(store.storedTags("/read.png"), "红色 red ocr:sale cup 杯子");
+    EXPECT_FALSE(store.needsReindex("/read.png"));
+    // Still no recognised text: looked at again on every pass, as before.
+    EXPECT_TRUE(store.needsReindex("/blank.png"));
+    EXPECT_EQ(store.searchPaths({{"马"}}, 10), (std::vector<std::string>{"/blank.png"}));
 }
 
 TEST(ImageSemanticStore, MergeKeepsStoredTagsFirstAndRewritesTheMirror)
