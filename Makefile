@@ -82,7 +82,7 @@ bench: build
 # Installs into $(PREFIX) (DESTDIR is honoured, for packaging): the program,
 # its thumbnail helper, the launcher and the icon. The build is configured for
 # the prefix, as the launcher names the installed program.
-install: deps
+install: models
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target pallix pallix-thumbnailer pallix-icons
 	@if [ -z "$$DESTDIR" ] && ! [ -w "$(PREFIX)" ] && [ "$$(id -u)" != 0 ]; then \
