@@ -143,6 +143,9 @@ public:
     static constexpr double kFolderOrderingPauseSeconds = 0.28;
     static constexpr int kPreviewSessionMinIntervalMs = 420;
     static constexpr std::size_t kSignatureItems = 180;
+    // A search reads at most this many characters of the text (UTF-16 units):
+    // a pasted page would otherwise cost every name a pass over all of it.
+    static constexpr qsizetype kMaxSearchTextLength = 2000;
 
     explicit AppModel(AppModelEnvironment environment = {}, QObject* parent = nullptr);
     ~AppModel() override;
