@@ -497,9 +497,10 @@ private:
         bool refusedByLock = false;  // a write was refused: the batch stopped there
         bool changedAnything = true;  // of a catch-up: whether it found a change
     };
-    // Writes one batch into the store. Worker thread.
+    // Writes one batch into the store. Worker thread. `onCatchingUp` is
+    // called once when a catch-up has found changes, before it writes them.
     static WatcherBatchOutcome applyWatcherBatch(IndexStore& store, const FileScanner& scanner, const WatcherBatch& batch,
-                                          const CancelToken* cancel);
+                                                 const CancelToken* cancel, const std::function<void()>& onCatchingUp);
     void finishWatcherBatch(const WatcherBatch& batch, const WatcherBatchOutcome& outcome);
     // Queues the catch-up over `roots` ahead of any watcher batch to come.
     void startCatchUp(std::vector<std::string> roots);

@@ -34,8 +34,6 @@ constexpr auto kCoalesceInBackground = 1800ms;
 // would never run: it runs at the latest this long after its first path.
 constexpr auto kCoalesceAtMost = 5000ms;
 
-QString catchingUpText() { return QStringLiteral("正在查找未运行期间磁盘上的变化…"); }
-
 // Another program held the database's write lock for longer than the
 // connection waits: the batch must be written again later.
 constexpr auto kRetryRefusedBatch = 2000ms;
@@ -241,8 +239,18 @@ QCoro::Task<> AppModel::drainWatcherBatches()
         WatcherBatch batch = takeCoalesced(m_watcherBatches);
         auto token = std::make_shared<CancelToken>();
         trackDetachedJob(token);
-        auto applying = onPool([store = m_indexStore, scanner = m_scanner, batch, token] {
-            return applyWatcherBatch(*store, scanner, batch, token.get());
+        // Said from the worker once the catch-up has found changes to write.
+        auto catchingUp = [guard] {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard] {
+                    if (guard)
+                        guard->setStatusMessage(QStringLiteral("正在补上未运行期间磁盘上的变化…"));
+                },
+                Qt::QueuedConnection);
+        };
+        auto applying = onPool([store = m_indexStore, scanner = m_scanner, batch, token, catchingUp] {
+            return applyWatcherBatch(*store, scanner, batch, token.get(), catchingUp);
         });
         const WatcherBatchOutcome outcome = co_await applying;
         if (!guard)
@@ -264,11 +272,12 @@ QCoro::Task<> AppModel::drainWatcherBatches()
 }
 
 AppModel::WatcherBatchOutcome AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& scanner,
-                                                          const WatcherBatch& batch, const CancelToken* cancel)
+                                                          const WatcherBatch& batch, const CancelToken* cancel,
+                                                          const std::function<void()>& onCatchingUp)
 {
     if (batch.catchUp) {
         const CatchUpOutcome caught = StartupCatchUp::run(store, scanner, batch.roots, batch.excludedPaths,
-                                                          batch.excludeSystemJunk, cancel);
+                                                          batch.excludeSystemJunk, cancel, onCatchingUp);
         WatcherBatchOutcome outcome;
         outcome.refusedByLock = caught.error && sqlite::isTransient(caught.error->sqliteCode);
         outcome.changedAnything = caught.changedAnything();
@@ -350,7 +359,6 @@ void AppModel::startCatchUp(std::vector<std::string> roots)
 {
     if (roots.empty())
         return;
-    setStatusMessage(catchingUpText());
     WatcherBatch batch{{}, std::move(roots), m_settings.excludedPaths, m_settings.excludeSystemJunkFromIndex,
                        m_appIsForegroundActive};
     batch.catchUp = true;
@@ -367,13 +375,11 @@ void AppModel::finishWatcherBatch(const WatcherBatch& batch, const WatcherBatchO
     publishIndexedCount(count);
     m_storeRecovery->afterLocalWrites();
     if (batch.catchUp) {
-        if (outcome.changedAnything) {
-            setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count));
-            if (hasSearchIntent(currentQuerySnapshot()))
-                scheduleSearch(true, false);
-        } else if (m_statusMessage == catchingUpText()) {
-            setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(count));
-        }
+        if (!outcome.changedAnything)
+            return;
+        setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count));
+        if (hasSearchIntent(currentQuerySnapshot()))
+            scheduleSearch(true, false);
         return;
     }
     if (!batch.foreground || !m_appIsForegroundActive)

@@ -493,7 +493,7 @@ TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBa
 // The same with inotify reporting the changes.
 
 // Files created, renamed and removed while no model ran are found by the
-// next start's catch-up, which says once that it looks for them.
+// next start's catch-up, which says once that it catches up.
 TEST(FileEventsCatchUp, ChangesMadeWhileNoModelRanAreFoundAtTheNextStart)
 {
     LiveIndex live;
@@ -522,7 +522,9 @@ TEST(FileEventsCatchUp, ChangesMadeWhileNoModelRanAreFoundAtTheNextStart)
     live.h.start();
     ASSERT_TRUE(live.h.settle() && live.quiet());
     EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
-    EXPECT_EQ(std::count(live.h.log.begin(), live.h.log.end(), "status:正在查找未运行期间磁盘上的变化…"), 1);
+    const auto said = std::find(live.h.log.begin(), live.h.log.end(), "status:正在补上未运行期间磁盘上的变化…");
+    ASSERT_NE(said, live.h.log.end());
+    EXPECT_EQ(std::count(said, live.h.log.end(), *said), 1);
     EXPECT_TRUE(live.h.logged("status:已补上未运行期间的变化，共 "
                               + std::to_string(live.model().indexStore()->indexedCount()) + " 项"));
     EXPECT_EQ(live.model().indexedCount(), live.model().indexStore()->indexedCount());

@@ -65,7 +65,7 @@ StartupCatchUp::storedFolders(const std::filesystem::path& database, const std::
 
 CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& roots,
                                    const std::vector<std::string>& excludedPaths, bool excludeSystemJunk,
-                                   const CancelToken* cancel)
+                                   const CancelToken* cancel, const std::function<void()>& onChangesFound)
 {
     CatchUpOutcome out;
     // A root that is not there (a disk not mounted at its place) says
@@ -117,6 +117,8 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
         }
     }
     out.foldersGone = gone.size();
+    if ((!gone.empty() || !changed.empty()) && onChangesFound)
+        onChangesFound();
 
     const auto failed = [&](const StoreResult<void>& result) {
         if (!result)

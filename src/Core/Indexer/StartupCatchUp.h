@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,9 +53,12 @@ public:
     static StoreResult<std::vector<StoredFolder>> storedFolders(const std::filesystem::path& database,
                                                                  const std::vector<std::string>& roots);
 
+    // `onChangesFound` (may be empty) is called once, on this thread, when
+    // the folders' times show changes, before any is written.
     static CatchUpOutcome run(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& roots,
                               const std::vector<std::string>& excludedPaths, bool excludeSystemJunk,
-                              const CancelToken* cancel = nullptr);
+                              const CancelToken* cancel = nullptr,
+                              const std::function<void()>& onChangesFound = {});
 };
 
 } // namespace pallix

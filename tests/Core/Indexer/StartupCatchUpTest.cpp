@@ -49,7 +49,11 @@ struct CatchUpFixture {
         ageFolders(tree.root());
         ASSERT_TRUE(store->applyFullRescan({tree.root()}, scanner.scan({tree.root()}, {}, false).items));
     }
-    CatchUpOutcome catchUp() { return StartupCatchUp::run(*store, scanner, {tree.root()}, {}, false); }
+    int told = 0;  // calls of the "changes found" callback
+    CatchUpOutcome catchUp()
+    {
+        return StartupCatchUp::run(*store, scanner, {tree.root()}, {}, false, nullptr, [this] { ++told; });
+    }
     std::set<std::string> indexedPaths()
     {
         std::set<std::string> out;
@@ -104,9 +108,11 @@ TEST(StartupCatchUp, FindsEveryChangeByFolderTimesAndListsOnlyChangedFolders)
     EXPECT_EQ(outcome.foldersListed, 4u);
     EXPECT_EQ(outcome.foldersGone, 2u);
     EXPECT_EQ(outcome.foldersNew, 3u);  // moved, fresh, turns/into-folder
+    EXPECT_EQ(f.told, 1);
 
     const CatchUpOutcome again = f.catchUp();
     EXPECT_FALSE(again.changedAnything());
+    EXPECT_EQ(f.told, 1);  // nothing to say the second time
     std::size_t folders = 1;  // the root
     for (const std::string& path : f.diskPaths())
         folders += fs::is_directory(path) ? 1 : 0;
