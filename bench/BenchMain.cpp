@@ -23,7 +23,8 @@ constexpr std::string_view kUsage =
     "  open  --db FILE\n"
     "  scan  --root DIR [--reps N] [--threads N]\n"
     "  live  --db FILE --queries QUERIES.tsv [--seconds N] [--limit N] [--write-ms N] [--search-ms N]\n"
-    "  deep  --dir DIR [--depth N] [--walk scan|watch] [--batch N]\n";
+    "  deep  --dir DIR [--depth N] [--walk scan|watch] [--batch N]\n"
+    "  catchup --root DIR --db FILE [--items N] [--changes N] [--reps N]\n";
 
 int usage(const std::string& message)
 {
@@ -67,6 +68,8 @@ int main(int argc, char** argv)
             return runLive(rest);
         if (command == "deep")
             return runDeep(rest);
+        if (command == "catchup")
+            return runCatchUp(rest);
         return usage("unknown command \"" + command + "\"");
     } catch (const UsageError& e) {
         return usage(e.what());

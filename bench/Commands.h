@@ -14,5 +14,6 @@ int runOpen(const std::vector<std::string>& argv);
 int runScan(const std::vector<std::string>& argv);
 int runLive(const std::vector<std::string>& argv);
 int runDeep(const std::vector<std::string>& argv);
+int runCatchUp(const std::vector<std::string>& argv);
 
 } // namespace pallix::bench

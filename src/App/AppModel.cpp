@@ -492,6 +492,13 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     showStartupProblems();
     if (m_settings.enableImageFuzzySearch)
         startImageTagging();
+    // inotify keeps no history: what changed while the application was not
+    // running is looked for under every root that is not walked whole anyway.
+    std::vector<std::string> caughtUp;
+    for (const std::string& root : roots)
+        if (std::find(missingRoots.begin(), missingRoots.end(), root) == missingRoots.end())
+            caughtUp.push_back(root);
+    startCatchUp(std::move(caughtUp));
     if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
         refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
 }

@@ -143,6 +143,9 @@ public:
     static constexpr double kFolderOrderingPauseSeconds = 0.28;
     static constexpr int kPreviewSessionMinIntervalMs = 420;
     static constexpr std::size_t kSignatureItems = 180;
+    // A search reads at most this many characters of the text (UTF-16 units):
+    // a pasted page would otherwise cost every name a pass over all of it.
+    static constexpr qsizetype kMaxSearchTextLength = 2000;
 
     explicit AppModel(AppModelEnvironment environment = {}, QObject* parent = nullptr);
     ~AppModel() override;
@@ -483,13 +486,24 @@ private:
         std::vector<std::string> excludedPaths;
         bool excludeSystemJunk = true;
         bool foreground = true;  // the application was active when it was handed over
+        // No paths: the start's look for what changed while the application
+        // was not running (StartupCatchUp) over the roots.
+        bool catchUp = false;
     };
     QCoro::Task<> runWatcherCoalescing(Clock::Duration delay, std::shared_ptr<CancelToken> token);
     QCoro::Task<> drainWatcherBatches();
-    // Writes one batch into the store; returns the store's count afterwards. Worker thread.
-    static std::int64_t applyWatcherBatch(IndexStore& store, const FileScanner& scanner, const WatcherBatch& batch,
-                                          const CancelToken* cancel);
-    void finishWatcherBatch(const WatcherBatch& batch, std::int64_t count);
+    struct WatcherBatchOutcome {
+        std::int64_t count = 0;       // the store's count afterwards
+        bool refusedByLock = false;  // a write was refused: the batch stopped there
+        bool changedAnything = true;  // of a catch-up: whether it found a change
+    };
+    // Writes one batch into the store. Worker thread. `onCatchingUp` is
+    // called once when a catch-up has found changes, before it writes them.
+    static WatcherBatchOutcome applyWatcherBatch(IndexStore& store, const FileScanner& scanner, const WatcherBatch& batch,
+                                                 const CancelToken* cancel, const std::function<void()>& onCatchingUp);
+    void finishWatcherBatch(const WatcherBatch& batch, const WatcherBatchOutcome& outcome);
+    // Queues the catch-up over `roots` ahead of any watcher batch to come.
+    void startCatchUp(std::vector<std::string> roots);
     QCoro::Task<> runRebuild(bool startupScan, std::vector<std::string> roots, std::vector<std::string> rootsToReplace,
                              std::int64_t previousCount, JobHandle job);
     QCoro::Task<> runBackgroundRefresh(std::vector<std::string> currentRoots, std::vector<std::string> rootsToScan,

@@ -17,7 +17,9 @@
 
 #include "App/StoreRecovery.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/Sqlite.h"
 #include "Core/Indexer/FolderReconciler.h"
+#include "Core/Indexer/StartupCatchUp.h"
 
 namespace pallix {
 
@@ -32,7 +34,17 @@ constexpr auto kCoalesceInBackground = 1800ms;
 // would never run: it runs at the latest this long after its first path.
 constexpr auto kCoalesceAtMost = 5000ms;
 
+// Another program held the database's write lock for longer than the
+// connection waits: the batch must be written again later.
+constexpr auto kRetryRefusedBatch = 2000ms;
+
 enum class Presence { Present, Absent, Unknown };
+
+template <typename T>
+bool isRefusedByLock(const StoreResult<T>& result)
+{
+    return !result && sqlite::isTransient(result.error().sqliteCode);
+}
 
 // Absent only when the system says so: a location that cannot be checked
 // (its folder unreadable, say) may still be there, and its rows must stay.
@@ -44,33 +56,36 @@ Presence presenceOf(const std::string& path)
     return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
-// Lists each of `parents` and brings its children's rows in line.
-void synchronizeParents(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& parents,
+// Lists each of `parents` and brings its children's rows in line. False
+// when a write was refused because another program held the database.
+bool synchronizeParents(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& parents,
                         const std::vector<std::string>& excludedPaths, bool excludeSystemJunk, const CancelToken* cancel)
 {
     // The folders go to the store a slice at a time, each slice one write: a
     // write per folder made a burst cost a commit for every folder touched.
     std::vector<IndexStore::FolderListing> slice;
     std::size_t children = 0;
+    bool refused = false;
     const auto write = [&] {
-        if (!slice.empty())
-            (void)store.synchronizeFolders(slice);
+        if (!slice.empty() && !refused)
+            refused = isRefusedByLock(store.synchronizeFolders(slice));
         slice.clear();
         children = 0;
+        return !refused;
     };
     for (const std::string& parent : parents) {
         if (cancel && cancel->isCancelled())
-            return;
+            return true;
         // No listing (gone, or unreadable) is no reason to drop the children.
         auto listed = scanner.scanImmediateChildren(parent, excludedPaths, excludeSystemJunk);
         if (!listed)
             continue;
         children += listed->size() + 1;
         slice.push_back({parent, std::move(*listed)});
-        if (children >= FolderReconciler::kSlice)
-            write();
+        if (children >= FolderReconciler::kSlice && !write())
+            return false;
     }
-    write();
+    return write();
 }
 
 // The first queued batch, with the ones queued behind it under the same
@@ -84,7 +99,7 @@ Batch takeCoalesced(std::deque<Batch>& queue)
     Batch batch = std::move(queue.front());
     queue.pop_front();
     std::unordered_set<std::string> seen(batch.paths.begin(), batch.paths.end());
-    while (!queue.empty() && queue.front().roots == batch.roots && queue.front().excludedPaths == batch.excludedPaths &&
+    while (!batch.catchUp && !queue.empty() && !queue.front().catchUp && queue.front().roots == batch.roots && queue.front().excludedPaths == batch.excludedPaths &&
            queue.front().excludeSystemJunk == batch.excludeSystemJunk) {
         for (std::string& path : queue.front().paths)
             if (seen.insert(path).second)
@@ -224,20 +239,51 @@ QCoro::Task<> AppModel::drainWatcherBatches()
         WatcherBatch batch = takeCoalesced(m_watcherBatches);
         auto token = std::make_shared<CancelToken>();
         trackDetachedJob(token);
-        auto applying = onPool([store = m_indexStore, scanner = m_scanner, batch, token] {
-            return applyWatcherBatch(*store, scanner, batch, token.get());
+        // Said from the worker once the catch-up has found changes to write.
+        auto catchingUp = [guard] {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard] {
+                    if (guard)
+                        guard->setStatusMessage(QStringLiteral("正在补上未运行期间磁盘上的变化…"));
+                },
+                Qt::QueuedConnection);
+        };
+        auto applying = onPool([store = m_indexStore, scanner = m_scanner, batch, token, catchingUp] {
+            return applyWatcherBatch(*store, scanner, batch, token.get(), catchingUp);
         });
-        const std::int64_t count = co_await applying;
+        const WatcherBatchOutcome outcome = co_await applying;
         if (!guard)
             co_return;
-        finishWatcherBatch(batch, count);
+        if (outcome.refusedByLock) {
+            // Every location is looked at again as it is then, so running the
+            // whole batch again loses nothing and repeats nothing; it goes
+            // first, ahead of batches handed over after it.
+            auto waiting = m_clock.sleepFor(kRetryRefusedBatch, token);
+            co_await waiting;
+            if (!guard || token->isCancelled())
+                co_return;
+            m_watcherBatches.push_front(std::move(batch));
+            continue;
+        }
+        finishWatcherBatch(batch, outcome);
     }
     m_watcherDraining = false;
 }
 
-std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& scanner, const WatcherBatch& batch,
-                                         const CancelToken* cancel)
+AppModel::WatcherBatchOutcome AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& scanner,
+                                                          const WatcherBatch& batch, const CancelToken* cancel,
+                                                          const std::function<void()>& onCatchingUp)
 {
+    if (batch.catchUp) {
+        const CatchUpOutcome caught = StartupCatchUp::run(store, scanner, batch.roots, batch.excludedPaths,
+                                                          batch.excludeSystemJunk, cancel, onCatchingUp);
+        WatcherBatchOutcome outcome;
+        outcome.refusedByLock = caught.error && sqlite::isTransient(caught.error->sqliteCode);
+        outcome.changedAnything = caught.changedAnything();
+        outcome.count = store.indexedCount();
+        return outcome;
+    }
     // Store errors are ignored: the next step, and the next batch, go on.
     // Each location is looked at as it is now, so the batch's removals go
     // together first and its files together after, rather than one write
@@ -274,37 +320,68 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
         else
             files.push_back(*item);
     }
-    // A slice a write, so that searches get in between even when a burst queued up thousands.
-    const auto live = [cancel] { return !(cancel && cancel->isCancelled()); };
+    // A slice a write, so that searches get in between even when a burst
+    // queued up thousands. A write refused by another program's lock ends
+    // the batch, to be run again; other store errors are passed over.
+    WatcherBatchOutcome outcome;
+    const auto live = [&] { return !(cancel && cancel->isCancelled()) && !outcome.refusedByLock; };
     FolderReconciler::inSlices(gone, [&](const std::vector<std::string>& slice) {
         if (!live())
             return false;
-        (void)store.removePathPrefixes(slice);
+        outcome.refusedByLock = isRefusedByLock(store.removePathPrefixes(slice));
         return true;
     });
     FolderReconciler::inSlices(files, [&](const std::vector<IndexedItem>& slice) {
         if (!live())
             return false;
-        (void)store.upsert(slice);
+        outcome.refusedByLock = isRefusedByLock(store.upsert(slice));
         return true;
     });
     // A folder's own walk writes what is there and drops what is gone below
     // it (after an overflow the roots come here); a walk that could not read
     // part of the folder keeps the rows it could not see.
     for (const std::string& folder : folders) {
-        if (cancel && cancel->isCancelled())
+        if (!live())
             break;
-        (void)FolderReconciler::reconcile(store, scanner, folder, batch.excludedPaths, batch.excludeSystemJunk, cancel);
+        const ReconcileOutcome walked =
+            FolderReconciler::reconcile(store, scanner, folder, batch.excludedPaths, batch.excludeSystemJunk, cancel);
+        outcome.refusedByLock = walked.error && sqlite::isTransient(walked.error->sqliteCode);
     }
-    synchronizeParents(store, scanner, parents, batch.excludedPaths, batch.excludeSystemJunk, cancel);
-    return store.indexedCount();
+    if (live())
+        outcome.refusedByLock =
+            !synchronizeParents(store, scanner, parents, batch.excludedPaths, batch.excludeSystemJunk, cancel);
+    outcome.count = store.indexedCount();
+    return outcome;
 }
 
 
-void AppModel::finishWatcherBatch(const WatcherBatch& batch, std::int64_t count)
+void AppModel::startCatchUp(std::vector<std::string> roots)
 {
+    if (roots.empty())
+        return;
+    WatcherBatch batch{{}, std::move(roots), m_settings.excludedPaths, m_settings.excludeSystemJunkFromIndex,
+                       m_appIsForegroundActive};
+    batch.catchUp = true;
+    m_watcherBatches.push_back(std::move(batch));
+    if (m_watcherDraining)
+        return;
+    m_watcherDraining = true;
+    drainWatcherBatches();
+}
+
+void AppModel::finishWatcherBatch(const WatcherBatch& batch, const WatcherBatchOutcome& outcome)
+{
+    const std::int64_t count = outcome.count;
     publishIndexedCount(count);
     m_storeRecovery->afterLocalWrites();
+    if (batch.catchUp) {
+        if (!outcome.changedAnything)
+            return;
+        setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count));
+        if (hasSearchIntent(currentQuerySnapshot()))
+            scheduleSearch(true, false);
+        return;
+    }
     if (!batch.foreground || !m_appIsForegroundActive)
         return;
     setStatusMessage(QStringLiteral("实时索引已更新，共 %1 项").arg(count));

@@ -64,11 +64,23 @@ bool isBlank(const std::string& text)
     return QString::fromStdString(text).trimmed().isEmpty();
 }
 
+// The text a search reads: cut to its first kMaxSearchTextLength units,
+// never inside a surrogate pair.
+QString searchedText(const QString& text)
+{
+    if (text.size() <= AppModel::kMaxSearchTextLength)
+        return text;
+    qsizetype end = AppModel::kMaxSearchTextLength;
+    if (text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end);
+}
+
 } // namespace
 
 SearchQuery AppModel::currentQuerySnapshot() const
 {
-    SearchQuery query = m_parser.parse(m_searchText.toStdString(), m_contentFilters, m_caseSensitive, m_matchMode,
+    SearchQuery query = m_parser.parse(searchedText(m_searchText).toStdString(), m_contentFilters, m_caseSensitive, m_matchMode,
                                        m_sortField, m_sortAscending, m_settings.excludeSystemJunkFromIndex);
     if (!m_scopedPath.isEmpty())
         query.pathFilter = m_scopedPath.toStdString();
@@ -190,6 +202,8 @@ void AppModel::scheduleSearch(bool immediate, bool showProgress)
     request.immediate = immediate;
     request.generation = ++m_searchGeneration;
     request.query = currentQuerySnapshot();
+    if (m_searchText.size() > kMaxSearchTextLength)
+        setStatusMessage(QStringLiteral("搜索内容过长，只按前 %1 个字符搜索").arg(kMaxSearchTextLength));
     request.limit = static_cast<int>(m_settings.searchLimit);
     request.includeLocal = m_settings.includeLocalInSearch;
     request.includeServer = m_settings.includeServerInSearch;

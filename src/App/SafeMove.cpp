@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,6 +73,62 @@ TreeTotals totalsOf(const std::string& root, std::error_code& ec)
     return totals;
 }
 
+bool isCopyable(const fs::file_status& status)
+{
+    return fs::is_symlink(status) || fs::is_directory(status) || fs::is_regular_file(status);
+}
+
+// The entries at or under `root` that hold no content to copy (pipes,
+// sockets, devices), relative to root's folder: a move would lose them.
+std::vector<std::string> uncopyableEntries(const std::string& root)
+{
+    std::vector<std::string> found;
+    const fs::path base = fs::path(root).parent_path();
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(root, ec);
+    if (!isCopyable(status))
+        found.push_back(fs::path(root).filename().string());
+    if (!fs::is_directory(status))
+        return found;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (!isCopyable(it->symlink_status(ec)))
+            found.push_back(it->path().lexically_relative(base).string());
+    return found;
+}
+
+std::string uncopyableMessage(const std::vector<std::string>& entries)
+{
+    constexpr std::size_t kNamed = 5;
+    std::string names;
+    for (std::size_t i = 0; i < entries.size() && i < kNamed; ++i)
+        names += (i ? "、" : "") + entries[i];
+    if (entries.size() > kNamed)
+        names += " 等 " + std::to_string(entries.size()) + " 项";
+    return "无法跨磁盘移动：管道、套接字或设备文件无法复制（" + names + "）";
+}
+
+// The copy's modes and times made the source's, as `mv` keeps them; the
+// times last, once nothing more is created inside a folder. Best effort.
+void keepModesAndTimes(const std::string& source, const std::string& target)
+{
+    const auto apply = [](const fs::path& from, const fs::path& to) {
+        struct stat info {};
+        if (::lstat(from.c_str(), &info) != 0)
+            return;
+        if (!S_ISLNK(info.st_mode))
+            ::chmod(to.c_str(), info.st_mode & 07777);
+        const struct timespec times[2] = {info.st_atim, info.st_mtim};
+        ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    };
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(source, ec)))
+        for (auto it = fs::recursive_directory_iterator(source, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            apply(it->path(), fs::path(target) / it->path().lexically_relative(source));
+    apply(source, target);
+}
+
 // Copies to `target`, a name nothing holds yet, and checks the copy; a copy
 // that failed or came out short is removed again.
 int copyChecked(const std::string& source, const std::string& target)
@@ -83,6 +140,8 @@ int copyChecked(const std::string& source, const std::string& target)
         const bool complete = totalsOf(source, ec) == totalsOf(target, ec) && !ec;
         error = complete ? 0 : (ec ? ec.value() : EIO);
     }
+    if (error == 0)
+        keepModesAndTimes(source, target);
     if (error != 0 && created) {
         std::error_code ignored;
         fs::remove_all(target, ignored);
@@ -148,8 +207,9 @@ SafeMove::Outcome SafeMove::copyToFreeName(const std::string& source, const std:
     if (::lstat(source.c_str(), &info) != 0)
         return stayed(errorText(errno));
     const bool isDirectory = S_ISDIR(info.st_mode);
-    if (!S_ISLNK(info.st_mode) && !isDirectory && !S_ISREG(info.st_mode))
-        return stayed(errorText(ENOTSUP));
+    // Refused before anything is copied or removed.
+    if (const auto lost = uncopyableEntries(source); !lost.empty())
+        return stayed(uncopyableMessage(lost));
     Outcome outcome = tryFreeNames(directory, name,
                                    [&](const std::string& target) { return copyChecked(source, target); });
     if (!outcome.moved)

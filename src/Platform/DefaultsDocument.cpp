@@ -220,7 +220,10 @@ ReadResult read(const std::filesystem::path& file)
     auto bytes = readBytes(file);
     if (auto* outcome = std::get_if<ReadResult>(&bytes))
         return std::move(*outcome);
-    const std::string& text = std::get<std::string>(bytes);
+    std::string_view text = std::get<std::string>(bytes);
+    // Editors on other systems start UTF-8 files with a byte-order mark.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
 
     MemberScanner scanner(text);
     std::optional<std::vector<Member>> members = scanner.members();

@@ -1,7 +1,10 @@
 #include "App/AppModel.h"
 
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -246,7 +249,9 @@ TEST(FileEventsBatch, JunkFileIsRemovedAndAFileCreatedAndDeletedCountsAsGone)
     LiveIndex live;
     writeFile(live.root / "docs" / "Thumbs.db");
     // Indexed by an earlier run that did not filter junk.
-    ASSERT_TRUE(live.start({fileItem(live.root.string(), true), fileItem(live.at("docs"), true),
+    // The folders' rows with their times on disk, so that the start finds
+    // nothing changed while no model ran.
+    ASSERT_TRUE(live.start({*IndexedItem::from(live.root.string()), *IndexedItem::from(live.at("docs")),
                             fileItem(live.at("docs/Thumbs.db")), fileItem(live.at("docs/a.txt"))}));
     ASSERT_TRUE(live.indexed(live.at("docs/Thumbs.db")));
     ASSERT_TRUE(live.handle({live.at("docs/Thumbs.db"), live.at("ghost.txt")}));
@@ -332,6 +337,42 @@ TEST(FileEventsBatch, BatchesAreWrittenFirstInFirstOut)
     // stale photo after it.
     EXPECT_FALSE(live.indexed(live.at("album/photo.jpg")));
     EXPECT_TRUE(live.indexed(live.at("album/inner")));
+}
+
+// Another program holds the index's write lock while a batch arrives: the
+// batch waits and is written again once the lock is gone, and the index ends
+// as the disk is.
+TEST(FileEventsBatch, ABatchRefusedByAnotherProgramsLockIsWrittenOnceTheLockIsGone)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(live.h.databasePath().c_str(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    writeFile(live.root / "new.txt");
+    writeFile(live.root / "docs" / "c.txt");
+    writeFile(live.root / "fresh" / "inner" / "x.txt");
+    fs::remove(live.root / "keep.txt");
+    live.deliver({live.at("new.txt"), live.at("docs/c.txt"), live.at("fresh"), live.at("keep.txt")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    // The store waits out its connection's patience, then the batch waits on
+    // the clock to be tried again (or, refused writes passed over, ends).
+    // Nothing else sleeps once the batch is handed over: no write has landed,
+    // so the store has no job.
+    AppModel& m = live.model();
+    ASSERT_TRUE(waitFor([&] {
+        if (!m.pendingWatcherPaths().isEmpty())
+            return false;
+        const bool retrying = live.h.clock->sleepers() > 0 && m.indexStore()->runningBackgroundJobs() == 0;
+        return m.unfinishedWatcherBatches() == 0 || retrying;
+    }));
+    ASSERT_EQ(sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close_v2(other);
+
+    ASSERT_TRUE(live.quiet());
+    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
+    EXPECT_EQ(live.model().indexedCount(), live.model().indexStore()->indexedCount());
 }
 
 TEST(FileEventsBatch, BatchesQueuedBehindARunningOneGoAsOne)
@@ -450,6 +491,44 @@ TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBa
 }
 
 // The same with inotify reporting the changes.
+
+// Files created, renamed and removed while no model ran are found by the
+// next start's catch-up, which says once that it catches up.
+TEST(FileEventsCatchUp, ChangesMadeWhileNoModelRanAreFoundAtTheNextStart)
+{
+    LiveIndex live;
+    for (int i = 0; i < 30; ++i)
+        writeFile(live.root / "still" / ("s" + std::to_string(i) + ".txt"));
+    writeFile(live.root / "old" / "sub" / "x.txt");
+    // Folder times an hour back: a change in the clock tick of the tree's
+    // making would otherwise leave its folder's time as it was.
+    const struct timespec old[2] = {{1'700'000'000, 0}, {1'700'000'000, 0}};
+    for (const auto& entry : fs::recursive_directory_iterator(live.root))
+        if (entry.is_directory())
+            ::utimensat(AT_FDCWD, entry.path().c_str(), old, 0);
+    ::utimensat(AT_FDCWD, live.root.c_str(), old, 0);
+    ASSERT_TRUE(live.start());
+    ASSERT_TRUE(live.indexed(live.at("old/sub/x.txt")));
+    live.h.stop();
+
+    writeFile(live.root / "docs" / "new.txt");
+    fs::remove(live.root / "docs" / "a.txt");
+    fs::rename(live.root / "keep.txt", live.root / "kept.txt");
+    fs::remove_all(live.root / "old");
+    writeFile(live.root / "fresh" / "inner" / "n.txt");
+
+    live.h.bootstrapEnded = false;
+    live.h.log.clear();
+    live.h.start();
+    ASSERT_TRUE(live.h.settle() && live.quiet());
+    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
+    const auto said = std::find(live.h.log.begin(), live.h.log.end(), "status:正在补上未运行期间磁盘上的变化…");
+    ASSERT_NE(said, live.h.log.end());
+    EXPECT_EQ(std::count(said, live.h.log.end(), *said), 1);
+    EXPECT_TRUE(live.h.logged("status:已补上未运行期间的变化，共 "
+                              + std::to_string(live.model().indexStore()->indexedCount()) + " 项"));
+    EXPECT_EQ(live.model().indexedCount(), live.model().indexStore()->indexedCount());
+}
 
 struct RealWatcher : LiveIndex {
     RealWatcher()

@@ -468,6 +468,32 @@ TEST(SearchTask, ProgressEndsWithTheAnswerOfTheRequestThatReplacedItsOwn)
     }
 }
 
+// A pasted page is searched by its head only, and the status line says so;
+// a character outside the BMP at the cut is not split.
+TEST(SearchTask, APastedPageIsCutToItsHeadAndStillAnswered)
+{
+    SearchRoad road(numberedFiles("alpha_", 200));
+    ASSERT_TRUE(road.ready());
+    const QString word = QStringLiteral("alpha_7 ");
+    const QString page = word.repeated(100 * 1024 / word.size());
+    road.search(page);
+    const QString head = page.left(AppModel::kMaxSearchTextLength);
+    ASSERT_TRUE(waitFor([&] { return road.shows(head); }));
+    EXPECT_EQ(road.model().statusMessage(),
+              QStringLiteral("搜索内容过长，只按前 %1 个字符搜索").arg(AppModel::kMaxSearchTextLength));
+    // The words "alpha" and "7": the names holding a 7, not all 200.
+    ASSERT_FALSE(road.model().results().isEmpty());
+    EXPECT_LT(road.model().results().size(), 200);
+    for (const IndexedItem& item : road.model().results())
+        EXPECT_NE(item.name().find('7'), std::string::npos) << item.name();
+    EXPECT_EQ(road.model().searchText(), page);  // the field keeps what was pasted
+
+    // The cut falls between the halves of a surrogate pair: both go.
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+    road.search(QString(AppModel::kMaxSearchTextLength - 1, u'a') + emoji + QStringLiteral("tail"));
+    EXPECT_EQ(road.model().currentQuerySnapshot().rawText, std::string(AppModel::kMaxSearchTextLength - 1, 'a'));
+}
+
 // The side-section decisions.
 
 TEST(SideSections, ImageSearchRule)

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -178,6 +180,62 @@ TEST_P(SafeMoveAcrossDisksTest, FilesAndFoldersAreCopiedToAFreeNameThenTheSource
     EXPECT_EQ(contents(m_foreign + "/album/sub/two.txt"), "two");
     EXPECT_EQ(contents(m_foreign + "/album/one.jpg"), "jpeg");
     EXPECT_FALSE(fs::exists(folder));
+}
+
+// Set after everything inside is made: making an entry touches its folder.
+void setTimes(const std::string& path, std::time_t seconds, long nanoseconds)
+{
+    const struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+// The copy keeps each entry's modes and times as `mv` does; a pipe inside a
+// folder stops the move before anything is copied or removed, and is named.
+TEST_P(SafeMoveAcrossDisksTest, ModesAndTimesStayAndAPipeStopsTheMoveBeforeAnythingGoes)
+{
+    const std::string album = m_tree.dir("album");
+    const std::string photo = m_tree.file("album/sub/one.jpg", "jpeg");
+    const std::string note = m_tree.file("note.txt", "n");
+    ASSERT_EQ(::chmod(photo.c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(note.c_str(), 0604), 0);
+    ASSERT_EQ(::chmod((album + "/sub").c_str(), 0750), 0);
+    setTimes(photo, 1000000000, 123456789);
+    setTimes(album + "/sub", 1100000000, 5);
+    setTimes(album, 1200000000, 0);
+    setTimes(note, 1300000000, 7);
+
+    for (const auto& [source, moved] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {album, {"", "/sub", "/sub/one.jpg"}}, {note, {""}}}) {
+        std::vector<struct stat> before;
+        for (const std::string& inner : moved) {
+            struct stat info {};
+            ASSERT_EQ(::lstat((source + inner).c_str(), &info), 0);
+            before.push_back(info);
+        }
+        const auto outcome = m_mover.moveInto(source, m_foreign);
+        ASSERT_TRUE(outcome.moved) << outcome.error;
+        for (std::size_t i = 0; i < moved.size(); ++i) {
+            SCOPED_TRACE(outcome.target + moved[i]);
+            struct stat after {};
+            ASSERT_EQ(::lstat((outcome.target + moved[i]).c_str(), &after), 0);
+            EXPECT_EQ(after.st_mode, before[i].st_mode);
+            EXPECT_EQ(after.st_mtim.tv_sec, before[i].st_mtim.tv_sec);
+            EXPECT_EQ(after.st_mtim.tv_nsec, before[i].st_mtim.tv_nsec);
+        }
+    }
+
+    const std::string piped = m_tree.dir("piped");
+    m_tree.file("piped/a.txt", "a");
+    m_tree.dir("piped/inner");
+    ASSERT_EQ(::mkfifo((piped + "/inner/queue").c_str(), 0600), 0);
+    const auto refused = m_mover.moveInto(piped, m_foreign);
+    EXPECT_FALSE(refused.moved);
+    EXPECT_NE(refused.error.find("piped/inner/queue"), std::string::npos) << refused.error;
+    EXPECT_EQ(contents(piped + "/a.txt"), "a");
+    struct stat fifo {};
+    ASSERT_EQ(::lstat((piped + "/inner/queue").c_str(), &fifo), 0);
+    EXPECT_TRUE(S_ISFIFO(fifo.st_mode));
+    EXPECT_FALSE(fs::exists(m_foreign + "/piped"));
 }
 
 TEST_P(SafeMoveAcrossDisksTest, ASourceThatCannotBeRemovedKeepsOnlyTheSource)

@@ -155,6 +155,19 @@ TEST_F(DefaultsFile, ACorruptFileIsKeptAsideAndTheStoreStartsEmpty)
     EXPECT_EQ(Defaults::atFile(m_file)->integer("fresh"), 1);
 }
 
+// A file saved by an editor that starts UTF-8 with a byte-order mark is the
+// user's settings, not damage: read, and nothing moved aside.
+TEST_F(DefaultsFile, AByteOrderMarkIsSkippedNotTakenForDamage)
+{
+    fs::create_directories(m_file.parent_path());
+    std::ofstream(m_file) << "\xEF\xBB\xBF{\"n\": 3, \"名称\": \"珀溪\"}";
+    auto d = Defaults::atFile(m_file);
+    EXPECT_FALSE(d->loadProblem().has_value()) << *d->loadProblem();
+    EXPECT_EQ(d->integer("n"), 3);
+    EXPECT_EQ(d->string("名称"), "珀溪");
+    EXPECT_TRUE(corruptCopies().empty());
+}
+
 // Nesting that would overflow the stack when the document is written back, and
 // a file too large to trust: both corrupt, kept aside, and a write afterwards
 // gives a small sound file.

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPointer>
@@ -10,6 +9,7 @@
 #include <QUrl>
 
 #include "Core/Actions/FileOperations.h"
+#include "Core/Actions/Trash.h"
 #include "Core/Preview/FolderBrowserManager.h"
 
 namespace pallix {
@@ -82,14 +82,13 @@ void FileActionHandler::presentMoveToTrashConfirmation(const IndexedItem& item,
             completion(Unexpected(FileActionError::cancelled()));
             return;
         }
-        QFile file(QString::fromStdString(path));
-        if (file.moveToTrash()) {
+        // One rename within the item's disk, a bounded number of names tried.
+        const auto trashed = Trash::moveToTrash(path);
+        if (trashed) {
             completion({});
             return;
         }
-        // Gone while the question was open: say so rather than a system text.
-        completion(Unexpected(exists(path) ? FileActionError::underlying(file.errorString())
-                                           : FileActionError::fileMissing()));
+        completion(Unexpected(trashed.error()));
     });
 }
 
