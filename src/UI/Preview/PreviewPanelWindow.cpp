@@ -108,10 +108,17 @@ PreviewPanelWindow::~PreviewPanelWindow()
 void PreviewPanelWindow::present(PreviewController* source, int index)
 {
     m_source = source;
+    m_items = source ? source->items() : QList<QUrl>();
     showIndex(index);
     show();
     raise();
     activateWindow();
+}
+
+void PreviewPanelWindow::sourceDestroyed(const PreviewController* source)
+{
+    if (source == m_source)
+        m_source = nullptr;
 }
 
 QString PreviewPanelWindow::shownText() const
@@ -152,14 +159,14 @@ PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
 
 void PreviewPanelWindow::showIndex(int index)
 {
-    if (!m_source || m_source->count() == 0) {
+    if (m_items.isEmpty()) {
         m_index = 0;
         m_path.clear();
         showContent(Content{Shown::Nothing, {}, {}, {}, false});
         return;
     }
-    m_index = std::clamp(index, 0, m_source->count() - 1);
-    m_path = m_source->itemAt(m_index).toLocalFile();
+    m_index = std::clamp(index, 0, static_cast<int>(m_items.size()) - 1);
+    m_path = m_items.at(m_index).toLocalFile();
     setWindowTitle(QFileInfo(m_path).fileName());
     m_shown = Shown::Loading;
     const quint64 generation = ++m_generation;
@@ -233,7 +240,7 @@ void PreviewPanelWindow::keyPressEvent(QKeyEvent* event)
             showIndex(m_index - 1);
         return;
     case Qt::Key_Right:
-        if (m_source && m_index + 1 < m_source->count())
+        if (m_index + 1 < m_items.size())
             showIndex(m_index + 1);
         return;
     default:
