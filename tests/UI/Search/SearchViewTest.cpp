@@ -271,6 +271,22 @@ TEST_F(SearchViewTest, ClickingAnotherResultOrEmptySpaceWhileRenamingCancelsTheR
     }
 }
 
+TEST_F(SearchViewTest, ReturnOpensTheClickedRowOrCard)
+{
+    searchReports();
+    for (ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid}) {
+        clickDisplayMode(mode);
+        clickResult(resultPath(2));
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        EXPECT_TRUE(shownResults()->isAncestorOf(focus) || focus == shownResults());
+        QTest::keyClick(focus, Qt::Key_Return);
+        ASSERT_FALSE(opener.opened.isEmpty());
+        EXPECT_EQ(opener.opened.takeLast().toLocalFile(), resultPath(2));
+        EXPECT_TRUE(opener.opened.isEmpty());
+    }
+}
+
 TEST_F(SearchViewTest, ZoomShortcutsStayWithinTheirRange)
 {
     field->setFocus();
