@@ -287,6 +287,23 @@ TEST_F(SearchViewTest, ReturnOpensTheClickedRowOrCard)
     }
 }
 
+TEST_F(SearchViewTest, TheGridRenameFieldIsNeverSmallerThan12Pixels)
+{
+    searchReports();
+    clickDisplayMode(ResultDisplayMode::Grid);
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
+    ASSERT_DOUBLE_EQ(h.model->gridZoom(), 0.7);  // where 15 px would scale to 10.5
+    clickResult(resultPath(0));
+    InlineRenameField* rename = renameSelectedByShortcut();
+    ASSERT_NE(rename, nullptr);
+    EXPECT_EQ(rename->font().pixelSize(), 12);
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(rename, Qt::Key_Equal, Qt::ControlModifier);
+    ASSERT_DOUBLE_EQ(h.model->gridZoom(), 1.9);
+    EXPECT_NEAR(rename->font().pixelSize(), 15 * 1.9, 0.5);  // and it follows the zoom above the floor
+}
+
 TEST_F(SearchViewTest, ZoomShortcutsStayWithinTheirRange)
 {
     field->setFocus();
