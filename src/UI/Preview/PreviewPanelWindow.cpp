@@ -1,5 +1,6 @@
 #include "UI/Preview/PreviewPanelWindow.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/RasterDecoding.h"
 #include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Shell/WindowPlacement.h"
 
 namespace pallix {
 
@@ -110,6 +112,8 @@ void PreviewPanelWindow::present(PreviewController* source, int index)
     m_source = source;
     m_items = source ? source->items() : QList<QUrl>();
     showIndex(index);
+    if (!QWidget::isVisible())
+        WindowPlacement::placeForOpening(this, QApplication::activeWindow());
     show();
     raise();
     activateWindow();

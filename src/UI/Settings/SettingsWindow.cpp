@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "App/AppModel.h"
+#include "UI/Shell/WindowPlacement.h"
 
 namespace pallix {
 
@@ -64,6 +65,8 @@ SettingsView* SettingsWindow::present(QPointer<SettingsView>& slot, AppModel& mo
         QObject::connect(&model, &QObject::destroyed, view, [view] { delete view; });
         slot = view;
     }
+    if (!slot->isVisible())
+        WindowPlacement::placeForOpening(slot, parent);
     slot->show();
     slot->raise();
     slot->activateWindow();
