@@ -212,6 +212,7 @@ void AppModel::setSelectedItemID(const QString& id)
     // Announced also when unchanged: the views scroll to the selection after
     // every publication.
     m_selectedItemID = id;
+    m_selectionIsAutomatic = false;
     emit selectedItemIDChanged();
 }
 

@@ -555,6 +555,9 @@ private:
     ItemList m_skuRelatedResults;
     ItemList m_serverResults;
     QString m_selectedItemID;
+    // The selection is publishing's own pick of the first result, not one
+    // made by a click, a key or an action: the next publication replaces it.
+    bool m_selectionIsAutomatic = false;
     SearchSortField m_sortField = SearchSortField::Name;
     bool m_sortAscending = true;
     std::set<SearchContentFilter> m_contentFilters{SearchContentFilter::All};

@@ -197,7 +197,10 @@ void AppModel::applySearchResults(ItemList items, const SearchQuery& query, List
     if (secondsSinceLastUserInput() >= kFolderOrderingPauseSeconds)
         items = applyFolderAwareFolderOrderingIfNeeded(items, query);
 
-    const std::string previous = m_selectedItemID.toStdString();
+    // The first result this publishing picked on an earlier list is no
+    // selection of the user's: kept while still listed, it stayed on a row
+    // that a later, complete list ranks lower, and Return opened that one.
+    const std::string previous = m_selectionIsAutomatic ? std::string() : m_selectedItemID.toStdString();
     setResults(std::move(items));
     m_lastDisplayedQuery = query;
     m_displayedResultsComplete = completeness == ListCompleteness::Complete;
@@ -208,9 +211,11 @@ void AppModel::applySearchResults(ItemList items, const SearchQuery& query, List
         if (containsID(m_results, id) || containsID(m_imageFuzzyResults, id) || containsID(m_serverResults, id))
             selection = m_selectedItemID;
     }
-    if (selection.isEmpty() && !m_results.isEmpty())
+    const bool picked = selection.isEmpty() && !m_results.isEmpty();
+    if (picked)
         selection = QString::fromStdString(m_results.front().id());
     setSelectedItemID(selection);
+    m_selectionIsAutomatic = picked;
 }
 
 } // namespace pallix

@@ -155,6 +155,24 @@ TEST_F(PublishingTest, SelectionRule)
     }
 }
 
+// A search publishes its typing answer first and its complete answer later,
+// ranked anew: the first result picked on the earlier list follows the first
+// result, while a result the user chose stays chosen.
+TEST_F(PublishingTest, ThePickedFirstResultFollowsTheListAndAChosenOneStays)
+{
+    publish(fileItems({"/d/reportlab", "/d/report.txt"}));
+    ASSERT_EQ(model().selectedItemID(), "/d/reportlab");
+    publish(fileItems({"/d/report.txt", "/d/reportlab"}));
+    EXPECT_EQ(model().selectedItemID(), "/d/report.txt");
+
+    model().setSelectedItemID("/d/reportlab");  // a click
+    publish(fileItems({"/d/report.txt", "/d/report.md", "/d/reportlab"}));
+    EXPECT_EQ(model().selectedItemID(), "/d/reportlab");
+    model().moveSelection(-1);  // the up arrow
+    publish(fileItems({"/d/report.txt", "/d/report.md"}));
+    EXPECT_EQ(model().selectedItemID(), "/d/report.md");
+}
+
 TEST_F(PublishingTest, SelectionMatchesUnderCanonicalEquivalence)
 {
     const QString composed = QString::fromUtf8("/d/caf\u00e9.txt");

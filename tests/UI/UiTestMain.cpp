@@ -1,5 +1,6 @@
 // Entry point of the widget tests: GoogleTest inside a widget application on
-// the offscreen platform, with the fonts and icon theme of the running system.
+// the offscreen platform, with the fonts and icon theme of the running system;
+// a test may bring its own screens.
 
 #include <cstdlib>
 
@@ -9,7 +10,11 @@
 
 int main(int argc, char** argv)
 {
+#ifdef PALLIX_OFFSCREEN_CONFIG
+    setenv("QT_QPA_PLATFORM", "offscreen:configfile=" PALLIX_OFFSCREEN_CONFIG, 1);
+#else
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#endif
     // No test reaches the user's own desktop services (portals): a test that
     // needs a session bus starts a private one.
     setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/pallix-tests-have-no-session-bus", 1);

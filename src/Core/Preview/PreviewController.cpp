@@ -20,6 +20,12 @@ void PreviewPanel::setShared(PreviewPanel* panel)
     g_panel = panel;
 }
 
+PreviewController::~PreviewController()
+{
+    if (PreviewPanel* panel = PreviewPanel::shared(); panel && panel->source() == this)
+        panel->sourceDestroyed(this);
+}
+
 QString PreviewController::signature(const QList<QUrl>& urls)
 {
     QStringList paths;

@@ -24,6 +24,10 @@ public:
     // Takes `source` as its data source, reloads, moves to `index`, comes to the front.
     virtual void present(PreviewController* source, int index) = 0;
     virtual void close() = 0;
+    // `source` is going away (its folder browser window closed): a panel
+    // that keeps it must let go of it. A panel that holds no pointer to its
+    // source has nothing to do.
+    virtual void sourceDestroyed(const PreviewController* source) { (void)source; }
 
     static PreviewPanel* shared();
     static void setShared(PreviewPanel* panel);  // not owned; nullptr removes it
@@ -31,6 +35,12 @@ public:
 
 class PreviewController {
 public:
+    PreviewController() = default;
+    PreviewController(const PreviewController&) = delete;
+    PreviewController& operator=(const PreviewController&) = delete;
+    // Tells the panel when it still shows this controller's list.
+    ~PreviewController();
+
     // Closes the panel when it is visible and shows this same list from this
     // controller (another controller's list is never closed); otherwise
     // remembers the list's signature and shows it at `selectedIndex`.
@@ -46,6 +56,7 @@ public:
 
     // Data source of the panel.
     int count() const { return static_cast<int>(m_currentItems.size()); }
+    const QList<QUrl>& items() const { return m_currentItems; }
     // The item at `index`, or an empty URL outside 0..count-1.
     QUrl itemAt(int index) const;
     int currentIndex() const { return m_currentIndex; }

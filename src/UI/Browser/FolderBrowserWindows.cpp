@@ -1,8 +1,11 @@
 #include "UI/Browser/FolderBrowserWindows.h"
 
+#include <QApplication>
+
 #include "Core/Preview/FolderBrowserManager.h"
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
+#include "UI/Shell/WindowPlacement.h"
 
 namespace pallix {
 
@@ -25,6 +28,8 @@ FolderBrowserWindowController* FolderBrowserWindows::open(const QString& path)
     m_controllers.removeAll(nullptr);
     m_controllers.append(controller);
     FolderBrowserView* window = controller->window();
+    // Over the window it was opened from, usually the search window.
+    WindowPlacement::placeForOpening(window, QApplication::activeWindow());
     window->show();
     window->raise();
     window->activateWindow();

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include "Core/Preview/RasterDecoding.h"
 #include "Core/Preview/RegularFile.h"
 #include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Shell/WindowPlacement.h"
 
 namespace pallix {
 
@@ -120,10 +122,19 @@ PreviewPanelWindow::~PreviewPanelWindow()
 void PreviewPanelWindow::present(PreviewController* source, int index)
 {
     m_source = source;
+    m_items = source ? source->items() : QList<QUrl>();
     showIndex(index);
+    if (!QWidget::isVisible())
+        WindowPlacement::placeForOpening(this, QApplication::activeWindow());
     show();
     raise();
     activateWindow();
+}
+
+void PreviewPanelWindow::sourceDestroyed(const PreviewController* source)
+{
+    if (source == m_source)
+        m_source = nullptr;
 }
 
 QString PreviewPanelWindow::shownText() const
@@ -168,14 +179,14 @@ PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
 
 void PreviewPanelWindow::showIndex(int index)
 {
-    if (!m_source || m_source->count() == 0) {
+    if (m_items.isEmpty()) {
         m_index = 0;
         m_path.clear();
         showContent(Content{Shown::Nothing, {}, {}, {}, false, RegularFile::Type::Missing});
         return;
     }
-    m_index = std::clamp(index, 0, m_source->count() - 1);
-    m_path = m_source->itemAt(m_index).toLocalFile();
+    m_index = std::clamp(index, 0, static_cast<int>(m_items.size()) - 1);
+    m_path = m_items.at(m_index).toLocalFile();
     setWindowTitle(QFileInfo(m_path).fileName());
     m_shown = Shown::Loading;
     const quint64 generation = ++m_generation;
@@ -255,7 +266,7 @@ void PreviewPanelWindow::keyPressEvent(QKeyEvent* event)
             showIndex(m_index - 1);
         return;
     case Qt::Key_Right:
-        if (m_source && m_index + 1 < m_source->count())
+        if (m_index + 1 < m_items.size())
             showIndex(m_index + 1);
         return;
     default:

@@ -4,6 +4,7 @@
 // position: an image, a video's first frame with its size and length, a
 // PDF's first page, the first 64 KiB of a text file, else a large icon with
 // name, size and date. ←/→ step through the list, Space or Esc close it.
+// It keeps its own copy of the list it was given.
 // Files are decoded on a worker thread; the newest request wins. Only
 // regular files are read: a pipe, socket or device shows its type's icon
 // and name ("命名管道"...). A load that outlasts its budget shows the file's
@@ -43,6 +44,8 @@ public:
     const PreviewController* source() const override { return m_source; }
     void present(PreviewController* source, int index) override;
     void close() override { hide(); }
+    // The list stays, so ←/→ keep stepping through what is shown.
+    void sourceDestroyed(const PreviewController* source) override;
 
     // What the window shows now, for whoever watches it (and the tests).
     Shown shown() const { return m_shown; }
@@ -68,6 +71,9 @@ private:
     void fitPicture();
 
     const PreviewController* m_source = nullptr;
+    // A copy of the source's list: the panel outlives the folder browser
+    // windows whose controllers give it.
+    QList<QUrl> m_items;
     int m_index = 0;
     quint64 m_generation = 0;  // of the newest load; older ones are dropped
     // m_generation for the loads' threads.

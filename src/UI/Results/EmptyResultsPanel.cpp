@@ -11,6 +11,7 @@
 #include "UI/Results/ResultPainting.h"
 #include "UI/Results/ResultSymbols.h"
 #include "UI/Search/FilterTitles.h"
+#include "UI/Settings/ElidingLabel.h"
 
 namespace pallix {
 
@@ -18,6 +19,7 @@ namespace {
 
 constexpr int kLineTitleWidth = 64;
 constexpr int kLineValueWidth = 420;
+constexpr int kLineValueLines = 2;
 constexpr int kOfferWidth = 520;
 
 QLabel* label(const QString& text, double pixelSize, bool secondary, QFont::Weight weight = QFont::Normal)
@@ -139,10 +141,11 @@ QWidget* EmptyResultsPanel::lineWidget(const Line& line)
     QLabel* title = label(line.first, 11, true);
     title->setFixedWidth(kLineTitleWidth);
     title->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QLabel* value = label(line.second, 11, false);
-    value->setWordWrap(true);
+    // A deep scope path would otherwise push the buttons off the panel.
+    auto* value = new ElidingLabel(line.second, kLineValueLines, nullptr, Qt::ElideMiddle);
+    value->setObjectName(QStringLiteral("constraintValue"));
+    value->setFont(ResultPainting::font(11));
     value->setMaximumWidth(kLineValueWidth);
-    value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(title);
     layout->addWidget(value, 1);
     return row;

@@ -88,6 +88,14 @@ void InlineRenameField::focusOutEvent(QFocusEvent* event)
         m_skipNextEndEditing = false;
         return;
     }
+    // A click takes the focus before the clicked widget sees the press: a
+    // click on another result or on empty space must first move or clear
+    // the selection, which cancels the rename, before the end of editing
+    // could commit it.
+    if (event->reason() == Qt::MouseFocusReason) {
+        QTimer::singleShot(0, this, &InlineRenameField::editingEnded);
+        return;
+    }
     emit editingEnded();
 }
 

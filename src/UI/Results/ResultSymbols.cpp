@@ -3,6 +3,13 @@
 #include <QFile>
 #include <QHash>
 
+// The resources live in a static library: without this call the linker drops
+// their registration and the fallbacks are never found.
+static void initResultSymbolResources()
+{
+    Q_INIT_RESOURCE(results);
+}
+
 namespace pallix::ResultSymbols {
 
 QString themeName(const QString& name)
@@ -22,6 +29,8 @@ QIcon icon(const QString& name)
 {
     // Looked up once per name: QIcon::fromTheme walks the theme folders.
     static QHash<QString, QIcon> cache;
+    static const bool registered = (initResultSymbolResources(), true);
+    Q_UNUSED(registered);
     if (const auto it = cache.constFind(name); it != cache.constEnd())
         return *it;
     const QString theme = themeName(name);

@@ -167,6 +167,11 @@ void ResultsCanvas::placeRenameField()
         connect(m_renameField, &InlineRenameField::cancelRequested, this, &ResultsCanvas::cancelInlineRenameRequested);
         connect(m_renameField, &InlineRenameField::editingEnded, this, &ResultsCanvas::inlineRenameEditingEnded);
     }
+    // The zoom may have changed while the field was open.
+    if (QFont font = m_renameField->font(); font.pixelSize() != renameFieldPixelSize()) {
+        font.setPixelSize(renameFieldPixelSize());
+        m_renameField->setFont(font);
+    }
     m_renameField->setGeometry(nameRect(row).translated(0, -verticalScrollBar()->value()));
     m_renameField->show();
 }

@@ -1,5 +1,6 @@
 #include "UI/Results/ResultsGridView.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QFontMetrics>
@@ -66,9 +67,10 @@ QRect ResultsGridView::nameRect(int row) const
     return {rect.left() + padding, top, rect.width() - 2 * padding, line + 8};
 }
 
+// Smaller than the name at the smallest zoom would be too small to edit in.
 int ResultsGridView::renameFieldPixelSize() const
 {
-    return static_cast<int>(std::lround(GridMetrics::namePixelSize(m_zoom)));
+    return static_cast<int>(std::lround(std::max(GridMetrics::namePixelSize(m_zoom), 12.0)));
 }
 
 QRectF ResultsGridView::previewRect(int row) const

@@ -24,6 +24,8 @@ bool SearchKeyHandler::handle(const QKeyEvent& event)
     case Qt::Key_Space: return handleSpace();
     case Qt::Key_Up: return handleArrow(-1);
     case Qt::Key_Down: return handleArrow(1);
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return handleReturn(event);
     default: return false;
     }
 }
@@ -58,15 +60,29 @@ bool SearchKeyHandler::handleSpace()
     return true;
 }
 
+bool SearchKeyHandler::resultsHaveFocus() const
+{
+    const QWidget* focus = QApplication::focusWidget();
+    // The rename field inside the results keeps its own keys.
+    return focus && m_results && (focus == m_results || m_results->isAncestorOf(focus)) && !takesText(focus);
+}
+
 bool SearchKeyHandler::handleArrow(int offset)
 {
     const QWidget* focus = QApplication::focusWidget();
-    const bool inField = focus && focus == m_searchField;
-    const bool inResults = focus && m_results && (focus == m_results || m_results->isAncestorOf(focus));
-    // The rename field inside the results moves its caret, not the selection.
-    if (!inField && (!inResults || takesText(focus)))
+    if (!(focus && focus == m_searchField) && !resultsHaveFocus())
         return false;
     m_model.moveSelection(offset);
+    return true;
+}
+
+// A clicked row or card holds the focus; Return there opens the selection as
+// it does from the search field. With a modifier it is another command's.
+bool SearchKeyHandler::handleReturn(const QKeyEvent& event)
+{
+    if ((event.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || !resultsHaveFocus())
+        return false;
+    m_model.resultActions().openSelected();
     return true;
 }
 

@@ -3,7 +3,8 @@
 // widgets do. Space previews the selected result, but only in the search
 // window, never where a text field would type the space and never while a
 // hot key is being recorded; ↑/↓ move the selection while the search field
-// or the results have the focus. GUI thread only.
+// or the results have the focus, and Return in the results opens the
+// selection. GUI thread only.
 
 #include <QPointer>
 #include <QWidget>
@@ -27,6 +28,9 @@ public:
 private:
     bool handleSpace();
     bool handleArrow(int offset);
+    bool handleReturn(const QKeyEvent& event);
+    // The results, not a text field inside them, hold the keyboard focus.
+    bool resultsHaveFocus() const;
 
     AppModel& m_model;
     QPointer<QWidget> m_searchView;  // its window is the search window

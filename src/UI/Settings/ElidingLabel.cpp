@@ -1,6 +1,7 @@
 #include "UI/Settings/ElidingLabel.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -8,8 +9,8 @@
 
 namespace pallix {
 
-ElidingLabel::ElidingLabel(const QString& text, int maxLines, QWidget* parent)
-    : QWidget(parent), m_text(text), m_maxLines(std::max(1, maxLines))
+ElidingLabel::ElidingLabel(const QString& text, int maxLines, QWidget* parent, Qt::TextElideMode mode)
+    : QWidget(parent), m_text(text), m_maxLines(std::max(1, maxLines)), m_mode(mode)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     setToolTip(text);
@@ -39,8 +40,14 @@ QStringList ElidingLabel::linesFor(int width) const
         line.setLineWidth(width);
         if (lines.size() == m_maxLines - 1) {
             // The last allowed line takes the whole rest of the text, elided.
-            const QString rest = m_text.mid(line.textStart()).simplified();
-            lines << fontMetrics().elidedText(rest, Qt::ElideRight, width);
+            if (m_mode == Qt::ElideMiddle) {
+                // The earlier lines hold the start: the cut goes at this line's start.
+                const QString rest = m_text.mid(line.textStart()).trimmed();
+                lines << fontMetrics().elidedText(rest, lines.isEmpty() ? Qt::ElideMiddle : Qt::ElideLeft, width);
+            } else {
+                const QString rest = m_text.mid(line.textStart()).simplified();
+                lines << fontMetrics().elidedText(rest, m_mode, width);
+            }
             break;
         }
         lines << m_text.mid(line.textStart(), line.textLength()).trimmed();
@@ -51,8 +58,9 @@ QStringList ElidingLabel::linesFor(int width) const
 
 QSize ElidingLabel::sizeHint() const
 {
-    const QFontMetrics metrics = fontMetrics();
-    return {std::min(metrics.horizontalAdvance(m_text), 480), metrics.lineSpacing()};
+    // Rounded up: the layout's fractional advances must fit on one line.
+    const int width = static_cast<int>(std::ceil(QFontMetricsF(font()).horizontalAdvance(m_text))) + 1;
+    return {std::min(width, 480), fontMetrics().lineSpacing()};
 }
 
 QSize ElidingLabel::minimumSizeHint() const

@@ -4,6 +4,7 @@
 
 #include "App/AppModel.h"
 #include "UI/Settings/HotKeyStatus.h"
+#include "UI/Shell/WindowPlacement.h"
 
 namespace pallix {
 
@@ -77,6 +78,8 @@ SettingsView* SettingsWindow::present(QPointer<SettingsView>& slot, AppModel& mo
         QObject::connect(&model, &QObject::destroyed, view, [view] { delete view; });
         slot = view;
     }
+    if (!slot->isVisible())
+        WindowPlacement::placeForOpening(slot, parent);
     slot->show();
     slot->raise();
     slot->activateWindow();

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 
 #include "UI/Shell/AppNotifications.h"
+#include "UI/Shell/WindowPlacement.h"
 
 namespace pallix {
 
@@ -73,6 +74,8 @@ void SearchWindowController::show()
         return;
     enforceSingleSearchWindow(m_window);
     m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    if (!m_window->isVisible())
+        WindowPlacement::placeForOpening(m_window, nullptr);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

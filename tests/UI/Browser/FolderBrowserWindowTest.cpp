@@ -27,6 +27,7 @@
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Browser/FolderBrowserWindows.h"
+#include "UI/Preview/PreviewPanelWindow.h"
 
 namespace fs = std::filesystem;
 
@@ -309,6 +310,31 @@ TEST_F(FolderBrowserWindowTest, AClickSelectsACardAndAClickBetweenCardsClearsThe
     ASSERT_EQ(grid.cardAt(between), -1);
     QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, between);
     EXPECT_TRUE(c->model().selectedItemID().isEmpty());
+}
+
+// The preview panel outlives the window whose images it shows: once that
+// window is closed (and its list freed), ← and → still step through them.
+TEST_F(FolderBrowserWindowTest, ClosingTheWindowLeavesThePreviewPanelItsImages)
+{
+    tree.dir("pics");
+    tree.file("pics/1.jpg");
+    tree.file("pics/2.jpg");
+    PreviewPanelWindow previewWindow;
+    PreviewPanel::setShared(&previewWindow);
+    QPointer<FolderBrowserWindowController> c = openActive(tree.path("pics"));
+    FolderBrowserGrid& grid = c->window()->grid();
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.cardRect(indexOf(*c, "1.jpg")).center());
+    QTest::keyClick(&grid, Qt::Key_Space);
+    ASSERT_TRUE(previewWindow.isVisible());
+    EXPECT_EQ(previewWindow.shownPath(), q(tree.path("pics/1.jpg")));
+
+    c->window()->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.isNull(); }));
+    EXPECT_EQ(previewWindow.source(), nullptr);  // no stale identity for a new controller to match
+    QTest::keyClick(&previewWindow, Qt::Key_Right);
+    EXPECT_EQ(previewWindow.shownPath(), q(tree.path("pics/2.jpg")));
+    QTest::keyClick(&previewWindow, Qt::Key_Left);
+    EXPECT_EQ(previewWindow.shownPath(), q(tree.path("pics/1.jpg")));
 }
 
 TEST_F(FolderBrowserWindowTest, ZoomKeysStepTheGridAndResetIt)

@@ -18,6 +18,7 @@
 #include "UI/Results/ResultsGridView.h"
 #include "UI/Results/ResultsHeaderView.h"
 #include "UI/Results/ResultsListView.h"
+#include "UI/Settings/ElidingLabel.h"
 
 namespace pallix {
 namespace {
@@ -262,6 +263,35 @@ TEST_F(ResultsAreaTest, RowButtonsStayWithinANarrowView)
         EXPECT_TRUE(list->viewport()->rect().contains(list->actionRect(1, action))) << action;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->actionRect(1, 2).center());
     EXPECT_EQ(reveal.count(), 1);
+}
+
+TEST_F(ResultsAreaTest, TheScopePathTakesAtMostTwoLinesShortenedInTheMiddle)
+{
+    const QString deep = QStringLiteral("/home/用户/") + QStringLiteral("一个很长的文件夹名字/").repeated(30)
+                         + QStringLiteral("最后一层");
+    for (const QString& scope : {QStringLiteral("/home/用户/合同"), deep}) {
+        f.model().applyScopedPath(scope, true);
+        area.resize(1100, 600);
+        QApplication::processEvents();
+        ElidingLabel* value = nullptr;
+        for (ElidingLabel* label : area.emptyPanel()->findChildren<ElidingLabel*>())
+            if (label->text() == scope)
+                value = label;
+        ASSERT_NE(value, nullptr);
+        const QStringList lines = value->linesFor(value->width());
+        EXPECT_LE(value->width(), 420);
+        EXPECT_GE(value->height(), value->heightForWidth(value->width()));  // every line whole
+        for (const QString& line : lines)
+            EXPECT_LE(value->fontMetrics().horizontalAdvance(line), value->width()) << line.toStdString();
+        if (scope != deep) {
+            EXPECT_EQ(lines, QStringList{scope});
+            continue;
+        }
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_TRUE(lines[0].startsWith(QStringLiteral("/home/用户/一个很长的"))) << lines[0].toStdString();
+        EXPECT_TRUE(lines[1].startsWith(QChar(0x2026))) << lines[1].toStdString();
+        EXPECT_TRUE(lines[1].endsWith(QStringLiteral("/最后一层"))) << lines[1].toStdString();
+    }
 }
 
 TEST_F(ResultsAreaTest, EmptyPanelHintIsNotCutOff)

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -12,7 +13,9 @@
 #include "Core/Config/EditionRule.h"
 #include "Core/Preview/PreviewController.h"
 #include "UI/Results/ResultsArea.h"
+#include "UI/Results/InlineRenameField.h"
 #include "UI/Results/ResultsCanvas.h"
+#include "UI/Results/ResultsModel.h"
 #include "UI/Search/FilterPanel.h"
 #include "UI/Search/FilterSummaryRow.h"
 #include "UI/Search/ResultsMenu.h"
@@ -86,6 +89,57 @@ protected:
     }
 
     QString resultPath(int i) const { return QString::fromStdString(h.model->results().at(i).path()); }
+
+    ResultsCanvas* shownResults() const
+    {
+        return qobject_cast<ResultsCanvas*>(window->searchView()->resultsArea()->currentBody());
+    }
+    // Shows the results as a list or as cards, as the toolbar's buttons do.
+    void clickDisplayMode(ResultDisplayMode mode)
+    {
+        const QString tip = mode == ResultDisplayMode::Grid ? QStringLiteral("网格") : QStringLiteral("列表");
+        for (auto* button : window->findChildren<QToolButton*>()) {
+            if (button->toolTip() == tip)
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+        ASSERT_EQ(h.model->displayMode(), mode);
+    }
+    // A click on the name of the row or card of the path, where the user aims.
+    void clickResult(const QString& path)
+    {
+        ResultsCanvas* canvas = shownResults();
+        ASSERT_NE(canvas, nullptr);
+        const int row = window->searchView()->resultsArea()->resultsModel().rowOfId(path);
+        ASSERT_GE(row, 0);
+        const QPoint at = canvas->nameRect(row).center() - QPoint(0, canvas->verticalScrollBar()->value());
+        QTest::mouseClick(canvas->viewport(), Qt::LeftButton, {}, at);
+    }
+    // A click where no row or card is: below the list, beside the last card.
+    void clickEmptySpace()
+    {
+        ResultsCanvas* canvas = shownResults();
+        ASSERT_NE(canvas, nullptr);
+        const QRect view = canvas->viewport()->rect();
+        for (int y = view.bottom() - 4; y > 0; y -= 8) {
+            for (int x = view.right() - 4; x > 0; x -= 8) {
+                if (canvas->hitTest(QPoint(x, y + canvas->verticalScrollBar()->value())).row < 0) {
+                    QTest::mouseClick(canvas->viewport(), Qt::LeftButton, {}, QPoint(x, y));
+                    return;
+                }
+            }
+        }
+        FAIL() << "no empty space in the results";
+    }
+    // Starts renaming the selected result with the menu's shortcut; the field
+    // that opens, once it has the focus.
+    InlineRenameField* renameSelectedByShortcut()
+    {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_R, Qt::ControlModifier | Qt::AltModifier);
+        ResultsCanvas* canvas = shownResults();
+        if (!canvas || !QTest::qWaitFor([&] { return canvas->renameField() && canvas->renameField()->hasFocus(); }))
+            return nullptr;
+        return canvas->renameField();
+    }
 
     ModelHarness h;
     std::unique_ptr<SearchWindow> window;
@@ -186,6 +240,68 @@ TEST_F(SearchViewTest, TheRenameFieldRenamesTheFileOnReturnAndKeepsTheArrows)
     EXPECT_FALSE(fs::exists(item.path()));
     EXPECT_TRUE(h.model->inlineRenameTargetID().isEmpty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->renameField() == nullptr; }));
+}
+
+TEST_F(SearchViewTest, ClickingAnotherResultOrEmptySpaceWhileRenamingCancelsTheRename)
+{
+    searchReports();
+    const QString first = resultPath(0);
+    const QString second = resultPath(1);
+    for (ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid}) {
+        clickDisplayMode(mode);
+        for (bool onEmptySpace : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (mode == ResultDisplayMode::Grid ? "grid" : "list")
+                                            << (onEmptySpace ? ", empty space" : ", another result"));
+            clickResult(second);
+            InlineRenameField* rename = renameSelectedByShortcut();
+            ASSERT_NE(rename, nullptr);
+            QTest::keyClicks(rename, "never-renamed.txt");
+            if (onEmptySpace)
+                clickEmptySpace();
+            else
+                clickResult(first);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return shownResults()->renameField() == nullptr; }));
+            QApplication::processEvents();  // whatever the focus loss queued
+            EXPECT_TRUE(fs::exists(second.toStdString()));
+            EXPECT_FALSE(fs::exists(h.rootFolder() / "never-renamed.txt"));
+            EXPECT_TRUE(h.model->inlineRenameTargetID().isEmpty());
+            EXPECT_TRUE(h.model->inlineRenameDraft().isEmpty());
+            EXPECT_EQ(h.model->selectedItemID(), onEmptySpace ? QString() : first);
+        }
+    }
+}
+
+TEST_F(SearchViewTest, ReturnOpensTheClickedRowOrCard)
+{
+    searchReports();
+    for (ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid}) {
+        clickDisplayMode(mode);
+        clickResult(resultPath(2));
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        EXPECT_TRUE(shownResults()->isAncestorOf(focus) || focus == shownResults());
+        QTest::keyClick(focus, Qt::Key_Return);
+        ASSERT_FALSE(opener.opened.isEmpty());
+        EXPECT_EQ(opener.opened.takeLast().toLocalFile(), resultPath(2));
+        EXPECT_TRUE(opener.opened.isEmpty());
+    }
+}
+
+TEST_F(SearchViewTest, TheGridRenameFieldIsNeverSmallerThan12Pixels)
+{
+    searchReports();
+    clickDisplayMode(ResultDisplayMode::Grid);
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
+    ASSERT_DOUBLE_EQ(h.model->gridZoom(), 0.7);  // where 15 px would scale to 10.5
+    clickResult(resultPath(0));
+    InlineRenameField* rename = renameSelectedByShortcut();
+    ASSERT_NE(rename, nullptr);
+    EXPECT_EQ(rename->font().pixelSize(), 12);
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(rename, Qt::Key_Equal, Qt::ControlModifier);
+    ASSERT_DOUBLE_EQ(h.model->gridZoom(), 1.9);
+    EXPECT_NEAR(rename->font().pixelSize(), 15 * 1.9, 0.5);  // and it follows the zoom above the floor
 }
 
 TEST_F(SearchViewTest, ZoomShortcutsStayWithinTheirRange)
