@@ -18,6 +18,7 @@
 #include "App/StoreRecovery.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Indexer/FolderReconciler.h"
+#include "Platform/FileNames.h"
 
 namespace pallix {
 
@@ -258,7 +259,7 @@ std::int64_t AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& s
             && seenParents.insert(parent).second)
             parents.push_back(std::move(parent));
 
-        const Presence presence = presenceOf(path);
+        const Presence presence = presenceOf(filenames::toFileSystem(path));
         if (presence == Presence::Absent) {
             gone.push_back(path);
             continue;
