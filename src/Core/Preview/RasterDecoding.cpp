@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QProcess>
 
+#include "App/SystemPaths.h"
+
 namespace pallix::RasterDecoding {
 
 namespace {
@@ -80,12 +82,16 @@ QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel)
 
 QImage decode(Kind kind, const QString& path, double maxPixel)
 {
+    // The readers and the helper take a path Qt can name, whatever the name's bytes.
+    const systempaths::PathForQt readable(path);
+    if (readable.path().isEmpty())
+        return {};
     switch (kind) {
     case Kind::Image:
-        return decodeImage(path, maxPixel);
+        return decodeImage(readable.path(), maxPixel);
     case Kind::Video:
     case Kind::Pdf:
-        return decodeWithHelper(kind, path, maxPixel);
+        return decodeWithHelper(kind, readable.path(), maxPixel);
     case Kind::None:
     case Kind::Count:
         break;

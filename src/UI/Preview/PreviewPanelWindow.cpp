@@ -13,6 +13,7 @@
 #include <QThreadPool>
 #include <QVBoxLayout>
 
+#include "App/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/RasterDecoding.h"
 #include "Core/Preview/ThumbnailProvider.h"
@@ -29,10 +30,10 @@ struct PreviewPanelWindow::Content {
 
 namespace {
 
-QString sizeAndDate(const QFileInfo& info)
+QString sizeAndDate(const QFileInfo& info, const QString& name)
 {
     const QLocale chinese(QLocale::Chinese, QLocale::China);
-    QStringList parts{info.fileName()};
+    QStringList parts{name};
     if (info.isFile())
         parts.append(chinese.formattedDataSize(info.size()));
     parts.append(chinese.toString(info.lastModified(), QLocale::ShortFormat));
@@ -126,11 +127,14 @@ QString PreviewPanelWindow::shownDetails() const
 
 PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
 {
-    const QFileInfo info(path);
+    // The name and its suffix from the stored path, the file by its bytes.
+    const QFileInfo named(path);
+    const systempaths::PathForQt readable(path);
+    const QFileInfo info(readable.path());
     Content content;
     content.isDirectory = info.isDir();
-    content.details = sizeAndDate(info);
-    const RasterDecoding::Kind kind = content.isDirectory ? RasterDecoding::Kind::None : kindOf(info);
+    content.details = sizeAndDate(info, systempaths::display(named.fileName()));
+    const RasterDecoding::Kind kind = content.isDirectory ? RasterDecoding::Kind::None : kindOf(named);
     if (kind != RasterDecoding::Kind::None) {
         content.picture = RasterDecoding::decode(kind, path, kPictureSide);
         if (!content.picture.isNull()) {
@@ -142,9 +146,9 @@ PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
     }
     if (!content.isDirectory && info.isFile()) {
         static const QMimeDatabase mimes;
-        if (mimes.mimeTypeForFile(path).inherits(QStringLiteral("text/plain"))) {
+        if (mimes.mimeTypeForFile(readable.path()).inherits(QStringLiteral("text/plain"))) {
             content.kind = Shown::Text;
-            content.text = firstTextBytes(path, kTextBytes);
+            content.text = firstTextBytes(readable.path(), kTextBytes);
         }
     }
     return content;
@@ -159,8 +163,8 @@ void PreviewPanelWindow::showIndex(int index)
         return;
     }
     m_index = std::clamp(index, 0, m_source->count() - 1);
-    m_path = m_source->itemAt(m_index).toLocalFile();
-    setWindowTitle(QFileInfo(m_path).fileName());
+    m_path = systempaths::fromUrl(m_source->itemAt(m_index));
+    setWindowTitle(systempaths::display(QFileInfo(m_path).fileName()));
     m_shown = Shown::Loading;
     const quint64 generation = ++m_generation;
     QPointer<PreviewPanelWindow> guard(this);
