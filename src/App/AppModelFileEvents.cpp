@@ -20,6 +20,7 @@
 #include "Core/IndexDB/Sqlite.h"
 #include "Core/Indexer/FolderReconciler.h"
 #include "Core/Indexer/StartupCatchUp.h"
+#include "Platform/FileNames.h"
 
 namespace pallix {
 
@@ -304,7 +305,7 @@ AppModel::WatcherBatchOutcome AppModel::applyWatcherBatch(IndexStore& store, con
             && seenParents.insert(parent).second)
             parents.push_back(std::move(parent));
 
-        const Presence presence = presenceOf(path);
+        const Presence presence = presenceOf(filenames::toFileSystem(path));
         if (presence == Presence::Absent) {
             gone.push_back(path);
             continue;

@@ -482,9 +482,11 @@ bool AppModel::shouldRunSKURelated(const SearchQuery& query) const
 {
     if (!m_settings.includeLocalInSearch || query.useRegularExpression || query.wildcardPattern || query.pathFilter
         || query.extensionFilter || query.typeFilter
-        || query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All} || query.tokens.size() != 1)
+        || query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}
+        || query.nameWords.size() != 1)
         return false;
-    const QString token = QString::fromStdString(query.tokens.front()).trimmed();
+    // The word as typed: the tokens are cut at "-" and "_", which a code may hold.
+    const QString token = QString::fromStdString(query.nameWords.front()).trimmed();
     if (text::graphemeCount(token.toStdString()) < 4)
         return false;
     bool hasDigit = false;

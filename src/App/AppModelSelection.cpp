@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QUrl>
 
+#include "App/SystemPaths.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -63,7 +64,7 @@ void AppModel::previewSelected()
     if (!selected)
         return;
     m_previewBuildTask.cancel();
-    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(selected->path()));
+    const QUrl url = systempaths::url(selected->path());
     // Space on what the panel already shows (the item or its folder's
     // sequence) closes it, and no sequence follows to open it again.
     if (m_previewController.isShowing(url)) {
@@ -98,7 +99,7 @@ QCoro::Task<> AppModel::runPreviewSequence(IndexedItem selected, QuickLookSequen
     for (const IndexedItem& item : sequence) {
         if (index < 0 && item.path() == selected.path())
             index = static_cast<int>(urls.size());
-        urls.append(QUrl::fromLocalFile(QString::fromStdString(item.path())));
+        urls.append(systempaths::url(item.path()));
     }
     // A selection that moved meanwhile keeps the panel as it was opened.
     if (m_selectedItemID.isEmpty() || !text::canonicallyEqual(m_selectedItemID.toStdString(), selected.path()))

@@ -8,6 +8,8 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "App/SystemPaths.h"
+#include "Platform/FileNames.h"
 #include "Core/Actions/SystemDesktop.h"
 
 namespace pallix {
@@ -40,7 +42,7 @@ bool isImage(const IndexedItem& item)
 
 QUrl fileUrl(const IndexedItem& item)
 {
-    return QUrl::fromLocalFile(qs(item.path()));
+    return systempaths::url(item.path());
 }
 
 } // namespace
@@ -65,8 +67,8 @@ QString FolderBrowserModel::standardized(const QString& path)
 
 QString FolderBrowserModel::titleOf(const QString& path)
 {
-    const QString name = qs(std::string(paths::lastComponent(path.toStdString())));
-    return name.isEmpty() ? path : name;
+    const QString name = systempaths::display(paths::lastComponent(path.toStdString()));
+    return name.isEmpty() ? systempaths::display(path) : name;
 }
 
 QString FolderBrowserModel::title() const
@@ -180,7 +182,7 @@ void FolderBrowserModel::moveFileUrls(const QList<QUrl>& urls, const QString& di
     for (const QUrl& url : urls) {
         if (!url.isLocalFile())
             continue;
-        const QString path = standardized(url.toLocalFile());
+        const QString path = standardized(systempaths::fromUrl(url));
         if (seen.insert(path).second)
             sources.append(path);
     }
@@ -249,12 +251,13 @@ QList<IndexedItem> FolderBrowserModel::listFolder(const QString& path)
 {
     QList<IndexedItem> items;
     std::error_code ec;
-    for (auto it = std::filesystem::directory_iterator(path.toStdString(), ec);
+    // Listed by the folder's bytes; each entry is kept by its stored path.
+    for (auto it = std::filesystem::directory_iterator(systempaths::bytes(path).toStdString(), ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::string name = it->path().filename().string();
         if (name.starts_with('.'))
             continue;
-        if (auto item = IndexedItem::from(it->path().string()))
+        if (auto item = IndexedItem::from(filenames::fromFileSystem(it->path().string())))
             items.append(std::move(*item));
     }
     sortForDisplay(items);

@@ -1,13 +1,12 @@
 #include "App/ResultActions.h"
 
-#include <sys/stat.h>
-
 #include <QDir>
 #include <QMimeData>
 #include <QPointer>
 #include <QUrl>
 
 #include "App/AppModel.h"
+#include "App/SystemPaths.h"
 #include "Core/Actions/SystemDesktop.h"
 
 namespace pallix {
@@ -15,12 +14,6 @@ namespace pallix {
 namespace {
 
 const QString kItemMissing = QStringLiteral("找不到该项目，可能已被移动或删除。");
-
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
 
 std::shared_ptr<DesktopEffects> orSystem(std::shared_ptr<DesktopEffects> desktop)
 {
@@ -53,12 +46,12 @@ void ResultActions::reveal(const IndexedItem& item)
 
 void ResultActions::copyName(const IndexedItem& item)
 {
-    copyText(QString::fromStdString(item.name()), QStringLiteral("已复制文件名"));
+    copyText(systempaths::display(item.name()), QStringLiteral("已复制文件名"));
 }
 
 void ResultActions::copyPath(const IndexedItem& item)
 {
-    copyText(QString::fromStdString(item.path()), QStringLiteral("已复制路径"));
+    copyText(systempaths::display(item.path()), QStringLiteral("已复制路径"));
 }
 
 void ResultActions::copyText(const QString& text, const QString& status)
@@ -71,7 +64,7 @@ void ResultActions::copyText(const QString& text, const QString& status)
 
 void ResultActions::copyFileToPasteboard(const IndexedItem& item)
 {
-    if (!exists(item.path())) {
+    if (!systempaths::exists(item.path())) {
         m_handler.presentErrorAlert(QStringLiteral("无法拷贝"), kItemMissing);
         return;
     }
@@ -81,12 +74,13 @@ void ResultActions::copyFileToPasteboard(const IndexedItem& item)
 
 void ResultActions::beginInlineRename(const IndexedItem& item)
 {
-    if (!exists(item.path())) {
+    if (!systempaths::exists(item.path())) {
         m_handler.presentErrorAlert(QStringLiteral("无法重命名"), kItemMissing);
         return;
     }
     const QString path = QString::fromStdString(item.path());
     m_model.setInlineRenameTargetID(path);
+    // The stored name, not its display form: a name left as it was keeps its bytes.
     m_model.setInlineRenameDraft(QString::fromStdString(item.name()));
     m_model.setSelectedItemID(path);
 }
@@ -98,8 +92,9 @@ void ResultActions::commitInlineRename()
         return;
     const std::string source = target.toStdString();
     const FileActionHandler::PathResult renamed =
-        exists(source) ? FileActionHandler::performRename(source, m_model.inlineRenameDraft().trimmed())
-                       : FileActionHandler::PathResult(Unexpected(FileActionError::fileMissing()));
+        systempaths::exists(source)
+            ? FileActionHandler::performRename(source, m_model.inlineRenameDraft().trimmed())
+            : FileActionHandler::PathResult(Unexpected(FileActionError::fileMissing()));
     if (renamed) {
         closeInlineRename();
         m_model.setSelectedItemID(QString::fromStdString(*renamed));

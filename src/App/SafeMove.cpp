@@ -11,6 +11,7 @@
 
 #include "Core/Actions/FileOperations.h"
 #include "Core/Models/IndexedItem.h"
+#include "Platform/FileNames.h"
 
 namespace fs = std::filesystem;
 
@@ -177,8 +178,9 @@ std::string SafeMove::clashName(std::string_view name, int number)
 
 SafeMove::Outcome SafeMove::moveInto(const std::string& source, const std::string& directory) const
 {
-    const std::string from = paths::standardize(source);
-    const std::string into = paths::standardize(directory);
+    // The system's bytes from here on; the target goes back as its stored path.
+    const std::string from = filenames::toFileSystem(paths::standardize(source));
+    const std::string into = filenames::toFileSystem(paths::standardize(directory));
     std::error_code ec;
     // Resolved, so that a link to the folder does not hide the loop; the
     // rename would refuse it too, but the copy across disks would recurse.
@@ -190,7 +192,9 @@ SafeMove::Outcome SafeMove::moveInto(const std::string& source, const std::strin
     const std::string_view name = paths::lastComponent(from);
     Outcome outcome = renameToFreeName(from, into, name);
     if (!outcome.moved && outcome.error == errorText(EXDEV))
-        return copyToFreeName(from, into, name);
+        outcome = copyToFreeName(from, into, name);
+    if (!outcome.target.empty())
+        outcome.target = filenames::fromFileSystem(outcome.target);
     return outcome;
 }
 

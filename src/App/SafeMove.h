@@ -32,8 +32,9 @@ public:
     // Without an argument: renameat2(RENAME_NOREPLACE), as the file actions rename.
     explicit SafeMove(RenameNoReplace rename = {});
 
-    // Moves `source` into the folder `directory`, under its own name or the
-    // first free numbered one; the source stays where it was on any failure.
+    // Moves `source` into the folder `directory` (stored paths), under its own
+    // name or the first free numbered one; the source stays where it was on
+    // any failure.
     Outcome moveInto(const std::string& source, const std::string& directory) const;
 
     // "base N.ext", or "base N" without an extension; only the last extension

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <linux/openat2.h>
+#include <stdio.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -238,6 +239,25 @@ bool isForeignFileSystem(int dirFd, std::string_view path)
     if (magic == FUSE_SUPER_MAGIC)
         return fileSystemTypeOf(dirFd) == "fuse.sshfs";
     return false;
+}
+
+// Some file systems (older network ones) lack RENAME_NOREPLACE; a hard link
+// then claims the new name as atomically, for files.
+int renameWithoutReplacing(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0)
+        return errno;
+    if (S_ISDIR(st.st_mode))
+        return EINVAL;
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    ::unlink(from.c_str());
+    return 0;
 }
 
 std::string joinPath(std::string_view folder, std::string_view name)

@@ -77,6 +77,11 @@ private:
 // from its parent's.
 bool isForeignFileSystem(int dirFd, std::string_view path);
 
+// Renames `from` to `to` (the system's bytes) unless `to` exists: 0 or an
+// errno value. Where the file system lacks the no-replace rename, a hard link
+// claims a file's name.
+int renameWithoutReplacing(const std::string& from, const std::string& to);
+
 // `folder` + "/" + `name`, for a standardised folder path ("/" has no second slash).
 std::string joinPath(std::string_view folder, std::string_view name);
 

@@ -533,8 +533,8 @@ TEST(SideSections, SkuRule)
         const char* text;
         bool expected;
     } cases[] = {
-        // The parser cuts "-" and "_" out of tokens, so such a code is several tokens.
-        {"AB12", true},     {"ab-1_2", false}, {"A12", false},       {"ABCD", false},   {"AB 12", false},
+        // The parser cuts "-" and "_" out of tokens; the rule reads the word as typed.
+        {"AB12", true},     {"ab-1_2", true}, {"A12", false},       {"ABCD", false},   {"AB 12", false},
         {"AB.12", false},   {"货号1234", true}, {"１２３４", true},   {"re:AB12", false}, {"AB12 ext:pdf", false},
     };
     ModelHarness h;

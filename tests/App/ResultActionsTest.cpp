@@ -12,6 +12,7 @@
 
 #include "Core/Preview/FolderBrowserManager.h"
 #include "ModelTestSupport.h"
+#include "Platform/FileNames.h"
 #include "RecordingDesktop.h"
 
 namespace pallix {
@@ -268,6 +269,72 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[0], "sel:");
     EXPECT_EQ(events[1], "status:已移到回收站");
+}
+
+// A folder unpacked from an archive made elsewhere: its name is GBK (国),
+// not UTF-8. The index keeps it by its stored path; every action reaches the
+// real bytes.
+TEST_F(ResultActionsTest, ActionsOnANameThatIsNotUtf8ReachTheRealFile)
+{
+    const std::string folder = tree.str() + "/\xB9\xFA";
+    writeFile(folder + "/\xB9\xFA.txt", "A");
+    writeFile(folder + "/b.txt", "B");
+    const auto indexed = [](const std::string& bytes) {
+        const auto item = IndexedItem::from(filenames::fromFileSystem(bytes));
+        EXPECT_TRUE(item.has_value()) << bytes;
+        return item.value_or(IndexedItem());
+    };
+    const IndexedItem a = indexed(folder + "/\xB9\xFA.txt");
+    const IndexedItem b = indexed(folder + "/b.txt");
+    const auto bytesOf = [](const QUrl& url) {
+        return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+    };
+
+    actions().open(a);
+    actions().reveal(b);
+    actions().copyFileToPasteboard(a);
+    ASSERT_EQ(desktop->opened.size(), 1);
+    EXPECT_EQ(bytesOf(desktop->opened[0]), folder + "/\xB9\xFA.txt");
+    ASSERT_EQ(desktop->revealed.size(), 1);
+    EXPECT_EQ(bytesOf(desktop->revealed[0]), folder + "/b.txt");
+    ASSERT_EQ(desktop->clipboard->urls().size(), 1);
+    EXPECT_EQ(bytesOf(desktop->clipboard->urls()[0]), folder + "/\xB9\xFA.txt");
+    EXPECT_EQ(desktop->clipboard->text(), QString::fromUtf8("\uFFFD\uFFFD.txt"));  // what the user reads
+    actions().copyName(a);
+    EXPECT_EQ(desktop->clipboard->text(), QString::fromUtf8("\uFFFD\uFFFD.txt"));
+
+    // Renamed in its folder, which keeps its own bytes; the draft keeps the name's.
+    actions().beginInlineRename(a);
+    EXPECT_EQ(model().inlineRenameDraft().toStdString(), a.name());
+    model().setInlineRenameDraft("renamed.txt");
+    actions().commitInlineRename();
+    EXPECT_EQ(contents(folder + "/renamed.txt"), "A");
+    EXPECT_FALSE(fs::exists(folder + "/\xB9\xFA.txt"));
+    const auto logged = [&](const std::string& event) {
+        return std::find(h.log.begin(), h.log.end(), event) != h.log.end();
+    };
+    EXPECT_TRUE(logged("sel:" + filenames::fromFileSystem(folder + "/renamed.txt")));
+
+    // Trashed by its bytes, with its place recorded for a file manager to put it back.
+    fs::create_directories(tree.path() / "data");
+    ScopedEnv dataHome("XDG_DATA_HOME", tree.str() + "/data");
+    desktop->answer = true;
+    actions().moveItemToTrash(b);
+    EXPECT_EQ(model().statusMessage(), "已移到废纸篓");
+    EXPECT_FALSE(fs::exists(folder + "/b.txt"));
+    EXPECT_EQ(contents(tree.str() + "/data/Trash/files/b.txt"), "B");
+    EXPECT_NE(contents(tree.str() + "/data/Trash/info/b.txt.trashinfo").find("\nPath=" + tree.str() + "/%B9%FA/b.txt\n"),
+              std::string::npos);
+
+    // The folder itself, copied and then trashed with what is in it.
+    const IndexedItem d = indexed(folder);
+    actions().duplicateItem(d);
+    ASSERT_TRUE(waitFor([&] { return logged("status:已制作副本"); }));
+    EXPECT_EQ(contents(folder + " \xE5\x89\xAF\xE6\x9C\xAC/renamed.txt"), "A");  // "<bytes> 副本"
+    actions().moveItemToTrash(d);
+    EXPECT_FALSE(fs::exists(folder));
+    EXPECT_EQ(contents(tree.str() + "/data/Trash/files/\xB9\xFA/renamed.txt"), "A");
+    EXPECT_TRUE(desktop->alerts.isEmpty()) << desktop->alerts.join(u'\n').toStdString();
 }
 
 TEST_F(ResultActionsTest, TrashOfAMissingItemAlertsWithoutAsking)

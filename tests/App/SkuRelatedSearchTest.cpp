@@ -36,6 +36,9 @@ TEST(SkuRelatedRule, OneCodeLikeWordWithoutConstraints)
         {"re:AB1234", false},      {"AB1234 *.pdf", false},     {"AB1234 path:/data", false},
         {"AB1234 ext:pdf", false}, {"AB1234 type:file", false}, {"A12", false},
         {"ABCD", false},           {"AB.1234", false},          {"AB 1234", false},
+        // "-" and "_" cut a word into tokens, but the code is the word as typed.
+        {"AB-1024", true},         {"sku_2024", true},          {"AB-1024 dm:today", true},
+        {"--_1", true},            {"AB- 1024", false},         {"AB-1024 C-1", false},
     };
     ModelHarness h;
     h.preventStartUp();
@@ -133,7 +136,9 @@ protected:
         seedIndex(h.databasePath(), {fileItem("/data/p/AB1234 sheet.pdf"), fileItem("/data/p/b.png"),
                                      fileItem("/data/p/AB1234 front.jpg"), folderItem("/data/p/Sub"),
                                      fileItem("/data/p/notes.txt"), fileItem("/data/q/AB1234.docx"),
-                                     fileItem("/data/q/a.png"), fileItem("/data/r/other.png")});
+                                     fileItem("/data/q/a.png"), fileItem("/data/r/other.png"),
+                                     fileItem("/data/s/AB-1024 manual.pdf"), fileItem("/data/s/front.png"),
+                                     fileItem("/data/t/sku_2024.xlsx"), folderItem("/data/t/photos")});
         h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
         h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
         h.start();
@@ -164,6 +169,30 @@ TEST_F(SkuRelatedModel, AnArticleNumberListsTheImagesAndFoldersBesideItsDocument
     ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->skuRelatedResults().isEmpty(); }));
     EXPECT_EQ(namesOf(h.model->skuRelatedResults()),
               (std::vector<std::string>{"/data/p/Sub", "/data/q/a.png", "/data/p/AB1234 front.jpg", "/data/p/b.png"}));
+}
+
+// Typed a key at a time, as the search field hands the text over.
+TEST_F(SkuRelatedModel, ACodeWithAHyphenOrAnUnderscoreListsItsNeighboursToo)
+{
+    const struct {
+        const char* text;
+        std::vector<std::string> related;
+    } cases[] = {
+        {"AB-1024", {"/data/s/front.png"}},
+        {"sku_2024", {"/data/t/photos"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        h.model->setSkuRelatedResults({});
+        const QString typed = QString::fromUtf8(c.text);
+        for (qsizetype n = 1; n <= typed.size(); ++n) {
+            h.model->setSearchText(typed.left(n));
+            h.model->noteUserSearchInput();
+            h.model->scheduleSearch(false, false);
+        }
+        ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->skuRelatedResults().isEmpty(); }));
+        EXPECT_EQ(namesOf(h.model->skuRelatedResults()), c.related);
+    }
 }
 
 TEST_F(SkuRelatedModel, OnlyAnAnswerOfTheCurrentGenerationIsPublished)

@@ -8,23 +8,25 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include "App/SystemPaths.h"
 #include "Core/Actions/FileOperations.h"
 #include "Core/Actions/Trash.h"
 #include "Core/Preview/FolderBrowserManager.h"
+#include "Platform/FileNames.h"
 
 namespace pallix {
 
 namespace {
 
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
 QUrl fileUrl(const std::string& path)
 {
-    return QUrl::fromLocalFile(QString::fromStdString(path));
+    return systempaths::url(path);
+}
+
+bool isFolder(const QString& path)
+{
+    struct stat st {};
+    return ::stat(systempaths::bytes(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace
@@ -34,7 +36,7 @@ FileActionHandler::FileActionHandler(std::shared_ptr<DesktopEffects> desktop) : 
 void FileActionHandler::open(const IndexedItem& item) const
 {
     if (item.isDirectory())
-        openPath(QString::fromStdString(item.path()));
+        openPath(QString::fromStdString(item.path()));  // stored form: the browser lists it by its bytes
     else
         m_desktop->openUrl(fileUrl(item.path()));
 }
@@ -44,10 +46,10 @@ void FileActionHandler::openPath(const QString& path) const
     FolderBrowserManager& browsers = FolderBrowserManager::shared();
     // Until a browser window exists nobody listens, and the file manager
     // shows the folder instead.
-    if (QFileInfo(path).isDir() && browsers.hasWindowProvider())
+    if (isFolder(path) && browsers.hasWindowProvider())
         browsers.open(path);
     else
-        m_desktop->openUrl(QUrl::fromLocalFile(path));
+        m_desktop->openUrl(systempaths::url(path));
 }
 
 void FileActionHandler::reveal(const std::string& path) const
@@ -71,19 +73,20 @@ void FileActionHandler::duplicateItem(const IndexedItem& item, QObject* context,
 void FileActionHandler::presentMoveToTrashConfirmation(const IndexedItem& item,
                                                        std::function<void(const DoneResult&)> completion) const
 {
-    if (!exists(item.path())) {
+    if (!systempaths::exists(item.path())) {
         completion(Unexpected(FileActionError::fileMissing()));
         return;
     }
-    const ConfirmationRequest request{QStringLiteral("移到回收站？"), QString::fromStdString(item.name()),
+    const ConfirmationRequest request{QStringLiteral("移到回收站？"), systempaths::display(item.name()),
                                       QStringLiteral("移到回收站"), QStringLiteral("取消")};
     m_desktop->confirm(request, [path = item.path(), completion = std::move(completion)](bool accepted) {
         if (!accepted) {
             completion(Unexpected(FileActionError::cancelled()));
             return;
         }
-        // One rename within the item's disk, a bounded number of names tried.
-        const auto trashed = Trash::moveToTrash(path);
+        // One rename within the item's disk, a bounded number of names tried,
+        // by the real bytes of a name that is not UTF-8.
+        const auto trashed = Trash::moveToTrash(filenames::toFileSystem(path));
         if (trashed) {
             completion({});
             return;
@@ -103,7 +106,7 @@ void FileActionHandler::copyFileReferenceToPasteboard(const IndexedItem& item) c
     auto* data = new QMimeData;
     data->setUrls({url});
     data->setData(QStringLiteral("x-special/gnome-copied-files"), QByteArray("copy\n") + url.toEncoded());
-    data->setText(QString::fromStdString(item.name()));
+    data->setText(systempaths::display(item.name()));
     m_desktop->setClipboard(data);
 }
 

@@ -5,7 +5,8 @@
 // the index; the caller decides what to re-search or show afterwards. The
 // desktop (opening, the clipboard, dialogs) comes in as DesktopEffects.
 // GUI thread only; a duplicate copies on a worker thread and answers on the
-// GUI thread.
+// GUI thread. Paths are the index's stored form; files, URLs and the trash
+// are reached by the real bytes (App/SystemPaths.h, Platform/FileNames.h).
 
 #include <functional>
 #include <memory>

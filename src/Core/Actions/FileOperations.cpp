@@ -13,6 +13,7 @@
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/RegularFile.h"
 #include "Platform/DirectoryWalker.h"
+#include "Platform/FileNames.h"
 
 namespace pallix::FileOperations {
 
@@ -33,23 +34,9 @@ std::string parentOf(const std::string& path)
 
 } // namespace
 
-// Some file systems (older network ones) lack RENAME_NOREPLACE; a hard link
-// then claims the new name as atomically, for files.
 int renameNoReplace(const std::string& from, const std::string& to)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    struct stat st {};
-    if (::lstat(from.c_str(), &st) != 0)
-        return errno;
-    if (S_ISDIR(st.st_mode))
-        return EINVAL;
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return errno;
-    ::unlink(from.c_str());
-    return 0;
+    return renameWithoutReplacing(from, to);
 }
 
 int copyBytes(int in, int out)
@@ -157,15 +144,17 @@ Result rename(const std::string& sourcePath, const QString& newName)
     const std::string destination = parentOf(sourcePath) + "/" + newName.toStdString();
     if (destination == sourcePath)
         return failure(FileActionError::sameName());
+    const std::string from = filenames::toFileSystem(sourcePath);
+    const std::string to = filenames::toFileSystem(destination);
     struct stat st {};
-    if (::lstat(sourcePath.c_str(), &st) != 0)
+    if (::lstat(from.c_str(), &st) != 0)
         return failure(errno == ENOENT ? FileActionError::fileMissing() : FileActionError::fromErrno(errno));
-    if (const int error = renameNoReplace(sourcePath, destination)) {
+    if (const int error = renameNoReplace(from, to)) {
         if (error == EEXIST || error == ENOTEMPTY)
             return failure(FileActionError::targetExists(newName));
         return failure(FileActionError::fromErrno(error));
     }
-    return destination;
+    return filenames::fromFileSystem(to);
 }
 
 std::string duplicateName(const std::string& name, int n)
@@ -183,7 +172,8 @@ std::string duplicateName(const std::string& name, int n)
 Result duplicate(const std::string& sourcePath)
 {
     struct stat st {};
-    if (::lstat(sourcePath.c_str(), &st) != 0)
+    const std::string source = filenames::toFileSystem(sourcePath);
+    if (::lstat(source.c_str(), &st) != 0)
         return failure(errno == ENOENT ? FileActionError::fileMissing() : FileActionError::fromErrno(errno));
     const std::string folder = parentOf(sourcePath);
     const std::string name(paths::lastComponent(sourcePath));
@@ -195,11 +185,11 @@ Result duplicate(const std::string& sourcePath)
     }
     constexpr int kMaxAttempts = 10000;
     for (int n = 1; n <= kMaxAttempts; ++n) {
-        const std::string candidate = folder + "/" + duplicateName(name, n);
+        const std::string candidate = filenames::toFileSystem(folder + "/" + duplicateName(name, n));
         bool created = false;
-        const int error = copyEntry(sourcePath, candidate, created);
+        const int error = copyEntry(source, candidate, created);
         if (error == 0)
-            return candidate;
+            return filenames::fromFileSystem(candidate);
         if (created) {
             // Only what this call made goes: the name was free until then.
             std::error_code ignored;

@@ -3,7 +3,9 @@
 // they never overwrite. Each check of "is the name free" is the system call
 // that creates the name (renameat2 without replace, O_EXCL, mkdir), so a file
 // appearing between a check and the act cannot be clobbered. Blocking; any
-// thread.
+// thread. The system calls below take the system's bytes; rename() and
+// duplicate() take and give stored paths (Platform/FileNames.h), as the
+// index keeps them.
 
 #include <string>
 

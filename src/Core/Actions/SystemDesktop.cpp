@@ -7,7 +7,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
 
@@ -20,7 +19,8 @@ void SystemDesktop::openUrl(const QUrl& url)
 
 void SystemDesktop::revealInFileManager(const QUrl& file)
 {
-    const QUrl parent = QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
+    // Taken from the URL itself: a name that is not UTF-8 keeps its bytes.
+    const QUrl parent = file.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash);
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));

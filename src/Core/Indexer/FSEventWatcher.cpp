@@ -23,6 +23,7 @@
 #include "Core/Indexer/WatchTree.h"
 #include "Core/Models/IndexedItem.h"
 #include "Platform/DirectoryWalker.h"
+#include "Platform/FileNames.h"
 
 namespace pallix {
 
@@ -45,9 +46,17 @@ bool isFolder(const std::string& path, EntryStatus& status)
            && status.isDirectory;
 }
 
+// The system's bytes of a standardised path handed in (stored form).
+std::string systemPath(const std::string& path)
+{
+    return filenames::toFileSystem(paths::standardize(path));
+}
+
 } // namespace
 
 // One inotify instance with its reading, delivering and re-watching threads.
+// Inside, every path is the system's bytes; the paths handed out are their
+// stored form.
 // Its roots change in place: a start with the same exclusions adds and drops
 // only the roots that differ, so the other roots' watches (and the changes
 // they see meanwhile) are kept. The watch tree and the roots are shared under
@@ -65,7 +74,7 @@ public:
         if (!valid())
             return;
         for (std::string& path : m_rules.excludedPaths)
-            path = paths::standardize(path);
+            path = systemPath(path);
         m_reader = std::thread([this] { readLoop(); });
         m_deliverer = std::thread([this] { deliverLoop(); });
         m_rewatcher = std::thread([this] { rewatchLoop(); });
@@ -97,7 +106,7 @@ public:
     {
         std::vector<std::string> excluded;
         for (const std::string& path : rules.excludedPaths)
-            excluded.push_back(paths::standardize(path));
+            excluded.push_back(systemPath(path));
         return valid() && !m_limitReached.load() && excluded == m_rules.excludedPaths
                && rules.skipSystemJunk == m_rules.skipSystemJunk;
     }
@@ -112,7 +121,7 @@ public:
             std::lock_guard lock(m_watchMutex);
             m_firstFolders.clear();
             for (const std::string& first : firstFolders)
-                m_firstFolders.push_back(paths::standardize(first));
+                m_firstFolders.push_back(systemPath(first));
             for (const std::string& root : m_roots)
                 if (std::find(roots.begin(), roots.end(), root) == roots.end())
                     removed.push_back(root);
@@ -495,8 +504,9 @@ private:
             // inotify reports every write of a file on its own; one mention
             // per run of the same path is what the receiver needs.
             for (auto& path : changed) {
-                if (m_pending.empty() || m_pending.back() != path)
-                    m_pending.push_back(std::move(path));
+                std::string stored = filenames::isStoredAsIs(path) ? std::move(path) : filenames::fromFileSystem(path);
+                if (m_pending.empty() || m_pending.back() != stored)
+                    m_pending.push_back(std::move(stored));
             }
         }
         m_pendingChanged.notify_all();
@@ -526,14 +536,14 @@ private:
 
     const Callback& m_callback;
     const Options& m_options;
-    WatchRules m_rules;  // excluded paths standardised in the constructor, then constant
+    WatchRules m_rules;  // excluded paths standardised (the system's bytes) in the constructor, then constant
     UniqueFd m_inotify;
     UniqueFd m_wake;
 
     std::mutex m_watchMutex;
     std::vector<std::string> m_roots;
     std::unordered_set<std::string> m_rootSet;
-    std::vector<std::string> m_firstFolders;  // standardised
+    std::vector<std::string> m_firstFolders;  // standardised, the system's bytes
     WatchTree m_tree;
     std::vector<int> m_movedAway;  // folders moved away in the read being handled
     std::atomic<std::size_t> m_watchCount{0};
@@ -576,7 +586,7 @@ void FSEventWatcher::start(const std::vector<std::string>& paths, const WatchRul
 {
     std::vector<std::string> kept;
     for (const auto& path : paths) {
-        std::string standard = paths::standardize(path);
+        std::string standard = systemPath(path);
         struct stat st {};
         if (::lstat(standard.c_str(), &st) == 0 && std::find(kept.begin(), kept.end(), standard) == kept.end())
             kept.push_back(std::move(standard));

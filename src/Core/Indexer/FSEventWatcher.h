@@ -9,6 +9,8 @@
 // not with their depth times their number. Changed paths are gathered for
 // `latency` after the first of them and handed to the callback as one list of
 // standardised paths, in arrival order.
+// Paths in and out are in the stored form of Platform/FileNames.h, so a
+// folder whose name is not UTF-8 is watched and reported like any other.
 // The receiver checks the file system itself: event kinds are not passed on.
 // When the kernel's queue overflowed, the roots themselves are reported, so the
 // receiver resynchronises them, and a thread of its own walks the roots again

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "Platform/DirectoryWalker.h"
+#include "Platform/FileNames.h"
 
 namespace pallix {
 
@@ -36,10 +37,11 @@ public:
     {
         m_paths.reserve(excludedPaths.size());
         for (const auto& path : excludedPaths)
-            m_paths.push_back(paths::standardize(path));
+            m_paths.push_back(filenames::toFileSystem(paths::standardize(path)));
     }
 
-    // Paths handed in are already standard: built from a standard folder and a name.
+    // Paths handed in are the system's bytes, and already standard: built
+    // from a standard folder and a name.
     bool contains(std::string_view path) const
     {
         return std::any_of(m_paths.begin(), m_paths.end(),
@@ -62,9 +64,11 @@ FileMetadata metadataOf(const EntryStatus& status)
     return meta;
 }
 
+// The record of the entry at `path`, the system's bytes; its path is their stored form.
 std::optional<IndexedItem> makeIndexedItem(const std::string& path, const EntryStatus& status, bool junk)
 {
-    auto item = IndexedItem::from(path, metadataOf(status));
+    auto item = filenames::isStoredAsIs(path) ? IndexedItem::from(path, metadataOf(status))
+                                              : IndexedItem::from(filenames::fromFileSystem(path), metadataOf(status));
     if (item && junk
         && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(),
                                                     item->isDirectory()))
@@ -224,13 +228,13 @@ private:
     // False when the walk was cancelled.
     bool walkRoot(const std::string& root, const AddItem& add)
     {
-        const std::string path = paths::standardize(root);
+        const std::string path = filenames::toFileSystem(paths::standardize(root));
         if (m_exclusions.contains(path))
             return true;
         EntryStatus status;
         if (const int error = readEntryStatus(AT_FDCWD, path.c_str(), status)) {
             if (!isVanished(error))
-                m_unreadable.push_back(path);
+                m_unreadable.push_back(filenames::fromFileSystem(path));
             return true;
         }
         if (auto item = makeIndexedItem(path, status, m_junk))
@@ -280,7 +284,7 @@ private:
     void handOver(Entry& entry, const AddItem& add)
     {
         if (entry.unreadable)
-            m_unreadable.push_back(joinPath(m_path, entry.name));
+            m_unreadable.push_back(filenames::fromFileSystem(joinPath(m_path, entry.name)));
         if (entry.madeLater)
             entry.item = makeIndexedItem(joinPath(m_path, entry.name), entry.status, m_junk);
         if (entry.item)
@@ -304,7 +308,7 @@ private:
             m_awaited = nullptr;
         }
         if (node.listingFailed)
-            m_unreadable.push_back(m_path);
+            m_unreadable.push_back(filenames::fromFileSystem(m_path));
     }
 
     void release(Node& node)
@@ -550,7 +554,7 @@ std::optional<std::vector<IndexedItem>> FileScanner::scanImmediateChildren(
     const std::string& folder, const std::vector<std::string>& excludedPaths, bool excludeSystemJunkFromIndex) const
 {
     const Exclusions exclusions(excludedPaths);
-    const std::string path = paths::standardize(folder);
+    const std::string path = filenames::toFileSystem(paths::standardize(folder));
     int error = m_options.listingFault ? m_options.listingFault(path) : 0;
     UniqueFd fd;
     if (error == 0)

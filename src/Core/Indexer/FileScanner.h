@@ -9,6 +9,11 @@
 //
 // No symbolic link is ever followed (a link is an entry like any other), and
 // below a root no pseudo or network file system is entered.
+//
+// Roots and excluded paths come in, and records and unreadable paths go out,
+// in the stored form of Platform/FileNames.h: a name whose bytes are not
+// UTF-8 is indexed with its bytes escaped, and so is everything below it. The
+// walk itself, and the listing fault seam, see the system's bytes.
 
 #include <functional>
 #include <optional>

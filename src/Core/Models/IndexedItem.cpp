@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Platform/FileNames.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -282,13 +283,13 @@ IndexedItem::IndexedItem(const JoinedFields& joined) : IndexedItem(joinedPath(jo
 std::optional<IndexedItem> IndexedItem::from(std::string_view path, const std::optional<FileMetadata>& metadata,
                                              std::string searchableText)
 {
-    // Paths keep the file system's bytes, but a name that is no text cannot be
-    // searched, shown or stored as text.
+    // A path is kept as text: bytes that are not UTF-8 come escaped
+    // (Platform/FileNames.h), and the system is asked by the bytes themselves.
     if (!text::isValidUtf8(path))
         return std::nullopt;
 
     const std::string given(path);
-    std::optional<FileMetadata> meta = metadata ? metadata : readMetadata(given);
+    std::optional<FileMetadata> meta = metadata ? metadata : readMetadata(filenames::toFileSystem(given));
     if (!meta || !meta->isDirectory)
         return std::nullopt;
 

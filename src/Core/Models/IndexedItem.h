@@ -67,8 +67,9 @@ public:
     explicit IndexedItem(const JoinedFields& joined);
 
     // Reads the entry at `path` without following a symbolic link (statx, then lstat),
-    // unless `metadata` is given. Nothing when the metadata cannot be read, has no
-    // is-directory value, or the name is not valid UTF-8.
+    // unless `metadata` is given. `path` is the stored form (Platform/FileNames.h),
+    // never raw bytes: nothing when it is not valid UTF-8, when the metadata
+    // cannot be read, or has no is-directory value.
     static std::optional<IndexedItem> from(std::string_view path,
                                            const std::optional<FileMetadata>& metadata = std::nullopt,
                                            std::string searchableText = {});

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QPainter>
 
+#include "App/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/FileManagerOrder.h"
 #include "Core/Preview/FolderPreviewDrawing.h"
@@ -58,7 +59,10 @@ RenderOutcome render(const PreviewRequest& request)
     if (request.isDirectory) {
         QList<QImage> samples;
         QList<bool> videoFlags;
-        for (const QString& file : sampleFiles(request.itemPath)) {
+        // Listed through a path Qt can name, which stays open for the decodes.
+        const systempaths::PathForQt folder(request.itemPath);
+        const QStringList files = folder.path().isEmpty() ? QStringList() : sampleFiles(folder.path());
+        for (const QString& file : files) {
             const double size = samples.isEmpty() ? pixels : std::min(pixels, kLaterSampleMaxPixel);
             QImage decoded = RasterDecoding::decodeImage(file, size);
             if (decoded.isNull())

@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include "Core/Preview/RegularFile.h"
+#include "App/SystemPaths.h"
 
 namespace pallix::RasterDecoding {
 
@@ -107,12 +108,16 @@ QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel)
 
 QImage decode(Kind kind, const QString& path, double maxPixel)
 {
+    // The readers and the helper take a path Qt can name, whatever the name's bytes.
+    const systempaths::PathForQt readable(path);
+    if (readable.path().isEmpty())
+        return {};
     switch (kind) {
     case Kind::Image:
-        return decodeImage(path, maxPixel);
+        return decodeImage(readable.path(), maxPixel);
     case Kind::Video:
     case Kind::Pdf:
-        return decodeWithHelper(kind, path, maxPixel);
+        return decodeWithHelper(kind, readable.path(), maxPixel);
     case Kind::None:
     case Kind::Count:
         break;

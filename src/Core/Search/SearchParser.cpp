@@ -208,6 +208,7 @@ SearchQuery SearchParser::parse(std::string_view text, std::set<SearchContentFil
             query.wildcardPattern = std::string(part);
         } else {
             appendNameTokens(part, query.tokens);
+            query.nameWords.push_back(text::toNFC(part));
         }
     }
     query.rawText = std::string(text);

@@ -18,7 +18,7 @@ public:
     // process's time zone (TZ).
     explicit SearchParser(std::shared_ptr<const Clock> clock = Clock::system());
 
-    // Name tokens (NFC) plus the inline "ext:", "path:", "type:", "dm:", "re:" parts
+    // Name tokens (NFC) and the words they came from, plus the inline "ext:", "path:", "type:", "dm:", "re:" parts
     // and the wildcard pattern. Never fails.
     SearchQuery parse(std::string_view text, std::set<SearchContentFilter> contentFilters, bool caseSensitive,
                       SearchMatchMode matchMode, SearchSortField sortField, bool ascending,

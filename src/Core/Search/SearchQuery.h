@@ -27,6 +27,9 @@ std::optional<SearchContentFilter> searchContentFilterFromRaw(std::string_view r
 struct SearchQuery {
     std::string rawText;                                   // as given, untrimmed
     std::vector<std::string> tokens;                       // name tokens, case kept, NFC
+    // The typed parts between white space that gave the name tokens, whole
+    // (NFC): "AB-1024" is one word of two tokens.
+    std::vector<std::string> nameWords;
     std::optional<std::string> pathFilter;                 // after "path:", case kept
     std::optional<std::string> extensionFilter;            // after "ext:", lower-cased
     std::optional<IndexedItem::ItemType> typeFilter;       // from "type:"

@@ -15,6 +15,7 @@
 #include <QScrollBar>
 
 #include "App/FolderBrowserModel.h"
+#include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserMetrics.h"
 #include "UI/Results/FolderVideoHints.h"
@@ -203,7 +204,7 @@ void FolderBrowserGrid::paintCard(QPainter& painter, int index, const QRect& rec
     int y = static_cast<int>(preview.bottom() + metrics::kCardStackSpacing);
     painter.setFont(nameFont);
     painter.setPen(palette().color(QPalette::Text));
-    const int lines = CardPainting::paintName(painter, qs(item.name()), nameFont, QRect(left, y, width, 2 * nameLine));
+    const int lines = CardPainting::paintName(painter, systempaths::display(item.name()), nameFont, QRect(left, y, width, 2 * nameLine));
     const QFont subtitleFont = paint::font(kSubtitlePx);
     const QFontMetrics subtitleMetrics(subtitleFont);
     y += lines * nameLine + static_cast<int>(metrics::kCardStackSpacing);
@@ -252,7 +253,7 @@ void FolderBrowserGrid::startDrag(int index)
 {
     const IndexedItem item = m_model.items().at(index);
     auto* mime = new QMimeData;
-    mime->setUrls({QUrl::fromLocalFile(qs(item.path()))});
+    mime->setUrls({systempaths::url(item.path())});
     auto* drag = new QDrag(this);
     drag->setMimeData(mime);
     drag->setPixmap(m_thumbnails.image(item, 64, true, false, ThumbnailProvider::PreviewPriority::Normal));
@@ -276,7 +277,7 @@ QList<QUrl> FolderBrowserGrid::droppedFileUrls(const QMimeData& mime)
     QList<QUrl> urls;
     std::set<QString> seen;
     for (const QUrl& url : mime.urls()) {
-        if (url.isLocalFile() && seen.insert(FolderBrowserModel::standardized(url.toLocalFile())).second)
+        if (url.isLocalFile() && seen.insert(FolderBrowserModel::standardized(systempaths::fromUrl(url))).second)
             urls.append(url);
     }
     return urls;

@@ -15,6 +15,7 @@
 #include <QStringDecoder>
 #include <QVBoxLayout>
 
+#include "App/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/RasterDecoding.h"
 #include "Core/Preview/RegularFile.h"
@@ -34,10 +35,10 @@ struct PreviewPanelWindow::Content {
 
 namespace {
 
-QString sizeAndDate(const QFileInfo& info, RegularFile::Type type)
+QString sizeAndDate(const QFileInfo& info, RegularFile::Type type, const QString& name)
 {
     const QLocale chinese(QLocale::Chinese, QLocale::China);
-    QStringList parts{info.fileName()};
+    QStringList parts{name};
     if (RegularFile::isSpecial(type))
         parts.append(RegularFile::typeName(type));
     else if (info.isFile())
@@ -149,16 +150,19 @@ QString PreviewPanelWindow::shownDetails() const
 
 PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
 {
-    const QFileInfo info(path);
+    // The name and its suffix from the stored path, the file by its bytes.
+    const QFileInfo named(path);
+    const systempaths::PathForQt readable(path);
+    const QFileInfo info(readable.path());
     Content content;
-    content.type = RegularFile::typeOf(QFile::encodeName(path).toStdString());
+    content.type = RegularFile::typeOf(systempaths::bytes(path).toStdString());
     content.isDirectory = content.type == RegularFile::Type::Directory;
-    content.details = sizeAndDate(info, content.type);
+    content.details = sizeAndDate(info, content.type, systempaths::display(named.fileName()));
     // A pipe, socket or device is named, never opened: a pipe without a
     // writer would hold the load for ever.
     if (RegularFile::isSpecial(content.type))
         return content;
-    const RasterDecoding::Kind kind = content.isDirectory ? RasterDecoding::Kind::None : kindOf(info);
+    const RasterDecoding::Kind kind = content.isDirectory ? RasterDecoding::Kind::None : kindOf(named);
     if (kind != RasterDecoding::Kind::None) {
         content.picture = RasterDecoding::decode(kind, path, kPictureSide);
         if (!content.picture.isNull()) {
@@ -169,7 +173,7 @@ PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
         }
     }
     if (content.type == RegularFile::Type::Regular) {
-        if (std::optional<QString> text = firstTextBytes(path, kTextBytes)) {
+        if (std::optional<QString> text = firstTextBytes(readable.path(), kTextBytes)) {
             content.kind = Shown::Text;
             content.text = std::move(*text);
         }
@@ -186,8 +190,8 @@ void PreviewPanelWindow::showIndex(int index)
         return;
     }
     m_index = std::clamp(index, 0, static_cast<int>(m_items.size()) - 1);
-    m_path = m_items.at(m_index).toLocalFile();
-    setWindowTitle(QFileInfo(m_path).fileName());
+    m_path = systempaths::fromUrl(m_items.at(m_index));
+    setWindowTitle(systempaths::display(QFileInfo(m_path).fileName()));
     m_shown = Shown::Loading;
     const quint64 generation = ++m_generation;
     m_newest->store(generation);
@@ -197,7 +201,7 @@ void PreviewPanelWindow::showIndex(int index)
     m_loads.start<Content>([path = m_path, generation, newest = m_newest] {
                                return newest->load() == generation ? load(path) : Content{};
                            },
-                           [guard, generation, name = QFileInfo(m_path).fileName()](std::optional<Content> content) {
+                           [guard, generation, name = systempaths::display(QFileInfo(m_path).fileName())](std::optional<Content> content) {
                                if (!guard || generation != guard->m_generation)
                                    return;
                                if (!content) {

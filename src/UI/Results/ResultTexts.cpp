@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include "App/SystemPaths.h"
+
 namespace pallix::ResultTexts {
 
 namespace {
@@ -77,7 +79,7 @@ QString gridSubtitle(const IndexedItem& item, bool folderContainsVideo)
 
 QString hoverHelpText(const IndexedItem& item)
 {
-    return QString::fromStdString(item.path()) + QStringLiteral("\n大小：")
+    return systempaths::display(item.path()) + QStringLiteral("\n大小：")
            + (item.isDirectory() ? QStringLiteral("文件夹") : fileSizeText(item.size()));
 }
 

@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include "App/AppModel.h"
+#include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/FolderVideoHints.h"
 #include "UI/Results/InlineRenameField.h"
@@ -244,7 +245,7 @@ void ResultsCanvas::startDrag(int row)
     const IndexedItem& item = m_rows.itemAt(row);
     const QString path = QString::fromStdString(item.path());
     auto* mime = new QMimeData;
-    mime->setUrls({QUrl::fromLocalFile(path)});
+    mime->setUrls({systempaths::url(path)});
     auto* drag = new QDrag(this);
     drag->setMimeData(mime);
     drag->setPixmap(m_thumbnails.fallbackImage(path, item.isDirectory(), 32));

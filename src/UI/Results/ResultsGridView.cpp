@@ -11,6 +11,7 @@
 #include <QWheelEvent>
 
 #include "App/AppModel.h"
+#include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/CardPainting.h"
 #include "UI/Results/ResultPainting.h"
@@ -162,7 +163,7 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
     painter.setPen(palette().color(QPalette::Text));
     // Under the rename field the name keeps its two lines, so the card does not jump.
     const int lines = isRenaming(item) ? 2
-                                       : CardPainting::paintName(painter, QString::fromStdString(item.name()), nameFont,
+                                       : CardPainting::paintName(painter, systempaths::display(item.name()), nameFont,
                                                                  QRect(left, y, width, 2 * nameMetrics.height()));
     const QFont subtitleFont = paint::font(GridMetrics::subtitlePixelSize(m_zoom));
     const QFontMetrics subtitleMetrics(subtitleFont);

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/ListColumns.h"
 #include "UI/Results/ResultPainting.h"
@@ -182,7 +183,7 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     const QFontMetrics nameMetrics(nameFont);
     if (!isRenaming(item))  // the rename field covers it
         painter.drawText(nameText, Qt::AlignLeft | Qt::AlignVCenter,
-                         nameMetrics.elidedText(QString::fromStdString(item.name()), Qt::ElideRight, nameText.width()));
+                         nameMetrics.elidedText(systempaths::display(item.name()), Qt::ElideRight, nameText.width()));
 
     const QFont detail = paint::font(kDetailPx);
     const QFontMetrics detailMetrics(detail);
@@ -195,7 +196,7 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     cell(ListColumns::Type, ResultTexts::rowTypeDescription(item, folderHasVideo(item)), Qt::AlignLeft);
     cell(ListColumns::Size, ResultTexts::sizeColumnText(item), Qt::AlignRight);
     cell(ListColumns::Modified, ResultTexts::modifiedDateText(item.modifiedAt()), Qt::AlignLeft);
-    cell(ListColumns::Folder, QString::fromStdString(item.parentPath()), Qt::AlignLeft);
+    cell(ListColumns::Folder, systempaths::display(item.parentPath()), Qt::AlignLeft);
 
     if (showsActions(row))
         paintActions(painter, row);

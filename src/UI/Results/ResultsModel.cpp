@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "App/SystemPaths.h"
 #include "Core/Search/PreparedQuery.h"
 #include "Core/Search/SearchFilters.h"
 
@@ -49,7 +50,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     const bool isItem = row.kind == RowKind::Item;
     switch (role) {
     case Qt::DisplayRole:
-        return isItem ? QVariant(QString::fromStdString(itemAt(index.row()).name()))
+        return isItem ? QVariant(systempaths::display(itemAt(index.row()).name()))
                       : row.kind == RowKind::SectionHeader ? QVariant(sectionTitle(row.section)) : QVariant();
     case KindRole: return static_cast<int>(row.kind);
     case SectionRole: return static_cast<int>(row.section);

@@ -123,5 +123,25 @@ TEST(Trash, TrashedNamesAreCutBetweenCharactersAndNumbered)
     EXPECT_EQ(cut, std::string(232, 'b') + "照 12.jpeg");
 }
 
+// A name that is not UTF-8 goes by its bytes, with its place recorded
+// percent-encoded; the same name again is numbered, never overwritten.
+TEST(Trash, ANameOfAnyBytesGoesWithItsPlaceRecordedAndNothingIsOverwritten)
+{
+    test::TempTree tree;
+    const std::string trash = tree.path("data/Trash");
+    const std::string first = tree.file("a/\xB9\xFA report.txt", "one");
+    const std::string second = tree.file("b/\xB9\xFA report.txt", "two");
+    ASSERT_TRUE(Trash::moveToTrash(first, trash).has_value());
+    const auto again = Trash::moveToTrash(second, trash);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(*again, trash + "/files/\xB9\xFA report 2.txt");
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_FALSE(fs::exists(second));
+    EXPECT_EQ(contents(trash + "/files/\xB9\xFA report.txt"), "one");
+    EXPECT_EQ(contents(*again), "two");
+    const std::string info = contents(trash + "/info/\xB9\xFA report 2.txt.trashinfo");
+    EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + tree.root() + "/b/%B9%FA%20report.txt\nDeletionDate=", 0), 0u) << info;
+}
+
 } // namespace
 } // namespace pallix

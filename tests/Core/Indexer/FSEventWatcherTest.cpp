@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include "Platform/DeepChain.h"
+#include "Platform/FileNames.h"
+#include "Platform/Text.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
@@ -214,6 +216,42 @@ TEST(FSEventWatcher, WatchesFoldersCreatedOrMovedInAfterStart)
     touch(tree.path("moved/deep/y.txt"));
     EXPECT_TRUE(recorder.waitFor(tree.path("made/nested/deeper/f.txt")));
     EXPECT_TRUE(recorder.waitFor(tree.path("moved/deep/y.txt")));
+}
+
+// A folder named in GBK (合同), from an archive made elsewhere: watched, and
+// reported under the stored form of its path, as the index keeps it.
+TEST(FSEventWatcher, AFolderNamedInAnotherEncodingIsWatchedAndReportedByItsStoredPath)
+{
+    TempTree tree;
+    const std::string folder = tree.dir("\xBA\xCF\xCD\xAC");
+    const std::string excluded = tree.dir("skip\xFF");
+    const auto stored = [](const std::string& bytes) { return filenames::fromFileSystem(bytes); };
+    Recorder recorder;
+    FSEventWatcher watcher(recorder.callback(), fastOptions());
+    FSEventWatcher::WatchRules rules;
+    rules.excludedPaths = {stored(excluded)};
+    watcher.start({tree.root()}, rules);
+    EXPECT_EQ(watcher.watchCount(), 2u);
+
+    touch(excluded + "/ignored.txt");
+    touch(folder + "/\xB7\xA2\xC6\xB1.pdf");
+    tree.dir("\xBA\xCF\xCD\xAC/new\xC4");
+    EXPECT_TRUE(recorder.waitFor(stored(folder + "/\xB7\xA2\xC6\xB1.pdf")));
+    ASSERT_TRUE(recorder.waitFor(stored(folder + "/new\xC4")));
+    touch(folder + "/new\xC4/inner.txt");
+    EXPECT_TRUE(recorder.waitFor(stored(folder + "/new\xC4/inner.txt")));
+    EXPECT_FALSE(recorder.seen(stored(excluded + "/ignored.txt")));
+    for (const auto& delivery : recorder.deliveries())
+        for (const std::string& path : delivery)
+            EXPECT_TRUE(text::isValidUtf8(path)) << filenames::displayForm(filenames::fromFileSystem(path));
+
+    // A root given by its stored path.
+    Recorder fromRoot;
+    FSEventWatcher rootWatcher(fromRoot.callback(), fastOptions());
+    rootWatcher.start({stored(folder)});
+    EXPECT_EQ(rootWatcher.watchCount(), 2u);
+    touch(folder + "/new\xC4/again.txt");
+    EXPECT_TRUE(fromRoot.waitFor(stored(folder + "/new\xC4/again.txt")));
 }
 
 TEST(FSEventWatcher, AFolderRenamedInsideTheTreeReportsUnderItsNewPath)

@@ -16,6 +16,7 @@
 
 #include "Core/IndexDB/IndexStore.h"
 #include "Platform/DeepChain.h"
+#include "Platform/FileNames.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
@@ -596,6 +597,52 @@ TEST_F(ScannedIntoIndexStore, AFolderThatCannotBeReadKeepsItsRows)
     synchronize(failingBeta, m_tree.path("alpha"));
     synchronize(failingBeta, m_tree.path("beta"));
     EXPECT_EQ(found("report"), (std::vector<std::string>{beta}));
+}
+
+} // namespace
+} // namespace pallix
+
+namespace pallix {
+namespace {
+
+// Names unpacked from an archive made elsewhere: GBK bytes, not UTF-8.
+constexpr const char* kGbkContract = "\xBA\xCF\xCD\xAC";         // 合同
+constexpr const char* kGbkInvoice = "report-\xB7\xA2\xC6\xB1.pdf";  // report-发票.pdf
+
+TEST_F(ScannedIntoIndexStore, AFolderNamedInAnotherEncodingIsIndexedWithEverythingInIt)
+{
+    const std::string folder = m_tree.dir(kGbkContract);
+    const std::string inner = m_tree.file(std::string(kGbkContract) + "/report-inner.txt");
+    const std::string deeper = m_tree.file(std::string(kGbkContract) + "/deep/report-deeper.md");
+    const std::string invoice = m_tree.file(kGbkInvoice);
+    const auto stored = [](const std::string& bytes) { return filenames::fromFileSystem(bytes); };
+
+    for (const FileScanner& scanner : {sequentialScanner(), FileScanner()}) {
+        const ScanResult result = scanner.scan({m_tree.root()}, {}, true);
+        EXPECT_THAT(result.unreadablePaths, IsEmpty());
+        EXPECT_THAT(pathsOf(result.items),
+                    UnorderedElementsAreArray({m_tree.root(), stored(folder), stored(inner), stored(folder + "/deep"),
+                                               stored(deeper), stored(invoice)}));
+    }
+    rescan(FileScanner());
+    std::vector<std::string> reports{stored(inner), stored(deeper), stored(invoice)};
+    std::sort(reports.begin(), reports.end());
+    EXPECT_EQ(found("report"), reports);
+    const auto items = FileScanner().scanImmediateChildren(stored(folder), {}, true);
+    ASSERT_TRUE(items.has_value());
+    EXPECT_THAT(pathsOf(*items), UnorderedElementsAreArray({stored(inner), stored(folder + "/deep")}));
+    // The record shows each byte outside UTF-8 as a replacement character
+    // (CD AC happens to be UTF-8 for U+036C); its path gives the system the bytes back.
+    const auto record = std::find_if(items->begin(), items->end(), [](const IndexedItem& i) { return i.isDirectory(); });
+    ASSERT_NE(record, items->end());
+    EXPECT_EQ(filenames::displayForm(record->parentPath()), m_tree.root() + "/\uFFFD\uFFFD\u036C");
+    EXPECT_EQ(filenames::toFileSystem(record->path()), folder + "/deep");
+
+    // Excluded and unreadable by their stored paths, as settings and the index hold them.
+    const ScanResult excluded = FileScanner().scan({m_tree.root()}, {stored(folder)}, true);
+    EXPECT_THAT(pathsOf(excluded.items), UnorderedElementsAreArray({m_tree.root(), stored(invoice)}));
+    const FileScanner failing = sequentialScanner([&](const std::string& path) { return path == folder ? EIO : 0; });
+    EXPECT_THAT(failing.scan({m_tree.root()}, {}, true).unreadablePaths, ElementsAre(stored(folder)));
 }
 
 } // namespace

@@ -148,6 +148,16 @@ TEST_F(SearchParserTest, TokensAreComposed)
     EXPECT_EQ(parse("Cafe\u0301").tokens, Tokens{"Caf\u00e9"});
 }
 
+// The typed words the name tokens came from, whole, without the inline parts.
+TEST_F(SearchParserTest, NameWordsKeepTheirSeparators)
+{
+    const SearchQuery q = parse(" AB-1024\u3000sku_2024 ext:pdf path:/a dm:today re:x a*b Cafe\u0301! ");
+    EXPECT_EQ(q.nameWords, (Tokens{"AB-1024", "sku_2024", "Caf\u00e9!"}));
+    EXPECT_EQ(q.tokens, (Tokens{"AB", "1024", "sku", "2024", "x", "Caf\u00e9"}));
+    EXPECT_TRUE(parse("!!!").tokens.empty());
+    EXPECT_EQ(parse("!!!").nameWords, Tokens{"!!!"});
+}
+
 TEST_F(SearchParserTest, PrefixesAreRemovedByUserPerceivedCharacters)
 {
     // The combining mark belongs to the colon's character, so it goes with the prefix.

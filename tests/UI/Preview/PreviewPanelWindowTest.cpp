@@ -1,5 +1,7 @@
 #include "UI/Preview/PreviewPanelWindow.h"
 
+#include <filesystem>
+
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
@@ -9,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include "App/SystemPaths.h"
 #include "Core/Preview/RegularFile.h"
 #include "Core/Preview/ThumbnailProvider.h"
+#include "Platform/FileNames.h"
 #include "Platform/SpecialFiles.h"
 #include "Platform/TempTree.h"
 
@@ -82,6 +86,50 @@ TEST_F(PreviewPanelWindowTest, ShowsEachKindAndStepsThroughTheList)
     EXPECT_EQ(window.index(), 3);
     press(Qt::Key_Left);
     ASSERT_TRUE(shows(2));
+}
+
+// Names unpacked from an archive made elsewhere: GBK (国), not UTF-8. The
+// panel reads each file by its real bytes and shows the name with U+FFFD.
+TEST_F(PreviewPanelWindowTest, NamesThatAreNotUtf8ShowTheirRealContent)
+{
+    const std::string folder = tree.dir("\xB9\xFA");
+    QImage image(30, 20, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    ASSERT_TRUE(image.save(QString::fromStdString(tree.path("made.png"))));
+    std::filesystem::rename(tree.path("made.png"), folder + "/\xB9\xFA.png");
+    const std::string pdf = tree.path("made.pdf");
+    {
+        QPdfWriter writer(QString::fromStdString(pdf));
+        QPainter(&writer).fillRect(QRect(0, 0, writer.width(), writer.height()), Qt::blue);
+    }
+    std::filesystem::rename(pdf, folder + "/\xB9\xFA.pdf");
+    tree.file("\xB9\xFA/\xB9\xFA.txt", "hello");
+    QStringList stored;
+    for (const char* name : {"/\xB9\xFA.png", "/\xB9\xFA.pdf", "/\xB9\xFA.txt"}) {
+        stored.append(QString::fromStdString(filenames::fromFileSystem(folder + name)));
+        urls.append(systempaths::url(stored.back()));
+    }
+    const auto showing = [&](int index) {
+        return QTest::qWaitFor([&] {
+            return window.index() == index && window.shownPath() == stored[index]
+                   && window.shown() != PreviewPanelWindow::Shown::Loading;
+        });
+    };
+
+    controller.togglePreview(urls, 0);
+    ASSERT_TRUE(showing(0));
+    ASSERT_EQ(window.shown(), PreviewPanelWindow::Shown::Picture);
+    EXPECT_EQ(window.shownPicture().size(), QSize(30, 20));
+    EXPECT_TRUE(window.shownDetails().startsWith(QString::fromUtf8("\uFFFD\uFFFD.png · "))) << window.shownDetails().toStdString();
+    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("\uFFFD\uFFFD.png"));
+    press(Qt::Key_Right);
+    ASSERT_TRUE(showing(1));
+    ASSERT_EQ(window.shown(), PreviewPanelWindow::Shown::Picture);  // drawn by the helper program
+    EXPECT_GT(window.shownPicture().pixelColor(20, 20).blue(), 200);
+    press(Qt::Key_Right);
+    ASSERT_TRUE(showing(2));
+    ASSERT_EQ(window.shown(), PreviewPanelWindow::Shown::Text);
+    EXPECT_EQ(window.shownText(), "hello");
 }
 
 TEST_F(PreviewPanelWindowTest, SpaceAndEscapeClose)

@@ -148,6 +148,35 @@ protected:
     OpenRecorder opener;
 };
 
+// A folder unpacked from an archive made elsewhere: its name and a file's in
+// it are GBK (国), not UTF-8.
+class SearchViewForeignNameTest : public SearchViewTest {
+protected:
+    void SetUp() override
+    {
+        folder = (h.rootFolder() / "\xB9\xFA").string();
+        writeFile(folder + "/invoice-\xB9\xFA.txt", "A");
+        SearchViewTest::SetUp();
+    }
+
+    std::string folder;
+};
+
+TEST_F(SearchViewForeignNameTest, TheNameShowsReplacementCharactersAndReturnOpensTheRealFile)
+{
+    field->setFocus();
+    QTest::keyClicks(field, QStringLiteral("invoice"));
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 1; }));
+    const ResultsModel& rows = window->searchView()->resultsArea()->resultsModel();
+    ASSERT_GE(rows.rowCount(), 1);
+    EXPECT_EQ(rows.index(0).data(Qt::DisplayRole).toString(), QString::fromUtf8("invoice-\uFFFD\uFFFD.txt"));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_EQ(opener.opened.size(), 1);
+    const QByteArray opened = QByteArray::fromPercentEncoding(opener.opened[0].path(QUrl::FullyEncoded).toLatin1());
+    EXPECT_EQ(opened.toStdString(), folder + "/invoice-\xB9\xFA.txt");
+    EXPECT_TRUE(fs::exists(opened.toStdString()));
+}
+
 TEST_F(SearchViewTest, EveryEditSchedulesOneTypingSearch)
 {
     field->setFocus();
