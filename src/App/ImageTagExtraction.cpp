@@ -4,6 +4,7 @@
 #include <QImageReader>
 
 #include "App/CenterNetClassifier.h"
+#include "App/SystemPaths.h"
 #include "App/TesseractRecognizer.h"
 #include "Core/Preview/RasterDecoding.h"
 #include "Core/Preview/RegularFile.h"
@@ -31,9 +32,11 @@ std::shared_ptr<ImageTagExtraction> ImageTagExtraction::system()
 std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path)
 {
     // A pipe or a device named like an image is skipped, never waited on.
+    // A name that is not UTF-8 is read through a path Qt can name.
+    const systempaths::PathForQt readable(QString::fromStdString(path));
+    const QString& name = readable.path();
     QFile file;
-    const QString name = QFile::decodeName(path.c_str());
-    if (!RegularFile::open(file, name))
+    if (name.isEmpty() || !RegularFile::open(file, name))
         return std::nullopt;
     QImageReader reader;
     RasterDecoding::setDevice(reader, file, name);

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "App/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/RegularFile.h"
 #include "Platform/DirectoryWalker.h"
@@ -181,7 +182,7 @@ Result duplicate(const std::string& sourcePath)
     // create nothing, and saying "done" then would be untrue.
     if (const RegularFile::Type type = RegularFile::typeOfMode(st.st_mode); RegularFile::isSpecial(type)) {
         return failure(FileActionError::underlying(QStringLiteral("「%1」是%2，没有可复制的内容。")
-                                                       .arg(QString::fromStdString(name), RegularFile::typeName(type))));
+                                                       .arg(systempaths::display(name), RegularFile::typeName(type))));
     }
     constexpr int kMaxAttempts = 10000;
     for (int n = 1; n <= kMaxAttempts; ++n) {

@@ -73,7 +73,7 @@ RenderOutcome render(const PreviewRequest& request)
         QImage drawn = FolderPreviewDrawing::renderFolderPreviewStack(samples, videoFlags, request.iconSize);
         return RenderOutcome(drawn.isNull() ? std::nullopt : std::optional<QImage>(drawn));
     }
-    const RegularFile::Type type = RegularFile::typeOf(QFile::encodeName(request.itemPath).toStdString());
+    const RegularFile::Type type = RegularFile::typeOf(systempaths::bytes(request.itemPath).toStdString());
     if (RegularFile::isSpecial(type))
         return {std::nullopt, type};
     const QImage picture = RasterDecoding::decode(request.rasterKind, request.itemPath, pixels);
