@@ -40,6 +40,8 @@ class ImageClassifier {
 public:
     virtual ~ImageClassifier() = default;
     virtual std::vector<imagetags::Classification> classify(const QImage& image) = 0;
+    // False once the classifier knows it cannot name anything (no model).
+    virtual bool recognisesObjects() const { return true; }
 };
 
 // What the tagger calls for each image.
@@ -49,6 +51,9 @@ public:
     // The tags of the image at `path`, without repeats; empty when it cannot
     // be read. Never throws.
     virtual std::vector<std::string> extractImageTags(const std::string& path) = 0;
+    // The tags it gives include the objects an image shows; false once it
+    // knows they cannot (its images are then read again when they can).
+    virtual bool recognisesObjects() const { return true; }
 };
 
 class ImageTagExtraction final : public ImageTagExtractor {
@@ -61,6 +66,7 @@ public:
     static std::shared_ptr<ImageTagExtraction> system();
 
     std::vector<std::string> extractImageTags(const std::string& path) override;
+    bool recognisesObjects() const override { return m_classifier && m_classifier->recognisesObjects(); }
 
     // The upright thumbnail of the file, at most 512 pixels on its longest
     // side; nothing when the file cannot be decoded.

@@ -131,11 +131,16 @@ bool ImageTagger::tagPage(const std::vector<std::string>& page, ImageTagStore& t
             continue;  // icons and images the system installed
         // An image whose tags hold recognised text is done; one without any
         // is looked at again on every pass.
-        if (tags.hasTags(path) && !tags.needsReindex(path))
+        if (tags.hasTags(path) && !tags.needsReindex(path, tagFormat()))
             continue;
         tagImage(path, tags);
     }
     return !token.isCancelled();
+}
+
+int ImageTagger::tagFormat() const
+{
+    return m_options.extractor->recognisesObjects() ? ImageTagStore::kTagFormat : ImageTagStore::kTagFormat - 1;
 }
 
 void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags)
@@ -155,9 +160,9 @@ void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags)
     const double now = m_options.clock->wallSecondsSince1970();
     // Store errors are dropped: the image counts as done for this pass.
     if (!found.empty())
-        tags.mergeTags(path, found, now);
+        tags.mergeTags(path, found, now, tagFormat());
     else if (!tags.hasTags(path))
-        tags.upsert(path, {}, now);  // looked at, nothing found
+        tags.upsert(path, {}, now, tagFormat());  // looked at, nothing found
 }
 
 } // namespace pallix

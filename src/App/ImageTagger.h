@@ -88,6 +88,9 @@ private:
     // Tags one page; false when cancelled midway.
     bool tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token);
     void tagImage(const std::string& path, ImageTagStore& tags);
+    // The format the extractor's tags are written in: a row written without
+    // objects (no usable detector) is read again once a detector can name them.
+    int tagFormat() const;
 
     const Options m_options;
     mutable std::mutex m_mutex;

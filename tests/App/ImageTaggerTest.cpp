@@ -1,5 +1,6 @@
 #include "App/ImageTagger.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -50,8 +51,11 @@ public:
         std::lock_guard lock(m_mutex);
         return m_onGuiThread;
     }
+    bool recognisesObjects() const override { return m_objects; }
+    void setRecognisesObjects(bool objects) { m_objects = objects; }
 
 private:
+    std::atomic<bool> m_objects{true};
     mutable std::mutex m_mutex;
     std::map<std::string, std::vector<std::string>> m_tags;
     std::vector<std::string> m_calls;
@@ -186,6 +190,31 @@ TEST(ImageTagger, ReindexRuleDecidesWhatIsExtractedAndWritten)
     EXPECT_EQ(rig.extractor->calls().size(), 5u);
     EXPECT_EQ(rig.store->storedTags(p[1]), "cat 猫 red");
     EXPECT_EQ(rig.store->storedTags(p[3]), "");
+}
+
+// Tags written while no detector could name objects are read again once
+// one can, and only once; meanwhile they are not read again on every pass.
+TEST(ImageTagger, ImagesTaggedWithoutObjectsAreReadAgainOnceADetectorCanNameThem)
+{
+    TaggerRig rig;
+    FakePages pages(1);
+    const std::string& photo = pages.paths()[0];
+    rig.extractor->setTags(photo, {"ocr:menu", "red"});
+    rig.extractor->setRecognisesObjects(false);
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(2));
+    EXPECT_EQ(rig.extractor->calls().size(), 1u);
+
+    rig.extractor->setTags(photo, {"cat", "猫"});
+    rig.extractor->setRecognisesObjects(true);
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(3));
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(4));
+    EXPECT_EQ(rig.extractor->calls().size(), 2u);
+    EXPECT_EQ(rig.store->storedTags(photo), "ocr:menu red cat 猫");
 }
 
 TEST(ImageTagger, ImagesTheSystemInstalledAreNeitherReadNorWritten)

@@ -226,7 +226,7 @@ bool ImageSemanticStore::hasTags(const std::string& path)
     return select.step() == SQLITE_ROW;
 }
 
-bool ImageSemanticStore::needsReindex(const std::string& path)
+bool ImageSemanticStore::needsReindex(const std::string& path, int format)
 {
     std::lock_guard lock(m_mutex);
     sqlite::Statement select;
@@ -237,7 +237,7 @@ bool ImageSemanticStore::needsReindex(const std::string& path)
     if (select.step() != SQLITE_ROW)
         return true;
     // Tags of an older format lack what extraction finds now: read once more.
-    return select.columnInt(1) < kTagFormat || !holdsRecognisedText(select.columnText(0));
+    return select.columnInt(1) < format || !holdsRecognisedText(select.columnText(0));
 }
 
 std::int64_t ImageSemanticStore::countLocked(const char* sql)
@@ -292,7 +292,8 @@ std::vector<std::string> ImageSemanticStore::splitTags(std::string_view text)
     return pieces;
 }
 
-SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const std::string& joined, double updatedAt)
+SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const std::string& joined, double updatedAt,
+                                                  int format)
 {
     sqlite::Statement insert;
     if (insert.prepare(m_db, "INSERT INTO image_semantic (path, tags, updated_at, format)\n"
@@ -306,7 +307,7 @@ SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const
     insert.bindText(1, path);
     insert.bindText(2, joined);
     insert.bindDouble(3, updatedAt);
-    insert.bindInt(4, kTagFormat);
+    insert.bindInt(4, format);
     if (insert.step() != SQLITE_DONE) {
         const SemanticError error = failure(SemanticError::Code::Step);
         insert.finalize();
@@ -336,25 +337,26 @@ SemanticResult<void> ImageSemanticStore::upsertFTS(const std::string& path, cons
 }
 
 std::optional<std::string> ImageSemanticStore::upsert(const std::string& path, const std::vector<std::string>& tags,
-                                                      double updatedAt)
+                                                      double updatedAt, int format)
 {
     std::lock_guard lock(m_mutex);
     if (!m_db.isOpen())
         return std::nullopt;
-    if (auto written = writeRow(path, joinTags(tags), updatedAt); !written)
+    if (auto written = writeRow(path, joinTags(tags), updatedAt, format); !written)
         return written.error().description();
     return std::nullopt;
 }
 
 std::optional<std::string> ImageSemanticStore::mergeTags(const std::string& path,
-                                                         const std::vector<std::string>& newTags, double updatedAt)
+                                                         const std::vector<std::string>& newTags, double updatedAt,
+                                                         int format)
 {
     std::lock_guard lock(m_mutex);
     if (!m_db.isOpen())
         return std::nullopt;
     std::vector<std::string> merged = splitTags(readTagsLocked(path).value_or(std::string()));
     merged.insert(merged.end(), newTags.begin(), newTags.end());
-    if (auto written = writeRow(path, joinTags(merged), updatedAt); !written)
+    if (auto written = writeRow(path, joinTags(merged), updatedAt, format); !written)
         return written.error().description();
     return std::nullopt;
 }

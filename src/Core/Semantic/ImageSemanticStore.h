@@ -50,10 +50,6 @@ class ImageSemanticStore final : public ImageTagStore {
 public:
     static constexpr std::size_t kMaxTags = 220;
     static constexpr int kBackfillChunk = 700;
-    // What extraction gives, stamped on each row written: rows of an older
-    // format (0: before objects were recognised) are read again once.
-    static constexpr int kTagFormat = 1;
-
     // Off: never make the full-text table, as where SQLite lacks FTS5.
     enum class FullText { IfAvailable, Off };
 
@@ -72,11 +68,11 @@ public:
     std::optional<std::string> bootstrap() override;
 
     bool hasTags(const std::string& path) override;
-    bool needsReindex(const std::string& path) override;
-    std::optional<std::string> upsert(const std::string& path, const std::vector<std::string>& tags,
-                                      double updatedAt) override;
+    bool needsReindex(const std::string& path, int format = kTagFormat) override;
+    std::optional<std::string> upsert(const std::string& path, const std::vector<std::string>& tags, double updatedAt,
+                                      int format = kTagFormat) override;
     std::optional<std::string> mergeTags(const std::string& path, const std::vector<std::string>& newTags,
-                                         double updatedAt) override;
+                                         double updatedAt, int format = kTagFormat) override;
     std::vector<std::string> searchPaths(const std::vector<std::vector<std::string>>& groups, int limit) override;
 
     // The tag-text format.
@@ -99,7 +95,7 @@ public:
 
 private:
     SemanticResult<void> openDatabase();
-    SemanticResult<void> writeRow(const std::string& path, const std::string& joined, double updatedAt);
+    SemanticResult<void> writeRow(const std::string& path, const std::string& joined, double updatedAt, int format);
     SemanticResult<void> upsertFTS(const std::string& path, const std::string& joined);
     std::optional<std::string> readTagsLocked(const std::string& path);
     std::int64_t countLocked(const char* sql);

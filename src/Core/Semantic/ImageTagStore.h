@@ -18,19 +18,25 @@ public:
     // line when it cannot, nothing on success.
     virtual std::optional<std::string> bootstrap() = 0;
 
+    // The tag format of rows whose tags include the objects an image shows;
+    // rows written without them (older files, or no usable detector) are one lower.
+    static constexpr int kTagFormat = 1;
+
     // A row exists for the path (an empty tag text counts).
     virtual bool hasTags(const std::string& /*path*/) { return false; }
     // The image should be looked at again: no row, its tags were written in
-    // an older tag format, or they hold no recognised-text tag.
-    virtual bool needsReindex(const std::string& /*path*/) { return true; }
-    // Replace the row / add to the stored tags. The error text on failure.
+    // a format older than `format`, or they hold no recognised-text tag.
+    virtual bool needsReindex(const std::string& /*path*/, int /*format*/ = kTagFormat) { return true; }
+    // Replace the row / add to the stored tags, written as `format`. The
+    // error text on failure.
     virtual std::optional<std::string> upsert(const std::string& /*path*/, const std::vector<std::string>& /*tags*/,
-                                              double /*updatedAt*/)
+                                              double /*updatedAt*/, int /*format*/ = kTagFormat)
     {
         return std::nullopt;
     }
     virtual std::optional<std::string> mergeTags(const std::string& /*path*/,
-                                                 const std::vector<std::string>& /*newTags*/, double /*updatedAt*/)
+                                                 const std::vector<std::string>& /*newTags*/, double /*updatedAt*/,
+                                                 int /*format*/ = kTagFormat)
     {
         return std::nullopt;
     }
