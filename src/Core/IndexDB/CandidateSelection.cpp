@@ -1,6 +1,7 @@
-// Candidates of a one-word query from the complete inverted indexes: the items
-// whose name stems begin with the word (when any does) and hold every pair of
-// its adjacent kept characters, capped for very short words.
+// Candidates of a one-word query from the complete inverted indexes: every
+// item whose name stems hold every pair of the word's adjacent kept characters
+// (or its one kept character), wherever in the name. The ranking puts the names
+// that begin with the word first; nothing is cut before it ranks.
 
 #include <algorithm>
 
@@ -36,33 +37,15 @@ bool IndexStore::shouldUseFastCharacterIndex(const SearchQuery& query) const
     return shouldUseFastCharacterIndexLocked(query);
 }
 
-std::optional<std::string> IndexStore::prefixCandidateKey(std::string_view token) const
-{
-    const std::string_view word = indexsql::trimmed(token);
-    if (word.empty())
-        return std::nullopt;
-    const std::size_t n = std::min<std::size_t>(4, text::graphemeCount(word));
-    const std::string plainKey = text::lower(word.substr(0, text::graphemeByteOffset(word, n)));
-    const std::string normalized = IndexedItem::normalizedSearchText(word);
-    const std::string normalizedKey = normalized.substr(0, text::graphemeByteOffset(normalized, n));
-    for (const std::string* key : {&normalizedKey, &plainKey}) {
-        if (!key->empty() && m_indexes.hasLive(IndexKind::Prefixes, *key))
-            return *key;
-    }
-    return std::nullopt;
-}
-
 std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(const SearchQuery& query) const
 {
     if (!shouldUseFastCharacterIndexLocked(query))
         return std::nullopt;
     const std::string token = joinedToken(query);
 
-    // The keys: the prefix, then every pair of adjacent kept characters (or
-    // the one kept character of a word without pairs). An item must hold them all.
+    // The keys: every pair of adjacent kept characters (or the one kept
+    // character of a word without pairs). An item must hold them all.
     std::vector<LiveSearchIndexes::Key> keys;
-    if (std::optional<std::string> prefix = prefixCandidateKey(token))
-        keys.emplace_back(IndexKind::Prefixes, std::move(*prefix));
     std::vector<std::string> pairs = searchBigrams(token);
     if (!pairs.empty()) {
         for (std::string& pair : pairs)
@@ -73,24 +56,6 @@ std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(con
     std::vector<std::uint32_t> positions = m_indexes.positionsWithAll(keys);
     if (positions.empty())
         return std::nullopt;
-    positions = limitCandidatePositions(std::move(positions), token);
-    return positions;
-}
-
-std::vector<std::uint32_t> IndexStore::limitCandidatePositions(std::vector<std::uint32_t> positions,
-                                                                std::string_view token)
-{
-    if (!std::is_sorted(positions.begin(), positions.end()))
-        std::sort(positions.begin(), positions.end());
-    std::size_t keep = positions.size();
-    switch (text::graphemeCount(token)) {
-    case 1: keep = 600; break;
-    case 2: keep = 1800; break;
-    case 3: keep = 5000; break;
-    default: break;
-    }
-    if (positions.size() > keep)
-        positions.resize(keep);
     return positions;
 }
 
