@@ -8,6 +8,8 @@
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/SearchKeys.h"
+#include "Core/Search/PreparedQuery.h"
+#include "Core/Search/SearchRank.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -20,6 +22,17 @@ std::string joinedToken(const SearchQuery& query)
     for (const std::string& t : query.tokens)
         joined += t;
     return std::string(indexsql::trimmed(joined));
+}
+
+// One lower-case ASCII letter or digit, or one ideograph: a character that is
+// its own kept character and its own normalised form.
+bool isPlainCharacter(std::string_view token)
+{
+    if (token.size() == 1)
+        return (token[0] >= 'a' && token[0] <= 'z') || (token[0] >= '0' && token[0] <= '9');
+    std::size_t i = 0;
+    const char32_t c = text::nextCodePoint(token, i);
+    return i == token.size() && text::isIdeographic(c);
 }
 
 } // namespace
@@ -57,6 +70,36 @@ std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(con
     if (positions.empty())
         return std::nullopt;
     return positions;
+}
+
+// A one-character word's candidates are most items. Every tier below the word
+// starts (an equal name, a name or stem beginning with the word) needs a stem
+// whose first kept character is the word, so when the items whose stems begin
+// with it fill the limit with such ranks, no other candidate can enter the
+// answer (rank comes first in this edition's order) and they are not read.
+std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(const SearchQuery& query, int limit,
+                                                                             text::RegexWatch* watch) const
+{
+    if (limit < 1 || query.caseSensitive || query.matchMode != SearchMatchMode::Contains ||
+        !shouldUseFastCharacterIndexLocked(query))
+        return std::nullopt;
+    const std::string token = joinedToken(query);
+    if (!isPlainCharacter(token))
+        return std::nullopt;
+    const PreparedQuery prepared(query, watch);
+    if (prepared.mode != PreparedQuery::Mode::Ranked || prepared.edition != AppEdition::Mardell)
+        return std::nullopt;
+    const std::vector<std::uint32_t> leading = m_indexes.positionsWithAll({{IndexKind::Prefixes, token}});
+    if (leading.size() < static_cast<std::size_t>(limit))
+        return std::nullopt;
+    std::vector<std::uint32_t> ranked =
+        m_searchEngine.searchIndices(m_items, std::span<const std::uint32_t>(leading), query, limit, watch);
+    if (ranked.size() < static_cast<std::size_t>(limit))
+        return std::nullopt;
+    const std::optional<Rank> worst = nameMatchRank(m_items.at(ranked.back()), prepared);
+    if (!worst || *worst >= kWordStartRank)
+        return std::nullopt;
+    return ranked;
 }
 
 std::optional<std::vector<IndexedItem>> IndexStore::fastCandidateItems(const SearchQuery& query) const

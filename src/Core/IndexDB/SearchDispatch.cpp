@@ -131,6 +131,9 @@ std::vector<IndexedItem> IndexStore::searchLocked(const SearchQuery& query, int 
     }
 
     std::optional<std::vector<std::uint32_t>> fast = fastCandidatePositions(query);
+    if (fast)
+        if (std::optional<std::vector<std::uint32_t>> ranked = rankedFromLeadingNames(query, limit, watch))
+            return materialized(*ranked);
     std::vector<IndexedItem> results = rankPositions(query, fast ? &*fast : nullptr, limit, watch);
     if (results.empty() && fast && fast->size() < m_items.size())
         return rankPositions(query, nullptr, limit, watch);

@@ -143,5 +143,32 @@ TEST(CompleteRecall, ShortWordsRankBeforeTheyAreCut)
     }
 }
 
+TEST(CompleteRecall, OneCharacterWordsAnswerAsRankingEveryCandidate)
+{
+    // The generated names, and some whose stems begin with "a" after a dash,
+    // which rank below every name beginning with "a".
+    std::vector<IndexedItem> items = generatedTree();
+    for (int i = 0; i < 40; ++i)
+        items.push_back(fileItem("/dash/-ab" + std::to_string(i) + ".txt"));
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", items);
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    test::bootstrapToComplete(store, *clock);
+    const SearchEngine engine;
+    for (const std::string word : {"a", "r", "l", "合", "区", "2"}) {
+        const SearchQuery q = wordsQuery({word});
+        const std::vector<IndexedItem> candidates = *store.fastCandidateItems(q);
+        const auto leading = std::count_if(candidates.begin(), candidates.end(), [&](auto& i) { return beginsWith(i, word); });
+        // Limits the names beginning with the word fill, just fill, and do not.
+        for (int limit : {1, 7, int(leading) - 1, int(leading), int(leading) + 3, 30000}) {
+            if (limit < 1)
+                continue;
+            SCOPED_TRACE(word + ", limit " + std::to_string(limit));
+            EXPECT_EQ(test::pathsOf(store.search(q, limit)), test::pathsOf(engine.search(candidates, q, limit)));
+        }
+    }
+}
+
 } // namespace
 } // namespace pallix
