@@ -24,15 +24,33 @@ std::string joinedToken(const SearchQuery& query)
     return std::string(indexsql::trimmed(joined));
 }
 
-// One lower-case ASCII letter or digit, or one ideograph: a character that is
-// its own kept character and its own normalised form.
-bool isPlainCharacter(std::string_view token)
+// The characters of a word made only of lower-case ASCII letters, digits and
+// ideographs (each its own kept character and its own normalised form);
+// nothing for any other word.
+std::optional<std::vector<std::string_view>> plainCharacters(std::string_view token)
 {
-    if (token.size() == 1)
-        return (token[0] >= 'a' && token[0] <= 'z') || (token[0] >= '0' && token[0] <= '9');
-    std::size_t i = 0;
-    const char32_t c = text::nextCodePoint(token, i);
-    return i == token.size() && text::isIdeographic(c);
+    std::vector<std::string_view> characters;
+    for (std::size_t i = 0; i < token.size();) {
+        const std::size_t start = i;
+        const char32_t c = text::nextCodePoint(token, i);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (c >= 0x80 && text::isIdeographic(c));
+        if (!plain)
+            return std::nullopt;
+        characters.push_back(token.substr(start, i - start));
+    }
+    return characters;
+}
+
+// True when the word's last pair of characters also occurs earlier in it
+// ("abab", "aaa"): then a name whose stem holds only a head of the word can
+// hold all its pairs, and the rest of the word in its extension.
+bool lastPairRepeats(const std::vector<std::string_view>& c)
+{
+    const std::size_t n = c.size();
+    for (std::size_t i = 0; n >= 3 && i + 2 < n; ++i)
+        if (c[i] == c[n - 2] && c[i + 1] == c[n - 1])
+            return true;
+    return false;
 }
 
 } // namespace
@@ -72,11 +90,14 @@ std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(con
     return positions;
 }
 
-// A one-character word's candidates are most items. Every tier below the word
+// A short word's candidates are many items. Every tier below the word
 // starts (an equal name, a name or stem beginning with the word) needs a stem
-// whose first kept character is the word, so when the items whose stems begin
-// with it fill the limit with such ranks, no other candidate can enter the
-// answer (rank comes first in this edition's order) and they are not read.
+// whose first kept characters are the word's first (up to four), unless the
+// word's last pair repeats an earlier one (a stem holding only its head, with
+// the rest in the extension, equals it when normalised). So when the items
+// whose stems begin so fill the limit with ranks below that tier, no other
+// candidate can enter the answer (rank comes first in this edition's order)
+// and they are not read.
 std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(const SearchQuery& query, int limit,
                                                                              text::RegexWatch* watch) const
 {
@@ -84,12 +105,16 @@ std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(con
         !shouldUseFastCharacterIndexLocked(query))
         return std::nullopt;
     const std::string token = joinedToken(query);
-    if (!isPlainCharacter(token))
+    const std::optional<std::vector<std::string_view>> characters = plainCharacters(token);
+    if (!characters || characters->empty() || lastPairRepeats(*characters))
         return std::nullopt;
+    std::string head;
+    for (std::size_t i = 0; i < std::min<std::size_t>(4, characters->size()); ++i)
+        head.append((*characters)[i]);
     const PreparedQuery prepared(query, watch);
     if (prepared.mode != PreparedQuery::Mode::Ranked || prepared.edition != AppEdition::Mardell)
         return std::nullopt;
-    const std::vector<std::uint32_t> leading = m_indexes.positionsWithAll({{IndexKind::Prefixes, token}});
+    const std::vector<std::uint32_t> leading = m_indexes.positionsWithAll({{IndexKind::Prefixes, head}});
     if (leading.size() < static_cast<std::size_t>(limit))
         return std::nullopt;
     std::vector<std::uint32_t> ranked =

@@ -290,8 +290,8 @@ private:
     std::vector<IndexedItem> rankScanned(const SearchQuery& query, int limit, int hardCap, const CancelToken* cancel,
                                          text::RegexWatch* watch) const;
     std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
-    // The ranked answer of a one-character word from the items whose stems
-    // begin with it, when those alone decide it; nothing otherwise.
+    // The ranked answer of a plain word from the items whose stems begin with
+    // it, when those alone decide it; nothing otherwise.
     std::optional<std::vector<std::uint32_t>> rankedFromLeadingNames(const SearchQuery& query, int limit,
                                                                      text::RegexWatch* watch) const;
     std::vector<IndexedItem> searchLocked(const SearchQuery& query, int limit, const CancelToken* cancel,

@@ -143,20 +143,25 @@ TEST(CompleteRecall, ShortWordsRankBeforeTheyAreCut)
     }
 }
 
-TEST(CompleteRecall, OneCharacterWordsAnswerAsRankingEveryCandidate)
+TEST(CompleteRecall, ShortWordsAnswerAsRankingEveryCandidate)
 {
-    // The generated names, and some whose stems begin with "a" after a dash,
-    // which rank below every name beginning with "a".
+    // The generated names; some whose stems begin with "a" after a dash, which
+    // rank below every name beginning with "a"; and a name that equals "abab"
+    // once normalised while its stem holds only "aba", beside names that
+    // begin with "abab" and rank after it.
     std::vector<IndexedItem> items = generatedTree();
     for (int i = 0; i < 40; ++i)
         items.push_back(fileItem("/dash/-ab" + std::to_string(i) + ".txt"));
+    items.push_back(fileItem("/dash/aba.b"));
+    for (int i = 0; i < 30; ++i)
+        items.push_back(fileItem("/dash/abab" + std::to_string(i) + ".txt"));
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", items);
     auto clock = std::make_shared<FakeClock>();
     IndexStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
     const SearchEngine engine;
-    for (const std::string word : {"a", "r", "l", "合", "区", "2"}) {
+    for (const std::string word : {"a", "r", "l", "合", "区", "2", "re", "rep", "report", "合同", "fin", "abab"}) {
         const SearchQuery q = wordsQuery({word});
         const std::vector<IndexedItem> candidates = *store.fastCandidateItems(q);
         const auto leading = std::count_if(candidates.begin(), candidates.end(), [&](auto& i) { return beginsWith(i, word); });
