@@ -8,7 +8,8 @@
 // cleared with Ctrl+A and Backspace (not timed). List and grid view in turn.
 //
 // Usage: pallix-window-bench --corpus CORPUS.tsv --queries QUERIES.tsv --work DIR
-//        [--db INDEX.sqlite] [--queries-used 60] [--key-ms 40] [--limit 10000]
+//        [--db INDEX.sqlite] [--queries-used 60] [--key-ms 40] [--limit 10000] [--verbose]
+// (--verbose: every publication while a keystroke waits, with its query.)
 // (--db: an index file of the same corpus, e.g. pallix-bench load's, copied
 // into --work instead of writing the corpus anew.)
 
@@ -46,6 +47,7 @@ struct Options {
     std::string work;
     std::string db;
     int queriesUsed = 60;
+    bool verbose = false;
     int keyMs = 40;
     int limit = 10000;
 };
@@ -77,14 +79,14 @@ std::vector<std::string> typedQueries(const std::string& file, int wanted)
     return out;
 }
 
-// Notes each paint of the results' viewports.
+// Notes when the results' viewports were last painted.
 class PaintWatch : public QObject {
 public:
-    bool painted = false;
+    SteadyClock::time_point lastPaint;
     bool eventFilter(QObject*, QEvent* event) override
     {
         if (event->type() == QEvent::Paint)
-            painted = true;
+            lastPaint = SteadyClock::now();
         return false;
     }
 };
@@ -170,22 +172,33 @@ int run(const Options& o)
             for (qsizetype n = 1; n <= whole.size(); ++n) {
                 const QString typed = whole.left(n);
                 const QString character = whole.mid(n - 1, 1);
+                // The model publishes the list before it notes the query the list
+                // answers, so a publication is matched to the text once it is noted.
+                auto start = SteadyClock::now();
+                SteadyClock::time_point lastPublish;
+                const QMetaObject::Connection noting = QObject::connect(&model, &AppModel::resultsChanged, &model, [&] {
+                    lastPublish = SteadyClock::now();
+                    if (o.verbose)
+                        std::printf("  \"%s\": published, %d results, %.2f ms\n", typed.toUtf8().constData(),
+                                    int(model.results().size()),
+                                    std::chrono::duration<double, std::milli>(lastPublish - start).count());
+                });
                 bool published = false;
                 SteadyClock::time_point publishedAt;
-                const QMetaObject::Connection noting = QObject::connect(&model, &AppModel::resultsChanged, &model, [&] {
-                    if (!published && model.lastDisplayedQuery() && model.lastDisplayedQuery()->rawText == typed.toStdString()) {
-                        published = true;
-                        publishedAt = SteadyClock::now();
-                        watch.painted = false;
-                    }
-                });
-                const auto start = SteadyClock::now();
+                start = SteadyClock::now();
                 const QChar c = character.at(0);
                 const int key = c == u' ' ? Qt::Key_Space
                                 : c.unicode() < 128 && c.isLetterOrNumber() ? int(c.toUpper().unicode())
                                                                             : int(Qt::Key_unknown);
                 sendKey(field, key, Qt::NoModifier, character);
-                const bool done = bench::waitUntil([&] { return published && watch.painted; }, 3000);
+                const bool done = bench::waitUntil([&] {
+                    if (!published && lastPublish > start && model.lastDisplayedQuery() &&
+                        model.lastDisplayedQuery()->rawText == typed.toStdString()) {
+                        published = true;
+                        publishedAt = lastPublish;
+                    }
+                    return published && watch.lastPaint > publishedAt;
+                }, 3000);
                 const auto end = SteadyClock::now();
                 QObject::disconnect(noting);
                 if (field->text() != typed) {
@@ -225,8 +238,15 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     pallix::Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string name = argv[i];
+        if (name == "--verbose") {
+            o.verbose = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
         const std::string value = argv[i + 1];
         if (name == "--corpus")
             o.corpus = value;
