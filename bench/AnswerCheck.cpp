@@ -49,42 +49,6 @@ std::string keyString(std::string_view stem)
     return s;
 }
 
-// True when `key` is the first k kept characters of `keys` joined, k <= 4.
-bool hasPrefixKey(std::string_view keys, std::string_view key)
-{
-    if (key.empty())
-        return false;
-    std::size_t i = 1, j = 0;
-    int finished = 0;
-    while (j < key.size()) {
-        if (i >= keys.size())
-            return false;
-        if (keys[i] == kSep) {
-            if (++finished >= 4)
-                return false;
-            ++i;
-            continue;
-        }
-        if (keys[i] != key[j])
-            return false;
-        ++i;
-        ++j;
-    }
-    return i < keys.size() && keys[i] == kSep;
-}
-
-std::string firstGraphemes(std::string_view s, std::size_t n) { return std::string(s.substr(0, text::graphemeByteOffset(s, n))); }
-
-std::size_t capFor(std::string_view token, std::size_t count)
-{
-    switch (text::graphemeCount(token)) {
-    case 1: return std::min<std::size_t>(count, 600);
-    case 2: return std::min<std::size_t>(count, 1800);
-    case 3: return std::min<std::size_t>(count, 5000);
-    default: return count;
-    }
-}
-
 std::string asciiLowered(std::string_view s)
 {
     if (!text::isAscii(s))
@@ -189,27 +153,10 @@ AnswerCheck::AnswerCheck(const std::filesystem::path& db)
                           keyString(item.normalizedSearchNameWithoutExtension())});
 }
 
-bool AnswerCheck::hasPrefix(std::size_t p, const std::string& key) const
-{
-    return hasPrefixKey(m_keys[p].plain, key) || hasPrefixKey(m_keys[p].normalized, key);
-}
-
 bool AnswerCheck::holds(std::size_t p, const std::string& needle) const
 {
     return m_keys[p].plain.find(needle) != std::string::npos ||
            m_keys[p].normalized.find(needle) != std::string::npos;
-}
-
-std::optional<std::string> AnswerCheck::prefixKeyOf(const std::string& token) const
-{
-    const std::size_t n = std::min<std::size_t>(4, text::graphemeCount(token));
-    // The normalized spelling is looked up first, then the word as typed (lower-cased).
-    for (const std::string& key : {firstGraphemes(IndexedItem::normalizedSearchText(token), n),
-                                   text::lower(firstGraphemes(token, n))})
-        for (std::size_t p = 0; p < m_keys.size(); ++p)
-            if (hasPrefix(p, key))
-                return key;
-    return std::nullopt;
 }
 
 std::vector<std::string> AnswerCheck::keyNeedlesOf(const std::string& token)
@@ -233,9 +180,8 @@ std::optional<std::vector<std::uint32_t>> AnswerCheck::candidatePositions(const 
         q.tokens.size() != 1 || trimmedWhiteSpace(q.tokens.front()).empty())
         return std::nullopt;
     const std::string token(trimmedWhiteSpace(q.tokens.front()));
-    const std::optional<std::string> prefixKey = prefixKeyOf(token);
     const std::vector<std::string> needles = keyNeedlesOf(token);
-    if (!prefixKey && needles.empty())
+    if (needles.empty())
         return std::nullopt;
     // A key that no item holds leaves the whole selection empty-handed.
     for (const std::string& needle : needles) {
@@ -247,8 +193,7 @@ std::optional<std::vector<std::uint32_t>> AnswerCheck::candidatePositions(const 
     }
     std::vector<std::uint32_t> positions;
     for (std::size_t p = 0; p < m_keys.size(); ++p)
-        if ((!prefixKey || hasPrefix(p, *prefixKey)) &&
-            std::all_of(needles.begin(), needles.end(), [&](const std::string& n) { return holds(p, n); }))
+        if (std::all_of(needles.begin(), needles.end(), [&](const std::string& n) { return holds(p, n); }))
             positions.push_back(static_cast<std::uint32_t>(p));
     if (positions.empty())
         return std::nullopt;
@@ -283,17 +228,15 @@ std::optional<std::string> AnswerCheck::checkComplete(const IndexStore& store, c
     } else {
         if (!fromStore)
             return "the store picked no index candidates, expected " + std::to_string(reference->size());
-        const std::string token(trimmedWhiteSpace(query.tokens.front()));
-        const std::size_t wanted = capFor(token, reference->size());
-        if (fromStore->size() != wanted)
+        if (fromStore->size() != reference->size())
             return "the store picked " + std::to_string(fromStore->size()) + " index candidates, expected " +
-                   std::to_string(wanted) + " of " + std::to_string(reference->size());
+                   std::to_string(reference->size());
         std::unordered_set<std::string_view> allowed;
         for (std::uint32_t p : *reference)
             allowed.insert(m_items[p].path());
         for (const IndexedItem& item : *fromStore)
             if (!allowed.contains(item.path()))
-                return "index candidate " + item.path() + " does not hold the word's keys";
+                return "index candidate " + item.path() + " does not hold the word's pairs";
         m_lastRoute = "index candidates";
         expected = m_engine.search(*fromStore, query, limit);
         if (expected.empty() && fromStore->size() < m_items.size()) {

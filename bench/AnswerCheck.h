@@ -5,10 +5,11 @@
 // holds them) and keeps them as plain records, so nothing of the store's
 // compact table, inverted indexes or SQL is trusted:
 //  - complete indexes: the candidate set of a one-word query is recomputed from
-//    the kept characters of every name stem (prefix group, pairs, caps), the
-//    store's candidates must be a subset of the right size, and the answer must
-//    equal a ranking of those candidates (or of every item, when there are none
-//    or they rank to nothing);
+//    the kept characters of every name stem (every item holding all the word's
+//    pairs, or its one character, wherever in the stem; nothing is cut before
+//    ranking), the store's candidates must be exactly that set, and the answer
+//    must equal a ranking of those candidates (or of every item, when there
+//    are none or they rank to nothing);
 //  - scan: the linear scan of the cached list is replayed with its caps;
 //  - database: the prefix rows are picked by a LIKE matcher of our own.
 // Single-threaded; holds a few hundred bytes per row, so it is dropped before timing.
@@ -53,11 +54,8 @@ private:
     // The index candidates of a one-word query before the cap; nothing when the
     // store must rank every item instead.
     std::optional<std::vector<std::uint32_t>> candidatePositions(const SearchQuery& query) const;
-    // The prefix key the store would look the word up by, when some item has it.
-    std::optional<std::string> prefixKeyOf(const std::string& token) const;
     // The word's pairs (or its one kept character) as needles in the key strings.
     static std::vector<std::string> keyNeedlesOf(const std::string& token);
-    bool hasPrefix(std::size_t position, const std::string& key) const;
     bool holds(std::size_t position, const std::string& needle) const;
     std::vector<IndexedItem> rankAll(const SearchQuery& query, int limit) const;
     std::vector<IndexedItem> itemsAt(const std::vector<std::uint32_t>& positions) const;

@@ -32,6 +32,8 @@
 #include <QTimer>
 
 #include "NearestRank.h"
+#include "CorpusIndex.h"
+#include "model/CorpusModel.h"
 #include "model/EventLoopWait.h"
 #include "App/AppModel.h"
 #include "Core/Config/SettingsStore.h"
@@ -58,10 +60,6 @@ const std::vector<std::string> kRuns = {
     "report", "final report", "invoice 2023", "会议", "photo", "main.c", "budget draft", "readme",
 };
 
-class NoWatcher final : public RootWatcher {
-public:
-    void start(const std::vector<std::string>&) override {}
-};
 
 
 std::optional<Options> parse(int argc, char** argv)
@@ -97,55 +95,8 @@ std::optional<Options> parse(int argc, char** argv)
     return o;
 }
 
-std::vector<IndexedItem> readCorpus(const std::string& file)
-{
-    std::vector<IndexedItem> items;
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto t1 = line.find('\t');
-        const auto t2 = line.find('\t', t1 + 1);
-        const auto t3 = line.find('\t', t2 + 1);
-        if (t1 == std::string::npos || t2 == std::string::npos || t3 == std::string::npos)
-            continue;
-        FileMetadata meta;
-        meta.isDirectory = line.compare(t1 + 1, t2 - t1 - 1, "1") == 0;
-        meta.contentModifiedAt = std::stod(line.substr(t3 + 1));
-        if (!*meta.isDirectory)
-            meta.fileSize = std::stoll(line.substr(t2 + 1, t3 - t2 - 1));
-        if (auto item = IndexedItem::from(line.substr(0, t1), meta))
-            items.push_back(std::move(*item));
-    }
-    return items;
-}
-
-// The corpus in the index file, written once.
-bool prepareIndex(const std::filesystem::path& database, const std::vector<IndexedItem>& items)
-{
-    // The marker names the corpus the file was written from.
-    const std::filesystem::path marker = database.string() + ".corpus";
-    const std::string stamp = std::to_string(items.size());
-    {
-        std::ifstream in(marker);
-        std::string written;
-        if (std::getline(in, written) && written == stamp && std::filesystem::exists(database))
-            return true;
-    }
-    std::filesystem::remove(database);
-    IndexStore store(database);
-    if (!store.bootstrap())
-        return false;
-    std::fprintf(stderr, "writing %zu items into %s\n", items.size(), database.c_str());
-    for (std::size_t begin = 0; begin < items.size(); begin += 20000) {
-        const std::vector<IndexedItem> batch(items.begin() + begin,
-                                             items.begin() + std::min(items.size(), begin + 20000));
-        if (!store.upsert(batch))
-            return false;
-    }
-    std::ofstream(marker) << stamp << "\n";
-    return true;
-}
-
+using bench::prepareIndex;
+using bench::readCorpus;
 using bench::waitUntil;
 
 // One keystroke of the sequence and what became of it.
@@ -167,32 +118,7 @@ int run(const Options& o)
         std::fprintf(stderr, "cannot prepare the index\n");
         return 1;
     }
-    std::set<std::string> roots;
-    for (const IndexedItem& item : corpus) {
-        const std::size_t slash = item.path().find('/', 1);
-        roots.insert(item.path().substr(0, slash));
-    }
-
-    AppModelEnvironment env;
-    env.defaults = Defaults::inMemory();
-    env.supportDirectory = work;
-    std::vector<MountedVolume> volumes;
-    for (const std::string& root : roots) {
-        MountedVolume v;
-        v.mountPoint = root;
-        v.fileSystemType = "ext4";
-        v.kind = VolumeKind::Local;
-        volumes.push_back(v);
-    }
-    env.volumes = std::make_shared<FixedVolumeProvider>(volumes);
-    env.defaults->setStringList(AppModel::lastIndexedRootsKey(), std::vector<std::string>(roots.begin(), roots.end()));
-    SettingsStore settings(env.defaults);
-    AppSettings record = settings.settings();
-    record.searchLimit = o.limit;
-    record.includeServerInSearch = false;
-    settings.setSettings(record);
-    settings.persist();
-    env.services.makeWatcher = [](FSEventWatcher::Callback, FSEventWatcher::ShortfallCallback) { return std::make_unique<NoWatcher>(); };
+    AppModelEnvironment env = bench::corpusEnvironment(corpus, work, o.limit);
 
     AppModel model(env);
     bool started = false;

@@ -1,12 +1,15 @@
-// Candidates of a one-word query from the complete inverted indexes: the items
-// whose name stems begin with the word (when any does) and hold every pair of
-// its adjacent kept characters, capped for very short words.
+// Candidates of a one-word query from the complete inverted indexes: every
+// item whose name stems hold every pair of the word's adjacent kept characters
+// (or its one kept character), wherever in the name. The ranking puts the names
+// that begin with the word first; nothing is cut before it ranks.
 
 #include <algorithm>
 
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/SearchKeys.h"
+#include "Core/Search/PreparedQuery.h"
+#include "Core/Search/SearchRank.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -19,6 +22,35 @@ std::string joinedToken(const SearchQuery& query)
     for (const std::string& t : query.tokens)
         joined += t;
     return std::string(indexsql::trimmed(joined));
+}
+
+// The characters of a word made only of lower-case ASCII letters, digits and
+// ideographs (each its own kept character and its own normalised form);
+// nothing for any other word.
+std::optional<std::vector<std::string_view>> plainCharacters(std::string_view token)
+{
+    std::vector<std::string_view> characters;
+    for (std::size_t i = 0; i < token.size();) {
+        const std::size_t start = i;
+        const char32_t c = text::nextCodePoint(token, i);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (c >= 0x80 && text::isIdeographic(c));
+        if (!plain)
+            return std::nullopt;
+        characters.push_back(token.substr(start, i - start));
+    }
+    return characters;
+}
+
+// True when the word's last pair of characters also occurs earlier in it
+// ("abab", "aaa"): then a name whose stem holds only a head of the word can
+// hold all its pairs, and the rest of the word in its extension.
+bool lastPairRepeats(const std::vector<std::string_view>& c)
+{
+    const std::size_t n = c.size();
+    for (std::size_t i = 0; n >= 3 && i + 2 < n; ++i)
+        if (c[i] == c[n - 2] && c[i + 1] == c[n - 1])
+            return true;
+    return false;
 }
 
 } // namespace
@@ -36,33 +68,15 @@ bool IndexStore::shouldUseFastCharacterIndex(const SearchQuery& query) const
     return shouldUseFastCharacterIndexLocked(query);
 }
 
-std::optional<std::string> IndexStore::prefixCandidateKey(std::string_view token) const
-{
-    const std::string_view word = indexsql::trimmed(token);
-    if (word.empty())
-        return std::nullopt;
-    const std::size_t n = std::min<std::size_t>(4, text::graphemeCount(word));
-    const std::string plainKey = text::lower(word.substr(0, text::graphemeByteOffset(word, n)));
-    const std::string normalized = IndexedItem::normalizedSearchText(word);
-    const std::string normalizedKey = normalized.substr(0, text::graphemeByteOffset(normalized, n));
-    for (const std::string* key : {&normalizedKey, &plainKey}) {
-        if (!key->empty() && m_indexes.hasLive(IndexKind::Prefixes, *key))
-            return *key;
-    }
-    return std::nullopt;
-}
-
 std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(const SearchQuery& query) const
 {
     if (!shouldUseFastCharacterIndexLocked(query))
         return std::nullopt;
     const std::string token = joinedToken(query);
 
-    // The keys: the prefix, then every pair of adjacent kept characters (or
-    // the one kept character of a word without pairs). An item must hold them all.
+    // The keys: every pair of adjacent kept characters (or the one kept
+    // character of a word without pairs). An item must hold them all.
     std::vector<LiveSearchIndexes::Key> keys;
-    if (std::optional<std::string> prefix = prefixCandidateKey(token))
-        keys.emplace_back(IndexKind::Prefixes, std::move(*prefix));
     std::vector<std::string> pairs = searchBigrams(token);
     if (!pairs.empty()) {
         for (std::string& pair : pairs)
@@ -73,25 +87,44 @@ std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(con
     std::vector<std::uint32_t> positions = m_indexes.positionsWithAll(keys);
     if (positions.empty())
         return std::nullopt;
-    positions = limitCandidatePositions(std::move(positions), token);
     return positions;
 }
 
-std::vector<std::uint32_t> IndexStore::limitCandidatePositions(std::vector<std::uint32_t> positions,
-                                                                std::string_view token)
+// A short word's candidates are many items. Every tier below the word
+// starts (an equal name, a name or stem beginning with the word) needs a stem
+// whose first kept characters are the word's first (up to four), unless the
+// word's last pair repeats an earlier one (a stem holding only its head, with
+// the rest in the extension, equals it when normalised). So when the items
+// whose stems begin so fill the limit with ranks below that tier, no other
+// candidate can enter the answer (rank comes first in this edition's order)
+// and they are not read.
+std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(const SearchQuery& query, int limit,
+                                                                             text::RegexWatch* watch) const
 {
-    if (!std::is_sorted(positions.begin(), positions.end()))
-        std::sort(positions.begin(), positions.end());
-    std::size_t keep = positions.size();
-    switch (text::graphemeCount(token)) {
-    case 1: keep = 600; break;
-    case 2: keep = 1800; break;
-    case 3: keep = 5000; break;
-    default: break;
-    }
-    if (positions.size() > keep)
-        positions.resize(keep);
-    return positions;
+    if (limit < 1 || query.caseSensitive || query.matchMode != SearchMatchMode::Contains ||
+        !shouldUseFastCharacterIndexLocked(query))
+        return std::nullopt;
+    const std::string token = joinedToken(query);
+    const std::optional<std::vector<std::string_view>> characters = plainCharacters(token);
+    if (!characters || characters->empty() || lastPairRepeats(*characters))
+        return std::nullopt;
+    std::string head;
+    for (std::size_t i = 0; i < std::min<std::size_t>(4, characters->size()); ++i)
+        head.append((*characters)[i]);
+    const PreparedQuery prepared(query, watch);
+    if (prepared.mode != PreparedQuery::Mode::Ranked || prepared.edition != AppEdition::Mardell)
+        return std::nullopt;
+    const std::vector<std::uint32_t> leading = m_indexes.positionsWithAll({{IndexKind::Prefixes, head}});
+    if (leading.size() < static_cast<std::size_t>(limit))
+        return std::nullopt;
+    std::vector<std::uint32_t> ranked =
+        m_searchEngine.searchIndices(m_items, std::span<const std::uint32_t>(leading), query, limit, watch);
+    if (ranked.size() < static_cast<std::size_t>(limit))
+        return std::nullopt;
+    const std::optional<Rank> worst = nameMatchRank(m_items.at(ranked.back()), prepared);
+    if (!worst || *worst >= kWordStartRank)
+        return std::nullopt;
+    return ranked;
 }
 
 std::optional<std::vector<IndexedItem>> IndexStore::fastCandidateItems(const SearchQuery& query) const

@@ -89,12 +89,15 @@ SqlText databaseSearchStatement(const SearchQuery& query, int limit, int maxCand
             }
         }
     }
-    text.sql += " LIMIT " + std::to_string(databaseSearchRowLimit(limit, maxCandidateRows));
+    if (maxCandidateRows != kEveryRow)
+        text.sql += " LIMIT " + std::to_string(databaseSearchRowLimit(limit, maxCandidateRows));
     return text;
 }
 
 std::int64_t databaseSearchRowLimit(int limit, int maxCandidateRows)
 {
+    if (maxCandidateRows == kEveryRow)
+        return INT64_MAX;
     return std::max<std::int64_t>(std::min<std::int64_t>(maxCandidateRows, std::int64_t(limit) * 4), limit);
 }
 
@@ -120,7 +123,7 @@ bool hasIdeograph(std::string_view token)
 
 } // namespace
 
-SqlText readOnlySearchStatement(const SearchQuery& query, int limit)
+SqlText readOnlySearchStatement(const SearchQuery& query)
 {
     SqlText text = baseStatement(query, true);
     if (!appendPatternClauses(query, text)) {
@@ -139,7 +142,7 @@ SqlText readOnlySearchStatement(const SearchQuery& query, int limit)
                 }
             }
         } else {
-            // Words that look like paths, and mixed ideographic words, may begin a
+            // Words that look like paths, and mixed ideographic words, may be in a
             // folder's name rather than the file's: search both.
             const bool slash = std::any_of(tokens.begin(), tokens.end(), [](const std::string& t) {
                 return t.find('/') != std::string::npos || t.find('\\') != std::string::npos;
@@ -151,17 +154,15 @@ SqlText readOnlySearchStatement(const SearchQuery& query, int limit)
                 if (nameOrPath) {
                     text.sql += query.caseSensitive ? " AND (name LIKE ? OR path LIKE ?)"
                                                     : " AND (lower(name) LIKE ? OR lower(path) LIKE ?)";
-                    text.bindings.push_back(sqlite::Binding::text(t + "%"));
-                    text.bindings.push_back(sqlite::Binding::text(t + "%"));
+                    text.bindings.push_back(sqlite::Binding::text(joinedPattern("%", t, "%")));
+                    text.bindings.push_back(sqlite::Binding::text(joinedPattern("%", t, "%")));
                 } else {
                     text.sql += nameClause;
-                    text.bindings.push_back(sqlite::Binding::text(t + "%"));
+                    text.bindings.push_back(sqlite::Binding::text(joinedPattern("%", t, "%")));
                 }
             }
         }
     }
-    const std::int64_t rowLimit = std::max<std::int64_t>(std::int64_t(std::min(limit, 3000)) * 4, limit);
-    text.sql += " LIMIT " + std::to_string(rowLimit);
     return text;
 }
 

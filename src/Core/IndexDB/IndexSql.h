@@ -38,14 +38,20 @@ SqlText baseStatement(const SearchQuery& query, bool withDateClause);
 // `pallix_regexp` test of the name. A plain query appends nothing: false.
 bool appendPatternClauses(const SearchQuery& query, SqlText& text);
 
+// A row budget that reads every matching row (a complete answer is ranked
+// before it is cut to the limit).
+inline constexpr int kEveryRow = 0;
+
 // The statement of the store's database search: filters, one clause per
 // word by match mode (or the pattern clauses), " LIMIT " and the row limit,
-// min(maxCandidateRows, limit * 4) raised to at least the limit.
+// min(maxCandidateRows, limit * 4) raised to at least the limit; no LIMIT
+// for kEveryRow.
 SqlText databaseSearchStatement(const SearchQuery& query, int limit, int maxCandidateRows);
 std::int64_t databaseSearchRowLimit(int limit, int maxCandidateRows);
-// The statement of the read-only search: names (or names and paths) beginning
-// with each word, at most min(limit, 3,000) * 4 rows, raised to the limit.
-SqlText readOnlySearchStatement(const SearchQuery& query, int limit);
+// The statement of the read-only search, a complete answer: every row whose
+// name (or, for words that look like paths and mixed ideographic words, name
+// or path) holds each word by match mode, with no row limit.
+SqlText readOnlySearchStatement(const SearchQuery& query);
 // The typing-time prefix search of names: the filters (the date only when
 // `withDateClause`), names beginning with the one word, and " LIMIT ?" bound
 // to limit * 6 within 600 ... 3,600. The query must have one non-blank word.

@@ -151,10 +151,6 @@ public:
     // Candidate selection from the inverted indexes (empty: rank every item).
     bool shouldUseFastCharacterIndex(const SearchQuery& query) const;
     std::optional<std::vector<IndexedItem>> fastCandidateItems(const SearchQuery& query) const;
-    // The lowest 600 / 1,800 / 5,000 positions for words of 1 / 2 / 3 characters
-    // when there are more; `positions` ascending.
-    static std::vector<std::uint32_t> limitCandidatePositions(std::vector<std::uint32_t> positions,
-                                                              std::string_view token);
     // The database row budget of a search.
     static int maxCandidateRows(const SearchQuery& query, int limit);
     static bool hasSearchIntent(const SearchQuery& query);
@@ -294,9 +290,10 @@ private:
     std::vector<IndexedItem> rankScanned(const SearchQuery& query, int limit, int hardCap, const CancelToken* cancel,
                                          text::RegexWatch* watch) const;
     std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
-    // The prefix key a word's candidates must hold: its normalised head when
-    // some item holds that, else its lower-cased head; none when neither.
-    std::optional<std::string> prefixCandidateKey(std::string_view token) const;
+    // The ranked answer of a plain word from the items whose stems begin with
+    // it, when those alone decide it; nothing otherwise.
+    std::optional<std::vector<std::uint32_t>> rankedFromLeadingNames(const SearchQuery& query, int limit,
+                                                                     text::RegexWatch* watch) const;
     std::vector<IndexedItem> searchLocked(const SearchQuery& query, int limit, const CancelToken* cancel,
                                           text::RegexWatch* watch);
     std::vector<IndexedItem> rankPositions(const SearchQuery& query, const std::vector<std::uint32_t>* positions,

@@ -57,7 +57,7 @@ Rows fetchRows(const sqlite::Connection& db, const indexsql::SqlText& text, int 
 std::vector<IndexedItem> IndexStore::readOnlySearch(const std::filesystem::path& databaseURL, const SearchQuery& query,
                                                     int limit, int maxReadAttempts, int /*searchStage*/, Clock* clock)
 {
-    // Every stage is the first: names beginning with the words.
+    // Every stage is the first: every name holding the words, ranked, then cut.
     if (limit < 1 || !hasSearchIntent(query))
         return {};
     sqlite::Connection db;
@@ -66,7 +66,7 @@ std::vector<IndexedItem> IndexStore::readOnlySearch(const std::filesystem::path&
     db.exec("PRAGMA cache_size=-40000;");
     db.exec("PRAGMA mmap_size=268435456;");
 
-    const indexsql::SqlText text = indexsql::readOnlySearchStatement(query, limit);
+    const indexsql::SqlText text = indexsql::readOnlySearchStatement(query);
 
     Rows rows = fetchRows(db, text, maxReadAttempts, clock ? *clock : *Clock::system());
     if (rows.gaveUp)

@@ -17,7 +17,6 @@ namespace pallix {
 
 namespace {
 
-constexpr int kDatabaseOnlyRowBudget = 4000;
 constexpr int kSupplementRowBudget = 2600;
 constexpr std::size_t kNoMatchFallbackItems = 6000;
 
@@ -112,12 +111,14 @@ std::vector<IndexedItem> IndexStore::searchLocked(const SearchQuery& query, int 
 {
     if (!hasSearchIntent(query))
         return {};
+    // A complete answer ranks every match before it keeps the best `limit`:
+    // no row budget and no scan cap cuts a name that holds the word.
     if (!m_cacheReady)
-        return databaseSearchWithStatus(query, limit, kDatabaseOnlyRowBudget).items;
+        return databaseSearchWithStatus(query, limit, indexsql::kEveryRow).items;
 
     if (!m_searchIndexesComplete) {
-        const auto hardCap = static_cast<int>(std::clamp<std::int64_t>(std::int64_t(limit) * 26, 22000, 78000));
-        std::vector<IndexedItem> results = rankScanned(query, limit, hardCap, cancel, watch);
+        const auto everyItem = static_cast<int>(std::min<std::size_t>(m_items.size(), INT32_MAX));
+        std::vector<IndexedItem> results = rankScanned(query, limit, everyItem, cancel, watch);
         const bool trySupplement = m_db.isOpen() && !query.useRegularExpression && !query.wildcardPattern &&
                                    query.tokens.size() <= 2 && fewMemoryResults(results.size(), limit);
         if (trySupplement) {
@@ -130,6 +131,9 @@ std::vector<IndexedItem> IndexStore::searchLocked(const SearchQuery& query, int 
     }
 
     std::optional<std::vector<std::uint32_t>> fast = fastCandidatePositions(query);
+    if (fast)
+        if (std::optional<std::vector<std::uint32_t>> ranked = rankedFromLeadingNames(query, limit, watch))
+            return materialized(*ranked);
     std::vector<IndexedItem> results = rankPositions(query, fast ? &*fast : nullptr, limit, watch);
     if (results.empty() && fast && fast->size() < m_items.size())
         return rankPositions(query, nullptr, limit, watch);

@@ -38,7 +38,7 @@ struct CompleteStore {
     }
 };
 
-TEST(CandidateSelection, WordsPreferNamesBeginningWithThem)
+TEST(CandidateSelection, WordsFindEveryNameHoldingTheirPairs)
 {
     CompleteStore s({fileItem("/c/planet.txt"), fileItem("/c/explain.txt"), fileItem("/c/Plan B.doc"),
                      fileItem("/c/people la.txt"), fileItem("/c/report.pdf"), fileItem("/c/café.txt"),
@@ -47,11 +47,10 @@ TEST(CandidateSelection, WordsPreferNamesBeginningWithThem)
         std::string word;
         std::vector<std::string> expected;
     } cases[] = {
-        // Names beginning with the word are the only candidates.
-        {"pla", {"Plan B.doc", "planet.txt"}},
+        // Names holding every pair, whether or not some name begins with the word.
+        {"pla", {"Plan B.doc", "explain.txt", "people la.txt", "planet.txt"}},
         // Surrounding white space is trimmed.
-        {" pla\t", {"Plan B.doc", "planet.txt"}},
-        // No name begins with "exp" but one: the prefix narrows to it.
+        {" pla\t", {"Plan B.doc", "explain.txt", "people la.txt", "planet.txt"}},
         {"xpl", {"explain.txt"}},
         // No name begins with "eop": every pair of the word, anywhere in the stem.
         {"eopl", {"people la.txt"}},
@@ -59,10 +58,10 @@ TEST(CandidateSelection, WordsPreferNamesBeginningWithThem)
         {"reportpdf", {"<none>"}},
         // Tokens keep their case; the keys are lower case.
         {"Pla", {"<none>"}},
-        // "fé" is looked up as typed; the prefix first as "cafe".
+        // "fé" is looked up as typed.
         {"café", {"Café Menü.txt", "café.txt"}},
         {"cafe", {"Café Menü.txt", "cafe au lait.txt", "café.txt"}},
-        {"p", {"Plan B.doc", "people la.txt", "planet.txt"}},
+        {"p", {"Plan B.doc", "explain.txt", "people la.txt", "planet.txt", "report.pdf"}},
         {"--", {"<none>"}},
     };
     for (const Case& c : cases) {
@@ -141,7 +140,7 @@ TEST(CandidateSelection, SearchesOverEveryItemAnswerAsTheEngine)
     }
 }
 
-TEST(CandidateSelection, ShortWordsAreCappedToTheLowestPositions)
+TEST(CandidateSelection, ShortWordsKeepEveryCandidate)
 {
     // 6,000 names beginning with "qzxw" and 4,000 with "q" further in; rows
     // are read in order, so positions follow it.
@@ -154,28 +153,21 @@ TEST(CandidateSelection, ShortWordsAreCappedToTheLowestPositions)
     struct Case {
         std::string word;
         std::size_t count;
-    } cases[] = {{"q", 600}, {"qz", 1800}, {"qzx", 5000}, {"qzxw", 6000}, {"qzxw1", 1111}};
+    } cases[] = {{"q", 10000}, {"qz", 6000}, {"qzx", 6000}, {"qzxw", 6000}, {"qzxw1", 1111}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.word);
         std::optional<std::vector<IndexedItem>> found = s.store->fastCandidateItems(wordsQuery({c.word}));
         ASSERT_TRUE(found);
         EXPECT_EQ(found->size(), c.count);
-        // The lowest positions: the first names in row order.
-        EXPECT_EQ(found->front().name(), c.word == "qzxw1" ? "qzxw1.txt" : "qzxw0.txt");
-        if (c.word.size() <= 3) {
-            EXPECT_EQ(found->back().name(), "qzxw" + std::to_string(c.count - 1) + ".txt");
-        }
+        // In ascending positions.
+        EXPECT_EQ(found->front().name(), c.word == "q" ? "aq0.txt" : c.word == "qzxw1" ? "qzxw1.txt" : "qzxw0.txt");
+        EXPECT_EQ(found->back().name(), "qzxw" + std::string(c.word == "qzxw1" ? "1999" : "5999") + ".txt");
     }
-    // The caps themselves, on plain position lists.
-    std::vector<std::uint32_t> many(801);
-    for (std::uint32_t i = 0; i < many.size(); ++i)
-        many[i] = 800 - i;
-    EXPECT_EQ(IndexStore::limitCandidatePositions(many, "x").size(), 600u);
-    EXPECT_EQ(IndexStore::limitCandidatePositions(many, "x").back(), 599u);
-    EXPECT_EQ(IndexStore::limitCandidatePositions({1, 2}, "x").size(), 2u);
-    EXPECT_EQ(IndexStore::limitCandidatePositions(std::vector<std::uint32_t>(1801, 1), "报告").size(), 1800u);
-    EXPECT_EQ(IndexStore::limitCandidatePositions(std::vector<std::uint32_t>(1800, 1), "报告").size(), 1800u);
-    EXPECT_EQ(IndexStore::limitCandidatePositions(std::vector<std::uint32_t>(9000, 1), "abcd").size(), 9000u);
+    // Ranked, the names beginning with the word come first.
+    const std::vector<IndexedItem> ranked = s.store->search(wordsQuery({"q"}), 6001);
+    ASSERT_EQ(ranked.size(), 6001u);
+    EXPECT_TRUE(ranked[5999].name().starts_with("qzxw"));
+    EXPECT_TRUE(ranked[6000].name().starts_with("aq"));
 }
 
 } // namespace

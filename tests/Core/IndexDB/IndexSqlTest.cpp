@@ -86,7 +86,7 @@ TEST(IndexSql, PatternQueriesNeverBecomeLikeText)
     SearchQuery wild = wordsQuery({"ignored"});
     wild.wildcardPattern = "IMG_*.Jp?%";
     for (auto* build : {+[](const SearchQuery& q) { return databaseSearchStatement(q, 10, 100); },
-                        +[](const SearchQuery& q) { return readOnlySearchStatement(q, 10); },
+                        +[](const SearchQuery& q) { return readOnlySearchStatement(q); },
                         +[](const SearchQuery& q) { return typingFastStatement(q, 10, true); }}) {
         text = build(wild);
         EXPECT_NE(text.sql.find(" AND lower(name) LIKE ? ESCAPE '\\'"), std::string::npos) << text.sql;
@@ -105,29 +105,30 @@ TEST(IndexSql, ReadOnlySearchClauses)
         std::string expectedTail;
         std::vector<Binding> expectedBindings;
     } cases[] = {
-        // Alphanumeric words, ideographs included: names beginning with them.
-        {{"报告"}, SearchMatchMode::Contains, " AND lower(name) LIKE ? LIMIT 40", {Binding::text("报告%")}},
-        {{"Rep", "v2"}, SearchMatchMode::Contains, " AND lower(name) LIKE ? AND lower(name) LIKE ? LIMIT 40",
-         {Binding::text("rep%"), Binding::text("v2%")}},
+        // Alphanumeric words, ideographs included: names holding them anywhere.
+        {{"报告"}, SearchMatchMode::Contains, " AND lower(name) LIKE ?", {Binding::text("%报告%")}},
+        {{"Rep", "v2"}, SearchMatchMode::Contains, " AND lower(name) LIKE ? AND lower(name) LIKE ?",
+         {Binding::text("%rep%"), Binding::text("%v2%")}},
         // Ideographs mixed with a symbol, alone or with one more word: names or paths.
-        {{"报告#1"}, SearchMatchMode::Contains, " AND (lower(name) LIKE ? OR lower(path) LIKE ?) LIMIT 40",
-         {Binding::text("报告#1%"), Binding::text("报告#1%")}},
+        {{"报告#1"}, SearchMatchMode::Contains, " AND (lower(name) LIKE ? OR lower(path) LIKE ?)",
+         {Binding::text("%报告#1%"), Binding::text("%报告#1%")}},
         {{"报告#1", "x", "y"}, SearchMatchMode::Contains,
-         " AND lower(name) LIKE ? AND lower(name) LIKE ? AND lower(name) LIKE ? LIMIT 40",
-         {Binding::text("报告#1%"), Binding::text("x%"), Binding::text("y%")}},
+         " AND lower(name) LIKE ? AND lower(name) LIKE ? AND lower(name) LIKE ?",
+         {Binding::text("%报告#1%"), Binding::text("%x%"), Binding::text("%y%")}},
         // A slash: names or paths.
-        {{"docs/a"}, SearchMatchMode::Contains, " AND (lower(name) LIKE ? OR lower(path) LIKE ?) LIMIT 40",
-         {Binding::text("docs/a%"), Binding::text("docs/a%")}},
-        {{"ab"}, SearchMatchMode::Suffix, " AND lower(name) LIKE ? LIMIT 40", {Binding::text("%ab")}},
+        {{"docs/a"}, SearchMatchMode::Contains, " AND (lower(name) LIKE ? OR lower(path) LIKE ?)",
+         {Binding::text("%docs/a%"), Binding::text("%docs/a%")}},
+        {{"ab"}, SearchMatchMode::Suffix, " AND lower(name) LIKE ?", {Binding::text("%ab")}},
+        {{"ab"}, SearchMatchMode::Prefix, " AND lower(name) LIKE ?", {Binding::text("ab%")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expectedTail);
-        const SqlText text = readOnlySearchStatement(wordsQuery(c.tokens, c.mode), 10);
+        const SqlText text = readOnlySearchStatement(wordsQuery(c.tokens, c.mode));
         EXPECT_EQ(tail(text.sql), c.expectedTail);
         EXPECT_EQ(text.bindings, c.expectedBindings);
+        // A complete answer: every matching row is ranked before the cut.
+        EXPECT_EQ(text.sql.find("LIMIT"), std::string::npos);
     }
-    EXPECT_TRUE(readOnlySearchStatement(wordsQuery({"a"}), 5000).sql.ends_with(" LIMIT 12000"));
-    EXPECT_TRUE(readOnlySearchStatement(wordsQuery({"a"}), 1).sql.ends_with(" LIMIT 4"));
 }
 
 TEST(IndexSql, TypingFastStatementBindsItsRowLimit)

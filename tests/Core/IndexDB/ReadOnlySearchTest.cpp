@@ -33,21 +33,24 @@ struct SharedDriveIndex {
     }
 };
 
-TEST(ReadOnlySearch, FindsNamesBeginningWithTheWords)
+TEST(ReadOnlySearch, FindsEveryNameHoldingTheWords)
 {
     SharedDriveIndex index;
     EXPECT_EQ(sorted(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"报告"}), 10))),
               (std::vector<std::string>{"/srv/报告 final.docx", "/srv/报告#1.txt", "/srv/报告#2"}));
     EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"éco"}), 10)),
               std::vector<std::string>{"/srv/École.pdf"});
-    // Names beginning with "docs" only: mydocs.txt is not read.
-    EXPECT_TRUE(IndexStore::readOnlySearch(index.db, wordsQuery({"docs"}), 10).empty());
+    // Names holding the word further in are found too.
+    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"docs"}), 10)),
+              std::vector<std::string>{"/srv/mydocs.txt"});
+    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"final"}), 10)),
+              std::vector<std::string>{"/srv/报告 final.docx"});
     // A path-like word searches paths too.
     EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"/srv/docs/"}), 10)),
               std::vector<std::string>{"/srv/docs/plan.txt"});
-    // A mixed ideographic word: names or paths beginning with it.
-    EXPECT_EQ(sorted(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"报告#2"}), 10))),
-              (std::vector<std::string>{"/srv/报告#2"}));
+    // A mixed ideographic word: names or paths holding it, the name first.
+    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"报告#2"}), 10)),
+              (std::vector<std::string>{"/srv/报告#2", "/srv/报告#2/inner.txt"}));
     SearchQuery wild = wordsQuery({});
     wild.rawText = wild.wildcardPattern.emplace("img_?.JPG");
     EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wild, 10)), std::vector<std::string>{"/srv/IMG_1.jpg"});
