@@ -38,6 +38,15 @@ DEB_PACKAGES += libopencv-dev  # the object detector's network
 DEB_PACKAGES += $(if $(shell command -v npm),,npm)
 DEB_PACKAGES += python3-skimage darknet  # sample photos the detector's tests look at
 
+DEB_PACKAGES += ccache  # the three trees of a CI run share their compiles
+
+# A compiler cache where the machine has one; paths relative to the checkout,
+# so another clone of the same sources hits it too.
+ifneq ($(shell command -v ccache),)
+CMAKE_FLAGS += -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
+export CCACHE_BASEDIR := $(CURDIR)
+endif
+
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 

@@ -40,7 +40,7 @@ QList<QImage> samples()
 
 QString golden()
 {
-    return QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/data/folder-stack-160.png";
+    return QStringLiteral(PALLIX_TESTS_DIR "/Core/Preview/data/folder-stack-160.png");
 }
 
 TEST(FolderPreviewDrawing, ThreeSamplesAt80PointsMatchTheGoldenDrawing)
