@@ -38,7 +38,7 @@ DEB_PACKAGES += libopencv-dev  # the object detector's network
 DEB_PACKAGES += $(if $(shell command -v npm),,npm)
 DEB_PACKAGES += python3-skimage darknet  # sample photos the detector's tests look at
 
-DEB_PACKAGES += ccache  # the three trees of a CI run share their compiles
+DEB_PACKAGES += ccache  # a rebuild of sources compiled before takes seconds
 
 # A compiler cache where the machine has one; paths relative to the checkout,
 # so another clone of the same sources hits it too.
