@@ -245,7 +245,7 @@ TEST(ServerIndexRuns, DamageMetByARunIsToldAndTheSharesAreWalkedAgain)
     writeFile(road.share() / "项目/new.png");
     road.model().refreshServerIndexManually();
     const std::string notice =
-        "status:共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引";
+        "notice:共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引";
     ASSERT_TRUE(waitFor([&] { return road.h.logged(notice); }));
     ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && road.model().serverIndexedCount() == 5; }));
     EXPECT_EQ(std::count(road.h.log.begin(), road.h.log.end(), notice), 1);

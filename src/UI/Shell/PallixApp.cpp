@@ -45,11 +45,6 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
     FolderBrowserEnvironment browsers;
     browsers.desktop = environment.desktop;  // the browser windows open and reveal as the results do
     m_model = std::make_unique<AppModel>(std::move(environment));
-    connect(m_model.get(), &AppModel::bootstrapEnded, this, [this] {
-        m_bootstrapEnded = true;
-        if (const auto message = std::exchange(m_pendingStatus, {}); !message.isEmpty())
-            m_model->setStatusMessage(message);
-    });
     m_window = std::make_unique<SearchWindow>(*m_model, thumbnails);
     connect(m_window->searchView(), &SearchView::settingsRequested, this,
             [this] { SettingsWindow::showSheet(*m_model, m_window.get()); });
@@ -70,21 +65,21 @@ void PallixApp::start()
 }
 
 // A key the system refuses used to stay silently inactive while the settings
-// showed it as set: the status line says so instead.
+// showed it as set: a notice says so, and stays until the user dismisses it
+// or a key is grabbed.
 void PallixApp::registerHotKey(const std::optional<GlobalHotKey>& hotKey)
 {
     const bool grabbed = HotKeyManager::shared().registerHotKey(
         hotKey, [] { AppNotifications::shared().postToggleSearchWindow(); });
-    if (grabbed || !hotKey)
+    if (!m_model)
         return;
+    if (grabbed || !hotKey) {
+        m_model->faultNotices().withdraw(FaultNotices::Cause::HotKey);
+        return;
+    }
     const QString message = hotkeys::registrationFailedMessage(*hotKey);
     qWarning("%s", qPrintable(message));
-    // The start-up writes its own progress right after registering: the
-    // failure is shown once that is done, where it stays readable.
-    if (m_bootstrapEnded && m_model)
-        m_model->setStatusMessage(message);
-    else
-        m_pendingStatus = message;
+    m_model->faultNotices().raise(FaultNotices::Cause::HotKey, message);
 }
 
 } // namespace pallix

@@ -40,8 +40,6 @@ public:
 private:
     void registerHotKey(const std::optional<GlobalHotKey>& hotKey);
 
-    bool m_bootstrapEnded = false;
-    QString m_pendingStatus;  // a hot-key failure waiting for the start-up to end
     std::unique_ptr<TrayController> m_tray;
     std::unique_ptr<SearchWindowController> m_controller;
     std::unique_ptr<AppModel> m_model;
