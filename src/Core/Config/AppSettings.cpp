@@ -177,6 +177,10 @@ std::optional<AppSettings> AppSettings::decode(std::string_view json)
     s.showMenuBarIcon = boolField(doc, "showMenuBarIcon").value.value_or(true);
     decodeGlobalHotKey(doc, s);
     s.commonSearchTerms = listField(doc, "commonSearchTerms").value.value_or(std::vector<std::string>{});
+    if (s.commonSearchTerms.size() > kMaxCommonSearchTerms) {
+        s.commonSearchTerms.resize(kMaxCommonSearchTerms);
+        s.commonSearchTerms.shrink_to_fit();
+    }
     return s;
 }
 

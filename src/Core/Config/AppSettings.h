@@ -19,6 +19,9 @@ namespace pallix {
 struct AppSettings {
     static constexpr std::int64_t kMinSearchLimit = 200;
     static constexpr std::int64_t kMaxSearchLimit = 10000;
+    // Common search terms kept after an addition; a stored list longer than
+    // this (edited by hand, or written by something else) is cut on load.
+    static constexpr std::size_t kMaxCommonSearchTerms = 12;
 
     // Configured local roots, standardized absolute paths in the order added. Required.
     std::vector<std::string> indexedRoots;
