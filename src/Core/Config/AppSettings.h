@@ -51,7 +51,8 @@ struct AppSettings {
 
     // nullopt when the document is rejected (not JSON, not an object, a required
     // key missing, null or mistyped, an unknown legacy scope mode).
-    static std::optional<AppSettings> decode(std::string_view json);
+    // `cut` (may be null) is set when a list was longer than its limit.
+    static std::optional<AppSettings> decode(std::string_view json, bool* cut = nullptr);
     // The compact JSON document; nullopt when a string cannot be encoded (not UTF-8).
     std::optional<std::string> encode() const;
 
