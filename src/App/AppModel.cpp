@@ -145,14 +145,16 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     m_serverIndexStore = std::make_shared<IndexStore>(m_serverIndexDatabasePath, m_env.clock);
     for (const bool server : {false, true}) {
         QPointer<AppModel> guard(this);
+        // Called on a store's worker thread: only hands off to the GUI thread.
         (server ? m_serverIndexStore : m_indexStore)->setStartedOverHandler([guard, server] {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [guard, server] {
-                    if (guard)
-                        guard->noteStoreStartedOver(server);
-                },
-                Qt::QueuedConnection);
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(
+                    app,
+                    [guard, server] {
+                        if (guard)
+                            guard->noteStoreStartedOver(server);
+                    },
+                    Qt::QueuedConnection);
         });
     }
     connect(this, &AppModel::bootstrapEnded, this, [this] {
