@@ -138,11 +138,32 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     if (startupCount != 0)
         m_statusMessage = QStringLiteral("已载入索引 %1 项").arg(startupCount);
     if (const std::optional<std::string>& problem = m_defaults->loadProblem())
-        noteStartupProblem(QString::fromStdString(*problem));
+        m_faultNotices.raise(FaultNotices::Cause::Settings, QString::fromStdString(*problem));
 
     m_indexStore = std::make_shared<IndexStore>(folder / "index.sqlite", m_env.clock);
     m_serverIndexDatabasePath = folder / "server_index.sqlite";
     m_serverIndexStore = std::make_shared<IndexStore>(m_serverIndexDatabasePath, m_env.clock);
+    for (const bool server : {false, true}) {
+        QPointer<AppModel> guard(this);
+        // Called on a store's worker thread: only hands off to the GUI thread.
+        (server ? m_serverIndexStore : m_indexStore)->setStartedOverHandler([guard, server] {
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(
+                    app,
+                    [guard, server] {
+                        if (guard)
+                            guard->noteStoreStartedOver(server);
+                    },
+                    Qt::QueuedConnection);
+        });
+    }
+    connect(this, &AppModel::bootstrapEnded, this, [this] {
+        m_bootstrapDone = true;
+        if (std::exchange(m_localStartedOverPending, false))
+            m_storeRecovery->afterLocalWrites();
+        if (std::exchange(m_serverStartedOverPending, false))
+            m_storeRecovery->afterServerWrites();
+    });
     m_imageSemanticStore = makeImageTagStore(m_env.services, folder / "image_semantic.sqlite");
     if (hasSharedDriveFeatures(AppEditionInfo::current()))
         m_serverImageSemanticStore = makeImageTagStore(m_env.services, folder / "server_image_semantic.sqlite");
@@ -478,7 +499,6 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
         co_return;
     if (m_indexedCount == 0) {
         rebuildIndex(true);
-        showStartupProblems();
         co_return;
     }
     // A walk killed or quit half-way, or one that could not write all it
@@ -490,7 +510,6 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
         co_return;
     }
     setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));
-    showStartupProblems();
     if (m_settings.enableImageFuzzySearch)
         startImageTagging();
     // inotify keeps no history: what changed while the application was not
@@ -509,23 +528,24 @@ void AppModel::noteRecoveredStores()
     // Started over on empty files: the local one is filled by the first scan
     // that an empty index gets, the shared-drive one by its own runs.
     if (m_indexStore->takeRecoveredFromDamage())
-        noteStartupProblem(QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
+        m_faultNotices.raise(FaultNotices::Cause::IndexDamage,
+                             QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
     if (m_serverIndexStore->takeRecoveredFromDamage())
-        noteStartupProblem(
+        m_faultNotices.raise(
+            FaultNotices::Cause::ServerIndexDamage,
             QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
 }
 
-void AppModel::noteStartupProblem(const QString& text)
+void AppModel::noteStoreStartedOver(bool server)
 {
-    m_startupProblems.append(text);
-    setStatusMessage(text);
-}
-
-void AppModel::showStartupProblems()
-{
-    if (!m_startupProblems.isEmpty())
-        setStatusMessage(m_startupProblems.join(QStringLiteral("；")));
-    m_startupProblems.clear();
+    if (!m_bootstrapDone) {
+        (server ? m_serverStartedOverPending : m_localStartedOverPending) = true;
+        return;
+    }
+    if (server)
+        m_storeRecovery->afterServerWrites();
+    else
+        m_storeRecovery->afterLocalWrites();
 }
 
 QCoro::Task<> AppModel::refreshResultsImmediately(std::optional<std::int64_t> searchGeneration)

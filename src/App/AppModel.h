@@ -36,6 +36,7 @@
 
 #include "App/AppServices.h"
 #include "App/AsyncClock.h"
+#include "App/FaultNotices.h"
 #include "App/FolderOrdering.h"
 #include "App/IndexRunMarkers.h"
 #include "App/JobHandle.h"
@@ -368,6 +369,8 @@ public:
     // calls the operations below, the rest goes through these two.
     ServerRoots& serverRoots() { return *m_serverRoots; }
     ServerIndexRuns& serverIndexRuns() { return *m_serverIndexRuns; }
+    // Faults the user must see, shown until dismissed (see FaultNotices).
+    FaultNotices& faultNotices() { return m_faultNotices; }
     void addServerIndexedRoots(const QStringList& paths);
     void clearServerIndexedRoots();
     void removeServerIndexedRoot(const std::set<int>& positions);
@@ -425,12 +428,10 @@ private:
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
     QCoro::Task<> finishBootstrapWithRoots();
-    // Problems met while starting (damaged files, an unreadable settings
-    // file): shown at once and again as the last word of the start-up, which
-    // would otherwise bury them under its own texts.
-    void noteStartupProblem(const QString& text);
     void noteRecoveredStores();
-    void showStartupProblems();
+    // A store started over after a read met damage (any thread): its refill
+    // waits for the start-up's end, which may already deal with it.
+    void noteStoreStartedOver(bool server);
     QCoro::Task<> refreshResultsImmediately(std::optional<std::int64_t> searchGeneration);
     // What a search job receives, fixed when it is scheduled.
     struct SearchRequest {
@@ -570,7 +571,10 @@ private:
     bool m_isIndexing = false;
     qint64 m_indexedCount = 0;
     QString m_statusMessage;
-    QStringList m_startupProblems;  // see noteStartupProblem()
+    FaultNotices m_faultNotices;
+    bool m_bootstrapDone = false;
+    bool m_localStartedOverPending = false;   // see noteStoreStartedOver()
+    bool m_serverStartedOverPending = false;
     bool m_isServerIndexing = false;
     qint64 m_serverIndexedCount = 0;
     QString m_serverIndexStatusText;

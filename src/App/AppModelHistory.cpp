@@ -9,7 +9,6 @@ namespace pallix {
 namespace {
 
 constexpr qsizetype kMaxHistoryEntries = 15;
-constexpr std::size_t kMaxCommonSearchTerms = 12;
 constexpr std::size_t kMinHistoryCharacters = 2;
 
 std::string trimmed(const std::string& text)
@@ -71,8 +70,8 @@ void AppModel::addCommonSearchTerm(const QString& term)
         if (!entry.empty() && entry != added)
             terms.push_back(std::move(entry));
     }
-    if (terms.size() > kMaxCommonSearchTerms)
-        terms.resize(kMaxCommonSearchTerms);
+    if (terms.size() > AppSettings::kMaxCommonSearchTerms)
+        terms.resize(AppSettings::kMaxCommonSearchTerms);
     record.commonSearchTerms = std::move(terms);
     m_settingsStore.setSettings(std::move(record));
     m_settingsStore.persist();

@@ -460,8 +460,9 @@ QCoro::Task<ItemList> AppModel::imageFuzzySearch(SearchQuery query, int limit, Q
         co_return ItemList();
     // Only values and shared stores cross to the worker; the model may be gone
     // when it answers, and finish() does not need it.
-    auto gathering = onPool([plan, index = m_indexStore, local = m_imageSemanticStore, server] {
-        return ImageFuzzySearch::gather(plan, *index, *local, server.get());
+    auto gathering = onPool([plan, index = m_indexStore, local = m_imageSemanticStore, server,
+                             serverIndex = server ? m_serverIndexStore : nullptr] {
+        return ImageFuzzySearch::gather(plan, *index, *local, server.get(), serverIndex.get());
     });
     std::vector<IndexedItem> items = co_await gathering;
     co_return ImageFuzzySearch::finish(std::move(items), excludingPaths, query.sortField, query.ascending, plan.cap);

@@ -120,30 +120,43 @@ ImageFuzzySearch::Plan ImageFuzzySearch::plan(const SearchQuery& query, int limi
 }
 
 std::vector<IndexedItem> ImageFuzzySearch::gather(const Plan& plan, IndexStore& index, ImageTagStore& localTags,
-                                                  ImageTagStore* serverTags)
+                                                  ImageTagStore* serverTags, IndexStore* serverIndex)
 {
     if (plan.groups.empty())
         return {};
     const std::vector<std::string> localImages = localTags.searchPaths(plan.groups, plan.localTagLimit);
     std::vector<std::string> serverImages;
-    if (serverTags && plan.serverTagLimit > 0)
+    if (serverTags && serverIndex && plan.serverTagLimit > 0)
         serverImages = serverTags->searchPaths(plan.groups, plan.serverTagLimit);
     const std::vector<std::string> folders =
         index.folderPathsMatchingNameTokens(plan.nameTokens, plan.caseSensitive, plan.folderLimit);
 
-    std::vector<std::string> candidates;
+    // Each index holds its own side's paths: the local one the folders and
+    // local images, the shared-drive one the shared-drive images.
+    std::vector<std::string> localCandidates;
+    std::vector<std::string> serverCandidates;
     std::unordered_set<std::string> seen;
     const std::size_t most = static_cast<std::size_t>(plan.candidateLimit);
-    for (const std::vector<std::string>* list : {&folders, &localImages, &std::as_const(serverImages)})
+    for (const std::vector<std::string>* list : {&folders, &localImages})
         for (const std::string& path : *list)
-            if (candidates.size() < most)
-                appendUnique(candidates, seen, path);
-    if (candidates.empty())
+            if (localCandidates.size() < most)
+                appendUnique(localCandidates, seen, path);
+    for (const std::string& path : serverImages)
+        if (localCandidates.size() + serverCandidates.size() < most)
+            appendUnique(serverCandidates, seen, path);
+    const std::size_t candidates = localCandidates.size() + serverCandidates.size();
+    if (candidates == 0)
         return {};
-    const int lookups = std::min(std::max(plan.cap * 6, 1200), static_cast<int>(candidates.size()));
-    // The cache only: paths the local index does not hold (or an index whose
-    // cache is not loaded yet) give no item.
-    return index.items(candidates, lookups);
+    const int lookups = std::min(std::max(plan.cap * 6, 1200), static_cast<int>(candidates));
+    // The caches only: paths an index does not hold (or an index whose cache
+    // is not loaded yet) give no item.
+    std::vector<IndexedItem> items = index.items(localCandidates, lookups);
+    const int left = lookups - static_cast<int>(items.size());
+    if (serverIndex && left > 0) {
+        std::vector<IndexedItem> shared = serverIndex->items(serverCandidates, left);
+        items.insert(items.end(), std::make_move_iterator(shared.begin()), std::make_move_iterator(shared.end()));
+    }
+    return items;
 }
 
 QList<IndexedItem> ImageFuzzySearch::finish(std::vector<IndexedItem> items, const QSet<QString>& excludingPaths,

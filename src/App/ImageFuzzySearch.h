@@ -3,8 +3,9 @@
 // what they show. The first two search terms become groups of tag tokens
 // (the lower-cased term, its "ocr:" form, and for 28 Chinese keywords their
 // English labels); the tag stores return the images that match every group,
-// folders whose names hold every plain token join them, and the local index
-// cache turns the paths into items, which are ordered images-first.
+// folders whose names hold every plain token join them, and the index caches
+// (the local one, and the shared-drive one for shared-drive images) turn the
+// paths into items, which are ordered images-first.
 //
 // Threads: plan(), finish() and the helpers are plain functions for the GUI
 // thread; gather() blocks on the stores and runs on a worker thread.
@@ -43,10 +44,11 @@ public:
     // The tokens of one search term, without repeats.
     static std::vector<std::string> expandFuzzyTokens(const std::string& term);
     static Plan plan(const SearchQuery& query, int limit, bool withServer);
-    // Worker thread: the matching items of the local index cache, folders
-    // first, then local images, then shared-drive images.
+    // Worker thread: the matching items, folders first, then local images
+    // (both from the local index cache), then shared-drive images from the
+    // shared-drive index's cache (`serverIndex`; without it, none show).
     static std::vector<IndexedItem> gather(const Plan& plan, IndexStore& index, ImageTagStore& localTags,
-                                           ImageTagStore* serverTags);
+                                           ImageTagStore* serverTags, IndexStore* serverIndex = nullptr);
     // Drops the excluded paths, orders the rest and keeps the first `cap`.
     static QList<IndexedItem> finish(std::vector<IndexedItem> items, const QSet<QString>& excludingPaths,
                                      SearchSortField sortField, bool ascending, int cap);

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QPointer>
+#include <QStringList>
 
 #include "App/AppModel.h"
 #include "App/ServerRoots.h"
@@ -59,6 +62,39 @@ bool isPresentation(const std::string& extension)
 bool isProgressBatch(int number)
 {
     return number == 1 || number % 6 == 0;
+}
+
+// A share root's folder and the file system it lies on; none when it cannot
+// be read. A share that is unmounted mid-run leaves its mount point behind,
+// an empty folder on another file system, or nothing at all.
+struct ShareMount {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const ShareMount&) const = default;
+};
+
+std::vector<std::optional<ShareMount>> mountsOf(const std::vector<std::string>& roots)
+{
+    std::vector<std::optional<ShareMount>> mounts;
+    for (const std::string& root : roots) {
+        struct stat status {};
+        if (::stat(root.c_str(), &status) == 0)
+            mounts.push_back(ShareMount{status.st_dev, status.st_ino});
+        else
+            mounts.push_back(std::nullopt);
+    }
+    return mounts;
+}
+
+// The roots readable before the walk that are gone or another folder after it.
+std::int64_t countVanished(const std::vector<std::optional<ShareMount>>& before,
+                           const std::vector<std::optional<ShareMount>>& after)
+{
+    std::int64_t vanished = 0;
+    for (std::size_t i = 0; i < before.size() && i < after.size(); ++i)
+        if (before[i] && before[i] != after[i])
+            ++vanished;
+    return vanished;
 }
 
 } // namespace
@@ -186,14 +222,18 @@ QCoro::Task<> ServerIndexRuns::runFull(RunKind kind, std::vector<std::string> ro
     auto scanning = m_model.onPool([scanner = m_scanner, store, roots, kind, base, token, guard,
                                     excluded = m_model.m_settings.excludedPaths,
                                     junk = m_model.m_settings.excludeSystemJunkFromIndex] {
+        RunOutcome outcome;
+        const std::vector<std::optional<ShareMount>> before = mountsOf(roots);
         int batches = 0;
-        scanner.scanInBatches(roots, excluded, junk, kRunBatchSize, [&](const std::vector<IndexedItem>& batch) {
+        const ScanReport report = scanner.scanInBatches(roots, excluded, junk, kRunBatchSize,
+                                                        [&](const std::vector<IndexedItem>& batch) {
             std::vector<IndexedItem> kept;
             std::copy_if(batch.begin(), batch.end(), std::back_inserter(kept), passesFullKeepRule);
             if (kept.empty() || token->isCancelled())
                 return;
-            // A failed write loses only its batch; the run goes on.
-            (void)store->upsert(kept);
+            // A failed write loses only its batch; the run goes on, but is not complete.
+            if (!store->upsert(kept))
+                ++outcome.failedWrites;
             if (!isProgressBatch(++batches))
                 return;
             const std::int64_t count = store->indexedCount();
@@ -205,14 +245,17 @@ QCoro::Task<> ServerIndexRuns::runFull(RunKind kind, std::vector<std::string> ro
                 },
                 Qt::QueuedConnection);
         }, token.get());
-        return store->indexedCount();
+        outcome.unreadable = static_cast<std::int64_t>(report.unreadablePaths.size());
+        outcome.vanishedShares = countVanished(before, mountsOf(roots));
+        outcome.count = store->indexedCount();
+        return outcome;
     });
-    const std::int64_t count = co_await scanning;
+    const RunOutcome outcome = co_await scanning;
     // Cut short (the model is going): no completion marker, so the next
     // launch sees the run as interrupted.
     if (!guard || token->isCancelled())
         co_return;
-    finishRun(kind, count, base);
+    finishRun(kind, outcome, base);
 }
 
 void ServerIndexRuns::publishProgress(RunKind kind, std::int64_t count, std::int64_t base)
@@ -227,11 +270,23 @@ void ServerIndexRuns::publishProgress(RunKind kind, std::int64_t count, std::int
         m_model.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引… 已收录 %1 项（本次 +%2）").arg(count).arg(added));
 }
 
-void ServerIndexRuns::finishRun(RunKind kind, std::int64_t count, std::int64_t base)
+void ServerIndexRuns::finishRun(RunKind kind, const RunOutcome& outcome, std::int64_t base)
 {
+    const std::int64_t count = outcome.count;
     m_model.setServerIndexedCount(count);
     m_model.setServerIndexing(false);
     m_model.m_serverRebuildTask = {};
+    if (outcome.isIncomplete()) {
+        // Part of the share was not read or not written: no completion
+        // marker, so the next launch's resume check walks it again.
+        const QString text = incompleteText(outcome);
+        m_model.setServerIndexStatusText(text);
+        m_model.setStatusMessage(text);
+        m_model.m_storeRecovery->afterServerWrites();
+        if (kind == RunKind::ManualUpdate && m_model.m_settings.includeServerInSearch)
+            m_model.scheduleSearch(true, false);
+        return;
+    }
     stamp(completedKey());
     m_model.m_storeRecovery->afterServerWrites();
     if (kind == RunKind::FirstScan) {
@@ -246,6 +301,20 @@ void ServerIndexRuns::finishRun(RunKind kind, std::int64_t count, std::int64_t b
                                                : QStringLiteral("共享盘索引已更新（%1 项，本次 +%2）").arg(count).arg(added));
     if (m_model.m_settings.includeServerInSearch)
         m_model.scheduleSearch(true, false);
+}
+
+QString ServerIndexRuns::incompleteText(const RunOutcome& outcome)
+{
+    QStringList reasons;
+    if (outcome.vanishedShares > 0)
+        reasons << QStringLiteral("共享盘在扫描中断开");
+    if (outcome.unreadable > 0)
+        reasons << QStringLiteral("%1 处无法读取").arg(outcome.unreadable);
+    if (outcome.failedWrites > 0)
+        reasons << QStringLiteral("%1 批未能写入索引").arg(outcome.failedWrites);
+    return QStringLiteral("共享盘索引未完成（%1），已收录 %2 项，下次启动将继续")
+        .arg(reasons.join(QStringLiteral("，")))
+        .arg(outcome.count);
 }
 
 QCoro::Task<> ServerIndexRuns::maybeRunServerIncrementalScanOnLaunch()

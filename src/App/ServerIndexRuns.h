@@ -12,7 +12,9 @@
 // where every published field and run marker is written after re-checking
 // that the model lives and the run's token has not fired. A run whose token
 // fired (the model is going) writes no completion marker, which is what lets
-// the next launch resume it.
+// the next launch resume it; so does a run that could not read part of the
+// shares (unreadable folders, a share gone mid-run) or could not write some of
+// its batches, after saying so in the status line.
 
 #include <cstdint>
 #include <memory>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include <QCoroTask>
+#include <QString>
 
 #include "Core/Indexer/FileScanner.h"
 #include "Core/Models/IndexedItem.h"
@@ -59,6 +62,18 @@ public:
     static bool passesFullKeepRule(const IndexedItem& item);
     static bool passesDailyKeepRule(const IndexedItem& item, double cutoff);
 
+    // What a first scan or manual update could not do. Any of it makes the
+    // run incomplete: it says so and writes no completion marker.
+    struct RunOutcome {
+        std::int64_t count = 0;           // rows in the index at the end
+        std::int64_t unreadable = 0;      // folders and entries the walk could not read
+        std::int64_t vanishedShares = 0;  // roots gone or unmounted during the walk
+        std::int64_t failedWrites = 0;    // batches the store refused
+        bool isIncomplete() const { return unreadable > 0 || vanishedShares > 0 || failedWrites > 0; }
+    };
+    // The status line of an incomplete run.
+    static QString incompleteText(const RunOutcome& outcome);
+
 private:
     enum class RunKind { FirstScan, ManualUpdate };
 
@@ -68,7 +83,7 @@ private:
     QCoro::Task<> runDaily(std::vector<std::string> roots, std::vector<std::string> excluded, bool junk,
                            std::shared_ptr<CancelToken> token);
     void publishProgress(RunKind kind, std::int64_t count, std::int64_t base);
-    void finishRun(RunKind kind, std::int64_t count, std::int64_t base);
+    void finishRun(RunKind kind, const RunOutcome& outcome, std::int64_t base);
     void stamp(const std::string& key);
 
     AppModel& m_model;

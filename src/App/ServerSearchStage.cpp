@@ -88,14 +88,15 @@ QCoro::Task<bool> ServerSearchStage::run(SearchQuery query, int limit, std::int6
     }
 
     auto reading = model.onPool([database, query, shared, clock = model.m_clock.shared()] {
-        return IndexStore::readOnlySearch(database, query, shared, kReadAttempts, 1, clock.get());
+        return IndexStore::readOnlySearchAnswer(database, query, shared, kReadAttempts, 1, clock.get());
     });
-    std::vector<IndexedItem> found = co_await reading;
+    IndexStore::ReadOnlyAnswer answer = co_await reading;
     if (!guard || token->isCancelled())
         co_return false;
-    // An unreadable database answers nothing: the list on screen stays.
-    if (!found.empty())
-        show(generation, query, toList(std::move(found)), !typing);
+    // An empty answer is shown as empty; only a read that failed leaves the
+    // list on screen, which is then the best there is.
+    if (!answer.readFailed)
+        show(generation, query, toList(std::move(answer.items)), !typing);
     co_return true;
 }
 
@@ -121,14 +122,14 @@ QCoro::Task<> ServerSearchStage::runPauseCompletion(SearchQuery query, int limit
     auto searching = model.onPool([store, database, query, limit, scanning, token, clock = model.m_clock.shared()] {
         // While a run writes the store, its memory is busy: the file answers.
         if (!scanning && store->waitForSearchCacheReady(kCacheWait))
-            return std::pair{store->search(query, limit, token.get()), true};
-        return std::pair{IndexStore::readOnlySearch(database, query, limit, kReadAttempts, 1, clock.get()), !scanning};
+            return IndexStore::ReadOnlyAnswer{store->search(query, limit, token.get()), false};
+        return IndexStore::readOnlySearchAnswer(database, query, limit, kReadAttempts, 1, clock.get());
     });
-    auto [found, showEmpty] = co_await searching;
+    IndexStore::ReadOnlyAnswer answer = co_await searching;
     if (!guard || token->isCancelled())
         co_return;
-    if (showEmpty || !found.empty())
-        show(generation, query, toList(std::move(found)), true);
+    if (!answer.readFailed)
+        show(generation, query, toList(std::move(answer.items)), true);
 }
 
 } // namespace pallix

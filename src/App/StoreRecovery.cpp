@@ -61,25 +61,29 @@ QCoro::Task<> StoreRecovery::refillIfStartedOver(Kind kind)
 void StoreRecovery::refillLocal()
 {
     if (++m_localRefills > kMaxRefills) {
-        m_model.setStatusMessage(QStringLiteral("索引数据库反复损坏，已另存为 index.sqlite.corrupt，请检查磁盘后重建索引"));
+        m_model.m_faultNotices.raise(FaultNotices::Cause::IndexDamage,
+                                     QStringLiteral("索引数据库反复损坏，已另存为 index.sqlite.corrupt，请检查磁盘后重建索引"));
         return;
     }
     // The walk that fills an index from nothing; the notice after its own
     // first text, which would otherwise cover it at once.
     m_model.rebuildIndex(false);
-    m_model.setStatusMessage(QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
+    m_model.m_faultNotices.raise(FaultNotices::Cause::IndexDamage,
+                                 QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
 }
 
 void StoreRecovery::refillServer()
 {
     if (!m_model.m_settings.enableServerIndexing || ++m_serverRefills > kMaxRefills) {
-        m_model.setStatusMessage(
+        m_model.m_faultNotices.raise(
+            FaultNotices::Cause::ServerIndexDamage,
             QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
         return;
     }
     // No run removes a row, so an update run fills the fresh file as a first scan would.
     m_model.serverIndexRuns().refreshServerIndexManually();
-    m_model.setStatusMessage(
+    m_model.m_faultNotices.raise(
+        FaultNotices::Cause::ServerIndexDamage,
         QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引"));
 }
 

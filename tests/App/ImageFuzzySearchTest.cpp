@@ -140,6 +140,37 @@ TEST(ImageFuzzySearchModel, RedFindsTheRedImageThroughTheRealStore)
     }));
 }
 
+// A shared-drive image found by its content is an item of the shared-drive
+// index, not of the local one: it shows beside the local hits.
+TEST(ImageFuzzySearchModel, SharedDriveImagesFoundByTheirContentShow)
+{
+    ModelHarness h;
+    seedIndex(h.databasePath(), {fileItem("/data/red.png")});
+    seedIndex(h.env.supportDirectory / "server_index.sqlite", {fileItem("/srv/team/海报.png"), fileItem("/srv/team/b.png")});
+    ImageSemanticStore localTags(h.env.supportDirectory / "image_semantic.sqlite");
+    ASSERT_EQ(localTags.bootstrap(), std::nullopt);
+    ASSERT_EQ(localTags.upsert("/data/red.png", {"红色", "red"}, 1), std::nullopt);
+    ImageSemanticStore serverTags(h.env.supportDirectory / "server_image_semantic.sqlite");
+    ASSERT_EQ(serverTags.bootstrap(), std::nullopt);
+    ASSERT_EQ(serverTags.upsert("/srv/team/海报.png", {"红色", "red"}, 1), std::nullopt);
+    ASSERT_EQ(serverTags.upsert("/srv/team/b.png", {"蓝色", "blue"}, 1), std::nullopt);
+    h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
+    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.presetSettings([](AppSettings& s) { s.enableImageFuzzySearch = true; });
+    h.start();
+    ASSERT_TRUE(h.settle());
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] {
+        return h.model->indexStore()->isSearchCacheReady() && h.model->serverIndexStore()->isSearchCacheReady();
+    }, 50ms));
+
+    h.model->setSearchText(QStringLiteral("红色"));
+    h.model->scheduleSearch(true, false);
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->imageFuzzyResults().size() == 2; }));
+    const std::vector<std::string> shown = pathsOf(h.model->imageFuzzyResults());
+    EXPECT_EQ(std::set<std::string>(shown.begin(), shown.end()),
+              (std::set<std::string>{"/data/red.png", "/srv/team/海报.png"}));
+}
+
 TEST(ImageFuzzySearchModel, SwitchingTheFeatureStoresItStartsTaggingAndEmptiesTheSection)
 {
     ImageRoad road;

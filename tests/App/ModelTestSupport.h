@@ -256,6 +256,8 @@ public:
         model = std::make_unique<AppModel>(env);
         QObject::connect(model.get(), &AppModel::statusMessageChanged, model.get(),
                          [this] { log.push_back("status:" + model->statusMessage().toStdString()); });
+        QObject::connect(&model->faultNotices(), &FaultNotices::raised, model.get(),
+                         [this](const QString& text) { log.push_back("notice:" + text.toStdString()); });
         QObject::connect(model.get(), &AppModel::bootstrapEnded, model.get(), [this] { bootstrapEnded = true; });
     }
 

@@ -5,6 +5,9 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cerrno>
 
 #include "Core/Config/EditionRule.h"
 #include "ServerTestSupport.h"
@@ -227,6 +230,102 @@ TEST(ServerIndexRuns, ARunCutShortIsResumedAtTheNextLaunch)
     EXPECT_TRUE(texts.empty());
 }
 
+// A folder of the share that cannot be listed: the run says it is
+// incomplete, leaves the completion marker out, and the next launch resumes.
+TEST(ServerIndexRuns, ARunThatCouldNotReadAFolderIsIncompleteAndTheNextLaunchResumes)
+{
+    ShareRoad road([](AppSettings& s) { s.autoResumeServerIndexingOnLaunch = true; });
+    writeFile(road.share() / "a.jpg");
+    writeFile(road.share() / "项目/b.jpg");
+    writeFile(road.share() / "项目/c.docx");
+    road.h.defaults->setDate(editionDefaultsKey(DefaultsName::ServerLastIncrementalScanAt),
+                             road.h.clock->wallSecondsSince1970());
+    std::atomic<bool> denied{true};
+    const std::string locked = road.at("项目");
+    road.h.env.scanner.listingFault = [&, locked](const std::string& path) {
+        return denied && path == locked ? EACCES : 0;
+    };
+    road.h.start();
+    const QString incomplete = QStringLiteral("共享盘索引未完成（1 处无法读取），已收录 3 项，下次启动将继续");
+    ASSERT_TRUE(waitFor([&] { return road.h.bootstrapEnded && road.model().serverIndexStatusText() == incomplete; }));
+    EXPECT_FALSE(road.model().isServerIndexing());
+    EXPECT_TRUE(road.h.logged("status:" + incomplete.toStdString())) << "said in the status line";
+    EXPECT_TRUE(road.runs().serverIndexRunStartedAt().has_value());
+    EXPECT_FALSE(road.runs().serverIndexRunCompletedAt().has_value());
+    road.h.stop();
+
+    // Readable again: the next launch resumes and completes the run.
+    denied = false;
+    road.h.bootstrapEnded = false;
+    road.h.clock->advance(60s);
+    road.h.start();
+    ASSERT_TRUE(road.runEnds());
+    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引已更新（5 项，本次 +2）");
+    EXPECT_GE(*road.runs().serverIndexRunCompletedAt(), *road.runs().serverIndexRunStartedAt());
+}
+
+// The share is unmounted half-way through the walk: what was not walked
+// cannot be told from what is not there, so the run is incomplete.
+TEST(ServerIndexRuns, AShareThatVanishesMidRunLeavesTheRunIncomplete)
+{
+    ShareRoad road;
+    for (int i = 0; i < 6; ++i)
+        writeFile(road.share() / ("批次" + std::to_string(i)) / "a.jpg");
+    const fs::path away = road.share().string() + "-离线";
+    const std::string cut = road.at("批次3");
+    std::atomic<bool> armed{true};
+    road.h.env.scanner.listingFault = [&, cut](const std::string& path) {
+        if (path == cut && armed.exchange(false))
+            fs::rename(road.share(), away);
+        return 0;
+    };
+    ASSERT_TRUE(road.start());
+    road.runs().startServerFullScanIfNeeded();
+    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && !road.model().isServerIndexing(); }));
+    EXPECT_TRUE(road.model().serverIndexStatusText().startsWith("共享盘索引未完成（共享盘在扫描中断开）"))
+        << road.model().serverIndexStatusText().toStdString();
+    EXPECT_EQ(road.model().statusMessage(), road.model().serverIndexStatusText());
+    EXPECT_FALSE(road.runs().serverIndexRunCompletedAt().has_value());
+
+    // Mounted again: the resume check takes the run up.
+    fs::rename(away, road.share());
+    road.runs().maybeResumeServerIndexIfInterrupted();
+    ASSERT_TRUE(road.runEnds());
+    EXPECT_EQ(road.model().serverIndexedCount(), 13);
+}
+
+// Batches the store refuses are counted: the run says so and is not complete.
+TEST(ServerIndexRuns, ARunWhoseWritesFailSaysSoAndIsNotComplete)
+{
+    ShareRoad road;
+    writeFile(road.share() / "a.jpg");
+    ASSERT_TRUE(road.start());
+    road.runs().startServerFullScanIfNeeded();
+    ASSERT_TRUE(road.runEnds());
+    ASSERT_EQ(road.model().serverIndexedCount(), 2);
+    const double completed = *road.runs().serverIndexRunCompletedAt();
+
+    // Another program makes the file refuse every new row.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(road.model().serverIndexDatabasePath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "CREATE TRIGGER refuse_insert BEFORE INSERT ON file_index BEGIN SELECT RAISE(ABORT, 'no'); END;"
+                           "CREATE TRIGGER refuse_update BEFORE UPDATE ON file_index BEGIN SELECT RAISE(ABORT, 'no'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(other);
+    sqlite3_close(other);
+
+    road.h.clock->advance(10s);
+    writeFile(road.share() / "b.jpg");
+    road.model().refreshServerIndexManually();
+    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && !road.model().isServerIndexing(); }));
+    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引未完成（1 批未能写入索引），已收录 2 项，下次启动将继续");
+    EXPECT_EQ(road.model().statusMessage(), road.model().serverIndexStatusText());
+    EXPECT_EQ(*road.runs().serverIndexRunCompletedAt(), completed) << "no new completion marker";
+    EXPECT_GT(*road.runs().serverIndexRunStartedAt(), completed);
+}
+
 // The disk damages the shared-drive index while the application runs: the
 // run that meets the damage leaves a fresh file, said once and filled at once
 // by an update run.
@@ -245,7 +344,7 @@ TEST(ServerIndexRuns, DamageMetByARunIsToldAndTheSharesAreWalkedAgain)
     writeFile(road.share() / "项目/new.png");
     road.model().refreshServerIndexManually();
     const std::string notice =
-        "status:共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引";
+        "notice:共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引";
     ASSERT_TRUE(waitFor([&] { return road.h.logged(notice); }));
     ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && road.model().serverIndexedCount() == 5; }));
     EXPECT_EQ(std::count(road.h.log.begin(), road.h.log.end(), notice), 1);

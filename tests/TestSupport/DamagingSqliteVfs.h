@@ -64,11 +64,25 @@ public:
         sqlite3_close(other);
     }
 
+    // From now on pages [firstPage, firstPage + count) of `database` (numbered
+    // from 1) read as zeros on connections opened read-only: damage deep in a
+    // large file that a bounded check on the read-write connection has not
+    // reached, and that only the readers of the rows meet. A fresh small file
+    // of the same name has no such pages.
+    void damagePagesForReaders(const std::filesystem::path& database, std::int64_t firstPage, std::int64_t count)
+    {
+        std::lock_guard lock(m_mutex);
+        m_readerDamaged = database.string();
+        m_readerDamageFrom = (firstPage - 1) * kFirstPageBytes;
+        m_readerDamageTo = (firstPage - 1 + count) * kFirstPageBytes;
+    }
+
 private:
     struct File {
         sqlite3_file base;
         DamagingSqliteVfs* owner;
         bool database;
+        bool readOnly;
         const char* name;
         std::uint64_t serial;  // order of opening: damage spares the later ones
         sqlite3_file* real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
@@ -86,6 +100,7 @@ private:
             return rc;
         file->owner = self;
         file->database = (flags & SQLITE_OPEN_MAIN_DB) != 0;
+        file->readOnly = (flags & SQLITE_OPEN_READONLY) != 0;
         file->name = name;  // valid until the file is closed
         file->serial = ++self->m_opens;
         file->base.pMethods = &kMethods;
@@ -96,9 +111,17 @@ private:
     {
         File* file = of(f);
         const int rc = file->real()->pMethods->xRead(file->real(), buffer, amount, offset);
-        if (rc == SQLITE_OK && file->database && offset >= kFirstPageBytes && file->owner->isDamaged(*file))
+        if (rc == SQLITE_OK && file->database && offset >= kFirstPageBytes &&
+            (file->owner->isDamaged(*file) || file->owner->isDamagedForReader(*file, offset)))
             std::memset(buffer, 0, static_cast<std::size_t>(amount));
         return rc;
+    }
+
+    bool isDamagedForReader(const File& file, sqlite3_int64 offset)
+    {
+        std::lock_guard lock(m_mutex);
+        return file.readOnly && file.name != nullptr && m_readerDamaged == file.name && offset >= m_readerDamageFrom &&
+               offset < m_readerDamageTo;
     }
 
     bool isDamaged(const File& file)
@@ -154,6 +177,9 @@ private:
     std::mutex m_mutex;
     std::string m_damaged;             // the damaged file, under m_mutex
     std::uint64_t m_damagedBelow = 0;  // its files opened before this serial; under m_mutex
+    std::string m_readerDamaged;       // see damagePagesForReaders(); under m_mutex
+    sqlite3_int64 m_readerDamageFrom = 0;
+    sqlite3_int64 m_readerDamageTo = 0;
 };
 
 } // namespace pallix::testsupport

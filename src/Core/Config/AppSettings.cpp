@@ -151,7 +151,7 @@ void decodeGlobalHotKey(const Json& doc, AppSettings& s)
 
 } // namespace
 
-std::optional<AppSettings> AppSettings::decode(std::string_view json)
+std::optional<AppSettings> AppSettings::decode(std::string_view json, bool* cut)
 {
     const Json doc = Json::parse(json, nullptr, /*allow_exceptions=*/false);
     if (doc.is_discarded() || !doc.is_object())
@@ -177,6 +177,12 @@ std::optional<AppSettings> AppSettings::decode(std::string_view json)
     s.showMenuBarIcon = boolField(doc, "showMenuBarIcon").value.value_or(true);
     decodeGlobalHotKey(doc, s);
     s.commonSearchTerms = listField(doc, "commonSearchTerms").value.value_or(std::vector<std::string>{});
+    if (s.commonSearchTerms.size() > kMaxCommonSearchTerms) {
+        s.commonSearchTerms.resize(kMaxCommonSearchTerms);
+        s.commonSearchTerms.shrink_to_fit();
+        if (cut)
+            *cut = true;
+    }
     return s;
 }
 

@@ -19,6 +19,9 @@ namespace pallix {
 struct AppSettings {
     static constexpr std::int64_t kMinSearchLimit = 200;
     static constexpr std::int64_t kMaxSearchLimit = 10000;
+    // Common search terms kept after an addition; a stored list longer than
+    // this (edited by hand, or written by something else) is cut on load.
+    static constexpr std::size_t kMaxCommonSearchTerms = 12;
 
     // Configured local roots, standardized absolute paths in the order added. Required.
     std::vector<std::string> indexedRoots;
@@ -48,7 +51,8 @@ struct AppSettings {
 
     // nullopt when the document is rejected (not JSON, not an object, a required
     // key missing, null or mistyped, an unknown legacy scope mode).
-    static std::optional<AppSettings> decode(std::string_view json);
+    // `cut` (may be null) is set when a list was longer than its limit.
+    static std::optional<AppSettings> decode(std::string_view json, bool* cut = nullptr);
     // The compact JSON document; nullopt when a string cannot be encoded (not UTF-8).
     std::optional<std::string> encode() const;
 

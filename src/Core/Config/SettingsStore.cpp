@@ -19,15 +19,20 @@ SettingsStore::SettingsStore(std::shared_ptr<Defaults> defaults, AppEdition edit
         if (auto legacy = m_defaults->data(legacyDefaultsKey(DefaultsName::Settings)))
             m_defaults->setData(m_key, *legacy);
     }
-    m_settings = load();
+    bool cut = false;
+    m_settings = load(&cut);
+    // A list far past its limit (written by hand or by another program) would
+    // otherwise stay in the document, which every later write copies whole.
+    if (cut)
+        persist();
 }
 
-AppSettings SettingsStore::load() const
+AppSettings SettingsStore::load(bool* cut) const
 {
     const auto bytes = m_defaults->data(m_key);
     if (!bytes)
         return {};
-    auto decoded = AppSettings::decode(*bytes);
+    auto decoded = AppSettings::decode(*bytes, cut);
     if (!decoded)
         return {};
     AppSettings s = std::move(*decoded);

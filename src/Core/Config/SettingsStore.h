@@ -38,7 +38,8 @@ public:
     const std::string& limitMarkerKey() const { return m_limitMarkerKey; }
 
 private:
-    AppSettings load() const;
+    // `cut`: see AppSettings::decode().
+    AppSettings load(bool* cut = nullptr) const;
 
     std::shared_ptr<Defaults> m_defaults;
     AppEdition m_edition;

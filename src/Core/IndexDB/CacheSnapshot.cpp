@@ -32,6 +32,7 @@ struct Part {
     std::size_t expectedRows = 0;
     ItemTable table;
     bool failed = false;  // a step failed: the rows after it are missing
+    bool damaged = false;  // ... and it failed on a damaged page
 };
 
 void readPart(const std::filesystem::path& url, Part& part, const CancelToken* cancel)
@@ -48,6 +49,7 @@ void readPart(const std::filesystem::path& url, Part& part, const CancelToken* c
     sqlite::Statement rows;
     if (rows.prepare(db, sql) != SQLITE_OK) {
         part.failed = true;
+        part.damaged = sqlite::isDamage(db.errorCode());
         return;
     }
     if (part.rowids) {
@@ -64,20 +66,24 @@ void readPart(const std::filesystem::path& url, Part& part, const CancelToken* c
             return;
     }
     part.failed = rc != SQLITE_DONE;
+    part.damaged = sqlite::isDamage(rc) || (part.failed && sqlite::isDamage(db.errorCode()));
 }
 
 } // namespace
 
-ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const CancelToken* cancel)
+CacheSnapshot loadCacheSnapshot(const std::filesystem::path& databaseURL, const CancelToken* cancel)
 {
     sqlite::Connection db;
     if (!openSnapshotConnection(db, databaseURL))
         return {};
     std::int64_t count = 0;
     {
+        // Counting reads every page of the table's tree above its leaves.
         sqlite::Statement countRows;
         if (countRows.prepare(db, "SELECT COUNT(*) FROM file_index;") == SQLITE_OK && countRows.step() == SQLITE_ROW)
             count = countRows.columnInt64(0);
+        else if (sqlite::isDamage(db.errorCode()))
+            return {{}, true};
     }
     const std::size_t expected = static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, kReserveCap));
 
@@ -114,7 +120,11 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
              [&](unsigned, std::size_t part, std::size_t) { readPart(databaseURL, parts[part], cancel); });
 
     // Read in one pass, a failing step would have ended the snapshot there:
-    // the parts after a failed one are dropped.
+    // the parts after a failed one are dropped. Damage in any part is damage
+    // of the whole file, whatever was read around it.
+    const bool damaged = std::any_of(parts.begin(), parts.end(), [](const Part& p) { return p.damaged; });
+    if (damaged)
+        return {{}, true};
     for (std::size_t k = 0; k < parts.size(); ++k) {
         if (parts[k].failed) {
             parts.resize(k + 1);
@@ -127,7 +137,7 @@ ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const Canc
         tables.push_back(std::move(p.table));
     ItemTable snapshot = tables.size() == 1 ? std::move(tables.front()) : ItemTable::concatenate(std::move(tables));
     snapshot.shrinkToFit();
-    return snapshot;
+    return {std::move(snapshot), false};
 }
 
 } // namespace pallix

@@ -11,10 +11,17 @@
 
 namespace pallix {
 
-// Never fails: an index that cannot be opened or read gives an empty table, a
-// read that fails part-way the rows before it. A later row with a path
-// already read replaces the earlier one. `cancel` (may be null) stops the read
-// between batches.
-ItemTable loadCacheSnapshot(const std::filesystem::path& databaseURL, const CancelToken* cancel);
+struct CacheSnapshot {
+    ItemTable items;
+    // A read met a damaged page: `items` hold only part of the file, which the
+    // store must treat as damaged rather than install.
+    bool damaged = false;
+};
+
+// An index that cannot be opened or read gives an empty table, a read that
+// fails part-way the rows before it (and says so when the failure was
+// damage). A later row with a path already read replaces the earlier one.
+// `cancel` (may be null) stops the read between batches.
+CacheSnapshot loadCacheSnapshot(const std::filesystem::path& databaseURL, const CancelToken* cancel);
 
 } // namespace pallix

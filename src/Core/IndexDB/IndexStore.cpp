@@ -252,6 +252,33 @@ StoreResult<void> IndexStore::recoverIfDamagedLocked()
     return m_damageSeen ? recoverFromDamageLocked() : StoreResult<void>{};
 }
 
+void IndexStore::setStartedOverHandler(std::function<void()> handler)
+{
+    std::lock_guard lock(m_mutex);
+    m_startedOverHandler = std::move(handler);
+}
+
+void IndexStore::startOverAfterDamagedReadLocked()
+{
+    if (std::exchange(m_readRecoveryPending, true))
+        return;
+    // Not here: the read's caller still works on the connection and the cache.
+    m_jobs.start([this](const CancelToken&) {
+        std::function<void()> startedOver;
+        {
+            std::lock_guard lock(m_mutex);
+            m_readRecoveryPending = false;
+            // A write may have dealt with it meanwhile.
+            if (!m_damageSeen)
+                return;
+            if (recoverFromDamageLocked())
+                startedOver = m_startedOverHandler;
+        }
+        if (startedOver)
+            startedOver();
+    });
+}
+
 bool IndexStore::takeRecoveredFromDamage()
 {
     std::lock_guard lock(m_mutex);
@@ -278,6 +305,10 @@ IndexStore::SQLQueryResult IndexStore::fetchItems(const std::string& sql, const 
             return {};
         sqlite::Statement statement;
         if (statement.prepare(m_db, sql) != SQLITE_OK) {
+            if (sqlite::isDamage(m_db.errorCode())) {
+                m_damageSeen = true;
+                startOverAfterDamagedReadLocked();
+            }
             if (!sqlite::isTransient(m_db.errorCode()))
                 return {};
         } else {
@@ -288,7 +319,10 @@ IndexStore::SQLQueryResult IndexStore::fetchItems(const std::string& sql, const 
             int rc;
             while ((rc = stepRead(statement)) == SQLITE_ROW)
                 result.items.push_back(indexsql::rowToItem(statement));
-            m_damageSeen = m_damageSeen || sqlite::isDamage(rc);
+            if (sqlite::isDamage(rc)) {
+                m_damageSeen = true;
+                startOverAfterDamagedReadLocked();
+            }
             if (!sqlite::isTransient(rc))
                 return result;  // done, or an error: the rows read so far
         }

@@ -93,9 +93,14 @@ public:
     // True once after the store found its file damaged (at bootstrap or on a
     // later read or write), moved it aside (see sqlite::moveDamagedAside) and
     // started over on an empty one: the owner must fill it again. A write
-    // that meets damage fails and starts over before it returns; damage a
-    // read met is dealt with by the next write.
+    // that meets damage fails and starts over before it returns; a read that
+    // meets damage (the snapshot load included) has the store start over on
+    // a background job, which then calls the started-over handler.
     bool takeRecoveredFromDamage();
+    // Called on a worker thread, without the store's lock, each time the
+    // store started over after a read met damage (a write's caller learns it
+    // from the write): the owner asks takeRecoveredFromDamage() and refills.
+    void setStartedOverHandler(std::function<void()> handler);
 
     // Cached items while the cache is loaded, else the row count of the bootstrap.
     std::int64_t indexedCount() const;
@@ -161,6 +166,15 @@ public:
     static std::vector<IndexedItem> readOnlySearch(const std::filesystem::path& databaseURL, const SearchQuery& query,
                                                    int limit, int maxReadAttempts = 2, int searchStage = 1,
                                                    Clock* clock = nullptr);
+    // readOnlySearch() telling an empty answer from a read that failed (a
+    // file that cannot be opened or read, or stayed busy).
+    struct ReadOnlyAnswer {
+        std::vector<IndexedItem> items;
+        bool readFailed = false;
+    };
+    static ReadOnlyAnswer readOnlySearchAnswer(const std::filesystem::path& databaseURL, const SearchQuery& query,
+                                               int limit, int maxReadAttempts = 2, int searchStage = 1,
+                                               Clock* clock = nullptr);
     static std::vector<IndexedItem> readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,
                                                                    const SearchQuery& query, int limit);
 
@@ -269,6 +283,10 @@ private:
 
     // Cache (SearchCacheLoad.cpp; the snapshot itself is CacheSnapshot.cpp).
     void applyLoadedCache(ItemTable snapshot, std::int64_t warmupGeneration);
+    // The snapshot met damage: the file is moved aside and the cache starts empty.
+    void startOverAfterDamagedSnapshot(std::int64_t warmupGeneration);
+    // A read on the store's connection met damage: starts over on a job of its own.
+    void startOverAfterDamagedReadLocked();
     void resetSearchIndexesLocked();
     void rebuildSearchCacheLocked();
     void startIndexBuild(std::int64_t generation);
@@ -329,6 +347,8 @@ private:
     bool m_loweredNamesComplete = false;    // the file's mark, or the fill finished
     std::int64_t m_loweredNamesGeneration = 0;  // a fill of an earlier file must not set the flag
     std::vector<Waiter> m_searchCacheReadyWaiters;  // in order of arrival
+    std::function<void()> m_startedOverHandler;
+    bool m_readRecoveryPending = false;  // a job started by a damaged read has not run yet
     int m_transientSearchFailureStreak = 0;
     std::optional<Clock::TimePoint> m_lastTransientSearchFailureAt;  // none: the distant past
     // Writes made while the warm-up is loading: replayed on the snapshot at

@@ -16,7 +16,7 @@ namespace {
 
 struct Rows {
     std::vector<IndexedItem> items;
-    bool gaveUp = false;  // the database stayed busy or locked
+    bool gaveUp = false;  // the database stayed busy or locked, or a read failed
 };
 
 bool openReadOnly(sqlite::Connection& db, const std::filesystem::path& url)
@@ -32,10 +32,10 @@ Rows fetchRows(const sqlite::Connection& db, const indexsql::SqlText& text, int 
         if (statement.prepare(db, text.sql) == SQLITE_OK)
             break;
         if (!sqlite::isTransient(db.errorCode()))
-            return {};
+            return {{}, true};
         clock.sleepFor(std::chrono::milliseconds(12 * tries));
         if (tries == 3)
-            return {};
+            return {{}, true};
     }
     statement.bindAll(text.bindings);
     Rows rows;
@@ -43,8 +43,10 @@ Rows fetchRows(const sqlite::Connection& db, const indexsql::SqlText& text, int 
     int rc;
     while ((rc = statement.step()) == SQLITE_ROW)
         rows.items.push_back(indexsql::rowToItem(statement));
-    if (!sqlite::isTransient(rc))
+    if (rc == SQLITE_DONE)
         return rows;
+    if (!sqlite::isTransient(rc))
+        return {{}, true};
     statement.finalize();
     if (maxReadAttempts < 1)
         return {{}, true};
@@ -55,14 +57,21 @@ Rows fetchRows(const sqlite::Connection& db, const indexsql::SqlText& text, int 
 } // namespace
 
 std::vector<IndexedItem> IndexStore::readOnlySearch(const std::filesystem::path& databaseURL, const SearchQuery& query,
-                                                    int limit, int maxReadAttempts, int /*searchStage*/, Clock* clock)
+                                                    int limit, int maxReadAttempts, int searchStage, Clock* clock)
+{
+    return readOnlySearchAnswer(databaseURL, query, limit, maxReadAttempts, searchStage, clock).items;
+}
+
+IndexStore::ReadOnlyAnswer IndexStore::readOnlySearchAnswer(const std::filesystem::path& databaseURL,
+                                                            const SearchQuery& query, int limit, int maxReadAttempts,
+                                                            int /*searchStage*/, Clock* clock)
 {
     // Every stage is the first: every name holding the words, ranked, then cut.
     if (limit < 1 || !hasSearchIntent(query))
         return {};
     sqlite::Connection db;
     if (!openReadOnly(db, databaseURL))
-        return {};
+        return {{}, true};
     db.exec("PRAGMA cache_size=-40000;");
     db.exec("PRAGMA mmap_size=268435456;");
 
@@ -70,8 +79,8 @@ std::vector<IndexedItem> IndexStore::readOnlySearch(const std::filesystem::path&
 
     Rows rows = fetchRows(db, text, maxReadAttempts, clock ? *clock : *Clock::system());
     if (rows.gaveUp)
-        return {};
-    return SearchEngine().search(rows.items, query, limit);
+        return {{}, true};
+    return {SearchEngine().search(rows.items, query, limit), false};
 }
 
 std::vector<IndexedItem> IndexStore::readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,

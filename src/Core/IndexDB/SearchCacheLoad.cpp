@@ -64,13 +64,53 @@ void IndexStore::startCacheWarmup()
     const std::int64_t generation = ++m_warmupGeneration;
     std::function<void()> hook = m_beforeCacheInstallHook;
     m_warmupTask = m_jobs.start([this, hook, generation](const CancelToken& token) {
-        ItemTable snapshot = loadCacheSnapshot(m_databaseURL, &token);
+        CacheSnapshot snapshot = loadCacheSnapshot(m_databaseURL, &token);
         if (hook)
             hook();
-        if (!token.isCancelled())
-            applyLoadedCache(std::move(snapshot), generation);
+        if (!token.isCancelled() && snapshot.damaged)
+            startOverAfterDamagedSnapshot(generation);
+        else if (!token.isCancelled())
+            applyLoadedCache(std::move(snapshot.items), generation);
         releaseFreedMemory();
     });
+}
+
+void IndexStore::startOverAfterDamagedSnapshot(std::int64_t warmupGeneration)
+{
+    std::function<void()> startedOver;
+    {
+        std::unique_lock lock(m_mutex);
+        if (warmupGeneration != m_warmupGeneration)
+            return;  // the start it belonged to failed
+        if (m_discardLoadingSnapshot) {
+            // The file it read was moved aside already: the fresh one is empty.
+            lock.unlock();
+            applyLoadedCache(ItemTable(), warmupGeneration);
+            return;
+        }
+        m_warmupTask.reset();
+        // Part of the file read, the rest lost: installing the part would
+        // look like an index that forgot files. The writes made meanwhile
+        // went to the damaged file too; the owner fills the fresh one.
+        m_warmupPending = false;
+        m_discardLoadingSnapshot = false;
+        m_pendingWrites.clear();
+        m_damageSeen = true;
+        if (!recoverFromDamageLocked()) {
+            // The file stays where it is: the next write tries again, and
+            // searches meanwhile find an empty cache rather than a partial one.
+            m_damageSeen = true;
+            resetSearchIndexesLocked();
+            m_items = ItemTable();
+            m_cacheReady = true;
+            m_searchIndexesComplete = true;
+        } else {
+            startedOver = m_startedOverHandler;
+        }
+        resumeSearchCacheReadyWaiters(true);
+    }
+    if (startedOver)
+        startedOver();
 }
 
 void IndexStore::abandonCacheWarmupLocked()

@@ -1,5 +1,7 @@
 #include "UI/Search/SearchAssistChips.h"
 
+#include "Core/Config/AppSettings.h"
+
 #include <QSet>
 
 namespace pallix {
@@ -10,7 +12,10 @@ SearchAssistContent composeSearchAssist(const std::vector<std::string>& commonTe
     SearchAssistContent content;
     // Loaded lists may repeat a text; two chips of one text would share one identity.
     QSet<QString> common;
+    // A chip is a widget: only as many as the list may hold, whatever it holds.
     for (const std::string& stored : commonTerms) {
+        if (common.size() == static_cast<qsizetype>(AppSettings::kMaxCommonSearchTerms))
+            break;
         const QString term = QString::fromStdString(stored);
         if (!common.contains(term)) {
             common.insert(term);

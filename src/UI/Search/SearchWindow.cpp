@@ -3,8 +3,10 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QVBoxLayout>
 
 #include "App/AppModel.h"
+#include "UI/Search/FaultNoticeBar.h"
 #include "UI/Search/ResultsMenu.h"
 #include "UI/Search/SearchView.h"
 #include "UI/Shell/AppNotifications.h"
@@ -14,8 +16,17 @@ namespace pallix {
 SearchWindow::SearchWindow(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent)
     : QMainWindow(parent), m_model(model)
 {
-    m_view = new SearchView(model, thumbnails, this);
-    setCentralWidget(m_view);
+    // The fault notices under the results: the status line below them is
+    // rewritten by every scan's progress, they stay until dismissed.
+    auto* central = new QWidget(this);
+    auto* stack = new QVBoxLayout(central);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(0);
+    m_view = new SearchView(model, thumbnails, central);
+    stack->addWidget(m_view, 1);
+    m_noticeBar = new FaultNoticeBar(model.faultNotices(), central);
+    stack->addWidget(m_noticeBar);
+    setCentralWidget(central);
     buildFileMenu();
     m_resultsMenu = new ResultsMenu(model, this);
     menuBar()->addMenu(m_resultsMenu);

@@ -13,8 +13,8 @@
 #include "UI/Search/SearchWindow.h"
 #include "UI/Settings/SettingsWindow.h"
 #include "UI/Shell/AppNotifications.h"
-#include "UI/Shell/HotKeyManager.h"
 #include "UI/Shell/GlobalShortcutsPortal.h"
+#include "UI/Shell/HotKeyManager.h"
 #include "UI/Shell/HotKeyRegistration.h"
 #include "UI/Shell/SearchWindowController.h"
 #include "UI/Shell/Symbols.h"
@@ -39,7 +39,7 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
         &HotKeyManager::shared(), m_portal.get(), [] { AppNotifications::shared().postToggleSearchWindow(); },
         [this](const QString& message) { reportHotKeyFailure(message); }});
     environment.services.registerHotKey = [this](const std::optional<GlobalHotKey>& hotKey) {
-        m_hotKeys->registerHotKey(hotKey);
+        registerHotKey(hotKey);
     };
     if (!environment.desktop)
         environment.desktop = makeWidgetDesktop();
@@ -51,11 +51,8 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
     FolderBrowserEnvironment browsers;
     browsers.desktop = environment.desktop;  // the browser windows open and reveal as the results do
     m_model = std::make_unique<AppModel>(std::move(environment));
-    connect(m_model.get(), &AppModel::bootstrapEnded, this, [this] {
-        m_bootstrapEnded = true;
-        if (const auto message = std::exchange(m_pendingStatus, {}); !message.isEmpty())
-            m_model->setStatusMessage(message);
-    });
+    if (const QString failure = std::exchange(m_pendingHotKeyFailure, {}); !failure.isEmpty())
+        m_model->faultNotices().raise(FaultNotices::Cause::HotKey, failure);
     m_window = std::make_unique<SearchWindow>(*m_model, thumbnails);
     connect(m_window->searchView(), &SearchView::settingsRequested, this,
             [this] { SettingsWindow::showSheet(*m_model, m_window.get()); });
@@ -77,15 +74,23 @@ void PallixApp::start()
 }
 
 // A key the system refuses used to stay silently inactive while the settings
-// showed it as set: the status line says so instead.
+// showed it as set: a notice says so, and stays until the user dismisses it
+// or a key is grabbed.
+void PallixApp::registerHotKey(const std::optional<GlobalHotKey>& hotKey)
+{
+    m_pendingHotKeyFailure.clear();
+    if (m_model)
+        m_model->faultNotices().withdraw(FaultNotices::Cause::HotKey);
+    m_hotKeys->registerHotKey(hotKey);  // a failure comes back through reportHotKeyFailure
+}
+
 void PallixApp::reportHotKeyFailure(const QString& message)
 {
-    // The start-up writes its own progress right after registering: the
-    // failure is shown once that is done, where it stays readable.
-    if (m_bootstrapEnded && m_model)
-        m_model->setStatusMessage(message);
+    qWarning("%s", qPrintable(message));
+    if (m_model)
+        m_model->faultNotices().raise(FaultNotices::Cause::HotKey, message);
     else
-        m_pendingStatus = message;
+        m_pendingHotKeyFailure = message;  // raised once the model exists
 }
 
 } // namespace pallix

@@ -41,10 +41,10 @@ public:
     const HotKeyRegistration& hotKeys() const { return *m_hotKeys; }
 
 private:
+    void registerHotKey(const std::optional<GlobalHotKey>& hotKey);
     void reportHotKeyFailure(const QString& message);
 
-    bool m_bootstrapEnded = false;
-    QString m_pendingStatus;  // a hot-key failure waiting for the start-up to end
+    QString m_pendingHotKeyFailure;  // met before the model exists
     std::unique_ptr<GlobalShortcutsPortal> m_portal;  // in a Wayland session only
     std::unique_ptr<HotKeyRegistration> m_hotKeys;
     std::unique_ptr<TrayController> m_tray;

@@ -1,10 +1,33 @@
+#include <cstdio>
+
 #include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include "Platform/AllocatorArenas.h"
 #include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/QtTranslations.h"
 #include "UI/Shell/SingleInstance.h"
+
+namespace {
+
+// Another 珀溪 holds the lock but does not answer (frozen, or stopped in a
+// debugger): said on stderr and in a dialog; true when the user starts anyway.
+bool askToStartAnyway()
+{
+    const QString text = QStringLiteral("另一个珀溪正在运行，但没有响应。");
+    std::fprintf(stderr, "珀溪：%s\n", text.toUtf8().constData());
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("珀溪"), text);
+    box.setInformativeText(QStringLiteral("可以等它恢复后再打开，或者仍然启动：两个珀溪会同时使用同一个索引。"));
+    QPushButton* start = box.addButton(QStringLiteral("仍然启动"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("退出"), QMessageBox::RejectRole);
+    box.setDefaultButton(start);
+    box.exec();
+    return box.clickedButton() == start;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -20,14 +43,25 @@ int main(int argc, char** argv)
     // running, it starts 珀溪, whose window shows.
     const bool toggle = QApplication::arguments().contains(QStringLiteral("--toggle"));
     pallix::SingleInstance instance;
-    if (instance.handOver(toggle ? pallix::SingleInstance::Request::Toggle : pallix::SingleInstance::Request::Show))
+    switch (instance.handOver(toggle ? QStringLiteral("toggle") : QStringLiteral("show"))) {
+    case pallix::SingleInstance::HandOver::HandedOver:
         return 0;
+    case pallix::SingleInstance::HandOver::NotAnswering:
+        if (!askToStartAnyway())
+            return 1;
+        if (!instance.startAnyway())
+            std::fprintf(stderr, "珀溪：无法接管单实例连接，其他启动将无法转交给本窗口\n");
+        break;
+    case pallix::SingleInstance::HandOver::NoneRunning:
+        if (!instance.listen())
+            std::fprintf(stderr, "珀溪：无法监听单实例连接，其他启动将无法转交给本窗口\n");
+        break;
+    }
     pallix::PallixApp pallix;
     QObject::connect(&instance, &pallix::SingleInstance::activationRequested, &pallix,
                      [] { pallix::AppNotifications::shared().postShowSearchWindow(); });
     QObject::connect(&instance, &pallix::SingleInstance::toggleRequested, &pallix,
                      [] { pallix::AppNotifications::shared().postToggleSearchWindow(); });
-    instance.listen();
     pallix.start();
     return QApplication::exec();
 }

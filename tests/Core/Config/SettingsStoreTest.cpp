@@ -178,6 +178,36 @@ TEST(SettingsStore, OptionalKeysFallBackOneByOne)
     EXPECT_TRUE(s.commonSearchTerms.empty());
 }
 
+// A list of common terms far past its limit is cut to the first twelve when
+// loaded, and the cut document written back, so later writes of the defaults
+// no longer copy the long one; a list within the limit writes nothing.
+TEST(SettingsStore, ALongListOfCommonTermsIsCutOnLoadAndWrittenBack)
+{
+    auto doc = baseDocument();
+    Json terms = Json::array();
+    for (int i = 0; i < 100000; ++i)
+        terms.push_back("词" + std::to_string(i));
+    doc["commonSearchTerms"] = terms;
+    auto defaults = Defaults::inMemory();
+    defaults->setData(kKey, doc.dump());
+    const std::size_t storedBefore = defaults->data(kKey)->size();
+
+    SettingsStore store(defaults, AppEdition::Mardell);
+    ASSERT_EQ(store.settings().commonSearchTerms.size(), AppSettings::kMaxCommonSearchTerms);
+    EXPECT_EQ(store.settings().commonSearchTerms.front(), "词0");
+    EXPECT_EQ(store.settings().commonSearchTerms.back(), "词11");
+    EXPECT_TRUE(store.settings().launchAtLogin) << "the rest of the document stands";
+    EXPECT_LT(defaults->data(kKey)->size() * 100, storedBefore);
+    EXPECT_EQ(SettingsStore(defaults, AppEdition::Mardell).settings(), store.settings());
+
+    doc["commonSearchTerms"] = Json::array({"报告", "合同"});
+    auto within = Defaults::inMemory();
+    within->setData(kKey, doc.dump());
+    const std::string untouched = *within->data(kKey);
+    EXPECT_EQ(SettingsStore(within, AppEdition::Mardell).settings().commonSearchTerms.size(), 2u);
+    EXPECT_EQ(*within->data(kKey), untouched);
+}
+
 TEST(SettingsStore, LegacySearchScopeRule)
 {
     struct Case {

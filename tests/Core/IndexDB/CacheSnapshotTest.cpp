@@ -32,7 +32,7 @@ TEST(CacheSnapshot, ReadsEveryRowInOrderWithItsSearchForms)
                                    : fileItem("/s/报告-" + std::to_string(i) + ".PDF", i, 1'600'000'000.5 + i));
     test::seedDatabase(dir / "index.sqlite", items);
 
-    const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", nullptr);
+    const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", nullptr).items;
     ASSERT_EQ(table.size(), items.size());
     for (std::size_t p = 0; p < items.size(); p += 997) {
         SCOPED_TRACE(items[p].path());
@@ -54,7 +54,7 @@ TEST(CacheSnapshot, LargeIndexesAreReadInRowidRangesAndJoinedInOrder)
             "INSERT INTO file_index SELECT '/big/f' || i || '.txt', 'f' || i || '.txt', '/big', 'txt', i, 1.5, 0, '', "
             "lower('f' || i || '.txt') FROM n;"
             "DELETE FROM file_index WHERE rowid BETWEEN 20000 AND 90000;");
-    const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", nullptr);
+    const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", nullptr).items;
     ASSERT_EQ(table.size(), 350000u - 70001u);
     for (std::size_t p : {std::size_t(0), std::size_t(19998), std::size_t(19999), std::size_t(100000),
                           table.size() - 1}) {
@@ -68,6 +68,40 @@ TEST(CacheSnapshot, LargeIndexesAreReadInRowidRangesAndJoinedInOrder)
     }
 }
 
+// Pages deep in a table large enough for several readers: whichever reader
+// meets them, the snapshot says the file is damaged and keeps no part of it.
+TEST(CacheSnapshot, DamagedPagesAnywhereInALargeTableMakeTheWholeSnapshotDamaged)
+{
+    // The table alone, without the indexes whose pages would lie between its
+    // own: every page after the schema's is one the load reads.
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    rawExec(db, "CREATE TABLE file_index (path TEXT, name TEXT NOT NULL, parent_path TEXT NOT NULL, "
+                "extension TEXT NOT NULL, size INTEGER NOT NULL, modified_at REAL NOT NULL, "
+                "is_directory INTEGER NOT NULL, content_text TEXT NOT NULL DEFAULT '', lower_name TEXT);");
+    rawExec(db, "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000) "
+                "INSERT INTO file_index SELECT '/big/f' || i || '.txt', 'f' || i || '.txt', '/big', 'txt', i, 1.5, 0, "
+                "'', lower('f' || i || '.txt') FROM n;");
+    const std::uintmax_t pages = std::filesystem::file_size(db) / 4096;
+    ASSERT_GT(pages, 1000u);
+    ASSERT_TRUE(loadCacheSnapshot(db, nullptr).items.size() == 300000u && !loadCacheSnapshot(db, nullptr).damaged);
+    // Early, middle and late in the file: the first reader, a middle one, the last.
+    for (const double at : {0.1, 0.5, 0.9}) {
+        SCOPED_TRACE(at);
+        TempDir copyDir;
+        const auto copy = copyDir / "index.sqlite";
+        std::filesystem::copy_file(db, copy);
+        std::fstream f(copy, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(static_cast<std::uintmax_t>(double(pages) * at) * 4096));
+        const std::string junk(4096 * 3, '\x5a');
+        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+        f.close();
+        const CacheSnapshot snapshot = loadCacheSnapshot(copy, nullptr);
+        EXPECT_TRUE(snapshot.damaged);
+        EXPECT_TRUE(snapshot.items.empty()) << snapshot.items.size() << " rows of a damaged file";
+    }
+}
+
 TEST(CacheSnapshot, UnreadableIndexesGiveAnEmptyTable)
 {
     TempDir dir;
@@ -75,7 +109,7 @@ TEST(CacheSnapshot, UnreadableIndexesGiveAnEmptyTable)
     rawExec(dir / "other.sqlite", "CREATE TABLE unrelated (x);");
     for (const char* name : {"missing.sqlite", "garbage.sqlite", "other.sqlite"}) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(loadCacheSnapshot(dir / name, nullptr).empty());
+        EXPECT_TRUE(loadCacheSnapshot(dir / name, nullptr).items.empty());
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "missing.sqlite"));
 }
@@ -89,7 +123,7 @@ TEST(CacheSnapshot, LaterRowOfTheSamePathWins)
             "INSERT INTO file_index VALUES ('/a/x', 'x', '/a', '', 1, 1.0, 0);"
             "INSERT INTO file_index VALUES ('/a/y', 'y', '/a', '', 2, 1.0, 0);"
             "INSERT INTO file_index VALUES ('/a/x', 'x', '/a', '', 3, 1.0, 0);");
-    const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", nullptr);
+    const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", nullptr).items;
     ASSERT_EQ(table.size(), 2u);
     EXPECT_EQ(table.at(*table.find("/a/x")).size, 3);
 }
@@ -103,7 +137,7 @@ TEST(CacheSnapshot, CancellationStopsBetweenBatches)
     test::seedDatabase(dir / "index.sqlite", items);
     CancelToken cancelled;
     cancelled.cancel();
-    const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", &cancelled);
+    const ItemTable table = loadCacheSnapshot(dir / "index.sqlite", &cancelled).items;
     EXPECT_EQ(table.size(), 4096u);
 }
 

@@ -14,6 +14,7 @@
 #include <sqlite3.h>
 
 #include "IndexDbTestSupport.h"
+#include "TestSupport/DamagingSqliteVfs.h"
 
 namespace pallix {
 namespace {
@@ -62,6 +63,44 @@ int damageOnlyTheNameIndex(const std::filesystem::path& db)
     return rows;
 }
 
+// After a start-over: the store is empty, and a write and a search work on the fresh file.
+void expectFreshStore(IndexStore& store)
+{
+    EXPECT_EQ(store.indexedCount(), 0);
+    EXPECT_TRUE(store.search(test::wordsQuery({"file"}), 10).empty());
+    ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
+    EXPECT_EQ(store.indexedCount(), 1);
+    EXPECT_EQ(store.search(test::wordsQuery({"fresh"}), 10).size(), 1u);
+}
+
+// The store's started-over handler, called on a worker thread; the test waits for it.
+class StartedOverSignal {
+public:
+    explicit StartedOverSignal(IndexStore& store)
+    {
+        store.setStartedOverHandler([this] {
+            std::lock_guard lock(m_mutex);
+            ++m_calls;
+            m_told.notify_all();
+        });
+    }
+    bool waitForCall()
+    {
+        std::unique_lock lock(m_mutex);
+        return m_told.wait_for(lock, 30s, [&] { return m_calls > 0; });
+    }
+    int calls()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_told;
+    int m_calls = 0;
+};
+
 // One generated damaged file: how to make it from a sound one.
 struct Damage {
     const char* name;
@@ -96,12 +135,66 @@ TEST(IndexStoreDamage, DamagedFilesAreMovedAsideAndTheStoreStartsOverEmpty)
         EXPECT_TRUE(std::filesystem::exists(dir / "index.sqlite.corrupt"));
         EXPECT_GT(std::filesystem::file_size(dir / "index.sqlite.corrupt"), 4096u) << "the damaged file, not the older copy";
         store.waitForSearchCacheReady();
-        EXPECT_EQ(store.indexedCount(), 0);
-        EXPECT_TRUE(store.search(test::wordsQuery({"file"}), 10).empty());
-        ASSERT_TRUE(store.upsert({fileItem("/data/fresh.txt")}));
-        EXPECT_EQ(store.indexedCount(), 1);
-        EXPECT_EQ(store.search(test::wordsQuery({"fresh"}), 10).size(), 1u);
+        expectFreshStore(store);
     }
+}
+
+// A large file whose damage lies beyond what the start-up check reads: the
+// snapshot meets it, and the store starts over instead of installing the part
+// it read, then tells its owner once.
+TEST(IndexStoreDamage, DamageOnlyTheSnapshotMeetsStartsOverInsteadOfHalfLoading)
+{
+    testsupport::DamagingSqliteVfs disk;
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    test::seedDatabase(db, {});
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer,
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 250000) "
+                           "INSERT INTO file_index SELECT '/big/f' || i || '.txt', 'f' || i || '.txt', '/big', 'txt', "
+                           "i, 1.5, 0, '', lower('f' || i || '.txt') FROM n;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(writer);
+    // A stretch in the middle of the file: pages of the table's rows among
+    // those of its indexes, which the load does not read.
+    const auto pages = static_cast<std::int64_t>(std::filesystem::file_size(db) / 4096);
+    disk.damagePagesForReaders(db, pages / 2, 40);
+
+    IndexStore store(db, std::make_shared<test::InstantClock>());
+    StartedOverSignal startedOver(store);
+    ASSERT_TRUE(store.bootstrap());
+    EXPECT_FALSE(store.takeRecoveredFromDamage()) << "the check did not reach the damage";
+    store.waitForSearchCacheReady();
+    EXPECT_EQ(store.indexedCount(), 0) << "no part of the damaged file is installed";
+    ASSERT_TRUE(startedOver.waitForCall());
+    EXPECT_TRUE(store.takeRecoveredFromDamage());
+    EXPECT_FALSE(store.takeRecoveredFromDamage()) << "told once";
+    EXPECT_GT(std::filesystem::file_size(dir / "index.sqlite.corrupt"), std::uintmax_t(pages / 2) * 4096);
+    expectFreshStore(store);
+    EXPECT_EQ(startedOver.calls(), 1);
+}
+
+// A read on the store's own connection that meets damage starts the store
+// over at once instead of waiting for the next write.
+TEST(IndexStoreDamage, ASearchThatMeetsDamageStartsTheStoreOver)
+{
+    testsupport::DamagingSqliteVfs disk;
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    test::seedDatabase(db, manyItems(3000));
+    IndexStore store(db, std::make_shared<test::InstantClock>());
+    StartedOverSignal startedOver(store);
+    ASSERT_TRUE(store.bootstrap());
+    store.waitForSearchCacheReady();
+    disk.damage(db);
+    // The folder's rows are read from the file, where the damage is met.
+    (void)store.relatedItemsInFolder("/data/some-rather-long-folder-name", 10);
+    ASSERT_TRUE(startedOver.waitForCall());
+    EXPECT_TRUE(store.takeRecoveredFromDamage());
+    EXPECT_TRUE(std::filesystem::exists(dir / "index.sqlite.corrupt"));
+    expectFreshStore(store);
 }
 
 // Damage that appears while the store runs: the write that meets it fails and

@@ -59,6 +59,30 @@ TEST(SearchAssistChips, AtMostFifteenHistoryChipsAndSaveCurrentOnlyWithText)
     EXPECT_FALSE(none.showsSaveCurrent);
 }
 
+// A settings file holding 100,000 common terms (written by hand or by
+// something else): the list is cut to the twelve a list may hold on load, and
+// the row makes a widget for each chip it shows, never one per stored term.
+TEST(SearchAssistRowLimits, AHundredThousandStoredTermsLoadAsTwelveChips)
+{
+    std::vector<std::string> stored;
+    for (int i = 0; i < 100000; ++i)
+        stored.push_back("常用词" + std::to_string(i));
+    EXPECT_EQ(texts(composeSearchAssist(stored, {}, QString()).chips, Style::Common).size(), 12);
+
+    ModelHarness h;
+    h.preventStartUp();
+    h.presetSettings([&](AppSettings& s) { s.commonSearchTerms = stored; });
+    h.start();
+    ASSERT_EQ(h.model->settings().commonSearchTerms,
+              std::vector<std::string>(stored.begin(), stored.begin() + 12));
+    SearchAssistRow row(*h.model);
+    row.resize(600, 200);
+    row.show();
+    ASSERT_EQ(row.chips().size(), 12);
+    EXPECT_EQ(row.chips().front()->chip().text, QStringLiteral("常用词0"));
+    EXPECT_EQ(row.findChildren<TermChip*>().size(), 12);
+}
+
 class SearchAssistRowTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QTest>
+#include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 
 #include "App/ModelTestSupport.h"
+#include "UI/Search/FaultNoticeBar.h"
 #include "UI/Search/SearchWindow.h"
 #include "UI/Settings/SettingsWindow.h"
 #include "UI/Shell/HotKeyRegistration.h"
@@ -19,18 +22,18 @@ namespace pallix {
 using namespace testing_support;
 
 // The offscreen platform has neither a tray nor X11: the window shows at
-// start, and the default hot key cannot be grabbed; the status line and the
-// settings' hot-key row say so and name the command a desktop can bind.
+// start, and the default hot key cannot be grabbed: the notice bar says so
+// and names the command a desktop can bind, through the start-up's progress
+// until the user dismisses it; the settings' hot-key row says so too.
 TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
 {
     ModelHarness h;
     PallixApp app(h.env);
-    QStringList statuses;
-    QString statusAtStartUpEnd;
-    QObject::connect(&app.model(), &AppModel::statusMessageChanged, &app,
-                     [&] { statuses << app.model().statusMessage(); });
-    QObject::connect(&app.model(), &AppModel::bootstrapEnded, &app,
-                     [&] { statusAtStartUpEnd = app.model().statusMessage(); });
+    QStringList notices;
+    bool ended = false;
+    QObject::connect(&app.model().faultNotices(), &FaultNotices::raised, &app,
+                     [&](const QString& text) { notices << text; });
+    QObject::connect(&app.model(), &AppModel::bootstrapEnded, &app, [&] { ended = true; });
     app.start();
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     EXPECT_TRUE(app.searchWindow().isVisible());
@@ -42,10 +45,12 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
 
     const QString failure =
         QStringLiteral("此桌面不提供全局快捷键服务，可在系统的键盘设置中为命令 pallix --toggle 设置快捷键");
-    EXPECT_TRUE(waitFor([&] { return statuses.contains(failure); }));
-    EXPECT_EQ(statuses.count(failure), 1);
-    // Not overwritten by the start-up's own messages.
-    EXPECT_EQ(statusAtStartUpEnd, failure);
+    ASSERT_TRUE(waitFor([&] { return ended && !app.model().isIndexing(); }));
+    EXPECT_EQ(notices, QStringList{failure}) << "said once";
+    FaultNoticeBar* bar = app.searchWindow().noticeBar();
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->text()->text(), failure);
+    EXPECT_NE(app.searchWindow().statusLine()->text(), failure) << "the status line has the start-up's own text";
     EXPECT_EQ(app.hotKeys().status().state(), HotKeyStatus::State::NotRegistered);
 
     SettingsView* settings = SettingsWindow::showFor(app.model());
@@ -53,6 +58,10 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
     EXPECT_TRUE(row.startsWith(QStringLiteral("全局快捷键：Ctrl+Alt+Space（未注册："))) << row.toStdString();
     EXPECT_TRUE(row.contains(QStringLiteral("pallix --toggle"))) << row.toStdString();
     settings->close();
+
+    QTest::mouseClick(bar->dismissButton(), Qt::LeftButton);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_TRUE(app.model().faultNotices().isEmpty());
 }
 
 TEST(PallixApp, NoHotKeyReportsNothing)
