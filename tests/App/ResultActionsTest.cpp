@@ -320,7 +320,7 @@ TEST_F(ResultActionsTest, ActionsOnANameThatIsNotUtf8ReachTheRealFile)
     ScopedEnv dataHome("XDG_DATA_HOME", tree.str() + "/data");
     desktop->answer = true;
     actions().moveItemToTrash(b);
-    EXPECT_EQ(model().statusMessage(), "已移到废纸篓");
+    EXPECT_EQ(model().statusMessage(), "已移到回收站");
     EXPECT_FALSE(fs::exists(folder + "/b.txt"));
     EXPECT_EQ(contents(tree.str() + "/data/Trash/files/b.txt"), "B");
     EXPECT_NE(contents(tree.str() + "/data/Trash/info/b.txt.trashinfo").find("\nPath=" + tree.str() + "/%B9%FA/b.txt\n"),
