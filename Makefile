@@ -12,6 +12,8 @@ ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-asan
 CMAKE_FLAGS += -DPALLIX_SANITIZE=ON
 BUILD_TYPE = Debug
+# Caches of system libraries kept for the life of the process are not ours.
+export LSAN_OPTIONS := suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 else ifeq ($(SANITIZE),thread)
 BUILD_DIR ?= build-tsan
 CMAKE_FLAGS += -DPALLIX_TSAN=ON
