@@ -4,7 +4,7 @@
 // Wayland session it asks the desktop portal (GlobalShortcutsPortal), and
 // where neither is possible it names the command `pallix --toggle` for the
 // desktop's own keyboard settings. The outcome is published in a
-// HotKeyStatus for the settings and reported once as a status-line text.
+// HotKeyStatus for the settings and reported once as a fault notice.
 // GUI thread.
 
 #include <functional>
