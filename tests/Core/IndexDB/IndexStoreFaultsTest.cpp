@@ -165,7 +165,9 @@ TEST(IndexStoreDamage, DamageOnlyTheSnapshotMeetsStartsOverInsteadOfHalfLoading)
     IndexStore store(db, std::make_shared<test::InstantClock>());
     StartedOverSignal startedOver(store);
     ASSERT_TRUE(store.bootstrap());
-    EXPECT_FALSE(store.takeRecoveredFromDamage()) << "the check did not reach the damage";
+    // The flag is not read here: the load may meet the damage before this
+    // line on a fast machine. The started-over call says the load met it (the
+    // start-up check's own recovery makes no such call).
     store.waitForSearchCacheReady();
     EXPECT_EQ(store.indexedCount(), 0) << "no part of the damaged file is installed";
     ASSERT_TRUE(startedOver.waitForCall());
