@@ -167,6 +167,14 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     m_imageSemanticStore = makeImageTagStore(m_env.services, folder / "image_semantic.sqlite");
     if (hasSharedDriveFeatures(AppEditionInfo::current()))
         m_serverImageSemanticStore = makeImageTagStore(m_env.services, folder / "server_image_semantic.sqlite");
+    m_context = std::make_unique<AppContext>(
+        m_env, m_clock, m_pool, *m_defaults,
+        AppStores{m_indexStore, m_serverIndexStore, m_serverIndexDatabasePath, m_imageSemanticStore,
+                  m_serverImageSemanticStore},
+        SettingsAccess{[this]() -> const AppSettings& { return m_settings; },
+                       [this](const std::function<void(AppSettings&)>& change) { writeSettings(change); }},
+        [this](const QString& text) { setStatusMessage(text); }, m_faultNotices,
+        [this](const std::shared_ptr<CancelToken>& token) { trackDetachedJob(token); });
 
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {

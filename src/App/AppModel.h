@@ -34,6 +34,8 @@
 
 #include <QCoroTask>
 
+#include "App/AppContext.h"
+#include "App/AppEnvironment.h"
 #include "App/AppServices.h"
 #include "App/AsyncClock.h"
 #include "App/FaultNotices.h"
@@ -81,28 +83,6 @@ using ItemList = QList<IndexedItem>;
 // limit) or only a first one: a typing answer, a fast preview, a capped scan.
 // Only a complete list may stand in for a search of a longer text.
 enum class ListCompleteness { Complete, Partial };
-
-// What the model is built on. Every empty field means "the running system's".
-struct AppModelEnvironment {
-    std::shared_ptr<Defaults> defaults;                // standard user defaults file
-    std::shared_ptr<Clock> clock;                      // system clock
-    std::shared_ptr<const VolumeProvider> volumes;     // /proc/self/mountinfo
-    // Folder of the four databases; empty: the application-support folder,
-    // after the one-time copy of legacy databases into it.
-    std::filesystem::path supportDirectory;
-    std::string executablePath;                        // the running executable
-    ThumbnailProvider* thumbnails = nullptr;           // ThumbnailProvider::shared()
-    AppServices services;                              // empty hooks do nothing
-    FileScanner::Options scanner;                      // read-ahead threads, listing fault seam
-    // What a folder directly holds; none: FolderContentInspector::shared().
-    // Called on worker threads.
-    std::function<FolderContentInspector::FolderContentHint(const std::string& folder)> folderContentHint;
-    int startupScanBatchSize = 5500;                   // items per upsert of the start-up scan
-    int startupScanFinalWriteAttempts = 3;             // tries of the refused batches after the walk
-    // Opening, revealing, the clipboard and dialogs of the result actions;
-    // none: the system's, without dialogs (the window layer gives its own).
-    std::shared_ptr<DesktopEffects> desktop;
-};
 
 class AppModel : public QObject {
     Q_OBJECT
@@ -213,6 +193,8 @@ public:
     const LaunchAgentManager& launchAgentManager() const { return m_launchAgentManager; }
     const AsyncClock& clock() const { return m_clock; }
     QThreadPool& pool() { return m_pool; }
+    // What the features built here share.
+    const AppContext& context() const { return *m_context; }
 
     // Time of the last change of the search text; the search field stamps it
     // right before it asks for the search.
@@ -639,6 +621,8 @@ private:
     std::unique_ptr<ServerIndexRuns> m_serverIndexRuns;
     std::unique_ptr<ServerSearchStage> m_serverSearchStage;
     std::unique_ptr<StoreRecovery> m_storeRecovery;  // locked and damaged index files
+
+    std::unique_ptr<AppContext> m_context;
 
     // Last: destroyed first, so its jobs finish while the stores they use live.
     QThreadPool m_pool;

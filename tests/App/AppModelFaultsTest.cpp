@@ -205,8 +205,7 @@ TEST(AppModelFaults, AnIndexWhoseLoadMeetsDamageIsRebuiltNotHalfLoaded)
         items.push_back(fileItem((h.rootFolder() / "gone" / ("old-file-" + std::to_string(i) + ".txt")).string()));
     seedIndex(h.databasePath(), items);
     h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {h.rootFolder().string()});
-    const auto pages = static_cast<std::int64_t>(fs::file_size(h.databasePath()) / 4096);
-    disk.damagePagesForReaders(h.databasePath(), pages / 2, 2);
+    disk.damagePagesForReaders(h.databasePath(), disk.middleRowPage(h.databasePath(), "file_index"), 2);
 
     h.start();
     const std::string notice = "notice:索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引";

@@ -77,6 +77,28 @@ public:
         m_readerDamageTo = (firstPage - 1 + count) * kFirstPageBytes;
     }
 
+    // A page in the middle of `table`'s rows (numbered from 1), wherever the
+    // file's layout put them: the stretch a full read of the table must cross.
+    static std::int64_t middleRowPage(const std::filesystem::path& database, const char* table)
+    {
+        sqlite3* db = nullptr;
+        std::int64_t page = 0;
+        if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_stmt* st = nullptr;
+            const char* sql = "SELECT pageno FROM dbstat WHERE name = ?1 AND pagetype = 'leaf' ORDER BY pageno "
+                              "LIMIT 1 OFFSET (SELECT count(*) / 2 FROM dbstat WHERE name = ?1 AND pagetype = 'leaf');";
+            if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK) {
+                sqlite3_bind_text(st, 1, table, -1, SQLITE_STATIC);
+                if (sqlite3_step(st) == SQLITE_ROW)
+                    page = sqlite3_column_int64(st, 0);
+            }
+            sqlite3_finalize(st);
+        }
+        sqlite3_close(db);
+        EXPECT_GT(page, 1) << "no rows of " << table << " in " << database;
+        return page;
+    }
+
 private:
     struct File {
         sqlite3_file base;

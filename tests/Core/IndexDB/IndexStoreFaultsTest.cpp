@@ -157,10 +157,9 @@ TEST(IndexStoreDamage, DamageOnlyTheSnapshotMeetsStartsOverInsteadOfHalfLoading)
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     sqlite3_close(writer);
-    // A stretch in the middle of the file: pages of the table's rows among
-    // those of its indexes, which the load does not read.
-    const auto pages = static_cast<std::int64_t>(std::filesystem::file_size(db) / 4096);
-    disk.damagePagesForReaders(db, pages / 2, 40);
+    // Pages in the middle of the table's rows, which the load must cross.
+    const std::uintmax_t size = std::filesystem::file_size(db);
+    disk.damagePagesForReaders(db, disk.middleRowPage(db, "file_index"), 40);
 
     IndexStore store(db, std::make_shared<test::InstantClock>());
     StartedOverSignal startedOver(store);
@@ -173,7 +172,7 @@ TEST(IndexStoreDamage, DamageOnlyTheSnapshotMeetsStartsOverInsteadOfHalfLoading)
     ASSERT_TRUE(startedOver.waitForCall());
     EXPECT_TRUE(store.takeRecoveredFromDamage());
     EXPECT_FALSE(store.takeRecoveredFromDamage()) << "told once";
-    EXPECT_GT(std::filesystem::file_size(dir / "index.sqlite.corrupt"), std::uintmax_t(pages / 2) * 4096);
+    EXPECT_EQ(std::filesystem::file_size(dir / "index.sqlite.corrupt"), size) << "moved aside whole";
     expectFreshStore(store);
     EXPECT_EQ(startedOver.calls(), 1);
 }

@@ -1,0 +1,95 @@
+#pragma once
+// AppContext: what the features of the application share, handed to each by
+// the model that builds them. A feature reaches the stores, the worker pool,
+// the clock, the defaults, the settings record and the status line through
+// it, and reaches other features only through signals the model connects.
+// GUI thread only, like the features themselves.
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include <QString>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "App/AppEnvironment.h"
+#include "App/AsyncClock.h"
+#include "App/QueuedFuture.h"
+#include "Core/Config/AppSettings.h"
+#include "Platform/Clock.h"
+#include "Platform/Defaults.h"
+
+namespace pallix {
+
+class FaultNotices;
+class ImageTagStore;
+class IndexStore;
+
+// The four databases, made once when the model is built.
+struct AppStores {
+    std::shared_ptr<IndexStore> local;
+    std::shared_ptr<IndexStore> server;
+    std::filesystem::path serverDatabasePath;
+    std::shared_ptr<ImageTagStore> localImageTags;
+    std::shared_ptr<ImageTagStore> serverImageTags;  // only in the edition with shared drives
+};
+
+// The settings record as stored, and its one way back to the store: the
+// change is applied to a copy, stored, persisted and published.
+struct SettingsAccess {
+    std::function<const AppSettings&()> read;
+    std::function<void(const std::function<void(AppSettings&)>& change)> write;
+};
+
+class AppContext {
+public:
+    AppContext(const AppModelEnvironment& environment, const AsyncClock& clock, QThreadPool& pool, Defaults& defaults,
+               AppStores stores, SettingsAccess settings, std::function<void(const QString&)> statusLine,
+               FaultNotices& faultNotices, std::function<void(const std::shared_ptr<CancelToken>&)> trackDetachedJob)
+        : m_environment(environment),
+          m_clock(clock),
+          m_pool(pool),
+          m_defaults(defaults),
+          m_stores(std::move(stores)),
+          m_settings(std::move(settings)),
+          m_statusLine(std::move(statusLine)),
+          m_faultNotices(faultNotices),
+          m_trackDetachedJob(std::move(trackDetachedJob))
+    {
+    }
+
+    const AppModelEnvironment& environment() const { return m_environment; }
+    const AsyncClock& clock() const { return m_clock; }
+    QThreadPool& pool() const { return m_pool; }
+    Defaults& defaults() const { return m_defaults; }
+    const AppStores& stores() const { return m_stores; }
+    const AppSettings& settings() const { return m_settings.read(); }
+    void writeSettings(const std::function<void(AppSettings&)>& change) const { m_settings.write(change); }
+    void setStatusMessage(const QString& text) const { m_statusLine(text); }
+    FaultNotices& faultNotices() const { return m_faultNotices; }
+    // A job nothing else keeps: the model cancels it when it is destroyed.
+    void trackDetachedJob(const std::shared_ptr<CancelToken>& token) const { m_trackDetachedJob(token); }
+
+    // Runs `f` on the pool; co_await on the result resumes on the GUI thread,
+    // always from the event loop.
+    template <typename F>
+    auto onPool(F&& f) const
+    {
+        return QueuedFuture(QtConcurrent::run(&m_pool, std::forward<F>(f)));
+    }
+
+private:
+    const AppModelEnvironment& m_environment;
+    const AsyncClock& m_clock;
+    QThreadPool& m_pool;
+    Defaults& m_defaults;
+    AppStores m_stores;
+    SettingsAccess m_settings;
+    std::function<void(const QString&)> m_statusLine;
+    FaultNotices& m_faultNotices;
+    std::function<void(const std::shared_ptr<CancelToken>&)> m_trackDetachedJob;
+};
+
+} // namespace pallix
