@@ -9,8 +9,8 @@
 
 #include <cerrno>
 
-#include "Core/Config/EditionRule.h"
 #include "App/ServerTestSupport.h"
+#include "Core/Config/EditionRule.h"
 #include "TestSupport/DamagingSqliteVfs.h"
 
 using namespace std::chrono_literals;
