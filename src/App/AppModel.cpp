@@ -15,9 +15,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "App/AppPaths.h"
-#include "App/ServerIndexRuns.h"
-#include "App/ServerRoots.h"
 #include "App/ServerSearchStage.h"
+#include "App/SharedDrives/ServerIndexRuns.h"
+#include "App/SharedDrives/ServerRoots.h"
 #include "App/ImageTagger.h"
 #include "App/StoreRecovery.h"
 #include "Core/Config/EditionRule.h"
@@ -48,15 +48,17 @@ AppModelEnvironment resolved(AppModelEnvironment env)
         env.executablePath = LaunchAgentManager::runningExecutablePath();
     AppServices& s = env.services;
     if (!s.autoConfigureServerRootsIfNeeded)
-        s.autoConfigureServerRootsIfNeeded = [](AppModel& m) { m.serverRoots().autoConfigureServerRootsIfNeeded(); };
+        s.autoConfigureServerRootsIfNeeded = [](AppModel& m) { m.sharedDrives().roots().autoConfigureServerRootsIfNeeded(); };
     if (!s.startServerFullScanIfNeeded)
-        s.startServerFullScanIfNeeded = [](AppModel& m) { m.serverIndexRuns().startServerFullScanIfNeeded(); };
+        s.startServerFullScanIfNeeded = [](AppModel& m) { m.sharedDrives().runs().startServerFullScanIfNeeded(); };
     if (!s.maybeRunServerIncrementalScanOnLaunch)
         s.maybeRunServerIncrementalScanOnLaunch = [](AppModel& m) {
-            return m.serverIndexRuns().maybeRunServerIncrementalScanOnLaunch();
+            return m.sharedDrives().runs().maybeRunServerIncrementalScanOnLaunch();
         };
     if (!s.maybeResumeServerIndexIfInterrupted)
-        s.maybeResumeServerIndexIfInterrupted = [](AppModel& m) { m.serverIndexRuns().maybeResumeServerIndexIfInterrupted(); };
+        s.maybeResumeServerIndexIfInterrupted = [](AppModel& m) {
+            m.sharedDrives().runs().maybeResumeServerIndexIfInterrupted();
+        };
     if (!s.makeImageTagStore)
         s.makeImageTagStore = [](const std::filesystem::path& file) {
             return std::make_shared<ImageSemanticStore>(file);
@@ -115,10 +117,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
       m_skuRelated(std::make_unique<SkuRelatedSearch>(*this)),
-      m_settingsOperations(std::make_unique<SettingsOperations>(*this)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
-      m_serverRoots(std::make_unique<ServerRoots>(*this)),
-      m_serverIndexRuns(std::make_unique<ServerIndexRuns>(*this, m_env.scanner.listingFault)),
       m_serverSearchStage(std::make_unique<ServerSearchStage>(*this)),
       m_storeRecovery(std::make_unique<StoreRecovery>(*this))
 {
@@ -175,6 +174,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
                        [this](const std::function<void(AppSettings&)>& change) { writeSettings(change); }},
         [this](const QString& text) { setStatusMessage(text); }, m_faultNotices,
         [this](const std::shared_ptr<CancelToken>& token) { trackDetachedJob(token); });
+    connectSharedDrives();
+    connectSettingsOperations();
 
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -193,15 +194,56 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
 AppModel::~AppModel()
 {
     for (JobHandle* job : {&m_watcherCoalesceTask, &m_searchTask, &m_searchPauseCompletionTask,
-                           &m_serverSearchPauseCompletionTask, &m_rebuildTask, &m_serverRebuildTask,
-                           &m_serverDetectTask, &m_previewBuildTask, &m_folderHintUpdateTask})
+                           &m_serverSearchPauseCompletionTask, &m_rebuildTask, &m_previewBuildTask,
+                           &m_folderHintUpdateTask})
         job->cancel();
+    m_sharedDrives->cancelJobs();
     m_skuRelated->cancel();
     for (const auto& weak : m_detachedJobs) {
         if (auto token = weak.lock())
             token->cancel();
     }
     m_pool.waitForDone();
+}
+
+void AppModel::connectSharedDrives()
+{
+    m_sharedDrives = std::make_unique<SharedDrives>(*m_context, [this] { return m_isIndexing; },
+                                                    m_env.scanner.listingFault);
+    SharedDrives* drives = m_sharedDrives.get();
+    connect(drives, &SharedDrives::searchRequested, this, [this] { scheduleSearch(true, false); });
+    connect(drives, &SharedDrives::writesEnded, this, [this] { m_storeRecovery->afterServerWrites(); });
+    connect(drives, &SharedDrives::indexingTurnedOff, this, [this] { setServerResults({}); });
+    connect(drives, &SharedDrives::isServerIndexingChanged, this, &AppModel::isServerIndexingChanged);
+    connect(drives, &SharedDrives::serverIndexedCountChanged, this, &AppModel::serverIndexedCountChanged);
+}
+
+void AppModel::connectSettingsOperations()
+{
+    SettingsOperations::Effects effects;
+    effects.applyKeepWarmRule = [this] { applyKeepWarmRule(); };
+    effects.searchAgain = [this] { scheduleSearch(true, false); };
+    effects.forgetShownListIsComplete = [this] { m_displayedResultsComplete = false; };
+    effects.rebuildIndex = [this] { rebuildIndex(false); };
+    effects.startImageTagging = [this] { startImageTagging(); };
+    effects.clearImageResults = [this] { setImageFuzzyResults({}); };
+    effects.clearLocalResults = [this] { applySearchResults({}, currentQuerySnapshot()); };
+    effects.clearServerResults = [this] {
+        setServerResults({});
+        // Forgotten too, or the next shared-drive search would narrow the old list.
+        m_lastServerDisplayedQuery.reset();
+    };
+    effects.startServerFullScanIfNeeded = [this] {
+        if (m_env.services.startServerFullScanIfNeeded)
+            m_env.services.startServerFullScanIfNeeded(*this);
+    };
+    effects.searchHistory = [this] { return m_searchHistory; };
+    effects.replaceSearchHistory = [this](const QStringList& history) {
+        setSearchHistory(history);
+        persistSearchHistory();
+    };
+    m_settingsOperations = std::make_unique<SettingsOperations>(*m_context, m_launchAgentManager, std::move(effects));
+    connect(this, &AppModel::settingsChanged, m_settingsOperations.get(), &SettingsOperations::settingsChanged);
 }
 
 void AppModel::setSearchText(const QString& text)
@@ -309,12 +351,15 @@ void AppModel::setIndexedCount(qint64 count)
     emit indexedCountChanged();
 }
 
-void AppModel::setServerIndexedCount(qint64 count)
+void AppModel::writeSettings(const std::function<void(AppSettings&)>& change)
 {
-    if (count == m_serverIndexedCount)
-        return;
-    m_serverIndexedCount = count;
-    emit serverIndexedCountChanged();
+    AppSettings record = m_settingsStore.settings();
+    change(record);
+    m_settingsStore.setSettings(std::move(record));
+    // A failed write keeps the new value in memory and on screen: the next
+    // successful persist writes it, and the effect still applies.
+    m_settingsStore.persist();
+    setSettings(m_settingsStore.settings());
 }
 
 const std::string& AppModel::lastIndexedCountKey()
@@ -412,7 +457,7 @@ QCoro::Task<> AppModel::bootstrap()
     if (!guard)
         co_return;
     setIndexedCount(counts.first);
-    setServerIndexedCount(counts.second);
+    m_sharedDrives->setServerIndexedCount(counts.second);
     m_defaults->setInteger(lastIndexedCountKey(), m_indexedCount);
     setStatusMessage(m_indexedCount == 0 ? QStringLiteral("等待首次索引")
                                          : QStringLiteral("已加载 %1 条索引").arg(m_indexedCount));

@@ -45,7 +45,8 @@
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
 #include "App/ResultActions.h"
-#include "App/SettingsOperations.h"
+#include "App/Settings/SettingsOperations.h"
+#include "App/SharedDrives/SharedDrives.h"
 #include "App/SkuRelatedSearch.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Config/SettingsStore.h"
@@ -66,7 +67,6 @@ namespace pallix {
 class DesktopEffects;
 class IndexStore;
 class ServerIndexRuns;
-class ServerRoots;
 class ServerSearchStage;
 class StoreRecovery;
 class ThumbnailProvider;
@@ -107,9 +107,6 @@ class AppModel : public QObject {
     Q_PROPERTY(bool isIndexing READ isIndexing NOTIFY isIndexingChanged)
     Q_PROPERTY(qint64 indexedCount READ indexedCount NOTIFY indexedCountChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage WRITE setStatusMessage NOTIFY statusMessageChanged)
-    Q_PROPERTY(bool isServerIndexing READ isServerIndexing NOTIFY isServerIndexingChanged)
-    Q_PROPERTY(qint64 serverIndexedCount READ serverIndexedCount NOTIFY serverIndexedCountChanged)
-    Q_PROPERTY(QString serverIndexStatusText READ serverIndexStatusText NOTIFY serverIndexStatusTextChanged)
     Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
     Q_PROPERTY(QString searchingHint READ searchingHint NOTIFY searchingHintChanged)
     Q_PROPERTY(QStringList searchHistory READ searchHistory WRITE setSearchHistory NOTIFY searchHistoryChanged)
@@ -162,9 +159,9 @@ public:
     qint64 indexedCount() const { return m_indexedCount; }
     const QString& statusMessage() const { return m_statusMessage; }
     void setStatusMessage(const QString& text);
-    bool isServerIndexing() const { return m_isServerIndexing; }
-    qint64 serverIndexedCount() const { return m_serverIndexedCount; }
-    const QString& serverIndexStatusText() const { return m_serverIndexStatusText; }
+    // Forwarding to sharedDrives(), for the search flow and the search window's summary.
+    bool isServerIndexing() const { return m_sharedDrives->isServerIndexing(); }
+    qint64 serverIndexedCount() const { return m_sharedDrives->serverIndexedCount(); }
     bool isSearching() const { return m_isSearching; }
     const QString& searchingHint() const { return m_searchingHint; }
     const QStringList& searchHistory() const { return m_searchHistory; }
@@ -190,6 +187,7 @@ public:
     PreviewController& previewController() { return m_previewController; }
     ResultActions& resultActions() { return *m_resultActions; }
     SettingsOperations& settingsOperations() { return *m_settingsOperations; }
+    SharedDrives& sharedDrives() { return *m_sharedDrives; }
     const LaunchAgentManager& launchAgentManager() const { return m_launchAgentManager; }
     const AsyncClock& clock() const { return m_clock; }
     QThreadPool& pool() { return m_pool; }
@@ -347,22 +345,10 @@ public:
     // Applies the menu-bar and hot-key settings of the current record.
     void applyMenuBarAndHotKeySettings();
 
-    // Shared drives: the list of roots and the index runs; the settings window
-    // calls the operations below, the rest goes through these two.
-    ServerRoots& serverRoots() { return *m_serverRoots; }
-    ServerIndexRuns& serverIndexRuns() { return *m_serverIndexRuns; }
+    // Forwarding to sharedDrives(), for the store recovery.
+    ServerIndexRuns& serverIndexRuns() { return m_sharedDrives->runs(); }
     // Faults the user must see, shown until dismissed (see FaultNotices).
     FaultNotices& faultNotices() { return m_faultNotices; }
-    void addServerIndexedRoots(const QStringList& paths);
-    void clearServerIndexedRoots();
-    void removeServerIndexedRoot(const std::set<int>& positions);
-    void refreshServerIndexManually();
-    // On: adopts the default roots, starts detection or the first scan. Off:
-    // clears the shared-drive results and status and stops detection; a run
-    // goes on to its end.
-    void updateEnableServerIndexing(bool enabled);
-    // Read at the next launch.
-    void updateAutoResumeServerIndexingOnLaunch(bool enabled);
 
     // The application came to the front or left it.
     void applicationDidBecomeActive();
@@ -387,9 +373,9 @@ signals:
     void isIndexingChanged();
     void indexedCountChanged();
     void statusMessageChanged();
+    // Forwarded from sharedDrives(), for the search window's summary.
     void isServerIndexingChanged();
     void serverIndexedCountChanged();
-    void serverIndexStatusTextChanged();
     void isSearchingChanged();
     void searchingHintChanged();
     void searchHistoryChanged();
@@ -400,10 +386,6 @@ signals:
     void bootstrapEnded();
 
 private:
-    // Writes the record back and applies the effects of a changed setting.
-    friend class SettingsOperations;
-    friend class ServerIndexRuns;
-    friend class ServerRoots;
     friend class ServerSearchStage;
     friend class StoreRecovery;
 
@@ -511,9 +493,6 @@ private:
     void setSettings(const AppSettings& settings);
     void setIndexing(bool indexing);
     void setIndexedCount(qint64 count);
-    void setServerIndexedCount(qint64 count);
-    void setServerIndexing(bool indexing);
-    void setServerIndexStatusText(const QString& text);
     // Copies the stored record, changes it, stores and persists it, and
     // publishes the stored record.
     void writeSettings(const std::function<void(AppSettings&)>& change);
@@ -557,9 +536,6 @@ private:
     bool m_bootstrapDone = false;
     bool m_localStartedOverPending = false;   // see noteStoreStartedOver()
     bool m_serverStartedOverPending = false;
-    bool m_isServerIndexing = false;
-    qint64 m_serverIndexedCount = 0;
-    QString m_serverIndexStatusText;
     bool m_isSearching = false;
     QString m_searchingHint;
     QStringList m_searchHistory;
@@ -576,7 +552,6 @@ private:
     PreviewController m_previewController;
     std::unique_ptr<ResultActions> m_resultActions;
     std::unique_ptr<SkuRelatedSearch> m_skuRelated;  // the SKU-related section's job
-    std::unique_ptr<SettingsOperations> m_settingsOperations;
     LaunchAgentManager m_launchAgentManager;
     std::shared_ptr<IndexStore> m_indexStore;
     std::shared_ptr<IndexStore> m_serverIndexStore;
@@ -598,8 +573,6 @@ private:
     JobHandle m_searchPauseCompletionTask;
     JobHandle m_serverSearchPauseCompletionTask;
     JobHandle m_rebuildTask;
-    JobHandle m_serverRebuildTask;
-    JobHandle m_serverDetectTask;
     JobHandle m_previewBuildTask;
     JobHandle m_folderHintUpdateTask;
     QString m_lastFolderHintWarmupKey;
@@ -617,12 +590,17 @@ private:
     bool m_watcherDraining = false;             // a batch is being written
     std::shared_ptr<void> m_keepWarmActivity;
     std::vector<std::weak_ptr<CancelToken>> m_detachedJobs;
-    std::unique_ptr<ServerRoots> m_serverRoots;
-    std::unique_ptr<ServerIndexRuns> m_serverIndexRuns;
     std::unique_ptr<ServerSearchStage> m_serverSearchStage;
     std::unique_ptr<StoreRecovery> m_storeRecovery;  // locked and damaged index files
 
     std::unique_ptr<AppContext> m_context;
+
+    // Features built on the context, wired by their connect functions; after
+    // the context, so they go before it.
+    void connectSharedDrives();
+    void connectSettingsOperations();
+    std::unique_ptr<SharedDrives> m_sharedDrives;
+    std::unique_ptr<SettingsOperations> m_settingsOperations;
 
     // Last: destroyed first, so its jobs finish while the stores they use live.
     QThreadPool m_pool;

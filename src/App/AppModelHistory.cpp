@@ -104,11 +104,11 @@ QString AppModel::resultSummaryText() const
     state.localHits = m_results.size();
     state.localItems = m_indexedCount;
     state.serverHits = m_serverResults.size();
-    state.serverItems = m_serverIndexedCount;
+    state.serverItems = serverIndexedCount();
     state.localInScope = m_settings.includeLocalInSearch;
     state.serverInScope = m_settings.includeServerInSearch;
     state.localIndexing = m_isIndexing;
-    state.serverIndexing = m_isServerIndexing;
+    state.serverIndexing = isServerIndexing();
     state.limit = m_settings.searchLimit;
     return resultSummaryText(state, [this] { return hasSearchIntent(currentQuerySnapshot()); });
 }

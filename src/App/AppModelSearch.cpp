@@ -475,7 +475,7 @@ void AppModel::startImageTagging()
         return;
     services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
     if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
-        && m_settings.enableServerIndexing && m_serverIndexedCount >= 1)
+        && m_settings.enableServerIndexing && serverIndexedCount() >= 1)
         services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
 }
 

@@ -52,7 +52,7 @@ QCoro::Task<bool> ServerSearchStage::run(SearchQuery query, int limit, std::int6
     }
 
     const int shared = sharedLimit(limit, typing);
-    const bool scanning = model.m_isServerIndexing;
+    const bool scanning = model.isServerIndexing();
     const auto store = model.m_serverIndexStore;
     auto probing = model.onPool([store] { return store->isSearchCacheReady(); });
     const bool cacheReady = co_await probing;
@@ -118,7 +118,7 @@ QCoro::Task<> ServerSearchStage::runPauseCompletion(SearchQuery query, int limit
 
     const auto store = model.m_serverIndexStore;
     const std::filesystem::path database = model.m_serverIndexDatabasePath;
-    const bool scanning = model.m_isServerIndexing;
+    const bool scanning = model.isServerIndexing();
     auto searching = model.onPool([store, database, query, limit, scanning, token, clock = model.m_clock.shared()] {
         // While a run writes the store, its memory is busy: the file answers.
         if (!scanning && store->waitForSearchCacheReady(kCacheWait))

@@ -3,7 +3,7 @@
 #include <QPointer>
 
 #include "App/AppModel.h"
-#include "App/ServerIndexRuns.h"
+#include "App/SharedDrives/ServerIndexRuns.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/Sqlite.h"
 

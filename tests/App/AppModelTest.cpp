@@ -40,7 +40,9 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
     EXPECT_DOUBLE_EQ(m.gridZoom(), 1.0);
     EXPECT_EQ(m.statusMessage(), "准备中");
     EXPECT_EQ(m.indexedCount(), 0);
-    EXPECT_EQ(m.serverIndexedCount(), 0);
+    EXPECT_EQ(h.model->sharedDrives().serverIndexedCount(), 0);
+    EXPECT_FALSE(h.model->sharedDrives().isServerIndexing());
+    EXPECT_TRUE(h.model->sharedDrives().serverIndexStatusText().isEmpty());
     EXPECT_FALSE(m.isIndexing());
     EXPECT_EQ(m.settings(), AppSettings{});
     ASSERT_EQ(m.scopeHistory().size(), 1u);
@@ -57,9 +59,8 @@ TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)
                               "serverResults",      "selectedItemID",   "sortField",         "sortAscending",
                               "contentFilters",     "caseSensitive",    "matchMode",         "displayMode",
                               "gridZoom",           "scopedPath",       "settings",          "isIndexing",
-                              "indexedCount",       "statusMessage",    "isServerIndexing",  "serverIndexedCount",
-                              "serverIndexStatusText", "isSearching",   "searchingHint",     "searchHistory",
-                              "inlineRenameTargetID", "inlineRenameDraft"};
+                              "indexedCount",       "statusMessage",    "isSearching",       "searchingHint",
+                              "searchHistory",      "inlineRenameTargetID", "inlineRenameDraft"};
     const QMetaObject& meta = AppModel::staticMetaObject;
     ASSERT_EQ(meta.propertyCount() - meta.propertyOffset(), static_cast<int>(std::size(expected)));
     for (int i = 0; i < static_cast<int>(std::size(expected)); ++i) {

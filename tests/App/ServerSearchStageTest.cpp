@@ -228,7 +228,7 @@ TEST(ServerSearchStage, DuringARunTheDatabaseFileAnswersEvenWithTheCacheLoaded)
         ~Releaser() { (*this)(); }
     } releaseWalk{release};
     ASSERT_TRUE(road.ready());
-    road.model().refreshServerIndexManually();
+    road.model().sharedDrives().refreshServerIndexManually();
     ASSERT_TRUE(waitFor([&] { return reached.load() && road.model().isServerIndexing(); }));
 
     road.search("报告");

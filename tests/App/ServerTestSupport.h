@@ -11,9 +11,10 @@
 #include <sys/stat.h>
 #include <utime.h>
 
-#include "App/ServerIndexRuns.h"
-#include "App/ServerRoots.h"
-#include "ModelTestSupport.h"
+#include "App/SharedDrives/ServerIndexRuns.h"
+#include "App/SharedDrives/ServerRoots.h"
+#include "App/SharedDrives/SharedDrives.h"
+#include "App/ModelTestSupport.h"
 
 namespace pallix::testing_support {
 

@@ -2,20 +2,20 @@
 
 #include <QSignalBlocker>
 
-#include "App/AppModel.h"
+#include "App/Settings/SettingsOperations.h"
 
 namespace pallix {
 
-QCheckBox* boundToggle(AppModel& model, const QString& text, std::function<bool(const AppSettings&)> read,
+QCheckBox* boundToggle(SettingsOperations& settings, const QString& text, std::function<bool(const AppSettings&)> read,
                        std::function<void(bool)> write)
 {
     auto* box = new QCheckBox(text);
-    const auto show = [&model, box, read = std::move(read)] {
+    const auto show = [&settings, box, read = std::move(read)] {
         const QSignalBlocker blocker(box);
-        box->setChecked(read(model.settings()));
+        box->setChecked(read(settings.settings()));
     };
     show();
-    QObject::connect(&model, &AppModel::settingsChanged, box, show);
+    QObject::connect(&settings, &SettingsOperations::settingsChanged, box, show);
     QObject::connect(box, &QCheckBox::toggled, box, [write = std::move(write), show](bool on) {
         write(on);
         // What the operation stored, also when it published no change.

@@ -1,8 +1,8 @@
 #pragma once
 // The settings window's switches: a checkbox that shows one value of the
-// model's stored settings record, again on every republication, and hands a
-// change to one operation. It keeps no value of its own. GUI thread only; the
-// model must outlive the checkbox.
+// stored settings record, again on every republication, and hands a change to
+// one operation. It keeps no value of its own. GUI thread only; the settings
+// operations must outlive the checkbox.
 
 #include <functional>
 
@@ -13,10 +13,10 @@
 
 namespace pallix {
 
-class AppModel;
+class SettingsOperations;
 
 // `read` picks the value out of the record; `write` is the operation.
-QCheckBox* boundToggle(AppModel& model, const QString& text, std::function<bool(const AppSettings&)> read,
+QCheckBox* boundToggle(SettingsOperations& settings, const QString& text, std::function<bool(const AppSettings&)> read,
                        std::function<void(bool)> write);
 
 } // namespace pallix

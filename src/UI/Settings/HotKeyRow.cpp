@@ -2,7 +2,7 @@
 
 #include <QHBoxLayout>
 
-#include "App/AppModel.h"
+#include "App/Settings/SettingsOperations.h"
 #include "UI/Settings/HotKeyKeyMap.h"
 #include "UI/Settings/HotKeyRecorder.h"
 #include "UI/Settings/HotKeyStatus.h"
@@ -12,9 +12,9 @@ namespace pallix {
 
 using settingsstyle::TextStyle;
 
-HotKeyRow::HotKeyRow(AppModel& model, QWidget* parent)
+HotKeyRow::HotKeyRow(SettingsOperations& settings, QWidget* parent)
     : QWidget(parent),
-      m_model(model),
+      m_settings(settings),
       m_text(settingsstyle::label({}, TextStyle::Callout, true, false)),
       m_recordButton(new QPushButton),
       m_recorder(new HotKeyRecorder),
@@ -35,13 +35,13 @@ HotKeyRow::HotKeyRow(AppModel& model, QWidget* parent)
 
     connect(m_recordButton, &QPushButton::clicked, this, &HotKeyRow::toggleRecording);
     connect(m_clearButton, &QPushButton::clicked, this,
-            [this] { m_model.settingsOperations().updateGlobalHotKey(std::nullopt); });
+            [this] { m_settings.updateGlobalHotKey(std::nullopt); });
     connect(m_recorder, &HotKeyRecorder::cancelled, this, &HotKeyRow::stopRecording);
     connect(m_recorder, &HotKeyRecorder::recorded, this, [this](const GlobalHotKey& hotKey) {
-        m_model.settingsOperations().updateGlobalHotKey(hotKey);
+        m_settings.updateGlobalHotKey(hotKey);
         stopRecording();
     });
-    connect(&m_model, &AppModel::settingsChanged, this, &HotKeyRow::refresh);
+    connect(&m_settings, &SettingsOperations::settingsChanged, this, &HotKeyRow::refresh);
     refresh();
 }
 
@@ -95,7 +95,7 @@ void HotKeyRow::stopRecording()
 
 void HotKeyRow::refresh()
 {
-    const auto& hotKey = m_model.settings().globalHotKey;
+    const auto& hotKey = m_settings.settings().globalHotKey;
     QString text = QStringLiteral("全局快捷键：")
                    + (hotKey ? hotkeymap::displayText(*hotKey) : QStringLiteral("未设置"));
     // A key the desktop refused must not look as if it worked.

@@ -16,8 +16,8 @@
 
 namespace pallix {
 
-class AppModel;
 class HotKeyRecorder;
+class SettingsOperations;
 class HotKeyStatus;
 
 class HotKeyRow : public QWidget {
@@ -29,7 +29,7 @@ public:
         std::function<void()> ended;    // e.g. restore it
     };
 
-    explicit HotKeyRow(AppModel& model, QWidget* parent = nullptr);
+    explicit HotKeyRow(SettingsOperations& settings, QWidget* parent = nullptr);
     ~HotKeyRow() override;
 
     void setRecordingHooks(RecordingHooks hooks) { m_hooks = std::move(hooks); }
@@ -50,7 +50,7 @@ private:
     void refresh();
     void toggleRecording();
 
-    AppModel& m_model;
+    SettingsOperations& m_settings;
     RecordingHooks m_hooks;
     QPointer<const HotKeyStatus> m_status;
     bool m_recording = false;

@@ -141,7 +141,7 @@ CompactSection* SettingsView::buildSection(Section section)
     switch (section) {
     case Section::AutoIndex: fillAutoIndex(built); break;
     case Section::SharedDrives:
-        m_sharedDrives = new SharedDriveSection(m_model);
+        m_sharedDrives = new SharedDriveSection(m_model.settingsOperations(), m_model.sharedDrives());
         built->contentLayout()->addWidget(m_sharedDrives);
         break;
     case Section::IndexRoots: fillIndexRoots(built); break;
@@ -156,9 +156,10 @@ CompactSection* SettingsView::buildSection(Section section)
 QCheckBox* SettingsView::boundToggle(const QString& text, bool AppSettings::*field,
                                      void (SettingsOperations::*operation)(bool))
 {
+    SettingsOperations& settings = m_model.settingsOperations();
     return pallix::boundToggle(
-        m_model, text, [field](const AppSettings& s) { return s.*field; },
-        [this, operation](bool on) { (m_model.settingsOperations().*operation)(on); });
+        settings, text, [field](const AppSettings& s) { return s.*field; },
+        [&settings, operation](bool on) { (settings.*operation)(on); });
 }
 
 void SettingsView::fillAutoIndex(CompactSection* section)
@@ -232,7 +233,7 @@ void SettingsView::fillRunOptions(CompactSection* section)
                                    &SettingsOperations::updateLaunchAtLogin));
     content->addWidget(boundToggle(QStringLiteral("托盘显示图标（常驻，随时打开搜索）"), &AppSettings::showMenuBarIcon,
                                    &SettingsOperations::updateShowMenuBarIcon));
-    m_hotKeyRow = new HotKeyRow(m_model);
+    m_hotKeyRow = new HotKeyRow(m_model.settingsOperations());
     content->addWidget(m_hotKeyRow);
     content->addWidget(boundToggle(QStringLiteral("后台保持活跃（切回来更快，不做定时扫描）"),
                                    &AppSettings::keepAppWarmInBackground,
@@ -245,9 +246,10 @@ void SettingsView::fillRunOptions(CompactSection* section)
     content->addWidget(boundToggle(QStringLiteral("图片内容模糊搜索（实验：杯子/花/猫等）"),
                                    &AppSettings::enableImageFuzzySearch,
                                    &SettingsOperations::updateEnableImageFuzzySearch));
-    m_stepper = new LimitStepper([this] { return m_model.settings().searchLimit; },
-                                 [this](std::int64_t limit) { m_model.settingsOperations().updateSearchLimit(limit); });
-    connect(&m_model, &AppModel::settingsChanged, m_stepper, &LimitStepper::refresh);
+    SettingsOperations& settings = m_model.settingsOperations();
+    m_stepper = new LimitStepper([&settings] { return settings.settings().searchLimit; },
+                                 [&settings](std::int64_t limit) { settings.updateSearchLimit(limit); });
+    connect(&settings, &SettingsOperations::settingsChanged, m_stepper, &LimitStepper::refresh);
     content->addWidget(m_stepper);
 }
 

@@ -3,11 +3,13 @@
 // window and as a window-modal sheet of the search window (see
 // SettingsWindow). A fixed 720 × 560 panel: the header, a scrolling column of
 // titled sections, and a bottom bar with "关闭设置" (Escape) and "退出程序"
-// (Ctrl+Q). It keeps no copy of the settings: every control shows the model's
-// stored value, re-read whenever the model republishes it, and every change
-// goes through one model operation. The only state of its own is the text of
-// the folder-path field and whether the hot-key row records. GUI thread only;
-// the model must outlive the view.
+// (Ctrl+Q). It keeps no copy of the settings: every control shows the stored
+// value, re-read whenever it is republished, and every change goes through
+// one operation. The sections that show only settings and shared drives get
+// the model's SettingsOperations and SharedDrives; the local roots and the
+// search history stay with the model. The only state of its own is the text
+// of the folder-path field and whether the hot-key row records. GUI thread
+// only; the model must outlive the view.
 
 #include <vector>
 
@@ -17,7 +19,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "App/SettingsOperations.h"
+#include "App/Settings/SettingsOperations.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Models/AppEdition.h"
 #include "UI/Settings/HotKeyRow.h"

@@ -3,8 +3,9 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "App/AppModel.h"
-#include "App/ServerRootDetection.h"
+#include "App/Settings/SettingsOperations.h"
+#include "App/SharedDrives/ServerRootDetection.h"
+#include "App/SharedDrives/SharedDrives.h"
 #include "UI/Settings/BoundToggle.h"
 #include "UI/Settings/DirectoryChooser.h"
 #include "UI/Settings/PathLists.h"
@@ -29,14 +30,15 @@ QString SharedDriveSection::statusText(bool indexing, qint64 count)
                     : QStringLiteral("状态：已收录 %1 项").arg(count);
 }
 
-SharedDriveSection::SharedDriveSection(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+SharedDriveSection::SharedDriveSection(SettingsOperations& settings, SharedDrives& drives, QWidget* parent)
+    : QWidget(parent), m_settings(settings), m_drives(drives)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     m_enable = boundToggle(
-        m_model, QStringLiteral("启用共享盘索引（后台扫描，独立库）"),
+        m_settings, QStringLiteral("启用共享盘索引（后台扫描，独立库）"),
         [](const AppSettings& s) { return s.enableServerIndexing; },
-        [this](bool on) { m_model.updateEnableServerIndexing(on); });
+        [this](bool on) { m_drives.updateEnableServerIndexing(on); });
     layout->addWidget(m_enable);
     buildScopeRow(layout);
     layout->addWidget(settingsstyle::label(
@@ -49,9 +51,9 @@ SharedDriveSection::SharedDriveSection(AppModel& model, QWidget* parent) : QWidg
     layout->addWidget(m_message);
     buildButtonRow(layout);
     m_autoResume = boundToggle(
-        m_model, QStringLiteral("启动时自动续扫共享盘索引（可关闭，避免打开就跑）"),
+        m_settings, QStringLiteral("启动时自动续扫共享盘索引（可关闭，避免打开就跑）"),
         [](const AppSettings& s) { return s.autoResumeServerIndexingOnLaunch; },
-        [this](bool on) { m_model.updateAutoResumeServerIndexingOnLaunch(on); });
+        [this](bool on) { m_drives.updateAutoResumeServerIndexingOnLaunch(on); });
     settingsstyle::applyTextStyle(m_autoResume, TextStyle::Callout);
     layout->addWidget(m_autoResume);
     buildFolders(layout);
@@ -62,22 +64,22 @@ SharedDriveSection::SharedDriveSection(AppModel& model, QWidget* parent) : QWidg
     refreshFolders();
     refreshUpdateButton();
     refreshStatus();
-    connect(&m_model, &AppModel::serverIndexStatusTextChanged, this, &SharedDriveSection::refreshMessage);
-    connect(&m_model, &AppModel::settingsChanged, this, &SharedDriveSection::refreshFolders);
-    connect(&m_model, &AppModel::settingsChanged, this, &SharedDriveSection::refreshUpdateButton);
-    connect(&m_model, &AppModel::isServerIndexingChanged, this, &SharedDriveSection::refreshUpdateButton);
-    connect(&m_model, &AppModel::isServerIndexingChanged, this, &SharedDriveSection::refreshStatus);
-    connect(&m_model, &AppModel::serverIndexedCountChanged, this, &SharedDriveSection::refreshStatus);
+    connect(&m_drives, &SharedDrives::serverIndexStatusTextChanged, this, &SharedDriveSection::refreshMessage);
+    connect(&m_settings, &SettingsOperations::settingsChanged, this, &SharedDriveSection::refreshFolders);
+    connect(&m_settings, &SettingsOperations::settingsChanged, this, &SharedDriveSection::refreshUpdateButton);
+    connect(&m_drives, &SharedDrives::isServerIndexingChanged, this, &SharedDriveSection::refreshUpdateButton);
+    connect(&m_drives, &SharedDrives::isServerIndexingChanged, this, &SharedDriveSection::refreshStatus);
+    connect(&m_drives, &SharedDrives::serverIndexedCountChanged, this, &SharedDriveSection::refreshStatus);
 }
 
 void SharedDriveSection::buildScopeRow(QVBoxLayout* layout)
 {
     m_localScope = boundToggle(
-        m_model, QStringLiteral("本机 + 外接"), [](const AppSettings& s) { return s.includeLocalInSearch; },
-        [this](bool on) { m_model.settingsOperations().applyLocalSearchScope(on); });
+        m_settings, QStringLiteral("本机 + 外接"), [](const AppSettings& s) { return s.includeLocalInSearch; },
+        [this](bool on) { m_settings.applyLocalSearchScope(on); });
     m_serverScope = boundToggle(
-        m_model, QStringLiteral("共享盘"), [](const AppSettings& s) { return s.includeServerInSearch; },
-        [this](bool on) { m_model.settingsOperations().applyServerSearchScope(on); });
+        m_settings, QStringLiteral("共享盘"), [](const AppSettings& s) { return s.includeServerInSearch; },
+        [this](bool on) { m_settings.applyServerSearchScope(on); });
     auto* row = new QHBoxLayout;
     row->setSpacing(16);
     for (QCheckBox* box : {m_localScope, m_serverScope}) {
@@ -95,8 +97,8 @@ void SharedDriveSection::buildButtonRow(QVBoxLayout* layout)
     m_clear = new QPushButton(QStringLiteral("清除共享盘目录"));
     settingsstyle::applySecondaryColor(m_clear);
     connect(m_add, &QPushButton::clicked, this, &SharedDriveSection::chooseFolders);
-    connect(m_update, &QPushButton::clicked, this, [this] { m_model.refreshServerIndexManually(); });
-    connect(m_clear, &QPushButton::clicked, this, [this] { m_model.clearServerIndexedRoots(); });
+    connect(m_update, &QPushButton::clicked, this, [this] { m_drives.refreshServerIndexManually(); });
+    connect(m_clear, &QPushButton::clicked, this, [this] { m_drives.clearServerIndexedRoots(); });
     auto* row = new QHBoxLayout;
     row->setSpacing(10);
     for (QPushButton* button : {m_add, m_update, m_clear})
@@ -114,7 +116,7 @@ void SharedDriveSection::buildFolders(QVBoxLayout* layout)
     block->setSpacing(6);
     block->addWidget(settingsstyle::label(QStringLiteral("共享盘索引目录："), TextStyle::Caption, true, false));
     m_roots = new RemovablePathList({}, QStringLiteral("移除此共享盘目录"),
-                                    [this](const std::set<int>& offsets) { m_model.removeServerIndexedRoot(offsets); });
+                                    [this](const std::set<int>& offsets) { m_drives.removeServerIndexedRoot(offsets); });
     block->addWidget(m_roots);
     layout->addWidget(m_hint);
     layout->addWidget(m_rootsBlock);
@@ -124,20 +126,20 @@ void SharedDriveSection::chooseFolders()
 {
     chooseDirectories(this, QStringLiteral("添加共享盘目录"), true, [this](const QStringList& folders) {
         if (!folders.isEmpty())
-            m_model.addServerIndexedRoots(folders);
+            m_drives.addServerIndexedRoots(folders);
     });
 }
 
 void SharedDriveSection::refreshMessage()
 {
     // Hidden, the empty message takes no room in the column.
-    m_message->setText(m_model.serverIndexStatusText());
+    m_message->setText(m_drives.serverIndexStatusText());
     m_message->setVisible(!m_message->text().isEmpty());
 }
 
 void SharedDriveSection::refreshFolders()
 {
-    const QStringList roots = toQStringList(m_model.settings().serverIndexedRoots);
+    const QStringList roots = toQStringList(m_settings.settings().serverIndexedRoots);
     m_roots->setPaths(roots);
     m_hint->setVisible(roots.isEmpty());
     m_rootsBlock->setVisible(!roots.isEmpty());
@@ -145,13 +147,13 @@ void SharedDriveSection::refreshFolders()
 
 void SharedDriveSection::refreshUpdateButton()
 {
-    const AppSettings& s = m_model.settings();
-    m_update->setEnabled(!s.serverIndexedRoots.empty() && s.enableServerIndexing && !m_model.isServerIndexing());
+    const AppSettings& s = m_settings.settings();
+    m_update->setEnabled(!s.serverIndexedRoots.empty() && s.enableServerIndexing && !m_drives.isServerIndexing());
 }
 
 void SharedDriveSection::refreshStatus()
 {
-    m_status->setText(statusText(m_model.isServerIndexing(), m_model.serverIndexedCount()));
+    m_status->setText(statusText(m_drives.isServerIndexing(), m_drives.serverIndexedCount()));
 }
 
 } // namespace pallix

@@ -4,8 +4,9 @@
 // model's latest shared-drive message, adding folders through the chooser,
 // the manual update, clearing, resumption at launch, the folder list (or the
 // hint when there is none) and the index's status line. It keeps nothing of
-// its own and follows the model live: the stored settings, whether a run is
-// going, the index size and the message. GUI thread only.
+// its own and follows the stored settings and the shared-drive status live:
+// whether a run is going, the index size and the message. GUI thread only;
+// both objects must outlive the section.
 
 #include <QCheckBox>
 #include <QLabel>
@@ -15,8 +16,9 @@
 
 namespace pallix {
 
-class AppModel;
 class RemovablePathList;
+class SettingsOperations;
+class SharedDrives;
 
 class SharedDriveSection : public QWidget {
     Q_OBJECT
@@ -27,7 +29,7 @@ public:
     // The status line for a run going or not and the index size.
     static QString statusText(bool indexing, qint64 count);
 
-    explicit SharedDriveSection(AppModel& model, QWidget* parent = nullptr);
+    SharedDriveSection(SettingsOperations& settings, SharedDrives& drives, QWidget* parent = nullptr);
 
     QCheckBox* enableToggle() const { return m_enable; }
     QCheckBox* localScopeToggle() const { return m_localScope; }
@@ -51,7 +53,8 @@ private:
     void refreshUpdateButton();
     void refreshStatus();
 
-    AppModel& m_model;
+    SettingsOperations& m_settings;
+    SharedDrives& m_drives;
     QCheckBox* m_enable = nullptr;
     QCheckBox* m_localScope = nullptr;
     QCheckBox* m_serverScope = nullptr;

@@ -39,6 +39,7 @@ struct SharedDriveSectionTest : SettingsFixture {
         return *view->sharedDriveSection();
     }
     std::vector<std::string> roots() { return model().settings().serverIndexedRoots; }
+    SharedDrives& drives() { return model().sharedDrives(); }
     // The section's folder rows, as built for the current list.
     QList<PathRowCard*> rows()
     {
@@ -94,7 +95,7 @@ TEST_F(SharedDriveSectionTest, SwitchesWriteThroughTheModelAndShowTheStoredValue
     EXPECT_FALSE(reloaded().enableServerIndexing);
     // Off clears the message, which then takes no room.
     EXPECT_FALSE(section().messageLabel()->isVisibleTo(view.get()));
-    model().updateAutoResumeServerIndexingOnLaunch(false);  // a change made elsewhere shows too
+    drives().updateAutoResumeServerIndexingOnLaunch(false);  // a change made elsewhere shows too
     EXPECT_FALSE(section().autoResumeToggle()->isChecked());
 }
 
@@ -166,7 +167,7 @@ TEST_F(SharedDriveSectionTest, ChooserAddsEveryPickedFolderInOneCallAndCancelAdd
     ASSERT_TRUE(waitFor([&] { return roots().size() == 4; }));
     EXPECT_EQ(roots().back(), (base / "丁 素材").string());
     EXPECT_EQ(reloaded().serverIndexedRoots, roots());
-    EXPECT_TRUE(waitFor([&] { return !model().isServerIndexing(); }));
+    EXPECT_TRUE(waitFor([&] { return !drives().isServerIndexing(); }));
 }
 
 TEST_F(SharedDriveSectionTest, RemoveByButtonAndMenuThenClear)
@@ -259,22 +260,22 @@ TEST_F(SharedDriveRunTest, ARunningScanDisablesTheUpdateAndShowsItsCount)
     armed = true;
     section().enableToggle()->click();  // with a folder: the first scan starts
     ASSERT_TRUE(waitFor([&] { return reached.load(); }));
-    EXPECT_TRUE(model().isServerIndexing());
+    EXPECT_TRUE(drives().isServerIndexing());
     EXPECT_FALSE(update->isEnabled());
     const QString running = section().statusLabel()->text();
     EXPECT_TRUE(running.startsWith("状态：正在建立共享盘索引（") && running.endsWith(" 项）")) << running.toStdString();
     letGo();
 
     // The share, its folder and the two images.
-    ASSERT_TRUE(waitFor([&] { return !model().isServerIndexing(); }));
+    ASSERT_TRUE(waitFor([&] { return !drives().isServerIndexing(); }));
     EXPECT_EQ(section().statusLabel()->text(), "状态：已收录 4 项");
     EXPECT_TRUE(update->isEnabled());
     EXPECT_TRUE(messageShows("共享盘索引已建立（4 项）"));
 
     // While the update runs the button is off: seen the moment the run begins.
     std::vector<bool> enabledWhileRunning;
-    QObject::connect(&model(), &AppModel::isServerIndexingChanged, update, [&] {
-        if (model().isServerIndexing())
+    QObject::connect(&drives(), &SharedDrives::isServerIndexingChanged, update, [&] {
+        if (drives().isServerIndexing())
             enabledWhileRunning.push_back(update->isEnabled());
     });
     writeFile(share() / "c.jpg");

@@ -1,14 +1,16 @@
-#include "App/ServerRoots.h"
+#include "App/SharedDrives/ServerRoots.h"
 
 #include <algorithm>
 #include <unordered_set>
 
 #include <QPointer>
 
-#include "App/AppModel.h"
-#include "App/ServerIndexRuns.h"
-#include "App/ServerRootDetection.h"
+#include "App/AppContext.h"
+#include "App/SharedDrives/ServerIndexRuns.h"
+#include "App/SharedDrives/ServerRootDetection.h"
+#include "App/SharedDrives/SharedDrives.h"
 #include "Core/Config/EditionRule.h"
+#include "Core/Models/IndexedItem.h"
 
 namespace pallix {
 
@@ -27,24 +29,24 @@ const std::string& autoConfiguredKey()
 std::vector<std::string> ServerRoots::defaultServerRootsIfPresent() const
 {
     const std::string address =
-        m_model.m_defaults->string(editionDefaultsKey(kServerAddressName)).value_or(std::string());
+        m_context.defaults().string(editionDefaultsKey(kServerAddressName)).value_or(std::string());
     return paths::standardizeAll(ServerRootDetection::defaultRoots(
-        ServerRootDetection::volumeCandidates(*m_model.m_env.volumes), address));
+        ServerRootDetection::volumeCandidates(*m_context.environment().volumes), address));
 }
 
 void ServerRoots::autoConfigureServerRootsIfNeeded()
 {
-    Defaults& defaults = *m_model.m_defaults;
+    Defaults& defaults = m_context.defaults();
     if (defaults.boolean(autoConfiguredKey()).value_or(false))
         return;
-    if (!m_model.m_settings.serverIndexedRoots.empty()) {
+    if (!m_context.settings().serverIndexedRoots.empty()) {
         defaults.setBoolean(autoConfiguredKey(), true);
         return;
     }
     std::vector<std::string> roots = defaultServerRootsIfPresent();
     if (roots.empty())
         return;
-    m_model.writeSettings([&](AppSettings& s) {
+    m_context.writeSettings([&](AppSettings& s) {
         s.serverIndexedRoots = std::move(roots);
         s.enableServerIndexing = true;
         s.includeLocalInSearch = true;
@@ -55,28 +57,28 @@ void ServerRoots::autoConfigureServerRootsIfNeeded()
 
 void ServerRoots::beginServerAutoDetectIfNeeded()
 {
-    if (!m_model.m_settings.enableServerIndexing)
+    if (!m_context.settings().enableServerIndexing)
         return;
-    if (!m_model.m_settings.serverIndexedRoots.empty()) {
-        m_model.setServerIndexStatusText({});
+    if (!m_context.settings().serverIndexedRoots.empty()) {
+        m_drives.setServerIndexStatusText({});
         return;
     }
-    m_model.setServerIndexStatusText(kDetectingText);
-    if (m_model.m_serverDetectTask.isActive())
+    m_drives.setServerIndexStatusText(kDetectingText);
+    if (m_detectTask.isActive())
         return;
-    m_model.m_serverDetectTask = JobHandle::start();
-    runDetection(m_model.m_serverDetectTask.token());
+    m_detectTask = JobHandle::start();
+    runDetection(m_detectTask.token());
 }
 
 void ServerRoots::cancelDetection()
 {
-    m_model.m_serverDetectTask.cancel();
-    m_model.m_serverDetectTask = {};
+    m_detectTask.cancel();
+    m_detectTask = {};
 }
 
 QCoro::Task<> ServerRoots::runDetection(std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(&m_model);
+    QPointer<SharedDrives> guard(&m_drives);
     for (;;) {
         if (token->isCancelled())
             co_return;
@@ -85,7 +87,7 @@ QCoro::Task<> ServerRoots::runDetection(std::shared_ptr<CancelToken> token)
             adoptDetectedRoots(found);
             co_return;
         }
-        auto pausing = m_model.m_clock.sleepFor(kDetectionInterval, token);
+        auto pausing = m_context.clock().sleepFor(kDetectionInterval, token);
         const bool slept = co_await pausing;
         if (!guard || !slept || token->isCancelled())
             co_return;
@@ -95,14 +97,14 @@ QCoro::Task<> ServerRoots::runDetection(std::shared_ptr<CancelToken> token)
 void ServerRoots::adoptDetectedRoots(const std::vector<std::string>& found)
 {
     // Roots added by hand meanwhile stay: detection only fills an empty list.
-    m_model.writeSettings([&](AppSettings& s) {
+    m_context.writeSettings([&](AppSettings& s) {
         if (s.serverIndexedRoots.empty())
             s.serverIndexedRoots = found;
         s.enableServerIndexing = true;
     });
-    m_model.setServerIndexStatusText(QStringLiteral("已识别共享盘目录，准备建立索引…"));
+    m_drives.setServerIndexStatusText(QStringLiteral("已识别共享盘目录，准备建立索引…"));
     cancelDetection();
-    m_model.serverIndexRuns().startServerFullScanIfNeeded();
+    m_drives.runs().startServerFullScanIfNeeded();
 }
 
 void ServerRoots::addServerIndexedRoots(const QStringList& paths)
@@ -114,38 +116,38 @@ void ServerRoots::addServerIndexedRoots(const QStringList& paths)
     }
     if (given.empty())
         return;
-    std::vector<std::string> roots = paths::standardizeAll(m_model.m_settings.serverIndexedRoots);
+    std::vector<std::string> roots = paths::standardizeAll(m_context.settings().serverIndexedRoots);
     std::unordered_set<std::string> seen(roots.begin(), roots.end());
     for (std::string& path : given) {
         if (seen.insert(path).second)
             roots.push_back(std::move(path));
     }
-    m_model.writeSettings([&](AppSettings& s) {
+    m_context.writeSettings([&](AppSettings& s) {
         s.serverIndexedRoots = std::move(roots);
         s.enableServerIndexing = true;
     });
     beginServerAutoDetectIfNeeded();
-    m_model.serverIndexRuns().startServerFullScanIfNeeded();
+    m_drives.runs().startServerFullScanIfNeeded();
 }
 
 void ServerRoots::clearServerIndexedRoots()
 {
-    m_model.writeSettings([](AppSettings& s) { s.serverIndexedRoots.clear(); });
-    m_model.setServerIndexStatusText(QStringLiteral("已清除共享盘目录，将重新识别…（请先在文件管理器挂载服务器）"));
+    m_context.writeSettings([](AppSettings& s) { s.serverIndexedRoots.clear(); });
+    m_drives.setServerIndexStatusText(QStringLiteral("已清除共享盘目录，将重新识别…（请先在文件管理器挂载服务器）"));
     beginServerAutoDetectIfNeeded();
 }
 
 void ServerRoots::removeServerIndexedRoot(const std::set<int>& positions)
 {
-    m_model.writeSettings([&](AppSettings& s) {
+    m_context.writeSettings([&](AppSettings& s) {
         for (auto it = positions.rbegin(); it != positions.rend(); ++it) {
             if (*it >= 0 && static_cast<std::size_t>(*it) < s.serverIndexedRoots.size())
                 s.serverIndexedRoots.erase(s.serverIndexedRoots.begin() + *it);
         }
     });
-    const bool none = m_model.m_settings.serverIndexedRoots.empty();
-    m_model.setServerIndexStatusText(none ? QStringLiteral("共享盘目录已清空，将重新识别…")
-                                          : QStringLiteral("已移除共享盘目录"));
+    const bool none = m_context.settings().serverIndexedRoots.empty();
+    m_drives.setServerIndexStatusText(none ? QStringLiteral("共享盘目录已清空，将重新识别…")
+                                           : QStringLiteral("已移除共享盘目录"));
     if (none)
         beginServerAutoDetectIfNeeded();
 }

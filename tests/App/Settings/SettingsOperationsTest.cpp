@@ -1,11 +1,12 @@
-#include "App/SettingsOperations.h"
+#include "App/Settings/SettingsOperations.h"
 
 #include <chrono>
 
 #include <gtest/gtest.h>
 
 #include "App/AppModel.h"
-#include "ModelTestSupport.h"
+#include "App/FakeContext.h"
+#include "App/ModelTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -13,6 +14,74 @@ namespace pallix {
 namespace {
 
 using namespace testing_support;
+
+// The operations on a context of their own, with no model: each effect is a
+// callback that logs its name and how many writes of the record preceded it.
+struct OpsOnContext : FakeContext {
+    std::vector<std::string> effects;
+    QStringList history{"报告", "合同"};
+    LaunchAgentManager launchAgent{AppEditionInfo::applicationIdentifier()};
+    std::unique_ptr<SettingsOperations> ops;
+
+    OpsOnContext()
+    {
+        const auto note = [this](const std::string& name) {
+            return [this, name] { effects.push_back(name + "@" + std::to_string(settingsWrites)); };
+        };
+        SettingsOperations::Effects e;
+        e.applyKeepWarmRule = note("keepWarm");
+        e.searchAgain = note("search");
+        e.forgetShownListIsComplete = note("forgetComplete");
+        e.rebuildIndex = note("rebuild");
+        e.startImageTagging = note("tagging");
+        e.clearImageResults = note("clearImages");
+        e.clearLocalResults = note("clearLocal");
+        e.clearServerResults = note("clearServer");
+        e.startServerFullScanIfNeeded = note("serverScan");
+        e.searchHistory = [this] { return history; };
+        e.replaceSearchHistory = [this, note](const QStringList& replaced) {
+            history = replaced;
+            note("history")();
+        };
+        ops = std::make_unique<SettingsOperations>(*context, launchAgent, std::move(e));
+    }
+};
+
+TEST(SettingsOperations, EachEffectRunsOnceItsSettingIsWrittenBack)
+{
+    OpsOnContext o;
+    o.ops->updateKeepAppWarmInBackground(true);
+    o.ops->updateExcludeSystemJunkFromIndex(false);
+    o.ops->updateSearchLimit(300);
+    o.ops->updateAutoIndexExternalVolumes(false);
+    o.ops->updateEnableImageFuzzySearch(true);
+    o.ops->updateEnableImageFuzzySearch(false);
+    o.ops->updateKeepIndexerInBackground(false);
+    o.ops->applySearchScopeChanges(false, true);
+    o.ops->applyServerSearchScope(false);  // the local side comes back on
+    EXPECT_EQ(o.effects, (std::vector<std::string>{"keepWarm@1", "search@2", "forgetComplete@3", "search@3",
+                                                   "rebuild@4", "tagging@5", "clearImages@6", "clearLocal@8",
+                                                   "serverScan@8", "search@8", "clearServer@9", "search@9"}));
+    EXPECT_EQ(o.settingsWrites, 9);
+    EXPECT_TRUE(o.settings.keepAppWarmInBackground);
+    EXPECT_FALSE(o.settings.excludeSystemJunkFromIndex);
+    EXPECT_EQ(o.settings.searchLimit, 300);
+    EXPECT_FALSE(o.settings.autoIndexExternalVolumes);
+    EXPECT_FALSE(o.settings.keepIndexerInBackground);
+    EXPECT_TRUE(o.settings.includeLocalInSearch);
+    EXPECT_FALSE(o.settings.includeServerInSearch);
+    EXPECT_EQ(o.statusLines.size(), 1u);  // the junk filter's word
+
+    // The recent searches change through the model's list, and only when an entry matches.
+    o.effects.clear();
+    o.ops->removeSearchHistoryEntry("合 同");
+    EXPECT_TRUE(o.effects.empty());
+    o.ops->removeSearchHistoryEntry("合同");
+    EXPECT_EQ(o.history, QStringList{"报告"});
+    o.ops->clearSearchHistory();
+    EXPECT_TRUE(o.history.isEmpty());
+    EXPECT_EQ(o.effects, (std::vector<std::string>{"history@9", "history@9"}));
+}
 
 // A model whose start-up ended before any scan: the operations' write-back
 // and their effects on the service hooks, nothing else.

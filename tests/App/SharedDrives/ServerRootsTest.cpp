@@ -1,10 +1,10 @@
-#include "App/ServerRoots.h"
+#include "App/SharedDrives/ServerRoots.h"
 
 #include <gtest/gtest.h>
 
-#include "App/ServerRootDetection.h"
+#include "App/SharedDrives/ServerRootDetection.h"
 #include "Core/Config/EditionRule.h"
-#include "ServerTestSupport.h"
+#include "App/ServerTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -87,8 +87,9 @@ struct RootsRoad {
         ASSERT_TRUE(h.settle());
     }
     AppModel& model() { return *h.model; }
+    SharedDrives& drives() { return h.model->sharedDrives(); }
     const AppSettings& settings() { return h.model->settings(); }
-    std::string status() { return h.model->serverIndexStatusText().toStdString(); }
+    std::string status() { return drives().serverIndexStatusText().toStdString(); }
     bool adoptedOnce() { return h.defaults->boolean(editionDefaultsKey(DefaultsName::ServerIndexAutoConfiguredOnce)).value_or(false); }
 };
 
@@ -112,9 +113,9 @@ TEST(ServerRoots, AdoptionTakesTheDefaultRootsOnceAndTurnsEverythingOn)
 
     // Once done, never again: a cleared list stays cleared (with indexing off,
     // so that detection does not find the folder again).
-    road.model().updateEnableServerIndexing(false);
-    road.model().clearServerIndexedRoots();
-    road.model().serverRoots().autoConfigureServerRootsIfNeeded();
+    road.drives().updateEnableServerIndexing(false);
+    road.drives().clearServerIndexedRoots();
+    road.drives().roots().autoConfigureServerRootsIfNeeded();
     EXPECT_TRUE(road.settings().serverIndexedRoots.empty());
 }
 
@@ -138,18 +139,18 @@ TEST(ServerRoots, AddingStandardizesAndDropsRepeatsAndEmptiesThenScans)
     const std::string folder = road.volumes.make("团队素材");
     writeFile(fs::path(folder) / "a.jpg");
     road.start();
-    road.model().addServerIndexedRoots({QString::fromStdString(folder + "/"), QString(),
+    road.drives().addServerIndexedRoots({QString::fromStdString(folder + "/"), QString(),
                                         QString::fromStdString(folder), QString::fromStdString(folder + "/./")});
     EXPECT_EQ(road.settings().serverIndexedRoots, std::vector<std::string>{folder});
     EXPECT_TRUE(road.settings().enableServerIndexing);
-    EXPECT_TRUE(road.model().serverIndexRuns().isRunActive());  // the first scan
+    EXPECT_TRUE(road.drives().runs().isRunActive());  // the first scan
     ASSERT_TRUE(waitFor([&] { return road.status() == "共享盘索引已建立（2 项）"; }));
 
     // Existing entries keep their order; an empty call changes nothing.
     const std::string other = road.volumes.make("其他");
-    road.model().addServerIndexedRoots({QString::fromStdString(other), QString::fromStdString(folder)});
+    road.drives().addServerIndexedRoots({QString::fromStdString(other), QString::fromStdString(folder)});
     EXPECT_EQ(road.settings().serverIndexedRoots, (std::vector<std::string>{folder, other}));
-    road.model().addServerIndexedRoots({QString()});
+    road.drives().addServerIndexedRoots({QString()});
     EXPECT_EQ(road.settings().serverIndexedRoots.size(), 2u);
 }
 
@@ -157,21 +158,21 @@ TEST(ServerRoots, RemovingAndClearingSayWhatIsLeftAndDetectWhenEmpty)
 {
     RootsRoad road;
     road.start([](AppSettings& s) { s.serverIndexedRoots = {"/s/a", "/s/b", "/s/c"}; });
-    road.model().removeServerIndexedRoot({0, 2});
+    road.drives().removeServerIndexedRoot({0, 2});
     EXPECT_EQ(road.settings().serverIndexedRoots, std::vector<std::string>{"/s/b"});
     EXPECT_EQ(road.status(), "已移除共享盘目录");
-    road.model().removeServerIndexedRoot({5});
+    road.drives().removeServerIndexedRoot({5});
     EXPECT_EQ(road.settings().serverIndexedRoots, std::vector<std::string>{"/s/b"});
     EXPECT_EQ(road.status(), "已移除共享盘目录");
-    road.model().removeServerIndexedRoot({0});
+    road.drives().removeServerIndexedRoot({0});
     EXPECT_EQ(road.status(), "共享盘目录已清空，将重新识别…");  // indexing off: no detection
 
     // Clearing with indexing off keeps its own text and starts nothing...
-    road.model().clearServerIndexedRoots();
+    road.drives().clearServerIndexedRoots();
     EXPECT_EQ(road.status(), "已清除共享盘目录，将重新识别…（请先在文件管理器挂载服务器）");
     // ...with indexing on, detection takes over.
-    road.model().updateEnableServerIndexing(true);
-    road.model().clearServerIndexedRoots();
+    road.drives().updateEnableServerIndexing(true);
+    road.drives().clearServerIndexedRoots();
     EXPECT_EQ(road.status(), kDetecting);
     EXPECT_EQ(SettingsStore(road.h.defaults).settings().serverIndexedRoots, std::vector<std::string>{});
 }
@@ -184,9 +185,9 @@ TEST(ServerRoots, DetectionPollsEveryThreeSecondsUntilADefaultFolderIsMounted)
     road.mounted.push_back(networkVolume(share, "smb://filer/team"));
     road.start();
     int statusChanges = 0;
-    QObject::connect(road.h.model.get(), &AppModel::serverIndexStatusTextChanged, road.h.model.get(),
+    QObject::connect(&road.drives(), &SharedDrives::serverIndexStatusTextChanged, road.h.model.get(),
                      [&] { ++statusChanges; });
-    road.model().updateEnableServerIndexing(true);
+    road.drives().updateEnableServerIndexing(true);
     EXPECT_EQ(road.status(), kDetecting);
     EXPECT_EQ(statusChanges, 1);
 
@@ -209,10 +210,10 @@ TEST(ServerRoots, TurningIndexingOffStopsDetectionAndClearsTheSection)
     const std::string share = road.volumes.make("nfs-share");
     road.mounted.push_back(networkVolume(share, "nfs://nas/export"));
     road.start();
-    road.model().updateEnableServerIndexing(true);
+    road.drives().updateEnableServerIndexing(true);
     EXPECT_EQ(road.status(), kDetecting);
     road.model().setServerResults(fileItems({"/s/a.jpg"}));
-    road.model().updateEnableServerIndexing(false);
+    road.drives().updateEnableServerIndexing(false);
     EXPECT_FALSE(road.settings().enableServerIndexing);
     EXPECT_TRUE(road.model().serverResults().isEmpty());
     EXPECT_EQ(road.status(), "");
@@ -225,7 +226,7 @@ TEST(ServerRoots, TurningIndexingOffStopsDetectionAndClearsTheSection)
     }
     EXPECT_TRUE(road.settings().serverIndexedRoots.empty());
 
-    road.model().updateAutoResumeServerIndexingOnLaunch(true);
+    road.drives().updateAutoResumeServerIndexingOnLaunch(true);
     EXPECT_TRUE(SettingsStore(road.h.defaults).settings().autoResumeServerIndexingOnLaunch);
 }
 

@@ -7,16 +7,18 @@
 // a row. The share trees are walked gently: one listing at a time, never into
 // another mount below a share.
 //
-// Owned by AppModel; GUI thread only. The walks run on the model's pool and
-// write the shared-drive store there; progress is posted to the GUI thread,
-// where every published field and run marker is written after re-checking
-// that the model lives and the run's token has not fired. A run whose token
-// fired (the model is going) writes no completion marker, which is what lets
-// the next launch resume it; so does a run that could not read part of the
-// shares (unreadable folders, a share gone mid-run) or could not write some of
-// its batches, after saying so in the status line.
+// Owned by SharedDrives, whose status it publishes; GUI thread only. The
+// walks run on the context's pool and write the shared-drive store there;
+// progress is posted to the GUI thread, where every published field and run
+// marker is written after re-checking that its owner lives and the run's token
+// has not fired. A run whose token fired (the application is going) writes no
+// completion marker, which is what lets the next launch resume it; so does a
+// run that could not read part of the shares (unreadable folders, a share gone
+// mid-run) or could not write some of its batches, after saying so in the
+// status line.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,13 +27,15 @@
 #include <QCoroTask>
 #include <QString>
 
+#include "App/JobHandle.h"
 #include "Core/Indexer/FileScanner.h"
 #include "Core/Models/IndexedItem.h"
 #include "Platform/Clock.h"
 
 namespace pallix {
 
-class AppModel;
+class AppContext;
+class SharedDrives;
 
 class ServerIndexRuns {
 public:
@@ -39,8 +43,10 @@ public:
     static constexpr int kDailyBatchSize = 4500;
     static constexpr double kDailyIntervalSeconds = 86400;
 
-    // `listingFault` is the scanner's test seam, passed on to the share walks.
-    ServerIndexRuns(AppModel& model, FileScanner::ListingFault listingFault);
+    // `isLocalIndexing`: see SharedDrives. `listingFault` is the scanner's
+    // test seam, passed on to the share walks.
+    ServerIndexRuns(const AppContext& context, SharedDrives& drives, std::function<bool()> isLocalIndexing,
+                    FileScanner::ListingFault listingFault);
 
     void startServerFullScanIfNeeded();
     void refreshServerIndexManually();
@@ -50,6 +56,8 @@ public:
 
     // A first scan or manual update holds the run handle.
     bool isRunActive() const;
+    // Stops the run holding the handle; the daily scan stops only at the application's end.
+    void cancel();
 
     // The run markers: wall-clock seconds since 1970, none when absent.
     std::optional<double> serverIndexRunStartedAt() const;
@@ -86,8 +94,11 @@ private:
     void finishRun(RunKind kind, const RunOutcome& outcome, std::int64_t base);
     void stamp(const std::string& key);
 
-    AppModel& m_model;
+    const AppContext& m_context;
+    SharedDrives& m_drives;
+    std::function<bool()> m_isLocalIndexing;
     FileScanner m_scanner;  // read-ahead off, stays on each share's file system
+    JobHandle m_runTask;    // the first scan or manual update
 };
 
 } // namespace pallix

@@ -5,10 +5,10 @@
 // the settings window's additions, removals and clearing; each change is
 // persisted and followed by detection or a first scan.
 //
-// Owned by AppModel; GUI thread only. The detection job sleeps on the model's
-// clock between polls; each poll (the volume list and the existence checks)
-// runs on the GUI thread, where it re-checks that the model lives and the
-// job's token has not fired.
+// Owned by SharedDrives; GUI thread only. The detection job sleeps on the
+// context's clock between polls; each poll (the volume list and the existence
+// checks) runs on the GUI thread, where it re-checks that its owner lives and
+// the job's token has not fired.
 
 #include <memory>
 #include <set>
@@ -18,11 +18,13 @@
 #include <QCoroTask>
 #include <QStringList>
 
+#include "App/JobHandle.h"
 #include "Platform/Clock.h"
 
 namespace pallix {
 
-class AppModel;
+class AppContext;
+class SharedDrives;
 
 class ServerRoots {
 public:
@@ -31,7 +33,7 @@ public:
     static constexpr std::string_view kServerAddressName = "fileServerAddress";
     static constexpr std::chrono::seconds kDetectionInterval{3};
 
-    explicit ServerRoots(AppModel& model) : m_model(model) {}
+    ServerRoots(const AppContext& context, SharedDrives& drives) : m_context(context), m_drives(drives) {}
 
     // The default roots on the mounted volumes now, standardized; may be empty.
     std::vector<std::string> defaultServerRootsIfPresent() const;
@@ -53,7 +55,9 @@ private:
     QCoro::Task<> runDetection(std::shared_ptr<CancelToken> token);
     void adoptDetectedRoots(const std::vector<std::string>& found);
 
-    AppModel& m_model;
+    const AppContext& m_context;
+    SharedDrives& m_drives;
+    JobHandle m_detectTask;
 };
 
 } // namespace pallix

@@ -1,4 +1,4 @@
-#include "App/ServerIndexRuns.h"
+#include "App/SharedDrives/ServerIndexRuns.h"
 
 #include <atomic>
 #include <future>
@@ -9,8 +9,8 @@
 
 #include <cerrno>
 
+#include "App/ServerTestSupport.h"
 #include "Core/Config/EditionRule.h"
-#include "ServerTestSupport.h"
 #include "TestSupport/DamagingSqliteVfs.h"
 
 using namespace std::chrono_literals;
@@ -41,7 +41,8 @@ struct ShareRoad {
     fs::path share() const { return h.support.path() / "shares" / "青岚共享盘"; }
     std::string at(const char* relative) const { return (share() / relative).string(); }
     AppModel& model() { return *h.model; }
-    ServerIndexRuns& runs() { return h.model->serverIndexRuns(); }
+    SharedDrives& drives() { return h.model->sharedDrives(); }
+    ServerIndexRuns& runs() { return drives().runs(); }
     IndexStore& store() { return *h.model->serverIndexStore(); }
 
     bool start()
@@ -51,7 +52,7 @@ struct ShareRoad {
     }
     bool runEnds()
     {
-        return waitFor([&] { return !model().isServerIndexing() && runs().serverIndexRunCompletedAt().has_value(); });
+        return waitFor([&] { return !drives().isServerIndexing() && runs().serverIndexRunCompletedAt().has_value(); });
     }
 };
 
@@ -100,16 +101,16 @@ TEST(ServerIndexRuns, FirstScanFillsAnEmptyIndexOnceAndMarksTheRun)
     writeFile(road.share() / "项目/pack.zip");
     ASSERT_TRUE(road.start());
     std::vector<std::string> texts;
-    QObject::connect(road.h.model.get(), &AppModel::serverIndexStatusTextChanged, road.h.model.get(),
-                     [&] { texts.push_back(road.model().serverIndexStatusText().toStdString()); });
+    QObject::connect(&road.drives(), &SharedDrives::serverIndexStatusTextChanged, road.h.model.get(),
+                     [&] { texts.push_back(road.drives().serverIndexStatusText().toStdString()); });
 
     road.runs().startServerFullScanIfNeeded();
     ASSERT_TRUE(road.runEnds());
     // The share root, its folder and the four kept files.
-    EXPECT_EQ(road.model().serverIndexedCount(), 6);
+    EXPECT_EQ(road.drives().serverIndexedCount(), 6);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts.front(), "正在建立共享盘索引（首次可能较久）…");
-    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引已建立（6 项）");
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引已建立（6 项）");
     EXPECT_EQ(road.model().statusMessage(), "共享盘索引已建立（6 项）");
     const std::vector<std::string> expected = {road.at("a.jpg"), road.at("项目/b.mp4"), road.at("项目/c.docx"),
                                                road.at("项目/d.pptx")};
@@ -127,8 +128,8 @@ TEST(ServerIndexRuns, FirstScanFillsAnEmptyIndexOnceAndMarksTheRun)
     ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive(); }));
     EXPECT_TRUE(texts.empty());
     EXPECT_EQ(*road.runs().serverIndexRunStartedAt(), started);
-    EXPECT_EQ(road.model().serverIndexedCount(), 6);
-    EXPECT_FALSE(road.model().isServerIndexing());
+    EXPECT_EQ(road.drives().serverIndexedCount(), 6);
+    EXPECT_FALSE(road.drives().isServerIndexing());
 }
 
 TEST(ServerIndexRuns, AFirstScanOfAnUnmountedRootEndsWithAnEmptyIndex)
@@ -137,9 +138,9 @@ TEST(ServerIndexRuns, AFirstScanOfAnUnmountedRootEndsWithAnEmptyIndex)
     ASSERT_TRUE(road.start());
     road.runs().startServerFullScanIfNeeded();
     ASSERT_TRUE(road.runEnds());
-    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引为空（请检查挂载与权限）");
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引为空（请检查挂载与权限）");
     EXPECT_EQ(road.model().statusMessage(), "共享盘索引已建立（0 项）");
-    EXPECT_EQ(road.model().serverIndexedCount(), 0);
+    EXPECT_EQ(road.drives().serverIndexedCount(), 0);
 }
 
 TEST(ServerIndexRuns, ManualUpdateRefusesWhenOffOrRunningAndCountsWhatItAdded)
@@ -147,37 +148,37 @@ TEST(ServerIndexRuns, ManualUpdateRefusesWhenOffOrRunningAndCountsWhatItAdded)
     ShareRoad road([](AppSettings& s) { s.enableServerIndexing = false; });
     writeFile(road.share() / "a.jpg");
     ASSERT_TRUE(road.start());
-    road.model().refreshServerIndexManually();
-    EXPECT_EQ(road.model().serverIndexStatusText(), "请先开启共享盘索引");
-    EXPECT_FALSE(road.model().isServerIndexing());
+    road.drives().refreshServerIndexManually();
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "请先开启共享盘索引");
+    EXPECT_FALSE(road.drives().isServerIndexing());
 
-    road.model().updateEnableServerIndexing(true);  // starts the first scan
+    road.drives().updateEnableServerIndexing(true);  // starts the first scan
     ASSERT_TRUE(road.runEnds());
-    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引已建立（2 项）");
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引已建立（2 项）");
 
     int searches = 0;
     QObject::connect(road.h.model.get(), &AppModel::serverResultsChanged, road.h.model.get(), [&] { ++searches; });
     road.model().setSearchText("jpg");
     writeFile(road.share() / "b.jpg");
     writeFile(road.share() / "sub/c.png");
-    road.model().refreshServerIndexManually();
-    road.model().refreshServerIndexManually();  // the first one holds the run handle
-    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引正在运行中…");
-    ASSERT_TRUE(waitFor([&] { return road.model().serverIndexStatusText().startsWith("共享盘索引已更新"); }));
-    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引已更新（5 项，本次 +3）");
-    EXPECT_EQ(road.model().serverIndexedCount(), 5);
-    EXPECT_FALSE(road.model().isServerIndexing());
+    road.drives().refreshServerIndexManually();
+    road.drives().refreshServerIndexManually();  // the first one holds the run handle
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引正在运行中…");
+    ASSERT_TRUE(waitFor([&] { return road.drives().serverIndexStatusText().startsWith("共享盘索引已更新"); }));
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引已更新（5 项，本次 +3）");
+    EXPECT_EQ(road.drives().serverIndexedCount(), 5);
+    EXPECT_FALSE(road.drives().isServerIndexing());
     // Shared drives are in the search scope: the update searches again.
     EXPECT_TRUE(waitFor([&] { return searches > 0; }));
 
-    road.model().refreshServerIndexManually();
+    road.drives().refreshServerIndexManually();
     ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive(); }));
-    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引已更新（5 项，本次无新增）");
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引已更新（5 项，本次无新增）");
 
     // No roots: detection takes over and says so.
-    road.model().clearServerIndexedRoots();
-    road.model().refreshServerIndexManually();
-    EXPECT_EQ(road.model().serverIndexStatusText(), "正在识别共享盘目录…（请先在文件管理器挂载服务器）");
+    road.drives().clearServerIndexedRoots();
+    road.drives().refreshServerIndexManually();
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "正在识别共享盘目录…（请先在文件管理器挂载服务器）");
 }
 
 TEST(ServerIndexRuns, ARunCutShortIsResumedAtTheNextLaunch)
@@ -202,7 +203,7 @@ TEST(ServerIndexRuns, ARunCutShortIsResumedAtTheNextLaunch)
     };
     road.h.start();
     ASSERT_TRUE(waitFor([&] { return reached.load(); }));
-    EXPECT_TRUE(road.model().isServerIndexing());
+    EXPECT_TRUE(road.drives().isServerIndexing());
     EXPECT_TRUE(road.runs().serverIndexRunStartedAt().has_value());  // no ASSERT: the walk must be freed
     std::thread releaser([&] { release.set_value(); });
     road.h.stop();  // cancels the run and waits for it
@@ -215,13 +216,13 @@ TEST(ServerIndexRuns, ARunCutShortIsResumedAtTheNextLaunch)
     road.h.clock->advance(60s);
     std::vector<std::string> texts;
     road.h.start();
-    QObject::connect(road.h.model.get(), &AppModel::serverIndexStatusTextChanged, road.h.model.get(),
-                     [&] { texts.push_back(road.model().serverIndexStatusText().toStdString()); });
+    QObject::connect(&road.drives(), &SharedDrives::serverIndexStatusTextChanged, road.h.model.get(),
+                     [&] { texts.push_back(road.drives().serverIndexStatusText().toStdString()); });
     ASSERT_TRUE(road.runEnds());
     ASSERT_GE(texts.size(), 2u);
     EXPECT_EQ(texts[0], "检测到上次共享盘索引中断，正在自动续扫…");
     EXPECT_EQ(texts[1], "正在更新共享盘索引…");
-    EXPECT_TRUE(road.model().serverIndexStatusText().startsWith("共享盘索引已更新（41 项"));
+    EXPECT_TRUE(road.drives().serverIndexStatusText().startsWith("共享盘索引已更新（41 项"));
     EXPECT_GT(*road.runs().serverIndexRunCompletedAt(), *road.runs().serverIndexRunStartedAt() - 1);
 
     // Both markers now agree: the check does nothing.
@@ -247,8 +248,8 @@ TEST(ServerIndexRuns, ARunThatCouldNotReadAFolderIsIncompleteAndTheNextLaunchRes
     };
     road.h.start();
     const QString incomplete = QStringLiteral("共享盘索引未完成（1 处无法读取），已收录 3 项，下次启动将继续");
-    ASSERT_TRUE(waitFor([&] { return road.h.bootstrapEnded && road.model().serverIndexStatusText() == incomplete; }));
-    EXPECT_FALSE(road.model().isServerIndexing());
+    ASSERT_TRUE(waitFor([&] { return road.h.bootstrapEnded && road.drives().serverIndexStatusText() == incomplete; }));
+    EXPECT_FALSE(road.drives().isServerIndexing());
     EXPECT_TRUE(road.h.logged("status:" + incomplete.toStdString())) << "said in the status line";
     EXPECT_TRUE(road.runs().serverIndexRunStartedAt().has_value());
     EXPECT_FALSE(road.runs().serverIndexRunCompletedAt().has_value());
@@ -260,7 +261,7 @@ TEST(ServerIndexRuns, ARunThatCouldNotReadAFolderIsIncompleteAndTheNextLaunchRes
     road.h.clock->advance(60s);
     road.h.start();
     ASSERT_TRUE(road.runEnds());
-    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引已更新（5 项，本次 +2）");
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引已更新（5 项，本次 +2）");
     EXPECT_GE(*road.runs().serverIndexRunCompletedAt(), *road.runs().serverIndexRunStartedAt());
 }
 
@@ -281,17 +282,17 @@ TEST(ServerIndexRuns, AShareThatVanishesMidRunLeavesTheRunIncomplete)
     };
     ASSERT_TRUE(road.start());
     road.runs().startServerFullScanIfNeeded();
-    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && !road.model().isServerIndexing(); }));
-    EXPECT_TRUE(road.model().serverIndexStatusText().startsWith("共享盘索引未完成（共享盘在扫描中断开）"))
-        << road.model().serverIndexStatusText().toStdString();
-    EXPECT_EQ(road.model().statusMessage(), road.model().serverIndexStatusText());
+    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && !road.drives().isServerIndexing(); }));
+    EXPECT_TRUE(road.drives().serverIndexStatusText().startsWith("共享盘索引未完成（共享盘在扫描中断开）"))
+        << road.drives().serverIndexStatusText().toStdString();
+    EXPECT_EQ(road.model().statusMessage(), road.drives().serverIndexStatusText());
     EXPECT_FALSE(road.runs().serverIndexRunCompletedAt().has_value());
 
     // Mounted again: the resume check takes the run up.
     fs::rename(away, road.share());
     road.runs().maybeResumeServerIndexIfInterrupted();
     ASSERT_TRUE(road.runEnds());
-    EXPECT_EQ(road.model().serverIndexedCount(), 13);
+    EXPECT_EQ(road.drives().serverIndexedCount(), 13);
 }
 
 // Batches the store refuses are counted: the run says so and is not complete.
@@ -302,7 +303,7 @@ TEST(ServerIndexRuns, ARunWhoseWritesFailSaysSoAndIsNotComplete)
     ASSERT_TRUE(road.start());
     road.runs().startServerFullScanIfNeeded();
     ASSERT_TRUE(road.runEnds());
-    ASSERT_EQ(road.model().serverIndexedCount(), 2);
+    ASSERT_EQ(road.drives().serverIndexedCount(), 2);
     const double completed = *road.runs().serverIndexRunCompletedAt();
 
     // Another program makes the file refuse every new row.
@@ -318,10 +319,10 @@ TEST(ServerIndexRuns, ARunWhoseWritesFailSaysSoAndIsNotComplete)
 
     road.h.clock->advance(10s);
     writeFile(road.share() / "b.jpg");
-    road.model().refreshServerIndexManually();
-    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && !road.model().isServerIndexing(); }));
-    EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引未完成（1 批未能写入索引），已收录 2 项，下次启动将继续");
-    EXPECT_EQ(road.model().statusMessage(), road.model().serverIndexStatusText());
+    road.drives().refreshServerIndexManually();
+    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && !road.drives().isServerIndexing(); }));
+    EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引未完成（1 批未能写入索引），已收录 2 项，下次启动将继续");
+    EXPECT_EQ(road.model().statusMessage(), road.drives().serverIndexStatusText());
     EXPECT_EQ(*road.runs().serverIndexRunCompletedAt(), completed) << "no new completion marker";
     EXPECT_GT(*road.runs().serverIndexRunStartedAt(), completed);
 }
@@ -338,15 +339,15 @@ TEST(ServerIndexRuns, DamageMetByARunIsToldAndTheSharesAreWalkedAgain)
     ASSERT_TRUE(road.start());
     road.runs().startServerFullScanIfNeeded();
     ASSERT_TRUE(road.runEnds());
-    ASSERT_EQ(road.model().serverIndexedCount(), 4);
+    ASSERT_EQ(road.drives().serverIndexedCount(), 4);
 
     disk.damage(road.model().serverIndexDatabasePath());
     writeFile(road.share() / "项目/new.png");
-    road.model().refreshServerIndexManually();
+    road.drives().refreshServerIndexManually();
     const std::string notice =
         "notice:共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引";
     ASSERT_TRUE(waitFor([&] { return road.h.logged(notice); }));
-    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && road.model().serverIndexedCount() == 5; }));
+    ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && road.drives().serverIndexedCount() == 5; }));
     EXPECT_EQ(std::count(road.h.log.begin(), road.h.log.end(), notice), 1);
     EXPECT_TRUE(fs::exists(road.model().serverIndexDatabasePath().string() + ".corrupt"));
     const std::vector<std::string> all = {road.at("a.jpg"), road.at("项目/c.docx"), road.at("项目/new.png")};
@@ -377,7 +378,7 @@ TEST(ServerIndexRuns, DailyScanAddsRecentImagesAndDocumentsOnceADay)
               (std::vector<std::string>{road.at("recent.jpg"), road.at("旧目录"), road.at("旧目录/recent.docx")}));
     // The daily scan is no run: no markers, no state.
     EXPECT_FALSE(road.runs().serverIndexRunStartedAt().has_value());
-    EXPECT_FALSE(road.model().isServerIndexing());
+    EXPECT_FALSE(road.drives().isServerIndexing());
     EXPECT_EQ(*road.runs().serverLastIncrementalScanAt(), now);
 
     // Not due again within the day; due at exactly 86400 s.

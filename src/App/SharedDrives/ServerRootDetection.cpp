@@ -1,4 +1,4 @@
-#include "App/ServerRootDetection.h"
+#include "App/SharedDrives/ServerRootDetection.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "App/ServerIndexRuns.h"
+#include "App/SharedDrives/ServerIndexRuns.h"
 
 #include <algorithm>
 
@@ -8,9 +8,9 @@
 #include <QPointer>
 #include <QStringList>
 
-#include "App/AppModel.h"
-#include "App/ServerRoots.h"
-#include "App/StoreRecovery.h"
+#include "App/AppContext.h"
+#include "App/SharedDrives/ServerRoots.h"
+#include "App/SharedDrives/SharedDrives.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 
@@ -99,8 +99,12 @@ std::int64_t countVanished(const std::vector<std::optional<ShareMount>>& before,
 
 } // namespace
 
-ServerIndexRuns::ServerIndexRuns(AppModel& model, FileScanner::ListingFault listingFault)
-    : m_model(model), m_scanner(shareWalkOptions(std::move(listingFault)))
+ServerIndexRuns::ServerIndexRuns(const AppContext& context, SharedDrives& drives, std::function<bool()> isLocalIndexing,
+                                 FileScanner::ListingFault listingFault)
+    : m_context(context),
+      m_drives(drives),
+      m_isLocalIndexing(std::move(isLocalIndexing)),
+      m_scanner(shareWalkOptions(std::move(listingFault)))
 {
 }
 
@@ -123,55 +127,60 @@ bool ServerIndexRuns::passesDailyKeepRule(const IndexedItem& item, double cutoff
     return kinds::isImageExtension(ext) || kinds::isDocumentExtension(ext) || isPresentation(ext);
 }
 
-std::optional<double> ServerIndexRuns::serverIndexRunStartedAt() const { return m_model.m_defaults->date(startedKey()); }
-std::optional<double> ServerIndexRuns::serverIndexRunCompletedAt() const { return m_model.m_defaults->date(completedKey()); }
-std::optional<double> ServerIndexRuns::serverLastIncrementalScanAt() const { return m_model.m_defaults->date(dailyKey()); }
+std::optional<double> ServerIndexRuns::serverIndexRunStartedAt() const { return m_context.defaults().date(startedKey()); }
+std::optional<double> ServerIndexRuns::serverIndexRunCompletedAt() const { return m_context.defaults().date(completedKey()); }
+std::optional<double> ServerIndexRuns::serverLastIncrementalScanAt() const { return m_context.defaults().date(dailyKey()); }
 
 bool ServerIndexRuns::isRunActive() const
 {
-    return m_model.m_serverRebuildTask.isActive();
+    return m_runTask.isActive();
+}
+
+void ServerIndexRuns::cancel()
+{
+    m_runTask.cancel();
 }
 
 void ServerIndexRuns::stamp(const std::string& key)
 {
-    m_model.m_defaults->setDate(key, m_model.m_clock.clock().wallSecondsSince1970());
+    m_context.defaults().setDate(key, m_context.clock().clock().wallSecondsSince1970());
 }
 
 std::vector<std::string> ServerIndexRuns::runRoots() const
 {
     std::vector<std::string> roots;
-    for (const std::string& root : m_model.m_settings.serverIndexedRoots)
+    for (const std::string& root : m_context.settings().serverIndexedRoots)
         roots.push_back(paths::standardize(root));
     return roots;
 }
 
 void ServerIndexRuns::startServerFullScanIfNeeded()
 {
-    if (!m_model.m_settings.enableServerIndexing)
+    if (!m_context.settings().enableServerIndexing)
         return;
     std::vector<std::string> roots = runRoots();
     if (roots.empty()) {
-        m_model.serverRoots().beginServerAutoDetectIfNeeded();
+        m_drives.roots().beginServerAutoDetectIfNeeded();
         return;
     }
-    if (m_model.m_serverRebuildTask.isActive())
+    if (m_runTask.isActive())
         return;
     startRun(RunKind::FirstScan, std::move(roots));
 }
 
 void ServerIndexRuns::refreshServerIndexManually()
 {
-    if (!m_model.m_settings.enableServerIndexing) {
-        m_model.setServerIndexStatusText(QStringLiteral("请先开启共享盘索引"));
+    if (!m_context.settings().enableServerIndexing) {
+        m_drives.setServerIndexStatusText(QStringLiteral("请先开启共享盘索引"));
         return;
     }
     std::vector<std::string> roots = runRoots();
     if (roots.empty()) {
-        m_model.serverRoots().beginServerAutoDetectIfNeeded();
+        m_drives.roots().beginServerAutoDetectIfNeeded();
         return;
     }
-    if (m_model.m_serverRebuildTask.isActive()) {
-        m_model.setServerIndexStatusText(QStringLiteral("共享盘索引正在运行中…"));
+    if (m_runTask.isActive()) {
+        m_drives.setServerIndexStatusText(QStringLiteral("共享盘索引正在运行中…"));
         return;
     }
     startRun(RunKind::ManualUpdate, std::move(roots));
@@ -179,7 +188,7 @@ void ServerIndexRuns::refreshServerIndexManually()
 
 void ServerIndexRuns::maybeResumeServerIndexIfInterrupted()
 {
-    if (!m_model.m_settings.enableServerIndexing || runRoots().empty() || m_model.m_serverRebuildTask.isActive())
+    if (!m_context.settings().enableServerIndexing || runRoots().empty() || m_runTask.isActive())
         return;
     const std::optional<double> started = serverIndexRunStartedAt();
     if (!started)
@@ -187,41 +196,41 @@ void ServerIndexRuns::maybeResumeServerIndexIfInterrupted()
     const double completed = serverIndexRunCompletedAt().value_or(kDistantPast);
     if (*started <= completed)
         return;
-    m_model.setServerIndexStatusText(QStringLiteral("检测到上次共享盘索引中断，正在自动续扫…"));
+    m_drives.setServerIndexStatusText(QStringLiteral("检测到上次共享盘索引中断，正在自动续扫…"));
     refreshServerIndexManually();
 }
 
 void ServerIndexRuns::startRun(RunKind kind, std::vector<std::string> roots)
 {
-    m_model.m_serverRebuildTask = JobHandle::start();
-    runFull(kind, std::move(roots), m_model.m_serverRebuildTask.token());
+    m_runTask = JobHandle::start();
+    runFull(kind, std::move(roots), m_runTask.token());
 }
 
 QCoro::Task<> ServerIndexRuns::runFull(RunKind kind, std::vector<std::string> roots, std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(&m_model);
-    const auto store = m_model.m_serverIndexStore;
-    auto counting = m_model.onPool([store] { return store->indexedCount(); });
+    QPointer<SharedDrives> guard(&m_drives);
+    const auto store = m_context.stores().server;
+    auto counting = m_context.onPool([store] { return store->indexedCount(); });
     const std::int64_t base = co_await counting;
     if (!guard || token->isCancelled())
         co_return;
     if (kind == RunKind::FirstScan && base != 0) {
-        m_model.m_serverRebuildTask = {};
+        m_runTask = {};
         co_return;
     }
     stamp(startedKey());
-    m_model.setServerIndexing(true);
+    m_drives.setServerIndexing(true);
     if (kind == RunKind::FirstScan) {
         const QString text = QStringLiteral("正在建立共享盘索引（首次可能较久）…");
-        m_model.setStatusMessage(text);
-        m_model.setServerIndexStatusText(text);
+        m_context.setStatusMessage(text);
+        m_drives.setServerIndexStatusText(text);
     } else {
-        m_model.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引…"));
+        m_drives.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引…"));
     }
 
-    auto scanning = m_model.onPool([scanner = m_scanner, store, roots, kind, base, token, guard,
-                                    excluded = m_model.m_settings.excludedPaths,
-                                    junk = m_model.m_settings.excludeSystemJunkFromIndex] {
+    auto scanning = m_context.onPool([scanner = m_scanner, store, roots, kind, base, token, guard,
+                                      excluded = m_context.settings().excludedPaths,
+                                      junk = m_context.settings().excludeSystemJunkFromIndex] {
         RunOutcome outcome;
         const std::vector<std::optional<ShareMount>> before = mountsOf(roots);
         int batches = 0;
@@ -241,7 +250,7 @@ QCoro::Task<> ServerIndexRuns::runFull(RunKind kind, std::vector<std::string> ro
                 QCoreApplication::instance(),
                 [guard, token, kind, count, base] {
                     if (guard && !token->isCancelled())
-                        guard->serverIndexRuns().publishProgress(kind, count, base);
+                        guard->runs().publishProgress(kind, count, base);
                 },
                 Qt::QueuedConnection);
         }, token.get());
@@ -251,7 +260,7 @@ QCoro::Task<> ServerIndexRuns::runFull(RunKind kind, std::vector<std::string> ro
         return outcome;
     });
     const RunOutcome outcome = co_await scanning;
-    // Cut short (the model is going): no completion marker, so the next
+    // Cut short (the application is going): no completion marker, so the next
     // launch sees the run as interrupted.
     if (!guard || token->isCancelled())
         co_return;
@@ -260,47 +269,47 @@ QCoro::Task<> ServerIndexRuns::runFull(RunKind kind, std::vector<std::string> ro
 
 void ServerIndexRuns::publishProgress(RunKind kind, std::int64_t count, std::int64_t base)
 {
-    m_model.setServerIndexedCount(count);
+    m_drives.setServerIndexedCount(count);
     const std::int64_t added = std::max<std::int64_t>(count - base, 0);
     if (kind == RunKind::FirstScan)
-        m_model.setServerIndexStatusText(QStringLiteral("正在建立共享盘索引… 已收录 %1 项").arg(count));
+        m_drives.setServerIndexStatusText(QStringLiteral("正在建立共享盘索引… 已收录 %1 项").arg(count));
     else if (added < 1)
-        m_model.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引… 已收录 %1 项").arg(count));
+        m_drives.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引… 已收录 %1 项").arg(count));
     else
-        m_model.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引… 已收录 %1 项（本次 +%2）").arg(count).arg(added));
+        m_drives.setServerIndexStatusText(QStringLiteral("正在更新共享盘索引… 已收录 %1 项（本次 +%2）").arg(count).arg(added));
 }
 
 void ServerIndexRuns::finishRun(RunKind kind, const RunOutcome& outcome, std::int64_t base)
 {
     const std::int64_t count = outcome.count;
-    m_model.setServerIndexedCount(count);
-    m_model.setServerIndexing(false);
-    m_model.m_serverRebuildTask = {};
+    m_drives.setServerIndexedCount(count);
+    m_drives.setServerIndexing(false);
+    m_runTask = {};
     if (outcome.isIncomplete()) {
         // Part of the share was not read or not written: no completion
         // marker, so the next launch's resume check walks it again.
         const QString text = incompleteText(outcome);
-        m_model.setServerIndexStatusText(text);
-        m_model.setStatusMessage(text);
-        m_model.m_storeRecovery->afterServerWrites();
-        if (kind == RunKind::ManualUpdate && m_model.m_settings.includeServerInSearch)
-            m_model.scheduleSearch(true, false);
+        m_drives.setServerIndexStatusText(text);
+        m_context.setStatusMessage(text);
+        emit m_drives.writesEnded();
+        if (kind == RunKind::ManualUpdate && m_context.settings().includeServerInSearch)
+            emit m_drives.searchRequested();
         return;
     }
     stamp(completedKey());
-    m_model.m_storeRecovery->afterServerWrites();
+    emit m_drives.writesEnded();
     if (kind == RunKind::FirstScan) {
         const QString built = QStringLiteral("共享盘索引已建立（%1 项）").arg(count);
-        m_model.setServerIndexStatusText(count < 1 ? QStringLiteral("共享盘索引为空（请检查挂载与权限）") : built);
-        if (!m_model.m_isIndexing)
-            m_model.setStatusMessage(built);
+        m_drives.setServerIndexStatusText(count < 1 ? QStringLiteral("共享盘索引为空（请检查挂载与权限）") : built);
+        if (!m_isLocalIndexing())
+            m_context.setStatusMessage(built);
         return;
     }
     const std::int64_t added = std::max<std::int64_t>(count - base, 0);
-    m_model.setServerIndexStatusText(added < 1 ? QStringLiteral("共享盘索引已更新（%1 项，本次无新增）").arg(count)
-                                               : QStringLiteral("共享盘索引已更新（%1 项，本次 +%2）").arg(count).arg(added));
-    if (m_model.m_settings.includeServerInSearch)
-        m_model.scheduleSearch(true, false);
+    m_drives.setServerIndexStatusText(added < 1 ? QStringLiteral("共享盘索引已更新（%1 项，本次无新增）").arg(count)
+                                                : QStringLiteral("共享盘索引已更新（%1 项，本次 +%2）").arg(count).arg(added));
+    if (m_context.settings().includeServerInSearch)
+        emit m_drives.searchRequested();
 }
 
 QString ServerIndexRuns::incompleteText(const RunOutcome& outcome)
@@ -319,28 +328,28 @@ QString ServerIndexRuns::incompleteText(const RunOutcome& outcome)
 
 QCoro::Task<> ServerIndexRuns::maybeRunServerIncrementalScanOnLaunch()
 {
-    if (!m_model.m_settings.enableServerIndexing)
+    if (!m_context.settings().enableServerIndexing)
         co_return;
     std::vector<std::string> roots = runRoots();
     if (roots.empty())
         co_return;
-    const double now = m_model.m_clock.clock().wallSecondsSince1970();
+    const double now = m_context.clock().clock().wallSecondsSince1970();
     if (now - serverLastIncrementalScanAt().value_or(kDistantPast) < kDailyIntervalSeconds)
         co_return;
-    // Not kept as a run: it may overlap one, and only the model's end stops it.
+    // Not kept as a run: it may overlap one, and only the application's end stops it.
     auto token = std::make_shared<CancelToken>();
-    m_model.trackDetachedJob(token);
-    runDaily(std::move(roots), m_model.m_settings.excludedPaths, m_model.m_settings.excludeSystemJunkFromIndex,
+    m_context.trackDetachedJob(token);
+    runDaily(std::move(roots), m_context.settings().excludedPaths, m_context.settings().excludeSystemJunkFromIndex,
              std::move(token));
 }
 
 QCoro::Task<> ServerIndexRuns::runDaily(std::vector<std::string> roots, std::vector<std::string> excluded, bool junk,
                                         std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(&m_model);
-    const double cutoff = m_model.m_clock.clock().wallSecondsSince1970() - kDailyIntervalSeconds;
-    auto scanning = m_model.onPool([scanner = m_scanner, store = m_model.m_serverIndexStore, roots, excluded, junk,
-                                    cutoff, token] {
+    QPointer<SharedDrives> guard(&m_drives);
+    const double cutoff = m_context.clock().clock().wallSecondsSince1970() - kDailyIntervalSeconds;
+    auto scanning = m_context.onPool([scanner = m_scanner, store = m_context.stores().server, roots, excluded, junk,
+                                      cutoff, token] {
         scanner.scanInBatches(roots, excluded, junk, kDailyBatchSize, [&](const std::vector<IndexedItem>& batch) {
             std::vector<IndexedItem> kept;
             std::copy_if(batch.begin(), batch.end(), std::back_inserter(kept),
@@ -353,7 +362,7 @@ QCoro::Task<> ServerIndexRuns::runDaily(std::vector<std::string> roots, std::vec
     if (!guard || token->isCancelled())
         co_return;
     stamp(dailyKey());
-    m_model.m_storeRecovery->afterServerWrites();
+    emit m_drives.writesEnded();
 }
 
 } // namespace pallix
