@@ -185,7 +185,7 @@ int run(const Options& o)
         }
     };
     // The selection is announced last in every publication, after the query and completeness are set.
-    QObject::connect(&model, &AppModel::selectedItemIDChanged, &model, notePublication);
+    QObject::connect(&model, &SearchSession::selectedItemIDChanged, &model, notePublication);
 
     double longestStall = 0;
     SteadyClock::time_point lastTick = SteadyClock::now();
@@ -250,7 +250,7 @@ int run(const Options& o)
                 bench::nearestRankPercentile(first, 50), bench::nearestRankPercentile(first, 99), first.size(), unanswered);
     std::printf("last keystroke -> published complete:   p50 %7.1f ms  p99 %7.1f ms  (%zu runs, %d never complete)\n",
                 bench::nearestRankPercentile(complete, 50), bench::nearestRankPercentile(complete, 99), complete.size(), incomplete);
-    std::printf("  of which the designed pause:          %7.1f ms\n", AppModel::kTypingThresholdSeconds * 1000);
+    std::printf("  of which the designed pause:          %7.1f ms\n", searchbudgets::kTypingThresholdSeconds * 1000);
     std::printf("longest GUI-thread stall:               %7.1f ms\n", longestStall);
     return incomplete == 0 ? 0 : 2;
 }

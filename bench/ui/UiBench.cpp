@@ -120,12 +120,12 @@ int run(int iterations, int results, const QString& saveDir)
     SteadyClock::time_point laidOutAt;
     double cpuPublished = 0;
     double cpuLaidOut = 0;
-    QObject::connect(&model, &AppModel::resultsChanged, &model, [&] {
+    QObject::connect(&model, &SearchSession::resultsChanged, &model, [&] {
         publishedAt = SteadyClock::now();
         cpuPublished = threadCpuMs();
     });
-    ResultsArea area(model, thumbnails);
-    QObject::connect(&model, &AppModel::resultsChanged, &model, [&] {
+    ResultsArea area(model.searchSession(), model.resultActions(), thumbnails);
+    QObject::connect(&model, &SearchSession::resultsChanged, &model, [&] {
         laidOutAt = SteadyClock::now();
         cpuLaidOut = threadCpuMs();
     });

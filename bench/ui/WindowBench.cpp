@@ -176,7 +176,7 @@ int run(const Options& o)
                 // answers, so a publication is matched to the text once it is noted.
                 auto start = SteadyClock::now();
                 SteadyClock::time_point lastPublish;
-                const QMetaObject::Connection noting = QObject::connect(&model, &AppModel::resultsChanged, &model, [&] {
+                const QMetaObject::Connection noting = QObject::connect(&model, &SearchSession::resultsChanged, &model, [&] {
                     lastPublish = SteadyClock::now();
                     if (o.verbose)
                         std::printf("  \"%s\": published, %d results, %.2f ms\n", typed.toUtf8().constData(),

@@ -57,7 +57,7 @@ void SettingsOperations::updateSearchLimit(std::int64_t limit)
     writeBack([limit](AppSettings& s) { s.searchLimit = AppSettings::clampedSearchLimit(limit); });
     // The shown list was cut at the old limit: narrowing it in memory would
     // never show the results a higher limit lets in.
-    m_model.m_displayedResultsComplete = false;
+    m_model.markDisplayedResultsIncomplete();
     m_model.scheduleSearch(true, false);
 }
 
@@ -87,9 +87,8 @@ void SettingsOperations::applySearchScopeChanges(bool local, bool server)
     if (!local)
         m_model.applySearchResults({}, m_model.currentQuerySnapshot());
     if (!server) {
-        m_model.setServerResults({});
         // Forgotten too, or the next shared-drive search would narrow the old list.
-        m_model.m_lastServerDisplayedQuery.reset();
+        m_model.forgetServerResults();
     } else if (m_model.m_env.services.startServerFullScanIfNeeded) {
         m_model.m_env.services.startServerFullScanIfNeeded(m_model);
     }

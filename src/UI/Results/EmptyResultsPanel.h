@@ -23,7 +23,7 @@ class QVBoxLayout;
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 
 class EmptyResultsPanel : public QWidget {
     Q_OBJECT
@@ -43,7 +43,7 @@ public:
     };
     using Line = std::pair<QString, QString>;  // title, value
 
-    explicit EmptyResultsPanel(AppModel& model, QWidget* parent = nullptr);
+    explicit EmptyResultsPanel(SearchSession& model, QWidget* parent = nullptr);
 
     void setOffer(const std::optional<Offer>& offer);
 
@@ -67,7 +67,7 @@ private:
     void rebuild();
     QWidget* lineWidget(const Line& line);
 
-    AppModel& m_model;
+    SearchSession& m_session;
     std::optional<Offer> m_offer;
     std::vector<Line> m_lines;
     QWidget* m_dynamic = nullptr;  // the lines, buttons and offer, rebuilt on change

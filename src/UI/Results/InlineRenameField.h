@@ -11,13 +11,13 @@
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 
 class InlineRenameField : public QLineEdit {
     Q_OBJECT
 
 public:
-    InlineRenameField(AppModel& model, int pixelSize, QWidget* parent = nullptr);
+    InlineRenameField(SearchSession& model, int pixelSize, QWidget* parent = nullptr);
 
 signals:
     void commitRequested();
@@ -34,7 +34,7 @@ private:
     void endByKey(void (InlineRenameField::*ending)());
     void takeFocus();
 
-    AppModel& m_model;
+    SearchSession& m_session;
     bool m_skipNextEndEditing = false;
 };
 

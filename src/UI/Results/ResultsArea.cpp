@@ -6,7 +6,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "App/AppModel.h"
+#include "App/ResultActions.h"
+#include "App/Search/SearchSession.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/EmptyResultsPanel.h"
 #include "UI/Results/FolderVideoHints.h"
@@ -21,7 +22,7 @@ namespace pallix {
 namespace {
 
 std::unique_ptr<ResultsPrefetch> prefetchFrom(ThumbnailProvider& thumbnails, const ResultsModel& rows,
-                                              const AppModel& model)
+                                              const SearchSession& model)
 {
     return std::make_unique<ResultsPrefetch>(
         rows, model, model.clock(),
@@ -32,15 +33,17 @@ std::unique_ptr<ResultsPrefetch> prefetchFrom(ThumbnailProvider& thumbnails, con
 
 } // namespace
 
-ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent)
-    : ResultsArea(model, thumbnails, nullptr, parent)
+ResultsArea::ResultsArea(SearchSession& model, ResultActions& actions, ThumbnailProvider& thumbnails, QWidget* parent)
+    : ResultsArea(model, actions, thumbnails, nullptr, parent)
 {
 }
 
-ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, std::unique_ptr<ResultsPrefetch> prefetch,
+ResultsArea::ResultsArea(SearchSession& model, ResultActions& actions, ThumbnailProvider& thumbnails,
+                         std::unique_ptr<ResultsPrefetch> prefetch,
                          QWidget* parent)
     : QWidget(parent)
-    , m_model(model)
+    , m_session(model)
+    , m_actions(actions)
     , m_thumbnails(thumbnails)
     , m_rows(std::make_unique<ResultsModel>(model))
     , m_hints(std::make_unique<FolderVideoHints>())
@@ -69,10 +72,40 @@ ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, std::un
             &ResultsArea::enableExternalIndexingRequested);
     m_list->viewport()->installEventFilter(this);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::updateBody);
-    connect(&m_model, &AppModel::displayModeChanged, this, &ResultsArea::updateBody);
+    connect(&m_session, &SearchSession::displayModeChanged, this, &ResultsArea::updateBody);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::prefetchIfChanged);
-    connect(&m_model, &AppModel::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
+    connect(&m_session, &SearchSession::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
+    connectActions();
     updateBody();
+}
+
+void ResultsArea::connectActions()
+{
+    SearchSession& session = m_session;
+    ResultActions& actions = m_actions;
+    const auto item = [this](auto signal, void (ResultActions::*action)(const IndexedItem&)) {
+        connect(this, signal, this, [this, action](const IndexedItem& it) { (m_actions.*action)(it); });
+    };
+    item(&ResultsArea::openItemRequested, &ResultActions::open);
+    item(&ResultsArea::revealItemRequested, &ResultActions::reveal);
+    item(&ResultsArea::scopeToItemRequested, &ResultActions::scopeToItem);
+    item(&ResultsArea::copyNameRequested, &ResultActions::copyName);
+    item(&ResultsArea::copyPathRequested, &ResultActions::copyPath);
+    item(&ResultsArea::copyFileRequested, &ResultActions::copyFileToPasteboard);
+    item(&ResultsArea::renameRequested, &ResultActions::beginInlineRename);
+    item(&ResultsArea::duplicateRequested, &ResultActions::duplicateItem);
+    item(&ResultsArea::moveToTrashRequested, &ResultActions::moveItemToTrash);
+    connect(this, &ResultsArea::openParentRequested, this,
+            [&actions](const IndexedItem& it) { actions.openPath(QString::fromStdString(it.parentPath())); });
+    connect(this, &ResultsArea::commitInlineRenameRequested, this, [&actions] { actions.commitInlineRename(); });
+    connect(this, &ResultsArea::cancelInlineRenameRequested, this, [&actions] { actions.cancelInlineRename(); });
+    connect(this, &ResultsArea::inlineRenameEditingEnded, this, [&session, &actions] {
+        if (!session.inlineRenameTargetID().isEmpty())
+            actions.commitInlineRename();
+    });
+    connect(this, &ResultsArea::adjustZoomRequested, this, [&session](double delta) { session.adjustGridZoom(delta); });
+    connect(this, &ResultsArea::clearScopeRequested, this, [&session] { session.clearScope(); });
+    connect(this, &ResultsArea::resetConstraintsRequested, this, [&session] { session.resetSearchConstraints(); });
 }
 
 void ResultsArea::connectCanvas(ResultsCanvas* canvas)
@@ -138,7 +171,7 @@ QWidget* ResultsArea::currentBody() const
 
 void ResultsArea::updateBody()
 {
-    const bool list = m_model.displayMode() == ResultDisplayMode::List;
+    const bool list = m_session.displayMode() == ResultDisplayMode::List;
     m_header->setVisible(list);
     QWidget* body = m_rows->isEmpty() ? static_cast<QWidget*>(m_empty)
                     : list            ? static_cast<QWidget*>(m_list)

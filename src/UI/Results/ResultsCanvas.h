@@ -24,7 +24,7 @@ class QVariantAnimation;
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 class FolderVideoHints;
 class ResultsModel;
 class ThumbnailProvider;
@@ -41,7 +41,7 @@ public:
         int action = -1;  // Part::Action: 0 scope, 1 open, 2 reveal
     };
 
-    ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+    ResultsCanvas(ResultsModel& rows, SearchSession& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent = nullptr);
 
     // Geometry in content coordinates (y from the top of the scrolled content).
@@ -103,7 +103,7 @@ protected:
     bool folderHasVideo(const IndexedItem& item) const;
 
     ResultsModel& m_rows;
-    AppModel& m_model;
+    SearchSession& m_session;
     ThumbnailProvider& m_thumbnails;
     FolderVideoHints& m_hints;
 

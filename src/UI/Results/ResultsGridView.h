@@ -16,7 +16,7 @@ class ResultsGridView : public ResultsCanvas {
     Q_OBJECT
 
 public:
-    ResultsGridView(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+    ResultsGridView(ResultsModel& rows, SearchSession& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent = nullptr);
 
     QRect rowRect(int row) const override { return m_layout.rect(row); }

@@ -28,7 +28,7 @@ constexpr int kShowMorePaddingY = 8;
 
 } // namespace
 
-ResultsListView::ResultsListView(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+ResultsListView::ResultsListView(ResultsModel& rows, SearchSession& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent)
     : ResultsCanvas(rows, model, thumbnails, hints, parent)
 {

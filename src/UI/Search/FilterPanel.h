@@ -13,14 +13,14 @@
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 class SelectionChip;
 
 class FilterPanel : public QWidget {
     Q_OBJECT
 
 public:
-    explicit FilterPanel(AppModel& model, QWidget* parent = nullptr);
+    explicit FilterPanel(SearchSession& model, QWidget* parent = nullptr);
 
     SelectionChip* chip(SearchContentFilter filter) const { return m_filterChips.at(filter); }
     SelectionChip* chip(SearchSortField field) const { return m_sortChips.at(field); }
@@ -35,7 +35,7 @@ private:
     QWidget* makeSortAndMatchRow();
     void showModelState();
 
-    AppModel& m_model;
+    SearchSession& m_session;
     std::map<SearchContentFilter, SelectionChip*> m_filterChips;
     std::map<SearchSortField, SelectionChip*> m_sortChips;
     std::map<SearchMatchMode, SelectionChip*> m_matchChips;
