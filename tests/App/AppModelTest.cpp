@@ -333,7 +333,7 @@ TEST(AppModelBootstrap, StartUpRefreshPublishesNothingStale)
     h.model->searchSession().setSearchText("alpha");
     ASSERT_TRUE(waitFor([&] { return blocked; }));
     std::vector<std::string> published;
-    QObject::connect(h.model.get(), &SearchSession::resultsChanged, h.model.get(), [&] {
+    QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(), [&] {
         for (const IndexedItem& item : h.model->searchSession().results())
             published.push_back(item.name());
     });
@@ -510,7 +510,7 @@ TEST(AppModelSearch, OnlyTheNewestRequestPublishes)
     h.start();
     ASSERT_TRUE(h.settle());
     int publications = 0;
-    QObject::connect(h.model.get(), &SearchSession::resultsChanged, h.model.get(), [&] { ++publications; });
+    QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(), [&] { ++publications; });
     h.model->searchSession().setSearchText("alpha");
     h.model->searchSession().scheduleSearch(true, false);
     h.model->searchSession().setSearchText("beta");

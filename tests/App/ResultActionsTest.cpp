@@ -41,7 +41,7 @@ struct ResultActionsTest : testing::Test {
         h.env.desktop = desktop;
         h.preventStartUp();
         h.start();
-        QObject::connect(model(0), &SearchSession::selectedItemIDChanged, model(0),
+        QObject::connect(&model(0)->searchSession(), &SearchSession::selectedItemIDChanged, model(0),
                          [this] { h.log.push_back("sel:" + model().searchSession().selectedItemID().toStdString()); });
     }
     // The model's events from now on: the re-search that follows an action

@@ -156,7 +156,7 @@ TEST(ServerIndexRuns, ManualUpdateRefusesWhenOffOrRunningAndCountsWhatItAdded)
     EXPECT_EQ(road.model().serverIndexStatusText(), "共享盘索引已建立（2 项）");
 
     int searches = 0;
-    QObject::connect(road.h.model.get(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++searches; });
+    QObject::connect(&road.h.model->searchSession(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++searches; });
     road.model().searchSession().setSearchText("jpg");
     writeFile(road.share() / "b.jpg");
     writeFile(road.share() / "sub/c.png");

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -186,7 +186,7 @@ TEST_F(PublishingTest, SelectionMatchesUnderCanonicalEquivalence)
 TEST_F(PublishingTest, SelectionIsAnnouncedOnEveryPublication)
 {
     int announcements = 0;
-    QObject::connect(h.model.get(), &SearchSession::selectedItemIDChanged, h.model.get(), [&] { ++announcements; });
+    QObject::connect(&h.model->searchSession(), &SearchSession::selectedItemIDChanged, h.model.get(), [&] { ++announcements; });
     publish(fileItems({"/a"}));
     publish(fileItems({"/a"}));
     EXPECT_EQ(model().searchSession().selectedItemID(), "/a");
@@ -234,7 +234,7 @@ struct WarmupTest : testing::Test {
         };
         h.preventStartUp();
         h.start();
-        QObject::connect(h.model.get(), &SearchSession::resultsChanged, h.model.get(), [this] { ++publications; });
+        QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(), [this] { ++publications; });
     }
     AppModel& model() { return *h.model; }
     void publish(const ItemList& list) { model().searchSession().applySearchResults(list, model().searchSession().currentQuerySnapshot()); }

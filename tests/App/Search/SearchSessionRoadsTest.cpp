@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -59,7 +59,7 @@ struct SearchRoad {
             co_return imageAnswer ? imageAnswer(call) : ItemList();
         };
         h.start();
-        QObject::connect(h.model.get(), &SearchSession::resultsChanged, h.model.get(),
+        QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(),
                          [this] { publishedSizes.push_back(h.model->searchSession().results().size()); });
     }
 
@@ -458,7 +458,7 @@ TEST(SearchTask, ProgressEndsWithTheAnswerOfTheRequestThatReplacedItsOwn)
         SearchRoad road(numberedFiles("alpha_", 3));
         ASSERT_TRUE(road.ready());
         std::vector<bool> flags;
-        QObject::connect(road.h.model.get(), &SearchSession::isSearchingChanged, road.h.model.get(),
+        QObject::connect(&road.h.model->searchSession(), &SearchSession::isSearchingChanged, road.h.model.get(),
                          [&] { flags.push_back(road.model().searchSession().isSearching()); });
         road.search("alpha", true, true);
         road.search("alpha_1", true, replacedWithProgress);

@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ServerTestSupport.h"
+#include "App/ServerTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -101,7 +101,7 @@ TEST(ServerSearchStage, TheLoadedStoreAnswersThenALongerTextNarrowsFirst)
 
     // A longer text filters the shown list at once, then searches the store.
     int published = 0;
-    QObject::connect(road.h.model.get(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++published; });
+    QObject::connect(&road.h.model->searchSession(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++published; });
     road.search("报告A");
     ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告A"); }));
     EXPECT_EQ(published, 2);
@@ -160,7 +160,7 @@ TEST(ServerSearchStage, WithoutTheCacheTheFilesEmptyAnswerReplacesTheListAtOnceA
     ASSERT_TRUE(road.ready());
     road.model().searchSession().setServerResults(fileItems({"/srv/old/报告旧.pdf"}));
     int published = 0;
-    QObject::connect(road.h.model.get(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++published; });
+    QObject::connect(&road.h.model->searchSession(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++published; });
     // No name holds the text: the typing answer is empty, and so is the
     // file's: the other text's hit goes at once, not after the pause.
     road.model().searchSession().setSearchText("季度表");
