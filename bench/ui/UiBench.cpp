@@ -124,7 +124,7 @@ int run(int iterations, int results, const QString& saveDir)
         publishedAt = SteadyClock::now();
         cpuPublished = threadCpuMs();
     });
-    ResultsArea area(model.searchSession(), model.resultActions(), thumbnails);
+    ResultsArea area(model.searchSession(), nullptr, thumbnails);
     QObject::connect(&model.searchSession(), &SearchSession::resultsChanged, &model, [&] {
         laidOutAt = SteadyClock::now();
         cpuLaidOut = threadCpuMs();

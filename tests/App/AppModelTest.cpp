@@ -53,20 +53,25 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
 
 TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)
 {
-    const char* expected[] = {"searchText",         "results",          "imageFuzzyResults", "skuRelatedResults",
-                              "serverResults",      "selectedItemID",   "sortField",         "sortAscending",
-                              "contentFilters",     "caseSensitive",    "matchMode",         "displayMode",
-                              "gridZoom",           "scopedPath",       "settings",          "isIndexing",
-                              "indexedCount",       "statusMessage",    "isServerIndexing",  "serverIndexedCount",
-                              "serverIndexStatusText", "isSearching",   "searchingHint",     "searchHistory",
-                              "inlineRenameTargetID", "inlineRenameDraft"};
-    const QMetaObject& meta = AppModel::staticMetaObject;
-    ASSERT_EQ(meta.propertyCount() - meta.propertyOffset(), static_cast<int>(std::size(expected)));
-    for (int i = 0; i < static_cast<int>(std::size(expected)); ++i) {
-        const QMetaProperty p = meta.property(meta.propertyOffset() + i);
-        SCOPED_TRACE(expected[i]);
-        EXPECT_STREQ(p.name(), expected[i]);
-        EXPECT_TRUE(p.hasNotifySignal());
+    // The search state is the session's; the rest stays the model's.
+    const std::vector<const char*> session = {
+        "searchText",     "results",       "imageFuzzyResults", "skuRelatedResults", "serverResults",
+        "selectedItemID", "sortField",     "sortAscending",     "contentFilters",    "caseSensitive",
+        "matchMode",      "displayMode",   "gridZoom",          "scopedPath",        "isSearching",
+        "searchingHint",  "searchHistory", "inlineRenameTargetID", "inlineRenameDraft"};
+    const std::vector<const char*> model = {"settings",         "isIndexing",         "indexedCount",
+                                            "statusMessage",    "isServerIndexing",   "serverIndexedCount",
+                                            "serverIndexStatusText"};
+    for (const auto& [meta, expected] : {std::pair{&SearchSession::staticMetaObject, session},
+                                         std::pair{&AppModel::staticMetaObject, model}}) {
+        SCOPED_TRACE(meta->className());
+        ASSERT_EQ(meta->propertyCount() - meta->propertyOffset(), static_cast<int>(expected.size()));
+        for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
+            const QMetaProperty p = meta->property(meta->propertyOffset() + i);
+            SCOPED_TRACE(expected[i]);
+            EXPECT_STREQ(p.name(), expected[i]);
+            EXPECT_TRUE(p.hasNotifySignal());
+        }
     }
 }
 

@@ -33,17 +33,16 @@ std::unique_ptr<ResultsPrefetch> prefetchFrom(ThumbnailProvider& thumbnails, con
 
 } // namespace
 
-ResultsArea::ResultsArea(SearchSession& model, ResultActions& actions, ThumbnailProvider& thumbnails, QWidget* parent)
+ResultsArea::ResultsArea(SearchSession& model, ResultActions* actions, ThumbnailProvider& thumbnails, QWidget* parent)
     : ResultsArea(model, actions, thumbnails, nullptr, parent)
 {
 }
 
-ResultsArea::ResultsArea(SearchSession& model, ResultActions& actions, ThumbnailProvider& thumbnails,
+ResultsArea::ResultsArea(SearchSession& model, ResultActions* actions, ThumbnailProvider& thumbnails,
                          std::unique_ptr<ResultsPrefetch> prefetch,
                          QWidget* parent)
     : QWidget(parent)
     , m_session(model)
-    , m_actions(actions)
     , m_thumbnails(thumbnails)
     , m_rows(std::make_unique<ResultsModel>(model))
     , m_hints(std::make_unique<FolderVideoHints>())
@@ -75,16 +74,16 @@ ResultsArea::ResultsArea(SearchSession& model, ResultActions& actions, Thumbnail
     connect(&m_session, &SearchSession::displayModeChanged, this, &ResultsArea::updateBody);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::prefetchIfChanged);
     connect(&m_session, &SearchSession::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
-    connectActions();
+    if (actions)
+        connectActions(*actions);
     updateBody();
 }
 
-void ResultsArea::connectActions()
+void ResultsArea::connectActions(ResultActions& actions)
 {
     SearchSession& session = m_session;
-    ResultActions& actions = m_actions;
-    const auto item = [this](auto signal, void (ResultActions::*action)(const IndexedItem&)) {
-        connect(this, signal, this, [this, action](const IndexedItem& it) { (m_actions.*action)(it); });
+    const auto item = [this, &actions](auto signal, void (ResultActions::*action)(const IndexedItem&)) {
+        connect(this, signal, this, [&actions, action](const IndexedItem& it) { (actions.*action)(it); });
     };
     item(&ResultsArea::openItemRequested, &ResultActions::open);
     item(&ResultsArea::revealItemRequested, &ResultActions::reveal);

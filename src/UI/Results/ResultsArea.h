@@ -1,5 +1,5 @@
 #pragma once
-// ResultsArea: the results part of the search window. It shows the model's
+// ResultsArea: the results part of the search window. It shows the session's
 // four result lists in their fixed sections, as a list with columns or as a
 // zoomable grid of cards, or the empty-results panel when nothing survives
 // the content filters. It keeps no search state: it reads the session's
@@ -7,6 +7,7 @@
 // and the grid zoom, and hands the item actions of its menus and keys to
 // ResultActions itself. The signals below announce each request as it is
 // handled; only the offer to index external disks is left to the search view.
+// An area made without actions (shown on its own) only announces them.
 // GUI thread only.
 
 #include <memory>
@@ -46,10 +47,10 @@ public:
         friend bool operator==(const ExternalIndexingCTA&, const ExternalIndexingCTA&) = default;
     };
 
-    ResultsArea(SearchSession& session, ResultActions& actions, ThumbnailProvider& thumbnails,
+    ResultsArea(SearchSession& session, ResultActions* actions, ThumbnailProvider& thumbnails,
                 QWidget* parent = nullptr);
     // `prefetch` none: previews are prefetched from `thumbnails` on the session's clock.
-    ResultsArea(SearchSession& session, ResultActions& actions, ThumbnailProvider& thumbnails,
+    ResultsArea(SearchSession& session, ResultActions* actions, ThumbnailProvider& thumbnails,
                 std::unique_ptr<ResultsPrefetch> prefetch, QWidget* parent = nullptr);
     ~ResultsArea() override;
 
@@ -99,10 +100,9 @@ private:
     void runEntry(ResultContextMenu::Entry entry, const IndexedItem& item);
     void prefetchIfChanged();
     // Hands each request to the session or to the result actions.
-    void connectActions();
+    void connectActions(ResultActions& actions);
 
     SearchSession& m_session;
-    ResultActions& m_actions;
     ThumbnailProvider& m_thumbnails;
     std::unique_ptr<ResultsModel> m_rows;
     std::unique_ptr<FolderVideoHints> m_hints;

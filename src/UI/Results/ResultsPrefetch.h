@@ -38,7 +38,7 @@ public:
     // Above this many results in all, only the urgent batches go out.
     static constexpr int kDeferredTotalLimit = 1800;
 
-    ResultsPrefetch(const ResultsModel& rows, const SearchSession& model, AsyncClock clock, Sink sink,
+    ResultsPrefetch(const ResultsModel& rows, const SearchSession& session, AsyncClock clock, Sink sink,
                     QObject* parent = nullptr);
     ~ResultsPrefetch() override;
 

@@ -1,8 +1,8 @@
 #pragma once
 // FilterPanel: the collapsible panel of the search window with three chip
 // strips: the content filters (several at once), the sort field with the
-// direction chip, and the match mode. Every chip shows a published model
-// property and a click calls one model operation, which searches again; the
+// direction chip, and the match mode. Every chip shows a published session
+// property and a click calls one session operation, which searches again; the
 // panel keeps no state of its own. GUI thread only.
 
 #include <map>
@@ -20,7 +20,7 @@ class FilterPanel : public QWidget {
     Q_OBJECT
 
 public:
-    explicit FilterPanel(SearchSession& model, QWidget* parent = nullptr);
+    explicit FilterPanel(SearchSession& session, QWidget* parent = nullptr);
 
     SelectionChip* chip(SearchContentFilter filter) const { return m_filterChips.at(filter); }
     SelectionChip* chip(SearchSortField field) const { return m_sortChips.at(field); }

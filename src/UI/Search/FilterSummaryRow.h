@@ -17,7 +17,7 @@ class FilterSummaryRow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit FilterSummaryRow(SearchSession& model, QWidget* parent = nullptr);
+    explicit FilterSummaryRow(SearchSession& session, QWidget* parent = nullptr);
 
     // The panel's expansion is the search view's own state.
     void setPanelExpanded(bool expanded);

@@ -1,6 +1,6 @@
 #pragma once
 // ResultsMenu: the menu "结果" of the search window, nine actions on the
-// selected result in four groups. Every action is disabled while the model
+// selected result in four groups. Every action is disabled while the session
 // has no selected item. Return and Space appear as menu text only: bound as
 // shortcuts they would take the key from the search field and the key
 // monitor. GUI thread only.

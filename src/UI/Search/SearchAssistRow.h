@@ -1,9 +1,9 @@
 #pragma once
 // SearchAssistRow: the row under the search field with the common search
 // terms and the recent searches as chips, and "收藏当前", which saves the
-// search text as a common term. It is rebuilt from the model's settings,
+// search text as a common term. It is rebuilt from the session's settings,
 // history and search text; a click on a chip searches for its text, every
-// other action calls one model operation and searches nothing. Absent when
+// other action calls one session operation and searches nothing. Absent when
 // there is no chip. GUI thread only.
 
 #include <QList>

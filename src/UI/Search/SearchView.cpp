@@ -47,7 +47,7 @@ SearchView::SearchView(SearchSession& model, Services services, ThumbnailProvide
     m_filterAnimation->setEasingCurve(QEasingCurve::InOutQuad);
     connect(m_filterAnimation, &QPropertyAnimation::finished, this, &SearchView::finishFilterPanelAnimation);
     connect(m_toolbar, &SearchToolbar::filterPanelExpandedChanged, this, &SearchView::setFilterPanelExpanded);
-    m_results = new ResultsArea(model, m_services.actions, thumbnails, this);
+    m_results = new ResultsArea(model, &m_services.actions, thumbnails, this);
     root->addWidget(m_results, 1);
 
     installZoomShortcuts();

@@ -26,7 +26,7 @@ struct InlineRenameTest : testing::Test {
     ResultsFixture f;
     QWidget window;
     QLineEdit* other = new QLineEdit(&window);
-    ResultsArea* area = new ResultsArea(f.model().searchSession(), f.model().resultActions(), f.h.thumbnails, &window);
+    ResultsArea* area = new ResultsArea(f.model().searchSession(), nullptr, f.h.thumbnails, &window);
 
     void SetUp() override
     {

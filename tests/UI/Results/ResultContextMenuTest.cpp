@@ -47,7 +47,7 @@ TEST(ResultContextMenu, EntriesForAFolderAndAFile)
 
 struct ResultsContextMenuTest : testing::Test {
     ResultsFixture f;
-    ResultsArea area{f.model().searchSession(), f.model().resultActions(), f.h.thumbnails};
+    ResultsArea area{f.model().searchSession(), nullptr, f.h.thumbnails};
     void SetUp() override
     {
         area.resize(1300, 700);

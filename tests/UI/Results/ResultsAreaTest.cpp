@@ -28,7 +28,7 @@ using F = SearchContentFilter;
 
 struct ResultsAreaTest : testing::Test {
     ResultsFixture f;
-    ResultsArea area{f.model().searchSession(), f.model().resultActions(), f.h.thumbnails};
+    ResultsArea area{f.model().searchSession(), nullptr, f.h.thumbnails};
     void SetUp() override
     {
         area.resize(1300, 700);

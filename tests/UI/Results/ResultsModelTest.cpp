@@ -74,11 +74,11 @@ TEST_F(ResultsModelTest, SectionsInFixedOrderWithHeadersCountsAndQualifiedIds)
     EXPECT_EQ(rows.index(firstRow(Section::SkuRelated)).data(ResultsModel::RowIdRole).toString(), "/k/a.png");
 
     // The scroll target of a path in two sections is the main row.
-    EXPECT_EQ(ResultsModel::scrollTargetID(f.model(), "/r/a.png"), "/r/a.png");
+    EXPECT_EQ(ResultsModel::scrollTargetID(f.model().searchSession(), "/r/a.png"), "/r/a.png");
     EXPECT_EQ(rows.rowOfId("/r/a.png"), 0);
     EXPECT_EQ(rows.rowOfId("fuzzy-/r/a.png"), firstRow(Section::ImageFuzzy));
-    EXPECT_EQ(ResultsModel::scrollTargetID(f.model(), "/s/a.txt"), "server-/s/a.txt");
-    EXPECT_EQ(ResultsModel::scrollTargetID(f.model(), "/nowhere"), "");
+    EXPECT_EQ(ResultsModel::scrollTargetID(f.model().searchSession(), "/s/a.txt"), "server-/s/a.txt");
+    EXPECT_EQ(ResultsModel::scrollTargetID(f.model().searchSession(), "/nowhere"), "");
 }
 
 TEST_F(ResultsModelTest, OnlySideSectionsLeaveNoMainRows)

@@ -23,7 +23,7 @@ using Section = ResultsModel::Section;
 
 struct SkuRelatedSectionTest : testing::TestWithParam<ResultDisplayMode> {
     ResultsFixture f;
-    ResultsArea area{f.model().searchSession(), f.model().resultActions(), f.h.thumbnails};
+    ResultsArea area{f.model().searchSession(), nullptr, f.h.thumbnails};
 
     void SetUp() override
     {

@@ -24,7 +24,7 @@ protected:
     {
         h.preventStartUp();
         h.start();
-        panel = std::make_unique<FilterPanel>(*h.model);
+        panel = std::make_unique<FilterPanel>(h.model->searchSession());
         panel->show();
     }
 

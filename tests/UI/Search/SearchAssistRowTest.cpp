@@ -91,7 +91,7 @@ protected:
         h.presetSettings([](AppSettings& s) { s.commonSearchTerms = {"报表", "合同"}; });
         h.defaults->setStringList(SearchSession::searchHistoryKey(), {"发票", "合同", "季度总结", "发票"});
         h.start();
-        row = std::make_unique<SearchAssistRow>(*h.model);
+        row = std::make_unique<SearchAssistRow>(h.model->searchSession(), h.model->settingsOperations());
         row->resize(600, 200);
         row->show();
     }

@@ -1,0 +1,142 @@
+// SearchSession: the search constraints (sort, content filters, case, match
+// mode, folder scope) and the grid zoom.
+
+#include "App/Search/SearchSession.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr double kZoomPerDelta = 0.018;
+constexpr double kMinZoomStep = 0.12;
+constexpr double kMaxZoomStep = 0.28;
+constexpr double kMinGridZoom = 0.7;
+constexpr double kMaxGridZoom = 1.9;
+
+} // namespace
+
+void SearchSession::setCaseSensitive(bool caseSensitive)
+{
+    if (caseSensitive == m_caseSensitive)
+        return;
+    m_caseSensitive = caseSensitive;
+    emit caseSensitiveChanged();
+}
+
+void SearchSession::setMatchMode(SearchMatchMode mode)
+{
+    if (mode == m_matchMode)
+        return;
+    m_matchMode = mode;
+    emit matchModeChanged();
+}
+
+void SearchSession::updateSort(SearchSortField field)
+{
+    if (field != m_sortField) {
+        m_sortField = field;
+        emit sortFieldChanged();
+        if (!m_sortAscending) {
+            m_sortAscending = true;
+            emit sortAscendingChanged();
+        }
+    } else {
+        m_sortAscending = !m_sortAscending;
+        emit sortAscendingChanged();
+    }
+    scheduleSearch(true, false);
+}
+
+void SearchSession::toggleSortDirection()
+{
+    m_sortAscending = !m_sortAscending;
+    emit sortAscendingChanged();
+    scheduleSearch(true, false);
+}
+
+void SearchSession::applyMatchMode(SearchMatchMode mode)
+{
+    setMatchMode(mode);
+    scheduleSearch(true, false);
+}
+
+void SearchSession::updateContentFilter(SearchContentFilter filter)
+{
+    std::set<SearchContentFilter> filters = m_contentFilters;
+    if (filter == SearchContentFilter::All) {
+        filters = {SearchContentFilter::All};
+    } else {
+        filters.erase(SearchContentFilter::All);
+        if (!filters.erase(filter))
+            filters.insert(filter);
+        if (filters.empty())
+            filters = {SearchContentFilter::All};
+    }
+    if (filters != m_contentFilters) {
+        m_contentFilters = std::move(filters);
+        emit contentFiltersChanged();
+    }
+    scheduleSearch(true, false);
+}
+
+void SearchSession::adjustGridZoom(double delta)
+{
+    const double step = std::clamp(std::abs(delta) * kZoomPerDelta, kMinZoomStep, kMaxZoomStep);
+    const double zoom = std::clamp(m_gridZoom + (delta > 0 ? step : -step), kMinGridZoom, kMaxGridZoom);
+    if (zoom == m_gridZoom)
+        return;
+    m_gridZoom = zoom;
+    emit gridZoomChanged();
+}
+
+void SearchSession::resetGridZoom()
+{
+    if (m_gridZoom == 1.0)
+        return;
+    m_gridZoom = 1.0;
+    emit gridZoomChanged();
+}
+
+void SearchSession::applyScopedPath(const QString& path, bool recordHistory)
+{
+    const QString scope = path.isEmpty() ? QString() : QString::fromStdString(paths::standardize(path.toStdString()));
+    if (!recordHistory && scope == m_scopedPath)
+        return;
+    if (scope != m_scopedPath) {
+        m_scopedPath = scope;
+        emit scopedPathChanged();
+    }
+    if (recordHistory) {
+        // Nothing moves the index back yet, so nothing after it is dropped in practice.
+        const auto last = static_cast<std::int64_t>(m_scopeHistory.size()) - 1;
+        if (m_scopeHistoryIndex < last)
+            m_scopeHistory.resize(static_cast<std::size_t>(m_scopeHistoryIndex + 1));
+        if (m_scopeHistory.empty() || m_scopeHistory.back() != scope)
+            m_scopeHistory.push_back(scope);
+        m_scopeHistoryIndex = static_cast<std::int64_t>(m_scopeHistory.size()) - 1;
+    }
+    m_context.setStatusMessage(scope.isEmpty()
+                         ? QStringLiteral("已回到全局搜索")
+                         : QStringLiteral("已切换到 ")
+                               + QString::fromStdString(std::string(paths::lastComponent(scope.toStdString()))));
+    scheduleSearch(true, false);
+}
+
+void SearchSession::resetSearchConstraints()
+{
+    clearScope();
+    if (m_contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}) {
+        m_contentFilters = {SearchContentFilter::All};
+        emit contentFiltersChanged();
+    }
+    setCaseSensitive(false);
+    setMatchMode(SearchMatchMode::Contains);
+    scheduleSearch(true, false);
+}
+
+} // namespace pallix

@@ -1,0 +1,150 @@
+// SearchSession: the search history, the common search terms and the result summary.
+
+#include "App/Search/SearchSession.h"
+
+#include "Platform/Text.h"
+
+namespace pallix {
+
+namespace {
+
+constexpr qsizetype kMaxHistoryEntries = 15;
+constexpr std::size_t kMinHistoryCharacters = 2;
+
+std::string trimmed(const std::string& text)
+{
+    return QString::fromStdString(text).trimmed().toStdString();
+}
+
+} // namespace
+
+void SearchSession::recordSearchHistoryIfNeeded(const QString& text)
+{
+    const QString entry = text.trimmed();
+    // User-perceived characters, so that two Chinese characters qualify.
+    if (entry.isEmpty() || text::graphemeCount(entry.toStdString()) < kMinHistoryCharacters)
+        return;
+    QStringList history = m_searchHistory;
+    history.removeAll(entry);
+    history.prepend(entry);
+    if (history.size() > kMaxHistoryEntries)
+        history.resize(kMaxHistoryEntries);
+    if (history == m_searchHistory)
+        return;
+    setSearchHistory(history);
+    persistSearchHistory();
+}
+
+void SearchSession::persistSearchHistory()
+{
+    std::vector<std::string> stored;
+    for (qsizetype i = 0; i < std::min(m_searchHistory.size(), kMaxHistoryEntries); ++i)
+        stored.push_back(m_searchHistory[i].toStdString());
+    m_context.defaults().setStringList(searchHistoryKey(), stored);
+}
+
+QStringList SearchSession::loadSearchHistory(const Defaults& defaults)
+{
+    // Duplicates and short entries of the stored list stay: only recording
+    // keeps the list unique.
+    QStringList history;
+    for (const std::string& stored : defaults.stringList(searchHistoryKey()).value_or(std::vector<std::string>{})) {
+        const QString entry = QString::fromStdString(stored).trimmed();
+        if (!entry.isEmpty())
+            history.append(entry);
+        if (history.size() == kMaxHistoryEntries)
+            break;
+    }
+    return history;
+}
+
+void SearchSession::addCommonSearchTerm(const QString& term)
+{
+    const std::string added = term.trimmed().toStdString();
+    if (added.empty())
+        return;
+    m_context.writeSettings([&added](AppSettings& record) {
+        std::vector<std::string> terms{added};
+        for (const std::string& existing : record.commonSearchTerms) {
+            std::string entry = trimmed(existing);
+            if (!entry.empty() && entry != added)
+                terms.push_back(std::move(entry));
+        }
+        if (terms.size() > AppSettings::kMaxCommonSearchTerms)
+            terms.resize(AppSettings::kMaxCommonSearchTerms);
+        record.commonSearchTerms = std::move(terms);
+    });
+}
+
+void SearchSession::removeCommonSearchTerm(const std::set<int>& offsets)
+{
+    m_context.writeSettings([&offsets](AppSettings& record) {
+        // Positions refer to the list before the removal: erase from the back.
+        for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) {
+            if (*it >= 0 && static_cast<std::size_t>(*it) < record.commonSearchTerms.size())
+                record.commonSearchTerms.erase(record.commonSearchTerms.begin() + *it);
+        }
+    });
+}
+
+void SearchSession::searchForTerm(const QString& text)
+{
+    noteUserSearchInput();
+    setSearchText(text);
+    scheduleSearch(true, false);
+}
+
+QString SearchSession::resultSummaryText() const
+{
+    const IndexActivity activity = m_links.indexActivity ? m_links.indexActivity() : IndexActivity{};
+    SummaryState state;
+    state.localHits = m_results.size();
+    state.localItems = activity.localItems;
+    state.serverHits = m_serverResults.size();
+    state.serverItems = activity.serverItems;
+    state.localInScope = settings().includeLocalInSearch;
+    state.serverInScope = settings().includeServerInSearch;
+    state.localIndexing = activity.localIndexing;
+    state.serverIndexing = activity.serverIndexing;
+    state.limit = settings().searchLimit;
+    return resultSummaryText(state, [this] { return hasSearchIntent(currentQuerySnapshot()); });
+}
+
+QString SearchSession::resultSummaryText(const SummaryState& s, const std::function<bool()>& hasIntent)
+{
+    const QString localIdle = QStringLiteral("本机/外接：%1（索引 %2）").arg(s.localHits).arg(s.localItems);
+    const QString serverIdle = QStringLiteral("共享盘：%1（索引 %2）").arg(s.serverHits).arg(s.serverItems);
+    const QString serverBusyAlone = QStringLiteral("共享盘：更新中（已收录 %1）").arg(s.serverItems);
+    const QString separator = QStringLiteral("  ");
+
+    if (s.localIndexing && s.serverIndexing) {
+        QStringList segments;
+        if (s.localInScope)
+            segments << QStringLiteral("本机/外接：后台索引中（%1）").arg(s.localItems);
+        if (s.serverInScope)
+            segments << QStringLiteral("共享盘：更新中（%1）").arg(s.serverItems);
+        return segments.join(separator);
+    }
+    if (s.localIndexing) {
+        if (s.localInScope)
+            return QStringLiteral("本机/外接：后台索引中（已收录 %1）").arg(s.localItems);
+        // Only the shared drives in scope: their index is idle and reports so.
+        return s.serverInScope ? serverIdle : QString();
+    }
+    if (s.serverIndexing) {
+        if (s.localInScope && s.serverInScope)
+            return localIdle + separator + serverBusyAlone;
+        return s.localInScope ? localIdle : serverBusyAlone;
+    }
+    QStringList segments;
+    if (s.localInScope)
+        segments << localIdle;
+    if (s.serverInScope)
+        segments << serverIdle;
+    QString summary = segments.join(separator);
+    if (s.localInScope && s.limit >= 1 && s.localHits >= s.limit && hasIntent())
+        summary += QStringLiteral("（本机/外接命中已达上限）");
+    return summary;
+}
+
+} // namespace pallix

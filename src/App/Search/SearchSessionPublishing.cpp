@@ -1,0 +1,224 @@
+// SearchSession: publishing local results, the one road from a ranked list
+// to `results`, and the folder ordering of published lists.
+
+#include "App/Search/SearchSession.h"
+
+#include <algorithm>
+
+#include <QPointer>
+
+#include "Core/Config/EditionRule.h"
+#include "Core/Preview/FolderContentInspector.h"
+#include "Core/Preview/ThumbnailProvider.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+
+using namespace searchbudgets;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr qsizetype kWarmupKeyFolders = 40;
+constexpr qsizetype kWarmupProbedFolders = 120;
+constexpr auto kWarmupPause = 320ms;
+
+// Roots of the shared drives, standardized; empty ones dropped.
+std::vector<std::string> standardizedRoots(const std::vector<std::string>& roots)
+{
+    std::vector<std::string> out;
+    for (const std::string& root : roots) {
+        if (root.empty())
+            continue;
+        std::string standardized = paths::standardize(root);
+        if (!standardized.empty())
+            out.push_back(std::move(standardized));
+    }
+    return out;
+}
+
+ItemList withoutItemsUnder(const ItemList& items, const std::vector<std::string>& roots)
+{
+    if (roots.empty() || items.isEmpty())
+        return items;
+    ItemList kept;
+    kept.reserve(items.size());
+    for (const IndexedItem& item : items) {
+        const std::string path = paths::standardize(item.path());
+        const bool underRoot = std::any_of(roots.begin(), roots.end(),
+                                           [&](const std::string& root) { return paths::isUnder(path, root); });
+        if (!underRoot)
+            kept.append(item);
+    }
+    return kept;
+}
+
+// Identifiers are compared under canonical equivalence: a path typed or
+// pasted in decomposed form still names the same item. The selection's own
+// normal form is made once, not once per item of a 10,000-item list.
+class IdMatcher {
+public:
+    explicit IdMatcher(const std::string& id) : m_id(id), m_ascii(text::isAscii(id)), m_nfc(text::toNFC(id)) {}
+    bool matches(const std::string& other) const
+    {
+        if (other == m_id)
+            return true;
+        if (m_ascii && text::isAscii(other))
+            return false;
+        return text::toNFC(other) == m_nfc;
+    }
+
+private:
+    const std::string& m_id;
+    bool m_ascii;
+    std::string m_nfc;
+};
+
+bool containsID(const ItemList& items, const IdMatcher& id)
+{
+    return std::any_of(items.begin(), items.end(), [&](const IndexedItem& item) { return id.matches(item.id()); });
+}
+
+} // namespace
+
+ItemList SearchSession::applyFolderAwareFolderOrderingIfNeeded(const ItemList& items, const SearchQuery& query)
+{
+    if (query.sortField != SearchSortField::Name || items.size() > FolderOrdering::kMaxOrderedItems)
+        return items;
+    ItemList folders;
+    for (const IndexedItem& item : items) {
+        if (item.isDirectory())
+            folders.append(item);
+    }
+    if (folders.isEmpty())
+        return items;
+    ItemList ordered = FolderOrdering::ordered(items, query, m_folderHintCache);
+    scheduleFolderHintWarmupIfNeeded(folders, query);
+    return ordered;
+}
+
+int SearchSession::folderCategory(const IndexedItem& item) const
+{
+    return FolderOrdering::folderCategory(item, m_folderHintCache);
+}
+
+void SearchSession::scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query)
+{
+    if (query.sortField != SearchSortField::Name)
+        return;
+    // Keyed by the first folders only: a republished list, or one whose top
+    // folders are unchanged, costs no inspector work.
+    QString key;
+    for (qsizetype i = 0; i < std::min<qsizetype>(folders.size(), kWarmupKeyFolders); ++i) {
+        if (i > 0)
+            key += QChar(0x1F);
+        key += QString::fromStdString(folders[i].id());
+    }
+    if (key == m_lastFolderHintWarmupKey)
+        return;
+    m_lastFolderHintWarmupKey = key;
+    m_folderHintUpdateTask.cancel();
+    std::vector<std::string> paths;
+    for (qsizetype i = 0; i < std::min<qsizetype>(folders.size(), kWarmupProbedFolders); ++i)
+        paths.push_back(folders[i].path());
+    m_folderHintUpdateTask = JobHandle::start();
+    runFolderHintWarmup(std::move(paths), m_searchGeneration, m_folderHintUpdateTask.token());
+}
+
+QCoro::Task<> SearchSession::runFolderHintWarmup(std::vector<std::string> paths, std::int64_t generation,
+                                            std::shared_ptr<CancelToken> token)
+{
+    QPointer<SearchSession> guard(this);
+    std::erase_if(paths, [&](const std::string& path) { return m_folderHintCache.contains(path); });
+    if (paths.empty())
+        co_return;
+    auto source = m_context.environment().folderContentHint;
+    if (!source)
+        source = [](const std::string& folder) { return FolderContentInspector::shared().hint(folder); };
+    // Cancelling only shortens the pause below: the lookups are cheap to
+    // finish, and their hints still count when no newer search started.
+    auto probing = m_context.onPool([source, paths] {
+        std::vector<std::pair<std::string, FolderHint>> found;
+        found.reserve(paths.size());
+        for (const std::string& path : paths) {
+            const FolderContentInspector::FolderContentHint hint = source(path);
+            found.emplace_back(path, FolderHint{hint.hasVideo, hint.hasImage});
+        }
+        return found;
+    });
+    const std::vector<std::pair<std::string, FolderHint>> found = co_await probing;
+    if (!guard || found.empty())
+        co_return;
+    auto pausing = clock().sleepFor(kWarmupPause, token);
+    co_await pausing;
+    if (!guard || generation != m_searchGeneration)
+        co_return;
+    for (const auto& [path, hint] : found)
+        m_folderHintCache[path] = hint;
+
+    const SearchQuery query = currentQuerySnapshot();
+    ItemList reordered = applyFolderAwareFolderOrderingIfNeeded(m_results, query);
+    if (resultSignature(reordered) != resultSignature(m_results))
+        setResults(std::move(reordered));
+    if (settings().includeServerInSearch && !m_serverResults.isEmpty()) {
+        ItemList reorderedServer = applyFolderAwareFolderOrderingIfNeeded(m_serverResults, query);
+        if (resultSignature(reorderedServer) != resultSignature(m_serverResults))
+            setServerResults(std::move(reorderedServer));
+    }
+}
+
+QString SearchSession::resultSignature(const ItemList& items)
+{
+    const qsizetype n = std::min<qsizetype>(items.size(), kSignatureItems);
+    QString signature = QString::number(items.size()) + QLatin1Char('|');
+    for (qsizetype i = 0; i < n; ++i) {
+        if (i > 0)
+            signature += QChar(0x1E);
+        signature += QString::fromStdString(items[i].id());
+    }
+    return signature;
+}
+
+void SearchSession::applySearchResults(ItemList items, const SearchQuery& query, ListCompleteness completeness)
+{
+    const AppSettings& s = settings();
+    if (hasSharedDriveFeatures(AppEditionInfo::current()) && s.includeLocalInSearch && !s.includeServerInSearch)
+        items = withoutItemsUnder(items, standardizedRoots(s.serverIndexedRoots));
+
+    const QString signature = resultSignature(items);
+    if (signature != m_lastAppliedResultSignature) {
+        m_lastAppliedResultSignature = signature;
+        // A new session drops queued renders; doing that on every keystroke
+        // would starve the list the user finally stops at.
+        if (secondsSinceLastUserInput() >= kPreviewSessionPauseSeconds) {
+            ThumbnailProvider* injected = m_context.environment().thumbnails;
+            ThumbnailProvider& thumbnails = injected ? *injected : ThumbnailProvider::shared();
+            thumbnails.beginNewPreviewSessionThrottled(signature, kPreviewSessionMinIntervalMs);
+        }
+    }
+    if (secondsSinceLastUserInput() >= kFolderOrderingPauseSeconds)
+        items = applyFolderAwareFolderOrderingIfNeeded(items, query);
+
+    // The first result this publishing picked on an earlier list is no
+    // selection of the user's: kept while still listed, it stayed on a row
+    // that a later, complete list ranks lower, and Return opened that one.
+    const std::string previous = m_selectionIsAutomatic ? std::string() : m_selectedItemID.toStdString();
+    setResults(std::move(items));
+    m_lastDisplayedQuery = query;
+    m_displayedResultsComplete = completeness == ListCompleteness::Complete;
+
+    QString selection;
+    if (!previous.empty()) {
+        const IdMatcher id(previous);
+        if (containsID(m_results, id) || containsID(m_imageFuzzyResults, id) || containsID(m_serverResults, id))
+            selection = m_selectedItemID;
+    }
+    const bool picked = selection.isEmpty() && !m_results.isEmpty();
+    if (picked)
+        selection = QString::fromStdString(m_results.front().id());
+    setSelectedItemID(selection);
+    m_selectionIsAutomatic = picked;
+}
+
+} // namespace pallix

@@ -1,0 +1,478 @@
+// SearchSession: the road of one search. scheduleSearch() makes the newest
+// request win and answers from memory when it can; the search job answers
+// from the local index while the user types and completes the answer once
+// they pause; the shared-drive and image stages follow a complete answer.
+
+#include "App/Search/SearchSession.h"
+
+#include <algorithm>
+
+#include <QPointer>
+
+#include "App/ImageFuzzySearch.h"
+#include "App/Search/ServerSearchStage.h"
+#include "App/Search/SkuRelatedSearch.h"
+#include "App/TypingPause.h"
+#include "Core/Config/EditionRule.h"
+#include "Core/IndexDB/IndexStore.h"
+#include "Platform/Text.h"
+
+namespace pallix {
+
+using namespace std::chrono_literals;
+using namespace searchbudgets;
+
+namespace {
+
+constexpr auto kRequestPause = 4ms;
+constexpr auto kImageSecondPassDelay = 55ms;
+
+ItemList toList(std::vector<IndexedItem> items)
+{
+    return ItemList(std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
+}
+
+QSet<QString> pathsOf(const ItemList& items)
+{
+    QSet<QString> out;
+    out.reserve(items.size());
+    for (const IndexedItem& item : items)
+        out.insert(QString::fromStdString(item.path()));
+    return out;
+}
+
+// Every field but the text and its tokens.
+bool sameConstraints(const SearchQuery& a, const SearchQuery& b)
+{
+    return a.contentFilters == b.contentFilters && a.caseSensitive == b.caseSensitive && a.matchMode == b.matchMode
+           && a.sortField == b.sortField && a.ascending == b.ascending && a.pathFilter == b.pathFilter
+           && a.extensionFilter == b.extensionFilter && a.typeFilter == b.typeFilter
+           && a.modifiedAfter == b.modifiedAfter && a.useRegularExpression == b.useRegularExpression
+           && a.wildcardPattern == b.wildcardPattern && a.excludeSystemJunk == b.excludeSystemJunk;
+}
+
+// The text a search reads: cut to its first kMaxSearchTextLength units,
+// never inside a surrogate pair.
+QString searchedText(const QString& text)
+{
+    if (text.size() <= kMaxSearchTextLength)
+        return text;
+    qsizetype end = kMaxSearchTextLength;
+    if (text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end);
+}
+
+} // namespace
+
+SearchQuery SearchSession::currentQuerySnapshot() const
+{
+    SearchQuery query = m_parser.parse(searchedText(m_searchText).toStdString(), m_contentFilters, m_caseSensitive,
+                                       m_matchMode, m_sortField, m_sortAscending,
+                                       settings().excludeSystemJunkFromIndex);
+    if (!m_scopedPath.isEmpty())
+        query.pathFilter = m_scopedPath.toStdString();
+    return query;
+}
+
+bool SearchSession::hasSearchIntent(const SearchQuery& query)
+{
+    // The store decides it, for its own searches as for the window's.
+    return IndexStore::hasSearchIntent(query);
+}
+
+bool SearchSession::canNarrow(const SearchQuery& query, const ItemList& shown, const std::optional<SearchQuery>& shownQuery)
+{
+    if (shown.isEmpty() || !shownQuery)
+        return false;
+    const std::string& previous = shownQuery->rawText;
+    if (previous.empty() || query.rawText.empty() || !query.rawText.starts_with(previous))
+        return false;
+    // A longer text only narrows where every hit of it was a hit of the shorter
+    // one: an exact or suffix match, or a pattern, can match other names.
+    const bool narrowingMode = query.matchMode == SearchMatchMode::Contains
+                               || query.matchMode == SearchMatchMode::Prefix;
+    return narrowingMode && !query.useRegularExpression && sameConstraints(query, *shownQuery);
+}
+
+bool SearchSession::canNarrowImmediately(const SearchQuery& query) const
+{
+    return canNarrow(query, m_results, m_lastDisplayedQuery);
+}
+
+bool SearchSession::canBroadenWithFastPreview(const SearchQuery& query) const
+{
+    if (!m_lastDisplayedQuery)
+        return false;
+    const std::string& previous = m_lastDisplayedQuery->rawText;
+    return !previous.empty() && !query.rawText.empty() && query.rawText.size() < previous.size()
+           && previous.starts_with(query.rawText) && sameConstraints(query, *m_lastDisplayedQuery);
+}
+
+QString SearchSession::refreshSearchHint() const
+{
+    QString hint = QStringLiteral("正在重新搜索");
+    const AppSettings& s = settings();
+    hint += s.autoIndexExternalVolumes ? QStringLiteral("（范围：本机 + 外接硬盘）")
+                                                : QStringLiteral("（范围：本机）");
+    if (!s.indexedRoots.empty())
+        hint += QStringLiteral("（含手动添加目录）");
+    return hint;
+}
+
+SearchSession::LocalAnswer SearchSession::completeLocalSearch(IndexStore& store, const SearchQuery& query, int limit,
+                                                   const CancelToken* cancel)
+{
+    // Until the inverted indexes stand the store draws its candidates from a
+    // capped scan or a row budget of the database, so only an answer taken with
+    // the indexes complete before and after counts as whole.
+    const bool indexedBefore = store.isSearchIndexesComplete();
+    IndexStore::SearchNotes notes;
+    std::vector<IndexedItem> items = store.search(query, limit, cancel, &notes);
+    const bool indexedAfter = store.isSearchIndexesComplete();
+    LocalAnswer answer = localAnswer(std::move(items), indexedBefore && indexedAfter && !notes.expressionTooComplex
+                                                           ? ListCompleteness::Complete
+                                                           : ListCompleteness::Partial);
+    answer.expressionTooComplex = notes.expressionTooComplex;
+    return answer;
+}
+
+void SearchSession::reportAnswerNotes(const LocalAnswer& answer)
+{
+    if (answer.expressionTooComplex)
+        m_context.setStatusMessage(QStringLiteral("正则表达式过于复杂，部分结果可能缺失"));
+}
+
+SearchSession::LocalAnswer SearchSession::localAnswer(std::vector<IndexedItem> items, ListCompleteness completeness)
+{
+    // Made here, on the worker: for 10,000 items these copies would cost the
+    // GUI thread a good part of a frame.
+    LocalAnswer answer;
+    answer.items = toList(std::move(items));
+    answer.paths = pathsOf(answer.items);
+    answer.completeness = completeness;
+    return answer;
+}
+
+bool SearchSession::isUserTyping() const
+{
+    return m_lastUserSearchInputAt && clock().now() - *m_lastUserSearchInputAt < kTypingThreshold;
+}
+
+void SearchSession::setIsSearching(bool searching)
+{
+    if (searching == m_isSearching)
+        return;
+    m_isSearching = searching;
+    emit isSearchingChanged();
+}
+
+void SearchSession::setSearchingHint(const QString& hint)
+{
+    if (hint == m_searchingHint)
+        return;
+    m_searchingHint = hint;
+    emit searchingHintChanged();
+}
+
+void SearchSession::clearProgress(const SearchRequest& request)
+{
+    // A request without progress that replaced one with it answers for it too:
+    // the older one will never publish, and the window would spin on.
+    if (!request.progressToken || m_activeManualSearchToken == request.progressToken)
+        setIsSearching(false);
+}
+
+void SearchSession::scheduleSearch(bool immediate, bool showProgress)
+{
+    m_searchTask.cancel();
+    SearchRequest request;
+    request.immediate = immediate;
+    request.generation = ++m_searchGeneration;
+    request.query = currentQuerySnapshot();
+    if (m_searchText.size() > kMaxSearchTextLength)
+        m_context.setStatusMessage(QStringLiteral("搜索内容过长，只按前 %1 个字符搜索").arg(kMaxSearchTextLength));
+    request.limit = static_cast<int>(settings().searchLimit);
+    request.includeLocal = settings().includeLocalInSearch;
+    request.includeServer = settings().includeServerInSearch;
+    request.runImageStage = request.includeLocal && shouldRunImageFuzzySearch(request.query);
+    request.broadening = canBroadenWithFastPreview(request.query);
+    if (showProgress) {
+        request.progressToken = QUuid::createUuid();
+        m_activeManualSearchToken = request.progressToken;
+        setIsSearching(true);
+        setSearchingHint(refreshSearchHint());
+    }
+
+    if (!hasSearchIntent(request.query)) {
+        setImageFuzzyResults({});
+        setSkuRelatedResults({});
+        setServerResults({});
+        setIsSearching(false);
+        if (request.progressToken)
+            setSearchingHint({});
+        applySearchResults({}, request.query);
+        return;
+    }
+    if (!request.runImageStage)
+        setImageFuzzyResults({});
+    if (!shouldRunSKURelated(request.query))
+        setSkuRelatedResults({});
+
+    const qsizetype shown = m_results.size();
+    if (shown <= kMaxNarrowedInMemory && canNarrowImmediately(request.query)) {
+        // Complete only when the shown list was, and was not cut at the limit.
+        const bool complete = m_displayedResultsComplete && shown < request.limit;
+        const std::vector<IndexedItem> candidates(m_results.begin(), m_results.end());
+        applySearchResults(toList(m_localSearchEngine.search(candidates, request.query, request.limit)),
+                           request.query, complete ? ListCompleteness::Complete : ListCompleteness::Partial);
+        clearProgress(request);
+        if (complete) {
+            if (request.runImageStage) {
+                m_searchTask = JobHandle::start();
+                runImageFollowUp(request.query, request.limit, pathsOf(m_results), request.generation);
+            }
+            return;
+        }
+    }
+    m_searchTask = JobHandle::start();
+    runSearchTask(std::move(request), m_searchTask.token());
+}
+
+QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_ptr<CancelToken> token)
+{
+    QPointer<SearchSession> guard(this);
+    if (!request.immediate && !request.broadening) {
+        // A request replaced within this pause never reaches a store.
+        auto pausing = clock().sleepFor(kRequestPause, token);
+        const bool slept = co_await pausing;
+        if (!guard || !slept || token->isCancelled())
+            co_return;
+    }
+    if (!request.immediate && !isCurrent(request.generation))
+        co_return;
+
+    const bool typing = isUserTyping();
+    if (request.broadening && request.includeLocal) {
+        // Ahead of the local search rather than beside it: a preview that came
+        // in after the answer would replace it with its shorter list.
+        auto previewing = runFastPreview(request, token);
+        co_await previewing;
+        if (!guard || token->isCancelled())
+            co_return;
+    }
+
+    QSet<QString> localPaths;
+    if (!request.includeLocal) {
+        if (isCurrent(request.generation)) {
+            recordSearchHistoryIfNeeded(QString::fromStdString(request.query.rawText));
+            clearProgress(request);
+        }
+    } else if (typing) {
+        auto searching = m_context.onPool([store = localStore(), query = request.query, limit = typingLimit(request.limit),
+                                 cap = typingCandidateCap(request.limit), token] {
+            if (!store->isSearchCacheReady())
+                return toList(store->typingFastDatabaseSearch(query, limit));
+            return toList(store->quickMemorySearch(query, limit, cap, token.get()));
+        });
+        ItemList answer = co_await searching;
+        if (!guard || token->isCancelled())
+            co_return;
+        if (isCurrent(request.generation))
+            afterLocalAnswer(request, std::move(answer), ListCompleteness::Partial, true);
+        m_searchPauseCompletionTask.cancel();
+        m_searchPauseCompletionTask = JobHandle::start();
+        runLocalPauseCompletion(request, m_searchPauseCompletionTask.token());
+        co_return;
+    } else {
+        auto searching = m_context.onPool([store = localStore(), query = request.query, limit = request.limit, token] {
+            return completeLocalSearch(*store, query, limit, token.get());
+        });
+        LocalAnswer answer = co_await searching;
+        if (!guard || token->isCancelled())
+            co_return;
+        localPaths = std::move(answer.paths);
+        if (isCurrent(request.generation)) {
+            reportAnswerNotes(answer);
+            afterLocalAnswer(request, std::move(answer.items), answer.completeness, true);
+        }
+    }
+    auto following = runSideStages(request, std::move(localPaths), typing, token);
+    co_await following;
+}
+
+void SearchSession::afterLocalAnswer(const SearchRequest& request, ItemList answer, ListCompleteness completeness,
+                                bool recordHistory)
+{
+    applySearchResults(answer, request.query, completeness);
+    scheduleSKURelatedIfNeeded(request.query, request.generation, answer);
+    if (recordHistory) {
+        recordSearchHistoryIfNeeded(QString::fromStdString(request.query.rawText));
+        clearProgress(request);
+    }
+}
+
+QCoro::Task<> SearchSession::runFastPreview(SearchRequest request, std::shared_ptr<CancelToken> token)
+{
+    QPointer<SearchSession> guard(this);
+    auto previewing = m_context.onPool([store = localStore(), query = request.query, limit = previewLimit(request.limit),
+                              cap = previewCandidateCap(request.limit),
+                              token]() -> std::optional<ItemList> {
+        if (!store->isSearchCacheReady())
+            return std::nullopt;
+        return toList(store->quickMemorySearch(query, limit, cap, token.get()));
+    });
+    std::optional<ItemList> preview = co_await previewing;
+    if (!guard || !preview || !isCurrent(request.generation))
+        co_return;
+    applySearchResults(std::move(*preview), request.query, ListCompleteness::Partial);
+}
+
+QCoro::Task<> SearchSession::runLocalPauseCompletion(SearchRequest request, std::shared_ptr<CancelToken> token)
+{
+    QPointer<SearchSession> guard(this);
+    // Waits for the pause itself: the keystroke was stamped right before the
+    // request, so a fixed short wait would always find the user still typing
+    // and leave the capped typing answer on screen for good.
+    do {
+        auto pausing = clock().sleepFor(untilTypingEnds(sinceLastUserInput()), token);
+        const bool slept = co_await pausing;
+        if (!guard || !slept || token->isCancelled() || !isCurrent(request.generation))
+            co_return;
+    } while (isUserTyping());
+
+    auto searching = m_context.onPool([store = localStore(), query = request.query, limit = request.limit, token] {
+        // While the indexes are still being built, a wide scan of the cached
+        // items answers sooner than the store's search with its database supplement.
+        if (store->isSearchCacheReady() && !store->isSearchIndexesComplete())
+            return localAnswer(store->quickMemorySearch(query, limit, pauseCompletionCandidateCap(limit), token.get()),
+                               ListCompleteness::Partial);
+        return completeLocalSearch(*store, query, limit, token.get());
+    });
+    LocalAnswer answer = co_await searching;
+    if (!guard || token->isCancelled())
+        co_return;
+    if (isCurrent(request.generation)) {
+        reportAnswerNotes(answer);
+        afterLocalAnswer(request, std::move(answer.items), answer.completeness, false);
+    }
+    auto following = runSideStages(request, std::move(answer.paths), false, token);
+    co_await following;
+}
+
+QCoro::Task<> SearchSession::runSideStages(SearchRequest request, QSet<QString> localPaths, bool typing,
+                                      std::shared_ptr<CancelToken> token)
+{
+    QPointer<SearchSession> guard(this);
+    if (request.includeServer) {
+        auto serverStage = m_serverStage->run(request.query, request.limit, request.generation, typing, token);
+        const bool goOn = co_await serverStage;
+        if (!guard || !goOn || token->isCancelled())
+            co_return;
+    } else if (isCurrent(request.generation)) {
+        forgetServerResults();
+    }
+    auto imageStage = runImageStage(request, std::move(localPaths), token);
+    co_await imageStage;
+}
+
+QCoro::Task<> SearchSession::runImageStage(SearchRequest request, QSet<QString> localPaths,
+                                      std::shared_ptr<CancelToken> token)
+{
+    QPointer<SearchSession> guard(this);
+    if (!request.runImageStage) {
+        if (isCurrent(request.generation))
+            setImageFuzzyResults({});
+        co_return;
+    }
+    // A small first pass shows something soon; an empty one keeps the
+    // previous images rather than blanking the section between passes.
+    auto firstPass = imageFuzzySearch(request.query, kImageFirstPassLimit, localPaths);
+    ItemList first = co_await firstPass;
+    if (!guard)
+        co_return;
+    if (isCurrent(request.generation) && !first.isEmpty())
+        setImageFuzzyResults(std::move(first));
+
+    auto pausing = clock().sleepFor(kImageSecondPassDelay, token);
+    const bool slept = co_await pausing;
+    if (!guard || !slept || token->isCancelled())
+        co_return;
+    auto secondPass = imageFuzzySearch(request.query, imageSecondPassLimit(request.limit), std::move(localPaths));
+    ItemList second = co_await secondPass;
+    if (guard && isCurrent(request.generation))
+        setImageFuzzyResults(std::move(second));
+}
+
+QCoro::Task<> SearchSession::runImageFollowUp(SearchQuery query, int limit, QSet<QString> narrowedPaths,
+                                         std::int64_t generation)
+{
+    QPointer<SearchSession> guard(this);
+    auto searching = imageFuzzySearch(std::move(query), imageFollowUpLimit(limit), std::move(narrowedPaths));
+    ItemList found = co_await searching;
+    if (guard && isCurrent(generation))
+        setImageFuzzyResults(std::move(found));
+}
+
+bool SearchSession::shouldRunImageFuzzySearch(const SearchQuery& query) const
+{
+    return settings().enableImageFuzzySearch && !query.useRegularExpression && !query.wildcardPattern
+           && !query.extensionFilter && !query.typeFilter && !query.modifiedAfter && !query.pathFilter
+           && !query.tokens.empty()
+           && query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::Folders};
+}
+
+QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths)
+{
+    const AppServices& services = m_context.environment().services;
+    if (services.imageFuzzySearch) {
+        auto searching = services.imageFuzzySearch(std::move(query), limit, std::move(excludingPaths));
+        ItemList found = co_await searching;
+        co_return found;
+    }
+    std::shared_ptr<ImageTagStore> server;
+    const AppStores& stores = m_context.stores();
+    if (hasSharedDriveFeatures(AppEditionInfo::current()) && settings().includeServerInSearch)
+        server = stores.serverImageTags;
+    const ImageFuzzySearch::Plan plan = ImageFuzzySearch::plan(query, limit, server != nullptr);
+    if (plan.groups.empty())
+        co_return ItemList();
+    // Only values and shared stores cross to the worker; the model may be gone
+    // when it answers, and finish() does not need it.
+    auto gathering = m_context.onPool([plan, index = stores.local, local = stores.localImageTags, server,
+                                       serverIndex = server ? stores.server : nullptr] {
+        return ImageFuzzySearch::gather(plan, *index, *local, server.get(), serverIndex.get());
+    });
+    std::vector<IndexedItem> items = co_await gathering;
+    co_return ImageFuzzySearch::finish(std::move(items), excludingPaths, query.sortField, query.ascending, plan.cap);
+}
+
+bool SearchSession::shouldRunSKURelated(const SearchQuery& query) const
+{
+    if (!settings().includeLocalInSearch || query.useRegularExpression || query.wildcardPattern || query.pathFilter
+        || query.extensionFilter || query.typeFilter
+        || query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}
+        || query.nameWords.size() != 1)
+        return false;
+    // The word as typed: the tokens are cut at "-" and "_", which a code may hold.
+    const QString token = QString::fromStdString(query.nameWords.front()).trimmed();
+    if (text::graphemeCount(token.toStdString()) < 4)
+        return false;
+    bool hasDigit = false;
+    for (const char32_t c : token.toUcs4()) {
+        if (c == U'-' || c == U'_')
+            continue;
+        if (!text::isLetterMarkOrNumber(c))
+            return false;
+        hasDigit = hasDigit || QChar::category(c) == QChar::Number_DecimalDigit;
+    }
+    return hasDigit;
+}
+
+void SearchSession::scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits)
+{
+    if (shouldRunSKURelated(query))
+        m_skuRelated->schedule(baseHits, generation);
+}
+
+} // namespace pallix
