@@ -44,7 +44,7 @@ QPushButton* button(const QString& title, bool prominent)
 
 } // namespace
 
-EmptyResultsPanel::EmptyResultsPanel(SearchSession& model, QWidget* parent) : QWidget(parent), m_session(model)
+EmptyResultsPanel::EmptyResultsPanel(SearchSession& session, QWidget* parent) : QWidget(parent), m_session(session)
 {
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);

@@ -7,14 +7,14 @@
 
 namespace pallix {
 
-InlineRenameField::InlineRenameField(SearchSession& model, int pixelSize, QWidget* parent)
-    : QLineEdit(parent), m_session(model)
+InlineRenameField::InlineRenameField(SearchSession& session, int pixelSize, QWidget* parent)
+    : QLineEdit(parent), m_session(session)
 {
     setObjectName(QStringLiteral("inlineRenameField"));
     QFont font = this->font();
     font.setPixelSize(pixelSize);
     setFont(font);
-    setText(model.inlineRenameDraft());
+    setText(session.inlineRenameDraft());
     connect(this, &QLineEdit::textEdited, &m_session, &SearchSession::setInlineRenameDraft);
     connect(&m_session, &SearchSession::inlineRenameDraftChanged, this, &InlineRenameField::showModelDraft);
     // After the owner has placed and shown us.

@@ -22,10 +22,10 @@ namespace pallix {
 namespace {
 
 std::unique_ptr<ResultsPrefetch> prefetchFrom(ThumbnailProvider& thumbnails, const ResultsModel& rows,
-                                              const SearchSession& model)
+                                              const SearchSession& session)
 {
     return std::make_unique<ResultsPrefetch>(
-        rows, model, model.clock(),
+        rows, session, session.clock(),
         [&thumbnails](const QList<IndexedItem>& items, double iconSize, ResultsPrefetch::Priority priority) {
             thumbnails.prefetch(items, iconSize, false, priority);
         });
@@ -33,29 +33,29 @@ std::unique_ptr<ResultsPrefetch> prefetchFrom(ThumbnailProvider& thumbnails, con
 
 } // namespace
 
-ResultsArea::ResultsArea(SearchSession& model, ResultActions* actions, ThumbnailProvider& thumbnails, QWidget* parent)
-    : ResultsArea(model, actions, thumbnails, nullptr, parent)
+ResultsArea::ResultsArea(SearchSession& session, ResultActions* actions, ThumbnailProvider& thumbnails, QWidget* parent)
+    : ResultsArea(session, actions, thumbnails, nullptr, parent)
 {
 }
 
-ResultsArea::ResultsArea(SearchSession& model, ResultActions* actions, ThumbnailProvider& thumbnails,
+ResultsArea::ResultsArea(SearchSession& session, ResultActions* actions, ThumbnailProvider& thumbnails,
                          std::unique_ptr<ResultsPrefetch> prefetch,
                          QWidget* parent)
     : QWidget(parent)
-    , m_session(model)
+    , m_session(session)
     , m_thumbnails(thumbnails)
-    , m_rows(std::make_unique<ResultsModel>(model))
+    , m_rows(std::make_unique<ResultsModel>(session))
     , m_hints(std::make_unique<FolderVideoHints>())
-    , m_prefetch(prefetch ? std::move(prefetch) : prefetchFrom(thumbnails, *m_rows, model))
+    , m_prefetch(prefetch ? std::move(prefetch) : prefetchFrom(thumbnails, *m_rows, session))
 {
     auto* layout = new QVBoxLayout(this);
     // Room for the one-pixel outline drawn around the area.
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);
     m_header = new ResultsHeaderView;
-    m_list = new ResultsListView(*m_rows, model, thumbnails, *m_hints);
-    m_grid = new ResultsGridView(*m_rows, model, thumbnails, *m_hints);
-    m_empty = new EmptyResultsPanel(model);
+    m_list = new ResultsListView(*m_rows, session, thumbnails, *m_hints);
+    m_grid = new ResultsGridView(*m_rows, session, thumbnails, *m_hints);
+    m_empty = new EmptyResultsPanel(session);
     m_stack = new QStackedWidget;
     for (QWidget* body : {static_cast<QWidget*>(m_list), static_cast<QWidget*>(m_grid), static_cast<QWidget*>(m_empty)})
         m_stack->addWidget(body);

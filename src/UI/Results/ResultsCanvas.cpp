@@ -25,9 +25,9 @@
 
 namespace pallix {
 
-ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent)
-    : QAbstractScrollArea(parent), m_rows(rows), m_session(model), m_thumbnails(thumbnails), m_hints(hints)
+    : QAbstractScrollArea(parent), m_rows(rows), m_session(session), m_thumbnails(thumbnails), m_hints(hints)
 {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

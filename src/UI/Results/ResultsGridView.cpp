@@ -32,9 +32,9 @@ constexpr int kShowMoreTop = 6;
 
 } // namespace
 
-ResultsGridView::ResultsGridView(ResultsModel& rows, SearchSession& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+ResultsGridView::ResultsGridView(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent)
-    : ResultsCanvas(rows, model, thumbnails, hints, parent)
+    : ResultsCanvas(rows, session, thumbnails, hints, parent)
 {
     viewport()->setAttribute(Qt::WA_AcceptTouchEvents, false);
     connect(&m_session, &SearchSession::gridZoomChanged, this, &ResultsCanvas::relayout);

@@ -28,7 +28,7 @@ ItemList filtered(const ItemList& items, unsigned mask)
 
 } // namespace
 
-ResultsModel::ResultsModel(SearchSession& model, QObject* parent) : QAbstractListModel(parent), m_session(model)
+ResultsModel::ResultsModel(SearchSession& session, QObject* parent) : QAbstractListModel(parent), m_session(session)
 {
     for (auto signal : {&SearchSession::resultsChanged, &SearchSession::imageFuzzyResultsChanged,
                         &SearchSession::skuRelatedResultsChanged, &SearchSession::serverResultsChanged,
@@ -137,15 +137,15 @@ bool ResultsModel::passesContentFilters(const IndexedItem& item, const std::set<
     return matchesContentMask(item.ref(), PreparedQuery::contentMaskOf(filters));
 }
 
-QString ResultsModel::scrollTargetID(const SearchSession& model, const QString& path)
+QString ResultsModel::scrollTargetID(const SearchSession& session, const QString& path)
 {
     if (path.isEmpty())
         return {};
     const std::string wanted = path.toStdString();
-    const std::pair<const ItemList*, Section> lists[] = {{&model.results(), Section::Main},
-                                                         {&model.imageFuzzyResults(), Section::ImageFuzzy},
-                                                         {&model.skuRelatedResults(), Section::SkuRelated},
-                                                         {&model.serverResults(), Section::Server}};
+    const std::pair<const ItemList*, Section> lists[] = {{&session.results(), Section::Main},
+                                                         {&session.imageFuzzyResults(), Section::ImageFuzzy},
+                                                         {&session.skuRelatedResults(), Section::SkuRelated},
+                                                         {&session.serverResults(), Section::Server}};
     for (const auto& [items, section] : lists) {
         for (const IndexedItem& item : *items) {
             if (item.path() == wanted)

@@ -59,11 +59,11 @@ struct ResultsPrefetch::Batches {
     QList<QList<IndexedItem>> normal;
 };
 
-ResultsPrefetch::ResultsPrefetch(const ResultsModel& rows, const SearchSession& model, AsyncClock clock, Sink sink,
+ResultsPrefetch::ResultsPrefetch(const ResultsModel& rows, const SearchSession& session, AsyncClock clock, Sink sink,
                                  QObject* parent)
     : QObject(parent)
     , m_rows(rows)
-    , m_session(model)
+    , m_session(session)
     , m_clock(std::move(clock))
     , m_sink(std::move(sink))
     , m_cancel(std::make_shared<CancelToken>())

@@ -80,7 +80,7 @@ QHBoxLayout* row(QWidget* owner, int spacing)
 
 } // namespace
 
-FilterPanel::FilterPanel(SearchSession& model, QWidget* parent) : QWidget(parent), m_session(model)
+FilterPanel::FilterPanel(SearchSession& session, QWidget* parent) : QWidget(parent), m_session(session)
 {
     setObjectName(QStringLiteral("filterPanel"));
     auto* stack = new QVBoxLayout(this);

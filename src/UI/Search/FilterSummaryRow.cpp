@@ -11,7 +11,7 @@
 
 namespace pallix {
 
-FilterSummaryRow::FilterSummaryRow(SearchSession& model, QWidget* parent) : QWidget(parent), m_session(model)
+FilterSummaryRow::FilterSummaryRow(SearchSession& session, QWidget* parent) : QWidget(parent), m_session(session)
 {
     setObjectName(QStringLiteral("filterSummary"));
     auto* layout = new QHBoxLayout(this);

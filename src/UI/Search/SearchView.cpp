@@ -27,27 +27,27 @@
 
 namespace pallix {
 
-SearchView::SearchView(SearchSession& model, Services services, ThumbnailProvider& thumbnails, QWidget* parent)
-    : QWidget(parent), m_session(model), m_services(std::move(services))
+SearchView::SearchView(SearchSession& session, Services services, ThumbnailProvider& thumbnails, QWidget* parent)
+    : QWidget(parent), m_session(session), m_services(std::move(services))
 {
     auto* root = new QVBoxLayout(this);
     root->setSpacing(6);
     root->addWidget(makeSearchRow());
-    m_assistRow = new SearchAssistRow(model, m_services.settings, this);
+    m_assistRow = new SearchAssistRow(session, m_services.settings, this);
     root->addWidget(m_assistRow);
-    m_toolbar = new SearchToolbar(model, m_services.settings, this);
+    m_toolbar = new SearchToolbar(session, m_services.settings, this);
     root->addWidget(m_toolbar);
-    m_filterPanel = new FilterPanel(model, this);
+    m_filterPanel = new FilterPanel(session, this);
     m_filterPanel->setVisible(false);
     root->addWidget(m_filterPanel);
-    m_filterSummary = new FilterSummaryRow(model, this);
+    m_filterSummary = new FilterSummaryRow(session, this);
     root->addWidget(m_filterSummary);
     m_filterAnimation = new QPropertyAnimation(m_filterPanel, "maximumHeight", this);
     m_filterAnimation->setDuration(180);
     m_filterAnimation->setEasingCurve(QEasingCurve::InOutQuad);
     connect(m_filterAnimation, &QPropertyAnimation::finished, this, &SearchView::finishFilterPanelAnimation);
     connect(m_toolbar, &SearchToolbar::filterPanelExpandedChanged, this, &SearchView::setFilterPanelExpanded);
-    m_results = new ResultsArea(model, &m_services.actions, thumbnails, this);
+    m_results = new ResultsArea(session, &m_services.actions, thumbnails, this);
     root->addWidget(m_results, 1);
 
     installZoomShortcuts();
@@ -60,7 +60,7 @@ SearchView::SearchView(SearchSession& model, Services services, ThumbnailProvide
     connect(&AppNotifications::shared(), &AppNotifications::focusSearchField, this,
             [this] { m_field->setFocus(Qt::OtherFocusReason); }, Qt::QueuedConnection);
 
-    m_keys = std::make_unique<SearchKeyHandler>(model, m_services.actions, this, m_field, m_results);
+    m_keys = std::make_unique<SearchKeyHandler>(session, m_services.actions, this, m_field, m_results);
     m_keyMonitor = new KeyDownMonitor([this](QKeyEvent& event) { return m_keys->handle(event); }, this);
     showModelText();
     updateExternalIndexingCTA();
