@@ -135,11 +135,11 @@ int run(const Options& o)
 
     // Check first: the model's complete answer for every text it will finish on.
     for (const std::string& text : kRuns) {
-        model.setSearchText(QString::fromStdString(text));
-        const SearchQuery query = model.currentQuerySnapshot();
-        model.scheduleSearch(true, false);
-        if (!waitUntil([&] { return model.lastDisplayedQuery() && *model.lastDisplayedQuery() == query
-                                    && model.displayedResultsComplete(); }, 60000)) {
+        model.searchSession().setSearchText(QString::fromStdString(text));
+        const SearchQuery query = model.searchSession().currentQuerySnapshot();
+        model.searchSession().scheduleSearch(true, false);
+        if (!waitUntil([&] { return model.searchSession().lastDisplayedQuery() && *model.searchSession().lastDisplayedQuery() == query
+                                    && model.searchSession().displayedResultsComplete(); }, 60000)) {
             std::fprintf(stderr, "no complete answer for \"%s\"\n", text.c_str());
             return 1;
         }
@@ -151,7 +151,7 @@ int run(const Options& o)
         std::set<std::string> want, got;
         for (const IndexedItem& item : expected)
             want.insert(item.path());
-        for (const IndexedItem& item : model.results())
+        for (const IndexedItem& item : model.searchSession().results())
             got.insert(item.path());
         if (want != got) {
             std::fprintf(stderr, "answer for \"%s\" differs from the store's: %zu against %zu\n",
@@ -161,31 +161,31 @@ int run(const Options& o)
         std::printf("checked \"%s\": %zu results (the store's complete search alone: %.1f ms)\n", text.c_str(),
                     got.size(), searchMs);
     }
-    model.setSearchText({});
-    model.scheduleSearch(true, false);
+    model.searchSession().setSearchText({});
+    model.searchSession().scheduleSearch(true, false);
 
     // The replay.
     std::vector<Keystroke> keystrokes;
     std::size_t current = 0;
     auto notePublication = [&] {
-        if (keystrokes.empty() || !model.lastDisplayedQuery())
+        if (keystrokes.empty() || !model.searchSession().lastDisplayedQuery())
             return;
         const auto now = SteadyClock::now();
         // Answers of older keystrokes still count for them.
         for (std::size_t i = current + 1; i-- > 0;) {
             Keystroke& k = keystrokes[i];
-            if (model.lastDisplayedQuery()->rawText != k.text)
+            if (model.searchSession().lastDisplayedQuery()->rawText != k.text)
                 continue;
             const double ms = std::chrono::duration<double, std::milli>(now - k.at).count();
             if (!k.firstAnswerMs)
                 k.firstAnswerMs = ms;
-            if (k.endsRun && model.displayedResultsComplete() && !k.completeAnswerMs)
+            if (k.endsRun && model.searchSession().displayedResultsComplete() && !k.completeAnswerMs)
                 k.completeAnswerMs = ms;
             break;
         }
     };
     // The selection is announced last in every publication, after the query and completeness are set.
-    QObject::connect(&model, &AppModel::selectedItemIDChanged, &model, notePublication);
+    QObject::connect(&model.searchSession(), &SearchSession::selectedItemIDChanged, &model, notePublication);
 
     double longestStall = 0;
     SteadyClock::time_point lastTick = SteadyClock::now();
@@ -215,9 +215,9 @@ int run(const Options& o)
                 k.at = SteadyClock::now();
                 keystrokes.push_back(k);
                 current = keystrokes.size() - 1;
-                model.setSearchText(whole.left(n));
-                model.noteUserSearchInput();
-                model.scheduleSearch(false, false);
+                model.searchSession().setSearchText(whole.left(n));
+                model.searchSession().noteUserSearchInput();
+                model.searchSession().scheduleSearch(false, false);
                 idle(k.endsRun ? o.pauseMs : o.keyMs);
             }
         }
@@ -250,7 +250,7 @@ int run(const Options& o)
                 bench::nearestRankPercentile(first, 50), bench::nearestRankPercentile(first, 99), first.size(), unanswered);
     std::printf("last keystroke -> published complete:   p50 %7.1f ms  p99 %7.1f ms  (%zu runs, %d never complete)\n",
                 bench::nearestRankPercentile(complete, 50), bench::nearestRankPercentile(complete, 99), complete.size(), incomplete);
-    std::printf("  of which the designed pause:          %7.1f ms\n", AppModel::kTypingThresholdSeconds * 1000);
+    std::printf("  of which the designed pause:          %7.1f ms\n", searchbudgets::kTypingThresholdSeconds * 1000);
     std::printf("longest GUI-thread stall:               %7.1f ms\n", longestStall);
     return incomplete == 0 ? 0 : 2;
 }

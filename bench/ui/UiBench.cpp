@@ -120,12 +120,12 @@ int run(int iterations, int results, const QString& saveDir)
     SteadyClock::time_point laidOutAt;
     double cpuPublished = 0;
     double cpuLaidOut = 0;
-    QObject::connect(&model, &AppModel::resultsChanged, &model, [&] {
+    QObject::connect(&model.searchSession(), &SearchSession::resultsChanged, &model, [&] {
         publishedAt = SteadyClock::now();
         cpuPublished = threadCpuMs();
     });
-    ResultsArea area(model, thumbnails);
-    QObject::connect(&model, &AppModel::resultsChanged, &model, [&] {
+    ResultsArea area(model.searchSession(), nullptr, thumbnails);
+    QObject::connect(&model.searchSession(), &SearchSession::resultsChanged, &model, [&] {
         laidOutAt = SteadyClock::now();
         cpuLaidOut = threadCpuMs();
     });
@@ -134,13 +134,13 @@ int run(int iterations, int results, const QString& saveDir)
     QApplication::processEvents();
 
     const ItemList pool = makePool(results * 3);
-    model.setImageFuzzyResults(ItemList(pool.begin(), pool.begin() + 700));
-    model.setSkuRelatedResults(ItemList(pool.begin() + 700, pool.begin() + 760));
-    model.setServerResults(ItemList(pool.begin() + 760, pool.begin() + 1260));
+    model.searchSession().setImageFuzzyResults(ItemList(pool.begin(), pool.begin() + 700));
+    model.searchSession().setSkuRelatedResults(ItemList(pool.begin() + 700, pool.begin() + 760));
+    model.searchSession().setServerResults(ItemList(pool.begin() + 760, pool.begin() + 1260));
 
     for (const ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid})
         for (const bool newNames : {true, false}) {
-        model.setDisplayMode(mode);
+        model.searchSession().setDisplayMode(mode);
         ResultsCanvas* canvas = mode == ResultDisplayMode::List ? static_cast<ResultsCanvas*>(area.listView())
                                                                 : static_cast<ResultsCanvas*>(area.gridView());
         QImage image(canvas->viewport()->size(), QImage::Format_ARGB32_Premultiplied);
@@ -149,7 +149,7 @@ int run(int iterations, int results, const QString& saveDir)
         for (int i = 0; i < iterations + warmup; ++i) {
             const qsizetype start = newNames ? (static_cast<qsizetype>(i) * 7919) % (pool.size() - results) : 0;
             const ItemList list(pool.begin() + start, pool.begin() + start + results);
-            model.applySearchResults(list, model.currentQuerySnapshot());
+            model.searchSession().applySearchResults(list, model.searchSession().currentQuerySnapshot());
             const double resetMs = std::chrono::duration<double, std::milli>(laidOutAt - publishedAt).count();
             const auto paintStart = SteadyClock::now();
             const double cpuPaintStart = threadCpuMs();
@@ -175,7 +175,7 @@ int run(int iterations, int results, const QString& saveDir)
         }
         report(mode == ResultDisplayMode::List ? "list" : "grid", newNames ? "new names" : "same names", timing);
         if (!saveDir.isEmpty() && !newNames) {
-            model.setSelectedItemID(QString::fromStdString(model.results()[2].path()));
+            model.searchSession().setSelectedItemID(QString::fromStdString(model.searchSession().results()[2].path()));
             QApplication::processEvents();
             area.grab().save(saveDir + (mode == ResultDisplayMode::List ? "/list.png" : "/grid.png"));
         }

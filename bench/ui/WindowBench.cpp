@@ -160,7 +160,7 @@ int run(const Options& o)
     std::printf("%zu items, %zu queries typed a character at a time, limit %d, a key every %d ms or on the paint\n",
                 corpus.size(), queries.size(), o.limit, o.keyMs);
     for (const ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid}) {
-        model.setDisplayMode(mode);
+        model.searchSession().setDisplayMode(mode);
         idle(100);
         std::vector<double> total, toPublished;
         int missed = 0, empty = 0;
@@ -176,11 +176,11 @@ int run(const Options& o)
                 // answers, so a publication is matched to the text once it is noted.
                 auto start = SteadyClock::now();
                 SteadyClock::time_point lastPublish;
-                const QMetaObject::Connection noting = QObject::connect(&model, &AppModel::resultsChanged, &model, [&] {
+                const QMetaObject::Connection noting = QObject::connect(&model.searchSession(), &SearchSession::resultsChanged, &model, [&] {
                     lastPublish = SteadyClock::now();
                     if (o.verbose)
                         std::printf("  \"%s\": published, %d results, %.2f ms\n", typed.toUtf8().constData(),
-                                    int(model.results().size()),
+                                    int(model.searchSession().results().size()),
                                     std::chrono::duration<double, std::milli>(lastPublish - start).count());
                 });
                 bool published = false;
@@ -192,8 +192,8 @@ int run(const Options& o)
                                                                             : int(Qt::Key_unknown);
                 sendKey(field, key, Qt::NoModifier, character);
                 const bool done = bench::waitUntil([&] {
-                    if (!published && lastPublish > start && model.lastDisplayedQuery() &&
-                        model.lastDisplayedQuery()->rawText == typed.toStdString()) {
+                    if (!published && lastPublish > start && model.searchSession().lastDisplayedQuery() &&
+                        model.searchSession().lastDisplayedQuery()->rawText == typed.toStdString()) {
                         published = true;
                         publishedAt = lastPublish;
                     }
@@ -211,7 +211,7 @@ int run(const Options& o)
                 } else {
                     total.push_back(std::chrono::duration<double, std::milli>(end - start).count());
                     toPublished.push_back(std::chrono::duration<double, std::milli>(publishedAt - start).count());
-                    empty += model.results().isEmpty() ? 1 : 0;
+                    empty += model.searchSession().results().isEmpty() ? 1 : 0;
                 }
                 idle(o.keyMs);
             }

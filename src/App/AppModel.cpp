@@ -15,7 +15,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "App/AppPaths.h"
-#include "App/ServerSearchStage.h"
+#include "App/Search/SearchSession.h"
 #include "App/SharedDrives/ServerIndexRuns.h"
 #include "App/SharedDrives/ServerRoots.h"
 #include "App/ImageTagger.h"
@@ -91,20 +91,6 @@ std::shared_ptr<ImageTagStore> makeImageTagStore(const AppServices& services, co
 
 } // namespace
 
-std::string_view rawValue(ResultDisplayMode mode)
-{
-    return mode == ResultDisplayMode::List ? "list" : "grid";
-}
-
-std::optional<ResultDisplayMode> resultDisplayModeFromRaw(std::string_view raw)
-{
-    if (raw == "list")
-        return ResultDisplayMode::List;
-    if (raw == "grid")
-        return ResultDisplayMode::Grid;
-    return std::nullopt;
-}
-
 AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     : QObject(parent),
       m_env(resolved(std::move(environment))),
@@ -114,11 +100,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_settingsStore(m_defaults),
       m_runMarkers(m_defaults),
       m_scanner(m_env.scanner),
-      m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
-      m_skuRelated(std::make_unique<SkuRelatedSearch>(*this)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
-      m_serverSearchStage(std::make_unique<ServerSearchStage>(*this)),
       m_storeRecovery(std::make_unique<StoreRecovery>(*this))
 {
     migrateLegacyUserDefaults(*m_defaults);
@@ -131,8 +114,6 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     const std::int64_t startupCount = std::max(m_defaults->integer(lastIndexedCountKey()).value_or(0),
                                                loadIndexedCountFromDatabase(folder / "index.sqlite"));
     m_settings = m_settingsStore.settings();
-    m_searchHistory = loadSearchHistory(*m_defaults);
-    m_displayMode = ResultDisplayMode::Grid;
     m_indexedCount = startupCount;
     if (startupCount != 0)
         m_statusMessage = QStringLiteral("已载入索引 %1 项").arg(startupCount);
@@ -174,6 +155,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
                        [this](const std::function<void(AppSettings&)>& change) { writeSettings(change); }},
         [this](const QString& text) { setStatusMessage(text); }, m_faultNotices,
         [this](const std::shared_ptr<CancelToken>& token) { trackDetachedJob(token); });
+    wireSearchSession();
     connectSharedDrives();
     connectSettingsOperations();
 
@@ -193,12 +175,11 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
 
 AppModel::~AppModel()
 {
-    for (JobHandle* job : {&m_watcherCoalesceTask, &m_searchTask, &m_searchPauseCompletionTask,
-                           &m_serverSearchPauseCompletionTask, &m_rebuildTask, &m_previewBuildTask,
-                           &m_folderHintUpdateTask})
+    for (JobHandle* job : {&m_watcherCoalesceTask, &m_rebuildTask})
         job->cancel();
     m_sharedDrives->cancelJobs();
-    m_skuRelated->cancel();
+    // Its jobs are cancelled with it, before the pool is drained.
+    m_searchSession.reset();
     for (const auto& weak : m_detachedJobs) {
         if (auto token = weak.lock())
             token->cancel();
@@ -223,21 +204,18 @@ void AppModel::connectSettingsOperations()
     SettingsOperations::Effects effects;
     effects.applyKeepWarmRule = [this] { applyKeepWarmRule(); };
     effects.searchAgain = [this] { scheduleSearch(true, false); };
-    effects.forgetShownListIsComplete = [this] { m_displayedResultsComplete = false; };
+    effects.forgetShownListIsComplete = [this] { markDisplayedResultsIncomplete(); };
     effects.rebuildIndex = [this] { rebuildIndex(false); };
     effects.startImageTagging = [this] { startImageTagging(); };
     effects.clearImageResults = [this] { setImageFuzzyResults({}); };
     effects.clearLocalResults = [this] { applySearchResults({}, currentQuerySnapshot()); };
-    effects.clearServerResults = [this] {
-        setServerResults({});
-        // Forgotten too, or the next shared-drive search would narrow the old list.
-        m_lastServerDisplayedQuery.reset();
-    };
+    // Forgotten too, or the next shared-drive search would narrow the old list.
+    effects.clearServerResults = [this] { forgetServerResults(); };
     effects.startServerFullScanIfNeeded = [this] {
         if (m_env.services.startServerFullScanIfNeeded)
             m_env.services.startServerFullScanIfNeeded(*this);
     };
-    effects.searchHistory = [this] { return m_searchHistory; };
+    effects.searchHistory = [this] { return searchHistory(); };
     effects.replaceSearchHistory = [this](const QStringList& history) {
         setSearchHistory(history);
         persistSearchHistory();
@@ -246,54 +224,6 @@ void AppModel::connectSettingsOperations()
     connect(this, &AppModel::settingsChanged, m_settingsOperations.get(), &SettingsOperations::settingsChanged);
 }
 
-void AppModel::setSearchText(const QString& text)
-{
-    if (text == m_searchText)
-        return;
-    m_searchText = text;
-    emit searchTextChanged();
-}
-
-void AppModel::setResults(ItemList items)
-{
-    m_results = std::move(items);
-    emit resultsChanged();
-}
-
-void AppModel::setImageFuzzyResults(ItemList items)
-{
-    m_imageFuzzyResults = std::move(items);
-    emit imageFuzzyResultsChanged();
-}
-
-void AppModel::setSkuRelatedResults(ItemList items)
-{
-    m_skuRelatedResults = std::move(items);
-    emit skuRelatedResultsChanged();
-}
-
-void AppModel::setServerResults(ItemList items)
-{
-    m_serverResults = std::move(items);
-    emit serverResultsChanged();
-}
-
-void AppModel::setSelectedItemID(const QString& id)
-{
-    // Announced also when unchanged: the views scroll to the selection after
-    // every publication.
-    m_selectedItemID = id;
-    m_selectionIsAutomatic = false;
-    emit selectedItemIDChanged();
-}
-
-void AppModel::setDisplayMode(ResultDisplayMode mode)
-{
-    if (mode == m_displayMode)
-        return;
-    m_displayMode = mode;
-    emit displayModeChanged();
-}
 
 void AppModel::setStatusMessage(const QString& text)
 {
@@ -301,30 +231,6 @@ void AppModel::setStatusMessage(const QString& text)
         return;
     m_statusMessage = text;
     emit statusMessageChanged();
-}
-
-void AppModel::setSearchHistory(const QStringList& history)
-{
-    if (history == m_searchHistory)
-        return;
-    m_searchHistory = history;
-    emit searchHistoryChanged();
-}
-
-void AppModel::setInlineRenameTargetID(const QString& id)
-{
-    if (id == m_inlineRenameTargetID)
-        return;
-    m_inlineRenameTargetID = id;
-    emit inlineRenameTargetIDChanged();
-}
-
-void AppModel::setInlineRenameDraft(const QString& draft)
-{
-    if (draft == m_inlineRenameDraft)
-        return;
-    m_inlineRenameDraft = draft;
-    emit inlineRenameDraftChanged();
 }
 
 void AppModel::setSettings(const AppSettings& settings)
@@ -372,19 +278,6 @@ const std::string& AppModel::lastIndexedRootsKey()
 {
     static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedRoots);
     return key;
-}
-
-const std::string& AppModel::searchHistoryKey()
-{
-    static const std::string key = editionDefaultsKey(DefaultsName::SearchHistory);
-    return key;
-}
-
-double AppModel::secondsSinceLastUserInput() const
-{
-    if (!m_lastUserSearchInputAt)
-        return std::numeric_limits<double>::infinity();
-    return std::chrono::duration<double>(m_clock.now() - *m_lastUserSearchInputAt).count();
 }
 
 void AppModel::trackDetachedJob(const std::shared_ptr<CancelToken>& token)
@@ -471,7 +364,7 @@ QCoro::Task<> AppModel::bootstrap()
 
     // The generation is taken now, so a search the user starts meanwhile is
     // never overwritten by this older answer.
-    QCoro::Task<> refresh = refreshResultsImmediately(m_searchGeneration);
+    QCoro::Task<> refresh = m_searchSession->refreshResultsImmediately(m_searchSession->searchGeneration());
     co_await refresh;
     if (!guard)
         co_return;
@@ -601,23 +494,6 @@ void AppModel::noteStoreStartedOver(bool server)
         m_storeRecovery->afterLocalWrites();
 }
 
-QCoro::Task<> AppModel::refreshResultsImmediately(std::optional<std::int64_t> searchGeneration)
-{
-    QPointer<AppModel> guard(this);
-    const SearchQuery query = currentQuerySnapshot();
-    if (!hasSearchIntent(query)) {
-        setResults({});
-        setSelectedItemID({});
-        co_return;
-    }
-    const int limit = static_cast<int>(m_settings.searchLimit);
-    auto searching = onPool([store = m_indexStore, query, limit] { return completeLocalSearch(*store, query, limit, nullptr); });
-    LocalAnswer answer = co_await searching;
-    if (!guard || (searchGeneration && *searchGeneration != m_searchGeneration))
-        co_return;
-    applySearchResults(std::move(answer.items), query, answer.completeness);
-}
-
 void AppModel::applyMenuBarAndHotKeySettings()
 {
     if (m_env.services.menuBarVisibilityChanged)
@@ -640,18 +516,47 @@ void AppModel::applyKeepWarmRule()
 void AppModel::applicationDidBecomeActive()
 {
     m_appIsForegroundActive = true;
-    const SearchQuery query = currentQuerySnapshot();
-    if (!hasSearchIntent(query))
+    SearchSession& search = *m_searchSession;
+    const SearchQuery query = search.currentQuerySnapshot();
+    if (!SearchSession::hasSearchIntent(query))
         return;
     const auto now = m_clock.now();
     if (m_lastForegroundSearchAt && now - *m_lastForegroundSearchAt < kForegroundSearchInterval)
         return;
-    const bool stale = !m_lastDisplayedQuery || !(*m_lastDisplayedQuery == query) || m_isIndexing
-                       || !m_pendingWatcherPaths.isEmpty();
+    const std::optional<SearchQuery>& shown = search.lastDisplayedQuery();
+    const bool stale = !shown || !(*shown == query) || m_isIndexing || !m_pendingWatcherPaths.isEmpty();
     if (!stale)
         return;
     m_lastForegroundSearchAt = now;
-    scheduleSearch(false, false);
+    search.scheduleSearch(false, false);
+}
+
+void AppModel::startImageTagging()
+{
+    const AppServices& services = m_env.services;
+    if (!services.startImageTagging)
+        return;
+    services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
+    if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
+        && m_settings.enableServerIndexing && serverIndexedCount() >= 1)
+        services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
+}
+
+void AppModel::wireSearchSession()
+{
+    SearchSession::Links links;
+    links.preview = &m_previewController;
+    links.indexActivity = [this] {
+        return SearchSession::IndexActivity{m_indexedCount, serverIndexedCount(), m_isIndexing, isServerIndexing()};
+    };
+    m_searchSession = std::make_unique<SearchSession>(*m_context, std::move(links));
+    SearchSession* search = m_searchSession.get();
+    connect(search, &SearchSession::searchTextChanged, this, &AppModel::searchTextChanged);
+    connect(search, &SearchSession::searchHistoryChanged, this, &AppModel::searchHistoryChanged);
+    connect(this, &AppModel::settingsChanged, search, &SearchSession::settingsChanged);
+    for (auto changed : {&AppModel::settingsChanged, &AppModel::indexedCountChanged, &AppModel::isIndexingChanged,
+                         &AppModel::serverIndexedCountChanged, &AppModel::isServerIndexingChanged})
+        connect(this, changed, search, &SearchSession::summaryInputsChanged);
 }
 
 void AppModel::applicationDidResignActive()

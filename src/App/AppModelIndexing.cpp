@@ -291,7 +291,7 @@ void AppModel::publishIndexedCount(std::int64_t count)
     // The index changed under the shown list, so it no longer stands for the
     // whole answer: searching the same text again must ask the store, or a
     // deleted file would be narrowed back onto the screen.
-    m_displayedResultsComplete = false;
+    markDisplayedResultsIncomplete();
 }
 
 void AppModel::beginIndexRun(const std::vector<std::string>& roots)

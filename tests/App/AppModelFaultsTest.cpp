@@ -158,9 +158,9 @@ TEST(AppModelFaults, AStartUpMetByALockedIndexWaitsAndGoesOnOnceItIsFree)
     EXPECT_EQ(h.model->statusMessage(), "启动扫描完成，共 3 项");
     EXPECT_FALSE(fs::exists(h.databasePath().string() + ".corrupt")) << "a lock is no damage";
     EXPECT_NE(h.watcher, nullptr);
-    h.model->setSearchText("plan");
-    h.model->scheduleSearch(true, false);
-    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 1; }));
+    h.model->searchSession().setSearchText("plan");
+    h.model->searchSession().scheduleSearch(true, false);
+    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 1; }));
 }
 
 // The disk damages the index while the application runs: the change that
@@ -187,9 +187,9 @@ TEST(AppModelFaults, DamageMetAfterStartUpIsToldOnceAndTheRootsAreWalkedAgain)
     EXPECT_EQ(h.model->statusMessage(), "索引完成，共 6 项");
     EXPECT_EQ(h.model->faultNotices().texts().size(), 1) << "still shown after the walk's progress";
     EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
-    h.model->setSearchText("beach");
-    h.model->scheduleSearch(true, false);
-    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 1; }));
+    h.model->searchSession().setSearchText("beach");
+    h.model->searchSession().scheduleSearch(true, false);
+    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 1; }));
 }
 
 // Damage deep in a large index that the start-up check does not reach: the
@@ -214,10 +214,10 @@ TEST(AppModelFaults, AnIndexWhoseLoadMeetsDamageIsRebuiltNotHalfLoaded)
     EXPECT_EQ(std::count(h.log.begin(), h.log.end(), notice), 1);
     EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
     EXPECT_EQ(h.model->indexedCount(), 3);  // the volume's folder, docs and plan.txt
-    h.model->setSearchText("plan");
-    h.model->scheduleSearch(true, false);
-    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 1; }));
-    EXPECT_EQ(h.model->results().front().path(), (h.rootFolder() / "docs" / "plan.txt").string());
+    h.model->searchSession().setSearchText("plan");
+    h.model->searchSession().scheduleSearch(true, false);
+    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 1; }));
+    EXPECT_EQ(h.model->searchSession().results().front().path(), (h.rootFolder() / "docs" / "plan.txt").string());
 }
 
 TEST(AppModelFaults, ARunawayExpressionIsReportedInTheStatusLine)
@@ -231,8 +231,8 @@ TEST(AppModelFaults, ARunawayExpressionIsReportedInTheStatusLine)
     h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
     h.start();
     ASSERT_TRUE(h.settle());
-    h.model->setSearchText("re:^(\\w+\\s?)+$");
-    h.model->scheduleSearch(true, false);
+    h.model->searchSession().setSearchText("re:^(\\w+\\s?)+$");
+    h.model->searchSession().scheduleSearch(true, false);
     EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->statusMessage() == "正则表达式过于复杂，部分结果可能缺失"; }));
 }
 

@@ -159,7 +159,7 @@ TEST(FileEventsCoalescing, DelayDependsOnFocusAndTyping)
         if (!c.active)
             live.model().applicationDidResignActive();
         if (c.typing)
-            live.model().noteUserSearchInput();
+            live.model().searchSession().noteUserSearchInput();
         writeFile(live.root / "new.txt");
         live.deliver({live.at("new.txt")});
         ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, c.delay - 1ms));
@@ -425,27 +425,27 @@ TEST(FileEventsBatch, ForegroundBatchReportsAndSearchesAgainBackgroundOneIsSilen
     ASSERT_TRUE(live.start());
     const auto startCount = live.model().indexedCount();
 
-    live.model().setSearchText("new");
+    live.model().searchSession().setSearchText("new");
     live.model().setStatusMessage("before");
-    const auto generation = live.model().searchGeneration();
+    const auto generation = live.model().searchSession().searchGeneration();
     writeFile(live.root / "new1.txt");
     ASSERT_TRUE(live.handle({live.at("new1.txt")}));
     EXPECT_EQ(live.model().indexedCount(), startCount + 1);
     EXPECT_EQ(live.h.defaults->integer(AppModel::lastIndexedCountKey()), startCount + 1);
     EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已更新，共 %1 项").arg(startCount + 1));
-    EXPECT_EQ(live.model().searchGeneration(), generation + 1);
+    EXPECT_EQ(live.model().searchSession().searchGeneration(), generation + 1);
     // The write leaves the indexes complete, so no rebuild keeps the store
     // busy while the search's pause runs out: wait for its answer.
-    ASSERT_TRUE(pumpUntil(*live.h.clock, [&] { return live.model().results().size() == 1; }, 50ms));
-    EXPECT_EQ(live.model().results().front().name(), "new1.txt");
+    ASSERT_TRUE(pumpUntil(*live.h.clock, [&] { return live.model().searchSession().results().size() == 1; }, 50ms));
+    EXPECT_EQ(live.model().searchSession().results().front().name(), "new1.txt");
 
     // The same text searched again after the change must not come from the shown list.
     fs::remove(live.root / "new1.txt");
     ASSERT_TRUE(live.handle({live.at("new1.txt")}));
-    EXPECT_TRUE(pumpUntil(*live.h.clock, [&] { return live.model().results().isEmpty(); }, 50ms));
+    EXPECT_TRUE(pumpUntil(*live.h.clock, [&] { return live.model().searchSession().results().isEmpty(); }, 50ms));
     writeFile(live.root / "new1.txt");
     ASSERT_TRUE(live.handle({live.at("new1.txt")}));
-    ASSERT_TRUE(pumpUntil(*live.h.clock, [&] { return live.model().results().size() == 1; }, 50ms));
+    ASSERT_TRUE(pumpUntil(*live.h.clock, [&] { return live.model().searchSession().results().size() == 1; }, 50ms));
 
     live.model().applicationDidResignActive();
     live.model().setStatusMessage("before");
@@ -454,18 +454,18 @@ TEST(FileEventsBatch, ForegroundBatchReportsAndSearchesAgainBackgroundOneIsSilen
     EXPECT_EQ(live.model().indexedCount(), startCount + 2);
     EXPECT_EQ(live.h.defaults->integer(AppModel::lastIndexedCountKey()), startCount + 2);
     EXPECT_EQ(live.model().statusMessage(), "before");
-    EXPECT_EQ(live.model().searchGeneration(), generation + 3);
-    EXPECT_EQ(live.model().results().size(), 1);
+    EXPECT_EQ(live.model().searchSession().searchGeneration(), generation + 3);
+    EXPECT_EQ(live.model().searchSession().results().size(), 1);
 }
 
 TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBatch)
 {
     LiveIndex live;
     ASSERT_TRUE(live.start());
-    auto generation = live.model().searchGeneration();
+    auto generation = live.model().searchSession().searchGeneration();
     writeFile(live.root / "new1.txt");
     ASSERT_TRUE(live.handle({live.at("new1.txt")}));
-    EXPECT_EQ(live.model().searchGeneration(), generation);  // empty search field
+    EXPECT_EQ(live.model().searchSession().searchGeneration(), generation);  // empty search field
     EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已更新，共 %1 项").arg(live.model().indexedCount()));
 
     Gate gate;
@@ -475,9 +475,9 @@ TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBa
             gate.waitOpen();
         return 0;
     };
-    live.model().setSearchText("new");
+    live.model().searchSession().setSearchText("new");
     live.model().setStatusMessage("before");
-    generation = live.model().searchGeneration();
+    generation = live.model().searchSession().searchGeneration();
     writeFile(live.root / "new2.txt");
     live.deliver({live.at("new2.txt")});
     ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
@@ -487,7 +487,7 @@ TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBa
     ASSERT_TRUE(live.quiet());
     EXPECT_TRUE(live.indexed(live.at("new2.txt")));
     EXPECT_EQ(live.model().statusMessage(), "before");
-    EXPECT_EQ(live.model().searchGeneration(), generation);
+    EXPECT_EQ(live.model().searchSession().searchGeneration(), generation);
 }
 
 // The same with inotify reporting the changes.
@@ -540,7 +540,7 @@ struct RealWatcher : LiveIndex {
     std::vector<std::string> shownNames()
     {
         std::vector<std::string> names;
-        for (const IndexedItem& item : model().results())
+        for (const IndexedItem& item : model().searchSession().results())
             names.push_back(item.name());
         return names;
     }
@@ -568,10 +568,10 @@ TEST(FileEventsRealWatcher, CreateDeleteAndRenameBecomeSearchable)
 {
     RealWatcher live;
     ASSERT_TRUE(live.startWatching());
-    live.model().setSearchText("zebra");
-    live.model().scheduleSearch(true, false);
-    ASSERT_TRUE(live.until([&] { return live.model().lastDisplayedQuery().has_value(); }));
-    EXPECT_TRUE(live.model().results().isEmpty());
+    live.model().searchSession().setSearchText("zebra");
+    live.model().searchSession().scheduleSearch(true, false);
+    ASSERT_TRUE(live.until([&] { return live.model().searchSession().lastDisplayedQuery().has_value(); }));
+    EXPECT_TRUE(live.model().searchSession().results().isEmpty());
 
     writeFile(live.root / "docs" / "zebra.txt");
     ASSERT_TRUE(live.until([&] { return live.shownNames() == std::vector<std::string>{"zebra.txt"}; }));
@@ -587,29 +587,29 @@ TEST(FileEventsRealWatcher, CreateDeleteAndRenameBecomeSearchable)
     }));
 
     fs::remove(live.root / "docs" / "zebra.txt");
-    ASSERT_TRUE(live.until([&] { return live.model().results().isEmpty() && !live.indexed(live.at("docs/zebra.txt")); }))
-        << live.model().results().size() << " shown " << (live.model().results().isEmpty() ? "" : live.model().results().front().path()) << ", indexed " << live.indexed(live.at("docs/zebra.txt")) << " status "
+    ASSERT_TRUE(live.until([&] { return live.model().searchSession().results().isEmpty() && !live.indexed(live.at("docs/zebra.txt")); }))
+        << live.model().searchSession().results().size() << " shown " << (live.model().searchSession().results().isEmpty() ? "" : live.model().searchSession().results().front().path()) << ", indexed " << live.indexed(live.at("docs/zebra.txt")) << " status "
         << live.model().statusMessage().toStdString() << " pending " << live.model().pendingWatcherPaths().size()
-        << " batches " << live.model().unfinishedWatcherBatches() << " q " << (live.model().lastDisplayedQuery() ? live.model().lastDisplayedQuery()->rawText : "-");
+        << " batches " << live.model().unfinishedWatcherBatches() << " q " << (live.model().searchSession().lastDisplayedQuery() ? live.model().searchSession().lastDisplayedQuery()->rawText : "-");
 }
 
 TEST(FileEventsRealWatcher, BackgroundBatchUpdatesSilently)
 {
     RealWatcher live;
     ASSERT_TRUE(live.startWatching());
-    live.model().setSearchText("keep");
-    live.model().scheduleSearch(true, false);
+    live.model().searchSession().setSearchText("keep");
+    live.model().searchSession().scheduleSearch(true, false);
     ASSERT_TRUE(live.until([&] { return live.shownNames() == std::vector<std::string>{"keep.txt"}; }));
     live.model().applicationDidResignActive();
     live.model().setStatusMessage("before");
     const auto count = live.model().indexedCount();
-    const auto generation = live.model().searchGeneration();
+    const auto generation = live.model().searchSession().searchGeneration();
 
     writeFile(live.root / "keep_too.txt");
     ASSERT_TRUE(live.until([&] { return live.model().indexedCount() == count + 1; }));
     EXPECT_TRUE(live.indexed(live.at("keep_too.txt")));
     EXPECT_EQ(live.model().statusMessage(), "before");
-    EXPECT_EQ(live.model().searchGeneration(), generation);
+    EXPECT_EQ(live.model().searchSession().searchGeneration(), generation);
     EXPECT_EQ(live.shownNames(), std::vector<std::string>{"keep.txt"});
 }
 

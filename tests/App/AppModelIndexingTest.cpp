@@ -283,7 +283,7 @@ struct RebuildTest : testing::Test {
     void recordSteps()
     {
         QObject::connect(h.model.get(), &AppModel::statusMessageChanged, h.model.get(), [this] {
-            steps.push_back({h.model->statusMessage().toStdString(), h.model->searchGeneration()});
+            steps.push_back({h.model->statusMessage().toStdString(), h.model->searchSession().searchGeneration()});
         });
     }
 };
@@ -455,7 +455,7 @@ TEST_F(RebuildTest, FullRebuildShowsItsTextsAndRestartsTheWatcher)
         return std::count_if(h.log.begin(), h.log.end(), [](const std::string& e) { return e.rfind("watch:", 0) == 0; });
     };
     const auto watchesBefore = watches();
-    const auto generation = h.model->searchGeneration();
+    const auto generation = h.model->searchSession().searchGeneration();
     h.model->rebuildIndex(false);
     EXPECT_TRUE(h.model->isIndexing());
     EXPECT_EQ(h.model->statusMessage(), "正在建立索引...");
@@ -463,7 +463,7 @@ TEST_F(RebuildTest, FullRebuildShowsItsTextsAndRestartsTheWatcher)
     EXPECT_EQ(h.model->statusMessage(), "索引完成，共 2 项");
     EXPECT_EQ(h.defaults->stringList(AppModel::lastIndexedRootsKey()), (Roots{tree.str()}));
     EXPECT_EQ(watches(), watchesBefore + 1);
-    EXPECT_EQ(h.model->searchGeneration(), generation + 1);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 1);
 }
 
 TEST_F(RebuildTest, RebuildKeepsTheRowsUnderAFolderItCouldNotList)
@@ -509,11 +509,11 @@ TEST_F(RebuildTest, AddingARootPersistsItRestartsTheWatcherAndRebuilds)
     SettingsStore reread(h.defaults);
     EXPECT_EQ(reread.settings().indexedRoots, (Roots{extra.str()}));
 
-    const auto generation = h.model->searchGeneration();
+    const auto generation = h.model->searchSession().searchGeneration();
     h.model->addIndexedRoot(QString::fromStdString(extra.str()));  // already there: nothing
     h.model->addIndexedRoot("");
     EXPECT_FALSE(h.model->isIndexing());
-    EXPECT_EQ(h.model->searchGeneration(), generation);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);
 }
 
 TEST_F(RebuildTest, RemovingRootsAtOffsetsKeepsTheOthersAndDropsTheRemovedRows)

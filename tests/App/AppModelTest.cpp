@@ -25,19 +25,19 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
     ModelHarness h;
     h.start();
     const AppModel& m = *h.model;
-    EXPECT_TRUE(m.searchText().isEmpty());
-    EXPECT_TRUE(m.results().isEmpty());
-    EXPECT_TRUE(m.imageFuzzyResults().isEmpty());
-    EXPECT_TRUE(m.skuRelatedResults().isEmpty());
-    EXPECT_TRUE(m.serverResults().isEmpty());
-    EXPECT_TRUE(m.selectedItemID().isEmpty());
-    EXPECT_EQ(m.sortField(), SearchSortField::Name);
-    EXPECT_TRUE(m.sortAscending());
-    EXPECT_EQ(m.contentFilters(), std::set<SearchContentFilter>{SearchContentFilter::All});
-    EXPECT_FALSE(m.caseSensitive());
-    EXPECT_EQ(m.matchMode(), SearchMatchMode::Contains);
-    EXPECT_EQ(m.displayMode(), ResultDisplayMode::Grid);
-    EXPECT_DOUBLE_EQ(m.gridZoom(), 1.0);
+    EXPECT_TRUE(m.searchSession().searchText().isEmpty());
+    EXPECT_TRUE(m.searchSession().results().isEmpty());
+    EXPECT_TRUE(m.searchSession().imageFuzzyResults().isEmpty());
+    EXPECT_TRUE(m.searchSession().skuRelatedResults().isEmpty());
+    EXPECT_TRUE(m.searchSession().serverResults().isEmpty());
+    EXPECT_TRUE(m.searchSession().selectedItemID().isEmpty());
+    EXPECT_EQ(m.searchSession().sortField(), SearchSortField::Name);
+    EXPECT_TRUE(m.searchSession().sortAscending());
+    EXPECT_EQ(m.searchSession().contentFilters(), std::set<SearchContentFilter>{SearchContentFilter::All});
+    EXPECT_FALSE(m.searchSession().caseSensitive());
+    EXPECT_EQ(m.searchSession().matchMode(), SearchMatchMode::Contains);
+    EXPECT_EQ(m.searchSession().displayMode(), ResultDisplayMode::Grid);
+    EXPECT_DOUBLE_EQ(m.searchSession().gridZoom(), 1.0);
     EXPECT_EQ(m.statusMessage(), "准备中");
     EXPECT_EQ(m.indexedCount(), 0);
     EXPECT_EQ(h.model->sharedDrives().serverIndexedCount(), 0);
@@ -45,29 +45,33 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
     EXPECT_TRUE(h.model->sharedDrives().serverIndexStatusText().isEmpty());
     EXPECT_FALSE(m.isIndexing());
     EXPECT_EQ(m.settings(), AppSettings{});
-    ASSERT_EQ(m.scopeHistory().size(), 1u);
-    EXPECT_TRUE(m.scopeHistory().front().isEmpty());
-    EXPECT_EQ(m.scopeHistoryIndex(), 0);
-    EXPECT_EQ(m.searchGeneration(), 0);
+    ASSERT_EQ(m.searchSession().scopeHistory().size(), 1u);
+    EXPECT_TRUE(m.searchSession().scopeHistory().front().isEmpty());
+    EXPECT_EQ(m.searchSession().scopeHistoryIndex(), 0);
+    EXPECT_EQ(m.searchSession().searchGeneration(), 0);
     EXPECT_TRUE(m.appIsForegroundActive());
-    EXPECT_TRUE(std::isinf(m.secondsSinceLastUserInput()));
+    EXPECT_TRUE(std::isinf(m.searchSession().secondsSinceLastUserInput()));
 }
 
 TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)
 {
-    const char* expected[] = {"searchText",         "results",          "imageFuzzyResults", "skuRelatedResults",
-                              "serverResults",      "selectedItemID",   "sortField",         "sortAscending",
-                              "contentFilters",     "caseSensitive",    "matchMode",         "displayMode",
-                              "gridZoom",           "scopedPath",       "settings",          "isIndexing",
-                              "indexedCount",       "statusMessage",    "isSearching",       "searchingHint",
-                              "searchHistory",      "inlineRenameTargetID", "inlineRenameDraft"};
-    const QMetaObject& meta = AppModel::staticMetaObject;
-    ASSERT_EQ(meta.propertyCount() - meta.propertyOffset(), static_cast<int>(std::size(expected)));
-    for (int i = 0; i < static_cast<int>(std::size(expected)); ++i) {
-        const QMetaProperty p = meta.property(meta.propertyOffset() + i);
-        SCOPED_TRACE(expected[i]);
-        EXPECT_STREQ(p.name(), expected[i]);
-        EXPECT_TRUE(p.hasNotifySignal());
+    // The search state is the session's; the rest stays the model's.
+    const std::vector<const char*> session = {
+        "searchText",     "results",       "imageFuzzyResults", "skuRelatedResults", "serverResults",
+        "selectedItemID", "sortField",     "sortAscending",     "contentFilters",    "caseSensitive",
+        "matchMode",      "displayMode",   "gridZoom",          "scopedPath",        "isSearching",
+        "searchingHint",  "searchHistory", "inlineRenameTargetID", "inlineRenameDraft"};
+    const std::vector<const char*> model = {"settings", "isIndexing", "indexedCount", "statusMessage"};
+    for (const auto& [meta, expected] : {std::pair{&SearchSession::staticMetaObject, session},
+                                         std::pair{&AppModel::staticMetaObject, model}}) {
+        SCOPED_TRACE(meta->className());
+        ASSERT_EQ(meta->propertyCount() - meta->propertyOffset(), static_cast<int>(expected.size()));
+        for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
+            const QMetaProperty p = meta->property(meta->propertyOffset() + i);
+            SCOPED_TRACE(expected[i]);
+            EXPECT_STREQ(p.name(), expected[i]);
+            EXPECT_TRUE(p.hasNotifySignal());
+        }
     }
 }
 
@@ -331,15 +335,15 @@ TEST(AppModelBootstrap, StartUpRefreshPublishesNothingStale)
         });
     };
     h.start();
-    h.model->setSearchText("alpha");
+    h.model->searchSession().setSearchText("alpha");
     ASSERT_TRUE(waitFor([&] { return blocked; }));
     std::vector<std::string> published;
-    QObject::connect(h.model.get(), &AppModel::resultsChanged, h.model.get(), [&] {
-        for (const IndexedItem& item : h.model->results())
+    QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(), [&] {
+        for (const IndexedItem& item : h.model->searchSession().results())
             published.push_back(item.name());
     });
-    h.model->setSearchText("beta");
-    h.model->scheduleSearch(true, false);
+    h.model->searchSession().setSearchText("beta");
+    h.model->searchSession().scheduleSearch(true, false);
     {
         std::lock_guard lock(mutex);
         open = true;
@@ -359,12 +363,12 @@ TEST(AppModelBootstrap, StartUpRefreshWithoutIntentEmptiesTheResults)
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
     h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
     h.start();
-    h.model->setSearchText("  \n ");
-    h.model->applySearchResults({fileItem("/data/alpha.txt")}, h.model->currentQuerySnapshot());
-    ASSERT_EQ(h.model->results().size(), 1);
+    h.model->searchSession().setSearchText("  \n ");
+    h.model->searchSession().applySearchResults({fileItem("/data/alpha.txt")}, h.model->searchSession().currentQuerySnapshot());
+    ASSERT_EQ(h.model->searchSession().results().size(), 1);
     ASSERT_TRUE(h.settle());
-    EXPECT_TRUE(h.model->results().isEmpty());
-    EXPECT_TRUE(h.model->selectedItemID().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().results().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().selectedItemID().isEmpty());
 }
 
 TEST(AppModelBootstrap, OtherEditionHasNoSharedDriveTagStore)
@@ -399,7 +403,7 @@ struct ActivationTest : testing::Test {
     bool searchIsShown()
     {
         return pumpUntil(*h.clock, [&] {
-            return h.model->lastDisplayedQuery() && *h.model->lastDisplayedQuery() == h.model->currentQuerySnapshot();
+            return h.model->searchSession().lastDisplayedQuery() && *h.model->searchSession().lastDisplayedQuery() == h.model->searchSession().currentQuerySnapshot();
         });
     }
 };
@@ -409,36 +413,36 @@ TEST_F(ActivationTest, BecomingActiveSearchesOnlyWithSomethingNewToShow)
     h.model->applicationDidResignActive();
     EXPECT_FALSE(h.model->appIsForegroundActive());
 
-    h.model->setSearchText("alpha");
-    const auto first = h.model->searchGeneration();
+    h.model->searchSession().setSearchText("alpha");
+    const auto first = h.model->searchSession().searchGeneration();
     h.model->applicationDidBecomeActive();  // nothing shown for this query yet
     EXPECT_TRUE(h.model->appIsForegroundActive());
-    EXPECT_EQ(h.model->searchGeneration(), first + 1);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 1);
     ASSERT_TRUE(searchIsShown());
 
-    h.model->setSearchText("alph");
+    h.model->searchSession().setSearchText("alph");
     h.clock->advance(1s);
     h.model->applicationDidBecomeActive();  // within 1.2 s of the last one
-    EXPECT_EQ(h.model->searchGeneration(), first + 1);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 1);
 
-    h.model->setSearchText("alpha");
+    h.model->searchSession().setSearchText("alpha");
     h.clock->advance(1s);
     h.model->applicationDidBecomeActive();  // same query shown, nothing pending
-    EXPECT_EQ(h.model->searchGeneration(), first + 1);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 1);
 
     h.watcher->deliver({"/data/new.txt"});
     ASSERT_TRUE(waitFor([&] { return !h.model->pendingWatcherPaths().isEmpty(); }));
     h.model->applicationDidBecomeActive();
-    EXPECT_EQ(h.model->searchGeneration(), first + 2);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 2);
 }
 
 TEST_F(ActivationTest, NoSearchIntentNoSearch)
 {
-    h.model->setSearchText("   ");
-    const auto before = h.model->searchGeneration();
+    h.model->searchSession().setSearchText("   ");
+    const auto before = h.model->searchSession().searchGeneration();
     h.clock->advance(5s);
     h.model->applicationDidBecomeActive();
-    EXPECT_EQ(h.model->searchGeneration(), before);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), before);
 }
 
 TEST(AppModelWatcher, ChangesAreCollectedOnlyWhileTheIndexerMayRunInTheBackground)
@@ -468,20 +472,20 @@ TEST(AppModelSearch, SearchIntentTable)
     } cases[] = {{"", false}, {" \n\t", false}, {"a", true}, {"ext:png", true}, {"*.txt", true}, {"re:^a", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        h.model->setSearchText(QString::fromUtf8(c.text));
-        EXPECT_EQ(AppModel::hasSearchIntent(h.model->currentQuerySnapshot()), c.intent);
+        h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
+        EXPECT_EQ(SearchSession::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()), c.intent);
     }
-    SearchQuery filtered = h.model->currentQuerySnapshot();
+    SearchQuery filtered = h.model->searchSession().currentQuerySnapshot();
     filtered.rawText.clear();
     filtered.contentFilters = {SearchContentFilter::Images};
-    EXPECT_TRUE(AppModel::hasSearchIntent(filtered));
+    EXPECT_TRUE(SearchSession::hasSearchIntent(filtered));
     filtered.contentFilters = {SearchContentFilter::All};
     filtered.wildcardPattern.reset();
     filtered.extensionFilter.reset();
     filtered.useRegularExpression = false;
     filtered.tokens.clear();
     filtered.pathFilter = "/data";
-    EXPECT_TRUE(AppModel::hasSearchIntent(filtered));
+    EXPECT_TRUE(SearchSession::hasSearchIntent(filtered));
 }
 
 TEST(AppModelSearch, NoIntentClearsAllFourListsWithoutAJob)
@@ -489,17 +493,17 @@ TEST(AppModelSearch, NoIntentClearsAllFourListsWithoutAJob)
     ModelHarness h;
     h.start();
     ASSERT_TRUE(h.settle());
-    h.model->setImageFuzzyResults({fileItem("/a.png")});
-    h.model->setSkuRelatedResults({fileItem("/b.png")});
-    h.model->setServerResults({fileItem("/c.png")});
-    h.model->applySearchResults({fileItem("/d.txt")}, h.model->currentQuerySnapshot());
-    const auto before = h.model->searchGeneration();
-    h.model->scheduleSearch(true, false);
-    EXPECT_EQ(h.model->searchGeneration(), before + 1);
-    EXPECT_TRUE(h.model->results().isEmpty());
-    EXPECT_TRUE(h.model->imageFuzzyResults().isEmpty());
-    EXPECT_TRUE(h.model->skuRelatedResults().isEmpty());
-    EXPECT_TRUE(h.model->serverResults().isEmpty());
+    h.model->searchSession().setImageFuzzyResults({fileItem("/a.png")});
+    h.model->searchSession().setSkuRelatedResults({fileItem("/b.png")});
+    h.model->searchSession().setServerResults({fileItem("/c.png")});
+    h.model->searchSession().applySearchResults({fileItem("/d.txt")}, h.model->searchSession().currentQuerySnapshot());
+    const auto before = h.model->searchSession().searchGeneration();
+    h.model->searchSession().scheduleSearch(true, false);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), before + 1);
+    EXPECT_TRUE(h.model->searchSession().results().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().imageFuzzyResults().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().skuRelatedResults().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().serverResults().isEmpty());
 }
 
 TEST(AppModelSearch, OnlyTheNewestRequestPublishes)
@@ -511,18 +515,18 @@ TEST(AppModelSearch, OnlyTheNewestRequestPublishes)
     h.start();
     ASSERT_TRUE(h.settle());
     int publications = 0;
-    QObject::connect(h.model.get(), &AppModel::resultsChanged, h.model.get(), [&] { ++publications; });
-    h.model->setSearchText("alpha");
-    h.model->scheduleSearch(true, false);
-    h.model->setSearchText("beta");
-    h.model->scheduleSearch(true, false);
+    QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(), [&] { ++publications; });
+    h.model->searchSession().setSearchText("alpha");
+    h.model->searchSession().scheduleSearch(true, false);
+    h.model->searchSession().setSearchText("beta");
+    h.model->searchSession().scheduleSearch(true, false);
     ASSERT_TRUE(waitFor([&] { return publications >= 1; }));
     h.model->pool().waitForDone();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(publications, 1);
-    ASSERT_EQ(h.model->results().size(), 1);
-    EXPECT_EQ(h.model->results().front().name(), "beta.txt");
+    ASSERT_EQ(h.model->searchSession().results().size(), 1);
+    EXPECT_EQ(h.model->searchSession().results().front().name(), "beta.txt");
 }
 
 } // namespace

@@ -53,13 +53,13 @@ TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchab
     EXPECT_TRUE(std::filesystem::exists(AppPaths::applicationSupportAppDirectory() / "index.sqlite"));
     EXPECT_TRUE(std::filesystem::exists(Defaults::standardFile()));
 
-    model.setSearchText("file_42_7.txt");
-    model.scheduleSearch(true, false);
-    ASSERT_TRUE(waitFor([&] { return !model.results().isEmpty(); }, 30000));
+    model.searchSession().setSearchText("file_42_7.txt");
+    model.searchSession().scheduleSearch(true, false);
+    ASSERT_TRUE(waitFor([&] { return !model.searchSession().results().isEmpty(); }, 30000));
     const std::string wanted = (tree / "folder_42" / "file_42_7.txt").string();
-    EXPECT_TRUE(std::any_of(model.results().begin(), model.results().end(),
+    EXPECT_TRUE(std::any_of(model.searchSession().results().begin(), model.searchSession().results().end(),
                             [&](const IndexedItem& item) { return item.path() == wanted; }));
-    EXPECT_EQ(model.selectedItemID(), QString::fromStdString(model.results().front().path()));
+    EXPECT_EQ(model.searchSession().selectedItemID(), QString::fromStdString(model.searchSession().results().front().path()));
 }
 
 TEST(AppStartupIntegration, ImageTaggingStartsWhenTheFirstScanCompletes)

@@ -122,21 +122,21 @@ TEST(ImageFuzzySearchModel, RedFindsTheRedImageThroughTheRealStore)
 {
     ImageRoad road;
     ASSERT_TRUE(road.ready());
-    road.model().setSearchText(QStringLiteral("红色"));
-    road.model().scheduleSearch(true, false);
-    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return !road.model().imageFuzzyResults().isEmpty(); }));
+    road.model().searchSession().setSearchText(QStringLiteral("红色"));
+    road.model().searchSession().scheduleSearch(true, false);
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return !road.model().searchSession().imageFuzzyResults().isEmpty(); }));
     // The tagged path the index does not hold gives nothing; the folder whose
     // name holds the term is a main result, so the image section leaves it out.
-    EXPECT_EQ(pathsOf(road.model().imageFuzzyResults()), std::vector<std::string>{"/data/red.png"});
-    EXPECT_EQ(pathsOf(road.model().results()), std::vector<std::string>{"/data/红色 red"});
+    EXPECT_EQ(pathsOf(road.model().searchSession().imageFuzzyResults()), std::vector<std::string>{"/data/red.png"});
+    EXPECT_EQ(pathsOf(road.model().searchSession().results()), std::vector<std::string>{"/data/红色 red"});
 
     // Recognised text is found by its words too.
-    road.model().setImageFuzzyResults({});
-    road.model().setSearchText(QStringLiteral("sale"));
-    road.model().scheduleSearch(true, false);
-    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.model().lastDisplayedQuery()->rawText == "sale"; }));
+    road.model().searchSession().setImageFuzzyResults({});
+    road.model().searchSession().setSearchText(QStringLiteral("sale"));
+    road.model().searchSession().scheduleSearch(true, false);
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.model().searchSession().lastDisplayedQuery()->rawText == "sale"; }));
     ASSERT_TRUE(pumpUntil(*road.h.clock, [&] {
-        return pathsOf(road.model().imageFuzzyResults()) == std::vector<std::string>{"/data/red.png"};
+        return pathsOf(road.model().searchSession().imageFuzzyResults()) == std::vector<std::string>{"/data/red.png"};
     }));
 }
 
@@ -163,10 +163,10 @@ TEST(ImageFuzzySearchModel, SharedDriveImagesFoundByTheirContentShow)
         return h.model->indexStore()->isSearchCacheReady() && h.model->serverIndexStore()->isSearchCacheReady();
     }, 50ms));
 
-    h.model->setSearchText(QStringLiteral("红色"));
-    h.model->scheduleSearch(true, false);
-    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->imageFuzzyResults().size() == 2; }));
-    const std::vector<std::string> shown = pathsOf(h.model->imageFuzzyResults());
+    h.model->searchSession().setSearchText(QStringLiteral("红色"));
+    h.model->searchSession().scheduleSearch(true, false);
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().imageFuzzyResults().size() == 2; }));
+    const std::vector<std::string> shown = pathsOf(h.model->searchSession().imageFuzzyResults());
     EXPECT_EQ(std::set<std::string>(shown.begin(), shown.end()),
               (std::set<std::string>{"/data/red.png", "/srv/team/海报.png"}));
 }
@@ -177,18 +177,18 @@ TEST(ImageFuzzySearchModel, SwitchingTheFeatureStoresItStartsTaggingAndEmptiesTh
     ASSERT_TRUE(road.ready());
     ASSERT_TRUE(road.h.logged("tagging:local"));
     road.h.log.clear();
-    road.model().setImageFuzzyResults({fileItem("/data/red.png")});
+    road.model().searchSession().setImageFuzzyResults({fileItem("/data/red.png")});
     road.model().settingsOperations().updateEnableImageFuzzySearch(false);
-    EXPECT_TRUE(road.model().imageFuzzyResults().isEmpty());
+    EXPECT_TRUE(road.model().searchSession().imageFuzzyResults().isEmpty());
     EXPECT_FALSE(road.model().settings().enableImageFuzzySearch);
     EXPECT_FALSE(SettingsStore(road.h.defaults).settings().enableImageFuzzySearch);
     EXPECT_FALSE(road.h.logged("tagging:local"));
-    EXPECT_FALSE(road.model().shouldRunImageFuzzySearch(road.model().currentQuerySnapshot()));
+    EXPECT_FALSE(road.model().searchSession().shouldRunImageFuzzySearch(road.model().searchSession().currentQuerySnapshot()));
 
     road.model().settingsOperations().updateEnableImageFuzzySearch(true);
     EXPECT_TRUE(road.h.logged("tagging:local"));
     EXPECT_TRUE(SettingsStore(road.h.defaults).settings().enableImageFuzzySearch);
-    EXPECT_TRUE(road.model().imageFuzzyResults().isEmpty());  // no search of its own
+    EXPECT_TRUE(road.model().searchSession().imageFuzzyResults().isEmpty());  // no search of its own
 }
 
 } // namespace

@@ -40,12 +40,12 @@ TEST(ImageSearchIntegration, TheRunningModelTagsImagesInTheBackgroundAndFindsThe
     // Tagging starts at the end of the start-up, as the index has items.
     ASSERT_TRUE(waitFor([&] { return model.imageSemanticStore()->hasTags(red) && model.imageSemanticStore()->hasTags(blue); },
                         60000));
-    model.setSearchText(QStringLiteral("红色"));
-    model.scheduleSearch(true, false);
-    ASSERT_TRUE(waitFor([&] { return !model.imageFuzzyResults().isEmpty(); }, 30000));
-    ASSERT_EQ(model.imageFuzzyResults().size(), 1);
-    EXPECT_EQ(model.imageFuzzyResults().front().path(), red);
-    EXPECT_TRUE(model.results().isEmpty());  // no name holds the word
+    model.searchSession().setSearchText(QStringLiteral("红色"));
+    model.searchSession().scheduleSearch(true, false);
+    ASSERT_TRUE(waitFor([&] { return !model.searchSession().imageFuzzyResults().isEmpty(); }, 30000));
+    ASSERT_EQ(model.searchSession().imageFuzzyResults().size(), 1);
+    EXPECT_EQ(model.searchSession().imageFuzzyResults().front().path(), red);
+    EXPECT_TRUE(model.searchSession().results().isEmpty());  // no name holds the word
 }
 
 } // namespace

@@ -41,8 +41,8 @@ struct ResultActionsTest : testing::Test {
         h.env.desktop = desktop;
         h.preventStartUp();
         h.start();
-        QObject::connect(model(0), &AppModel::selectedItemIDChanged, model(0),
-                         [this] { h.log.push_back("sel:" + model().selectedItemID().toStdString()); });
+        QObject::connect(&model(0)->searchSession(), &SearchSession::selectedItemIDChanged, model(0),
+                         [this] { h.log.push_back("sel:" + model().searchSession().selectedItemID().toStdString()); });
     }
     // The model's events from now on: the re-search that follows an action
     // publishes empty results here, which clears the selection after it.
@@ -66,7 +66,7 @@ struct ResultActionsTest : testing::Test {
         return fileItem((tree.path() / relative).string(), true);
     }
     // The re-search every change on disk asks for.
-    std::int64_t generation() { return model().searchGeneration(); }
+    std::int64_t generation() { return model().searchSession().searchGeneration(); }
 };
 
 TEST_F(ResultActionsTest, OpenSendsFilesAndUnbrowsedFoldersToTheDesktop)
@@ -92,8 +92,8 @@ TEST_F(ResultActionsTest, OpenSendsFilesAndUnbrowsedFoldersToTheDesktop)
 TEST_F(ResultActionsTest, RevealAndCopiesActOnTheSelection)
 {
     const IndexedItem a = make("报告.txt");
-    model().applySearchResults({a}, model().currentQuerySnapshot());
-    model().setSelectedItemID(QString::fromStdString(a.path()));
+    model().searchSession().applySearchResults({a}, model().searchSession().currentQuerySnapshot());
+    model().searchSession().setSelectedItemID(QString::fromStdString(a.path()));
     actions().revealSelected();
     ASSERT_EQ(desktop->revealed.size(), 1);
     EXPECT_EQ(desktop->revealed[0], QUrl::fromLocalFile(QString::fromStdString(a.path())));
@@ -113,7 +113,7 @@ TEST_F(ResultActionsTest, RevealAndCopiesActOnTheSelection)
     EXPECT_EQ(data.text(), QString::fromUtf8("报告.txt"));
     EXPECT_EQ(model().statusMessage(), "已拷贝到剪贴板，可在文件管理器中粘贴");
 
-    model().setSelectedItemID("/nowhere/only-sku.txt");  // not in the lists: no item, nothing happens
+    model().searchSession().setSelectedItemID("/nowhere/only-sku.txt");  // not in the lists: no item, nothing happens
     actions().revealSelected();
     EXPECT_EQ(desktop->revealed.size(), 1);
 }
@@ -129,15 +129,15 @@ TEST_F(ResultActionsTest, RenameCommitsTrimmedNamesAndReSearches)
 {
     const IndexedItem a = make("a.txt", "A");
     actions().beginInlineRename(a);
-    EXPECT_EQ(model().inlineRenameTargetID().toStdString(), a.path());
-    EXPECT_EQ(model().inlineRenameDraft(), "a.txt");
-    EXPECT_EQ(model().selectedItemID().toStdString(), a.path());
+    EXPECT_EQ(model().searchSession().inlineRenameTargetID().toStdString(), a.path());
+    EXPECT_EQ(model().searchSession().inlineRenameDraft(), "a.txt");
+    EXPECT_EQ(model().searchSession().selectedItemID().toStdString(), a.path());
 
-    model().setInlineRenameDraft("  b.txt \n");
+    model().searchSession().setInlineRenameDraft("  b.txt \n");
     const auto before = generation();
     const auto events = eventsAfter([&] { actions().commitInlineRename(); });
-    EXPECT_TRUE(model().inlineRenameTargetID().isEmpty());
-    EXPECT_TRUE(model().inlineRenameDraft().isEmpty());
+    EXPECT_TRUE(model().searchSession().inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(model().searchSession().inlineRenameDraft().isEmpty());
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[0], "sel:" + tree.str() + "/b.txt");
     EXPECT_EQ(events[1], "status:已重命名");
@@ -160,34 +160,34 @@ TEST_F(ResultActionsTest, RenameFailuresKeepTheFieldOpenExceptTheUnchangedName)
     for (const auto& f : failures) {
         SCOPED_TRACE(f.draft);
         actions().beginInlineRename(a);
-        model().setInlineRenameDraft(QString::fromUtf8(f.draft));
+        model().searchSession().setInlineRenameDraft(QString::fromUtf8(f.draft));
         desktop->alerts.clear();
         actions().commitInlineRename();
         EXPECT_EQ(model().statusMessage(), QString::fromUtf8(f.message));
         EXPECT_EQ(desktop->alerts, QStringList{"无法重命名|" + QString::fromUtf8(f.message)});
-        EXPECT_EQ(model().inlineRenameTargetID().toStdString(), a.path());
-        EXPECT_EQ(model().inlineRenameDraft(), QString::fromUtf8(f.draft));
+        EXPECT_EQ(model().searchSession().inlineRenameTargetID().toStdString(), a.path());
+        EXPECT_EQ(model().searchSession().inlineRenameDraft(), QString::fromUtf8(f.draft));
     }
     EXPECT_EQ(contents(tree.path() / "b.txt"), "B");  // the existing target is untouched
 
     model().setStatusMessage("before");
     desktop->alerts.clear();
-    model().setInlineRenameDraft("a.txt");
+    model().searchSession().setInlineRenameDraft("a.txt");
     actions().commitInlineRename();
-    EXPECT_TRUE(model().inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(model().searchSession().inlineRenameTargetID().isEmpty());
     EXPECT_EQ(model().statusMessage(), "before");
     EXPECT_TRUE(desktop->alerts.isEmpty());
 
     actions().beginInlineRename(a);
     fs::remove(tree.path() / "a.txt");
-    model().setInlineRenameDraft("c.txt");
+    model().searchSession().setInlineRenameDraft("c.txt");
     actions().commitInlineRename();
     EXPECT_EQ(model().statusMessage(), kMissing);
-    EXPECT_FALSE(model().inlineRenameTargetID().isEmpty());
+    EXPECT_FALSE(model().searchSession().inlineRenameTargetID().isEmpty());
 
     actions().cancelInlineRename();
     actions().beginInlineRename(a);  // vanished: alert, no rename begins
-    EXPECT_TRUE(model().inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(model().searchSession().inlineRenameTargetID().isEmpty());
     EXPECT_EQ(desktop->alerts.back(), "无法重命名|" + kMissing);
 }
 
@@ -233,8 +233,8 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
 {
     const IndexedItem a = make("a.txt");
     const IndexedItem b = make("b.txt");
-    model().applySearchResults({a, b}, model().currentQuerySnapshot());
-    model().setSelectedItemID(QString::fromStdString(a.path()));
+    model().searchSession().applySearchResults({a, b}, model().searchSession().currentQuerySnapshot());
+    model().searchSession().setSelectedItemID(QString::fromStdString(a.path()));
 
     actions().moveItemToTrash(b);  // answered later
     ASSERT_EQ(desktop->questions.size(), 1u);
@@ -262,8 +262,8 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
 
     desktop->answer = true;
     model().setStatusMessage("before");
-    model().applySearchResults({a}, model().currentQuerySnapshot());
-    model().setSelectedItemID(QString::fromStdString(a.path()));
+    model().searchSession().applySearchResults({a}, model().searchSession().currentQuerySnapshot());
+    model().searchSession().setSelectedItemID(QString::fromStdString(a.path()));
     events = eventsAfter([&] { actions().moveSelectedToTrash(); });
     EXPECT_FALSE(fs::exists(a.path()));
     ASSERT_GE(events.size(), 2u);
@@ -305,8 +305,8 @@ TEST_F(ResultActionsTest, ActionsOnANameThatIsNotUtf8ReachTheRealFile)
 
     // Renamed in its folder, which keeps its own bytes; the draft keeps the name's.
     actions().beginInlineRename(a);
-    EXPECT_EQ(model().inlineRenameDraft().toStdString(), a.name());
-    model().setInlineRenameDraft("renamed.txt");
+    EXPECT_EQ(model().searchSession().inlineRenameDraft().toStdString(), a.name());
+    model().searchSession().setInlineRenameDraft("renamed.txt");
     actions().commitInlineRename();
     EXPECT_EQ(contents(folder + "/renamed.txt"), "A");
     EXPECT_FALSE(fs::exists(folder + "/\xB9\xFA.txt"));
@@ -349,9 +349,9 @@ TEST_F(ResultActionsTest, ScopeToAFileScopesToItsFolder)
 {
     const IndexedItem a = make("sub/a.txt");
     actions().scopeToItem(a);
-    EXPECT_EQ(model().scopedPath().toStdString(), tree.str() + "/sub");
+    EXPECT_EQ(model().searchSession().scopedPath().toStdString(), tree.str() + "/sub");
     actions().scopeToItem(folder("other"));
-    EXPECT_EQ(model().scopedPath().toStdString(), tree.str() + "/other");
+    EXPECT_EQ(model().searchSession().scopedPath().toStdString(), tree.str() + "/other");
 }
 
 } // namespace

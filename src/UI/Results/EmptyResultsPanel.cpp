@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 #include "UI/Results/ResultPainting.h"
 #include "UI/Results/ResultSymbols.h"
 #include "UI/Search/FilterTitles.h"
@@ -44,7 +44,7 @@ QPushButton* button(const QString& title, bool prominent)
 
 } // namespace
 
-EmptyResultsPanel::EmptyResultsPanel(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+EmptyResultsPanel::EmptyResultsPanel(SearchSession& session, QWidget* parent) : QWidget(parent), m_session(session)
 {
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
@@ -62,9 +62,9 @@ EmptyResultsPanel::EmptyResultsPanel(AppModel& model, QWidget* parent) : QWidget
     // line and too short for the wrapped second one, which was cut off.
     m_layout->addWidget(hint);
     m_layout->addStretch(1);
-    for (auto signal : {&AppModel::scopedPathChanged, &AppModel::contentFiltersChanged, &AppModel::searchTextChanged,
-                        &AppModel::matchModeChanged, &AppModel::caseSensitiveChanged})
-        connect(&m_model, signal, this, &EmptyResultsPanel::rebuild);
+    for (auto signal : {&SearchSession::scopedPathChanged, &SearchSession::contentFiltersChanged, &SearchSession::searchTextChanged,
+                        &SearchSession::matchModeChanged, &SearchSession::caseSensitiveChanged})
+        connect(&m_session, signal, this, &EmptyResultsPanel::rebuild);
     rebuild();
 }
 
@@ -128,8 +128,8 @@ QStringList EmptyResultsPanel::buttonTitles() const
 
 EmptyResultsPanel::Constraints EmptyResultsPanel::current() const
 {
-    return Constraints{m_model.scopedPath(), m_model.contentFilters(), m_model.searchText(), m_model.matchMode(),
-                       m_model.caseSensitive()};
+    return Constraints{m_session.scopedPath(), m_session.contentFilters(), m_session.searchText(), m_session.matchMode(),
+                       m_session.caseSensitive()};
 }
 
 QWidget* EmptyResultsPanel::lineWidget(const Line& line)

@@ -3,7 +3,7 @@
 // content filters. It names the constraints in force (scope, content filters,
 // operators typed into the search text, match mode), offers to clear the
 // scope and to reset every constraint, and shows the external-disk offer
-// while the search view supplies one. It reads the model and only emits.
+// while the search view supplies one. It reads the session and only emits.
 // GUI thread only.
 
 #include <optional>
@@ -23,7 +23,7 @@ class QVBoxLayout;
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 
 class EmptyResultsPanel : public QWidget {
     Q_OBJECT
@@ -33,7 +33,7 @@ public:
         QString title;
         QString actionTitle;
     };
-    // What the panel shows, derived from the model's query state.
+    // What the panel shows, derived from the session's query state.
     struct Constraints {
         QString scopedPath;
         std::set<SearchContentFilter> contentFilters;
@@ -43,7 +43,7 @@ public:
     };
     using Line = std::pair<QString, QString>;  // title, value
 
-    explicit EmptyResultsPanel(AppModel& model, QWidget* parent = nullptr);
+    explicit EmptyResultsPanel(SearchSession& session, QWidget* parent = nullptr);
 
     void setOffer(const std::optional<Offer>& offer);
 
@@ -67,7 +67,7 @@ private:
     void rebuild();
     QWidget* lineWidget(const Line& line);
 
-    AppModel& m_model;
+    SearchSession& m_session;
     std::optional<Offer> m_offer;
     std::vector<Line> m_lines;
     QWidget* m_dynamic = nullptr;  // the lines, buttons and offer, rebuilt on change

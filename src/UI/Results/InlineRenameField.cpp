@@ -3,20 +3,20 @@
 #include <QKeyEvent>
 #include <QTimer>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 
 namespace pallix {
 
-InlineRenameField::InlineRenameField(AppModel& model, int pixelSize, QWidget* parent)
-    : QLineEdit(parent), m_model(model)
+InlineRenameField::InlineRenameField(SearchSession& session, int pixelSize, QWidget* parent)
+    : QLineEdit(parent), m_session(session)
 {
     setObjectName(QStringLiteral("inlineRenameField"));
     QFont font = this->font();
     font.setPixelSize(pixelSize);
     setFont(font);
-    setText(model.inlineRenameDraft());
-    connect(this, &QLineEdit::textEdited, &m_model, &AppModel::setInlineRenameDraft);
-    connect(&m_model, &AppModel::inlineRenameDraftChanged, this, &InlineRenameField::showModelDraft);
+    setText(session.inlineRenameDraft());
+    connect(this, &QLineEdit::textEdited, &m_session, &SearchSession::setInlineRenameDraft);
+    connect(&m_session, &SearchSession::inlineRenameDraftChanged, this, &InlineRenameField::showModelDraft);
     // After the owner has placed and shown us.
     QTimer::singleShot(0, this, &InlineRenameField::takeFocus);
 }
@@ -31,8 +31,8 @@ void InlineRenameField::takeFocus()
 
 void InlineRenameField::showModelDraft()
 {
-    if (text() != m_model.inlineRenameDraft())
-        setText(m_model.inlineRenameDraft());
+    if (text() != m_session.inlineRenameDraft())
+        setText(m_session.inlineRenameDraft());
 }
 
 // Tab would otherwise move the focus before a key press is seen.

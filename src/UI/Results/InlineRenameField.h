@@ -1,8 +1,8 @@
 #pragma once
 // InlineRenameField: the one-line field placed over an item's painted name
 // while the user renames it in place. It takes the focus and selects the whole
-// name once it is shown, writes the draft to the model on every edit and
-// takes the model's draft only when it differs (so the caret and the
+// name once it is shown, writes the draft to the session on every edit and
+// takes the session's draft only when it differs (so the caret and the
 // selection survive a republish), and reports three endings: Return or Tab
 // commit, Escape cancels, losing the focus any other way ends editing. An
 // ending by key swallows the focus loss that follows it. GUI thread only.
@@ -11,13 +11,13 @@
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 
 class InlineRenameField : public QLineEdit {
     Q_OBJECT
 
 public:
-    InlineRenameField(AppModel& model, int pixelSize, QWidget* parent = nullptr);
+    InlineRenameField(SearchSession& session, int pixelSize, QWidget* parent = nullptr);
 
 signals:
     void commitRequested();
@@ -34,7 +34,7 @@ private:
     void endByKey(void (InlineRenameField::*ending)());
     void takeFocus();
 
-    AppModel& m_model;
+    SearchSession& m_session;
     bool m_skipNextEndEditing = false;
 };
 

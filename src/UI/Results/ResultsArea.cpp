@@ -6,7 +6,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "App/AppModel.h"
+#include "App/ResultActions.h"
+#include "App/Search/SearchSession.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/EmptyResultsPanel.h"
 #include "UI/Results/FolderVideoHints.h"
@@ -21,10 +22,10 @@ namespace pallix {
 namespace {
 
 std::unique_ptr<ResultsPrefetch> prefetchFrom(ThumbnailProvider& thumbnails, const ResultsModel& rows,
-                                              const AppModel& model)
+                                              const SearchSession& session)
 {
     return std::make_unique<ResultsPrefetch>(
-        rows, model, model.clock(),
+        rows, session, session.clock(),
         [&thumbnails](const QList<IndexedItem>& items, double iconSize, ResultsPrefetch::Priority priority) {
             thumbnails.prefetch(items, iconSize, false, priority);
         });
@@ -32,28 +33,29 @@ std::unique_ptr<ResultsPrefetch> prefetchFrom(ThumbnailProvider& thumbnails, con
 
 } // namespace
 
-ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent)
-    : ResultsArea(model, thumbnails, nullptr, parent)
+ResultsArea::ResultsArea(SearchSession& session, ResultActions* actions, ThumbnailProvider& thumbnails, QWidget* parent)
+    : ResultsArea(session, actions, thumbnails, nullptr, parent)
 {
 }
 
-ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, std::unique_ptr<ResultsPrefetch> prefetch,
+ResultsArea::ResultsArea(SearchSession& session, ResultActions* actions, ThumbnailProvider& thumbnails,
+                         std::unique_ptr<ResultsPrefetch> prefetch,
                          QWidget* parent)
     : QWidget(parent)
-    , m_model(model)
+    , m_session(session)
     , m_thumbnails(thumbnails)
-    , m_rows(std::make_unique<ResultsModel>(model))
+    , m_rows(std::make_unique<ResultsModel>(session))
     , m_hints(std::make_unique<FolderVideoHints>())
-    , m_prefetch(prefetch ? std::move(prefetch) : prefetchFrom(thumbnails, *m_rows, model))
+    , m_prefetch(prefetch ? std::move(prefetch) : prefetchFrom(thumbnails, *m_rows, session))
 {
     auto* layout = new QVBoxLayout(this);
     // Room for the one-pixel outline drawn around the area.
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSpacing(0);
     m_header = new ResultsHeaderView;
-    m_list = new ResultsListView(*m_rows, model, thumbnails, *m_hints);
-    m_grid = new ResultsGridView(*m_rows, model, thumbnails, *m_hints);
-    m_empty = new EmptyResultsPanel(model);
+    m_list = new ResultsListView(*m_rows, session, thumbnails, *m_hints);
+    m_grid = new ResultsGridView(*m_rows, session, thumbnails, *m_hints);
+    m_empty = new EmptyResultsPanel(session);
     m_stack = new QStackedWidget;
     for (QWidget* body : {static_cast<QWidget*>(m_list), static_cast<QWidget*>(m_grid), static_cast<QWidget*>(m_empty)})
         m_stack->addWidget(body);
@@ -69,10 +71,40 @@ ResultsArea::ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, std::un
             &ResultsArea::enableExternalIndexingRequested);
     m_list->viewport()->installEventFilter(this);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::updateBody);
-    connect(&m_model, &AppModel::displayModeChanged, this, &ResultsArea::updateBody);
+    connect(&m_session, &SearchSession::displayModeChanged, this, &ResultsArea::updateBody);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::prefetchIfChanged);
-    connect(&m_model, &AppModel::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
+    connect(&m_session, &SearchSession::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
+    if (actions)
+        connectActions(*actions);
     updateBody();
+}
+
+void ResultsArea::connectActions(ResultActions& actions)
+{
+    SearchSession& session = m_session;
+    const auto item = [this, &actions](auto signal, void (ResultActions::*action)(const IndexedItem&)) {
+        connect(this, signal, this, [&actions, action](const IndexedItem& it) { (actions.*action)(it); });
+    };
+    item(&ResultsArea::openItemRequested, &ResultActions::open);
+    item(&ResultsArea::revealItemRequested, &ResultActions::reveal);
+    item(&ResultsArea::scopeToItemRequested, &ResultActions::scopeToItem);
+    item(&ResultsArea::copyNameRequested, &ResultActions::copyName);
+    item(&ResultsArea::copyPathRequested, &ResultActions::copyPath);
+    item(&ResultsArea::copyFileRequested, &ResultActions::copyFileToPasteboard);
+    item(&ResultsArea::renameRequested, &ResultActions::beginInlineRename);
+    item(&ResultsArea::duplicateRequested, &ResultActions::duplicateItem);
+    item(&ResultsArea::moveToTrashRequested, &ResultActions::moveItemToTrash);
+    connect(this, &ResultsArea::openParentRequested, this,
+            [&actions](const IndexedItem& it) { actions.openPath(QString::fromStdString(it.parentPath())); });
+    connect(this, &ResultsArea::commitInlineRenameRequested, this, [&actions] { actions.commitInlineRename(); });
+    connect(this, &ResultsArea::cancelInlineRenameRequested, this, [&actions] { actions.cancelInlineRename(); });
+    connect(this, &ResultsArea::inlineRenameEditingEnded, this, [&session, &actions] {
+        if (!session.inlineRenameTargetID().isEmpty())
+            actions.commitInlineRename();
+    });
+    connect(this, &ResultsArea::adjustZoomRequested, this, [&session](double delta) { session.adjustGridZoom(delta); });
+    connect(this, &ResultsArea::clearScopeRequested, this, [&session] { session.clearScope(); });
+    connect(this, &ResultsArea::resetConstraintsRequested, this, [&session] { session.resetSearchConstraints(); });
 }
 
 void ResultsArea::connectCanvas(ResultsCanvas* canvas)
@@ -138,7 +170,7 @@ QWidget* ResultsArea::currentBody() const
 
 void ResultsArea::updateBody()
 {
-    const bool list = m_model.displayMode() == ResultDisplayMode::List;
+    const bool list = m_session.displayMode() == ResultDisplayMode::List;
     m_header->setVisible(list);
     QWidget* body = m_rows->isEmpty() ? static_cast<QWidget*>(m_empty)
                     : list            ? static_cast<QWidget*>(m_list)

@@ -1,11 +1,14 @@
 #pragma once
-// ResultsArea: the results part of the search window. It shows the model's
+// ResultsArea: the results part of the search window. It shows the session's
 // four result lists in their fixed sections, as a list with columns or as a
 // zoomable grid of cards, or the empty-results panel when nothing survives
-// the content filters. It keeps no search state: it reads the model's
-// published properties, writes only the selection (a click, a tap on empty
-// space), and reports every other action through the signals below, which
-// the search view connects to the model. GUI thread only.
+// the content filters. It keeps no search state: it reads the session's
+// published properties, writes the selection (a click, a tap on empty space)
+// and the grid zoom, and hands the item actions of its menus and keys to
+// ResultActions itself. The signals below announce each request as it is
+// handled; only the offer to index external disks is left to the search view.
+// An area made without actions (shown on its own) only announces them.
+// GUI thread only.
 
 #include <memory>
 #include <optional>
@@ -21,7 +24,8 @@ class QPoint;
 
 namespace pallix {
 
-class AppModel;
+class ResultActions;
+class SearchSession;
 class EmptyResultsPanel;
 class FolderVideoHints;
 class ResultsCanvas;
@@ -43,10 +47,11 @@ public:
         friend bool operator==(const ExternalIndexingCTA&, const ExternalIndexingCTA&) = default;
     };
 
-    ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent = nullptr);
-    // `prefetch` none: previews are prefetched from `thumbnails` on the model's clock.
-    ResultsArea(AppModel& model, ThumbnailProvider& thumbnails, std::unique_ptr<ResultsPrefetch> prefetch,
+    ResultsArea(SearchSession& session, ResultActions* actions, ThumbnailProvider& thumbnails,
                 QWidget* parent = nullptr);
+    // `prefetch` none: previews are prefetched from `thumbnails` on the session's clock.
+    ResultsArea(SearchSession& session, ResultActions* actions, ThumbnailProvider& thumbnails,
+                std::unique_ptr<ResultsPrefetch> prefetch, QWidget* parent = nullptr);
     ~ResultsArea() override;
 
     // Shown by the empty panel while set; the search view decides.
@@ -94,8 +99,10 @@ private:
     void showContextMenu(const IndexedItem& item, QPoint globalPos);
     void runEntry(ResultContextMenu::Entry entry, const IndexedItem& item);
     void prefetchIfChanged();
+    // Hands each request to the session or to the result actions.
+    void connectActions(ResultActions& actions);
 
-    AppModel& m_model;
+    SearchSession& m_session;
     ThumbnailProvider& m_thumbnails;
     std::unique_ptr<ResultsModel> m_rows;
     std::unique_ptr<FolderVideoHints> m_hints;

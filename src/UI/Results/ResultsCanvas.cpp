@@ -15,7 +15,7 @@
 #include <QToolTip>
 #include <QUrl>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 #include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/FolderVideoHints.h"
@@ -25,9 +25,9 @@
 
 namespace pallix {
 
-ResultsCanvas::ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent)
-    : QAbstractScrollArea(parent), m_rows(rows), m_model(model), m_thumbnails(thumbnails), m_hints(hints)
+    : QAbstractScrollArea(parent), m_rows(rows), m_session(session), m_thumbnails(thumbnails), m_hints(hints)
 {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -44,8 +44,8 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvi
         m_hoveredAction = -1;
         relayout();
     });
-    connect(&m_model, &AppModel::selectedItemIDChanged, this, &ResultsCanvas::scrollToSelection);
-    connect(&m_model, &AppModel::inlineRenameTargetIDChanged, this, [this] {
+    connect(&m_session, &SearchSession::selectedItemIDChanged, this, &ResultsCanvas::scrollToSelection);
+    connect(&m_session, &SearchSession::inlineRenameTargetIDChanged, this, [this] {
         viewport()->update();
         placeRenameField();
     });
@@ -91,20 +91,20 @@ void ResultsCanvas::scrollToSelection()
 {
     viewport()->update();
     QTimer::singleShot(0, this, [this] {
-        const QString target = ResultsModel::scrollTargetID(m_model, m_model.selectedItemID());
+        const QString target = ResultsModel::scrollTargetID(m_session, m_session.selectedItemID());
         centerOnRow(m_rows.rowOfId(target), true);
     });
 }
 
 bool ResultsCanvas::isSelected(const IndexedItem& item) const
 {
-    const QString& selected = m_model.selectedItemID();
+    const QString& selected = m_session.selectedItemID();
     return !selected.isEmpty() && selected == QString::fromStdString(item.path());
 }
 
 bool ResultsCanvas::isRenaming(const IndexedItem& item) const
 {
-    const QString& target = m_model.inlineRenameTargetID();
+    const QString& target = m_session.inlineRenameTargetID();
     return !target.isEmpty() && target == QString::fromStdString(item.path());
 }
 
@@ -154,15 +154,15 @@ void ResultsCanvas::scrollContentsBy(int, int)
 
 void ResultsCanvas::placeRenameField()
 {
-    const QString target = m_model.inlineRenameTargetID();
+    const QString target = m_session.inlineRenameTargetID();
     const int row =
-        target.isEmpty() || !isVisible() ? -1 : m_rows.rowOfId(ResultsModel::scrollTargetID(m_model, target));
+        target.isEmpty() || !isVisible() ? -1 : m_rows.rowOfId(ResultsModel::scrollTargetID(m_session, target));
     if (row < 0 || (m_renameField && m_renameField->property("path").toString() != target))
         removeRenameField();
     if (row < 0)
         return;
     if (!m_renameField) {
-        m_renameField = new InlineRenameField(m_model, renameFieldPixelSize(), viewport());
+        m_renameField = new InlineRenameField(m_session, renameFieldPixelSize(), viewport());
         m_renameField->setProperty("path", target);
         connect(m_renameField, &InlineRenameField::commitRequested, this, &ResultsCanvas::commitInlineRenameRequested);
         connect(m_renameField, &InlineRenameField::cancelRequested, this, &ResultsCanvas::cancelInlineRenameRequested);
@@ -212,8 +212,8 @@ void ResultsCanvas::mousePressEvent(QMouseEvent* event)
     const Hit hit = hitTest(toContent(event->position().toPoint()));
     if (hit.row < 0) {
         // Empty space: no selection, and a rename in progress is abandoned.
-        m_model.setSelectedItemID(QString());
-        if (!m_model.inlineRenameTargetID().isEmpty())
+        m_session.setSelectedItemID(QString());
+        if (!m_session.inlineRenameTargetID().isEmpty())
             emit cancelInlineRenameRequested();
         return;
     }
@@ -224,7 +224,7 @@ void ResultsCanvas::mousePressEvent(QMouseEvent* event)
     if (m_rows.rowAt(hit.row).kind != ResultsModel::RowKind::Item)
         return;
     const IndexedItem item = m_rows.itemAt(hit.row);
-    m_model.setSelectedItemID(QString::fromStdString(item.path()));
+    m_session.setSelectedItemID(QString::fromStdString(item.path()));
     if (hit.part == Part::Action) {
         activateAction(hit.row, hit.action);
         return;
@@ -260,7 +260,7 @@ void ResultsCanvas::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     const IndexedItem item = m_rows.itemAt(hit.row);
-    m_model.setSelectedItemID(QString::fromStdString(item.path()));
+    m_session.setSelectedItemID(QString::fromStdString(item.path()));
     if (!isRenaming(item))
         emit openItemRequested(item);
 }

@@ -2,7 +2,7 @@
 // ResultsCanvas: what the list and the grid share. One scroll area over the
 // display rows of the ResultsModel that lays them out by arithmetic and paints
 // only the rows that meet the viewport: no widget per row or card. It turns
-// clicks into the selection (the model's selectedItemID), double clicks on the
+// clicks into the selection (the session's selectedItemID), double clicks on the
 // icon or preview into openItemRequested, clicks on painted action buttons and
 // on the show-more row into their signals, and a click on empty space into a
 // cleared selection (and cancelInlineRenameRequested while a rename runs). A
@@ -24,7 +24,7 @@ class QVariantAnimation;
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 class FolderVideoHints;
 class ResultsModel;
 class ThumbnailProvider;
@@ -41,7 +41,7 @@ public:
         int action = -1;  // Part::Action: 0 scope, 1 open, 2 reveal
     };
 
-    ResultsCanvas(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+    ResultsCanvas(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent = nullptr);
 
     // Geometry in content coordinates (y from the top of the scrolled content).
@@ -103,7 +103,7 @@ protected:
     bool folderHasVideo(const IndexedItem& item) const;
 
     ResultsModel& m_rows;
-    AppModel& m_model;
+    SearchSession& m_session;
     ThumbnailProvider& m_thumbnails;
     FolderVideoHints& m_hints;
 

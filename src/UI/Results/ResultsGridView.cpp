@@ -10,7 +10,7 @@
 #include <QTextLayout>
 #include <QWheelEvent>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 #include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Results/CardPainting.h"
@@ -32,17 +32,17 @@ constexpr int kShowMoreTop = 6;
 
 } // namespace
 
-ResultsGridView::ResultsGridView(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+ResultsGridView::ResultsGridView(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent)
-    : ResultsCanvas(rows, model, thumbnails, hints, parent)
+    : ResultsCanvas(rows, session, thumbnails, hints, parent)
 {
     viewport()->setAttribute(Qt::WA_AcceptTouchEvents, false);
-    connect(&m_model, &AppModel::gridZoomChanged, this, &ResultsCanvas::relayout);
+    connect(&m_session, &SearchSession::gridZoomChanged, this, &ResultsCanvas::relayout);
 }
 
 int ResultsGridView::layoutRows(int viewportWidth)
 {
-    m_zoom = m_model.gridZoom();
+    m_zoom = m_session.gridZoom();
     ResultsGridLayout::TextHeights text;
     text.nameLine = QFontMetrics(paint::font(GridMetrics::namePixelSize(m_zoom))).height();
     text.subtitleLine = QFontMetrics(paint::font(GridMetrics::subtitlePixelSize(m_zoom))).height();

@@ -1,9 +1,9 @@
 #pragma once
 // ResultsGridView: the grid body of the results area. Cards whose size follows
-// the model's grid zoom (preview, two-line name, subtitle), laid out by
+// the session's grid zoom (preview, two-line name, subtitle), laid out by
 // ResultsGridLayout, with subtitled headers between the sections. Ctrl with
 // the wheel, and a pinch, ask for a zoom change (adjustZoomRequested) instead
-// of scrolling; the model decides the step. GUI thread only.
+// of scrolling; the session decides the step. GUI thread only.
 
 #include "UI/Results/CardPainting.h"
 #include "UI/Results/PinchZoom.h"
@@ -16,7 +16,7 @@ class ResultsGridView : public ResultsCanvas {
     Q_OBJECT
 
 public:
-    ResultsGridView(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+    ResultsGridView(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent = nullptr);
 
     QRect rowRect(int row) const override { return m_layout.rect(row); }

@@ -28,9 +28,9 @@ constexpr int kShowMorePaddingY = 8;
 
 } // namespace
 
-ResultsListView::ResultsListView(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+ResultsListView::ResultsListView(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent)
-    : ResultsCanvas(rows, model, thumbnails, hints, parent)
+    : ResultsCanvas(rows, session, thumbnails, hints, parent)
 {
 }
 

@@ -20,7 +20,7 @@ public:
     static constexpr int kActionSpacing = 6;
     static constexpr int kActionCount = 3;
 
-    ResultsListView(ResultsModel& rows, AppModel& model, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
+    ResultsListView(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent = nullptr);
 
     QRect rowRect(int row) const override;

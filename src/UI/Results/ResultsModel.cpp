@@ -28,12 +28,12 @@ ItemList filtered(const ItemList& items, unsigned mask)
 
 } // namespace
 
-ResultsModel::ResultsModel(AppModel& model, QObject* parent) : QAbstractListModel(parent), m_model(model)
+ResultsModel::ResultsModel(SearchSession& session, QObject* parent) : QAbstractListModel(parent), m_session(session)
 {
-    for (auto signal : {&AppModel::resultsChanged, &AppModel::imageFuzzyResultsChanged,
-                        &AppModel::skuRelatedResultsChanged, &AppModel::serverResultsChanged,
-                        &AppModel::contentFiltersChanged})
-        connect(&m_model, signal, this, &ResultsModel::rebuild);
+    for (auto signal : {&SearchSession::resultsChanged, &SearchSession::imageFuzzyResultsChanged,
+                        &SearchSession::skuRelatedResultsChanged, &SearchSession::serverResultsChanged,
+                        &SearchSession::contentFiltersChanged})
+        connect(&m_session, signal, this, &ResultsModel::rebuild);
     rebuild();
 }
 
@@ -137,15 +137,15 @@ bool ResultsModel::passesContentFilters(const IndexedItem& item, const std::set<
     return matchesContentMask(item.ref(), PreparedQuery::contentMaskOf(filters));
 }
 
-QString ResultsModel::scrollTargetID(const AppModel& model, const QString& path)
+QString ResultsModel::scrollTargetID(const SearchSession& session, const QString& path)
 {
     if (path.isEmpty())
         return {};
     const std::string wanted = path.toStdString();
-    const std::pair<const ItemList*, Section> lists[] = {{&model.results(), Section::Main},
-                                                         {&model.imageFuzzyResults(), Section::ImageFuzzy},
-                                                         {&model.skuRelatedResults(), Section::SkuRelated},
-                                                         {&model.serverResults(), Section::Server}};
+    const std::pair<const ItemList*, Section> lists[] = {{&session.results(), Section::Main},
+                                                         {&session.imageFuzzyResults(), Section::ImageFuzzy},
+                                                         {&session.skuRelatedResults(), Section::SkuRelated},
+                                                         {&session.serverResults(), Section::Server}};
     for (const auto& [items, section] : lists) {
         for (const IndexedItem& item : *items) {
             if (item.path() == wanted)
@@ -195,11 +195,11 @@ ResultsModel::CardKind ResultsModel::cardKind(const IndexedItem& item)
 void ResultsModel::rebuild()
 {
     beginResetModel();
-    const unsigned mask = PreparedQuery::contentMaskOf(m_model.contentFilters());
-    m_lists[at(Section::Main)] = filtered(m_model.results(), mask);
-    m_lists[at(Section::ImageFuzzy)] = filtered(m_model.imageFuzzyResults(), mask);
-    m_lists[at(Section::SkuRelated)] = filtered(m_model.skuRelatedResults(), mask);
-    m_lists[at(Section::Server)] = filtered(m_model.serverResults(), mask);
+    const unsigned mask = PreparedQuery::contentMaskOf(m_session.contentFilters());
+    m_lists[at(Section::Main)] = filtered(m_session.results(), mask);
+    m_lists[at(Section::ImageFuzzy)] = filtered(m_session.imageFuzzyResults(), mask);
+    m_lists[at(Section::SkuRelated)] = filtered(m_session.skuRelatedResults(), mask);
+    m_lists[at(Section::Server)] = filtered(m_session.serverResults(), mask);
     const int fuzzy = filteredCount(Section::ImageFuzzy);
     m_displayedFuzzy = m_showAllFuzzy ? fuzzy : std::min(fuzzy, kFuzzyInitialDisplayLimit);
 

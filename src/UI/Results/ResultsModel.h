@@ -1,6 +1,6 @@
 #pragma once
 // ResultsModel: the flat display rows of the results area, shared by the list
-// and the grid. It reads the model's four published result lists and its
+// and the grid. It reads the session's four published result lists and its
 // content filters, keeps the items that pass the filters, and lays them out in
 // the fixed section order (main, image-content, SKU-related, shared-drive) with
 // a divider and a header before every section but the first and the
@@ -16,7 +16,7 @@
 #include <QAbstractListModel>
 #include <QString>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 
 namespace pallix {
 
@@ -50,7 +50,7 @@ public:
     // Rows show their hover actions while the filtered main list is at most this long.
     static constexpr int kInlineActionsLimit = 120;
 
-    explicit ResultsModel(AppModel& model, QObject* parent = nullptr);
+    explicit ResultsModel(SearchSession& session, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -82,7 +82,7 @@ public:
     static bool passesContentFilters(const IndexedItem& item, const std::set<SearchContentFilter>& filters);
     // The identifier to scroll to for a selected path, from the unfiltered
     // lists in section order; empty when no list holds the path.
-    static QString scrollTargetID(const AppModel& model, const QString& path);
+    static QString scrollTargetID(const SearchSession& session, const QString& path);
     static QString rowIdFor(Section section, const IndexedItem& item);
     static QString sectionTitle(Section section);
     static QString sectionSubtitle(Section section);
@@ -93,7 +93,7 @@ private:
     void rebuild();
     void appendSection(Section section, int shown, int parityOffset);
 
-    AppModel& m_model;
+    SearchSession& m_session;
     std::array<ItemList, static_cast<std::size_t>(Section::Count)> m_lists;  // filtered, order kept
     std::vector<Row> m_rows;
     int m_displayedFuzzy = 0;

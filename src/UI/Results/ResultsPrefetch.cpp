@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QStringList>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 #include "UI/Results/ResultsModel.h"
 
 namespace pallix {
@@ -59,11 +59,11 @@ struct ResultsPrefetch::Batches {
     QList<QList<IndexedItem>> normal;
 };
 
-ResultsPrefetch::ResultsPrefetch(const ResultsModel& rows, const AppModel& model, AsyncClock clock, Sink sink,
+ResultsPrefetch::ResultsPrefetch(const ResultsModel& rows, const SearchSession& session, AsyncClock clock, Sink sink,
                                  QObject* parent)
     : QObject(parent)
     , m_rows(rows)
-    , m_model(model)
+    , m_session(session)
     , m_clock(std::move(clock))
     , m_sink(std::move(sink))
     , m_cancel(std::make_shared<CancelToken>())
@@ -96,7 +96,7 @@ QString ResultsPrefetch::signature() const
         pick(m_rows.filteredItems(Section::SkuRelated), 140, Kind::Raster, 24),
         pick(m_rows.filteredItems(Section::Server), 160, Kind::Raster, 24),
     };
-    QString text = QString::number(sizeBucket(m_model.gridZoom()));
+    QString text = QString::number(sizeBucket(m_session.gridZoom()));
     for (const QList<IndexedItem>& group : groups)
         text += QLatin1Char('|') + joinedPaths(group);
     return text;
@@ -129,7 +129,7 @@ void ResultsPrefetch::run()
 {
     m_ran = true;
     m_lastSignature = signature();
-    const double size = iconSize(m_model.gridZoom());
+    const double size = iconSize(m_session.gridZoom());
     Batches planned = batches();
     for (const QList<IndexedItem>& batch : std::as_const(planned.urgent)) {
         if (!batch.isEmpty())

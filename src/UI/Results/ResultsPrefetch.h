@@ -22,7 +22,7 @@
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 class CancelToken;
 class ResultsModel;
 
@@ -38,7 +38,7 @@ public:
     // Above this many results in all, only the urgent batches go out.
     static constexpr int kDeferredTotalLimit = 1800;
 
-    ResultsPrefetch(const ResultsModel& rows, const AppModel& model, AsyncClock clock, Sink sink,
+    ResultsPrefetch(const ResultsModel& rows, const SearchSession& session, AsyncClock clock, Sink sink,
                     QObject* parent = nullptr);
     ~ResultsPrefetch() override;
 
@@ -61,7 +61,7 @@ private:
     QCoro::Task<> sendDeferred(QString signature, double iconSize, QList<QList<IndexedItem>> normal);
 
     const ResultsModel& m_rows;
-    const AppModel& m_model;
+    const SearchSession& m_session;
     AsyncClock m_clock;
     Sink m_sink;
     // Cancelled on destruction, so that no wait outlives us.

@@ -5,13 +5,13 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 #include "UI/Search/ChipStyle.h"
 #include "UI/Search/FilterTitles.h"
 
 namespace pallix {
 
-FilterSummaryRow::FilterSummaryRow(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+FilterSummaryRow::FilterSummaryRow(SearchSession& session, QWidget* parent) : QWidget(parent), m_session(session)
 {
     setObjectName(QStringLiteral("filterSummary"));
     auto* layout = new QHBoxLayout(this);
@@ -25,10 +25,10 @@ FilterSummaryRow::FilterSummaryRow(AppModel& model, QWidget* parent) : QWidget(p
     m_restore = new QPushButton(QStringLiteral("恢复默认"));
     m_restore->setFlat(true);
     m_restore->setCursor(Qt::PointingHandCursor);
-    connect(m_restore, &QPushButton::clicked, this, [this] { m_model.resetSearchConstraints(); });
+    connect(m_restore, &QPushButton::clicked, this, [this] { m_session.resetSearchConstraints(); });
     layout->addWidget(m_restore);
 
-    connect(&m_model, &AppModel::contentFiltersChanged, this, &FilterSummaryRow::showModelState);
+    connect(&m_session, &SearchSession::contentFiltersChanged, this, &FilterSummaryRow::showModelState);
     showModelState();
 }
 
@@ -45,7 +45,7 @@ QString FilterSummaryRow::text() const
 
 void FilterSummaryRow::showModelState()
 {
-    const QString summary = filtertitles::summary(m_model.contentFilters());
+    const QString summary = filtertitles::summary(m_session.contentFilters());
     m_text->setText(summary);
     setVisible(!m_panelExpanded && !summary.isEmpty());
 }

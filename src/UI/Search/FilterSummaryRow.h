@@ -11,13 +11,13 @@ class QPushButton;
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
 
 class FilterSummaryRow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit FilterSummaryRow(AppModel& model, QWidget* parent = nullptr);
+    explicit FilterSummaryRow(SearchSession& session, QWidget* parent = nullptr);
 
     // The panel's expansion is the search view's own state.
     void setPanelExpanded(bool expanded);
@@ -30,7 +30,7 @@ protected:
 private:
     void showModelState();
 
-    AppModel& m_model;
+    SearchSession& m_session;
     bool m_panelExpanded = false;
     QLabel* m_text = nullptr;
     QPushButton* m_restore = nullptr;

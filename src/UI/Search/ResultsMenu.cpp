@@ -1,10 +1,12 @@
 #include "UI/Search/ResultsMenu.h"
 
-#include "App/AppModel.h"
+#include "App/ResultActions.h"
+#include "App/Search/SearchSession.h"
 
 namespace pallix {
 
-ResultsMenu::ResultsMenu(AppModel& model, QWidget* parent) : QMenu(QStringLiteral("结果"), parent), m_model(model)
+ResultsMenu::ResultsMenu(SearchSession& session, ResultActions& actions, QWidget* parent)
+    : QMenu(QStringLiteral("结果"), parent), m_session(session), m_actions(actions)
 {
     addItemAction(QStringLiteral("打开选中项\tReturn"), {}, &ResultsMenu::openSelected);
     addItemAction(QStringLiteral("显示所在位置"), QKeySequence(Qt::CTRL | Qt::Key_Return), &ResultsMenu::revealSelected);
@@ -24,9 +26,9 @@ ResultsMenu::ResultsMenu(AppModel& model, QWidget* parent) : QMenu(QStringLitera
     addItemAction(QStringLiteral("移到回收站"), QKeySequence(Qt::CTRL | Qt::Key_Backspace), &ResultsMenu::trashSelected);
 
     // The selected item can also leave the lists while the selection stays.
-    for (auto signal : {&AppModel::selectedItemIDChanged, &AppModel::resultsChanged,
-                        &AppModel::imageFuzzyResultsChanged, &AppModel::serverResultsChanged})
-        connect(&m_model, signal, this, &ResultsMenu::updateEnabled);
+    for (auto signal : {&SearchSession::selectedItemIDChanged, &SearchSession::resultsChanged,
+                        &SearchSession::imageFuzzyResultsChanged, &SearchSession::serverResultsChanged})
+        connect(&m_session, signal, this, &ResultsMenu::updateEnabled);
     updateEnabled();
 }
 
@@ -43,57 +45,57 @@ QAction* ResultsMenu::addItemAction(const QString& title, const QKeySequence& ke
 
 void ResultsMenu::updateEnabled()
 {
-    const bool hasItem = m_model.selectedItem().has_value();
+    const bool hasItem = m_session.selectedItem().has_value();
     for (QAction* action : actions())
         action->setEnabled(hasItem || action->isSeparator());
 }
 
 void ResultsMenu::openSelected()
 {
-    m_model.resultActions().openSelected();
+    m_actions.openSelected();
 }
 
 void ResultsMenu::revealSelected()
 {
-    m_model.resultActions().revealSelected();
+    m_actions.revealSelected();
 }
 
 void ResultsMenu::previewSelected()
 {
-    m_model.previewSelected();
+    m_session.previewSelected();
 }
 
 void ResultsMenu::renameSelected()
 {
-    if (const auto item = m_model.selectedItem())
-        m_model.resultActions().beginInlineRename(*item);
+    if (const auto item = m_session.selectedItem())
+        m_actions.beginInlineRename(*item);
 }
 
 void ResultsMenu::duplicateSelected()
 {
-    if (const auto item = m_model.selectedItem())
-        m_model.resultActions().duplicateItem(*item);
+    if (const auto item = m_session.selectedItem())
+        m_actions.duplicateItem(*item);
 }
 
 void ResultsMenu::copySelectedFile()
 {
-    if (const auto item = m_model.selectedItem())
-        m_model.resultActions().copyFileToPasteboard(*item);
+    if (const auto item = m_session.selectedItem())
+        m_actions.copyFileToPasteboard(*item);
 }
 
 void ResultsMenu::copySelectedName()
 {
-    m_model.resultActions().copySelectedName();
+    m_actions.copySelectedName();
 }
 
 void ResultsMenu::copySelectedPath()
 {
-    m_model.resultActions().copySelectedPath();
+    m_actions.copySelectedPath();
 }
 
 void ResultsMenu::trashSelected()
 {
-    m_model.resultActions().moveSelectedToTrash();
+    m_actions.moveSelectedToTrash();
 }
 
 } // namespace pallix

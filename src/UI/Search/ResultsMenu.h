@@ -1,6 +1,6 @@
 #pragma once
 // ResultsMenu: the menu "结果" of the search window, nine actions on the
-// selected result in four groups. Every action is disabled while the model
+// selected result in four groups. Every action is disabled while the session
 // has no selected item. Return and Space appear as menu text only: bound as
 // shortcuts they would take the key from the search field and the key
 // monitor. GUI thread only.
@@ -9,13 +9,14 @@
 
 namespace pallix {
 
-class AppModel;
+class ResultActions;
+class SearchSession;
 
 class ResultsMenu : public QMenu {
     Q_OBJECT
 
 public:
-    explicit ResultsMenu(AppModel& model, QWidget* parent = nullptr);
+    ResultsMenu(SearchSession& session, ResultActions& actions, QWidget* parent = nullptr);
 
 private:
     QAction* addItemAction(const QString& title, const QKeySequence& keys, void (ResultsMenu::*slot)());
@@ -30,7 +31,8 @@ private:
     void copySelectedPath();
     void trashSelected();
 
-    AppModel& m_model;
+    SearchSession& m_session;
+    ResultActions& m_actions;
 };
 
 } // namespace pallix

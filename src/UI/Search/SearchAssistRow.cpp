@@ -8,7 +8,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
+#include "App/Settings/SettingsOperations.h"
 #include "UI/Search/ChipStyle.h"
 #include "UI/Search/FlowLayout.h"
 #include "UI/Search/TermChip.h"
@@ -16,7 +17,8 @@
 
 namespace pallix {
 
-SearchAssistRow::SearchAssistRow(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+SearchAssistRow::SearchAssistRow(SearchSession& session, SettingsOperations& settings, QWidget* parent)
+    : QWidget(parent), m_session(session), m_settings(settings)
 {
     setObjectName(QStringLiteral("searchAssistRow"));
     auto* stack = new QVBoxLayout(this);
@@ -35,7 +37,7 @@ SearchAssistRow::SearchAssistRow(AppModel& model, QWidget* parent) : QWidget(par
     m_saveCurrent->setFlat(true);
     m_saveCurrent->setFont(chipstyle::font(12, QFont::DemiBold));
     m_saveCurrent->setCursor(Qt::PointingHandCursor);
-    connect(m_saveCurrent, &QPushButton::clicked, this, [this] { m_model.addCommonSearchTerm(m_model.searchText()); });
+    connect(m_saveCurrent, &QPushButton::clicked, this, [this] { m_session.addCommonSearchTerm(m_session.searchText()); });
     m_flow->addWidget(m_saveCurrent);
 
     m_scroll = new QScrollArea;
@@ -47,15 +49,15 @@ SearchAssistRow::SearchAssistRow(AppModel& model, QWidget* parent) : QWidget(par
     m_chipsContent->setAutoFillBackground(false);
     stack->addWidget(m_scroll);
 
-    for (auto signal : {&AppModel::settingsChanged, &AppModel::searchHistoryChanged, &AppModel::searchTextChanged})
-        connect(&m_model, signal, this, &SearchAssistRow::showModelState);
+    for (auto signal : {&SearchSession::settingsChanged, &SearchSession::searchHistoryChanged, &SearchSession::searchTextChanged})
+        connect(&m_session, signal, this, &SearchAssistRow::showModelState);
     showModelState();
 }
 
 void SearchAssistRow::showModelState()
 {
     const SearchAssistContent content =
-        composeSearchAssist(m_model.settings().commonSearchTerms, m_model.searchHistory(), m_model.searchText());
+        composeSearchAssist(m_session.settings().commonSearchTerms, m_session.searchHistory(), m_session.searchText());
     // Typing changes only the button: the chips (and a hovered one) stay.
     if (content.chips != m_shown)
         rebuildChips(content.chips);
@@ -86,23 +88,23 @@ void SearchAssistRow::rebuildChips(const QList<SearchTermChip>& chips)
 TermChip* SearchAssistRow::makeChip(const SearchTermChip& chip)
 {
     auto* view = new TermChip(chip, m_chipsContent);
-    connect(view, &TermChip::clicked, this, [this, text = chip.text] { m_model.searchForTerm(text); });
+    connect(view, &TermChip::clicked, this, [this, text = chip.text] { m_session.searchForTerm(text); });
     connect(view, &TermChip::deleteRequested, this, [this, chip] { deleteChip(chip); });
     connect(view, &TermChip::addToCommonRequested, this,
-            [this, text = chip.text] { m_model.addCommonSearchTerm(text); });
+            [this, text = chip.text] { m_session.addCommonSearchTerm(text); });
     return view;
 }
 
 void SearchAssistRow::deleteChip(const SearchTermChip& chip)
 {
     if (chip.style == SearchTermChipStyle::History) {
-        m_model.settingsOperations().removeSearchHistoryEntry(chip.text);
+        m_settings.removeSearchHistoryEntry(chip.text);
         return;
     }
-    const std::vector<std::string>& terms = m_model.settings().commonSearchTerms;
+    const std::vector<std::string>& terms = m_session.settings().commonSearchTerms;
     const auto it = std::find(terms.begin(), terms.end(), chip.text.toStdString());
     if (it != terms.end())
-        m_model.removeCommonSearchTerm({static_cast<int>(it - terms.begin())});
+        m_session.removeCommonSearchTerm({static_cast<int>(it - terms.begin())});
 }
 
 // As tall as the chips need, up to the cap; more scroll inside.

@@ -1,9 +1,9 @@
 #pragma once
 // SearchAssistRow: the row under the search field with the common search
 // terms and the recent searches as chips, and "收藏当前", which saves the
-// search text as a common term. It is rebuilt from the model's settings,
+// search text as a common term. It is rebuilt from the session's settings,
 // history and search text; a click on a chip searches for its text, every
-// other action calls one model operation and searches nothing. Absent when
+// other action calls one session operation and searches nothing. Absent when
 // there is no chip. GUI thread only.
 
 #include <QList>
@@ -16,7 +16,8 @@ class QScrollArea;
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
+class SettingsOperations;
 class FlowLayout;
 class TermChip;
 
@@ -26,7 +27,7 @@ class SearchAssistRow : public QWidget {
 public:
     static constexpr int kMaxChipsHeight = 92;
 
-    explicit SearchAssistRow(AppModel& model, QWidget* parent = nullptr);
+    SearchAssistRow(SearchSession& session, SettingsOperations& settings, QWidget* parent = nullptr);
 
     QList<TermChip*> chips() const { return m_chips; }
     QPushButton* saveCurrentButton() const { return m_saveCurrent; }
@@ -41,7 +42,8 @@ private:
     void deleteChip(const SearchTermChip& chip);
     void fitChipsHeight();
 
-    AppModel& m_model;
+    SearchSession& m_session;
+    SettingsOperations& m_settings;
     QScrollArea* m_scroll = nullptr;
     QWidget* m_chipsContent = nullptr;
     FlowLayout* m_flow = nullptr;

@@ -8,13 +8,15 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
-#include "App/AppModel.h"
+#include "App/ResultActions.h"
+#include "App/Search/SearchSession.h"
 #include "UI/Shell/HotKeyManager.h"
 
 namespace pallix {
 
-SearchKeyHandler::SearchKeyHandler(AppModel& model, QWidget* searchView, QWidget* searchField, QWidget* results)
-    : m_model(model), m_searchView(searchView), m_searchField(searchField), m_results(results)
+SearchKeyHandler::SearchKeyHandler(SearchSession& session, ResultActions& actions, QWidget* searchView,
+                                   QWidget* searchField, QWidget* results)
+    : m_session(session), m_actions(actions), m_searchView(searchView), m_searchField(searchField), m_results(results)
 {
 }
 
@@ -50,13 +52,13 @@ bool SearchKeyHandler::handleSpace()
     // field or the settings window: Space previews only where it types nothing.
     if (HotKeyManager::shared().isSuspended())
         return false;  // the settings window is recording a hot key
-    if (m_model.selectedItemID().isEmpty() || !m_model.inlineRenameTargetID().isEmpty())
+    if (m_session.selectedItemID().isEmpty() || !m_session.inlineRenameTargetID().isEmpty())
         return false;
     if (!m_searchView || QApplication::activeWindow() != m_searchView->window())
         return false;
     if (takesText(QApplication::focusWidget()))
         return false;
-    m_model.previewSelected();
+    m_session.previewSelected();
     return true;
 }
 
@@ -72,7 +74,7 @@ bool SearchKeyHandler::handleArrow(int offset)
     const QWidget* focus = QApplication::focusWidget();
     if (!(focus && focus == m_searchField) && !resultsHaveFocus())
         return false;
-    m_model.moveSelection(offset);
+    m_session.moveSelection(offset);
     return true;
 }
 
@@ -82,7 +84,7 @@ bool SearchKeyHandler::handleReturn(const QKeyEvent& event)
 {
     if ((event.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || !resultsHaveFocus())
         return false;
-    m_model.resultActions().openSelected();
+    m_actions.openSelected();
     return true;
 }
 

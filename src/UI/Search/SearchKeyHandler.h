@@ -13,11 +13,13 @@ class QKeyEvent;
 
 namespace pallix {
 
-class AppModel;
+class ResultActions;
+class SearchSession;
 
 class SearchKeyHandler {
 public:
-    SearchKeyHandler(AppModel& model, QWidget* searchView, QWidget* searchField, QWidget* results);
+    SearchKeyHandler(SearchSession& session, ResultActions& actions, QWidget* searchView, QWidget* searchField,
+                     QWidget* results);
 
     // True when the press is handled and must be swallowed.
     bool handle(const QKeyEvent& event);
@@ -32,7 +34,8 @@ private:
     // The results, not a text field inside them, hold the keyboard focus.
     bool resultsHaveFocus() const;
 
-    AppModel& m_model;
+    SearchSession& m_session;
+    ResultActions& m_actions;
     QPointer<QWidget> m_searchView;  // its window is the search window
     QPointer<QWidget> m_searchField;
     QPointer<QWidget> m_results;

@@ -6,7 +6,8 @@
 #include <QProgressBar>
 #include <QToolButton>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
+#include "App/Settings/SettingsOperations.h"
 #include "Core/Models/AppEdition.h"
 #include "UI/Shell/Symbols.h"
 
@@ -37,7 +38,8 @@ QLabel* captionLabel()
 
 } // namespace
 
-SearchToolbar::SearchToolbar(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+SearchToolbar::SearchToolbar(SearchSession& session, SettingsOperations& settings, QWidget* parent)
+    : QWidget(parent), m_session(session), m_settings(settings)
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -53,14 +55,13 @@ SearchToolbar::SearchToolbar(AppModel& model, QWidget* parent) : QWidget(parent)
     row->addStretch(1);
     row->addWidget(makeRightGroup(), 0, Qt::AlignTop);
 
-    connect(&m_model, &AppModel::displayModeChanged, this, &SearchToolbar::updateDisplayMode);
-    connect(&m_model, &AppModel::settingsChanged, this, &SearchToolbar::updateScopes);
-    connect(&m_model, &AppModel::isSearchingChanged, this, &SearchToolbar::updateProgress);
-    connect(&m_model, &AppModel::searchingHintChanged, this, &SearchToolbar::updateProgress);
-    for (auto signal : {&AppModel::resultsChanged, &AppModel::serverResultsChanged, &AppModel::indexedCountChanged,
-                        &AppModel::serverIndexedCountChanged, &AppModel::isIndexingChanged,
-                        &AppModel::isServerIndexingChanged, &AppModel::settingsChanged, &AppModel::searchTextChanged})
-        connect(&m_model, signal, this, &SearchToolbar::updateSummary);
+    connect(&m_session, &SearchSession::displayModeChanged, this, &SearchToolbar::updateDisplayMode);
+    connect(&m_session, &SearchSession::settingsChanged, this, &SearchToolbar::updateScopes);
+    connect(&m_session, &SearchSession::isSearchingChanged, this, &SearchToolbar::updateProgress);
+    connect(&m_session, &SearchSession::searchingHintChanged, this, &SearchToolbar::updateProgress);
+    for (auto signal : {&SearchSession::resultsChanged, &SearchSession::serverResultsChanged,
+                        &SearchSession::summaryInputsChanged, &SearchSession::searchTextChanged})
+        connect(&m_session, signal, this, &SearchToolbar::updateSummary);
     updateDisplayMode();
     updateScopes();
     updateProgress();
@@ -75,8 +76,8 @@ QWidget* SearchToolbar::makeDisplayModeSwitch()
     layout->setSpacing(4);
     m_gridButton = modeButton(QStringLiteral("square.grid.2x2"), QStringLiteral("网格"));
     m_listButton = modeButton(QStringLiteral("list.bullet"), QStringLiteral("列表"));
-    connect(m_gridButton, &QToolButton::clicked, this, [this] { m_model.setDisplayMode(ResultDisplayMode::Grid); });
-    connect(m_listButton, &QToolButton::clicked, this, [this] { m_model.setDisplayMode(ResultDisplayMode::List); });
+    connect(m_gridButton, &QToolButton::clicked, this, [this] { m_session.setDisplayMode(ResultDisplayMode::Grid); });
+    connect(m_listButton, &QToolButton::clicked, this, [this] { m_session.setDisplayMode(ResultDisplayMode::List); });
     layout->addWidget(m_gridButton);
     layout->addWidget(m_listButton);
     return modes;
@@ -94,7 +95,7 @@ QWidget* SearchToolbar::makeRightGroup()
     refresh->setText(QStringLiteral("刷新搜索"));
     refresh->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     refresh->setAutoRaise(true);
-    connect(refresh, &QToolButton::clicked, this, [this] { m_model.scheduleSearch(true, true); });
+    connect(refresh, &QToolButton::clicked, this, [this] { m_session.scheduleSearch(true, true); });
     m_rightLayout->addWidget(refresh);
 
     auto* scopes = new QHBoxLayout;
@@ -145,37 +146,37 @@ void SearchToolbar::toggleFilterPanel()
 
 void SearchToolbar::setLocalScope(bool on)
 {
-    m_model.settingsOperations().applyLocalSearchScope(on);
+    m_settings.applyLocalSearchScope(on);
 }
 
 void SearchToolbar::setServerScope(bool on)
 {
-    m_model.settingsOperations().applyServerSearchScope(on);
+    m_settings.applyServerSearchScope(on);
 }
 
 void SearchToolbar::updateDisplayMode()
 {
-    m_gridButton->setChecked(m_model.displayMode() == ResultDisplayMode::Grid);
-    m_listButton->setChecked(m_model.displayMode() == ResultDisplayMode::List);
+    m_gridButton->setChecked(m_session.displayMode() == ResultDisplayMode::Grid);
+    m_listButton->setChecked(m_session.displayMode() == ResultDisplayMode::List);
 }
 
 void SearchToolbar::updateScopes()
 {
-    m_localScope->setChecked(m_model.settings().includeLocalInSearch);
+    m_localScope->setChecked(m_session.settings().includeLocalInSearch);
     if (m_serverScope)
-        m_serverScope->setChecked(m_model.settings().includeServerInSearch);
+        m_serverScope->setChecked(m_session.settings().includeServerInSearch);
 }
 
 void SearchToolbar::updateProgress()
 {
-    m_progress->setVisible(m_model.isSearching());
-    const QString hint = m_model.searchingHint();
+    m_progress->setVisible(m_session.isSearching());
+    const QString hint = m_session.searchingHint();
     m_progressHint->setText(hint.isEmpty() ? QStringLiteral("正在搜索…") : hint);
 }
 
 void SearchToolbar::updateSummary()
 {
-    m_summary->setText(m_model.resultSummaryText());
+    m_summary->setText(m_session.resultSummaryText());
 }
 
 } // namespace pallix

@@ -2,8 +2,8 @@
 // SearchToolbar: the row under the search field: the filter-panel toggle,
 // the grid/list switch, the refresh button, the search-scope checkboxes and
 // the status (progress while a search with progress runs, then the result
-// summary). Every control reads a model property and calls one model
-// operation. GUI thread only.
+// summary). Every control reads a session property and calls one session
+// or settings operation. GUI thread only.
 
 #include <QWidget>
 
@@ -15,13 +15,14 @@ class QToolButton;
 
 namespace pallix {
 
-class AppModel;
+class SearchSession;
+class SettingsOperations;
 
 class SearchToolbar : public QWidget {
     Q_OBJECT
 
 public:
-    explicit SearchToolbar(AppModel& model, QWidget* parent = nullptr);
+    SearchToolbar(SearchSession& session, SettingsOperations& settings, QWidget* parent = nullptr);
 
     bool isFilterPanelExpanded() const { return m_filterPanelExpanded; }
 
@@ -39,7 +40,8 @@ private:
     void updateProgress();
     void updateSummary();
 
-    AppModel& m_model;
+    SearchSession& m_session;
+    SettingsOperations& m_settings;
     bool m_filterPanelExpanded = false;
     QToolButton* m_filterToggle = nullptr;
     QToolButton* m_gridButton = nullptr;

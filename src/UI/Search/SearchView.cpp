@@ -11,7 +11,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "App/AppModel.h"
+#include "App/ResultActions.h"
+#include "App/Search/SearchSession.h"
+#include "App/Settings/SettingsOperations.h"
 #include "UI/Results/ResultsArea.h"
 #include "UI/Search/FilterPanel.h"
 #include "UI/Search/FilterSummaryRow.h"
@@ -25,39 +27,40 @@
 
 namespace pallix {
 
-SearchView::SearchView(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent)
-    : QWidget(parent), m_model(model)
+SearchView::SearchView(SearchSession& session, Services services, ThumbnailProvider& thumbnails, QWidget* parent)
+    : QWidget(parent), m_session(session), m_services(std::move(services))
 {
     auto* root = new QVBoxLayout(this);
     root->setSpacing(6);
     root->addWidget(makeSearchRow());
-    m_assistRow = new SearchAssistRow(model, this);
+    m_assistRow = new SearchAssistRow(session, m_services.settings, this);
     root->addWidget(m_assistRow);
-    m_toolbar = new SearchToolbar(model, this);
+    m_toolbar = new SearchToolbar(session, m_services.settings, this);
     root->addWidget(m_toolbar);
-    m_filterPanel = new FilterPanel(model, this);
+    m_filterPanel = new FilterPanel(session, this);
     m_filterPanel->setVisible(false);
     root->addWidget(m_filterPanel);
-    m_filterSummary = new FilterSummaryRow(model, this);
+    m_filterSummary = new FilterSummaryRow(session, this);
     root->addWidget(m_filterSummary);
     m_filterAnimation = new QPropertyAnimation(m_filterPanel, "maximumHeight", this);
     m_filterAnimation->setDuration(180);
     m_filterAnimation->setEasingCurve(QEasingCurve::InOutQuad);
     connect(m_filterAnimation, &QPropertyAnimation::finished, this, &SearchView::finishFilterPanelAnimation);
     connect(m_toolbar, &SearchToolbar::filterPanelExpandedChanged, this, &SearchView::setFilterPanelExpanded);
-    m_results = new ResultsArea(model, thumbnails, this);
+    m_results = new ResultsArea(session, &m_services.actions, thumbnails, this);
     root->addWidget(m_results, 1);
 
     installZoomShortcuts();
-    connectResultsArea();
-    connect(&m_model, &AppModel::searchTextChanged, this, &SearchView::showModelText);
-    connect(&m_model, &AppModel::selectedItemIDChanged, this, &SearchView::cancelRenameIfSelectionMoved);
-    connect(&m_model, &AppModel::settingsChanged, this, &SearchView::updateExternalIndexingCTA);
-    connect(&m_model, &AppModel::resultsChanged, this, &SearchView::updateExternalIndexingCTA);
+    connect(m_results, &ResultsArea::enableExternalIndexingRequested, this,
+            [this] { m_services.settings.updateAutoIndexExternalVolumes(true); });
+    connect(&m_session, &SearchSession::searchTextChanged, this, &SearchView::showModelText);
+    connect(&m_session, &SearchSession::selectedItemIDChanged, this, &SearchView::cancelRenameIfSelectionMoved);
+    connect(&m_session, &SearchSession::settingsChanged, this, &SearchView::updateExternalIndexingCTA);
+    connect(&m_session, &SearchSession::resultsChanged, this, &SearchView::updateExternalIndexingCTA);
     connect(&AppNotifications::shared(), &AppNotifications::focusSearchField, this,
             [this] { m_field->setFocus(Qt::OtherFocusReason); }, Qt::QueuedConnection);
 
-    m_keys = std::make_unique<SearchKeyHandler>(model, this, m_field, m_results);
+    m_keys = std::make_unique<SearchKeyHandler>(session, m_services.actions, this, m_field, m_results);
     m_keyMonitor = new KeyDownMonitor([this](QKeyEvent& event) { return m_keys->handle(event); }, this);
     showModelText();
     updateExternalIndexingCTA();
@@ -122,93 +125,56 @@ void SearchView::installZoomShortcuts()
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, action);
     };
-    add(Qt::CTRL | Qt::Key_Equal, [this] { m_model.adjustGridZoom(1); });
-    add(Qt::CTRL | Qt::Key_Plus, [this] { m_model.adjustGridZoom(1); });
-    add(Qt::CTRL | Qt::Key_Minus, [this] { m_model.adjustGridZoom(-1); });
-    add(Qt::CTRL | Qt::Key_0, [this] { m_model.resetGridZoom(); });
-}
-
-void SearchView::connectResultsArea()
-{
-    ResultActions& actions = m_model.resultActions();
-    AppModel& model = m_model;
-    ResultsArea* r = m_results;
-    connect(r, &ResultsArea::adjustZoomRequested, this, [&model](double delta) { model.adjustGridZoom(delta); });
-    connect(r, &ResultsArea::openItemRequested, this, [&actions](const IndexedItem& item) { actions.open(item); });
-    connect(r, &ResultsArea::revealItemRequested, this, [&actions](const IndexedItem& item) { actions.reveal(item); });
-    connect(r, &ResultsArea::scopeToItemRequested, this,
-            [&actions](const IndexedItem& item) { actions.scopeToItem(item); });
-    connect(r, &ResultsArea::openParentRequested, this, [&actions](const IndexedItem& item) {
-        actions.openPath(QString::fromStdString(item.parentPath()));
-    });
-    connect(r, &ResultsArea::copyNameRequested, this, [&actions](const IndexedItem& item) { actions.copyName(item); });
-    connect(r, &ResultsArea::copyPathRequested, this, [&actions](const IndexedItem& item) { actions.copyPath(item); });
-    connect(r, &ResultsArea::copyFileRequested, this,
-            [&actions](const IndexedItem& item) { actions.copyFileToPasteboard(item); });
-    connect(r, &ResultsArea::renameRequested, this,
-            [&actions](const IndexedItem& item) { actions.beginInlineRename(item); });
-    connect(r, &ResultsArea::duplicateRequested, this,
-            [&actions](const IndexedItem& item) { actions.duplicateItem(item); });
-    connect(r, &ResultsArea::moveToTrashRequested, this,
-            [&actions](const IndexedItem& item) { actions.moveItemToTrash(item); });
-    connect(r, &ResultsArea::commitInlineRenameRequested, this, [&actions] { actions.commitInlineRename(); });
-    connect(r, &ResultsArea::cancelInlineRenameRequested, this, [&actions] { actions.cancelInlineRename(); });
-    connect(r, &ResultsArea::inlineRenameEditingEnded, this, [&model, &actions] {
-        if (!model.inlineRenameTargetID().isEmpty())
-            actions.commitInlineRename();
-    });
-    connect(r, &ResultsArea::clearScopeRequested, this, [&model] {
-        if (!model.scopedPath().isEmpty() || model.scopeHistoryIndex() >= 1)
-            model.applyScopedPath(QString(), true);
-    });
-    connect(r, &ResultsArea::resetConstraintsRequested, this, [&model] { model.resetSearchConstraints(); });
-    connect(r, &ResultsArea::enableExternalIndexingRequested, this,
-            [&model] { model.settingsOperations().updateAutoIndexExternalVolumes(true); });
+    add(Qt::CTRL | Qt::Key_Equal, [this] { m_session.adjustGridZoom(1); });
+    add(Qt::CTRL | Qt::Key_Plus, [this] { m_session.adjustGridZoom(1); });
+    add(Qt::CTRL | Qt::Key_Minus, [this] { m_session.adjustGridZoom(-1); });
+    add(Qt::CTRL | Qt::Key_0, [this] { m_session.resetGridZoom(); });
 }
 
 void SearchView::userEdited(const QString& text)
 {
-    m_model.noteUserSearchInput();
-    m_model.setSearchText(text);
-    m_model.scheduleSearch(false, false);
+    m_session.userTyped(text);
+    m_clearButton->setVisible(!text.isEmpty());
 }
 
 void SearchView::clearSearch()
 {
-    m_model.setSearchText(QString());
-    m_model.scheduleSearch(true, false);
+    m_session.setSearchText(QString());
+    m_session.scheduleSearch(true, false);
 }
 
-// Writing only a different text keeps the caret and the selection of the field.
+// A text set elsewhere (a chip, a history pick). After a keystroke the field
+// already holds it; writing only a different text keeps its caret and selection.
 void SearchView::showModelText()
 {
-    if (m_field->text() != m_model.searchText())
-        m_field->setText(m_model.searchText());
-    m_clearButton->setVisible(!m_model.searchText().isEmpty());
+    if (m_field->text() != m_session.searchText())
+        m_field->setText(m_session.searchText());
+    m_clearButton->setVisible(!m_session.searchText().isEmpty());
 }
 
 void SearchView::submit()
 {
-    if (m_model.selectedItemID().isEmpty())
-        m_model.selectFirstResult();
-    m_model.resultActions().openSelected();
+    if (m_session.selectedItemID().isEmpty())
+        m_session.selectFirstResult();
+    m_services.actions.openSelected();
 }
 
 // Moving the selection away from the item being renamed ends the rename
 // without committing it.
 void SearchView::cancelRenameIfSelectionMoved()
 {
-    const QString target = m_model.inlineRenameTargetID();
-    if (target.isEmpty() || m_model.selectedItemID() == target)
+    const QString target = m_session.inlineRenameTargetID();
+    if (target.isEmpty() || m_session.selectedItemID() == target)
         return;
-    m_model.setInlineRenameTargetID(QString());
-    m_model.setInlineRenameDraft(QString());
+    m_session.setInlineRenameTargetID(QString());
+    m_session.setInlineRenameDraft(QString());
 }
 
 void SearchView::updateExternalIndexingCTA()
 {
     std::optional<ResultsArea::ExternalIndexingCTA> cta;
-    if (!m_model.settings().autoIndexExternalVolumes && m_model.hasMountedRemovableVolumes())
+    if (!m_session.settings().autoIndexExternalVolumes && m_services.hasMountedRemovableVolumes
+        && m_services.hasMountedRemovableVolumes())
         cta = ResultsArea::ExternalIndexingCTA{
             QStringLiteral("检测到你连接了外接硬盘，但当前未开启外接硬盘索引，所以外接盘里的图片按名字可能搜不到。"),
             QStringLiteral("开启外接硬盘索引并重新扫描")};
@@ -243,7 +209,7 @@ void SearchView::showEvent(QShowEvent* event)
         return;
     m_appeared = true;
     m_field->setFocus(Qt::OtherFocusReason);
-    m_model.scheduleSearch(true, false);
+    m_session.scheduleSearch(true, false);
     // After the window is on screen, so that the sheet has a window to sit on.
     QMetaObject::invokeMethod(this, &SearchView::presentWelcomeSheetIfNeeded, Qt::QueuedConnection);
 }
@@ -256,11 +222,14 @@ WelcomeSheet* SearchView::welcomeSheet() const
 // Any way of closing it counts: the button, Return, Esc or the window's close.
 void SearchView::presentWelcomeSheetIfNeeded()
 {
-    if (m_welcomeSheet || m_model.welcomeSheetDismissed())
+    if (m_welcomeSheet || (m_services.welcomeSheetDismissed && m_services.welcomeSheetDismissed()))
         return;
     m_welcomeSheet = new WelcomeSheet(window());
     m_welcomeSheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_welcomeSheet, &QDialog::finished, this, [this] { m_model.markWelcomeSheetDismissed(); });
+    connect(m_welcomeSheet, &QDialog::finished, this, [this] {
+        if (m_services.markWelcomeSheetDismissed)
+            m_services.markWelcomeSheetDismissed();
+    });
     m_welcomeSheet->open();
 }
 

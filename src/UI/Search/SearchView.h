@@ -1,15 +1,17 @@
 #pragma once
 // SearchView: the search window's content, top to bottom: the search row
 // (field, clear button, settings button), the search-assist row, the toolbar,
-// the filter panel (or, collapsed, its summary) and the results area. It
-// keeps no search state: the field mirrors AppModel::searchText, every edit
-// and button calls one model operation, and the results area's requests go to
-// the model or its ResultActions. It also focuses the field when asked,
+// the filter panel (or, collapsed, its summary) and the results area. The
+// field owns the typed text: a keystroke is one SearchSession::userTyped()
+// call and the text is never written back while the user types; only a text
+// set elsewhere (a chip, a history pick) reaches the field. Every button calls
+// one session operation. It also focuses the field when asked,
 // searches once when it first appears, presents the welcome sheet until it
 // has been closed once, and takes Space and the arrow keys through a key
 // monitor.
 // GUI thread only.
 
+#include <functional>
 #include <memory>
 
 #include <QPointer>
@@ -22,7 +24,9 @@ class QToolButton;
 
 namespace pallix {
 
-class AppModel;
+class ResultActions;
+class SearchSession;
+class SettingsOperations;
 class FilterPanel;
 class FilterSummaryRow;
 class KeyDownMonitor;
@@ -37,7 +41,17 @@ class SearchView : public QWidget {
     Q_OBJECT
 
 public:
-    SearchView(AppModel& model, ThumbnailProvider& thumbnails, QWidget* parent = nullptr);
+    // What the view reaches besides the session.
+    struct Services {
+        ResultActions& actions;
+        SettingsOperations& settings;
+        std::function<bool()> hasMountedRemovableVolumes;
+        // Whether the welcome sheet has been closed once, and noting that it has.
+        std::function<bool()> welcomeSheetDismissed;
+        std::function<void()> markWelcomeSheetDismissed;
+    };
+
+    SearchView(SearchSession& session, Services services, ThumbnailProvider& thumbnails, QWidget* parent = nullptr);
     ~SearchView() override;
 
     QLineEdit* searchField() const { return m_field; }
@@ -62,7 +76,6 @@ protected:
 private:
     QWidget* makeSearchRow();
     void installZoomShortcuts();
-    void connectResultsArea();
     void userEdited(const QString& text);
     void clearSearch();
     void showModelText();
@@ -72,7 +85,8 @@ private:
     void finishFilterPanelAnimation();
     void presentWelcomeSheetIfNeeded();
 
-    AppModel& m_model;
+    SearchSession& m_session;
+    Services m_services;
     QLineEdit* m_field = nullptr;
     QToolButton* m_clearButton = nullptr;
     QPushButton* m_settingsButton = nullptr;

@@ -22,13 +22,19 @@ SearchWindow::SearchWindow(AppModel& model, ThumbnailProvider& thumbnails, QWidg
     auto* stack = new QVBoxLayout(central);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
-    m_view = new SearchView(model, thumbnails, central);
+    // The window is the shell's: it hands the view the session and the few
+    // other features the view's controls reach.
+    SearchView::Services services{model.resultActions(), model.settingsOperations(),
+                                  [&model] { return model.hasMountedRemovableVolumes(); },
+                                  [&model] { return model.welcomeSheetDismissed(); },
+                                  [&model] { model.markWelcomeSheetDismissed(); }};
+    m_view = new SearchView(model.searchSession(), std::move(services), thumbnails, central);
     stack->addWidget(m_view, 1);
     m_noticeBar = new FaultNoticeBar(model.faultNotices(), central);
     stack->addWidget(m_noticeBar);
     setCentralWidget(central);
     buildFileMenu();
-    m_resultsMenu = new ResultsMenu(model, this);
+    m_resultsMenu = new ResultsMenu(model.searchSession(), model.resultActions(), this);
     menuBar()->addMenu(m_resultsMenu);
 
     m_statusLine = new QLabel;

@@ -199,20 +199,20 @@ TEST_F(SettingsOpsTest, KeepWarmHoldsOneActivityAndReleasesIt)
 
 TEST_F(SettingsOpsTest, ScopeChangesClearTheSideTurnedOff)
 {
-    model().setSearchText("report");
-    model().applySearchResults(fileItems({"/data/report.txt"}), model().currentQuerySnapshot());
-    model().setServerResults(fileItems({"/srv/report.txt"}));
+    model().searchSession().setSearchText("report");
+    model().searchSession().applySearchResults(fileItems({"/data/report.txt"}), model().searchSession().currentQuerySnapshot());
+    model().searchSession().setServerResults(fileItems({"/srv/report.txt"}));
 
     ops().applySearchScopeChanges(false, true);
-    EXPECT_TRUE(model().results().isEmpty());
-    EXPECT_EQ(model().serverResults().size(), 1);
+    EXPECT_TRUE(model().searchSession().results().isEmpty());
+    EXPECT_EQ(model().searchSession().serverResults().size(), 1);
     EXPECT_TRUE(h.logged("server:fullScan"));
     EXPECT_FALSE(reloaded().includeLocalInSearch);
     EXPECT_TRUE(reloaded().includeServerInSearch);
 
     h.log.clear();
     ops().applySearchScopeChanges(true, false);
-    EXPECT_TRUE(model().serverResults().isEmpty());
+    EXPECT_TRUE(model().searchSession().serverResults().isEmpty());
     EXPECT_FALSE(h.logged("server:fullScan"));
     EXPECT_TRUE(reloaded().includeLocalInSearch);
     EXPECT_FALSE(reloaded().includeServerInSearch);
@@ -224,22 +224,22 @@ TEST_F(SettingsOpsTest, DeletingARecentSearchRemovesTheFirstCanonicallyEqualEntr
 {
     const QString composed = QString::fromUtf8("caf\u00e9");
     const QString decomposed = QString::fromUtf8("cafe\u0301");
-    model().setSearchHistory({"报告", decomposed, "Café", composed});
+    model().searchSession().setSearchHistory({"报告", decomposed, "Café", composed});
     ops().removeSearchHistoryEntry(composed);
-    EXPECT_EQ(model().searchHistory(), (QStringList{"报告", "Café", composed}));
-    EXPECT_EQ(h.defaults->stringList(AppModel::searchHistoryKey()),
+    EXPECT_EQ(model().searchSession().searchHistory(), (QStringList{"报告", "Café", composed}));
+    EXPECT_EQ(h.defaults->stringList(SearchSession::searchHistoryKey()),
               (std::vector<std::string>{"报告", "Café", composed.toStdString()}));
 
     // No equal entry (case and width count): nothing changes, nothing is written.
-    h.defaults->setStringList(AppModel::searchHistoryKey(), {"sentinel"});
+    h.defaults->setStringList(SearchSession::searchHistoryKey(), {"sentinel"});
     ops().removeSearchHistoryEntry("CAFÉ");
     ops().removeSearchHistoryEntry(QString::fromUtf8("报 告"));
-    EXPECT_EQ(model().searchHistory().size(), 3);
-    EXPECT_EQ(h.defaults->stringList(AppModel::searchHistoryKey()), std::vector<std::string>{"sentinel"});
+    EXPECT_EQ(model().searchSession().searchHistory().size(), 3);
+    EXPECT_EQ(h.defaults->stringList(SearchSession::searchHistoryKey()), std::vector<std::string>{"sentinel"});
 
     ops().clearSearchHistory();
-    EXPECT_TRUE(model().searchHistory().isEmpty());
-    EXPECT_EQ(h.defaults->stringList(AppModel::searchHistoryKey()), std::vector<std::string>{});
+    EXPECT_TRUE(model().searchSession().searchHistory().isEmpty());
+    EXPECT_EQ(h.defaults->stringList(SearchSession::searchHistoryKey()), std::vector<std::string>{});
 }
 
 // Operations that search or scan again, over a seeded index.
@@ -268,17 +268,17 @@ struct SeededSettingsTest : testing::Test {
     SettingsOperations& ops() { return h.model->settingsOperations(); }
     bool showsCount(qsizetype n)
     {
-        const bool shown = pumpUntil(*h.clock, [&] { return model().results().size() == n; }, std::chrono::milliseconds(5), 3000);
+        const bool shown = pumpUntil(*h.clock, [&] { return model().searchSession().results().size() == n; }, std::chrono::milliseconds(5), 3000);
         if (!shown)
-            ADD_FAILURE() << "shows " << model().results().size() << ", not " << n;
+            ADD_FAILURE() << "shows " << model().searchSession().results().size() << ", not " << n;
         return shown;
     }
 };
 
 TEST_F(SeededSettingsTest, SearchLimitIsClampedStoredAndSearchedWith)
 {
-    model().setSearchText("note");
-    model().scheduleSearch(true, false);
+    model().searchSession().setSearchText("note");
+    model().searchSession().scheduleSearch(true, false);
     ASSERT_TRUE(showsCount(350));
 
     ops().updateSearchLimit(50);
@@ -297,10 +297,10 @@ TEST_F(SeededSettingsTest, SearchLimitIsClampedStoredAndSearchedWith)
 
 TEST_F(SeededSettingsTest, JunkFilterSetsItsStatusAndSearchesAgainWithoutRescan)
 {
-    model().setSearchText("DS_Store");
-    model().scheduleSearch(true, false);
-    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return model().lastDisplayedQuery().has_value(); }));
-    EXPECT_TRUE(model().results().isEmpty());
+    model().searchSession().setSearchText("DS_Store");
+    model().searchSession().scheduleSearch(true, false);
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return model().searchSession().lastDisplayedQuery().has_value(); }));
+    EXPECT_TRUE(model().searchSession().results().isEmpty());
 
     ops().updateExcludeSystemJunkFromIndex(false);
     EXPECT_EQ(model().statusMessage(),

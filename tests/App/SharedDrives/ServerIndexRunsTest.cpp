@@ -157,8 +157,8 @@ TEST(ServerIndexRuns, ManualUpdateRefusesWhenOffOrRunningAndCountsWhatItAdded)
     EXPECT_EQ(road.drives().serverIndexStatusText(), "共享盘索引已建立（2 项）");
 
     int searches = 0;
-    QObject::connect(road.h.model.get(), &AppModel::serverResultsChanged, road.h.model.get(), [&] { ++searches; });
-    road.model().setSearchText("jpg");
+    QObject::connect(&road.h.model->searchSession(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++searches; });
+    road.model().searchSession().setSearchText("jpg");
     writeFile(road.share() / "b.jpg");
     writeFile(road.share() / "sub/c.png");
     road.drives().refreshServerIndexManually();

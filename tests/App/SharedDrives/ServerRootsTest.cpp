@@ -212,10 +212,10 @@ TEST(ServerRoots, TurningIndexingOffStopsDetectionAndClearsTheSection)
     road.start();
     road.drives().updateEnableServerIndexing(true);
     EXPECT_EQ(road.status(), kDetecting);
-    road.model().setServerResults(fileItems({"/s/a.jpg"}));
+    road.model().searchSession().setServerResults(fileItems({"/s/a.jpg"}));
     road.drives().updateEnableServerIndexing(false);
     EXPECT_FALSE(road.settings().enableServerIndexing);
-    EXPECT_TRUE(road.model().serverResults().isEmpty());
+    EXPECT_TRUE(road.model().searchSession().serverResults().isEmpty());
     EXPECT_EQ(road.status(), "");
 
     // Detection has stopped: a default folder appearing later is not adopted.

@@ -88,12 +88,12 @@ inline std::vector<std::string> pathsOf(const std::vector<IndexedItem>& items)
     return out;
 }
 
-// Polls `condition` until it holds; gives up after ten real seconds (a failure,
+// Polls `condition` until it holds; gives up after a real minute (a failure,
 // not a timing). Background jobs run on their own threads, so a test waits for
 // their effect rather than for a time.
 inline bool eventually(const std::function<bool()>& condition)
 {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > giveUp)
             return false;

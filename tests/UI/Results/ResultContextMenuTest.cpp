@@ -47,7 +47,7 @@ TEST(ResultContextMenu, EntriesForAFolderAndAFile)
 
 struct ResultsContextMenuTest : testing::Test {
     ResultsFixture f;
-    ResultsArea area{f.model(), f.h.thumbnails};
+    ResultsArea area{f.model().searchSession(), nullptr, f.h.thumbnails};
     void SetUp() override
     {
         area.resize(1300, 700);
@@ -72,12 +72,12 @@ struct ResultsContextMenuTest : testing::Test {
 
 TEST_F(ResultsContextMenuTest, EveryEntryActsOnTheItemClickedWhateverIsSelected)
 {
-    f.model().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 4, "jpg"));
-    f.model().setSelectedItemID("/r/a0.jpg");
+    f.model().searchSession().setSelectedItemID("/r/a0.jpg");
     ResultContextMenu* menu = rightClick(area.listView(), 2);
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(f.model().selectedItemID(), "/r/a0.jpg");  // the click selects nothing
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), "/r/a0.jpg");  // the click selects nothing
 
     using Signal = void (ResultsArea::*)(const IndexedItem&);
     const std::vector<Signal> expected{
@@ -106,10 +106,10 @@ TEST_F(ResultsContextMenuTest, EveryEntryActsOnTheItemClickedWhateverIsSelected)
 
 TEST_F(ResultsContextMenuTest, CardsHaveTheMenuAndSkuRowsNone)
 {
-    f.model().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
     f.publishMain(ItemList{fileItem("/r/dir", true)});
-    f.model().setSkuRelatedResults(fileItems({"/k/a.png"}));
-    f.model().setServerResults(fileItems({"/s/b.png"}));
+    f.model().searchSession().setSkuRelatedResults(fileItems({"/k/a.png"}));
+    f.model().searchSession().setServerResults(fileItems({"/s/b.png"}));
     ResultsModel& rows = area.resultsModel();
     const auto rowOf = [&](const char* id) { return rows.rowOfId(QString::fromLatin1(id)); };
 
@@ -122,7 +122,7 @@ TEST_F(ResultsContextMenuTest, CardsHaveTheMenuAndSkuRowsNone)
     EXPECT_EQ(menu->item().path(), "/s/b.png");
     EXPECT_EQ(rightClick(area.gridView(), rowOf("/k/a.png")), nullptr);
 
-    f.model().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
     EXPECT_EQ(rightClick(area.listView(), rowOf("/k/a.png")), nullptr);
     EXPECT_NE(rightClick(area.listView(), rowOf("/r/dir")), nullptr);
 }

@@ -42,7 +42,7 @@ TEST(ResultSymbols, TheBundledSymbolsDrawUnderAThemeWithoutTheirNames)
         EXPECT_TRUE(drawsSomething(ResultSymbols::icon(QString::fromLatin1(name)).pixmap(24, 24))) << name;
 
     testing_support::ResultsFixture f;
-    EmptyResultsPanel panel(f.model());
+    EmptyResultsPanel panel(f.model().searchSession());
     const QList<QLabel*> labels = panel.findChildren<QLabel*>();
     ASSERT_FALSE(labels.isEmpty());
     EXPECT_TRUE(drawsSomething(labels.front()->pixmap()));  // the magnifying glass

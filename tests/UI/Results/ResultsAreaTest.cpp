@@ -28,7 +28,7 @@ using F = SearchContentFilter;
 
 struct ResultsAreaTest : testing::Test {
     ResultsFixture f;
-    ResultsArea area{f.model(), f.h.thumbnails};
+    ResultsArea area{f.model().searchSession(), nullptr, f.h.thumbnails};
     void SetUp() override
     {
         area.resize(1300, 700);
@@ -78,7 +78,7 @@ TEST_F(ResultsAreaTest, EmptyPanelShowsTheStateAndItsButtonsEmit)
     QSignalSpy clear(&area, &ResultsArea::clearScopeRequested);
     QSignalSpy enable(&area, &ResultsArea::enableExternalIndexingRequested);
 
-    f.model().applyScopedPath("/home/a", true);
+    f.model().searchSession().applyScopedPath("/home/a", true);
     EXPECT_EQ(area.emptyPanel()->buttonTitles(), (QStringList{"清除范围", "清除限制并重试"}));
     EXPECT_EQ(area.emptyPanel()->lines().front(), (EmptyResultsPanel::Line{"当前范围", "/home/a"}));
     area.setExternalIndexingCTA(ResultsArea::ExternalIndexingCTA{"外接磁盘未建立索引", "索引外接磁盘"});
@@ -95,19 +95,19 @@ TEST_F(ResultsAreaTest, EmptyPanelShowsTheStateAndItsButtonsEmit)
 
 TEST_F(ResultsAreaTest, BodyFollowsResultsAndModeAndHeaderOnlyInList)
 {
-    f.model().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
     EXPECT_EQ(area.currentBody(), area.emptyPanel());
     EXPECT_TRUE(area.headerView()->isVisible());  // stays above the empty panel
     f.publishMain(numberedFiles("a", 3));
     EXPECT_EQ(area.currentBody(), area.listView());
-    f.model().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
     EXPECT_EQ(area.currentBody(), area.gridView());
     EXPECT_FALSE(area.headerView()->isVisible());
 }
 
 TEST_F(ResultsAreaTest, ClicksSelectOpenActAndEmptySpaceClears)
 {
-    f.model().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 5));
     ResultsListView* list = area.listView();
     QWidget* viewport = list->viewport();
@@ -120,13 +120,13 @@ TEST_F(ResultsAreaTest, ClicksSelectOpenActAndEmptySpaceClears)
     const QRect dates = ListColumns::layout(viewport->width(), 0, 1)[ListColumns::Modified];
     const QPoint dateOfRow2(dates.center().x(), list->rowRect(2).center().y());
     QTest::mouseClick(viewport, Qt::LeftButton, {}, dateOfRow2);
-    EXPECT_EQ(f.model().selectedItemID(), "/r/a2.txt");
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), "/r/a2.txt");
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, dateOfRow2);
     EXPECT_EQ(open.count(), 0);
 
     // The selected row shows its buttons: scope, open, reveal.
     ASSERT_TRUE(list->showsActions(2));
-    EXPECT_EQ(ResultsListView::actionSymbol(f.model().results()[2], 0), "arrow.turn.down.right");
+    EXPECT_EQ(ResultsListView::actionSymbol(f.model().searchSession().results()[2], 0), "arrow.turn.down.right");
     QTest::mouseClick(viewport, Qt::LeftButton, {}, list->actionRect(2, 0).center());
     QTest::mouseClick(viewport, Qt::LeftButton, {}, list->actionRect(2, 1).center());
     QTest::mouseClick(viewport, Qt::LeftButton, {}, list->actionRect(2, 2).center());
@@ -138,33 +138,33 @@ TEST_F(ResultsAreaTest, ClicksSelectOpenActAndEmptySpaceClears)
     // A double click on the icon selects and opens, unless that row is being renamed.
     const QPoint iconOfRow3(ListColumns::kPadding + 9, list->rowRect(3).center().y());
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, iconOfRow3);
-    EXPECT_EQ(f.model().selectedItemID(), "/r/a3.txt");
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), "/r/a3.txt");
     EXPECT_EQ(open.count(), 2);
-    f.model().setInlineRenameTargetID("/r/a3.txt");
+    f.model().searchSession().setInlineRenameTargetID("/r/a3.txt");
     EXPECT_FALSE(list->showsActions(3));
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, iconOfRow3);
     EXPECT_EQ(open.count(), 2);
 
     // Below the last row: the selection goes, and so does the rename.
     QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(300, list->rowRect(4).bottom() + 40));
-    EXPECT_EQ(f.model().selectedItemID(), "");
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), "");
     EXPECT_EQ(cancel.count(), 1);
-    f.model().setInlineRenameTargetID(QString());
+    f.model().searchSession().setInlineRenameTargetID(QString());
     QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(300, list->rowRect(4).bottom() + 40));
     EXPECT_EQ(cancel.count(), 1);
 }
 
 TEST_F(ResultsAreaTest, NoRowShowsActionsPast120MainResults)
 {
-    f.model().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 121));
-    f.model().setSelectedItemID("/r/a0.txt");
+    f.model().searchSession().setSelectedItemID("/r/a0.txt");
     EXPECT_FALSE(area.listView()->showsActions(0));
 }
 
 TEST_F(ResultsAreaTest, CtrlWheelOverTheGridZoomsAndPlainWheelScrolls)
 {
-    f.model().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
     f.publishMain(numberedFiles("a", 400, "png"));
     ResultsGridView* grid = area.gridView();
     QWidget* viewport = grid->viewport();
@@ -204,36 +204,36 @@ TEST_F(ResultsAreaTest, CtrlWheelOverTheGridZoomsAndPlainWheelScrolls)
 
     // The model's step follows, and the grid lays out its cards again.
     const double before = grid->gridLayout().columns().width;
-    f.model().adjustGridZoom(10);
+    f.model().searchSession().adjustGridZoom(10);
     EXPECT_GT(grid->gridLayout().columns().width, before);
 }
 
 TEST_F(ResultsAreaTest, TheSelectedRowScrollsToTheCentre)
 {
-    f.model().setDisplayMode(ResultDisplayMode::List);
-    f.model().setImageFuzzyResults(numberedFiles("f", 50, "png"));
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().setImageFuzzyResults(numberedFiles("f", 50, "png"));
     f.publishMain(numberedFiles("a", 500));
     ResultsListView* list = area.listView();
     QScrollBar* bar = list->verticalScrollBar();
     const auto centred = [&](int row) {
         return std::abs(list->rowRect(row).center().y() - bar->value() - list->viewport()->height() / 2) <= 1;
     };
-    f.model().setSelectedItemID("/r/a400.txt");
+    f.model().searchSession().setSelectedItemID("/r/a400.txt");
     EXPECT_TRUE(QTest::qWaitFor([&] { return centred(400); }, 5000));
     // A path only among the image-content matches scrolls to its qualified row.
-    f.model().setSelectedItemID("/r/f10.png");
+    f.model().searchSession().setSelectedItemID("/r/f10.png");
     const int fuzzyRow = area.resultsModel().rowOfId("fuzzy-/r/f10.png");
     ASSERT_GT(fuzzyRow, 500);
     EXPECT_TRUE(QTest::qWaitFor([&] { return centred(fuzzyRow); }, 5000));
     // Back to the top, clamped to the range.
-    f.model().setSelectedItemID("/r/a0.txt");
+    f.model().searchSession().setSelectedItemID("/r/a0.txt");
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 5000));
 }
 
 TEST_F(ResultsAreaTest, ShowMoreButtonShowsEveryMatch)
 {
-    f.model().setDisplayMode(ResultDisplayMode::List);
-    f.model().setImageFuzzyResults(numberedFiles("f", 605, "png"));
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().setImageFuzzyResults(numberedFiles("f", 605, "png"));
     ResultsListView* list = area.listView();
     ResultsModel& rows = area.resultsModel();
     const int last = rows.rowCount() - 1;
@@ -253,12 +253,12 @@ namespace {
 
 TEST_F(ResultsAreaTest, RowButtonsStayWithinANarrowView)
 {
-    f.model().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 3));
     area.resize(1100, 500);  // the columns' minimum widths are wider than this
     ResultsListView* list = area.listView();
     QSignalSpy reveal(&area, &ResultsArea::revealItemRequested);
-    f.model().setSelectedItemID("/r/a1.txt");
+    f.model().searchSession().setSelectedItemID("/r/a1.txt");
     for (int action = 0; action < 3; ++action)
         EXPECT_TRUE(list->viewport()->rect().contains(list->actionRect(1, action))) << action;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->actionRect(1, 2).center());
@@ -270,7 +270,7 @@ TEST_F(ResultsAreaTest, TheScopePathTakesAtMostTwoLinesShortenedInTheMiddle)
     const QString deep = QStringLiteral("/home/用户/") + QStringLiteral("一个很长的文件夹名字/").repeated(30)
                          + QStringLiteral("最后一层");
     for (const QString& scope : {QStringLiteral("/home/用户/合同"), deep}) {
-        f.model().applyScopedPath(scope, true);
+        f.model().searchSession().applyScopedPath(scope, true);
         area.resize(1100, 600);
         QApplication::processEvents();
         ElidingLabel* value = nullptr;

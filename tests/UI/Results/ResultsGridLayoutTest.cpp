@@ -59,8 +59,8 @@ TEST(GridMetrics, CardHeightsNeverDropBelowTheirBase)
 TEST(ResultsGridLayout, RectanglesHitTestsAndVisitsAgree)
 {
     ResultsFixture f;
-    ResultsModel rows(f.model());
-    f.model().setServerResults(numberedFiles("s", 5));
+    ResultsModel rows(f.model().searchSession());
+    f.model().searchSession().setServerResults(numberedFiles("s", 5));
     f.publishMain(numberedFiles("a", 23, "png"));
     ResultsGridLayout layout;
     const ResultsGridLayout::TextHeights text;

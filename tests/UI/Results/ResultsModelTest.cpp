@@ -16,7 +16,7 @@ using Section = ResultsModel::Section;
 
 struct ResultsModelTest : testing::Test {
     ResultsFixture f;
-    ResultsModel rows{f.model()};
+    ResultsModel rows{f.model().searchSession()};
     QAbstractItemModelTester tester{&rows, QAbstractItemModelTester::FailureReportingMode::Fatal};
 
     // Kinds and sections of every row, as "h:fuzzy" etc.; items as "i:<section>".
@@ -51,9 +51,9 @@ struct ResultsModelTest : testing::Test {
 
 TEST_F(ResultsModelTest, SectionsInFixedOrderWithHeadersCountsAndQualifiedIds)
 {
-    f.model().setServerResults(fileItems({"/s/a.txt"}));
-    f.model().setSkuRelatedResults(fileItems({"/k/a.png", "/k/b.png"}));
-    f.model().setImageFuzzyResults(fileItems({"/r/a.png"}));
+    f.model().searchSession().setServerResults(fileItems({"/s/a.txt"}));
+    f.model().searchSession().setSkuRelatedResults(fileItems({"/k/a.png", "/k/b.png"}));
+    f.model().searchSession().setImageFuzzyResults(fileItems({"/r/a.png"}));
     f.publishMain(fileItems({"/r/a.png", "/r/b.txt", "/r/c.txt"}));
 
     EXPECT_EQ(shape(), (std::vector<std::string>{"i:main", "d:fuzzy", "h:fuzzy", "i:fuzzy", "d:sku", "h:sku", "i:sku",
@@ -74,23 +74,23 @@ TEST_F(ResultsModelTest, SectionsInFixedOrderWithHeadersCountsAndQualifiedIds)
     EXPECT_EQ(rows.index(firstRow(Section::SkuRelated)).data(ResultsModel::RowIdRole).toString(), "/k/a.png");
 
     // The scroll target of a path in two sections is the main row.
-    EXPECT_EQ(ResultsModel::scrollTargetID(f.model(), "/r/a.png"), "/r/a.png");
+    EXPECT_EQ(ResultsModel::scrollTargetID(f.model().searchSession(), "/r/a.png"), "/r/a.png");
     EXPECT_EQ(rows.rowOfId("/r/a.png"), 0);
     EXPECT_EQ(rows.rowOfId("fuzzy-/r/a.png"), firstRow(Section::ImageFuzzy));
-    EXPECT_EQ(ResultsModel::scrollTargetID(f.model(), "/s/a.txt"), "server-/s/a.txt");
-    EXPECT_EQ(ResultsModel::scrollTargetID(f.model(), "/nowhere"), "");
+    EXPECT_EQ(ResultsModel::scrollTargetID(f.model().searchSession(), "/s/a.txt"), "server-/s/a.txt");
+    EXPECT_EQ(ResultsModel::scrollTargetID(f.model().searchSession(), "/nowhere"), "");
 }
 
 TEST_F(ResultsModelTest, OnlySideSectionsLeaveNoMainRows)
 {
-    f.model().setSkuRelatedResults(fileItems({"/k/a.png"}));
+    f.model().searchSession().setSkuRelatedResults(fileItems({"/k/a.png"}));
     EXPECT_EQ(shape(), (std::vector<std::string>{"d:sku", "h:sku", "i:sku"}));
     EXPECT_FALSE(rows.isEmpty());
 }
 
 TEST_F(ResultsModelTest, ImageContentMatchesAreCutAt600UntilShowMore)
 {
-    f.model().setImageFuzzyResults(numberedFiles("f", 700, "png"));
+    f.model().searchSession().setImageFuzzyResults(numberedFiles("f", 700, "png"));
     EXPECT_EQ(itemRows(Section::ImageFuzzy), 600);
     EXPECT_EQ(rows.index(firstRow(Section::ImageFuzzy, Kind::SectionHeader)).data(ResultsModel::CountRole).toInt(), 700);
     const int more = firstRow(Section::ImageFuzzy, Kind::ShowMore);
@@ -103,35 +103,35 @@ TEST_F(ResultsModelTest, ImageContentMatchesAreCutAt600UntilShowMore)
     EXPECT_EQ(itemRows(Section::ImageFuzzy), 700);
     EXPECT_EQ(firstRow(Section::ImageFuzzy, Kind::ShowMore), -1);
     // A new list keeps the choice; coming on screen again resets it.
-    f.model().setImageFuzzyResults(numberedFiles("g", 650, "png"));
+    f.model().searchSession().setImageFuzzyResults(numberedFiles("g", 650, "png"));
     EXPECT_EQ(itemRows(Section::ImageFuzzy), 650);
     rows.setShowAllFuzzy(false);
     EXPECT_EQ(itemRows(Section::ImageFuzzy), 600);
 
-    f.model().setImageFuzzyResults(numberedFiles("h", 600, "png"));
+    f.model().searchSession().setImageFuzzyResults(numberedFiles("h", 600, "png"));
     EXPECT_EQ(firstRow(Section::ImageFuzzy, Kind::ShowMore), -1);
 }
 
 TEST_F(ResultsModelTest, ParityContinuesAcrossSectionsAndCountsHiddenMatches)
 {
     const auto alternate = [&](Section s) { return rows.rowAt(firstRow(s)).alternate; };
-    f.model().setSkuRelatedResults(fileItems({"/k/a.png"}));
-    f.model().setServerResults(fileItems({"/s/a.txt"}));
-    f.model().setImageFuzzyResults(fileItems({"/f/a.png", "/f/b.png"}));
+    f.model().searchSession().setSkuRelatedResults(fileItems({"/k/a.png"}));
+    f.model().searchSession().setServerResults(fileItems({"/s/a.txt"}));
+    f.model().searchSession().setImageFuzzyResults(fileItems({"/f/a.png", "/f/b.png"}));
     f.publishMain(fileItems({"/r/a", "/r/b", "/r/c"}));
     EXPECT_FALSE(rows.rowAt(0).alternate);
     EXPECT_TRUE(rows.rowAt(1).alternate);
     EXPECT_TRUE(alternate(Section::ImageFuzzy));   // row 3
     EXPECT_TRUE(alternate(Section::SkuRelated));   // row 5
     EXPECT_TRUE(alternate(Section::Server));       // SKU rows not counted: row 5
-    f.model().setImageFuzzyResults({});
+    f.model().searchSession().setImageFuzzyResults({});
     EXPECT_TRUE(alternate(Section::SkuRelated));   // row 3
     f.publishMain(fileItems({"/r/a", "/r/b"}));
     EXPECT_FALSE(alternate(Section::SkuRelated));  // row 2
     EXPECT_FALSE(alternate(Section::Server));
 
     // The 101 matches behind the button still count: 2 + 701 is odd.
-    f.model().setImageFuzzyResults(numberedFiles("f", 701, "png"));
+    f.model().searchSession().setImageFuzzyResults(numberedFiles("f", 701, "png"));
     EXPECT_TRUE(alternate(Section::Server));
 }
 
@@ -179,8 +179,8 @@ TEST_F(ResultsModelTest, ContentFilterRules)
         EXPECT_TRUE(passes(item, {F::All, F::Images}) && passes(item, {}));
 
     // Every list filtered out: the area is empty although the lists are not.
-    f.model().updateContentFilter(F::Videos);
-    f.model().setImageFuzzyResults(fileItems({"/r/b.png"}));
+    f.model().searchSession().updateContentFilter(F::Videos);
+    f.model().searchSession().setImageFuzzyResults(fileItems({"/r/b.png"}));
     f.publishMain(fileItems({"/r/a.txt"}));
     EXPECT_TRUE(rows.isEmpty());
     EXPECT_EQ(rows.rowCount(), 0);
@@ -189,16 +189,16 @@ TEST_F(ResultsModelTest, ContentFilterRules)
 TEST_F(ResultsModelTest, OneResetPerPublishedList)
 {
     QSignalSpy resets(&rows, &QAbstractItemModel::modelReset);
-    f.model().setImageFuzzyResults(fileItems({"/f/a.png"}));
-    f.model().setSkuRelatedResults(fileItems({"/k/a.png"}));
-    f.model().setServerResults(fileItems({"/s/a.png"}));
+    f.model().searchSession().setImageFuzzyResults(fileItems({"/f/a.png"}));
+    f.model().searchSession().setSkuRelatedResults(fileItems({"/k/a.png"}));
+    f.model().searchSession().setServerResults(fileItems({"/s/a.png"}));
     EXPECT_EQ(resets.count(), 3);
     f.publishMain(numberedFiles("a", 10));  // also publishes the selection
     EXPECT_EQ(resets.count(), 4);
     rows.setShowAllFuzzy(true);
     EXPECT_EQ(resets.count(), 5);
     rows.setShowAllFuzzy(true);  // unchanged: nothing
-    f.model().setSelectedItemID("/r/a3.txt");
+    f.model().searchSession().setSelectedItemID("/r/a3.txt");
     EXPECT_EQ(resets.count(), 5);
 }
 

@@ -22,9 +22,9 @@ struct Batch {
 
 struct ResultsPrefetchTest : testing::Test {
     ResultsFixture f;
-    ResultsModel rows{f.model()};
+    ResultsModel rows{f.model().searchSession()};
     std::vector<Batch> sent;
-    ResultsPrefetch prefetch{rows, f.model(), f.model().clock(),
+    ResultsPrefetch prefetch{rows, f.model().searchSession(), f.model().clock(),
                              [this](const QList<IndexedItem>& items, double size, Priority priority) {
                                  QStringList paths;
                                  for (const IndexedItem& item : items)
@@ -117,7 +117,7 @@ TEST_F(ResultsPrefetchTest, OnlyUrgentBatchesPast1800Results)
 
     sent.clear();
     // One more result, in another section, crosses the limit.
-    f.model().setServerResults(numberedFiles("s", 1, "txt"));
+    f.model().searchSession().setServerResults(numberedFiles("s", 1, "txt"));
     QSignalSpy settled(&prefetch, &ResultsPrefetch::deferredSettled);
     prefetch.run();
     ASSERT_EQ(sent.size(), 1u);
@@ -151,8 +151,8 @@ TEST_F(ResultsPrefetchTest, SectionsCutBeforeTheyFilter)
     ItemList main = numberedFiles("t", 360);
     main.append(numberedFiles("late", 3, "jpg"));
     f.publishMain(main);
-    f.model().setServerResults(numberedFiles("srv", 15, "mp4"));
-    f.model().setSkuRelatedResults(numberedFiles("sku", 2, "png"));
+    f.model().searchSession().setServerResults(numberedFiles("srv", 15, "mp4"));
+    f.model().searchSession().setSkuRelatedResults(numberedFiles("sku", 2, "png"));
     prefetch.run();
     ASSERT_EQ(sent.size(), 2u);  // nothing of the main list's late pictures
     EXPECT_EQ(sent[0].paths, (QStringList{"/r/sku0.png", "/r/sku1.png"}));

@@ -16,7 +16,7 @@ struct ResultsFixture {
         h.start();
     }
     AppModel& model() { return *h.model; }
-    void publishMain(const ItemList& items) { model().applySearchResults(items, model().currentQuerySnapshot()); }
+    void publishMain(const ItemList& items) { model().searchSession().applySearchResults(items, model().searchSession().currentQuerySnapshot()); }
 
     ModelHarness h;
 };

@@ -23,14 +23,14 @@ using Section = ResultsModel::Section;
 
 struct SkuRelatedSectionTest : testing::TestWithParam<ResultDisplayMode> {
     ResultsFixture f;
-    ResultsArea area{f.model(), f.h.thumbnails};
+    ResultsArea area{f.model().searchSession(), nullptr, f.h.thumbnails};
 
     void SetUp() override
     {
         area.resize(1300, 700);
         area.show();
-        f.model().setDisplayMode(GetParam());
-        f.model().setSkuRelatedResults({fileItem("/k/Sub", true), fileItem("/k/a.png"), fileItem("/k/b.png")});
+        f.model().searchSession().setDisplayMode(GetParam());
+        f.model().searchSession().setSkuRelatedResults({fileItem("/k/Sub", true), fileItem("/k/a.png"), fileItem("/k/b.png")});
         f.publishMain(numberedFiles("a", 3));
     }
 
@@ -68,10 +68,10 @@ TEST_P(SkuRelatedSectionTest, RowsContinueTheShadingAndOfferSelectAndOpenOnly)
     QSignalSpy open(&area, &ResultsArea::openItemRequested);
     QWidget* viewport = view()->viewport();
     QTest::mouseClick(viewport, Qt::LeftButton, {}, pointIn(skuRow(1)));
-    EXPECT_EQ(f.model().selectedItemID(), "/k/a.png");
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), "/k/a.png");
     EXPECT_EQ(open.count(), 0);
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, pointIn(skuRow(2)));
-    EXPECT_EQ(f.model().selectedItemID(), "/k/b.png");
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), "/k/b.png");
     ASSERT_EQ(open.count(), 1);
     EXPECT_EQ(qvariant_cast<IndexedItem>(open.at(0).at(0)).path(), "/k/b.png");
 

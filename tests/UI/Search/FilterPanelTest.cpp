@@ -24,16 +24,16 @@ protected:
     {
         h.preventStartUp();
         h.start();
-        panel = std::make_unique<FilterPanel>(*h.model);
+        panel = std::make_unique<FilterPanel>(h.model->searchSession());
         panel->show();
     }
 
     // Clicks `chip` and answers how many searches that asked for.
     std::int64_t click(SelectionChip* chip)
     {
-        const auto before = h.model->searchGeneration();
+        const auto before = h.model->searchSession().searchGeneration();
         QTest::mouseClick(chip, Qt::LeftButton);
-        return h.model->searchGeneration() - before;
+        return h.model->searchSession().searchGeneration() - before;
     }
 
     ModelHarness h;
@@ -45,15 +45,15 @@ TEST_F(FilterPanelTest, ContentFiltersAreSeveralAtOnceAndAllStandsAlone)
     EXPECT_TRUE(panel->chip(F::All)->isSelected());
     EXPECT_EQ(click(panel->chip(F::Images)), 1);
     EXPECT_EQ(click(panel->chip(F::Documents)), 1);
-    EXPECT_EQ(h.model->contentFilters(), (std::set<F>{F::Images, F::Documents}));
+    EXPECT_EQ(h.model->searchSession().contentFilters(), (std::set<F>{F::Images, F::Documents}));
     EXPECT_FALSE(panel->chip(F::All)->isSelected());
     EXPECT_TRUE(panel->chip(F::Documents)->isSelected());
 
     EXPECT_EQ(click(panel->chip(F::All)), 1);
-    EXPECT_EQ(h.model->contentFilters(), (std::set<F>{F::All}));
+    EXPECT_EQ(h.model->searchSession().contentFilters(), (std::set<F>{F::All}));
     click(panel->chip(F::Videos));
     click(panel->chip(F::Videos));  // the only one off again: back to all
-    EXPECT_EQ(h.model->contentFilters(), (std::set<F>{F::All}));
+    EXPECT_EQ(h.model->searchSession().contentFilters(), (std::set<F>{F::All}));
     EXPECT_TRUE(panel->chip(F::All)->isSelected());
 }
 
@@ -62,31 +62,31 @@ TEST_F(FilterPanelTest, ANewSortFieldSortsAscendingAndTheSameFieldFlips)
     SelectionChip* direction = panel->directionChip();
     EXPECT_EQ(direction->text(), QStringLiteral("升序"));
     EXPECT_EQ(click(direction), 1);
-    EXPECT_FALSE(h.model->sortAscending());
+    EXPECT_FALSE(h.model->searchSession().sortAscending());
     EXPECT_EQ(direction->text(), QStringLiteral("降序"));
     EXPECT_TRUE(direction->isSelected());  // always drawn selected
 
     EXPECT_EQ(click(panel->chip(SearchSortField::Size)), 1);
-    EXPECT_EQ(h.model->sortField(), SearchSortField::Size);
-    EXPECT_TRUE(h.model->sortAscending());
+    EXPECT_EQ(h.model->searchSession().sortField(), SearchSortField::Size);
+    EXPECT_TRUE(h.model->searchSession().sortAscending());
     EXPECT_TRUE(panel->chip(SearchSortField::Size)->isSelected());
     EXPECT_FALSE(panel->chip(SearchSortField::Name)->isSelected());
 
     EXPECT_EQ(click(panel->chip(SearchSortField::Size)), 1);
-    EXPECT_EQ(h.model->sortField(), SearchSortField::Size);
-    EXPECT_FALSE(h.model->sortAscending());
+    EXPECT_EQ(h.model->searchSession().sortField(), SearchSortField::Size);
+    EXPECT_FALSE(h.model->searchSession().sortAscending());
     EXPECT_EQ(direction->text(), QStringLiteral("降序"));
 
     EXPECT_EQ(click(direction) + click(direction), 2);  // twice: back where it was
-    EXPECT_FALSE(h.model->sortAscending());
+    EXPECT_FALSE(h.model->searchSession().sortAscending());
 }
 
 TEST_F(FilterPanelTest, AMatchChipSearchesAlsoWhenItIsTheCurrentMode)
 {
     EXPECT_EQ(click(panel->chip(SearchMatchMode::Contains)), 1);
-    EXPECT_EQ(h.model->matchMode(), SearchMatchMode::Contains);
+    EXPECT_EQ(h.model->searchSession().matchMode(), SearchMatchMode::Contains);
     EXPECT_EQ(click(panel->chip(SearchMatchMode::Exact)), 1);
-    EXPECT_EQ(h.model->matchMode(), SearchMatchMode::Exact);
+    EXPECT_EQ(h.model->searchSession().matchMode(), SearchMatchMode::Exact);
     EXPECT_TRUE(panel->chip(SearchMatchMode::Exact)->isSelected());
     EXPECT_FALSE(panel->chip(SearchMatchMode::Contains)->isSelected());
 }
@@ -101,11 +101,11 @@ TEST(FilterTitles, TheSummaryListsTheFiltersInCodePointOrder)
 TEST_F(FilterPanelTest, TheSummaryShowsOnlyCollapsedWithFiltersAndRestoreKeepsTheSort)
 {
     QWidget view;
-    auto& summary = *new FilterSummaryRow(*h.model, &view);
+    auto& summary = *new FilterSummaryRow(h.model->searchSession(), &view);
     view.show();
     EXPECT_TRUE(summary.isHidden());  // {all}
     for (F f : {F::Images, F::Videos, F::Documents})
-        h.model->updateContentFilter(f);
+        h.model->searchSession().updateContentFilter(f);
     EXPECT_FALSE(summary.isHidden());
     EXPECT_EQ(summary.text(), QStringLiteral("当前筛选：图片、文档、视频"));
     summary.setPanelExpanded(true);
@@ -113,16 +113,16 @@ TEST_F(FilterPanelTest, TheSummaryShowsOnlyCollapsedWithFiltersAndRestoreKeepsTh
     summary.setPanelExpanded(false);
     EXPECT_FALSE(summary.isHidden());
 
-    h.model->updateSort(SearchSortField::ModifiedAt);
-    h.model->toggleSortDirection();
-    h.model->applyMatchMode(SearchMatchMode::Prefix);
-    h.model->setCaseSensitive(true);
+    h.model->searchSession().updateSort(SearchSortField::ModifiedAt);
+    h.model->searchSession().toggleSortDirection();
+    h.model->searchSession().applyMatchMode(SearchMatchMode::Prefix);
+    h.model->searchSession().setCaseSensitive(true);
     summary.restoreButton()->click();
-    EXPECT_EQ(h.model->contentFilters(), (std::set<F>{F::All}));
-    EXPECT_EQ(h.model->matchMode(), SearchMatchMode::Contains);
-    EXPECT_FALSE(h.model->caseSensitive());
-    EXPECT_EQ(h.model->sortField(), SearchSortField::ModifiedAt);
-    EXPECT_FALSE(h.model->sortAscending());
+    EXPECT_EQ(h.model->searchSession().contentFilters(), (std::set<F>{F::All}));
+    EXPECT_EQ(h.model->searchSession().matchMode(), SearchMatchMode::Contains);
+    EXPECT_FALSE(h.model->searchSession().caseSensitive());
+    EXPECT_EQ(h.model->searchSession().sortField(), SearchSortField::ModifiedAt);
+    EXPECT_FALSE(h.model->searchSession().sortAscending());
     EXPECT_TRUE(summary.isHidden());
     EXPECT_TRUE(panel->chip(SearchMatchMode::Contains)->isSelected());
 }

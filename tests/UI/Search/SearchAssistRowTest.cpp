@@ -75,7 +75,7 @@ TEST(SearchAssistRowLimits, AHundredThousandStoredTermsLoadAsTwelveChips)
     h.start();
     ASSERT_EQ(h.model->settings().commonSearchTerms,
               std::vector<std::string>(stored.begin(), stored.begin() + 12));
-    SearchAssistRow row(*h.model);
+    SearchAssistRow row(h.model->searchSession(), h.model->settingsOperations());
     row.resize(600, 200);
     row.show();
     ASSERT_EQ(row.chips().size(), 12);
@@ -89,9 +89,9 @@ protected:
     {
         h.preventStartUp();
         h.presetSettings([](AppSettings& s) { s.commonSearchTerms = {"报表", "合同"}; });
-        h.defaults->setStringList(AppModel::searchHistoryKey(), {"发票", "合同", "季度总结", "发票"});
+        h.defaults->setStringList(SearchSession::searchHistoryKey(), {"发票", "合同", "季度总结", "发票"});
         h.start();
-        row = std::make_unique<SearchAssistRow>(*h.model);
+        row = std::make_unique<SearchAssistRow>(h.model->searchSession(), h.model->settingsOperations());
         row->resize(600, 200);
         row->show();
     }
@@ -110,16 +110,16 @@ protected:
 
 TEST_F(SearchAssistRowTest, AClickSearchesForTheChipTextAtOnceAsIfTyped)
 {
-    h.model->setSearchText(QStringLiteral("报表"));
-    const auto generation = h.model->searchGeneration();
+    h.model->searchSession().setSearchText(QStringLiteral("报表"));
+    const auto generation = h.model->searchSession().searchGeneration();
     TermChip* common = chip(QStringLiteral("报表"), Style::Common);
     ASSERT_NE(common, nullptr);
     QTest::mouseClick(common, Qt::LeftButton, {}, QPoint(12, common->height() / 2));
-    EXPECT_EQ(h.model->searchGeneration(), generation + 1);  // also when the text is already the search text
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 1);  // also when the text is already the search text
     QTest::mouseClick(chip(QStringLiteral("季度总结"), Style::History), Qt::LeftButton);
-    EXPECT_EQ(h.model->searchText(), QStringLiteral("季度总结"));
-    EXPECT_EQ(h.model->searchGeneration(), generation + 2);
-    EXPECT_TRUE(h.model->isUserTyping());
+    EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("季度总结"));
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 2);
+    EXPECT_TRUE(h.model->searchSession().isUserTyping());
 }
 
 TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivating)
@@ -135,15 +135,15 @@ TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivati
     EXPECT_FALSE(entry->deleteButton()->isHidden());
     EXPECT_EQ(entry->sizeHint().width(), std::max(88, natural + 16));
 
-    const auto generation = h.model->searchGeneration();
+    const auto generation = h.model->searchSession().searchGeneration();
     QSignalSpy activated(entry, &TermChip::clicked);
     QTest::mouseClick(entry->deleteButton(), Qt::LeftButton);
     EXPECT_EQ(activated.count(), 0);
-    EXPECT_EQ(h.model->searchGeneration(), generation);  // no search
-    EXPECT_EQ(h.model->searchText(), QString());
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);  // no search
+    EXPECT_EQ(h.model->searchSession().searchText(), QString());
     // Only the first of the two entries goes, and the history is stored.
-    EXPECT_EQ(h.model->searchHistory(), (QStringList{"合同", "季度总结", "发票"}));
-    EXPECT_EQ(h.defaults->stringList(AppModel::searchHistoryKey()),
+    EXPECT_EQ(h.model->searchSession().searchHistory(), (QStringList{"合同", "季度总结", "发票"}));
+    EXPECT_EQ(h.defaults->stringList(SearchSession::searchHistoryKey()),
               (std::vector<std::string>{"合同", "季度总结", "发票"}));
 }
 
@@ -152,11 +152,11 @@ TEST_F(SearchAssistRowTest, DeletingACommonChipRemovesThatTermOnly)
     TermChip* common = chip(QStringLiteral("合同"), Style::Common);
     ASSERT_NE(common, nullptr);
     EXPECT_EQ(chip(QStringLiteral("合同"), Style::History), nullptr);  // hidden behind the common term
-    const auto generation = h.model->searchGeneration();
+    const auto generation = h.model->searchSession().searchGeneration();
     emit common->deleteRequested();
     EXPECT_EQ(h.model->settings().commonSearchTerms, (std::vector<std::string>{"报表"}));
-    EXPECT_EQ(h.model->searchHistory().count(QStringLiteral("合同")), 1);
-    EXPECT_EQ(h.model->searchGeneration(), generation);
+    EXPECT_EQ(h.model->searchSession().searchHistory().count(QStringLiteral("合同")), 1);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);
     // Its history entry shows again, as a history chip.
     ASSERT_TRUE(waitFor([&] { return chip(QStringLiteral("合同"), Style::History) != nullptr; }));
 }
@@ -164,18 +164,18 @@ TEST_F(SearchAssistRowTest, DeletingACommonChipRemovesThatTermOnly)
 TEST_F(SearchAssistRowTest, SaveCurrentAndAddToCommonPutTheTermFirstAndKeepTwelve)
 {
     EXPECT_TRUE(row->saveCurrentButton()->isHidden());
-    h.model->setSearchText(QStringLiteral("  年报 "));
+    h.model->searchSession().setSearchText(QStringLiteral("  年报 "));
     EXPECT_FALSE(row->saveCurrentButton()->isHidden());
-    const auto generation = h.model->searchGeneration();
+    const auto generation = h.model->searchSession().searchGeneration();
     row->saveCurrentButton()->click();
     EXPECT_EQ(h.model->settings().commonSearchTerms.front(), "年报");
 
     emit chip(QStringLiteral("季度总结"), Style::History)->addToCommonRequested();
     EXPECT_EQ(h.model->settings().commonSearchTerms,
               (std::vector<std::string>{"季度总结", "年报", "报表", "合同"}));
-    EXPECT_EQ(h.model->searchGeneration(), generation);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);
     for (int i = 0; i < 9; ++i)
-        h.model->addCommonSearchTerm(QStringLiteral("词%1").arg(i));
+        h.model->searchSession().addCommonSearchTerm(QStringLiteral("词%1").arg(i));
     const auto& terms = h.model->settings().commonSearchTerms;
     ASSERT_EQ(terms.size(), 12u);  // the thirteenth dropped the oldest
     EXPECT_EQ(terms.front(), "词8");
@@ -185,7 +185,7 @@ TEST_F(SearchAssistRowTest, SaveCurrentAndAddToCommonPutTheTermFirstAndKeepTwelv
 
 TEST_F(SearchAssistRowTest, SaveCurrentFollowsTheChipsWhenTheHistoryGrowsUnderIt)
 {
-    h.model->setSearchText(QStringLiteral("合"));
+    h.model->searchSession().setSearchText(QStringLiteral("合"));
     ASSERT_FALSE(row->saveCurrentButton()->isHidden());
     const auto overlapsAChip = [&] {
         const QRect button = row->saveCurrentButton()->geometry();
@@ -198,7 +198,7 @@ TEST_F(SearchAssistRowTest, SaveCurrentFollowsTheChipsWhenTheHistoryGrowsUnderIt
     QStringList history;
     for (int i = 0; i < 8; ++i) {
         history.prepend(QStringLiteral("历史记录%1").arg(i));
-        h.model->setSearchHistory(history);
+        h.model->searchSession().setSearchHistory(history);
         ASSERT_TRUE(waitFor([&] { return row->chips().size() == 2 + history.size(); }));
         EXPECT_TRUE(waitFor([&] { return !overlapsAChip(); })) << history.size() << " history chips";
     }
@@ -213,7 +213,7 @@ TEST_F(SearchAssistRowTest, EveryHistoryChipIsWideEnoughForItsWholeText)
         for (int n = 1; n <= word.size(); ++n)
             history.prepend(word.left(n));
     history = history.mid(0, 15);
-    h.model->setSearchHistory(history);
+    h.model->searchSession().setSearchHistory(history);
     ASSERT_TRUE(waitFor([&] { return row->chips().size() == 2 + history.size(); }));
     // Room for text: the chip less its two paddings, its icon and the gap after it.
     constexpr int kAroundText = 10 + 11 + 6 + 10;
@@ -227,20 +227,20 @@ TEST_F(SearchAssistRowTest, EveryHistoryChipIsWideEnoughForItsWholeText)
 TEST_F(SearchAssistRowTest, ManyChipsScrollInsideAtMost92AndNoChipsMeansNoRow)
 {
     for (int i = 0; i < 12; ++i)
-        h.model->addCommonSearchTerm(QStringLiteral("常用词%1").arg(i));
+        h.model->searchSession().addCommonSearchTerm(QStringLiteral("常用词%1").arg(i));
     QStringList history;
     for (int i = 0; i < 15; ++i)
         history << QStringLiteral("历史记录%1").arg(i);
-    h.model->setSearchHistory(history);
+    h.model->searchSession().setSearchHistory(history);
     row->resize(300, 400);
     ASSERT_TRUE(waitFor([&] { return row->chips().size() == 27; }));
     auto* scroll = row->findChild<QScrollArea*>();
     ASSERT_NE(scroll, nullptr);
     EXPECT_EQ(scroll->height(), SearchAssistRow::kMaxChipsHeight);
 
-    h.model->removeCommonSearchTerm({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
-    h.model->setSearchHistory({});
-    h.model->setSearchText(QStringLiteral("合同"));
+    h.model->searchSession().removeCommonSearchTerm({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    h.model->searchSession().setSearchHistory({});
+    h.model->searchSession().setSearchText(QStringLiteral("合同"));
     EXPECT_TRUE(row->isHidden());
 }
 

@@ -82,13 +82,13 @@ protected:
     // Three results for "报告", none selected.
     void searchReports()
     {
-        h.model->setSearchText(QStringLiteral("报告"));
-        h.model->scheduleSearch(true, false);
-        ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 3; }));
-        h.model->setSelectedItemID({});
+        h.model->searchSession().setSearchText(QStringLiteral("报告"));
+        h.model->searchSession().scheduleSearch(true, false);
+        ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 3; }));
+        h.model->searchSession().setSelectedItemID({});
     }
 
-    QString resultPath(int i) const { return QString::fromStdString(h.model->results().at(i).path()); }
+    QString resultPath(int i) const { return QString::fromStdString(h.model->searchSession().results().at(i).path()); }
 
     ResultsCanvas* shownResults() const
     {
@@ -102,7 +102,7 @@ protected:
             if (button->toolTip() == tip)
                 QTest::mouseClick(button, Qt::LeftButton);
         }
-        ASSERT_EQ(h.model->displayMode(), mode);
+        ASSERT_EQ(h.model->searchSession().displayMode(), mode);
     }
     // A click on the name of the row or card of the path, where the user aims.
     void clickResult(const QString& path)
@@ -166,7 +166,7 @@ TEST_F(SearchViewForeignNameTest, TheNameShowsReplacementCharactersAndReturnOpen
 {
     field->setFocus();
     QTest::keyClicks(field, QStringLiteral("invoice"));
-    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->results().size() == 1; }));
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 1; }));
     const ResultsModel& rows = window->searchView()->resultsArea()->resultsModel();
     ASSERT_GE(rows.rowCount(), 1);
     EXPECT_EQ(rows.index(0).data(Qt::DisplayRole).toString(), QString::fromUtf8("invoice-\uFFFD\uFFFD.txt"));
@@ -180,21 +180,21 @@ TEST_F(SearchViewForeignNameTest, TheNameShowsReplacementCharactersAndReturnOpen
 TEST_F(SearchViewTest, EveryEditSchedulesOneTypingSearch)
 {
     field->setFocus();
-    const auto generation = h.model->searchGeneration();
+    const auto generation = h.model->searchSession().searchGeneration();
     QTest::keyClicks(field, QStringLiteral("rep"));
-    EXPECT_EQ(h.model->searchGeneration(), generation + 3);
-    EXPECT_EQ(h.model->searchText(), QStringLiteral("rep"));
-    EXPECT_TRUE(h.model->isUserTyping());  // stamped before the search was asked for
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 3);
+    EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("rep"));
+    EXPECT_TRUE(h.model->searchSession().isUserTyping());  // stamped before the search was asked for
 }
 
 TEST_F(SearchViewTest, ModelTextReachesTheFieldWithoutASearchAndKeepsTheCaret)
 {
-    const auto generation = h.model->searchGeneration();
-    h.model->setSearchText(QStringLiteral("report"));
+    const auto generation = h.model->searchSession().searchGeneration();
+    h.model->searchSession().setSearchText(QStringLiteral("report"));
     EXPECT_EQ(field->text(), QStringLiteral("report"));
-    EXPECT_EQ(h.model->searchGeneration(), generation);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);
     field->setCursorPosition(2);
-    h.model->setSearchText(QStringLiteral("report"));
+    h.model->searchSession().setSearchText(QStringLiteral("report"));
     EXPECT_EQ(field->cursorPosition(), 2);
 }
 
@@ -205,11 +205,11 @@ TEST_F(SearchViewTest, ClearButtonEmptiesTheTextAndSearchesAtOnce)
     EXPECT_TRUE(clear->isHidden());
     QTest::keyClicks(field, QStringLiteral("x"));
     EXPECT_FALSE(clear->isHidden());
-    const auto generation = h.model->searchGeneration();
+    const auto generation = h.model->searchSession().searchGeneration();
     clear->click();
-    EXPECT_EQ(h.model->searchText(), QString());
+    EXPECT_EQ(h.model->searchSession().searchText(), QString());
     EXPECT_EQ(field->text(), QString());
-    EXPECT_EQ(h.model->searchGeneration(), generation + 1);
+    EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 1);
     EXPECT_TRUE(clear->isHidden());
 }
 
@@ -218,11 +218,11 @@ TEST_F(SearchViewTest, ReturnOpensTheFirstResultWhenNothingIsSelected)
     searchReports();
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Return);
-    EXPECT_EQ(h.model->selectedItemID(), resultPath(0));
+    EXPECT_EQ(h.model->searchSession().selectedItemID(), resultPath(0));
     ASSERT_EQ(opener.opened.size(), 1);
     EXPECT_EQ(opener.opened[0].toLocalFile(), resultPath(0));
 
-    h.model->setSelectedItemID(resultPath(2));
+    h.model->searchSession().setSelectedItemID(resultPath(2));
     QTest::keyClick(field, Qt::Key_Return);
     ASSERT_EQ(opener.opened.size(), 2);
     EXPECT_EQ(opener.opened[1].toLocalFile(), resultPath(2));
@@ -232,7 +232,7 @@ TEST_F(SearchViewTest, ReturnWithoutResultsOpensNothing)
 {
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Return);
-    EXPECT_TRUE(h.model->selectedItemID().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().selectedItemID().isEmpty());
     EXPECT_TRUE(opener.opened.isEmpty());
 }
 
@@ -241,19 +241,19 @@ TEST_F(SearchViewTest, ArrowsMoveTheSelectionFromTheSearchField)
     searchReports();
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Down);
-    EXPECT_EQ(h.model->selectedItemID(), resultPath(0));
+    EXPECT_EQ(h.model->searchSession().selectedItemID(), resultPath(0));
     QTest::keyClick(field, Qt::Key_Down);
     QTest::keyClick(field, Qt::Key_Down);
     QTest::keyClick(field, Qt::Key_Down);
-    EXPECT_EQ(h.model->selectedItemID(), resultPath(2));  // clamped at the end
+    EXPECT_EQ(h.model->searchSession().selectedItemID(), resultPath(2));  // clamped at the end
     QTest::keyClick(field, Qt::Key_Up);
-    EXPECT_EQ(h.model->selectedItemID(), resultPath(1));
+    EXPECT_EQ(h.model->searchSession().selectedItemID(), resultPath(1));
 }
 
 TEST_F(SearchViewTest, TheRenameFieldRenamesTheFileOnReturnAndKeepsTheArrows)
 {
     searchReports();
-    const IndexedItem item = h.model->results().at(1);
+    const IndexedItem item = h.model->searchSession().results().at(1);
     h.model->resultActions().beginInlineRename(item);
     auto* canvas = qobject_cast<ResultsCanvas*>(window->searchView()->resultsArea()->currentBody());
     ASSERT_NE(canvas, nullptr);
@@ -262,12 +262,12 @@ TEST_F(SearchViewTest, TheRenameFieldRenamesTheFileOnReturnAndKeepsTheArrows)
     ASSERT_TRUE(QTest::qWaitFor([&] { return rename->hasFocus(); }));
     QTest::keyClicks(rename, "x");  // replaces the selected whole name
     QTest::keyClick(rename, Qt::Key_Down);  // the caret's, not the selection's
-    EXPECT_EQ(h.model->selectedItemID(), resultPath(1));
-    EXPECT_EQ(h.model->inlineRenameDraft(), "x");
+    EXPECT_EQ(h.model->searchSession().selectedItemID(), resultPath(1));
+    EXPECT_EQ(h.model->searchSession().inlineRenameDraft(), "x");
     QTest::keyClick(rename, Qt::Key_Return);
     EXPECT_TRUE(fs::exists(h.rootFolder() / "x"));
     EXPECT_FALSE(fs::exists(item.path()));
-    EXPECT_TRUE(h.model->inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->renameField() == nullptr; }));
 }
 
@@ -293,9 +293,9 @@ TEST_F(SearchViewTest, ClickingAnotherResultOrEmptySpaceWhileRenamingCancelsTheR
             QApplication::processEvents();  // whatever the focus loss queued
             EXPECT_TRUE(fs::exists(second.toStdString()));
             EXPECT_FALSE(fs::exists(h.rootFolder() / "never-renamed.txt"));
-            EXPECT_TRUE(h.model->inlineRenameTargetID().isEmpty());
-            EXPECT_TRUE(h.model->inlineRenameDraft().isEmpty());
-            EXPECT_EQ(h.model->selectedItemID(), onEmptySpace ? QString() : first);
+            EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
+            EXPECT_TRUE(h.model->searchSession().inlineRenameDraft().isEmpty());
+            EXPECT_EQ(h.model->searchSession().selectedItemID(), onEmptySpace ? QString() : first);
         }
     }
 }
@@ -322,14 +322,14 @@ TEST_F(SearchViewTest, TheGridRenameFieldIsNeverSmallerThan12Pixels)
     clickDisplayMode(ResultDisplayMode::Grid);
     for (int i = 0; i < 4; ++i)
         QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
-    ASSERT_DOUBLE_EQ(h.model->gridZoom(), 0.7);  // where 15 px would scale to 10.5
+    ASSERT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 0.7);  // where 15 px would scale to 10.5
     clickResult(resultPath(0));
     InlineRenameField* rename = renameSelectedByShortcut();
     ASSERT_NE(rename, nullptr);
     EXPECT_EQ(rename->font().pixelSize(), 12);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(rename, Qt::Key_Equal, Qt::ControlModifier);
-    ASSERT_DOUBLE_EQ(h.model->gridZoom(), 1.9);
+    ASSERT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.9);
     EXPECT_NEAR(rename->font().pixelSize(), 15 * 1.9, 0.5);  // and it follows the zoom above the floor
 }
 
@@ -337,22 +337,22 @@ TEST_F(SearchViewTest, ZoomShortcutsStayWithinTheirRange)
 {
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Equal, Qt::ControlModifier);
-    EXPECT_NEAR(h.model->gridZoom(), 1.12, 1e-9);
+    EXPECT_NEAR(h.model->searchSession().gridZoom(), 1.12, 1e-9);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(field, Qt::Key_Equal, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->gridZoom(), 1.9);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.9);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->gridZoom(), 0.7);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 0.7);
     QTest::keyClick(field, Qt::Key_0, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->gridZoom(), 1.0);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.0);
     EXPECT_TRUE(field->text().isEmpty());  // the keys typed nothing
 }
 
 TEST_F(SearchViewTest, SpacePreviewsTheSelectionOutsideTextFields)
 {
     searchReports();
-    h.model->setSelectedItemID(resultPath(1));
+    h.model->searchSession().setSelectedItemID(resultPath(1));
     auto* settings = window->findChild<QPushButton*>(QStringLiteral("settingsButton"));
     ASSERT_NE(settings, nullptr);
     settings->setFocus();
@@ -363,12 +363,12 @@ TEST_F(SearchViewTest, SpacePreviewsTheSelectionOutsideTextFields)
 TEST_F(SearchViewTest, SpaceTypesASpaceInTheSearchField)
 {
     searchReports();
-    h.model->setSelectedItemID(resultPath(1));
+    h.model->searchSession().setSelectedItemID(resultPath(1));
     field->setFocus();
     field->setText(QStringLiteral("报告"));
     QTest::keyClick(field, Qt::Key_Space);
     EXPECT_EQ(field->text(), QStringLiteral("报告 "));
-    EXPECT_EQ(h.model->searchText(), QStringLiteral("报告 "));
+    EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("报告 "));
     EXPECT_EQ(panel.presented, 0);
 }
 
@@ -378,10 +378,10 @@ TEST_F(SearchViewTest, SpaceDoesNotPreviewWithoutSelectionDuringRenameOrWhileRec
     auto* settings = window->findChild<QPushButton*>(QStringLiteral("settingsButton"));
     settings->setFocus();
     QTest::keyClick(settings, Qt::Key_Space);  // nothing selected
-    h.model->setSelectedItemID(resultPath(0));
-    h.model->setInlineRenameTargetID(resultPath(0));
+    h.model->searchSession().setSelectedItemID(resultPath(0));
+    h.model->searchSession().setInlineRenameTargetID(resultPath(0));
     QTest::keyClick(settings, Qt::Key_Space);
-    h.model->setInlineRenameTargetID({});
+    h.model->searchSession().setInlineRenameTargetID({});
     HotKeyManager::shared().suspend();
     QTest::keyClick(settings, Qt::Key_Space);
     HotKeyManager::shared().resume();
@@ -393,7 +393,7 @@ TEST_F(SearchViewTest, SpaceDoesNotPreviewWithoutSelectionDuringRenameOrWhileRec
 TEST_F(SearchViewTest, SpaceInAnotherWindowIsNotTaken)
 {
     searchReports();
-    h.model->setSelectedItemID(resultPath(0));
+    h.model->searchSession().setSelectedItemID(resultPath(0));
     QWidget other;
     auto* button = new QPushButton(QStringLiteral("x"), &other);
     other.show();
@@ -419,23 +419,23 @@ TEST_F(SearchViewTest, ResultsMenuFollowsTheSelectedItem)
     EXPECT_EQ(items, 9);
     EXPECT_TRUE(allEnabled(false));
     searchReports();
-    h.model->setSelectedItemID(resultPath(0));
+    h.model->searchSession().setSelectedItemID(resultPath(0));
     EXPECT_TRUE(allEnabled(true));
-    h.model->setSelectedItemID(QStringLiteral("/nowhere/gone.txt"));  // not in any list
+    h.model->searchSession().setSelectedItemID(QStringLiteral("/nowhere/gone.txt"));  // not in any list
     EXPECT_TRUE(allEnabled(false));
 }
 
 TEST_F(SearchViewTest, MovingTheSelectionAwayCancelsARename)
 {
     searchReports();
-    h.model->setSelectedItemID(resultPath(0));
-    h.model->setInlineRenameTargetID(resultPath(0));
-    h.model->setInlineRenameDraft(QStringLiteral("新名字.txt"));
-    h.model->setSelectedItemID(resultPath(0));
-    EXPECT_EQ(h.model->inlineRenameTargetID(), resultPath(0));
-    h.model->setSelectedItemID(resultPath(1));
-    EXPECT_TRUE(h.model->inlineRenameTargetID().isEmpty());
-    EXPECT_TRUE(h.model->inlineRenameDraft().isEmpty());
+    h.model->searchSession().setSelectedItemID(resultPath(0));
+    h.model->searchSession().setInlineRenameTargetID(resultPath(0));
+    h.model->searchSession().setInlineRenameDraft(QStringLiteral("新名字.txt"));
+    h.model->searchSession().setSelectedItemID(resultPath(0));
+    EXPECT_EQ(h.model->searchSession().inlineRenameTargetID(), resultPath(0));
+    h.model->searchSession().setSelectedItemID(resultPath(1));
+    EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().inlineRenameDraft().isEmpty());
 }
 
 TEST_F(SearchViewTest, TurningOneScopeOffTurnsTheOtherOn)
@@ -462,7 +462,7 @@ TEST_F(SearchViewTest, TheFilterToggleSlidesThePanelAndTheSummaryTakesItsPlace)
             toggle = button;
     }
     ASSERT_NE(toggle, nullptr);
-    h.model->updateContentFilter(SearchContentFilter::Images);
+    h.model->searchSession().updateContentFilter(SearchContentFilter::Images);
     EXPECT_TRUE(view->filterPanel()->isHidden());
     EXPECT_FALSE(view->filterSummary()->isHidden());
 

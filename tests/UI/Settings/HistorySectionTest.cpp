@@ -15,7 +15,7 @@ struct HistorySectionTest : SettingsFixture {
     void SetUp() override
     {
         SettingsFixture::SetUp();
-        model().setSearchHistory({"报告", "合同", "报告"});
+        model().searchSession().setSearchHistory({"报告", "合同", "报告"});
         section = std::make_unique<HistorySection>(model());
         section->show();
     }
@@ -26,7 +26,7 @@ struct HistorySectionTest : SettingsFixture {
     }
     std::vector<std::string> storedHistory() const
     {
-        return h.defaults->stringList(AppModel::searchHistoryKey()).value_or(std::vector<std::string>{});
+        return h.defaults->stringList(SearchSession::searchHistoryKey()).value_or(std::vector<std::string>{});
     }
 };
 
@@ -34,17 +34,17 @@ TEST_F(HistorySectionTest, CaptionNamesTheFifteenEntriesKept)
 {
     EXPECT_TRUE(HistorySection::caption().startsWith("历史记录最多保留 15 条"));
     for (int i = 0; i < 15; ++i)
-        model().recordSearchHistoryIfNeeded(QStringLiteral("entry%1").arg(i));
-    EXPECT_EQ(model().searchHistory().size(), 15);
+        model().searchSession().recordSearchHistoryIfNeeded(QStringLiteral("entry%1").arg(i));
+    EXPECT_EQ(model().searchSession().searchHistory().size(), 15);
     EXPECT_EQ(countButtonsTitled(section.get(), "删除"), 15);
 }
 
 TEST_F(HistorySectionTest, AddCurrentSearchFollowsTheTrimmedSearchText)
 {
     QAbstractButton* add = section->addCurrentButton();
-    model().setSearchText(" \n ");
+    model().searchSession().setSearchText(" \n ");
     EXPECT_FALSE(add->isEnabled());
-    model().setSearchText("  发票 ");
+    model().searchSession().setSearchText("  发票 ");
     ASSERT_TRUE(add->isEnabled());
     add->click();
     EXPECT_EQ(model().settings().commonSearchTerms, std::vector<std::string>{"发票"});
@@ -57,17 +57,17 @@ TEST_F(HistorySectionTest, RecentRowsKeepDeleteAndClear)
     ASSERT_EQ(countButtonsTitled(section.get(), "加入常用"), 3);
     buttonTitled(section.get(), "加入常用", 1)->click();
     EXPECT_EQ(model().settings().commonSearchTerms, std::vector<std::string>{"合同"});
-    EXPECT_EQ(model().searchHistory().size(), 3);  // the recent list is left alone
+    EXPECT_EQ(model().searchSession().searchHistory().size(), 3);  // the recent list is left alone
 
     // "删除" on the last row removes the first equal entry and writes the list.
     buttonTitled(section.get(), "删除", 2)->click();
-    EXPECT_EQ(model().searchHistory(), (QStringList{"合同", "报告"}));
+    EXPECT_EQ(model().searchSession().searchHistory(), (QStringList{"合同", "报告"}));
     EXPECT_EQ(storedHistory(), (std::vector<std::string>{"合同", "报告"}));
     processPendingUi();
     EXPECT_EQ(countButtonsTitled(section.get(), "删除"), 2);
 
     buttonTitled(section.get(), "清除最近搜索")->click();
-    EXPECT_TRUE(model().searchHistory().isEmpty());
+    EXPECT_TRUE(model().searchSession().searchHistory().isEmpty());
     EXPECT_TRUE(storedHistory().empty());
     processPendingUi();
     EXPECT_FALSE(section->recentBlock()->isVisibleTo(section.get()));
@@ -77,9 +77,9 @@ TEST_F(HistorySectionTest, RecentRowsKeepDeleteAndClear)
 TEST_F(HistorySectionTest, CommonTermsListOrPlaceholder)
 {
     EXPECT_FALSE(section->termsList()->isVisibleTo(section.get()));
-    model().addCommonSearchTerm("a1");
-    model().addCommonSearchTerm("b2");
-    model().addCommonSearchTerm("c3");
+    model().searchSession().addCommonSearchTerm("a1");
+    model().searchSession().addCommonSearchTerm("b2");
+    model().searchSession().addCommonSearchTerm("c3");
     EXPECT_EQ(section->termsList()->paths(), (QStringList{"c3", "b2", "a1"}));
     processPendingUi();
     const auto rows = section->termsList()->findChildren<PathRowCard*>();

@@ -84,12 +84,12 @@ TEST(PallixApp, ClosingTheWindowHidesItAndTheHotKeyNotificationBringsItBack)
     PallixApp app(h.env);
     app.start();
     SearchWindow& window = app.searchWindow();
-    app.model().setSearchText(QStringLiteral("季度"));
+    app.model().searchSession().setSearchText(QStringLiteral("季度"));
     EXPECT_FALSE(window.close());
     EXPECT_FALSE(window.isVisible());
     AppNotifications::shared().postToggleSearchWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 5000));
-    EXPECT_EQ(app.model().searchText(), QStringLiteral("季度"));
+    EXPECT_EQ(app.model().searchSession().searchText(), QStringLiteral("季度"));
 }
 
 // The search window refuses to close, so a quit that asks the windows first

@@ -1,8 +1,8 @@
-#include "App/SkuRelatedSearch.h"
+#include "App/Search/SkuRelatedSearch.h"
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -45,18 +45,18 @@ TEST(SkuRelatedRule, OneCodeLikeWordWithoutConstraints)
     h.start();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        h.model->setSearchText(QString::fromUtf8(c.text));
-        EXPECT_EQ(h.model->shouldRunSKURelated(h.model->currentQuerySnapshot()), c.expected);
+        h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
+        EXPECT_EQ(h.model->searchSession().shouldRunSKURelated(h.model->searchSession().currentQuerySnapshot()), c.expected);
     }
-    h.model->setSearchText("AB1234");
-    SearchQuery query = h.model->currentQuerySnapshot();
+    h.model->searchSession().setSearchText("AB1234");
+    SearchQuery query = h.model->searchSession().currentQuerySnapshot();
     for (auto filters :
          {std::set{SearchContentFilter::Images}, std::set{SearchContentFilter::All, SearchContentFilter::Images}}) {
         query.contentFilters = filters;
-        EXPECT_FALSE(h.model->shouldRunSKURelated(query));
+        EXPECT_FALSE(h.model->searchSession().shouldRunSKURelated(query));
     }
     h.model->settingsOperations().applySearchScopeChanges(false, true);  // the local disks out of scope
-    EXPECT_FALSE(h.model->shouldRunSKURelated(h.model->currentQuerySnapshot()));
+    EXPECT_FALSE(h.model->searchSession().shouldRunSKURelated(h.model->searchSession().currentQuerySnapshot()));
 }
 
 TEST(SkuRelatedFolders, OnlyDocumentsOfTheFirstEightHitsCount)
@@ -164,10 +164,10 @@ protected:
 
 TEST_F(SkuRelatedModel, AnArticleNumberListsTheImagesAndFoldersBesideItsDocuments)
 {
-    h.model->setSearchText("AB1234");
-    h.model->scheduleSearch(true, false);
-    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->skuRelatedResults().isEmpty(); }));
-    EXPECT_EQ(namesOf(h.model->skuRelatedResults()),
+    h.model->searchSession().setSearchText("AB1234");
+    h.model->searchSession().scheduleSearch(true, false);
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->searchSession().skuRelatedResults().isEmpty(); }));
+    EXPECT_EQ(namesOf(h.model->searchSession().skuRelatedResults()),
               (std::vector<std::string>{"/data/p/Sub", "/data/q/a.png", "/data/p/AB1234 front.jpg", "/data/p/b.png"}));
 }
 
@@ -183,51 +183,51 @@ TEST_F(SkuRelatedModel, ACodeWithAHyphenOrAnUnderscoreListsItsNeighboursToo)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        h.model->setSkuRelatedResults({});
+        h.model->searchSession().setSkuRelatedResults({});
         const QString typed = QString::fromUtf8(c.text);
         for (qsizetype n = 1; n <= typed.size(); ++n) {
-            h.model->setSearchText(typed.left(n));
-            h.model->noteUserSearchInput();
-            h.model->scheduleSearch(false, false);
+            h.model->searchSession().setSearchText(typed.left(n));
+            h.model->searchSession().noteUserSearchInput();
+            h.model->searchSession().scheduleSearch(false, false);
         }
-        ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->skuRelatedResults().isEmpty(); }));
-        EXPECT_EQ(namesOf(h.model->skuRelatedResults()), c.related);
+        ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->searchSession().skuRelatedResults().isEmpty(); }));
+        EXPECT_EQ(namesOf(h.model->searchSession().skuRelatedResults()), c.related);
     }
 }
 
 TEST_F(SkuRelatedModel, OnlyAnAnswerOfTheCurrentGenerationIsPublished)
 {
-    h.model->setSearchText("AB1234");
-    const SearchQuery query = h.model->currentQuerySnapshot();
+    h.model->searchSession().setSearchText("AB1234");
+    const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
     const ItemList hits{fileItem("/data/q/AB1234.docx")};
     const ItemList sentinel{fileItem("/data/k.png")};
-    h.model->setSkuRelatedResults(sentinel);
+    h.model->searchSession().setSkuRelatedResults(sentinel);
 
-    h.model->scheduleSKURelatedIfNeeded(query, h.model->searchGeneration() - 1, hits);
+    h.model->searchSession().scheduleSKURelatedIfNeeded(query, h.model->searchSession().searchGeneration() - 1, hits);
     ASSERT_TRUE(drained());
-    EXPECT_EQ(h.model->skuRelatedResults(), sentinel);  // stale: dropped
+    EXPECT_EQ(h.model->searchSession().skuRelatedResults(), sentinel);  // stale: dropped
 
-    h.model->scheduleSKURelatedIfNeeded(query, h.model->searchGeneration(), hits);
-    ASSERT_TRUE(waitFor([&] { return h.model->skuRelatedResults() != sentinel; }));
-    EXPECT_EQ(namesOf(h.model->skuRelatedResults()), (std::vector<std::string>{"/data/q/a.png"}));
+    h.model->searchSession().scheduleSKURelatedIfNeeded(query, h.model->searchSession().searchGeneration(), hits);
+    ASSERT_TRUE(waitFor([&] { return h.model->searchSession().skuRelatedResults() != sentinel; }));
+    EXPECT_EQ(namesOf(h.model->searchSession().skuRelatedResults()), (std::vector<std::string>{"/data/q/a.png"}));
 
     // No document among the hits: the list stays as it is.
-    h.model->setSkuRelatedResults(sentinel);
-    h.model->scheduleSKURelatedIfNeeded(query, h.model->searchGeneration(), {fileItem("/data/p/b.png")});
+    h.model->searchSession().setSkuRelatedResults(sentinel);
+    h.model->searchSession().scheduleSKURelatedIfNeeded(query, h.model->searchSession().searchGeneration(), {fileItem("/data/p/b.png")});
     ASSERT_TRUE(drained());
-    EXPECT_EQ(h.model->skuRelatedResults(), sentinel);
+    EXPECT_EQ(h.model->searchSession().skuRelatedResults(), sentinel);
 }
 
 TEST_F(SkuRelatedModel, ANewerRequestSupersedesTheRunningJob)
 {
-    h.model->setSearchText("AB1234");
-    const SearchQuery query = h.model->currentQuerySnapshot();
-    const auto generation = h.model->searchGeneration();
-    h.model->scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/p/AB1234 sheet.pdf")});
-    h.model->scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/q/AB1234.docx")});
+    h.model->searchSession().setSearchText("AB1234");
+    const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
+    const auto generation = h.model->searchSession().searchGeneration();
+    h.model->searchSession().scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/p/AB1234 sheet.pdf")});
+    h.model->searchSession().scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/q/AB1234.docx")});
     ASSERT_TRUE(drained());
     // The first job was cancelled: only the second's folder is shown.
-    EXPECT_EQ(namesOf(h.model->skuRelatedResults()), (std::vector<std::string>{"/data/q/a.png"}));
+    EXPECT_EQ(namesOf(h.model->searchSession().skuRelatedResults()), (std::vector<std::string>{"/data/q/a.png"}));
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -32,10 +32,10 @@ struct PublishingTest : testing::Test {
         h.clock->advance(1s);  // clear of the start-up's own preview session
     }
     AppModel& model() { return *h.model; }
-    void publish(const ItemList& list) { model().applySearchResults(list, model().currentQuerySnapshot()); }
+    void publish(const ItemList& list) { model().searchSession().applySearchResults(list, model().searchSession().currentQuerySnapshot()); }
     void typedAgo(std::chrono::milliseconds age)
     {
-        model().noteUserSearchInput();
+        model().searchSession().noteUserSearchInput();
         h.clock->advance(age);
     }
 };
@@ -44,14 +44,14 @@ struct PublishingTest : testing::Test {
 
 TEST(ResultSignature, CountBarAndTheFirst180Paths)
 {
-    EXPECT_EQ(AppModel::resultSignature({}), "0|");
-    EXPECT_EQ(AppModel::resultSignature(fileItems({"/a"})), "1|/a");
-    EXPECT_EQ(AppModel::resultSignature(fileItems({"/a", "/b"})), QString("2|/a") + QChar(0x1E) + "/b");
+    EXPECT_EQ(SearchSession::resultSignature({}), "0|");
+    EXPECT_EQ(SearchSession::resultSignature(fileItems({"/a"})), "1|/a");
+    EXPECT_EQ(SearchSession::resultSignature(fileItems({"/a", "/b"})), QString("2|/a") + QChar(0x1E) + "/b");
     // Same first 180 paths, another count.
-    EXPECT_NE(AppModel::resultSignature(numbered(181)), AppModel::resultSignature(numbered(182)));
+    EXPECT_NE(SearchSession::resultSignature(numbered(181)), SearchSession::resultSignature(numbered(182)));
     // Same count, differences only after position 180.
-    EXPECT_EQ(AppModel::resultSignature(numbered(500, "x")), AppModel::resultSignature(numbered(500, "y")));
-    EXPECT_EQ(AppModel::resultSignature(numbered(500)).count(QChar(0x1E)), 179);
+    EXPECT_EQ(SearchSession::resultSignature(numbered(500, "x")), SearchSession::resultSignature(numbered(500, "y")));
+    EXPECT_EQ(SearchSession::resultSignature(numbered(500)).count(QChar(0x1E)), 179);
 }
 
 // Preview sessions.
@@ -61,17 +61,17 @@ TEST_F(PublishingTest, PreviewSessionOnlyOnceTheUserPausedFor420Milliseconds)
     const ItemList first = fileItems({"/d/one.txt"});
     typedAgo(419ms);
     publish(first);
-    EXPECT_NE(h.thumbnails.lastSessionKey(), AppModel::resultSignature(first));
+    EXPECT_NE(h.thumbnails.lastSessionKey(), SearchSession::resultSignature(first));
 
     // Published again later: the signature is no longer new, so still no session.
     h.clock->advance(500ms);
     publish(first);
-    EXPECT_NE(h.thumbnails.lastSessionKey(), AppModel::resultSignature(first));
+    EXPECT_NE(h.thumbnails.lastSessionKey(), SearchSession::resultSignature(first));
 
     const ItemList second = fileItems({"/d/two.txt"});
     typedAgo(420ms);
     publish(second);
-    EXPECT_EQ(h.thumbnails.lastSessionKey(), AppModel::resultSignature(second));
+    EXPECT_EQ(h.thumbnails.lastSessionKey(), SearchSession::resultSignature(second));
 }
 
 TEST_F(PublishingTest, ListsThatDifferOnlyAfter180OpenNoSecondSession)
@@ -82,7 +82,7 @@ TEST_F(PublishingTest, ListsThatDifferOnlyAfter180OpenNoSecondSession)
     h.clock->advance(1s);
     publish(numbered(500, "y"));
     EXPECT_EQ(sessions, 1);
-    EXPECT_EQ(model().results().back().name(), "y499");
+    EXPECT_EQ(model().searchSession().results().back().name(), "y499");
 }
 
 // Folder ordering threshold.
@@ -96,14 +96,14 @@ TEST_F(PublishingTest, FoldersAreOrderedOnlyOnceTheUserPausedFor280Milliseconds)
 
     typedAgo(279ms);
     publish(list);
-    EXPECT_EQ(model().results()[0].name(), "Beta");
-    EXPECT_EQ(model().results()[2].name(), "alpha");
+    EXPECT_EQ(model().searchSession().results()[0].name(), "Beta");
+    EXPECT_EQ(model().searchSession().results()[2].name(), "alpha");
 
     typedAgo(280ms);
     publish(list);
-    EXPECT_EQ(model().results()[0].name(), "alpha");
-    EXPECT_EQ(model().results()[1].name(), "x.txt");
-    EXPECT_EQ(model().results()[2].name(), "Beta");
+    EXPECT_EQ(model().searchSession().results()[0].name(), "alpha");
+    EXPECT_EQ(model().searchSession().results()[1].name(), "x.txt");
+    EXPECT_EQ(model().searchSession().results()[2].name(), "Beta");
 }
 
 TEST(PublishingFirstList, WithoutAnyKeystrokeBothThresholdsAreMet)
@@ -113,10 +113,10 @@ TEST(PublishingFirstList, WithoutAnyKeystrokeBothThresholdsAreMet)
     ItemList list;
     list.append(fileItem("/d/Beta", true));
     list.append(fileItem("/d/alpha", true));
-    h.model->applySearchResults(list, h.model->currentQuerySnapshot());
+    h.model->searchSession().applySearchResults(list, h.model->searchSession().currentQuerySnapshot());
     // The session key is the list as it came, before the folders moved.
-    EXPECT_EQ(h.thumbnails.lastSessionKey(), AppModel::resultSignature(list));
-    EXPECT_EQ(h.model->results()[0].name(), "alpha");
+    EXPECT_EQ(h.thumbnails.lastSessionKey(), SearchSession::resultSignature(list));
+    EXPECT_EQ(h.model->searchSession().results()[0].name(), "alpha");
 }
 
 // Selection.
@@ -146,12 +146,12 @@ TEST_F(PublishingTest, SelectionRule)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        model().setImageFuzzyResults(c.image);
-        model().setServerResults(c.server);
-        model().setSkuRelatedResults(c.sku);
-        model().setSelectedItemID(QString::fromUtf8(c.previous));
+        model().searchSession().setImageFuzzyResults(c.image);
+        model().searchSession().setServerResults(c.server);
+        model().searchSession().setSkuRelatedResults(c.sku);
+        model().searchSession().setSelectedItemID(QString::fromUtf8(c.previous));
         publish(c.results);
-        EXPECT_EQ(model().selectedItemID(), QString::fromUtf8(c.expected));
+        EXPECT_EQ(model().searchSession().selectedItemID(), QString::fromUtf8(c.expected));
     }
 }
 
@@ -161,16 +161,16 @@ TEST_F(PublishingTest, SelectionRule)
 TEST_F(PublishingTest, ThePickedFirstResultFollowsTheListAndAChosenOneStays)
 {
     publish(fileItems({"/d/reportlab", "/d/report.txt"}));
-    ASSERT_EQ(model().selectedItemID(), "/d/reportlab");
+    ASSERT_EQ(model().searchSession().selectedItemID(), "/d/reportlab");
     publish(fileItems({"/d/report.txt", "/d/reportlab"}));
-    EXPECT_EQ(model().selectedItemID(), "/d/report.txt");
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/d/report.txt");
 
-    model().setSelectedItemID("/d/reportlab");  // a click
+    model().searchSession().setSelectedItemID("/d/reportlab");  // a click
     publish(fileItems({"/d/report.txt", "/d/report.md", "/d/reportlab"}));
-    EXPECT_EQ(model().selectedItemID(), "/d/reportlab");
-    model().moveSelection(-1);  // the up arrow
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/d/reportlab");
+    model().searchSession().moveSelection(-1);  // the up arrow
     publish(fileItems({"/d/report.txt", "/d/report.md"}));
-    EXPECT_EQ(model().selectedItemID(), "/d/report.md");
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/d/report.md");
 }
 
 TEST_F(PublishingTest, SelectionMatchesUnderCanonicalEquivalence)
@@ -178,28 +178,28 @@ TEST_F(PublishingTest, SelectionMatchesUnderCanonicalEquivalence)
     const QString composed = QString::fromUtf8("/d/caf\u00e9.txt");
     const QString decomposed = composed.normalized(QString::NormalizationForm_D);
     ASSERT_NE(composed, decomposed);
-    model().setSelectedItemID(decomposed);
+    model().searchSession().setSelectedItemID(decomposed);
     publish(fileItems({"/d/first.txt", "/d/caf\u00e9.txt"}));
-    EXPECT_EQ(model().selectedItemID(), decomposed);
+    EXPECT_EQ(model().searchSession().selectedItemID(), decomposed);
 }
 
 TEST_F(PublishingTest, SelectionIsAnnouncedOnEveryPublication)
 {
     int announcements = 0;
-    QObject::connect(h.model.get(), &AppModel::selectedItemIDChanged, h.model.get(), [&] { ++announcements; });
+    QObject::connect(&h.model->searchSession(), &SearchSession::selectedItemIDChanged, h.model.get(), [&] { ++announcements; });
     publish(fileItems({"/a"}));
     publish(fileItems({"/a"}));
-    EXPECT_EQ(model().selectedItemID(), "/a");
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/a");
     EXPECT_EQ(announcements, 2);
 }
 
 TEST_F(PublishingTest, RemembersTheQueryOfThePublishedList)
 {
-    model().setSearchText("alpha");
-    const SearchQuery query = model().currentQuerySnapshot();
-    model().applySearchResults({}, query);
-    ASSERT_TRUE(model().lastDisplayedQuery().has_value());
-    EXPECT_EQ(*model().lastDisplayedQuery(), query);
+    model().searchSession().setSearchText("alpha");
+    const SearchQuery query = model().searchSession().currentQuerySnapshot();
+    model().searchSession().applySearchResults({}, query);
+    ASSERT_TRUE(model().searchSession().lastDisplayedQuery().has_value());
+    EXPECT_EQ(*model().searchSession().lastDisplayedQuery(), query);
 }
 
 // Folder hints and their warm-up.
@@ -234,10 +234,10 @@ struct WarmupTest : testing::Test {
         };
         h.preventStartUp();
         h.start();
-        QObject::connect(h.model.get(), &AppModel::resultsChanged, h.model.get(), [this] { ++publications; });
+        QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(), [this] { ++publications; });
     }
     AppModel& model() { return *h.model; }
-    void publish(const ItemList& list) { model().applySearchResults(list, model().currentQuerySnapshot()); }
+    void publish(const ItemList& list) { model().searchSession().applySearchResults(list, model().searchSession().currentQuerySnapshot()); }
     std::size_t probes()
     {
         std::lock_guard lock(mutex);
@@ -251,25 +251,25 @@ TEST_F(WarmupTest, HintsFoundInTheBackgroundReorderTheShownFolders)
     hints["/d/Pics"] = {false, true};
     ItemList list{folderAt("/d/Beta"), fileItem("/d/x.txt"), folderAt("/d/alpha"), folderAt("/d/Vids"),
                   folderAt("/d/Pics")};
-    model().setSelectedItemID("/d/x.txt");
+    model().searchSession().setSelectedItemID("/d/x.txt");
     publish(list);
     // Without hints the folders only come in name order.
-    EXPECT_EQ(names(model().results()), (std::vector<std::string>{"alpha", "x.txt", "Beta", "Pics", "Vids"}));
+    EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"alpha", "x.txt", "Beta", "Pics", "Vids"}));
     ASSERT_TRUE(waitFor([&] { return probes() == 4 && h.clock->sleepers() == 1; }));
     h.clock->advance(319ms);
     QTest::qWait(30);
-    EXPECT_EQ(model().results()[0].name(), "alpha");
+    EXPECT_EQ(model().searchSession().results()[0].name(), "alpha");
     const int before = publications;
     const QString session = h.thumbnails.lastSessionKey();
     h.clock->advance(1ms);
-    ASSERT_TRUE(waitFor([&] { return model().results()[0].name() == "Vids"; }));
-    EXPECT_EQ(names(model().results()), (std::vector<std::string>{"Vids", "x.txt", "Pics", "alpha", "Beta"}));
+    ASSERT_TRUE(waitFor([&] { return model().searchSession().results()[0].name() == "Vids"; }));
+    EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"Vids", "x.txt", "Pics", "alpha", "Beta"}));
     EXPECT_EQ(publications, before + 1);
-    EXPECT_EQ(model().selectedItemID(), "/d/x.txt");
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/d/x.txt");
     EXPECT_EQ(h.thumbnails.lastSessionKey(), session);
-    EXPECT_EQ(model().folderHintCache().size(), 4u);
-    EXPECT_EQ(model().folderCategory(model().results()[0]), 0);
-    EXPECT_EQ(model().folderCategory(model().results()[1]), 9);
+    EXPECT_EQ(model().searchSession().folderHintCache().size(), 4u);
+    EXPECT_EQ(model().searchSession().folderCategory(model().searchSession().results()[0]), 0);
+    EXPECT_EQ(model().searchSession().folderCategory(model().searchSession().results()[1]), 9);
 
     // The same folders again cost no lookups.
     publish(list);
@@ -283,16 +283,16 @@ TEST_F(WarmupTest, HintsOfASupersededSearchAreDiscarded)
     hints["/d/Vids"] = {true, false};
     publish({folderAt("/d/alpha"), folderAt("/d/Vids")});
     ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
-    model().scheduleSearch(true, false);  // a newer search
+    model().searchSession().scheduleSearch(true, false);  // a newer search
     h.clock->advance(320ms);
     QTest::qWait(50);
-    EXPECT_TRUE(model().folderHintCache().empty());
+    EXPECT_TRUE(model().searchSession().folderHintCache().empty());
 
     publish({folderAt("/d/new"), folderAt("/d/alpha"), folderAt("/d/Vids")});
     ASSERT_TRUE(waitFor([&] { return probes() == 5 && h.clock->sleepers() == 1; }));
     h.clock->advance(320ms);
-    ASSERT_TRUE(waitFor([&] { return model().folderHintCache().size() == 3; }));
-    EXPECT_EQ(model().results()[0].name(), "Vids");
+    ASSERT_TRUE(waitFor([&] { return model().searchSession().folderHintCache().size() == 3; }));
+    EXPECT_EQ(model().searchSession().results()[0].name(), "Vids");
 }
 
 TEST_F(WarmupTest, NoWarmUpWhereNoOrderingApplies)
@@ -302,9 +302,9 @@ TEST_F(WarmupTest, NoWarmUpWhereNoOrderingApplies)
         big.append(folderAt("/d/f" + std::to_string(i)));
     publish(big);
     publish({fileItem("/d/a.txt"), fileItem("/d/b.txt")});
-    model().updateSort(SearchSortField::Size);
+    model().searchSession().updateSort(SearchSortField::Size);
     publish({folderAt("/d/b"), folderAt("/d/a")});
-    EXPECT_EQ(names(model().results()), (std::vector<std::string>{"b", "a"}));
+    EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"b", "a"}));
     QTest::qWait(50);
     EXPECT_EQ(probes(), 0u);
 }
@@ -317,24 +317,24 @@ TEST_F(WarmupTest, ReorderingOnlyAfterThe180thItemIsNotPublished)
         list.append(i == 185 ? folderAt("/d/b_vid") : i == 190 ? folderAt("/d/a_plain")
                                                                : fileItem("/d/f" + std::to_string(i) + ".txt"));
     publish(list);
-    ASSERT_EQ(model().results()[185].name(), "a_plain");
+    ASSERT_EQ(model().searchSession().results()[185].name(), "a_plain");
     const int before = publications;
     ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
     h.clock->advance(320ms);
-    ASSERT_TRUE(waitFor([&] { return model().folderHintCache().size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return model().searchSession().folderHintCache().size() == 2; }));
     QTest::qWait(30);
     EXPECT_EQ(publications, before);
-    EXPECT_EQ(model().results()[185].name(), "a_plain");
+    EXPECT_EQ(model().searchSession().results()[185].name(), "a_plain");
 }
 
 TEST_F(WarmupTest, SharedDriveListIsReorderedToo)
 {
     hints["/srv/Vids"] = {true, false};
-    model().setServerResults({folderAt("/srv/Beta"), folderAt("/srv/Vids")});
+    model().searchSession().setServerResults({folderAt("/srv/Beta"), folderAt("/srv/Vids")});
     publish({folderAt("/srv/Vids"), folderAt("/d/other")});
     ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
     h.clock->advance(320ms);
-    ASSERT_TRUE(waitFor([&] { return model().serverResults()[0].name() == "Vids"; }));
+    ASSERT_TRUE(waitFor([&] { return model().searchSession().serverResults()[0].name() == "Vids"; }));
 }
 
 // Shared-drive exclusion.
@@ -351,9 +351,9 @@ TEST(PublishingSharedDrives, LocalOnlySearchLeavesOutItemsUnderSharedDriveRoots)
         });
         h.start();
         const ItemList list = fileItems({"/Volumes/share", "/Volumes/share/a.txt", "/Volumes/shared/b.txt", "/x"});
-        h.model->applySearchResults(list, h.model->currentQuerySnapshot());
+        h.model->searchSession().applySearchResults(list, h.model->searchSession().currentQuerySnapshot());
         QStringList shown;
-        for (const IndexedItem& item : h.model->results())
+        for (const IndexedItem& item : h.model->searchSession().results())
             shown.append(QString::fromStdString(item.path()));
         if (serverInScope)
             EXPECT_EQ(shown.size(), 4);

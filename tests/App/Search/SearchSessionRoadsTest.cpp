@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -59,8 +59,8 @@ struct SearchRoad {
             co_return imageAnswer ? imageAnswer(call) : ItemList();
         };
         h.start();
-        QObject::connect(h.model.get(), &AppModel::resultsChanged, h.model.get(),
-                         [this] { publishedSizes.push_back(h.model->results().size()); });
+        QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(),
+                         [this] { publishedSizes.push_back(h.model->searchSession().results().size()); });
     }
 
     // Start-up done, cache and indexes built, no thread asleep on the clock.
@@ -81,24 +81,24 @@ struct SearchRoad {
 
     void search(const QString& text, bool immediate = true, bool progress = false)
     {
-        model().setSearchText(text);
-        model().scheduleSearch(immediate, progress);
+        model().searchSession().setSearchText(text);
+        model().searchSession().scheduleSearch(immediate, progress);
     }
     // The view's order: stamp the keystroke, then ask.
     void type(const QString& text)
     {
-        model().setSearchText(text);
-        model().noteUserSearchInput();
-        model().scheduleSearch(false, false);
+        model().searchSession().setSearchText(text);
+        model().searchSession().noteUserSearchInput();
+        model().searchSession().scheduleSearch(false, false);
     }
     bool shows(const QString& text)
     {
-        return model().lastDisplayedQuery() && model().lastDisplayedQuery()->rawText == text.toStdString();
+        return model().searchSession().lastDisplayedQuery() && model().searchSession().lastDisplayedQuery()->rawText == text.toStdString();
     }
     void show(const QString& text, const ItemList& list, ListCompleteness completeness)
     {
-        model().setSearchText(text);
-        model().applySearchResults(list, model().currentQuerySnapshot(), completeness);
+        model().searchSession().setSearchText(text);
+        model().searchSession().applySearchResults(list, model().searchSession().currentQuerySnapshot(), completeness);
     }
 };
 
@@ -109,13 +109,13 @@ TEST(SearchScheduling, ScopedFolderBecomesThePathFilterAndGivesIntent)
     ModelHarness h;
     h.preventStartUp();
     h.start();
-    h.model->setSearchText(" \n ");
-    EXPECT_FALSE(AppModel::hasSearchIntent(h.model->currentQuerySnapshot()));
-    h.model->setSearchText("path:/elsewhere \n");
-    h.model->applyScopedPath("/data/docs/", true);
-    const SearchQuery query = h.model->currentQuerySnapshot();
+    h.model->searchSession().setSearchText(" \n ");
+    EXPECT_FALSE(SearchSession::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()));
+    h.model->searchSession().setSearchText("path:/elsewhere \n");
+    h.model->searchSession().applyScopedPath("/data/docs/", true);
+    const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
     EXPECT_EQ(query.pathFilter, "/data/docs");
-    EXPECT_TRUE(AppModel::hasSearchIntent(query));
+    EXPECT_TRUE(SearchSession::hasSearchIntent(query));
 }
 
 TEST(SearchScheduling, NoIntentClearsTheFourListsAndStartsNothing)
@@ -123,20 +123,20 @@ TEST(SearchScheduling, NoIntentClearsTheFourListsAndStartsNothing)
     SearchRoad road({});
     ASSERT_TRUE(road.ready());
     AppModel& m = road.model();
-    m.setImageFuzzyResults({fileItem("/data/a.png")});
-    m.setSkuRelatedResults({fileItem("/data/b.png")});
-    m.setServerResults({fileItem("/srv/c.txt")});
-    m.applySearchResults({fileItem("/data/d.txt")}, m.currentQuerySnapshot());
-    const auto before = m.searchGeneration();
+    m.searchSession().setImageFuzzyResults({fileItem("/data/a.png")});
+    m.searchSession().setSkuRelatedResults({fileItem("/data/b.png")});
+    m.searchSession().setServerResults({fileItem("/srv/c.txt")});
+    m.searchSession().applySearchResults({fileItem("/data/d.txt")}, m.searchSession().currentQuerySnapshot());
+    const auto before = m.searchSession().searchGeneration();
 
     road.search("   ", true, true);
-    EXPECT_EQ(m.searchGeneration(), before + 1);
-    EXPECT_TRUE(m.results().isEmpty());
-    EXPECT_TRUE(m.imageFuzzyResults().isEmpty());
-    EXPECT_TRUE(m.skuRelatedResults().isEmpty());
-    EXPECT_TRUE(m.serverResults().isEmpty());
-    EXPECT_FALSE(m.isSearching());
-    EXPECT_TRUE(m.searchingHint().isEmpty());
+    EXPECT_EQ(m.searchSession().searchGeneration(), before + 1);
+    EXPECT_TRUE(m.searchSession().results().isEmpty());
+    EXPECT_TRUE(m.searchSession().imageFuzzyResults().isEmpty());
+    EXPECT_TRUE(m.searchSession().skuRelatedResults().isEmpty());
+    EXPECT_TRUE(m.searchSession().serverResults().isEmpty());
+    EXPECT_FALSE(m.searchSession().isSearching());
+    EXPECT_TRUE(m.searchSession().searchingHint().isEmpty());
     QTest::qWait(50);
     EXPECT_EQ(road.h.clock->sleepers(), 0);
     EXPECT_TRUE(road.imageCalls.empty());
@@ -160,11 +160,11 @@ TEST(SearchScheduling, ProgressFlagAndHint)
         });
         ASSERT_TRUE(road.ready());
         road.search("alpha", true, true);
-        EXPECT_TRUE(road.model().isSearching());
-        EXPECT_EQ(road.model().searchingHint(), QString::fromUtf8(c.hint));
+        EXPECT_TRUE(road.model().searchSession().isSearching());
+        EXPECT_EQ(road.model().searchSession().searchingHint(), QString::fromUtf8(c.hint));
         ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.shows("alpha"); }));
-        EXPECT_FALSE(road.model().isSearching());
-        EXPECT_EQ(road.model().searchingHint(), QString::fromUtf8(c.hint));  // the hint keeps its text
+        EXPECT_FALSE(road.model().searchSession().isSearching());
+        EXPECT_EQ(road.model().searchSession().searchingHint(), QString::fromUtf8(c.hint));  // the hint keeps its text
     }
 }
 
@@ -207,16 +207,16 @@ TEST(SearchNarrowing, ShownListIsFilteredAtOnceOnlyWhenThatCannotMissAHit)
         // The index holds nothing the shown list holds: a search empties the list.
         SearchRoad road({}, [&](AppSettings& s) { s.searchLimit = c.limit; });
         ASSERT_TRUE(road.ready());
-        road.model().setMatchMode(c.mode);
+        road.model().searchSession().setMatchMode(c.mode);
         road.show(QString::fromUtf8(c.shownText), listOf(numberedFiles("alpha_", c.shown)), c.completeness);
         road.search(QString::fromUtf8(c.newText), false);
 
         const bool narrowed = road.shows(QString::fromUtf8(c.newText));
         EXPECT_EQ(narrowed, c.narrowedAtOnce);
         if (narrowed) {
-            EXPECT_EQ(road.model().results().size(), std::min<qsizetype>(c.shown, c.limit));
+            EXPECT_EQ(road.model().searchSession().results().size(), std::min<qsizetype>(c.shown, c.limit));
         }
-        const bool emptied = pumpUntil(*road.h.clock, [&] { return road.model().results().isEmpty(); }, 5ms,
+        const bool emptied = pumpUntil(*road.h.clock, [&] { return road.model().searchSession().results().isEmpty(); }, 5ms,
                                        c.searchedAgain ? 20000 : 400);
         EXPECT_EQ(emptied, c.searchedAgain);
     }
@@ -233,12 +233,12 @@ TEST(SearchNarrowing, CompleteNarrowingRunsOnlyTheImageFollowUp)
         road.search("alpha_1", false);
         ASSERT_TRUE(waitFor([&] { return !road.imageCalls.empty(); }));
         EXPECT_EQ(road.imageCalls.front().limit, expected);
-        EXPECT_EQ(road.imageCalls.front().excluded.size(), road.model().results().size());
-        EXPECT_TRUE(road.imageCalls.front().excluded.contains(QString::fromStdString(road.model().results()[0].path())));
-        EXPECT_EQ(road.model().imageFuzzyResults().size(), 1);
+        EXPECT_EQ(road.imageCalls.front().excluded.size(), road.model().searchSession().results().size());
+        EXPECT_TRUE(road.imageCalls.front().excluded.contains(QString::fromStdString(road.model().searchSession().results()[0].path())));
+        EXPECT_EQ(road.model().searchSession().imageFuzzyResults().size(), 1);
         QTest::qWait(50);
         EXPECT_EQ(road.imageCalls.size(), 1u);   // no main search, so no image stage
-        EXPECT_TRUE(road.model().searchHistory().isEmpty());
+        EXPECT_TRUE(road.model().searchSession().searchHistory().isEmpty());
     }
 }
 
@@ -249,30 +249,30 @@ TEST(SearchNarrowing, BroadeningAndNarrowingRules)
     h.start();
     AppModel& m = *h.model;
     auto query = [&](const char* text) {
-        m.setSearchText(QString::fromUtf8(text));
-        return m.currentQuerySnapshot();
+        m.searchSession().setSearchText(QString::fromUtf8(text));
+        return m.searchSession().currentQuerySnapshot();
     };
-    EXPECT_FALSE(m.canBroadenWithFastPreview(query("alph"))) << "nothing shown yet";
-    m.applySearchResults({}, query("alpha"));
-    EXPECT_TRUE(m.canBroadenWithFastPreview(query("alph"))) << "the shown list may be empty";
-    EXPECT_FALSE(m.canBroadenWithFastPreview(query("alpha")));
-    EXPECT_FALSE(m.canBroadenWithFastPreview(query("alphb")));
-    EXPECT_FALSE(m.canBroadenWithFastPreview(query("")));
-    EXPECT_FALSE(m.canNarrowImmediately(query("alphab"))) << "an empty list never narrows";
+    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(query("alph"))) << "nothing shown yet";
+    m.searchSession().applySearchResults({}, query("alpha"));
+    EXPECT_TRUE(m.searchSession().canBroadenWithFastPreview(query("alph"))) << "the shown list may be empty";
+    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(query("alpha")));
+    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(query("alphb")));
+    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(query("")));
+    EXPECT_FALSE(m.searchSession().canNarrowImmediately(query("alphab"))) << "an empty list never narrows";
 
     SearchQuery reversed = query("alph");
     reversed.ascending = false;
-    EXPECT_FALSE(m.canBroadenWithFastPreview(reversed));
+    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(reversed));
 
     const ItemList shown{fileItem("/data/alpha.txt")};
     SearchQuery previous = query("alpha");
     SearchQuery longer = query("alpha b");
-    EXPECT_TRUE(AppModel::canNarrow(longer, shown, previous));
+    EXPECT_TRUE(SearchSession::canNarrow(longer, shown, previous));
     longer.ascending = false;
-    EXPECT_FALSE(AppModel::canNarrow(longer, shown, previous)) << "only the sort direction changed";
-    EXPECT_FALSE(AppModel::canNarrow(query("alpha b"), shown, std::nullopt));
+    EXPECT_FALSE(SearchSession::canNarrow(longer, shown, previous)) << "only the sort direction changed";
+    EXPECT_FALSE(SearchSession::canNarrow(query("alpha b"), shown, std::nullopt));
     previous.rawText.clear();
-    EXPECT_FALSE(AppModel::canNarrow(query("alpha b"), shown, previous));
+    EXPECT_FALSE(SearchSession::canNarrow(query("alpha b"), shown, previous));
 }
 
 TEST(SearchNarrowing, DeletingACharacterShowsTheFastPreviewFirst)
@@ -284,7 +284,7 @@ TEST(SearchNarrowing, DeletingACharacterShowsTheFastPreviewFirst)
     road.search("alpha_", false);
     ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.publishedSizes.size() >= 2; }));
     EXPECT_EQ(road.publishedSizes, (std::vector<qsizetype>{1200, 1300}));
-    EXPECT_TRUE(road.model().displayedResultsComplete());
+    EXPECT_TRUE(road.model().searchSession().displayedResultsComplete());
 }
 
 // The local search job.
@@ -301,7 +301,7 @@ TEST(SearchTask, CancelDuringThePauseEndsTheOlderRequestAtOnce)
     ASSERT_TRUE(waitFor([&] { return road.h.clock->sleepers() == 0 && road.shows("alpha_10001"); }));
     QTest::qWait(50);
     EXPECT_EQ(road.publishedSizes, std::vector<qsizetype>{1});
-    EXPECT_EQ(road.model().searchHistory(), QStringList{"alpha_10001"});
+    EXPECT_EQ(road.model().searchSession().searchHistory(), QStringList{"alpha_10001"});
 }
 
 TEST(SearchTask, TypingFlagTurnsAt680Milliseconds)
@@ -310,19 +310,19 @@ TEST(SearchTask, TypingFlagTurnsAt680Milliseconds)
         SCOPED_TRACE(age.count());
         SearchRoad road(numberedFiles("alpha_", 1500));
         ASSERT_TRUE(road.ready());
-        road.model().setServerResults({fileItem("/srv/kept.txt")});
-        road.model().setImageFuzzyResults({fileItem("/data/kept.png")});
-        road.model().noteUserSearchInput();
+        road.model().searchSession().setServerResults({fileItem("/srv/kept.txt")});
+        road.model().searchSession().setImageFuzzyResults({fileItem("/data/kept.png")});
+        road.model().searchSession().noteUserSearchInput();
         road.h.clock->advance(age);
         road.search("alpha");
         ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
-        EXPECT_EQ(road.model().results().size(), typing ? 1280 : 1500);
-        EXPECT_EQ(road.model().displayedResultsComplete(), !typing);
+        EXPECT_EQ(road.model().searchSession().results().size(), typing ? 1280 : 1500);
+        EXPECT_EQ(road.model().searchSession().displayedResultsComplete(), !typing);
         if (typing) {
             // No shared-drive or image stage behind a typing answer.
             QTest::qWait(30);
-            EXPECT_EQ(road.model().serverResults().size(), 1);
-            EXPECT_EQ(road.model().imageFuzzyResults().size(), 1);
+            EXPECT_EQ(road.model().searchSession().serverResults().size(), 1);
+            EXPECT_EQ(road.model().searchSession().imageFuzzyResults().size(), 1);
             EXPECT_TRUE(road.imageCalls.empty());
         } else {
             ASSERT_TRUE(waitFor([&] { return !road.imageCalls.empty(); }));
@@ -338,22 +338,22 @@ TEST(SearchTask, TypedQueryEndsOnTheCompleteAnswerOnceTheUserPauses)
     road.type("alpha");
     ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
     ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
-    EXPECT_EQ(road.model().results().size(), 1280);
-    EXPECT_FALSE(road.model().displayedResultsComplete());
-    EXPECT_EQ(road.model().searchHistory(), QStringList{"alpha"});
+    EXPECT_EQ(road.model().searchSession().results().size(), 1280);
+    EXPECT_FALSE(road.model().searchSession().displayedResultsComplete());
+    EXPECT_EQ(road.model().searchSession().searchHistory(), QStringList{"alpha"});
 
     // The completion waits out the 0.68 s from the keystroke, not just 85 ms.
     ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 85ms));
     QTest::qWait(50);
-    EXPECT_EQ(road.model().results().size(), 1280);
+    EXPECT_EQ(road.model().searchSession().results().size(), 1280);
     road.h.clock->advance(680ms - 85ms - 4ms);
-    ASSERT_TRUE(waitFor([&] { return road.model().results().size() == 1500; }));
-    EXPECT_TRUE(road.model().displayedResultsComplete());
+    ASSERT_TRUE(waitFor([&] { return road.model().searchSession().results().size() == 1500; }));
+    EXPECT_TRUE(road.model().searchSession().displayedResultsComplete());
     // ... and goes on to the image stage, as a complete request does.
     ASSERT_TRUE(waitFor([&] { return road.imageCalls.size() == 1; }));
     EXPECT_EQ(road.imageCalls.front().limit, 180);
     EXPECT_EQ(road.imageCalls.front().excluded.size(), 1500);
-    EXPECT_EQ(road.model().searchHistory(), QStringList{"alpha"});
+    EXPECT_EQ(road.model().searchSession().searchHistory(), QStringList{"alpha"});
 }
 
 TEST(SearchTask, LaterKeystrokeSupersedesThePauseCompletion)
@@ -368,9 +368,9 @@ TEST(SearchTask, LaterKeystrokeSupersedesThePauseCompletion)
     road.h.clock->advance(200ms);
     road.type("alpha_1");
     ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
-    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.model().displayedResultsComplete(); }, 20ms));
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.model().searchSession().displayedResultsComplete(); }, 20ms));
     EXPECT_TRUE(road.shows("alpha_1"));
-    EXPECT_EQ(road.model().results().size(), 1500);  // every name holds "alpha_1"
+    EXPECT_EQ(road.model().searchSession().results().size(), 1500);  // every name holds "alpha_1"
     for (const ImageCall& call : road.imageCalls)
         EXPECT_EQ(call.text, "alpha_1");
 }
@@ -381,13 +381,13 @@ TEST(SearchTask, ImagePassesAndTheirLimits)
         SCOPED_TRACE(limit);
         SearchRoad road(numberedFiles("alpha_", 3), [limit](AppSettings& s) { s.searchLimit = limit; });
         ASSERT_TRUE(road.ready());
-        road.model().setImageFuzzyResults({fileItem("/data/previous.png")});
+        road.model().searchSession().setImageFuzzyResults({fileItem("/data/previous.png")});
         road.search("alpha");
         ASSERT_TRUE(waitFor([&] { return road.imageCalls.size() == 1 && road.h.clock->sleepers() == 1; }));
         EXPECT_EQ(road.imageCalls[0].limit, 180);
         EXPECT_EQ(road.imageCalls[0].excluded.size(), 3);
         // An empty first pass leaves the previous images on screen...
-        EXPECT_EQ(road.model().imageFuzzyResults().size(), 1);
+        EXPECT_EQ(road.model().searchSession().imageFuzzyResults().size(), 1);
         road.h.clock->advance(54ms);
         QTest::qWait(30);
         EXPECT_EQ(road.imageCalls.size(), 1u);
@@ -395,7 +395,7 @@ TEST(SearchTask, ImagePassesAndTheirLimits)
         ASSERT_TRUE(waitFor([&] { return road.imageCalls.size() == 2; }));
         EXPECT_EQ(road.imageCalls[1].limit, second);
         // ... the second pass replaces them even when it found nothing.
-        ASSERT_TRUE(waitFor([&] { return road.model().imageFuzzyResults().isEmpty(); }));
+        ASSERT_TRUE(waitFor([&] { return road.model().searchSession().imageFuzzyResults().isEmpty(); }));
     }
 }
 
@@ -407,35 +407,35 @@ TEST(SearchTask, FirstImagePassIsShownBeforeTheSecond)
     };
     ASSERT_TRUE(road.ready());
     road.search("alpha");
-    ASSERT_TRUE(waitFor([&] { return road.model().imageFuzzyResults().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return road.model().searchSession().imageFuzzyResults().size() == 1; }));
     ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 55ms));
-    ASSERT_TRUE(waitFor([&] { return road.model().imageFuzzyResults().size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return road.model().searchSession().imageFuzzyResults().size() == 2; }));
 }
 
 TEST(SearchTask, SideListsTheQueryWillNotRefillAreClearedAtOnce)
 {
     SearchRoad road(numberedFiles("alpha_", 3));
     ASSERT_TRUE(road.ready());
-    road.model().setImageFuzzyResults({fileItem("/data/i.png")});
-    road.model().setSkuRelatedResults({fileItem("/data/k.png")});
-    road.model().setServerResults({fileItem("/srv/s.txt")});
+    road.model().searchSession().setImageFuzzyResults({fileItem("/data/i.png")});
+    road.model().searchSession().setSkuRelatedResults({fileItem("/data/k.png")});
+    road.model().searchSession().setServerResults({fileItem("/srv/s.txt")});
     road.search("re:alpha");  // no image search for a pattern, no SKU search either
-    EXPECT_TRUE(road.model().imageFuzzyResults().isEmpty());
-    EXPECT_TRUE(road.model().skuRelatedResults().isEmpty());
-    EXPECT_EQ(road.model().serverResults().size(), 1);
+    EXPECT_TRUE(road.model().searchSession().imageFuzzyResults().isEmpty());
+    EXPECT_TRUE(road.model().searchSession().skuRelatedResults().isEmpty());
+    EXPECT_EQ(road.model().searchSession().serverResults().size(), 1);
 
-    road.model().setSkuRelatedResults({fileItem("/data/k.png")});
+    road.model().searchSession().setSkuRelatedResults({fileItem("/data/k.png")});
     road.search("AB1234");  // a code-like token keeps the SKU list for its search
-    EXPECT_EQ(road.model().skuRelatedResults().size(), 1);
+    EXPECT_EQ(road.model().searchSession().skuRelatedResults().size(), 1);
 }
 
 TEST(SearchTask, SharedDrivesOutOfScopeEmptyTheirListOnACompleteRequest)
 {
     SearchRoad road(numberedFiles("alpha_", 3), [](AppSettings& s) { s.includeServerInSearch = false; });
     ASSERT_TRUE(road.ready());
-    road.model().setServerResults({fileItem("/srv/s.txt")});
+    road.model().searchSession().setServerResults({fileItem("/srv/s.txt")});
     road.search("alpha");
-    ASSERT_TRUE(waitFor([&] { return road.model().serverResults().isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return road.model().searchSession().serverResults().isEmpty(); }));
     EXPECT_TRUE(road.shows("alpha"));
 }
 
@@ -445,8 +445,8 @@ TEST(SearchTask, LocalDisksOutOfScopeStillRecordHistoryAndClearProgress)
     ASSERT_TRUE(road.ready());
     road.show("beta", {fileItem("/data/beta.txt")}, ListCompleteness::Complete);
     road.search("alpha", true, true);
-    ASSERT_TRUE(waitFor([&] { return !road.model().isSearching(); }));
-    EXPECT_EQ(road.model().searchHistory(), QStringList{"alpha"});
+    ASSERT_TRUE(waitFor([&] { return !road.model().searchSession().isSearching(); }));
+    EXPECT_EQ(road.model().searchSession().searchHistory(), QStringList{"alpha"});
     EXPECT_TRUE(road.shows("beta"));
     EXPECT_TRUE(road.imageCalls.empty());
 }
@@ -458,12 +458,12 @@ TEST(SearchTask, ProgressEndsWithTheAnswerOfTheRequestThatReplacedItsOwn)
         SearchRoad road(numberedFiles("alpha_", 3));
         ASSERT_TRUE(road.ready());
         std::vector<bool> flags;
-        QObject::connect(road.h.model.get(), &AppModel::isSearchingChanged, road.h.model.get(),
-                         [&] { flags.push_back(road.model().isSearching()); });
+        QObject::connect(&road.h.model->searchSession(), &SearchSession::isSearchingChanged, road.h.model.get(),
+                         [&] { flags.push_back(road.model().searchSession().isSearching()); });
         road.search("alpha", true, true);
         road.search("alpha_1", true, replacedWithProgress);
         ASSERT_TRUE(waitFor([&] { return road.shows("alpha_1"); }));
-        EXPECT_FALSE(road.model().isSearching());
+        EXPECT_FALSE(road.model().searchSession().isSearching());
         EXPECT_EQ(flags, (std::vector<bool>{true, false}));
     }
 }
@@ -477,21 +477,21 @@ TEST(SearchTask, APastedPageIsCutToItsHeadAndStillAnswered)
     const QString word = QStringLiteral("alpha_7 ");
     const QString page = word.repeated(100 * 1024 / word.size());
     road.search(page);
-    const QString head = page.left(AppModel::kMaxSearchTextLength);
+    const QString head = page.left(searchbudgets::kMaxSearchTextLength);
     ASSERT_TRUE(waitFor([&] { return road.shows(head); }));
     EXPECT_EQ(road.model().statusMessage(),
-              QStringLiteral("搜索内容过长，只按前 %1 个字符搜索").arg(AppModel::kMaxSearchTextLength));
+              QStringLiteral("搜索内容过长，只按前 %1 个字符搜索").arg(searchbudgets::kMaxSearchTextLength));
     // The words "alpha" and "7": the names holding a 7, not all 200.
-    ASSERT_FALSE(road.model().results().isEmpty());
-    EXPECT_LT(road.model().results().size(), 200);
-    for (const IndexedItem& item : road.model().results())
+    ASSERT_FALSE(road.model().searchSession().results().isEmpty());
+    EXPECT_LT(road.model().searchSession().results().size(), 200);
+    for (const IndexedItem& item : road.model().searchSession().results())
         EXPECT_NE(item.name().find('7'), std::string::npos) << item.name();
-    EXPECT_EQ(road.model().searchText(), page);  // the field keeps what was pasted
+    EXPECT_EQ(road.model().searchSession().searchText(), page);  // the field keeps what was pasted
 
     // The cut falls between the halves of a surrogate pair: both go.
     const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
-    road.search(QString(AppModel::kMaxSearchTextLength - 1, u'a') + emoji + QStringLiteral("tail"));
-    EXPECT_EQ(road.model().currentQuerySnapshot().rawText, std::string(AppModel::kMaxSearchTextLength - 1, 'a'));
+    road.search(QString(searchbudgets::kMaxSearchTextLength - 1, u'a') + emoji + QStringLiteral("tail"));
+    EXPECT_EQ(road.model().searchSession().currentQuerySnapshot().rawText, std::string(searchbudgets::kMaxSearchTextLength - 1, 'a'));
 }
 
 // The side-section decisions.
@@ -520,10 +520,10 @@ TEST(SideSections, ImageSearchRule)
     h.start();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        h.model->setSearchText(QString::fromUtf8(c.text));
-        SearchQuery query = h.model->currentQuerySnapshot();
+        h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
+        SearchQuery query = h.model->searchSession().currentQuerySnapshot();
         query.contentFilters = c.filters;
-        EXPECT_EQ(h.model->shouldRunImageFuzzySearch(query), c.expected);
+        EXPECT_EQ(h.model->searchSession().shouldRunImageFuzzySearch(query), c.expected);
     }
 }
 
@@ -542,13 +542,13 @@ TEST(SideSections, SkuRule)
     h.start();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        h.model->setSearchText(QString::fromUtf8(c.text));
-        EXPECT_EQ(h.model->shouldRunSKURelated(h.model->currentQuerySnapshot()), c.expected);
+        h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
+        EXPECT_EQ(h.model->searchSession().shouldRunSKURelated(h.model->searchSession().currentQuerySnapshot()), c.expected);
     }
-    h.model->setSearchText("AB12");
-    SearchQuery filtered = h.model->currentQuerySnapshot();
+    h.model->searchSession().setSearchText("AB12");
+    SearchQuery filtered = h.model->searchSession().currentQuerySnapshot();
     filtered.contentFilters = {SearchContentFilter::Documents};
-    EXPECT_FALSE(h.model->shouldRunSKURelated(filtered));
+    EXPECT_FALSE(h.model->searchSession().shouldRunSKURelated(filtered));
 }
 
 } // namespace

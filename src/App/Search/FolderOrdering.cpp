@@ -1,4 +1,4 @@
-#include "App/FolderOrdering.h"
+#include "App/Search/FolderOrdering.h"
 
 #include <algorithm>
 #include <vector>

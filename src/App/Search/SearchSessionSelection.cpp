@@ -1,6 +1,6 @@
-// AppModel: the selection, the arrow keys and the preview of the selection.
+// SearchSession: the selection, the arrow keys and the preview of the selection.
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 
 #include <algorithm>
 
@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "App/SystemPaths.h"
+#include "Core/Preview/PreviewController.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -25,7 +26,7 @@ const IndexedItem* findByPath(const ItemList& items, const std::string& path)
 
 } // namespace
 
-std::optional<IndexedItem> AppModel::selectedItem() const
+std::optional<IndexedItem> SearchSession::selectedItem() const
 {
     if (m_selectedItemID.isEmpty())
         return std::nullopt;
@@ -37,7 +38,7 @@ std::optional<IndexedItem> AppModel::selectedItem() const
     return std::nullopt;
 }
 
-void AppModel::moveSelection(int offset)
+void SearchSession::moveSelection(int offset)
 {
     if (m_results.isEmpty()) {
         setSelectedItemID({});
@@ -53,12 +54,12 @@ void AppModel::moveSelection(int offset)
     setSelectedItemID(QString::fromStdString(m_results[index].id()));
 }
 
-void AppModel::selectFirstResult()
+void SearchSession::selectFirstResult()
 {
     setSelectedItemID(m_results.isEmpty() ? QString() : QString::fromStdString(m_results.front().id()));
 }
 
-void AppModel::previewSelected()
+void SearchSession::previewSelected()
 {
     const std::optional<IndexedItem> selected = selectedItem();
     if (!selected)
@@ -67,26 +68,26 @@ void AppModel::previewSelected()
     const QUrl url = systempaths::url(selected->path());
     // Space on what the panel already shows (the item or its folder's
     // sequence) closes it, and no sequence follows to open it again.
-    if (m_previewController.isShowing(url)) {
-        m_previewController.closePanel();
+    if (m_links.preview->isShowing(url)) {
+        m_links.preview->closePanel();
         return;
     }
     const std::optional<QuickLookSequence::Kind> kind = QuickLookSequence::kindOf(*selected);
     // The panel opens on the item at once; the folder's sequence follows.
-    m_previewController.togglePreview({url}, 0);
+    m_links.preview->togglePreview({url}, 0);
     if (!kind)
         return;
     m_previewBuildTask = JobHandle::start();
     runPreviewSequence(*selected, *kind, m_previewBuildTask.token());
 }
 
-QCoro::Task<> AppModel::runPreviewSequence(IndexedItem selected, QuickLookSequence::Kind sequenceKind,
+QCoro::Task<> SearchSession::runPreviewSequence(IndexedItem selected, QuickLookSequence::Kind sequenceKind,
                                            std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<SearchSession> guard(this);
     // The lists are implicitly shared: these copies cost nothing until the
     // model publishes new ones.
-    auto building = onPool([selected, sequenceKind, results = m_results, images = m_imageFuzzyResults,
+    auto building = m_context.onPool([selected, sequenceKind, results = m_results, images = m_imageFuzzyResults,
                             sku = m_skuRelatedResults, server = m_serverResults] {
         return QuickLookSequence::build(selected, sequenceKind, QuickLookSequence::perFolderLimit(sequenceKind),
                                         results, images, sku, server);
@@ -106,7 +107,7 @@ QCoro::Task<> AppModel::runPreviewSequence(IndexedItem selected, QuickLookSequen
         co_return;
     // Replaced, not toggled: toggling would close the panel just opened when
     // the sequence is that one item. A panel closed meanwhile stays closed.
-    m_previewController.replaceShown(urls, std::max(index, 0));
+    m_links.preview->replaceShown(urls, std::max(index, 0));
 }
 
 } // namespace pallix

@@ -3,11 +3,11 @@
 // code-like word, it takes the folders of the first document hits and lists
 // what lies directly in them (sub-folders and images) as related results.
 // A newer request cancels the running job between two folder listings, and a
-// job publishes only while its search generation is still the model's.
+// job publishes only while its search generation is still the session's.
 //
-// Threads: owned by AppModel and called on the GUI thread. The listing runs
-// on the model's pool with copies only; publication happens back on the GUI
-// thread.
+// Threads: owned by SearchSession and called on the GUI thread. The listing
+// runs on the context's pool with copies only; publication happens back on the
+// GUI thread.
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +23,8 @@
 
 namespace pallix {
 
-class AppModel;
+class AppContext;
+class SearchSession;
 
 class SkuRelatedSearch {
 public:
@@ -35,7 +36,7 @@ public:
     // What one folder directly holds of the related kinds, at most `limit`.
     using FolderLister = std::function<std::vector<IndexedItem>(const std::string& folder, int limit)>;
 
-    explicit SkuRelatedSearch(AppModel& model);
+    SkuRelatedSearch(const AppContext& context, SearchSession& session);
     ~SkuRelatedSearch();
     SkuRelatedSearch(const SkuRelatedSearch&) = delete;
     SkuRelatedSearch& operator=(const SkuRelatedSearch&) = delete;
@@ -58,7 +59,8 @@ public:
 private:
     QCoro::Task<> run(std::vector<std::string> folders, std::int64_t generation, std::shared_ptr<CancelToken> token);
 
-    AppModel& m_model;
+    const AppContext& m_context;
+    SearchSession& m_session;
     JobHandle m_job;
 };
 

@@ -1,6 +1,6 @@
-// AppModel: the search history, the common search terms and the result summary.
+// SearchSession: the search history, the common search terms and the result summary.
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 
 #include "Platform/Text.h"
 
@@ -18,7 +18,7 @@ std::string trimmed(const std::string& text)
 
 } // namespace
 
-void AppModel::recordSearchHistoryIfNeeded(const QString& text)
+void SearchSession::recordSearchHistoryIfNeeded(const QString& text)
 {
     const QString entry = text.trimmed();
     // User-perceived characters, so that two Chinese characters qualify.
@@ -35,15 +35,15 @@ void AppModel::recordSearchHistoryIfNeeded(const QString& text)
     persistSearchHistory();
 }
 
-void AppModel::persistSearchHistory()
+void SearchSession::persistSearchHistory()
 {
     std::vector<std::string> stored;
     for (qsizetype i = 0; i < std::min(m_searchHistory.size(), kMaxHistoryEntries); ++i)
         stored.push_back(m_searchHistory[i].toStdString());
-    m_defaults->setStringList(searchHistoryKey(), stored);
+    m_context.defaults().setStringList(searchHistoryKey(), stored);
 }
 
-QStringList AppModel::loadSearchHistory(const Defaults& defaults)
+QStringList SearchSession::loadSearchHistory(const Defaults& defaults)
 {
     // Duplicates and short entries of the stored list stay: only recording
     // keeps the list unique.
@@ -58,62 +58,59 @@ QStringList AppModel::loadSearchHistory(const Defaults& defaults)
     return history;
 }
 
-void AppModel::addCommonSearchTerm(const QString& term)
+void SearchSession::addCommonSearchTerm(const QString& term)
 {
     const std::string added = term.trimmed().toStdString();
     if (added.empty())
         return;
-    AppSettings record = m_settingsStore.settings();
-    std::vector<std::string> terms{added};
-    for (const std::string& existing : record.commonSearchTerms) {
-        std::string entry = trimmed(existing);
-        if (!entry.empty() && entry != added)
-            terms.push_back(std::move(entry));
-    }
-    if (terms.size() > AppSettings::kMaxCommonSearchTerms)
-        terms.resize(AppSettings::kMaxCommonSearchTerms);
-    record.commonSearchTerms = std::move(terms);
-    m_settingsStore.setSettings(std::move(record));
-    m_settingsStore.persist();
-    setSettings(m_settingsStore.settings());
+    m_context.writeSettings([&added](AppSettings& record) {
+        std::vector<std::string> terms{added};
+        for (const std::string& existing : record.commonSearchTerms) {
+            std::string entry = trimmed(existing);
+            if (!entry.empty() && entry != added)
+                terms.push_back(std::move(entry));
+        }
+        if (terms.size() > AppSettings::kMaxCommonSearchTerms)
+            terms.resize(AppSettings::kMaxCommonSearchTerms);
+        record.commonSearchTerms = std::move(terms);
+    });
 }
 
-void AppModel::removeCommonSearchTerm(const std::set<int>& offsets)
+void SearchSession::removeCommonSearchTerm(const std::set<int>& offsets)
 {
-    AppSettings record = m_settingsStore.settings();
-    // Positions refer to the list before the removal: erase from the back.
-    for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) {
-        if (*it >= 0 && static_cast<std::size_t>(*it) < record.commonSearchTerms.size())
-            record.commonSearchTerms.erase(record.commonSearchTerms.begin() + *it);
-    }
-    m_settingsStore.setSettings(std::move(record));
-    m_settingsStore.persist();
-    setSettings(m_settingsStore.settings());
+    m_context.writeSettings([&offsets](AppSettings& record) {
+        // Positions refer to the list before the removal: erase from the back.
+        for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) {
+            if (*it >= 0 && static_cast<std::size_t>(*it) < record.commonSearchTerms.size())
+                record.commonSearchTerms.erase(record.commonSearchTerms.begin() + *it);
+        }
+    });
 }
 
-void AppModel::searchForTerm(const QString& text)
+void SearchSession::searchForTerm(const QString& text)
 {
     noteUserSearchInput();
     setSearchText(text);
     scheduleSearch(true, false);
 }
 
-QString AppModel::resultSummaryText() const
+QString SearchSession::resultSummaryText() const
 {
+    const IndexActivity activity = m_links.indexActivity ? m_links.indexActivity() : IndexActivity{};
     SummaryState state;
     state.localHits = m_results.size();
-    state.localItems = m_indexedCount;
+    state.localItems = activity.localItems;
     state.serverHits = m_serverResults.size();
-    state.serverItems = serverIndexedCount();
-    state.localInScope = m_settings.includeLocalInSearch;
-    state.serverInScope = m_settings.includeServerInSearch;
-    state.localIndexing = m_isIndexing;
-    state.serverIndexing = isServerIndexing();
-    state.limit = m_settings.searchLimit;
+    state.serverItems = activity.serverItems;
+    state.localInScope = settings().includeLocalInSearch;
+    state.serverInScope = settings().includeServerInSearch;
+    state.localIndexing = activity.localIndexing;
+    state.serverIndexing = activity.serverIndexing;
+    state.limit = settings().searchLimit;
     return resultSummaryText(state, [this] { return hasSearchIntent(currentQuerySnapshot()); });
 }
 
-QString AppModel::resultSummaryText(const SummaryState& s, const std::function<bool()>& hasIntent)
+QString SearchSession::resultSummaryText(const SummaryState& s, const std::function<bool()>& hasIntent)
 {
     const QString localIdle = QStringLiteral("本机/外接：%1（索引 %2）").arg(s.localHits).arg(s.localItems);
     const QString serverIdle = QStringLiteral("共享盘：%1（索引 %2）").arg(s.serverHits).arg(s.serverItems);

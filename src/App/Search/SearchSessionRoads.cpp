@@ -1,17 +1,18 @@
-// AppModel: the road of one search. scheduleSearch() makes the newest request
-// win and answers from memory when it can; the search job answers from the
-// local index while the user types and completes the answer once they pause;
-// the shared-drive and image stages follow a complete answer.
+// SearchSession: the road of one search. scheduleSearch() makes the newest
+// request win and answers from memory when it can; the search job answers
+// from the local index while the user types and completes the answer once
+// they pause; the shared-drive and image stages follow a complete answer.
 
-#include "App/AppModel.h"
-#include "App/ServerSearchStage.h"
-#include "App/TypingPause.h"
+#include "App/Search/SearchSession.h"
 
 #include <algorithm>
 
 #include <QPointer>
 
 #include "App/ImageFuzzySearch.h"
+#include "App/Search/ServerSearchStage.h"
+#include "App/Search/SkuRelatedSearch.h"
+#include "App/TypingPause.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Platform/Text.h"
@@ -19,21 +20,12 @@
 namespace pallix {
 
 using namespace std::chrono_literals;
+using namespace searchbudgets;
 
 namespace {
 
-constexpr qsizetype kMaxNarrowedInMemory = 900;
 constexpr auto kRequestPause = 4ms;
 constexpr auto kImageSecondPassDelay = 55ms;
-constexpr int kImageFirstPassLimit = 180;
-
-int typingLimit(int limit) { return std::min(limit, 1280); }
-int typingCandidateCap(int limit) { return std::max(typingLimit(limit) * 18, 12000); }
-int previewLimit(int limit) { return std::min(limit, 1200); }
-int previewCandidateCap(int limit) { return std::clamp(limit * 18, 12000, 36000); }
-int pauseCompletionCandidateCap(int limit) { return std::clamp(limit * 26, 22000, 78000); }
-int imageSecondPassLimit(int limit) { return std::clamp(2 * limit, 1200, 1500); }
-int imageFollowUpLimit(int limit) { return std::clamp(limit, 320, 800); }
 
 ItemList toList(std::vector<IndexedItem> items)
 {
@@ -59,18 +51,13 @@ bool sameConstraints(const SearchQuery& a, const SearchQuery& b)
            && a.wildcardPattern == b.wildcardPattern && a.excludeSystemJunk == b.excludeSystemJunk;
 }
 
-bool isBlank(const std::string& text)
-{
-    return QString::fromStdString(text).trimmed().isEmpty();
-}
-
 // The text a search reads: cut to its first kMaxSearchTextLength units,
 // never inside a surrogate pair.
 QString searchedText(const QString& text)
 {
-    if (text.size() <= AppModel::kMaxSearchTextLength)
+    if (text.size() <= kMaxSearchTextLength)
         return text;
-    qsizetype end = AppModel::kMaxSearchTextLength;
+    qsizetype end = kMaxSearchTextLength;
     if (text.at(end - 1).isHighSurrogate())
         --end;
     return text.left(end);
@@ -78,23 +65,23 @@ QString searchedText(const QString& text)
 
 } // namespace
 
-SearchQuery AppModel::currentQuerySnapshot() const
+SearchQuery SearchSession::currentQuerySnapshot() const
 {
-    SearchQuery query = m_parser.parse(searchedText(m_searchText).toStdString(), m_contentFilters, m_caseSensitive, m_matchMode,
-                                       m_sortField, m_sortAscending, m_settings.excludeSystemJunkFromIndex);
+    SearchQuery query = m_parser.parse(searchedText(m_searchText).toStdString(), m_contentFilters, m_caseSensitive,
+                                       m_matchMode, m_sortField, m_sortAscending,
+                                       settings().excludeSystemJunkFromIndex);
     if (!m_scopedPath.isEmpty())
         query.pathFilter = m_scopedPath.toStdString();
     return query;
 }
 
-bool AppModel::hasSearchIntent(const SearchQuery& query)
+bool SearchSession::hasSearchIntent(const SearchQuery& query)
 {
-    const bool allKinds = query.contentFilters == std::set<SearchContentFilter>{SearchContentFilter::All};
-    return !isBlank(query.rawText) || query.pathFilter || query.extensionFilter || query.typeFilter || !allKinds
-           || query.modifiedAfter || query.useRegularExpression || query.wildcardPattern;
+    // The store decides it, for its own searches as for the window's.
+    return IndexStore::hasSearchIntent(query);
 }
 
-bool AppModel::canNarrow(const SearchQuery& query, const ItemList& shown, const std::optional<SearchQuery>& shownQuery)
+bool SearchSession::canNarrow(const SearchQuery& query, const ItemList& shown, const std::optional<SearchQuery>& shownQuery)
 {
     if (shown.isEmpty() || !shownQuery)
         return false;
@@ -108,12 +95,12 @@ bool AppModel::canNarrow(const SearchQuery& query, const ItemList& shown, const 
     return narrowingMode && !query.useRegularExpression && sameConstraints(query, *shownQuery);
 }
 
-bool AppModel::canNarrowImmediately(const SearchQuery& query) const
+bool SearchSession::canNarrowImmediately(const SearchQuery& query) const
 {
     return canNarrow(query, m_results, m_lastDisplayedQuery);
 }
 
-bool AppModel::canBroadenWithFastPreview(const SearchQuery& query) const
+bool SearchSession::canBroadenWithFastPreview(const SearchQuery& query) const
 {
     if (!m_lastDisplayedQuery)
         return false;
@@ -122,17 +109,18 @@ bool AppModel::canBroadenWithFastPreview(const SearchQuery& query) const
            && previous.starts_with(query.rawText) && sameConstraints(query, *m_lastDisplayedQuery);
 }
 
-QString AppModel::refreshSearchHint() const
+QString SearchSession::refreshSearchHint() const
 {
     QString hint = QStringLiteral("正在重新搜索");
-    hint += m_settings.autoIndexExternalVolumes ? QStringLiteral("（范围：本机 + 外接硬盘）")
+    const AppSettings& s = settings();
+    hint += s.autoIndexExternalVolumes ? QStringLiteral("（范围：本机 + 外接硬盘）")
                                                 : QStringLiteral("（范围：本机）");
-    if (!m_settings.indexedRoots.empty())
+    if (!s.indexedRoots.empty())
         hint += QStringLiteral("（含手动添加目录）");
     return hint;
 }
 
-AppModel::LocalAnswer AppModel::completeLocalSearch(IndexStore& store, const SearchQuery& query, int limit,
+SearchSession::LocalAnswer SearchSession::completeLocalSearch(IndexStore& store, const SearchQuery& query, int limit,
                                                    const CancelToken* cancel)
 {
     // Until the inverted indexes stand the store draws its candidates from a
@@ -149,13 +137,13 @@ AppModel::LocalAnswer AppModel::completeLocalSearch(IndexStore& store, const Sea
     return answer;
 }
 
-void AppModel::reportAnswerNotes(const LocalAnswer& answer)
+void SearchSession::reportAnswerNotes(const LocalAnswer& answer)
 {
     if (answer.expressionTooComplex)
-        setStatusMessage(QStringLiteral("正则表达式过于复杂，部分结果可能缺失"));
+        m_context.setStatusMessage(QStringLiteral("正则表达式过于复杂，部分结果可能缺失"));
 }
 
-AppModel::LocalAnswer AppModel::localAnswer(std::vector<IndexedItem> items, ListCompleteness completeness)
+SearchSession::LocalAnswer SearchSession::localAnswer(std::vector<IndexedItem> items, ListCompleteness completeness)
 {
     // Made here, on the worker: for 10,000 items these copies would cost the
     // GUI thread a good part of a frame.
@@ -166,12 +154,12 @@ AppModel::LocalAnswer AppModel::localAnswer(std::vector<IndexedItem> items, List
     return answer;
 }
 
-bool AppModel::isUserTyping() const
+bool SearchSession::isUserTyping() const
 {
-    return m_lastUserSearchInputAt && m_clock.now() - *m_lastUserSearchInputAt < kTypingThreshold;
+    return m_lastUserSearchInputAt && clock().now() - *m_lastUserSearchInputAt < kTypingThreshold;
 }
 
-void AppModel::setIsSearching(bool searching)
+void SearchSession::setIsSearching(bool searching)
 {
     if (searching == m_isSearching)
         return;
@@ -179,7 +167,7 @@ void AppModel::setIsSearching(bool searching)
     emit isSearchingChanged();
 }
 
-void AppModel::setSearchingHint(const QString& hint)
+void SearchSession::setSearchingHint(const QString& hint)
 {
     if (hint == m_searchingHint)
         return;
@@ -187,7 +175,7 @@ void AppModel::setSearchingHint(const QString& hint)
     emit searchingHintChanged();
 }
 
-void AppModel::clearProgress(const SearchRequest& request)
+void SearchSession::clearProgress(const SearchRequest& request)
 {
     // A request without progress that replaced one with it answers for it too:
     // the older one will never publish, and the window would spin on.
@@ -195,7 +183,7 @@ void AppModel::clearProgress(const SearchRequest& request)
         setIsSearching(false);
 }
 
-void AppModel::scheduleSearch(bool immediate, bool showProgress)
+void SearchSession::scheduleSearch(bool immediate, bool showProgress)
 {
     m_searchTask.cancel();
     SearchRequest request;
@@ -203,10 +191,10 @@ void AppModel::scheduleSearch(bool immediate, bool showProgress)
     request.generation = ++m_searchGeneration;
     request.query = currentQuerySnapshot();
     if (m_searchText.size() > kMaxSearchTextLength)
-        setStatusMessage(QStringLiteral("搜索内容过长，只按前 %1 个字符搜索").arg(kMaxSearchTextLength));
-    request.limit = static_cast<int>(m_settings.searchLimit);
-    request.includeLocal = m_settings.includeLocalInSearch;
-    request.includeServer = m_settings.includeServerInSearch;
+        m_context.setStatusMessage(QStringLiteral("搜索内容过长，只按前 %1 个字符搜索").arg(kMaxSearchTextLength));
+    request.limit = static_cast<int>(settings().searchLimit);
+    request.includeLocal = settings().includeLocalInSearch;
+    request.includeServer = settings().includeServerInSearch;
     request.runImageStage = request.includeLocal && shouldRunImageFuzzySearch(request.query);
     request.broadening = canBroadenWithFastPreview(request.query);
     if (showProgress) {
@@ -251,12 +239,12 @@ void AppModel::scheduleSearch(bool immediate, bool showProgress)
     runSearchTask(std::move(request), m_searchTask.token());
 }
 
-QCoro::Task<> AppModel::runSearchTask(SearchRequest request, std::shared_ptr<CancelToken> token)
+QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<SearchSession> guard(this);
     if (!request.immediate && !request.broadening) {
         // A request replaced within this pause never reaches a store.
-        auto pausing = m_clock.sleepFor(kRequestPause, token);
+        auto pausing = clock().sleepFor(kRequestPause, token);
         const bool slept = co_await pausing;
         if (!guard || !slept || token->isCancelled())
             co_return;
@@ -281,7 +269,7 @@ QCoro::Task<> AppModel::runSearchTask(SearchRequest request, std::shared_ptr<Can
             clearProgress(request);
         }
     } else if (typing) {
-        auto searching = onPool([store = m_indexStore, query = request.query, limit = typingLimit(request.limit),
+        auto searching = m_context.onPool([store = localStore(), query = request.query, limit = typingLimit(request.limit),
                                  cap = typingCandidateCap(request.limit), token] {
             if (!store->isSearchCacheReady())
                 return toList(store->typingFastDatabaseSearch(query, limit));
@@ -297,7 +285,7 @@ QCoro::Task<> AppModel::runSearchTask(SearchRequest request, std::shared_ptr<Can
         runLocalPauseCompletion(request, m_searchPauseCompletionTask.token());
         co_return;
     } else {
-        auto searching = onPool([store = m_indexStore, query = request.query, limit = request.limit, token] {
+        auto searching = m_context.onPool([store = localStore(), query = request.query, limit = request.limit, token] {
             return completeLocalSearch(*store, query, limit, token.get());
         });
         LocalAnswer answer = co_await searching;
@@ -313,7 +301,7 @@ QCoro::Task<> AppModel::runSearchTask(SearchRequest request, std::shared_ptr<Can
     co_await following;
 }
 
-void AppModel::afterLocalAnswer(const SearchRequest& request, ItemList answer, ListCompleteness completeness,
+void SearchSession::afterLocalAnswer(const SearchRequest& request, ItemList answer, ListCompleteness completeness,
                                 bool recordHistory)
 {
     applySearchResults(answer, request.query, completeness);
@@ -324,10 +312,10 @@ void AppModel::afterLocalAnswer(const SearchRequest& request, ItemList answer, L
     }
 }
 
-QCoro::Task<> AppModel::runFastPreview(SearchRequest request, std::shared_ptr<CancelToken> token)
+QCoro::Task<> SearchSession::runFastPreview(SearchRequest request, std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(this);
-    auto previewing = onPool([store = m_indexStore, query = request.query, limit = previewLimit(request.limit),
+    QPointer<SearchSession> guard(this);
+    auto previewing = m_context.onPool([store = localStore(), query = request.query, limit = previewLimit(request.limit),
                               cap = previewCandidateCap(request.limit),
                               token]() -> std::optional<ItemList> {
         if (!store->isSearchCacheReady())
@@ -340,22 +328,20 @@ QCoro::Task<> AppModel::runFastPreview(SearchRequest request, std::shared_ptr<Ca
     applySearchResults(std::move(*preview), request.query, ListCompleteness::Partial);
 }
 
-QCoro::Task<> AppModel::runLocalPauseCompletion(SearchRequest request, std::shared_ptr<CancelToken> token)
+QCoro::Task<> SearchSession::runLocalPauseCompletion(SearchRequest request, std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<SearchSession> guard(this);
     // Waits for the pause itself: the keystroke was stamped right before the
     // request, so a fixed short wait would always find the user still typing
     // and leave the capped typing answer on screen for good.
     do {
-        const std::optional<Clock::Duration> sinceInput =
-            m_lastUserSearchInputAt ? std::optional(m_clock.now() - *m_lastUserSearchInputAt) : std::nullopt;
-        auto pausing = m_clock.sleepFor(untilTypingEnds(sinceInput), token);
+        auto pausing = clock().sleepFor(untilTypingEnds(sinceLastUserInput()), token);
         const bool slept = co_await pausing;
         if (!guard || !slept || token->isCancelled() || !isCurrent(request.generation))
             co_return;
     } while (isUserTyping());
 
-    auto searching = onPool([store = m_indexStore, query = request.query, limit = request.limit, token] {
+    auto searching = m_context.onPool([store = localStore(), query = request.query, limit = request.limit, token] {
         // While the indexes are still being built, a wide scan of the cached
         // items answers sooner than the store's search with its database supplement.
         if (store->isSearchCacheReady() && !store->isSearchIndexesComplete())
@@ -374,35 +360,26 @@ QCoro::Task<> AppModel::runLocalPauseCompletion(SearchRequest request, std::shar
     co_await following;
 }
 
-QCoro::Task<> AppModel::runSideStages(SearchRequest request, QSet<QString> localPaths, bool typing,
+QCoro::Task<> SearchSession::runSideStages(SearchRequest request, QSet<QString> localPaths, bool typing,
                                       std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<SearchSession> guard(this);
     if (request.includeServer) {
-        auto serverStage = runServerSearchStage(request, typing, token);
+        auto serverStage = m_serverStage->run(request.query, request.limit, request.generation, typing, token);
         const bool goOn = co_await serverStage;
         if (!guard || !goOn || token->isCancelled())
             co_return;
     } else if (isCurrent(request.generation)) {
-        setServerResults({});
-        m_lastServerDisplayedQuery.reset();
+        forgetServerResults();
     }
     auto imageStage = runImageStage(request, std::move(localPaths), token);
     co_await imageStage;
 }
 
-QCoro::Task<bool> AppModel::runServerSearchStage(SearchRequest request, bool typing, std::shared_ptr<CancelToken> token)
-{
-    auto stage = m_serverSearchStage->run(std::move(request.query), request.limit, request.generation, typing,
-                                          std::move(token));
-    const bool goOn = co_await stage;
-    co_return goOn;
-}
-
-QCoro::Task<> AppModel::runImageStage(SearchRequest request, QSet<QString> localPaths,
+QCoro::Task<> SearchSession::runImageStage(SearchRequest request, QSet<QString> localPaths,
                                       std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<SearchSession> guard(this);
     if (!request.runImageStage) {
         if (isCurrent(request.generation))
             setImageFuzzyResults({});
@@ -417,7 +394,7 @@ QCoro::Task<> AppModel::runImageStage(SearchRequest request, QSet<QString> local
     if (isCurrent(request.generation) && !first.isEmpty())
         setImageFuzzyResults(std::move(first));
 
-    auto pausing = m_clock.sleepFor(kImageSecondPassDelay, token);
+    auto pausing = clock().sleepFor(kImageSecondPassDelay, token);
     const bool slept = co_await pausing;
     if (!guard || !slept || token->isCancelled())
         co_return;
@@ -427,61 +404,52 @@ QCoro::Task<> AppModel::runImageStage(SearchRequest request, QSet<QString> local
         setImageFuzzyResults(std::move(second));
 }
 
-QCoro::Task<> AppModel::runImageFollowUp(SearchQuery query, int limit, QSet<QString> narrowedPaths,
+QCoro::Task<> SearchSession::runImageFollowUp(SearchQuery query, int limit, QSet<QString> narrowedPaths,
                                          std::int64_t generation)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<SearchSession> guard(this);
     auto searching = imageFuzzySearch(std::move(query), imageFollowUpLimit(limit), std::move(narrowedPaths));
     ItemList found = co_await searching;
     if (guard && isCurrent(generation))
         setImageFuzzyResults(std::move(found));
 }
 
-bool AppModel::shouldRunImageFuzzySearch(const SearchQuery& query) const
+bool SearchSession::shouldRunImageFuzzySearch(const SearchQuery& query) const
 {
-    return m_settings.enableImageFuzzySearch && !query.useRegularExpression && !query.wildcardPattern
+    return settings().enableImageFuzzySearch && !query.useRegularExpression && !query.wildcardPattern
            && !query.extensionFilter && !query.typeFilter && !query.modifiedAfter && !query.pathFilter
            && !query.tokens.empty()
            && query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::Folders};
 }
 
-QCoro::Task<ItemList> AppModel::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths)
+QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths)
 {
-    if (m_env.services.imageFuzzySearch) {
-        auto searching = m_env.services.imageFuzzySearch(std::move(query), limit, std::move(excludingPaths));
+    const AppServices& services = m_context.environment().services;
+    if (services.imageFuzzySearch) {
+        auto searching = services.imageFuzzySearch(std::move(query), limit, std::move(excludingPaths));
         ItemList found = co_await searching;
         co_return found;
     }
     std::shared_ptr<ImageTagStore> server;
-    if (hasSharedDriveFeatures(AppEditionInfo::current()) && m_settings.includeServerInSearch)
-        server = m_serverImageSemanticStore;
+    const AppStores& stores = m_context.stores();
+    if (hasSharedDriveFeatures(AppEditionInfo::current()) && settings().includeServerInSearch)
+        server = stores.serverImageTags;
     const ImageFuzzySearch::Plan plan = ImageFuzzySearch::plan(query, limit, server != nullptr);
     if (plan.groups.empty())
         co_return ItemList();
     // Only values and shared stores cross to the worker; the model may be gone
     // when it answers, and finish() does not need it.
-    auto gathering = onPool([plan, index = m_indexStore, local = m_imageSemanticStore, server,
-                             serverIndex = server ? m_serverIndexStore : nullptr] {
+    auto gathering = m_context.onPool([plan, index = stores.local, local = stores.localImageTags, server,
+                                       serverIndex = server ? stores.server : nullptr] {
         return ImageFuzzySearch::gather(plan, *index, *local, server.get(), serverIndex.get());
     });
     std::vector<IndexedItem> items = co_await gathering;
     co_return ImageFuzzySearch::finish(std::move(items), excludingPaths, query.sortField, query.ascending, plan.cap);
 }
 
-void AppModel::startImageTagging()
+bool SearchSession::shouldRunSKURelated(const SearchQuery& query) const
 {
-    const AppServices& services = m_env.services;
-    if (!services.startImageTagging)
-        return;
-    services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
-    if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
-        && m_settings.enableServerIndexing && serverIndexedCount() >= 1)
-        services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
-}
-
-bool AppModel::shouldRunSKURelated(const SearchQuery& query) const
-{
-    if (!m_settings.includeLocalInSearch || query.useRegularExpression || query.wildcardPattern || query.pathFilter
+    if (!settings().includeLocalInSearch || query.useRegularExpression || query.wildcardPattern || query.pathFilter
         || query.extensionFilter || query.typeFilter
         || query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}
         || query.nameWords.size() != 1)
@@ -501,7 +469,7 @@ bool AppModel::shouldRunSKURelated(const SearchQuery& query) const
     return hasDigit;
 }
 
-void AppModel::scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits)
+void SearchSession::scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits)
 {
     if (shouldRunSKURelated(query))
         m_skuRelated->schedule(baseHits, generation);

@@ -1,4 +1,4 @@
-#include "App/ServerSearchStage.h"
+#include "App/Search/ServerSearchStage.h"
 
 #include <atomic>
 #include <future>
@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ServerTestSupport.h"
+#include "App/ServerTestSupport.h"
 
 using namespace std::chrono_literals;
 
@@ -78,11 +78,11 @@ struct ServerRoad {
         }, 50ms);
     }
     AppModel& model() { return *h.model; }
-    std::vector<std::string> shown() { return pathsOf(model().serverResults()); }
+    std::vector<std::string> shown() { return pathsOf(model().searchSession().serverResults()); }
     void search(const QString& text)
     {
-        model().setSearchText(text);
-        model().scheduleSearch(true, false);
+        model().searchSession().setSearchText(text);
+        model().searchSession().scheduleSearch(true, false);
     }
     bool imageStageRanFor(const std::string& text)
     {
@@ -101,7 +101,7 @@ TEST(ServerSearchStage, TheLoadedStoreAnswersThenALongerTextNarrowsFirst)
 
     // A longer text filters the shown list at once, then searches the store.
     int published = 0;
-    QObject::connect(road.h.model.get(), &AppModel::serverResultsChanged, road.h.model.get(), [&] { ++published; });
+    QObject::connect(&road.h.model->searchSession(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++published; });
     road.search("报告A");
     ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告A"); }));
     EXPECT_EQ(published, 2);
@@ -137,9 +137,9 @@ TEST(ServerSearchStage, TypingAnswersWithNamePrefixesAndThePauseCompletesTheAnsw
 {
     ServerRoad road(true, [](AppSettings& s) { s.includeLocalInSearch = false; });
     ASSERT_TRUE(road.ready());
-    road.model().setSearchText("报告");
-    road.model().noteUserSearchInput();
-    road.model().scheduleSearch(false, false);
+    road.model().searchSession().setSearchText("报告");
+    road.model().searchSession().noteUserSearchInput();
+    road.model().searchSession().scheduleSearch(false, false);
     // The request's short pause, then the prefix search of the file.
     ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return !road.shown().empty(); }, 2ms));
     EXPECT_THAT(road.shown(), UnorderedElementsAre(kPrefixHit, kFolderHit));
@@ -147,7 +147,7 @@ TEST(ServerSearchStage, TypingAnswersWithNamePrefixesAndThePauseCompletesTheAnsw
 
     // Once the user has paused, the completion waits for the store's cache;
     // when it comes, the store's complete answer replaces the prefixes.
-    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.model().secondsSinceLastUserInput() >= 1.0; }, 100ms));
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.model().searchSession().secondsSinceLastUserInput() >= 1.0; }, 100ms));
     EXPECT_EQ(road.shown().size(), 2u);
     road.releaseCache();
     ASSERT_TRUE(waitFor([&] { return road.shown().size() == 3; }));
@@ -158,21 +158,21 @@ TEST(ServerSearchStage, WithoutTheCacheTheFilesEmptyAnswerReplacesTheListAtOnceA
 {
     ServerRoad road(true, [](AppSettings& s) { s.includeLocalInSearch = false; });
     ASSERT_TRUE(road.ready());
-    road.model().setServerResults(fileItems({"/srv/old/报告旧.pdf"}));
+    road.model().searchSession().setServerResults(fileItems({"/srv/old/报告旧.pdf"}));
     int published = 0;
-    QObject::connect(road.h.model.get(), &AppModel::serverResultsChanged, road.h.model.get(), [&] { ++published; });
+    QObject::connect(&road.h.model->searchSession(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++published; });
     // No name holds the text: the typing answer is empty, and so is the
     // file's: the other text's hit goes at once, not after the pause.
-    road.model().setSearchText("季度表");
-    road.model().noteUserSearchInput();
-    road.model().scheduleSearch(false, false);
+    road.model().searchSession().setSearchText("季度表");
+    road.model().searchSession().noteUserSearchInput();
+    road.model().searchSession().scheduleSearch(false, false);
     ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return published >= 1; }, 20ms));
     EXPECT_TRUE(road.shown().empty());
-    EXPECT_LT(road.model().secondsSinceLastUserInput(), 6.68);
+    EXPECT_LT(road.model().searchSession().secondsSinceLastUserInput(), 6.68);
     // 6 s after the pause the completion asks the file again: still empty.
     ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return published >= 2; }, 200ms));
     EXPECT_TRUE(road.shown().empty());
-    EXPECT_GE(road.model().secondsSinceLastUserInput(), 6.68);
+    EXPECT_GE(road.model().searchSession().secondsSinceLastUserInput(), 6.68);
 }
 
 TEST(ServerSearchStage, ScopeChangesClearTheSideTurnedOffAndForgetItsQuery)
@@ -194,7 +194,7 @@ TEST(ServerSearchStage, ScopeChangesClearTheSideTurnedOffAndForgetItsQuery)
 
     // Local off: the local list goes at once.
     road.model().settingsOperations().applySearchScopeChanges(false, true);
-    EXPECT_TRUE(road.model().results().isEmpty());
+    EXPECT_TRUE(road.model().searchSession().results().isEmpty());
     EXPECT_FALSE(road.model().settings().includeLocalInSearch);
 }
 

@@ -1,13 +1,12 @@
-#include "App/SkuRelatedSearch.h"
+#include "App/Search/SkuRelatedSearch.h"
 
 #include <algorithm>
 #include <unordered_set>
 
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
-#include "App/AppModel.h"
-#include "App/QueuedFuture.h"
+#include "App/AppContext.h"
+#include "App/Search/SearchSession.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Platform/Text.h"
 
@@ -25,7 +24,10 @@ bool isDocumentHit(const IndexedItem& item)
 
 } // namespace
 
-SkuRelatedSearch::SkuRelatedSearch(AppModel& model) : m_model(model) {}
+SkuRelatedSearch::SkuRelatedSearch(const AppContext& context, SearchSession& session)
+    : m_context(context), m_session(session)
+{
+}
 
 SkuRelatedSearch::~SkuRelatedSearch()
 {
@@ -103,20 +105,20 @@ void SkuRelatedSearch::schedule(const QList<IndexedItem>& baseHits, std::int64_t
 QCoro::Task<> SkuRelatedSearch::run(std::vector<std::string> folders, std::int64_t generation,
                                     std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(&m_model);
-    auto gathering = QueuedFuture(QtConcurrent::run(&m_model.pool(), [store = m_model.indexStore(), folders, token] {
+    QPointer<SearchSession> guard(&m_session);
+    auto gathering = m_context.onPool([store = m_context.stores().local, folders, token] {
         if (!store)
             return QList<IndexedItem>();
         const auto list = [&store](const std::string& folder, int limit) {
             return store->relatedItemsInFolder(folder, limit);
         };
         return gather(folders, list, token.get());
-    }));
+    });
     QList<IndexedItem> related = co_await gathering;
-    // The model owns this object: while the guard holds, `this` lives too.
-    if (!guard || token->isCancelled() || generation != m_model.searchGeneration())
+    // The session owns this object: while the guard holds, `this` lives too.
+    if (!guard || token->isCancelled() || !m_session.isCurrent(generation))
         co_return;
-    m_model.setSkuRelatedResults(std::move(related));
+    m_session.setSkuRelatedResults(std::move(related));
 }
 
 } // namespace pallix

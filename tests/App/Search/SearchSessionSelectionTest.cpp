@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 namespace pallix {
 namespace {
@@ -42,7 +42,7 @@ struct SelectionTest : testing::Test {
     }
     void TearDown() override { PreviewPanel::setShared(nullptr); }
     AppModel& model() { return *h.model; }
-    void publish(const ItemList& list) { model().applySearchResults(list, model().currentQuerySnapshot()); }
+    void publish(const ItemList& list) { model().searchSession().applySearchResults(list, model().searchSession().currentQuerySnapshot()); }
     QStringList panelPaths()
     {
         QStringList out;
@@ -54,53 +54,53 @@ struct SelectionTest : testing::Test {
 
 TEST_F(SelectionTest, ArrowKeysMoveTheSelectionWithinTheResults)
 {
-    model().moveSelection(1);
-    EXPECT_TRUE(model().selectedItemID().isEmpty());
+    model().searchSession().moveSelection(1);
+    EXPECT_TRUE(model().searchSession().selectedItemID().isEmpty());
 
     publish(fileItems({"/r/a", "/r/b", "/r/c", "/r/d"}));
-    ASSERT_EQ(model().selectedItemID(), "/r/a");
+    ASSERT_EQ(model().searchSession().selectedItemID(), "/r/a");
     const struct {
         int offset;
         const char* expected;
     } steps[] = {{-1, "/r/a"}, {5, "/r/d"}, {1, "/r/d"}, {-2, "/r/b"}};
     for (const auto& step : steps) {
         SCOPED_TRACE(step.offset);
-        model().moveSelection(step.offset);
-        EXPECT_EQ(model().selectedItemID(), step.expected);
+        model().searchSession().moveSelection(step.offset);
+        EXPECT_EQ(model().searchSession().selectedItemID(), step.expected);
     }
 
-    model().setImageFuzzyResults(fileItems({"/elsewhere/image.png"}));
-    model().setSelectedItemID("/elsewhere/image.png");
-    model().moveSelection(1);  // the arrows never move into the other sections
-    EXPECT_EQ(model().selectedItemID(), "/r/a");
+    model().searchSession().setImageFuzzyResults(fileItems({"/elsewhere/image.png"}));
+    model().searchSession().setSelectedItemID("/elsewhere/image.png");
+    model().searchSession().moveSelection(1);  // the arrows never move into the other sections
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/r/a");
 
     publish({});
-    model().moveSelection(1);
-    EXPECT_TRUE(model().selectedItemID().isEmpty());
+    model().searchSession().moveSelection(1);
+    EXPECT_TRUE(model().searchSession().selectedItemID().isEmpty());
 }
 
 TEST_F(SelectionTest, SelectedItemIsLookedUpInResultsImagesAndSharedDrivesOnly)
 {
     publish(fileItems({"/r/a.txt"}));
-    model().setImageFuzzyResults(fileItems({"/i/b.png"}));
-    model().setServerResults(fileItems({"/s/c.txt"}));
-    model().setSkuRelatedResults(fileItems({"/k/d.png"}));
+    model().searchSession().setImageFuzzyResults(fileItems({"/i/b.png"}));
+    model().searchSession().setServerResults(fileItems({"/s/c.txt"}));
+    model().searchSession().setSkuRelatedResults(fileItems({"/k/d.png"}));
     for (const char* path : {"/r/a.txt", "/i/b.png", "/s/c.txt"}) {
         SCOPED_TRACE(path);
-        model().setSelectedItemID(path);
-        ASSERT_TRUE(model().selectedItem());
-        EXPECT_EQ(model().selectedItem()->path(), path);
+        model().searchSession().setSelectedItemID(path);
+        ASSERT_TRUE(model().searchSession().selectedItem());
+        EXPECT_EQ(model().searchSession().selectedItem()->path(), path);
     }
-    model().setSelectedItemID("/k/d.png");
-    EXPECT_FALSE(model().selectedItem());
-    model().setSelectedItemID(QString::fromUtf8("/r/a.txt").normalized(QString::NormalizationForm_D));
-    EXPECT_TRUE(model().selectedItem());
+    model().searchSession().setSelectedItemID("/k/d.png");
+    EXPECT_FALSE(model().searchSession().selectedItem());
+    model().searchSession().setSelectedItemID(QString::fromUtf8("/r/a.txt").normalized(QString::NormalizationForm_D));
+    EXPECT_TRUE(model().searchSession().selectedItem());
 }
 
 TEST_F(SelectionTest, PreviewOfADocumentShowsItAlone)
 {
     publish(fileItems({"/f/notes.txt", "/f/b.png"}));
-    model().previewSelected();
+    model().searchSession().previewSelected();
     EXPECT_EQ(panelPaths(), QStringList{"/f/notes.txt"});
     QTest::qWait(30);
     EXPECT_EQ(panelPaths(), QStringList{"/f/notes.txt"});
@@ -109,25 +109,25 @@ TEST_F(SelectionTest, PreviewOfADocumentShowsItAlone)
 TEST_F(SelectionTest, PreviewOfAnImageBrowsesTheShownImagesOfItsFolder)
 {
     publish(fileItems({"/f/img10.png", "/f/notes.txt", "/g/other.png", "/f/img2.png"}));
-    model().setImageFuzzyResults(fileItems({"/f/img2.png", "/f/a.jpg"}));
-    model().setSelectedItemID("/f/img10.png");
-    model().previewSelected();
+    model().searchSession().setImageFuzzyResults(fileItems({"/f/img2.png", "/f/a.jpg"}));
+    model().searchSession().setSelectedItemID("/f/img10.png");
+    model().searchSession().previewSelected();
     EXPECT_EQ(panelPaths(), QStringList{"/f/img10.png"});  // at once, before the sequence
     ASSERT_TRUE(waitFor([&] { return model().previewController().count() == 3; }));
     EXPECT_EQ(panelPaths(), (QStringList{"/f/a.jpg", "/f/img2.png", "/f/img10.png"}));
     EXPECT_EQ(model().previewController().currentIndex(), 2);
-    model().previewSelected();  // Space again closes the panel
+    model().searchSession().previewSelected();  // Space again closes the panel
     EXPECT_FALSE(panel.visible);
 }
 
 TEST_F(SelectionTest, PreviewOfTheOnlyImageOfItsFolderStaysOpenAndSpaceAgainCloses)
 {
     publish(fileItems({"/f/only.png", "/g/other.png"}));
-    model().previewSelected();
+    model().searchSession().previewSelected();
     QTest::qWait(50);
     EXPECT_TRUE(panel.visible);
     EXPECT_EQ(panelPaths(), QStringList{"/f/only.png"});
-    model().previewSelected();
+    model().searchSession().previewSelected();
     EXPECT_FALSE(panel.visible);
     EXPECT_EQ(panel.closes, 1);
 }
@@ -135,14 +135,14 @@ TEST_F(SelectionTest, PreviewOfTheOnlyImageOfItsFolderStaysOpenAndSpaceAgainClos
 TEST_F(SelectionTest, SpaceOnAnotherImageOfTheShownSequenceClosesWithoutReopening)
 {
     publish(fileItems({"/f/a.png", "/f/b.png", "/f/c.png"}));
-    model().previewSelected();
+    model().searchSession().previewSelected();
     ASSERT_TRUE(waitFor([&] { return model().previewController().count() == 3; }));
     const int presents = panel.presents;
-    model().moveSelection(1);  // the panel's list already holds /f/b.png
-    model().previewSelected();
+    model().searchSession().moveSelection(1);  // the panel's list already holds /f/b.png
+    model().searchSession().previewSelected();
     EXPECT_FALSE(panel.visible);
     EXPECT_EQ(panel.presents, presents);
-    model().previewSelected();  // and the next Space opens it again
+    model().searchSession().previewSelected();  // and the next Space opens it again
     EXPECT_TRUE(panel.visible);
     EXPECT_EQ(panelPaths().front(), "/f/b.png");
 }
@@ -150,10 +150,10 @@ TEST_F(SelectionTest, SpaceOnAnotherImageOfTheShownSequenceClosesWithoutReopenin
 TEST_F(SelectionTest, SpaceDoesNotCloseThePanelOfAnotherController)
 {
     publish(fileItems({"/f/a.txt"}));
-    model().previewSelected();
+    model().searchSession().previewSelected();
     PreviewController browser;  // a folder browser takes the panel over
     browser.preview({QUrl::fromLocalFile("/other/x.txt")}, 0);
-    model().previewSelected();
+    model().searchSession().previewSelected();
     EXPECT_TRUE(panel.visible);
     EXPECT_EQ(panel.shownBy, &model().previewController());
     EXPECT_EQ(panel.closes, 0);
@@ -162,8 +162,8 @@ TEST_F(SelectionTest, SpaceDoesNotCloseThePanelOfAnotherController)
 TEST_F(SelectionTest, PreviewSequenceIsDroppedWhenTheSelectionMoved)
 {
     publish(fileItems({"/f/a.png", "/f/b.png"}));
-    model().previewSelected();
-    model().moveSelection(1);
+    model().searchSession().previewSelected();
+    model().searchSession().moveSelection(1);
     QTest::qWait(50);
     EXPECT_EQ(panelPaths(), QStringList{"/f/a.png"});
 }

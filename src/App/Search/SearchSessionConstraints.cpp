@@ -1,10 +1,12 @@
-// AppModel: the search constraints (sort, content filters, case, match mode,
-// folder scope) and the grid zoom.
+// SearchSession: the search constraints (sort, content filters, case, match
+// mode, folder scope) and the grid zoom.
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
 
 #include <algorithm>
 #include <cmath>
+
+#include "Platform/Text.h"
 
 namespace pallix {
 
@@ -18,7 +20,7 @@ constexpr double kMaxGridZoom = 1.9;
 
 } // namespace
 
-void AppModel::setCaseSensitive(bool caseSensitive)
+void SearchSession::setCaseSensitive(bool caseSensitive)
 {
     if (caseSensitive == m_caseSensitive)
         return;
@@ -26,7 +28,7 @@ void AppModel::setCaseSensitive(bool caseSensitive)
     emit caseSensitiveChanged();
 }
 
-void AppModel::setMatchMode(SearchMatchMode mode)
+void SearchSession::setMatchMode(SearchMatchMode mode)
 {
     if (mode == m_matchMode)
         return;
@@ -34,7 +36,7 @@ void AppModel::setMatchMode(SearchMatchMode mode)
     emit matchModeChanged();
 }
 
-void AppModel::updateSort(SearchSortField field)
+void SearchSession::updateSort(SearchSortField field)
 {
     if (field != m_sortField) {
         m_sortField = field;
@@ -50,20 +52,20 @@ void AppModel::updateSort(SearchSortField field)
     scheduleSearch(true, false);
 }
 
-void AppModel::toggleSortDirection()
+void SearchSession::toggleSortDirection()
 {
     m_sortAscending = !m_sortAscending;
     emit sortAscendingChanged();
     scheduleSearch(true, false);
 }
 
-void AppModel::applyMatchMode(SearchMatchMode mode)
+void SearchSession::applyMatchMode(SearchMatchMode mode)
 {
     setMatchMode(mode);
     scheduleSearch(true, false);
 }
 
-void AppModel::updateContentFilter(SearchContentFilter filter)
+void SearchSession::updateContentFilter(SearchContentFilter filter)
 {
     std::set<SearchContentFilter> filters = m_contentFilters;
     if (filter == SearchContentFilter::All) {
@@ -82,7 +84,7 @@ void AppModel::updateContentFilter(SearchContentFilter filter)
     scheduleSearch(true, false);
 }
 
-void AppModel::adjustGridZoom(double delta)
+void SearchSession::adjustGridZoom(double delta)
 {
     const double step = std::clamp(std::abs(delta) * kZoomPerDelta, kMinZoomStep, kMaxZoomStep);
     const double zoom = std::clamp(m_gridZoom + (delta > 0 ? step : -step), kMinGridZoom, kMaxGridZoom);
@@ -92,7 +94,7 @@ void AppModel::adjustGridZoom(double delta)
     emit gridZoomChanged();
 }
 
-void AppModel::resetGridZoom()
+void SearchSession::resetGridZoom()
 {
     if (m_gridZoom == 1.0)
         return;
@@ -100,7 +102,7 @@ void AppModel::resetGridZoom()
     emit gridZoomChanged();
 }
 
-void AppModel::applyScopedPath(const QString& path, bool recordHistory)
+void SearchSession::applyScopedPath(const QString& path, bool recordHistory)
 {
     const QString scope = path.isEmpty() ? QString() : QString::fromStdString(paths::standardize(path.toStdString()));
     if (!recordHistory && scope == m_scopedPath)
@@ -118,17 +120,16 @@ void AppModel::applyScopedPath(const QString& path, bool recordHistory)
             m_scopeHistory.push_back(scope);
         m_scopeHistoryIndex = static_cast<std::int64_t>(m_scopeHistory.size()) - 1;
     }
-    setStatusMessage(scope.isEmpty()
+    m_context.setStatusMessage(scope.isEmpty()
                          ? QStringLiteral("已回到全局搜索")
                          : QStringLiteral("已切换到 ")
                                + QString::fromStdString(std::string(paths::lastComponent(scope.toStdString()))));
     scheduleSearch(true, false);
 }
 
-void AppModel::resetSearchConstraints()
+void SearchSession::resetSearchConstraints()
 {
-    if (!m_scopedPath.isEmpty() || m_scopeHistoryIndex >= 1)
-        applyScopedPath(QString(), true);
+    clearScope();
     if (m_contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}) {
         m_contentFilters = {SearchContentFilter::All};
         emit contentFiltersChanged();

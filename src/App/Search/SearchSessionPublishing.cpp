@@ -1,18 +1,20 @@
-// AppModel: publishing local results, the one road from a ranked list to `results`.
+// SearchSession: publishing local results, the one road from a ranked list
+// to `results`, and the folder ordering of published lists.
 
-#include "App/AppModel.h"
-
-#include "App/FolderOrdering.h"
+#include "App/Search/SearchSession.h"
 
 #include <algorithm>
 
 #include <QPointer>
 
 #include "Core/Config/EditionRule.h"
+#include "Core/Preview/FolderContentInspector.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "Platform/Text.h"
 
 namespace pallix {
+
+using namespace searchbudgets;
 
 namespace {
 
@@ -80,7 +82,7 @@ bool containsID(const ItemList& items, const IdMatcher& id)
 
 } // namespace
 
-ItemList AppModel::applyFolderAwareFolderOrderingIfNeeded(const ItemList& items, const SearchQuery& query)
+ItemList SearchSession::applyFolderAwareFolderOrderingIfNeeded(const ItemList& items, const SearchQuery& query)
 {
     if (query.sortField != SearchSortField::Name || items.size() > FolderOrdering::kMaxOrderedItems)
         return items;
@@ -96,12 +98,12 @@ ItemList AppModel::applyFolderAwareFolderOrderingIfNeeded(const ItemList& items,
     return ordered;
 }
 
-int AppModel::folderCategory(const IndexedItem& item) const
+int SearchSession::folderCategory(const IndexedItem& item) const
 {
     return FolderOrdering::folderCategory(item, m_folderHintCache);
 }
 
-void AppModel::scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query)
+void SearchSession::scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query)
 {
     if (query.sortField != SearchSortField::Name)
         return;
@@ -124,19 +126,19 @@ void AppModel::scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const S
     runFolderHintWarmup(std::move(paths), m_searchGeneration, m_folderHintUpdateTask.token());
 }
 
-QCoro::Task<> AppModel::runFolderHintWarmup(std::vector<std::string> paths, std::int64_t generation,
+QCoro::Task<> SearchSession::runFolderHintWarmup(std::vector<std::string> paths, std::int64_t generation,
                                             std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<SearchSession> guard(this);
     std::erase_if(paths, [&](const std::string& path) { return m_folderHintCache.contains(path); });
     if (paths.empty())
         co_return;
-    auto source = m_env.folderContentHint;
+    auto source = m_context.environment().folderContentHint;
     if (!source)
         source = [](const std::string& folder) { return FolderContentInspector::shared().hint(folder); };
     // Cancelling only shortens the pause below: the lookups are cheap to
     // finish, and their hints still count when no newer search started.
-    auto probing = onPool([source, paths] {
+    auto probing = m_context.onPool([source, paths] {
         std::vector<std::pair<std::string, FolderHint>> found;
         found.reserve(paths.size());
         for (const std::string& path : paths) {
@@ -148,7 +150,7 @@ QCoro::Task<> AppModel::runFolderHintWarmup(std::vector<std::string> paths, std:
     const std::vector<std::pair<std::string, FolderHint>> found = co_await probing;
     if (!guard || found.empty())
         co_return;
-    auto pausing = m_clock.sleepFor(kWarmupPause, token);
+    auto pausing = clock().sleepFor(kWarmupPause, token);
     co_await pausing;
     if (!guard || generation != m_searchGeneration)
         co_return;
@@ -159,14 +161,14 @@ QCoro::Task<> AppModel::runFolderHintWarmup(std::vector<std::string> paths, std:
     ItemList reordered = applyFolderAwareFolderOrderingIfNeeded(m_results, query);
     if (resultSignature(reordered) != resultSignature(m_results))
         setResults(std::move(reordered));
-    if (m_settings.includeServerInSearch && !m_serverResults.isEmpty()) {
+    if (settings().includeServerInSearch && !m_serverResults.isEmpty()) {
         ItemList reorderedServer = applyFolderAwareFolderOrderingIfNeeded(m_serverResults, query);
         if (resultSignature(reorderedServer) != resultSignature(m_serverResults))
             setServerResults(std::move(reorderedServer));
     }
 }
 
-QString AppModel::resultSignature(const ItemList& items)
+QString SearchSession::resultSignature(const ItemList& items)
 {
     const qsizetype n = std::min<qsizetype>(items.size(), kSignatureItems);
     QString signature = QString::number(items.size()) + QLatin1Char('|');
@@ -178,11 +180,11 @@ QString AppModel::resultSignature(const ItemList& items)
     return signature;
 }
 
-void AppModel::applySearchResults(ItemList items, const SearchQuery& query, ListCompleteness completeness)
+void SearchSession::applySearchResults(ItemList items, const SearchQuery& query, ListCompleteness completeness)
 {
-    if (hasSharedDriveFeatures(AppEditionInfo::current()) && m_settings.includeLocalInSearch
-        && !m_settings.includeServerInSearch)
-        items = withoutItemsUnder(items, standardizedRoots(m_settings.serverIndexedRoots));
+    const AppSettings& s = settings();
+    if (hasSharedDriveFeatures(AppEditionInfo::current()) && s.includeLocalInSearch && !s.includeServerInSearch)
+        items = withoutItemsUnder(items, standardizedRoots(s.serverIndexedRoots));
 
     const QString signature = resultSignature(items);
     if (signature != m_lastAppliedResultSignature) {
@@ -190,7 +192,8 @@ void AppModel::applySearchResults(ItemList items, const SearchQuery& query, List
         // A new session drops queued renders; doing that on every keystroke
         // would starve the list the user finally stops at.
         if (secondsSinceLastUserInput() >= kPreviewSessionPauseSeconds) {
-            ThumbnailProvider& thumbnails = m_env.thumbnails ? *m_env.thumbnails : ThumbnailProvider::shared();
+            ThumbnailProvider* injected = m_context.environment().thumbnails;
+            ThumbnailProvider& thumbnails = injected ? *injected : ThumbnailProvider::shared();
             thumbnails.beginNewPreviewSessionThrottled(signature, kPreviewSessionMinIntervalMs);
         }
     }

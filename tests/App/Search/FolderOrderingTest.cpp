@@ -1,8 +1,8 @@
-#include "App/FolderOrdering.h"
+#include "App/Search/FolderOrdering.h"
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 namespace pallix {
 namespace {

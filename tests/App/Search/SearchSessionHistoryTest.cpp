@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 namespace pallix {
 namespace {
@@ -19,7 +19,7 @@ struct HistoryTest : testing::Test {
     AppModel& model() { return *h.model; }
     std::vector<std::string> stored() const
     {
-        return h.defaults->stringList(AppModel::searchHistoryKey()).value_or(std::vector<std::string>{});
+        return h.defaults->stringList(SearchSession::searchHistoryKey()).value_or(std::vector<std::string>{});
     }
     std::vector<std::string> storedTerms() const { return SettingsStore(h.defaults).settings().commonSearchTerms; }
 };
@@ -36,55 +36,55 @@ QStringList numberedEntries(int count)
 
 TEST_F(HistoryTest, ShortTextsAreNotRecorded)
 {
-    model().recordSearchHistoryIfNeeded("  a \n");
-    EXPECT_TRUE(model().searchHistory().isEmpty());
-    EXPECT_FALSE(h.defaults->contains(AppModel::searchHistoryKey()));
+    model().searchSession().recordSearchHistoryIfNeeded("  a \n");
+    EXPECT_TRUE(model().searchSession().searchHistory().isEmpty());
+    EXPECT_FALSE(h.defaults->contains(SearchSession::searchHistoryKey()));
 
-    model().recordSearchHistoryIfNeeded(" ab ");
-    EXPECT_EQ(model().searchHistory(), QStringList{"ab"});
+    model().searchSession().recordSearchHistoryIfNeeded(" ab ");
+    EXPECT_EQ(model().searchSession().searchHistory(), QStringList{"ab"});
     EXPECT_EQ(stored(), std::vector<std::string>{"ab"});
 
     // Two user-perceived characters, whatever their byte or code-unit length.
-    model().recordSearchHistoryIfNeeded(QString::fromUtf8("文档"));
-    model().recordSearchHistoryIfNeeded(QString::fromUtf8("e\u0301"));  // one character
-    EXPECT_EQ(model().searchHistory(), (QStringList{QString::fromUtf8("文档"), "ab"}));
+    model().searchSession().recordSearchHistoryIfNeeded(QString::fromUtf8("文档"));
+    model().searchSession().recordSearchHistoryIfNeeded(QString::fromUtf8("e\u0301"));  // one character
+    EXPECT_EQ(model().searchSession().searchHistory(), (QStringList{QString::fromUtf8("文档"), "ab"}));
 }
 
 TEST_F(HistoryTest, RecordingTheNewestEntryAgainWritesNothing)
 {
-    model().recordSearchHistoryIfNeeded(QString::fromUtf8("文档"));
+    model().searchSession().recordSearchHistoryIfNeeded(QString::fromUtf8("文档"));
     // Something else in the store shows whether it is written again.
-    h.defaults->setStringList(AppModel::searchHistoryKey(), {"sentinel"});
+    h.defaults->setStringList(SearchSession::searchHistoryKey(), {"sentinel"});
     int announcements = 0;
     QObject::connect(h.model.get(), &AppModel::searchHistoryChanged, h.model.get(), [&] { ++announcements; });
-    model().recordSearchHistoryIfNeeded(QString::fromUtf8(" 文档 "));
+    model().searchSession().recordSearchHistoryIfNeeded(QString::fromUtf8(" 文档 "));
     EXPECT_EQ(stored(), std::vector<std::string>{"sentinel"});
     EXPECT_EQ(announcements, 0);
 }
 
 TEST_F(HistoryTest, KeepsFifteenUniqueEntriesNewestFirst)
 {
-    model().setSearchHistory(numberedEntries(15));
-    model().recordSearchHistoryIfNeeded("fresh");
-    ASSERT_EQ(model().searchHistory().size(), 15);
-    EXPECT_EQ(model().searchHistory().front(), "fresh");
-    EXPECT_EQ(model().searchHistory().back(), "term1");  // term0, the oldest, went
+    model().searchSession().setSearchHistory(numberedEntries(15));
+    model().searchSession().recordSearchHistoryIfNeeded("fresh");
+    ASSERT_EQ(model().searchSession().searchHistory().size(), 15);
+    EXPECT_EQ(model().searchSession().searchHistory().front(), "fresh");
+    EXPECT_EQ(model().searchSession().searchHistory().back(), "term1");  // term0, the oldest, went
     EXPECT_EQ(stored().size(), 15u);
 
-    model().recordSearchHistoryIfNeeded("term7");
-    ASSERT_EQ(model().searchHistory().size(), 15);
-    EXPECT_EQ(model().searchHistory().front(), "term7");
-    EXPECT_EQ(model().searchHistory().count("term7"), 1);
-    EXPECT_EQ(model().searchHistory().back(), "term1");  // nothing dropped
+    model().searchSession().recordSearchHistoryIfNeeded("term7");
+    ASSERT_EQ(model().searchSession().searchHistory().size(), 15);
+    EXPECT_EQ(model().searchSession().searchHistory().front(), "term7");
+    EXPECT_EQ(model().searchSession().searchHistory().count("term7"), 1);
+    EXPECT_EQ(model().searchSession().searchHistory().back(), "term1");  // nothing dropped
 
-    model().recordSearchHistoryIfNeeded("Term7");
-    EXPECT_EQ(model().searchHistory().mid(0, 2), (QStringList{"Term7", "term7"}));
+    model().searchSession().recordSearchHistoryIfNeeded("Term7");
+    EXPECT_EQ(model().searchSession().searchHistory().mid(0, 2), (QStringList{"Term7", "term7"}));
 }
 
 TEST_F(HistoryTest, PersistingWritesAtMostFifteen)
 {
-    model().setSearchHistory(numberedEntries(17));
-    model().persistSearchHistory();
+    model().searchSession().setSearchHistory(numberedEntries(17));
+    model().searchSession().persistSearchHistory();
     const std::vector<std::string> written = stored();
     ASSERT_EQ(written.size(), 15u);
     EXPECT_EQ(written.front(), "term16");
@@ -93,37 +93,37 @@ TEST_F(HistoryTest, PersistingWritesAtMostFifteen)
 TEST(HistoryLoading, TrimsDropsEmptiesKeepsDuplicatesAndCaps)
 {
     auto defaults = Defaults::inMemory();
-    defaults->setStringList(AppModel::searchHistoryKey(), {" a ", "", "\n", "a"});
-    EXPECT_EQ(AppModel::loadSearchHistory(*defaults), (QStringList{"a", "a"}));
+    defaults->setStringList(SearchSession::searchHistoryKey(), {" a ", "", "\n", "a"});
+    EXPECT_EQ(SearchSession::loadSearchHistory(*defaults), (QStringList{"a", "a"}));
 
     std::vector<std::string> many;
     for (int i = 0; i < 20; ++i)
         many.push_back("entry" + std::to_string(i));
-    defaults->setStringList(AppModel::searchHistoryKey(), many);
-    const QStringList loaded = AppModel::loadSearchHistory(*defaults);
+    defaults->setStringList(SearchSession::searchHistoryKey(), many);
+    const QStringList loaded = SearchSession::loadSearchHistory(*defaults);
     ASSERT_EQ(loaded.size(), 15);
     EXPECT_EQ(loaded.back(), "entry14");
 
-    defaults->setString(AppModel::searchHistoryKey(), "not a list");
-    EXPECT_TRUE(AppModel::loadSearchHistory(*defaults).isEmpty());
+    defaults->setString(SearchSession::searchHistoryKey(), "not a list");
+    EXPECT_TRUE(SearchSession::loadSearchHistory(*defaults).isEmpty());
 }
 
 TEST(HistoryLoading, ArrayHoldingANonTextLoadsEmpty)
 {
     TempDir dir;
     writeFile(dir.path() / "defaults.json",
-              "{\"" + AppModel::searchHistoryKey() + "\": [\"photos\", 3]}");
+              "{\"" + SearchSession::searchHistoryKey() + "\": [\"photos\", 3]}");
     auto defaults = Defaults::atFile(dir.path() / "defaults.json");
-    EXPECT_TRUE(AppModel::loadSearchHistory(*defaults).isEmpty());
+    EXPECT_TRUE(SearchSession::loadSearchHistory(*defaults).isEmpty());
 }
 
 TEST(HistoryLoading, TheModelStartsWithTheStoredHistory)
 {
     ModelHarness h;
-    h.defaults->setStringList(AppModel::searchHistoryKey(), {"  photos ", "docs"});
+    h.defaults->setStringList(SearchSession::searchHistoryKey(), {"  photos ", "docs"});
     h.preventStartUp();
     h.start();
-    EXPECT_EQ(h.model->searchHistory(), (QStringList{"photos", "docs"}));
+    EXPECT_EQ(h.model->searchSession().searchHistory(), (QStringList{"photos", "docs"}));
 }
 
 // Common terms.
@@ -132,9 +132,9 @@ TEST_F(HistoryTest, AddingACommonTermMovesItToTheFront)
 {
     h.presetSettings([](AppSettings&) {});
     for (const char* term : {"e", "d", "c", "b", "a"})
-        model().addCommonSearchTerm(term);
+        model().searchSession().addCommonSearchTerm(term);
     ASSERT_EQ(model().settings().commonSearchTerms, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
-    model().addCommonSearchTerm("  e \n");
+    model().searchSession().addCommonSearchTerm("  e \n");
     EXPECT_EQ(model().settings().commonSearchTerms, (std::vector<std::string>{"e", "a", "b", "c", "d"}));
     EXPECT_EQ(storedTerms(), model().settings().commonSearchTerms);
 }
@@ -142,7 +142,7 @@ TEST_F(HistoryTest, AddingACommonTermMovesItToTheFront)
 TEST_F(HistoryTest, CommonTermsKeepTwelve)
 {
     for (int i = 0; i < 13; ++i)
-        model().addCommonSearchTerm(QStringLiteral("t%1").arg(i));
+        model().searchSession().addCommonSearchTerm(QStringLiteral("t%1").arg(i));
     const auto& terms = model().settings().commonSearchTerms;
     ASSERT_EQ(terms.size(), 12u);
     EXPECT_EQ(terms.front(), "t12");
@@ -151,7 +151,7 @@ TEST_F(HistoryTest, CommonTermsKeepTwelve)
 
 TEST_F(HistoryTest, BlankCommonTermChangesAndWritesNothing)
 {
-    model().addCommonSearchTerm("kept");
+    model().searchSession().addCommonSearchTerm("kept");
     const AppSettings before = model().settings();
     int announcements = 0;
     QObject::connect(h.model.get(), &AppModel::settingsChanged, h.model.get(), [&] { ++announcements; });
@@ -161,7 +161,7 @@ TEST_F(HistoryTest, BlankCommonTermChangesAndWritesNothing)
     probe.setSettings(marked);
     probe.persist();
 
-    model().addCommonSearchTerm(" \n\t ");
+    model().searchSession().addCommonSearchTerm(" \n\t ");
     EXPECT_EQ(model().settings(), before);
     EXPECT_EQ(storedTerms(), std::vector<std::string>{"sentinel"});
     EXPECT_EQ(announcements, 0);
@@ -172,15 +172,15 @@ TEST_F(HistoryTest, StoredTermsAreTrimmedOnTheNextAddition)
     h.model.reset();
     h.presetSettings([](AppSettings& s) { s.commonSearchTerms = {" x ", "  ", "y"}; });
     h.start();
-    model().addCommonSearchTerm("z");
+    model().searchSession().addCommonSearchTerm("z");
     EXPECT_EQ(model().settings().commonSearchTerms, (std::vector<std::string>{"z", "x", "y"}));
 }
 
 TEST_F(HistoryTest, RemovingCommonTermsByTheirPositionsBefore)
 {
     for (const char* term : {"d", "c", "b", "a"})
-        model().addCommonSearchTerm(term);
-    model().removeCommonSearchTerm({0, 2});
+        model().searchSession().addCommonSearchTerm(term);
+    model().searchSession().removeCommonSearchTerm({0, 2});
     EXPECT_EQ(model().settings().commonSearchTerms, (std::vector<std::string>{"b", "d"}));
     EXPECT_EQ(storedTerms(), (std::vector<std::string>{"b", "d"}));
 }
@@ -189,7 +189,7 @@ TEST_F(HistoryTest, RemovingCommonTermsByTheirPositionsBefore)
 
 TEST(ResultSummary, Texts)
 {
-    using S = AppModel::SummaryState;
+    using S = SearchSession::SummaryState;
     auto state = [](std::int64_t r, std::int64_t n, std::int64_t s, std::int64_t m, bool local, bool server,
                     bool localBusy, bool serverBusy, std::int64_t limit = 10000) {
         return S{r, n, s, m, local, server, localBusy, serverBusy, limit};
@@ -227,15 +227,15 @@ TEST(ResultSummary, Texts)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(AppModel::resultSummaryText(c.state, [&] { return c.intent; }), QString::fromUtf8(c.expected));
+        EXPECT_EQ(SearchSession::resultSummaryText(c.state, [&] { return c.intent; }), QString::fromUtf8(c.expected));
     }
 }
 
 TEST(ResultSummary, AsksForTheIntentOnlyForAFullLocalList)
 {
     int asked = 0;
-    const AppModel::SummaryState partial{5, 9, 0, 0, true, true, false, false, 200};
-    AppModel::resultSummaryText(partial, [&] { return ++asked, true; });
+    const SearchSession::SummaryState partial{5, 9, 0, 0, true, true, false, false, 200};
+    SearchSession::resultSummaryText(partial, [&] { return ++asked, true; });
     EXPECT_EQ(asked, 0);
 }
 
@@ -251,9 +251,9 @@ TEST(ResultSummary, ReadsTheModelsState)
     });
     h.start();
     ASSERT_TRUE(h.settle());
-    h.model->setSearchText("a");
-    h.model->applySearchResults({fileItem("/data/a.txt")}, h.model->currentQuerySnapshot());
-    EXPECT_EQ(h.model->resultSummaryText(), QString::fromUtf8("本机/外接：1（索引 3）"));
+    h.model->searchSession().setSearchText("a");
+    h.model->searchSession().applySearchResults({fileItem("/data/a.txt")}, h.model->searchSession().currentQuerySnapshot());
+    EXPECT_EQ(h.model->searchSession().resultSummaryText(), QString::fromUtf8("本机/外接：1（索引 3）"));
 }
 
 } // namespace

@@ -1,0 +1,194 @@
+// SearchSession: its state, construction and the setters of its published
+// properties. The roads of a search, publishing, the selection, the
+// constraints and the history live in the SearchSession*.cpp files beside it.
+
+#include "App/Search/SearchSession.h"
+
+#include <limits>
+
+#include <QPointer>
+
+#include "App/Search/ServerSearchStage.h"
+#include "App/Search/SkuRelatedSearch.h"
+#include "Core/Config/EditionRule.h"
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+std::string_view rawValue(ResultDisplayMode mode)
+{
+    return mode == ResultDisplayMode::List ? "list" : "grid";
+}
+
+std::optional<ResultDisplayMode> resultDisplayModeFromRaw(std::string_view raw)
+{
+    if (raw == "list")
+        return ResultDisplayMode::List;
+    if (raw == "grid")
+        return ResultDisplayMode::Grid;
+    return std::nullopt;
+}
+
+SearchSession::SearchSession(const AppContext& context, Links links, QObject* parent)
+    : QObject(parent),
+      m_context(context),
+      m_links(std::move(links)),
+      m_searchHistory(loadSearchHistory(context.defaults())),
+      m_parser(context.environment().clock),
+      m_skuRelated(std::make_unique<SkuRelatedSearch>(context, *this)),
+      m_serverStage(std::make_unique<ServerSearchStage>(
+          context, *this, [this] { return m_links.indexActivity && m_links.indexActivity().serverIndexing; }))
+{
+}
+
+SearchSession::~SearchSession()
+{
+    for (JobHandle* job : {&m_searchTask, &m_searchPauseCompletionTask, &m_previewBuildTask, &m_folderHintUpdateTask})
+        job->cancel();
+    m_skuRelated->cancel();
+    m_serverStage->cancel();
+}
+
+void SearchSession::userTyped(const QString& text)
+{
+    noteUserSearchInput();
+    setSearchText(text);
+    scheduleSearch(false, false);
+}
+
+void SearchSession::setSearchText(const QString& text)
+{
+    if (text == m_searchText)
+        return;
+    m_searchText = text;
+    emit searchTextChanged();
+}
+
+void SearchSession::setResults(ItemList items)
+{
+    m_results = std::move(items);
+    emit resultsChanged();
+}
+
+void SearchSession::setImageFuzzyResults(ItemList items)
+{
+    m_imageFuzzyResults = std::move(items);
+    emit imageFuzzyResultsChanged();
+}
+
+void SearchSession::setSkuRelatedResults(ItemList items)
+{
+    m_skuRelatedResults = std::move(items);
+    emit skuRelatedResultsChanged();
+}
+
+void SearchSession::setServerResults(ItemList items)
+{
+    m_serverResults = std::move(items);
+    emit serverResultsChanged();
+}
+
+void SearchSession::forgetServerResults()
+{
+    setServerResults({});
+    m_serverStage->forgetShownQuery();
+}
+
+void SearchSession::setSelectedItemID(const QString& id)
+{
+    // Announced also when unchanged: the views scroll to the selection after
+    // every publication.
+    m_selectedItemID = id;
+    m_selectionIsAutomatic = false;
+    emit selectedItemIDChanged();
+}
+
+void SearchSession::setDisplayMode(ResultDisplayMode mode)
+{
+    if (mode == m_displayMode)
+        return;
+    m_displayMode = mode;
+    emit displayModeChanged();
+}
+
+void SearchSession::setSearchHistory(const QStringList& history)
+{
+    if (history == m_searchHistory)
+        return;
+    m_searchHistory = history;
+    emit searchHistoryChanged();
+}
+
+void SearchSession::setInlineRenameTargetID(const QString& id)
+{
+    if (id == m_inlineRenameTargetID)
+        return;
+    m_inlineRenameTargetID = id;
+    emit inlineRenameTargetIDChanged();
+}
+
+void SearchSession::setInlineRenameDraft(const QString& draft)
+{
+    if (draft == m_inlineRenameDraft)
+        return;
+    m_inlineRenameDraft = draft;
+    emit inlineRenameDraftChanged();
+}
+
+const std::string& SearchSession::searchHistoryKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::SearchHistory);
+    return key;
+}
+
+std::optional<Clock::Duration> SearchSession::sinceLastUserInput() const
+{
+    if (!m_lastUserSearchInputAt)
+        return std::nullopt;
+    return clock().now() - *m_lastUserSearchInputAt;
+}
+
+double SearchSession::secondsSinceLastUserInput() const
+{
+    const std::optional<Clock::Duration> since = sinceLastUserInput();
+    if (!since)
+        return std::numeric_limits<double>::infinity();
+    return std::chrono::duration<double>(*since).count();
+}
+
+const std::shared_ptr<IndexStore>& SearchSession::localStore() const
+{
+    return m_context.stores().local;
+}
+
+void SearchSession::refreshIfSearching(bool immediate)
+{
+    if (hasSearchIntent(currentQuerySnapshot()))
+        scheduleSearch(immediate, false);
+}
+
+QCoro::Task<> SearchSession::refreshResultsImmediately(std::optional<std::int64_t> searchGeneration)
+{
+    QPointer<SearchSession> guard(this);
+    const SearchQuery query = currentQuerySnapshot();
+    if (!hasSearchIntent(query)) {
+        setResults({});
+        setSelectedItemID({});
+        co_return;
+    }
+    const int limit = static_cast<int>(settings().searchLimit);
+    auto searching = m_context.onPool(
+        [store = localStore(), query, limit] { return completeLocalSearch(*store, query, limit, nullptr); });
+    LocalAnswer answer = co_await searching;
+    if (!guard || (searchGeneration && *searchGeneration != m_searchGeneration))
+        co_return;
+    applySearchResults(std::move(answer.items), query, answer.completeness);
+}
+
+void SearchSession::clearScope()
+{
+    if (!m_scopedPath.isEmpty() || m_scopeHistoryIndex >= 1)
+        applyScopedPath(QString(), true);
+}
+
+} // namespace pallix
