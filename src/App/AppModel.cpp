@@ -6,8 +6,6 @@
 #include <array>
 #include <chrono>
 
-#include <sqlite3.h>
-
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -19,7 +17,9 @@
 #include "App/ServerRoots.h"
 #include "App/ServerSearchStage.h"
 #include "App/ImageTagger.h"
-#include "App/StoreRecovery.h"
+#include "App/Indexing/LocalIndex.h"
+#include "App/Indexing/StoreRecovery.h"
+#include "App/Indexing/WatcherBatches.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Semantic/ImageSemanticStore.h"
@@ -110,8 +110,6 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_statusMessage(QStringLiteral("准备中")),
       m_defaults(m_env.defaults),
       m_settingsStore(m_defaults),
-      m_runMarkers(m_defaults),
-      m_scanner(m_env.scanner),
       m_parser(m_env.clock),
       m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
       m_skuRelated(std::make_unique<SkuRelatedSearch>(*this)),
@@ -119,8 +117,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
       m_serverRoots(std::make_unique<ServerRoots>(*this)),
       m_serverIndexRuns(std::make_unique<ServerIndexRuns>(*this, m_env.scanner.listingFault)),
-      m_serverSearchStage(std::make_unique<ServerSearchStage>(*this)),
-      m_storeRecovery(std::make_unique<StoreRecovery>(*this))
+      m_serverSearchStage(std::make_unique<ServerSearchStage>(*this))
 {
     migrateLegacyUserDefaults(*m_defaults);
     std::filesystem::path folder = m_env.supportDirectory;
@@ -130,11 +127,10 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     }
 
     const std::int64_t startupCount = std::max(m_defaults->integer(lastIndexedCountKey()).value_or(0),
-                                               loadIndexedCountFromDatabase(folder / "index.sqlite"));
+                                               LocalIndex::loadIndexedCountFromDatabase(folder / "index.sqlite"));
     m_settings = m_settingsStore.settings();
     m_searchHistory = loadSearchHistory(*m_defaults);
     m_displayMode = ResultDisplayMode::Grid;
-    m_indexedCount = startupCount;
     if (startupCount != 0)
         m_statusMessage = QStringLiteral("已载入索引 %1 项").arg(startupCount);
     if (const std::optional<std::string>& problem = m_defaults->loadProblem())
@@ -175,6 +171,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
                        [this](const std::function<void(AppSettings&)>& change) { writeSettings(change); }},
         [this](const QString& text) { setStatusMessage(text); }, m_faultNotices,
         [this](const std::shared_ptr<CancelToken>& token) { trackDetachedJob(token); });
+    connectLocalIndex(startupCount);
 
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -192,9 +189,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
 
 AppModel::~AppModel()
 {
-    for (JobHandle* job : {&m_watcherCoalesceTask, &m_searchTask, &m_searchPauseCompletionTask,
-                           &m_serverSearchPauseCompletionTask, &m_rebuildTask, &m_serverRebuildTask,
-                           &m_serverDetectTask, &m_previewBuildTask, &m_folderHintUpdateTask})
+    for (JobHandle* job : {&m_searchTask, &m_searchPauseCompletionTask, &m_serverSearchPauseCompletionTask,
+                           &m_serverRebuildTask, &m_serverDetectTask, &m_previewBuildTask, &m_folderHintUpdateTask})
         job->cancel();
     m_skuRelated->cancel();
     for (const auto& weak : m_detachedJobs) {
@@ -293,40 +289,12 @@ void AppModel::setSettings(const AppSettings& settings)
     emit settingsChanged();
 }
 
-void AppModel::setIndexing(bool indexing)
-{
-    if (indexing == m_isIndexing)
-        return;
-    m_isIndexing = indexing;
-    emit isIndexingChanged();
-}
-
-void AppModel::setIndexedCount(qint64 count)
-{
-    if (count == m_indexedCount)
-        return;
-    m_indexedCount = count;
-    emit indexedCountChanged();
-}
-
 void AppModel::setServerIndexedCount(qint64 count)
 {
     if (count == m_serverIndexedCount)
         return;
     m_serverIndexedCount = count;
     emit serverIndexedCountChanged();
-}
-
-const std::string& AppModel::lastIndexedCountKey()
-{
-    static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedCount);
-    return key;
-}
-
-const std::string& AppModel::lastIndexedRootsKey()
-{
-    static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedRoots);
-    return key;
 }
 
 const std::string& AppModel::searchHistoryKey()
@@ -375,23 +343,6 @@ void AppModel::markWelcomeSheetDismissed()
     m_defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
 }
 
-std::int64_t AppModel::loadIndexedCountFromDatabase(const std::filesystem::path& database)
-{
-    // Its own read-only connection, made before the store opens the file: the
-    // window gets a number at once without waiting for the store.
-    sqlite3* db = nullptr;
-    std::int64_t count = 0;
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM file_index;", -1, &statement, nullptr) == SQLITE_OK
-            && sqlite3_step(statement) == SQLITE_ROW)
-            count = sqlite3_column_int64(statement, 0);
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close_v2(db);
-    return count;
-}
-
 QCoro::Task<> AppModel::bootstrap()
 {
     QPointer<AppModel> guard(this);
@@ -411,13 +362,12 @@ QCoro::Task<> AppModel::bootstrap()
     const auto counts = co_await counting;
     if (!guard)
         co_return;
-    setIndexedCount(counts.first);
+    m_localIndex->adoptStoredCount(counts.first);
     setServerIndexedCount(counts.second);
-    m_defaults->setInteger(lastIndexedCountKey(), m_indexedCount);
-    setStatusMessage(m_indexedCount == 0 ? QStringLiteral("等待首次索引")
-                                         : QStringLiteral("已加载 %1 条索引").arg(m_indexedCount));
+    const qint64 count = m_localIndex->indexedCount();
+    setStatusMessage(count == 0 ? QStringLiteral("等待首次索引") : QStringLiteral("已加载 %1 条索引").arg(count));
 
-    startWatching();
+    m_watcherBatches->startWatching();
 
     // A bad autostart file is reported but stops nothing else: without the
     // rest of the start-up there would be no scan, no hot key and no search.
@@ -495,29 +445,30 @@ QCoro::Task<bool> AppModel::bootstrapStores()
 QCoro::Task<> AppModel::finishBootstrapWithRoots()
 {
     QPointer<AppModel> guard(this);
-    const std::vector<std::string> roots = activeIndexedRoots();
+    LocalIndex& index = *m_localIndex;
+    const std::vector<std::string> roots = index.activeIndexedRoots();
     auto probing = onPool([store = m_indexStore, roots] { return store->hasIndexedItems(roots); });
     bool rootsIndexed = co_await probing;
     if (!guard)
         co_return;
-    const std::vector<std::string> previousRoots = lastIndexedRootsSnapshot();
-    QCoro::Task<std::vector<std::string>> findingMissing = missingIndexedRoots(roots);
+    const std::vector<std::string> previousRoots = index.lastIndexedRootsSnapshot();
+    QCoro::Task<std::vector<std::string>> findingMissing = index.missingIndexedRoots(roots);
     std::vector<std::string> missingRoots = co_await findingMissing;
     if (!guard)
         co_return;
-    if (m_indexedCount == 0) {
-        rebuildIndex(true);
+    if (index.indexedCount() == 0) {
+        index.rebuildIndex(true);
         co_return;
     }
     // A walk killed or quit half-way, or one that could not write all it
     // found, left rows of part of the roots only, and the probes above would
     // take them for a whole index.
-    if (m_runMarkers.unfinishedRoots()) {
-        rebuildIndex(true);
+    if (index.hasUnfinishedRun()) {
+        index.rebuildIndex(true);
         setStatusMessage(QStringLiteral("上次索引未完成，正在重新完整扫描…"));
         co_return;
     }
-    setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));
+    setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(index.indexedCount()));
     if (m_settings.enableImageFuzzySearch)
         startImageTagging();
     // inotify keeps no history: what changed while the application was not
@@ -526,9 +477,9 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     for (const std::string& root : roots)
         if (std::find(missingRoots.begin(), missingRoots.end(), root) == missingRoots.end())
             caughtUp.push_back(root);
-    startCatchUp(std::move(caughtUp));
-    if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
-        refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
+    m_watcherBatches->startCatchUp(std::move(caughtUp));
+    if (LocalIndex::shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
+        index.refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
 }
 
 void AppModel::noteRecoveredStores()
@@ -601,8 +552,8 @@ void AppModel::applicationDidBecomeActive()
     const auto now = m_clock.now();
     if (m_lastForegroundSearchAt && now - *m_lastForegroundSearchAt < kForegroundSearchInterval)
         return;
-    const bool stale = !m_lastDisplayedQuery || !(*m_lastDisplayedQuery == query) || m_isIndexing
-                       || !m_pendingWatcherPaths.isEmpty();
+    const bool stale = !m_lastDisplayedQuery || !(*m_lastDisplayedQuery == query) || m_localIndex->isIndexing()
+                       || m_watcherBatches->hasPendingPaths();
     if (!stale)
         return;
     m_lastForegroundSearchAt = now;
@@ -613,5 +564,52 @@ void AppModel::applicationDidResignActive()
 {
     m_appIsForegroundActive = false;
 }
+
+} // namespace pallix
+
+namespace pallix {
+
+void AppModel::connectLocalIndex(std::int64_t startupCount)
+{
+    m_localIndex = std::make_unique<LocalIndex>(*m_context, startupCount);
+    LocalIndex* index = m_localIndex.get();
+    m_watcherBatches = std::make_unique<WatcherBatches>(
+        *m_context, WatcherBatches::Hooks{[index] { return index->activeIndexedRoots(); },
+                                          [this] { return isUserTyping(); },
+                                          [this] { return m_appIsForegroundActive; }});
+    m_storeRecovery = std::make_unique<StoreRecovery>(
+        *m_context, StoreRecovery::Hooks{[index] { index->rebuildIndex(false); },
+                                         [this] { return m_serverIndexRuns->isRunActive(); },
+                                         [this] { m_serverIndexRuns->refreshServerIndexManually(); }});
+    WatcherBatches* watcher = m_watcherBatches.get();
+    StoreRecovery* recovery = m_storeRecovery.get();
+
+    connect(index, &LocalIndex::isIndexingChanged, this, &AppModel::isIndexingChanged);
+    connect(index, &LocalIndex::indexedCountChanged, this, &AppModel::indexedCountChanged);
+    connect(index, &LocalIndex::contentChanged, this, [this] { m_displayedResultsComplete = false; });
+    connect(index, &LocalIndex::searchWanted, this, [this] { scheduleSearch(true, false); });
+    connect(index, &LocalIndex::watcherRestartWanted, watcher, &WatcherBatches::startWatching);
+    connect(index, &LocalIndex::writesDone, recovery, &StoreRecovery::afterLocalWrites);
+    connect(index, &LocalIndex::imageTaggingWanted, this, [this] { startImageTagging(); });
+
+    connect(watcher, &WatcherBatches::batchWritten, index, &LocalIndex::publishIndexedCount);
+    connect(watcher, &WatcherBatches::writesDone, recovery, &StoreRecovery::afterLocalWrites);
+    connect(watcher, &WatcherBatches::searchWanted, this, [this](bool immediate) {
+        if (hasSearchIntent(currentQuerySnapshot()))
+            scheduleSearch(immediate, false);
+    });
+}
+
+// Forwarding to LocalIndex.
+bool AppModel::isIndexing() const { return m_localIndex->isIndexing(); }
+qint64 AppModel::indexedCount() const { return m_localIndex->indexedCount(); }
+const std::string& AppModel::lastIndexedCountKey() { return LocalIndex::lastIndexedCountKey(); }
+const std::string& AppModel::lastIndexedRootsKey() { return LocalIndex::lastIndexedRootsKey(); }
+std::vector<std::string> AppModel::activeIndexedRoots() const { return m_localIndex->activeIndexedRoots(); }
+std::vector<std::string> AppModel::discoverMountedRoots() const { return m_localIndex->discoverMountedRoots(); }
+bool AppModel::hasMountedRemovableVolumes() const { return m_localIndex->hasMountedRemovableVolumes(); }
+void AppModel::rebuildIndex(bool startupScan) { m_localIndex->rebuildIndex(startupScan); }
+void AppModel::addIndexedRoot(const QString& path) { m_localIndex->addIndexedRoot(path); }
+void AppModel::removeIndexedRoot(const std::set<int>& offsets) { m_localIndex->removeIndexedRoot(offsets); }
 
 } // namespace pallix

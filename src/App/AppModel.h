@@ -40,7 +40,6 @@
 #include "App/AsyncClock.h"
 #include "App/FaultNotices.h"
 #include "App/FolderOrdering.h"
-#include "App/IndexRunMarkers.h"
 #include "App/JobHandle.h"
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
@@ -49,7 +48,6 @@
 #include "App/SkuRelatedSearch.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Config/SettingsStore.h"
-#include "Core/Indexer/FileScanner.h"
 #include "Core/Models/AppEdition.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/FolderContentInspector.h"
@@ -65,10 +63,12 @@ namespace pallix {
 
 class DesktopEffects;
 class IndexStore;
+class LocalIndex;
 class ServerIndexRuns;
 class ServerRoots;
 class ServerSearchStage;
 class StoreRecovery;
+class WatcherBatches;
 class ThumbnailProvider;
 
 // How the search window presents results.
@@ -158,8 +158,9 @@ public:
     double gridZoom() const { return m_gridZoom; }
     const QString& scopedPath() const { return m_scopedPath; }
     const AppSettings& settings() const { return m_settings; }
-    bool isIndexing() const { return m_isIndexing; }
-    qint64 indexedCount() const { return m_indexedCount; }
+    // Forwarding to LocalIndex.
+    bool isIndexing() const;
+    qint64 indexedCount() const;
     const QString& statusMessage() const { return m_statusMessage; }
     void setStatusMessage(const QString& text);
     bool isServerIndexing() const { return m_isServerIndexing; }
@@ -174,7 +175,8 @@ public:
     const QString& inlineRenameDraft() const { return m_inlineRenameDraft; }
     void setInlineRenameDraft(const QString& draft);
 
-    // User-defaults keys of the running edition ("PallixMardell.lastIndexedCount").
+    // User-defaults keys of the running edition ("PallixMardell.lastIndexedCount");
+    // the first two forward to LocalIndex.
     static const std::string& lastIndexedCountKey();
     static const std::string& lastIndexedRootsKey();
     static const std::string& searchHistoryKey();
@@ -217,12 +219,6 @@ public:
     std::int64_t searchGeneration() const { return m_searchGeneration; }
     const std::optional<SearchQuery>& lastDisplayedQuery() const { return m_lastDisplayedQuery; }
     bool appIsForegroundActive() const { return m_appIsForegroundActive; }
-    const QSet<QString>& pendingWatcherPaths() const { return m_pendingWatcherPaths; }
-    // Batches of file-system changes handed over and not yet written.
-    int unfinishedWatcherBatches() const
-    {
-        return static_cast<int>(m_watcherBatches.size()) + (m_watcherDraining ? 1 : 0);
-    }
     // Whether the shown local list is the complete answer to lastDisplayedQuery().
     bool displayedResultsComplete() const { return m_displayedResultsComplete; }
     bool holdsKeepWarmActivity() const { return m_keepWarmActivity != nullptr; }
@@ -308,34 +304,13 @@ public:
     void applyScopedPath(const QString& path, bool recordHistory);
     void resetSearchConstraints();
 
-    // File-system changes: the watcher's paths join the pending set, which is
-    // handled once the disk has been quiet for a while; batches are written in
-    // the order they were handed over, one at a time.
-    void enqueueWatcherCoalesced(std::vector<std::string> paths);
-    void handleWatcherEvents(std::vector<std::string> paths);
-
-    // Indexed roots and the local rebuild.
+    // The local index and its watcher.
+    LocalIndex& localIndex() { return *m_localIndex; }
+    WatcherBatches& watcherBatches() { return *m_watcherBatches; }
+    // Forwarding to LocalIndex, for the callers not yet bound to it.
     std::vector<std::string> activeIndexedRoots() const;
     std::vector<std::string> discoverMountedRoots() const;
     bool hasMountedRemovableVolumes() const;
-    std::vector<std::string> lastIndexedRootsSnapshot() const;
-    void persistIndexedRootsSnapshot(std::vector<std::string> roots);
-    // The roots under which the index holds no row, in their order.
-    QCoro::Task<std::vector<std::string>> missingIndexedRoots(std::vector<std::string> roots);
-    static bool shouldPerformBackgroundRootRefresh(const std::vector<std::string>& currentRoots,
-                                                   const std::vector<std::string>& previousRoots, bool rootsIndexed);
-    // Previous roots that are no longer roots; their rows are replaced.
-    static std::vector<std::string> removedIndexedRoots(const std::vector<std::string>& currentRoots,
-                                                        const std::vector<std::string>& previousRoots);
-    // What the reconciliation walks: the missing roots, and the removed ones
-    // that still lie inside a current root. Those rows belong to that root now:
-    // rewalking keeps what is still there (and drops an unmounted volume's),
-    // where deleting them would leave the folder unsearchable.
-    static std::vector<std::string> rootsToRescan(const std::vector<std::string>& currentRoots,
-                                                  const std::vector<std::string>& missingRoots,
-                                                  const std::vector<std::string>& removedRoots);
-    void refreshIndexedRootsInBackground(std::vector<std::string> currentRoots, std::vector<std::string> previousRoots,
-                                         std::vector<std::string> missingRoots);
     void rebuildIndex(bool startupScan);
     void addIndexedRoot(const QString& path);
     void removeIndexedRoot(const std::set<int>& offsets);
@@ -405,7 +380,6 @@ private:
     friend class ServerIndexRuns;
     friend class ServerRoots;
     friend class ServerSearchStage;
-    friend class StoreRecovery;
 
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
@@ -462,55 +436,11 @@ private:
     // The status line's word on what a published answer may lack.
     void reportAnswerNotes(const LocalAnswer& answer);
 
-    // One handed-over batch of file-system changes and what it was made with.
-    struct WatcherBatch {
-        std::vector<std::string> paths;
-        std::vector<std::string> roots;
-        std::vector<std::string> excludedPaths;
-        bool excludeSystemJunk = true;
-        bool foreground = true;  // the application was active when it was handed over
-        // No paths: the start's look for what changed while the application
-        // was not running (StartupCatchUp) over the roots.
-        bool catchUp = false;
-    };
-    QCoro::Task<> runWatcherCoalescing(Clock::Duration delay, std::shared_ptr<CancelToken> token);
-    QCoro::Task<> drainWatcherBatches();
-    struct WatcherBatchOutcome {
-        std::int64_t count = 0;       // the store's count afterwards
-        bool refusedByLock = false;  // a write was refused: the batch stopped there
-        bool changedAnything = true;  // of a catch-up: whether it found a change
-    };
-    // Writes one batch into the store. Worker thread. `onCatchingUp` is
-    // called once when a catch-up has found changes, before it writes them.
-    static WatcherBatchOutcome applyWatcherBatch(IndexStore& store, const FileScanner& scanner, const WatcherBatch& batch,
-                                                 const CancelToken* cancel, const std::function<void()>& onCatchingUp);
-    void finishWatcherBatch(const WatcherBatch& batch, const WatcherBatchOutcome& outcome);
-    // Queues the catch-up over `roots` ahead of any watcher batch to come.
-    void startCatchUp(std::vector<std::string> roots);
-    QCoro::Task<> runRebuild(bool startupScan, std::vector<std::string> roots, std::vector<std::string> rootsToReplace,
-                             std::int64_t previousCount, JobHandle job);
-    QCoro::Task<> runBackgroundRefresh(std::vector<std::string> currentRoots, std::vector<std::string> rootsToScan,
-                                       std::vector<std::string> rootsToReplace);
-    void startBatchedScan(std::vector<std::string> roots, JobHandle job);
-    void publishScanBatch(std::int64_t count, int batchNumber);
-    void completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots);
-    void endIncompleteScan(std::int64_t count);
-    void publishIndexedCount(std::int64_t count);
-    void beginIndexRun(const std::vector<std::string>& roots);
-    void completeIndexRun();
-
     static void migrateLegacyUserDefaults(Defaults& defaults);
-    static std::int64_t loadIndexedCountFromDatabase(const std::filesystem::path& database);
-    RootWatcher& watcher();
-    // (Re)starts the watcher over the active roots with the exclusions and the home folder first.
-    void startWatching();
-    void reportWatchShortfall(const FSEventWatcher::Shortfall& shortfall);
     void applyKeepWarmRule();
     // The local tagging session, and the shared-drive one when that index is on and has items.
     void startImageTagging();
     void setSettings(const AppSettings& settings);
-    void setIndexing(bool indexing);
-    void setIndexedCount(qint64 count);
     void setServerIndexedCount(qint64 count);
     void setServerIndexing(bool indexing);
     void setServerIndexStatusText(const QString& text);
@@ -550,8 +480,6 @@ private:
     double m_gridZoom = 1.0;
     QString m_scopedPath;
     AppSettings m_settings;
-    bool m_isIndexing = false;
-    qint64 m_indexedCount = 0;
     QString m_statusMessage;
     FaultNotices m_faultNotices;
     bool m_bootstrapDone = false;
@@ -570,8 +498,6 @@ private:
     // Owned services and stores.
     std::shared_ptr<Defaults> m_defaults;
     SettingsStore m_settingsStore;
-    IndexRunMarkers m_runMarkers;  // whether the last full walk of the roots finished
-    FileScanner m_scanner;
     SearchParser m_parser;
     PreviewController m_previewController;
     std::unique_ptr<ResultActions> m_resultActions;
@@ -585,19 +511,13 @@ private:
     std::shared_ptr<ImageTagStore> m_serverImageSemanticStore;
 
     // Private state.
-    std::unique_ptr<RootWatcher> m_watcher;  // created on first use
-    bool m_watchShortfallReported = false;    // the status line said it once
     bool m_appIsForegroundActive = true;
     std::optional<Clock::TimePoint> m_lastUserSearchInputAt;  // none: the distant past
-    QSet<QString> m_pendingWatcherPaths;
-    std::optional<Clock::TimePoint> m_pendingWatcherSince;  // first arrival of the pending set
     // Handles of the jobs a newer request replaces; the owner of each cancels
     // it before storing the next one.
-    JobHandle m_watcherCoalesceTask;
     JobHandle m_searchTask;
     JobHandle m_searchPauseCompletionTask;
     JobHandle m_serverSearchPauseCompletionTask;
-    JobHandle m_rebuildTask;
     JobHandle m_serverRebuildTask;
     JobHandle m_serverDetectTask;
     JobHandle m_previewBuildTask;
@@ -613,16 +533,20 @@ private:
     FolderHintCache m_folderHintCache;  // only grows
     QString m_lastAppliedResultSignature;
     bool m_displayedResultsComplete = false;
-    std::deque<WatcherBatch> m_watcherBatches;  // handed over, waiting for the one before
-    bool m_watcherDraining = false;             // a batch is being written
     std::shared_ptr<void> m_keepWarmActivity;
     std::vector<std::weak_ptr<CancelToken>> m_detachedJobs;
     std::unique_ptr<ServerRoots> m_serverRoots;
     std::unique_ptr<ServerIndexRuns> m_serverIndexRuns;
     std::unique_ptr<ServerSearchStage> m_serverSearchStage;
-    std::unique_ptr<StoreRecovery> m_storeRecovery;  // locked and damaged index files
 
     std::unique_ptr<AppContext> m_context;
+
+    // The local index, its watcher and the recovery of the index files: built
+    // on the context, wired to the rest by connectLocalIndex().
+    void connectLocalIndex(std::int64_t startupCount);
+    std::unique_ptr<LocalIndex> m_localIndex;
+    std::unique_ptr<WatcherBatches> m_watcherBatches;
+    std::unique_ptr<StoreRecovery> m_storeRecovery;  // locked and damaged index files
 
     // Last: destroyed first, so its jobs finish while the stores they use live.
     QThreadPool m_pool;

@@ -102,12 +102,12 @@ QString AppModel::resultSummaryText() const
 {
     SummaryState state;
     state.localHits = m_results.size();
-    state.localItems = m_indexedCount;
+    state.localItems = indexedCount();
     state.serverHits = m_serverResults.size();
     state.serverItems = m_serverIndexedCount;
     state.localInScope = m_settings.includeLocalInSearch;
     state.serverInScope = m_settings.includeServerInSearch;
-    state.localIndexing = m_isIndexing;
+    state.localIndexing = isIndexing();
     state.serverIndexing = m_isServerIndexing;
     state.limit = m_settings.searchLimit;
     return resultSummaryText(state, [this] { return hasSearchIntent(currentQuerySnapshot()); });

@@ -10,7 +10,7 @@
 
 #include "App/AppModel.h"
 #include "App/ServerRoots.h"
-#include "App/StoreRecovery.h"
+#include "App/Indexing/StoreRecovery.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 
@@ -292,7 +292,7 @@ void ServerIndexRuns::finishRun(RunKind kind, const RunOutcome& outcome, std::in
     if (kind == RunKind::FirstScan) {
         const QString built = QStringLiteral("共享盘索引已建立（%1 项）").arg(count);
         m_model.setServerIndexStatusText(count < 1 ? QStringLiteral("共享盘索引为空（请检查挂载与权限）") : built);
-        if (!m_model.m_isIndexing)
+        if (!m_model.isIndexing())
             m_model.setStatusMessage(built);
         return;
     }
