@@ -159,7 +159,7 @@ struct LiveIndex {
     }
 };
 
-TEST(WatcherBatchesRule, ChangesAreCollectedOnlyWhileTheIndexerMayRunInTheBackground)
+TEST(FileEventsCoalescing, ChangesAreCollectedOnlyWhileTheIndexerMayRunInTheBackground)
 {
     for (const bool keep : {true, false}) {
         SCOPED_TRACE(keep);
