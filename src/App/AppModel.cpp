@@ -6,8 +6,6 @@
 #include <array>
 #include <chrono>
 
-#include <sqlite3.h>
-
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -19,7 +17,9 @@
 #include "App/SharedDrives/ServerIndexRuns.h"
 #include "App/SharedDrives/ServerRoots.h"
 #include "App/ImageTagger.h"
-#include "App/StoreRecovery.h"
+#include "App/Indexing/LocalIndex.h"
+#include "App/Indexing/StoreRecovery.h"
+#include "App/Indexing/WatcherBatches.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Semantic/ImageSemanticStore.h"
@@ -98,11 +98,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_statusMessage(QStringLiteral("准备中")),
       m_defaults(m_env.defaults),
       m_settingsStore(m_defaults),
-      m_runMarkers(m_defaults),
-      m_scanner(m_env.scanner),
       m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
-      m_launchAgentManager(AppEditionInfo::applicationIdentifier()),
-      m_storeRecovery(std::make_unique<StoreRecovery>(*this))
+      m_launchAgentManager(AppEditionInfo::applicationIdentifier())
 {
     migrateLegacyUserDefaults(*m_defaults);
     std::filesystem::path folder = m_env.supportDirectory;
@@ -112,9 +109,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     }
 
     const std::int64_t startupCount = std::max(m_defaults->integer(lastIndexedCountKey()).value_or(0),
-                                               loadIndexedCountFromDatabase(folder / "index.sqlite"));
+                                               LocalIndex::loadIndexedCountFromDatabase(folder / "index.sqlite"));
     m_settings = m_settingsStore.settings();
-    m_indexedCount = startupCount;
     if (startupCount != 0)
         m_statusMessage = QStringLiteral("已载入索引 %1 项").arg(startupCount);
     if (const std::optional<std::string>& problem = m_defaults->loadProblem())
@@ -158,6 +154,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     wireSearchSession();
     connectSharedDrives();
     connectSettingsOperations();
+    connectLocalIndex(startupCount);
 
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -175,8 +172,6 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
 
 AppModel::~AppModel()
 {
-    for (JobHandle* job : {&m_watcherCoalesceTask, &m_rebuildTask})
-        job->cancel();
     m_sharedDrives->cancelJobs();
     // Its jobs are cancelled with it, before the pool is drained.
     m_searchSession.reset();
@@ -189,7 +184,7 @@ AppModel::~AppModel()
 
 void AppModel::connectSharedDrives()
 {
-    m_sharedDrives = std::make_unique<SharedDrives>(*m_context, [this] { return m_isIndexing; },
+    m_sharedDrives = std::make_unique<SharedDrives>(*m_context, [this] { return isIndexing(); },
                                                     m_env.scanner.listingFault);
     SharedDrives* drives = m_sharedDrives.get();
     connect(drives, &SharedDrives::searchRequested, this, [this] { scheduleSearch(true, false); });
@@ -241,22 +236,6 @@ void AppModel::setSettings(const AppSettings& settings)
     emit settingsChanged();
 }
 
-void AppModel::setIndexing(bool indexing)
-{
-    if (indexing == m_isIndexing)
-        return;
-    m_isIndexing = indexing;
-    emit isIndexingChanged();
-}
-
-void AppModel::setIndexedCount(qint64 count)
-{
-    if (count == m_indexedCount)
-        return;
-    m_indexedCount = count;
-    emit indexedCountChanged();
-}
-
 void AppModel::writeSettings(const std::function<void(AppSettings&)>& change)
 {
     AppSettings record = m_settingsStore.settings();
@@ -266,18 +245,6 @@ void AppModel::writeSettings(const std::function<void(AppSettings&)>& change)
     // successful persist writes it, and the effect still applies.
     m_settingsStore.persist();
     setSettings(m_settingsStore.settings());
-}
-
-const std::string& AppModel::lastIndexedCountKey()
-{
-    static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedCount);
-    return key;
-}
-
-const std::string& AppModel::lastIndexedRootsKey()
-{
-    static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedRoots);
-    return key;
 }
 
 void AppModel::trackDetachedJob(const std::shared_ptr<CancelToken>& token)
@@ -313,23 +280,6 @@ void AppModel::markWelcomeSheetDismissed()
     m_defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
 }
 
-std::int64_t AppModel::loadIndexedCountFromDatabase(const std::filesystem::path& database)
-{
-    // Its own read-only connection, made before the store opens the file: the
-    // window gets a number at once without waiting for the store.
-    sqlite3* db = nullptr;
-    std::int64_t count = 0;
-    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM file_index;", -1, &statement, nullptr) == SQLITE_OK
-            && sqlite3_step(statement) == SQLITE_ROW)
-            count = sqlite3_column_int64(statement, 0);
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close_v2(db);
-    return count;
-}
-
 QCoro::Task<> AppModel::bootstrap()
 {
     QPointer<AppModel> guard(this);
@@ -349,13 +299,12 @@ QCoro::Task<> AppModel::bootstrap()
     const auto counts = co_await counting;
     if (!guard)
         co_return;
-    setIndexedCount(counts.first);
+    m_localIndex->adoptStoredCount(counts.first);
     m_sharedDrives->setServerIndexedCount(counts.second);
-    m_defaults->setInteger(lastIndexedCountKey(), m_indexedCount);
-    setStatusMessage(m_indexedCount == 0 ? QStringLiteral("等待首次索引")
-                                         : QStringLiteral("已加载 %1 条索引").arg(m_indexedCount));
+    const qint64 count = m_localIndex->indexedCount();
+    setStatusMessage(count == 0 ? QStringLiteral("等待首次索引") : QStringLiteral("已加载 %1 条索引").arg(count));
 
-    startWatching();
+    m_watcherBatches->startWatching();
 
     // A bad autostart file is reported but stops nothing else: without the
     // rest of the start-up there would be no scan, no hot key and no search.
@@ -433,29 +382,30 @@ QCoro::Task<bool> AppModel::bootstrapStores()
 QCoro::Task<> AppModel::finishBootstrapWithRoots()
 {
     QPointer<AppModel> guard(this);
-    const std::vector<std::string> roots = activeIndexedRoots();
+    LocalIndex& index = *m_localIndex;
+    const std::vector<std::string> roots = index.activeIndexedRoots();
     auto probing = onPool([store = m_indexStore, roots] { return store->hasIndexedItems(roots); });
     bool rootsIndexed = co_await probing;
     if (!guard)
         co_return;
-    const std::vector<std::string> previousRoots = lastIndexedRootsSnapshot();
-    QCoro::Task<std::vector<std::string>> findingMissing = missingIndexedRoots(roots);
+    const std::vector<std::string> previousRoots = index.lastIndexedRootsSnapshot();
+    QCoro::Task<std::vector<std::string>> findingMissing = index.missingIndexedRoots(roots);
     std::vector<std::string> missingRoots = co_await findingMissing;
     if (!guard)
         co_return;
-    if (m_indexedCount == 0) {
-        rebuildIndex(true);
+    if (index.indexedCount() == 0) {
+        index.rebuildIndex(true);
         co_return;
     }
     // A walk killed or quit half-way, or one that could not write all it
     // found, left rows of part of the roots only, and the probes above would
     // take them for a whole index.
-    if (m_runMarkers.unfinishedRoots()) {
-        rebuildIndex(true);
+    if (index.hasUnfinishedRun()) {
+        index.rebuildIndex(true);
         setStatusMessage(QStringLiteral("上次索引未完成，正在重新完整扫描…"));
         co_return;
     }
-    setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(m_indexedCount));
+    setStatusMessage(QStringLiteral("已加载 %1 条索引，可立即搜索").arg(index.indexedCount()));
     if (m_settings.enableImageFuzzySearch)
         startImageTagging();
     // inotify keeps no history: what changed while the application was not
@@ -464,9 +414,9 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     for (const std::string& root : roots)
         if (std::find(missingRoots.begin(), missingRoots.end(), root) == missingRoots.end())
             caughtUp.push_back(root);
-    startCatchUp(std::move(caughtUp));
-    if (shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
-        refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
+    m_watcherBatches->startCatchUp(std::move(caughtUp));
+    if (LocalIndex::shouldPerformBackgroundRootRefresh(roots, previousRoots, rootsIndexed))
+        index.refreshIndexedRootsInBackground(roots, previousRoots, missingRoots);
 }
 
 void AppModel::noteRecoveredStores()
@@ -524,7 +474,7 @@ void AppModel::applicationDidBecomeActive()
     if (m_lastForegroundSearchAt && now - *m_lastForegroundSearchAt < kForegroundSearchInterval)
         return;
     const std::optional<SearchQuery>& shown = search.lastDisplayedQuery();
-    const bool stale = !shown || !(*shown == query) || m_isIndexing || !m_pendingWatcherPaths.isEmpty();
+    const bool stale = !shown || !(*shown == query) || m_localIndex->isIndexing() || m_watcherBatches->hasPendingPaths();
     if (!stale)
         return;
     m_lastForegroundSearchAt = now;
@@ -547,7 +497,7 @@ void AppModel::wireSearchSession()
     SearchSession::Links links;
     links.preview = &m_previewController;
     links.indexActivity = [this] {
-        return SearchSession::IndexActivity{m_indexedCount, serverIndexedCount(), m_isIndexing, isServerIndexing()};
+        return SearchSession::IndexActivity{indexedCount(), serverIndexedCount(), isIndexing(), isServerIndexing()};
     };
     m_searchSession = std::make_unique<SearchSession>(*m_context, std::move(links));
     SearchSession* search = m_searchSession.get();
@@ -563,5 +513,52 @@ void AppModel::applicationDidResignActive()
 {
     m_appIsForegroundActive = false;
 }
+
+} // namespace pallix
+
+namespace pallix {
+
+void AppModel::connectLocalIndex(std::int64_t startupCount)
+{
+    m_localIndex = std::make_unique<LocalIndex>(*m_context, startupCount);
+    LocalIndex* index = m_localIndex.get();
+    m_watcherBatches = std::make_unique<WatcherBatches>(
+        *m_context, WatcherBatches::Hooks{[index] { return index->activeIndexedRoots(); },
+                                          [this] { return isUserTyping(); },
+                                          [this] { return m_appIsForegroundActive; }});
+    m_storeRecovery = std::make_unique<StoreRecovery>(
+        *m_context, StoreRecovery::Hooks{[index] { index->rebuildIndex(false); },
+                                         [this] { return m_sharedDrives->runs().isRunActive(); },
+                                         [this] { m_sharedDrives->runs().refreshServerIndexManually(); }});
+    WatcherBatches* watcher = m_watcherBatches.get();
+    StoreRecovery* recovery = m_storeRecovery.get();
+
+    connect(index, &LocalIndex::isIndexingChanged, this, &AppModel::isIndexingChanged);
+    connect(index, &LocalIndex::indexedCountChanged, this, &AppModel::indexedCountChanged);
+    connect(index, &LocalIndex::contentChanged, this, [this] { markDisplayedResultsIncomplete(); });
+    connect(index, &LocalIndex::searchWanted, this, [this] { scheduleSearch(true, false); });
+    connect(index, &LocalIndex::watcherRestartWanted, watcher, &WatcherBatches::startWatching);
+    connect(index, &LocalIndex::writesDone, recovery, &StoreRecovery::afterLocalWrites);
+    connect(index, &LocalIndex::imageTaggingWanted, this, [this] { startImageTagging(); });
+
+    connect(watcher, &WatcherBatches::batchWritten, index, &LocalIndex::publishIndexedCount);
+    connect(watcher, &WatcherBatches::writesDone, recovery, &StoreRecovery::afterLocalWrites);
+    connect(watcher, &WatcherBatches::searchWanted, this, [this](bool immediate) {
+        if (hasSearchIntent(currentQuerySnapshot()))
+            scheduleSearch(immediate, false);
+    });
+}
+
+// Forwarding to LocalIndex.
+bool AppModel::isIndexing() const { return m_localIndex->isIndexing(); }
+qint64 AppModel::indexedCount() const { return m_localIndex->indexedCount(); }
+const std::string& AppModel::lastIndexedCountKey() { return LocalIndex::lastIndexedCountKey(); }
+const std::string& AppModel::lastIndexedRootsKey() { return LocalIndex::lastIndexedRootsKey(); }
+std::vector<std::string> AppModel::activeIndexedRoots() const { return m_localIndex->activeIndexedRoots(); }
+std::vector<std::string> AppModel::discoverMountedRoots() const { return m_localIndex->discoverMountedRoots(); }
+bool AppModel::hasMountedRemovableVolumes() const { return m_localIndex->hasMountedRemovableVolumes(); }
+void AppModel::rebuildIndex(bool startupScan) { m_localIndex->rebuildIndex(startupScan); }
+void AppModel::addIndexedRoot(const QString& path) { m_localIndex->addIndexedRoot(path); }
+void AppModel::removeIndexedRoot(const std::set<int>& offsets) { m_localIndex->removeIndexedRoot(offsets); }
 
 } // namespace pallix

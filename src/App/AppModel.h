@@ -38,7 +38,6 @@
 #include "App/AppServices.h"
 #include "App/AsyncClock.h"
 #include "App/FaultNotices.h"
-#include "App/IndexRunMarkers.h"
 #include "App/JobHandle.h"
 #include "App/QueuedFuture.h"
 #include "App/QuickLookSequence.h"
@@ -48,7 +47,6 @@
 #include "App/SharedDrives/SharedDrives.h"
 #include "Core/Config/AppSettings.h"
 #include "Core/Config/SettingsStore.h"
-#include "Core/Indexer/FileScanner.h"
 #include "Core/Models/AppEdition.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Preview/FolderContentInspector.h"
@@ -64,8 +62,10 @@ namespace pallix {
 
 class DesktopEffects;
 class IndexStore;
+class LocalIndex;
 class ServerIndexRuns;
 class StoreRecovery;
+class WatcherBatches;
 class ThumbnailProvider;
 
 class AppModel : public QObject {
@@ -83,15 +83,17 @@ public:
 
     // Published state.
     const AppSettings& settings() const { return m_settings; }
-    bool isIndexing() const { return m_isIndexing; }
-    qint64 indexedCount() const { return m_indexedCount; }
+    // Forwarding to LocalIndex.
+    bool isIndexing() const;
+    qint64 indexedCount() const;
     const QString& statusMessage() const { return m_statusMessage; }
     void setStatusMessage(const QString& text);
     // Forwarding to sharedDrives(), for the search flow and the search window's summary.
     bool isServerIndexing() const { return m_sharedDrives->isServerIndexing(); }
     qint64 serverIndexedCount() const { return m_sharedDrives->serverIndexedCount(); }
 
-    // User-defaults keys of the running edition ("PallixMardell.lastIndexedCount").
+    // User-defaults keys of the running edition ("PallixMardell.lastIndexedCount");
+    // the first two forward to LocalIndex.
     static const std::string& lastIndexedCountKey();
     static const std::string& lastIndexedRootsKey();
 
@@ -117,12 +119,6 @@ public:
     const SearchSession& searchSession() const { return *m_searchSession; }
 
     bool appIsForegroundActive() const { return m_appIsForegroundActive; }
-    const QSet<QString>& pendingWatcherPaths() const { return m_pendingWatcherPaths; }
-    // Batches of file-system changes handed over and not yet written.
-    int unfinishedWatcherBatches() const
-    {
-        return static_cast<int>(m_watcherBatches.size()) + (m_watcherDraining ? 1 : 0);
-    }
     bool holdsKeepWarmActivity() const { return m_keepWarmActivity != nullptr; }
 
     // Forwarding to the search session, for the owners that still call the
@@ -158,34 +154,13 @@ public:
         m_searchSession->applyScopedPath(path, recordHistory);
     }
 
-    // File-system changes: the watcher's paths join the pending set, which is
-    // handled once the disk has been quiet for a while; batches are written in
-    // the order they were handed over, one at a time.
-    void enqueueWatcherCoalesced(std::vector<std::string> paths);
-    void handleWatcherEvents(std::vector<std::string> paths);
-
-    // Indexed roots and the local rebuild.
+    // The local index and its watcher.
+    LocalIndex& localIndex() { return *m_localIndex; }
+    WatcherBatches& watcherBatches() { return *m_watcherBatches; }
+    // Forwarding to LocalIndex, for the callers not yet bound to it.
     std::vector<std::string> activeIndexedRoots() const;
     std::vector<std::string> discoverMountedRoots() const;
     bool hasMountedRemovableVolumes() const;
-    std::vector<std::string> lastIndexedRootsSnapshot() const;
-    void persistIndexedRootsSnapshot(std::vector<std::string> roots);
-    // The roots under which the index holds no row, in their order.
-    QCoro::Task<std::vector<std::string>> missingIndexedRoots(std::vector<std::string> roots);
-    static bool shouldPerformBackgroundRootRefresh(const std::vector<std::string>& currentRoots,
-                                                   const std::vector<std::string>& previousRoots, bool rootsIndexed);
-    // Previous roots that are no longer roots; their rows are replaced.
-    static std::vector<std::string> removedIndexedRoots(const std::vector<std::string>& currentRoots,
-                                                        const std::vector<std::string>& previousRoots);
-    // What the reconciliation walks: the missing roots, and the removed ones
-    // that still lie inside a current root. Those rows belong to that root now:
-    // rewalking keeps what is still there (and drops an unmounted volume's),
-    // where deleting them would leave the folder unsearchable.
-    static std::vector<std::string> rootsToRescan(const std::vector<std::string>& currentRoots,
-                                                  const std::vector<std::string>& missingRoots,
-                                                  const std::vector<std::string>& removedRoots);
-    void refreshIndexedRootsInBackground(std::vector<std::string> currentRoots, std::vector<std::string> previousRoots,
-                                         std::vector<std::string> missingRoots);
     void rebuildIndex(bool startupScan);
     void addIndexedRoot(const QString& path);
     void removeIndexedRoot(const std::set<int>& offsets);
@@ -223,7 +198,6 @@ signals:
     void bootstrapEnded();
 
 private:
-    friend class StoreRecovery;
 
     QCoro::Task<> bootstrap();
     QCoro::Task<bool> bootstrapStores();
@@ -232,55 +206,12 @@ private:
     // A store started over after a read met damage (any thread): its refill
     // waits for the start-up's end, which may already deal with it.
     void noteStoreStartedOver(bool server);
-    // One handed-over batch of file-system changes and what it was made with.
-    struct WatcherBatch {
-        std::vector<std::string> paths;
-        std::vector<std::string> roots;
-        std::vector<std::string> excludedPaths;
-        bool excludeSystemJunk = true;
-        bool foreground = true;  // the application was active when it was handed over
-        // No paths: the start's look for what changed while the application
-        // was not running (StartupCatchUp) over the roots.
-        bool catchUp = false;
-    };
-    QCoro::Task<> runWatcherCoalescing(Clock::Duration delay, std::shared_ptr<CancelToken> token);
-    QCoro::Task<> drainWatcherBatches();
-    struct WatcherBatchOutcome {
-        std::int64_t count = 0;       // the store's count afterwards
-        bool refusedByLock = false;  // a write was refused: the batch stopped there
-        bool changedAnything = true;  // of a catch-up: whether it found a change
-    };
-    // Writes one batch into the store. Worker thread. `onCatchingUp` is
-    // called once when a catch-up has found changes, before it writes them.
-    static WatcherBatchOutcome applyWatcherBatch(IndexStore& store, const FileScanner& scanner, const WatcherBatch& batch,
-                                                 const CancelToken* cancel, const std::function<void()>& onCatchingUp);
-    void finishWatcherBatch(const WatcherBatch& batch, const WatcherBatchOutcome& outcome);
-    // Queues the catch-up over `roots` ahead of any watcher batch to come.
-    void startCatchUp(std::vector<std::string> roots);
-    QCoro::Task<> runRebuild(bool startupScan, std::vector<std::string> roots, std::vector<std::string> rootsToReplace,
-                             std::int64_t previousCount, JobHandle job);
-    QCoro::Task<> runBackgroundRefresh(std::vector<std::string> currentRoots, std::vector<std::string> rootsToScan,
-                                       std::vector<std::string> rootsToReplace);
-    void startBatchedScan(std::vector<std::string> roots, JobHandle job);
-    void publishScanBatch(std::int64_t count, int batchNumber);
-    void completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots);
-    void endIncompleteScan(std::int64_t count);
-    void publishIndexedCount(std::int64_t count);
-    void beginIndexRun(const std::vector<std::string>& roots);
-    void completeIndexRun();
 
     static void migrateLegacyUserDefaults(Defaults& defaults);
-    static std::int64_t loadIndexedCountFromDatabase(const std::filesystem::path& database);
-    RootWatcher& watcher();
-    // (Re)starts the watcher over the active roots with the exclusions and the home folder first.
-    void startWatching();
-    void reportWatchShortfall(const FSEventWatcher::Shortfall& shortfall);
     void applyKeepWarmRule();
     // The local tagging session, and the shared-drive one when that index is on and has items.
     void startImageTagging();
     void setSettings(const AppSettings& settings);
-    void setIndexing(bool indexing);
-    void setIndexedCount(qint64 count);
     // Copies the stored record, changes it, stores and persists it, and
     // publishes the stored record.
     void writeSettings(const std::function<void(AppSettings&)>& change);
@@ -299,8 +230,6 @@ private:
 
     // Published state.
     AppSettings m_settings;
-    bool m_isIndexing = false;
-    qint64 m_indexedCount = 0;
     QString m_statusMessage;
     FaultNotices m_faultNotices;
     bool m_bootstrapDone = false;
@@ -310,8 +239,6 @@ private:
     // Owned services and stores.
     std::shared_ptr<Defaults> m_defaults;
     SettingsStore m_settingsStore;
-    IndexRunMarkers m_runMarkers;  // whether the last full walk of the roots finished
-    FileScanner m_scanner;
     PreviewController m_previewController;
     std::unique_ptr<ResultActions> m_resultActions;
     LaunchAgentManager m_launchAgentManager;
@@ -322,21 +249,10 @@ private:
     std::shared_ptr<ImageTagStore> m_serverImageSemanticStore;
 
     // Private state.
-    std::unique_ptr<RootWatcher> m_watcher;  // created on first use
-    bool m_watchShortfallReported = false;    // the status line said it once
     bool m_appIsForegroundActive = true;
-    QSet<QString> m_pendingWatcherPaths;
-    std::optional<Clock::TimePoint> m_pendingWatcherSince;  // first arrival of the pending set
-    // Handles of the jobs a newer request replaces; the owner of each cancels
-    // it before storing the next one.
-    JobHandle m_watcherCoalesceTask;
-    JobHandle m_rebuildTask;
     std::optional<Clock::TimePoint> m_lastForegroundSearchAt;  // none: the distant past
-    std::deque<WatcherBatch> m_watcherBatches;  // handed over, waiting for the one before
-    bool m_watcherDraining = false;             // a batch is being written
     std::shared_ptr<void> m_keepWarmActivity;
     std::vector<std::weak_ptr<CancelToken>> m_detachedJobs;
-    std::unique_ptr<StoreRecovery> m_storeRecovery;  // locked and damaged index files
 
     std::unique_ptr<AppContext> m_context;
     // Search state: built after the context it reads.
@@ -351,6 +267,13 @@ private:
     void connectSettingsOperations();
     std::unique_ptr<SharedDrives> m_sharedDrives;
     std::unique_ptr<SettingsOperations> m_settingsOperations;
+
+    // The local index, its watcher and the recovery of the index files: built
+    // on the context, wired to the rest by connectLocalIndex().
+    void connectLocalIndex(std::int64_t startupCount);
+    std::unique_ptr<LocalIndex> m_localIndex;
+    std::unique_ptr<WatcherBatches> m_watcherBatches;
+    std::unique_ptr<StoreRecovery> m_storeRecovery;  // locked and damaged index files
 
     // Last: destroyed first, so its jobs finish while the stores they use live.
     QThreadPool m_pool;

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include "App/Indexing/WatcherBatches.h"
 #include "Core/Config/EditionRule.h"
 #include "ModelTestSupport.h"
 
@@ -431,7 +432,7 @@ TEST_F(ActivationTest, BecomingActiveSearchesOnlyWithSomethingNewToShow)
     EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 1);
 
     h.watcher->deliver({"/data/new.txt"});
-    ASSERT_TRUE(waitFor([&] { return !h.model->pendingWatcherPaths().isEmpty(); }));
+    ASSERT_TRUE(waitFor([&] { return h.model->watcherBatches().hasPendingPaths(); }));
     h.model->applicationDidBecomeActive();
     EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 2);
 }
@@ -443,21 +444,6 @@ TEST_F(ActivationTest, NoSearchIntentNoSearch)
     h.clock->advance(5s);
     h.model->applicationDidBecomeActive();
     EXPECT_EQ(h.model->searchSession().searchGeneration(), before);
-}
-
-TEST(AppModelWatcher, ChangesAreCollectedOnlyWhileTheIndexerMayRunInTheBackground)
-{
-    for (const bool keep : {true, false}) {
-        SCOPED_TRACE(keep);
-        ModelHarness h;
-        h.presetSettings([keep](AppSettings& s) { s.keepIndexerInBackground = keep; });
-        h.start();
-        ASSERT_TRUE(h.settle());
-        h.watcher->deliver({"/data/changed.txt"});
-        h.watcher->deliver({});  // a marker: once it is handled, so is the first
-        QCoreApplication::processEvents();
-        EXPECT_EQ(h.model->pendingWatcherPaths().contains("/data/changed.txt"), keep);
-    }
 }
 
 // Search intent and the query snapshot.

@@ -1,4 +1,4 @@
-#include "App/IndexRunMarkers.h"
+#include "App/Indexing/IndexRunMarkers.h"
 
 #include <algorithm>
 

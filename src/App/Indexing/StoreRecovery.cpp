@@ -1,30 +1,32 @@
-#include "App/StoreRecovery.h"
+#include "App/Indexing/StoreRecovery.h"
 
 #include <QPointer>
 
-#include "App/AppModel.h"
-#include "App/SharedDrives/ServerIndexRuns.h"
+#include "App/FaultNotices.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/Sqlite.h"
 
 namespace pallix {
 
-StoreRecovery::StoreRecovery(AppModel& model) : m_model(model) {}
+StoreRecovery::StoreRecovery(const AppContext& context, Hooks hooks, QObject* parent)
+    : QObject(parent), m_context(context), m_hooks(std::move(hooks))
+{
+}
 
 QCoro::Task<StoreResult<void>> StoreRecovery::open(std::shared_ptr<IndexStore> store, QString busyText)
 {
-    QPointer<AppModel> guard(&m_model);
+    QPointer<StoreRecovery> guard(this);
     // Only the model's end stops the tries: a lock may be held for long.
     auto token = std::make_shared<CancelToken>();
-    m_model.trackDetachedJob(token);
+    m_context.trackDetachedJob(token);
     for (;;) {
-        auto opening = m_model.onPool([store] { return store->bootstrap(); });
+        auto opening = m_context.onPool([store] { return store->bootstrap(); });
         StoreResult<void> opened = co_await opening;
         // Busy is never damage: the store leaves a locked file where it is.
         if (!guard || opened || !sqlite::isTransient(opened.error().sqliteCode))
             co_return opened;
-        m_model.setStatusMessage(busyText);
-        auto waiting = m_model.m_clock.sleepFor(kOpenRetryInterval, token);
+        m_context.setStatusMessage(busyText);
+        auto waiting = m_context.clock().sleepFor(kOpenRetryInterval, token);
         const bool waited = co_await waiting;
         if (!guard || !waited)
             co_return opened;
@@ -40,15 +42,15 @@ void StoreRecovery::afterServerWrites()
 {
     // A run still going asks at its own end; asking now would take the
     // notice from it while refreshServerIndexManually() refuses to start.
-    if (!m_model.serverIndexRuns().isRunActive())
+    if (!m_hooks.serverRunActive())
         refillIfStartedOver(Kind::Server);
 }
 
 QCoro::Task<> StoreRecovery::refillIfStartedOver(Kind kind)
 {
-    QPointer<AppModel> guard(&m_model);
-    std::shared_ptr<IndexStore> store = kind == Kind::Local ? m_model.m_indexStore : m_model.m_serverIndexStore;
-    auto asking = m_model.onPool([store] { return store->takeRecoveredFromDamage(); });
+    QPointer<StoreRecovery> guard(this);
+    std::shared_ptr<IndexStore> store = kind == Kind::Local ? m_context.stores().local : m_context.stores().server;
+    auto asking = m_context.onPool([store] { return store->takeRecoveredFromDamage(); });
     const bool startedOver = co_await asking;
     if (!guard || !startedOver)
         co_return;
@@ -61,28 +63,28 @@ QCoro::Task<> StoreRecovery::refillIfStartedOver(Kind kind)
 void StoreRecovery::refillLocal()
 {
     if (++m_localRefills > kMaxRefills) {
-        m_model.m_faultNotices.raise(FaultNotices::Cause::IndexDamage,
+        m_context.faultNotices().raise(FaultNotices::Cause::IndexDamage,
                                      QStringLiteral("索引数据库反复损坏，已另存为 index.sqlite.corrupt，请检查磁盘后重建索引"));
         return;
     }
     // The walk that fills an index from nothing; the notice after its own
     // first text, which would otherwise cover it at once.
-    m_model.rebuildIndex(false);
-    m_model.m_faultNotices.raise(FaultNotices::Cause::IndexDamage,
+    m_hooks.rebuildLocal();
+    m_context.faultNotices().raise(FaultNotices::Cause::IndexDamage,
                                  QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
 }
 
 void StoreRecovery::refillServer()
 {
-    if (!m_model.m_settings.enableServerIndexing || ++m_serverRefills > kMaxRefills) {
-        m_model.m_faultNotices.raise(
+    if (!m_context.settings().enableServerIndexing || ++m_serverRefills > kMaxRefills) {
+        m_context.faultNotices().raise(
             FaultNotices::Cause::ServerIndexDamage,
             QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
         return;
     }
     // No run removes a row, so an update run fills the fresh file as a first scan would.
-    m_model.serverIndexRuns().refreshServerIndexManually();
-    m_model.m_faultNotices.raise(
+    m_hooks.refreshServer();
+    m_context.faultNotices().raise(
         FaultNotices::Cause::ServerIndexDamage,
         QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引"));
 }

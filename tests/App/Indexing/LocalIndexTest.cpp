@@ -1,4 +1,4 @@
-#include "App/AppModel.h"
+#include "App/Indexing/LocalIndex.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "ModelTestSupport.h"
+#include "App/Indexing/IndexLockHolder.h"
+#include "App/Indexing/IndexRunMarkers.h"
+#include "App/ModelTestSupport.h"
 
 namespace pallix {
 namespace {
@@ -67,7 +69,7 @@ TEST(IndexedRoots, ActiveRootsRule)
         });
         h.preventStartUp();
         h.start();
-        EXPECT_EQ(h.model->activeIndexedRoots(), c.expected);
+        EXPECT_EQ(h.model->localIndex().activeIndexedRoots(), c.expected);
         h.stop();
     }
 }
@@ -92,7 +94,7 @@ TEST(IndexedRoots, RemovableVolumesAreReportedOnlyWhenLocalAndRemovable)
         h.env.volumes = std::make_shared<FixedVolumeProvider>(c.volumes);
         h.preventStartUp();
         h.start();
-        EXPECT_EQ(h.model->hasMountedRemovableVolumes(), c.expected);
+        EXPECT_EQ(h.model->localIndex().hasMountedRemovableVolumes(), c.expected);
         h.stop();
     }
 }
@@ -102,32 +104,32 @@ TEST(IndexedRoots, SnapshotIsWrittenSortedAndReadStandardized)
     ModelHarness h;
     h.start();
     ASSERT_TRUE(h.settle());
-    h.model->persistIndexedRootsSnapshot({"/b", "/a", "/c"});
-    EXPECT_EQ(h.defaults->stringList(AppModel::lastIndexedRootsKey()), (Roots{"/a", "/b", "/c"}));
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/x/", "/y/../z"});
-    EXPECT_EQ(h.model->lastIndexedRootsSnapshot(), (Roots{"/x", "/z"}));
-    h.defaults->setString(AppModel::lastIndexedRootsKey(), "/not-a-list");
-    EXPECT_TRUE(h.model->lastIndexedRootsSnapshot().empty());
-    h.defaults->remove(AppModel::lastIndexedRootsKey());
-    EXPECT_TRUE(h.model->lastIndexedRootsSnapshot().empty());
+    h.model->localIndex().persistIndexedRootsSnapshot({"/b", "/a", "/c"});
+    EXPECT_EQ(h.defaults->stringList(LocalIndex::lastIndexedRootsKey()), (Roots{"/a", "/b", "/c"}));
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/x/", "/y/../z"});
+    EXPECT_EQ(h.model->localIndex().lastIndexedRootsSnapshot(), (Roots{"/x", "/z"}));
+    h.defaults->setString(LocalIndex::lastIndexedRootsKey(), "/not-a-list");
+    EXPECT_TRUE(h.model->localIndex().lastIndexedRootsSnapshot().empty());
+    h.defaults->remove(LocalIndex::lastIndexedRootsKey());
+    EXPECT_TRUE(h.model->localIndex().lastIndexedRootsSnapshot().empty());
 }
 
 TEST(IndexedRoots, WhetherToReconcile)
 {
-    EXPECT_TRUE(AppModel::shouldPerformBackgroundRootRefresh({"/a"}, {"/a"}, false));
-    EXPECT_FALSE(AppModel::shouldPerformBackgroundRootRefresh({"/b", "/a/"}, {"/a", "/b"}, true));
-    EXPECT_TRUE(AppModel::shouldPerformBackgroundRootRefresh({"/a"}, {"/a", "/b"}, true));
-    EXPECT_TRUE(AppModel::shouldPerformBackgroundRootRefresh({"/a", "/c"}, {"/a"}, true));
+    EXPECT_TRUE(LocalIndex::shouldPerformBackgroundRootRefresh({"/a"}, {"/a"}, false));
+    EXPECT_FALSE(LocalIndex::shouldPerformBackgroundRootRefresh({"/b", "/a/"}, {"/a", "/b"}, true));
+    EXPECT_TRUE(LocalIndex::shouldPerformBackgroundRootRefresh({"/a"}, {"/a", "/b"}, true));
+    EXPECT_TRUE(LocalIndex::shouldPerformBackgroundRootRefresh({"/a", "/c"}, {"/a"}, true));
 }
 
 TEST(IndexedRoots, RemovedRootsAndWhatIsWalkedAgain)
 {
-    EXPECT_EQ(AppModel::removedIndexedRoots({"/a"}, {"/a", "/b", "/a/sub"}), (Roots{"/b", "/a/sub"}));
+    EXPECT_EQ(LocalIndex::removedIndexedRoots({"/a"}, {"/a", "/b", "/a/sub"}), (Roots{"/b", "/a/sub"}));
     // A removed root inside a current one is walked again, a plain removed one is not.
-    EXPECT_EQ(AppModel::rootsToRescan({"/a"}, {"/m"}, {"/b", "/a/sub"}), (Roots{"/m", "/a/sub"}));
-    EXPECT_EQ(AppModel::rootsToRescan({"/"}, {}, {"/media/usb"}), (Roots{"/media/usb"}));
+    EXPECT_EQ(LocalIndex::rootsToRescan({"/a"}, {"/m"}, {"/b", "/a/sub"}), (Roots{"/m", "/a/sub"}));
+    EXPECT_EQ(LocalIndex::rootsToRescan({"/"}, {}, {"/media/usb"}), (Roots{"/media/usb"}));
     // Containment is exact: /ab is not inside /a, /A/x not inside /a.
-    EXPECT_EQ(AppModel::rootsToRescan({"/a"}, {}, {"/ab", "/A/x"}), Roots{});
+    EXPECT_EQ(LocalIndex::rootsToRescan({"/a"}, {}, {"/ab", "/A/x"}), Roots{});
 }
 
 // Missing roots.
@@ -137,16 +139,16 @@ TEST(IndexedRoots, MissingRootsUseExactCaseSensitivePrefixes)
     ModelHarness h;
     seedIndex(h.databasePath(), {fileItem("/data2/x.txt"), fileItem("/a/B/y.txt"), fileItem("/data/z.txt")});
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
     h.start();
     ASSERT_TRUE(h.settle());
 
     std::optional<Roots> missing;
     const Roots asked{"/data", "/dat", "/a/b", "/a/B", "/data2", "/"};
-    [](AppModel& model, Roots roots, std::optional<Roots>& out) -> QCoro::Task<> {
-        QCoro::Task<Roots> finding = model.missingIndexedRoots(std::move(roots));
+    [](LocalIndex& index, Roots roots, std::optional<Roots>& out) -> QCoro::Task<> {
+        QCoro::Task<Roots> finding = index.missingIndexedRoots(std::move(roots));
         out = co_await finding;
-    }(*h.model, asked, missing);
+    }(h.model->localIndex(), asked, missing);
     ASSERT_TRUE(waitFor([&] { return missing.has_value(); }));
     EXPECT_EQ(*missing, (Roots{"/dat", "/a/b"}));
 }
@@ -168,7 +170,7 @@ struct ReconcileTest : testing::Test {
                 ::utimensat(AT_FDCWD, row.path().c_str(), times, 0);
         }
         seedIndex(h.databasePath(), rows);
-        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), snapshot);
+        h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), snapshot);
     }
     void useRoots(const Roots& configured)
     {
@@ -204,7 +206,7 @@ TEST_F(ReconcileTest, NewRootThatAlreadyHasRowsOnlyRewritesTheSnapshot)
     h.start();
     ASSERT_TRUE(h.settle());
     EXPECT_FALSE(h.logged("status:已进入搜索，可后台同步磁盘索引"));
-    EXPECT_EQ(h.defaults->stringList(AppModel::lastIndexedRootsKey()), (Roots{tree.str(), p("sub")}));
+    EXPECT_EQ(h.defaults->stringList(LocalIndex::lastIndexedRootsKey()), (Roots{tree.str(), p("sub")}));
 }
 
 TEST_F(ReconcileTest, MissingRootIsScannedInTheBackground)
@@ -217,10 +219,10 @@ TEST_F(ReconcileTest, MissingRootIsScannedInTheBackground)
     ASSERT_TRUE(h.settle());
     ASSERT_TRUE(waitFor([&] { return h.model->statusMessage() == "后台同步完成，共 4 项"; }));
     EXPECT_GT(h.indexOf("status:后台同步完成，共 4 项"), h.indexOf("status:已进入搜索，可后台同步磁盘索引"));
-    EXPECT_FALSE(h.model->isIndexing());  // the reconciliation does not count as indexing
-    EXPECT_EQ(h.model->indexedCount(), 4);
-    EXPECT_EQ(h.defaults->integer(AppModel::lastIndexedCountKey()), 4);
-    EXPECT_EQ(h.defaults->stringList(AppModel::lastIndexedRootsKey()), (Roots{tree.str(), p("extra")}));
+    EXPECT_FALSE(h.model->localIndex().isIndexing());  // the reconciliation does not count as indexing
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 4);
+    EXPECT_EQ(h.defaults->integer(LocalIndex::lastIndexedCountKey()), 4);
+    EXPECT_EQ(h.defaults->stringList(LocalIndex::lastIndexedRootsKey()), (Roots{tree.str(), p("extra")}));
 }
 
 TEST_F(ReconcileTest, RemovedRootLosesItsRowsWithoutARescan)
@@ -317,8 +319,8 @@ TEST_F(RebuildTest, BatchedStartUpScanSearchesAfterTheFirstAndEverySixthBatch)
         const bool searched = number == 1 || number % 6 == 0;
         EXPECT_EQ(next - batches[i].generation, searched ? 1 : 0);
     }
-    EXPECT_EQ(h.model->indexedCount(), 26);
-    EXPECT_FALSE(h.model->isIndexing());
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 26);
+    EXPECT_FALSE(h.model->localIndex().isIndexing());
 }
 
 TEST_F(RebuildTest, SecondRebuildStopsTheBatchedScanAndItsCompletionIsNeverShown)
@@ -339,7 +341,7 @@ TEST_F(RebuildTest, SecondRebuildStopsTheBatchedScanAndItsCompletionIsNeverShown
     h.env.startupScanBatchSize = 1;
     h.start();
     ASSERT_TRUE(waitFor([&] { return h.indexOfPrefix("status:启动扫描中") >= 0; }));
-    h.model->rebuildIndex(false);
+    h.model->localIndex().rebuildIndex(false);
     EXPECT_EQ(h.model->statusMessage(), "正在建立索引...");
     {
         std::lock_guard lock(mutex);
@@ -416,7 +418,7 @@ TEST_F(RebuildTest, StartUpScanStoppedHalfWayIsWalkedAgainAtTheNextStart)
     h.start();
     ASSERT_TRUE(waitFor([&] {
         std::lock_guard lock(mutex);
-        return arrived && h.model->indexedCount() >= 10;
+        return arrived && h.model->localIndex().indexedCount() >= 10;
     }));
 
     ModelHarness next;
@@ -432,9 +434,9 @@ TEST_F(RebuildTest, StartUpScanStoppedHalfWayIsWalkedAgainAtTheNextStart)
     next.start();
     ASSERT_TRUE(next.settle());
     EXPECT_TRUE(next.logged("status:上次索引未完成，正在重新完整扫描…"));
-    EXPECT_FALSE(next.logged("status:已加载 " + std::to_string(next.model->indexedCount()) + " 条索引，可立即搜索"));
+    EXPECT_FALSE(next.logged("status:已加载 " + std::to_string(next.model->localIndex().indexedCount()) + " 条索引，可立即搜索"));
     EXPECT_EQ(next.model->statusMessage(), "启动扫描完成，共 25 项");
-    EXPECT_EQ(next.model->indexedCount(), 25);
+    EXPECT_EQ(next.model->localIndex().indexedCount(), 25);
     next.stop();
 
     // Finished now: the start after it trusts the index.
@@ -456,12 +458,12 @@ TEST_F(RebuildTest, FullRebuildShowsItsTextsAndRestartsTheWatcher)
     };
     const auto watchesBefore = watches();
     const auto generation = h.model->searchSession().searchGeneration();
-    h.model->rebuildIndex(false);
-    EXPECT_TRUE(h.model->isIndexing());
+    h.model->localIndex().rebuildIndex(false);
+    EXPECT_TRUE(h.model->localIndex().isIndexing());
     EXPECT_EQ(h.model->statusMessage(), "正在建立索引...");
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.model->statusMessage(), "索引完成，共 2 项");
-    EXPECT_EQ(h.defaults->stringList(AppModel::lastIndexedRootsKey()), (Roots{tree.str()}));
+    EXPECT_EQ(h.defaults->stringList(LocalIndex::lastIndexedRootsKey()), (Roots{tree.str()}));
     EXPECT_EQ(watches(), watchesBefore + 1);
     EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 1);
 }
@@ -472,7 +474,7 @@ TEST_F(RebuildTest, RebuildKeepsTheRowsUnderAFolderItCouldNotList)
     writeFile(tree.path() / "open" / "gone.txt");
     h.start();
     ASSERT_TRUE(h.settle());
-    ASSERT_EQ(h.model->indexedCount(), 5);
+    ASSERT_EQ(h.model->localIndex().indexedCount(), 5);
 
     // Both files go; only the one whose folder can still be listed is known to be gone.
     std::filesystem::remove(tree.path() / "locked" / "inside.txt");
@@ -483,7 +485,7 @@ TEST_F(RebuildTest, RebuildKeepsTheRowsUnderAFolderItCouldNotList)
     h.bootstrapEnded = false;
     h.start();
     ASSERT_TRUE(h.settle());
-    h.model->rebuildIndex(false);
+    h.model->localIndex().rebuildIndex(false);
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.model->statusMessage(), "索引完成，共 4 项");
     IndexStore store(h.databasePath(), std::make_shared<FakeClock>());
@@ -500,7 +502,7 @@ TEST_F(RebuildTest, AddingARootPersistsItRestartsTheWatcherAndRebuilds)
     writeFile(extra.path() / "x.txt");
     h.start();
     ASSERT_TRUE(h.settle());
-    h.model->addIndexedRoot(QString::fromStdString(extra.str() + "/"));
+    h.model->localIndex().addIndexedRoot(QString::fromStdString(extra.str() + "/"));
     EXPECT_EQ(h.model->settings().indexedRoots, (Roots{extra.str()}));
     EXPECT_EQ(h.log.back().rfind("status:正在建立索引...", 0), 0u);
     EXPECT_TRUE(h.logged("watch:" + extra.str() + "," + tree.str()));
@@ -510,9 +512,9 @@ TEST_F(RebuildTest, AddingARootPersistsItRestartsTheWatcherAndRebuilds)
     EXPECT_EQ(reread.settings().indexedRoots, (Roots{extra.str()}));
 
     const auto generation = h.model->searchSession().searchGeneration();
-    h.model->addIndexedRoot(QString::fromStdString(extra.str()));  // already there: nothing
-    h.model->addIndexedRoot("");
-    EXPECT_FALSE(h.model->isIndexing());
+    h.model->localIndex().addIndexedRoot(QString::fromStdString(extra.str()));  // already there: nothing
+    h.model->localIndex().addIndexedRoot("");
+    EXPECT_FALSE(h.model->localIndex().isIndexing());
     EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);
 }
 
@@ -524,17 +526,60 @@ TEST_F(RebuildTest, RemovingRootsAtOffsetsKeepsTheOthersAndDropsTheRemovedRows)
     h.presetSettings([&](AppSettings& s) { s.indexedRoots = {r0.str(), r1.str(), r2.str()}; });
     h.start();
     ASSERT_TRUE(h.settle());
-    EXPECT_EQ(h.model->indexedCount(), 7);
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 7);
 
-    h.model->removeIndexedRoot({0, 2});
+    h.model->localIndex().removeIndexedRoot({0, 2});
     EXPECT_EQ(h.model->settings().indexedRoots, (Roots{r1.str()}));
-    EXPECT_TRUE(h.model->isIndexing());
+    EXPECT_TRUE(h.model->localIndex().isIndexing());
     ASSERT_TRUE(h.settle());
     // The rows of the removed roots go because the last scan's roots are replaced too.
     EXPECT_EQ(h.model->statusMessage(), "索引完成，共 3 项");
     Roots expected{r1.str(), tree.str()};
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(h.defaults->stringList(AppModel::lastIndexedRootsKey()), expected);
+    EXPECT_EQ(h.defaults->stringList(LocalIndex::lastIndexedRootsKey()), expected);
+}
+
+// Writes refused by another program's lock.
+
+TEST(LocalIndexFaults, ABatchRefusedByALockedIndexIsWrittenOnceTheLockIsGone)
+{
+    ModelHarness h;
+    for (int i = 0; i < 6; ++i)
+        writeFile(h.rootFolder() / ("f" + std::to_string(i) + ".txt"));
+    seedIndex(h.databasePath(), {});
+    h.env.startupScanBatchSize = 2;
+    LockHolder lock(h.databasePath());
+    h.start();
+    // The first batch waits out the busy timeout, is refused and kept.
+    ASSERT_TRUE(waitFor([&] { return h.logged("status:索引数据库正被其他程序占用，稍后重试写入"); }));
+    lock.release();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 7);
+    EXPECT_EQ(h.model->statusMessage(), "启动扫描完成，共 7 项");
+    EXPECT_FALSE(IndexRunMarkers(h.defaults).unfinishedRoots());
+}
+
+TEST(LocalIndexFaults, AScanThatCouldNotWriteEverythingIsNotRecordedAsDone)
+{
+    ModelHarness h;
+    writeFile(h.rootFolder() / "a.txt");
+    seedIndex(h.databasePath(), {});
+    h.env.startupScanFinalWriteAttempts = 0;
+    {
+        LockHolder lock(h.databasePath());
+        h.start();
+        ASSERT_TRUE(h.settle());
+    }
+    EXPECT_EQ(h.model->statusMessage(), "索引数据库正忙，部分扫描结果未能写入，下次启动将重新扫描");
+    // Left unfinished, so the next start walks the roots again.
+    EXPECT_TRUE(IndexRunMarkers(h.defaults).unfinishedRoots());
+    EXPECT_FALSE(h.defaults->contains(LocalIndex::lastIndexedRootsKey()));
+    EXPECT_EQ(h.indexOfPrefix("status:启动扫描完成"), -1);
+    // The watcher still leaves the excluded folders out.
+    ASSERT_NE(h.watcher, nullptr);
+    EXPECT_EQ(h.watcher->startsWithRules(), int(std::count_if(h.log.begin(), h.log.end(), [](const std::string& e) {
+                  return e.starts_with("watch:");
+              })));
 }
 
 } // namespace

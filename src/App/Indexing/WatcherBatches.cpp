@@ -1,8 +1,4 @@
-// AppModel: keeping the local index in step with the disk. The watcher's
-// paths are gathered until the disk has been quiet for a while, then written
-// into the store batch by batch, in the order they were handed over.
-
-#include "App/AppModel.h"
+#include "App/Indexing/WatcherBatches.h"
 
 #include <sys/stat.h>
 
@@ -15,11 +11,11 @@
 #include <QMetaObject>
 #include <QPointer>
 
-#include "App/StoreRecovery.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/Sqlite.h"
 #include "Core/Indexer/FolderReconciler.h"
 #include "Core/Indexer/StartupCatchUp.h"
+#include "Core/Preview/FolderContentInspector.h"
 #include "Platform/FileNames.h"
 
 namespace pallix {
@@ -113,18 +109,23 @@ Batch takeCoalesced(std::deque<Batch>& queue)
 
 } // namespace
 
-RootWatcher& AppModel::watcher()
+WatcherBatches::WatcherBatches(const AppContext& context, Hooks hooks, QObject* parent)
+    : QObject(parent), m_context(context), m_hooks(std::move(hooks)), m_scanner(context.environment().scanner)
+{
+}
+
+RootWatcher& WatcherBatches::watcher()
 {
     if (!m_watcher) {
         // The watcher delivers on its own thread; the paths are handed to the
         // GUI thread, where the model may still be gone by then.
-        QPointer<AppModel> guard(this);
+        QPointer<WatcherBatches> guard(this);
         auto onChange = [guard](std::vector<std::string> paths) {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [guard, paths = std::move(paths)]() mutable {
                     if (guard)
-                        guard->enqueueWatcherCoalesced(std::move(paths));
+                        guard->enqueueCoalesced(std::move(paths));
                 },
                 Qt::QueuedConnection);
         };
@@ -137,8 +138,8 @@ RootWatcher& AppModel::watcher()
                 },
                 Qt::QueuedConnection);
         };
-        if (m_env.services.makeWatcher) {
-            m_watcher = m_env.services.makeWatcher(std::move(onChange), std::move(onShortfall));
+        if (m_context.environment().services.makeWatcher) {
+            m_watcher = m_context.environment().services.makeWatcher(std::move(onChange), std::move(onShortfall));
         } else {
             FSEventWatcher::Options options;
             options.onShortfall = std::move(onShortfall);
@@ -148,138 +149,154 @@ RootWatcher& AppModel::watcher()
     return *m_watcher;
 }
 
-void AppModel::startWatching()
+void WatcherBatches::startWatching()
 {
     FSEventWatcher::WatchRules rules;
-    rules.excludedPaths = m_settings.excludedPaths;
-    rules.skipSystemJunk = m_settings.excludeSystemJunkFromIndex;
+    rules.excludedPaths = m_context.settings().excludedPaths;
+    rules.skipSystemJunk = m_context.settings().excludeSystemJunkFromIndex;
     if (const char* home = std::getenv("HOME"); home && *home)
         rules.firstFolders.push_back(home);
-    for (const std::string& root : m_settings.indexedRoots)
+    for (const std::string& root : m_context.settings().indexedRoots)
         rules.firstFolders.push_back(root);
-    watcher().start(activeIndexedRoots(), rules);
+    watcher().start(m_hooks.activeRoots(), rules);
 }
 
-void AppModel::reportWatchShortfall(const FSEventWatcher::Shortfall& shortfall)
+void WatcherBatches::reportWatchShortfall(const FSEventWatcher::Shortfall& shortfall)
 {
     // Once: every rebuild restarts the watcher and would say it again.
     if (m_watchShortfallReported)
         return;
     m_watchShortfallReported = true;
     if (shortfall.limitReached)
-        setStatusMessage(QStringLiteral("实时更新已达系统监控上限：仅监控了 %1 个文件夹，其余文件夹的变化不会自动更新。"
-                                        "可提高 fs.inotify.max_user_watches（例如 sudo sysctl "
-                                        "fs.inotify.max_user_watches=1048576）")
-                             .arg(shortfall.watched));
+        m_context.setStatusMessage(
+            QStringLiteral("实时更新已达系统监控上限：仅监控了 %1 个文件夹，其余文件夹的变化不会自动更新。"
+                           "可提高 fs.inotify.max_user_watches（例如 sudo sysctl "
+                           "fs.inotify.max_user_watches=1048576）")
+                .arg(shortfall.watched));
     else
-        setStatusMessage(QStringLiteral("有 %1 个文件夹无法实时监控（已监控 %2 个文件夹），其中的变化不会自动更新")
-                             .arg(shortfall.unwatchable)
-                             .arg(shortfall.watched));
+        m_context.setStatusMessage(
+            QStringLiteral("有 %1 个文件夹无法实时监控（已监控 %2 个文件夹），其中的变化不会自动更新")
+                .arg(shortfall.unwatchable)
+                .arg(shortfall.watched));
 }
 
-void AppModel::enqueueWatcherCoalesced(std::vector<std::string> paths)
+void WatcherBatches::enqueueCoalesced(std::vector<std::string> paths)
 {
-    if (!m_settings.keepIndexerInBackground)
+    if (!m_context.settings().keepIndexerInBackground)
         return;
     for (const std::string& path : paths)
-        m_pendingWatcherPaths.insert(QString::fromStdString(paths::standardize(path)));
-    m_watcherCoalesceTask.cancel();
-    const Clock::TimePoint now = m_clock.now();
-    if (!m_pendingWatcherSince)
-        m_pendingWatcherSince = now;
+        m_pendingPaths.insert(QString::fromStdString(paths::standardize(path)));
+    m_coalesceTask.cancel();
+    const Clock::TimePoint now = m_context.clock().now();
+    if (!m_pendingSince)
+        m_pendingSince = now;
     // Writing while the user types would make the list jump under them.
-    const Clock::Duration wanted = !m_appIsForegroundActive ? Clock::Duration(kCoalesceInBackground)
-                                   : isUserTyping()         ? Clock::Duration(kCoalesceWhileTyping)
+    const Clock::Duration wanted = !m_hooks.appIsInFront()  ? Clock::Duration(kCoalesceInBackground)
+                                   : m_hooks.userIsTyping() ? Clock::Duration(kCoalesceWhileTyping)
                                                             : Clock::Duration(kCoalesceInFront);
-    const Clock::Duration left = *m_pendingWatcherSince + Clock::Duration(kCoalesceAtMost) - now;
+    const Clock::Duration left = *m_pendingSince + Clock::Duration(kCoalesceAtMost) - now;
     const Clock::Duration delay = std::max(Clock::Duration::zero(), std::min(wanted, left));
-    m_watcherCoalesceTask = JobHandle::start();
-    runWatcherCoalescing(delay, m_watcherCoalesceTask.token());
+    m_coalesceTask = JobHandle::start();
+    // Tracked too, so that the model's end stops the wait.
+    m_context.trackDetachedJob(m_coalesceTask.token());
+    emit pendingPathsChanged(static_cast<int>(m_pendingPaths.size()));
+    runCoalescing(delay, m_coalesceTask.token());
 }
 
-QCoro::Task<> AppModel::runWatcherCoalescing(Clock::Duration delay, std::shared_ptr<CancelToken> token)
+QCoro::Task<> WatcherBatches::runCoalescing(Clock::Duration delay, std::shared_ptr<CancelToken> token)
 {
-    QPointer<AppModel> guard(this);
-    auto waiting = m_clock.sleepFor(delay, token);
+    QPointer<WatcherBatches> guard(this);
+    auto waiting = m_context.clock().sleepFor(delay, token);
     co_await waiting;
     // A newer arrival took over the pending set and restarted the wait.
     if (!guard || token->isCancelled())
         co_return;
-    m_pendingWatcherSince.reset();
+    m_pendingSince.reset();
     std::vector<std::string> paths;
-    paths.reserve(m_pendingWatcherPaths.size());
-    for (const QString& path : std::as_const(m_pendingWatcherPaths))
+    paths.reserve(m_pendingPaths.size());
+    for (const QString& path : std::as_const(m_pendingPaths))
         paths.push_back(path.toStdString());
-    m_pendingWatcherPaths.clear();
+    m_pendingPaths.clear();
+    emit pendingPathsChanged(0);
     if (!paths.empty())
-        handleWatcherEvents(std::move(paths));
+        handleEvents(std::move(paths));
 }
 
-void AppModel::handleWatcherEvents(std::vector<std::string> paths)
+void WatcherBatches::handleEvents(std::vector<std::string> paths)
 {
     // The folders' content hints are remembered: a changed folder must be
     // looked at again. On a worker: the inspector may be listing a slow folder.
     QThreadPool::globalInstance()->start([paths] { FolderContentInspector::shared().invalidateChanged(paths); });
-    if (!m_settings.keepIndexerInBackground)
+    if (!m_context.settings().keepIndexerInBackground)
         return;
-    m_watcherBatches.push_back(WatcherBatch{std::move(paths), activeIndexedRoots(), m_settings.excludedPaths,
-                                            m_settings.excludeSystemJunkFromIndex, m_appIsForegroundActive});
-    if (m_watcherDraining)
-        return;
-    m_watcherDraining = true;
-    drainWatcherBatches();
+    queue(Batch{std::move(paths), m_hooks.activeRoots(), m_context.settings().excludedPaths,
+                m_context.settings().excludeSystemJunkFromIndex, m_hooks.appIsInFront()});
 }
 
-QCoro::Task<> AppModel::drainWatcherBatches()
+void WatcherBatches::queue(Batch batch)
+{
+    m_batches.push_back(std::move(batch));
+    const bool start = !m_draining;
+    m_draining = true;
+    noteUnfinished();
+    if (start)
+        drainBatches();
+}
+
+QCoro::Task<> WatcherBatches::drainBatches()
 {
     // One batch at a time, first in first out: batches running side by side
     // could land an older upsert after a newer removal and bring a deleted
     // file back into the index.
-    QPointer<AppModel> guard(this);
-    while (!m_watcherBatches.empty()) {
-        WatcherBatch batch = takeCoalesced(m_watcherBatches);
+    QPointer<WatcherBatches> guard(this);
+    while (!m_batches.empty()) {
+        Batch batch = takeCoalesced(m_batches);
+        noteUnfinished();
         auto token = std::make_shared<CancelToken>();
-        trackDetachedJob(token);
+        m_context.trackDetachedJob(token);
         // Said from the worker once the catch-up has found changes to write.
         auto catchingUp = [guard] {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [guard] {
                     if (guard)
-                        guard->setStatusMessage(QStringLiteral("正在补上未运行期间磁盘上的变化…"));
+                        guard->m_context.setStatusMessage(QStringLiteral("正在补上未运行期间磁盘上的变化…"));
                 },
                 Qt::QueuedConnection);
         };
-        auto applying = onPool([store = m_indexStore, scanner = m_scanner, batch, token, catchingUp] {
-            return applyWatcherBatch(*store, scanner, batch, token.get(), catchingUp);
-        });
-        const WatcherBatchOutcome outcome = co_await applying;
+        auto applying =
+            m_context.onPool([store = m_context.stores().local, scanner = m_scanner, batch, token, catchingUp] {
+                return applyBatch(*store, scanner, batch, token.get(), catchingUp);
+            });
+        const Outcome outcome = co_await applying;
         if (!guard)
             co_return;
         if (outcome.refusedByLock) {
             // Every location is looked at again as it is then, so running the
             // whole batch again loses nothing and repeats nothing; it goes
             // first, ahead of batches handed over after it.
-            auto waiting = m_clock.sleepFor(kRetryRefusedBatch, token);
+            auto waiting = m_context.clock().sleepFor(kRetryRefusedBatch, token);
             co_await waiting;
             if (!guard || token->isCancelled())
                 co_return;
-            m_watcherBatches.push_front(std::move(batch));
+            m_batches.push_front(std::move(batch));
+            noteUnfinished();
             continue;
         }
-        finishWatcherBatch(batch, outcome);
+        finishBatch(batch, outcome);
     }
-    m_watcherDraining = false;
+    m_draining = false;
+    noteUnfinished();
 }
 
-AppModel::WatcherBatchOutcome AppModel::applyWatcherBatch(IndexStore& store, const FileScanner& scanner,
-                                                          const WatcherBatch& batch, const CancelToken* cancel,
-                                                          const std::function<void()>& onCatchingUp)
+WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const FileScanner& scanner,
+                                                   const Batch& batch, const CancelToken* cancel,
+                                                   const std::function<void()>& onCatchingUp)
 {
     if (batch.catchUp) {
         const CatchUpOutcome caught = StartupCatchUp::run(store, scanner, batch.roots, batch.excludedPaths,
                                                           batch.excludeSystemJunk, cancel, onCatchingUp);
-        WatcherBatchOutcome outcome;
+        Outcome outcome;
         outcome.refusedByLock = caught.error && sqlite::isTransient(caught.error->sqliteCode);
         outcome.changedAnything = caught.changedAnything();
         outcome.count = store.indexedCount();
@@ -324,7 +341,7 @@ AppModel::WatcherBatchOutcome AppModel::applyWatcherBatch(IndexStore& store, con
     // A slice a write, so that searches get in between even when a burst
     // queued up thousands. A write refused by another program's lock ends
     // the batch, to be run again; other store errors are passed over.
-    WatcherBatchOutcome outcome;
+    Outcome outcome;
     const auto live = [&] { return !(cancel && cancel->isCancelled()) && !outcome.refusedByLock; };
     FolderReconciler::inSlices(gone, [&](const std::vector<std::string>& slice) {
         if (!live())
@@ -355,39 +372,32 @@ AppModel::WatcherBatchOutcome AppModel::applyWatcherBatch(IndexStore& store, con
     return outcome;
 }
 
-
-void AppModel::startCatchUp(std::vector<std::string> roots)
+void WatcherBatches::startCatchUp(std::vector<std::string> roots)
 {
     if (roots.empty())
         return;
-    WatcherBatch batch{{}, std::move(roots), m_settings.excludedPaths, m_settings.excludeSystemJunkFromIndex,
-                       m_appIsForegroundActive};
+    Batch batch{{}, std::move(roots), m_context.settings().excludedPaths,
+                m_context.settings().excludeSystemJunkFromIndex, m_hooks.appIsInFront()};
     batch.catchUp = true;
-    m_watcherBatches.push_back(std::move(batch));
-    if (m_watcherDraining)
-        return;
-    m_watcherDraining = true;
-    drainWatcherBatches();
+    queue(std::move(batch));
 }
 
-void AppModel::finishWatcherBatch(const WatcherBatch& batch, const WatcherBatchOutcome& outcome)
+void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
 {
     const std::int64_t count = outcome.count;
-    publishIndexedCount(count);
-    m_storeRecovery->afterLocalWrites();
+    emit batchWritten(count);
+    emit writesDone();
     if (batch.catchUp) {
         if (!outcome.changedAnything)
             return;
-        setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count));
-        if (hasSearchIntent(currentQuerySnapshot()))
-            scheduleSearch(true, false);
+        m_context.setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count));
+        emit searchWanted(true);
         return;
     }
-    if (!batch.foreground || !m_appIsForegroundActive)
+    if (!batch.foreground || !m_hooks.appIsInFront())
         return;
-    setStatusMessage(QStringLiteral("实时索引已更新，共 %1 项").arg(count));
-    if (hasSearchIntent(currentQuerySnapshot()))
-        scheduleSearch(false, false);
+    m_context.setStatusMessage(QStringLiteral("实时索引已更新，共 %1 项").arg(count));
+    emit searchWanted(false);
 }
 
 } // namespace pallix

@@ -1,18 +1,17 @@
-// AppModel: the indexed roots, the local rebuild and the start-up reconciliation.
-
-#include "App/AppModel.h"
+#include "App/Indexing/LocalIndex.h"
 
 #include <algorithm>
+
+#include <sqlite3.h>
 
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
-#include "App/StoreRecovery.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/ScanBatchWriter.h"
+#include "Platform/MountedVolumes.h"
 
 namespace pallix {
 
@@ -85,10 +84,64 @@ std::vector<std::string> sortedCopy(std::vector<std::string> v)
 
 } // namespace
 
-std::vector<std::string> AppModel::activeIndexedRoots() const
+LocalIndex::LocalIndex(const AppContext& context, std::int64_t startupCount, QObject* parent)
+    : QObject(parent),
+      m_context(context),
+      m_scanner(context.environment().scanner),
+      m_runMarkers(context.environment().defaults),
+      m_indexedCount(startupCount)
+{
+}
+
+const std::string& LocalIndex::lastIndexedCountKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedCount);
+    return key;
+}
+
+const std::string& LocalIndex::lastIndexedRootsKey()
+{
+    static const std::string key = editionDefaultsKey(DefaultsName::LastIndexedRoots);
+    return key;
+}
+
+std::int64_t LocalIndex::loadIndexedCountFromDatabase(const std::filesystem::path& database)
+{
+    // Its own read-only connection, made before the store opens the file: the
+    // window gets a number at once without waiting for the store.
+    sqlite3* db = nullptr;
+    std::int64_t count = 0;
+    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM file_index;", -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW)
+            count = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close_v2(db);
+    return count;
+}
+
+void LocalIndex::setIndexing(bool indexing)
+{
+    if (indexing == m_isIndexing)
+        return;
+    m_isIndexing = indexing;
+    emit isIndexingChanged();
+}
+
+void LocalIndex::setIndexedCount(qint64 count)
+{
+    if (count == m_indexedCount)
+        return;
+    m_indexedCount = count;
+    emit indexedCountChanged();
+}
+
+std::vector<std::string> LocalIndex::activeIndexedRoots() const
 {
     std::vector<std::string> combined;
-    for (const std::string& root : m_settings.indexedRoots)
+    for (const std::string& root : m_context.settings().indexedRoots)
         combined.push_back(paths::standardize(root));
     for (std::string& root : discoverMountedRoots())
         combined.push_back(std::move(root));
@@ -101,14 +154,14 @@ std::vector<std::string> AppModel::activeIndexedRoots() const
     return roots;
 }
 
-std::vector<std::string> AppModel::discoverMountedRoots() const
+std::vector<std::string> LocalIndex::discoverMountedRoots() const
 {
     std::vector<std::string> roots;
-    if (const auto volumes = m_env.volumes->mountedVolumes()) {
+    if (const auto volumes = m_context.environment().volumes->mountedVolumes()) {
         for (const MountedVolume& volume : *volumes) {
             if (!volume.isLocal())
                 continue;
-            if (!m_settings.autoIndexExternalVolumes && volume.isRemovable)
+            if (!m_context.settings().autoIndexExternalVolumes && volume.isRemovable)
                 continue;
             roots.push_back(paths::standardize(volume.mountPoint));
         }
@@ -118,31 +171,32 @@ std::vector<std::string> AppModel::discoverMountedRoots() const
     return roots;
 }
 
-bool AppModel::hasMountedRemovableVolumes() const
+bool LocalIndex::hasMountedRemovableVolumes() const
 {
-    const auto volumes = m_env.volumes->mountedVolumes();
+    const auto volumes = m_context.environment().volumes->mountedVolumes();
     return volumes && std::any_of(volumes->begin(), volumes->end(), [](const MountedVolume& volume) {
                return volume.isLocal() && volume.isRemovable;
            });
 }
 
-std::vector<std::string> AppModel::lastIndexedRootsSnapshot() const
+std::vector<std::string> LocalIndex::lastIndexedRootsSnapshot() const
 {
-    std::vector<std::string> roots = m_defaults->stringList(lastIndexedRootsKey()).value_or(std::vector<std::string>{});
+    std::vector<std::string> roots =
+        m_context.defaults().stringList(lastIndexedRootsKey()).value_or(std::vector<std::string>{});
     for (std::string& root : roots)
         root = paths::standardize(root);
     return roots;
 }
 
-void AppModel::persistIndexedRootsSnapshot(std::vector<std::string> roots)
+void LocalIndex::persistIndexedRootsSnapshot(std::vector<std::string> roots)
 {
     std::sort(roots.begin(), roots.end());
-    m_defaults->setStringList(lastIndexedRootsKey(), roots);
+    m_context.defaults().setStringList(lastIndexedRootsKey(), roots);
 }
 
-QCoro::Task<std::vector<std::string>> AppModel::missingIndexedRoots(std::vector<std::string> roots)
+QCoro::Task<std::vector<std::string>> LocalIndex::missingIndexedRoots(std::vector<std::string> roots)
 {
-    auto probing = onPool([store = m_indexStore, roots] {
+    auto probing = m_context.onPool([store = m_context.stores().local, roots] {
         std::vector<std::string> missing;
         for (const std::string& root : roots) {
             // Exact, case-sensitive containment: the rows of /data2 say
@@ -156,8 +210,8 @@ QCoro::Task<std::vector<std::string>> AppModel::missingIndexedRoots(std::vector<
     co_return missing;
 }
 
-bool AppModel::shouldPerformBackgroundRootRefresh(const std::vector<std::string>& currentRoots,
-                                                  const std::vector<std::string>& previousRoots, bool rootsIndexed)
+bool LocalIndex::shouldPerformBackgroundRootRefresh(const std::vector<std::string>& currentRoots,
+                                                    const std::vector<std::string>& previousRoots, bool rootsIndexed)
 {
     if (!rootsIndexed)
         return true;
@@ -167,8 +221,8 @@ bool AppModel::shouldPerformBackgroundRootRefresh(const std::vector<std::string>
     return sortedCopy(std::move(current)) != sortedCopy(previousRoots);
 }
 
-std::vector<std::string> AppModel::removedIndexedRoots(const std::vector<std::string>& currentRoots,
-                                                       const std::vector<std::string>& previousRoots)
+std::vector<std::string> LocalIndex::removedIndexedRoots(const std::vector<std::string>& currentRoots,
+                                                         const std::vector<std::string>& previousRoots)
 {
     std::vector<std::string> removed;
     for (const std::string& previous : previousRoots) {
@@ -178,9 +232,9 @@ std::vector<std::string> AppModel::removedIndexedRoots(const std::vector<std::st
     return removed;
 }
 
-std::vector<std::string> AppModel::rootsToRescan(const std::vector<std::string>& currentRoots,
-                                                 const std::vector<std::string>& missingRoots,
-                                                 const std::vector<std::string>& removedRoots)
+std::vector<std::string> LocalIndex::rootsToRescan(const std::vector<std::string>& currentRoots,
+                                                   const std::vector<std::string>& missingRoots,
+                                                   const std::vector<std::string>& removedRoots)
 {
     std::vector<std::string> rescan = missingRoots;
     for (const std::string& removed : removedRoots) {
@@ -192,87 +246,82 @@ std::vector<std::string> AppModel::rootsToRescan(const std::vector<std::string>&
     return rescan;
 }
 
-void AppModel::addIndexedRoot(const QString& path)
+void LocalIndex::addIndexedRoot(const QString& path)
 {
     const std::string root = path.isEmpty() ? std::string() : paths::standardize(path.toStdString());
     if (root.empty())
         return;
-    if (std::find(m_settings.indexedRoots.begin(), m_settings.indexedRoots.end(), root) != m_settings.indexedRoots.end())
+    const std::vector<std::string>& configured = m_context.settings().indexedRoots;
+    if (std::find(configured.begin(), configured.end(), root) != configured.end())
         return;
-    AppSettings record = m_settingsStore.settings();
-    record.indexedRoots.push_back(root);
-    m_settingsStore.setSettings(std::move(record));
-    m_settingsStore.persist();
-    setSettings(m_settingsStore.settings());
-    startWatching();
+    m_context.writeSettings([&root](AppSettings& record) { record.indexedRoots.push_back(root); });
+    emit watcherRestartWanted();
     rebuildIndex(false);
 }
 
-void AppModel::removeIndexedRoot(const std::set<int>& offsets)
+void LocalIndex::removeIndexedRoot(const std::set<int>& offsets)
 {
-    AppSettings record = m_settingsStore.settings();
-    for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) {
-        if (*it >= 0 && static_cast<std::size_t>(*it) < record.indexedRoots.size())
-            record.indexedRoots.erase(record.indexedRoots.begin() + *it);
-    }
-    m_settingsStore.setSettings(std::move(record));
-    m_settingsStore.persist();
-    setSettings(m_settingsStore.settings());
-    startWatching();
+    m_context.writeSettings([&offsets](AppSettings& record) {
+        for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) {
+            if (*it >= 0 && static_cast<std::size_t>(*it) < record.indexedRoots.size())
+                record.indexedRoots.erase(record.indexedRoots.begin() + *it);
+        }
+    });
+    emit watcherRestartWanted();
     rebuildIndex(false);
 }
 
-void AppModel::refreshIndexedRootsInBackground(std::vector<std::string> currentRoots,
-                                               std::vector<std::string> previousRoots,
-                                               std::vector<std::string> missingRoots)
+void LocalIndex::refreshIndexedRootsInBackground(std::vector<std::string> currentRoots,
+                                                 std::vector<std::string> previousRoots,
+                                                 std::vector<std::string> missingRoots)
 {
     const std::vector<std::string> removed = removedIndexedRoots(currentRoots, previousRoots);
     if (missingRoots.empty() && removed.empty()) {
         persistIndexedRootsSnapshot(std::move(currentRoots));
         return;
     }
-    setStatusMessage(QStringLiteral("已进入搜索，可后台同步磁盘索引"));
+    m_context.setStatusMessage(QStringLiteral("已进入搜索，可后台同步磁盘索引"));
     beginIndexRun(currentRoots);
     std::vector<std::string> toScan = rootsToRescan(currentRoots, missingRoots, removed);
     std::vector<std::string> toReplace = distinctUnion(missingRoots, removed);
     runBackgroundRefresh(std::move(currentRoots), std::move(toScan), std::move(toReplace));
 }
 
-QCoro::Task<> AppModel::runBackgroundRefresh(std::vector<std::string> currentRoots,
-                                             std::vector<std::string> rootsToScan,
-                                             std::vector<std::string> rootsToReplace)
+QCoro::Task<> LocalIndex::runBackgroundRefresh(std::vector<std::string> currentRoots,
+                                               std::vector<std::string> rootsToScan,
+                                               std::vector<std::string> rootsToReplace)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<LocalIndex> guard(this);
     // Nothing keeps or cancels this job but the model's end.
     auto token = std::make_shared<CancelToken>();
-    trackDetachedJob(token);
-    const std::vector<std::string> excluded = m_settings.excludedPaths;
-    const bool junk = m_settings.excludeSystemJunkFromIndex;
+    m_context.trackDetachedJob(token);
+    const std::vector<std::string> excluded = m_context.settings().excludedPaths;
+    const bool junk = m_context.settings().excludeSystemJunkFromIndex;
 
-    auto refreshing = onPool(
-        [store = m_indexStore, scanner = m_scanner, rootsToScan, rootsToReplace, excluded, junk, token] {
+    auto refreshing = m_context.onPool(
+        [store = m_context.stores().local, scanner = m_scanner, rootsToScan, rootsToReplace, excluded, junk, token] {
             return scanAndReplace(*store, scanner, rootsToScan, rootsToReplace, excluded, junk, *token);
         });
     const RescanOutcome outcome = co_await refreshing;
     if (!guard || token->isCancelled())
         co_return;
-    m_storeRecovery->afterLocalWrites();
+    emit writesDone();
     if (outcome.error) {
-        setStatusMessage(QString::fromStdString(outcome.error->description()));
+        m_context.setStatusMessage(QString::fromStdString(outcome.error->description()));
         co_return;
     }
     publishIndexedCount(outcome.count);
     persistIndexedRootsSnapshot(std::move(currentRoots));
     completeIndexRun();
-    setStatusMessage(QStringLiteral("后台同步完成，共 %1 项").arg(outcome.count));
-    scheduleSearch(true, false);
+    m_context.setStatusMessage(QStringLiteral("后台同步完成，共 %1 项").arg(outcome.count));
+    emit searchWanted();
 }
 
-void AppModel::rebuildIndex(bool startupScan)
+void LocalIndex::rebuildIndex(bool startupScan)
 {
     m_rebuildTask.cancel();
     setIndexing(true);
-    setStatusMessage(startupScan ? QStringLiteral("启动后正在完整扫描本机与外接硬盘...")
+    m_context.setStatusMessage(startupScan ? QStringLiteral("启动后正在完整扫描本机与外接硬盘...")
                                  : QStringLiteral("正在建立索引..."));
     std::vector<std::string> roots = activeIndexedRoots();
     std::vector<std::string> toReplace = distinctUnion(roots, lastIndexedRootsSnapshot());
@@ -281,74 +330,82 @@ void AppModel::rebuildIndex(bool startupScan)
         toReplace = distinctUnion(toReplace, *unfinished);
     beginIndexRun(roots);
     m_rebuildTask = JobHandle::start();
+    // Tracked too, so that the model's end stops a walk under way.
+    m_context.trackDetachedJob(m_rebuildTask.token());
     runRebuild(startupScan, std::move(roots), std::move(toReplace), m_indexedCount, m_rebuildTask);
 }
 
-void AppModel::publishIndexedCount(std::int64_t count)
+void LocalIndex::publishIndexedCount(std::int64_t count)
 {
     setIndexedCount(count);
-    m_defaults->setInteger(lastIndexedCountKey(), count);
+    m_context.defaults().setInteger(lastIndexedCountKey(), count);
     // The index changed under the shown list, so it no longer stands for the
     // whole answer: searching the same text again must ask the store, or a
     // deleted file would be narrowed back onto the screen.
-    markDisplayedResultsIncomplete();
+    emit contentChanged();
 }
 
-void AppModel::beginIndexRun(const std::vector<std::string>& roots)
+void LocalIndex::adoptStoredCount(std::int64_t count)
+{
+    setIndexedCount(count);
+    m_context.defaults().setInteger(lastIndexedCountKey(), m_indexedCount);
+}
+
+void LocalIndex::beginIndexRun(const std::vector<std::string>& roots)
 {
     m_runMarkers.begin(roots, wallClockSeconds());
 }
 
-void AppModel::completeIndexRun()
+void LocalIndex::completeIndexRun()
 {
     m_runMarkers.complete(wallClockSeconds());
 }
 
-void AppModel::publishScanBatch(std::int64_t count, int batchNumber)
+void LocalIndex::publishScanBatch(std::int64_t count, int batchNumber)
 {
     publishIndexedCount(count);
-    setStatusMessage(QStringLiteral("启动扫描中，已可搜索 %1 项").arg(count));
+    m_context.setStatusMessage(QStringLiteral("启动扫描中，已可搜索 %1 项").arg(count));
     // Searching after every batch would redo the whole search for each 5500
     // items; the first batch and every sixth keep the list fresh enough.
     if (batchNumber == 1 || batchNumber % 6 == 0)
-        scheduleSearch(true, false);
+        emit searchWanted();
 }
 
-void AppModel::endIncompleteScan(std::int64_t count)
+void LocalIndex::endIncompleteScan(std::int64_t count)
 {
     // The run is not recorded as done: the next start scans the roots again.
     publishIndexedCount(count);
-    setStatusMessage(QStringLiteral("索引数据库正忙，部分扫描结果未能写入，下次启动将重新扫描"));
-    startWatching();
+    m_context.setStatusMessage(QStringLiteral("索引数据库正忙，部分扫描结果未能写入，下次启动将重新扫描"));
+    emit watcherRestartWanted();
     setIndexing(false);
 }
 
-void AppModel::completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots)
+void LocalIndex::completeRebuild(std::int64_t count, const QString& text, const std::vector<std::string>& roots)
 {
     publishIndexedCount(count);
-    setStatusMessage(text);
+    m_context.setStatusMessage(text);
     persistIndexedRootsSnapshot(roots);
     completeIndexRun();
-    startWatching();
+    emit watcherRestartWanted();
     setIndexing(false);
-    scheduleSearch(true, false);
+    emit searchWanted();
 }
 
-QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> roots,
-                                   std::vector<std::string> rootsToReplace, std::int64_t previousCount, JobHandle job)
+QCoro::Task<> LocalIndex::runRebuild(bool startupScan, std::vector<std::string> roots,
+                                     std::vector<std::string> rootsToReplace, std::int64_t previousCount, JobHandle job)
 {
-    QPointer<AppModel> guard(this);
+    QPointer<LocalIndex> guard(this);
     const auto token = job.token();
-    const std::vector<std::string> excluded = m_settings.excludedPaths;
-    const bool junk = m_settings.excludeSystemJunkFromIndex;
+    const std::vector<std::string> excluded = m_context.settings().excludedPaths;
+    const bool junk = m_context.settings().excludeSystemJunkFromIndex;
 
     if (startupScan && previousCount == 0) {
-        const int batchSize = m_env.startupScanBatchSize;
-        const int finalAttempts = m_env.startupScanFinalWriteAttempts;
+        const int batchSize = m_context.environment().startupScanBatchSize;
+        const int finalAttempts = m_context.environment().startupScanFinalWriteAttempts;
         // The batches are written on the worker; each one's count is handed to
         // the GUI thread, in order, ahead of the job's own completion.
-        auto scanning = onPool([store = m_indexStore, scanner = m_scanner, roots, excluded, junk, batchSize, finalAttempts,
-                                token, guard] {
+        auto scanning = m_context.onPool([store = m_context.stores().local, scanner = m_scanner, roots, excluded, junk,
+                                          batchSize, finalAttempts, token, guard] {
             ScanBatchWriter writer(store);
             int batches = 0;
             const auto post = [&](const ScanBatchWriter::Outcome& outcome) {
@@ -367,7 +424,7 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
                         if (written > 0)
                             guard->publishScanBatch(count, number);
                         if (!failure.isEmpty())
-                            guard->setStatusMessage(failure);
+                            guard->m_context.setStatusMessage(failure);
                     },
                     Qt::QueuedConnection);
             };
@@ -385,8 +442,8 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
         const bool wroteAll = co_await scanning;
         if (!guard || token->isCancelled())
             co_return;
-        m_storeRecovery->afterLocalWrites();
-        auto counting = onPool([store = m_indexStore] { return store->indexedCount(); });
+        emit writesDone();
+        auto counting = m_context.onPool([store = m_context.stores().local] { return store->indexedCount(); });
         const std::int64_t count = co_await counting;
         if (!guard || token->isCancelled())
             co_return;
@@ -397,20 +454,21 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
         completeRebuild(count, QStringLiteral("启动扫描完成，共 %1 项").arg(count), roots);
         // The bootstrap handed the empty index to this scan without starting
         // the tagger: without this the first session would tag nothing.
-        if (m_settings.enableImageFuzzySearch)
-            startImageTagging();
+        if (m_context.settings().enableImageFuzzySearch)
+            emit imageTaggingWanted();
         co_return;
     }
 
-    auto rebuilding = onPool([store = m_indexStore, scanner = m_scanner, roots, rootsToReplace, excluded, junk, token] {
-        return scanAndReplace(*store, scanner, roots, rootsToReplace, excluded, junk, *token);
-    });
+    auto rebuilding = m_context.onPool(
+        [store = m_context.stores().local, scanner = m_scanner, roots, rootsToReplace, excluded, junk, token] {
+            return scanAndReplace(*store, scanner, roots, rootsToReplace, excluded, junk, *token);
+        });
     const RescanOutcome outcome = co_await rebuilding;
     if (!guard || token->isCancelled() || outcome.cancelled)
         co_return;
-    m_storeRecovery->afterLocalWrites();
+    emit writesDone();
     if (outcome.error) {
-        setStatusMessage(QString::fromStdString(outcome.error->description()));
+        m_context.setStatusMessage(QString::fromStdString(outcome.error->description()));
         setIndexing(false);
         co_return;
     }
@@ -418,8 +476,8 @@ QCoro::Task<> AppModel::runRebuild(bool startupScan, std::vector<std::string> ro
                     startupScan ? QStringLiteral("启动扫描完成，共 %1 项").arg(outcome.count)
                                 : QStringLiteral("索引完成，共 %1 项").arg(outcome.count),
                     roots);
-    if (startupScan && m_settings.enableImageFuzzySearch)
-        startImageTagging();  // as above, for a half-built index scanned again
+    if (startupScan && m_context.settings().enableImageFuzzySearch)
+        emit imageTaggingWanted();  // as above, for a half-built index scanned again
 }
 
 } // namespace pallix

@@ -1,0 +1,121 @@
+#pragma once
+// WatcherBatches: keeps the local index in step with the disk while the
+// application runs. The watcher's paths gather in a pending set until the
+// disk has been quiet for a while (longer while the user types or the
+// application is in the background), then go to the store as one batch;
+// batches are written one at a time, in the order they were handed over. The
+// start-up's catch-up (what changed while the application was not running)
+// is a batch of its own, queued ahead of the watcher's.
+//
+// What it needs from the rest of the application comes as hooks the model
+// sets (the active roots, whether the user types, whether the application is
+// in front); what it does for the rest goes out as signals.
+//
+// GUI thread only. The watcher delivers on its own thread and hands over to
+// the GUI thread; the batches are written on the context's pool, each job
+// holding a QPointer to this object.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QCoroTask>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include "App/AppContext.h"
+#include "App/AppServices.h"
+#include "App/JobHandle.h"
+#include "Core/Indexer/FileScanner.h"
+
+namespace pallix {
+
+class IndexStore;
+
+class WatcherBatches : public QObject {
+    Q_OBJECT
+
+public:
+    // Set once by the model, before the first watcher start.
+    struct Hooks {
+        std::function<std::vector<std::string>()> activeRoots;  // the roots the index covers now
+        std::function<bool()> userIsTyping;
+        std::function<bool()> appIsInFront;
+    };
+
+    WatcherBatches(const AppContext& context, Hooks hooks, QObject* parent = nullptr);
+
+    // (Re)starts the watcher over the active roots with the exclusions, and
+    // the home folder and the configured roots watched first.
+    void startWatching();
+    // Queues the catch-up over `roots` ahead of any watcher batch to come.
+    void startCatchUp(std::vector<std::string> roots);
+    // Paths have arrived that no batch has taken yet.
+    bool hasPendingPaths() const { return !m_pendingPaths.isEmpty(); }
+
+signals:
+    // The pending set grew or was handed over; `count` is its size now.
+    void pendingPathsChanged(int count);
+    // A batch was handed over or finished; `count` counts those handed over
+    // and not yet written, the one being written included.
+    void unfinishedBatchesChanged(int count);
+    // A batch was written; `count` is the store's count afterwards.
+    void batchWritten(qint64 count);
+    // Writes into the store are done (the store may have started over on them).
+    void writesDone();
+    // The shown search should be asked again, if there is one: at once after
+    // the catch-up, after the usual pause after a batch in front.
+    void searchWanted(bool immediate);
+
+private:
+    // One handed-over batch of file-system changes and what it was made with.
+    struct Batch {
+        std::vector<std::string> paths;
+        std::vector<std::string> roots;
+        std::vector<std::string> excludedPaths;
+        bool excludeSystemJunk = true;
+        bool foreground = true;  // the application was active when it was handed over
+        // No paths: the start's look for what changed while the application
+        // was not running (StartupCatchUp) over the roots.
+        bool catchUp = false;
+    };
+    struct Outcome {
+        std::int64_t count = 0;       // the store's count afterwards
+        bool refusedByLock = false;   // a write was refused: the batch stopped there
+        bool changedAnything = true;  // of a catch-up: whether it found a change
+    };
+
+    RootWatcher& watcher();
+    void reportWatchShortfall(const FSEventWatcher::Shortfall& shortfall);
+    // The watcher's paths join the pending set, handled once the disk has been quiet.
+    void enqueueCoalesced(std::vector<std::string> paths);
+    QCoro::Task<> runCoalescing(Clock::Duration delay, std::shared_ptr<CancelToken> token);
+    void handleEvents(std::vector<std::string> paths);
+    void queue(Batch batch);
+    void noteUnfinished() { emit unfinishedBatchesChanged(unfinishedBatches()); }
+    QCoro::Task<> drainBatches();
+    // Writes one batch into the store. Worker thread. `onCatchingUp` is
+    // called once when a catch-up has found changes, before it writes them.
+    static Outcome applyBatch(IndexStore& store, const FileScanner& scanner, const Batch& batch,
+                              const CancelToken* cancel, const std::function<void()>& onCatchingUp);
+    void finishBatch(const Batch& batch, const Outcome& outcome);
+    int unfinishedBatches() const { return static_cast<int>(m_batches.size()) + (m_draining ? 1 : 0); }
+
+    const AppContext& m_context;
+    Hooks m_hooks;
+    FileScanner m_scanner;
+    std::unique_ptr<RootWatcher> m_watcher;  // created on first use
+    bool m_watchShortfallReported = false;    // the status line said it once
+    QSet<QString> m_pendingPaths;
+    std::optional<Clock::TimePoint> m_pendingSince;  // first arrival of the pending set
+    JobHandle m_coalesceTask;                        // the wait a newer arrival restarts
+    std::deque<Batch> m_batches;  // handed over, waiting for the one before
+    bool m_draining = false;      // a batch is being written
+};
+
+} // namespace pallix
