@@ -9,10 +9,10 @@
 #include <QVBoxLayout>
 
 #include "App/AppModel.h"
+#include "UI/Common/Symbols.h"
 #include "UI/Search/ChipStyle.h"
 #include "UI/Search/FlowLayout.h"
 #include "UI/Search/TermChip.h"
-#include "UI/Shell/Symbols.h"
 
 namespace pallix {
 

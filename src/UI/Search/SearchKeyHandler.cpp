@@ -9,7 +9,7 @@
 #include <QTextEdit>
 
 #include "App/AppModel.h"
-#include "UI/Shell/HotKeyManager.h"
+#include "UI/Common/HotKeyManager.h"
 
 namespace pallix {
 

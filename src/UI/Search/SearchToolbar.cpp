@@ -8,7 +8,7 @@
 
 #include "App/AppModel.h"
 #include "Core/Models/AppEdition.h"
-#include "UI/Shell/Symbols.h"
+#include "UI/Common/Symbols.h"
 
 namespace pallix {
 
