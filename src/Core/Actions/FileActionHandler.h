@@ -17,8 +17,8 @@
 
 #include "Core/Actions/DesktopEffects.h"
 #include "Core/Actions/FileActionError.h"
-#include "Core/IndexDB/Expected.h"
 #include "Core/Models/IndexedItem.h"
+#include "Platform/Expected.h"
 
 namespace pallix {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "Core/Actions/FileActionError.h"
-#include "Core/IndexDB/Expected.h"
+#include "Platform/Expected.h"
 
 namespace pallix::FileOperations {
 

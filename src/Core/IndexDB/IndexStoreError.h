@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Core/IndexDB/Expected.h"
+#include "Platform/Expected.h"
 
 namespace pallix {
 

@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "Core/IndexDB/BackgroundJobs.h"
-#include "Core/IndexDB/Expected.h"
 #include "Core/IndexDB/Sqlite.h"
 #include "Core/Semantic/ImageTagStore.h"
 #include "Platform/Clock.h"
+#include "Platform/Expected.h"
 
 namespace pallix {
 

@@ -11,15 +11,14 @@
 #include <QMimeData>
 #include <QNativeGestureEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QScrollBar>
 
 #include "App/FolderBrowserModel.h"
 #include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserMetrics.h"
+#include "UI/Common/ResultPainting.h"
 #include "UI/Results/FolderVideoHints.h"
-#include "UI/Results/ResultPainting.h"
 
 namespace pallix {
 
@@ -30,7 +29,6 @@ namespace paint = ResultPainting;
 
 constexpr double kNamePx = 14;
 constexpr double kSubtitlePx = 11;
-constexpr double kCornerRadius = 8;
 
 QString qs(const std::string& s)
 {
@@ -41,7 +39,12 @@ QString qs(const std::string& s)
 
 FolderBrowserGrid::FolderBrowserGrid(FolderBrowserModel& model, ThumbnailProvider& thumbnails,
                                      FolderVideoHints& hints, QWidget* parent)
-    : QAbstractScrollArea(parent), m_model(model), m_thumbnails(thumbnails), m_hints(hints)
+    : QAbstractScrollArea(parent),
+      m_model(model),
+      m_thumbnails(thumbnails),
+      m_hints(hints),
+      // Rounder cards than the results grid's, a lighter outline, and no hover.
+      m_cards(CardPainting::CardStyle{8, 0.65, 1.0})
 {
     setFrameShape(QFrame::NoFrame);
     setAcceptDrops(true);
@@ -169,50 +172,23 @@ QString FolderBrowserGrid::subtitle(const IndexedItem& item, bool folderHasVideo
 void FolderBrowserGrid::paintCard(QPainter& painter, int index, const QRect& rect)
 {
     const IndexedItem& item = m_model.items().at(index);
-    const bool selected = m_model.selectedItemID() == qs(item.path());
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius, kCornerRadius);
-    if (index == m_dropTarget || selected)
-        painter.fillPath(shape, paint::accent(palette(), index == m_dropTarget ? 0.16 : 0.1));
-    if (selected) {
-        painter.setPen(QPen(paint::accent(palette(), 0.65), 1));
-        painter.drawPath(shape);
-    }
-
-    const QRectF preview = previewRect(index);
-    const double iconSize = metrics::cardIconSize(metrics::cardKind(item), m_zoom);
-    const QPixmap image = m_thumbnails.image(item, iconSize, true, false, ThumbnailProvider::PreviewPriority::Normal);
-    QSizeF fitted = QSizeF(image.size()) / image.devicePixelRatio();
-    fitted.scale(preview.size(), Qt::KeepAspectRatio);
-    QRectF target(QPointF(), fitted);
-    target.moveCenter(preview.center());
-    const QRect pixels = target.toAlignedRect();
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.drawPixmap(pixels.topLeft(), m_scaledPreviews.scaled(image, pixels.size(), 0));
-    painter.setRenderHint(QPainter::Antialiasing);
-
-    const bool video = item.isDirectory() && m_hints.hasVideo(item.path());
-    if (video)
-        CardPainting::paintVideoBadge(painter, preview, 1.0, palette());
-
-    const int width = rect.width() - 2 * static_cast<int>(metrics::kCardPadding);
-    const int left = rect.left() + static_cast<int>(metrics::kCardPadding);
-    const QFont nameFont = paint::font(kNamePx);
-    const int nameLine = QFontMetrics(nameFont).height();
-    int y = static_cast<int>(preview.bottom() + metrics::kCardStackSpacing);
-    painter.setFont(nameFont);
-    painter.setPen(palette().color(QPalette::Text));
-    const int lines = CardPainting::paintName(painter, systempaths::display(item.name()), nameFont, QRect(left, y, width, 2 * nameLine));
-    const QFont subtitleFont = paint::font(kSubtitlePx);
-    const QFontMetrics subtitleMetrics(subtitleFont);
-    y += lines * nameLine + static_cast<int>(metrics::kCardStackSpacing);
-    painter.setFont(subtitleFont);
-    painter.setPen(paint::secondaryText(palette()));
-    painter.drawText(QRect(left, y, width, subtitleMetrics.height()), Qt::AlignHCenter | Qt::AlignTop,
-                     subtitleMetrics.elidedText(subtitle(item, video), Qt::ElideRight, width));
-    painter.restore();
+    CardPainting::Card card;
+    card.rect = rect;
+    card.preview = previewRect(index);
+    card.image = m_thumbnails.image(item, metrics::cardIconSize(metrics::cardKind(item), m_zoom), true, false,
+                                    ThumbnailProvider::PreviewPriority::Normal);
+    card.textLeft = rect.left() + static_cast<int>(metrics::kCardPadding);
+    card.textWidth = rect.width() - 2 * static_cast<int>(metrics::kCardPadding);
+    card.nameTop = static_cast<int>(card.preview.bottom() + metrics::kCardStackSpacing);
+    card.subtitleTop = card.nameTop + static_cast<int>(metrics::kCardStackSpacing);
+    card.namePixelSize = kNamePx;
+    card.subtitlePixelSize = kSubtitlePx;
+    card.video = item.isDirectory() && m_hints.hasVideo(item.path());
+    card.name = systempaths::display(item.name());
+    card.subtitle = subtitle(item, card.video);
+    card.selected = m_model.selectedItemID() == qs(item.path());
+    card.dropTarget = index == m_dropTarget;
+    m_cards.paint(painter, card, palette());
 }
 
 void FolderBrowserGrid::mousePressEvent(QMouseEvent* event)

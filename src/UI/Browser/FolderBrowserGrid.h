@@ -15,8 +15,8 @@
 #include <QUrl>
 
 #include "Core/Models/IndexedItem.h"
-#include "UI/Results/CardPainting.h"
-#include "UI/Results/PinchZoom.h"
+#include "UI/Common/CardPainting.h"
+#include "UI/Common/PinchZoom.h"
 #include "UI/Results/ResultsGridLayout.h"
 
 class QMimeData;
@@ -94,7 +94,7 @@ private:
     int m_pressIndex = -1;  // a card pressed and not yet released: a drag may start
     QPoint m_pressPos;
     PinchZoom m_pinch;
-    CardPainting::ScaledPreviews m_scaledPreviews;
+    CardPainting::CardPainter m_cards;
 };
 
 } // namespace pallix

@@ -17,9 +17,9 @@
 #include "Core/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserGrid.h"
 #include "UI/Browser/FolderBrowserMetrics.h"
+#include "UI/Common/ResultPainting.h"
+#include "UI/Common/ResultSymbols.h"
 #include "UI/Results/FolderVideoHints.h"
-#include "UI/Results/ResultPainting.h"
-#include "UI/Results/ResultSymbols.h"
 
 namespace pallix {
 

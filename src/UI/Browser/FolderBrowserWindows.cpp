@@ -5,7 +5,7 @@
 #include "Core/Preview/FolderBrowserManager.h"
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
-#include "UI/Shell/WindowPlacement.h"
+#include "UI/Common/WindowPlacement.h"
 
 namespace pallix {
 

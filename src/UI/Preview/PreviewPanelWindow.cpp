@@ -20,7 +20,7 @@
 #include "Core/Preview/RasterDecoding.h"
 #include "Core/Preview/RegularFile.h"
 #include "Core/Preview/ThumbnailProvider.h"
-#include "UI/Shell/WindowPlacement.h"
+#include "UI/Common/WindowPlacement.h"
 
 namespace pallix {
 

@@ -8,9 +8,9 @@
 #include <QVBoxLayout>
 
 #include "App/Search/SearchSession.h"
-#include "UI/Results/ResultPainting.h"
-#include "UI/Results/ResultSymbols.h"
-#include "UI/Search/FilterTitles.h"
+#include "UI/Common/FilterTitles.h"
+#include "UI/Common/ResultPainting.h"
+#include "UI/Common/ResultSymbols.h"
 #include "UI/Settings/ElidingLabel.h"
 
 namespace pallix {

@@ -6,16 +6,13 @@
 #include <QFontMetrics>
 #include <QNativeGestureEvent>
 #include <QPainter>
-#include <QPainterPath>
-#include <QTextLayout>
 #include <QWheelEvent>
 
 #include "App/Search/SearchSession.h"
 #include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
-#include "UI/Results/CardPainting.h"
-#include "UI/Results/ResultPainting.h"
-#include "UI/Results/ResultSymbols.h"
+#include "UI/Common/CardPainting.h"
+#include "UI/Common/ResultPainting.h"
 #include "UI/Results/ResultTexts.h"
 
 namespace pallix {
@@ -27,14 +24,15 @@ namespace paint = ResultPainting;
 
 constexpr double kHeaderTitlePx = 12;
 constexpr double kHeaderSubtitlePx = 11;
-constexpr double kHoverScale = 1.08;
 constexpr int kShowMoreTop = 6;
 
 } // namespace
 
 ResultsGridView::ResultsGridView(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent)
-    : ResultsCanvas(rows, session, thumbnails, hints, parent)
+    : ResultsCanvas(rows, session, thumbnails, hints, parent),
+      // Cards of 6 px corners; a hovered folder's preview grows a little.
+      m_cards(CardPainting::CardStyle{6, 0.7, 1.08})
 {
     viewport()->setAttribute(Qt::WA_AcceptTouchEvents, false);
     connect(&m_session, &SearchSession::gridZoomChanged, this, &ResultsCanvas::relayout);
@@ -119,60 +117,25 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
 {
     const IndexedItem& item = m_rows.itemAt(row);
     const GridMetrics::Card card = GridMetrics::card(m_rows.rowAt(row).card, m_zoom);
-    const bool raster = item.showsGridRasterPreview();
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (isSelected(item)) {
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
-        painter.fillPath(shape, paint::accent(palette(), 0.1));
-        painter.setPen(QPen(paint::accent(palette(), 0.7), 1));
-        painter.drawPath(shape);
-    }
-
-    QRectF preview = previewRect(row);
-    const QPixmap image = m_thumbnails.image(item, card.previewIconSize, true, false,
-                                             ThumbnailProvider::PreviewPriority::Normal);
-    QSizeF fitted = QSizeF(image.size()) / image.devicePixelRatio();
-    fitted.scale(preview.size(), Qt::KeepAspectRatio);
-    QRectF target(QPointF(), fitted);
-    target.moveCenter(preview.center());
-    if (item.isDirectory() && row == hoveredRow()) {
-        // A hovered folder grows about its centre; its neighbours stay put.
-        const QPointF centre = target.center();
-        target.setSize(target.size() * kHoverScale);
-        target.moveCenter(centre);
-    }
-    const QRect pixels = target.toAlignedRect();
-    // Already at its size and shape: a plain blit. With antialiasing on, the
-    // raster engine draws a pixmap through its path filler, ten times slower.
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.drawPixmap(pixels.topLeft(), m_scaledPreviews.scaled(image, pixels.size(), GridMetrics::previewCornerRadius(raster)));
-    painter.setRenderHint(QPainter::Antialiasing);
-
-    const bool video = folderHasVideo(item);
-    if (video)
-        CardPainting::paintVideoBadge(painter, preview, m_zoom, palette());
-
-    const int width = rect.width() - static_cast<int>(2 * card.horizontalPadding);
-    const int left = rect.left() + static_cast<int>(card.horizontalPadding);
-    const QFont nameFont = paint::font(GridMetrics::namePixelSize(m_zoom));
-    const QFontMetrics nameMetrics(nameFont);
-    int y = static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight);
-    painter.setFont(nameFont);
-    painter.setPen(palette().color(QPalette::Text));
-    // Under the rename field the name keeps its two lines, so the card does not jump.
-    const int lines = isRenaming(item) ? 2
-                                       : CardPainting::paintName(painter, systempaths::display(item.name()), nameFont,
-                                                                 QRect(left, y, width, 2 * nameMetrics.height()));
-    const QFont subtitleFont = paint::font(GridMetrics::subtitlePixelSize(m_zoom));
-    const QFontMetrics subtitleMetrics(subtitleFont);
-    y = static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight) + lines * nameMetrics.height();
-    painter.setFont(subtitleFont);
-    painter.setPen(paint::secondaryText(palette()));
-    painter.drawText(QRect(left, y, width, subtitleMetrics.height()), Qt::AlignHCenter | Qt::AlignTop,
-                     subtitleMetrics.elidedText(ResultTexts::gridSubtitle(item, video), Qt::ElideRight, width));
-    painter.restore();
+    CardPainting::Card drawn;
+    drawn.rect = rect;
+    drawn.preview = previewRect(row);
+    drawn.image = m_thumbnails.image(item, card.previewIconSize, true, false, ThumbnailProvider::PreviewPriority::Normal);
+    drawn.previewRadius = GridMetrics::previewCornerRadius(item.showsGridRasterPreview());
+    drawn.textLeft = rect.left() + static_cast<int>(card.horizontalPadding);
+    drawn.textWidth = rect.width() - static_cast<int>(2 * card.horizontalPadding);
+    drawn.nameTop = static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight);
+    drawn.subtitleTop = static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight);
+    drawn.namePixelSize = GridMetrics::namePixelSize(m_zoom);
+    drawn.subtitlePixelSize = GridMetrics::subtitlePixelSize(m_zoom);
+    drawn.badgeZoom = m_zoom;
+    drawn.video = folderHasVideo(item);
+    drawn.name = systempaths::display(item.name());
+    drawn.subtitle = ResultTexts::gridSubtitle(item, drawn.video);
+    drawn.selected = isSelected(item);
+    drawn.hoveredFolder = item.isDirectory() && row == hoveredRow();
+    drawn.nameCovered = isRenaming(item);
+    m_cards.paint(painter, drawn, palette());
 }
 
 void ResultsGridView::paintHeader(QPainter& painter, int row, const QRect& rect)

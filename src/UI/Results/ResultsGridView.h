@@ -5,8 +5,8 @@
 // the wheel, and a pinch, ask for a zoom change (adjustZoomRequested) instead
 // of scrolling; the session decides the step. GUI thread only.
 
-#include "UI/Results/CardPainting.h"
-#include "UI/Results/PinchZoom.h"
+#include "UI/Common/CardPainting.h"
+#include "UI/Common/PinchZoom.h"
 #include "UI/Results/ResultsCanvas.h"
 #include "UI/Results/ResultsGridLayout.h"
 
@@ -49,7 +49,7 @@ private:
     ResultsGridLayout m_layout;
     double m_zoom = 1.0;
     PinchZoom m_pinch;
-    CardPainting::ScaledPreviews m_scaledPreviews;
+    CardPainting::CardPainter m_cards;
 };
 
 } // namespace pallix

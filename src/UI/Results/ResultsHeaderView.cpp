@@ -3,8 +3,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include "UI/Common/ResultPainting.h"
 #include "UI/Results/ListColumns.h"
-#include "UI/Results/ResultPainting.h"
 
 namespace pallix {
 

@@ -7,8 +7,8 @@
 
 #include "App/SystemPaths.h"
 #include "Core/Preview/ThumbnailProvider.h"
+#include "UI/Common/ResultPainting.h"
 #include "UI/Results/ListColumns.h"
-#include "UI/Results/ResultPainting.h"
 #include "UI/Results/ResultTexts.h"
 #include "UI/Results/ResultsModel.h"
 

@@ -7,8 +7,8 @@
 #include <QVBoxLayout>
 
 #include "App/Search/SearchSession.h"
+#include "UI/Common/FilterTitles.h"
 #include "UI/Search/ChipStyle.h"
-#include "UI/Search/FilterTitles.h"
 #include "UI/Search/SelectionChip.h"
 
 namespace pallix {

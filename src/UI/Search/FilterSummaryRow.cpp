@@ -6,8 +6,8 @@
 #include <QPushButton>
 
 #include "App/Search/SearchSession.h"
+#include "UI/Common/FilterTitles.h"
 #include "UI/Search/ChipStyle.h"
-#include "UI/Search/FilterTitles.h"
 
 namespace pallix {
 

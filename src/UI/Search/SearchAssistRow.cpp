@@ -10,10 +10,10 @@
 
 #include "App/Search/SearchSession.h"
 #include "App/Settings/SettingsOperations.h"
+#include "UI/Common/Symbols.h"
 #include "UI/Search/ChipStyle.h"
 #include "UI/Search/FlowLayout.h"
 #include "UI/Search/TermChip.h"
-#include "UI/Shell/Symbols.h"
 
 namespace pallix {
 

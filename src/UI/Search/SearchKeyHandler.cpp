@@ -10,7 +10,7 @@
 
 #include "App/ResultActions.h"
 #include "App/Search/SearchSession.h"
-#include "UI/Shell/HotKeyManager.h"
+#include "UI/Common/HotKeyManager.h"
 
 namespace pallix {
 

@@ -9,7 +9,7 @@
 #include "App/Search/SearchSession.h"
 #include "App/Settings/SettingsOperations.h"
 #include "Core/Models/AppEdition.h"
-#include "UI/Shell/Symbols.h"
+#include "UI/Common/Symbols.h"
 
 namespace pallix {
 

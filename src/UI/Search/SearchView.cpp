@@ -22,8 +22,8 @@
 #include "UI/Search/SearchKeyHandler.h"
 #include "UI/Search/SearchToolbar.h"
 #include "UI/Search/WelcomeSheet.h"
-#include "UI/Shell/AppNotifications.h"
-#include "UI/Shell/Symbols.h"
+#include "UI/Common/AppNotifications.h"
+#include "UI/Common/Symbols.h"
 
 namespace pallix {
 

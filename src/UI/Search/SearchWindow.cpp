@@ -6,10 +6,10 @@
 #include <QVBoxLayout>
 
 #include "App/AppModel.h"
+#include "UI/Common/AppNotifications.h"
 #include "UI/Search/FaultNoticeBar.h"
 #include "UI/Search/ResultsMenu.h"
 #include "UI/Search/SearchView.h"
-#include "UI/Shell/AppNotifications.h"
 
 namespace pallix {
 

@@ -3,8 +3,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include "UI/Common/Symbols.h"
 #include "UI/Search/ChipStyle.h"
-#include "UI/Shell/Symbols.h"
 
 namespace pallix {
 

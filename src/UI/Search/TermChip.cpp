@@ -8,8 +8,8 @@
 #include <QPainter>
 #include <QToolButton>
 
+#include "UI/Common/Symbols.h"
 #include "UI/Search/ChipStyle.h"
-#include "UI/Shell/Symbols.h"
 
 namespace pallix {
 

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QUrl>
 
-#include "UI/Shell/PortalRequest.h"
+#include "UI/Common/PortalRequest.h"
 
 namespace pallix {
 

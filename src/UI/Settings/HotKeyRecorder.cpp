@@ -3,7 +3,7 @@
 #include <QKeyEvent>
 #include <QTimer>
 
-#include "UI/Settings/HotKeyKeyMap.h"
+#include "UI/Common/HotKeyKeyMap.h"
 
 namespace pallix {
 

@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 
 #include "App/Settings/SettingsOperations.h"
-#include "UI/Settings/HotKeyKeyMap.h"
+#include "UI/Common/HotKeyKeyMap.h"
 #include "UI/Settings/HotKeyRecorder.h"
 #include "UI/Settings/HotKeyStatus.h"
 #include "UI/Settings/SettingsStyle.h"

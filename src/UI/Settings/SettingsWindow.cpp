@@ -3,8 +3,8 @@
 #include <QTimer>
 
 #include "App/AppModel.h"
+#include "UI/Common/WindowPlacement.h"
 #include "UI/Settings/HotKeyStatus.h"
-#include "UI/Shell/WindowPlacement.h"
 
 namespace pallix {
 

@@ -6,8 +6,8 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
 
-#include "UI/Settings/HotKeyKeyMap.h"
-#include "UI/Shell/PortalRequest.h"
+#include "UI/Common/HotKeyKeyMap.h"
+#include "UI/Common/PortalRequest.h"
 
 namespace pallix {
 

@@ -19,7 +19,7 @@
 #include <QVariantMap>
 
 #include "Core/HotKey/HotKey.h"
-#include "UI/Shell/HotKeyMapping.h"
+#include "UI/Common/HotKeyMapping.h"
 
 namespace pallix {
 

@@ -2,8 +2,8 @@
 
 #include <QGuiApplication>
 
+#include "UI/Common/HotKeyManager.h"
 #include "UI/Shell/GlobalShortcutsPortal.h"
-#include "UI/Shell/HotKeyManager.h"
 
 namespace pallix {
 

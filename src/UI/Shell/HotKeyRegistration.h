@@ -14,8 +14,8 @@
 #include <QObject>
 
 #include "Core/HotKey/HotKey.h"
+#include "UI/Common/HotKeyMapping.h"
 #include "UI/Settings/HotKeyStatus.h"
-#include "UI/Shell/HotKeyMapping.h"
 
 namespace pallix {
 

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 
-#include "UI/Shell/AppNotifications.h"
-#include "UI/Shell/WindowPlacement.h"
+#include "UI/Common/AppNotifications.h"
+#include "UI/Common/WindowPlacement.h"
 
 namespace pallix {
 

@@ -4,8 +4,8 @@
 #include <QCursor>
 #include <QMenu>
 
-#include "UI/Shell/AppNotifications.h"
-#include "UI/Shell/Symbols.h"
+#include "UI/Common/AppNotifications.h"
+#include "UI/Common/Symbols.h"
 
 namespace pallix {
 

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "Platform/AllocatorArenas.h"
-#include "UI/Shell/AppNotifications.h"
+#include "UI/Common/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/QtTranslations.h"
 #include "UI/Shell/SingleInstance.h"

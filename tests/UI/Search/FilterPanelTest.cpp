@@ -6,8 +6,8 @@
 #include <QTest>
 
 #include "App/ModelTestSupport.h"
+#include "UI/Common/FilterTitles.h"
 #include "UI/Search/FilterSummaryRow.h"
-#include "UI/Search/FilterTitles.h"
 #include "UI/Search/SelectionChip.h"
 
 namespace pallix {

@@ -12,8 +12,9 @@
 #include "App/ModelTestSupport.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/Preview/PreviewController.h"
-#include "UI/Results/ResultsArea.h"
+#include "UI/Common/HotKeyManager.h"
 #include "UI/Results/InlineRenameField.h"
+#include "UI/Results/ResultsArea.h"
 #include "UI/Results/ResultsCanvas.h"
 #include "UI/Results/ResultsModel.h"
 #include "UI/Search/FilterPanel.h"
@@ -22,7 +23,6 @@
 #include "UI/Search/SearchToolbar.h"
 #include "UI/Search/SearchView.h"
 #include "UI/Search/SearchWindow.h"
-#include "UI/Shell/HotKeyManager.h"
 
 namespace pallix {
 

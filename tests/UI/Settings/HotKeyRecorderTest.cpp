@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "SettingsTestSupport.h"
-#include "UI/Settings/HotKeyKeyMap.h"
+#include "UI/Common/HotKeyKeyMap.h"
 
 namespace pallix {
 namespace {

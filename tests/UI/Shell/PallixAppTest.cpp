@@ -7,14 +7,14 @@
 #include <QTimer>
 
 #include "App/ModelTestSupport.h"
+#include "UI/Common/AppNotifications.h"
+#include "UI/Common/Symbols.h"
 #include "UI/Search/FaultNoticeBar.h"
 #include "UI/Search/SearchWindow.h"
 #include "UI/Settings/SettingsWindow.h"
 #include "UI/Shell/HotKeyRegistration.h"
-#include "UI/Shell/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/SearchWindowController.h"
-#include "UI/Shell/Symbols.h"
 #include "UI/Shell/TrayController.h"
 
 namespace pallix {

@@ -10,7 +10,7 @@
 #include <QTranslator>
 
 #include "Core/HotKey/HotKey.h"
-#include "UI/Settings/HotKeyKeyMap.h"
+#include "UI/Common/HotKeyKeyMap.h"
 
 namespace pallix {
 namespace {

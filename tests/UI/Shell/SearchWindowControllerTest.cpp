@@ -5,7 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "UI/Shell/AppNotifications.h"
+#include "UI/Common/AppNotifications.h"
 #include "UI/Shell/SearchWindowController.h"
 
 namespace pallix {

@@ -3,7 +3,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 
-#include "UI/Shell/AppNotifications.h"
+#include "UI/Common/AppNotifications.h"
 #include "UI/Shell/TrayController.h"
 
 namespace pallix {

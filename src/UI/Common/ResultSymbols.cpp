@@ -1,4 +1,4 @@
-#include "UI/Results/ResultSymbols.h"
+#include "UI/Common/ResultSymbols.h"
 
 #include <QFile>
 #include <QHash>

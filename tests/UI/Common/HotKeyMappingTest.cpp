@@ -3,8 +3,8 @@
 #include <X11/keysym.h>
 #include <xcb/xproto.h>
 
-#include "UI/Shell/HotKeyManager.h"
-#include "UI/Shell/HotKeyMapping.h"
+#include "UI/Common/HotKeyManager.h"
+#include "UI/Common/HotKeyMapping.h"
 
 namespace pallix {
 

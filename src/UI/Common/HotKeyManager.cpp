@@ -1,4 +1,4 @@
-#include "UI/Shell/HotKeyManager.h"
+#include "UI/Common/HotKeyManager.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
-#include "UI/Shell/HotKeyMapping.h"
+#include "UI/Common/HotKeyMapping.h"
 
 namespace pallix {
 

@@ -1,4 +1,4 @@
-#include "UI/Results/PinchZoom.h"
+#include "UI/Common/PinchZoom.h"
 
 #include <QNativeGestureEvent>
 

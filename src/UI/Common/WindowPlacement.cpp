@@ -1,4 +1,4 @@
-#include "UI/Shell/WindowPlacement.h"
+#include "UI/Common/WindowPlacement.h"
 
 #include <algorithm>
 

@@ -13,12 +13,12 @@
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Browser/FolderBrowserWindows.h"
+#include "UI/Common/WindowPlacement.h"
 #include "UI/Preview/PreviewPanelWindow.h"
 #include "UI/Search/SearchWindow.h"
 #include "UI/Settings/SettingsView.h"
 #include "UI/Settings/SettingsWindow.h"
 #include "UI/Shell/SearchWindowController.h"
-#include "UI/Shell/WindowPlacement.h"
 
 namespace pallix {
 namespace {

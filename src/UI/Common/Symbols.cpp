@@ -1,4 +1,4 @@
-#include "UI/Shell/Symbols.h"
+#include "UI/Common/Symbols.h"
 
 #include <QHash>
 #include <QPainter>

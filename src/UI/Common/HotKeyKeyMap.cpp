@@ -1,4 +1,4 @@
-#include "UI/Settings/HotKeyKeyMap.h"
+#include "UI/Common/HotKeyKeyMap.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 // their names. Its own program: the symbols are looked up once per process,
 // and here the first lookup happens under such a theme.
 
-#include "UI/Results/ResultSymbols.h"
+#include "UI/Common/ResultSymbols.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <QLabel>
 #include <QTemporaryDir>
 
-#include "ResultsTestSupport.h"
 #include "UI/Results/EmptyResultsPanel.h"
+#include "UI/Results/ResultsTestSupport.h"
 
 namespace pallix {
 namespace {

@@ -3,7 +3,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "UI/Shell/AppNotifications.h"
+#include "UI/Common/AppNotifications.h"
 
 namespace pallix {
 

@@ -1,4 +1,4 @@
-#include "UI/Shell/PortalRequest.h"
+#include "UI/Common/PortalRequest.h"
 
 #include <atomic>
 #include <utility>

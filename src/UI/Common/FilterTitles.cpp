@@ -1,4 +1,4 @@
-#include "UI/Search/FilterTitles.h"
+#include "UI/Common/FilterTitles.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "UI/Results/ResultPainting.h"
+#include "UI/Common/ResultPainting.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "UI/Results/ResultSymbols.h"
+#include "UI/Common/ResultSymbols.h"
 
 namespace pallix::ResultPainting {
 

@@ -1,4 +1,4 @@
-#include "UI/Shell/AppNotifications.h"
+#include "UI/Common/AppNotifications.h"
 
 namespace pallix {
 

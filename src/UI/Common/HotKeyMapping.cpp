@@ -1,11 +1,11 @@
-#include "UI/Shell/HotKeyMapping.h"
+#include "UI/Common/HotKeyMapping.h"
 
 #include <utility>
 
 #include <X11/keysym.h>
 #include <xcb/xproto.h>
 
-#include "UI/Settings/HotKeyKeyMap.h"
+#include "UI/Common/HotKeyKeyMap.h"
 
 namespace pallix::hotkeys {
 

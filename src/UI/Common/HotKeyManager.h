@@ -14,7 +14,7 @@
 #include <QAbstractNativeEventFilter>
 
 #include "Core/HotKey/HotKey.h"
-#include "UI/Shell/HotKeyMapping.h"
+#include "UI/Common/HotKeyMapping.h"
 
 struct xcb_connection_t;
 

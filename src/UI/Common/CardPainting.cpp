@@ -1,0 +1,163 @@
+#include "UI/Common/CardPainting.h"
+
+#include <algorithm>
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPalette>
+#include <QTextLayout>
+
+#include "UI/Common/ResultPainting.h"
+#include "UI/Common/ResultSymbols.h"
+
+namespace pallix::CardPainting {
+
+namespace {
+
+namespace paint = ResultPainting;
+
+constexpr double kSelectedFill = 0.1;
+constexpr double kDropTargetFill = 0.16;
+
+// The name in at most two centred lines: the first as far as it fits (names
+// are often one unbroken word, so it may break anywhere), the rest elided.
+// The first line is drawn from its own layout, so it is shaped only once.
+// Returns the lines drawn, 1 or 2.
+int paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area)
+{
+    QTextLayout layout(name, font);
+    QTextOption option(Qt::AlignHCenter);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    first.setLineWidth(area.width());
+    first.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    layout.draw(&painter, area.topLeft());
+    const int rest = static_cast<int>(name.size()) - first.textLength();
+    if (rest <= 0)
+        return 1;
+    const QFontMetrics metrics(font);
+    const QRect second(area.left(), area.top() + metrics.height(), area.width(), metrics.height());
+    painter.drawText(second, Qt::AlignHCenter | Qt::AlignTop,
+                     metrics.elidedText(name.right(rest), Qt::ElideRight, area.width()));
+    return 2;
+}
+
+// A capsule in the preview's top-right corner, sized by the zoom: the folder holds videos.
+void paintVideoBadge(QPainter& painter, const QRectF& preview, double zoom, const QPalette& palette)
+{
+    const double z = zoom;
+    const QFont badgeFont = paint::font(std::max(10 * z, 9.0), QFont::DemiBold);
+    const QFontMetricsF metrics(badgeFont);
+    const QString text = QStringLiteral("视频");
+    const double symbol = metrics.height();
+    const QSizeF size(7 * z * 2 + symbol + 3 * z + metrics.horizontalAdvance(text), 3 * z * 2 + metrics.height());
+    const QRectF badge(preview.right() - 6 * z - size.width(), preview.top() + 6 * z, size.width(), size.height());
+    QPainterPath capsule;
+    capsule.addRoundedRect(badge, badge.height() / 2, badge.height() / 2);
+    painter.fillPath(capsule, QColor::fromRgbF(1, 1, 1, 0.75f));
+    painter.setPen(QPen(QColor::fromRgbF(0, 0, 0, 0.1f), 1));
+    painter.drawPath(capsule);
+    const QRectF symbolRect(badge.left() + 7 * z, badge.top() + 3 * z, symbol, symbol);
+    ResultSymbols::icon(QStringLiteral("play.rectangle.fill")).paint(&painter, symbolRect.toRect());
+    painter.setFont(badgeFont);
+    painter.setPen(palette.color(QPalette::Text));
+    painter.drawText(QRectF(symbolRect.right() + 3 * z, symbolRect.top(), metrics.horizontalAdvance(text) + 1, symbol),
+                     Qt::AlignLeft | Qt::AlignVCenter, text);
+}
+
+} // namespace
+
+void CardPainter::paint(QPainter& painter, const Card& card, const QPalette& palette)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (card.selected || card.dropTarget) {
+        QPainterPath shape;
+        const double radius = m_style.cornerRadius;
+        shape.addRoundedRect(QRectF(card.rect).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+        painter.fillPath(shape, paint::accent(palette, card.dropTarget ? kDropTargetFill : kSelectedFill));
+        if (card.selected) {
+            painter.setPen(QPen(paint::accent(palette, m_style.selectedOutlineOpacity), 1));
+            painter.drawPath(shape);
+        }
+    }
+
+    QSizeF fitted = QSizeF(card.image.size()) / card.image.devicePixelRatio();
+    fitted.scale(card.preview.size(), Qt::KeepAspectRatio);
+    QRectF target(QPointF(), fitted);
+    target.moveCenter(card.preview.center());
+    if (card.hoveredFolder && m_style.hoverScale != 1.0) {
+        // A hovered folder grows about its centre; its neighbours stay put.
+        const QPointF centre = target.center();
+        target.setSize(target.size() * m_style.hoverScale);
+        target.moveCenter(centre);
+    }
+    const QRect pixels = target.toAlignedRect();
+    // Already at its size and shape: a plain blit. With antialiasing on, the
+    // raster engine draws a pixmap through its path filler, ten times slower.
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.drawPixmap(pixels.topLeft(), scaledPreview(card.image, pixels.size(), card.previewRadius));
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    if (card.video)
+        paintVideoBadge(painter, card.preview, card.badgeZoom, palette);
+
+    const QFont nameFont = paint::font(card.namePixelSize);
+    const int nameLine = QFontMetrics(nameFont).height();
+    painter.setFont(nameFont);
+    painter.setPen(palette.color(QPalette::Text));
+    // Under the rename field the name keeps its two lines, so the card does not jump.
+    const int lines = card.nameCovered
+                          ? 2
+                          : paintName(painter, card.name, nameFont,
+                                      QRect(card.textLeft, card.nameTop, card.textWidth, 2 * nameLine));
+    const QFont subtitleFont = paint::font(card.subtitlePixelSize);
+    const QFontMetrics subtitleMetrics(subtitleFont);
+    painter.setFont(subtitleFont);
+    painter.setPen(paint::secondaryText(palette));
+    painter.drawText(QRect(card.textLeft, card.subtitleTop + lines * nameLine, card.textWidth, subtitleMetrics.height()),
+                     Qt::AlignHCenter | Qt::AlignTop,
+                     subtitleMetrics.elidedText(card.subtitle, Qt::ElideRight, card.textWidth));
+    painter.restore();
+}
+
+// Scaling and rounding a preview on every paint cost most of a grid's paint
+// (a rounded clip sends every pixel through the slow blending path); the
+// cards on screen keep theirs. Keyed by the picture (a new preview is a new
+// key), the size and the corner radius.
+QPixmap CardPainter::scaledPreview(const QPixmap& image, QSize size, double radius)
+{
+    if (radius <= 0 && image.size() == size * image.devicePixelRatio())
+        return image;
+    const QString key =
+        QStringLiteral("%1#%2x%3#%4").arg(image.cacheKey()).arg(size.width()).arg(size.height()).arg(radius);
+    if (const QPixmap* cached = m_previews.object(key))
+        return *cached;
+    // Painted, not QPixmap::scaled: the smooth scaler hands its rows to
+    // other threads, and waiting for them costs more than the small scaling.
+    QPixmap shaped(size);
+    shaped.fill(Qt::transparent);
+    QPainter painter(&shaped);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF area(shaped.rect());
+    if (radius > 0) {
+        // Rounded once here, as a textured fill, instead of clipping every paint.
+        QBrush texture(image);
+        texture.setTransform(QTransform::fromScale(area.width() / image.width(), area.height() / image.height()));
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(texture);
+        painter.drawRoundedRect(area, radius, radius);
+    } else {
+        painter.drawPixmap(area, image, QRectF(image.rect()));
+    }
+    painter.end();
+    m_previews.insert(key, new QPixmap(shaped), std::max(1, size.width() * size.height() * 4 / 1024));
+    return shaped;
+}
+
+} // namespace pallix::CardPainting

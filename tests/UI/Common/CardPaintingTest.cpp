@@ -1,0 +1,158 @@
+// One card painter serves the results grid and the folder browser: the
+// highlight follows selection and drops with the style's outline, a hovered
+// folder grows only under a style that grows it, the badge marks videos, and
+// a covered name keeps its two lines so the subtitle does not move.
+
+#include "UI/Common/CardPainting.h"
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QPalette>
+
+#include "UI/Common/ResultPainting.h"
+
+namespace pallix {
+namespace {
+
+using CardPainting::Card;
+using CardPainting::CardPainter;
+using CardPainting::CardStyle;
+
+constexpr QRgb kBackground = 0xffffffff;
+const CardStyle kResultsStyle{6, 0.7, 1.08};
+const CardStyle kBrowserStyle{8, 0.65, 1.0};
+
+// A 160 × 230 card at (10, 10) with a red 50 × 100 preview centred in its
+// 140 × 100 preview area, and room for two name lines and a subtitle.
+Card sampleCard()
+{
+    Card card;
+    card.rect = QRect(10, 10, 160, 230);
+    card.preview = QRectF(20, 20, 140, 100);
+    QPixmap image(50, 100);
+    image.fill(Qt::red);
+    card.image = image;
+    card.textLeft = 20;
+    card.textWidth = 140;
+    card.nameTop = 130;
+    card.subtitleTop = 140;
+    card.name = QStringLiteral("name");
+    card.subtitle = QStringLiteral("subtitle");
+    return card;
+}
+
+QImage draw(CardPainter& painter, const Card& card)
+{
+    QImage image(180, 260, QImage::Format_ARGB32);
+    image.fill(kBackground);
+    QPainter p(&image);
+    painter.paint(p, card, QApplication::palette());
+    return image;
+}
+
+int count(const QImage& image, const std::function<bool(QRgb)>& matches)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += matches(image.pixel(x, y)) ? 1 : 0;
+    return n;
+}
+
+bool isRed(QRgb pixel)
+{
+    return qRed(pixel) > 200 && qGreen(pixel) < 60 && qBlue(pixel) < 60;
+}
+
+// How far a pixel is from the white background, summed over the channels.
+int ink(QRgb pixel)
+{
+    return 3 * 255 - qRed(pixel) - qGreen(pixel) - qBlue(pixel);
+}
+
+// The first row below `from` with any dark text pixel, or -1.
+int firstTextRow(const QImage& image, int from)
+{
+    for (int y = from; y < image.height(); ++y)
+        for (int x = 20; x < 160; ++x)
+            if (ink(image.pixel(x, y)) > 150 && !isRed(image.pixel(x, y)))
+                return y;
+    return -1;
+}
+
+TEST(CardPainting, HighlightFollowsSelectionAndDropsWithTheStylesOutline)
+{
+    CardPainter results(kResultsStyle);
+    CardPainter browser(kBrowserStyle);
+    const QPoint inside(15, 200);  // in the card, clear of preview and text
+    const QPoint edge(10, 120);    // on the card's left edge, where the outline runs
+    Card card = sampleCard();
+
+    const QImage plain = draw(results, card);
+    EXPECT_EQ(plain.pixel(inside), kBackground);
+    EXPECT_EQ(plain.pixel(edge), kBackground);
+
+    card.selected = true;
+    const QImage selected = draw(results, card);
+    EXPECT_GT(ink(selected.pixel(inside)), 0);
+    EXPECT_GT(ink(selected.pixel(edge)), ink(selected.pixel(inside))) << "the selected card has an outline";
+    const QImage lighterOutline = draw(browser, card);
+    EXPECT_EQ(lighterOutline.pixel(inside), selected.pixel(inside)) << "one fill for a selected card";
+    EXPECT_LT(ink(lighterOutline.pixel(edge)), ink(selected.pixel(edge)));
+
+    card.selected = false;
+    card.dropTarget = true;
+    const QImage dropTarget = draw(browser, card);
+    EXPECT_GT(ink(dropTarget.pixel(inside)), ink(selected.pixel(inside))) << "a drop target is filled stronger";
+    EXPECT_LE(ink(dropTarget.pixel(edge)), ink(dropTarget.pixel(inside))) << "and has no outline";
+}
+
+TEST(CardPainting, AHoveredFolderGrowsOnlyUnderAGrowingStyleAndTheBadgeMarksVideos)
+{
+    CardPainter results(kResultsStyle);
+    CardPainter browser(kBrowserStyle);
+    Card card = sampleCard();
+    const int still = count(draw(results, card), isRed);
+    EXPECT_EQ(still, 50 * 100);
+
+    card.hoveredFolder = true;
+    const int grown = count(draw(results, card), isRed);
+    EXPECT_GT(grown, still * 1.1);
+    EXPECT_EQ(count(draw(browser, card), isRed), still);
+
+    // The preview's top-right corner is empty around the narrow image; the badge sits there.
+    const QRect corner(120, 22, 38, 20);
+    const QImage withoutBadge = draw(browser, sampleCard());
+    card = sampleCard();
+    card.video = true;
+    const QImage withBadge = draw(browser, card);
+    EXPECT_EQ(count(withoutBadge.copy(corner), [](QRgb p) { return ink(p) > 0; }), 0);
+    EXPECT_GT(count(withBadge.copy(corner), [](QRgb p) { return ink(p) > 100; }), 20);
+}
+
+TEST(CardPainting, ACoveredNameKeepsTwoLinesSoTheSubtitleStaysWhereALongNamePutsIt)
+{
+    CardPainter browser(kBrowserStyle);
+    const int nameLine = QFontMetrics(ResultPainting::font(14)).height();
+    Card card = sampleCard();
+    const QImage shortName = draw(browser, card);
+    card.name = QStringLiteral("averyveryveryveryverylongnamethatneedsasecondline.txt");
+    const QImage longName = draw(browser, card);
+    card.nameCovered = true;
+    const QImage covered = draw(browser, card);
+
+    const int oneLineSubtitle = firstTextRow(shortName, card.nameTop + nameLine);
+    const int twoLineSubtitle = firstTextRow(longName, card.nameTop + 2 * nameLine);
+    ASSERT_GT(oneLineSubtitle, 0);
+    EXPECT_EQ(twoLineSubtitle - oneLineSubtitle, nameLine);
+    EXPECT_EQ(firstTextRow(covered, card.nameTop), twoLineSubtitle) << "nothing drawn where the name would be";
+}
+
+} // namespace
+} // namespace pallix
