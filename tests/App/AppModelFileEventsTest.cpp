@@ -163,7 +163,8 @@ TEST(FileEventsCoalescing, DelayDependsOnFocusAndTyping)
         writeFile(live.root / "new.txt");
         live.deliver({live.at("new.txt")});
         ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, c.delay - 1ms));
-        QTest::qWait(40);
+        // The fake clock holds a sleep of the delay until it has moved that far.
+        EXPECT_EQ(live.h.sleepLog->sleeps().back(), c.delay);
         EXPECT_FALSE(live.model().pendingWatcherPaths().isEmpty());
         live.h.clock->advance(1ms);
         ASSERT_TRUE(live.quiet());
@@ -181,7 +182,8 @@ TEST(FileEventsCoalescing, EachArrivalRestartsTheWaitAndAllAreHandledTogether)
     ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 250ms));
     live.deliver({live.at("two.txt")});
     live.h.clock->advance(100ms);  // past the end of the first wait
-    QTest::qWait(40);
+    // The second arrival ended the first wait; only the second is left.
+    ASSERT_TRUE(live.h.allResumed(1));
     EXPECT_EQ(live.model().pendingWatcherPaths().size(), 2);
     EXPECT_FALSE(live.indexed(live.at("one.txt")));
     ASSERT_TRUE(live.quiet());
@@ -219,7 +221,7 @@ TEST(FileEventsCoalescing, NothingIsCollectedWhileTheIndexerMayNotRunInTheBackgr
     ASSERT_TRUE(live.start());
     writeFile(live.root / "new.txt");
     live.h.watcher->deliver({live.at("new.txt")});
-    QTest::qWait(40);
+    ASSERT_TRUE(live.h.allResumed());  // the delivery reached the model, which started nothing
     EXPECT_TRUE(live.model().pendingWatcherPaths().isEmpty());
     EXPECT_EQ(live.h.clock->sleepers(), 0);
     EXPECT_FALSE(live.indexed(live.at("new.txt")));
@@ -531,10 +533,17 @@ TEST(FileEventsCatchUp, ChangesMadeWhileNoModelRanAreFoundAtTheNextStart)
 }
 
 struct RealWatcher : LiveIndex {
+    // Lists the watcher handed over, counted on its thread; shared, as the
+    // watcher goes after this.
+    std::shared_ptr<std::atomic<int>> deliveries = std::make_shared<std::atomic<int>>(0);
     RealWatcher()
     {
-        h.env.services.makeWatcher = [](FSEventWatcher::Callback callback, FSEventWatcher::ShortfallCallback) {
-            return makeFileSystemWatcher(std::move(callback));
+        h.env.services.makeWatcher = [deliveries = deliveries](FSEventWatcher::Callback callback,
+                                                               FSEventWatcher::ShortfallCallback) {
+            return makeFileSystemWatcher([deliveries, callback = std::move(callback)](std::vector<std::string> paths) {
+                ++*deliveries;
+                callback(std::move(paths));
+            });
         };
     }
     std::vector<std::string> shownNames()
@@ -621,6 +630,7 @@ TEST(FileEventsRealWatcher, BurstOfChangesEndsWithTheIndexMatchingTheDisk)
     // batch applied out of order leaves a row for a file that is gone or
     // misses one that is there.
     for (int round = 0; round < 4; ++round) {
+        const int delivered = *live.deliveries;
         for (int i = 0; i < 30; ++i)
             writeFile(live.root / "burst" / ("f" + std::to_string(i) + ".txt"));
         for (int i = round % 2; i < 30; i += 2)
@@ -629,8 +639,12 @@ TEST(FileEventsRealWatcher, BurstOfChangesEndsWithTheIndexMatchingTheDisk)
             fs::rename(live.root / "burst", live.root / "burst_moved");
         if (round == 3)
             fs::rename(live.root / "burst_moved", live.root / "burst_back");
-        live.h.clock->advance(400ms);
-        QTest::qWait(150);
+        // The round reaches the model, then its wait runs out: each round
+        // has a window of its own.
+        ASSERT_TRUE(waitFor([&] {
+            return *live.deliveries > delivered && !live.model().pendingWatcherPaths().isEmpty();
+        }));
+        ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 400ms));
     }
     ASSERT_TRUE(live.until([&] {
         return indexedPathsUnder(live.h.databasePath(), live.root.string()) == diskPathsUnder(live.root)
