@@ -2,13 +2,15 @@
 // Fakes and a harness for the application model's tests: in-memory defaults,
 // a fake clock, fixed volumes, a watcher that only records, service hooks that
 // log their calls, and a temporary folder for the databases. Everything the
-// model does that a test wants to order lands in one event log.
+// model does that a test wants to order lands in one event log. No test waits
+// a fixed time: it waits for the model's awaits to resume or moves the clock.
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -19,7 +21,9 @@
 #include "TestSupport/IndexableTestBase.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
+#include <QSet>
 #include <QTest>
 
 #include "App/AppModel.h"
@@ -115,6 +119,71 @@ inline bool advanceOnceSleeping(FakeClock& clock, Clock::Duration d, int n = 1)
     return true;
 }
 
+// The fake clock as the model gets it, noting every sleep asked of it: the
+// fake clock alone cannot tell how long a wait was meant to last until it
+// has been moved past the end, and then only on a thread that may not have
+// woken yet.
+class SleepLog final : public Clock {
+public:
+    explicit SleepLog(std::shared_ptr<FakeClock> clock) : m_clock(std::move(clock)) {}
+
+    TimePoint now() const override { return m_clock->now(); }
+    double wallSecondsSince1970() const override { return m_clock->wallSecondsSince1970(); }
+    bool sleepFor(Duration d, const CancelToken* cancel = nullptr) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_sleeps.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(d));
+        }
+        return m_clock->sleepFor(d, cancel);
+    }
+
+    // The durations asked for, oldest first; noted before the sleeper counts
+    // on the fake clock.
+    std::vector<std::chrono::milliseconds> sleeps() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_sleeps;
+    }
+
+private:
+    std::shared_ptr<FakeClock> m_clock;
+    mutable std::mutex m_mutex;
+    std::vector<std::chrono::milliseconds> m_sleeps;
+};
+
+// Counts the model's awaits not yet resumed from. Each co_await on a pool job
+// or a clock sleep watches its future with a QFutureWatcher that reports to
+// the GUI thread and is deleted once the coroutine has resumed; the first
+// report marks it here, its deletion unmarks it. A superseded job that must
+// do nothing can thus be seen to have ended, rather than not to have got
+// there yet.
+class PendingAwaits final : public QObject {
+public:
+    PendingAwaits() { QCoreApplication::instance()->installEventFilter(this); }
+    ~PendingAwaits() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    // Delivers what is posted first, so that awaits just started are counted.
+    int deliverAndCount()
+    {
+        QCoreApplication::sendPostedEvents();
+        return static_cast<int>(m_watchers.size());
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FutureCallOut && !m_watchers.contains(watched)) {
+            m_watchers.insert(watched);
+            connect(watched, &QObject::destroyed, this, [this](QObject* gone) { m_watchers.remove(gone); });
+        }
+        return false;
+    }
+
+private:
+    QSet<QObject*> m_watchers;
+};
+
 class RecordingWatcher final : public RootWatcher {
 public:
     RecordingWatcher(FSEventWatcher::Callback callback, std::vector<std::string>* log, std::function<void()> onStart)
@@ -194,7 +263,7 @@ public:
     ModelHarness()
     {
         env.defaults = defaults;
-        env.clock = clock;
+        env.clock = sleepLog;
         env.supportDirectory = support.path() / "support";
         env.executablePath = "/usr/bin/pallix";
         env.thumbnails = &thumbnails;
@@ -267,6 +336,20 @@ public:
         return waitFor([this] { return bootstrapEnded && !model->isIndexing(); });
     }
 
+    // Every job the model awaited has ended and its coroutine has resumed,
+    // but for `asleep` waits that stay asleep on the clock nobody moves.
+    bool allResumed(int asleep = 0)
+    {
+        return waitFor([this, asleep] { return awaits.deliverAndCount() == asleep; });
+    }
+
+    // Moves the clock past every wait until every job the model started has
+    // run out: what a test then finds not done, the model never does.
+    bool runOut(Clock::Duration step = std::chrono::milliseconds(50))
+    {
+        return pumpUntil(*clock, [this] { return awaits.deliverAndCount() == 0; }, step);
+    }
+
     void stop()
     {
         model.reset();
@@ -294,6 +377,8 @@ public:
     TempDir support;
     std::shared_ptr<Defaults> defaults = Defaults::inMemory();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<SleepLog> sleepLog = std::make_shared<SleepLog>(clock);
+    PendingAwaits awaits;
     ThumbnailProvider thumbnails{clock};
     AppModelEnvironment env;
     std::vector<std::string> log;

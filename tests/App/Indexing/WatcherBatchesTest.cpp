@@ -201,7 +201,8 @@ TEST(FileEventsCoalescing, DelayDependsOnFocusAndTyping)
         writeFile(live.root / "new.txt");
         live.deliver({live.at("new.txt")});
         ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, c.delay - 1ms));
-        QTest::qWait(40);
+        // The fake clock holds a sleep of the delay until it has moved that far.
+        EXPECT_EQ(live.h.sleepLog->sleeps().back(), c.delay);
         EXPECT_GT(live.pending, 0);
         live.h.clock->advance(1ms);
         ASSERT_TRUE(live.quiet());
@@ -219,7 +220,8 @@ TEST(FileEventsCoalescing, EachArrivalRestartsTheWaitAndAllAreHandledTogether)
     ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 250ms));
     live.deliver({live.at("two.txt")});
     live.h.clock->advance(100ms);  // past the end of the first wait
-    QTest::qWait(40);
+    // The second arrival ended the first wait; only the second is left.
+    ASSERT_TRUE(live.h.allResumed(1));
     EXPECT_EQ(live.pending, 2);
     EXPECT_FALSE(live.indexed(live.at("one.txt")));
     ASSERT_TRUE(live.quiet());
@@ -257,8 +259,7 @@ TEST(FileEventsCoalescing, NothingIsCollectedWhileTheIndexerMayNotRunInTheBackgr
     ASSERT_TRUE(live.start());
     writeFile(live.root / "new.txt");
     live.h.watcher->deliver({live.at("new.txt")});
-    // The delivery is posted to the GUI thread: one turn of the loop hands it over.
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(live.h.allResumed());  // the delivery reached the model, which started nothing
     EXPECT_EQ(live.arrivals, 0);
     EXPECT_EQ(live.pending, 0);
     EXPECT_EQ(live.h.clock->sleepers(), 0);
@@ -571,10 +572,17 @@ TEST(FileEventsCatchUp, ChangesMadeWhileNoModelRanAreFoundAtTheNextStart)
 }
 
 struct RealWatcher : LiveIndex {
+    // Lists the watcher handed over, counted on its thread; shared, as the
+    // watcher goes after this.
+    std::shared_ptr<std::atomic<int>> deliveries = std::make_shared<std::atomic<int>>(0);
     RealWatcher()
     {
-        h.env.services.makeWatcher = [](FSEventWatcher::Callback callback, FSEventWatcher::ShortfallCallback) {
-            return makeFileSystemWatcher(std::move(callback));
+        h.env.services.makeWatcher = [deliveries = deliveries](FSEventWatcher::Callback callback,
+                                                               FSEventWatcher::ShortfallCallback) {
+            return makeFileSystemWatcher([deliveries, callback = std::move(callback)](std::vector<std::string> paths) {
+                ++*deliveries;
+                callback(std::move(paths));
+            });
         };
     }
     std::vector<std::string> shownNames()
@@ -661,6 +669,7 @@ TEST(FileEventsRealWatcher, BurstOfChangesEndsWithTheIndexMatchingTheDisk)
     // batch applied out of order leaves a row for a file that is gone or
     // misses one that is there.
     for (int round = 0; round < 4; ++round) {
+        const int delivered = *live.deliveries;
         for (int i = 0; i < 30; ++i)
             writeFile(live.root / "burst" / ("f" + std::to_string(i) + ".txt"));
         for (int i = round % 2; i < 30; i += 2)
@@ -669,8 +678,12 @@ TEST(FileEventsRealWatcher, BurstOfChangesEndsWithTheIndexMatchingTheDisk)
             fs::rename(live.root / "burst", live.root / "burst_moved");
         if (round == 3)
             fs::rename(live.root / "burst_moved", live.root / "burst_back");
-        live.h.clock->advance(400ms);
-        QTest::qWait(150);
+        // The round reaches the model, then its wait runs out: each round
+        // has a window of its own.
+        ASSERT_TRUE(waitFor([&] {
+            return *live.deliveries > delivered && !live.model().pendingWatcherPaths().isEmpty();
+        }));
+        ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 400ms));
     }
     ASSERT_TRUE(live.until([&] {
         return indexedPathsUnder(live.h.databasePath(), live.root.string()) == diskPathsUnder(live.root)

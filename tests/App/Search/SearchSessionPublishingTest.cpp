@@ -256,8 +256,9 @@ TEST_F(WarmupTest, HintsFoundInTheBackgroundReorderTheShownFolders)
     // Without hints the folders only come in name order.
     EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"alpha", "x.txt", "Beta", "Pics", "Vids"}));
     ASSERT_TRUE(waitFor([&] { return probes() == 4 && h.clock->sleepers() == 1; }));
+    // The fake clock holds a sleep of 320 ms until it has moved that far.
+    EXPECT_EQ(h.sleepLog->sleeps().back(), 320ms);
     h.clock->advance(319ms);
-    QTest::qWait(30);
     EXPECT_EQ(model().searchSession().results()[0].name(), "alpha");
     const int before = publications;
     const QString session = h.thumbnails.lastSessionKey();
@@ -273,7 +274,7 @@ TEST_F(WarmupTest, HintsFoundInTheBackgroundReorderTheShownFolders)
 
     // The same folders again cost no lookups.
     publish(list);
-    QTest::qWait(30);
+    ASSERT_TRUE(h.allResumed());
     EXPECT_EQ(probes(), 4u);
     EXPECT_EQ(h.clock->sleepers(), 0);
 }
@@ -285,7 +286,7 @@ TEST_F(WarmupTest, HintsOfASupersededSearchAreDiscarded)
     ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
     model().searchSession().scheduleSearch(true, false);  // a newer search
     h.clock->advance(320ms);
-    QTest::qWait(50);
+    ASSERT_TRUE(h.allResumed());  // the warm-up woke to the newer search
     EXPECT_TRUE(model().searchSession().folderHintCache().empty());
 
     publish({folderAt("/d/new"), folderAt("/d/alpha"), folderAt("/d/Vids")});
@@ -305,7 +306,7 @@ TEST_F(WarmupTest, NoWarmUpWhereNoOrderingApplies)
     model().searchSession().updateSort(SearchSortField::Size);
     publish({folderAt("/d/b"), folderAt("/d/a")});
     EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"b", "a"}));
-    QTest::qWait(50);
+    ASSERT_TRUE(h.runOut());
     EXPECT_EQ(probes(), 0u);
 }
 
@@ -321,8 +322,8 @@ TEST_F(WarmupTest, ReorderingOnlyAfterThe180thItemIsNotPublished)
     const int before = publications;
     ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
     h.clock->advance(320ms);
+    // The hints go in and the list is compared in one step of the warm-up.
     ASSERT_TRUE(waitFor([&] { return model().searchSession().folderHintCache().size() == 2; }));
-    QTest::qWait(30);
     EXPECT_EQ(publications, before);
     EXPECT_EQ(model().searchSession().results()[185].name(), "a_plain");
 }

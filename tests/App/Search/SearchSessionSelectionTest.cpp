@@ -102,7 +102,7 @@ TEST_F(SelectionTest, PreviewOfADocumentShowsItAlone)
     publish(fileItems({"/f/notes.txt", "/f/b.png"}));
     model().searchSession().previewSelected();
     EXPECT_EQ(panelPaths(), QStringList{"/f/notes.txt"});
-    QTest::qWait(30);
+    ASSERT_TRUE(h.allResumed());
     EXPECT_EQ(panelPaths(), QStringList{"/f/notes.txt"});
 }
 
@@ -124,7 +124,7 @@ TEST_F(SelectionTest, PreviewOfTheOnlyImageOfItsFolderStaysOpenAndSpaceAgainClos
 {
     publish(fileItems({"/f/only.png", "/g/other.png"}));
     model().searchSession().previewSelected();
-    QTest::qWait(50);
+    ASSERT_TRUE(h.allResumed());  // the sequence is in
     EXPECT_TRUE(panel.visible);
     EXPECT_EQ(panelPaths(), QStringList{"/f/only.png"});
     model().searchSession().previewSelected();
@@ -164,7 +164,7 @@ TEST_F(SelectionTest, PreviewSequenceIsDroppedWhenTheSelectionMoved)
     publish(fileItems({"/f/a.png", "/f/b.png"}));
     model().searchSession().previewSelected();
     model().searchSession().moveSelection(1);
-    QTest::qWait(50);
+    ASSERT_TRUE(h.allResumed());  // the sequence came back to a moved selection
     EXPECT_EQ(panelPaths(), QStringList{"/f/a.png"});
 }
 
