@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "Core/IndexDB/SearchKeys.h"
+#include "Core/Search/SearchRank.h"
 #include "Platform/Text.h"
 
 namespace pallix::bench {
@@ -148,15 +149,18 @@ AnswerCheck::AnswerCheck(const std::filesystem::path& db)
     sqlite3_close(connection);
 
     m_keys.reserve(m_items.size());
-    for (const IndexedItem& item : m_items)
-        m_keys.push_back({keyString(item.searchNameWithoutExtension()),
-                          keyString(item.normalizedSearchNameWithoutExtension())});
+    for (const IndexedItem& item : m_items) {
+        const std::string& normalizedStem = item.normalizedSearchNameWithoutExtension();
+        const bool stemIsHead = item.normalizedSearchName().starts_with(normalizedStem);
+        m_keys.push_back({keyString(item.searchName()), keyString(item.normalizedSearchName()),
+                          stemIsHead ? std::string() : keyString(normalizedStem)});
+    }
 }
 
 bool AnswerCheck::holds(std::size_t p, const std::string& needle) const
 {
     return m_keys[p].plain.find(needle) != std::string::npos ||
-           m_keys[p].normalized.find(needle) != std::string::npos;
+           m_keys[p].normalized.find(needle) != std::string::npos || m_keys[p].stem.find(needle) != std::string::npos;
 }
 
 std::vector<std::string> AnswerCheck::keyNeedlesOf(const std::string& token)
@@ -278,8 +282,69 @@ std::optional<std::string> AnswerCheck::checkScan(const SearchQuery& query, int 
                 }))
                 candidates.push_back(static_cast<std::uint32_t>(p));
         }
-        if (candidates.empty())
-            candidates = firstPositions(std::min<std::size_t>(n, 6000));
+        const std::vector<IndexedItem> ranked = m_engine.search(itemsAt(candidates), query, limit);
+        // The names past the scan's reach join it (the store's indexes are
+        // complete here), up to the limit: every one holding all the words
+        // while the answer is short or holds a match beyond the names, those
+        // beginning with the first word while names below the word starts fill it.
+        std::optional<std::int64_t> worst = 0;
+        for (const IndexedItem& item : ranked)
+            if (worst) {
+                const std::optional<std::int64_t> rank = SearchEngine::nameMatchRank(item.ref(), query);
+                worst = rank ? std::optional(std::max(*worst, *rank)) : std::nullopt;
+            }
+        const bool every = ranked.size() < static_cast<std::size_t>(std::max(limit, 0)) || !worst ||
+                           *worst >= kNameSubsequenceRank;
+        const bool leading = !every && *worst >= kWordStartRank;
+        const std::size_t reach =
+            !candidates.empty() && candidates.size() >= cap ? std::size_t(candidates.back()) + 1 : bound;
+        const std::string firstWord = text::lower(needles.front());  // the keys are lower case
+        const std::vector<std::string_view> firstKept = [&] {
+            std::vector<std::string_view> kept;
+            keptCharacters(firstWord, kept);
+            kept.resize(std::min<std::size_t>(kept.size(), 4));
+            return kept;
+        }();
+        std::string head(1, kSep);
+        for (std::string_view c : firstKept)
+            head.append(c).push_back(kSep);
+        const bool namesJoin =
+            (every || leading) && query.matchMode == SearchMatchMode::Contains && !query.useRegularExpression &&
+            !query.wildcardPattern && (!leading || !firstKept.empty()) &&
+            std::none_of(needles.begin(), needles.end(), [](const std::string& w) { return w.find('/') != w.npos; }) &&
+            std::any_of(needles.begin(), needles.end(), [](const std::string& w) { return !searchCharacters(w).empty(); });
+        std::vector<std::uint32_t> later;
+        const std::size_t budget = std::min(cap, static_cast<std::size_t>(std::max(limit, 0)));
+        for (std::size_t p = reach; namesJoin && p < n && later.size() < budget; ++p) {
+            const IndexedItem& item = m_items[p];
+            if (leading && !m_keys[p].plain.starts_with(head) && !m_keys[p].normalized.starts_with(head) &&
+                !m_keys[p].stem.starts_with(head))
+                continue;
+            const std::string& name = query.caseSensitive ? item.name() : item.searchName();
+            // The lower-cased name as it is, not composed first, holds some words too.
+            std::optional<std::string> lowered;
+            auto nameHolds = [&](const std::string& w) {
+                if (name.find(w) != name.npos)
+                    return true;
+                if (query.caseSensitive || text::isAscii(item.name()))
+                    return false;
+                if (!lowered)
+                    lowered = text::lower(item.name());
+                return lowered->find(w) != std::string::npos;
+            };
+            if (std::all_of(needles.begin(), needles.end(), nameHolds))
+                later.push_back(static_cast<std::uint32_t>(p));
+        }
+        if (!later.empty()) {
+            std::vector<std::uint32_t> all = candidates;
+            all.insert(all.end(), later.begin(), later.end());
+            std::vector<IndexedItem> joined = m_engine.search(itemsAt(all), query, limit);
+            if (!joined.empty())
+                return samePaths(joined, answer);
+        }
+        if (!candidates.empty())
+            return samePaths(ranked, answer);
+        candidates = firstPositions(std::min<std::size_t>(n, 6000));
     }
     return samePaths(m_engine.search(itemsAt(candidates), query, limit), answer);
 }

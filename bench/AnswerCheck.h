@@ -5,12 +5,15 @@
 // holds them) and keeps them as plain records, so nothing of the store's
 // compact table, inverted indexes or SQL is trusted:
 //  - complete indexes: the candidate set of a one-word query is recomputed from
-//    the kept characters of every name stem (every item holding all the word's
-//    pairs, or its one character, wherever in the stem; nothing is cut before
-//    ranking), the store's candidates must be exactly that set, and the answer
+//    the kept characters of every name form (every item holding all the word's
+//    pairs, or its one character, wherever in the name, the extension
+//    included; nothing is cut before ranking), the store's candidates must be exactly that set, and the answer
 //    must equal a ranking of those candidates (or of every item, when there
 //    are none or they rank to nothing);
-//  - scan: the linear scan of the cached list is replayed with its caps;
+//  - scan: the linear scan of the cached list is replayed with its caps, and
+//    the names past its reach that hold every word join its best, up to the
+//    limit, unless names fill its answer (then only those beginning with the
+//    first word, unless they rank below the word starts);
 //  - database: the prefix rows are picked by a LIKE matcher of our own.
 // Single-threaded; holds a few hundred bytes per row, so it is dropped before timing.
 
@@ -45,10 +48,13 @@ public:
     const std::string& lastCompleteRoute() const { return m_lastRoute; }
 
 private:
-    // Kept characters of a stem, each followed by '\x1f', with one '\x1f' in front.
-    struct StemKeys {
+    // Kept characters of a name form, each followed by '\x1f', with one '\x1f'
+    // in front: the lower-cased name, the normalised name, and the normalised
+    // stem when it is not a head of the normalised name (else empty).
+    struct NameKeys {
         std::string plain;
         std::string normalized;
+        std::string stem;
     };
 
     // The index candidates of a one-word query before the cap; nothing when the
@@ -61,7 +67,7 @@ private:
     std::vector<IndexedItem> itemsAt(const std::vector<std::uint32_t>& positions) const;
 
     std::vector<IndexedItem> m_items;
-    std::vector<StemKeys> m_keys;
+    std::vector<NameKeys> m_keys;
     SearchEngine m_engine;
     mutable std::string m_lastRoute;
 };

@@ -1,7 +1,8 @@
 // Candidates of a one-word query from the complete inverted indexes: every
-// item whose name stems hold every pair of the word's adjacent kept characters
-// (or its one kept character), wherever in the name. The ranking puts the names
-// that begin with the word first; nothing is cut before it ranks.
+// item whose name forms hold every pair of the word's adjacent kept characters
+// (or its one kept character), wherever in the name, the extension included.
+// The ranking puts the names that begin with the word first; nothing is cut
+// before it ranks.
 
 #include <algorithm>
 
@@ -41,16 +42,17 @@ std::optional<std::vector<std::string_view>> plainCharacters(std::string_view to
     return characters;
 }
 
-// True when the word's last pair of characters also occurs earlier in it
-// ("abab", "aaa"): then a name whose stem holds only a head of the word can
-// hold all its pairs, and the rest of the word in its extension.
-bool lastPairRepeats(const std::vector<std::string_view>& c)
+// The keys of one word: every pair of adjacent kept characters (or the one
+// kept character of a word without pairs). A name holding it holds them all.
+void appendWordKeys(std::string_view word, std::vector<LiveSearchIndexes::Key>& keys)
 {
-    const std::size_t n = c.size();
-    for (std::size_t i = 0; n >= 3 && i + 2 < n; ++i)
-        if (c[i] == c[n - 2] && c[i + 1] == c[n - 1])
-            return true;
-    return false;
+    std::vector<std::string> pairs = searchBigrams(word);
+    if (!pairs.empty()) {
+        for (std::string& pair : pairs)
+            keys.emplace_back(IndexKind::Bigrams, std::move(pair));
+    } else if (std::vector<std::string> characters = searchCharacters(word); !characters.empty()) {
+        keys.emplace_back(IndexKind::Characters, std::move(characters.front()));
+    }
 }
 
 } // namespace
@@ -72,32 +74,49 @@ std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(con
 {
     if (!shouldUseFastCharacterIndexLocked(query))
         return std::nullopt;
-    const std::string token = joinedToken(query);
-
-    // The keys: every pair of adjacent kept characters (or the one kept
-    // character of a word without pairs). An item must hold them all.
     std::vector<LiveSearchIndexes::Key> keys;
-    std::vector<std::string> pairs = searchBigrams(token);
-    if (!pairs.empty()) {
-        for (std::string& pair : pairs)
-            keys.emplace_back(IndexKind::Bigrams, std::move(pair));
-    } else if (std::vector<std::string> characters = searchCharacters(token); !characters.empty()) {
-        keys.emplace_back(IndexKind::Characters, std::move(characters.front()));
-    }
+    appendWordKeys(joinedToken(query), keys);
     std::vector<std::uint32_t> positions = m_indexes.positionsWithAll(keys);
     if (positions.empty())
         return std::nullopt;
     return positions;
 }
 
+std::optional<std::vector<std::uint32_t>> IndexStore::namesWithEveryWordsKeys(const SearchQuery& query,
+                                                                              bool leading) const
+{
+    if (!m_searchIndexesComplete || query.useRegularExpression || query.wildcardPattern ||
+        query.matchMode != SearchMatchMode::Contains)
+        return std::nullopt;
+    std::vector<LiveSearchIndexes::Key> keys;
+    for (const std::string& token : query.tokens) {
+        const std::string_view word = indexsql::trimmed(token);
+        if (word.find('/') != std::string_view::npos)
+            return std::nullopt;  // a word of the path, which no name holds
+        // The keys are those of the lower-cased name: a name holding the word
+        // in its case holds it lower-cased there. A word without keys ("-")
+        // is left to the name test that follows.
+        const std::string folded = indexsql::caseFolded(word, false);
+        if (leading && keys.empty()) {
+            std::vector<std::string> prefixes = searchPrefixes(folded);
+            if (prefixes.empty())
+                return std::nullopt;
+            keys.emplace_back(IndexKind::Prefixes, std::move(prefixes.back()));
+        }
+        appendWordKeys(folded, keys);
+    }
+    if (keys.empty())
+        return std::nullopt;
+    return m_indexes.positionsWithAll(keys);
+}
+
 // A short word's candidates are many items. Every tier below the word
-// starts (an equal name, a name or stem beginning with the word) needs a stem
-// whose first kept characters are the word's first (up to four), unless the
-// word's last pair repeats an earlier one (a stem holding only its head, with
-// the rest in the extension, equals it when normalised). So when the items
-// whose stems begin so fill the limit with ranks below that tier, no other
-// candidate can enter the answer (rank comes first in this edition's order)
-// and they are not read.
+// starts (an equal name, a name or stem beginning with the word) needs a name
+// form whose first kept characters are the word's first (up to four): a stem
+// is a head of its name, and a name that equals the word once normalised
+// begins with it there. So when the items whose names begin so fill the limit
+// with ranks below that tier, no other candidate can enter the answer (rank
+// comes first in this edition's order) and they are not read.
 std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(const SearchQuery& query, int limit,
                                                                              text::RegexWatch* watch) const
 {
@@ -106,7 +125,7 @@ std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(con
         return std::nullopt;
     const std::string token = joinedToken(query);
     const std::optional<std::vector<std::string_view>> characters = plainCharacters(token);
-    if (!characters || characters->empty() || lastPairRepeats(*characters))
+    if (!characters || characters->empty())
         return std::nullopt;
     std::string head;
     for (std::size_t i = 0; i < std::min<std::size_t>(4, characters->size()); ++i)

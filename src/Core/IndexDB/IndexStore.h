@@ -43,6 +43,8 @@
 namespace pallix {
 
 class ScanChunkSink;
+class TypingScan;
+class PreparedQuery;
 
 class IndexStore {
 public:
@@ -298,17 +300,37 @@ private:
     void installNameOrders(const std::function<bool()>& stillCurrent);
 
     // Searches (SearchDispatch.cpp, SqlSearch.cpp, CandidateSelection.cpp).
-    // The typing road's candidates: the scan's answer (empty without words;
-    // `sink`, when given, is told of the scan's chunks), or, when that is
-    // empty, the first items in its place.
-    std::vector<std::uint32_t> scannedCandidates(const SearchQuery& query, int hardCap, const CancelToken* cancel,
+    // The typing road's candidates: the scan's answer of at most `cap` (empty
+    // without words; `sink`, when given, is told of the scan's chunks).
+    std::vector<std::uint32_t> scannedCandidates(const TypingScan& scan, std::size_t cap, const CancelToken* cancel,
                                                  ScanChunkSink* sink) const;
+    // When the scan and the names past it find nothing: the first items in their place.
     std::vector<std::uint32_t> unscannedCandidates(const SearchQuery& query, int hardCap) const;
-    // The scan's candidates ranked: with the top-K path, filtered as they are found.
+    // The scan's candidates, and the names past its reach, ranked: with the
+    // top-K path, filtered as they are found.
     std::vector<IndexedItem> rankScanned(const SearchQuery& query, int limit, int hardCap, const CancelToken* cancel,
                                          text::RegexWatch* watch) const;
     std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
-    // The ranked answer of a plain word from the items whose stems begin with
+    // The items, ascending, whose name forms hold the keys of every word of a
+    // contains search (and, when `leading`, begin with the first word's first
+    // kept characters): every name holding all the words (and beginning with
+    // the first) is among them. Nothing when the indexes are not complete or
+    // cannot tell.
+    std::optional<std::vector<std::uint32_t>> namesWithEveryWordsKeys(const SearchQuery& query, bool leading) const;
+    // The typing road's candidates past the scan's reach: the items from
+    // `reach` on whose names hold every word (and, when `leading`, begin
+    // with the first), at most `cap` of them, in list order; none unless the
+    // indexes are complete.
+    std::vector<std::uint32_t> namesPastTheScan(const TypingScan& scan, const SearchQuery& query, std::size_t reach,
+                                                std::size_t cap, bool leading, const CancelToken* cancel) const;
+    // What names past the scan's reach can still add to the ranked `answer`
+    // of `limit`: nothing when it is full of names ranked above every word
+    // start, the names beginning with the first word when it is full of names
+    // holding the words, every name holding them otherwise.
+    enum class LaterNames { None, Leading, Every };
+    LaterNames laterNamesNeeded(const std::vector<std::uint32_t>& answer, const PreparedQuery& query,
+                                int limit) const;
+    // The ranked answer of a plain word from the items whose names begin with
     // it, when those alone decide it; nothing otherwise.
     std::optional<std::vector<std::uint32_t>> rankedFromLeadingNames(const SearchQuery& query, int limit,
                                                                      text::RegexWatch* watch) const;
@@ -332,7 +354,7 @@ private:
     LiveSearchIndexes m_indexes;             // the three inverted indexes, complete when the flag says so
     bool m_cacheReady = false;
     bool m_searchIndexesComplete = false;
-    // The writes made since the running build began copying the stems; a
+    // The writes made since the running build began copying the name forms; a
     // removal while it copies starts it over (the positions moved under it).
     LiveSearchIndexes m_buildChanges;
     bool m_buildRecording = false;

@@ -227,11 +227,11 @@ void IndexStore::noteAppended(std::size_t position)
     // that follows sees them all.
     if (!m_cacheReady || (!m_searchIndexesComplete && !m_buildRecording))
         return;
-    const auto [stem, normalizedStem] = m_items.stems(position);
+    const ItemTable::KeyForms forms = m_items.keyForms(position);
     if (m_searchIndexesComplete)
-        m_indexes.appendItem(stem, normalizedStem);
+        m_indexes.appendItem(forms.searchName, forms.normalizedSearchName, forms.normalizedStem);
     if (m_buildRecording)
-        m_buildChanges.appendItem(stem, normalizedStem);
+        m_buildChanges.appendItem(forms.searchName, forms.normalizedSearchName, forms.normalizedStem);
 }
 
 void IndexStore::noteRemoved(const std::vector<std::uint32_t>& positions)

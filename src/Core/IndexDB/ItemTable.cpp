@@ -137,10 +137,10 @@ void ItemTable::releaseRun(const Entry& e)
         m_liveArenaBytes -= e.runLength();
 }
 
-std::pair<std::string_view, std::string_view> ItemTable::stems(std::size_t position) const
+ItemTable::KeyForms ItemTable::keyForms(std::size_t position) const
 {
-    const ItemRef r = refWithoutPath(position);
-    return {r.searchNameWithoutExtension, r.normalizedSearchNameWithoutExtension};
+    const ItemRef r = nameFormsAt(position);
+    return {r.searchName, r.normalizedSearchName, r.normalizedSearchNameWithoutExtension};
 }
 
 std::string_view ItemTable::nameOf(const Entry& e) const { return {m_arena->at(e.offset()), e.nameLength}; }

@@ -74,8 +74,13 @@ public:
     std::vector<IndexedItem> materialize(std::span<const std::uint32_t> positions) const;
 
     std::optional<std::uint32_t> find(std::string_view path) const;
-    // The two name stems (searchNameWithoutExtension and its normalised form).
-    std::pair<std::string_view, std::string_view> stems(std::size_t position) const;
+    // The name forms the search indexes take their keys from.
+    struct KeyForms {
+        std::string_view searchName;
+        std::string_view normalizedSearchName;
+        std::string_view normalizedStem;  // normalizedSearchNameWithoutExtension
+    };
+    KeyForms keyForms(std::size_t position) const;
 
     // The parts' items in order, as one table; the parts' storage is taken
     // over, not copied. A later item with a path already seen replaces it.

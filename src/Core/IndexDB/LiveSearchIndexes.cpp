@@ -72,10 +72,11 @@ void LiveSearchIndexes::clear()
         t = {};
 }
 
-void LiveSearchIndexes::appendItem(std::string_view stem, std::string_view normalizedStem)
+void LiveSearchIndexes::appendItem(std::string_view name, std::string_view normalizedName,
+                                   std::string_view normalizedStem)
 {
     const std::uint32_t ordinal = m_tailCount++;
-    forEachItemKey(stem, normalizedStem, [&](IndexKind kind, std::string_view key) {
+    forEachItemKey(name, normalizedName, normalizedStem, [&](IndexKind kind, std::string_view key) {
         std::vector<std::uint32_t>& list = m_tail[static_cast<std::size_t>(kind)][std::string(key)];
         if (list.empty() || list.back() != ordinal)
             list.push_back(ordinal);

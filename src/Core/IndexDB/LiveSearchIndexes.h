@@ -1,7 +1,7 @@
 #pragma once
 // LiveSearchIndexes: the search cache's inverted indexes kept complete while
 // the items change. A build covers the items the table held when it copied
-// their stems (the base); the writes since are kept beside it: which base
+// their name forms (the base); the writes since are kept beside it: which base
 // items went, and small postings of the items appended. The item table only
 // appends, replaces an item in place (the same path, so the same name and the
 // same keys) or drops items keeping the others in order, so an item's position
@@ -40,8 +40,8 @@ public:
     bool complete() const { return m_hasBase; }
     void clear();
 
-    // The item just appended at the end of the table, by its two name stems.
-    void appendItem(std::string_view stem, std::string_view normalizedStem);
+    // The item just appended at the end of the table, by its name forms (see NameList).
+    void appendItem(std::string_view name, std::string_view normalizedName, std::string_view normalizedStem);
     // The items just dropped, by their positions before the drop, ascending.
     void removePositions(const std::vector<std::uint32_t>& removed);
 

@@ -23,10 +23,10 @@ namespace pallix {
 namespace {
 
 constexpr auto kIndexBuildDelay = std::chrono::milliseconds(90);
-// Items whose stems are copied per hold of the lock: well under a millisecond.
-constexpr std::size_t kStemCopySlice = 16384;
+// Items whose name forms are copied per hold of the lock: well under a millisecond.
+constexpr std::size_t kNameCopySlice = 16384;
 
-// The load and the build leave many freed small blocks behind (rows, stems,
+// The load and the build leave many freed small blocks behind (rows, name forms,
 // block lists); hand them back to the system rather than keep the peak.
 void releaseFreedMemory()
 {
@@ -41,10 +41,10 @@ void releaseFreedMemory()
 template <class Current, class Copy>
 bool copyInSlices(std::mutex& mutex, std::size_t count, Current current, Copy copy)
 {
-    for (std::size_t begin = 0; begin < count; begin += kStemCopySlice) {
+    for (std::size_t begin = 0; begin < count; begin += kNameCopySlice) {
         {
             std::lock_guard lock(mutex);
-            const std::size_t end = std::min(count, begin + kStemCopySlice);
+            const std::size_t end = std::min(count, begin + kNameCopySlice);
             if (!current(end))
                 return false;
             for (std::size_t p = begin; p < end; ++p)
@@ -228,18 +228,18 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
             m_indexBuildTask.reset();
     };
 
-    // Copy the stems slice by slice under the lock: writes and searches get in
+    // Copy the name forms slice by slice under the lock: writes and searches get in
     // between, and the expensive key extraction below needs no lock at all.
     // The writes from here on are recorded and laid over the build; a removal
     // during the copy moves positions under it and starts it over.
-    StemList stems;
+    NameList names;
     std::size_t count = 0;
     {
         std::lock_guard lock(m_mutex);
         if (!stillCurrent())
             return releaseHandle();
         count = m_items.size();
-        stems.reserve(count, count * 24);
+        names.reserve(count, count * 40);
         m_buildChanges.startOver(static_cast<std::uint32_t>(count));
         m_buildRecording = true;
         m_buildCopying = true;
@@ -247,8 +247,8 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
     const bool copied = copyInSlices(
         m_mutex, count, [&](std::size_t end) { return stillCurrent() && end <= m_items.size(); },
         [&](std::size_t p) {
-            const auto [stem, normalizedStem] = m_items.stems(p);
-            stems.append(stem, normalizedStem);
+            const ItemTable::KeyForms forms = m_items.keyForms(p);
+            names.append(forms.searchName, forms.normalizedSearchName, forms.normalizedStem);
         });
     {
         std::lock_guard lock(m_mutex);
@@ -257,7 +257,7 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
         m_buildCopying = false;
     }
 
-    std::optional<SearchIndexes> built = buildSearchIndexes(stems, count >= 2 * 65536 ? spareThreads() : 1,
+    std::optional<SearchIndexes> built = buildSearchIndexes(names, count >= 2 * 65536 ? spareThreads() : 1,
                                                             stillCurrent);
     std::function<void()> hook;
     {
@@ -280,7 +280,7 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
         }
     }
     built.reset();
-    stems = StemList();
+    names = NameList();
     if (installed)
         installNameOrders(stillCurrent);
     {

@@ -1,8 +1,11 @@
 // Where a search's candidates come from, by the cache's state: the database
 // before the cache is loaded, a linear scan of the cached items while the
 // inverted indexes are built (with a database supplement for short queries
-// that found little), the indexes once complete. Each route ends in exactly
-// one ranking; two result lists are never merged.
+// that found little), the indexes once complete. Each route ends in one
+// ranking of its candidates; two result lists are never merged. The typing
+// road's scan reads the first items only: once the indexes are complete, the
+// names past its reach that hold the words are ranked again with the best it
+// kept.
 
 #include <algorithm>
 
@@ -40,6 +43,12 @@ bool fewMemoryResults(std::size_t count, int limit)
     return limit > 0 && count < static_cast<std::size_t>(limit);
 }
 
+// The first items the typing scan reads for a cap of `cap` candidates.
+std::size_t scanBound(std::size_t cap, std::size_t items)
+{
+    return cap >= 10000 ? std::min(cap * 8, items) : std::min<std::size_t>(items, 80000);
+}
+
 } // namespace
 
 std::vector<IndexedItem> IndexStore::rankPositions(const SearchQuery& query,
@@ -57,16 +66,25 @@ std::vector<IndexedItem> IndexStore::materialized(const std::vector<std::uint32_
     return m_items.materialize(positions);
 }
 
-std::vector<std::uint32_t> IndexStore::scannedCandidates(const SearchQuery& query, int hardCap,
+std::vector<std::uint32_t> IndexStore::scannedCandidates(const TypingScan& scan, std::size_t cap,
                                                          const CancelToken* cancel, ScanChunkSink* sink) const
 {
-    const std::size_t n = m_items.size();
-    const std::size_t cap = static_cast<std::size_t>(std::max(hardCap, 0));
-    const TypingScan scan(m_items, query);
     if (!scan.hasWords())
         return {};
-    const std::size_t bound = cap >= 10000 ? std::min(cap * 8, n) : std::min<std::size_t>(n, 80000);
-    return scan.collect(cap, bound, cancel, sink);
+    return scan.collect(cap, scanBound(cap, m_items.size()), cancel, sink);
+}
+
+std::vector<std::uint32_t> IndexStore::namesPastTheScan(const TypingScan& scan, const SearchQuery& query,
+                                                        std::size_t reach, std::size_t cap, bool leading,
+                                                        const CancelToken* cancel) const
+{
+    if (reach >= m_items.size() || cap == 0 || !scan.hasWords())
+        return {};
+    const std::optional<std::vector<std::uint32_t>> named = namesWithEveryWordsKeys(query, leading);
+    if (!named)
+        return {};
+    const auto from = std::lower_bound(named->begin(), named->end(), static_cast<std::uint32_t>(reach));
+    return scan.namesHoldingEveryWord(std::span<const std::uint32_t>(from, named->end()), cap, cancel);
 }
 
 std::vector<std::uint32_t> IndexStore::unscannedCandidates(const SearchQuery& query, int hardCap) const
@@ -77,6 +95,24 @@ std::vector<std::uint32_t> IndexStore::unscannedCandidates(const SearchQuery& qu
     return firstItems(std::min(n, kNoMatchFallbackItems));
 }
 
+IndexStore::LaterNames IndexStore::laterNamesNeeded(const std::vector<std::uint32_t>& answer,
+                                                    const PreparedQuery& query, int limit) const
+{
+    if (answer.size() < static_cast<std::size_t>(std::max(limit, 0)))
+        return LaterNames::Every;
+    Rank worst = 0;
+    for (std::uint32_t p : answer) {
+        const std::optional<Rank> rank = nameMatchRank(m_items.at(p), query);
+        worst = std::max(worst, rank.value_or(kNoRankCeiling));
+    }
+    // A name holding every word ranks below the name's subsequence and every
+    // path tier; one beginning with the first word can rank below the word
+    // starts, and every rank below them needs a name beginning so.
+    if (worst < kWordStartRank)
+        return LaterNames::None;
+    return worst < kNameSubsequenceRank ? LaterNames::Leading : LaterNames::Every;
+}
+
 std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int limit, int hardCap,
                                                  const CancelToken* cancel, text::RegexWatch* watch) const
 {
@@ -85,12 +121,50 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     // The filters and the walk are the top-K path's, which only ranked searches over facts take here.
     if (limit >= 1 && prepared.mode == PreparedQuery::Mode::Ranked && m_items.facts())
         ranking.emplace(m_items, prepared, static_cast<std::size_t>(limit));
-    std::vector<std::uint32_t> candidates =
-        scannedCandidates(query, hardCap, cancel, ranking ? &*ranking : nullptr);
+    const std::size_t cap = static_cast<std::size_t>(std::max(hardCap, 0));
+    const TypingScan scan(m_items, query);
+    std::vector<std::uint32_t> candidates = scannedCandidates(scan, cap, cancel, ranking ? &*ranking : nullptr);
+    std::vector<std::uint32_t> ranked;
     if (ranking && !candidates.empty() && SearchEngine::takesTopKPath(candidates.size(), limit))
-        return materialized(ranking->rank(candidates));
-    if (candidates.empty())
-        candidates = unscannedCandidates(query, hardCap);
+        ranked = ranking->rank(candidates);
+    else if (!candidates.empty())
+        ranked = m_searchEngine.searchIndices(m_items, std::span<const std::uint32_t>(candidates), query, limit, watch);
+
+    // The scan reads the first items only; cut there, two words whose names
+    // lie past its reach gave an empty list, and a name past it lost to items
+    // holding a word in their path alone. So the names past the reach that
+    // hold every word (those beginning with the first word, when names fill
+    // the answer already) join what the scan's answer kept, and those are
+    // ranked again. At most `limit` of them, the first in list order, from
+    // the complete indexes: enough to fill the answer with names, at a small
+    // part of the scan's work (ranking them all cost as much as the scan).
+    const LaterNames needed = m_searchIndexesComplete && prepared.mode == PreparedQuery::Mode::Ranked
+                                  ? laterNamesNeeded(ranked, prepared, limit)
+                                  : LaterNames::None;
+    std::vector<std::uint32_t> later;
+    if (needed != LaterNames::None) {
+        const std::size_t reach = !candidates.empty() && candidates.size() >= cap
+                                      ? std::size_t(candidates.back()) + 1
+                                      : scanBound(cap, m_items.size());
+        const std::size_t budget = std::min(cap, static_cast<std::size_t>(limit));
+        later = namesPastTheScan(scan, query, reach, budget, needed == LaterNames::Leading, cancel);
+    }
+    if (!later.empty()) {
+        // The best of the scan's candidates and the names past it are the best
+        // of what the scan's answer kept and those names: only they are ranked,
+        // in list order as the scan's are.
+        std::vector<std::uint32_t> all = ranked;
+        std::sort(all.begin(), all.end());
+        all.insert(all.end(), later.begin(), later.end());
+        std::vector<std::uint32_t> answer =
+            m_searchEngine.searchIndices(m_items, std::span<const std::uint32_t>(all), query, limit, watch);
+        if (!answer.empty())
+            return materialized(answer);
+    }
+    if (!candidates.empty())
+        return materialized(ranked);
+    // The scan found nothing (and no name past it ranks): the first items in its place.
+    candidates = unscannedCandidates(query, hardCap);
     return rankPositions(query, &candidates, limit, watch);
 }
 

@@ -21,16 +21,16 @@ struct Block {
     PostingIndex::BlockBuilder prefixes;
 };
 
-std::optional<Block> buildBlock(const StemList& stems, std::uint32_t b, const std::function<bool()>& keepGoing)
+std::optional<Block> buildBlock(const NameList& names, std::uint32_t b, const std::function<bool()>& keepGoing)
 {
     Block block(b);
     const std::size_t begin = std::size_t(b) * kBlockSize;
-    const std::size_t end = std::min(stems.size(), begin + kBlockSize);
+    const std::size_t end = std::min(names.size(), begin + kBlockSize);
     for (std::size_t p = begin; p < end; ++p) {
         if ((p & 4095) == 0 && keepGoing && !keepGoing())
             return std::nullopt;
-        addItemKeys(stems.stem(p), stems.normalizedStem(p), static_cast<std::uint32_t>(p), block.characters,
-                    block.bigrams, block.prefixes);
+        addItemKeys(names.name(p), names.normalizedName(p), names.normalizedStem(p), static_cast<std::uint32_t>(p),
+                    block.characters, block.bigrams, block.prefixes);
     }
     block.characters.seal();
     block.bigrams.seal();
@@ -40,22 +40,23 @@ std::optional<Block> buildBlock(const StemList& stems, std::uint32_t b, const st
 
 } // namespace
 
-bool detail::sameKeys(const std::vector<std::string_view>& kept, std::string_view normalizedStem)
+bool detail::sameKeys(const std::vector<std::string_view>& kept, std::string_view normalized)
 {
     std::size_t at = 0;
     for (std::string_view c : kept) {
-        if (normalizedStem.substr(at, c.size()) != c)
+        if (normalized.substr(at, c.size()) != c)
             return false;
         at += c.size();
     }
-    return at == normalizedStem.size();
+    return at == normalized.size();
 }
 
-void addItemKeys(std::string_view stem, std::string_view normalizedStem, std::uint32_t position,
+void addItemKeys(std::string_view name, std::string_view normalizedName, std::string_view normalizedStem,
+                 std::uint32_t position,
                  PostingIndex::BlockBuilder& characters, PostingIndex::BlockBuilder& bigrams,
                  PostingIndex::BlockBuilder& prefixes)
 {
-    forEachItemKey(stem, normalizedStem, [&](IndexKind kind, std::string_view key) {
+    forEachItemKey(name, normalizedName, normalizedStem, [&](IndexKind kind, std::string_view key) {
         switch (kind) {
         case IndexKind::Characters: characters.add(key, position); break;
         case IndexKind::Bigrams: bigrams.add(key, position); break;
@@ -64,10 +65,10 @@ void addItemKeys(std::string_view stem, std::string_view normalizedStem, std::ui
     });
 }
 
-std::optional<SearchIndexes> buildSearchIndexes(const StemList& stems, unsigned threads,
+std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned threads,
                                                 const std::function<bool()>& keepGoing)
 {
-    const auto blocks = static_cast<std::uint32_t>((stems.size() + kBlockSize - 1) / kBlockSize);
+    const auto blocks = static_cast<std::uint32_t>((names.size() + kBlockSize - 1) / kBlockSize);
     PostingIndex::Assembler characters, bigrams, prefixes;
     auto assemble = [&](Block&& block) {
         characters.addBlock(std::move(block.characters));
@@ -88,7 +89,7 @@ std::optional<SearchIndexes> buildSearchIndexes(const StemList& stems, unsigned 
     threads = std::clamp<unsigned>(threads, 1, std::max<std::uint32_t>(blocks, 1));
     if (threads == 1) {
         for (std::uint32_t b = 0; b < blocks; ++b) {
-            std::optional<Block> block = buildBlock(stems, b, keepGoing);
+            std::optional<Block> block = buildBlock(names, b, keepGoing);
             if (!block)
                 return std::nullopt;
             assemble(std::move(*block));
@@ -106,7 +107,7 @@ std::optional<SearchIndexes> buildSearchIndexes(const StemList& stems, unsigned 
         for (unsigned t = 0; t < threads; ++t) {
             workers.emplace_back([&] {
                 for (std::uint32_t b = next++; b < blocks && !stop; b = next++) {
-                    std::optional<Block> block = buildBlock(stems, b, keepGoing);
+                    std::optional<Block> block = buildBlock(names, b, keepGoing);
                     std::lock_guard lock(mutex);
                     if (!block)
                         stop = true;

@@ -1,10 +1,12 @@
 #pragma once
 // Building the search cache's three inverted indexes (kept characters, pairs
 // of adjacent kept characters, prefixes of one to four kept characters) from
-// the two name stems of every item: `searchNameWithoutExtension` and
-// `normalizedSearchNameWithoutExtension`. Only these stems give keys.
+// the name forms of every item: `searchName` and `normalizedSearchName`, the
+// extension included (a word may sit in it or across the dot), and
+// `normalizedSearchNameWithoutExtension` when it is not a head of the
+// normalised name (a head gives no key the name does not). Only these give keys.
 //
-// The build works on a copy of the stems (StemList), so it needs no lock on the
+// The build works on a copy of the forms (NameList), so it needs no lock on the
 // cache; it splits the positions into blocks of 65,536 and runs them on worker
 // threads, assembling the blocks in order. Callable from any thread.
 
@@ -33,18 +35,28 @@ struct SearchIndexes {
     }
 };
 
-// The stems of positions 0, 1, 2, ... in one buffer.
-class StemList {
+// The normalised stem that gives keys of its own: none when it is a head of
+// the normalised name, as it nearly always is.
+inline std::string_view stemOfItsOwn(std::string_view normalizedName, std::string_view normalizedStem)
+{
+    return normalizedName.starts_with(normalizedStem) ? std::string_view() : normalizedStem;
+}
+
+// The name forms of positions 0, 1, 2, ... in one buffer.
+class NameList {
 public:
-    void reserve(std::size_t items, std::size_t bytes) { m_texts.reserve(2 * items, bytes); }
-    void append(std::string_view stem, std::string_view normalizedStem)
+    void reserve(std::size_t items, std::size_t bytes) { m_texts.reserve(3 * items, bytes); }
+    void append(std::string_view name, std::string_view normalizedName, std::string_view normalizedStem = {})
     {
-        m_texts.append(stem);
-        m_texts.append(normalizedStem);
+        m_texts.append(name);
+        m_texts.append(normalizedName);
+        m_texts.append(stemOfItsOwn(normalizedName, normalizedStem));
     }
-    std::size_t size() const { return m_texts.size() / 2; }
-    std::string_view stem(std::size_t i) const { return m_texts.at(2 * i); }
-    std::string_view normalizedStem(std::size_t i) const { return m_texts.at(2 * i + 1); }
+    std::size_t size() const { return m_texts.size() / 3; }
+    std::string_view name(std::size_t i) const { return m_texts.at(3 * i); }
+    std::string_view normalizedName(std::size_t i) const { return m_texts.at(3 * i + 1); }
+    // Empty unless the stem gives keys of its own.
+    std::string_view normalizedStem(std::size_t i) const { return m_texts.at(3 * i + 2); }
 
 private:
     TextList m_texts;
@@ -54,9 +66,9 @@ enum class IndexKind { Characters, Bigrams, Prefixes };
 
 namespace detail {
 
-// True when the normalised stem is exactly the kept characters of the plain
-// stem joined, as for every ASCII name: its keys would be the same again.
-bool sameKeys(const std::vector<std::string_view>& kept, std::string_view normalizedStem);
+// True when the normalised form is exactly the kept characters of the plain
+// one joined, as for every ASCII name: its keys would be the same again.
+bool sameKeys(const std::vector<std::string_view>& kept, std::string_view normalized);
 
 template <class Sink>
 void forEachFormKey(const std::vector<std::string_view>& kept, Sink& sink, std::string& scratch)
@@ -77,30 +89,37 @@ void forEachFormKey(const std::vector<std::string_view>& kept, Sink& sink, std::
 
 } // namespace detail
 
-// Calls sink(kind, key) for every key of one item, from both stems; a key
-// may come more than once, and each receiver ignores the repeats.
+// Calls sink(kind, key) for every key of one item, from its name forms (see
+// NameList for the stem); a key may come more than once, and each receiver
+// ignores the repeats.
 template <class Sink>
-void forEachItemKey(std::string_view stem, std::string_view normalizedStem, Sink&& sink)
+void forEachItemKey(std::string_view name, std::string_view normalizedName, std::string_view normalizedStem,
+                    Sink&& sink)
 {
     thread_local std::vector<std::string_view> kept;
     thread_local std::string scratch;
-    keptCharacters(stem, kept);
+    keptCharacters(name, kept);
     detail::forEachFormKey(kept, sink, scratch);
-    if (detail::sameKeys(kept, normalizedStem))
-        return;
-    keptCharacters(normalizedStem, kept);
-    detail::forEachFormKey(kept, sink, scratch);
+    if (!detail::sameKeys(kept, normalizedName)) {
+        keptCharacters(normalizedName, kept);
+        detail::forEachFormKey(kept, sink, scratch);
+    }
+    if (!stemOfItsOwn(normalizedName, normalizedStem).empty()) {
+        keptCharacters(normalizedStem, kept);
+        detail::forEachFormKey(kept, sink, scratch);
+    }
 }
 
 // Adds the de-duplicated keys of one item to the three block builders.
-void addItemKeys(std::string_view stem, std::string_view normalizedStem, std::uint32_t position,
+void addItemKeys(std::string_view name, std::string_view normalizedName, std::string_view normalizedStem,
+                 std::uint32_t position,
                  PostingIndex::BlockBuilder& characters, PostingIndex::BlockBuilder& bigrams,
                  PostingIndex::BlockBuilder& prefixes);
 
-// Builds the indexes of every position of `stems` on up to `threads` threads.
+// Builds the indexes of every position of `names` on up to `threads` threads.
 // `keepGoing` is polled now and then from the workers; when it says no, the
 // build stops and nothing is returned.
-std::optional<SearchIndexes> buildSearchIndexes(const StemList& stems, unsigned threads,
+std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned threads,
                                                 const std::function<bool()>& keepGoing);
 
 } // namespace pallix

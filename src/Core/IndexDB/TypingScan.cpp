@@ -264,6 +264,36 @@ TypingScan::TypingScan(const ItemTable& items, const SearchQuery& query)
         }
 }
 
+std::vector<std::uint32_t> TypingScan::namesHoldingEveryWord(std::span<const std::uint32_t> positions,
+                                                             std::size_t cap, const CancelToken* cancel) const
+{
+    std::vector<std::uint32_t> found;
+    if (m_mode != SearchMatchMode::Contains || m_needles.empty())
+        return found;
+    const ItemFacts* facts = m_items.facts();
+    for (std::size_t i = 0; i < positions.size() && found.size() < cap; ++i) {
+        if ((i & 4095) == 4095 && cancel && cancel->isCancelled())
+            break;
+        const std::uint32_t p = positions[i];
+        const auto [name, searchName] = m_items.nameAndSearchName(p);
+        const std::string_view stored = m_caseSensitive ? name : searchName;
+        const bool storedSuffices = m_caseSensitive || (facts && facts[p].has(ItemFacts::LowersAsStored));
+        std::optional<std::string> lowered;
+        const bool holdsAll = std::all_of(m_needles.begin(), m_needles.end(), [&](const std::string& needle) {
+            if (stored.find(needle) != std::string_view::npos)
+                return true;
+            if (storedSuffices)
+                return false;
+            if (!lowered)
+                lowered = text::lower(name);
+            return lowered->find(needle) != std::string::npos;
+        });
+        if (holdsAll)
+            found.push_back(p);
+    }
+    return found;
+}
+
 std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t bound, const CancelToken* cancel,
                                                ScanChunkSink* sink) const
 {

@@ -49,6 +49,12 @@ public:
                                        ScanChunkSink* sink = nullptr) const;
     bool hasWords() const { return !m_needles.empty(); }
 
+    // Of `positions`, ascending, the first up to `cap` whose name (not path)
+    // holds every word, in contains mode; a cancelled test returns what it
+    // found so far. The items looked at may lie anywhere in the list.
+    std::vector<std::uint32_t> namesHoldingEveryWord(std::span<const std::uint32_t> positions, std::size_t cap,
+                                                     const CancelToken* cancel) const;
+
 private:
     class Slice;
 

@@ -52,10 +52,15 @@ TEST(CandidateSelection, WordsFindEveryNameHoldingTheirPairs)
         // Surrounding white space is trimmed.
         {" pla\t", {"Plan B.doc", "explain.txt", "people la.txt", "planet.txt"}},
         {"xpl", {"explain.txt"}},
-        // No name begins with "eop": every pair of the word, anywhere in the stem.
+        // No name begins with "eop": every pair of the word, anywhere in the name.
         {"eopl", {"people la.txt"}},
-        // A pair no stem holds: nothing (the caller ranks everything).
-        {"reportpdf", {"<none>"}},
+        // A pair no name holds: nothing (the caller ranks everything).
+        {"reportzip", {"<none>"}},
+        // The extension and the pairs across the dot are the name's too.
+        {"reportpdf", {"report.pdf"}},
+        {"t.pd", {"report.pdf"}},
+        {"df", {"report.pdf"}},
+        {"doc", {"Plan B.doc"}},
         // Tokens keep their case; the keys are lower case.
         {"Pla", {"<none>"}},
         // "fé" is looked up as typed.

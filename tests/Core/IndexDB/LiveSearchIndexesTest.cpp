@@ -12,10 +12,10 @@ using Key = LiveSearchIndexes::Key;
 // The positions a build over `names` gives for `keys`: the reference.
 std::vector<std::uint32_t> builtPositions(const std::vector<std::string>& names, const std::vector<Key>& keys)
 {
-    StemList stems;
+    NameList forms;
     for (const std::string& n : names)
-        stems.append(n, n);
-    const std::optional<SearchIndexes> built = buildSearchIndexes(stems, 1, {});
+        forms.append(n, n);
+    const std::optional<SearchIndexes> built = buildSearchIndexes(forms, 1, {});
     std::vector<std::uint32_t> out;
     for (std::size_t k = 0; k < keys.size(); ++k) {
         const PostingIndex& index = keys[k].first == IndexKind::Characters ? built->characters
@@ -34,12 +34,12 @@ std::vector<std::uint32_t> builtPositions(const std::vector<std::string>& names,
 
 LiveSearchIndexes liveOver(const std::vector<std::string>& names)
 {
-    StemList stems;
+    NameList forms;
     for (const std::string& n : names)
-        stems.append(n, n);
+        forms.append(n, n);
     LiveSearchIndexes live;
     live.startOver(static_cast<std::uint32_t>(names.size()));
-    live.installBase(*buildSearchIndexes(stems, 1, {}));
+    live.installBase(*buildSearchIndexes(forms, 1, {}));
     return live;
 }
 
@@ -72,7 +72,7 @@ TEST(LiveSearchIndexes, RandomAppendsAndRemovalsAnswerAsABuildOfTheListNow)
         SCOPED_TRACE("step " + std::to_string(step));
         if (random() % 3 != 0 || names.empty()) {
             names.push_back(randomName());
-            live.appendItem(names.back(), names.back());
+            live.appendItem(names.back(), names.back(), names.back());
         } else {
             // A run of positions, or scattered ones, as a folder's removal drops them.
             std::vector<std::uint32_t> removed;
@@ -100,13 +100,13 @@ TEST(LiveSearchIndexes, RecordStartedBeforeTheBuildTakesTheWritesMadeMeanwhile)
     // While the build runs: "beta" goes, "alps" comes.
     record.removePositions({1});
     names.erase(names.begin() + 1);
-    record.appendItem("alps", "alps");
+    record.appendItem("alps", "alps", "alps");
     names.push_back("alps");
 
-    StemList stems;
+    NameList forms;
     for (const std::string n : {"alpha", "beta", "gamma", "alpine"})
-        stems.append(n, n);
-    record.installBase(*buildSearchIndexes(stems, 1, {}));
+        forms.append(n, n);
+    record.installBase(*buildSearchIndexes(forms, 1, {}));
     ASSERT_TRUE(record.complete());
     const std::vector<Key> al{{IndexKind::Prefixes, "al"}};
     EXPECT_EQ(record.positionsWithAll(al), (std::vector<std::uint32_t>{0, 2, 3}));

@@ -184,6 +184,77 @@ TEST(SearchDispatch, QuickMemorySearchScansUpToItsCap)
     EXPECT_EQ(store.quickMemorySearch(wordsQuery({"/Q/"}), 10, 100).size(), 4u) << "the path is a haystack";
 }
 
+// The typing scan reads the first items only. Past its reach lie the only
+// names holding both words, behind many names holding the first word alone
+// (the scan finds nothing) or many items holding both words in their path
+// alone (the scan reaches its cap on them): the typing answer holds those
+// names all the same, above the path matches.
+TEST(SearchDispatch, TypingAnswerHoldsTheNamesPastTheScanThatHoldEveryWord)
+{
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 60; ++i)
+        items.push_back(fileItem("/r/report 2020/scan-" + std::to_string(i) + ".png"));
+    for (int i = 0; i < 81000; ++i)
+        items.push_back(fileItem("/n/d" + std::to_string(i % 300) + "/nusareth-" + std::to_string(i) + ".txt"));
+    for (int k = 0; k < 5; ++k) {
+        items.push_back(fileItem("/late/Nusareth Pictures " + std::to_string(k) + ".jpg"));
+        items.push_back(fileItem("/late/report 20" + std::to_string(k) + "4 q.pdf"));
+        items.push_back(fileItem("/late/picture-" + std::to_string(k) + ".jpg"));
+    }
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", items);
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    test::bootstrapToComplete(store, *clock);
+
+    struct Case {
+        std::vector<std::string> words;
+        int cap;  // 50 stops the scan in the folder; 100 lets it read 80,000 items
+        bool caseSensitive;
+    };
+    for (const Case& c : {Case{{"nusareth", "pictu"}, 100, false}, Case{{"report", "20"}, 50, false},
+                          Case{{"Nusareth", "Pict"}, 100, true}}) {
+        SCOPED_TRACE(c.words.front() + " " + c.words.back() + ", cap " + std::to_string(c.cap));
+        std::vector<std::string> holders;  // a plain scan of the names
+        for (const IndexedItem& item : items)
+            if (std::all_of(c.words.begin(), c.words.end(), [&](const std::string& w) {
+                    return (c.caseSensitive ? item.name() : item.searchName()).find(w) != std::string::npos;
+                }))
+                holders.push_back(item.path());
+        ASSERT_GE(holders.size(), 5u);
+        const SearchQuery query = wordsQuery(c.words, SearchMatchMode::Contains, c.caseSensitive);
+        std::vector<std::string> got = pathsOf(store.quickMemorySearch(query, 20, c.cap));
+        ASSERT_GE(got.size(), holders.size());
+        got.resize(holders.size());
+        std::sort(got.begin(), got.end());
+        std::sort(holders.begin(), holders.end());
+        EXPECT_EQ(got, holders) << "the names holding every word come first";
+    }
+}
+
+// Names holding the word deep inside fill the scan's cap and the answer;
+// names past the reach that begin with the word rank above them all.
+TEST(SearchDispatch, TypingAnswerRanksNamesBeginningWithTheWordPastTheScan)
+{
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 300; ++i)
+        items.push_back(fileItem("/m/x" + std::to_string(i) + "quokka.txt"));
+    for (int i = 0; i < 3; ++i)
+        items.push_back(fileItem("/late/Quokka notes " + std::to_string(i) + ".txt"));
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", items);
+    auto clock = std::make_shared<FakeClock>();
+    IndexStore store(dir / "index.sqlite", clock);
+    test::bootstrapToComplete(store, *clock);
+
+    std::vector<std::string> top = pathsOf(store.quickMemorySearch(wordsQuery({"quokka"}), 20, 50));
+    ASSERT_EQ(top.size(), 20u);
+    top.resize(3);
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (std::vector<std::string>{"/late/Quokka notes 0.txt", "/late/Quokka notes 1.txt",
+                                            "/late/Quokka notes 2.txt"}));
+}
+
 TEST(SearchDispatch, TypingFastDatabaseSearch)
 {
     TempDir dir;

@@ -17,14 +17,16 @@ std::vector<std::uint32_t> positionsOf(const PostingIndex& index, std::string_vi
     return out;
 }
 
-TEST(SearchIndexBuild, KeysComeFromBothStemsOnce)
+TEST(SearchIndexBuild, KeysComeFromEveryNameFormOnce)
 {
-    StemList stems;
-    stems.append("report 2024", "report2024");   // same keys twice: each position once
-    stems.append("café", "cafe");                 // the plain and the folded spelling
-    stems.append("--", "");                       // no keys at all
-    stems.append("项目计划书", "项目计划书");
-    std::optional<SearchIndexes> built = buildSearchIndexes(stems, 1, nullptr);
+    NameList names;
+    names.append("report 2024", "report2024");   // same keys twice: each position once
+    names.append("café", "cafe");                 // the plain and the folded spelling
+    names.append("--", "");                       // no keys at all
+    names.append("项目计划书", "项目计划书");
+    names.append("notes.pdf", "notespdf", "notes");  // the extension and across the dot
+    names.append("x.y", "xy", "zw");                 // a stem that is no head of the name
+    std::optional<SearchIndexes> built = buildSearchIndexes(names, 1, nullptr);
     ASSERT_TRUE(built);
 
     EXPECT_EQ(positionsOf(built->characters, "r"), std::vector<std::uint32_t>{0});
@@ -38,19 +40,25 @@ TEST(SearchIndexBuild, KeysComeFromBothStemsOnce)
     EXPECT_EQ(positionsOf(built->prefixes, "项目计划"), std::vector<std::uint32_t>{3});
     EXPECT_TRUE(positionsOf(built->characters, "-").empty());
     EXPECT_TRUE(positionsOf(built->characters, ".").empty());
+    EXPECT_EQ(positionsOf(built->bigrams, "df"), std::vector<std::uint32_t>{4});
+    EXPECT_EQ(positionsOf(built->bigrams, "sp"), std::vector<std::uint32_t>{4});
+    EXPECT_EQ(positionsOf(built->characters, "f"), (std::vector<std::uint32_t>{1, 4}));
+    EXPECT_EQ(positionsOf(built->bigrams, "xy"), std::vector<std::uint32_t>{5});
+    EXPECT_EQ(positionsOf(built->bigrams, "zw"), std::vector<std::uint32_t>{5});
+    EXPECT_EQ(positionsOf(built->prefixes, "zw"), std::vector<std::uint32_t>{5});
 }
 
 TEST(SearchIndexBuild, ThreadedBuildEqualsSingleThreaded)
 {
     // Over three blocks of positions, so that several workers take part.
-    StemList stems;
+    NameList names;
     const char* words[] = {"alpha", "beta", "gamma", "报告", "delta", "x"};
     for (int i = 0; i < 200000; ++i) {
         const std::string stem = std::string(words[i % 6]) + " " + std::to_string(i % 977);
-        stems.append(stem, stem);
+        names.append(stem, stem);
     }
-    std::optional<SearchIndexes> one = buildSearchIndexes(stems, 1, nullptr);
-    std::optional<SearchIndexes> four = buildSearchIndexes(stems, 4, [] { return true; });
+    std::optional<SearchIndexes> one = buildSearchIndexes(names, 1, nullptr);
+    std::optional<SearchIndexes> four = buildSearchIndexes(names, 4, [] { return true; });
     ASSERT_TRUE(one && four);
     for (const char* key : {"a", "报", "告", "9", "x"})
         EXPECT_EQ(positionsOf(four->characters, key), positionsOf(one->characters, key)) << key;
@@ -66,13 +74,13 @@ TEST(SearchIndexBuild, ThreadedBuildEqualsSingleThreaded)
 
 TEST(SearchIndexBuild, StopsWhenToldTo)
 {
-    StemList stems;
+    NameList names;
     for (int i = 0; i < 150000; ++i)
-        stems.append("name", "name");
+        names.append("name", "name");
     for (unsigned threads : {1u, 3u}) {
         SCOPED_TRACE(threads);
         std::atomic<int> polls{0};
-        EXPECT_FALSE(buildSearchIndexes(stems, threads, [&] { return ++polls < 3; }));
+        EXPECT_FALSE(buildSearchIndexes(names, threads, [&] { return ++polls < 3; }));
         EXPECT_GE(polls.load(), 3);
     }
 }
