@@ -33,8 +33,8 @@
 #include <QPainter>
 
 #include "NearestRank.h"
-#include "App/ImageTagExtraction.h"
-#include "App/ImageTagger.h"
+#include "App/ImageTags/ImageTagExtraction.h"
+#include "App/ImageTags/ImageTagger.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Search/SearchParser.h"
 #include "Core/Semantic/ImageSemanticStore.h"

@@ -25,7 +25,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/ThumbnailProvider.h"
 
 using namespace pallix;
 

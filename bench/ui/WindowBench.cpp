@@ -27,7 +27,7 @@
 #include "CorpusIndex.h"
 #include "NearestRank.h"
 #include "App/AppModel.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Results/ResultsArea.h"
 #include "UI/Results/ResultsGridView.h"
 #include "UI/Results/ResultsListView.h"

@@ -15,8 +15,8 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "App/AppEnvironment.h"
-#include "App/AsyncClock.h"
-#include "App/QueuedFuture.h"
+#include "App/Async/AsyncClock.h"
+#include "App/Async/QueuedFuture.h"
 #include "Core/Config/AppSettings.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"

@@ -9,7 +9,7 @@
 
 #include "App/AppServices.h"
 #include "Core/Indexer/FileScanner.h"
-#include "Core/Preview/FolderContentInspector.h"
+#include "App/Preview/FolderContentInspector.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
 #include "Platform/MountedVolumes.h"

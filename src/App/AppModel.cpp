@@ -16,7 +16,7 @@
 #include "App/Search/SearchSession.h"
 #include "App/SharedDrives/ServerIndexRuns.h"
 #include "App/SharedDrives/ServerRoots.h"
-#include "App/ImageTagger.h"
+#include "App/ImageTags/ImageTagger.h"
 #include "App/Indexing/LocalIndex.h"
 #include "App/Indexing/StoreRecovery.h"
 #include "App/Indexing/WatcherBatches.h"

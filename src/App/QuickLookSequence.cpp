@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "Core/Preview/FileManagerOrder.h"
+#include "App/Preview/FileManagerOrder.h"
 
 namespace pallix::QuickLookSequence {
 

@@ -29,7 +29,7 @@
 #include "App/AppModel.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/IndexDB/IndexStore.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/ThumbnailProvider.h"
 
 namespace pallix::testing_support {
 

@@ -13,7 +13,7 @@
 #include <QMimeData>
 #include <QStringList>
 
-#include "Core/Actions/DesktopEffects.h"
+#include "App/Actions/DesktopEffects.h"
 
 namespace pallix::testing_support {
 

@@ -24,7 +24,7 @@
 
 #include "App/AppContext.h"
 #include "App/Indexing/IndexRunMarkers.h"
-#include "App/JobHandle.h"
+#include "App/Async/JobHandle.h"
 #include "Core/Indexer/FileScanner.h"
 
 namespace pallix {

@@ -15,7 +15,7 @@
 #include "Core/IndexDB/Sqlite.h"
 #include "Core/Indexer/FolderReconciler.h"
 #include "Core/Indexer/StartupCatchUp.h"
-#include "Core/Preview/FolderContentInspector.h"
+#include "App/Preview/FolderContentInspector.h"
 #include "Platform/FileNames.h"
 
 namespace pallix {

@@ -30,7 +30,7 @@
 
 #include "App/AppContext.h"
 #include "App/AppServices.h"
-#include "App/JobHandle.h"
+#include "App/Async/JobHandle.h"
 #include "Core/Indexer/FileScanner.h"
 
 namespace pallix {

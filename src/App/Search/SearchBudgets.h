@@ -10,7 +10,7 @@
 
 #include <QtGlobal>
 
-#include "App/TypingPause.h"
+#include "App/Async/TypingPause.h"
 
 namespace pallix::searchbudgets {
 

@@ -34,7 +34,7 @@
 #include <QCoroTask>
 
 #include "App/AppContext.h"
-#include "App/JobHandle.h"
+#include "App/Async/JobHandle.h"
 #include "App/QuickLookSequence.h"
 #include "App/Search/FolderOrdering.h"
 #include "App/Search/SearchBudgets.h"

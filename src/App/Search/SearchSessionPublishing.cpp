@@ -8,8 +8,8 @@
 #include <QPointer>
 
 #include "Core/Config/EditionRule.h"
-#include "Core/Preview/FolderContentInspector.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/FolderContentInspector.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "Platform/Text.h"
 
 namespace pallix {

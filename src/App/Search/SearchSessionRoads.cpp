@@ -9,10 +9,10 @@
 
 #include <QPointer>
 
-#include "App/ImageFuzzySearch.h"
+#include "App/ImageTags/ImageFuzzySearch.h"
 #include "App/Search/ServerSearchStage.h"
 #include "App/Search/SkuRelatedSearch.h"
-#include "App/TypingPause.h"
+#include "App/Async/TypingPause.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Platform/Text.h"

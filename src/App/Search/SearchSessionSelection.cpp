@@ -8,7 +8,7 @@
 #include <QUrl>
 
 #include "App/SystemPaths.h"
-#include "Core/Preview/PreviewController.h"
+#include "App/Preview/PreviewController.h"
 #include "Platform/Text.h"
 
 namespace pallix {

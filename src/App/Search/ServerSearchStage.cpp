@@ -8,7 +8,7 @@
 #include "App/AppContext.h"
 #include "App/Search/SearchBudgets.h"
 #include "App/Search/SearchSession.h"
-#include "App/TypingPause.h"
+#include "App/Async/TypingPause.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Search/SearchEngine.h"

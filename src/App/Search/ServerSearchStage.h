@@ -19,7 +19,7 @@
 #include <QCoroTask>
 #include <QList>
 
-#include "App/JobHandle.h"
+#include "App/Async/JobHandle.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchQuery.h"
 #include "Platform/Clock.h"

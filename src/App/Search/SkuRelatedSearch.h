@@ -18,7 +18,7 @@
 #include <QCoroTask>
 #include <QList>
 
-#include "App/JobHandle.h"
+#include "App/Async/JobHandle.h"
 #include "Core/Models/IndexedItem.h"
 
 namespace pallix {

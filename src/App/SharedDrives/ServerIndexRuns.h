@@ -27,7 +27,7 @@
 #include <QCoroTask>
 #include <QString>
 
-#include "App/JobHandle.h"
+#include "App/Async/JobHandle.h"
 #include "Core/Indexer/FileScanner.h"
 #include "Core/Models/IndexedItem.h"
 #include "Platform/Clock.h"

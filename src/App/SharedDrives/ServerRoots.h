@@ -18,7 +18,7 @@
 #include <QCoroTask>
 #include <QStringList>
 
-#include "App/JobHandle.h"
+#include "App/Async/JobHandle.h"
 #include "Platform/Clock.h"
 
 namespace pallix {

@@ -13,9 +13,9 @@
 #include <QPainter>
 #include <QScrollBar>
 
-#include "App/FolderBrowserModel.h"
+#include "App/Browser/FolderBrowserModel.h"
 #include "App/SystemPaths.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserMetrics.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Results/FolderVideoHints.h"

@@ -13,8 +13,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "App/FolderBrowserModel.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Browser/FolderBrowserModel.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserGrid.h"
 #include "UI/Browser/FolderBrowserMetrics.h"
 #include "UI/Common/ResultPainting.h"

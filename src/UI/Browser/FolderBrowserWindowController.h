@@ -10,7 +10,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "App/FolderBrowserModel.h"
+#include "App/Browser/FolderBrowserModel.h"
 
 class QKeyEvent;
 class QMouseEvent;

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include "Core/Preview/FolderBrowserManager.h"
+#include "App/Preview/FolderBrowserManager.h"
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Common/WindowPlacement.h"

@@ -9,7 +9,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "App/FolderBrowserModel.h"
+#include "App/Browser/FolderBrowserModel.h"
 
 namespace pallix {
 

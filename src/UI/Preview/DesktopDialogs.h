@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "Core/Actions/SystemDesktop.h"
+#include "App/Actions/SystemDesktop.h"
 
 namespace pallix {
 

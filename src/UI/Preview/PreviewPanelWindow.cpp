@@ -17,9 +17,9 @@
 
 #include "App/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
-#include "Core/Preview/RasterDecoding.h"
-#include "Core/Preview/RegularFile.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/RasterDecoding.h"
+#include "App/Preview/RegularFile.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/WindowPlacement.h"
 
 namespace pallix {

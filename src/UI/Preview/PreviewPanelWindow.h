@@ -17,8 +17,8 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "Core/Preview/BoundedPool.h"
-#include "Core/Preview/PreviewController.h"
+#include "App/Preview/BoundedPool.h"
+#include "App/Preview/PreviewController.h"
 
 class QLabel;
 class QPlainTextEdit;

@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-#include "Core/Preview/FolderContentInspector.h"
+#include "App/Preview/FolderContentInspector.h"
 
 namespace pallix {
 

@@ -6,9 +6,9 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "App/ResultActions.h"
+#include "App/Actions/ResultActions.h"
 #include "App/Search/SearchSession.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Results/EmptyResultsPanel.h"
 #include "UI/Results/FolderVideoHints.h"
 #include "UI/Results/ResultsGridView.h"

@@ -17,7 +17,7 @@
 
 #include "App/Search/SearchSession.h"
 #include "App/SystemPaths.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Results/FolderVideoHints.h"
 #include "UI/Results/InlineRenameField.h"
 #include "UI/Results/ResultTexts.h"

@@ -10,7 +10,7 @@
 
 #include "App/Search/SearchSession.h"
 #include "App/SystemPaths.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/CardPainting.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Results/ResultTexts.h"

@@ -6,7 +6,7 @@
 #include <QPainter>
 
 #include "App/SystemPaths.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Results/ListColumns.h"
 #include "UI/Results/ResultTexts.h"

@@ -17,8 +17,8 @@
 #include <QObject>
 #include <QString>
 
-#include "App/AsyncClock.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Async/AsyncClock.h"
+#include "App/Preview/ThumbnailProvider.h"
 
 namespace pallix {
 

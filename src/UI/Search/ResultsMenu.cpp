@@ -1,6 +1,6 @@
 #include "UI/Search/ResultsMenu.h"
 
-#include "App/ResultActions.h"
+#include "App/Actions/ResultActions.h"
 #include "App/Search/SearchSession.h"
 
 namespace pallix {

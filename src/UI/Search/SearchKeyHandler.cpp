@@ -8,7 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTextEdit>
 
-#include "App/ResultActions.h"
+#include "App/Actions/ResultActions.h"
 #include "App/Search/SearchSession.h"
 #include "UI/Common/HotKeyManager.h"
 

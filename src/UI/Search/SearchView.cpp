@@ -11,7 +11,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "App/ResultActions.h"
+#include "App/Actions/ResultActions.h"
 #include "App/Search/SearchSession.h"
 #include "App/Settings/SettingsOperations.h"
 #include "UI/Results/ResultsArea.h"

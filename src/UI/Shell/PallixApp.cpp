@@ -4,8 +4,8 @@
 
 #include <QApplication>
 
-#include "Core/Preview/FolderBrowserManager.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/FolderBrowserManager.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserWindows.h"
 #include "UI/Common/AppNotifications.h"
 #include "UI/Common/HotKeyManager.h"

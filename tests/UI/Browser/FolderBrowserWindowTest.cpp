@@ -17,10 +17,10 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "App/FolderBrowserModel.h"
-#include "Core/Preview/FolderBrowserManager.h"
-#include "Core/Preview/PreviewController.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Browser/FolderBrowserModel.h"
+#include "App/Preview/FolderBrowserManager.h"
+#include "App/Preview/PreviewController.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "Platform/TempTree.h"
 #include "UI/Browser/FolderBrowserGrid.h"
 #include "UI/Browser/FolderBrowserMetrics.h"

@@ -7,8 +7,8 @@
 #include <QTest>
 
 #include "App/ModelTestSupport.h"
-#include "App/ResultActions.h"
-#include "Core/Preview/FolderBrowserManager.h"
+#include "App/Actions/ResultActions.h"
+#include "App/Preview/FolderBrowserManager.h"
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Browser/FolderBrowserWindows.h"

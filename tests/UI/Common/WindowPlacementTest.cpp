@@ -9,7 +9,7 @@
 
 #include "App/ModelTestSupport.h"
 #include "Core/Config/EditionRule.h"
-#include "Core/Preview/FolderBrowserManager.h"
+#include "App/Preview/FolderBrowserManager.h"
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Browser/FolderBrowserWindows.h"

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "App/SystemPaths.h"
-#include "Core/Preview/RegularFile.h"
-#include "Core/Preview/ThumbnailProvider.h"
+#include "App/Preview/RegularFile.h"
+#include "App/Preview/ThumbnailProvider.h"
 #include "Platform/FileNames.h"
 #include "Platform/SpecialFiles.h"
 #include "Platform/TempTree.h"

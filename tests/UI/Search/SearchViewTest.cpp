@@ -11,7 +11,7 @@
 
 #include "App/ModelTestSupport.h"
 #include "Core/Config/EditionRule.h"
-#include "Core/Preview/PreviewController.h"
+#include "App/Preview/PreviewController.h"
 #include "UI/Common/HotKeyManager.h"
 #include "UI/Results/InlineRenameField.h"
 #include "UI/Results/ResultsArea.h"

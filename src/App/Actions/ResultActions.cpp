@@ -1,0 +1,185 @@
+#include "App/Actions/ResultActions.h"
+
+#include <QDir>
+#include <QMimeData>
+#include <QPointer>
+#include <QUrl>
+
+#include "App/AppModel.h"
+#include "App/SystemPaths.h"
+#include "App/Actions/SystemDesktop.h"
+
+namespace pallix {
+
+namespace {
+
+const QString kItemMissing = QStringLiteral("找不到该项目，可能已被移动或删除。");
+
+std::shared_ptr<DesktopEffects> orSystem(std::shared_ptr<DesktopEffects> desktop)
+{
+    return desktop ? std::move(desktop) : std::make_shared<SystemDesktop>();
+}
+
+} // namespace
+
+ResultActions::ResultActions(AppModel& model, std::shared_ptr<DesktopEffects> desktop)
+    : m_model(model), m_handler(orSystem(std::move(desktop)))
+{
+}
+
+ResultActions::~ResultActions() = default;
+
+void ResultActions::open(const IndexedItem& item)
+{
+    m_handler.open(item);
+}
+
+void ResultActions::openPath(const QString& path)
+{
+    m_handler.openPath(path);
+}
+
+void ResultActions::reveal(const IndexedItem& item)
+{
+    m_handler.reveal(item.path());
+}
+
+void ResultActions::copyName(const IndexedItem& item)
+{
+    copyText(systempaths::display(item.name()), QStringLiteral("已复制文件名"));
+}
+
+void ResultActions::copyPath(const IndexedItem& item)
+{
+    copyText(systempaths::display(item.path()), QStringLiteral("已复制路径"));
+}
+
+void ResultActions::copyText(const QString& text, const QString& status)
+{
+    auto* data = new QMimeData;
+    data->setText(text);
+    m_handler.desktop().setClipboard(data);
+    m_model.setStatusMessage(status);
+}
+
+void ResultActions::copyFileToPasteboard(const IndexedItem& item)
+{
+    if (!systempaths::exists(item.path())) {
+        m_handler.presentErrorAlert(QStringLiteral("无法拷贝"), kItemMissing);
+        return;
+    }
+    m_handler.copyFileReferenceToPasteboard(item);
+    m_model.setStatusMessage(QStringLiteral("已拷贝到剪贴板，可在文件管理器中粘贴"));
+}
+
+void ResultActions::beginInlineRename(const IndexedItem& item)
+{
+    if (!systempaths::exists(item.path())) {
+        m_handler.presentErrorAlert(QStringLiteral("无法重命名"), kItemMissing);
+        return;
+    }
+    const QString path = QString::fromStdString(item.path());
+    m_model.setInlineRenameTargetID(path);
+    // The stored name, not its display form: a name left as it was keeps its bytes.
+    m_model.setInlineRenameDraft(QString::fromStdString(item.name()));
+    m_model.setSelectedItemID(path);
+}
+
+void ResultActions::commitInlineRename()
+{
+    const QString target = m_model.inlineRenameTargetID();
+    if (target.isEmpty())
+        return;
+    const std::string source = target.toStdString();
+    const FileActionHandler::PathResult renamed =
+        systempaths::exists(source)
+            ? FileActionHandler::performRename(source, m_model.inlineRenameDraft().trimmed())
+            : FileActionHandler::PathResult(Unexpected(FileActionError::fileMissing()));
+    if (renamed) {
+        closeInlineRename();
+        m_model.setSelectedItemID(QString::fromStdString(*renamed));
+        m_model.setStatusMessage(QStringLiteral("已重命名"));
+        m_model.scheduleSearch(true, false);
+        return;
+    }
+    if (renamed.error().code == FileActionError::Code::SameName) {
+        closeInlineRename();
+        return;
+    }
+    // The field stays open with the typed text for another try.
+    fail(QStringLiteral("无法重命名"), renamed.error().message);
+}
+
+void ResultActions::cancelInlineRename()
+{
+    closeInlineRename();
+}
+
+void ResultActions::closeInlineRename()
+{
+    m_model.setInlineRenameTargetID({});
+    m_model.setInlineRenameDraft({});
+}
+
+void ResultActions::fail(const QString& title, const QString& message)
+{
+    m_model.setStatusMessage(message);
+    m_handler.presentErrorAlert(title, message);
+}
+
+void ResultActions::duplicateItem(const IndexedItem& item)
+{
+    QPointer<AppModel> model(&m_model);
+    m_handler.duplicateItem(item, &m_model, [this, model](const FileActionHandler::PathResult& result) {
+        if (!model)
+            return;
+        if (!result) {
+            fail(QStringLiteral("无法制作副本"), result.error().message);
+            return;
+        }
+        m_model.setSelectedItemID(QString::fromStdString(*result));
+        m_model.setStatusMessage(QStringLiteral("已制作副本"));
+        m_model.scheduleSearch(true, false);
+    });
+}
+
+void ResultActions::moveItemToTrash(const IndexedItem& item)
+{
+    // The answer may come long after the call: it acts on the item asked
+    // about, not on whatever is selected by then.
+    QPointer<AppModel> model(&m_model);
+    const QString path = QString::fromStdString(item.path());
+    m_handler.presentMoveToTrashConfirmation(item, [this, model, path](const FileActionHandler::DoneResult& result) {
+        if (!model)
+            return;
+        if (!result) {
+            if (result.error().code != FileActionError::Code::Cancelled)
+                fail(QStringLiteral("无法移到回收站"), result.error().message);
+            return;
+        }
+        if (m_model.selectedItemID() == path)
+            m_model.setSelectedItemID({});
+        m_model.setStatusMessage(QStringLiteral("已移到回收站"));
+        m_model.scheduleSearch(true, false);
+    });
+}
+
+void ResultActions::scopeToItem(const IndexedItem& item)
+{
+    const std::string& folder = item.isDirectory() ? item.path() : item.parentPath();
+    m_model.applyScopedPath(QDir::cleanPath(QString::fromStdString(folder)), true);
+}
+
+void ResultActions::onSelection(void (ResultActions::*action)(const IndexedItem&))
+{
+    if (const auto item = m_model.selectedItem())
+        (this->*action)(*item);
+}
+
+void ResultActions::openSelected() { onSelection(&ResultActions::open); }
+void ResultActions::revealSelected() { onSelection(&ResultActions::reveal); }
+void ResultActions::copySelectedName() { onSelection(&ResultActions::copyName); }
+void ResultActions::copySelectedPath() { onSelection(&ResultActions::copyPath); }
+void ResultActions::moveSelectedToTrash() { onSelection(&ResultActions::moveItemToTrash); }
+
+} // namespace pallix

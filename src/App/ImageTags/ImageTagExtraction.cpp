@@ -1,0 +1,101 @@
+#include "App/ImageTags/ImageTagExtraction.h"
+
+#include <QFile>
+#include <QImageReader>
+
+#include "App/ImageTags/CenterNetClassifier.h"
+#include "App/SystemPaths.h"
+#include "App/ImageTags/TesseractRecognizer.h"
+#include "App/Preview/RasterDecoding.h"
+#include "App/Preview/RegularFile.h"
+
+namespace pallix {
+
+namespace {
+
+// Decoding a hostile file may not take more than this (in MiB): a few large
+// photos' worth, far below what a crafted header could ask for.
+constexpr int kAllocationLimitMiB = 256;
+
+} // namespace
+
+ImageTagExtraction::ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std::shared_ptr<ImageClassifier> classifier)
+    : m_text(std::move(text)), m_classifier(std::move(classifier))
+{
+}
+
+std::shared_ptr<ImageTagExtraction> ImageTagExtraction::system()
+{
+    return std::make_shared<ImageTagExtraction>(std::make_shared<TesseractRecognizer>(), CenterNetClassifier::system());
+}
+
+std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path)
+{
+    // A pipe or a device named like an image is skipped, never waited on.
+    // A name that is not UTF-8 is read through a path Qt can name.
+    const systempaths::PathForQt readable(QString::fromStdString(path));
+    const QString& name = readable.path();
+    QFile file;
+    if (name.isEmpty() || !RegularFile::open(file, name))
+        return std::nullopt;
+    QImageReader reader;
+    RasterDecoding::setDevice(reader, file, name);
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(kAllocationLimitMiB);
+    QSize size = reader.size();
+    if (!size.isValid())
+        return std::nullopt;
+    // The reader scales before the orientation is applied, and a rotation only
+    // swaps the sides, so the longest side stays the one to bound.
+    if (std::max(size.width(), size.height()) > kThumbnailSide) {
+        size.scale(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio);
+        reader.setScaledSize(size.expandedTo(QSize(1, 1)));
+    }
+    QImage image = reader.read();
+    if (image.isNull())
+        return std::nullopt;
+    return image;
+}
+
+std::optional<std::pair<std::string, std::string>> ImageTagExtraction::dominantColorTags(const QImage& image)
+{
+    if (image.width() <= 0 || image.height() <= 0)
+        return std::nullopt;
+    // The plain mean of the stored values, as the colours are not managed:
+    // transparent pixels count with the colour they hold.
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    std::uint64_t sums[3] = {0, 0, 0};
+    for (int y = 0; y < rgb.height(); ++y) {
+        const uchar* line = rgb.constScanLine(y);
+        for (int x = 0; x < rgb.width(); ++x)
+            for (int c = 0; c < 3; ++c)
+                sums[c] += line[3 * x + c];
+    }
+    const std::uint64_t pixels = static_cast<std::uint64_t>(rgb.width()) * static_cast<std::uint64_t>(rgb.height());
+    const auto mean = [&](int c) { return static_cast<std::uint8_t>((sums[c] + pixels / 2) / pixels); };
+    return imagetags::colourTags(mean(0), mean(1), mean(2));
+}
+
+std::vector<std::string> ImageTagExtraction::extractImageTags(const std::string& path)
+{
+    const std::optional<QImage> image = thumbnail(path);
+    if (!image)
+        return {};
+    std::vector<std::string> tags;
+    if (m_classifier)
+        tags = imagetags::classificationTags(m_classifier->classify(*image));
+    if (auto colour = dominantColorTags(*image)) {
+        tags.push_back(std::move(colour->first));
+        tags.push_back(std::move(colour->second));
+    }
+    if (m_text) {
+        std::vector<std::string> lines;
+        for (RecognisedLine& line : m_text->recognise(*image))
+            lines.push_back(std::move(line.text));
+        for (std::string& tag : imagetags::recognisedTextTags(lines))
+            tags.push_back(std::move(tag));
+    }
+    return imagetags::withoutRepeats(std::move(tags));
+}
+
+} // namespace pallix

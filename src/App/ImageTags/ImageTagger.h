@@ -1,0 +1,106 @@
+#pragma once
+// ImageTagger: walks the image files of an index without end and gives every
+// image that lacks them content tags in an image-tag store. One session per
+// run key ("local", "server"), each a thread of its own that reads pages of
+// 220 image paths in path order, tags each image that has no row, whose
+// tags are of an older format or hold no recognised text, and after an empty
+// page pauses 12 s and starts the next pass from the first image. Images the
+// system installed (isSystemImagePath) are left out.
+//
+// Extraction, the costly step, runs on one worker thread lowered to
+// background priority (idle CPU class, lowest nice value, idle I/O), so it
+// only uses cores nothing else wants. The session threads keep normal
+// priority: they hold the stores' locks, which searches wait for, and a
+// starved thread holding one would slow typing.
+//
+// Threads: startIfNeeded(), hasSession() and the counters may be called from
+// any thread (the model calls them on the GUI thread); they return at once.
+// The store calls run on the session threads, extraction on the worker. The
+// destructor cancels the sessions and joins them.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "App/ImageTags/ImageTagExtraction.h"
+#include "Core/Semantic/ImageTagStore.h"
+#include "Platform/BackgroundWorker.h"
+#include "Platform/Clock.h"
+
+namespace pallix {
+
+class IndexStore;
+
+class ImageTagger {
+public:
+    static constexpr int kPageSize = 220;
+    static constexpr std::chrono::seconds kPassPause{12};
+
+    // The image paths of an index in path order: at most `limit` from `offset`.
+    using PageSource = std::function<std::vector<std::string>(int limit, int offset)>;
+
+    struct Options {
+        std::shared_ptr<ImageTagExtractor> extractor;  // none: ImageTagExtraction::system()
+        std::shared_ptr<Clock> clock;                  // none: the system clock
+        bool backgroundPriority = true;                // lower the extraction worker
+    };
+
+    ImageTagger();
+    explicit ImageTagger(Options options);
+    ImageTagger(const ImageTagger&) = delete;
+    ImageTagger& operator=(const ImageTagger&) = delete;
+    ~ImageTagger();
+
+    // The process's tagger, with the machine's recognisers. It is shut down
+    // when the application object goes, before static destruction: the
+    // recognition engine must end while its library's caches still live.
+    static ImageTagger& shared();
+
+    // Starts the session `sessionID` over the index's images, unless one was
+    // started under that key before (running or ended: never twice).
+    void startIfNeeded(std::shared_ptr<IndexStore> index, std::shared_ptr<ImageTagStore> tags,
+                       const std::string& sessionID);
+    void startIfNeeded(PageSource pages, std::shared_ptr<ImageTagStore> tags, const std::string& sessionID);
+
+    bool hasSession(const std::string& sessionID) const;
+    // Ends every session at its next check and waits for them (tests).
+    void stopAll();
+    // stopAll(), then ends the extraction thread; nothing starts afterwards.
+    void shutdown();
+
+    // Images extracted and passes finished so far, all sessions (benchmark, tests).
+    std::int64_t extractedImages() const { return m_extracted.load(); }
+    std::int64_t finishedPasses() const { return m_passes.load(); }
+
+private:
+    struct Session {
+        std::shared_ptr<CancelToken> token;
+        std::thread thread;
+    };
+
+    void run(const PageSource& pages, ImageTagStore& tags, const CancelToken& token);
+    // Tags one page; false when cancelled midway.
+    bool tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token);
+    void tagImage(const std::string& path, ImageTagStore& tags);
+    // The format the extractor's tags are written in: a row written without
+    // objects (no usable detector) is read again once a detector can name them.
+    int tagFormat() const;
+
+    const Options m_options;
+    mutable std::mutex m_mutex;
+    std::map<std::string, Session> m_sessions;  // under m_mutex; entries are never removed
+    bool m_shutDown = false;                    // under m_mutex
+    std::atomic<std::int64_t> m_extracted{0};
+    std::atomic<std::int64_t> m_passes{0};
+    // Shared by the sessions: one image at a time. Reset by shutdown() once
+    // no session runs.
+    std::unique_ptr<BackgroundWorker> m_extraction;
+};
+
+} // namespace pallix

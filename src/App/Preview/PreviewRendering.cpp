@@ -1,0 +1,104 @@
+#include "App/Preview/PreviewRendering.h"
+
+#include <algorithm>
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+
+#include "App/SystemPaths.h"
+#include "Core/Models/IndexedItem.h"
+#include "App/Preview/FileManagerOrder.h"
+#include "App/Preview/FolderPreviewDrawing.h"
+
+namespace pallix::PreviewRendering {
+
+namespace {
+
+constexpr double kLaterSampleMaxPixel = 148;
+
+} // namespace
+
+double maxPixel(const PreviewRequest& request)
+{
+    const bool raster = request.isImage || request.rasterKind == RasterDecoding::Kind::Video
+                        || request.rasterKind == RasterDecoding::Kind::Pdf;
+    return std::min(std::max(2 * request.iconSize, 96.0), raster ? 256.0 : 304.0);
+}
+
+QStringList pickSamples(const QStringList& sortedNames)
+{
+    if (sortedNames.size() <= 3)
+        return sortedNames;
+    if (sortedNames.size() == 4)
+        return sortedNames.mid(0, 3);
+    return sortedNames.mid(2, 3);
+}
+
+QStringList sampleFiles(const QString& folder)
+{
+    // One level, hidden files left out; a folder that cannot be listed is empty.
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    QStringList names;
+    for (const QFileInfo& entry : entries) {
+        if (kinds::isImageExtension(entry.suffix().toLower().toStdString()))
+            names.append(entry.fileName());
+    }
+    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return compareFileNames(a.toStdString(), b.toStdString()) < 0;
+    });
+    QStringList paths;
+    for (const QString& name : pickSamples(names))
+        paths.append(folder + u'/' + name);
+    return paths;
+}
+
+RenderOutcome render(const PreviewRequest& request)
+{
+    const double pixels = maxPixel(request);
+    if (request.isDirectory) {
+        QList<QImage> samples;
+        QList<bool> videoFlags;
+        // Listed through a path Qt can name, which stays open for the decodes.
+        const systempaths::PathForQt folder(request.itemPath);
+        const QStringList files = folder.path().isEmpty() ? QStringList() : sampleFiles(folder.path());
+        for (const QString& file : files) {
+            const double size = samples.isEmpty() ? pixels : std::min(pixels, kLaterSampleMaxPixel);
+            QImage decoded = RasterDecoding::decodeImage(file, size);
+            if (decoded.isNull())
+                continue;
+            samples.append(decoded);
+            videoFlags.append(false);
+        }
+        QImage drawn = FolderPreviewDrawing::renderFolderPreviewStack(samples, videoFlags, request.iconSize);
+        return RenderOutcome(drawn.isNull() ? std::nullopt : std::optional<QImage>(drawn));
+    }
+    const RegularFile::Type type = RegularFile::typeOf(systempaths::bytes(request.itemPath).toStdString());
+    if (RegularFile::isSpecial(type))
+        return {std::nullopt, type};
+    const QImage picture = RasterDecoding::decode(request.rasterKind, request.itemPath, pixels);
+    if (picture.isNull())
+        return RenderOutcome();
+    // The square's side is the icon size in points, as the views draw it.
+    const int side = std::max(1, static_cast<int>(std::lround(std::clamp(request.iconSize, 1.0, 1024.0))));
+    QImage square = RasterDecoding::scaledSquare(picture, side);
+    if (request.rasterKind == RasterDecoding::Kind::Pdf)
+        square = framedPage(std::move(square));
+    return RenderOutcome(std::move(square));
+}
+
+QImage framedPage(QImage page)
+{
+    if (page.isNull())
+        return page;
+    // A white page on a white card has no edge of its own.
+    if (page.format() != QImage::Format_ARGB32_Premultiplied && page.format() != QImage::Format_RGB32)
+        page = page.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&page);
+    painter.setPen(QPen(QColor(0, 0, 0, 64), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(page.rect().adjusted(0, 0, -1, -1));
+    return page;
+}
+
+} // namespace pallix::PreviewRendering

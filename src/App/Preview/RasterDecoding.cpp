@@ -1,0 +1,143 @@
+#include "App/Preview/RasterDecoding.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+#include <QProcess>
+
+#include "App/Preview/RegularFile.h"
+#include "App/SystemPaths.h"
+
+namespace pallix::RasterDecoding {
+
+namespace {
+
+int decoderSide(double maxPixel)
+{
+    return std::max(static_cast<int>(std::ceil(std::clamp(maxPixel, 0.0, 8192.0))), 64);
+}
+
+} // namespace
+
+void setDevice(QImageReader& reader, QFile& file, const QString& path)
+{
+    // The descriptor's file has no name: the format comes from the content,
+    // and from the extension only for formats without a signature (TGA).
+    QByteArray format = QImageReader::imageFormat(&file);
+    if (format.isEmpty())
+        format = QFileInfo(path).suffix().toLower().toLatin1();
+    file.seek(0);
+    reader.setDevice(&file);
+    reader.setFormat(format);
+}
+
+QImage decodeImage(const QString& path, double maxPixel)
+{
+    QFile file;
+    if (!RegularFile::open(file, path))
+        return {};
+    QImageReader::setAllocationLimit(kAllocationLimitMiB);
+    QImageReader reader;
+    setDevice(reader, file, path);
+    reader.setAutoTransform(true);
+    const int side = decoderSide(maxPixel);
+    const QSize size = reader.size();
+    // Scaling inside the reader lets JPEG decode at a fraction of its size
+    // and SVG render at the size asked for.
+    if (size.isValid() && !size.isEmpty() && std::max(size.width(), size.height()) > side)
+        reader.setScaledSize(size.scaled(side, side, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    else if (size.isValid() && reader.format() == "svg")
+        reader.setScaledSize(size.scaled(side, side, Qt::KeepAspectRatio));
+    QImage image = reader.read();
+    if (image.isNull())
+        return {};
+    if (std::max(image.width(), image.height()) > side)
+        image = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+QString helperPath()
+{
+    const QString fromEnvironment = qEnvironmentVariable("PALLIX_THUMBNAILER");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    if (QCoreApplication::instance()) {
+        const QString folder = QCoreApplication::applicationDirPath();
+        const QString beside = folder + QStringLiteral("/pallix-thumbnailer");
+        if (QFileInfo(beside).isExecutable())
+            return beside;
+        // Where `make install` puts it: <prefix>/libexec/pallix beside <prefix>/bin.
+        const QString installed = QFileInfo(folder + QStringLiteral("/../libexec/pallix/pallix-thumbnailer")).absoluteFilePath();
+        if (QFileInfo(installed).isExecutable())
+            return installed;
+    }
+    return QStringLiteral(PALLIX_THUMBNAILER_BUILD_PATH);
+}
+
+QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel)
+{
+    // The helper checks again on its own descriptor; this spares the process.
+    if (RegularFile::typeOf(QFile::encodeName(path).toStdString()) != RegularFile::Type::Regular)
+        return {};
+    const QString mode = kind == Kind::Pdf ? QStringLiteral("pdf") : QStringLiteral("video");
+    QProcess helper;
+    helper.setProcessChannelMode(QProcess::SeparateChannels);
+    helper.setStandardErrorFile(QProcess::nullDevice());
+    helper.start(helperPath(), {mode, QString::number(decoderSide(maxPixel)), path});
+    if (!helper.waitForStarted(kHelperTimeoutMs))
+        return {};
+    helper.closeWriteChannel();
+    if (!helper.waitForFinished(kHelperTimeoutMs)) {
+        helper.kill();
+        helper.waitForFinished(1000);
+        return {};
+    }
+    if (helper.exitStatus() != QProcess::NormalExit || helper.exitCode() != 0)
+        return {};
+    // The helper's PNG is read under the same limit as any image.
+    QImageReader::setAllocationLimit(kAllocationLimitMiB);
+    QImage image;
+    image.loadFromData(helper.readAllStandardOutput(), "PNG");
+    return image;
+}
+
+QImage decode(Kind kind, const QString& path, double maxPixel)
+{
+    // The readers and the helper take a path Qt can name, whatever the name's bytes.
+    const systempaths::PathForQt readable(path);
+    if (readable.path().isEmpty())
+        return {};
+    switch (kind) {
+    case Kind::Image:
+        return decodeImage(readable.path(), maxPixel);
+    case Kind::Video:
+    case Kind::Pdf:
+        return decodeWithHelper(kind, readable.path(), maxPixel);
+    case Kind::None:
+    case Kind::Count:
+        break;
+    }
+    return {};
+}
+
+QImage scaledSquare(const QImage& image, int side)
+{
+    QImage canvas(side, side, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    const double w = std::max(image.width(), 1);
+    const double h = std::max(image.height(), 1);
+    const double scale = std::max(side / w, side / h);
+    const QSizeF drawn(std::max(w * scale, 1.0), std::max(h * scale, 1.0));
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF(QPointF((side - drawn.width()) / 2, (side - drawn.height()) / 2), drawn), image);
+    return canvas;
+}
+
+} // namespace pallix::RasterDecoding

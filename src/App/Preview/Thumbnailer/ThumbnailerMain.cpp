@@ -1,0 +1,140 @@
+// pallix-thumbnailer: decodes one PDF page or one video frame and writes it
+// as PNG to standard output. It runs as a process of its own so that a
+// decoder crash or hang on a hostile file ends this process only; the
+// application kills it after a timeout.
+//
+//   pallix-thumbnailer pdf|video <max-pixel> <path>
+//
+// Exit 0 with the PNG on stdout, 1 when nothing could be made, 2 on misuse.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <libffmpegthumbnailer/videothumbnailer.h>
+#include <poppler-qt6.h>
+
+#include "App/Preview/RegularFile.h"
+
+namespace {
+
+int writeAll(const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    std::size_t left = static_cast<std::size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, data, left);
+        if (n <= 0)
+            return 1;
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int writePng(const QImage& image)
+{
+    if (image.isNull())
+        return 1;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG"))
+        return 1;
+    return writeAll(bytes);
+}
+
+int pdfPage(const QString& path, int maxPixel)
+{
+    std::unique_ptr<Poppler::Document> document = Poppler::Document::load(path);
+    if (!document || document->isLocked() || document->numPages() < 1)
+        return 1;
+    std::unique_ptr<Poppler::Page> page = document->page(0);
+    if (!page)
+        return 1;
+    const QSizeF points = page->pageSizeF();
+    const double longer = std::max(points.width(), points.height());
+    if (longer <= 0)
+        return 1;
+    document->setRenderHint(Poppler::Document::Antialiasing);
+    document->setRenderHint(Poppler::Document::TextAntialiasing);
+    const double dpi = 72.0 * maxPixel / longer;
+    QImage image = page->renderToImage(dpi, dpi);
+    // Pages without a background are transparent; a sheet of paper is white.
+    QImage sheet(image.size(), QImage::Format_RGB32);
+    sheet.fill(Qt::white);
+    {
+        QPainter painter(&sheet);
+        painter.drawImage(0, 0, image);
+    }
+    return writePng(sheet);
+}
+
+// One frame, PNG encoded; the PNG keeps the video's length in its
+// "Thumb::Movie::Length" text. `seekTime` empty: seek by percentage.
+std::vector<uint8_t> frameAt(const std::string& path, int maxPixel, const char* seekTime, int percentage)
+{
+    std::vector<uint8_t> png;
+    try {
+        ffmpegthumbnailer::VideoThumbnailer thumbnailer(maxPixel, false, true, 8, false);
+        if (seekTime)
+            thumbnailer.setSeekTime(seekTime);
+        else
+            thumbnailer.setSeekPercentage(percentage);
+        thumbnailer.generateThumbnail(path, Png, png);
+    } catch (...) {
+        png.clear();
+    }
+    return png;
+}
+
+// The frame at the start, else one a tenth into the video. (The library
+// seeks in whole seconds, so there is no step at a fraction of one.)
+int videoFrame(const std::string& path, int maxPixel)
+{
+    std::vector<uint8_t> png = frameAt(path, maxPixel, "00:00:00", 0);
+    if (png.empty())
+        png = frameAt(path, maxPixel, nullptr, 10);
+    if (png.empty())
+        return 1;
+    return writeAll(QByteArray(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size())));
+}
+
+} // namespace
+
+// Under the sanitizer build the decoding libraries' own leaks at exit would
+// turn every answer into a failure; the process is short-lived anyway.
+extern "C" const char* __asan_default_options()
+{
+    return "detect_leaks=0";
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 4)
+        return 2;
+    // Only a regular file is decoded: the decoders would wait for ever on a
+    // pipe and read /dev/zero without end. They are handed the descriptor's
+    // own name, so a file swapped for a pipe after the check is not reached.
+    const int fd = pallix::RegularFile::openForReading(argv[3]);
+    if (fd < 0)
+        return 1;
+    const std::string file = "/proc/self/fd/" + std::to_string(fd);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QString mode = QString::fromLocal8Bit(argv[1]);
+    const int maxPixel = std::clamp(QString::fromLocal8Bit(argv[2]).toInt(), 16, 4096);
+    if (mode == QLatin1String("pdf"))
+        return pdfPage(QString::fromStdString(file), maxPixel);
+    if (mode == QLatin1String("video"))
+        return videoFrame(file, maxPixel);
+    return 2;
+}

@@ -1,0 +1,248 @@
+#include "App/ImageTags/ImageTagger.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <QImage>
+
+#include "App/ImageTags/ImageTagExtraction.h"
+#include "Core/Semantic/ImageSemanticStore.h"
+#include "App/ModelTestSupport.h"
+#include "Platform/SpecialFiles.h"
+
+using namespace std::chrono_literals;
+
+namespace pallix {
+namespace {
+
+using testing_support::TempDir;
+using testing_support::waitFor;
+
+// Tags by path; records every extraction and the thread it ran on.
+class FakeExtractor final : public ImageTagExtractor {
+public:
+    std::vector<std::string> extractImageTags(const std::string& path) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(path);
+        m_onGuiThread = m_onGuiThread || QThread::currentThread() == QCoreApplication::instance()->thread();
+        const auto found = m_tags.find(path);
+        return found == m_tags.end() ? std::vector<std::string>{} : found->second;
+    }
+    void setTags(const std::string& path, std::vector<std::string> tags)
+    {
+        std::lock_guard lock(m_mutex);
+        m_tags[path] = std::move(tags);
+    }
+    std::vector<std::string> calls() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+    bool ranOnGuiThread() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_onGuiThread;
+    }
+    bool recognisesObjects() const override { return m_objects; }
+    void setRecognisesObjects(bool objects) { m_objects = objects; }
+
+private:
+    std::atomic<bool> m_objects{true};
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::vector<std::string>> m_tags;
+    std::vector<std::string> m_calls;
+    bool m_onGuiThread = false;
+};
+
+// Image paths "/img/000.png"... served page by page; records each request.
+class FakePages {
+public:
+    explicit FakePages(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
+    explicit FakePages(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            m_paths.push_back("/img/" + std::to_string(1000 + i).substr(1) + ".png");
+    }
+    ImageTagger::PageSource source()
+    {
+        return [this](int limit, int offset) {
+            std::lock_guard lock(m_mutex);
+            m_requests.emplace_back(limit, offset);
+            const auto begin = m_paths.begin() + std::min<std::size_t>(offset, m_paths.size());
+            const auto end = m_paths.begin() + std::min<std::size_t>(offset + limit, m_paths.size());
+            return std::vector<std::string>(begin, end);
+        };
+    }
+    std::vector<std::pair<int, int>> requests() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
+    const std::vector<std::string>& paths() const { return m_paths; }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_paths;
+    std::vector<std::pair<int, int>> m_requests;
+};
+
+struct TaggerRig {
+    TempDir dir;
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<FakeExtractor> extractor = std::make_shared<FakeExtractor>();
+    std::shared_ptr<ImageSemanticStore> store = std::make_shared<ImageSemanticStore>(dir.path() / "tags.sqlite");
+    std::unique_ptr<ImageTagger> tagger;
+
+    TaggerRig()
+    {
+        EXPECT_EQ(store->bootstrap(), std::nullopt);
+        tagger = std::make_unique<ImageTagger>(ImageTagger::Options{extractor, clock, false});
+    }
+    ~TaggerRig() { tagger.reset(); }  // joins the sessions before the store goes
+
+    // The session has finished `n` passes and sleeps before the next.
+    bool passesDone(int n)
+    {
+        return waitFor([&] { return tagger->finishedPasses() >= n && clock->sleepers() >= 1; });
+    }
+};
+
+TEST(ImageTagger, OneSessionPerKeyPagesInOrderAndPausesBetweenPasses)
+{
+    TaggerRig rig;
+    FakePages pages(230);
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");  // already started: nothing
+    EXPECT_TRUE(rig.tagger->hasSession("local"));
+    EXPECT_FALSE(rig.tagger->hasSession("server"));
+    ASSERT_TRUE(rig.passesDone(1));
+    // 220, then the 10 left, then an empty page ends the pass.
+    EXPECT_EQ(pages.requests(), (std::vector<std::pair<int, int>>{{220, 0}, {220, 220}, {220, 230}}));
+    EXPECT_EQ(rig.extractor->calls().size(), 230u);
+    EXPECT_FALSE(rig.extractor->ranOnGuiThread());
+
+    // Nothing happens before the 12 s pause is over; then the pass restarts at 0.
+    rig.clock->advance(11s);
+    EXPECT_EQ(pages.requests().size(), 3u);
+    rig.clock->advance(1s);
+    ASSERT_TRUE(rig.passesDone(2));
+    EXPECT_EQ(pages.requests()[3], (std::pair<int, int>{220, 0}));
+
+    FakePages none(0);
+    rig.tagger->startIfNeeded(none.source(), rig.store, "server");  // a second key: a second session
+    ASSERT_TRUE(waitFor([&] { return rig.clock->sleepers() == 2; }));
+    EXPECT_EQ(none.requests().size(), 1u);
+}
+
+TEST(ImageTagger, APassOverPipesAndDevicesNamedLikeImagesEndsAndTagsOnlyTheRealImage)
+{
+    test::TempTree tree;
+    const test::SpecialFiles special = test::makeSpecialFiles(tree);
+    QImage red(64, 64, QImage::Format_RGB32);
+    red.fill(QColor(255, 0, 0));
+    const std::string real = tree.path("real.png");
+    ASSERT_TRUE(red.save(QString::fromStdString(real)));
+    std::vector<std::string> paths = special.all();
+    paths.push_back(real);  // after every special file: the pass must reach it
+
+    TempDir dir;
+    auto store = std::make_shared<ImageSemanticStore>(dir.path() / "tags.sqlite");
+    ASSERT_EQ(store->bootstrap(), std::nullopt);
+    auto clock = std::make_shared<FakeClock>();
+    ImageTagger tagger(ImageTagger::Options{std::make_shared<ImageTagExtraction>(nullptr, nullptr), clock, false});
+    tagger.startIfNeeded([paths](int, int offset) { return offset == 0 ? paths : std::vector<std::string>{}; },
+                         store, "local");
+    ASSERT_TRUE(waitFor([&] { return tagger.finishedPasses() >= 1 && clock->sleepers() >= 1; }));
+    EXPECT_EQ(tagger.extractedImages(), static_cast<std::int64_t>(paths.size()));
+    EXPECT_EQ(store->searchPaths({{"红色"}}, 50), std::vector<std::string>{real});
+    tagger.shutdown();
+}
+
+TEST(ImageTagger, ReindexRuleDecidesWhatIsExtractedAndWritten)
+{
+    TaggerRig rig;
+    FakePages pages(4);
+    const auto& p = pages.paths();
+    ASSERT_EQ(rig.store->upsert(p[0], {"cat", "猫", "ocr:sale"}, 1), std::nullopt);  // done: skipped
+    ASSERT_EQ(rig.store->upsert(p[1], {"cat", "猫"}, 1), std::nullopt);               // no text: again
+    rig.extractor->setTags(p[1], {"red", "cat"});
+    rig.extractor->setTags(p[2], {"ocr:hello", "blue"});
+    // p[3] yields nothing.
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    EXPECT_EQ(rig.extractor->calls(), (std::vector<std::string>{p[1], p[2], p[3]}));
+    EXPECT_EQ(rig.store->storedTags(p[0]), "cat 猫 ocr:sale");
+    EXPECT_EQ(rig.store->storedTags(p[1]), "cat 猫 red");
+    EXPECT_EQ(rig.store->storedTags(p[2]), "ocr:hello blue");
+    EXPECT_EQ(rig.store->storedTags(p[3]), "");
+
+    // The next pass looks at the images without recognised text again.
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(2));
+    EXPECT_EQ(rig.extractor->calls().size(), 5u);
+    EXPECT_EQ(rig.store->storedTags(p[1]), "cat 猫 red");
+    EXPECT_EQ(rig.store->storedTags(p[3]), "");
+}
+
+// Tags written while no detector could name objects are read again once
+// one can, and only once; meanwhile they are not read again on every pass.
+TEST(ImageTagger, ImagesTaggedWithoutObjectsAreReadAgainOnceADetectorCanNameThem)
+{
+    TaggerRig rig;
+    FakePages pages(1);
+    const std::string& photo = pages.paths()[0];
+    rig.extractor->setTags(photo, {"ocr:menu", "red"});
+    rig.extractor->setRecognisesObjects(false);
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(2));
+    EXPECT_EQ(rig.extractor->calls().size(), 1u);
+
+    rig.extractor->setTags(photo, {"cat", "猫"});
+    rig.extractor->setRecognisesObjects(true);
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(3));
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(4));
+    EXPECT_EQ(rig.extractor->calls().size(), 2u);
+    EXPECT_EQ(rig.store->storedTags(photo), "ocr:menu red cat 猫");
+}
+
+TEST(ImageTagger, ImagesTheSystemInstalledAreNeitherReadNorWritten)
+{
+    TaggerRig rig;
+    FakePages pages({"/boot/grub/splash.png", "/home/u/.local/share/icons/hicolor/app.png", "/home/u/照片/猫.jpg",
+                     "/opt/app/logo.png", "/usr/share/icons/Adwaita/red.png", "/usr2/photo.png",
+                     "/var/lib/shot.png"});
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    EXPECT_EQ(rig.extractor->calls(), (std::vector<std::string>{"/home/u/照片/猫.jpg", "/usr2/photo.png"}));
+    EXPECT_FALSE(rig.store->hasTags("/usr/share/icons/Adwaita/red.png"));
+    EXPECT_TRUE(rig.store->hasTags("/usr2/photo.png"));
+}
+
+TEST(ImageTagger, StoppingEndsASleepingSessionAndAStartedKeyNeverRunsAgain)
+{
+    TaggerRig rig;
+    FakePages pages(3);
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    rig.tagger->stopAll();  // returns: the pause ends on the cancel, not on the clock
+    EXPECT_EQ(rig.clock->sleepers(), 0);
+    const std::size_t requests = pages.requests().size();
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    EXPECT_EQ(pages.requests().size(), requests);
+    EXPECT_TRUE(rig.tagger->hasSession("local"));
+}
+
+} // namespace
+} // namespace pallix

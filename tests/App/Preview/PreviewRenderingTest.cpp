@@ -1,0 +1,108 @@
+#include "App/Preview/PreviewRendering.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <gtest/gtest.h>
+
+#include "QtPrinters.h"
+
+#include "App/Preview/FolderPreviewDrawing.h"
+#include "Platform/TempTree.h"
+
+namespace pallix {
+namespace {
+
+PreviewRequest request(double iconSize, bool folder, RasterDecoding::Kind kind, bool image)
+{
+    PreviewRequest r;
+    r.iconSize = iconSize;
+    r.isDirectory = folder;
+    r.rasterKind = kind;
+    r.isImage = image;
+    return r;
+}
+
+TEST(PreviewRendering, PixelSizeIsTwiceTheIconWithinItsBounds)
+{
+    using K = RasterDecoding::Kind;
+    EXPECT_EQ(PreviewRendering::maxPixel(request(24, false, K::Image, true)), 96);
+    EXPECT_EQ(PreviewRendering::maxPixel(request(100, false, K::Image, true)), 200);
+    EXPECT_EQ(PreviewRendering::maxPixel(request(200, false, K::Image, true)), 256);
+    EXPECT_EQ(PreviewRendering::maxPixel(request(200, false, K::Video, false)), 256);
+    EXPECT_EQ(PreviewRendering::maxPixel(request(200, false, K::Pdf, false)), 256);
+    EXPECT_EQ(PreviewRendering::maxPixel(request(200, true, K::None, false)), 304);
+    EXPECT_EQ(FolderPreviewDrawing::canvasSide(30), 96);
+    EXPECT_EQ(FolderPreviewDrawing::canvasSide(80), 160);
+    EXPECT_EQ(FolderPreviewDrawing::canvasSide(150), 224);
+}
+
+// A white page on a white card reads as a page by its thin grey frame; the
+// page inside stays as drawn.
+TEST(PreviewRendering, APdfPageGetsAThinFrame)
+{
+    test::TempTree tree;
+    const QString path = QString::fromStdString(tree.path("blank.pdf"));
+    {
+        QPdfWriter pdf(path);
+        QPainter(&pdf).fillRect(QRect(0, 0, pdf.width(), pdf.height()), Qt::white);
+    }
+    PreviewRequest pdf = request(80, false, RasterDecoding::Kind::Pdf, false);
+    pdf.itemPath = path;
+    const auto page = PreviewRendering::render(pdf).picture;
+    ASSERT_TRUE(page.has_value());
+    ASSERT_EQ(page->size(), QSize(80, 80));
+    const auto grey = [](const QColor& c) { return c.red() < 235 && c.red() > 120 && c.red() == c.blue(); };
+    for (const QPoint edge : {QPoint(0, 40), QPoint(79, 40), QPoint(40, 0), QPoint(40, 79)})
+        EXPECT_TRUE(grey(page->pixelColor(edge))) << edge.x() << "," << edge.y();
+    EXPECT_EQ(page->pixelColor(1, 40), QColor(Qt::white));
+    EXPECT_EQ(page->pixelColor(40, 40), QColor(Qt::white));
+
+    // A picture in a palette format is framed too, not left as it was.
+    QImage indexed(6, 6, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgb(255, 255, 255)});
+    indexed.fill(0);
+    const QImage framed = PreviewRendering::framedPage(indexed);
+    EXPECT_TRUE(grey(framed.pixelColor(0, 0)));
+    EXPECT_EQ(framed.pixelColor(3, 3), QColor(Qt::white));
+}
+
+TEST(PreviewRendering, SamplesAreAllOfThreeTheFirstThreeOfFourOtherwiseTheThirdToFifth)
+{
+    const QStringList seven{"1", "2", "3", "4", "5", "6", "7"};
+    EXPECT_EQ(PreviewRendering::pickSamples({}), QStringList{});
+    EXPECT_EQ(PreviewRendering::pickSamples(seven.mid(0, 2)), (QStringList{"1", "2"}));
+    EXPECT_EQ(PreviewRendering::pickSamples(seven.mid(0, 3)), (QStringList{"1", "2", "3"}));
+    EXPECT_EQ(PreviewRendering::pickSamples(seven.mid(0, 4)), (QStringList{"1", "2", "3"}));
+    EXPECT_EQ(PreviewRendering::pickSamples(seven.mid(0, 5)), (QStringList{"3", "4", "5"}));
+    EXPECT_EQ(PreviewRendering::pickSamples(seven), (QStringList{"3", "4", "5"}));
+}
+
+TEST(PreviewRendering, SampleFilesAreVisibleImagesOfTheFolderItselfInNameOrder)
+{
+    test::TempTree tree;
+    for (const char* name : {"img10.png", "img2.JPG", ".hidden.png", "notes.txt", "clip.mp4", "img1.png", "img3.png"})
+        tree.file(name, "x");
+    tree.file("sub/img0.png", "x");
+    const QString root = QString::fromStdString(tree.root());
+    // Four images: the first three in name order.
+    EXPECT_EQ(PreviewRendering::sampleFiles(root),
+              (QStringList{root + "/img1.png", root + "/img2.JPG", root + "/img3.png"}));
+    tree.file("img20.png", "x");
+    EXPECT_EQ(PreviewRendering::sampleFiles(root),
+              (QStringList{root + "/img3.png", root + "/img10.png", root + "/img20.png"}));
+}
+
+TEST(PreviewRendering, AFolderWithoutDecodableSamplesGetsNoPicture)
+{
+    test::TempTree tree;
+    tree.file("broken.png", "not an image");
+    PreviewRequest r = request(80, true, RasterDecoding::Kind::None, false);
+    r.itemPath = QString::fromStdString(tree.root());
+    EXPECT_FALSE(PreviewRendering::render(r).picture);
+    EXPECT_TRUE(FolderPreviewDrawing::renderFolderPreviewStack({}, {}, 80).isNull());
+}
+
+} // namespace
+} // namespace pallix

@@ -1,0 +1,202 @@
+#include "App/Preview/RasterDecoding.h"
+
+#include <cstdlib>
+
+#include <QBuffer>
+#include <QFile>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include "Platform/SpecialFiles.h"
+#include "Platform/TempTree.h"
+
+namespace pallix {
+namespace {
+
+using RasterDecoding::Kind;
+
+// A JPEG whose pixels lie on their side, with the EXIF orientation 6
+// ("turn 90° clockwise to show"): left half red, right half blue.
+QByteArray sidewaysJpeg()
+{
+    QImage image(80, 40, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QPainter(&image).fillRect(0, 0, 40, 40, Qt::red);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    const QByteArray tiff = QByteArray::fromHex("4d4d002a00000008"     // big-endian TIFF, IFD at 8
+                                                "0001"                 // one entry
+                                                "011200030000000100060000"  // orientation = 6
+                                                "00000000");           // no next IFD
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray app1 = QByteArray::fromHex("ffe1");
+    const int length = payload.size() + 2;
+    app1.append(char(length >> 8)).append(char(length & 0xff)).append(payload);
+    return jpeg.left(2) + app1 + jpeg.mid(2);
+}
+
+void write(const std::string& path, const QByteArray& bytes)
+{
+    QFile out(QString::fromStdString(path));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+}
+
+bool reddish(const QColor& c) { return c.red() > 180 && c.blue() < 90; }
+bool bluish(const QColor& c) { return c.blue() > 150 && c.red() < 90; }
+
+TEST(RasterDecoding, AJpegIsTurnedUprightByItsOrientation)
+{
+    test::TempTree tree;
+    const std::string path = tree.path("sideways.jpg");
+    write(path, sidewaysJpeg());
+    const QImage image = RasterDecoding::decodeImage(QString::fromStdString(path), 96);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), QSize(40, 80));  // portrait once turned
+    EXPECT_TRUE(reddish(image.pixelColor(20, 10)));  // the left half went to the top
+    EXPECT_TRUE(bluish(image.pixelColor(20, 70)));
+}
+
+TEST(RasterDecoding, ImagesAreScaledToTheLargerSideAndNeverBelow64)
+{
+    test::TempTree tree;
+    QImage big(1000, 500, QImage::Format_RGB32);
+    big.fill(Qt::green);
+    ASSERT_TRUE(big.save(QString::fromStdString(tree.path("big.png"))));
+    EXPECT_EQ(RasterDecoding::decodeImage(QString::fromStdString(tree.path("big.png")), 200.2).size(), QSize(201, 100));
+    EXPECT_EQ(RasterDecoding::decodeImage(QString::fromStdString(tree.path("big.png")), 10).size(), QSize(64, 32));
+    EXPECT_TRUE(RasterDecoding::decodeImage(QString::fromStdString(tree.file("junk.png", "no image")), 96).isNull());
+}
+
+TEST(RasterDecoding, AnSvgIsDrawnAtTheSizeAskedFor)
+{
+    test::TempTree tree;
+    const std::string svg = tree.file("shape.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='20' height='10'>"
+                                                   "<rect width='20' height='10' fill='#f00'/></svg>");
+    const QImage image = RasterDecoding::decodeImage(QString::fromStdString(svg), 128);
+    EXPECT_EQ(image.size(), QSize(128, 64));  // drawn large, not a small bitmap blown up
+    EXPECT_TRUE(reddish(image.pixelColor(64, 32)));
+}
+
+TEST(RasterDecoding, AnImageTooLargeToDecodeIsRefusedNotAllocated)
+{
+    test::TempTree tree;
+    QImage small(4, 4, QImage::Format_RGB32);
+    small.fill(Qt::white);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    small.save(&buffer, "PNG");
+    // Claim 30,000 × 30,000 in the header (and fix its checksum): 3.6 GB to decode.
+    png.replace(16, 8, QByteArray::fromHex("0000753000007530"));
+    const quint32 crc = [&] {
+        quint32 c = 0xffffffffu;
+        for (char byte : png.mid(12, 17)) {
+            c ^= static_cast<quint8>(byte);
+            for (int k = 0; k < 8; ++k)
+                c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+        }
+        return ~c;
+    }();
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = char((crc >> (24 - 8 * i)) & 0xff);
+    write(tree.path("bomb.png"), png);
+    EXPECT_TRUE(RasterDecoding::decodeImage(QString::fromStdString(tree.path("bomb.png")), 256).isNull());
+}
+
+TEST(RasterDecoding, SpecialFilesAreRefusedAtOnceHereAndInTheHelper)
+{
+    test::TempTree tree;
+    const test::SpecialFiles special = test::makeSpecialFiles(tree);
+    for (const std::string& path : special.all()) {
+        for (Kind kind : {Kind::Image, Kind::Pdf, Kind::Video}) {
+            SCOPED_TRACE(path + " as kind " + std::to_string(int(kind)));
+            auto decoded = std::make_shared<bool>(true);
+            ASSERT_TRUE(test::returnsWithin([decoded, kind, path = QString::fromStdString(path)] {
+                *decoded = !RasterDecoding::decode(kind, path, 200).isNull();
+            }));
+            EXPECT_FALSE(*decoded);
+        }
+    }
+    // The helper checks on its own: started on a pipe or a device it ends
+    // with "nothing made" at once instead of waiting to be killed.
+    const struct {
+        const char* mode;
+        std::string path;
+    } direct[] = {{"pdf", special.pipes[1]}, {"video", special.pipes[4]}, {"video", special.devices[0]}};
+    for (const auto& d : direct) {
+        SCOPED_TRACE(d.path);
+        QProcess helper;
+        helper.start(RasterDecoding::helperPath(), {d.mode, "200", QString::fromStdString(d.path)});
+        ASSERT_TRUE(helper.waitForFinished(5000));
+        EXPECT_EQ(helper.exitCode(), 1);
+        EXPECT_TRUE(helper.readAllStandardOutput().isEmpty());
+    }
+    // A regular file is read by its content, whatever its name says.
+    QImage png(30, 20, QImage::Format_RGB32);
+    png.fill(Qt::red);
+    ASSERT_TRUE(png.save(QString::fromStdString(tree.path("really-a-png.jpg")), "PNG"));
+    EXPECT_EQ(RasterDecoding::decodeImage(QString::fromStdString(tree.path("really-a-png.jpg")), 64).size(),
+              QSize(30, 20));
+}
+
+TEST(RasterDecoding, APdfGivesItsFirstPageThroughTheHelper)
+{
+    test::TempTree tree;
+    const QString path = QString::fromStdString(tree.path("doc.pdf"));
+    {
+        QPdfWriter pdf(path);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        QPainter p(&pdf);
+        p.fillRect(QRect(0, 0, pdf.width(), pdf.height() / 2), Qt::red);
+        pdf.newPage();
+        p.fillRect(QRect(0, 0, pdf.width(), pdf.height()), Qt::blue);
+    }
+    const QImage page = RasterDecoding::decode(Kind::Pdf, path, 200);
+    ASSERT_FALSE(page.isNull()) << RasterDecoding::helperPath().toStdString();
+    EXPECT_EQ(std::max(page.width(), page.height()), 200);
+    EXPECT_LT(page.width(), page.height());                         // A4 stands upright
+    EXPECT_TRUE(reddish(page.pixelColor(page.width() / 2, page.height() / 5)));  // page one, not two
+    EXPECT_EQ(page.pixelColor(page.width() / 2, page.height() * 4 / 5), QColor(Qt::white));
+    EXPECT_TRUE(RasterDecoding::decode(Kind::Pdf, QString::fromStdString(tree.file("fake.pdf", "%PDF-junk")), 200).isNull());
+}
+
+TEST(RasterDecoding, AVideoGivesAFrameAndItsLengthThroughTheHelper)
+{
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    if (ffmpeg.isEmpty())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    test::TempTree tree;
+    const QString path = QString::fromStdString(tree.path("clip.mp4"));
+    QProcess make;
+    make.start(ffmpeg, {"-v", "error", "-f", "lavfi", "-i", "color=c=blue:s=160x90:d=2", "-pix_fmt", "yuv420p",
+                        "-c:v", "libx264", path});
+    ASSERT_TRUE(make.waitForFinished(60000));
+    ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
+    const QImage frame = RasterDecoding::decode(Kind::Video, path, 128);
+    ASSERT_FALSE(frame.isNull());
+    EXPECT_EQ(frame.width(), 128);
+    EXPECT_TRUE(bluish(frame.pixelColor(64, frame.height() / 2)));
+    EXPECT_EQ(frame.text("Thumb::Movie::Length"), "2");
+    EXPECT_TRUE(RasterDecoding::decode(Kind::Video, QString::fromStdString(tree.file("bad.mp4", "nope")), 128).isNull());
+}
+
+TEST(RasterDecoding, ASquareIsFilledAndTheLongerSideCropped)
+{
+    QImage wide(200, 100, QImage::Format_RGB32);
+    wide.fill(Qt::blue);
+    QPainter(&wide).fillRect(0, 0, 50, 100, Qt::red);  // the left quarter is cropped away
+    const QImage square = RasterDecoding::scaledSquare(wide, 64);
+    EXPECT_EQ(square.size(), QSize(64, 64));
+    EXPECT_TRUE(bluish(square.pixelColor(2, 32)));
+    EXPECT_TRUE(bluish(square.pixelColor(62, 32)));
+}
+
+} // namespace
+} // namespace pallix
