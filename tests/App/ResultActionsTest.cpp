@@ -349,9 +349,9 @@ TEST_F(ResultActionsTest, ScopeToAFileScopesToItsFolder)
 {
     const IndexedItem a = make("sub/a.txt");
     actions().scopeToItem(a);
-    EXPECT_EQ(model().searchSession().scopedPath().toStdString(), tree.str() + "/sub");
+    EXPECT_EQ(model().searchSession().constraints().scopedPath().toStdString(), tree.str() + "/sub");
     actions().scopeToItem(folder("other"));
-    EXPECT_EQ(model().searchSession().scopedPath().toStdString(), tree.str() + "/other");
+    EXPECT_EQ(model().searchSession().constraints().scopedPath().toStdString(), tree.str() + "/other");
 }
 
 } // namespace

@@ -67,18 +67,13 @@ QString searchedText(const QString& text)
 
 SearchQuery SearchSession::currentQuerySnapshot() const
 {
-    SearchQuery query = m_parser.parse(searchedText(m_searchText).toStdString(), m_contentFilters, m_caseSensitive,
-                                       m_matchMode, m_sortField, m_sortAscending,
+    SearchQuery query = m_parser.parse(searchedText(m_searchText).toStdString(), m_constraints->contentFilters(),
+                                       m_constraints->caseSensitive(), m_constraints->matchMode(),
+                                       m_constraints->sortField(), m_constraints->sortAscending(),
                                        settings().excludeSystemJunkFromIndex);
-    if (!m_scopedPath.isEmpty())
-        query.pathFilter = m_scopedPath.toStdString();
+    if (!m_constraints->scopedPath().isEmpty())
+        query.pathFilter = m_constraints->scopedPath().toStdString();
     return query;
-}
-
-bool SearchSession::hasSearchIntent(const SearchQuery& query)
-{
-    // The store decides it, for its own searches as for the window's.
-    return IndexStore::hasSearchIntent(query);
 }
 
 bool SearchSession::canNarrow(const SearchQuery& query, const ItemList& shown, const std::optional<SearchQuery>& shownQuery)
@@ -204,7 +199,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
         setSearchingHint(refreshSearchHint());
     }
 
-    if (!hasSearchIntent(request.query)) {
+    if (!IndexStore::hasSearchIntent(request.query)) {
         setImageFuzzyResults({});
         setSkuRelatedResults({});
         setServerResults({});
@@ -216,7 +211,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
     }
     if (!request.runImageStage)
         setImageFuzzyResults({});
-    if (!shouldRunSKURelated(request.query))
+    if (!SkuRelatedSearch::isWanted(request.query, settings()))
         setSkuRelatedResults({});
 
     const qsizetype shown = m_results.size();
@@ -265,7 +260,7 @@ QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_pt
     QSet<QString> localPaths;
     if (!request.includeLocal) {
         if (isCurrent(request.generation)) {
-            recordSearchHistoryIfNeeded(QString::fromStdString(request.query.rawText));
+            m_history->recordIfNeeded(QString::fromStdString(request.query.rawText));
             clearProgress(request);
         }
     } else if (typing) {
@@ -307,7 +302,7 @@ void SearchSession::afterLocalAnswer(const SearchRequest& request, ItemList answ
     applySearchResults(answer, request.query, completeness);
     scheduleSKURelatedIfNeeded(request.query, request.generation, answer);
     if (recordHistory) {
-        recordSearchHistoryIfNeeded(QString::fromStdString(request.query.rawText));
+        m_history->recordIfNeeded(QString::fromStdString(request.query.rawText));
         clearProgress(request);
     }
 }
@@ -447,31 +442,9 @@ QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int lim
     co_return ImageFuzzySearch::finish(std::move(items), excludingPaths, query.sortField, query.ascending, plan.cap);
 }
 
-bool SearchSession::shouldRunSKURelated(const SearchQuery& query) const
-{
-    if (!settings().includeLocalInSearch || query.useRegularExpression || query.wildcardPattern || query.pathFilter
-        || query.extensionFilter || query.typeFilter
-        || query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}
-        || query.nameWords.size() != 1)
-        return false;
-    // The word as typed: the tokens are cut at "-" and "_", which a code may hold.
-    const QString token = QString::fromStdString(query.nameWords.front()).trimmed();
-    if (text::graphemeCount(token.toStdString()) < 4)
-        return false;
-    bool hasDigit = false;
-    for (const char32_t c : token.toUcs4()) {
-        if (c == U'-' || c == U'_')
-            continue;
-        if (!text::isLetterMarkOrNumber(c))
-            return false;
-        hasDigit = hasDigit || QChar::category(c) == QChar::Number_DecimalDigit;
-    }
-    return hasDigit;
-}
-
 void SearchSession::scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits)
 {
-    if (shouldRunSKURelated(query))
+    if (SkuRelatedSearch::isWanted(query, settings()))
         m_skuRelated->schedule(baseHits, generation);
 }
 

@@ -303,7 +303,7 @@ TEST_F(WarmupTest, NoWarmUpWhereNoOrderingApplies)
         big.append(folderAt("/d/f" + std::to_string(i)));
     publish(big);
     publish({fileItem("/d/a.txt"), fileItem("/d/b.txt")});
-    model().searchSession().updateSort(SearchSortField::Size);
+    model().searchSession().constraints().updateSort(SearchSortField::Size);
     publish({folderAt("/d/b"), folderAt("/d/a")});
     EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"b", "a"}));
     ASSERT_TRUE(h.runOut());

@@ -56,7 +56,7 @@ struct InlineRenameTest : testing::Test {
 
 TEST_F(InlineRenameTest, FieldSitsOverTheNameInListAndGrid)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     ResultsListView* list = area->listView();
     EXPECT_EQ(list->renameField(), nullptr);
     beginRename("/r/a3.tar.gz", "a3.tar.gz");
@@ -67,7 +67,7 @@ TEST_F(InlineRenameTest, FieldSitsOverTheNameInListAndGrid)
     EXPECT_EQ(field->text(), "a3.tar.gz");
     EXPECT_EQ(field->selectedText(), "a3.tar.gz");  // the whole name, extension included
 
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::Grid);
     ResultsGridView* grid = area->gridView();
     // Leaving the list ended that editing; the grid shows its own field.
     EXPECT_EQ(list->renameField(), nullptr);
@@ -84,7 +84,7 @@ TEST_F(InlineRenameTest, FieldSitsOverTheNameInListAndGrid)
 
 TEST_F(InlineRenameTest, TypingReachesTheModelAndRepublishingKeepsTheCaret)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     beginRename("/r/a1.tar.gz", "a1.tar.gz");
     InlineRenameField* field = focusedField(area->listView());
     ASSERT_NE(field, nullptr);
@@ -101,7 +101,7 @@ TEST_F(InlineRenameTest, TypingReachesTheModelAndRepublishingKeepsTheCaret)
 
 TEST_F(InlineRenameTest, ReturnCommitsEscapeCancelsFocusLossEnds)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     QSignalSpy commit(area, &ResultsArea::commitInlineRenameRequested);
     QSignalSpy cancel(area, &ResultsArea::cancelInlineRenameRequested);
     QSignalSpy ended(area, &ResultsArea::inlineRenameEditingEnded);
@@ -132,7 +132,7 @@ TEST_F(InlineRenameTest, ReturnCommitsEscapeCancelsFocusLossEnds)
 // taking the focus did not end (and so commit again) the editing.
 TEST_F(InlineRenameTest, EscapeAfterTheConflictBoxCancelsTheRename)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     WidgetDesktop desktop;
     QSignalSpy commit(area, &ResultsArea::commitInlineRenameRequested);
     QSignalSpy cancel(area, &ResultsArea::cancelInlineRenameRequested);
@@ -162,7 +162,7 @@ TEST_F(InlineRenameTest, EscapeAfterTheConflictBoxCancelsTheRename)
 
 TEST_F(InlineRenameTest, AnOwnerThatEndsTheRenameOnCommitGetsOneEnding)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::Grid);
     QSignalSpy ended(area, &ResultsArea::inlineRenameEditingEnded);
     QObject::connect(area, &ResultsArea::commitInlineRenameRequested, &f.model(),
                      [this] { f.model().searchSession().setInlineRenameTargetID(QString()); });

@@ -102,7 +102,7 @@ protected:
             if (button->toolTip() == tip)
                 QTest::mouseClick(button, Qt::LeftButton);
         }
-        ASSERT_EQ(h.model->searchSession().displayMode(), mode);
+        ASSERT_EQ(h.model->searchSession().constraints().displayMode(), mode);
     }
     // A click on the name of the row or card of the path, where the user aims.
     void clickResult(const QString& path)
@@ -322,14 +322,14 @@ TEST_F(SearchViewTest, TheGridRenameFieldIsNeverSmallerThan12Pixels)
     clickDisplayMode(ResultDisplayMode::Grid);
     for (int i = 0; i < 4; ++i)
         QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
-    ASSERT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 0.7);  // where 15 px would scale to 10.5
+    ASSERT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 0.7);  // where 15 px would scale to 10.5
     clickResult(resultPath(0));
     InlineRenameField* rename = renameSelectedByShortcut();
     ASSERT_NE(rename, nullptr);
     EXPECT_EQ(rename->font().pixelSize(), 12);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(rename, Qt::Key_Equal, Qt::ControlModifier);
-    ASSERT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.9);
+    ASSERT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 1.9);
     EXPECT_NEAR(rename->font().pixelSize(), 15 * 1.9, 0.5);  // and it follows the zoom above the floor
 }
 
@@ -337,15 +337,15 @@ TEST_F(SearchViewTest, ZoomShortcutsStayWithinTheirRange)
 {
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Equal, Qt::ControlModifier);
-    EXPECT_NEAR(h.model->searchSession().gridZoom(), 1.12, 1e-9);
+    EXPECT_NEAR(h.model->searchSession().constraints().gridZoom(), 1.12, 1e-9);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(field, Qt::Key_Equal, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.9);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 1.9);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 0.7);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 0.7);
     QTest::keyClick(field, Qt::Key_0, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.0);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 1.0);
     EXPECT_TRUE(field->text().isEmpty());  // the keys typed nothing
 }
 
@@ -462,7 +462,7 @@ TEST_F(SearchViewTest, TheFilterToggleSlidesThePanelAndTheSummaryTakesItsPlace)
             toggle = button;
     }
     ASSERT_NE(toggle, nullptr);
-    h.model->searchSession().updateContentFilter(SearchContentFilter::Images);
+    h.model->searchSession().constraints().updateContentFilter(SearchContentFilter::Images);
     EXPECT_TRUE(view->filterPanel()->isHidden());
     EXPECT_FALSE(view->filterSummary()->isHidden());
 
