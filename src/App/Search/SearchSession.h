@@ -38,6 +38,7 @@
 #include "App/Search/FolderOrdering.h"
 #include "App/Search/SearchConstraints.h"
 #include "App/Search/SearchHistory.h"
+#include "App/Search/ShownList.h"
 #include "App/Search/SearchBudgets.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchEngine.h"
@@ -50,9 +51,6 @@ class IndexStore;
 class PreviewController;
 class ServerSearchStage;
 class SkuRelatedSearch;
-
-// A published result list; implicitly shared, so handing it to views is cheap.
-using ItemList = QList<IndexedItem>;
 
 // Whether a published local list is the whole answer to its query (within the
 // limit) or only a first one: a typing answer, a fast preview, a capped scan.
@@ -169,7 +167,6 @@ public:
     // The shown list (local, against lastDisplayedQuery) can be filtered in
     // memory for `query`: a longer text in a mode where that only narrows.
     bool canNarrowImmediately(const SearchQuery& query) const;
-    static bool canNarrow(const SearchQuery& query, const ItemList& shown, const std::optional<SearchQuery>& shownQuery);
     // `query` is the shown one with characters deleted at the end.
     bool canBroadenWithFastPreview(const SearchQuery& query) const;
 
@@ -184,12 +181,9 @@ public:
     // Publishing local results: the only way a local list reaches `results`.
     void applySearchResults(ItemList items, const SearchQuery& query,
                             ListCompleteness completeness = ListCompleteness::Complete);
-    // Count, "|", and the first 180 paths joined by U+001E.
-    static QString resultSignature(const ItemList& items);
     // Folders reordered by what they hold, from the cached folder hints; starts
     // the warm-up of the missing hints.
     ItemList applyFolderAwareFolderOrderingIfNeeded(const ItemList& items, const SearchQuery& query);
-    int folderCategory(const IndexedItem& item) const;
     const FolderHintCache& folderHintCache() const { return m_folderHintCache; }
 
     // A chip's click: the text becomes the search text and is searched for at once.

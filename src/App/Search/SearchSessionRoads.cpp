@@ -41,16 +41,6 @@ QSet<QString> pathsOf(const ItemList& items)
     return out;
 }
 
-// Every field but the text and its tokens.
-bool sameConstraints(const SearchQuery& a, const SearchQuery& b)
-{
-    return a.contentFilters == b.contentFilters && a.caseSensitive == b.caseSensitive && a.matchMode == b.matchMode
-           && a.sortField == b.sortField && a.ascending == b.ascending && a.pathFilter == b.pathFilter
-           && a.extensionFilter == b.extensionFilter && a.typeFilter == b.typeFilter
-           && a.modifiedAfter == b.modifiedAfter && a.useRegularExpression == b.useRegularExpression
-           && a.wildcardPattern == b.wildcardPattern && a.excludeSystemJunk == b.excludeSystemJunk;
-}
-
 // The text a search reads: cut to its first kMaxSearchTextLength units,
 // never inside a surrogate pair.
 QString searchedText(const QString& text)
@@ -76,23 +66,9 @@ SearchQuery SearchSession::currentQuerySnapshot() const
     return query;
 }
 
-bool SearchSession::canNarrow(const SearchQuery& query, const ItemList& shown, const std::optional<SearchQuery>& shownQuery)
-{
-    if (shown.isEmpty() || !shownQuery)
-        return false;
-    const std::string& previous = shownQuery->rawText;
-    if (previous.empty() || query.rawText.empty() || !query.rawText.starts_with(previous))
-        return false;
-    // A longer text only narrows where every hit of it was a hit of the shorter
-    // one: an exact or suffix match, or a pattern, can match other names.
-    const bool narrowingMode = query.matchMode == SearchMatchMode::Contains
-                               || query.matchMode == SearchMatchMode::Prefix;
-    return narrowingMode && !query.useRegularExpression && sameConstraints(query, *shownQuery);
-}
-
 bool SearchSession::canNarrowImmediately(const SearchQuery& query) const
 {
-    return canNarrow(query, m_results, m_lastDisplayedQuery);
+    return ShownList::canNarrow(query, m_results, m_lastDisplayedQuery);
 }
 
 bool SearchSession::canBroadenWithFastPreview(const SearchQuery& query) const
@@ -101,7 +77,7 @@ bool SearchSession::canBroadenWithFastPreview(const SearchQuery& query) const
         return false;
     const std::string& previous = m_lastDisplayedQuery->rawText;
     return !previous.empty() && !query.rawText.empty() && query.rawText.size() < previous.size()
-           && previous.starts_with(query.rawText) && sameConstraints(query, *m_lastDisplayedQuery);
+           && previous.starts_with(query.rawText) && ShownList::sameConstraints(query, *m_lastDisplayedQuery);
 }
 
 QString SearchSession::refreshSearchHint() const

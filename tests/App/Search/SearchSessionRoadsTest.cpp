@@ -268,12 +268,12 @@ TEST(SearchNarrowing, BroadeningAndNarrowingRules)
     const ItemList shown{fileItem("/data/alpha.txt")};
     SearchQuery previous = query("alpha");
     SearchQuery longer = query("alpha b");
-    EXPECT_TRUE(SearchSession::canNarrow(longer, shown, previous));
+    EXPECT_TRUE(ShownList::canNarrow(longer, shown, previous));
     longer.ascending = false;
-    EXPECT_FALSE(SearchSession::canNarrow(longer, shown, previous)) << "only the sort direction changed";
-    EXPECT_FALSE(SearchSession::canNarrow(query("alpha b"), shown, std::nullopt));
+    EXPECT_FALSE(ShownList::canNarrow(longer, shown, previous)) << "only the sort direction changed";
+    EXPECT_FALSE(ShownList::canNarrow(query("alpha b"), shown, std::nullopt));
     previous.rawText.clear();
-    EXPECT_FALSE(SearchSession::canNarrow(query("alpha b"), shown, previous));
+    EXPECT_FALSE(ShownList::canNarrow(query("alpha b"), shown, previous));
 }
 
 TEST(SearchNarrowing, DeletingACharacterShowsTheFastPreviewFirst)
