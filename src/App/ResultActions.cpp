@@ -81,21 +81,21 @@ void ResultActions::beginInlineRename(const IndexedItem& item)
         return;
     }
     const QString path = QString::fromStdString(item.path());
-    m_session.setInlineRenameTargetID(path);
+    m_session.inlineRename().setTargetID(path);
     // The stored name, not its display form: a name left as it was keeps its bytes.
-    m_session.setInlineRenameDraft(QString::fromStdString(item.name()));
+    m_session.inlineRename().setDraft(QString::fromStdString(item.name()));
     m_session.setSelectedItemID(path);
 }
 
 void ResultActions::commitInlineRename()
 {
-    const QString target = m_session.inlineRenameTargetID();
+    const QString target = m_session.inlineRename().targetID();
     if (target.isEmpty())
         return;
     const std::string source = target.toStdString();
     const FileActionHandler::PathResult renamed =
         systempaths::exists(source)
-            ? FileActionHandler::performRename(source, m_session.inlineRenameDraft().trimmed())
+            ? FileActionHandler::performRename(source, m_session.inlineRename().draft().trimmed())
             : FileActionHandler::PathResult(Unexpected(FileActionError::fileMissing()));
     if (renamed) {
         closeInlineRename();
@@ -119,8 +119,8 @@ void ResultActions::cancelInlineRename()
 
 void ResultActions::closeInlineRename()
 {
-    m_session.setInlineRenameTargetID({});
-    m_session.setInlineRenameDraft({});
+    m_session.inlineRename().setTargetID({});
+    m_session.inlineRename().setDraft({});
 }
 
 void ResultActions::fail(const QString& title, const QString& message)

@@ -56,12 +56,12 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
 
 TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)
 {
-    // The search state is the session's and its constraints' and history's;
+    // The search state is the session's and its constraints', history's and inline rename's;
     // the rest stays the model's.
-    const std::vector<const char*> session = {"searchText",     "results",     "imageFuzzyResults",
+    const std::vector<const char*> session = {"searchText",        "results",       "imageFuzzyResults",
                                               "skuRelatedResults", "serverResults", "selectedItemID",
-                                              "isSearching",    "searchingHint", "inlineRenameTargetID",
-                                              "inlineRenameDraft"};
+                                              "isSearching",       "searchingHint"};
+    const std::vector<const char*> rename = {"targetID", "draft"};
     const std::vector<const char*> constraints = {"sortField",   "sortAscending", "contentFilters", "caseSensitive",
                                                   "matchMode",   "displayMode",   "gridZoom",       "scopedPath"};
     const std::vector<const char*> history = {"entries"};
@@ -69,7 +69,8 @@ TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)
     for (const auto& [meta, expected] :
          {std::pair{&SearchSession::staticMetaObject, session},
           std::pair{&SearchConstraints::staticMetaObject, constraints},
-          std::pair{&SearchHistory::staticMetaObject, history}, std::pair{&AppModel::staticMetaObject, model}}) {
+          std::pair{&SearchHistory::staticMetaObject, history}, std::pair{&InlineRename::staticMetaObject, rename},
+          std::pair{&AppModel::staticMetaObject, model}}) {
         SCOPED_TRACE(meta->className());
         ASSERT_EQ(meta->propertyCount() - meta->propertyOffset(), static_cast<int>(expected.size()));
         for (int i = 0; i < static_cast<int>(expected.size()); ++i) {

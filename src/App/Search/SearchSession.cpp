@@ -21,6 +21,7 @@ SearchSession::SearchSession(const AppContext& context, Links links, QObject* pa
       m_links(std::move(links)),
       m_constraints(std::make_unique<SearchConstraints>(context)),
       m_history(std::make_unique<SearchHistory>(context)),
+      m_inlineRename(std::make_unique<InlineRename>()),
       m_parser(context.environment().clock),
       m_skuRelated(std::make_unique<SkuRelatedSearch>(context, *this)),
       m_serverStage(std::make_unique<ServerSearchStage>(
@@ -89,22 +90,6 @@ void SearchSession::setSelectedItemID(const QString& id)
     m_selectedItemID = id;
     m_selectionIsAutomatic = false;
     emit selectedItemIDChanged();
-}
-
-void SearchSession::setInlineRenameTargetID(const QString& id)
-{
-    if (id == m_inlineRenameTargetID)
-        return;
-    m_inlineRenameTargetID = id;
-    emit inlineRenameTargetIDChanged();
-}
-
-void SearchSession::setInlineRenameDraft(const QString& draft)
-{
-    if (draft == m_inlineRenameDraft)
-        return;
-    m_inlineRenameDraft = draft;
-    emit inlineRenameDraftChanged();
 }
 
 std::optional<Clock::Duration> SearchSession::sinceLastUserInput() const

@@ -2,8 +2,8 @@
 // SearchSession: the search the window shows. It owns the text, the
 // generation of the newest request, the published lists (local,
 // image-content, SKU-related and shared-drive), the selection, the progress
-// flag and the inline rename; beside it, and owned by it, the constraints
-// (SearchConstraints) and the recent searches (SearchHistory). A keystroke is one
+// flag; beside it, and owned by it, the constraints (SearchConstraints), the
+// recent searches (SearchHistory) and the inline rename (InlineRename). A keystroke is one
 // call, userTyped(); the search job answers from the local index while the
 // user types and completes the answer once they pause; the shared-drive and
 // image-content stages follow a complete answer.
@@ -36,6 +36,7 @@
 #include "App/JobHandle.h"
 #include "App/QuickLookSequence.h"
 #include "App/Search/FolderOrdering.h"
+#include "App/Search/InlineRename.h"
 #include "App/Search/SearchConstraints.h"
 #include "App/Search/SearchHistory.h"
 #include "App/Search/ShownList.h"
@@ -70,8 +71,6 @@ class SearchSession : public QObject {
     Q_PROPERTY(QString selectedItemID READ selectedItemID WRITE setSelectedItemID NOTIFY selectedItemIDChanged)
     Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
     Q_PROPERTY(QString searchingHint READ searchingHint NOTIFY searchingHintChanged)
-    Q_PROPERTY(QString inlineRenameTargetID READ inlineRenameTargetID WRITE setInlineRenameTargetID NOTIFY inlineRenameTargetIDChanged)
-    Q_PROPERTY(QString inlineRenameDraft READ inlineRenameDraft WRITE setInlineRenameDraft NOTIFY inlineRenameDraftChanged)
 
 public:
     // What the session reads of the indexes it does not own.
@@ -96,6 +95,9 @@ public:
     const SearchConstraints& constraints() const { return *m_constraints; }
     SearchHistory& history() { return *m_history; }
     const SearchHistory& history() const { return *m_history; }
+    // The result being renamed in place, and the name typed so far.
+    InlineRename& inlineRename() { return *m_inlineRename; }
+    const InlineRename& inlineRename() const { return *m_inlineRename; }
 
     // The keystroke: stamps the time, takes the field's text and asks for a
     // typing search. The field owns the text; this never writes it back.
@@ -116,10 +118,6 @@ public:
     void setSelectedItemID(const QString& id);
     bool isSearching() const { return m_isSearching; }
     const QString& searchingHint() const { return m_searchingHint; }
-    const QString& inlineRenameTargetID() const { return m_inlineRenameTargetID; }
-    void setInlineRenameTargetID(const QString& id);
-    const QString& inlineRenameDraft() const { return m_inlineRenameDraft; }
-    void setInlineRenameDraft(const QString& draft);
     // The settings record as stored (the limit, the scopes, the common terms).
     const AppSettings& settings() const { return m_context.settings(); }
     const AsyncClock& clock() const { return m_context.clock(); }
@@ -201,8 +199,6 @@ signals:
     void selectedItemIDChanged();
     void isSearchingChanged();
     void searchingHintChanged();
-    void inlineRenameTargetIDChanged();
-    void inlineRenameDraftChanged();
     // The settings record or an index's size or activity changed: what the
     // summary line and the section titles are made of.
     void summaryInputsChanged();
@@ -265,6 +261,7 @@ private:
     Links m_links;
     std::unique_ptr<SearchConstraints> m_constraints;
     std::unique_ptr<SearchHistory> m_history;
+    std::unique_ptr<InlineRename> m_inlineRename;
 
     QString m_searchText;
     ItemList m_results;
@@ -278,8 +275,6 @@ private:
     bool m_isSearching = false;
     QString m_searchingHint;
     std::optional<QUuid> m_activeManualSearchToken;  // newest request that asked for progress
-    QString m_inlineRenameTargetID;
-    QString m_inlineRenameDraft;
 
     SearchParser m_parser;
     SearchEngine m_localSearchEngine;  // stateless

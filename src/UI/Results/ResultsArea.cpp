@@ -99,7 +99,7 @@ void ResultsArea::connectActions(ResultActions& actions)
     connect(this, &ResultsArea::commitInlineRenameRequested, this, [&actions] { actions.commitInlineRename(); });
     connect(this, &ResultsArea::cancelInlineRenameRequested, this, [&actions] { actions.cancelInlineRename(); });
     connect(this, &ResultsArea::inlineRenameEditingEnded, this, [&session, &actions] {
-        if (!session.inlineRenameTargetID().isEmpty())
+        if (!session.inlineRename().targetID().isEmpty())
             actions.commitInlineRename();
     });
     connect(this, &ResultsArea::adjustZoomRequested, this,

@@ -163,11 +163,11 @@ void SearchView::submit()
 // without committing it.
 void SearchView::cancelRenameIfSelectionMoved()
 {
-    const QString target = m_session.inlineRenameTargetID();
+    const QString target = m_session.inlineRename().targetID();
     if (target.isEmpty() || m_session.selectedItemID() == target)
         return;
-    m_session.setInlineRenameTargetID(QString());
-    m_session.setInlineRenameDraft(QString());
+    m_session.inlineRename().setTargetID(QString());
+    m_session.inlineRename().setDraft(QString());
 }
 
 void SearchView::updateExternalIndexingCTA()

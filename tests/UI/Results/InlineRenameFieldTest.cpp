@@ -42,8 +42,8 @@ struct InlineRenameTest : testing::Test {
     void beginRename(const QString& path, const QString& draft)
     {
         f.model().searchSession().setSelectedItemID(path);
-        f.model().searchSession().setInlineRenameTargetID(path);
-        f.model().searchSession().setInlineRenameDraft(draft);
+        f.model().searchSession().inlineRename().setTargetID(path);
+        f.model().searchSession().inlineRename().setDraft(draft);
     }
     InlineRenameField* focusedField(ResultsCanvas* canvas)
     {
@@ -78,7 +78,7 @@ TEST_F(InlineRenameTest, FieldSitsOverTheNameInListAndGrid)
     EXPECT_EQ(field->geometry(), name.translated(0, -grid->verticalScrollBar()->value()));
     EXPECT_TRUE(grid->rowRect(area->resultsModel().rowOfId("/r/a4.tar.gz")).contains(name));
 
-    f.model().searchSession().setInlineRenameTargetID(QString());
+    f.model().searchSession().inlineRename().setTargetID(QString());
     EXPECT_EQ(grid->renameField(), nullptr);
 }
 
@@ -90,12 +90,12 @@ TEST_F(InlineRenameTest, TypingReachesTheModelAndRepublishingKeepsTheCaret)
     ASSERT_NE(field, nullptr);
     field->setCursorPosition(2);
     QTest::keyClicks(field, "xy");
-    EXPECT_EQ(f.model().searchSession().inlineRenameDraft(), "a1xy.tar.gz");
+    EXPECT_EQ(f.model().searchSession().inlineRename().draft(), "a1xy.tar.gz");
     EXPECT_EQ(field->cursorPosition(), 4);
     field->setSelection(1, 3);
-    f.model().searchSession().setInlineRenameDraft("a1xy.tar.gz");
+    f.model().searchSession().inlineRename().setDraft("a1xy.tar.gz");
     EXPECT_EQ(field->selectedText(), "1xy");
-    f.model().searchSession().setInlineRenameDraft("b.txt");
+    f.model().searchSession().inlineRename().setDraft("b.txt");
     EXPECT_EQ(field->text(), "b.txt");
 }
 
@@ -165,7 +165,7 @@ TEST_F(InlineRenameTest, AnOwnerThatEndsTheRenameOnCommitGetsOneEnding)
     f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::Grid);
     QSignalSpy ended(area, &ResultsArea::inlineRenameEditingEnded);
     QObject::connect(area, &ResultsArea::commitInlineRenameRequested, &f.model(),
-                     [this] { f.model().searchSession().setInlineRenameTargetID(QString()); });
+                     [this] { f.model().searchSession().inlineRename().setTargetID(QString()); });
     beginRename("/r/a0.tar.gz", "a0.tar.gz");
     ASSERT_NE(focusedField(area->gridView()), nullptr);
     QTest::keyClick(area->gridView()->renameField(), Qt::Key_Return);

@@ -140,7 +140,7 @@ TEST_F(ResultsAreaTest, ClicksSelectOpenActAndEmptySpaceClears)
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, iconOfRow3);
     EXPECT_EQ(f.model().searchSession().selectedItemID(), "/r/a3.txt");
     EXPECT_EQ(open.count(), 2);
-    f.model().searchSession().setInlineRenameTargetID("/r/a3.txt");
+    f.model().searchSession().inlineRename().setTargetID("/r/a3.txt");
     EXPECT_FALSE(list->showsActions(3));
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, iconOfRow3);
     EXPECT_EQ(open.count(), 2);
@@ -149,7 +149,7 @@ TEST_F(ResultsAreaTest, ClicksSelectOpenActAndEmptySpaceClears)
     QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(300, list->rowRect(4).bottom() + 40));
     EXPECT_EQ(f.model().searchSession().selectedItemID(), "");
     EXPECT_EQ(cancel.count(), 1);
-    f.model().searchSession().setInlineRenameTargetID(QString());
+    f.model().searchSession().inlineRename().setTargetID(QString());
     QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(300, list->rowRect(4).bottom() + 40));
     EXPECT_EQ(cancel.count(), 1);
 }

@@ -263,11 +263,11 @@ TEST_F(SearchViewTest, TheRenameFieldRenamesTheFileOnReturnAndKeepsTheArrows)
     QTest::keyClicks(rename, "x");  // replaces the selected whole name
     QTest::keyClick(rename, Qt::Key_Down);  // the caret's, not the selection's
     EXPECT_EQ(h.model->searchSession().selectedItemID(), resultPath(1));
-    EXPECT_EQ(h.model->searchSession().inlineRenameDraft(), "x");
+    EXPECT_EQ(h.model->searchSession().inlineRename().draft(), "x");
     QTest::keyClick(rename, Qt::Key_Return);
     EXPECT_TRUE(fs::exists(h.rootFolder() / "x"));
     EXPECT_FALSE(fs::exists(item.path()));
-    EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().inlineRename().targetID().isEmpty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->renameField() == nullptr; }));
 }
 
@@ -293,8 +293,8 @@ TEST_F(SearchViewTest, ClickingAnotherResultOrEmptySpaceWhileRenamingCancelsTheR
             QApplication::processEvents();  // whatever the focus loss queued
             EXPECT_TRUE(fs::exists(second.toStdString()));
             EXPECT_FALSE(fs::exists(h.rootFolder() / "never-renamed.txt"));
-            EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
-            EXPECT_TRUE(h.model->searchSession().inlineRenameDraft().isEmpty());
+            EXPECT_TRUE(h.model->searchSession().inlineRename().targetID().isEmpty());
+            EXPECT_TRUE(h.model->searchSession().inlineRename().draft().isEmpty());
             EXPECT_EQ(h.model->searchSession().selectedItemID(), onEmptySpace ? QString() : first);
         }
     }
@@ -379,9 +379,9 @@ TEST_F(SearchViewTest, SpaceDoesNotPreviewWithoutSelectionDuringRenameOrWhileRec
     settings->setFocus();
     QTest::keyClick(settings, Qt::Key_Space);  // nothing selected
     h.model->searchSession().setSelectedItemID(resultPath(0));
-    h.model->searchSession().setInlineRenameTargetID(resultPath(0));
+    h.model->searchSession().inlineRename().setTargetID(resultPath(0));
     QTest::keyClick(settings, Qt::Key_Space);
-    h.model->searchSession().setInlineRenameTargetID({});
+    h.model->searchSession().inlineRename().setTargetID({});
     HotKeyManager::shared().suspend();
     QTest::keyClick(settings, Qt::Key_Space);
     HotKeyManager::shared().resume();
@@ -429,13 +429,13 @@ TEST_F(SearchViewTest, MovingTheSelectionAwayCancelsARename)
 {
     searchReports();
     h.model->searchSession().setSelectedItemID(resultPath(0));
-    h.model->searchSession().setInlineRenameTargetID(resultPath(0));
-    h.model->searchSession().setInlineRenameDraft(QStringLiteral("新名字.txt"));
+    h.model->searchSession().inlineRename().setTargetID(resultPath(0));
+    h.model->searchSession().inlineRename().setDraft(QStringLiteral("新名字.txt"));
     h.model->searchSession().setSelectedItemID(resultPath(0));
-    EXPECT_EQ(h.model->searchSession().inlineRenameTargetID(), resultPath(0));
+    EXPECT_EQ(h.model->searchSession().inlineRename().targetID(), resultPath(0));
     h.model->searchSession().setSelectedItemID(resultPath(1));
-    EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
-    EXPECT_TRUE(h.model->searchSession().inlineRenameDraft().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().inlineRename().targetID().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().inlineRename().draft().isEmpty());
 }
 
 TEST_F(SearchViewTest, TurningOneScopeOffTurnsTheOtherOn)
