@@ -269,8 +269,9 @@ TEST_F(WarmupTest, HintsFoundInTheBackgroundReorderTheShownFolders)
     EXPECT_EQ(model().searchSession().selectedItemID(), "/d/x.txt");
     EXPECT_EQ(h.thumbnails.lastSessionKey(), session);
     EXPECT_EQ(model().searchSession().folderHintCache().size(), 4u);
-    EXPECT_EQ(FolderOrdering::folderCategory(model().searchSession().results()[0], model().searchSession().folderHintCache()), 0);
-    EXPECT_EQ(FolderOrdering::folderCategory(model().searchSession().results()[1], model().searchSession().folderHintCache()), 9);
+    const FolderHintCache& hints = model().searchSession().folderHintCache();
+    EXPECT_EQ(FolderOrdering::folderCategory(model().searchSession().results()[0], hints), 0);
+    EXPECT_EQ(FolderOrdering::folderCategory(model().searchSession().results()[1], hints), 9);
 
     // The same folders again cost no lookups.
     publish(list);
