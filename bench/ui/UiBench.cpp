@@ -140,7 +140,7 @@ int run(int iterations, int results, const QString& saveDir)
 
     for (const ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid})
         for (const bool newNames : {true, false}) {
-        model.searchSession().setDisplayMode(mode);
+        model.searchSession().constraints().setDisplayMode(mode);
         ResultsCanvas* canvas = mode == ResultDisplayMode::List ? static_cast<ResultsCanvas*>(area.listView())
                                                                 : static_cast<ResultsCanvas*>(area.gridView());
         QImage image(canvas->viewport()->size(), QImage::Format_ARGB32_Premultiplied);

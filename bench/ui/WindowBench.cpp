@@ -160,7 +160,7 @@ int run(const Options& o)
     std::printf("%zu items, %zu queries typed a character at a time, limit %d, a key every %d ms or on the paint\n",
                 corpus.size(), queries.size(), o.limit, o.keyMs);
     for (const ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid}) {
-        model.searchSession().setDisplayMode(mode);
+        model.searchSession().constraints().setDisplayMode(mode);
         idle(100);
         std::vector<double> total, toPublished;
         int missed = 0, empty = 0;

@@ -98,7 +98,6 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
       m_statusMessage(QStringLiteral("准备中")),
       m_defaults(m_env.defaults),
       m_settingsStore(m_defaults),
-      m_resultActions(std::make_unique<ResultActions>(*this, m_env.desktop)),
       m_launchAgentManager(AppEditionInfo::applicationIdentifier())
 {
     migrateLegacyUserDefaults(*m_defaults);
@@ -187,9 +186,9 @@ void AppModel::connectSharedDrives()
     m_sharedDrives = std::make_unique<SharedDrives>(*m_context, [this] { return isIndexing(); },
                                                     m_env.scanner.listingFault);
     SharedDrives* drives = m_sharedDrives.get();
-    connect(drives, &SharedDrives::searchRequested, this, [this] { scheduleSearch(true, false); });
+    connect(drives, &SharedDrives::searchRequested, this, [this] { m_searchSession->scheduleSearch(true, false); });
     connect(drives, &SharedDrives::writesEnded, this, [this] { m_storeRecovery->afterServerWrites(); });
-    connect(drives, &SharedDrives::indexingTurnedOff, this, [this] { setServerResults({}); });
+    connect(drives, &SharedDrives::indexingTurnedOff, this, [this] { m_searchSession->setServerResults({}); });
     connect(drives, &SharedDrives::isServerIndexingChanged, this, &AppModel::isServerIndexingChanged);
     connect(drives, &SharedDrives::serverIndexedCountChanged, this, &AppModel::serverIndexedCountChanged);
 }
@@ -198,22 +197,24 @@ void AppModel::connectSettingsOperations()
 {
     SettingsOperations::Effects effects;
     effects.applyKeepWarmRule = [this] { applyKeepWarmRule(); };
-    effects.searchAgain = [this] { scheduleSearch(true, false); };
-    effects.forgetShownListIsComplete = [this] { markDisplayedResultsIncomplete(); };
-    effects.rebuildIndex = [this] { rebuildIndex(false); };
+    effects.searchAgain = [this] { m_searchSession->scheduleSearch(true, false); };
+    effects.forgetShownListIsComplete = [this] { m_searchSession->markDisplayedResultsIncomplete(); };
+    effects.rebuildIndex = [this] { m_localIndex->rebuildIndex(false); };
     effects.startImageTagging = [this] { startImageTagging(); };
-    effects.clearImageResults = [this] { setImageFuzzyResults({}); };
-    effects.clearLocalResults = [this] { applySearchResults({}, currentQuerySnapshot()); };
+    effects.clearImageResults = [this] { m_searchSession->setImageFuzzyResults({}); };
+    effects.clearLocalResults = [this] {
+        m_searchSession->applySearchResults({}, m_searchSession->currentQuerySnapshot());
+    };
     // Forgotten too, or the next shared-drive search would narrow the old list.
-    effects.clearServerResults = [this] { forgetServerResults(); };
+    effects.clearServerResults = [this] { m_searchSession->forgetServerResults(); };
     effects.startServerFullScanIfNeeded = [this] {
         if (m_env.services.startServerFullScanIfNeeded)
             m_env.services.startServerFullScanIfNeeded(*this);
     };
-    effects.searchHistory = [this] { return searchHistory(); };
+    effects.searchHistory = [this] { return m_searchSession->history().entries(); };
     effects.replaceSearchHistory = [this](const QStringList& history) {
-        setSearchHistory(history);
-        persistSearchHistory();
+        m_searchSession->history().setEntries(history);
+        m_searchSession->history().persist();
     };
     m_settingsOperations = std::make_unique<SettingsOperations>(*m_context, m_launchAgentManager, std::move(effects));
     connect(this, &AppModel::settingsChanged, m_settingsOperations.get(), &SettingsOperations::settingsChanged);
@@ -468,7 +469,7 @@ void AppModel::applicationDidBecomeActive()
     m_appIsForegroundActive = true;
     SearchSession& search = *m_searchSession;
     const SearchQuery query = search.currentQuerySnapshot();
-    if (!SearchSession::hasSearchIntent(query))
+    if (!IndexStore::hasSearchIntent(query))
         return;
     const auto now = m_clock.now();
     if (m_lastForegroundSearchAt && now - *m_lastForegroundSearchAt < kForegroundSearchInterval)
@@ -500,9 +501,8 @@ void AppModel::wireSearchSession()
         return SearchSession::IndexActivity{indexedCount(), serverIndexedCount(), isIndexing(), isServerIndexing()};
     };
     m_searchSession = std::make_unique<SearchSession>(*m_context, std::move(links));
+    m_resultActions = std::make_unique<ResultActions>(*m_context, *m_searchSession, m_env.desktop);
     SearchSession* search = m_searchSession.get();
-    connect(search, &SearchSession::searchTextChanged, this, &AppModel::searchTextChanged);
-    connect(search, &SearchSession::searchHistoryChanged, this, &AppModel::searchHistoryChanged);
     connect(this, &AppModel::settingsChanged, search, &SearchSession::settingsChanged);
     for (auto changed : {&AppModel::settingsChanged, &AppModel::indexedCountChanged, &AppModel::isIndexingChanged,
                          &AppModel::serverIndexedCountChanged, &AppModel::isServerIndexingChanged})
@@ -524,7 +524,7 @@ void AppModel::connectLocalIndex(std::int64_t startupCount)
     LocalIndex* index = m_localIndex.get();
     m_watcherBatches = std::make_unique<WatcherBatches>(
         *m_context, WatcherBatches::Hooks{[index] { return index->activeIndexedRoots(); },
-                                          [this] { return isUserTyping(); },
+                                          [this] { return m_searchSession->isUserTyping(); },
                                           [this] { return m_appIsForegroundActive; }});
     m_storeRecovery = std::make_unique<StoreRecovery>(
         *m_context, StoreRecovery::Hooks{[index] { index->rebuildIndex(false); },
@@ -535,8 +535,8 @@ void AppModel::connectLocalIndex(std::int64_t startupCount)
 
     connect(index, &LocalIndex::isIndexingChanged, this, &AppModel::isIndexingChanged);
     connect(index, &LocalIndex::indexedCountChanged, this, &AppModel::indexedCountChanged);
-    connect(index, &LocalIndex::contentChanged, this, [this] { markDisplayedResultsIncomplete(); });
-    connect(index, &LocalIndex::searchWanted, this, [this] { scheduleSearch(true, false); });
+    connect(index, &LocalIndex::contentChanged, this, [this] { m_searchSession->markDisplayedResultsIncomplete(); });
+    connect(index, &LocalIndex::searchWanted, this, [this] { m_searchSession->scheduleSearch(true, false); });
     connect(index, &LocalIndex::watcherRestartWanted, watcher, &WatcherBatches::startWatching);
     connect(index, &LocalIndex::writesDone, recovery, &StoreRecovery::afterLocalWrites);
     connect(index, &LocalIndex::imageTaggingWanted, this, [this] { startImageTagging(); });
@@ -544,8 +544,8 @@ void AppModel::connectLocalIndex(std::int64_t startupCount)
     connect(watcher, &WatcherBatches::batchWritten, index, &LocalIndex::publishIndexedCount);
     connect(watcher, &WatcherBatches::writesDone, recovery, &StoreRecovery::afterLocalWrites);
     connect(watcher, &WatcherBatches::searchWanted, this, [this](bool immediate) {
-        if (hasSearchIntent(currentQuerySnapshot()))
-            scheduleSearch(immediate, false);
+        if (IndexStore::hasSearchIntent(m_searchSession->currentQuerySnapshot()))
+            m_searchSession->scheduleSearch(immediate, false);
     });
 }
 
@@ -554,11 +554,5 @@ bool AppModel::isIndexing() const { return m_localIndex->isIndexing(); }
 qint64 AppModel::indexedCount() const { return m_localIndex->indexedCount(); }
 const std::string& AppModel::lastIndexedCountKey() { return LocalIndex::lastIndexedCountKey(); }
 const std::string& AppModel::lastIndexedRootsKey() { return LocalIndex::lastIndexedRootsKey(); }
-std::vector<std::string> AppModel::activeIndexedRoots() const { return m_localIndex->activeIndexedRoots(); }
-std::vector<std::string> AppModel::discoverMountedRoots() const { return m_localIndex->discoverMountedRoots(); }
-bool AppModel::hasMountedRemovableVolumes() const { return m_localIndex->hasMountedRemovableVolumes(); }
-void AppModel::rebuildIndex(bool startupScan) { m_localIndex->rebuildIndex(startupScan); }
-void AppModel::addIndexedRoot(const QString& path) { m_localIndex->addIndexedRoot(path); }
-void AppModel::removeIndexedRoot(const std::set<int>& offsets) { m_localIndex->removeIndexedRoot(offsets); }
 
 } // namespace pallix

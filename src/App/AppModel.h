@@ -121,49 +121,9 @@ public:
     bool appIsForegroundActive() const { return m_appIsForegroundActive; }
     bool holdsKeepWarmActivity() const { return m_keepWarmActivity != nullptr; }
 
-    // Forwarding to the search session, for the owners that still call the
-    // model (settings operations, index runs, watcher batches, result
-    // actions, the settings window's history section).
-    void scheduleSearch(bool immediate, bool showProgress) { m_searchSession->scheduleSearch(immediate, showProgress); }
-    bool isUserTyping() const { return m_searchSession->isUserTyping(); }
-    SearchQuery currentQuerySnapshot() const { return m_searchSession->currentQuerySnapshot(); }
-    static bool hasSearchIntent(const SearchQuery& query) { return SearchSession::hasSearchIntent(query); }
-    void applySearchResults(ItemList items, const SearchQuery& query)
-    {
-        m_searchSession->applySearchResults(std::move(items), query);
-    }
-    void setImageFuzzyResults(ItemList items) { m_searchSession->setImageFuzzyResults(std::move(items)); }
-    void setServerResults(ItemList items) { m_searchSession->setServerResults(std::move(items)); }
-    void forgetServerResults() { m_searchSession->forgetServerResults(); }
-    void markDisplayedResultsIncomplete() { m_searchSession->markDisplayedResultsIncomplete(); }
-    const QString& searchText() const { return m_searchSession->searchText(); }
-    const QStringList& searchHistory() const { return m_searchSession->searchHistory(); }
-    void setSearchHistory(const QStringList& history) { m_searchSession->setSearchHistory(history); }
-    void persistSearchHistory() { m_searchSession->persistSearchHistory(); }
-    void addCommonSearchTerm(const QString& term) { m_searchSession->addCommonSearchTerm(term); }
-    void removeCommonSearchTerm(const std::set<int>& offsets) { m_searchSession->removeCommonSearchTerm(offsets); }
-    const QString& selectedItemID() const { return m_searchSession->selectedItemID(); }
-    void setSelectedItemID(const QString& id) { m_searchSession->setSelectedItemID(id); }
-    std::optional<IndexedItem> selectedItem() const { return m_searchSession->selectedItem(); }
-    const QString& inlineRenameTargetID() const { return m_searchSession->inlineRenameTargetID(); }
-    void setInlineRenameTargetID(const QString& id) { m_searchSession->setInlineRenameTargetID(id); }
-    const QString& inlineRenameDraft() const { return m_searchSession->inlineRenameDraft(); }
-    void setInlineRenameDraft(const QString& draft) { m_searchSession->setInlineRenameDraft(draft); }
-    void applyScopedPath(const QString& path, bool recordHistory)
-    {
-        m_searchSession->applyScopedPath(path, recordHistory);
-    }
-
     // The local index and its watcher.
     LocalIndex& localIndex() { return *m_localIndex; }
     WatcherBatches& watcherBatches() { return *m_watcherBatches; }
-    // Forwarding to LocalIndex, for the callers not yet bound to it.
-    std::vector<std::string> activeIndexedRoots() const;
-    std::vector<std::string> discoverMountedRoots() const;
-    bool hasMountedRemovableVolumes() const;
-    void rebuildIndex(bool startupScan);
-    void addIndexedRoot(const QString& path);
-    void removeIndexedRoot(const std::set<int>& offsets);
 
     // Whether the welcome sheet has been closed once (in the user defaults).
     bool welcomeSheetDismissed() const;
@@ -172,8 +132,6 @@ public:
     // Applies the menu-bar and hot-key settings of the current record.
     void applyMenuBarAndHotKeySettings();
 
-    // Forwarding to sharedDrives(), for the store recovery.
-    ServerIndexRuns& serverIndexRuns() { return m_sharedDrives->runs(); }
     // Faults the user must see, shown until dismissed (see FaultNotices).
     FaultNotices& faultNotices() { return m_faultNotices; }
 
@@ -182,10 +140,6 @@ public:
     void applicationDidResignActive();
 
 signals:
-    // Relayed from the search session, for the settings window's history section.
-    void searchTextChanged();
-    void searchHistoryChanged();
-
     void settingsChanged();
     void isIndexingChanged();
     void indexedCountChanged();

@@ -32,13 +32,13 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
     EXPECT_TRUE(m.searchSession().skuRelatedResults().isEmpty());
     EXPECT_TRUE(m.searchSession().serverResults().isEmpty());
     EXPECT_TRUE(m.searchSession().selectedItemID().isEmpty());
-    EXPECT_EQ(m.searchSession().sortField(), SearchSortField::Name);
-    EXPECT_TRUE(m.searchSession().sortAscending());
-    EXPECT_EQ(m.searchSession().contentFilters(), std::set<SearchContentFilter>{SearchContentFilter::All});
-    EXPECT_FALSE(m.searchSession().caseSensitive());
-    EXPECT_EQ(m.searchSession().matchMode(), SearchMatchMode::Contains);
-    EXPECT_EQ(m.searchSession().displayMode(), ResultDisplayMode::Grid);
-    EXPECT_DOUBLE_EQ(m.searchSession().gridZoom(), 1.0);
+    EXPECT_EQ(m.searchSession().constraints().sortField(), SearchSortField::Name);
+    EXPECT_TRUE(m.searchSession().constraints().sortAscending());
+    EXPECT_EQ(m.searchSession().constraints().contentFilters(), std::set<SearchContentFilter>{SearchContentFilter::All});
+    EXPECT_FALSE(m.searchSession().constraints().caseSensitive());
+    EXPECT_EQ(m.searchSession().constraints().matchMode(), SearchMatchMode::Contains);
+    EXPECT_EQ(m.searchSession().constraints().displayMode(), ResultDisplayMode::Grid);
+    EXPECT_DOUBLE_EQ(m.searchSession().constraints().gridZoom(), 1.0);
     EXPECT_EQ(m.statusMessage(), "准备中");
     EXPECT_EQ(m.indexedCount(), 0);
     EXPECT_EQ(h.model->sharedDrives().serverIndexedCount(), 0);
@@ -46,9 +46,9 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
     EXPECT_TRUE(h.model->sharedDrives().serverIndexStatusText().isEmpty());
     EXPECT_FALSE(m.isIndexing());
     EXPECT_EQ(m.settings(), AppSettings{});
-    ASSERT_EQ(m.searchSession().scopeHistory().size(), 1u);
-    EXPECT_TRUE(m.searchSession().scopeHistory().front().isEmpty());
-    EXPECT_EQ(m.searchSession().scopeHistoryIndex(), 0);
+    ASSERT_EQ(m.searchSession().constraints().scopeHistory().size(), 1u);
+    EXPECT_TRUE(m.searchSession().constraints().scopeHistory().front().isEmpty());
+    EXPECT_EQ(m.searchSession().constraints().scopeHistoryIndex(), 0);
     EXPECT_EQ(m.searchSession().searchGeneration(), 0);
     EXPECT_TRUE(m.appIsForegroundActive());
     EXPECT_TRUE(std::isinf(m.searchSession().secondsSinceLastUserInput()));
@@ -56,15 +56,21 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
 
 TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)
 {
-    // The search state is the session's; the rest stays the model's.
-    const std::vector<const char*> session = {
-        "searchText",     "results",       "imageFuzzyResults", "skuRelatedResults", "serverResults",
-        "selectedItemID", "sortField",     "sortAscending",     "contentFilters",    "caseSensitive",
-        "matchMode",      "displayMode",   "gridZoom",          "scopedPath",        "isSearching",
-        "searchingHint",  "searchHistory", "inlineRenameTargetID", "inlineRenameDraft"};
+    // The search state is the session's and its constraints', history's and inline rename's;
+    // the rest stays the model's.
+    const std::vector<const char*> session = {"searchText",        "results",       "imageFuzzyResults",
+                                              "skuRelatedResults", "serverResults", "selectedItemID",
+                                              "isSearching",       "searchingHint"};
+    const std::vector<const char*> rename = {"targetID", "draft"};
+    const std::vector<const char*> constraints = {"sortField",   "sortAscending", "contentFilters", "caseSensitive",
+                                                  "matchMode",   "displayMode",   "gridZoom",       "scopedPath"};
+    const std::vector<const char*> history = {"entries"};
     const std::vector<const char*> model = {"settings", "isIndexing", "indexedCount", "statusMessage"};
-    for (const auto& [meta, expected] : {std::pair{&SearchSession::staticMetaObject, session},
-                                         std::pair{&AppModel::staticMetaObject, model}}) {
+    for (const auto& [meta, expected] :
+         {std::pair{&SearchSession::staticMetaObject, session},
+          std::pair{&SearchConstraints::staticMetaObject, constraints},
+          std::pair{&SearchHistory::staticMetaObject, history}, std::pair{&InlineRename::staticMetaObject, rename},
+          std::pair{&AppModel::staticMetaObject, model}}) {
         SCOPED_TRACE(meta->className());
         ASSERT_EQ(meta->propertyCount() - meta->propertyOffset(), static_cast<int>(expected.size()));
         for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
@@ -459,19 +465,19 @@ TEST(AppModelSearch, SearchIntentTable)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
-        EXPECT_EQ(SearchSession::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()), c.intent);
+        EXPECT_EQ(IndexStore::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()), c.intent);
     }
     SearchQuery filtered = h.model->searchSession().currentQuerySnapshot();
     filtered.rawText.clear();
     filtered.contentFilters = {SearchContentFilter::Images};
-    EXPECT_TRUE(SearchSession::hasSearchIntent(filtered));
+    EXPECT_TRUE(IndexStore::hasSearchIntent(filtered));
     filtered.contentFilters = {SearchContentFilter::All};
     filtered.wildcardPattern.reset();
     filtered.extensionFilter.reset();
     filtered.useRegularExpression = false;
     filtered.tokens.clear();
     filtered.pathFilter = "/data";
-    EXPECT_TRUE(SearchSession::hasSearchIntent(filtered));
+    EXPECT_TRUE(IndexStore::hasSearchIntent(filtered));
 }
 
 TEST(AppModelSearch, NoIntentClearsAllFourListsWithoutAJob)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "App/AppPaths.h"
+#include "App/Indexing/LocalIndex.h"
 #include "ModelTestSupport.h"
 
 namespace pallix {
@@ -43,7 +44,7 @@ TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchab
 
     ASSERT_TRUE(waitFor([&] { return model.statusMessage() == "启动扫描完成，共 6061 项"; }, 120000))
         << model.statusMessage().toStdString();
-    EXPECT_EQ(model.activeIndexedRoots(), std::vector<std::string>{tree.string()});
+    EXPECT_EQ(model.localIndex().activeIndexedRoots(), std::vector<std::string>{tree.string()});
     const std::vector<std::string> expected = {"等待首次索引", "启动后正在完整扫描本机与外接硬盘...",
                                                "启动扫描中，已可搜索 5500 项", "启动扫描中，已可搜索 6061 项",
                                                "启动扫描完成，共 6061 项"};

@@ -5,7 +5,8 @@
 #include <QPointer>
 #include <QUrl>
 
-#include "App/AppModel.h"
+#include "App/AppContext.h"
+#include "App/Search/SearchSession.h"
 #include "App/SystemPaths.h"
 #include "App/Actions/SystemDesktop.h"
 
@@ -22,8 +23,9 @@ std::shared_ptr<DesktopEffects> orSystem(std::shared_ptr<DesktopEffects> desktop
 
 } // namespace
 
-ResultActions::ResultActions(AppModel& model, std::shared_ptr<DesktopEffects> desktop)
-    : m_model(model), m_handler(orSystem(std::move(desktop)))
+ResultActions::ResultActions(const AppContext& context, SearchSession& session,
+                             std::shared_ptr<DesktopEffects> desktop)
+    : m_context(context), m_session(session), m_handler(orSystem(std::move(desktop)))
 {
 }
 
@@ -59,7 +61,7 @@ void ResultActions::copyText(const QString& text, const QString& status)
     auto* data = new QMimeData;
     data->setText(text);
     m_handler.desktop().setClipboard(data);
-    m_model.setStatusMessage(status);
+    m_context.setStatusMessage(status);
 }
 
 void ResultActions::copyFileToPasteboard(const IndexedItem& item)
@@ -69,7 +71,7 @@ void ResultActions::copyFileToPasteboard(const IndexedItem& item)
         return;
     }
     m_handler.copyFileReferenceToPasteboard(item);
-    m_model.setStatusMessage(QStringLiteral("已拷贝到剪贴板，可在文件管理器中粘贴"));
+    m_context.setStatusMessage(QStringLiteral("已拷贝到剪贴板，可在文件管理器中粘贴"));
 }
 
 void ResultActions::beginInlineRename(const IndexedItem& item)
@@ -79,27 +81,27 @@ void ResultActions::beginInlineRename(const IndexedItem& item)
         return;
     }
     const QString path = QString::fromStdString(item.path());
-    m_model.setInlineRenameTargetID(path);
+    m_session.inlineRename().setTargetID(path);
     // The stored name, not its display form: a name left as it was keeps its bytes.
-    m_model.setInlineRenameDraft(QString::fromStdString(item.name()));
-    m_model.setSelectedItemID(path);
+    m_session.inlineRename().setDraft(QString::fromStdString(item.name()));
+    m_session.setSelectedItemID(path);
 }
 
 void ResultActions::commitInlineRename()
 {
-    const QString target = m_model.inlineRenameTargetID();
+    const QString target = m_session.inlineRename().targetID();
     if (target.isEmpty())
         return;
     const std::string source = target.toStdString();
     const FileActionHandler::PathResult renamed =
         systempaths::exists(source)
-            ? FileActionHandler::performRename(source, m_model.inlineRenameDraft().trimmed())
+            ? FileActionHandler::performRename(source, m_session.inlineRename().draft().trimmed())
             : FileActionHandler::PathResult(Unexpected(FileActionError::fileMissing()));
     if (renamed) {
         closeInlineRename();
-        m_model.setSelectedItemID(QString::fromStdString(*renamed));
-        m_model.setStatusMessage(QStringLiteral("已重命名"));
-        m_model.scheduleSearch(true, false);
+        m_session.setSelectedItemID(QString::fromStdString(*renamed));
+        m_context.setStatusMessage(QStringLiteral("已重命名"));
+        m_session.scheduleSearch(true, false);
         return;
     }
     if (renamed.error().code == FileActionError::Code::SameName) {
@@ -117,29 +119,29 @@ void ResultActions::cancelInlineRename()
 
 void ResultActions::closeInlineRename()
 {
-    m_model.setInlineRenameTargetID({});
-    m_model.setInlineRenameDraft({});
+    m_session.inlineRename().setTargetID({});
+    m_session.inlineRename().setDraft({});
 }
 
 void ResultActions::fail(const QString& title, const QString& message)
 {
-    m_model.setStatusMessage(message);
+    m_context.setStatusMessage(message);
     m_handler.presentErrorAlert(title, message);
 }
 
 void ResultActions::duplicateItem(const IndexedItem& item)
 {
-    QPointer<AppModel> model(&m_model);
-    m_handler.duplicateItem(item, &m_model, [this, model](const FileActionHandler::PathResult& result) {
-        if (!model)
+    QPointer<SearchSession> session(&m_session);
+    m_handler.duplicateItem(item, &m_session, [this, session](const FileActionHandler::PathResult& result) {
+        if (!session)
             return;
         if (!result) {
             fail(QStringLiteral("无法制作副本"), result.error().message);
             return;
         }
-        m_model.setSelectedItemID(QString::fromStdString(*result));
-        m_model.setStatusMessage(QStringLiteral("已制作副本"));
-        m_model.scheduleSearch(true, false);
+        m_session.setSelectedItemID(QString::fromStdString(*result));
+        m_context.setStatusMessage(QStringLiteral("已制作副本"));
+        m_session.scheduleSearch(true, false);
     });
 }
 
@@ -147,32 +149,32 @@ void ResultActions::moveItemToTrash(const IndexedItem& item)
 {
     // The answer may come long after the call: it acts on the item asked
     // about, not on whatever is selected by then.
-    QPointer<AppModel> model(&m_model);
+    QPointer<SearchSession> session(&m_session);
     const QString path = QString::fromStdString(item.path());
-    m_handler.presentMoveToTrashConfirmation(item, [this, model, path](const FileActionHandler::DoneResult& result) {
-        if (!model)
+    m_handler.presentMoveToTrashConfirmation(item, [this, session, path](const FileActionHandler::DoneResult& result) {
+        if (!session)
             return;
         if (!result) {
             if (result.error().code != FileActionError::Code::Cancelled)
                 fail(QStringLiteral("无法移到回收站"), result.error().message);
             return;
         }
-        if (m_model.selectedItemID() == path)
-            m_model.setSelectedItemID({});
-        m_model.setStatusMessage(QStringLiteral("已移到回收站"));
-        m_model.scheduleSearch(true, false);
+        if (m_session.selectedItemID() == path)
+            m_session.setSelectedItemID({});
+        m_context.setStatusMessage(QStringLiteral("已移到回收站"));
+        m_session.scheduleSearch(true, false);
     });
 }
 
 void ResultActions::scopeToItem(const IndexedItem& item)
 {
     const std::string& folder = item.isDirectory() ? item.path() : item.parentPath();
-    m_model.applyScopedPath(QDir::cleanPath(QString::fromStdString(folder)), true);
+    m_session.constraints().applyScopedPath(QDir::cleanPath(QString::fromStdString(folder)), true);
 }
 
 void ResultActions::onSelection(void (ResultActions::*action)(const IndexedItem&))
 {
-    if (const auto item = m_model.selectedItem())
+    if (const auto item = m_session.selectedItem())
         (this->*action)(*item);
 }
 

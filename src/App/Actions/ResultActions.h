@@ -1,9 +1,9 @@
 #pragma once
 // ResultActions: what the user does to a result (open, reveal, copy, rename,
-// duplicate, trash, scope), on the item handed in or on the model's selection.
-// The model owns one; the search window's menus, keys and context menus call
-// it. Failures reach the user through the model's status line and an alert;
-// each change on disk is followed by an immediate re-search.
+// duplicate, trash, scope), on the item handed in or on the search session's
+// selection. The model owns one; the search window's menus, keys and context
+// menus call it. Failures reach the user through the status line and an
+// alert; each change on disk is followed by an immediate re-search.
 // GUI thread only.
 
 #include <memory>
@@ -15,13 +15,14 @@
 
 namespace pallix {
 
-class AppModel;
+class AppContext;
 class DesktopEffects;
+class SearchSession;
 
 class ResultActions {
 public:
     // `desktop` none: the system's, without dialogs.
-    ResultActions(AppModel& model, std::shared_ptr<DesktopEffects> desktop);
+    ResultActions(const AppContext& context, SearchSession& session, std::shared_ptr<DesktopEffects> desktop);
     ~ResultActions();
 
     const FileActionHandler& fileActionHandler() const { return m_handler; }
@@ -56,7 +57,8 @@ private:
     void closeInlineRename();
     void fail(const QString& title, const QString& message);
 
-    AppModel& m_model;
+    const AppContext& m_context;
+    SearchSession& m_session;
     FileActionHandler m_handler;
 };
 

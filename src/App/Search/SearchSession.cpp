@@ -15,30 +15,19 @@
 
 namespace pallix {
 
-std::string_view rawValue(ResultDisplayMode mode)
-{
-    return mode == ResultDisplayMode::List ? "list" : "grid";
-}
-
-std::optional<ResultDisplayMode> resultDisplayModeFromRaw(std::string_view raw)
-{
-    if (raw == "list")
-        return ResultDisplayMode::List;
-    if (raw == "grid")
-        return ResultDisplayMode::Grid;
-    return std::nullopt;
-}
-
 SearchSession::SearchSession(const AppContext& context, Links links, QObject* parent)
     : QObject(parent),
       m_context(context),
       m_links(std::move(links)),
-      m_searchHistory(loadSearchHistory(context.defaults())),
+      m_constraints(std::make_unique<SearchConstraints>(context)),
+      m_history(std::make_unique<SearchHistory>(context)),
+      m_inlineRename(std::make_unique<InlineRename>()),
       m_parser(context.environment().clock),
       m_skuRelated(std::make_unique<SkuRelatedSearch>(context, *this)),
       m_serverStage(std::make_unique<ServerSearchStage>(
           context, *this, [this] { return m_links.indexActivity && m_links.indexActivity().serverIndexing; }))
 {
+    connect(m_constraints.get(), &SearchConstraints::searchWanted, this, [this] { scheduleSearch(true, false); });
 }
 
 SearchSession::~SearchSession()
@@ -103,44 +92,6 @@ void SearchSession::setSelectedItemID(const QString& id)
     emit selectedItemIDChanged();
 }
 
-void SearchSession::setDisplayMode(ResultDisplayMode mode)
-{
-    if (mode == m_displayMode)
-        return;
-    m_displayMode = mode;
-    emit displayModeChanged();
-}
-
-void SearchSession::setSearchHistory(const QStringList& history)
-{
-    if (history == m_searchHistory)
-        return;
-    m_searchHistory = history;
-    emit searchHistoryChanged();
-}
-
-void SearchSession::setInlineRenameTargetID(const QString& id)
-{
-    if (id == m_inlineRenameTargetID)
-        return;
-    m_inlineRenameTargetID = id;
-    emit inlineRenameTargetIDChanged();
-}
-
-void SearchSession::setInlineRenameDraft(const QString& draft)
-{
-    if (draft == m_inlineRenameDraft)
-        return;
-    m_inlineRenameDraft = draft;
-    emit inlineRenameDraftChanged();
-}
-
-const std::string& SearchSession::searchHistoryKey()
-{
-    static const std::string key = editionDefaultsKey(DefaultsName::SearchHistory);
-    return key;
-}
-
 std::optional<Clock::Duration> SearchSession::sinceLastUserInput() const
 {
     if (!m_lastUserSearchInputAt)
@@ -163,7 +114,7 @@ const std::shared_ptr<IndexStore>& SearchSession::localStore() const
 
 void SearchSession::refreshIfSearching(bool immediate)
 {
-    if (hasSearchIntent(currentQuerySnapshot()))
+    if (IndexStore::hasSearchIntent(currentQuerySnapshot()))
         scheduleSearch(immediate, false);
 }
 
@@ -171,7 +122,7 @@ QCoro::Task<> SearchSession::refreshResultsImmediately(std::optional<std::int64_
 {
     QPointer<SearchSession> guard(this);
     const SearchQuery query = currentQuerySnapshot();
-    if (!hasSearchIntent(query)) {
+    if (!IndexStore::hasSearchIntent(query)) {
         setResults({});
         setSelectedItemID({});
         co_return;
@@ -183,12 +134,6 @@ QCoro::Task<> SearchSession::refreshResultsImmediately(std::optional<std::int64_
     if (!guard || (searchGeneration && *searchGeneration != m_searchGeneration))
         co_return;
     applySearchResults(std::move(answer.items), query, answer.completeness);
-}
-
-void SearchSession::clearScope()
-{
-    if (!m_scopedPath.isEmpty() || m_scopeHistoryIndex >= 1)
-        applyScopedPath(QString(), true);
 }
 
 } // namespace pallix

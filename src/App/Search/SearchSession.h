@@ -1,10 +1,9 @@
 #pragma once
 // SearchSession: the search the window shows. It owns the text, the
-// constraints (sort, content filters, case, match mode, folder scope and its
-// history), the search history and common terms, the generation of the newest
-// request, the published lists (local, image-content, SKU-related and
-// shared-drive), the selection, the progress flag and how the window presents
-// the lists (display mode, grid zoom, the inline rename). A keystroke is one
+// generation of the newest request, the published lists (local,
+// image-content, SKU-related and shared-drive), the selection, the progress
+// flag; beside it, and owned by it, the constraints (SearchConstraints), the
+// recent searches (SearchHistory) and the inline rename (InlineRename). A keystroke is one
 // call, userTyped(); the search job answers from the local index while the
 // user types and completes the answer once they pause; the shared-drive and
 // image-content stages follow a complete answer.
@@ -37,6 +36,10 @@
 #include "App/Async/JobHandle.h"
 #include "App/QuickLookSequence.h"
 #include "App/Search/FolderOrdering.h"
+#include "App/Search/InlineRename.h"
+#include "App/Search/SearchConstraints.h"
+#include "App/Search/SearchHistory.h"
+#include "App/Search/ShownList.h"
 #include "App/Search/SearchBudgets.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchEngine.h"
@@ -49,14 +52,6 @@ class IndexStore;
 class PreviewController;
 class ServerSearchStage;
 class SkuRelatedSearch;
-
-// How the search window presents results.
-enum class ResultDisplayMode { List, Grid };
-std::string_view rawValue(ResultDisplayMode mode);  // "list", "grid"
-std::optional<ResultDisplayMode> resultDisplayModeFromRaw(std::string_view raw);
-
-// A published result list; implicitly shared, so handing it to views is cheap.
-using ItemList = QList<IndexedItem>;
 
 // Whether a published local list is the whole answer to its query (within the
 // limit) or only a first one: a typing answer, a fast preview, a capped scan.
@@ -74,19 +69,8 @@ class SearchSession : public QObject {
     Q_PROPERTY(pallix::ItemList skuRelatedResults READ skuRelatedResults NOTIFY skuRelatedResultsChanged)
     Q_PROPERTY(pallix::ItemList serverResults READ serverResults NOTIFY serverResultsChanged)
     Q_PROPERTY(QString selectedItemID READ selectedItemID WRITE setSelectedItemID NOTIFY selectedItemIDChanged)
-    Q_PROPERTY(pallix::SearchSortField sortField READ sortField NOTIFY sortFieldChanged)
-    Q_PROPERTY(bool sortAscending READ sortAscending NOTIFY sortAscendingChanged)
-    Q_PROPERTY(std::set<pallix::SearchContentFilter> contentFilters READ contentFilters NOTIFY contentFiltersChanged)
-    Q_PROPERTY(bool caseSensitive READ caseSensitive WRITE setCaseSensitive NOTIFY caseSensitiveChanged)
-    Q_PROPERTY(pallix::SearchMatchMode matchMode READ matchMode WRITE setMatchMode NOTIFY matchModeChanged)
-    Q_PROPERTY(pallix::ResultDisplayMode displayMode READ displayMode WRITE setDisplayMode NOTIFY displayModeChanged)
-    Q_PROPERTY(double gridZoom READ gridZoom NOTIFY gridZoomChanged)
-    Q_PROPERTY(QString scopedPath READ scopedPath NOTIFY scopedPathChanged)
     Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
     Q_PROPERTY(QString searchingHint READ searchingHint NOTIFY searchingHintChanged)
-    Q_PROPERTY(QStringList searchHistory READ searchHistory WRITE setSearchHistory NOTIFY searchHistoryChanged)
-    Q_PROPERTY(QString inlineRenameTargetID READ inlineRenameTargetID WRITE setInlineRenameTargetID NOTIFY inlineRenameTargetIDChanged)
-    Q_PROPERTY(QString inlineRenameDraft READ inlineRenameDraft WRITE setInlineRenameDraft NOTIFY inlineRenameDraftChanged)
 
 public:
     // What the session reads of the indexes it does not own.
@@ -105,6 +89,16 @@ public:
     SearchSession(const AppContext& context, Links links, QObject* parent = nullptr);
     ~SearchSession() override;
 
+    // What narrows and orders the search, and the recent searches: a change
+    // of the constraints searches again through the session.
+    SearchConstraints& constraints() { return *m_constraints; }
+    const SearchConstraints& constraints() const { return *m_constraints; }
+    SearchHistory& history() { return *m_history; }
+    const SearchHistory& history() const { return *m_history; }
+    // The result being renamed in place, and the name typed so far.
+    InlineRename& inlineRename() { return *m_inlineRename; }
+    const InlineRename& inlineRename() const { return *m_inlineRename; }
+
     // The keystroke: stamps the time, takes the field's text and asks for a
     // typing search. The field owns the text; this never writes it back.
     void userTyped(const QString& text);
@@ -122,33 +116,11 @@ public:
     void setServerResults(ItemList items);
     const QString& selectedItemID() const { return m_selectedItemID; }
     void setSelectedItemID(const QString& id);
-    SearchSortField sortField() const { return m_sortField; }
-    bool sortAscending() const { return m_sortAscending; }
-    const std::set<SearchContentFilter>& contentFilters() const { return m_contentFilters; }
-    bool caseSensitive() const { return m_caseSensitive; }
-    // The switch and the mode control of the window; it asks for an immediate
-    // search after changing them.
-    void setCaseSensitive(bool caseSensitive);
-    SearchMatchMode matchMode() const { return m_matchMode; }
-    void setMatchMode(SearchMatchMode mode);
-    ResultDisplayMode displayMode() const { return m_displayMode; }
-    void setDisplayMode(ResultDisplayMode mode);
-    double gridZoom() const { return m_gridZoom; }
-    const QString& scopedPath() const { return m_scopedPath; }
     bool isSearching() const { return m_isSearching; }
     const QString& searchingHint() const { return m_searchingHint; }
-    const QStringList& searchHistory() const { return m_searchHistory; }
-    void setSearchHistory(const QStringList& history);
-    const QString& inlineRenameTargetID() const { return m_inlineRenameTargetID; }
-    void setInlineRenameTargetID(const QString& id);
-    const QString& inlineRenameDraft() const { return m_inlineRenameDraft; }
-    void setInlineRenameDraft(const QString& draft);
     // The settings record as stored (the limit, the scopes, the common terms).
     const AppSettings& settings() const { return m_context.settings(); }
     const AsyncClock& clock() const { return m_context.clock(); }
-
-    // User-defaults key of the search history of the running edition.
-    static const std::string& searchHistoryKey();
 
     // Time of the last keystroke; userTyped() stamps it.
     void noteUserSearchInput() { m_lastUserSearchInputAt = m_context.clock().now(); }
@@ -177,39 +149,29 @@ public:
     // The index changed under the shown list, or the limit did: searching the
     // same text again must ask the store.
     void markDisplayedResultsIncomplete() { m_displayedResultsComplete = false; }
-    const std::vector<QString>& scopeHistory() const { return m_scopeHistory; }
-    std::int64_t scopeHistoryIndex() const { return m_scopeHistoryIndex; }
 
-    // Search requests. The query of the published inputs, and whether it asks
-    // for anything at all.
+    // Search requests. The query of the published inputs; whether it asks for
+    // anything at all is the store's call (IndexStore::hasSearchIntent).
     SearchQuery currentQuerySnapshot() const;
-    static bool hasSearchIntent(const SearchQuery& query);
     // Makes the newest request win: raises the generation, clears the lists
     // when there is nothing to search, narrows the shown list in memory when it
     // can, and starts the search job, which answers while the user types and
     // completes the answer once they pause. `immediate` skips the short pause
     // before the first store search; `showProgress` raises isSearching.
     void scheduleSearch(bool immediate, bool showProgress);
-    // Searches again when there is anything to search (the index changed).
-    void refreshIfSearching(bool immediate);
     // The store's complete answer for the current inputs, published unless a
     // newer request started after `searchGeneration` was taken.
     QCoro::Task<> refreshResultsImmediately(std::optional<std::int64_t> searchGeneration);
     // The shown list (local, against lastDisplayedQuery) can be filtered in
     // memory for `query`: a longer text in a mode where that only narrows.
     bool canNarrowImmediately(const SearchQuery& query) const;
-    static bool canNarrow(const SearchQuery& query, const ItemList& shown, const std::optional<SearchQuery>& shownQuery);
     // `query` is the shown one with characters deleted at the end.
     bool canBroadenWithFastPreview(const SearchQuery& query) const;
-    QString refreshSearchHint() const;
 
-    // The searches of the side sections. The image-content search is
-    // ImageFuzzySearch over the tag stores (or the service hook when one is
-    // set); the SKU-related gathering lists the folders of document hits.
+    // Whether the image-content section searches for `query`: the setting is
+    // on and the query is plain words (see SkuRelatedSearch::isWanted for the
+    // SKU-related section).
     bool shouldRunImageFuzzySearch(const SearchQuery& query) const;
-    QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths);
-    bool shouldRunSKURelated(const SearchQuery& query) const;
-    void scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits);
     // The shared-drive list: cleared, and the query it answered forgotten so
     // the next shared-drive search does not narrow it.
     void forgetServerResults();
@@ -217,55 +179,16 @@ public:
     // Publishing local results: the only way a local list reaches `results`.
     void applySearchResults(ItemList items, const SearchQuery& query,
                             ListCompleteness completeness = ListCompleteness::Complete);
-    // Count, "|", and the first 180 paths joined by U+001E.
-    static QString resultSignature(const ItemList& items);
     // Folders reordered by what they hold, from the cached folder hints; starts
     // the warm-up of the missing hints.
     ItemList applyFolderAwareFolderOrderingIfNeeded(const ItemList& items, const SearchQuery& query);
-    int folderCategory(const IndexedItem& item) const;
-    void scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query);
     const FolderHintCache& folderHintCache() const { return m_folderHintCache; }
 
-    // Search history and common terms.
-    void recordSearchHistoryIfNeeded(const QString& text);
-    void persistSearchHistory();
-    static QStringList loadSearchHistory(const Defaults& defaults);
-    void addCommonSearchTerm(const QString& term);
-    void removeCommonSearchTerm(const std::set<int>& offsets);
     // A chip's click: the text becomes the search text and is searched for at once.
     void searchForTerm(const QString& text);
 
     // The line under the results: hits and index sizes of the parts in scope.
     QString resultSummaryText() const;
-    // What the summary is made of.
-    struct SummaryState {
-        std::int64_t localHits = 0;
-        std::int64_t localItems = 0;
-        std::int64_t serverHits = 0;
-        std::int64_t serverItems = 0;
-        bool localInScope = true;
-        bool serverInScope = true;
-        bool localIndexing = false;
-        bool serverIndexing = false;
-        std::int64_t limit = 0;
-    };
-    // `hasIntent` is asked only when a full local list decides the limit note.
-    static QString resultSummaryText(const SummaryState& state, const std::function<bool()>& hasIntent);
-
-    // Search constraints; each but the zoom searches again at once.
-    void updateSort(SearchSortField field);
-    void updateContentFilter(SearchContentFilter filter);
-    // The direction chip: reverses the order of the current field.
-    void toggleSortDirection();
-    // The match chips: sets the mode (also the current one) and searches again.
-    void applyMatchMode(SearchMatchMode mode);
-    void adjustGridZoom(double delta);
-    void resetGridZoom();
-    // An empty path is the global scope.
-    void applyScopedPath(const QString& path, bool recordHistory);
-    // Back to the global scope when a folder scope is or was set.
-    void clearScope();
-    void resetSearchConstraints();
 
 signals:
     void searchTextChanged();
@@ -274,19 +197,8 @@ signals:
     void skuRelatedResultsChanged();
     void serverResultsChanged();
     void selectedItemIDChanged();
-    void sortFieldChanged();
-    void sortAscendingChanged();
-    void contentFiltersChanged();
-    void caseSensitiveChanged();
-    void matchModeChanged();
-    void displayModeChanged();
-    void gridZoomChanged();
-    void scopedPathChanged();
     void isSearchingChanged();
     void searchingHintChanged();
-    void searchHistoryChanged();
-    void inlineRenameTargetIDChanged();
-    void inlineRenameDraftChanged();
     // The settings record or an index's size or activity changed: what the
     // summary line and the section titles are made of.
     void summaryInputsChanged();
@@ -337,9 +249,19 @@ private:
                           bool recordHistory);
     // The status line's word on what a published answer may lack.
     void reportAnswerNotes(const LocalAnswer& answer);
+    // Searches again when there is anything to search (the index changed).
+    void refreshIfSearching(bool immediate);
+    QString refreshSearchHint() const;
+    // ImageFuzzySearch over the tag stores, or the service hook when one is set.
+    QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths);
+    void scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits);
+    void scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query);
 
     const AppContext& m_context;
     Links m_links;
+    std::unique_ptr<SearchConstraints> m_constraints;
+    std::unique_ptr<SearchHistory> m_history;
+    std::unique_ptr<InlineRename> m_inlineRename;
 
     QString m_searchText;
     ItemList m_results;
@@ -350,20 +272,9 @@ private:
     // The selection is publishing's own pick of the first result, not one
     // made by a click, a key or an action: the next publication replaces it.
     bool m_selectionIsAutomatic = false;
-    SearchSortField m_sortField = SearchSortField::Name;
-    bool m_sortAscending = true;
-    std::set<SearchContentFilter> m_contentFilters{SearchContentFilter::All};
-    bool m_caseSensitive = false;
-    SearchMatchMode m_matchMode = SearchMatchMode::Contains;
-    ResultDisplayMode m_displayMode = ResultDisplayMode::Grid;
-    double m_gridZoom = 1.0;
-    QString m_scopedPath;
     bool m_isSearching = false;
     QString m_searchingHint;
-    QStringList m_searchHistory;
     std::optional<QUuid> m_activeManualSearchToken;  // newest request that asked for progress
-    QString m_inlineRenameTargetID;
-    QString m_inlineRenameDraft;
 
     SearchParser m_parser;
     SearchEngine m_localSearchEngine;  // stateless
@@ -377,8 +288,6 @@ private:
     QString m_lastFolderHintWarmupKey;
     std::int64_t m_searchGeneration = 0;
     std::optional<SearchQuery> m_lastDisplayedQuery;
-    std::vector<QString> m_scopeHistory{QString()};  // one entry: no scope
-    std::int64_t m_scopeHistoryIndex = 0;
     FolderHintCache m_folderHintCache;  // only grows
     QString m_lastAppliedResultSignature;
     bool m_displayedResultsComplete = false;

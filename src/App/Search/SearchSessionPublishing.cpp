@@ -98,11 +98,6 @@ ItemList SearchSession::applyFolderAwareFolderOrderingIfNeeded(const ItemList& i
     return ordered;
 }
 
-int SearchSession::folderCategory(const IndexedItem& item) const
-{
-    return FolderOrdering::folderCategory(item, m_folderHintCache);
-}
-
 void SearchSession::scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query)
 {
     if (query.sortField != SearchSortField::Name)
@@ -159,25 +154,13 @@ QCoro::Task<> SearchSession::runFolderHintWarmup(std::vector<std::string> paths,
 
     const SearchQuery query = currentQuerySnapshot();
     ItemList reordered = applyFolderAwareFolderOrderingIfNeeded(m_results, query);
-    if (resultSignature(reordered) != resultSignature(m_results))
+    if (ShownList::signature(reordered) != ShownList::signature(m_results))
         setResults(std::move(reordered));
     if (settings().includeServerInSearch && !m_serverResults.isEmpty()) {
         ItemList reorderedServer = applyFolderAwareFolderOrderingIfNeeded(m_serverResults, query);
-        if (resultSignature(reorderedServer) != resultSignature(m_serverResults))
+        if (ShownList::signature(reorderedServer) != ShownList::signature(m_serverResults))
             setServerResults(std::move(reorderedServer));
     }
-}
-
-QString SearchSession::resultSignature(const ItemList& items)
-{
-    const qsizetype n = std::min<qsizetype>(items.size(), kSignatureItems);
-    QString signature = QString::number(items.size()) + QLatin1Char('|');
-    for (qsizetype i = 0; i < n; ++i) {
-        if (i > 0)
-            signature += QChar(0x1E);
-        signature += QString::fromStdString(items[i].id());
-    }
-    return signature;
 }
 
 void SearchSession::applySearchResults(ItemList items, const SearchQuery& query, ListCompleteness completeness)
@@ -186,7 +169,7 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
     if (hasSharedDriveFeatures(AppEditionInfo::current()) && s.includeLocalInSearch && !s.includeServerInSearch)
         items = withoutItemsUnder(items, standardizedRoots(s.serverIndexedRoots));
 
-    const QString signature = resultSignature(items);
+    const QString signature = ShownList::signature(items);
     if (signature != m_lastAppliedResultSignature) {
         m_lastAppliedResultSignature = signature;
         // A new session drops queued renders; doing that on every keystroke

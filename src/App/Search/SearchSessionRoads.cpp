@@ -41,16 +41,6 @@ QSet<QString> pathsOf(const ItemList& items)
     return out;
 }
 
-// Every field but the text and its tokens.
-bool sameConstraints(const SearchQuery& a, const SearchQuery& b)
-{
-    return a.contentFilters == b.contentFilters && a.caseSensitive == b.caseSensitive && a.matchMode == b.matchMode
-           && a.sortField == b.sortField && a.ascending == b.ascending && a.pathFilter == b.pathFilter
-           && a.extensionFilter == b.extensionFilter && a.typeFilter == b.typeFilter
-           && a.modifiedAfter == b.modifiedAfter && a.useRegularExpression == b.useRegularExpression
-           && a.wildcardPattern == b.wildcardPattern && a.excludeSystemJunk == b.excludeSystemJunk;
-}
-
 // The text a search reads: cut to its first kMaxSearchTextLength units,
 // never inside a surrogate pair.
 QString searchedText(const QString& text)
@@ -67,37 +57,18 @@ QString searchedText(const QString& text)
 
 SearchQuery SearchSession::currentQuerySnapshot() const
 {
-    SearchQuery query = m_parser.parse(searchedText(m_searchText).toStdString(), m_contentFilters, m_caseSensitive,
-                                       m_matchMode, m_sortField, m_sortAscending,
+    SearchQuery query = m_parser.parse(searchedText(m_searchText).toStdString(), m_constraints->contentFilters(),
+                                       m_constraints->caseSensitive(), m_constraints->matchMode(),
+                                       m_constraints->sortField(), m_constraints->sortAscending(),
                                        settings().excludeSystemJunkFromIndex);
-    if (!m_scopedPath.isEmpty())
-        query.pathFilter = m_scopedPath.toStdString();
+    if (!m_constraints->scopedPath().isEmpty())
+        query.pathFilter = m_constraints->scopedPath().toStdString();
     return query;
-}
-
-bool SearchSession::hasSearchIntent(const SearchQuery& query)
-{
-    // The store decides it, for its own searches as for the window's.
-    return IndexStore::hasSearchIntent(query);
-}
-
-bool SearchSession::canNarrow(const SearchQuery& query, const ItemList& shown, const std::optional<SearchQuery>& shownQuery)
-{
-    if (shown.isEmpty() || !shownQuery)
-        return false;
-    const std::string& previous = shownQuery->rawText;
-    if (previous.empty() || query.rawText.empty() || !query.rawText.starts_with(previous))
-        return false;
-    // A longer text only narrows where every hit of it was a hit of the shorter
-    // one: an exact or suffix match, or a pattern, can match other names.
-    const bool narrowingMode = query.matchMode == SearchMatchMode::Contains
-                               || query.matchMode == SearchMatchMode::Prefix;
-    return narrowingMode && !query.useRegularExpression && sameConstraints(query, *shownQuery);
 }
 
 bool SearchSession::canNarrowImmediately(const SearchQuery& query) const
 {
-    return canNarrow(query, m_results, m_lastDisplayedQuery);
+    return ShownList::canNarrow(query, m_results, m_lastDisplayedQuery);
 }
 
 bool SearchSession::canBroadenWithFastPreview(const SearchQuery& query) const
@@ -106,7 +77,7 @@ bool SearchSession::canBroadenWithFastPreview(const SearchQuery& query) const
         return false;
     const std::string& previous = m_lastDisplayedQuery->rawText;
     return !previous.empty() && !query.rawText.empty() && query.rawText.size() < previous.size()
-           && previous.starts_with(query.rawText) && sameConstraints(query, *m_lastDisplayedQuery);
+           && previous.starts_with(query.rawText) && ShownList::sameConstraints(query, *m_lastDisplayedQuery);
 }
 
 QString SearchSession::refreshSearchHint() const
@@ -204,7 +175,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
         setSearchingHint(refreshSearchHint());
     }
 
-    if (!hasSearchIntent(request.query)) {
+    if (!IndexStore::hasSearchIntent(request.query)) {
         setImageFuzzyResults({});
         setSkuRelatedResults({});
         setServerResults({});
@@ -216,7 +187,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
     }
     if (!request.runImageStage)
         setImageFuzzyResults({});
-    if (!shouldRunSKURelated(request.query))
+    if (!SkuRelatedSearch::isWanted(request.query, settings()))
         setSkuRelatedResults({});
 
     const qsizetype shown = m_results.size();
@@ -265,7 +236,7 @@ QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_pt
     QSet<QString> localPaths;
     if (!request.includeLocal) {
         if (isCurrent(request.generation)) {
-            recordSearchHistoryIfNeeded(QString::fromStdString(request.query.rawText));
+            m_history->recordIfNeeded(QString::fromStdString(request.query.rawText));
             clearProgress(request);
         }
     } else if (typing) {
@@ -307,7 +278,7 @@ void SearchSession::afterLocalAnswer(const SearchRequest& request, ItemList answ
     applySearchResults(answer, request.query, completeness);
     scheduleSKURelatedIfNeeded(request.query, request.generation, answer);
     if (recordHistory) {
-        recordSearchHistoryIfNeeded(QString::fromStdString(request.query.rawText));
+        m_history->recordIfNeeded(QString::fromStdString(request.query.rawText));
         clearProgress(request);
     }
 }
@@ -447,31 +418,9 @@ QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int lim
     co_return ImageFuzzySearch::finish(std::move(items), excludingPaths, query.sortField, query.ascending, plan.cap);
 }
 
-bool SearchSession::shouldRunSKURelated(const SearchQuery& query) const
-{
-    if (!settings().includeLocalInSearch || query.useRegularExpression || query.wildcardPattern || query.pathFilter
-        || query.extensionFilter || query.typeFilter
-        || query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}
-        || query.nameWords.size() != 1)
-        return false;
-    // The word as typed: the tokens are cut at "-" and "_", which a code may hold.
-    const QString token = QString::fromStdString(query.nameWords.front()).trimmed();
-    if (text::graphemeCount(token.toStdString()) < 4)
-        return false;
-    bool hasDigit = false;
-    for (const char32_t c : token.toUcs4()) {
-        if (c == U'-' || c == U'_')
-            continue;
-        if (!text::isLetterMarkOrNumber(c))
-            return false;
-        hasDigit = hasDigit || QChar::category(c) == QChar::Number_DecimalDigit;
-    }
-    return hasDigit;
-}
-
 void SearchSession::scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits)
 {
-    if (shouldRunSKURelated(query))
+    if (SkuRelatedSearch::isWanted(query, settings()))
         m_skuRelated->schedule(baseHits, generation);
 }
 

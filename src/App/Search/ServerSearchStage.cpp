@@ -60,7 +60,7 @@ QCoro::Task<bool> ServerSearchStage::run(SearchQuery query, int limit, std::int6
 {
     QPointer<SearchSession> guard(&m_session);
     const ItemList& shownList = m_session.serverResults();
-    const bool narrowing = SearchSession::canNarrow(query, shownList, m_shownQuery);
+    const bool narrowing = ShownList::canNarrow(query, shownList, m_shownQuery);
     if (narrowing) {
         // Only a first answer: the index may hold more than the list that was shown.
         const std::vector<IndexedItem> shown(shownList.begin(), shownList.end());

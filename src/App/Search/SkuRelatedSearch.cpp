@@ -34,6 +34,28 @@ SkuRelatedSearch::~SkuRelatedSearch()
     cancel();
 }
 
+bool SkuRelatedSearch::isWanted(const SearchQuery& query, const AppSettings& settings)
+{
+    if (!settings.includeLocalInSearch || query.useRegularExpression || query.wildcardPattern || query.pathFilter
+        || query.extensionFilter || query.typeFilter
+        || query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}
+        || query.nameWords.size() != 1)
+        return false;
+    // The word as typed: the tokens are cut at "-" and "_", which a code may hold.
+    const QString token = QString::fromStdString(query.nameWords.front()).trimmed();
+    if (text::graphemeCount(token.toStdString()) < 4)
+        return false;
+    bool hasDigit = false;
+    for (const char32_t c : token.toUcs4()) {
+        if (c == U'-' || c == U'_')
+            continue;
+        if (!text::isLetterMarkOrNumber(c))
+            return false;
+        hasDigit = hasDigit || QChar::category(c) == QChar::Number_DecimalDigit;
+    }
+    return hasDigit;
+}
+
 void SkuRelatedSearch::cancel()
 {
     m_job.cancel();

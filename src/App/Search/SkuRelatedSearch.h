@@ -19,7 +19,9 @@
 #include <QList>
 
 #include "App/Async/JobHandle.h"
+#include "Core/Config/AppSettings.h"
 #include "Core/Models/IndexedItem.h"
+#include "Core/Search/SearchQuery.h"
 
 namespace pallix {
 
@@ -41,6 +43,10 @@ public:
     SkuRelatedSearch(const SkuRelatedSearch&) = delete;
     SkuRelatedSearch& operator=(const SkuRelatedSearch&) = delete;
 
+    // Whether a local answer to `query` has a section: local search on and
+    // one code-like word (four characters or more, letters and digits with
+    // "-" or "_", at least one digit) without filters.
+    static bool isWanted(const SearchQuery& query, const AppSettings& settings);
     // Starts a job for the folders of `baseHits` (the answer of `generation`),
     // replacing the running one. No document among the hits: the running job
     // and the published list are left alone.

@@ -62,9 +62,10 @@ EmptyResultsPanel::EmptyResultsPanel(SearchSession& session, QWidget* parent) : 
     // line and too short for the wrapped second one, which was cut off.
     m_layout->addWidget(hint);
     m_layout->addStretch(1);
-    for (auto signal : {&SearchSession::scopedPathChanged, &SearchSession::contentFiltersChanged, &SearchSession::searchTextChanged,
-                        &SearchSession::matchModeChanged, &SearchSession::caseSensitiveChanged})
-        connect(&m_session, signal, this, &EmptyResultsPanel::rebuild);
+    for (auto signal : {&SearchConstraints::scopedPathChanged, &SearchConstraints::contentFiltersChanged,
+                        &SearchConstraints::matchModeChanged, &SearchConstraints::caseSensitiveChanged})
+        connect(&m_session.constraints(), signal, this, &EmptyResultsPanel::rebuild);
+    connect(&m_session, &SearchSession::searchTextChanged, this, &EmptyResultsPanel::rebuild);
     rebuild();
 }
 
@@ -128,8 +129,8 @@ QStringList EmptyResultsPanel::buttonTitles() const
 
 EmptyResultsPanel::Constraints EmptyResultsPanel::current() const
 {
-    return Constraints{m_session.scopedPath(), m_session.contentFilters(), m_session.searchText(), m_session.matchMode(),
-                       m_session.caseSensitive()};
+    const SearchConstraints& c = m_session.constraints();
+    return Constraints{c.scopedPath(), c.contentFilters(), m_session.searchText(), c.matchMode(), c.caseSensitive()};
 }
 
 QWidget* EmptyResultsPanel::lineWidget(const Line& line)

@@ -14,9 +14,9 @@ InlineRenameField::InlineRenameField(SearchSession& session, int pixelSize, QWid
     QFont font = this->font();
     font.setPixelSize(pixelSize);
     setFont(font);
-    setText(session.inlineRenameDraft());
-    connect(this, &QLineEdit::textEdited, &m_session, &SearchSession::setInlineRenameDraft);
-    connect(&m_session, &SearchSession::inlineRenameDraftChanged, this, &InlineRenameField::showModelDraft);
+    setText(session.inlineRename().draft());
+    connect(this, &QLineEdit::textEdited, &m_session.inlineRename(), &InlineRename::setDraft);
+    connect(&m_session.inlineRename(), &InlineRename::draftChanged, this, &InlineRenameField::showModelDraft);
     // After the owner has placed and shown us.
     QTimer::singleShot(0, this, &InlineRenameField::takeFocus);
 }
@@ -31,8 +31,8 @@ void InlineRenameField::takeFocus()
 
 void InlineRenameField::showModelDraft()
 {
-    if (text() != m_session.inlineRenameDraft())
-        setText(m_session.inlineRenameDraft());
+    if (text() != m_session.inlineRename().draft())
+        setText(m_session.inlineRename().draft());
 }
 
 // Tab would otherwise move the focus before a key press is seen.

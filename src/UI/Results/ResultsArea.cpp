@@ -71,9 +71,9 @@ ResultsArea::ResultsArea(SearchSession& session, ResultActions* actions, Thumbna
             &ResultsArea::enableExternalIndexingRequested);
     m_list->viewport()->installEventFilter(this);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::updateBody);
-    connect(&m_session, &SearchSession::displayModeChanged, this, &ResultsArea::updateBody);
+    connect(&m_session.constraints(), &SearchConstraints::displayModeChanged, this, &ResultsArea::updateBody);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::prefetchIfChanged);
-    connect(&m_session, &SearchSession::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
+    connect(&m_session.constraints(), &SearchConstraints::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
     if (actions)
         connectActions(*actions);
     updateBody();
@@ -99,12 +99,14 @@ void ResultsArea::connectActions(ResultActions& actions)
     connect(this, &ResultsArea::commitInlineRenameRequested, this, [&actions] { actions.commitInlineRename(); });
     connect(this, &ResultsArea::cancelInlineRenameRequested, this, [&actions] { actions.cancelInlineRename(); });
     connect(this, &ResultsArea::inlineRenameEditingEnded, this, [&session, &actions] {
-        if (!session.inlineRenameTargetID().isEmpty())
+        if (!session.inlineRename().targetID().isEmpty())
             actions.commitInlineRename();
     });
-    connect(this, &ResultsArea::adjustZoomRequested, this, [&session](double delta) { session.adjustGridZoom(delta); });
-    connect(this, &ResultsArea::clearScopeRequested, this, [&session] { session.clearScope(); });
-    connect(this, &ResultsArea::resetConstraintsRequested, this, [&session] { session.resetSearchConstraints(); });
+    connect(this, &ResultsArea::adjustZoomRequested, this,
+            [&session](double delta) { session.constraints().adjustGridZoom(delta); });
+    connect(this, &ResultsArea::clearScopeRequested, this, [&session] { session.constraints().clearScope(); });
+    connect(this, &ResultsArea::resetConstraintsRequested, this,
+            [&session] { session.constraints().resetSearchConstraints(); });
 }
 
 void ResultsArea::connectCanvas(ResultsCanvas* canvas)
@@ -170,7 +172,7 @@ QWidget* ResultsArea::currentBody() const
 
 void ResultsArea::updateBody()
 {
-    const bool list = m_session.displayMode() == ResultDisplayMode::List;
+    const bool list = m_session.constraints().displayMode() == ResultDisplayMode::List;
     m_header->setVisible(list);
     QWidget* body = m_rows->isEmpty() ? static_cast<QWidget*>(m_empty)
                     : list            ? static_cast<QWidget*>(m_list)

@@ -45,7 +45,7 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, Thumbna
         relayout();
     });
     connect(&m_session, &SearchSession::selectedItemIDChanged, this, &ResultsCanvas::scrollToSelection);
-    connect(&m_session, &SearchSession::inlineRenameTargetIDChanged, this, [this] {
+    connect(&m_session.inlineRename(), &InlineRename::targetIDChanged, this, [this] {
         viewport()->update();
         placeRenameField();
     });
@@ -104,7 +104,7 @@ bool ResultsCanvas::isSelected(const IndexedItem& item) const
 
 bool ResultsCanvas::isRenaming(const IndexedItem& item) const
 {
-    const QString& target = m_session.inlineRenameTargetID();
+    const QString& target = m_session.inlineRename().targetID();
     return !target.isEmpty() && target == QString::fromStdString(item.path());
 }
 
@@ -154,7 +154,7 @@ void ResultsCanvas::scrollContentsBy(int, int)
 
 void ResultsCanvas::placeRenameField()
 {
-    const QString target = m_session.inlineRenameTargetID();
+    const QString target = m_session.inlineRename().targetID();
     const int row =
         target.isEmpty() || !isVisible() ? -1 : m_rows.rowOfId(ResultsModel::scrollTargetID(m_session, target));
     if (row < 0 || (m_renameField && m_renameField->property("path").toString() != target))
@@ -213,7 +213,7 @@ void ResultsCanvas::mousePressEvent(QMouseEvent* event)
     if (hit.row < 0) {
         // Empty space: no selection, and a rename in progress is abandoned.
         m_session.setSelectedItemID(QString());
-        if (!m_session.inlineRenameTargetID().isEmpty())
+        if (!m_session.inlineRename().targetID().isEmpty())
             emit cancelInlineRenameRequested();
         return;
     }

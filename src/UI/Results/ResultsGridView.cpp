@@ -35,12 +35,12 @@ ResultsGridView::ResultsGridView(ResultsModel& rows, SearchSession& session, Thu
       m_cards(CardPainting::CardStyle{6, 0.7, 1.08})
 {
     viewport()->setAttribute(Qt::WA_AcceptTouchEvents, false);
-    connect(&m_session, &SearchSession::gridZoomChanged, this, &ResultsCanvas::relayout);
+    connect(&m_session.constraints(), &SearchConstraints::gridZoomChanged, this, &ResultsCanvas::relayout);
 }
 
 int ResultsGridView::layoutRows(int viewportWidth)
 {
-    m_zoom = m_session.gridZoom();
+    m_zoom = m_session.constraints().gridZoom();
     ResultsGridLayout::TextHeights text;
     text.nameLine = QFontMetrics(paint::font(GridMetrics::namePixelSize(m_zoom))).height();
     text.subtitleLine = QFontMetrics(paint::font(GridMetrics::subtitlePixelSize(m_zoom))).height();

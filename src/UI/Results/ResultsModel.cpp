@@ -31,9 +31,9 @@ ItemList filtered(const ItemList& items, unsigned mask)
 ResultsModel::ResultsModel(SearchSession& session, QObject* parent) : QAbstractListModel(parent), m_session(session)
 {
     for (auto signal : {&SearchSession::resultsChanged, &SearchSession::imageFuzzyResultsChanged,
-                        &SearchSession::skuRelatedResultsChanged, &SearchSession::serverResultsChanged,
-                        &SearchSession::contentFiltersChanged})
+                        &SearchSession::skuRelatedResultsChanged, &SearchSession::serverResultsChanged})
         connect(&m_session, signal, this, &ResultsModel::rebuild);
+    connect(&m_session.constraints(), &SearchConstraints::contentFiltersChanged, this, &ResultsModel::rebuild);
     rebuild();
 }
 
@@ -195,7 +195,7 @@ ResultsModel::CardKind ResultsModel::cardKind(const IndexedItem& item)
 void ResultsModel::rebuild()
 {
     beginResetModel();
-    const unsigned mask = PreparedQuery::contentMaskOf(m_session.contentFilters());
+    const unsigned mask = PreparedQuery::contentMaskOf(m_session.constraints().contentFilters());
     m_lists[at(Section::Main)] = filtered(m_session.results(), mask);
     m_lists[at(Section::ImageFuzzy)] = filtered(m_session.imageFuzzyResults(), mask);
     m_lists[at(Section::SkuRelated)] = filtered(m_session.skuRelatedResults(), mask);

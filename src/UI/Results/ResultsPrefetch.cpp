@@ -96,7 +96,7 @@ QString ResultsPrefetch::signature() const
         pick(m_rows.filteredItems(Section::SkuRelated), 140, Kind::Raster, 24),
         pick(m_rows.filteredItems(Section::Server), 160, Kind::Raster, 24),
     };
-    QString text = QString::number(sizeBucket(m_session.gridZoom()));
+    QString text = QString::number(sizeBucket(m_session.constraints().gridZoom()));
     for (const QList<IndexedItem>& group : groups)
         text += QLatin1Char('|') + joinedPaths(group);
     return text;
@@ -129,7 +129,7 @@ void ResultsPrefetch::run()
 {
     m_ran = true;
     m_lastSignature = signature();
-    const double size = iconSize(m_session.gridZoom());
+    const double size = iconSize(m_session.constraints().gridZoom());
     Batches planned = batches();
     for (const QList<IndexedItem>& batch : std::as_const(planned.urgent)) {
         if (!batch.isEmpty())

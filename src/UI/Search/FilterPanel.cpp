@@ -6,7 +6,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "App/Search/SearchSession.h"
+#include "App/Search/SearchConstraints.h"
 #include "UI/Common/FilterTitles.h"
 #include "UI/Search/ChipStyle.h"
 #include "UI/Search/SelectionChip.h"
@@ -80,7 +80,7 @@ QHBoxLayout* row(QWidget* owner, int spacing)
 
 } // namespace
 
-FilterPanel::FilterPanel(SearchSession& session, QWidget* parent) : QWidget(parent), m_session(session)
+FilterPanel::FilterPanel(SearchConstraints& constraints, QWidget* parent) : QWidget(parent), m_constraints(constraints)
 {
     setObjectName(QStringLiteral("filterPanel"));
     auto* stack = new QVBoxLayout(this);
@@ -89,9 +89,9 @@ FilterPanel::FilterPanel(SearchSession& session, QWidget* parent) : QWidget(pare
     stack->addWidget(makeFilterRow());
     stack->addWidget(makeSortAndMatchRow());
 
-    for (auto signal : {&SearchSession::contentFiltersChanged, &SearchSession::sortFieldChanged, &SearchSession::sortAscendingChanged,
-                        &SearchSession::matchModeChanged})
-        connect(&m_session, signal, this, &FilterPanel::showModelState);
+    for (auto signal : {&SearchConstraints::contentFiltersChanged, &SearchConstraints::sortFieldChanged,
+                        &SearchConstraints::sortAscendingChanged, &SearchConstraints::matchModeChanged})
+        connect(&m_constraints, signal, this, &FilterPanel::showModelState);
     showModelState();
 }
 
@@ -102,7 +102,7 @@ QWidget* FilterPanel::makeFilterRow()
     layout->addWidget(sectionLabel(QStringLiteral("筛选")));
     const QList<SelectionChip*> chips = makeChips(filtertitles::kContentFilters, m_filterChips);
     for (auto [filter, chip] : m_filterChips)
-        connect(chip, &SelectionChip::clicked, this, [this, f = filter] { m_session.updateContentFilter(f); });
+        connect(chip, &SelectionChip::clicked, this, [this, f = filter] { m_constraints.updateContentFilter(f); });
     layout->addWidget(chipStrip(chips));
     layout->addStretch(1);
     return filters;
@@ -115,11 +115,11 @@ QWidget* FilterPanel::makeSortAndMatchRow()
     sortLayout->addWidget(sectionLabel(QStringLiteral("排序")));
     QList<SelectionChip*> sortChips = makeChips(filtertitles::kSortFields, m_sortChips);
     for (auto [field, chip] : m_sortChips)
-        connect(chip, &SelectionChip::clicked, this, [this, f = field] { m_session.updateSort(f); });
+        connect(chip, &SelectionChip::clicked, this, [this, f = field] { m_constraints.updateSort(f); });
     m_directionChip = new SelectionChip(filtertitles::directionTitle(true));
     m_directionChip->setObjectName(QStringLiteral("sortDirection"));
     m_directionChip->setSelected(true);  // always drawn selected
-    connect(m_directionChip, &SelectionChip::clicked, this, [this] { m_session.toggleSortDirection(); });
+    connect(m_directionChip, &SelectionChip::clicked, this, [this] { m_constraints.toggleSortDirection(); });
     sortChips << m_directionChip;
     sortLayout->addWidget(chipStrip(sortChips));
 
@@ -128,7 +128,7 @@ QWidget* FilterPanel::makeSortAndMatchRow()
     matchLayout->addWidget(sectionLabel(QStringLiteral("匹配")));
     const QList<SelectionChip*> matchChips = makeChips(filtertitles::kMatchModes, m_matchChips);
     for (auto [mode, chip] : m_matchChips)
-        connect(chip, &SelectionChip::clicked, this, [this, m = mode] { m_session.applyMatchMode(m); });
+        connect(chip, &SelectionChip::clicked, this, [this, m = mode] { m_constraints.applyMatchMode(m); });
     matchLayout->addWidget(chipStrip(matchChips));
 
     auto* both = new QWidget;
@@ -142,12 +142,12 @@ QWidget* FilterPanel::makeSortAndMatchRow()
 void FilterPanel::showModelState()
 {
     for (auto [filter, chip] : m_filterChips)
-        chip->setSelected(m_session.contentFilters().contains(filter));
+        chip->setSelected(m_constraints.contentFilters().contains(filter));
     for (auto [field, chip] : m_sortChips)
-        chip->setSelected(field == m_session.sortField());
+        chip->setSelected(field == m_constraints.sortField());
     for (auto [mode, chip] : m_matchChips)
-        chip->setSelected(mode == m_session.matchMode());
-    m_directionChip->setTitle(filtertitles::directionTitle(m_session.sortAscending()));
+        chip->setSelected(mode == m_constraints.matchMode());
+    m_directionChip->setTitle(filtertitles::directionTitle(m_constraints.sortAscending()));
 }
 
 void FilterPanel::paintEvent(QPaintEvent*)

@@ -1,9 +1,9 @@
 #pragma once
 // FilterPanel: the collapsible panel of the search window with three chip
 // strips: the content filters (several at once), the sort field with the
-// direction chip, and the match mode. Every chip shows a published session
-// property and a click calls one session operation, which searches again; the
-// panel keeps no state of its own. GUI thread only.
+// direction chip, and the match mode. Every chip shows a published property
+// of the search constraints and a click calls one of their operations, which
+// searches again; the panel keeps no state of its own. GUI thread only.
 
 #include <map>
 
@@ -13,14 +13,14 @@
 
 namespace pallix {
 
-class SearchSession;
+class SearchConstraints;
 class SelectionChip;
 
 class FilterPanel : public QWidget {
     Q_OBJECT
 
 public:
-    explicit FilterPanel(SearchSession& session, QWidget* parent = nullptr);
+    explicit FilterPanel(SearchConstraints& constraints, QWidget* parent = nullptr);
 
     SelectionChip* chip(SearchContentFilter filter) const { return m_filterChips.at(filter); }
     SelectionChip* chip(SearchSortField field) const { return m_sortChips.at(field); }
@@ -35,7 +35,7 @@ private:
     QWidget* makeSortAndMatchRow();
     void showModelState();
 
-    SearchSession& m_session;
+    SearchConstraints& m_constraints;
     std::map<SearchContentFilter, SelectionChip*> m_filterChips;
     std::map<SearchSortField, SelectionChip*> m_sortChips;
     std::map<SearchMatchMode, SelectionChip*> m_matchChips;

@@ -5,13 +5,14 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "App/Search/SearchSession.h"
+#include "App/Search/SearchConstraints.h"
 #include "UI/Common/FilterTitles.h"
 #include "UI/Search/ChipStyle.h"
 
 namespace pallix {
 
-FilterSummaryRow::FilterSummaryRow(SearchSession& session, QWidget* parent) : QWidget(parent), m_session(session)
+FilterSummaryRow::FilterSummaryRow(SearchConstraints& constraints, QWidget* parent)
+    : QWidget(parent), m_constraints(constraints)
 {
     setObjectName(QStringLiteral("filterSummary"));
     auto* layout = new QHBoxLayout(this);
@@ -25,10 +26,10 @@ FilterSummaryRow::FilterSummaryRow(SearchSession& session, QWidget* parent) : QW
     m_restore = new QPushButton(QStringLiteral("恢复默认"));
     m_restore->setFlat(true);
     m_restore->setCursor(Qt::PointingHandCursor);
-    connect(m_restore, &QPushButton::clicked, this, [this] { m_session.resetSearchConstraints(); });
+    connect(m_restore, &QPushButton::clicked, this, [this] { m_constraints.resetSearchConstraints(); });
     layout->addWidget(m_restore);
 
-    connect(&m_session, &SearchSession::contentFiltersChanged, this, &FilterSummaryRow::showModelState);
+    connect(&m_constraints, &SearchConstraints::contentFiltersChanged, this, &FilterSummaryRow::showModelState);
     showModelState();
 }
 
@@ -45,7 +46,7 @@ QString FilterSummaryRow::text() const
 
 void FilterSummaryRow::showModelState()
 {
-    const QString summary = filtertitles::summary(m_session.contentFilters());
+    const QString summary = filtertitles::summary(m_constraints.contentFilters());
     m_text->setText(summary);
     setVisible(!m_panelExpanded && !summary.isEmpty());
 }

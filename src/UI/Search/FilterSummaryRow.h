@@ -11,13 +11,13 @@ class QPushButton;
 
 namespace pallix {
 
-class SearchSession;
+class SearchConstraints;
 
 class FilterSummaryRow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit FilterSummaryRow(SearchSession& session, QWidget* parent = nullptr);
+    explicit FilterSummaryRow(SearchConstraints& constraints, QWidget* parent = nullptr);
 
     // The panel's expansion is the search view's own state.
     void setPanelExpanded(bool expanded);
@@ -30,7 +30,7 @@ protected:
 private:
     void showModelState();
 
-    SearchSession& m_session;
+    SearchConstraints& m_constraints;
     bool m_panelExpanded = false;
     QLabel* m_text = nullptr;
     QPushButton* m_restore = nullptr;

@@ -37,7 +37,8 @@ SearchAssistRow::SearchAssistRow(SearchSession& session, SettingsOperations& set
     m_saveCurrent->setFlat(true);
     m_saveCurrent->setFont(chipstyle::font(12, QFont::DemiBold));
     m_saveCurrent->setCursor(Qt::PointingHandCursor);
-    connect(m_saveCurrent, &QPushButton::clicked, this, [this] { m_session.addCommonSearchTerm(m_session.searchText()); });
+    connect(m_saveCurrent, &QPushButton::clicked, this,
+            [this] { m_session.history().addCommonSearchTerm(m_session.searchText()); });
     m_flow->addWidget(m_saveCurrent);
 
     m_scroll = new QScrollArea;
@@ -49,15 +50,16 @@ SearchAssistRow::SearchAssistRow(SearchSession& session, SettingsOperations& set
     m_chipsContent->setAutoFillBackground(false);
     stack->addWidget(m_scroll);
 
-    for (auto signal : {&SearchSession::settingsChanged, &SearchSession::searchHistoryChanged, &SearchSession::searchTextChanged})
+    for (auto signal : {&SearchSession::settingsChanged, &SearchSession::searchTextChanged})
         connect(&m_session, signal, this, &SearchAssistRow::showModelState);
+    connect(&m_session.history(), &SearchHistory::changed, this, &SearchAssistRow::showModelState);
     showModelState();
 }
 
 void SearchAssistRow::showModelState()
 {
     const SearchAssistContent content =
-        composeSearchAssist(m_session.settings().commonSearchTerms, m_session.searchHistory(), m_session.searchText());
+        composeSearchAssist(m_session.settings().commonSearchTerms, m_session.history().entries(), m_session.searchText());
     // Typing changes only the button: the chips (and a hovered one) stay.
     if (content.chips != m_shown)
         rebuildChips(content.chips);
@@ -91,7 +93,7 @@ TermChip* SearchAssistRow::makeChip(const SearchTermChip& chip)
     connect(view, &TermChip::clicked, this, [this, text = chip.text] { m_session.searchForTerm(text); });
     connect(view, &TermChip::deleteRequested, this, [this, chip] { deleteChip(chip); });
     connect(view, &TermChip::addToCommonRequested, this,
-            [this, text = chip.text] { m_session.addCommonSearchTerm(text); });
+            [this, text = chip.text] { m_session.history().addCommonSearchTerm(text); });
     return view;
 }
 
@@ -104,7 +106,7 @@ void SearchAssistRow::deleteChip(const SearchTermChip& chip)
     const std::vector<std::string>& terms = m_session.settings().commonSearchTerms;
     const auto it = std::find(terms.begin(), terms.end(), chip.text.toStdString());
     if (it != terms.end())
-        m_session.removeCommonSearchTerm({static_cast<int>(it - terms.begin())});
+        m_session.history().removeCommonSearchTerm({static_cast<int>(it - terms.begin())});
 }
 
 // As tall as the chips need, up to the cap; more scroll inside.

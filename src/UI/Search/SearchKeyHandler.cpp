@@ -52,7 +52,7 @@ bool SearchKeyHandler::handleSpace()
     // field or the settings window: Space previews only where it types nothing.
     if (HotKeyManager::shared().isSuspended())
         return false;  // the settings window is recording a hot key
-    if (m_session.selectedItemID().isEmpty() || !m_session.inlineRenameTargetID().isEmpty())
+    if (m_session.selectedItemID().isEmpty() || !m_session.inlineRename().targetID().isEmpty())
         return false;
     if (!m_searchView || QApplication::activeWindow() != m_searchView->window())
         return false;

@@ -55,7 +55,7 @@ SearchToolbar::SearchToolbar(SearchSession& session, SettingsOperations& setting
     row->addStretch(1);
     row->addWidget(makeRightGroup(), 0, Qt::AlignTop);
 
-    connect(&m_session, &SearchSession::displayModeChanged, this, &SearchToolbar::updateDisplayMode);
+    connect(&m_session.constraints(), &SearchConstraints::displayModeChanged, this, &SearchToolbar::updateDisplayMode);
     connect(&m_session, &SearchSession::settingsChanged, this, &SearchToolbar::updateScopes);
     connect(&m_session, &SearchSession::isSearchingChanged, this, &SearchToolbar::updateProgress);
     connect(&m_session, &SearchSession::searchingHintChanged, this, &SearchToolbar::updateProgress);
@@ -76,8 +76,11 @@ QWidget* SearchToolbar::makeDisplayModeSwitch()
     layout->setSpacing(4);
     m_gridButton = modeButton(QStringLiteral("square.grid.2x2"), QStringLiteral("网格"));
     m_listButton = modeButton(QStringLiteral("list.bullet"), QStringLiteral("列表"));
-    connect(m_gridButton, &QToolButton::clicked, this, [this] { m_session.setDisplayMode(ResultDisplayMode::Grid); });
-    connect(m_listButton, &QToolButton::clicked, this, [this] { m_session.setDisplayMode(ResultDisplayMode::List); });
+    SearchConstraints& constraints = m_session.constraints();
+    connect(m_gridButton, &QToolButton::clicked, this,
+            [&constraints] { constraints.setDisplayMode(ResultDisplayMode::Grid); });
+    connect(m_listButton, &QToolButton::clicked, this,
+            [&constraints] { constraints.setDisplayMode(ResultDisplayMode::List); });
     layout->addWidget(m_gridButton);
     layout->addWidget(m_listButton);
     return modes;
@@ -156,8 +159,8 @@ void SearchToolbar::setServerScope(bool on)
 
 void SearchToolbar::updateDisplayMode()
 {
-    m_gridButton->setChecked(m_session.displayMode() == ResultDisplayMode::Grid);
-    m_listButton->setChecked(m_session.displayMode() == ResultDisplayMode::List);
+    m_gridButton->setChecked(m_session.constraints().displayMode() == ResultDisplayMode::Grid);
+    m_listButton->setChecked(m_session.constraints().displayMode() == ResultDisplayMode::List);
 }
 
 void SearchToolbar::updateScopes()

@@ -37,10 +37,10 @@ SearchView::SearchView(SearchSession& session, Services services, ThumbnailProvi
     root->addWidget(m_assistRow);
     m_toolbar = new SearchToolbar(session, m_services.settings, this);
     root->addWidget(m_toolbar);
-    m_filterPanel = new FilterPanel(session, this);
+    m_filterPanel = new FilterPanel(session.constraints(), this);
     m_filterPanel->setVisible(false);
     root->addWidget(m_filterPanel);
-    m_filterSummary = new FilterSummaryRow(session, this);
+    m_filterSummary = new FilterSummaryRow(session.constraints(), this);
     root->addWidget(m_filterSummary);
     m_filterAnimation = new QPropertyAnimation(m_filterPanel, "maximumHeight", this);
     m_filterAnimation->setDuration(180);
@@ -125,10 +125,10 @@ void SearchView::installZoomShortcuts()
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, action);
     };
-    add(Qt::CTRL | Qt::Key_Equal, [this] { m_session.adjustGridZoom(1); });
-    add(Qt::CTRL | Qt::Key_Plus, [this] { m_session.adjustGridZoom(1); });
-    add(Qt::CTRL | Qt::Key_Minus, [this] { m_session.adjustGridZoom(-1); });
-    add(Qt::CTRL | Qt::Key_0, [this] { m_session.resetGridZoom(); });
+    add(Qt::CTRL | Qt::Key_Equal, [this] { m_session.constraints().adjustGridZoom(1); });
+    add(Qt::CTRL | Qt::Key_Plus, [this] { m_session.constraints().adjustGridZoom(1); });
+    add(Qt::CTRL | Qt::Key_Minus, [this] { m_session.constraints().adjustGridZoom(-1); });
+    add(Qt::CTRL | Qt::Key_0, [this] { m_session.constraints().resetGridZoom(); });
 }
 
 void SearchView::userEdited(const QString& text)
@@ -163,11 +163,11 @@ void SearchView::submit()
 // without committing it.
 void SearchView::cancelRenameIfSelectionMoved()
 {
-    const QString target = m_session.inlineRenameTargetID();
+    const QString target = m_session.inlineRename().targetID();
     if (target.isEmpty() || m_session.selectedItemID() == target)
         return;
-    m_session.setInlineRenameTargetID(QString());
-    m_session.setInlineRenameDraft(QString());
+    m_session.inlineRename().setTargetID(QString());
+    m_session.inlineRename().setDraft(QString());
 }
 
 void SearchView::updateExternalIndexingCTA()

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "App/AppModel.h"
+#include "App/Indexing/LocalIndex.h"
 #include "UI/Common/AppNotifications.h"
 #include "UI/Search/FaultNoticeBar.h"
 #include "UI/Search/ResultsMenu.h"
@@ -25,7 +26,7 @@ SearchWindow::SearchWindow(AppModel& model, ThumbnailProvider& thumbnails, QWidg
     // The window is the shell's: it hands the view the session and the few
     // other features the view's controls reach.
     SearchView::Services services{model.resultActions(), model.settingsOperations(),
-                                  [&model] { return model.hasMountedRemovableVolumes(); },
+                                  [&model] { return model.localIndex().hasMountedRemovableVolumes(); },
                                   [&model] { return model.welcomeSheetDismissed(); },
                                   [&model] { model.markWelcomeSheetDismissed(); }};
     m_view = new SearchView(model.searchSession(), std::move(services), thumbnails, central);
@@ -54,7 +55,7 @@ void SearchWindow::buildFileMenu()
     connect(focus, &QAction::triggered, this, [] { AppNotifications::shared().postFocusSearchField(); });
     QAction* rebuild = file->addAction(QStringLiteral("重建索引"));
     rebuild->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
-    connect(rebuild, &QAction::triggered, this, [this] { m_model.rebuildIndex(false); });
+    connect(rebuild, &QAction::triggered, this, [this] { m_model.localIndex().rebuildIndex(false); });
 }
 
 } // namespace pallix

@@ -3,7 +3,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-#include "App/AppModel.h"
+#include "App/Search/SearchSession.h"
+#include "App/Settings/SettingsOperations.h"
 #include "UI/Settings/ElidingLabel.h"
 #include "UI/Settings/PathLists.h"
 #include "UI/Settings/SettingsStyle.h"
@@ -33,13 +34,17 @@ const QString& HistorySection::caption()
     return text;
 }
 
-HistorySection::HistorySection(AppModel& model, QWidget* parent)
+HistorySection::HistorySection(SearchSession& search, SettingsOperations& settings, QWidget* parent)
     : QWidget(parent),
-      m_model(model),
+      m_search(search),
+      m_history(search.history()),
+      m_settings(settings),
       m_addCurrent(new QPushButton(QStringLiteral("把当前搜索加入常用词"))),
       m_termsBlock(new QWidget),
       m_terms(new RemovablePathList({}, QStringLiteral("移除常用词"),
-                                    [&model](const std::set<int>& offsets) { model.removeCommonSearchTerm(offsets); })),
+                                    [&history = search.history()](const std::set<int>& offsets) {
+                                        history.removeCommonSearchTerm(offsets);
+                                    })),
       m_noTerms(settingsstyle::label(QStringLiteral("暂无常用词（你可以在搜索框下方或这里添加）。"), TextStyle::Callout,
                                      true, true)),
       m_recent(new QWidget),
@@ -55,7 +60,8 @@ HistorySection::HistorySection(AppModel& model, QWidget* parent)
     addRow->addWidget(m_addCurrent);
     addRow->addStretch(1);
     layout->addLayout(addRow);
-    connect(m_addCurrent, &QPushButton::clicked, this, [this] { m_model.addCommonSearchTerm(m_model.searchText()); });
+    connect(m_addCurrent, &QPushButton::clicked, this,
+            [this] { m_history.addCommonSearchTerm(m_search.searchText()); });
 
     auto* termsLayout = new QVBoxLayout(m_termsBlock);
     termsLayout->setContentsMargins(0, 0, 0, 0);
@@ -69,9 +75,9 @@ HistorySection::HistorySection(AppModel& model, QWidget* parent)
     m_recentLayout->setSpacing(6);
     layout->addWidget(m_recent);
 
-    connect(&m_model, &AppModel::searchTextChanged, this, &HistorySection::refreshAddButton);
-    connect(&m_model, &AppModel::settingsChanged, this, &HistorySection::refreshTerms);
-    connect(&m_model, &AppModel::searchHistoryChanged, this, &HistorySection::rebuildRecent);
+    connect(&m_search, &SearchSession::searchTextChanged, this, &HistorySection::refreshAddButton);
+    connect(&m_settings, &SettingsOperations::settingsChanged, this, &HistorySection::refreshTerms);
+    connect(&m_history, &SearchHistory::changed, this, &HistorySection::rebuildRecent);
     refreshAddButton();
     refreshTerms();
     rebuildRecent();
@@ -79,12 +85,12 @@ HistorySection::HistorySection(AppModel& model, QWidget* parent)
 
 void HistorySection::refreshAddButton()
 {
-    m_addCurrent->setEnabled(!m_model.searchText().trimmed().isEmpty());
+    m_addCurrent->setEnabled(!m_search.searchText().trimmed().isEmpty());
 }
 
 void HistorySection::refreshTerms()
 {
-    const QStringList terms = toQStringList(m_model.settings().commonSearchTerms);
+    const QStringList terms = toQStringList(m_settings.settings().commonSearchTerms);
     m_terms->setPaths(terms);
     m_termsBlock->setVisible(!terms.isEmpty());
     m_noTerms->setVisible(terms.isEmpty());
@@ -94,7 +100,7 @@ void HistorySection::rebuildRecent()
 {
     // "删除" of a row triggers this rebuild from its own click.
     clearRowsLater(m_recentLayout);
-    const QStringList& history = m_model.searchHistory();
+    const QStringList& history = m_history.entries();
     m_recent->setVisible(!history.isEmpty());
     if (history.isEmpty())
         return;
@@ -102,7 +108,7 @@ void HistorySection::rebuildRecent()
     for (const QString& entry : history)
         m_recentLayout->addWidget(recentRow(entry));
     auto* clear = borderlessButton(QStringLiteral("清除最近搜索"), true);
-    connect(clear, &QPushButton::clicked, this, [this] { m_model.settingsOperations().clearSearchHistory(); });
+    connect(clear, &QPushButton::clicked, this, [this] { m_settings.clearSearchHistory(); });
     auto* clearRow = new QWidget;
     auto* clearLayout = new QHBoxLayout(clearRow);
     clearLayout->setContentsMargins(0, 0, 0, 0);
@@ -124,9 +130,9 @@ QWidget* HistorySection::recentRow(const QString& entry)
     auto* remove = borderlessButton(QStringLiteral("删除"), true);
     layout->addWidget(keep);
     layout->addWidget(remove);
-    connect(keep, &QPushButton::clicked, this, [this, entry] { m_model.addCommonSearchTerm(entry); });
+    connect(keep, &QPushButton::clicked, this, [this, entry] { m_history.addCommonSearchTerm(entry); });
     connect(remove, &QPushButton::clicked, this,
-            [this, entry] { m_model.settingsOperations().removeSearchHistoryEntry(entry); });
+            [this, entry] { m_settings.removeSearchHistoryEntry(entry); });
     return row;
 }
 

@@ -2,8 +2,8 @@
 // HistorySection: the content of the settings section "搜索历史与常用词":
 // the button that keeps the current search as a common term, the common
 // terms with their removal, and the recent searches with "加入常用", "删除"
-// and "清除最近搜索". It follows the model live (search text, terms,
-// history) and starts no search. GUI thread.
+// and "清除最近搜索". It follows the search text, the recent searches and
+// the settings (terms) live and starts no search. GUI thread.
 
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -11,8 +11,10 @@
 
 namespace pallix {
 
-class AppModel;
 class RemovablePathList;
+class SearchHistory;
+class SearchSession;
+class SettingsOperations;
 
 class HistorySection : public QWidget {
     Q_OBJECT
@@ -20,7 +22,7 @@ class HistorySection : public QWidget {
 public:
     static const QString& caption();
 
-    explicit HistorySection(AppModel& model, QWidget* parent = nullptr);
+    HistorySection(SearchSession& search, SettingsOperations& settings, QWidget* parent = nullptr);
 
     QPushButton* addCurrentButton() const { return m_addCurrent; }
     RemovablePathList* termsList() const { return m_terms; }
@@ -33,7 +35,9 @@ private:
     void rebuildRecent();
     QWidget* recentRow(const QString& entry);
 
-    AppModel& m_model;
+    SearchSession& m_search;  // the search text
+    SearchHistory& m_history;
+    SettingsOperations& m_settings;
     QPushButton* m_addCurrent;
     QWidget* m_termsBlock;
     RemovablePathList* m_terms;

@@ -6,7 +6,9 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "App/AppModel.h"
+#include "App/Indexing/LocalIndex.h"
+#include "App/Search/SearchSession.h"
+#include "App/SharedDrives/SharedDrives.h"
 #include "Core/Config/EditionRule.h"
 #include "UI/Settings/BoundToggle.h"
 #include "UI/Settings/CompactSection.h"
@@ -57,7 +59,8 @@ QString SettingsView::titleOf(Section section)
     return {};
 }
 
-SettingsView::SettingsView(AppModel& model, AppEdition edition, QWidget* parent) : QWidget(parent), m_model(model)
+SettingsView::SettingsView(Features features, AppEdition edition, QWidget* parent)
+    : QWidget(parent), m_features(features)
 {
     setWindowTitle(QStringLiteral("设置"));
     setFixedSize(720, 560);
@@ -141,13 +144,15 @@ CompactSection* SettingsView::buildSection(Section section)
     switch (section) {
     case Section::AutoIndex: fillAutoIndex(built); break;
     case Section::SharedDrives:
-        m_sharedDrives = new SharedDriveSection(m_model.settingsOperations(), m_model.sharedDrives());
+        m_sharedDrives = new SharedDriveSection(m_features.settings, m_features.sharedDrives);
         built->contentLayout()->addWidget(m_sharedDrives);
         break;
     case Section::IndexRoots: fillIndexRoots(built); break;
     case Section::IndexScope: fillIndexScope(built); break;
     case Section::RunOptions: fillRunOptions(built); break;
-    case Section::History: built->contentLayout()->addWidget(new HistorySection(m_model)); break;
+    case Section::History:
+        built->contentLayout()->addWidget(new HistorySection(m_features.search, m_features.settings));
+        break;
     case Section::Count: break;
     }
     return built;
@@ -156,7 +161,7 @@ CompactSection* SettingsView::buildSection(Section section)
 QCheckBox* SettingsView::boundToggle(const QString& text, bool AppSettings::*field,
                                      void (SettingsOperations::*operation)(bool))
 {
-    SettingsOperations& settings = m_model.settingsOperations();
+    SettingsOperations& settings = m_features.settings;
     return pallix::boundToggle(
         settings, text, [field](const AppSettings& s) { return s.*field; },
         [&settings, operation](bool on) { (settings.*operation)(on); });
@@ -174,14 +179,14 @@ void SettingsView::fillAutoIndex(CompactSection* section)
     m_discovered = new CompactPathList(QStringLiteral("暂无自动发现的磁盘"));
     content->addWidget(m_discovered);
     refreshDiscovered();
-    connect(&m_model, &AppModel::settingsChanged, this, &SettingsView::refreshDiscovered);
-    connect(&m_model, &AppModel::isIndexingChanged, this, &SettingsView::refreshDiscovered);
+    connect(&m_features.settings, &SettingsOperations::settingsChanged, this, &SettingsView::refreshDiscovered);
+    connect(&m_features.localIndex, &LocalIndex::isIndexingChanged, this, &SettingsView::refreshDiscovered);
 
     m_rescanButton = new QPushButton(QStringLiteral("重新扫描本机和外接硬盘"));
-    const auto enable = [this] { m_rescanButton->setEnabled(!m_model.isIndexing()); };
+    const auto enable = [this] { m_rescanButton->setEnabled(!m_features.localIndex.isIndexing()); };
     enable();
-    connect(&m_model, &AppModel::isIndexingChanged, m_rescanButton, enable);
-    connect(m_rescanButton, &QPushButton::clicked, this, [this] { m_model.rebuildIndex(false); });
+    connect(&m_features.localIndex, &LocalIndex::isIndexingChanged, m_rescanButton, enable);
+    connect(m_rescanButton, &QPushButton::clicked, this, [this] { m_features.localIndex.rebuildIndex(false); });
     auto* row = new QHBoxLayout;
     row->addWidget(m_rescanButton);
     row->addStretch(1);
@@ -203,16 +208,18 @@ void SettingsView::fillIndexRoots(CompactSection* section)
     connect(m_addButton, &QPushButton::clicked, this, [this] {
         // Taken exactly as typed; the model standardises or ignores it, and
         // the field empties either way.
-        m_model.addIndexedRoot(m_pathField->text());
+        m_features.localIndex.addIndexedRoot(m_pathField->text());
         m_pathField->clear();
     });
     connect(m_chooseButton, &QPushButton::clicked, this, &SettingsView::chooseDirectory);
 
     m_roots = new RemovablePathList(QStringLiteral("未添加额外索引目录"), QStringLiteral("不再索引此目录"),
-                                    [this](const std::set<int>& offsets) { m_model.removeIndexedRoot(offsets); });
+                                    [this](const std::set<int>& offsets) {
+                                        m_features.localIndex.removeIndexedRoot(offsets);
+                                    });
     section->contentLayout()->addWidget(m_roots);
     refreshRoots();
-    connect(&m_model, &AppModel::settingsChanged, this, &SettingsView::refreshRoots);
+    connect(&m_features.settings, &SettingsOperations::settingsChanged, this, &SettingsView::refreshRoots);
 }
 
 void SettingsView::fillIndexScope(CompactSection* section)
@@ -233,7 +240,7 @@ void SettingsView::fillRunOptions(CompactSection* section)
                                    &SettingsOperations::updateLaunchAtLogin));
     content->addWidget(boundToggle(QStringLiteral("托盘显示图标（常驻，随时打开搜索）"), &AppSettings::showMenuBarIcon,
                                    &SettingsOperations::updateShowMenuBarIcon));
-    m_hotKeyRow = new HotKeyRow(m_model.settingsOperations());
+    m_hotKeyRow = new HotKeyRow(m_features.settings);
     content->addWidget(m_hotKeyRow);
     content->addWidget(boundToggle(QStringLiteral("后台保持活跃（切回来更快，不做定时扫描）"),
                                    &AppSettings::keepAppWarmInBackground,
@@ -246,7 +253,7 @@ void SettingsView::fillRunOptions(CompactSection* section)
     content->addWidget(boundToggle(QStringLiteral("图片内容模糊搜索（实验：杯子/花/猫等）"),
                                    &AppSettings::enableImageFuzzySearch,
                                    &SettingsOperations::updateEnableImageFuzzySearch));
-    SettingsOperations& settings = m_model.settingsOperations();
+    SettingsOperations& settings = m_features.settings;
     m_stepper = new LimitStepper([&settings] { return settings.settings().searchLimit; },
                                  [&settings](std::int64_t limit) { settings.updateSearchLimit(limit); });
     connect(&settings, &SettingsOperations::settingsChanged, m_stepper, &LimitStepper::refresh);
@@ -274,18 +281,18 @@ void SettingsView::chooseDirectory()
 {
     chooseDirectories(this, QStringLiteral("选择目录"), false, [this](const QStringList& folders) {
         if (!folders.isEmpty())
-            m_model.addIndexedRoot(folders.front());
+            m_features.localIndex.addIndexedRoot(folders.front());
     });
 }
 
 void SettingsView::refreshDiscovered()
 {
-    m_discovered->setPaths(toQStringList(m_model.discoverMountedRoots()));
+    m_discovered->setPaths(toQStringList(m_features.localIndex.discoverMountedRoots()));
 }
 
 void SettingsView::refreshRoots()
 {
-    m_roots->setPaths(toQStringList(m_model.settings().indexedRoots));
+    m_roots->setPaths(toQStringList(m_features.settings.settings().indexedRoots));
 }
 
 } // namespace pallix

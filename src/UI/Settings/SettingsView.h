@@ -5,11 +5,11 @@
 // titled sections, and a bottom bar with "关闭设置" (Escape) and "退出程序"
 // (Ctrl+Q). It keeps no copy of the settings: every control shows the stored
 // value, re-read whenever it is republished, and every change goes through
-// one operation. The sections that show only settings and shared drives get
-// the model's SettingsOperations and SharedDrives; the local roots and the
-// search history stay with the model. The only state of its own is the text
-// of the folder-path field and whether the hot-key row records. GUI thread
-// only; the model must outlive the view.
+// one operation. Each section binds to the feature it shows: the settings
+// operations, the shared drives, the local index (its roots and rescan) and
+// the search session (the history). The only state of its own is the text of
+// the folder-path field and whether the hot-key row records. GUI thread only;
+// the features must outlive the view.
 
 #include <vector>
 
@@ -26,13 +26,15 @@
 
 namespace pallix {
 
-class AppModel;
 class CompactPathList;
 class CompactSection;
 class LimitStepper;
+class LocalIndex;
 class RemovablePathList;
+class SearchSession;
 class SettingsHeader;
 class SharedDriveSection;
+class SharedDrives;
 
 class SettingsView : public QWidget {
     Q_OBJECT
@@ -44,9 +46,18 @@ public:
     static std::vector<Section> sectionsOf(AppEdition edition);
     static QString titleOf(Section section);
 
-    explicit SettingsView(AppModel& model, AppEdition edition = AppEditionInfo::current(), QWidget* parent = nullptr);
+    // The features the view's controls show and change.
+    struct Features {
+        SettingsOperations& settings;
+        SharedDrives& sharedDrives;
+        LocalIndex& localIndex;
+        SearchSession& search;
+    };
 
-    AppModel& model() const { return m_model; }
+    explicit SettingsView(Features features, AppEdition edition = AppEditionInfo::current(),
+                          QWidget* parent = nullptr);
+
+    const Features& features() const { return m_features; }
     void setRecordingHooks(HotKeyRow::RecordingHooks hooks);
     void setHotKeyStatus(const HotKeyStatus* status);
     // Closes the window or the sheet that shows the view.
@@ -90,7 +101,7 @@ private:
     void refreshDiscovered();
     void refreshRoots();
 
-    AppModel& m_model;
+    Features m_features;
     std::vector<CompactSection*> m_sections;
     SettingsHeader* m_header = nullptr;
     HotKeyRow* m_hotKeyRow = nullptr;

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "App/AppModel.h"
+#include "App/Indexing/LocalIndex.h"
 #include "UI/Common/WindowPlacement.h"
 #include "UI/Settings/HotKeyStatus.h"
 
@@ -56,16 +57,21 @@ SettingsView* SettingsWindow::showSheet(AppModel& model, QWidget* searchWindow)
     return present(sheetSlot(), model, searchWindow);
 }
 
+SettingsView::Features SettingsWindow::featuresOf(AppModel& model)
+{
+    return {model.settingsOperations(), model.sharedDrives(), model.localIndex(), model.searchSession()};
+}
+
 SettingsView* SettingsWindow::present(QPointer<SettingsView>& slot, AppModel& model, QWidget* parent)
 {
-    if (slot && (slot->parentWidget() != parent || &slot->model() != &model)) {
+    if (slot && (slot->parentWidget() != parent || &slot->features().settings != &model.settingsOperations())) {
         slot->close();
         slot = nullptr;  // it deletes itself later
     }
     if (!slot) {
         // A fresh view for each opening: the path field starts empty and the
         // hot-key row idle, as a newly shown settings panel does.
-        auto* view = new SettingsView(model, AppEditionInfo::current(), parent);
+        auto* view = new SettingsView(featuresOf(model), AppEditionInfo::current(), parent);
         view->setWindowFlag(Qt::Window);
         view->setAttribute(Qt::WA_DeleteOnClose);
         if (parent) {

@@ -27,6 +27,8 @@ public:
     static SettingsView* showFor(AppModel& model);
     // The settings sheet of `searchWindow`, destroyed when closed.
     static SettingsView* showSheet(AppModel& model, QWidget* searchWindow);
+    // The model's features a settings view binds to.
+    static SettingsView::Features featuresOf(AppModel& model);
 
 private:
     static SettingsView* present(QPointer<SettingsView>& slot, AppModel& model, QWidget* parent);

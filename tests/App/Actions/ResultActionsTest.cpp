@@ -129,15 +129,15 @@ TEST_F(ResultActionsTest, RenameCommitsTrimmedNamesAndReSearches)
 {
     const IndexedItem a = make("a.txt", "A");
     actions().beginInlineRename(a);
-    EXPECT_EQ(model().searchSession().inlineRenameTargetID().toStdString(), a.path());
-    EXPECT_EQ(model().searchSession().inlineRenameDraft(), "a.txt");
+    EXPECT_EQ(model().searchSession().inlineRename().targetID().toStdString(), a.path());
+    EXPECT_EQ(model().searchSession().inlineRename().draft(), "a.txt");
     EXPECT_EQ(model().searchSession().selectedItemID().toStdString(), a.path());
 
-    model().searchSession().setInlineRenameDraft("  b.txt \n");
+    model().searchSession().inlineRename().setDraft("  b.txt \n");
     const auto before = generation();
     const auto events = eventsAfter([&] { actions().commitInlineRename(); });
-    EXPECT_TRUE(model().searchSession().inlineRenameTargetID().isEmpty());
-    EXPECT_TRUE(model().searchSession().inlineRenameDraft().isEmpty());
+    EXPECT_TRUE(model().searchSession().inlineRename().targetID().isEmpty());
+    EXPECT_TRUE(model().searchSession().inlineRename().draft().isEmpty());
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[0], "sel:" + tree.str() + "/b.txt");
     EXPECT_EQ(events[1], "status:已重命名");
@@ -160,34 +160,34 @@ TEST_F(ResultActionsTest, RenameFailuresKeepTheFieldOpenExceptTheUnchangedName)
     for (const auto& f : failures) {
         SCOPED_TRACE(f.draft);
         actions().beginInlineRename(a);
-        model().searchSession().setInlineRenameDraft(QString::fromUtf8(f.draft));
+        model().searchSession().inlineRename().setDraft(QString::fromUtf8(f.draft));
         desktop->alerts.clear();
         actions().commitInlineRename();
         EXPECT_EQ(model().statusMessage(), QString::fromUtf8(f.message));
         EXPECT_EQ(desktop->alerts, QStringList{"无法重命名|" + QString::fromUtf8(f.message)});
-        EXPECT_EQ(model().searchSession().inlineRenameTargetID().toStdString(), a.path());
-        EXPECT_EQ(model().searchSession().inlineRenameDraft(), QString::fromUtf8(f.draft));
+        EXPECT_EQ(model().searchSession().inlineRename().targetID().toStdString(), a.path());
+        EXPECT_EQ(model().searchSession().inlineRename().draft(), QString::fromUtf8(f.draft));
     }
     EXPECT_EQ(contents(tree.path() / "b.txt"), "B");  // the existing target is untouched
 
     model().setStatusMessage("before");
     desktop->alerts.clear();
-    model().searchSession().setInlineRenameDraft("a.txt");
+    model().searchSession().inlineRename().setDraft("a.txt");
     actions().commitInlineRename();
-    EXPECT_TRUE(model().searchSession().inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(model().searchSession().inlineRename().targetID().isEmpty());
     EXPECT_EQ(model().statusMessage(), "before");
     EXPECT_TRUE(desktop->alerts.isEmpty());
 
     actions().beginInlineRename(a);
     fs::remove(tree.path() / "a.txt");
-    model().searchSession().setInlineRenameDraft("c.txt");
+    model().searchSession().inlineRename().setDraft("c.txt");
     actions().commitInlineRename();
     EXPECT_EQ(model().statusMessage(), kMissing);
-    EXPECT_FALSE(model().searchSession().inlineRenameTargetID().isEmpty());
+    EXPECT_FALSE(model().searchSession().inlineRename().targetID().isEmpty());
 
     actions().cancelInlineRename();
     actions().beginInlineRename(a);  // vanished: alert, no rename begins
-    EXPECT_TRUE(model().searchSession().inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(model().searchSession().inlineRename().targetID().isEmpty());
     EXPECT_EQ(desktop->alerts.back(), "无法重命名|" + kMissing);
 }
 
@@ -305,8 +305,8 @@ TEST_F(ResultActionsTest, ActionsOnANameThatIsNotUtf8ReachTheRealFile)
 
     // Renamed in its folder, which keeps its own bytes; the draft keeps the name's.
     actions().beginInlineRename(a);
-    EXPECT_EQ(model().searchSession().inlineRenameDraft().toStdString(), a.name());
-    model().searchSession().setInlineRenameDraft("renamed.txt");
+    EXPECT_EQ(model().searchSession().inlineRename().draft().toStdString(), a.name());
+    model().searchSession().inlineRename().setDraft("renamed.txt");
     actions().commitInlineRename();
     EXPECT_EQ(contents(folder + "/renamed.txt"), "A");
     EXPECT_FALSE(fs::exists(folder + "/\xB9\xFA.txt"));
@@ -349,9 +349,9 @@ TEST_F(ResultActionsTest, ScopeToAFileScopesToItsFolder)
 {
     const IndexedItem a = make("sub/a.txt");
     actions().scopeToItem(a);
-    EXPECT_EQ(model().searchSession().scopedPath().toStdString(), tree.str() + "/sub");
+    EXPECT_EQ(model().searchSession().constraints().scopedPath().toStdString(), tree.str() + "/sub");
     actions().scopeToItem(folder("other"));
-    EXPECT_EQ(model().searchSession().scopedPath().toStdString(), tree.str() + "/other");
+    EXPECT_EQ(model().searchSession().constraints().scopedPath().toStdString(), tree.str() + "/other");
 }
 
 } // namespace

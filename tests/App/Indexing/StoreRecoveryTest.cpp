@@ -35,7 +35,7 @@ TEST(StoreRecovery, AStartUpMetByALockedIndexWaitsAndGoesOnOnceItIsFree)
     EXPECT_FALSE(fs::exists(h.databasePath().string() + ".corrupt")) << "a lock is no damage";
     EXPECT_NE(h.watcher, nullptr);
     h.model->searchSession().setSearchText("plan");
-    h.model->scheduleSearch(true, false);
+    h.model->searchSession().scheduleSearch(true, false);
     EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 1; }));
 }
 
@@ -64,7 +64,7 @@ TEST(StoreRecovery, DamageMetAfterStartUpIsToldOnceAndTheRootsAreWalkedAgain)
     EXPECT_EQ(h.model->faultNotices().texts().size(), 1) << "still shown after the walk's progress";
     EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
     h.model->searchSession().setSearchText("beach");
-    h.model->scheduleSearch(true, false);
+    h.model->searchSession().scheduleSearch(true, false);
     EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 1; }));
 }
 
@@ -91,7 +91,7 @@ TEST(StoreRecovery, AnIndexWhoseLoadMeetsDamageIsRebuiltNotHalfLoaded)
     EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
     EXPECT_EQ(h.model->localIndex().indexedCount(), 3);  // the volume's folder, docs and plan.txt
     h.model->searchSession().setSearchText("plan");
-    h.model->scheduleSearch(true, false);
+    h.model->searchSession().scheduleSearch(true, false);
     EXPECT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 1; }));
     EXPECT_EQ(h.model->searchSession().results().front().path(), (h.rootFolder() / "docs" / "plan.txt").string());
 }

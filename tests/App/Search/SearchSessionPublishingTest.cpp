@@ -44,14 +44,14 @@ struct PublishingTest : testing::Test {
 
 TEST(ResultSignature, CountBarAndTheFirst180Paths)
 {
-    EXPECT_EQ(SearchSession::resultSignature({}), "0|");
-    EXPECT_EQ(SearchSession::resultSignature(fileItems({"/a"})), "1|/a");
-    EXPECT_EQ(SearchSession::resultSignature(fileItems({"/a", "/b"})), QString("2|/a") + QChar(0x1E) + "/b");
+    EXPECT_EQ(ShownList::signature({}), "0|");
+    EXPECT_EQ(ShownList::signature(fileItems({"/a"})), "1|/a");
+    EXPECT_EQ(ShownList::signature(fileItems({"/a", "/b"})), QString("2|/a") + QChar(0x1E) + "/b");
     // Same first 180 paths, another count.
-    EXPECT_NE(SearchSession::resultSignature(numbered(181)), SearchSession::resultSignature(numbered(182)));
+    EXPECT_NE(ShownList::signature(numbered(181)), ShownList::signature(numbered(182)));
     // Same count, differences only after position 180.
-    EXPECT_EQ(SearchSession::resultSignature(numbered(500, "x")), SearchSession::resultSignature(numbered(500, "y")));
-    EXPECT_EQ(SearchSession::resultSignature(numbered(500)).count(QChar(0x1E)), 179);
+    EXPECT_EQ(ShownList::signature(numbered(500, "x")), ShownList::signature(numbered(500, "y")));
+    EXPECT_EQ(ShownList::signature(numbered(500)).count(QChar(0x1E)), 179);
 }
 
 // Preview sessions.
@@ -61,17 +61,17 @@ TEST_F(PublishingTest, PreviewSessionOnlyOnceTheUserPausedFor420Milliseconds)
     const ItemList first = fileItems({"/d/one.txt"});
     typedAgo(419ms);
     publish(first);
-    EXPECT_NE(h.thumbnails.lastSessionKey(), SearchSession::resultSignature(first));
+    EXPECT_NE(h.thumbnails.lastSessionKey(), ShownList::signature(first));
 
     // Published again later: the signature is no longer new, so still no session.
     h.clock->advance(500ms);
     publish(first);
-    EXPECT_NE(h.thumbnails.lastSessionKey(), SearchSession::resultSignature(first));
+    EXPECT_NE(h.thumbnails.lastSessionKey(), ShownList::signature(first));
 
     const ItemList second = fileItems({"/d/two.txt"});
     typedAgo(420ms);
     publish(second);
-    EXPECT_EQ(h.thumbnails.lastSessionKey(), SearchSession::resultSignature(second));
+    EXPECT_EQ(h.thumbnails.lastSessionKey(), ShownList::signature(second));
 }
 
 TEST_F(PublishingTest, ListsThatDifferOnlyAfter180OpenNoSecondSession)
@@ -115,7 +115,7 @@ TEST(PublishingFirstList, WithoutAnyKeystrokeBothThresholdsAreMet)
     list.append(fileItem("/d/alpha", true));
     h.model->searchSession().applySearchResults(list, h.model->searchSession().currentQuerySnapshot());
     // The session key is the list as it came, before the folders moved.
-    EXPECT_EQ(h.thumbnails.lastSessionKey(), SearchSession::resultSignature(list));
+    EXPECT_EQ(h.thumbnails.lastSessionKey(), ShownList::signature(list));
     EXPECT_EQ(h.model->searchSession().results()[0].name(), "alpha");
 }
 
@@ -269,8 +269,9 @@ TEST_F(WarmupTest, HintsFoundInTheBackgroundReorderTheShownFolders)
     EXPECT_EQ(model().searchSession().selectedItemID(), "/d/x.txt");
     EXPECT_EQ(h.thumbnails.lastSessionKey(), session);
     EXPECT_EQ(model().searchSession().folderHintCache().size(), 4u);
-    EXPECT_EQ(model().searchSession().folderCategory(model().searchSession().results()[0]), 0);
-    EXPECT_EQ(model().searchSession().folderCategory(model().searchSession().results()[1]), 9);
+    const FolderHintCache& hints = model().searchSession().folderHintCache();
+    EXPECT_EQ(FolderOrdering::folderCategory(model().searchSession().results()[0], hints), 0);
+    EXPECT_EQ(FolderOrdering::folderCategory(model().searchSession().results()[1], hints), 9);
 
     // The same folders again cost no lookups.
     publish(list);
@@ -303,7 +304,7 @@ TEST_F(WarmupTest, NoWarmUpWhereNoOrderingApplies)
         big.append(folderAt("/d/f" + std::to_string(i)));
     publish(big);
     publish({fileItem("/d/a.txt"), fileItem("/d/b.txt")});
-    model().searchSession().updateSort(SearchSortField::Size);
+    model().searchSession().constraints().updateSort(SearchSortField::Size);
     publish({folderAt("/d/b"), folderAt("/d/a")});
     EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"b", "a"}));
     ASSERT_TRUE(h.runOut());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "App/ModelTestSupport.h"
+#include "App/Search/SkuRelatedSearch.h"
 
 using namespace std::chrono_literals;
 
@@ -110,12 +111,12 @@ TEST(SearchScheduling, ScopedFolderBecomesThePathFilterAndGivesIntent)
     h.preventStartUp();
     h.start();
     h.model->searchSession().setSearchText(" \n ");
-    EXPECT_FALSE(SearchSession::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()));
+    EXPECT_FALSE(IndexStore::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()));
     h.model->searchSession().setSearchText("path:/elsewhere \n");
-    h.model->searchSession().applyScopedPath("/data/docs/", true);
+    h.model->searchSession().constraints().applyScopedPath("/data/docs/", true);
     const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
     EXPECT_EQ(query.pathFilter, "/data/docs");
-    EXPECT_TRUE(SearchSession::hasSearchIntent(query));
+    EXPECT_TRUE(IndexStore::hasSearchIntent(query));
 }
 
 TEST(SearchScheduling, NoIntentClearsTheFourListsAndStartsNothing)
@@ -207,7 +208,7 @@ TEST(SearchNarrowing, ShownListIsFilteredAtOnceOnlyWhenThatCannotMissAHit)
         // The index holds nothing the shown list holds: a search empties the list.
         SearchRoad road({}, [&](AppSettings& s) { s.searchLimit = c.limit; });
         ASSERT_TRUE(road.ready());
-        road.model().searchSession().setMatchMode(c.mode);
+        road.model().searchSession().constraints().setMatchMode(c.mode);
         road.show(QString::fromUtf8(c.shownText), listOf(numberedFiles("alpha_", c.shown)), c.completeness);
         road.search(QString::fromUtf8(c.newText), false);
 
@@ -238,7 +239,7 @@ TEST(SearchNarrowing, CompleteNarrowingRunsOnlyTheImageFollowUp)
         EXPECT_EQ(road.model().searchSession().imageFuzzyResults().size(), 1);
         ASSERT_TRUE(road.h.runOut());
         EXPECT_EQ(road.imageCalls.size(), 1u);   // no main search, so no image stage
-        EXPECT_TRUE(road.model().searchSession().searchHistory().isEmpty());
+        EXPECT_TRUE(road.model().searchSession().history().entries().isEmpty());
     }
 }
 
@@ -267,12 +268,12 @@ TEST(SearchNarrowing, BroadeningAndNarrowingRules)
     const ItemList shown{fileItem("/data/alpha.txt")};
     SearchQuery previous = query("alpha");
     SearchQuery longer = query("alpha b");
-    EXPECT_TRUE(SearchSession::canNarrow(longer, shown, previous));
+    EXPECT_TRUE(ShownList::canNarrow(longer, shown, previous));
     longer.ascending = false;
-    EXPECT_FALSE(SearchSession::canNarrow(longer, shown, previous)) << "only the sort direction changed";
-    EXPECT_FALSE(SearchSession::canNarrow(query("alpha b"), shown, std::nullopt));
+    EXPECT_FALSE(ShownList::canNarrow(longer, shown, previous)) << "only the sort direction changed";
+    EXPECT_FALSE(ShownList::canNarrow(query("alpha b"), shown, std::nullopt));
     previous.rawText.clear();
-    EXPECT_FALSE(SearchSession::canNarrow(query("alpha b"), shown, previous));
+    EXPECT_FALSE(ShownList::canNarrow(query("alpha b"), shown, previous));
 }
 
 TEST(SearchNarrowing, DeletingACharacterShowsTheFastPreviewFirst)
@@ -301,7 +302,7 @@ TEST(SearchTask, CancelDuringThePauseEndsTheOlderRequestAtOnce)
     ASSERT_TRUE(waitFor([&] { return road.h.clock->sleepers() == 0 && road.shows("alpha_10001"); }));
     ASSERT_TRUE(road.h.allResumed());  // the older request woke to its cancellation
     EXPECT_EQ(road.publishedSizes, std::vector<qsizetype>{1});
-    EXPECT_EQ(road.model().searchSession().searchHistory(), QStringList{"alpha_10001"});
+    EXPECT_EQ(road.model().searchSession().history().entries(), QStringList{"alpha_10001"});
 }
 
 TEST(SearchTask, TypingFlagTurnsAt680Milliseconds)
@@ -341,7 +342,7 @@ TEST(SearchTask, TypedQueryEndsOnTheCompleteAnswerOnceTheUserPauses)
     ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
     EXPECT_EQ(road.model().searchSession().results().size(), 1280);
     EXPECT_FALSE(road.model().searchSession().displayedResultsComplete());
-    EXPECT_EQ(road.model().searchSession().searchHistory(), QStringList{"alpha"});
+    EXPECT_EQ(road.model().searchSession().history().entries(), QStringList{"alpha"});
 
     // The completion waits out the 0.68 s from the keystroke, not just 85 ms:
     // the fake clock holds its sleep for the rest until it has moved that far.
@@ -355,7 +356,7 @@ TEST(SearchTask, TypedQueryEndsOnTheCompleteAnswerOnceTheUserPauses)
     ASSERT_TRUE(waitFor([&] { return road.imageCalls.size() == 1; }));
     EXPECT_EQ(road.imageCalls.front().limit, 180);
     EXPECT_EQ(road.imageCalls.front().excluded.size(), 1500);
-    EXPECT_EQ(road.model().searchSession().searchHistory(), QStringList{"alpha"});
+    EXPECT_EQ(road.model().searchSession().history().entries(), QStringList{"alpha"});
 }
 
 TEST(SearchTask, LaterKeystrokeSupersedesThePauseCompletion)
@@ -449,7 +450,7 @@ TEST(SearchTask, LocalDisksOutOfScopeStillRecordHistoryAndClearProgress)
     road.show("beta", {fileItem("/data/beta.txt")}, ListCompleteness::Complete);
     road.search("alpha", true, true);
     ASSERT_TRUE(waitFor([&] { return !road.model().searchSession().isSearching(); }));
-    EXPECT_EQ(road.model().searchSession().searchHistory(), QStringList{"alpha"});
+    EXPECT_EQ(road.model().searchSession().history().entries(), QStringList{"alpha"});
     EXPECT_TRUE(road.shows("beta"));
     EXPECT_TRUE(road.imageCalls.empty());
 }
@@ -546,12 +547,13 @@ TEST(SideSections, SkuRule)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
-        EXPECT_EQ(h.model->searchSession().shouldRunSKURelated(h.model->searchSession().currentQuerySnapshot()), c.expected);
+        const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
+        EXPECT_EQ(SkuRelatedSearch::isWanted(query, h.model->settings()), c.expected);
     }
     h.model->searchSession().setSearchText("AB12");
     SearchQuery filtered = h.model->searchSession().currentQuerySnapshot();
     filtered.contentFilters = {SearchContentFilter::Documents};
-    EXPECT_FALSE(h.model->searchSession().shouldRunSKURelated(filtered));
+    EXPECT_FALSE(SkuRelatedSearch::isWanted(filtered, h.model->settings()));
 }
 
 } // namespace

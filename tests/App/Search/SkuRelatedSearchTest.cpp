@@ -46,17 +46,18 @@ TEST(SkuRelatedRule, OneCodeLikeWordWithoutConstraints)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
-        EXPECT_EQ(h.model->searchSession().shouldRunSKURelated(h.model->searchSession().currentQuerySnapshot()), c.expected);
+        const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
+        EXPECT_EQ(SkuRelatedSearch::isWanted(query, h.model->settings()), c.expected);
     }
     h.model->searchSession().setSearchText("AB1234");
     SearchQuery query = h.model->searchSession().currentQuerySnapshot();
     for (auto filters :
          {std::set{SearchContentFilter::Images}, std::set{SearchContentFilter::All, SearchContentFilter::Images}}) {
         query.contentFilters = filters;
-        EXPECT_FALSE(h.model->searchSession().shouldRunSKURelated(query));
+        EXPECT_FALSE(SkuRelatedSearch::isWanted(query, h.model->settings()));
     }
     h.model->settingsOperations().applySearchScopeChanges(false, true);  // the local disks out of scope
-    EXPECT_FALSE(h.model->searchSession().shouldRunSKURelated(h.model->searchSession().currentQuerySnapshot()));
+    EXPECT_FALSE(SkuRelatedSearch::isWanted(h.model->searchSession().currentQuerySnapshot(), h.model->settings()));
 }
 
 TEST(SkuRelatedFolders, OnlyDocumentsOfTheFirstEightHitsCount)
@@ -202,18 +203,20 @@ TEST_F(SkuRelatedModel, OnlyAnAnswerOfTheCurrentGenerationIsPublished)
     const ItemList hits{fileItem("/data/q/AB1234.docx")};
     const ItemList sentinel{fileItem("/data/k.png")};
     h.model->searchSession().setSkuRelatedResults(sentinel);
+    ASSERT_TRUE(SkuRelatedSearch::isWanted(query, h.model->settings()));
+    SkuRelatedSearch related(h.model->context(), h.model->searchSession());
 
-    h.model->searchSession().scheduleSKURelatedIfNeeded(query, h.model->searchSession().searchGeneration() - 1, hits);
+    related.schedule(hits, h.model->searchSession().searchGeneration() - 1);
     ASSERT_TRUE(drained());
     EXPECT_EQ(h.model->searchSession().skuRelatedResults(), sentinel);  // stale: dropped
 
-    h.model->searchSession().scheduleSKURelatedIfNeeded(query, h.model->searchSession().searchGeneration(), hits);
+    related.schedule(hits, h.model->searchSession().searchGeneration());
     ASSERT_TRUE(waitFor([&] { return h.model->searchSession().skuRelatedResults() != sentinel; }));
     EXPECT_EQ(namesOf(h.model->searchSession().skuRelatedResults()), (std::vector<std::string>{"/data/q/a.png"}));
 
     // No document among the hits: the list stays as it is.
     h.model->searchSession().setSkuRelatedResults(sentinel);
-    h.model->searchSession().scheduleSKURelatedIfNeeded(query, h.model->searchSession().searchGeneration(), {fileItem("/data/p/b.png")});
+    related.schedule({fileItem("/data/p/b.png")}, h.model->searchSession().searchGeneration());
     ASSERT_TRUE(drained());
     EXPECT_EQ(h.model->searchSession().skuRelatedResults(), sentinel);
 }
@@ -223,8 +226,10 @@ TEST_F(SkuRelatedModel, ANewerRequestSupersedesTheRunningJob)
     h.model->searchSession().setSearchText("AB1234");
     const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
     const auto generation = h.model->searchSession().searchGeneration();
-    h.model->searchSession().scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/p/AB1234 sheet.pdf")});
-    h.model->searchSession().scheduleSKURelatedIfNeeded(query, generation, {fileItem("/data/q/AB1234.docx")});
+    ASSERT_TRUE(SkuRelatedSearch::isWanted(query, h.model->settings()));
+    SkuRelatedSearch related(h.model->context(), h.model->searchSession());
+    related.schedule({fileItem("/data/p/AB1234 sheet.pdf")}, generation);
+    related.schedule({fileItem("/data/q/AB1234.docx")}, generation);
     ASSERT_TRUE(drained());
     // The first job was cancelled: only the second's folder is shown.
     EXPECT_EQ(namesOf(h.model->searchSession().skuRelatedResults()), (std::vector<std::string>{"/data/q/a.png"}));

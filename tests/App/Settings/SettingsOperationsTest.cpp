@@ -6,6 +6,7 @@
 
 #include "App/AppModel.h"
 #include "App/FakeContext.h"
+#include "App/Indexing/LocalIndex.h"
 #include "App/ModelTestSupport.h"
 
 using namespace std::chrono_literals;
@@ -224,22 +225,22 @@ TEST_F(SettingsOpsTest, DeletingARecentSearchRemovesTheFirstCanonicallyEqualEntr
 {
     const QString composed = QString::fromUtf8("caf\u00e9");
     const QString decomposed = QString::fromUtf8("cafe\u0301");
-    model().searchSession().setSearchHistory({"报告", decomposed, "Café", composed});
+    model().searchSession().history().setEntries({"报告", decomposed, "Café", composed});
     ops().removeSearchHistoryEntry(composed);
-    EXPECT_EQ(model().searchSession().searchHistory(), (QStringList{"报告", "Café", composed}));
-    EXPECT_EQ(h.defaults->stringList(SearchSession::searchHistoryKey()),
+    EXPECT_EQ(model().searchSession().history().entries(), (QStringList{"报告", "Café", composed}));
+    EXPECT_EQ(h.defaults->stringList(SearchHistory::key()),
               (std::vector<std::string>{"报告", "Café", composed.toStdString()}));
 
     // No equal entry (case and width count): nothing changes, nothing is written.
-    h.defaults->setStringList(SearchSession::searchHistoryKey(), {"sentinel"});
+    h.defaults->setStringList(SearchHistory::key(), {"sentinel"});
     ops().removeSearchHistoryEntry("CAFÉ");
     ops().removeSearchHistoryEntry(QString::fromUtf8("报 告"));
-    EXPECT_EQ(model().searchSession().searchHistory().size(), 3);
-    EXPECT_EQ(h.defaults->stringList(SearchSession::searchHistoryKey()), std::vector<std::string>{"sentinel"});
+    EXPECT_EQ(model().searchSession().history().entries().size(), 3);
+    EXPECT_EQ(h.defaults->stringList(SearchHistory::key()), std::vector<std::string>{"sentinel"});
 
     ops().clearSearchHistory();
-    EXPECT_TRUE(model().searchSession().searchHistory().isEmpty());
-    EXPECT_EQ(h.defaults->stringList(SearchSession::searchHistoryKey()), std::vector<std::string>{});
+    EXPECT_TRUE(model().searchSession().history().entries().isEmpty());
+    EXPECT_EQ(h.defaults->stringList(SearchHistory::key()), std::vector<std::string>{});
 }
 
 // Operations that search or scan again, over a seeded index.
@@ -319,10 +320,10 @@ TEST_F(SeededSettingsTest, ExternalVolumesSwitchRescansWithoutTheRemovableVolume
     auto has = [](const std::vector<std::string>& roots, const std::string& root) {
         return std::find(roots.begin(), roots.end(), root) != roots.end();
     };
-    EXPECT_TRUE(has(model().discoverMountedRoots(), "/media/usb"));
+    EXPECT_TRUE(has(model().localIndex().discoverMountedRoots(), "/media/usb"));
     ops().updateAutoIndexExternalVolumes(false);
     EXPECT_TRUE(model().isIndexing());
-    EXPECT_FALSE(has(model().discoverMountedRoots(), "/media/usb"));
+    EXPECT_FALSE(has(model().localIndex().discoverMountedRoots(), "/media/usb"));
     EXPECT_FALSE(SettingsStore(h.defaults).settings().autoIndexExternalVolumes);
     EXPECT_TRUE(pumpUntil(*h.clock, [&] { return !model().isIndexing(); }));
 }

@@ -42,8 +42,8 @@ struct InlineRenameTest : testing::Test {
     void beginRename(const QString& path, const QString& draft)
     {
         f.model().searchSession().setSelectedItemID(path);
-        f.model().searchSession().setInlineRenameTargetID(path);
-        f.model().searchSession().setInlineRenameDraft(draft);
+        f.model().searchSession().inlineRename().setTargetID(path);
+        f.model().searchSession().inlineRename().setDraft(draft);
     }
     InlineRenameField* focusedField(ResultsCanvas* canvas)
     {
@@ -56,7 +56,7 @@ struct InlineRenameTest : testing::Test {
 
 TEST_F(InlineRenameTest, FieldSitsOverTheNameInListAndGrid)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     ResultsListView* list = area->listView();
     EXPECT_EQ(list->renameField(), nullptr);
     beginRename("/r/a3.tar.gz", "a3.tar.gz");
@@ -67,7 +67,7 @@ TEST_F(InlineRenameTest, FieldSitsOverTheNameInListAndGrid)
     EXPECT_EQ(field->text(), "a3.tar.gz");
     EXPECT_EQ(field->selectedText(), "a3.tar.gz");  // the whole name, extension included
 
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::Grid);
     ResultsGridView* grid = area->gridView();
     // Leaving the list ended that editing; the grid shows its own field.
     EXPECT_EQ(list->renameField(), nullptr);
@@ -78,30 +78,30 @@ TEST_F(InlineRenameTest, FieldSitsOverTheNameInListAndGrid)
     EXPECT_EQ(field->geometry(), name.translated(0, -grid->verticalScrollBar()->value()));
     EXPECT_TRUE(grid->rowRect(area->resultsModel().rowOfId("/r/a4.tar.gz")).contains(name));
 
-    f.model().searchSession().setInlineRenameTargetID(QString());
+    f.model().searchSession().inlineRename().setTargetID(QString());
     EXPECT_EQ(grid->renameField(), nullptr);
 }
 
 TEST_F(InlineRenameTest, TypingReachesTheModelAndRepublishingKeepsTheCaret)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     beginRename("/r/a1.tar.gz", "a1.tar.gz");
     InlineRenameField* field = focusedField(area->listView());
     ASSERT_NE(field, nullptr);
     field->setCursorPosition(2);
     QTest::keyClicks(field, "xy");
-    EXPECT_EQ(f.model().searchSession().inlineRenameDraft(), "a1xy.tar.gz");
+    EXPECT_EQ(f.model().searchSession().inlineRename().draft(), "a1xy.tar.gz");
     EXPECT_EQ(field->cursorPosition(), 4);
     field->setSelection(1, 3);
-    f.model().searchSession().setInlineRenameDraft("a1xy.tar.gz");
+    f.model().searchSession().inlineRename().setDraft("a1xy.tar.gz");
     EXPECT_EQ(field->selectedText(), "1xy");
-    f.model().searchSession().setInlineRenameDraft("b.txt");
+    f.model().searchSession().inlineRename().setDraft("b.txt");
     EXPECT_EQ(field->text(), "b.txt");
 }
 
 TEST_F(InlineRenameTest, ReturnCommitsEscapeCancelsFocusLossEnds)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     QSignalSpy commit(area, &ResultsArea::commitInlineRenameRequested);
     QSignalSpy cancel(area, &ResultsArea::cancelInlineRenameRequested);
     QSignalSpy ended(area, &ResultsArea::inlineRenameEditingEnded);
@@ -132,7 +132,7 @@ TEST_F(InlineRenameTest, ReturnCommitsEscapeCancelsFocusLossEnds)
 // taking the focus did not end (and so commit again) the editing.
 TEST_F(InlineRenameTest, EscapeAfterTheConflictBoxCancelsTheRename)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     WidgetDesktop desktop;
     QSignalSpy commit(area, &ResultsArea::commitInlineRenameRequested);
     QSignalSpy cancel(area, &ResultsArea::cancelInlineRenameRequested);
@@ -162,10 +162,10 @@ TEST_F(InlineRenameTest, EscapeAfterTheConflictBoxCancelsTheRename)
 
 TEST_F(InlineRenameTest, AnOwnerThatEndsTheRenameOnCommitGetsOneEnding)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::Grid);
     QSignalSpy ended(area, &ResultsArea::inlineRenameEditingEnded);
     QObject::connect(area, &ResultsArea::commitInlineRenameRequested, &f.model(),
-                     [this] { f.model().searchSession().setInlineRenameTargetID(QString()); });
+                     [this] { f.model().searchSession().inlineRename().setTargetID(QString()); });
     beginRename("/r/a0.tar.gz", "a0.tar.gz");
     ASSERT_NE(focusedField(area->gridView()), nullptr);
     QTest::keyClick(area->gridView()->renameField(), Qt::Key_Return);

@@ -72,7 +72,7 @@ struct ResultsContextMenuTest : testing::Test {
 
 TEST_F(ResultsContextMenuTest, EveryEntryActsOnTheItemClickedWhateverIsSelected)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 4, "jpg"));
     f.model().searchSession().setSelectedItemID("/r/a0.jpg");
     ResultContextMenu* menu = rightClick(area.listView(), 2);
@@ -106,7 +106,7 @@ TEST_F(ResultsContextMenuTest, EveryEntryActsOnTheItemClickedWhateverIsSelected)
 
 TEST_F(ResultsContextMenuTest, CardsHaveTheMenuAndSkuRowsNone)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::Grid);
     f.publishMain(ItemList{fileItem("/r/dir", true)});
     f.model().searchSession().setSkuRelatedResults(fileItems({"/k/a.png"}));
     f.model().searchSession().setServerResults(fileItems({"/s/b.png"}));
@@ -122,7 +122,7 @@ TEST_F(ResultsContextMenuTest, CardsHaveTheMenuAndSkuRowsNone)
     EXPECT_EQ(menu->item().path(), "/s/b.png");
     EXPECT_EQ(rightClick(area.gridView(), rowOf("/k/a.png")), nullptr);
 
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     EXPECT_EQ(rightClick(area.listView(), rowOf("/k/a.png")), nullptr);
     EXPECT_NE(rightClick(area.listView(), rowOf("/r/dir")), nullptr);
 }

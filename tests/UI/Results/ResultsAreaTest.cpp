@@ -78,7 +78,7 @@ TEST_F(ResultsAreaTest, EmptyPanelShowsTheStateAndItsButtonsEmit)
     QSignalSpy clear(&area, &ResultsArea::clearScopeRequested);
     QSignalSpy enable(&area, &ResultsArea::enableExternalIndexingRequested);
 
-    f.model().searchSession().applyScopedPath("/home/a", true);
+    f.model().searchSession().constraints().applyScopedPath("/home/a", true);
     EXPECT_EQ(area.emptyPanel()->buttonTitles(), (QStringList{"清除范围", "清除限制并重试"}));
     EXPECT_EQ(area.emptyPanel()->lines().front(), (EmptyResultsPanel::Line{"当前范围", "/home/a"}));
     area.setExternalIndexingCTA(ResultsArea::ExternalIndexingCTA{"外接磁盘未建立索引", "索引外接磁盘"});
@@ -95,19 +95,19 @@ TEST_F(ResultsAreaTest, EmptyPanelShowsTheStateAndItsButtonsEmit)
 
 TEST_F(ResultsAreaTest, BodyFollowsResultsAndModeAndHeaderOnlyInList)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     EXPECT_EQ(area.currentBody(), area.emptyPanel());
     EXPECT_TRUE(area.headerView()->isVisible());  // stays above the empty panel
     f.publishMain(numberedFiles("a", 3));
     EXPECT_EQ(area.currentBody(), area.listView());
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::Grid);
     EXPECT_EQ(area.currentBody(), area.gridView());
     EXPECT_FALSE(area.headerView()->isVisible());
 }
 
 TEST_F(ResultsAreaTest, ClicksSelectOpenActAndEmptySpaceClears)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 5));
     ResultsListView* list = area.listView();
     QWidget* viewport = list->viewport();
@@ -140,7 +140,7 @@ TEST_F(ResultsAreaTest, ClicksSelectOpenActAndEmptySpaceClears)
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, iconOfRow3);
     EXPECT_EQ(f.model().searchSession().selectedItemID(), "/r/a3.txt");
     EXPECT_EQ(open.count(), 2);
-    f.model().searchSession().setInlineRenameTargetID("/r/a3.txt");
+    f.model().searchSession().inlineRename().setTargetID("/r/a3.txt");
     EXPECT_FALSE(list->showsActions(3));
     QTest::mouseDClick(viewport, Qt::LeftButton, {}, iconOfRow3);
     EXPECT_EQ(open.count(), 2);
@@ -149,14 +149,14 @@ TEST_F(ResultsAreaTest, ClicksSelectOpenActAndEmptySpaceClears)
     QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(300, list->rowRect(4).bottom() + 40));
     EXPECT_EQ(f.model().searchSession().selectedItemID(), "");
     EXPECT_EQ(cancel.count(), 1);
-    f.model().searchSession().setInlineRenameTargetID(QString());
+    f.model().searchSession().inlineRename().setTargetID(QString());
     QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(300, list->rowRect(4).bottom() + 40));
     EXPECT_EQ(cancel.count(), 1);
 }
 
 TEST_F(ResultsAreaTest, NoRowShowsActionsPast120MainResults)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 121));
     f.model().searchSession().setSelectedItemID("/r/a0.txt");
     EXPECT_FALSE(area.listView()->showsActions(0));
@@ -164,7 +164,7 @@ TEST_F(ResultsAreaTest, NoRowShowsActionsPast120MainResults)
 
 TEST_F(ResultsAreaTest, CtrlWheelOverTheGridZoomsAndPlainWheelScrolls)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::Grid);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::Grid);
     f.publishMain(numberedFiles("a", 400, "png"));
     ResultsGridView* grid = area.gridView();
     QWidget* viewport = grid->viewport();
@@ -204,13 +204,13 @@ TEST_F(ResultsAreaTest, CtrlWheelOverTheGridZoomsAndPlainWheelScrolls)
 
     // The model's step follows, and the grid lays out its cards again.
     const double before = grid->gridLayout().columns().width;
-    f.model().searchSession().adjustGridZoom(10);
+    f.model().searchSession().constraints().adjustGridZoom(10);
     EXPECT_GT(grid->gridLayout().columns().width, before);
 }
 
 TEST_F(ResultsAreaTest, TheSelectedRowScrollsToTheCentre)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     f.model().searchSession().setImageFuzzyResults(numberedFiles("f", 50, "png"));
     f.publishMain(numberedFiles("a", 500));
     ResultsListView* list = area.listView();
@@ -232,7 +232,7 @@ TEST_F(ResultsAreaTest, TheSelectedRowScrollsToTheCentre)
 
 TEST_F(ResultsAreaTest, ShowMoreButtonShowsEveryMatch)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     f.model().searchSession().setImageFuzzyResults(numberedFiles("f", 605, "png"));
     ResultsListView* list = area.listView();
     ResultsModel& rows = area.resultsModel();
@@ -253,7 +253,7 @@ namespace {
 
 TEST_F(ResultsAreaTest, RowButtonsStayWithinANarrowView)
 {
-    f.model().searchSession().setDisplayMode(ResultDisplayMode::List);
+    f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 3));
     area.resize(1100, 500);  // the columns' minimum widths are wider than this
     ResultsListView* list = area.listView();
@@ -270,7 +270,7 @@ TEST_F(ResultsAreaTest, TheScopePathTakesAtMostTwoLinesShortenedInTheMiddle)
     const QString deep = QStringLiteral("/home/用户/") + QStringLiteral("一个很长的文件夹名字/").repeated(30)
                          + QStringLiteral("最后一层");
     for (const QString& scope : {QStringLiteral("/home/用户/合同"), deep}) {
-        f.model().searchSession().applyScopedPath(scope, true);
+        f.model().searchSession().constraints().applyScopedPath(scope, true);
         area.resize(1100, 600);
         QApplication::processEvents();
         ElidingLabel* value = nullptr;

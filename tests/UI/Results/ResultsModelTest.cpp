@@ -179,7 +179,7 @@ TEST_F(ResultsModelTest, ContentFilterRules)
         EXPECT_TRUE(passes(item, {F::All, F::Images}) && passes(item, {}));
 
     // Every list filtered out: the area is empty although the lists are not.
-    f.model().searchSession().updateContentFilter(F::Videos);
+    f.model().searchSession().constraints().updateContentFilter(F::Videos);
     f.model().searchSession().setImageFuzzyResults(fileItems({"/r/b.png"}));
     f.publishMain(fileItems({"/r/a.txt"}));
     EXPECT_TRUE(rows.isEmpty());

@@ -29,7 +29,7 @@ struct SkuRelatedSectionTest : testing::TestWithParam<ResultDisplayMode> {
     {
         area.resize(1300, 700);
         area.show();
-        f.model().searchSession().setDisplayMode(GetParam());
+        f.model().searchSession().constraints().setDisplayMode(GetParam());
         f.model().searchSession().setSkuRelatedResults({fileItem("/k/Sub", true), fileItem("/k/a.png"), fileItem("/k/b.png")});
         f.publishMain(numberedFiles("a", 3));
     }

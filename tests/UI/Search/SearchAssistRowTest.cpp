@@ -89,7 +89,7 @@ protected:
     {
         h.preventStartUp();
         h.presetSettings([](AppSettings& s) { s.commonSearchTerms = {"报表", "合同"}; });
-        h.defaults->setStringList(SearchSession::searchHistoryKey(), {"发票", "合同", "季度总结", "发票"});
+        h.defaults->setStringList(SearchHistory::key(), {"发票", "合同", "季度总结", "发票"});
         h.start();
         row = std::make_unique<SearchAssistRow>(h.model->searchSession(), h.model->settingsOperations());
         row->resize(600, 200);
@@ -142,8 +142,8 @@ TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivati
     EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);  // no search
     EXPECT_EQ(h.model->searchSession().searchText(), QString());
     // Only the first of the two entries goes, and the history is stored.
-    EXPECT_EQ(h.model->searchSession().searchHistory(), (QStringList{"合同", "季度总结", "发票"}));
-    EXPECT_EQ(h.defaults->stringList(SearchSession::searchHistoryKey()),
+    EXPECT_EQ(h.model->searchSession().history().entries(), (QStringList{"合同", "季度总结", "发票"}));
+    EXPECT_EQ(h.defaults->stringList(SearchHistory::key()),
               (std::vector<std::string>{"合同", "季度总结", "发票"}));
 }
 
@@ -155,7 +155,7 @@ TEST_F(SearchAssistRowTest, DeletingACommonChipRemovesThatTermOnly)
     const auto generation = h.model->searchSession().searchGeneration();
     emit common->deleteRequested();
     EXPECT_EQ(h.model->settings().commonSearchTerms, (std::vector<std::string>{"报表"}));
-    EXPECT_EQ(h.model->searchSession().searchHistory().count(QStringLiteral("合同")), 1);
+    EXPECT_EQ(h.model->searchSession().history().entries().count(QStringLiteral("合同")), 1);
     EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);
     // Its history entry shows again, as a history chip.
     ASSERT_TRUE(waitFor([&] { return chip(QStringLiteral("合同"), Style::History) != nullptr; }));
@@ -175,7 +175,7 @@ TEST_F(SearchAssistRowTest, SaveCurrentAndAddToCommonPutTheTermFirstAndKeepTwelv
               (std::vector<std::string>{"季度总结", "年报", "报表", "合同"}));
     EXPECT_EQ(h.model->searchSession().searchGeneration(), generation);
     for (int i = 0; i < 9; ++i)
-        h.model->searchSession().addCommonSearchTerm(QStringLiteral("词%1").arg(i));
+        h.model->searchSession().history().addCommonSearchTerm(QStringLiteral("词%1").arg(i));
     const auto& terms = h.model->settings().commonSearchTerms;
     ASSERT_EQ(terms.size(), 12u);  // the thirteenth dropped the oldest
     EXPECT_EQ(terms.front(), "词8");
@@ -198,7 +198,7 @@ TEST_F(SearchAssistRowTest, SaveCurrentFollowsTheChipsWhenTheHistoryGrowsUnderIt
     QStringList history;
     for (int i = 0; i < 8; ++i) {
         history.prepend(QStringLiteral("历史记录%1").arg(i));
-        h.model->searchSession().setSearchHistory(history);
+        h.model->searchSession().history().setEntries(history);
         ASSERT_TRUE(waitFor([&] { return row->chips().size() == 2 + history.size(); }));
         EXPECT_TRUE(waitFor([&] { return !overlapsAChip(); })) << history.size() << " history chips";
     }
@@ -213,7 +213,7 @@ TEST_F(SearchAssistRowTest, EveryHistoryChipIsWideEnoughForItsWholeText)
         for (int n = 1; n <= word.size(); ++n)
             history.prepend(word.left(n));
     history = history.mid(0, 15);
-    h.model->searchSession().setSearchHistory(history);
+    h.model->searchSession().history().setEntries(history);
     ASSERT_TRUE(waitFor([&] { return row->chips().size() == 2 + history.size(); }));
     // Room for text: the chip less its two paddings, its icon and the gap after it.
     constexpr int kAroundText = 10 + 11 + 6 + 10;
@@ -227,19 +227,19 @@ TEST_F(SearchAssistRowTest, EveryHistoryChipIsWideEnoughForItsWholeText)
 TEST_F(SearchAssistRowTest, ManyChipsScrollInsideAtMost92AndNoChipsMeansNoRow)
 {
     for (int i = 0; i < 12; ++i)
-        h.model->searchSession().addCommonSearchTerm(QStringLiteral("常用词%1").arg(i));
+        h.model->searchSession().history().addCommonSearchTerm(QStringLiteral("常用词%1").arg(i));
     QStringList history;
     for (int i = 0; i < 15; ++i)
         history << QStringLiteral("历史记录%1").arg(i);
-    h.model->searchSession().setSearchHistory(history);
+    h.model->searchSession().history().setEntries(history);
     row->resize(300, 400);
     ASSERT_TRUE(waitFor([&] { return row->chips().size() == 27; }));
     auto* scroll = row->findChild<QScrollArea*>();
     ASSERT_NE(scroll, nullptr);
     EXPECT_EQ(scroll->height(), SearchAssistRow::kMaxChipsHeight);
 
-    h.model->searchSession().removeCommonSearchTerm({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
-    h.model->searchSession().setSearchHistory({});
+    h.model->searchSession().history().removeCommonSearchTerm({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    h.model->searchSession().history().setEntries({});
     h.model->searchSession().setSearchText(QStringLiteral("合同"));
     EXPECT_TRUE(row->isHidden());
 }

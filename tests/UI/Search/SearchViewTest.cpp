@@ -102,7 +102,7 @@ protected:
             if (button->toolTip() == tip)
                 QTest::mouseClick(button, Qt::LeftButton);
         }
-        ASSERT_EQ(h.model->searchSession().displayMode(), mode);
+        ASSERT_EQ(h.model->searchSession().constraints().displayMode(), mode);
     }
     // A click on the name of the row or card of the path, where the user aims.
     void clickResult(const QString& path)
@@ -263,11 +263,11 @@ TEST_F(SearchViewTest, TheRenameFieldRenamesTheFileOnReturnAndKeepsTheArrows)
     QTest::keyClicks(rename, "x");  // replaces the selected whole name
     QTest::keyClick(rename, Qt::Key_Down);  // the caret's, not the selection's
     EXPECT_EQ(h.model->searchSession().selectedItemID(), resultPath(1));
-    EXPECT_EQ(h.model->searchSession().inlineRenameDraft(), "x");
+    EXPECT_EQ(h.model->searchSession().inlineRename().draft(), "x");
     QTest::keyClick(rename, Qt::Key_Return);
     EXPECT_TRUE(fs::exists(h.rootFolder() / "x"));
     EXPECT_FALSE(fs::exists(item.path()));
-    EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().inlineRename().targetID().isEmpty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->renameField() == nullptr; }));
 }
 
@@ -293,8 +293,8 @@ TEST_F(SearchViewTest, ClickingAnotherResultOrEmptySpaceWhileRenamingCancelsTheR
             QApplication::processEvents();  // whatever the focus loss queued
             EXPECT_TRUE(fs::exists(second.toStdString()));
             EXPECT_FALSE(fs::exists(h.rootFolder() / "never-renamed.txt"));
-            EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
-            EXPECT_TRUE(h.model->searchSession().inlineRenameDraft().isEmpty());
+            EXPECT_TRUE(h.model->searchSession().inlineRename().targetID().isEmpty());
+            EXPECT_TRUE(h.model->searchSession().inlineRename().draft().isEmpty());
             EXPECT_EQ(h.model->searchSession().selectedItemID(), onEmptySpace ? QString() : first);
         }
     }
@@ -322,14 +322,14 @@ TEST_F(SearchViewTest, TheGridRenameFieldIsNeverSmallerThan12Pixels)
     clickDisplayMode(ResultDisplayMode::Grid);
     for (int i = 0; i < 4; ++i)
         QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
-    ASSERT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 0.7);  // where 15 px would scale to 10.5
+    ASSERT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 0.7);  // where 15 px would scale to 10.5
     clickResult(resultPath(0));
     InlineRenameField* rename = renameSelectedByShortcut();
     ASSERT_NE(rename, nullptr);
     EXPECT_EQ(rename->font().pixelSize(), 12);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(rename, Qt::Key_Equal, Qt::ControlModifier);
-    ASSERT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.9);
+    ASSERT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 1.9);
     EXPECT_NEAR(rename->font().pixelSize(), 15 * 1.9, 0.5);  // and it follows the zoom above the floor
 }
 
@@ -337,15 +337,15 @@ TEST_F(SearchViewTest, ZoomShortcutsStayWithinTheirRange)
 {
     field->setFocus();
     QTest::keyClick(field, Qt::Key_Equal, Qt::ControlModifier);
-    EXPECT_NEAR(h.model->searchSession().gridZoom(), 1.12, 1e-9);
+    EXPECT_NEAR(h.model->searchSession().constraints().gridZoom(), 1.12, 1e-9);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(field, Qt::Key_Equal, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.9);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 1.9);
     for (int i = 0; i < 12; ++i)
         QTest::keyClick(field, Qt::Key_Minus, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 0.7);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 0.7);
     QTest::keyClick(field, Qt::Key_0, Qt::ControlModifier);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.0);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 1.0);
     EXPECT_TRUE(field->text().isEmpty());  // the keys typed nothing
 }
 
@@ -379,9 +379,9 @@ TEST_F(SearchViewTest, SpaceDoesNotPreviewWithoutSelectionDuringRenameOrWhileRec
     settings->setFocus();
     QTest::keyClick(settings, Qt::Key_Space);  // nothing selected
     h.model->searchSession().setSelectedItemID(resultPath(0));
-    h.model->searchSession().setInlineRenameTargetID(resultPath(0));
+    h.model->searchSession().inlineRename().setTargetID(resultPath(0));
     QTest::keyClick(settings, Qt::Key_Space);
-    h.model->searchSession().setInlineRenameTargetID({});
+    h.model->searchSession().inlineRename().setTargetID({});
     HotKeyManager::shared().suspend();
     QTest::keyClick(settings, Qt::Key_Space);
     HotKeyManager::shared().resume();
@@ -429,13 +429,13 @@ TEST_F(SearchViewTest, MovingTheSelectionAwayCancelsARename)
 {
     searchReports();
     h.model->searchSession().setSelectedItemID(resultPath(0));
-    h.model->searchSession().setInlineRenameTargetID(resultPath(0));
-    h.model->searchSession().setInlineRenameDraft(QStringLiteral("新名字.txt"));
+    h.model->searchSession().inlineRename().setTargetID(resultPath(0));
+    h.model->searchSession().inlineRename().setDraft(QStringLiteral("新名字.txt"));
     h.model->searchSession().setSelectedItemID(resultPath(0));
-    EXPECT_EQ(h.model->searchSession().inlineRenameTargetID(), resultPath(0));
+    EXPECT_EQ(h.model->searchSession().inlineRename().targetID(), resultPath(0));
     h.model->searchSession().setSelectedItemID(resultPath(1));
-    EXPECT_TRUE(h.model->searchSession().inlineRenameTargetID().isEmpty());
-    EXPECT_TRUE(h.model->searchSession().inlineRenameDraft().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().inlineRename().targetID().isEmpty());
+    EXPECT_TRUE(h.model->searchSession().inlineRename().draft().isEmpty());
 }
 
 TEST_F(SearchViewTest, TurningOneScopeOffTurnsTheOtherOn)
@@ -462,7 +462,7 @@ TEST_F(SearchViewTest, TheFilterToggleSlidesThePanelAndTheSummaryTakesItsPlace)
             toggle = button;
     }
     ASSERT_NE(toggle, nullptr);
-    h.model->searchSession().updateContentFilter(SearchContentFilter::Images);
+    h.model->searchSession().constraints().updateContentFilter(SearchContentFilter::Images);
     EXPECT_TRUE(view->filterPanel()->isHidden());
     EXPECT_FALSE(view->filterSummary()->isHidden());
 

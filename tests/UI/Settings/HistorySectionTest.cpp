@@ -15,8 +15,8 @@ struct HistorySectionTest : SettingsFixture {
     void SetUp() override
     {
         SettingsFixture::SetUp();
-        model().searchSession().setSearchHistory({"报告", "合同", "报告"});
-        section = std::make_unique<HistorySection>(model());
+        model().searchSession().history().setEntries({"报告", "合同", "报告"});
+        section = std::make_unique<HistorySection>(model().searchSession(), model().settingsOperations());
         section->show();
     }
     void TearDown() override
@@ -26,7 +26,7 @@ struct HistorySectionTest : SettingsFixture {
     }
     std::vector<std::string> storedHistory() const
     {
-        return h.defaults->stringList(SearchSession::searchHistoryKey()).value_or(std::vector<std::string>{});
+        return h.defaults->stringList(SearchHistory::key()).value_or(std::vector<std::string>{});
     }
 };
 
@@ -34,8 +34,8 @@ TEST_F(HistorySectionTest, CaptionNamesTheFifteenEntriesKept)
 {
     EXPECT_TRUE(HistorySection::caption().startsWith("历史记录最多保留 15 条"));
     for (int i = 0; i < 15; ++i)
-        model().searchSession().recordSearchHistoryIfNeeded(QStringLiteral("entry%1").arg(i));
-    EXPECT_EQ(model().searchSession().searchHistory().size(), 15);
+        model().searchSession().history().recordIfNeeded(QStringLiteral("entry%1").arg(i));
+    EXPECT_EQ(model().searchSession().history().entries().size(), 15);
     EXPECT_EQ(countButtonsTitled(section.get(), "删除"), 15);
 }
 
@@ -57,17 +57,17 @@ TEST_F(HistorySectionTest, RecentRowsKeepDeleteAndClear)
     ASSERT_EQ(countButtonsTitled(section.get(), "加入常用"), 3);
     buttonTitled(section.get(), "加入常用", 1)->click();
     EXPECT_EQ(model().settings().commonSearchTerms, std::vector<std::string>{"合同"});
-    EXPECT_EQ(model().searchSession().searchHistory().size(), 3);  // the recent list is left alone
+    EXPECT_EQ(model().searchSession().history().entries().size(), 3);  // the recent list is left alone
 
     // "删除" on the last row removes the first equal entry and writes the list.
     buttonTitled(section.get(), "删除", 2)->click();
-    EXPECT_EQ(model().searchSession().searchHistory(), (QStringList{"合同", "报告"}));
+    EXPECT_EQ(model().searchSession().history().entries(), (QStringList{"合同", "报告"}));
     EXPECT_EQ(storedHistory(), (std::vector<std::string>{"合同", "报告"}));
     processPendingUi();
     EXPECT_EQ(countButtonsTitled(section.get(), "删除"), 2);
 
     buttonTitled(section.get(), "清除最近搜索")->click();
-    EXPECT_TRUE(model().searchSession().searchHistory().isEmpty());
+    EXPECT_TRUE(model().searchSession().history().entries().isEmpty());
     EXPECT_TRUE(storedHistory().empty());
     processPendingUi();
     EXPECT_FALSE(section->recentBlock()->isVisibleTo(section.get()));
@@ -77,9 +77,9 @@ TEST_F(HistorySectionTest, RecentRowsKeepDeleteAndClear)
 TEST_F(HistorySectionTest, CommonTermsListOrPlaceholder)
 {
     EXPECT_FALSE(section->termsList()->isVisibleTo(section.get()));
-    model().searchSession().addCommonSearchTerm("a1");
-    model().searchSession().addCommonSearchTerm("b2");
-    model().searchSession().addCommonSearchTerm("c3");
+    model().searchSession().history().addCommonSearchTerm("a1");
+    model().searchSession().history().addCommonSearchTerm("b2");
+    model().searchSession().history().addCommonSearchTerm("c3");
     EXPECT_EQ(section->termsList()->paths(), (QStringList{"c3", "b2", "a1"}));
     processPendingUi();
     const auto rows = section->termsList()->findChildren<PathRowCard*>();

@@ -13,6 +13,7 @@
 
 #include "App/ModelTestSupport.h"
 #include "UI/Settings/SettingsView.h"
+#include "UI/Settings/SettingsWindow.h"
 
 namespace pallix::testing_support {
 
@@ -71,7 +72,7 @@ struct SettingsFixture : testing::Test {
     }
     SettingsView& show(AppEdition edition = AppEdition::Mardell)
     {
-        view = std::make_unique<SettingsView>(*h.model, edition);
+        view = std::make_unique<SettingsView>(SettingsWindow::featuresOf(*h.model), edition);
         view->show();
         return *view;
     }

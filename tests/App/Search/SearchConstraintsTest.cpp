@@ -23,15 +23,15 @@ struct ConstraintsTest : testing::Test {
 TEST_F(ConstraintsTest, SortingTogglesTheDirectionOfTheSameFieldOnly)
 {
     const auto before = model().searchSession().searchGeneration();
-    model().searchSession().updateSort(SearchSortField::Name);
-    EXPECT_FALSE(model().searchSession().sortAscending());
-    model().searchSession().updateSort(SearchSortField::Name);
-    EXPECT_TRUE(model().searchSession().sortAscending());
+    model().searchSession().constraints().updateSort(SearchSortField::Name);
+    EXPECT_FALSE(model().searchSession().constraints().sortAscending());
+    model().searchSession().constraints().updateSort(SearchSortField::Name);
+    EXPECT_TRUE(model().searchSession().constraints().sortAscending());
 
-    model().searchSession().updateSort(SearchSortField::Name);
-    model().searchSession().updateSort(SearchSortField::Size);
-    EXPECT_EQ(model().searchSession().sortField(), SearchSortField::Size);
-    EXPECT_TRUE(model().searchSession().sortAscending());
+    model().searchSession().constraints().updateSort(SearchSortField::Name);
+    model().searchSession().constraints().updateSort(SearchSortField::Size);
+    EXPECT_EQ(model().searchSession().constraints().sortField(), SearchSortField::Size);
+    EXPECT_TRUE(model().searchSession().constraints().sortAscending());
     EXPECT_EQ(model().searchSession().searchGeneration(), before + 4);  // each click searches again
     EXPECT_EQ(model().searchSession().currentQuerySnapshot().sortField, SearchSortField::Size);
 }
@@ -54,15 +54,15 @@ TEST_F(ConstraintsTest, ContentFilterRules)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        model().searchSession().updateContentFilter(F::All);
+        model().searchSession().constraints().updateContentFilter(F::All);
         for (F f : c.start) {
             if (f != F::All)
-                model().searchSession().updateContentFilter(f);
+                model().searchSession().constraints().updateContentFilter(f);
         }
-        ASSERT_EQ(model().searchSession().contentFilters(), c.start);
+        ASSERT_EQ(model().searchSession().constraints().contentFilters(), c.start);
         const auto before = model().searchSession().searchGeneration();
-        model().searchSession().updateContentFilter(c.clicked);
-        EXPECT_EQ(model().searchSession().contentFilters(), c.expected);
+        model().searchSession().constraints().updateContentFilter(c.clicked);
+        EXPECT_EQ(model().searchSession().constraints().contentFilters(), c.expected);
         EXPECT_EQ(model().searchSession().searchGeneration(), before + 1);
     }
 }
@@ -90,11 +90,11 @@ TEST(GridZoom, Steps)
         const double distance = c.start - 1.0;
         const int steps = static_cast<int>(std::ceil(std::abs(distance) / 0.25));
         for (int i = 0; i < steps; ++i)
-            m.searchSession().adjustGridZoom(distance / steps / 0.018);
-        ASSERT_NEAR(m.searchSession().gridZoom(), c.start, 1e-9);
+            m.searchSession().constraints().adjustGridZoom(distance / steps / 0.018);
+        ASSERT_NEAR(m.searchSession().constraints().gridZoom(), c.start, 1e-9);
         const auto before = m.searchSession().searchGeneration();
-        m.searchSession().adjustGridZoom(c.delta);
-        EXPECT_NEAR(m.searchSession().gridZoom(), c.expected, 1e-9);
+        m.searchSession().constraints().adjustGridZoom(c.delta);
+        EXPECT_NEAR(m.searchSession().constraints().gridZoom(), c.expected, 1e-9);
         EXPECT_EQ(m.searchSession().searchGeneration(), before);  // zoom never searches
     }
 }
@@ -105,61 +105,61 @@ TEST(GridZoom, StaysWithinItsRangeFromAnyStart)
     h.preventStartUp();
     h.start();
     for (int i = 0; i < 10; ++i)
-        h.model->searchSession().adjustGridZoom(50);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 1.9);
-    h.model->searchSession().adjustGridZoom(-3);
-    h.model->searchSession().adjustGridZoom(3);  // 1.78 + 0.12, exactly the top again
-    EXPECT_NEAR(h.model->searchSession().gridZoom(), 1.9, 1e-9);
+        h.model->searchSession().constraints().adjustGridZoom(50);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 1.9);
+    h.model->searchSession().constraints().adjustGridZoom(-3);
+    h.model->searchSession().constraints().adjustGridZoom(3);  // 1.78 + 0.12, exactly the top again
+    EXPECT_NEAR(h.model->searchSession().constraints().gridZoom(), 1.9, 1e-9);
     for (int i = 0; i < 20; ++i)
-        h.model->searchSession().adjustGridZoom(-50);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 0.7);
-    h.model->searchSession().adjustGridZoom(-1);
-    EXPECT_DOUBLE_EQ(h.model->searchSession().gridZoom(), 0.7);
+        h.model->searchSession().constraints().adjustGridZoom(-50);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 0.7);
+    h.model->searchSession().constraints().adjustGridZoom(-1);
+    EXPECT_DOUBLE_EQ(h.model->searchSession().constraints().gridZoom(), 0.7);
 }
 
 TEST_F(ConstraintsTest, ScopeIsStandardizedRecordedOnceAndAnnounced)
 {
-    model().searchSession().applyScopedPath("/data/docs/./", true);
-    EXPECT_EQ(model().searchSession().scopedPath(), "/data/docs");
+    model().searchSession().constraints().applyScopedPath("/data/docs/./", true);
+    EXPECT_EQ(model().searchSession().constraints().scopedPath(), "/data/docs");
     EXPECT_EQ(model().statusMessage(), QString::fromUtf8("已切换到 docs"));
-    model().searchSession().applyScopedPath("/data/x/../docs", true);
-    EXPECT_EQ(model().searchSession().scopeHistory().size(), 2u) << "the same folder again adds no entry";
+    model().searchSession().constraints().applyScopedPath("/data/x/../docs", true);
+    EXPECT_EQ(model().searchSession().constraints().scopeHistory().size(), 2u) << "the same folder again adds no entry";
 
     const auto before = model().searchSession().searchGeneration();
     model().setStatusMessage("other");
-    model().searchSession().applyScopedPath("/data/docs", true);
+    model().searchSession().constraints().applyScopedPath("/data/docs", true);
     EXPECT_EQ(model().statusMessage(), QString::fromUtf8("已切换到 docs"));
     EXPECT_EQ(model().searchSession().searchGeneration(), before + 1);
 }
 
 TEST_F(ConstraintsTest, ScopeHistoryOfTwoFoldersAndAClear)
 {
-    model().searchSession().applyScopedPath("/a", true);
-    model().searchSession().applyScopedPath("/b", true);
-    model().searchSession().applyScopedPath(QString(), true);
-    EXPECT_EQ(model().searchSession().scopeHistory(), (std::vector<QString>{QString(), "/a", "/b", QString()}));
-    EXPECT_EQ(model().searchSession().scopeHistoryIndex(), 3);
-    EXPECT_TRUE(model().searchSession().scopedPath().isEmpty());
+    model().searchSession().constraints().applyScopedPath("/a", true);
+    model().searchSession().constraints().applyScopedPath("/b", true);
+    model().searchSession().constraints().applyScopedPath(QString(), true);
+    EXPECT_EQ(model().searchSession().constraints().scopeHistory(), (std::vector<QString>{QString(), "/a", "/b", QString()}));
+    EXPECT_EQ(model().searchSession().constraints().scopeHistoryIndex(), 3);
+    EXPECT_TRUE(model().searchSession().constraints().scopedPath().isEmpty());
     EXPECT_EQ(model().statusMessage(), QString::fromUtf8("已回到全局搜索"));
 }
 
 TEST_F(ConstraintsTest, ClearingAnAbsentScopeDirectlyStillAnnouncesAndSearches)
 {
     const auto before = model().searchSession().searchGeneration();
-    model().searchSession().applyScopedPath(QString(), true);
+    model().searchSession().constraints().applyScopedPath(QString(), true);
     EXPECT_EQ(model().statusMessage(), QString::fromUtf8("已回到全局搜索"));
     EXPECT_EQ(model().searchSession().searchGeneration(), before + 1);
-    EXPECT_EQ(model().searchSession().scopeHistory().size(), 1u);
+    EXPECT_EQ(model().searchSession().constraints().scopeHistory().size(), 1u);
 }
 
 TEST_F(ConstraintsTest, ScopeWithoutHistoryEndsAtOnceWhenUnchanged)
 {
-    model().searchSession().applyScopedPath("/a", false);
-    EXPECT_EQ(model().searchSession().scopedPath(), "/a");
-    EXPECT_EQ(model().searchSession().scopeHistory().size(), 1u);
+    model().searchSession().constraints().applyScopedPath("/a", false);
+    EXPECT_EQ(model().searchSession().constraints().scopedPath(), "/a");
+    EXPECT_EQ(model().searchSession().constraints().scopeHistory().size(), 1u);
     const auto before = model().searchSession().searchGeneration();
     model().setStatusMessage("other");
-    model().searchSession().applyScopedPath("/a/", false);
+    model().searchSession().constraints().applyScopedPath("/a/", false);
     EXPECT_EQ(model().statusMessage(), "other");
     EXPECT_EQ(model().searchSession().searchGeneration(), before);
 }
@@ -167,25 +167,25 @@ TEST_F(ConstraintsTest, ScopeWithoutHistoryEndsAtOnceWhenUnchanged)
 TEST_F(ConstraintsTest, ResetClearsScopeFiltersCaseAndModeButNotTextSortOrZoom)
 {
     model().searchSession().setSearchText("alpha");
-    model().searchSession().updateSort(SearchSortField::Size);
-    model().searchSession().updateSort(SearchSortField::Size);
-    model().searchSession().updateContentFilter(SearchContentFilter::Images);
-    model().searchSession().setCaseSensitive(true);
-    model().searchSession().setMatchMode(SearchMatchMode::Suffix);
-    model().searchSession().adjustGridZoom(50);
-    model().searchSession().applyScopedPath("/data/docs", true);
+    model().searchSession().constraints().updateSort(SearchSortField::Size);
+    model().searchSession().constraints().updateSort(SearchSortField::Size);
+    model().searchSession().constraints().updateContentFilter(SearchContentFilter::Images);
+    model().searchSession().constraints().setCaseSensitive(true);
+    model().searchSession().constraints().setMatchMode(SearchMatchMode::Suffix);
+    model().searchSession().constraints().adjustGridZoom(50);
+    model().searchSession().constraints().applyScopedPath("/data/docs", true);
 
     const auto before = model().searchSession().searchGeneration();
-    model().searchSession().resetSearchConstraints();
-    EXPECT_TRUE(model().searchSession().scopedPath().isEmpty());
+    model().searchSession().constraints().resetSearchConstraints();
+    EXPECT_TRUE(model().searchSession().constraints().scopedPath().isEmpty());
     EXPECT_EQ(model().statusMessage(), QString::fromUtf8("已回到全局搜索"));
-    EXPECT_EQ(model().searchSession().contentFilters(), Filters{SearchContentFilter::All});
-    EXPECT_FALSE(model().searchSession().caseSensitive());
-    EXPECT_EQ(model().searchSession().matchMode(), SearchMatchMode::Contains);
+    EXPECT_EQ(model().searchSession().constraints().contentFilters(), Filters{SearchContentFilter::All});
+    EXPECT_FALSE(model().searchSession().constraints().caseSensitive());
+    EXPECT_EQ(model().searchSession().constraints().matchMode(), SearchMatchMode::Contains);
     EXPECT_EQ(model().searchSession().searchText(), "alpha");
-    EXPECT_EQ(model().searchSession().sortField(), SearchSortField::Size);
-    EXPECT_FALSE(model().searchSession().sortAscending());
-    EXPECT_NEAR(model().searchSession().gridZoom(), 1.28, 1e-9);
+    EXPECT_EQ(model().searchSession().constraints().sortField(), SearchSortField::Size);
+    EXPECT_FALSE(model().searchSession().constraints().sortAscending());
+    EXPECT_NEAR(model().searchSession().constraints().gridZoom(), 1.28, 1e-9);
     EXPECT_EQ(model().searchSession().searchGeneration(), before + 2);  // the scope's search, then the reset's
 }
 
@@ -193,14 +193,14 @@ TEST_F(ConstraintsTest, ResetSkipsTheScopeWhenThereWasNone)
 {
     model().setStatusMessage("other");
     const auto before = model().searchSession().searchGeneration();
-    model().searchSession().resetSearchConstraints();
+    model().searchSession().constraints().resetSearchConstraints();
     EXPECT_EQ(model().statusMessage(), "other");
     EXPECT_EQ(model().searchSession().searchGeneration(), before + 1);
 
-    model().searchSession().applyScopedPath("/a", true);
-    model().searchSession().applyScopedPath(QString(), true);
+    model().searchSession().constraints().applyScopedPath("/a", true);
+    model().searchSession().constraints().applyScopedPath(QString(), true);
     model().setStatusMessage("other");
-    model().searchSession().resetSearchConstraints();  // the history index says a scope was used
+    model().searchSession().constraints().resetSearchConstraints();  // the history index says a scope was used
     EXPECT_EQ(model().statusMessage(), QString::fromUtf8("已回到全局搜索"));
 }
 

@@ -1,11 +1,9 @@
-// SearchSession: the search constraints (sort, content filters, case, match
-// mode, folder scope) and the grid zoom.
-
-#include "App/Search/SearchSession.h"
+#include "App/Search/SearchConstraints.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "App/AppContext.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -20,7 +18,39 @@ constexpr double kMaxGridZoom = 1.9;
 
 } // namespace
 
-void SearchSession::setCaseSensitive(bool caseSensitive)
+std::string_view rawValue(ResultDisplayMode mode)
+{
+    return mode == ResultDisplayMode::List ? "list" : "grid";
+}
+
+std::optional<ResultDisplayMode> resultDisplayModeFromRaw(std::string_view raw)
+{
+    if (raw == "list")
+        return ResultDisplayMode::List;
+    if (raw == "grid")
+        return ResultDisplayMode::Grid;
+    return std::nullopt;
+}
+
+SearchConstraints::SearchConstraints(const AppContext& context, QObject* parent) : QObject(parent), m_context(context)
+{
+}
+
+void SearchConstraints::setDisplayMode(ResultDisplayMode mode)
+{
+    if (mode == m_displayMode)
+        return;
+    m_displayMode = mode;
+    emit displayModeChanged();
+}
+
+void SearchConstraints::clearScope()
+{
+    if (!m_scopedPath.isEmpty() || m_scopeHistoryIndex >= 1)
+        applyScopedPath(QString(), true);
+}
+
+void SearchConstraints::setCaseSensitive(bool caseSensitive)
 {
     if (caseSensitive == m_caseSensitive)
         return;
@@ -28,7 +58,7 @@ void SearchSession::setCaseSensitive(bool caseSensitive)
     emit caseSensitiveChanged();
 }
 
-void SearchSession::setMatchMode(SearchMatchMode mode)
+void SearchConstraints::setMatchMode(SearchMatchMode mode)
 {
     if (mode == m_matchMode)
         return;
@@ -36,7 +66,7 @@ void SearchSession::setMatchMode(SearchMatchMode mode)
     emit matchModeChanged();
 }
 
-void SearchSession::updateSort(SearchSortField field)
+void SearchConstraints::updateSort(SearchSortField field)
 {
     if (field != m_sortField) {
         m_sortField = field;
@@ -49,23 +79,23 @@ void SearchSession::updateSort(SearchSortField field)
         m_sortAscending = !m_sortAscending;
         emit sortAscendingChanged();
     }
-    scheduleSearch(true, false);
+    emit searchWanted();
 }
 
-void SearchSession::toggleSortDirection()
+void SearchConstraints::toggleSortDirection()
 {
     m_sortAscending = !m_sortAscending;
     emit sortAscendingChanged();
-    scheduleSearch(true, false);
+    emit searchWanted();
 }
 
-void SearchSession::applyMatchMode(SearchMatchMode mode)
+void SearchConstraints::applyMatchMode(SearchMatchMode mode)
 {
     setMatchMode(mode);
-    scheduleSearch(true, false);
+    emit searchWanted();
 }
 
-void SearchSession::updateContentFilter(SearchContentFilter filter)
+void SearchConstraints::updateContentFilter(SearchContentFilter filter)
 {
     std::set<SearchContentFilter> filters = m_contentFilters;
     if (filter == SearchContentFilter::All) {
@@ -81,10 +111,10 @@ void SearchSession::updateContentFilter(SearchContentFilter filter)
         m_contentFilters = std::move(filters);
         emit contentFiltersChanged();
     }
-    scheduleSearch(true, false);
+    emit searchWanted();
 }
 
-void SearchSession::adjustGridZoom(double delta)
+void SearchConstraints::adjustGridZoom(double delta)
 {
     const double step = std::clamp(std::abs(delta) * kZoomPerDelta, kMinZoomStep, kMaxZoomStep);
     const double zoom = std::clamp(m_gridZoom + (delta > 0 ? step : -step), kMinGridZoom, kMaxGridZoom);
@@ -94,7 +124,7 @@ void SearchSession::adjustGridZoom(double delta)
     emit gridZoomChanged();
 }
 
-void SearchSession::resetGridZoom()
+void SearchConstraints::resetGridZoom()
 {
     if (m_gridZoom == 1.0)
         return;
@@ -102,7 +132,7 @@ void SearchSession::resetGridZoom()
     emit gridZoomChanged();
 }
 
-void SearchSession::applyScopedPath(const QString& path, bool recordHistory)
+void SearchConstraints::applyScopedPath(const QString& path, bool recordHistory)
 {
     const QString scope = path.isEmpty() ? QString() : QString::fromStdString(paths::standardize(path.toStdString()));
     if (!recordHistory && scope == m_scopedPath)
@@ -124,10 +154,10 @@ void SearchSession::applyScopedPath(const QString& path, bool recordHistory)
                          ? QStringLiteral("已回到全局搜索")
                          : QStringLiteral("已切换到 ")
                                + QString::fromStdString(std::string(paths::lastComponent(scope.toStdString()))));
-    scheduleSearch(true, false);
+    emit searchWanted();
 }
 
-void SearchSession::resetSearchConstraints()
+void SearchConstraints::resetSearchConstraints()
 {
     clearScope();
     if (m_contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}) {
@@ -136,7 +166,7 @@ void SearchSession::resetSearchConstraints()
     }
     setCaseSensitive(false);
     setMatchMode(SearchMatchMode::Contains);
-    scheduleSearch(true, false);
+    emit searchWanted();
 }
 
 } // namespace pallix

@@ -1,0 +1,33 @@
+// SearchSession: the chips' searches and the result summary.
+
+#include "App/Search/SearchSession.h"
+
+#include "App/Search/ResultSummary.h"
+#include "Core/IndexDB/IndexStore.h"
+
+namespace pallix {
+
+void SearchSession::searchForTerm(const QString& text)
+{
+    noteUserSearchInput();
+    setSearchText(text);
+    scheduleSearch(true, false);
+}
+
+QString SearchSession::resultSummaryText() const
+{
+    const IndexActivity activity = m_links.indexActivity ? m_links.indexActivity() : IndexActivity{};
+    ResultSummary::State state;
+    state.localHits = m_results.size();
+    state.localItems = activity.localItems;
+    state.serverHits = m_serverResults.size();
+    state.serverItems = activity.serverItems;
+    state.localInScope = settings().includeLocalInSearch;
+    state.serverInScope = settings().includeServerInSearch;
+    state.localIndexing = activity.localIndexing;
+    state.serverIndexing = activity.serverIndexing;
+    state.limit = settings().searchLimit;
+    return ResultSummary::text(state, [this] { return IndexStore::hasSearchIntent(currentQuerySnapshot()); });
+}
+
+} // namespace pallix
