@@ -12,7 +12,7 @@
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include "App/AppPaths.h"
+#include "App/Paths/AppPaths.h"
 #include "App/Search/SearchSession.h"
 #include "App/SharedDrives/ServerIndexRuns.h"
 #include "App/SharedDrives/ServerRoots.h"

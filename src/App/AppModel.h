@@ -33,14 +33,14 @@
 
 #include <QCoroTask>
 
-#include "App/AppContext.h"
-#include "App/AppEnvironment.h"
-#include "App/AppServices.h"
+#include "App/Context/AppContext.h"
+#include "App/Context/AppEnvironment.h"
+#include "App/Context/AppServices.h"
 #include "App/Async/AsyncClock.h"
-#include "App/FaultNotices.h"
+#include "App/Context/FaultNotices.h"
 #include "App/Async/JobHandle.h"
 #include "App/Async/QueuedFuture.h"
-#include "App/QuickLookSequence.h"
+#include "App/Preview/QuickLookSequence.h"
 #include "App/Actions/ResultActions.h"
 #include "App/Search/SearchSession.h"
 #include "App/Settings/SettingsOperations.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "App/AppPaths.h"
+#include "App/Paths/AppPaths.h"
 #include "App/Indexing/LocalIndex.h"
 #include "ModelTestSupport.h"
 

@@ -12,8 +12,8 @@
 #include <QString>
 #include <QThreadPool>
 
-#include "App/AppContext.h"
-#include "App/FaultNotices.h"
+#include "App/Context/AppContext.h"
+#include "App/Context/FaultNotices.h"
 #include "App/ModelTestSupport.h"
 
 namespace pallix::testing_support {

@@ -8,7 +8,7 @@
 #include <QThreadPool>
 #include <QUrl>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/Actions/FileOperations.h"
 #include "App/Actions/Trash.h"
 #include "App/Preview/FolderBrowserManager.h"

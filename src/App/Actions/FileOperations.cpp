@@ -10,7 +10,7 @@
 
 #include <filesystem>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "App/Preview/RegularFile.h"
 #include "Platform/DirectoryWalker.h"

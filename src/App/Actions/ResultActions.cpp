@@ -5,9 +5,9 @@
 #include <QPointer>
 #include <QUrl>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "App/Search/SearchSession.h"
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/Actions/SystemDesktop.h"
 
 namespace pallix {

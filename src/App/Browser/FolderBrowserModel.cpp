@@ -8,7 +8,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "Platform/FileNames.h"
 #include "App/Actions/SystemDesktop.h"
 

@@ -4,7 +4,7 @@
 #include <QImageReader>
 
 #include "App/ImageTags/CenterNetClassifier.h"
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/ImageTags/TesseractRecognizer.h"
 #include "App/Preview/RasterDecoding.h"
 #include "App/Preview/RegularFile.h"

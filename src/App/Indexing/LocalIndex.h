@@ -22,7 +22,7 @@
 #include <QObject>
 #include <QString>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "App/Indexing/IndexRunMarkers.h"
 #include "App/Async/JobHandle.h"
 #include "Core/Indexer/FileScanner.h"

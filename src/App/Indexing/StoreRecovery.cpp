@@ -2,7 +2,7 @@
 
 #include <QPointer>
 
-#include "App/FaultNotices.h"
+#include "App/Context/FaultNotices.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/Sqlite.h"
 

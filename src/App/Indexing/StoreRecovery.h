@@ -21,7 +21,7 @@
 #include <QObject>
 #include <QString>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "Core/IndexDB/IndexStoreError.h"
 
 namespace pallix {

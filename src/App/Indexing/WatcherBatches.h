@@ -28,8 +28,8 @@
 #include <QSet>
 #include <QString>
 
-#include "App/AppContext.h"
-#include "App/AppServices.h"
+#include "App/Context/AppContext.h"
+#include "App/Context/AppServices.h"
 #include "App/Async/JobHandle.h"
 #include "Core/Indexer/FileScanner.h"
 

@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QPainter>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "App/Preview/FileManagerOrder.h"
 #include "App/Preview/FolderPreviewDrawing.h"

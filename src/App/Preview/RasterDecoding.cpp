@@ -11,7 +11,7 @@
 #include <QProcess>
 
 #include "App/Preview/RegularFile.h"
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 
 namespace pallix::RasterDecoding {
 

@@ -15,7 +15,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "App/AppPaths.h"
+#include "App/Paths/AppPaths.h"
 
 namespace pallix {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "Platform/Text.h"
 
 namespace pallix {

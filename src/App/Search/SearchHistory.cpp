@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "Core/Config/EditionRule.h"
 #include "Platform/Text.h"
 

@@ -32,9 +32,9 @@
 
 #include <QCoroTask>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "App/Async/JobHandle.h"
-#include "App/QuickLookSequence.h"
+#include "App/Preview/QuickLookSequence.h"
 #include "App/Search/FolderOrdering.h"
 #include "App/Search/InlineRename.h"
 #include "App/Search/SearchConstraints.h"

@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QUrl>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/Preview/PreviewController.h"
 #include "Platform/Text.h"
 

@@ -5,7 +5,7 @@
 
 #include <QPointer>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "App/Search/SearchBudgets.h"
 #include "App/Search/SearchSession.h"
 #include "App/Async/TypingPause.h"

@@ -5,7 +5,7 @@
 
 #include <QPointer>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "App/Search/SearchSession.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Platform/Text.h"

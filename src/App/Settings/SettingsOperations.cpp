@@ -1,6 +1,6 @@
 #include "App/Settings/SettingsOperations.h"
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "Support/LaunchAgentManager.h"
 
 namespace pallix {

@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QStringList>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "App/SharedDrives/ServerRoots.h"
 #include "App/SharedDrives/SharedDrives.h"
 #include "Core/Config/EditionRule.h"

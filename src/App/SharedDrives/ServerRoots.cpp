@@ -5,7 +5,7 @@
 
 #include <QPointer>
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "App/SharedDrives/ServerIndexRuns.h"
 #include "App/SharedDrives/ServerRootDetection.h"
 #include "App/SharedDrives/SharedDrives.h"

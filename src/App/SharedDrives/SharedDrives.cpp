@@ -1,6 +1,6 @@
 #include "App/SharedDrives/SharedDrives.h"
 
-#include "App/AppContext.h"
+#include "App/Context/AppContext.h"
 #include "App/SharedDrives/ServerIndexRuns.h"
 #include "App/SharedDrives/ServerRoots.h"
 

@@ -14,7 +14,7 @@
 #include <QScrollBar>
 
 #include "App/Browser/FolderBrowserModel.h"
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserMetrics.h"
 #include "UI/Common/ResultPainting.h"

@@ -15,7 +15,7 @@
 #include <QStringDecoder>
 #include <QVBoxLayout>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "App/Preview/RasterDecoding.h"
 #include "App/Preview/RegularFile.h"

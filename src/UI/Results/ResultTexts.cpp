@@ -6,7 +6,7 @@
 #include <QDateTime>
 #include <QLocale>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 
 namespace pallix::ResultTexts {
 

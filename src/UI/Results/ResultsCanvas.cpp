@@ -16,7 +16,7 @@
 #include <QUrl>
 
 #include "App/Search/SearchSession.h"
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Results/FolderVideoHints.h"
 #include "UI/Results/InlineRenameField.h"

@@ -9,7 +9,7 @@
 #include <QWheelEvent>
 
 #include "App/Search/SearchSession.h"
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/CardPainting.h"
 #include "UI/Common/ResultPainting.h"

@@ -5,7 +5,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Results/ListColumns.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "Core/Search/PreparedQuery.h"
 #include "Core/Search/SearchFilters.h"
 

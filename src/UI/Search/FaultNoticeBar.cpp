@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "App/FaultNotices.h"
+#include "App/Context/FaultNotices.h"
 
 namespace pallix {
 

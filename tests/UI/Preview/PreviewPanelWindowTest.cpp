@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 #include "App/Preview/RegularFile.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "Platform/FileNames.h"

@@ -1,8 +1,8 @@
-#include "App/QuickLookSequence.h"
+#include "App/Preview/QuickLookSequence.h"
 
 #include <gtest/gtest.h>
 
-#include "ModelTestSupport.h"
+#include "App/ModelTestSupport.h"
 
 namespace pallix {
 namespace {

@@ -1,4 +1,4 @@
-#include "App/AppServices.h"
+#include "App/Context/AppServices.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "App/QuickLookSequence.h"
+#include "App/Preview/QuickLookSequence.h"
 
 #include <algorithm>
 #include <unordered_set>

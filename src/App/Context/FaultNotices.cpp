@@ -1,4 +1,4 @@
-#include "App/FaultNotices.h"
+#include "App/Context/FaultNotices.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "App/SystemPaths.h"
+#include "App/Paths/SystemPaths.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -14,7 +14,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include "App/AppEnvironment.h"
+#include "App/Context/AppEnvironment.h"
 #include "App/Async/AsyncClock.h"
 #include "App/Async/QueuedFuture.h"
 #include "Core/Config/AppSettings.h"

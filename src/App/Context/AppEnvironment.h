@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "App/AppServices.h"
+#include "App/Context/AppServices.h"
 #include "Core/Indexer/FileScanner.h"
 #include "App/Preview/FolderContentInspector.h"
 #include "Platform/Clock.h"

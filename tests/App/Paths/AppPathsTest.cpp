@@ -1,4 +1,4 @@
-#include "App/AppPaths.h"
+#include "App/Paths/AppPaths.h"
 
 #include <cstdlib>
 #include <filesystem>
