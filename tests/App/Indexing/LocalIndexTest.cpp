@@ -485,6 +485,9 @@ TEST_F(RebuildTest, RebuildKeepsTheRowsUnderAFolderItCouldNotList)
     h.bootstrapEnded = false;
     h.start();
     ASSERT_TRUE(h.settle());
+    // The start's catch-up of the removed files ends first: its word in the
+    // status line would otherwise come after the rebuild's.
+    ASSERT_TRUE(h.runOut());
     h.model->localIndex().rebuildIndex(false);
     ASSERT_TRUE(h.settle());
     EXPECT_EQ(h.model->statusMessage(), "索引完成，共 4 项");
