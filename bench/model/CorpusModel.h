@@ -3,6 +3,11 @@
 // its index file in `work`, the corpus's top folders as local volumes and as
 // the indexed roots, the search limit, no shared drives and a watcher that
 // does nothing (the corpus is not on disk).
+//
+// A root is the shortest folder above the corpus's items that this machine
+// does not have: the start's catch-up compares every present root with the
+// disk, and under a present /home it would remove the whole /home/user of the
+// corpus before the first keystroke.
 
 #include <filesystem>
 #include <memory>
@@ -24,9 +29,24 @@ inline AppModelEnvironment corpusEnvironment(const std::vector<IndexedItem>& cor
                                              const std::filesystem::path& work, int limit)
 {
     std::set<std::string> roots;
+    std::set<std::string> present;  // folders seen on this machine
     for (const IndexedItem& item : corpus) {
-        const std::size_t slash = item.path().find('/', 1);
-        roots.insert(item.path().substr(0, slash));
+        const std::string& path = item.path();
+        std::size_t slash = 0;
+        while (slash != std::string::npos) {
+            slash = path.find('/', slash + 1);
+            const std::string folder = path.substr(0, slash);
+            if (roots.contains(folder))
+                break;
+            if (present.contains(folder))
+                continue;
+            std::error_code ec;
+            if (!std::filesystem::exists(folder, ec)) {
+                roots.insert(folder);
+                break;
+            }
+            present.insert(folder);
+        }
     }
     AppModelEnvironment env;
     env.defaults = Defaults::inMemory();

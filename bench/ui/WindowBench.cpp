@@ -206,6 +206,9 @@ int run(const Options& o)
                                  typed.toUtf8().constData());
                     return 1;
                 }
+                if (o.verbose && done)
+                    std::printf("  \"%s\": painted %.2f ms after its publication\n", typed.toUtf8().constData(),
+                                std::chrono::duration<double, std::milli>(end - publishedAt).count());
                 if (!done) {
                     ++missed;
                 } else {

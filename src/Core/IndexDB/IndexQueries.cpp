@@ -13,14 +13,22 @@ namespace pallix {
 
 std::vector<std::string> IndexStore::imagePathsFromDatabase(int limit, int offset)
 {
-    std::lock_guard lock(m_mutex);
     std::vector<std::string> paths;
-    if (!m_db.isOpen() || limit < 1)
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_db.isOpen() || limit < 1)
+            return paths;
+    }
+    // On a connection of its own, outside the store's lock: a page deep into
+    // a large table takes a good part of a second, and the tagger asks for
+    // page after page while the user types.
+    sqlite::Connection db;
+    if (db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadOnly) != SQLITE_OK || !db.isOpen())
         return paths;
     const std::string sql = "SELECT path\nFROM file_index\nWHERE is_directory = 0 AND extension IN (" +
                             indexsql::imageExtensionListLiteral() + ")\nORDER BY path\nLIMIT ? OFFSET ?;";
     sqlite::Statement statement;
-    if (statement.prepare(m_db, sql) != SQLITE_OK)
+    if (statement.prepare(db, sql) != SQLITE_OK)
         return paths;
     statement.bindInt(1, limit);
     statement.bindInt(2, std::max(offset, 0));
