@@ -120,7 +120,8 @@ ImageFuzzySearch::Plan ImageFuzzySearch::plan(const SearchQuery& query, int limi
 }
 
 std::vector<IndexedItem> ImageFuzzySearch::gather(const Plan& plan, IndexStore& index, ImageTagStore& localTags,
-                                                  ImageTagStore* serverTags, IndexStore* serverIndex)
+                                                  ImageTagStore* serverTags, IndexStore* serverIndex,
+                                                  const CancelToken* cancel)
 {
     if (plan.groups.empty())
         return {};
@@ -129,7 +130,7 @@ std::vector<IndexedItem> ImageFuzzySearch::gather(const Plan& plan, IndexStore& 
     if (serverTags && serverIndex && plan.serverTagLimit > 0)
         serverImages = serverTags->searchPaths(plan.groups, plan.serverTagLimit);
     const std::vector<std::string> folders =
-        index.folderPathsMatchingNameTokens(plan.nameTokens, plan.caseSensitive, plan.folderLimit);
+        index.folderPathsMatchingNameTokens(plan.nameTokens, plan.caseSensitive, plan.folderLimit, cancel);
 
     // Each index holds its own side's paths: the local one the folders and
     // local images, the shared-drive one the shared-drive images.

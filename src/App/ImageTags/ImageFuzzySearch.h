@@ -23,6 +23,7 @@
 
 namespace pallix {
 
+class CancelToken;
 class IndexStore;
 
 class ImageFuzzySearch {
@@ -47,8 +48,10 @@ public:
     // Worker thread: the matching items, folders first, then local images
     // (both from the local index cache), then shared-drive images from the
     // shared-drive index's cache (`serverIndex`; without it, none show).
+    // A fired `cancel` cuts the folder scan short; the answer is then partial.
     static std::vector<IndexedItem> gather(const Plan& plan, IndexStore& index, ImageTagStore& localTags,
-                                           ImageTagStore* serverTags, IndexStore* serverIndex = nullptr);
+                                           ImageTagStore* serverTags, IndexStore* serverIndex = nullptr,
+                                           const CancelToken* cancel = nullptr);
     // Drops the excluded paths, orders the rest and keeps the first `cap`.
     static QList<IndexedItem> finish(std::vector<IndexedItem> items, const QSet<QString>& excludingPaths,
                                      SearchSortField sortField, bool ascending, int cap);

@@ -240,7 +240,8 @@ private:
     QCoro::Task<> runSideStages(SearchRequest request, QSet<QString> localPaths, bool typing,
                                 std::shared_ptr<CancelToken> token);
     QCoro::Task<> runImageStage(SearchRequest request, QSet<QString> localPaths, std::shared_ptr<CancelToken> token);
-    QCoro::Task<> runImageFollowUp(SearchQuery query, int limit, QSet<QString> narrowedPaths, std::int64_t generation);
+    QCoro::Task<> runImageFollowUp(SearchQuery query, int limit, QSet<QString> narrowedPaths, std::int64_t generation,
+                                   std::shared_ptr<CancelToken> token);
     QCoro::Task<> runPreviewSequence(IndexedItem selected, QuickLookSequence::Kind kind,
                                      std::shared_ptr<CancelToken> token);
     QCoro::Task<> runFolderHintWarmup(std::vector<std::string> paths, std::int64_t generation,
@@ -253,7 +254,8 @@ private:
     void refreshIfSearching(bool immediate);
     QString refreshSearchHint() const;
     // ImageFuzzySearch over the tag stores, or the service hook when one is set.
-    QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths);
+    QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,
+                                           std::shared_ptr<CancelToken> token);
     void scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits);
     void scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query);
 

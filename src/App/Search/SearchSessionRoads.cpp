@@ -201,7 +201,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
         if (complete) {
             if (request.runImageStage) {
                 m_searchTask = JobHandle::start();
-                runImageFollowUp(request.query, request.limit, pathsOf(m_results), request.generation);
+                runImageFollowUp(request.query, request.limit, pathsOf(m_results), request.generation, m_searchTask.token());
             }
             return;
         }
@@ -358,9 +358,9 @@ QCoro::Task<> SearchSession::runImageStage(SearchRequest request, QSet<QString> 
     }
     // A small first pass shows something soon; an empty one keeps the
     // previous images rather than blanking the section between passes.
-    auto firstPass = imageFuzzySearch(request.query, kImageFirstPassLimit, localPaths);
+    auto firstPass = imageFuzzySearch(request.query, kImageFirstPassLimit, localPaths, token);
     ItemList first = co_await firstPass;
-    if (!guard)
+    if (!guard || token->isCancelled())
         co_return;
     if (isCurrent(request.generation) && !first.isEmpty())
         setImageFuzzyResults(std::move(first));
@@ -369,19 +369,19 @@ QCoro::Task<> SearchSession::runImageStage(SearchRequest request, QSet<QString> 
     const bool slept = co_await pausing;
     if (!guard || !slept || token->isCancelled())
         co_return;
-    auto secondPass = imageFuzzySearch(request.query, imageSecondPassLimit(request.limit), std::move(localPaths));
+    auto secondPass = imageFuzzySearch(request.query, imageSecondPassLimit(request.limit), std::move(localPaths), token);
     ItemList second = co_await secondPass;
-    if (guard && isCurrent(request.generation))
+    if (guard && !token->isCancelled() && isCurrent(request.generation))
         setImageFuzzyResults(std::move(second));
 }
 
 QCoro::Task<> SearchSession::runImageFollowUp(SearchQuery query, int limit, QSet<QString> narrowedPaths,
-                                         std::int64_t generation)
+                                         std::int64_t generation, std::shared_ptr<CancelToken> token)
 {
     QPointer<SearchSession> guard(this);
-    auto searching = imageFuzzySearch(std::move(query), imageFollowUpLimit(limit), std::move(narrowedPaths));
+    auto searching = imageFuzzySearch(std::move(query), imageFollowUpLimit(limit), std::move(narrowedPaths), token);
     ItemList found = co_await searching;
-    if (guard && isCurrent(generation))
+    if (guard && !token->isCancelled() && isCurrent(generation))
         setImageFuzzyResults(std::move(found));
 }
 
@@ -393,7 +393,8 @@ bool SearchSession::shouldRunImageFuzzySearch(const SearchQuery& query) const
            && query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::Folders};
 }
 
-QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths)
+QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,
+                                                      std::shared_ptr<CancelToken> token)
 {
     const AppServices& services = m_context.environment().services;
     if (services.imageFuzzySearch) {
@@ -411,8 +412,8 @@ QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int lim
     // Only values and shared stores cross to the worker; the model may be gone
     // when it answers, and finish() does not need it.
     auto gathering = m_context.onPool([plan, index = stores.local, local = stores.localImageTags, server,
-                                       serverIndex = server ? stores.server : nullptr] {
-        return ImageFuzzySearch::gather(plan, *index, *local, server.get(), serverIndex.get());
+                                       serverIndex = server ? stores.server : nullptr, token] {
+        return ImageFuzzySearch::gather(plan, *index, *local, server.get(), serverIndex.get(), token.get());
     });
     std::vector<IndexedItem> items = co_await gathering;
     co_return ImageFuzzySearch::finish(std::move(items), excludingPaths, query.sortField, query.ascending, plan.cap);

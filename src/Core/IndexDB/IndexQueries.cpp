@@ -49,7 +49,8 @@ std::vector<std::string> IndexStore::imagePathsFromDatabase(int limit, int offse
 }
 
 std::vector<std::string> IndexStore::folderPathsMatchingNameTokens(const std::vector<std::string>& tokens,
-                                                                   bool caseSensitive, int limit)
+                                                                   bool caseSensitive, int limit,
+                                                                   const CancelToken* cancel)
 {
     std::vector<std::string> paths;
     {
@@ -72,6 +73,13 @@ std::vector<std::string> IndexStore::folderPathsMatchingNameTokens(const std::ve
     sqlite::Connection db;
     if (!openReader(db, m_databaseURL))
         return paths;
+    if (cancel) {
+        // A newer keystroke's search does not wait for this one's scan to end.
+        sqlite3_progress_handler(
+            db.handle(), 4000,
+            [](void* token) { return static_cast<const CancelToken*>(token)->isCancelled() ? 1 : 0; },
+            const_cast<CancelToken*>(cancel));
+    }
     sqlite::Statement statement;
     if (statement.prepare(db, sql) != SQLITE_OK)
         return paths;

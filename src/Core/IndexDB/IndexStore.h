@@ -182,8 +182,9 @@ public:
 
     // ---- Fixed questions of other parts.
     std::vector<std::string> imagePathsFromDatabase(int limit, int offset);
+    // Stops early, with what it found so far, once `cancel` fires.
     std::vector<std::string> folderPathsMatchingNameTokens(const std::vector<std::string>& tokens, bool caseSensitive,
-                                                           int limit);
+                                                           int limit, const CancelToken* cancel = nullptr);
     std::vector<IndexedItem> relatedItemsInFolder(const std::string& parentPath, int limit);
     bool hasIndexedItems(const std::vector<std::string>& roots);
     // A root of "/" contains every absolute path.
