@@ -29,6 +29,10 @@
 #include "NearestRank.h"
 #include "model/EventLoopWait.h"
 #include "App/AppModel.h"
+#include "App/Context/AppContext.h"
+#include "App/Indexing/LocalIndex.h"
+#include "App/Indexing/WatcherBatches.h"
+#include "App/Search/SearchSession.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Indexer/FileScanner.h"
@@ -216,18 +220,18 @@ int run(const std::string& root, const std::filesystem::path& work, std::size_t 
     AppModel model(env);
     bool started = false;
     QObject::connect(&model, &AppModel::bootstrapEnded, &model, [&] { started = true; });
-    IndexStore& store = *model.indexStore();
+    IndexStore& store = *model.context().stores().local;
     if (!waitUntil([&] { return started && store.isSearchCacheReady() && store.isSearchIndexesComplete()
-                                && !model.isIndexing() && watcher && watcher->settled(); }, 150000)) {
+                                && !model.localIndex().isIndexing() && watcher && watcher->settled(); }, 150000)) {
         std::fprintf(stderr, "the model did not finish its first scan: started %d, cache %d, indexes %d, "
                      "indexing %d, watcher %d\n", started, store.isSearchCacheReady(),
-                     store.isSearchIndexesComplete(), model.isIndexing(), watcher && watcher->settled());
+                     store.isSearchIndexesComplete(), model.localIndex().isIndexing(), watcher && watcher->settled());
         return 1;
     }
     const std::vector<IndexedItem> walked = FileScanner().scan({root}, {}, true).items;
     std::vector<Change> changes = planChanges(walked, count);
     std::printf("indexed %lld items under %s; %zu changes, one every %d us\n",
-                static_cast<long long>(model.indexedCount()), root.c_str(), changes.size(), changeUs);
+                static_cast<long long>(model.localIndex().indexedCount()), root.c_str(), changes.size(), changeUs);
 
     std::atomic<std::size_t> made{0};
     std::atomic<bool> stop{false};

@@ -16,6 +16,9 @@
 #include <vector>
 
 #include "App/AppModel.h"
+#include "App/Context/AppContext.h"
+#include "App/Indexing/LocalIndex.h"
+#include "App/Search/SearchSession.h"
 #include "Core/Config/SettingsStore.h"
 
 namespace pallix::bench {
@@ -60,7 +63,8 @@ inline AppModelEnvironment corpusEnvironment(const std::vector<IndexedItem>& cor
         volumes.push_back(v);
     }
     env.volumes = std::make_shared<FixedVolumeProvider>(volumes);
-    env.defaults->setStringList(AppModel::lastIndexedRootsKey(), std::vector<std::string>(roots.begin(), roots.end()));
+    env.defaults->setStringList(LocalIndex::lastIndexedRootsKey(),
+                                std::vector<std::string>(roots.begin(), roots.end()));
     SettingsStore settings(env.defaults);
     AppSettings record = settings.settings();
     record.searchLimit = limit;

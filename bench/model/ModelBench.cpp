@@ -125,13 +125,13 @@ int run(const Options& o)
     QObject::connect(&model, &AppModel::bootstrapEnded, &model, [&] { started = true; });
     QElapsedTimer loading;
     loading.start();
-    IndexStore& store = *model.indexStore();
+    IndexStore& store = *model.context().stores().local;
     if (!waitUntil([&] { return started && store.isSearchCacheReady() && store.isSearchIndexesComplete(); }, 600000)) {
         std::fprintf(stderr, "the search cache did not become ready\n");
         return 1;
     }
     std::printf("cache and indexes ready after %.0f ms (%lld items)\n", double(loading.elapsed()),
-                static_cast<long long>(model.indexedCount()));
+                static_cast<long long>(model.localIndex().indexedCount()));
 
     // Check first: the model's complete answer for every text it will finish on.
     for (const std::string& text : kRuns) {

@@ -133,7 +133,7 @@ int run(const Options& o)
     AppModel model(env);
     bool started = false;
     QObject::connect(&model, &AppModel::bootstrapEnded, &model, [&] { started = true; });
-    IndexStore& store = *model.indexStore();
+    IndexStore& store = *model.context().stores().local;
     if (!bench::waitUntil([&] { return started && store.isSearchCacheReady() && store.isSearchIndexesComplete(); },
                           600000)) {
         std::fprintf(stderr, "the search cache did not become ready\n");

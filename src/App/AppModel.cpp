@@ -1,34 +1,40 @@
-// AppModel: state, construction, start-up and activation.
+// AppModel: construction, start-up and the wiring of the features.
 
 #include "App/AppModel.h"
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QMetaObject>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
-#include "App/Paths/AppPaths.h"
-#include "App/Search/SearchSession.h"
-#include "App/SharedDrives/ServerIndexRuns.h"
-#include "App/SharedDrives/ServerRoots.h"
+#include "App/Actions/ResultActions.h"
+#include "App/Async/AsyncClock.h"
+#include "App/Context/AppContext.h"
+#include "App/Context/FaultNotices.h"
+#include "App/Context/ForegroundActivity.h"
 #include "App/ImageTags/ImageTagger.h"
 #include "App/Indexing/LocalIndex.h"
 #include "App/Indexing/StoreRecovery.h"
 #include "App/Indexing/WatcherBatches.h"
+#include "App/Paths/AppPaths.h"
+#include "App/Preview/PreviewController.h"
+#include "App/Search/SearchSession.h"
+#include "App/Settings/SettingsOperations.h"
+#include "App/SharedDrives/ServerIndexRuns.h"
+#include "App/SharedDrives/ServerRoots.h"
+#include "App/SharedDrives/SharedDrives.h"
 #include "Core/Config/EditionRule.h"
+#include "Core/Config/SettingsStore.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/Models/AppEdition.h"
 #include "Core/Semantic/ImageSemanticStore.h"
+#include "Support/LaunchAgentManager.h"
 
 namespace pallix {
 
 namespace {
-
-constexpr std::chrono::milliseconds kForegroundSearchInterval{1200};
 
 // An image-tag store for builds without the image tagger: opens without error.
 class AbsentImageTagStore final : public ImageTagStore {
@@ -48,16 +54,16 @@ AppModelEnvironment resolved(AppModelEnvironment env)
         env.executablePath = LaunchAgentManager::runningExecutablePath();
     AppServices& s = env.services;
     if (!s.autoConfigureServerRootsIfNeeded)
-        s.autoConfigureServerRootsIfNeeded = [](AppModel& m) { m.sharedDrives().roots().autoConfigureServerRootsIfNeeded(); };
+        s.autoConfigureServerRootsIfNeeded = [](SharedDrives& d) { d.roots().autoConfigureServerRootsIfNeeded(); };
     if (!s.startServerFullScanIfNeeded)
-        s.startServerFullScanIfNeeded = [](AppModel& m) { m.sharedDrives().runs().startServerFullScanIfNeeded(); };
+        s.startServerFullScanIfNeeded = [](SharedDrives& d) { d.runs().startServerFullScanIfNeeded(); };
     if (!s.maybeRunServerIncrementalScanOnLaunch)
-        s.maybeRunServerIncrementalScanOnLaunch = [](AppModel& m) {
-            return m.sharedDrives().runs().maybeRunServerIncrementalScanOnLaunch();
+        s.maybeRunServerIncrementalScanOnLaunch = [](SharedDrives& d) {
+            return d.runs().maybeRunServerIncrementalScanOnLaunch();
         };
     if (!s.maybeResumeServerIndexIfInterrupted)
-        s.maybeResumeServerIndexIfInterrupted = [](AppModel& m) {
-            m.sharedDrives().runs().maybeResumeServerIndexIfInterrupted();
+        s.maybeResumeServerIndexIfInterrupted = [](SharedDrives& d) {
+            d.runs().maybeResumeServerIndexIfInterrupted();
         };
     if (!s.makeImageTagStore)
         s.makeImageTagStore = [](const std::filesystem::path& file) {
@@ -94,11 +100,13 @@ std::shared_ptr<ImageTagStore> makeImageTagStore(const AppServices& services, co
 AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     : QObject(parent),
       m_env(resolved(std::move(environment))),
-      m_clock(m_env.clock),
+      m_clock(std::make_unique<AsyncClock>(m_env.clock)),
       m_statusMessage(QStringLiteral("准备中")),
+      m_faultNotices(std::make_unique<FaultNotices>()),
       m_defaults(m_env.defaults),
-      m_settingsStore(m_defaults),
-      m_launchAgentManager(AppEditionInfo::applicationIdentifier())
+      m_settingsStore(std::make_unique<SettingsStore>(m_defaults)),
+      m_previewController(std::make_unique<PreviewController>()),
+      m_launchAgentManager(std::make_unique<LaunchAgentManager>(AppEditionInfo::applicationIdentifier()))
 {
     migrateLegacyUserDefaults(*m_defaults);
     std::filesystem::path folder = m_env.supportDirectory;
@@ -107,13 +115,13 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
         folder = AppPaths::applicationSupportAppDirectory();
     }
 
-    const std::int64_t startupCount = std::max(m_defaults->integer(lastIndexedCountKey()).value_or(0),
+    const std::int64_t startupCount = std::max(m_defaults->integer(LocalIndex::lastIndexedCountKey()).value_or(0),
                                                LocalIndex::loadIndexedCountFromDatabase(folder / "index.sqlite"));
-    m_settings = m_settingsStore.settings();
+    m_settings = m_settingsStore->settings();
     if (startupCount != 0)
         m_statusMessage = QStringLiteral("已载入索引 %1 项").arg(startupCount);
     if (const std::optional<std::string>& problem = m_defaults->loadProblem())
-        m_faultNotices.raise(FaultNotices::Cause::Settings, QString::fromStdString(*problem));
+        m_faultNotices->raise(FaultNotices::Cause::Settings, QString::fromStdString(*problem));
 
     m_indexStore = std::make_shared<IndexStore>(folder / "index.sqlite", m_env.clock);
     m_serverIndexDatabasePath = folder / "server_index.sqlite";
@@ -143,26 +151,19 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     if (hasSharedDriveFeatures(AppEditionInfo::current()))
         m_serverImageSemanticStore = makeImageTagStore(m_env.services, folder / "server_image_semantic.sqlite");
     m_context = std::make_unique<AppContext>(
-        m_env, m_clock, m_pool, *m_defaults,
+        m_env, *m_clock, m_pool, *m_defaults,
         AppStores{m_indexStore, m_serverIndexStore, m_serverIndexDatabasePath, m_imageSemanticStore,
                   m_serverImageSemanticStore},
         SettingsAccess{[this]() -> const AppSettings& { return m_settings; },
                        [this](const std::function<void(AppSettings&)>& change) { writeSettings(change); }},
-        [this](const QString& text) { setStatusMessage(text); }, m_faultNotices,
+        [this](const QString& text) { setStatusMessage(text); }, *m_faultNotices,
         [this](const std::shared_ptr<CancelToken>& token) { trackDetachedJob(token); });
+    // First, so that no feature's hook can find it missing; it asks the others only when called.
+    connectForegroundActivity();
     wireSearchSession();
     connectSharedDrives();
     connectSettingsOperations();
     connectLocalIndex(startupCount);
-
-    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state == Qt::ApplicationActive)
-                applicationDidBecomeActive();
-            else
-                applicationDidResignActive();
-        });
-    }
 
     // Queued, so that whoever made the model can connect to it before the
     // start-up publishes anything.
@@ -183,20 +184,20 @@ AppModel::~AppModel()
 
 void AppModel::connectSharedDrives()
 {
-    m_sharedDrives = std::make_unique<SharedDrives>(*m_context, [this] { return isIndexing(); },
+    m_sharedDrives = std::make_unique<SharedDrives>(*m_context, [this] { return m_localIndex->isIndexing(); },
                                                     m_env.scanner.listingFault);
     SharedDrives* drives = m_sharedDrives.get();
     connect(drives, &SharedDrives::searchRequested, this, [this] { m_searchSession->scheduleSearch(true, false); });
     connect(drives, &SharedDrives::writesEnded, this, [this] { m_storeRecovery->afterServerWrites(); });
     connect(drives, &SharedDrives::indexingTurnedOff, this, [this] { m_searchSession->setServerResults({}); });
-    connect(drives, &SharedDrives::isServerIndexingChanged, this, &AppModel::isServerIndexingChanged);
-    connect(drives, &SharedDrives::serverIndexedCountChanged, this, &AppModel::serverIndexedCountChanged);
+    for (auto changed : {&SharedDrives::serverIndexedCountChanged, &SharedDrives::isServerIndexingChanged})
+        connect(drives, changed, m_searchSession.get(), &SearchSession::summaryInputsChanged);
 }
 
 void AppModel::connectSettingsOperations()
 {
     SettingsOperations::Effects effects;
-    effects.applyKeepWarmRule = [this] { applyKeepWarmRule(); };
+    effects.applyKeepWarmRule = [this] { m_foreground->applyKeepWarmRule(); };
     effects.searchAgain = [this] { m_searchSession->scheduleSearch(true, false); };
     effects.forgetShownListIsComplete = [this] { m_searchSession->markDisplayedResultsIncomplete(); };
     effects.rebuildIndex = [this] { m_localIndex->rebuildIndex(false); };
@@ -209,14 +210,14 @@ void AppModel::connectSettingsOperations()
     effects.clearServerResults = [this] { m_searchSession->forgetServerResults(); };
     effects.startServerFullScanIfNeeded = [this] {
         if (m_env.services.startServerFullScanIfNeeded)
-            m_env.services.startServerFullScanIfNeeded(*this);
+            m_env.services.startServerFullScanIfNeeded(*m_sharedDrives);
     };
     effects.searchHistory = [this] { return m_searchSession->history().entries(); };
     effects.replaceSearchHistory = [this](const QStringList& history) {
         m_searchSession->history().setEntries(history);
         m_searchSession->history().persist();
     };
-    m_settingsOperations = std::make_unique<SettingsOperations>(*m_context, m_launchAgentManager, std::move(effects));
+    m_settingsOperations = std::make_unique<SettingsOperations>(*m_context, *m_launchAgentManager, std::move(effects));
     connect(this, &AppModel::settingsChanged, m_settingsOperations.get(), &SettingsOperations::settingsChanged);
 }
 
@@ -229,25 +230,23 @@ void AppModel::setStatusMessage(const QString& text)
     emit statusMessageChanged();
 }
 
-void AppModel::setSettings(const AppSettings& settings)
+// Copies the stored record, changes it, stores and persists it, and publishes
+// the stored record.
+void AppModel::writeSettings(const std::function<void(AppSettings&)>& change)
 {
-    if (settings == m_settings)
+    AppSettings record = m_settingsStore->settings();
+    change(record);
+    m_settingsStore->setSettings(std::move(record));
+    // A failed write keeps the new value in memory and on screen: the next
+    // successful persist writes it, and the effect still applies.
+    m_settingsStore->persist();
+    if (m_settingsStore->settings() == m_settings)
         return;
-    m_settings = settings;
+    m_settings = m_settingsStore->settings();
     emit settingsChanged();
 }
 
-void AppModel::writeSettings(const std::function<void(AppSettings&)>& change)
-{
-    AppSettings record = m_settingsStore.settings();
-    change(record);
-    m_settingsStore.setSettings(std::move(record));
-    // A failed write keeps the new value in memory and on screen: the next
-    // successful persist writes it, and the effect still applies.
-    m_settingsStore.persist();
-    setSettings(m_settingsStore.settings());
-}
-
+// Remembers the token of a job nothing else keeps, so that destruction stops it.
 void AppModel::trackDetachedJob(const std::shared_ptr<CancelToken>& token)
 {
     std::erase_if(m_detachedJobs, [](const std::weak_ptr<CancelToken>& weak) { return weak.expired(); });
@@ -257,28 +256,20 @@ void AppModel::trackDetachedJob(const std::shared_ptr<CancelToken>& token)
 void AppModel::migrateLegacyUserDefaults(Defaults& defaults)
 {
     const std::int64_t legacyCount = defaults.integer(legacyDefaultsKey(DefaultsName::LastIndexedCount)).value_or(0);
-    if (legacyCount >= 1 && defaults.integer(lastIndexedCountKey()).value_or(0) < legacyCount)
-        defaults.setInteger(lastIndexedCountKey(), legacyCount);
+    const std::string& countKey = LocalIndex::lastIndexedCountKey();
+    if (legacyCount >= 1 && defaults.integer(countKey).value_or(0) < legacyCount)
+        defaults.setInteger(countKey, legacyCount);
 
-    if (!defaults.contains(lastIndexedRootsKey())) {
+    const std::string& rootsKey = LocalIndex::lastIndexedRootsKey();
+    if (!defaults.contains(rootsKey)) {
         if (auto roots = defaults.stringList(legacyDefaultsKey(DefaultsName::LastIndexedRoots)))
-            defaults.setStringList(lastIndexedRootsKey(), *roots);
+            defaults.setStringList(rootsKey, *roots);
     }
 
     const std::string welcomeKey = editionDefaultsKey(DefaultsName::WelcomeSheetDismissed);
     if (!defaults.contains(welcomeKey)
         && defaults.boolean(legacyDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false))
         defaults.setBoolean(welcomeKey, true);
-}
-
-bool AppModel::welcomeSheetDismissed() const
-{
-    return m_defaults->boolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false);
-}
-
-void AppModel::markWelcomeSheetDismissed()
-{
-    m_defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
 }
 
 QCoro::Task<> AppModel::bootstrap()
@@ -294,7 +285,7 @@ QCoro::Task<> AppModel::bootstrap()
         co_return;
     noteRecoveredStores();
 
-    auto counting = onPool([local = m_indexStore, server = m_serverIndexStore] {
+    auto counting = m_context->onPool([local = m_indexStore, server = m_serverIndexStore] {
         return std::pair{local->indexedCount(), server->indexedCount()};
     });
     const auto counts = co_await counting;
@@ -309,7 +300,7 @@ QCoro::Task<> AppModel::bootstrap()
 
     // A bad autostart file is reported but stops nothing else: without the
     // rest of the start-up there would be no scan, no hot key and no search.
-    if (auto error = m_launchAgentManager.sync(m_settings.launchAtLogin, m_env.executablePath))
+    if (auto error = m_launchAgentManager->sync(m_settings.launchAtLogin, m_env.executablePath))
         setStatusMessage(QString::fromStdString(error->message));
 
     // The generation is taken now, so a search the user starts meanwhile is
@@ -321,24 +312,24 @@ QCoro::Task<> AppModel::bootstrap()
 
     const AppServices& services = m_env.services;
     if (services.autoConfigureServerRootsIfNeeded)
-        services.autoConfigureServerRootsIfNeeded(*this);
+        services.autoConfigureServerRootsIfNeeded(*m_sharedDrives);
     const bool serverRunsAtLaunch = m_settings.enableServerIndexing && m_settings.autoResumeServerIndexingOnLaunch;
     // The resume check comes first: once the first scan has started, a run
     // handle exists and the check would never take up an interrupted run.
     if (serverRunsAtLaunch && services.maybeResumeServerIndexIfInterrupted)
-        services.maybeResumeServerIndexIfInterrupted(*this);
+        services.maybeResumeServerIndexIfInterrupted(*m_sharedDrives);
     if (serverRunsAtLaunch) {
         if (services.startServerFullScanIfNeeded)
-            services.startServerFullScanIfNeeded(*this);
+            services.startServerFullScanIfNeeded(*m_sharedDrives);
         if (services.maybeRunServerIncrementalScanOnLaunch) {
-            QCoro::Task<> incremental = services.maybeRunServerIncrementalScanOnLaunch(*this);
+            QCoro::Task<> incremental = services.maybeRunServerIncrementalScanOnLaunch(*m_sharedDrives);
             co_await incremental;
             if (!guard)
                 co_return;
         }
     }
-    applyMenuBarAndHotKeySettings();
-    applyKeepWarmRule();
+    m_settingsOperations->applyMenuBarAndHotKey();
+    m_foreground->applyKeepWarmRule();
 
     QCoro::Task<> finishing = finishBootstrapWithRoots();
     co_await finishing;
@@ -368,7 +359,7 @@ QCoro::Task<bool> AppModel::bootstrapStores()
         std::shared_ptr<ImageTagStore> store = tagStores[i];
         if (!store)
             continue;
-        auto opening = onPool([store] { return store->bootstrap(); });
+        auto opening = m_context->onPool([store] { return store->bootstrap(); });
         const std::optional<std::string> error = co_await opening;
         if (!guard)
             co_return false;
@@ -385,7 +376,7 @@ QCoro::Task<> AppModel::finishBootstrapWithRoots()
     QPointer<AppModel> guard(this);
     LocalIndex& index = *m_localIndex;
     const std::vector<std::string> roots = index.activeIndexedRoots();
-    auto probing = onPool([store = m_indexStore, roots] { return store->hasIndexedItems(roots); });
+    auto probing = m_context->onPool([store = m_indexStore, roots] { return store->hasIndexedItems(roots); });
     bool rootsIndexed = co_await probing;
     if (!guard)
         co_return;
@@ -425,14 +416,17 @@ void AppModel::noteRecoveredStores()
     // Started over on empty files: the local one is filled by the first scan
     // that an empty index gets, the shared-drive one by its own runs.
     if (m_indexStore->takeRecoveredFromDamage())
-        m_faultNotices.raise(FaultNotices::Cause::IndexDamage,
+        m_faultNotices->raise(FaultNotices::Cause::IndexDamage,
                              QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
     if (m_serverIndexStore->takeRecoveredFromDamage())
-        m_faultNotices.raise(
+        m_faultNotices->raise(
             FaultNotices::Cause::ServerIndexDamage,
             QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
 }
 
+// A store started over after a read met damage (called on the GUI thread for
+// any store thread): its refill waits for the start-up's end, which may
+// already deal with it.
 void AppModel::noteStoreStartedOver(bool server)
 {
     if (!m_bootstrapDone) {
@@ -445,43 +439,21 @@ void AppModel::noteStoreStartedOver(bool server)
         m_storeRecovery->afterLocalWrites();
 }
 
-void AppModel::applyMenuBarAndHotKeySettings()
+void AppModel::connectForegroundActivity()
 {
-    if (m_env.services.menuBarVisibilityChanged)
-        m_env.services.menuBarVisibilityChanged(m_settings.showMenuBarIcon);
-    if (m_env.services.registerHotKey)
-        m_env.services.registerHotKey(m_settings.globalHotKey);
+    ForegroundActivity::Hooks hooks;
+    hooks.shownListIsStale = [this] {
+        const SearchQuery query = m_searchSession->currentQuerySnapshot();
+        if (!IndexStore::hasSearchIntent(query))
+            return false;
+        const std::optional<SearchQuery>& shown = m_searchSession->lastDisplayedQuery();
+        return !shown || !(*shown == query) || m_localIndex->isIndexing() || m_watcherBatches->hasPendingPaths();
+    };
+    hooks.searchAgain = [this] { m_searchSession->scheduleSearch(false, false); };
+    m_foreground = std::make_unique<ForegroundActivity>(*m_context, std::move(hooks));
 }
 
-void AppModel::applyKeepWarmRule()
-{
-    if (m_settings.keepAppWarmInBackground && !m_keepWarmActivity) {
-        // Without a platform activity a plain token still records that one is held.
-        m_keepWarmActivity = m_env.services.beginKeepWarmActivity ? m_env.services.beginKeepWarmActivity()
-                                                                   : std::make_shared<int>(0);
-    } else if (!m_settings.keepAppWarmInBackground && m_keepWarmActivity) {
-        m_keepWarmActivity.reset();
-    }
-}
-
-void AppModel::applicationDidBecomeActive()
-{
-    m_appIsForegroundActive = true;
-    SearchSession& search = *m_searchSession;
-    const SearchQuery query = search.currentQuerySnapshot();
-    if (!IndexStore::hasSearchIntent(query))
-        return;
-    const auto now = m_clock.now();
-    if (m_lastForegroundSearchAt && now - *m_lastForegroundSearchAt < kForegroundSearchInterval)
-        return;
-    const std::optional<SearchQuery>& shown = search.lastDisplayedQuery();
-    const bool stale = !shown || !(*shown == query) || m_localIndex->isIndexing() || m_watcherBatches->hasPendingPaths();
-    if (!stale)
-        return;
-    m_lastForegroundSearchAt = now;
-    search.scheduleSearch(false, false);
-}
-
+// The local tagging session, and the shared-drive one when that index is on and has items.
 void AppModel::startImageTagging()
 {
     const AppServices& services = m_env.services;
@@ -489,34 +461,26 @@ void AppModel::startImageTagging()
         return;
     services.startImageTagging(m_indexStore, m_imageSemanticStore, "local");
     if (m_serverImageSemanticStore && hasSharedDriveFeatures(AppEditionInfo::current())
-        && m_settings.enableServerIndexing && serverIndexedCount() >= 1)
+        && m_settings.enableServerIndexing && m_sharedDrives->serverIndexedCount() >= 1)
         services.startImageTagging(m_serverIndexStore, m_serverImageSemanticStore, "server");
 }
 
 void AppModel::wireSearchSession()
 {
     SearchSession::Links links;
-    links.preview = &m_previewController;
+    links.preview = m_previewController.get();
     links.indexActivity = [this] {
-        return SearchSession::IndexActivity{indexedCount(), serverIndexedCount(), isIndexing(), isServerIndexing()};
+        return SearchSession::IndexActivity{m_localIndex->indexedCount(), m_sharedDrives->serverIndexedCount(),
+                                            m_localIndex->isIndexing(), m_sharedDrives->isServerIndexing()};
     };
     m_searchSession = std::make_unique<SearchSession>(*m_context, std::move(links));
     m_resultActions = std::make_unique<ResultActions>(*m_context, *m_searchSession, m_env.desktop);
     SearchSession* search = m_searchSession.get();
     connect(this, &AppModel::settingsChanged, search, &SearchSession::settingsChanged);
-    for (auto changed : {&AppModel::settingsChanged, &AppModel::indexedCountChanged, &AppModel::isIndexingChanged,
-                         &AppModel::serverIndexedCountChanged, &AppModel::isServerIndexingChanged})
-        connect(this, changed, search, &SearchSession::summaryInputsChanged);
+    // The summary follows the settings here, the counts where connectLocalIndex()
+    // and connectSharedDrives() build their owners.
+    connect(this, &AppModel::settingsChanged, search, &SearchSession::summaryInputsChanged);
 }
-
-void AppModel::applicationDidResignActive()
-{
-    m_appIsForegroundActive = false;
-}
-
-} // namespace pallix
-
-namespace pallix {
 
 void AppModel::connectLocalIndex(std::int64_t startupCount)
 {
@@ -525,7 +489,7 @@ void AppModel::connectLocalIndex(std::int64_t startupCount)
     m_watcherBatches = std::make_unique<WatcherBatches>(
         *m_context, WatcherBatches::Hooks{[index] { return index->activeIndexedRoots(); },
                                           [this] { return m_searchSession->isUserTyping(); },
-                                          [this] { return m_appIsForegroundActive; }});
+                                          [this] { return m_foreground->isForegroundActive(); }});
     m_storeRecovery = std::make_unique<StoreRecovery>(
         *m_context, StoreRecovery::Hooks{[index] { index->rebuildIndex(false); },
                                          [this] { return m_sharedDrives->runs().isRunActive(); },
@@ -533,8 +497,8 @@ void AppModel::connectLocalIndex(std::int64_t startupCount)
     WatcherBatches* watcher = m_watcherBatches.get();
     StoreRecovery* recovery = m_storeRecovery.get();
 
-    connect(index, &LocalIndex::isIndexingChanged, this, &AppModel::isIndexingChanged);
-    connect(index, &LocalIndex::indexedCountChanged, this, &AppModel::indexedCountChanged);
+    for (auto changed : {&LocalIndex::indexedCountChanged, &LocalIndex::isIndexingChanged})
+        connect(index, changed, m_searchSession.get(), &SearchSession::summaryInputsChanged);
     connect(index, &LocalIndex::contentChanged, this, [this] { m_searchSession->markDisplayedResultsIncomplete(); });
     connect(index, &LocalIndex::searchWanted, this, [this] { m_searchSession->scheduleSearch(true, false); });
     connect(index, &LocalIndex::watcherRestartWanted, watcher, &WatcherBatches::startWatching);
@@ -548,11 +512,5 @@ void AppModel::connectLocalIndex(std::int64_t startupCount)
             m_searchSession->scheduleSearch(immediate, false);
     });
 }
-
-// Forwarding to LocalIndex.
-bool AppModel::isIndexing() const { return m_localIndex->isIndexing(); }
-qint64 AppModel::indexedCount() const { return m_localIndex->indexedCount(); }
-const std::string& AppModel::lastIndexedCountKey() { return LocalIndex::lastIndexedCountKey(); }
-const std::string& AppModel::lastIndexedRootsKey() { return LocalIndex::lastIndexedRootsKey(); }
 
 } // namespace pallix

@@ -17,8 +17,8 @@ TEST(AppModelFaults, AnUnreadableSettingsFileIsNamedAndLeftAlone)
     fs::create_directories(settingsFile);  // as root nothing is denied: a folder cannot be read either
     h.env.defaults = Defaults::atFile(settingsFile);
     h.start();
-    ASSERT_EQ(h.model->faultNotices().texts().size(), 1);
-    const QString notice = h.model->faultNotices().texts().front();
+    ASSERT_EQ(h.model->context().faultNotices().texts().size(), 1);
+    const QString notice = h.model->context().faultNotices().texts().front();
     EXPECT_TRUE(notice.startsWith("无法读取设置文件")) << notice.toStdString();
     EXPECT_TRUE(notice.contains(QString::fromStdString(settingsFile.string())));
     ASSERT_TRUE(h.settle());
@@ -26,9 +26,9 @@ TEST(AppModelFaults, AnUnreadableSettingsFileIsNamedAndLeftAlone)
     // the notice is still there, untouched, until the user dismisses it.
     EXPECT_GE(h.indexOf("status:启动后正在完整扫描本机与外接硬盘..."), 0);
     EXPECT_TRUE(h.model->statusMessage().startsWith("启动扫描完成")) << h.model->statusMessage().toStdString();
-    EXPECT_EQ(h.model->faultNotices().texts(), QStringList{notice});
-    h.model->faultNotices().dismissAll();
-    EXPECT_TRUE(h.model->faultNotices().isEmpty());
+    EXPECT_EQ(h.model->context().faultNotices().texts(), QStringList{notice});
+    h.model->context().faultNotices().dismissAll();
+    EXPECT_TRUE(h.model->context().faultNotices().isEmpty());
     EXPECT_TRUE(fs::is_directory(settingsFile));
     EXPECT_TRUE(h.model->settings().showMenuBarIcon) << "defaults in use";
 }
@@ -48,10 +48,10 @@ TEST(AppModelFaults, ADamagedIndexIsKeptAsideAndRebuiltByTheFirstScan)
     EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
     EXPECT_TRUE(fs::exists(serverDatabase.string() + ".corrupt"));
     EXPECT_GE(h.indexOfPrefix("notice:共享盘索引数据库已损坏"), 0);
-    EXPECT_EQ(h.model->indexedCount(), 2);  // the volume's folder and its file
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 2);  // the volume's folder and its file
     // The scan's progress and end went to the status line, past the notices.
     EXPECT_TRUE(h.model->statusMessage().startsWith("启动扫描完成")) << h.model->statusMessage().toStdString();
-    EXPECT_TRUE(h.model->faultNotices().texts().contains(
+    EXPECT_TRUE(h.model->context().faultNotices().texts().contains(
         QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引")));
 }
 
@@ -63,7 +63,7 @@ TEST(AppModelFaults, ARunawayExpressionIsReportedInTheStatusLine)
         items.push_back(fileItem("/data/abcdefghijklmnopqrstuvw" + std::to_string(i + 10) + ".txt"));
     seedIndex(h.databasePath(), items);
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
     h.start();
     ASSERT_TRUE(h.settle());
     h.model->searchSession().setSearchText("re:^(\\w+\\s?)+$");

@@ -10,6 +10,8 @@
 
 #include "App/Indexing/WatcherBatches.h"
 #include "Core/Config/EditionRule.h"
+#include "Core/Models/AppEdition.h"
+#include "Support/LaunchAgentManager.h"
 #include "ModelTestSupport.h"
 
 using namespace std::chrono_literals;
@@ -25,7 +27,7 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
 {
     ModelHarness h;
     h.start();
-    const AppModel& m = *h.model;
+    AppModel& m = *h.model;
     EXPECT_TRUE(m.searchSession().searchText().isEmpty());
     EXPECT_TRUE(m.searchSession().results().isEmpty());
     EXPECT_TRUE(m.searchSession().imageFuzzyResults().isEmpty());
@@ -40,24 +42,24 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
     EXPECT_EQ(m.searchSession().constraints().displayMode(), ResultDisplayMode::Grid);
     EXPECT_DOUBLE_EQ(m.searchSession().constraints().gridZoom(), 1.0);
     EXPECT_EQ(m.statusMessage(), "准备中");
-    EXPECT_EQ(m.indexedCount(), 0);
+    EXPECT_EQ(m.localIndex().indexedCount(), 0);
     EXPECT_EQ(h.model->sharedDrives().serverIndexedCount(), 0);
     EXPECT_FALSE(h.model->sharedDrives().isServerIndexing());
     EXPECT_TRUE(h.model->sharedDrives().serverIndexStatusText().isEmpty());
-    EXPECT_FALSE(m.isIndexing());
+    EXPECT_FALSE(m.localIndex().isIndexing());
     EXPECT_EQ(m.settings(), AppSettings{});
     ASSERT_EQ(m.searchSession().constraints().scopeHistory().size(), 1u);
     EXPECT_TRUE(m.searchSession().constraints().scopeHistory().front().isEmpty());
     EXPECT_EQ(m.searchSession().constraints().scopeHistoryIndex(), 0);
     EXPECT_EQ(m.searchSession().searchGeneration(), 0);
-    EXPECT_TRUE(m.appIsForegroundActive());
+    EXPECT_TRUE(m.foregroundActivity().isForegroundActive());
     EXPECT_TRUE(std::isinf(m.searchSession().secondsSinceLastUserInput()));
 }
 
 TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)
 {
     // The search state is the session's and its constraints', history's and inline rename's;
-    // the rest stays the model's.
+    // the index's state is the local index's; the rest stays the model's.
     const std::vector<const char*> session = {"searchText",        "results",       "imageFuzzyResults",
                                               "skuRelatedResults", "serverResults", "selectedItemID",
                                               "isSearching",       "searchingHint"};
@@ -65,12 +67,13 @@ TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)
     const std::vector<const char*> constraints = {"sortField",   "sortAscending", "contentFilters", "caseSensitive",
                                                   "matchMode",   "displayMode",   "gridZoom",       "scopedPath"};
     const std::vector<const char*> history = {"entries"};
-    const std::vector<const char*> model = {"settings", "isIndexing", "indexedCount", "statusMessage"};
+    const std::vector<const char*> index = {"isIndexing", "indexedCount"};
+    const std::vector<const char*> model = {"settings", "statusMessage"};
     for (const auto& [meta, expected] :
          {std::pair{&SearchSession::staticMetaObject, session},
           std::pair{&SearchConstraints::staticMetaObject, constraints},
           std::pair{&SearchHistory::staticMetaObject, history}, std::pair{&InlineRename::staticMetaObject, rename},
-          std::pair{&AppModel::staticMetaObject, model}}) {
+          std::pair{&LocalIndex::staticMetaObject, index}, std::pair{&AppModel::staticMetaObject, model}}) {
         SCOPED_TRACE(meta->className());
         ASSERT_EQ(meta->propertyCount() - meta->propertyOffset(), static_cast<int>(expected.size()));
         for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
@@ -100,25 +103,25 @@ TEST(AppModelConstruction, StoredCountLargerThanTheDatabaseShowsFirstThenTheStor
     for (int i = 0; i < 100; ++i)
         items.push_back(fileItem("/data/f" + std::to_string(i) + ".txt"));
     seedIndex(h.databasePath(), items);
-    h.defaults->setInteger(AppModel::lastIndexedCountKey(), 120);
+    h.defaults->setInteger(LocalIndex::lastIndexedCountKey(), 120);
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
 
     h.start();
-    EXPECT_EQ(h.model->indexedCount(), 120);
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 120);
     EXPECT_EQ(h.model->statusMessage(), "已载入索引 120 项");
     ASSERT_TRUE(h.settle());
-    EXPECT_EQ(h.model->indexedCount(), 100);
-    EXPECT_EQ(h.defaults->integer(AppModel::lastIndexedCountKey()), 100);
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 100);
+    EXPECT_EQ(h.defaults->integer(LocalIndex::lastIndexedCountKey()), 100);
 }
 
 TEST(AppModelConstruction, DatabaseCountWinsOverASmallerStoredCount)
 {
     ModelHarness h;
     seedIndex(h.databasePath(), {fileItem("/data/a.txt"), fileItem("/data/b.txt")});
-    h.defaults->setInteger(AppModel::lastIndexedCountKey(), 1);
+    h.defaults->setInteger(LocalIndex::lastIndexedCountKey(), 1);
     h.start();
-    EXPECT_EQ(h.model->indexedCount(), 2);
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 2);
     EXPECT_EQ(h.model->statusMessage(), "已载入索引 2 项");
 }
 
@@ -133,10 +136,10 @@ TEST(AppModelConstruction, LegacyKeysAreCopiedOnlyWhereTheEditionHasNothingBette
         SCOPED_TRACE(testing::Message() << "edition " << c.editionCount.value_or(-1) << " legacy " << c.legacyCount);
         ModelHarness h;
         if (c.editionCount)
-            h.defaults->setInteger(AppModel::lastIndexedCountKey(), *c.editionCount);
+            h.defaults->setInteger(LocalIndex::lastIndexedCountKey(), *c.editionCount);
         h.defaults->setInteger(legacyDefaultsKey(DefaultsName::LastIndexedCount), c.legacyCount);
         h.start();
-        EXPECT_EQ(h.defaults->integer(AppModel::lastIndexedCountKey()).value_or(0), c.expected);
+        EXPECT_EQ(h.defaults->integer(LocalIndex::lastIndexedCountKey()).value_or(0), c.expected);
         EXPECT_EQ(h.defaults->integer(legacyDefaultsKey(DefaultsName::LastIndexedCount)), c.legacyCount);
         h.stop();
     }
@@ -145,16 +148,16 @@ TEST(AppModelConstruction, LegacyKeysAreCopiedOnlyWhereTheEditionHasNothingBette
     roots.defaults->setStringList(legacyDefaultsKey(DefaultsName::LastIndexedRoots), {"/b", "/a"});
     roots.defaults->setBoolean(legacyDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
     roots.start();
-    EXPECT_EQ(roots.defaults->stringList(AppModel::lastIndexedRootsKey()), (std::vector<std::string>{"/b", "/a"}));
+    EXPECT_EQ(roots.defaults->stringList(LocalIndex::lastIndexedRootsKey()), (std::vector<std::string>{"/b", "/a"}));
     EXPECT_EQ(roots.defaults->boolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed)), true);
 
     ModelHarness kept;
-    kept.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/mine"});
+    kept.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/mine"});
     kept.defaults->setStringList(legacyDefaultsKey(DefaultsName::LastIndexedRoots), {"/old"});
     kept.defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), false);
     kept.defaults->setBoolean(legacyDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
     kept.start();
-    EXPECT_EQ(kept.defaults->stringList(AppModel::lastIndexedRootsKey()), (std::vector<std::string>{"/mine"}));
+    EXPECT_EQ(kept.defaults->stringList(LocalIndex::lastIndexedRootsKey()), (std::vector<std::string>{"/mine"}));
     EXPECT_EQ(kept.defaults->boolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed)), false);
 }
 
@@ -163,7 +166,7 @@ TEST(AppModelConstruction, UnreadableDatabaseCountsAsZero)
     ModelHarness h;
     writeFile(h.databasePath(), "not a database");
     h.start();
-    EXPECT_EQ(h.model->indexedCount(), 0);
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 0);
     EXPECT_EQ(h.model->statusMessage(), "准备中");
 }
 
@@ -197,8 +200,8 @@ TEST(AppModelBootstrap, FirstLaunchWaitsForTheFirstIndexThenScans)
     // the first scan has filled it, in this session.
     EXPECT_LT(done, h.indexOf("tagging:local"));
     EXPECT_FALSE(h.logged("server:fullScan"));
-    EXPECT_EQ(h.model->indexedCount(), 2);
-    EXPECT_EQ(h.defaults->stringList(AppModel::lastIndexedRootsKey()), (std::vector<std::string>{tree.str()}));
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 2);
+    EXPECT_EQ(h.defaults->stringList(LocalIndex::lastIndexedRootsKey()), (std::vector<std::string>{tree.str()}));
 }
 
 TEST(AppModelBootstrap, ExistingIndexIsSearchableAtOnceAndStartsTagging)
@@ -206,7 +209,7 @@ TEST(AppModelBootstrap, ExistingIndexIsSearchableAtOnceAndStartsTagging)
     ModelHarness h;
     seedIndex(h.databasePath(), {fileItem("/data", true), fileItem("/data/a.png")});
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
     h.start();
     ASSERT_TRUE(h.settle());
     const int loaded = h.indexOf("status:已加载 2 条索引");
@@ -224,7 +227,7 @@ TEST(AppModelBootstrap, SharedDriveWorkRunsInOrderWhenResumptionIsOn)
     ModelHarness h;
     seedIndex(h.databasePath(), {fileItem("/data/a.txt")});
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
     h.presetSettings([](AppSettings& s) {
         s.enableServerIndexing = true;
         s.autoResumeServerIndexingOnLaunch = true;
@@ -244,7 +247,7 @@ TEST(AppModelBootstrap, SharedDriveWorkRunsInOrderWhenResumptionIsOn)
         EXPECT_GT(at, previous);
         previous = at;
     }
-    EXPECT_TRUE(h.model->holdsKeepWarmActivity());
+    EXPECT_TRUE(h.model->foregroundActivity().holdsKeepWarmActivity());
 }
 
 TEST(AppModelBootstrap, StoreFailureStopsEverythingAfterIt)
@@ -263,7 +266,7 @@ TEST(AppModelBootstrap, StoreFailureStopsEverythingAfterIt)
     EXPECT_FALSE(h.logged("server:autoConfigure"));
     EXPECT_FALSE(h.logged("menuBar:1"));
     EXPECT_EQ(h.indexOfPrefix("hotKey:"), -1);
-    EXPECT_FALSE(h.model->isIndexing());
+    EXPECT_FALSE(h.model->localIndex().isIndexing());
     EXPECT_EQ(h.indexOfPrefix("status:启动"), -1);
 }
 
@@ -289,7 +292,7 @@ TEST(AppModelBootstrap, FailedAutostartWriteIsShownAndTheStartUpGoesOn)
     ASSERT_TRUE(h.settle());
 
     const int watch = h.indexOfPrefix("watch:");
-    const int failure = h.indexOf("status:" + h.model->launchAgentManager()
+    const int failure = h.indexOf("status:" + LaunchAgentManager(AppEditionInfo::applicationIdentifier())
                                                    .sync(true, "/usr/bin/pallix")
                                                    .value_or(LaunchAgentError{})
                                                    .message);
@@ -322,7 +325,7 @@ TEST(AppModelBootstrap, StartUpRefreshPublishesNothingStale)
     ModelHarness h;
     seedIndex(h.databasePath(), {fileItem("/data/alpha.txt"), fileItem("/data/beta.txt")});
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
 
     // The watcher starts right before the refresh sends its search to the
     // pool; one blocked thread then holds that search back until the user's
@@ -335,8 +338,8 @@ TEST(AppModelBootstrap, StartUpRefreshPublishesNothingStale)
         if (blocked)
             return;
         blocked = true;
-        h.model->pool().setMaxThreadCount(1);
-        h.model->pool().start([&] {
+        h.model->context().pool().setMaxThreadCount(1);
+        h.model->context().pool().start([&] {
             std::unique_lock lock(mutex);
             released.wait(lock, [&] { return open; });
         });
@@ -357,7 +360,7 @@ TEST(AppModelBootstrap, StartUpRefreshPublishesNothingStale)
     }
     released.notify_all();
     ASSERT_TRUE(h.settle());
-    h.model->pool().waitForDone();
+    h.model->context().pool().waitForDone();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(published, std::vector<std::string>{"beta.txt"});
@@ -368,7 +371,7 @@ TEST(AppModelBootstrap, StartUpRefreshWithoutIntentEmptiesTheResults)
     ModelHarness h;
     seedIndex(h.databasePath(), {fileItem("/data/alpha.txt")});
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
     h.start();
     h.model->searchSession().setSearchText("  \n ");
     h.model->searchSession().applySearchResults({fileItem("/data/alpha.txt")}, h.model->searchSession().currentQuerySnapshot());
@@ -389,7 +392,7 @@ TEST(AppModelBootstrap, OtherEditionHasNoSharedDriveTagStore)
         return nullptr;
     };
     h.start();
-    EXPECT_EQ(h.model->serverImageSemanticStore(), nullptr);
+    EXPECT_EQ(h.model->context().stores().serverImageTags, nullptr);
     EXPECT_EQ(tagStores, 1);
     ASSERT_TRUE(h.settle());
     EXPECT_FALSE(h.logged("tagging:server"));
@@ -403,7 +406,7 @@ struct ActivationTest : testing::Test {
     {
         seedIndex(h.databasePath(), {fileItem("/data/alpha.txt")});
         h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+        h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
         h.start();
         ASSERT_TRUE(h.settle());
     }
@@ -417,29 +420,29 @@ struct ActivationTest : testing::Test {
 
 TEST_F(ActivationTest, BecomingActiveSearchesOnlyWithSomethingNewToShow)
 {
-    h.model->applicationDidResignActive();
-    EXPECT_FALSE(h.model->appIsForegroundActive());
+    h.model->foregroundActivity().applicationDidResignActive();
+    EXPECT_FALSE(h.model->foregroundActivity().isForegroundActive());
 
     h.model->searchSession().setSearchText("alpha");
     const auto first = h.model->searchSession().searchGeneration();
-    h.model->applicationDidBecomeActive();  // nothing shown for this query yet
-    EXPECT_TRUE(h.model->appIsForegroundActive());
+    h.model->foregroundActivity().applicationDidBecomeActive();  // nothing shown for this query yet
+    EXPECT_TRUE(h.model->foregroundActivity().isForegroundActive());
     EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 1);
     ASSERT_TRUE(searchIsShown());
 
     h.model->searchSession().setSearchText("alph");
     h.clock->advance(1s);
-    h.model->applicationDidBecomeActive();  // within 1.2 s of the last one
+    h.model->foregroundActivity().applicationDidBecomeActive();  // within 1.2 s of the last one
     EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 1);
 
     h.model->searchSession().setSearchText("alpha");
     h.clock->advance(1s);
-    h.model->applicationDidBecomeActive();  // same query shown, nothing pending
+    h.model->foregroundActivity().applicationDidBecomeActive();  // same query shown, nothing pending
     EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 1);
 
     h.watcher->deliver({"/data/new.txt"});
     ASSERT_TRUE(waitFor([&] { return h.model->watcherBatches().hasPendingPaths(); }));
-    h.model->applicationDidBecomeActive();
+    h.model->foregroundActivity().applicationDidBecomeActive();
     EXPECT_EQ(h.model->searchSession().searchGeneration(), first + 2);
 }
 
@@ -448,7 +451,7 @@ TEST_F(ActivationTest, NoSearchIntentNoSearch)
     h.model->searchSession().setSearchText("   ");
     const auto before = h.model->searchSession().searchGeneration();
     h.clock->advance(5s);
-    h.model->applicationDidBecomeActive();
+    h.model->foregroundActivity().applicationDidBecomeActive();
     EXPECT_EQ(h.model->searchSession().searchGeneration(), before);
 }
 
@@ -503,7 +506,7 @@ TEST(AppModelSearch, OnlyTheNewestRequestPublishes)
     ModelHarness h;
     seedIndex(h.databasePath(), {fileItem("/data/alpha.txt"), fileItem("/data/beta.txt")});
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
     h.start();
     ASSERT_TRUE(h.settle());
     int publications = 0;
@@ -513,7 +516,7 @@ TEST(AppModelSearch, OnlyTheNewestRequestPublishes)
     h.model->searchSession().setSearchText("beta");
     h.model->searchSession().scheduleSearch(true, false);
     ASSERT_TRUE(waitFor([&] { return publications >= 1; }));
-    h.model->pool().waitForDone();
+    h.model->context().pool().waitForDone();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(publications, 1);

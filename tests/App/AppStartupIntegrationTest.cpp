@@ -49,8 +49,8 @@ TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchab
                                                "启动扫描中，已可搜索 5500 项", "启动扫描中，已可搜索 6061 项",
                                                "启动扫描完成，共 6061 项"};
     EXPECT_EQ(statuses, expected);
-    EXPECT_EQ(model.indexedCount(), 6061);
-    EXPECT_FALSE(model.isIndexing());
+    EXPECT_EQ(model.localIndex().indexedCount(), 6061);
+    EXPECT_FALSE(model.localIndex().isIndexing());
     EXPECT_TRUE(std::filesystem::exists(AppPaths::applicationSupportAppDirectory() / "index.sqlite"));
     EXPECT_TRUE(std::filesystem::exists(Defaults::standardFile()));
 

@@ -26,10 +26,20 @@
 #include <QSet>
 #include <QTest>
 
+#include "App/Actions/ResultActions.h"
 #include "App/AppModel.h"
+#include "App/Context/AppContext.h"
+#include "App/Context/FaultNotices.h"
+#include "App/Context/ForegroundActivity.h"
+#include "App/Indexing/LocalIndex.h"
+#include "App/Indexing/WatcherBatches.h"
+#include "App/Preview/PreviewController.h"
+#include "App/Preview/ThumbnailProvider.h"
+#include "App/Search/SearchSession.h"
+#include "App/Settings/SettingsOperations.h"
+#include "App/SharedDrives/SharedDrives.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/IndexDB/IndexStore.h"
-#include "App/Preview/ThumbnailProvider.h"
 
 namespace pallix::testing_support {
 
@@ -275,13 +285,13 @@ public:
         s.registerHotKey = [this](const std::optional<GlobalHotKey>& key) {
             log.push_back("hotKey:" + (key ? key->displayString() : std::string("none")));
         };
-        s.autoConfigureServerRootsIfNeeded = [this](AppModel&) { log.push_back("server:autoConfigure"); };
-        s.startServerFullScanIfNeeded = [this](AppModel&) { log.push_back("server:fullScan"); };
-        s.maybeRunServerIncrementalScanOnLaunch = [this](AppModel&) -> QCoro::Task<> {
+        s.autoConfigureServerRootsIfNeeded = [this](SharedDrives&) { log.push_back("server:autoConfigure"); };
+        s.startServerFullScanIfNeeded = [this](SharedDrives&) { log.push_back("server:fullScan"); };
+        s.maybeRunServerIncrementalScanOnLaunch = [this](SharedDrives&) -> QCoro::Task<> {
             log.push_back("server:incremental");
             co_return;
         };
-        s.maybeResumeServerIndexIfInterrupted = [this](AppModel&) { log.push_back("server:resume"); };
+        s.maybeResumeServerIndexIfInterrupted = [this](SharedDrives&) { log.push_back("server:resume"); };
         s.startImageTagging = [this](std::shared_ptr<IndexStore>, std::shared_ptr<ImageTagStore>,
                                      const std::string& id) { log.push_back("tagging:" + id); };
         s.beginKeepWarmActivity = [this] {
@@ -325,7 +335,7 @@ public:
         model = std::make_unique<AppModel>(env);
         QObject::connect(model.get(), &AppModel::statusMessageChanged, model.get(),
                          [this] { log.push_back("status:" + model->statusMessage().toStdString()); });
-        QObject::connect(&model->faultNotices(), &FaultNotices::raised, model.get(),
+        QObject::connect(&model->context().faultNotices(), &FaultNotices::raised, model.get(),
                          [this](const QString& text) { log.push_back("notice:" + text.toStdString()); });
         QObject::connect(model.get(), &AppModel::bootstrapEnded, model.get(), [this] { bootstrapEnded = true; });
     }
@@ -333,7 +343,7 @@ public:
     // Start-up done and no rebuild running.
     bool settle()
     {
-        return waitFor([this] { return bootstrapEnded && !model->isIndexing(); });
+        return waitFor([this] { return bootstrapEnded && !model->localIndex().isIndexing(); });
     }
 
     // Every job the model awaited has ended and its coroutine has resumed,

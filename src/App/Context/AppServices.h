@@ -29,8 +29,8 @@
 
 namespace pallix {
 
-class AppModel;
 class IndexStore;
+class SharedDrives;
 
 // What the model needs of a watcher over the local roots.
 class RootWatcher {
@@ -52,10 +52,10 @@ struct AppServices {
     // Shared drives: adopt the default roots once, start a first full scan when
     // one is due, run the daily scan at launch (awaited by the start-up), and
     // resume an interrupted run.
-    std::function<void(AppModel&)> autoConfigureServerRootsIfNeeded;
-    std::function<void(AppModel&)> startServerFullScanIfNeeded;
-    std::function<QCoro::Task<>(AppModel&)> maybeRunServerIncrementalScanOnLaunch;
-    std::function<void(AppModel&)> maybeResumeServerIndexIfInterrupted;
+    std::function<void(SharedDrives&)> autoConfigureServerRootsIfNeeded;
+    std::function<void(SharedDrives&)> startServerFullScanIfNeeded;
+    std::function<QCoro::Task<>(SharedDrives&)> maybeRunServerIncrementalScanOnLaunch;
+    std::function<void(SharedDrives&)> maybeResumeServerIndexIfInterrupted;
 
     // The image-tag store on a database file; none: the SQLite tag store.
     std::function<std::shared_ptr<ImageTagStore>(const std::filesystem::path& database)> makeImageTagStore;

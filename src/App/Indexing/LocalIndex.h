@@ -31,6 +31,8 @@ namespace pallix {
 
 class LocalIndex : public QObject {
     Q_OBJECT
+    Q_PROPERTY(bool isIndexing READ isIndexing NOTIFY isIndexingChanged)
+    Q_PROPERTY(qint64 indexedCount READ indexedCount NOTIFY indexedCountChanged)
 
 public:
     // `startupCount` is shown until the store's own count is known.

@@ -1,6 +1,7 @@
 #include "App/Settings/SettingsOperations.h"
 
 #include "App/Context/AppContext.h"
+#include "Core/Config/EditionRule.h"
 #include "Support/LaunchAgentManager.h"
 
 namespace pallix {
@@ -125,6 +126,25 @@ void SettingsOperations::removeSearchHistoryEntry(const QString& text)
 void SettingsOperations::clearSearchHistory()
 {
     m_effects.replaceSearchHistory({});
+}
+
+void SettingsOperations::applyMenuBarAndHotKey()
+{
+    const AppServices& services = m_context.environment().services;
+    if (services.menuBarVisibilityChanged)
+        services.menuBarVisibilityChanged(settings().showMenuBarIcon);
+    if (services.registerHotKey)
+        services.registerHotKey(settings().globalHotKey);
+}
+
+bool SettingsOperations::welcomeSheetDismissed() const
+{
+    return m_context.defaults().boolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed)).value_or(false);
+}
+
+void SettingsOperations::markWelcomeSheetDismissed()
+{
+    m_context.defaults().setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), true);
 }
 
 } // namespace pallix

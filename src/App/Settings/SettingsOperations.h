@@ -88,6 +88,13 @@ public:
     // Empties the recent searches and persists the empty list.
     void clearSearchHistory();
 
+    // Shows the tray icon and registers the hot key as the record says, at start-up.
+    void applyMenuBarAndHotKey();
+    // Whether the welcome sheet has been closed once (in the user defaults,
+    // outside the record).
+    bool welcomeSheetDismissed() const;
+    void markWelcomeSheetDismissed();
+
 signals:
     // The stored record changed, here or elsewhere.
     void settingsChanged();

@@ -6,7 +6,10 @@
 #include <QVBoxLayout>
 
 #include "App/AppModel.h"
+#include "App/Context/AppContext.h"
+#include "App/Context/FaultNotices.h"
 #include "App/Indexing/LocalIndex.h"
+#include "App/Settings/SettingsOperations.h"
 #include "UI/Common/AppNotifications.h"
 #include "UI/Search/FaultNoticeBar.h"
 #include "UI/Search/ResultsMenu.h"
@@ -27,11 +30,11 @@ SearchWindow::SearchWindow(AppModel& model, ThumbnailProvider& thumbnails, QWidg
     // other features the view's controls reach.
     SearchView::Services services{model.resultActions(), model.settingsOperations(),
                                   [&model] { return model.localIndex().hasMountedRemovableVolumes(); },
-                                  [&model] { return model.welcomeSheetDismissed(); },
-                                  [&model] { model.markWelcomeSheetDismissed(); }};
+                                  [&model] { return model.settingsOperations().welcomeSheetDismissed(); },
+                                  [&model] { model.settingsOperations().markWelcomeSheetDismissed(); }};
     m_view = new SearchView(model.searchSession(), std::move(services), thumbnails, central);
     stack->addWidget(m_view, 1);
-    m_noticeBar = new FaultNoticeBar(model.faultNotices(), central);
+    m_noticeBar = new FaultNoticeBar(model.context().faultNotices(), central);
     stack->addWidget(m_noticeBar);
     setCentralWidget(central);
     buildFileMenu();

@@ -4,6 +4,9 @@
 
 #include <QApplication>
 
+#include "App/AppModel.h"
+#include "App/Context/AppContext.h"
+#include "App/Context/FaultNotices.h"
 #include "App/Preview/FolderBrowserManager.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserWindows.h"
@@ -52,7 +55,7 @@ PallixApp::PallixApp(AppModelEnvironment environment, QObject* parent) : QObject
     browsers.desktop = environment.desktop;  // the browser windows open and reveal as the results do
     m_model = std::make_unique<AppModel>(std::move(environment));
     if (const QString failure = std::exchange(m_pendingHotKeyFailure, {}); !failure.isEmpty())
-        m_model->faultNotices().raise(FaultNotices::Cause::HotKey, failure);
+        m_model->context().faultNotices().raise(FaultNotices::Cause::HotKey, failure);
     m_window = std::make_unique<SearchWindow>(*m_model, thumbnails);
     connect(m_window->searchView(), &SearchView::settingsRequested, this,
             [this] { SettingsWindow::showSheet(*m_model, m_window.get()); });
@@ -80,7 +83,7 @@ void PallixApp::registerHotKey(const std::optional<GlobalHotKey>& hotKey)
 {
     m_pendingHotKeyFailure.clear();
     if (m_model)
-        m_model->faultNotices().withdraw(FaultNotices::Cause::HotKey);
+        m_model->context().faultNotices().withdraw(FaultNotices::Cause::HotKey);
     m_hotKeys->registerHotKey(hotKey);  // a failure comes back through reportHotKeyFailure
 }
 
@@ -88,7 +91,7 @@ void PallixApp::reportHotKeyFailure(const QString& message)
 {
     qWarning("%s", qPrintable(message));
     if (m_model)
-        m_model->faultNotices().raise(FaultNotices::Cause::HotKey, message);
+        m_model->context().faultNotices().raise(FaultNotices::Cause::HotKey, message);
     else
         m_pendingHotKeyFailure = message;  // raised once the model exists
 }

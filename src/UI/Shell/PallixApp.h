@@ -10,10 +10,11 @@
 
 #include <QObject>
 
-#include "App/AppModel.h"
+#include "App/Context/AppEnvironment.h"
 
 namespace pallix {
 
+class AppModel;
 class FolderBrowserWindows;
 class GlobalShortcutsPortal;
 class HotKeyRegistration;

@@ -170,7 +170,7 @@ TEST_F(ResultActionsTest, RenameFailuresKeepTheFieldOpenExceptTheUnchangedName)
     }
     EXPECT_EQ(contents(tree.path() / "b.txt"), "B");  // the existing target is untouched
 
-    model().setStatusMessage("before");
+    model().context().setStatusMessage("before");
     desktop->alerts.clear();
     model().searchSession().inlineRename().setDraft("a.txt");
     actions().commitInlineRename();
@@ -243,7 +243,7 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
     EXPECT_EQ(desktop->questions[0].acceptText, "移到回收站");
     EXPECT_EQ(desktop->questions[0].cancelText, "取消");
 
-    model().setStatusMessage("before");
+    model().context().setStatusMessage("before");
     desktop->respond(false);
     EXPECT_TRUE(fs::exists(b.path()));
     EXPECT_EQ(model().statusMessage(), "before");
@@ -261,7 +261,7 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
     EXPECT_GT(generation(), before);
 
     desktop->answer = true;
-    model().setStatusMessage("before");
+    model().context().setStatusMessage("before");
     model().searchSession().applySearchResults({a}, model().searchSession().currentQuerySnapshot());
     model().searchSession().setSelectedItemID(QString::fromStdString(a.path()));
     events = eventsAfter([&] { actions().moveSelectedToTrash(); });

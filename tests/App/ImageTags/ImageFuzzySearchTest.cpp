@@ -105,14 +105,14 @@ struct ImageRoad {
         EXPECT_EQ(tags.upsert("/data/blue.png", {"蓝色", "blue"}, 1), std::nullopt);
         EXPECT_EQ(tags.upsert("/gone/red.png", {"红色", "red"}, 1), std::nullopt);  // not in the index
         h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+        h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
         h.start();
     }
     bool ready()
     {
         if (!h.settle())
             return false;
-        IndexStore& store = *h.model->indexStore();
+        IndexStore& store = *h.model->context().stores().local;
         return pumpUntil(*h.clock, [&] { return store.isSearchCacheReady() && store.runningBackgroundJobs() == 0; }, 50ms);
     }
     AppModel& model() { return *h.model; }
@@ -155,12 +155,13 @@ TEST(ImageFuzzySearchModel, SharedDriveImagesFoundByTheirContentShow)
     ASSERT_EQ(serverTags.upsert("/srv/team/海报.png", {"红色", "red"}, 1), std::nullopt);
     ASSERT_EQ(serverTags.upsert("/srv/team/b.png", {"蓝色", "blue"}, 1), std::nullopt);
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
     h.presetSettings([](AppSettings& s) { s.enableImageFuzzySearch = true; });
     h.start();
     ASSERT_TRUE(h.settle());
     ASSERT_TRUE(pumpUntil(*h.clock, [&] {
-        return h.model->indexStore()->isSearchCacheReady() && h.model->serverIndexStore()->isSearchCacheReady();
+        const AppStores& stores = h.model->context().stores();
+        return stores.local->isSearchCacheReady() && stores.server->isSearchCacheReady();
     }, 50ms));
 
     h.model->searchSession().setSearchText(QStringLiteral("红色"));

@@ -32,14 +32,14 @@ TEST(ImageSearchIntegration, TheRunningModelTagsImagesInTheBackgroundAndFindsThe
     env.defaults = Defaults::inMemory();
     env.supportDirectory = home.path() / "support";
     env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume(root.string())});
-    env.defaults->setStringList(AppModel::lastIndexedRootsKey(), {root.string()});
+    env.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {root.string()});
     seedIndex(env.supportDirectory / "index.sqlite",
               {*IndexedItem::from(root.string()), *IndexedItem::from(red), *IndexedItem::from(blue)});
     AppModel model(env);
 
     // Tagging starts at the end of the start-up, as the index has items.
-    ASSERT_TRUE(waitFor([&] { return model.imageSemanticStore()->hasTags(red) && model.imageSemanticStore()->hasTags(blue); },
-                        60000));
+    const std::shared_ptr<ImageTagStore>& tags = model.context().stores().localImageTags;
+    ASSERT_TRUE(waitFor([&] { return tags->hasTags(red) && tags->hasTags(blue); }, 60000));
     model.searchSession().setSearchText(QStringLiteral("红色"));
     model.searchSession().scheduleSearch(true, false);
     ASSERT_TRUE(waitFor([&] { return !model.searchSession().imageFuzzyResults().isEmpty(); }, 30000));

@@ -349,7 +349,7 @@ TEST_F(RebuildTest, SecondRebuildStopsTheBatchedScanAndItsCompletionIsNeverShown
     }
     released.notify_all();
     ASSERT_TRUE(h.settle());
-    h.model->pool().waitForDone();
+    h.model->context().pool().waitForDone();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 

@@ -61,7 +61,7 @@ TEST(StoreRecovery, DamageMetAfterStartUpIsToldOnceAndTheRootsAreWalkedAgain)
     ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->localIndex().isIndexing() && h.model->localIndex().indexedCount() == 6; }));
     EXPECT_EQ(std::count(h.log.begin(), h.log.end(), notice), 1);
     EXPECT_EQ(h.model->statusMessage(), "索引完成，共 6 项");
-    EXPECT_EQ(h.model->faultNotices().texts().size(), 1) << "still shown after the walk's progress";
+    EXPECT_EQ(h.model->context().faultNotices().texts().size(), 1) << "still shown after the walk's progress";
     EXPECT_TRUE(fs::exists(h.databasePath().string() + ".corrupt"));
     h.model->searchSession().setSearchText("beach");
     h.model->searchSession().scheduleSearch(true, false);

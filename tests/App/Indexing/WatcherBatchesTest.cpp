@@ -141,7 +141,7 @@ struct LiveIndex {
     bool quiet()
     {
         return pumpUntil(*h.clock, [&] {
-            return pending == 0 && unfinished == 0 && model().indexStore()->runningBackgroundJobs() == 0
+            return pending == 0 && unfinished == 0 && model().context().stores().local->runningBackgroundJobs() == 0
                    && h.clock->sleepers() == 0;
         }, 50ms);
     }
@@ -195,7 +195,7 @@ TEST(FileEventsCoalescing, DelayDependsOnFocusAndTyping)
         LiveIndex live;
         ASSERT_TRUE(live.start());
         if (!c.active)
-            live.model().applicationDidResignActive();
+            live.model().foregroundActivity().applicationDidResignActive();
         if (c.typing)
             live.model().searchSession().noteUserSearchInput();
         writeFile(live.root / "new.txt");
@@ -235,7 +235,7 @@ TEST(FileEventsCoalescing, ConstantChurnStillRunsTheBatchWithinFiveSeconds)
     // (the watcher's own cadence) would put the batch off for ever.
     LiveIndex live;
     ASSERT_TRUE(live.start());
-    live.model().applicationDidResignActive();
+    live.model().foregroundActivity().applicationDidResignActive();
     const Clock::TimePoint firstArrival = live.h.clock->now();
     writeFile(live.root / "first.txt");
     live.deliver({live.at("first.txt")});
@@ -405,7 +405,7 @@ TEST(FileEventsBatch, ABatchRefusedByAnotherProgramsLockIsWrittenOnceTheLockIsGo
     ASSERT_TRUE(waitFor([&] {
         if (live.pending != 0)
             return false;
-        const bool retrying = live.h.clock->sleepers() > 0 && m.indexStore()->runningBackgroundJobs() == 0;
+        const bool retrying = live.h.clock->sleepers() > 0 && m.context().stores().local->runningBackgroundJobs() == 0;
         return live.unfinished == 0 || retrying;
     }));
     ASSERT_EQ(sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -413,7 +413,7 @@ TEST(FileEventsBatch, ABatchRefusedByAnotherProgramsLockIsWrittenOnceTheLockIsGo
 
     ASSERT_TRUE(live.quiet());
     EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
-    EXPECT_EQ(live.model().localIndex().indexedCount(), live.model().indexStore()->indexedCount());
+    EXPECT_EQ(live.model().localIndex().indexedCount(), live.model().context().stores().local->indexedCount());
 }
 
 TEST(FileEventsBatch, BatchesQueuedBehindARunningOneGoAsOne)
@@ -467,7 +467,7 @@ TEST(FileEventsBatch, ForegroundBatchReportsAndSearchesAgainBackgroundOneIsSilen
     const auto startCount = live.model().localIndex().indexedCount();
 
     live.model().searchSession().setSearchText("new");
-    live.model().setStatusMessage("before");
+    live.model().context().setStatusMessage("before");
     const auto generation = live.model().searchSession().searchGeneration();
     writeFile(live.root / "new1.txt");
     ASSERT_TRUE(live.handle({live.at("new1.txt")}));
@@ -488,8 +488,8 @@ TEST(FileEventsBatch, ForegroundBatchReportsAndSearchesAgainBackgroundOneIsSilen
     ASSERT_TRUE(live.handle({live.at("new1.txt")}));
     ASSERT_TRUE(pumpUntil(*live.h.clock, [&] { return live.model().searchSession().results().size() == 1; }, 50ms));
 
-    live.model().applicationDidResignActive();
-    live.model().setStatusMessage("before");
+    live.model().foregroundActivity().applicationDidResignActive();
+    live.model().context().setStatusMessage("before");
     writeFile(live.root / "new2.txt");
     ASSERT_TRUE(live.handle({live.at("new2.txt")}, 1800ms));
     EXPECT_EQ(live.model().localIndex().indexedCount(), startCount + 2);
@@ -517,13 +517,13 @@ TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBa
         return 0;
     };
     live.model().searchSession().setSearchText("new");
-    live.model().setStatusMessage("before");
+    live.model().context().setStatusMessage("before");
     generation = live.model().searchSession().searchGeneration();
     writeFile(live.root / "new2.txt");
     live.deliver({live.at("new2.txt")});
     ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
     ASSERT_TRUE(waitFor([&] { return gate.arrived(); }));
-    live.model().applicationDidResignActive();
+    live.model().foregroundActivity().applicationDidResignActive();
     gate.open();
     ASSERT_TRUE(live.quiet());
     EXPECT_TRUE(live.indexed(live.at("new2.txt")));
@@ -567,8 +567,8 @@ TEST(FileEventsCatchUp, ChangesMadeWhileNoModelRanAreFoundAtTheNextStart)
     ASSERT_NE(said, live.h.log.end());
     EXPECT_EQ(std::count(said, live.h.log.end(), *said), 1);
     EXPECT_TRUE(live.h.logged("status:已补上未运行期间的变化，共 "
-                              + std::to_string(live.model().indexStore()->indexedCount()) + " 项"));
-    EXPECT_EQ(live.model().localIndex().indexedCount(), live.model().indexStore()->indexedCount());
+                              + std::to_string(live.model().context().stores().local->indexedCount()) + " 项"));
+    EXPECT_EQ(live.model().localIndex().indexedCount(), live.model().context().stores().local->indexedCount());
 }
 
 struct RealWatcher : LiveIndex {
@@ -648,8 +648,8 @@ TEST(FileEventsRealWatcher, BackgroundBatchUpdatesSilently)
     live.model().searchSession().setSearchText("keep");
     live.model().searchSession().scheduleSearch(true, false);
     ASSERT_TRUE(live.until([&] { return live.shownNames() == std::vector<std::string>{"keep.txt"}; }));
-    live.model().applicationDidResignActive();
-    live.model().setStatusMessage("before");
+    live.model().foregroundActivity().applicationDidResignActive();
+    live.model().context().setStatusMessage("before");
     const auto count = live.model().localIndex().indexedCount();
     const auto generation = live.model().searchSession().searchGeneration();
 

@@ -67,7 +67,7 @@ TEST(ResultSummary, ReadsTheModelsState)
     ModelHarness h;
     seedIndex(h.databasePath(), {fileItem("/data/a.txt"), fileItem("/data/b.txt"), fileItem("/data/c.txt")});
     h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-    h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
     h.presetSettings([](AppSettings& s) {
         s.includeServerInSearch = false;
         s.searchLimit = 200;

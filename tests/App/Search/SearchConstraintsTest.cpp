@@ -126,7 +126,7 @@ TEST_F(ConstraintsTest, ScopeIsStandardizedRecordedOnceAndAnnounced)
     EXPECT_EQ(model().searchSession().constraints().scopeHistory().size(), 2u) << "the same folder again adds no entry";
 
     const auto before = model().searchSession().searchGeneration();
-    model().setStatusMessage("other");
+    model().context().setStatusMessage("other");
     model().searchSession().constraints().applyScopedPath("/data/docs", true);
     EXPECT_EQ(model().statusMessage(), QString::fromUtf8("已切换到 docs"));
     EXPECT_EQ(model().searchSession().searchGeneration(), before + 1);
@@ -158,7 +158,7 @@ TEST_F(ConstraintsTest, ScopeWithoutHistoryEndsAtOnceWhenUnchanged)
     EXPECT_EQ(model().searchSession().constraints().scopedPath(), "/a");
     EXPECT_EQ(model().searchSession().constraints().scopeHistory().size(), 1u);
     const auto before = model().searchSession().searchGeneration();
-    model().setStatusMessage("other");
+    model().context().setStatusMessage("other");
     model().searchSession().constraints().applyScopedPath("/a/", false);
     EXPECT_EQ(model().statusMessage(), "other");
     EXPECT_EQ(model().searchSession().searchGeneration(), before);
@@ -191,7 +191,7 @@ TEST_F(ConstraintsTest, ResetClearsScopeFiltersCaseAndModeButNotTextSortOrZoom)
 
 TEST_F(ConstraintsTest, ResetSkipsTheScopeWhenThereWasNone)
 {
-    model().setStatusMessage("other");
+    model().context().setStatusMessage("other");
     const auto before = model().searchSession().searchGeneration();
     model().searchSession().constraints().resetSearchConstraints();
     EXPECT_EQ(model().statusMessage(), "other");
@@ -199,7 +199,7 @@ TEST_F(ConstraintsTest, ResetSkipsTheScopeWhenThereWasNone)
 
     model().searchSession().constraints().applyScopedPath("/a", true);
     model().searchSession().constraints().applyScopedPath(QString(), true);
-    model().setStatusMessage("other");
+    model().context().setStatusMessage("other");
     model().searchSession().constraints().resetSearchConstraints();  // the history index says a scope was used
     EXPECT_EQ(model().statusMessage(), QString::fromUtf8("已回到全局搜索"));
 }

@@ -50,7 +50,7 @@ struct SearchRoad {
         rows.push_back(fileItem("/data/unrelated.bin"));  // never empty: no start-up scan
         seedIndex(h.databasePath(), rows);
         h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+        h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
         if (settings)
             h.presetSettings(settings);
         h.env.services.imageFuzzySearch = [this](SearchQuery query, int limit,
@@ -69,7 +69,7 @@ struct SearchRoad {
     {
         if (!h.settle())
             return false;
-        IndexStore& store = *h.model->indexStore();
+        IndexStore& store = *h.model->context().stores().local;
         const bool quiet = pumpUntil(*h.clock, [&] {
             return store.isSearchCacheReady() && store.isSearchIndexesComplete() && store.runningBackgroundJobs() == 0
                    && h.clock->sleepers() == 0;

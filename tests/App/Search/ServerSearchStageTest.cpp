@@ -39,7 +39,7 @@ struct ServerRoad {
         seedIndex(h.env.supportDirectory / "server_index.sqlite",
                   {fileItem(kPrefixHit), fileItem(kInnerHit), fileItem(kFolderHit, true), fileItem("/srv/team/x.jpg")});
         h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+        h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
         h.presetSettings([&](AppSettings& s) {
             s.enableImageFuzzySearch = true;
             if (settings)
@@ -53,7 +53,7 @@ struct ServerRoad {
         // Before the queued start-up opens the store.
         if (holdCache) {
             auto released = cacheRelease.get_future().share();
-            h.model->serverIndexStore()->setBeforeCacheInstallHook([released] { released.wait(); });
+            h.model->context().stores().server->setBeforeCacheInstallHook([released] { released.wait(); });
         }
     }
     ~ServerRoad()
@@ -73,8 +73,8 @@ struct ServerRoad {
         if (!h.settle())
             return false;
         return pumpUntil(*h.clock, [&] {
-            return h.model->indexStore()->isSearchCacheReady()
-                   && (cacheHeld || h.model->serverIndexStore()->isSearchCacheReady());
+            return h.model->context().stores().local->isSearchCacheReady()
+                   && (cacheHeld || h.model->context().stores().server->isSearchCacheReady());
         }, 50ms);
     }
     AppModel& model() { return *h.model; }
@@ -112,14 +112,14 @@ TEST(ServerSearchStage, WithoutTheCacheTheDatabaseFileAnswersAndOnlyAFailedReadK
 {
     ServerRoad road(true);
     ASSERT_TRUE(road.ready());
-    ASSERT_FALSE(road.model().serverIndexStore()->isSearchCacheReady());
+    ASSERT_FALSE(road.model().context().stores().server->isSearchCacheReady());
     road.search("报告");
     ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告"); }));
     // The file is asked for every name holding the words.
     EXPECT_THAT(road.shown(), UnorderedElementsAre(kPrefixHit, kInnerHit, kFolderHit));
 
     // The file cannot be read: the list on screen stays, and the image stage still follows.
-    const fs::path database = road.model().serverIndexDatabasePath();
+    const fs::path database = road.model().context().stores().serverDatabasePath;
     const fs::path away = database.string() + ".away";
     fs::rename(database, away);
     road.search("年度");
@@ -229,7 +229,7 @@ TEST(ServerSearchStage, DuringARunTheDatabaseFileAnswersEvenWithTheCacheLoaded)
     } releaseWalk{release};
     ASSERT_TRUE(road.ready());
     road.model().sharedDrives().refreshServerIndexManually();
-    ASSERT_TRUE(waitFor([&] { return reached.load() && road.model().isServerIndexing(); }));
+    ASSERT_TRUE(waitFor([&] { return reached.load() && road.model().sharedDrives().isServerIndexing(); }));
 
     road.search("报告");
     ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告"); }));
@@ -237,7 +237,7 @@ TEST(ServerSearchStage, DuringARunTheDatabaseFileAnswersEvenWithTheCacheLoaded)
     EXPECT_THAT(road.shown(), UnorderedElementsAre(kPrefixHit, kInnerHit, kFolderHit));
 
     releaseWalk();
-    ASSERT_TRUE(waitFor([&] { return !road.model().isServerIndexing(); }));
+    ASSERT_TRUE(waitFor([&] { return !road.model().sharedDrives().isServerIndexing(); }));
     road.search("报告 ");
     ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告 "); }));
     EXPECT_THAT(road.shown(), UnorderedElementsAre(kPrefixHit, kInnerHit, kFolderHit));

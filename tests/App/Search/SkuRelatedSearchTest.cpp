@@ -141,10 +141,10 @@ protected:
                                      fileItem("/data/s/AB-1024 manual.pdf"), fileItem("/data/s/front.png"),
                                      fileItem("/data/t/sku_2024.xlsx"), folderItem("/data/t/photos")});
         h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
-        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data"});
+        h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
         h.start();
         ASSERT_TRUE(h.settle());
-        IndexStore& store = *h.model->indexStore();
+        IndexStore& store = *h.model->context().stores().local;
         ASSERT_TRUE(pumpUntil(*h.clock, [&] {
             return store.isSearchCacheReady() && store.isSearchIndexesComplete() && store.runningBackgroundJobs() == 0
                    && h.clock->sleepers() == 0;
@@ -154,7 +154,7 @@ protected:
     // Every pool job has ended and its continuation has run.
     bool drained()
     {
-        const bool idle = waitFor([&] { return h.model->pool().activeThreadCount() == 0; });
+        const bool idle = waitFor([&] { return h.model->context().pool().activeThreadCount() == 0; });
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         return idle;

@@ -8,6 +8,8 @@
 #include "App/FakeContext.h"
 #include "App/Indexing/LocalIndex.h"
 #include "App/ModelTestSupport.h"
+#include "Core/Models/AppEdition.h"
+#include "Support/LaunchAgentManager.h"
 
 using namespace std::chrono_literals;
 
@@ -256,10 +258,10 @@ struct SeededSettingsTest : testing::Test {
         seedIndex(h.databasePath(), rows);
         h.env.volumes = std::make_shared<FixedVolumeProvider>(
             std::vector<MountedVolume>{localVolume("/data"), localVolume("/media/usb", true)});
-        h.defaults->setStringList(AppModel::lastIndexedRootsKey(), {"/data", "/media/usb"});
+        h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data", "/media/usb"});
         h.start();
         ASSERT_TRUE(h.settle());
-        IndexStore& store = *h.model->indexStore();
+        IndexStore& store = *h.model->context().stores().local;
         ASSERT_TRUE(pumpUntil(*h.clock, [&] {
             return store.isSearchCacheReady() && store.isSearchIndexesComplete() && store.runningBackgroundJobs() == 0
                    && h.clock->sleepers() == 0;
@@ -306,13 +308,13 @@ TEST_F(SeededSettingsTest, JunkFilterSetsItsStatusAndSearchesAgainWithoutRescan)
     ops().updateExcludeSystemJunkFromIndex(false);
     EXPECT_EQ(model().statusMessage(),
               QStringLiteral("已关闭该过滤：搜索立即显示更多系统/元数据类文件；与磁盘完全一致请重建索引。"));
-    EXPECT_FALSE(model().isIndexing());
+    EXPECT_FALSE(model().localIndex().isIndexing());
     EXPECT_TRUE(showsCount(1));
 
     ops().updateExcludeSystemJunkFromIndex(true);
     EXPECT_TRUE(model().statusMessage().startsWith(QStringLiteral("已开启过滤系统与垃圾文件")));
     EXPECT_TRUE(showsCount(0));
-    EXPECT_FALSE(model().isIndexing());
+    EXPECT_FALSE(model().localIndex().isIndexing());
 }
 
 TEST_F(SeededSettingsTest, ExternalVolumesSwitchRescansWithoutTheRemovableVolume)
@@ -322,10 +324,10 @@ TEST_F(SeededSettingsTest, ExternalVolumesSwitchRescansWithoutTheRemovableVolume
     };
     EXPECT_TRUE(has(model().localIndex().discoverMountedRoots(), "/media/usb"));
     ops().updateAutoIndexExternalVolumes(false);
-    EXPECT_TRUE(model().isIndexing());
+    EXPECT_TRUE(model().localIndex().isIndexing());
     EXPECT_FALSE(has(model().localIndex().discoverMountedRoots(), "/media/usb"));
     EXPECT_FALSE(SettingsStore(h.defaults).settings().autoIndexExternalVolumes);
-    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return !model().isIndexing(); }));
+    EXPECT_TRUE(pumpUntil(*h.clock, [&] { return !model().localIndex().isIndexing(); }));
 }
 
 } // namespace

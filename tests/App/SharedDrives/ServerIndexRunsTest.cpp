@@ -43,7 +43,7 @@ struct ShareRoad {
     AppModel& model() { return *h.model; }
     SharedDrives& drives() { return h.model->sharedDrives(); }
     ServerIndexRuns& runs() { return drives().runs(); }
-    IndexStore& store() { return *h.model->serverIndexStore(); }
+    IndexStore& store() { return *h.model->context().stores().server; }
 
     bool start()
     {
@@ -308,7 +308,7 @@ TEST(ServerIndexRuns, ARunWhoseWritesFailSaysSoAndIsNotComplete)
 
     // Another program makes the file refuse every new row.
     sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(road.model().serverIndexDatabasePath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(road.model().context().stores().serverDatabasePath.c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other,
                            "CREATE TRIGGER refuse_insert BEFORE INSERT ON file_index BEGIN SELECT RAISE(ABORT, 'no'); END;"
                            "CREATE TRIGGER refuse_update BEFORE UPDATE ON file_index BEGIN SELECT RAISE(ABORT, 'no'); END;",
@@ -341,7 +341,7 @@ TEST(ServerIndexRuns, DamageMetByARunIsToldAndTheSharesAreWalkedAgain)
     ASSERT_TRUE(road.runEnds());
     ASSERT_EQ(road.drives().serverIndexedCount(), 4);
 
-    disk.damage(road.model().serverIndexDatabasePath());
+    disk.damage(road.model().context().stores().serverDatabasePath);
     writeFile(road.share() / "项目/new.png");
     road.drives().refreshServerIndexManually();
     const std::string notice =
@@ -349,10 +349,10 @@ TEST(ServerIndexRuns, DamageMetByARunIsToldAndTheSharesAreWalkedAgain)
     ASSERT_TRUE(waitFor([&] { return road.h.logged(notice); }));
     ASSERT_TRUE(waitFor([&] { return !road.runs().isRunActive() && road.drives().serverIndexedCount() == 5; }));
     EXPECT_EQ(std::count(road.h.log.begin(), road.h.log.end(), notice), 1);
-    EXPECT_TRUE(fs::exists(road.model().serverIndexDatabasePath().string() + ".corrupt"));
+    EXPECT_TRUE(fs::exists(road.model().context().stores().serverDatabasePath.string() + ".corrupt"));
     const std::vector<std::string> all = {road.at("a.jpg"), road.at("项目/c.docx"), road.at("项目/new.png")};
     EXPECT_EQ(heldOf(road.store(), all), all);
-    EXPECT_EQ(road.model().indexedCount(), 1) << "the local index was not touched";
+    EXPECT_EQ(road.model().localIndex().indexedCount(), 1) << "the local index was not touched";
 }
 
 TEST(ServerIndexRuns, DailyScanAddsRecentImagesAndDocumentsOnceADay)

@@ -24,7 +24,8 @@ TEST(FolderBrowserWiring, AFolderRequestOpensAnActiveBrowserWindow)
 {
     ModelHarness h;
     PallixApp app(h.env);
-    app.model().markWelcomeSheetDismissed();  // its modal sheet would keep the browser from being active
+    // Its modal sheet would keep the browser from being active.
+    app.model().settingsOperations().markWelcomeSheetDismissed();
     app.start();
     const QString folder = QString::fromStdString(h.rootFolder().string());
     FolderBrowserManager::shared().open(folder);

@@ -24,7 +24,7 @@ struct ResultsPrefetchTest : testing::Test {
     ResultsFixture f;
     ResultsModel rows{f.model().searchSession()};
     std::vector<Batch> sent;
-    ResultsPrefetch prefetch{rows, f.model().searchSession(), f.model().clock(),
+    ResultsPrefetch prefetch{rows, f.model().searchSession(), f.model().context().clock(),
                              [this](const QList<IndexedItem>& items, double size, Priority priority) {
                                  QStringList paths;
                                  for (const IndexedItem& item : items)

@@ -47,11 +47,11 @@ TEST_F(WelcomeSheetTest, ReturnClosesItLikeTheButtonAndItIsNeverShownAgain)
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(sheet->isModal());
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
-    EXPECT_FALSE(h.model->welcomeSheetDismissed());
+    EXPECT_FALSE(h.model->settingsOperations().welcomeSheetDismissed());
     EXPECT_TRUE(sheet->startButton()->isDefault());
     QTest::keyClick(sheet, Qt::Key_Return);
     EXPECT_TRUE(waitFor([&] { return window->searchView()->welcomeSheet() == nullptr; }));
-    EXPECT_TRUE(h.model->welcomeSheetDismissed());
+    EXPECT_TRUE(h.model->settingsOperations().welcomeSheetDismissed());
 
     EXPECT_EQ(showWindow(), nullptr);  // a new window of the same defaults: no sheet
 }
@@ -61,13 +61,13 @@ TEST_F(WelcomeSheetTest, EscapeAndTheWindowsCloseAlsoSetTheFlag)
     WelcomeSheet* sheet = showWindow();
     ASSERT_NE(sheet, nullptr);
     QTest::keyClick(sheet, Qt::Key_Escape);
-    EXPECT_TRUE(h.model->welcomeSheetDismissed());
+    EXPECT_TRUE(h.model->settingsOperations().welcomeSheetDismissed());
 
     h.defaults->setBoolean(editionDefaultsKey(DefaultsName::WelcomeSheetDismissed), false);
     sheet = showWindow();
     ASSERT_NE(sheet, nullptr);
     sheet->close();
-    EXPECT_TRUE(h.model->welcomeSheetDismissed());
+    EXPECT_TRUE(h.model->settingsOperations().welcomeSheetDismissed());
 }
 
 TEST_F(WelcomeSheetTest, ParagraphsWrapAndAreNeverCut)

@@ -40,7 +40,7 @@ TEST_F(SettingsViewTest, RescanButtonFollowsIndexingWithoutReopening)
     QAbstractButton* rescan = view->rescanButton();
     ASSERT_TRUE(rescan->isEnabled());
     rescan->click();
-    EXPECT_TRUE(model().isIndexing());
+    EXPECT_TRUE(model().localIndex().isIndexing());
     EXPECT_FALSE(rescan->isEnabled());
     ASSERT_TRUE(h.settle());
     EXPECT_TRUE(rescan->isEnabled());
@@ -191,7 +191,7 @@ TEST_F(SettingsViewTest, DiscoveredDisksFollowTheExternalVolumesSwitch)
     EXPECT_EQ(view->discoveredList()->paths(), (QStringList{root, usb}));
     view->toggle("自动索引外接硬盘（可移除卷）")->click();
     EXPECT_EQ(view->discoveredList()->paths(), QStringList{root});
-    EXPECT_TRUE(model().isIndexing());  // the full rescan started
+    EXPECT_TRUE(model().localIndex().isIndexing());  // the full rescan started
     ASSERT_TRUE(h.settle());
 }
 

@@ -31,7 +31,7 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
     PallixApp app(h.env);
     QStringList notices;
     bool ended = false;
-    QObject::connect(&app.model().faultNotices(), &FaultNotices::raised, &app,
+    QObject::connect(&app.model().context().faultNotices(), &FaultNotices::raised, &app,
                      [&](const QString& text) { notices << text; });
     QObject::connect(&app.model(), &AppModel::bootstrapEnded, &app, [&] { ended = true; });
     app.start();
@@ -45,7 +45,7 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
 
     const QString failure =
         QStringLiteral("此桌面不提供全局快捷键服务，可在系统的键盘设置中为命令 pallix --toggle 设置快捷键");
-    ASSERT_TRUE(waitFor([&] { return ended && !app.model().isIndexing(); }));
+    ASSERT_TRUE(waitFor([&] { return ended && !app.model().localIndex().isIndexing(); }));
     EXPECT_EQ(notices, QStringList{failure}) << "said once";
     FaultNoticeBar* bar = app.searchWindow().noticeBar();
     EXPECT_TRUE(bar->isVisible());
@@ -61,7 +61,7 @@ TEST(PallixApp, StartsVisibleAndSaysWhenTheHotKeyCannotBeGrabbed)
 
     QTest::mouseClick(bar->dismissButton(), Qt::LeftButton);
     EXPECT_FALSE(bar->isVisible());
-    EXPECT_TRUE(app.model().faultNotices().isEmpty());
+    EXPECT_TRUE(app.model().context().faultNotices().isEmpty());
 }
 
 TEST(PallixApp, NoHotKeyReportsNothing)
