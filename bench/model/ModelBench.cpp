@@ -215,9 +215,7 @@ int run(const Options& o)
                 k.at = SteadyClock::now();
                 keystrokes.push_back(k);
                 current = keystrokes.size() - 1;
-                model.searchSession().setSearchText(whole.left(n));
-                model.searchSession().noteUserSearchInput();
-                model.searchSession().scheduleSearch(false, false);
+                model.searchSession().userTyped(whole.left(n));
                 idle(k.endsRun ? o.pauseMs : o.keyMs);
             }
         }

@@ -488,7 +488,7 @@ void AppModel::connectLocalIndex(std::int64_t startupCount)
     LocalIndex* index = m_localIndex.get();
     m_watcherBatches = std::make_unique<WatcherBatches>(
         *m_context, WatcherBatches::Hooks{[index] { return index->activeIndexedRoots(); },
-                                          [this] { return m_searchSession->isUserTyping(); },
+                                          [this] { return m_searchSession->typingClock().isTyping(); },
                                           [this] { return m_foreground->isForegroundActive(); }});
     m_storeRecovery = std::make_unique<StoreRecovery>(
         *m_context, StoreRecovery::Hooks{[index] { index->rebuildIndex(false); },

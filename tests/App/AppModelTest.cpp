@@ -53,7 +53,7 @@ TEST(AppModelState, FreshInstallStartsEmptyWithItsDefaults)
     EXPECT_EQ(m.searchSession().constraints().scopeHistoryIndex(), 0);
     EXPECT_EQ(m.searchSession().searchGeneration(), 0);
     EXPECT_TRUE(m.foregroundActivity().isForegroundActive());
-    EXPECT_TRUE(std::isinf(m.searchSession().secondsSinceLastUserInput()));
+    EXPECT_TRUE(std::isinf(m.searchSession().typingClock().secondsSinceLastKeystroke()));
 }
 
 TEST(AppModelState, PublishedFieldsAreQtPropertiesInDeclarationOrder)

@@ -4,10 +4,9 @@
 
 #include "App/Search/SearchSession.h"
 
-#include <limits>
-
 #include <QPointer>
 
+#include "App/Search/FolderHints.h"
 #include "App/Search/ServerSearchStage.h"
 #include "App/Search/SkuRelatedSearch.h"
 #include "Core/Config/EditionRule.h"
@@ -22,17 +21,22 @@ SearchSession::SearchSession(const AppContext& context, Links links, QObject* pa
       m_constraints(std::make_unique<SearchConstraints>(context)),
       m_history(std::make_unique<SearchHistory>(context)),
       m_inlineRename(std::make_unique<InlineRename>()),
+      m_typingClock(context.clock()),
       m_parser(context.environment().clock),
+      m_folderHints(std::make_unique<FolderHints>(
+          context, [this](std::int64_t generation) { return isCurrent(generation); })),
       m_skuRelated(std::make_unique<SkuRelatedSearch>(context, *this)),
       m_serverStage(std::make_unique<ServerSearchStage>(
-          context, *this, [this] { return m_links.indexActivity && m_links.indexActivity().serverIndexing; }))
+          context, *this, *m_folderHints, m_typingClock,
+          [this] { return m_links.indexActivity && m_links.indexActivity().serverIndexing; }))
 {
     connect(m_constraints.get(), &SearchConstraints::searchWanted, this, [this] { scheduleSearch(true, false); });
+    connect(m_folderHints.get(), &FolderHints::learned, this, &SearchSession::reorderShownFolders);
 }
 
 SearchSession::~SearchSession()
 {
-    for (JobHandle* job : {&m_searchTask, &m_searchPauseCompletionTask, &m_previewBuildTask, &m_folderHintUpdateTask})
+    for (JobHandle* job : {&m_searchTask, &m_searchPauseCompletionTask, &m_previewBuildTask})
         job->cancel();
     m_skuRelated->cancel();
     m_serverStage->cancel();
@@ -40,7 +44,7 @@ SearchSession::~SearchSession()
 
 void SearchSession::userTyped(const QString& text)
 {
-    noteUserSearchInput();
+    m_typingClock.noteKeystroke();
     setSearchText(text);
     scheduleSearch(false, false);
 }
@@ -92,30 +96,9 @@ void SearchSession::setSelectedItemID(const QString& id)
     emit selectedItemIDChanged();
 }
 
-std::optional<Clock::Duration> SearchSession::sinceLastUserInput() const
-{
-    if (!m_lastUserSearchInputAt)
-        return std::nullopt;
-    return clock().now() - *m_lastUserSearchInputAt;
-}
-
-double SearchSession::secondsSinceLastUserInput() const
-{
-    const std::optional<Clock::Duration> since = sinceLastUserInput();
-    if (!since)
-        return std::numeric_limits<double>::infinity();
-    return std::chrono::duration<double>(*since).count();
-}
-
 const std::shared_ptr<IndexStore>& SearchSession::localStore() const
 {
     return m_context.stores().local;
-}
-
-void SearchSession::refreshIfSearching(bool immediate)
-{
-    if (IndexStore::hasSearchIntent(currentQuerySnapshot()))
-        scheduleSearch(immediate, false);
 }
 
 QCoro::Task<> SearchSession::refreshResultsImmediately(std::optional<std::int64_t> searchGeneration)

@@ -3,10 +3,12 @@
 // generation of the newest request, the published lists (local,
 // image-content, SKU-related and shared-drive), the selection, the progress
 // flag; beside it, and owned by it, the constraints (SearchConstraints), the
-// recent searches (SearchHistory) and the inline rename (InlineRename). A keystroke is one
-// call, userTyped(); the search job answers from the local index while the
-// user types and completes the answer once they pause; the shared-drive and
-// image-content stages follow a complete answer.
+// recent searches (SearchHistory), the inline rename (InlineRename), the time
+// of the last keystroke (TypingClock) and the folder hints that order the
+// shown folders (FolderHints). A keystroke is one call, userTyped(); the
+// search job answers from the local index while the user types and completes
+// the answer once they pause; the shared-drive and image-content stages
+// follow a complete answer.
 //
 // Threads: GUI thread only. Store work runs on the context's pool; each job
 // holds a QPointer to the session and a cancel token, and publishes nothing
@@ -35,12 +37,12 @@
 #include "App/Context/AppContext.h"
 #include "App/Async/JobHandle.h"
 #include "App/Preview/QuickLookSequence.h"
-#include "App/Search/FolderOrdering.h"
 #include "App/Search/InlineRename.h"
 #include "App/Search/SearchConstraints.h"
 #include "App/Search/SearchHistory.h"
 #include "App/Search/ShownList.h"
 #include "App/Search/SearchBudgets.h"
+#include "App/Search/TypingClock.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchEngine.h"
 #include "Core/Search/SearchParser.h"
@@ -48,6 +50,7 @@
 
 namespace pallix {
 
+class FolderHints;
 class IndexStore;
 class PreviewController;
 class ServerSearchStage;
@@ -98,6 +101,9 @@ public:
     // The result being renamed in place, and the name typed so far.
     InlineRename& inlineRename() { return *m_inlineRename; }
     const InlineRename& inlineRename() const { return *m_inlineRename; }
+    // The time of the last keystroke, which userTyped() stamps.
+    TypingClock& typingClock() { return m_typingClock; }
+    const TypingClock& typingClock() const { return m_typingClock; }
 
     // The keystroke: stamps the time, takes the field's text and asks for a
     // typing search. The field owns the text; this never writes it back.
@@ -121,15 +127,6 @@ public:
     // The settings record as stored (the limit, the scopes, the common terms).
     const AppSettings& settings() const { return m_context.settings(); }
     const AsyncClock& clock() const { return m_context.clock(); }
-
-    // Time of the last keystroke; userTyped() stamps it.
-    void noteUserSearchInput() { m_lastUserSearchInputAt = m_context.clock().now(); }
-    // Seconds since the last keystroke; infinite before the first one.
-    double secondsSinceLastUserInput() const;
-    // Time since the last keystroke; none before the first one.
-    std::optional<Clock::Duration> sinceLastUserInput() const;
-    // The last keystroke is less than 0.68 s old.
-    bool isUserTyping() const;
     // The selected result: the first item with the selected path in `results`,
     // the image-content results or the shared-drive results.
     std::optional<IndexedItem> selectedItem() const;
@@ -141,8 +138,8 @@ public:
     // an image or a video, then on the shown ones of its folder.
     void previewSelected();
 
+    // The generation of the newest request; an answer of an older one is not published.
     std::int64_t searchGeneration() const { return m_searchGeneration; }
-    bool isCurrent(std::int64_t generation) const { return generation == m_searchGeneration; }
     const std::optional<SearchQuery>& lastDisplayedQuery() const { return m_lastDisplayedQuery; }
     // Whether the shown local list is the complete answer to lastDisplayedQuery().
     bool displayedResultsComplete() const { return m_displayedResultsComplete; }
@@ -162,16 +159,7 @@ public:
     // The store's complete answer for the current inputs, published unless a
     // newer request started after `searchGeneration` was taken.
     QCoro::Task<> refreshResultsImmediately(std::optional<std::int64_t> searchGeneration);
-    // The shown list (local, against lastDisplayedQuery) can be filtered in
-    // memory for `query`: a longer text in a mode where that only narrows.
-    bool canNarrowImmediately(const SearchQuery& query) const;
-    // `query` is the shown one with characters deleted at the end.
-    bool canBroadenWithFastPreview(const SearchQuery& query) const;
 
-    // Whether the image-content section searches for `query`: the setting is
-    // on and the query is plain words (see SkuRelatedSearch::isWanted for the
-    // SKU-related section).
-    bool shouldRunImageFuzzySearch(const SearchQuery& query) const;
     // The shared-drive list: cleared, and the query it answered forgotten so
     // the next shared-drive search does not narrow it.
     void forgetServerResults();
@@ -179,10 +167,6 @@ public:
     // Publishing local results: the only way a local list reaches `results`.
     void applySearchResults(ItemList items, const SearchQuery& query,
                             ListCompleteness completeness = ListCompleteness::Complete);
-    // Folders reordered by what they hold, from the cached folder hints; starts
-    // the warm-up of the missing hints.
-    ItemList applyFolderAwareFolderOrderingIfNeeded(const ItemList& items, const SearchQuery& query);
-    const FolderHintCache& folderHintCache() const { return m_folderHintCache; }
 
     // A chip's click: the text becomes the search text and is searched for at once.
     void searchForTerm(const QString& text);
@@ -230,6 +214,7 @@ private:
     static LocalAnswer completeLocalSearch(IndexStore& store, const SearchQuery& query, int limit,
                                            const CancelToken* cancel);
     const std::shared_ptr<IndexStore>& localStore() const;
+    bool isCurrent(std::int64_t generation) const { return generation == m_searchGeneration; }
     void clearProgress(const SearchRequest& request);
     void setIsSearching(bool searching);
     void setSearchingHint(const QString& hint);
@@ -244,26 +229,24 @@ private:
                                    std::shared_ptr<CancelToken> token);
     QCoro::Task<> runPreviewSequence(IndexedItem selected, QuickLookSequence::Kind kind,
                                      std::shared_ptr<CancelToken> token);
-    QCoro::Task<> runFolderHintWarmup(std::vector<std::string> paths, std::int64_t generation,
-                                      std::shared_ptr<CancelToken> token);
     void afterLocalAnswer(const SearchRequest& request, ItemList answer, ListCompleteness completeness,
                           bool recordHistory);
     // The status line's word on what a published answer may lack.
     void reportAnswerNotes(const LocalAnswer& answer);
-    // Searches again when there is anything to search (the index changed).
-    void refreshIfSearching(bool immediate);
     QString refreshSearchHint() const;
     // ImageFuzzySearch over the tag stores, or the service hook when one is set.
     QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,
                                            std::shared_ptr<CancelToken> token);
     void scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits);
-    void scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query);
+    // The folder hints learned more: the shown lists are ordered again.
+    void reorderShownFolders();
 
     const AppContext& m_context;
     Links m_links;
     std::unique_ptr<SearchConstraints> m_constraints;
     std::unique_ptr<SearchHistory> m_history;
     std::unique_ptr<InlineRename> m_inlineRename;
+    TypingClock m_typingClock;
 
     QString m_searchText;
     ItemList m_results;
@@ -280,19 +263,16 @@ private:
 
     SearchParser m_parser;
     SearchEngine m_localSearchEngine;  // stateless
-    std::optional<Clock::TimePoint> m_lastUserSearchInputAt;  // none: the distant past
     // Handles of the jobs a newer request replaces; the owner of each cancels
     // it before storing the next one.
     JobHandle m_searchTask;
     JobHandle m_searchPauseCompletionTask;
     JobHandle m_previewBuildTask;
-    JobHandle m_folderHintUpdateTask;
-    QString m_lastFolderHintWarmupKey;
     std::int64_t m_searchGeneration = 0;
     std::optional<SearchQuery> m_lastDisplayedQuery;
-    FolderHintCache m_folderHintCache;  // only grows
     QString m_lastAppliedResultSignature;
     bool m_displayedResultsComplete = false;
+    std::unique_ptr<FolderHints> m_folderHints;
     std::unique_ptr<SkuRelatedSearch> m_skuRelated;
     std::unique_ptr<ServerSearchStage> m_serverStage;
 };

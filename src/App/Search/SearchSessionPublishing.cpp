@@ -1,14 +1,12 @@
 // SearchSession: publishing local results, the one road from a ranked list
-// to `results`, and the folder ordering of published lists.
+// to `results`, and the folder ordering of the published lists.
 
 #include "App/Search/SearchSession.h"
 
 #include <algorithm>
 
-#include <QPointer>
-
 #include "Core/Config/EditionRule.h"
-#include "App/Preview/FolderContentInspector.h"
+#include "App/Search/FolderHints.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "Platform/Text.h"
 
@@ -17,12 +15,6 @@ namespace pallix {
 using namespace searchbudgets;
 
 namespace {
-
-using namespace std::chrono_literals;
-
-constexpr qsizetype kWarmupKeyFolders = 40;
-constexpr qsizetype kWarmupProbedFolders = 120;
-constexpr auto kWarmupPause = 320ms;
 
 // Roots of the shared drives, standardized; empty ones dropped.
 std::vector<std::string> standardizedRoots(const std::vector<std::string>& roots)
@@ -82,82 +74,14 @@ bool containsID(const ItemList& items, const IdMatcher& id)
 
 } // namespace
 
-ItemList SearchSession::applyFolderAwareFolderOrderingIfNeeded(const ItemList& items, const SearchQuery& query)
+void SearchSession::reorderShownFolders()
 {
-    if (query.sortField != SearchSortField::Name || items.size() > FolderOrdering::kMaxOrderedItems)
-        return items;
-    ItemList folders;
-    for (const IndexedItem& item : items) {
-        if (item.isDirectory())
-            folders.append(item);
-    }
-    if (folders.isEmpty())
-        return items;
-    ItemList ordered = FolderOrdering::ordered(items, query, m_folderHintCache);
-    scheduleFolderHintWarmupIfNeeded(folders, query);
-    return ordered;
-}
-
-void SearchSession::scheduleFolderHintWarmupIfNeeded(const ItemList& folders, const SearchQuery& query)
-{
-    if (query.sortField != SearchSortField::Name)
-        return;
-    // Keyed by the first folders only: a republished list, or one whose top
-    // folders are unchanged, costs no inspector work.
-    QString key;
-    for (qsizetype i = 0; i < std::min<qsizetype>(folders.size(), kWarmupKeyFolders); ++i) {
-        if (i > 0)
-            key += QChar(0x1F);
-        key += QString::fromStdString(folders[i].id());
-    }
-    if (key == m_lastFolderHintWarmupKey)
-        return;
-    m_lastFolderHintWarmupKey = key;
-    m_folderHintUpdateTask.cancel();
-    std::vector<std::string> paths;
-    for (qsizetype i = 0; i < std::min<qsizetype>(folders.size(), kWarmupProbedFolders); ++i)
-        paths.push_back(folders[i].path());
-    m_folderHintUpdateTask = JobHandle::start();
-    runFolderHintWarmup(std::move(paths), m_searchGeneration, m_folderHintUpdateTask.token());
-}
-
-QCoro::Task<> SearchSession::runFolderHintWarmup(std::vector<std::string> paths, std::int64_t generation,
-                                            std::shared_ptr<CancelToken> token)
-{
-    QPointer<SearchSession> guard(this);
-    std::erase_if(paths, [&](const std::string& path) { return m_folderHintCache.contains(path); });
-    if (paths.empty())
-        co_return;
-    auto source = m_context.environment().folderContentHint;
-    if (!source)
-        source = [](const std::string& folder) { return FolderContentInspector::shared().hint(folder); };
-    // Cancelling only shortens the pause below: the lookups are cheap to
-    // finish, and their hints still count when no newer search started.
-    auto probing = m_context.onPool([source, paths] {
-        std::vector<std::pair<std::string, FolderHint>> found;
-        found.reserve(paths.size());
-        for (const std::string& path : paths) {
-            const FolderContentInspector::FolderContentHint hint = source(path);
-            found.emplace_back(path, FolderHint{hint.hasVideo, hint.hasImage});
-        }
-        return found;
-    });
-    const std::vector<std::pair<std::string, FolderHint>> found = co_await probing;
-    if (!guard || found.empty())
-        co_return;
-    auto pausing = clock().sleepFor(kWarmupPause, token);
-    co_await pausing;
-    if (!guard || generation != m_searchGeneration)
-        co_return;
-    for (const auto& [path, hint] : found)
-        m_folderHintCache[path] = hint;
-
     const SearchQuery query = currentQuerySnapshot();
-    ItemList reordered = applyFolderAwareFolderOrderingIfNeeded(m_results, query);
+    ItemList reordered = m_folderHints->ordered(m_results, query, m_searchGeneration);
     if (ShownList::signature(reordered) != ShownList::signature(m_results))
         setResults(std::move(reordered));
     if (settings().includeServerInSearch && !m_serverResults.isEmpty()) {
-        ItemList reorderedServer = applyFolderAwareFolderOrderingIfNeeded(m_serverResults, query);
+        ItemList reorderedServer = m_folderHints->ordered(m_serverResults, query, m_searchGeneration);
         if (ShownList::signature(reorderedServer) != ShownList::signature(m_serverResults))
             setServerResults(std::move(reorderedServer));
     }
@@ -174,14 +98,14 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
         m_lastAppliedResultSignature = signature;
         // A new session drops queued renders; doing that on every keystroke
         // would starve the list the user finally stops at.
-        if (secondsSinceLastUserInput() >= kPreviewSessionPauseSeconds) {
+        if (m_typingClock.secondsSinceLastKeystroke() >= kPreviewSessionPauseSeconds) {
             ThumbnailProvider* injected = m_context.environment().thumbnails;
             ThumbnailProvider& thumbnails = injected ? *injected : ThumbnailProvider::shared();
             thumbnails.beginNewPreviewSessionThrottled(signature, kPreviewSessionMinIntervalMs);
         }
     }
-    if (secondsSinceLastUserInput() >= kFolderOrderingPauseSeconds)
-        items = applyFolderAwareFolderOrderingIfNeeded(items, query);
+    if (m_typingClock.secondsSinceLastKeystroke() >= kFolderOrderingPauseSeconds)
+        items = m_folderHints->ordered(items, query, m_searchGeneration);
 
     // The first result this publishing picked on an earlier list is no
     // selection of the user's: kept while still listed, it stayed on a row

@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include "App/ImageTags/ImageFuzzySearch.h"
+#include "App/Search/ImageContentRule.h"
 #include "App/Search/ServerSearchStage.h"
 #include "App/Search/SkuRelatedSearch.h"
 #include "App/Async/TypingPause.h"
@@ -66,20 +67,6 @@ SearchQuery SearchSession::currentQuerySnapshot() const
     return query;
 }
 
-bool SearchSession::canNarrowImmediately(const SearchQuery& query) const
-{
-    return ShownList::canNarrow(query, m_results, m_lastDisplayedQuery);
-}
-
-bool SearchSession::canBroadenWithFastPreview(const SearchQuery& query) const
-{
-    if (!m_lastDisplayedQuery)
-        return false;
-    const std::string& previous = m_lastDisplayedQuery->rawText;
-    return !previous.empty() && !query.rawText.empty() && query.rawText.size() < previous.size()
-           && previous.starts_with(query.rawText) && ShownList::sameConstraints(query, *m_lastDisplayedQuery);
-}
-
 QString SearchSession::refreshSearchHint() const
 {
     QString hint = QStringLiteral("正在重新搜索");
@@ -125,11 +112,6 @@ SearchSession::LocalAnswer SearchSession::localAnswer(std::vector<IndexedItem> i
     return answer;
 }
 
-bool SearchSession::isUserTyping() const
-{
-    return m_lastUserSearchInputAt && clock().now() - *m_lastUserSearchInputAt < kTypingThreshold;
-}
-
 void SearchSession::setIsSearching(bool searching)
 {
     if (searching == m_isSearching)
@@ -166,8 +148,8 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
     request.limit = static_cast<int>(settings().searchLimit);
     request.includeLocal = settings().includeLocalInSearch;
     request.includeServer = settings().includeServerInSearch;
-    request.runImageStage = request.includeLocal && shouldRunImageFuzzySearch(request.query);
-    request.broadening = canBroadenWithFastPreview(request.query);
+    request.runImageStage = request.includeLocal && ImageContentRule::isWanted(request.query, settings());
+    request.broadening = ShownList::canBroaden(request.query, m_lastDisplayedQuery);
     if (showProgress) {
         request.progressToken = QUuid::createUuid();
         m_activeManualSearchToken = request.progressToken;
@@ -191,7 +173,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
         setSkuRelatedResults({});
 
     const qsizetype shown = m_results.size();
-    if (shown <= kMaxNarrowedInMemory && canNarrowImmediately(request.query)) {
+    if (shown <= kMaxNarrowedInMemory && ShownList::canNarrow(request.query, m_results, m_lastDisplayedQuery)) {
         // Complete only when the shown list was, and was not cut at the limit.
         const bool complete = m_displayedResultsComplete && shown < request.limit;
         const std::vector<IndexedItem> candidates(m_results.begin(), m_results.end());
@@ -223,7 +205,7 @@ QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_pt
     if (!request.immediate && !isCurrent(request.generation))
         co_return;
 
-    const bool typing = isUserTyping();
+    const bool typing = m_typingClock.isTyping();
     if (request.broadening && request.includeLocal) {
         // Ahead of the local search rather than beside it: a preview that came
         // in after the answer would replace it with its shorter list.
@@ -306,11 +288,11 @@ QCoro::Task<> SearchSession::runLocalPauseCompletion(SearchRequest request, std:
     // request, so a fixed short wait would always find the user still typing
     // and leave the capped typing answer on screen for good.
     do {
-        auto pausing = clock().sleepFor(untilTypingEnds(sinceLastUserInput()), token);
+        auto pausing = clock().sleepFor(untilTypingEnds(m_typingClock.sinceLastKeystroke()), token);
         const bool slept = co_await pausing;
         if (!guard || !slept || token->isCancelled() || !isCurrent(request.generation))
             co_return;
-    } while (isUserTyping());
+    } while (m_typingClock.isTyping());
 
     auto searching = m_context.onPool([store = localStore(), query = request.query, limit = request.limit, token] {
         // While the indexes are still being built, a wide scan of the cached
@@ -383,14 +365,6 @@ QCoro::Task<> SearchSession::runImageFollowUp(SearchQuery query, int limit, QSet
     ItemList found = co_await searching;
     if (guard && !token->isCancelled() && isCurrent(generation))
         setImageFuzzyResults(std::move(found));
-}
-
-bool SearchSession::shouldRunImageFuzzySearch(const SearchQuery& query) const
-{
-    return settings().enableImageFuzzySearch && !query.useRegularExpression && !query.wildcardPattern
-           && !query.extensionFilter && !query.typeFilter && !query.modifiedAfter && !query.pathFilter
-           && !query.tokens.empty()
-           && query.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::Folders};
 }
 
 QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,

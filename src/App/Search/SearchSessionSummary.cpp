@@ -9,7 +9,7 @@ namespace pallix {
 
 void SearchSession::searchForTerm(const QString& text)
 {
-    noteUserSearchInput();
+    m_typingClock.noteKeystroke();
     setSearchText(text);
     scheduleSearch(true, false);
 }

@@ -6,8 +6,10 @@
 #include <QPointer>
 
 #include "App/Context/AppContext.h"
+#include "App/Search/FolderHints.h"
 #include "App/Search/SearchBudgets.h"
 #include "App/Search/SearchSession.h"
+#include "App/Search/TypingClock.h"
 #include "App/Async/TypingPause.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
@@ -30,9 +32,9 @@ ItemList toList(std::vector<IndexedItem> items)
 
 } // namespace
 
-ServerSearchStage::ServerSearchStage(const AppContext& context, SearchSession& session,
-                                     std::function<bool()> isIndexing)
-    : m_context(context), m_session(session), m_isIndexing(std::move(isIndexing))
+ServerSearchStage::ServerSearchStage(const AppContext& context, SearchSession& session, FolderHints& hints,
+                                     const TypingClock& typing, std::function<bool()> isIndexing)
+    : m_context(context), m_session(session), m_hints(hints), m_typing(typing), m_isIndexing(std::move(isIndexing))
 {
 }
 
@@ -48,10 +50,9 @@ void ServerSearchStage::cancel()
 
 void ServerSearchStage::show(std::int64_t generation, const SearchQuery& query, ItemList items, bool ordered)
 {
-    if (!m_session.isCurrent(generation))
+    if (generation != m_session.searchGeneration())
         return;
-    m_session.setServerResults(ordered ? m_session.applyFolderAwareFolderOrderingIfNeeded(items, query)
-                                       : std::move(items));
+    m_session.setServerResults(ordered ? m_hints.ordered(items, query, generation) : std::move(items));
     m_shownQuery = query;
 }
 
@@ -65,7 +66,7 @@ QCoro::Task<bool> ServerSearchStage::run(SearchQuery query, int limit, std::int6
         // Only a first answer: the index may hold more than the list that was shown.
         const std::vector<IndexedItem> shown(shownList.begin(), shownList.end());
         ItemList narrowed = toList(SearchEngine().search(shown, query, serverNarrowingLimit(limit)));
-        if (m_session.isCurrent(generation))
+        if (generation == m_session.searchGeneration())
             m_session.setServerResults(std::move(narrowed));
     }
 
@@ -127,12 +128,12 @@ QCoro::Task<> ServerSearchStage::runPauseCompletion(SearchQuery query, int limit
     // stamped right before the request, so one short wait would nearly always
     // find the user typing and leave the capped prefix answer on screen.
     do {
-        auto pausing = m_context.clock().sleepFor(untilTypingEnds(m_session.sinceLastUserInput()), token);
+        auto pausing = m_context.clock().sleepFor(untilTypingEnds(m_typing.sinceLastKeystroke()), token);
         const bool slept = co_await pausing;
-        if (!guard || !slept || token->isCancelled() || !m_session.isCurrent(generation)
+        if (!guard || !slept || token->isCancelled() || generation != m_session.searchGeneration()
             || !m_context.settings().includeServerInSearch)
             co_return;
-    } while (m_session.isUserTyping());
+    } while (m_typing.isTyping());
 
     const auto store = m_context.stores().server;
     const std::filesystem::path database = m_context.stores().serverDatabasePath;

@@ -27,12 +27,16 @@
 namespace pallix {
 
 class AppContext;
+class FolderHints;
 class SearchSession;
+class TypingClock;
 
 class ServerSearchStage {
 public:
-    // `isIndexing`: whether a shared-drive run is writing the store now.
-    ServerSearchStage(const AppContext& context, SearchSession& session, std::function<bool()> isIndexing);
+    // `hints` orders the folders of a complete answer; `typing` tells when the
+    // user pauses; `isIndexing`: whether a shared-drive run is writing the store now.
+    ServerSearchStage(const AppContext& context, SearchSession& session, FolderHints& hints, const TypingClock& typing,
+                      std::function<bool()> isIndexing);
     ~ServerSearchStage();
     ServerSearchStage(const ServerSearchStage&) = delete;
     ServerSearchStage& operator=(const ServerSearchStage&) = delete;
@@ -56,6 +60,8 @@ private:
 
     const AppContext& m_context;
     SearchSession& m_session;
+    FolderHints& m_hints;
+    const TypingClock& m_typing;
     std::function<bool()> m_isIndexing;
     std::optional<SearchQuery> m_shownQuery;  // the query the shown shared-drive list answers
     JobHandle m_pauseCompletionTask;

@@ -41,4 +41,13 @@ bool canNarrow(const SearchQuery& query, const ItemList& shown, const std::optio
     return narrowingMode && !query.useRegularExpression && sameConstraints(query, *shownQuery);
 }
 
+bool canBroaden(const SearchQuery& query, const std::optional<SearchQuery>& shownQuery)
+{
+    if (!shownQuery)
+        return false;
+    const std::string& previous = shownQuery->rawText;
+    return !previous.empty() && !query.rawText.empty() && query.rawText.size() < previous.size()
+           && previous.starts_with(query.rawText) && sameConstraints(query, *shownQuery);
+}
+
 } // namespace pallix::ShownList

@@ -138,7 +138,7 @@ QCoro::Task<> SkuRelatedSearch::run(std::vector<std::string> folders, std::int64
     });
     QList<IndexedItem> related = co_await gathering;
     // The session owns this object: while the guard holds, `this` lives too.
-    if (!guard || token->isCancelled() || !m_session.isCurrent(generation))
+    if (!guard || token->isCancelled() || generation != m_session.searchGeneration())
         co_return;
     m_session.setSkuRelatedResults(std::move(related));
 }

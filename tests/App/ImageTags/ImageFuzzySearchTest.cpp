@@ -7,6 +7,7 @@
 
 #include "Core/Semantic/ImageSemanticStore.h"
 #include "App/ModelTestSupport.h"
+#include "App/Search/ImageContentRule.h"
 
 using namespace std::chrono_literals;
 
@@ -184,7 +185,8 @@ TEST(ImageFuzzySearchModel, SwitchingTheFeatureStoresItStartsTaggingAndEmptiesTh
     EXPECT_FALSE(road.model().settings().enableImageFuzzySearch);
     EXPECT_FALSE(SettingsStore(road.h.defaults).settings().enableImageFuzzySearch);
     EXPECT_FALSE(road.h.logged("tagging:local"));
-    EXPECT_FALSE(road.model().searchSession().shouldRunImageFuzzySearch(road.model().searchSession().currentQuerySnapshot()));
+    EXPECT_FALSE(ImageContentRule::isWanted(road.model().searchSession().currentQuerySnapshot(),
+                                          road.model().searchSession().settings()));
 
     road.model().settingsOperations().updateEnableImageFuzzySearch(true);
     EXPECT_TRUE(road.h.logged("tagging:local"));

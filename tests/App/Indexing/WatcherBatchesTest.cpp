@@ -197,7 +197,7 @@ TEST(FileEventsCoalescing, DelayDependsOnFocusAndTyping)
         if (!c.active)
             live.model().foregroundActivity().applicationDidResignActive();
         if (c.typing)
-            live.model().searchSession().noteUserSearchInput();
+            live.model().searchSession().typingClock().noteKeystroke();
         writeFile(live.root / "new.txt");
         live.deliver({live.at("new.txt")});
         ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, c.delay - 1ms));

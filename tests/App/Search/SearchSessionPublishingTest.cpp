@@ -35,7 +35,7 @@ struct PublishingTest : testing::Test {
     void publish(const ItemList& list) { model().searchSession().applySearchResults(list, model().searchSession().currentQuerySnapshot()); }
     void typedAgo(std::chrono::milliseconds age)
     {
-        model().searchSession().noteUserSearchInput();
+        model().searchSession().typingClock().noteKeystroke();
         h.clock->advance(age);
     }
 };
@@ -268,13 +268,17 @@ TEST_F(WarmupTest, HintsFoundInTheBackgroundReorderTheShownFolders)
     EXPECT_EQ(publications, before + 1);
     EXPECT_EQ(model().searchSession().selectedItemID(), "/d/x.txt");
     EXPECT_EQ(h.thumbnails.lastSessionKey(), session);
-    EXPECT_EQ(model().searchSession().folderHintCache().size(), 4u);
-    const FolderHintCache& hints = model().searchSession().folderHintCache();
-    EXPECT_EQ(FolderOrdering::folderCategory(model().searchSession().results()[0], hints), 0);
-    EXPECT_EQ(FolderOrdering::folderCategory(model().searchSession().results()[1], hints), 9);
 
     // The same folders again cost no lookups.
     publish(list);
+    ASSERT_TRUE(h.allResumed());
+    EXPECT_EQ(probes(), 4u);
+    EXPECT_EQ(h.clock->sleepers(), 0);
+
+    // All four hints were kept: the folders in another order are ordered by
+    // them at once, and none is looked up again.
+    publish({folderAt("/d/Beta"), folderAt("/d/Pics"), folderAt("/d/alpha"), folderAt("/d/Vids")});
+    EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"Vids", "Pics", "alpha", "Beta"}));
     ASSERT_TRUE(h.allResumed());
     EXPECT_EQ(probes(), 4u);
     EXPECT_EQ(h.clock->sleepers(), 0);
@@ -288,13 +292,15 @@ TEST_F(WarmupTest, HintsOfASupersededSearchAreDiscarded)
     model().searchSession().scheduleSearch(true, false);  // a newer search
     h.clock->advance(320ms);
     ASSERT_TRUE(h.allResumed());  // the warm-up woke to the newer search
-    EXPECT_TRUE(model().searchSession().folderHintCache().empty());
 
+    // Nothing of it was kept: the video folder is not ordered first, and both
+    // old folders are looked up again.
     publish({folderAt("/d/new"), folderAt("/d/alpha"), folderAt("/d/Vids")});
+    EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"alpha", "new", "Vids"}));
     ASSERT_TRUE(waitFor([&] { return probes() == 5 && h.clock->sleepers() == 1; }));
     h.clock->advance(320ms);
-    ASSERT_TRUE(waitFor([&] { return model().searchSession().folderHintCache().size() == 3; }));
-    EXPECT_EQ(model().searchSession().results()[0].name(), "Vids");
+    ASSERT_TRUE(waitFor([&] { return model().searchSession().results()[0].name() == "Vids"; }));
+    EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"Vids", "alpha", "new"}));
 }
 
 TEST_F(WarmupTest, NoWarmUpWhereNoOrderingApplies)
@@ -324,9 +330,16 @@ TEST_F(WarmupTest, ReorderingOnlyAfterThe180thItemIsNotPublished)
     ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
     h.clock->advance(320ms);
     // The hints go in and the list is compared in one step of the warm-up.
-    ASSERT_TRUE(waitFor([&] { return model().searchSession().folderHintCache().size() == 2; }));
+    ASSERT_TRUE(h.allResumed());
     EXPECT_EQ(publications, before);
     EXPECT_EQ(model().searchSession().results()[185].name(), "a_plain");
+
+    // Both hints went in: the two folders alone are ordered by them at once,
+    // with no lookup.
+    publish({folderAt("/d/a_plain"), folderAt("/d/b_vid")});
+    EXPECT_EQ(names(model().searchSession().results()), (std::vector<std::string>{"b_vid", "a_plain"}));
+    ASSERT_TRUE(h.allResumed());
+    EXPECT_EQ(probes(), 2u);
 }
 
 TEST_F(WarmupTest, SharedDriveListIsReorderedToo)

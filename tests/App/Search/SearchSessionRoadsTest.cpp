@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "App/ModelTestSupport.h"
+#include "App/Search/ImageContentRule.h"
 #include "App/Search/SkuRelatedSearch.h"
 
 using namespace std::chrono_literals;
@@ -85,13 +86,8 @@ struct SearchRoad {
         model().searchSession().setSearchText(text);
         model().searchSession().scheduleSearch(immediate, progress);
     }
-    // The view's order: stamp the keystroke, then ask.
-    void type(const QString& text)
-    {
-        model().searchSession().setSearchText(text);
-        model().searchSession().noteUserSearchInput();
-        model().searchSession().scheduleSearch(false, false);
-    }
+    // A keystroke, as the view reports it.
+    void type(const QString& text) { model().searchSession().userTyped(text); }
     bool shows(const QString& text)
     {
         return model().searchSession().lastDisplayedQuery() && model().searchSession().lastDisplayedQuery()->rawText == text.toStdString();
@@ -253,17 +249,19 @@ TEST(SearchNarrowing, BroadeningAndNarrowingRules)
         m.searchSession().setSearchText(QString::fromUtf8(text));
         return m.searchSession().currentQuerySnapshot();
     };
-    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(query("alph"))) << "nothing shown yet";
+    const std::optional<SearchQuery>& shownQuery = m.searchSession().lastDisplayedQuery();
+    EXPECT_FALSE(ShownList::canBroaden(query("alph"), shownQuery)) << "nothing shown yet";
     m.searchSession().applySearchResults({}, query("alpha"));
-    EXPECT_TRUE(m.searchSession().canBroadenWithFastPreview(query("alph"))) << "the shown list may be empty";
-    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(query("alpha")));
-    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(query("alphb")));
-    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(query("")));
-    EXPECT_FALSE(m.searchSession().canNarrowImmediately(query("alphab"))) << "an empty list never narrows";
+    EXPECT_TRUE(ShownList::canBroaden(query("alph"), shownQuery)) << "the shown list may be empty";
+    EXPECT_FALSE(ShownList::canBroaden(query("alpha"), shownQuery));
+    EXPECT_FALSE(ShownList::canBroaden(query("alphb"), shownQuery));
+    EXPECT_FALSE(ShownList::canBroaden(query(""), shownQuery));
+    EXPECT_FALSE(ShownList::canNarrow(query("alphab"), m.searchSession().results(), shownQuery))
+        << "an empty list never narrows";
 
     SearchQuery reversed = query("alph");
     reversed.ascending = false;
-    EXPECT_FALSE(m.searchSession().canBroadenWithFastPreview(reversed));
+    EXPECT_FALSE(ShownList::canBroaden(reversed, shownQuery));
 
     const ItemList shown{fileItem("/data/alpha.txt")};
     SearchQuery previous = query("alpha");
@@ -313,7 +311,7 @@ TEST(SearchTask, TypingFlagTurnsAt680Milliseconds)
         ASSERT_TRUE(road.ready());
         road.model().searchSession().setServerResults({fileItem("/srv/kept.txt")});
         road.model().searchSession().setImageFuzzyResults({fileItem("/data/kept.png")});
-        road.model().searchSession().noteUserSearchInput();
+        road.model().searchSession().typingClock().noteKeystroke();
         road.h.clock->advance(age);
         road.search("alpha");
         ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
@@ -527,7 +525,7 @@ TEST(SideSections, ImageSearchRule)
         h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
         SearchQuery query = h.model->searchSession().currentQuerySnapshot();
         query.contentFilters = c.filters;
-        EXPECT_EQ(h.model->searchSession().shouldRunImageFuzzySearch(query), c.expected);
+        EXPECT_EQ(ImageContentRule::isWanted(query, h.model->searchSession().settings()), c.expected);
     }
 }
 

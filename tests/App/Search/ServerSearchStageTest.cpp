@@ -137,9 +137,7 @@ TEST(ServerSearchStage, TypingAnswersWithNamePrefixesAndThePauseCompletesTheAnsw
 {
     ServerRoad road(true, [](AppSettings& s) { s.includeLocalInSearch = false; });
     ASSERT_TRUE(road.ready());
-    road.model().searchSession().setSearchText("报告");
-    road.model().searchSession().noteUserSearchInput();
-    road.model().searchSession().scheduleSearch(false, false);
+    road.model().searchSession().userTyped("报告");
     // The request's short pause, then the prefix search of the file.
     ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return !road.shown().empty(); }, 2ms));
     EXPECT_THAT(road.shown(), UnorderedElementsAre(kPrefixHit, kFolderHit));
@@ -147,7 +145,8 @@ TEST(ServerSearchStage, TypingAnswersWithNamePrefixesAndThePauseCompletesTheAnsw
 
     // Once the user has paused, the completion waits for the store's cache;
     // when it comes, the store's complete answer replaces the prefixes.
-    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.model().searchSession().secondsSinceLastUserInput() >= 1.0; }, 100ms));
+    const TypingClock& typing = road.model().searchSession().typingClock();
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return typing.secondsSinceLastKeystroke() >= 1.0; }, 100ms));
     EXPECT_EQ(road.shown().size(), 2u);
     road.releaseCache();
     ASSERT_TRUE(waitFor([&] { return road.shown().size() == 3; }));
@@ -163,16 +162,14 @@ TEST(ServerSearchStage, WithoutTheCacheTheFilesEmptyAnswerReplacesTheListAtOnceA
     QObject::connect(&road.h.model->searchSession(), &SearchSession::serverResultsChanged, road.h.model.get(), [&] { ++published; });
     // No name holds the text: the typing answer is empty, and so is the
     // file's: the other text's hit goes at once, not after the pause.
-    road.model().searchSession().setSearchText("季度表");
-    road.model().searchSession().noteUserSearchInput();
-    road.model().searchSession().scheduleSearch(false, false);
+    road.model().searchSession().userTyped("季度表");
     ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return published >= 1; }, 20ms));
     EXPECT_TRUE(road.shown().empty());
-    EXPECT_LT(road.model().searchSession().secondsSinceLastUserInput(), 6.68);
+    EXPECT_LT(road.model().searchSession().typingClock().secondsSinceLastKeystroke(), 6.68);
     // 6 s after the pause the completion asks the file again: still empty.
     ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return published >= 2; }, 200ms));
     EXPECT_TRUE(road.shown().empty());
-    EXPECT_GE(road.model().searchSession().secondsSinceLastUserInput(), 6.68);
+    EXPECT_GE(road.model().searchSession().typingClock().secondsSinceLastKeystroke(), 6.68);
 }
 
 TEST(ServerSearchStage, ScopeChangesClearTheSideTurnedOffAndForgetItsQuery)

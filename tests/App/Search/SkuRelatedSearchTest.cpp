@@ -187,9 +187,7 @@ TEST_F(SkuRelatedModel, ACodeWithAHyphenOrAnUnderscoreListsItsNeighboursToo)
         h.model->searchSession().setSkuRelatedResults({});
         const QString typed = QString::fromUtf8(c.text);
         for (qsizetype n = 1; n <= typed.size(); ++n) {
-            h.model->searchSession().setSearchText(typed.left(n));
-            h.model->searchSession().noteUserSearchInput();
-            h.model->searchSession().scheduleSearch(false, false);
+            h.model->searchSession().userTyped(typed.left(n));
         }
         ASSERT_TRUE(pumpUntil(*h.clock, [&] { return !h.model->searchSession().skuRelatedResults().isEmpty(); }));
         EXPECT_EQ(namesOf(h.model->searchSession().skuRelatedResults()), c.related);

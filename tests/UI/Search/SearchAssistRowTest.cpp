@@ -119,7 +119,7 @@ TEST_F(SearchAssistRowTest, AClickSearchesForTheChipTextAtOnceAsIfTyped)
     QTest::mouseClick(chip(QStringLiteral("季度总结"), Style::History), Qt::LeftButton);
     EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("季度总结"));
     EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 2);
-    EXPECT_TRUE(h.model->searchSession().isUserTyping());
+    EXPECT_TRUE(h.model->searchSession().typingClock().isTyping());
 }
 
 TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivating)

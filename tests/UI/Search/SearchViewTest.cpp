@@ -184,7 +184,7 @@ TEST_F(SearchViewTest, EveryEditSchedulesOneTypingSearch)
     QTest::keyClicks(field, QStringLiteral("rep"));
     EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 3);
     EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("rep"));
-    EXPECT_TRUE(h.model->searchSession().isUserTyping());  // stamped before the search was asked for
+    EXPECT_TRUE(h.model->searchSession().typingClock().isTyping());  // stamped before the search was asked for
 }
 
 TEST_F(SearchViewTest, ModelTextReachesTheFieldWithoutASearchAndKeepsTheCaret)
