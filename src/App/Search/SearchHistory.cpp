@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "App/Context/AppContext.h"
+#include "App/Search/SearchBudgets.h"
 #include "Core/Config/EditionRule.h"
 #include "Platform/Text.h"
 
@@ -47,6 +48,20 @@ void SearchHistory::recordIfNeeded(const QString& text)
     if (entry.isEmpty() || text::graphemeCount(entry.toStdString()) < kMinHistoryCharacters)
         return;
     QStringList history = m_entries;
+    const Clock::TimePoint now = m_context.clock().now();
+    const bool sameTyping = m_lastRecordedAt && now - *m_lastRecordedAt < searchbudgets::kTypingThreshold && !history.isEmpty()
+                            && history.front() == m_lastRecorded
+                            && (entry.startsWith(m_lastRecorded) || m_lastRecorded.startsWith(entry));
+    if (sameTyping)
+        history.removeFirst();
+    // Only an entry this typing added may be replaced by it: one searched
+    // before and typed through again stays.
+    if (history.contains(entry)) {
+        m_lastRecordedAt.reset();
+    } else {
+        m_lastRecorded = entry;
+        m_lastRecordedAt = now;
+    }
     history.removeAll(entry);
     history.prepend(entry);
     if (history.size() > kMaxHistoryEntries)

@@ -5,12 +5,15 @@
 // window's history section and the search field's chips show it. GUI thread
 // only.
 
+#include <optional>
 #include <set>
 #include <string>
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include "Platform/Clock.h"
 
 namespace pallix {
 
@@ -29,7 +32,9 @@ public:
     const QStringList& entries() const { return m_entries; }
     void setEntries(const QStringList& history);
     // A finished search: its trimmed text goes first, unless it is shorter
-    // than two characters; stored when the list changed.
+    // than two characters; stored when the list changed. A text typed on from
+    // (or back to) the one recorded a moment before takes its place, so that
+    // a word typed a letter at a time leaves one entry, not one per letter.
     void recordIfNeeded(const QString& text);
     void persist();
     // User-defaults key of the running edition, and the list stored under it.
@@ -46,6 +51,10 @@ signals:
 private:
     const AppContext& m_context;
     QStringList m_entries;
+    // The entry the last recording added, and when: a later text of the same
+    // typing replaces it while it is still the newest entry.
+    QString m_lastRecorded;
+    std::optional<Clock::TimePoint> m_lastRecordedAt;
 };
 
 } // namespace pallix

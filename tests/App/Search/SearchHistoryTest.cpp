@@ -82,6 +82,33 @@ TEST_F(HistoryTest, KeepsFifteenUniqueEntriesNewestFirst)
     EXPECT_EQ(model().searchSession().history().entries().mid(0, 2), (QStringList{"Term7", "term7"}));
 }
 
+TEST_F(HistoryTest, AWordTypedALetterAtATimeLeavesOneEntry)
+{
+    SearchHistory& history = model().searchSession().history();
+    history.setEntries({"report"});  // from an earlier session: never replaced
+    const auto keystroke = std::chrono::milliseconds(150);
+    for (const char* typed : {"re", "rep", "repo", "report", "report 2", "report 20"}) {
+        history.recordIfNeeded(typed);
+        h.clock->advance(keystroke);
+    }
+    EXPECT_EQ(history.entries(), (QStringList{"report 20", "report"}));
+    EXPECT_EQ(stored(), (std::vector<std::string>{"report 20", "report"}));
+
+    // Deleting back within the same typing: the shorter text takes the place.
+    history.recordIfNeeded("report 2");
+    EXPECT_EQ(history.entries(), (QStringList{"report 2", "report"}));
+
+    // After a pause, a text typed on from the newest entry is a search of its own.
+    h.clock->advance(std::chrono::seconds(1));
+    history.recordIfNeeded("report 2024");
+    EXPECT_EQ(history.entries(), (QStringList{"report 2024", "report 2", "report"}));
+
+    // Within the same typing, a text that does not continue the newest one stays beside it.
+    h.clock->advance(keystroke);
+    history.recordIfNeeded(QString::fromUtf8("合同"));
+    EXPECT_EQ(history.entries(), (QStringList{QString::fromUtf8("合同"), "report 2024", "report 2", "report"}));
+}
+
 TEST_F(HistoryTest, PersistingWritesAtMostFifteen)
 {
     model().searchSession().history().setEntries(numberedEntries(17));
