@@ -100,11 +100,15 @@ IndexStore::LaterNames IndexStore::laterNamesNeeded(const std::vector<std::uint3
 {
     if (answer.size() < static_cast<std::size_t>(std::max(limit, 0)))
         return LaterNames::Every;
+    // The answer is ordered best first; where the rank is the first key of
+    // the order, its last item holds the worst rank.
+    const auto rankOf = [&](std::uint32_t p) { return nameMatchRank(m_items.at(p), query).value_or(kNoRankCeiling); };
     Rank worst = 0;
-    for (std::uint32_t p : answer) {
-        const std::optional<Rank> rank = nameMatchRank(m_items.at(p), query);
-        worst = std::max(worst, rank.value_or(kNoRankCeiling));
-    }
+    if (query.edition == AppEdition::Mardell && !answer.empty())
+        worst = rankOf(answer.back());
+    else
+        for (std::uint32_t p : answer)
+            worst = std::max(worst, rankOf(p));
     // A name holding every word ranks below the name's subsequence and every
     // path tier; one beginning with the first word can rank below the word
     // starts, and every rank below them needs a name beginning so.
