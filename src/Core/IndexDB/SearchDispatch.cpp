@@ -156,12 +156,27 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     if (!later.empty()) {
         // The best of the scan's candidates and the names past it are the best
         // of what the scan's answer kept and those names: only they are ranked,
-        // in list order as the scan's are.
-        std::vector<std::uint32_t> all = ranked;
+        // in list order as the scan's are. Where rank is the order's first key,
+        // the answer's items ranked after every later name keep their place
+        // behind them and are not ranked again: those are the path matches,
+        // the dearest to rank.
+        std::size_t head = ranked.size();
+        if (prepared.edition == AppEdition::Mardell) {
+            Rank latest = 0;
+            for (std::uint32_t p : later)
+                latest = std::max(latest, nameMatchRank(m_items.at(p), prepared).value_or(kNoRankCeiling));
+            head = 0;
+            while (head < ranked.size()
+                   && nameMatchRank(m_items.at(ranked[head]), prepared).value_or(kNoRankCeiling) <= latest)
+                ++head;
+        }
+        std::vector<std::uint32_t> all(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(head));
         std::sort(all.begin(), all.end());
         all.insert(all.end(), later.begin(), later.end());
         std::vector<std::uint32_t> answer =
             m_searchEngine.searchIndices(m_items, std::span<const std::uint32_t>(all), query, limit, watch);
+        for (std::size_t i = head; i < ranked.size() && answer.size() < static_cast<std::size_t>(limit); ++i)
+            answer.push_back(ranked[i]);
         if (!answer.empty())
             return materialized(answer);
     }
