@@ -10,16 +10,6 @@
 #include "Core/IndexDB/IndexStore.h"
 
 namespace pallix {
-namespace {
-
-// For a question that reads much of the table: a connection of its own,
-// outside the store's lock, which would hold up every search typed meanwhile.
-bool openReader(sqlite::Connection& db, const std::filesystem::path& url)
-{
-    return db.open(url.string(), sqlite::Connection::Mode::ReadOnly) == SQLITE_OK && db.isOpen();
-}
-
-} // namespace
 
 std::vector<std::string> IndexStore::imagePathsFromDatabase(int limit, int offset)
 {
@@ -29,10 +19,11 @@ std::vector<std::string> IndexStore::imagePathsFromDatabase(int limit, int offse
         if (!m_db.isOpen() || limit < 1)
             return paths;
     }
-    // A page deep into a large table takes a good part of a second, and the
-    // tagger asks for page after page.
+    // Read beside the store's lock, which every search takes: a page deep into
+    // a large table takes a good part of a second, and the tagger asks for
+    // page after page.
     sqlite::Connection db;
-    if (!openReader(db, m_databaseURL))
+    if (!sqlite::openReadOnly(db, m_databaseURL))
         return paths;
     const std::string sql = "SELECT path\nFROM file_index\nWHERE is_directory = 0 AND extension IN (" +
                             indexsql::imageExtensionListLiteral() + ")\nORDER BY path\nLIMIT ? OFFSET ?;";
@@ -69,9 +60,10 @@ std::vector<std::string> IndexStore::folderPathsMatchingNameTokens(const std::ve
     for (std::size_t i = 0; i < words.size(); ++i)
         sql += caseSensitive ? " AND name LIKE ?" : " AND lower(name) LIKE ?";
     sql += " ORDER BY path LIMIT ?;";
-    // Every folder's name is read: half a second at a million rows.
+    // Read beside the store's lock, which every search takes: every folder's
+    // name is read, half a second at a million rows.
     sqlite::Connection db;
-    if (!openReader(db, m_databaseURL))
+    if (!sqlite::openReadOnly(db, m_databaseURL))
         return paths;
     if (cancel) {
         // A newer keystroke's search does not wait for this one's scan to end.

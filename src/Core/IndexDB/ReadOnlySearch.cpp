@@ -19,11 +19,6 @@ struct Rows {
     bool gaveUp = false;  // the database stayed busy or locked, or a read failed
 };
 
-bool openReadOnly(sqlite::Connection& db, const std::filesystem::path& url)
-{
-    return db.open(url.string(), sqlite::Connection::Mode::ReadOnly) == SQLITE_OK && db.isOpen();
-}
-
 Rows fetchRows(const sqlite::Connection& db, const indexsql::SqlText& text, int maxReadAttempts, Clock& clock)
 {
     sqlite::Statement statement;
@@ -70,7 +65,7 @@ IndexStore::ReadOnlyAnswer IndexStore::readOnlySearchAnswer(const std::filesyste
     if (limit < 1 || !hasSearchIntent(query))
         return {};
     sqlite::Connection db;
-    if (!openReadOnly(db, databaseURL))
+    if (!sqlite::openReadOnly(db, databaseURL))
         return {{}, true};
     db.exec("PRAGMA cache_size=-40000;");
     db.exec("PRAGMA mmap_size=268435456;");
@@ -92,7 +87,7 @@ std::vector<IndexedItem> IndexStore::readOnlyTypingFastPrefixSearch(const std::f
     if (token.empty())
         return {};
     sqlite::Connection db;
-    if (!openReadOnly(db, databaseURL))
+    if (!sqlite::openReadOnly(db, databaseURL))
         return {};
     db.exec("PRAGMA cache_size=-12000;");
     db.exec("PRAGMA mmap_size=268435456;");

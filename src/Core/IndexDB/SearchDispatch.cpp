@@ -49,6 +49,12 @@ std::size_t scanBound(std::size_t cap, std::size_t items)
     return cap >= 10000 ? std::min(cap * 8, items) : std::min<std::size_t>(items, 80000);
 }
 
+// An answer item's rank, as the answer's order reads it.
+Rank rankIn(const ItemTable& items, std::uint32_t position, const PreparedQuery& query)
+{
+    return nameMatchRank(items.at(position), query).value_or(kNoRankCeiling);
+}
+
 } // namespace
 
 std::vector<IndexedItem> IndexStore::rankPositions(const SearchQuery& query,
@@ -102,13 +108,12 @@ IndexStore::LaterNames IndexStore::laterNamesNeeded(const std::vector<std::uint3
         return LaterNames::Every;
     // The answer is ordered best first; where the rank is the first key of
     // the order, its last item holds the worst rank.
-    const auto rankOf = [&](std::uint32_t p) { return nameMatchRank(m_items.at(p), query).value_or(kNoRankCeiling); };
     Rank worst = 0;
     if (query.edition == AppEdition::Mardell && !answer.empty())
-        worst = rankOf(answer.back());
+        worst = rankIn(m_items, answer.back(), query);
     else
         for (std::uint32_t p : answer)
-            worst = std::max(worst, rankOf(p));
+            worst = std::max(worst, rankIn(m_items, p, query));
     // A name holding every word ranks below the name's subsequence and every
     // path tier; one beginning with the first word can rank below the word
     // starts, and every rank below them needs a name beginning so.
@@ -164,11 +169,10 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
         if (prepared.edition == AppEdition::Mardell) {
             Rank latest = 0;
             for (std::uint32_t p : later)
-                latest = std::max(latest, nameMatchRank(m_items.at(p), prepared).value_or(kNoRankCeiling));
-            head = 0;
-            while (head < ranked.size()
-                   && nameMatchRank(m_items.at(ranked[head]), prepared).value_or(kNoRankCeiling) <= latest)
-                ++head;
+                latest = std::max(latest, rankIn(m_items, p, prepared));
+            // Ranks only grow along the answer.
+            const auto atOrBefore = [&](std::uint32_t p) { return rankIn(m_items, p, prepared) <= latest; };
+            head = static_cast<std::size_t>(std::partition_point(ranked.begin(), ranked.end(), atOrBefore) - ranked.begin());
         }
         std::vector<std::uint32_t> all(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(head));
         std::sort(all.begin(), all.end());

@@ -130,6 +130,11 @@ std::string moveDamagedAside(const std::filesystem::path& file)
     return {};
 }
 
+bool openReadOnly(Connection& db, const std::filesystem::path& file)
+{
+    return db.open(file.string(), Connection::Mode::ReadOnly) == SQLITE_OK && db.isOpen();
+}
+
 int quickCheck(const Connection& db, std::chrono::milliseconds budget)
 {
     Statement check;

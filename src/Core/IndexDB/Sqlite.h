@@ -128,4 +128,8 @@ std::string moveDamagedAside(const std::filesystem::path& file);
 // code when it found damage, else the code of the failure.
 int quickCheck(const Connection& db, std::chrono::milliseconds budget);
 
+// Opens `file` read-only on `db`: true when it is open. For reads beside a
+// store's own connection (WAL lets them run while it writes).
+bool openReadOnly(Connection& db, const std::filesystem::path& file);
+
 } // namespace pallix::sqlite

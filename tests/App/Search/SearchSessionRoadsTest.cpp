@@ -6,7 +6,6 @@
 
 #include "App/ModelTestSupport.h"
 #include "App/Search/ImageContentRule.h"
-#include "App/Search/SkuRelatedSearch.h"
 
 using namespace std::chrono_literals;
 
@@ -527,31 +526,6 @@ TEST(SideSections, ImageSearchRule)
         query.contentFilters = c.filters;
         EXPECT_EQ(ImageContentRule::isWanted(query, h.model->searchSession().settings()), c.expected);
     }
-}
-
-TEST(SideSections, SkuRule)
-{
-    const struct {
-        const char* text;
-        bool expected;
-    } cases[] = {
-        // The parser cuts "-" and "_" out of tokens; the rule reads the word as typed.
-        {"AB12", true},     {"ab-1_2", true}, {"A12", false},       {"ABCD", false},   {"AB 12", false},
-        {"AB.12", false},   {"货号1234", true}, {"１２３４", true},   {"re:AB12", false}, {"AB12 ext:pdf", false},
-    };
-    ModelHarness h;
-    h.preventStartUp();
-    h.start();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
-        const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
-        EXPECT_EQ(SkuRelatedSearch::isWanted(query, h.model->settings()), c.expected);
-    }
-    h.model->searchSession().setSearchText("AB12");
-    SearchQuery filtered = h.model->searchSession().currentQuerySnapshot();
-    filtered.contentFilters = {SearchContentFilter::Documents};
-    EXPECT_FALSE(SkuRelatedSearch::isWanted(filtered, h.model->settings()));
 }
 
 } // namespace

@@ -39,6 +39,8 @@ TEST(SkuRelatedRule, OneCodeLikeWordWithoutConstraints)
         // "-" and "_" cut a word into tokens, but the code is the word as typed.
         {"AB-1024", true},         {"sku_2024", true},          {"AB-1024 dm:today", true},
         {"--_1", true},            {"AB- 1024", false},         {"AB-1024 C-1", false},
+        {"AB12", true},            {"ab-1_2", true},            {"AB.12", false},
+        {"re:AB12", false},        {"AB12 ext:pdf", false},     {"AB 12", false},
     };
     ModelHarness h;
     h.preventStartUp();
@@ -56,6 +58,8 @@ TEST(SkuRelatedRule, OneCodeLikeWordWithoutConstraints)
         query.contentFilters = filters;
         EXPECT_FALSE(SkuRelatedSearch::isWanted(query, h.model->settings()));
     }
+    query.contentFilters = {SearchContentFilter::Documents};
+    EXPECT_FALSE(SkuRelatedSearch::isWanted(query, h.model->settings()));
     h.model->settingsOperations().applySearchScopeChanges(false, true);  // the local disks out of scope
     EXPECT_FALSE(SkuRelatedSearch::isWanted(h.model->searchSession().currentQuerySnapshot(), h.model->settings()));
 }
