@@ -177,8 +177,9 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
         std::vector<std::uint32_t> all(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(head));
         std::sort(all.begin(), all.end());
         all.insert(all.end(), later.begin(), later.end());
+        // The later names lie far apart, each in a folder of its own.
         std::vector<std::uint32_t> answer =
-            m_searchEngine.searchIndices(m_items, std::span<const std::uint32_t>(all), query, limit, watch);
+            m_searchEngine.searchScattered(m_items, std::span<const std::uint32_t>(all), query, limit, watch);
         for (std::size_t i = head; i < ranked.size() && answer.size() < static_cast<std::size_t>(limit); ++i)
             answer.push_back(ranked[i]);
         if (!answer.empty())

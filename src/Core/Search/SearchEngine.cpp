@@ -162,6 +162,39 @@ std::vector<std::uint32_t> SearchEngine::searchIndices(const ItemSource& source,
     return searchKeepingTopK(source, candidates, prepared, wanted);
 }
 
+std::vector<std::uint32_t> SearchEngine::searchScattered(const ItemSource& source,
+                                                         std::span<const std::uint32_t> candidates,
+                                                         const SearchQuery& query, int limit,
+                                                         text::RegexWatch* regexWatch) const
+{
+    if (limit < 1)
+        return {};
+    const PreparedQuery prepared(query, regexWatch);
+    if (prepared.mode == PreparedQuery::Mode::Nothing)
+        return {};
+    const ItemFacts* facts = source.facts();
+    std::vector<ScoredItem> results;
+    forEachCandidate(source, candidates, [&](std::uint32_t index) {
+        const ItemFacts* f = facts ? &facts[index] : nullptr;
+        std::optional<Rank> rank;
+        {
+            const ItemRef item = source.at(index);
+            rank = rankIgnoringExclusions(item, nullptr, nullptr, prepared, kNoRankCeiling);
+            if (!rank || !passesExclusions(item, f, prepared))
+                return;
+        }
+        // A source with facts may hand out a path that lasts only until its next at().
+        const ItemRef item = f ? source.atWithoutPath(index) : source.at(index);
+        results.push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, f), prepared,
+                                     f && f->folder != ItemFacts::kNoFolder));
+    });
+    // The order is total: no sort keeps equal results apart.
+    std::sort(results.begin(), results.end(), ResultOrder(prepared));
+    if (results.size() > static_cast<std::size_t>(limit))
+        results.resize(static_cast<std::size_t>(limit));
+    return indicesOf(results);
+}
+
 std::vector<IndexedItem> SearchEngine::search(const std::vector<IndexedItem>& items, const SearchQuery& query,
                                               int limit) const
 {

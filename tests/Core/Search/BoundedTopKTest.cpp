@@ -172,6 +172,7 @@ TEST(BoundedTopK, CandidatesCollectedInSlicesGiveTheAnswerOfOnePass)
     }
 }
 
+// Each candidate ranked on its own (searchScattered) answers as the facts' filters do.
 TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
 {
     ItemGenerator gen(21);
@@ -180,12 +181,17 @@ TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
     const SearchEngine engine;
     // Every other item, and a stale position past the end that is skipped.
     const auto [candidates, subset] = picked(items, [](std::uint32_t i) { return i + 2; });
-    for (int i = 0; i < 120; ++i) {
-        const SearchQuery q = randomQuery(gen, items);
-        const int limit = std::vector<int>{3, 100, 1000}[gen.rng()() % 3];
-        SCOPED_TRACE(describe(q, limit));
-        ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::span<const std::uint32_t>(candidates), q, limit)),
-                  pathsOf(engine.search(subset, q, limit)));
+    for (const char* edition : {kMardellId, kQelId}) {
+        ScopedAppId scoped(edition);
+        for (int i = 0; i < 120; ++i) {
+            const SearchQuery q = randomQuery(gen, items);
+            const int limit = std::vector<int>{3, 100, 1000}[gen.rng()() % 3];
+            SCOPED_TRACE(describe(q, limit) + " (" + edition + ")");
+            const std::vector<std::string> plain = pathsOf(engine.search(subset, q, limit));
+            const std::span<const std::uint32_t> given(candidates);
+            ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, given, q, limit)), plain);
+            ASSERT_EQ(pathsAt(items, engine.searchScattered(withFacts, given, q, limit)), plain);
+        }
     }
 }
 
