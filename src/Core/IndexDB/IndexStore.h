@@ -45,6 +45,7 @@ namespace pallix {
 class ScanChunkSink;
 class TypingScan;
 class PreparedQuery;
+struct ScoredItem;
 
 class IndexStore {
 public:
@@ -329,7 +330,7 @@ private:
     // start, the names beginning with the first word when it is full of names
     // holding the words, every name holding them otherwise.
     enum class LaterNames { None, Leading, Every };
-    LaterNames laterNamesNeeded(const std::vector<std::uint32_t>& answer, const PreparedQuery& query,
+    LaterNames laterNamesNeeded(const std::vector<ScoredItem>& answer, const PreparedQuery& query,
                                 int limit) const;
     // The ranked answer of a plain word from the items whose names begin with
     // it, when those alone decide it; nothing otherwise.

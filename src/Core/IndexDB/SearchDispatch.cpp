@@ -14,6 +14,7 @@
 #include "Core/IndexDB/LoweredNames.h"
 #include "Core/IndexDB/TypingRanking.h"
 #include "Core/IndexDB/TypingScan.h"
+#include "Core/Search/BoundedTopK.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -47,12 +48,6 @@ bool fewMemoryResults(std::size_t count, int limit)
 std::size_t scanBound(std::size_t cap, std::size_t items)
 {
     return cap >= 10000 ? std::min(cap * 8, items) : std::min<std::size_t>(items, 80000);
-}
-
-// An answer item's rank, as the answer's order reads it.
-Rank rankIn(const ItemTable& items, std::uint32_t position, const PreparedQuery& query)
-{
-    return nameMatchRank(items.at(position), query).value_or(kNoRankCeiling);
 }
 
 } // namespace
@@ -101,7 +96,7 @@ std::vector<std::uint32_t> IndexStore::unscannedCandidates(const SearchQuery& qu
     return firstItems(std::min(n, kNoMatchFallbackItems));
 }
 
-IndexStore::LaterNames IndexStore::laterNamesNeeded(const std::vector<std::uint32_t>& answer,
+IndexStore::LaterNames IndexStore::laterNamesNeeded(const std::vector<ScoredItem>& answer,
                                                     const PreparedQuery& query, int limit) const
 {
     if (answer.size() < static_cast<std::size_t>(std::max(limit, 0)))
@@ -110,10 +105,10 @@ IndexStore::LaterNames IndexStore::laterNamesNeeded(const std::vector<std::uint3
     // the order, its last item holds the worst rank.
     Rank worst = 0;
     if (query.edition == AppEdition::Mardell && !answer.empty())
-        worst = rankIn(m_items, answer.back(), query);
+        worst = answer.back().rank;
     else
-        for (std::uint32_t p : answer)
-            worst = std::max(worst, rankIn(m_items, p, query));
+        for (const ScoredItem& s : answer)
+            worst = std::max(worst, s.rank);
     // A name holding every word ranks below the name's subsequence and every
     // path tier; one beginning with the first word can rank below the word
     // starts, and every rank below them needs a name beginning so.
@@ -126,27 +121,30 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
                                                  const CancelToken* cancel, text::RegexWatch* watch) const
 {
     const PreparedQuery prepared(query, watch);
+    if (limit < 1)
+        return {};
+    const auto wanted = static_cast<std::size_t>(limit);
     std::optional<TypingRanking> ranking;
     // The filters and the walk are the top-K path's, which only ranked searches over facts take here.
-    if (limit >= 1 && prepared.mode == PreparedQuery::Mode::Ranked && m_items.facts())
-        ranking.emplace(m_items, prepared, static_cast<std::size_t>(limit));
+    if (prepared.mode == PreparedQuery::Mode::Ranked && m_items.facts())
+        ranking.emplace(m_items, prepared, wanted);
     const std::size_t cap = static_cast<std::size_t>(std::max(hardCap, 0));
     const TypingScan scan(m_items, query);
     std::vector<std::uint32_t> candidates = scannedCandidates(scan, cap, cancel, ranking ? &*ranking : nullptr);
-    std::vector<std::uint32_t> ranked;
+    std::vector<ScoredItem> ranked;
     if (ranking && !candidates.empty() && SearchEngine::takesTopKPath(candidates.size(), limit))
         ranked = ranking->rank(candidates);
     else if (!candidates.empty())
-        ranked = m_searchEngine.searchIndices(m_items, std::span<const std::uint32_t>(candidates), query, limit, watch);
+        ranked = scoredResults(m_items, std::span<const std::uint32_t>(candidates), prepared, wanted);
 
     // The scan reads the first items only; cut there, two words whose names
     // lie past its reach gave an empty list, and a name past it lost to items
     // holding a word in their path alone. So the names past the reach that
     // hold every word (those beginning with the first word, when names fill
-    // the answer already) join what the scan's answer kept, and those are
-    // ranked again. At most `limit` of them, the first in list order, from
-    // the complete indexes: enough to fill the answer with names, at a small
-    // part of the scan's work (ranking them all cost as much as the scan).
+    // the answer already) join what the scan's answer kept. At most `limit`
+    // of them, the first in list order, from the complete indexes: enough to
+    // fill the answer with names, at a small part of the scan's work (ranking
+    // them all cost as much as the scan).
     const LaterNames needed = m_searchIndexesComplete && prepared.mode == PreparedQuery::Mode::Ranked
                                   ? laterNamesNeeded(ranked, prepared, limit)
                                   : LaterNames::None;
@@ -155,38 +153,24 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
         const std::size_t reach = !candidates.empty() && candidates.size() >= cap
                                       ? std::size_t(candidates.back()) + 1
                                       : scanBound(cap, m_items.size());
-        const std::size_t budget = std::min(cap, static_cast<std::size_t>(limit));
-        later = namesPastTheScan(scan, query, reach, budget, needed == LaterNames::Leading, cancel);
+        later = namesPastTheScan(scan, query, reach, std::min(cap, wanted), needed == LaterNames::Leading, cancel);
     }
     if (!later.empty()) {
-        // The best of the scan's candidates and the names past it are the best
-        // of what the scan's answer kept and those names: only they are ranked,
-        // in list order as the scan's are. Where rank is the order's first key,
-        // the answer's items ranked after every later name keep their place
-        // behind them and are not ranked again: those are the path matches,
-        // the dearest to rank.
-        std::size_t head = ranked.size();
-        if (prepared.edition == AppEdition::Mardell) {
-            Rank latest = 0;
-            for (std::uint32_t p : later)
-                latest = std::max(latest, rankIn(m_items, p, prepared));
-            // Ranks only grow along the answer.
-            const auto atOrBefore = [&](std::uint32_t p) { return rankIn(m_items, p, prepared) <= latest; };
-            head = static_cast<std::size_t>(std::partition_point(ranked.begin(), ranked.end(), atOrBefore) - ranked.begin());
-        }
-        std::vector<std::uint32_t> all(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(head));
-        std::sort(all.begin(), all.end());
-        all.insert(all.end(), later.begin(), later.end());
-        // The later names lie far apart, each in a folder of its own.
-        std::vector<std::uint32_t> answer =
-            m_searchEngine.searchScattered(m_items, std::span<const std::uint32_t>(all), query, limit, watch);
-        for (std::size_t i = head; i < ranked.size() && answer.size() < static_cast<std::size_t>(limit); ++i)
-            answer.push_back(ranked[i]);
-        if (!answer.empty())
-            return materialized(answer);
+        // The best of the scan's candidates and the names past it are the
+        // best of either, merged: the order is total. The later names lie far
+        // apart, each in a folder of its own.
+        const std::vector<ScoredItem> laterRanked =
+            scoredScattered(m_items, std::span<const std::uint32_t>(later), prepared, wanted);
+        std::vector<ScoredItem> merged(ranked.size() + laterRanked.size());
+        std::merge(ranked.begin(), ranked.end(), laterRanked.begin(), laterRanked.end(), merged.begin(),
+                   ResultOrder(prepared));
+        if (merged.size() > wanted)
+            merged.resize(wanted);
+        if (!merged.empty())
+            return materialized(indicesOf(merged));
     }
     if (!candidates.empty())
-        return materialized(ranked);
+        return materialized(indicesOf(ranked));
     // The scan found nothing (and no name past it ranks): the first items in its place.
     candidates = unscannedCandidates(query, hardCap);
     return rankPositions(query, &candidates, limit, watch);

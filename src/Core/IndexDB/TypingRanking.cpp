@@ -86,7 +86,7 @@ CollectedCandidates TypingRanking::joinedUpTo(std::uint32_t last)
     return all;
 }
 
-std::vector<std::uint32_t> TypingRanking::rank(const std::vector<std::uint32_t>& candidates)
+std::vector<ScoredItem> TypingRanking::rank(const std::vector<std::uint32_t>& candidates)
 {
     const std::uint32_t last = candidates.back();
     for (const std::unique_ptr<CandidateFilter>& filter : m_filters)

@@ -37,7 +37,7 @@ public:
     void scanned(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches) override;
 
     // The ranked result over `candidates`, the scan's answer (not empty).
-    std::vector<std::uint32_t> rank(const std::vector<std::uint32_t>& candidates);
+    std::vector<ScoredItem> rank(const std::vector<std::uint32_t>& candidates);
 
 private:
     void collectChunk(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches);

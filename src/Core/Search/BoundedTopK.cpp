@@ -259,8 +259,8 @@ void refineTheSureOnes(CollectedCandidates& survivors, SliceFilters& filters, st
     }
 }
 
-std::vector<std::uint32_t> bestFirst(const ItemSource& source, CollectedCandidates& survivors, const PreparedQuery& q,
-                                     std::size_t limit, SliceFilters& filters)
+std::vector<ScoredItem> bestFirst(const ItemSource& source, CollectedCandidates& survivors, const PreparedQuery& q,
+                                  std::size_t limit, SliceFilters& filters)
 {
     refineTheSureOnes(survivors, filters, limit);
     CandidateFilter& filter = *filters.front();
@@ -317,7 +317,7 @@ std::vector<std::uint32_t> bestFirst(const ItemSource& source, CollectedCandidat
         if (c && heap.wants(*c))
             heap.add(*c);
     }
-    return indicesOf(heap.sorted());
+    return heap.sorted();
 }
 
 } // namespace
@@ -329,15 +329,15 @@ void collectCandidates(CandidateFilter& filter, std::span<const std::uint32_t> c
     noteKinds(filter, out, from);
 }
 
-std::vector<std::uint32_t> rankCollected(const ItemSource& source, CollectedCandidates& collected,
-                                         const PreparedQuery& q, std::size_t limit, SliceFilters& filters)
+std::vector<ScoredItem> rankCollected(const ItemSource& source, CollectedCandidates& collected,
+                                      const PreparedQuery& q, std::size_t limit, SliceFilters& filters)
 {
     return bestFirst(source, collected, q, limit, filters);
 }
 
-std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
-                                               std::optional<std::span<const std::uint32_t>> candidates,
-                                               const PreparedQuery& q, std::size_t limit)
+std::vector<ScoredItem> searchTopKWithFacts(const ItemSource& source,
+                                            std::optional<std::span<const std::uint32_t>> candidates,
+                                            const PreparedQuery& q, std::size_t limit)
 {
     const std::size_t n = candidates ? candidates->size() : source.size();
     const auto slices = static_cast<unsigned>(

@@ -23,6 +23,7 @@
 
 #include "Core/Search/CandidateFilter.h"
 #include "Core/Search/PreparedQuery.h"
+#include "Core/Search/ResultOrder.h"
 #include "Core/Search/SearchEngine.h"
 
 namespace pallix {
@@ -41,17 +42,25 @@ struct CollectedCandidates {
 // the walk's query, keepBest(limit) if at all), with their bounds and kinds.
 void collectCandidates(CandidateFilter& filter, std::span<const std::uint32_t> candidates, CollectedCandidates& out);
 
-// The result indices of the top-K path over candidates collected beforehand,
-// in input order, by `filters` (at least one). The filters read names for the
+// The results of the top-K path over candidates collected beforehand, in
+// input order, by `filters` (at least one). The filters read names for the
 // walk; none may turn down a candidate for ranks it learned from candidates
 // outside `collected` (see CandidateFilter::forgetCutoff()).
-std::vector<std::uint32_t> rankCollected(const ItemSource& source, CollectedCandidates& collected,
+std::vector<ScoredItem> rankCollected(const ItemSource& source, CollectedCandidates& collected,
                                          const PreparedQuery& q, std::size_t limit,
                                          std::vector<std::unique_ptr<CandidateFilter>>& filters);
 
-// The result indices, as the plain top-K path gives them.
-std::vector<std::uint32_t> searchTopKWithFacts(const ItemSource& source,
-                                               std::optional<std::span<const std::uint32_t>> candidates,
-                                               const PreparedQuery& q, std::size_t limit);
+// The results, as the plain top-K path gives them.
+std::vector<ScoredItem> searchTopKWithFacts(const ItemSource& source,
+                                            std::optional<std::span<const std::uint32_t>> candidates,
+                                            const PreparedQuery& q, std::size_t limit);
+
+// The results of searchIndices() and of searchScattered(), scored: two such
+// answers of one query, over candidates apart, merge into the answer over all.
+std::vector<ScoredItem> scoredResults(const ItemSource& source,
+                                      std::optional<std::span<const std::uint32_t>> candidates,
+                                      const PreparedQuery& q, std::size_t limit);
+std::vector<ScoredItem> scoredScattered(const ItemSource& source, std::span<const std::uint32_t> candidates,
+                                        const PreparedQuery& q, std::size_t limit);
 
 } // namespace pallix

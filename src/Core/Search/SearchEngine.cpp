@@ -52,9 +52,9 @@ std::vector<std::uint32_t> survivorsOf(CandidateFilter& filter, const ItemSource
     return survivors;
 }
 
-std::vector<std::uint32_t> searchSortingAll(const ItemSource& source,
-                                            std::optional<std::span<const std::uint32_t>> candidates,
-                                            const PreparedQuery& q, std::size_t limit)
+std::vector<ScoredItem> searchSortingAll(const ItemSource& source,
+                                         std::optional<std::span<const std::uint32_t>> candidates,
+                                         const PreparedQuery& q, std::size_t limit)
 {
     std::optional<CandidateFilter> filter;
     std::vector<std::uint32_t> survivors;
@@ -87,14 +87,14 @@ std::vector<std::uint32_t> searchSortingAll(const ItemSource& source,
     std::stable_sort(results.begin(), results.end(), ResultOrder(q));
     if (results.size() > limit)
         results.resize(limit);
-    return indicesOf(results);
+    return results;
 }
 
 // The top-K path in input order: every candidate, each against the heap as it
 // stands when the candidate comes.
-std::vector<std::uint32_t> searchKeepingTopK(const ItemSource& source,
-                                             std::optional<std::span<const std::uint32_t>> candidates,
-                                             const PreparedQuery& q, std::size_t limit)
+std::vector<ScoredItem> searchKeepingTopK(const ItemSource& source,
+                                          std::optional<std::span<const std::uint32_t>> candidates,
+                                          const PreparedQuery& q, std::size_t limit)
 {
     TopKHeap heap(q, limit);
     forEachCandidate(source, candidates, [&](std::uint32_t index) {
@@ -114,7 +114,7 @@ std::vector<std::uint32_t> searchKeepingTopK(const ItemSource& source,
         if (heap.wants(c) && passesExclusions(item, nullptr, q))
             heap.add(c);
     });
-    return indicesOf(heap.sorted());
+    return heap.sorted();
 }
 
 class VectorSource final : public ItemSource {
@@ -143,6 +143,48 @@ bool SearchEngine::takesTopKPath(std::size_t candidates, int limit)
            static_cast<std::int64_t>(candidates) > static_cast<std::int64_t>(limit) + std::int64_t(kTopKLimitSlack);
 }
 
+std::vector<ScoredItem> scoredResults(const ItemSource& source,
+                                      std::optional<std::span<const std::uint32_t>> candidates,
+                                      const PreparedQuery& q, std::size_t limit)
+{
+    if (limit < 1 || q.mode == PreparedQuery::Mode::Nothing)
+        return {};
+    const std::size_t n = candidates ? candidates->size() : source.size();
+    if (!SearchEngine::takesTopKPath(n, static_cast<int>(std::min<std::size_t>(limit, INT32_MAX))))
+        return searchSortingAll(source, candidates, q, limit);
+    if (source.facts())
+        return searchTopKWithFacts(source, candidates, q, limit);
+    return searchKeepingTopK(source, candidates, q, limit);
+}
+
+std::vector<ScoredItem> scoredScattered(const ItemSource& source, std::span<const std::uint32_t> candidates,
+                                        const PreparedQuery& q, std::size_t limit)
+{
+    if (limit < 1 || q.mode == PreparedQuery::Mode::Nothing)
+        return {};
+    const ItemFacts* facts = source.facts();
+    std::vector<ScoredItem> results;
+    forEachCandidate(source, candidates, [&](std::uint32_t index) {
+        const ItemFacts* f = facts ? &facts[index] : nullptr;
+        std::optional<Rank> rank;
+        {
+            const ItemRef item = source.at(index);
+            rank = rankIgnoringExclusions(item, nullptr, nullptr, q, kNoRankCeiling);
+            if (!rank || !passesExclusions(item, f, q))
+                return;
+        }
+        // A source with facts may hand out a path that lasts only until its next at().
+        const ItemRef item = f ? source.atWithoutPath(index) : source.at(index);
+        results.push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, f), q,
+                                     f && f->folder != ItemFacts::kNoFolder));
+    });
+    // The order is total: no sort keeps equal results apart.
+    std::sort(results.begin(), results.end(), ResultOrder(q));
+    if (results.size() > limit)
+        results.resize(limit);
+    return results;
+}
+
 std::vector<std::uint32_t> SearchEngine::searchIndices(const ItemSource& source,
                                                        std::optional<std::span<const std::uint32_t>> candidates,
                                                        const SearchQuery& query, int limit,
@@ -150,16 +192,7 @@ std::vector<std::uint32_t> SearchEngine::searchIndices(const ItemSource& source,
 {
     if (limit < 1)
         return {};
-    const PreparedQuery prepared(query, regexWatch);
-    if (prepared.mode == PreparedQuery::Mode::Nothing)
-        return {};
-    const std::size_t n = candidates ? candidates->size() : source.size();
-    const auto wanted = static_cast<std::size_t>(limit);
-    if (!takesTopKPath(n, limit))
-        return searchSortingAll(source, candidates, prepared, wanted);
-    if (source.facts())
-        return searchTopKWithFacts(source, candidates, prepared, wanted);
-    return searchKeepingTopK(source, candidates, prepared, wanted);
+    return indicesOf(scoredResults(source, candidates, PreparedQuery(query, regexWatch), static_cast<std::size_t>(limit)));
 }
 
 std::vector<std::uint32_t> SearchEngine::searchScattered(const ItemSource& source,
@@ -169,30 +202,7 @@ std::vector<std::uint32_t> SearchEngine::searchScattered(const ItemSource& sourc
 {
     if (limit < 1)
         return {};
-    const PreparedQuery prepared(query, regexWatch);
-    if (prepared.mode == PreparedQuery::Mode::Nothing)
-        return {};
-    const ItemFacts* facts = source.facts();
-    std::vector<ScoredItem> results;
-    forEachCandidate(source, candidates, [&](std::uint32_t index) {
-        const ItemFacts* f = facts ? &facts[index] : nullptr;
-        std::optional<Rank> rank;
-        {
-            const ItemRef item = source.at(index);
-            rank = rankIgnoringExclusions(item, nullptr, nullptr, prepared, kNoRankCeiling);
-            if (!rank || !passesExclusions(item, f, prepared))
-                return;
-        }
-        // A source with facts may hand out a path that lasts only until its next at().
-        const ItemRef item = f ? source.atWithoutPath(index) : source.at(index);
-        results.push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, f), prepared,
-                                     f && f->folder != ItemFacts::kNoFolder));
-    });
-    // The order is total: no sort keeps equal results apart.
-    std::sort(results.begin(), results.end(), ResultOrder(prepared));
-    if (results.size() > static_cast<std::size_t>(limit))
-        results.resize(static_cast<std::size_t>(limit));
-    return indicesOf(results);
+    return indicesOf(scoredScattered(source, candidates, PreparedQuery(query, regexWatch), static_cast<std::size_t>(limit)));
 }
 
 std::vector<IndexedItem> SearchEngine::search(const std::vector<IndexedItem>& items, const SearchQuery& query,

@@ -32,7 +32,10 @@ std::optional<std::vector<std::uint32_t>> rankedWhileScanning(const ItemTable& t
     const std::vector<std::uint32_t> candidates = TypingScan(table, query).collect(cap, bound, nullptr, &ranking);
     if (candidates.empty() || !SearchEngine::takesTopKPath(candidates.size(), limit))
         return std::nullopt;
-    return ranking.rank(candidates);
+    std::vector<std::uint32_t> ranked;
+    for (const ScoredItem& s : ranking.rank(candidates))
+        ranked.push_back(s.index);
+    return ranked;
 }
 
 // Short names of a few letters in a few hundred folders: many matches, many
