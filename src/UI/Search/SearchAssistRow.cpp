@@ -70,20 +70,33 @@ void SearchAssistRow::showModelState()
 
 void SearchAssistRow::rebuildChips(const QList<SearchTermChip>& chips)
 {
-    // Later: the rebuild may come from a click of one of these chips.
-    for (TermChip* chip : std::as_const(m_chips)) {
+    // A chip still shown keeps its widget (and its hover): a typed word
+    // changes one history entry, and making every chip anew took most of a
+    // frame after each keystroke's results.
+    QList<TermChip*> old = m_chips;
+    QList<TermChip*> next;
+    for (TermChip* chip : std::as_const(m_chips))
         m_flow->removeWidget(chip);
-        chip->hide();
-        chip->deleteLater();
-    }
-    m_chips.clear();
     m_flow->removeWidget(m_saveCurrent);
     for (const SearchTermChip& chip : chips) {
-        m_chips.append(makeChip(chip));
-        m_flow->addWidget(m_chips.back());
-        m_chips.back()->show();  // the layout would show it only later, after the height is fitted
+        const auto same = std::find_if(old.begin(), old.end(), [&](TermChip* c) { return c && c->chip() == chip; });
+        if (same != old.end()) {
+            next.append(*same);
+            *same = nullptr;
+        } else {
+            next.append(makeChip(chip));
+        }
+        m_flow->addWidget(next.back());
+        next.back()->show();  // the layout would show it only later, after the height is fitted
     }
+    // Later: the rebuild may come from a click of one of these chips.
+    for (TermChip* chip : std::as_const(old))
+        if (chip) {
+            chip->hide();
+            chip->deleteLater();
+        }
     m_flow->addWidget(m_saveCurrent);
+    m_chips = next;
     m_shown = chips;
 }
 

@@ -147,6 +147,29 @@ TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivati
               (std::vector<std::string>{"合同", "季度总结", "发票"}));
 }
 
+TEST_F(SearchAssistRowTest, AHoveredChipStaysHoveredWhileTypingChangesTheNewestEntry)
+{
+    TermChip* entry = chip(QStringLiteral("季度总结"), Style::History);
+    ASSERT_NE(entry, nullptr);
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(entry, &enter);
+    ASSERT_FALSE(entry->deleteButton()->isHidden());
+    // A word typed a letter at a time rewrites the newest entry, then adds one before it.
+    h.model->searchSession().history().setEntries({"发票2", "合同", "季度总结", "发票"});
+    h.model->searchSession().history().setEntries({"报告", "发票2024", "合同", "季度总结", "发票"});
+    QStringList shown;
+    for (TermChip* c : row->chips())
+        if (c->chip().style == Style::History)
+            shown.append(c->chip().text);
+    EXPECT_EQ(shown, (QStringList{"报告", "发票2024", "季度总结", "发票"}));  // 合同 is a common term
+    TermChip* still = chip(QStringLiteral("季度总结"), Style::History);
+    ASSERT_NE(still, nullptr);
+    EXPECT_TRUE(still->isHovered());
+    EXPECT_FALSE(still->deleteButton()->isHidden());
+    QTest::mouseClick(still, Qt::LeftButton, {}, QPoint(12, still->height() / 2));
+    EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("季度总结"));
+}
+
 TEST_F(SearchAssistRowTest, DeletingACommonChipRemovesThatTermOnly)
 {
     TermChip* common = chip(QStringLiteral("合同"), Style::Common);
