@@ -55,11 +55,23 @@ QIcon icon(const QString& symbolName)
 
 QPixmap tinted(const QString& symbolName, int size, const QColor& color, qreal ratio)
 {
+    // Chips ask for the same few every paint; the theme lookup and the drawing
+    // cost more than the paint itself. Few ever differ: the cache starts anew
+    // rather than grow past a screenful.
+    static QHash<QString, QPixmap> made;
+    const QString key = QStringLiteral("%1|%2|%3|%4").arg(symbolName).arg(size).arg(color.rgba()).arg(ratio);
+    if (const auto found = made.constFind(key); found != made.constEnd())
+        return *found;
     QPixmap pixmap = icon(symbolName).pixmap(QSize(size, size), ratio);
-    // Symbolic theme icons and our drawings are one grey: keep the shape, take the colour.
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), color);
+    {
+        // Symbolic theme icons and our drawings are one grey: keep the shape, take the colour.
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), color);
+    }
+    if (made.size() >= 256)
+        made.clear();
+    made.insert(key, pixmap);
     return pixmap;
 }
 

@@ -38,6 +38,9 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, Thumbna
     connect(m_scrollAnimation, &QVariantAnimation::valueChanged, this,
             [this](const QVariant& value) { verticalScrollBar()->setValue(value.toInt()); });
     viewport()->setAutoFillBackground(false);
+    // Every paint fills the whole viewport first: what lies beneath it need
+    // not be painted again with each new list.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     connect(&m_rows, &QAbstractItemModel::modelReset, this, [this] {
         m_pressRow = -1;
         m_hoveredRow = -1;
