@@ -123,7 +123,7 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
     }
     const bool picked = selection.isEmpty() && !m_results.isEmpty();
     if (picked)
-        selection = QString::fromStdString(m_results.front().id());
+        selection = QString::fromStdString(m_results.constFirst().id());
     setSelectedItemID(selection);
     m_selectionIsAutomatic = picked;
 }

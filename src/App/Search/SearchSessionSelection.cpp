@@ -47,7 +47,7 @@ void SearchSession::moveSelection(int offset)
     const IndexedItem* selected =
         m_selectedItemID.isEmpty() ? nullptr : findByPath(m_results, m_selectedItemID.toStdString());
     if (!selected) {
-        setSelectedItemID(QString::fromStdString(m_results.front().id()));
+        setSelectedItemID(QString::fromStdString(m_results.constFirst().id()));
         return;
     }
     const qsizetype index = std::clamp<qsizetype>((selected - m_results.constData()) + offset, 0, m_results.size() - 1);
@@ -56,7 +56,7 @@ void SearchSession::moveSelection(int offset)
 
 void SearchSession::selectFirstResult()
 {
-    setSelectedItemID(m_results.isEmpty() ? QString() : QString::fromStdString(m_results.front().id()));
+    setSelectedItemID(m_results.isEmpty() ? QString() : QString::fromStdString(m_results.constFirst().id()));
 }
 
 void SearchSession::previewSelected()
