@@ -47,19 +47,22 @@ void collectCandidates(CandidateFilter& filter, std::span<const std::uint32_t> c
 // walk; none may turn down a candidate for ranks it learned from candidates
 // outside `collected` (see CandidateFilter::forgetCutoff()).
 std::vector<ScoredItem> rankCollected(const ItemSource& source, CollectedCandidates& collected,
-                                         const PreparedQuery& q, std::size_t limit,
-                                         std::vector<std::unique_ptr<CandidateFilter>>& filters);
+                                      const PreparedQuery& q, std::size_t limit,
+                                      std::vector<std::unique_ptr<CandidateFilter>>& filters);
 
 // The results, as the plain top-K path gives them.
 std::vector<ScoredItem> searchTopKWithFacts(const ItemSource& source,
                                             std::optional<std::span<const std::uint32_t>> candidates,
                                             const PreparedQuery& q, std::size_t limit);
 
-// The results of searchIndices() and of searchScattered(), scored: two such
-// answers of one query, over candidates apart, merge into the answer over all.
+// The results of searchIndices(), scored: two such answers of one query,
+// over candidates apart, merge into the answer over all of them.
 std::vector<ScoredItem> scoredResults(const ItemSource& source,
                                       std::optional<std::span<const std::uint32_t>> candidates,
                                       const PreparedQuery& q, std::size_t limit);
+// The same answer for candidates far apart in the source, few of them sharing
+// a folder: each is ranked on its own, without the facts' answers per folder,
+// which cost more there than they spare.
 std::vector<ScoredItem> scoredScattered(const ItemSource& source, std::span<const std::uint32_t> candidates,
                                         const PreparedQuery& q, std::size_t limit);
 

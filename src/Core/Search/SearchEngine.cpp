@@ -147,7 +147,7 @@ std::vector<ScoredItem> scoredResults(const ItemSource& source,
                                       std::optional<std::span<const std::uint32_t>> candidates,
                                       const PreparedQuery& q, std::size_t limit)
 {
-    if (limit < 1 || q.mode == PreparedQuery::Mode::Nothing)
+    if (limit == 0 || q.mode == PreparedQuery::Mode::Nothing)
         return {};
     const std::size_t n = candidates ? candidates->size() : source.size();
     if (!SearchEngine::takesTopKPath(n, static_cast<int>(std::min<std::size_t>(limit, INT32_MAX))))
@@ -160,7 +160,7 @@ std::vector<ScoredItem> scoredResults(const ItemSource& source,
 std::vector<ScoredItem> scoredScattered(const ItemSource& source, std::span<const std::uint32_t> candidates,
                                         const PreparedQuery& q, std::size_t limit)
 {
-    if (limit < 1 || q.mode == PreparedQuery::Mode::Nothing)
+    if (limit == 0 || q.mode == PreparedQuery::Mode::Nothing)
         return {};
     const ItemFacts* facts = source.facts();
     std::vector<ScoredItem> results;
@@ -192,17 +192,8 @@ std::vector<std::uint32_t> SearchEngine::searchIndices(const ItemSource& source,
 {
     if (limit < 1)
         return {};
-    return indicesOf(scoredResults(source, candidates, PreparedQuery(query, regexWatch), static_cast<std::size_t>(limit)));
-}
-
-std::vector<std::uint32_t> SearchEngine::searchScattered(const ItemSource& source,
-                                                         std::span<const std::uint32_t> candidates,
-                                                         const SearchQuery& query, int limit,
-                                                         text::RegexWatch* regexWatch) const
-{
-    if (limit < 1)
-        return {};
-    return indicesOf(scoredScattered(source, candidates, PreparedQuery(query, regexWatch), static_cast<std::size_t>(limit)));
+    const PreparedQuery prepared(query, regexWatch);
+    return indicesOf(scoredResults(source, candidates, prepared, static_cast<std::size_t>(limit)));
 }
 
 std::vector<IndexedItem> SearchEngine::search(const std::vector<IndexedItem>& items, const SearchQuery& query,

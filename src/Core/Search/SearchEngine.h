@@ -84,13 +84,6 @@ public:
                                              const SearchQuery& query, int limit,
                                              text::RegexWatch* regexWatch = nullptr) const;
 
-    // searchIndices() over candidates far apart in the source, few of them
-    // sharing a folder: each is ranked on its own, without the facts'
-    // answers per folder, which cost more there than they spare. The same answer.
-    std::vector<std::uint32_t> searchScattered(const ItemSource& source, std::span<const std::uint32_t> candidates,
-                                               const SearchQuery& query, int limit,
-                                               text::RegexWatch* regexWatch = nullptr) const;
-
     // True when `candidates` items are many enough, for `limit`, to keep only the
     // best `limit` in a bounded heap instead of sorting every result.
     static bool takesTopKPath(std::size_t candidates, int limit);

@@ -172,7 +172,7 @@ TEST(BoundedTopK, CandidatesCollectedInSlicesGiveTheAnswerOfOnePass)
     }
 }
 
-// Each candidate ranked on its own (searchScattered) answers as the facts' filters do.
+// Each candidate ranked on its own (scoredScattered) answers as the facts' filters do.
 TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
 {
     ItemGenerator gen(21);
@@ -190,7 +190,8 @@ TEST(BoundedTopK, FactsChangeNoAnswerOverGivenCandidates)
             const std::vector<std::string> plain = pathsOf(engine.search(subset, q, limit));
             const std::span<const std::uint32_t> given(candidates);
             ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, given, q, limit)), plain);
-            ASSERT_EQ(pathsAt(items, engine.searchScattered(withFacts, given, q, limit)), plain);
+            const std::vector<ScoredItem> scattered = scoredScattered(withFacts, given, PreparedQuery(q), std::size_t(limit));
+            ASSERT_EQ(pathsAt(items, indicesOf(scattered)), plain);
         }
     }
 }
