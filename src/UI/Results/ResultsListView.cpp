@@ -179,19 +179,14 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     const QFont nameFont = paint::font(kNamePx);
     painter.setFont(nameFont);
     painter.setPen(palette().color(QPalette::Text));
-    const QRect nameText = nameRect(row);
-    const QFontMetrics nameMetrics(nameFont);
     if (!isRenaming(item))  // the rename field covers it
-        painter.drawText(nameText, Qt::AlignLeft | Qt::AlignVCenter,
-                         nameMetrics.elidedText(systempaths::display(item.name()), Qt::ElideRight, nameText.width()));
+        m_texts.draw(painter, nameRect(row), Qt::AlignLeft, systempaths::display(item.name()), nameFont);
 
     const QFont detail = paint::font(kDetailPx);
-    const QFontMetrics detailMetrics(detail);
     painter.setFont(detail);
     painter.setPen(paint::secondaryText(palette()));
     const auto cell = [&](ListColumns::Column column, const QString& text, Qt::Alignment align) {
-        const QRect r = columns[column];
-        painter.drawText(r, align | Qt::AlignVCenter, detailMetrics.elidedText(text, Qt::ElideRight, r.width()));
+        m_texts.draw(painter, columns[column], align, text, detail);
     };
     cell(ListColumns::Type, ResultTexts::rowTypeDescription(item, folderHasVideo(item)), Qt::AlignLeft);
     cell(ListColumns::Size, ResultTexts::sizeColumnText(item), Qt::AlignRight);

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "UI/Common/ElidedText.h"
 #include "UI/Results/ResultsCanvas.h"
 
 namespace pallix {
@@ -51,6 +52,7 @@ private:
     std::vector<int> m_tops;  // per row, then the content height
     int m_width = 0;
     int m_itemHeight = 26;
+    ElidedText m_texts;
 };
 
 } // namespace pallix
