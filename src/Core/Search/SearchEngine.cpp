@@ -52,6 +52,15 @@ std::vector<std::uint32_t> survivorsOf(CandidateFilter& filter, const ItemSource
     return survivors;
 }
 
+// The best `limit` of `results`, in result order.
+std::vector<ScoredItem> bestOf(std::vector<ScoredItem> results, const PreparedQuery& q, std::size_t limit)
+{
+    std::stable_sort(results.begin(), results.end(), ResultOrder(q));
+    if (results.size() > limit)
+        results.resize(limit);
+    return results;
+}
+
 std::vector<ScoredItem> searchSortingAll(const ItemSource& source,
                                          std::optional<std::span<const std::uint32_t>> candidates,
                                          const PreparedQuery& q, std::size_t limit)
@@ -84,10 +93,7 @@ std::vector<ScoredItem> searchSortingAll(const ItemSource& source,
             results.push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, facts), q,
                                          facts && facts->folder != ItemFacts::kNoFolder));
     });
-    std::stable_sort(results.begin(), results.end(), ResultOrder(q));
-    if (results.size() > limit)
-        results.resize(limit);
-    return results;
+    return bestOf(std::move(results), q, limit);
 }
 
 // The top-K path in input order: every candidate, each against the heap as it
@@ -178,11 +184,7 @@ std::vector<ScoredItem> scoredScattered(const ItemSource& source, std::span<cons
         results.push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, f), q,
                                      f && f->folder != ItemFacts::kNoFolder));
     });
-    // The order is total: no sort keeps equal results apart.
-    std::sort(results.begin(), results.end(), ResultOrder(q));
-    if (results.size() > limit)
-        results.resize(limit);
-    return results;
+    return bestOf(std::move(results), q, limit);
 }
 
 std::vector<std::uint32_t> SearchEngine::searchIndices(const ItemSource& source,
