@@ -82,7 +82,7 @@ std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(con
     return positions;
 }
 
-std::optional<std::vector<std::uint32_t>> IndexStore::namesWithEveryWordsKeys(const SearchQuery& query,
+std::optional<std::vector<LiveSearchIndexes::Key>> IndexStore::everyWordsKeys(const SearchQuery& query,
                                                                               bool leading) const
 {
     if (!m_searchIndexesComplete || query.useRegularExpression || query.wildcardPattern ||
@@ -107,7 +107,7 @@ std::optional<std::vector<std::uint32_t>> IndexStore::namesWithEveryWordsKeys(co
     }
     if (keys.empty())
         return std::nullopt;
-    return m_indexes.positionsWithAll(keys);
+    return keys;
 }
 
 // A short word's candidates are many items. Every tier below the word

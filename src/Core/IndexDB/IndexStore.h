@@ -313,12 +313,11 @@ private:
     std::vector<IndexedItem> rankScanned(const SearchQuery& query, int limit, int hardCap, const CancelToken* cancel,
                                          text::RegexWatch* watch) const;
     std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
-    // The items, ascending, whose name forms hold the keys of every word of a
-    // contains search (and, when `leading`, begin with the first word's first
-    // kept characters): every name holding all the words (and beginning with
-    // the first) is among them. Nothing when the indexes are not complete or
-    // cannot tell.
-    std::optional<std::vector<std::uint32_t>> namesWithEveryWordsKeys(const SearchQuery& query, bool leading) const;
+    // The index keys of every word of a contains search (and, when `leading`,
+    // of a beginning with the first word's first kept characters): every
+    // name holding all the words (and beginning with the first) holds them.
+    // Nothing when the indexes are not complete or cannot tell.
+    std::optional<std::vector<LiveSearchIndexes::Key>> everyWordsKeys(const SearchQuery& query, bool leading) const;
     // The typing road's candidates past the scan's reach: the items from
     // `reach` on whose names hold every word (and, when `leading`, begin
     // with the first), at most `cap` of them, in list order; none unless the

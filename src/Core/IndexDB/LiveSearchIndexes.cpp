@@ -180,6 +180,42 @@ std::vector<std::uint32_t> LiveSearchIndexes::positionsWithAll(const std::vector
     return positions;
 }
 
+void LiveSearchIndexes::forEachPartWithAll(const std::vector<Key>& keys, std::uint32_t from,
+                                           const std::function<bool(const std::vector<std::uint32_t>&)>& visit) const
+{
+    if (keys.empty())
+        return;
+    std::vector<PostingIndex::Postings> groups;
+    for (const Key& key : keys) {
+        std::optional<PostingIndex::Postings> group = baseIndex(key.first).find(key.second);
+        if (!group || group->size() == 0) {
+            groups.clear();
+            break;
+        }
+        groups.push_back(*group);
+    }
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const PostingIndex::Postings& a, const PostingIndex::Postings& b) { return a.size() < b.size(); });
+    // A base item's position now is at most its position in the base, so no
+    // position from `from` on lies in an earlier part.
+    const std::uint32_t firstPart = from >> PostingIndex::kChunkBits;
+    for (std::uint32_t part : groups.empty() ? std::vector<std::uint32_t>() : groups.front().parts()) {
+        if (part < firstPart)
+            continue;
+        std::vector<std::uint32_t> positions;
+        groups.front().appendPart(part, positions);
+        for (std::size_t g = 1; g < groups.size() && !positions.empty(); ++g)
+            groups[g].retainPresent(positions);
+        renumberLive(positions, m_removedBase, 0);
+        if (!positions.empty() && !visit(positions))
+            return;
+    }
+    // The appended items all come after the base ones.
+    const std::vector<std::uint32_t> appended = tailPositionsWithAll(keys);
+    if (!appended.empty())
+        visit(appended);
+}
+
 std::size_t LiveSearchIndexes::memoryUsage(IndexKind kind) const
 {
     std::size_t bytes = baseIndex(kind).memoryUsage();

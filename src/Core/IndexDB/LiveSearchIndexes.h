@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -54,6 +55,11 @@ public:
     // The positions, ascending, of the items holding every one of `keys`
     // (none when `keys` is empty).
     std::vector<std::uint32_t> positionsWithAll(const std::vector<Key>& keys) const;
+    // The same a part of the list at a time, ascending: `visit` gets each
+    // part's positions, from the part holding position `from` on (with the
+    // positions before `from` in that part), until it returns false.
+    void forEachPartWithAll(const std::vector<Key>& keys, std::uint32_t from,
+                            const std::function<bool(const std::vector<std::uint32_t>&)>& visit) const;
 
     std::size_t memoryUsage(IndexKind kind) const;
 

@@ -210,24 +210,46 @@ std::optional<PostingIndex::Postings> PostingIndex::find(std::string_view key) c
 
 std::size_t PostingIndex::Postings::size() const { return m_index->m_sizes[m_key]; }
 
+void PostingIndex::Postings::appendChunk(std::uint32_t c, std::vector<std::uint32_t>& out) const
+{
+    const PostingIndex& ix = *m_index;
+    const Chunk& chunk = ix.m_chunks[c];
+    const std::uint32_t base = std::uint32_t(chunk.high) << kChunkBits;
+    if (chunk.isBitmap()) {
+        const std::uint64_t* words = ix.m_bitmaps.data() + chunk.data;
+        for (std::uint32_t w = 0; w < kBitmapWords; ++w)
+            for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1)
+                out.push_back(base | (w << 6) | static_cast<std::uint32_t>(std::countr_zero(bits)));
+    } else {
+        const std::uint16_t* lows = ix.m_arrays.data() + chunk.data;
+        for (std::uint32_t i = 0; i < chunk.count(); ++i)
+            out.push_back(base | lows[i]);
+    }
+}
+
 void PostingIndex::Postings::appendTo(std::vector<std::uint32_t>& out) const
 {
     const PostingIndex& ix = *m_index;
     out.reserve(out.size() + size());
-    for (std::uint32_t c = ix.m_chunkStart[m_key]; c < ix.m_chunkStart[m_key + 1]; ++c) {
-        const Chunk& chunk = ix.m_chunks[c];
-        const std::uint32_t base = std::uint32_t(chunk.high) << kChunkBits;
-        if (chunk.isBitmap()) {
-            const std::uint64_t* words = ix.m_bitmaps.data() + chunk.data;
-            for (std::uint32_t w = 0; w < kBitmapWords; ++w)
-                for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1)
-                    out.push_back(base | (w << 6) | static_cast<std::uint32_t>(std::countr_zero(bits)));
-        } else {
-            const std::uint16_t* lows = ix.m_arrays.data() + chunk.data;
-            for (std::uint32_t i = 0; i < chunk.count(); ++i)
-                out.push_back(base | lows[i]);
-        }
-    }
+    for (std::uint32_t c = ix.m_chunkStart[m_key]; c < ix.m_chunkStart[m_key + 1]; ++c)
+        appendChunk(c, out);
+}
+
+std::vector<std::uint32_t> PostingIndex::Postings::parts() const
+{
+    const PostingIndex& ix = *m_index;
+    std::vector<std::uint32_t> highs;
+    for (std::uint32_t c = ix.m_chunkStart[m_key]; c < ix.m_chunkStart[m_key + 1]; ++c)
+        highs.push_back(ix.m_chunks[c].high);
+    return highs;
+}
+
+void PostingIndex::Postings::appendPart(std::uint32_t high, std::vector<std::uint32_t>& out) const
+{
+    const PostingIndex& ix = *m_index;
+    for (std::uint32_t c = ix.m_chunkStart[m_key]; c < ix.m_chunkStart[m_key + 1]; ++c)
+        if (ix.m_chunks[c].high == high)
+            appendChunk(c, out);
 }
 
 void PostingIndex::Postings::retainPresent(std::vector<std::uint32_t>& running) const

@@ -50,12 +50,18 @@ public:
         std::size_t size() const;
         // Appends the positions in ascending order.
         void appendTo(std::vector<std::uint32_t>& out) const;
+        // The parts of the list (2^kChunkBits positions each) holding some
+        // of the positions, by their high bits, ascending.
+        std::vector<std::uint32_t> parts() const;
+        // Appends the positions in part `high`, ascending.
+        void appendPart(std::uint32_t high, std::vector<std::uint32_t>& out) const;
         // Keeps, in place and in order, the positions of `running` (ascending) found here.
         void retainPresent(std::vector<std::uint32_t>& running) const;
 
     private:
         friend class PostingIndex;
         Postings(const PostingIndex* index, std::uint32_t key) : m_index(index), m_key(key) {}
+        void appendChunk(std::uint32_t chunk, std::vector<std::uint32_t>& out) const;
         const PostingIndex* m_index;
         std::uint32_t m_key;
     };

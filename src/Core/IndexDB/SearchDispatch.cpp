@@ -81,11 +81,21 @@ std::vector<std::uint32_t> IndexStore::namesPastTheScan(const TypingScan& scan, 
 {
     if (reach >= m_items.size() || cap == 0 || !scan.hasWords())
         return {};
-    const std::optional<std::vector<std::uint32_t>> named = namesWithEveryWordsKeys(query, leading);
-    if (!named)
+    const std::optional<std::vector<LiveSearchIndexes::Key>> keys = everyWordsKeys(query, leading);
+    if (!keys)
         return {};
-    const auto from = std::lower_bound(named->begin(), named->end(), static_cast<std::uint32_t>(reach));
-    return scan.namesHoldingEveryWord(std::span<const std::uint32_t>(from, named->end()), cap, cancel);
+    // A part of the list at a time: the first names past the reach are all
+    // it takes, and all that hold the keys can be tens of thousands.
+    const auto first = static_cast<std::uint32_t>(reach);
+    std::vector<std::uint32_t> found;
+    m_indexes.forEachPartWithAll(*keys, first, [&](const std::vector<std::uint32_t>& part) {
+        const auto from = std::lower_bound(part.begin(), part.end(), first);
+        const std::vector<std::uint32_t> named =
+            scan.namesHoldingEveryWord(std::span<const std::uint32_t>(from, part.end()), cap - found.size(), cancel);
+        found.insert(found.end(), named.begin(), named.end());
+        return found.size() < cap && !(cancel && cancel->isCancelled());
+    });
+    return found;
 }
 
 std::vector<std::uint32_t> IndexStore::unscannedCandidates(const SearchQuery& query, int hardCap) const

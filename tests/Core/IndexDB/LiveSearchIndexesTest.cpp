@@ -1,5 +1,6 @@
 #include "Core/IndexDB/LiveSearchIndexes.h"
 
+#include <algorithm>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -89,6 +90,53 @@ TEST(LiveSearchIndexes, RandomAppendsAndRemovalsAnswerAsABuildOfTheListNow)
             ASSERT_EQ(live.hasLive(IndexKind::Prefixes, key), !builtPositions(names, {{IndexKind::Prefixes, key}}).empty());
     }
     EXPECT_GT(live.changeCount(), 0u);
+}
+
+// The positions from `from` on, as the parts give them, stopping nowhere.
+std::vector<std::uint32_t> fromParts(const LiveSearchIndexes& live, const std::vector<Key>& keys, std::uint32_t from)
+{
+    std::vector<std::uint32_t> out;
+    live.forEachPartWithAll(keys, from, [&](const std::vector<std::uint32_t>& part) {
+        EXPECT_TRUE(out.empty() || part.front() > out.back()) << "parts come in order";
+        out.insert(out.end(), part.begin(), part.end());
+        return true;
+    });
+    std::erase_if(out, [&](std::uint32_t p) { return p < from; });
+    return out;
+}
+
+TEST(LiveSearchIndexes, PartsFromAPositionOnHoldWhatTheWholeListHoldsThere)
+{
+    // Three parts of the list and more, with removals and appends, which
+    // move positions across the parts' edges.
+    std::mt19937 random(8);
+    const std::vector<std::string> syllables{"a", "b", "ab", "报", "告", "z"};
+    std::vector<std::string> names;
+    for (int i = 0; i < 150'000; ++i)
+        names.push_back(syllables[random() % syllables.size()] + syllables[random() % syllables.size()]);
+    LiveSearchIndexes live = liveOver(names);
+    std::vector<std::uint32_t> removed;
+    for (std::uint32_t p = 60'000; p < 70'000; p += 3)
+        removed.push_back(p);
+    live.removePositions(removed);
+    for (auto it = removed.rbegin(); it != removed.rend(); ++it)
+        names.erase(names.begin() + *it);
+    for (int i = 0; i < 50; ++i) {
+        names.push_back("ab报告");
+        live.appendItem(names.back(), names.back(), names.back());
+    }
+    for (const auto& keys : kQueries) {
+        const std::vector<std::uint32_t> all = live.positionsWithAll(keys);
+        for (std::uint32_t from : {0u, 65'535u, 65'536u, 66'000u, 131'072u, 146'660u, 200'000u}) {
+            SCOPED_TRACE(keys.front().second + " from " + std::to_string(from));
+            std::vector<std::uint32_t> expected(std::lower_bound(all.begin(), all.end(), from), all.end());
+            EXPECT_EQ(fromParts(live, keys, from), expected);
+        }
+    }
+    // Stopping after the first part leaves the rest unvisited.
+    int visits = 0;
+    live.forEachPartWithAll({{IndexKind::Characters, "a"}}, 0, [&](const std::vector<std::uint32_t>&) { return ++visits < 1; });
+    EXPECT_EQ(visits, 1);
 }
 
 TEST(LiveSearchIndexes, RecordStartedBeforeTheBuildTakesTheWritesMadeMeanwhile)
