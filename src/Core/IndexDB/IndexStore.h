@@ -324,13 +324,6 @@ private:
     // indexes are complete.
     std::vector<std::uint32_t> namesPastTheScan(const TypingScan& scan, const SearchQuery& query, std::size_t reach,
                                                 std::size_t cap, bool leading, const CancelToken* cancel) const;
-    // What names past the scan's reach can still add to the ranked `answer`
-    // of `limit`: nothing when it is full of names ranked above every word
-    // start, the names beginning with the first word when it is full of names
-    // holding the words, every name holding them otherwise.
-    enum class LaterNames { None, Leading, Every };
-    LaterNames laterNamesNeeded(const std::vector<ScoredItem>& answer, const PreparedQuery& query,
-                                int limit) const;
     // The ranked answer of a plain word from the items whose names begin with
     // it, when those alone decide it; nothing otherwise.
     std::optional<std::vector<std::uint32_t>> rankedFromLeadingNames(const SearchQuery& query, int limit,

@@ -128,7 +128,7 @@ bool LiveSearchIndexes::hasLive(IndexKind kind, std::string_view key) const
     return !positions.empty();
 }
 
-std::vector<std::uint32_t> LiveSearchIndexes::basePositionsWithAll(const std::vector<Key>& keys) const
+std::vector<PostingIndex::Postings> LiveSearchIndexes::baseGroups(const std::vector<Key>& keys) const
 {
     std::vector<PostingIndex::Postings> groups;
     for (const Key& key : keys) {
@@ -140,6 +140,14 @@ std::vector<std::uint32_t> LiveSearchIndexes::basePositionsWithAll(const std::ve
     // Smallest first: the running set only shrinks, and probing is cheap.
     std::stable_sort(groups.begin(), groups.end(),
                      [](const PostingIndex::Postings& a, const PostingIndex::Postings& b) { return a.size() < b.size(); });
+    return groups;
+}
+
+std::vector<std::uint32_t> LiveSearchIndexes::basePositionsWithAll(const std::vector<Key>& keys) const
+{
+    const std::vector<PostingIndex::Postings> groups = baseGroups(keys);
+    if (groups.empty())
+        return {};
     std::vector<std::uint32_t> positions;
     groups.front().appendTo(positions);
     for (std::size_t g = 1; g < groups.size() && !positions.empty(); ++g)
@@ -185,17 +193,7 @@ void LiveSearchIndexes::forEachPartWithAll(const std::vector<Key>& keys, std::ui
 {
     if (keys.empty())
         return;
-    std::vector<PostingIndex::Postings> groups;
-    for (const Key& key : keys) {
-        std::optional<PostingIndex::Postings> group = baseIndex(key.first).find(key.second);
-        if (!group || group->size() == 0) {
-            groups.clear();
-            break;
-        }
-        groups.push_back(*group);
-    }
-    std::stable_sort(groups.begin(), groups.end(),
-                     [](const PostingIndex::Postings& a, const PostingIndex::Postings& b) { return a.size() < b.size(); });
+    const std::vector<PostingIndex::Postings> groups = baseGroups(keys);
     // A base item's position now is at most its position in the base, so no
     // position from `from` on lies in an earlier part.
     const std::uint32_t firstPart = from >> PostingIndex::kChunkBits;

@@ -68,6 +68,8 @@ private:
 
     const PostingIndex& baseIndex(IndexKind kind) const;
     const TailPostings& tail(IndexKind kind) const { return m_tail[static_cast<std::size_t>(kind)]; }
+    // The base's postings of every key, smallest first; none when a key has none.
+    std::vector<PostingIndex::Postings> baseGroups(const std::vector<Key>& keys) const;
     std::vector<std::uint32_t> basePositionsWithAll(const std::vector<Key>& keys) const;
     std::vector<std::uint32_t> tailPositionsWithAll(const std::vector<Key>& keys) const;
 

@@ -50,6 +50,27 @@ std::size_t scanBound(std::size_t cap, std::size_t items)
     return cap >= 10000 ? std::min(cap * 8, items) : std::min<std::size_t>(items, 80000);
 }
 
+// What names past the scan's reach can still add to the ranked `answer` of
+// `limit`: nothing when it is full of names ranked above every word start,
+// the names beginning with the first word when it is full of names holding
+// the words, every name holding them otherwise.
+enum class LaterNames { None, Leading, Every };
+
+LaterNames laterNamesNeeded(const std::vector<ScoredItem>& answer, int limit)
+{
+    if (answer.size() < static_cast<std::size_t>(std::max(limit, 0)))
+        return LaterNames::Every;
+    Rank worst = 0;
+    for (const ScoredItem& s : answer)
+        worst = std::max(worst, s.rank);
+    // A name holding every word ranks below the name's subsequence and every
+    // path tier; one beginning with the first word can rank below the word
+    // starts, and every rank below them needs a name beginning so.
+    if (worst < kWordStartRank)
+        return LaterNames::None;
+    return worst < kNameSubsequenceRank ? LaterNames::Leading : LaterNames::Every;
+}
+
 } // namespace
 
 std::vector<IndexedItem> IndexStore::rankPositions(const SearchQuery& query,
@@ -106,27 +127,6 @@ std::vector<std::uint32_t> IndexStore::unscannedCandidates(const SearchQuery& qu
     return firstItems(std::min(n, kNoMatchFallbackItems));
 }
 
-IndexStore::LaterNames IndexStore::laterNamesNeeded(const std::vector<ScoredItem>& answer,
-                                                    const PreparedQuery& query, int limit) const
-{
-    if (answer.size() < static_cast<std::size_t>(std::max(limit, 0)))
-        return LaterNames::Every;
-    // The answer is ordered best first; where the rank is the first key of
-    // the order, its last item holds the worst rank.
-    Rank worst = 0;
-    if (query.edition == AppEdition::Mardell && !answer.empty())
-        worst = answer.back().rank;
-    else
-        for (const ScoredItem& s : answer)
-            worst = std::max(worst, s.rank);
-    // A name holding every word ranks below the name's subsequence and every
-    // path tier; one beginning with the first word can rank below the word
-    // starts, and every rank below them needs a name beginning so.
-    if (worst < kWordStartRank)
-        return LaterNames::None;
-    return worst < kNameSubsequenceRank ? LaterNames::Leading : LaterNames::Every;
-}
-
 std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int limit, int hardCap,
                                                  const CancelToken* cancel, text::RegexWatch* watch) const
 {
@@ -156,7 +156,7 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     // fill the answer with names, at a small part of the scan's work (ranking
     // them all cost as much as the scan).
     const LaterNames needed = m_searchIndexesComplete && prepared.mode == PreparedQuery::Mode::Ranked
-                                  ? laterNamesNeeded(ranked, prepared, limit)
+                                  ? laterNamesNeeded(ranked, limit)
                                   : LaterNames::None;
     std::vector<std::uint32_t> later;
     if (needed != LaterNames::None) {
