@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QMenu>
 #include <QPainter>
@@ -81,6 +82,16 @@ void TermChip::leaveEvent(QEvent* event)
 {
     QAbstractButton::leaveEvent(event);
     setHovered(false);
+}
+
+void TermChip::moveEvent(QMoveEvent* event)
+{
+    QAbstractButton::moveEvent(event);
+    // Moved by the row's new layout under a pointer that stood still: no
+    // leave event comes, and a chip the pointer left would show its delete
+    // button on.
+    if (m_hovered && !rect().contains(mapFromGlobal(QCursor::pos())))
+        setHovered(false);
 }
 
 void TermChip::resizeEvent(QResizeEvent* event)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCursor>
 #include <QEnterEvent>
 #include <QPushButton>
 #include <QScrollArea>
@@ -147,13 +148,21 @@ TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivati
               (std::vector<std::string>{"合同", "季度总结", "发票"}));
 }
 
-TEST_F(SearchAssistRowTest, AHoveredChipStaysHoveredWhileTypingChangesTheNewestEntry)
+TEST_F(SearchAssistRowTest, TypingKeepsTheHoverOfTheChipUnderThePointerOnly)
 {
+    // The pointer on the first common chip, which history entries never move.
+    TermChip* common = chip(QStringLiteral("报表"), Style::Common);
     TermChip* entry = chip(QStringLiteral("季度总结"), Style::History);
+    ASSERT_NE(common, nullptr);
     ASSERT_NE(entry, nullptr);
-    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
-    QApplication::sendEvent(entry, &enter);
-    ASSERT_FALSE(entry->deleteButton()->isHidden());
+    QCursor::setPos(common->mapToGlobal(common->rect().center()));
+    const auto hover = [](TermChip* c) {
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(c, &enter);
+    };
+    hover(common);
+    hover(entry);  // its leave is lost, as when the pointer stands still and chips move
+    ASSERT_FALSE(common->deleteButton()->isHidden());
     // A word typed a letter at a time rewrites the newest entry, then adds one before it.
     h.model->searchSession().history().setEntries({"发票2", "合同", "季度总结", "发票"});
     h.model->searchSession().history().setEntries({"报告", "发票2024", "合同", "季度总结", "发票"});
@@ -162,11 +171,15 @@ TEST_F(SearchAssistRowTest, AHoveredChipStaysHoveredWhileTypingChangesTheNewestE
         if (c->chip().style == Style::History)
             shown.append(c->chip().text);
     EXPECT_EQ(shown, (QStringList{"报告", "发票2024", "季度总结", "发票"}));  // 合同 is a common term
-    TermChip* still = chip(QStringLiteral("季度总结"), Style::History);
+    TermChip* still = chip(QStringLiteral("报表"), Style::Common);
     ASSERT_NE(still, nullptr);
     EXPECT_TRUE(still->isHovered());
     EXPECT_FALSE(still->deleteButton()->isHidden());
-    QTest::mouseClick(still, Qt::LeftButton, {}, QPoint(12, still->height() / 2));
+    // The history chip the layout moved on shows no delete button the pointer is not on.
+    TermChip* moved = chip(QStringLiteral("季度总结"), Style::History);
+    ASSERT_NE(moved, nullptr);
+    EXPECT_TRUE(waitFor([&] { return !moved->isHovered() && moved->deleteButton()->isHidden(); }));
+    QTest::mouseClick(moved, Qt::LeftButton, {}, QPoint(12, moved->height() / 2));
     EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("季度总结"));
 }
 
