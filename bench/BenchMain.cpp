@@ -9,6 +9,7 @@
 
 #include "BenchSupport.h"
 #include "Commands.h"
+#include "Core/IndexDB/Sqlite.h"
 #include "Platform/AllocatorArenas.h"
 
 namespace {
@@ -49,6 +50,7 @@ int main(int argc, char** argv)
     // PALLIX_TRIM=0 leaves the C library's own trim and map limits.
     if (const char* trim = std::getenv("PALLIX_TRIM"); !trim || std::string(trim) != "0")
         pallix::fixAllocatorLimits();
+    pallix::sqlite::configureProcess();
     if (argc < 2)
         return usage("");
     const std::string command = argv[1];

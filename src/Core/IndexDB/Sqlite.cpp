@@ -135,6 +135,11 @@ bool openReadOnly(Connection& db, const std::filesystem::path& file)
     return db.open(file.string(), Connection::Mode::ReadOnly) == SQLITE_OK && db.isOpen();
 }
 
+bool configureProcess()
+{
+    return sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+}
+
 int quickCheck(const Connection& db, std::chrono::milliseconds budget)
 {
     Statement check;

@@ -128,6 +128,12 @@ std::string moveDamagedAside(const std::filesystem::path& file);
 // code when it found damage, else the code of the failure.
 int quickCheck(const Connection& db, std::chrono::milliseconds budget);
 
+// Turns off SQLite's allocation counts, which take one process-wide lock on
+// every allocation: the cache load's reading threads took turns at it, and
+// nothing here reads the counts. Call it first thing in main(), before any
+// thread uses SQLite; later it does nothing. False when SQLite refused.
+bool configureProcess();
+
 // Opens `file` read-only on `db`: true when it is open. For reads beside a
 // store's own connection (WAL lets them run while it writes).
 bool openReadOnly(Connection& db, const std::filesystem::path& file);

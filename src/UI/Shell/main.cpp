@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "Core/IndexDB/Sqlite.h"
 #include "Platform/AllocatorArenas.h"
 #include "UI/Common/AppNotifications.h"
 #include "UI/Shell/PallixApp.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv)
 {
     pallix::limitAllocatorArenas();
     pallix::fixAllocatorLimits();
+    pallix::sqlite::configureProcess();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("珀溪"));
     // The installed launcher's name: the desktop matches windows to it (icon, task bar).
