@@ -1,13 +1,52 @@
 #include "Platform/Parallel.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 
 namespace pallix {
 
 namespace {
+
+// One search runs several jobs a fraction of a millisecond apart, and a
+// thread woken from sleep on a lock or a condition runs again tens of
+// microseconds later, on a busy or virtual machine milliseconds. So the kept
+// threads stay awake this long after a job for the next one, and a caller
+// this long for its slices to end.
+constexpr auto kStayAwake = std::chrono::microseconds(1000);
+
+void relax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Spins until `ready()` or for kStayAwake; true when ready.
+template <class Ready>
+bool spinUntil(Ready ready)
+{
+    const auto until = std::chrono::steady_clock::now() + kStayAwake;
+    for (unsigned k = 0;; ++k) {
+        if (ready())
+            return true;
+        if ((k & 63) == 63 && std::chrono::steady_clock::now() >= until)
+            return false;
+        relax();
+    }
+}
+
+// Takes `mutex`, spinning first: its holders keep it for a few instructions.
+void lockSpinning(std::unique_lock<std::mutex>& lock)
+{
+    if (!spinUntil([&] { return lock.try_lock(); }))
+        lock.lock();
+}
 
 // One call of onSliceWorkers(), on its caller's stack.
 struct SliceJob {
@@ -16,19 +55,25 @@ struct SliceJob {
     std::atomic<unsigned> next{0};
     std::mutex mutex;
     std::condition_variable settled;
-    unsigned done = 0;   // under mutex
+    std::atomic<unsigned> done{0};
     // Kept threads inside the job: one joins under the pool's mutex while
     // another leaves under `mutex`, hence atomic; leaving notifies under `mutex`.
     std::atomic<unsigned> users{0};
+
+    bool isSettled() const
+    {
+        return done.load(std::memory_order_acquire) == slices && users.load(std::memory_order_acquire) == 0;
+    }
 
     // Runs slices until none is left to take.
     void runSlices()
     {
         for (unsigned t; (t = next.fetch_add(1, std::memory_order_relaxed)) < slices;) {
             (*work)(t);
-            std::lock_guard lock(mutex);
-            if (++done == slices)
+            if (done.fetch_add(1, std::memory_order_acq_rel) + 1 == slices) {
+                std::lock_guard lock(mutex);
                 settled.notify_all();
+            }
         }
     }
 };
@@ -46,6 +91,7 @@ public:
         {
             std::lock_guard lock(m_mutex);
             m_stopping = true;
+            m_posted.fetch_add(1, std::memory_order_release);
         }
         m_wake.notify_all();
         for (std::thread& t : m_threads)
@@ -57,16 +103,20 @@ public:
         {
             std::lock_guard lock(m_mutex);
             m_jobs.push_back(&job);
+            m_posted.fetch_add(1, std::memory_order_release);
         }
         m_wake.notify_all();
         job.runSlices();
         // No kept thread joins the job once it is off the list.
         {
-            std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex, std::defer_lock);
+            lockSpinning(lock);
             std::erase(m_jobs, &job);
         }
+        spinUntil([&] { return job.isSettled(); });
+        // Under the job's mutex: a kept thread that left it has let go of it too.
         std::unique_lock lock(job.mutex);
-        job.settled.wait(lock, [&] { return job.done == job.slices && job.users == 0; });
+        job.settled.wait(lock, [&] { return job.isSettled(); });
     }
 
 private:
@@ -80,6 +130,12 @@ private:
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
+            if (!m_stopping && m_jobs.empty()) {
+                const std::uint64_t seen = m_posted.load(std::memory_order_relaxed);
+                lock.unlock();
+                spinUntil([&] { return m_posted.load(std::memory_order_acquire) != seen; });
+                lockSpinning(lock);
+            }
             m_wake.wait(lock, [&] { return m_stopping || !m_jobs.empty(); });
             if (m_stopping)
                 return;
@@ -97,13 +153,14 @@ private:
                 --job->users;
                 job->settled.notify_all();
             }
-            lock.lock();
+            lockSpinning(lock);
         }
     }
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<SliceJob*> m_jobs;  // under m_mutex
+    std::atomic<std::uint64_t> m_posted{0};  // jobs ever listed, for the threads staying awake
     bool m_stopping = false;       // under m_mutex
     std::vector<std::thread> m_threads;
 };
