@@ -1,5 +1,6 @@
 #include "Core/IndexDB/ItemTable.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <limits>
@@ -269,12 +270,24 @@ IndexedItem ItemTable::materialize(std::size_t position) const
 
 std::vector<IndexedItem> ItemTable::materialize(std::span<const std::uint32_t> positions) const
 {
+    // A full typing answer is a thousand records or more, each a few string
+    // copies: worth the kept threads, a slice of the answer each.
+    constexpr std::size_t kRecordsPerSlice = 256;
+    const std::size_t n = positions.size();
+    std::vector<IndexedItem> records(n);
+    const auto slices = static_cast<unsigned>(std::clamp<std::size_t>(n / kRecordsPerSlice, 1, spareThreads()));
+    inPooledSlices(n, slices, [&](unsigned, std::size_t begin, std::size_t end) {
+        materializeInto(positions.subspan(begin, end - begin), records.data() + begin);
+    });
+    return records;
+}
+
+void ItemTable::materializeInto(std::span<const std::uint32_t> positions, IndexedItem* records) const
+{
     // Each stage reads what the one before fetched: entry and facts, then the
     // run and the folder's record, then the folder's path.
     constexpr std::size_t kAhead = 4;
     const std::size_t n = positions.size();
-    std::vector<IndexedItem> records;
-    records.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         if (i + 3 * kAhead < n)
             prefetchEntry(positions[i + 3 * kAhead]);
@@ -284,13 +297,12 @@ std::vector<IndexedItem> ItemTable::materialize(std::span<const std::uint32_t> p
             prefetchFolderPath(positions[i + kAhead]);
         const Entry& e = m_entries[positions[i]];
         if (e.flags & Side) {
-            records.push_back(m_sideItems[e.offsetLow]);
+            records[i] = m_sideItems[e.offsetLow];
             continue;
         }
         const ItemRef r = refWithoutPath(positions[i]);
-        records.emplace_back(IndexedItem::JoinedFields{r, separatorAfter(r.parentPath)});
+        records[i] = IndexedItem(IndexedItem::JoinedFields{r, separatorAfter(r.parentPath)});
     }
-    return records;
 }
 
 void ItemTable::prefetchEntry(std::uint32_t position) const

@@ -70,7 +70,8 @@ public:
     // The item as a record; its search forms are the stored ones.
     IndexedItem materialize(std::size_t position) const;
     // The records of `positions`, in order. Ranked positions lie all over the
-    // table, so each item's entry, run and folder are fetched a few records ahead.
+    // table, so each item's entry, run and folder are fetched a few records
+    // ahead. Many records are made on the kept threads.
     std::vector<IndexedItem> materialize(std::span<const std::uint32_t> positions) const;
 
     std::optional<std::uint32_t> find(std::string_view path) const;
@@ -164,6 +165,7 @@ private:
     void prefetchEntry(std::uint32_t position) const;
     void prefetchRunAndFolder(std::uint32_t position) const;  // reads the entry and facts
     void prefetchFolderPath(std::uint32_t position) const;    // reads the folder's record
+    void materializeInto(std::span<const std::uint32_t> positions, IndexedItem* records) const;
     void compactFolders();
     // The positions, ascending, of the items at or under one of `gone` and
     // neither at nor under one of `kept` nor a kept folder itself (all
