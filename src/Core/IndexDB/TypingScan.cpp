@@ -16,7 +16,7 @@ namespace pallix {
 namespace {
 
 // A chunk is also how often a scan looks for its cancellation.
-constexpr std::size_t kChunkItems = 8192;
+constexpr std::size_t kChunkItems = 2048;
 constexpr std::size_t kMaxFolderNeedles = 16;
 // Below this many items a second thread costs more than it saves.
 constexpr std::size_t kItemsPerThread = 32768;
@@ -125,12 +125,35 @@ std::uint32_t keptPairs(std::string_view needle)
     return mask;
 }
 
+// A thread's answers per folder, kept from scan to scan: each entry holds the
+// stamp of the scan that wrote it above its mask, so a scan starts without
+// clearing anything. A table of every folder made for each slice of each
+// scan cost as much as scanning, and its allocations waited on each other.
+struct FolderMasks {
+    std::vector<std::uint32_t> entries;
+    std::uint32_t stamp = 0;
+
+    // A new stamp (1 to 0xFFFF: 0 is no scan's) for a scan of `folders` folders.
+    std::uint32_t begin(std::size_t folders)
+    {
+        if (entries.size() < folders)
+            entries.resize(folders, 0);
+        if (++stamp > 0xFFFFu) {
+            std::fill(entries.begin(), entries.end(), 0);
+            stamp = 1;
+        }
+        return stamp;
+    }
+};
+
+thread_local FolderMasks t_folderMasks;
+
 } // namespace
 
 // One thread's part of a scan, with its own answers per folder.
 class TypingScan::Slice {
 public:
-    explicit Slice(const TypingScan& scan) : m_scan(scan) {}
+    explicit Slice(const TypingScan& scan) : m_scan(scan), m_stamp(m_masks.begin(scan.m_items.folderCount())) {}
 
     bool matches(std::size_t position)
     {
@@ -211,15 +234,14 @@ private:
         return item;
     }
 
-    // Bit i: the folder's path, lower-cased as a whole path is, holds needle i.
+    // Bit i: the folder's path, lower-cased as a whole path is, holds needle i
+    // (at most 16 needles).
     std::uint32_t folderMask(std::uint32_t folder)
     {
-        if (folder >= m_folderMasks.size())
-            m_folderMasks.resize(m_scan.m_items.folderCount(), kUnknown);
-        std::uint32_t& mask = m_folderMasks[folder];
-        if (mask == kUnknown)
-            mask = computeMask(folder);
-        return mask;
+        std::uint32_t& entry = m_masks.entries[folder];
+        if (entry >> 16 != m_stamp)
+            entry = m_stamp << 16 | computeMask(folder);
+        return entry & 0xFFFFu;
     }
 
     std::uint32_t computeMask(std::uint32_t folder)
@@ -237,10 +259,9 @@ private:
         return mask;
     }
 
-    static constexpr std::uint32_t kUnknown = 0xFFFFFFFFu;
-
     const TypingScan& m_scan;
-    std::vector<std::uint32_t> m_folderMasks;
+    FolderMasks& m_masks = t_folderMasks;
+    const std::uint32_t m_stamp;
     std::string m_pathBuffer;
 };
 

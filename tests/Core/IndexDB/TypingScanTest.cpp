@@ -91,6 +91,23 @@ TEST(TypingScan, AgreesWithAScanOfWholePaths)
     }
 }
 
+// What a scan learned of the folders stays with its thread for the next one.
+// A folder last seen a full round of the scans' stamps ago must be looked at
+// afresh, not read as the old scan found it.
+TEST(TypingScan, AFolderSeenLongAgoIsLookedAtAfresh)
+{
+    ItemTable table;
+    for (const char* path : {"/alpha/one", "/beta/alpha", "/alpha/beta/two"})
+        table.append(fileItem(path));
+    const SearchQuery alpha = wordsQuery({"alpha"});
+    const SearchQuery beta = wordsQuery({"beta"});
+    ASSERT_EQ(TypingScan(table, alpha).collect(10, 3, nullptr), (std::vector<std::uint32_t>{0, 1, 2}));
+    // Small scans run on the calling thread; these see only the first folder.
+    for (std::size_t i = 0; i + 2 < 0x10000; ++i)
+        ASSERT_EQ(TypingScan(table, beta).collect(10, 1, nullptr), std::vector<std::uint32_t>{});
+    EXPECT_EQ(TypingScan(table, beta).collect(10, 3, nullptr), (std::vector<std::uint32_t>{1, 2}));
+}
+
 TEST(TypingScan, CancelledScanKeepsAPrefixOfTheAnswer)
 {
     const ItemTable table = mixedTable();
