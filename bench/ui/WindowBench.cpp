@@ -27,6 +27,7 @@
 #include "CorpusIndex.h"
 #include "NearestRank.h"
 #include "App/AppModel.h"
+#include "Core/IndexDB/Sqlite.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Results/ResultsArea.h"
 #include "UI/Results/ResultsGridView.h"
@@ -35,6 +36,7 @@
 #include "UI/Search/SearchWindow.h"
 #include "model/CorpusModel.h"
 #include "model/EventLoopWait.h"
+#include "Platform/AllocatorArenas.h"
 
 namespace pallix {
 namespace {
@@ -238,6 +240,10 @@ int run(const Options& o)
 
 int main(int argc, char** argv)
 {
+    // As the application's main() sets up the process.
+    pallix::limitAllocatorArenas();
+    pallix::fixAllocatorLimits();
+    pallix::sqlite::configureProcess();
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     pallix::Options o;
