@@ -387,9 +387,14 @@ StoreResult<void> IndexStore::readListingChanges(const std::vector<FolderListing
         // A folder listed again after a change mostly holds what it held:
         // rewriting every child made each batch write its folders whole.
         std::unordered_set<std::string_view> unchanged;
-        statement.bindText(1, paths::standardize(listing.folder));
+        const std::string folder = paths::standardize(listing.folder);
+        statement.bindText(1, folder);
         int step = SQLITE_ROW;
         while ((step = statement.step()) == SQLITE_ROW) {
+            // "/" is its own parent: taken for a vanished child, it would
+            // take every row of the index with it.
+            if (statement.columnText(0) == folder)
+                continue;
             const auto found = listed.find(statement.columnText(0));
             if (found == listed.end()) {
                 vanished.emplace_back(statement.columnText(0));

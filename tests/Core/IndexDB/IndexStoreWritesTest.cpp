@@ -217,6 +217,22 @@ TEST(IndexStoreWrites, SynchronizeDropsVanishedChildrenWithTheirSubtrees)
     EXPECT_EQ(rowPaths(f.db), (std::vector<std::string>{"/a/bc", "/a/fresh.txt"}));
 }
 
+// "/" is stored with itself as its parent. A change at the top of the disk
+// lists "/" again, at start-up or while running; that must not remove it and
+// everything under it.
+TEST(IndexStoreWrites, ListingTheTopOfTheDiskKeepsTheRowsBelowIt)
+{
+    WritesFixture f({folderItem("/"), folderItem("/usr"), folderItem("/usr/lib"), fileItem("/usr/lib/x.so"),
+                     folderItem("/home"), fileItem("/home/合同.pdf"), fileItem("/old.txt")});
+    ASSERT_TRUE(f.store->synchronizeFolders(
+        {{"/", {folderItem("/usr"), folderItem("/home"), fileItem("/new.txt")}}}));
+    const std::vector<std::string> left{"/", "/home", "/home/合同.pdf", "/new.txt", "/usr", "/usr/lib",
+                                        "/usr/lib/x.so"};
+    EXPECT_EQ(rowPaths(f.db), left);
+    EXPECT_EQ(f.store->indexedCount(), 7);
+    EXPECT_EQ(cachedPaths(*f.store, left), left);
+}
+
 TEST(IndexStoreWrites, SynchronizingSeveralFoldersWritesWhatChangedAndOnlyThat)
 {
     WritesFixture f({folderItem("/p"), fileItem("/p/same.txt", 5), fileItem("/p/grown.txt", 5),
