@@ -147,13 +147,16 @@ public:
     {
         if (!m_on || end - begin < 2)
             return begin;
-        std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
-        keyed.reserve(end - begin);
-        for (std::size_t k = begin; k < end; ++k) {
-            const std::uint32_t index = survivors.indices[order[k]];
-            const std::uint64_t kind = m_rankFirst ? std::uint64_t(survivors.kinds[order[k]]) : 0;
-            keyed.emplace_back(kind << 32 | directed(m_source.nameOrder(index)), order[k]);
-        }
+        // The ordinals lie all over the table: a long run reads them on the kept threads.
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(end - begin);
+        const auto slices = static_cast<unsigned>(std::clamp<std::size_t>(keyed.size() / 4096, 1, spareThreads()));
+        inPooledSlices(keyed.size(), slices, [&](unsigned, std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; ++k) {
+                const std::uint32_t at = order[begin + k];
+                const std::uint64_t kind = m_rankFirst ? std::uint64_t(survivors.kinds[at]) : 0;
+                keyed[k] = {kind << 32 | directed(m_source.nameOrder(survivors.indices[at])), at};
+            }
+        });
         // Equal keys keep input order, as the run had it.
         const auto before = [](const auto& a, const auto& b) {
             return a.first != b.first ? a.first < b.first : a.second < b.second;
@@ -259,63 +262,119 @@ void refineTheSureOnes(CollectedCandidates& survivors, SliceFilters& filters, st
     }
 }
 
+// A candidate of the walk with what was known of it when it was met.
+struct WalkStep {
+    std::uint32_t at;    // position in the survivors
+    Rank bound;          // its bound before its name was read
+    int kind;
+    bool ordered;        // within the name-ordered part of its run
+    Rank ceiling;        // the heap's ceiling for it then
+};
+
+enum class Verdict { Score, Skip, Stop };
+
+// What the walk does with a candidate given the heap as it stands. Kind
+// first, `doneKind` is the kind whose rest is worse than the worst kept.
+Verdict verdictOf(const TopKHeap& heap, const NameOrderedWalk& byName, const WalkStep& c, std::uint32_t index,
+                  int& doneKind)
+{
+    if (c.kind == doneKind)
+        return Verdict::Skip;
+    if (!heap.isFull())
+        return Verdict::Score;
+    const bool rankFirst = heap.order().rankFirst();
+    const ScoredItem& worst = heap.worst();
+    if (rankFirst && c.bound > worst.rank)
+        return c.bound < kTopBound ? Verdict::Stop : Verdict::Skip;
+    if (!rankFirst && c.kind > worst.kindOrder)
+        return Verdict::Stop;
+    if (!rankFirst && c.kind == worst.kindOrder && c.bound > worst.rank) {
+        if (c.bound < kTopBound)
+            doneKind = c.kind;
+        return Verdict::Skip;
+    }
+    // In name order every later candidate goes after it too.
+    if (byName.surelyAfter(index, c.bound, c.kind, worst))
+        return c.ordered ? Verdict::Stop : Verdict::Skip;
+    return heap.ceilingFor(c.kind) ? Verdict::Score : Verdict::Skip;
+}
+
+// Candidates scored at once, on the kept threads: scoring (reading the name,
+// ranking the path) is most of the walk, and the walk itself is one thread's.
+// A short answer (the typing road's) is walked one at a time: waking the
+// threads would cost more than it saves.
+constexpr std::size_t kWalkBatch = 1024;
+constexpr std::size_t kBatchedWalkFrom = 4096;
+constexpr std::size_t kScoresPerSlice = 128;
+
 std::vector<ScoredItem> bestFirst(const ItemSource& source, CollectedCandidates& survivors, const PreparedQuery& q,
                                   std::size_t limit, SliceFilters& filters)
 {
     refineTheSureOnes(survivors, filters, limit);
-    CandidateFilter& filter = *filters.front();
     TopKHeap heap(q, limit);
-    const Scorer scorer(source, q, filter);
+    std::vector<Scorer> scorers;
+    for (const std::unique_ptr<CandidateFilter>& f : filters)
+        scorers.emplace_back(source, q, *f);
     const bool rankFirst = heap.order().rankFirst();
     int doneKind = -1;  // kind first: the rest of this kind is worse than the worst kept
     const NameOrderedWalk byName(source, q, rankFirst);
     std::vector<std::size_t> ends;
     std::vector<std::uint32_t> order = bestFirstOrder(survivors, rankFirst, ends);
-    std::size_t runEnd = 0, orderedEnd = 0;
+    std::size_t runEnd = 0, orderedEnd = 0, run = 0;
     // A pattern search that was cancelled or gave its expression up can take nothing more.
     const bool mayStop = q.regexWatch && q.mode != PreparedQuery::Mode::Ranked;
-    for (std::size_t k = 0, run = 0; k < order.size(); ++k) {
-        if (mayStop && q.regexWatch->stopped())
-            break;
-        if (k == runEnd) {
-            runEnd = ends[run++];
-            // The last bucket holds every bound from kTopBound on, unordered.
-            const bool lastBucket = std::min(survivors.bounds[order[k]].rank, kTopBound) == kTopBound;
-            orderedEnd = lastBucket ? k : byName.orderRun(order, k, runEnd, survivors, limit);
-        }
-        const std::uint32_t at = order[k];
-        const std::uint32_t index = survivors.indices[at];
-        const Rank bound = survivors.bounds[at].rank;
-        const int kind = survivors.kinds[at];
-        if (kind == doneKind)
-            continue;
-        if (heap.isFull()) {
-            const ScoredItem& worst = heap.worst();
-            if (rankFirst && bound > worst.rank) {
-                if (bound < kTopBound)
-                    break;
-                continue;
-            }
-            if (!rankFirst && kind > worst.kindOrder)
+    std::vector<WalkStep> batch;
+    std::vector<std::optional<ScoredItem>> scores;
+    bool stopped = false;
+    const std::size_t batchSize = limit >= kBatchedWalkFrom ? kWalkBatch : 1;
+    for (std::size_t k = 0; k < order.size() && !stopped;) {
+        // The next candidates worth scoring against the heap as it stands; it
+        // only gets better, so each is looked at again before it is added.
+        batch.clear();
+        int gatherDoneKind = doneKind;
+        bool lastBatch = false;
+        for (; k < order.size() && batch.size() < batchSize; ++k) {
+            if (mayStop && q.regexWatch->stopped()) {
+                lastBatch = true;
                 break;
-            if (!rankFirst && kind == worst.kindOrder && bound > worst.rank) {
-                if (bound < kTopBound)
-                    doneKind = kind;
-                continue;
             }
-            if (byName.surelyAfter(index, bound, kind, worst)) {
-                // In name order every later candidate goes after it too.
-                if (k < orderedEnd)
-                    break;
-                continue;
+            if (k == runEnd) {
+                runEnd = ends[run++];
+                // The last bucket holds every bound from kTopBound on, unordered.
+                const bool lastBucket = std::min(survivors.bounds[order[k]].rank, kTopBound) == kTopBound;
+                orderedEnd = lastBucket ? k : byName.orderRun(order, k, runEnd, survivors, limit);
             }
+            const std::uint32_t at = order[k];
+            WalkStep c{at, survivors.bounds[at].rank, survivors.kinds[at], k < orderedEnd, 0};
+            const Verdict v = verdictOf(heap, byName, c, survivors.indices[at], gatherDoneKind);
+            if (v == Verdict::Stop) {
+                lastBatch = true;
+                break;
+            }
+            if (v == Verdict::Skip)
+                continue;
+            c.ceiling = *heap.ceilingFor(c.kind);
+            batch.push_back(c);
         }
-        const std::optional<Rank> ceiling = heap.ceilingFor(kind);
-        if (!ceiling)
-            continue;
-        const std::optional<ScoredItem> c = scorer.score(index, survivors.bounds[at], *ceiling);
-        if (c && heap.wants(*c))
-            heap.add(*c);
+        scores.assign(batch.size(), std::nullopt);
+        const auto slices = static_cast<unsigned>(
+            std::clamp<std::size_t>(batch.size() / kScoresPerSlice, 1, scorers.size()));
+        inPooledSlices(batch.size(), slices, [&](unsigned s, std::size_t begin, std::size_t end) {
+            for (std::size_t b = begin; b < end; ++b)
+                scores[b] = scorers[s].score(survivors.indices[batch[b].at], survivors.bounds[batch[b].at],
+                                             batch[b].ceiling);
+        });
+        for (std::size_t b = 0; b < batch.size(); ++b) {
+            const Verdict v = verdictOf(heap, byName, batch[b], survivors.indices[batch[b].at], doneKind);
+            if (v == Verdict::Stop) {
+                stopped = true;
+                break;
+            }
+            const std::optional<ScoredItem>& c = scores[b];
+            if (v == Verdict::Score && c && c->rank <= *heap.ceilingFor(batch[b].kind) && heap.wants(*c))
+                heap.add(*c);
+        }
+        stopped = stopped || lastBatch;
     }
     return heap.sorted();
 }

@@ -59,6 +59,9 @@ private:
     bool m_ascending;
 };
 
+// Sorts `items` in result order on the kept threads.
+void sortInSlices(std::vector<ScoredItem>& items, const ResultOrder& order);
+
 // The best `limit` results seen so far, with the worst kept one at the root
 // once full. The order is total, so what it keeps does not depend on the order
 // the candidates come in.

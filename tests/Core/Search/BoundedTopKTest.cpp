@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+#include <random>
+
+#include "Core/Search/ResultOrder.h"
 #include "Core/Search/SearchEngine.h"
 #include "FactsSource.h"
 #include "SearchTestItems.h"
@@ -163,12 +168,17 @@ TEST(BoundedTopK, CandidatesCollectedInSlicesGiveTheAnswerOfOnePass)
         }
     for (int i = 0; i < 40; ++i)
         searches.emplace_back(randomQuery(gen, items), std::vector<int>{1, 50, 2000, 9000}[gen.rng()() % 4]);
-    for (const auto& [q, limit] : searches) {
-        SCOPED_TRACE(describe(q, limit));
-        ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::nullopt, q, limit)),
-                  pathsOf(engine.search(items, q, limit)));
-        ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::span<const std::uint32_t>(candidates), q, limit)),
-                  pathsOf(engine.search(subset, q, limit)));
+    // Long answers are scored in batches; kind first, a batch meets kinds it must pass over.
+    for (const char* edition : {kMardellId, kQelId}) {
+        ScopedAppId scoped(edition);
+        for (const auto& [q, limit] : searches) {
+            SCOPED_TRACE(describe(q, limit) + " (" + edition + ")");
+            ASSERT_EQ(pathsAt(items, engine.searchIndices(withFacts, std::nullopt, q, limit)),
+                      pathsOf(engine.search(items, q, limit)));
+            ASSERT_EQ(
+                pathsAt(items, engine.searchIndices(withFacts, std::span<const std::uint32_t>(candidates), q, limit)),
+                pathsOf(engine.search(subset, q, limit)));
+        }
     }
 }
 
@@ -218,6 +228,51 @@ TEST(BoundedTopK, EqualResultsKeepTheEarlierTwinWhateverTheWalkOrder)
                       pathsOf(engine.search(items, q, limit)));
         }
     }
+}
+
+TEST(BoundedTopK, ResultsSortedInSlicesComeInTheOrderOfOneSort)
+{
+    // Many ties of rank and kind, settled by name, then path (case aside),
+    // then the index;
+    // sizes that make one slice, an odd number of them and the most.
+    const std::vector<std::string> names = {"report", "Report", "report.pdf", "合同.pdf", "b", "a1", "a10", "a2"};
+    const std::vector<std::string> folders = {"/home/u", "/home/u/docs", "/home/u/文档", "/srv/x", "/home/U"};
+    std::vector<std::string> paths;
+    for (const std::string& f : folders)
+        for (const std::string& n : names)
+            paths.push_back(f + "/" + n);
+    std::mt19937 rng(7);
+    for (SearchSortField field : {SearchSortField::Name, SearchSortField::Size})
+        for (std::size_t count : {900u, 3100u, 7000u, 20000u}) {
+            SearchQuery q;
+            q.sortField = field;
+            const PreparedQuery prepared(q);
+            std::vector<std::uint32_t> indices(count);
+            std::iota(indices.begin(), indices.end(), 0u);
+            std::shuffle(indices.begin(), indices.end(), rng);
+            std::vector<ScoredItem> items(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                ScoredItem& s = items[i];
+                const std::size_t p = rng() % paths.size();
+                s.path = paths[p];
+                s.name = names[p % names.size()];
+                s.nameKey = resultTextKey(s.name);
+                s.size = std::int64_t(rng() % 3);
+                s.rank = Rank(rng() % 4);
+                s.kindOrder = Rank(rng() % 2);
+                s.index = indices[i];
+            }
+            const ResultOrder order(prepared);
+            std::vector<ScoredItem> expected = items;
+            std::stable_sort(expected.begin(), expected.end(), order);
+            sortInSlices(items, order);
+            SCOPED_TRACE(std::to_string(count) + " results");
+            ASSERT_EQ(items.size(), expected.size());
+            for (std::size_t i = 0; i < count; ++i) {
+                ASSERT_EQ(items[i].path, expected[i].path) << "at " << i;
+                ASSERT_EQ(items[i].index, expected[i].index) << "at " << i;
+            }
+        }
 }
 
 } // namespace
