@@ -222,10 +222,11 @@ std::vector<IndexedItem> IndexStore::searchLocked(const SearchQuery& query, int 
         return results;
     }
 
+    // The leading names need no other candidate when they fill the answer:
+    // the list of every name holding the word is made only when they do not.
+    if (std::optional<std::vector<std::uint32_t>> ranked = rankedFromLeadingNames(query, limit, watch))
+        return materialized(*ranked);
     std::optional<std::vector<std::uint32_t>> fast = fastCandidatePositions(query);
-    if (fast)
-        if (std::optional<std::vector<std::uint32_t>> ranked = rankedFromLeadingNames(query, limit, watch))
-            return materialized(*ranked);
     std::vector<IndexedItem> results = rankPositions(query, fast ? &*fast : nullptr, limit, watch);
     if (results.empty() && fast && fast->size() < m_items.size())
         return rankPositions(query, nullptr, limit, watch);
