@@ -14,7 +14,7 @@ namespace pallix {
 namespace {
 
 // Below this many candidates per slice, another thread costs more than it saves.
-constexpr std::size_t kCandidatesPerSlice = 4096;
+constexpr std::size_t kCandidatesPerSlice = 2048;
 // Slices per kept thread: a thread the machine takes away for a while leaves
 // a small slice behind, which the others take, not a sixth of the list.
 constexpr std::size_t kSlicesPerThread = 4;
