@@ -1,7 +1,7 @@
 #pragma once
 // The result order of a search and the bounded heap of its top-K path.
-// Internal to the Search module. One ResultOrder and one heap per search and
-// thread: the order keeps buffers for the paths it asks the source for.
+// Internal to the Search module. A ResultOrder keeps nothing but the query's
+// settings and compares on any thread; one heap per search, on one thread.
 
 #include <cstdint>
 #include <optional>
