@@ -371,7 +371,8 @@ std::vector<ScoredItem> bestFirst(const ItemSource& source, CollectedCandidates&
                 break;
             }
             const std::optional<ScoredItem>& c = scores[b];
-            if (v == Verdict::Score && c && c->rank <= *heap.ceilingFor(batch[b].kind) && heap.wants(*c))
+            // A rank over the heap's ceiling now is one it does not want.
+            if (v == Verdict::Score && c && heap.wants(*c))
                 heap.add(*c);
         }
         stopped = stopped || lastBatch;
