@@ -123,17 +123,18 @@ std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(con
     if (limit < 1 || query.caseSensitive || query.matchMode != SearchMatchMode::Contains ||
         !shouldUseFastCharacterIndexLocked(query))
         return std::nullopt;
-    const std::string token = joinedToken(query);
-    const std::optional<std::vector<std::string_view>> characters = plainCharacters(token);
+    const std::optional<std::vector<std::string_view>> characters = plainCharacters(joinedToken(query));
     if (!characters || characters->empty())
         return std::nullopt;
-    std::string head;
-    for (std::size_t i = 0; i < std::min<std::size_t>(4, characters->size()); ++i)
-        head.append((*characters)[i]);
     const PreparedQuery prepared(query, watch);
     if (prepared.mode != PreparedQuery::Mode::Ranked || prepared.edition != AppEdition::Mardell)
         return std::nullopt;
-    const std::vector<std::uint32_t> leading = m_indexes.positionsWithAll({{IndexKind::Prefixes, head}});
+    // Of the names beginning so, only those holding the word can rank below
+    // the word starts: the others are not read.
+    const std::optional<std::vector<LiveSearchIndexes::Key>> keys = everyWordsKeys(query, true);
+    if (!keys)
+        return std::nullopt;
+    const std::vector<std::uint32_t> leading = m_indexes.positionsWithAll(*keys);
     if (leading.size() < static_cast<std::size_t>(limit))
         return std::nullopt;
     std::vector<std::uint32_t> ranked =
