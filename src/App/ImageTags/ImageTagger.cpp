@@ -60,7 +60,7 @@ void ImageTagger::startIfNeeded(std::shared_ptr<IndexStore> index, std::shared_p
 {
     if (!index)
         return;
-    startIfNeeded([index](int limit, int offset) { return index->imagePathsFromDatabase(limit, offset); },
+    startIfNeeded([index](int limit, const std::string& after) { return index->imagePathsFromDatabase(limit, after); },
                   std::move(tags), sessionID);
 }
 
@@ -101,9 +101,9 @@ void ImageTagger::stopAll()
 
 void ImageTagger::run(const PageSource& pages, ImageTagStore& tags, const CancelToken& token)
 {
-    int offset = 0;
+    std::string after;
     while (!token.isCancelled()) {
-        const std::vector<std::string> page = pages(kPageSize, offset);
+        const std::vector<std::string> page = pages(kPageSize, after);
         if (page.empty()) {
             // The pass is over (or there are no images): the next one starts
             // from the first image after a pause, so a fully tagged index is
@@ -111,14 +111,14 @@ void ImageTagger::run(const PageSource& pages, ImageTagStore& tags, const Cancel
             ++m_passes;
             if (!m_options.clock->sleepFor(kPassPause, &token))
                 return;
-            offset = 0;
+            after.clear();
             continue;
         }
         if (!tagPage(page, tags, token))
             return;
-        // Paging by offset: images added or removed meanwhile shift later
-        // pages; the next pass covers what this one missed.
-        offset += static_cast<int>(page.size());
+        // Paged by the last path: images added or removed meanwhile move no
+        // other image to a page already read.
+        after = page.back();
     }
 }
 

@@ -42,8 +42,9 @@ public:
     static constexpr int kPageSize = 220;
     static constexpr std::chrono::seconds kPassPause{12};
 
-    // The image paths of an index in path order: at most `limit` from `offset`.
-    using PageSource = std::function<std::vector<std::string>(int limit, int offset)>;
+    // The image paths of an index in path order: at most `limit`, the first
+    // after `after` (empty: from the first).
+    using PageSource = std::function<std::vector<std::string>(int limit, const std::string& after)>;
 
     struct Options {
         std::shared_ptr<ImageTagExtractor> extractor;  // none: ImageTagExtraction::system()

@@ -11,7 +11,7 @@
 
 namespace pallix {
 
-std::vector<std::string> IndexStore::imagePathsFromDatabase(int limit, int offset)
+std::vector<std::string> IndexStore::imagePathsFromDatabase(int limit, const std::string& after)
 {
     std::vector<std::string> paths;
     {
@@ -19,19 +19,20 @@ std::vector<std::string> IndexStore::imagePathsFromDatabase(int limit, int offse
         if (!m_db.isOpen() || limit < 1)
             return paths;
     }
-    // Read beside the store's lock, which every search takes: a page deep into
-    // a large table takes a good part of a second, and the tagger asks for
-    // page after page.
+    // Read beside the store's lock, which every search takes. Paged by the
+    // last path on the path index: an offset, or the extension index with a
+    // sort, costs every page the whole table (1,000,000 rows: 0.3 to 0.7 s a
+    // page, for 800 pages a pass; by the path, 1 s a pass).
     sqlite::Connection db;
     if (!sqlite::openReadOnly(db, m_databaseURL))
         return paths;
-    const std::string sql = "SELECT path\nFROM file_index\nWHERE is_directory = 0 AND extension IN (" +
-                            indexsql::imageExtensionListLiteral() + ")\nORDER BY path\nLIMIT ? OFFSET ?;";
+    const std::string sql = "SELECT path\nFROM file_index\nWHERE is_directory = 0 AND +extension IN (" +
+                            indexsql::imageExtensionListLiteral() + ")\n  AND path > ?\nORDER BY path\nLIMIT ?;";
     sqlite::Statement statement;
     if (statement.prepare(db, sql) != SQLITE_OK)
         return paths;
-    statement.bindInt(1, limit);
-    statement.bindInt(2, std::max(offset, 0));
+    statement.bindText(1, after);
+    statement.bindInt(2, limit);
     paths.reserve(static_cast<std::size_t>(std::min(limit, 2000)));
     // No retry: a busy database ends the page early, and the tagger asks again.
     while (statement.step() == SQLITE_ROW)

@@ -182,7 +182,9 @@ public:
                                                                    const SearchQuery& query, int limit);
 
     // ---- Fixed questions of other parts.
-    std::vector<std::string> imagePathsFromDatabase(int limit, int offset);
+    // At most `limit` image file paths in path order, the first after `after`
+    // (empty: from the first).
+    std::vector<std::string> imagePathsFromDatabase(int limit, const std::string& after);
     // Stops early, with what it found so far, once `cancel` fires.
     std::vector<std::string> folderPathsMatchingNameTokens(const std::vector<std::string>& tokens, bool caseSensitive,
                                                            int limit, const CancelToken* cancel = nullptr);

@@ -1,8 +1,11 @@
 #include "App/ImageTags/ImageTagger.h"
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -62,7 +65,9 @@ private:
     bool m_onGuiThread = false;
 };
 
-// Image paths "/img/000.png"... served page by page; records each request.
+// Image paths "/img/000.png"... served page by page, in path order after the
+// path asked for; records each request. `afterFirstPage` runs once the first
+// page is served, on the list, as a change of the index between two pages.
 class FakePages {
 public:
     explicit FakePages(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
@@ -73,15 +78,19 @@ public:
     }
     ImageTagger::PageSource source()
     {
-        return [this](int limit, int offset) {
+        return [this](int limit, const std::string& after) {
             std::lock_guard lock(m_mutex);
-            m_requests.emplace_back(limit, offset);
-            const auto begin = m_paths.begin() + std::min<std::size_t>(offset, m_paths.size());
-            const auto end = m_paths.begin() + std::min<std::size_t>(offset + limit, m_paths.size());
-            return std::vector<std::string>(begin, end);
+            m_requests.emplace_back(limit, after);
+            const auto begin = after.empty() ? m_paths.begin() : std::upper_bound(m_paths.begin(), m_paths.end(), after);
+            const auto end = begin + std::min<std::ptrdiff_t>(limit, m_paths.end() - begin);
+            std::vector<std::string> page(begin, end);
+            if (m_requests.size() == 1 && afterFirstPage)
+                afterFirstPage(m_paths);
+            return page;
         };
     }
-    std::vector<std::pair<int, int>> requests() const
+    std::function<void(std::vector<std::string>&)> afterFirstPage;
+    std::vector<std::pair<int, std::string>> requests() const
     {
         std::lock_guard lock(m_mutex);
         return m_requests;
@@ -91,7 +100,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_paths;
-    std::vector<std::pair<int, int>> m_requests;
+    std::vector<std::pair<int, std::string>> m_requests;
 };
 
 struct TaggerRig {
@@ -124,17 +133,18 @@ TEST(ImageTagger, OneSessionPerKeyPagesInOrderAndPausesBetweenPasses)
     EXPECT_TRUE(rig.tagger->hasSession("local"));
     EXPECT_FALSE(rig.tagger->hasSession("server"));
     ASSERT_TRUE(rig.passesDone(1));
-    // 220, then the 10 left, then an empty page ends the pass.
-    EXPECT_EQ(pages.requests(), (std::vector<std::pair<int, int>>{{220, 0}, {220, 220}, {220, 230}}));
+    // 220, then the 10 after the last of them, then an empty page ends the pass.
+    EXPECT_EQ(pages.requests(),
+              (std::vector<std::pair<int, std::string>>{{220, ""}, {220, "/img/219.png"}, {220, "/img/229.png"}}));
     EXPECT_EQ(rig.extractor->calls().size(), 230u);
     EXPECT_FALSE(rig.extractor->ranOnGuiThread());
 
-    // Nothing happens before the 12 s pause is over; then the pass restarts at 0.
+    // Nothing happens before the 12 s pause is over; then the pass restarts at the first image.
     rig.clock->advance(11s);
     EXPECT_EQ(pages.requests().size(), 3u);
     rig.clock->advance(1s);
     ASSERT_TRUE(rig.passesDone(2));
-    EXPECT_EQ(pages.requests()[3], (std::pair<int, int>{220, 0}));
+    EXPECT_EQ(pages.requests()[3], (std::pair<int, std::string>{220, ""}));
 
     FakePages none(0);
     rig.tagger->startIfNeeded(none.source(), rig.store, "server");  // a second key: a second session
@@ -158,12 +168,29 @@ TEST(ImageTagger, APassOverPipesAndDevicesNamedLikeImagesEndsAndTagsOnlyTheRealI
     ASSERT_EQ(store->bootstrap(), std::nullopt);
     auto clock = std::make_shared<FakeClock>();
     ImageTagger tagger(ImageTagger::Options{std::make_shared<ImageTagExtraction>(nullptr, nullptr), clock, false});
-    tagger.startIfNeeded([paths](int, int offset) { return offset == 0 ? paths : std::vector<std::string>{}; },
+    tagger.startIfNeeded([paths](int, const std::string& after) { return after.empty() ? paths : std::vector<std::string>{}; },
                          store, "local");
     ASSERT_TRUE(waitFor([&] { return tagger.finishedPasses() >= 1 && clock->sleepers() >= 1; }));
     EXPECT_EQ(tagger.extractedImages(), static_cast<std::int64_t>(paths.size()));
     EXPECT_EQ(store->searchPaths({{"红色"}}, 50), std::vector<std::string>{real});
     tagger.shutdown();
+}
+
+TEST(ImageTagger, ImagesRemovedOrAddedBeforeTheNextPageMakeThePassSkipNoOther)
+{
+    TaggerRig rig;
+    FakePages pages(230);
+    pages.afterFirstPage = [](std::vector<std::string>& paths) {
+        paths.erase(paths.begin(), paths.begin() + 5);  // five images of the first page deleted
+        paths.insert(paths.begin(), "/img/!new.png");    // one added before them
+    };
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    // Every image of the first page, then every later one: none shifted onto a page already read.
+    const std::vector<std::string> calls = rig.extractor->calls();
+    ASSERT_EQ(calls.size(), 230u);
+    EXPECT_EQ(calls.back(), "/img/229.png");
+    EXPECT_EQ(std::set<std::string>(calls.begin(), calls.end()).size(), 230u);
 }
 
 TEST(ImageTagger, ReindexRuleDecidesWhatIsExtractedAndWritten)

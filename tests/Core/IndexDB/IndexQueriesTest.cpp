@@ -34,11 +34,15 @@ TEST(IndexQueries, ImagePathsPageThroughImageFilesInPathOrder)
 {
     QueriesFixture f;
     // b.JPG has the extension "jpg"; the folder x.png is no image file.
-    EXPECT_EQ(f.store->imagePathsFromDatabase(10, -5),
+    EXPECT_EQ(f.store->imagePathsFromDatabase(10, ""),
               (std::vector<std::string>{"/p/Trips 2024/d.heic", "/p/a.png", "/p/b.JPG"}));
-    EXPECT_EQ(f.store->imagePathsFromDatabase(2, 1), (std::vector<std::string>{"/p/a.png", "/p/b.JPG"}));
-    EXPECT_TRUE(f.store->imagePathsFromDatabase(10, 3).empty());
-    EXPECT_TRUE(f.store->imagePathsFromDatabase(0, 0).empty());
+    EXPECT_EQ(f.store->imagePathsFromDatabase(1, ""), (std::vector<std::string>{"/p/Trips 2024/d.heic"}));
+    // After a path, listed or not.
+    EXPECT_EQ(f.store->imagePathsFromDatabase(2, "/p/Trips 2024/d.heic"),
+              (std::vector<std::string>{"/p/a.png", "/p/b.JPG"}));
+    EXPECT_EQ(f.store->imagePathsFromDatabase(10, "/p/a"), (std::vector<std::string>{"/p/a.png", "/p/b.JPG"}));
+    EXPECT_TRUE(f.store->imagePathsFromDatabase(10, "/p/b.JPG").empty());
+    EXPECT_TRUE(f.store->imagePathsFromDatabase(0, "").empty());
 }
 
 TEST(IndexQueries, FoldersWhoseNamesHoldEveryWord)

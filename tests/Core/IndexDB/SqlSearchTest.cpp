@@ -130,7 +130,7 @@ TEST(SqlSearch, FailedReopenLeavesTheStoreWithoutConnectionNotCrashed)
     db.store->injectTransientReadFailures(0, SQLITE_BUSY);
     EXPECT_TRUE(db.store->search(wordsQuery({"ab"}), 10).empty());
     EXPECT_TRUE(db.store->typingFastDatabaseSearch(wordsQuery({"ab"}), 10).empty());
-    EXPECT_TRUE(db.store->imagePathsFromDatabase(10, 0).empty());
+    EXPECT_TRUE(db.store->imagePathsFromDatabase(10, "").empty());
     EXPECT_FALSE(db.store->hasIndexedItems({"/b"}));
     StoreResult<void> write = db.store->upsert({fileItem("/b/new.txt")});
     ASSERT_FALSE(write);
