@@ -101,13 +101,6 @@ void sendKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers, const QS
     QApplication::sendEvent(target, &release);
 }
 
-void idle(int ms)
-{
-    const auto until = SteadyClock::now() + std::chrono::milliseconds(ms);
-    while (SteadyClock::now() < until)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-}
-
 int run(const Options& o)
 {
     const std::filesystem::path work = std::filesystem::absolute(o.work);
@@ -156,20 +149,20 @@ int run(const Options& o)
     area->listView()->viewport()->installEventFilter(&watch);
     area->gridView()->viewport()->installEventFilter(&watch);
     field->setFocus();
-    idle(300);
+    bench::idleFor(300);
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("%zu items, %zu queries typed a character at a time, limit %d, a key every %d ms or on the paint\n",
                 corpus.size(), queries.size(), o.limit, o.keyMs);
     for (const ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid}) {
         model.searchSession().constraints().setDisplayMode(mode);
-        idle(100);
+        bench::idleFor(100);
         std::vector<double> total, toPublished;
         int missed = 0, empty = 0;
         for (const std::string& query : queries) {
             sendKey(field, Qt::Key_A, Qt::ControlModifier, {});
             sendKey(field, Qt::Key_Backspace, Qt::NoModifier, {});
-            idle(o.keyMs);
+            bench::idleFor(o.keyMs);
             const QString whole = QString::fromStdString(query);
             for (qsizetype n = 1; n <= whole.size(); ++n) {
                 const QString typed = whole.left(n);
@@ -218,7 +211,7 @@ int run(const Options& o)
                     toPublished.push_back(std::chrono::duration<double, std::milli>(publishedAt - start).count());
                     empty += model.searchSession().results().isEmpty() ? 1 : 0;
                 }
-                idle(o.keyMs);
+                bench::idleFor(o.keyMs);
             }
         }
         if (total.empty()) {
