@@ -63,14 +63,20 @@ void SearchSession::setResults(ItemList items)
     emit resultsChanged();
 }
 
+// Every keystroke clears the two side sections; clearing an empty one is no
+// news, and announcing it would rebuild and repaint the results for nothing.
 void SearchSession::setImageFuzzyResults(ItemList items)
 {
+    if (items.isEmpty() && m_imageFuzzyResults.isEmpty())
+        return;
     m_imageFuzzyResults = std::move(items);
     emit imageFuzzyResultsChanged();
 }
 
 void SearchSession::setSkuRelatedResults(ItemList items)
 {
+    if (items.isEmpty() && m_skuRelatedResults.isEmpty())
+        return;
     m_skuRelatedResults = std::move(items);
     emit skuRelatedResultsChanged();
 }

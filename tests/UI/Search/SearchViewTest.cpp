@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -181,10 +182,18 @@ TEST_F(SearchViewTest, EveryEditSchedulesOneTypingSearch)
 {
     field->setFocus();
     const auto generation = h.model->searchSession().searchGeneration();
+    QSignalSpy resets(&window->searchView()->resultsArea()->resultsModel(), &QAbstractItemModel::modelReset);
     QTest::keyClicks(field, QStringLiteral("rep"));
     EXPECT_EQ(h.model->searchSession().searchGeneration(), generation + 3);
     EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("rep"));
     EXPECT_TRUE(h.model->searchSession().typingClock().isTyping());  // stamped before the search was asked for
+    // Only the answer rebuilds the results; the keys' clearing of the empty
+    // side sections does not.
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] {
+        const auto& shown = h.model->searchSession().lastDisplayedQuery();
+        return shown && shown->rawText == "rep";
+    }));
+    EXPECT_EQ(resets.count(), 1);
 }
 
 TEST_F(SearchViewTest, ModelTextReachesTheFieldWithoutASearchAndKeepsTheCaret)
