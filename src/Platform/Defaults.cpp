@@ -226,10 +226,22 @@ std::optional<nlohmann::json> Defaults::load(const std::string& key) const
     return *it;
 }
 
+Defaults::~Defaults()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_one();
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
 bool Defaults::store(const std::string& key, nlohmann::json value)
 {
     if (!serializable(nlohmann::json(key)) || !serializable(value))
         return false;
+    std::lock_guard fileLock(m_fileMutex);
     std::lock_guard lock(m_mutex);
     nlohmann::json next = m_document;
     if (value.is_null())
@@ -239,7 +251,44 @@ bool Defaults::store(const std::string& key, nlohmann::json value)
     if (m_file && !writeAtomically(*m_file, next.dump(2) + "\n"))
         return false;
     m_document = std::move(next);
+    m_writtenVersion = ++m_version;
     return true;
+}
+
+void Defaults::storeSoon(const std::string& key, nlohmann::json value)
+{
+    if (!serializable(nlohmann::json(key)) || !serializable(value))
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_document[key] = std::move(value);
+        ++m_version;
+        if (!m_file)
+            return;
+        if (!m_writer.joinable())
+            m_writer = std::thread([this] { writeBehind(); });
+    }
+    m_changed.notify_one();
+}
+
+void Defaults::writeBehind()
+{
+    std::uint64_t tried = 0;  // the last version this thread wrote or failed to write
+    for (;;) {
+        std::string contents;
+        std::uint64_t version = 0;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_stopping || m_version != tried; });
+            if (m_version == tried)
+                return;  // stopping, and nothing is left to write
+            contents = m_document.dump(2) + "\n";
+            version = tried = m_version;
+        }
+        std::lock_guard fileLock(m_fileMutex);
+        if (m_writtenVersion < version && writeAtomically(*m_file, contents))
+            m_writtenVersion = version;
+    }
 }
 
 std::optional<std::string> Defaults::data(const std::string& key) const
@@ -348,6 +397,16 @@ bool Defaults::setDate(const std::string& key, double secondsSince1970)
 bool Defaults::remove(const std::string& key)
 {
     return store(key, nullptr);
+}
+
+void Defaults::setStringListSoon(const std::string& key, const std::vector<std::string>& value)
+{
+    storeSoon(key, value);
+}
+
+void Defaults::setIntegerSoon(const std::string& key, std::int64_t value)
+{
+    storeSoon(key, value);
 }
 
 } // namespace pallix

@@ -260,6 +260,36 @@ TEST_F(DefaultsFile, HandEditedValuesOfTheWrongTypeReadAsAbsent)
     EXPECT_EQ(d->integer("n"), 3);
 }
 
+TEST_F(DefaultsFile, ValuesWrittenBehindReadBackAtOnceAndTheLastOfEachReachesTheFile)
+{
+    {
+        auto d = Defaults::atFile(m_file);
+        for (int i = 0; i < 200; ++i) {
+            d->setStringListSoon("history", {"q" + std::to_string(i)});
+            ASSERT_EQ(d->stringList("history"), std::vector<std::string>{"q" + std::to_string(i)});
+        }
+        d->setIntegerSoon("count", 7);
+        ASSERT_TRUE(d->setBoolean("flag", true));  // written at once, between two written behind
+        d->setStringListSoon("history", {"last"});
+    }  // the store's end writes what is left
+    auto again = Defaults::atFile(m_file);
+    EXPECT_EQ(again->stringList("history"), std::vector<std::string>{"last"});
+    EXPECT_EQ(again->integer("count"), 7);
+    EXPECT_EQ(again->boolean("flag"), true);
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_file.parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(DefaultsFile, AValueWrittenBehindThatCannotReachTheFileStaysInMemory)
+{
+    fs::create_directories(m_folder);
+    std::ofstream(m_folder / "nested") << "in the way";
+    auto d = Defaults::atFile(m_file);
+    d->setStringListSoon("history", {"报告"});
+    EXPECT_EQ(d->stringList("history"), std::vector<std::string>{"报告"});
+    d.reset();  // ends although nothing could be written
+    EXPECT_FALSE(fs::exists(m_file));
+}
+
 TEST_F(DefaultsFile, AFailedWriteReportsFalseAndChangesNothing)
 {
     // The document's folder is a file: nothing can be written there.

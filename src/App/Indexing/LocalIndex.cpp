@@ -338,7 +338,7 @@ void LocalIndex::rebuildIndex(bool startupScan)
 void LocalIndex::publishIndexedCount(std::int64_t count)
 {
     setIndexedCount(count);
-    m_context.defaults().setInteger(lastIndexedCountKey(), count);
+    m_context.defaults().setIntegerSoon(lastIndexedCountKey(), count);
     // The index changed under the shown list, so it no longer stands for the
     // whole answer: searching the same text again must ask the store, or a
     // deleted file would be narrowed back onto the screen.

@@ -77,7 +77,7 @@ void SearchHistory::persist()
     std::vector<std::string> stored;
     for (qsizetype i = 0; i < std::min(m_entries.size(), kMaxHistoryEntries); ++i)
         stored.push_back(m_entries[i].toStdString());
-    m_context.defaults().setStringList(key(), stored);
+    m_context.defaults().setStringListSoon(key(), stored);
 }
 
 QStringList SearchHistory::load(const Defaults& defaults)
