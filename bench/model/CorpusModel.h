@@ -52,7 +52,9 @@ inline AppModelEnvironment corpusEnvironment(const std::vector<IndexedItem>& cor
         }
     }
     AppModelEnvironment env;
-    env.defaults = Defaults::inMemory();
+    // On disk as in the application, where writing the defaults is part of a keystroke's cost.
+    std::filesystem::remove(work / "defaults.json");
+    env.defaults = Defaults::atFile(work / "defaults.json");
     env.supportDirectory = work;
     std::vector<MountedVolume> volumes;
     for (const std::string& root : roots) {
