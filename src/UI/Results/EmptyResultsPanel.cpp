@@ -69,6 +69,13 @@ EmptyResultsPanel::EmptyResultsPanel(SearchSession& session, QWidget* parent) : 
     rebuild();
 }
 
+void EmptyResultsPanel::setVisible(bool visible)
+{
+    QWidget::setVisible(visible);
+    if (visible && m_widgetsStale)
+        rebuild();
+}
+
 void EmptyResultsPanel::setOffer(const std::optional<Offer>& offer)
 {
     m_offer = offer;
@@ -156,6 +163,11 @@ void EmptyResultsPanel::rebuild()
 {
     const Constraints c = current();
     m_lines = constraintLines(c);
+    // Hidden while results are listed, when every keystroke changes the text:
+    // the widgets are made when the panel shows again.
+    m_widgetsStale = isHidden();
+    if (m_widgetsStale)
+        return;
     delete m_dynamic;
     m_dynamic = new QWidget;
     auto* column = new QVBoxLayout(m_dynamic);

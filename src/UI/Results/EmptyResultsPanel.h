@@ -57,6 +57,8 @@ public:
     const std::vector<Line>& lines() const { return m_lines; }
     QStringList buttonTitles() const;
 
+    void setVisible(bool visible) override;
+
 signals:
     void clearScopeRequested();
     void resetConstraintsRequested();
@@ -71,6 +73,7 @@ private:
     std::optional<Offer> m_offer;
     std::vector<Line> m_lines;
     QWidget* m_dynamic = nullptr;  // the lines, buttons and offer, rebuilt on change
+    bool m_widgetsStale = false;   // changed while hidden: rebuilt when shown
     QVBoxLayout* m_layout = nullptr;
 };
 

@@ -91,6 +91,14 @@ TEST_F(ResultsAreaTest, EmptyPanelShowsTheStateAndItsButtonsEmit)
     EXPECT_EQ(enable.count(), 1);
     area.setExternalIndexingCTA(std::nullopt);
     EXPECT_EQ(button("索引外接磁盘"), nullptr);
+
+    // Changed while results are listed: shown as it then stands once they are gone.
+    f.publishMain(fileItems({"/home/a/x.txt"}));
+    ASSERT_NE(area.currentBody(), area.emptyPanel());
+    f.model().searchSession().constraints().clearScope();
+    f.publishMain({});
+    ASSERT_EQ(area.currentBody(), area.emptyPanel());
+    EXPECT_EQ(area.emptyPanel()->buttonTitles(), QStringList{"再试一次"});
 }
 
 TEST_F(ResultsAreaTest, BodyFollowsResultsAndModeAndHeaderOnlyInList)
