@@ -109,6 +109,11 @@ bool serializable(const nlohmann::json& value)
     }
 }
 
+bool storable(const std::string& key, const nlohmann::json& value)
+{
+    return serializable(nlohmann::json(key)) && serializable(value);
+}
+
 bool writeAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -239,7 +244,7 @@ Defaults::~Defaults()
 
 bool Defaults::store(const std::string& key, nlohmann::json value)
 {
-    if (!serializable(nlohmann::json(key)) || !serializable(value))
+    if (!storable(key, value))
         return false;
     std::lock_guard fileLock(m_fileMutex);
     std::lock_guard lock(m_mutex);
@@ -257,7 +262,7 @@ bool Defaults::store(const std::string& key, nlohmann::json value)
 
 void Defaults::storeSoon(const std::string& key, nlohmann::json value)
 {
-    if (!serializable(nlohmann::json(key)) || !serializable(value))
+    if (!storable(key, value))
         return;
     {
         std::lock_guard lock(m_mutex);
