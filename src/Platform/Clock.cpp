@@ -120,12 +120,26 @@ void CancelToken::cancel()
             std::lock_guard waitLock(*w.waitMutex);
         w.cv->notify_all();
     }
+    for (const auto& [key, wake] : m_wakers)
+        wake();
 }
 
 void CancelToken::addWaiter(std::condition_variable* cv, std::mutex* waitMutex) const
 {
     std::lock_guard lock(m_mutex);
     m_waiters.push_back({cv, waitMutex});
+}
+
+void CancelToken::addWaker(const void* key, std::function<void()> wake) const
+{
+    std::lock_guard lock(m_mutex);
+    m_wakers.emplace_back(key, std::move(wake));
+}
+
+void CancelToken::removeWaker(const void* key) const
+{
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_wakers, [key](const auto& waker) { return waker.first == key; });
 }
 
 void CancelToken::removeWaiter(std::condition_variable* cv) const

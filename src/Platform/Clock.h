@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -70,6 +71,12 @@ public:
     void addWaiter(std::condition_variable* cv) const { addWaiter(cv, nullptr); }
     void addWaiter(std::condition_variable* cv, std::mutex* waitMutex) const;
     void removeWaiter(std::condition_variable* cv) const;
+    // For a waiter that is not blocked on a condition (a coroutine on an event
+    // loop): cancel() calls `wake` on the cancelling thread, under mutex(), so
+    // it must only hand the news on. Once removeWaker() returns, `wake` is
+    // neither running nor ever called.
+    void addWaker(const void* key, std::function<void()> wake) const;
+    void removeWaker(const void* key) const;
 
 private:
     struct Waiter {
@@ -79,6 +86,7 @@ private:
     std::atomic<bool> m_cancelled{false};
     mutable std::mutex m_mutex;
     mutable std::vector<Waiter> m_waiters;
+    mutable std::vector<std::pair<const void*, std::function<void()>>> m_wakers;
 };
 
 } // namespace pallix

@@ -97,6 +97,20 @@ TEST(SystemClock, CancelWakesALongSleep)
     }
 }
 
+TEST(CancelToken, WakersAreCalledOnCancelUntilRemoved)
+{
+    CancelToken token;
+    int kept = 0, removed = 0;
+    const int keptKey = 0, removedKey = 0;
+    token.addWaker(&keptKey, [&] { ++kept; });
+    token.addWaker(&removedKey, [&] { ++removed; });
+    token.removeWaker(&removedKey);
+    std::thread([&] { token.cancel(); }).join();
+    EXPECT_EQ(kept, 1);
+    EXPECT_EQ(removed, 0);
+    EXPECT_TRUE(token.isCancelled());
+}
+
 TEST(SystemClock, NowIsMonotonicAndWallClockIsCurrent)
 {
     auto clock = Clock::system();

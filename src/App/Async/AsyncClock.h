@@ -2,9 +2,10 @@
 // AsyncClock: the injected Clock as seen from the model's coroutines. now()
 // reads the clock; sleepFor() suspends the calling coroutine and resumes it
 // on the caller's thread (the GUI thread) once the clock has moved on, so a
-// FakeClock in a test releases model sleeps by advancing time. The waiting
-// itself blocks a thread of a small process-wide pool, which is what lets
-// one interface serve the real clock and the fake one alike.
+// FakeClock in a test releases model sleeps by advancing time. A sleep on
+// any clock but the real one blocks a thread of a small process-wide pool,
+// which is what lets one interface serve the fake clock too; the real clock
+// waits on a timer of the caller's event loop.
 // Copyable; every method may be called from the GUI thread.
 
 #include <memory>
@@ -29,6 +30,8 @@ public:
     QCoro::Task<bool> sleepFor(Clock::Duration d, std::shared_ptr<const CancelToken> cancel) const;
 
 private:
+    static QCoro::Task<bool> sleepOnTimer(Clock::Duration d, std::shared_ptr<const CancelToken> cancel);
+
     std::shared_ptr<Clock> m_clock;
 };
 

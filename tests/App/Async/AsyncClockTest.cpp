@@ -73,6 +73,37 @@ TEST_F(AsyncClockTest, CancelledTokenAndZeroDurationAnswerAtOnce)
     EXPECT_FALSE(*cancelled.result);
 }
 
+// The real clock waits on the caller's event loop, not on a pool thread.
+TEST(AsyncSystemClock, SleepEndsNoSoonerThanAskedOnTheCallingThreadAndCancelEndsItAtOnce)
+{
+    const AsyncClock clock(Clock::system());
+    auto token = std::make_shared<CancelToken>();
+    SleepProbe shortSleep;
+    const auto started = std::chrono::steady_clock::now();
+    sleepAndRecord(clock, 3ms, token, &shortSleep);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shortSleep.result.has_value(); }, 5000));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 3ms);
+    EXPECT_TRUE(*shortSleep.result);
+    EXPECT_EQ(shortSleep.resumedOn, QCoreApplication::instance()->thread());
+
+    // Cancelled from another thread, as a store job may.
+    SleepProbe longSleep;
+    sleepAndRecord(clock, 1h, token, &longSleep);
+    std::thread([&] { token->cancel(); }).join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return longSleep.result.has_value(); }, 5000));
+    EXPECT_FALSE(*longSleep.result);
+    EXPECT_EQ(longSleep.resumedOn, QCoreApplication::instance()->thread());
+
+    // A token cancelled again later finds no sleeper left to wake.
+    SleepProbe again;
+    auto second = std::make_shared<CancelToken>();
+    sleepAndRecord(clock, 1h, second, &again);
+    second->cancel();
+    second->cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return again.result.has_value(); }, 5000));
+    EXPECT_FALSE(*again.result);
+}
+
 TEST_F(AsyncClockTest, NowFollowsTheInjectedClock)
 {
     const auto before = clock.now();
