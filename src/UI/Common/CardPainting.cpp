@@ -10,6 +10,7 @@
 
 #include "UI/Common/ResultPainting.h"
 #include "UI/Common/ResultSymbols.h"
+#include "UI/Common/RoundedShape.h"
 
 namespace pallix::CardPainting {
 
@@ -75,16 +76,10 @@ void CardPainter::paint(QPainter& painter, const Card& card, const QPalette& pal
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    if (card.selected || card.dropTarget) {
-        QPainterPath shape;
-        const double radius = m_style.cornerRadius;
-        shape.addRoundedRect(QRectF(card.rect).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
-        painter.fillPath(shape, paint::accent(palette, card.dropTarget ? kDropTargetFill : kSelectedFill));
-        if (card.selected) {
-            painter.setPen(QPen(paint::accent(palette, m_style.selectedOutlineOpacity), 1));
-            painter.drawPath(shape);
-        }
-    }
+    if (card.selected || card.dropTarget)
+        paintRoundedShape(painter, card.rect, m_style.cornerRadius,
+                          paint::accent(palette, card.dropTarget ? kDropTargetFill : kSelectedFill),
+                          card.selected ? paint::accent(palette, m_style.selectedOutlineOpacity) : Qt::transparent);
 
     QSizeF fitted = QSizeF(card.image.size()) / card.image.devicePixelRatio();
     fitted.scale(card.preview.size(), Qt::KeepAspectRatio);

@@ -5,9 +5,9 @@
 
 #include <QFontMetrics>
 #include <QPainter>
-#include <QPainterPath>
 
 #include "UI/Common/ResultSymbols.h"
+#include "UI/Common/RoundedShape.h"
 
 namespace pallix::ResultPainting {
 
@@ -66,12 +66,9 @@ void paintHoverActionButton(QPainter& painter, const QRect& rect, const QString&
                             const QPalette& palette)
 {
     painter.save();
+    paintRoundedShape(painter, rect, 7, withAlpha(palette.color(QPalette::Window), hovered ? 0.96 : 0.9),
+                      QColor::fromRgbF(0, 0, 0, hovered ? 0.14f : 0.08f));
     painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect).adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
-    painter.fillPath(shape, withAlpha(palette.color(QPalette::Window), hovered ? 0.96 : 0.9));
-    painter.setPen(QPen(QColor::fromRgbF(0, 0, 0, hovered ? 0.14f : 0.08f), 1));
-    painter.drawPath(shape);
     const int side = 13;
     const QRect symbolRect(rect.center().x() - side / 2, rect.center().y() - side / 2, side, side);
     ResultSymbols::icon(symbol).paint(&painter, symbolRect);

@@ -1,10 +1,9 @@
 #include "UI/Search/ChipStyle.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QPainter>
-#include <QPainterPath>
+
+#include "UI/Common/RoundedShape.h"
 
 namespace pallix::chipstyle {
 
@@ -37,17 +36,7 @@ QFont font(int pixelSize, QFont::Weight weight)
 
 void paintShape(QPainter& painter, const QRectF& rect, qreal radius, const QColor& fill, const QColor& outline)
 {
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF shape = rect.adjusted(0.5, 0.5, -0.5, -0.5);
-    // A radius past half the height is a capsule.
-    const qreal r = std::min(radius, shape.height() / 2);
-    QPainterPath path;
-    path.addRoundedRect(shape, r, r);
-    painter.fillPath(path, fill);
-    painter.setPen(QPen(outline, 1));
-    painter.drawPath(path);
-    painter.restore();
+    paintRoundedShape(painter, rect, radius, fill, outline);
 }
 
 } // namespace pallix::chipstyle
