@@ -127,8 +127,21 @@ ResultsPrefetch::Batches ResultsPrefetch::batches() const
 
 void ResultsPrefetch::run()
 {
+    runWith(signature());
+}
+
+void ResultsPrefetch::runIfChanged()
+{
+    // The signature is made once: it copies the leading items of every list.
+    QString current = signature();
+    if (!m_ran || current != m_lastSignature)
+        runWith(std::move(current));
+}
+
+void ResultsPrefetch::runWith(QString current)
+{
     m_ran = true;
-    m_lastSignature = signature();
+    m_lastSignature = std::move(current);
     const double size = iconSize(m_session.constraints().gridZoom());
     Batches planned = batches();
     for (const QList<IndexedItem>& batch : std::as_const(planned.urgent)) {
@@ -136,12 +149,6 @@ void ResultsPrefetch::run()
             m_sink(batch, size, Priority::Urgent);
     }
     sendDeferred(m_lastSignature, size, std::move(planned.normal));
-}
-
-void ResultsPrefetch::runIfChanged()
-{
-    if (!m_ran || signature() != m_lastSignature)
-        run();
 }
 
 // Every run starts its own wait; a newer run does not stop an older one,

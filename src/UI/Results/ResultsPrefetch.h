@@ -58,6 +58,7 @@ signals:
 private:
     struct Batches;
     Batches batches() const;
+    void runWith(QString current);
     QCoro::Task<> sendDeferred(QString signature, double iconSize, QList<QList<IndexedItem>> normal);
 
     const ResultsModel& m_rows;
