@@ -1,9 +1,6 @@
 #include "UI/Search/ChipStyle.h"
 
 #include <QApplication>
-#include <QPainter>
-
-#include "UI/Common/RoundedShape.h"
 
 namespace pallix::chipstyle {
 
@@ -32,11 +29,6 @@ QFont font(int pixelSize, QFont::Weight weight)
     f.setPixelSize(pixelSize);
     f.setWeight(weight);
     return f;
-}
-
-void paintShape(QPainter& painter, const QRectF& rect, qreal radius, const QColor& fill, const QColor& outline)
-{
-    paintRoundedShape(painter, rect, radius, fill, outline);
 }
 
 } // namespace pallix::chipstyle

@@ -8,6 +8,7 @@
 
 #include "App/Search/SearchConstraints.h"
 #include "UI/Common/FilterTitles.h"
+#include "UI/Common/RoundedShape.h"
 #include "UI/Search/ChipStyle.h"
 #include "UI/Search/SelectionChip.h"
 
@@ -153,7 +154,7 @@ void FilterPanel::showModelState()
 void FilterPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    chipstyle::paintShape(painter, rect(), 9, chipstyle::controlBackground(palette(), 0.7), chipstyle::hairline());
+    paintRoundedShape(painter, rect(), 9, chipstyle::controlBackground(palette(), 0.7), chipstyle::hairline());
 }
 
 } // namespace pallix

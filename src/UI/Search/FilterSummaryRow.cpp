@@ -7,6 +7,7 @@
 
 #include "App/Search/SearchConstraints.h"
 #include "UI/Common/FilterTitles.h"
+#include "UI/Common/RoundedShape.h"
 #include "UI/Search/ChipStyle.h"
 
 namespace pallix {
@@ -54,7 +55,7 @@ void FilterSummaryRow::showModelState()
 void FilterSummaryRow::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    chipstyle::paintShape(painter, rect(), 9, chipstyle::controlBackground(palette(), 0.65), chipstyle::hairline());
+    paintRoundedShape(painter, rect(), 9, chipstyle::controlBackground(palette(), 0.65), chipstyle::hairline());
 }
 
 } // namespace pallix

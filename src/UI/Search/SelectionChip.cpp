@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include "UI/Common/RoundedShape.h"
 #include "UI/Common/Symbols.h"
 #include "UI/Search/ChipStyle.h"
 
@@ -56,9 +57,9 @@ void SelectionChip::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QPalette& p = palette();
     if (m_selected)
-        chipstyle::paintShape(painter, rect(), kRadius, chipstyle::accent(p, 0.12), chipstyle::accent(p, 0.35));
+        paintRoundedShape(painter, rect(), kRadius, chipstyle::accent(p, 0.12), chipstyle::accent(p, 0.35));
     else
-        chipstyle::paintShape(painter, rect(), kRadius, chipstyle::controlBackground(p, 1.0), chipstyle::hairline());
+        paintRoundedShape(painter, rect(), kRadius, chipstyle::controlBackground(p, 1.0), chipstyle::hairline());
 
     const QColor iconColor = m_selected ? p.color(QPalette::Highlight) : p.color(QPalette::PlaceholderText);
     const QString symbol = m_selected ? QStringLiteral("checkmark.square.fill") : QStringLiteral("square");

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QToolButton>
 
+#include "UI/Common/RoundedShape.h"
 #include "UI/Common/Symbols.h"
 #include "UI/Search/ChipStyle.h"
 
@@ -105,7 +106,7 @@ void TermChip::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QPalette& p = palette();
     const bool common = m_chip.style == SearchTermChipStyle::Common;
-    chipstyle::paintShape(painter, rect(), 999, chipstyle::controlBackground(p, common ? 0.95 : 0.75),
+    paintRoundedShape(painter, rect(), 999, chipstyle::controlBackground(p, common ? 0.95 : 0.75),
                           chipstyle::hairline());
 
     const QColor iconColor = common ? chipstyle::accent(p, 0.9) : p.color(QPalette::PlaceholderText);
