@@ -150,7 +150,7 @@ AnswerCheck::AnswerCheck(const std::filesystem::path& db)
 
     m_keys.reserve(m_items.size());
     for (const IndexedItem& item : m_items) {
-        const std::string& normalizedStem = item.normalizedSearchNameWithoutExtension();
+        const std::string_view normalizedStem = item.normalizedSearchNameWithoutExtension();
         const bool stemIsHead = item.normalizedSearchName().starts_with(normalizedStem);
         m_keys.push_back({keyString(item.searchName()), keyString(item.normalizedSearchName()),
                           stemIsHead ? std::string() : keyString(normalizedStem)});
@@ -275,7 +275,7 @@ std::optional<std::string> AnswerCheck::checkScan(const SearchQuery& query, int 
         const std::size_t bound = cap >= 10000 ? std::min(cap * 8, n) : std::min<std::size_t>(n, 80000);
         for (std::size_t p = 0; p < bound && candidates.size() < cap; ++p) {
             const IndexedItem& item = m_items[p];
-            const std::string name = query.caseSensitive ? item.name() : item.searchName();
+            const std::string name(query.caseSensitive ? std::string_view(item.name()) : item.searchName());
             const std::string path = query.caseSensitive ? item.path() : asciiLowered(item.path());
             if (std::all_of(needles.begin(), needles.end(), [&](const std::string& needle) {
                     return matchesUnder(query.matchMode, name, needle) || matchesUnder(query.matchMode, path, needle);
@@ -320,7 +320,7 @@ std::optional<std::string> AnswerCheck::checkScan(const SearchQuery& query, int 
             if (leading && !m_keys[p].plain.starts_with(head) && !m_keys[p].normalized.starts_with(head) &&
                 !m_keys[p].stem.starts_with(head))
                 continue;
-            const std::string& name = query.caseSensitive ? item.name() : item.searchName();
+            const std::string_view name = query.caseSensitive ? std::string_view(item.name()) : item.searchName();
             // The lower-cased name as it is, not composed first, holds some words too.
             std::optional<std::string> lowered;
             auto nameHolds = [&](const std::string& w) {

@@ -251,10 +251,21 @@ IndexedItem::IndexedItem(std::string path, std::string name, std::string parentP
     // Forms come from the composed name, so that a decomposed spelling on disk
     // matches a typed (composed) token.
     const std::string composed = text::toNFC(m_name);
-    m_searchName = text::lower(composed);
-    m_searchNameWithoutExtension = text::lower(paths::deletingExtension(composed));
-    m_normalizedSearchName = normalizedSearchText(m_searchName);
-    m_normalizedSearchNameWithoutExtension = normalizedSearchText(m_searchNameWithoutExtension);
+    const std::string searchName = text::lower(composed);
+    const std::string stem = text::lower(paths::deletingExtension(composed));
+    setSearchForms(searchName, normalizedSearchText(searchName), stem, normalizedSearchText(stem));
+}
+
+void IndexedItem::setSearchForms(std::string_view searchName, std::string_view normalized, std::string_view stem,
+                                 std::string_view normalizedStem)
+{
+    m_searchForms.clear();
+    m_searchForms.reserve(searchName.size() + normalized.size() + stem.size() + normalizedStem.size());
+    std::size_t i = 0;
+    for (std::string_view f : {searchName, normalized, stem, normalizedStem}) {
+        m_searchForms.append(f);
+        m_formEnds[i++] = static_cast<std::uint32_t>(m_searchForms.size());
+    }
 }
 
 IndexedItem::IndexedItem(std::string path, const ItemRef& fields, std::string searchableText)
@@ -266,11 +277,9 @@ IndexedItem::IndexedItem(std::string path, const ItemRef& fields, std::string se
     , m_modifiedAt(fields.modifiedAt)
     , m_type(fields.isFolder ? ItemType::Folder : ItemType::File)
     , m_searchableText(std::move(searchableText))
-    , m_searchName(fields.searchName)
-    , m_normalizedSearchName(fields.normalizedSearchName)
-    , m_searchNameWithoutExtension(fields.searchNameWithoutExtension)
-    , m_normalizedSearchNameWithoutExtension(fields.normalizedSearchNameWithoutExtension)
 {
+    setSearchForms(fields.searchName, fields.normalizedSearchName, fields.searchNameWithoutExtension,
+                   fields.normalizedSearchNameWithoutExtension);
 }
 
 IndexedItem IndexedItem::withSearchForms(const ItemRef& fields, std::string searchableText)
@@ -322,10 +331,10 @@ ItemRef IndexedItem::ref() const
     r.size = m_size;
     r.modifiedAt = m_modifiedAt;
     r.isFolder = m_type == ItemType::Folder;
-    r.searchName = m_searchName;
-    r.normalizedSearchName = m_normalizedSearchName;
-    r.searchNameWithoutExtension = m_searchNameWithoutExtension;
-    r.normalizedSearchNameWithoutExtension = m_normalizedSearchNameWithoutExtension;
+    r.searchName = searchName();
+    r.normalizedSearchName = normalizedSearchName();
+    r.searchNameWithoutExtension = searchNameWithoutExtension();
+    r.normalizedSearchNameWithoutExtension = normalizedSearchNameWithoutExtension();
     return r;
 }
 
@@ -340,10 +349,10 @@ void IndexedItem::encode(nlohmann::json& out) const
     out["modifiedAt"] = m_modifiedAt;
     out["type"] = std::string(rawValue(m_type));
     out["searchableText"] = m_searchableText;
-    out["searchName"] = m_searchName;
-    out["normalizedSearchName"] = m_normalizedSearchName;
-    out["searchNameWithoutExtension"] = m_searchNameWithoutExtension;
-    out["normalizedSearchNameWithoutExtension"] = m_normalizedSearchNameWithoutExtension;
+    out["searchName"] = searchName();
+    out["normalizedSearchName"] = normalizedSearchName();
+    out["searchNameWithoutExtension"] = searchNameWithoutExtension();
+    out["normalizedSearchNameWithoutExtension"] = normalizedSearchNameWithoutExtension();
 }
 
 IndexedItem IndexedItem::decode(const nlohmann::json& in)
@@ -373,10 +382,11 @@ IndexedItem IndexedItem::decode(const nlohmann::json& in)
     item.m_type = *parsed;
 
     item.m_searchableText = readString(in, "searchableText");
-    item.m_searchName = readString(in, "searchName");
-    item.m_normalizedSearchName = readString(in, "normalizedSearchName");
-    item.m_searchNameWithoutExtension = readString(in, "searchNameWithoutExtension");
-    item.m_normalizedSearchNameWithoutExtension = readString(in, "normalizedSearchNameWithoutExtension");
+    const std::string searchName = readString(in, "searchName");
+    const std::string normalized = readString(in, "normalizedSearchName");
+    const std::string stem = readString(in, "searchNameWithoutExtension");
+    const std::string normalizedStem = readString(in, "normalizedSearchNameWithoutExtension");
+    item.setSearchForms(searchName, normalized, stem, normalizedStem);
     return item;
 }
 
@@ -395,9 +405,10 @@ std::size_t std::hash<pallix::IndexedItem>::operator()(const pallix::IndexedItem
     mix(std::hash<double>{}(item.modifiedAt()));
     mix(std::hash<std::string_view>{}(pallix::IndexedItem::rawValue(item.type())));
     mix(hs(item.searchableText()));
-    mix(hs(item.searchName()));
-    mix(hs(item.normalizedSearchName()));
-    mix(hs(item.searchNameWithoutExtension()));
-    mix(hs(item.normalizedSearchNameWithoutExtension()));
+    std::hash<std::string_view> hv;
+    mix(hv(item.searchName()));
+    mix(hv(item.normalizedSearchName()));
+    mix(hv(item.searchNameWithoutExtension()));
+    mix(hv(item.normalizedSearchNameWithoutExtension()));
     return seed;
 }

@@ -2,6 +2,7 @@
 // IndexedItem: one indexed file or folder, identified by its path.
 // An immutable value once made; passed freely between threads.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -87,10 +88,10 @@ public:
     ItemType type() const { return m_type; }
     bool isDirectory() const { return m_type == ItemType::Folder; }
     const std::string& searchableText() const { return m_searchableText; }
-    const std::string& searchName() const { return m_searchName; }
-    const std::string& normalizedSearchName() const { return m_normalizedSearchName; }
-    const std::string& searchNameWithoutExtension() const { return m_searchNameWithoutExtension; }
-    const std::string& normalizedSearchNameWithoutExtension() const { return m_normalizedSearchNameWithoutExtension; }
+    std::string_view searchName() const { return form(0); }
+    std::string_view normalizedSearchName() const { return form(1); }
+    std::string_view searchNameWithoutExtension() const { return form(2); }
+    std::string_view normalizedSearchNameWithoutExtension() const { return form(3); }
 
     ItemRef ref() const;
 
@@ -117,6 +118,14 @@ private:
     // Every field of `fields` but the path as given, each string made once at its size.
     IndexedItem(std::string path, const ItemRef& fields, std::string searchableText);
 
+    std::string_view form(std::size_t i) const
+    {
+        const std::size_t begin = i == 0 ? 0 : m_formEnds[i - 1];
+        return std::string_view(m_searchForms).substr(begin, m_formEnds[i] - begin);
+    }
+    void setSearchForms(std::string_view searchName, std::string_view normalized, std::string_view stem,
+                        std::string_view normalizedStem);
+
     std::string m_path;
     std::string m_name;
     std::string m_parentPath;
@@ -125,10 +134,10 @@ private:
     Date m_modifiedAt = kDistantPast;
     ItemType m_type = ItemType::File;
     std::string m_searchableText;
-    std::string m_searchName;
-    std::string m_normalizedSearchName;
-    std::string m_searchNameWithoutExtension;
-    std::string m_normalizedSearchNameWithoutExtension;
+    // The four search forms end to end, in the order of the accessors: one
+    // block where four cost four allocations for every result record made.
+    std::string m_searchForms;
+    std::array<std::uint32_t, 4> m_formEnds{};
 };
 
 // Kind predicates on a view, shared by IndexedItem and the search cache.

@@ -316,6 +316,16 @@ TEST(IndexedItem, WithSearchFormsTakesTheFormsAsGiven)
     EXPECT_EQ(made.searchNameWithoutExtension(), "w");
     EXPECT_EQ(made.normalizedSearchNameWithoutExtension(), "nw");
     EXPECT_EQ(made.name(), "Name.txt");
+    // Forms kept end to end are still four: moving a character from one to
+    // the next makes another record.
+    r.searchName = "sn";
+    r.normalizedSearchName = "";
+    const IndexedItem shifted = IndexedItem::withSearchForms(r);
+    EXPECT_EQ(shifted.searchName(), "sn");
+    EXPECT_EQ(shifted.normalizedSearchName(), "");
+    EXPECT_EQ(shifted.searchNameWithoutExtension(), "w");
+    EXPECT_NE(shifted, made);
+    EXPECT_EQ(IndexedItem::decode([&] { nlohmann::json j; shifted.encode(j); return j; }()), shifted);
 }
 
 TEST(Paths, StandardizeAndComponents)
