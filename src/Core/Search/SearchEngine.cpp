@@ -8,6 +8,7 @@
 #include "Core/Search/CandidateScoring.h"
 #include "Core/Search/PreparedQuery.h"
 #include "Core/Search/ResultOrder.h"
+#include "Platform/Parallel.h"
 
 namespace pallix {
 
@@ -168,22 +169,32 @@ std::vector<ScoredItem> scoredScattered(const ItemSource& source, std::span<cons
 {
     if (limit == 0 || q.mode == PreparedQuery::Mode::Nothing)
         return {};
+    // Each candidate waits on memory of its own: a thousand of them are worth
+    // the kept threads, a slice each, joined in input order.
+    constexpr std::size_t kScatteredPerSlice = 256;
     const ItemFacts* facts = source.facts();
-    std::vector<ScoredItem> results;
-    forEachCandidate(source, candidates, [&](std::uint32_t index) {
-        const ItemFacts* f = facts ? &facts[index] : nullptr;
-        std::optional<Rank> rank;
-        {
-            const ItemRef item = source.at(index);
-            rank = rankIgnoringExclusions(item, nullptr, nullptr, q, kNoRankCeiling);
-            if (!rank || !passesExclusions(item, f, q))
-                return;
-        }
-        // A source with facts may hand out a path that lasts only until its next at().
-        const ItemRef item = f ? source.atWithoutPath(index) : source.at(index);
-        results.push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, f), q,
-                                     f && f->folder != ItemFacts::kNoFolder));
+    const auto slices = static_cast<unsigned>(
+        std::clamp<std::size_t>(candidates.size() / kScatteredPerSlice, 1, spareThreads()));
+    std::vector<std::vector<ScoredItem>> parts(slices);
+    inPooledSlices(candidates.size(), slices, [&](unsigned s, std::size_t begin, std::size_t end) {
+        forEachCandidate(source, candidates.subspan(begin, end - begin), [&](std::uint32_t index) {
+            const ItemFacts* f = facts ? &facts[index] : nullptr;
+            std::optional<Rank> rank;
+            {
+                const ItemRef item = source.at(index);
+                rank = rankIgnoringExclusions(item, nullptr, nullptr, q, kNoRankCeiling);
+                if (!rank || !passesExclusions(item, f, q))
+                    return;
+            }
+            // A source with facts may hand out a path that lasts only until its next at().
+            const ItemRef item = f ? source.atWithoutPath(index) : source.at(index);
+            parts[s].push_back(scoredItem(source, item, index, *rank, kindOrderOf(item, f), q,
+                                          f && f->folder != ItemFacts::kNoFolder));
+        });
     });
+    std::vector<ScoredItem> results = std::move(parts.front());
+    for (std::size_t s = 1; s < parts.size(); ++s)
+        results.insert(results.end(), parts[s].begin(), parts[s].end());
     return bestOf(std::move(results), q, limit);
 }
 

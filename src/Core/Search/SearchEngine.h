@@ -18,7 +18,8 @@
 namespace pallix {
 
 // Where the engine reads candidates from: a list of items, or the store's
-// compact cache. Its items must not change during a call.
+// compact cache. Its items must not change during a call, and it is read
+// from several threads at once.
 class ItemSource {
 public:
     virtual ~ItemSource() = default;
