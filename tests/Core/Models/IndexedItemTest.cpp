@@ -1,5 +1,6 @@
 #include "Core/Models/IndexedItem.h"
 
+#include <array>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -311,19 +312,19 @@ TEST(IndexedItem, WithSearchFormsTakesTheFormsAsGiven)
     r.searchNameWithoutExtension = "w";
     r.normalizedSearchNameWithoutExtension = "nw";
     const IndexedItem made = IndexedItem::withSearchForms(r);
-    EXPECT_EQ(made.searchName(), "s");
-    EXPECT_EQ(made.normalizedSearchName(), "n");
-    EXPECT_EQ(made.searchNameWithoutExtension(), "w");
-    EXPECT_EQ(made.normalizedSearchNameWithoutExtension(), "nw");
+    const auto formsOf = [](const IndexedItem& item) {
+        return std::array<std::string_view, 4>{item.searchName(), item.normalizedSearchName(),
+                                               item.searchNameWithoutExtension(),
+                                               item.normalizedSearchNameWithoutExtension()};
+    };
+    EXPECT_EQ(formsOf(made), (std::array<std::string_view, 4>{"s", "n", "w", "nw"}));
     EXPECT_EQ(made.name(), "Name.txt");
     // Forms kept end to end are still four: moving a character from one to
     // the next makes another record.
     r.searchName = "sn";
     r.normalizedSearchName = "";
     const IndexedItem shifted = IndexedItem::withSearchForms(r);
-    EXPECT_EQ(shifted.searchName(), "sn");
-    EXPECT_EQ(shifted.normalizedSearchName(), "");
-    EXPECT_EQ(shifted.searchNameWithoutExtension(), "w");
+    EXPECT_EQ(formsOf(shifted), (std::array<std::string_view, 4>{"sn", "", "w", "nw"}));
     EXPECT_NE(shifted, made);
     EXPECT_EQ(IndexedItem::decode([&] { nlohmann::json j; shifted.encode(j); return j; }()), shifted);
 }
