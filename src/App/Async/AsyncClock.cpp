@@ -2,9 +2,18 @@
 
 #include "App/Async/QueuedFuture.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotimer.h>
 
 namespace pallix {
@@ -23,6 +32,68 @@ QThreadPool& sleeperPool()
     }();
     return *pool;
 }
+
+// A kernel timer whose expiry the calling thread's event loop sees as a
+// readable descriptor. Qt's timers on the GLib loop wait in whole
+// milliseconds, rounded up: a 4 ms sleep ended half a millisecond late at
+// the median and more than one at the tail. The descriptor wakes the loop
+// when the kernel's timer expires.
+class KernelDeadline {
+public:
+    explicit KernelDeadline(Clock::Duration d) : m_fd(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
+    {
+        if (m_fd < 0)
+            return;
+        // A zero expiry would disarm the timer for good.
+        const auto ns = std::max<std::int64_t>(1, std::chrono::ceil<std::chrono::nanoseconds>(d).count());
+        itimerspec when{};
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        if (timerfd_settime(m_fd, 0, &when, nullptr) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        m_notifier.emplace(m_fd, QSocketNotifier::Read);
+        // The descriptor stays readable: one notice is all a sleep needs.
+        QObject::connect(&*m_notifier, &QSocketNotifier::activated, &*m_notifier,
+                         [notifier = &*m_notifier] { notifier->setEnabled(false); });
+    }
+    ~KernelDeadline()
+    {
+        m_notifier.reset();
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    KernelDeadline(const KernelDeadline&) = delete;
+    KernelDeadline& operator=(const KernelDeadline&) = delete;
+
+    bool armed() const { return m_notifier.has_value(); }
+    QSocketNotifier* notifier() { return &*m_notifier; }
+    // From any thread: the timer expires at once.
+    void expireNow() const
+    {
+        itimerspec now{};
+        now.it_value.tv_nsec = 1;
+        timerfd_settime(m_fd, 0, &now, nullptr);
+    }
+
+private:
+    int m_fd;
+    std::optional<QSocketNotifier> m_notifier;
+};
+
+// Removes the waker when the sleep ends, also when a coroutine is destroyed
+// while it sleeps.
+struct Waking {
+    const CancelToken* token;
+    const void* key;
+    ~Waking()
+    {
+        if (token)
+            token->removeWaker(key);
+    }
+};
 
 } // namespace
 
@@ -47,27 +118,29 @@ QCoro::Task<bool> AsyncClock::sleepFor(Clock::Duration d, std::shared_ptr<const 
     co_return slept && !(cancel && cancel->isCancelled());
 }
 
-// The real clock's sleeps wait on a timer of the calling thread's event loop:
-// one timed wake-up of that thread, where a sleeping pool thread and its
-// future took three hand-offs between threads, each able to cost
-// milliseconds on a busy machine. Cancelling fires the timer at once.
+// The real clock's sleeps wait on the calling thread's event loop: one timed
+// wake-up of that thread, where a sleeping pool thread and its future took
+// three hand-offs between threads, each able to cost milliseconds on a busy
+// machine. Cancelling ends the wait at once.
 QCoro::Task<bool> AsyncClock::sleepOnTimer(Clock::Duration d, std::shared_ptr<const CancelToken> cancel)
 {
+    KernelDeadline deadline(d);
+    if (deadline.armed()) {
+        Waking waking{cancel.get(), &deadline};
+        if (cancel)
+            cancel->addWaker(&deadline, [&deadline] { deadline.expireNow(); });
+        if (!cancel || !cancel->isCancelled())
+            co_await qCoro(deadline.notifier(), &QSocketNotifier::activated);
+        co_return !(cancel && cancel->isCancelled());
+    }
+
+    // No descriptor to spare: a Qt timer, to the millisecond.
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
     timer.setSingleShot(true);
     // Rounded up: a sleep never ends before its time.
     timer.start(std::chrono::ceil<std::chrono::milliseconds>(d));
-    // Also gone with a coroutine destroyed while it sleeps, before the timer.
-    struct Waking {
-        const CancelToken* token;
-        const void* key;
-        ~Waking()
-        {
-            if (token)
-                token->removeWaker(key);
-        }
-    } waking{cancel.get(), &timer};
+    Waking waking{cancel.get(), &timer};
     if (cancel)
         cancel->addWaker(&timer, [&timer] {
             QMetaObject::invokeMethod(&timer, [&timer] { timer.start(0); }, Qt::QueuedConnection);

@@ -1,6 +1,8 @@
 #include "App/Async/AsyncClock.h"
 
 #include <chrono>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -8,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 using namespace std::chrono_literals;
 
@@ -19,6 +23,8 @@ namespace {
 struct SleepProbe {
     std::optional<bool> result;
     QThread* resumedOn = nullptr;
+    std::chrono::steady_clock::time_point resumedAt;
+    std::function<void()> onResumed;
 };
 
 QCoro::Task<> sleepAndRecord(AsyncClock clock, Clock::Duration d, std::shared_ptr<CancelToken> token,
@@ -27,6 +33,9 @@ QCoro::Task<> sleepAndRecord(AsyncClock clock, Clock::Duration d, std::shared_pt
     QCoro::Task<bool> sleeping = clock.sleepFor(d, token);
     probe->result = co_await sleeping;
     probe->resumedOn = QThread::currentThread();
+    probe->resumedAt = std::chrono::steady_clock::now();
+    if (probe->onResumed)
+        probe->onResumed();
 }
 
 struct AsyncClockTest : testing::Test {
@@ -78,13 +87,30 @@ TEST(AsyncSystemClock, SleepEndsNoSoonerThanAskedOnTheCallingThreadAndCancelEnds
 {
     const AsyncClock clock(Clock::system());
     auto token = std::make_shared<CancelToken>();
-    SleepProbe shortSleep;
+    // Lengths off the millisecond grid, started together: each ends no
+    // sooner than asked, whatever the others do.
+    const Clock::Duration lengths[] = {3ms, 1500us, 4200us, 250us};
+    SleepProbe sleeps[std::size(lengths)];
+    // The loop blocks as the application's does (a polling wait would
+    // see the sleeps end only at its own ticks).
+    QEventLoop loop;
+    std::size_t pending = std::size(lengths);
     const auto started = std::chrono::steady_clock::now();
-    sleepAndRecord(clock, 3ms, token, &shortSleep);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return shortSleep.result.has_value(); }, 5000));
-    EXPECT_GE(std::chrono::steady_clock::now() - started, 3ms);
-    EXPECT_TRUE(*shortSleep.result);
-    EXPECT_EQ(shortSleep.resumedOn, QCoreApplication::instance()->thread());
+    for (std::size_t i = 0; i < std::size(lengths); ++i) {
+        sleeps[i].onResumed = [&] {
+            if (--pending == 0)
+                loop.quit();
+        };
+        sleepAndRecord(clock, lengths[i], token, &sleeps[i]);
+    }
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_EQ(pending, 0u);
+    for (std::size_t i = 0; i < std::size(lengths); ++i) {
+        EXPECT_GE(sleeps[i].resumedAt - started, lengths[i]) << i;
+        EXPECT_TRUE(*sleeps[i].result) << i;
+        EXPECT_EQ(sleeps[i].resumedOn, QCoreApplication::instance()->thread()) << i;
+    }
 
     // Cancelled from another thread, as a store job may.
     SleepProbe longSleep;
