@@ -1,6 +1,9 @@
 #include "UI/Results/ResultsModel.h"
 
 #include <algorithm>
+#include <utility>
+
+#include <QThreadPool>
 
 #include "App/Paths/SystemPaths.h"
 #include "Core/Search/PreparedQuery.h"
@@ -11,6 +14,21 @@ namespace pallix {
 namespace {
 
 constexpr std::size_t at(ResultsModel::Section section) { return static_cast<std::size_t>(section); }
+
+// Lists a reset replaced are often the last hold on a thousand records or
+// more; freeing them took a good part of a millisecond before the paint.
+// Below this many records the hand-off costs more than it saves.
+constexpr qsizetype kRecordsFreedElsewhere = 64;
+
+template <class Lists>
+void freeOnPool(Lists lists)
+{
+    qsizetype records = 0;
+    for (const ItemList& list : lists)
+        records += list.size();
+    if (records >= kRecordsFreedElsewhere)
+        QThreadPool::globalInstance()->start([lists = std::move(lists)]() mutable { lists = {}; });
+}
 
 // The engine's own category rule, so the view and the search never disagree
 // on what a filter admits.
@@ -196,6 +214,7 @@ void ResultsModel::rebuild()
 {
     beginResetModel();
     const unsigned mask = PreparedQuery::contentMaskOf(m_session.constraints().contentFilters());
+    auto replaced = std::exchange(m_lists, {});
     m_lists[at(Section::Main)] = filtered(m_session.results(), mask);
     m_lists[at(Section::ImageFuzzy)] = filtered(m_session.imageFuzzyResults(), mask);
     m_lists[at(Section::SkuRelated)] = filtered(m_session.skuRelatedResults(), mask);
@@ -216,6 +235,7 @@ void ResultsModel::rebuild()
     appendSection(Section::SkuRelated, filteredCount(Section::SkuRelated), local + fuzzy);
     appendSection(Section::Server, filteredCount(Section::Server), local + fuzzy);
     endResetModel();
+    freeOnPool(std::move(replaced));
 }
 
 void ResultsModel::appendSection(Section section, int shown, int parityOffset)
