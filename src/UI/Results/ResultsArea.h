@@ -89,6 +89,7 @@ signals:
     void enableExternalIndexingRequested();
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -99,6 +100,7 @@ private:
     void showContextMenu(const IndexedItem& item, QPoint globalPos);
     void runEntry(ResultContextMenu::Entry entry, const IndexedItem& item);
     void prefetchIfChanged();
+    void prefetchAfterThePaint();
     // Hands each request to the session or to the result actions.
     void connectActions(ResultActions& actions);
 
@@ -112,6 +114,7 @@ private:
     ResultsGridView* m_grid = nullptr;
     EmptyResultsPanel* m_empty = nullptr;
     QStackedWidget* m_stack = nullptr;
+    bool m_prefetchPosted = false;
 };
 
 } // namespace pallix
