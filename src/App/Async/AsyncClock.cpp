@@ -3,6 +3,7 @@
 #include "App/Async/QueuedFuture.h"
 
 #include <algorithm>
+#include <coroutine>
 #include <cstdint>
 #include <optional>
 
@@ -13,7 +14,6 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
-#include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotimer.h>
 
 namespace pallix {
@@ -55,9 +55,6 @@ public:
             return;
         }
         m_notifier.emplace(m_fd, QSocketNotifier::Read);
-        // The descriptor stays readable: one notice is all a sleep needs.
-        QObject::connect(&*m_notifier, &QSocketNotifier::activated, &*m_notifier,
-                         [notifier = &*m_notifier] { notifier->setEnabled(false); });
     }
     ~KernelDeadline()
     {
@@ -69,7 +66,27 @@ public:
     KernelDeadline& operator=(const KernelDeadline&) = delete;
 
     bool armed() const { return m_notifier.has_value(); }
-    QSocketNotifier* notifier() { return &*m_notifier; }
+
+    // Awaiting it resumes the sleeper from the loop's notice of the expiry
+    // itself, as a timer's timeout does; the notifier allows being destroyed
+    // in its own notice.
+    auto expiry()
+    {
+        struct Expiry {
+            QSocketNotifier* notifier;
+            bool await_ready() const noexcept { return false; }
+            void await_suspend(std::coroutine_handle<> sleeper) const
+            {
+                QObject::connect(notifier, &QSocketNotifier::activated, notifier, [n = notifier, sleeper] {
+                    // The descriptor stays readable: one notice is all a sleep needs.
+                    n->setEnabled(false);
+                    sleeper.resume();
+                });
+            }
+            void await_resume() const noexcept {}
+        };
+        return Expiry{&*m_notifier};
+    }
     // From any thread: the timer expires at once.
     void expireNow() const
     {
@@ -130,7 +147,7 @@ QCoro::Task<bool> AsyncClock::sleepOnTimer(Clock::Duration d, std::shared_ptr<co
         if (cancel)
             cancel->addWaker(&deadline, [&deadline] { deadline.expireNow(); });
         if (!cancel || !cancel->isCancelled())
-            co_await qCoro(deadline.notifier(), &QSocketNotifier::activated);
+            co_await deadline.expiry();
         co_return !(cancel && cancel->isCancelled());
     }
 
