@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QSignalSpy>
 
 #include "Core/Semantic/ImageTagStore.h"
 #include "App/ModelTestSupport.h"
@@ -40,12 +41,18 @@ TEST(ImageSearchIntegration, TheRunningModelTagsImagesInTheBackgroundAndFindsThe
     // Tagging starts at the end of the start-up, as the index has items.
     const std::shared_ptr<ImageTagStore>& tags = model.context().stores().localImageTags;
     ASSERT_TRUE(waitFor([&] { return tags->hasTags(red) && tags->hasTags(blue); }, 60000));
+    QSignalSpy passes(&model.searchSession(), &SearchSession::imageFuzzyResultsChanged);
     model.searchSession().setSearchText(QStringLiteral("红色"));
     model.searchSession().scheduleSearch(true, false);
     ASSERT_TRUE(waitFor([&] { return !model.searchSession().imageFuzzyResults().isEmpty(); }, 30000));
     ASSERT_EQ(model.searchSession().imageFuzzyResults().size(), 1);
     EXPECT_EQ(model.searchSession().imageFuzzyResults().front().path(), red);
     EXPECT_TRUE(model.searchSession().results().isEmpty());  // no name holds the word
+    // The second, larger pass follows on the real clock and finds the same;
+    // the model is not left with it asleep.
+    ASSERT_TRUE(waitFor([&] { return passes.count() >= 2; }, 30000));
+    ASSERT_EQ(model.searchSession().imageFuzzyResults().size(), 1);
+    EXPECT_EQ(model.searchSession().imageFuzzyResults().front().path(), red);
 }
 
 } // namespace
