@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -12,6 +11,7 @@
 #include "App/Actions/ResultActions.h"
 #include "App/Search/SearchSession.h"
 #include "App/Preview/ThumbnailProvider.h"
+#include "UI/Common/AfterPaint.h"
 #include "UI/Results/EmptyResultsPanel.h"
 #include "UI/Results/FolderVideoHints.h"
 #include "UI/Results/ResultsGridView.h"
@@ -75,7 +75,9 @@ ResultsArea::ResultsArea(SearchSession& session, ResultActions* actions, Thumbna
     m_list->viewport()->installEventFilter(this);
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::updateBody);
     connect(&m_session.constraints(), &SearchConstraints::displayModeChanged, this, &ResultsArea::updateBody);
-    connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::prefetchAfterThePaint);
+    // The new rows are painted before their thumbnails are asked for.
+    m_prefetchAfterPaint = new AfterPaint([this] { prefetchIfChanged(); }, this);
+    connect(m_rows.get(), &QAbstractItemModel::modelReset, m_prefetchAfterPaint, &AfterPaint::request);
     connect(&m_session.constraints(), &SearchConstraints::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
     if (actions)
         connectActions(*actions);
@@ -146,29 +148,6 @@ void ResultsArea::runEntry(ResultContextMenu::Entry entry, const IndexedItem& it
     case Entry::MoveToTrash: emit moveToTrashRequested(item); break;
     case Entry::Count: break;
     }
-}
-
-namespace {
-const QEvent::Type kPrefetchEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-} // namespace
-
-// Posted below the window's update request, which is posted at low
-// priority: the new rows are painted before their thumbnails are asked for.
-void ResultsArea::prefetchAfterThePaint()
-{
-    if (std::exchange(m_prefetchPosted, true))
-        return;
-    QCoreApplication::postEvent(this, new QEvent(kPrefetchEvent), Qt::LowEventPriority - 1);
-}
-
-bool ResultsArea::event(QEvent* event)
-{
-    if (event->type() == kPrefetchEvent) {
-        m_prefetchPosted = false;
-        prefetchIfChanged();
-        return true;
-    }
-    return QWidget::event(event);
 }
 
 // Only while on screen: coming on screen runs a prefetch anyway.

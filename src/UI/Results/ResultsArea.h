@@ -24,6 +24,7 @@ class QPoint;
 
 namespace pallix {
 
+class AfterPaint;
 class ResultActions;
 class SearchSession;
 class EmptyResultsPanel;
@@ -89,7 +90,6 @@ signals:
     void enableExternalIndexingRequested();
 
 protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -100,7 +100,6 @@ private:
     void showContextMenu(const IndexedItem& item, QPoint globalPos);
     void runEntry(ResultContextMenu::Entry entry, const IndexedItem& item);
     void prefetchIfChanged();
-    void prefetchAfterThePaint();
     // Hands each request to the session or to the result actions.
     void connectActions(ResultActions& actions);
 
@@ -114,7 +113,7 @@ private:
     ResultsGridView* m_grid = nullptr;
     EmptyResultsPanel* m_empty = nullptr;
     QStackedWidget* m_stack = nullptr;
-    bool m_prefetchPosted = false;
+    AfterPaint* m_prefetchAfterPaint = nullptr;
 };
 
 } // namespace pallix

@@ -10,6 +10,7 @@
 
 #include "App/Search/SearchSession.h"
 #include "App/Settings/SettingsOperations.h"
+#include "UI/Common/AfterPaint.h"
 #include "UI/Common/Symbols.h"
 #include "UI/Search/ChipStyle.h"
 #include "UI/Search/FlowLayout.h"
@@ -52,7 +53,10 @@ SearchAssistRow::SearchAssistRow(SearchSession& session, SettingsOperations& set
 
     for (auto signal : {&SearchSession::settingsChanged, &SearchSession::searchTextChanged})
         connect(&m_session, signal, this, &SearchAssistRow::showModelState);
-    connect(&m_session.history(), &SearchHistory::changed, this, &SearchAssistRow::showModelState);
+    // The history changes with each typing answer: its chips are laid out
+    // again once the answer's rows are painted, not ahead of them.
+    auto* afterPaint = new AfterPaint([this] { showModelState(); }, this);
+    connect(&m_session.history(), &SearchHistory::changed, afterPaint, &AfterPaint::request);
     showModelState();
 }
 
