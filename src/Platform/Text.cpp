@@ -393,7 +393,24 @@ bool canonicallyEqual(std::string_view a, std::string_view b)
         return true;
     if (isAscii(a) && isAscii(b))
         return false;
-    return toNFC(a) == toNFC(b);
+    return CanonicalMatch(b)(a);
+}
+
+bool CanonicalMatch::operator()(std::string_view candidate) const
+{
+    if (candidate == m_composed)
+        return true;
+    // A composed candidate is its own composition: it differs from ours.
+    if (isAscii(candidate))
+        return false;
+    if (isValidUtf8(candidate)) {
+        UErrorCode status = U_ZERO_ERROR;
+        const bool composed = nfc().isNormalizedUTF8(
+            icu::StringPiece(candidate.data(), static_cast<std::int32_t>(candidate.size())), status);
+        if (U_SUCCESS(status) && composed)
+            return false;
+    }
+    return toNFC(candidate) == m_composed;
 }
 
 namespace {

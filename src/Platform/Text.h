@@ -75,6 +75,17 @@ std::size_t graphemesBefore(std::string_view s, std::size_t bytes);
 // Canonical-equivalence comparison (NFC both sides, then bytes).
 bool canonicallyEqual(std::string_view a, std::string_view b);
 
+// canonicallyEqual() against one text, many times: that text is composed
+// once, and a candidate already composed is compared as bytes.
+class CanonicalMatch {
+public:
+    explicit CanonicalMatch(std::string_view text) : m_composed(toNFC(text)) {}
+    bool operator()(std::string_view candidate) const;
+
+private:
+    std::string m_composed;
+};
+
 // zh_CN collation ignoring case: <0, 0 or >0 like strcmp.
 int compareZhCaseInsensitive(std::string_view a, std::string_view b);
 // Its sort key: the keys of two texts, compared as bytes, order them as

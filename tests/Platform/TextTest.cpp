@@ -210,6 +210,20 @@ TEST(Text, CanonicalEquivalence)
     EXPECT_FALSE(text::canonicallyEqual("cafe", "caf\u00e9"));
     EXPECT_FALSE(text::canonicallyEqual("Ｒ", "R"));  // width is not canonical
     EXPECT_TRUE(text::canonicallyEqual("abc", "abc"));
+
+    // One text matched against many, composed or not, on either side.
+    const text::CanonicalMatch decomposed("/文档/cafe\u0301/合同.pdf");
+    EXPECT_TRUE(decomposed("/文档/caf\u00e9/合同.pdf"));
+    EXPECT_TRUE(decomposed("/文档/cafe\u0301/合同.pdf"));
+    EXPECT_FALSE(decomposed("/文档/cafe/合同.pdf"));
+    EXPECT_FALSE(decomposed("/文档/caf\u00e9/合同.pdf "));
+    const text::CanonicalMatch composed("/\u00C5/报告");
+    EXPECT_TRUE(composed("/\u212B/报告"));  // not composed itself: composed to Å
+    EXPECT_FALSE(composed("/A/报告"));
+    // Bytes that are not UTF-8 match only themselves.
+    const text::CanonicalMatch broken("/下载/\xB9\xA4\xD7\xF7.txt");
+    EXPECT_TRUE(broken("/下载/\xB9\xA4\xD7\xF7.txt"));
+    EXPECT_FALSE(broken("/下载/\xB9\xA4\xD7\xF8.txt"));
 }
 
 TEST(Text, ChineseCollationIgnoresCaseOnly)

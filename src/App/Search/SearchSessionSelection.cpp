@@ -17,10 +17,9 @@ namespace {
 
 // Paths are one text under canonical equivalence: a selection typed or pasted
 // in decomposed form still names its item.
-const IndexedItem* findByPath(const ItemList& items, const std::string& path)
+const IndexedItem* findByPath(const ItemList& items, const text::CanonicalMatch& names)
 {
-    const auto it = std::find_if(items.begin(), items.end(),
-                                 [&](const IndexedItem& item) { return text::canonicallyEqual(item.path(), path); });
+    const auto it = std::find_if(items.begin(), items.end(), [&](const IndexedItem& item) { return names(item.path()); });
     return it == items.end() ? nullptr : &*it;
 }
 
@@ -30,7 +29,7 @@ std::optional<IndexedItem> SearchSession::selectedItem() const
 {
     if (m_selectedItemID.isEmpty())
         return std::nullopt;
-    const std::string path = m_selectedItemID.toStdString();
+    const text::CanonicalMatch path(m_selectedItemID.toStdString());
     for (const ItemList* list : {&m_results, &m_imageFuzzyResults, &m_serverResults}) {
         if (const IndexedItem* item = findByPath(*list, path))
             return *item;
@@ -45,7 +44,7 @@ void SearchSession::moveSelection(int offset)
         return;
     }
     const IndexedItem* selected =
-        m_selectedItemID.isEmpty() ? nullptr : findByPath(m_results, m_selectedItemID.toStdString());
+        m_selectedItemID.isEmpty() ? nullptr : findByPath(m_results, text::CanonicalMatch(m_selectedItemID.toStdString()));
     if (!selected) {
         setSelectedItemID(QString::fromStdString(m_results.constFirst().id()));
         return;
