@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QRect>
+#include <QTransform>
 
 namespace pallix {
 
@@ -22,28 +23,15 @@ void ElidedText::draw(QPainter& painter, const QRect& box, Qt::Alignment align, 
     if (found == m_laidOut.end()) {
         if (m_laidOut.size() >= kMostTexts)
             m_laidOut.clear();
-        found = m_laidOut.insert(key, laidOut(text, box.width(), font));
+        QStaticText laidOut(QFontMetrics(font).elidedText(text, Qt::ElideRight, box.width()));
+        laidOut.setTextFormat(Qt::PlainText);
+        laidOut.prepare(QTransform(), font);
+        found = m_laidOut.insert(key, {laidOut, QFontMetricsF(font).height()});
     }
-    // Centred by the font's line height, as drawText() centres.
-    const qreal x = align & Qt::AlignRight ? box.left() + box.width() - found->width : box.left();
-    found->layout->draw(&painter, QPointF(x, box.top() + (box.height() - found->lineHeight) / 2));
-}
-
-ElidedText::LaidOut ElidedText::laidOut(const QString& text, int width, const QFont& font)
-{
-    const auto shaped = [&font](const QString& line) {
-        auto layout = std::make_shared<QTextLayout>(line, font);
-        layout->setCacheEnabled(true);
-        layout->beginLayout();
-        layout->createLine();
-        layout->endLayout();
-        return layout;
-    };
-    // Most texts fit: their one shaping also measures them.
-    std::shared_ptr<QTextLayout> layout = shaped(text);
-    if (layout->lineAt(0).horizontalAdvance() > width)
-        layout = shaped(QFontMetrics(font).elidedText(text, Qt::ElideRight, width));
-    return {layout, layout->lineAt(0).naturalTextWidth(), QFontMetricsF(font).height()};
+    // Centred by the font's line height, as drawText() centres: the laid-out
+    // size is rounded up to whole pixels.
+    const qreal x = align & Qt::AlignRight ? box.left() + box.width() - found->text.size().width() : box.left();
+    painter.drawStaticText(QPointF(x, box.top() + (box.height() - found->lineHeight) / 2), found->text);
 }
 
 } // namespace pallix

@@ -2,15 +2,12 @@
 // One line of text drawn in a box, elided at its right end, laid out once.
 // A results list draws the same kinds, sizes, dates and folders row after row
 // and list after list while the user types; shaping them anew for every paint
-// took most of it. A new text is shaped once, and again only when it must be
-// elided. GUI thread only.
+// took most of it. GUI thread only.
 
 #include <QFont>
 #include <QHash>
+#include <QStaticText>
 #include <QString>
-#include <QTextLayout>
-
-#include <memory>
 
 class QPainter;
 class QRect;
@@ -39,12 +36,9 @@ public:
 
 private:
     struct LaidOut {
-        std::shared_ptr<QTextLayout> layout;  // one line, shaped once
-        qreal width = 0;
+        QStaticText text;
         qreal lineHeight = 0;
     };
-    static LaidOut laidOut(const QString& text, int width, const QFont& font);
-
     QHash<ElidedTextKey, LaidOut> m_laidOut;
 };
 
