@@ -48,11 +48,15 @@ void FolderVideoHints::startQueued()
 
 void FolderVideoHints::store(const std::vector<std::pair<std::string, bool>>& answers)
 {
+    bool anyVideo = false;
     for (const auto& [folder, video] : answers) {
         m_pending.erase(folder);
         m_known[folder] = video;
+        anyVideo = anyVideo || video;
     }
-    emit hintsArrived();
+    // A folder without videos looks as it did while unknown: nothing to paint again.
+    if (anyVideo)
+        emit hintsArrived();
 }
 
 } // namespace pallix

@@ -3,7 +3,8 @@
 // videos, for the "文件夹（含视频）" type, the card subtitle and the video
 // badge. Painting asks; an unknown folder answers false at once and is looked
 // up by the folder-content inspector on a worker of its own; hintsArrived()
-// follows each answer so the views paint again. Answers are kept for the
+// follows each batch of answers that found videos, so the views paint
+// again (one without looks as it did while unknown). Answers are kept for the
 // life of the area, like the inspector's own. GUI thread only (the lookups
 // run on the worker and report back through the event loop).
 

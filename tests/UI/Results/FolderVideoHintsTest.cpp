@@ -30,6 +30,18 @@ TEST(FolderVideoHints, UnknownFoldersAnswerFalseUntilTheLookupArrives)
     EXPECT_TRUE(hints.hasVideo(clips));
     EXPECT_FALSE(hints.hasVideo(notes));
     EXPECT_EQ(ResultTexts::rowTypeDescription(fileItem(clips, true), hints.hasVideo(clips)), "文件夹（含视频）");
+
+    // Folders found without videos look as they did while unknown: no announcement, no repaint.
+    writeFile(dir.path() / "photos" / "a.jpg");
+    writeFile(dir.path() / "empty" / ".keep");
+    const std::string photos = (dir.path() / "photos").string();
+    const std::string empty = (dir.path() / "empty").string();
+    EXPECT_FALSE(hints.hasVideo(photos));
+    EXPECT_FALSE(hints.hasVideo(empty));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hints.isKnown(photos) && hints.isKnown(empty); }, 20000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(arrived.count(), 1);
+    EXPECT_FALSE(hints.hasVideo(photos));
 }
 
 TEST(FolderVideoHints, GoingAwayWithLookupsInFlightIsSafe)
