@@ -76,8 +76,8 @@ ResultsArea::ResultsArea(SearchSession& session, ResultActions* actions, Thumbna
     connect(m_rows.get(), &QAbstractItemModel::modelReset, this, &ResultsArea::updateBody);
     connect(&m_session.constraints(), &SearchConstraints::displayModeChanged, this, &ResultsArea::updateBody);
     // The new rows are painted before their thumbnails are asked for.
-    m_prefetchAfterPaint = new AfterPaint([this] { prefetchIfChanged(); }, this);
-    connect(m_rows.get(), &QAbstractItemModel::modelReset, m_prefetchAfterPaint, &AfterPaint::request);
+    auto* prefetchAfterPaint = new AfterPaint([this] { prefetchIfChanged(); }, this);
+    connect(m_rows.get(), &QAbstractItemModel::modelReset, prefetchAfterPaint, &AfterPaint::request);
     connect(&m_session.constraints(), &SearchConstraints::gridZoomChanged, this, &ResultsArea::prefetchIfChanged);
     if (actions)
         connectActions(*actions);

@@ -24,7 +24,6 @@ class QPoint;
 
 namespace pallix {
 
-class AfterPaint;
 class ResultActions;
 class SearchSession;
 class EmptyResultsPanel;
@@ -113,7 +112,6 @@ private:
     ResultsGridView* m_grid = nullptr;
     EmptyResultsPanel* m_empty = nullptr;
     QStackedWidget* m_stack = nullptr;
-    AfterPaint* m_prefetchAfterPaint = nullptr;
 };
 
 } // namespace pallix
