@@ -79,6 +79,8 @@ CollectedCandidates TypingRanking::joinedUpTo(std::uint32_t last)
         all.indices.insert(all.indices.end(), part.indices.begin(), part.indices.begin() + std::ptrdiff_t(kept));
         all.bounds.insert(all.bounds.end(), part.bounds.begin(), part.bounds.begin() + std::ptrdiff_t(kept));
         all.kinds.insert(all.kinds.end(), part.kinds.begin(), part.kinds.begin() + std::ptrdiff_t(kept));
+        all.nameOrders.insert(all.nameOrders.end(), part.nameOrders.begin(),
+                              part.nameOrders.begin() + std::ptrdiff_t(kept));
         // Chunks in list order: the first one that goes past `last` ends the join.
         if (kept < part.indices.size())
             break;

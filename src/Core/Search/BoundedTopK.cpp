@@ -29,8 +29,11 @@ using SliceFilters = std::vector<std::unique_ptr<CandidateFilter>>;
 void noteKinds(const CandidateFilter& filter, CollectedCandidates& part, std::size_t from)
 {
     part.kinds.reserve(part.indices.size());
-    for (std::size_t k = from; k < part.indices.size(); ++k)
+    part.nameOrders.reserve(part.indices.size());
+    for (std::size_t k = from; k < part.indices.size(); ++k) {
         part.kinds.push_back(static_cast<std::uint8_t>(filter.facts(part.indices[k]).kindOrder()));
+        part.nameOrders.push_back(filter.nameOrder(part.indices[k]));
+    }
 }
 
 // The slices' survivors one after another: in input order, as one pass over
@@ -46,10 +49,12 @@ CollectedCandidates joinInOrder(std::vector<CollectedCandidates> parts)
     all.indices.reserve(total);
     all.bounds.reserve(total);
     all.kinds.reserve(total);
+    all.nameOrders.reserve(total);
     for (const CollectedCandidates& p : parts) {
         all.indices.insert(all.indices.end(), p.indices.begin(), p.indices.end());
         all.bounds.insert(all.bounds.end(), p.bounds.begin(), p.bounds.end());
         all.kinds.insert(all.kinds.end(), p.kinds.begin(), p.kinds.end());
+        all.nameOrders.insert(all.nameOrders.end(), p.nameOrders.begin(), p.nameOrders.end());
     }
     return all;
 }
@@ -132,9 +137,8 @@ std::vector<std::uint32_t> bestFirstOrder(const CollectedCandidates& survivors, 
 // is walked as it comes.
 class NameOrderedWalk {
 public:
-    NameOrderedWalk(const ItemSource& source, const PreparedQuery& q, bool rankFirst)
-        : m_source(source)
-        , m_on(q.query.sortField == SearchSortField::Name)
+    NameOrderedWalk(const PreparedQuery& q, bool rankFirst)
+        : m_on(q.query.sortField == SearchSortField::Name)
         , m_ascending(q.query.ascending)
         , m_rankFirst(rankFirst)
     {
@@ -147,16 +151,12 @@ public:
     {
         if (!m_on || end - begin < 2)
             return begin;
-        // The ordinals lie all over the table: a long run reads them on the kept threads.
         std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed(end - begin);
-        const auto slices = static_cast<unsigned>(std::clamp<std::size_t>(keyed.size() / 4096, 1, spareThreads()));
-        inPooledSlices(keyed.size(), slices, [&](unsigned, std::size_t from, std::size_t to) {
-            for (std::size_t k = from; k < to; ++k) {
-                const std::uint32_t at = order[begin + k];
-                const std::uint64_t kind = m_rankFirst ? std::uint64_t(survivors.kinds[at]) : 0;
-                keyed[k] = {kind << 32 | directed(m_source.nameOrder(survivors.indices[at])), at};
-            }
-        });
+        for (std::size_t k = 0; k < keyed.size(); ++k) {
+            const std::uint32_t at = order[begin + k];
+            const std::uint64_t kind = m_rankFirst ? std::uint64_t(survivors.kinds[at]) : 0;
+            keyed[k] = {kind << 32 | directed(survivors.nameOrders[at]), at};
+        }
         // Equal keys keep input order, as the run had it.
         const auto before = [](const auto& a, const auto& b) {
             return a.first != b.first ? a.first < b.first : a.second < b.second;
@@ -172,10 +172,9 @@ public:
 
     // True when a candidate that ranks at `bound` or above goes after `worst`
     // whatever its rank; false when unsure.
-    bool surelyAfter(std::uint32_t index, Rank bound, int kind, const ScoredItem& worst) const
+    bool surelyAfter(std::uint32_t nameOrder, Rank bound, int kind, const ScoredItem& worst) const
     {
-        const std::uint32_t nameOrder = m_on ? m_source.nameOrder(index) : 0;
-        if (nameOrder == 0 || worst.nameOrder == 0)
+        if (!m_on || nameOrder == 0 || worst.nameOrder == 0)
             return false;
         const Rank firstA = m_rankFirst ? bound : kind, firstB = m_rankFirst ? worst.rank : worst.kindOrder;
         if (firstA != firstB)
@@ -193,7 +192,6 @@ private:
         return nameOrder == 0 || m_ascending ? nameOrder : std::numeric_limits<std::uint32_t>::max() - nameOrder + 1;
     }
 
-    const ItemSource& m_source;
     bool m_on;
     bool m_ascending;
     bool m_rankFirst;
@@ -275,7 +273,7 @@ enum class Verdict { Score, Skip, Stop };
 
 // What the walk does with a candidate given the heap as it stands. Kind
 // first, `doneKind` is the kind whose rest is worse than the worst kept.
-Verdict verdictOf(const TopKHeap& heap, const NameOrderedWalk& byName, const WalkStep& c, std::uint32_t index,
+Verdict verdictOf(const TopKHeap& heap, const NameOrderedWalk& byName, const WalkStep& c, std::uint32_t nameOrder,
                   int& doneKind)
 {
     if (c.kind == doneKind)
@@ -294,7 +292,7 @@ Verdict verdictOf(const TopKHeap& heap, const NameOrderedWalk& byName, const Wal
         return Verdict::Skip;
     }
     // In name order every later candidate goes after it too.
-    if (byName.surelyAfter(index, c.bound, c.kind, worst))
+    if (byName.surelyAfter(nameOrder, c.bound, c.kind, worst))
         return c.ordered ? Verdict::Stop : Verdict::Skip;
     return heap.ceilingFor(c.kind) ? Verdict::Score : Verdict::Skip;
 }
@@ -317,7 +315,7 @@ std::vector<ScoredItem> bestFirst(const ItemSource& source, CollectedCandidates&
         scorers.emplace_back(source, q, *f);
     const bool rankFirst = heap.order().rankFirst();
     int doneKind = -1;  // kind first: the rest of this kind is worse than the worst kept
-    const NameOrderedWalk byName(source, q, rankFirst);
+    const NameOrderedWalk byName(q, rankFirst);
     std::vector<std::size_t> ends;
     std::vector<std::uint32_t> order = bestFirstOrder(survivors, rankFirst, ends);
     std::size_t runEnd = 0, orderedEnd = 0, run = 0;
@@ -346,7 +344,7 @@ std::vector<ScoredItem> bestFirst(const ItemSource& source, CollectedCandidates&
             }
             const std::uint32_t at = order[k];
             WalkStep c{at, survivors.bounds[at].rank, survivors.kinds[at], k < orderedEnd, 0};
-            const Verdict v = verdictOf(heap, byName, c, survivors.indices[at], gatherDoneKind);
+            const Verdict v = verdictOf(heap, byName, c, survivors.nameOrders[at], gatherDoneKind);
             if (v == Verdict::Stop) {
                 lastBatch = true;
                 break;
@@ -365,7 +363,7 @@ std::vector<ScoredItem> bestFirst(const ItemSource& source, CollectedCandidates&
                                              batch[b].ceiling);
         });
         for (std::size_t b = 0; b < batch.size(); ++b) {
-            const Verdict v = verdictOf(heap, byName, batch[b], survivors.indices[batch[b].at], doneKind);
+            const Verdict v = verdictOf(heap, byName, batch[b], survivors.nameOrders[batch[b].at], doneKind);
             if (v == Verdict::Stop) {
                 stopped = true;
                 break;

@@ -36,10 +36,15 @@ struct CollectedCandidates {
     // The kind order of each, kept at hand: the facts of a million items are
     // far apart, and the walk asks for a candidate's kind more than once.
     std::vector<std::uint8_t> kinds;
+    // The name ordinal of each when sorting by name, else 0: read while the
+    // candidates come in list order, not one at a time from all over the
+    // table when the walk orders them.
+    std::vector<std::uint32_t> nameOrders;
 };
 
 // Appends to `out` the candidates `filter` lets through (a filter made for
-// the walk's query, keepBest(limit) if at all), with their bounds and kinds.
+// the walk's query, keepBest(limit) if at all), with their bounds, kinds and
+// name ordinals.
 void collectCandidates(CandidateFilter& filter, std::span<const std::uint32_t> candidates, CollectedCandidates& out);
 
 // The results of the top-K path over candidates collected beforehand, in

@@ -63,6 +63,7 @@ std::size_t CandidateFilter::matchedHead(std::string_view normalized, std::strin
 
 CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& query)
     : m_source(source)
+    , m_byName(query.query.sortField == SearchSortField::Name)
     , m_query(query)
     , m_facts(source.facts())
     , m_folderCount(source.folderCount())

@@ -52,6 +52,8 @@ public:
     CandidateFilter(const ItemSource& source, const PreparedQuery& query);
 
     const ItemFacts& facts(std::uint32_t index) const { return m_facts[index]; }
+    // The source's name ordinal of the candidate when the search sorts by name, else 0.
+    std::uint32_t nameOrder(std::uint32_t index) const { return m_byName ? m_source.nameOrder(index) : 0; }
 
     // Appends, in order, the positions of [first, last) (or of `candidates`)
     // that may be results of the search, and, when `bounds` is given, their
@@ -190,6 +192,7 @@ private:
     CandidateBound subsequenceBound(const TokenFilter& t, const FolderAnswer* a, const ItemFacts& f) const;
 
     const ItemSource& m_source;
+    const bool m_byName;
     const PreparedQuery& m_query;
     const ItemFacts* m_facts;
     std::size_t m_folderCount;
