@@ -304,6 +304,7 @@ Verdict verdictOf(const TopKHeap& heap, const NameOrderedWalk& byName, const Wal
 constexpr std::size_t kWalkBatch = 1024;
 constexpr std::size_t kBatchedWalkFrom = 4096;
 constexpr std::size_t kScoresPerSlice = 128;
+constexpr std::size_t kWalkAhead = 8;
 
 std::vector<ScoredItem> bestFirst(const ItemSource& source, CollectedCandidates& survivors, const PreparedQuery& q,
                                   std::size_t limit, SliceFilters& filters)
@@ -342,6 +343,12 @@ std::vector<ScoredItem> bestFirst(const ItemSource& source, CollectedCandidates&
                 const bool lastBucket = std::min(survivors.bounds[order[k]].rank, kTopBound) == kTopBound;
                 orderedEnd = lastBucket ? k : byName.orderRun(order, k, runEnd, survivors, limit);
             }
+            // Scored here one at a time, each reading a name from far away:
+            // the next ones' are fetched meanwhile.
+            if (batchSize == 1 && k + 2 * kWalkAhead < order.size())
+                source.prefetchRecord(survivors.indices[order[k + 2 * kWalkAhead]]);
+            if (batchSize == 1 && k + kWalkAhead < order.size())
+                source.prefetchNames(survivors.indices[order[k + kWalkAhead]]);
             const std::uint32_t at = order[k];
             WalkStep c{at, survivors.bounds[at].rank, survivors.kinds[at], k < orderedEnd, 0};
             const Verdict v = verdictOf(heap, byName, c, survivors.nameOrders[at], gatherDoneKind);
