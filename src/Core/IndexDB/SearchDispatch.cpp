@@ -134,11 +134,11 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     if (limit < 1)
         return {};
     const auto wanted = static_cast<std::size_t>(limit);
+    const std::size_t cap = static_cast<std::size_t>(std::max(hardCap, 0));
     std::optional<TypingRanking> ranking;
     // The filters and the walk are the top-K path's, which only ranked searches over facts take here.
     if (prepared.mode == PreparedQuery::Mode::Ranked && m_items.facts())
-        ranking.emplace(m_items, prepared, wanted);
-    const std::size_t cap = static_cast<std::size_t>(std::max(hardCap, 0));
+        ranking.emplace(m_items, prepared, wanted, cap);
     const TypingScan scan(m_items, query);
     std::vector<std::uint32_t> candidates = scannedCandidates(scan, cap, cancel, ranking ? &*ranking : nullptr);
     std::vector<ScoredItem> ranked;

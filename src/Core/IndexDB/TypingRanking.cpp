@@ -1,6 +1,7 @@
 #include "Core/IndexDB/TypingRanking.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "Platform/Parallel.h"
 
@@ -17,10 +18,13 @@ std::span<const std::uint32_t> upTo(std::span<const std::uint32_t> matches, std:
 
 } // namespace
 
-TypingRanking::TypingRanking(const ItemTable& items, const PreparedQuery& query, std::size_t limit)
+TypingRanking::TypingRanking(const ItemTable& items, const PreparedQuery& query, std::size_t limit,
+                             std::size_t cap)
     : m_items(items)
     , m_query(query)
     , m_limit(limit)
+    , m_cap(cap)
+    , m_sharedCutoff(limit)
 {
 }
 
@@ -53,7 +57,9 @@ void TypingRanking::collectChunk(unsigned slice, std::size_t chunk, std::span<co
     std::unique_ptr<CandidateFilter>& filter = m_filters[slice];
     if (!filter) {
         filter = std::make_unique<CandidateFilter>(m_items, m_query);
-        filter->keepBest(m_limit);
+        // At most p + 1 matches lie at or before position p.
+        const auto sharedBelow = static_cast<std::uint32_t>(std::min<std::size_t>(m_cap, std::numeric_limits<std::uint32_t>::max()));
+        filter->keepBest(m_limit, &m_sharedCutoff, sharedBelow);
     }
     collectCandidates(*filter, matches, m_chunks[chunk]);
 }

@@ -11,7 +11,9 @@
 // The answer is the one ranking the scan's candidates gives: only the
 // collected candidates up to the last one the scan returns are ranked, and
 // the cutoffs the filters learned are forgotten before anything else is
-// collected or walked, as they may come from candidates past the cap.
+// collected or walked, as they may come from candidates past the cap. The
+// filters share the ranks of the items before the cap's position, which are
+// candidates whatever the scan finds.
 //
 // Threads: begin() and rank() on the scan's calling thread, scanned() on the
 // scan's slice threads, one slice each; the table must not change meanwhile.
@@ -25,13 +27,15 @@
 #include "Core/IndexDB/TypingScan.h"
 #include "Core/Search/BoundedTopK.h"
 #include "Core/Search/PreparedQuery.h"
+#include "Core/Search/SharedCutoff.h"
 
 namespace pallix {
 
 class TypingRanking final : public ScanChunkSink {
 public:
-    // `query` must be ranked (PreparedQuery::Mode::Ranked) and outlive this.
-    TypingRanking(const ItemTable& items, const PreparedQuery& query, std::size_t limit);
+    // `query` must be ranked (PreparedQuery::Mode::Ranked) and outlive this;
+    // `cap` is the scan's.
+    TypingRanking(const ItemTable& items, const PreparedQuery& query, std::size_t limit, std::size_t cap);
 
     void begin(unsigned slices, std::size_t chunks) override;
     void scanned(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches) override;
@@ -47,6 +51,9 @@ private:
     const ItemTable& m_items;
     const PreparedQuery& m_query;
     const std::size_t m_limit;
+    const std::size_t m_cap;
+    // The ranks of candidates within the cap for sure, known to every slice.
+    SharedCutoff m_sharedCutoff;
     std::vector<std::unique_ptr<CandidateFilter>> m_filters;  // by slice, made on its thread
     std::vector<CollectedCandidates> m_chunks;                // by chunk: what a filter let through
     std::vector<std::vector<std::uint32_t>> m_setAside;       // by chunk: matches not filtered yet

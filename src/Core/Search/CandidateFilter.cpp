@@ -567,13 +567,14 @@ bool CandidateFilter::refine(std::uint32_t index, CandidateBound& bound)
     return namesMayMatch(index, m_facts[index], &bound, true);
 }
 
-void CandidateFilter::keepBest(std::size_t limit, SharedCutoff* shared)
+void CandidateFilter::keepBest(std::size_t limit, SharedCutoff* shared, std::uint32_t sharedBelow)
 {
     if (m_query.mode != PreparedQuery::Mode::Ranked || m_query.edition != AppEdition::Mardell || limit == 0)
         return;
     m_keep = limit;
     m_exactRanks.assign(kCountedRanks, 0);
     m_shared = shared;
+    m_sharedBelow = sharedBelow;
     if (m_shared)
         takeSharedCutoff();
 }
@@ -613,7 +614,7 @@ void CandidateFilter::forgetCutoff()
     m_cutoff = kNoRankCeiling;
 }
 
-void CandidateFilter::noteExact(Rank rank)
+void CandidateFilter::noteExact(Rank rank, std::uint32_t index)
 {
     // Once `limit` results are known to rank at or below the cutoff, the
     // search keeps none ranked above it: with rank first, such a one goes
@@ -622,7 +623,7 @@ void CandidateFilter::noteExact(Rank rank)
         return;
     ++m_exactRanks[std::size_t(rank)];
     ++m_atOrBelowCutoff;
-    if (m_shared) {
+    if (m_shared && index < m_sharedBelow) {
         m_pending[m_pendingCount++] = rank;
         if (m_pendingCount == kSharedBatch)
             shareExactRanks();
@@ -646,7 +647,7 @@ void CandidateFilter::collectPassed(std::uint32_t index, std::vector<std::uint32
     if (bounds) {
         bounds->push_back(bound);
         if (bound.exact)
-            noteExact(bound.rank);
+            noteExact(bound.rank, index);
     }
 }
 

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -70,8 +71,11 @@ public:
     // `limit` results because that many known ones rank lower (rank-first
     // order only). With `shared`, the known ones are those of every filter
     // that shares it (one per slice of one search's candidates): each hands
-    // its exact ranks over and takes the cutoff all of them give.
-    void keepBest(std::size_t limit, SharedCutoff* shared = nullptr);
+    // its exact ranks over and takes the cutoff all of them give; only those
+    // of candidates before `sharedBelow`, when the search may yet leave later
+    // ones out.
+    void keepBest(std::size_t limit, SharedCutoff* shared = nullptr,
+                  std::uint32_t sharedBelow = std::numeric_limits<std::uint32_t>::max());
     // Forgets the ranks keepBest() counted, and the cutoff they set: for a
     // filter that also collected candidates the search then leaves out.
     void forgetCutoff();
@@ -161,7 +165,7 @@ private:
     void collectInBlocks(std::size_t count, IndexAt indexAt, std::vector<std::uint32_t>& out,
                          std::vector<CandidateBound>* bounds);
     void collectPassed(std::uint32_t index, std::vector<std::uint32_t>& out, std::vector<CandidateBound>* bounds);
-    void noteExact(Rank rank);
+    void noteExact(Rank rank, std::uint32_t index);
     void lowerCutoffTo(Rank cutoff);
     // Hands the exact ranks noted since the last call to the shared cutoff and takes its cutoff.
     void shareExactRanks();
@@ -232,6 +236,7 @@ private:
     static constexpr std::size_t kSharedBatch = 128;
     static constexpr std::uint32_t kCandidatesPerLook = 256;
     SharedCutoff* m_shared = nullptr;
+    std::uint32_t m_sharedBelow = 0;
     Rank m_pending[kSharedBatch] = {};
     std::size_t m_pendingCount = 0;
     std::uint32_t m_untilLook = kCandidatesPerLook;

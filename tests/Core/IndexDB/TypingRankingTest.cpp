@@ -28,7 +28,7 @@ std::optional<std::vector<std::uint32_t>> rankedWhileScanning(const ItemTable& t
                                                               std::size_t cap, std::size_t bound, int limit)
 {
     const PreparedQuery prepared(query);
-    TypingRanking ranking(table, prepared, static_cast<std::size_t>(limit));
+    TypingRanking ranking(table, prepared, static_cast<std::size_t>(limit), cap);
     const std::vector<std::uint32_t> candidates = TypingScan(table, query).collect(cap, bound, nullptr, &ranking);
     if (candidates.empty() || !SearchEngine::takesTopKPath(candidates.size(), limit))
         return std::nullopt;
