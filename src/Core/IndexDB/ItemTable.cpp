@@ -270,12 +270,17 @@ IndexedItem ItemTable::materialize(std::size_t position) const
 
 std::vector<IndexedItem> ItemTable::materialize(std::span<const std::uint32_t> positions) const
 {
-    // A full typing answer is a thousand records or more, each a few string
-    // copies: worth the kept threads, a slice of the answer each.
+    // A complete answer of thousands of records, each a few string copies, is
+    // worth the kept threads, a slice each. A typing answer (1,280 at most)
+    // is not: they have mostly gone to sleep while the walk ran alone, and
+    // waking them took longer than making the records here.
+    constexpr std::size_t kOnCallerUpTo = 2048;
     constexpr std::size_t kRecordsPerSlice = 256;
     const std::size_t n = positions.size();
     std::vector<IndexedItem> records(n);
-    const auto slices = static_cast<unsigned>(std::clamp<std::size_t>(n / kRecordsPerSlice, 1, spareThreads()));
+    const auto slices = n <= kOnCallerUpTo ? 1u
+                                           : static_cast<unsigned>(std::clamp<std::size_t>(
+                                                 n / kRecordsPerSlice, 1, spareThreads()));
     inPooledSlices(n, slices, [&](unsigned, std::size_t begin, std::size_t end) {
         materializeInto(positions.subspan(begin, end - begin), records.data() + begin);
     });
