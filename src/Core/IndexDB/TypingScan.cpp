@@ -7,6 +7,7 @@
 
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/ItemTableArena.h"
+#include "Core/Search/TextScan.h"
 #include "Platform/Parallel.h"
 #include "Platform/Clock.h"
 #include "Platform/Text.h"
@@ -190,7 +191,7 @@ private:
             m_scan.m_caseSensitive || facts.has(ItemFacts::LowersAsStored);
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i) {
             const std::string& needle = m_scan.m_needles[i];
-            if ((inFolder & (1u << i)) || stored.find(needle) != std::string_view::npos)
+            if ((inFolder & (1u << i)) || textscan::contains(stored, needle))
                 continue;
             if (storedSuffices)
                 return false;
@@ -301,7 +302,7 @@ std::vector<std::uint32_t> TypingScan::namesHoldingEveryWord(std::span<const std
         const bool storedSuffices = m_caseSensitive || (facts && facts[p].has(ItemFacts::LowersAsStored));
         std::optional<std::string> lowered;
         const bool holdsAll = std::all_of(m_needles.begin(), m_needles.end(), [&](const std::string& needle) {
-            if (stored.find(needle) != std::string_view::npos)
+            if (textscan::contains(stored, needle))
                 return true;
             if (storedSuffices)
                 return false;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,31 @@ TEST(TextScan, LongClusterWidensTheWindow)
     zalgo += "b";
     EXPECT_EQ(textscan::clusterEnd(zalgo, 0), zalgo.size() - 1);
     EXPECT_EQ(textscan::clusterCount(zalgo), 2u);
+}
+
+TEST(TextScan, FindAnswersAsTheLibrarysSearch)
+{
+    // Every piece of a few texts, and texts from a small alphabet (repeats,
+    // overlaps, the needle at either end, longer than the text), up to and
+    // past the length where the search changes its way.
+    std::vector<std::string> texts = {"report final.pdf", "租房合同 final v2.pdf", "合同合", "\xE5\x90\x88",
+                                      std::string(63, 'a') + "ab", std::string(70, 'a') + "ba"};
+    std::mt19937 random(7);
+    const std::string alphabet("ab\0", 3);
+    for (int n = 0; n < 300; ++n) {
+        std::string t;
+        for (std::size_t len = random() % 8; len > 0; --len)
+            t += alphabet[random() % alphabet.size()];
+        texts.push_back(t);
+    }
+    for (const std::string& haystack : texts)
+        for (const std::string& text : texts)
+            for (std::size_t from = 0; from <= std::min<std::size_t>(text.size(), 8); ++from)
+                for (std::size_t to = from; to <= text.size(); ++to) {
+                    const std::string_view needle = std::string_view(text).substr(from, to - from);
+                    ASSERT_EQ(textscan::find(haystack, needle), haystack.find(needle))
+                        << "\"" << haystack << "\", \"" << needle << "\"";
+                }
 }
 
 TEST(TextScan, FindAndAffixes)
