@@ -58,7 +58,8 @@ void TypingRanking::collectChunk(unsigned slice, std::size_t chunk, std::span<co
     if (!filter) {
         filter = std::make_unique<CandidateFilter>(m_items, m_query);
         // At most p + 1 matches lie at or before position p.
-        const auto sharedBelow = static_cast<std::uint32_t>(std::min<std::size_t>(m_cap, std::numeric_limits<std::uint32_t>::max()));
+        const auto sharedBelow =
+            static_cast<std::uint32_t>(std::min<std::size_t>(m_cap, std::numeric_limits<std::uint32_t>::max()));
         filter->keepBest(m_limit, &m_sharedCutoff, sharedBelow);
     }
     collectCandidates(*filter, matches, m_chunks[chunk]);
