@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "Platform/Parallel.h"
-
 namespace pallix {
 
 namespace {
@@ -33,27 +31,16 @@ void TypingRanking::begin(unsigned slices, std::size_t chunks)
     m_filters.clear();
     m_filters.resize(std::max(1u, slices));
     m_chunks.assign(chunks, {});
-    m_setAside.assign(chunks, {});
-    m_found.store(0, std::memory_order_relaxed);
 }
 
 void TypingRanking::scanned(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches)
 {
     if (matches.empty())
         return;
-    // Below this many candidates the engine sorts them all and would not use the filtering.
-    const std::size_t found = m_found.fetch_add(matches.size(), std::memory_order_relaxed) + matches.size();
-    if (found <= SearchEngine::kTopKMinCandidates) {
-        m_setAside[chunk].assign(matches.begin(), matches.end());
-        return;
-    }
-    // A slice's chunks come in list order, so a cutoff its filter learned
+    // Filtered at once, also when the scan ends with too few candidates to
+    // use it: the first chunks' ranks are the ones every thread may share.
+    // A slice's chunks come in list order, so a cutoff its own filter learned
     // from a candidate past the cap only turns down later ones, past it too.
-    collectChunk(slice, chunk, matches);
-}
-
-void TypingRanking::collectChunk(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches)
-{
     std::unique_ptr<CandidateFilter>& filter = m_filters[slice];
     if (!filter) {
         filter = std::make_unique<CandidateFilter>(m_items, m_query);
@@ -63,19 +50,6 @@ void TypingRanking::collectChunk(unsigned slice, std::size_t chunk, std::span<co
         filter->keepBest(m_limit, &m_sharedCutoff, sharedBelow);
     }
     collectCandidates(*filter, matches, m_chunks[chunk]);
-}
-
-void TypingRanking::collectSetAside(std::uint32_t last)
-{
-    std::vector<std::size_t> waiting;
-    for (std::size_t k = 0; k < m_setAside.size(); ++k)
-        if (!m_setAside[k].empty() && m_setAside[k].front() <= last)
-            waiting.push_back(k);
-    const auto slices = static_cast<unsigned>(std::min(waiting.size(), m_filters.size()));
-    inPooledSlices(waiting.size(), slices, [&](unsigned s, std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i)
-            collectChunk(s, waiting[i], upTo(m_setAside[waiting[i]], last));
-    });
 }
 
 CollectedCandidates TypingRanking::joinedUpTo(std::uint32_t last)
@@ -101,7 +75,6 @@ std::vector<ScoredItem> TypingRanking::rank(const std::vector<std::uint32_t>& ca
     for (const std::unique_ptr<CandidateFilter>& filter : m_filters)
         if (filter)
             filter->forgetCutoff();
-    collectSetAside(last);
     CollectedCandidates collected = joinedUpTo(last);
     std::erase(m_filters, nullptr);
     if (m_filters.empty())  // no chunk held a candidate the walk could read through

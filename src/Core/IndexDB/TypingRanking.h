@@ -3,22 +3,19 @@
 // the scan still runs. Each slice of the scan filters the matches of the
 // chunks it scanned with a filter of its own (CandidateFilter, keeping the
 // best `limit`), so the facts are read while the chunk is fresh and the
-// filtering spreads over the scan's threads. Until the scan has found more
-// candidates than the sorting path ranks, chunks are only set aside: most
-// such searches never reach the top-K path. rank() filters what was set
-// aside, then walks.
+// filtering spreads over the scan's threads. rank() walks what the filters
+// let through.
 //
 // The answer is the one ranking the scan's candidates gives: only the
 // collected candidates up to the last one the scan returns are ranked, and
-// the cutoffs the filters learned are forgotten before anything else is
-// collected or walked, as they may come from candidates past the cap. The
-// filters share the ranks of the items before the cap's position, which are
-// candidates whatever the scan finds.
+// the cutoffs the filters learned alone are forgotten before the walk, as
+// they may come from candidates past the cap. The filters also share the
+// ranks of the items before the cap's position, which are candidates
+// whatever the scan finds.
 //
 // Threads: begin() and rank() on the scan's calling thread, scanned() on the
 // scan's slice threads, one slice each; the table must not change meanwhile.
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -44,8 +41,6 @@ public:
     std::vector<ScoredItem> rank(const std::vector<std::uint32_t>& candidates);
 
 private:
-    void collectChunk(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches);
-    void collectSetAside(std::uint32_t last);
     CollectedCandidates joinedUpTo(std::uint32_t last);
 
     const ItemTable& m_items;
@@ -56,8 +51,6 @@ private:
     SharedCutoff m_sharedCutoff;
     std::vector<std::unique_ptr<CandidateFilter>> m_filters;  // by slice, made on its thread
     std::vector<CollectedCandidates> m_chunks;                // by chunk: what a filter let through
-    std::vector<std::vector<std::uint32_t>> m_setAside;       // by chunk: matches not filtered yet
-    std::atomic<std::size_t> m_found{0};                      // matches told of so far
 };
 
 } // namespace pallix
