@@ -19,7 +19,8 @@ namespace {
 // in decomposed form still names its item.
 const IndexedItem* findByPath(const ItemList& items, const text::CanonicalMatch& names)
 {
-    const auto it = std::find_if(items.begin(), items.end(), [&](const IndexedItem& item) { return names(item.path()); });
+    const auto it =
+        std::find_if(items.begin(), items.end(), [&](const IndexedItem& item) { return names(item.path()); });
     return it == items.end() ? nullptr : &*it;
 }
 
@@ -43,8 +44,9 @@ void SearchSession::moveSelection(int offset)
         setSelectedItemID({});
         return;
     }
-    const IndexedItem* selected =
-        m_selectedItemID.isEmpty() ? nullptr : findByPath(m_results, text::CanonicalMatch(m_selectedItemID.toStdString()));
+    const IndexedItem* selected = m_selectedItemID.isEmpty()
+                                      ? nullptr
+                                      : findByPath(m_results, text::CanonicalMatch(m_selectedItemID.toStdString()));
     if (!selected) {
         setSelectedItemID(QString::fromStdString(m_results.constFirst().id()));
         return;

@@ -21,7 +21,8 @@ TypingRanking::TypingRanking(const ItemTable& items, const PreparedQuery& query,
     : m_items(items)
     , m_query(query)
     , m_limit(limit)
-    , m_cap(cap)
+    // At most p + 1 matches lie at or before position p.
+    , m_sharedBelow(static_cast<std::uint32_t>(std::min<std::size_t>(cap, std::numeric_limits<std::uint32_t>::max())))
     , m_sharedCutoff(limit)
 {
 }
@@ -44,10 +45,7 @@ void TypingRanking::scanned(unsigned slice, std::size_t chunk, std::span<const s
     std::unique_ptr<CandidateFilter>& filter = m_filters[slice];
     if (!filter) {
         filter = std::make_unique<CandidateFilter>(m_items, m_query);
-        // At most p + 1 matches lie at or before position p.
-        const auto sharedBelow =
-            static_cast<std::uint32_t>(std::min<std::size_t>(m_cap, std::numeric_limits<std::uint32_t>::max()));
-        filter->keepBest(m_limit, &m_sharedCutoff, sharedBelow);
+        filter->keepBest(m_limit, &m_sharedCutoff, m_sharedBelow);
     }
     collectCandidates(*filter, matches, m_chunks[chunk]);
 }

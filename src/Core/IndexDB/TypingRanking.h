@@ -46,8 +46,9 @@ private:
     const ItemTable& m_items;
     const PreparedQuery& m_query;
     const std::size_t m_limit;
-    const std::size_t m_cap;
-    // The ranks of candidates within the cap for sure, known to every slice.
+    // The ranks of the items before the cap's position, candidates for sure,
+    // known to every slice.
+    const std::uint32_t m_sharedBelow;
     SharedCutoff m_sharedCutoff;
     std::vector<std::unique_ptr<CandidateFilter>> m_filters;  // by slice, made on its thread
     std::vector<CollectedCandidates> m_chunks;                // by chunk: what a filter let through
