@@ -95,7 +95,7 @@ void CardPainter::paint(QPainter& painter, const Card& card, const QPalette& pal
     // Already at its size and shape: a plain blit. With antialiasing on, the
     // raster engine draws a pixmap through its path filler, ten times slower.
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.drawPixmap(pixels.topLeft(), scaledPreview(card.image, pixels.size(), card.previewRadius));
+    paint::drawPixmapInBands(painter, pixels.topLeft(), scaledPreview(card.image, pixels.size(), card.previewRadius));
     painter.setRenderHint(QPainter::Antialiasing);
 
     if (card.video)

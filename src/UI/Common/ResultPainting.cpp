@@ -5,6 +5,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QPixmap>
 
 #include "UI/Common/ResultSymbols.h"
 #include "UI/Common/RoundedShape.h"
@@ -22,7 +23,33 @@ QColor withAlpha(QColor color, double opacity)
     return color;
 }
 
+// Rows of a band in the painter's coordinates: fewer than the 96 device rows
+// at which the raster engine goes to other threads.
+int bandRows(const QPainter& painter)
+{
+    const double scale = std::max(1.0, std::abs(painter.deviceTransform().m22()));
+    return std::max(1, static_cast<int>(64 / scale));
+}
+
 } // namespace
+
+void fillInBands(QPainter& painter, const QRect& rect, const QBrush& brush)
+{
+    const int rows = bandRows(painter);
+    for (int top = rect.top(); top <= rect.bottom(); top += rows)
+        painter.fillRect(QRect(rect.left(), top, rect.width(), std::min(rows, rect.bottom() + 1 - top)), brush);
+}
+
+void drawPixmapInBands(QPainter& painter, QPoint topLeft, const QPixmap& pixmap)
+{
+    const double ratio = pixmap.devicePixelRatio();
+    const int rows = std::max(1, static_cast<int>(bandRows(painter) * ratio));  // in the pixmap's own pixels
+    for (int y = 0; y < pixmap.height(); y += rows) {
+        const QRect source(0, y, pixmap.width(), std::min(rows, pixmap.height() - y));
+        const QRectF target(topLeft.x(), topLeft.y() + y / ratio, source.width() / ratio, source.height() / ratio);
+        painter.drawPixmap(target, pixmap, QRectF(source));
+    }
+}
 
 QFont font(double pixelSize, QFont::Weight weight)
 {
@@ -35,6 +62,14 @@ QFont font(double pixelSize, QFont::Weight weight)
 QColor secondaryText(const QPalette& palette) { return withAlpha(palette.color(QPalette::Text), 0.55); }
 QColor tertiaryText(const QPalette& palette) { return withAlpha(palette.color(QPalette::Text), 0.35); }
 QColor accent(const QPalette& palette, double opacity) { return withAlpha(palette.color(QPalette::Highlight), opacity); }
+
+QColor over(const QColor& top, const QColor& below)
+{
+    const float a = top.alphaF();
+    const auto mix = [a](float t, float b) { return t * a + b * (1 - a); };
+    return QColor::fromRgbF(mix(top.redF(), below.redF()), mix(top.greenF(), below.greenF()),
+                            mix(top.blueF(), below.blueF()));
+}
 
 QString showMoreTitle(int hidden) { return QStringLiteral("显示更多（%1）").arg(hidden); }
 

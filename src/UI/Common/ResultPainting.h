@@ -13,6 +13,7 @@
 #include <QString>
 
 class QPainter;
+class QPixmap;
 
 namespace pallix::ResultPainting {
 
@@ -21,6 +22,17 @@ QColor secondaryText(const QPalette& palette);
 QColor tertiaryText(const QPalette& palette);
 // The accent colour at the given opacity.
 QColor accent(const QPalette& palette, double opacity);
+// `top` laid over the opaque `below`, as one opaque colour: filling with it
+// looks the same as blending, and fills a row without reading what lies under it.
+QColor over(const QColor& top, const QColor& below);
+
+// Qt's raster engine hands a fill or a blit of 96 device rows or more to the
+// global thread pool in pieces and waits for them all; on a busy machine,
+// waking those threads took longer than the work, and a paint waited on
+// whichever thread was slowest to run. Drawn in bands of fewer rows, the work
+// stays on the painting thread.
+void fillInBands(QPainter& painter, const QRect& rect, const QBrush& brush);
+void drawPixmapInBands(QPainter& painter, QPoint topLeft, const QPixmap& pixmap);
 
 inline constexpr int kButtonHeight = 24;
 

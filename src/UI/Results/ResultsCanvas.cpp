@@ -18,6 +18,7 @@
 #include "App/Search/SearchSession.h"
 #include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
+#include "UI/Common/ResultPainting.h"
 #include "UI/Results/FolderVideoHints.h"
 #include "UI/Results/InlineRenameField.h"
 #include "UI/Results/ResultTexts.h"
@@ -118,7 +119,7 @@ QPoint ResultsCanvas::toContent(QPoint viewportPos) const
 
 void ResultsCanvas::paintBackground(QPainter& painter, const QRect& viewportRect)
 {
-    painter.fillRect(viewportRect, palette().base());
+    ResultPainting::fillInBands(painter, viewportRect, palette().base());
 }
 
 void ResultsCanvas::paintEvent(QPaintEvent*)

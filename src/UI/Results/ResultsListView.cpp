@@ -166,10 +166,13 @@ void ResultsListView::paintRow(QPainter& painter, int row, const QRect& rect)
 void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
 {
     const IndexedItem& item = m_rows.itemAt(row);
+    // Opaque over the base the canvas was filled with: blending every other
+    // row took a good part of a paint.
+    const QColor base = palette().color(QPalette::Base);
     if (isSelected(item))
-        painter.fillRect(rect, paint::accent(palette(), 0.12));
+        painter.fillRect(rect, paint::over(paint::accent(palette(), 0.12), base));
     else if (m_rows.rowAt(row).alternate)
-        painter.fillRect(rect, QColor::fromRgbF(0, 0, 0, 0.025f));
+        painter.fillRect(rect, paint::over(QColor::fromRgbF(0, 0, 0, 0.025f), base));
 
     const auto columns = ListColumns::layout(m_width, rect.top(), rect.height());
     const QRect name = columns[ListColumns::Name];
