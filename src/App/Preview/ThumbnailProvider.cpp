@@ -1,5 +1,6 @@
 #include "App/Preview/ThumbnailProvider.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -21,6 +22,23 @@ namespace pallix {
 namespace {
 
 QString flag(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
+
+// An image in the format a pixmap keeps it in (opaque ones without their alpha
+// channel), made on the reading thread: converting and looking for
+// transparent pixels on the GUI thread held up the next paint.
+QImage pixmapReady(const QImage& image)
+{
+    if (image.isNull() || !image.hasAlphaChannel())
+        return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
+    QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < premultiplied.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
+        if (std::any_of(line, line + premultiplied.width(), [](QRgb pixel) { return qAlpha(pixel) != 255; }))
+            return premultiplied;
+    }
+    premultiplied.reinterpretAsFormat(QImage::Format_RGB32);
+    return premultiplied;
+}
 
 qint64 wholePoints(double iconSize)
 {
@@ -277,22 +295,43 @@ void ThumbnailProvider::scheduleDiskCacheLoad(const QString& key, const QString&
     if (m_pendingDiskLoadKeys.contains(key))
         return;
     m_pendingDiskLoadKeys.insert(key);
-    m_ioPool.start([this, key, file, modifiedAt] {
-        QImageReader::setAllocationLimit(RasterDecoding::kAllocationLimitMiB);
-        QImageReader reader(file, "png");
-        const QImage image = reader.read();
-        QMetaObject::invokeMethod(this, [=, this] { finishDiskLoad(key, file, modifiedAt, image); },
-                                  Qt::QueuedConnection);
-    });
+    m_diskLoadBatch.push_back({key, file, modifiedAt, {}});
+    if (m_diskLoadBatch.size() == 1)
+        QMetaObject::invokeMethod(this, &ThumbnailProvider::startDiskLoads, Qt::QueuedConnection);
 }
 
-void ThumbnailProvider::finishDiskLoad(const QString& key, const QString& file, double modifiedAt, const QImage& image)
+// Started once the paint that asked for them is over, a few loads a job:
+// a job for each card woke a thread for each card in the middle of the paint.
+void ThumbnailProvider::startDiskLoads()
 {
-    m_pendingDiskLoadKeys.remove(key);
-    if (image.isNull())
-        QFile::remove(file);  // the next request renders it again
+    constexpr std::size_t kLoadsPerJob = 16;
+    std::vector<DiskLoad> batch = std::exchange(m_diskLoadBatch, {});
+    for (std::size_t first = 0; first < batch.size(); first += kLoadsPerJob) {
+        const auto from = batch.begin() + static_cast<std::ptrdiff_t>(first);
+        const auto count = static_cast<std::ptrdiff_t>(std::min(kLoadsPerJob, batch.size() - first));
+        std::vector<DiskLoad> loads(from, from + count);
+        m_ioPool.start([this, loads]() mutable {
+            QImageReader::setAllocationLimit(RasterDecoding::kAllocationLimitMiB);
+            for (DiskLoad& load : loads) {
+                QImageReader reader(load.file, "png");
+                load.image = pixmapReady(reader.read());
+            }
+            QMetaObject::invokeMethod(this, [this, loads] {
+                for (const DiskLoad& load : loads)
+                    finishDiskLoad(load);
+            }, Qt::QueuedConnection);
+        });
+    }
+}
+
+void ThumbnailProvider::finishDiskLoad(const DiskLoad& load)
+{
+    m_pendingDiskLoadKeys.remove(load.key);
+    if (load.image.isNull())
+        QFile::remove(load.file);  // the next request renders it again
     else
-        m_cache.insert(key, new CachedPreview{QPixmap::fromImage(image), modifiedAt});
+        m_cache.insert(load.key,
+                       new CachedPreview{QPixmap::fromImage(load.image, Qt::NoOpaqueDetection), load.modifiedAt});
     scheduleRefresh();
 }
 

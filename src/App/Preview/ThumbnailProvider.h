@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QCache>
 #include <QImage>
@@ -120,8 +121,16 @@ private:
         double modifiedAt = 0;  // of the item it was made for
     };
 
+    struct DiskLoad {
+        QString key;
+        QString file;
+        double modifiedAt = 0;
+        QImage image;  // read on the pool
+    };
+
     void scheduleDiskCacheLoad(const QString& key, const QString& file, double modifiedAt);
-    void finishDiskLoad(const QString& key, const QString& file, double modifiedAt, const QImage& image);
+    void startDiskLoads();
+    void finishDiskLoad(const DiskLoad& load);
     void startNextPreviewRenderIfNeeded();
     void finishRender(const PreviewRequest& request, const RenderOutcome& outcome);
     void storePreviewOnDisk(const QImage& image, const QString& file);
@@ -151,6 +160,8 @@ private:
     // Keys of disk loads and renders asked for but not finished.
     QSet<QString> m_pendingDiskLoadKeys;
     QSet<QString> m_pendingRenderKeys;
+    // Disk loads asked for since the last were started: a paint asks for many.
+    std::vector<DiskLoad> m_diskLoadBatch;
 };
 
 } // namespace pallix

@@ -217,6 +217,32 @@ TEST_F(ProviderFixture, ARenderIsCachedAnnouncedOnceAndWrittenToDisk)
     EXPECT_TRUE(renderer2->held.empty());
     EXPECT_EQ(restarted.image(a, 118, true, false, ThumbnailProvider::PreviewPriority::Normal).toImage().pixelColor(5, 5),
               QColor(Qt::red));
+
+    // Read back, a picture with see-through parts keeps them; an opaque one
+    // stored with an alpha channel is drawn without one.
+    const IndexedItem glass = item("/p/glass.png"), solid = item("/p/solid.png");
+    ask(glass);
+    ask(solid);
+    QImage clear(118, 118, QImage::Format_ARGB32), green(118, 118, QImage::Format_ARGB32);
+    clear.fill(QColor(0, 0, 255, 128));
+    green.fill(QColor(0, 255, 0));
+    renderer->finishOldest(clear);
+    renderer->finishOldest(green);
+    for (const IndexedItem& written : {glass, solid}) {
+        const QString file = provider.diskCacheFile(written, 118, false);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(file); }));
+    }
+    ThumbnailProvider again{clock, {cache.root(), std::make_shared<HeldRenderer>()}};
+    const auto read = [&](const IndexedItem& i) {
+        return again.image(i, 118, true, false, ThumbnailProvider::PreviewPriority::Normal);
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const QColor glassPixel = read(glass).toImage().pixelColor(5, 5);
+        return glassPixel.blue() >= 250 && std::abs(glassPixel.alpha() - 128) <= 2
+               && read(solid).toImage().pixelColor(5, 5) == QColor(0, 255, 0);
+    }));
+    EXPECT_TRUE(read(glass).hasAlphaChannel());
+    EXPECT_FALSE(read(solid).hasAlphaChannel());
 }
 
 TEST_F(ProviderFixture, ACorruptCacheFileIsDeletedAndRenderedAgain)
