@@ -28,8 +28,10 @@ QString flag(bool value) { return value ? QStringLiteral("1") : QStringLiteral("
 // transparent pixels on the GUI thread held up the next paint.
 QImage pixmapReady(const QImage& image)
 {
-    if (image.isNull() || !image.hasAlphaChannel())
-        return image.isNull() ? image : image.convertToFormat(QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_RGB32);
     QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     for (int y = 0; y < premultiplied.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
