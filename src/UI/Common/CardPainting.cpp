@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QGlyphRun>
 #include <QTextLayout>
 
 #include "UI/Common/ResultPainting.h"
@@ -20,31 +21,32 @@ namespace paint = ResultPainting;
 
 constexpr double kSelectedFill = 0.1;
 constexpr double kDropTargetFill = 0.16;
+// A few screens of cards; past it the texts are laid out anew rather than kept.
+constexpr qsizetype kMostTexts = 2048;
 
-// The name in at most two centred lines: the first as far as it fits (names
-// are often one unbroken word, so it may break anywhere), the rest elided.
-// The first line is drawn from its own layout, so it is shaped only once.
-// Returns the lines drawn, 1 or 2.
-int paintName(QPainter& painter, const QString& name, const QFont& font, const QRect& area)
+// One line of `text` centred in `width`, its top at 0, as drawText() with
+// Qt::AlignHCenter | Qt::AlignTop lays it out; `consumed`, when given, takes
+// the characters that fit (a wrapped line may break anywhere).
+QList<QGlyphRun> centredLine(const QString& text, const QFont& font, int width, int* consumed = nullptr)
 {
-    QTextLayout layout(name, font);
+    QTextLayout layout(text, font);
     QTextOption option(Qt::AlignHCenter);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setWrapMode(consumed ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
     layout.setTextOption(option);
     layout.beginLayout();
-    QTextLine first = layout.createLine();
-    first.setLineWidth(area.width());
-    first.setPosition(QPointF(0, 0));
+    QTextLine line = layout.createLine();
+    line.setLineWidth(width);
+    line.setPosition(QPointF(0, 0));
     layout.endLayout();
-    layout.draw(&painter, area.topLeft());
-    const int rest = static_cast<int>(name.size()) - first.textLength();
-    if (rest <= 0)
-        return 1;
-    const QFontMetrics metrics(font);
-    const QRect second(area.left(), area.top() + metrics.height(), area.width(), metrics.height());
-    painter.drawText(second, Qt::AlignHCenter | Qt::AlignTop,
-                     metrics.elidedText(name.right(rest), Qt::ElideRight, area.width()));
-    return 2;
+    if (consumed)
+        *consumed = line.textLength();
+    return line.glyphRuns();
+}
+
+void drawRuns(QPainter& painter, QPointF origin, const QList<QGlyphRun>& runs)
+{
+    for (const QGlyphRun& run : runs)
+        painter.drawGlyphRun(origin, run);
 }
 
 // A capsule in the preview's top-right corner, sized by the zoom: the folder holds videos.
@@ -101,23 +103,45 @@ void CardPainter::paint(QPainter& painter, const Card& card, const QPalette& pal
     if (card.video)
         paintVideoBadge(painter, card.preview, card.badgeZoom, palette);
 
-    const QFont nameFont = paint::font(card.namePixelSize);
-    const int nameLine = QFontMetrics(nameFont).height();
-    painter.setFont(nameFont);
-    painter.setPen(palette.color(QPalette::Text));
+    const LaidOutText& text = laidOut(card);
     // Under the rename field the name keeps its two lines, so the card does not jump.
-    const int lines = card.nameCovered
-                          ? 2
-                          : paintName(painter, card.name, nameFont,
-                                      QRect(card.textLeft, card.nameTop, card.textWidth, 2 * nameLine));
-    const QFont subtitleFont = paint::font(card.subtitlePixelSize);
-    const QFontMetrics subtitleMetrics(subtitleFont);
-    painter.setFont(subtitleFont);
+    const int lines = card.nameCovered ? 2 : text.nameLines;
+    painter.setPen(palette.color(QPalette::Text));
+    if (!card.nameCovered) {
+        drawRuns(painter, QPointF(card.textLeft, card.nameTop), text.firstLine);
+        drawRuns(painter, QPointF(card.textLeft, card.nameTop + text.nameLineHeight), text.secondLine);
+    }
     painter.setPen(paint::secondaryText(palette));
-    painter.drawText(QRect(card.textLeft, card.subtitleTop + lines * nameLine, card.textWidth, subtitleMetrics.height()),
-                     Qt::AlignHCenter | Qt::AlignTop,
-                     subtitleMetrics.elidedText(card.subtitle, Qt::ElideRight, card.textWidth));
+    drawRuns(painter, QPointF(card.textLeft, card.subtitleTop + lines * text.nameLineHeight), text.subtitle);
     painter.restore();
+}
+
+// The name in at most two centred lines: the first as far as it fits (names
+// are often one unbroken word, so it may break anywhere), the rest elided;
+// the subtitle elided in one.
+const CardPainter::LaidOutText& CardPainter::laidOut(const Card& card)
+{
+    const CardTextKey key{card.name, card.subtitle, card.textWidth, card.namePixelSize, card.subtitlePixelSize};
+    if (auto found = m_texts.constFind(key); found != m_texts.cend())
+        return *found;
+    if (m_texts.size() >= kMostTexts)
+        m_texts.clear();
+    const QFont nameFont = paint::font(card.namePixelSize);
+    const QFontMetrics nameMetrics(nameFont);
+    const QFont subtitleFont = paint::font(card.subtitlePixelSize);
+    LaidOutText text;
+    text.nameLineHeight = nameMetrics.height();
+    int fitted = 0;
+    text.firstLine = centredLine(card.name, nameFont, card.textWidth, &fitted);
+    const qsizetype rest = card.name.size() - fitted;
+    if (rest > 0) {
+        text.nameLines = 2;
+        text.secondLine = centredLine(nameMetrics.elidedText(card.name.right(rest), Qt::ElideRight, card.textWidth),
+                                      nameFont, card.textWidth);
+    }
+    text.subtitle = centredLine(QFontMetrics(subtitleFont).elidedText(card.subtitle, Qt::ElideRight, card.textWidth),
+                                subtitleFont, card.textWidth);
+    return *m_texts.insert(key, std::move(text));
 }
 
 // Scaling and rounding a preview on every paint cost most of a grid's paint

@@ -7,6 +7,9 @@
 // caller's arithmetic, handed in with each Card. GUI thread only.
 
 #include <QCache>
+#include <QGlyphRun>
+#include <QHash>
+#include <QList>
 #include <QPixmap>
 #include <QRect>
 #include <QString>
@@ -54,10 +57,34 @@ public:
     void paint(QPainter& painter, const Card& card, const QPalette& palette);
 
 private:
+    // A card's texts, shaped once: a grid repaints the same cards as the
+    // user types, hovers and scrolls, and shaping them took most of a paint.
+    struct CardTextKey {
+        QString name;
+        QString subtitle;
+        int width = 0;
+        double namePixelSize = 0;
+        double subtitlePixelSize = 0;
+        bool operator==(const CardTextKey&) const = default;
+        friend size_t qHash(const CardTextKey& key, size_t seed = 0) noexcept
+        {
+            return qHashMulti(seed, key.name, key.subtitle, key.width, key.namePixelSize, key.subtitlePixelSize);
+        }
+    };
+    struct LaidOutText {
+        QList<QGlyphRun> firstLine;   // each line at its own origin, centred in the width
+        QList<QGlyphRun> secondLine;
+        QList<QGlyphRun> subtitle;
+        int nameLines = 1;
+        int nameLineHeight = 0;
+    };
+
+    const LaidOutText& laidOut(const Card& card);
     QPixmap scaledPreview(const QPixmap& image, QSize size, double radius);
 
     CardStyle m_style;
     QCache<QString, QPixmap> m_previews{48 * 1024};  // cost in KiB
+    QHash<CardTextKey, LaidOutText> m_texts;
 };
 
 } // namespace pallix::CardPainting

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -153,6 +154,31 @@ TEST(CardPainting, ACoveredNameKeepsTwoLinesSoTheSubtitleStaysWhereALongNamePuts
     ASSERT_GT(oneLineSubtitle, 0);
     EXPECT_EQ(twoLineSubtitle - oneLineSubtitle, nameLine);
     EXPECT_EQ(firstTextRow(covered, card.nameTop), twoLineSubtitle) << "nothing drawn where the name would be";
+}
+
+// A card's texts are shaped once and kept: a painter that drew other cards
+// (other names, subtitles, widths, sizes) draws each card exactly as a new
+// painter does, and none as the one drawn before it.
+TEST(CardPainting, KeptTextsBelongToTheirCard)
+{
+    std::vector<Card> cards(7, sampleCard());
+    cards[1].name = QStringLiteral("nbme");
+    cards[2].subtitle = QStringLiteral("subtitlf");
+    cards[3].textWidth = 60;
+    cards[4].namePixelSize = 16;
+    cards[5].subtitlePixelSize = 13;
+    cards[6].name = QStringLiteral("averyveryveryverylongname.txt");
+    CardPainter kept(kResultsStyle);
+    for (int round = 0; round < 2; ++round) {
+        for (std::size_t i = 0; i < cards.size(); ++i) {
+            CardPainter fresh(kResultsStyle);
+            const QImage expected = draw(fresh, cards[i]);
+            EXPECT_EQ(draw(kept, cards[i]), expected) << "card " << i << ", round " << round;
+            if (i > 0) {
+                EXPECT_NE(expected, draw(fresh, cards[i - 1])) << "card " << i;
+            }
+        }
+    }
 }
 
 // Drawn in bands or at once, a fill and a blit leave the same pixels: no
