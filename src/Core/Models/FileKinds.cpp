@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <array>
-#include <unordered_set>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <vector>
 
 #include "Core/Models/IndexedItem.h"
 #include "Platform/Text.h"
@@ -12,7 +15,34 @@ namespace pallix {
 
 namespace {
 
-using ExtensionSet = std::unordered_set<std::string_view>;
+// A few short extensions, each packed with its length into one integer: a
+// lookup is a handful of comparisons. Hashing the text cost more than the
+// rest of a result row's work when a list of thousands was shown.
+class ExtensionSet {
+public:
+    ExtensionSet(std::initializer_list<std::string_view> extensions) : ExtensionSet(extensions.begin(), extensions.end()) {}
+    template <class It>
+    ExtensionSet(It first, It last)
+    {
+        for (; first != last; ++first)
+            m_keys.push_back(key(*first));
+        std::sort(m_keys.begin(), m_keys.end());
+    }
+    bool contains(std::string_view ext) const
+    {
+        return !ext.empty() && ext.size() <= kMostBytes && std::binary_search(m_keys.begin(), m_keys.end(), key(ext));
+    }
+
+private:
+    static constexpr std::size_t kMostBytes = 7;  // the eighth byte holds the length
+    static std::uint64_t key(std::string_view ext)
+    {
+        std::uint64_t k = 0;
+        std::memcpy(&k, ext.data(), std::min(ext.size(), kMostBytes));
+        return k | std::uint64_t(ext.size()) << 56;
+    }
+    std::vector<std::uint64_t> m_keys;
+};
 
 constexpr std::array<std::string_view, 21> kImageExtensions{"png", "jpg", "jpeg", "gif", "webp", "heic", "heif",
                                                             "bmp", "tiff", "svg", "avif", "ico", "icns", "raw",
@@ -184,13 +214,13 @@ bool isSystemPath(std::string_view p)
 
 namespace kinds {
 
-bool isImageExtension(std::string_view ext) { return imageSet().count(ext) != 0; }
+bool isImageExtension(std::string_view ext) { return imageSet().contains(ext); }
 std::span<const std::string_view> imageExtensionList() { return kImageExtensions; }
-bool isDocumentExtension(std::string_view ext) { return documentSet().count(ext) != 0; }
-bool isArchiveExtension(std::string_view ext) { return archiveSet().count(ext) != 0; }
-bool isVideoExtension(std::string_view ext) { return videoSet().count(ext) != 0; }
-bool isAudioExtension(std::string_view ext) { return audioSet().count(ext) != 0; }
-bool isExecutableExtension(std::string_view ext) { return executableSet().count(ext) != 0; }
+bool isDocumentExtension(std::string_view ext) { return documentSet().contains(ext); }
+bool isArchiveExtension(std::string_view ext) { return archiveSet().contains(ext); }
+bool isVideoExtension(std::string_view ext) { return videoSet().contains(ext); }
+bool isAudioExtension(std::string_view ext) { return audioSet().contains(ext); }
+bool isExecutableExtension(std::string_view ext) { return executableSet().contains(ext); }
 
 bool isDocumentLike(const ItemRef& item)
 {

@@ -73,6 +73,10 @@ TEST(FileKinds, ExtensionSetsAreExactAndCaseSensitive)
     EXPECT_TRUE(kinds::isExecutableExtension("dmg"));
     EXPECT_TRUE(kinds::isAudioExtension("midi"));
     EXPECT_FALSE(kinds::isAudioExtension("mid "));
+    EXPECT_FALSE(kinds::isImageExtension(std::string_view("jpg\0", 4)));
+    EXPECT_TRUE(kinds::isDocumentExtension("numbers"));
+    EXPECT_FALSE(kinds::isDocumentExtension("numbersx"));
+    EXPECT_FALSE(kinds::isExecutableExtension("commander"));
 
     // The list the stores put in their queries is the set itself.
     const auto images = kinds::imageExtensionList();
