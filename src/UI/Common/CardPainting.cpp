@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <QGlyphRun>
 #include <QTextLayout>
 
 #include "UI/Common/ResultPainting.h"
