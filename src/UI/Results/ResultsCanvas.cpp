@@ -18,6 +18,7 @@
 #include "App/Search/SearchSession.h"
 #include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
+#include "UI/Common/BandedScrollBarStyle.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Results/FolderVideoHints.h"
 #include "UI/Results/InlineRenameField.h"
@@ -32,6 +33,7 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, Thumbna
 {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    useBandedScrollBarStyle(verticalScrollBar());
     viewport()->setMouseTracking(true);
     m_scrollAnimation = new QVariantAnimation(this);
     m_scrollAnimation->setDuration(140);

@@ -16,7 +16,9 @@
 #include <QImage>
 #include <QPainter>
 #include <QPalette>
+#include <QScrollBar>
 
+#include "UI/Common/BandedScrollBarStyle.h"
 #include "UI/Common/ResultPainting.h"
 
 namespace pallix {
@@ -209,6 +211,22 @@ TEST(ResultPainting, BandsPaintWhatOneOperationPaints)
             EXPECT_EQ(paint(true), paint(false)) << "scale " << scale << ", pixel ratio " << ratio;
         }
     }
+}
+
+// A scroll bar of the banded style looks as the application's style draws
+// it: no row of a band left out, drawn twice or drawn otherwise.
+TEST(ResultPainting, ABandedScrollBarLooksAsThePlainOne)
+{
+    QScrollBar plain(Qt::Vertical);
+    QScrollBar banded(Qt::Vertical);
+    useBandedScrollBarStyle(&banded);
+    for (QScrollBar* bar : {&plain, &banded}) {
+        bar->setRange(0, 1000);
+        bar->setPageStep(120);
+        bar->setValue(400);
+        bar->resize(15, 701);
+    }
+    EXPECT_EQ(banded.grab().toImage(), plain.grab().toImage());
 }
 
 } // namespace
