@@ -71,7 +71,7 @@ RenderOutcome render(const PreviewRequest& request)
             videoFlags.append(false);
         }
         QImage drawn = FolderPreviewDrawing::renderFolderPreviewStack(samples, videoFlags, request.iconSize);
-        return RenderOutcome(drawn.isNull() ? std::nullopt : std::optional<QImage>(drawn));
+        return RenderOutcome(drawn.isNull() ? std::nullopt : std::optional<QImage>(pixmapReady(drawn)));
     }
     const RegularFile::Type type = RegularFile::typeOf(systempaths::bytes(request.itemPath).toStdString());
     if (RegularFile::isSpecial(type))
@@ -84,7 +84,23 @@ RenderOutcome render(const PreviewRequest& request)
     QImage square = RasterDecoding::scaledSquare(picture, side);
     if (request.rasterKind == RasterDecoding::Kind::Pdf)
         square = framedPage(std::move(square));
-    return RenderOutcome(std::move(square));
+    return RenderOutcome(pixmapReady(square));
+}
+
+QImage pixmapReady(const QImage& image)
+{
+    if (image.isNull())
+        return image;
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_RGB32);
+    QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < premultiplied.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
+        if (std::any_of(line, line + premultiplied.width(), [](QRgb pixel) { return qAlpha(pixel) != 255; }))
+            return premultiplied;
+    }
+    premultiplied.reinterpretAsFormat(QImage::Format_RGB32);
+    return premultiplied;
 }
 
 QImage framedPage(QImage page)

@@ -59,7 +59,13 @@ QStringList sampleFiles(const QString& folder);
 
 // The finished picture, or none when the caller should show the fallback
 // icon; a special file is named, not read. A PDF page gets a thin grey frame.
+// The picture comes as pixmapReady() makes it.
 RenderOutcome render(const PreviewRequest& request);
+
+// `image` in the format a pixmap keeps it in (an opaque one without its alpha
+// channel), made on the thread that read or drew it: converting it and
+// looking for transparent pixels on the GUI thread held up the next paint.
+QImage pixmapReady(const QImage& image);
 
 // `page` with a one-pixel grey frame drawn over its edge.
 QImage framedPage(QImage page);

@@ -23,25 +23,6 @@ namespace {
 
 QString flag(bool value) { return value ? QStringLiteral("1") : QStringLiteral("0"); }
 
-// An image in the format a pixmap keeps it in (opaque ones without their alpha
-// channel), made on the reading thread: converting and looking for
-// transparent pixels on the GUI thread held up the next paint.
-QImage pixmapReady(const QImage& image)
-{
-    if (image.isNull())
-        return image;
-    if (!image.hasAlphaChannel())
-        return image.convertToFormat(QImage::Format_RGB32);
-    QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < premultiplied.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
-        if (std::any_of(line, line + premultiplied.width(), [](QRgb pixel) { return qAlpha(pixel) != 255; }))
-            return premultiplied;
-    }
-    premultiplied.reinterpretAsFormat(QImage::Format_RGB32);
-    return premultiplied;
-}
-
 qint64 wholePoints(double iconSize)
 {
     if (!std::isfinite(iconSize))
@@ -316,7 +297,7 @@ void ThumbnailProvider::startDiskLoads()
             QImageReader::setAllocationLimit(RasterDecoding::kAllocationLimitMiB);
             for (DiskLoad& load : loads) {
                 QImageReader reader(load.file, "png");
-                load.image = pixmapReady(reader.read());
+                load.image = PreviewRendering::pixmapReady(reader.read());
             }
             QMetaObject::invokeMethod(this, [this, loads] {
                 for (const DiskLoad& load : loads)
@@ -360,7 +341,7 @@ void ThumbnailProvider::finishRender(const PreviewRequest& request, const Render
     // disk, until the file's modification time changes. A special file's
     // type icon and an overdue render's fallback stay in memory only: they
     // say nothing of what the file will hold once it is readable.
-    const QPixmap result = picture   ? QPixmap::fromImage(*picture)
+    const QPixmap result = picture   ? QPixmap::fromImage(*picture, Qt::NoOpaqueDetection)
                            : special ? typeImage(outcome.type, request.iconSize)
                                      : fallbackImage(request.itemPath, request.isDirectory, request.iconSize);
     m_cache.insert(request.pendingKey, new CachedPreview{result, request.modifiedAt});

@@ -68,6 +68,30 @@ TEST(PreviewRendering, APdfPageGetsAThinFrame)
     EXPECT_EQ(framed.pixelColor(3, 3), QColor(Qt::white));
 }
 
+// A picture comes in the format its pixmap keeps, so the GUI thread need not
+// convert it: with its see-through parts premultiplied, or opaque without alpha
+// even when its file has an alpha channel.
+TEST(PreviewRendering, APictureComesReadyForItsPixmap)
+{
+    test::TempTree tree;
+    QImage glass(40, 40, QImage::Format_ARGB32), solid(40, 40, QImage::Format_ARGB32);
+    glass.fill(QColor(0, 0, 255, 100));
+    solid.fill(QColor(0, 128, 0));
+    const QString glassPath = QString::fromStdString(tree.path("glass.png"));
+    const QString solidPath = QString::fromStdString(tree.path("solid.png"));
+    ASSERT_TRUE(glass.save(glassPath) && solid.save(solidPath));
+    PreviewRequest picture = request(40, false, RasterDecoding::Kind::Image, true);
+    picture.itemPath = glassPath;
+    const auto seeThrough = PreviewRendering::render(picture).picture;
+    picture.itemPath = solidPath;
+    const auto opaque = PreviewRendering::render(picture).picture;
+    ASSERT_TRUE(seeThrough && opaque);
+    EXPECT_EQ(seeThrough->format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_NEAR(seeThrough->pixelColor(20, 20).alpha(), 100, 1);
+    EXPECT_EQ(opaque->format(), QImage::Format_RGB32);
+    EXPECT_EQ(opaque->pixelColor(20, 20), QColor(0, 128, 0));
+}
+
 TEST(PreviewRendering, SamplesAreAllOfThreeTheFirstThreeOfFourOtherwiseTheThirdToFifth)
 {
     const QStringList seven{"1", "2", "3", "4", "5", "6", "7"};
