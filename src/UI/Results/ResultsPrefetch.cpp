@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <string>
 
 #include <QPointer>
-#include <QStringList>
 
 #include "App/Search/SearchSession.h"
 #include "UI/Results/ResultsModel.h"
@@ -18,16 +18,26 @@ using Section = ResultsModel::Section;
 
 enum class Kind { Raster, Folder };
 
-// The first `keep` items of the first `cut` that are of the kind, in order.
+// Calls take(item) for the first `keep` items of the first `cut` that are of
+// the kind, in order.
+template <class Take>
+void forPicked(const ItemList& items, qsizetype cut, Kind kind, qsizetype keep, Take take)
+{
+    const qsizetype end = std::min(cut, items.size());
+    qsizetype taken = 0;
+    for (qsizetype i = 0; i < end && taken < keep; ++i) {
+        const IndexedItem& item = items[i];
+        if (kind == Kind::Folder ? item.isDirectory() : item.showsGridRasterPreview()) {
+            take(item);
+            ++taken;
+        }
+    }
+}
+
 QList<IndexedItem> pick(const ItemList& items, qsizetype cut, Kind kind, qsizetype keep)
 {
     QList<IndexedItem> picked;
-    const qsizetype end = std::min(cut, items.size());
-    for (qsizetype i = 0; i < end && picked.size() < keep; ++i) {
-        const IndexedItem& item = items[i];
-        if (kind == Kind::Folder ? item.isDirectory() : item.showsGridRasterPreview())
-            picked.append(item);
-    }
+    forPicked(items, cut, kind, keep, [&](const IndexedItem& item) { picked.append(item); });
     return picked;
 }
 
@@ -35,15 +45,6 @@ QList<IndexedItem> pick(const ItemList& items, qsizetype cut, Kind kind, qsizety
 ItemList shownFuzzy(const ResultsModel& rows)
 {
     return rows.filteredItems(Section::ImageFuzzy).first(rows.displayedFuzzyCount());
-}
-
-QString joinedPaths(const QList<IndexedItem>& items)
-{
-    QStringList paths;
-    paths.reserve(items.size());
-    for (const IndexedItem& item : items)
-        paths.append(QString::fromStdString(item.path()));
-    return paths.join(QChar(0x1E));
 }
 
 // One section's candidates and where its urgent batch ends.
@@ -87,19 +88,34 @@ int ResultsPrefetch::sizeBucket(double zoom)
 
 QString ResultsPrefetch::signature() const
 {
-    const ItemList& main = m_rows.filteredItems(Section::Main);
-    const ItemList displayedFuzzy = shownFuzzy(m_rows);
-    const QList<IndexedItem> groups[] = {
-        pick(main, 260, Kind::Raster, 72),
-        pick(main, 240, Kind::Folder, 10),
-        pick(displayedFuzzy, 120, Kind::Raster, 20),
-        pick(m_rows.filteredItems(Section::SkuRelated), 140, Kind::Raster, 24),
-        pick(m_rows.filteredItems(Section::Server), 160, Kind::Raster, 24),
+    // Made after every new list's paint: the paths are joined as they are
+    // stored and converted once, not copied item by item.
+    const ItemList& fuzzy = m_rows.filteredItems(Section::ImageFuzzy);
+    struct Group {
+        const ItemList& items;
+        qsizetype cut;
+        Kind kind;
+        qsizetype keep;
     };
-    QString text = QString::number(sizeBucket(m_session.constraints().gridZoom()));
-    for (const QList<IndexedItem>& group : groups)
-        text += QLatin1Char('|') + joinedPaths(group);
-    return text;
+    const Group groups[] = {
+        {m_rows.filteredItems(Section::Main), 260, Kind::Raster, 72},
+        {m_rows.filteredItems(Section::Main), 240, Kind::Folder, 10},
+        {fuzzy, std::min<qsizetype>(120, m_rows.displayedFuzzyCount()), Kind::Raster, 20},
+        {m_rows.filteredItems(Section::SkuRelated), 140, Kind::Raster, 24},
+        {m_rows.filteredItems(Section::Server), 160, Kind::Raster, 24},
+    };
+    std::string text = std::to_string(sizeBucket(m_session.constraints().gridZoom()));
+    for (const Group& group : groups) {
+        text += '|';
+        bool first = true;
+        forPicked(group.items, group.cut, group.kind, group.keep, [&](const IndexedItem& item) {
+            if (!first)
+                text += '\x1e';
+            first = false;
+            text += item.path();
+        });
+    }
+    return QString::fromStdString(text);
 }
 
 ResultsPrefetch::Batches ResultsPrefetch::batches() const
