@@ -292,14 +292,13 @@ void ThumbnailProvider::startDiskLoads()
     for (std::size_t first = 0; first < batch.size(); first += kLoadsPerJob) {
         const auto from = batch.begin() + static_cast<std::ptrdiff_t>(first);
         const auto count = static_cast<std::ptrdiff_t>(std::min(kLoadsPerJob, batch.size() - first));
-        std::vector<DiskLoad> loads(from, from + count);
-        m_ioPool.start([this, loads]() mutable {
+        m_ioPool.start([this, loads = std::vector<DiskLoad>(from, from + count)]() mutable {
             QImageReader::setAllocationLimit(RasterDecoding::kAllocationLimitMiB);
             for (DiskLoad& load : loads) {
                 QImageReader reader(load.file, "png");
                 load.image = PreviewRendering::pixmapReady(reader.read());
             }
-            QMetaObject::invokeMethod(this, [this, loads] {
+            QMetaObject::invokeMethod(this, [this, loads = std::move(loads)] {
                 for (const DiskLoad& load : loads)
                     finishDiskLoad(load);
             }, Qt::QueuedConnection);

@@ -9,6 +9,8 @@
 #include <QProxyStyle>
 #include <QStyleOptionComplex>
 
+#include "UI/Common/ResultPainting.h"
+
 namespace pallix {
 
 namespace {
@@ -26,7 +28,7 @@ public:
         // per band instead drew the groove's lines a shade darker.
         const QRect rect = option->rect;
         const qreal ratio = painter->device()->devicePixelRatioF();
-        const int rows = std::max(1, static_cast<int>(64 / ratio));
+        const int rows = std::max(1, static_cast<int>(ResultPainting::kBandDeviceRows / ratio));
         for (int top = rect.top(); top <= rect.bottom(); top += rows) {
             const int height = std::min(rows, rect.bottom() + 1 - top);
             QImage band(QSize(rect.width(), height) * ratio, QImage::Format_ARGB32_Premultiplied);

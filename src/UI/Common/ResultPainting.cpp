@@ -28,7 +28,7 @@ QColor withAlpha(QColor color, double opacity)
 int bandRows(const QPainter& painter)
 {
     const double scale = std::max(1.0, std::abs(painter.deviceTransform().m22()));
-    return std::max(1, static_cast<int>(64 / scale));
+    return std::max(1, static_cast<int>(kBandDeviceRows / scale));
 }
 
 } // namespace

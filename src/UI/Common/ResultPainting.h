@@ -31,6 +31,7 @@ QColor over(const QColor& top, const QColor& below);
 // waking those threads took longer than the work, and a paint waited on
 // whichever thread was slowest to run. Drawn in bands of fewer rows, the work
 // stays on the painting thread.
+inline constexpr int kBandDeviceRows = 64;
 void fillInBands(QPainter& painter, const QRect& rect, const QBrush& brush);
 void drawPixmapInBands(QPainter& painter, QPoint topLeft, const QPixmap& pixmap);
 
