@@ -154,27 +154,54 @@ thread_local FolderMasks t_folderMasks;
 // One thread's part of a scan, with its own answers per folder.
 class TypingScan::Slice {
 public:
-    explicit Slice(const TypingScan& scan) : m_scan(scan), m_stamp(m_masks.begin(scan.m_items.folderCount())) {}
-
-    bool matches(std::size_t position)
+    explicit Slice(const TypingScan& scan)
+        : m_scan(scan)
+        , m_stamp(m_masks.begin(scan.m_items.folderCount()))
+        , m_all((1u << scan.m_needles.size()) - 1)
     {
-        const ItemFacts& facts = m_scan.m_items.facts()[position];
-        if (m_scan.m_foldersDecide && facts.folder != ItemFacts::kNoFolder)
-            return matchesByFolder(position, facts);
-        return matchesByPath(position);
+        for (std::size_t i = 0; i < scan.m_nameMasks.size(); ++i) {
+            m_everyCharacter |= scan.m_nameMasks[i];
+            m_everyPair |= scan.m_namePairs[i];
+        }
+    }
+
+    // Appends the items of [begin, end) that match to `out`, while it holds
+    // fewer than `cap`.
+    void scan(std::size_t begin, std::size_t end, std::size_t cap, std::vector<std::uint32_t>& out)
+    {
+        const ItemFacts* facts = m_scan.m_items.facts();
+        // Items arrive grouped by folder: the last folder's answer is kept at hand.
+        std::uint32_t lastFolder = ItemFacts::kNoFolder;
+        std::uint32_t inFolder = 0;
+        for (std::size_t p = begin; p < end && out.size() < cap; ++p) {
+            const ItemFacts& f = facts[p];
+            if (!m_scan.m_foldersDecide || f.folder == ItemFacts::kNoFolder) {
+                if (matchesByPath(p))
+                    out.push_back(static_cast<std::uint32_t>(p));
+                continue;
+            }
+            if (f.folder != lastFolder) {
+                lastFolder = f.folder;
+                inFolder = folderMask(f.folder);
+            }
+            if (inFolder == m_all || (mayHoldTheRest(f, inFolder) && nameHoldsTheRest(p, f, inFolder)))
+                out.push_back(static_cast<std::uint32_t>(p));
+        }
     }
 
 private:
     // Every needle lacks "/": one is in the path exactly when it is in the
     // folder's path or in the name (the lower-casing of a path is that of
-    // its parts: "/" is neither cased nor case-ignorable).
-    bool matchesByFolder(std::size_t position, const ItemFacts& facts)
+    // its parts: "/" is neither cased nor case-ignorable). False when the
+    // name's facts rule out a needle the folder lacks.
+    bool mayHoldTheRest(const ItemFacts& facts, std::uint32_t inFolder) const
     {
-        const std::uint32_t inFolder = folderMask(facts.folder);
-        const std::uint32_t all = (1u << m_scan.m_needles.size()) - 1;
-        if ((inFolder & all) == all)
-            return true;
         const bool asciiName = facts.has(ItemFacts::AsciiName);
+        if (inFolder == 0) {
+            // Every needle must be in the name: all their bits at once.
+            return (facts.nameCharacters & m_everyCharacter) == m_everyCharacter &&
+                   (!asciiName || (facts.namePairs & m_everyPair) == m_everyPair);
+        }
         for (std::size_t i = 0; i < m_scan.m_nameMasks.size(); ++i) {
             if (inFolder & (1u << i))
                 continue;
@@ -183,6 +210,11 @@ private:
             if (asciiName && (facts.namePairs & m_scan.m_namePairs[i]) != m_scan.m_namePairs[i])
                 return false;
         }
+        return true;
+    }
+
+    bool nameHoldsTheRest(std::size_t position, const ItemFacts& facts, std::uint32_t inFolder)
+    {
         const auto [name, searchName] = m_scan.m_items.nameAndSearchName(position);
         const std::string_view stored = m_scan.m_caseSensitive ? name : searchName;
         // Only the stored form is composed first; the path's part is not.
@@ -245,17 +277,39 @@ private:
         return entry & 0xFFFFu;
     }
 
+    // The path's form the needles are looked for in: the comparable form is
+    // composed first, which the path's lower-casing is not; the table knows,
+    // once per folder, whether that changes it.
+    std::optional<std::string_view> searchedForm(const FolderForms& forms) const
+    {
+        if (m_scan.m_caseSensitive)
+            return forms.path;
+        if (forms.lowersToComparable)
+            return forms.comparable;
+        return std::nullopt;
+    }
+
     std::uint32_t computeMask(std::uint32_t folder)
     {
         const FolderForms forms = m_scan.m_items.folder(folder);
-        // The comparable form is composed first, which the path's lower-casing
-        // is not: the table knows, once per folder, whether that changes it.
-        const std::string_view path = m_scan.m_caseSensitive      ? forms.path
-                                      : forms.lowersToComparable ? forms.comparable
-                                                                 : loweredPath(forms.path, m_pathBuffer);
+        const std::optional<std::string_view> form = searchedForm(forms);
+        const std::string_view path = form ? *form : loweredPath(forms.path, m_pathBuffer);
+        // A needle without "/" is in the path when it is in the parent's or
+        // in the part after the last "/": the parent's answer (a lower
+        // number, so this ends) leaves only that part to read.
         std::uint32_t mask = 0;
+        std::string_view rest = path;
+        if (form && forms.parent != ItemFacts::kNoFolder) {
+            const std::optional<std::string_view> parentForm = searchedForm(m_scan.m_items.folder(forms.parent));
+            if (parentForm && path.starts_with(*parentForm) && path.size() > parentForm->size() &&
+                (path[parentForm->size()] == '/' || parentForm->ends_with('/'))) {
+                const std::string_view tail = path.substr(parentForm->size());
+                mask = folderMask(forms.parent);
+                rest = tail;
+            }
+        }
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i)
-            if (path.find(m_scan.m_needles[i]) != std::string_view::npos)
+            if (!(mask & (1u << i)) && rest.find(m_scan.m_needles[i]) != std::string_view::npos)
                 mask |= 1u << i;
         return mask;
     }
@@ -263,6 +317,10 @@ private:
     const TypingScan& m_scan;
     FolderMasks& m_masks = t_folderMasks;
     const std::uint32_t m_stamp;
+    const std::uint32_t m_all;  // a bit per needle
+    // The bits of every needle's characters and pairs, for names in folders holding none.
+    std::uint64_t m_everyCharacter = 0;
+    std::uint32_t m_everyPair = 0;
     std::string m_pathBuffer;
 };
 
@@ -332,10 +390,7 @@ std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t boun
             if (cancel && cancel->isCancelled())
                 return;
             std::vector<std::uint32_t>& out = found[*k];
-            const std::size_t end = std::min(bound, (*k + 1) * kChunkItems);
-            for (std::size_t p = *k * kChunkItems; p < end && out.size() < cap; ++p)
-                if (slice.matches(p))
-                    out.push_back(static_cast<std::uint32_t>(p));
+            slice.scan(*k * kChunkItems, std::min(bound, (*k + 1) * kChunkItems), cap, out);
             chunks.finish(*k, out.size());
             // After finish(): the other threads learn of the cap first.
             if (sink && !chunks.pastCap(*k))

@@ -4,7 +4,8 @@
 //
 // The path is not assembled for an item whose folder the table knows: a word
 // without "/" is in the path exactly when it is in the folder's path, worked
-// out once per folder, or in the name. Chunks of the list are scanned on the
+// out once per folder (from its parent's answer and its own name where the
+// table knows the parent), or in the name. Chunks of the list are scanned on the
 // spare cores, handed out in list order and joined in list order, so the
 // answer is the one a single pass gives; none is started once the chunks
 // before it hold enough.

@@ -43,16 +43,22 @@ std::vector<std::uint32_t> scanOfWholePaths(const ItemTable& items, const Search
 }
 
 // Folders and names with case outside ASCII, decomposed accents, ideographs
-// and Cyrillic, repeated past several chunks and threads.
+// and Cyrillic, repeated past several chunks and threads. Most folders come
+// after the folder holding them, so that a folder's answer may be its
+// parent's joined with its own name's; "/home/user" is not in "/home/u".
 ItemTable mixedTable()
 {
     const std::vector<std::string> folders = {"/home/u/Docs", "/home/u/Données/Été", "/home/u/文档", "/srv/ПРОЕКТ",
-                                              "/", "/home/u/Cafe\u0301"};
+                                              "/", "/home/u/Cafe\u0301", "/home/u/Cafe\u0301/Ünter",
+                                              "/home/user/报告 2024", "/home/u/Docs/Été 1"};
     const std::vector<std::string> names = {"report.txt", "Résumé.pdf", "re\u0301sume\u0301.md", "报告.doc",
                                             "отчёт.odt", "ОТЧЁТ.odt", "notes", "Été.png", "ΣΟΦΙΑ.txt",
                                             // ASCII letters from lower-casing, and look-alikes that hold none
                                             "İstanbul.txt", "\u212Aelvin.dat", "ＲＥＰＯＲＴ.txt", "ﬁle.md", "報告 2.doc"};
     ItemTable table;
+    for (const char* folder : {"/home", "/home/u", "/home/user", "/home/u/Docs", "/home/u/Données",
+                               "/home/u/Données/Été", "/home/u/Cafe\u0301", "/home/u/Docs/Été 1"})
+        table.append(fileItem(folder));
     for (std::size_t i = 0; i < 70'000; ++i) {
         const std::string& folder = folders[(i / 7) % folders.size()];
         const std::string name = std::to_string(i % 13) + names[i % names.size()];
@@ -75,7 +81,8 @@ TEST(TypingScan, AgreesWithAScanOfWholePaths)
         {{"u/docs/1"}}, {{"/home"}, SearchMatchMode::Prefix}, {{".pdf"}, SearchMatchMode::Suffix},
         {{"σοφια"}}, {{"café"}}, {{"1", "2"}}, {{"zzz"}}, {{"/"}}, {{"s/1"}},
         {{"istanbul"}}, {{"i\u0307s"}}, {{"kelvin"}}, {{"ｒｅｐｏｒｔ"}}, {{"file"}}, {{"ﬁle"}}, {{"報告"}}, {{"告 2"}},
-        {{"docs", "kel"}}, {{"报告.d"}},
+        {{"docs", "kel"}}, {{"报告.d"}}, {{"home"}}, {{"user"}}, {{"ünter"}}, {{"告 2024"}}, {{"docs", "été 1"}},
+        {{"Été", "Docs"}, SearchMatchMode::Contains, true}, {{"ome/u"}},
         // Pairs of letters and digits across a dot, a digit and a space
         {{"t.tx"}}, {{"2re"}}, {{"12re"}}, {{"port.txt"}}, {{"3 报"}}, {{"odt"}}, {{"sume"}}, {{"ut"}},
         // Words with "/" over whole paths, joined from folder and name or lower-cased whole
