@@ -64,6 +64,24 @@ TEST(TextScan, ClustersAgreeWithTheBreakIterator)
     }
 }
 
+// The plain-text test reads eight bytes at a time: a "\r\n" or a non-ASCII
+// character at any place of a word or of the bytes after the last word.
+TEST(TextScan, ClustersCountedAtEveryPlaceOfAWord)
+{
+    for (std::size_t length : {1u, 7u, 8u, 9u, 16u, 23u}) {
+        for (std::size_t at = 0; at + 1 < length; ++at) {
+            for (const char* odd : {"\r\n", "\xC3\xA9", "e\xCC\x81", "\xE6\x96\x87"}) {
+                std::string s(length, 'a');
+                s.replace(at, 2, odd);
+                SCOPED_TRACE(testing::Message() << length << " " << at << " " << odd);
+                EXPECT_EQ(textscan::clusterCount(s), text::graphemeCount(s));
+            }
+        }
+        EXPECT_EQ(textscan::clusterCount(std::string(length, 'a')), length);
+        EXPECT_EQ(textscan::clusterCount(std::string(length, '\x0C')), length);
+    }
+}
+
 TEST(TextScan, LongClusterWidensTheWindow)
 {
     std::string zalgo = "a";
