@@ -252,36 +252,58 @@ void PostingIndex::Postings::appendPart(std::uint32_t high, std::vector<std::uin
             appendChunk(c, out);
 }
 
+namespace {
+
+// The first of `lows[from, count)` not below `low`: galloping from `from`,
+// as the lows looked for ascend and mostly lie a few places apart.
+std::size_t gallopTo(const std::uint16_t* lows, std::size_t from, std::size_t count, std::uint16_t low)
+{
+    std::size_t step = 1, below = from;
+    while (from < count && lows[from] < low) {
+        below = from + 1;
+        from += step;
+        step *= 2;
+    }
+    return static_cast<std::size_t>(std::lower_bound(lows + below, lows + std::min(from, count), low) - lows);
+}
+
+} // namespace
+
 void PostingIndex::Postings::retainPresent(std::vector<std::uint32_t>& running) const
 {
     const PostingIndex& ix = *m_index;
     std::uint32_t c = ix.m_chunkStart[m_key];
     const std::uint32_t end = ix.m_chunkStart[m_key + 1];
-    std::size_t arrayPos = 0;
     std::size_t kept = 0;
-    for (std::uint32_t v : running) {
-        const std::uint32_t high = v >> kChunkBits;
-        while (c < end && ix.m_chunks[c].high < high) {
+    // A part of the running positions (one high half) at a time, against the chunk of that part.
+    for (std::size_t i = 0; i < running.size() && c < end;) {
+        const std::uint32_t high = running[i] >> kChunkBits;
+        std::size_t partEnd = i + 1;
+        while (partEnd < running.size() && running[partEnd] >> kChunkBits == high)
+            ++partEnd;
+        while (c < end && ix.m_chunks[c].high < high)
             ++c;
-            arrayPos = 0;
+        if (c < end && ix.m_chunks[c].high == high) {
+            const Chunk& chunk = ix.m_chunks[c];
+            if (chunk.isBitmap()) {
+                const std::uint64_t* words = ix.m_bitmaps.data() + chunk.data;
+                for (; i < partEnd; ++i) {
+                    const std::uint32_t low = running[i] & (kChunkSize - 1);
+                    running[kept] = running[i];
+                    kept += (words[low >> 6] >> (low & 63)) & 1;
+                }
+            } else {
+                const std::uint16_t* lows = ix.m_arrays.data() + chunk.data;
+                std::size_t at = 0;
+                for (; i < partEnd && at < chunk.count(); ++i) {
+                    const auto low = static_cast<std::uint16_t>(running[i] & (kChunkSize - 1));
+                    at = gallopTo(lows, at, chunk.count(), low);
+                    if (at < chunk.count() && lows[at] == low)
+                        running[kept++] = running[i];
+                }
+            }
         }
-        if (c == end)
-            break;
-        const Chunk& chunk = ix.m_chunks[c];
-        if (chunk.high != high)
-            continue;
-        const std::uint32_t low = v & (kChunkSize - 1);
-        bool present;
-        if (chunk.isBitmap()) {
-            present = (ix.m_bitmaps[chunk.data + (low >> 6)] >> (low & 63)) & 1;
-        } else {
-            const std::uint16_t* lows = ix.m_arrays.data() + chunk.data;
-            const std::uint16_t* found = std::lower_bound(lows + arrayPos, lows + chunk.count(), low);
-            arrayPos = static_cast<std::size_t>(found - lows);
-            present = arrayPos < chunk.count() && *found == low;
-        }
-        if (present)
-            running[kept++] = v;
+        i = partEnd;
     }
     running.resize(kept);
 }

@@ -68,24 +68,32 @@ TEST(PostingIndex, RetainPresentIntersectsInOrder)
 {
     std::mt19937 rng(11);
     std::map<std::string, std::set<std::uint32_t>> lists;
-    for (std::uint32_t p = 0; p < 2 * kBlock + 500; ++p) {
+    // Bitmap chunks ("a", "b"), array chunks ("c", and "d" in runs that
+    // leave its first part out), over parts the others lack ("e").
+    for (std::uint32_t p = 0; p < 4 * kBlock + 500; ++p) {
         if (rng() % 3 == 0)
             lists["a"].insert(p);
         if (rng() % 7 == 0)
             lists["b"].insert(p);
+        if (rng() % 40 == 0)
+            lists["c"].insert(p);
+        if (p >= kBlock && (p / 97) % 5 == 0 && rng() % 8 == 0)
+            lists["d"].insert(p);
+        if (p >= 3 * kBlock && p % 23 == 0)
+            lists["e"].insert(p);
     }
     const PostingIndex index = buildIndex(lists);
-    for (const char* first : {"a", "b"}) {
-        const char* second = std::string(first) == "a" ? "b" : "a";
-        SCOPED_TRACE(first);
-        std::vector<std::uint32_t> running;
-        index.find(first)->appendTo(running);
-        index.find(second)->retainPresent(running);
-        std::vector<std::uint32_t> expected;
-        std::set_intersection(lists["a"].begin(), lists["a"].end(), lists["b"].begin(), lists["b"].end(),
-                              std::back_inserter(expected));
-        EXPECT_EQ(running, expected);
-    }
+    for (const auto& [first, firstList] : lists)
+        for (const auto& [second, secondList] : lists) {
+            SCOPED_TRACE(first + " then " + second);
+            std::vector<std::uint32_t> running;
+            index.find(first)->appendTo(running);
+            index.find(second)->retainPresent(running);
+            std::vector<std::uint32_t> expected;
+            std::set_intersection(firstList.begin(), firstList.end(), secondList.begin(), secondList.end(),
+                                  std::back_inserter(expected));
+            EXPECT_EQ(running, expected);
+        }
     // Values beyond every chunk of the key, or in chunks it lacks, go.
     std::vector<std::uint32_t> probe{1, kBlock + 1, 5 * kBlock};
     PostingIndex::Assembler only;
