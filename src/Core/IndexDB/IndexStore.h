@@ -34,6 +34,7 @@
 #include "Core/IndexDB/ItemTable.h"
 #include "Core/IndexDB/LiveSearchIndexes.h"
 #include "Core/IndexDB/SearchIndexBuild.h"
+#include "Core/IndexDB/TypingScan.h"
 #include "Core/IndexDB/Sqlite.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchEngine.h"
@@ -42,8 +43,6 @@
 
 namespace pallix {
 
-class ScanChunkSink;
-class TypingScan;
 class PreparedQuery;
 struct ScoredItem;
 
@@ -305,15 +304,16 @@ private:
 
     // Searches (SearchDispatch.cpp, SqlSearch.cpp, CandidateSelection.cpp).
     // The typing road's candidates: the scan's answer of at most `cap` (empty
-    // without words; `sink`, when given, is told of the scan's chunks).
+    // without words; `sink`, when given, is told of the scan's chunks;
+    // `memory`, when given, holds the last scan's answer and keeps this one's).
     std::vector<std::uint32_t> scannedCandidates(const TypingScan& scan, std::size_t cap, const CancelToken* cancel,
-                                                 ScanChunkSink* sink) const;
+                                                 ScanChunkSink* sink, ScanMemory* memory) const;
     // When the scan and the names past it find nothing: the first items in their place.
     std::vector<std::uint32_t> unscannedCandidates(const SearchQuery& query, int hardCap) const;
     // The scan's candidates, and the names past its reach, ranked: with the
     // top-K path, filtered as they are found.
     std::vector<IndexedItem> rankScanned(const SearchQuery& query, int limit, int hardCap, const CancelToken* cancel,
-                                         text::RegexWatch* watch) const;
+                                         text::RegexWatch* watch, ScanMemory* memory = nullptr) const;
     std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
     // The index keys of every word of a contains search (and, when `leading`,
     // of a beginning with the first word's first kept characters): every
@@ -347,6 +347,7 @@ private:
     // All below: under m_mutex, unless said otherwise.
     sqlite::Connection m_db;
     ItemTable m_items;                       // searchableItems and indexByPath
+    ScanMemory m_typingScan;                 // the last keystroke's scan, for the next one
     LiveSearchIndexes m_indexes;             // the three inverted indexes, complete when the flag says so
     bool m_cacheReady = false;
     bool m_searchIndexesComplete = false;

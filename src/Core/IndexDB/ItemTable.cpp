@@ -1,6 +1,7 @@
 #include "Core/IndexDB/ItemTable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstring>
 #include <limits>
@@ -32,6 +33,8 @@ std::size_t ItemTable::Entry::runLength() const
 
 ItemTable::ItemTable() : m_arena(std::make_unique<Arena>())
 {
+    static std::atomic<std::uint64_t> tables{0};
+    m_version = (tables.fetch_add(1, std::memory_order_relaxed) + 1) << 32;
     static_assert(sizeof(Entry) == 40, "an entry should stay at 40 bytes");
     static_assert(sizeof(ItemFacts) == 24, "facts should stay at 24 bytes");
 }

@@ -65,7 +65,8 @@ public:
     void setNameOrders(const std::vector<std::uint32_t>& orders);
     // Every item has the ordinal set last: nothing changed since.
     bool hasNameOrders() const { return m_orderedVersion == m_version; }
-    // Changes with every change of the items or their positions.
+    // Changes with every change of the items or their positions; no two
+    // tables of the process share one.
     std::uint64_t version() const { return m_version; }
     // The item as a record; its search forms are the stored ones.
     IndexedItem materialize(std::size_t position) const;
@@ -189,7 +190,10 @@ private:
     std::vector<std::uint32_t> m_slots;         // open addressing: position + 1, 0 = empty
     std::size_t m_liveArenaBytes = 0;          // bytes of the runs still referenced
     std::size_t m_liveSideItems = 0;
-    std::uint64_t m_version = 0;
+    // A table's own first version (from a counter of the process) in the
+    // high half, its changes counted in the low half: a table moved into
+    // another's place never brings a version that one had.
+    std::uint64_t m_version;
     bool m_hasRepeats = false;  // append() met a path already there: an earlier item hides from the map
     std::optional<std::uint64_t> m_orderedVersion;  // m_version when the ordinals were set
 };

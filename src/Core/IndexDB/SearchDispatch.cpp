@@ -89,11 +89,12 @@ std::vector<IndexedItem> IndexStore::materialized(const std::vector<std::uint32_
 }
 
 std::vector<std::uint32_t> IndexStore::scannedCandidates(const TypingScan& scan, std::size_t cap,
-                                                         const CancelToken* cancel, ScanChunkSink* sink) const
+                                                         const CancelToken* cancel, ScanChunkSink* sink,
+                                                         ScanMemory* memory) const
 {
     if (!scan.hasWords())
         return {};
-    return scan.collect(cap, scanBound(cap, m_items.size()), cancel, sink);
+    return scan.collect(cap, scanBound(cap, m_items.size()), cancel, sink, memory);
 }
 
 std::vector<std::uint32_t> IndexStore::namesPastTheScan(const TypingScan& scan, const SearchQuery& query,
@@ -128,7 +129,8 @@ std::vector<std::uint32_t> IndexStore::unscannedCandidates(const SearchQuery& qu
 }
 
 std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int limit, int hardCap,
-                                                 const CancelToken* cancel, text::RegexWatch* watch) const
+                                                 const CancelToken* cancel, text::RegexWatch* watch,
+                                                 ScanMemory* memory) const
 {
     const PreparedQuery prepared(query, watch);
     if (limit < 1)
@@ -140,7 +142,7 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     if (prepared.mode == PreparedQuery::Mode::Ranked && m_items.facts())
         ranking.emplace(m_items, prepared, wanted, cap);
     const TypingScan scan(m_items, query);
-    std::vector<std::uint32_t> candidates = scannedCandidates(scan, cap, cancel, ranking ? &*ranking : nullptr);
+    std::vector<std::uint32_t> candidates = scannedCandidates(scan, cap, cancel, ranking ? &*ranking : nullptr, memory);
     std::vector<ScoredItem> ranked;
     if (ranking && !candidates.empty() && SearchEngine::takesTopKPath(candidates.size(), limit))
         ranked = ranking->rank(candidates);
@@ -240,7 +242,7 @@ std::vector<IndexedItem> IndexStore::quickMemorySearch(const SearchQuery& query,
     std::lock_guard lock(m_mutex);
     if (!m_cacheReady || m_items.empty())
         return {};
-    std::vector<IndexedItem> results = rankScanned(query, limit, hardCap, cancel, &watch);
+    std::vector<IndexedItem> results = rankScanned(query, limit, hardCap, cancel, &watch, &m_typingScan);
     if (notes)
         notes->expressionTooComplex = watch.exceededBudget();
     return results;

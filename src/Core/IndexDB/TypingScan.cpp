@@ -169,27 +169,33 @@ public:
     // fewer than `cap`.
     void scan(std::size_t begin, std::size_t end, std::size_t cap, std::vector<std::uint32_t>& out)
     {
-        const ItemFacts* facts = m_scan.m_items.facts();
-        // Items arrive grouped by folder: the last folder's answer is kept at hand.
-        std::uint32_t lastFolder = ItemFacts::kNoFolder;
-        std::uint32_t inFolder = 0;
-        for (std::size_t p = begin; p < end && out.size() < cap; ++p) {
-            const ItemFacts& f = facts[p];
-            if (!m_scan.m_foldersDecide || f.folder == ItemFacts::kNoFolder) {
-                if (matchesByPath(p))
-                    out.push_back(static_cast<std::uint32_t>(p));
-                continue;
-            }
-            if (f.folder != lastFolder) {
-                lastFolder = f.folder;
-                inFolder = folderMask(f.folder);
-            }
-            if (inFolder == m_all || (mayHoldTheRest(f, inFolder) && nameHoldsTheRest(p, f, inFolder)))
+        for (std::size_t p = begin; p < end && out.size() < cap; ++p)
+            if (matches(p))
                 out.push_back(static_cast<std::uint32_t>(p));
-        }
+    }
+
+    // Alike, for the items at `positions`.
+    void filter(std::span<const std::uint32_t> positions, std::size_t cap, std::vector<std::uint32_t>& out)
+    {
+        for (std::size_t i = 0; i < positions.size() && out.size() < cap; ++i)
+            if (matches(positions[i]))
+                out.push_back(positions[i]);
     }
 
 private:
+    bool matches(std::size_t p)
+    {
+        const ItemFacts& f = m_scan.m_items.facts()[p];
+        if (!m_scan.m_foldersDecide || f.folder == ItemFacts::kNoFolder)
+            return matchesByPath(p);
+        // Items arrive grouped by folder: the last folder's answer is kept at hand.
+        if (f.folder != m_lastFolder) {
+            m_lastFolder = f.folder;
+            m_inFolder = folderMask(f.folder);
+        }
+        return m_inFolder == m_all || (mayHoldTheRest(f, m_inFolder) && nameHoldsTheRest(p, f, m_inFolder));
+    }
+
     // Every needle lacks "/": one is in the path exactly when it is in the
     // folder's path or in the name (the lower-casing of a path is that of
     // its parts: "/" is neither cased nor case-ignorable). False when the
@@ -321,6 +327,8 @@ private:
     // The bits of every needle's characters and pairs, for names in folders holding none.
     std::uint64_t m_everyCharacter = 0;
     std::uint32_t m_everyPair = 0;
+    std::uint32_t m_lastFolder = ItemFacts::kNoFolder;
+    std::uint32_t m_inFolder = 0;  // the last folder's answer
     std::string m_pathBuffer;
 };
 
@@ -374,13 +382,51 @@ std::vector<std::uint32_t> TypingScan::namesHoldingEveryWord(std::span<const std
     return found;
 }
 
+bool TypingScan::narrows(const ScanMemory& memory, std::size_t cap, std::size_t bound) const
+{
+    if (memory.table != &m_items || memory.version != m_items.version() || memory.cap != cap ||
+        memory.bound != bound || memory.caseSensitive != m_caseSensitive || memory.needles.empty())
+        return false;
+    // An item holding every new word (as a beginning, an end or the whole too)
+    // holds each earlier one inside it; the memory is of a Contains scan.
+    return std::all_of(memory.needles.begin(), memory.needles.end(), [&](const std::string& earlier) {
+        return std::any_of(m_needles.begin(), m_needles.end(),
+                           [&](const std::string& now) { return now.find(earlier) != std::string::npos; });
+    });
+}
+
+void TypingScan::remember(ScanMemory& memory, std::size_t cap, std::size_t bound,
+                          const std::vector<std::uint32_t>& matches) const
+{
+    memory.table = m_mode == SearchMatchMode::Contains ? &m_items : nullptr;
+    memory.version = m_items.version();
+    memory.caseSensitive = m_caseSensitive;
+    memory.needles = m_needles;
+    memory.cap = cap;
+    memory.bound = bound;
+    memory.matches = matches;
+}
+
 std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t bound, const CancelToken* cancel,
-                                               ScanChunkSink* sink) const
+                                               ScanChunkSink* sink, ScanMemory* memory) const
 {
     bound = std::min(bound, m_items.size());
-    const unsigned threads =
-        static_cast<unsigned>(std::clamp<std::size_t>(bound / kItemsPerThread, 1, spareThreads()));
-    ChunkQueue chunks((bound + kChunkItems - 1) / kChunkItems, cap);
+    // Narrowing the last scan: its matches hold every match before its last
+    // one; past that (when it stopped at the cap) the items are read.
+    std::span<const std::uint32_t> known;
+    std::size_t from = 0;
+    if (memory && narrows(*memory, cap, bound)) {
+        known = memory->matches;
+        from = memory->matches.size() >= cap && cap > 0 ? std::size_t(memory->matches.back()) + 1 : bound;
+    }
+    const std::size_t knownChunks = (known.size() + kChunkItems - 1) / kChunkItems;
+    const std::size_t rest = bound > from ? bound - from : 0;
+    // A known item is most likely a match, whose ranking (on the scanning
+    // thread) costs as much as reading many items.
+    constexpr std::size_t kKnownWeight = 32;
+    const unsigned threads = static_cast<unsigned>(
+        std::clamp<std::size_t>((known.size() * kKnownWeight + rest) / kItemsPerThread, 1, spareThreads()));
+    ChunkQueue chunks(knownChunks + (rest + kChunkItems - 1) / kChunkItems, cap);
     std::vector<std::vector<std::uint32_t>> found(chunks.count());
     if (sink)
         sink->begin(threads, chunks.count());
@@ -390,7 +436,13 @@ std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t boun
             if (cancel && cancel->isCancelled())
                 return;
             std::vector<std::uint32_t>& out = found[*k];
-            slice.scan(*k * kChunkItems, std::min(bound, (*k + 1) * kChunkItems), cap, out);
+            if (*k < knownChunks) {
+                slice.filter(known.subspan(*k * kChunkItems, std::min(kChunkItems, known.size() - *k * kChunkItems)),
+                             cap, out);
+            } else {
+                const std::size_t begin = from + (*k - knownChunks) * kChunkItems;
+                slice.scan(begin, std::min(bound, begin + kChunkItems), cap, out);
+            }
             chunks.finish(*k, out.size());
             // After finish(): the other threads learn of the cap first.
             if (sink && !chunks.pastCap(*k))
@@ -403,6 +455,12 @@ std::vector<std::uint32_t> TypingScan::collect(std::size_t cap, std::size_t boun
         candidates.insert(candidates.end(), found[k].begin(), found[k].end());
     if (candidates.size() > cap)
         candidates.resize(cap);
+    if (memory) {
+        if (cancel && cancel->isCancelled())
+            memory->table = nullptr;
+        else
+            remember(*memory, cap, bound, candidates);
+    }
     return candidates;
 }
 

@@ -39,6 +39,21 @@ public:
     virtual void scanned(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches) = 0;
 };
 
+// What the last scan found, kept for the next keystroke. A word typed on
+// (every earlier word within one of the new ones) matches only items the
+// earlier words matched, so a scan that narrows the last one reads what it
+// found and the items past its cap, not the whole list again. Kept per
+// table state: any change of the table's items or positions forgets it.
+struct ScanMemory {
+    const ItemTable* table = nullptr;  // none: nothing kept
+    std::uint64_t version = 0;         // the table's when the scan ran
+    bool caseSensitive = false;
+    std::vector<std::string> needles;  // a Contains scan's
+    std::size_t cap = 0;
+    std::size_t bound = 0;
+    std::vector<std::uint32_t> matches;  // the scan's answer
+};
+
 class TypingScan {
 public:
     TypingScan(const ItemTable& items, const SearchQuery& query);
@@ -46,8 +61,10 @@ public:
     // Up to `cap` positions, ascending, of the first `bound` items; a
     // cancelled scan returns what it found so far. `sink`, when given, is
     // told of every chunk scanned, on the scanning thread.
+    // With `memory`, what it holds of an earlier scan this one narrows is
+    // used, and it keeps this scan's answer unless the scan was cancelled.
     std::vector<std::uint32_t> collect(std::size_t cap, std::size_t bound, const CancelToken* cancel,
-                                       ScanChunkSink* sink = nullptr) const;
+                                       ScanChunkSink* sink = nullptr, ScanMemory* memory = nullptr) const;
     bool hasWords() const { return !m_needles.empty(); }
 
     // Of `positions`, ascending, the first up to `cap` whose name (not path)
@@ -58,6 +75,12 @@ public:
 
 private:
     class Slice;
+
+    // True when `memory` holds a scan of this table as it is, with this cap
+    // and bound, whose every word lies within one of this scan's words.
+    bool narrows(const ScanMemory& memory, std::size_t cap, std::size_t bound) const;
+    void remember(ScanMemory& memory, std::size_t cap, std::size_t bound,
+                  const std::vector<std::uint32_t>& matches) const;
 
     const ItemTable& m_items;
     const SearchMatchMode m_mode;

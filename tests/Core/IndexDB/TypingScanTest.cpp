@@ -115,6 +115,63 @@ TEST(TypingScan, AFolderSeenLongAgoIsLookedAtAfresh)
     EXPECT_EQ(TypingScan(table, beta).collect(10, 3, nullptr), (std::vector<std::uint32_t>{1, 2}));
 }
 
+// Typing on: each scan is answered from what the one before found when it
+// narrows it, and must be what a fresh scan finds, capped or not.
+TEST(TypingScan, AScanNarrowingTheLastAgreesWithAFreshOne)
+{
+    const ItemTable table = mixedTable();
+    struct Step {
+        std::vector<std::string> words;
+        SearchMatchMode mode = SearchMatchMode::Contains;
+        bool caseSensitive = false;
+    };
+    const std::vector<std::vector<Step>> typed = {
+        {{{"r"}}, {{"re"}}, {{"rep"}}, {{"repo"}}, {{"report"}}, {{"report", "1"}}, {{"report", "12"}},
+         {{"report", "12"}}},
+        {{{"é"}}, {{"ét"}}, {{"été"}}, {{"été/"}}, {{"été/1"}}},
+        // The earlier word inside the new one, not at its start; then as a prefix, then with case.
+        {{{"o"}}, {{"do"}}, {{"doc"}}, {{"docs"}}, {{"u/docs"}}, {{"/home/u/docs"}, SearchMatchMode::Prefix},
+         {{"docs"}}, {{"Docs"}, SearchMatchMode::Contains, true}, {{"Docs/"}, SearchMatchMode::Contains, true},
+         {{"docs/"}}, {{"docs/1"}, SearchMatchMode::Suffix}, {{"docs/12"}}},
+        {{{"1"}}, {{"1", "报"}}, {{"1", "报告"}}, {{"12", "报告"}}, {{"2", "报告"}}},
+        {{{"отч"}}, {{"отчё"}}, {{"отчёт"}}, {{"ОТЧЁТ"}, SearchMatchMode::Contains, true}},
+        // Found with case, then without: "ПРОЕКТ" holds "т" only without.
+        {{{"т"}, SearchMatchMode::Contains, true}, {{"т"}}},
+    };
+    for (const auto& [cap, bound] :
+         {std::pair<std::size_t, std::size_t>{23'040, 70'000}, {500, 70'000}, {9'000, 40'000}}) {
+        for (const std::vector<Step>& steps : typed) {
+            ScanMemory memory;
+            for (const Step& step : steps) {
+                const SearchQuery query = wordsQuery(step.words, step.mode, step.caseSensitive);
+                EXPECT_EQ(TypingScan(table, query).collect(cap, bound, nullptr, nullptr, &memory),
+                          scanOfWholePaths(table, query, cap, bound))
+                    << step.words.front() << " cap " << cap << " bound " << bound;
+            }
+        }
+    }
+}
+
+TEST(TypingScan, AChangedTableOrACancelledScanLeavesNothingToNarrow)
+{
+    ItemTable table = mixedTable();
+    const SearchQuery rep = wordsQuery({"rep"});
+    const SearchQuery repo = wordsQuery({"repo"});
+    ScanMemory memory;
+    TypingScan(table, wordsQuery({"re"})).collect(70'000, 40'000, nullptr, nullptr, &memory);
+    // The items after those that go move up: what the scan found lies elsewhere now.
+    ASSERT_GT(table.removeUnder("/home/u/Docs"), 0u);
+    ASSERT_GT(table.size(), 40'000u);
+    EXPECT_EQ(TypingScan(table, rep).collect(70'000, 40'000, nullptr, nullptr, &memory),
+              scanOfWholePaths(table, rep, 70'000, 40'000));
+    // A cancelled scan found a part only.
+    CancelToken cancel;
+    cancel.cancel();
+    TypingScan(table, rep).collect(70'000, 40'000, &cancel, nullptr, &memory);
+    EXPECT_EQ(TypingScan(table, repo).collect(70'000, 40'000, nullptr, nullptr, &memory),
+              scanOfWholePaths(table, repo, 70'000, 40'000));
+}
+
 TEST(TypingScan, CancelledScanKeepsAPrefixOfTheAnswer)
 {
     const ItemTable table = mixedTable();
