@@ -309,9 +309,8 @@ private:
             const std::optional<std::string_view> parentForm = searchedForm(m_scan.m_items.folder(forms.parent));
             if (parentForm && path.starts_with(*parentForm) && path.size() > parentForm->size() &&
                 (path[parentForm->size()] == '/' || parentForm->ends_with('/'))) {
-                const std::string_view tail = path.substr(parentForm->size());
                 mask = folderMask(forms.parent);
-                rest = tail;
+                rest = path.substr(parentForm->size());
             }
         }
         for (std::size_t i = 0; i < m_scan.m_needles.size(); ++i)

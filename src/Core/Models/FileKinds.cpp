@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -24,8 +25,10 @@ public:
     template <class It>
     ExtensionSet(It first, It last)
     {
-        for (; first != last; ++first)
+        for (; first != last; ++first) {
+            assert(!first->empty() && first->size() <= kMostBytes && "a longer extension would never be found");
             m_keys.push_back(key(*first));
+        }
         std::sort(m_keys.begin(), m_keys.end());
     }
     bool contains(std::string_view ext) const

@@ -1,8 +1,9 @@
 #pragma once
-// The application's style, with scroll bars drawn a band of fewer than 96
-// device rows at a time (see ResultPainting::fillInBands): a results view's
-// scroll bar is repainted with every new list, and its full-height groove
-// went to other threads and back each time. GUI thread only.
+// The application's style, with scroll bars drawn a band of
+// ResultPainting::kBandDeviceRows device rows at a time (see
+// ResultPainting::fillInBands): a results view's scroll bar is repainted with
+// every new list, and its full-height groove went to other threads and back
+// each time. GUI thread only.
 
 class QWidget;
 

@@ -67,15 +67,17 @@ ItemTable mixedTable()
     return table;
 }
 
+// The words of one search, with its mode and case.
+struct Words {
+    std::vector<std::string> words;
+    SearchMatchMode mode = SearchMatchMode::Contains;
+    bool caseSensitive = false;
+};
+
 TEST(TypingScan, AgreesWithAScanOfWholePaths)
 {
     const ItemTable table = mixedTable();
-    struct Case {
-        std::vector<std::string> words;
-        SearchMatchMode mode = SearchMatchMode::Contains;
-        bool caseSensitive = false;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<Words> cases = {
         {{"report"}}, {{"été"}}, {{"e\u0301"}}, {{"données", "png"}}, {{"文档"}}, {{"проект"}}, {{"отчёт"}},
         {{"ОТЧЁТ"}, SearchMatchMode::Contains, true}, {{"Docs"}, SearchMatchMode::Contains, true},
         {{"u/docs/1"}}, {{"/home"}, SearchMatchMode::Prefix}, {{".pdf"}, SearchMatchMode::Suffix},
@@ -88,7 +90,7 @@ TEST(TypingScan, AgreesWithAScanOfWholePaths)
         // Words with "/" over whole paths, joined from folder and name or lower-cased whole
         {{"été/1"}}, {{"проект/1"}}, {{"e\u0301/1"}}, {{"é/1"}}, {{"/0отчёт"}}, {{"档/4"}}, {{"/1résumé"}},
         {{"/home/u/données"}, SearchMatchMode::Prefix}, {{"ёт.odt"}, SearchMatchMode::Suffix}};
-    for (const Case& c : cases) {
+    for (const Words& c : cases) {
         const SearchQuery query = wordsQuery(c.words, c.mode, c.caseSensitive);
         const TypingScan scan(table, query);
         for (const auto& [cap, bound] : {std::pair<std::size_t, std::size_t>{23'040, 70'000}, {500, 70'000},
@@ -120,12 +122,7 @@ TEST(TypingScan, AFolderSeenLongAgoIsLookedAtAfresh)
 TEST(TypingScan, AScanNarrowingTheLastAgreesWithAFreshOne)
 {
     const ItemTable table = mixedTable();
-    struct Step {
-        std::vector<std::string> words;
-        SearchMatchMode mode = SearchMatchMode::Contains;
-        bool caseSensitive = false;
-    };
-    const std::vector<std::vector<Step>> typed = {
+    const std::vector<std::vector<Words>> typed = {
         {{{"r"}}, {{"re"}}, {{"rep"}}, {{"repo"}}, {{"report"}}, {{"report", "1"}}, {{"report", "12"}},
          {{"report", "12"}}},
         {{{"é"}}, {{"ét"}}, {{"été"}}, {{"été/"}}, {{"été/1"}}},
@@ -140,9 +137,9 @@ TEST(TypingScan, AScanNarrowingTheLastAgreesWithAFreshOne)
     };
     for (const auto& [cap, bound] :
          {std::pair<std::size_t, std::size_t>{23'040, 70'000}, {500, 70'000}, {9'000, 40'000}}) {
-        for (const std::vector<Step>& steps : typed) {
+        for (const std::vector<Words>& steps : typed) {
             ScanMemory memory;
-            for (const Step& step : steps) {
+            for (const Words& step : steps) {
                 const SearchQuery query = wordsQuery(step.words, step.mode, step.caseSensitive);
                 EXPECT_EQ(TypingScan(table, query).collect(cap, bound, nullptr, nullptr, &memory),
                           scanOfWholePaths(table, query, cap, bound))
