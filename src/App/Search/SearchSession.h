@@ -220,6 +220,8 @@ private:
     void setSearchingHint(const QString& hint);
     void setResults(ItemList items);
     QCoro::Task<> runSearchTask(SearchRequest request, std::shared_ptr<CancelToken> token);
+    // The store's typing answer, started on the pool now.
+    QueuedFuture<ItemList> typingSearch(const SearchRequest& request, const std::shared_ptr<CancelToken>& token);
     QCoro::Task<> runFastPreview(SearchRequest request, std::shared_ptr<CancelToken> token);
     QCoro::Task<> runLocalPauseCompletion(SearchRequest request, std::shared_ptr<CancelToken> token);
     QCoro::Task<> runSideStages(SearchRequest request, QSet<QString> localPaths, bool typing,

@@ -195,8 +195,14 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
 QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_ptr<CancelToken> token)
 {
     QPointer<SearchSession> guard(this);
+    // While the user types, the typing answer is worked out during the pause:
+    // the pause is idle time, and the answer is still published only after it,
+    // only when the request is still current and still a typing one.
+    std::optional<QueuedFuture<ItemList>> early;
+    if (!request.immediate && !request.broadening && request.includeLocal && m_typingClock.isTyping())
+        early.emplace(typingSearch(request, token));
     if (!request.immediate && !request.broadening) {
-        // A request replaced within this pause never reaches a store.
+        // A request replaced within this pause publishes nothing.
         auto pausing = clock().sleepFor(kRequestPause, token);
         const bool slept = co_await pausing;
         if (!guard || !slept || token->isCancelled())
@@ -222,13 +228,9 @@ QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_pt
             clearProgress(request);
         }
     } else if (typing) {
-        auto searching = m_context.onPool([store = localStore(), query = request.query, limit = typingLimit(request.limit),
-                                 cap = typingCandidateCap(request.limit), token] {
-            if (!store->isSearchCacheReady())
-                return toList(store->typingFastDatabaseSearch(query, limit));
-            return toList(store->quickMemorySearch(query, limit, cap, token.get()));
-        });
-        ItemList answer = co_await searching;
+        if (!early)
+            early.emplace(typingSearch(request, token));
+        ItemList answer = co_await *early;
         if (!guard || token->isCancelled())
             co_return;
         if (isCurrent(request.generation))
@@ -252,6 +254,16 @@ QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_pt
     }
     auto following = runSideStages(request, std::move(localPaths), typing, token);
     co_await following;
+}
+
+QueuedFuture<ItemList> SearchSession::typingSearch(const SearchRequest& request, const std::shared_ptr<CancelToken>& token)
+{
+    return m_context.onPool([store = localStore(), query = request.query, limit = typingLimit(request.limit),
+                             cap = typingCandidateCap(request.limit), token] {
+        if (!store->isSearchCacheReady())
+            return toList(store->typingFastDatabaseSearch(query, limit));
+        return toList(store->quickMemorySearch(query, limit, cap, token.get()));
+    });
 }
 
 void SearchSession::afterLocalAnswer(const SearchRequest& request, ItemList answer, ListCompleteness completeness,

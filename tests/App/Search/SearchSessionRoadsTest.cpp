@@ -330,6 +330,33 @@ TEST(SearchTask, TypingFlagTurnsAt680Milliseconds)
     }
 }
 
+TEST(SearchTask, AnAnswerWorkedOutDuringThePauseIsShownOnlyIfStillWanted)
+{
+    {
+        SCOPED_TRACE("a keystroke within the pause");
+        SearchRoad road(numberedFiles("alpha_", 1500));
+        ASSERT_TRUE(road.ready());
+        road.type("alpha");
+        road.type("alpha_1");
+        ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
+        ASSERT_TRUE(waitFor([&] { return road.shows("alpha_1"); }));
+        ASSERT_TRUE(road.h.allResumed(1));  // only the pause completion sleeps
+        EXPECT_EQ(road.publishedSizes, std::vector<qsizetype>{1280});
+    }
+    {
+        SCOPED_TRACE("the typing flag turns during the pause");
+        SearchRoad road(numberedFiles("alpha_", 1500));
+        ASSERT_TRUE(road.ready());
+        road.model().searchSession().typingClock().noteKeystroke();
+        road.h.clock->advance(678ms);
+        road.search("alpha", false);
+        ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
+        ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
+        EXPECT_EQ(road.publishedSizes, std::vector<qsizetype>{1500});
+        EXPECT_TRUE(road.model().searchSession().displayedResultsComplete());
+    }
+}
+
 TEST(SearchTask, TypedQueryEndsOnTheCompleteAnswerOnceTheUserPauses)
 {
     SearchRoad road(numberedFiles("alpha_", 1500));
