@@ -10,10 +10,4 @@ namespace pallix {
 // True when at least the CPU priority was lowered.
 bool lowerCurrentThreadToBackground();
 
-// Lowering the calling thread to utility priority: a nice value of at least
-// 10 and nothing else. Work the user does not wait for yields the cores to what
-// they do wait for, yet is never starved while it holds a lock a search
-// may need.
-bool lowerCurrentThreadToUtility();
-
 } // namespace pallix

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 
 #include "Core/IndexDB/IndexStore.h"
-#include "Platform/ThreadPriority.h"
 
 namespace pallix {
 
@@ -75,10 +74,6 @@ void ImageTagger::startIfNeeded(PageSource pages, std::shared_ptr<ImageTagStore>
     Session& session = m_sessions[sessionID];
     session.token = std::make_shared<CancelToken>();
     session.thread = std::thread([this, pages = std::move(pages), tags = std::move(tags), token = session.token] {
-        // The session's reads and writes run for hours on a new index, beside
-        // every keystroke's search.
-        if (m_options.backgroundPriority)
-            lowerCurrentThreadToUtility();
         run(pages, *tags, *token);
     });
 }

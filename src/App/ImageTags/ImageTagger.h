@@ -49,7 +49,7 @@ public:
     struct Options {
         std::shared_ptr<ImageTagExtractor> extractor;  // none: ImageTagExtraction::system()
         std::shared_ptr<Clock> clock;                  // none: the system clock
-        bool backgroundPriority = true;                // lower the session and its extraction worker
+        bool backgroundPriority = true;                // lower the extraction worker
     };
 
     ImageTagger();

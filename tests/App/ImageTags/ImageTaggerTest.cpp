@@ -8,10 +8,6 @@
 #include <set>
 #include <thread>
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -154,25 +150,6 @@ TEST(ImageTagger, OneSessionPerKeyPagesInOrderAndPausesBetweenPasses)
     rig.tagger->startIfNeeded(none.source(), rig.store, "server");  // a second key: a second session
     ASSERT_TRUE(waitFor([&] { return rig.clock->sleepers() == 2; }));
     EXPECT_EQ(none.requests().size(), 1u);
-}
-
-TEST(ImageTagger, ASessionRunsBelowTheSearchesItRunsBeside)
-{
-    const auto niceOfThisThread = [] { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid))); };
-    const int callerNice = niceOfThisThread();
-    TaggerRig rig;
-    rig.tagger = std::make_unique<ImageTagger>(ImageTagger::Options{rig.extractor, rig.clock, true});
-    std::atomic<int> sessionNice{-100};
-    FakePages pages(0);
-    rig.tagger->startIfNeeded(
-        [&](int limit, const std::string& after) {
-            sessionNice = niceOfThisThread();
-            return pages.source()(limit, after);
-        },
-        rig.store, "local");
-    ASSERT_TRUE(rig.passesDone(1));
-    EXPECT_GE(sessionNice.load(), 10);
-    EXPECT_EQ(niceOfThisThread(), callerNice);
 }
 
 TEST(ImageTagger, APassOverPipesAndDevicesNamedLikeImagesEndsAndTagsOnlyTheRealImage)
