@@ -2,10 +2,11 @@
 // (offscreen) over the real application model and its index of a generated
 // corpus (gen_corpus.py, written once into --work); each keystroke is a key
 // event sent to the search field, and the time runs until the results for the
-// field's new text have been published and the visible rows painted. Queries
-// come from a query set (queries.py) and are typed a character at a time, so
-// every keystroke asks for a new name; between two queries the field is
-// cleared with Ctrl+A and Backspace (not timed). List and grid view in turn.
+// field's new text have been published and the visible rows (or the empty
+// panel) painted. Queries come from a query set (queries.py) and are typed a
+// character at a time, so every keystroke asks for a new name; between two
+// queries the field is cleared with Ctrl+A and Backspace (not timed). List
+// and grid view in turn.
 //
 // Usage: pallix-window-bench --corpus CORPUS.tsv --queries QUERIES.tsv --work DIR
 //        [--db INDEX.sqlite] [--queries-used 60] [--key-ms 40] [--limit 10000] [--verbose]
@@ -29,6 +30,7 @@
 #include "App/AppModel.h"
 #include "Core/IndexDB/Sqlite.h"
 #include "App/Preview/ThumbnailProvider.h"
+#include "UI/Results/EmptyResultsPanel.h"
 #include "UI/Results/ResultsArea.h"
 #include "UI/Results/ResultsGridView.h"
 #include "UI/Results/ResultsListView.h"
@@ -81,11 +83,11 @@ std::vector<std::string> typedQueries(const std::string& file, int wanted)
     return out;
 }
 
-// Notes when the results' viewports were last painted: the end of the window's
-// update that painted them (its back buffer flushed), not the moment the
-// bench's wait next looks, which can come after other events of the same
-// batch. Each watched event is delivered from inside the filter so that its
-// end can be timed.
+// Notes when the results' viewports, or the panel that says nothing was found,
+// were last painted: the end of the window's update that painted them (its
+// back buffer flushed), not the moment the bench's wait next looks, which can
+// come after other events of the same batch. Each watched event is delivered
+// from inside the filter so that its end can be timed.
 class PaintWatch : public QObject {
 public:
     explicit PaintWatch(QWidget* window) : m_window(window) {}
@@ -180,6 +182,9 @@ int run(const Options& o)
     window.installEventFilter(&watch);
     area->listView()->viewport()->installEventFilter(&watch);
     area->gridView()->viewport()->installEventFilter(&watch);
+    // An empty answer is painted by the panel that says nothing was found;
+    // the viewports behind it are not painted again until a list comes.
+    area->emptyPanel()->installEventFilter(&watch);
     field->setFocus();
     bench::idleFor(300);
 
