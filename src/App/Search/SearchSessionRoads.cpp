@@ -195,13 +195,14 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
 QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_ptr<CancelToken> token)
 {
     QPointer<SearchSession> guard(this);
+    const bool pauses = !request.immediate && !request.broadening;
     // While the user types, the typing answer is worked out during the pause:
     // the pause is idle time, and the answer is still published only after it,
     // only when the request is still current and still a typing one.
     std::optional<QueuedFuture<ItemList>> early;
-    if (!request.immediate && !request.broadening && request.includeLocal && m_typingClock.isTyping())
+    if (pauses && request.includeLocal && m_typingClock.isTyping())
         early.emplace(typingSearch(request, token));
-    if (!request.immediate && !request.broadening) {
+    if (pauses) {
         // A request replaced within this pause publishes nothing.
         auto pausing = clock().sleepFor(kRequestPause, token);
         const bool slept = co_await pausing;
