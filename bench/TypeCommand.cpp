@@ -15,6 +15,7 @@
 #include "AnswerCheck.h"
 #include "BenchSupport.h"
 #include "Commands.h"
+#include "HostSteal.h"
 
 namespace pallix::bench {
 
@@ -251,8 +252,11 @@ int runType(const std::vector<std::string>& argv)
     }
     malloc_trim(0);  // the reference's memory goes back before timing
 
+    const HostSteal steal;
     const std::vector<Timing> timings = timeCases(*store, cases, route, options, reps);
     printTable(timings);
+    if (const double percent = steal.percentSinceStart(); percent >= 0)
+        std::printf("host: %.1f %% of the CPU time went to others (steal) while timed\n", percent);
     if (args.has("csv"))
         writeCsv(args.get("csv"), timings);
     return 0;

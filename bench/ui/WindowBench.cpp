@@ -26,6 +26,7 @@
 #include <QLineEdit>
 
 #include "CorpusIndex.h"
+#include "HostSteal.h"
 #include "NearestRank.h"
 #include "App/AppModel.h"
 #include "Core/IndexDB/Sqlite.h"
@@ -194,6 +195,7 @@ int run(const Options& o)
     for (const ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid}) {
         model.searchSession().constraints().setDisplayMode(mode);
         bench::idleFor(100);
+        const bench::HostSteal steal;
         std::vector<double> total, toPublished, toPainted;
         int missed = 0, empty = 0;
         for (const std::string& query : queries) {
@@ -265,6 +267,9 @@ int run(const Options& o)
                     bench::nearestRankPercentile(toPublished, 50), bench::nearestRankPercentile(toPublished, 99),
                     bench::nearestRankPercentile(toPainted, 50), bench::nearestRankPercentile(toPainted, 99),
                     total.size(), empty, missed);
+        if (const double percent = steal.percentSinceStart(); percent >= 0)
+            std::printf("%-4s host: %.1f %% of the CPU time went to others (steal) during the view\n",
+                        mode == ResultDisplayMode::List ? "list" : "grid", percent);
     }
     return 0;
 }
