@@ -194,6 +194,7 @@ int run(const Options& o)
                 corpus.size(), queries.size(), o.limit, o.keyMs);
     for (const ResultDisplayMode mode : {ResultDisplayMode::List, ResultDisplayMode::Grid}) {
         model.searchSession().constraints().setDisplayMode(mode);
+        const char* view = mode == ResultDisplayMode::List ? "list" : "grid";
         bench::idleFor(100);
         const bench::HostSteal steal;
         std::vector<double> total, toPublished, toPainted;
@@ -262,14 +263,13 @@ int run(const Options& o)
         std::printf("%-4s key event to results painted: p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms | to published: "
                     "p50 %6.2f ms  p99 %6.2f ms | published to painted: p50 %5.2f ms  p99 %5.2f ms | %zu keystrokes, %d with "
                     "no result, %d unanswered in 3 s\n",
-                    mode == ResultDisplayMode::List ? "list" : "grid", bench::nearestRankPercentile(total, 50),
+                    view, bench::nearestRankPercentile(total, 50),
                     bench::nearestRankPercentile(total, 99), *std::max_element(total.begin(), total.end()),
                     bench::nearestRankPercentile(toPublished, 50), bench::nearestRankPercentile(toPublished, 99),
                     bench::nearestRankPercentile(toPainted, 50), bench::nearestRankPercentile(toPainted, 99),
                     total.size(), empty, missed);
         if (const double percent = steal.percentSinceStart(); percent >= 0)
-            std::printf("%-4s host: %.1f %% of the CPU time went to others (steal) during the view\n",
-                        mode == ResultDisplayMode::List ? "list" : "grid", percent);
+            std::printf("%-4s host: %.1f %% of the CPU time went to others (steal) during the view\n", view, percent);
     }
     return 0;
 }
