@@ -111,7 +111,7 @@ std::optional<std::string> samePaths(const std::vector<IndexedItem>& expected, c
     const std::size_t n = std::min(expected.size(), got.size());
     for (std::size_t i = 0; i < n; ++i)
         if (expected[i].path() != got[i].path())
-            return "result " + std::to_string(i + 1) + " is " + got[i].path() + ", expected " + expected[i].path();
+            return "result " + std::to_string(i + 1) + " is " + std::string(got[i].path()) + ", expected " + std::string(expected[i].path());
     if (expected.size() != got.size())
         return std::to_string(got.size()) + " results, expected " + std::to_string(expected.size());
     return std::nullopt;
@@ -240,7 +240,7 @@ std::optional<std::string> AnswerCheck::checkComplete(const IndexStore& store, c
             allowed.insert(m_items[p].path());
         for (const IndexedItem& item : *fromStore)
             if (!allowed.contains(item.path()))
-                return "index candidate " + item.path() + " does not hold the word's pairs";
+                return "index candidate " + std::string(item.path()) + " does not hold the word's pairs";
         m_lastRoute = "index candidates";
         expected = m_engine.search(*fromStore, query, limit);
         if (expected.empty() && fromStore->size() < m_items.size()) {
@@ -276,7 +276,7 @@ std::optional<std::string> AnswerCheck::checkScan(const SearchQuery& query, int 
         for (std::size_t p = 0; p < bound && candidates.size() < cap; ++p) {
             const IndexedItem& item = m_items[p];
             const std::string name(query.caseSensitive ? std::string_view(item.name()) : item.searchName());
-            const std::string path = query.caseSensitive ? item.path() : asciiLowered(item.path());
+            const std::string path = query.caseSensitive ? std::string(item.path()) : asciiLowered(item.path());
             if (std::all_of(needles.begin(), needles.end(), [&](const std::string& needle) {
                     return matchesUnder(query.matchMode, name, needle) || matchesUnder(query.matchMode, path, needle);
                 }))

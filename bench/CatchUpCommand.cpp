@@ -172,7 +172,7 @@ int runCatchUp(const std::vector<std::string>& argv)
         std::set<std::string> onDisk;
         for (const IndexedItem& item : scanner.scan({root}, {}, false).items)
             if (item.path() != root)
-                onDisk.insert(item.path());
+                onDisk.emplace(item.path());
         const bool equal = !caught.error && indexedPaths(store, root) == onDisk;
         allFound = allFound && equal;
         std::printf("catchup: rep %d  walk %zu items %8.1f ms | nothing changed %8.1f ms, %zu folders checked | "

@@ -70,7 +70,7 @@ int runScan(const std::vector<std::string>& argv)
     std::set<std::string> fromFind(found.begin(), found.end());
     std::set<std::string> fromScanner;
     for (const IndexedItem& item : scanner.scan({root}, {}, false).items)
-        fromScanner.insert(item.path());
+        fromScanner.emplace(item.path());
     if (fromFind != fromScanner) {
         std::printf("scan: WRONG: find lists %zu entries, the scanner %zu\n", fromFind.size(), fromScanner.size());
         return 1;

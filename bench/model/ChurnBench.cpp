@@ -119,7 +119,7 @@ std::vector<Change> planChanges(const std::vector<IndexedItem>& walked, std::siz
     std::vector<const IndexedItem*> folders;
     // A new file in a junk folder (a cache) is never indexed: none is planned there.
     const auto junkFolder = [](const IndexedItem& folder) {
-        return IndexedItem::shouldExcludeAsSystemOrJunk(folder.path() + "/n.txt", "n.txt", "txt", false);
+        return IndexedItem::shouldExcludeAsSystemOrJunk(std::string(folder.path()) + "/n.txt", "n.txt", "txt", false);
     };
     for (const IndexedItem& item : walked)
         if (!item.isDirectory())
@@ -131,12 +131,12 @@ std::vector<Change> planChanges(const std::vector<IndexedItem>& walked, std::siz
         Change c;
         const std::string tag = std::to_string(i);
         if (i % 3 == 0) {
-            c.present = folders[(i * 7919) % folders.size()]->path() + "/churn-new-" + tag + ".txt";
+            c.present = std::string(folders[(i * 7919) % folders.size()]->path()) + "/churn-new-" + tag + ".txt";
         } else {
             const IndexedItem& file = *files[(i * 104729) % files.size()];
             c.absent = file.path();
             if (i % 3 == 1)
-                c.present = file.parentPath() + "/churn-renamed-" + tag + "-" + file.name();
+                c.present = std::string(file.parentPath()) + "/churn-renamed-" + tag + "-" + std::string(file.name());
         }
         changes.push_back(std::move(c));
     }
@@ -298,7 +298,7 @@ int run(const std::string& root, const std::filesystem::path& work, std::size_t 
     std::set<std::string> disk;
     for (const IndexedItem& item : FileScanner().scan({root}, {}, true).items)
         if (item.path() != root)
-            disk.insert(item.path());
+            disk.emplace(item.path());
     const std::set<std::string> indexed = indexedBelow(store, root);
     std::size_t missing = 0, extra = 0;
     for (const std::string& p : disk)

@@ -34,11 +34,11 @@ inline AppModelEnvironment corpusEnvironment(const std::vector<IndexedItem>& cor
     std::set<std::string> roots;
     std::set<std::string> present;  // folders seen on this machine
     for (const IndexedItem& item : corpus) {
-        const std::string& path = item.path();
+        const std::string_view path = item.path();
         std::size_t slash = 0;
         while (slash != std::string::npos) {
             slash = path.find('/', slash + 1);
-            const std::string folder = path.substr(0, slash);
+            const std::string folder(path.substr(0, slash));
             if (roots.contains(folder))
                 break;
             if (present.contains(folder))

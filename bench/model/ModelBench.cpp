@@ -150,9 +150,9 @@ int run(const Options& o)
         const double searchMs = std::chrono::duration<double, std::milli>(SteadyClock::now() - searchStart).count();
         std::set<std::string> want, got;
         for (const IndexedItem& item : expected)
-            want.insert(item.path());
+            want.emplace(item.path());
         for (const IndexedItem& item : model.searchSession().results())
-            got.insert(item.path());
+            got.emplace(item.path());
         if (want != got) {
             std::fprintf(stderr, "answer for \"%s\" differs from the store's: %zu against %zu\n",
                          text.c_str(), got.size(), want.size());

@@ -90,7 +90,7 @@ Figures run(const std::vector<IndexedItem>& items, int pageSize, const QString& 
                                 items.begin() + static_cast<std::ptrdiff_t>(end));
         std::vector<qint64> fallbackKeys;
         for (const IndexedItem& item : page)
-            fallbackKeys.push_back(provider.fallbackImage(QString::fromStdString(item.path()), false, kIconSize).cacheKey());
+            fallbackKeys.push_back(provider.fallbackImage(QString::fromUtf8(item.path()), false, kIconSize).cacheKey());
         std::vector<bool> arrived(page.size(), false);
         QElapsedTimer sincePage;
         sincePage.start();

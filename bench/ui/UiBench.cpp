@@ -175,7 +175,7 @@ int run(int iterations, int results, const QString& saveDir)
         }
         report(mode == ResultDisplayMode::List ? "list" : "grid", newNames ? "new names" : "same names", timing);
         if (!saveDir.isEmpty() && !newNames) {
-            model.searchSession().setSelectedItemID(QString::fromStdString(model.searchSession().results()[2].path()));
+            model.searchSession().setSelectedItemID(QString::fromUtf8(model.searchSession().results()[2].path()));
             QApplication::processEvents();
             area.grab().save(saveDir + (mode == ResultDisplayMode::List ? "/list.png" : "/grid.png"));
         }

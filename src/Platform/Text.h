@@ -86,6 +86,13 @@ private:
     std::string m_composed;
 };
 
+// For a map keyed by std::string that is asked with a view, without making
+// a string of it (with std::equal_to<>).
+struct ViewHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
 // zh_CN collation ignoring case: <0, 0 or >0 like strcmp.
 int compareZhCaseInsensitive(std::string_view a, std::string_view b);
 // Its sort key: the keys of two texts, compared as bytes, order them as

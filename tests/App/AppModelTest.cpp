@@ -350,7 +350,7 @@ TEST(AppModelBootstrap, StartUpRefreshPublishesNothingStale)
     std::vector<std::string> published;
     QObject::connect(&h.model->searchSession(), &SearchSession::resultsChanged, h.model.get(), [&] {
         for (const IndexedItem& item : h.model->searchSession().results())
-            published.push_back(item.name());
+            published.emplace_back(item.name());
     });
     h.model->searchSession().setSearchText("beta");
     h.model->searchSession().scheduleSearch(true, false);

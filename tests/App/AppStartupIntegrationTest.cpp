@@ -60,7 +60,7 @@ TEST(AppStartupIntegration, EmptyIndexIsFilledByTheBatchedStartUpScanAndSearchab
     const std::string wanted = (tree / "folder_42" / "file_42_7.txt").string();
     EXPECT_TRUE(std::any_of(model.searchSession().results().begin(), model.searchSession().results().end(),
                             [&](const IndexedItem& item) { return item.path() == wanted; }));
-    EXPECT_EQ(model.searchSession().selectedItemID(), QString::fromStdString(model.searchSession().results().front().path()));
+    EXPECT_EQ(model.searchSession().selectedItemID(), QString::fromUtf8(model.searchSession().results().front().path()));
 }
 
 TEST(AppStartupIntegration, ImageTaggingStartsWhenTheFirstScanCompletes)

@@ -52,7 +52,7 @@ inline std::vector<std::string> heldOf(IndexStore& store, const std::vector<std:
 {
     std::vector<std::string> held;
     for (const IndexedItem& item : store.items(paths, static_cast<int>(paths.size())))
-        held.push_back(item.path());
+        held.emplace_back(item.path());
     return held;
 }
 
@@ -60,7 +60,7 @@ inline std::vector<std::string> pathsOf(const ItemList& items)
 {
     std::vector<std::string> out;
     for (const IndexedItem& item : items)
-        out.push_back(item.path());
+        out.emplace_back(item.path());
     return out;
 }
 

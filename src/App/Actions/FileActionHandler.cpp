@@ -18,7 +18,7 @@ namespace pallix {
 
 namespace {
 
-QUrl fileUrl(const std::string& path)
+QUrl fileUrl(std::string_view path)
 {
     return systempaths::url(path);
 }
@@ -36,7 +36,7 @@ FileActionHandler::FileActionHandler(std::shared_ptr<DesktopEffects> desktop) : 
 void FileActionHandler::open(const IndexedItem& item) const
 {
     if (item.isDirectory())
-        openPath(QString::fromStdString(item.path()));  // stored form: the browser lists it by its bytes
+        openPath(QString::fromUtf8(item.path()));  // stored form: the browser lists it by its bytes
     else
         m_desktop->openUrl(fileUrl(item.path()));
 }
@@ -52,7 +52,7 @@ void FileActionHandler::openPath(const QString& path) const
         m_desktop->openUrl(systempaths::url(path));
 }
 
-void FileActionHandler::reveal(const std::string& path) const
+void FileActionHandler::reveal(std::string_view path) const
 {
     m_desktop->revealInFileManager(fileUrl(path));
 }
@@ -63,7 +63,7 @@ void FileActionHandler::duplicateItem(const IndexedItem& item, QObject* context,
     // A large folder takes long to copy: the window keeps answering meanwhile.
     // The answer is posted to `context`: it is dropped when that is gone.
     QPointer<QObject> receiver(context);
-    QThreadPool::globalInstance()->start([path = item.path(), receiver, completion = std::move(completion)] {
+    QThreadPool::globalInstance()->start([path = std::string(item.path()), receiver, completion = std::move(completion)] {
         PathResult result = FileOperations::duplicate(path);
         QMetaObject::invokeMethod(
             receiver, [completion, result = std::move(result)] { completion(result); }, Qt::QueuedConnection);
@@ -79,7 +79,7 @@ void FileActionHandler::presentMoveToTrashConfirmation(const IndexedItem& item,
     }
     const ConfirmationRequest request{QStringLiteral("移到回收站？"), systempaths::display(item.name()),
                                       QStringLiteral("移到回收站"), QStringLiteral("取消")};
-    m_desktop->confirm(request, [path = item.path(), completion = std::move(completion)](bool accepted) {
+    m_desktop->confirm(request, [path = std::string(item.path()), completion = std::move(completion)](bool accepted) {
         if (!accepted) {
             completion(Unexpected(FileActionError::cancelled()));
             return;

@@ -35,7 +35,7 @@ public:
     // browser window exists), anything else to its default application.
     void open(const IndexedItem& item) const;
     void openPath(const QString& path) const;
-    void reveal(const std::string& path) const;
+    void reveal(std::string_view path) const;
 
     // `completion` gets the copy's path or the error, on the GUI thread, with
     // `context` alive; the copy runs on a worker thread.

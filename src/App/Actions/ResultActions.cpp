@@ -80,10 +80,10 @@ void ResultActions::beginInlineRename(const IndexedItem& item)
         m_handler.presentErrorAlert(QStringLiteral("无法重命名"), kItemMissing);
         return;
     }
-    const QString path = QString::fromStdString(item.path());
+    const QString path = QString::fromUtf8(item.path());
     m_session.inlineRename().setTargetID(path);
     // The stored name, not its display form: a name left as it was keeps its bytes.
-    m_session.inlineRename().setDraft(QString::fromStdString(item.name()));
+    m_session.inlineRename().setDraft(QString::fromUtf8(item.name()));
     m_session.setSelectedItemID(path);
 }
 
@@ -150,7 +150,7 @@ void ResultActions::moveItemToTrash(const IndexedItem& item)
     // The answer may come long after the call: it acts on the item asked
     // about, not on whatever is selected by then.
     QPointer<SearchSession> session(&m_session);
-    const QString path = QString::fromStdString(item.path());
+    const QString path = QString::fromUtf8(item.path());
     m_handler.presentMoveToTrashConfirmation(item, [this, session, path](const FileActionHandler::DoneResult& result) {
         if (!session)
             return;
@@ -168,8 +168,8 @@ void ResultActions::moveItemToTrash(const IndexedItem& item)
 
 void ResultActions::scopeToItem(const IndexedItem& item)
 {
-    const std::string& folder = item.isDirectory() ? item.path() : item.parentPath();
-    m_session.constraints().applyScopedPath(QDir::cleanPath(QString::fromStdString(folder)), true);
+    const std::string_view folder = item.isDirectory() ? item.path() : item.parentPath();
+    m_session.constraints().applyScopedPath(QDir::cleanPath(QString::fromUtf8(folder)), true);
 }
 
 void ResultActions::onSelection(void (ResultActions::*action)(const IndexedItem&))

@@ -30,9 +30,9 @@ void runThenApply(QObject* owner, QThreadPool* pool, Job job, Apply apply)
     watcher->setFuture(QtConcurrent::run(pool, std::move(job)));
 }
 
-QString qs(const std::string& s)
+QString qs(std::string_view s)
 {
-    return QString::fromStdString(s);
+    return QString::fromUtf8(s);
 }
 
 bool isImage(const IndexedItem& item)

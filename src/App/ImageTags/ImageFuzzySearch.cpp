@@ -58,7 +58,7 @@ void appendUnique(std::vector<std::string>& out, std::unordered_set<std::string>
         out.push_back(std::move(value));
 }
 
-int compareTexts(const std::string& a, const std::string& b)
+int compareTexts(std::string_view a, std::string_view b)
 {
     return text::compareZhCaseInsensitive(a, b);
 }
@@ -165,7 +165,7 @@ QList<IndexedItem> ImageFuzzySearch::finish(std::vector<IndexedItem> items, cons
 {
     QList<IndexedItem> kept;
     for (IndexedItem& item : items)
-        if (!excludingPaths.contains(QString::fromStdString(item.path())))
+        if (!excludingPaths.contains(QString::fromUtf8(item.path())))
             kept.append(std::move(item));
     kept = sortedFuzzyResults(std::move(kept), sortField, ascending);
     if (kept.size() > cap)

@@ -30,7 +30,8 @@ QList<IndexedItem> build(const IndexedItem& selected, Kind kind, int perFolderLi
         qsizetype scanned;
     } sources[] = {{&results, 1200}, {&imageFuzzyResults, 600}, {&skuRelatedResults, 600}, {&serverResults, 650}};
 
-    std::unordered_set<std::string> seen;
+    // Views into the lists, which outlive the walk.
+    std::unordered_set<std::string_view> seen;
     seen.reserve(900);
     QList<IndexedItem> sameFolder;
     sameFolder.reserve(std::min(std::max(perFolderLimit, 0), 256));

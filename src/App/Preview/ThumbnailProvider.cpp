@@ -116,7 +116,7 @@ QString ThumbnailProvider::formatModificationTime(double secondsSince1970)
 
 QString ThumbnailProvider::diskKey(const IndexedItem& item, double iconSize, bool allowNestedLookup)
 {
-    const QString path = QString::fromStdString(item.path());
+    const QString path = QString::fromUtf8(item.path());
     const QString size = QString::number(wholePoints(iconSize));
     const QString time = formatModificationTime(item.modifiedAt());
     if (item.isDirectory()) {
@@ -154,7 +154,7 @@ QString ThumbnailProvider::diskCacheFile(const IndexedItem& item, double iconSiz
 
 QString ThumbnailProvider::rasterCacheTag(const IndexedItem& item)
 {
-    const std::string& ext = item.fileExtension();
+    const std::string_view ext = item.fileExtension();
     if (kinds::isImageExtension(ext))
         return QStringLiteral("img");
     if (kinds::isVideoExtension(ext))
@@ -176,7 +176,7 @@ QString ThumbnailProvider::memoryKey(const IndexedItem& item, double iconSize, b
 {
     const QString tag = item.isDirectory() ? QString::fromLatin1(kFolderPreviewAppearanceVersion)
                                            : rasterCacheTag(item);
-    return QString::fromStdString(item.path()) + u'#' + QString::number(wholePoints(iconSize)) + u'#'
+    return QString::fromUtf8(item.path()) + u'#' + QString::number(wholePoints(iconSize)) + u'#'
            + flag(preferDetailedPreview) + u'#' + flag(allowNestedLookup) + u'#' + tag;
 }
 
@@ -246,7 +246,7 @@ QPixmap ThumbnailProvider::image(const IndexedItem& item, double iconSize, bool 
         // Made for an older version of the file (or a failed decode of it).
         m_cache.remove(key);
     }
-    const QString path = QString::fromStdString(item.path());
+    const QString path = QString::fromUtf8(item.path());
     const QPixmap fallback = fallbackImage(path, item.isDirectory(), iconSize);
     if (!preferDetailedPreview || !needsDetailedPreview(item, iconSize))
         return fallback;

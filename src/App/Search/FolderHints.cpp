@@ -54,7 +54,7 @@ void FolderHints::scheduleWarmup(const ItemList& folders, std::int64_t generatio
     for (qsizetype i = 0; i < std::min<qsizetype>(folders.size(), kWarmupKeyFolders); ++i) {
         if (i > 0)
             key += QChar(0x1F);
-        key += QString::fromStdString(folders[i].id());
+        key += QString::fromUtf8(folders[i].id());
     }
     if (key == m_lastWarmupKey)
         return;
@@ -62,7 +62,7 @@ void FolderHints::scheduleWarmup(const ItemList& folders, std::int64_t generatio
     m_warmupTask.cancel();
     std::vector<std::string> paths;
     for (qsizetype i = 0; i < std::min<qsizetype>(folders.size(), kWarmupProbedFolders); ++i)
-        paths.push_back(folders[i].path());
+        paths.emplace_back(folders[i].path());
     m_warmupTask = JobHandle::start();
     runWarmup(std::move(paths), generation, m_warmupTask.token());
 }

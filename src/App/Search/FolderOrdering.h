@@ -12,6 +12,7 @@
 
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchQuery.h"
+#include "Platform/Text.h"
 
 namespace pallix {
 
@@ -22,7 +23,7 @@ struct FolderHint {
     friend bool operator==(const FolderHint&, const FolderHint&) = default;
 };
 
-using FolderHintCache = std::unordered_map<std::string, FolderHint>;
+using FolderHintCache = std::unordered_map<std::string, FolderHint, text::ViewHash, std::equal_to<>>;
 
 namespace FolderOrdering {
 

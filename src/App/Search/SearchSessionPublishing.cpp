@@ -52,7 +52,7 @@ ItemList withoutItemsUnder(const ItemList& items, const std::vector<std::string>
 class IdMatcher {
 public:
     explicit IdMatcher(const std::string& id) : m_id(id), m_ascii(text::isAscii(id)), m_nfc(text::toNFC(id)) {}
-    bool matches(const std::string& other) const
+    bool matches(std::string_view other) const
     {
         if (other == m_id)
             return true;
@@ -123,7 +123,7 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
     }
     const bool picked = selection.isEmpty() && !m_results.isEmpty();
     if (picked)
-        selection = QString::fromStdString(m_results.constFirst().id());
+        selection = QString::fromUtf8(m_results.constFirst().id());
     setSelectedItemID(selection);
     m_selectionIsAutomatic = picked;
 }

@@ -38,7 +38,7 @@ QSet<QString> pathsOf(const ItemList& items)
     QSet<QString> out;
     out.reserve(items.size());
     for (const IndexedItem& item : items)
-        out.insert(QString::fromStdString(item.path()));
+        out.insert(QString::fromUtf8(item.path()));
     return out;
 }
 

@@ -48,16 +48,16 @@ void SearchSession::moveSelection(int offset)
                                       ? nullptr
                                       : findByPath(m_results, text::CanonicalMatch(m_selectedItemID.toStdString()));
     if (!selected) {
-        setSelectedItemID(QString::fromStdString(m_results.constFirst().id()));
+        setSelectedItemID(QString::fromUtf8(m_results.constFirst().id()));
         return;
     }
     const qsizetype index = std::clamp<qsizetype>((selected - m_results.constData()) + offset, 0, m_results.size() - 1);
-    setSelectedItemID(QString::fromStdString(m_results[index].id()));
+    setSelectedItemID(QString::fromUtf8(m_results[index].id()));
 }
 
 void SearchSession::selectFirstResult()
 {
-    setSelectedItemID(m_results.isEmpty() ? QString() : QString::fromStdString(m_results.constFirst().id()));
+    setSelectedItemID(m_results.isEmpty() ? QString() : QString::fromUtf8(m_results.constFirst().id()));
 }
 
 void SearchSession::previewSelected()

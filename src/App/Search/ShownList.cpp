@@ -13,7 +13,7 @@ QString signature(const ItemList& items)
     for (qsizetype i = 0; i < n; ++i) {
         if (i > 0)
             text += QChar(0x1E);
-        text += QString::fromStdString(items[i].id());
+        text += QString::fromUtf8(items[i].id());
     }
     return text;
 }

@@ -72,7 +72,7 @@ std::vector<std::string> SkuRelatedSearch::candidateFolders(const QList<IndexedI
             continue;
         ++documents;
         if (std::find(folders.begin(), folders.end(), item.parentPath()) == folders.end())
-            folders.push_back(item.parentPath());
+            folders.emplace_back(item.parentPath());
     }
     if (folders.size() > static_cast<std::size_t>(kMaxFolders))
         folders.resize(kMaxFolders);
@@ -91,7 +91,7 @@ QList<IndexedItem> SkuRelatedSearch::gather(const std::vector<std::string>& fold
         for (IndexedItem& item : list(folder, kPerFolder)) {
             if (related.size() == kMaxItems)
                 break;
-            if (seen.insert(item.path()).second)
+            if (seen.emplace(item.path()).second)
                 related.append(std::move(item));
         }
         if (related.size() == kMaxItems)

@@ -47,9 +47,9 @@ FileScanner::Options shareWalkOptions(FileScanner::ListingFault listingFault)
     return options;
 }
 
-std::string lowered(const std::string& text)
+std::string lowered(std::string_view text)
 {
-    std::string out = text;
+    std::string out(text);
     std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
 }

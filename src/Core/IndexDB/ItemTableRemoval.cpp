@@ -90,7 +90,7 @@ std::vector<std::uint32_t> ItemTable::positionsUnder(const std::vector<std::stri
 
     // Items kept whole have no folder number; they are few, and found back through the map.
     for (std::size_t i = 0; m_liveSideItems > 0 && i < m_sideItems.size(); ++i) {
-        const std::string& path = m_sideItems[i].path();
+        const std::string_view path = m_sideItems[i].path();
         if (!atOrUnderAny(path, goneSet) || isKept(path))
             continue;
         const std::optional<std::uint32_t> p = find(path);

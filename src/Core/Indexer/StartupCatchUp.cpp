@@ -156,7 +156,7 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
         ++out.foldersListed;
         for (const IndexedItem& child : *listed)
             if (child.isDirectory() && !known.contains(child.path()))
-                fresh.push_back(child.path());
+                fresh.emplace_back(child.path());
         children += listed->size() + 1;
         listings.push_back({folder->path, std::move(*listed)});
         ownRows.push_back(std::move(*own));

@@ -250,16 +250,16 @@ bool showsGridRasterPreview(std::string_view ext)
 
 bool IndexedItem::isDocumentLike() const { return kinds::isDocumentLike(ref()); }
 bool IndexedItem::isNormalFile() const { return kinds::isNormalFile(ref()); }
-bool IndexedItem::showsGridRasterPreview() const { return kinds::showsGridRasterPreview(m_fileExtension); }
+bool IndexedItem::showsGridRasterPreview() const { return kinds::showsGridRasterPreview(fileExtension()); }
 
 std::string IndexedItem::kindDescription() const
 {
     if (isDirectory())
         return "文件夹";
-    if (kinds::isImageExtension(m_fileExtension))
+    if (kinds::isImageExtension(fileExtension()))
         return "图片";
-    if (!m_fileExtension.empty())
-        return text::upper(m_fileExtension) + " 文件";
+    if (!fileExtension().empty())
+        return text::upper(fileExtension()) + " 文件";
     return "文件";
 }
 

@@ -203,15 +203,6 @@ std::optional<FileMetadata> readMetadata(const std::string& path)
     return meta;
 }
 
-std::string joinedPath(const IndexedItem::JoinedFields& joined)
-{
-    const ItemRef& f = joined.fields;
-    std::string path;
-    path.reserve(f.parentPath.size() + joined.separator.size() + f.name.size());
-    path.append(f.parentPath).append(joined.separator).append(f.name);
-    return path;
-}
-
 // Throws the coder's error for a key of the wrong type.
 [[noreturn]] void throwMistyped(const nlohmann::json& value, const char* key, const char* expected)
 {
@@ -237,57 +228,75 @@ std::optional<IndexedItem::ItemType> IndexedItem::itemTypeFromRaw(std::string_vi
     return std::nullopt;
 }
 
-IndexedItem::IndexedItem(std::string path, std::string name, std::string parentPath, std::string fileExtension,
-                         std::int64_t size, Date modifiedAt, ItemType type, std::string searchableText)
-    : m_path(std::move(path))
-    , m_name(std::move(name))
-    , m_parentPath(std::move(parentPath))
-    , m_fileExtension(std::move(fileExtension))
-    , m_size(size)
+IndexedItem::IndexedItem(std::string_view path, std::string_view name, std::string_view parentPath,
+                         std::string_view fileExtension, std::int64_t size, Date modifiedAt, ItemType type,
+                         std::string_view searchableText)
+    : m_size(size)
     , m_modifiedAt(modifiedAt)
     , m_type(type)
-    , m_searchableText(std::move(searchableText))
 {
     // Forms come from the composed name, so that a decomposed spelling on disk
     // matches a typed (composed) token.
-    const std::string composed = text::toNFC(m_name);
+    const std::string composed = text::toNFC(name);
     const std::string searchName = text::lower(composed);
     const std::string stem = text::lower(paths::deletingExtension(composed));
-    setSearchForms(searchName, normalizedSearchText(searchName), stem, normalizedSearchText(stem));
+    const std::string normalized = normalizedSearchText(searchName);
+    const std::string normalizedStem = normalizedSearchText(stem);
+    setFields({path}, {{{}, name, parentPath, fileExtension, searchName, normalized, stem, normalizedStem, searchableText}});
 }
 
-void IndexedItem::setSearchForms(std::string_view searchName, std::string_view normalized, std::string_view stem,
-                                 std::string_view normalizedStem)
+IndexedItem::IndexedItem(std::initializer_list<std::string_view> pathParts, const Fields& fields, std::int64_t size,
+                         Date modifiedAt, ItemType type)
+    : m_size(size)
+    , m_modifiedAt(modifiedAt)
+    , m_type(type)
 {
-    m_searchForms.clear();
-    m_searchForms.reserve(searchName.size() + normalized.size() + stem.size() + normalizedStem.size());
-    std::size_t i = 0;
-    for (std::string_view f : {searchName, normalized, stem, normalizedStem}) {
-        m_searchForms.append(f);
-        m_formEnds[i++] = static_cast<std::uint32_t>(m_searchForms.size());
+    setFields(pathParts, fields);
+}
+
+IndexedItem::Fields IndexedItem::fieldsOf(const ItemRef& ref, std::string_view searchableText)
+{
+    return {{{},
+             ref.name,
+             ref.parentPath,
+             ref.fileExtension,
+             ref.searchName,
+             ref.normalizedSearchName,
+             ref.searchNameWithoutExtension,
+             ref.normalizedSearchNameWithoutExtension,
+             searchableText}};
+}
+
+void IndexedItem::setFields(std::initializer_list<std::string_view> pathParts, const Fields& fields)
+{
+    std::size_t total = 0;
+    for (std::string_view part : pathParts)
+        total += part.size();
+    for (std::size_t f = Path + 1; f < FieldCount; ++f)
+        total += fields[f].size();
+    m_text.clear();
+    m_text.reserve(total);
+    for (std::string_view part : pathParts)
+        m_text.append(part);
+    m_ends[Path] = static_cast<std::uint32_t>(m_text.size());
+    for (std::size_t f = Path + 1; f < FieldCount; ++f) {
+        m_text.append(fields[f]);
+        m_ends[f] = static_cast<std::uint32_t>(m_text.size());
     }
-}
-
-IndexedItem::IndexedItem(std::string path, const ItemRef& fields, std::string searchableText)
-    : m_path(std::move(path))
-    , m_name(fields.name)
-    , m_parentPath(fields.parentPath)
-    , m_fileExtension(fields.fileExtension)
-    , m_size(fields.size)
-    , m_modifiedAt(fields.modifiedAt)
-    , m_type(fields.isFolder ? ItemType::Folder : ItemType::File)
-    , m_searchableText(std::move(searchableText))
-{
-    setSearchForms(fields.searchName, fields.normalizedSearchName, fields.searchNameWithoutExtension,
-                   fields.normalizedSearchNameWithoutExtension);
 }
 
 IndexedItem IndexedItem::withSearchForms(const ItemRef& fields, std::string searchableText)
 {
-    return IndexedItem(std::string(fields.path), fields, std::move(searchableText));
+    return IndexedItem({fields.path}, fieldsOf(fields, searchableText), fields.size, fields.modifiedAt,
+                       fields.isFolder ? ItemType::Folder : ItemType::File);
 }
 
-IndexedItem::IndexedItem(const JoinedFields& joined) : IndexedItem(joinedPath(joined), joined.fields, {}) {}
+IndexedItem::IndexedItem(const JoinedFields& joined)
+    : IndexedItem({joined.fields.parentPath, joined.separator, joined.fields.name}, fieldsOf(joined.fields, {}),
+                  joined.fields.size, joined.fields.modifiedAt,
+                  joined.fields.isFolder ? ItemType::Folder : ItemType::File)
+{
+}
 
 std::optional<IndexedItem> IndexedItem::from(std::string_view path, const std::optional<FileMetadata>& metadata,
                                              std::string searchableText)
@@ -324,10 +333,10 @@ std::string IndexedItem::normalizedSearchText(std::string_view text)
 ItemRef IndexedItem::ref() const
 {
     ItemRef r;
-    r.path = m_path;
-    r.name = m_name;
-    r.parentPath = m_parentPath;
-    r.fileExtension = m_fileExtension;
+    r.path = path();
+    r.name = name();
+    r.parentPath = parentPath();
+    r.fileExtension = fileExtension();
     r.size = m_size;
     r.modifiedAt = m_modifiedAt;
     r.isFolder = m_type == ItemType::Folder;
@@ -341,14 +350,14 @@ ItemRef IndexedItem::ref() const
 void IndexedItem::encode(nlohmann::json& out) const
 {
     out = nlohmann::json::object();
-    out["path"] = m_path;
-    out["name"] = m_name;
-    out["parentPath"] = m_parentPath;
-    out["fileExtension"] = m_fileExtension;
+    out["path"] = path();
+    out["name"] = name();
+    out["parentPath"] = parentPath();
+    out["fileExtension"] = fileExtension();
     out["size"] = m_size;
     out["modifiedAt"] = m_modifiedAt;
     out["type"] = std::string(rawValue(m_type));
-    out["searchableText"] = m_searchableText;
+    out["searchableText"] = searchableText();
     out["searchName"] = searchName();
     out["normalizedSearchName"] = normalizedSearchName();
     out["searchNameWithoutExtension"] = searchNameWithoutExtension();
@@ -357,37 +366,35 @@ void IndexedItem::encode(nlohmann::json& out) const
 
 IndexedItem IndexedItem::decode(const nlohmann::json& in)
 {
-    IndexedItem item;
-    item.m_path = readString(in, "path");
-    item.m_name = readString(in, "name");
-    item.m_parentPath = readString(in, "parentPath");
-    item.m_fileExtension = readString(in, "fileExtension");
+    const std::string path = readString(in, "path");
+    const std::string name = readString(in, "name");
+    const std::string parentPath = readString(in, "parentPath");
+    const std::string fileExtension = readString(in, "fileExtension");
 
     const nlohmann::json& size = in.at("size");
     // Integers only: nlohmann would otherwise truncate 1.5 or wrap 2^64-1.
     if (!size.is_number_integer() ||
         (size.is_number_unsigned() && size.get<std::uint64_t>() > std::uint64_t(std::numeric_limits<std::int64_t>::max())))
         throwMistyped(size, "size", "a 64-bit integer");
-    item.m_size = size.get<std::int64_t>();
 
     const nlohmann::json& modified = in.at("modifiedAt");
     if (!modified.is_number())
         throwMistyped(modified, "modifiedAt", "a number");
-    item.m_modifiedAt = modified.get<double>();
 
     const nlohmann::json& type = in.at("type");
     std::optional<ItemType> parsed = type.is_string() ? itemTypeFromRaw(type.get_ref<const std::string&>()) : std::nullopt;
     if (!parsed)
         throwMistyped(type, "type", "\"file\" or \"folder\"");
-    item.m_type = *parsed;
 
-    item.m_searchableText = readString(in, "searchableText");
+    const std::string searchableText = readString(in, "searchableText");
     const std::string searchName = readString(in, "searchName");
     const std::string normalized = readString(in, "normalizedSearchName");
     const std::string stem = readString(in, "searchNameWithoutExtension");
     const std::string normalizedStem = readString(in, "normalizedSearchNameWithoutExtension");
-    item.setSearchForms(searchName, normalized, stem, normalizedStem);
-    return item;
+    return IndexedItem({path},
+                       {{{}, name, parentPath, fileExtension, searchName, normalized, stem, normalizedStem,
+                         searchableText}},
+                       size.get<std::int64_t>(), modified.get<double>(), *parsed);
 }
 
 } // namespace pallix
@@ -396,7 +403,7 @@ std::size_t std::hash<pallix::IndexedItem>::operator()(const pallix::IndexedItem
 {
     std::size_t seed = 0;
     auto mix = [&seed](std::size_t h) { seed ^= h + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); };
-    std::hash<std::string> hs;
+    std::hash<std::string_view> hs;
     mix(hs(item.path()));
     mix(hs(item.name()));
     mix(hs(item.parentPath()));
@@ -405,10 +412,9 @@ std::size_t std::hash<pallix::IndexedItem>::operator()(const pallix::IndexedItem
     mix(std::hash<double>{}(item.modifiedAt()));
     mix(std::hash<std::string_view>{}(pallix::IndexedItem::rawValue(item.type())));
     mix(hs(item.searchableText()));
-    std::hash<std::string_view> hv;
-    mix(hv(item.searchName()));
-    mix(hv(item.normalizedSearchName()));
-    mix(hv(item.searchNameWithoutExtension()));
-    mix(hv(item.normalizedSearchNameWithoutExtension()));
+    mix(hs(item.searchName()));
+    mix(hs(item.normalizedSearchName()));
+    mix(hs(item.searchNameWithoutExtension()));
+    mix(hs(item.normalizedSearchNameWithoutExtension()));
     return seed;
 }

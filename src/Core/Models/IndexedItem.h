@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -51,8 +52,9 @@ public:
 
     IndexedItem() = default;
     // Derives the four search forms from `name`.
-    IndexedItem(std::string path, std::string name, std::string parentPath, std::string fileExtension,
-                std::int64_t size, Date modifiedAt, ItemType type, std::string searchableText = {});
+    IndexedItem(std::string_view path, std::string_view name, std::string_view parentPath,
+                std::string_view fileExtension, std::int64_t size, Date modifiedAt, ItemType type,
+                std::string_view searchableText = {});
 
     // The record of `fields` with the four search forms taken as they are, not
     // derived again: for a store that keeps the forms it derived on entry.
@@ -78,20 +80,21 @@ public:
     // Folds (zh_CN; case, diacritics, width), keeps letters, marks and numbers, lower-cases.
     static std::string normalizedSearchText(std::string_view text);
 
-    const std::string& id() const { return m_path; }
-    const std::string& path() const { return m_path; }
-    const std::string& name() const { return m_name; }
-    const std::string& parentPath() const { return m_parentPath; }
-    const std::string& fileExtension() const { return m_fileExtension; }
+    // Views into the record: valid while it lives and is not assigned to.
+    std::string_view id() const { return path(); }
+    std::string_view path() const { return field(Path); }
+    std::string_view name() const { return field(Name); }
+    std::string_view parentPath() const { return field(ParentPath); }
+    std::string_view fileExtension() const { return field(Extension); }
     std::int64_t size() const { return m_size; }
     Date modifiedAt() const { return m_modifiedAt; }
     ItemType type() const { return m_type; }
     bool isDirectory() const { return m_type == ItemType::Folder; }
-    const std::string& searchableText() const { return m_searchableText; }
-    std::string_view searchName() const { return form(0); }
-    std::string_view normalizedSearchName() const { return form(1); }
-    std::string_view searchNameWithoutExtension() const { return form(2); }
-    std::string_view normalizedSearchNameWithoutExtension() const { return form(3); }
+    std::string_view searchableText() const { return field(SearchableText); }
+    std::string_view searchName() const { return field(SearchName); }
+    std::string_view normalizedSearchName() const { return field(NormalizedSearchName); }
+    std::string_view searchNameWithoutExtension() const { return field(SearchStem); }
+    std::string_view normalizedSearchNameWithoutExtension() const { return field(NormalizedSearchStem); }
 
     ItemRef ref() const;
 
@@ -115,29 +118,40 @@ public:
     friend bool operator==(const IndexedItem&, const IndexedItem&) = default;
 
 private:
-    // Every field of `fields` but the path as given, each string made once at its size.
-    IndexedItem(std::string path, const ItemRef& fields, std::string searchableText);
+    enum Field : std::size_t {
+        Path,
+        Name,
+        ParentPath,
+        Extension,
+        SearchName,
+        NormalizedSearchName,
+        SearchStem,
+        NormalizedSearchStem,
+        SearchableText,
+        FieldCount
+    };
+    // The fields by Field; the path's slot is not read, the path is given in parts to join.
+    using Fields = std::array<std::string_view, FieldCount>;
 
-    std::string_view form(std::size_t i) const
+    IndexedItem(std::initializer_list<std::string_view> pathParts, const Fields& fields, std::int64_t size,
+                Date modifiedAt, ItemType type);
+    static Fields fieldsOf(const ItemRef& ref, std::string_view searchableText);
+
+    std::string_view field(Field f) const
     {
-        const std::size_t begin = i == 0 ? 0 : m_formEnds[i - 1];
-        return std::string_view(m_searchForms).substr(begin, m_formEnds[i] - begin);
+        const std::uint32_t begin = f == Path ? 0 : m_ends[f - 1];
+        return std::string_view(m_text).substr(begin, m_ends[f] - begin);
     }
-    void setSearchForms(std::string_view searchName, std::string_view normalized, std::string_view stem,
-                        std::string_view normalizedStem);
 
-    std::string m_path;
-    std::string m_name;
-    std::string m_parentPath;
-    std::string m_fileExtension;
+    void setFields(std::initializer_list<std::string_view> pathParts, const Fields& fields);
+
+    // Every field end to end, in the order of Field: one allocation a record,
+    // where a string each cost up to six for every result record made.
+    std::string m_text;
+    std::array<std::uint32_t, FieldCount> m_ends{};
     std::int64_t m_size = 0;
     Date m_modifiedAt = kDistantPast;
     ItemType m_type = ItemType::File;
-    std::string m_searchableText;
-    // The four search forms end to end, in the order of the accessors: one
-    // block where four cost four allocations for every result record made.
-    std::string m_searchForms;
-    std::array<std::uint32_t, 4> m_formEnds{};
 };
 
 // Kind predicates on a view, shared by IndexedItem and the search cache.

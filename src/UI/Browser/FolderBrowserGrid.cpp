@@ -30,9 +30,9 @@ namespace paint = ResultPainting;
 constexpr double kNamePx = 14;
 constexpr double kSubtitlePx = 11;
 
-QString qs(const std::string& s)
+QString qs(std::string_view s)
 {
-    return QString::fromStdString(s);
+    return QString::fromUtf8(s);
 }
 
 } // namespace

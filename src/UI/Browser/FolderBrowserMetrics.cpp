@@ -9,7 +9,7 @@ CardKind cardKind(const IndexedItem& item)
 {
     if (item.isDirectory())
         return CardKind::Folder;
-    const std::string& ext = item.fileExtension();
+    const std::string_view ext = item.fileExtension();
     if (kinds::isImageExtension(ext) || kinds::isVideoExtension(ext) || ext == "pdf")
         return CardKind::Raster;
     return CardKind::Other;

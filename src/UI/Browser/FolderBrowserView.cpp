@@ -262,7 +262,7 @@ QStringList FolderBrowserView::prefetchSignature(const QList<IndexedItem>& items
 {
     QStringList paths;
     for (qsizetype i = 0; i < std::min<qsizetype>(items.size(), kPrioritizedPreviewCount); ++i)
-        paths.append(QString::fromStdString(items.at(i).path()));
+        paths.append(QString::fromUtf8(items.at(i).path()));
     return paths;
 }
 
@@ -287,7 +287,7 @@ void FolderBrowserView::prefetchTopPreviews()
 
 void FolderBrowserView::activate(const IndexedItem& item)
 {
-    m_model.setSelectedItemID(QString::fromStdString(item.path()));
+    m_model.setSelectedItemID(QString::fromUtf8(item.path()));
     if (!item.isDirectory() && kinds::isImageExtension(item.fileExtension()))
         m_model.quickLook(item);
     else

@@ -19,15 +19,15 @@ FolderVideoHints::~FolderVideoHints()
     m_pool.waitForDone();
 }
 
-bool FolderVideoHints::hasVideo(const std::string& folder)
+bool FolderVideoHints::hasVideo(std::string_view folder)
 {
     if (const auto it = m_known.find(folder); it != m_known.end())
         return it->second;
-    if (!m_pending.insert(folder).second)
+    if (!m_pending.emplace(folder).second)
         return false;
     if (m_queued.empty())
         QMetaObject::invokeMethod(this, &FolderVideoHints::startQueued, Qt::QueuedConnection);
-    m_queued.push_back(folder);
+    m_queued.emplace_back(folder);
     return false;
 }
 

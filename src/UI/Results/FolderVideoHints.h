@@ -17,6 +17,8 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include "Platform/Text.h"
+
 namespace pallix {
 
 class FolderVideoHints : public QObject {
@@ -27,8 +29,8 @@ public:
     ~FolderVideoHints() override;
 
     // The known answer; false (and a lookup started) while unknown.
-    bool hasVideo(const std::string& folder);
-    bool isKnown(const std::string& folder) const { return m_known.count(folder) > 0; }
+    bool hasVideo(std::string_view folder);
+    bool isKnown(std::string_view folder) const { return m_known.contains(folder); }
 
 signals:
     void hintsArrived();
@@ -37,7 +39,7 @@ private:
     void startQueued();
     void store(const std::vector<std::pair<std::string, bool>>& answers);
 
-    std::unordered_map<std::string, bool> m_known;
+    std::unordered_map<std::string, bool, text::ViewHash, std::equal_to<>> m_known;
     std::unordered_set<std::string> m_pending;
     // Asked during this turn of the event loop; looked up together after it,
     // so painting never waits on a thread hand-over.

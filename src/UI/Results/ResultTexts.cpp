@@ -73,7 +73,7 @@ QString gridSubtitle(const IndexedItem& item, bool folderContainsVideo)
     if (item.isDirectory())
         return folderContainsVideo ? QStringLiteral("文件夹 · 含视频") : QString::fromStdString(item.kindDescription());
     if (!item.fileExtension().empty())
-        return u'.' + QString::fromStdString(item.fileExtension());
+        return u'.' + QString::fromUtf8(item.fileExtension());
     return QString::fromStdString(item.kindDescription());
 }
 

@@ -100,7 +100,7 @@ void ResultsArea::connectActions(ResultActions& actions)
     item(&ResultsArea::duplicateRequested, &ResultActions::duplicateItem);
     item(&ResultsArea::moveToTrashRequested, &ResultActions::moveItemToTrash);
     connect(this, &ResultsArea::openParentRequested, this,
-            [&actions](const IndexedItem& it) { actions.openPath(QString::fromStdString(it.parentPath())); });
+            [&actions](const IndexedItem& it) { actions.openPath(QString::fromUtf8(it.parentPath())); });
     connect(this, &ResultsArea::commitInlineRenameRequested, this, [&actions] { actions.commitInlineRename(); });
     connect(this, &ResultsArea::cancelInlineRenameRequested, this, [&actions] { actions.cancelInlineRename(); });
     connect(this, &ResultsArea::inlineRenameEditingEnded, this, [&session, &actions] {

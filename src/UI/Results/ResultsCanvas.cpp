@@ -105,13 +105,13 @@ void ResultsCanvas::scrollToSelection()
 bool ResultsCanvas::isSelected(const IndexedItem& item) const
 {
     const QString& selected = m_session.selectedItemID();
-    return !selected.isEmpty() && selected == QString::fromStdString(item.path());
+    return !selected.isEmpty() && selected == QString::fromUtf8(item.path());
 }
 
 bool ResultsCanvas::isRenaming(const IndexedItem& item) const
 {
     const QString& target = m_session.inlineRename().targetID();
-    return !target.isEmpty() && target == QString::fromStdString(item.path());
+    return !target.isEmpty() && target == QString::fromUtf8(item.path());
 }
 
 QPoint ResultsCanvas::toContent(QPoint viewportPos) const
@@ -230,7 +230,7 @@ void ResultsCanvas::mousePressEvent(QMouseEvent* event)
     if (m_rows.rowAt(hit.row).kind != ResultsModel::RowKind::Item)
         return;
     const IndexedItem item = m_rows.itemAt(hit.row);
-    m_session.setSelectedItemID(QString::fromStdString(item.path()));
+    m_session.setSelectedItemID(QString::fromUtf8(item.path()));
     if (hit.part == Part::Action) {
         activateAction(hit.row, hit.action);
         return;
@@ -249,7 +249,7 @@ void ResultsCanvas::mouseReleaseEvent(QMouseEvent* event)
 void ResultsCanvas::startDrag(int row)
 {
     const IndexedItem& item = m_rows.itemAt(row);
-    const QString path = QString::fromStdString(item.path());
+    const QString path = QString::fromUtf8(item.path());
     auto* mime = new QMimeData;
     mime->setUrls({systempaths::url(path)});
     auto* drag = new QDrag(this);
@@ -266,7 +266,7 @@ void ResultsCanvas::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     const IndexedItem item = m_rows.itemAt(hit.row);
-    m_session.setSelectedItemID(QString::fromStdString(item.path()));
+    m_session.setSelectedItemID(QString::fromUtf8(item.path()));
     if (!isRenaming(item))
         emit openItemRequested(item);
 }

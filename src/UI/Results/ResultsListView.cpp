@@ -177,7 +177,7 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     const auto columns = ListColumns::layout(m_width, rect.top(), rect.height());
     const QRect name = columns[ListColumns::Name];
     const QRect icon(name.left(), rect.center().y() - kIconSize / 2 + 1, kIconSize, kIconSize);
-    painter.drawPixmap(icon, m_thumbnails.fallbackImage(QString::fromStdString(item.path()), item.isDirectory(), kIconSize));
+    painter.drawPixmap(icon, m_thumbnails.fallbackImage(QString::fromUtf8(item.path()), item.isDirectory(), kIconSize));
 
     const QFont nameFont = paint::font(kNamePx);
     painter.setFont(nameFont);

@@ -74,7 +74,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     case SectionRole: return static_cast<int>(row.section);
     case ItemRole: return isItem ? QVariant::fromValue(itemAt(index.row())) : QVariant();
     case RowIdRole: return isItem ? QVariant(rowId(index.row())) : QVariant();
-    case PathRole: return isItem ? QVariant(QString::fromStdString(itemAt(index.row()).path())) : QVariant();
+    case PathRole: return isItem ? QVariant(QString::fromUtf8(itemAt(index.row()).path())) : QVariant();
     case AlternateRole: return row.alternate;
     case CountRole:
         return row.kind == RowKind::SectionHeader ? QVariant(filteredCount(row.section))
@@ -175,7 +175,7 @@ QString ResultsModel::scrollTargetID(const SearchSession& session, const QString
 
 QString ResultsModel::rowIdFor(Section section, const IndexedItem& item)
 {
-    const QString path = QString::fromStdString(item.path());
+    const QString path = QString::fromUtf8(item.path());
     switch (section) {
     case Section::ImageFuzzy: return QStringLiteral("fuzzy-") + path;
     case Section::Server: return QStringLiteral("server-") + path;

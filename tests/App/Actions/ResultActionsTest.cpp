@@ -85,7 +85,7 @@ TEST_F(ResultActionsTest, OpenSendsFilesAndUnbrowsedFoldersToTheDesktop)
     QObject::connect(&FolderBrowserManager::shared(), &FolderBrowserManager::windowRequested, &receiver,
                      [&](const QString& path) { browsed.append(path); });
     actions().open(dir);
-    EXPECT_EQ(browsed, QStringList{QString::fromStdString(dir.path())});
+    EXPECT_EQ(browsed, QStringList{QString::fromUtf8(dir.path())});
     EXPECT_EQ(desktop->opened.size(), 3);
 }
 
@@ -93,10 +93,10 @@ TEST_F(ResultActionsTest, RevealAndCopiesActOnTheSelection)
 {
     const IndexedItem a = make("报告.txt");
     model().searchSession().applySearchResults({a}, model().searchSession().currentQuerySnapshot());
-    model().searchSession().setSelectedItemID(QString::fromStdString(a.path()));
+    model().searchSession().setSelectedItemID(QString::fromUtf8(a.path()));
     actions().revealSelected();
     ASSERT_EQ(desktop->revealed.size(), 1);
-    EXPECT_EQ(desktop->revealed[0], QUrl::fromLocalFile(QString::fromStdString(a.path())));
+    EXPECT_EQ(desktop->revealed[0], QUrl::fromLocalFile(QString::fromUtf8(a.path())));
 
     actions().copySelectedName();
     EXPECT_EQ(desktop->clipboard->text(), QString::fromUtf8("报告.txt"));
@@ -107,9 +107,9 @@ TEST_F(ResultActionsTest, RevealAndCopiesActOnTheSelection)
 
     actions().copyFileToPasteboard(a);
     const QMimeData& data = *desktop->clipboard;
-    EXPECT_EQ(data.urls(), QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(a.path()))});
+    EXPECT_EQ(data.urls(), QList<QUrl>{QUrl::fromLocalFile(QString::fromUtf8(a.path()))});
     EXPECT_EQ(data.data("x-special/gnome-copied-files"),
-              "copy\n" + QUrl::fromLocalFile(QString::fromStdString(a.path())).toEncoded());
+              "copy\n" + QUrl::fromLocalFile(QString::fromUtf8(a.path())).toEncoded());
     EXPECT_EQ(data.text(), QString::fromUtf8("报告.txt"));
     EXPECT_EQ(model().statusMessage(), "已拷贝到剪贴板，可在文件管理器中粘贴");
 
@@ -234,7 +234,7 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
     const IndexedItem a = make("a.txt");
     const IndexedItem b = make("b.txt");
     model().searchSession().applySearchResults({a, b}, model().searchSession().currentQuerySnapshot());
-    model().searchSession().setSelectedItemID(QString::fromStdString(a.path()));
+    model().searchSession().setSelectedItemID(QString::fromUtf8(a.path()));
 
     actions().moveItemToTrash(b);  // answered later
     ASSERT_EQ(desktop->questions.size(), 1u);
@@ -263,7 +263,7 @@ TEST_F(ResultActionsTest, TrashAsksFirstAndActsOnTheItemAskedAbout)
     desktop->answer = true;
     model().context().setStatusMessage("before");
     model().searchSession().applySearchResults({a}, model().searchSession().currentQuerySnapshot());
-    model().searchSession().setSelectedItemID(QString::fromStdString(a.path()));
+    model().searchSession().setSelectedItemID(QString::fromUtf8(a.path()));
     events = eventsAfter([&] { actions().moveSelectedToTrash(); });
     EXPECT_FALSE(fs::exists(a.path()));
     ASSERT_GE(events.size(), 2u);

@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 namespace pallix {
 namespace {
 
-QString q(const std::string& s)
+QString q(std::string_view s)
 {
-    return QString::fromStdString(s);
+    return QString::fromUtf8(s);
 }
 
 QStringList names(const FolderBrowserModel& model)

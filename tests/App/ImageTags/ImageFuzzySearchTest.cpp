@@ -26,7 +26,7 @@ std::vector<std::string> pathsOf(const ItemList& items)
 {
     std::vector<std::string> out;
     for (const IndexedItem& item : items)
-        out.push_back(item.path());
+        out.emplace_back(item.path());
     return out;
 }
 

@@ -167,7 +167,7 @@ struct ReconcileTest : testing::Test {
             const auto seconds = static_cast<std::time_t>(row.modifiedAt());
             const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
             if (row.isDirectory())
-                ::utimensat(AT_FDCWD, row.path().c_str(), times, 0);
+                ::utimensat(AT_FDCWD, std::string(row.path()).c_str(), times, 0);
         }
         seedIndex(h.databasePath(), rows);
         h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), snapshot);

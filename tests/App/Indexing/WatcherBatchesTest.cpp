@@ -589,7 +589,7 @@ struct RealWatcher : LiveIndex {
     {
         std::vector<std::string> names;
         for (const IndexedItem& item : model().searchSession().results())
-            names.push_back(item.name());
+            names.emplace_back(item.name());
         return names;
     }
     // Real time for the watcher to report, fake time for the model's waits.

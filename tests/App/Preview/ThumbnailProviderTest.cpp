@@ -328,7 +328,7 @@ TEST(ThumbnailProviderFiles, GeneratedFilesAndFoldersGetRealThumbnails)
     test::TempTree cache;
     ThumbnailProvider provider(std::make_shared<FakeClock>(), {cache.root(), nullptr});
     auto real = [&](const IndexedItem& i) {
-        const QPixmap fallback = provider.fallbackImage(QString::fromStdString(i.path()), i.isDirectory(), 80);
+        const QPixmap fallback = provider.fallbackImage(QString::fromUtf8(i.path()), i.isDirectory(), 80);
         return provider.image(i, 80, true, false, ThumbnailProvider::PreviewPriority::Urgent).cacheKey()
                != fallback.cacheKey();
     };

@@ -20,7 +20,7 @@ std::vector<std::string> names(const QList<IndexedItem>& list)
 {
     std::vector<std::string> out;
     for (const IndexedItem& item : list)
-        out.push_back(item.name());
+        out.emplace_back(item.name());
     return out;
 }
 

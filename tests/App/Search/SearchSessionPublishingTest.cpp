@@ -213,7 +213,7 @@ std::vector<std::string> names(const ItemList& list)
 {
     std::vector<std::string> out;
     for (const IndexedItem& item : list)
-        out.push_back(item.name());
+        out.emplace_back(item.name());
     return out;
 }
 
@@ -369,7 +369,7 @@ TEST(PublishingSharedDrives, LocalOnlySearchLeavesOutItemsUnderSharedDriveRoots)
         h.model->searchSession().applySearchResults(list, h.model->searchSession().currentQuerySnapshot());
         QStringList shown;
         for (const IndexedItem& item : h.model->searchSession().results())
-            shown.append(QString::fromStdString(item.path()));
+            shown.append(QString::fromUtf8(item.path()));
         if (serverInScope)
             EXPECT_EQ(shown.size(), 4);
         else

@@ -230,7 +230,7 @@ TEST(SearchNarrowing, CompleteNarrowingRunsOnlyTheImageFollowUp)
         ASSERT_TRUE(waitFor([&] { return !road.imageCalls.empty(); }));
         EXPECT_EQ(road.imageCalls.front().limit, expected);
         EXPECT_EQ(road.imageCalls.front().excluded.size(), road.model().searchSession().results().size());
-        EXPECT_TRUE(road.imageCalls.front().excluded.contains(QString::fromStdString(road.model().searchSession().results()[0].path())));
+        EXPECT_TRUE(road.imageCalls.front().excluded.contains(QString::fromUtf8(road.model().searchSession().results()[0].path())));
         EXPECT_EQ(road.model().searchSession().imageFuzzyResults().size(), 1);
         ASSERT_TRUE(road.h.runOut());
         EXPECT_EQ(road.imageCalls.size(), 1u);   // no main search, so no image stage

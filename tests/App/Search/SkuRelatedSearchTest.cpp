@@ -20,7 +20,7 @@ std::vector<std::string> namesOf(const QList<IndexedItem>& items)
 {
     std::vector<std::string> names;
     for (const IndexedItem& item : items)
-        names.push_back(item.path());
+        names.emplace_back(item.path());
     return names;
 }
 

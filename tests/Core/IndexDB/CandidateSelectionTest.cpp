@@ -32,7 +32,7 @@ struct CompleteStore {
             return {"<none>"};
         std::vector<std::string> names;
         for (const IndexedItem& i : *items)
-            names.push_back(i.name());
+            names.emplace_back(i.name());
         std::sort(names.begin(), names.end());
         return names;
     }

@@ -66,9 +66,9 @@ void expectEveryHolder(const std::vector<IndexedItem>& items, const std::vector<
     std::set<std::string> expected, got;
     for (const IndexedItem& item : items)
         if (holds(item, word))
-            expected.insert(item.path());
+            expected.emplace(item.path());
     for (const IndexedItem& item : answer)
-        got.insert(item.path());
+        got.emplace(item.path());
     std::vector<std::string> missing, extra;
     std::set_difference(expected.begin(), expected.end(), got.begin(), got.end(), std::back_inserter(missing));
     std::set_difference(got.begin(), got.end(), expected.begin(), expected.end(), std::back_inserter(extra));

@@ -84,7 +84,7 @@ inline std::vector<std::string> pathsOf(const std::vector<IndexedItem>& items)
 {
     std::vector<std::string> out;
     for (const IndexedItem& i : items)
-        out.push_back(i.path());
+        out.emplace_back(i.path());
     return out;
 }
 

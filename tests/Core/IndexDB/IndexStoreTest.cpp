@@ -107,15 +107,15 @@ TEST(IndexStore, BothIndexFilesOpenCountAndReadBack)
         ASSERT_TRUE(store.bootstrap());
         EXPECT_EQ(store.indexedCount(), 3);  // the bootstrap's count while the cache loads
         EXPECT_FALSE(store.isSearchCacheReady());
-        EXPECT_TRUE(store.items({items[0].path()}, 10).empty()) << "the cache answers only once loaded";
+        EXPECT_TRUE(store.items({std::string(items[0].path())}, 10).empty()) << "the cache answers only once loaded";
         gate.open();
         ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
         EXPECT_EQ(store.indexedCount(), 3);
-        std::vector<IndexedItem> back = store.items({items[2].path(), "/nowhere", items[0].path(), items[1].path()}, 2);
+        std::vector<IndexedItem> back = store.items({std::string(items[2].path()), "/nowhere", std::string(items[0].path()), std::string(items[1].path())}, 2);
         ASSERT_EQ(back.size(), 2u);
         EXPECT_EQ(back[0], items[2]);
         EXPECT_EQ(back[1], items[0]);
-        EXPECT_TRUE(store.items({items[0].path()}, 0).empty());
+        EXPECT_TRUE(store.items({std::string(items[0].path())}, 0).empty());
         EXPECT_TRUE(store.items({}, 5).empty());
     }
 }

@@ -505,7 +505,7 @@ TEST(IndexStoreWrites, RandomWritesKeepTheIndexesCompleteAndAnswerAsAFreshLoad)
     std::vector<std::string> files;
     for (const IndexedItem& item : seed)
         if (!item.isDirectory())
-            files.push_back(item.path());
+            files.emplace_back(item.path());
     auto dropUnder = [&](const std::string& prefix) {
         std::erase_if(files, [&](const std::string& p) { return paths::isUnder(p, prefix); });
     };
@@ -518,7 +518,7 @@ TEST(IndexStoreWrites, RandomWritesKeepTheIndexesCompleteAndAnswerAsAFreshLoad)
             std::vector<IndexedItem> added;
             for (int i = 0, n = 1 + int(random() % 5); i < n; ++i) {
                 added.push_back(fileItem(folderOf() + "/n" + std::to_string(step) + "-" + std::to_string(i) + randomName()));
-                files.push_back(added.back().path());
+                files.emplace_back(added.back().path());
             }
             ASSERT_TRUE(f.store->upsert(added));
             break;
@@ -544,7 +544,7 @@ TEST(IndexStoreWrites, RandomWritesKeepTheIndexesCompleteAndAnswerAsAFreshLoad)
             ASSERT_TRUE(f.store->synchronizeChildren(folder, listing));
             std::erase_if(files, [&](const std::string& p) { return paths::deletingLastComponent(p) == folder; });
             for (const IndexedItem& item : listing)
-                files.push_back(item.path());
+                files.emplace_back(item.path());
             break;
         }
         }

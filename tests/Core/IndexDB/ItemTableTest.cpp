@@ -285,7 +285,7 @@ TEST(ItemTable, SearchingTheTableGivesTheAnswersOfItsRecords)
             }
             std::vector<std::string> fromTable;
             for (std::uint32_t p : engine.searchIndices(table, std::nullopt, q, limit))
-                fromTable.push_back(table.materialize(p).path());
+                fromTable.emplace_back(table.materialize(p).path());
             EXPECT_EQ(fromTable, test::pathsOf(engine.search(items, q, limit)));
         }
     }
@@ -364,7 +364,7 @@ TEST(ItemTable, NameOrdinalsLeaveTheAnswersAsTheyAre)
                     q.tokens = {text};
                 std::vector<std::string> fromTable;
                 for (std::uint32_t p : engine.searchIndices(table, std::nullopt, q, limit))
-                    fromTable.push_back(table.materialize(p).path());
+                    fromTable.emplace_back(table.materialize(p).path());
                 EXPECT_EQ(fromTable, test::pathsOf(engine.search(items, q, limit)));
             }
         }
@@ -411,7 +411,7 @@ TEST(ItemTable, RemovalsInPlaceLeaveTheTableAFreshOneWouldBe)
             ASSERT_EQ(table.find(paths.back()), std::optional<std::uint32_t>(p)) << paths.back();
         }
         for (const IndexedItem& item : items)
-            expected.push_back(item.path());
+            expected.emplace_back(item.path());
         ASSERT_EQ(paths, expected);
         for (const std::string& gone : gonePaths)
             ASSERT_FALSE(table.find(gone).has_value()) << gone;
@@ -422,7 +422,7 @@ TEST(ItemTable, RemovalsInPlaceLeaveTheTableAFreshOneWouldBe)
             const bool gone = std::any_of(prefixes.begin(), prefixes.end(), under) &&
                               std::none_of(kept.begin(), kept.end(), under);
             if (gone)
-                gonePaths.push_back(item.path());
+                gonePaths.emplace_back(item.path());
             return gone;
         });
     };
@@ -431,13 +431,13 @@ TEST(ItemTable, RemovalsInPlaceLeaveTheTableAFreshOneWouldBe)
         SCOPED_TRACE("step " + std::to_string(step));
         std::vector<std::string> prefixes;
         for (int i = 0, n = 1 + int(random() % 6); i < n && !items.empty(); ++i)
-            prefixes.push_back(items[random() % items.size()].path());
+            prefixes.emplace_back(items[random() % items.size()].path());
         if (step % 10 == 9)
             prefixes.push_back("/r/d" + std::to_string(random() % 10));  // a folder and its folders below
         std::vector<std::uint32_t> removed;
         if (step % 4 == 3) {
             const std::vector<std::string> kept{prefixes[0] + "/s" + std::to_string(random() % 30),
-                                                items[random() % items.size()].path()};
+                                                std::string(items[random() % items.size()].path())};
             table.removeUnder(prefixes[0], kept, &removed);
             removeFromModel({prefixes[0]}, kept);
         } else {

@@ -220,7 +220,7 @@ TEST(SearchDispatch, TypingAnswerHoldsTheNamesPastTheScanThatHoldEveryWord)
             if (std::all_of(c.words.begin(), c.words.end(), [&](const std::string& w) {
                     return (c.caseSensitive ? item.name() : item.searchName()).find(w) != std::string::npos;
                 }))
-                holders.push_back(item.path());
+                holders.emplace_back(item.path());
         ASSERT_GE(holders.size(), 5u);
         const SearchQuery query = wordsQuery(c.words, SearchMatchMode::Contains, c.caseSensitive);
         std::vector<std::string> got = pathsOf(store.quickMemorySearch(query, 20, c.cap));

@@ -36,7 +36,7 @@ std::vector<std::string> pathsOf(const std::vector<IndexedItem>& items)
 {
     std::vector<std::string> paths;
     for (const auto& item : items)
-        paths.push_back(item.path());
+        paths.emplace_back(item.path());
     return paths;
 }
 
@@ -86,7 +86,7 @@ TEST(FileScanner, WalksRootFirstThenEveryFolderBeforeItsContents)
     EXPECT_EQ(doc->fileExtension(), "pdf");
     EXPECT_EQ(doc->type(), IndexedItem::ItemType::File);
     struct stat st {};
-    ASSERT_EQ(::lstat(doc->path().c_str(), &st), 0);
+    ASSERT_EQ(::lstat(std::string(doc->path()).c_str(), &st), 0);
     EXPECT_DOUBLE_EQ(doc->modifiedAt(), double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9);
     EXPECT_EQ(result.items.front().type(), IndexedItem::ItemType::Folder);
     EXPECT_EQ(result.items.front().size(), 0);
@@ -109,7 +109,7 @@ TEST(FileScanner, ReadingAheadOnHelperThreadsKeepsTheSequentialOrder)
         std::vector<std::string> batched;
         scanner.scanInBatches({tree.root()}, {}, false, 37, [&](const std::vector<IndexedItem>& batch) {
             for (const auto& item : batch)
-                batched.push_back(item.path());
+                batched.emplace_back(item.path());
         });
         EXPECT_EQ(batched, expected);
     }
@@ -139,7 +139,7 @@ TEST(FileScanner, BatchesHaveTheConfiguredSizeWithTheRemainderLast)
             {tree.root()}, {}, false, c.batchSize, [&](const std::vector<IndexedItem>& batch) {
                 sizes.push_back(batch.size());
                 for (const auto& item : batch)
-                    seen.push_back(item.path());
+                    seen.emplace_back(item.path());
             });
         EXPECT_EQ(sizes, c.sizes);
         EXPECT_EQ(seen, all);

@@ -19,7 +19,7 @@ std::vector<std::string> pathsAt(const std::vector<IndexedItem>& items, const st
 {
     std::vector<std::string> out;
     for (std::uint32_t i : indices)
-        out.push_back(items[i].path());
+        out.emplace_back(items[i].path());
     return out;
 }
 

@@ -27,10 +27,10 @@ public:
         for (const IndexedItem& item : items) {
             const std::string sep = item.parentPath() == "/" ? "" : "/";
             const bool joined = !item.name().empty() && item.name().find('/') == std::string::npos &&
-                                item.path() == item.parentPath() + sep + item.name();
+                                item.path() == std::string(item.parentPath()) + sep + std::string(item.name());
             ItemFacts f = ItemFacts::of(item.ref(), joined);
             if (joined)
-                f.folder = intern(item.parentPath());
+                f.folder = intern(std::string(item.parentPath()));
             m_facts.push_back(f);
         }
     }
@@ -158,7 +158,7 @@ public:
     std::string token(const std::vector<IndexedItem>& items)
     {
         const IndexedItem& item = items[m_rng() % items.size()];
-        const std::string& from = m_rng() % 3 ? item.name() : item.path();
+        const std::string_view from = m_rng() % 3 ? item.name() : item.path();
         std::string t;
         if (m_rng() % 6 == 0) {
             t = word();

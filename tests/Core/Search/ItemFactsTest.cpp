@@ -40,8 +40,8 @@ TEST(ItemFacts, RulesSplitByFolderAgreeWithTheWholeRules)
         for (const IndexedItem& item : items) {
             // Only for a path that is its parent joined with its name.
             const std::string sep = item.parentPath() == "/" ? "" : "/";
-            const bool joined = remember && item.path() == item.parentPath() + sep + item.name();
-            SCOPED_TRACE(item.path() + (joined ? " (folder remembered)" : ""));
+            const bool joined = remember && item.path() == std::string(item.parentPath()) + sep + std::string(item.name());
+            SCOPED_TRACE(std::string(item.path()) + (joined ? " (folder remembered)" : ""));
             const ItemFacts f = ItemFacts::of(item.ref(), joined);
             ASSERT_EQ(f.has(ItemFacts::Junk), junkByRule(item));
             ASSERT_EQ(f.has(ItemFacts::ToolingArtifact), IndexedItem::isLowPriorityToolingArtifact(item));
@@ -55,7 +55,7 @@ TEST(ItemFacts, CategoriesAndKindFollowTheKinds)
         for (bool folder : {false, true}) {
             const std::string name = std::string("x") + (*ext ? "." : "") + ext;
             const IndexedItem item = folder ? folderAt("/d/" + name) : fileAt("/d/" + name);
-            SCOPED_TRACE(item.path() + (folder ? " (folder)" : ""));
+            SCOPED_TRACE(std::string(item.path()) + (folder ? " (folder)" : ""));
             const ItemFacts f = ItemFacts::of(item.ref());
             const ItemRef r = item.ref();
             EXPECT_EQ(f.kindOrder(), IndexedItem::displayKindOrder(item));

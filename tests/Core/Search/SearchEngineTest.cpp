@@ -267,7 +267,7 @@ TEST(SearchEngine, FullSortKeepsInputOrderAmongEqualResults)
             if (mask & (1 << bit))
                 folder[bit] = char(folder[bit] - 'a' + 'A');
         items.push_back(fileAt("/d/" + folder + "/same.txt"));
-        expected.push_back(items.back().path());
+        expected.emplace_back(items.back().path());
     }
     std::reverse(items.begin(), items.end());
     std::reverse(expected.begin(), expected.end());

@@ -29,7 +29,7 @@ struct FilterCase {
 void expectFilter(const SearchQuery& q, const std::vector<FilterCase>& cases)
 {
     for (const FilterCase& c : cases) {
-        SCOPED_TRACE(c.item.path() + (c.item.isDirectory() ? " (folder)" : "") + (c.passes ? " should pass" : " should NOT pass"));
+        SCOPED_TRACE(std::string(c.item.path()) + (c.item.isDirectory() ? " (folder)" : "") + (c.passes ? " should pass" : " should NOT pass"));
         EXPECT_EQ(SearchEngine::passesFilters(c.item.ref(), q), c.passes);
     }
 }
@@ -193,7 +193,7 @@ TEST(SearchFilters, DirectWildcardMatchAgreesWithTheExpression)
                 const IndexedItem item = fileAt(std::string("/d/") + n + (std::string(n).empty() ? "x" : ""));
                 if (!ItemFacts::of(item.ref()).has(ItemFacts::PlainName))
                     continue;
-                SCOPED_TRACE(std::string(p) + " on " + item.name() + (caseSensitive ? " (case)" : ""));
+                SCOPED_TRACE(std::string(p) + " on " + std::string(item.name()) + (caseSensitive ? " (case)" : ""));
                 EXPECT_EQ(matchesPlainWildcard(item.name(), p, caseSensitive),
                           SearchEngine::matchesWildcard(item.ref(), p, caseSensitive));
             }

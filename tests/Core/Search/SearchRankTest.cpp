@@ -347,7 +347,7 @@ TEST(SearchRank, AgreesWithLiteralRulesOnGeneratedItems)
         if (rng() % 3 == 0)
             tokens.push_back(word(2));
         const SearchQuery q = tokenQuery(tokens, modes[rng() % 4], rng() % 4 == 0);
-        SCOPED_TRACE("path " + item.path() + " token " + tokens.front() + " mode " + std::string(rawValue(q.matchMode)) +
+        SCOPED_TRACE("path " + std::string(item.path()) + " token " + tokens.front() + " mode " + std::string(rawValue(q.matchMode)) +
                      (q.caseSensitive ? " case-sensitive" : ""));
         ASSERT_EQ(SearchEngine::nameMatchRank(item.ref(), q), referenceRank(item, q));
     }

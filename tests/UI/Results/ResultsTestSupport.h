@@ -31,6 +31,6 @@ inline ItemList numberedFiles(const std::string& prefix, int count, const std::s
     return items;
 }
 
-inline QString pathOf(const IndexedItem& item) { return QString::fromStdString(item.path()); }
+inline QString pathOf(const IndexedItem& item) { return QString::fromUtf8(item.path()); }
 
 } // namespace pallix::testing_support

@@ -89,7 +89,7 @@ protected:
         h.model->searchSession().setSelectedItemID({});
     }
 
-    QString resultPath(int i) const { return QString::fromStdString(h.model->searchSession().results().at(i).path()); }
+    QString resultPath(int i) const { return QString::fromUtf8(h.model->searchSession().results().at(i).path()); }
 
     ResultsCanvas* shownResults() const
     {
