@@ -274,7 +274,6 @@ void IndexedItem::setFields(std::initializer_list<std::string_view> pathParts, c
         total += part.size();
     for (std::size_t f = Path + 1; f < FieldCount; ++f)
         total += fields[f].size();
-    m_text.clear();
     m_text.reserve(total);
     for (std::string_view part : pathParts)
         m_text.append(part);
@@ -285,7 +284,7 @@ void IndexedItem::setFields(std::initializer_list<std::string_view> pathParts, c
     }
 }
 
-IndexedItem IndexedItem::withSearchForms(const ItemRef& fields, std::string searchableText)
+IndexedItem IndexedItem::withSearchForms(const ItemRef& fields, std::string_view searchableText)
 {
     return IndexedItem({fields.path}, fieldsOf(fields, searchableText), fields.size, fields.modifiedAt,
                        fields.isFolder ? ItemType::Folder : ItemType::File);
@@ -299,7 +298,7 @@ IndexedItem::IndexedItem(const JoinedFields& joined)
 }
 
 std::optional<IndexedItem> IndexedItem::from(std::string_view path, const std::optional<FileMetadata>& metadata,
-                                             std::string searchableText)
+                                             std::string_view searchableText)
 {
     // A path is kept as text: bytes that are not UTF-8 come escaped
     // (Platform/FileNames.h), and the system is asked by the bytes themselves.
@@ -311,17 +310,16 @@ std::optional<IndexedItem> IndexedItem::from(std::string_view path, const std::o
     if (!meta || !meta->isDirectory)
         return std::nullopt;
 
-    std::string standardPath = paths::standardize(given);
-    std::string parent = paths::standardize(paths::deletingLastComponent(standardPath));
-    std::string_view last = paths::lastComponent(standardPath);
-    std::string name = last.empty() ? standardPath : std::string(last);
-    std::string ext = text::lower(text::toNFC(paths::extension(last)));
+    const std::string standardPath = paths::standardize(given);
+    const std::string parent = paths::standardize(paths::deletingLastComponent(standardPath));
+    const std::string_view last = paths::lastComponent(standardPath);
+    const std::string_view name = last.empty() ? std::string_view(standardPath) : last;
+    const std::string ext = text::lower(text::toNFC(paths::extension(last)));
 
     Date modified = meta->contentModifiedAt ? *meta->contentModifiedAt : meta->createdAt ? *meta->createdAt : kDistantPast;
     std::int64_t size = meta->fileSize.value_or(0);
     ItemType type = *meta->isDirectory ? ItemType::Folder : ItemType::File;
-    return IndexedItem(std::move(standardPath), std::move(name), std::move(parent), std::move(ext), size, modified, type,
-                       std::move(searchableText));
+    return IndexedItem(standardPath, name, parent, ext, size, modified, type, searchableText);
 }
 
 std::string IndexedItem::normalizedSearchText(std::string_view text)

@@ -58,7 +58,7 @@ public:
 
     // The record of `fields` with the four search forms taken as they are, not
     // derived again: for a store that keeps the forms it derived on entry.
-    static IndexedItem withSearchForms(const ItemRef& fields, std::string searchableText = {});
+    static IndexedItem withSearchForms(const ItemRef& fields, std::string_view searchableText = {});
     // An item kept as its folder and its name, with the search forms it was stored with.
     struct JoinedFields {
         const ItemRef& fields;       // its path is not read
@@ -75,7 +75,7 @@ public:
     // cannot be read, or has no is-directory value.
     static std::optional<IndexedItem> from(std::string_view path,
                                            const std::optional<FileMetadata>& metadata = std::nullopt,
-                                           std::string searchableText = {});
+                                           std::string_view searchableText = {});
 
     // Folds (zh_CN; case, diacritics, width), keeps letters, marks and numbers, lower-cases.
     static std::string normalizedSearchText(std::string_view text);
