@@ -6,8 +6,8 @@ SANITIZE ?= 0
 # SANITIZE=thread builds the engine's concurrency tests under ThreadSanitizer
 # and runs only them: their programs, and their suites by name.
 CONCURRENCY_TESTS := BackgroundJobsTest SearchCacheLoadTest IndexStoreConcurrencyTest IndexStoreFaultsTest \
-	SharedCutoffTest TypingRankingTest BoundedTopKTest CandidateFilterTest
-CONCURRENCY_SUITES := ^(BackgroundJobs|SearchCacheLoad|IndexStoreConcurrency|IndexStoreBusy|IndexStoreRegex|IndexStoreDamage|SharedCutoff|TypingRanking|BoundedTopK|CandidateFilter)\.
+	SearchDispatchTest SharedCutoffTest TypingRankingTest BoundedTopKTest CandidateFilterTest
+CONCURRENCY_SUITES := ^(BackgroundJobs|SearchCacheLoad|SearchDispatch|IndexStoreConcurrency|IndexStoreBusy|IndexStoreRegex|IndexStoreDamage|SharedCutoff|TypingRanking|BoundedTopK|CandidateFilter)\.
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-asan
 CMAKE_FLAGS += -DPALLIX_SANITIZE=ON

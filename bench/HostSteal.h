@@ -3,7 +3,10 @@
 // "steal" of /proc/stat). On a shared virtual machine it varies from hour to
 // hour, and timings taken while it is high are not comparable with others.
 
+#include <sys/resource.h>
+
 #include <array>
+#include <chrono>
 #include <fstream>
 #include <string>
 
@@ -48,6 +51,32 @@ private:
     }
 
     Sample m_start;
+};
+
+// The CPU time this process took, as cores kept busy on average: on a
+// machine whose share of the host is a few cores, threads that spin or work
+// past that share are paid for in steal.
+class ProcessCpu {
+public:
+    ProcessCpu() : m_startCpu(cpuSeconds()), m_startWall(std::chrono::steady_clock::now()) {}
+
+    double coresSinceStart() const
+    {
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_startWall).count();
+        return wall > 0 ? (cpuSeconds() - m_startCpu) / wall : 0;
+    }
+
+private:
+    static double cpuSeconds()
+    {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+        return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    }
+
+    double m_startCpu;
+    std::chrono::steady_clock::time_point m_startWall;
 };
 
 } // namespace pallix::bench

@@ -253,10 +253,12 @@ int runType(const std::vector<std::string>& argv)
     malloc_trim(0);  // the reference's memory goes back before timing
 
     const HostSteal steal;
+    const ProcessCpu cpu;
     const std::vector<Timing> timings = timeCases(*store, cases, route, options, reps);
     printTable(timings);
     if (const double percent = steal.percentSinceStart(); percent >= 0)
         std::printf("host: %.1f %% of the CPU time went to others (steal) while timed\n", percent);
+    std::printf("process: %.2f cores' worth of CPU while timed\n", cpu.coresSinceStart());
     if (args.has("csv"))
         writeCsv(args.get("csv"), timings);
     return 0;

@@ -42,6 +42,15 @@ void inSlices(std::size_t count, unsigned threads, Work work)
 // Returns when all are done. Any thread.
 void onSliceWorkers(unsigned slices, const std::function<void(unsigned)>& work);
 
+// Runs `first` and `second` at once, one on the calling thread and one on a
+// kept thread when one is idle (else both on the caller, one after the
+// other); returns when both are done. Each may start slices of its own.
+template <class First, class Second>
+void bothAtOnce(First first, Second second)
+{
+    onSliceWorkers(2, [&](unsigned t) { t == 0 ? first() : second(); });
+}
+
 // inSlices() on the kept threads.
 template <class Work>
 void inPooledSlices(std::size_t count, unsigned slices, Work work)

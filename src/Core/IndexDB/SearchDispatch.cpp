@@ -15,6 +15,7 @@
 #include "Core/IndexDB/TypingRanking.h"
 #include "Core/IndexDB/TypingScan.h"
 #include "Core/Search/BoundedTopK.h"
+#include "Platform/Parallel.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -56,6 +57,12 @@ std::size_t scanBound(std::size_t cap, std::size_t items)
 // the words, every name holding them otherwise.
 enum class LaterNames { None, Leading, Every };
 
+// Names past the scan's reach, ranked, and which of them they are.
+struct LaterRanked {
+    LaterNames kind = LaterNames::None;
+    std::vector<ScoredItem> ranked;
+};
+
 LaterNames laterNamesNeeded(const std::vector<ScoredItem>& answer, int limit)
 {
     if (answer.size() < static_cast<std::size_t>(std::max(limit, 0)))
@@ -69,6 +76,15 @@ LaterNames laterNamesNeeded(const std::vector<ScoredItem>& answer, int limit)
     if (worst < kWordStartRank)
         return LaterNames::None;
     return worst < kNameSubsequenceRank ? LaterNames::Leading : LaterNames::Every;
+}
+
+// True when the answer will surely need every name past the scan that holds
+// the words, before it is ranked: when fewer than `limit` candidates may
+// rank above a name's subsequence (none of the others does).
+bool needsEveryLaterName(const TypingRanking* ranking, std::size_t candidates, std::size_t limit)
+{
+    const std::size_t mayRankAbove = ranking ? ranking->mayRankBelow(kNameSubsequenceRank) : candidates;
+    return std::min(mayRankAbove, candidates) < limit;
 }
 
 } // namespace
@@ -144,10 +160,12 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     const TypingScan scan(m_items, query);
     std::vector<std::uint32_t> candidates = scannedCandidates(scan, cap, cancel, ranking ? &*ranking : nullptr, memory);
     std::vector<ScoredItem> ranked;
-    if (ranking && !candidates.empty() && SearchEngine::takesTopKPath(candidates.size(), limit))
-        ranked = ranking->rank(candidates);
-    else if (!candidates.empty())
-        ranked = scoredResults(m_items, std::span<const std::uint32_t>(candidates), prepared, wanted);
+    const auto rankTheScan = [&] {
+        if (ranking && !candidates.empty() && SearchEngine::takesTopKPath(candidates.size(), limit))
+            ranked = ranking->rank(candidates);
+        else if (!candidates.empty())
+            ranked = scoredResults(m_items, std::span<const std::uint32_t>(candidates), prepared, wanted);
+    };
 
     // The scan reads the first items only; cut there, two words whose names
     // lie past its reach gave an empty list, and a name past it lost to items
@@ -157,22 +175,38 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     // of them, the first in list order, from the complete indexes: enough to
     // fill the answer with names, at a small part of the scan's work (ranking
     // them all cost as much as the scan).
-    const LaterNames needed = m_searchIndexesComplete && prepared.mode == PreparedQuery::Mode::Ranked
-                                  ? laterNamesNeeded(ranked, limit)
-                                  : LaterNames::None;
-    std::vector<std::uint32_t> later;
-    if (needed != LaterNames::None) {
-        const std::size_t reach = !candidates.empty() && candidates.size() >= cap
-                                      ? std::size_t(candidates.back()) + 1
-                                      : scanBound(cap, m_items.size());
-        later = namesPastTheScan(scan, query, reach, std::min(cap, wanted), needed == LaterNames::Leading, cancel);
-    }
-    if (!later.empty()) {
+    const bool laterNamesMayCount = m_searchIndexesComplete && prepared.mode == PreparedQuery::Mode::Ranked;
+    const std::size_t reach = !candidates.empty() && candidates.size() >= cap ? std::size_t(candidates.back()) + 1
+                                                                              : scanBound(cap, m_items.size());
+    const auto laterNames = [&](LaterNames kind) {
+        LaterRanked found;
+        found.kind = kind;
+        const std::vector<std::uint32_t> later =
+            namesPastTheScan(scan, query, reach, std::min(cap, wanted), kind == LaterNames::Leading, cancel);
+        // They lie far apart, each in a folder of its own.
+        if (!later.empty())
+            found.ranked = scoredScattered(m_items, std::span<const std::uint32_t>(later), prepared, wanted);
+        return found;
+    };
+    // Which names are needed is known once the scan's answer is ranked, but
+    // an answer that needs every name holding the words is known before:
+    // those are looked up and ranked meanwhile, on another thread, off the
+    // keystroke's path. Guessing the other kinds too cost more than it
+    // saved: a wrong guess's work slowed the ranking beside it.
+    LaterRanked early;
+    if (laterNamesMayCount && !candidates.empty() &&
+        needsEveryLaterName(ranking ? &*ranking : nullptr, candidates.size(), wanted))
+        bothAtOnce(rankTheScan, [&] { early = laterNames(LaterNames::Every); });
+    else
+        rankTheScan();
+    const LaterNames needed = laterNamesMayCount ? laterNamesNeeded(ranked, limit) : LaterNames::None;
+    LaterRanked later;
+    if (needed != LaterNames::None)
+        later = early.kind == needed ? std::move(early) : laterNames(needed);
+    if (!later.ranked.empty()) {
         // The best of the scan's candidates and the names past it are the
-        // best of either, merged: the order is total. The later names lie far
-        // apart, each in a folder of its own.
-        const std::vector<ScoredItem> laterRanked =
-            scoredScattered(m_items, std::span<const std::uint32_t>(later), prepared, wanted);
+        // best of either, merged: the order is total.
+        const std::vector<ScoredItem>& laterRanked = later.ranked;
         std::vector<ScoredItem> merged(ranked.size() + laterRanked.size());
         std::merge(ranked.begin(), ranked.end(), laterRanked.begin(), laterRanked.end(), merged.begin(),
                    ResultOrder(prepared));

@@ -67,6 +67,15 @@ CollectedCandidates TypingRanking::joinedUpTo(std::uint32_t last)
     return all;
 }
 
+std::size_t TypingRanking::mayRankBelow(Rank rank) const
+{
+    std::size_t count = 0;
+    for (const CollectedCandidates& part : m_chunks)
+        for (const CandidateBound& bound : part.bounds)
+            count += bound.rank < rank;
+    return count;
+}
+
 std::vector<ScoredItem> TypingRanking::rank(const std::vector<std::uint32_t>& candidates)
 {
     const std::uint32_t last = candidates.back();

@@ -37,6 +37,11 @@ public:
     void begin(unsigned slices, std::size_t chunks) override;
     void scanned(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches) override;
 
+    // Before rank(), for a guess at what the answer will hold: how many of
+    // the candidates the filters let through may rank below `rank` (the
+    // others do not), counting those past the scan's last candidate too.
+    std::size_t mayRankBelow(Rank rank) const;
+
     // The ranked result over `candidates`, the scan's answer (not empty).
     std::vector<ScoredItem> rank(const std::vector<std::uint32_t>& candidates);
 
