@@ -78,13 +78,20 @@ LaterNames laterNamesNeeded(const std::vector<ScoredItem>& answer, int limit)
     return worst < kNameSubsequenceRank ? LaterNames::Leading : LaterNames::Every;
 }
 
-// True when the answer will surely need every name past the scan that holds
-// the words, before it is ranked: when fewer than `limit` candidates may
-// rank above a name's subsequence (none of the others does).
-bool needsEveryLaterName(const TypingRanking* ranking, std::size_t candidates, std::size_t limit)
+// The names past the scan the answer will need, guessed before it is ranked
+// from the bounds of the scan's candidates: every name holding the words
+// when fewer than `limit` may rank above a name's subsequence (surely
+// right), none when `limit` surely rank above the word starts, else those
+// beginning with the first word.
+LaterNames guessLaterNames(const TypingRanking* ranking, const std::vector<std::uint32_t>& candidates,
+                           std::size_t limit)
 {
-    const std::size_t mayRankAbove = ranking ? ranking->mayRankBelow(kNameSubsequenceRank) : candidates;
-    return std::min(mayRankAbove, candidates) < limit;
+    if (!ranking)
+        return candidates.size() < limit ? LaterNames::Every : LaterNames::None;
+    if (ranking->mayRankBelow(kNameSubsequenceRank, candidates.back()) < limit)
+        return LaterNames::Every;
+    return ranking->surelyRankBelow(kWordStartRank, candidates.back()) >= limit ? LaterNames::None
+                                                                              : LaterNames::Leading;
 }
 
 } // namespace
@@ -178,31 +185,42 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     const bool laterNamesMayCount = m_searchIndexesComplete && prepared.mode == PreparedQuery::Mode::Ranked;
     const std::size_t reach = !candidates.empty() && candidates.size() >= cap ? std::size_t(candidates.back()) + 1
                                                                               : scanBound(cap, m_items.size());
-    const auto laterNames = [&](LaterNames kind) {
+    const auto laterNames = [&](LaterNames kind, const CancelToken* stop) {
         LaterRanked found;
         found.kind = kind;
         const std::vector<std::uint32_t> later =
-            namesPastTheScan(scan, query, reach, std::min(cap, wanted), kind == LaterNames::Leading, cancel);
+            namesPastTheScan(scan, query, reach, std::min(cap, wanted), kind == LaterNames::Leading, stop);
         // They lie far apart, each in a folder of its own.
-        if (!later.empty())
+        if (!later.empty() && !(stop && stop->isCancelled()))
             found.ranked = scoredScattered(m_items, std::span<const std::uint32_t>(later), prepared, wanted);
         return found;
     };
-    // Which names are needed is known once the scan's answer is ranked, but
-    // an answer that needs every name holding the words is known before:
-    // those are looked up and ranked meanwhile, on another thread, off the
-    // keystroke's path. Guessing the other kinds too cost more than it
-    // saved: a wrong guess's work slowed the ranking beside it.
+    // Which names are needed is known once the scan's answer is ranked. They
+    // are guessed before and looked up and ranked meanwhile, on another
+    // thread, off the keystroke's path; a wrong guess is stopped once the
+    // answer is ranked.
+    const LaterNames guess = laterNamesMayCount && !candidates.empty()
+                                 ? guessLaterNames(ranking ? &*ranking : nullptr, candidates, wanted)
+                                 : LaterNames::None;
     LaterRanked early;
-    if (laterNamesMayCount && !candidates.empty() &&
-        needsEveryLaterName(ranking ? &*ranking : nullptr, candidates.size(), wanted))
-        bothAtOnce(rankTheScan, [&] { early = laterNames(LaterNames::Every); });
-    else
+    if (guess != LaterNames::None) {
+        CancelToken wrongGuess;
+        bothAtOnce(
+            [&] {
+                rankTheScan();
+                if (laterNamesNeeded(ranked, limit) != guess)
+                    wrongGuess.cancel();
+            },
+            [&] { early = laterNames(guess, &wrongGuess); });
+        if (wrongGuess.isCancelled())
+            early = {};
+    } else {
         rankTheScan();
+    }
     const LaterNames needed = laterNamesMayCount ? laterNamesNeeded(ranked, limit) : LaterNames::None;
     LaterRanked later;
     if (needed != LaterNames::None)
-        later = early.kind == needed ? std::move(early) : laterNames(needed);
+        later = early.kind == needed ? std::move(early) : laterNames(needed, cancel);
     if (!later.ranked.empty()) {
         // The best of the scan's candidates and the names past it are the
         // best of either, merged: the order is total.

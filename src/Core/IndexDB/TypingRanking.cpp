@@ -67,13 +67,29 @@ CollectedCandidates TypingRanking::joinedUpTo(std::uint32_t last)
     return all;
 }
 
-std::size_t TypingRanking::mayRankBelow(Rank rank) const
+template <class Counts>
+std::size_t TypingRanking::countUpTo(std::uint32_t last, Counts counts) const
 {
     std::size_t count = 0;
-    for (const CollectedCandidates& part : m_chunks)
-        for (const CandidateBound& bound : part.bounds)
-            count += bound.rank < rank;
+    for (const CollectedCandidates& part : m_chunks) {
+        const std::size_t kept = upTo(part.indices, last).size();
+        for (std::size_t k = 0; k < kept; ++k)
+            count += counts(part.bounds[k]);
+        // Chunks in list order: the first one that goes past `last` is the last read.
+        if (kept < part.indices.size())
+            break;
+    }
     return count;
+}
+
+std::size_t TypingRanking::mayRankBelow(Rank rank, std::uint32_t last) const
+{
+    return countUpTo(last, [rank](const CandidateBound& b) { return b.rank < rank; });
+}
+
+std::size_t TypingRanking::surelyRankBelow(Rank rank, std::uint32_t last) const
+{
+    return countUpTo(last, [rank](const CandidateBound& b) { return b.exact && b.rank < rank; });
 }
 
 std::vector<ScoredItem> TypingRanking::rank(const std::vector<std::uint32_t>& candidates)

@@ -37,16 +37,19 @@ public:
     void begin(unsigned slices, std::size_t chunks) override;
     void scanned(unsigned slice, std::size_t chunk, std::span<const std::uint32_t> matches) override;
 
-    // Before rank(), for a guess at what the answer will hold: how many of
-    // the candidates the filters let through may rank below `rank` (the
-    // others do not), counting those past the scan's last candidate too.
-    std::size_t mayRankBelow(Rank rank) const;
+    // Before rank(), for what the answer will hold: how many of the
+    // candidates up to `last` (the scan's last) may rank below `rank` (the
+    // others do not), and how many surely do.
+    std::size_t mayRankBelow(Rank rank, std::uint32_t last) const;
+    std::size_t surelyRankBelow(Rank rank, std::uint32_t last) const;
 
     // The ranked result over `candidates`, the scan's answer (not empty).
     std::vector<ScoredItem> rank(const std::vector<std::uint32_t>& candidates);
 
 private:
     CollectedCandidates joinedUpTo(std::uint32_t last);
+    template <class Counts>
+    std::size_t countUpTo(std::uint32_t last, Counts counts) const;
 
     const ItemTable& m_items;
     const PreparedQuery& m_query;
