@@ -167,11 +167,16 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     const TypingScan scan(m_items, query);
     std::vector<std::uint32_t> candidates = scannedCandidates(scan, cap, cancel, ranking ? &*ranking : nullptr, memory);
     std::vector<ScoredItem> ranked;
+    // Which names past the scan the ranked answer needs (below).
+    const bool laterNamesMayCount = m_searchIndexesComplete && prepared.mode == PreparedQuery::Mode::Ranked;
+    LaterNames needed = LaterNames::None;
     const auto rankTheScan = [&] {
         if (ranking && !candidates.empty() && SearchEngine::takesTopKPath(candidates.size(), limit))
             ranked = ranking->rank(candidates);
         else if (!candidates.empty())
             ranked = scoredResults(m_items, std::span<const std::uint32_t>(candidates), prepared, wanted);
+        if (laterNamesMayCount)
+            needed = laterNamesNeeded(ranked, limit);
     };
 
     // The scan reads the first items only; cut there, two words whose names
@@ -182,7 +187,6 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     // of them, the first in list order, from the complete indexes: enough to
     // fill the answer with names, at a small part of the scan's work (ranking
     // them all cost as much as the scan).
-    const bool laterNamesMayCount = m_searchIndexesComplete && prepared.mode == PreparedQuery::Mode::Ranked;
     const std::size_t reach = !candidates.empty() && candidates.size() >= cap ? std::size_t(candidates.back()) + 1
                                                                               : scanBound(cap, m_items.size());
     const auto laterNames = [&](LaterNames kind, const CancelToken* stop) {
@@ -208,7 +212,7 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
         bothAtOnce(
             [&] {
                 rankTheScan();
-                if (laterNamesNeeded(ranked, limit) != guess)
+                if (needed != guess)
                     wrongGuess.cancel();
             },
             [&] { early = laterNames(guess, &wrongGuess); });
@@ -217,7 +221,6 @@ std::vector<IndexedItem> IndexStore::rankScanned(const SearchQuery& query, int l
     } else {
         rankTheScan();
     }
-    const LaterNames needed = laterNamesMayCount ? laterNamesNeeded(ranked, limit) : LaterNames::None;
     LaterRanked later;
     if (needed != LaterNames::None)
         later = early.kind == needed ? std::move(early) : laterNames(needed, cancel);

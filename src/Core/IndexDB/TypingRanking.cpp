@@ -50,20 +50,28 @@ void TypingRanking::scanned(unsigned slice, std::size_t chunk, std::span<const s
     collectCandidates(*filter, matches, m_chunks[chunk]);
 }
 
-CollectedCandidates TypingRanking::joinedUpTo(std::uint32_t last)
+template <class Visit>
+void TypingRanking::forChunksUpTo(std::uint32_t last, Visit visit) const
 {
-    CollectedCandidates all;
-    for (CollectedCandidates& part : m_chunks) {
+    for (const CollectedCandidates& part : m_chunks) {
         const std::size_t kept = upTo(part.indices, last).size();
-        all.indices.insert(all.indices.end(), part.indices.begin(), part.indices.begin() + std::ptrdiff_t(kept));
-        all.bounds.insert(all.bounds.end(), part.bounds.begin(), part.bounds.begin() + std::ptrdiff_t(kept));
-        all.kinds.insert(all.kinds.end(), part.kinds.begin(), part.kinds.begin() + std::ptrdiff_t(kept));
-        all.nameOrders.insert(all.nameOrders.end(), part.nameOrders.begin(),
-                              part.nameOrders.begin() + std::ptrdiff_t(kept));
-        // Chunks in list order: the first one that goes past `last` ends the join.
+        visit(part, kept);
+        // Chunks in list order: the first one that goes past `last` is the last read.
         if (kept < part.indices.size())
             break;
     }
+}
+
+CollectedCandidates TypingRanking::joinedUpTo(std::uint32_t last) const
+{
+    CollectedCandidates all;
+    forChunksUpTo(last, [&all](const CollectedCandidates& part, std::size_t kept) {
+        const auto end = std::ptrdiff_t(kept);
+        all.indices.insert(all.indices.end(), part.indices.begin(), part.indices.begin() + end);
+        all.bounds.insert(all.bounds.end(), part.bounds.begin(), part.bounds.begin() + end);
+        all.kinds.insert(all.kinds.end(), part.kinds.begin(), part.kinds.begin() + end);
+        all.nameOrders.insert(all.nameOrders.end(), part.nameOrders.begin(), part.nameOrders.begin() + end);
+    });
     return all;
 }
 
@@ -71,14 +79,10 @@ template <class Counts>
 std::size_t TypingRanking::countUpTo(std::uint32_t last, Counts counts) const
 {
     std::size_t count = 0;
-    for (const CollectedCandidates& part : m_chunks) {
-        const std::size_t kept = upTo(part.indices, last).size();
+    forChunksUpTo(last, [&](const CollectedCandidates& part, std::size_t kept) {
         for (std::size_t k = 0; k < kept; ++k)
             count += counts(part.bounds[k]);
-        // Chunks in list order: the first one that goes past `last` is the last read.
-        if (kept < part.indices.size())
-            break;
-    }
+    });
     return count;
 }
 

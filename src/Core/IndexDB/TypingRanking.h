@@ -47,7 +47,11 @@ public:
     std::vector<ScoredItem> rank(const std::vector<std::uint32_t>& candidates);
 
 private:
-    CollectedCandidates joinedUpTo(std::uint32_t last);
+    // Calls visit(chunk, kept) for the chunks up to the one holding `last`,
+    // `kept` being how many of the chunk's candidates lie at or before it.
+    template <class Visit>
+    void forChunksUpTo(std::uint32_t last, Visit visit) const;
+    CollectedCandidates joinedUpTo(std::uint32_t last) const;
     template <class Counts>
     std::size_t countUpTo(std::uint32_t last, Counts counts) const;
 
