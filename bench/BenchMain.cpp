@@ -25,7 +25,8 @@ constexpr std::string_view kUsage =
     "  scan  --root DIR [--reps N] [--threads N]\n"
     "  live  --db FILE --queries QUERIES.tsv [--seconds N] [--limit N] [--write-ms N] [--search-ms N]\n"
     "  deep  --dir DIR [--depth N] [--walk scan|watch] [--batch N]\n"
-    "  catchup --root DIR --db FILE [--items N] [--changes N] [--reps N]\n";
+    "  catchup --root DIR --db FILE [--items N] [--changes N] [--reps N]\n"
+    "  burst --root DIR --db FILE [--files N] [--per-folder N] [--road live|reconcile]\n";
 
 int usage(const std::string& message)
 {
@@ -72,6 +73,8 @@ int main(int argc, char** argv)
             return runDeep(rest);
         if (command == "catchup")
             return runCatchUp(rest);
+        if (command == "burst")
+            return runBurst(rest);
         return usage("unknown command \"" + command + "\"");
     } catch (const UsageError& e) {
         return usage(e.what());

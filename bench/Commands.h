@@ -15,5 +15,6 @@ int runScan(const std::vector<std::string>& argv);
 int runLive(const std::vector<std::string>& argv);
 int runDeep(const std::vector<std::string>& argv);
 int runCatchUp(const std::vector<std::string>& argv);
+int runBurst(const std::vector<std::string>& argv);
 
 } // namespace pallix::bench

@@ -7,7 +7,8 @@
 // comes back as zeros (the file still opens and its schema reads, its tables
 // do not); a connection opened later (on a fresh database made in the damaged
 // one's place) reads normally. Memory-mapped reads are turned off for the
-// files it wraps, so every page read passes here.
+// files it wraps, so every page read passes here. While setDiskFull(true)
+// every write fails as the system's file layer fails it on a full disk.
 //
 // One instance at a time; damage() may be called from any thread.
 
@@ -99,6 +100,9 @@ public:
         return page;
     }
 
+    // Writes fail with SQLITE_FULL (the system's ENOSPC) until set back.
+    void setDiskFull(bool full) { m_diskFull = full; }
+
 private:
     struct File {
         sqlite3_file base;
@@ -139,6 +143,14 @@ private:
         return rc;
     }
 
+    static int write(sqlite3_file* f, const void* buffer, int amount, sqlite3_int64 offset)
+    {
+        File* file = of(f);
+        if (file->owner->m_diskFull)
+            return SQLITE_FULL;
+        return file->real()->pMethods->xWrite(file->real(), buffer, amount, offset);
+    }
+
     bool isDamagedForReader(const File& file, sqlite3_int64 offset)
     {
         std::lock_guard lock(m_mutex);
@@ -175,7 +187,7 @@ private:
         2,
         &close,
         &read,
-        &pass<&sqlite3_io_methods::xWrite, const void*, int, sqlite3_int64>,
+        &write,
         &pass<&sqlite3_io_methods::xTruncate, sqlite3_int64>,
         &pass<&sqlite3_io_methods::xSync, int>,
         &pass<&sqlite3_io_methods::xFileSize, sqlite3_int64*>,
@@ -196,6 +208,7 @@ private:
     sqlite3_vfs* m_real;
     sqlite3_vfs m_vfs{};
     std::atomic<std::uint64_t> m_opens{0};
+    std::atomic<bool> m_diskFull{false};
     std::mutex m_mutex;
     std::string m_damaged;             // the damaged file, under m_mutex
     std::uint64_t m_damagedBelow = 0;  // its files opened before this serial; under m_mutex

@@ -1,9 +1,8 @@
 #include "App/Indexing/WatcherBatches.h"
 
-#include <sys/stat.h>
+#include <sqlite3.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <unordered_set>
 
@@ -13,7 +12,7 @@
 
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/Sqlite.h"
-#include "Core/Indexer/FolderReconciler.h"
+#include "Core/Indexer/LiveChanges.h"
 #include "Core/Indexer/StartupCatchUp.h"
 #include "App/Preview/FolderContentInspector.h"
 #include "Platform/FileNames.h"
@@ -35,54 +34,34 @@ constexpr auto kCoalesceAtMost = 5000ms;
 // connection waits: the batch must be written again later.
 constexpr auto kRetryRefusedBatch = 2000ms;
 
-enum class Presence { Present, Absent, Unknown };
+// A disk full under the index: the batch is kept and written again later.
+constexpr auto kRetryFullDisk = 10000ms;
 
-template <typename T>
-bool isRefusedByLock(const StoreResult<T>& result)
+bool isDiskFull(const IndexStoreError& error) { return (error.sqliteCode & 0xff) == SQLITE_FULL; }
+
+// A write that failed, said with its cause, and what the index holds.
+QString writeFailureText(const IndexStoreError& error, std::int64_t count)
 {
-    return !result && sqlite::isTransient(result.error().sqliteCode);
+    if (isDiskFull(error))
+        return QStringLiteral("磁盘空间不足，实时索引的变化未能写入，空间恢复后会再写入（%1）；索引共 %2 项")
+            .arg(QString::fromStdString(error.message))
+            .arg(count);
+    return QStringLiteral("实时索引的变化未能写入（%1）；索引共 %2 项")
+        .arg(QString::fromStdString(error.description()))
+        .arg(count);
 }
 
-// Absent only when the system says so: a location that cannot be checked
-// (its folder unreadable, say) may still be there, and its rows must stay.
-Presence presenceOf(const std::string& path)
+// A refusal by another program's lock is tried again as it is; any other
+// failed write is said.
+template <typename Outcome>
+void noteFailure(Outcome& outcome, const std::optional<IndexStoreError>& error)
 {
-    struct stat status;
-    if (::lstat(path.c_str(), &status) == 0)
-        return Presence::Present;
-    return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
-}
-
-// Lists each of `parents` and brings its children's rows in line. False
-// when a write was refused because another program held the database.
-bool synchronizeParents(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& parents,
-                        const std::vector<std::string>& excludedPaths, bool excludeSystemJunk, const CancelToken* cancel)
-{
-    // The folders go to the store a slice at a time, each slice one write: a
-    // write per folder made a burst cost a commit for every folder touched.
-    std::vector<IndexStore::FolderListing> slice;
-    std::size_t children = 0;
-    bool refused = false;
-    const auto write = [&] {
-        if (!slice.empty() && !refused)
-            refused = isRefusedByLock(store.synchronizeFolders(slice));
-        slice.clear();
-        children = 0;
-        return !refused;
-    };
-    for (const std::string& parent : parents) {
-        if (cancel && cancel->isCancelled())
-            return true;
-        // No listing (gone, or unreadable) is no reason to drop the children.
-        auto listed = scanner.scanImmediateChildren(parent, excludedPaths, excludeSystemJunk);
-        if (!listed)
-            continue;
-        children += listed->size() + 1;
-        slice.push_back({parent, std::move(*listed)});
-        if (children >= FolderReconciler::kSlice && !write())
-            return false;
-    }
-    return write();
+    if (!error)
+        return;
+    if (sqlite::isTransient(error->sqliteCode))
+        outcome.refusedByLock = true;
+    else
+        outcome.failure = error;
 }
 
 // The first queued batch, with the ones queued behind it under the same
@@ -102,6 +81,7 @@ Batch takeCoalesced(std::deque<Batch>& queue)
             if (seen.insert(path).second)
                 batch.paths.push_back(std::move(path));
         batch.foreground = queue.front().foreground;  // as the latest hand-over found the application
+        batch.since = std::min(batch.since, queue.front().since);
         queue.pop_front();
     }
     return batch;
@@ -211,6 +191,7 @@ QCoro::Task<> WatcherBatches::runCoalescing(Clock::Duration delay, std::shared_p
     // A newer arrival took over the pending set and restarted the wait.
     if (!guard || token->isCancelled())
         co_return;
+    const Clock::TimePoint since = m_pendingSince.value_or(m_context.clock().now());
     m_pendingSince.reset();
     std::vector<std::string> paths;
     paths.reserve(m_pendingPaths.size());
@@ -219,18 +200,20 @@ QCoro::Task<> WatcherBatches::runCoalescing(Clock::Duration delay, std::shared_p
     m_pendingPaths.clear();
     emit pendingPathsChanged(0);
     if (!paths.empty())
-        handleEvents(std::move(paths));
+        handleEvents(std::move(paths), since);
 }
 
-void WatcherBatches::handleEvents(std::vector<std::string> paths)
+void WatcherBatches::handleEvents(std::vector<std::string> paths, Clock::TimePoint since)
 {
     // The folders' content hints are remembered: a changed folder must be
     // looked at again. On a worker: the inspector may be listing a slow folder.
     QThreadPool::globalInstance()->start([paths] { FolderContentInspector::shared().invalidateChanged(paths); });
     if (!m_context.settings().keepIndexerInBackground)
         return;
-    queue(Batch{std::move(paths), m_hooks.activeRoots(), m_context.settings().excludedPaths,
-                m_context.settings().excludeSystemJunkFromIndex, m_hooks.appIsInFront()});
+    Batch batch{std::move(paths), m_hooks.activeRoots(), m_context.settings().excludedPaths,
+                m_context.settings().excludeSystemJunkFromIndex, m_hooks.appIsInFront()};
+    batch.since = since;
+    queue(std::move(batch));
 }
 
 void WatcherBatches::queue(Batch batch)
@@ -251,16 +234,19 @@ QCoro::Task<> WatcherBatches::drainBatches()
     QPointer<WatcherBatches> guard(this);
     while (!m_batches.empty()) {
         Batch batch = takeCoalesced(m_batches);
+        batch.waited = m_context.clock().now() - batch.since;
         noteUnfinished();
         auto token = std::make_shared<CancelToken>();
         m_context.trackDetachedJob(token);
-        // Said from the worker once the catch-up has found changes to write.
-        auto catchingUp = [guard] {
+        // Said from the worker once the batch knows it is catching up.
+        const QString catchingUpText = batch.catchUp ? QStringLiteral("正在补上未运行期间磁盘上的变化…")
+                                                     : QStringLiteral("实时索引正在追上磁盘上的变化…");
+        auto catchingUp = [guard, catchingUpText] {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [guard] {
+                [guard, catchingUpText] {
                     if (guard)
-                        guard->m_context.setStatusMessage(QStringLiteral("正在补上未运行期间磁盘上的变化…"));
+                        guard->m_context.setStatusMessage(catchingUpText);
                 },
                 Qt::QueuedConnection);
         };
@@ -271,11 +257,14 @@ QCoro::Task<> WatcherBatches::drainBatches()
         const Outcome outcome = co_await applying;
         if (!guard)
             co_return;
-        if (outcome.refusedByLock) {
+        const bool diskFull = outcome.failure && isDiskFull(*outcome.failure);
+        if (outcome.refusedByLock || diskFull) {
             // Every location is looked at again as it is then, so running the
             // whole batch again loses nothing and repeats nothing; it goes
             // first, ahead of batches handed over after it.
-            auto waiting = m_context.clock().sleepFor(kRetryRefusedBatch, token);
+            if (diskFull)
+                finishBatch(batch, outcome);
+            auto waiting = m_context.clock().sleepFor(diskFull ? kRetryFullDisk : kRetryRefusedBatch, token);
             co_await waiting;
             if (!guard || token->isCancelled())
                 co_return;
@@ -297,77 +286,20 @@ WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const File
         const CatchUpOutcome caught = StartupCatchUp::run(store, scanner, batch.roots, batch.excludedPaths,
                                                           batch.excludeSystemJunk, cancel, onCatchingUp);
         Outcome outcome;
-        outcome.refusedByLock = caught.error && sqlite::isTransient(caught.error->sqliteCode);
+        noteFailure(outcome, caught.error);
         outcome.changedAnything = caught.changedAnything();
         outcome.count = store.indexedCount();
         return outcome;
     }
-    // Store errors are ignored: the next step, and the next batch, go on.
-    // Each location is looked at as it is now, so the batch's removals go
-    // together first and its files together after, rather than one write
-    // (and one pass over the cache) per path.
-    std::vector<std::string> gone;
-    std::vector<IndexedItem> files;
-    std::vector<std::string> folders;
-    std::vector<std::string> parents;
-    std::unordered_set<std::string> seenParents;
-    for (const std::string& location : batch.paths) {
-        const std::string path = paths::standardize(location);
-        if (!IndexStore::indexedRootsContain(path, batch.roots))
-            continue;
-        // The folder holding a root is not indexed: listing it would add the
-        // root's siblings.
-        std::string parent(paths::deletingLastComponent(path));
-        if (parent != path && IndexStore::indexedRootsContain(parent, batch.roots)
-            && seenParents.insert(parent).second)
-            parents.push_back(std::move(parent));
-
-        const Presence presence = presenceOf(filenames::toFileSystem(path));
-        if (presence == Presence::Absent) {
-            gone.push_back(path);
-            continue;
-        }
-        if (presence == Presence::Unknown)
-            continue;
-        const std::optional<IndexedItem> item = IndexedItem::from(path);
-        if (!item || item->isDirectory())
-            folders.push_back(path);
-        else if (batch.excludeSystemJunk
-                 && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(), false))
-            gone.push_back(path);
-        else
-            files.push_back(*item);
-    }
-    // A slice a write, so that searches get in between even when a burst
-    // queued up thousands. A write refused by another program's lock ends
-    // the batch, to be run again; other store errors are passed over.
+    // A write refused by another program's lock ends the batch, to be run
+    // again; so does any other failed write, said in the status line.
+    const LiveScope scope{batch.roots, batch.excludedPaths, batch.excludeSystemJunk};
     Outcome outcome;
-    const auto live = [&] { return !(cancel && cancel->isCancelled()) && !outcome.refusedByLock; };
-    FolderReconciler::inSlices(gone, [&](const std::vector<std::string>& slice) {
-        if (!live())
-            return false;
-        outcome.refusedByLock = isRefusedByLock(store.removePathPrefixes(slice));
-        return true;
-    });
-    FolderReconciler::inSlices(files, [&](const std::vector<IndexedItem>& slice) {
-        if (!live())
-            return false;
-        outcome.refusedByLock = isRefusedByLock(store.upsert(slice));
-        return true;
-    });
-    // A folder's own walk writes what is there and drops what is gone below
-    // it (after an overflow the roots come here); a walk that could not read
-    // part of the folder keeps the rows it could not see.
-    for (const std::string& folder : folders) {
-        if (!live())
-            break;
-        const ReconcileOutcome walked =
-            FolderReconciler::reconcile(store, scanner, folder, batch.excludedPaths, batch.excludeSystemJunk, cancel);
-        outcome.refusedByLock = walked.error && sqlite::isTransient(walked.error->sqliteCode);
-    }
-    if (live())
-        outcome.refusedByLock =
-            !synchronizeParents(store, scanner, parents, batch.excludedPaths, batch.excludeSystemJunk, cancel);
+    outcome.behind = LiveChanges::isBehind(batch.paths, batch.roots, batch.waited);
+    if (outcome.behind && onCatchingUp)
+        onCatchingUp();
+    const LiveOutcome live = LiveChanges::write(store, scanner, batch.paths, scope, outcome.behind, cancel);
+    noteFailure(outcome, live.error);
     outcome.count = store.indexedCount();
     return outcome;
 }
@@ -387,11 +319,26 @@ void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
     const std::int64_t count = outcome.count;
     emit batchWritten(count);
     emit writesDone();
+    if (outcome.failure) {
+        m_context.setStatusMessage(writeFailureText(*outcome.failure, count));
+        return;
+    }
     if (batch.catchUp) {
         if (!outcome.changedAnything)
             return;
         m_context.setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count));
         emit searchWanted(true);
+        return;
+    }
+    // Behind, the status line says so until every change handed over is written.
+    m_behind = m_behind || outcome.behind;
+    if (m_behind) {
+        if (!m_batches.empty() || !m_pendingPaths.isEmpty())
+            return;
+        m_behind = false;
+        m_context.setStatusMessage(QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项").arg(count));
+        if (m_hooks.appIsInFront())
+            emit searchWanted(false);
         return;
     }
     if (!batch.foreground || !m_hooks.appIsInFront())

@@ -6,6 +6,13 @@
 // batches are written one at a time, in the order they were handed over. The
 // start-up's catch-up (what changed while the application was not running)
 // is a batch of its own, queued ahead of the watcher's.
+// A batch costs what changed (LiveChanges). When the index falls behind (the
+// batch's oldest change waited for seconds, or its changes lie in many
+// folders) the batch takes the backlog's road, listing the folders that hold
+// the changes once each, and the status line says the index is catching up
+// until every change handed over is written. A failed write is said in the
+// status line with its cause; on a full disk the batch is kept and written
+// again later.
 //
 // What it needs from the rest of the application comes as hooks the model
 // sets (the active roots, whether the user types, whether the application is
@@ -31,6 +38,7 @@
 #include "App/Context/AppContext.h"
 #include "App/Context/AppServices.h"
 #include "App/Async/JobHandle.h"
+#include "Core/IndexDB/IndexStoreError.h"
 #include "Core/Indexer/FileScanner.h"
 
 namespace pallix {
@@ -83,11 +91,15 @@ private:
         // No paths: the start's look for what changed while the application
         // was not running (StartupCatchUp) over the roots.
         bool catchUp = false;
+        Clock::TimePoint since{};  // the first arrival of its oldest path
+        Clock::Duration waited{};  // how long its oldest change had waited when it was taken
     };
     struct Outcome {
         std::int64_t count = 0;       // the store's count afterwards
         bool refusedByLock = false;   // a write was refused: the batch stopped there
         bool changedAnything = true;  // of a catch-up: whether it found a change
+        bool behind = false;          // written by the backlog's road
+        std::optional<IndexStoreError> failure;  // a write failed otherwise: the batch stopped there
     };
 
     RootWatcher& watcher();
@@ -95,7 +107,7 @@ private:
     // The watcher's paths join the pending set, handled once the disk has been quiet.
     void enqueueCoalesced(std::vector<std::string> paths);
     QCoro::Task<> runCoalescing(Clock::Duration delay, std::shared_ptr<CancelToken> token);
-    void handleEvents(std::vector<std::string> paths);
+    void handleEvents(std::vector<std::string> paths, Clock::TimePoint since);
     void queue(Batch batch);
     void noteUnfinished() { emit unfinishedBatchesChanged(unfinishedBatches()); }
     QCoro::Task<> drainBatches();
@@ -116,6 +128,7 @@ private:
     JobHandle m_coalesceTask;                        // the wait a newer arrival restarts
     std::deque<Batch> m_batches;  // handed over, waiting for the one before
     bool m_draining = false;      // a batch is being written
+    bool m_behind = false;        // the status line says the live index is catching up
 };
 
 } // namespace pallix

@@ -1,6 +1,7 @@
 // Fixed questions that other parts ask the store: image paths page by page,
 // folders by name, the folders and images inside one folder, whether roots
-// already have rows, whether a path lies under a root.
+// already have rows, which paths are indexed folders, whether a path lies
+// under a root.
 
 #include <algorithm>
 
@@ -138,6 +139,25 @@ bool IndexStore::hasIndexedItems(const std::vector<std::string>& roots)
             return false;
     }
     return true;
+}
+
+std::vector<std::string> IndexStore::indexedFoldersAmong(const std::vector<std::string>& paths)
+{
+    std::vector<std::string> folders;
+    std::lock_guard lock(m_mutex);
+    sqlite::Statement statement;
+    if (paths.empty() || !m_db.isOpen()
+        || statement.prepare(m_db, "SELECT 1 FROM file_index WHERE path = ? AND is_directory = 1;") != SQLITE_OK)
+        return folders;
+    // One point read on the path index each: a batch asks of the folders it
+    // met, never of the rows around them.
+    for (const std::string& path : paths) {
+        statement.bindText(1, path);
+        if (statement.step() == SQLITE_ROW)
+            folders.push_back(path);
+        statement.reset();
+    }
+    return folders;
 }
 
 bool IndexStore::indexedRootsContain(std::string_view path, const std::vector<std::string>& roots)

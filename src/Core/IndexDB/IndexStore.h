@@ -189,6 +189,9 @@ public:
                                                            int limit, const CancelToken* cancel = nullptr);
     std::vector<IndexedItem> relatedItemsInFolder(const std::string& parentPath, int limit);
     bool hasIndexedItems(const std::vector<std::string>& roots);
+    // Those of `paths` (standardised) that the index holds as folders, in
+    // order; one that cannot be read counts as not held.
+    std::vector<std::string> indexedFoldersAmong(const std::vector<std::string>& paths);
     // A root of "/" contains every absolute path.
     static bool indexedRootsContain(std::string_view path, const std::vector<std::string>& roots);
 

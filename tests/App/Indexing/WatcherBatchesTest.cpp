@@ -14,6 +14,7 @@
 
 #include "App/Indexing/LocalIndex.h"
 #include "App/ModelTestSupport.h"
+#include "TestSupport/DamagingSqliteVfs.h"
 
 using namespace std::chrono_literals;
 
@@ -349,12 +350,12 @@ TEST(FileEventsBatch, FolderThatCannotBeListedKeepsItsRows)
 TEST(FileEventsBatch, BatchesAreWrittenFirstInFirstOut)
 {
     LiveIndex live;
+    ASSERT_TRUE(live.start());
     fs::create_directories(live.root / "album" / "inner");
     writeFile(live.root / "album" / "photo.jpg");
-    ASSERT_TRUE(live.start());
 
-    // The first batch walks the album and stops in front of its inner folder,
-    // having seen photo.jpg.
+    // The first batch walks the new album and stops in front of its inner
+    // folder, having seen photo.jpg.
     Gate gate;
     std::atomic<bool> holdInner{true};
     live.listingFault = [&](const std::string& path) {
@@ -532,6 +533,110 @@ TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBa
 }
 
 // The same with inotify reporting the changes.
+
+// A folder reported again has its children compared with a listing of it,
+// one level deep; only a folder new to the index is walked with its subtree.
+// A folder both reported and holding a reported file is listed once.
+TEST(FileEventsBatch, AFolderIsComparedByItsChildrenAndOnlyANewFolderIsWalked)
+{
+    LiveIndex live;
+    writeFile(live.root / "docs" / "sub" / "deep" / "x.txt");
+    ASSERT_TRUE(live.start());
+    std::mutex mutex;
+    std::vector<std::string> listed;
+    live.listingFault = [&](const std::string& path) {
+        std::lock_guard lock(mutex);
+        listed.push_back(path);
+        return 0;
+    };
+    writeFile(live.root / "docs" / "new.txt");
+    fs::remove(live.root / "docs" / "a.txt");
+    fs::rename(live.root / "docs" / "b.txt", live.root / "docs" / "renamed.txt");
+    writeFile(live.root / "docs" / "fresh" / "inner" / "y.txt");
+    ASSERT_TRUE(live.handle({live.at("docs"), live.at("docs/new.txt")}));
+
+    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), live.at("docs")), 1);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), live.at("docs/sub")), 0) << "a known folder was walked";
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), live.at("docs/fresh/inner")), 1);
+}
+
+// Changes that waited behind a long batch are written by listing the folders
+// that hold them, once each; the status line says the index is catching up,
+// then that it has caught up, and the index ends as the disk is.
+TEST(FileEventsBatch, BehindTheIndexCatchesUpByItsFoldersAndSaysSo)
+{
+    LiveIndex live;
+    fs::create_directories(live.root / "album");
+    ASSERT_TRUE(live.start());
+    Gate gate;
+    std::atomic<bool> holdAlbum{true};
+    std::atomic<int> docsListings{0};
+    live.listingFault = [&](const std::string& path) {
+        if (path == live.at("album") && holdAlbum.exchange(false))
+            gate.waitOpen();
+        if (path == live.at("docs"))
+            ++docsListings;
+        return 0;
+    };
+    writeFile(live.root / "album" / "x.jpg");
+    live.deliver({live.at("album/x.jpg")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return gate.arrived(); }));
+
+    std::vector<std::string> changed;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "n" + std::to_string(i) + ".txt";
+        writeFile(live.root / "docs" / name);
+        changed.push_back(live.at("docs/" + name));
+    }
+    fs::remove(live.root / "docs" / "a.txt");
+    writeFile(live.root / "fresh" / "inner" / "y.txt");
+    fs::remove(live.root / "keep.txt");
+    for (const char* path : {"docs/a.txt", "fresh", "keep.txt"})
+        changed.push_back(live.at(path));
+    live.deliver(changed);
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return live.pending == 0; }));
+    live.h.clock->advance(10s);  // the changes wait behind the album's batch
+    live.h.log.clear();
+    gate.open();
+    ASSERT_TRUE(live.quiet());
+
+    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
+    EXPECT_EQ(docsListings.load(), 1);
+    EXPECT_TRUE(live.h.logged("status:实时索引正在追上磁盘上的变化…"));
+    EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项")
+                                                .arg(live.model().context().stores().local->indexedCount()));
+}
+
+// A write that fails on a full disk is said with its cause, the count stays
+// what the index holds, and the batch is written once there is room again.
+TEST(FileEventsBatch, AFullDiskIsSaidAndTheChangesAreWrittenOnceThereIsRoom)
+{
+    testsupport::DamagingSqliteVfs disk;
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    const std::int64_t before = live.model().context().stores().local->indexedCount();
+
+    disk.setDiskFull(true);
+    writeFile(live.root / "docs" / "new.txt");
+    live.deliver({live.at("docs/new.txt")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return live.model().statusMessage().startsWith(QStringLiteral("磁盘空间不足")); }))
+        << live.model().statusMessage().toStdString();
+    EXPECT_TRUE(live.model().statusMessage().contains(QStringLiteral("共 %1 项").arg(before)));
+    EXPECT_EQ(live.model().localIndex().indexedCount(), before);
+    EXPECT_FALSE(live.indexed(live.at("docs/new.txt")));
+
+    disk.setDiskFull(false);
+    ASSERT_TRUE(live.quiet());
+    EXPECT_TRUE(live.indexed(live.at("docs/new.txt")));
+    EXPECT_EQ(live.model().localIndex().indexedCount(), before + 1);
+    EXPECT_FALSE(live.model().statusMessage().contains(QStringLiteral("未能写入")));
+    EXPECT_TRUE(live.model().statusMessage().endsWith(QStringLiteral("共 %1 项").arg(before + 1)));
+}
 
 // Files created, renamed and removed while no model ran are found by the
 // next start's catch-up, which says once that it catches up.

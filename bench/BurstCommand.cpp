@@ -1,0 +1,226 @@
+// burst: the live index under a burst of new files. Over a tree already
+// indexed (the catchup command's tree and database), the inotify watcher runs
+// on the tree and a loop writes what it reports as the application's
+// batches do (coalesced, one batch at a time); meanwhile a thread creates
+// --files files in one burst under one folder, and halfway through one file
+// elsewhere. Prints when every burst file was in the index, when the file
+// elsewhere was, and the time of a fresh scan of the burst's subtree into the
+// same index. `--road reconcile` writes the batches the way they were written
+// before the live index learned to cost what changed (every reported folder
+// walked whole and compared row by row), for the before figure.
+// The burst's files and rows are removed at the end.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
+#include "BenchSupport.h"
+#include "Commands.h"
+#include "Core/Indexer/FSEventWatcher.h"
+#include "Core/Indexer/FileScanner.h"
+#include "Core/Indexer/FolderReconciler.h"
+#include "Core/Indexer/LiveChanges.h"
+
+namespace fs = std::filesystem;
+
+namespace pallix::bench {
+
+namespace {
+
+void makeFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot make " + path);
+    ::close(fd);
+}
+
+// The watcher's deliveries, gathered as the application's receiver gathers
+// them: everything that came until the disk was quiet for `quiet`, or at the
+// latest `atMost` after the first path.
+class Pending {
+public:
+    void add(std::vector<std::string> paths)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_paths.empty())
+            m_since = SteadyClock::now();
+        for (std::string& path : paths)
+            if (m_seen.insert(path).second)
+                m_paths.push_back(std::move(path));
+        m_last = SteadyClock::now();
+        m_changed.notify_all();
+    }
+    // Empty once `stop` is set and nothing is pending.
+    std::vector<std::string> take(const std::atomic<bool>& stop, Clock::Duration& waited)
+    {
+        using namespace std::chrono_literals;
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait_for(lock, 50ms, [&] { return !m_paths.empty() || stop; });
+            if (m_paths.empty() && stop)
+                return {};
+            const auto now = SteadyClock::now();
+            if (!m_paths.empty() && (now - m_last >= 300ms || now - m_since >= 5000ms))
+                break;
+        }
+        waited = std::chrono::duration_cast<Clock::Duration>(SteadyClock::now() - m_since);
+        m_seen.clear();
+        return std::exchange(m_paths, {});
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_paths;
+    std::unordered_set<std::string> m_seen;
+    SteadyClock::time_point m_since, m_last;
+};
+
+// The batch as it was written before: each reported folder walked whole and
+// its rows compared, each file upserted, each parent listed.
+void writeAsBefore(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
+                   const LiveScope& scope)
+{
+    std::vector<IndexedItem> files;
+    std::vector<std::string> folders;
+    for (const std::string& path : paths) {
+        const std::optional<IndexedItem> item = IndexedItem::from(path);
+        if (!item)
+            continue;
+        if (item->isDirectory())
+            folders.push_back(path);
+        else
+            files.push_back(*item);
+    }
+    FolderReconciler::inSlices(files, [&](const std::vector<IndexedItem>& slice) { return store.upsert(slice).has_value(); });
+    for (const std::string& folder : folders)
+        (void)FolderReconciler::reconcile(store, scanner, folder, scope.excludedPaths, scope.excludeSystemJunk);
+    std::vector<IndexStore::FolderListing> listings;
+    for (const std::string& parent : LiveChanges::foldersHolding(paths, scope.roots))
+        if (auto listed = scanner.scanImmediateChildren(parent, scope.excludedPaths, scope.excludeSystemJunk))
+            listings.push_back({parent, std::move(*listed)});
+    (void)store.synchronizeFolders(listings);
+}
+
+struct Burst {
+    double allSearchableMs = -1;
+    double elsewhereMs = -1;
+    int batches = 0;
+    int behindBatches = 0;
+};
+
+} // namespace
+
+int runBurst(const std::vector<std::string>& argv)
+{
+    const Args args(argv, {"root", "db", "files", "per-folder", "road"}, {});
+    const std::string root = paths::standardize(args.required("root"));
+    const fs::path db = args.required("db");
+    const int files = args.integer("files", 100000, 1);
+    const int perFolder = args.integer("per-folder", 1000, 1);
+    const bool before = args.get("road", "live") == "reconcile";
+    if (!fs::is_directory(root) || !fs::exists(db))
+        throw UsageError("make the tree and its index first: pallix-bench catchup --root DIR --db FILE --reps 1");
+    const FileScanner scanner;
+    const LiveScope scope{{root}, {}, false};
+    IndexStore store(db);
+    if (!store.bootstrap())
+        throw std::runtime_error("cannot open " + db.string());
+    store.waitForSearchCacheReady();
+    const std::string burst = root + "/burst";
+    const std::string elsewhere = root + "/t0/l0/made-during-the-burst.txt";
+    fs::remove_all(burst);
+    fs::remove(elsewhere);
+    (void)store.removePathPrefixes({burst, elsewhere});
+    const std::int64_t base = store.indexedCount();
+    std::printf("burst: %lld items indexed under %s; %d files in folders of %d, road %s\n",
+                static_cast<long long>(base), root.c_str(), files, perFolder, before ? "reconcile" : "live");
+
+    Pending pending;
+    FSEventWatcher watcher([&](std::vector<std::string> paths) { pending.add(std::move(paths)); });
+    auto start = SteadyClock::now();
+    watcher.start({root});
+    std::printf("burst: watching %zu folders after %.1f s\n", watcher.watchCount(), millisecondsSince(start) / 1000);
+
+    std::atomic<bool> stop{false};
+    Burst out;
+    std::thread writer([&] {
+        for (;;) {
+            Clock::Duration waited{};
+            const std::vector<std::string> paths = pending.take(stop, waited);
+            if (paths.empty())
+                return;
+            ++out.batches;
+            const bool behind = LiveChanges::isBehind(paths, scope.roots, waited);
+            out.behindBatches += behind;
+            if (before)
+                writeAsBefore(store, scanner, paths, scope);
+            else
+                (void)LiveChanges::write(store, scanner, paths, scope, behind);
+        }
+    });
+
+    const int folders = (files + perFolder - 1) / perFolder;
+    const std::int64_t wanted = base + 1 + folders + files + 1;  // the burst folder, its folders, files, elsewhere
+    start = SteadyClock::now();
+    std::atomic<double> elsewhereMadeAt{-1};
+    std::thread maker([&] {
+        fs::create_directory(burst);
+        for (int i = 0; i < files; ++i) {
+            const std::string folder = burst + "/d" + std::to_string(i / perFolder);
+            if (i % perFolder == 0)
+                fs::create_directory(folder);
+            makeFile(folder + "/f" + std::to_string(i) + ".txt");
+            if (i == files / 2) {
+                makeFile(elsewhere);
+                elsewhereMadeAt = millisecondsSince(start);
+            }
+        }
+    });
+    const double madeMs = [&] {
+        maker.join();
+        return millisecondsSince(start);
+    }();
+    std::printf("burst: %d files made in %.1f s\n", files, madeMs / 1000);
+    using namespace std::chrono_literals;
+    const auto limit = SteadyClock::now() + 10min;
+    while (SteadyClock::now() < limit && (out.allSearchableMs < 0 || out.elsewhereMs < 0)) {
+        if (out.elsewhereMs < 0 && elsewhereMadeAt >= 0 && !store.items({elsewhere}, 1).empty())
+            out.elsewhereMs = millisecondsSince(start) - elsewhereMadeAt;
+        if (out.allSearchableMs < 0 && store.indexedCount() >= wanted)
+            out.allSearchableMs = millisecondsSince(start);
+        std::this_thread::sleep_for(20ms);
+    }
+    stop = true;
+    writer.join();
+
+    // The subtree scanned afresh into the same index.
+    (void)store.removePathPrefix(burst);
+    start = SteadyClock::now();
+    scanner.scanInBatches({burst}, {}, false, int(FolderReconciler::kSlice), [&](const std::vector<IndexedItem>& slice) {
+        (void)store.upsert(slice);
+    });
+    const double scanMs = millisecondsSince(start);
+
+    const double lagMs = out.allSearchableMs - madeMs;
+    std::printf("burst: every burst file searchable %.1f s after the first was made, %.1f s after the last "
+                "(%d batches, %d behind)\n",
+                out.allSearchableMs / 1000, lagMs / 1000, out.batches, out.behindBatches);
+    std::printf("burst: a fresh scan of the burst's subtree into the index %.1f s; after the last file made the "
+                "live index took %.2f x that (target <= 2); the whole burst %.2f x\n",
+                scanMs / 1000, lagMs / scanMs, out.allSearchableMs / scanMs);
+    std::printf("burst: the file made elsewhere halfway showed after %.2f s (target < 5)\n", out.elsewhereMs / 1000);
+    fs::remove_all(burst);
+    fs::remove(elsewhere);
+    (void)store.removePathPrefixes({burst, elsewhere});
+    return out.allSearchableMs >= 0 && out.elsewhereMs >= 0 ? 0 : 1;
+}
+
+} // namespace pallix::bench

@@ -1,0 +1,296 @@
+#include "Core/Indexer/LiveChanges.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_set>
+
+#include "Core/IndexDB/IndexStore.h"
+#include "Core/Indexer/FolderReconciler.h"
+#include "Core/Indexer/StartupCatchUp.h"
+#include "Platform/FileNames.h"
+
+namespace pallix {
+
+namespace {
+
+enum class Presence { Present, Absent, Unknown };
+
+// Absent only when the system says so: a location that cannot be checked
+// (its folder unreadable, say) may still be there, and its rows must stay.
+Presence presenceOf(const std::string& path)
+{
+    struct stat status;
+    if (::lstat(filenames::toFileSystem(path).c_str(), &status) == 0)
+        return Presence::Present;
+    return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
+}
+
+// The folders none of the others holds: a walk of those covers the rest.
+std::vector<std::string> outermost(std::vector<std::string> folders)
+{
+    std::sort(folders.begin(), folders.end());
+    std::vector<std::string> kept;
+    for (std::string& folder : folders)
+        if (kept.empty() || !paths::isUnder(folder, kept.back()))
+            kept.push_back(std::move(folder));
+    return kept;
+}
+
+// One run's writes, each a slice, stopping at the first that fails or at the
+// cancellation.
+class Writer {
+public:
+    Writer(IndexStore& store, const FileScanner& scanner, const LiveScope& scope, const CancelToken* cancel)
+        : m_store(store), m_scanner(scanner), m_scope(scope), m_cancel(cancel)
+    {
+    }
+
+    LiveOutcome& outcome() { return m_out; }
+
+    void remove(const std::vector<std::string>& gone)
+    {
+        FolderReconciler::inSlices(gone, [&](const std::vector<std::string>& slice) {
+            return live() && succeeded(m_store.removePathPrefixes(slice));
+        });
+    }
+
+    void upsert(const std::vector<IndexedItem>& items)
+    {
+        FolderReconciler::inSlices(items, [&](const std::vector<IndexedItem>& slice) {
+            return live() && succeeded(m_store.upsert(slice));
+        });
+    }
+
+    void walk(const std::vector<std::string>& folders)
+    {
+        if (folders.empty() || !live())
+            return;
+        m_out.foldersWalked += folders.size();
+        m_scanner.scanInBatches(
+            folders, m_scope.excludedPaths, m_scope.excludeSystemJunk, int(FolderReconciler::kSlice),
+            [&](const std::vector<IndexedItem>& slice) {
+                if (live())
+                    succeeded(m_store.upsert(slice));
+            },
+            m_cancel);
+    }
+
+    // Each folder listed one level deep, its children's rows compared by
+    // their parent, a slice of children a write.
+    void list(const std::vector<std::string>& folders)
+    {
+        const std::vector<std::string> indexed = m_store.indexedFoldersAmong(folders);
+        const std::unordered_set<std::string> known(indexed.begin(), indexed.end());
+        const std::unordered_set<std::string> all(folders.begin(), folders.end());
+        for (const std::string& folder : folders) {
+            if (!live())
+                return;
+            // A new folder is met by its parent's listing and walked whole.
+            if (!known.contains(folder) && all.contains(std::string(paths::deletingLastComponent(folder))))
+                continue;
+            // Read before the listing: a change made during it shows next time.
+            std::optional<IndexedItem> own = IndexedItem::from(folder);
+            // No listing (gone, or unreadable) is no reason to drop the children.
+            auto listed = m_scanner.scanImmediateChildren(folder, m_scope.excludedPaths, m_scope.excludeSystemJunk);
+            if (!own || !listed)
+                continue;
+            ++m_out.foldersListed;
+            m_children += listed->size() + 1;
+            m_listings.push_back({folder, std::move(*listed)});
+            m_ownRows.push_back(std::move(*own));
+            if (m_children >= FolderReconciler::kSlice)
+                flush();
+        }
+        flush();
+    }
+
+    void catchUp(const std::vector<std::string>& roots)
+    {
+        if (roots.empty() || !live())
+            return;
+        m_out.foldersWalked += roots.size();
+        const CatchUpOutcome caught = StartupCatchUp::run(m_store, m_scanner, roots, m_scope.excludedPaths,
+                                                          m_scope.excludeSystemJunk, m_cancel);
+        m_out.cancelled = m_out.cancelled || caught.cancelled;
+        if (caught.error && !m_out.error)
+            m_out.error = caught.error;
+    }
+
+    bool live()
+    {
+        if (m_cancel && m_cancel->isCancelled())
+            m_out.cancelled = true;
+        return !m_out.cancelled && !m_out.error;
+    }
+
+private:
+    bool succeeded(const StoreResult<void>& result)
+    {
+        if (!result && !m_out.error)
+            m_out.error = result.error();
+        return result.has_value();
+    }
+
+    // The slice's folders in one write; then the child folders met for the
+    // first time walked whole, and the folders' own rows, of those indexed.
+    void flush()
+    {
+        std::vector<std::string> asked;
+        for (const IndexStore::FolderListing& listing : m_listings) {
+            asked.push_back(listing.folder);
+            for (const IndexedItem& child : listing.children)
+                if (child.isDirectory())
+                    asked.emplace_back(child.path());
+        }
+        const std::vector<std::string> indexed = m_store.indexedFoldersAmong(asked);
+        const std::unordered_set<std::string> known(indexed.begin(), indexed.end());
+        if (!m_listings.empty() && live() && succeeded(m_store.synchronizeFolders(m_listings))) {
+            std::vector<std::string> fresh;
+            for (const IndexStore::FolderListing& listing : m_listings)
+                for (const IndexedItem& child : listing.children)
+                    if (child.isDirectory() && !known.contains(std::string(child.path())))
+                        fresh.emplace_back(child.path());
+            walk(outermost(std::move(fresh)));
+            std::vector<IndexedItem> own;
+            for (IndexedItem& row : m_ownRows)
+                if (known.contains(std::string(row.path())))
+                    own.push_back(std::move(row));
+            upsert(own);
+        }
+        m_listings.clear();
+        m_ownRows.clear();
+        m_children = 0;
+    }
+
+    IndexStore& m_store;
+    const FileScanner& m_scanner;
+    const LiveScope& m_scope;
+    const CancelToken* m_cancel;
+    LiveOutcome m_out;
+    std::vector<IndexStore::FolderListing> m_listings;
+    std::vector<IndexedItem> m_ownRows;
+    std::size_t m_children = 0;
+};
+
+bool isAtOrUnderAny(std::string_view path, const std::unordered_set<std::string>& folders)
+{
+    for (;;) {
+        if (folders.contains(std::string(path)))
+            return true;
+        const std::string_view parent = paths::deletingLastComponent(path);
+        if (parent == path || parent.empty())
+            return false;
+        path = parent;
+    }
+}
+
+bool isRoot(const std::string& path, const std::vector<std::string>& roots)
+{
+    for (const std::string& root : roots)
+        if (paths::standardize(root) == path)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> LiveChanges::foldersHolding(const std::vector<std::string>& paths,
+                                                     const std::vector<std::string>& roots)
+{
+    std::vector<std::string> folders;
+    std::unordered_set<std::string> seen;
+    for (const std::string& location : paths) {
+        const std::string path = paths::standardize(location);
+        std::string parent(paths::deletingLastComponent(path));
+        if (parent != path && IndexStore::indexedRootsContain(path, roots)
+            && IndexStore::indexedRootsContain(parent, roots) && seen.insert(parent).second)
+            folders.push_back(std::move(parent));
+    }
+    return folders;
+}
+
+bool LiveChanges::isBehind(const std::vector<std::string>& paths, const std::vector<std::string>& roots,
+                           Clock::Duration waited)
+{
+    return waited > kBehindAfter || foldersHolding(paths, roots).size() >= kManyFolders;
+}
+
+LiveOutcome LiveChanges::write(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
+                               const LiveScope& scope, bool behind, const CancelToken* cancel)
+{
+    return behind ? relist(store, scanner, paths, scope, cancel) : apply(store, scanner, paths, scope, cancel);
+}
+
+LiveOutcome LiveChanges::apply(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
+                               const LiveScope& scope, const CancelToken* cancel)
+{
+    std::vector<std::string> gone;
+    std::vector<IndexedItem> files;
+    std::vector<std::string> folders;
+    std::vector<std::string> lost;
+    std::unordered_set<std::string> seen;
+    for (const std::string& location : paths) {
+        const std::string path = paths::standardize(location);
+        if (!IndexStore::indexedRootsContain(path, scope.roots) || !seen.insert(path).second)
+            continue;
+        const Presence presence = presenceOf(path);
+        if (presence == Presence::Absent) {
+            gone.push_back(path);
+            continue;
+        }
+        if (presence == Presence::Unknown)
+            continue;
+        if (isRoot(path, scope.roots)) {
+            lost.push_back(path);
+            continue;
+        }
+        const std::optional<IndexedItem> item = IndexedItem::from(path);
+        if (!item || item->isDirectory())
+            folders.push_back(path);
+        else if (scope.excludeSystemJunk
+                 && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(), false))
+            gone.push_back(path);
+        else
+            files.push_back(*item);
+    }
+    Writer writer(store, scanner, scope, cancel);
+    writer.remove(gone);
+    writer.upsert(files);
+    // A folder the index holds is listed with the folders holding the paths;
+    // one it does not hold is new, and walked.
+    std::vector<std::string> listed = foldersHolding(paths, scope.roots);
+    const std::vector<std::string> indexed = store.indexedFoldersAmong(folders);
+    const std::unordered_set<std::string> known(indexed.begin(), indexed.end());
+    std::unordered_set<std::string> toList(listed.begin(), listed.end());
+    std::vector<std::string> fresh;
+    for (const std::string& folder : folders)
+        if (!known.contains(folder))
+            fresh.push_back(folder);
+        else if (toList.insert(folder).second)
+            listed.push_back(folder);
+    fresh = outermost(std::move(fresh));
+    writer.walk(fresh);
+    // What the walks wrote needs no listing.
+    const std::unordered_set<std::string> walked(fresh.begin(), fresh.end());
+    std::erase_if(listed, [&](const std::string& folder) { return isAtOrUnderAny(folder, walked); });
+    writer.list(listed);
+    writer.catchUp(lost);
+    return writer.outcome();
+}
+
+LiveOutcome LiveChanges::relist(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
+                                const LiveScope& scope, const CancelToken* cancel)
+{
+    std::vector<std::string> lost;
+    for (const std::string& location : paths)
+        if (const std::string path = paths::standardize(location); isRoot(path, scope.roots))
+            lost.push_back(path);
+    Writer writer(store, scanner, scope, cancel);
+    writer.list(foldersHolding(paths, scope.roots));
+    writer.catchUp(lost);
+    return writer.outcome();
+}
+
+} // namespace pallix

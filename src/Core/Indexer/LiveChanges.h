@@ -1,0 +1,73 @@
+#pragma once
+// LiveChanges: writes the paths the watcher reported into the index at a cost
+// in proportion to what changed, not to the tree around it. Each path is
+// looked at as it is now: one that is gone loses its row and everything under
+// it; a file is one upsert; a folder the index already holds has its children
+// compared, by their parent, with a listing of it; a folder the index does
+// not hold yet is walked whole. The folder holding each path is listed once,
+// and a child folder such a listing meets for the first time is walked whole.
+// A listed folder's own row takes the time read before its listing, as the
+// start-up catch-up leaves it, so that a later catch-up passes it by.
+//
+// A reported root means its events were lost (the kernel's queue overflowed):
+// it is brought in line as the start-up catch-up does, by the folders' times.
+//
+// When the watcher has fallen behind, relist() takes the backlog's road: the
+// paths are not looked at one by one; the folders holding them are listed
+// once each, as the catch-up lists the folders that changed.
+//
+// Threads: blocking calls for a worker thread, never the GUI thread.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Core/IndexDB/IndexStoreError.h"
+#include "Core/Indexer/FileScanner.h"
+#include "Platform/Clock.h"
+
+namespace pallix {
+
+class IndexStore;
+
+struct LiveScope {
+    std::vector<std::string> roots;
+    std::vector<std::string> excludedPaths;
+    bool excludeSystemJunk = true;
+};
+
+struct LiveOutcome {
+    std::size_t foldersListed = 0;  // listed one level deep
+    std::size_t foldersWalked = 0;  // walked whole: new, or their events lost
+    bool cancelled = false;
+    // The first failed write; nothing was written after it.
+    std::optional<IndexStoreError> error;
+};
+
+class LiveChanges {
+public:
+    // A batch is behind, and takes the backlog's road, when its oldest change
+    // waited longer than this (the watcher's receiver hands a batch over at
+    // the latest 5 s after its first path) or when this many folders hold
+    // its changes.
+    static constexpr Clock::Duration kBehindAfter = std::chrono::seconds(6);
+    static constexpr std::size_t kManyFolders = 256;
+    static bool isBehind(const std::vector<std::string>& paths, const std::vector<std::string>& roots,
+                         Clock::Duration waited);
+    // isBehind() ? relist() : apply().
+    static LiveOutcome write(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
+                             const LiveScope& scope, bool behind, const CancelToken* cancel = nullptr);
+
+    static LiveOutcome apply(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
+                             const LiveScope& scope, const CancelToken* cancel = nullptr);
+    static LiveOutcome relist(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
+                              const LiveScope& scope, const CancelToken* cancel = nullptr);
+    // The folders whose listing brings `paths` in line: the folder holding
+    // each, when it lies under a root (the folder holding a root is not
+    // indexed: listing it would add the root's siblings), once each.
+    static std::vector<std::string> foldersHolding(const std::vector<std::string>& paths,
+                                                   const std::vector<std::string>& roots);
+};
+
+} // namespace pallix
