@@ -7,12 +7,15 @@
 // elsewhere was, and the time of a fresh scan of the burst's subtree into the
 // same index. `--road reconcile` writes the batches the way they were written
 // before the live index learned to cost what changed (every reported folder
-// walked whole and compared row by row), for the before figure.
+// walked whole and compared row by row), for the before figure;
+// `--lost-every N` adds the root to every N-th batch, as the watcher reports
+// it after its queue overflowed.
 // The burst's files and rows are removed at the end.
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -114,18 +117,21 @@ struct Burst {
     double elsewhereMs = -1;
     int batches = 0;
     int behindBatches = 0;
+    int lostBatches = 0;  // holding a root: the watcher's queue overflowed
 };
 
 } // namespace
 
 int runBurst(const std::vector<std::string>& argv)
 {
-    const Args args(argv, {"root", "db", "files", "per-folder", "road"}, {});
+    const Args args(argv, {"root", "db", "files", "per-folder", "road", "lost-every"}, {});
     const std::string root = paths::standardize(args.required("root"));
     const fs::path db = args.required("db");
     const int files = args.integer("files", 100000, 1);
     const int perFolder = args.integer("per-folder", 1000, 1);
     const bool before = args.get("road", "live") == "reconcile";
+    // As if the kernel's queue overflowed before every n-th batch: the watcher then reports the root.
+    const int lostEvery = args.integer("lost-every", 0, 0);
     if (!fs::is_directory(root) || !fs::exists(db))
         throw UsageError("make the tree and its index first: pallix-bench catchup --root DIR --db FILE --reps 1");
     const FileScanner scanner;
@@ -140,8 +146,9 @@ int runBurst(const std::vector<std::string>& argv)
     fs::remove(elsewhere);
     (void)store.removePathPrefixes({burst, elsewhere});
     const std::int64_t base = store.indexedCount();
-    std::printf("burst: %lld items indexed under %s; %d files in folders of %d, road %s\n",
-                static_cast<long long>(base), root.c_str(), files, perFolder, before ? "reconcile" : "live");
+    std::printf("burst: %lld items indexed under %s; %d files in folders of %d, road %s, root reported every %d "
+                "batches\n",
+                static_cast<long long>(base), root.c_str(), files, perFolder, before ? "reconcile" : "live", lostEvery);
 
     Pending pending;
     FSEventWatcher watcher([&](std::vector<std::string> paths) { pending.add(std::move(paths)); });
@@ -154,12 +161,15 @@ int runBurst(const std::vector<std::string>& argv)
     std::thread writer([&] {
         for (;;) {
             Clock::Duration waited{};
-            const std::vector<std::string> paths = pending.take(stop, waited);
+            std::vector<std::string> paths = pending.take(stop, waited);
             if (paths.empty())
                 return;
             ++out.batches;
+            if (lostEvery > 0 && out.batches % lostEvery == 0)
+                paths.push_back(root);
             const bool behind = LiveChanges::isBehind(paths, scope.roots, waited);
             out.behindBatches += behind;
+            out.lostBatches += std::find(paths.begin(), paths.end(), root) != paths.end();
             if (before)
                 writeAsBefore(store, scanner, paths, scope);
             else
@@ -184,11 +194,12 @@ int runBurst(const std::vector<std::string>& argv)
             }
         }
     });
-    const double madeMs = [&] {
+    // Polled while the files are made, and after.
+    std::atomic<double> madeAt{-1};
+    std::thread waiter([&] {
         maker.join();
-        return millisecondsSince(start);
-    }();
-    std::printf("burst: %d files made in %.1f s\n", files, madeMs / 1000);
+        madeAt = millisecondsSince(start);
+    });
     using namespace std::chrono_literals;
     const auto limit = SteadyClock::now() + 10min;
     while (SteadyClock::now() < limit && (out.allSearchableMs < 0 || out.elsewhereMs < 0)) {
@@ -198,6 +209,9 @@ int runBurst(const std::vector<std::string>& argv)
             out.allSearchableMs = millisecondsSince(start);
         std::this_thread::sleep_for(20ms);
     }
+    waiter.join();
+    const double madeMs = madeAt;
+    std::printf("burst: %d files made in %.1f s\n", files, madeMs / 1000);
     stop = true;
     writer.join();
 
@@ -211,8 +225,8 @@ int runBurst(const std::vector<std::string>& argv)
 
     const double lagMs = out.allSearchableMs - madeMs;
     std::printf("burst: every burst file searchable %.1f s after the first was made, %.1f s after the last "
-                "(%d batches, %d behind)\n",
-                out.allSearchableMs / 1000, lagMs / 1000, out.batches, out.behindBatches);
+                "(%d batches, %d behind, %d after lost events)\n",
+                out.allSearchableMs / 1000, lagMs / 1000, out.batches, out.behindBatches, out.lostBatches);
     std::printf("burst: a fresh scan of the burst's subtree into the index %.1f s; after the last file made the "
                 "live index took %.2f x that (target <= 2); the whole burst %.2f x\n",
                 scanMs / 1000, lagMs / scanMs, out.allSearchableMs / scanMs);
