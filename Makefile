@@ -93,9 +93,10 @@ run: build
 bench: build
 	bench/compare.sh $(BUILD_DIR)
 
-# Installs into $(PREFIX) (DESTDIR is honoured, for packaging): the program,
-# its thumbnail helper, the launcher and the icon. The build is configured for
-# the prefix, as the launcher names the installed program.
+# Installs into $(PREFIX) (DESTDIR is honoured, for packaging): the program
+# and its thumbnail helper (stripped by the install rules), the launcher and
+# the icon. The build is configured for the prefix, as the launcher names the
+# installed program.
 install: models
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target pallix pallix-thumbnailer pallix-icons

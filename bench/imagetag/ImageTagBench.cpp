@@ -14,6 +14,9 @@
 //
 // Usage: pallix-imagetag-bench --work DIR [--items 300000] [--images 200]
 //        [--rounds 30] [--priority background|normal]
+//        pallix-imagetag-bench --idle-cpu DIR [--images 1000] [--settle 30] [--window 60]
+//                              [--priority background|normal]
+//        (the idle-CPU measurement, IdleCpu.h)
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +35,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "IdleCpu.h"
 #include "NearestRank.h"
 #include "App/ImageTags/ImageTagExtraction.h"
 #include "App/ImageTags/ImageTagger.h"
@@ -294,10 +298,17 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
     pallix::Options o;
+    pallix::bench::IdleCpuOptions idle;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         const std::string value = argv[i + 1];
-        if (name == "--work")
+        if (name == "--idle-cpu")
+            idle.work = value;
+        else if (name == "--settle")
+            idle.settleSeconds = std::stoi(value);
+        else if (name == "--window")
+            idle.windowSeconds = std::stoi(value);
+        else if (name == "--work")
             o.work = value;
         else if (name == "--items")
             o.items = std::stoi(value);
@@ -307,6 +318,11 @@ int main(int argc, char** argv)
             o.rounds = std::stoi(value);
         else if (name == "--priority")
             o.normalPriority = value == "normal";
+    }
+    if (!idle.work.empty()) {
+        idle.images = o.images == pallix::Options{}.images ? idle.images : o.images;
+        idle.normalPriority = o.normalPriority;
+        return pallix::bench::runIdleCpu(idle);
     }
     if (o.work.empty()) {
         std::fprintf(stderr, "usage: pallix-imagetag-bench --work DIR [--items N] [--images N] [--rounds N] "

@@ -184,7 +184,23 @@ std::filesystem::path Defaults::standardFile()
         base = std::filesystem::path(home) / ".config";
     else
         base = std::filesystem::temp_directory_path();
-    return base / applicationIdentifier() / "defaults.json";
+    const std::string identifier = applicationIdentifier();
+    std::filesystem::path file = base / identifier / "defaults.json";
+    if (const auto earlier = earlierIdentifier(identifier)) {
+        std::error_code ec;
+        std::filesystem::path kept = base / *earlier / "defaults.json";
+        if (!std::filesystem::exists(file, ec) && std::filesystem::exists(kept, ec))
+            return kept;
+    }
+    return file;
+}
+
+std::optional<std::string> Defaults::earlierIdentifier(const std::string& identifier)
+{
+    // Its launcher was named "io.pallix.desktop.desktop".
+    if (identifier == "io.pallix.Pallix")
+        return "io.pallix.desktop";
+    return std::nullopt;
 }
 
 Defaults::Defaults(std::optional<std::filesystem::path> file)

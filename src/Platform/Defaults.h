@@ -30,7 +30,11 @@ public:
     // store starts empty; a member that cannot be read is left out alone.
     static std::shared_ptr<Defaults> atFile(std::filesystem::path file);
     // The process's store: $XDG_CONFIG_HOME (default ~/.config)/<app identifier>/defaults.json.
+    // Settings kept under an earlier identifier are read there until the new folder has its own.
     static std::filesystem::path standardFile();
+    // The identifier that builds of the same edition used before `identifier`
+    // (their settings folder and login entry carry it), or nothing.
+    static std::optional<std::string> earlierIdentifier(const std::string& identifier);
 
     Defaults(const Defaults&) = delete;
     Defaults& operator=(const Defaults&) = delete;

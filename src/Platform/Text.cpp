@@ -66,8 +66,8 @@ const icu::Normalizer2& nfkd()
 // Code points that every folding step leaves alone or maps trivially, so that
 // the common names (ASCII, CJK ideographs, full-width ASCII, CJK punctuation)
 // never reach ICU. A combining mark is never simple, so a simple character is
-// never part of a composition.
-bool foldSimple(char32_t c, char32_t& mapped)
+// never part of a composition. Without `width`, only what keeps its width.
+bool foldSimple(char32_t c, char32_t& mapped, bool width = true)
 {
     if (c < 0x80) {
         mapped = static_cast<char32_t>(asciiLower(static_cast<char>(c)));
@@ -77,6 +77,8 @@ bool foldSimple(char32_t c, char32_t& mapped)
         mapped = c;
         return true;
     }
+    if (!width)
+        return false;
     if (c >= 0xFF01 && c <= 0xFF5E) {  // full-width ASCII
         mapped = static_cast<char32_t>(asciiLower(static_cast<char>(c - 0xFEE0)));
         return true;
@@ -88,9 +90,10 @@ bool foldSimple(char32_t c, char32_t& mapped)
     return false;
 }
 
-// Width, case and diacritic folding through ICU, for text the fast path cannot
-// take. Returns a per-thread buffer, valid until the next call on this thread.
-const icu::UnicodeString& foldSlow(std::string_view s)
+// Width (unless `width` is false), case and diacritic folding through ICU, for
+// text the fast path cannot take. Returns a per-thread buffer, valid until the
+// next call on this thread.
+const icu::UnicodeString& foldSlow(std::string_view s, bool width = true)
 {
     thread_local icu::UnicodeString a, b;
     UErrorCode status = U_ZERO_ERROR;
@@ -102,7 +105,7 @@ const icu::UnicodeString& foldSlow(std::string_view s)
     icu::UnicodeString decomposition;
     for (std::size_t i = 0; i < s.size();) {
         auto c = static_cast<UChar32>(nextCodePoint(s, i));
-        int32_t dt = c < 0x80 ? U_DT_NONE : u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE);
+        int32_t dt = c < 0x80 || !width ? U_DT_NONE : u_getIntPropertyValue(c, UCHAR_DECOMPOSITION_TYPE);
         if ((dt == U_DT_WIDE || dt == U_DT_NARROW) && nfkd().getDecomposition(c, decomposition))
             a.append(decomposition);
         else
@@ -288,20 +291,34 @@ std::string upper(std::string_view s)
     return out;
 }
 
-std::string fold(std::string_view s)
+namespace {
+
+std::string foldWidth(std::string_view s, bool width)
 {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size();) {
         char32_t mapped;
-        if (!foldSimple(nextCodePoint(s, i), mapped)) {
+        if (!foldSimple(nextCodePoint(s, i), mapped, width)) {
             out.clear();
-            appendUnicodeString(foldSlow(s), out);
+            appendUnicodeString(foldSlow(s, width), out);
             return out;
         }
         appendUtf8(mapped, out);
     }
     return out;
+}
+
+} // namespace
+
+std::string fold(std::string_view s)
+{
+    return foldWidth(s, true);
+}
+
+std::string foldCaseAndDiacritics(std::string_view s)
+{
+    return foldWidth(s, false);
 }
 
 void foldLettersMarksNumbers(std::string_view s, std::string& out)

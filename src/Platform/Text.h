@@ -34,6 +34,9 @@ std::string upper(std::string_view s);
 // Folding with locale zh_CN: case-, diacritic- and width-insensitive
 // (é -> e, full-width Ｒ -> r, ２ -> 2). The result is lower case.
 std::string fold(std::string_view s);
+// fold(s) without the width step: full- and half-width forms keep their
+// width (ＳＡＬＥ -> ｓａｌｅ, é -> e).
+std::string foldCaseAndDiacritics(std::string_view s);
 
 // fold(s), keeping only code points of general categories L, M and N.
 // Appends to `out` (cleared first) so hot loops can reuse a buffer.

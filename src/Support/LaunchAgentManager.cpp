@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Platform/Defaults.h"
+
 namespace pallix {
 
 namespace {
@@ -127,6 +129,9 @@ std::optional<LaunchAgentError> LaunchAgentManager::sync(bool enabled, const std
     const auto file = launchAgentPath();
     if (!file)
         return error(LaunchAgentError::Code::NoConfigFolder, "无法设置登录时启动：找不到用户的配置文件夹。");
+    // An entry under the identifier of earlier builds would start a second copy at login.
+    if (const auto earlier = Defaults::earlierIdentifier(m_identifier))
+        ::unlink((file->parent_path() / (*earlier + ".desktop")).c_str());
 
     if (!enabled) {
         if (::unlink(file->c_str()) != 0 && errno != ENOENT)

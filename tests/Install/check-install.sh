@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the build into a scratch DESTDIR as `make install` does and checks
-# the tree: the program, its helper, a launcher desktop-file-validate accepts,
-# the icon as SVG and PNGs of their stated sizes.
+# the tree: the program and its helper without debug information, a launcher
+# desktop-file-validate accepts named by the reverse-DNS identifier, the icon
+# of the same name as SVG and PNGs of their stated sizes.
 # Usage: check-install.sh <build dir> <application identifier> <prefix>
 set -eu
 build=$1 id=$2 prefix=$3
@@ -13,6 +14,15 @@ DESTDIR=$root cmake --install "$build" >/dev/null
 tree=$root$prefix
 [ -x "$tree/bin/pallix" ] || fail "no program in bin"
 [ -x "$tree/libexec/pallix/pallix-thumbnailer" ] || fail "no thumbnail helper in libexec/pallix"
+for program in "$tree/bin/pallix" "$tree/libexec/pallix/pallix-thumbnailer"; do
+    ! readelf -S "$program" | grep -q '\.debug_' || fail "$program keeps its debug information"
+    ! readelf -S "$program" | grep -q '\.symtab' || fail "$program keeps its symbol table"
+done
+
+case $id in
+*.desktop) fail "identifier $id makes the launcher end in .desktop.desktop" ;;
+esac
+[ "$(ls "$tree/share/applications")" = "$id.desktop" ] || fail "launchers: $(ls "$tree/share/applications")"
 
 desktop=$tree/share/applications/$id.desktop
 [ -f "$desktop" ] || fail "no launcher $desktop"

@@ -300,6 +300,34 @@ TEST_F(DefaultsFile, AFailedWriteReportsFalseAndChangesNothing)
     EXPECT_FALSE(d->contains("k"));
 }
 
+TEST_F(DefaultsFile, SettingsUnderTheEarlierIdentifierAreReadThereUntilTheNewFolderHasItsOwn)
+{
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = oldXdg ? oldXdg : "";
+    ::setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
+    ::setenv("PALLIX_APP_ID", "io.pallix.Pallix", 1);
+    const fs::path current = m_folder / "io.pallix.Pallix" / "defaults.json";
+    const fs::path earlier = m_folder / "io.pallix.desktop" / "defaults.json";
+    const fs::path first = Defaults::standardFile();
+    fs::create_directories(earlier.parent_path());
+    std::ofstream(earlier) << "{}";
+    const fs::path kept = Defaults::standardFile();
+    fs::create_directories(current.parent_path());
+    std::ofstream(current) << "{}";
+    const fs::path own = Defaults::standardFile();
+    ::setenv("PALLIX_APP_ID", "io.pallix.qel", 1);  // another edition never reads them
+    const fs::path other = Defaults::standardFile();
+    ::unsetenv("PALLIX_APP_ID");
+    if (oldXdg)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(first, current);
+    EXPECT_EQ(kept, earlier);
+    EXPECT_EQ(own, current);
+    EXPECT_EQ(other, m_folder / "io.pallix.qel" / "defaults.json");
+}
+
 TEST(Defaults, TheStandardFileFollowsXdgConfigHome)
 {
     const char* oldXdg = std::getenv("XDG_CONFIG_HOME");

@@ -157,6 +157,23 @@ TEST_F(LaunchAgentManagerTest, AnInstalledProgramsEntryIsItsLauncher)
     EXPECT_TRUE(fs::exists(launcher));
 }
 
+// Builds before the identifier lost its doubled ".desktop" left their entry
+// under the earlier name: it goes, or login would start a second copy.
+TEST_F(LaunchAgentManagerTest, TheEntryOfTheEarlierIdentifierIsRemoved)
+{
+    const fs::path autostart = m_dir / "config" / "autostart";
+    fs::create_directories(autostart);
+    const LaunchAgentManager manager("io.pallix.Pallix");
+    for (const bool enabled : {true, false}) {
+        std::ofstream(autostart / "io.pallix.desktop.desktop") << "[Desktop Entry]\n";
+        std::ofstream(autostart / "other.desktop") << "[Desktop Entry]\n";
+        ASSERT_FALSE(manager.sync(enabled, "/usr/bin/pallix").has_value());
+        EXPECT_FALSE(fs::exists(autostart / "io.pallix.desktop.desktop"));
+        EXPECT_TRUE(fs::exists(autostart / "other.desktop"));
+        EXPECT_EQ(fs::exists(autostart / "io.pallix.Pallix.desktop"), enabled);
+    }
+}
+
 TEST_F(LaunchAgentManagerTest, ExecReadsBackExactlyThePath)
 {
     const char* paths[] = {

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/Models/IndexedItem.h"
 
 namespace pallix {
 
@@ -17,6 +18,15 @@ ImageTagger::Options resolved(ImageTagger::Options options)
     if (!options.clock)
         options.clock = Clock::system();
     return options;
+}
+
+// The file as the tagger is about to read it; nothing when it cannot be read.
+std::optional<ImageFileStamp> fileStamp(const std::string& path)
+{
+    const std::optional<IndexedItem> item = IndexedItem::from(path);
+    if (!item || item->isDirectory())
+        return std::nullopt;
+    return ImageFileStamp{item->size(), item->modifiedAt()};
 }
 
 } // namespace
@@ -130,10 +140,11 @@ bool ImageTagger::tagPage(const std::vector<std::string>& page, ImageTagStore& t
         if (imagetags::isSystemImagePath(path))
             continue;  // icons and images the system installed
         // An image whose tags hold recognised text is done; one without any
-        // is looked at again on every pass.
-        if (tags.hasTags(path) && !tags.needsReindex(path, tagFormat()))
+        // is looked at again when its file has changed since.
+        const std::optional<ImageFileStamp> file = fileStamp(path);
+        if (tags.hasTags(path) && !tags.needsReindex(path, tagFormat(), file))
             continue;
-        tagImage(path, tags);
+        tagImage(path, tags, file);
     }
     return !token.isCancelled();
 }
@@ -143,7 +154,7 @@ int ImageTagger::tagFormat() const
     return m_options.extractor->recognisesObjects() ? ImageTagStore::kTagFormat : ImageTagStore::kTagFormat - 1;
 }
 
-void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags)
+void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags, const std::optional<ImageFileStamp>& file)
 {
     // The session waits for its image, so the job may use the locals.
     std::promise<std::vector<std::string>> extracted;
@@ -158,11 +169,11 @@ void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags)
     const std::vector<std::string> found = result.get();
     ++m_extracted;
     const double now = m_options.clock->wallSecondsSince1970();
-    // Store errors are dropped: the image counts as done for this pass.
-    if (!found.empty())
-        tags.mergeTags(path, found, now, tagFormat());
-    else if (!tags.hasTags(path))
-        tags.upsert(path, {}, now, tagFormat());  // looked at, nothing found
+    // Store errors are dropped: the image counts as done for this pass. A
+    // row is written for what was found, for an image looked at that gave
+    // nothing, and for the state of the file the tags now stand for.
+    if (!found.empty() || file || !tags.hasTags(path))
+        tags.mergeTags(path, found, now, tagFormat(), file);
 }
 
 } // namespace pallix

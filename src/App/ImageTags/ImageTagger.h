@@ -3,7 +3,8 @@
 // image that lacks them content tags in an image-tag store. One session per
 // run key ("local", "server"), each a thread of its own that reads pages of
 // 220 image paths in path order, tags each image that has no row, whose
-// tags are of an older format or hold no recognised text, and after an empty
+// tags are of an older format, or hold no recognised text and were read
+// from another size or modification time of the file, and after an empty
 // page pauses 12 s and starts the next pass from the first image. Images the
 // system installed (isSystemImagePath) are left out.
 //
@@ -24,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,7 +90,7 @@ private:
     void run(const PageSource& pages, ImageTagStore& tags, const CancelToken& token);
     // Tags one page; false when cancelled midway.
     bool tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token);
-    void tagImage(const std::string& path, ImageTagStore& tags);
+    void tagImage(const std::string& path, ImageTagStore& tags, const std::optional<ImageFileStamp>& file);
     // The format the extractor's tags are written in: a row written without
     // objects (no usable detector) is read again once a detector can name them.
     int tagFormat() const;

@@ -53,23 +53,28 @@ QStringList sampleFiles(const QString& folder)
     return paths;
 }
 
+QList<QImage> decodeSamples(const QStringList& files, double maxPixel)
+{
+    QList<QImage> samples;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        // By place in the selection: a later sample stays small even when the
+        // first one cannot be decoded.
+        const double size = i == 0 ? maxPixel : std::min(maxPixel, kLaterSampleMaxPixel);
+        if (QImage decoded = RasterDecoding::decodeImage(files[i], size); !decoded.isNull())
+            samples.append(std::move(decoded));
+    }
+    return samples;
+}
+
 RenderOutcome render(const PreviewRequest& request)
 {
     const double pixels = maxPixel(request);
     if (request.isDirectory) {
-        QList<QImage> samples;
-        QList<bool> videoFlags;
         // Listed through a path Qt can name, which stays open for the decodes.
         const systempaths::PathForQt folder(request.itemPath);
         const QStringList files = folder.path().isEmpty() ? QStringList() : sampleFiles(folder.path());
-        for (const QString& file : files) {
-            const double size = samples.isEmpty() ? pixels : std::min(pixels, kLaterSampleMaxPixel);
-            QImage decoded = RasterDecoding::decodeImage(file, size);
-            if (decoded.isNull())
-                continue;
-            samples.append(decoded);
-            videoFlags.append(false);
-        }
+        const QList<QImage> samples = decodeSamples(files, pixels);
+        const QList<bool> videoFlags(samples.size(), false);
         QImage drawn = FolderPreviewDrawing::renderFolderPreviewStack(samples, videoFlags, request.iconSize);
         return RenderOutcome(drawn.isNull() ? std::nullopt : std::optional<QImage>(pixmapReady(drawn)));
     }

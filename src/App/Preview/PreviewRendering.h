@@ -57,6 +57,10 @@ QStringList pickSamples(const QStringList& sortedNames);
 // (digits by value), then picked.
 QStringList sampleFiles(const QString& folder);
 
+// The samples that decode, in order: the first selected one at `maxPixel`,
+// the later ones at most 148 pixels; those that cannot be decoded are left out.
+QList<QImage> decodeSamples(const QStringList& files, double maxPixel);
+
 // The finished picture, or none when the caller should show the fallback
 // icon; a special file is named, not read. A PDF page gets a thin grey frame.
 // The picture comes as pixmapReady() makes it.

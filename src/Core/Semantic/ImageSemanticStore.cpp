@@ -4,6 +4,7 @@
 #include <chrono>
 #include <system_error>
 #include <unordered_set>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -25,10 +26,17 @@ constexpr const char* kCreateTable =
     "    path TEXT PRIMARY KEY,\n"
     "    tags TEXT NOT NULL,\n"
     "    updated_at REAL NOT NULL,\n"
-    "    format INTEGER NOT NULL DEFAULT 0\n"
+    "    format INTEGER NOT NULL DEFAULT 0,\n"
+    "    file_size INTEGER NOT NULL DEFAULT -1,\n"
+    "    file_modified_at REAL NOT NULL DEFAULT 0\n"
     ");";
-// Databases made before the format column: their rows read as format 0.
-constexpr const char* kAddFormat = "ALTER TABLE image_semantic ADD COLUMN format INTEGER NOT NULL DEFAULT 0;";
+// Columns added after the first databases were made: their rows read as
+// format 0, read from an unknown state of the file.
+constexpr std::pair<const char*, const char*> kLaterColumns[] = {
+    {"format", "ALTER TABLE image_semantic ADD COLUMN format INTEGER NOT NULL DEFAULT 0;"},
+    {"file_size", "ALTER TABLE image_semantic ADD COLUMN file_size INTEGER NOT NULL DEFAULT -1;"},
+    {"file_modified_at", "ALTER TABLE image_semantic ADD COLUMN file_modified_at REAL NOT NULL DEFAULT 0;"},
+};
 constexpr const char* kCreateFullText =
     "CREATE VIRTUAL TABLE IF NOT EXISTS image_semantic_fts\n"
     "USING fts5(\n"
@@ -168,14 +176,23 @@ SemanticResult<void> ImageSemanticStore::open()
             return opened;
         if (m_db.exec(kCreateTable) != SQLITE_OK)
             return Unexpected(failure(SemanticError::Code::Step));
-        if (sqlite::Statement probe; probe.prepare(m_db, "SELECT format FROM image_semantic LIMIT 0;") != SQLITE_OK
-            && m_db.exec(kAddFormat) != SQLITE_OK)
+        if (!addMissingColumns())
             return Unexpected(failure(SemanticError::Code::Step));
         // Without FTS5 the store searches with LIKE: not an error.
         m_ftsReady = m_fullText == FullText::IfAvailable && m_db.exec(kCreateFullText) == SQLITE_OK;
     }
     scheduleFTSBackfillIfNeeded();
     return {};
+}
+
+bool ImageSemanticStore::addMissingColumns()
+{
+    for (const auto& [column, add] : kLaterColumns) {
+        const std::string probe = std::string("SELECT ") + column + " FROM image_semantic LIMIT 0;";
+        if (sqlite::Statement select; select.prepare(m_db, probe) != SQLITE_OK && m_db.exec(add) != SQLITE_OK)
+            return false;
+    }
+    return true;
 }
 
 std::optional<std::string> ImageSemanticStore::bootstrap()
@@ -226,18 +243,25 @@ bool ImageSemanticStore::hasTags(const std::string& path)
     return select.step() == SQLITE_ROW;
 }
 
-bool ImageSemanticStore::needsReindex(const std::string& path, int format)
+bool ImageSemanticStore::needsReindex(const std::string& path, int format, const std::optional<ImageFileStamp>& file)
 {
     std::lock_guard lock(m_mutex);
     sqlite::Statement select;
-    if (!m_db.isOpen() || select.prepare(m_db, "SELECT tags, format FROM image_semantic WHERE path = ? LIMIT 1;")
-                              != SQLITE_OK)
+    if (!m_db.isOpen()
+        || select.prepare(m_db, "SELECT tags, format, file_size, file_modified_at FROM image_semantic\n"
+                                "WHERE path = ? LIMIT 1;")
+               != SQLITE_OK)
         return true;
     select.bindText(1, path);
     if (select.step() != SQLITE_ROW)
         return true;
     // Tags of an older format lack what extraction finds now: read once more.
-    return select.columnInt(1) < format || !holdsRecognisedText(select.columnText(0));
+    if (select.columnInt(1) < format)
+        return true;
+    if (holdsRecognisedText(select.columnText(0)))
+        return false;
+    // The same file gives the same tags: reading it again would only burn a core.
+    return !file || select.columnInt64(2) != file->size || select.columnDouble(3) != file->modifiedAt;
 }
 
 std::int64_t ImageSemanticStore::countLocked(const char* sql)
@@ -293,21 +317,25 @@ std::vector<std::string> ImageSemanticStore::splitTags(std::string_view text)
 }
 
 SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const std::string& joined, double updatedAt,
-                                                  int format)
+                                                  int format, const std::optional<ImageFileStamp>& file)
 {
     sqlite::Statement insert;
-    if (insert.prepare(m_db, "INSERT INTO image_semantic (path, tags, updated_at, format)\n"
-                             "VALUES (?, ?, ?, ?)\n"
+    if (insert.prepare(m_db, "INSERT INTO image_semantic (path, tags, updated_at, format, file_size, file_modified_at)\n"
+                             "VALUES (?, ?, ?, ?, ?, ?)\n"
                              "ON CONFLICT(path) DO UPDATE SET\n"
                              "    tags = excluded.tags,\n"
                              "    updated_at = excluded.updated_at,\n"
-                             "    format = excluded.format;")
+                             "    format = excluded.format,\n"
+                             "    file_size = excluded.file_size,\n"
+                             "    file_modified_at = excluded.file_modified_at;")
         != SQLITE_OK)
         return Unexpected(failure(SemanticError::Code::Prepare));
     insert.bindText(1, path);
     insert.bindText(2, joined);
     insert.bindDouble(3, updatedAt);
     insert.bindInt(4, format);
+    insert.bindInt64(5, file ? file->size : -1);
+    insert.bindDouble(6, file ? file->modifiedAt : 0);
     if (insert.step() != SQLITE_DONE) {
         const SemanticError error = failure(SemanticError::Code::Step);
         insert.finalize();
@@ -337,26 +365,27 @@ SemanticResult<void> ImageSemanticStore::upsertFTS(const std::string& path, cons
 }
 
 std::optional<std::string> ImageSemanticStore::upsert(const std::string& path, const std::vector<std::string>& tags,
-                                                      double updatedAt, int format)
+                                                      double updatedAt, int format,
+                                                      const std::optional<ImageFileStamp>& file)
 {
     std::lock_guard lock(m_mutex);
     if (!m_db.isOpen())
         return std::nullopt;
-    if (auto written = writeRow(path, joinTags(tags), updatedAt, format); !written)
+    if (auto written = writeRow(path, joinTags(tags), updatedAt, format, file); !written)
         return written.error().description();
     return std::nullopt;
 }
 
 std::optional<std::string> ImageSemanticStore::mergeTags(const std::string& path,
                                                          const std::vector<std::string>& newTags, double updatedAt,
-                                                         int format)
+                                                         int format, const std::optional<ImageFileStamp>& file)
 {
     std::lock_guard lock(m_mutex);
     if (!m_db.isOpen())
         return std::nullopt;
     std::vector<std::string> merged = splitTags(readTagsLocked(path).value_or(std::string()));
     merged.insert(merged.end(), newTags.begin(), newTags.end());
-    if (auto written = writeRow(path, joinTags(merged), updatedAt, format); !written)
+    if (auto written = writeRow(path, joinTags(merged), updatedAt, format, file); !written)
         return written.error().description();
     return std::nullopt;
 }

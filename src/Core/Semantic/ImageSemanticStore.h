@@ -6,7 +6,9 @@
 // on every write and filled by a background backfill when it is clearly short.
 // Without FTS5 searches fall back to LIKE on the main table.
 //
-// Each row also records the tag format it was written in (kTagFormat).
+// Each row also records the tag format it was written in (kTagFormat) and
+// the size and modification time of the file its tags were read from
+// (size -1 when unknown, as in rows written before they were kept).
 //
 // Tag text: tags trimmed, lower-cased, unique, first occurrence first, at most
 // 220, joined by one space; read back by splitting at white space.
@@ -68,11 +70,14 @@ public:
     std::optional<std::string> bootstrap() override;
 
     bool hasTags(const std::string& path) override;
-    bool needsReindex(const std::string& path, int format = kTagFormat) override;
+    bool needsReindex(const std::string& path, int format = kTagFormat,
+                      const std::optional<ImageFileStamp>& file = std::nullopt) override;
     std::optional<std::string> upsert(const std::string& path, const std::vector<std::string>& tags, double updatedAt,
-                                      int format = kTagFormat) override;
+                                      int format = kTagFormat,
+                                      const std::optional<ImageFileStamp>& file = std::nullopt) override;
     std::optional<std::string> mergeTags(const std::string& path, const std::vector<std::string>& newTags,
-                                         double updatedAt, int format = kTagFormat) override;
+                                         double updatedAt, int format = kTagFormat,
+                                         const std::optional<ImageFileStamp>& file = std::nullopt) override;
     std::vector<std::string> searchPaths(const std::vector<std::vector<std::string>>& groups, int limit) override;
 
     // The tag-text format.
@@ -95,7 +100,10 @@ public:
 
 private:
     SemanticResult<void> openDatabase();
-    SemanticResult<void> writeRow(const std::string& path, const std::string& joined, double updatedAt, int format);
+    SemanticResult<void> writeRow(const std::string& path, const std::string& joined, double updatedAt, int format,
+                                  const std::optional<ImageFileStamp>& file);
+    // Adds the columns later versions keep to a table made before them.
+    bool addMissingColumns();
     SemanticResult<void> upsertFTS(const std::string& path, const std::string& joined);
     std::optional<std::string> readTagsLocked(const std::string& path);
     std::int64_t countLocked(const char* sql);

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "Core/IndexDB/IndexSql.h"
+#include "Core/Semantic/ImageSemanticStore.h"
 #include "Platform/Text.h"
 
 namespace pallix::imagetags {
@@ -89,6 +90,14 @@ std::vector<std::string> leafIdentifiers(std::string_view identifier)
     return withoutRepeats(std::move(leaves));
 }
 
+std::string labelTag(std::string_view label)
+{
+    std::string tag;
+    for (const std::string& word : ImageSemanticStore::splitTags(label))
+        tag += (tag.empty() ? "" : "_") + word;
+    return tag;
+}
+
 std::vector<std::string> classificationTags(const std::vector<Classification>& results)
 {
     const auto& chinese = englishToChinese();
@@ -96,10 +105,9 @@ std::vector<std::string> classificationTags(const std::vector<Classification>& r
     for (std::size_t i = 0; i < std::min(results.size(), kMaxClassifications); ++i) {
         if (!(results[i].confidence >= kMinConfidence))
             continue;
-        for (std::string& leaf : leafIdentifiers(text::lower(results[i].identifier))) {
-            const auto found = chinese.find(leaf);
-            tags.push_back(std::move(leaf));
-            if (found != chinese.end())
+        for (const std::string& leaf : leafIdentifiers(text::lower(results[i].identifier))) {
+            tags.push_back(labelTag(leaf));
+            if (const auto found = chinese.find(leaf); found != chinese.end())
                 tags.push_back(found->second);
         }
     }
@@ -138,7 +146,7 @@ std::vector<std::string> recognisedTextTags(const std::vector<std::string>& line
         const std::size_t graphemes = text::graphemeCount(line);
         if (graphemes < kMinTextGraphemes || graphemes > kMaxTextGraphemes)
             continue;
-        tags.push_back("ocr:" + text::lower(text::fold(line)));
+        tags.push_back("ocr:" + text::lower(text::foldCaseAndDiacritics(line)));
     }
     return tags;
 }

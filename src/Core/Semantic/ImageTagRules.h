@@ -29,15 +29,20 @@ const std::unordered_map<std::string, std::string>& englishToChinese();
 // trimmed and lower-cased; without repeats. Empty for a blank identifier.
 std::vector<std::string> leafIdentifiers(std::string_view identifier);
 
+// A label as one tag: the tag text splits at white space, so each run of it
+// inside the label becomes "_" ("dining table" -> "dining_table"); the search
+// index still sees the words apart.
+std::string labelTag(std::string_view label);
+
 // Of the first 34 results, those of confidence 0.08 or more: each leaf of the
-// lower-cased identifier, followed by its Chinese tag when it has one.
+// lower-cased identifier as a labelTag, followed by its Chinese tag when it has one.
 std::vector<std::string> classificationTags(const std::vector<Classification>& results);
 
 // The Chinese and English colour words of an average pixel (8-bit channels).
 std::pair<std::string, std::string> colourTags(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
-// "ocr:" and the folded text of the first 12 lines that have 2 to 40
-// user-perceived characters once trimmed.
+// "ocr:" and the text, case and diacritics folded (not width), of the first
+// 12 lines that have 2 to 40 user-perceived characters once trimmed.
 std::vector<std::string> recognisedTextTags(const std::vector<std::string>& lines);
 
 // An image the system installed rather than one of the user's: under /usr,

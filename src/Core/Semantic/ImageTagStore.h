@@ -5,11 +5,19 @@
 // database: nothing found, every image needs tags, writes do nothing; so a
 // build or a test without the real store runs on unchanged.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace pallix {
+
+// The size and modification time of an image file as it was when it was read.
+struct ImageFileStamp {
+    std::int64_t size = 0;
+    double modifiedAt = 0;  // seconds since 1970
+    friend bool operator==(const ImageFileStamp&, const ImageFileStamp&) = default;
+};
 
 class ImageTagStore {
 public:
@@ -25,18 +33,25 @@ public:
     // A row exists for the path (an empty tag text counts).
     virtual bool hasTags(const std::string& /*path*/) { return false; }
     // The image should be looked at again: no row, its tags were written in
-    // a format older than `format`, or they hold no recognised-text tag.
-    virtual bool needsReindex(const std::string& /*path*/, int /*format*/ = kTagFormat) { return true; }
-    // Replace the row / add to the stored tags, written as `format`. The
-    // error text on failure.
+    // a format older than `format`, or they hold no recognised-text tag and
+    // were read from another state of the file than `file` (unknown: always).
+    virtual bool needsReindex(const std::string& /*path*/, int /*format*/ = kTagFormat,
+                              const std::optional<ImageFileStamp>& /*file*/ = std::nullopt)
+    {
+        return true;
+    }
+    // Replace the row / add to the stored tags, written as `format` and
+    // read from the file as `file`. The error text on failure.
     virtual std::optional<std::string> upsert(const std::string& /*path*/, const std::vector<std::string>& /*tags*/,
-                                              double /*updatedAt*/, int /*format*/ = kTagFormat)
+                                              double /*updatedAt*/, int /*format*/ = kTagFormat,
+                                              const std::optional<ImageFileStamp>& /*file*/ = std::nullopt)
     {
         return std::nullopt;
     }
     virtual std::optional<std::string> mergeTags(const std::string& /*path*/,
                                                  const std::vector<std::string>& /*newTags*/, double /*updatedAt*/,
-                                                 int /*format*/ = kTagFormat)
+                                                 int /*format*/ = kTagFormat,
+                                                 const std::optional<ImageFileStamp>& /*file*/ = std::nullopt)
     {
         return std::nullopt;
     }

@@ -244,6 +244,46 @@ TEST(ImageTagger, ImagesTaggedWithoutObjectsAreReadAgainOnceADetectorCanNameThem
     EXPECT_EQ(rig.store->storedTags(photo), "ocr:menu red cat 猫");
 }
 
+// Most photos hold no text: each is read once, and again only when its file
+// changes (size or modification time) or the tagger learns more.
+TEST(ImageTagger, APhotoWithoutTextIsReadAgainOnlyWhenItsFileChanges)
+{
+    TaggerRig rig;
+    const std::string photo = (rig.dir.path() / "photo.png").string();
+    const std::string blank = (rig.dir.path() / "blank.png").string();
+    testing_support::writeFile(photo, "pixels");
+    testing_support::writeFile(blank, "nothing to see");
+    rig.extractor->setTags(photo, {"cat", "猫"});
+    rig.extractor->setRecognisesObjects(false);  // rows in the format before objects
+    FakePages pages({blank, photo});
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    EXPECT_EQ(rig.extractor->calls(), (std::vector<std::string>{blank, photo}));
+    const auto readsAfterPass = [&](int pass) {
+        rig.clock->advance(12s);
+        EXPECT_TRUE(rig.passesDone(pass));
+        return rig.extractor->calls().size();
+    };
+    EXPECT_EQ(readsAfterPass(2), 2u);
+    EXPECT_EQ(readsAfterPass(3), 2u);
+
+    testing_support::writeFile(photo, "more pixels");  // another size
+    EXPECT_EQ(readsAfterPass(4), 3u);
+    EXPECT_EQ(rig.extractor->calls().back(), photo);
+    const auto earlier = std::filesystem::last_write_time(blank) - 1h;
+    std::filesystem::last_write_time(blank, earlier);  // same size, another time
+    EXPECT_EQ(readsAfterPass(5), 4u);
+    EXPECT_EQ(rig.extractor->calls().back(), blank);
+    EXPECT_EQ(readsAfterPass(6), 4u);
+
+    rig.extractor->setTags(photo, {"red"});
+    rig.extractor->setRecognisesObjects(true);  // a detector arrives: both read again, once
+    EXPECT_EQ(readsAfterPass(7), 6u);
+    EXPECT_EQ(readsAfterPass(8), 6u);
+    EXPECT_EQ(rig.store->storedTags(photo), "cat 猫 red");
+    EXPECT_EQ(rig.store->storedTags(blank), "");
+}
+
 TEST(ImageTagger, ImagesTheSystemInstalledAreNeitherReadNorWritten)
 {
     TaggerRig rig;

@@ -118,6 +118,26 @@ TEST(PreviewRendering, SampleFilesAreVisibleImagesOfTheFolderItselfInNameOrder)
               (QStringList{root + "/img3.png", root + "/img10.png", root + "/img20.png"}));
 }
 
+TEST(PreviewRendering, OnlyTheFirstSelectedSampleIsDecodedAtFullSize)
+{
+    test::TempTree tree;
+    QImage big(600, 400, QImage::Format_RGB32);
+    big.fill(Qt::blue);
+    for (const char* name : {"2.png", "3.png"})
+        ASSERT_TRUE(big.save(QString::fromStdString(tree.path(name))));
+    tree.file("1.png", "not an image");
+    const auto widths = [](const QList<QImage>& images) {
+        QList<int> out;
+        for (const QImage& image : images)
+            out.append(image.width());
+        return out;
+    };
+    const QString root = QString::fromStdString(tree.root());
+    EXPECT_EQ(widths(PreviewRendering::decodeSamples({root + "/2.png", root + "/3.png"}, 304)), (QList<int>{304, 148}));
+    // The first one selected cannot be decoded: the next stays a later sample.
+    EXPECT_EQ(widths(PreviewRendering::decodeSamples(PreviewRendering::sampleFiles(root), 304)), (QList<int>{148, 148}));
+}
+
 TEST(PreviewRendering, AFolderWithoutDecodableSamplesGetsNoPicture)
 {
     test::TempTree tree;

@@ -1,11 +1,13 @@
 #include "Core/Semantic/ImageSemanticStore.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include "Core/IndexDB/IndexDbTestSupport.h"
+#include "Core/Semantic/ImageTagRules.h"
 
 namespace pallix {
 namespace {
@@ -127,8 +129,17 @@ TEST(ImageSemanticStore, RowsOfTheFormatBeforeObjectsAreReadOnceMoreThenTheTextR
     ASSERT_EQ(store.mergeTags("/blank.png", {"horse", "马"}, 2), std::nullopt);
     EXPECT_EQ(store.storedTags("/read.png"), "红色 red ocr:sale cup 杯子");
     EXPECT_FALSE(store.needsReindex("/read.png"));
-    // Still no recognised text: looked at again on every pass, as before.
-    EXPECT_TRUE(store.needsReindex("/blank.png"));
+    // Still no recognised text, and the file it was read from is unknown: looked at again.
+    EXPECT_TRUE(store.needsReindex("/blank.png", ImageTagStore::kTagFormat, ImageFileStamp{10, 5.5}));
+    // Read from a known state of its file: not again until that changes.
+    const int format = ImageTagStore::kTagFormat;
+    ASSERT_EQ(store.mergeTags("/blank.png", {}, 3, format, ImageFileStamp{10, 5.5}), std::nullopt);
+    EXPECT_FALSE(store.needsReindex("/blank.png", format, ImageFileStamp{10, 5.5}));
+    EXPECT_TRUE(store.needsReindex("/blank.png", format, ImageFileStamp{11, 5.5}));
+    EXPECT_TRUE(store.needsReindex("/blank.png", format, ImageFileStamp{10, 5.25}));
+    EXPECT_TRUE(store.needsReindex("/blank.png", format));
+    EXPECT_TRUE(store.needsReindex("/blank.png", format + 1, ImageFileStamp{10, 5.5}));
+    EXPECT_EQ(store.storedTags("/blank.png"), "蓝色 blue horse 马");
     EXPECT_EQ(store.searchPaths({{"马"}}, 10), (std::vector<std::string>{"/blank.png"}));
 }
 
@@ -145,6 +156,41 @@ TEST(ImageSemanticStore, MergeKeepsStoredTagsFirstAndRewritesTheMirror)
     // One mirror row per path, with the merged text.
     EXPECT_EQ(s->rowCount(true), 2);
     EXPECT_EQ(s->searchPaths({{"红色"}}, 10), std::vector<std::string>{"/a.png"});
+}
+
+// Labels of two words ("dining table") are kept whole, so merging what an
+// image shows a second time changes nothing; their words and Chinese tags
+// still find the image, with and without the full-text table.
+TEST(ImageSemanticStore, ObjectLabelsWithSpacesAreStoredOnceAndFoundByTheirWords)
+{
+    const std::vector<std::string> tags =
+        imagetags::classificationTags({{"furniture/table/dining table", 0.9f}, {"computer/computer mouse", 0.8f}});
+    EXPECT_EQ(tags, (std::vector<std::string>{"furniture/table/dining_table", "furniture", "家具", "table", "桌子",
+                                              "dining_table", "computer/computer_mouse", "computer", "电脑",
+                                              "computer_mouse"}));
+    for (const auto fullText : {ImageSemanticStore::FullText::IfAvailable, ImageSemanticStore::FullText::Off}) {
+        OpenStore s(fullText);
+        ASSERT_EQ(s->mergeTags("/new.jpg", tags, 1), std::nullopt);
+        // A row written before, whose labels the tag text had split.
+        ASSERT_EQ(s->upsert("/old.jpg", {"furniture/table/dining table", "dining table", "桌子"}, 1), std::nullopt);
+        ASSERT_EQ(s->mergeTags("/old.jpg", tags, 2), std::nullopt);
+        const std::optional<std::string> fresh = s->storedTags("/new.jpg"), old = s->storedTags("/old.jpg");
+        EXPECT_EQ(ImageSemanticStore::splitTags(fresh.value_or("")), tags);
+        ASSERT_EQ(s->mergeTags("/new.jpg", tags, 3), std::nullopt);
+        ASSERT_EQ(s->mergeTags("/old.jpg", tags, 3), std::nullopt);
+        EXPECT_EQ(s->storedTags("/new.jpg"), fresh);
+        EXPECT_EQ(s->storedTags("/old.jpg"), old);
+
+        const auto found = [&](const Groups& groups) {
+            std::vector<std::string> paths = s->searchPaths(groups, 10);
+            std::sort(paths.begin(), paths.end());
+            return paths;
+        };
+        const std::vector<std::string> both{"/new.jpg", "/old.jpg"};
+        EXPECT_EQ(found({{"dining"}, {"table"}}), both);
+        EXPECT_EQ(found({{"桌子"}}), both);
+        EXPECT_EQ(found({{"computer"}, {"mouse"}}), both);
+    }
 }
 
 TEST(ImageSemanticStore, FullTextSearchRanksByBm25AndMatchesEveryGroup)

@@ -74,6 +74,8 @@ TEST(ImageTagRules, RecognisedLinesBecomeFoldedOcrTags)
 {
     EXPECT_EQ(recognisedTextTags({"  SALE 50%\n", "x", std::string(41, 'a'), std::string(40, 'b'), "Café", "红色促销"}),
               (Tags{"ocr:sale 50%", "ocr:" + std::string(40, 'b'), "ocr:cafe", "ocr:红色促销"}));
+    // Case and diacritics fold; full-width letters and digits keep their width.
+    EXPECT_EQ(recognisedTextTags({"ＳＡＬＥ５０", "Ｃａｆé ｸﾞﾗｽ"}), (Tags{"ocr:ｓａｌｅ５０", "ocr:ｃａｆe ｸﾞﾗｽ"}));
     // Graphemes, not bytes or code points: "e" with a combining accent is one.
     EXPECT_TRUE(recognisedTextTags({"e\u0301"}).empty());
     Tags lines;
