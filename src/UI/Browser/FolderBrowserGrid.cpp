@@ -60,9 +60,11 @@ FolderBrowserGrid::FolderBrowserGrid(FolderBrowserModel& model, ThumbnailProvide
         setDropTarget(-1);
         m_pressIndex = -1;
         m_hovered = -1;
+        m_selectedIndex = std::nullopt;
         relayout();
     });
     connect(&m_model, &FolderBrowserModel::selectionChanged, this, [this] {
+        m_selectedIndex = std::nullopt;
         viewport()->update();
         placeSelectableTexts();
     });
@@ -245,13 +247,14 @@ void FolderBrowserGrid::placeSelectableTexts()
         m_coveredCards[items.size()] = index;
         items.push_back({qs(children.at(index).path()), std::move(texts)});
     };
-    const QString selected = m_model.selectedItemID();
-    for (int i = 0; !selected.isEmpty() && i < children.size(); ++i) {
-        if (qs(children.at(i).path()) == selected) {
-            add(i);
-            break;
-        }
+    // Found once per listing or selection, not on every scroll step.
+    if (!m_selectedIndex) {
+        const std::string selected = m_model.selectedItemID().toStdString();
+        const auto found = std::find_if(children.begin(), children.end(),
+                                        [&](const IndexedItem& child) { return child.path() == selected; });
+        m_selectedIndex = selected.empty() || found == children.end() ? -1 : static_cast<int>(found - children.begin());
     }
+    add(*m_selectedIndex);
     add(m_hovered);
     m_textOverlay->show(items);
 }
@@ -260,8 +263,10 @@ void FolderBrowserGrid::setHovered(int index)
 {
     if (index == m_hovered)
         return;
+    // The painted texts come back on the card left and go from the card entered.
+    for (const int card : {m_hovered, index})
+        viewport()->update(cardRect(card).translated(0, -verticalScrollBar()->value()));
     m_hovered = index;
-    viewport()->update();
     placeSelectableTexts();
 }
 

@@ -10,6 +10,7 @@
 // laid over the card (SelectableTextOverlay). GUI thread only.
 
 #include <array>
+#include <optional>
 #include <vector>
 
 #include <QAbstractScrollArea>
@@ -114,6 +115,7 @@ private:
     int m_hovered = -1;
     SelectableTextOverlay* m_textOverlay = nullptr;
     std::array<int, 2> m_coveredCards{-1, -1};
+    std::optional<int> m_selectedIndex;  // of the selected child; unknown after a change
     PinchZoom m_pinch;
     CardPainting::CardPainter m_cards;
 };
