@@ -159,7 +159,8 @@ std::vector<SelectableTextOverlay::Text> ResultsListView::selectableTexts(int ro
     const QRect rect = rowRect(row);
     std::vector<SelectableTextOverlay::Text> texts;
     if (!isRenaming(item))
-        texts.push_back({nameRect(row), systempaths::display(item.name()), paint::font(kNamePx), palette().color(QPalette::Text)});
+        texts.push_back(
+            {nameRect(row), systempaths::display(item.name()), paint::font(kNamePx), palette().color(QPalette::Text)});
     texts.push_back({ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Folder],
                      systempaths::display(item.parentPath()), paint::font(kDetailPx), paint::secondaryText(palette())});
     return texts;

@@ -38,7 +38,8 @@ TEST(SelectableLabelTest, TheOwnersWidthWinsAndANoWidthPassKeepsTheLast)
     EXPECT_TRUE(kLongName.startsWith(two.front()));
     EXPECT_TRUE(two.back().endsWith(QChar(0x2026)));
     const QFontMetrics metrics(label->font());
-    EXPECT_EQ(label->heightForWidth(120), metrics.height() + static_cast<int>(std::ceil(QFontMetricsF(label->font()).height())));
+    const int lastLine = static_cast<int>(std::ceil(QFontMetricsF(label->font()).height()));
+    EXPECT_EQ(label->heightForWidth(120), metrics.height() + lastLine);
     label->setText(QStringLiteral("短.txt"));
     EXPECT_EQ(label->shownLines(), QStringList{"短.txt"});
 }
