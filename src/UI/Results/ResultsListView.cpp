@@ -161,8 +161,12 @@ std::vector<SelectableTextOverlay::Text> ResultsListView::selectableTexts(int ro
     if (!isRenaming(item))
         texts.push_back(
             {nameRect(row), systempaths::display(item.name()), paint::font(kNamePx), palette().color(QPalette::Text)});
-    texts.push_back({ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Folder],
-                     systempaths::display(item.parentPath()), paint::font(kDetailPx), paint::secondaryText(palette())});
+    // Where a narrow view pulls the buttons over the column, the label stops
+    // short of them: it would take their clicks.
+    QRect folder = ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Folder];
+    folder.setRight(std::min(folder.right(), actionRect(row, 0).left() - ListColumns::kSpacing));
+    texts.push_back(
+        {folder, systempaths::display(item.parentPath()), paint::font(kDetailPx), paint::secondaryText(palette())});
     return texts;
 }
 
