@@ -18,6 +18,7 @@
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserMetrics.h"
 #include "UI/Common/ResultPainting.h"
+#include "UI/Common/SelectableLabel.h"
 #include "UI/Results/FolderVideoHints.h"
 
 namespace pallix {
@@ -52,12 +53,21 @@ FolderBrowserGrid::FolderBrowserGrid(FolderBrowserModel& model, ThumbnailProvide
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(24);
+    viewport()->setMouseTracking(true);
+    m_textOverlay = new SelectableTextOverlay(viewport());
+    connect(m_textOverlay, &SelectableTextOverlay::pressed, &m_model, &FolderBrowserModel::setSelectedItemID);
     connect(&m_model, &FolderBrowserModel::itemsChanged, this, [this] {
         setDropTarget(-1);
         m_pressIndex = -1;
+        m_hovered = -1;
+        m_selectedIndex = std::nullopt;
         relayout();
     });
-    connect(&m_model, &FolderBrowserModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
+    connect(&m_model, &FolderBrowserModel::selectionChanged, this, [this] {
+        m_selectedIndex = std::nullopt;
+        viewport()->update();
+        placeSelectableTexts();
+    });
     connect(&m_thumbnails, &ThumbnailProvider::previewsChanged, viewport(), qOverload<>(&QWidget::update));
     connect(&m_hints, &FolderVideoHints::hintsArrived, viewport(), qOverload<>(&QWidget::update));
     relayout();
@@ -102,6 +112,7 @@ void FolderBrowserGrid::relayout()
     verticalScrollBar()->setPageStep(viewport()->height());
     verticalScrollBar()->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
     viewport()->update();
+    placeSelectableTexts();
 }
 
 QRect FolderBrowserGrid::cardRect(int index) const
@@ -177,18 +188,99 @@ void FolderBrowserGrid::paintCard(QPainter& painter, int index, const QRect& rec
     card.preview = previewRect(index);
     card.image = m_thumbnails.image(item, metrics::cardIconSize(metrics::cardKind(item), m_zoom), true, false,
                                     ThumbnailProvider::PreviewPriority::Normal);
-    card.textLeft = rect.left() + static_cast<int>(metrics::kCardPadding);
-    card.textWidth = rect.width() - 2 * static_cast<int>(metrics::kCardPadding);
-    card.nameTop = static_cast<int>(card.preview.bottom() + metrics::kCardStackSpacing);
-    card.subtitleTop = card.nameTop + static_cast<int>(metrics::kCardStackSpacing);
+    const TextBox box = textBox(index);
+    card.textLeft = box.left;
+    card.textWidth = box.width;
+    card.nameTop = box.nameTop;
+    card.subtitleTop = box.subtitleTop;
     card.namePixelSize = kNamePx;
     card.subtitlePixelSize = kSubtitlePx;
     card.video = item.isDirectory() && m_hints.hasVideo(item.path());
-    card.name = systempaths::display(item.name());
-    card.subtitle = subtitle(item, card.video);
+    // Labels stand over a covered card's texts.
+    if (!textsCovered(index)) {
+        card.name = systempaths::display(item.name());
+        card.subtitle = subtitle(item, card.video);
+    }
     card.selected = m_model.selectedItemID() == qs(item.path());
     card.dropTarget = index == m_dropTarget;
     m_cards.paint(painter, card, palette());
+}
+
+FolderBrowserGrid::TextBox FolderBrowserGrid::textBox(int index) const
+{
+    const QRect rect = cardRect(index);
+    const int nameTop = static_cast<int>(previewRect(index).bottom() + metrics::kCardStackSpacing);
+    return {rect.left() + static_cast<int>(metrics::kCardPadding),
+            rect.width() - 2 * static_cast<int>(metrics::kCardPadding), nameTop,
+            nameTop + static_cast<int>(metrics::kCardStackSpacing)};
+}
+
+// The name and the subtitle, as paintCard() draws them, in content coordinates.
+std::vector<SelectableTextOverlay::Text> FolderBrowserGrid::selectableTexts(int index) const
+{
+    const IndexedItem& item = m_model.items().at(index);
+    const TextBox box = textBox(index);
+    const QFont nameFont = paint::font(kNamePx);
+    const QFont subtitleFont = paint::font(kSubtitlePx);
+    const QString name = systempaths::display(item.name());
+    const int line = QFontMetrics(nameFont).height();
+    const int lines = std::max(1, SelectableLabel::lineCount(name, nameFont, box.width, 2));
+    const Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignTop;
+    const bool video = item.isDirectory() && m_hints.hasVideo(item.path());
+    return {{QRect(box.left, box.nameTop, box.width, lines * line), name, nameFont, palette().color(QPalette::Text),
+             centred, 2},
+            {QRect(box.left, box.subtitleTop + lines * line, box.width, QFontMetrics(subtitleFont).height()),
+             subtitle(item, video), subtitleFont, paint::secondaryText(palette()), centred, 1}};
+}
+
+void FolderBrowserGrid::placeSelectableTexts()
+{
+    std::vector<SelectableTextOverlay::Item> items;
+    m_coveredCards = {-1, -1};
+    const QList<IndexedItem>& children = m_model.items();
+    const auto add = [&](int index) {
+        if (index < 0 || index >= children.size() || index == m_coveredCards[0])
+            return;
+        std::vector<SelectableTextOverlay::Text> texts = selectableTexts(index);
+        for (SelectableTextOverlay::Text& text : texts)
+            text.rect.translate(0, -verticalScrollBar()->value());
+        m_coveredCards[items.size()] = index;
+        items.push_back({qs(children.at(index).path()), std::move(texts)});
+    };
+    // Found once per listing or selection, not on every scroll step.
+    if (!m_selectedIndex) {
+        const std::string selected = m_model.selectedItemID().toStdString();
+        const auto found = std::find_if(children.begin(), children.end(),
+                                        [&](const IndexedItem& child) { return child.path() == selected; });
+        m_selectedIndex = selected.empty() || found == children.end() ? -1 : static_cast<int>(found - children.begin());
+    }
+    add(*m_selectedIndex);
+    add(m_hovered);
+    m_textOverlay->show(items);
+}
+
+void FolderBrowserGrid::setHovered(int index)
+{
+    if (index == m_hovered)
+        return;
+    // The painted texts come back on the card left and go from the card entered.
+    for (const int card : {m_hovered, index})
+        viewport()->update(cardRect(card).translated(0, -verticalScrollBar()->value()));
+    m_hovered = index;
+    placeSelectableTexts();
+}
+
+void FolderBrowserGrid::leaveEvent(QEvent* event)
+{
+    setHovered(-1);
+    QAbstractScrollArea::leaveEvent(event);
+}
+
+// The labels go with the cards they stand on.
+void FolderBrowserGrid::scrollContentsBy(int dx, int dy)
+{
+    QAbstractScrollArea::scrollContentsBy(dx, dy);
+    placeSelectableTexts();
 }
 
 void FolderBrowserGrid::mousePressEvent(QMouseEvent* event)
@@ -203,6 +295,8 @@ void FolderBrowserGrid::mousePressEvent(QMouseEvent* event)
 
 void FolderBrowserGrid::mouseMoveEvent(QMouseEvent* event)
 {
+    if (!(event->buttons() & Qt::LeftButton))
+        setHovered(cardAt(toContent(event->position().toPoint())));
     if (m_pressIndex < 0 || !(event->buttons() & Qt::LeftButton))
         return;
     if ((event->position().toPoint() - m_pressPos).manhattanLength() < QApplication::startDragDistance())

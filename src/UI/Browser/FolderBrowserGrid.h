@@ -5,9 +5,12 @@
 // rows are laid out by arithmetic. A click selects (on empty space it clears
 // the selection), a double click on a preview activates, a card dragged away
 // drags its file out, and files dropped on a folder card are handed on for
-// the move; a file card highlights under a drag but refuses the drop.
-// GUI thread only.
+// the move; a file card highlights under a drag but refuses the drop. The
+// selected and the hovered card's name and subtitle are selectable labels
+// laid over the card (SelectableTextOverlay). GUI thread only.
 
+#include <array>
+#include <optional>
 #include <vector>
 
 #include <QAbstractScrollArea>
@@ -17,6 +20,7 @@
 #include "Core/Models/IndexedItem.h"
 #include "UI/Common/CardPainting.h"
 #include "UI/Common/PinchZoom.h"
+#include "UI/Common/SelectableTextOverlay.h"
 #include "UI/Results/ResultsGridLayout.h"
 
 class QMimeData;
@@ -73,6 +77,8 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     void relayout();
@@ -81,6 +87,19 @@ private:
     QPoint toContent(QPoint viewportPos) const;
     void setDropTarget(int index);
     void startDrag(int index);
+    // Where a card's name and subtitle go: centred in [left, left + width).
+    struct TextBox {
+        int left = 0;
+        int width = 0;
+        int nameTop = 0;
+        int subtitleTop = 0;  // under a name of no lines
+    };
+    TextBox textBox(int index) const;
+    void setHovered(int index);
+    // Lays labels over the texts of the selected and the hovered card.
+    void placeSelectableTexts();
+    std::vector<SelectableTextOverlay::Text> selectableTexts(int index) const;
+    bool textsCovered(int index) const { return index == m_coveredCards[0] || index == m_coveredCards[1]; }
 
     FolderBrowserModel& m_model;
     ThumbnailProvider& m_thumbnails;
@@ -93,6 +112,10 @@ private:
     int m_dropTarget = -1;
     int m_pressIndex = -1;  // a card pressed and not yet released: a drag may start
     QPoint m_pressPos;
+    int m_hovered = -1;
+    SelectableTextOverlay* m_textOverlay = nullptr;
+    std::array<int, 2> m_coveredCards{-1, -1};
+    std::optional<int> m_selectedIndex;  // of the selected child; unknown after a change
     PinchZoom m_pinch;
     CardPainting::CardPainter m_cards;
 };

@@ -44,7 +44,10 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, Thumbna
     // Every paint fills the whole viewport first: what lies beneath it need
     // not be painted again with each new list.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    m_textOverlay = new SelectableTextOverlay(viewport());
+    connect(m_textOverlay, &SelectableTextOverlay::pressed, this, &ResultsCanvas::selectPressedText);
     connect(&m_rows, &QAbstractItemModel::modelReset, this, [this] {
+        m_selectedRow = std::nullopt;
         m_pressRow = -1;
         m_hoveredRow = -1;
         m_hoveredAction = -1;
@@ -54,6 +57,7 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, Thumbna
     connect(&m_session.inlineRename(), &InlineRename::targetIDChanged, this, [this] {
         viewport()->update();
         placeRenameField();
+        placeSelectableTexts();
     });
     connect(&m_thumbnails, &ThumbnailProvider::previewsChanged, viewport(), qOverload<>(&QWidget::update));
     connect(&m_hints, &FolderVideoHints::hintsArrived, viewport(), qOverload<>(&QWidget::update));
@@ -73,6 +77,7 @@ void ResultsCanvas::relayout()
     bar->setSingleStep(24);
     viewport()->update();
     placeRenameField();
+    placeSelectableTexts();
 }
 
 void ResultsCanvas::centerOnRow(int row, bool animated)
@@ -98,7 +103,9 @@ void ResultsCanvas::scrollToSelection()
     viewport()->update();
     QTimer::singleShot(0, this, [this] {
         const QString target = ResultsModel::scrollTargetID(m_session, m_session.selectedItemID());
-        centerOnRow(m_rows.rowOfId(target), true);
+        m_selectedRow = m_rows.rowOfId(target);
+        centerOnRow(*m_selectedRow, true);
+        placeSelectableTexts();
     });
 }
 
@@ -150,12 +157,46 @@ void ResultsCanvas::hideEvent(QHideEvent* event)
 {
     removeRenameField();
     QAbstractScrollArea::hideEvent(event);
+    placeSelectableTexts();
 }
 
 void ResultsCanvas::scrollContentsBy(int, int)
 {
     viewport()->update();
     placeRenameField();
+    placeSelectableTexts();
+}
+
+void ResultsCanvas::placeSelectableTexts()
+{
+    std::vector<SelectableTextOverlay::Item> items;
+    m_coveredRows = {-1, -1};
+    const auto add = [&](int row) {
+        if (row < 0 || row >= m_rows.rowCount() || row == m_coveredRows[0]
+            || m_rows.rowAt(row).kind != ResultsModel::RowKind::Item)
+            return;
+        std::vector<SelectableTextOverlay::Text> texts = selectableTexts(row);
+        for (SelectableTextOverlay::Text& text : texts)
+            text.rect.translate(0, -verticalScrollBar()->value());
+        m_coveredRows[items.size()] = row;
+        items.push_back({m_rows.rowId(row), std::move(texts)});
+    };
+    if (isVisible()) {
+        // Found once per list or selection: a search through every row on
+        // each scroll step would cost the long lists their smoothness.
+        if (!m_selectedRow)
+            m_selectedRow = m_rows.rowOfId(ResultsModel::scrollTargetID(m_session, m_session.selectedItemID()));
+        add(*m_selectedRow);
+        add(m_hoveredRow);
+    }
+    m_textOverlay->show(items);
+}
+
+// A press on a label selects its item, as a press on the row does.
+void ResultsCanvas::selectPressedText(const QString& rowId)
+{
+    if (const int row = m_rows.rowOfId(rowId); row >= 0)
+        m_session.setSelectedItemID(QString::fromUtf8(m_rows.itemAt(row).path()));
 }
 
 void ResultsCanvas::placeRenameField()
@@ -312,8 +353,11 @@ void ResultsCanvas::setHover(int row, int action)
         if (r >= 0 && r < m_rows.rowCount())
             viewport()->update(rowRect(r).translated(0, -offset).adjusted(-12, -12, 12, 12));
     }
+    const bool rowChanged = row != m_hoveredRow;
     m_hoveredRow = row;
     m_hoveredAction = action;
+    if (rowChanged)
+        placeSelectableTexts();
 }
 
 bool ResultsCanvas::viewportEvent(QEvent* event)

@@ -8,10 +8,14 @@
 // cleared selection (and cancelInlineRenameRequested while a rename runs). A
 // pressed row dragged away drags its file out. It scrolls the selected row to
 // the centre whenever the selection is published, and repaints when the
-// thumbnail provider announces previews.
+// thumbnail provider announces previews. The selected and the hovered item's
+// texts are selectable labels laid over the rows (SelectableTextOverlay).
 // Subclasses give the geometry and the painting. GUI thread only.
 
+#include <array>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include <QAbstractScrollArea>
 #include <QPointer>
@@ -20,6 +24,7 @@
 class QVariantAnimation;
 
 #include "Core/Models/IndexedItem.h"
+#include "UI/Common/SelectableTextOverlay.h"
 #include "UI/Results/InlineRenameField.h"
 
 namespace pallix {
@@ -79,6 +84,10 @@ protected:
     virtual void paintBackground(QPainter& painter, const QRect& viewportRect);
     // The rename field's font size.
     virtual int renameFieldPixelSize() const = 0;
+    // The texts of an item row the user may select, in content coordinates.
+    virtual std::vector<SelectableTextOverlay::Text> selectableTexts(int row) const = 0;
+    // Selectable labels stand over the row's texts: the painting leaves them out.
+    bool textsCovered(int row) const { return row == m_coveredRows[0] || row == m_coveredRows[1]; }
 
     bool isSelected(const IndexedItem& item) const;
     bool isRenaming(const IndexedItem& item) const;
@@ -116,6 +125,9 @@ private:
     // moved the target's name.
     void placeRenameField();
     void removeRenameField();
+    // Lays labels over the texts of the selected and the hovered row.
+    void placeSelectableTexts();
+    void selectPressedText(const QString& rowId);
 
     QVariantAnimation* m_scrollAnimation = nullptr;
     int m_contentHeight = 0;
@@ -124,6 +136,9 @@ private:
     QPoint m_pressPos;
     int m_hoveredAction = -1;
     QPointer<InlineRenameField> m_renameField;
+    SelectableTextOverlay* m_textOverlay = nullptr;
+    std::array<int, 2> m_coveredRows{-1, -1};
+    std::optional<int> m_selectedRow;  // of the selected item in the rows; unknown after a change
 };
 
 } // namespace pallix

@@ -13,6 +13,7 @@
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/CardPainting.h"
 #include "UI/Common/ResultPainting.h"
+#include "UI/Common/SelectableLabel.h"
 #include "UI/Results/ResultTexts.h"
 
 namespace pallix {
@@ -113,6 +114,37 @@ void ResultsGridView::paintRow(QPainter& painter, int row, const QRect& rect)
     }
 }
 
+ResultsGridView::TextBox ResultsGridView::textBox(int row) const
+{
+    const QRect rect = m_layout.rect(row);
+    const GridMetrics::Card card = GridMetrics::card(m_rows.rowAt(row).card, m_zoom);
+    return {rect.left() + static_cast<int>(card.horizontalPadding),
+            rect.width() - static_cast<int>(2 * card.horizontalPadding),
+            static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight),
+            static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight)};
+}
+
+// The name (unless renamed, when its two lines stay) and the subtitle, as the card draws them.
+std::vector<SelectableTextOverlay::Text> ResultsGridView::selectableTexts(int row) const
+{
+    const IndexedItem& item = m_rows.itemAt(row);
+    const TextBox box = textBox(row);
+    const QFont nameFont = paint::font(GridMetrics::namePixelSize(m_zoom));
+    const QFont subtitleFont = paint::font(GridMetrics::subtitlePixelSize(m_zoom));
+    const QString name = systempaths::display(item.name());
+    const int line = QFontMetrics(nameFont).height();
+    const int lines = isRenaming(item) ? 2 : std::max(1, SelectableLabel::lineCount(name, nameFont, box.width, 2));
+    const Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignTop;
+    std::vector<SelectableTextOverlay::Text> texts;
+    if (!isRenaming(item))
+        texts.push_back({QRect(box.left, box.nameTop, box.width, lines * line), name, nameFont,
+                         palette().color(QPalette::Text), centred, 2});
+    texts.push_back({QRect(box.left, box.subtitleTop + lines * line, box.width, QFontMetrics(subtitleFont).height()),
+                     ResultTexts::gridSubtitle(item, folderHasVideo(item)), subtitleFont, paint::secondaryText(palette()),
+                     centred, 1});
+    return texts;
+}
+
 void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
 {
     const IndexedItem& item = m_rows.itemAt(row);
@@ -122,16 +154,20 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
     drawn.preview = previewRect(row);
     drawn.image = m_thumbnails.image(item, card.previewIconSize, true, false, ThumbnailProvider::PreviewPriority::Normal);
     drawn.previewRadius = GridMetrics::previewCornerRadius(item.showsGridRasterPreview());
-    drawn.textLeft = rect.left() + static_cast<int>(card.horizontalPadding);
-    drawn.textWidth = rect.width() - static_cast<int>(2 * card.horizontalPadding);
-    drawn.nameTop = static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight);
-    drawn.subtitleTop = static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight);
+    const TextBox box = textBox(row);
+    drawn.textLeft = box.left;
+    drawn.textWidth = box.width;
+    drawn.nameTop = box.nameTop;
+    drawn.subtitleTop = box.subtitleTop;
     drawn.namePixelSize = GridMetrics::namePixelSize(m_zoom);
     drawn.subtitlePixelSize = GridMetrics::subtitlePixelSize(m_zoom);
     drawn.badgeZoom = m_zoom;
     drawn.video = folderHasVideo(item);
-    drawn.name = systempaths::display(item.name());
-    drawn.subtitle = ResultTexts::gridSubtitle(item, drawn.video);
+    // Labels stand over a covered card's texts.
+    if (!textsCovered(row)) {
+        drawn.name = systempaths::display(item.name());
+        drawn.subtitle = ResultTexts::gridSubtitle(item, drawn.video);
+    }
     drawn.selected = isSelected(item);
     drawn.hoveredFolder = item.isDirectory() && row == hoveredRow();
     drawn.nameCovered = isRenaming(item);

@@ -38,10 +38,19 @@ protected:
     int layoutRows(int viewportWidth) override;
     void paintRow(QPainter& painter, int row, const QRect& rect) override;
     int renameFieldPixelSize() const override;
+    std::vector<SelectableTextOverlay::Text> selectableTexts(int row) const override;
     void wheelEvent(QWheelEvent* event) override;
     bool viewportEvent(QEvent* event) override;
 
 private:
+    // Where a card's name and subtitle go: centred in [left, left + width).
+    struct TextBox {
+        int left = 0;
+        int width = 0;
+        int nameTop = 0;
+        int subtitleTop = 0;  // under a name of no lines
+    };
+    TextBox textBox(int row) const;
     void paintCard(QPainter& painter, int row, const QRect& rect);
     void paintHeader(QPainter& painter, int row, const QRect& rect);
     QRect showMoreButton(const QRect& rect) const;

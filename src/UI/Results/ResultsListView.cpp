@@ -152,6 +152,24 @@ int ResultsListView::renameFieldPixelSize() const
     return static_cast<int>(kNamePx);
 }
 
+// The name (unless renamed) and the folder, as paintItem() draws them.
+std::vector<SelectableTextOverlay::Text> ResultsListView::selectableTexts(int row) const
+{
+    const IndexedItem& item = m_rows.itemAt(row);
+    const QRect rect = rowRect(row);
+    std::vector<SelectableTextOverlay::Text> texts;
+    if (!isRenaming(item))
+        texts.push_back(
+            {nameRect(row), systempaths::display(item.name()), paint::font(kNamePx), palette().color(QPalette::Text)});
+    // Where a narrow view pulls the buttons over the column, the label stops
+    // short of them: it would take their clicks.
+    QRect folder = ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Folder];
+    folder.setRight(std::min(folder.right(), actionRect(row, 0).left() - ListColumns::kSpacing));
+    texts.push_back(
+        {folder, systempaths::display(item.parentPath()), paint::font(kDetailPx), paint::secondaryText(palette())});
+    return texts;
+}
+
 void ResultsListView::paintRow(QPainter& painter, int row, const QRect& rect)
 {
     switch (m_rows.rowAt(row).kind) {
@@ -182,7 +200,8 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     const QFont nameFont = paint::font(kNamePx);
     painter.setFont(nameFont);
     painter.setPen(palette().color(QPalette::Text));
-    if (!isRenaming(item))  // the rename field covers it
+    const bool covered = textsCovered(row);
+    if (!isRenaming(item) && !covered)  // the rename field or a label covers it
         m_texts.draw(painter, nameRect(row), Qt::AlignLeft, systempaths::display(item.name()), nameFont);
 
     const QFont detail = paint::font(kDetailPx);
@@ -194,7 +213,8 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     cell(ListColumns::Type, ResultTexts::rowTypeDescription(item, folderHasVideo(item)), Qt::AlignLeft);
     cell(ListColumns::Size, ResultTexts::sizeColumnText(item), Qt::AlignRight);
     cell(ListColumns::Modified, ResultTexts::modifiedDateText(item.modifiedAt()), Qt::AlignLeft);
-    cell(ListColumns::Folder, systempaths::display(item.parentPath()), Qt::AlignLeft);
+    if (!covered)
+        cell(ListColumns::Folder, systempaths::display(item.parentPath()), Qt::AlignLeft);
 
     if (showsActions(row))
         paintActions(painter, row);

@@ -41,6 +41,7 @@ protected:
     int layoutRows(int viewportWidth) override;
     void paintRow(QPainter& painter, int row, const QRect& rect) override;
     int renameFieldPixelSize() const override;
+    std::vector<SelectableTextOverlay::Text> selectableTexts(int row) const override;
 
 private:
     int heightOf(int row) const;

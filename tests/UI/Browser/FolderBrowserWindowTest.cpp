@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDrag>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPointer>
@@ -27,6 +29,7 @@
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Browser/FolderBrowserWindows.h"
+#include "UI/Common/SelectableLabel.h"
 #include "UI/Preview/PreviewPanelWindow.h"
 
 namespace fs = std::filesystem;
@@ -314,6 +317,43 @@ TEST_F(FolderBrowserWindowTest, AClickSelectsACardAndAClickBetweenCardsClearsThe
 
 // The preview panel outlives the window whose images it shows: once that
 // window is closed (and its list freed), ← and → still step through them.
+TEST_F(FolderBrowserWindowTest, ASelectedCardsNameIsSelectedWithTheMouseAndItsPreviewDragsTheFile)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserGrid& grid = c->window()->grid();
+    const int notes = indexOf(*c, "notes.txt");
+    const QPoint preview = grid.previewRect(notes).center().toPoint() - QPoint(0, grid.verticalScrollBar()->value());
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, preview);
+    ASSERT_EQ(c->model().selectedItemID(), q(tree.path("notes.txt")));
+
+    // The name, centred under the preview, is a label where the user sees it.
+    SelectableLabel* name = nullptr;
+    for (SelectableLabel* label : grid.viewport()->findChildren<SelectableLabel*>())
+        if (label->isVisible() && label->text() == "notes.txt")
+            name = label;
+    ASSERT_NE(name, nullptr);
+    EXPECT_TRUE(grid.cardRect(notes).translated(0, -grid.verticalScrollBar()->value()).contains(name->geometry()));
+    EXPECT_EQ(grid.viewport()->childAt(name->geometry().center()), name);
+    const QFontMetrics metrics(name->font());
+    const int left = (name->width() - metrics.horizontalAdvance("notes.txt")) / 2;
+    const QPoint end(left + metrics.horizontalAdvance("notes"), metrics.height() / 2);
+    QTest::mousePress(name, Qt::LeftButton, {}, QPoint(0, end.y()));
+    QTest::mouseMove(name, end);
+    QTest::mouseRelease(name, Qt::LeftButton, {}, end);
+    EXPECT_EQ(name->selectedText(), "notes");
+    EXPECT_EQ(grid.findChild<QDrag*>(), nullptr);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(name, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "notes");
+
+    QTest::mousePress(grid.viewport(), Qt::LeftButton, {}, preview);
+    QTest::mouseMove(grid.viewport(), preview + QPoint(0, 30));
+    const QDrag* drag = grid.findChild<QDrag*>();
+    ASSERT_NE(drag, nullptr);
+    EXPECT_EQ(drag->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile(q(tree.path("notes.txt")))});
+    QTest::mouseRelease(grid.viewport(), Qt::LeftButton, {}, preview + QPoint(0, 30));
+}
+
 TEST_F(FolderBrowserWindowTest, ClosingTheWindowLeavesThePreviewPanelItsImages)
 {
     tree.dir("pics");

@@ -13,6 +13,7 @@
 #include <QWheelEvent>
 
 #include "ResultsTestSupport.h"
+#include "UI/Common/SelectableLabel.h"
 #include "UI/Results/EmptyResultsPanel.h"
 #include "UI/Results/ListColumns.h"
 #include "UI/Results/ResultsGridView.h"
@@ -271,6 +272,10 @@ TEST_F(ResultsAreaTest, RowButtonsStayWithinANarrowView)
         EXPECT_TRUE(list->viewport()->rect().contains(list->actionRect(1, action))) << action;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->actionRect(1, 2).center());
     EXPECT_EQ(reveal.count(), 1);
+    // The selectable texts laid over the row leave the buttons their clicks.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !list->viewport()->findChildren<SelectableLabel*>().isEmpty(); }));
+    for (int action = 0; action < 3; ++action)
+        EXPECT_EQ(list->viewport()->childAt(list->actionRect(1, action).center()), nullptr) << action;
 }
 
 TEST_F(ResultsAreaTest, TheScopePathTakesAtMostTwoLinesShortenedInTheMiddle)

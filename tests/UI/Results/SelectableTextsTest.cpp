@@ -1,0 +1,160 @@
+// The names and folders of the results, and the names and subtitles of the
+// cards, selected with the mouse and copied with Ctrl+C, in the list and the grid.
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QClipboard>
+#include <QDrag>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include "ResultsTestSupport.h"
+#include "UI/Common/SelectableLabel.h"
+#include "UI/Results/ListColumns.h"
+#include "UI/Results/ResultsArea.h"
+#include "UI/Results/ResultsGridView.h"
+#include "UI/Results/ResultsListView.h"
+
+namespace pallix {
+namespace {
+
+using namespace testing_support;
+
+// The area in a window with another field and a window-wide Ctrl+C command.
+struct SelectableTextsTest : testing::TestWithParam<ResultDisplayMode> {
+    ResultsFixture f;
+    QWidget window;
+    QLineEdit* other = new QLineEdit(&window);
+    ResultsArea* area = new ResultsArea(f.model().searchSession(), nullptr, f.h.thumbnails, &window);
+    QAction* windowCopy = new QAction(&window);
+    int windowCopies = 0;
+    const ItemList items = fileItems({"/r/alpha beta 0.txt", "/r/alpha beta 1.txt", "/r/alpha beta 2.txt"});
+
+    void SetUp() override
+    {
+        auto* layout = new QVBoxLayout(&window);
+        layout->addWidget(other);
+        layout->addWidget(area, 1);
+        windowCopy->setShortcut(QKeySequence::Copy);
+        window.addAction(windowCopy);
+        QObject::connect(windowCopy, &QAction::triggered, [this] { ++windowCopies; });
+        window.resize(1300, 700);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        f.model().searchSession().constraints().setDisplayMode(GetParam());
+        f.publishMain(items);
+    }
+    ResultsCanvas* view() const
+    {
+        return GetParam() == ResultDisplayMode::List ? static_cast<ResultsCanvas*>(area->listView())
+                                                     : static_cast<ResultsCanvas*>(area->gridView());
+    }
+    // Where the user sees the row's name, in the viewport.
+    QPoint namePoint(int row) const
+    {
+        const QRect name = view()->nameRect(row).translated(0, -view()->verticalScrollBar()->value());
+        return QPoint(name.left() + 2, name.top() + name.height() / 3);
+    }
+    // The widget a press at the name lands on.
+    SelectableLabel* labelOverName(int row) const
+    {
+        return qobject_cast<SelectableLabel*>(view()->viewport()->childAt(namePoint(row)));
+    }
+    // Presses before the label's text and drags to the end of its first `count` characters.
+    void dragSelect(SelectableLabel* label, int count) const
+    {
+        const QFontMetrics metrics(label->font());
+        // The grid centres its texts.
+        const double offset =
+            GetParam() == ResultDisplayMode::List ? 0 : (label->width() - metrics.horizontalAdvance(label->text())) / 2.0;
+        const QPoint end(static_cast<int>(std::lround(offset)) + metrics.horizontalAdvance(label->text().left(count)),
+                         metrics.height() / 2);
+        QTest::mousePress(label, Qt::LeftButton, {}, QPoint(0, end.y()));
+        QTest::mouseMove(label, end);
+        QTest::mouseRelease(label, Qt::LeftButton, {}, end);
+    }
+};
+
+TEST_P(SelectableTextsTest, DraggingOverANameSelectsItsCharactersAndCtrlCCopiesThem)
+{
+    // The pointer over a row that is not selected: its name is a label there;
+    // a press on it selects the row, the drag selects characters.
+    QTest::mouseMove(view()->viewport(), namePoint(1));
+    SelectableLabel* name = labelOverName(1);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), "alpha beta 1.txt");
+    dragSelect(name, 5);
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), "/r/alpha beta 1.txt");
+    EXPECT_EQ(name->selectedText(), "alpha");
+    EXPECT_EQ(view()->findChild<QDrag*>(), nullptr);  // characters, not the file
+
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(name, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "alpha");
+    EXPECT_EQ(windowCopies, 0);
+
+    // Never editable: typing changes nothing.
+    QTest::keyClicks(name, "xyz");
+    QTest::keyClick(name, Qt::Key_Backspace);
+    EXPECT_EQ(name->text(), "alpha beta 1.txt");
+
+    // The same list published again, and the pointer gone: the selection stays.
+    QTest::mouseMove(view()->viewport(), QPoint(5, view()->viewport()->height() - 5));
+    f.publishMain(items);
+    ASSERT_EQ(labelOverName(1), name);
+    EXPECT_EQ(name->selectedText(), "alpha");
+
+    // Without a selected text, Ctrl+C is the window's command again.
+    QTest::mouseClick(name, Qt::LeftButton, {}, QPoint(1, 3));
+    EXPECT_EQ(name->selectedText(), "");
+    QTest::keyClick(name, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(windowCopies, 1);
+}
+
+TEST_P(SelectableTextsTest, TheFolderOrSubtitleIsSelectableAndTheIconStillDragsTheFile)
+{
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, namePoint(2));
+    ASSERT_EQ(f.model().searchSession().selectedItemID(), "/r/alpha beta 2.txt");
+    const QString second = GetParam() == ResultDisplayMode::List ? "/r" : ".txt";
+    // The labels come once the selection has been scrolled to.
+    SelectableLabel* label = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (SelectableLabel* l : view()->viewport()->findChildren<SelectableLabel*>())
+            if (l->isVisible() && l->text() == second)
+                label = l;
+        return label != nullptr;
+    }));
+    EXPECT_EQ(view()->viewport()->childAt(label->geometry().center()), label);
+    dragSelect(label, 2);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), second.left(2));
+
+    // The icon or the preview of the selected item still drags the file out.
+    const int row = area->resultsModel().rowOfId("/r/alpha beta 2.txt");
+    const QPoint icon = GetParam() == ResultDisplayMode::List
+                            ? QPoint(ListColumns::kPadding + 9, view()->rowRect(row).center().y())
+                            : area->gridView()->previewRect(row).center().toPoint();
+    const QPoint at = icon - QPoint(0, view()->verticalScrollBar()->value());
+    QTest::mousePress(view()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseMove(view()->viewport(), at + QPoint(30, 0));
+    const QDrag* drag = view()->findChild<QDrag*>();
+    ASSERT_NE(drag, nullptr);
+    EXPECT_EQ(drag->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile("/r/alpha beta 2.txt")});
+    QTest::mouseRelease(view()->viewport(), Qt::LeftButton, {}, at + QPoint(30, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(ListAndGrid, SelectableTextsTest,
+                         testing::Values(ResultDisplayMode::List, ResultDisplayMode::Grid),
+                         [](const auto& info) { return info.param == ResultDisplayMode::List ? "List" : "Grid"; });
+
+} // namespace
+} // namespace pallix
