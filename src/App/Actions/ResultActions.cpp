@@ -99,7 +99,7 @@ void ResultActions::commitInlineRename()
             : FileActionHandler::PathResult(Unexpected(FileActionError::fileMissing()));
     if (renamed) {
         closeInlineRename();
-        m_session.setSelectedItemID(QString::fromStdString(*renamed));
+        m_session.selectRenamedItem(target, QString::fromStdString(*renamed));
         m_context.setStatusMessage(QStringLiteral("已重命名"));
         m_session.scheduleSearch(true, false);
         return;

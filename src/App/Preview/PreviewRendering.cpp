@@ -86,8 +86,10 @@ RenderOutcome render(const PreviewRequest& request)
         return RenderOutcome();
     // The square's side is the icon size in points, as the views draw it.
     const int side = std::max(1, static_cast<int>(std::lround(std::clamp(request.iconSize, 1.0, 1024.0))));
-    QImage square = RasterDecoding::scaledSquare(picture, side);
-    if (request.rasterKind == RasterDecoding::Kind::Pdf)
+    // A page shows its top, where its title is: its middle made cards look blank.
+    const bool page = request.rasterKind == RasterDecoding::Kind::Pdf;
+    QImage square = RasterDecoding::scaledSquare(picture, side, page ? RasterDecoding::Crop::Top : RasterDecoding::Crop::Centre);
+    if (page)
         square = framedPage(std::move(square));
     return RenderOutcome(pixmapReady(square));
 }

@@ -125,7 +125,7 @@ QImage decode(Kind kind, const QString& path, double maxPixel)
     return {};
 }
 
-QImage scaledSquare(const QImage& image, int side)
+QImage scaledSquare(const QImage& image, int side, Crop crop)
 {
     QImage canvas(side, side, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
@@ -136,7 +136,8 @@ QImage scaledSquare(const QImage& image, int side)
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(QRectF(QPointF((side - drawn.width()) / 2, (side - drawn.height()) / 2), drawn), image);
+    const double top = crop == Crop::Top ? 0.0 : (side - drawn.height()) / 2;
+    painter.drawImage(QRectF(QPointF((side - drawn.width()) / 2, top), drawn), image);
     return canvas;
 }
 

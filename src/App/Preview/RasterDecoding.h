@@ -39,8 +39,11 @@ QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel);
 // By kind: images here, PDF and video through the helper; None gives null.
 QImage decode(Kind kind, const QString& path, double maxPixel);
 
-// A side × side square filled by `image`, centred, the longer side cropped.
-QImage scaledSquare(const QImage& image, int side);
+// Which part of a picture taller than wide a square keeps.
+enum class Crop { Centre, Top, Count };
+// A side × side square filled by `image`, the longer side cropped: centred,
+// or from the top edge (a page, whose title is at its top).
+QImage scaledSquare(const QImage& image, int side, Crop crop = Crop::Centre);
 
 // Where the helper lives: $PALLIX_THUMBNAILER, else beside the running
 // executable, else in <prefix>/libexec/pallix of an installed one, else

@@ -30,6 +30,17 @@ qint64 wholePoints(double iconSize)
     return static_cast<qint64>(std::trunc(iconSize));
 }
 
+// A memory key without its size field (the fourth from the end: a path may
+// hold "#"): the same item's picture at any size.
+QString sizelessKey(const QString& memoryKey)
+{
+    qsizetype sizeEnd = memoryKey.size();
+    for (int field = 0; field < 3; ++field)
+        sizeEnd = memoryKey.lastIndexOf(u'#', sizeEnd - 1);
+    const qsizetype sizeStart = memoryKey.lastIndexOf(u'#', sizeEnd - 1);
+    return memoryKey.left(sizeStart) + memoryKey.mid(sizeEnd);
+}
+
 // A plain sheet or folder shape for when the icon theme has no icon: the
 // views must always get a picture.
 QPixmap drawnIcon(bool isDirectory, int side)
@@ -250,13 +261,14 @@ QPixmap ThumbnailProvider::image(const IndexedItem& item, double iconSize, bool 
     const QPixmap fallback = fallbackImage(path, item.isDirectory(), iconSize);
     if (!preferDetailedPreview || !needsDetailedPreview(item, iconSize))
         return fallback;
+    const QPixmap shown = standIn(key, item.modifiedAt(), fallback);
     const QString diskFile = diskCacheFile(item, iconSize, allowNestedLookup);
     if (!diskFile.isEmpty() && QFile::exists(diskFile)) {
         scheduleDiskCacheLoad(key, diskFile, item.modifiedAt());
-        return fallback;
+        return shown;
     }
     if (m_pendingRenderKeys.contains(key))
-        return fallback;
+        return shown;
     m_pendingRenderKeys.insert(key);
     PreviewRequest request{key,
                            path,
@@ -270,7 +282,23 @@ QPixmap ThumbnailProvider::image(const IndexedItem& item, double iconSize, bool 
                            diskFile};
     (request.urgent ? m_urgentQueue : m_normalQueue).push_back(std::move(request));
     startNextPreviewRenderIfNeeded();
-    return fallback;
+    return shown;
+}
+
+// While the picture at this size is on its way, the one at the size last
+// made stands in, scaled by the view: each zoom step showed generic icons
+// for seconds.
+QPixmap ThumbnailProvider::standIn(const QString& key, double modifiedAt, const QPixmap& fallback)
+{
+    const QString* latest = m_latestSizes.object(sizelessKey(key));
+    const CachedPreview* cached = latest ? m_cache.object(*latest) : nullptr;
+    return cached && cached->modifiedAt == modifiedAt ? cached->picture : fallback;
+}
+
+void ThumbnailProvider::storeInMemory(const QString& key, const QPixmap& picture, double modifiedAt)
+{
+    m_cache.insert(key, new CachedPreview{picture, modifiedAt});
+    m_latestSizes.insert(sizelessKey(key), new QString(key));
 }
 
 void ThumbnailProvider::scheduleDiskCacheLoad(const QString& key, const QString& file, double modifiedAt)
@@ -312,8 +340,7 @@ void ThumbnailProvider::finishDiskLoad(const DiskLoad& load)
     if (load.image.isNull())
         QFile::remove(load.file);  // the next request renders it again
     else
-        m_cache.insert(load.key,
-                       new CachedPreview{QPixmap::fromImage(load.image, Qt::NoOpaqueDetection), load.modifiedAt});
+        storeInMemory(load.key, QPixmap::fromImage(load.image, Qt::NoOpaqueDetection), load.modifiedAt);
     scheduleRefresh();
 }
 
@@ -343,7 +370,7 @@ void ThumbnailProvider::finishRender(const PreviewRequest& request, const Render
     const QPixmap result = picture   ? QPixmap::fromImage(*picture, Qt::NoOpaqueDetection)
                            : special ? typeImage(outcome.type, request.iconSize)
                                      : fallbackImage(request.itemPath, request.isDirectory, request.iconSize);
-    m_cache.insert(request.pendingKey, new CachedPreview{result, request.modifiedAt});
+    storeInMemory(request.pendingKey, result, request.modifiedAt);
     if (!request.diskFile.isEmpty() && !special && !outcome.overdue)
         storePreviewOnDisk(picture ? *picture : result.toImage(), request.diskFile);
     scheduleRefresh();

@@ -3,9 +3,11 @@
 // process. A request answers at once: the finished preview from the memory
 // cache, or else the file's icon from the theme (the fallback icon) while the
 // detailed preview is loaded from the disk cache or rendered in the
-// background. Arrivals are announced by previewsChanged(), debounced, so the
-// views ask again. The model opens a new preview session for each new result
-// list, which drops the queued work of the previous one.
+// background; meanwhile a picture of the item made at another size (the
+// last zoom step's) stands in for the icon. Arrivals are announced by
+// previewsChanged(), debounced, so the views ask again. The model opens a new
+// preview session for each new result list, which drops the queued work of
+// the previous one.
 // GUI thread only. Disk loads, PNG writes and renders run on worker threads
 // and hand their results back to the GUI thread, where all bookkeeping is.
 //
@@ -128,6 +130,8 @@ private:
         QImage image;  // read on the pool
     };
 
+    QPixmap standIn(const QString& key, double modifiedAt, const QPixmap& fallback);
+    void storeInMemory(const QString& key, const QPixmap& picture, double modifiedAt);
     void scheduleDiskCacheLoad(const QString& key, const QString& file, double modifiedAt);
     void startDiskLoads();
     void finishDiskLoad(const DiskLoad& load);
@@ -146,6 +150,8 @@ private:
     std::deque<PreviewRequest> m_normalQueue;
     int m_activeRenders = 0;                    // started minus finished, never below 0
     QCache<QString, CachedPreview> m_cache;     // finished previews by memory key
+    // The memory key of each item's picture made last, by its key without the size.
+    QCache<QString, QString> m_latestSizes{kMemoryCacheLimit};
     static QPixmap themeIcon(const QString& mimeName, bool isDirectory, int side);
     QPixmap sharedThemeIcon(const QString& mimeName, bool isDirectory, double iconSize);
 

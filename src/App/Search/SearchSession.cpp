@@ -93,12 +93,15 @@ void SearchSession::forgetServerResults()
     m_serverStage->forgetShownQuery();
 }
 
+// Announced only when it changes: the views scroll to the selection on each
+// announcement, and a live re-search that keeps it must leave the view
+// where the user scrolled it.
 void SearchSession::setSelectedItemID(const QString& id)
 {
-    // Announced also when unchanged: the views scroll to the selection after
-    // every publication.
-    m_selectedItemID = id;
     m_selectionIsAutomatic = false;
+    if (id == m_selectedItemID)
+        return;
+    m_selectedItemID = id;
     emit selectedItemIDChanged();
 }
 

@@ -64,8 +64,9 @@ enum class ListCompleteness { Complete, Partial };
 class SearchSession : public QObject {
     Q_OBJECT
 
-    // Result lists and the selection announce every assignment; the other
-    // properties announce changes only.
+    // Result lists announce every assignment; the selection announces a
+    // change, and a publication for another query announces it even when
+    // kept. The other properties announce changes only.
     Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
     Q_PROPERTY(pallix::ItemList results READ results NOTIFY resultsChanged)
     Q_PROPERTY(pallix::ItemList imageFuzzyResults READ imageFuzzyResults NOTIFY imageFuzzyResultsChanged)
@@ -134,6 +135,11 @@ public:
     void moveSelection(int offset);
     // Selects the first local result; clears the selection when there is none.
     void selectFirstResult();
+    // Selects the last local result; clears the selection when there is none.
+    void selectLastResult();
+    // Selects a renamed item by its new path. Until a published list holds
+    // that path, a list that still holds the old one keeps the selection.
+    void selectRenamedItem(const QString& oldPath, const QString& newPath);
     // The Space key: opens the preview panel on the selection at once and, for
     // an image or a video, then on the shown ones of its folder.
     void previewSelected();
@@ -242,6 +248,7 @@ private:
     void scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits);
     // The folder hints learned more: the shown lists are ordered again.
     void reorderShownFolders();
+    QString keptSelection(const std::string& previous);
 
     const AppContext& m_context;
     Links m_links;
@@ -259,6 +266,12 @@ private:
     // The selection is publishing's own pick of the first result, not one
     // made by a click, a key or an action: the next publication replaces it.
     bool m_selectionIsAutomatic = false;
+    // A rename's old and new path while the published lists may lag behind it.
+    struct RenamedSelection {
+        std::string oldPath;
+        std::string newPath;
+    };
+    std::optional<RenamedSelection> m_renamedSelection;
     bool m_isSearching = false;
     QString m_searchingHint;
     std::optional<QUuid> m_activeManualSearchToken;  // newest request that asked for progress

@@ -107,25 +107,52 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
     if (m_typingClock.secondsSinceLastKeystroke() >= kFolderOrderingPauseSeconds)
         items = m_folderHints->ordered(items, query, m_searchGeneration);
 
-    // The first result this publishing picked on an earlier list is no
+    // The first result this publishing picked on a first, partial list is no
     // selection of the user's: kept while still listed, it stayed on a row
-    // that a later, complete list ranks lower, and Return opened that one.
-    const std::string previous = m_selectionIsAutomatic ? std::string() : m_selectedItemID.toStdString();
+    // that the complete list ranks lower, and Return opened that one. A
+    // complete list searched again (files changed) keeps it, and the view.
+    const bool anotherQuery = m_lastDisplayedQuery != query;
+    const bool wasPicked = m_selectionIsAutomatic;
+    const bool pickReplaced = wasPicked && (anotherQuery || !m_displayedResultsComplete);
+    const std::string previous = pickReplaced ? std::string() : m_selectedItemID.toStdString();
     setResults(std::move(items));
     m_lastDisplayedQuery = query;
     m_displayedResultsComplete = completeness == ListCompleteness::Complete;
 
-    QString selection;
-    if (!previous.empty()) {
-        const IdMatcher id(previous);
-        if (containsID(m_results, id) || containsID(m_imageFuzzyResults, id) || containsID(m_serverResults, id))
-            selection = m_selectedItemID;
-    }
+    QString selection = keptSelection(previous);
     const bool picked = selection.isEmpty() && !m_results.isEmpty();
     if (picked)
         selection = QString::fromUtf8(m_results.constFirst().id());
+    const bool changed = selection != m_selectedItemID;
     setSelectedItemID(selection);
-    m_selectionIsAutomatic = picked;
+    m_selectionIsAutomatic = picked || (wasPicked && !selection.isEmpty());
+    // The list of another query shows its selection, kept or not.
+    if (!changed && anotherQuery)
+        emit selectedItemIDChanged();
+}
+
+// The previous selection while a published list holds it; empty otherwise.
+// A renamed item is searched for before the index holds its new path: while
+// the list still shows the old one, the new path stays selected.
+QString SearchSession::keptSelection(const std::string& previous)
+{
+    if (previous.empty())
+        return {};
+    const IdMatcher id(previous);
+    const auto listed = [this](const IdMatcher& matcher) {
+        return containsID(m_results, matcher) || containsID(m_imageFuzzyResults, matcher)
+               || containsID(m_serverResults, matcher);
+    };
+    const bool renamed = m_renamedSelection && m_renamedSelection->newPath == previous;
+    if (listed(id)) {
+        if (renamed)
+            m_renamedSelection.reset();
+        return m_selectedItemID;
+    }
+    if (renamed && listed(IdMatcher(m_renamedSelection->oldPath)))
+        return m_selectedItemID;
+    m_renamedSelection.reset();
+    return {};
 }
 
 } // namespace pallix

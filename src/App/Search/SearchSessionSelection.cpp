@@ -60,6 +60,17 @@ void SearchSession::selectFirstResult()
     setSelectedItemID(m_results.isEmpty() ? QString() : QString::fromUtf8(m_results.constFirst().id()));
 }
 
+void SearchSession::selectLastResult()
+{
+    setSelectedItemID(m_results.isEmpty() ? QString() : QString::fromUtf8(m_results.constLast().id()));
+}
+
+void SearchSession::selectRenamedItem(const QString& oldPath, const QString& newPath)
+{
+    m_renamedSelection = RenamedSelection{oldPath.toStdString(), newPath.toStdString()};
+    setSelectedItemID(newPath);
+}
+
 void SearchSession::previewSelected()
 {
     const std::optional<IndexedItem> selected = selectedItem();

@@ -25,21 +25,18 @@ constexpr double kDropTargetFill = 0.16;
 constexpr qsizetype kMostTexts = 2048;
 
 // One line of `text` centred in `width`, its top at 0, as drawText() with
-// Qt::AlignHCenter | Qt::AlignTop lays it out; `consumed`, when given, takes
-// the characters that fit (a wrapped line may break anywhere).
-QList<QGlyphRun> centredLine(const QString& text, const QFont& font, int width, int* consumed = nullptr)
+// Qt::AlignHCenter | Qt::AlignTop lays it out.
+QList<QGlyphRun> centredLine(const QString& text, const QFont& font, int width)
 {
     QTextLayout layout(text, font);
     QTextOption option(Qt::AlignHCenter);
-    option.setWrapMode(consumed ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    option.setWrapMode(QTextOption::NoWrap);
     layout.setTextOption(option);
     layout.beginLayout();
     QTextLine line = layout.createLine();
     line.setLineWidth(width);
     line.setPosition(QPointF(0, 0));
     layout.endLayout();
-    if (consumed)
-        *consumed = line.textLength();
     return line.glyphRuns();
 }
 
@@ -73,6 +70,28 @@ void paintVideoBadge(QPainter& painter, const QRectF& preview, double zoom, cons
 }
 
 } // namespace
+
+QStringList nameLines(const QString& name, const QFont& font, int width)
+{
+    QTextLayout layout(name, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine first = layout.createLine();
+    if (first.isValid())
+        first.setLineWidth(width);
+    layout.endLayout();
+    const int firstLength = first.isValid() ? first.textLength() : static_cast<int>(name.size());
+    // Middle, not right: the end of a name is its extension, which says the most.
+    const QFontMetrics metrics(font);
+    const auto fitted = [&](const QString& text) { return metrics.elidedText(text, Qt::ElideMiddle, width); };
+    QStringList lines{fitted(name.left(firstLength).trimmed())};
+    const QString rest = name.mid(firstLength).trimmed();
+    if (!rest.isEmpty())
+        lines.append(fitted(rest));
+    return lines;
+}
 
 void CardPainter::paint(QPainter& painter, const Card& card, const QPalette& palette)
 {
@@ -116,9 +135,7 @@ void CardPainter::paint(QPainter& painter, const Card& card, const QPalette& pal
     painter.restore();
 }
 
-// The name in at most two centred lines: the first as far as it fits (names
-// are often one unbroken word, so it may break anywhere), the rest elided;
-// the subtitle elided in one.
+// The name in at most two centred lines (nameLines); the subtitle elided in one.
 const CardPainter::LaidOutText& CardPainter::laidOut(const Card& card)
 {
     const CardTextKey key{card.name, card.subtitle, card.textWidth, card.namePixelSize, card.subtitlePixelSize};
@@ -127,17 +144,14 @@ const CardPainter::LaidOutText& CardPainter::laidOut(const Card& card)
     if (m_texts.size() >= kMostTexts)
         m_texts.clear();
     const QFont nameFont = paint::font(card.namePixelSize);
-    const QFontMetrics nameMetrics(nameFont);
     const QFont subtitleFont = paint::font(card.subtitlePixelSize);
     LaidOutText text;
-    text.nameLineHeight = nameMetrics.height();
-    int fitted = 0;
-    text.firstLine = centredLine(card.name, nameFont, card.textWidth, &fitted);
-    const qsizetype rest = card.name.size() - fitted;
-    if (rest > 0) {
+    text.nameLineHeight = QFontMetrics(nameFont).height();
+    const QStringList lines = nameLines(card.name, nameFont, card.textWidth);
+    text.firstLine = centredLine(lines.constFirst(), nameFont, card.textWidth);
+    if (lines.size() > 1) {
         text.nameLines = 2;
-        text.secondLine = centredLine(nameMetrics.elidedText(card.name.right(rest), Qt::ElideRight, card.textWidth),
-                                      nameFont, card.textWidth);
+        text.secondLine = centredLine(lines.constLast(), nameFont, card.textWidth);
     }
     text.subtitle = centredLine(QFontMetrics(subtitleFont).elidedText(card.subtitle, Qt::ElideRight, card.textWidth),
                                 subtitleFont, card.textWidth);

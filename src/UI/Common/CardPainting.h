@@ -2,7 +2,7 @@
 // CardPainting: one card of a grid of files, as the results grid and the
 // folder browser draw it: a highlight when selected (or under a drag), the
 // preview fitted into its area, the "视频" badge of a folder holding videos,
-// the name in two centred lines and a subtitle. What the two grids do
+// the name in two centred lines broken between words, and a subtitle. What the two grids do
 // differently on purpose is the CardStyle; where the parts go is the
 // caller's arithmetic, handed in with each Card. GUI thread only.
 
@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 class QPainter;
 class QPalette;
@@ -47,6 +48,12 @@ struct Card {
     bool nameCovered = false;    // a rename field covers the name: it keeps its two lines, none drawn
     bool video = false;          // draws the badge
 };
+
+// The name's lines on a card `width` wide, at most two: broken between
+// words, the rest of a longer name on the second line; a line too long (one
+// word wider than the card) is elided in the middle, so an extension at the
+// end of the name stays whole.
+QStringList nameLines(const QString& name, const QFont& font, int width);
 
 // Draws cards of one style and keeps the previews scaled (and rounded) for
 // the cards on screen, so a repaint does not scale them again.

@@ -14,16 +14,17 @@ constexpr qsizetype kMostTexts = 4096;
 
 } // namespace
 
-void ElidedText::draw(QPainter& painter, const QRect& box, Qt::Alignment align, const QString& text, const QFont& font)
+void ElidedText::draw(QPainter& painter, const QRect& box, Qt::Alignment align, const QString& text, const QFont& font,
+                      Qt::TextElideMode mode)
 {
     if (text.isEmpty() || box.width() <= 0)
         return;
-    const ElidedTextKey key{text, box.width(), font.pixelSize(), font.weight()};
+    const ElidedTextKey key{text, box.width(), font.pixelSize(), font.weight(), mode};
     auto found = m_laidOut.find(key);
     if (found == m_laidOut.end()) {
         if (m_laidOut.size() >= kMostTexts)
             m_laidOut.clear();
-        QStaticText laidOut(QFontMetrics(font).elidedText(text, Qt::ElideRight, box.width()));
+        QStaticText laidOut(QFontMetrics(font).elidedText(text, mode, box.width()));
         laidOut.setTextFormat(Qt::PlainText);
         laidOut.prepare(QTransform(), font);
         found = m_laidOut.insert(key, {laidOut, QFontMetricsF(font).height()});

@@ -15,10 +15,16 @@ struct ListColumns {
     static constexpr int kPadding = 10;
     static constexpr int kSpacing = 10;
     static constexpr int kNameMinWidth = 240;
-    static constexpr std::array<int, Count> kFixedWidths{0, 130, 90, 150, 360, 116};
+    static constexpr int kFolderWidth = 360;
+    // Where the view is narrower than the columns' natural widths, the folder
+    // shrinks to its minimum first, then the name to its own.
+    static constexpr int kFolderMinWidth = 120;
+    static constexpr int kNameNarrowestWidth = 120;
+    static constexpr std::array<int, Count> kFixedWidths{0, 130, 90, 150, 0, 116};
 
-    // Left edge and width of each column; the name column takes the free
-    // width (at least 240), the others are fixed.
+    // Left edge and width of each column within `width`: the name takes the
+    // free width beyond 240 and a 360 folder; type, size, date and actions
+    // are fixed.
     static std::array<QRect, Count> layout(int width, int top, int height);
 };
 

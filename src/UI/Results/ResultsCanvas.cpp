@@ -1,11 +1,13 @@
 #include "UI/Results/ResultsCanvas.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
@@ -46,12 +48,14 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, Thumbna
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_textOverlay = new SelectableTextOverlay(viewport());
     connect(m_textOverlay, &SelectableTextOverlay::pressed, this, &ResultsCanvas::selectPressedText);
+    connect(&m_rows, &QAbstractItemModel::modelAboutToBeReset, this, &ResultsCanvas::rememberSelectionPlace);
     connect(&m_rows, &QAbstractItemModel::modelReset, this, [this] {
         m_selectedRow = std::nullopt;
         m_pressRow = -1;
         m_hoveredRow = -1;
         m_hoveredAction = -1;
         relayout();
+        keepSelectionPlace();
     });
     connect(&m_session, &SearchSession::selectedItemIDChanged, this, &ResultsCanvas::scrollToSelection);
     connect(&m_session.inlineRename(), &InlineRename::targetIDChanged, this, [this] {
@@ -107,6 +111,31 @@ void ResultsCanvas::scrollToSelection()
         centerOnRow(*m_selectedRow, true);
         placeSelectableTexts();
     });
+}
+
+// A list searched again while files change keeps the selected row where it
+// stood on screen; a selection out of sight leaves the view where the user
+// scrolled it.
+void ResultsCanvas::rememberSelectionPlace()
+{
+    m_selectionPlace.reset();
+    const QString& id = m_session.selectedItemID();
+    const int row = m_rows.rowOfId(ResultsModel::scrollTargetID(m_session, id));
+    if (row < 0)
+        return;
+    const QRect shown = rowRect(row).translated(0, -verticalScrollBar()->value());
+    if (shown.intersects(viewport()->rect()))
+        m_selectionPlace = SelectionPlace{id, shown.top()};
+}
+
+void ResultsCanvas::keepSelectionPlace()
+{
+    const std::optional<SelectionPlace> place = std::exchange(m_selectionPlace, std::nullopt);
+    if (!place || place->id != m_session.selectedItemID())
+        return;
+    const int row = m_rows.rowOfId(ResultsModel::scrollTargetID(m_session, place->id));
+    if (row >= 0)
+        verticalScrollBar()->setValue(rowRect(row).top() - place->viewportTop);
 }
 
 bool ResultsCanvas::isSelected(const IndexedItem& item) const
@@ -278,6 +307,34 @@ void ResultsCanvas::mousePressEvent(QMouseEvent* event)
     }
     m_pressRow = hit.row;
     m_pressPos = event->position().toPoint();
+}
+
+// As the toolkit's lists do: a page is the item rows the viewport shows whole.
+void ResultsCanvas::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_PageUp: m_session.moveSelection(-itemsPerPage()); break;
+    case Qt::Key_PageDown: m_session.moveSelection(itemsPerPage()); break;
+    case Qt::Key_Home: m_session.selectFirstResult(); break;
+    case Qt::Key_End: m_session.selectLastResult(); break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+    event->accept();
+}
+
+int ResultsCanvas::itemsPerPage() const
+{
+    const QRect shown = viewport()->rect().translated(0, verticalScrollBar()->value());
+    int items = 0;
+    visibleRows(shown, [&](int row) {
+        if (m_rows.rowAt(row).kind == ResultsModel::RowKind::Item && shown.contains(rowRect(row)))
+            ++items;
+    });
+    return std::max(items, 1);
 }
 
 void ResultsCanvas::mouseReleaseEvent(QMouseEvent* event)

@@ -6,10 +6,13 @@
 // icon or preview into openItemRequested, clicks on painted action buttons and
 // on the show-more row into their signals, and a click on empty space into a
 // cleared selection (and cancelInlineRenameRequested while a rename runs). A
-// pressed row dragged away drags its file out. It scrolls the selected row to
-// the centre whenever the selection is published, and repaints when the
-// thumbnail provider announces previews. The selected and the hovered item's
-// texts are selectable labels laid over the rows (SelectableTextOverlay).
+// pressed row dragged away drags its file out. PageUp/PageDown move the
+// selection by the item rows shown whole, Home/End to the first/last result.
+// It scrolls the selected row to the centre whenever the selection is
+// announced, keeps a shown selected row in its place when the list is
+// searched again, and repaints when the thumbnail provider announces
+// previews. The selected and the hovered item's texts are selectable labels
+// laid over the rows (SelectableTextOverlay).
 // Subclasses give the geometry and the painting. GUI thread only.
 
 #include <array>
@@ -104,6 +107,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
@@ -120,6 +124,9 @@ private:
     void setHover(int row, int action);
     void activateAction(int row, int action);
     void scrollToSelection();
+    int itemsPerPage() const;
+    void rememberSelectionPlace();
+    void keepSelectionPlace();
     void startDrag(int row);
     // Shows, moves or removes the rename field after anything that may have
     // moved the target's name.
@@ -139,6 +146,12 @@ private:
     SelectableTextOverlay* m_textOverlay = nullptr;
     std::array<int, 2> m_coveredRows{-1, -1};
     std::optional<int> m_selectedRow;  // of the selected item in the rows; unknown after a change
+    // The selected row's place in the viewport before a reset, while shown.
+    struct SelectionPlace {
+        QString id;
+        int viewportTop = 0;
+    };
+    std::optional<SelectionPlace> m_selectionPlace;
 };
 
 } // namespace pallix

@@ -207,14 +207,16 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     const QFont detail = paint::font(kDetailPx);
     painter.setFont(detail);
     painter.setPen(paint::secondaryText(palette()));
-    const auto cell = [&](ListColumns::Column column, const QString& text, Qt::Alignment align) {
-        m_texts.draw(painter, columns[column], align, text, detail);
+    const auto cell = [&](ListColumns::Column column, const QString& text, Qt::Alignment align,
+                          Qt::TextElideMode mode = Qt::ElideRight) {
+        m_texts.draw(painter, columns[column], align, text, detail, mode);
     };
     cell(ListColumns::Type, ResultTexts::rowTypeDescription(item, folderHasVideo(item)), Qt::AlignLeft);
     cell(ListColumns::Size, ResultTexts::sizeColumnText(item), Qt::AlignRight);
     cell(ListColumns::Modified, ResultTexts::modifiedDateText(item.modifiedAt()), Qt::AlignLeft);
+    // Both ends of a folder tell most: where it is and what it is called.
     if (!covered)
-        cell(ListColumns::Folder, systempaths::display(item.parentPath()), Qt::AlignLeft);
+        cell(ListColumns::Folder, systempaths::display(item.parentPath()), Qt::AlignLeft, Qt::ElideMiddle);
 
     if (showsActions(row))
         paintActions(painter, row);

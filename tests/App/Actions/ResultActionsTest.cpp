@@ -147,6 +147,35 @@ TEST_F(ResultActionsTest, RenameCommitsTrimmedNamesAndReSearches)
     EXPECT_TRUE(desktop->alerts.isEmpty());
 }
 
+// The re-search right after a rename runs before the index holds the new
+// path: the renamed item stays selected, not the first row, so Return opens it.
+TEST_F(ResultActionsTest, TheRenamedItemStaysSelectedWhileTheIndexCatchesUp)
+{
+    const IndexedItem first = make("first.txt");
+    const IndexedItem a = make("a.txt", "A");
+    const std::string firstPath(first.path()), oldPath(a.path()), renamed = tree.str() + "/b.txt";
+    SearchSession& session = model().searchSession();
+    session.setSearchText("txt");
+    const auto publish = [&](const std::vector<std::string>& paths) {
+        ItemList list;
+        for (const std::string& path : paths)
+            list.append(fileItem(path));
+        session.applySearchResults(list, session.currentQuerySnapshot());
+    };
+    publish({firstPath, oldPath});
+    actions().beginInlineRename(a);
+    session.inlineRename().setDraft("b.txt");
+    actions().commitInlineRename();
+    publish({firstPath, oldPath});  // searched before the index saw the rename
+    EXPECT_EQ(session.selectedItemID().toStdString(), renamed);
+    publish({firstPath, renamed});
+    EXPECT_EQ(session.selectedItemID().toStdString(), renamed);
+    ASSERT_TRUE(session.selectedItem().has_value());
+    // Once listed, the renamed item is a selection like any other.
+    publish({firstPath, oldPath});
+    EXPECT_EQ(session.selectedItemID().toStdString(), firstPath);
+}
+
 TEST_F(ResultActionsTest, RenameFailuresKeepTheFieldOpenExceptTheUnchangedName)
 {
     const IndexedItem a = make("a.txt", "A");

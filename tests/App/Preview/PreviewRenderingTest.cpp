@@ -68,6 +68,28 @@ TEST(PreviewRendering, APdfPageGetsAThinFrame)
     EXPECT_EQ(framed.pixelColor(3, 3), QColor(Qt::white));
 }
 
+// A page's square shows its top, where a title stands, not its middle.
+TEST(PreviewRendering, APdfThumbnailShowsTheTopOfItsPage)
+{
+    test::TempTree tree;
+    const QString path = QString::fromStdString(tree.path("titled.pdf"));
+    {
+        QPdfWriter pdf(path);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        QPainter painter(&pdf);
+        painter.fillRect(QRect(0, 0, pdf.width(), pdf.height()), Qt::white);
+        painter.fillRect(QRect(0, 0, pdf.width(), pdf.height() / 10), Qt::blue);  // the title band
+    }
+    PreviewRequest pdf = request(80, false, RasterDecoding::Kind::Pdf, false);
+    pdf.itemPath = path;
+    const auto page = PreviewRendering::render(pdf).picture;
+    ASSERT_TRUE(page.has_value());
+    ASSERT_EQ(page->size(), QSize(80, 80));
+    const QColor title = page->pixelColor(40, 4);
+    EXPECT_TRUE(title.blue() > 200 && title.red() < 60) << title.name().toStdString();
+    EXPECT_EQ(page->pixelColor(40, 60), QColor(Qt::white));
+}
+
 // A picture comes in the format its pixmap keeps, so the GUI thread need not
 // convert it: with its see-through parts premultiplied, or opaque without alpha
 // even when its file has an alpha channel.

@@ -263,6 +263,33 @@ TEST_F(ProviderFixture, ACorruptCacheFileIsDeletedAndRenderedAgain)
     ASSERT_EQ(renderer->held.size(), 1u);
 }
 
+// A zoom step asks for a new size: until it is made the picture of the last
+// size stands in (the view scales it), not the generic icon; a changed file's
+// old picture never does.
+TEST_F(ProviderFixture, AnotherSizeShowsThePictureOfTheLastSizeUntilItsOwnArrives)
+{
+    const IndexedItem a = item("/p/#1/a.jpg");
+    const QPixmap icon = ask(a, 118);
+    QImage red(118, 118, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    renderer->finishOldest(red);
+    const QPixmap made = ask(a, 118);
+    ASSERT_NE(made.cacheKey(), icon.cacheKey());
+
+    EXPECT_EQ(ask(a, 131).cacheKey(), made.cacheKey());
+    ASSERT_EQ(renderer->held.size(), 1u);  // while its own size is rendered
+    EXPECT_EQ(renderer->held.front().request.iconSize, 131);
+    QImage blue(131, 131, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    renderer->finishOldest(blue);
+    EXPECT_EQ(ask(a, 131).toImage().pixelColor(5, 5), QColor(Qt::blue));
+    EXPECT_EQ(ask(a, 145).toImage().pixelColor(5, 5), QColor(Qt::blue));  // the size made last
+
+    EXPECT_EQ(ask(item("/p/#1/a.jpg", 1'800'000'000.0), 160).cacheKey(),
+              provider.fallbackImage("/p/#1/a.jpg", false, 160).cacheKey());
+    EXPECT_EQ(ask(item("/p/#1/b.jpg"), 160).cacheKey(), provider.fallbackImage("/p/#1/b.jpg", false, 160).cacheKey());
+}
+
 TEST_F(ProviderFixture, AChangedFileNeverKeepsItsOldPicture)
 {
     const IndexedItem before = item("/p/a.jpg", 100.0), after = item("/p/a.jpg", 200.0);

@@ -157,12 +157,17 @@ TEST_F(PublishingTest, SelectionRule)
 
 // A search publishes its typing answer first and its complete answer later,
 // ranked anew: the first result picked on the earlier list follows the first
-// result, while a result the user chose stays chosen.
+// result, while a result the user chose stays chosen. A complete list
+// searched again (files changed on disk) keeps even the picked one.
 TEST_F(PublishingTest, ThePickedFirstResultFollowsTheListAndAChosenOneStays)
 {
-    publish(fileItems({"/d/reportlab", "/d/report.txt"}));
+    SearchSession& session = model().searchSession();
+    session.applySearchResults(fileItems({"/d/reportlab", "/d/report.txt"}), session.currentQuerySnapshot(),
+                               ListCompleteness::Partial);
     ASSERT_EQ(model().searchSession().selectedItemID(), "/d/reportlab");
     publish(fileItems({"/d/report.txt", "/d/reportlab"}));
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/d/report.txt");
+    publish(fileItems({"/d/new.txt", "/d/report.txt", "/d/reportlab"}));
     EXPECT_EQ(model().searchSession().selectedItemID(), "/d/report.txt");
 
     model().searchSession().setSelectedItemID("/d/reportlab");  // a click
@@ -183,14 +188,26 @@ TEST_F(PublishingTest, SelectionMatchesUnderCanonicalEquivalence)
     EXPECT_EQ(model().searchSession().selectedItemID(), decomposed);
 }
 
-TEST_F(PublishingTest, SelectionIsAnnouncedOnEveryPublication)
+// Each announcement scrolls the views to the selection: a list searched
+// again for the same query that keeps it announces nothing, so the view
+// stays where the user scrolled it; another query's list announces it.
+TEST_F(PublishingTest, SelectionIsAnnouncedWhenItChangesOrAnswersAnotherQuery)
 {
     int announcements = 0;
     QObject::connect(&h.model->searchSession(), &SearchSession::selectedItemIDChanged, h.model.get(), [&] { ++announcements; });
     publish(fileItems({"/a"}));
     publish(fileItems({"/a"}));
+    publish(fileItems({"/b", "/a"}));
     EXPECT_EQ(model().searchSession().selectedItemID(), "/a");
-    EXPECT_EQ(announcements, 2);
+    EXPECT_EQ(announcements, 1);
+    model().searchSession().setSearchText("other");
+    publish(fileItems({"/b", "/a"}));
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/b");
+    model().searchSession().setSelectedItemID("/a");
+    model().searchSession().setSearchText("another");
+    publish(fileItems({"/b", "/a"}));
+    EXPECT_EQ(model().searchSession().selectedItemID(), "/a");
+    EXPECT_EQ(announcements, 4);
 }
 
 TEST_F(PublishingTest, RemembersTheQueryOfThePublishedList)

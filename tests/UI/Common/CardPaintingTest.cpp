@@ -146,7 +146,7 @@ TEST(CardPainting, ACoveredNameKeepsTwoLinesSoTheSubtitleStaysWhereALongNamePuts
     const int nameLine = QFontMetrics(ResultPainting::font(14)).height();
     Card card = sampleCard();
     const QImage shortName = draw(browser, card);
-    card.name = QStringLiteral("averyveryveryveryverylongnamethatneedsasecondline.txt");
+    card.name = QStringLiteral("a very very very very long name that needs a second line.txt");
     const QImage longName = draw(browser, card);
     card.nameCovered = true;
     const QImage covered = draw(browser, card);
@@ -156,6 +156,38 @@ TEST(CardPainting, ACoveredNameKeepsTwoLinesSoTheSubtitleStaysWhereALongNamePuts
     ASSERT_GT(oneLineSubtitle, 0);
     EXPECT_EQ(twoLineSubtitle - oneLineSubtitle, nameLine);
     EXPECT_EQ(firstTextRow(covered, card.nameTop), twoLineSubtitle) << "nothing drawn where the name would be";
+}
+
+// A name breaks between words, never inside its extension; a word too long
+// for the card is elided in the middle and keeps the extension whole.
+TEST(CardPainting, NamesBreakBetweenWordsAndALongWordKeepsItsExtension)
+{
+    const QFont font = ResultPainting::font(14);
+    const QFontMetrics metrics(font);
+    const int narrow = metrics.horizontalAdvance(QStringLiteral("green_square.png")) - 4;
+    const QStringList word = CardPainting::nameLines(QStringLiteral("green_square.png"), font, narrow);
+    ASSERT_EQ(word.size(), 1);
+    EXPECT_TRUE(word[0].endsWith(QStringLiteral(".png"))) << word[0].toStdString();
+    EXPECT_TRUE(word[0].contains(QChar(0x2026)));
+    EXPECT_LE(metrics.horizontalAdvance(word[0]), narrow);
+
+    const int twoWords = metrics.horizontalAdvance(QStringLiteral("annual report")) + 2;
+    EXPECT_EQ(CardPainting::nameLines(QStringLiteral("annual report final.pdf"), font, twoWords),
+              QStringList({QStringLiteral("annual report"), QStringLiteral("final.pdf")}));
+    const QStringList rest =
+        CardPainting::nameLines(QStringLiteral("季度 报告 final_version_of_the_whole_year.pdf"), font, narrow);
+    ASSERT_EQ(rest.size(), 2);
+    EXPECT_EQ(rest[0], QStringLiteral("季度 报告"));
+    EXPECT_TRUE(rest[1].endsWith(QStringLiteral(".pdf")) && rest[1].contains(QChar(0x2026)));
+
+    // Painted: the long word takes one line, so the subtitle stays where a short name puts it.
+    CardPainter results(kResultsStyle);
+    Card card = sampleCard();
+    card.textWidth = narrow;
+    const int nameLine = metrics.height();
+    const int oneLineSubtitle = firstTextRow(draw(results, card), card.nameTop + nameLine);
+    card.name = QStringLiteral("green_square.png");
+    EXPECT_EQ(firstTextRow(draw(results, card), card.nameTop + nameLine), oneLineSubtitle);
 }
 
 // A card's texts are shaped once and kept: a painter that drew other cards

@@ -260,18 +260,30 @@ TEST_F(ResultsAreaTest, ShowMoreButtonShowsEveryMatch)
 namespace pallix {
 namespace {
 
-TEST_F(ResultsAreaTest, RowButtonsStayWithinANarrowView)
+TEST_F(ResultsAreaTest, ColumnsFitTheViewAndStayClearOfTheRowButtons)
 {
     f.model().searchSession().constraints().setDisplayMode(ResultDisplayMode::List);
     f.publishMain(numberedFiles("a", 3));
-    area.resize(1100, 500);  // the columns' minimum widths are wider than this
     ResultsListView* list = area.listView();
     QSignalSpy reveal(&area, &ResultsArea::revealItemRequested);
     f.model().searchSession().setSelectedItemID("/r/a1.txt");
-    for (int action = 0; action < 3; ++action)
-        EXPECT_TRUE(list->viewport()->rect().contains(list->actionRect(1, action))) << action;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->actionRect(1, 2).center());
-    EXPECT_EQ(reveal.count(), 1);
+    for (const int width : {920, 1120, 1600}) {
+        SCOPED_TRACE(width);
+        area.resize(width, 500);
+        const int view = list->viewport()->width();
+        const auto columns = ListColumns::layout(view, 0, 1);
+        for (int c = 1; c < ListColumns::Count; ++c)
+            EXPECT_GT(columns[c].left(), columns[c - 1].right()) << "column " << c;
+        EXPECT_LE(columns[ListColumns::Actions].right(), view);
+        EXPECT_GE(columns[ListColumns::Folder].width(), ListColumns::kFolderMinWidth);
+        for (int action = 0; action < 3; ++action) {
+            const QRect button = list->actionRect(1, action);
+            EXPECT_TRUE(list->viewport()->rect().contains(button)) << action;
+            EXPECT_LT(columns[ListColumns::Folder].right(), button.left()) << action;
+        }
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->actionRect(1, 2).center());
+    }
+    EXPECT_EQ(reveal.count(), 3);
     // The selectable texts laid over the row leave the buttons their clicks.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !list->viewport()->findChildren<SelectableLabel*>().isEmpty(); }));
     for (int action = 0; action < 3; ++action)
