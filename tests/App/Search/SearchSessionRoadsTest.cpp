@@ -6,6 +6,7 @@
 
 #include "App/ModelTestSupport.h"
 #include "App/Search/ImageContentRule.h"
+#include "App/Settings/SettingsOperations.h"
 
 using namespace std::chrono_literals;
 
@@ -465,6 +466,33 @@ TEST(SearchTask, SharedDrivesOutOfScopeEmptyTheirListOnACompleteRequest)
     road.search("alpha");
     ASSERT_TRUE(waitFor([&] { return road.model().searchSession().serverResults().isEmpty(); }));
     EXPECT_TRUE(road.shows("alpha"));
+}
+
+// The recent searches keep what the user searched for: the same text searched
+// again after a change on disk stays out once the list was cleared, and so do
+// an expression that does not compile and a text over the length limit.
+TEST(SearchTask, OnlyANewTextThatCanBeSearchedIsRecorded)
+{
+    SearchRoad road(numberedFiles("alpha_", 3));
+    ASSERT_TRUE(road.ready());
+    const SearchHistory& history = road.model().searchSession().history();
+    road.search("alpha");
+    ASSERT_TRUE(road.h.runOut());
+    ASSERT_EQ(history.entries(), QStringList{"alpha"});
+    road.model().settingsOperations().clearSearchHistory();
+    road.model().searchSession().scheduleSearch(true, false);  // the live index's re-search
+    ASSERT_TRUE(road.h.runOut());
+    EXPECT_TRUE(road.shows("alpha"));
+    EXPECT_TRUE(history.entries().isEmpty());
+
+    for (const QString& text : {QStringLiteral("re:(abc["), QString(searchbudgets::kMaxSearchTextLength + 1, u'a')}) {
+        road.search(text);
+        ASSERT_TRUE(road.h.runOut());
+    }
+    EXPECT_TRUE(history.entries().isEmpty());
+    road.search("alpha_1");
+    ASSERT_TRUE(road.h.runOut());
+    EXPECT_EQ(history.entries(), QStringList{"alpha_1"});
 }
 
 TEST(SearchTask, LocalDisksOutOfScopeStillRecordHistoryAndClearProgress)

@@ -123,6 +123,16 @@ TEST_F(SearchAssistRowTest, AClickSearchesForTheChipTextAtOnceAsIfTyped)
     EXPECT_TRUE(h.model->searchSession().typingClock().isTyping());
 }
 
+// A chip fills the field as if typed: its search waits the short pause a
+// keystroke's does before the store is asked.
+TEST_F(SearchAssistRowTest, AClickSchedulesItsSearchAsAKeystrokeDoes)
+{
+    const std::size_t before = h.sleepLog->sleeps().size();
+    QTest::mouseClick(chip(QStringLiteral("季度总结"), Style::History), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return h.sleepLog->sleeps().size() > before; }));
+    EXPECT_EQ(h.sleepLog->sleeps().at(before), std::chrono::milliseconds(4));
+}
+
 TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivating)
 {
     TermChip* entry = chip(QStringLiteral("发票"), Style::History);
