@@ -147,6 +147,8 @@ QWidget* FolderBrowserView::buildContent()
     QPalette secondary = text->palette();
     secondary.setColor(QPalette::WindowText, paint::secondaryText(palette()));
     text->setPalette(secondary);
+    // On the text background a label would draw in the text colour instead.
+    text->setForegroundRole(QPalette::WindowText);
     column->addWidget(symbol);
     column->addWidget(text);
     column->addStretch();
