@@ -391,7 +391,7 @@ TEST_F(SearchViewTest, SpaceTypesASpaceInTheSearchField)
     field->setFocus();
     field->setText(QStringLiteral("报告"));
     QTest::keyClick(field, Qt::Key_Space);
-    EXPECT_EQ(field->text(), QStringLiteral("txt "));
+    EXPECT_EQ(field->text(), QStringLiteral("报告 "));
     EXPECT_EQ(h.model->searchSession().searchText(), QStringLiteral("报告 "));
     EXPECT_EQ(panel.presented, 0);
 }
