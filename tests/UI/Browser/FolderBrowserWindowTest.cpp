@@ -208,6 +208,24 @@ TEST_F(FolderBrowserWindowTest, AnEmptyFolderSaysSoInTheSecondaryTextColour)
     EXPECT_NEAR(darkest, expected, 24);
 }
 
+// Each crumb is a chip that stands out from the header behind it.
+TEST_F(FolderBrowserWindowTest, BreadcrumbsAreChipsOnTheHeader)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserView& view = *c->window();
+    const QList<QPushButton*> crumbs = view.findChildren<QPushButton*>();
+    ASSERT_FALSE(crumbs.isEmpty());
+    const QColor header = view.palette().color(QPalette::Window);
+    for (QPushButton* crumb : crumbs) {
+        if (!view.breadcrumbTitles().contains(crumb->text()))
+            continue;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return crumb->isVisible(); }));
+        // Inside the top padding, clear of the rounded corners and the text.
+        const QColor chip = crumb->grab().toImage().pixelColor(crumb->width() / 2, 2);
+        EXPECT_GT(std::abs(qGray(chip.rgb()) - qGray(header.rgb())), 6) << crumb->text().toStdString();
+    }
+}
+
 TEST_F(FolderBrowserWindowTest, DropsMoveIntoFolderCardsOnlyAndEachFileOnce)
 {
     FolderBrowserWindowController* c = openActive(tree.root());
