@@ -303,6 +303,20 @@ TEST(SearchTask, CancelDuringThePauseEndsTheOlderRequestAtOnce)
     EXPECT_EQ(road.model().searchSession().history().entries(), QStringList{"alpha_10001"});
 }
 
+// A chip fills the field as if typed: its search waits the short pause of a
+// keystroke's before anything is published.
+TEST(SearchTask, AChipsSearchWaitsTheKeystrokesPause)
+{
+    SearchRoad road(numberedFiles("alpha_", 3), [](AppSettings& s) { s.enableImageFuzzySearch = false; });
+    ASSERT_TRUE(road.ready());
+    road.model().searchSession().searchForTerm("alpha");
+    ASSERT_TRUE(waitFor([&] { return road.h.clock->sleepers() == 1; }));
+    EXPECT_EQ(road.h.sleepLog->sleeps().back(), 4ms);
+    EXPECT_FALSE(road.shows("alpha"));
+    ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
+    ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
+}
+
 TEST(SearchTask, TypingFlagTurnsAt680Milliseconds)
 {
     for (const auto& [age, typing] : {std::pair{679ms, true}, {680ms, false}}) {

@@ -123,19 +123,6 @@ TEST_F(SearchAssistRowTest, AClickSearchesForTheChipTextAtOnceAsIfTyped)
     EXPECT_TRUE(h.model->searchSession().typingClock().isTyping());
 }
 
-// A chip fills the field as if typed: its search waits the short pause a
-// keystroke's does, so nothing is published while the clock stands still.
-TEST_F(SearchAssistRowTest, AClickSchedulesItsSearchAsAKeystrokeDoes)
-{
-    SearchSession& search = h.model->searchSession();
-    const auto shown = [&] { return search.lastDisplayedQuery() && search.lastDisplayedQuery()->rawText == "季度总结"; };
-    QTest::mouseClick(chip(QStringLiteral("季度总结"), Style::History), Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return h.clock->sleepers() >= 1; }));
-    EXPECT_EQ(h.sleepLog->sleeps().front(), std::chrono::milliseconds(4));
-    EXPECT_FALSE(shown());
-    ASSERT_TRUE(pumpUntil(*h.clock, shown, std::chrono::milliseconds(4)));
-}
-
 TEST_F(SearchAssistRowTest, HoverShowsTheDeleteButtonWhichDeletesWithoutActivating)
 {
     TermChip* entry = chip(QStringLiteral("发票"), Style::History);
