@@ -156,7 +156,7 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
                   m_serverImageSemanticStore},
         SettingsAccess{[this]() -> const AppSettings& { return m_settings; },
                        [this](const std::function<void(AppSettings&)>& change) { writeSettings(change); }},
-        [this](const QString& text) { setStatusMessage(text); }, *m_faultNotices,
+        [this](const QString& text, StatusKind kind) { setStatusMessage(text, kind); }, *m_faultNotices,
         [this](const std::shared_ptr<CancelToken>& token) { trackDetachedJob(token); });
     // First, so that no feature's hook can find it missing; it asks the others only when called.
     connectForegroundActivity();
@@ -222,8 +222,15 @@ void AppModel::connectSettingsOperations()
 }
 
 
-void AppModel::setStatusMessage(const QString& text)
+void AppModel::setStatusMessage(const QString& text, StatusKind kind)
 {
+    // An action's confirmation stays long enough to be read while files
+    // change: the live index's count shows in the summary meanwhile.
+    constexpr auto kConfirmationHold = std::chrono::seconds(3);
+    const Clock::TimePoint now = m_clock->now();
+    if (kind == StatusKind::Passing && m_confirmedAt && now - *m_confirmedAt < kConfirmationHold)
+        return;
+    m_confirmedAt = kind == StatusKind::Confirmation ? std::optional(now) : std::nullopt;
     if (text == m_statusMessage)
         return;
     m_statusMessage = text;

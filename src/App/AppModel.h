@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QCoroTask>
@@ -22,6 +23,7 @@
 #include <QString>
 #include <QThreadPool>
 
+#include "App/Context/AppContext.h"
 #include "App/Context/AppEnvironment.h"
 #include "Core/Config/AppSettings.h"
 
@@ -86,7 +88,7 @@ private:
     void noteStoreStartedOver(bool server);
     static void migrateLegacyUserDefaults(Defaults& defaults);
     void startImageTagging();
-    void setStatusMessage(const QString& text);
+    void setStatusMessage(const QString& text, StatusKind kind = StatusKind::Plain);
     void writeSettings(const std::function<void(AppSettings&)>& change);
     void trackDetachedJob(const std::shared_ptr<CancelToken>& token);
 
@@ -103,6 +105,7 @@ private:
     // Published state.
     AppSettings m_settings;
     QString m_statusMessage;
+    std::optional<Clock::TimePoint> m_confirmedAt;  // of the confirmation shown, if one is
     std::unique_ptr<FaultNotices> m_faultNotices;
     bool m_bootstrapDone = false;
     bool m_localStartedOverPending = false;  // see noteStoreStartedOver()

@@ -47,7 +47,7 @@ struct FakeContext {
                                change(settings);
                                ++settingsWrites;
                            }},
-            [this](const QString& text) { statusLines.push_back(text); }, notices,
+            [this](const QString& text, StatusKind) { statusLines.push_back(text); }, notices,
             [](const std::shared_ptr<CancelToken>&) {});
     }
     ~FakeContext() { pool.waitForDone(); }

@@ -61,7 +61,7 @@ void ResultActions::copyText(const QString& text, const QString& status)
     auto* data = new QMimeData;
     data->setText(text);
     m_handler.desktop().setClipboard(data);
-    m_context.setStatusMessage(status);
+    m_context.setStatusMessage(status, StatusKind::Confirmation);
 }
 
 void ResultActions::copyFileToPasteboard(const IndexedItem& item)
@@ -71,7 +71,7 @@ void ResultActions::copyFileToPasteboard(const IndexedItem& item)
         return;
     }
     m_handler.copyFileReferenceToPasteboard(item);
-    m_context.setStatusMessage(QStringLiteral("已拷贝到剪贴板，可在文件管理器中粘贴"));
+    m_context.setStatusMessage(QStringLiteral("已拷贝到剪贴板，可在文件管理器中粘贴"), StatusKind::Confirmation);
 }
 
 void ResultActions::beginInlineRename(const IndexedItem& item)
@@ -100,7 +100,7 @@ void ResultActions::commitInlineRename()
     if (renamed) {
         closeInlineRename();
         m_session.selectRenamedItem(target, QString::fromStdString(*renamed));
-        m_context.setStatusMessage(QStringLiteral("已重命名"));
+        m_context.setStatusMessage(QStringLiteral("已重命名"), StatusKind::Confirmation);
         m_session.scheduleSearch(true, false);
         return;
     }
@@ -140,7 +140,7 @@ void ResultActions::duplicateItem(const IndexedItem& item)
             return;
         }
         m_session.setSelectedItemID(QString::fromStdString(*result));
-        m_context.setStatusMessage(QStringLiteral("已制作副本"));
+        m_context.setStatusMessage(QStringLiteral("已制作副本"), StatusKind::Confirmation);
         m_session.scheduleSearch(true, false);
     });
 }
@@ -161,7 +161,7 @@ void ResultActions::moveItemToTrash(const IndexedItem& item)
         }
         if (m_session.selectedItemID() == path)
             m_session.setSelectedItemID({});
-        m_context.setStatusMessage(QStringLiteral("已移到回收站"));
+        m_context.setStatusMessage(QStringLiteral("已移到回收站"), StatusKind::Confirmation);
         m_session.scheduleSearch(true, false);
     });
 }

@@ -202,13 +202,14 @@ void FolderBrowserModel::moveFileUrls(const QList<QUrl>& urls, const QString& di
 void FolderBrowserModel::applyMoves(const QList<MoveReport>& reports)
 {
     --m_movesInFlight;
+    // "项", not "个文件": what stayed may be folders.
     QStringList stayed;
     for (const MoveReport& report : reports) {
         if (!report.outcome.moved)
             stayed.append(QStringLiteral("%1（%2）").arg(report.name, qs(report.outcome.error)));
     }
     setMoveProblem(stayed.isEmpty() ? QString()
-                                    : QStringLiteral("%1 个文件留在原处：%2").arg(stayed.size()).arg(stayed.join(u"；")));
+                                    : QStringLiteral("%1 项留在原处：%2").arg(stayed.size()).arg(stayed.join(u"；")));
     // The folder shown is listed again and the history stays as it is: the
     // destination is one of its children, whose card is still where it was.
     startListing();

@@ -43,10 +43,19 @@ struct SettingsAccess {
     std::function<void(const std::function<void(AppSettings&)>& change)> write;
 };
 
+// What a status message is to the ones around it.
+enum class StatusKind {
+    Plain,         // replaces whatever is shown
+    Confirmation,  // an action's outcome: the user reads it, so passing notes leave it a while
+    Passing,       // the live index's note: shown unless a confirmation is still fresh
+};
+
 class AppContext {
 public:
+    using StatusLine = std::function<void(const QString& text, StatusKind kind)>;
+
     AppContext(const AppModelEnvironment& environment, const AsyncClock& clock, QThreadPool& pool, Defaults& defaults,
-               AppStores stores, SettingsAccess settings, std::function<void(const QString&)> statusLine,
+               AppStores stores, SettingsAccess settings, StatusLine statusLine,
                FaultNotices& faultNotices, std::function<void(const std::shared_ptr<CancelToken>&)> trackDetachedJob)
         : m_environment(environment),
           m_clock(clock),
@@ -67,7 +76,7 @@ public:
     const AppStores& stores() const { return m_stores; }
     const AppSettings& settings() const { return m_settings.read(); }
     void writeSettings(const std::function<void(AppSettings&)>& change) const { m_settings.write(change); }
-    void setStatusMessage(const QString& text) const { m_statusLine(text); }
+    void setStatusMessage(const QString& text, StatusKind kind = StatusKind::Plain) const { m_statusLine(text, kind); }
     FaultNotices& faultNotices() const { return m_faultNotices; }
     // A job nothing else keeps: the model cancels it when it is destroyed.
     void trackDetachedJob(const std::shared_ptr<CancelToken>& token) const { m_trackDetachedJob(token); }
@@ -87,7 +96,7 @@ private:
     Defaults& m_defaults;
     AppStores m_stores;
     SettingsAccess m_settings;
-    std::function<void(const QString&)> m_statusLine;
+    StatusLine m_statusLine;
     FaultNotices& m_faultNotices;
     std::function<void(const std::shared_ptr<CancelToken>&)> m_trackDetachedJob;
 };

@@ -326,7 +326,7 @@ void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
     if (batch.catchUp) {
         if (!outcome.changedAnything)
             return;
-        m_context.setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count));
+        m_context.setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count), StatusKind::Passing);
         emit searchWanted(true);
         return;
     }
@@ -343,7 +343,7 @@ void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
     }
     if (!batch.foreground || !m_hooks.appIsInFront())
         return;
-    m_context.setStatusMessage(QStringLiteral("实时索引已更新，共 %1 项").arg(count));
+    m_context.setStatusMessage(QStringLiteral("实时索引已更新，共 %1 项").arg(count), StatusKind::Passing);
     emit searchWanted(false);
 }
 

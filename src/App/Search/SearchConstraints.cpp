@@ -153,7 +153,8 @@ void SearchConstraints::applyScopedPath(const QString& path, bool recordHistory)
     m_context.setStatusMessage(scope.isEmpty()
                          ? QStringLiteral("已回到全局搜索")
                          : QStringLiteral("已切换到 ")
-                               + QString::fromStdString(std::string(paths::lastComponent(scope.toStdString()))));
+                               + QString::fromStdString(std::string(paths::lastComponent(scope.toStdString()))),
+                         StatusKind::Confirmation);
     emit searchWanted();
 }
 

@@ -44,16 +44,25 @@ void SearchHistory::setEntries(const QStringList& history)
 void SearchHistory::recordIfNeeded(const QString& text)
 {
     const QString entry = text.trimmed();
-    // User-perceived characters, so that two Chinese characters qualify.
-    if (entry.isEmpty() || text::graphemeCount(entry.toStdString()) < kMinHistoryCharacters)
-        return;
     QStringList history = m_entries;
     const Clock::TimePoint now = m_context.clock().now();
-    const bool sameTyping = m_lastRecordedAt && now - *m_lastRecordedAt < searchbudgets::kTypingThreshold && !history.isEmpty()
-                            && history.front() == m_lastRecorded
-                            && (entry.startsWith(m_lastRecorded) || m_lastRecorded.startsWith(entry));
-    if (sameTyping)
+    // Typed on from (or back to) the entry recorded a moment before: that
+    // entry gives way, so that a word typed or deleted a letter at a time
+    // leaves one entry, or none, not one per letter.
+    const bool typedOver = m_lastRecordedAt && now - *m_lastRecordedAt < searchbudgets::kTypingThreshold
+                           && !history.isEmpty() && history.front() == m_lastRecorded
+                           && (entry.startsWith(m_lastRecorded) || m_lastRecorded.startsWith(entry));
+    if (typedOver)
         history.removeFirst();
+    // User-perceived characters, so that two Chinese characters qualify.
+    if (entry.isEmpty() || text::graphemeCount(entry.toStdString()) < kMinHistoryCharacters) {
+        if (typedOver) {
+            m_lastRecordedAt.reset();
+            setEntries(history);
+            persist();
+        }
+        return;
+    }
     // Only an entry this typing added may be replaced by it: one searched
     // before and typed through again stays.
     if (history.contains(entry)) {

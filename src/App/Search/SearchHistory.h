@@ -33,8 +33,9 @@ public:
     void setEntries(const QStringList& history);
     // A finished search: its trimmed text goes first, unless it is shorter
     // than two characters; stored when the list changed. A text typed on from
-    // (or back to) the one recorded a moment before takes its place, so that
-    // a word typed a letter at a time leaves one entry, not one per letter.
+    // (or back to) the one recorded a moment before takes its place, or
+    // removes it when it is too short itself, so that a word typed or deleted
+    // a letter at a time leaves one entry, or none, not one per letter.
     void recordIfNeeded(const QString& text);
     void persist();
     // User-defaults key of the running edition, and the list stored under it.

@@ -54,6 +54,7 @@ void SearchSession::setSearchText(const QString& text)
     if (text == m_searchText)
         return;
     m_searchText = text;
+    m_searchTextUnrecorded = true;
     emit searchTextChanged();
 }
 

@@ -206,6 +206,9 @@ private:
         std::optional<QUuid> progressToken;  // set when the request raised isSearching
         bool includeServer = false;
         bool runImageStage = false;
+        // A text new since the last recorded search (or picked again), which
+        // can be searched: only such a search goes into the recent searches.
+        bool recordsHistory = false;
     };
     // A store answer, made ready for publishing on the worker, and whether it
     // is the whole answer within the limit.
@@ -239,6 +242,7 @@ private:
                                      std::shared_ptr<CancelToken> token);
     void afterLocalAnswer(const SearchRequest& request, ItemList answer, ListCompleteness completeness,
                           bool recordHistory);
+    void recordHistoryIfTyped(const SearchRequest& request);
     // The status line's word on what a published answer may lack.
     void reportAnswerNotes(const LocalAnswer& answer);
     QString refreshSearchHint() const;
@@ -258,6 +262,9 @@ private:
     TypingClock m_typingClock;
 
     QString m_searchText;
+    // The text changed, or was picked again, since the last recorded search:
+    // searching the same text again (after a change on disk) records nothing.
+    bool m_searchTextUnrecorded = false;
     ItemList m_results;
     ItemList m_imageFuzzyResults;
     ItemList m_skuRelatedResults;

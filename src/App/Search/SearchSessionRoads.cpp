@@ -16,6 +16,7 @@
 #include "App/Async/TypingPause.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/Search/PreparedQuery.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -52,6 +53,15 @@ QString searchedText(const QString& text)
     if (text.at(end - 1).isHighSurrogate())
         --end;
     return text.left(end);
+}
+
+// An expression that does not compile makes the query invalid: it finds
+// nothing, and is not worth searching again.
+bool expressionsCompile(const SearchQuery& query)
+{
+    if (!query.useRegularExpression && !query.wildcardPattern)
+        return true;
+    return PreparedQuery(query).mode != PreparedQuery::Mode::Nothing;
 }
 
 } // namespace
@@ -150,6 +160,8 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
     request.includeServer = settings().includeServerInSearch;
     request.runImageStage = request.includeLocal && ImageContentRule::isWanted(request.query, settings());
     request.broadening = ShownList::canBroaden(request.query, m_lastDisplayedQuery);
+    request.recordsHistory = m_searchTextUnrecorded && m_searchText.size() <= kMaxSearchTextLength
+                             && expressionsCompile(request.query);
     if (showProgress) {
         request.progressToken = QUuid::createUuid();
         m_activeManualSearchToken = request.progressToken;
@@ -165,6 +177,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
         if (request.progressToken)
             setSearchingHint({});
         applySearchResults({}, request.query);
+        recordHistoryIfTyped(request);  // an emptied field may end a word typed a moment ago
         return;
     }
     if (!request.runImageStage)
@@ -225,7 +238,7 @@ QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_pt
     QSet<QString> localPaths;
     if (!request.includeLocal) {
         if (isCurrent(request.generation)) {
-            m_history->recordIfNeeded(QString::fromStdString(request.query.rawText));
+            recordHistoryIfTyped(request);
             clearProgress(request);
         }
     } else if (typing) {
@@ -273,9 +286,17 @@ void SearchSession::afterLocalAnswer(const SearchRequest& request, ItemList answ
     applySearchResults(answer, request.query, completeness);
     scheduleSKURelatedIfNeeded(request.query, request.generation, answer);
     if (recordHistory) {
-        m_history->recordIfNeeded(QString::fromStdString(request.query.rawText));
+        recordHistoryIfTyped(request);
         clearProgress(request);
     }
+}
+
+void SearchSession::recordHistoryIfTyped(const SearchRequest& request)
+{
+    if (!request.recordsHistory)
+        return;
+    m_searchTextUnrecorded = false;
+    m_history->recordIfNeeded(QString::fromStdString(request.query.rawText));
 }
 
 QCoro::Task<> SearchSession::runFastPreview(SearchRequest request, std::shared_ptr<CancelToken> token)

@@ -11,7 +11,8 @@ void SearchSession::searchForTerm(const QString& text)
 {
     m_typingClock.noteKeystroke();
     setSearchText(text);
-    scheduleSearch(true, false);
+    m_searchTextUnrecorded = true;
+    scheduleSearch(false, false);
 }
 
 QString SearchSession::resultSummaryText() const

@@ -147,6 +147,8 @@ QWidget* FolderBrowserView::buildContent()
     QPalette secondary = text->palette();
     secondary.setColor(QPalette::WindowText, paint::secondaryText(palette()));
     text->setPalette(secondary);
+    // On the text background a label would draw in the text colour instead.
+    text->setForegroundRole(QPalette::WindowText);
     column->addWidget(symbol);
     column->addWidget(text);
     column->addStretch();
@@ -209,8 +211,10 @@ void FolderBrowserView::showPath()
         button->setFlat(true);
         button->setCursor(Qt::PointingHandCursor);
         button->setFont(paint::font(12));
-        button->setStyleSheet(QStringLiteral("QPushButton { padding: 6px 10px; border-radius: 7px;"
-                                             " background: palette(button); }"));
+        // A chip of the control background (the base colour) on the header's
+        // window colour; without a border rule the style draws no background.
+        button->setStyleSheet(QStringLiteral("QPushButton { padding: 6px 10px; border: none; border-radius: 7px;"
+                                             " background: palette(base); }"));
         connect(button, &QPushButton::clicked, &m_model,
                 [this, path = crumbs.at(i).path] { m_model.navigate(path, true); });
         m_crumbLayout->addWidget(button);

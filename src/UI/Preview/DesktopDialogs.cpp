@@ -60,8 +60,8 @@ void WidgetDesktop::confirm(const ConfirmationRequest& request, std::function<vo
 {
     QMessageBox* box = warningBox(request.message, request.informative);
     QPushButton* accept = box->addButton(request.acceptText, QMessageBox::AcceptRole);
-    box->addButton(request.cancelText, QMessageBox::RejectRole);
-    box->setDefaultButton(accept);
+    // What is asked is destructive (the trash): Return keeps the file.
+    box->setDefaultButton(box->addButton(request.cancelText, QMessageBox::RejectRole));
     QObject::connect(box, &QMessageBox::finished, box,
                      [box, accept, answer = std::move(answer)](int) { answer(box->clickedButton() == accept); });
     box->open();

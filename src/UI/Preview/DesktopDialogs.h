@@ -1,7 +1,8 @@
 #pragma once
 // WidgetDesktop: the system desktop effects plus the dialogs of the file
-// actions as message boxes: an alert with "好" and the trash confirmation,
-// window-modal on the active window (application-modal when there is none).
+// actions as message boxes: an alert with "好" and the trash confirmation
+// (Return cancels it), window-modal on the active window (application-modal
+// when there is none).
 // The application hands one to the model (AppModelEnvironment::desktop).
 // GUI thread only.
 

@@ -191,8 +191,11 @@ void PreviewPanelWindow::showIndex(int index)
     }
     m_index = std::clamp(index, 0, static_cast<int>(m_items.size()) - 1);
     m_path = systempaths::fromUrl(m_items.at(m_index));
-    setWindowTitle(systempaths::display(QFileInfo(m_path).fileName()));
-    m_shown = Shown::Loading;
+    const QString name = systempaths::display(QFileInfo(m_path).fileName());
+    setWindowTitle(name);
+    // Until the new file is read, nothing of the previous one stays: a large
+    // picture takes seconds, and the old one would pass for it.
+    showContent(Content{Shown::Loading, {}, {}, name, false, RegularFile::Type::Regular});
     const quint64 generation = ++m_generation;
     m_newest->store(generation);
     QPointer<PreviewPanelWindow> guard(this);
@@ -201,7 +204,7 @@ void PreviewPanelWindow::showIndex(int index)
     m_loads.start<Content>([path = m_path, generation, newest = m_newest] {
                                return newest->load() == generation ? load(path) : Content{};
                            },
-                           [guard, generation, name = systempaths::display(QFileInfo(m_path).fileName())](std::optional<Content> content) {
+                           [guard, generation, name](std::optional<Content> content) {
                                if (!guard || generation != guard->m_generation)
                                    return;
                                if (!content) {

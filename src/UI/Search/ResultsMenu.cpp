@@ -5,25 +5,34 @@
 
 namespace pallix {
 
-ResultsMenu::ResultsMenu(SearchSession& session, ResultActions& actions, QWidget* parent)
+ResultsMenu::ResultsMenu(SearchSession& session, ResultActions& actions, QWidget* results, QWidget* parent)
     : QMenu(QStringLiteral("结果"), parent), m_session(session), m_actions(actions)
 {
-    addItemAction(QStringLiteral("打开选中项\tReturn"), {}, &ResultsMenu::openSelected);
-    addItemAction(QStringLiteral("显示所在位置"), QKeySequence(Qt::CTRL | Qt::Key_Return), &ResultsMenu::revealSelected);
-    addItemAction(QStringLiteral("快速预览\tSpace"), {}, &ResultsMenu::previewSelected);
+    // In the notation of the shortcuts beside them, which Qt translates.
+    const auto keyText = [](Qt::Key key) { return QKeySequence(key).toString(QKeySequence::NativeText); };
+    addItemAction(QStringLiteral("打开选中项\t") + keyText(Qt::Key_Return), {}, &ResultsMenu::openSelected);
+    addItemAction(QStringLiteral("显示所在位置"), {QKeySequence(Qt::CTRL | Qt::Key_Return)}, &ResultsMenu::revealSelected);
+    addItemAction(QStringLiteral("快速预览\t") + keyText(Qt::Key_Space), {}, &ResultsMenu::previewSelected);
     addSeparator();
-    addItemAction(QStringLiteral("重命名"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R), &ResultsMenu::renameSelected);
-    addItemAction(QStringLiteral("制作副本"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D),
+    // F2 is the file managers' rename key here.
+    addItemAction(QStringLiteral("重命名"), {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_R), QKeySequence(Qt::Key_F2)},
+                  &ResultsMenu::renameSelected);
+    addItemAction(QStringLiteral("制作副本"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D)},
                   &ResultsMenu::duplicateSelected);
-    addItemAction(QStringLiteral("拷贝项目"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C),
+    addItemAction(QStringLiteral("拷贝项目"), {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_C)},
                   &ResultsMenu::copySelectedFile);
     addSeparator();
-    addItemAction(QStringLiteral("复制名称"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
+    addItemAction(QStringLiteral("复制名称"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
                   &ResultsMenu::copySelectedName);
-    addItemAction(QStringLiteral("复制路径"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
+    addItemAction(QStringLiteral("复制路径"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
                   &ResultsMenu::copySelectedPath);
     addSeparator();
-    addItemAction(QStringLiteral("移到回收站"), QKeySequence(Qt::CTRL | Qt::Key_Backspace), &ResultsMenu::trashSelected);
+    QAction* trash = addItemAction(QStringLiteral("移到回收站"), {QKeySequence(Qt::CTRL | Qt::Key_Backspace)},
+                                   &ResultsMenu::trashSelected);
+    // Elsewhere Ctrl+Backspace deletes the word before the caret.
+    trash->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    if (results)
+        results->addAction(trash);
 
     // The selected item can also leave the lists while the selection stays.
     for (auto signal : {&SearchSession::selectedItemIDChanged, &SearchSession::resultsChanged,
@@ -32,10 +41,11 @@ ResultsMenu::ResultsMenu(SearchSession& session, ResultActions& actions, QWidget
     updateEnabled();
 }
 
-QAction* ResultsMenu::addItemAction(const QString& title, const QKeySequence& keys, void (ResultsMenu::*slot)())
+QAction* ResultsMenu::addItemAction(const QString& title, const QList<QKeySequence>& keys,
+                                    void (ResultsMenu::*slot)())
 {
     QAction* action = addAction(title);
-    action->setShortcut(keys);
+    action->setShortcuts(keys);
     // The shortcuts must work while the menu is closed: the menu's window
     // adds the menu's actions to itself.
     action->setShortcutContext(Qt::WindowShortcut);

@@ -3,7 +3,8 @@
 // selected result in four groups. Every action is disabled while the session
 // has no selected item. Return and Space appear as menu text only: bound as
 // shortcuts they would take the key from the search field and the key
-// monitor. GUI thread only.
+// monitor. Moving to the trash by key acts only while the results hold the
+// focus. GUI thread only.
 
 #include <QMenu>
 
@@ -16,10 +17,11 @@ class ResultsMenu : public QMenu {
     Q_OBJECT
 
 public:
-    ResultsMenu(SearchSession& session, ResultActions& actions, QWidget* parent = nullptr);
+    // `results`: where the focus must be for the trash shortcut.
+    ResultsMenu(SearchSession& session, ResultActions& actions, QWidget* results, QWidget* parent = nullptr);
 
 private:
-    QAction* addItemAction(const QString& title, const QKeySequence& keys, void (ResultsMenu::*slot)());
+    QAction* addItemAction(const QString& title, const QList<QKeySequence>& keys, void (ResultsMenu::*slot)());
     void updateEnabled();
     void openSelected();
     void revealSelected();

@@ -11,6 +11,7 @@
 #include "App/Actions/ResultActions.h"
 #include "App/Search/SearchSession.h"
 #include "UI/Common/HotKeyManager.h"
+#include "UI/Search/TextEditingKeys.h"
 
 namespace pallix {
 
@@ -22,6 +23,8 @@ SearchKeyHandler::SearchKeyHandler(SearchSession& session, ResultActions& action
 
 bool SearchKeyHandler::handle(const QKeyEvent& event)
 {
+    if (TextEditingKeys::keeps(QApplication::focusWidget(), event))
+        return false;
     switch (event.key()) {
     case Qt::Key_Space: return handleSpace();
     case Qt::Key_Up: return handleArrow(-1);

@@ -21,6 +21,7 @@
 #include "UI/Search/SearchAssistRow.h"
 #include "UI/Search/SearchKeyHandler.h"
 #include "UI/Search/SearchToolbar.h"
+#include "UI/Search/TextEditingKeys.h"
 #include "UI/Search/WelcomeSheet.h"
 #include "UI/Common/AppNotifications.h"
 #include "UI/Common/Symbols.h"
@@ -62,6 +63,7 @@ SearchView::SearchView(SearchSession& session, Services services, ThumbnailProvi
 
     m_keys = std::make_unique<SearchKeyHandler>(session, m_services.actions, this, m_field, m_results);
     m_keyMonitor = new KeyDownMonitor([this](QKeyEvent& event) { return m_keys->handle(event); }, this);
+    new TextEditingKeys(this);
     showModelText();
     updateExternalIndexingCTA();
 }

@@ -11,6 +11,7 @@
 #include "App/Indexing/LocalIndex.h"
 #include "App/Settings/SettingsOperations.h"
 #include "UI/Common/AppNotifications.h"
+#include "UI/Results/ResultsArea.h"
 #include "UI/Search/FaultNoticeBar.h"
 #include "UI/Search/ResultsMenu.h"
 #include "UI/Search/SearchView.h"
@@ -38,7 +39,7 @@ SearchWindow::SearchWindow(AppModel& model, ThumbnailProvider& thumbnails, QWidg
     stack->addWidget(m_noticeBar);
     setCentralWidget(central);
     buildFileMenu();
-    m_resultsMenu = new ResultsMenu(model.searchSession(), model.resultActions(), this);
+    m_resultsMenu = new ResultsMenu(model.searchSession(), model.resultActions(), m_view->resultsArea(), this);
     menuBar()->addMenu(m_resultsMenu);
 
     m_statusLine = new QLabel;

@@ -2,7 +2,10 @@
 
 #include <QAbstractItemView>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGuiApplication>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QPointer>
 #include <QUrl>
 
@@ -13,6 +16,29 @@ namespace pallix {
 namespace {
 
 constexpr char kFileChooserInterface[] = "org.freedesktop.portal.FileChooser";
+
+// Qt's list names a folder's type and writes its dates in the system's
+// language, English under C.UTF-8, whatever the translations: both in
+// Chinese here, like the rest of the dialog.
+class ChineseFolderListing final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!files || role != Qt::DisplayRole || (index.column() != kTypeColumn && index.column() != kDateColumn))
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        if (index.column() == kDateColumn)
+            return QLocale(QLocale::Chinese, QLocale::China).toString(files->lastModified(source), QLocale::ShortFormat);
+        return files->isDir(source) ? QStringLiteral("文件夹") : QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    static constexpr int kTypeColumn = 2;
+    static constexpr int kDateColumn = 3;
+};
 
 // Qt's own dialog picks one folder only: its views accept a wider selection,
 // and the dialog then returns every selected folder.
@@ -33,6 +59,8 @@ void openQtDialog(QWidget* parent, const QString& title, bool several,
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setOption(QFileDialog::ReadOnly);  // no new-folder button
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setProxyModel(new ChineseFolderListing(dialog));
     if (several)
         allowSeveral(dialog);
     QObject::connect(dialog, &QFileDialog::filesSelected, parent, completion);

@@ -125,7 +125,9 @@ QWidget* HistorySection::recentRow(const QString& entry)
     layout->setSpacing(8);
     auto* text = new ElidingLabel(entry, 1);
     settingsstyle::applyTextStyle(text, TextStyle::Callout);
-    layout->addWidget(text, 1);
+    // Its own line's height, centred: stretched to the buttons' height the
+    // text would sit at the top.
+    layout->addWidget(text, 1, Qt::AlignVCenter);
     auto* keep = borderlessButton(QStringLiteral("加入常用"), false);
     auto* remove = borderlessButton(QStringLiteral("删除"), true);
     layout->addWidget(keep);

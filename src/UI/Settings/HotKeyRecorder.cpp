@@ -67,6 +67,12 @@ bool HotKeyRecorder::event(QEvent* event)
     case QEvent::KeyRelease:
         event->accept();
         return true;
+    case QEvent::FocusOut:
+        // Another control took the keys: the next one pressed would be its,
+        // not the new hot key, so recording ends and the old key stays.
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
+            emit cancelled();
+        return QWidget::event(event);
     default:
         return QWidget::event(event);
     }

@@ -1,9 +1,9 @@
 #pragma once
 // HotKeyRecorder: an invisible widget that, while recording, holds the
 // keyboard focus and turns the next key press with a modifier into a
-// GlobalHotKey. Escape cancels (whatever modifiers are held); a key without
-// modifiers, or one the record cannot hold, is swallowed and recording goes
-// on. While recording it also takes the keys that would otherwise be window
+// GlobalHotKey. Escape cancels (whatever modifiers are held), and so does
+// losing the focus to another control; a key without modifiers, or one the
+// record cannot hold, is swallowed and recording goes on. While recording it also takes the keys that would otherwise be window
 // shortcuts or focus moves (Escape, Tab, Ctrl+Q). GUI thread.
 
 #include <optional>

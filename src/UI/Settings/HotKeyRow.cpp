@@ -33,6 +33,9 @@ HotKeyRow::HotKeyRow(SettingsOperations& settings, QWidget* parent)
     settingsstyle::applySecondaryColor(m_clearButton);
     layout->addWidget(m_clearButton);
 
+    // A click leaves the focus with the recorder, so that a second press
+    // ends recording instead of ending it on the press and starting anew.
+    m_recordButton->setFocusPolicy(Qt::TabFocus);
     connect(m_recordButton, &QPushButton::clicked, this, &HotKeyRow::toggleRecording);
     connect(m_clearButton, &QPushButton::clicked, this,
             [this] { m_settings.updateGlobalHotKey(std::nullopt); });

@@ -9,6 +9,9 @@ namespace pallix {
 
 QTranslator* installQtTranslations(QCoreApplication& app)
 {
+    // Dates, numbers and the file types Qt's dialogs show follow the default
+    // locale, which would otherwise be the system's (English under C.UTF-8).
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     auto* translator = new QTranslator(&app);
     const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),

@@ -86,7 +86,8 @@ void SearchWindowController::toggle()
 {
     if (!m_window)
         return;
-    if (m_window->isVisible()) {
+    // Qt counts a minimised window as visible; the user sees none.
+    if (m_window->isVisible() && !m_window->isMinimized()) {
         m_window->hide();
         return;
     }

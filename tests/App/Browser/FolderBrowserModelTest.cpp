@@ -217,7 +217,7 @@ TEST(FolderBrowserModelTest, ADropMovesEachFileOnceAndNamesWhatStayed)
     model.moveFileUrls({QUrl::fromLocalFile(q(dest)), QUrl::fromLocalFile(q(tree.path("gone.txt")))}, q(inner));
     ASSERT_TRUE(settle(model));
     const QString problem = model.moveProblem();
-    EXPECT_TRUE(problem.startsWith("2 个文件留在原处：")) << problem.toStdString();
+    EXPECT_TRUE(problem.startsWith("2 项留在原处：")) << problem.toStdString();  // a folder is no file
     EXPECT_TRUE(problem.contains("dest（")) << problem.toStdString();
     EXPECT_TRUE(problem.contains(q("gone.txt（" + std::system_category().message(ENOENT) + "）")));
     EXPECT_FALSE(problem.contains('\n'));

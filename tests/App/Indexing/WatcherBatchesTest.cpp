@@ -15,6 +15,8 @@
 #include "App/Indexing/LocalIndex.h"
 #include "App/ModelTestSupport.h"
 #include "TestSupport/DamagingSqliteVfs.h"
+#include "App/RecordingDesktop.h"
+#include "App/Actions/ResultActions.h"
 
 using namespace std::chrono_literals;
 
@@ -498,6 +500,35 @@ TEST(FileEventsBatch, ForegroundBatchReportsAndSearchesAgainBackgroundOneIsSilen
     EXPECT_EQ(live.model().statusMessage(), "before");
     EXPECT_EQ(live.model().searchSession().searchGeneration(), generation + 3);
     EXPECT_EQ(live.model().searchSession().results().size(), 1);
+}
+
+// "已复制路径" is read, not flashed: the note of a change on disk that
+// follows within 3 s leaves it, and only the count in the summary moves.
+TEST(FileEventsBatch, AnActionsConfirmationStaysThreeSecondsWhileFilesChange)
+{
+    LiveIndex live;
+    live.h.env.desktop = std::make_shared<RecordingDesktop>();
+    ASSERT_TRUE(live.start());
+    const auto startCount = live.model().localIndex().indexedCount();
+    SearchSession& search = live.model().searchSession();
+    search.setSearchText("keep");
+    search.scheduleSearch(true, false);
+    ASSERT_TRUE(pumpUntil(*live.h.clock, [&] { return search.results().size() == 1; }));
+    search.setSelectedItemID(QString::fromStdString(live.at("keep.txt")));
+    live.model().resultActions().copySelectedPath();
+    ASSERT_EQ(live.model().statusMessage(), QStringLiteral("已复制路径"));
+    const Clock::TimePoint copiedAt = live.h.clock->now();
+
+    writeFile(live.root / "new1.txt");
+    ASSERT_TRUE(live.handle({live.at("new1.txt")}));
+    ASSERT_LT(live.h.clock->now() - copiedAt, 3s);
+    EXPECT_EQ(live.model().localIndex().indexedCount(), startCount + 1);
+    EXPECT_EQ(live.model().statusMessage(), QStringLiteral("已复制路径"));
+
+    live.h.clock->advance(3s - (live.h.clock->now() - copiedAt));
+    writeFile(live.root / "new2.txt");
+    ASSERT_TRUE(live.handle({live.at("new2.txt")}));
+    EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已更新，共 %1 项").arg(startCount + 2));
 }
 
 TEST(FileEventsBatch, NoSearchWithoutIntentAndNoneAfterGoingToTheBackgroundMidBatch)

@@ -109,6 +109,27 @@ TEST_F(HistoryTest, AWordTypedALetterAtATimeLeavesOneEntry)
     EXPECT_EQ(history.entries(), (QStringList{QString::fromUtf8("合同"), "report 2024", "report 2", "report"}));
 }
 
+TEST_F(HistoryTest, AWordDeletedALetterAtATimeLeavesNoFragment)
+{
+    SearchHistory& history = model().searchSession().history();
+    history.recordIfNeeded("readme");
+    h.clock->advance(std::chrono::seconds(2));  // read, then Backspace held down
+    for (const char* left : {"readm", "read", "rea", "re"}) {
+        history.recordIfNeeded(left);
+        h.clock->advance(std::chrono::milliseconds(40));
+    }
+    ASSERT_EQ(history.entries(), (QStringList{"re", "readme"}));
+    history.recordIfNeeded("r");  // too short to keep, and it takes the fragment with it
+    EXPECT_EQ(history.entries(), QStringList{"readme"});
+    EXPECT_EQ(stored(), std::vector<std::string>{"readme"});
+
+    // An emptied field after a pause leaves the entry where it is.
+    history.recordIfNeeded("notes");
+    h.clock->advance(std::chrono::seconds(1));
+    history.recordIfNeeded("");
+    EXPECT_EQ(history.entries(), (QStringList{"notes", "readme"}));
+}
+
 TEST_F(HistoryTest, PersistingWritesAtMostFifteen)
 {
     model().searchSession().history().setEntries(numberedEntries(17));

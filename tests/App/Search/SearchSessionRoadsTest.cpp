@@ -6,6 +6,7 @@
 
 #include "App/ModelTestSupport.h"
 #include "App/Search/ImageContentRule.h"
+#include "App/Settings/SettingsOperations.h"
 
 using namespace std::chrono_literals;
 
@@ -302,6 +303,20 @@ TEST(SearchTask, CancelDuringThePauseEndsTheOlderRequestAtOnce)
     EXPECT_EQ(road.model().searchSession().history().entries(), QStringList{"alpha_10001"});
 }
 
+// A chip fills the field as if typed: its search waits the short pause of a
+// keystroke's before anything is published.
+TEST(SearchTask, AChipsSearchWaitsTheKeystrokesPause)
+{
+    SearchRoad road(numberedFiles("alpha_", 3), [](AppSettings& s) { s.enableImageFuzzySearch = false; });
+    ASSERT_TRUE(road.ready());
+    road.model().searchSession().searchForTerm("alpha");
+    ASSERT_TRUE(waitFor([&] { return road.h.clock->sleepers() == 1; }));
+    EXPECT_EQ(road.h.sleepLog->sleeps().back(), 4ms);
+    EXPECT_FALSE(road.shows("alpha"));
+    ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
+    ASSERT_TRUE(waitFor([&] { return road.shows("alpha"); }));
+}
+
 TEST(SearchTask, TypingFlagTurnsAt680Milliseconds)
 {
     for (const auto& [age, typing] : {std::pair{679ms, true}, {680ms, false}}) {
@@ -465,6 +480,33 @@ TEST(SearchTask, SharedDrivesOutOfScopeEmptyTheirListOnACompleteRequest)
     road.search("alpha");
     ASSERT_TRUE(waitFor([&] { return road.model().searchSession().serverResults().isEmpty(); }));
     EXPECT_TRUE(road.shows("alpha"));
+}
+
+// The recent searches keep what the user searched for: the same text searched
+// again after a change on disk stays out once the list was cleared, and so do
+// an expression that does not compile and a text over the length limit.
+TEST(SearchTask, OnlyANewTextThatCanBeSearchedIsRecorded)
+{
+    SearchRoad road(numberedFiles("alpha_", 3));
+    ASSERT_TRUE(road.ready());
+    const SearchHistory& history = road.model().searchSession().history();
+    road.search("alpha");
+    ASSERT_TRUE(road.h.runOut());
+    ASSERT_EQ(history.entries(), QStringList{"alpha"});
+    road.model().settingsOperations().clearSearchHistory();
+    road.model().searchSession().scheduleSearch(true, false);  // the live index's re-search
+    ASSERT_TRUE(road.h.runOut());
+    EXPECT_TRUE(road.shows("alpha"));
+    EXPECT_TRUE(history.entries().isEmpty());
+
+    for (const QString& text : {QStringLiteral("re:(abc["), QString(searchbudgets::kMaxSearchTextLength + 1, u'a')}) {
+        road.search(text);
+        ASSERT_TRUE(road.h.runOut());
+    }
+    EXPECT_TRUE(history.entries().isEmpty());
+    road.search("alpha_1");
+    ASSERT_TRUE(road.h.runOut());
+    EXPECT_EQ(history.entries(), QStringList{"alpha_1"});
 }
 
 TEST(SearchTask, LocalDisksOutOfScopeStillRecordHistoryAndClearProgress)

@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QDrag>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
@@ -29,6 +30,7 @@
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Browser/FolderBrowserWindows.h"
+#include "UI/Common/ResultPainting.h"
 #include "UI/Common/SelectableLabel.h"
 #include "UI/Preview/PreviewPanelWindow.h"
 
@@ -184,6 +186,49 @@ TEST_F(FolderBrowserWindowTest, HeaderFollowsTheHistoryAndTheFolder)
     EXPECT_EQ(view.breadcrumbTitles(), QStringList({"/"}));
 }
 
+TEST_F(FolderBrowserWindowTest, AnEmptyFolderSaysSoInTheSecondaryTextColour)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserView& view = *c->window();
+    c->model().open(c->model().items().at(indexOf(*c, "empty")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.showsEmptyText(); }));
+    QLabel* text = nullptr;
+    for (QLabel* label : view.findChildren<QLabel*>()) {
+        if (label->text() == QStringLiteral("这个文件夹里暂时没有可显示内容"))
+            text = label;
+    }
+    ASSERT_NE(text, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text->isVisible() && text->width() > 0; }));
+    // The darkest pixel of the drawn text is the secondary grey, not black.
+    const QImage drawn = text->grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            darkest = std::min(darkest, qGray(drawn.pixel(x, y)));
+    const QColor background = view.palette().color(QPalette::Base);
+    const QColor secondary = ResultPainting::secondaryText(view.palette());
+    const int expected = qRound(secondary.alphaF() * qGray(secondary.rgb()) + (1 - secondary.alphaF()) * qGray(background.rgb()));
+    EXPECT_NEAR(darkest, expected, 24);
+}
+
+// Each crumb is a chip that stands out from the header behind it.
+TEST_F(FolderBrowserWindowTest, BreadcrumbsAreChipsOnTheHeader)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserView& view = *c->window();
+    const QList<QPushButton*> crumbs = view.findChildren<QPushButton*>();
+    ASSERT_FALSE(crumbs.isEmpty());
+    const QColor header = view.palette().color(QPalette::Window);
+    for (QPushButton* crumb : crumbs) {
+        if (!view.breadcrumbTitles().contains(crumb->text()))
+            continue;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return crumb->isVisible(); }));
+        // Inside the top padding, clear of the rounded corners and the text.
+        const QColor chip = crumb->grab().toImage().pixelColor(crumb->width() / 2, 2);
+        EXPECT_GT(std::abs(qGray(chip.rgb()) - qGray(header.rgb())), 6) << crumb->text().toStdString();
+    }
+}
+
 TEST_F(FolderBrowserWindowTest, DropsMoveIntoFolderCardsOnlyAndEachFileOnce)
 {
     FolderBrowserWindowController* c = openActive(tree.root());
@@ -213,7 +258,7 @@ TEST_F(FolderBrowserWindowTest, AMoveThatFailsSaysSoInTheWindow)
     // The folder onto itself: the rename cannot take it there.
     c->model().moveFileUrls({QUrl::fromLocalFile(q(tree.path("album")))}, q(tree.path("album")));
     ASSERT_TRUE(moved.wait());
-    EXPECT_TRUE(c->window()->moveProblemText().startsWith("1 个文件留在原处：album（"));
+    EXPECT_TRUE(c->window()->moveProblemText().startsWith("1 项留在原处：album（"));
     EXPECT_TRUE(fs::exists(tree.path("album/clip.mp4")));
 }
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 namespace pallix {
@@ -50,6 +51,23 @@ TEST(WidgetDesktop, TheTrashQuestionHasRoomForALongNameAndEscapeCancels)
         ASSERT_TRUE(answer.has_value());
         EXPECT_FALSE(*answer);
     }
+}
+
+// The safe answer is the default: Return right after Ctrl+Backspace keeps the file.
+TEST(WidgetDesktop, ReturnInTheTrashQuestionCancels)
+{
+    WidgetDesktop desktop;
+    std::optional<bool> answer;
+    desktop.confirm({QStringLiteral("移到回收站？"), QStringLiteral("a.txt"), QStringLiteral("移到回收站"),
+                     QStringLiteral("取消")},
+                    [&](bool accepted) { answer = accepted; });
+    QMessageBox* box = shownBox();
+    ASSERT_NE(box, nullptr);
+    ASSERT_NE(box->defaultButton(), nullptr);
+    EXPECT_EQ(box->defaultButton()->text(), QStringLiteral("取消"));
+    QTest::keyClick(box, Qt::Key_Return);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_FALSE(*answer);
 }
 
 } // namespace

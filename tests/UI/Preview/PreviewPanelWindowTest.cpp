@@ -88,6 +88,30 @@ TEST_F(PreviewPanelWindowTest, ShowsEachKindAndStepsThroughTheList)
     ASSERT_TRUE(shows(2));
 }
 
+// The next file is read on a worker and answers on a later turn of the event
+// loop: until then the panel shows that file's name and nothing of the last.
+TEST_F(PreviewPanelWindowTest, SteppingShowsTheNextNameAtOnceAndNothingOfThePreviousFile)
+{
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString(tree.path("a.png"))));
+    add(tree.path("a.png"));
+    add(tree.file("b.txt", "hello"));
+    controller.togglePreview(urls, 0);
+    ASSERT_TRUE(shows(0));
+    ASSERT_EQ(window.shown(), PreviewPanelWindow::Shown::Picture);
+
+    press(Qt::Key_Right);
+    EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Loading);
+    EXPECT_TRUE(window.shownPicture().isNull());
+    EXPECT_EQ(window.shownDetails(), QStringLiteral("b.txt"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("b.txt"));
+    for (const QLabel* label : window.findChildren<QLabel*>())
+        EXPECT_FALSE(label->isVisible() && !label->pixmap().isNull()) << "a picture is still shown";
+    ASSERT_TRUE(shows(1));
+    EXPECT_EQ(window.shownText(), "hello");
+}
+
 // Names unpacked from an archive made elsewhere: GBK (国), not UTF-8. The
 // panel reads each file by its real bytes and shows the name with U+FFFD.
 TEST_F(PreviewPanelWindowTest, NamesThatAreNotUtf8ShowTheirRealContent)

@@ -9,8 +9,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QTranslator>
 
 #include "App/ModelTestSupport.h"
+#include "App/RecordingDesktop.h"
 #include "Core/Config/EditionRule.h"
 #include "App/Preview/PreviewController.h"
 #include "UI/Common/HotKeyManager.h"
@@ -24,6 +26,7 @@
 #include "UI/Search/SearchToolbar.h"
 #include "UI/Search/SearchView.h"
 #include "UI/Search/SearchWindow.h"
+#include "UI/Shell/QtTranslations.h"
 
 namespace pallix {
 
@@ -161,6 +164,18 @@ protected:
     }
 
     std::string folder;
+};
+
+// The desktop's questions recorded instead of shown.
+class SearchViewKeysTest : public SearchViewTest {
+protected:
+    void SetUp() override
+    {
+        h.env.desktop = desktop;
+        SearchViewTest::SetUp();
+    }
+
+    std::shared_ptr<RecordingDesktop> desktop = std::make_shared<RecordingDesktop>();
 };
 
 TEST_F(SearchViewForeignNameTest, TheNameShowsReplacementCharactersAndReturnOpensTheRealFile)
@@ -432,6 +447,71 @@ TEST_F(SearchViewTest, ResultsMenuFollowsTheSelectedItem)
     EXPECT_TRUE(allEnabled(true));
     h.model->searchSession().setSelectedItemID(QStringLiteral("/nowhere/gone.txt"));  // not in any list
     EXPECT_TRUE(allEnabled(false));
+}
+
+// Ctrl+Backspace deletes the previous word in the search field and in the
+// rename field; only with the results focused does it ask to move the
+// selected result to the trash. F2 renames, as in the file managers.
+TEST_F(SearchViewKeysTest, CtrlBackspaceDeletesAWordInTextFieldsAndTrashesOnlyFromTheResults)
+{
+    searchReports();
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, QStringLiteral("txt alpha"));
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 1; }));
+    const QString alpha = resultPath(0);
+    clickResult(alpha);
+    ASSERT_EQ(h.model->searchSession().selectedItemID(), alpha);
+
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::keyClick(field, Qt::Key_End);
+    QTest::keyClick(field, Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(field->text(), QStringLiteral("txt "));
+    EXPECT_TRUE(desktop->questions.empty());
+    ASSERT_TRUE(pumpUntil(*h.clock, [&] { return h.model->searchSession().results().size() == 3; }));
+
+    clickResult(alpha);
+    // F2 types no character (keyClick would look for one).
+    QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_F2, QString(), Qt::NoModifier);
+    ResultsCanvas* canvas = shownResults();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas->renameField() && canvas->renameField()->hasFocus(); }));
+    InlineRenameField* rename = canvas->renameField();
+    QTest::keyClick(rename, Qt::Key_End);
+    const QString draft = rename->text();
+    QTest::keyClick(rename, Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_LT(rename->text().size(), draft.size());
+    EXPECT_TRUE(draft.startsWith(rename->text()));
+    EXPECT_TRUE(desktop->questions.empty());
+    QTest::keyClick(rename, Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas->renameField() == nullptr; }));
+
+    clickResult(alpha);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace, Qt::ControlModifier);
+    ASSERT_EQ(desktop->questions.size(), 1u);
+    EXPECT_EQ(desktop->questions.front().message, QStringLiteral("移到回收站？"));
+    EXPECT_TRUE(fs::exists(alpha.toStdString()));
+}
+
+// Return and Space are written as Qt writes the shortcuts beside them.
+TEST_F(SearchViewTest, TheResultsMenuWritesEveryKeyInOneNotation)
+{
+    const QLocale before;
+    QTranslator* translator = installQtTranslations(*qApp);
+    ASSERT_NE(translator, nullptr);
+    ResultsMenu menu(h.model->searchSession(), h.model->resultActions(), nullptr);
+    QStringList keys;
+    for (QAction* action : menu.actions()) {
+        if (!action->isSeparator())
+            keys << action->text().section(u'\t', 1) + action->shortcut().toString(QKeySequence::NativeText);
+    }
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+    QLocale::setDefault(before);
+    const QString joined = keys.join(u'|');
+    EXPECT_FALSE(joined.contains(QStringLiteral("Return")) || joined.contains(QStringLiteral("Space"))
+                 || joined.contains(QStringLiteral("Backspace")))
+        << joined.toStdString();
+    EXPECT_TRUE(keys.contains(QStringLiteral("空格"))) << joined.toStdString();
 }
 
 TEST_F(SearchViewTest, MovingTheSelectionAwayCancelsARename)

@@ -3,6 +3,7 @@
 #include <QAction>
 
 #include "SettingsTestSupport.h"
+#include "UI/Settings/ElidingLabel.h"
 #include "UI/Settings/PathLists.h"
 
 namespace pallix {
@@ -72,6 +73,21 @@ TEST_F(HistorySectionTest, RecentRowsKeepDeleteAndClear)
     processPendingUi();
     EXPECT_FALSE(section->recentBlock()->isVisibleTo(section.get()));
     EXPECT_EQ(buttonTitled(section.get(), "清除最近搜索"), nullptr);
+}
+
+TEST_F(HistorySectionTest, RecentTextsLineUpWithTheirButtons)
+{
+    processPendingUi();
+    for (int i = 0; i < 3; ++i) {
+        QAbstractButton* remove = buttonTitled(section.get(), "删除", i);
+        ASSERT_NE(remove, nullptr);
+        auto* text = remove->parentWidget()->findChild<ElidingLabel*>();
+        ASSERT_NE(text, nullptr);
+        // The first line is drawn from the label's top, one line high.
+        const int line = text->mapTo(section.get(), QPoint(0, text->fontMetrics().lineSpacing() / 2)).y();
+        const int button = remove->mapTo(section.get(), remove->rect().center()).y();
+        EXPECT_LE(std::abs(line - button), 1) << i;
+    }
 }
 
 TEST_F(HistorySectionTest, CommonTermsListOrPlaceholder)

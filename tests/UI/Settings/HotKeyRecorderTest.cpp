@@ -1,6 +1,7 @@
 #include "UI/Settings/HotKeyRecorder.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QTest>
 
 #include "SettingsTestSupport.h"
@@ -165,6 +166,30 @@ TEST_F(HotKeyRowTest, SecondPressOfTheButtonAndHidingEndRecording)
     EXPECT_EQ(suspended, 2);
     EXPECT_EQ(resumed, 2);
     EXPECT_TRUE(h.log.empty());
+}
+
+// The keys pressed after a click elsewhere are that control's: recording
+// ends there and the old key is registered again. A click on the button
+// itself still ends recording, it does not start it anew.
+TEST_F(HotKeyRowTest, ClickingAnotherControlEndsRecordingAndKeepsTheOldKey)
+{
+    QLineEdit* field = view->pathField();
+    ASSERT_NE(field, nullptr);
+    startRecording();
+    QTest::mouseClick(field, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() == field; }));
+    EXPECT_FALSE(row->isRecording());
+    EXPECT_EQ(resumed, 1);
+    EXPECT_EQ(row->recordButton()->text(), "设置快捷键…");
+    press(Qt::Key_Space, Qt::AltModifier);
+    EXPECT_EQ(model().settings().globalHotKey, GlobalHotKey::standard());
+    EXPECT_TRUE(h.log.empty());
+
+    startRecording();
+    QTest::mouseClick(row->recordButton(), Qt::LeftButton);
+    EXPECT_FALSE(row->isRecording());
+    EXPECT_EQ(suspended, 2);
+    EXPECT_EQ(resumed, 2);
 }
 
 TEST_F(HotKeyRowTest, ClearingTheHotKeyUnregistersItAndSurvivesARestart)

@@ -4,13 +4,21 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTreeView>
+#include <QDBusConnection>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTranslator>
 
 #include "Core/HotKey/HotKey.h"
 #include "UI/Common/HotKeyKeyMap.h"
+#include "UI/Settings/DirectoryChooser.h"
 
 namespace pallix {
 namespace {
@@ -36,6 +44,31 @@ TEST(QtTranslations, StandardButtonsAndTheFileDialogReadChinese)
     EXPECT_EQ(hotkeymap::displayText(GlobalHotKey::optionSpace()), QStringLiteral("Alt+Space"));
     QCoreApplication::removeTranslator(translator);
     delete translator;
+}
+
+// Under LANG=C.UTF-8 too, the folder chooser's list names a folder's type and
+// writes its date in Chinese.
+TEST(QtTranslations, TheFolderChoosersListReadsChinese)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("子文件夹")));
+    QWidget window;
+    chooseDirectories(&window, QStringLiteral("选择目录"), false, [](const QStringList&) {},
+                      QDBusConnection(QStringLiteral("no bus")));  // no portal: Qt's own dialog
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.findChild<QFileDialog*>() != nullptr; }, 20000));
+    auto* dialog = window.findChild<QFileDialog*>();
+    dialog->setDirectory(dir.path());
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 1; }, 20000));
+    const QModelIndex folder = view->model()->index(0, 0, view->rootIndex());
+    EXPECT_EQ(folder.data().toString(), QStringLiteral("子文件夹"));
+    EXPECT_EQ(folder.siblingAtColumn(2).data().toString(), QStringLiteral("文件夹"));
+    const QDateTime modified = QFileInfo(dir.filePath(QStringLiteral("子文件夹"))).lastModified();
+    EXPECT_EQ(folder.siblingAtColumn(3).data().toString(),
+              QLocale(QLocale::Chinese, QLocale::China).toString(modified, QLocale::ShortFormat));
+    dialog->reject();
 }
 
 } // namespace

@@ -64,6 +64,18 @@ TEST_F(SearchWindowControllerTest, ToggleHidesAVisibleWindowAndShowsAHiddenOne)
     EXPECT_EQ(focusRequests.count(), 1);
 }
 
+TEST_F(SearchWindowControllerTest, ToggleBringsBackAMinimisedWindowWithTheFocusInItsField)
+{
+    window.show();
+    window.showMinimized();
+    ASSERT_TRUE(window.isMinimized());
+    QSignalSpy focusRequests(&AppNotifications::shared(), &AppNotifications::focusSearchField);
+    AppNotifications::shared().postToggleSearchWindow();
+    ASSERT_TRUE(focusRequests.wait(5000));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+}
+
 TEST_F(SearchWindowControllerTest, ShowHidesOtherSearchWindowsButNotWindowsWithTheSameTitle)
 {
     QWidget otherSearchWindow;
