@@ -246,7 +246,7 @@ QCoro::Task<> WatcherBatches::drainBatches()
                 QCoreApplication::instance(),
                 [guard, catchingUpText] {
                     if (guard)
-                        guard->m_context.setStatusMessage(catchingUpText);
+                        guard->m_context.setStatusMessage(catchingUpText, StatusKind::Passing);
                 },
                 Qt::QueuedConnection);
         };
@@ -336,7 +336,7 @@ void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
         if (!m_batches.empty() || !m_pendingPaths.isEmpty())
             return;
         m_behind = false;
-        m_context.setStatusMessage(QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项").arg(count));
+        m_context.setStatusMessage(QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项").arg(count), StatusKind::Passing);
         if (m_hooks.appIsInFront())
             emit searchWanted(false);
         return;
