@@ -41,22 +41,19 @@ std::string bytesOf(const fs::path& file)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs SQL on a connection of the test's own; returns the first column of the first row.
+// Runs SQL on a connection of the test's own; returns the first column of the last row.
 std::string rawQuery(const fs::path& db, const std::string& sql)
 {
     sqlite3* handle = nullptr;
     std::string value = "<failed>";
-    if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* statement = nullptr;
-        const char* tail = sql.c_str();
-        while (*tail && sqlite3_prepare_v2(handle, tail, -1, &statement, &tail) == SQLITE_OK && statement) {
-            value = sqlite3_step(statement) == SQLITE_ROW
-                        ? reinterpret_cast<const char*>(sqlite3_column_text(statement, 0) ? sqlite3_column_text(statement, 0)
-                                                                                          : reinterpret_cast<const unsigned char*>(""))
-                        : "";
-            sqlite3_finalize(statement);
-        }
-    }
+    if (sqlite3_open(db.c_str(), &handle) == SQLITE_OK)
+        sqlite3_exec(
+            handle, sql.c_str(),
+            [](void* out, int, char** values, char**) {
+                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+                return 0;
+            },
+            &value, nullptr);
     sqlite3_close(handle);
     return value;
 }
