@@ -19,6 +19,7 @@
 #include "App/Indexing/StoreRecovery.h"
 #include "App/Indexing/WatcherBatches.h"
 #include "App/Paths/AppPaths.h"
+#include "Platform/PrivateFiles.h"
 #include "App/Preview/PreviewController.h"
 #include "App/Search/SearchSession.h"
 #include "App/Settings/SettingsOperations.h"
@@ -113,6 +114,10 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     if (folder.empty()) {
         AppPaths::migrateLegacyPallixDatabasesIfNeeded(*m_defaults);
         folder = AppPaths::applicationSupportAppDirectory();
+        // The data folder's refusal is the stores' to say, as they open.
+        if (const std::string refusal = privatefiles::foreignOwnerRefusal(AppPaths::cachesAppDirectory());
+            !refusal.empty())
+            m_faultNotices->raise(FaultNotices::Cause::CacheFolder, QString::fromStdString(refusal));
     }
 
     const std::int64_t startupCount = std::max(m_defaults->integer(LocalIndex::lastIndexedCountKey()).value_or(0),
@@ -291,6 +296,7 @@ QCoro::Task<> AppModel::bootstrap()
     if (!opened || !guard)
         co_return;
     noteRecoveredStores();
+    noteReadOnlyStore();
 
     auto counting = m_context->onPool([local = m_indexStore, server = m_serverIndexStore] {
         return std::pair{local->indexedCount(), server->indexedCount()};
@@ -429,6 +435,14 @@ void AppModel::noteRecoveredStores()
         m_faultNotices->raise(
             FaultNotices::Cause::ServerIndexDamage,
             QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
+}
+
+void AppModel::noteReadOnlyStore()
+{
+    if (m_indexStore->isReadOnly())
+        m_faultNotices->raise(FaultNotices::Cause::ReadOnlyIndex,
+                              QStringLiteral("索引数据库 %1 只能读取：可以搜索，但索引的更改无法保存")
+                                  .arg(QString::fromStdString(m_indexStore->databaseURL().string())));
 }
 
 // A store started over after a read met damage (called on the GUI thread for

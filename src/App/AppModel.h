@@ -85,6 +85,8 @@ private:
     QCoro::Task<bool> bootstrapStores();
     QCoro::Task<> finishBootstrapWithRoots();
     void noteRecoveredStores();
+    // The local index can only be read: said once, beside the status line.
+    void noteReadOnlyStore();
     void noteStoreStartedOver(bool server);
     static void migrateLegacyUserDefaults(Defaults& defaults);
     void startImageTagging();

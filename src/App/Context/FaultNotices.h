@@ -19,7 +19,7 @@ class FaultNotices : public QObject {
     Q_PROPERTY(QStringList texts READ texts NOTIFY changed)
 
 public:
-    enum class Cause { IndexDamage, ServerIndexDamage, Settings, HotKey };
+    enum class Cause { IndexDamage, ServerIndexDamage, Settings, HotKey, ReadOnlyIndex, CacheFolder };
 
     explicit FaultNotices(QObject* parent = nullptr) : QObject(parent) {}
 

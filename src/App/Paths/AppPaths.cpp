@@ -12,6 +12,7 @@
 
 #include "Core/Models/AppEdition.h"
 #include "Platform/Defaults.h"
+#include "Platform/PrivateFiles.h"
 
 namespace pallix {
 
@@ -54,8 +55,11 @@ fs::path appDirectory(const fs::path& base)
     // NOREPLACE: an edition folder created meanwhile by another process is never clobbered.
     if (!entryExists(target) && errno == ENOENT && entryExists(legacy))
         ::renameat2(AT_FDCWD, legacy.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-    std::error_code ec;
-    fs::create_directories(target, ec);
+    // Another user's folder is left alone: the stores refuse it by name.
+    if (privatefiles::foreignOwnerRefusal(target).empty()) {
+        (void)privatefiles::createFolder(target);
+        privatefiles::repairModes(target);
+    }
     return target;
 }
 
@@ -79,8 +83,10 @@ void copyDatabaseIfMissing(const fs::path& source, const fs::path& destination)
     sqlite3* from = nullptr;
     sqlite3* to = nullptr;
     bool copied = false;
-    if (sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK
-        && sqlite3_open_v2(partial.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
+    (void)privatefiles::createFile(partial);
+    if (sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) == SQLITE_OK
+        && sqlite3_open_v2(partial.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                           nullptr) == SQLITE_OK) {
         if (sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main")) {
             const int stepped = sqlite3_backup_step(backup, -1);
             copied = sqlite3_backup_finish(backup) == SQLITE_OK && stepped == SQLITE_DONE;

@@ -14,8 +14,10 @@ class AppPaths {
 public:
     // The edition's folder in $XDG_DATA_HOME (default ~/.local/share; the
     // temporary folder when neither is set). A legacy "Orvandel" folder there
-    // becomes it when it does not exist yet; then it is created. Returned even
-    // when that failed.
+    // becomes it when it does not exist yet; then it is created, private to
+    // the user (0700), and what it holds with group or other bits is made
+    // private again (folders 0700, files 0600). A folder of another user is
+    // left untouched (the stores refuse it). Returned even when that failed.
     static std::filesystem::path applicationSupportAppDirectory();
     // The same in $XDG_CACHE_HOME (default ~/.cache).
     static std::filesystem::path cachesAppDirectory();

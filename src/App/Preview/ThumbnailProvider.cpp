@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cmath>
 
+#include <sys/stat.h>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -17,6 +19,7 @@
 #include <QPainterPath>
 
 #include "App/Paths/AppPaths.h"
+#include "Platform/PrivateFiles.h"
 
 namespace pallix {
 namespace {
@@ -83,10 +86,11 @@ ThumbnailProvider::ThumbnailProvider(std::shared_ptr<Clock> clock, Options optio
       m_fallbackCache(kFallbackCacheLimit)
 {
     m_ioPool.setMaxThreadCount(2);
-    for (const char* folder : {"FolderPreviewCache", "ImagePreviewCache", "VideoPreviewCache", "PDFPreviewCache"}) {
-        std::error_code ignored;  // a folder that cannot be made makes its writes fail, quietly
-        std::filesystem::create_directories(m_cacheRoot / folder, ignored);
-    }
+    // Another user's folder is never used: previews are then made anew each time.
+    m_diskCacheRefused = !privatefiles::foreignOwnerRefusal(m_cacheRoot).empty();
+    for (const char* folder : {"FolderPreviewCache", "ImagePreviewCache", "VideoPreviewCache", "PDFPreviewCache"})
+        if (!m_diskCacheRefused)
+            (void)privatefiles::createFolder(m_cacheRoot / folder);  // one not made makes its writes fail, quietly
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshDelayMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &ThumbnailProvider::previewsChanged);
@@ -158,7 +162,7 @@ QString ThumbnailProvider::cacheFolder(const QString& diskKey) const
 QString ThumbnailProvider::diskCacheFile(const IndexedItem& item, double iconSize, bool allowNestedLookup) const
 {
     const QString key = diskKey(item, iconSize, allowNestedLookup);
-    if (key.isEmpty())
+    if (key.isEmpty() || m_diskCacheRefused)
         return {};
     return cacheFolder(key) + u'/' + diskFileName(key);
 }
@@ -386,7 +390,9 @@ void ThumbnailProvider::storePreviewOnDisk(const QImage& image, const QString& f
     m_ioPool.start([image, file] {
         // Written whole or not at all: a reader never meets half a PNG.
         QSaveFile out(file);
-        if (out.open(QIODevice::WriteOnly) && image.save(&out, "PNG"))
+        // Private, as the pictures show what the user's files hold.
+        if (out.open(QIODevice::WriteOnly) && ::fchmod(out.handle(), privatefiles::kFileMode) == 0
+            && image.save(&out, "PNG"))
             out.commit();
     });
 }

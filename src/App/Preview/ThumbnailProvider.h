@@ -103,7 +103,8 @@ public:
     // Lower-case hex SHA-256 of the key's UTF-8 bytes, then ".png".
     static QString diskFileName(const QString& diskKey);
     // Where the item's disk preview lies (whether or not it exists); empty
-    // for files without a disk key.
+    // for files without a disk key, and for all when the cache folder
+    // belongs to another user.
     QString diskCacheFile(const IndexedItem& item, double iconSize, bool allowNestedLookup) const;
     // Seconds since 1970 in shortest round-trip form, never without a fraction.
     static QString formatModificationTime(double secondsSince1970);
@@ -143,6 +144,7 @@ private:
 
     std::shared_ptr<Clock> m_clock;
     std::filesystem::path m_cacheRoot;
+    bool m_diskCacheRefused = false;  // the cache folder is another user's
     std::shared_ptr<PreviewRenderer> m_renderer;
     QThreadPool m_ioPool;                       // disk loads and PNG writes
     QTimer m_refreshTimer;                      // the 110 ms debounce of previewsChanged()

@@ -7,6 +7,7 @@
 
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/IndexDB/LoweredNames.h"
+#include "Platform/PrivateFiles.h"
 
 namespace pallix {
 
@@ -39,8 +40,22 @@ constexpr const char* kSchema[] = {
 
 constexpr const char* kConnectionOptions[] = {
     "PRAGMA journal_mode=WAL;",   "PRAGMA synchronous=NORMAL;",      "PRAGMA temp_store=MEMORY;",
-    "PRAGMA cache_size=-80000;", "PRAGMA mmap_size=268435456;",
+    "PRAGMA cache_size=-80000;", "PRAGMA mmap_size=268435456;", "PRAGMA journal_size_limit=4194304;",
 };
+
+bool isIndexTable(std::string_view table)
+{
+    return table == "file_index" || table == "index_marks";
+}
+
+// "PXIX": the stamp of an index file (the local and the shared-drive one alike).
+constexpr sqlite::Owner kIndexOwner{0x50584958, "file_index", isIndexTable};
+
+bool isReadOnlyTrouble(int code)
+{
+    const int primary = code & 0xff;
+    return primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN;
+}
 
 } // namespace
 
@@ -70,29 +85,53 @@ Unexpected<IndexStoreError> IndexStore::connectionFailure(IndexStoreError::Code 
     // operation starts over on a fresh file (recoverFromDamageLocked()).
     if (sqlite::isDamage(sqliteCode))
         m_damageSeen = true;
-    return storeFailure(code, connectionMessage(), sqliteCode);
+    return fileFailure(code, connectionMessage(), sqliteCode);
+}
+
+Unexpected<IndexStoreError> IndexStore::fileFailure(IndexStoreError::Code code, std::string message,
+                                                    int sqliteCode) const
+{
+    return Unexpected<IndexStoreError>(IndexStoreError{code, std::move(message), sqliteCode, m_databaseURL.string()});
 }
 
 // ---- Connection and schema.
 
 StoreResult<void> IndexStore::openDatabase()
 {
-    std::error_code ec;
     const std::filesystem::path folder = m_databaseURL.parent_path();
-    if (!folder.empty())
-        std::filesystem::create_directories(folder, ec);
-    if (ec)
-        return storeFailure(IndexStoreError::Code::FileSystem, ec.message());
+    if (std::string refusal = privatefiles::foreignOwnerRefusal(folder); !refusal.empty())
+        return storeFailure(IndexStoreError::Code::FileSystem, std::move(refusal));
+    if (const std::error_code ec = privatefiles::createFolder(folder))
+        return storeFailure(IndexStoreError::Code::FileSystem,
+                            "无法创建索引数据库所在的文件夹 " + folder.string() + "（" + ec.message() + "）");
 
+    m_readOnly = false;
     const int rc = m_db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadWriteCreate);
     if (rc != SQLITE_OK || !m_db.isOpen()) {
         std::string message = m_db.errorMessage();
+        // A link in the file's place is not ours to write through: set aside.
+        if (sqlite::isLinkRefusal(m_db))
+            m_damageSeen = true;
         m_db.close();
-        // The path too: the user has to find what is in the file's way.
-        return storeFailure(IndexStoreError::Code::OpenDatabase,
-                            (message.empty() ? kUnknownSqliteError : message) + "（" + m_databaseURL.string() + "）",
-                            rc);
+        return fileFailure(IndexStoreError::Code::OpenDatabase, message.empty() ? kUnknownSqliteError : message, rc);
     }
+    bool foreign = false;
+    int claimed = sqlite::claim(m_db, kIndexOwner, foreign);
+    // A file or folder the user may read but not write: searched as it is.
+    if (m_db.isReadOnly() || isReadOnlyTrouble(claimed)) {
+        m_readOnly = true;
+        if (m_db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadOnly) != SQLITE_OK)
+            return connectionFailure(IndexStoreError::Code::OpenDatabase);
+        claimed = sqlite::claim(m_db, kIndexOwner, foreign);
+    }
+    if (claimed != SQLITE_OK)
+        return connectionFailure(IndexStoreError::Code::OpenDatabase);
+    if (foreign) {
+        m_damageSeen = true;
+        return fileFailure(IndexStoreError::Code::OpenDatabase, "不是本程序的索引数据库", SQLITE_NOTADB);
+    }
+    if (m_readOnly)
+        return {};
     for (const char* pragma : kConnectionOptions) {
         // A refused option leaves SQLite's default. A file another program
         // holds refuses each of them only after a busy wait: the first such
@@ -100,13 +139,15 @@ StoreResult<void> IndexStore::openDatabase()
         if (sqlite::isTransient(m_db.exec(pragma)))
             return connectionFailure(IndexStoreError::Code::Exec);
     }
+    // What an earlier run left in the log goes now, before any reader holds it.
+    sqlite::truncateLog(m_db);
     return {};
 }
 
 StoreResult<void> IndexStore::execute(const char* sql)
 {
     if (!m_db.isOpen())
-        return storeFailure(IndexStoreError::Code::Exec, kUnknownSqliteError);
+        return fileFailure(IndexStoreError::Code::Exec, kUnknownSqliteError);
     if (m_db.exec(sql) != SQLITE_OK)
         return connectionFailure(IndexStoreError::Code::Exec);
     return {};
@@ -158,17 +199,24 @@ StoreResult<void> IndexStore::checkAndPrepare()
     const int check = sqlite::quickCheck(m_db, kOpenCheckBudget);
     if (sqlite::isDamage(check) || sqlite::isTransient(check)) {
         m_damageSeen = sqlite::isDamage(check);
-        return storeFailure(IndexStoreError::Code::Exec, sqlite3_errstr(check), check);
+        return fileFailure(IndexStoreError::Code::Exec, sqlite3_errstr(check), check);
     }
     // The check read up to the page cache's limit (80 MB) of pages that no
     // search or write of the store needs again soon: hand them back.
     sqlite3_db_release_memory(m_db.handle());
+    if (m_readOnly)
+        return countRows();
     if (StoreResult<void> r = runSchema(); !r)
         return r;
     if (StoreResult<void> r = ensureContentColumn(); !r)
         return r;
     if (loweredname::prepare(m_db, m_loweredNamesComplete) != SQLITE_OK)
         return connectionFailure(IndexStoreError::Code::Exec);
+    return countRows();
+}
+
+StoreResult<void> IndexStore::countRows()
+{
     StoreResult<std::int64_t> count = loadIndexedCountFromDatabase();
     if (!count)
         return Unexpected<IndexStoreError>(count.error());
@@ -180,6 +228,12 @@ StoreResult<void> IndexStore::bootstrap()
 {
     std::lock_guard lock(m_mutex);
     StoreResult<void> opened = openDatabase();
+    // A file that is not ours, or damaged before any page is read: set aside.
+    if (!opened && m_damageSeen) {
+        opened = setAsideLocked();
+        if (opened)
+            opened = openDatabase();
+    }
     if (!opened)
         return opened;
     // The snapshot is read on connections of its own and installed only once
@@ -195,9 +249,15 @@ StoreResult<void> IndexStore::bootstrap()
         abandonCacheWarmupLocked();
         return opened;
     }
-    if (!m_loweredNamesComplete)
+    if (!m_loweredNamesComplete && !m_readOnly)
         startLoweredNameFillLocked();
     return {};
+}
+
+bool IndexStore::isReadOnly() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_readOnly;
 }
 
 void IndexStore::startLoweredNameFillLocked()
@@ -224,14 +284,23 @@ bool IndexStore::isLoweredNameColumnComplete() const
     return m_loweredNamesComplete;
 }
 
-StoreResult<void> IndexStore::recoverFromDamageLocked()
+StoreResult<void> IndexStore::setAsideLocked()
 {
     m_damageSeen = false;
     m_db.close();
     if (const std::string error = sqlite::moveDamagedAside(m_databaseURL); !error.empty())
-        return storeFailure(IndexStoreError::Code::FileSystem, m_databaseURL.string() + "：" + error);
+        return storeFailure(IndexStoreError::Code::FileSystem,
+                            "无法将索引数据库 " + m_databaseURL.string() + " 另存为 " +
+                                sqlite::damagedCopyPath(m_databaseURL).filename().string() + "（" + error + "）");
     m_recoveredFromDamage = true;
     ++m_loweredNamesGeneration;  // a fill still running works on the file moved aside
+    return {};
+}
+
+StoreResult<void> IndexStore::recoverFromDamageLocked()
+{
+    if (StoreResult<void> r = setAsideLocked(); !r)
+        return r;
     if (StoreResult<void> r = openAndPrepare(); !r)
         return r;
     // The fresh file is empty; so is the cache until the owner fills both again.
@@ -350,7 +419,7 @@ void IndexStore::recordTransientSearchFailure()
     ++m_reopens;
     if (m_reopenFails)
         return;
-    if (openDatabase() && runSchema())
+    if (openDatabase() && !m_readOnly && runSchema())
         (void)ensureContentColumn();
 }
 

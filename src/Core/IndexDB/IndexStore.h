@@ -99,6 +99,9 @@ public:
     // meets damage (the snapshot load included) has the store start over on
     // a background job, which then calls the started-over handler.
     bool takeRecoveredFromDamage();
+    // The file (or its folder) can be read but not written: the store was
+    // opened read-only; searches are served and every write fails.
+    bool isReadOnly() const;
     // Called on a worker thread, without the store's lock, each time the
     // store started over after a read met damage (a write's caller learns it
     // from the write): the owner asks takeRecoveredFromDamage() and refills.
@@ -241,10 +244,16 @@ private:
     StoreResult<void> openAndPrepare();
     // The damage check, the schema, the column and the count.
     StoreResult<void> checkAndPrepare();
+    // Moves the file aside (a damaged one, or one that is not ours) and closes the connection.
+    StoreResult<void> setAsideLocked();
     StoreResult<void> recoverFromDamageLocked();
     // Writes call it first: damage met since is handled before anything else.
     StoreResult<void> recoverIfDamagedLocked();
     Unexpected<IndexStoreError> connectionFailure(IndexStoreError::Code code);
+    // A failure naming the store's file.
+    Unexpected<IndexStoreError> fileFailure(IndexStoreError::Code code, std::string message, int sqliteCode = 0) const;
+    // The row count into m_persistedIndexedCount.
+    StoreResult<void> countRows();
     StoreResult<void> runSchema();
     StoreResult<void> ensureContentColumn();
     StoreResult<std::int64_t> loadIndexedCountFromDatabase();
@@ -363,7 +372,8 @@ private:
     std::shared_ptr<CancelToken> m_indexBuildTask;
     std::shared_ptr<CancelToken> m_debouncedSearchCacheRebuildTask;
     std::int64_t m_persistedIndexedCount = 0;
-    bool m_damageSeen = false;           // a failure said the file is damaged
+    bool m_damageSeen = false;           // a failure said the file is damaged (or not ours)
+    bool m_readOnly = false;             // the connection can only read
     bool m_recoveredFromDamage = false;  // see takeRecoveredFromDamage()
     bool m_discardLoadingSnapshot = false;  // the warm-up's snapshot is of a file moved aside
     bool m_loweredNamesComplete = false;    // the file's mark, or the fill finished

@@ -24,15 +24,19 @@ struct IndexStoreError {
     // SQLite's result code of the failure (0 when not SQLite's): the caller
     // tells a busy database and a damaged one from other failures by it.
     int sqliteCode = 0;
+    // The database file the failure concerns; empty when none is known.
+    std::string file;
 
-    // The fixed Chinese prefix followed directly by the message.
+    // The fixed Chinese prefix, then the file with the message after it in
+    // parentheses (the message alone without a file).
     std::string description() const
     {
+        const std::string detail = file.empty() ? message : file + "（" + message + "）";
         switch (code) {
-        case Code::OpenDatabase: return "打开索引数据库失败：" + message;
-        case Code::Prepare: return "准备 SQLite 语句失败：" + message;
-        case Code::Step: return "执行 SQLite 语句失败：" + message;
-        case Code::Exec: return "执行 SQLite 命令失败：" + message;
+        case Code::OpenDatabase: return "打开索引数据库失败：" + detail;
+        case Code::Prepare: return "准备 SQLite 语句失败：" + detail;
+        case Code::Step: return "执行 SQLite 语句失败：" + detail;
+        case Code::Exec: return "执行 SQLite 命令失败：" + detail;
         case Code::FileSystem:
         case Code::Count: break;
         }
@@ -47,7 +51,7 @@ using StoreResult = Expected<T, IndexStoreError>;
 
 inline Unexpected<IndexStoreError> storeFailure(IndexStoreError::Code code, std::string message, int sqliteCode = 0)
 {
-    return Unexpected<IndexStoreError>(IndexStoreError{code, std::move(message), sqliteCode});
+    return Unexpected<IndexStoreError>(IndexStoreError{code, std::move(message), sqliteCode, {}});
 }
 
 } // namespace pallix

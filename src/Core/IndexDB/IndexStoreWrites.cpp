@@ -109,7 +109,14 @@ StoreResult<void> IndexStore::beginTransaction()
         return r;
     return execute("BEGIN IMMEDIATE TRANSACTION");
 }
-StoreResult<void> IndexStore::commitTransaction() { return execute("COMMIT TRANSACTION"); }
+StoreResult<void> IndexStore::commitTransaction()
+{
+    StoreResult<void> committed = execute("COMMIT TRANSACTION");
+    // A large write leaves a log as large as itself behind: given back now.
+    if (committed && sqlite::logIsLarge(m_databaseURL))
+        sqlite::truncateLog(m_db);
+    return committed;
+}
 void IndexStore::rollbackTransaction() { (void)execute("ROLLBACK TRANSACTION"); }
 
 StoreResult<void> IndexStore::abandonWrite(StoreResult<void> failure, bool inTransaction)
@@ -378,7 +385,7 @@ StoreResult<void> IndexStore::readListingChanges(const std::vector<FolderListing
     sqlite::Statement statement;
     if (statement.prepare(m_db, "SELECT path, size, modified_at, is_directory, content_text FROM file_index "
                                 "WHERE parent_path = ?;") != SQLITE_OK)
-        return storeFailure(IndexStoreError::Code::Prepare, connectionMessage());
+        return fileFailure(IndexStoreError::Code::Prepare, connectionMessage());
     for (const FolderListing& listing : listings) {
         std::unordered_map<std::string_view, const IndexedItem*> listed;
         listed.reserve(listing.children.size());

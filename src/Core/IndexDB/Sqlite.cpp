@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include "Platform/PrivateFiles.h"
 #include "Platform/Text.h"
 
 namespace pallix::sqlite {
@@ -122,12 +123,87 @@ std::string moveDamagedAside(const std::filesystem::path& file)
         const std::filesystem::path from = file.string() + suffix;
         const std::filesystem::path to = copy.string() + suffix;
         std::filesystem::remove(to, ec);  // one copy kept: the older goes, with its own journal
-        if (std::filesystem::exists(from, ec))
+        // A link is moved itself, never what it points at.
+        std::error_code absent;
+        if (std::filesystem::exists(std::filesystem::symlink_status(from, absent)))
             std::filesystem::rename(from, to, ec);
         if (ec)
             return ec.message();
     }
     return {};
+}
+
+bool logIsLarge(const std::filesystem::path& file)
+{
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(file.string() + "-wal", ec);
+    return !ec && size > kLogSizeLimit;
+}
+
+void truncateLog(Connection& db)
+{
+    if (!db.isOpen())
+        return;
+    sqlite3_busy_timeout(db.handle(), 0);
+    db.exec("PRAGMA wal_checkpoint(TRUNCATE);");
+    sqlite3_busy_timeout(db.handle(), kBusyTimeoutMs);
+}
+
+bool isLinkRefusal(const Connection& db)
+{
+    return db.handle() && sqlite3_extended_errcode(db.handle()) == SQLITE_CANTOPEN_SYMLINK;
+}
+
+namespace {
+
+// Every entry of the file's schema belongs to the owner's tables, and the main table is there.
+bool holdsOnlyOwnTables(const Connection& db, const Owner& owner, bool& own)
+{
+    Statement entries;
+    if (entries.prepare(db, "SELECT type, tbl_name FROM sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\';")
+        != SQLITE_OK)
+        return false;
+    bool any = false;
+    bool main = false;
+    own = true;
+    int rc = SQLITE_ROW;
+    while ((rc = entries.step()) == SQLITE_ROW) {
+        const std::string_view type = entries.columnText(0);
+        const std::string_view table = entries.columnText(1);
+        any = true;
+        main = main || table == owner.mainTable;
+        own = own && (type == "table" || type == "index") && owner.isOwnTable(table);
+    }
+    own = own && (!any || main);
+    return rc == SQLITE_DONE;
+}
+
+} // namespace
+
+int claim(Connection& db, const Owner& owner, bool& foreign)
+{
+    foreign = false;
+    // Closing the last connection of a log-mode file writes the log into it:
+    // never into a file that turns out not to be ours.
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    Statement stamp;
+    if (stamp.prepare(db, "PRAGMA application_id;") != SQLITE_OK || stamp.step() != SQLITE_ROW)
+        return db.errorCode();
+    const std::int32_t id = stamp.columnInt(0);
+    stamp.finalize();
+    bool own = id == owner.applicationId;
+    if (id == 0 && !holdsOnlyOwnTables(db, owner, own))
+        return db.errorCode();
+    foreign = !own;
+    if (foreign)
+        return SQLITE_OK;
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    if (id == 0 && !db.isReadOnly()) {
+        const std::string set = "PRAGMA application_id = " + std::to_string(owner.applicationId) + ";";
+        const int rc = db.exec(set.c_str());
+        return (rc & 0xff) == SQLITE_READONLY ? SQLITE_OK : rc;
+    }
+    return SQLITE_OK;
 }
 
 bool openReadOnly(Connection& db, const std::filesystem::path& file)
@@ -191,20 +267,70 @@ Connection& Connection::operator=(Connection&& other) noexcept
 
 Connection::~Connection() { close(); }
 
+namespace {
+
+bool isFilePath(const std::string& path)
+{
+    return !path.empty() && path.front() != ':' && !path.starts_with("file:");
+}
+
+// "file:" followed by the path, with the characters a URI gives meaning to escaped.
+std::string immutableUri(const std::string& path)
+{
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            constexpr char kHex[] = "0123456789ABCDEF";
+            uri += '%';
+            uri += kHex[(static_cast<unsigned char>(c) >> 4) & 0xf];
+            uri += kHex[static_cast<unsigned char>(c) & 0xf];
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?mode=ro&immutable=1";
+}
+
+} // namespace
+
 int Connection::open(const std::string& path, Mode mode)
 {
     close();
+    // Made private before SQLite sees it: its log and shared memory take the
+    // file's mode, and SQLite alone would create it readable by all.
+    if (mode == Mode::ReadWriteCreate && isFilePath(path))
+        (void)privatefiles::createFile(path);
     // NOMUTEX: a connection is used by one thread at a time (see the header),
     // and SQLite's own lock around every call cost more than reading a row.
+    // NOFOLLOW: a link in the file's place would have us write into its target.
     const int flags = (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) |
-                      SQLITE_OPEN_NOMUTEX;
-    const int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
+                      SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
+    int rc = openWith(path, flags);
+    // A log-mode file in a folder the user cannot write has no shared memory
+    // to read through: it is read as it stands on the disk.
+    if (mode == Mode::ReadOnly && rc == SQLITE_OK && isFilePath(path)) {
+        const int primary = exec("SELECT count(*) FROM sqlite_master;") & 0xff;
+        if (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN)
+            rc = openWith(immutableUri(path), flags | SQLITE_OPEN_URI);
+    }
+    return rc;
+}
+
+int Connection::openWith(const std::string& name, int flags)
+{
+    close();
+    const int rc = sqlite3_open_v2(name.c_str(), &m_db, flags, nullptr);
     m_openSucceeded = rc == SQLITE_OK && m_db != nullptr;
     if (m_openSucceeded) {
         registerFunctions(m_db);
         sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     }
     return rc;
+}
+
+bool Connection::isReadOnly() const
+{
+    return isOpen() && sqlite3_db_readonly(m_db, "main") == 1;
 }
 
 void Connection::close()

@@ -44,10 +44,15 @@ public:
     ~Connection();
 
     // Opens `path`; returns SQLite's result code. On failure the message stays
-    // readable through errorMessage() until close() or the next open().
+    // readable through errorMessage() until close() or the next open(). A
+    // symbolic link at `path` is refused (SQLITE_CANTOPEN_SYMLINK). A file
+    // created here is private to the user (see privatefiles::createFile()).
+    // A read-only file whose folder the user cannot write is read as it is.
     int open(const std::string& path, Mode mode);
     void close();
     bool isOpen() const { return m_db != nullptr && m_openSucceeded; }
+    // Open, and SQLite could open the file for reading only.
+    bool isReadOnly() const;
 
     // One-shot execution of SQL without result rows; returns SQLite's code.
     int exec(const char* sql);
@@ -57,6 +62,8 @@ public:
     sqlite3* handle() const { return m_db; }
 
 private:
+    int openWith(const std::string& name, int flags);
+
     sqlite3* m_db = nullptr;
     bool m_openSucceeded = false;
 };
@@ -127,6 +134,34 @@ std::string moveDamagedAside(const std::filesystem::path& file);
 // or the check ran out of time (a large file is checked in part), the damage
 // code when it found damage, else the code of the failure.
 int quickCheck(const Connection& db, std::chrono::milliseconds budget);
+
+// ---- Which database files are ours. Each kind of database of ours is
+// stamped in its header ("PRAGMA application_id"), so that a store never runs
+// its schema on another program's file put in the place of its own. A file
+// that is not ours is left untouched and set aside as a damaged one is.
+
+struct Owner {
+    std::int32_t applicationId = 0;
+    std::string_view mainTable;
+    bool (*isOwnTable)(std::string_view name) = nullptr;
+};
+// Whether the file open on `db` is the owner's: stamped with its id, or
+// unstamped and holding nothing or only the owner's tables, the main one
+// among them (an older file of ours: adopted, and stamped when writable).
+// SQLITE_OK with `foreign` set accordingly, else the code of the failed read.
+int claim(Connection& db, const Owner& owner, bool& foreign);
+// True when the last open of `db` was refused for a symbolic link in the file's place.
+bool isLinkRefusal(const Connection& db);
+
+// ---- The write-ahead log stays small: "PRAGMA journal_size_limit" of this
+// size on every writing connection, and the log truncated after a write that
+// grew it past the size and when a store opens.
+inline constexpr std::uintmax_t kLogSizeLimit = 4u << 20;
+// True when the log of `file` is larger than kLogSizeLimit.
+bool logIsLarge(const std::filesystem::path& file);
+// Writes the log into the file and truncates it, unless a reader holds it:
+// then it is left for the next time rather than waited for.
+void truncateLog(Connection& db);
 
 // Turns off SQLite's allocation counts, which take one process-wide lock on
 // every allocation: the cache load's reading threads took turns at it, and

@@ -10,6 +10,7 @@
 
 #include "Core/IndexDB/IndexSql.h"
 #include "Core/Semantic/DamagedDatabase.h"
+#include "Platform/PrivateFiles.h"
 #include "Platform/Text.h"
 
 namespace pallix {
@@ -44,8 +45,17 @@ constexpr const char* kCreateFullText =
     "    tags,\n"
     "    tokenize = 'unicode61'\n"
     ");";
+bool isTagTable(std::string_view table)
+{
+    return table == "image_semantic" || table.starts_with("image_semantic_fts");
+}
+
+// "PXTG": the stamp of an image-tag file.
+constexpr sqlite::Owner kTagOwner{0x50585447, "image_semantic", isTagTable};
+
 constexpr const char* kConnectionOptions[] = {
     "PRAGMA journal_mode=WAL;",
+    "PRAGMA journal_size_limit=4194304;",
     "PRAGMA synchronous=NORMAL;",
     "PRAGMA cache_size=-20000;",
     "PRAGMA mmap_size=134217728;",
@@ -129,31 +139,37 @@ std::string ImageSemanticStore::connectionMessage() const
 
 SemanticError ImageSemanticStore::failure(SemanticError::Code code) const
 {
-    return SemanticError{code, connectionMessage()};
+    return SemanticError{code, m_databaseURL.string() + "（" + connectionMessage() + "）"};
 }
 
 // ---- Opening.
 
 SemanticResult<void> ImageSemanticStore::openDatabase()
 {
-    std::error_code ec;
-    if (const auto folder = m_databaseURL.parent_path(); !folder.empty())
-        std::filesystem::create_directories(folder, ec);
-    if (ec)
-        return Unexpected(SemanticError{SemanticError::Code::FileSystem, ec.message()});
+    const std::filesystem::path folder = m_databaseURL.parent_path();
+    if (std::string refusal = privatefiles::foreignOwnerRefusal(folder); !refusal.empty())
+        return Unexpected(SemanticError{SemanticError::Code::FileSystem, std::move(refusal)});
+    if (const std::error_code ec = privatefiles::createFolder(folder))
+        return Unexpected(SemanticError{SemanticError::Code::FileSystem, "无法创建图片标签数据库所在的文件夹 " +
+                                                                             folder.string() + "（" + ec.message() + "）"});
 
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (m_db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadWriteCreate) != SQLITE_OK
-            || !m_db.isOpen()) {
+        const int rc = m_db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadWriteCreate);
+        // A link in the file's place, or another program's database, is not ours: set aside.
+        bool foreign = sqlite::isLinkRefusal(m_db);
+        if (!foreign && (rc != SQLITE_OK || !m_db.isOpen())) {
             const SemanticError error = failure(SemanticError::Code::OpenDatabase);
             m_db.close();
             return Unexpected(error);
         }
-        // Opening reads nothing; the first read of the schema tells a damaged file.
-        const int probe = m_db.exec("SELECT count(*) FROM sqlite_master;");
-        if (!isDamagedDatabaseCode(probe))
+        // Opening reads nothing; the first read of the header tells a damaged file.
+        const int probe = foreign ? SQLITE_OK : sqlite::claim(m_db, kTagOwner, foreign);
+        if (!foreign && !isDamagedDatabaseCode(probe))
             break;
-        const SemanticError damaged = failure(SemanticError::Code::OpenDatabase);
+        const SemanticError damaged =
+            foreign ? SemanticError{SemanticError::Code::OpenDatabase,
+                                    m_databaseURL.string() + "（不是本程序的图片标签数据库）"}
+                    : failure(SemanticError::Code::OpenDatabase);
         // Moved before the close: closing the last connection deletes the
         // log, which belongs with the damaged bytes.
         const std::string moveError = attempt == 0 ? moveDamagedDatabaseAside(m_databaseURL) : "";
@@ -165,6 +181,7 @@ SemanticResult<void> ImageSemanticStore::openDatabase()
     }
     for (const char* pragma : kConnectionOptions)
         m_db.exec(pragma);  // a refused option leaves SQLite's default
+    sqlite::truncateLog(m_db);
     return {};
 }
 

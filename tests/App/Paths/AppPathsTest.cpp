@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Platform/Defaults.h"
@@ -131,6 +132,51 @@ TEST_F(AppPathsTest, WithoutXdgVariablesTheHomeFoldersAndThenTheTemporaryFolderA
     fs::create_directories(m_root / "tmp");
     EXPECT_EQ(AppPaths::applicationSupportAppDirectory(), m_root / "tmp" / kMardell);
     EXPECT_TRUE(fs::is_directory(m_root / "tmp" / kMardell));
+}
+
+unsigned modeOf(const fs::path& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST_F(AppPathsTest, TheFoldersAreTheUsersAloneAndLooseModesAreRepaired)
+{
+    const mode_t savedMask = ::umask(022);
+    // As an earlier version left them under the usual umask.
+    const fs::path old = m_root / "cache" / kMardell;
+    write(old / "ImagePreviewCache" / "a.png", "png");
+    write(old / "top.png", "png");
+    fs::create_symlink(m_root / "outside.txt", old / "link");
+    write(m_root / "outside.txt", "not ours to change");
+    for (const fs::path& folder : {old, old / "ImagePreviewCache"})
+        fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    const unsigned outsideMode = modeOf(m_root / "outside.txt");
+
+    const fs::path support = AppPaths::applicationSupportAppDirectory();
+    const fs::path caches = AppPaths::cachesAppDirectory();
+    ::umask(savedMask);
+
+    EXPECT_EQ(modeOf(support), 0700u) << "made private";
+    EXPECT_EQ(modeOf(m_root / "data"), 0700u) << "a missing base folder too";
+    EXPECT_EQ(modeOf(caches), 0700u) << "repaired";
+    EXPECT_EQ(modeOf(caches / "ImagePreviewCache"), 0700u);
+    EXPECT_EQ(modeOf(caches / "ImagePreviewCache" / "a.png"), 0600u);
+    EXPECT_EQ(modeOf(caches / "top.png"), 0600u);
+    EXPECT_EQ(modeOf(m_root / "outside.txt"), outsideMode) << "a link is not followed";
+    EXPECT_EQ(outsideMode & 077, 044u);
+
+    if (::geteuid() != 0)
+        return;
+    // Another user's folder is neither changed nor filled.
+    useQel();
+    const fs::path theirs = m_root / "data" / kQel;
+    fs::create_directories(theirs);
+    fs::permissions(theirs, fs::perms::all);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(AppPaths::applicationSupportAppDirectory(), theirs);
+    EXPECT_EQ(modeOf(theirs), 0777u);
 }
 
 TEST_F(AppPathsTest, ALegacyFolderBecomesTheEditionsFolderOnlyWhenThatIsMissing)

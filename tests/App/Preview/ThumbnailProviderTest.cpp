@@ -9,6 +9,7 @@
 #include <condition_variable>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "QtPrinters.h"
 
@@ -194,6 +195,7 @@ TEST_F(ProviderFixture, AtMostSixRenderAndUrgentRequestsGoFirst)
 
 TEST_F(ProviderFixture, ARenderIsCachedAnnouncedOnceAndWrittenToDisk)
 {
+    const mode_t savedMask = ::umask(022);
     QSignalSpy changed(&provider, &ThumbnailProvider::previewsChanged);
     const IndexedItem a = item("/p/a.jpg"), b = item("/p/b.jpg");
     ask(a);
@@ -208,6 +210,15 @@ TEST_F(ProviderFixture, ARenderIsCachedAnnouncedOnceAndWrittenToDisk)
 
     const QString file = provider.diskCacheFile(a, 118, false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(file); }));
+    // The pictures show what the user's files hold: theirs alone.
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(file.toStdString()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    {
+        const fs::path freshRoot = fs::path(cache.root()) / "fresh";
+        ThumbnailProvider fresh{clock, {freshRoot, std::make_shared<HeldRenderer>()}};
+        EXPECT_EQ(fs::status(freshRoot / "ImagePreviewCache").permissions(), fs::perms::owner_all);
+    }
+    ::umask(savedMask);
     // A new provider (a restart) finds it on disk instead of rendering.
     auto renderer2 = std::make_shared<HeldRenderer>();
     ThumbnailProvider restarted{clock, {cache.root(), renderer2}};

@@ -188,10 +188,11 @@ TEST(IndexStore, WithoutConnectionWritesFailWithUnknownMessage)
     IndexStore store(dir / "index.sqlite", std::make_shared<FakeClock>());
     StoreResult<void> upsert = store.upsert({fileItem("/a/x")});
     ASSERT_FALSE(upsert);
-    EXPECT_EQ(upsert.error().description(), "执行 SQLite 命令失败：未知 SQLite 错误");
+    const std::string file = (dir / "index.sqlite").string();
+    EXPECT_EQ(upsert.error().description(), "执行 SQLite 命令失败：" + file + "（未知 SQLite 错误）");
     StoreResult<void> remove = store.removePathPrefix("/a");
     ASSERT_FALSE(remove);
-    EXPECT_EQ(remove.error().description(), "准备 SQLite 语句失败：未知 SQLite 错误");
+    EXPECT_EQ(remove.error().description(), "准备 SQLite 语句失败：" + file + "（未知 SQLite 错误）");
     EXPECT_TRUE(store.search(test::wordsQuery({"x"}), 10).empty());
     EXPECT_TRUE(store.relatedItemsInFolder("/a", 10).empty());
 }

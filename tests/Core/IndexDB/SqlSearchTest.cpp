@@ -134,7 +134,7 @@ TEST(SqlSearch, FailedReopenLeavesTheStoreWithoutConnectionNotCrashed)
     EXPECT_FALSE(db.store->hasIndexedItems({"/b"}));
     StoreResult<void> write = db.store->upsert({fileItem("/b/new.txt")});
     ASSERT_FALSE(write);
-    EXPECT_EQ(write.error().description(), "执行 SQLite 命令失败：未知 SQLite 错误");
+    EXPECT_EQ(write.error().description(), "执行 SQLite 命令失败：" + (db.dir / "index.sqlite").string() + "（未知 SQLite 错误）");
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -302,6 +305,47 @@ TEST(ImageSemanticStore, DamagedFileIsMovedAsideWithItsLogAndRebuilt)
     ImageSemanticStore again(db, std::make_shared<InstantClock>());
     ASSERT_EQ(again.bootstrap(), std::nullopt);
     EXPECT_EQ(again.storedTags("/a.png"), "red");
+}
+
+TEST(ImageSemanticStore, OnlyItsOwnDatabaseIsOpenedAndWrittenAndItIsPrivate)
+{
+    TempDir dir;
+    const mode_t savedMask = ::umask(022);
+    const auto notes = dir / "notes.sqlite";
+    {
+        sqlite3* handle = nullptr;
+        ASSERT_EQ(sqlite3_open(notes.c_str(), &handle), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(handle, "CREATE TABLE image_semantic_notes (body TEXT);", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(handle);
+    }
+    const auto bytes = [](const std::filesystem::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = bytes(notes);
+    for (const bool link : {true, false}) {
+        SCOPED_TRACE(link ? "a link to another database" : "another database in its place");
+        const auto folder = dir / (link ? "linked" : "copied");
+        std::filesystem::create_directory(folder);
+        const auto file = folder / "image_semantic.sqlite";
+        if (link)
+            std::filesystem::create_symlink(notes, file);
+        else
+            std::filesystem::copy_file(notes, file);
+        {
+            ImageSemanticStore store(file, std::make_shared<InstantClock>());
+            ASSERT_EQ(store.bootstrap(), std::nullopt);
+            ASSERT_EQ(store.upsert("/a.png", {"cat"}, 1), std::nullopt);
+        }
+        EXPECT_FALSE(std::filesystem::is_symlink(file));
+        EXPECT_EQ(bytes(folder / "image_semantic.sqlite.corrupt"), before) << "set aside as it was";
+        EXPECT_EQ(std::filesystem::status(file).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    EXPECT_EQ(bytes(notes), before);
+    EXPECT_FALSE(std::filesystem::exists(notes.string() + "-wal"));
+    ::umask(savedMask);
 }
 
 } // namespace

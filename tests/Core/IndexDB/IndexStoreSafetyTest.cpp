@@ -1,0 +1,266 @@
+// The index store as another local user, or a careless program, would meet
+// it: its files must stay private, it must never write through a link or into
+// another program's database, it must refuse a folder someone else owns, and
+// an index the user may only read is still searched.
+
+#include "Core/IndexDB/IndexStore.h"
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "IndexDbTestSupport.h"
+
+namespace pallix {
+namespace {
+
+namespace fs = std::filesystem;
+using test::fileItem;
+using test::TempDir;
+
+constexpr int kIndexStamp = 0x50584958;
+constexpr uid_t kOtherUser = 65534;
+
+unsigned modeOf(const fs::path& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+std::string bytesOf(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Runs SQL on a connection of the test's own; returns the first column of the last row.
+std::string rawQuery(const fs::path& db, const std::string& sql)
+{
+    sqlite3* handle = nullptr;
+    std::string value = "<failed>";
+    if (sqlite3_open(db.c_str(), &handle) == SQLITE_OK)
+        sqlite3_exec(
+            handle, sql.c_str(),
+            [](void* out, int, char** values, char**) {
+                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
+                return 0;
+            },
+            &value, nullptr);
+    sqlite3_close(handle);
+    return value;
+}
+
+std::vector<IndexedItem> manyItems(int count)
+{
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < count; ++i)
+        items.push_back(fileItem("/data/a-rather-long-folder-name-to-fill-pages/file-number-" + std::to_string(i) +
+                                 "-with-a-long-tail-of-words.txt"));
+    return items;
+}
+
+// Every file the test makes gets the usual umask's modes unless the store decides otherwise.
+class IndexStoreSafetyTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_savedMask = ::umask(022); }
+    void TearDown() override { ::umask(m_savedMask); }
+
+    TempDir dir;
+
+private:
+    mode_t m_savedMask = 0;
+};
+
+TEST_F(IndexStoreSafetyTest, FoldersAndFilesAreTheUsersAlone)
+{
+    const fs::path folder = dir / "share" / "app";
+    IndexStore store(folder / "index.sqlite", std::make_shared<FakeClock>());
+    ASSERT_TRUE(store.bootstrap());
+    ASSERT_TRUE(store.upsert({fileItem("/a/private-name.txt")}));
+
+    EXPECT_EQ(modeOf(dir / "share"), 0700u);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    for (const char* file : {"index.sqlite", "index.sqlite-wal", "index.sqlite-shm"}) {
+        ASSERT_TRUE(fs::exists(folder / file)) << file;
+        EXPECT_EQ(modeOf(folder / file), 0600u) << file;
+    }
+}
+
+TEST_F(IndexStoreSafetyTest, LinksAndOtherProgramsDatabasesAreSetAsideUntouched)
+{
+    const fs::path empty = dir / "empty-target";
+    std::ofstream(empty).flush();
+    const fs::path notes = dir / "notes.sqlite";
+    rawQuery(notes, "CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('mine');");
+    const std::string notesBytes = bytesOf(notes);
+    const fs::path stampedElsewhere = dir / "other.sqlite";
+    rawQuery(stampedElsewhere, "PRAGMA application_id = 7; CREATE TABLE file_index (path TEXT);");
+
+    struct Case {
+        std::string name;
+        std::function<void(const fs::path&)> place;  // puts something in the index's place
+        fs::path untouched;                        // what must stay as it was
+    };
+    const std::vector<Case> cases{
+        {"link to an empty file", [&](const fs::path& db) { fs::create_symlink(empty, db); }, empty},
+        {"link to a database", [&](const fs::path& db) { fs::create_symlink(notes, db); }, notes},
+        {"another program's database", [&](const fs::path& db) { fs::copy_file(notes, db); }, {}},
+        {"a database stamped by another", [&](const fs::path& db) { fs::copy_file(stampedElsewhere, db); }, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / ("case-" + std::to_string(&c - cases.data()));
+        fs::create_directory(folder);
+        const fs::path db = folder / "index.sqlite";
+        c.place(db);
+        const std::string placedBytes = fs::is_symlink(db) ? std::string() : bytesOf(db);
+        {
+            IndexStore store(db, std::make_shared<FakeClock>());
+            ASSERT_TRUE(store.bootstrap());
+            EXPECT_TRUE(store.takeRecoveredFromDamage()) << "the owner is told to fill a fresh index";
+            ASSERT_TRUE(store.upsert(manyItems(50)));
+            store.waitForSearchCacheReady();
+            EXPECT_EQ(store.indexedCount(), 50);
+        }
+        EXPECT_FALSE(fs::is_symlink(db));
+        EXPECT_EQ(rawQuery(db, "PRAGMA application_id;"), std::to_string(kIndexStamp));
+        if (!c.untouched.empty()) {
+            EXPECT_TRUE(fs::is_symlink(sqlite::damagedCopyPath(db))) << "the link itself is set aside";
+            EXPECT_EQ(bytesOf(c.untouched), c.untouched == notes ? notesBytes : std::string());
+            EXPECT_FALSE(fs::exists(c.untouched.string() + "-wal"));
+        } else {
+            EXPECT_EQ(bytesOf(sqlite::damagedCopyPath(db)), placedBytes);
+        }
+    }
+}
+
+TEST_F(IndexStoreSafetyTest, AnUnstampedIndexOfOursIsKeptAndStamped)
+{
+    const fs::path db = dir / "index.sqlite";
+    rawQuery(db, "CREATE TABLE file_index (path TEXT PRIMARY KEY, name TEXT NOT NULL, parent_path TEXT NOT NULL, "
+                 "extension TEXT NOT NULL, size INTEGER NOT NULL, modified_at REAL NOT NULL, is_directory INTEGER NOT "
+                 "NULL); INSERT INTO file_index VALUES ('/k/kept.txt', 'kept.txt', '/k', 'txt', 1, 0, 0);");
+    IndexStore store(db, std::make_shared<FakeClock>());
+    ASSERT_TRUE(store.bootstrap());
+    EXPECT_FALSE(store.takeRecoveredFromDamage());
+    store.waitForSearchCacheReady();
+    EXPECT_EQ(store.indexedCount(), 1);
+    EXPECT_FALSE(fs::exists(sqlite::damagedCopyPath(db)));
+    EXPECT_EQ(rawQuery(db, "PRAGMA application_id;"), std::to_string(kIndexStamp));
+}
+
+TEST_F(IndexStoreSafetyTest, AFolderOfAnotherUserIsRefusedByName)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a folder to another user";
+    const fs::path folder = dir / "theirs";
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::all);
+    ASSERT_EQ(::chown(folder.c_str(), kOtherUser, kOtherUser), 0);
+
+    IndexStore store(folder / "index.sqlite", std::make_shared<FakeClock>());
+    const StoreResult<void> opened = store.bootstrap();
+    ASSERT_FALSE(opened);
+    EXPECT_NE(opened.error().description().find(folder.string()), std::string::npos) << opened.error().description();
+    EXPECT_NE(opened.error().description().find("其他用户"), std::string::npos) << opened.error().description();
+    EXPECT_TRUE(fs::is_empty(folder)) << "nothing is made in it";
+}
+
+TEST_F(IndexStoreSafetyTest, AFolderThatCannotBeMadeIsNamedWithTheSystemsReason)
+{
+    std::ofstream(dir / "a-file").flush();
+    const fs::path folder = dir / "a-file" / "app";
+    IndexStore store(folder / "index.sqlite", std::make_shared<FakeClock>());
+    const StoreResult<void> opened = store.bootstrap();
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().description(), "无法创建索引数据库所在的文件夹 " + folder.string() + "（Not a directory）");
+}
+
+// Runs `check` in a child process that cannot write what it does not own;
+// as root, that is another user's child. Returns the child's exit code.
+int runUnprivileged(const std::function<int()>& check)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0))
+            ::_exit(90);
+        ::_exit(check());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST_F(IndexStoreSafetyTest, AnIndexThatCanOnlyBeReadIsSearched)
+{
+    const fs::path folder = dir / "read-only";
+    const fs::path db = folder / "index.sqlite";
+    test::seedDatabase(db, {fileItem("/r/quarterly-report.txt"), fileItem("/r/notes.txt")});
+    if (::geteuid() == 0) {
+        for (const fs::path& path : {dir.path(), folder, db}) {
+            ASSERT_EQ(::chown(path.c_str(), kOtherUser, kOtherUser), 0);
+        }
+    }
+    fs::permissions(db, fs::perms::owner_read);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    // Each failed check exits with its own code.
+    const int outcome = runUnprivileged([&] {
+        IndexStore store(db, std::make_shared<FakeClock>());
+        if (const StoreResult<void> opened = store.bootstrap(); !opened) {
+            std::fprintf(stderr, "%s\n", opened.error().description().c_str());
+            return 1;
+        }
+        if (!store.isReadOnly())
+            return 2;
+        if (!store.waitForSearchCacheReady(std::chrono::seconds(60)) || store.indexedCount() != 2)
+            return 3;
+        if (test::pathsOf(store.search(test::wordsQuery({"quarterly"}), 10)) !=
+            std::vector<std::string>{"/r/quarterly-report.txt"})
+            return 4;
+        const StoreResult<void> write = store.upsert({fileItem("/r/new.txt")});
+        if (write || write.error().description().find(db.string() + "（") == std::string::npos)
+            return 5;
+        return 0;
+    });
+    fs::permissions(folder, fs::perms::owner_all);
+    EXPECT_EQ(outcome, 0);
+}
+
+TEST_F(IndexStoreSafetyTest, TheLogStaysSmallAfterLargeWritesAndAtStart)
+{
+    const fs::path db = dir / "index.sqlite";
+    const auto logSize = [&] { return fs::exists(db.string() + "-wal") ? fs::file_size(db.string() + "-wal") : 0; };
+    {
+        IndexStore store(db, std::make_shared<FakeClock>());
+        ASSERT_TRUE(store.bootstrap());
+        store.waitForSearchCacheReady();  // no reader of the warm-up holds the log
+        ASSERT_TRUE(store.upsert(manyItems(60'000)));
+        EXPECT_LE(logSize(), sqlite::kLogSizeLimit);
+    }
+    // A log another connection left large, as a killed run leaves it.
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &handle), SQLITE_OK);
+    sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    ASSERT_EQ(sqlite3_exec(handle, "PRAGMA wal_autocheckpoint=0; UPDATE file_index SET content_text = name || name;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(handle);
+    ASSERT_GT(logSize(), sqlite::kLogSizeLimit);
+
+    IndexStore reopened(db, std::make_shared<FakeClock>());
+    ASSERT_TRUE(reopened.bootstrap());
+    EXPECT_LE(logSize(), sqlite::kLogSizeLimit);
+    EXPECT_EQ(reopened.pragmaValue("journal_size_limit"), std::to_string(sqlite::kLogSizeLimit));
+}
+
+} // namespace
+} // namespace pallix
