@@ -41,6 +41,7 @@ struct EntryStatus {
     std::optional<double> modifiedAt;            // seconds since 1970, when the file system has it
     std::optional<double> createdAt;             // birth time, when the file system has it
     std::uint64_t device = 0;                    // makedev(major, minor) of the entry's file system
+    std::uint64_t inode = 0;                     // with `device`, the entry's identity
 };
 
 // statx(dirFd, name) without following a link or automounting. Returns 0, or the errno.
