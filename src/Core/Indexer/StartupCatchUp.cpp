@@ -110,6 +110,26 @@ bool isJunkFolder(const std::string& path, bool excludeSystemJunk)
         && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(), true);
 }
 
+// Rows below a folder without its own go; the folder, where it stands, is
+// walked anew (and is then no new child of a listing).
+void planRowless(const std::vector<std::string>& rowless, const std::vector<std::string>& excludedPaths,
+                 bool excludeSystemJunk, std::vector<std::string>& gone, std::vector<std::string>& fresh,
+                 std::unordered_set<std::string_view>& known)
+{
+    for (const std::string& folder : rowless) {
+        if (isExcluded(folder, excludedPaths) || isJunkFolder(folder, excludeSystemJunk))
+            continue;
+        const OnDisk now = compare(folder, kDistantPast);
+        if (now == OnDisk::Unknown)
+            continue;
+        gone.push_back(folder);
+        if (now != OnDisk::Gone) {
+            fresh.push_back(folder);
+            known.insert(folder);
+        }
+    }
+}
+
 } // namespace
 
 StoreResult<std::vector<StartupCatchUp::StoredFolder>>
@@ -190,21 +210,8 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
             break;
         }
     }
-    // Rows below a folder without its own go; the folder, where it stands,
-    // is walked anew (and is no new child of a listing below).
     std::vector<std::string> fresh;
-    for (const std::string& folder : rowless) {
-        if (isExcluded(folder, excludedPaths) || isJunkFolder(folder, excludeSystemJunk))
-            continue;
-        const OnDisk now = compare(folder, kDistantPast);
-        if (now == OnDisk::Unknown)
-            continue;
-        gone.push_back(folder);
-        if (now != OnDisk::Gone) {
-            fresh.push_back(folder);
-            known.insert(folder);
-        }
-    }
+    planRowless(rowless, excludedPaths, excludeSystemJunk, gone, fresh, known);
     out.foldersGone = gone.size() - fresh.size();
     if ((!gone.empty() || !changed.empty()) && onChangesFound)
         onChangesFound();
