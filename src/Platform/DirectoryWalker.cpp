@@ -128,6 +128,8 @@ int readEntryStatus(int dirFd, const char* name, EntryStatus& out)
     out.isRegularFile = S_ISREG(stx.stx_mode);
     out.isAutomountTrigger = (stx.stx_attributes_mask & STATX_ATTR_AUTOMOUNT)
                           && (stx.stx_attributes & STATX_ATTR_AUTOMOUNT);
+    out.mayBeMountRoot = !(stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+                      || (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     out.size = std::int64_t(stx.stx_size);
     out.modifiedAt = (stx.stx_mask & STATX_MTIME) ? std::optional(seconds(stx.stx_mtime)) : std::nullopt;
     out.createdAt = (stx.stx_mask & STATX_BTIME) ? std::optional(seconds(stx.stx_btime)) : std::nullopt;

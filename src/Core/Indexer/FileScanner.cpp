@@ -413,9 +413,13 @@ private:
     }
 
     // A folder met again below itself, as a bind mount of a folder inside
-    // itself shows it: entering would walk the same tree a second time.
+    // itself shows it: entering would walk the same tree a second time. Only
+    // the top of a mount can be one (a folder has no second hard link), so
+    // other folders cost no walk up the path.
     static bool isOnWalkPath(const Node& parent, const EntryStatus& status)
     {
+        if (!status.mayBeMountRoot)
+            return false;
         for (const Node* n = &parent; n; n = n->parent)
             if (n->inode == status.inode && n->device == status.device)
                 return true;

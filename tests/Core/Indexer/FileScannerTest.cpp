@@ -370,6 +370,7 @@ TEST(FileScanner, AFolderThatIsOneOfTheFoldersAboveItIsNotEnteredAgain)
             if (as) {
                 status.device = as->device;
                 status.inode = as->inode;
+                status.mayBeMountRoot = true;
             }
             return 0;
         };
