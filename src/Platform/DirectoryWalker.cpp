@@ -121,17 +121,20 @@ std::string fileSystemTypeOf(int dirFd)
 int readEntryStatus(int dirFd, const char* name, EntryStatus& out)
 {
     struct statx stx {};
-    constexpr unsigned mask = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME;
+    constexpr unsigned mask = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME;
     if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | AT_STATX_SYNC_AS_STAT, mask, &stx) != 0)
         return errno;
     out.isDirectory = S_ISDIR(stx.stx_mode);
     out.isRegularFile = S_ISREG(stx.stx_mode);
     out.isAutomountTrigger = (stx.stx_attributes_mask & STATX_ATTR_AUTOMOUNT)
                           && (stx.stx_attributes & STATX_ATTR_AUTOMOUNT);
+    out.mayBeMountRoot = !(stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+                      || (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     out.size = std::int64_t(stx.stx_size);
     out.modifiedAt = (stx.stx_mask & STATX_MTIME) ? std::optional(seconds(stx.stx_mtime)) : std::nullopt;
     out.createdAt = (stx.stx_mask & STATX_BTIME) ? std::optional(seconds(stx.stx_btime)) : std::nullopt;
     out.device = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    out.inode = stx.stx_ino;
     return 0;
 }
 

@@ -37,10 +37,12 @@ struct EntryStatus {
     bool isDirectory = false;
     bool isRegularFile = false;
     bool isAutomountTrigger = false;             // a folder the kernel would mount something on
+    bool mayBeMountRoot = true;                  // the top folder of a mount, or the kernel cannot tell
     std::int64_t size = 0;                       // st_size; meaningful for non-folders
     std::optional<double> modifiedAt;            // seconds since 1970, when the file system has it
     std::optional<double> createdAt;             // birth time, when the file system has it
     std::uint64_t device = 0;                    // makedev(major, minor) of the entry's file system
+    std::uint64_t inode = 0;                     // with `device`, the entry's identity
 };
 
 // statx(dirFd, name) without following a link or automounting. Returns 0, or the errno.

@@ -519,13 +519,54 @@ Regex::Regex(Regex&&) noexcept = default;
 Regex& Regex::operator=(Regex&&) noexcept = default;
 Regex::~Regex() = default;
 
+namespace {
+
+std::unique_ptr<icu::RegexPattern> compilePattern(const icu::UnicodeString& pattern, bool caseInsensitive,
+                                                  UParseError& where, UErrorCode& status)
+{
+    std::unique_ptr<icu::RegexPattern> compiled(
+        icu::RegexPattern::compile(pattern, caseInsensitive ? UREGEX_CASE_INSENSITIVE : 0, where, status));
+    return U_FAILURE(status) ? nullptr : std::move(compiled);
+}
+
+// The engine's reason in words; its own name for the rarer ones.
+std::string reasonOf(UErrorCode status)
+{
+    switch (status) {
+    case U_REGEX_MISSING_CLOSE_BRACKET: return "缺少 ]";
+    case U_REGEX_MISMATCHED_PAREN: return "括号不成对";
+    case U_REGEX_RULE_SYNTAX: return "语法错误";
+    case U_REGEX_BAD_ESCAPE_SEQUENCE: return "无法识别的转义 \\";
+    case U_REGEX_BAD_INTERVAL: return "重复次数 {} 写法有误";
+    case U_REGEX_MAX_LT_MIN: return "重复次数的上限小于下限";
+    case U_REGEX_NUMBER_TOO_BIG: return "数字过大";
+    case U_REGEX_INVALID_RANGE: return "字符范围无效";
+    case U_REGEX_PROPERTY_SYNTAX: return "Unicode 属性写法有误";
+    case U_REGEX_LOOK_BEHIND_LIMIT: return "后顾断言的长度不定";
+    default: return u_errorName(status);
+    }
+}
+
+} // namespace
+
+std::optional<RegexProblem> Regex::problemWith(std::string_view pattern)
+{
+    const icu::UnicodeString units = fromUtf8(pattern);
+    UErrorCode status = U_ZERO_ERROR;
+    UParseError where{};
+    if (compilePattern(units, false, where, status))
+        return std::nullopt;
+    // The engine's offset lies just past the character it stopped at.
+    const int32_t offset = std::clamp<int32_t>(where.offset, 1, std::max<int32_t>(units.length(), 1));
+    return RegexProblem{reasonOf(status), units.countChar32(0, offset)};
+}
+
 std::optional<Regex> Regex::compile(std::string_view pattern, bool caseInsensitive)
 {
     UErrorCode status = U_ZERO_ERROR;
     UParseError parseError;
-    std::unique_ptr<icu::RegexPattern> compiled(
-        icu::RegexPattern::compile(fromUtf8(pattern), caseInsensitive ? UREGEX_CASE_INSENSITIVE : 0, parseError, status));
-    if (U_FAILURE(status) || !compiled)
+    std::unique_ptr<icu::RegexPattern> compiled = compilePattern(fromUtf8(pattern), caseInsensitive, parseError, status);
+    if (!compiled)
         return std::nullopt;
     auto impl = std::make_unique<Impl>();
     impl->pattern = std::move(compiled);

@@ -128,11 +128,19 @@ private:
     std::atomic<int> m_exceeded{0};
 };
 
+// Why a pattern does not compile, as the regex engine tells it.
+struct RegexProblem {
+    std::string reason;  // in Chinese, for the status line
+    int position = 0;    // the character of the pattern (from 1) the engine stopped at
+};
+
 // Regular expressions in ICU syntax.
 class Regex {
 public:
     // Nothing when the pattern does not compile.
     static std::optional<Regex> compile(std::string_view pattern, bool caseInsensitive);
+    // Nothing when it does.
+    static std::optional<RegexProblem> problemWith(std::string_view pattern);
     // Backslash before every character with a meaning in the syntax.
     static std::string escape(std::string_view literal);
 

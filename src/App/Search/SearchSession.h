@@ -245,6 +245,7 @@ private:
     void recordHistoryIfTyped(const SearchRequest& request);
     // The status line's word on what a published answer may lack.
     void reportAnswerNotes(const LocalAnswer& answer);
+    void reportInvalidExpression(const SearchQuery& query);
     QString refreshSearchHint() const;
     // ImageFuzzySearch over the tag stores, or the service hook when one is set.
     QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,

@@ -111,6 +111,22 @@ void SearchSession::reportAnswerNotes(const LocalAnswer& answer)
         m_context.setStatusMessage(QStringLiteral("正则表达式过于复杂，部分结果可能缺失"));
 }
 
+// An expression that does not compile matches nothing: the empty list alone
+// would not say why.
+void SearchSession::reportInvalidExpression(const SearchQuery& query)
+{
+    if (!query.useRegularExpression)
+        return;
+    for (const std::string& token : query.tokens) {
+        if (const std::optional<text::RegexProblem> problem = text::Regex::problemWith(token)) {
+            m_context.setStatusMessage(QStringLiteral("正则表达式“%1”无效：%2（第 %3 个字符处）")
+                                           .arg(QString::fromStdString(token), QString::fromStdString(problem->reason))
+                                           .arg(problem->position));
+            return;
+        }
+    }
+}
+
 SearchSession::LocalAnswer SearchSession::localAnswer(std::vector<IndexedItem> items, ListCompleteness completeness)
 {
     // Made here, on the worker: for 10,000 items these copies would cost the
@@ -148,13 +164,17 @@ void SearchSession::clearProgress(const SearchRequest& request)
 
 void SearchSession::scheduleSearch(bool immediate, bool showProgress)
 {
+    // A keystroke ends the completion of the answer before it too: running,
+    // it holds the store that the new answer needs.
     m_searchTask.cancel();
+    m_searchPauseCompletionTask.cancel();
     SearchRequest request;
     request.immediate = immediate;
     request.generation = ++m_searchGeneration;
     request.query = currentQuerySnapshot();
     if (m_searchText.size() > kMaxSearchTextLength)
         m_context.setStatusMessage(QStringLiteral("搜索内容过长，只按前 %1 个字符搜索").arg(kMaxSearchTextLength));
+    reportInvalidExpression(request.query);
     request.limit = static_cast<int>(settings().searchLimit);
     request.includeLocal = settings().includeLocalInSearch;
     request.includeServer = settings().includeServerInSearch;

@@ -8,9 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include "Platform/DirectoryWalker.h"
 #include "Platform/FileNames.h"
@@ -51,6 +49,14 @@ public:
 private:
     std::vector<std::string> m_paths;
 };
+
+// The entry's metadata through the options' fault seam: 0 or the errno.
+int statusOf(const FileScanner::Options& options, int dirFd, const char* name, const std::string& path,
+             EntryStatus& status)
+{
+    const int error = readEntryStatus(dirFd, name, status);
+    return error == 0 && options.statusFault ? options.statusFault(path, status) : error;
+}
 
 FileMetadata metadataOf(const EntryStatus& status)
 {
@@ -115,8 +121,8 @@ struct Node {
     std::string name;                      // a root's is its whole path
     std::size_t depth = 0;                 // levels below the root
     AnchorPtr anchor;                      // a folder above it, released once this one is open; none for a root
-    std::uint64_t device = 0;
-    bool deviceKnown = false;
+    std::uint64_t device = 0;              // with `inode`, the folder's identity as its entry was read
+    std::uint64_t inode = 0;
     std::uint64_t parentDevice = 0;        // the parent folder's device; a root's own
     bool checkFileSystem = false;          // on another device than its parent
     NodeState state = NodeState::Pending;  // guarded by Walk::m_mutex
@@ -232,7 +238,7 @@ private:
         if (m_exclusions.contains(path))
             return true;
         EntryStatus status;
-        if (const int error = readEntryStatus(AT_FDCWD, path.c_str(), status)) {
+        if (const int error = statusOf(m_options, AT_FDCWD, path.c_str(), path, status)) {
             if (!isVanished(error))
                 m_unreadable.push_back(filenames::fromFileSystem(path));
             return true;
@@ -244,7 +250,7 @@ private:
         auto node = std::make_shared<Node>();
         node->name = path;
         node->device = status.device;
-        node->deviceKnown = true;
+        node->inode = status.inode;
         node->parentDevice = status.device;
         return emit(node, add);
     }
@@ -344,11 +350,6 @@ private:
             node.listingFailed = !isVanished(error);
             return;
         }
-        if (!node.deviceKnown) {
-            struct stat st {};
-            if (::fstat(fd.get(), &st) == 0)
-                node.device = st.st_dev;
-        }
         if (node.checkFileSystem
             && ((m_options.stayOnRootFileSystem && node.device != node.parentDevice)
                 || isForeignFileSystem(fd.get(), path)))
@@ -360,8 +361,8 @@ private:
         if (!below)
             below = anchor;
         const bool eager = path.size() < kEagerPathLength;
-        const int listError = DirectoryReader(dirFd).forEach([&](const char* name, unsigned char type) {
-            node.entries.push_back(makeEntry(node, path, dirFd, below, name, type, eager));
+        const int listError = DirectoryReader(dirFd).forEach([&](const char* name, unsigned char) {
+            node.entries.push_back(makeEntry(node, path, dirFd, below, name, eager));
         });
         if (listError != 0)
             node.listingFailed = true;
@@ -382,7 +383,7 @@ private:
     }
 
     Entry makeEntry(const Node& parent, const std::string& parentPath, int parentFd, const AnchorPtr& below,
-                    const char* name, unsigned char type, bool eager)
+                    const char* name, bool eager)
     {
         Entry entry;
         const std::string path = joinPath(parentPath, name);
@@ -390,12 +391,13 @@ private:
         if (m_exclusions.contains(path))
             return entry;
         EntryStatus status;
-        if (const int error = readEntryStatus(parentFd, name, status)) {
+        // Not entered either: a folder gone between the listing and its read,
+        // and made again before it was opened, would give rows below a folder
+        // that has none.
+        if (const int error = statusOf(m_options, parentFd, name, path, status)) {
             entry.unreadable = error != ENOENT;
             if (entry.unreadable)
                 entry.name = name;
-            if (type == DT_DIR)
-                entry.folder = childNode(parent, below, name, std::nullopt);
             return entry;
         }
         if (eager) {
@@ -405,23 +407,36 @@ private:
             entry.status = status;
             entry.madeLater = true;
         }
-        if (status.isDirectory && !status.isAutomountTrigger)
-            entry.folder = childNode(parent, below, name, status.device);
+        if (status.isDirectory && !status.isAutomountTrigger && !isOnWalkPath(parent, status))
+            entry.folder = childNode(parent, below, name, status);
         return entry;
     }
 
-    static NodePtr childNode(const Node& parent, const AnchorPtr& below, const char* name,
-                             std::optional<std::uint64_t> device)
+    // A folder met again below itself, as a bind mount of a folder inside
+    // itself shows it: entering would walk the same tree a second time. Only
+    // the top of a mount can be one (a folder has no second hard link), so
+    // other folders cost no walk up the path.
+    static bool isOnWalkPath(const Node& parent, const EntryStatus& status)
+    {
+        if (!status.mayBeMountRoot)
+            return false;
+        for (const Node* n = &parent; n; n = n->parent)
+            if (n->inode == status.inode && n->device == status.device)
+                return true;
+        return false;
+    }
+
+    static NodePtr childNode(const Node& parent, const AnchorPtr& below, const char* name, const EntryStatus& status)
     {
         auto node = std::make_shared<Node>();
         node->parent = &parent;
         node->name = name;
         node->depth = parent.depth + 1;
         node->anchor = below;
-        node->deviceKnown = device.has_value();
-        node->device = device.value_or(0);
+        node->device = status.device;
+        node->inode = status.inode;
         node->parentDevice = parent.device;
-        node->checkFileSystem = !device || *device != parent.device;
+        node->checkFileSystem = status.device != parent.device;
         return node;
     }
 
@@ -571,7 +586,7 @@ std::optional<std::vector<IndexedItem>> FileScanner::scanImmediateChildren(
         if (exclusions.contains(childPath))
             return;
         EntryStatus status;
-        if (const int statusError = readEntryStatus(fd.get(), name, status)) {
+        if (const int statusError = statusOf(m_options, fd.get(), name, childPath, status)) {
             complete = complete && statusError == ENOENT;
             return;
         }

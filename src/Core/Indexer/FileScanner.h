@@ -8,7 +8,9 @@
 // contents), entries of a folder in the file system's listing order.
 //
 // No symbolic link is ever followed (a link is an entry like any other), and
-// below a root no pseudo or network file system is entered.
+// below a root no pseudo or network file system is entered. An entry whose
+// metadata cannot be read is not entered, and neither is a folder that is
+// one of the folders above it (a bind mount of a folder inside itself).
 //
 // Roots and excluded paths come in, and records and unreadable paths go out,
 // in the stored form of Platform/FileNames.h: a name whose bytes are not
@@ -22,6 +24,7 @@
 
 #include "Core/Models/IndexedItem.h"
 #include "Platform/Clock.h"
+#include "Platform/DirectoryWalker.h"
 
 namespace pallix {
 
@@ -44,6 +47,9 @@ public:
     using BatchCallback = std::function<void(const std::vector<IndexedItem>& batch)>;
     // Test seam: returns the errno with which listing the folder at `path` fails, or 0.
     using ListingFault = std::function<int(const std::string& path)>;
+    // Test seam: sees the metadata read for the entry at `path` and may change
+    // it; a nonzero errno it returns makes the read fail with that error.
+    using StatusFault = std::function<int(const std::string& path, EntryStatus& status)>;
 
     struct Options {
         // Helper threads that read folders ahead of the walk; 0 reads on the calling thread only.
@@ -56,6 +62,7 @@ public:
         // Open folders a walk keeps for opening their subfolders (at least
         // one); past that many a folder opens below the nearest kept one.
         std::size_t keptFolderLimit = 64;
+        StatusFault statusFault = {};
     };
 
     static unsigned defaultReadAheadThreads();

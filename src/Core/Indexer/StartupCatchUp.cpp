@@ -1,5 +1,6 @@
 #include "Core/Indexer/StartupCatchUp.h"
 
+#include <dirent.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -38,6 +39,97 @@ bool isExcluded(const std::string& path, const std::vector<std::string>& exclude
                        [&](const std::string& excluded) { return paths::isUnder(path, paths::standardize(excluded)); });
 }
 
+bool isEmptyFolder(const std::string& path)
+{
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return false;
+    bool empty = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return empty;
+}
+
+// A root that is there to be caught up with. One that is missing says nothing
+// of its rows, and neither does a mount point whose disk is absent: an empty
+// folder on the file system above it, where the index holds what the disk
+// had. Its rows stay until the disk is back.
+bool isAvailableRoot(IndexStore& store, const std::string& root)
+{
+    struct stat info {};
+    struct stat above {};
+    if (::stat(root.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    const bool mountedHere = ::stat(std::string(paths::deletingLastComponent(root)).c_str(), &above) != 0
+                          || above.st_dev != info.st_dev;
+    return mountedHere || !isEmptyFolder(root) || store.pathsBelow(root, "", 1).empty();
+}
+
+// Folders below `roots` (not the roots themselves) that hold rows but have
+// none of their own: a walk that met a folder deleted and made again while it
+// passed left such rows, which no later change of a folder would reach.
+StoreResult<std::vector<std::string>> foldersWithoutRows(const std::filesystem::path& database,
+                                                         const std::vector<std::string>& roots)
+{
+    sqlite::Connection db;
+    if (db.open(database.string(), sqlite::Connection::Mode::ReadOnly) != SQLITE_OK || !db.isOpen())
+        return storeFailure(IndexStoreError::Code::OpenDatabase, db.errorMessage(), db.errorCode());
+    // The distinct folders first, from the parent index: a lookup per folder,
+    // not per row.
+    sqlite::Statement statement;
+    if (statement.prepare(db, "SELECT d.parent_path FROM (SELECT DISTINCT parent_path FROM file_index) AS d "
+                              "WHERE NOT EXISTS (SELECT 1 FROM file_index AS f WHERE f.path = d.parent_path);")
+        != SQLITE_OK)
+        return storeFailure(IndexStoreError::Code::Prepare, db.errorMessage(), db.errorCode());
+    std::vector<std::string> folders;
+    int rc = SQLITE_ROW;
+    while ((rc = statement.step()) == SQLITE_ROW) {
+        const std::string_view path = statement.columnText(0);
+        if (IndexStore::indexedRootsContain(path, roots) && std::find(roots.begin(), roots.end(), path) == roots.end())
+            folders.emplace_back(path);
+    }
+    if (rc != SQLITE_DONE)
+        return storeFailure(IndexStoreError::Code::Step, db.errorMessage(), rc);
+    return folders;
+}
+
+// Whether the rows below a folder without a row of its own came from a folder
+// the junk rule leaves out while walking into it: those are as they should be.
+bool isJunkFolder(const std::string& path, bool excludeSystemJunk)
+{
+    if (!excludeSystemJunk)
+        return false;
+    const std::optional<IndexedItem> item = IndexedItem::from(path);
+    return item && item->isDirectory()
+        && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(), true);
+}
+
+// Rows below a folder without its own go; the folder, where it stands, is
+// walked anew (and is then no new child of a listing).
+void planRowless(const std::vector<std::string>& rowless, const std::vector<std::string>& excludedPaths,
+                 bool excludeSystemJunk, std::vector<std::string>& gone, std::vector<std::string>& fresh,
+                 std::unordered_set<std::string_view>& known)
+{
+    for (const std::string& folder : rowless) {
+        if (isExcluded(folder, excludedPaths) || isJunkFolder(folder, excludeSystemJunk))
+            continue;
+        const OnDisk now = compare(folder, kDistantPast);
+        if (now == OnDisk::Unknown)
+            continue;
+        gone.push_back(folder);
+        if (now != OnDisk::Gone) {
+            fresh.push_back(folder);
+            known.insert(folder);
+        }
+    }
+}
+
 } // namespace
 
 StoreResult<std::vector<StartupCatchUp::StoredFolder>>
@@ -68,14 +160,10 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
                                    const CancelToken* cancel, const std::function<void()>& onChangesFound)
 {
     CatchUpOutcome out;
-    // A root that is not there (a disk not mounted at its place) says
-    // nothing of its rows: they stay.
     std::vector<std::string> present;
-    for (const std::string& root : roots) {
-        struct stat info {};
-        if (::stat(root.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    for (const std::string& root : roots)
+        if (isAvailableRoot(store, root))
             present.push_back(root);
-    }
     if (present.empty())
         return out;
     auto stored = storedFolders(store.databaseURL(), present);
@@ -84,8 +172,14 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
         return out;
     }
     const std::vector<StoredFolder>& folders = *stored;
+    auto rowlessRead = foldersWithoutRows(store.databaseURL(), present);
+    if (!rowlessRead) {
+        out.error = rowlessRead.error();
+        return out;
+    }
+    const std::vector<std::string>& rowless = *rowlessRead;
     std::unordered_set<std::string_view> known;
-    known.reserve(folders.size());
+    known.reserve(folders.size() + rowless.size());
     for (const StoredFolder& folder : folders)
         known.insert(folder.path);
 
@@ -116,7 +210,9 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
             break;
         }
     }
-    out.foldersGone = gone.size();
+    std::vector<std::string> fresh;
+    planRowless(rowless, excludedPaths, excludeSystemJunk, gone, fresh, known);
+    out.foldersGone = gone.size() - fresh.size();
     if ((!gone.empty() || !changed.empty()) && onChangesFound)
         onChangesFound();
 
@@ -135,7 +231,6 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
     // rows, as read before each listing, after all of them.
     std::vector<IndexStore::FolderListing> listings;
     std::vector<IndexedItem> ownRows;
-    std::vector<std::string> fresh;
     std::size_t children = 0;
     const auto write = [&] {
         if (!listings.empty())

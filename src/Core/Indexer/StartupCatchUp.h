@@ -11,6 +11,11 @@
 // during the listing still shows then. Changes inside files (which leave
 // the folder's time alone) are not looked for.
 //
+// A root that is missing, or that is an empty folder on the file system
+// above it while the index holds rows below it (a mount point whose disk is
+// absent), is left alone. Rows below a folder that has no row of its own go,
+// and the folder, where it stands, is walked anew.
+//
 // The stored folders are read on a read-only connection of its own, so the
 // store answers searches meanwhile; the writes go in slices.
 // Threads: a blocking call for a worker thread, never the GUI thread.

@@ -7,6 +7,7 @@
 #include "Core/IndexDB/Sqlite.h"
 #include "Platform/AllocatorArenas.h"
 #include "UI/Common/AppNotifications.h"
+#include "UI/Shell/CommandLine.h"
 #include "UI/Shell/PallixApp.h"
 #include "UI/Shell/QtTranslations.h"
 #include "UI/Shell/SingleInstance.h"
@@ -32,6 +33,16 @@ bool askToStartAnyway()
 
 int main(int argc, char** argv)
 {
+    // Before QApplication, which aborts without a display.
+    const pallix::CommandLine::Parsed options = pallix::CommandLine::parse(argc, argv);
+    if (options.action == pallix::CommandLine::Action::ShowHelp) {
+        std::fputs(pallix::CommandLine::usage().c_str(), stdout);
+        return 0;
+    }
+    if (options.action == pallix::CommandLine::Action::Refuse) {
+        std::fprintf(stderr, "珀溪：未知选项 %s（用 --help 查看可用选项）\n", options.unknown.c_str());
+        return 2;
+    }
     pallix::limitAllocatorArenas();
     pallix::fixAllocatorLimits();
     pallix::sqlite::configureProcess();
@@ -43,9 +54,8 @@ int main(int argc, char** argv)
     // `pallix --toggle` is what a desktop without a global-shortcut service
     // binds to a key: it shows or hides the running window; with none
     // running, it starts 珀溪, whose window shows.
-    const bool toggle = QApplication::arguments().contains(QStringLiteral("--toggle"));
     pallix::SingleInstance instance;
-    switch (instance.handOver(toggle ? QStringLiteral("toggle") : QStringLiteral("show"))) {
+    switch (instance.handOver(options.toggle ? QStringLiteral("toggle") : QStringLiteral("show"))) {
     case pallix::SingleInstance::HandOver::HandedOver:
         return 0;
     case pallix::SingleInstance::HandOver::NotAnswering:

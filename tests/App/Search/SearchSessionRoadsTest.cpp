@@ -417,6 +417,41 @@ TEST(SearchTask, LaterKeystrokeSupersedesThePauseCompletion)
         EXPECT_EQ(call.text, "alpha_1");
 }
 
+// The completion of the answer before a keystroke ends with the keystroke,
+// not once the new request's typing answer is in: running an expression, it
+// holds the store that answer needs.
+TEST(SearchTask, AKeystrokeEndsThePauseCompletionAtOnce)
+{
+    SearchRoad road(numberedFiles("alpha_", 1500));
+    ASSERT_TRUE(road.ready());
+    road.type("re:alpha_1.*");
+    ASSERT_TRUE(advanceOnceSleeping(*road.h.clock, 4ms));
+    ASSERT_TRUE(waitFor([&] { return road.shows("re:alpha_1.*"); }));
+    ASSERT_TRUE(waitFor([&] { return road.h.clock->sleepers() == 1; }));  // the completion waits
+    const std::size_t asked = road.h.sleepLog->sleeps().size();
+
+    road.type("re:alpha_12.*");
+    // Only the new request's pause sleeps, and nobody moved the clock.
+    ASSERT_TRUE(waitFor([&] {
+        return road.h.sleepLog->sleeps().size() == asked + 1 && road.h.clock->sleepers() == 1;
+    }));
+    EXPECT_TRUE(road.h.allResumed(1));
+}
+
+TEST(SearchTask, AnInvalidExpressionIsSaidWithTheEnginesReasonAndPlace)
+{
+    SearchRoad road(numberedFiles("alpha_", 20));
+    ASSERT_TRUE(road.ready());
+    road.search("re:(abc[");
+    ASSERT_TRUE(waitFor([&] { return road.shows("re:(abc["); }));
+    EXPECT_TRUE(road.model().searchSession().results().isEmpty());
+    EXPECT_EQ(road.model().statusMessage(), QStringLiteral("正则表达式“(abc[”无效：缺少 ]（第 5 个字符处）"));
+
+    road.search("re:alpha_1 re:a)b");
+    ASSERT_TRUE(waitFor([&] { return road.shows("re:alpha_1 re:a)b"); }));
+    EXPECT_EQ(road.model().statusMessage(), QStringLiteral("正则表达式“a)b”无效：括号不成对（第 2 个字符处）"));
+}
+
 TEST(SearchTask, ImagePassesAndTheirLimits)
 {
     for (const auto& [limit, second] : {std::pair{200, 1200}, {700, 1400}, {10000, 1500}}) {

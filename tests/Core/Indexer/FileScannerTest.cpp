@@ -315,6 +315,75 @@ TEST(FileScanner, AFolderThatCannotBeListedIsReportedAndTheRestIsWalked)
     }
 }
 
+// A folder deleted and made again while the walk passed it: its entry could
+// not be read, although its listing could be. Nothing below it comes without
+// its own row.
+TEST(FileScanner, AnEntryWhoseMetadataCannotBeReadIsNotEntered)
+{
+    TempTree tree;
+    makeBranchyTree(tree);
+    for (int error : {ENOENT, EIO}) {
+        SCOPED_TRACE(error);
+        for (unsigned threads : {0u, 3u}) {
+            FileScanner::Options options{threads, {}};
+            options.statusFault = [&](const std::string& path, EntryStatus&) {
+                return path == tree.path("b") ? error : 0;
+            };
+            const ScanResult result = FileScanner(options).scan({tree.root()}, {}, false);
+            const auto paths = pathsOf(result.items);
+            EXPECT_FALSE(contains(paths, tree.path("b")));
+            EXPECT_FALSE(contains(paths, tree.path("b/f0.txt")));
+            EXPECT_FALSE(contains(paths, tree.path("b/deep/g1.md")));
+            EXPECT_TRUE(contains(paths, tree.path("c/deep/g2.md")));
+            EXPECT_EQ(paths.size(), 28u - 9u);
+            // Gone says nothing was missed; a failed read keeps the rows below it.
+            if (error == ENOENT)
+                EXPECT_THAT(result.unreadablePaths, IsEmpty());
+            else
+                EXPECT_THAT(result.unreadablePaths, ElementsAre(tree.path("b")));
+        }
+    }
+}
+
+EntryStatus statusOf(const std::string& path)
+{
+    EntryStatus status;
+    EXPECT_EQ(readEntryStatus(AT_FDCWD, path.c_str(), status), 0);
+    return status;
+}
+
+// A folder bind-mounted inside itself shows the same device and inode at two
+// places; the seam gives a folder an identity as such a mount would.
+TEST(FileScanner, AFolderThatIsOneOfTheFoldersAboveItIsNotEnteredAgain)
+{
+    TempTree tree;
+    tree.file("a/x.txt");
+    tree.file("a/loop/inner.txt");
+    tree.file("twin/y.txt");
+    const EntryStatus root = statusOf(tree.root());
+    const EntryStatus a = statusOf(tree.path("a"));
+    for (unsigned threads : {0u, 3u}) {
+        SCOPED_TRACE(threads);
+        FileScanner::Options options{threads, {}};
+        options.statusFault = [&](const std::string& path, EntryStatus& status) {
+            const EntryStatus* as = path == tree.path("a/loop") ? &root : path == tree.path("twin") ? &a : nullptr;
+            if (as) {
+                status.device = as->device;
+                status.inode = as->inode;
+                status.mayBeMountRoot = true;
+            }
+            return 0;
+        };
+        const ScanResult result = FileScanner(options).scan({tree.root()}, {}, false);
+        // The loop's own entry is a row; what lies in it is not walked again.
+        // A second place of a folder that is not above it is walked as usual.
+        EXPECT_THAT(pathsOf(result.items),
+                    UnorderedElementsAreArray({tree.root(), tree.path("a"), tree.path("a/x.txt"), tree.path("a/loop"),
+                                               tree.path("twin"), tree.path("twin/y.txt")}));
+        EXPECT_THAT(result.unreadablePaths, IsEmpty());
+    }
+}
+
 TEST(FileScanner, RootsAreWalkedInOrderEvenWhenOneIsMissingUnlistableOrRepeated)
 {
     TempTree tree;
@@ -389,6 +458,18 @@ TEST(FileScanner, AShareWalkDoesNotEnterAnotherMountBelowItsRoot)
     EXPECT_TRUE(contains(shareOnly, tree.path("share/after/c.jpg")));
     // A root on the other mount is walked.
     EXPECT_TRUE(contains(pathsOf(FileScanner(options).scan({inner}, {}, false).items), inner + "/b.jpg"));
+}
+
+TEST(FileScanner, ABindMountOfAFolderInsideItselfIsWalkedOnce)
+{
+    TempTree tree;
+    tree.file("top/a.txt");
+    const std::string loop = tree.dir("top/sub/loop");
+    if (::mount(tree.path("top").c_str(), loop.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "cannot bind-mount here (errno " << errno << ")";
+    const auto paths = pathsOf(sequentialScanner().scan({tree.path("top")}, {}, false).items);
+    ::umount2(loop.c_str(), MNT_DETACH);
+    EXPECT_THAT(paths, UnorderedElementsAreArray({tree.path("top"), tree.path("top/a.txt"), tree.path("top/sub"), loop}));
 }
 
 std::size_t openDescriptors()

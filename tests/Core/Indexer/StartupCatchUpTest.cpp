@@ -134,5 +134,60 @@ TEST(StartupCatchUp, AnAbsentRootKeepsItsRows)
     EXPECT_FALSE(f.store->items({disk + "/a.txt"}, 1).empty());
 }
 
+// A mount point whose disk is absent is an empty folder on the disk above
+// it: what the index holds there is unavailable now, not gone.
+TEST(StartupCatchUp, AnEmptyMountPointKeepsItsDisksRows)
+{
+    CatchUpFixture f;
+    const std::string disk = f.tree.dir("disk");
+    f.tree.file("disk/a.txt");
+    f.tree.file("disk/sub/b.txt");
+    ageFolders(disk);
+    ASSERT_TRUE(f.store->applyFullRescan({disk}, f.scanner.scan({disk}, {}, false).items));
+    fs::rename(disk, f.tree.path("away"));
+    fs::create_directory(disk);
+
+    EXPECT_FALSE(StartupCatchUp::run(*f.store, f.scanner, {disk}, {}, false).changedAnything());
+    EXPECT_FALSE(f.store->items({disk + "/sub/b.txt"}, 1).empty());
+
+    // The disk back, changed meanwhile: caught up with as usual.
+    fs::remove(disk);
+    fs::rename(f.tree.path("away"), disk);
+    fs::remove_all(disk + "/sub");
+    EXPECT_TRUE(StartupCatchUp::run(*f.store, f.scanner, {disk}, {}, false).changedAnything());
+    EXPECT_TRUE(f.store->items({disk + "/sub/b.txt"}, 1).empty());
+    EXPECT_FALSE(f.store->items({disk + "/a.txt"}, 1).empty());
+}
+
+// Rows below a folder without a row of its own, as a walk that met a folder
+// deleted and made again left them: they go, and where the folder stands it
+// is indexed anew. Below a folder the junk rule leaves out they are right.
+TEST(StartupCatchUp, RowsBelowAFolderWithoutItsOwnRowAreMadeRight)
+{
+    CatchUpFixture f;
+    f.tree.file("keep/a.txt");
+    f.tree.file("._resource/inside.txt");
+    f.tree.file("back/y.txt");
+    f.tree.file("back/z.txt");
+    ageFolders(f.tree.root());
+    ASSERT_TRUE(f.store->applyFullRescan({f.tree.root()}, f.scanner.scan({f.tree.root()}, {}, true).items));
+    ASSERT_TRUE(f.store->removePathPrefix(f.tree.path("back")));
+    FileMetadata file;
+    file.isDirectory = false;
+    file.fileSize = 1;
+    std::vector<IndexedItem> ghosts;
+    for (const char* ghost : {"back/y.txt", "back/old.txt", "gone/x.txt", "gone/deeper/w.txt"})
+        ghosts.push_back(*IndexedItem::from(f.tree.path(ghost), file));
+    ASSERT_TRUE(f.store->upsert(ghosts));
+
+    const CatchUpOutcome outcome = StartupCatchUp::run(*f.store, f.scanner, {f.tree.root()}, {}, true);
+    EXPECT_FALSE(outcome.error);
+    std::set<std::string> expected = f.diskPaths();
+    expected.erase(f.tree.path("._resource"));
+    EXPECT_EQ(f.indexedPaths(), expected);
+    EXPECT_EQ(outcome.foldersNew, 1u);  // back
+    EXPECT_FALSE(StartupCatchUp::run(*f.store, f.scanner, {f.tree.root()}, {}, true).changedAnything());
+}
+
 } // namespace
 } // namespace pallix
