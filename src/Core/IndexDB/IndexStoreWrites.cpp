@@ -152,6 +152,7 @@ StoreResult<void> IndexStore::beginTransaction(std::unique_lock<std::mutex>& loc
             *waited = true;
     }
 }
+
 StoreResult<void> IndexStore::commitTransaction()
 {
     StoreResult<void> committed = execute("COMMIT TRANSACTION");
