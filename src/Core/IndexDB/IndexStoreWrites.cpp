@@ -515,20 +515,26 @@ StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>&
     std::unique_lock lock(m_mutex);
     if (paths.empty())
         return {};
+    if (StoreResult<void> r = recoverIfDamagedLocked(); !r)
+        return r;
     std::vector<std::string> prefixes;
     prefixes.reserve(paths.size());
     for (const std::string& path : paths)
         prefixes.push_back(paths::standardize(path));
     // One transaction and one pass over the cache for all of them: a pass
     // per path made a burst of deletions cost a pass over every item each.
-    // A single path takes one too, so that it waits for the write lock unlocked.
-    if (StoreResult<void> r = beginTransaction(lock); !r)
-        return r;
+    // A single path takes one too, so that it waits for another program's
+    // write lock with the store unlocked; without a connection its statement
+    // reports the failure.
+    const bool transaction = prefixes.size() > 1 || m_db.isOpen();
+    if (transaction)
+        if (StoreResult<void> r = beginTransaction(lock); !r)
+            return r;
     StoreResult<void> written = deletePrefixesFromDB(prefixes);
-    if (written)
+    if (written && transaction)
         written = commitTransaction();
     if (!written)
-        return abandonWrite(std::move(written), true);
+        return abandonWrite(std::move(written), transaction);
     removeAllFromCache(prefixes);
     if (m_warmupPending)
         for (const std::string& prefix : prefixes)
