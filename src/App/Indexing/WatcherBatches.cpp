@@ -206,8 +206,9 @@ QCoro::Task<> WatcherBatches::runCoalescing(Clock::Duration delay, std::shared_p
 void WatcherBatches::handleEvents(std::vector<std::string> paths, Clock::TimePoint since)
 {
     // The folders' content hints are remembered: a changed folder must be
-    // looked at again. On a worker: the inspector may be listing a slow folder.
-    QThreadPool::globalInstance()->start([paths] { FolderContentInspector::shared().invalidateChanged(paths); });
+    // looked at again. Forgetting never waits for a listing, so it runs
+    // here: a job per batch on the shared pool waited for a hung listing.
+    FolderContentInspector::shared().invalidateChanged(paths);
     if (!m_context.settings().keepIndexerInBackground)
         return;
     Batch batch{std::move(paths), m_hooks.activeRoots(), m_context.settings().excludedPaths,

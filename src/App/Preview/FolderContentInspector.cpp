@@ -52,6 +52,11 @@ EntryKind entryKind(int dirFd, const dirent& entry)
 
 } // namespace
 
+FolderContentInspector::FolderContentInspector(Lister lister)
+    : m_lister(lister ? std::move(lister) : Lister(&FolderContentInspector::inspect))
+{
+}
+
 FolderContentInspector& FolderContentInspector::shared()
 {
     static FolderContentInspector inspector;
@@ -63,6 +68,7 @@ void FolderContentInspector::invalidate(std::string_view directoryPath)
     const std::string path(trimmed(directoryPath));
     std::lock_guard lock(m_mutex);
     m_cache.erase(path);
+    ++m_invalidations;
 }
 
 void FolderContentInspector::invalidateChanged(const std::vector<std::string>& changedPaths)
@@ -78,11 +84,19 @@ FolderContentInspector::FolderContentHint FolderContentInspector::hint(std::stri
     const std::string path(trimmed(directoryPath));
     if (path.empty())
         return {};
+    std::uint64_t invalidations = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto it = m_cache.find(path); it != m_cache.end())
+            return it->second;
+        invalidations = m_invalidations;
+    }
+    // Unlocked: a listing stuck on a hung mount held every other hint and
+    // every invalidation (the watcher's, on each batch) behind it.
+    const FolderContentHint result = m_lister(path);
     std::lock_guard lock(m_mutex);
-    if (auto it = m_cache.find(path); it != m_cache.end())
-        return it->second;
-    const FolderContentHint result = inspect(path);
-    m_cache.emplace(path, result);
+    if (m_invalidations == invalidations)
+        m_cache.emplace(path, result);
     return result;
 }
 

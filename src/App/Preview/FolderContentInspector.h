@@ -1,10 +1,14 @@
 #pragma once
 // FolderContentInspector: whether a folder directly holds videos and images,
 // judged from its first 220 visible entries and remembered until the folder
-// is reported changed. One per process. An actor: calls are served one at a time
-// under one lock and list the folder inside the call, so they block; call
-// them from a worker thread, never from the GUI thread.
+// is reported changed. One per process. hint() lists the folder inside the
+// call, so it blocks (a hung network mount for long): call it from a worker
+// thread of a pool of its own, never from the GUI thread. The listing runs
+// without the lock, which guards the remembered answers only: hints of other
+// folders and invalidate() never wait for a listing, so any thread may forget.
 
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,6 +26,11 @@ public:
     };
 
     static constexpr int kMaxEntriesExamined = 220;
+    // Lists one folder (trimmed, not empty) and judges it.
+    using Lister = std::function<FolderContentHint(const std::string& path)>;
+
+    // `lister` none: the folder on disk (inspect()).
+    explicit FolderContentInspector(Lister lister = {});
 
     static FolderContentInspector& shared();
 
@@ -37,9 +46,13 @@ public:
 private:
     static FolderContentHint inspect(const std::string& path);
 
+    const Lister m_lister;
     std::mutex m_mutex;
     // Kept until the folder changes on disk (invalidate()).
     std::unordered_map<std::string, FolderContentHint> m_cache;
+    // Counts invalidate() calls: a listing that saw one start meanwhile may
+    // predate the change, so its answer is not remembered.
+    std::uint64_t m_invalidations = 0;
 };
 
 } // namespace pallix

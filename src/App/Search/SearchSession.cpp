@@ -86,6 +86,11 @@ void SearchSession::setServerResults(ItemList items)
 {
     m_serverResults = std::move(items);
     emit serverResultsChanged();
+    // A shared drive the local index covers too: its results are listed
+    // once, in their own section.
+    ItemList local = withoutServerResults(m_results);
+    if (local.size() != m_results.size())
+        setResults(std::move(local));
 }
 
 void SearchSession::forgetServerResults()

@@ -228,6 +228,8 @@ private:
     void setIsSearching(bool searching);
     void setSearchingHint(const QString& hint);
     void setResults(ItemList items);
+    // `items` without those the shared-drive section lists.
+    ItemList withoutServerResults(const ItemList& items) const;
     QCoro::Task<> runSearchTask(SearchRequest request, std::shared_ptr<CancelToken> token);
     // The store's typing answer, started on the pool now.
     QueuedFuture<ItemList> typingSearch(const SearchRequest& request, const std::shared_ptr<CancelToken>& token);

@@ -4,6 +4,7 @@
 #include "App/Search/SearchSession.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "Core/Config/EditionRule.h"
 #include "App/Search/FolderHints.h"
@@ -74,6 +75,21 @@ bool containsID(const ItemList& items, const IdMatcher& id)
 
 } // namespace
 
+ItemList SearchSession::withoutServerResults(const ItemList& items) const
+{
+    if (m_serverResults.isEmpty() || items.isEmpty())
+        return items;
+    std::unordered_set<std::string_view> listed;
+    for (const IndexedItem& item : m_serverResults)
+        listed.insert(item.path());
+    ItemList kept;
+    kept.reserve(items.size());
+    for (const IndexedItem& item : items)
+        if (!listed.contains(item.path()))
+            kept.append(item);
+    return kept;
+}
+
 void SearchSession::reorderShownFolders()
 {
     const SearchQuery query = currentQuerySnapshot();
@@ -92,6 +108,7 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
     const AppSettings& s = settings();
     if (hasSharedDriveFeatures(AppEditionInfo::current()) && s.includeLocalInSearch && !s.includeServerInSearch)
         items = withoutItemsUnder(items, standardizedRoots(s.serverIndexedRoots));
+    items = withoutServerResults(items);
 
     const QString signature = ShownList::signature(items);
     if (signature != m_lastAppliedResultSignature) {

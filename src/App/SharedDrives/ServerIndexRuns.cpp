@@ -288,7 +288,7 @@ void ServerIndexRuns::finishRun(RunKind kind, const RunOutcome& outcome, std::in
     if (outcome.isIncomplete()) {
         // Part of the share was not read or not written: no completion
         // marker, so the next launch's resume check walks it again.
-        const QString text = incompleteText(outcome);
+        const QString text = incompleteText(outcome, m_context.settings().autoResumeServerIndexingOnLaunch);
         m_drives.setServerIndexStatusText(text);
         m_context.setStatusMessage(text);
         emit m_drives.writesEnded();
@@ -298,21 +298,29 @@ void ServerIndexRuns::finishRun(RunKind kind, const RunOutcome& outcome, std::in
     }
     stamp(completedKey());
     emit m_drives.writesEnded();
+    const QString finished = finishedText(kind, outcome, std::max<std::int64_t>(count - base, 0));
     if (kind == RunKind::FirstScan) {
-        const QString built = QStringLiteral("共享盘索引已建立（%1 项）").arg(count);
-        m_drives.setServerIndexStatusText(count < 1 ? QStringLiteral("共享盘索引为空（请检查挂载与权限）") : built);
+        m_drives.setServerIndexStatusText(count < 1 ? QStringLiteral("共享盘索引为空（请检查挂载与权限）") : finished);
         if (!m_isLocalIndexing())
-            m_context.setStatusMessage(built);
+            m_context.setStatusMessage(finished);
         return;
     }
-    const std::int64_t added = std::max<std::int64_t>(count - base, 0);
-    m_drives.setServerIndexStatusText(added < 1 ? QStringLiteral("共享盘索引已更新（%1 项，本次无新增）").arg(count)
-                                                : QStringLiteral("共享盘索引已更新（%1 项，本次 +%2）").arg(count).arg(added));
+    m_drives.setServerIndexStatusText(finished);
     if (m_context.settings().includeServerInSearch)
         emit m_drives.searchRequested();
 }
 
-QString ServerIndexRuns::incompleteText(const RunOutcome& outcome)
+QString ServerIndexRuns::finishedText(RunKind kind, const RunOutcome& outcome, std::int64_t added)
+{
+    QString text = kind == RunKind::FirstScan ? QStringLiteral("共享盘索引已建立（%1 项").arg(outcome.count)
+                   : added < 1                ? QStringLiteral("共享盘索引已更新（%1 项，本次无新增").arg(outcome.count)
+                                : QStringLiteral("共享盘索引已更新（%1 项，本次 +%2").arg(outcome.count).arg(added);
+    if (outcome.unreadable > 0)
+        text += QStringLiteral("，%1 处无法读取").arg(outcome.unreadable);
+    return text + QStringLiteral("）");
+}
+
+QString ServerIndexRuns::incompleteText(const RunOutcome& outcome, bool resumesAtLaunch)
 {
     QStringList reasons;
     if (outcome.vanishedShares > 0)
@@ -321,9 +329,10 @@ QString ServerIndexRuns::incompleteText(const RunOutcome& outcome)
         reasons << QStringLiteral("%1 处无法读取").arg(outcome.unreadable);
     if (outcome.failedWrites > 0)
         reasons << QStringLiteral("%1 批未能写入索引").arg(outcome.failedWrites);
-    return QStringLiteral("共享盘索引未完成（%1），已收录 %2 项，下次启动将继续")
-        .arg(reasons.join(QStringLiteral("，")))
-        .arg(outcome.count);
+    const QString text = QStringLiteral("共享盘索引未完成（%1），已收录 %2 项")
+                             .arg(reasons.join(QStringLiteral("，")))
+                             .arg(outcome.count);
+    return resumesAtLaunch ? text + QStringLiteral("，下次启动将继续") : text;
 }
 
 QCoro::Task<> ServerIndexRuns::maybeRunServerIncrementalScanOnLaunch()

@@ -13,9 +13,9 @@
 // marker is written after re-checking that its owner lives and the run's token
 // has not fired. A run whose token fired (the application is going) writes no
 // completion marker, which is what lets the next launch resume it; so does a
-// run that could not read part of the shares (unreadable folders, a share gone
-// mid-run) or could not write some of its batches, after saying so in the
-// status line.
+// run that lost a share mid-run or could not write some of its batches, after
+// saying so in the status line. A walk that ended but could not read some
+// folders finished with errors: it is complete, and says how many.
 
 #include <cstdint>
 #include <functional>
@@ -70,21 +70,25 @@ public:
     static bool passesFullKeepRule(const IndexedItem& item);
     static bool passesDailyKeepRule(const IndexedItem& item, double cutoff);
 
-    // What a first scan or manual update could not do. Any of it makes the
-    // run incomplete: it says so and writes no completion marker.
+    enum class RunKind { FirstScan, ManualUpdate };
+
+    // What a first scan or manual update could not do. A share gone or a
+    // batch not written makes the run incomplete: it says so and writes no
+    // completion marker. Unreadable folders alone do not: walking them again
+    // would fail the same way at every launch.
     struct RunOutcome {
         std::int64_t count = 0;           // rows in the index at the end
         std::int64_t unreadable = 0;      // folders and entries the walk could not read
         std::int64_t vanishedShares = 0;  // roots gone or unmounted during the walk
         std::int64_t failedWrites = 0;    // batches the store refused
-        bool isIncomplete() const { return unreadable > 0 || vanishedShares > 0 || failedWrites > 0; }
+        bool isIncomplete() const { return vanishedShares > 0 || failedWrites > 0; }
     };
-    // The status line of an incomplete run.
-    static QString incompleteText(const RunOutcome& outcome);
+    // The status line of an incomplete run; `resumesAtLaunch`: the next launch takes it up.
+    static QString incompleteText(const RunOutcome& outcome, bool resumesAtLaunch);
+    // The status line of a finished run that added `added` rows.
+    static QString finishedText(RunKind kind, const RunOutcome& outcome, std::int64_t added);
 
 private:
-    enum class RunKind { FirstScan, ManualUpdate };
-
     std::vector<std::string> runRoots() const;
     void startRun(RunKind kind, std::vector<std::string> roots);
     QCoro::Task<> runFull(RunKind kind, std::vector<std::string> roots, std::shared_ptr<CancelToken> token);

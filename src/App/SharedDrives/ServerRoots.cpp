@@ -82,7 +82,7 @@ QCoro::Task<> ServerRoots::runDetection(std::shared_ptr<CancelToken> token)
     for (;;) {
         if (token->isCancelled())
             co_return;
-        const std::vector<std::string> found = defaultServerRootsIfPresent();
+        const std::vector<std::string> found = detectableRoots();
         if (!found.empty()) {
             adoptDetectedRoots(found);
             co_return;
@@ -92,6 +92,23 @@ QCoro::Task<> ServerRoots::runDetection(std::shared_ptr<CancelToken> token)
         if (!guard || !slept || token->isCancelled())
             co_return;
     }
+}
+
+std::vector<std::string> ServerRoots::detectableRoots()
+{
+    std::vector<std::string> found = defaultServerRootsIfPresent();
+    std::erase_if(m_dismissed, [&](const std::string& root) {
+        return std::find(found.begin(), found.end(), root) == found.end();
+    });
+    // Adopting the folder the user has just cleared undid the clearing at once.
+    std::erase_if(found, [&](const std::string& root) { return m_dismissed.contains(root); });
+    return found;
+}
+
+void ServerRoots::dismiss(const std::vector<std::string>& roots)
+{
+    for (const std::string& root : roots)
+        m_dismissed.insert(paths::standardize(root));
 }
 
 void ServerRoots::adoptDetectedRoots(const std::vector<std::string>& found)
@@ -119,6 +136,7 @@ void ServerRoots::addServerIndexedRoots(const QStringList& paths)
     std::vector<std::string> roots = paths::standardizeAll(m_context.settings().serverIndexedRoots);
     std::unordered_set<std::string> seen(roots.begin(), roots.end());
     for (std::string& path : given) {
+        m_dismissed.erase(path);
         if (seen.insert(path).second)
             roots.push_back(std::move(path));
     }
@@ -132,6 +150,7 @@ void ServerRoots::addServerIndexedRoots(const QStringList& paths)
 
 void ServerRoots::clearServerIndexedRoots()
 {
+    dismiss(m_context.settings().serverIndexedRoots);
     m_context.writeSettings([](AppSettings& s) { s.serverIndexedRoots.clear(); });
     m_drives.setServerIndexStatusText(QStringLiteral("已清除共享盘目录，将重新识别…（请先在文件管理器挂载服务器）"));
     beginServerAutoDetectIfNeeded();
@@ -141,8 +160,10 @@ void ServerRoots::removeServerIndexedRoot(const std::set<int>& positions)
 {
     m_context.writeSettings([&](AppSettings& s) {
         for (auto it = positions.rbegin(); it != positions.rend(); ++it) {
-            if (*it >= 0 && static_cast<std::size_t>(*it) < s.serverIndexedRoots.size())
+            if (*it >= 0 && static_cast<std::size_t>(*it) < s.serverIndexedRoots.size()) {
+                dismiss({s.serverIndexedRoots[static_cast<std::size_t>(*it)]});
                 s.serverIndexedRoots.erase(s.serverIndexedRoots.begin() + *it);
+            }
         }
     });
     const bool none = m_context.settings().serverIndexedRoots.empty();

@@ -3,7 +3,8 @@
 // the default shared-drive folders once by itself, watches for them every
 // 3 seconds while shared-drive indexing is on and no root is known, and takes
 // the settings window's additions, removals and clearing; each change is
-// persisted and followed by detection or a first scan.
+// persisted and followed by detection or a first scan. Detection passes over
+// the roots the user cleared or removed for as long as they stay mounted.
 //
 // Owned by SharedDrives; GUI thread only. The detection job sleeps on the
 // context's clock between polls; each poll (the volume list and the existence
@@ -53,11 +54,17 @@ public:
 
 private:
     QCoro::Task<> runDetection(std::shared_ptr<CancelToken> token);
+    // The default roots mounted now that the user has not dismissed.
+    std::vector<std::string> detectableRoots();
+    void dismiss(const std::vector<std::string>& roots);
     void adoptDetectedRoots(const std::vector<std::string>& found);
 
     const AppContext& m_context;
     SharedDrives& m_drives;
     JobHandle m_detectTask;
+    // Roots cleared or removed while mounted (standardized); one that is no
+    // longer mounted is forgotten, so that mounting it again is news.
+    std::set<std::string> m_dismissed;
 };
 
 } // namespace pallix

@@ -173,12 +173,19 @@ StoreResult<void> IndexStore::ensureContentColumn()
     return execute("ALTER TABLE file_index ADD COLUMN content_text TEXT NOT NULL DEFAULT '';");
 }
 
-StoreResult<std::int64_t> IndexStore::loadIndexedCountFromDatabase()
+std::optional<std::int64_t> IndexStore::countRows() const
 {
     sqlite::Statement count;
     if (count.prepare(m_db, "SELECT COUNT(*) FROM file_index;") != SQLITE_OK)
-        return connectionFailure(IndexStoreError::Code::Prepare);
+        return std::nullopt;
     return count.step() == SQLITE_ROW ? count.columnInt64(0) : std::int64_t(0);
+}
+
+StoreResult<std::int64_t> IndexStore::loadIndexedCountFromDatabase()
+{
+    if (const std::optional<std::int64_t> rows = countRows())
+        return *rows;
+    return connectionFailure(IndexStoreError::Code::Prepare);
 }
 
 StoreResult<void> IndexStore::openAndPrepare()
@@ -221,6 +228,7 @@ StoreResult<void> IndexStore::countRows()
     if (!count)
         return Unexpected<IndexStoreError>(count.error());
     m_persistedIndexedCount = *count;
+    m_persistedCountStale = false;
     return {};
 }
 
@@ -313,6 +321,7 @@ StoreResult<void> IndexStore::recoverFromDamageLocked()
     m_cacheReady = !m_warmupPending;
     m_searchIndexesComplete = m_cacheReady;
     m_persistedIndexedCount = 0;
+    m_persistedCountStale = false;
     return {};
 }
 
@@ -501,7 +510,17 @@ bool IndexStore::waitForSearchCacheReady(Clock::Duration timeout)
 std::int64_t IndexStore::indexedCount() const
 {
     std::lock_guard lock(m_mutex);
-    return m_cacheReady ? static_cast<std::int64_t>(m_items.size()) : m_persistedIndexedCount;
+    if (m_cacheReady)
+        return static_cast<std::int64_t>(m_items.size());
+    // Writes made before the cache is installed changed the rows the
+    // bootstrap counted: a run that ended before it gave that old count.
+    if (m_persistedCountStale) {
+        if (const std::optional<std::int64_t> rows = countRows()) {
+            m_persistedIndexedCount = *rows;
+            m_persistedCountStale = false;
+        }
+    }
+    return m_persistedIndexedCount;
 }
 
 bool IndexStore::isSearchCacheReady() const

@@ -8,7 +8,9 @@
 // indexes once they are complete; one ranking by SearchEngine ends each route.
 //
 // Threading: an actor. Every public operation takes the store's one mutex for
-// its whole run, so operations never overlap; they block and are meant for
+// its whole run, so operations never overlap (a write waiting for another
+// program's write lock on the file waits with the mutex released, so searches
+// answer from memory meanwhile); they block and are meant for
 // worker threads, never the GUI thread. Background jobs (the cache warm-up,
 // the debounced rebuild, the index build, the fill of an older file's
 // lower-cased names on a connection of its own) run on threads of their own, take
@@ -257,6 +259,8 @@ private:
     StoreResult<void> runSchema();
     StoreResult<void> ensureContentColumn();
     StoreResult<std::int64_t> loadIndexedCountFromDatabase();
+    // The rows of the file now; none when they cannot be counted.
+    std::optional<std::int64_t> countRows() const;
     StoreResult<void> execute(const char* sql);
     SQLQueryResult fetchItems(const std::string& sql, const std::vector<SQLBinding>& bindings, int maxReadAttempts);
     int stepRead(sqlite::Statement& statement);
@@ -270,7 +274,11 @@ private:
     std::string connectionMessage() const;
 
     // Writes (IndexStoreWrites.cpp).
-    StoreResult<void> beginTransaction();
+    // BEGIN IMMEDIATE without waiting for another connection's write lock.
+    int tryBeginTransaction();
+    // BEGIN IMMEDIATE. While another connection holds the write lock, waits
+    // for it with `lock` (the store's) released, and sets `*waited`.
+    StoreResult<void> beginTransaction(std::unique_lock<std::mutex>& lock, bool* waited = nullptr);
     StoreResult<void> commitTransaction();
     void rollbackTransaction();
     // The end of a write that failed: rolls back when it began a transaction,
@@ -342,6 +350,10 @@ private:
     // it, when those alone decide it; nothing otherwise.
     std::optional<std::vector<std::uint32_t>> rankedFromLeadingNames(const SearchQuery& query, int limit,
                                                                      text::RegexWatch* watch) const;
+    // `results`, the ranked scan of every cached item, with the database
+    // `rows` the cache lacks ranked in beside them.
+    std::vector<IndexedItem> withRowsTheCacheLacks(const SearchQuery& query, int limit, std::vector<IndexedItem> results,
+                                                   const std::vector<IndexedItem>& rows) const;
     std::vector<IndexedItem> searchLocked(const SearchQuery& query, int limit, const CancelToken* cancel,
                                           text::RegexWatch* watch);
     std::vector<IndexedItem> rankPositions(const SearchQuery& query, const std::vector<std::uint32_t>* positions,
@@ -371,7 +383,9 @@ private:
     std::atomic<std::int64_t> m_indexBuildGeneration{0};  // written under m_mutex, polled by the build
     std::shared_ptr<CancelToken> m_indexBuildTask;
     std::shared_ptr<CancelToken> m_debouncedSearchCacheRebuildTask;
-    std::int64_t m_persistedIndexedCount = 0;
+    // The rows before the cache is installed; stale after a write until counted again.
+    mutable std::int64_t m_persistedIndexedCount = 0;
+    mutable bool m_persistedCountStale = false;
     bool m_damageSeen = false;           // a failure said the file is damaged (or not ours)
     bool m_readOnly = false;             // the connection can only read
     bool m_recoveredFromDamage = false;  // see takeRecoveredFromDamage()

@@ -101,22 +101,69 @@ std::vector<PathRange> rangesBelowSparing(const std::string& root, const std::ve
     return ranges;
 }
 
+// How often a write that found the file's write lock taken waits for it and tries again.
+constexpr int kWriteLockRounds = 3;
+
+// Waits on a connection of its own, for at most the busy timeout, until no
+// other connection holds `file`'s write lock: true once it was free.
+bool waitForWriteLock(const std::filesystem::path& file)
+{
+    sqlite::Connection probe;
+    if (probe.open(file.string(), sqlite::Connection::Mode::ReadWriteCreate) != SQLITE_OK)
+        return false;
+    if (probe.exec("BEGIN IMMEDIATE TRANSACTION") != SQLITE_OK)
+        return false;
+    (void)probe.exec("ROLLBACK TRANSACTION");
+    return true;
+}
+
 } // namespace
 
-StoreResult<void> IndexStore::beginTransaction()
+int IndexStore::tryBeginTransaction()
 {
-    if (StoreResult<void> r = recoverIfDamagedLocked(); !r)
-        return r;
-    return execute("BEGIN IMMEDIATE TRANSACTION");
+    if (!m_db.isOpen())
+        return SQLITE_MISUSE;
+    sqlite3_busy_timeout(m_db.handle(), 0);
+    const int rc = m_db.exec("BEGIN IMMEDIATE TRANSACTION");
+    sqlite3_busy_timeout(m_db.handle(), sqlite::kBusyTimeoutMs);
+    return rc;
 }
+
+StoreResult<void> IndexStore::beginTransaction(std::unique_lock<std::mutex>& lock, bool* waited)
+{
+    // The wait for another program's write lock happens on a connection of
+    // its own with the store unlocked: waiting on the store's connection held
+    // the store's lock, and every search stood behind the write for seconds.
+    bool mayWait = true;
+    for (int round = 0;; ++round) {
+        if (StoreResult<void> r = recoverIfDamagedLocked(); !r)
+            return r;
+        const int rc = tryBeginTransaction();
+        if (rc == SQLITE_OK)
+            return {};
+        if (!m_db.isOpen())
+            return storeFailure(IndexStoreError::Code::Exec, connectionMessage());
+        if (!sqlite::isTransient(rc) || !mayWait || round == kWriteLockRounds)
+            return connectionFailure(IndexStoreError::Code::Exec);
+        lock.unlock();
+        mayWait = waitForWriteLock(m_databaseURL);
+        lock.lock();
+        if (waited)
+            *waited = true;
+    }
+}
+
 StoreResult<void> IndexStore::commitTransaction()
 {
     StoreResult<void> committed = execute("COMMIT TRANSACTION");
+    if (committed && !m_cacheReady)
+        m_persistedCountStale = true;
     // A large write leaves a log as large as itself behind: given back now.
     if (committed && sqlite::logIsLarge(m_databaseURL))
         sqlite::truncateLog(m_db);
     return committed;
 }
+
 void IndexStore::rollbackTransaction() { (void)execute("ROLLBACK TRANSACTION"); }
 
 StoreResult<void> IndexStore::abandonWrite(StoreResult<void> failure, bool inTransaction)
@@ -299,10 +346,10 @@ void IndexStore::scheduleDebouncedSearchCacheRebuild(int delayMilliseconds)
 
 StoreResult<void> IndexStore::upsert(const std::vector<IndexedItem>& items)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (items.empty())
         return {};
-    if (StoreResult<void> r = beginTransaction(); !r)
+    if (StoreResult<void> r = beginTransaction(lock); !r)
         return r;
     StoreResult<void> written = upsertToDB(items);
     if (written)
@@ -326,7 +373,7 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
                                               const std::vector<IndexedItem>& items,
                                               const std::vector<std::string>& keptPaths)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (m_debouncedSearchCacheRebuildTask) {
         m_debouncedSearchCacheRebuildTask->cancel();
         m_debouncedSearchCacheRebuildTask.reset();
@@ -339,7 +386,7 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
     standardKept.reserve(keptPaths.size());
     for (const std::string& path : keptPaths)
         standardKept.push_back(paths::standardize(path));
-    if (StoreResult<void> r = beginTransaction(); !r)
+    if (StoreResult<void> r = beginTransaction(lock); !r)
         return r;
     StoreResult<void> written;
     for (const std::string& root : standardRoots)
@@ -424,7 +471,7 @@ StoreResult<void> IndexStore::readListingChanges(const std::vector<FolderListing
 
 StoreResult<void> IndexStore::synchronizeFolders(const std::vector<FolderListing>& listings)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     std::vector<std::string> vanished;
     std::vector<IndexedItem> changed;
     // Out of the statement's scope: starting over closes the connection.
@@ -433,9 +480,18 @@ StoreResult<void> IndexStore::synchronizeFolders(const std::vector<FolderListing
     if (vanished.empty() && changed.empty())
         return {};
 
-    if (StoreResult<void> r = beginTransaction(); !r)
+    bool waited = false;
+    if (StoreResult<void> r = beginTransaction(lock, &waited); !r)
         return r;
-    StoreResult<void> written = deletePrefixesFromDB(vanished);
+    // The rows may have changed while the store was unlocked.
+    StoreResult<void> written;
+    if (waited) {
+        vanished.clear();
+        changed.clear();
+        written = readListingChanges(listings, vanished, changed);
+    }
+    if (written)
+        written = deletePrefixesFromDB(vanished);
     if (written)
         written = upsertToDB(changed);
     if (written)
@@ -460,7 +516,7 @@ StoreResult<void> IndexStore::removePathPrefix(const std::string& path)
 
 StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>& paths)
 {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (paths.empty())
         return {};
     if (StoreResult<void> r = recoverIfDamagedLocked(); !r)
@@ -471,9 +527,12 @@ StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>&
         prefixes.push_back(paths::standardize(path));
     // One transaction and one pass over the cache for all of them: a pass
     // per path made a burst of deletions cost a pass over every item each.
-    const bool transaction = prefixes.size() > 1;
+    // A single path takes one too, so that it waits for another program's
+    // write lock with the store unlocked; without a connection its statement
+    // reports the failure.
+    const bool transaction = prefixes.size() > 1 || m_db.isOpen();
     if (transaction)
-        if (StoreResult<void> r = beginTransaction(); !r)
+        if (StoreResult<void> r = beginTransaction(lock); !r)
             return r;
     StoreResult<void> written = deletePrefixesFromDB(prefixes);
     if (written && transaction)

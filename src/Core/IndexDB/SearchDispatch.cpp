@@ -1,8 +1,8 @@
 // Where a search's candidates come from, by the cache's state: the database
 // before the cache is loaded, a linear scan of the cached items while the
-// inverted indexes are built (with a database supplement for short queries
-// that found little), the indexes once complete. Each route ends in one
-// ranking of its candidates; two result lists are never merged. The typing
+// inverted indexes are built (with the rows of a database supplement the
+// cache lacks, for short queries that found little), the indexes once
+// complete. Each route ends in one ranking of its candidates. The typing
 // road's scan reads the first items only: once the indexes are complete, the
 // names past its reach that hold the words are ranked again with the best it
 // kept.
@@ -273,8 +273,7 @@ std::vector<IndexedItem> IndexStore::searchLocked(const SearchQuery& query, int 
         if (trySupplement) {
             const int budget = std::min(maxCandidateRows(query, limit), kSupplementRowBudget);
             DatabaseSearchResult fromDatabase = databaseSearchWithStatus(query, limit, budget);
-            if (!fromDatabase.items.empty())
-                return std::move(fromDatabase.items);
+            return withRowsTheCacheLacks(query, limit, std::move(results), fromDatabase.items);
         }
         return results;
     }
@@ -288,6 +287,22 @@ std::vector<IndexedItem> IndexStore::searchLocked(const SearchQuery& query, int 
     if (results.empty() && fast && fast->size() < m_items.size())
         return rankPositions(query, nullptr, limit, watch);
     return results;
+}
+
+std::vector<IndexedItem> IndexStore::withRowsTheCacheLacks(const SearchQuery& query, int limit,
+                                                           std::vector<IndexedItem> results,
+                                                           const std::vector<IndexedItem>& rows) const
+{
+    // The scan ranked every cached item, so its answer is complete for them:
+    // a database answer, cut by its row budget, replacing it lost matches.
+    // Only rows the cache has not seen can add to it.
+    const std::size_t ranked = results.size();
+    for (const IndexedItem& row : rows)
+        if (!m_items.find(row.path()))
+            results.push_back(row);
+    if (results.size() == ranked)
+        return results;
+    return m_searchEngine.search(results, query, limit);
 }
 
 std::vector<IndexedItem> IndexStore::quickMemorySearch(const SearchQuery& query, int limit, int hardCap,

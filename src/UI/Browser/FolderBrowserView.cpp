@@ -39,9 +39,12 @@ QToolButton* navigationButton(QStyle::StandardPixmap fallback, const QString& th
 void clearLayout(QHBoxLayout* layout)
 {
     // Later, not now: the crumb that was clicked is still in its signal.
+    // Hidden but kept as children: taken from their parent, the crumbs were
+    // windows of their own until deleted, and their end left the next window
+    // of the application inactive.
     while (QLayoutItem* item = layout->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
-            widget->setParent(nullptr);
+            widget->hide();
             widget->deleteLater();
         }
         delete item;
@@ -230,9 +233,11 @@ void FolderBrowserView::showPath()
 
 QStringList FolderBrowserView::breadcrumbTitles() const
 {
+    // The crumbs in the row: replaced ones stay children, hidden, until deleted.
     QStringList titles;
-    for (const QPushButton* button : m_crumbs->findChildren<QPushButton*>(Qt::FindDirectChildrenOnly))
-        titles.append(button->text());
+    for (int i = 0; i < m_crumbLayout->count(); ++i)
+        if (const auto* button = qobject_cast<const QPushButton*>(m_crumbLayout->itemAt(i)->widget()))
+            titles.append(button->text());
     return titles;
 }
 

@@ -1,7 +1,9 @@
 #include "App/Preview/FolderContentInspector.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <string>
 
@@ -116,6 +118,41 @@ TEST_F(FolderContentInspectorTest, PipesAndDevicesNamedLikeMediaAreNoMedia)
     ASSERT_EQ(::mkfifo((mixed / "x.jpg").c_str(), 0644), 0);
     touch(mixed / "clip.mp4");
     EXPECT_EQ(inspector.hint(mixed.string()), (Hint{true, false}));
+}
+
+// A listing that hangs (a network mount gone away) holds up neither the
+// forgetting of changed folders nor the hints of other folders; an answer
+// forgotten while it was being listed is not remembered.
+TEST(FolderContentInspector, AHungListingHoldsUpNothingElse)
+{
+    std::promise<void> unhang;
+    std::shared_future<void> unhung = unhang.get_future().share();
+    std::promise<void> hanging;
+    std::atomic<int> slowListings{0};
+    FolderContentInspector inspector([&](const std::string& path) {
+        if (path != "/net/slow")
+            return Hint{false, true};
+        if (slowListings++ == 0) {
+            hanging.set_value();
+            unhung.wait();
+        }
+        return Hint{true, false};
+    });
+    auto slow = std::async(std::launch::async, [&] { return inspector.hint("/net/slow"); });
+    hanging.get_future().wait();
+
+    auto others = std::async(std::launch::async, [&] {
+        inspector.invalidateChanged({"/net/slow/new.mp4", "/home/u/a.png"});
+        return inspector.hint("/home/u");
+    });
+    const bool othersAnswered = others.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    unhang.set_value();
+    ASSERT_TRUE(othersAnswered) << "forgetting or another folder's hint waited for the hung listing";
+    EXPECT_EQ(others.get(), (Hint{false, true}));
+    EXPECT_EQ(slow.get(), (Hint{true, false}));
+    // Forgotten while listed: the next hint lists it again.
+    inspector.hint("/net/slow");
+    EXPECT_EQ(slowListings.load(), 2);
 }
 
 } // namespace

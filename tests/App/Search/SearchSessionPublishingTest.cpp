@@ -362,9 +362,10 @@ TEST_F(WarmupTest, ReorderingOnlyAfterThe180thItemIsNotPublished)
 TEST_F(WarmupTest, SharedDriveListIsReorderedToo)
 {
     hints["/srv/Vids"] = {true, false};
-    model().searchSession().setServerResults({folderAt("/srv/Beta"), folderAt("/srv/Vids")});
     publish({folderAt("/srv/Vids"), folderAt("/d/other")});
     ASSERT_TRUE(waitFor([&] { return probes() == 2 && h.clock->sleepers() == 1; }));
+    // The shared-drive answer arrives during the pause (and takes its folder out of the local list).
+    model().searchSession().setServerResults({folderAt("/srv/Beta"), folderAt("/srv/Vids")});
     h.clock->advance(320ms);
     ASSERT_TRUE(waitFor([&] { return model().searchSession().serverResults()[0].name() == "Vids"; }));
 }
@@ -392,6 +393,33 @@ TEST(PublishingSharedDrives, LocalOnlySearchLeavesOutItemsUnderSharedDriveRoots)
         else
             EXPECT_EQ(shown, (QStringList{"/Volumes/shared/b.txt", "/x"}));
     }
+}
+
+// A share the local index covers too: each of its results is listed once,
+// in the shared-drive section, whichever list arrives first.
+TEST(PublishingSharedDrives, AResultOfBothIndexesIsListedOnceInTheSharedSection)
+{
+    ModelHarness h;
+    h.presetSettings([](AppSettings& s) {
+        s.serverIndexedRoots = {"/mnt/share"};
+        s.includeLocalInSearch = true;
+        s.includeServerInSearch = true;
+    });
+    h.start();
+    SearchSession& session = h.model->searchSession();
+    const auto shown = [&session] {
+        QStringList paths;
+        for (const IndexedItem& item : session.results())
+            paths.append(QString::fromUtf8(item.path()));
+        return paths;
+    };
+    session.setServerResults(fileItems({"/mnt/share/a.png"}));
+    session.applySearchResults(fileItems({"/mnt/share/a.png", "/mnt/share/b.png", "/x"}),
+                               session.currentQuerySnapshot());
+    EXPECT_EQ(shown(), (QStringList{"/mnt/share/b.png", "/x"}));
+    session.setServerResults(fileItems({"/mnt/share/a.png", "/mnt/share/b.png"}));
+    EXPECT_EQ(shown(), QStringList{"/x"});
+    EXPECT_EQ(session.serverResults().size(), 2);
 }
 
 } // namespace

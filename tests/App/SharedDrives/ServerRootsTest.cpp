@@ -177,6 +177,31 @@ TEST(ServerRoots, RemovingAndClearingSayWhatIsLeftAndDetectWhenEmpty)
     EXPECT_EQ(SettingsStore(road.h.defaults).settings().serverIndexedRoots, std::vector<std::string>{});
 }
 
+// Clearing the list while the default folder is mounted is not undone by
+// detection; once gone and mounted again, the folder is news.
+TEST(ServerRoots, AClearedFolderIsNotDetectedAgainWhileItStaysMounted)
+{
+    RootsRoad road;
+    const std::string share = road.volumes.make("smb-share:server=filer,share=team", {"青岚共享盘"});
+    road.mounted.push_back(networkVolume(share, "smb://filer/team"));
+    road.start();
+    const std::vector<std::string> adopted{share + "/青岚共享盘"};
+    ASSERT_EQ(road.settings().serverIndexedRoots, adopted);
+    ASSERT_TRUE(road.settings().enableServerIndexing);
+
+    road.drives().clearServerIndexedRoots();
+    EXPECT_EQ(road.status(), kDetecting);
+    const auto start = road.h.clock->now();
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.h.clock->now() - start >= 10s; }, 500ms));
+    EXPECT_TRUE(road.settings().serverIndexedRoots.empty());
+
+    fs::rename(fs::path(share) / "青岚共享盘", fs::path(share) / "离线");
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return road.h.clock->now() - start >= 20s; }, 500ms));
+    fs::rename(fs::path(share) / "离线", fs::path(share) / "青岚共享盘");
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return !road.settings().serverIndexedRoots.empty(); }, 500ms));
+    EXPECT_EQ(road.settings().serverIndexedRoots, adopted);
+}
+
 TEST(ServerRoots, DetectionPollsEveryThreeSecondsUntilADefaultFolderIsMounted)
 {
     RootsRoad road;

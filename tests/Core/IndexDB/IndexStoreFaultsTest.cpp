@@ -297,6 +297,34 @@ TEST(IndexStoreBusy, AWriteWaitsForALockHeldByAnotherConnection)
     EXPECT_EQ(store.indexedCount(), 1);
 }
 
+// Another program's write lock keeps a write waiting, not the searches: they
+// answer from memory meanwhile, and the write lands once the lock is free.
+TEST(IndexStoreBusy, SearchesAnswerWhileAWriteWaitsForTheLock)
+{
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    test::seedDatabase(db, {fileItem("/a/present.txt")});
+    IndexStore store(db, std::make_shared<test::InstantClock>());
+    ASSERT_TRUE(store.bootstrap());
+    store.waitForSearchCacheReady();
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    auto writing = std::async(std::launch::async, [&] { return store.upsert({fileItem("/a/waited.txt")}); });
+    EXPECT_EQ(writing.wait_for(300ms), std::future_status::timeout) << "the write gave up at once";
+    EXPECT_EQ(test::pathsOf(store.search(test::wordsQuery({"present"}), 10)),
+              std::vector<std::string>{"/a/present.txt"});
+    EXPECT_EQ(writing.wait_for(0s), std::future_status::timeout) << "the search waited for the write";
+
+    sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    const StoreResult<void> written = writing.get();
+    ASSERT_TRUE(written) << written.error().description();
+    EXPECT_EQ(test::pathsOf(store.search(test::wordsQuery({"waited"}), 10)),
+              std::vector<std::string>{"/a/waited.txt"});
+}
+
 // re:^(\w+\s?)+$ backtracks exponentially on a long word that is not
 // followed by the end (a name with an extension): without a budget each of
 // these names takes seconds, all of them over a minute.

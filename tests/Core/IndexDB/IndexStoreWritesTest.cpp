@@ -288,6 +288,27 @@ TEST(IndexStoreWrites, SynchronizeBeforeTheCacheIsLoadedDropsVanishedChildrenToo
               (std::vector<std::string>{"/s", "/s/listed.txt"}));
 }
 
+// Before the cache is installed the count is the rows', writes included:
+// a run that ended first told the count the start had read.
+TEST(IndexStoreWrites, TheCountBeforeTheCacheIsLoadedFollowsTheWrites)
+{
+    TempDir dir;
+    test::seedDatabase(dir / "index.sqlite", {fileItem("/s/a.txt"), fileItem("/s/b.txt")});
+    IndexStore store(dir / "index.sqlite", std::make_shared<FakeClock>());
+    InstallGate gate;
+    store.setBeforeCacheInstallHook(gate.hook());
+    ASSERT_TRUE(store.bootstrap());
+    EXPECT_EQ(store.indexedCount(), 2);
+    ASSERT_TRUE(store.upsert({fileItem("/s/c.txt"), fileItem("/s/a.txt")}));
+    EXPECT_EQ(store.indexedCount(), 3);
+    ASSERT_TRUE(store.removePathPrefix("/s/b.txt"));
+    EXPECT_EQ(store.indexedCount(), 2);
+    ASSERT_FALSE(store.isSearchCacheReady());
+    gate.open();
+    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    EXPECT_EQ(store.indexedCount(), 2);
+}
+
 std::vector<IndexedItem> burst(const std::string& folder, int count)
 {
     std::vector<IndexedItem> items;

@@ -98,11 +98,19 @@ TEST(SearchDispatch, WhileBuildingFewMemoryResultsAskTheDatabase)
     }
 }
 
-TEST(SearchDispatch, DatabaseSupplementReplacesTheMemoryResultsWhole)
+TEST(SearchDispatch, DatabaseSupplementAddsOnlyTheRowsTheCacheLacks)
 {
+    // A database answer cut short (here: rows gone) never replaces the
+    // complete answer of the cached items; the row the cache lacks joins it.
     BuildingStore s(20);
-    rawExec(s.dir / "index.sqlite", "DELETE FROM file_index WHERE path != '/m/match-3.txt';");
-    EXPECT_EQ(pathsOf(s.store->search(wordsQuery({"match"}), 100)), std::vector<std::string>{"/m/match-3.txt"});
+    rawExec(s.dir / "index.sqlite", "DELETE FROM file_index WHERE path != '/m/match-3.txt' AND path != "
+                                    "'/m/match-extra.txt';");
+    const std::vector<IndexedItem> found = s.store->search(wordsQuery({"match"}), 100);
+    EXPECT_EQ(found.size(), 21u);
+    EXPECT_TRUE(contains(found, "/m/match-extra.txt"));
+    EXPECT_TRUE(contains(found, "/m/match-17.txt"));
+    EXPECT_EQ(std::count_if(found.begin(), found.end(), [](const IndexedItem& i) { return i.path() == "/m/match-3.txt"; }),
+              1);
 
     // Nothing from the database: the memory results stand.
     rawExec(s.dir / "index.sqlite", "DELETE FROM file_index;");

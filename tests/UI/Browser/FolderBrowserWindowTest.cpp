@@ -422,6 +422,20 @@ TEST_F(FolderBrowserWindowTest, ClosingTheWindowLeavesThePreviewPanelItsImages)
     EXPECT_EQ(previewWindow.shownPath(), q(tree.path("pics/1.jpg")));
 }
 
+// Going back while a folder is still being listed rebuilds the crumbs; the
+// old ones must not outlive the window as windows of their own: the next
+// browser window would never become active.
+TEST_F(FolderBrowserWindowTest, AWindowClosedRightAfterGoingBackLeavesTheNextOneActive)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    c->model().open(c->model().items().at(indexOf(*c, "album")));
+    c->window()->backButton().click();
+    c->window()->close();
+    FolderBrowserWindowController* next = windows.open(q(tree.path("album")));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(next->window()));
+    EXPECT_TRUE(QApplication::topLevelWidgets().size() == 1) << "widgets left without their window";
+}
+
 TEST_F(FolderBrowserWindowTest, ZoomKeysStepTheGridAndResetIt)
 {
     FolderBrowserWindowController* c = openActive(tree.root());
