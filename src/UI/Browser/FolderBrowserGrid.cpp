@@ -18,7 +18,6 @@
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Browser/FolderBrowserMetrics.h"
 #include "UI/Common/ResultPainting.h"
-#include "UI/Common/SelectableLabel.h"
 #include "UI/Results/FolderVideoHints.h"
 
 namespace pallix {
@@ -224,13 +223,14 @@ std::vector<SelectableTextOverlay::Text> FolderBrowserGrid::selectableTexts(int 
     const QFont subtitleFont = paint::font(kSubtitlePx);
     const QString name = systempaths::display(item.name());
     const int line = QFontMetrics(nameFont).height();
-    const int lines = std::max(1, SelectableLabel::lineCount(name, nameFont, box.width, 2));
+    const int lines = std::max(1, static_cast<int>(CardPainting::nameLines(name, nameFont, box.width).size()));
     const Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignTop;
     const bool video = item.isDirectory() && m_hints.hasVideo(item.path());
     return {{QRect(box.left, box.nameTop, box.width, lines * line), name, nameFont, palette().color(QPalette::Text),
-             centred, 2},
+             centred, CardPainting::kNameRule},
             {QRect(box.left, box.subtitleTop + lines * line, box.width, QFontMetrics(subtitleFont).height()),
-             subtitle(item, video), subtitleFont, paint::secondaryText(palette()), centred, 1}};
+             subtitle(item, video), subtitleFont, paint::secondaryText(palette()), centred,
+             CardPainting::kSubtitleRule}};
 }
 
 void FolderBrowserGrid::placeSelectableTexts()

@@ -73,24 +73,7 @@ void paintVideoBadge(QPainter& painter, const QRectF& preview, double zoom, cons
 
 QStringList nameLines(const QString& name, const QFont& font, int width)
 {
-    QTextLayout layout(name, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WordWrap);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    QTextLine first = layout.createLine();
-    if (first.isValid())
-        first.setLineWidth(width);
-    layout.endLayout();
-    const int firstLength = first.isValid() ? first.textLength() : static_cast<int>(name.size());
-    // Middle, not right: the end of a name is its extension, which says the most.
-    const QFontMetrics metrics(font);
-    const auto fitted = [&](const QString& text) { return metrics.elidedText(text, Qt::ElideMiddle, width); };
-    QStringList lines{fitted(name.left(firstLength).trimmed())};
-    const QString rest = name.mid(firstLength).trimmed();
-    if (!rest.isEmpty())
-        lines.append(fitted(rest));
-    return lines;
+    return TextLines::shown(TextLines::lines(name, font, width, kNameRule));
 }
 
 void CardPainter::paint(QPainter& painter, const Card& card, const QPalette& palette)
@@ -148,13 +131,14 @@ const CardPainter::LaidOutText& CardPainter::laidOut(const Card& card)
     LaidOutText text;
     text.nameLineHeight = QFontMetrics(nameFont).height();
     const QStringList lines = nameLines(card.name, nameFont, card.textWidth);
-    text.firstLine = centredLine(lines.constFirst(), nameFont, card.textWidth);
+    text.firstLine = centredLine(lines.value(0), nameFont, card.textWidth);
     if (lines.size() > 1) {
         text.nameLines = 2;
         text.secondLine = centredLine(lines.constLast(), nameFont, card.textWidth);
     }
-    text.subtitle = centredLine(QFontMetrics(subtitleFont).elidedText(card.subtitle, Qt::ElideRight, card.textWidth),
-                                subtitleFont, card.textWidth);
+    const QStringList subtitle =
+        TextLines::shown(TextLines::lines(card.subtitle, subtitleFont, card.textWidth, kSubtitleRule));
+    text.subtitle = centredLine(subtitle.value(0), subtitleFont, card.textWidth);
     return *m_texts.insert(key, std::move(text));
 }
 

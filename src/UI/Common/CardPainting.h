@@ -15,6 +15,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "UI/Common/TextLines.h"
+
 class QPainter;
 class QPalette;
 
@@ -49,10 +51,15 @@ struct Card {
     bool video = false;          // draws the badge
 };
 
-// The name's lines on a card `width` wide, at most two: broken between
-// words, the rest of a longer name on the second line; a line too long (one
-// word wider than the card) is elided in the middle, so an extension at the
-// end of the name stays whole.
+// A card's name: at most two lines, broken between words, the rest of a
+// longer name on the second line; a line too long (one word wider than the
+// card) is elided in the middle, so an extension at the end of the name
+// stays whole. The subtitle: one line cut at its end. A label laid over the
+// card shows its texts under the same rules.
+inline constexpr TextLines::Rule kNameRule{2, Qt::ElideMiddle};
+inline constexpr TextLines::Rule kSubtitleRule{1, Qt::ElideRight};
+
+// The name's lines on a card `width` wide.
 QStringList nameLines(const QString& name, const QFont& font, int width);
 
 // Draws cards of one style and keeps the previews scaled (and rounded) for

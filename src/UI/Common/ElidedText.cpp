@@ -5,6 +5,8 @@
 #include <QRect>
 #include <QTransform>
 
+#include "UI/Common/TextLines.h"
+
 namespace pallix {
 
 namespace {
@@ -24,7 +26,7 @@ void ElidedText::draw(QPainter& painter, const QRect& box, Qt::Alignment align, 
     if (found == m_laidOut.end()) {
         if (m_laidOut.size() >= kMostTexts)
             m_laidOut.clear();
-        QStaticText laidOut(QFontMetrics(font).elidedText(text, mode, box.width()));
+        QStaticText laidOut(TextLines::shown(TextLines::lines(text, font, box.width(), {1, mode})).value(0));
         laidOut.setTextFormat(Qt::PlainText);
         laidOut.prepare(QTransform(), font);
         found = m_laidOut.insert(key, {laidOut, QFontMetricsF(font).height()});

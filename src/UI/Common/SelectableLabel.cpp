@@ -16,23 +16,6 @@ namespace pallix {
 
 namespace {
 
-constexpr QChar kEllipsis(0x2026);
-
-// How much of `text` the first line holds when it wraps at `width`: up to
-// the last word that fits, else as many characters as fit (one at least).
-int fittingLength(const QString& text, const QFont& font, int width)
-{
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    line.setLineWidth(width);
-    layout.endLayout();
-    return std::max(1, line.textLength());
-}
-
 // One line, laid out as the painted names are: the width given, aligned in it.
 std::unique_ptr<QTextLayout> lineLayout(const QString& shown, const QFont& font, int width, Qt::Alignment alignment)
 {
@@ -88,12 +71,12 @@ void SelectableLabel::setAlignment(Qt::Alignment alignment)
     invalidate();
 }
 
-void SelectableLabel::setMaximumLines(int maximum)
+void SelectableLabel::setLineRule(TextLines::Rule rule)
 {
-    maximum = std::max(1, maximum);
-    if (maximum == m_maximumLines)
+    rule.maximumLines = std::max(1, rule.maximumLines);
+    if (rule == m_rule)
         return;
-    m_maximumLines = maximum;
+    m_rule = rule;
     invalidate();
 }
 
@@ -107,18 +90,13 @@ QStringList SelectableLabel::shownLines() const
 {
     QStringList shown;
     for (const Line& line : lines())
-        shown.append(line.layout->text());
+        shown.append(line.text.shown);
     return shown;
 }
 
 int SelectableLabel::lineCount() const
 {
     return static_cast<int>(lines().size());
-}
-
-int SelectableLabel::lineCount(const QString& text, const QFont& font, int width, int maximumLines)
-{
-    return static_cast<int>(layoutLines(text, font, std::max(1, width), std::max(1, maximumLines), Qt::AlignLeft).size());
 }
 
 void SelectableLabel::invalidate()
@@ -142,35 +120,21 @@ const std::vector<SelectableLabel::Line>& SelectableLabel::lines() const
 {
     const int wrap = wrapWidth();
     if (!m_linesValid) {
-        m_lines = layoutLines(m_text, font(), std::max(1, wrap), m_maximumLines, m_alignment);
+        m_lines = layoutLines(std::max(1, wrap));
         m_linesValid = true;
     }
     return m_lines;
 }
 
-// Every line but the last wraps; the last takes the rest, cut with "…".
-std::vector<SelectableLabel::Line> SelectableLabel::layoutLines(const QString& text, const QFont& font, int width,
-                                                                int maximumLines, Qt::Alignment alignment)
+std::vector<SelectableLabel::Line> SelectableLabel::layoutLines(int width) const
 {
     std::vector<Line> out;
-    const QFontMetrics metrics(font);
-    for (int start = 0; start < text.size() && static_cast<int>(out.size()) < maximumLines;) {
-        const QString rest = text.mid(start);
+    const int height = QFontMetrics(font()).height();
+    for (TextLines::Line& text : TextLines::lines(m_text, font(), width, m_rule)) {
         Line line;
-        line.start = start;
-        QString shown;
-        if (static_cast<int>(out.size()) + 1 == maximumLines) {
-            shown = metrics.elidedText(rest, Qt::ElideRight, width);
-            line.covered = static_cast<int>(rest.size());
-            line.visible = shown == rest ? line.covered
-                                         : static_cast<int>(shown.endsWith(kEllipsis) ? shown.size() - 1 : shown.size());
-        } else {
-            line.visible = line.covered = fittingLength(rest, font, width);
-            shown = rest.left(line.visible);
-        }
-        line.top = static_cast<double>(out.size()) * metrics.height();
-        line.layout = lineLayout(shown, font, width, alignment);
-        start += line.covered;
+        line.layout = lineLayout(text.shown, font(), width, m_alignment);
+        line.text = std::move(text);
+        line.top = static_cast<double>(out.size()) * height;
         out.push_back(std::move(line));
     }
     return out;
@@ -191,7 +155,7 @@ QSize SelectableLabel::minimumSizeHint() const
 int SelectableLabel::heightForWidth(int width) const
 {
     const std::size_t count =
-        width > 1 ? layoutLines(m_text, font(), width, m_maximumLines, m_alignment).size() : lines().size();
+        width > 1 ? TextLines::lines(m_text, font(), width, m_rule).size() : lines().size();
     const int shown = std::max(1, static_cast<int>(count));
     return (shown - 1) * QFontMetrics(font()).height() + static_cast<int>(std::ceil(QFontMetricsF(font()).height()));
 }
@@ -236,10 +200,7 @@ void SelectableLabel::paintEvent(QPaintEvent*)
     const double top = firstTop(height(), lines().size(), font(), m_alignment);
     for (const Line& line : lines()) {
         QList<QTextLayout::FormatRange> selection;
-        const int begin = std::clamp(from - line.start, 0, line.visible);
-        // A selection past the visible part takes the "…" standing for the rest.
-        const int end = to > line.start + line.visible ? static_cast<int>(line.layout->text().size())
-                                                       : std::clamp(to - line.start, 0, line.visible);
+        const auto [begin, end] = TextLines::shownRange(line.text, from, to);
         if (end > begin) {
             QTextLayout::FormatRange range{begin, end - begin, {}};
             range.format.setBackground(palette().brush(QPalette::Highlight));
@@ -258,8 +219,7 @@ int SelectableLabel::positionAt(QPointF pos) const
     const double top = firstTop(height(), shown.size(), font(), m_alignment);
     const int index = static_cast<int>(std::floor((pos.y() - top) / QFontMetrics(font()).height()));
     const Line& line = shown[static_cast<std::size_t>(std::clamp(index, 0, static_cast<int>(shown.size()) - 1))];
-    const int x = line.layout->lineAt(0).xToCursor(pos.x());
-    return line.start + (x <= line.visible ? x : line.covered);
+    return TextLines::textPosition(line.text, line.layout->lineAt(0).xToCursor(pos.x()));
 }
 
 void SelectableLabel::setSelection(int anchor, int cursor)

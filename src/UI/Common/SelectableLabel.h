@@ -1,8 +1,8 @@
 #pragma once
 // SelectableLabel: a read-only text whose characters the user selects with
-// the mouse and copies with Ctrl+C, laid over a painted name or subtitle. At
-// most one line ends in "…"; with more, the text wraps (at words, else
-// anywhere) and the last line is cut with "…". The owner's width wins over
+// the mouse and copies with Ctrl+C, laid over a painted name or subtitle. It
+// shows the lines the painted text shows, under the same TextLines rule; a
+// selection over a "…" takes the characters it hides. The owner's width wins over
 // the text's own; the width it wraps at follows the label's width, and a
 // width of 1 pixel or less (a first layout before the owner's) keeps the
 // previous one. Setting the text it already shows keeps the selection. It
@@ -15,6 +15,8 @@
 #include <QClipboard>
 #include <QColor>
 #include <QWidget>
+
+#include "UI/Common/TextLines.h"
 
 class QTextLayout;
 
@@ -33,7 +35,8 @@ public:
     void setTextColor(const QColor& color);
     // Horizontal: left, centre or right; vertical: top or centre.
     void setAlignment(Qt::Alignment alignment);
-    void setMaximumLines(int lines);
+    // How the text breaks into lines and where it is cut: one line cut at its end unless set.
+    void setLineRule(TextLines::Rule rule);
 
     QString selectedText() const;
     // The width lines are broken at: the last width above 1 pixel.
@@ -41,8 +44,6 @@ public:
     // The lines shown at the wrap width, "…" included.
     QStringList shownLines() const;
     int lineCount() const;
-    // The lines a label of this text and font shows at `width`.
-    static int lineCount(const QString& text, const QFont& font, int width, int maximumLines);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -66,20 +67,16 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    // One shown line: the characters of the text from `start`, `visible` of
-    // them drawn, and (on a cut last line) the hidden rest standing behind "…".
+    // One shown line, laid out once, and its top in the lines' block.
     struct Line {
+        TextLines::Line text;
         std::unique_ptr<QTextLayout> layout;
-        int start = 0;
-        int visible = 0;
-        int covered = 0;  // visible plus the hidden rest
         double top = 0;
     };
 
     void invalidate();
     const std::vector<Line>& lines() const;
-    static std::vector<Line> layoutLines(const QString& text, const QFont& font, int width, int maximumLines,
-                                         Qt::Alignment alignment);
+    std::vector<Line> layoutLines(int width) const;
     int positionAt(QPointF pos) const;
     void setSelection(int anchor, int cursor);
     bool hasSelection() const { return m_anchor != m_cursor; }
@@ -88,7 +85,7 @@ private:
     QString m_text;
     QColor m_color;
     Qt::Alignment m_alignment = Qt::AlignLeft | Qt::AlignVCenter;
-    int m_maximumLines = 1;
+    TextLines::Rule m_rule;
     mutable int m_wrapWidth = 0;
     int m_anchor = 0;  // the selection is [min, max) of the two, in the text
     int m_cursor = 0;

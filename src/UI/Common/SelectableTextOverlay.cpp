@@ -48,7 +48,7 @@ void SelectableTextOverlay::place(const Item& item)
             label->setFont(text.font);
         label->setTextColor(text.color);
         label->setAlignment(text.alignment);
-        label->setMaximumLines(text.maximumLines);
+        label->setLineRule(text.rule);
         label->setText(text.text);
         label->setGeometry(text.rect);
         label->show();

@@ -30,7 +30,7 @@ public:
         QFont font;
         QColor color;
         Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
-        int maximumLines = 1;
+        TextLines::Rule rule{};  // as the view paints it
     };
     struct Item {
         QString id;

@@ -13,7 +13,6 @@
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/CardPainting.h"
 #include "UI/Common/ResultPainting.h"
-#include "UI/Common/SelectableLabel.h"
 #include "UI/Results/ResultTexts.h"
 
 namespace pallix {
@@ -133,15 +132,16 @@ std::vector<SelectableTextOverlay::Text> ResultsGridView::selectableTexts(int ro
     const QFont subtitleFont = paint::font(GridMetrics::subtitlePixelSize(m_zoom));
     const QString name = systempaths::display(item.name());
     const int line = QFontMetrics(nameFont).height();
-    const int lines = isRenaming(item) ? 2 : std::max(1, SelectableLabel::lineCount(name, nameFont, box.width, 2));
+    const int nameLines = static_cast<int>(CardPainting::nameLines(name, nameFont, box.width).size());
+    const int lines = isRenaming(item) ? 2 : std::max(1, nameLines);
     const Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignTop;
     std::vector<SelectableTextOverlay::Text> texts;
     if (!isRenaming(item))
         texts.push_back({QRect(box.left, box.nameTop, box.width, lines * line), name, nameFont,
-                         palette().color(QPalette::Text), centred, 2});
+                         palette().color(QPalette::Text), centred, CardPainting::kNameRule});
     texts.push_back({QRect(box.left, box.subtitleTop + lines * line, box.width, QFontMetrics(subtitleFont).height()),
                      ResultTexts::gridSubtitle(item, folderHasVideo(item)), subtitleFont, paint::secondaryText(palette()),
-                     centred, 1});
+                     centred, CardPainting::kSubtitleRule});
     return texts;
 }
 

@@ -8,6 +8,7 @@
 #include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/ResultPainting.h"
+#include "UI/Common/TextLines.h"
 #include "UI/Results/ListColumns.h"
 #include "UI/Results/ResultTexts.h"
 #include "UI/Results/ResultsModel.h"
@@ -23,6 +24,8 @@ constexpr int kRowPaddingY = 4;
 constexpr double kNamePx = 13;
 constexpr double kDetailPx = 12;
 constexpr int kIconGap = 8;
+// Both ends of a folder tell most: where it is and what it is called.
+constexpr TextLines::Rule kFolderRule{1, Qt::ElideMiddle};
 constexpr int kHeaderPaddingY = 6;
 constexpr int kShowMorePaddingY = 8;
 
@@ -165,8 +168,8 @@ std::vector<SelectableTextOverlay::Text> ResultsListView::selectableTexts(int ro
     // short of them: it would take their clicks.
     QRect folder = ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Folder];
     folder.setRight(std::min(folder.right(), actionRect(row, 0).left() - ListColumns::kSpacing));
-    texts.push_back(
-        {folder, systempaths::display(item.parentPath()), paint::font(kDetailPx), paint::secondaryText(palette())});
+    texts.push_back({folder, systempaths::display(item.parentPath()), paint::font(kDetailPx),
+                     paint::secondaryText(palette()), Qt::AlignLeft | Qt::AlignVCenter, kFolderRule});
     return texts;
 }
 
@@ -214,9 +217,8 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     cell(ListColumns::Type, ResultTexts::rowTypeDescription(item, folderHasVideo(item)), Qt::AlignLeft);
     cell(ListColumns::Size, ResultTexts::sizeColumnText(item), Qt::AlignRight);
     cell(ListColumns::Modified, ResultTexts::modifiedDateText(item.modifiedAt()), Qt::AlignLeft);
-    // Both ends of a folder tell most: where it is and what it is called.
     if (!covered)
-        cell(ListColumns::Folder, systempaths::display(item.parentPath()), Qt::AlignLeft, Qt::ElideMiddle);
+        cell(ListColumns::Folder, systempaths::display(item.parentPath()), Qt::AlignLeft, kFolderRule.elide);
 
     if (showsActions(row))
         paintActions(painter, row);

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "ResultsTestSupport.h"
+#include "UI/Common/CardPainting.h"
 #include "UI/Common/SelectableLabel.h"
 #include "UI/Results/ListColumns.h"
 #include "UI/Results/ResultsArea.h"
@@ -150,6 +151,44 @@ TEST_P(SelectableTextsTest, TheFolderOrSubtitleIsSelectableAndTheIconStillDragsT
     ASSERT_NE(drag, nullptr);
     EXPECT_EQ(drag->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile("/r/alpha beta 2.txt")});
     QTest::mouseRelease(view()->viewport(), Qt::LeftButton, {}, at + QPoint(30, 0));
+}
+
+// Selecting a row or a card puts labels over its texts: they show what was
+// painted there, the folder cut in its middle and a card's long name on one
+// line elided in its middle, so no character moves.
+TEST_P(SelectableTextsTest, ALabelShowsWhatWasPaintedUnderIt)
+{
+    const std::string folder = "/home/用户/一个很长的文件夹名字/另一个很长的文件夹/又一个很长的文件夹/"
+                               "还有一个很长的文件夹/项目/图片/二零二六年十二月的全部照片";
+    const std::string path = folder + "/green_square_and_more_of_the_same.png";
+    f.publishMain(fileItems({path.c_str()}));
+    const int row = area->resultsModel().rowOfId(QString::fromStdString(path));
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, namePoint(row));
+    ASSERT_EQ(f.model().searchSession().selectedItemID(), QString::fromStdString(path));
+    const auto shownLabel = [&](const QString& text) {
+        SelectableLabel* found = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            for (SelectableLabel* label : view()->viewport()->findChildren<SelectableLabel*>())
+                if (label->isVisible() && label->text() == text)
+                    found = label;
+            return found != nullptr;
+        }));
+        return found;
+    };
+    if (GetParam() == ResultDisplayMode::List) {
+        SelectableLabel* label = shownLabel(QString::fromStdString(folder));
+        ASSERT_NE(label, nullptr);
+        const QString painted = QFontMetrics(label->font()).elidedText(label->text(), Qt::ElideMiddle, label->width());
+        ASSERT_TRUE(painted.contains(QChar(0x2026)));
+        EXPECT_EQ(label->shownLines(), QStringList{painted});
+    } else {
+        SelectableLabel* label = shownLabel("green_square_and_more_of_the_same.png");
+        ASSERT_NE(label, nullptr);
+        const QStringList painted = CardPainting::nameLines(label->text(), label->font(), label->width());
+        ASSERT_EQ(painted.size(), 1);
+        EXPECT_EQ(label->shownLines(), painted);
+        EXPECT_EQ(label->height(), QFontMetrics(label->font()).height());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ListAndGrid, SelectableTextsTest,
