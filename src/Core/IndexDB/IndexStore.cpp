@@ -212,17 +212,17 @@ StoreResult<void> IndexStore::checkAndPrepare()
     // search or write of the store needs again soon: hand them back.
     sqlite3_db_release_memory(m_db.handle());
     if (m_readOnly)
-        return countRows();
+        return refreshPersistedCount();
     if (StoreResult<void> r = runSchema(); !r)
         return r;
     if (StoreResult<void> r = ensureContentColumn(); !r)
         return r;
     if (loweredname::prepare(m_db, m_loweredNamesComplete) != SQLITE_OK)
         return connectionFailure(IndexStoreError::Code::Exec);
-    return countRows();
+    return refreshPersistedCount();
 }
 
-StoreResult<void> IndexStore::countRows()
+StoreResult<void> IndexStore::refreshPersistedCount()
 {
     StoreResult<std::int64_t> count = loadIndexedCountFromDatabase();
     if (!count)

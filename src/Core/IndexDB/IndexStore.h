@@ -255,7 +255,7 @@ private:
     // A failure naming the store's file.
     Unexpected<IndexStoreError> fileFailure(IndexStoreError::Code code, std::string message, int sqliteCode = 0) const;
     // The row count into m_persistedIndexedCount.
-    StoreResult<void> countRows();
+    StoreResult<void> refreshPersistedCount();
     StoreResult<void> runSchema();
     StoreResult<void> ensureContentColumn();
     StoreResult<std::int64_t> loadIndexedCountFromDatabase();

@@ -142,7 +142,7 @@ StoreResult<void> IndexStore::beginTransaction(std::unique_lock<std::mutex>& loc
         if (rc == SQLITE_OK)
             return {};
         if (!m_db.isOpen())
-            return storeFailure(IndexStoreError::Code::Exec, connectionMessage());
+            return fileFailure(IndexStoreError::Code::Exec, connectionMessage());
         if (!sqlite::isTransient(rc) || !mayWait || round == kWriteLockRounds)
             return connectionFailure(IndexStoreError::Code::Exec);
         lock.unlock();
