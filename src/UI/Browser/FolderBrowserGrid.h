@@ -87,13 +87,7 @@ private:
     QPoint toContent(QPoint viewportPos) const;
     void setDropTarget(int index);
     void startDrag(int index);
-    // Where a card's name and subtitle go: centred in [left, left + width).
-    struct TextBox {
-        int left = 0;
-        int width = 0;
-        int nameTop = 0;
-        int subtitleTop = 0;  // under a name of no lines
-    };
+    using TextBox = CardPainting::TextBox;
     TextBox textBox(int index) const;
     void setHovered(int index);
     // Lays labels over the texts of the selected and the hovered card.

@@ -29,6 +29,15 @@ struct CardStyle {
     double hoverScale = 1.0;             // a hovered folder's preview grows by this about its centre
 };
 
+// Where a card's name and subtitle go, for the grids that lay labels over
+// them: centred in [left, left + width).
+struct TextBox {
+    int left = 0;
+    int width = 0;
+    int nameTop = 0;
+    int subtitleTop = 0;  // under a name of no lines
+};
+
 // One card to draw: its place, its parts' places and what they show.
 struct Card {
     QRect rect;                  // the whole card: the highlight's shape

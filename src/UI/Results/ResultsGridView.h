@@ -43,13 +43,7 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
-    // Where a card's name and subtitle go: centred in [left, left + width).
-    struct TextBox {
-        int left = 0;
-        int width = 0;
-        int nameTop = 0;
-        int subtitleTop = 0;  // under a name of no lines
-    };
+    using TextBox = CardPainting::TextBox;
     TextBox textBox(int row) const;
     void paintCard(QPainter& painter, int row, const QRect& rect);
     void paintHeader(QPainter& painter, int row, const QRect& rect);

@@ -162,6 +162,29 @@ struct LiveIndex {
     }
 };
 
+// A first batch that stops in its listing of the album until the gate opens;
+// the listings of docs are counted meanwhile.
+struct AlbumHold {
+    Gate gate;
+    std::atomic<bool> holding{true};
+    std::atomic<int> docsListings{0};
+
+    bool start(LiveIndex& live)
+    {
+        live.listingFault = [this, &live](const std::string& path) {
+            if (path == live.at("album") && holding.exchange(false))
+                gate.waitOpen();
+            if (path == live.at("docs"))
+                ++docsListings;
+            return 0;
+        };
+        writeFile(live.root / "album" / "x.jpg");
+        live.deliver({live.at("album/x.jpg")});
+        return advanceOnceSleeping(*live.h.clock, 300ms)
+               && waitFor([this] { return gate.arrived(); });
+    }
+};
+
 TEST(FileEventsCoalescing, ChangesAreCollectedOnlyWhileTheIndexerMayRunInTheBackground)
 {
     for (const bool keep : {true, false}) {
@@ -426,20 +449,10 @@ TEST(FileEventsBatch, BatchesQueuedBehindARunningOneGoAsOne)
     ASSERT_TRUE(live.start());
 
     // The first batch stops in its listing of the album.
-    Gate gate;
-    std::atomic<bool> holdAlbum{true};
-    std::atomic<int> docsListings{0};
-    live.listingFault = [&](const std::string& path) {
-        if (path == live.at("album") && holdAlbum.exchange(false))
-            gate.waitOpen();
-        if (path == live.at("docs"))
-            ++docsListings;
-        return 0;
-    };
-    writeFile(live.root / "album" / "x.jpg");
-    live.deliver({live.at("album/x.jpg")});
-    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
-    ASSERT_TRUE(waitFor([&] { return gate.arrived(); }));
+    AlbumHold hold;
+    ASSERT_TRUE(hold.start(live));
+    Gate& gate = hold.gate;
+    const std::atomic<int>& docsListings = hold.docsListings;
 
     // Three hand-overs queue behind it, each touching docs, one naming a path twice.
     const auto handOver = [&](std::vector<std::string> paths) {
@@ -601,20 +614,10 @@ TEST(FileEventsBatch, BehindTheIndexCatchesUpByItsFoldersAndSaysSo)
     LiveIndex live;
     fs::create_directories(live.root / "album");
     ASSERT_TRUE(live.start());
-    Gate gate;
-    std::atomic<bool> holdAlbum{true};
-    std::atomic<int> docsListings{0};
-    live.listingFault = [&](const std::string& path) {
-        if (path == live.at("album") && holdAlbum.exchange(false))
-            gate.waitOpen();
-        if (path == live.at("docs"))
-            ++docsListings;
-        return 0;
-    };
-    writeFile(live.root / "album" / "x.jpg");
-    live.deliver({live.at("album/x.jpg")});
-    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
-    ASSERT_TRUE(waitFor([&] { return gate.arrived(); }));
+    AlbumHold hold;
+    ASSERT_TRUE(hold.start(live));
+    Gate& gate = hold.gate;
+    const std::atomic<int>& docsListings = hold.docsListings;
 
     std::vector<std::string> changed;
     for (int i = 0; i < 40; ++i) {
