@@ -1,7 +1,8 @@
 #pragma once
 // SearchBudgets: how much one search may cost on each of its roads, and when
-// the user counts as typing. The local and the shared-drive stages read the
-// same numbers from here. Pure; any thread.
+// the user counts as typing. The local typing road's budgets are the
+// engine's (TypingBudget); the shared-drive stage caps its typing answer
+// alike. Pure; any thread.
 
 #include <algorithm>
 #include <chrono>
