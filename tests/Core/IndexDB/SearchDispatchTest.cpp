@@ -171,7 +171,7 @@ TEST(SearchDispatch, CompleteIndexesRankAllItemsWhenTheCandidatesGiveNothing)
     EXPECT_TRUE(single.search(folders, 10).empty());
 }
 
-TEST(SearchDispatch, QuickMemorySearchScansUpToItsCap)
+TEST(SearchDispatch, TypingSearchScansUpToItsCap)
 {
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/q/note-1.txt"), fileItem("/q/note-2.txt"),
