@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "Core/IndexDB/IndexSql.h"
-#include "Core/IndexDB/TypingRoad.h"
 #include "Core/IndexDB/SearchKeys.h"
+#include "Core/IndexDB/TypingRoad.h"
 #include "Core/Search/PreparedQuery.h"
 #include "Core/Search/SearchRank.h"
 #include "Platform/Text.h"
