@@ -15,6 +15,7 @@
 
 #include "App/Browser/FolderBrowserModel.h"
 #include "App/Preview/ThumbnailProvider.h"
+#include "App/Search/GridZoom.h"
 #include "UI/Browser/FolderBrowserGrid.h"
 #include "UI/Common/GridMetrics.h"
 #include "UI/Common/ResultPainting.h"
@@ -183,7 +184,7 @@ void FolderBrowserView::installZoomShortcuts()
 
 void FolderBrowserView::adjustGridZoom(double delta)
 {
-    setZoom(GridMetrics::adjustedZoom(m_zoom, delta));
+    setZoom(GridZoom::stepped(m_zoom, delta));
 }
 
 void FolderBrowserView::resetGridZoom()

@@ -5,20 +5,6 @@
 
 namespace pallix::GridMetrics {
 
-namespace {
-
-constexpr double kZoomPerDelta = 0.018;
-constexpr double kMinZoomStep = 0.12;
-constexpr double kMaxZoomStep = 0.28;
-
-} // namespace
-
-double adjustedZoom(double zoom, double delta)
-{
-    const double size = std::clamp(std::abs(delta) * kZoomPerDelta, kMinZoomStep, kMaxZoomStep);
-    return std::clamp(zoom + (delta > 0 ? size : -size), kMinZoom, kMaxZoom);
-}
-
 CardKind cardKind(const IndexedItem& item)
 {
     if (item.isDirectory())

@@ -1,6 +1,6 @@
 #pragma once
 // GridMetrics: the sizes of the two card grids (the results grid and the
-// folder browser's) at a zoom factor, and the zoom range and step. The rules
+// folder browser's) at a zoom factor (the zoom rule itself is App/Search/GridZoom.h). The rules
 // are written once: a length follows the zoom within its floor and ceiling,
 // columns adapt between a minimum and a maximum width, a card is as high as
 // its padding, preview, two name lines and subtitle, never less than its
@@ -16,13 +16,6 @@
 #include "Core/Models/IndexedItem.h"
 
 namespace pallix::GridMetrics {
-
-// A grid opens at 1.0 and stays within the range.
-inline constexpr double kMinZoom = 0.7;
-inline constexpr double kMaxZoom = 1.9;
-// The zoom after one step in the direction of `delta` (0 counts as out): the
-// step is |delta| × 0.018, at least 0.12 and at most 0.28.
-double adjustedZoom(double zoom, double delta);
 
 // How a card is drawn: a folder, a file whose preview is a raster (image,
 // video, PDF), or any other file.

@@ -24,6 +24,7 @@
 #include "App/Preview/FolderBrowserManager.h"
 #include "App/Preview/PreviewController.h"
 #include "App/Preview/ThumbnailProvider.h"
+#include "App/Search/GridZoom.h"
 #include "Platform/TempTree.h"
 #include "UI/Browser/FolderBrowserGrid.h"
 #include "UI/Browser/FolderBrowserView.h"
@@ -84,10 +85,10 @@ TEST(FolderBrowserMetricsTest, GridAndCardSizesFollowTheZoomWithTheirFloors)
 
 TEST(FolderBrowserMetricsTest, ZoomStepsAreClampedAndZeroZoomsOut)
 {
-    EXPECT_DOUBLE_EQ(metrics::adjustedZoom(1.9, 1), 1.9);
-    EXPECT_DOUBLE_EQ(metrics::adjustedZoom(0.7, -1), 0.7);
-    EXPECT_NEAR(metrics::adjustedZoom(1.0, 0), 0.88, 1e-9);
-    EXPECT_NEAR(metrics::adjustedZoom(1.0, 100), 1.28, 1e-9);
+    EXPECT_DOUBLE_EQ(GridZoom::stepped(1.9, 1), 1.9);
+    EXPECT_DOUBLE_EQ(GridZoom::stepped(0.7, -1), 0.7);
+    EXPECT_NEAR(GridZoom::stepped(1.0, 0), 0.88, 1e-9);
+    EXPECT_NEAR(GridZoom::stepped(1.0, 100), 1.28, 1e-9);
 }
 
 // A fake preview panel: counts what it is asked to show, and by whom.
