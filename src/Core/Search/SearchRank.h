@@ -1,7 +1,8 @@
 #pragma once
 // The tiered name-match rank of one candidate for a prepared query: lower is
 // better, nothing when some token matches neither the name nor the path.
-// Pure; any thread (per-thread scratch buffers, see ItemForms.h).
+// What each tier gives is in RankTiers.h, which the candidate filter's bounds
+// read too. Pure; any thread (per-thread scratch buffers, see ItemForms.h).
 
 #include <optional>
 
