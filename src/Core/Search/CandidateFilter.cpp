@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "Core/Search/CandidateScoring.h"
 #include "Core/Search/ItemForms.h"
+#include "Core/Search/ResultOrder.h"
 #include "Core/Search/SearchFilters.h"
 #include "Core/Search/TextScan.h"
 #include "Platform/Text.h"
@@ -84,11 +86,7 @@ CandidateFilter::CandidateFilter(const ItemSource& source, const PreparedQuery& 
             m_requiredValue |= ItemFacts::Folder;
     }
     m_anyOfBits = contentBits(m_query.contentMask);
-    // Every result of a pattern or filter-only search has the one rank.
-    if (m_query.mode == Mode::Wildcard || m_query.mode == Mode::RegexTokens)
-        m_constantRank = SearchEngine::kPatternRank;
-    else if (m_query.mode == Mode::FilterOnly)
-        m_constantRank = SearchEngine::kFilterOnlyRank;
+    m_constantRank = constantRankOf(m_query.mode).value_or(0);
     if (m_query.pathFilter)
         m_pathFilterAnswers.assign(m_folderCount, 0);
 
@@ -245,9 +243,9 @@ void CandidateFilter::fillPathTiers(const TokenFilter& t, const FolderForms& for
     // over the "/" between them. A token with a "/" may start anywhere.
     a.substringBase = kNever;
     if (t.comparable.find('/') != std::string::npos)
-        a.substringBase = clamp(pathSubstringFloor(0, 0, 0));
+        a.substringBase = clamp(tier::kPathSubstring.at());
     else if (const std::size_t at = textscan::find(parent, t.comparable); at != std::string_view::npos) {
-        a.substringBase = clamp(pathSubstringFloor(textscan::clustersBefore(parent, at), 0, 0));
+        a.substringBase = clamp(tier::kPathSubstring.at(Rank(textscan::clustersBefore(parent, at))));
         a.substringInFolder = true;
     }
     // The normalised path holds it where the folder's form does, or from a
@@ -258,13 +256,13 @@ void CandidateFilter::fillPathTiers(const TokenFilter& t, const FolderForms& for
         return;
     const std::string_view np = forms.normalized;
     if (const std::size_t at = textscan::find(np, t.normalized); at != std::string_view::npos) {
-        a.normalizedBase = clamp(normalizedPathSubstringFloor(textscan::clustersBefore(np, at), 0, 0));
+        a.normalizedBase = clamp(tier::kNormalizedPathSubstring.at(Rank(textscan::clustersBefore(np, at))));
         return;
     }
     for (std::size_t k = t.offsets.size() - 2; k >= 1; --k) {
         if (np.ends_with(std::string_view(t.normalized).substr(0, t.offsets[k]))) {
             const std::size_t before = forms.normalizedCount > k ? forms.normalizedCount - k : 0;
-            a.normalizedBase = clamp(normalizedPathSubstringFloor(before, 0, 0));
+            a.normalizedBase = clamp(tier::kNormalizedPathSubstring.at(Rank(before)));
             return;
         }
     }
@@ -283,18 +281,19 @@ CandidateBound CandidateFilter::tokenBound(const TokenFilter& t, const FolderAns
     // the folder's plus the name's bytes; otherwise at least the folder's.
     const bool counted = a->countsAdd && f.has(ItemFacts::AsciiName) && f.nameBytes != ItemFacts::kLongText &&
                          f.normalizedBytes != ItemFacts::kLongText;
-    const Rank pathCount = a->pathCount + Rank(counted ? f.nameBytes : 0);
-    const Rank normalizedCount = a->normalizedCount + Rank(counted ? f.normalizedBytes : 0);
-    const auto excess = [](Rank count, std::size_t token) { return std::max<Rank>(count - Rank(token), 0); };
+    const std::size_t pathCount = std::size_t(a->pathCount) + (counted ? f.nameBytes : 0);
+    const std::size_t normalizedCount = std::size_t(a->normalizedCount) + (counted ? f.normalizedBytes : 0);
     // Where the path holds the comparable token the normalised one is not
     // looked for; with the path's exact length that tier is then exact.
     const bool substringExact = counted && a->substringInFolder;
     Rank best = kNoRankCeiling;
     if (a->substringBase != kNever)
-        best = std::min(best, a->substringBase + excess(pathCount, t.comparableCount));
+        best = std::min(best, a->substringBase + lengthExcess(pathCount, t.comparableCount));
     if (a->normalizedBase != kNever && !substringExact)
-        best = std::min(best, a->normalizedBase + excess(normalizedCount, t.normalizedCount));
-    const Rank subsequence = pathSubsequenceFloor(std::size_t(normalizedCount), t.normalizedCount);
+        best = std::min(best, a->normalizedBase + lengthExcess(normalizedCount, t.normalizedCount));
+    const Rank subsequence = subsequenceTiersTake(t.normalizedCount)
+                                 ? tier::kPathSubsequence.rank(normalizedCount, t.normalizedCount)
+                                 : kNoRankCeiling;
     best = std::min(best, subsequence);
     // Otherwise, only the subsequence tier left, with the path's exact length:
     // the caller knows whether it matches.
@@ -309,25 +308,10 @@ Rank CandidateFilter::nameTierFloor(const TokenFilter& t, const ItemFacts& f)
     if (!t.asciiContains || !f.has(ItemFacts::AsciiName) || f.nameBytes == ItemFacts::kLongText ||
         f.normalizedBytes == ItemFacts::kLongText || f.normalizedStemBytes == ItemFacts::kLongText)
         return 0;
-    const Rank name = f.nameBytes, normalized = f.normalizedBytes, stem = f.normalizedStemBytes;
-    const Rank ct = Rank(t.comparableCount), nt = Rank(t.normalizedCount);
-    const auto excess = [](Rank count, Rank token) { return std::max<Rank>(count - token, 0); };
-    // The normalised tiers; the stem is at least as long as its normalised form.
-    const Rank normalizedTiers =
-        std::min(kNormalizedPrefixRank + excess(normalized, nt), kNormalizedStemPrefixRank + excess(stem, nt));
-    // The tiers of equal names, of prefixes and of word starts all need the
-    // token's head at the start of the name or of one of its words.
     const auto has = [&f](std::uint32_t bit) { return (f.namePairs & bit) == bit; };
-    if (!has(t.headBit) && !has(t.normalizedHeadBit))
-        return std::min(kNameSubstringRank + excess(name, ct), normalizedTiers);
-    // Equal names imply equal normalised names or stems.
-    if (normalized == nt || stem == nt)
-        return 0;
-    Rank low = std::min(kWordStartRank + excess(name, ct), normalizedTiers);
-    // The name's prefixes need the normalised name to start as the token does.
-    if (f.firstNormalized == t.normalized.front())
-        low = std::min({low, kNamePrefixRank + excess(name, ct), kStemPrefixRank + excess(stem, ct)});
-    return low;
+    const NameOutline name{f.nameBytes, f.normalizedBytes, f.normalizedStemBytes,
+                           has(t.headBit) || has(t.normalizedHeadBit), f.firstNormalized == t.normalized.front()};
+    return lowestContainsNameTierRank(name, t.comparableCount, t.normalizedCount);
 }
 
 CandidateBound CandidateFilter::subsequenceBound(const TokenFilter& t, const FolderAnswer* a,
@@ -335,7 +319,7 @@ CandidateBound CandidateFilter::subsequenceBound(const TokenFilter& t, const Fol
 {
     // Only pairsTell tokens get here, and only with an ASCII name, whose
     // characters are its bytes.
-    const Rank nameTier = kNameSubsequenceRank + std::max<Rank>(Rank(f.normalizedBytes) - Rank(t.normalizedCount), 0);
+    const Rank nameTier = tier::kNameSubsequence.rank(f.normalizedBytes, t.normalizedCount);
     const CandidateBound path = tokenBound(t, a, f, false);
     // With the token in order in the name the path holds it in order too, so
     // an exact path bound stays exact; the caller knows the name tier matches.
@@ -569,7 +553,7 @@ bool CandidateFilter::refine(std::uint32_t index, CandidateBound& bound)
 
 void CandidateFilter::keepBest(std::size_t limit, SharedCutoff* shared, std::uint32_t sharedBelow)
 {
-    if (m_query.mode != PreparedQuery::Mode::Ranked || m_query.edition != AppEdition::Mardell || limit == 0)
+    if (m_query.mode != PreparedQuery::Mode::Ranked || !ranksFirst(m_query) || limit == 0)
         return;
     m_keep = limit;
     m_exactRanks.assign(kCountedRanks, 0);

@@ -1,14 +1,25 @@
 #include "Core/Search/CandidateScoring.h"
 
-#include "Core/Search/SearchEngine.h"
 #include "Core/Search/SearchFilters.h"
 
 namespace pallix {
 
 namespace {
 
-constexpr Rank kPatternRank = SearchEngine::kPatternRank;
-constexpr Rank kFilterOnlyRank = SearchEngine::kFilterOnlyRank;
+bool matchesPattern(const ItemRef& item, const ItemFacts* facts, const PreparedQuery& q)
+{
+    switch (q.mode) {
+    case PreparedQuery::Mode::Wildcard:
+        if (facts && q.plainWildcard && facts->has(ItemFacts::PlainName))
+            return matchesPlainWildcard(item.name, *q.plainWildcard, q.query.caseSensitive);
+        return matchesWildcard(item, *q.wildcard, q.regexWatch);
+    case PreparedQuery::Mode::RegexTokens: return matchesAllExpressions(item, q.regexes, q.regexWatch);
+    case PreparedQuery::Mode::FilterOnly: return true;
+    case PreparedQuery::Mode::Nothing:
+    case PreparedQuery::Mode::Ranked: break;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -17,27 +28,12 @@ std::optional<Rank> rankIgnoringExclusions(const ItemRef& item, const ItemFacts*
 {
     if (!passesAttributeFilters(item, q))
         return std::nullopt;
-    switch (q.mode) {
-    case PreparedQuery::Mode::Nothing:
-        return std::nullopt;
-    case PreparedQuery::Mode::Wildcard:
-        if (kPatternRank > ceiling)
-            return std::nullopt;
-        if (facts && q.plainWildcard && facts->has(ItemFacts::PlainName))
-            return matchesPlainWildcard(item.name, *q.plainWildcard, q.query.caseSensitive)
-                       ? std::optional<Rank>(kPatternRank)
-                       : std::nullopt;
-        return matchesWildcard(item, *q.wildcard, q.regexWatch) ? std::optional<Rank>(kPatternRank) : std::nullopt;
-    case PreparedQuery::Mode::RegexTokens:
-        if (kPatternRank > ceiling)
-            return std::nullopt;
-        return matchesAllExpressions(item, q.regexes, q.regexWatch) ? std::optional<Rank>(kPatternRank) : std::nullopt;
-    case PreparedQuery::Mode::FilterOnly:
-        return kFilterOnlyRank > ceiling ? std::nullopt : std::optional<Rank>(kFilterOnlyRank);
-    case PreparedQuery::Mode::Ranked:
+    if (q.mode == PreparedQuery::Mode::Ranked)
         return nameMatchRank(item, q, ceiling, folder);
-    }
-    return std::nullopt;
+    const std::optional<Rank> constant = constantRankOf(q.mode);
+    if (!constant || *constant > ceiling || !matchesPattern(item, facts, q))
+        return std::nullopt;
+    return constant;
 }
 
 bool passesExclusions(const ItemRef& item, const ItemFacts* facts, const PreparedQuery& q)

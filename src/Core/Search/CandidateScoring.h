@@ -7,9 +7,24 @@
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/ItemFacts.h"
 #include "Core/Search/PreparedQuery.h"
+#include "Core/Search/SearchEngine.h"
 #include "Core/Search/SearchRank.h"
 
 namespace pallix {
+
+// The rank every result of a search in `mode` has when the mode ranks no
+// names (patterns, filters alone); nothing for the other modes.
+inline std::optional<Rank> constantRankOf(PreparedQuery::Mode mode)
+{
+    switch (mode) {
+    case PreparedQuery::Mode::Wildcard:
+    case PreparedQuery::Mode::RegexTokens: return SearchEngine::kPatternRank;
+    case PreparedQuery::Mode::FilterOnly: return SearchEngine::kFilterOnlyRank;
+    case PreparedQuery::Mode::Nothing:
+    case PreparedQuery::Mode::Ranked: break;
+    }
+    return std::nullopt;
+}
 
 // The rank of one candidate before the exclusion rules, nothing when it is no
 // result or ranks above `ceiling`. `facts` and `folder` (the forms of the

@@ -43,7 +43,7 @@ ScoredItem scoredItem(const ItemSource& source, const ItemRef& item, std::uint32
 }
 
 ResultOrder::ResultOrder(const PreparedQuery& q)
-    : m_rankFirst(q.edition == AppEdition::Mardell)
+    : m_rankFirst(ranksFirst(q))
     , m_sortField(q.query.sortField)
     , m_ascending(q.query.ascending)
 {

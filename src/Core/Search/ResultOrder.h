@@ -42,6 +42,9 @@ ScoredItem scoredItem(const ItemSource& source, const ItemRef& item, std::uint32
 // The candidates' source indices, in the given order.
 std::vector<std::uint32_t> indicesOf(const std::vector<ScoredItem>& scored);
 
+// Whether the result order puts relevance before the kind (by edition).
+inline bool ranksFirst(const PreparedQuery& q) { return q.edition == AppEdition::Mardell; }
+
 // The result order: relevance (by edition), then the user's sort field, then the
 // path ascending, then the input position. True when `lhs` goes before `rhs`.
 class ResultOrder {

@@ -19,40 +19,10 @@ using textscan::startsWith;
 
 constexpr std::size_t npos = std::string_view::npos;
 
-// Tier bases.
-constexpr Rank kExactName = 0;
-constexpr Rank kNormalizedExactName = 5;
-constexpr Rank kNamePrefix = kNamePrefixRank;
-constexpr Rank kNameWithoutExtensionPrefix = kStemPrefixRank;
-constexpr Rank kWordStart = kWordStartRank;
-constexpr Rank kNameSubstring = kNameSubstringRank;
-constexpr Rank kNameSuffix = 200;
-constexpr Rank kNormalizedNamePrefix = kNormalizedPrefixRank;
-constexpr Rank kNormalizedNameWithoutExtensionPrefix = kNormalizedStemPrefixRank;
-constexpr Rank kNormalizedNameSubstring = 280;
-constexpr Rank kNormalizedNameSuffix = 280;
-constexpr Rank kNameSubsequence = kNameSubsequenceRank;
-constexpr Rank kPathPrefix = 355;
-constexpr Rank kPathSuffix = 358;
-constexpr Rank kPathSubstring = 360;
-constexpr Rank kParentFolderPrefix = 365;
-constexpr Rank kNormalizedPathPrefix = 372;
-constexpr Rank kNormalizedPathSubstring = 390;
-constexpr Rank kPathSubsequence = 435;
-constexpr std::size_t kPathPositionCap = 120;
-
-// d(a, b) from the two lengths in clusters.
-Rank excess(std::size_t matched, std::size_t token) { return matched > token ? Rank(matched - token) : 0; }
-
 // pos(n in h) from the byte offset of the first occurrence; 0 when there is none.
 Rank positionOf(std::string_view haystack, std::size_t byteOffset)
 {
     return byteOffset == npos ? 0 : Rank(textscan::clustersBefore(haystack, byteOffset));
-}
-
-Rank cappedPathPosition(std::string_view haystack, std::size_t byteOffset)
-{
-    return std::min<Rank>(positionOf(haystack, byteOffset), kPathPositionCap);
 }
 
 bool isWordCharacter(char32_t c)
@@ -136,44 +106,44 @@ std::optional<Rank> containsRank(const PreparedToken& t, const NameForms& n)
 {
     const std::string_view ct = t.comparable, nt = t.normalized;
     if (equals(n.cn, ct) || equals(n.cnx, ct))
-        return kExactName;
+        return tier::kExactName.at();
     if (equals(n.nn, nt) || equals(n.nnx, nt))
-        return kNormalizedExactName;
+        return tier::kNormalizedExactName.at();
     if (startsWith(n.cn, ct))
-        return kNamePrefix + excess(n.cnCount(), t.comparableCount);
+        return tier::kNamePrefix.rank(n.cnCount(), t.comparableCount);
     if (startsWith(n.cnx, ct))
-        return kNameWithoutExtensionPrefix + excess(n.cnxCount(), t.comparableCount);
+        return tier::kStemPrefix.rank(n.cnxCount(), t.comparableCount);
     const std::size_t at = find(n.cn, ct);
     // A word can only start with the token where the name contains it.
     if (at != npos)
         if (std::optional<std::size_t> word = firstWordStartingWith(n.cn, ct))
-            return kWordStart + 5 * Rank(*word) + excess(n.cnCount(), t.comparableCount);
+            return tier::kWordStart.rank(n.cnCount(), t.comparableCount, Rank(*word));
     // The name without extension is normally the head of the name, and then holds
     // nothing the name does not; lower-casing can make them differ (final sigma).
     if (!ct.empty() && (at != npos || (!startsWith(n.cn, n.cnx) && contains(n.cnx, ct))))
-        return kNameSubstring + 5 * positionOf(n.cn, at) + excess(n.cnCount(), t.comparableCount);
+        return tier::kNameSubstring.rank(n.cnCount(), t.comparableCount, positionOf(n.cn, at));
     if (startsWith(n.nn, nt))
-        return kNormalizedNamePrefix + excess(n.nnCount(), t.normalizedCount);
+        return tier::kNormalizedNamePrefix.rank(n.nnCount(), t.normalizedCount);
     if (startsWith(n.nnx, nt))
-        return kNormalizedNameWithoutExtensionPrefix + excess(n.nnxCount(), t.normalizedCount);
+        return tier::kNormalizedStemPrefix.rank(n.nnxCount(), t.normalizedCount);
     if (nt.empty())
         return std::nullopt;
     const std::size_t nat = find(n.nn, nt);
     if (nat != npos || (!startsWith(n.nn, n.nnx) && contains(n.nnx, nt)))
-        return kNormalizedNameSubstring + 4 * positionOf(n.nn, nat) + excess(n.nnCount(), t.normalizedCount);
+        return tier::kNormalizedNameSubstring.rank(n.nnCount(), t.normalizedCount, positionOf(n.nn, nat));
     return std::nullopt;
 }
 
 std::optional<Rank> prefixRank(const PreparedToken& t, const NameForms& n)
 {
     if (startsWith(n.cn, t.comparable))
-        return kNamePrefix + excess(n.cnCount(), t.comparableCount);
+        return tier::kNamePrefix.rank(n.cnCount(), t.comparableCount);
     if (startsWith(n.cnx, t.comparable))
-        return kNameWithoutExtensionPrefix + excess(n.cnxCount(), t.comparableCount);
+        return tier::kStemPrefix.rank(n.cnxCount(), t.comparableCount);
     if (startsWith(n.nn, t.normalized))
-        return kNormalizedNamePrefix + excess(n.nnCount(), t.normalizedCount);
+        return tier::kNormalizedNamePrefix.rank(n.nnCount(), t.normalizedCount);
     if (startsWith(n.nnx, t.normalized))
-        return kNormalizedNameWithoutExtensionPrefix + excess(n.nnxCount(), t.normalizedCount);
+        return tier::kNormalizedStemPrefix.rank(n.nnxCount(), t.normalizedCount);
     return std::nullopt;
 }
 
@@ -181,18 +151,18 @@ std::optional<Rank> suffixRank(const PreparedToken& t, const NameForms& n)
 {
     // The excess is measured on the whole name in both cases.
     if (endsWith(n.cn, t.comparable) || endsWith(n.cnx, t.comparable))
-        return kNameSuffix + excess(n.cnCount(), t.comparableCount);
+        return tier::kNameSuffix.rank(n.cnCount(), t.comparableCount);
     if (endsWith(n.nn, t.normalized) || endsWith(n.nnx, t.normalized))
-        return kNormalizedNameSuffix + excess(n.nnCount(), t.normalizedCount);
+        return tier::kNormalizedNameSuffix.rank(n.nnCount(), t.normalizedCount);
     return std::nullopt;
 }
 
 std::optional<Rank> exactRank(const PreparedToken& t, const NameForms& n)
 {
     if (equals(n.cn, t.comparable) || equals(n.cnx, t.comparable))
-        return kExactName;
+        return tier::kExactName.at();
     if (equals(n.nn, t.normalized) || equals(n.nnx, t.normalized))
-        return kNormalizedExactName;
+        return tier::kNormalizedExactName.at();
     return std::nullopt;
 }
 
@@ -201,27 +171,27 @@ std::optional<Rank> pathContainsRank(PathForms& path, const PreparedToken& t)
     const std::string_view cp = path.comparablePath();
     const std::size_t at = find(cp, t.comparable);
     if (at != npos)
-        return kPathSubstring + 2 * cappedPathPosition(cp, at) + excess(path.comparablePathCount(), t.comparableCount);
+        return tier::kPathSubstring.rank(path.comparablePathCount(), t.comparableCount, positionOf(cp, at));
     // When nt equals ct the normalized path cannot hold what the path does not.
     if (t.normalized.empty() || t.normalized == t.comparable)
         return std::nullopt;
     const std::string_view np = path.normalizedPath();
     const std::size_t nat = find(np, t.normalized);
     if (nat != npos)
-        return kNormalizedPathSubstring + 2 * cappedPathPosition(np, nat) +
-               excess(path.normalizedPathCount(), t.normalizedCount);
+        return tier::kNormalizedPathSubstring.rank(path.normalizedPathCount(), t.normalizedCount,
+                                                   positionOf(np, nat));
     return std::nullopt;
 }
 
 std::optional<Rank> pathPrefixRank(PathForms& path, const PreparedToken& t)
 {
     if (startsWith(path.comparablePath(), t.comparable))
-        return kPathPrefix + excess(path.comparablePathCount(), t.comparableCount);
+        return tier::kPathPrefix.rank(path.comparablePathCount(), t.comparableCount);
     const std::string_view pn = path.parentFolderName();
     if (startsWith(pn, t.comparable))
-        return kParentFolderPrefix + excess(textscan::clusterCount(pn), t.comparableCount);
+        return tier::kParentFolderPrefix.rank(textscan::clusterCount(pn), t.comparableCount);
     if (!t.normalized.empty() && startsWith(path.normalizedPath(), t.normalized))
-        return kNormalizedPathPrefix + excess(path.normalizedPathCount(), t.normalizedCount);
+        return tier::kNormalizedPathPrefix.rank(path.normalizedPathCount(), t.normalizedCount);
     return std::nullopt;
 }
 
@@ -230,12 +200,12 @@ std::optional<Rank> pathPrefixRank(PathForms& path, const PreparedToken& t)
 Rank lowestPathTier(SearchMatchMode mode)
 {
     switch (mode) {
-    case SearchMatchMode::Contains: return kPathSubstring;
-    case SearchMatchMode::Prefix: return kPathPrefix;
-    case SearchMatchMode::Suffix: return kPathSuffix;
+    case SearchMatchMode::Contains: return tier::kPathSubstring.at();
+    case SearchMatchMode::Prefix: return tier::kPathPrefix.at();
+    case SearchMatchMode::Suffix: return tier::kPathSuffix.at();
     case SearchMatchMode::Exact: break;
     }
-    return kPathSubsequence;
+    return tier::kPathSubsequence.at();
 }
 
 // What the ranks of the earlier tokens and the caller's ceiling leave worth computing.
@@ -267,16 +237,16 @@ std::optional<Rank> tokenRank(const PreparedToken& t, const NameForms& names, Pa
             best = r;
     };
     // Cheapest tiers first: the name subsequence can make the path tiers moot.
-    const bool subsequences = mode == SearchMatchMode::Contains && t.normalizedCount >= 2;
-    if (subsequences && canImprove(best, kNameSubsequence, bounds) &&
+    const bool subsequences = mode == SearchMatchMode::Contains && subsequenceTiersTake(t.normalizedCount);
+    if (subsequences && canImprove(best, tier::kNameSubsequence.at(), bounds) &&
         (subsequenceOf(t.normalized, names.nn) ||
          (!startsWith(names.nn, names.nnx) && subsequenceOf(t.normalized, names.nnx))))
-        offer(kNameSubsequence + excess(names.nnCount(), t.normalizedCount));
+        offer(tier::kNameSubsequence.rank(names.nnCount(), t.normalizedCount));
     if (mode != SearchMatchMode::Exact && canImprove(best, lowestPathTier(mode), bounds))
         offer(pathHaystackTokenRank(path, t, mode));
-    if (subsequences && canImprove(best, kPathSubsequence, bounds) &&
+    if (subsequences && canImprove(best, tier::kPathSubsequence.at(), bounds) &&
         subsequenceOf(t.normalized, path.normalizedPath()))
-        offer(kPathSubsequence + excess(path.normalizedPathCount(), t.normalizedCount));
+        offer(tier::kPathSubsequence.rank(path.normalizedPathCount(), t.normalizedCount));
     if (best && *best > bounds.ceiling)
         return std::nullopt;
     return best;
@@ -286,7 +256,7 @@ std::optional<Rank> tokenRank(const PreparedToken& t, const NameForms& names, Pa
 
 Rank firstTierBeyondNameRank(SearchMatchMode mode)
 {
-    return mode == SearchMatchMode::Contains ? kNameSubsequence : firstPathTierRank(mode);
+    return mode == SearchMatchMode::Contains ? tier::kNameSubsequence.at() : firstPathTierRank(mode);
 }
 
 Rank firstPathTierRank(SearchMatchMode mode)
@@ -299,33 +269,18 @@ Rank lowestPathTierRank(SearchMatchMode mode, std::size_t pathCount, std::size_t
 {
     // Position penalties are never negative; the excess is at least the one
     // of the shortest path the counts allow.
-    const Rank path = excess(pathCount, comparableCount);
-    const Rank normalizedPath = excess(normalizedPathCount, normalizedCount);
     switch (mode) {
     case SearchMatchMode::Contains:
-        return std::min(kPathSubstring + path, std::min(kNormalizedPathSubstring, kPathSubsequence) + normalizedPath);
+        return std::min({tier::kPathSubstring.rank(pathCount, comparableCount),
+                         tier::kNormalizedPathSubstring.rank(normalizedPathCount, normalizedCount),
+                         tier::kPathSubsequence.rank(normalizedPathCount, normalizedCount)});
     case SearchMatchMode::Prefix:
-        return std::min({kPathPrefix + path, kParentFolderPrefix, kNormalizedPathPrefix + normalizedPath});
-    case SearchMatchMode::Suffix: return kPathSuffix + path;
+        return std::min({tier::kPathPrefix.rank(pathCount, comparableCount), tier::kParentFolderPrefix.at(),
+                         tier::kNormalizedPathPrefix.rank(normalizedPathCount, normalizedCount)});
+    case SearchMatchMode::Suffix: return tier::kPathSuffix.rank(pathCount, comparableCount);
     case SearchMatchMode::Exact: break;
     }
     return kNoRankCeiling;
-}
-
-Rank pathSubstringFloor(std::size_t position, std::size_t pathCount, std::size_t comparableCount)
-{
-    return kPathSubstring + 2 * std::min<Rank>(Rank(position), kPathPositionCap) + excess(pathCount, comparableCount);
-}
-
-Rank normalizedPathSubstringFloor(std::size_t position, std::size_t pathCount, std::size_t normalizedCount)
-{
-    return kNormalizedPathSubstring + 2 * std::min<Rank>(Rank(position), kPathPositionCap) +
-           excess(pathCount, normalizedCount);
-}
-
-Rank pathSubsequenceFloor(std::size_t pathCount, std::size_t normalizedCount)
-{
-    return normalizedCount >= 2 ? kPathSubsequence + excess(pathCount, normalizedCount) : kNoRankCeiling;
 }
 
 std::optional<Rank> rankForToken(const PreparedToken& token, const NameForms& names, SearchMatchMode mode)
@@ -348,7 +303,7 @@ std::optional<Rank> pathHaystackTokenRank(PathForms& path, const PreparedToken& 
     case SearchMatchMode::Prefix: return pathPrefixRank(path, token);
     case SearchMatchMode::Suffix:
         if (endsWith(path.comparablePath(), token.comparable))
-            return kPathSuffix + excess(path.comparablePathCount(), token.comparableCount);
+            return tier::kPathSuffix.rank(path.comparablePathCount(), token.comparableCount);
         return std::nullopt;
     case SearchMatchMode::Exact: return std::nullopt;
     }

@@ -1,31 +1,18 @@
 #pragma once
 // The tiered name-match rank of one candidate for a prepared query: lower is
 // better, nothing when some token matches neither the name nor the path.
-// Pure; any thread (per-thread scratch buffers, see ItemForms.h).
+// What each tier gives is in RankTiers.h, which the candidate filter's bounds
+// read too. Pure; any thread (per-thread scratch buffers, see ItemForms.h).
 
-#include <cstdint>
-#include <limits>
 #include <optional>
 
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/ItemFacts.h"
 #include "Core/Search/ItemForms.h"
 #include "Core/Search/PreparedQuery.h"
+#include "Core/Search/RankTiers.h"
 
 namespace pallix {
-
-using Rank = std::int64_t;
-
-inline constexpr Rank kNoRankCeiling = std::numeric_limits<Rank>::max();
-// Bases of the name tiers of contains mode that bounds are made from; the
-// name-subsequence tier is the worst tier on the name.
-inline constexpr Rank kNamePrefixRank = 10;
-inline constexpr Rank kStemPrefixRank = 20;
-inline constexpr Rank kWordStartRank = 100;
-inline constexpr Rank kNameSubstringRank = 200;
-inline constexpr Rank kNormalizedPrefixRank = 240;
-inline constexpr Rank kNormalizedStemPrefixRank = 250;
-inline constexpr Rank kNameSubsequenceRank = 340;
 
 // The worst of the tokens' ranks; nothing without tokens, when one token fails, or
 // when the rank would be above `ceiling` (a caller that keeps only the best results
@@ -46,13 +33,6 @@ Rank firstTierBeyondNameRank(SearchMatchMode mode);
 // and normalised forms have at least `pathCount` / `normalizedPathCount`.
 Rank lowestPathTierRank(SearchMatchMode mode, std::size_t pathCount, std::size_t normalizedPathCount,
                         std::size_t comparableCount, std::size_t normalizedCount);
-
-// The lowest ranks of single path tiers of contains mode for a match after
-// `position` characters, in a path of at least `pathCount` characters.
-Rank pathSubstringFloor(std::size_t position, std::size_t pathCount, std::size_t comparableCount);
-Rank normalizedPathSubstringFloor(std::size_t position, std::size_t pathCount, std::size_t normalizedCount);
-// kNoRankCeiling for a token of fewer than two characters, which the tier skips.
-Rank pathSubsequenceFloor(std::size_t pathCount, std::size_t normalizedCount);
 
 // One token against the name forms only, by match mode.
 std::optional<Rank> rankForToken(const PreparedToken& token, const NameForms& names, SearchMatchMode mode);
