@@ -10,6 +10,7 @@
 #include "Core/IndexDB/SearchKeys.h"
 #include "Core/IndexDB/TypingRoad.h"
 #include "Core/Search/PreparedQuery.h"
+#include "Core/Search/ResultOrder.h"
 #include "Core/Search/SearchRank.h"
 #include "Platform/Text.h"
 
@@ -137,7 +138,7 @@ std::optional<std::vector<std::uint32_t>> TypingRoad::rankedFromLeadingNames(con
     if (!characters || characters->empty())
         return std::nullopt;
     const PreparedQuery prepared(query, watch);
-    if (prepared.mode != PreparedQuery::Mode::Ranked || prepared.edition != AppEdition::Mardell)
+    if (prepared.mode != PreparedQuery::Mode::Ranked || !ranksFirst(prepared))
         return std::nullopt;
     // Of the names beginning so, only those holding the word can rank below
     // the word starts: the others are not read.
