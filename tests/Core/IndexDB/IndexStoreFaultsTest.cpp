@@ -211,7 +211,7 @@ TEST(IndexStoreDamage, AWriteThatMeetsDamageStartsOverBeforeItReturns)
     ASSERT_EQ(store.indexedCount(), 3000);
     overwrite(db, 4096, std::string(std::filesystem::file_size(db) - 4096, '\0'));
 
-    const StoreResult<void> removed = store.removePathPrefix("/data/some-rather-long-folder-name");
+    const StoreResult<void> removed = store.removePathPrefixes({"/data/some-rather-long-folder-name"});
     ASSERT_FALSE(removed);
     EXPECT_TRUE(sqlite::isDamage(removed.error().sqliteCode)) << removed.error().description();
     EXPECT_TRUE(store.takeRecoveredFromDamage()) << "not left for the next write to find";
