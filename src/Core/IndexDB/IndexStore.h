@@ -276,7 +276,7 @@ private:
     // A write's change of the rows, which the database and then the cache
     // follow: the paths `removed` go with everything below them, sparing the
     // folders `keptPaths` when given (both standardised); then `upserted` is
-    // written in order. The vectors belong to the write and outlive it.
+    // written in order. The write owns the vectors; the change points at them.
     struct RowChange {
         const std::vector<std::string>* removed = nullptr;
         const std::vector<std::string>* keptPaths = nullptr;
