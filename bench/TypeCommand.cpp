@@ -2,7 +2,7 @@
 // of the store, after checking the answers against AnswerCheck.
 //  complete  IndexStore::search with complete inverted indexes (the full limit);
 //  scan      the typing search over the cached list: the linear scan with the
-//            typing candidate cap, ranked with the typing limit (quickMemorySearch),
+//            typing candidate cap, ranked with the typing limit (typingSearch),
 //            each run right after the keystroke before it;
 //  database  the typing-fast prefix search of names on the store's connection.
 
@@ -28,15 +28,14 @@ struct Route {
     int limit = 10000;
 
     // The application's typing limit and candidate cap.
-    int typingLimit() const { return std::min(limit, 1280); }
-    int typingCap() const { return std::max(typingLimit() * 18, 12000); }
+    TypingBudget typing() const { return TypingBudget::typing(limit); }
 
     std::vector<IndexedItem> run(IndexStore& store, const SearchQuery& query) const
     {
         switch (state) {
         case CacheState::Complete: return store.search(query, limit);
-        case CacheState::Scan: return store.quickMemorySearch(query, typingLimit(), typingCap());
-        case CacheState::Database: return store.typingFastDatabaseSearch(query, typingLimit());
+        case CacheState::Scan: return store.typingSearch(query, typing());
+        case CacheState::Database: return store.typingFastDatabaseSearch(query, typing().limit);
         }
         return {};
     }
@@ -46,8 +45,8 @@ struct Route {
     {
         switch (state) {
         case CacheState::Complete: return reference.checkComplete(store, query, limit, answer);
-        case CacheState::Scan: return reference.checkScan(query, typingLimit(), typingCap(), answer);
-        case CacheState::Database: return reference.checkDatabase(query, typingLimit(), answer);
+        case CacheState::Scan: return reference.checkScan(query, typing().limit, typing().candidateCap, answer);
+        case CacheState::Database: return reference.checkDatabase(query, typing().limit, answer);
         }
         return std::nullopt;
     }
@@ -234,7 +233,7 @@ int runType(const std::vector<std::string>& argv)
                 static_cast<long long>(store->indexedCount()), millisecondsSince(opening) / 1000,
                 args.get("state", "complete").c_str(), route.limit);
     if (route.state != CacheState::Complete)
-        std::printf(" (typing limit %d, candidate cap %d)", route.typingLimit(), route.typingCap());
+        std::printf(" (typing limit %d, candidate cap %d)", route.typing().limit, route.typing().candidateCap);
     std::printf(", %d runs per state, junk %s\n", reps, options.excludeSystemJunk ? "excluded" : "included");
     if (route.state == CacheState::Database) {
         // The road as it runs on every start but the first after an upgrade.

@@ -62,7 +62,7 @@ IndexStore::ReadOnlyAnswer IndexStore::readOnlySearchAnswer(const std::filesyste
                                                             int /*searchStage*/, Clock* clock)
 {
     // Every stage is the first: every name holding the words, ranked, then cut.
-    if (limit < 1 || !hasSearchIntent(query))
+    if (limit < 1 || !TypingRoad::hasSearchIntent(query))
         return {};
     sqlite::Connection db;
     if (!sqlite::openReadOnly(db, databaseURL))
@@ -81,7 +81,7 @@ IndexStore::ReadOnlyAnswer IndexStore::readOnlySearchAnswer(const std::filesyste
 std::vector<IndexedItem> IndexStore::readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,
                                                                     const SearchQuery& query, int limit)
 {
-    if (limit < 1 || !hasSearchIntent(query) || query.tokens.size() != 1)
+    if (limit < 1 || !TypingRoad::hasSearchIntent(query) || query.tokens.size() != 1)
         return {};
     const std::string_view token = indexsql::trimmed(query.tokens.front());
     if (token.empty())
