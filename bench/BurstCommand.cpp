@@ -216,7 +216,7 @@ int runBurst(const std::vector<std::string>& argv)
     writer.join();
 
     // The subtree scanned afresh into the same index.
-    (void)store.removePathPrefix(burst);
+    (void)store.removePathPrefixes({burst});
     start = SteadyClock::now();
     scanner.scanInBatches({burst}, {}, false, int(FolderReconciler::kSlice), [&](const std::vector<IndexedItem>& slice) {
         (void)store.upsert(slice);

@@ -76,11 +76,11 @@ int runLive(const std::vector<std::string>& argv)
             if (writes % 2 == 0)
                 (void)store->upsert({*IndexedItem::from(path, m)});
             else
-                (void)store->removePathPrefix(path);
+                (void)store->removePathPrefixes({path});
             ++writes;
             std::this_thread::sleep_until(due);
         }
-        (void)store->removePathPrefix(path);
+        (void)store->removePathPrefixes({path});
     });
     next = 0;
     const Phase busy = searchFor(*store, queries, next, limit, searchEvery, std::chrono::seconds(seconds));

@@ -122,17 +122,16 @@ public:
     // under `keptPaths` (folders the scan could not list), which stay as they are.
     StoreResult<void> applyFullRescan(const std::vector<std::string>& roots, const std::vector<IndexedItem>& items,
                                       const std::vector<std::string>& keptPaths = {});
-    StoreResult<void> synchronizeChildren(const std::string& directory, const std::vector<IndexedItem>& currentChildren);
     // One folder's children as listed now.
     struct FolderListing {
         std::string folder;
         std::vector<IndexedItem> children;
     };
-    // synchronizeChildren() of several folders in one transaction; children
-    // whose rows already say the same are not written again.
+    // Makes the rows of each folder's direct children match its listing, in
+    // one transaction: the rows of children gone go with everything below
+    // them, and children whose rows already say the same are not written again.
     StoreResult<void> synchronizeFolders(const std::vector<FolderListing>& listings);
-    StoreResult<void> removePathPrefix(const std::string& path);
-    // removePathPrefix() of each path, in one transaction and one pass over the cache.
+    // Removes each path with everything below it, in one transaction and one pass over the cache.
     StoreResult<void> removePathPrefixes(const std::vector<std::string>& paths);
     // At most `limit` rows strictly below `folder`, in byte order, from the
     // first after `after` ("" for the first page): a walk's reconciliation
@@ -273,6 +272,32 @@ private:
     std::string connectionMessage() const;
 
     // Writes (IndexStoreWrites.cpp).
+    // A write's change of the rows, which the database and then the cache
+    // follow: the paths `removed` go with everything below them, sparing the
+    // folders `keptPaths` when given (both standardised); then `upserted` is
+    // written in order. The write owns the vectors; the change points at them.
+    struct RowChange {
+        const std::vector<std::string>* removed = nullptr;
+        const std::vector<std::string>* keptPaths = nullptr;
+        const std::vector<IndexedItem>* upserted = nullptr;
+        int rebuildDelayMs = 0;  // before the compaction of the indexes
+        // An `upserted` large enough drops the indexes and builds them anew
+        // (see patchingCostsMoreThanABuild()).
+        bool largeRebuildsWhole = true;
+        // Run when the write waited for another program's write lock with the
+        // store unlocked: reads the vectors again, as the rows may have changed.
+        std::function<StoreResult<void>()> readAgain = nullptr;
+    };
+    // The one sequence of every write: begins the immediate transaction
+    // (starting over first on damage met since), writes `change`, commits,
+    // and has the cache follow it; a failure leaves the rows and the cache
+    // as they were (see abandonWrite()).
+    StoreResult<void> writeRows(std::unique_lock<std::mutex>& lock, const RowChange& change);
+    StoreResult<void> writeRowsToDB(const RowChange& change);
+    // The cache follows a committed `change`: a write made while the warm-up
+    // loads is kept for its install, and the indexes are built anew or their
+    // compaction scheduled.
+    void followInCache(const RowChange& change);
     // BEGIN IMMEDIATE without waiting for another connection's write lock.
     int tryBeginTransaction();
     // BEGIN IMMEDIATE. While another connection holds the write lock, waits
@@ -284,14 +309,17 @@ private:
     // starts over on a fresh file when the failure was damage, returns `failure`.
     StoreResult<void> abandonWrite(StoreResult<void> failure, bool inTransaction);
     StoreResult<void> upsertToDB(const std::vector<IndexedItem>& items);
-    // Each prefix's row and the rows below it.
-    StoreResult<void> deletePrefixesFromDB(const std::vector<std::string>& prefixes);
-    // deletePrefixesFromDB() of one prefix sparing the rows at or under `keptPaths` (standardised).
+    // Each prefix's row and the rows below it, sparing the rows at or under
+    // `keptPaths` when given.
+    StoreResult<void> deletePrefixesFromDB(const std::vector<std::string>& prefixes,
+                                           const std::vector<std::string>* keptPaths = nullptr);
+    // deletePrefixesFromDB() of one prefix sparing the rows at or under `keptPaths`.
     StoreResult<void> deletePrefixKeepingFromDB(const std::string& prefix, const std::vector<std::string>& keptPaths);
-    void removeFromCache(const std::string& prefix, const std::vector<std::string>& keptPaths = {});
-    // Every cached item at or under one of `prefixes` (standardised), in one go.
-    void removeAllFromCache(const std::vector<std::string>& prefixes);
-    // The children the rows lack or hold otherwise, and the rows of children gone.
+    // Every cached item at or under one of `prefixes`, sparing those at or
+    // under `keptPaths` when given (all standardised).
+    void removeFromCache(const std::vector<std::string>& prefixes, const std::vector<std::string>* keptPaths);
+    // The children the rows lack or hold otherwise, and the rows of children
+    // gone, in place of what the vectors held.
     StoreResult<void> readListingChanges(const std::vector<FolderListing>& listings, std::vector<std::string>& vanished,
                                          std::vector<IndexedItem>& changed);
     void patchCache(const std::vector<IndexedItem>& items);

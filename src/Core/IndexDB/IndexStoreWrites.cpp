@@ -1,6 +1,7 @@
-// Writes of the file index: each operation writes the database first, in one
-// immediate transaction, then patches the cached item list in place and
-// arranges the rebuild of the inverted indexes.
+// Writes of the file index: each operation says how it changes the rows, and
+// one sequence writes that to the database first, in one immediate
+// transaction, then patches the cached item list in place and arranges the
+// rebuild of the inverted indexes.
 
 #include <algorithm>
 #include <optional>
@@ -119,6 +120,57 @@ bool waitForWriteLock(const std::filesystem::path& file)
 
 } // namespace
 
+StoreResult<void> IndexStore::writeRows(std::unique_lock<std::mutex>& lock, const RowChange& change)
+{
+    bool waited = false;
+    if (StoreResult<void> r = beginTransaction(lock, &waited); !r)
+        return r;
+    StoreResult<void> written;
+    if (waited && change.readAgain)
+        written = change.readAgain();
+    if (written)
+        written = writeRowsToDB(change);
+    if (written)
+        written = commitTransaction();
+    // The rows are as they were, so the cache stays as it was too.
+    if (!written)
+        return abandonWrite(std::move(written), true);
+    followInCache(change);
+    return {};
+}
+
+StoreResult<void> IndexStore::writeRowsToDB(const RowChange& change)
+{
+    StoreResult<void> written;
+    if (change.removed)
+        written = deletePrefixesFromDB(*change.removed, change.keptPaths);
+    if (written && change.upserted)
+        written = upsertToDB(*change.upserted);
+    return written;
+}
+
+void IndexStore::followInCache(const RowChange& change)
+{
+    const bool large = change.largeRebuildsWhole && change.upserted &&
+                       patchingCostsMoreThanABuild(change.upserted->size());
+    if (large)
+        resetSearchIndexesLocked();
+    if (change.removed)
+        removeFromCache(*change.removed, change.keptPaths);
+    if (change.upserted)
+        patchCache(*change.upserted);
+    if (m_warmupPending && change.removed)
+        for (const std::string& prefix : *change.removed)
+            m_pendingWrites.push_back(
+                {{}, prefix, true, change.keptPaths ? *change.keptPaths : std::vector<std::string>{}});
+    if (m_warmupPending && change.upserted)
+        m_pendingWrites.push_back({*change.upserted, {}, false, {}});
+    if (large)
+        rebuildSearchCacheLocked();
+    else
+        scheduleCompactionIfDue(change.rebuildDelayMs);
+}
+
 int IndexStore::tryBeginTransaction()
 {
     if (!m_db.isOpen())
@@ -201,8 +253,15 @@ StoreResult<void> IndexStore::upsertToDB(const std::vector<IndexedItem>& items)
     return {};
 }
 
-StoreResult<void> IndexStore::deletePrefixesFromDB(const std::vector<std::string>& prefixes)
+StoreResult<void> IndexStore::deletePrefixesFromDB(const std::vector<std::string>& prefixes,
+                                                   const std::vector<std::string>* keptPaths)
 {
+    if (keptPaths) {
+        for (const std::string& prefix : prefixes)
+            if (StoreResult<void> r = deletePrefixKeepingFromDB(prefix, *keptPaths); !r)
+                return r;
+        return {};
+    }
     if (prefixes.empty())
         return {};
     // One statement for all: a batch removes thousands of paths.
@@ -246,22 +305,21 @@ StoreResult<void> IndexStore::deletePrefixKeepingFromDB(const std::string& prefi
     return {};
 }
 
-void IndexStore::removeFromCache(const std::string& prefix, const std::vector<std::string>& keptPaths)
-{
-    if (!m_cacheReady || m_items.empty())
-        return;
-    std::vector<std::uint32_t> removed;
-    m_items.removeUnder(prefix, keptPaths, &removed);
-    noteRemoved(removed);
-}
-
-void IndexStore::removeAllFromCache(const std::vector<std::string>& prefixes)
+void IndexStore::removeFromCache(const std::vector<std::string>& prefixes, const std::vector<std::string>* keptPaths)
 {
     if (!m_cacheReady || m_items.empty() || prefixes.empty())
         return;
     std::vector<std::uint32_t> removed;
-    m_items.removeUnderAny(prefixes, &removed);
-    noteRemoved(removed);
+    if (!keptPaths) {
+        m_items.removeUnderAny(prefixes, &removed);
+        noteRemoved(removed);
+        return;
+    }
+    for (const std::string& prefix : prefixes) {
+        removed.clear();
+        m_items.removeUnder(prefix, *keptPaths, &removed);
+        noteRemoved(removed);
+    }
 }
 
 void IndexStore::patchCache(const std::vector<IndexedItem>& items)
@@ -349,24 +407,7 @@ StoreResult<void> IndexStore::upsert(const std::vector<IndexedItem>& items)
     std::unique_lock lock(m_mutex);
     if (items.empty())
         return {};
-    if (StoreResult<void> r = beginTransaction(lock); !r)
-        return r;
-    StoreResult<void> written = upsertToDB(items);
-    if (written)
-        written = commitTransaction();
-    if (!written)
-        return abandonWrite(std::move(written), true);
-    const bool large = patchingCostsMoreThanABuild(items.size());
-    if (large)
-        resetSearchIndexesLocked();
-    patchCache(items);
-    if (m_warmupPending)
-        m_pendingWrites.push_back({items, {}, false, {}});
-    if (large)
-        rebuildSearchCacheLocked();
-    else
-        scheduleCompactionIfDue(kUpsertRebuildDelayMs);
-    return {};
+    return writeRows(lock, {.upserted = &items, .rebuildDelayMs = kUpsertRebuildDelayMs});
 }
 
 StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& roots,
@@ -378,49 +419,12 @@ StoreResult<void> IndexStore::applyFullRescan(const std::vector<std::string>& ro
         m_debouncedSearchCacheRebuildTask->cancel();
         m_debouncedSearchCacheRebuildTask.reset();
     }
-    std::vector<std::string> standardRoots;
-    standardRoots.reserve(roots.size());
-    for (const std::string& root : roots)
-        standardRoots.push_back(paths::standardize(root));
-    std::vector<std::string> standardKept;
-    standardKept.reserve(keptPaths.size());
-    for (const std::string& path : keptPaths)
-        standardKept.push_back(paths::standardize(path));
-    if (StoreResult<void> r = beginTransaction(lock); !r)
-        return r;
-    StoreResult<void> written;
-    for (const std::string& root : standardRoots)
-        if (written)
-            written = deletePrefixKeepingFromDB(root, standardKept);
-    if (written)
-        written = upsertToDB(items);
-    if (written)
-        written = commitTransaction();
-    // The rows are as they were, so the cache stays as it was too.
-    if (!written)
-        return abandonWrite(std::move(written), true);
-    const bool large = patchingCostsMoreThanABuild(items.size());
-    if (large)
-        resetSearchIndexesLocked();
-    for (const std::string& root : standardRoots)
-        removeFromCache(root, standardKept);
-    patchCache(items);
-    if (m_warmupPending) {
-        for (const std::string& root : standardRoots)
-            m_pendingWrites.push_back({{}, root, true, standardKept});
-        m_pendingWrites.push_back({items, {}, false, {}});
-    }
-    if (large)
-        rebuildSearchCacheLocked();
-    else
-        scheduleCompactionIfDue(kRemovalRebuildDelayMs);
-    return {};
-}
-
-StoreResult<void> IndexStore::synchronizeChildren(const std::string& directory,
-                                                  const std::vector<IndexedItem>& currentChildren)
-{
-    return synchronizeFolders({FolderListing{directory, currentChildren}});
+    const std::vector<std::string> standardRoots = paths::standardizeAll(roots);
+    const std::vector<std::string> standardKept = paths::standardizeAll(keptPaths);
+    return writeRows(lock, {.removed = &standardRoots,
+                            .keptPaths = &standardKept,
+                            .upserted = &items,
+                            .rebuildDelayMs = kRemovalRebuildDelayMs});
 }
 
 StoreResult<void> IndexStore::readListingChanges(const std::vector<FolderListing>& listings,
@@ -429,6 +433,8 @@ StoreResult<void> IndexStore::readListingChanges(const std::vector<FolderListing
     // The rows are asked, on the parent-path index: one folder's children
     // directly, not a pass over every cached item, and the same answer before
     // the cache is loaded as after.
+    vanished.clear();
+    changed.clear();
     sqlite::Statement statement;
     if (statement.prepare(m_db, "SELECT path, size, modified_at, is_directory, content_text FROM file_index "
                                 "WHERE parent_path = ?;") != SQLITE_OK)
@@ -479,39 +485,11 @@ StoreResult<void> IndexStore::synchronizeFolders(const std::vector<FolderListing
         return abandonWrite(std::move(read), false);
     if (vanished.empty() && changed.empty())
         return {};
-
-    bool waited = false;
-    if (StoreResult<void> r = beginTransaction(lock, &waited); !r)
-        return r;
-    // The rows may have changed while the store was unlocked.
-    StoreResult<void> written;
-    if (waited) {
-        vanished.clear();
-        changed.clear();
-        written = readListingChanges(listings, vanished, changed);
-    }
-    if (written)
-        written = deletePrefixesFromDB(vanished);
-    if (written)
-        written = upsertToDB(changed);
-    if (written)
-        written = commitTransaction();
-    if (!written)
-        return abandonWrite(std::move(written), true);
-    removeAllFromCache(vanished);
-    patchCache(changed);
-    if (m_warmupPending) {
-        for (const std::string& child : vanished)
-            m_pendingWrites.push_back({{}, child, true, {}});
-        m_pendingWrites.push_back({changed, {}, false, {}});
-    }
-    scheduleCompactionIfDue(kRemovalRebuildDelayMs);
-    return {};
-}
-
-StoreResult<void> IndexStore::removePathPrefix(const std::string& path)
-{
-    return removePathPrefixes({path});
+    return writeRows(lock, {.removed = &vanished,
+                            .upserted = &changed,
+                            .rebuildDelayMs = kRemovalRebuildDelayMs,
+                            .largeRebuildsWhole = false,
+                            .readAgain = [&] { return readListingChanges(listings, vanished, changed); }});
 }
 
 StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>& paths)
@@ -521,30 +499,15 @@ StoreResult<void> IndexStore::removePathPrefixes(const std::vector<std::string>&
         return {};
     if (StoreResult<void> r = recoverIfDamagedLocked(); !r)
         return r;
-    std::vector<std::string> prefixes;
-    prefixes.reserve(paths.size());
-    for (const std::string& path : paths)
-        prefixes.push_back(paths::standardize(path));
     // One transaction and one pass over the cache for all of them: a pass
     // per path made a burst of deletions cost a pass over every item each.
     // A single path takes one too, so that it waits for another program's
     // write lock with the store unlocked; without a connection its statement
     // reports the failure.
-    const bool transaction = prefixes.size() > 1 || m_db.isOpen();
-    if (transaction)
-        if (StoreResult<void> r = beginTransaction(lock); !r)
-            return r;
-    StoreResult<void> written = deletePrefixesFromDB(prefixes);
-    if (written && transaction)
-        written = commitTransaction();
-    if (!written)
-        return abandonWrite(std::move(written), transaction);
-    removeAllFromCache(prefixes);
-    if (m_warmupPending)
-        for (const std::string& prefix : prefixes)
-            m_pendingWrites.push_back({{}, prefix, true, {}});
-    scheduleCompactionIfDue(kRemovalRebuildDelayMs);
-    return {};
+    const std::vector<std::string> prefixes = paths::standardizeAll(paths);
+    if (prefixes.size() == 1 && !m_db.isOpen())
+        return abandonWrite(deletePrefixesFromDB(prefixes), false);
+    return writeRows(lock, {.removed = &prefixes, .rebuildDelayMs = kRemovalRebuildDelayMs});
 }
 
 std::vector<std::string> IndexStore::pathsBelow(const std::string& folder, const std::string& after, int limit)

@@ -11,7 +11,10 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sqlite3.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "IndexDbTestSupport.h"
 #include "TestSupport/DamagingSqliteVfs.h"
@@ -211,7 +214,7 @@ TEST(IndexStoreDamage, AWriteThatMeetsDamageStartsOverBeforeItReturns)
     ASSERT_EQ(store.indexedCount(), 3000);
     overwrite(db, 4096, std::string(std::filesystem::file_size(db) - 4096, '\0'));
 
-    const StoreResult<void> removed = store.removePathPrefix("/data/some-rather-long-folder-name");
+    const StoreResult<void> removed = store.removePathPrefixes({"/data/some-rather-long-folder-name"});
     ASSERT_FALSE(removed);
     EXPECT_TRUE(sqlite::isDamage(removed.error().sqliteCode)) << removed.error().description();
     EXPECT_TRUE(store.takeRecoveredFromDamage()) << "not left for the next write to find";
@@ -323,6 +326,63 @@ TEST(IndexStoreBusy, SearchesAnswerWhileAWriteWaitsForTheLock)
     ASSERT_TRUE(written) << written.error().description();
     EXPECT_EQ(test::pathsOf(store.search(test::wordsQuery({"waited"}), 10)),
               std::vector<std::string>{"/a/waited.txt"});
+}
+
+// Tells when `file` is opened anew: a write that meets another program's
+// lock opens the file a second time to wait for it.
+class FileOpenWatch {
+public:
+    explicit FileOpenWatch(const std::filesystem::path& file) : m_fd(inotify_init1(IN_CLOEXEC))
+    {
+        EXPECT_GE(inotify_add_watch(m_fd, file.c_str(), IN_OPEN), 0);
+    }
+    ~FileOpenWatch() { close(m_fd); }
+    FileOpenWatch(const FileOpenWatch&) = delete;
+    FileOpenWatch& operator=(const FileOpenWatch&) = delete;
+
+    // Gives up after a real minute (a failure, not a timing).
+    bool waitForOpen() const
+    {
+        pollfd ready{m_fd, POLLIN, 0};
+        alignas(inotify_event) char events[4096];
+        return poll(&ready, 1, 60000) == 1 && read(m_fd, events, sizeof events) > 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// The rows a listing was compared with before the write waited for another
+// program's lock may have changed meanwhile: they are compared again, so a
+// child that program wrote and the listing lacks is gone too.
+TEST(IndexStoreBusy, AListingIsComparedAgainAfterWaitingForTheLock)
+{
+    TempDir dir;
+    const auto db = dir / "index.sqlite";
+    IndexStore store(db, std::make_shared<test::InstantClock>());
+    ASSERT_TRUE(store.bootstrap());
+    ASSERT_TRUE(store.upsert({fileItem("/s/kept.txt")}));
+    // Quiet: no job of the store opens the file while the test watches it.
+    ASSERT_TRUE(test::eventually([&] { return store.isSearchCacheReady() && store.runningBackgroundJobs() == 0; }));
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "BEGIN EXCLUSIVE; INSERT INTO file_index (path, name, parent_path, extension, size, "
+                           "modified_at, is_directory) VALUES ('/s/sneaked.txt', 'sneaked.txt', '/s', 'txt', 1, 1, 0);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const FileOpenWatch opens(db);
+    auto syncing = std::async(std::launch::async, [&] {
+        return store.synchronizeFolders({{"/s", {fileItem("/s/kept.txt"), fileItem("/s/new.txt")}}});
+    });
+    // The write has compared the listing, met the lock, and waits for it.
+    EXPECT_TRUE(opens.waitForOpen());
+    sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    const StoreResult<void> synced = syncing.get();
+    ASSERT_TRUE(synced) << synced.error().description();
+    EXPECT_EQ(store.pathsBelow("/s", "", 10), (std::vector<std::string>{"/s/kept.txt", "/s/new.txt"}));
 }
 
 // re:^(\w+\s?)+$ backtracks exponentially on a long word that is not

@@ -190,7 +190,7 @@ TEST(IndexStore, WithoutConnectionWritesFailWithUnknownMessage)
     ASSERT_FALSE(upsert);
     const std::string file = (dir / "index.sqlite").string();
     EXPECT_EQ(upsert.error().description(), "执行 SQLite 命令失败：" + file + "（未知 SQLite 错误）");
-    StoreResult<void> remove = store.removePathPrefix("/a");
+    StoreResult<void> remove = store.removePathPrefixes({"/a"});
     ASSERT_FALSE(remove);
     EXPECT_EQ(remove.error().description(), "准备 SQLite 语句失败：" + file + "（未知 SQLite 错误）");
     EXPECT_TRUE(store.search(test::wordsQuery({"x"}), 10).empty());

@@ -102,7 +102,7 @@ TEST(IndexStoreWrites, RemovalsReachExactlyThePathAndItsSubtree)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.removed);
         WritesFixture f(treeItems());
-        ASSERT_TRUE(f.store->removePathPrefix(c.removed));
+        ASSERT_TRUE(f.store->removePathPrefixes({c.removed}));
         EXPECT_EQ(rowPaths(f.db), without(kTree, c.gone));
         std::vector<std::string> cached = cachedPaths(*f.store, kTree);
         std::sort(cached.begin(), cached.end());
@@ -209,11 +209,11 @@ TEST(IndexStoreWrites, SynchronizeDropsVanishedChildrenWithTheirSubtrees)
 {
     WritesFixture f(treeItems());
     // /a holds b, bc, B, my_x and myAx; the listing now has bc and a new one.
-    ASSERT_TRUE(f.store->synchronizeChildren("/a/", {folderItem("/a/bc"), fileItem("/a/fresh.txt")}));
+    ASSERT_TRUE(f.store->synchronizeFolders({{"/a/", {folderItem("/a/bc"), fileItem("/a/fresh.txt")}}}));
     EXPECT_EQ(rowPaths(f.db), (std::vector<std::string>{"/a/bc", "/a/fresh.txt", "/other/z"}));
     EXPECT_EQ(f.store->indexedCount(), 3);
 
-    ASSERT_TRUE(f.store->synchronizeChildren("/other", {}));
+    ASSERT_TRUE(f.store->synchronizeFolders({{"/other", {}}}));
     EXPECT_EQ(rowPaths(f.db), (std::vector<std::string>{"/a/bc", "/a/fresh.txt"}));
 }
 
@@ -280,7 +280,7 @@ TEST(IndexStoreWrites, SynchronizeBeforeTheCacheIsLoadedDropsVanishedChildrenToo
     InstallGate gate;
     store.setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
-    ASSERT_TRUE(store.synchronizeChildren("/s", {fileItem("/s/listed.txt")}));
+    ASSERT_TRUE(store.synchronizeFolders({{"/s", {fileItem("/s/listed.txt")}}}));
     EXPECT_EQ(rowPaths(dir / "index.sqlite"), (std::vector<std::string>{"/s", "/s/listed.txt"}));
     gate.open();
     ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
@@ -301,7 +301,7 @@ TEST(IndexStoreWrites, TheCountBeforeTheCacheIsLoadedFollowsTheWrites)
     EXPECT_EQ(store.indexedCount(), 2);
     ASSERT_TRUE(store.upsert({fileItem("/s/c.txt"), fileItem("/s/a.txt")}));
     EXPECT_EQ(store.indexedCount(), 3);
-    ASSERT_TRUE(store.removePathPrefix("/s/b.txt"));
+    ASSERT_TRUE(store.removePathPrefixes({"/s/b.txt"}));
     EXPECT_EQ(store.indexedCount(), 2);
     ASSERT_FALSE(store.isSearchCacheReady());
     gate.open();
@@ -324,7 +324,7 @@ TEST(IndexStoreWrites, DelayedRebuildFollowsTheLastWriteOnceTheChangesAreMany)
 
     // A few changes are laid over the indexes: no build.
     ASSERT_TRUE(f.store->upsert({fileItem("/w/1.txt")}));
-    ASSERT_TRUE(f.store->removePathPrefix("/w/1.txt"));
+    ASSERT_TRUE(f.store->removePathPrefixes({"/w/1.txt"}));
     f.settle();
     EXPECT_EQ(f.store->indexBuildGeneration(), start);
     EXPECT_TRUE(f.store->isSearchIndexesComplete());
@@ -346,7 +346,7 @@ TEST(IndexStoreWrites, DelayedRebuildFollowsTheLastWriteOnceTheChangesAreMany)
     // (4,096 + 4,096 / 16 changes are due now).
     ASSERT_TRUE(f.store->upsert(burst("/w/c", 4352)));
     f.advance(100ms);
-    ASSERT_TRUE(f.store->synchronizeChildren("/w/c", burst("/w/c", 4000)));
+    ASSERT_TRUE(f.store->synchronizeFolders({{"/w/c", burst("/w/c", 4000)}}));
     f.advance(89ms);
     EXPECT_EQ(f.store->indexBuildGeneration(), start + 1);
     f.advance(1ms);
@@ -379,7 +379,7 @@ TEST(IndexStoreWrites, WritesBeforeTheInstallAreNotLost)
     ASSERT_TRUE(store.bootstrap());
     // The snapshot is read (all three rows) but not yet installed.
     ASSERT_TRUE(store.upsert({fileItem("/r/new.txt"), fileItem("/r/old.txt", 999)}));
-    ASSERT_TRUE(store.removePathPrefix("/r/gone"));
+    ASSERT_TRUE(store.removePathPrefixes({"/r/gone"}));
     ASSERT_TRUE(store.applyFullRescan({"/r/keep.txt"}, {}));
     gate.open();
     ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
@@ -448,7 +448,7 @@ TEST(IndexStoreWrites, HundredThousandItemsAreFoundAndRemoved)
 
     // Remove five of the fifty folders: their 10,000 items go.
     for (int p = 25; p < 30; ++p)
-        ASSERT_TRUE(f.store->removePathPrefix("/vol/project-" + std::to_string(p)));
+        ASSERT_TRUE(f.store->removePathPrefixes({"/vol/project-" + std::to_string(p)}));
     EXPECT_EQ(f.store->indexedCount(), 90000);
     q = test::wordsQuery({"doc-77777"});
     EXPECT_TRUE(f.store->search(q, 10).empty()) << "found no more at once";
@@ -546,12 +546,12 @@ TEST(IndexStoreWrites, RandomWritesKeepTheIndexesCompleteAndAnswerAsAFreshLoad)
         }
         case 1: ASSERT_TRUE(f.store->upsert({fileItem(some, 12345)})); break;
         case 2:
-            ASSERT_TRUE(f.store->removePathPrefix(some));
+            ASSERT_TRUE(f.store->removePathPrefixes({some}));
             dropUnder(some);
             break;
         case 3: {
             const std::string folder = folderOf();
-            ASSERT_TRUE(f.store->removePathPrefix(folder));
+            ASSERT_TRUE(f.store->removePathPrefixes({folder}));
             dropUnder(folder);
             break;
         }
@@ -562,7 +562,7 @@ TEST(IndexStoreWrites, RandomWritesKeepTheIndexesCompleteAndAnswerAsAFreshLoad)
                 if (paths::deletingLastComponent(p) == folder && random() % 4 != 0)
                     listing.push_back(fileItem(p));
             listing.push_back(fileItem(folder + "/s" + std::to_string(step) + randomName()));
-            ASSERT_TRUE(f.store->synchronizeChildren(folder, listing));
+            ASSERT_TRUE(f.store->synchronizeFolders({{folder, listing}}));
             std::erase_if(files, [&](const std::string& p) { return paths::deletingLastComponent(p) == folder; });
             for (const IndexedItem& item : listing)
                 files.emplace_back(item.path());

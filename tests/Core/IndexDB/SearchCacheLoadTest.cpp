@@ -98,7 +98,7 @@ TEST(SearchCacheLoad, RebuildOfAnEmptyListIsCompleteAtOnce)
     auto clock = std::make_shared<FakeClock>();
     IndexStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
-    ASSERT_TRUE(store.removePathPrefix("/a"));
+    ASSERT_TRUE(store.removePathPrefixes({"/a"}));
     store.rebuildSearchCache();
     EXPECT_TRUE(store.isSearchIndexesComplete());
     EXPECT_TRUE(store.isSearchCacheReady());
@@ -121,7 +121,7 @@ TEST(SearchCacheLoad, StalePositionsAfterARemovalAreSkipped)
     bool removed = false;
     store.setBeforeIndexInstallHook([&] {
         if (!removed)
-            removed = store.removePathPrefix("/drop").has_value();
+            removed = store.removePathPrefixes({"/drop"}).has_value();
     });
     test::bootstrapToComplete(store, *clock);
     ASSERT_TRUE(removed);

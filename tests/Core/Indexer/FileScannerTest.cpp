@@ -634,7 +634,7 @@ protected:
     void synchronize(const FileScanner& scanner, const std::string& folder)
     {
         if (const auto children = scanner.scanImmediateChildren(folder, {}, true)) {
-            ASSERT_TRUE(m_store->synchronizeChildren(folder, *children));
+            ASSERT_TRUE(m_store->synchronizeFolders({{folder, *children}}));
         }
     }
 

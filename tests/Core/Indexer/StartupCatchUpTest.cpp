@@ -171,7 +171,7 @@ TEST(StartupCatchUp, RowsBelowAFolderWithoutItsOwnRowAreMadeRight)
     f.tree.file("back/z.txt");
     ageFolders(f.tree.root());
     ASSERT_TRUE(f.store->applyFullRescan({f.tree.root()}, f.scanner.scan({f.tree.root()}, {}, true).items));
-    ASSERT_TRUE(f.store->removePathPrefix(f.tree.path("back")));
+    ASSERT_TRUE(f.store->removePathPrefixes({f.tree.path("back")}));
     FileMetadata file;
     file.isDirectory = false;
     file.fileSize = 1;
