@@ -229,7 +229,8 @@ int runType(const std::vector<std::string>& argv)
     requireDatabase(db);
 
     const auto opening = SteadyClock::now();
-    const std::unique_ptr<IndexStore> store = openCompleteStore(db);
+    auto probe = std::make_shared<IndexStoreProbe>();
+    const std::unique_ptr<IndexStore> store = openCompleteStore(db, probe);
     std::printf("type: %lld items, indexes complete after %.2f s; state %s, limit %d", 
                 static_cast<long long>(store->indexedCount()), millisecondsSince(opening) / 1000,
                 args.get("state", "complete").c_str(), route.limit);
@@ -239,7 +240,7 @@ int runType(const std::vector<std::string>& argv)
     if (route.state == CacheState::Database) {
         // The road as it runs on every start but the first after an upgrade.
         const auto filling = SteadyClock::now();
-        waitForLoweredNames(*store);
+        waitForLoweredNames(*probe);
         std::printf("type: stored lower-cased names complete after a further %.2f s\n",
                     millisecondsSince(filling) / 1000);
     }

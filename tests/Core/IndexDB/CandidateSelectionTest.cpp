@@ -16,12 +16,12 @@ using test::wordsQuery;
 struct CompleteStore {
     TempDir dir;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::unique_ptr<IndexStore> store;
+    std::unique_ptr<test::ProbedStore> store;
 
     explicit CompleteStore(const std::vector<IndexedItem>& items)
     {
         test::seedDatabase(dir / "index.sqlite", items);
-        store = std::make_unique<IndexStore>(dir / "index.sqlite", clock);
+        store = std::make_unique<test::ProbedStore>(dir / "index.sqlite", clock);
         test::bootstrapToComplete(*store, *clock);
     }
 
