@@ -32,7 +32,8 @@ DEB_PACKAGES := build-essential cmake ninja-build pkg-config \
 	qt6-svg-dev qt6-image-formats-plugins adwaita-icon-theme \
 	xvfb xauth fonts-wqy-microhei
 DEB_PACKAGES += x11proto-dev  # X11 keysym names for the global hot key's grab
-DEB_PACKAGES += libpoppler-qt6-dev libffmpegthumbnailer-dev  # PDF pages and video frames of the thumbnailer helper
+DEB_PACKAGES += libpoppler-qt6-dev  # PDF pages of the thumbnailer helper
+DEB_PACKAGES += libavformat-dev libavcodec-dev libswscale-dev libavutil-dev  # its video frames
 DEB_PACKAGES += ffmpeg  # the tests make a small MP4 with it
 DEB_PACKAGES += libtesseract-dev tesseract-ocr-chi-sim tesseract-ocr-eng  # text recognition of the image tagger
 DEB_PACKAGES += qt6-translations-l10n  # Qt's own Chinese texts of standard buttons and dialogs

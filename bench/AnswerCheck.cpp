@@ -218,7 +218,7 @@ std::vector<IndexedItem> AnswerCheck::itemsAt(const std::vector<std::uint32_t>& 
     return out;
 }
 
-std::optional<std::string> AnswerCheck::checkComplete(const IndexStore& store, const SearchQuery& query, int limit,
+std::optional<std::string> AnswerCheck::checkComplete(const IndexStoreProbe& store, const SearchQuery& query, int limit,
                                                       const std::vector<IndexedItem>& answer) const
 {
     const std::optional<std::vector<std::uint32_t>> reference = candidatePositions(query);
@@ -353,7 +353,7 @@ std::optional<std::string> AnswerCheck::checkDatabase(const SearchQuery& query, 
                                                       const std::vector<IndexedItem>& answer) const
 {
     std::vector<IndexedItem> expected;
-    const bool runs = limit >= 1 && IndexStore::hasSearchIntent(query) && query.tokens.size() == 1 &&
+    const bool runs = limit >= 1 && TypingRoad::hasSearchIntent(query) && query.tokens.size() == 1 &&
                       !trimmedWhiteSpace(query.tokens.front()).empty();
     if (runs) {
         if (query.typeFilter || query.extensionFilter || query.pathFilter || query.wildcardPattern)

@@ -151,7 +151,7 @@ std::vector<double> typeAll(IndexStore& store, int rounds)
                 const SearchQuery query = parser.parse(run.substr(0, n), {SearchContentFilter::All}, false,
                                                        SearchMatchMode::Contains, SearchSortField::Name, true, true);
                 const auto start = SteadyClock::now();
-                const auto found = store.quickMemorySearch(query, 10000, 12000);
+                const auto found = store.typingSearch(query, {10000, 12000});
                 ms.push_back(std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count());
                 if (found.empty() && n == run.size())
                     std::fprintf(stderr, "no answer for %s\n", run.c_str());

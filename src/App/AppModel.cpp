@@ -465,7 +465,7 @@ void AppModel::connectForegroundActivity()
     ForegroundActivity::Hooks hooks;
     hooks.shownListIsStale = [this] {
         const SearchQuery query = m_searchSession->currentQuerySnapshot();
-        if (!IndexStore::hasSearchIntent(query))
+        if (!TypingRoad::hasSearchIntent(query))
             return false;
         const std::optional<SearchQuery>& shown = m_searchSession->lastDisplayedQuery();
         return !shown || !(*shown == query) || m_localIndex->isIndexing() || m_watcherBatches->hasPendingPaths();
@@ -529,7 +529,7 @@ void AppModel::connectLocalIndex(std::int64_t startupCount)
     connect(watcher, &WatcherBatches::batchWritten, index, &LocalIndex::publishIndexedCount);
     connect(watcher, &WatcherBatches::writesDone, recovery, &StoreRecovery::afterLocalWrites);
     connect(watcher, &WatcherBatches::searchWanted, this, [this](bool immediate) {
-        if (IndexStore::hasSearchIntent(m_searchSession->currentQuerySnapshot()))
+        if (TypingRoad::hasSearchIntent(m_searchSession->currentQuerySnapshot()))
             m_searchSession->scheduleSearch(immediate, false);
     });
 }

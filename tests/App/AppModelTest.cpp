@@ -484,19 +484,19 @@ TEST(AppModelSearch, SearchIntentTable)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         h.model->searchSession().setSearchText(QString::fromUtf8(c.text));
-        EXPECT_EQ(IndexStore::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()), c.intent);
+        EXPECT_EQ(TypingRoad::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()), c.intent);
     }
     SearchQuery filtered = h.model->searchSession().currentQuerySnapshot();
     filtered.rawText.clear();
     filtered.contentFilters = {SearchContentFilter::Images};
-    EXPECT_TRUE(IndexStore::hasSearchIntent(filtered));
+    EXPECT_TRUE(TypingRoad::hasSearchIntent(filtered));
     filtered.contentFilters = {SearchContentFilter::All};
     filtered.wildcardPattern.reset();
     filtered.extensionFilter.reset();
     filtered.useRegularExpression = false;
     filtered.tokens.clear();
     filtered.pathFilter = "/data";
-    EXPECT_TRUE(IndexStore::hasSearchIntent(filtered));
+    EXPECT_TRUE(TypingRoad::hasSearchIntent(filtered));
 }
 
 TEST(AppModelSearch, NoIntentClearsAllFourListsWithoutAJob)

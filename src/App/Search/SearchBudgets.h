@@ -1,7 +1,8 @@
 #pragma once
 // SearchBudgets: how much one search may cost on each of its roads, and when
-// the user counts as typing. The local and the shared-drive stages read the
-// same numbers from here. Pure; any thread.
+// the user counts as typing. The local typing road's budgets are the
+// engine's (TypingBudget); the shared-drive stage caps its typing answer
+// alike. Pure; any thread.
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <QtGlobal>
 
 #include "App/Async/TypingPause.h"
+#include "Core/IndexDB/TypingRoad.h"
 
 namespace pallix::searchbudgets {
 
@@ -30,14 +32,6 @@ inline constexpr qsizetype kMaxSearchTextLength = 2000;
 // The shown list is filtered in memory up to this size.
 inline constexpr qsizetype kMaxNarrowedInMemory = 900;
 
-// The local roads: the typing answer, the fast preview of a shorter text and
-// the pause completion while the inverted indexes are still being built.
-inline int typingLimit(int limit) { return std::min(limit, 1280); }
-inline int typingCandidateCap(int limit) { return std::max(typingLimit(limit) * 18, 12000); }
-inline int previewLimit(int limit) { return std::min(limit, 1200); }
-inline int previewCandidateCap(int limit) { return std::clamp(limit * 18, 12000, 36000); }
-inline int pauseCompletionCandidateCap(int limit) { return std::clamp(limit * 26, 22000, 78000); }
-
 // The image-content section.
 inline constexpr int kImageFirstPassLimit = 180;
 inline int imageSecondPassLimit(int limit) { return std::clamp(2 * limit, 1200, 1500); }
@@ -47,7 +41,10 @@ inline int imageFollowUpLimit(int limit) { return std::clamp(limit, 320, 800); }
 // (capped like the local typing answer while the user types) and the typing
 // prefix answer read from the file.
 inline int serverNarrowingLimit(int limit) { return std::min(limit, 4000); }
-inline int serverLimit(int limit, bool typing) { return typing ? typingLimit(limit) : std::min(limit, 4000); }
+inline int serverLimit(int limit, bool typing)
+{
+    return typing ? TypingBudget::typing(limit).limit : std::min(limit, 4000);
+}
 inline int serverPrefixLimit(int limit) { return std::min(limit, 900); }
 
 } // namespace pallix::searchbudgets

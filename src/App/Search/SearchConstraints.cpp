@@ -4,17 +4,13 @@
 #include <cmath>
 
 #include "App/Context/AppContext.h"
+#include "App/Search/GridZoom.h"
 #include "Platform/Text.h"
 
 namespace pallix {
 
 namespace {
 
-constexpr double kZoomPerDelta = 0.018;
-constexpr double kMinZoomStep = 0.12;
-constexpr double kMaxZoomStep = 0.28;
-constexpr double kMinGridZoom = 0.7;
-constexpr double kMaxGridZoom = 1.9;
 
 } // namespace
 
@@ -116,8 +112,7 @@ void SearchConstraints::updateContentFilter(SearchContentFilter filter)
 
 void SearchConstraints::adjustGridZoom(double delta)
 {
-    const double step = std::clamp(std::abs(delta) * kZoomPerDelta, kMinZoomStep, kMaxZoomStep);
-    const double zoom = std::clamp(m_gridZoom + (delta > 0 ? step : -step), kMinGridZoom, kMaxGridZoom);
+    const double zoom = GridZoom::stepped(m_gridZoom, delta);
     if (zoom == m_gridZoom)
         return;
     m_gridZoom = zoom;

@@ -120,7 +120,7 @@ QCoro::Task<> SearchSession::refreshResultsImmediately(std::optional<std::int64_
 {
     QPointer<SearchSession> guard(this);
     const SearchQuery query = currentQuerySnapshot();
-    if (!IndexStore::hasSearchIntent(query)) {
+    if (!TypingRoad::hasSearchIntent(query)) {
         setResults({});
         setSelectedItemID({});
         co_return;

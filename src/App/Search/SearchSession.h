@@ -154,7 +154,7 @@ public:
     void markDisplayedResultsIncomplete() { m_displayedResultsComplete = false; }
 
     // Search requests. The query of the published inputs; whether it asks for
-    // anything at all is the store's call (IndexStore::hasSearchIntent).
+    // anything at all is the engine's call (TypingRoad::hasSearchIntent).
     SearchQuery currentQuerySnapshot() const;
     // Makes the newest request win: raises the generation, clears the lists
     // when there is nothing to search, narrows the shown list in memory when it

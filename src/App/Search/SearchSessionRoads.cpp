@@ -189,7 +189,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
         setSearchingHint(refreshSearchHint());
     }
 
-    if (!IndexStore::hasSearchIntent(request.query)) {
+    if (!TypingRoad::hasSearchIntent(request.query)) {
         setImageFuzzyResults({});
         setSkuRelatedResults({});
         setServerResults({});
@@ -292,11 +292,11 @@ QCoro::Task<> SearchSession::runSearchTask(SearchRequest request, std::shared_pt
 
 QueuedFuture<ItemList> SearchSession::typingSearch(const SearchRequest& request, const std::shared_ptr<CancelToken>& token)
 {
-    return m_context.onPool([store = localStore(), query = request.query, limit = typingLimit(request.limit),
-                             cap = typingCandidateCap(request.limit), token] {
+    return m_context.onPool([store = localStore(), query = request.query,
+                             budget = TypingBudget::typing(request.limit), token] {
         if (!store->status().cacheReady)
-            return toList(store->typingFastDatabaseSearch(query, limit));
-        return toList(store->quickMemorySearch(query, limit, cap, token.get()));
+            return toList(store->typingFastDatabaseSearch(query, budget.limit));
+        return toList(store->typingSearch(query, budget, token.get()));
     });
 }
 
@@ -322,12 +322,12 @@ void SearchSession::recordHistoryIfTyped(const SearchRequest& request)
 QCoro::Task<> SearchSession::runFastPreview(SearchRequest request, std::shared_ptr<CancelToken> token)
 {
     QPointer<SearchSession> guard(this);
-    auto previewing = m_context.onPool([store = localStore(), query = request.query, limit = previewLimit(request.limit),
-                              cap = previewCandidateCap(request.limit),
-                              token]() -> std::optional<ItemList> {
+    auto previewing = m_context.onPool([store = localStore(), query = request.query,
+                                        budget = TypingBudget::preview(request.limit),
+                                        token]() -> std::optional<ItemList> {
         if (!store->status().cacheReady)
             return std::nullopt;
-        return toList(store->quickMemorySearch(query, limit, cap, token.get()));
+        return toList(store->typingSearch(query, budget, token.get()));
     });
     std::optional<ItemList> preview = co_await previewing;
     if (!guard || !preview || !isCurrent(request.generation))
@@ -352,7 +352,7 @@ QCoro::Task<> SearchSession::runLocalPauseCompletion(SearchRequest request, std:
         // While the indexes are still being built, a wide scan of the cached
         // items answers sooner than the store's search with its database supplement.
         if (store->status().cacheReady && !store->status().searchIndexesComplete)
-            return localAnswer(store->quickMemorySearch(query, limit, pauseCompletionCandidateCap(limit), token.get()),
+            return localAnswer(store->typingSearch(query, TypingBudget::pauseCompletion(limit), token.get()),
                                ListCompleteness::Partial);
         return completeLocalSearch(*store, query, limit, token.get());
     });

@@ -3,7 +3,7 @@
 #include "App/Search/SearchSession.h"
 
 #include "App/Search/ResultSummary.h"
-#include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/TypingRoad.h"
 
 namespace pallix {
 
@@ -28,7 +28,7 @@ QString SearchSession::resultSummaryText() const
     state.localIndexing = activity.localIndexing;
     state.serverIndexing = activity.serverIndexing;
     state.limit = settings().searchLimit;
-    return ResultSummary::text(state, [this] { return IndexStore::hasSearchIntent(currentQuerySnapshot()); });
+    return ResultSummary::text(state, [this] { return TypingRoad::hasSearchIntent(currentQuerySnapshot()); });
 }
 
 } // namespace pallix

@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "Core/IndexDB/IndexSql.h"
-#include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/SearchKeys.h"
+#include "Core/IndexDB/TypingRoad.h"
 #include "Core/Search/PreparedQuery.h"
 #include "Core/Search/SearchRank.h"
 #include "Platform/Text.h"
@@ -57,35 +57,44 @@ void appendWordKeys(std::string_view word, std::vector<LiveSearchIndexes::Key>& 
 
 } // namespace
 
-bool IndexStore::shouldUseFastCharacterIndexLocked(const SearchQuery& query) const
+bool TypingRoad::shouldUseFastCharacterIndex(const CacheView& cache, const SearchQuery& query)
 {
-    return m_searchIndexesComplete && !query.useRegularExpression && !query.wildcardPattern && !query.pathFilter &&
+    return cache.indexesComplete && !query.useRegularExpression && !query.wildcardPattern && !query.pathFilter &&
            !query.extensionFilter && !query.modifiedAfter && query.tokens.size() == 1 &&
            !indexsql::trimmed(query.tokens.front()).empty();
 }
 
-bool IndexStore::shouldUseFastCharacterIndex(const SearchQuery& query) const
+std::optional<std::vector<std::uint32_t>> TypingRoad::fastCandidatePositions(const CacheView& cache,
+                                                                             const SearchQuery& query)
 {
-    std::lock_guard lock(m_mutex);
-    return shouldUseFastCharacterIndexLocked(query);
-}
-
-std::optional<std::vector<std::uint32_t>> IndexStore::fastCandidatePositions(const SearchQuery& query) const
-{
-    if (!shouldUseFastCharacterIndexLocked(query))
+    if (!shouldUseFastCharacterIndex(cache, query))
         return std::nullopt;
     std::vector<LiveSearchIndexes::Key> keys;
     appendWordKeys(joinedToken(query), keys);
-    std::vector<std::uint32_t> positions = m_indexes.positionsWithAll(keys);
+    std::vector<std::uint32_t> positions = cache.indexes.positionsWithAll(keys);
     if (positions.empty())
         return std::nullopt;
     return positions;
 }
 
-std::optional<std::vector<LiveSearchIndexes::Key>> IndexStore::everyWordsKeys(const SearchQuery& query,
-                                                                              bool leading) const
+std::vector<IndexedItem> TypingRoad::indexAnswer(const CacheView& cache, const SearchQuery& query, int limit,
+                                                 text::RegexWatch* watch) const
 {
-    if (!m_searchIndexesComplete || query.useRegularExpression || query.wildcardPattern ||
+    // The leading names need no other candidate when they fill the answer:
+    // the list of every name holding the word is made only when they do not.
+    if (std::optional<std::vector<std::uint32_t>> ranked = rankedFromLeadingNames(cache, query, limit, watch))
+        return cache.items.materialize(*ranked);
+    std::optional<std::vector<std::uint32_t>> fast = fastCandidatePositions(cache, query);
+    std::vector<IndexedItem> results = rankPositions(cache, query, fast ? &*fast : nullptr, limit, watch);
+    if (results.empty() && fast && fast->size() < cache.items.size())
+        return rankPositions(cache, query, nullptr, limit, watch);
+    return results;
+}
+
+std::optional<std::vector<LiveSearchIndexes::Key>> TypingRoad::everyWordsKeys(const CacheView& cache,
+                                                                              const SearchQuery& query, bool leading)
+{
+    if (!cache.indexesComplete || query.useRegularExpression || query.wildcardPattern ||
         query.matchMode != SearchMatchMode::Contains)
         return std::nullopt;
     std::vector<LiveSearchIndexes::Key> keys;
@@ -117,11 +126,12 @@ std::optional<std::vector<LiveSearchIndexes::Key>> IndexStore::everyWordsKeys(co
 // begins with it there. So when the items whose names begin so fill the limit
 // with ranks below that tier, no other candidate can enter the answer (rank
 // comes first in this edition's order) and they are not read.
-std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(const SearchQuery& query, int limit,
+std::optional<std::vector<std::uint32_t>> TypingRoad::rankedFromLeadingNames(const CacheView& cache,
+                                                                             const SearchQuery& query, int limit,
                                                                              text::RegexWatch* watch) const
 {
     if (limit < 1 || query.caseSensitive || query.matchMode != SearchMatchMode::Contains ||
-        !shouldUseFastCharacterIndexLocked(query))
+        !shouldUseFastCharacterIndex(cache, query))
         return std::nullopt;
     const std::optional<std::vector<std::string_view>> characters = plainCharacters(joinedToken(query));
     if (!characters || characters->empty())
@@ -131,29 +141,20 @@ std::optional<std::vector<std::uint32_t>> IndexStore::rankedFromLeadingNames(con
         return std::nullopt;
     // Of the names beginning so, only those holding the word can rank below
     // the word starts: the others are not read.
-    const std::optional<std::vector<LiveSearchIndexes::Key>> keys = everyWordsKeys(query, true);
+    const std::optional<std::vector<LiveSearchIndexes::Key>> keys = everyWordsKeys(cache, query, true);
     if (!keys)
         return std::nullopt;
-    const std::vector<std::uint32_t> leading = m_indexes.positionsWithAll(*keys);
+    const std::vector<std::uint32_t> leading = cache.indexes.positionsWithAll(*keys);
     if (leading.size() < static_cast<std::size_t>(limit))
         return std::nullopt;
     std::vector<std::uint32_t> ranked =
-        m_searchEngine.searchIndices(m_items, std::span<const std::uint32_t>(leading), query, limit, watch);
+        m_searchEngine.searchIndices(cache.items, std::span<const std::uint32_t>(leading), query, limit, watch);
     if (ranked.size() < static_cast<std::size_t>(limit))
         return std::nullopt;
-    const std::optional<Rank> worst = nameMatchRank(m_items.at(ranked.back()), prepared);
+    const std::optional<Rank> worst = nameMatchRank(cache.items.at(ranked.back()), prepared);
     if (!worst || *worst >= kWordStartRank)
         return std::nullopt;
     return ranked;
-}
-
-std::optional<std::vector<IndexedItem>> IndexStore::fastCandidateItems(const SearchQuery& query) const
-{
-    std::lock_guard lock(m_mutex);
-    std::optional<std::vector<std::uint32_t>> positions = fastCandidatePositions(query);
-    if (!positions)
-        return std::nullopt;
-    return m_items.materialize(*positions);
 }
 
 } // namespace pallix

@@ -547,6 +547,17 @@ IndexStoreProbe::Store IndexStore::probeSide()
             return std::nullopt;
         return std::string(statement.columnText(0));
     };
+    side.shouldUseFastCharacterIndex = [this](const SearchQuery& query) {
+        std::lock_guard lock(m_mutex);
+        return TypingRoad::shouldUseFastCharacterIndex(cacheView(), query);
+    };
+    side.fastCandidateItems = [this](const SearchQuery& query) -> std::optional<std::vector<IndexedItem>> {
+        std::lock_guard lock(m_mutex);
+        std::optional<std::vector<std::uint32_t>> positions = TypingRoad::fastCandidatePositions(cacheView(), query);
+        if (!positions)
+            return std::nullopt;
+        return m_items.materialize(*positions);
+    };
     side.rebuildSearchCache = [this] {
         std::lock_guard lock(m_mutex);
         rebuildSearchCacheLocked();

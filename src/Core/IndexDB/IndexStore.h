@@ -36,7 +36,7 @@
 #include "Core/IndexDB/ItemTable.h"
 #include "Core/IndexDB/LiveSearchIndexes.h"
 #include "Core/IndexDB/SearchIndexBuild.h"
-#include "Core/IndexDB/TypingScan.h"
+#include "Core/IndexDB/TypingRoad.h"
 #include "Core/IndexDB/Sqlite.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchEngine.h"
@@ -145,19 +145,15 @@ public:
     // ---- Searches. None fails: trouble gives an empty or shorter list.
     // `cancel` (may be null) ends a long scan early.
     // `notes` (may be null) receives what the search tells besides its results.
+    // The complete search: every match is ranked before the best `limit` are kept.
     std::vector<IndexedItem> search(const SearchQuery& query, int limit, const CancelToken* cancel = nullptr,
                                     SearchNotes* notes = nullptr);
-    std::vector<IndexedItem> quickMemorySearch(const SearchQuery& query, int limit, int hardCap,
-                                               const CancelToken* cancel = nullptr, SearchNotes* notes = nullptr);
+    // The typing road over the cached items within `budget`; nothing before
+    // the cache is installed.
+    std::vector<IndexedItem> typingSearch(const SearchQuery& query, const TypingBudget& budget,
+                                          const CancelToken* cancel = nullptr, SearchNotes* notes = nullptr);
+    // The typing road before the cache: the rows whose names begin with the one word.
     std::vector<IndexedItem> typingFastDatabaseSearch(const SearchQuery& query, int limit);
-
-    // Candidate selection from the inverted indexes (empty: rank every item).
-    bool shouldUseFastCharacterIndex(const SearchQuery& query) const;
-    std::optional<std::vector<IndexedItem>> fastCandidateItems(const SearchQuery& query) const;
-    // The database row budget of a search.
-    static int maxCandidateRows(const SearchQuery& query, int limit);
-    static bool hasSearchIntent(const SearchQuery& query);
-    static bool shouldFastFailLowProbabilityQuery(const SearchQuery& query);
 
     // ---- Fixed questions of other parts.
     // At most `limit` image file paths in path order, the first after `after`
@@ -266,45 +262,15 @@ private:
     void runIndexBuild(std::int64_t generation, Clock::TimePoint startedAt, const CancelToken& token);
     void installNameOrders(const std::function<bool()>& stillCurrent);
 
-    // Searches (SearchDispatch.cpp, SqlSearch.cpp, CandidateSelection.cpp).
-    // The typing road's candidates: the scan's answer of at most `cap` (empty
-    // without words; `sink`, when given, is told of the scan's chunks;
-    // `memory`, when given, holds the last scan's answer and keeps this one's).
-    std::vector<std::uint32_t> scannedCandidates(const TypingScan& scan, std::size_t cap, const CancelToken* cancel,
-                                                 ScanChunkSink* sink, ScanMemory* memory) const;
-    // When the scan and the names past it find nothing: the first items in their place.
-    std::vector<std::uint32_t> unscannedCandidates(const SearchQuery& query, int hardCap) const;
-    // The scan's candidates, and the names past its reach, ranked: with the
-    // top-K path, filtered as they are found.
-    std::vector<IndexedItem> rankScanned(const SearchQuery& query, int limit, int hardCap, const CancelToken* cancel,
-                                         text::RegexWatch* watch, ScanMemory* memory = nullptr) const;
-    std::optional<std::vector<std::uint32_t>> fastCandidatePositions(const SearchQuery& query) const;
-    // The index keys of every word of a contains search (and, when `leading`,
-    // of a beginning with the first word's first kept characters): every
-    // name holding all the words (and beginning with the first) holds them.
-    // Nothing when the indexes are not complete or cannot tell.
-    std::optional<std::vector<LiveSearchIndexes::Key>> everyWordsKeys(const SearchQuery& query, bool leading) const;
-    // The typing road's candidates past the scan's reach: the items from
-    // `reach` on whose names hold every word (and, when `leading`, begin
-    // with the first), at most `cap` of them, in list order; none unless the
-    // indexes are complete.
-    std::vector<std::uint32_t> namesPastTheScan(const TypingScan& scan, const SearchQuery& query, std::size_t reach,
-                                                std::size_t cap, bool leading, const CancelToken* cancel) const;
-    // The ranked answer of a plain word from the items whose names begin with
-    // it, when those alone decide it; nothing otherwise.
-    std::optional<std::vector<std::uint32_t>> rankedFromLeadingNames(const SearchQuery& query, int limit,
-                                                                     text::RegexWatch* watch) const;
+    // Searches (SearchDispatch.cpp, SqlSearch.cpp; the memory roads are TypingRoad's).
+    CacheView cacheView() const;
     // `results`, the ranked scan of every cached item, with the database
     // `rows` the cache lacks ranked in beside them.
     std::vector<IndexedItem> withRowsTheCacheLacks(const SearchQuery& query, int limit, std::vector<IndexedItem> results,
                                                    const std::vector<IndexedItem>& rows) const;
     std::vector<IndexedItem> searchLocked(const SearchQuery& query, int limit, const CancelToken* cancel,
                                           text::RegexWatch* watch);
-    std::vector<IndexedItem> rankPositions(const SearchQuery& query, const std::vector<std::uint32_t>* positions,
-                                           int limit, text::RegexWatch* watch = nullptr) const;
-    std::vector<IndexedItem> materialized(const std::vector<std::uint32_t>& positions) const;
     DatabaseSearchResult databaseSearchWithStatus(const SearchQuery& query, int limit, int maxCandidateRows);
-    bool shouldUseFastCharacterIndexLocked(const SearchQuery& query) const;
 
     // Constant after construction.
     const std::filesystem::path m_databaseURL;
@@ -315,7 +281,7 @@ private:
     // All below: under m_mutex, unless said otherwise.
     sqlite::Connection m_db;
     ItemTable m_items;                       // searchableItems and indexByPath
-    ScanMemory m_typingScan;                 // the last keystroke's scan, for the next one
+    TypingRoad m_typingRoad;                 // the memory roads, with the last keystroke's scan
     LiveSearchIndexes m_indexes;             // the three inverted indexes, complete when the flag says so
     bool m_cacheReady = false;
     bool m_searchIndexesComplete = false;

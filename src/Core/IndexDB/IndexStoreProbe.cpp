@@ -73,6 +73,16 @@ std::optional<std::string> IndexStoreProbe::pragmaValue(const std::string& name)
     return m_store.pragmaValue ? m_store.pragmaValue(name) : std::nullopt;
 }
 
+std::optional<std::vector<IndexedItem>> IndexStoreProbe::fastCandidateItems(const SearchQuery& query) const
+{
+    return m_store.fastCandidateItems ? m_store.fastCandidateItems(query) : std::nullopt;
+}
+
+bool IndexStoreProbe::shouldUseFastCharacterIndex(const SearchQuery& query) const
+{
+    return m_store.shouldUseFastCharacterIndex && m_store.shouldUseFastCharacterIndex(query);
+}
+
 int IndexStoreProbe::takeReadFailure()
 {
     int left = m_readFailures.load();

@@ -19,6 +19,10 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "Core/Models/IndexedItem.h"
+#include "Core/Search/SearchQuery.h"
 
 namespace pallix {
 
@@ -72,6 +76,10 @@ public:
     bool isLoweredNameColumnComplete() const;
     // The value of "PRAGMA <name>;" on the store's connection, for read-back.
     std::optional<std::string> pragmaValue(const std::string& name) const;
+    // The complete search's candidates from the inverted indexes (nothing:
+    // every item is ranked), and whether it takes them.
+    std::optional<std::vector<IndexedItem>> fastCandidateItems(const SearchQuery& query) const;
+    bool shouldUseFastCharacterIndex(const SearchQuery& query) const;
 
     // ---- The store's side.
     // What the store lets its probe read and run; each runs on the asker's thread.
@@ -83,6 +91,8 @@ public:
         std::function<int()> runningBackgroundJobs;
         std::function<bool()> isLoweredNameColumnComplete;
         std::function<std::optional<std::string>(const std::string&)> pragmaValue;
+        std::function<std::optional<std::vector<IndexedItem>>(const SearchQuery&)> fastCandidateItems;
+        std::function<bool(const SearchQuery&)> shouldUseFastCharacterIndex;
         std::function<void()> rebuildSearchCache;
         std::function<void(std::function<void()>)> whenSearchCacheReady;
     };

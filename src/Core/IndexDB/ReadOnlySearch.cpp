@@ -59,7 +59,7 @@ ReadOnlyAnswer readOnlySearchAnswer(const std::filesystem::path& databaseURL, co
                                     int maxReadAttempts, int /*searchStage*/, Clock* clock)
 {
     // Every stage is the first: every name holding the words, ranked, then cut.
-    if (limit < 1 || !IndexStore::hasSearchIntent(query))
+    if (limit < 1 || !TypingRoad::hasSearchIntent(query))
         return {};
     sqlite::Connection db;
     if (!sqlite::openReadOnly(db, databaseURL))
@@ -78,7 +78,7 @@ ReadOnlyAnswer readOnlySearchAnswer(const std::filesystem::path& databaseURL, co
 std::vector<IndexedItem> readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,
                                                         const SearchQuery& query, int limit)
 {
-    if (limit < 1 || !IndexStore::hasSearchIntent(query) || query.tokens.size() != 1)
+    if (limit < 1 || !TypingRoad::hasSearchIntent(query) || query.tokens.size() != 1)
         return {};
     const std::string_view token = indexsql::trimmed(query.tokens.front());
     if (token.empty())

@@ -17,45 +17,7 @@ namespace {
 
 constexpr auto kBusyWaitStep = std::chrono::milliseconds(12);
 
-bool onlyAllContent(const SearchQuery& query)
-{
-    return query.contentFilters.size() == 1 && *query.contentFilters.begin() == SearchContentFilter::All;
-}
-
 } // namespace
-
-bool IndexStore::hasSearchIntent(const SearchQuery& query)
-{
-    return !indexsql::trimmed(query.rawText).empty() || query.pathFilter || query.extensionFilter ||
-           query.typeFilter || !onlyAllContent(query) || query.modifiedAfter || query.useRegularExpression ||
-           query.wildcardPattern;
-}
-
-bool IndexStore::shouldFastFailLowProbabilityQuery(const SearchQuery& query)
-{
-    if (query.useRegularExpression || query.wildcardPattern || query.pathFilter || query.extensionFilter ||
-        query.typeFilter || query.modifiedAfter || !onlyAllContent(query) || query.tokens.size() != 1)
-        return false;
-    const std::string_view token = indexsql::trimmed(query.tokens.front());
-    if (token.empty())
-        return false;
-    const bool prefixLike = query.matchMode == SearchMatchMode::Contains || query.matchMode == SearchMatchMode::Prefix;
-    return prefixLike && text::graphemeCount(token) > 3;
-}
-
-int IndexStore::maxCandidateRows(const SearchQuery& query, int limit)
-{
-    if (query.tokens.size() != 1)
-        return 12000;
-    const std::string_view token = indexsql::trimmed(query.tokens.front());
-    const std::int64_t l = limit;
-    switch (token.empty() ? 0 : text::graphemeCount(token)) {
-    case 1: return static_cast<int>(std::min<std::int64_t>(std::max<std::int64_t>(l * 2, 600), INT32_MAX));
-    case 2: return static_cast<int>(std::min<std::int64_t>(std::max<std::int64_t>(l * 3, 1200), INT32_MAX));
-    case 3: return static_cast<int>(std::min<std::int64_t>(std::max<std::int64_t>(l * 4, 2500), INT32_MAX));
-    default: return 12000;
-    }
-}
 
 IndexStore::DatabaseSearchResult IndexStore::databaseSearchWithStatus(const SearchQuery& query, int limit,
                                                                       int maxCandidateRows)
@@ -64,13 +26,13 @@ IndexStore::DatabaseSearchResult IndexStore::databaseSearchWithStatus(const Sear
         return {};
     // A wildcard pattern alone is a search too: it gets an escaped LIKE clause.
     if (query.tokens.empty() && !query.extensionFilter && !query.pathFilter && !query.typeFilter &&
-        onlyAllContent(query) && !query.modifiedAfter && !query.wildcardPattern)
+        TypingRoad::wantsAllContent(query) && !query.modifiedAfter && !query.wildcardPattern)
         return {};
 
     const indexsql::SqlText text = indexsql::databaseSearchStatement(query, limit, maxCandidateRows);
     const std::int64_t rowLimit = indexsql::databaseSearchRowLimit(limit, maxCandidateRows);
 
-    const bool fastFail = shouldFastFailLowProbabilityQuery(query);
+    const bool fastFail = TypingRoad::shouldFastFailLowProbabilityQuery(query);
     const int attempts = fastFail ? 1 : 3;
     bool hadBusy = false;
     for (int k = 1; k <= attempts; ++k) {

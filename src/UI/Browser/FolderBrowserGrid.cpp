@@ -9,14 +9,13 @@
 #include <QDrag>
 #include <QMenu>
 #include <QMimeData>
-#include <QNativeGestureEvent>
 #include <QPainter>
 #include <QScrollBar>
 
 #include "App/Browser/FolderBrowserModel.h"
 #include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
-#include "UI/Browser/FolderBrowserMetrics.h"
+#include "UI/Common/GridMetrics.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Results/FolderVideoHints.h"
 
@@ -24,11 +23,9 @@ namespace pallix {
 
 namespace {
 
-namespace metrics = browsermetrics;
 namespace paint = ResultPainting;
 
-constexpr double kNamePx = 14;
-constexpr double kSubtitlePx = 11;
+constexpr const GridMetrics::Spec& kSpec = GridMetrics::kFolderBrowserGrid;
 
 QString qs(std::string_view s)
 {
@@ -80,34 +77,34 @@ void FolderBrowserGrid::setZoom(double zoom)
     relayout();
 }
 
-int FolderBrowserGrid::cardHeight(const IndexedItem& item) const
+GridMetrics::Card FolderBrowserGrid::card(int index) const
 {
-    const double preview = metrics::previewHeight(metrics::cardKind(item), m_zoom).maximum;
-    const int name = QFontMetrics(paint::font(kNamePx)).height();
-    const int subtitle = QFontMetrics(paint::font(kSubtitlePx)).height();
-    // Two name lines always: the cards of a row line up.
-    const double content = 2 * metrics::kCardPadding + preview + 2 * metrics::kCardStackSpacing + 2 * name + subtitle;
-    return static_cast<int>(std::ceil(std::max(metrics::minimumCardHeight(m_zoom), content)));
+    return GridMetrics::card(kSpec, GridMetrics::cardKind(m_model.items().at(index)), m_zoom);
+}
+
+int FolderBrowserGrid::cardHeight(int index) const
+{
+    const int name = QFontMetrics(paint::font(kSpec.namePixelSize.at(m_zoom))).height();
+    const int subtitle = QFontMetrics(paint::font(kSpec.subtitlePixelSize.at(m_zoom))).height();
+    return GridMetrics::cardHeight(card(index), name, subtitle);
 }
 
 void FolderBrowserGrid::relayout()
 {
-    const metrics::ColumnWidths widths = metrics::columnWidths(m_zoom);
-    const int available = viewport()->width() - 2 * static_cast<int>(metrics::kGridPadding);
-    m_columns = ResultsGridLayout::columnsFor(available, widths.minimum, widths.maximum, metrics::kColumnSpacing);
+    m_columns = GridMetrics::columns(kSpec, viewport()->width() - 2 * kSpec.padding, m_zoom);
     m_rowTops.clear();
     m_rowHeights.clear();
     const QList<IndexedItem>& items = m_model.items();
-    int y = static_cast<int>(metrics::kGridPadding);
+    int y = kSpec.padding;
     for (qsizetype first = 0; first < items.size(); first += m_columns.count) {
         int height = 0;
         for (qsizetype i = first; i < std::min(items.size(), first + m_columns.count); ++i)
-            height = std::max(height, cardHeight(items.at(i)));
+            height = std::max(height, cardHeight(static_cast<int>(i)));
         m_rowTops.push_back(y);
         m_rowHeights.push_back(height);
-        y += height + static_cast<int>(metrics::kRowSpacing);
+        y += height + kSpec.rowSpacing;
     }
-    m_contentHeight = m_rowTops.empty() ? 0 : y - static_cast<int>(metrics::kRowSpacing) + static_cast<int>(metrics::kGridPadding);
+    m_contentHeight = m_rowTops.empty() ? 0 : y - kSpec.rowSpacing + kSpec.padding;
     verticalScrollBar()->setPageStep(viewport()->height());
     verticalScrollBar()->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
     viewport()->update();
@@ -120,17 +117,15 @@ QRect FolderBrowserGrid::cardRect(int index) const
         return {};
     const int row = index / m_columns.count;
     const int column = index % m_columns.count;
-    const double x = metrics::kGridPadding + m_columns.left + column * (m_columns.width + metrics::kColumnSpacing);
+    const double x = kSpec.padding + m_columns.left + column * (m_columns.width + kSpec.columnSpacing);
     return QRect(static_cast<int>(x), m_rowTops.at(static_cast<std::size_t>(row)), static_cast<int>(m_columns.width),
                  m_rowHeights.at(static_cast<std::size_t>(row)));
 }
 
 QRectF FolderBrowserGrid::previewRect(int index) const
 {
-    const QRect card = cardRect(index);
-    const double height = metrics::previewHeight(metrics::cardKind(m_model.items().at(index)), m_zoom).maximum;
-    return QRectF(card.left() + metrics::kCardPadding, card.top() + metrics::kCardPadding,
-                  card.width() - 2 * metrics::kCardPadding, height);
+    const bool raster = m_model.items().at(index).showsGridRasterPreview();
+    return GridMetrics::previewRect(kSpec, card(index), cardRect(index), raster, m_zoom);
 }
 
 int FolderBrowserGrid::cardAt(QPoint pos) const
@@ -138,8 +133,8 @@ int FolderBrowserGrid::cardAt(QPoint pos) const
     const auto row = std::upper_bound(m_rowTops.begin(), m_rowTops.end(), pos.y()) - m_rowTops.begin() - 1;
     if (row < 0)
         return -1;
-    const double x = pos.x() - metrics::kGridPadding - m_columns.left;
-    const int column = static_cast<int>(std::floor(x / (m_columns.width + metrics::kColumnSpacing)));
+    const double x = pos.x() - kSpec.padding - m_columns.left;
+    const int column = static_cast<int>(std::floor(x / (m_columns.width + kSpec.columnSpacing)));
     if (x < 0 || column >= m_columns.count)
         return -1;
     const int index = static_cast<int>(row) * m_columns.count + column;
@@ -182,18 +177,18 @@ QString FolderBrowserGrid::subtitle(const IndexedItem& item, bool folderHasVideo
 void FolderBrowserGrid::paintCard(QPainter& painter, int index, const QRect& rect)
 {
     const IndexedItem& item = m_model.items().at(index);
+    const double iconSize = card(index).iconSize;
     CardPainting::Card card;
     card.rect = rect;
     card.preview = previewRect(index);
-    card.image = m_thumbnails.image(item, metrics::cardIconSize(metrics::cardKind(item), m_zoom), true, false,
-                                    ThumbnailProvider::PreviewPriority::Normal);
+    card.image = m_thumbnails.image(item, iconSize, true, false, ThumbnailProvider::PreviewPriority::Normal);
     const TextBox box = textBox(index);
     card.textLeft = box.left;
     card.textWidth = box.width;
     card.nameTop = box.nameTop;
     card.subtitleTop = box.subtitleTop;
-    card.namePixelSize = kNamePx;
-    card.subtitlePixelSize = kSubtitlePx;
+    card.namePixelSize = kSpec.namePixelSize.at(m_zoom);
+    card.subtitlePixelSize = kSpec.subtitlePixelSize.at(m_zoom);
     card.video = item.isDirectory() && m_hints.hasVideo(item.path());
     // Labels stand over a covered card's texts.
     if (!textsCovered(index)) {
@@ -208,10 +203,11 @@ void FolderBrowserGrid::paintCard(QPainter& painter, int index, const QRect& rec
 FolderBrowserGrid::TextBox FolderBrowserGrid::textBox(int index) const
 {
     const QRect rect = cardRect(index);
-    const int nameTop = static_cast<int>(previewRect(index).bottom() + metrics::kCardStackSpacing);
-    return {rect.left() + static_cast<int>(metrics::kCardPadding),
-            rect.width() - 2 * static_cast<int>(metrics::kCardPadding), nameTop,
-            nameTop + static_cast<int>(metrics::kCardStackSpacing)};
+    const GridMetrics::Card metrics = card(index);
+    const int nameTop = static_cast<int>(previewRect(index).bottom() + metrics.stackSpacing);
+    return {rect.left() + static_cast<int>(metrics.horizontalPadding),
+            rect.width() - 2 * static_cast<int>(metrics.horizontalPadding), nameTop,
+            nameTop + static_cast<int>(metrics.stackSpacing)};
 }
 
 // The name and the subtitle, as paintCard() draws them, in content coordinates.
@@ -219,8 +215,8 @@ std::vector<SelectableTextOverlay::Text> FolderBrowserGrid::selectableTexts(int 
 {
     const IndexedItem& item = m_model.items().at(index);
     const TextBox box = textBox(index);
-    const QFont nameFont = paint::font(kNamePx);
-    const QFont subtitleFont = paint::font(kSubtitlePx);
+    const QFont nameFont = paint::font(kSpec.namePixelSize.at(m_zoom));
+    const QFont subtitleFont = paint::font(kSpec.subtitlePixelSize.at(m_zoom));
     const QString name = systempaths::display(item.name());
     const int line = QFontMetrics(nameFont).height();
     const int lines = std::max(1, static_cast<int>(CardPainting::nameLines(name, nameFont, box.width).size()));
@@ -405,11 +401,8 @@ void FolderBrowserGrid::dropEvent(QDropEvent* event)
 
 bool FolderBrowserGrid::viewportEvent(QEvent* event)
 {
-    if (event->type() == QEvent::NativeGesture) {
-        if (const auto magnification = m_pinch.take(static_cast<const QNativeGestureEvent&>(*event)))
-            emit adjustZoomRequested(*magnification);
+    if (m_pinch.take(*event, [this](double magnification) { emit adjustZoomRequested(magnification); }))
         return true;
-    }
     return QAbstractScrollArea::viewportEvent(event);
 }
 

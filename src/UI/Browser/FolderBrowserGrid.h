@@ -19,9 +19,9 @@
 
 #include "Core/Models/IndexedItem.h"
 #include "UI/Common/CardPainting.h"
+#include "UI/Common/GridMetrics.h"
 #include "UI/Common/PinchZoom.h"
 #include "UI/Common/SelectableTextOverlay.h"
-#include "UI/Results/ResultsGridLayout.h"
 
 class QMimeData;
 
@@ -46,7 +46,7 @@ public:
     QRectF previewRect(int index) const;
     // The card under the point, or -1.
     int cardAt(QPoint contentPos) const;
-    const ResultsGridLayout::Columns& columns() const { return m_columns; }
+    const GridMetrics::Columns& columns() const { return m_columns; }
     int contentHeight() const { return m_contentHeight; }
     // The card a drag of files hovers over, or -1.
     int dropTarget() const { return m_dropTarget; }
@@ -83,7 +83,8 @@ protected:
 private:
     void relayout();
     void paintCard(QPainter& painter, int index, const QRect& rect);
-    int cardHeight(const IndexedItem& item) const;
+    GridMetrics::Card card(int index) const;
+    int cardHeight(int index) const;
     QPoint toContent(QPoint viewportPos) const;
     void setDropTarget(int index);
     void startDrag(int index);
@@ -99,7 +100,7 @@ private:
     ThumbnailProvider& m_thumbnails;
     FolderVideoHints& m_hints;
     double m_zoom = 1.0;
-    ResultsGridLayout::Columns m_columns;
+    GridMetrics::Columns m_columns;
     std::vector<int> m_rowTops;     // of each card row
     std::vector<int> m_rowHeights;  // the tallest card of each row
     int m_contentHeight = 0;

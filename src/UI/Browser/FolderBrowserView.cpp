@@ -15,8 +15,9 @@
 
 #include "App/Browser/FolderBrowserModel.h"
 #include "App/Preview/ThumbnailProvider.h"
+#include "App/Search/GridZoom.h"
 #include "UI/Browser/FolderBrowserGrid.h"
-#include "UI/Browser/FolderBrowserMetrics.h"
+#include "UI/Common/GridMetrics.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Common/ResultSymbols.h"
 #include "UI/Results/FolderVideoHints.h"
@@ -183,7 +184,7 @@ void FolderBrowserView::installZoomShortcuts()
 
 void FolderBrowserView::adjustGridZoom(double delta)
 {
-    setZoom(browsermetrics::adjustedZoom(m_zoom, delta));
+    setZoom(GridZoom::stepped(m_zoom, delta));
 }
 
 void FolderBrowserView::resetGridZoom()
@@ -267,6 +268,11 @@ QString FolderBrowserView::moveProblemText() const
     return m_problem->isVisible() ? m_problem->text() : QString();
 }
 
+double FolderBrowserView::prefetchIconSize(double zoom)
+{
+    return GridMetrics::card(GridMetrics::kFolderBrowserGrid, GridMetrics::CardKind::Folder, zoom).iconSize;
+}
+
 QStringList FolderBrowserView::prefetchSignature(const QList<IndexedItem>& items)
 {
     QStringList paths;
@@ -284,7 +290,7 @@ void FolderBrowserView::prefetchTopPreviews()
     const QList<IndexedItem> normal = items.mid(kUrgentPreviewCount, kPrioritizedPreviewCount - kUrgentPreviewCount);
     if (urgent.isEmpty())
         return;
-    const double size = browsermetrics::prefetchIconSize(m_zoom);
+    const double size = prefetchIconSize(m_zoom);
     m_thumbnails.prefetch(urgent, size, false, ThumbnailProvider::PreviewPriority::Urgent);
     if (normal.isEmpty())
         return;

@@ -48,6 +48,8 @@ public:
     bool showsEmptyText() const;
     QString moveProblemText() const;
 
+    // One size for every item of the prefetch: a folder card's.
+    static double prefetchIconSize(double zoom);
     // The paths of the first items, whose change starts a prefetch run.
     static QStringList prefetchSignature(const QList<IndexedItem>& items);
 

@@ -3,17 +3,18 @@
 // the platform's native gesture events, for the grids that zoom with it.
 // GUI thread only.
 
-#include <optional>
+#include <functional>
 
-class QNativeGestureEvent;
+class QEvent;
 
 namespace pallix {
 
 class PinchZoom {
 public:
-    // On a zoom step: the pinch's magnification so far, minus 1. A new
-    // pinch starts from 0; other gestures give nothing.
-    std::optional<double> take(const QNativeGestureEvent& event);
+    // Whether the event is a native gesture: a grid takes them all. On a
+    // zoom step, `onZoom` gets the pinch's magnification so far, minus 1;
+    // a new pinch starts from 0; other gestures give nothing.
+    bool take(const QEvent& event, const std::function<void(double)>& onZoom);
 
 private:
     double m_total = 0;

@@ -9,51 +9,20 @@ namespace pallix {
 using CardKind = ResultsModel::CardKind;
 using RowKind = ResultsModel::RowKind;
 
-namespace GridMetrics {
+namespace {
 
-double columnMinWidth(double z) { return std::max(z * 132.0, 120.0); }
-double columnMaxWidth(double z) { return std::max(columnMinWidth(z), z * 156.0); }
+constexpr const GridMetrics::Spec& kSpec = GridMetrics::kResultsGrid;
 
-Card card(CardKind kind, double z)
-{
-    const auto make = [z](double icon, double preview, double spacing, double padding, double base) {
-        return Card{icon * z, preview * z, spacing * z, padding * z, std::max(base, base * z)};
-    };
-    switch (kind) {
-    case CardKind::Folder: return make(134, 142, 6, 8, 176);
-    case CardKind::Raster: return make(118, 122, 8, 10, 174);
-    default: return make(72, 104, 8, 10, 156);
-    }
-}
-
-double previewInset(bool raster, double z) { return raster ? 0.0 : 2.0 * z; }
-double previewCornerRadius(bool raster) { return raster ? 10.0 : 0.0; }
-double namePixelSize(double z) { return 15.0 * z; }
-double subtitlePixelSize(double z) { return 12.0 * z; }
-
-} // namespace GridMetrics
+} // namespace
 
 ResultsGridLayout::Columns ResultsGridLayout::columnsFor(double available, double z)
 {
-    return columnsFor(available, GridMetrics::columnMinWidth(z), GridMetrics::columnMaxWidth(z),
-                      GridMetrics::kColumnSpacing);
-}
-
-ResultsGridLayout::Columns ResultsGridLayout::columnsFor(double available, double min, double max, double spacing)
-{
-    Columns c;
-    c.count = std::max(1, static_cast<int>(std::floor((available + spacing) / (min + spacing))));
-    c.width = std::clamp((available - (c.count - 1) * spacing) / c.count, min, max);
-    c.left = std::max(0.0, (available - (c.count * c.width + (c.count - 1) * spacing)) / 2);
-    return c;
+    return GridMetrics::columns(kSpec, available, z);
 }
 
 int ResultsGridLayout::cardHeight(CardKind kind, double z, const TextHeights& text)
 {
-    const GridMetrics::Card card = GridMetrics::card(kind, z);
-    // Two name lines always: cards of a row line up, and no text is measured per card.
-    const double content = 4 * card.spacing + card.previewHeight + 2 * text.nameLine + text.subtitleLine;
-    return static_cast<int>(std::ceil(std::max(card.minHeight, content)));
+    return GridMetrics::cardHeight(GridMetrics::card(kSpec, kind, z), text.nameLine, text.subtitleLine);
 }
 
 void ResultsGridLayout::build(const ResultsModel& rows, int viewportWidth, double z, const TextHeights& text)
@@ -62,16 +31,16 @@ void ResultsGridLayout::build(const ResultsModel& rows, int viewportWidth, doubl
     m_cardRowTops.clear();
     m_cardRowHeights.clear();
     m_width = viewportWidth;
-    m_columns = columnsFor(viewportWidth - 2 * GridMetrics::kPadding, z);
+    m_columns = columnsFor(viewportWidth - 2 * kSpec.padding, z);
     std::array<int, static_cast<std::size_t>(CardKind::Count)> heights{};
     for (int k = 0; k < static_cast<int>(CardKind::Count); ++k)
         heights[static_cast<std::size_t>(k)] = cardHeight(static_cast<CardKind>(k), z, text);
 
-    int y = GridMetrics::kPadding;
+    int y = kSpec.padding;
     const int count = rows.rowCount();
     for (int row = 0; row < count;) {
         if (!m_elements.empty())
-            y += GridMetrics::kSectionSpacing;
+            y += kSectionSpacing;
         Element e;
         e.firstRow = row;
         e.top = y;
@@ -89,7 +58,7 @@ void ResultsGridLayout::build(const ResultsModel& rows, int viewportWidth, doubl
                 for (int i = first; i < std::min(end, first + m_columns.count); ++i)
                     h = std::max(h, heights[static_cast<std::size_t>(rows.rowAt(i).card)]);
                 if (first > row)
-                    cy += GridMetrics::kRowSpacing;
+                    cy += kSpec.rowSpacing;
                 m_cardRowTops.push_back(cy);
                 m_cardRowHeights.push_back(h);
                 cy += h;
@@ -108,7 +77,7 @@ void ResultsGridLayout::build(const ResultsModel& rows, int viewportWidth, doubl
         y += e.height;
         m_elements.push_back(e);
     }
-    m_height = y + GridMetrics::kPadding;
+    m_height = y + kSpec.padding;
 }
 
 const ResultsGridLayout::Element* ResultsGridLayout::elementOf(int row) const
@@ -125,7 +94,7 @@ QRect ResultsGridLayout::cardRect(const Element& e, int index) const
 {
     const auto cardRow = static_cast<std::size_t>(e.firstCardRow + index / m_columns.count);
     const int column = index % m_columns.count;
-    const double x = GridMetrics::kPadding + m_columns.left + column * (m_columns.width + GridMetrics::kColumnSpacing);
+    const double x = kSpec.padding + m_columns.left + column * (m_columns.width + kSpec.columnSpacing);
     return QRect(static_cast<int>(std::lround(x)), m_cardRowTops[cardRow], static_cast<int>(std::lround(m_columns.width)),
                  m_cardRowHeights[cardRow]);
 }
@@ -137,7 +106,7 @@ QRect ResultsGridLayout::rect(int row) const
         return {};
     if (e->kind == ElementKind::Cards)
         return cardRect(*e, row - e->firstRow);
-    return QRect(GridMetrics::kPadding, e->top, m_width - 2 * GridMetrics::kPadding, e->height);
+    return QRect(kSpec.padding, e->top, m_width - 2 * kSpec.padding, e->height);
 }
 
 int ResultsGridLayout::rowAt(QPoint pos) const
@@ -157,8 +126,8 @@ int ResultsGridLayout::rowAt(QPoint pos) const
     if (rowIt == first)
         return -1;
     const int cardRow = static_cast<int>(std::distance(first, rowIt)) - 1;
-    const double x = pos.x() - GridMetrics::kPadding - m_columns.left;
-    const int column = static_cast<int>(std::floor(x / (m_columns.width + GridMetrics::kColumnSpacing)));
+    const double x = pos.x() - kSpec.padding - m_columns.left;
+    const int column = static_cast<int>(std::floor(x / (m_columns.width + kSpec.columnSpacing)));
     if (column < 0 || column >= m_columns.count)
         return -1;
     const int index = cardRow * m_columns.count + column;

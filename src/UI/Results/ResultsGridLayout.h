@@ -12,34 +12,10 @@
 
 #include <QRect>
 
+#include "UI/Common/GridMetrics.h"
 #include "UI/Results/ResultsModel.h"
 
 namespace pallix {
-
-// The zoom-dependent sizes of the grid and its cards (z = grid zoom).
-namespace GridMetrics {
-constexpr double kColumnSpacing = 10;
-constexpr int kRowSpacing = 14;
-constexpr int kPadding = 14;
-constexpr int kSectionSpacing = 12;
-
-double columnMinWidth(double z);  // max(132 z, 120)
-double columnMaxWidth(double z);  // max(minimum, 156 z)
-
-struct Card {
-    double previewIconSize;  // asked of the thumbnail provider
-    double previewHeight;
-    double spacing;          // between preview, name and subtitle, and the vertical padding
-    double horizontalPadding;
-    double minHeight;        // max(base, base × z)
-};
-Card card(ResultsModel::CardKind kind, double z);
-// Raster previews fill the width and round their corners; the rest sit inset.
-double previewInset(bool raster, double z);
-double previewCornerRadius(bool raster);
-double namePixelSize(double z);
-double subtitlePixelSize(double z);
-} // namespace GridMetrics
 
 class ResultsGridLayout {
 public:
@@ -51,17 +27,12 @@ public:
         int headerSubtitle = 14;
         int button = 24;
     };
-    struct Columns {
-        int count = 1;
-        double width = 0;
-        double left = 0;  // of the first column, centring the grid
-    };
+    using Columns = GridMetrics::Columns;
+    // Between a section and the next.
+    static constexpr int kSectionSpacing = 12;
 
     static Columns columnsFor(double availableWidth, double z);
-    // Adaptive columns of any grid: as many of at least `minWidth` as fit,
-    // widened up to `maxWidth`, the grid centred in what is left.
-    static Columns columnsFor(double availableWidth, double minWidth, double maxWidth, double spacing);
-    // The full height of a card of this kind: the name takes two lines.
+    // The full height of a card of this kind.
     static int cardHeight(ResultsModel::CardKind kind, double z, const TextHeights& text);
 
     void build(const ResultsModel& rows, int viewportWidth, double z, const TextHeights& text);

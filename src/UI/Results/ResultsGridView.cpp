@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include <QFontMetrics>
-#include <QNativeGestureEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -25,6 +24,7 @@ namespace paint = ResultPainting;
 constexpr double kHeaderTitlePx = 12;
 constexpr double kHeaderSubtitlePx = 11;
 constexpr int kShowMoreTop = 6;
+constexpr const GridMetrics::Spec& kSpec = GridMetrics::kResultsGrid;
 
 } // namespace
 
@@ -42,8 +42,8 @@ int ResultsGridView::layoutRows(int viewportWidth)
 {
     m_zoom = m_session.constraints().gridZoom();
     ResultsGridLayout::TextHeights text;
-    text.nameLine = QFontMetrics(paint::font(GridMetrics::namePixelSize(m_zoom))).height();
-    text.subtitleLine = QFontMetrics(paint::font(GridMetrics::subtitlePixelSize(m_zoom))).height();
+    text.nameLine = QFontMetrics(paint::font(kSpec.namePixelSize.at(m_zoom))).height();
+    text.subtitleLine = QFontMetrics(paint::font(kSpec.subtitlePixelSize.at(m_zoom))).height();
     text.headerTitle = QFontMetrics(paint::font(kHeaderTitlePx, QFont::DemiBold)).height();
     text.headerSubtitle = QFontMetrics(paint::font(kHeaderSubtitlePx)).height();
     text.button = paint::kButtonHeight;
@@ -59,27 +59,23 @@ void ResultsGridView::visibleRows(const QRect& contentRect, const std::function<
 QRect ResultsGridView::nameRect(int row) const
 {
     const QRect rect = rowRect(row);
-    const GridMetrics::Card card = GridMetrics::card(m_rows.rowAt(row).card, m_zoom);
-    const int line = QFontMetrics(paint::font(GridMetrics::namePixelSize(m_zoom))).height();
+    const GridMetrics::Card card = GridMetrics::card(kSpec, m_rows.rowAt(row).card, m_zoom);
+    const int line = QFontMetrics(paint::font(kSpec.namePixelSize.at(m_zoom))).height();
     const int padding = static_cast<int>(card.horizontalPadding);
-    const int top = static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight);
+    const int top = static_cast<int>(rect.top() + (card.verticalPadding + card.stackSpacing) + card.previewHeight);
     return {rect.left() + padding, top, rect.width() - 2 * padding, line + 8};
 }
 
 // Smaller than the name at the smallest zoom would be too small to edit in.
 int ResultsGridView::renameFieldPixelSize() const
 {
-    return static_cast<int>(std::lround(std::max(GridMetrics::namePixelSize(m_zoom), 12.0)));
+    return static_cast<int>(std::lround(std::max(kSpec.namePixelSize.at(m_zoom), 12.0)));
 }
 
 QRectF ResultsGridView::previewRect(int row) const
 {
-    const QRect rect = m_layout.rect(row);
-    const IndexedItem& item = m_rows.itemAt(row);
-    const GridMetrics::Card card = GridMetrics::card(m_rows.rowAt(row).card, m_zoom);
-    const double inset = GridMetrics::previewInset(item.showsGridRasterPreview(), m_zoom);
-    return QRectF(rect.left() + card.horizontalPadding + inset, rect.top() + card.spacing + inset,
-                  rect.width() - 2 * (card.horizontalPadding + inset), card.previewHeight - inset);
+    const GridMetrics::Card card = GridMetrics::card(kSpec, m_rows.rowAt(row).card, m_zoom);
+    return GridMetrics::previewRect(kSpec, card, m_layout.rect(row), m_rows.itemAt(row).showsGridRasterPreview(), m_zoom);
 }
 
 QRect ResultsGridView::showMoreButton(const QRect& rect) const
@@ -116,11 +112,11 @@ void ResultsGridView::paintRow(QPainter& painter, int row, const QRect& rect)
 ResultsGridView::TextBox ResultsGridView::textBox(int row) const
 {
     const QRect rect = m_layout.rect(row);
-    const GridMetrics::Card card = GridMetrics::card(m_rows.rowAt(row).card, m_zoom);
+    const GridMetrics::Card card = GridMetrics::card(kSpec, m_rows.rowAt(row).card, m_zoom);
     return {rect.left() + static_cast<int>(card.horizontalPadding),
             rect.width() - static_cast<int>(2 * card.horizontalPadding),
-            static_cast<int>(rect.top() + 2 * card.spacing + card.previewHeight),
-            static_cast<int>(rect.top() + 3 * card.spacing + card.previewHeight)};
+            static_cast<int>(rect.top() + (card.verticalPadding + card.stackSpacing) + card.previewHeight),
+            static_cast<int>(rect.top() + (card.verticalPadding + 2 * card.stackSpacing) + card.previewHeight)};
 }
 
 // The name (unless renamed, when its two lines stay) and the subtitle, as the card draws them.
@@ -128,8 +124,8 @@ std::vector<SelectableTextOverlay::Text> ResultsGridView::selectableTexts(int ro
 {
     const IndexedItem& item = m_rows.itemAt(row);
     const TextBox box = textBox(row);
-    const QFont nameFont = paint::font(GridMetrics::namePixelSize(m_zoom));
-    const QFont subtitleFont = paint::font(GridMetrics::subtitlePixelSize(m_zoom));
+    const QFont nameFont = paint::font(kSpec.namePixelSize.at(m_zoom));
+    const QFont subtitleFont = paint::font(kSpec.subtitlePixelSize.at(m_zoom));
     const QString name = systempaths::display(item.name());
     const int line = QFontMetrics(nameFont).height();
     const int nameLines = static_cast<int>(CardPainting::nameLines(name, nameFont, box.width).size());
@@ -148,19 +144,19 @@ std::vector<SelectableTextOverlay::Text> ResultsGridView::selectableTexts(int ro
 void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
 {
     const IndexedItem& item = m_rows.itemAt(row);
-    const GridMetrics::Card card = GridMetrics::card(m_rows.rowAt(row).card, m_zoom);
+    const GridMetrics::Card card = GridMetrics::card(kSpec, m_rows.rowAt(row).card, m_zoom);
     CardPainting::Card drawn;
     drawn.rect = rect;
     drawn.preview = previewRect(row);
-    drawn.image = m_thumbnails.image(item, card.previewIconSize, true, false, ThumbnailProvider::PreviewPriority::Normal);
-    drawn.previewRadius = GridMetrics::previewCornerRadius(item.showsGridRasterPreview());
+    drawn.image = m_thumbnails.image(item, card.iconSize, true, false, ThumbnailProvider::PreviewPriority::Normal);
+    drawn.previewRadius = GridMetrics::previewCornerRadius(kSpec, item.showsGridRasterPreview());
     const TextBox box = textBox(row);
     drawn.textLeft = box.left;
     drawn.textWidth = box.width;
     drawn.nameTop = box.nameTop;
     drawn.subtitleTop = box.subtitleTop;
-    drawn.namePixelSize = GridMetrics::namePixelSize(m_zoom);
-    drawn.subtitlePixelSize = GridMetrics::subtitlePixelSize(m_zoom);
+    drawn.namePixelSize = kSpec.namePixelSize.at(m_zoom);
+    drawn.subtitlePixelSize = kSpec.subtitlePixelSize.at(m_zoom);
     drawn.badgeZoom = m_zoom;
     drawn.video = folderHasVideo(item);
     // Labels stand over a covered card's texts.
@@ -209,11 +205,8 @@ void ResultsGridView::wheelEvent(QWheelEvent* event)
 
 bool ResultsGridView::viewportEvent(QEvent* event)
 {
-    if (event->type() == QEvent::NativeGesture) {
-        if (const auto magnification = m_pinch.take(static_cast<const QNativeGestureEvent&>(*event)))
-            emit adjustZoomRequested(*magnification);
+    if (m_pinch.take(*event, [this](double magnification) { emit adjustZoomRequested(magnification); }))
         return true;
-    }
     return ResultsCanvas::viewportEvent(event);
 }
 

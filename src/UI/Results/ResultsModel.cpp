@@ -203,13 +203,6 @@ QString ResultsModel::sectionSubtitle(Section section)
     }
 }
 
-ResultsModel::CardKind ResultsModel::cardKind(const IndexedItem& item)
-{
-    if (item.isDirectory())
-        return CardKind::Folder;
-    return item.showsGridRasterPreview() ? CardKind::Raster : CardKind::Other;
-}
-
 void ResultsModel::rebuild()
 {
     beginResetModel();
@@ -248,7 +241,7 @@ void ResultsModel::appendSection(Section section, int shown, int parityOffset)
     }
     const ItemList& items = list(section);
     for (int i = 0; i < shown; ++i)
-        m_rows.push_back(Row{RowKind::Item, section, i, cardKind(items[i]), ((parityOffset + i) & 1) != 0});
+        m_rows.push_back(Row{RowKind::Item, section, i, GridMetrics::cardKind(items[i]), ((parityOffset + i) & 1) != 0});
 }
 
 } // namespace pallix

@@ -17,6 +17,7 @@
 #include <QString>
 
 #include "App/Search/SearchSession.h"
+#include "UI/Common/GridMetrics.h"
 
 namespace pallix {
 
@@ -27,7 +28,7 @@ public:
     enum class RowKind { Item, SectionHeader, Divider, ShowMore, Count };
     enum class Section { Main, ImageFuzzy, SkuRelated, Server, Count };
     // How a grid card is drawn: decided once per reset, used by every layout.
-    enum class CardKind { Folder, Raster, Other, Count };
+    using CardKind = GridMetrics::CardKind;
     enum Role {
         KindRole = Qt::UserRole + 1,  // RowKind as int
         SectionRole,                  // Section as int
@@ -86,7 +87,6 @@ public:
     static QString rowIdFor(Section section, const IndexedItem& item);
     static QString sectionTitle(Section section);
     static QString sectionSubtitle(Section section);
-    static CardKind cardKind(const IndexedItem& item);
 
 private:
     const ItemList& list(Section section) const { return m_lists[static_cast<std::size_t>(section)]; }

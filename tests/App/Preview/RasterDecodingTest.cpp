@@ -167,6 +167,17 @@ TEST(RasterDecoding, APdfGivesItsFirstPageThroughTheHelper)
     EXPECT_TRUE(RasterDecoding::decode(Kind::Pdf, QString::fromStdString(tree.file("fake.pdf", "%PDF-junk")), 200).isNull());
 }
 
+// Makes `path` with ffmpeg from the lavfi inputs and output options given.
+void makeVideo(const QString& ffmpeg, const QStringList& arguments, const QString& path)
+{
+    QProcess make;
+    make.start(ffmpeg, QStringList{"-v", "error"} + arguments + QStringList{path});
+    ASSERT_TRUE(make.waitForFinished(60000));
+    ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
+}
+
+bool greenish(const QColor& c) { return c.green() > 180 && c.red() < 90 && c.blue() < 90; }
+
 TEST(RasterDecoding, AVideoGivesAFrameAndItsLengthThroughTheHelper)
 {
     const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
@@ -174,17 +185,54 @@ TEST(RasterDecoding, AVideoGivesAFrameAndItsLengthThroughTheHelper)
         GTEST_SKIP() << "ffmpeg is not installed";
     test::TempTree tree;
     const QString path = QString::fromStdString(tree.path("clip.mp4"));
-    QProcess make;
-    make.start(ffmpeg, {"-v", "error", "-f", "lavfi", "-i", "color=c=blue:s=160x90:d=2", "-pix_fmt", "yuv420p",
-                        "-c:v", "libx264", path});
-    ASSERT_TRUE(make.waitForFinished(60000));
-    ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
+    ASSERT_NO_FATAL_FAILURE(makeVideo(ffmpeg, {"-f", "lavfi", "-i", "color=c=blue:s=160x90:d=2", "-pix_fmt", "yuv420p",
+                                               "-c:v", "libx264"}, path));
     const QImage frame = RasterDecoding::decode(Kind::Video, path, 128);
     ASSERT_FALSE(frame.isNull());
     EXPECT_EQ(frame.width(), 128);
     EXPECT_TRUE(bluish(frame.pixelColor(64, frame.height() / 2)));
     EXPECT_EQ(frame.text("Thumb::Movie::Length"), "2");
     EXPECT_TRUE(RasterDecoding::decode(Kind::Video, QString::fromStdString(tree.file("bad.mp4", "nope")), 128).isNull());
+    // A playlist is read as a video, but the files it names are never opened.
+    const QString segment = QString::fromStdString(tree.path("other.ts"));
+    ASSERT_NO_FATAL_FAILURE(makeVideo(ffmpeg, {"-f", "lavfi", "-i", "color=c=blue:s=160x90:d=1", "-c:v", "mpeg2video"},
+                                      segment));
+    const std::string playlist = tree.file("list.mp4", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n"
+                                                       + segment.toStdString() + "\n#EXT-X-ENDLIST\n");
+    EXPECT_TRUE(RasterDecoding::decode(Kind::Video, QString::fromStdString(playlist), 128).isNull());
+}
+
+TEST(RasterDecoding, AVideoWhoseFirstPictureCannotBeDecodedShowsTheFrameAThirdOfASecondIn)
+{
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    if (ffmpeg.isEmpty())
+        GTEST_SKIP() << "ffmpeg is not installed";
+    test::TempTree tree;
+    // Ten frames a second, each a picture of its own: red until 0.3 s, green
+    // until 1 s, then blue for nine seconds.
+    const QString intact = QString::fromStdString(tree.path("intact.mov"));
+    ASSERT_NO_FATAL_FAILURE(makeVideo(ffmpeg, {"-f", "lavfi", "-i", "color=c=red:s=160x90:r=10:d=0.3",
+                                               "-f", "lavfi", "-i", "color=c=lime:s=160x90:r=10:d=0.7",
+                                               "-f", "lavfi", "-i", "color=c=blue:s=160x90:r=10:d=9",
+                                               "-filter_complex", "[0][1][2]concat=n=3:v=1:a=0", "-c:v", "png"},
+                                      intact));
+    const QImage first = RasterDecoding::decode(Kind::Video, intact, 128);
+    ASSERT_FALSE(first.isNull());
+    EXPECT_TRUE(reddish(first.pixelColor(64, 36)));
+    // The first picture's signature wiped: the decoder refuses it.
+    QFile file(intact);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    const qsizetype signature = bytes.indexOf(QByteArray::fromHex("89504e470d0a1a0a"));
+    ASSERT_GT(signature, 0);
+    bytes.replace(signature, 8, QByteArray(8, '\0'));
+    write(tree.path("broken.mov"), bytes);
+    const QImage poster = RasterDecoding::decode(Kind::Video, QString::fromStdString(tree.path("broken.mov")), 128);
+    ASSERT_FALSE(poster.isNull());
+    EXPECT_EQ(poster.size(), QSize(128, 72));
+    // Not the next red frame after the broken one, nor the blue a tenth in.
+    EXPECT_TRUE(greenish(poster.pixelColor(64, 36))) << poster.pixelColor(64, 36).name().toStdString();
+    EXPECT_EQ(poster.text("Thumb::Movie::Length"), "10");
 }
 
 TEST(RasterDecoding, ASquareIsFilledAndTheLongerSideCropped)

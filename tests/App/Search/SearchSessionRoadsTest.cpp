@@ -107,12 +107,12 @@ TEST(SearchScheduling, ScopedFolderBecomesThePathFilterAndGivesIntent)
     h.preventStartUp();
     h.start();
     h.model->searchSession().setSearchText(" \n ");
-    EXPECT_FALSE(IndexStore::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()));
+    EXPECT_FALSE(TypingRoad::hasSearchIntent(h.model->searchSession().currentQuerySnapshot()));
     h.model->searchSession().setSearchText("path:/elsewhere \n");
     h.model->searchSession().constraints().applyScopedPath("/data/docs/", true);
     const SearchQuery query = h.model->searchSession().currentQuerySnapshot();
     EXPECT_EQ(query.pathFilter, "/data/docs");
-    EXPECT_TRUE(IndexStore::hasSearchIntent(query));
+    EXPECT_TRUE(TypingRoad::hasSearchIntent(query));
 }
 
 TEST(SearchScheduling, NoIntentClearsTheFourListsAndStartsNothing)

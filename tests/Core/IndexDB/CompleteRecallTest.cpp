@@ -152,7 +152,7 @@ TEST(CompleteRecall, ShortWordsRankBeforeTheyAreCut)
         ASSERT_EQ(found.size(), 10u);
         EXPECT_EQ(found.front().name(), word + ".txt");
         // Every item holding the word is a candidate: none is cut before ranking.
-        EXPECT_EQ(store.fastCandidateItems(wordsQuery({word}))->size(), 6000u + (word == "q" ? 3 : word == "qz" ? 2 : 1));
+        EXPECT_EQ(store.probe().fastCandidateItems(wordsQuery({word}))->size(), 6000u + (word == "q" ? 3 : word == "qz" ? 2 : 1));
     }
 }
 
@@ -176,7 +176,7 @@ TEST(CompleteRecall, ShortWordsAnswerAsRankingEveryCandidate)
     const SearchEngine engine;
     for (const std::string word : {"a", "r", "l", "合", "区", "2", "re", "rep", "report", "合同", "fin", "abab"}) {
         const SearchQuery q = wordsQuery({word});
-        const std::vector<IndexedItem> candidates = *store.fastCandidateItems(q);
+        const std::vector<IndexedItem> candidates = *store.probe().fastCandidateItems(q);
         const auto leading = std::count_if(candidates.begin(), candidates.end(), [&](auto& i) { return beginsWith(i, word); });
         // Limits the names beginning with the word fill, just fill, and do not.
         for (int limit : {1, 7, int(leading) - 1, int(leading), int(leading) + 3, 30000}) {

@@ -129,7 +129,7 @@ TEST(SearchCacheLoad, StalePositionsAfterARemovalAreSkipped)
     ASSERT_TRUE(store.status().searchIndexesComplete);
 
     // Every candidate of "zeta" lies past the end: none, and the ranking of all items finds nothing.
-    EXPECT_FALSE(store.fastCandidateItems(test::wordsQuery({"zeta"})));
+    EXPECT_FALSE(store.probe().fastCandidateItems(test::wordsQuery({"zeta"})));
     EXPECT_TRUE(store.search(test::wordsQuery({"zeta"}), 10).empty());
     EXPECT_EQ(store.search(test::wordsQuery({"alpha-7"}), 10).size(), 1u);
 }

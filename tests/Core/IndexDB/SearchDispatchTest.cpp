@@ -171,7 +171,7 @@ TEST(SearchDispatch, CompleteIndexesRankAllItemsWhenTheCandidatesGiveNothing)
     EXPECT_TRUE(single.search(folders, 10).empty());
 }
 
-TEST(SearchDispatch, QuickMemorySearchScansUpToItsCap)
+TEST(SearchDispatch, TypingSearchScansUpToItsCap)
 {
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/q/note-1.txt"), fileItem("/q/note-2.txt"),
@@ -181,15 +181,15 @@ TEST(SearchDispatch, QuickMemorySearchScansUpToItsCap)
     InstallGate gate;
     store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
-    EXPECT_TRUE(store.quickMemorySearch(wordsQuery({"note"}), 10, 100).empty()) << "no cache yet";
+    EXPECT_TRUE(store.typingSearch(wordsQuery({"note"}), {10, 100}).empty()) << "no cache yet";
     gate.open();
     ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
-    EXPECT_EQ(store.quickMemorySearch(wordsQuery({"note"}), 10, 100).size(), 3u);
-    EXPECT_EQ(store.quickMemorySearch(wordsQuery({"note"}), 10, 2).size(), 2u);
+    EXPECT_EQ(store.typingSearch(wordsQuery({"note"}), {10, 100}).size(), 3u);
+    EXPECT_EQ(store.typingSearch(wordsQuery({"note"}), {10, 2}).size(), 2u);
     // No haystack holds "NOTE"; the first items are ranked, and the normalised
     // forms ignore case even in a case-sensitive search.
-    EXPECT_EQ(store.quickMemorySearch(wordsQuery({"NOTE"}, SearchMatchMode::Contains, true), 10, 100).size(), 3u);
-    EXPECT_EQ(store.quickMemorySearch(wordsQuery({"/Q/"}), 10, 100).size(), 4u) << "the path is a haystack";
+    EXPECT_EQ(store.typingSearch(wordsQuery({"NOTE"}, SearchMatchMode::Contains, true), {10, 100}).size(), 3u);
+    EXPECT_EQ(store.typingSearch(wordsQuery({"/Q/"}), {10, 100}).size(), 4u) << "the path is a haystack";
 }
 
 // The typing scan reads the first items only. Past its reach lie the only
@@ -231,7 +231,7 @@ TEST(SearchDispatch, TypingAnswerHoldsTheNamesPastTheScanThatHoldEveryWord)
                 holders.emplace_back(item.path());
         ASSERT_GE(holders.size(), 5u);
         const SearchQuery query = wordsQuery(c.words, SearchMatchMode::Contains, c.caseSensitive);
-        std::vector<std::string> got = pathsOf(store.quickMemorySearch(query, 20, c.cap));
+        std::vector<std::string> got = pathsOf(store.typingSearch(query, {20, c.cap}));
         ASSERT_GE(got.size(), holders.size());
         got.resize(holders.size());
         std::sort(got.begin(), got.end());
@@ -255,7 +255,7 @@ TEST(SearchDispatch, TypingAnswerRanksNamesBeginningWithTheWordPastTheScan)
     test::ProbedStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
 
-    std::vector<std::string> top = pathsOf(store.quickMemorySearch(wordsQuery({"quokka"}), 20, 50));
+    std::vector<std::string> top = pathsOf(store.typingSearch(wordsQuery({"quokka"}), {20, 50}));
     ASSERT_EQ(top.size(), 20u);
     top.resize(3);
     std::sort(top.begin(), top.end());
@@ -295,7 +295,7 @@ TEST(SearchDispatch, RowBudgetsFollowTheWordLength)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tokens.empty() ? "" : c.tokens.front());
-        EXPECT_EQ(IndexStore::maxCandidateRows(wordsQuery(c.tokens), c.limit), c.budget);
+        EXPECT_EQ(TypingRoad::maxCandidateRows(wordsQuery(c.tokens), c.limit), c.budget);
     }
 }
 

@@ -24,12 +24,13 @@
 #include "App/Preview/FolderBrowserManager.h"
 #include "App/Preview/PreviewController.h"
 #include "App/Preview/ThumbnailProvider.h"
+#include "App/Search/GridZoom.h"
 #include "Platform/TempTree.h"
 #include "UI/Browser/FolderBrowserGrid.h"
-#include "UI/Browser/FolderBrowserMetrics.h"
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Browser/FolderBrowserWindows.h"
+#include "UI/Common/GridMetrics.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Common/SelectableLabel.h"
 #include "UI/Preview/PreviewPanelWindow.h"
@@ -39,7 +40,8 @@ namespace fs = std::filesystem;
 namespace pallix {
 namespace {
 
-namespace metrics = browsermetrics;
+namespace metrics = GridMetrics;
+constexpr const metrics::Spec& kGrid = metrics::kFolderBrowserGrid;
 
 QString q(const std::string& s)
 {
@@ -54,15 +56,15 @@ IndexedItem fileItem(const std::string& name, bool folder = false)
 
 TEST(FolderBrowserMetricsTest, GridAndCardSizesFollowTheZoomWithTheirFloors)
 {
-    EXPECT_DOUBLE_EQ(metrics::columnWidths(1.0).minimum, 136);
-    EXPECT_DOUBLE_EQ(metrics::columnWidths(1.0).maximum, 170);
-    EXPECT_DOUBLE_EQ(metrics::columnWidths(0.7).minimum, 120);
-    EXPECT_DOUBLE_EQ(metrics::columnWidths(0.7).maximum, 120);
-    EXPECT_DOUBLE_EQ(metrics::columnWidths(1.9).minimum, 258.4);
-    EXPECT_DOUBLE_EQ(metrics::columnWidths(1.9).maximum, 323);
-    EXPECT_DOUBLE_EQ(metrics::prefetchIconSize(1.0), 116);
-    EXPECT_DOUBLE_EQ(metrics::prefetchIconSize(0.7), 90);
-    EXPECT_DOUBLE_EQ(metrics::prefetchIconSize(1.9), 160);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(kGrid, 1.0).minimum, 136);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(kGrid, 1.0).maximum, 170);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(kGrid, 0.7).minimum, 120);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(kGrid, 0.7).maximum, 120);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(kGrid, 1.9).minimum, 258.4);
+    EXPECT_DOUBLE_EQ(metrics::columnWidths(kGrid, 1.9).maximum, 323);
+    EXPECT_DOUBLE_EQ(FolderBrowserView::prefetchIconSize(1.0), 116);
+    EXPECT_DOUBLE_EQ(FolderBrowserView::prefetchIconSize(0.7), 90);
+    EXPECT_DOUBLE_EQ(FolderBrowserView::prefetchIconSize(1.9), 160);
 
     const auto folder = metrics::cardKind(fileItem("album", true));
     const auto image = metrics::cardKind(fileItem("a.jpg"));
@@ -70,23 +72,23 @@ TEST(FolderBrowserMetricsTest, GridAndCardSizesFollowTheZoomWithTheirFloors)
     EXPECT_EQ(folder, metrics::CardKind::Folder);
     EXPECT_EQ(metrics::cardKind(fileItem("a.pdf")), metrics::CardKind::Raster);
     EXPECT_EQ(metrics::cardKind(fileItem("a.mp4")), metrics::CardKind::Raster);
-    EXPECT_DOUBLE_EQ(metrics::cardIconSize(folder, 1.0), 116);
-    EXPECT_DOUBLE_EQ(metrics::previewHeight(folder, 1.0).minimum, 110);
-    EXPECT_DOUBLE_EQ(metrics::previewHeight(folder, 1.0).maximum, 118);
-    EXPECT_DOUBLE_EQ(metrics::cardIconSize(image, 1.0), 100);
-    EXPECT_DOUBLE_EQ(metrics::previewHeight(image, 1.0).maximum, 102);
-    EXPECT_DOUBLE_EQ(metrics::cardIconSize(text, 0.7), 78);
-    EXPECT_NEAR(metrics::previewHeight(text, 0.7).minimum, 61.6, 1e-9);
-    EXPECT_NEAR(metrics::previewHeight(text, 0.7).maximum, 65.8, 1e-9);
-    EXPECT_NEAR(metrics::minimumCardHeight(1.9), 323, 1e-9);
+    EXPECT_DOUBLE_EQ(metrics::card(kGrid, folder, 1.0).iconSize, 116);
+    EXPECT_DOUBLE_EQ(metrics::card(kGrid, folder, 1.0).previewMinHeight, 110);
+    EXPECT_DOUBLE_EQ(metrics::card(kGrid, folder, 1.0).previewHeight, 118);
+    EXPECT_DOUBLE_EQ(metrics::card(kGrid, image, 1.0).iconSize, 100);
+    EXPECT_DOUBLE_EQ(metrics::card(kGrid, image, 1.0).previewHeight, 102);
+    EXPECT_DOUBLE_EQ(metrics::card(kGrid, text, 0.7).iconSize, 78);
+    EXPECT_NEAR(metrics::card(kGrid, text, 0.7).previewMinHeight, 61.6, 1e-9);
+    EXPECT_NEAR(metrics::card(kGrid, text, 0.7).previewHeight, 65.8, 1e-9);
+    EXPECT_NEAR(metrics::card(kGrid, folder, 1.9).minHeight, 323, 1e-9);
 }
 
 TEST(FolderBrowserMetricsTest, ZoomStepsAreClampedAndZeroZoomsOut)
 {
-    EXPECT_DOUBLE_EQ(metrics::adjustedZoom(1.9, 1), 1.9);
-    EXPECT_DOUBLE_EQ(metrics::adjustedZoom(0.7, -1), 0.7);
-    EXPECT_NEAR(metrics::adjustedZoom(1.0, 0), 0.88, 1e-9);
-    EXPECT_NEAR(metrics::adjustedZoom(1.0, 100), 1.28, 1e-9);
+    EXPECT_DOUBLE_EQ(GridZoom::stepped(1.9, 1), 1.9);
+    EXPECT_DOUBLE_EQ(GridZoom::stepped(0.7, -1), 0.7);
+    EXPECT_NEAR(GridZoom::stepped(1.0, 0), 0.88, 1e-9);
+    EXPECT_NEAR(GridZoom::stepped(1.0, 100), 1.28, 1e-9);
 }
 
 // A fake preview panel: counts what it is asked to show, and by whom.

@@ -9,15 +9,16 @@ namespace {
 
 using namespace testing_support;
 using CardKind = ResultsModel::CardKind;
+constexpr const GridMetrics::Spec& kGrid = GridMetrics::kResultsGrid;
 
 TEST(GridMetrics, ColumnWidthsFollowTheZoomWithAFloor)
 {
-    EXPECT_DOUBLE_EQ(GridMetrics::columnMinWidth(0.7), 120);
-    EXPECT_DOUBLE_EQ(GridMetrics::columnMaxWidth(0.7), 120);
-    EXPECT_DOUBLE_EQ(GridMetrics::columnMinWidth(1.0), 132);
-    EXPECT_DOUBLE_EQ(GridMetrics::columnMaxWidth(1.0), 156);
-    EXPECT_NEAR(GridMetrics::columnMinWidth(1.9), 250.8, 1e-9);
-    EXPECT_NEAR(GridMetrics::columnMaxWidth(1.9), 296.4, 1e-9);
+    EXPECT_DOUBLE_EQ(GridMetrics::columnWidths(kGrid, 0.7).minimum, 120);
+    EXPECT_DOUBLE_EQ(GridMetrics::columnWidths(kGrid, 0.7).maximum, 120);
+    EXPECT_DOUBLE_EQ(GridMetrics::columnWidths(kGrid, 1.0).minimum, 132);
+    EXPECT_DOUBLE_EQ(GridMetrics::columnWidths(kGrid, 1.0).maximum, 156);
+    EXPECT_NEAR(GridMetrics::columnWidths(kGrid, 1.9).minimum, 250.8, 1e-9);
+    EXPECT_NEAR(GridMetrics::columnWidths(kGrid, 1.9).maximum, 296.4, 1e-9);
 
     // As many columns as fit at the minimum; each then as wide as the room
     // allows, up to the maximum, the grid centred.
@@ -41,19 +42,19 @@ TEST(GridMetrics, ColumnWidthsFollowTheZoomWithAFloor)
 
 TEST(GridMetrics, CardHeightsNeverDropBelowTheirBase)
 {
-    EXPECT_DOUBLE_EQ(GridMetrics::card(CardKind::Folder, 0.7).minHeight, 176);
-    EXPECT_NEAR(GridMetrics::card(CardKind::Folder, 1.9).minHeight, 334.4, 1e-9);
-    EXPECT_DOUBLE_EQ(GridMetrics::card(CardKind::Raster, 0.7).minHeight, 174);
-    EXPECT_DOUBLE_EQ(GridMetrics::card(CardKind::Other, 1.0).minHeight, 156);
-    EXPECT_NEAR(GridMetrics::card(CardKind::Folder, 1.9).previewIconSize, 254.6, 1e-9);
+    EXPECT_DOUBLE_EQ(GridMetrics::card(kGrid, CardKind::Folder, 0.7).minHeight, 176);
+    EXPECT_NEAR(GridMetrics::card(kGrid, CardKind::Folder, 1.9).minHeight, 334.4, 1e-9);
+    EXPECT_DOUBLE_EQ(GridMetrics::card(kGrid, CardKind::Raster, 0.7).minHeight, 174);
+    EXPECT_DOUBLE_EQ(GridMetrics::card(kGrid, CardKind::Other, 1.0).minHeight, 156);
+    EXPECT_NEAR(GridMetrics::card(kGrid, CardKind::Folder, 1.9).iconSize, 254.6, 1e-9);
 
     const ResultsGridLayout::TextHeights text;
     EXPECT_EQ(ResultsGridLayout::cardHeight(CardKind::Folder, 0.7, text), 176);
     EXPECT_GE(ResultsGridLayout::cardHeight(CardKind::Folder, 1.9, text), 335);
     // The preview sits inset and square-cornered unless the extension shows a raster.
-    EXPECT_DOUBLE_EQ(GridMetrics::previewInset(true, 1.5), 0);
-    EXPECT_DOUBLE_EQ(GridMetrics::previewInset(false, 1.5), 3);
-    EXPECT_DOUBLE_EQ(GridMetrics::previewCornerRadius(true), 10);
+    EXPECT_DOUBLE_EQ(GridMetrics::previewInset(kGrid, true, 1.5), 0);
+    EXPECT_DOUBLE_EQ(GridMetrics::previewInset(kGrid, false, 1.5), 3);
+    EXPECT_DOUBLE_EQ(GridMetrics::previewCornerRadius(kGrid, true), 10);
 }
 
 TEST(ResultsGridLayout, RectanglesHitTestsAndVisitsAgree)
@@ -69,8 +70,8 @@ TEST(ResultsGridLayout, RectanglesHitTestsAndVisitsAgree)
 
     // Main cards: 4 card rows, 14 apart; then divider, header, the server cards.
     const int rowHeight = ResultsGridLayout::cardHeight(CardKind::Raster, 1.0, text);
-    EXPECT_EQ(layout.rect(0).top(), GridMetrics::kPadding);
-    EXPECT_EQ(layout.rect(7).top(), GridMetrics::kPadding + rowHeight + GridMetrics::kRowSpacing);
+    EXPECT_EQ(layout.rect(0).top(), kGrid.padding);
+    EXPECT_EQ(layout.rect(7).top(), kGrid.padding + rowHeight + kGrid.rowSpacing);
     EXPECT_EQ(layout.rect(8).left() - layout.rect(7).left(), layout.rect(1).left() - layout.rect(0).left());
     for (int row = 0; row < rows.rowCount(); ++row) {
         const QRect r = layout.rect(row);

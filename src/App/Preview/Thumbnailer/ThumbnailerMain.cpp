@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include <unistd.h>
 
@@ -19,10 +18,10 @@
 #include <QImage>
 #include <QPainter>
 
-#include <libffmpegthumbnailer/videothumbnailer.h>
 #include <poppler-qt6.h>
 
 #include "App/Preview/RegularFile.h"
+#include "App/Preview/Thumbnailer/VideoPoster.h"
 
 namespace {
 
@@ -78,36 +77,6 @@ int pdfPage(const QString& path, int maxPixel)
     return writePng(sheet);
 }
 
-// One frame, PNG encoded; the PNG keeps the video's length in its
-// "Thumb::Movie::Length" text. `seekTime` empty: seek by percentage.
-std::vector<uint8_t> frameAt(const std::string& path, int maxPixel, const char* seekTime, int percentage)
-{
-    std::vector<uint8_t> png;
-    try {
-        ffmpegthumbnailer::VideoThumbnailer thumbnailer(maxPixel, false, true, 8, false);
-        if (seekTime)
-            thumbnailer.setSeekTime(seekTime);
-        else
-            thumbnailer.setSeekPercentage(percentage);
-        thumbnailer.generateThumbnail(path, Png, png);
-    } catch (...) {
-        png.clear();
-    }
-    return png;
-}
-
-// The frame at the start, else one a tenth into the video. (The library
-// seeks in whole seconds, so there is no step at a fraction of one.)
-int videoFrame(const std::string& path, int maxPixel)
-{
-    std::vector<uint8_t> png = frameAt(path, maxPixel, "00:00:00", 0);
-    if (png.empty())
-        png = frameAt(path, maxPixel, nullptr, 10);
-    if (png.empty())
-        return 1;
-    return writeAll(QByteArray(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size())));
-}
-
 } // namespace
 
 // Under the sanitizer build the decoding libraries' own leaks at exit would
@@ -135,6 +104,6 @@ int main(int argc, char** argv)
     if (mode == QLatin1String("pdf"))
         return pdfPage(QString::fromStdString(file), maxPixel);
     if (mode == QLatin1String("video"))
-        return videoFrame(file, maxPixel);
+        return writePng(pallix::VideoPoster::posterFrame(file, maxPixel));
     return 2;
 }
