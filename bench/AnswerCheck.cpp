@@ -218,7 +218,7 @@ std::vector<IndexedItem> AnswerCheck::itemsAt(const std::vector<std::uint32_t>& 
     return out;
 }
 
-std::optional<std::string> AnswerCheck::checkComplete(const IndexStore& store, const SearchQuery& query, int limit,
+std::optional<std::string> AnswerCheck::checkComplete(const IndexStoreProbe& store, const SearchQuery& query, int limit,
                                                       const std::vector<IndexedItem>& answer) const
 {
     const std::optional<std::vector<std::uint32_t>> reference = candidatePositions(query);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/IndexStoreProbe.h"
 #include "Core/Search/SearchEngine.h"
 
 namespace pallix::bench {
@@ -36,7 +37,7 @@ public:
     std::size_t itemCount() const { return m_items.size(); }
 
     // Each returns nothing when `answer` is right, else what is wrong.
-    std::optional<std::string> checkComplete(const IndexStore& store, const SearchQuery& query, int limit,
+    std::optional<std::string> checkComplete(const IndexStoreProbe& store, const SearchQuery& query, int limit,
                                              const std::vector<IndexedItem>& answer) const;
     std::optional<std::string> checkScan(const SearchQuery& query, int limit, int hardCap,
                                          const std::vector<IndexedItem>& answer) const;

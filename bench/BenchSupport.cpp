@@ -256,33 +256,33 @@ void requireDatabase(const std::filesystem::path& db)
         throw UsageError("no index database at " + db.string());
 }
 
-std::unique_ptr<IndexStore> openCompleteStore(const std::filesystem::path& db)
+std::unique_ptr<IndexStore> openCompleteStore(const std::filesystem::path& db, std::shared_ptr<IndexStoreProbe> probe)
 {
-    auto store = std::make_unique<IndexStore>(db);
+    auto store = std::make_unique<IndexStore>(db, Clock::system(), probe);
     StoreResult<void> opened = store->bootstrap();
     if (!opened)
         throw std::runtime_error(opened.error().description());
     store->waitForSearchCacheReady();
     waitForCompleteIndexes(*store);
-    waitForNameOrders(*store);
+    waitForNameOrders(*probe);
     return store;
 }
 
 void waitForCompleteIndexes(const IndexStore& store)
 {
-    while (!store.isSearchIndexesComplete())
+    while (!store.status().searchIndexesComplete)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void waitForNameOrders(const IndexStore& store)
+void waitForNameOrders(const IndexStoreProbe& probe)
 {
-    while (!store.nameOrdersReady())
+    while (!probe.nameOrdersReady())
         std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void waitForLoweredNames(const IndexStore& store)
+void waitForLoweredNames(const IndexStoreProbe& probe)
 {
-    while (!store.isLoweredNameColumnComplete())
+    while (!probe.isLoweredNameColumnComplete())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 

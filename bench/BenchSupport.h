@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/IndexStoreProbe.h"
 #include "Core/Search/SearchQuery.h"
 
 namespace pallix::bench {
@@ -111,13 +112,14 @@ void selectEdition(const std::string& edition);
 void requireDatabase(const std::filesystem::path& db);
 
 // A bootstrapped store whose cache is installed and whose inverted indexes are
-// complete. Throws std::runtime_error when the bootstrap fails.
-std::unique_ptr<IndexStore> openCompleteStore(const std::filesystem::path& db);
+// complete, read by `probe`. Throws std::runtime_error when the bootstrap fails.
+std::unique_ptr<IndexStore> openCompleteStore(const std::filesystem::path& db,
+                                              std::shared_ptr<IndexStoreProbe> probe = std::make_shared<IndexStoreProbe>());
 // Blocks until the store's indexes are complete (polling; the store offers no wait for it).
 void waitForCompleteIndexes(const IndexStore& store);
 // Blocks until every cached item has its name ordinal, which follow the indexes.
-void waitForNameOrders(const IndexStore& store);
+void waitForNameOrders(const IndexStoreProbe& probe);
 // Until the stored lower-cased names are complete (an older file is filled after start-up).
-void waitForLoweredNames(const IndexStore& store);
+void waitForLoweredNames(const IndexStoreProbe& probe);
 
 } // namespace pallix::bench

@@ -27,7 +27,7 @@ Phase searchFor(IndexStore& store, const std::vector<SearchQuery>& queries, std:
     while (SteadyClock::now() < end) {
         const auto due = SteadyClock::now() + every;
         const SearchQuery& q = queries[next++ % queries.size()];
-        phase.incomplete += !store.isSearchIndexesComplete();
+        phase.incomplete += !store.status().searchIndexesComplete;
         const auto start = SteadyClock::now();
         (void)store.search(q, limit);
         phase.ms.push_back(millisecondsSince(start));
@@ -59,8 +59,9 @@ int runLive(const std::vector<std::string>& argv)
     if (queries.empty())
         throw UsageError("no queries");
 
-    std::unique_ptr<IndexStore> store = openCompleteStore(db);
-    waitForNameOrders(*store);
+    auto probe = std::make_shared<IndexStoreProbe>();
+    std::unique_ptr<IndexStore> store = openCompleteStore(db, probe);
+    waitForNameOrders(*probe);
     std::size_t next = 0;
     const Phase idle = searchFor(*store, queries, next, limit, searchEvery, std::chrono::seconds(seconds));
 
@@ -88,7 +89,7 @@ int runLive(const std::vector<std::string>& argv)
     writer.join();
 
     std::printf("live: %zu items, limit %d, a search every %lld ms, %d s per phase\n",
-                store->memoryUsage().itemCount, limit, static_cast<long long>(searchEvery.count()), seconds);
+                probe->memoryUsage().itemCount, limit, static_cast<long long>(searchEvery.count()), seconds);
     print("idle", idle);
     print("writes", busy);
     std::printf("live: %d writes, one every %lld ms; ratio p50 %.2f, p99 %.2f\n", writes,

@@ -33,7 +33,8 @@ int runOpen(const std::vector<std::string>& argv)
     malloc_trim(0);
     const MemoryProbe before = MemoryProbe::now();
     const auto start = SteadyClock::now();
-    auto store = std::make_unique<IndexStore>(db);
+    auto probe = std::make_shared<IndexStoreProbe>();
+    auto store = std::make_unique<IndexStore>(db, Clock::system(), probe);
     if (StoreResult<void> opened = store->bootstrap(); !opened)
         throw std::runtime_error(opened.error().description());
     const double bootstrapMs = millisecondsSince(start);
@@ -45,16 +46,16 @@ int runOpen(const std::vector<std::string>& argv)
     const MemoryProbe installed = MemoryProbe::now();
     waitForCompleteIndexes(*store);
     const double completeMs = millisecondsSince(start);
-    waitForNameOrders(*store);
+    waitForNameOrders(*probe);
     const double ordersMs = millisecondsSince(start);
     // The build's job frees its last buffers after the ordinals are in.
-    while (store->runningBackgroundJobs() > 0)
+    while (probe->runningBackgroundJobs() > 0)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     const MemoryProbe settled = MemoryProbe::now();
     malloc_trim(0);
     const MemoryProbe trimmed = MemoryProbe::now();
 
-    const IndexStore::MemoryUsage usage = store->memoryUsage();
+    const IndexStoreProbe::MemoryUsage usage = probe->memoryUsage();
     const double items = double(usage.itemCount);
     std::printf("open: %zu items\n", usage.itemCount);
     std::printf("open: bootstrap %.0f ms, cache installed at %.0f ms, indexes complete at %.0f ms\n", bootstrapMs,

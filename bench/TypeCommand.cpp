@@ -40,7 +40,7 @@ struct Route {
         return {};
     }
 
-    std::optional<std::string> check(const AnswerCheck& reference, const IndexStore& store, const SearchQuery& query,
+    std::optional<std::string> check(const AnswerCheck& reference, const IndexStoreProbe& store, const SearchQuery& query,
                                      const std::vector<IndexedItem>& answer) const
     {
         switch (state) {
@@ -95,8 +95,9 @@ std::vector<std::size_t> casesToCheck(const std::vector<QueryCase>& cases, const
 }
 
 // Returns the number of wrong answers; prints the first few.
-std::size_t checkAnswers(IndexStore& store, const std::filesystem::path& db, const std::vector<QueryCase>& cases,
-                         const std::vector<std::size_t>& picked, const Route& route, const QueryOptions& options)
+std::size_t checkAnswers(IndexStore& store, const IndexStoreProbe& probe, const std::filesystem::path& db,
+                         const std::vector<QueryCase>& cases, const std::vector<std::size_t>& picked,
+                         const Route& route, const QueryOptions& options)
 {
     const auto loaded = SteadyClock::now();
     const AnswerCheck reference(db);
@@ -112,7 +113,7 @@ std::size_t checkAnswers(IndexStore& store, const std::filesystem::path& db, con
         const SearchQuery query = parseQuery(cases[i].text, options);
         const std::vector<IndexedItem> answer = route.run(store, query);
         empty += answer.empty();
-        if (std::optional<std::string> wrong = route.check(reference, store, query, answer)) {
+        if (std::optional<std::string> wrong = route.check(reference, probe, query, answer)) {
             if (++failures <= 10)
                 std::printf("check: WRONG [%s] \"%s\": %s\n", cases[i].queryClass.c_str(), cases[i].text.c_str(),
                             wrong->c_str());
@@ -140,8 +141,8 @@ struct Timing {
 // On the typing road each run comes right after the case before it, untimed,
 // as a keystroke comes after the one before: the store keeps what the last
 // keystroke's scan found, and a case run after itself would find it all there.
-std::vector<Timing> timeCases(IndexStore& store, const std::vector<QueryCase>& cases, const Route& route,
-                              const QueryOptions& options, int reps)
+std::vector<Timing> timeCases(IndexStore& store, const IndexStoreProbe& probe, const std::vector<QueryCase>& cases,
+                              const Route& route, const QueryOptions& options, int reps)
 {
     for (const QueryCase& c : cases)  // warm-up pass
         route.run(store, parseQuery(c.text, options));
@@ -164,7 +165,7 @@ std::vector<Timing> timeCases(IndexStore& store, const std::vector<QueryCase>& c
     // short word, made and freed between two cases slowed the next one down.
     if (route.state == CacheState::Complete)
         for (Timing& t : timings)
-            if (auto fast = store.fastCandidateItems(parseQuery(t.queryCase->text, options)))
+            if (auto fast = probe.fastCandidateItems(parseQuery(t.queryCase->text, options)))
                 t.candidates = static_cast<std::int64_t>(fast->size());
     return timings;
 }
@@ -228,7 +229,8 @@ int runType(const std::vector<std::string>& argv)
     requireDatabase(db);
 
     const auto opening = SteadyClock::now();
-    const std::unique_ptr<IndexStore> store = openCompleteStore(db);
+    auto probe = std::make_shared<IndexStoreProbe>();
+    const std::unique_ptr<IndexStore> store = openCompleteStore(db, probe);
     std::printf("type: %lld items, indexes complete after %.2f s; state %s, limit %d", 
                 static_cast<long long>(store->indexedCount()), millisecondsSince(opening) / 1000,
                 args.get("state", "complete").c_str(), route.limit);
@@ -238,14 +240,14 @@ int runType(const std::vector<std::string>& argv)
     if (route.state == CacheState::Database) {
         // The road as it runs on every start but the first after an upgrade.
         const auto filling = SteadyClock::now();
-        waitForLoweredNames(*store);
+        waitForLoweredNames(*probe);
         std::printf("type: stored lower-cased names complete after a further %.2f s\n",
                     millisecondsSince(filling) / 1000);
     }
 
     if (picked.empty()) {
         std::printf("check: SKIPPED (--check 0): the figures below are unchecked\n");
-    } else if (checkAnswers(*store, db, cases, picked, route, options) > 0) {
+    } else if (checkAnswers(*store, *probe, db, cases, picked, route, options) > 0) {
         std::printf("type: wrong answers; nothing timed\n");
         return 1;
     }
@@ -253,7 +255,7 @@ int runType(const std::vector<std::string>& argv)
 
     const HostSteal steal;
     const ProcessCpu cpu;
-    const std::vector<Timing> timings = timeCases(*store, cases, route, options, reps);
+    const std::vector<Timing> timings = timeCases(*store, *probe, cases, route, options, reps);
     printTable(timings);
     if (const double percent = steal.percentSinceStart(); percent >= 0)
         std::printf("host: %.1f %% of the CPU time went to others (steal) while timed\n", percent);

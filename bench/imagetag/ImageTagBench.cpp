@@ -40,6 +40,7 @@
 #include "App/ImageTags/ImageTagExtraction.h"
 #include "App/ImageTags/ImageTagger.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/IndexStoreProbe.h"
 #include "Core/Search/SearchParser.h"
 #include "Core/Semantic/ImageSemanticStore.h"
 
@@ -209,7 +210,8 @@ int run(const Options& o)
     const fs::path db = o.work / "index.sqlite";
     for (const char* suffix : {"", "-wal", "-shm"})
         fs::remove(db.string() + suffix);
-    auto store = std::make_shared<IndexStore>(db);
+    auto probe = std::make_shared<IndexStoreProbe>();
+    auto store = std::make_shared<IndexStore>(db, Clock::system(), probe);
     std::vector<IndexedItem> items = corpus(o.items);
     for (const std::string& path : images)
         if (auto item = IndexedItem::from(path))
@@ -219,7 +221,7 @@ int run(const Options& o)
         return 1;
     }
     store->waitForSearchCacheReady();
-    while (!store->isSearchIndexesComplete() || store->runningBackgroundJobs() > 0)
+    while (!store->status().searchIndexesComplete || probe->runningBackgroundJobs() > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
     // 1. Throughput: one pass of the tagger over every image, alone.

@@ -221,11 +221,11 @@ int run(const std::string& root, const std::filesystem::path& work, std::size_t 
     bool started = false;
     QObject::connect(&model, &AppModel::bootstrapEnded, &model, [&] { started = true; });
     IndexStore& store = *model.context().stores().local;
-    if (!waitUntil([&] { return started && store.isSearchCacheReady() && store.isSearchIndexesComplete()
+    if (!waitUntil([&] { return started && store.status().cacheReady && store.status().searchIndexesComplete
                                 && !model.localIndex().isIndexing() && watcher && watcher->settled(); }, 150000)) {
         std::fprintf(stderr, "the model did not finish its first scan: started %d, cache %d, indexes %d, "
-                     "indexing %d, watcher %d\n", started, store.isSearchCacheReady(),
-                     store.isSearchIndexesComplete(), model.localIndex().isIndexing(), watcher && watcher->settled());
+                     "indexing %d, watcher %d\n", started, store.status().cacheReady,
+                     store.status().searchIndexesComplete, model.localIndex().isIndexing(), watcher && watcher->settled());
         return 1;
     }
     const std::vector<IndexedItem> walked = FileScanner().scan({root}, {}, true).items;

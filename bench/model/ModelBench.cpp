@@ -126,7 +126,7 @@ int run(const Options& o)
     QElapsedTimer loading;
     loading.start();
     IndexStore& store = *model.context().stores().local;
-    if (!waitUntil([&] { return started && store.isSearchCacheReady() && store.isSearchIndexesComplete(); }, 600000)) {
+    if (!waitUntil([&] { return started && store.status().cacheReady && store.status().searchIndexesComplete; }, 600000)) {
         std::fprintf(stderr, "the search cache did not become ready\n");
         return 1;
     }

@@ -29,6 +29,7 @@
 #include "HostSteal.h"
 #include "NearestRank.h"
 #include "App/AppModel.h"
+#include "Core/IndexDB/IndexStoreProbe.h"
 #include "Core/IndexDB/Sqlite.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Results/EmptyResultsPanel.h"
@@ -159,18 +160,20 @@ int run(const Options& o)
     AppModelEnvironment env = bench::corpusEnvironment(corpus, work, o.limit);
     ThumbnailProvider thumbnails(Clock::system());
     env.thumbnails = &thumbnails;
+    auto probe = std::make_shared<IndexStoreProbe>();
+    env.localStoreProbe = probe;
     AppModel model(env);
     bool started = false;
     QObject::connect(&model, &AppModel::bootstrapEnded, &model, [&] { started = true; });
     IndexStore& store = *model.context().stores().local;
-    if (!bench::waitUntil([&] { return started && store.isSearchCacheReady() && store.isSearchIndexesComplete(); },
+    if (!bench::waitUntil([&] { return started && store.status().cacheReady && store.status().searchIndexesComplete; },
                           600000)) {
         std::fprintf(stderr, "the search cache did not become ready\n");
         return 1;
     }
 
     // The start-up's background work (name order, stored lower-cased names) ends first.
-    if (!bench::waitUntil([&] { return store.runningBackgroundJobs() == 0; }, 600000)) {
+    if (!bench::waitUntil([&] { return probe->runningBackgroundJobs() == 0; }, 600000)) {
         std::fprintf(stderr, "the store's background jobs did not end\n");
         return 1;
     }

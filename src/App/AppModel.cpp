@@ -128,9 +128,9 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     if (const std::optional<std::string>& problem = m_defaults->loadProblem())
         m_faultNotices->raise(FaultNotices::Cause::Settings, QString::fromStdString(*problem));
 
-    m_indexStore = std::make_shared<IndexStore>(folder / "index.sqlite", m_env.clock);
+    m_indexStore = std::make_shared<IndexStore>(folder / "index.sqlite", m_env.clock, m_env.localStoreProbe);
     m_serverIndexDatabasePath = folder / "server_index.sqlite";
-    m_serverIndexStore = std::make_shared<IndexStore>(m_serverIndexDatabasePath, m_env.clock);
+    m_serverIndexStore = std::make_shared<IndexStore>(m_serverIndexDatabasePath, m_env.clock, m_env.serverStoreProbe);
     for (const bool server : {false, true}) {
         QPointer<AppModel> guard(this);
         // Called on a store's worker thread: only hands off to the GUI thread.
@@ -439,7 +439,7 @@ void AppModel::noteRecoveredStores()
 
 void AppModel::noteReadOnlyStore()
 {
-    if (m_indexStore->isReadOnly())
+    if (m_indexStore->status().readOnly)
         m_faultNotices->raise(FaultNotices::Cause::ReadOnlyIndex,
                               QStringLiteral("索引数据库 %1 只能读取：可以搜索，但索引的更改无法保存")
                                   .arg(QString::fromStdString(m_indexStore->databaseURL().string())));

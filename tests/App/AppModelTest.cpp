@@ -222,6 +222,22 @@ TEST(AppModelBootstrap, ExistingIndexIsSearchableAtOnceAndStartsTagging)
     EXPECT_EQ(h.indexOfPrefix("status:启动"), -1);  // no scan
 }
 
+// The environment's probes read the model's two stores, each its own: tests
+// that wait for a store's quiet through them wait on that store.
+TEST(AppModelBootstrap, EnvironmentProbesReadTheirOwnStores)
+{
+    ModelHarness h;
+    writeFile(h.rootFolder() / "a.txt");
+    h.start();
+    ASSERT_TRUE(h.settle());
+    IndexStore& local = *h.model->context().stores().local;
+    ASSERT_TRUE(waitFor([&] { return local.status().cacheReady; }));
+    EXPECT_GT(local.indexedCount(), 0);
+    EXPECT_EQ(static_cast<std::int64_t>(h.localProbe->memoryUsage().itemCount), local.indexedCount());
+    EXPECT_EQ(h.serverProbe->memoryUsage().itemCount, 0u);
+    EXPECT_EQ(h.serverProbe->pragmaValue("journal_mode"), "wal");
+}
+
 TEST(AppModelBootstrap, SharedDriveWorkRunsInOrderWhenResumptionIsOn)
 {
     ModelHarness h;

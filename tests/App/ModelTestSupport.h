@@ -40,6 +40,7 @@
 #include "App/SharedDrives/SharedDrives.h"
 #include "Core/Config/SettingsStore.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/IndexStoreProbe.h"
 
 namespace pallix::testing_support {
 
@@ -277,6 +278,8 @@ public:
         env.supportDirectory = support.path() / "support";
         env.executablePath = "/usr/bin/pallix";
         env.thumbnails = &thumbnails;
+        env.localStoreProbe = localProbe;
+        env.serverStoreProbe = serverProbe;
         // One small volume of our own: with none, "/" would be the root.
         fs::create_directories(rootFolder());
         env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume(rootFolder().string())});
@@ -390,6 +393,9 @@ public:
     std::shared_ptr<SleepLog> sleepLog = std::make_shared<SleepLog>(clock);
     PendingAwaits awaits;
     ThumbnailProvider thumbnails{clock};
+    // What the tests read of the model's two index stores.
+    std::shared_ptr<IndexStoreProbe> localProbe = std::make_shared<IndexStoreProbe>();
+    std::shared_ptr<IndexStoreProbe> serverProbe = std::make_shared<IndexStoreProbe>();
     AppModelEnvironment env;
     std::vector<std::string> log;
     RecordingWatcher* watcher = nullptr;

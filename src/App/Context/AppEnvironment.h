@@ -17,6 +17,7 @@
 namespace pallix {
 
 class DesktopEffects;
+class IndexStoreProbe;
 class ThumbnailProvider;
 
 struct AppModelEnvironment {
@@ -38,6 +39,10 @@ struct AppModelEnvironment {
     // Opening, revealing, the clipboard and dialogs of the result actions;
     // none: the system's, without dialogs (the window layer gives its own).
     std::shared_ptr<DesktopEffects> desktop;
+    // What tests and benchmarks read of the local and the shared-drive index
+    // store, and the faults they set into them; none in the application.
+    std::shared_ptr<IndexStoreProbe> localStoreProbe;
+    std::shared_ptr<IndexStoreProbe> serverStoreProbe;
 };
 
 } // namespace pallix

@@ -94,10 +94,10 @@ SearchSession::LocalAnswer SearchSession::completeLocalSearch(IndexStore& store,
     // Until the inverted indexes stand the store draws its candidates from a
     // capped scan or a row budget of the database, so only an answer taken with
     // the indexes complete before and after counts as whole.
-    const bool indexedBefore = store.isSearchIndexesComplete();
+    const bool indexedBefore = store.status().searchIndexesComplete;
     IndexStore::SearchNotes notes;
     std::vector<IndexedItem> items = store.search(query, limit, cancel, &notes);
-    const bool indexedAfter = store.isSearchIndexesComplete();
+    const bool indexedAfter = store.status().searchIndexesComplete;
     LocalAnswer answer = localAnswer(std::move(items), indexedBefore && indexedAfter && !notes.expressionTooComplex
                                                            ? ListCompleteness::Complete
                                                            : ListCompleteness::Partial);
@@ -294,7 +294,7 @@ QueuedFuture<ItemList> SearchSession::typingSearch(const SearchRequest& request,
 {
     return m_context.onPool([store = localStore(), query = request.query,
                              budget = TypingBudget::typing(request.limit), token] {
-        if (!store->isSearchCacheReady())
+        if (!store->status().cacheReady)
             return toList(store->typingFastDatabaseSearch(query, budget.limit));
         return toList(store->typingSearch(query, budget, token.get()));
     });
@@ -325,7 +325,7 @@ QCoro::Task<> SearchSession::runFastPreview(SearchRequest request, std::shared_p
     auto previewing = m_context.onPool([store = localStore(), query = request.query,
                                         budget = TypingBudget::preview(request.limit),
                                         token]() -> std::optional<ItemList> {
-        if (!store->isSearchCacheReady())
+        if (!store->status().cacheReady)
             return std::nullopt;
         return toList(store->typingSearch(query, budget, token.get()));
     });
@@ -351,7 +351,7 @@ QCoro::Task<> SearchSession::runLocalPauseCompletion(SearchRequest request, std:
     auto searching = m_context.onPool([store = localStore(), query = request.query, limit = request.limit, token] {
         // While the indexes are still being built, a wide scan of the cached
         // items answers sooner than the store's search with its database supplement.
-        if (store->isSearchCacheReady() && !store->isSearchIndexesComplete())
+        if (store->status().cacheReady && !store->status().searchIndexesComplete)
             return localAnswer(store->typingSearch(query, TypingBudget::pauseCompletion(limit), token.get()),
                                ListCompleteness::Partial);
         return completeLocalSearch(*store, query, limit, token.get());

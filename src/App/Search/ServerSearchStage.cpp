@@ -13,6 +13,7 @@
 #include "App/Async/TypingPause.h"
 #include "Core/Config/EditionRule.h"
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/ReadOnlySearch.h"
 #include "Core/Search/SearchEngine.h"
 
 namespace pallix {
@@ -73,7 +74,7 @@ QCoro::Task<bool> ServerSearchStage::run(SearchQuery query, int limit, std::int6
     const int shared = serverLimit(limit, typing);
     const bool scanning = m_isIndexing && m_isIndexing();
     const auto store = m_context.stores().server;
-    auto probing = m_context.onPool([store] { return store->isSearchCacheReady(); });
+    auto probing = m_context.onPool([store] { return store->status().cacheReady; });
     const bool cacheReady = co_await probing;
     if (!guard || token->isCancelled())
         co_return false;
@@ -90,7 +91,7 @@ QCoro::Task<bool> ServerSearchStage::run(SearchQuery query, int limit, std::int6
     const std::filesystem::path database = m_context.stores().serverDatabasePath;
     if (typing && AppEditionInfo::current() == AppEdition::Mardell) {
         auto prefixing = m_context.onPool([database, query, limit] {
-            return IndexStore::readOnlyTypingFastPrefixSearch(database, query, serverPrefixLimit(limit));
+            return readOnlyTypingFastPrefixSearch(database, query, serverPrefixLimit(limit));
         });
         std::vector<IndexedItem> found = co_await prefixing;
         if (!guard || token->isCancelled())
@@ -108,9 +109,9 @@ QCoro::Task<bool> ServerSearchStage::run(SearchQuery query, int limit, std::int6
     }
 
     auto reading = m_context.onPool([database, query, shared, clock = m_context.clock().shared()] {
-        return IndexStore::readOnlySearchAnswer(database, query, shared, kReadAttempts, 1, clock.get());
+        return readOnlySearchAnswer(database, query, shared, kReadAttempts, 1, clock.get());
     });
-    IndexStore::ReadOnlyAnswer answer = co_await reading;
+    ReadOnlyAnswer answer = co_await reading;
     if (!guard || token->isCancelled())
         co_return false;
     // An empty answer is shown as empty; only a read that failed leaves the
@@ -142,10 +143,10 @@ QCoro::Task<> ServerSearchStage::runPauseCompletion(SearchQuery query, int limit
         m_context.onPool([store, database, query, limit, scanning, token, clock = m_context.clock().shared()] {
             // While a run writes the store, its memory is busy: the file answers.
             if (!scanning && store->waitForSearchCacheReady(kCacheWait))
-                return IndexStore::ReadOnlyAnswer{store->search(query, limit, token.get()), false};
-            return IndexStore::readOnlySearchAnswer(database, query, limit, kReadAttempts, 1, clock.get());
+                return ReadOnlyAnswer{store->search(query, limit, token.get()), false};
+            return readOnlySearchAnswer(database, query, limit, kReadAttempts, 1, clock.get());
         });
-    IndexStore::ReadOnlyAnswer answer = co_await searching;
+    ReadOnlyAnswer answer = co_await searching;
     if (!guard || token->isCancelled())
         co_return;
     if (!answer.readFailed)

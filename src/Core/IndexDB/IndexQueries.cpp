@@ -160,7 +160,7 @@ std::vector<std::string> IndexStore::indexedFoldersAmong(const std::vector<std::
     return folders;
 }
 
-bool IndexStore::indexedRootsContain(std::string_view path, const std::vector<std::string>& roots)
+bool indexedRootsContain(std::string_view path, const std::vector<std::string>& roots)
 {
     const std::string standardPath = paths::standardize(path);
     return std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {

@@ -59,13 +59,19 @@ bool isReadOnlyTrouble(int code)
 
 } // namespace
 
-IndexStore::IndexStore(std::filesystem::path databaseURL, std::shared_ptr<Clock> clock)
-    : m_databaseURL(std::move(databaseURL)), m_clock(clock ? std::move(clock) : Clock::system())
+IndexStore::IndexStore(std::filesystem::path databaseURL, std::shared_ptr<Clock> clock,
+                       std::shared_ptr<IndexStoreProbe> probe)
+    : m_databaseURL(std::move(databaseURL)), m_clock(clock ? std::move(clock) : Clock::system()),
+      m_probe(std::move(probe))
 {
+    if (m_probe)
+        m_probe->attach(probeSide());
 }
 
 IndexStore::~IndexStore()
 {
+    if (m_probe)
+        m_probe->detach();
     // Jobs use the store until they return; stop them before anything goes.
     m_jobs.shutdown();
     std::lock_guard lock(m_mutex);
@@ -262,12 +268,6 @@ StoreResult<void> IndexStore::bootstrap()
     return {};
 }
 
-bool IndexStore::isReadOnly() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_readOnly;
-}
-
 void IndexStore::startLoweredNameFillLocked()
 {
     // After the cache is installed: the snapshot's readers would keep the
@@ -284,12 +284,6 @@ void IndexStore::startLoweredNameFillLocked()
                 m_loweredNamesComplete = true;
         });
     });
-}
-
-bool IndexStore::isLoweredNameColumnComplete() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_loweredNamesComplete;
 }
 
 StoreResult<void> IndexStore::setAsideLocked()
@@ -367,10 +361,9 @@ bool IndexStore::takeRecoveredFromDamage()
 
 int IndexStore::stepRead(sqlite::Statement& statement)
 {
-    if (m_injectedReadFailures > 0) {
-        --m_injectedReadFailures;
-        return m_injectedReadFailureCode;
-    }
+    if (m_probe)
+        if (const int injected = m_probe->takeReadFailure())
+            return injected;
     return statement.step();
 }
 
@@ -390,7 +383,8 @@ IndexStore::SQLQueryResult IndexStore::fetchItems(const std::string& sql, const 
             if (!sqlite::isTransient(m_db.errorCode()))
                 return {};
         } else {
-            ++m_readRuns;
+            if (m_probe)
+                m_probe->noteReadRun();
             statement.bindAll(bindings);
             SQLQueryResult result;
             result.items.reserve(1024);
@@ -425,8 +419,7 @@ void IndexStore::recordTransientSearchFailure()
     // error here is dropped; without a connection the searches return nothing.
     m_transientSearchFailureStreak = 0;
     m_db.close();
-    ++m_reopens;
-    if (m_reopenFails)
+    if (m_probe && m_probe->noteReopen())
         return;
     if (openDatabase() && !m_readOnly && runSchema())
         (void)ensureContentColumn();
@@ -442,20 +435,6 @@ void IndexStore::resumeSearchCacheReadyWaiters(bool ready)
         w(ready);
 }
 
-void IndexStore::whenSearchCacheReady(std::function<void()> callback)
-{
-    std::unique_lock lock(m_mutex);
-    if (m_cacheReady) {
-        lock.unlock();
-        callback();
-        return;
-    }
-    m_searchCacheReadyWaiters.push_back([cb = std::move(callback)](bool ready) {
-        if (ready)
-            cb();
-    });
-}
-
 namespace {
 // What a blocked waiter waits on; shared with the waiter list, so a wait that
 // gave up leaves a harmless entry behind.
@@ -465,30 +444,7 @@ struct WaitState {
 };
 } // namespace
 
-void IndexStore::waitForSearchCacheReady()
-{
-    auto state = std::make_shared<WaitState>();
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_cacheReady)
-            return;
-        m_searchCacheReadyWaiters.push_back([state](bool ready) {
-            state->ready = ready;
-            state->wake.cancel();
-        });
-    }
-    // Not a sleep on the clock: this wait has no limit and must not depend on time.
-    std::mutex mutex;
-    std::condition_variable cv;
-    state->wake.addWaiter(&cv, &mutex);
-    {
-        std::unique_lock lock(mutex);
-        cv.wait(lock, [&] { return state->wake.isCancelled(); });
-    }
-    state->wake.removeWaiter(&cv);
-}
-
-bool IndexStore::waitForSearchCacheReady(Clock::Duration timeout)
+bool IndexStore::waitForSearchCacheReady(std::optional<Clock::Duration> timeout)
 {
     auto state = std::make_shared<WaitState>();
     {
@@ -500,8 +456,20 @@ bool IndexStore::waitForSearchCacheReady(Clock::Duration timeout)
             state->wake.cancel();
         });
     }
-    // The race of the two waits: the install cancels the sleep.
-    m_clock->sleepFor(timeout, &state->wake);
+    if (timeout) {
+        // The race of the two waits: the install cancels the sleep.
+        m_clock->sleepFor(*timeout, &state->wake);
+        return state->ready.load();
+    }
+    // Not a sleep on the clock: this wait has no limit and must not depend on time.
+    std::mutex mutex;
+    std::condition_variable cv;
+    state->wake.addWaiter(&cv, &mutex);
+    {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return state->wake.isCancelled(); });
+    }
+    state->wake.removeWaiter(&cv);
     return state->ready.load();
 }
 
@@ -523,16 +491,10 @@ std::int64_t IndexStore::indexedCount() const
     return m_persistedIndexedCount;
 }
 
-bool IndexStore::isSearchCacheReady() const
+IndexStore::Status IndexStore::status() const
 {
     std::lock_guard lock(m_mutex);
-    return m_cacheReady;
-}
-
-bool IndexStore::isSearchIndexesComplete() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_searchIndexesComplete;
+    return {m_cacheReady, m_searchIndexesComplete, m_readOnly};
 }
 
 std::vector<IndexedItem> IndexStore::items(const std::vector<std::string>& paths, int limit) const
@@ -552,70 +514,67 @@ std::vector<IndexedItem> IndexStore::items(const std::vector<std::string>& paths
     return out;
 }
 
-IndexStore::MemoryUsage IndexStore::memoryUsage() const
-{
-    std::lock_guard lock(m_mutex);
-    MemoryUsage usage;
-    usage.itemCount = m_items.size();
-    usage.items = m_items.memoryUsage();
-    usage.characterIndex = m_indexes.memoryUsage(IndexKind::Characters);
-    usage.bigramIndex = m_indexes.memoryUsage(IndexKind::Bigrams);
-    usage.prefixIndex = m_indexes.memoryUsage(IndexKind::Prefixes);
-    return usage;
-}
+// ---- The probe's side: tests and benchmarks only.
 
-// ---- Test seams.
-
-int IndexStore::transientSearchFailureStreak() const
+IndexStoreProbe::Store IndexStore::probeSide()
 {
-    std::lock_guard lock(m_mutex);
-    return m_transientSearchFailureStreak;
-}
-
-void IndexStore::injectTransientReadFailures(int count, int code)
-{
-    std::lock_guard lock(m_mutex);
-    m_injectedReadFailures = count;
-    m_injectedReadFailureCode = code;
-}
-
-void IndexStore::setReopenFails(bool fails)
-{
-    std::lock_guard lock(m_mutex);
-    m_reopenFails = fails;
-}
-
-int IndexStore::readRuns() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_readRuns;
-}
-
-int IndexStore::reopenCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_reopens;
-}
-
-void IndexStore::setBeforeCacheInstallHook(std::function<void()> hook)
-{
-    std::lock_guard lock(m_mutex);
-    m_beforeCacheInstallHook = std::move(hook);
-}
-
-std::optional<std::string> IndexStore::pragmaValue(const std::string& name) const
-{
-    std::lock_guard lock(m_mutex);
-    sqlite::Statement statement;
-    if (statement.prepare(m_db, "PRAGMA " + name + ";") != SQLITE_OK || statement.step() != SQLITE_ROW)
-        return std::nullopt;
-    return std::string(statement.columnText(0));
-}
-
-void IndexStore::setBeforeIndexInstallHook(std::function<void()> hook)
-{
-    std::lock_guard lock(m_mutex);
-    m_beforeIndexInstallHook = std::move(hook);
+    IndexStoreProbe::Store side;
+    side.indexBuildGeneration = [this] { return m_indexBuildGeneration.load(); };
+    side.runningBackgroundJobs = [this] { return m_jobs.running(); };
+    side.nameOrdersReady = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_items.hasNameOrders();
+    };
+    side.memoryUsage = [this] {
+        std::lock_guard lock(m_mutex);
+        return IndexStoreProbe::MemoryUsage{m_items.size(), m_items.memoryUsage(),
+                                            m_indexes.memoryUsage(IndexKind::Characters),
+                                            m_indexes.memoryUsage(IndexKind::Bigrams),
+                                            m_indexes.memoryUsage(IndexKind::Prefixes)};
+    };
+    side.transientSearchFailureStreak = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_transientSearchFailureStreak;
+    };
+    side.isLoweredNameColumnComplete = [this] {
+        std::lock_guard lock(m_mutex);
+        return m_loweredNamesComplete;
+    };
+    side.pragmaValue = [this](const std::string& name) -> std::optional<std::string> {
+        std::lock_guard lock(m_mutex);
+        sqlite::Statement statement;
+        if (statement.prepare(m_db, "PRAGMA " + name + ";") != SQLITE_OK || statement.step() != SQLITE_ROW)
+            return std::nullopt;
+        return std::string(statement.columnText(0));
+    };
+    side.shouldUseFastCharacterIndex = [this](const SearchQuery& query) {
+        std::lock_guard lock(m_mutex);
+        return TypingRoad::shouldUseFastCharacterIndex(cacheView(), query);
+    };
+    side.fastCandidateItems = [this](const SearchQuery& query) -> std::optional<std::vector<IndexedItem>> {
+        std::lock_guard lock(m_mutex);
+        std::optional<std::vector<std::uint32_t>> positions = TypingRoad::fastCandidatePositions(cacheView(), query);
+        if (!positions)
+            return std::nullopt;
+        return m_items.materialize(*positions);
+    };
+    side.rebuildSearchCache = [this] {
+        std::lock_guard lock(m_mutex);
+        rebuildSearchCacheLocked();
+    };
+    side.whenSearchCacheReady = [this](std::function<void()> callback) {
+        std::unique_lock lock(m_mutex);
+        if (m_cacheReady) {
+            lock.unlock();
+            callback();
+            return;
+        }
+        m_searchCacheReadyWaiters.push_back([cb = std::move(callback)](bool ready) {
+            if (ready)
+                cb();
+        });
+    };
+    return side;
 }
 
 } // namespace pallix

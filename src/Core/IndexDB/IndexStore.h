@@ -17,8 +17,7 @@
 // the mutex for short steps, and are cancelled and joined by the destructor.
 // The index build copies what it needs under the mutex in slices and does its
 // heavy part without it, so searches and writes wait at most one slice. Every
-// "now" and every sleep goes through the injected Clock. The static read-only
-// searches share nothing with any instance and run on the caller's thread.
+// "now" and every sleep goes through the injected Clock.
 
 #include <atomic>
 #include <cstdint>
@@ -33,6 +32,7 @@
 
 #include "Core/IndexDB/BackgroundJobs.h"
 #include "Core/IndexDB/IndexStoreError.h"
+#include "Core/IndexDB/IndexStoreProbe.h"
 #include "Core/IndexDB/ItemTable.h"
 #include "Core/IndexDB/LiveSearchIndexes.h"
 #include "Core/IndexDB/SearchIndexBuild.h"
@@ -68,19 +68,20 @@ public:
         // text::RegexWatch): results may be missing.
         bool expressionTooComplex = false;
     };
-    // Bytes held by the search cache, by part.
-    struct MemoryUsage {
-        std::size_t itemCount = 0;
-        std::size_t items = 0;           // item table with its path map
-        std::size_t characterIndex = 0;
-        std::size_t bigramIndex = 0;
-        std::size_t prefixIndex = 0;
-        std::size_t total() const { return items + characterIndex + bigramIndex + prefixIndex; }
+    // What the store can serve now.
+    struct Status {
+        bool cacheReady = false;             // the search cache is installed
+        bool searchIndexesComplete = false;  // the cache's inverted indexes are complete
+        // The file (or its folder) can be read but not written: the store was
+        // opened read-only; searches are served and every write fails.
+        bool readOnly = false;
     };
 
     // Opens nothing. `databaseURL` is the database file ("index.sqlite" or
-    // "server_index.sqlite" in the application-support folder).
-    explicit IndexStore(std::filesystem::path databaseURL, std::shared_ptr<Clock> clock = Clock::system());
+    // "server_index.sqlite" in the application-support folder). `probe` (tests
+    // and benchmarks only) reads the store's state and carries faults into it.
+    explicit IndexStore(std::filesystem::path databaseURL, std::shared_ptr<Clock> clock = Clock::system(),
+                        std::shared_ptr<IndexStoreProbe> probe = nullptr);
     IndexStore(const IndexStore&) = delete;
     IndexStore& operator=(const IndexStore&) = delete;
     ~IndexStore();
@@ -101,9 +102,6 @@ public:
     // meets damage (the snapshot load included) has the store start over on
     // a background job, which then calls the started-over handler.
     bool takeRecoveredFromDamage();
-    // The file (or its folder) can be read but not written: the store was
-    // opened read-only; searches are served and every write fails.
-    bool isReadOnly() const;
     // Called on a worker thread, without the store's lock, each time the
     // store started over after a read met damage (a write's caller learns it
     // from the write): the owner asks takeRecoveredFromDamage() and refills.
@@ -111,8 +109,7 @@ public:
 
     // Cached items while the cache is loaded, else the row count of the bootstrap.
     std::int64_t indexedCount() const;
-    bool isSearchCacheReady() const;
-    bool isSearchIndexesComplete() const;
+    Status status() const;
     // The cached items of `paths`, in order, at most `limit`; never the database.
     std::vector<IndexedItem> items(const std::vector<std::string>& paths, int limit) const;
 
@@ -139,16 +136,10 @@ public:
     std::vector<std::string> pathsBelow(const std::string& folder, const std::string& after, int limit);
 
     // ---- Cache readiness.
-    // Returns once the cache is installed (at once when it is).
-    void waitForSearchCacheReady();
-    // True when the cache is installed within `timeout`, false otherwise.
-    bool waitForSearchCacheReady(Clock::Duration timeout);
-    // Runs `callback` once the cache is installed (at once, on this thread, when
-    // it is); callbacks run in the order they were registered, under the store's
-    // lock, so they must only hand off.
-    void whenSearchCacheReady(std::function<void()> callback);
-    // Rebuilds the path map and restarts the index build from the current items.
-    void rebuildSearchCache();
+    // True once the cache is installed (at once when it is), false when
+    // `timeout` passes first or the store goes. Without a timeout it waits
+    // as long as it takes, never on the clock.
+    bool waitForSearchCacheReady(std::optional<Clock::Duration> timeout = std::nullopt);
 
     // ---- Searches. None fails: trouble gives an empty or shorter list.
     // `cancel` (may be null) ends a long scan early.
@@ -163,23 +154,6 @@ public:
     // The typing road before the cache: the rows whose names begin with the one word.
     std::vector<IndexedItem> typingFastDatabaseSearch(const SearchQuery& query, int limit);
 
-    // Searches of a database file on a read-only connection of their own, on
-    // the calling thread; they touch no store.
-    static std::vector<IndexedItem> readOnlySearch(const std::filesystem::path& databaseURL, const SearchQuery& query,
-                                                   int limit, int maxReadAttempts = 2, int searchStage = 1,
-                                                   Clock* clock = nullptr);
-    // readOnlySearch() telling an empty answer from a read that failed (a
-    // file that cannot be opened or read, or stayed busy).
-    struct ReadOnlyAnswer {
-        std::vector<IndexedItem> items;
-        bool readFailed = false;
-    };
-    static ReadOnlyAnswer readOnlySearchAnswer(const std::filesystem::path& databaseURL, const SearchQuery& query,
-                                               int limit, int maxReadAttempts = 2, int searchStage = 1,
-                                               Clock* clock = nullptr);
-    static std::vector<IndexedItem> readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,
-                                                                   const SearchQuery& query, int limit);
-
     // ---- Fixed questions of other parts.
     // At most `limit` image file paths in path order, the first after `after`
     // (empty: from the first).
@@ -192,41 +166,6 @@ public:
     // Those of `paths` (standardised) that the index holds as folders, in
     // order; one that cannot be read counts as not held.
     std::vector<std::string> indexedFoldersAmong(const std::vector<std::string>& paths);
-    // A root of "/" contains every absolute path.
-    static bool indexedRootsContain(std::string_view path, const std::vector<std::string>& roots);
-
-    // ---- Introspection for the benchmark and the tests.
-    std::int64_t indexBuildGeneration() const { return m_indexBuildGeneration.load(); }
-    // Every cached item has its name's collation ordinal (they follow the
-    // indexes; a search sorting by name is faster with them, not different).
-    bool nameOrdersReady() const;
-    MemoryUsage memoryUsage() const;
-    int transientSearchFailureStreak() const;
-
-    // Test seam: the next `count` runs of a read statement on the store's
-    // connection report `code` (SQLITE_BUSY or SQLITE_LOCKED) instead of rows.
-    void injectTransientReadFailures(int count, int code);
-    // Test seam: reopening after transient failures fails.
-    void setReopenFails(bool fails);
-    // Runs of read statements on the store's connection, and reopens, so far.
-    int readRuns() const;
-    int reopenCount() const;
-    // Test seam: called without the lock right before a finished index build
-    // takes the lock to install its result.
-    void setBeforeIndexInstallHook(std::function<void()> hook);
-    // Test seam: called on the warm-up thread between loading the snapshot and
-    // installing it. Set it before bootstrap().
-    void setBeforeCacheInstallHook(std::function<void()> hook);
-    // Background jobs started and not finished (tests wait for quiet with it).
-    int runningBackgroundJobs() const { return m_jobs.running(); }
-    // Whether the stored lower-cased names are complete, so that the typing
-    // prefix search reads their index (older files are filled after start-up).
-    bool isLoweredNameColumnComplete() const;
-    // The value of "PRAGMA <name>;" on the store's connection, for read-back.
-    std::optional<std::string> pragmaValue(const std::string& name) const;
-    // The complete search's candidates from the inverted indexes (nothing: every item is ranked).
-    bool shouldUseFastCharacterIndex(const SearchQuery& query) const;
-    std::optional<std::vector<IndexedItem>> fastCandidateItems(const SearchQuery& query) const;
 
 private:
     // A write made before the snapshot was installed, as it changed the rows.
@@ -270,6 +209,8 @@ private:
     // Fills the stored lower-cased names of an older file once the cache is installed.
     void startLoweredNameFillLocked();
     std::string connectionMessage() const;
+    // What the probe reads and runs (IndexStore.cpp).
+    IndexStoreProbe::Store probeSide();
 
     // Writes (IndexStoreWrites.cpp).
     // A write's change of the rows, which the database and then the cache
@@ -401,18 +342,15 @@ private:
     std::int64_t m_warmupGeneration = 0;  // an abandoned warm-up's snapshot is dropped
     std::shared_ptr<CancelToken> m_warmupTask;
 
-    // Test seams.
-    int m_injectedReadFailures = 0;
-    int m_injectedReadFailureCode = 0;
-    bool m_reopenFails = false;
-    int m_readRuns = 0;
-    int m_reopens = 0;
-    std::function<void()> m_beforeIndexInstallHook;
-    std::function<void()> m_beforeCacheInstallHook;
+    const std::shared_ptr<IndexStoreProbe> m_probe;  // none in the application
 
     // The jobs use every member above: the destructor stops them first, and
     // as the last member they would be destroyed first anyway.
     BackgroundJobs m_jobs;
 };
+
+// Whether `path` lies at or below one of `roots`, both standardised; a root
+// of "/" contains every absolute path.
+bool indexedRootsContain(std::string_view path, const std::vector<std::string>& roots);
 
 } // namespace pallix

@@ -1,6 +1,4 @@
-// Searches of an index file on a read-only connection opened for the one
-// search (the shared-drive index is searched so while its store may be
-// writing): they share nothing with a store and run on the caller's thread.
+#include "Core/IndexDB/ReadOnlySearch.h"
 
 #include <algorithm>
 
@@ -51,15 +49,14 @@ Rows fetchRows(const sqlite::Connection& db, const indexsql::SqlText& text, int 
 
 } // namespace
 
-std::vector<IndexedItem> IndexStore::readOnlySearch(const std::filesystem::path& databaseURL, const SearchQuery& query,
-                                                    int limit, int maxReadAttempts, int searchStage, Clock* clock)
+std::vector<IndexedItem> readOnlySearch(const std::filesystem::path& databaseURL, const SearchQuery& query, int limit,
+                                        int maxReadAttempts, int searchStage, Clock* clock)
 {
     return readOnlySearchAnswer(databaseURL, query, limit, maxReadAttempts, searchStage, clock).items;
 }
 
-IndexStore::ReadOnlyAnswer IndexStore::readOnlySearchAnswer(const std::filesystem::path& databaseURL,
-                                                            const SearchQuery& query, int limit, int maxReadAttempts,
-                                                            int /*searchStage*/, Clock* clock)
+ReadOnlyAnswer readOnlySearchAnswer(const std::filesystem::path& databaseURL, const SearchQuery& query, int limit,
+                                    int maxReadAttempts, int /*searchStage*/, Clock* clock)
 {
     // Every stage is the first: every name holding the words, ranked, then cut.
     if (limit < 1 || !TypingRoad::hasSearchIntent(query))
@@ -78,8 +75,8 @@ IndexStore::ReadOnlyAnswer IndexStore::readOnlySearchAnswer(const std::filesyste
     return {SearchEngine().search(rows.items, query, limit), false};
 }
 
-std::vector<IndexedItem> IndexStore::readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,
-                                                                    const SearchQuery& query, int limit)
+std::vector<IndexedItem> readOnlyTypingFastPrefixSearch(const std::filesystem::path& databaseURL,
+                                                        const SearchQuery& query, int limit)
 {
     if (limit < 1 || !TypingRoad::hasSearchIntent(query) || query.tokens.size() != 1)
         return {};

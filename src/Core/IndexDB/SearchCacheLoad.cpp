@@ -62,7 +62,7 @@ void IndexStore::startCacheWarmup()
     m_warmupPending = true;
     m_pendingWrites.clear();
     const std::int64_t generation = ++m_warmupGeneration;
-    std::function<void()> hook = m_beforeCacheInstallHook;
+    std::function<void()> hook = m_probe ? m_probe->beforeCacheInstallHook() : nullptr;
     m_warmupTask = m_jobs.start([this, hook, generation](const CancelToken& token) {
         CacheSnapshot snapshot = loadCacheSnapshot(m_databaseURL, &token);
         if (hook)
@@ -201,12 +201,6 @@ void IndexStore::rebuildSearchCacheLocked()
     startIndexBuild(generation);
 }
 
-void IndexStore::rebuildSearchCache()
-{
-    std::lock_guard lock(m_mutex);
-    rebuildSearchCacheLocked();
-}
-
 void IndexStore::startIndexBuild(std::int64_t generation)
 {
     const Clock::TimePoint startedAt = m_clock->now();
@@ -259,11 +253,7 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
 
     std::optional<SearchIndexes> built = buildSearchIndexes(names, count >= 2 * 65536 ? spareThreads() : 1,
                                                             stillCurrent);
-    std::function<void()> hook;
-    {
-        std::lock_guard lock(m_mutex);
-        hook = m_beforeIndexInstallHook;
-    }
+    std::function<void()> hook = m_probe ? m_probe->beforeIndexInstallHook() : nullptr;
     if (hook)
         hook();
 
@@ -321,12 +311,6 @@ void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)
     std::lock_guard lock(m_mutex);
     if (orders && stillCurrent() && m_items.version() == version)
         m_items.setNameOrders(*orders);
-}
-
-bool IndexStore::nameOrdersReady() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_items.hasNameOrders();
 }
 
 } // namespace pallix

@@ -115,19 +115,4 @@ std::vector<IndexedItem> IndexStore::typingFastDatabaseSearch(const SearchQuery&
     return m_searchEngine.search(rows.items, query, limit);
 }
 
-bool IndexStore::shouldUseFastCharacterIndex(const SearchQuery& query) const
-{
-    std::lock_guard lock(m_mutex);
-    return TypingRoad::shouldUseFastCharacterIndex(cacheView(), query);
-}
-
-std::optional<std::vector<IndexedItem>> IndexStore::fastCandidateItems(const SearchQuery& query) const
-{
-    std::lock_guard lock(m_mutex);
-    std::optional<std::vector<std::uint32_t>> positions = TypingRoad::fastCandidatePositions(cacheView(), query);
-    if (!positions)
-        return std::nullopt;
-    return m_items.materialize(*positions);
-}
-
 } // namespace pallix

@@ -46,7 +46,8 @@ IndexStore::DatabaseSearchResult IndexStore::databaseSearchWithStatus(const Sear
             if (!sqlite::isTransient(rc))
                 return {};
         } else {
-            ++m_readRuns;
+            if (m_probe)
+                m_probe->noteReadRun();
             statement.bindAll(text.bindings);
             std::vector<IndexedItem> rows;
             rows.reserve(static_cast<std::size_t>(std::min<std::int64_t>(rowLimit, 4000)));

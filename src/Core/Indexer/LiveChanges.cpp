@@ -204,8 +204,8 @@ std::vector<std::string> LiveChanges::foldersHolding(const std::vector<std::stri
     for (const std::string& location : paths) {
         const std::string path = paths::standardize(location);
         std::string parent(paths::deletingLastComponent(path));
-        if (parent != path && IndexStore::indexedRootsContain(path, roots)
-            && IndexStore::indexedRootsContain(parent, roots) && seen.insert(parent).second)
+        if (parent != path && indexedRootsContain(path, roots)
+            && indexedRootsContain(parent, roots) && seen.insert(parent).second)
             folders.push_back(std::move(parent));
     }
     return folders;
@@ -233,7 +233,7 @@ LiveOutcome LiveChanges::apply(IndexStore& store, const FileScanner& scanner, co
     std::unordered_set<std::string> seen;
     for (const std::string& location : paths) {
         const std::string path = paths::standardize(location);
-        if (!IndexStore::indexedRootsContain(path, scope.roots) || !seen.insert(path).second)
+        if (!indexedRootsContain(path, scope.roots) || !seen.insert(path).second)
             continue;
         const Presence presence = presenceOf(path);
         if (presence == Presence::Absent) {

@@ -91,7 +91,7 @@ StoreResult<std::vector<std::string>> foldersWithoutRows(const std::filesystem::
     int rc = SQLITE_ROW;
     while ((rc = statement.step()) == SQLITE_ROW) {
         const std::string_view path = statement.columnText(0);
-        if (IndexStore::indexedRootsContain(path, roots) && std::find(roots.begin(), roots.end(), path) == roots.end())
+        if (indexedRootsContain(path, roots) && std::find(roots.begin(), roots.end(), path) == roots.end())
             folders.emplace_back(path);
     }
     if (rc != SQLITE_DONE)
@@ -145,7 +145,7 @@ StartupCatchUp::storedFolders(const std::filesystem::path& database, const std::
     int rc = SQLITE_ROW;
     while ((rc = statement.step()) == SQLITE_ROW) {
         const std::string_view path = statement.columnText(0);
-        if (IndexStore::indexedRootsContain(path, roots))
+        if (indexedRootsContain(path, roots))
             folders.push_back({std::string(path), statement.columnDouble(1)});
     }
     if (rc != SQLITE_DONE)

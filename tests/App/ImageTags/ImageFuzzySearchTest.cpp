@@ -114,7 +114,7 @@ struct ImageRoad {
         if (!h.settle())
             return false;
         IndexStore& store = *h.model->context().stores().local;
-        return pumpUntil(*h.clock, [&] { return store.isSearchCacheReady() && store.runningBackgroundJobs() == 0; }, 50ms);
+        return pumpUntil(*h.clock, [&] { return store.status().cacheReady && h.localProbe->runningBackgroundJobs() == 0; }, 50ms);
     }
     AppModel& model() { return *h.model; }
 };
@@ -162,7 +162,7 @@ TEST(ImageFuzzySearchModel, SharedDriveImagesFoundByTheirContentShow)
     ASSERT_TRUE(h.settle());
     ASSERT_TRUE(pumpUntil(*h.clock, [&] {
         const AppStores& stores = h.model->context().stores();
-        return stores.local->isSearchCacheReady() && stores.server->isSearchCacheReady();
+        return stores.local->status().cacheReady && stores.server->status().cacheReady;
     }, 50ms));
 
     h.model->searchSession().setSearchText(QStringLiteral("红色"));

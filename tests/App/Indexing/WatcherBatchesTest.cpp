@@ -144,7 +144,7 @@ struct LiveIndex {
     bool quiet()
     {
         return pumpUntil(*h.clock, [&] {
-            return pending == 0 && unfinished == 0 && model().context().stores().local->runningBackgroundJobs() == 0
+            return pending == 0 && unfinished == 0 && h.localProbe->runningBackgroundJobs() == 0
                    && h.clock->sleepers() == 0;
         }, 50ms);
     }
@@ -427,11 +427,10 @@ TEST(FileEventsBatch, ABatchRefusedByAnotherProgramsLockIsWrittenOnceTheLockIsGo
     // the clock to be tried again (or, refused writes passed over, ends).
     // Nothing else sleeps once the batch is handed over: no write has landed,
     // so the store has no job.
-    AppModel& m = live.model();
     ASSERT_TRUE(waitFor([&] {
         if (live.pending != 0)
             return false;
-        const bool retrying = live.h.clock->sleepers() > 0 && m.context().stores().local->runningBackgroundJobs() == 0;
+        const bool retrying = live.h.clock->sleepers() > 0 && live.h.localProbe->runningBackgroundJobs() == 0;
         return live.unfinished == 0 || retrying;
     }));
     ASSERT_EQ(sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);

@@ -72,7 +72,7 @@ struct SearchRoad {
             return false;
         IndexStore& store = *h.model->context().stores().local;
         const bool quiet = pumpUntil(*h.clock, [&] {
-            return store.isSearchCacheReady() && store.isSearchIndexesComplete() && store.runningBackgroundJobs() == 0
+            return store.status().cacheReady && store.status().searchIndexesComplete && h.localProbe->runningBackgroundJobs() == 0
                    && h.clock->sleepers() == 0;
         }, 50ms);
         publishedSizes.clear();

@@ -53,7 +53,7 @@ struct ServerRoad {
         // Before the queued start-up opens the store.
         if (holdCache) {
             auto released = cacheRelease.get_future().share();
-            h.model->context().stores().server->setBeforeCacheInstallHook([released] { released.wait(); });
+            h.serverProbe->setBeforeCacheInstallHook([released] { released.wait(); });
         }
     }
     ~ServerRoad()
@@ -73,8 +73,8 @@ struct ServerRoad {
         if (!h.settle())
             return false;
         return pumpUntil(*h.clock, [&] {
-            return h.model->context().stores().local->isSearchCacheReady()
-                   && (cacheHeld || h.model->context().stores().server->isSearchCacheReady());
+            return h.model->context().stores().local->status().cacheReady
+                   && (cacheHeld || h.model->context().stores().server->status().cacheReady);
         }, 50ms);
     }
     AppModel& model() { return *h.model; }
@@ -112,7 +112,7 @@ TEST(ServerSearchStage, WithoutTheCacheTheDatabaseFileAnswersAndOnlyAFailedReadK
 {
     ServerRoad road(true);
     ASSERT_TRUE(road.ready());
-    ASSERT_FALSE(road.model().context().stores().server->isSearchCacheReady());
+    ASSERT_FALSE(road.model().context().stores().server->status().cacheReady);
     road.search("报告");
     ASSERT_TRUE(waitFor([&] { return road.imageStageRanFor("报告"); }));
     // The file is asked for every name holding the words.

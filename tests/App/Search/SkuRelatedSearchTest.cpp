@@ -150,7 +150,7 @@ protected:
         ASSERT_TRUE(h.settle());
         IndexStore& store = *h.model->context().stores().local;
         ASSERT_TRUE(pumpUntil(*h.clock, [&] {
-            return store.isSearchCacheReady() && store.isSearchIndexesComplete() && store.runningBackgroundJobs() == 0
+            return store.status().cacheReady && store.status().searchIndexesComplete && h.localProbe->runningBackgroundJobs() == 0
                    && h.clock->sleepers() == 0;
         }, 50ms));
     }

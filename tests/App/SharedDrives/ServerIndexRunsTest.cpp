@@ -49,7 +49,7 @@ struct ShareRoad {
     bool start()
     {
         h.start();
-        return h.settle() && pumpUntil(*h.clock, [&] { return store().isSearchCacheReady(); });
+        return h.settle() && pumpUntil(*h.clock, [&] { return store().status().cacheReady; });
     }
     bool runEnds()
     {

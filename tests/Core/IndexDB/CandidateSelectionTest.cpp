@@ -16,18 +16,18 @@ using test::wordsQuery;
 struct CompleteStore {
     TempDir dir;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::unique_ptr<IndexStore> store;
+    std::unique_ptr<test::ProbedStore> store;
 
     explicit CompleteStore(const std::vector<IndexedItem>& items)
     {
         test::seedDatabase(dir / "index.sqlite", items);
-        store = std::make_unique<IndexStore>(dir / "index.sqlite", clock);
+        store = std::make_unique<test::ProbedStore>(dir / "index.sqlite", clock);
         test::bootstrapToComplete(*store, *clock);
     }
 
     std::vector<std::string> candidates(const SearchQuery& q) const
     {
-        std::optional<std::vector<IndexedItem>> items = store->fastCandidateItems(q);
+        std::optional<std::vector<IndexedItem>> items = store->probe().fastCandidateItems(q);
         if (!items)
             return {"<none>"};
         std::vector<std::string> names;
@@ -78,7 +78,7 @@ TEST(CandidateSelection, WordsFindEveryNameHoldingTheirPairs)
 TEST(CandidateSelection, OnlyPlainOneWordQueriesUseTheIndexes)
 {
     CompleteStore s({fileItem("/c/planet.txt")});
-    EXPECT_TRUE(s.store->shouldUseFastCharacterIndex(wordsQuery({"pla"})));
+    EXPECT_TRUE(s.store->probe().shouldUseFastCharacterIndex(wordsQuery({"pla"})));
     std::vector<std::pair<std::string, SearchQuery>> excluded;
     SearchQuery q = wordsQuery({"pla"});
     q.useRegularExpression = true;
@@ -99,14 +99,14 @@ TEST(CandidateSelection, OnlyPlainOneWordQueriesUseTheIndexes)
     excluded.emplace_back("blank word", wordsQuery({" "}));
     for (const auto& [why, query] : excluded) {
         SCOPED_TRACE(why);
-        EXPECT_FALSE(s.store->shouldUseFastCharacterIndex(query));
-        EXPECT_FALSE(s.store->fastCandidateItems(query));
+        EXPECT_FALSE(s.store->probe().shouldUseFastCharacterIndex(query));
+        EXPECT_FALSE(s.store->probe().fastCandidateItems(query));
     }
     // Type, content filters, case and mode do not matter here.
     q = wordsQuery({"pla"}, SearchMatchMode::Suffix, true);
     q.typeFilter = IndexedItem::ItemType::Folder;
     q.contentFilters = {SearchContentFilter::Images};
-    EXPECT_TRUE(s.store->shouldUseFastCharacterIndex(q));
+    EXPECT_TRUE(s.store->probe().shouldUseFastCharacterIndex(q));
 }
 
 TEST(CandidateSelection, SearchesOverEveryItemAnswerAsTheEngine)
@@ -161,7 +161,7 @@ TEST(CandidateSelection, ShortWordsKeepEveryCandidate)
     } cases[] = {{"q", 10000}, {"qz", 6000}, {"qzx", 6000}, {"qzxw", 6000}, {"qzxw1", 1111}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.word);
-        std::optional<std::vector<IndexedItem>> found = s.store->fastCandidateItems(wordsQuery({c.word}));
+        std::optional<std::vector<IndexedItem>> found = s.store->probe().fastCandidateItems(wordsQuery({c.word}));
         ASSERT_TRUE(found);
         EXPECT_EQ(found->size(), c.count);
         // In ascending positions.

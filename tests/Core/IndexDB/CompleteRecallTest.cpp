@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/ReadOnlySearch.h"
 #include "IndexDbTestSupport.h"
 
 namespace pallix {
@@ -104,9 +105,9 @@ TEST(CompleteRecall, EveryNameHoldingTheWordInEveryStoreState)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", items);
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     test::InstallGate gate;
-    store.setBeforeCacheInstallHook(gate.hook());
+    store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
     auto checkAll = [&](const char* state) {
         for (const Word& w : kWords) {
@@ -116,17 +117,17 @@ TEST(CompleteRecall, EveryNameHoldingTheWordInEveryStoreState)
     };
     checkAll("before the cache");
     gate.open();
-    ASSERT_TRUE(test::eventually([&] { return store.isSearchCacheReady(); }));
-    ASSERT_FALSE(store.isSearchIndexesComplete());
+    ASSERT_TRUE(test::eventually([&] { return store.status().cacheReady; }));
+    ASSERT_FALSE(store.status().searchIndexesComplete);
     checkAll("indexes being built");
     test::advanceAsleep(store, *clock, std::chrono::milliseconds(90));
-    ASSERT_TRUE(test::eventually([&] { return store.isSearchIndexesComplete(); }));
+    ASSERT_TRUE(test::eventually([&] { return store.status().searchIndexesComplete; }));
     checkAll("indexes complete");
 
     // The shared-drive road reads the same file on a connection of its own.
     for (const Word& w : kWords) {
         SCOPED_TRACE("read-only: " + w.text);
-        expectEveryHolder(items, IndexStore::readOnlySearch(dir / "index.sqlite", wordsQuery({w.text}), kEveryMatch),
+        expectEveryHolder(items, readOnlySearch(dir / "index.sqlite", wordsQuery({w.text}), kEveryMatch),
                           w.text);
     }
 }
@@ -143,7 +144,7 @@ TEST(CompleteRecall, ShortWordsRankBeforeTheyAreCut)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", items);
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
     for (const std::string word : {"q", "qz", "qzx"}) {
         SCOPED_TRACE(word);
@@ -151,7 +152,7 @@ TEST(CompleteRecall, ShortWordsRankBeforeTheyAreCut)
         ASSERT_EQ(found.size(), 10u);
         EXPECT_EQ(found.front().name(), word + ".txt");
         // Every item holding the word is a candidate: none is cut before ranking.
-        EXPECT_EQ(store.fastCandidateItems(wordsQuery({word}))->size(), 6000u + (word == "q" ? 3 : word == "qz" ? 2 : 1));
+        EXPECT_EQ(store.probe().fastCandidateItems(wordsQuery({word}))->size(), 6000u + (word == "q" ? 3 : word == "qz" ? 2 : 1));
     }
 }
 
@@ -170,12 +171,12 @@ TEST(CompleteRecall, ShortWordsAnswerAsRankingEveryCandidate)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", items);
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
     const SearchEngine engine;
     for (const std::string word : {"a", "r", "l", "合", "区", "2", "re", "rep", "report", "合同", "fin", "abab"}) {
         const SearchQuery q = wordsQuery({word});
-        const std::vector<IndexedItem> candidates = *store.fastCandidateItems(q);
+        const std::vector<IndexedItem> candidates = *store.probe().fastCandidateItems(q);
         const auto leading = std::count_if(candidates.begin(), candidates.end(), [&](auto& i) { return beginsWith(i, word); });
         // Limits the names beginning with the word fill, just fill, and do not.
         for (int limit : {1, 7, int(leading) - 1, int(leading), int(leading) + 3, 30000}) {

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/IndexStoreProbe.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchQuery.h"
 #include "Platform/Clock.h"
@@ -165,6 +166,23 @@ private:
     bool m_isOpen = false;
 };
 
+// A store with a probe of its own, for the tests that read or steer it.
+class ProbedStore : public IndexStore {
+public:
+    explicit ProbedStore(std::filesystem::path db, std::shared_ptr<Clock> clock = Clock::system())
+        : ProbedStore(std::move(db), std::move(clock), std::make_shared<IndexStoreProbe>())
+    {
+    }
+    IndexStoreProbe& probe() const { return *m_probe; }
+
+private:
+    ProbedStore(std::filesystem::path db, std::shared_ptr<Clock> clock, std::shared_ptr<IndexStoreProbe> probe)
+        : IndexStore(std::move(db), std::move(clock), probe), m_probe(std::move(probe))
+    {
+    }
+    std::shared_ptr<IndexStoreProbe> m_probe;
+};
+
 // Writes `items` straight into a fresh index file through a store of its own,
 // so that another store's bootstrap finds them in its snapshot.
 inline void seedDatabase(const std::filesystem::path& db, const std::vector<IndexedItem>& items)
@@ -178,36 +196,36 @@ inline void seedDatabase(const std::filesystem::path& db, const std::vector<Inde
 // Sleeps take a duration, so advancing the clock while a job is between
 // reading the time and falling asleep would stretch its sleep: tests advance
 // only when all jobs are asleep.
-inline bool allJobsAsleep(const IndexStore& store, const FakeClock& clock)
+inline bool allJobsAsleep(const ProbedStore& store, const FakeClock& clock)
 {
-    return eventually([&] { return clock.sleepers() == store.runningBackgroundJobs(); });
+    return eventually([&] { return clock.sleepers() == store.probe().runningBackgroundJobs(); });
 }
 
-inline void advanceAsleep(const IndexStore& store, FakeClock& clock, Clock::Duration d)
+inline void advanceAsleep(const ProbedStore& store, FakeClock& clock, Clock::Duration d)
 {
     ASSERT_TRUE(allJobsAsleep(store, clock));
     clock.advance(d);
 }
 
 // Moves time on until no background job of `store` is left.
-inline void settle(const IndexStore& store, FakeClock& clock)
+inline void settle(const ProbedStore& store, FakeClock& clock)
 {
     ASSERT_TRUE(eventually([&] {
-        if (store.runningBackgroundJobs() == 0)
+        if (store.probe().runningBackgroundJobs() == 0)
             return true;
-        if (clock.sleepers() == store.runningBackgroundJobs())
+        if (clock.sleepers() == store.probe().runningBackgroundJobs())
             clock.advance(std::chrono::milliseconds(50));
         return false;
     }));
 }
 
 // Bootstraps `store` and lets its cache load and its index build finish.
-inline void bootstrapToComplete(IndexStore& store, FakeClock& clock)
+inline void bootstrapToComplete(ProbedStore& store, FakeClock& clock)
 {
     ASSERT_TRUE(store.bootstrap());
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     advanceAsleep(store, clock, std::chrono::milliseconds(90));
-    ASSERT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().searchIndexesComplete; }));
 }
 
 } // namespace pallix::test

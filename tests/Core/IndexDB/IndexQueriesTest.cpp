@@ -16,7 +16,7 @@ using test::TempDir;
 struct QueriesFixture {
     TempDir dir;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::unique_ptr<IndexStore> store;
+    std::unique_ptr<test::ProbedStore> store;
 
     QueriesFixture()
     {
@@ -25,7 +25,7 @@ struct QueriesFixture {
                             folderItem("/p/Trips 2024"), folderItem("/p/x.png"), fileItem("/p/Trips 2024/d.heic"),
                             folderItem("/q/trip notes"), folderItem("/q/École d'été"), folderItem("/a/b"),
                             fileItem("/a/b/c.txt"), fileItem("/a/myAx/f.txt")});
-        store = std::make_unique<IndexStore>(dir / "index.sqlite", clock);
+        store = std::make_unique<test::ProbedStore>(dir / "index.sqlite", clock);
         test::bootstrapToComplete(*store, *clock);
     }
 };
@@ -114,7 +114,7 @@ TEST(IndexQueries, RootsContainPathsAtOrBelowThem)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        EXPECT_EQ(IndexStore::indexedRootsContain(c.path, c.roots), c.expected);
+        EXPECT_EQ(indexedRootsContain(c.path, c.roots), c.expected);
     }
 }
 

@@ -34,7 +34,7 @@ TEST(IndexStoreConcurrency, SearchesAndWritesOverlappingIndexBuildsStayConsisten
     constexpr int kItems = 40000;
     test::seedDatabase(dir / "index.sqlite", manyItems(kItems, "/data"));
     auto clock = std::make_shared<test::InstantClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     ASSERT_TRUE(store.bootstrap());
     store.waitForSearchCacheReady();
 
@@ -53,7 +53,7 @@ TEST(IndexStoreConcurrency, SearchesAndWritesOverlappingIndexBuildsStayConsisten
             for (int round = 0; round < 30; ++round) {
                 // A write, then a rebuild that supersedes the build in flight.
                 ASSERT_TRUE(store.upsert({fileItem("/w" + std::to_string(w) + "/n" + std::to_string(round))}));
-                store.rebuildSearchCache();
+                store.probe().rebuildSearchCache();
             }
         });
     for (std::thread& t : threads)
@@ -61,8 +61,8 @@ TEST(IndexStoreConcurrency, SearchesAndWritesOverlappingIndexBuildsStayConsisten
 
     EXPECT_FALSE(wrongAnswer) << "a search missed the seeded items";
     EXPECT_EQ(store.indexedCount(), kItems + 60);
-    store.rebuildSearchCache();
-    EXPECT_TRUE(test::eventually([&] { return store.isSearchIndexesComplete(); }));
+    store.probe().rebuildSearchCache();
+    EXPECT_TRUE(test::eventually([&] { return store.status().searchIndexesComplete; }));
 }
 
 } // namespace

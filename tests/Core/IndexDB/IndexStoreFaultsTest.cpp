@@ -236,15 +236,15 @@ TEST(IndexStoreDamage, AFailedStartInstallsNothingAndTheNextStartLoads)
     // The damaged file cannot be moved aside: a folder holds the name.
     std::filesystem::create_directories(dir / "index.sqlite.corrupt" / "in-the-way");
 
-    IndexStore store(db, std::make_shared<test::InstantClock>());
+    test::ProbedStore store(db, std::make_shared<test::InstantClock>());
     std::atomic<int> installs{0};
-    store.whenSearchCacheReady([&] { ++installs; });
+    store.probe().whenSearchCacheReady([&] { ++installs; });
     const StoreResult<void> failed = store.bootstrap();
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().code, IndexStoreError::Code::FileSystem) << failed.error().description();
-    ASSERT_TRUE(test::eventually([&] { return store.runningBackgroundJobs() == 0; }));
+    ASSERT_TRUE(test::eventually([&] { return store.probe().runningBackgroundJobs() == 0; }));
     EXPECT_EQ(installs.load(), 0);
-    EXPECT_FALSE(store.isSearchCacheReady());
+    EXPECT_FALSE(store.status().cacheReady);
     EXPECT_EQ(store.indexedCount(), 0);
 
     std::filesystem::remove_all(dir / "index.sqlite.corrupt");
@@ -359,11 +359,12 @@ TEST(IndexStoreBusy, AListingIsComparedAgainAfterWaitingForTheLock)
 {
     TempDir dir;
     const auto db = dir / "index.sqlite";
-    IndexStore store(db, std::make_shared<test::InstantClock>());
+    test::ProbedStore store(db, std::make_shared<test::InstantClock>());
     ASSERT_TRUE(store.bootstrap());
     ASSERT_TRUE(store.upsert({fileItem("/s/kept.txt")}));
     // Quiet: no job of the store opens the file while the test watches it.
-    ASSERT_TRUE(test::eventually([&] { return store.isSearchCacheReady() && store.runningBackgroundJobs() == 0; }));
+    ASSERT_TRUE(
+        test::eventually([&] { return store.status().cacheReady && store.probe().runningBackgroundJobs() == 0; }));
 
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);

@@ -219,7 +219,7 @@ TEST_F(IndexStoreSafetyTest, AnIndexThatCanOnlyBeReadIsSearched)
             std::fprintf(stderr, "%s\n", opened.error().description().c_str());
             return 1;
         }
-        if (!store.isReadOnly())
+        if (!store.status().readOnly)
             return 2;
         if (!store.waitForSearchCacheReady(std::chrono::seconds(60)) || store.indexedCount() != 2)
             return 3;
@@ -256,10 +256,10 @@ TEST_F(IndexStoreSafetyTest, TheLogStaysSmallAfterLargeWritesAndAtStart)
     sqlite3_close(handle);
     ASSERT_GT(logSize(), sqlite::kLogSizeLimit);
 
-    IndexStore reopened(db, std::make_shared<FakeClock>());
+    test::ProbedStore reopened(db, std::make_shared<FakeClock>());
     ASSERT_TRUE(reopened.bootstrap());
     EXPECT_LE(logSize(), sqlite::kLogSizeLimit);
-    EXPECT_EQ(reopened.pragmaValue("journal_size_limit"), std::to_string(sqlite::kLogSizeLimit));
+    EXPECT_EQ(reopened.probe().pragmaValue("journal_size_limit"), std::to_string(sqlite::kLogSizeLimit));
 }
 
 } // namespace

@@ -41,17 +41,17 @@ TEST(IndexStore, BootstrapCreatesSchemaAndConnectionOptions)
     TempDir dir;
     const auto db = dir / "nested/deeper/index.sqlite";
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(db, clock);
+    test::ProbedStore store(db, clock);
     ASSERT_TRUE(store.bootstrap());
     EXPECT_TRUE(std::filesystem::exists(db));
     EXPECT_EQ(store.indexedCount(), 0);
 
-    EXPECT_EQ(store.pragmaValue("journal_mode"), "wal");
-    EXPECT_EQ(store.pragmaValue("synchronous"), "1");  // NORMAL
-    EXPECT_EQ(store.pragmaValue("temp_store"), "2");   // MEMORY
-    EXPECT_EQ(store.pragmaValue("cache_size"), "-80000");
-    EXPECT_EQ(store.pragmaValue("mmap_size"), "268435456");
-    EXPECT_EQ(store.pragmaValue("busy_timeout"), "3000");
+    EXPECT_EQ(store.probe().pragmaValue("journal_mode"), "wal");
+    EXPECT_EQ(store.probe().pragmaValue("synchronous"), "1");  // NORMAL
+    EXPECT_EQ(store.probe().pragmaValue("temp_store"), "2");   // MEMORY
+    EXPECT_EQ(store.probe().pragmaValue("cache_size"), "-80000");
+    EXPECT_EQ(store.probe().pragmaValue("mmap_size"), "268435456");
+    EXPECT_EQ(store.probe().pragmaValue("busy_timeout"), "3000");
 
     EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 1),
               (std::vector<std::string>{"path", "name", "parent_path", "extension", "size", "modified_at",
@@ -69,7 +69,7 @@ TEST(IndexStore, BootstrapCreatesSchemaAndConnectionOptions)
                                         "idx_file_index_lower_name"}));
     EXPECT_EQ(column(db, "SELECT sql FROM sqlite_master WHERE name = 'idx_file_index_size';"),
               std::vector<std::string>{"CREATE INDEX idx_file_index_size ON file_index(size)"});
-    EXPECT_TRUE(eventually([&] { return store.isSearchCacheReady() && store.isSearchIndexesComplete(); }));
+    EXPECT_TRUE(eventually([&] { return store.status().cacheReady && store.status().searchIndexesComplete; }));
 }
 
 TEST(IndexStore, OldTableGainsContentAndLowerCasedNameColumnsOnce)
@@ -101,15 +101,15 @@ TEST(IndexStore, BothIndexFilesOpenCountAndReadBack)
         test::seedDatabase(db, items);
 
         auto clock = std::make_shared<FakeClock>();
-        IndexStore store(db, clock);
+        test::ProbedStore store(db, clock);
         InstallGate gate;
-        store.setBeforeCacheInstallHook(gate.hook());
+        store.probe().setBeforeCacheInstallHook(gate.hook());
         ASSERT_TRUE(store.bootstrap());
         EXPECT_EQ(store.indexedCount(), 3);  // the bootstrap's count while the cache loads
-        EXPECT_FALSE(store.isSearchCacheReady());
+        EXPECT_FALSE(store.status().cacheReady);
         EXPECT_TRUE(store.items({std::string(items[0].path())}, 10).empty()) << "the cache answers only once loaded";
         gate.open();
-        ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+        ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
         EXPECT_EQ(store.indexedCount(), 3);
         std::vector<IndexedItem> back = store.items({std::string(items[2].path()), "/nowhere", std::string(items[0].path()), std::string(items[1].path())}, 2);
         ASSERT_EQ(back.size(), 2u);
@@ -134,7 +134,7 @@ TEST(IndexStore, RowsReadBackByTheRowRule)
     ASSERT_TRUE(store.bootstrap());
     // The database route (the store's connection) and the cache agree.
     const std::vector<IndexedItem> fromDatabase = store.relatedItemsInFolder("/a", 10);
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     const std::vector<IndexedItem> fromCache = store.items({"/a/two", "/a/one"}, 10);
     ASSERT_EQ(fromCache.size(), 2u);
     EXPECT_FALSE(fromCache[0].isDirectory()) << "is_directory 2 reads as a file";
@@ -178,7 +178,7 @@ TEST(IndexStore, BootstrapFailuresAreDescribed)
         clock->waitForSleepers(1);
         clock->advance(6s);
         EXPECT_FALSE(waited.get());
-        EXPECT_FALSE(store.isSearchCacheReady());
+        EXPECT_FALSE(store.status().cacheReady);
     }
 }
 
@@ -201,15 +201,15 @@ TEST(IndexStore, WithoutConnectionWritesFailWithUnknownMessage)
 struct BusyFixture {
     TempDir dir;
     std::shared_ptr<test::InstantClock> clock = std::make_shared<test::InstantClock>();
-    std::unique_ptr<IndexStore> store;
+    std::unique_ptr<test::ProbedStore> store;
 
     BusyFixture()
     {
         test::seedDatabase(dir / "index.sqlite",
                            {folderItem("/p/sub"), fileItem("/p/a.png"), fileItem("/p/b.jpg"), fileItem("/p/c.pdf")});
-        store = std::make_unique<IndexStore>(dir / "index.sqlite", clock);
+        store = std::make_unique<test::ProbedStore>(dir / "index.sqlite", clock);
         EXPECT_TRUE(store->bootstrap());
-        EXPECT_TRUE(eventually([&] { return store->isSearchIndexesComplete() && store->runningBackgroundJobs() == 0; }));
+        EXPECT_TRUE(eventually([&] { return store->status().searchIndexesComplete && store->probe().runningBackgroundJobs() == 0; }));
         clock->clearSleeps();
     }
 };
@@ -217,15 +217,15 @@ struct BusyFixture {
 TEST(IndexStore, BusyReadsRetryThreeTimesTenMillisecondsApart)
 {
     BusyFixture f;
-    const int runs = f.store->readRuns();
-    f.store->injectTransientReadFailures(100, SQLITE_BUSY);
+    const int runs = f.store->probe().readRuns();
+    f.store->probe().injectTransientReadFailures(100, SQLITE_BUSY);
     EXPECT_TRUE(f.store->relatedItemsInFolder("/p", 10).empty());
-    EXPECT_EQ(f.store->readRuns() - runs, 4);
+    EXPECT_EQ(f.store->probe().readRuns() - runs, 4);
     EXPECT_EQ(f.clock->sleeps(), (std::vector<std::chrono::milliseconds>{10ms, 10ms, 10ms}));
 
     // Free again on the third run: that run's rows.
     f.clock->clearSleeps();
-    f.store->injectTransientReadFailures(2, SQLITE_LOCKED);
+    f.store->probe().injectTransientReadFailures(2, SQLITE_LOCKED);
     EXPECT_EQ(f.store->relatedItemsInFolder("/p", 10).size(), 3u);
     EXPECT_EQ(f.clock->sleeps(), (std::vector<std::chrono::milliseconds>{10ms, 10ms}));
 }
@@ -237,22 +237,22 @@ TEST(IndexStore, FourTransientFailuresWithinTheWindowReopenOnce)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/p/a.png"), fileItem("/p/b.jpg")});
     auto clock = std::make_shared<test::InstantClock>();
-    IndexStore held(dir / "index.sqlite", clock);
+    test::ProbedStore held(dir / "index.sqlite", clock);
     InstallGate gate;
-    held.setBeforeCacheInstallHook(gate.hook());
+    held.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(held.bootstrap());
     const SearchQuery fastFail = test::wordsQuery({"apple"});  // one word of four or more: one attempt
 
-    held.injectTransientReadFailures(1000, SQLITE_BUSY);
+    held.probe().injectTransientReadFailures(1000, SQLITE_BUSY);
     for (int i = 0; i < 3; ++i) {
         EXPECT_TRUE(held.search(fastFail, 10).empty());
         clock->advance(400ms);
     }
-    EXPECT_EQ(held.transientSearchFailureStreak(), 3);
-    EXPECT_EQ(held.reopenCount(), 0);
+    EXPECT_EQ(held.probe().transientSearchFailureStreak(), 3);
+    EXPECT_EQ(held.probe().reopenCount(), 0);
     EXPECT_TRUE(held.search(fastFail, 10).empty());
-    EXPECT_EQ(held.reopenCount(), 1);
-    EXPECT_EQ(held.transientSearchFailureStreak(), 0);
+    EXPECT_EQ(held.probe().reopenCount(), 1);
+    EXPECT_EQ(held.probe().transientSearchFailureStreak(), 0);
     EXPECT_TRUE(clock->sleeps().empty()) << "a fast-fail query never waits";
 
     // Three, then one more after 1.3 s: the run starts over at one.
@@ -260,11 +260,11 @@ TEST(IndexStore, FourTransientFailuresWithinTheWindowReopenOnce)
         held.search(fastFail, 10);
     clock->advance(1300ms);
     held.search(fastFail, 10);
-    EXPECT_EQ(held.transientSearchFailureStreak(), 1);
-    EXPECT_EQ(held.reopenCount(), 1);
+    EXPECT_EQ(held.probe().transientSearchFailureStreak(), 1);
+    EXPECT_EQ(held.probe().reopenCount(), 1);
 
     // The reopened connection works.
-    held.injectTransientReadFailures(0, SQLITE_BUSY);
+    held.probe().injectTransientReadFailures(0, SQLITE_BUSY);
     EXPECT_EQ(test::pathsOf(held.search(test::wordsQuery({"a.png"}), 10)), std::vector<std::string>{"/p/a.png"});
     gate.open();
 }
@@ -274,15 +274,15 @@ TEST(IndexStore, CacheReadyWaitersResumeInOrder)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/a/x.txt")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     InstallGate gate;
-    store.setBeforeCacheInstallHook(gate.hook());
+    store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
 
     std::vector<int> order;
     std::mutex orderMutex;
     for (int i = 1; i <= 3; ++i)
-        store.whenSearchCacheReady([&, i] {
+        store.probe().whenSearchCacheReady([&, i] {
             std::lock_guard lock(orderMutex);
             order.push_back(i);
         });
@@ -303,7 +303,7 @@ TEST(IndexStore, CacheReadyWaitersResumeInOrder)
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
     EXPECT_TRUE(store.waitForSearchCacheReady(0s)) << "after the install: true at once";
     bool ranAtOnce = false;
-    store.whenSearchCacheReady([&] { ranAtOnce = true; });
+    store.probe().whenSearchCacheReady([&] { ranAtOnce = true; });
     EXPECT_TRUE(ranAtOnce);
 }
 

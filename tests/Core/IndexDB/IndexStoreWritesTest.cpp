@@ -39,13 +39,13 @@ struct WritesFixture {
     TempDir dir;
     std::filesystem::path db = dir / "index.sqlite";
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::unique_ptr<IndexStore> store;
+    std::unique_ptr<test::ProbedStore> store;
 
     explicit WritesFixture(const std::vector<IndexedItem>& seed = {})
     {
         if (!seed.empty())
             test::seedDatabase(db, seed);
-        store = std::make_unique<IndexStore>(db, clock);
+        store = std::make_unique<test::ProbedStore>(db, clock);
         test::bootstrapToComplete(*store, *clock);
     }
     void advance(Clock::Duration d) { test::advanceAsleep(*store, *clock, d); }
@@ -83,7 +83,7 @@ TEST(IndexStoreWrites, UpsertReplacesExistingRowsAndLastDuplicateWins)
 
     IndexStore reader(f.db, std::make_shared<FakeClock>());
     ASSERT_TRUE(reader.bootstrap());
-    ASSERT_TRUE(eventually([&] { return reader.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return reader.status().cacheReady; }));
     EXPECT_EQ(reader.items({"/d/three.txt"}, 1).at(0).size(), 33);
 }
 
@@ -118,7 +118,7 @@ TEST(IndexStoreWrites, FullRescanReplacesEverythingUnderItsRoots)
         ASSERT_TRUE(f.store->applyFullRescan({"/a/b"}, {}));
         EXPECT_EQ(rowPaths(f.db), without(kTree, {"/a/b", "/a/b/c", "/a/b/c/d.txt"}));
         EXPECT_TRUE(cachedPaths(*f.store, {"/a/b", "/a/b/c"}).empty());
-        EXPECT_TRUE(f.store->isSearchIndexesComplete()) << "a small rescan patches the indexes";
+        EXPECT_TRUE(f.store->status().searchIndexesComplete) << "a small rescan patches the indexes";
         EXPECT_TRUE(f.store->search(test::wordsQuery({"d"}), 10).empty());
     }
     {
@@ -194,13 +194,13 @@ TEST(IndexStoreWrites, KeptFoldersOfARescanBeforeTheInstallAreKeptInTheCache)
 {
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/r/x.txt"), fileItem("/r/locked/y.txt")});
-    IndexStore store(dir / "index.sqlite", std::make_shared<FakeClock>());
+    test::ProbedStore store(dir / "index.sqlite", std::make_shared<FakeClock>());
     InstallGate gate;
-    store.setBeforeCacheInstallHook(gate.hook());
+    store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
     ASSERT_TRUE(store.applyFullRescan({"/r"}, {}, {"/r/locked"}));
     gate.open();
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     EXPECT_EQ(cachedPaths(store, {"/r/x.txt", "/r/locked/y.txt"}), std::vector<std::string>{"/r/locked/y.txt"});
     EXPECT_EQ(rowPaths(dir / "index.sqlite"), std::vector<std::string>{"/r/locked/y.txt"});
 }
@@ -240,9 +240,9 @@ TEST(IndexStoreWrites, SynchronizingSeveralFoldersWritesWhatChangedAndOnlyThat)
                      folderItem("/q"), fileItem("/q/kept.txt", 7), fileItem("/q/vanished.txt")});
     // A listing that says what the rows say writes nothing: the names'
     // ordinals, which any write of an item voids, stay.
-    ASSERT_TRUE(eventually([&] { return f.store->nameOrdersReady(); }));
+    ASSERT_TRUE(eventually([&] { return f.store->probe().nameOrdersReady(); }));
     ASSERT_TRUE(f.store->synchronizeFolders({{"/p/gone", {fileItem("/p/gone/deep.txt")}}}));
-    EXPECT_TRUE(f.store->nameOrdersReady());
+    EXPECT_TRUE(f.store->probe().nameOrdersReady());
 
     ASSERT_TRUE(f.store->synchronizeFolders(
         {{"/p", {fileItem("/p/same.txt", 5), fileItem("/p/grown.txt", 50), fileItem("/p/touched.txt", 5, 200.0),
@@ -261,7 +261,7 @@ TEST(IndexStoreWrites, SynchronizingSeveralFoldersWritesWhatChangedAndOnlyThat)
 
     // A fresh load of the rows holds what the cache holds.
     auto clock = std::make_shared<FakeClock>();
-    IndexStore fresh(f.db, clock);
+    test::ProbedStore fresh(f.db, clock);
     test::bootstrapToComplete(fresh, *clock);
     const std::vector<IndexedItem> loaded = fresh.items({"/p/grown.txt", "/p/touched.txt"}, 10);
     ASSERT_EQ(loaded.size(), 2u);
@@ -276,14 +276,14 @@ TEST(IndexStoreWrites, SynchronizeBeforeTheCacheIsLoadedDropsVanishedChildrenToo
     test::seedDatabase(dir / "index.sqlite",
                        {folderItem("/s"), fileItem("/s/vanished.txt"), folderItem("/s/gone"), fileItem("/s/gone/x")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     InstallGate gate;
-    store.setBeforeCacheInstallHook(gate.hook());
+    store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
     ASSERT_TRUE(store.synchronizeFolders({{"/s", {fileItem("/s/listed.txt")}}}));
     EXPECT_EQ(rowPaths(dir / "index.sqlite"), (std::vector<std::string>{"/s", "/s/listed.txt"}));
     gate.open();
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     EXPECT_EQ(cachedPaths(store, {"/s", "/s/vanished.txt", "/s/gone", "/s/gone/x", "/s/listed.txt"}),
               (std::vector<std::string>{"/s", "/s/listed.txt"}));
 }
@@ -294,18 +294,18 @@ TEST(IndexStoreWrites, TheCountBeforeTheCacheIsLoadedFollowsTheWrites)
 {
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/s/a.txt"), fileItem("/s/b.txt")});
-    IndexStore store(dir / "index.sqlite", std::make_shared<FakeClock>());
+    test::ProbedStore store(dir / "index.sqlite", std::make_shared<FakeClock>());
     InstallGate gate;
-    store.setBeforeCacheInstallHook(gate.hook());
+    store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
     EXPECT_EQ(store.indexedCount(), 2);
     ASSERT_TRUE(store.upsert({fileItem("/s/c.txt"), fileItem("/s/a.txt")}));
     EXPECT_EQ(store.indexedCount(), 3);
     ASSERT_TRUE(store.removePathPrefixes({"/s/b.txt"}));
     EXPECT_EQ(store.indexedCount(), 2);
-    ASSERT_FALSE(store.isSearchCacheReady());
+    ASSERT_FALSE(store.status().cacheReady);
     gate.open();
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     EXPECT_EQ(store.indexedCount(), 2);
 }
 
@@ -320,27 +320,27 @@ std::vector<IndexedItem> burst(const std::string& folder, int count)
 TEST(IndexStoreWrites, DelayedRebuildFollowsTheLastWriteOnceTheChangesAreMany)
 {
     WritesFixture f;
-    const std::int64_t start = f.store->indexBuildGeneration();
+    const std::int64_t start = f.store->probe().indexBuildGeneration();
 
     // A few changes are laid over the indexes: no build.
     ASSERT_TRUE(f.store->upsert({fileItem("/w/1.txt")}));
     ASSERT_TRUE(f.store->removePathPrefixes({"/w/1.txt"}));
     f.settle();
-    EXPECT_EQ(f.store->indexBuildGeneration(), start);
-    EXPECT_TRUE(f.store->isSearchIndexesComplete());
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), start);
+    EXPECT_TRUE(f.store->status().searchIndexesComplete);
 
     // Two bursts 200 ms apart that together pass 4,096 changes: one build, 380 ms after the second.
     ASSERT_TRUE(f.store->upsert(burst("/w/a", 2048)));
     f.advance(200ms);
     ASSERT_TRUE(f.store->upsert(burst("/w/b", 2048)));
     f.advance(379ms);
-    EXPECT_EQ(f.store->indexBuildGeneration(), start);
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), start);
     f.advance(1ms);
-    ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() == start + 1; }));
-    EXPECT_TRUE(f.store->isSearchIndexesComplete()) << "the patched indexes serve while the build runs";
+    ASSERT_TRUE(eventually([&] { return f.store->probe().indexBuildGeneration() == start + 1; }));
+    EXPECT_TRUE(f.store->status().searchIndexesComplete) << "the patched indexes serve while the build runs";
     f.settle();
-    EXPECT_EQ(f.store->indexBuildGeneration(), start + 1);
-    EXPECT_TRUE(f.store->isSearchIndexesComplete());
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), start + 1);
+    EXPECT_TRUE(f.store->status().searchIndexesComplete);
 
     // A burst, then a synchronisation 100 ms later: one build 90 ms after it
     // (4,096 + 4,096 / 16 changes are due now).
@@ -348,23 +348,23 @@ TEST(IndexStoreWrites, DelayedRebuildFollowsTheLastWriteOnceTheChangesAreMany)
     f.advance(100ms);
     ASSERT_TRUE(f.store->synchronizeFolders({{"/w/c", burst("/w/c", 4000)}}));
     f.advance(89ms);
-    EXPECT_EQ(f.store->indexBuildGeneration(), start + 1);
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), start + 1);
     f.advance(1ms);
-    ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() == start + 2; }));
+    ASSERT_TRUE(eventually([&] { return f.store->probe().indexBuildGeneration() == start + 2; }));
     f.settle();
-    EXPECT_EQ(f.store->indexBuildGeneration(), start + 2);
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), start + 2);
 
     // An empty upsert neither schedules nor cancels.
     ASSERT_TRUE(f.store->upsert(burst("/w/d", 5000)));
     f.advance(200ms);
     ASSERT_TRUE(f.store->upsert({}));
     f.advance(180ms);
-    ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() == start + 3; }));
+    ASSERT_TRUE(eventually([&] { return f.store->probe().indexBuildGeneration() == start + 3; }));
     f.settle();
-    EXPECT_EQ(f.store->indexBuildGeneration(), start + 3);
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), start + 3);
     ASSERT_TRUE(f.store->upsert({}));
     f.settle();
-    EXPECT_EQ(f.store->indexBuildGeneration(), start + 3);
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), start + 3);
     EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"4999"}), 10)), std::vector<std::string>{"/w/d/4999.txt"});
 }
 
@@ -373,16 +373,16 @@ TEST(IndexStoreWrites, WritesBeforeTheInstallAreNotLost)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/r/old.txt"), fileItem("/r/gone/x.txt"), fileItem("/r/keep.txt")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     InstallGate gate;
-    store.setBeforeCacheInstallHook(gate.hook());
+    store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
     // The snapshot is read (all three rows) but not yet installed.
     ASSERT_TRUE(store.upsert({fileItem("/r/new.txt"), fileItem("/r/old.txt", 999)}));
     ASSERT_TRUE(store.removePathPrefixes({"/r/gone"}));
     ASSERT_TRUE(store.applyFullRescan({"/r/keep.txt"}, {}));
     gate.open();
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
 
     const std::vector<std::string> all{"/r/old.txt", "/r/gone/x.txt", "/r/keep.txt", "/r/new.txt"};
     EXPECT_EQ(cachedPaths(store, all), (std::vector<std::string>{"/r/old.txt", "/r/new.txt"}));
@@ -401,7 +401,7 @@ TEST(IndexStoreWrites, FailedWritesRollBackAndTouchNoCache)
                          "BEGIN SELECT RAISE(ABORT, 'refused'); END;"),
                   SQLITE_OK);
     }
-    const std::int64_t generation = f.store->indexBuildGeneration();
+    const std::int64_t generation = f.store->probe().indexBuildGeneration();
     StoreResult<void> r = f.store->upsert({fileItem("/f/good.txt"), fileItem("/f/bad.txt")});
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code, IndexStoreError::Code::Step);
@@ -409,7 +409,7 @@ TEST(IndexStoreWrites, FailedWritesRollBackAndTouchNoCache)
     EXPECT_EQ(rowPaths(f.db), std::vector<std::string>{"/f/a.txt"});
     EXPECT_TRUE(cachedPaths(*f.store, {"/f/good.txt"}).empty());
     f.settle();
-    EXPECT_EQ(f.store->indexBuildGeneration(), generation) << "no rebuild after a failed write";
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), generation) << "no rebuild after a failed write";
 
     // A failed full rescan leaves the cache in step with the rows it kept.
     r = f.store->applyFullRescan({"/f"}, {fileItem("/f/bad.txt")});
@@ -429,14 +429,14 @@ TEST(IndexStoreWrites, HundredThousandItemsAreFoundAndRemoved)
     for (int i = 0; i < 100000; ++i)
         batch.push_back(fileItem("/vol/project-" + std::to_string(i % 50) + "/doc-" + std::to_string(i) +
                                  (i % 3 == 0 ? ".pdf" : ".txt")));
-    const std::int64_t generation = f.store->indexBuildGeneration();
+    const std::int64_t generation = f.store->probe().indexBuildGeneration();
     ASSERT_TRUE(f.store->upsert(batch));
     EXPECT_EQ(f.store->indexedCount(), 100000);
-    EXPECT_FALSE(f.store->isSearchIndexesComplete()) << "so many are built, not laid over the indexes";
-    EXPECT_GT(f.store->indexBuildGeneration(), generation);
+    EXPECT_FALSE(f.store->status().searchIndexesComplete) << "so many are built, not laid over the indexes";
+    EXPECT_GT(f.store->probe().indexBuildGeneration(), generation);
     f.settle();
-    ASSERT_TRUE(f.store->isSearchIndexesComplete());
-    const std::int64_t built = f.store->indexBuildGeneration();
+    ASSERT_TRUE(f.store->status().searchIndexesComplete);
+    const std::int64_t built = f.store->probe().indexBuildGeneration();
 
     SearchQuery q = test::wordsQuery({"doc-77777"});
     EXPECT_EQ(test::pathsOf(f.store->search(q, 10)), std::vector<std::string>{"/vol/project-27/doc-77777.txt"});
@@ -452,9 +452,9 @@ TEST(IndexStoreWrites, HundredThousandItemsAreFoundAndRemoved)
     EXPECT_EQ(f.store->indexedCount(), 90000);
     q = test::wordsQuery({"doc-77777"});
     EXPECT_TRUE(f.store->search(q, 10).empty()) << "found no more at once";
-    EXPECT_TRUE(f.store->isSearchIndexesComplete()) << "the indexes follow the removal";
+    EXPECT_TRUE(f.store->status().searchIndexesComplete) << "the indexes follow the removal";
     f.settle();
-    EXPECT_EQ(f.store->indexBuildGeneration(), built) << "10,000 of 100,000 need no new build";
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), built) << "10,000 of 100,000 need no new build";
     EXPECT_TRUE(f.store->search(q, 10).empty());
     EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"doc-77770"}), 10)),
               std::vector<std::string>{"/vol/project-20/doc-77770.txt"});
@@ -467,11 +467,11 @@ TEST(IndexStoreWrites, NameOrdinalsFollowTheIndexesAndAWrittenItemHasNoneUntilTh
     std::vector<IndexedItem> items = {fileItem("/n/b.txt"), fileItem("/n/A.txt"), fileItem("/n/报告.txt"),
                                       fileItem("/n/Á.txt")};
     const auto rebuild = [&f] {
-        const std::int64_t generation = f.store->indexBuildGeneration();
-        f.store->rebuildSearchCache();
-        ASSERT_TRUE(eventually([&] { return f.store->indexBuildGeneration() > generation; }));
+        const std::int64_t generation = f.store->probe().indexBuildGeneration();
+        f.store->probe().rebuildSearchCache();
+        ASSERT_TRUE(eventually([&] { return f.store->probe().indexBuildGeneration() > generation; }));
         f.advance(90ms);
-        ASSERT_TRUE(eventually([&] { return f.store->isSearchIndexesComplete() && f.store->nameOrdersReady(); }));
+        ASSERT_TRUE(eventually([&] { return f.store->status().searchIndexesComplete && f.store->probe().nameOrdersReady(); }));
     };
     ASSERT_TRUE(f.store->upsert(items));
     rebuild();
@@ -484,7 +484,7 @@ TEST(IndexStoreWrites, NameOrdinalsFollowTheIndexesAndAWrittenItemHasNoneUntilTh
     // A write changes the items: the new one has no ordinal until a build made new ones.
     items.push_back(fileItem("/n/a2.txt"));
     ASSERT_TRUE(f.store->upsert({items.back()}));
-    EXPECT_FALSE(f.store->nameOrdersReady());
+    EXPECT_FALSE(f.store->probe().nameOrdersReady());
     EXPECT_EQ(test::pathsOf(f.store->search(q, 10)), test::pathsOf(SearchEngine().search(items, q, 10)));
     rebuild();
     EXPECT_EQ(test::pathsOf(f.store->search(q, 10)), test::pathsOf(SearchEngine().search(items, q, 10)));
@@ -507,12 +507,12 @@ TEST(IndexStoreWrites, RandomWritesKeepTheIndexesCompleteAndAnswerAsAFreshLoad)
     for (int i = 0; i < 3000; ++i)
         seed.push_back(fileItem(folderOf() + "/" + std::to_string(i) + randomName()));
     WritesFixture f(seed);
-    const std::int64_t generation = f.store->indexBuildGeneration();
+    const std::int64_t generation = f.store->probe().indexBuildGeneration();
 
     const std::vector<std::string> words{"a", "r", "报", "re", "ab", "port", "报告", "img2", "reportab", "1"};
     auto checkAgainstFreshLoad = [&] {
         auto clock = std::make_shared<FakeClock>();
-        IndexStore fresh(f.db, clock);
+        test::ProbedStore fresh(f.db, clock);
         test::bootstrapToComplete(fresh, *clock);
         for (const std::string& word : words) {
             for (int limit : {20, 2000}) {
@@ -570,12 +570,12 @@ TEST(IndexStoreWrites, RandomWritesKeepTheIndexesCompleteAndAnswerAsAFreshLoad)
         }
         }
         // A write leaves the indexes complete: searches never fall back to a scan.
-        ASSERT_TRUE(f.store->isSearchIndexesComplete());
+        ASSERT_TRUE(f.store->status().searchIndexesComplete);
         if (step % 12 == 11)
             checkAgainstFreshLoad();
     }
     f.settle();
-    EXPECT_EQ(f.store->indexBuildGeneration(), generation) << "these few changes need no new build";
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), generation) << "these few changes need no new build";
     checkAgainstFreshLoad();
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "Core/IndexDB/ReadOnlySearch.h"
 #include "IndexDbTestSupport.h"
 #include "Platform/Text.h"
 
@@ -132,10 +133,10 @@ TEST(LoweredNames, OldFileMigratesAndEveryWriterKeepsTheColumn)
     // store's own fill cannot run meanwhile.
     std::promise<void> fillDone;
     std::shared_future<void> gate = fillDone.get_future().share();
-    IndexStore store(file, std::make_shared<test::InstantClock>());
-    store.setBeforeCacheInstallHook([gate] { gate.wait(); });
+    test::ProbedStore store(file, std::make_shared<test::InstantClock>());
+    store.probe().setBeforeCacheInstallHook([gate] { gate.wait(); });
     ASSERT_TRUE(store.bootstrap());
-    EXPECT_FALSE(store.isLoweredNameColumnComplete());
+    EXPECT_FALSE(store.probe().isLoweredNameColumnComplete());
 
     Connection db;
     ASSERT_EQ(db.open(file.string(), Connection::Mode::ReadWriteCreate), SQLITE_OK);
@@ -162,7 +163,7 @@ TEST(LoweredNames, OldFileMigratesAndEveryWriterKeepsTheColumn)
     EXPECT_GT(written, 2);
     EXPECT_TRUE(loweredname::isComplete(db));
     EXPECT_EQ(scalar(db, "SELECT count(*) FROM file_index WHERE lower_name IS NOT lower(name);"), "0");
-    ASSERT_TRUE(test::eventually([&] { return store.isLoweredNameColumnComplete(); }));
+    ASSERT_TRUE(test::eventually([&] { return store.probe().isLoweredNameColumnComplete(); }));
 
     // Our writes after the mark keep it; a writer that knows nothing of the
     // column (an older build) takes it back, by adding or by renaming.
@@ -191,9 +192,9 @@ TEST(LoweredNames, RangeReadsAnswerAsTheStatementThatLowersEveryName)
     const std::filesystem::path file = dir / "old.sqlite";
     makeOldFile(file);
     {
-        IndexStore store(file);
+        test::ProbedStore store(file);
         ASSERT_TRUE(store.bootstrap());
-        ASSERT_TRUE(test::eventually([&] { return store.isLoweredNameColumnComplete(); }));
+        ASSERT_TRUE(test::eventually([&] { return store.probe().isLoweredNameColumnComplete(); }));
     }
     Connection db;
     ASSERT_EQ(db.open(file.string(), Connection::Mode::ReadOnly), SQLITE_OK);
@@ -240,9 +241,9 @@ TEST(LoweredNames, NewFileIsCompleteAtOnceAndBothPrefixSearchesAnswerAsBefore)
 {
     test::TempDir dir;
     const std::filesystem::path file = dir / "new.sqlite";
-    IndexStore store(file);
+    test::ProbedStore store(file);
     ASSERT_TRUE(store.bootstrap());
-    EXPECT_TRUE(store.isLoweredNameColumnComplete());
+    EXPECT_TRUE(store.probe().isLoweredNameColumnComplete());
     std::vector<IndexedItem> items;
     for (const std::string& name : kNames)
         items.push_back(test::fileItem("/n/" + name));
@@ -257,7 +258,7 @@ TEST(LoweredNames, NewFileIsCompleteAtOnceAndBothPrefixSearchesAnswerAsBefore)
         const std::vector<std::string> expected = test::pathsOf(SearchEngine().search(rows, query, 10));
         EXPECT_FALSE(expected.empty()) << prefix;
         EXPECT_EQ(test::pathsOf(store.typingFastDatabaseSearch(query, 10)), expected) << prefix;
-        EXPECT_EQ(test::pathsOf(IndexStore::readOnlyTypingFastPrefixSearch(file, query, 10)), expected) << prefix;
+        EXPECT_EQ(test::pathsOf(readOnlyTypingFastPrefixSearch(file, query, 10)), expected) << prefix;
     }
 }
 

@@ -1,4 +1,4 @@
-#include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/ReadOnlySearch.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -36,45 +36,45 @@ struct SharedDriveIndex {
 TEST(ReadOnlySearch, FindsEveryNameHoldingTheWords)
 {
     SharedDriveIndex index;
-    EXPECT_EQ(sorted(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"报告"}), 10))),
+    EXPECT_EQ(sorted(pathsOf(readOnlySearch(index.db, wordsQuery({"报告"}), 10))),
               (std::vector<std::string>{"/srv/报告 final.docx", "/srv/报告#1.txt", "/srv/报告#2"}));
-    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"éco"}), 10)),
+    EXPECT_EQ(pathsOf(readOnlySearch(index.db, wordsQuery({"éco"}), 10)),
               std::vector<std::string>{"/srv/École.pdf"});
     // Names holding the word further in are found too.
-    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"docs"}), 10)),
+    EXPECT_EQ(pathsOf(readOnlySearch(index.db, wordsQuery({"docs"}), 10)),
               std::vector<std::string>{"/srv/mydocs.txt"});
-    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"final"}), 10)),
+    EXPECT_EQ(pathsOf(readOnlySearch(index.db, wordsQuery({"final"}), 10)),
               std::vector<std::string>{"/srv/报告 final.docx"});
     // A path-like word searches paths too.
-    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"/srv/docs/"}), 10)),
+    EXPECT_EQ(pathsOf(readOnlySearch(index.db, wordsQuery({"/srv/docs/"}), 10)),
               std::vector<std::string>{"/srv/docs/plan.txt"});
     // A mixed ideographic word: names or paths holding it, the name first.
-    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wordsQuery({"报告#2"}), 10)),
+    EXPECT_EQ(pathsOf(readOnlySearch(index.db, wordsQuery({"报告#2"}), 10)),
               (std::vector<std::string>{"/srv/报告#2", "/srv/报告#2/inner.txt"}));
     SearchQuery wild = wordsQuery({});
     wild.rawText = wild.wildcardPattern.emplace("img_?.JPG");
-    EXPECT_EQ(pathsOf(IndexStore::readOnlySearch(index.db, wild, 10)), std::vector<std::string>{"/srv/IMG_1.jpg"});
+    EXPECT_EQ(pathsOf(readOnlySearch(index.db, wild, 10)), std::vector<std::string>{"/srv/IMG_1.jpg"});
 
-    EXPECT_TRUE(IndexStore::readOnlySearch(index.db, wordsQuery({"报告"}), 0).empty());
+    EXPECT_TRUE(readOnlySearch(index.db, wordsQuery({"报告"}), 0).empty());
     SearchQuery blank = wordsQuery({});
-    EXPECT_TRUE(IndexStore::readOnlySearch(index.db, blank, 10).empty());
-    EXPECT_TRUE(IndexStore::readOnlySearch(index.dir / "missing.sqlite", wordsQuery({"报告"}), 10).empty());
+    EXPECT_TRUE(readOnlySearch(index.db, blank, 10).empty());
+    EXPECT_TRUE(readOnlySearch(index.dir / "missing.sqlite", wordsQuery({"报告"}), 10).empty());
     EXPECT_FALSE(std::filesystem::exists(index.dir / "missing.sqlite")) << "a read-only open creates nothing";
 }
 
 TEST(ReadOnlySearch, TypingFastPrefixSearch)
 {
     SharedDriveIndex index;
-    EXPECT_EQ(pathsOf(IndexStore::readOnlyTypingFastPrefixSearch(index.db, wordsQuery({" ÉC "}), 10)),
+    EXPECT_EQ(pathsOf(readOnlyTypingFastPrefixSearch(index.db, wordsQuery({" ÉC "}), 10)),
               std::vector<std::string>{"/srv/École.pdf"});
-    EXPECT_EQ(pathsOf(IndexStore::readOnlyTypingFastPrefixSearch(index.db, wordsQuery({"my"}), 10)),
+    EXPECT_EQ(pathsOf(readOnlyTypingFastPrefixSearch(index.db, wordsQuery({"my"}), 10)),
               std::vector<std::string>{"/srv/mydocs.txt"});
-    EXPECT_TRUE(IndexStore::readOnlyTypingFastPrefixSearch(index.db, wordsQuery({"my", "docs"}), 10).empty());
-    EXPECT_TRUE(IndexStore::readOnlyTypingFastPrefixSearch(index.db, wordsQuery({"\t"}), 10).empty());
-    EXPECT_TRUE(IndexStore::readOnlyTypingFastPrefixSearch(index.db, wordsQuery({"my"}), 0).empty());
+    EXPECT_TRUE(readOnlyTypingFastPrefixSearch(index.db, wordsQuery({"my", "docs"}), 10).empty());
+    EXPECT_TRUE(readOnlyTypingFastPrefixSearch(index.db, wordsQuery({"\t"}), 10).empty());
+    EXPECT_TRUE(readOnlyTypingFastPrefixSearch(index.db, wordsQuery({"my"}), 0).empty());
     SearchQuery dated = wordsQuery({"my"});
     dated.modifiedAfter = 1'800'000'000.0;  // after every item
-    EXPECT_TRUE(IndexStore::readOnlyTypingFastPrefixSearch(index.db, dated, 10).empty());
+    EXPECT_TRUE(readOnlyTypingFastPrefixSearch(index.db, dated, 10).empty());
 }
 
 TEST(ReadOnlySearch, LockedDatabaseGivesNothingAfterItsRetries)
@@ -86,7 +86,7 @@ TEST(ReadOnlySearch, LockedDatabaseGivesNothingAfterItsRetries)
     ASSERT_EQ(writer.exec("PRAGMA journal_mode=DELETE; PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;"), SQLITE_OK)
         << writer.errorMessage();
     test::InstantClock clock;
-    EXPECT_TRUE(IndexStore::readOnlySearch(index.db, wordsQuery({"报告"}), 10, 2, 1, &clock).empty());
+    EXPECT_TRUE(readOnlySearch(index.db, wordsQuery({"报告"}), 10, 2, 1, &clock).empty());
     EXPECT_FALSE(clock.sleeps().empty()) << "it waited before giving up";
     std::chrono::milliseconds waited{0};
     for (auto s : clock.sleeps())
@@ -95,7 +95,7 @@ TEST(ReadOnlySearch, LockedDatabaseGivesNothingAfterItsRetries)
 
     ASSERT_EQ(writer.exec("COMMIT; PRAGMA locking_mode=NORMAL;"), SQLITE_OK);
     writer.close();
-    EXPECT_EQ(IndexStore::readOnlySearch(index.db, wordsQuery({"éco"}), 10, 2, 1, &clock).size(), 1u);
+    EXPECT_EQ(readOnlySearch(index.db, wordsQuery({"éco"}), 10, 2, 1, &clock).size(), 1u);
 }
 
 } // namespace

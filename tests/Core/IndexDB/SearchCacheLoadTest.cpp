@@ -18,12 +18,12 @@ TEST(SearchCacheLoad, EmptyIndexIsCompleteAtOnceWithoutABuild)
 {
     TempDir dir;
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     ASSERT_TRUE(store.bootstrap());
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
-    EXPECT_TRUE(store.isSearchIndexesComplete());
-    EXPECT_TRUE(eventually([&] { return store.runningBackgroundJobs() == 0; })) << "no build was started";
-    EXPECT_EQ(store.indexBuildGeneration(), 1);
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
+    EXPECT_TRUE(store.status().searchIndexesComplete);
+    EXPECT_TRUE(eventually([&] { return store.probe().runningBackgroundJobs() == 0; })) << "no build was started";
+    EXPECT_EQ(store.probe().indexBuildGeneration(), 1);
 }
 
 TEST(SearchCacheLoad, BuildWaitsNinetyMillisecondsAfterTheInstall)
@@ -31,14 +31,14 @@ TEST(SearchCacheLoad, BuildWaitsNinetyMillisecondsAfterTheInstall)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/a/one"), fileItem("/a/two"), fileItem("/a/three")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     ASSERT_TRUE(store.bootstrap());
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     EXPECT_EQ(store.indexedCount(), 3);
     test::advanceAsleep(store, *clock, 89ms);
-    EXPECT_FALSE(store.isSearchIndexesComplete());
+    EXPECT_FALSE(store.status().searchIndexesComplete);
     test::advanceAsleep(store, *clock, 1ms);
-    EXPECT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+    EXPECT_TRUE(eventually([&] { return store.status().searchIndexesComplete; }));
 }
 
 TEST(SearchCacheLoad, SupersededBuildNeverCompletes)
@@ -46,30 +46,30 @@ TEST(SearchCacheLoad, SupersededBuildNeverCompletes)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/a/one"), fileItem("/a/two")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     std::atomic<int> installs{0};
     std::atomic<bool> rebuilt{false};
     std::atomic<bool> sawComplete{false};
     // The first build, done with its work, finds that a rebuild came first.
-    store.setBeforeIndexInstallHook([&] {
+    store.probe().setBeforeIndexInstallHook([&] {
         if (installs++ == 0) {
-            store.rebuildSearchCache();
+            store.probe().rebuildSearchCache();
             rebuilt = true;
         }
     });
     ASSERT_TRUE(store.bootstrap());
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
-    const std::int64_t installed = store.indexBuildGeneration();
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
+    const std::int64_t installed = store.probe().indexBuildGeneration();
     test::advanceAsleep(store, *clock, 90ms);
     // The rebuild is asked for, and the old build has gone: only the new one waits.
-    ASSERT_TRUE(eventually([&] { return rebuilt.load() && store.runningBackgroundJobs() == 1; }));
+    ASSERT_TRUE(eventually([&] { return rebuilt.load() && store.probe().runningBackgroundJobs() == 1; }));
     EXPECT_EQ(installs.load(), 1);
-    EXPECT_EQ(store.indexBuildGeneration(), installed + 1);
-    sawComplete = store.isSearchIndexesComplete();
+    EXPECT_EQ(store.probe().indexBuildGeneration(), installed + 1);
+    sawComplete = store.status().searchIndexesComplete;
     EXPECT_FALSE(sawComplete) << "the old build must not mark the new indexes complete";
 
     test::advanceAsleep(store, *clock, 90ms);
-    EXPECT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+    EXPECT_TRUE(eventually([&] { return store.status().searchIndexesComplete; }));
     EXPECT_EQ(installs.load(), 2);
 }
 
@@ -78,15 +78,15 @@ TEST(SearchCacheLoad, RebuildBeforeTheDelayCancelsTheOldBuild)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/a/one")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     std::atomic<int> installs{0};
-    store.setBeforeIndexInstallHook([&] { ++installs; });
+    store.probe().setBeforeIndexInstallHook([&] { ++installs; });
     ASSERT_TRUE(store.bootstrap());
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     test::advanceAsleep(store, *clock, 50ms);
-    store.rebuildSearchCache();
+    store.probe().rebuildSearchCache();
     test::advanceAsleep(store, *clock, 90ms);
-    ASSERT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().searchIndexesComplete; }));
     test::settle(store, *clock);
     EXPECT_EQ(installs.load(), 1) << "the cancelled build stopped before its work";
 }
@@ -96,12 +96,12 @@ TEST(SearchCacheLoad, RebuildOfAnEmptyListIsCompleteAtOnce)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/a/one")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
     ASSERT_TRUE(store.removePathPrefixes({"/a"}));
-    store.rebuildSearchCache();
-    EXPECT_TRUE(store.isSearchIndexesComplete());
-    EXPECT_TRUE(store.isSearchCacheReady());
+    store.probe().rebuildSearchCache();
+    EXPECT_TRUE(store.status().searchIndexesComplete);
+    EXPECT_TRUE(store.status().cacheReady);
     EXPECT_EQ(store.indexedCount(), 0);
 }
 
@@ -117,19 +117,19 @@ TEST(SearchCacheLoad, StalePositionsAfterARemovalAreSkipped)
         items.push_back(fileItem("/drop/zeta-" + std::to_string(i) + ".txt"));
     test::seedDatabase(dir / "index.sqlite", items);
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     bool removed = false;
-    store.setBeforeIndexInstallHook([&] {
+    store.probe().setBeforeIndexInstallHook([&] {
         if (!removed)
             removed = store.removePathPrefixes({"/drop"}).has_value();
     });
     test::bootstrapToComplete(store, *clock);
     ASSERT_TRUE(removed);
     EXPECT_EQ(store.indexedCount(), 50);
-    ASSERT_TRUE(store.isSearchIndexesComplete());
+    ASSERT_TRUE(store.status().searchIndexesComplete);
 
     // Every candidate of "zeta" lies past the end: none, and the ranking of all items finds nothing.
-    EXPECT_FALSE(store.fastCandidateItems(test::wordsQuery({"zeta"})));
+    EXPECT_FALSE(store.probe().fastCandidateItems(test::wordsQuery({"zeta"})));
     EXPECT_TRUE(store.search(test::wordsQuery({"zeta"}), 10).empty());
     EXPECT_EQ(store.search(test::wordsQuery({"alpha-7"}), 10).size(), 1u);
 }

@@ -36,9 +36,9 @@ TEST(SearchDispatch, NoSearchIntentIsEmptyInEveryCacheState)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/s/a.png"), fileItem("/s/b.txt")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     InstallGate gate;
-    store.setBeforeCacheInstallHook(gate.hook());
+    store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
 
     SearchQuery blank = wordsQuery({});
@@ -52,11 +52,11 @@ TEST(SearchDispatch, NoSearchIntentIsEmptyInEveryCacheState)
     };
     check("database only");
     gate.open();
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
-    ASSERT_FALSE(store.isSearchIndexesComplete());
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
+    ASSERT_FALSE(store.status().searchIndexesComplete);
     check("indexes being built");
     test::advanceAsleep(store, *clock, 90ms);
-    ASSERT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().searchIndexesComplete; }));
     check("indexes complete");
 }
 
@@ -75,7 +75,7 @@ struct BuildingStore {
         test::seedDatabase(dir / "index.sqlite", items);
         store = std::make_unique<IndexStore>(dir / "index.sqlite", clock);
         EXPECT_TRUE(store->bootstrap());
-        EXPECT_TRUE(eventually([&] { return store->isSearchCacheReady(); }));
+        EXPECT_TRUE(eventually([&] { return store->status().cacheReady; }));
         rawExec(dir / "index.sqlite", "INSERT INTO file_index VALUES ('/m/match-extra.txt', 'match-extra.txt', '/m', "
                                       "'txt', 1, 1.0, 0, '', 'match-extra.txt');");
     }
@@ -91,7 +91,7 @@ TEST(SearchDispatch, WhileBuildingFewMemoryResultsAskTheDatabase)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.cached) + " results, limit " + std::to_string(c.limit));
         BuildingStore s(c.cached);
-        ASSERT_FALSE(s.store->isSearchIndexesComplete());
+        ASSERT_FALSE(s.store->status().searchIndexesComplete);
         const std::vector<IndexedItem> found = s.store->search(wordsQuery({"match"}), c.limit);
         EXPECT_EQ(contains(found, "/m/match-extra.txt"), c.supplemented);
         EXPECT_EQ(found.size(), std::min<std::size_t>(c.limit, c.cached + (c.supplemented ? 1 : 0)));
@@ -140,13 +140,13 @@ TEST(SearchDispatch, ScanWithoutHitsRanksTheFirstSixThousandItems)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", items);
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     ASSERT_TRUE(store.bootstrap());
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     // "rpt" is in no name or path, but it is a subsequence of both report names.
     EXPECT_EQ(pathsOf(store.search(wordsQuery({"rpt"}), 10)), std::vector<std::string>{"/n/report-early.txt"});
     test::advanceAsleep(store, *clock, 90ms);
-    ASSERT_TRUE(eventually([&] { return store.isSearchIndexesComplete(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().searchIndexesComplete; }));
 }
 
 TEST(SearchDispatch, CompleteIndexesRankAllItemsWhenTheCandidatesGiveNothing)
@@ -154,7 +154,7 @@ TEST(SearchDispatch, CompleteIndexesRankAllItemsWhenTheCandidatesGiveNothing)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", {fileItem("/a/docsfile.txt"), folderItem("/b/docs-archive/inner")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
 
     SearchQuery folders = wordsQuery({"docs"});
@@ -166,7 +166,7 @@ TEST(SearchDispatch, CompleteIndexesRankAllItemsWhenTheCandidatesGiveNothing)
     // When the candidates were every item already, nothing is ranked again.
     TempDir one;
     test::seedDatabase(one / "index.sqlite", {fileItem("/a/docsfile.txt")});
-    IndexStore single(one / "index.sqlite", clock);
+    test::ProbedStore single(one / "index.sqlite", clock);
     test::bootstrapToComplete(single, *clock);
     EXPECT_TRUE(single.search(folders, 10).empty());
 }
@@ -177,13 +177,13 @@ TEST(SearchDispatch, TypingSearchScansUpToItsCap)
     test::seedDatabase(dir / "index.sqlite", {fileItem("/q/note-1.txt"), fileItem("/q/note-2.txt"),
                                               fileItem("/q/note-3.txt"), fileItem("/q/other.txt")});
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     InstallGate gate;
-    store.setBeforeCacheInstallHook(gate.hook());
+    store.probe().setBeforeCacheInstallHook(gate.hook());
     ASSERT_TRUE(store.bootstrap());
     EXPECT_TRUE(store.typingSearch(wordsQuery({"note"}), {10, 100}).empty()) << "no cache yet";
     gate.open();
-    ASSERT_TRUE(eventually([&] { return store.isSearchCacheReady(); }));
+    ASSERT_TRUE(eventually([&] { return store.status().cacheReady; }));
     EXPECT_EQ(store.typingSearch(wordsQuery({"note"}), {10, 100}).size(), 3u);
     EXPECT_EQ(store.typingSearch(wordsQuery({"note"}), {10, 2}).size(), 2u);
     // No haystack holds "NOTE"; the first items are ranked, and the normalised
@@ -212,7 +212,7 @@ TEST(SearchDispatch, TypingAnswerHoldsTheNamesPastTheScanThatHoldEveryWord)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", items);
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
 
     struct Case {
@@ -252,7 +252,7 @@ TEST(SearchDispatch, TypingAnswerRanksNamesBeginningWithTheWordPastTheScan)
     TempDir dir;
     test::seedDatabase(dir / "index.sqlite", items);
     auto clock = std::make_shared<FakeClock>();
-    IndexStore store(dir / "index.sqlite", clock);
+    test::ProbedStore store(dir / "index.sqlite", clock);
     test::bootstrapToComplete(store, *clock);
 
     std::vector<std::string> top = pathsOf(store.typingSearch(wordsQuery({"quokka"}), {20, 50}));

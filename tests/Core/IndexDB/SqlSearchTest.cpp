@@ -22,13 +22,13 @@ struct DatabaseRoute {
     TempDir dir;
     std::shared_ptr<ClockType> clock = std::make_shared<ClockType>();
     InstallGate gate;
-    std::unique_ptr<IndexStore> store;
+    std::unique_ptr<test::ProbedStore> store;
 
     explicit DatabaseRoute(const std::vector<IndexedItem>& items)
     {
         test::seedDatabase(dir / "index.sqlite", items);
-        store = std::make_unique<IndexStore>(dir / "index.sqlite", clock);
-        store->setBeforeCacheInstallHook(gate.hook());
+        store = std::make_unique<test::ProbedStore>(dir / "index.sqlite", clock);
+        store->probe().setBeforeCacheInstallHook(gate.hook());
         EXPECT_TRUE(store->bootstrap());
     }
     ~DatabaseRoute()
@@ -49,7 +49,7 @@ TEST(SqlSearch, DatabaseRouteFindsWhatTheMemoryRoutesFind)
     DatabaseRoute<FakeClock> db({fileItem("/d/École.pdf"), fileItem("/d/report.txt"), fileItem("/d/reports.doc"),
                                  fileItem("/d/IMG_0001.jpg"), fileItem("/d/IMGX0002.jpg"), fileItem("/d/a.png"),
                                  folderItem("/d/Photos")});
-    ASSERT_FALSE(db.store->isSearchCacheReady());
+    ASSERT_FALSE(db.store->status().cacheReady);
 
     // Unicode letter case on the database too.
     EXPECT_EQ(pathsOf(db.store->search(wordsQuery({"école"}), 10)), std::vector<std::string>{"/d/École.pdf"});
@@ -89,27 +89,27 @@ TEST(SqlSearch, BusyDatabaseRetriesByQueryKind)
     const SearchQuery longWord = wordsQuery({"abcdef"});
 
     // A plain word of four or more characters: one attempt, no wait.
-    int runs = db.store->readRuns();
-    db.store->injectTransientReadFailures(1000, SQLITE_BUSY);
+    int runs = db.store->probe().readRuns();
+    db.store->probe().injectTransientReadFailures(1000, SQLITE_BUSY);
     EXPECT_TRUE(db.store->search(longWord, 10).empty());
-    EXPECT_EQ(db.store->readRuns() - runs, 1);
+    EXPECT_EQ(db.store->probe().readRuns() - runs, 1);
     EXPECT_TRUE(db.clock->sleeps().empty());
-    EXPECT_EQ(db.store->transientSearchFailureStreak(), 1);
+    EXPECT_EQ(db.store->probe().transientSearchFailureStreak(), 1);
 
     // Any other query: three attempts 12, 24 and 36 ms apart, four failures
     // recorded in all, which reopens the connection.
     db.clock->advance(2s);  // a fresh run of failures
-    runs = db.store->readRuns();
+    runs = db.store->probe().readRuns();
     EXPECT_TRUE(db.store->search(shortWord, 10).empty());
-    EXPECT_EQ(db.store->readRuns() - runs, 3);
+    EXPECT_EQ(db.store->probe().readRuns() - runs, 3);
     EXPECT_EQ(db.clock->sleeps(), (std::vector<std::chrono::milliseconds>{12ms, 24ms, 36ms}));
-    EXPECT_EQ(db.store->reopenCount(), 1);
-    EXPECT_EQ(db.store->transientSearchFailureStreak(), 0);
+    EXPECT_EQ(db.store->probe().reopenCount(), 1);
+    EXPECT_EQ(db.store->probe().transientSearchFailureStreak(), 0);
 
     // Free on the second attempt: that attempt's ranking.
     db.clock->clearSleeps();
     db.clock->advance(2s);
-    db.store->injectTransientReadFailures(1, SQLITE_LOCKED);
+    db.store->probe().injectTransientReadFailures(1, SQLITE_LOCKED);
     EXPECT_EQ(pathsOf(db.store->search(shortWord, 10)), (std::vector<std::string>{"/b/ab.txt", "/b/abcdef.txt"}));
     EXPECT_EQ(db.clock->sleeps(), std::vector<std::chrono::milliseconds>{12ms});
 }
@@ -117,17 +117,17 @@ TEST(SqlSearch, BusyDatabaseRetriesByQueryKind)
 TEST(SqlSearch, FailedReopenLeavesTheStoreWithoutConnectionNotCrashed)
 {
     DatabaseRoute<test::InstantClock> db({fileItem("/b/ab.txt")});
-    db.store->setReopenFails(true);
-    db.store->injectTransientReadFailures(1000, SQLITE_BUSY);
+    db.store->probe().setReopenFails(true);
+    db.store->probe().injectTransientReadFailures(1000, SQLITE_BUSY);
     // Three quick failures, then a search whose first failure reopens (and fails to).
     for (int i = 0; i < 3; ++i)
         db.store->search(wordsQuery({"abcd"}), 10);
-    const int runs = db.store->readRuns();
+    const int runs = db.store->probe().readRuns();
     EXPECT_TRUE(db.store->search(wordsQuery({"ab"}), 10).empty());
-    EXPECT_EQ(db.store->reopenCount(), 1);
-    EXPECT_EQ(db.store->readRuns() - runs, 1) << "no prepare on the missing connection";
+    EXPECT_EQ(db.store->probe().reopenCount(), 1);
+    EXPECT_EQ(db.store->probe().readRuns() - runs, 1) << "no prepare on the missing connection";
 
-    db.store->injectTransientReadFailures(0, SQLITE_BUSY);
+    db.store->probe().injectTransientReadFailures(0, SQLITE_BUSY);
     EXPECT_TRUE(db.store->search(wordsQuery({"ab"}), 10).empty());
     EXPECT_TRUE(db.store->typingFastDatabaseSearch(wordsQuery({"ab"}), 10).empty());
     EXPECT_TRUE(db.store->imagePathsFromDatabase(10, "").empty());

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 
 #include "Core/IndexDB/IndexStore.h"
+#include "Core/IndexDB/IndexStoreProbe.h"
 #include "Platform/DeepChain.h"
 #include "Platform/FileNames.h"
 #include "Platform/TempTree.h"
@@ -602,7 +603,7 @@ class ScannedIntoIndexStore : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_store = std::make_unique<IndexStore>(m_database.path("index.sqlite"));
+        m_store = std::make_unique<IndexStore>(m_database.path("index.sqlite"), Clock::system(), m_probe);
         ASSERT_TRUE(m_store->bootstrap());
         m_store->waitForSearchCacheReady();
     }
@@ -640,6 +641,7 @@ protected:
 
     TempTree m_tree;
     TempTree m_database;
+    std::shared_ptr<IndexStoreProbe> m_probe = std::make_shared<IndexStoreProbe>();
     std::unique_ptr<IndexStore> m_store;
 };
 
@@ -653,7 +655,7 @@ TEST_F(ScannedIntoIndexStore, AScannedTreeIsFoundAndDeletedFilesAreGoneAfterARes
     FileScanner().scanInBatches({m_tree.root()}, {}, true, 2, [&](const std::vector<IndexedItem>& batch) {
         ASSERT_TRUE(m_store->upsert(batch));
     });
-    m_store->rebuildSearchCache();
+    m_probe->rebuildSearchCache();
     EXPECT_EQ(found("report"), (std::vector<std::string>{alpha, deep, beta}));
     EXPECT_EQ(m_store->indexedCount(), 7);
 
