@@ -112,7 +112,34 @@ void writeAsBefore(IndexStore& store, const FileScanner& scanner, const std::vec
     (void)store.synchronizeFolders(listings);
 }
 
+// One batch's write, for where the time goes.
+struct BatchTime {
+    std::size_t paths = 0;
+    std::size_t folders = 0;  // holding its paths
+    bool behind = false;
+    bool elsewhere = false;  // holds the file made elsewhere
+    double startMs = 0;
+    double waitedMs = 0;  // its oldest change, when taken
+    double writeMs = 0;
+};
+
+void printSlowest(std::vector<BatchTime> times)
+{
+    const auto print = [](const char* what, const BatchTime& t) {
+        std::printf("burst: %s batch at %.1f s: %zu paths in %zu folders%s, waited %.2f s, written in %.2f s\n", what,
+                    t.startMs / 1000, t.paths, t.folders, t.behind ? " (behind)" : "", t.waitedMs / 1000,
+                    t.writeMs / 1000);
+    };
+    for (const BatchTime& t : times)
+        if (t.elsewhere)
+            print("the file elsewhere's", t);
+    std::sort(times.begin(), times.end(), [](const BatchTime& a, const BatchTime& b) { return a.writeMs > b.writeMs; });
+    for (std::size_t i = 0; i < std::min<std::size_t>(5, times.size()); ++i)
+        print("a slowest", times[i]);
+}
+
 struct Burst {
+    std::vector<BatchTime> times;
     double allSearchableMs = -1;
     double elsewhereMs = -1;
     int batches = 0;
@@ -158,6 +185,7 @@ int runBurst(const std::vector<std::string>& argv)
 
     std::atomic<bool> stop{false};
     Burst out;
+    const auto burstStart = SteadyClock::now();  // the writer's times count from here
     std::thread writer([&] {
         for (;;) {
             Clock::Duration waited{};
@@ -170,16 +198,22 @@ int runBurst(const std::vector<std::string>& argv)
             const bool behind = LiveChanges::isBehind(paths, scope.roots, waited);
             out.behindBatches += behind;
             out.lostBatches += std::find(paths.begin(), paths.end(), root) != paths.end();
+            BatchTime time{paths.size(), LiveChanges::foldersHolding(paths, scope.roots).size(), behind,
+                           std::find(paths.begin(), paths.end(), elsewhere) != paths.end(), millisecondsSince(burstStart),
+                           std::chrono::duration<double, std::milli>(waited).count()};
+            const auto writing = SteadyClock::now();
             if (before)
                 writeAsBefore(store, scanner, paths, scope);
             else
                 (void)LiveChanges::write(store, scanner, paths, scope, behind);
+            time.writeMs = millisecondsSince(writing);
+            out.times.push_back(time);
         }
     });
 
     const int folders = (files + perFolder - 1) / perFolder;
     const std::int64_t wanted = base + 1 + folders + files + 1;  // the burst folder, its folders, files, elsewhere
-    start = SteadyClock::now();
+    start = burstStart;
     std::atomic<double> elsewhereMadeAt{-1};
     std::thread maker([&] {
         fs::create_directory(burst);
@@ -231,6 +265,7 @@ int runBurst(const std::vector<std::string>& argv)
                 "live index took %.2f x that (target <= 2); the whole burst %.2f x\n",
                 scanMs / 1000, lagMs / scanMs, out.allSearchableMs / scanMs);
     std::printf("burst: the file made elsewhere halfway showed after %.2f s (target < 5)\n", out.elsewhereMs / 1000);
+    printSlowest(out.times);
     fs::remove_all(burst);
     fs::remove(elsewhere);
     (void)store.removePathPrefixes({burst, elsewhere});
