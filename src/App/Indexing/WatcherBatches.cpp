@@ -235,7 +235,9 @@ QCoro::Task<> WatcherBatches::drainBatches()
     QPointer<WatcherBatches> guard(this);
     while (!m_batches.empty()) {
         Batch batch = takeCoalesced(m_batches);
-        batch.waited = m_context.clock().now() - batch.since;
+        batch.behind =
+            !batch.catchUp && LiveChanges::isBehind(batch.paths, batch.roots, m_context.clock().now() - batch.since);
+        putBackTheRest(batch);
         noteUnfinished();
         auto token = std::make_shared<CancelToken>();
         m_context.trackDetachedJob(token);
@@ -279,6 +281,19 @@ QCoro::Task<> WatcherBatches::drainBatches()
     noteUnfinished();
 }
 
+void WatcherBatches::putBackTheRest(Batch& batch)
+{
+    if (batch.catchUp)
+        return;
+    LiveChanges::Slices slices = LiveChanges::nextSlice(std::move(batch.paths), batch.roots);
+    if (!slices.rest.empty()) {
+        Batch rest = batch;
+        rest.paths = std::move(slices.rest);
+        m_batches.push_front(std::move(rest));
+    }
+    batch.paths = std::move(slices.first);
+}
+
 WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const FileScanner& scanner,
                                                    const Batch& batch, const CancelToken* cancel,
                                                    const std::function<void()>& onCatchingUp)
@@ -296,7 +311,7 @@ WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const File
     // again; so does any other failed write, said in the status line.
     const LiveScope scope{batch.roots, batch.excludedPaths, batch.excludeSystemJunk};
     Outcome outcome;
-    outcome.behind = LiveChanges::isBehind(batch.paths, batch.roots, batch.waited);
+    outcome.behind = batch.behind;
     if (outcome.behind && onCatchingUp)
         onCatchingUp();
     const LiveOutcome live = LiveChanges::write(store, scanner, batch.paths, scope, outcome.behind, cancel);

@@ -6,7 +6,9 @@
 // batches are written one at a time, in the order they were handed over. The
 // start-up's catch-up (what changed while the application was not running)
 // is a batch of its own, queued ahead of the watcher's.
-// A batch costs what changed (LiveChanges). When the index falls behind (the
+// A batch costs what changed (LiveChanges) and is written a slice at a time,
+// the changes in quiet folders before those of a burst, so that a change
+// made elsewhere meanwhile is not held behind the burst. When the index falls behind (the
 // batch's oldest change waited for seconds, or its changes lie in many
 // folders) the batch takes the backlog's road, listing the folders that hold
 // the changes once each, and the status line says the index is catching up
@@ -92,7 +94,9 @@ private:
         // was not running (StartupCatchUp) over the roots.
         bool catchUp = false;
         Clock::TimePoint since{};  // the first arrival of its oldest path
-        Clock::Duration waited{};  // how long its oldest change had waited when it was taken
+        // Taken when its oldest change had waited long or its changes lie in
+        // many folders: written by the backlog's road.
+        bool behind = false;
     };
     struct Outcome {
         std::int64_t count = 0;       // the store's count afterwards
@@ -110,6 +114,9 @@ private:
     void handleEvents(std::vector<std::string> paths, Clock::TimePoint since);
     void queue(Batch batch);
     void noteUnfinished() { emit unfinishedBatchesChanged(unfinishedBatches()); }
+    // Leaves `batch` with the slice to write now; the rest goes first in the
+    // queue, where batches handed over meanwhile join it.
+    void putBackTheRest(Batch& batch);
     QCoro::Task<> drainBatches();
     // Writes one batch into the store. Worker thread. `onCatchingUp` is
     // called once when a catch-up has found changes, before it writes them.

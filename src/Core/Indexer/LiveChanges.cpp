@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "Core/IndexDB/IndexStore.h"
@@ -215,6 +216,46 @@ bool LiveChanges::isBehind(const std::vector<std::string>& paths, const std::vec
                            Clock::Duration waited)
 {
     return waited > kBehindAfter || foldersHolding(paths, roots).size() >= kManyFolders;
+}
+
+LiveChanges::Slices LiveChanges::nextSlice(std::vector<std::string> paths, const std::vector<std::string>& roots)
+{
+    std::unordered_map<std::string, std::size_t> changesIn;
+    std::vector<std::string> folderOf;
+    folderOf.reserve(paths.size());
+    for (const std::string& path : paths) {
+        const std::vector<std::string> held = foldersHolding({path}, roots);
+        folderOf.push_back(held.empty() ? path : held.front());
+        ++changesIn[folderOf.back()];
+    }
+    // The quiet folders' paths first; a folder's paths together, so that a
+    // slice lists few folders.
+    std::vector<std::size_t> order(paths.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::vector<char> busyAt(paths.size());
+    for (std::size_t i = 0; i < busyAt.size(); ++i)
+        busyAt[i] = changesIn[folderOf[i]] >= kBusyFolder;
+    const auto busy = [&](std::size_t i) { return busyAt[i] != 0; };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return std::pair(busy(a), std::string_view(folderOf[a])) < std::pair(busy(b), std::string_view(folderOf[b]));
+    });
+    std::size_t cut = std::min(kSlicePaths, order.size());
+    if (!order.empty() && !busy(order.front()))
+        cut = std::min<std::size_t>(cut, std::find_if(order.begin(), order.end(), busy) - order.begin());
+    // A folder cut in two would be listed twice: it waits whole for the next
+    // slice, unless it fills this one alone.
+    std::size_t folderStart = cut;
+    while (folderStart > 0 && cut < order.size() && folderOf[order[folderStart - 1]] == folderOf[order[cut]])
+        --folderStart;
+    if (folderStart > 0)
+        cut = folderStart;
+    Slices out;
+    out.first.reserve(cut);
+    out.rest.reserve(order.size() - cut);
+    for (std::size_t i = 0; i < order.size(); ++i)
+        (i < cut ? out.first : out.rest).push_back(std::move(paths[order[i]]));
+    return out;
 }
 
 LiveOutcome LiveChanges::write(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
