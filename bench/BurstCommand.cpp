@@ -19,8 +19,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <unordered_set>
 
 #include "BenchSupport.h"
@@ -60,8 +62,9 @@ public:
         m_last = SteadyClock::now();
         m_changed.notify_all();
     }
-    // Empty once `stop` is set and nothing is pending.
-    std::vector<std::string> take(const std::atomic<bool>& stop, Clock::Duration& waited)
+    // Empty once `stop` is set and nothing is pending; `since` is the first
+    // arrival of what it returns.
+    std::vector<std::string> take(const std::atomic<bool>& stop, SteadyClock::time_point& since)
     {
         using namespace std::chrono_literals;
         std::unique_lock lock(m_mutex);
@@ -69,16 +72,32 @@ public:
             m_changed.wait_for(lock, 50ms, [&] { return !m_paths.empty() || stop; });
             if (m_paths.empty() && stop)
                 return {};
-            const auto now = SteadyClock::now();
-            if (!m_paths.empty() && (now - m_last >= 300ms || now - m_since >= 5000ms))
+            if (isDue())
                 break;
         }
-        waited = std::chrono::duration_cast<Clock::Duration>(SteadyClock::now() - m_since);
+        return handOver(since);
+    }
+    // What is due now, without waiting: the writer has a slice of its own to go on with.
+    std::vector<std::string> takeDue(SteadyClock::time_point& since)
+    {
+        std::lock_guard lock(m_mutex);
+        return isDue() ? handOver(since) : std::vector<std::string>{};
+    }
+
+private:
+    bool isDue() const
+    {
+        using namespace std::chrono_literals;
+        const auto now = SteadyClock::now();
+        return !m_paths.empty() && (now - m_last >= 300ms || now - m_since >= 5000ms);
+    }
+    std::vector<std::string> handOver(SteadyClock::time_point& since)
+    {
+        since = m_since;
         m_seen.clear();
         return std::exchange(m_paths, {});
     }
 
-private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::string> m_paths;
@@ -187,15 +206,30 @@ int runBurst(const std::vector<std::string>& argv)
     Burst out;
     const auto burstStart = SteadyClock::now();  // the writer's times count from here
     std::thread writer([&] {
+        // The slices of batches not written yet, behind which the
+        // application queues them: a batch handed over goes first.
+        std::deque<std::pair<std::vector<std::string>, SteadyClock::time_point>> slices;
         for (;;) {
-            Clock::Duration waited{};
-            std::vector<std::string> paths = pending.take(stop, waited);
-            if (paths.empty())
+            SteadyClock::time_point since;
+            std::vector<std::string> paths = slices.empty() ? pending.take(stop, since) : pending.takeDue(since);
+            if (paths.empty() && slices.empty())
                 return;
+            const bool handedOver = !paths.empty();
+            if (!handedOver) {
+                std::tie(paths, since) = std::move(slices.front());
+                slices.pop_front();
+            }
+            const Clock::Duration waited = std::chrono::duration_cast<Clock::Duration>(SteadyClock::now() - since);
+            const bool behind = LiveChanges::isBehind(paths, scope.roots, waited);
+            if (handedOver && !before) {
+                std::vector<std::vector<std::string>> cut = LiveChanges::slices(std::move(paths), scope.roots);
+                paths = std::move(cut.front());
+                for (std::size_t i = 1; i < cut.size(); ++i)
+                    slices.emplace_back(std::move(cut[i]), since);
+            }
             ++out.batches;
             if (lostEvery > 0 && out.batches % lostEvery == 0)
                 paths.push_back(root);
-            const bool behind = LiveChanges::isBehind(paths, scope.roots, waited);
             out.behindBatches += behind;
             out.lostBatches += std::find(paths.begin(), paths.end(), root) != paths.end();
             BatchTime time{paths.size(), LiveChanges::foldersHolding(paths, scope.roots).size(), behind,

@@ -94,6 +94,8 @@ private:
         // was not running (StartupCatchUp) over the roots.
         bool catchUp = false;
         Clock::TimePoint since{};  // the first arrival of its oldest path
+        // A slice of a batch cut already: written as it is, nothing joins it.
+        bool slice = false;
         // Taken when its oldest change had waited long or its changes lie in
         // many folders: written by the backlog's road.
         bool behind = false;
@@ -114,8 +116,8 @@ private:
     void handleEvents(std::vector<std::string> paths, Clock::TimePoint since);
     void queue(Batch batch);
     void noteUnfinished() { emit unfinishedBatchesChanged(unfinishedBatches()); }
-    // Leaves `batch` with the slice to write now; the rest goes first in the
-    // queue, where batches handed over meanwhile join it.
+    // Leaves `batch` with the slice to write now; the other slices queue
+    // behind those left of earlier batches.
     void putBackTheRest(Batch& batch);
     QCoro::Task<> drainBatches();
     // Writes one batch into the store. Worker thread. `onCatchingUp` is

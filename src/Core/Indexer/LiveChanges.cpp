@@ -218,7 +218,8 @@ bool LiveChanges::isBehind(const std::vector<std::string>& paths, const std::vec
     return waited > kBehindAfter || foldersHolding(paths, roots).size() >= kManyFolders;
 }
 
-LiveChanges::Slices LiveChanges::nextSlice(std::vector<std::string> paths, const std::vector<std::string>& roots)
+std::vector<std::vector<std::string>> LiveChanges::slices(std::vector<std::string> paths,
+                                                         const std::vector<std::string>& roots)
 {
     std::unordered_map<std::string, std::size_t> changesIn;
     std::vector<std::string> folderOf;
@@ -228,33 +229,33 @@ LiveChanges::Slices LiveChanges::nextSlice(std::vector<std::string> paths, const
         folderOf.push_back(held.empty() ? path : held.front());
         ++changesIn[folderOf.back()];
     }
-    // The quiet folders' paths first; a folder's paths together, so that a
-    // slice lists few folders.
+    std::vector<char> busy(paths.size());
+    for (std::size_t i = 0; i < busy.size(); ++i)
+        busy[i] = changesIn[folderOf[i]] >= kBusyFolder;
     std::vector<std::size_t> order(paths.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::vector<char> busyAt(paths.size());
-    for (std::size_t i = 0; i < busyAt.size(); ++i)
-        busyAt[i] = changesIn[folderOf[i]] >= kBusyFolder;
-    const auto busy = [&](std::size_t i) { return busyAt[i] != 0; };
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return std::pair(busy(a), std::string_view(folderOf[a])) < std::pair(busy(b), std::string_view(folderOf[b]));
+        return std::pair(busy[a], std::string_view(folderOf[a])) < std::pair(busy[b], std::string_view(folderOf[b]));
     });
-    std::size_t cut = std::min(kSlicePaths, order.size());
-    if (!order.empty() && !busy(order.front()))
-        cut = std::min<std::size_t>(cut, std::find_if(order.begin(), order.end(), busy) - order.begin());
-    // A folder cut in two would be listed twice: it waits whole for the next
-    // slice, unless it fills this one alone.
-    std::size_t folderStart = cut;
-    while (folderStart > 0 && cut < order.size() && folderOf[order[folderStart - 1]] == folderOf[order[cut]])
-        --folderStart;
-    if (folderStart > 0)
-        cut = folderStart;
-    Slices out;
-    out.first.reserve(cut);
-    out.rest.reserve(order.size() - cut);
-    for (std::size_t i = 0; i < order.size(); ++i)
-        (i < cut ? out.first : out.rest).push_back(std::move(paths[order[i]]));
+    // A slice ends where the quiet folders end, and before a folder it would
+    // cut in two (to be listed twice), unless that folder began the slice.
+    std::vector<std::vector<std::string>> out;
+    for (std::size_t begin = 0; begin < order.size();) {
+        std::size_t end = std::min(order.size(), begin + kSlicePaths);
+        if (!busy[order[begin]])
+            end = std::find_if(order.begin() + begin, order.begin() + end, [&](std::size_t i) { return busy[i]; })
+                  - order.begin();
+        std::size_t folderStart = end;
+        while (end < order.size() && folderStart > begin && folderOf[order[folderStart - 1]] == folderOf[order[end]])
+            --folderStart;
+        if (folderStart > begin)
+            end = folderStart;
+        std::vector<std::string>& slice = out.emplace_back();
+        for (std::size_t i = begin; i < end; ++i)
+            slice.push_back(std::move(paths[order[i]]));
+        begin = end;
+    }
     return out;
 }
 
