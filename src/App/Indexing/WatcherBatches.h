@@ -3,18 +3,18 @@
 // application runs. The watcher's paths gather in a pending set until the
 // disk has been quiet for a while (longer while the user types or the
 // application is in the background), then go to the store as one batch;
-// batches are written one at a time, in the order they were handed over. The
-// start-up's catch-up (what changed while the application was not running)
-// is a batch of its own, queued ahead of the watcher's.
+// batches are written one at a time. The start-up's catch-up (what changed
+// while the application was not running) is a batch of its own, queued ahead
+// of the watcher's.
 // A batch costs what changed (LiveChanges) and is written a slice at a time,
-// the changes in quiet folders before those of a burst, so that a change
-// made elsewhere meanwhile is not held behind the burst. When the index falls behind (the
-// batch's oldest change waited for seconds, or its changes lie in many
-// folders) the batch takes the backlog's road, listing the folders that hold
-// the changes once each, and the status line says the index is catching up
-// until every change handed over is written. A failed write is said in the
-// status line with its cause; on a full disk the batch is kept and written
-// again later.
+// the changes in quiet folders first; a batch handed over goes ahead of the
+// slices left of earlier ones, so that a change made elsewhere is not held
+// behind a burst. When the index falls behind (the batch's oldest change
+// waited for seconds, or its changes lie in many folders) the batch takes
+// the backlog's road, listing the folders that hold the changes once each,
+// and the status line says the index is catching up until every change
+// handed over is written. A failed write is said in the status line with
+// its cause; on a full disk the batch is kept and written again later.
 //
 // What it needs from the rest of the application comes as hooks the model
 // sets (the active roots, whether the user types, whether the application is
