@@ -685,6 +685,7 @@ TEST(FileEventsBatch, AFileMadeElsewhereIsNotHeldBehindABurst)
     }
     live.deliver(burst);
     ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return live.pending == 0 && live.unfinished == 2; }));  // handed over on its own
     writeFile(live.root / "docs" / "late.txt");
     live.deliver({live.at("docs/late.txt")});
     ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
