@@ -19,8 +19,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <unordered_set>
 
 #include "BenchSupport.h"
@@ -60,8 +62,9 @@ public:
         m_last = SteadyClock::now();
         m_changed.notify_all();
     }
-    // Empty once `stop` is set and nothing is pending.
-    std::vector<std::string> take(const std::atomic<bool>& stop, Clock::Duration& waited)
+    // Empty once `stop` is set and nothing is pending; `since` is the first
+    // arrival of what it returns.
+    std::vector<std::string> take(const std::atomic<bool>& stop, SteadyClock::time_point& since)
     {
         using namespace std::chrono_literals;
         std::unique_lock lock(m_mutex);
@@ -69,16 +72,32 @@ public:
             m_changed.wait_for(lock, 50ms, [&] { return !m_paths.empty() || stop; });
             if (m_paths.empty() && stop)
                 return {};
-            const auto now = SteadyClock::now();
-            if (!m_paths.empty() && (now - m_last >= 300ms || now - m_since >= 5000ms))
+            if (isDue())
                 break;
         }
-        waited = std::chrono::duration_cast<Clock::Duration>(SteadyClock::now() - m_since);
+        return handOver(since);
+    }
+    // What is due now, without waiting: the writer has a slice of its own to go on with.
+    std::vector<std::string> takeDue(SteadyClock::time_point& since)
+    {
+        std::lock_guard lock(m_mutex);
+        return isDue() ? handOver(since) : std::vector<std::string>{};
+    }
+
+private:
+    bool isDue() const
+    {
+        using namespace std::chrono_literals;
+        const auto now = SteadyClock::now();
+        return !m_paths.empty() && (now - m_last >= 300ms || now - m_since >= 5000ms);
+    }
+    std::vector<std::string> handOver(SteadyClock::time_point& since)
+    {
+        since = m_since;
         m_seen.clear();
         return std::exchange(m_paths, {});
     }
 
-private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::string> m_paths;
@@ -112,7 +131,35 @@ void writeAsBefore(IndexStore& store, const FileScanner& scanner, const std::vec
     (void)store.synchronizeFolders(listings);
 }
 
+// One batch's write, for where the time goes.
+struct BatchTime {
+    std::size_t paths = 0;
+    std::size_t folders = 0;  // holding its paths
+    bool behind = false;
+    bool elsewhere = false;  // holds the file made elsewhere
+    double startMs = 0;
+    double waitedMs = 0;  // its oldest change, when taken
+    double writeMs = 0;
+    bool storeBusy = false;  // the store ran a job of its own (its search indexes' rebuild) when the write began
+};
+
+void printSlowest(std::vector<BatchTime> times)
+{
+    const auto print = [](const char* what, const BatchTime& t) {
+        std::printf("burst: %s batch at %.1f s: %zu paths in %zu folders%s, waited %.2f s, written in %.2f s%s\n",
+                    what, t.startMs / 1000, t.paths, t.folders, t.behind ? " (behind)" : "", t.waitedMs / 1000,
+                    t.writeMs / 1000, t.storeBusy ? ", the store busy with a job of its own" : "");
+    };
+    for (const BatchTime& t : times)
+        if (t.elsewhere)
+            print("the file elsewhere's", t);
+    std::sort(times.begin(), times.end(), [](const BatchTime& a, const BatchTime& b) { return a.writeMs > b.writeMs; });
+    for (std::size_t i = 0; i < std::min<std::size_t>(5, times.size()); ++i)
+        print("a slowest", times[i]);
+}
+
 struct Burst {
+    std::vector<BatchTime> times;
     double allSearchableMs = -1;
     double elsewhereMs = -1;
     int batches = 0;
@@ -158,28 +205,51 @@ int runBurst(const std::vector<std::string>& argv)
 
     std::atomic<bool> stop{false};
     Burst out;
+    const auto burstStart = SteadyClock::now();  // the writer's times count from here
     std::thread writer([&] {
+        // The slices of batches not written yet, behind which the
+        // application queues them: a batch handed over goes first.
+        std::deque<std::pair<std::vector<std::string>, SteadyClock::time_point>> slices;
         for (;;) {
-            Clock::Duration waited{};
-            std::vector<std::string> paths = pending.take(stop, waited);
-            if (paths.empty())
+            SteadyClock::time_point since;
+            std::vector<std::string> paths = slices.empty() ? pending.take(stop, since) : pending.takeDue(since);
+            if (paths.empty() && slices.empty())
                 return;
+            const bool handedOver = !paths.empty();
+            if (!handedOver) {
+                std::tie(paths, since) = std::move(slices.front());
+                slices.pop_front();
+            }
+            const Clock::Duration waited = std::chrono::duration_cast<Clock::Duration>(SteadyClock::now() - since);
+            const bool behind = LiveChanges::isBehind(paths, scope.roots, waited);
+            if (handedOver && !before) {
+                std::vector<std::vector<std::string>> cut = LiveChanges::slices(std::move(paths), scope.roots);
+                paths = std::move(cut.front());
+                for (std::size_t i = 1; i < cut.size(); ++i)
+                    slices.emplace_back(std::move(cut[i]), since);
+            }
             ++out.batches;
             if (lostEvery > 0 && out.batches % lostEvery == 0)
                 paths.push_back(root);
-            const bool behind = LiveChanges::isBehind(paths, scope.roots, waited);
             out.behindBatches += behind;
             out.lostBatches += std::find(paths.begin(), paths.end(), root) != paths.end();
+            BatchTime time{paths.size(), LiveChanges::foldersHolding(paths, scope.roots).size(), behind,
+                           std::find(paths.begin(), paths.end(), elsewhere) != paths.end(), millisecondsSince(burstStart),
+                           std::chrono::duration<double, std::milli>(waited).count()};
+            time.storeBusy = store.runningBackgroundJobs() > 0;
+            const auto writing = SteadyClock::now();
             if (before)
                 writeAsBefore(store, scanner, paths, scope);
             else
                 (void)LiveChanges::write(store, scanner, paths, scope, behind);
+            time.writeMs = millisecondsSince(writing);
+            out.times.push_back(time);
         }
     });
 
     const int folders = (files + perFolder - 1) / perFolder;
     const std::int64_t wanted = base + 1 + folders + files + 1;  // the burst folder, its folders, files, elsewhere
-    start = SteadyClock::now();
+    start = burstStart;
     std::atomic<double> elsewhereMadeAt{-1};
     std::thread maker([&] {
         fs::create_directory(burst);
@@ -202,11 +272,14 @@ int runBurst(const std::vector<std::string>& argv)
     });
     using namespace std::chrono_literals;
     const auto limit = SteadyClock::now() + 10min;
+    double longestPollMs = 0;  // a look into the store that waited for its lock
     while (SteadyClock::now() < limit && (out.allSearchableMs < 0 || out.elsewhereMs < 0)) {
+        const auto polling = SteadyClock::now();
         if (out.elsewhereMs < 0 && elsewhereMadeAt >= 0 && !store.items({elsewhere}, 1).empty())
             out.elsewhereMs = millisecondsSince(start) - elsewhereMadeAt;
         if (out.allSearchableMs < 0 && store.indexedCount() >= wanted)
             out.allSearchableMs = millisecondsSince(start);
+        longestPollMs = std::max(longestPollMs, millisecondsSince(polling));
         std::this_thread::sleep_for(20ms);
     }
     waiter.join();
@@ -231,6 +304,19 @@ int runBurst(const std::vector<std::string>& argv)
                 "live index took %.2f x that (target <= 2); the whole burst %.2f x\n",
                 scanMs / 1000, lagMs / scanMs, out.allSearchableMs / scanMs);
     std::printf("burst: the file made elsewhere halfway showed after %.2f s (target < 5)\n", out.elsewhereMs / 1000);
+    printSlowest(out.times);
+    std::size_t busy = 0;
+    double busyMs = 0, allMs = 0;
+    for (const BatchTime& t : out.times) {
+        busy += t.storeBusy;
+        busyMs += t.storeBusy ? t.writeMs : 0;
+        allMs += t.writeMs;
+    }
+    std::printf("burst: the longest look into the store (a file's row and the count) took %.2f s\n",
+                longestPollMs / 1000);
+    std::printf("burst: %zu of %zu batches began while the store ran a job of its own; they took %.1f of the %.1f s "
+                "of writing\n",
+                busy, out.times.size(), busyMs / 1000, allMs / 1000);
     fs::remove_all(burst);
     fs::remove(elsewhere);
     (void)store.removePathPrefixes({burst, elsewhere});

@@ -64,25 +64,32 @@ void noteFailure(Outcome& outcome, const std::optional<IndexStoreError>& error)
         outcome.failure = error;
 }
 
-// The first queued batch, with the ones queued behind it under the same
+// The first batch handed over, with the ones queued behind it under the same
 // rules folded in. Each location is looked at as it is when the batch runs,
 // so a path handed over twice is looked at once and nothing is lost; a burst
 // then goes in a few large batches instead of many small ones, each paying
-// for its folders' listings and the store's writes.
+// for its folders' listings and the store's writes. A batch handed over goes
+// ahead of the slices left of earlier ones, so that a change made meanwhile
+// is not held behind a burst; the order loses nothing for the same reason.
 template <typename Batch>
 Batch takeCoalesced(std::deque<Batch>& queue)
 {
-    Batch batch = std::move(queue.front());
-    queue.pop_front();
+    auto at = std::find_if(queue.begin(), queue.end(), [](const Batch& batch) { return !batch.slice; });
+    if (at == queue.end())
+        at = queue.begin();
+    Batch batch = std::move(*at);
+    at = queue.erase(at);
+    if (batch.slice)
+        return batch;
     std::unordered_set<std::string> seen(batch.paths.begin(), batch.paths.end());
-    while (!batch.catchUp && !queue.empty() && !queue.front().catchUp && queue.front().roots == batch.roots && queue.front().excludedPaths == batch.excludedPaths &&
-           queue.front().excludeSystemJunk == batch.excludeSystemJunk) {
-        for (std::string& path : queue.front().paths)
+    while (!batch.catchUp && at != queue.end() && !at->slice && !at->catchUp && at->roots == batch.roots
+           && at->excludedPaths == batch.excludedPaths && at->excludeSystemJunk == batch.excludeSystemJunk) {
+        for (std::string& path : at->paths)
             if (seen.insert(path).second)
                 batch.paths.push_back(std::move(path));
-        batch.foreground = queue.front().foreground;  // as the latest hand-over found the application
-        batch.since = std::min(batch.since, queue.front().since);
-        queue.pop_front();
+        batch.foreground = at->foreground;  // as the latest hand-over found the application
+        batch.since = std::min(batch.since, at->since);
+        at = queue.erase(at);
     }
     return batch;
 }
@@ -235,7 +242,9 @@ QCoro::Task<> WatcherBatches::drainBatches()
     QPointer<WatcherBatches> guard(this);
     while (!m_batches.empty()) {
         Batch batch = takeCoalesced(m_batches);
-        batch.waited = m_context.clock().now() - batch.since;
+        batch.behind =
+            !batch.catchUp && LiveChanges::isBehind(batch.paths, batch.roots, m_context.clock().now() - batch.since);
+        putBackTheRest(batch);
         noteUnfinished();
         auto token = std::make_shared<CancelToken>();
         m_context.trackDetachedJob(token);
@@ -279,6 +288,23 @@ QCoro::Task<> WatcherBatches::drainBatches()
     noteUnfinished();
 }
 
+void WatcherBatches::putBackTheRest(Batch& batch)
+{
+    if (batch.catchUp || batch.slice)
+        return;
+    std::vector<std::vector<std::string>> slices = LiveChanges::slices(std::move(batch.paths), batch.roots);
+    if (slices.empty())
+        return;
+    batch.paths = std::move(slices.front());
+    batch.slice = true;  // written as it is if it must be written again
+    for (std::size_t i = 1; i < slices.size(); ++i) {
+        Batch later{std::move(slices[i]), batch.roots, batch.excludedPaths, batch.excludeSystemJunk, batch.foreground};
+        later.since = batch.since;
+        later.slice = true;
+        m_batches.push_back(std::move(later));
+    }
+}
+
 WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const FileScanner& scanner,
                                                    const Batch& batch, const CancelToken* cancel,
                                                    const std::function<void()>& onCatchingUp)
@@ -296,7 +322,7 @@ WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const File
     // again; so does any other failed write, said in the status line.
     const LiveScope scope{batch.roots, batch.excludedPaths, batch.excludeSystemJunk};
     Outcome outcome;
-    outcome.behind = LiveChanges::isBehind(batch.paths, batch.roots, batch.waited);
+    outcome.behind = batch.behind;
     if (outcome.behind && onCatchingUp)
         onCatchingUp();
     const LiveOutcome live = LiveChanges::write(store, scanner, batch.paths, scope, outcome.behind, cancel);

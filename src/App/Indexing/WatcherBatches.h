@@ -3,16 +3,18 @@
 // application runs. The watcher's paths gather in a pending set until the
 // disk has been quiet for a while (longer while the user types or the
 // application is in the background), then go to the store as one batch;
-// batches are written one at a time, in the order they were handed over. The
-// start-up's catch-up (what changed while the application was not running)
-// is a batch of its own, queued ahead of the watcher's.
-// A batch costs what changed (LiveChanges). When the index falls behind (the
-// batch's oldest change waited for seconds, or its changes lie in many
-// folders) the batch takes the backlog's road, listing the folders that hold
-// the changes once each, and the status line says the index is catching up
-// until every change handed over is written. A failed write is said in the
-// status line with its cause; on a full disk the batch is kept and written
-// again later.
+// batches are written one at a time. The start-up's catch-up (what changed
+// while the application was not running) is a batch of its own, queued ahead
+// of the watcher's.
+// A batch costs what changed (LiveChanges) and is written a slice at a time,
+// the changes in quiet folders first; a batch handed over goes ahead of the
+// slices left of earlier ones, so that a change made elsewhere is not held
+// behind a burst. When the index falls behind (the batch's oldest change
+// waited for seconds, or its changes lie in many folders) the batch takes
+// the backlog's road, listing the folders that hold the changes once each,
+// and the status line says the index is catching up until every change
+// handed over is written. A failed write is said in the status line with
+// its cause; on a full disk the batch is kept and written again later.
 //
 // What it needs from the rest of the application comes as hooks the model
 // sets (the active roots, whether the user types, whether the application is
@@ -92,7 +94,11 @@ private:
         // was not running (StartupCatchUp) over the roots.
         bool catchUp = false;
         Clock::TimePoint since{};  // the first arrival of its oldest path
-        Clock::Duration waited{};  // how long its oldest change had waited when it was taken
+        // A slice of a batch cut already: written as it is, nothing joins it.
+        bool slice = false;
+        // Taken when its oldest change had waited long or its changes lie in
+        // many folders: written by the backlog's road.
+        bool behind = false;
     };
     struct Outcome {
         std::int64_t count = 0;       // the store's count afterwards
@@ -110,6 +116,9 @@ private:
     void handleEvents(std::vector<std::string> paths, Clock::TimePoint since);
     void queue(Batch batch);
     void noteUnfinished() { emit unfinishedBatchesChanged(unfinishedBatches()); }
+    // Leaves `batch` with the slice to write now; the other slices queue
+    // behind those left of earlier batches.
+    void putBackTheRest(Batch& batch);
     QCoro::Task<> drainBatches();
     // Writes one batch into the store. Worker thread. `onCatchingUp` is
     // called once when a catch-up has found changes, before it writes them.

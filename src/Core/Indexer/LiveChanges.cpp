@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "Core/IndexDB/IndexStore.h"
@@ -215,6 +216,47 @@ bool LiveChanges::isBehind(const std::vector<std::string>& paths, const std::vec
                            Clock::Duration waited)
 {
     return waited > kBehindAfter || foldersHolding(paths, roots).size() >= kManyFolders;
+}
+
+std::vector<std::vector<std::string>> LiveChanges::slices(std::vector<std::string> paths,
+                                                         const std::vector<std::string>& roots)
+{
+    std::unordered_map<std::string, std::size_t> changesIn;
+    std::vector<std::string> folderOf;
+    folderOf.reserve(paths.size());
+    for (const std::string& path : paths) {
+        const std::vector<std::string> held = foldersHolding({path}, roots);
+        folderOf.push_back(held.empty() ? path : held.front());
+        ++changesIn[folderOf.back()];
+    }
+    std::vector<char> busy(paths.size());
+    for (std::size_t i = 0; i < busy.size(); ++i)
+        busy[i] = changesIn[folderOf[i]] >= kBusyFolder;
+    std::vector<std::size_t> order(paths.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return std::pair(busy[a], std::string_view(folderOf[a])) < std::pair(busy[b], std::string_view(folderOf[b]));
+    });
+    // A slice ends where the quiet folders end, and before a folder it would
+    // cut in two (to be listed twice), unless that folder began the slice.
+    std::vector<std::vector<std::string>> out;
+    for (std::size_t begin = 0; begin < order.size();) {
+        std::size_t end = std::min(order.size(), begin + kSlicePaths);
+        if (!busy[order[begin]])
+            end = std::find_if(order.begin() + begin, order.begin() + end, [&](std::size_t i) { return busy[i]; })
+                  - order.begin();
+        std::size_t folderStart = end;
+        while (end < order.size() && folderStart > begin && folderOf[order[folderStart - 1]] == folderOf[order[end]])
+            --folderStart;
+        if (folderStart > begin)
+            end = folderStart;
+        std::vector<std::string>& slice = out.emplace_back();
+        for (std::size_t i = begin; i < end; ++i)
+            slice.push_back(std::move(paths[order[i]]));
+        begin = end;
+    }
+    return out;
 }
 
 LiveOutcome LiveChanges::write(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,

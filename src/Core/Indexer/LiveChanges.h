@@ -55,6 +55,15 @@ public:
     static constexpr std::size_t kManyFolders = 256;
     static bool isBehind(const std::vector<std::string>& paths, const std::vector<std::string>& roots,
                          Clock::Duration waited);
+    // A batch is written a slice at a time, so that a change handed over
+    // meanwhile gets in between its slices; and a folder holding this many
+    // of its changes is busy (a burst): the quiet folders' paths come first,
+    // in slices of their own. A folder's paths stay together, so that a
+    // slice lists few folders.
+    static constexpr std::size_t kSlicePaths = 2000;
+    static constexpr std::size_t kBusyFolder = 64;
+    static std::vector<std::vector<std::string>> slices(std::vector<std::string> paths,
+                                                        const std::vector<std::string>& roots);
     // isBehind() ? relist() : apply().
     static LiveOutcome write(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
                              const LiveScope& scope, bool behind, const CancelToken* cancel = nullptr);

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QScopeGuard>
+
 #include "App/Indexing/LocalIndex.h"
 #include "App/ModelTestSupport.h"
 #include "TestSupport/DamagingSqliteVfs.h"
@@ -640,6 +642,63 @@ TEST(FileEventsBatch, BehindTheIndexCatchesUpByItsFoldersAndSaysSo)
     EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
     EXPECT_EQ(docsListings.load(), 1);
     EXPECT_TRUE(live.h.logged("status:实时索引正在追上磁盘上的变化…"));
+    EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项")
+                                                .arg(live.model().context().stores().local->indexedCount()));
+}
+
+// Another program writes many files into one folder while the index is
+// behind; a file made elsewhere meanwhile is searchable before the burst's
+// changes are written, not after them.
+TEST(FileEventsBatch, AFileMadeElsewhereIsNotHeldBehindABurst)
+{
+    // The first batch stops in its listing of the album; the burst's first
+    // listing stops too, until the test has looked. The gates outlive the
+    // model, whose workers may wait on them, and open however the test ends.
+    Gate albumGate, burstGate;
+    std::atomic<bool> holdAlbum{true}, holdBurst{true};
+    LiveIndex live;
+    const auto openGates = qScopeGuard([&] {
+        albumGate.open();
+        burstGate.open();
+    });
+    fs::create_directories(live.root / "album");
+    fs::create_directories(live.root / "burst");
+    ASSERT_TRUE(live.start());
+    live.listingFault = [&](const std::string& path) {
+        if (path == live.at("album") && holdAlbum.exchange(false))
+            albumGate.waitOpen();
+        if (path == live.at("burst") && holdBurst.exchange(false))
+            burstGate.waitOpen();
+        return 0;
+    };
+    writeFile(live.root / "album" / "x.jpg");
+    live.deliver({live.at("album/x.jpg")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return albumGate.arrived(); }));
+
+    std::vector<std::string> burst;
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "burst/f" + std::to_string(i) + ".txt";
+        writeFile(live.root / name);
+        burst.push_back(live.at(name));
+    }
+    live.deliver(burst);
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return live.pending == 0 && live.unfinished == 2; }));  // handed over on its own
+    writeFile(live.root / "docs" / "late.txt");
+    live.deliver({live.at("docs/late.txt")});
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    ASSERT_TRUE(waitFor([&] { return live.pending == 0 && live.unfinished == 3; }));
+    live.h.clock->advance(10s);  // both wait behind the album's batch
+    albumGate.open();
+
+    ASSERT_TRUE(waitFor([&] { return live.indexed(live.at("docs/late.txt")) && burstGate.arrived(); }))
+        << "the file made elsewhere waited for the burst";
+    EXPECT_FALSE(live.indexed(live.at("burst/f0.txt")));
+    EXPECT_GT(live.unfinished, 0);
+    burstGate.open();
+    ASSERT_TRUE(live.quiet());
+    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
     EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项")
                                                 .arg(live.model().context().stores().local->indexedCount()));
 }

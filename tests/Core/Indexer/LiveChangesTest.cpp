@@ -123,5 +123,34 @@ TEST(LiveChanges, ARootReportedAloneIsBroughtInLineByItsFoldersTimes)
     EXPECT_EQ(f.timesListed("c/sub"), 0);
 }
 
+// A burst in two folders with two quiet changes among it: the quiet ones go
+// first on their own, then the burst in bounded slices, a folder's paths
+// together, and nothing is lost.
+TEST(LiveChanges, ABatchIsWrittenInSlicesTheQuietFoldersFirst)
+{
+    const std::vector<std::string> roots{"/r"};
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3000; ++i) {
+        paths.push_back("/r/big2/f" + std::to_string(i));
+        if (i < 1500)
+            paths.push_back("/r/big1/f" + std::to_string(i));
+        if (i == 700)
+            paths.insert(paths.end(), {"/r/y/b.txt", "/r/x/a.txt"});
+    }
+    const std::vector<std::vector<std::string>> slices = LiveChanges::slices(paths, roots);
+    ASSERT_GE(slices.size(), 2u);
+    EXPECT_EQ(slices.front(), (std::vector<std::string>{"/r/x/a.txt", "/r/y/b.txt"}));
+    std::vector<std::size_t> sizes;
+    std::set<std::string> written;
+    for (const std::vector<std::string>& slice : slices) {
+        sizes.push_back(slice.size());
+        written.insert(slice.begin(), slice.end());
+    }
+    EXPECT_TRUE(std::all_of(slices[1].begin(), slices[1].end(),
+                            [](const std::string& p) { return p.starts_with("/r/big1/"); }));
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{2, 1500, 2000, 1000}));
+    EXPECT_EQ(written, std::set<std::string>(paths.begin(), paths.end()));
+}
+
 } // namespace
 } // namespace pallix
