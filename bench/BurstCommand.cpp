@@ -183,7 +183,8 @@ int runBurst(const std::vector<std::string>& argv)
         throw UsageError("make the tree and its index first: pallix-bench catchup --root DIR --db FILE --reps 1");
     const FileScanner scanner;
     const LiveScope scope{{root}, {}, false};
-    IndexStore store(db);
+    const auto probe = std::make_shared<IndexStoreProbe>();
+    IndexStore store(db, Clock::system(), probe);
     if (!store.bootstrap())
         throw std::runtime_error("cannot open " + db.string());
     store.waitForSearchCacheReady();
@@ -236,7 +237,7 @@ int runBurst(const std::vector<std::string>& argv)
             BatchTime time{paths.size(), LiveChanges::foldersHolding(paths, scope.roots).size(), behind,
                            std::find(paths.begin(), paths.end(), elsewhere) != paths.end(), millisecondsSince(burstStart),
                            std::chrono::duration<double, std::milli>(waited).count()};
-            time.storeBusy = store.runningBackgroundJobs() > 0;
+            time.storeBusy = probe->runningBackgroundJobs() > 0;
             const auto writing = SteadyClock::now();
             if (before)
                 writeAsBefore(store, scanner, paths, scope);
