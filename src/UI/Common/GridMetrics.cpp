@@ -19,10 +19,10 @@ double Length::at(double zoom) const
 
 Card card(const Spec& grid, CardKind kind, double zoom)
 {
-    const CardSpec& spec = grid.cards[static_cast<std::size_t>(kind)];
-    return {spec.iconSize.at(zoom),          spec.previewHeight.at(zoom), spec.previewMinHeight.at(zoom),
-            spec.horizontalPadding.at(zoom), spec.verticalPadding.at(zoom), spec.stackSpacing.at(zoom),
-            spec.minHeight.at(zoom)};
+    const CardSpec& sizes = grid.cards[static_cast<std::size_t>(kind)];
+    return {sizes.iconSize.at(zoom),          sizes.previewHeight.at(zoom), sizes.previewMinHeight.at(zoom),
+            sizes.horizontalPadding.at(zoom), sizes.verticalPadding.at(zoom), sizes.stackSpacing.at(zoom),
+            sizes.minHeight.at(zoom)};
 }
 
 int cardHeight(const Card& card, int nameLine, int subtitleLine)
