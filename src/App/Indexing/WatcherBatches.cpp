@@ -242,9 +242,7 @@ QCoro::Task<> WatcherBatches::drainBatches()
     QPointer<WatcherBatches> guard(this);
     while (!m_batches.empty()) {
         Batch batch = takeCoalesced(m_batches);
-        batch.behind =
-            !batch.catchUp && LiveChanges::isBehind(batch.paths, batch.roots, m_context.clock().now() - batch.since);
-        putBackTheRest(batch);
+        const Clock::Duration waited = m_context.clock().now() - batch.since;
         noteUnfinished();
         auto token = std::make_shared<CancelToken>();
         m_context.trackDetachedJob(token);
@@ -261,12 +259,13 @@ QCoro::Task<> WatcherBatches::drainBatches()
                 Qt::QueuedConnection);
         };
         auto applying =
-            m_context.onPool([store = m_context.stores().local, scanner = m_scanner, batch, token, catchingUp] {
-                return applyBatch(*store, scanner, batch, token.get(), catchingUp);
+            m_context.onPool([store = m_context.stores().local, scanner = m_scanner, batch, waited, token, catchingUp] {
+                return applyBatch(*store, scanner, batch, waited, token.get(), catchingUp);
             });
-        const Outcome outcome = co_await applying;
+        Outcome outcome = co_await applying;
         if (!guard)
             co_return;
+        putBackTheRest(batch, outcome);
         const bool diskFull = outcome.failure && isDiskFull(*outcome.failure);
         if (outcome.refusedByLock || diskFull) {
             // Every location is looked at again as it is then, so running the
@@ -288,30 +287,30 @@ QCoro::Task<> WatcherBatches::drainBatches()
     noteUnfinished();
 }
 
-void WatcherBatches::putBackTheRest(Batch& batch)
+void WatcherBatches::putBackTheRest(Batch& batch, Outcome& outcome)
 {
-    if (batch.catchUp || batch.slice)
+    batch.behind = outcome.behind;
+    if (!outcome.written)
         return;
-    std::vector<std::vector<std::string>> slices = LiveChanges::slices(std::move(batch.paths), batch.roots);
-    if (slices.empty())
-        return;
-    batch.paths = std::move(slices.front());
+    batch.paths = std::move(*outcome.written);
     batch.slice = true;  // written as it is if it must be written again
-    for (std::size_t i = 1; i < slices.size(); ++i) {
-        Batch later{std::move(slices[i]), batch.roots, batch.excludedPaths, batch.excludeSystemJunk, batch.foreground};
+    for (std::vector<std::string>& slice : outcome.laterSlices) {
+        Batch later{std::move(slice), batch.roots, batch.excludedPaths, batch.excludeSystemJunk, batch.foreground};
         later.since = batch.since;
         later.slice = true;
         m_batches.push_back(std::move(later));
     }
+    noteUnfinished();
 }
 
 WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const FileScanner& scanner,
-                                                   const Batch& batch, const CancelToken* cancel,
+                                                   const Batch& taken, Clock::Duration waited,
+                                                   const CancelToken* cancel,
                                                    const std::function<void()>& onCatchingUp)
 {
-    if (batch.catchUp) {
-        const CatchUpOutcome caught = StartupCatchUp::run(store, scanner, batch.roots, batch.excludedPaths,
-                                                          batch.excludeSystemJunk, cancel, onCatchingUp);
+    if (taken.catchUp) {
+        const CatchUpOutcome caught = StartupCatchUp::run(store, scanner, taken.roots, taken.excludedPaths,
+                                                          taken.excludeSystemJunk, cancel, onCatchingUp);
         Outcome outcome;
         noteFailure(outcome, caught.error);
         outcome.changedAnything = caught.changedAnything();
@@ -320,12 +319,24 @@ WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const File
     }
     // A write refused by another program's lock ends the batch, to be run
     // again; so does any other failed write, said in the status line.
-    const LiveScope scope{batch.roots, batch.excludedPaths, batch.excludeSystemJunk};
+    const LiveScope scope{taken.roots, taken.excludedPaths, taken.excludeSystemJunk};
     Outcome outcome;
-    outcome.behind = batch.behind;
+    outcome.behind = LiveChanges::isBehind(taken.paths, taken.roots, waited);
+    std::vector<std::string> paths;
+    if (taken.slice) {
+        paths = taken.paths;
+    } else {
+        std::vector<std::vector<std::string>> slices = LiveChanges::slices(taken.paths, taken.roots);
+        if (!slices.empty()) {
+            paths = std::move(slices.front());
+            outcome.laterSlices.assign(std::make_move_iterator(slices.begin() + 1),
+                                       std::make_move_iterator(slices.end()));
+        }
+        outcome.written = paths;
+    }
     if (outcome.behind && onCatchingUp)
         onCatchingUp();
-    const LiveOutcome live = LiveChanges::write(store, scanner, batch.paths, scope, outcome.behind, cancel);
+    const LiveOutcome live = LiveChanges::write(store, scanner, paths, scope, outcome.behind, cancel);
     noteFailure(outcome, live.error);
     outcome.count = store.indexedCount();
     return outcome;

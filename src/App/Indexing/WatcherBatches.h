@@ -105,6 +105,10 @@ private:
         bool refusedByLock = false;   // a write was refused: the batch stopped there
         bool changedAnything = true;  // of a catch-up: whether it found a change
         bool behind = false;          // written by the backlog's road
+        // Of a batch cut into slices: the paths of the one written, and the
+        // others, to queue behind those left of earlier batches.
+        std::optional<std::vector<std::string>> written;
+        std::vector<std::vector<std::string>> laterSlices;
         std::optional<IndexStoreError> failure;  // a write failed otherwise: the batch stopped there
     };
 
@@ -116,13 +120,16 @@ private:
     void handleEvents(std::vector<std::string> paths, Clock::TimePoint since);
     void queue(Batch batch);
     void noteUnfinished() { emit unfinishedBatchesChanged(unfinishedBatches()); }
-    // Leaves `batch` with the slice to write now; the other slices queue
+    // Leaves `batch` as the slice the worker wrote; the other slices queue
     // behind those left of earlier batches.
-    void putBackTheRest(Batch& batch);
+    void putBackTheRest(Batch& batch, Outcome& outcome);
     QCoro::Task<> drainBatches();
     // Writes one batch into the store. Worker thread. `onCatchingUp` is
     // called once when a catch-up has found changes, before it writes them.
-    static Outcome applyBatch(IndexStore& store, const FileScanner& scanner, const Batch& batch,
+    // A batch that is not a slice yet is first cut into slices (worth it on
+    // the worker: a burst's batch holds hundreds of thousands of paths), and
+    // only the first is written. `waited`: since the oldest change.
+    static Outcome applyBatch(IndexStore& store, const FileScanner& scanner, const Batch& taken, Clock::Duration waited,
                               const CancelToken* cancel, const std::function<void()>& onCatchingUp);
     void finishBatch(const Batch& batch, const Outcome& outcome);
     int unfinishedBatches() const { return static_cast<int>(m_batches.size()) + (m_draining ? 1 : 0); }
