@@ -83,13 +83,19 @@ public:
         std::lock_guard lock(m_mutex);
         return isDue() ? handOver(since) : std::vector<std::string>{};
     }
+    // Whether a batch would be handed over now: the slice being written gives way to it.
+    bool due()
+    {
+        std::lock_guard lock(m_mutex);
+        return isDue();
+    }
 
 private:
     bool isDue() const
     {
         using namespace std::chrono_literals;
         const auto now = SteadyClock::now();
-        return !m_paths.empty() && (now - m_last >= 300ms || now - m_since >= 5000ms);
+        return !m_paths.empty() && (now - m_last >= 300ms || now - m_since >= LiveChanges::kHandOverAtMost);
     }
     std::vector<std::string> handOver(SteadyClock::time_point& since)
     {
@@ -141,14 +147,16 @@ struct BatchTime {
     double waitedMs = 0;  // its oldest change, when taken
     double writeMs = 0;
     bool storeBusy = false;  // the store ran a job of its own (its search indexes' rebuild) when the write began
+    bool gaveWay = false;    // stopped for a batch due meanwhile, and written again later
 };
 
 void printSlowest(std::vector<BatchTime> times)
 {
     const auto print = [](const char* what, const BatchTime& t) {
-        std::printf("burst: %s batch at %.1f s: %zu paths in %zu folders%s, waited %.2f s, written in %.2f s%s\n",
+        std::printf("burst: %s batch at %.1f s: %zu paths in %zu folders%s, waited %.2f s, written in %.2f s%s%s\n",
                     what, t.startMs / 1000, t.paths, t.folders, t.behind ? " (behind)" : "", t.waitedMs / 1000,
-                    t.writeMs / 1000, t.storeBusy ? ", the store busy with a job of its own" : "");
+                    t.writeMs / 1000, t.storeBusy ? ", the store busy with a job of its own" : "",
+                    t.gaveWay ? ", gave way" : "");
     };
     for (const BatchTime& t : times)
         if (t.elsewhere)
@@ -165,6 +173,7 @@ struct Burst {
     int batches = 0;
     int behindBatches = 0;
     int lostBatches = 0;  // holding a root: the watcher's queue overflowed
+    int gaveWay = 0;
 };
 
 } // namespace
@@ -209,16 +218,25 @@ int runBurst(const std::vector<std::string>& argv)
     const auto burstStart = SteadyClock::now();  // the writer's times count from here
     std::thread writer([&] {
         // The slices of batches not written yet, behind which the
-        // application queues them: a batch handed over goes first.
-        std::deque<std::pair<std::vector<std::string>, SteadyClock::time_point>> slices;
+        // application queues them: a batch handed over goes first. A slice
+        // that gave way once is written to its end the next time.
+        struct Slice {
+            std::vector<std::string> paths;
+            SteadyClock::time_point since;
+            bool mayGiveWay = true;
+        };
+        std::deque<Slice> slices;
         for (;;) {
             SteadyClock::time_point since;
             std::vector<std::string> paths = slices.empty() ? pending.take(stop, since) : pending.takeDue(since);
             if (paths.empty() && slices.empty())
                 return;
             const bool handedOver = !paths.empty();
+            bool mayGiveWay = !before;
             if (!handedOver) {
-                std::tie(paths, since) = std::move(slices.front());
+                mayGiveWay = mayGiveWay && slices.front().mayGiveWay;
+                paths = std::move(slices.front().paths);
+                since = slices.front().since;
                 slices.pop_front();
             }
             const Clock::Duration waited = std::chrono::duration_cast<Clock::Duration>(SteadyClock::now() - since);
@@ -227,7 +245,7 @@ int runBurst(const std::vector<std::string>& argv)
                 std::vector<std::vector<std::string>> cut = LiveChanges::slices(std::move(paths), scope.roots);
                 paths = std::move(cut.front());
                 for (std::size_t i = 1; i < cut.size(); ++i)
-                    slices.emplace_back(std::move(cut[i]), since);
+                    slices.push_back({std::move(cut[i]), since});
             }
             ++out.batches;
             if (lostEvery > 0 && out.batches % lostEvery == 0)
@@ -239,11 +257,19 @@ int runBurst(const std::vector<std::string>& argv)
                            std::chrono::duration<double, std::milli>(waited).count()};
             time.storeBusy = probe->runningBackgroundJobs() > 0;
             const auto writing = SteadyClock::now();
-            if (before)
+            if (before) {
                 writeAsBefore(store, scanner, paths, scope);
-            else
-                (void)LiveChanges::write(store, scanner, paths, scope, behind);
+            } else {
+                LiveChanges::GiveWay giveWay;
+                if (mayGiveWay)
+                    giveWay = [&pending] { return pending.due(); };
+                time.gaveWay = LiveChanges::write(store, scanner, paths, scope, behind, nullptr, giveWay).gaveWay;
+            }
             time.writeMs = millisecondsSince(writing);
+            if (time.gaveWay) {
+                ++out.gaveWay;
+                slices.push_front({paths, since, false});
+            }
             out.times.push_back(time);
         }
     });
@@ -299,8 +325,8 @@ int runBurst(const std::vector<std::string>& argv)
 
     const double lagMs = out.allSearchableMs - madeMs;
     std::printf("burst: every burst file searchable %.1f s after the first was made, %.1f s after the last "
-                "(%d batches, %d behind, %d after lost events)\n",
-                out.allSearchableMs / 1000, lagMs / 1000, out.batches, out.behindBatches, out.lostBatches);
+                "(%d batches, %d behind, %d after lost events, %d gave way)\n",
+                out.allSearchableMs / 1000, lagMs / 1000, out.batches, out.behindBatches, out.lostBatches, out.gaveWay);
     std::printf("burst: a fresh scan of the burst's subtree into the index %.1f s; after the last file made the "
                 "live index took %.2f x that (target <= 2); the whole burst %.2f x\n",
                 scanMs / 1000, lagMs / scanMs, out.allSearchableMs / scanMs);

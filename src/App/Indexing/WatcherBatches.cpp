@@ -28,7 +28,7 @@ constexpr auto kCoalesceInFront = 300ms;
 constexpr auto kCoalesceInBackground = 1800ms;
 // Under constant churn every delivery would restart the wait and the batch
 // would never run: it runs at the latest this long after its first path.
-constexpr auto kCoalesceAtMost = 5000ms;
+constexpr Clock::Duration kCoalesceAtMost = LiveChanges::kHandOverAtMost;
 
 // Another program held the database's write lock for longer than the
 // connection waits: the batch must be written again later.
@@ -226,6 +226,8 @@ void WatcherBatches::handleEvents(std::vector<std::string> paths, Clock::TimePoi
 
 void WatcherBatches::queue(Batch batch)
 {
+    if (!batch.catchUp)
+        m_handedOverMeanwhile->store(true);
     m_batches.push_back(std::move(batch));
     const bool start = !m_draining;
     m_draining = true;
@@ -242,6 +244,8 @@ QCoro::Task<> WatcherBatches::drainBatches()
     QPointer<WatcherBatches> guard(this);
     while (!m_batches.empty()) {
         Batch batch = takeCoalesced(m_batches);
+        m_handedOverMeanwhile->store(
+            std::any_of(m_batches.begin(), m_batches.end(), [](const Batch& b) { return !b.slice && !b.catchUp; }));
         const Clock::Duration waited = m_context.clock().now() - batch.since;
         noteUnfinished();
         auto token = std::make_shared<CancelToken>();
@@ -258,9 +262,12 @@ QCoro::Task<> WatcherBatches::drainBatches()
                 },
                 Qt::QueuedConnection);
         };
-        auto applying =
-            m_context.onPool([store = m_context.stores().local, scanner = m_scanner, batch, waited, token, catchingUp] {
-                return applyBatch(*store, scanner, batch, waited, token.get(), catchingUp);
+        std::function<bool()> giveWay;
+        if (batch.mayGiveWay)
+            giveWay = [meanwhile = m_handedOverMeanwhile] { return meanwhile->load(); };
+        auto applying = m_context.onPool(
+            [store = m_context.stores().local, scanner = m_scanner, batch, waited, token, catchingUp, giveWay] {
+                return applyBatch(*store, scanner, batch, waited, token.get(), catchingUp, giveWay);
             });
         Outcome outcome = co_await applying;
         if (!guard)
@@ -280,6 +287,13 @@ QCoro::Task<> WatcherBatches::drainBatches()
             m_batches.push_front(std::move(batch));
             noteUnfinished();
             continue;
+        }
+        if (outcome.gaveWay) {
+            // Behind the batch it gave way to, ahead of the other slices.
+            Batch again = batch;
+            again.mayGiveWay = false;
+            m_batches.push_front(std::move(again));
+            noteUnfinished();
         }
         finishBatch(batch, outcome);
     }
@@ -306,7 +320,8 @@ void WatcherBatches::putBackTheRest(Batch& batch, Outcome& outcome)
 WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const FileScanner& scanner,
                                                    const Batch& taken, Clock::Duration waited,
                                                    const CancelToken* cancel,
-                                                   const std::function<void()>& onCatchingUp)
+                                                   const std::function<void()>& onCatchingUp,
+                                                   const std::function<bool()>& giveWay)
 {
     if (taken.catchUp) {
         const CatchUpOutcome caught = StartupCatchUp::run(store, scanner, taken.roots, taken.excludedPaths,
@@ -336,8 +351,9 @@ WatcherBatches::Outcome WatcherBatches::applyBatch(IndexStore& store, const File
     }
     if (outcome.behind && onCatchingUp)
         onCatchingUp();
-    const LiveOutcome live = LiveChanges::write(store, scanner, paths, scope, outcome.behind, cancel);
+    const LiveOutcome live = LiveChanges::write(store, scanner, paths, scope, outcome.behind, cancel, giveWay);
     noteFailure(outcome, live.error);
+    outcome.gaveWay = live.gaveWay;
     outcome.count = store.indexedCount();
     return outcome;
 }

@@ -8,8 +8,9 @@
 // of the watcher's.
 // A batch costs what changed (LiveChanges) and is written a slice at a time,
 // the changes in quiet folders first; a batch handed over goes ahead of the
-// slices left of earlier ones, so that a change made elsewhere is not held
-// behind a burst. When the index falls behind (the batch's oldest change
+// slices left of earlier ones, and the slice being written gives way to it
+// between two folders, so that a change made elsewhere is not held behind a
+// burst. When the index falls behind (the batch's oldest change
 // waited for seconds, or its changes lie in many folders) the batch takes
 // the backlog's road, listing the folders that hold the changes once each,
 // and the status line says the index is catching up until every change
@@ -24,6 +25,7 @@
 // the GUI thread; the batches are written on the context's pool, each job
 // holding a QPointer to this object.
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -99,12 +101,16 @@ private:
         // Taken when its oldest change had waited long or its changes lie in
         // many folders: written by the backlog's road.
         bool behind = false;
+        // Stops between folders when a batch is handed over meanwhile; a slice
+        // that gave way once runs to its end the next time.
+        bool mayGiveWay = true;
     };
     struct Outcome {
         std::int64_t count = 0;       // the store's count afterwards
         bool refusedByLock = false;   // a write was refused: the batch stopped there
         bool changedAnything = true;  // of a catch-up: whether it found a change
         bool behind = false;          // written by the backlog's road
+        bool gaveWay = false;         // stopped for a batch handed over meanwhile: to be written again
         // Of a batch cut into slices: the paths of the one written, and the
         // others, to queue behind those left of earlier batches.
         std::optional<std::vector<std::string>> written;
@@ -130,7 +136,8 @@ private:
     // the worker: a burst's batch holds hundreds of thousands of paths), and
     // only the first is written. `waited`: since the oldest change.
     static Outcome applyBatch(IndexStore& store, const FileScanner& scanner, const Batch& taken, Clock::Duration waited,
-                              const CancelToken* cancel, const std::function<void()>& onCatchingUp);
+                              const CancelToken* cancel, const std::function<void()>& onCatchingUp,
+                              const std::function<bool()>& giveWay);
     void finishBatch(const Batch& batch, const Outcome& outcome);
     int unfinishedBatches() const { return static_cast<int>(m_batches.size()) + (m_draining ? 1 : 0); }
 
@@ -144,6 +151,8 @@ private:
     JobHandle m_coalesceTask;                        // the wait a newer arrival restarts
     std::deque<Batch> m_batches;  // handed over, waiting for the one before
     bool m_draining = false;      // a batch is being written
+    // A batch was handed over while another is written: read by the worker.
+    std::shared_ptr<std::atomic<bool>> m_handedOverMeanwhile = std::make_shared<std::atomic<bool>>(false);
     bool m_behind = false;        // the status line says the live index is catching up
 };
 

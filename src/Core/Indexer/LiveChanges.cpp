@@ -43,8 +43,9 @@ std::vector<std::string> outermost(std::vector<std::string> folders)
 // cancellation.
 class Writer {
 public:
-    Writer(IndexStore& store, const FileScanner& scanner, const LiveScope& scope, const CancelToken* cancel)
-        : m_store(store), m_scanner(scanner), m_scope(scope), m_cancel(cancel)
+    Writer(IndexStore& store, const FileScanner& scanner, const LiveScope& scope, const CancelToken* cancel,
+           const LiveChanges::GiveWay& giveWay = {})
+        : m_store(store), m_scanner(scanner), m_scope(scope), m_cancel(cancel), m_giveWay(giveWay)
     {
     }
 
@@ -62,6 +63,20 @@ public:
         FolderReconciler::inSlices(items, [&](const std::vector<IndexedItem>& slice) {
             return live() && succeeded(m_store.upsert(slice));
         });
+    }
+
+    // A few folders at a time, each walked whole; a newer batch may come in
+    // between. Not one at a time: a thousand new empty folders would be a
+    // thousand writes.
+    void walkGivingWay(const std::vector<std::string>& folders)
+    {
+        constexpr std::size_t kFoldersPerWalk = 8;
+        for (std::size_t begin = 0; begin < folders.size(); begin += kFoldersPerWalk) {
+            if (!live() || givesWay())
+                return;
+            const std::size_t end = std::min(folders.size(), begin + kFoldersPerWalk);
+            walk({folders.begin() + std::ptrdiff_t(begin), folders.begin() + std::ptrdiff_t(end)});
+        }
     }
 
     void walk(const std::vector<std::string>& folders)
@@ -88,6 +103,13 @@ public:
         for (const std::string& folder : folders) {
             if (!live())
                 return;
+            // What was listed is written, and its new folders walked, first:
+            // a folder row without its walk would pass for one indexed.
+            if (m_giveWay && m_giveWay()) {
+                flush();
+                m_out.gaveWay = live();
+                return;
+            }
             // A new folder is met by its parent's listing and walked whole.
             if (!known.contains(folder) && all.contains(std::string(paths::deletingLastComponent(folder))))
                 continue;
@@ -119,11 +141,19 @@ public:
             m_out.error = caught.error;
     }
 
+    // False once cancelled, failed or given way: nothing more is written.
     bool live()
     {
         if (m_cancel && m_cancel->isCancelled())
             m_out.cancelled = true;
-        return !m_out.cancelled && !m_out.error;
+        return !m_out.cancelled && !m_out.error && !m_out.gaveWay;
+    }
+
+    bool givesWay()
+    {
+        if (m_giveWay && m_giveWay())
+            m_out.gaveWay = true;
+        return m_out.gaveWay;
     }
 
 private:
@@ -169,6 +199,7 @@ private:
     const FileScanner& m_scanner;
     const LiveScope& m_scope;
     const CancelToken* m_cancel;
+    const LiveChanges::GiveWay& m_giveWay;
     LiveOutcome m_out;
     std::vector<IndexStore::FolderListing> m_listings;
     std::vector<IndexedItem> m_ownRows;
@@ -260,13 +291,15 @@ std::vector<std::vector<std::string>> LiveChanges::slices(std::vector<std::strin
 }
 
 LiveOutcome LiveChanges::write(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
-                               const LiveScope& scope, bool behind, const CancelToken* cancel)
+                               const LiveScope& scope, bool behind, const CancelToken* cancel,
+                               const GiveWay& giveWay)
 {
-    return behind ? relist(store, scanner, paths, scope, cancel) : apply(store, scanner, paths, scope, cancel);
+    return behind ? relist(store, scanner, paths, scope, cancel, giveWay)
+                  : apply(store, scanner, paths, scope, cancel, giveWay);
 }
 
 LiveOutcome LiveChanges::apply(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
-                               const LiveScope& scope, const CancelToken* cancel)
+                               const LiveScope& scope, const CancelToken* cancel, const GiveWay& giveWay)
 {
     std::vector<std::string> gone;
     std::vector<IndexedItem> files;
@@ -297,7 +330,7 @@ LiveOutcome LiveChanges::apply(IndexStore& store, const FileScanner& scanner, co
         else
             files.push_back(*item);
     }
-    Writer writer(store, scanner, scope, cancel);
+    Writer writer(store, scanner, scope, cancel, giveWay);
     writer.remove(gone);
     writer.upsert(files);
     // A folder the index holds is listed with the folders holding the paths;
@@ -313,7 +346,7 @@ LiveOutcome LiveChanges::apply(IndexStore& store, const FileScanner& scanner, co
         else if (toList.insert(folder).second)
             listed.push_back(folder);
     fresh = outermost(std::move(fresh));
-    writer.walk(fresh);
+    writer.walkGivingWay(fresh);
     // What the walks wrote needs no listing.
     const std::unordered_set<std::string> walked(fresh.begin(), fresh.end());
     std::erase_if(listed, [&](const std::string& folder) { return isAtOrUnderAny(folder, walked); });
@@ -323,13 +356,13 @@ LiveOutcome LiveChanges::apply(IndexStore& store, const FileScanner& scanner, co
 }
 
 LiveOutcome LiveChanges::relist(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
-                                const LiveScope& scope, const CancelToken* cancel)
+                                const LiveScope& scope, const CancelToken* cancel, const GiveWay& giveWay)
 {
     std::vector<std::string> lost;
     for (const std::string& location : paths)
         if (const std::string path = paths::standardize(location); isRoot(path, scope.roots))
             lost.push_back(path);
-    Writer writer(store, scanner, scope, cancel);
+    Writer writer(store, scanner, scope, cancel, giveWay);
     writer.list(foldersHolding(paths, scope.roots));
     writer.catchUp(lost);
     return writer.outcome();

@@ -19,6 +19,7 @@
 // Threads: blocking calls for a worker thread, never the GUI thread.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,14 +44,20 @@ struct LiveOutcome {
     bool cancelled = false;
     // The first failed write; nothing was written after it.
     std::optional<IndexStoreError> error;
+    // Stopped between two folders because a newer batch waited: what was
+    // done is whole, the rest not begun; written again, whole, it loses nothing.
+    bool gaveWay = false;
 };
 
 class LiveChanges {
 public:
+    // The watcher's receiver hands its paths over once the disk has been
+    // quiet for a while, and under constant churn at the latest this long
+    // after the first: longer than its longest quiet wait (1.8 s), short
+    // enough that a change made during a burst is not held for long.
+    static constexpr Clock::Duration kHandOverAtMost = std::chrono::seconds(2);
     // A batch is behind, and takes the backlog's road, when its oldest change
-    // waited longer than this (the watcher's receiver hands a batch over at
-    // the latest 5 s after its first path) or when this many folders hold
-    // its changes.
+    // waited longer than this or when this many folders hold its changes.
     static constexpr Clock::Duration kBehindAfter = std::chrono::seconds(6);
     static constexpr std::size_t kManyFolders = 256;
     static bool isBehind(const std::vector<std::string>& paths, const std::vector<std::string>& roots,
@@ -64,14 +71,22 @@ public:
     static constexpr std::size_t kBusyFolder = 64;
     static std::vector<std::vector<std::string>> slices(std::vector<std::string> paths,
                                                         const std::vector<std::string>& roots);
+    // Asked between folders: true when a newer batch waits and this one
+    // should give way (a slice's cost follows the folders it meets, not its
+    // paths: one listing can meet a thousand new folders to walk).
+    using GiveWay = std::function<bool()>;
     // isBehind() ? relist() : apply().
     static LiveOutcome write(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
-                             const LiveScope& scope, bool behind, const CancelToken* cancel = nullptr);
+                             const LiveScope& scope, bool behind, const CancelToken* cancel = nullptr,
+                             const GiveWay& giveWay = {});
 
+    // The removals and the files' upserts always run whole, so a file made
+    // elsewhere is in the index before its batch may give way.
     static LiveOutcome apply(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
-                             const LiveScope& scope, const CancelToken* cancel = nullptr);
+                             const LiveScope& scope, const CancelToken* cancel = nullptr, const GiveWay& giveWay = {});
     static LiveOutcome relist(IndexStore& store, const FileScanner& scanner, const std::vector<std::string>& paths,
-                              const LiveScope& scope, const CancelToken* cancel = nullptr);
+                              const LiveScope& scope, const CancelToken* cancel = nullptr,
+                              const GiveWay& giveWay = {});
     // The folders whose listing brings `paths` in line: the folder holding
     // each, when it lies under a root (the folder holding a root is not
     // indexed: listing it would add the root's siblings), once each.
