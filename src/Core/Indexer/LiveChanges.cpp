@@ -44,7 +44,7 @@ std::vector<std::string> outermost(std::vector<std::string> folders)
 class Writer {
 public:
     Writer(IndexStore& store, const FileScanner& scanner, const LiveScope& scope, const CancelToken* cancel,
-           const LiveChanges::GiveWay& giveWay = {})
+           const LiveChanges::GiveWay& giveWay)
         : m_store(store), m_scanner(scanner), m_scope(scope), m_cancel(cancel), m_giveWay(giveWay)
     {
     }
