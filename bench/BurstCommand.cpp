@@ -22,7 +22,6 @@
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <tuple>
 #include <unordered_set>
 
 #include "BenchSupport.h"

@@ -105,7 +105,7 @@ public:
                 return;
             // What was listed is written, and its new folders walked, first:
             // a folder row without its walk would pass for one indexed.
-            if (m_giveWay && m_giveWay()) {
+            if (wantsWay()) {
                 flush();
                 m_out.gaveWay = live();
                 return;
@@ -151,10 +151,12 @@ public:
 
     bool givesWay()
     {
-        if (m_giveWay && m_giveWay())
+        if (wantsWay())
             m_out.gaveWay = true;
         return m_out.gaveWay;
     }
+
+    bool wantsWay() const { return m_giveWay && m_giveWay(); }
 
 private:
     bool succeeded(const StoreResult<void>& result)
