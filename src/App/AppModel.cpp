@@ -14,6 +14,7 @@
 #include "App/Context/AppContext.h"
 #include "App/Context/FaultNotices.h"
 #include "App/Context/ForegroundActivity.h"
+#include "App/ImageTags/ImageTagWrites.h"
 #include "App/ImageTags/ImageTagger.h"
 #include "App/Indexing/LocalIndex.h"
 #include "App/Indexing/StoreRecovery.h"
@@ -88,12 +89,12 @@ struct BootstrapEndNotice {
     }
 };
 
-std::shared_ptr<ImageTagStore> makeImageTagStore(const AppServices& services, const std::filesystem::path& file)
+std::shared_ptr<ImageTagWrites> makeImageTagStore(const AppServices& services, const std::filesystem::path& file)
 {
     std::shared_ptr<ImageTagStore> store;
     if (services.makeImageTagStore)
         store = services.makeImageTagStore(file);
-    return store ? store : std::make_shared<AbsentImageTagStore>();
+    return std::make_shared<ImageTagWrites>(store ? store : std::make_shared<AbsentImageTagStore>());
 }
 
 } // namespace
@@ -367,9 +368,9 @@ QCoro::Task<bool> AppModel::bootstrapStores()
             co_return false;
         }
     }
-    const std::array<std::shared_ptr<ImageTagStore>, 2> tagStores{m_imageSemanticStore, m_serverImageSemanticStore};
+    const std::array<std::shared_ptr<ImageTagWrites>, 2> tagStores{m_imageSemanticStore, m_serverImageSemanticStore};
     for (std::size_t i = 0; i < tagStores.size(); ++i) {
-        std::shared_ptr<ImageTagStore> store = tagStores[i];
+        std::shared_ptr<ImageTagWrites> store = tagStores[i];
         if (!store)
             continue;
         auto opening = m_context->onPool([store] { return store->bootstrap(); });

@@ -35,6 +35,7 @@ class CancelToken;
 class FaultNotices;
 class ForegroundActivity;
 class ImageTagStore;
+class ImageTagWrites;
 class IndexStore;
 class LaunchAgentManager;
 class LocalIndex;
@@ -122,8 +123,8 @@ private:
     std::shared_ptr<IndexStore> m_indexStore;
     std::shared_ptr<IndexStore> m_serverIndexStore;
     std::filesystem::path m_serverIndexDatabasePath;
-    std::shared_ptr<ImageTagStore> m_imageSemanticStore;
-    std::shared_ptr<ImageTagStore> m_serverImageSemanticStore;  // only in the edition with shared drives
+    std::shared_ptr<ImageTagWrites> m_imageSemanticStore;
+    std::shared_ptr<ImageTagWrites> m_serverImageSemanticStore;  // only in the edition with shared drives
     std::vector<std::weak_ptr<CancelToken>> m_detachedJobs;
 
     // The features are built after the context they read, so they go before it.

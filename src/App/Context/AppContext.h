@@ -17,6 +17,7 @@
 #include "App/Context/AppEnvironment.h"
 #include "App/Async/AsyncClock.h"
 #include "App/Async/QueuedFuture.h"
+#include "App/ImageTags/ImageTagWrites.h"
 #include "Core/Config/AppSettings.h"
 #include "Platform/Clock.h"
 #include "Platform/Defaults.h"
@@ -24,16 +25,16 @@
 namespace pallix {
 
 class FaultNotices;
-class ImageTagStore;
 class IndexStore;
 
-// The four databases, made once when the model is built.
+// The four databases, made once when the model is built. The image-tag
+// stores keep a record of their recent writes (see ImageTagWrites).
 struct AppStores {
     std::shared_ptr<IndexStore> local;
     std::shared_ptr<IndexStore> server;
     std::filesystem::path serverDatabasePath;
-    std::shared_ptr<ImageTagStore> localImageTags;
-    std::shared_ptr<ImageTagStore> serverImageTags;  // only in the edition with shared drives
+    std::shared_ptr<ImageTagWrites> localImageTags;
+    std::shared_ptr<ImageTagWrites> serverImageTags;  // only in the edition with shared drives
 };
 
 // The settings record as stored, and its one way back to the store: the

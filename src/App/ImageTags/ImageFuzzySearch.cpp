@@ -119,16 +119,23 @@ ImageFuzzySearch::Plan ImageFuzzySearch::plan(const SearchQuery& query, int limi
     return plan;
 }
 
-std::vector<IndexedItem> ImageFuzzySearch::gather(const Plan& plan, IndexStore& index, ImageTagStore& localTags,
-                                                  ImageTagStore* serverTags, IndexStore* serverIndex,
-                                                  const CancelToken* cancel)
+ImageFuzzySearch::TagHits ImageFuzzySearch::tagHits(const Plan& plan, ImageTagStore& localTags,
+                                                    ImageTagStore* serverTags)
+{
+    TagHits hits;
+    if (plan.groups.empty())
+        return hits;
+    hits.local = localTags.searchPaths(plan.groups, plan.localTagLimit);
+    if (serverTags && plan.serverTagLimit > 0)
+        hits.server = serverTags->searchPaths(plan.groups, plan.serverTagLimit);
+    return hits;
+}
+
+std::vector<IndexedItem> ImageFuzzySearch::gather(const Plan& plan, IndexStore& index, const TagHits& hits,
+                                                  IndexStore* serverIndex, const CancelToken* cancel)
 {
     if (plan.groups.empty())
         return {};
-    const std::vector<std::string> localImages = localTags.searchPaths(plan.groups, plan.localTagLimit);
-    std::vector<std::string> serverImages;
-    if (serverTags && serverIndex && plan.serverTagLimit > 0)
-        serverImages = serverTags->searchPaths(plan.groups, plan.serverTagLimit);
     const std::vector<std::string> folders =
         index.folderPathsMatchingNameTokens(plan.nameTokens, plan.caseSensitive, plan.folderLimit, cancel);
 
@@ -138,11 +145,11 @@ std::vector<IndexedItem> ImageFuzzySearch::gather(const Plan& plan, IndexStore& 
     std::vector<std::string> serverCandidates;
     std::unordered_set<std::string> seen;
     const std::size_t most = static_cast<std::size_t>(plan.candidateLimit);
-    for (const std::vector<std::string>* list : {&folders, &localImages})
+    for (const std::vector<std::string>* list : {&folders, &hits.local})
         for (const std::string& path : *list)
             if (localCandidates.size() < most)
                 appendUnique(localCandidates, seen, path);
-    for (const std::string& path : serverImages)
+    for (const std::string& path : hits.server)
         if (localCandidates.size() + serverCandidates.size() < most)
             appendUnique(serverCandidates, seen, path);
     const std::size_t candidates = localCandidates.size() + serverCandidates.size();

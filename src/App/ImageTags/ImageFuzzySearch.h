@@ -5,10 +5,12 @@
 // English labels); the tag stores return the images that match every group,
 // folders whose names hold every plain token join them, and the index caches
 // (the local one, and the shared-drive one for shared-drive images) turn the
-// paths into items, which are ordered images-first.
+// paths into items, which are ordered images-first. The tag stores' answer
+// and the rest are asked apart, so that a search of the same words can reuse
+// an answer that new tags cannot have changed.
 //
 // Threads: plan(), finish() and the helpers are plain functions for the GUI
-// thread; gather() blocks on the stores and runs on a worker thread.
+// thread; tagHits() and gather() block on the stores and run on a worker thread.
 
 #include <string>
 #include <vector>
@@ -45,13 +47,21 @@ public:
     // The tokens of one search term, without repeats.
     static std::vector<std::string> expandFuzzyTokens(const std::string& term);
     static Plan plan(const SearchQuery& query, int limit, bool withServer);
-    // Worker thread: the matching items, folders first, then local images
-    // (both from the local index cache), then shared-drive images from the
-    // shared-drive index's cache (`serverIndex`; without it, none show).
-    // A fired `cancel` cuts the folder scan short; the answer is then partial.
-    static std::vector<IndexedItem> gather(const Plan& plan, IndexStore& index, ImageTagStore& localTags,
-                                           ImageTagStore* serverTags, IndexStore* serverIndex = nullptr,
-                                           const CancelToken* cancel = nullptr);
+    // What the tag stores answered for one plan: the images whose tags match.
+    struct TagHits {
+        std::vector<std::string> local;
+        std::vector<std::string> server;  // empty when the shared-drive store is not asked
+    };
+    // Worker thread: the tag stores' answer; `serverTags` (may be null) is
+    // asked only when the plan has a shared-drive limit.
+    static TagHits tagHits(const Plan& plan, ImageTagStore& localTags, ImageTagStore* serverTags);
+    // Worker thread: the matching items, folders first (by name, from the
+    // local index), then the local images of `hits` (from the local index
+    // cache), then its shared-drive images from the shared-drive index's
+    // cache (`serverIndex`; without it, none show). A fired `cancel` cuts the
+    // folder scan short; the answer is then partial.
+    static std::vector<IndexedItem> gather(const Plan& plan, IndexStore& index, const TagHits& hits,
+                                           IndexStore* serverIndex = nullptr, const CancelToken* cancel = nullptr);
     // Drops the excluded paths, orders the rest and keeps the first `cap`.
     static QList<IndexedItem> finish(std::vector<IndexedItem> items, const QSet<QString>& excludingPaths,
                                      SearchSortField sortField, bool ascending, int cap);

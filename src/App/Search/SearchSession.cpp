@@ -36,7 +36,7 @@ SearchSession::SearchSession(const AppContext& context, Links links, QObject* pa
 
 SearchSession::~SearchSession()
 {
-    for (JobHandle* job : {&m_searchTask, &m_searchPauseCompletionTask, &m_previewBuildTask})
+    for (JobHandle* job : {&m_searchTask, &m_searchPauseCompletionTask, &m_previewBuildTask, &m_imageRefreshTask})
         job->cancel();
     m_skuRelated->cancel();
     m_serverStage->cancel();

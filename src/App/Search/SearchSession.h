@@ -42,6 +42,7 @@
 #include "App/Search/SearchHistory.h"
 #include "App/Search/ShownList.h"
 #include "App/Search/SearchBudgets.h"
+#include "App/Search/TagHitsMemo.h"
 #include "App/Search/TypingClock.h"
 #include "Core/Models/IndexedItem.h"
 #include "Core/Search/SearchEngine.h"
@@ -249,9 +250,14 @@ private:
     void reportAnswerNotes(const LocalAnswer& answer);
     void reportInvalidExpression(const SearchQuery& query);
     QString refreshSearchHint() const;
-    // ImageFuzzySearch over the tag stores, or the service hook when one is set.
+    // ImageFuzzySearch over the tag stores, or the service hook when one is
+    // set. The tag stores' answer is reused while no new tag could change it
+    // (TagHitsMemo); one kept only for the refresh interval has the pass run
+    // again, for `generation`, once the interval is over (runImageRefresh()).
     QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,
-                                           std::shared_ptr<CancelToken> token);
+                                           std::int64_t generation, std::shared_ptr<CancelToken> token);
+    QCoro::Task<> runImageRefresh(SearchQuery query, int limit, QSet<QString> excludingPaths, std::int64_t generation,
+                                  Clock::TimePoint at, std::shared_ptr<CancelToken> token);
     void scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits);
     // The folder hints learned more: the shown lists are ordered again.
     void reorderShownFolders();
@@ -293,10 +299,12 @@ private:
     JobHandle m_searchTask;
     JobHandle m_searchPauseCompletionTask;
     JobHandle m_previewBuildTask;
+    JobHandle m_imageRefreshTask;  // a pass to run again once new tags may be asked for
     std::int64_t m_searchGeneration = 0;
     std::optional<SearchQuery> m_lastDisplayedQuery;
     QString m_lastAppliedResultSignature;
     bool m_displayedResultsComplete = false;
+    TagHitsMemo m_tagHits;
     std::unique_ptr<FolderHints> m_folderHints;
     std::unique_ptr<SkuRelatedSearch> m_skuRelated;
     std::unique_ptr<ServerSearchStage> m_serverStage;

@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include "App/ImageTags/ImageFuzzySearch.h"
+#include "App/ImageTags/ImageTagWrites.h"
 #include "App/Search/ImageContentRule.h"
 #include "App/Search/ServerSearchStage.h"
 #include "App/Search/SkuRelatedSearch.h"
@@ -168,6 +169,7 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
     // it holds the store that the new answer needs.
     m_searchTask.cancel();
     m_searchPauseCompletionTask.cancel();
+    m_imageRefreshTask.cancel();
     SearchRequest request;
     request.immediate = immediate;
     request.generation = ++m_searchGeneration;
@@ -394,7 +396,7 @@ QCoro::Task<> SearchSession::runImageStage(SearchRequest request, QSet<QString> 
     }
     // A small first pass shows something soon; an empty one keeps the
     // previous images rather than blanking the section between passes.
-    auto firstPass = imageFuzzySearch(request.query, kImageFirstPassLimit, localPaths, token);
+    auto firstPass = imageFuzzySearch(request.query, kImageFirstPassLimit, localPaths, request.generation, token);
     ItemList first = co_await firstPass;
     if (!guard || token->isCancelled())
         co_return;
@@ -405,7 +407,8 @@ QCoro::Task<> SearchSession::runImageStage(SearchRequest request, QSet<QString> 
     const bool slept = co_await pausing;
     if (!guard || !slept || token->isCancelled())
         co_return;
-    auto secondPass = imageFuzzySearch(request.query, imageSecondPassLimit(request.limit), std::move(localPaths), token);
+    auto secondPass = imageFuzzySearch(request.query, imageSecondPassLimit(request.limit), std::move(localPaths),
+                                       request.generation, token);
     ItemList second = co_await secondPass;
     if (guard && !token->isCancelled() && isCurrent(request.generation))
         setImageFuzzyResults(std::move(second));
@@ -415,14 +418,15 @@ QCoro::Task<> SearchSession::runImageFollowUp(SearchQuery query, int limit, QSet
                                          std::int64_t generation, std::shared_ptr<CancelToken> token)
 {
     QPointer<SearchSession> guard(this);
-    auto searching = imageFuzzySearch(std::move(query), imageFollowUpLimit(limit), std::move(narrowedPaths), token);
+    auto searching =
+        imageFuzzySearch(std::move(query), imageFollowUpLimit(limit), std::move(narrowedPaths), generation, token);
     ItemList found = co_await searching;
     if (guard && !token->isCancelled() && isCurrent(generation))
         setImageFuzzyResults(std::move(found));
 }
 
 QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,
-                                                      std::shared_ptr<CancelToken> token)
+                                                      std::int64_t generation, std::shared_ptr<CancelToken> token)
 {
     const AppServices& services = m_context.environment().services;
     if (services.imageFuzzySearch) {
@@ -430,21 +434,64 @@ QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int lim
         ItemList found = co_await searching;
         co_return found;
     }
-    std::shared_ptr<ImageTagStore> server;
+    QPointer<SearchSession> guard(this);
     const AppStores& stores = m_context.stores();
-    if (hasSharedDriveFeatures(AppEditionInfo::current()) && settings().includeServerInSearch)
+    std::shared_ptr<ImageTagWrites> server;
+    std::shared_ptr<IndexStore> serverIndex;
+    if (hasSharedDriveFeatures(AppEditionInfo::current()) && settings().includeServerInSearch && stores.server) {
         server = stores.serverImageTags;
+        serverIndex = stores.server;
+    }
     const ImageFuzzySearch::Plan plan = ImageFuzzySearch::plan(query, limit, server != nullptr);
     if (plan.groups.empty())
         co_return ItemList();
+    // A later pass answers for the one a refresh would run again.
+    m_imageRefreshTask.cancel();
+    const TagHitsMemo::Stores tagStores{stores.localImageTags.get(), server.get()};
+    TagHitsMemo::Verdict verdict = m_tagHits.look(plan, tagStores, clock().now());
+    if (verdict.refreshAt) {
+        m_imageRefreshTask = JobHandle::start();
+        runImageRefresh(query, limit, excludingPaths, generation, *verdict.refreshAt, m_imageRefreshTask.token());
+    }
+    const TagHitsMemo::Marks marks = TagHitsMemo::marksOf(tagStores);
+    const Clock::TimePoint askedAt = clock().now();
+    struct Gathered {
+        std::optional<ImageFuzzySearch::TagHits> asked;  // set when the tag stores were asked
+        std::vector<IndexedItem> items;
+    };
     // Only values and shared stores cross to the worker; the model may be gone
     // when it answers, and finish() does not need it.
-    auto gathering = m_context.onPool([plan, index = stores.local, local = stores.localImageTags, server,
-                                       serverIndex = server ? stores.server : nullptr, token] {
-        return ImageFuzzySearch::gather(plan, *index, *local, server.get(), serverIndex.get(), token.get());
+    auto gathering = m_context.onPool([plan, kept = std::move(verdict.hits), index = stores.local,
+                                       local = stores.localImageTags, server, serverIndex, token] {
+        Gathered gathered;
+        if (!kept)
+            gathered.asked = ImageFuzzySearch::tagHits(plan, *local, server.get());
+        gathered.items = ImageFuzzySearch::gather(plan, *index, kept ? *kept : *gathered.asked, serverIndex.get(),
+                                                  token.get());
+        return gathered;
     });
-    std::vector<IndexedItem> items = co_await gathering;
-    co_return ImageFuzzySearch::finish(std::move(items), excludingPaths, query.sortField, query.ascending, plan.cap);
+    Gathered gathered = co_await gathering;
+    if (guard && gathered.asked)
+        m_tagHits.remember(plan, std::move(*gathered.asked), marks, askedAt);
+    co_return ImageFuzzySearch::finish(std::move(gathered.items), excludingPaths, query.sortField, query.ascending,
+                                       plan.cap);
+}
+
+QCoro::Task<> SearchSession::runImageRefresh(SearchQuery query, int limit, QSet<QString> excludingPaths,
+                                             std::int64_t generation, Clock::TimePoint at,
+                                             std::shared_ptr<CancelToken> token)
+{
+    QPointer<SearchSession> guard(this);
+    auto pausing = clock().sleepFor(std::max(at - clock().now(), Clock::Duration::zero()), token);
+    const bool slept = co_await pausing;
+    if (!guard || !slept || token->isCancelled() || !isCurrent(generation))
+        co_return;
+    // Let go before the pass, which cancels a refresh still held.
+    m_imageRefreshTask = JobHandle();
+    auto searching = imageFuzzySearch(std::move(query), limit, std::move(excludingPaths), generation, token);
+    ItemList found = co_await searching;
+    if (guard && !token->isCancelled() && isCurrent(generation))
+        setImageFuzzyResults(std::move(found));
 }
 
 void SearchSession::scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits)

@@ -158,7 +158,10 @@ public:
     // At most `limit` image file paths in path order, the first after `after`
     // (empty: from the first).
     std::vector<std::string> imagePathsFromDatabase(int limit, const std::string& after);
-    // Stops early, with what it found so far, once `cancel` fires.
+    // The first `limit` folders, in path order, whose names hold every token
+    // (as typed; case folded unless `caseSensitive`): read from the cache
+    // once it is installed, from the database before. Stops early, with what
+    // it found so far, once `cancel` fires.
     std::vector<std::string> folderPathsMatchingNameTokens(const std::vector<std::string>& tokens, bool caseSensitive,
                                                            int limit, const CancelToken* cancel = nullptr);
     std::vector<IndexedItem> relatedItemsInFolder(const std::string& parentPath, int limit);
@@ -273,6 +276,13 @@ private:
     bool patchingCostsMoreThanABuild(std::size_t appended) const;
     void scheduleCompactionIfDue(int delayMilliseconds);
     void scheduleDebouncedSearchCacheRebuild(int delayMilliseconds);
+
+    // The roads of folderPathsMatchingNameTokens() over the folded words
+    // (IndexQueries.cpp): the cache's, under the lock; the database's, beside it.
+    std::vector<std::string> cachedFoldersHoldingWords(const std::vector<std::string>& words, bool caseSensitive,
+                                                       int limit, const CancelToken* cancel) const;
+    std::vector<std::string> databaseFoldersHoldingWords(const std::vector<std::string>& words, bool caseSensitive,
+                                                         int limit, const CancelToken* cancel) const;
 
     // Cache (SearchCacheLoad.cpp; the snapshot itself is CacheSnapshot.cpp).
     void applyLoadedCache(ItemTable snapshot, std::int64_t warmupGeneration);

@@ -59,6 +59,62 @@ TEST(IndexQueries, FoldersWhoseNamesHoldEveryWord)
     EXPECT_TRUE(f.store->folderPathsMatchingNameTokens({"c.pdf"}, false, 10).empty()) << "files are no answer";
 }
 
+// The folder-name question is answered from the cache once it is installed
+// and from the file before: both give the same folders, words found as typed.
+TEST(IndexQueries, FolderNamesFromTheCacheAnswerAsTheFileDoes)
+{
+    TempDir dir;
+    const std::filesystem::path db = dir / "index.sqlite";
+    test::seedDatabase(db, {folderItem("/p/Trips 2024"), folderItem("/p/trip notes"), folderItem("/q/École d'été"),
+                            folderItem("/a/my_x"), folderItem("/a/myAx"), folderItem("/a/100% done"),
+                            folderItem("/a/100 done"), fileItem("/p/trip.png")});
+    test::ProbedStore store(db, std::make_shared<FakeClock>());
+    test::InstallGate gate;
+    store.probe().setBeforeCacheInstallHook(gate.hook());
+    ASSERT_TRUE(store.bootstrap());
+    struct Case {
+        std::vector<std::string> words;
+        bool caseSensitive;
+        int limit;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {{"TRIP"}, false, 10, {"/p/Trips 2024", "/p/trip notes"}},
+        {{"trip"}, false, 1, {"/p/Trips 2024"}},
+        {{"trip"}, true, 10, {"/p/trip notes"}},
+        {{"Trip", " 2024 "}, true, 10, {"/p/Trips 2024"}},
+        {{"ÉCOLE", "été"}, false, 10, {"/q/École d'été"}},
+        {{"École"}, true, 10, {"/q/École d'été"}},
+        {{"my_x"}, false, 10, {"/a/my_x"}},
+        {{"0% "}, false, 10, {"/a/100% done"}},
+        {{"trip.png"}, false, 10, {}},
+    };
+    std::vector<std::vector<std::string>> fromFile;
+    for (const Case& c : cases)
+        fromFile.push_back(store.folderPathsMatchingNameTokens(c.words, c.caseSensitive, c.limit));
+    ASSERT_FALSE(store.status().cacheReady);
+    gate.open();
+    ASSERT_TRUE(test::eventually([&] { return store.status().cacheReady; }));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(fromFile[i], cases[i].expected) << "file, case " << i;
+        EXPECT_EQ(store.folderPathsMatchingNameTokens(cases[i].words, cases[i].caseSensitive, cases[i].limit),
+                  cases[i].expected)
+            << "cache, case " << i;
+    }
+
+    // A row written behind the store's back is not in its cache: the answer
+    // comes from memory.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(raw,
+                           "INSERT INTO file_index (path, name, parent_path, extension, size, modified_at, "
+                           "is_directory) VALUES ('/z/trip late', 'trip late', '/z', '', 0, 0, 1);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    EXPECT_EQ(store.folderPathsMatchingNameTokens({"trip"}, false, 10),
+              (std::vector<std::string>{"/p/Trips 2024", "/p/trip notes"}));
+}
+
 TEST(IndexQueries, RelatedItemsAreSubfoldersAndImagesDirectlyInside)
 {
     QueriesFixture f;
