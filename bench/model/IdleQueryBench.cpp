@@ -17,6 +17,8 @@
 // The tagger's extraction is not run: what is measured is the model's answer
 // to its progress, not the decoding (see bench/imagetag for that).
 //
+// DIR must not lie under a folder the index leaves out (/tmp, /var/tmp).
+//
 // Usage: pallix-idle-query-bench --work DIR [--items 1000000] [--images 100000] [--tag-rate 20]
 //        [--change-rate 50] [--window 20] [--settle 15]
 
@@ -79,7 +81,8 @@ double threadCpuSeconds()
 }
 
 // The corpus: folders "/bench-corpus/dNNNN" and below them files and
-// subfolders; one subfolder in fifty is named for cats.
+// subfolders; one subfolder in fifty is named for cats (in both words: a
+// folder must hold every word of the query's terms).
 std::vector<IndexedItem> corpus(const Options& o, std::vector<std::string>& imagePaths)
 {
     std::vector<IndexedItem> items;
@@ -92,7 +95,7 @@ std::vector<IndexedItem> corpus(const Options& o, std::vector<std::string>& imag
         std::string path;
         if (i % 20 == 0) {
             folder = "/bench-corpus/d" + std::to_string(i / 2000) + "/" +
-                     (i % 1000 == 0 ? "cat photos " : "project notes ") + std::to_string(i);
+                     (i % 1000 == 0 ? "猫 cat photos " : "project notes ") + std::to_string(i);
             path = folder;
             meta.isDirectory = true;
         } else {

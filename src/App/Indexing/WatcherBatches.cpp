@@ -171,8 +171,21 @@ void WatcherBatches::enqueueCoalesced(std::vector<std::string> paths)
 {
     if (!m_context.settings().keepIndexerInBackground)
         return;
-    for (const std::string& path : paths)
-        m_pendingPaths.insert(QString::fromStdString(paths::standardize(path)));
+    // The application's own databases change with every write it makes, the
+    // batch's own included: taken in, each batch would bring on the next, and
+    // a search with it, for ever.
+    const std::shared_ptr<IndexStore>& store = m_context.stores().local;
+    const std::string own = store ? paths::standardize(store->databaseURL().parent_path().string()) : std::string();
+    bool arrived = paths.empty();
+    for (const std::string& path : paths) {
+        std::string standard = paths::standardize(path);
+        if (!own.empty() && paths::isUnder(standard, own))
+            continue;
+        m_pendingPaths.insert(QString::fromStdString(standard));
+        arrived = true;
+    }
+    if (!arrived)
+        return;
     m_coalesceTask.cancel();
     const Clock::TimePoint now = m_context.clock().now();
     if (!m_pendingSince)
