@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -178,6 +179,10 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
 
 AppModel::~AppModel()
 {
+    // The tagger may write on after the model (its sessions are the process's).
+    for (const std::shared_ptr<ImageTagWrites>& tags : {m_imageSemanticStore, m_serverImageSemanticStore})
+        if (tags)
+            tags->setWriteListener(nullptr);
     m_sharedDrives->cancelJobs();
     // Its jobs are cancelled with it, before the pool is drained.
     m_searchSession.reset();
@@ -502,6 +507,26 @@ void AppModel::wireSearchSession()
     // The summary follows the settings here, the counts where connectLocalIndex()
     // and connectSharedDrives() build their owners.
     connect(this, &AppModel::settingsChanged, search, &SearchSession::summaryInputsChanged);
+    // The tagger writes on its own thread, row after row: one hand-over to the
+    // GUI thread at a time is enough, the session looks at every row since.
+    for (const std::shared_ptr<ImageTagWrites>& tags : {m_imageSemanticStore, m_serverImageSemanticStore}) {
+        if (!tags)
+            continue;
+        auto handedOver = std::make_shared<std::atomic<bool>>(false);
+        tags->setWriteListener([session = QPointer<SearchSession>(search), handedOver] {
+            QCoreApplication* app = QCoreApplication::instance();
+            if (!app || handedOver->exchange(true))
+                return;
+            QMetaObject::invokeMethod(
+                app,
+                [session, handedOver] {
+                    handedOver->store(false);
+                    if (session)
+                        session->tagsWritten();
+                },
+                Qt::QueuedConnection);
+        });
+    }
 }
 
 void AppModel::connectLocalIndex(std::int64_t startupCount)

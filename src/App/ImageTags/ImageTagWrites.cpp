@@ -107,13 +107,25 @@ std::uint64_t ImageTagWrites::mark() const
     return m_count;
 }
 
-void ImageTagWrites::note(Write write)
+void ImageTagWrites::setWriteListener(std::function<void()> listener)
 {
     std::lock_guard lock(m_mutex);
-    m_writes.push_back(std::move(write));
-    if (m_writes.size() > kKeptWrites)
-        m_writes.pop_front();
-    ++m_count;
+    m_listener = std::move(listener);
+}
+
+void ImageTagWrites::note(Write write)
+{
+    std::function<void()> listener;
+    {
+        std::lock_guard lock(m_mutex);
+        m_writes.push_back(std::move(write));
+        if (m_writes.size() > kKeptWrites)
+            m_writes.pop_front();
+        ++m_count;
+        listener = m_listener;
+    }
+    if (listener)
+        listener();
 }
 
 bool ImageTagWrites::mayChangeSince(std::uint64_t mark, const std::vector<std::vector<std::string>>& groups,

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -39,6 +40,10 @@ public:
                                          const std::optional<ImageFileStamp>& file = std::nullopt) override;
     std::vector<std::string> searchPaths(const std::vector<std::vector<std::string>>& groups, int limit) override;
 
+    // Called after each write noted, on the writing thread, outside the
+    // record's lock; it must only hand off. None: nobody is told.
+    void setWriteListener(std::function<void()> listener);
+
     // Rows written so far: the mark later writes are told from.
     std::uint64_t mark() const;
     // Whether a row written after `mark` could change what searchPaths(groups)
@@ -62,6 +67,7 @@ private:
     mutable std::mutex m_mutex;
     std::deque<Write> m_writes;  // under m_mutex: the last kKeptWrites, oldest first
     std::uint64_t m_count = 0;   // under m_mutex: writes ever noted
+    std::function<void()> m_listener;  // under m_mutex
 };
 
 } // namespace pallix

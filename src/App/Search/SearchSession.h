@@ -175,6 +175,11 @@ public:
     void applySearchResults(ItemList items, const SearchQuery& query,
                             ListCompleteness completeness = ListCompleteness::Complete);
 
+    // The image-tag stores wrote rows (the tagger's progress): the image
+    // section of the current search is searched again when they may change
+    // its answer, at most once every TagHitsMemo::kRefreshInterval.
+    void tagsWritten();
+
     // A chip's click: the text becomes the search text and is searched for at once.
     void searchForTerm(const QString& text);
 
@@ -250,14 +255,27 @@ private:
     void reportAnswerNotes(const LocalAnswer& answer);
     void reportInvalidExpression(const SearchQuery& query);
     QString refreshSearchHint() const;
+    // One pass of the image-content search: what it asked, for which request.
+    struct ImagePass {
+        SearchQuery query;
+        int limit = 0;
+        QSet<QString> excludingPaths;
+        std::int64_t generation = 0;
+    };
+    // The shared-drive tag store and index an image search reads; none when
+    // the shared drives are not searched.
+    struct ServerTagSource {
+        std::shared_ptr<ImageTagWrites> tags;
+        std::shared_ptr<IndexStore> index;
+    };
+    ServerTagSource serverTagSource() const;
     // ImageFuzzySearch over the tag stores, or the service hook when one is
     // set. The tag stores' answer is reused while no new tag could change it
     // (TagHitsMemo); one kept only for the refresh interval has the pass run
-    // again, for `generation`, once the interval is over (runImageRefresh()).
-    QCoro::Task<ItemList> imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,
-                                           std::int64_t generation, std::shared_ptr<CancelToken> token);
-    QCoro::Task<> runImageRefresh(SearchQuery query, int limit, QSet<QString> excludingPaths, std::int64_t generation,
-                                  Clock::TimePoint at, std::shared_ptr<CancelToken> token);
+    // again once the interval is over (startImageRefresh()).
+    QCoro::Task<ItemList> imageFuzzySearch(ImagePass pass, std::shared_ptr<CancelToken> token);
+    void startImageRefresh(const ImagePass& pass, Clock::TimePoint at);
+    QCoro::Task<> runImageRefresh(ImagePass pass, Clock::TimePoint at, std::shared_ptr<CancelToken> token);
     void scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits);
     // The folder hints learned more: the shown lists are ordered again.
     void reorderShownFolders();
@@ -300,6 +318,7 @@ private:
     JobHandle m_searchPauseCompletionTask;
     JobHandle m_previewBuildTask;
     JobHandle m_imageRefreshTask;  // a pass to run again once new tags may be asked for
+    std::optional<ImagePass> m_lastImagePass;  // of the model's own image search
     std::int64_t m_searchGeneration = 0;
     std::optional<SearchQuery> m_lastDisplayedQuery;
     QString m_lastAppliedResultSignature;

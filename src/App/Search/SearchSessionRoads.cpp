@@ -396,7 +396,7 @@ QCoro::Task<> SearchSession::runImageStage(SearchRequest request, QSet<QString> 
     }
     // A small first pass shows something soon; an empty one keeps the
     // previous images rather than blanking the section between passes.
-    auto firstPass = imageFuzzySearch(request.query, kImageFirstPassLimit, localPaths, request.generation, token);
+    auto firstPass = imageFuzzySearch({request.query, kImageFirstPassLimit, localPaths, request.generation}, token);
     ItemList first = co_await firstPass;
     if (!guard || token->isCancelled())
         co_return;
@@ -407,8 +407,8 @@ QCoro::Task<> SearchSession::runImageStage(SearchRequest request, QSet<QString> 
     const bool slept = co_await pausing;
     if (!guard || !slept || token->isCancelled())
         co_return;
-    auto secondPass = imageFuzzySearch(request.query, imageSecondPassLimit(request.limit), std::move(localPaths),
-                                       request.generation, token);
+    auto secondPass = imageFuzzySearch(
+        {request.query, imageSecondPassLimit(request.limit), std::move(localPaths), request.generation}, token);
     ItemList second = co_await secondPass;
     if (guard && !token->isCancelled() && isCurrent(request.generation))
         setImageFuzzyResults(std::move(second));
@@ -419,40 +419,43 @@ QCoro::Task<> SearchSession::runImageFollowUp(SearchQuery query, int limit, QSet
 {
     QPointer<SearchSession> guard(this);
     auto searching =
-        imageFuzzySearch(std::move(query), imageFollowUpLimit(limit), std::move(narrowedPaths), generation, token);
+        imageFuzzySearch({std::move(query), imageFollowUpLimit(limit), std::move(narrowedPaths), generation}, token);
     ItemList found = co_await searching;
     if (guard && !token->isCancelled() && isCurrent(generation))
         setImageFuzzyResults(std::move(found));
 }
 
-QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int limit, QSet<QString> excludingPaths,
-                                                      std::int64_t generation, std::shared_ptr<CancelToken> token)
+SearchSession::ServerTagSource SearchSession::serverTagSource() const
+{
+    const AppStores& stores = m_context.stores();
+    if (hasSharedDriveFeatures(AppEditionInfo::current()) && settings().includeServerInSearch && stores.server)
+        return {stores.serverImageTags, stores.server};
+    return {};
+}
+
+QCoro::Task<ItemList> SearchSession::imageFuzzySearch(ImagePass pass, std::shared_ptr<CancelToken> token)
 {
     const AppServices& services = m_context.environment().services;
     if (services.imageFuzzySearch) {
-        auto searching = services.imageFuzzySearch(std::move(query), limit, std::move(excludingPaths));
+        auto searching = services.imageFuzzySearch(std::move(pass.query), pass.limit, std::move(pass.excludingPaths));
         ItemList found = co_await searching;
         co_return found;
     }
     QPointer<SearchSession> guard(this);
     const AppStores& stores = m_context.stores();
-    std::shared_ptr<ImageTagWrites> server;
-    std::shared_ptr<IndexStore> serverIndex;
-    if (hasSharedDriveFeatures(AppEditionInfo::current()) && settings().includeServerInSearch && stores.server) {
-        server = stores.serverImageTags;
-        serverIndex = stores.server;
-    }
-    const ImageFuzzySearch::Plan plan = ImageFuzzySearch::plan(query, limit, server != nullptr);
+    const ServerTagSource server = serverTagSource();
+    const ImageFuzzySearch::Plan plan = ImageFuzzySearch::plan(pass.query, pass.limit, server.tags != nullptr);
     if (plan.groups.empty())
         co_return ItemList();
-    // A later pass answers for the one a refresh would run again.
-    m_imageRefreshTask.cancel();
-    const TagHitsMemo::Stores tagStores{stores.localImageTags.get(), server.get()};
+    // A later pass answers for the one a refresh would run again, unless it
+    // is that refresh.
+    if (m_imageRefreshTask.token() != token)
+        m_imageRefreshTask.cancel();
+    m_lastImagePass = pass;
+    const TagHitsMemo::Stores tagStores{stores.localImageTags.get(), server.tags.get()};
     TagHitsMemo::Verdict verdict = m_tagHits.look(plan, tagStores, clock().now());
-    if (verdict.refreshAt) {
-        m_imageRefreshTask = JobHandle::start();
-        runImageRefresh(query, limit, excludingPaths, generation, *verdict.refreshAt, m_imageRefreshTask.token());
-    }
+    if (verdict.refreshAt)
+        startImageRefresh(pass, *verdict.refreshAt);
     const TagHitsMemo::Marks marks = TagHitsMemo::marksOf(tagStores);
     const Clock::TimePoint askedAt = clock().now();
     struct Gathered {
@@ -461,37 +464,62 @@ QCoro::Task<ItemList> SearchSession::imageFuzzySearch(SearchQuery query, int lim
     };
     // Only values and shared stores cross to the worker; the model may be gone
     // when it answers, and finish() does not need it.
-    auto gathering = m_context.onPool([plan, kept = std::move(verdict.hits), index = stores.local,
-                                       local = stores.localImageTags, server, serverIndex, token] {
-        Gathered gathered;
-        if (!kept)
-            gathered.asked = ImageFuzzySearch::tagHits(plan, *local, server.get());
-        gathered.items = ImageFuzzySearch::gather(plan, *index, kept ? *kept : *gathered.asked, serverIndex.get(),
-                                                  token.get());
-        return gathered;
-    });
+    auto gathering = m_context.onPool(
+        [plan, kept = std::move(verdict.hits), index = stores.local, local = stores.localImageTags, server, token] {
+            Gathered gathered;
+            if (!kept)
+                gathered.asked = ImageFuzzySearch::tagHits(plan, *local, server.tags.get());
+            gathered.items = ImageFuzzySearch::gather(plan, *index, kept ? *kept : *gathered.asked,
+                                                      server.index.get(), token.get());
+            return gathered;
+        });
     Gathered gathered = co_await gathering;
     if (guard && gathered.asked)
         m_tagHits.remember(plan, std::move(*gathered.asked), marks, askedAt);
-    co_return ImageFuzzySearch::finish(std::move(gathered.items), excludingPaths, query.sortField, query.ascending,
-                                       plan.cap);
+    co_return ImageFuzzySearch::finish(std::move(gathered.items), pass.excludingPaths, pass.query.sortField,
+                                       pass.query.ascending, plan.cap);
 }
 
-QCoro::Task<> SearchSession::runImageRefresh(SearchQuery query, int limit, QSet<QString> excludingPaths,
-                                             std::int64_t generation, Clock::TimePoint at,
-                                             std::shared_ptr<CancelToken> token)
+void SearchSession::tagsWritten()
+{
+    if (!m_lastImagePass || !isCurrent(m_lastImagePass->generation))
+        return;
+    // A refresh due or running answers for these tags too.
+    if (m_imageRefreshTask.isActive() && !m_imageRefreshTask.token()->isCancelled())
+        return;
+    const ServerTagSource server = serverTagSource();
+    const ImageFuzzySearch::Plan plan =
+        ImageFuzzySearch::plan(m_lastImagePass->query, m_lastImagePass->limit, server.tags != nullptr);
+    const TagHitsMemo::Stores tagStores{m_context.stores().localImageTags.get(), server.tags.get()};
+    const TagHitsMemo::Verdict verdict = m_tagHits.look(plan, tagStores, clock().now());
+    if (verdict.hits && !verdict.refreshAt)
+        return;
+    startImageRefresh(*m_lastImagePass, verdict.refreshAt.value_or(clock().now()));
+}
+
+void SearchSession::startImageRefresh(const ImagePass& pass, Clock::TimePoint at)
+{
+    m_imageRefreshTask.cancel();
+    m_imageRefreshTask = JobHandle::start();
+    runImageRefresh(pass, at, m_imageRefreshTask.token());
+}
+
+QCoro::Task<> SearchSession::runImageRefresh(ImagePass pass, Clock::TimePoint at, std::shared_ptr<CancelToken> token)
 {
     QPointer<SearchSession> guard(this);
     auto pausing = clock().sleepFor(std::max(at - clock().now(), Clock::Duration::zero()), token);
     const bool slept = co_await pausing;
-    if (!guard || !slept || token->isCancelled() || !isCurrent(generation))
+    if (!guard || !slept || token->isCancelled() || !isCurrent(pass.generation))
         co_return;
-    // Let go before the pass, which cancels a refresh still held.
-    m_imageRefreshTask = JobHandle();
-    auto searching = imageFuzzySearch(std::move(query), limit, std::move(excludingPaths), generation, token);
+    const std::int64_t generation = pass.generation;
+    auto searching = imageFuzzySearch(std::move(pass), token);
     ItemList found = co_await searching;
-    if (guard && !token->isCancelled() && isCurrent(generation))
-        setImageFuzzyResults(std::move(found));
+    if (!guard || token->isCancelled() || !isCurrent(generation))
+        co_return;
+    setImageFuzzyResults(std::move(found));
+    m_imageRefreshTask = JobHandle();
+    // Tags written while the pass ran came after its marks: they are looked at now.
+    tagsWritten();
 }
 
 void SearchSession::scheduleSKURelatedIfNeeded(const SearchQuery& query, std::int64_t generation, const ItemList& baseHits)

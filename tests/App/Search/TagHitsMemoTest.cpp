@@ -156,5 +156,29 @@ TEST(TagHitsMemo, ARepeatedSearchAsksTheTagStoreOnlyWhenNewTagsCouldChangeItsAns
     EXPECT_EQ(road.counting->searches, askedAgain + 2);
 }
 
+TEST(TagHitsMemo, TaggerProgressSearchesTheImageSectionAgainOnlyForTagsThatMatter)
+{
+    RepeatRoad road;
+    ASSERT_TRUE(road.ready());
+    const Clock::TimePoint askedAt = road.h.clock->now();
+    road.search(QStringLiteral("红色"));
+    const std::int64_t generation = road.session().searchGeneration();
+    ASSERT_EQ(road.counting->searches, 2);
+
+    road.tag(road.at("blue.png"), {"蓝色", "blue", "sky"});
+    ASSERT_TRUE(road.h.runOut());
+    EXPECT_EQ(road.counting->searches, 2);
+
+    // Once the refresh interval is over, one pass, and no search of the rest.
+    road.tag(road.at("cherry.png"), {"红色", "cherry"});
+    ASSERT_TRUE(pumpUntil(*road.h.clock, [&] { return shownImages(road.session()).size() == 2; }, 50ms));
+    EXPECT_EQ(shownImages(road.session()), (std::set<std::string>{road.at("red.png"), road.at("cherry.png")}));
+    EXPECT_EQ(road.counting->searches, 3);
+    EXPECT_GE(road.h.clock->now() - askedAt, Clock::Duration(TagHitsMemo::kRefreshInterval));
+    EXPECT_EQ(road.session().searchGeneration(), generation);
+    ASSERT_TRUE(road.h.runOut());
+    EXPECT_EQ(road.counting->searches, 3);
+}
+
 } // namespace
 } // namespace pallix
