@@ -82,8 +82,9 @@ double threadCpuSeconds()
 }
 
 // The corpus: folders "/bench-corpus/dNNNN" and below them files and
-// subfolders; one subfolder in fifty is named for cats (in both words: a
-// folder must hold every word of the query's terms).
+// subfolders; one folder in 10,000 is named for cats (in both words: a
+// folder must hold every word of the query's terms), so that a search for
+// folders by name reads them all, as for most words.
 std::vector<IndexedItem> corpus(const Options& o, std::vector<std::string>& imagePaths)
 {
     std::vector<IndexedItem> items;
@@ -96,7 +97,7 @@ std::vector<IndexedItem> corpus(const Options& o, std::vector<std::string>& imag
         std::string path;
         if (i % 20 == 0) {
             folder = "/bench-corpus/d" + std::to_string(i / 2000) + "/" +
-                     (i % 1000 == 0 ? "猫 cat photos " : "project notes ") + std::to_string(i);
+                     (i % 200'000 == 0 ? "猫 cat photos " : "project notes ") + std::to_string(i);
             path = folder;
             meta.isDirectory = true;
         } else {
