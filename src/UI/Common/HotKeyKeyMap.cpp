@@ -84,18 +84,12 @@ constexpr std::array kKeypadCodes{
     KeyCodeEntry{Qt::Key_9, 92},        KeyCodeEntry{Qt::Key_PageUp, 92},
 };
 
-template <std::size_t N>
-const KeyCodeEntry* entryForKey(const std::array<KeyCodeEntry, N>& table, int qtKey)
+// The first entry whose `field` holds `value`: for a code, its unshifted key
+// (with NumLock on, on the keypad).
+template <std::size_t N, typename Field>
+const KeyCodeEntry* findEntry(const std::array<KeyCodeEntry, N>& table, Field KeyCodeEntry::*field, Field value)
 {
-    const auto found = std::find_if(table.begin(), table.end(), [&](const KeyCodeEntry& e) { return e.qtKey == qtKey; });
-    return found == table.end() ? nullptr : &*found;
-}
-
-// The first entry of a code is its unshifted key (with NumLock on, on the keypad).
-template <std::size_t N>
-const KeyCodeEntry* entryForCode(const std::array<KeyCodeEntry, N>& table, std::uint32_t code)
-{
-    const auto found = std::find_if(table.begin(), table.end(), [&](const KeyCodeEntry& e) { return e.code == code; });
+    const auto found = std::find_if(table.begin(), table.end(), [&](const KeyCodeEntry& e) { return e.*field == value; });
     return found == table.end() ? nullptr : &*found;
 }
 
@@ -103,8 +97,9 @@ const KeyCodeEntry* entryForCode(const std::array<KeyCodeEntry, N>& table, std::
 
 std::optional<std::uint32_t> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers)
 {
-    const KeyCodeEntry* entry = modifiers.testFlag(Qt::KeypadModifier) ? entryForKey(kKeypadCodes, qtKey)
-                                                                       : entryForKey(kKeyCodes, qtKey);
+    const KeyCodeEntry* entry = modifiers.testFlag(Qt::KeypadModifier)
+                                    ? findEntry(kKeypadCodes, &KeyCodeEntry::qtKey, qtKey)
+                                    : findEntry(kKeyCodes, &KeyCodeEntry::qtKey, qtKey);
     return entry ? std::optional<std::uint32_t>(entry->code) : std::nullopt;
 }
 
@@ -137,8 +132,8 @@ QString displayText(const GlobalHotKey& hotKey)
         if (hotKey.carbonModifiers & bit)
             modifiers |= flag;
     }
-    const KeyCodeEntry* entry = entryForCode(kKeyCodes, hotKey.keyCode);
-    if (!entry && (entry = entryForCode(kKeypadCodes, hotKey.keyCode)))
+    const KeyCodeEntry* entry = findEntry(kKeyCodes, &KeyCodeEntry::code, hotKey.keyCode);
+    if (!entry && (entry = findEntry(kKeypadCodes, &KeyCodeEntry::code, hotKey.keyCode)))
         modifiers |= Qt::KeypadModifier;  // written "Num+1"
     if (entry)
         return QKeySequence(QKeyCombination(modifiers, Qt::Key(entry->qtKey))).toString(QKeySequence::PortableText);

@@ -222,9 +222,8 @@ TEST_F(HotKeyRowTest, KeypadKeysAreRecordedAsTheKeypadsOwn)
         std::uint32_t keysym;
     };
     const KeypadCase keypad[] = {
-        {Qt::Key_End, 83, XK_KP_1},  // 1 with NumLock off
-        {Qt::Key_Enter, 76, XK_KP_Enter}, {Qt::Key_Plus, 69, XK_KP_Add}, {Qt::Key_Asterisk, 67, XK_KP_Multiply},
-        {Qt::Key_Period, 65, XK_KP_Decimal}, {Qt::Key_Clear, 87, XK_KP_5}, {Qt::Key_9, 92, XK_KP_9},
+        {Qt::Key_End, 83, XK_KP_1}, {Qt::Key_Clear, 87, XK_KP_5},  // NumLock off
+        {Qt::Key_Enter, 76, XK_KP_Enter}, {Qt::Key_Period, 65, XK_KP_Decimal},
     };
     for (const KeypadCase& c : keypad) {
         SCOPED_TRACE(c.code);
