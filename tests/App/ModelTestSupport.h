@@ -99,7 +99,11 @@ private:
     std::optional<std::string> m_old;
 };
 
-inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = 20000)
+// How long a test waits for a condition before it fails: long enough for a
+// machine loaded with other tests; a test that passes never waits it out.
+inline constexpr int kPatienceMs = 20000;
+
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = kPatienceMs)
 {
     return QTest::qWaitFor(condition, timeoutMs);
 }
@@ -108,7 +112,7 @@ inline bool waitFor(const std::function<bool()>& condition, int timeoutMs = 2000
 // thread sleeps on it: the model's pauses and the store's quiet periods all
 // wait on that clock.
 inline bool pumpUntil(FakeClock& clock, const std::function<bool()>& condition,
-                      Clock::Duration step = std::chrono::milliseconds(5), int timeoutMs = 20000)
+                      Clock::Duration step = std::chrono::milliseconds(5), int timeoutMs = kPatienceMs)
 {
     return QTest::qWaitFor(
         [&] {

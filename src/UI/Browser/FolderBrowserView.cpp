@@ -20,6 +20,7 @@
 #include "UI/Common/GridMetrics.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Common/ResultSymbols.h"
+#include "UI/Common/Symbols.h"
 #include "UI/Results/FolderVideoHints.h"
 
 namespace pallix {
@@ -27,6 +28,9 @@ namespace pallix {
 namespace {
 
 namespace paint = ResultPainting;
+
+// The chevron between crumbs: a symbol of the 9-point semibold text size.
+constexpr int kCrumbChevronSize = 9;
 
 QToolButton* navigationButton(QStyle::StandardPixmap fallback, const QString& themeName, QWidget* parent)
 {
@@ -223,9 +227,9 @@ void FolderBrowserView::showPath()
                 [this, path = crumbs.at(i).path] { m_model.navigate(path, true); });
         m_crumbLayout->addWidget(button);
         if (i + 1 < crumbs.size()) {
-            auto* chevron = new QLabel(QStringLiteral("›"), m_crumbs);
-            chevron->setFont(paint::font(11, QFont::DemiBold));
-            chevron->setStyleSheet(QStringLiteral("color: rgba(0,0,0,0.35);"));
+            auto* chevron = new QLabel(m_crumbs);
+            chevron->setPixmap(symbols::tinted(QStringLiteral("chevron.right"), kCrumbChevronSize,
+                                               paint::tertiaryText(palette()), devicePixelRatioF()));
             m_crumbLayout->addWidget(chevron);
         }
     }

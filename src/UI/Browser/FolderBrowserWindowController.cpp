@@ -6,6 +6,7 @@
 
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/MouseButtonMonitor.h"
+#include "UI/Common/CloseShortcut.h"
 #include "UI/Search/KeyDownMonitor.h"
 
 namespace pallix {
@@ -27,6 +28,7 @@ FolderBrowserWindowController::FolderBrowserWindowController(const QString& path
     window->setProperty(kRoleProperty, QLatin1String(kBrowserRole));
     window->resize(kWidth, kHeight);
     window->setMinimumSize(kMinimumWidth, kMinimumHeight);
+    installCloseShortcut(window);
     // Owned by the window: closing it deletes the window, this controller,
     // the model and both monitors together.
     setParent(window);

@@ -65,15 +65,42 @@ constexpr std::array kKeyCodes{
     KeyCodeEntry{Qt::Key_Down, 125}, KeyCodeEntry{Qt::Key_Up, 126},
 };
 
+// The keypad's keys, which Qt reports with KeypadModifier and the keys of
+// the main block's symbols. With NumLock off they report the moves they
+// stand for (Home on 7): the place on the keypad is what is recorded.
+constexpr std::array kKeypadCodes{
+    KeyCodeEntry{Qt::Key_Period, 65},   KeyCodeEntry{Qt::Key_Comma, 65},    KeyCodeEntry{Qt::Key_Delete, 65},
+    KeyCodeEntry{Qt::Key_Asterisk, 67}, KeyCodeEntry{Qt::Key_Plus, 69},     KeyCodeEntry{Qt::Key_Slash, 75},
+    KeyCodeEntry{Qt::Key_Enter, 76},    KeyCodeEntry{Qt::Key_Minus, 78},    KeyCodeEntry{Qt::Key_Equal, 81},
+    KeyCodeEntry{Qt::Key_0, 82},        KeyCodeEntry{Qt::Key_Insert, 82},
+    KeyCodeEntry{Qt::Key_1, 83},        KeyCodeEntry{Qt::Key_End, 83},
+    KeyCodeEntry{Qt::Key_2, 84},        KeyCodeEntry{Qt::Key_Down, 84},
+    KeyCodeEntry{Qt::Key_3, 85},        KeyCodeEntry{Qt::Key_PageDown, 85},
+    KeyCodeEntry{Qt::Key_4, 86},        KeyCodeEntry{Qt::Key_Left, 86},
+    KeyCodeEntry{Qt::Key_5, 87},        KeyCodeEntry{Qt::Key_Clear, 87},
+    KeyCodeEntry{Qt::Key_6, 88},        KeyCodeEntry{Qt::Key_Right, 88},
+    KeyCodeEntry{Qt::Key_7, 89},        KeyCodeEntry{Qt::Key_Home, 89},
+    KeyCodeEntry{Qt::Key_8, 91},        KeyCodeEntry{Qt::Key_Up, 91},
+    KeyCodeEntry{Qt::Key_9, 92},        KeyCodeEntry{Qt::Key_PageUp, 92},
+};
+
+// The first entry whose `field` holds `value`: for a code, its unshifted key
+// (with NumLock on, on the keypad).
+template <std::size_t N, typename Field>
+const KeyCodeEntry* findEntry(const std::array<KeyCodeEntry, N>& table, Field KeyCodeEntry::*field, Field value)
+{
+    const auto found = std::find_if(table.begin(), table.end(), [&](const KeyCodeEntry& e) { return e.*field == value; });
+    return found == table.end() ? nullptr : &*found;
+}
+
 } // namespace
 
-std::optional<std::uint32_t> keyCodeForQtKey(int qtKey)
+std::optional<std::uint32_t> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers)
 {
-    for (const KeyCodeEntry& entry : kKeyCodes) {
-        if (entry.qtKey == qtKey)
-            return entry.code;
-    }
-    return std::nullopt;
+    const KeyCodeEntry* entry = modifiers.testFlag(Qt::KeypadModifier)
+                                    ? findEntry(kKeypadCodes, &KeyCodeEntry::qtKey, qtKey)
+                                    : findEntry(kKeyCodes, &KeyCodeEntry::qtKey, qtKey);
+    return entry ? std::optional<std::uint32_t>(entry->code) : std::nullopt;
 }
 
 std::uint32_t modifierBitsForQt(Qt::KeyboardModifiers modifiers)
@@ -105,10 +132,10 @@ QString displayText(const GlobalHotKey& hotKey)
         if (hotKey.carbonModifiers & bit)
             modifiers |= flag;
     }
-    // The first entry of a code is its unshifted key.
-    const auto entry = std::find_if(kKeyCodes.begin(), kKeyCodes.end(),
-                                    [&](const KeyCodeEntry& e) { return e.code == hotKey.keyCode; });
-    if (entry != kKeyCodes.end())
+    const KeyCodeEntry* entry = findEntry(kKeyCodes, &KeyCodeEntry::code, hotKey.keyCode);
+    if (!entry && (entry = findEntry(kKeypadCodes, &KeyCodeEntry::code, hotKey.keyCode)))
+        modifiers |= Qt::KeypadModifier;  // written "Num+1"
+    if (entry)
         return QKeySequence(QKeyCombination(modifiers, Qt::Key(entry->qtKey))).toString(QKeySequence::PortableText);
     // Qt writes modifiers only together with a key: take them from one.
     QString prefix = QKeySequence(QKeyCombination(modifiers, Qt::Key_A)).toString(QKeySequence::PortableText);

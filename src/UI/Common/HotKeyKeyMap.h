@@ -18,9 +18,10 @@ struct GlobalHotKey;
 namespace pallix::hotkeymap {
 
 // The record's key code of `qtKey`; shifted symbols ("!", "@") give the code
-// of their key on the reference layout. None for keys the record cannot hold
-// (modifier keys alone, keypad and media keys).
-std::optional<std::uint32_t> keyCodeForQtKey(int qtKey);
+// of their key on the reference layout, and with KeypadModifier in
+// `modifiers` the key is the keypad's. None for keys the record cannot hold
+// (modifier keys alone, media keys).
+std::optional<std::uint32_t> keyCodeForQtKey(int qtKey, Qt::KeyboardModifiers modifiers = {});
 
 // The record's modifier bits of `modifiers`; keypad and group-switch flags are ignored.
 std::uint32_t modifierBitsForQt(Qt::KeyboardModifiers modifiers);

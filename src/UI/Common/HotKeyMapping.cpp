@@ -12,36 +12,57 @@ namespace pallix::hotkeys {
 namespace {
 
 // Position-based key codes of the original layout and the keysym the same key
-// carries on a US layout. Letters are the lower-case keysyms: a grab looks up
-// the key code that produces them, whatever its shift level.
-constexpr std::pair<std::uint32_t, std::uint32_t> kKeysyms[] = {
-    {0, XK_a}, {1, XK_s}, {2, XK_d}, {3, XK_f}, {4, XK_h}, {5, XK_g}, {6, XK_z}, {7, XK_x},
-    {8, XK_c}, {9, XK_v}, {11, XK_b}, {12, XK_q}, {13, XK_w}, {14, XK_e}, {15, XK_r},
-    {16, XK_y}, {17, XK_t}, {18, XK_1}, {19, XK_2}, {20, XK_3}, {21, XK_4}, {22, XK_6},
-    {23, XK_5}, {24, XK_equal}, {25, XK_9}, {26, XK_7}, {27, XK_minus}, {28, XK_8}, {29, XK_0},
-    {30, XK_bracketright}, {31, XK_o}, {32, XK_u}, {33, XK_bracketleft}, {34, XK_i}, {35, XK_p},
-    {36, XK_Return}, {37, XK_l}, {38, XK_j}, {39, XK_apostrophe}, {40, XK_k}, {41, XK_semicolon},
-    {42, XK_backslash}, {43, XK_comma}, {44, XK_slash}, {45, XK_n}, {46, XK_m}, {47, XK_period},
-    {48, XK_Tab}, {49, XK_space}, {50, XK_grave}, {51, XK_BackSpace}, {53, XK_Escape},
-    {65, XK_KP_Decimal}, {67, XK_KP_Multiply}, {69, XK_KP_Add}, {75, XK_KP_Divide},
-    {76, XK_KP_Enter}, {78, XK_KP_Subtract}, {81, XK_KP_Equal}, {82, XK_KP_0}, {83, XK_KP_1},
-    {84, XK_KP_2}, {85, XK_KP_3}, {86, XK_KP_4}, {87, XK_KP_5}, {88, XK_KP_6}, {89, XK_KP_7},
-    {91, XK_KP_8}, {92, XK_KP_9}, {96, XK_F5}, {97, XK_F6}, {98, XK_F7}, {99, XK_F3},
-    {100, XK_F8}, {101, XK_F9}, {103, XK_F11}, {105, XK_F13}, {107, XK_F14}, {109, XK_F10},
-    {111, XK_F12}, {113, XK_F15}, {114, XK_Insert}, {115, XK_Home}, {116, XK_Prior},
-    {117, XK_Delete}, {118, XK_F4}, {119, XK_End}, {120, XK_F2}, {121, XK_Next}, {122, XK_F1},
-    {123, XK_Left}, {124, XK_Right}, {125, XK_Down}, {126, XK_Up},
+// carries on a US layout, with the keysym's name. Letters are the lower-case
+// keysyms: a grab looks up the key code that produces them, whatever its
+// shift level; keypad keysyms are those of NumLock on, on the same keys.
+struct KeysymEntry {
+    std::uint32_t keyCode;
+    std::uint32_t keysym;
+    const char* name;  // as XKB writes it: "a", "space", "KP_1"
 };
+#define PX_KEY(code, sym) KeysymEntry{code, XK_##sym, #sym}
+constexpr KeysymEntry kKeysyms[] = {
+    PX_KEY(0, a), PX_KEY(1, s), PX_KEY(2, d), PX_KEY(3, f), PX_KEY(4, h), PX_KEY(5, g), PX_KEY(6, z),
+    PX_KEY(7, x), PX_KEY(8, c), PX_KEY(9, v), PX_KEY(11, b), PX_KEY(12, q), PX_KEY(13, w), PX_KEY(14, e),
+    PX_KEY(15, r), PX_KEY(16, y), PX_KEY(17, t), PX_KEY(18, 1), PX_KEY(19, 2), PX_KEY(20, 3), PX_KEY(21, 4),
+    PX_KEY(22, 6), PX_KEY(23, 5), PX_KEY(24, equal), PX_KEY(25, 9), PX_KEY(26, 7), PX_KEY(27, minus),
+    PX_KEY(28, 8), PX_KEY(29, 0), PX_KEY(30, bracketright), PX_KEY(31, o), PX_KEY(32, u),
+    PX_KEY(33, bracketleft), PX_KEY(34, i), PX_KEY(35, p), PX_KEY(36, Return), PX_KEY(37, l), PX_KEY(38, j),
+    PX_KEY(39, apostrophe), PX_KEY(40, k), PX_KEY(41, semicolon), PX_KEY(42, backslash), PX_KEY(43, comma),
+    PX_KEY(44, slash), PX_KEY(45, n), PX_KEY(46, m), PX_KEY(47, period), PX_KEY(48, Tab), PX_KEY(49, space),
+    PX_KEY(50, grave), PX_KEY(51, BackSpace), PX_KEY(53, Escape), PX_KEY(65, KP_Decimal),
+    PX_KEY(67, KP_Multiply), PX_KEY(69, KP_Add), PX_KEY(75, KP_Divide), PX_KEY(76, KP_Enter),
+    PX_KEY(78, KP_Subtract), PX_KEY(81, KP_Equal), PX_KEY(82, KP_0), PX_KEY(83, KP_1), PX_KEY(84, KP_2),
+    PX_KEY(85, KP_3), PX_KEY(86, KP_4), PX_KEY(87, KP_5), PX_KEY(88, KP_6), PX_KEY(89, KP_7), PX_KEY(91, KP_8),
+    PX_KEY(92, KP_9), PX_KEY(96, F5), PX_KEY(97, F6), PX_KEY(98, F7), PX_KEY(99, F3), PX_KEY(100, F8),
+    PX_KEY(101, F9), PX_KEY(103, F11), PX_KEY(105, F13), PX_KEY(107, F14), PX_KEY(109, F10), PX_KEY(111, F12),
+    PX_KEY(113, F15), PX_KEY(114, Insert), PX_KEY(115, Home), PX_KEY(116, Prior), PX_KEY(117, Delete),
+    PX_KEY(118, F4), PX_KEY(119, End), PX_KEY(120, F2), PX_KEY(121, Next), PX_KEY(122, F1), PX_KEY(123, Left),
+    PX_KEY(124, Right), PX_KEY(125, Down), PX_KEY(126, Up),
+};
+#undef PX_KEY
+
+const KeysymEntry* entryFor(std::uint32_t keyCode)
+{
+    for (const KeysymEntry& entry : kKeysyms) {
+        if (entry.keyCode == keyCode)
+            return &entry;
+    }
+    return nullptr;
+}
 
 } // namespace
 
 std::optional<std::uint32_t> keysymForKeyCode(std::uint32_t keyCode)
 {
-    for (const auto& [code, keysym] : kKeysyms) {
-        if (code == keyCode)
-            return keysym;
-    }
-    return std::nullopt;
+    const KeysymEntry* entry = entryFor(keyCode);
+    return entry ? std::optional<std::uint32_t>(entry->keysym) : std::nullopt;
+}
+
+QString keysymName(std::uint32_t keyCode)
+{
+    const KeysymEntry* entry = entryFor(keyCode);
+    return entry ? QString::fromLatin1(entry->name) : QString();
 }
 
 std::uint16_t x11Modifiers(std::uint32_t carbonModifiers)

@@ -22,6 +22,9 @@ namespace hotkeys {
 
 // The keysym of a position-based key code; none for a code the table lacks.
 std::optional<std::uint32_t> keysymForKeyCode(std::uint32_t keyCode);
+// The same keysym's name as XKB writes it ("a", "space", "KP_Add"); empty
+// for a code the table lacks.
+QString keysymName(std::uint32_t keyCode);
 // Option = Alt (Mod1), Command = Super (Mod4), Control, Shift; other bits dropped.
 std::uint16_t x11Modifiers(std::uint32_t carbonModifiers);
 // None when the key has no keysym: such a record cannot be grabbed.

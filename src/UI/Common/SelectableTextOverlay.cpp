@@ -1,5 +1,7 @@
 #include "UI/Common/SelectableTextOverlay.h"
 
+#include <algorithm>
+
 #include <QSet>
 
 namespace pallix {
@@ -50,7 +52,11 @@ void SelectableTextOverlay::place(const Item& item)
         label->setAlignment(text.alignment);
         label->setLineRule(text.rule);
         label->setText(text.text);
-        label->setGeometry(text.rect);
+        // Never lower than its lines: a view steps lines by the whole-pixel
+        // height, and the last line's descenders reach below it.
+        QRect rect = text.rect;
+        rect.setHeight(std::max(rect.height(), label->heightForWidth(rect.width())));
+        label->setGeometry(rect);
         label->show();
     }
 }

@@ -23,7 +23,8 @@ class SelectableTextOverlay : public QObject {
     Q_OBJECT
 
 public:
-    // One label: where it stands (in the viewport) and what and how it shows.
+    // One label: where it stands (in the viewport; it grows down when its
+    // lines need more) and what and how it shows.
     struct Text {
         QRect rect;
         QString text;

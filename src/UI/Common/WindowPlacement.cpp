@@ -39,6 +39,14 @@ QMargins expectedFrameMargins(const QWidget* window, const QWidget* owner)
     return kUsualFrame;
 }
 
+// Any part of it: a window the user left over an edge is where they want it.
+bool isOnAScreen(const QRect& frame)
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(),
+                       [&](const QScreen* screen) { return screen->geometry().intersects(frame); });
+}
+
 } // namespace
 
 QRect fittedFrame(QSize frameSize, const QRect& available, const QRect& anchor)
@@ -82,7 +90,10 @@ void placeForOpening(QWidget* window, const QWidget* parent)
         return;
     const QRect available = screen->availableGeometry();
     const QMargins margins = expectedFrameMargins(window, owner);
-    if (window->property(kPlacedProperty).toBool() && available.contains(window->geometry().marginsAdded(margins)))
+    // Not "wholly inside the free area": a window manager's frame and panels
+    // are only guessed here, and a window the user moved near an edge came
+    // back centred on every show.
+    if (window->property(kPlacedProperty).toBool() && isOnAScreen(window->geometry().marginsAdded(margins)))
         return;
     const QRect frame =
         fittedFrame(window->size().grownBy(margins), available, owner ? owner->frameGeometry() : QRect());

@@ -2,10 +2,10 @@
 // WindowPlacement: where a window of the application opens. It opens whole
 // on one screen: the screen of the window it belongs to (its parent, or the
 // window that asked for it), else the screen under the pointer. A window
-// that is new, or whose last place is not wholly on that screen, is centred
-// on that window or on the screen's free area and, when it is too large,
-// made smaller; a window shown again where it was wholly on that screen
-// stays where the user left it. GUI thread only.
+// that is new, or whose last place is off every screen, is centred on that
+// window or on the screen's free area and, when it is too large, made
+// smaller; a window shown again whose frame is on any screen stays where the
+// user left it, even over an edge or under a panel. GUI thread only.
 
 #include <QMargins>
 #include <QRect>

@@ -21,6 +21,7 @@
 #include "App/Preview/RegularFile.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/WindowPlacement.h"
+#include "UI/Results/ResultTexts.h"
 
 namespace pallix {
 
@@ -42,7 +43,7 @@ QString sizeAndDate(const QFileInfo& info, RegularFile::Type type, const QString
     if (RegularFile::isSpecial(type))
         parts.append(RegularFile::typeName(type));
     else if (info.isFile())
-        parts.append(chinese.formattedDataSize(info.size()));
+        parts.append(ResultTexts::fileSizeText(info.size()));  // as the list writes it
     parts.append(chinese.toString(info.lastModified(), QLocale::ShortFormat));
     return parts.join(QStringLiteral(" · "));
 }

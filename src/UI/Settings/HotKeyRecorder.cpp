@@ -12,7 +12,7 @@ HotKeyRecorder::Outcome HotKeyRecorder::outcomeOf(int qtKey, Qt::KeyboardModifie
     if (qtKey == Qt::Key_Escape)
         return {Outcome::Kind::Cancel, std::nullopt};
     const std::uint32_t bits = hotkeymap::modifierBitsForQt(modifiers);
-    const auto keyCode = hotkeymap::keyCodeForQtKey(qtKey);
+    const auto keyCode = hotkeymap::keyCodeForQtKey(qtKey, modifiers);
     if (bits == 0 || !keyCode)
         return {Outcome::Kind::Ignore, std::nullopt};
     return {Outcome::Kind::Record, GlobalHotKey{*keyCode, bits}};

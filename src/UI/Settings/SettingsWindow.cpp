@@ -4,6 +4,7 @@
 
 #include "App/AppModel.h"
 #include "App/Indexing/LocalIndex.h"
+#include "UI/Common/CloseShortcut.h"
 #include "UI/Common/WindowPlacement.h"
 #include "UI/Settings/HotKeyStatus.h"
 
@@ -74,6 +75,7 @@ SettingsView* SettingsWindow::present(QPointer<SettingsView>& slot, AppModel& mo
         auto* view = new SettingsView(featuresOf(model), AppEditionInfo::current(), parent);
         view->setWindowFlag(Qt::Window);
         view->setAttribute(Qt::WA_DeleteOnClose);
+        installCloseShortcut(view);
         if (parent) {
             view->setWindowFlag(Qt::Sheet);
             view->setWindowModality(Qt::WindowModal);

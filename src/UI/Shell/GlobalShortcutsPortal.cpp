@@ -7,6 +7,7 @@
 #include <QDBusPendingCall>
 
 #include "UI/Common/HotKeyKeyMap.h"
+#include "UI/Common/HotKeyMapping.h"
 #include "UI/Common/PortalRequest.h"
 
 namespace pallix {
@@ -68,17 +69,9 @@ QString GlobalShortcutsPortal::preferredTrigger(const GlobalHotKey& hotKey)
         if (hotKey.carbonModifiers & bit)
             trigger += QString::fromLatin1(name) + QLatin1Char('+');
     }
-    // The key is named as XKB names keysyms: lower-case letters, "space", "Return".
-    const QString key = hotkeymap::displayText({hotKey.keyCode, 0});
-    static const std::pair<const char*, const char*> kNames[] = {
-        {"Space", "space"}, {"Esc", "Escape"}, {"Backspace", "BackSpace"}, {"Del", "Delete"},
-        {"Ins", "Insert"},  {"PgUp", "Prior"}, {"PgDown", "Next"},
-    };
-    for (const auto& [qt, xkb] : kNames) {
-        if (key == QLatin1String(qt))
-            return trigger + QString::fromLatin1(xkb);
-    }
-    return trigger + (key.size() == 1 ? key.toLower() : key);
+    // The key is named as XKB names keysyms: lower-case letters, "space", "KP_1".
+    const QString key = hotkeys::keysymName(hotKey.keyCode);
+    return trigger + (key.isEmpty() ? hotkeymap::displayText({hotKey.keyCode, 0}) : key);
 }
 
 void GlobalShortcutsPortal::request(const QString& method, QList<QVariant> arguments, QVariantMap options,

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 
 #include "UI/Common/AppNotifications.h"
+#include "UI/Common/CloseShortcut.h"
 #include "UI/Common/WindowPlacement.h"
 
 namespace pallix {
@@ -31,6 +32,7 @@ void SearchWindowController::configure(QWidget* window)
         window->resize(1120, 720);
         window->setAttribute(Qt::WA_DeleteOnClose, false);
         window->installEventFilter(this);
+        installCloseShortcut(window);  // hides it, as its close button does
     }
     installObserversIfNeeded();
 }

@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -231,6 +232,120 @@ TEST_F(FolderBrowserWindowTest, BreadcrumbsAreChipsOnTheHeader)
     }
 }
 
+// Where `image` differs from its top-left pixel (the background): the box
+// and the darkest grey there.
+struct Ink {
+    QRect box;
+    int darkest = 255;
+};
+Ink inkOf(const QImage& image, int threshold = 8)
+{
+    Ink ink;
+    const int background = qGray(image.pixel(0, 0));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            if (std::abs(grey - background) > threshold) {
+                ink.box |= QRect(x, y, 1, 1);
+                ink.darkest = std::min(ink.darkest, grey);
+            }
+        }
+    }
+    return ink;
+}
+
+// Between two crumbs a chevron of the 9-point semibold symbol size in the
+// tertiary text colour, upright and taller than wide.
+TEST_F(FolderBrowserWindowTest, CrumbsAreSeparatedByASemiboldChevronInTheTertiaryColour)
+{
+    FolderBrowserWindowController* c = openActive(tree.path("album"));
+    FolderBrowserView& view = *c->window();
+    QWidget* bar = nullptr;
+    for (QPushButton* button : view.findChildren<QPushButton*>())
+        if (button->text() == "album")
+            bar = button->parentWidget();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->isVisible(); }, 20000));
+    QList<QLabel*> chevrons;
+    for (QLabel* label : bar->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+        if (label->isVisible())
+            chevrons << label;
+    ASSERT_EQ(chevrons.size(), view.breadcrumbTitles().size() - 1);
+    const QColor tertiary = ResultPainting::tertiaryText(view.palette());
+    const QColor header = view.palette().color(QPalette::Window);
+    const int expected =
+        qRound(tertiary.alphaF() * qGray(tertiary.rgb()) + (1 - tertiary.alphaF()) * qGray(header.rgb()));
+    for (QLabel* chevron : chevrons) {
+        // On the header's own background: the label draws none of its own.
+        const Ink ink = inkOf(view.grab(QRect(chevron->mapTo(&view, QPoint()), chevron->size())).toImage());
+        SCOPED_TRACE(testing::Message() << "ink " << ink.box.width() << "x" << ink.box.height() << " darkest "
+                                        << ink.darkest);
+        EXPECT_GE(ink.box.height(), 6);
+        EXPECT_LE(ink.box.height(), 9);
+        EXPECT_LT(ink.box.width(), ink.box.height());
+        EXPECT_NEAR(ink.darkest, expected, 12);
+        // Centred on the crumbs' row.
+        EXPECT_NEAR(chevron->mapTo(bar, ink.box.center()).y(), bar->height() / 2, 2);
+    }
+}
+
+// The first band of rows with ink from the top of `image`: a card's name.
+QImage firstLineOf(const QImage& image)
+{
+    int top = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const bool inked = !inkOf(image.copy(0, y, image.width(), 1), 0).box.isEmpty();
+        if (inked && top < 0)
+            top = y;
+        if (!inked && top >= 0)
+            return image.copy(0, top, image.width(), y - top);
+    }
+    return {};
+}
+
+// A hovered card's name is a label that shows it as the card paints it, down
+// to the last pixel of the descenders of "g", "q" and "y".
+TEST_F(FolderBrowserWindowTest, AHoveredCardsNameLabelKeepsTheDescendersTheCardPaints)
+{
+    // The Chinese desktop's font: at the card's size its "g" reaches below
+    // its line height in whole pixels.
+    const QFont desktopFont = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei")));
+    const auto restoreFont = qScopeGuard([&] { QApplication::setFont(desktopFont); });
+    tree.file("gqy jpg.txt", "x");
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserGrid& grid = c->window()->grid();
+    const int card = indexOf(*c, "gqy jpg.txt");
+    const int other = indexOf(*c, "notes.txt");
+    ASSERT_GE(card, 0);
+    const auto hover = [&](int index) {
+        QTest::mouseMove(grid.viewport(),
+                         grid.previewRect(index).center().toPoint() - QPoint(0, grid.verticalScrollBar()->value()));
+    };
+    // The ink of the name under the preview, wherever the card is now.
+    const auto nameInk = [&] {
+        const int scroll = grid.verticalScrollBar()->value();
+        QRect texts = grid.cardRect(card).translated(0, -scroll);
+        texts.setTop(static_cast<int>(grid.previewRect(card).bottom()) - scroll + 1);
+        return inkOf(firstLineOf(grid.viewport()->grab(texts).toImage()), 0).box;
+    };
+    const auto labelShown = [&] {
+        for (SelectableLabel* label : grid.viewport()->findChildren<SelectableLabel*>())
+            if (label->isVisible() && label->text() == "gqy jpg.txt")
+                return true;
+        return false;
+    };
+    hover(other);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !labelShown(); }, 20000));
+    const QRect painted = nameInk();
+    ASSERT_FALSE(painted.isEmpty());
+    hover(card);
+    ASSERT_TRUE(QTest::qWaitFor(labelShown, 20000));
+    const QRect labelled = nameInk();
+    EXPECT_EQ(labelled.height(), painted.height());
+    EXPECT_EQ(labelled.width(), painted.width());
+}
+
 TEST_F(FolderBrowserWindowTest, DropsMoveIntoFolderCardsOnlyAndEachFileOnce)
 {
     FolderBrowserWindowController* c = openActive(tree.root());
@@ -242,7 +357,7 @@ TEST_F(FolderBrowserWindowTest, DropsMoveIntoFolderCardsOnlyAndEachFileOnce)
 
     QSignalSpy moved(&c->model(), &FolderBrowserModel::movesFinished);
     EXPECT_TRUE(dropOn(grid, indexOf(*c, "album"), {notes, notes}));
-    ASSERT_TRUE(moved.wait());
+    ASSERT_TRUE(moved.wait(20000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !c->model().isListing(); }));
     EXPECT_TRUE(fs::exists(tree.path("album/notes.txt")));
     EXPECT_FALSE(fs::exists(tree.path("album/notes 2.txt")));
@@ -259,7 +374,7 @@ TEST_F(FolderBrowserWindowTest, AMoveThatFailsSaysSoInTheWindow)
     QSignalSpy moved(&c->model(), &FolderBrowserModel::movesFinished);
     // The folder onto itself: the rename cannot take it there.
     c->model().moveFileUrls({QUrl::fromLocalFile(q(tree.path("album")))}, q(tree.path("album")));
-    ASSERT_TRUE(moved.wait());
+    ASSERT_TRUE(moved.wait(20000));
     EXPECT_TRUE(c->window()->moveProblemText().startsWith("1 项留在原处：album（"));
     EXPECT_TRUE(fs::exists(tree.path("album/clip.mp4")));
 }
@@ -347,6 +462,16 @@ TEST_F(FolderBrowserWindowTest, TwoWindowsOnOnePathAreIndependentAndClosingFrees
     // The manager's request opens a window too.
     FolderBrowserManager::shared().open(q(tree.path("album")));
     EXPECT_EQ(windows.controllers().size(), 2);
+}
+
+TEST_F(FolderBrowserWindowTest, CtrlWClosesTheActiveWindowAndOnlyIt)
+{
+    QPointer<FolderBrowserWindowController> first = openActive(tree.root());
+    QPointer<FolderBrowserWindowController> second = openActive(tree.path("album"));
+    QTest::keyClick(&second->window()->grid(), Qt::Key_W, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.isNull(); }, 20000));
+    EXPECT_EQ(windows.controllers(), QList<FolderBrowserWindowController*>({first.data()}));
+    EXPECT_TRUE(first->window()->isVisible());
 }
 
 TEST_F(FolderBrowserWindowTest, AClickSelectsACardAndAClickBetweenCardsClearsTheSelection)

@@ -28,7 +28,7 @@ TEST(AfterPaint, RunsOnceAfterThePendingPaintHoweverOftenAskedFor)
     widget.resize(120, 80);
     widget.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("paint")); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("paint")); }, 20000));
     QCoreApplication::processEvents();
 
     AfterPaint after([&] { log.append(QStringLiteral("work")); }, &widget);
@@ -37,14 +37,14 @@ TEST(AfterPaint, RunsOnceAfterThePendingPaintHoweverOftenAskedFor)
     after.request();
     after.request();
     EXPECT_TRUE(log.isEmpty());  // nothing runs inside request()
-    ASSERT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("work")); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("work")); }, 20000));
     QCoreApplication::processEvents();
     EXPECT_EQ(log, (QStringList{"paint", "work"}));
 
     // Asked for again, with nothing to paint, it runs again.
     log.clear();
     after.request();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !log.isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !log.isEmpty(); }, 20000));
     EXPECT_EQ(log, (QStringList{"work"}));
 }
 

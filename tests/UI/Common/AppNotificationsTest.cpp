@@ -17,7 +17,7 @@ TEST(AppNotifications, QueuedReceiverRunsAfterThePosterReturns)
     AppNotifications::shared().postToggleSearchWindow();
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(spy.count(), 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return calls == 1; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return calls == 1; }, 20000));
 }
 
 } // namespace pallix

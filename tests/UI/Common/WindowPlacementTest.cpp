@@ -13,6 +13,7 @@
 #include "UI/Browser/FolderBrowserView.h"
 #include "UI/Browser/FolderBrowserWindowController.h"
 #include "UI/Browser/FolderBrowserWindows.h"
+#include "UI/Common/AppNotifications.h"
 #include "UI/Common/WindowPlacement.h"
 #include "UI/Preview/PreviewPanelWindow.h"
 #include "UI/Search/SearchWindow.h"
@@ -106,6 +107,42 @@ TEST_F(WindowPlacementTest, EveryWindowOpensWhollyOnTheScreenOfItsParentOrOfTheP
     QCursor::setPos(freeArea(1).center());
     preview.present(nullptr, 0);
     EXPECT_EQ(preview.pos(), chosen);
+}
+
+TEST_F(WindowPlacementTest, TheHotKeyShowsTheSearchWindowWhereTheUserLeftItUnlessItIsOffEveryScreen)
+{
+    SearchWindow search(*h.model, h.thumbnails);
+    SearchWindowController controller;
+    controller.configure(&search);
+    const auto pressHotKey = [&] {
+        const bool wasShown = search.isVisible();
+        AppNotifications::shared().postToggleSearchWindow();
+        return waitFor([&] { return search.isVisible() != wasShown; });
+    };
+    ASSERT_TRUE(pressHotKey());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&search));
+
+    // Over the top edge, over the far left and right edges, across both
+    // screens: the pointer elsewhere, it comes back to the same place.
+    QCursor::setPos(freeArea(1).center());
+    const QPoint leftAt[] = {{300, -8}, {-3, 200}, {3200 - search.frameGeometry().width() + 3, 150}, {1200, 100}};
+    for (const QPoint& at : leftAt) {
+        SCOPED_TRACE(testing::Message() << "left at " << at.x() << "," << at.y());
+        search.move(at);
+        const QRect left = search.frameGeometry();
+        ASSERT_FALSE(freeArea(0).contains(left) || freeArea(1).contains(left));  // over an edge
+        ASSERT_TRUE(pressHotKey());
+        ASSERT_FALSE(search.isVisible());
+        ASSERT_TRUE(pressHotKey());
+        EXPECT_EQ(search.frameGeometry(), left);
+    }
+
+    // Off every screen (a screen it stood on is gone): it comes back whole
+    // on the pointer's.
+    search.move(5000, 300);
+    ASSERT_TRUE(pressHotKey());
+    ASSERT_TRUE(pressHotKey());
+    EXPECT_TRUE(whollyOn(&search, 1));
 }
 
 } // namespace

@@ -72,6 +72,8 @@ TEST_F(PreviewPanelWindowTest, ShowsEachKindAndStepsThroughTheList)
     ASSERT_TRUE(shows(1));
     EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Text);
     EXPECT_EQ(window.shownText().size(), PreviewPanelWindow::kTextBytes);  // the first 64 KiB only
+    // Sizes as the list writes them, in decimal units.
+    EXPECT_TRUE(window.shownDetails().startsWith("b.txt · 102 KB · ")) << window.shownDetails().toStdString();
 
     press(Qt::Key_Right);
     ASSERT_TRUE(shows(2));
@@ -81,7 +83,7 @@ TEST_F(PreviewPanelWindowTest, ShowsEachKindAndStepsThroughTheList)
     press(Qt::Key_Right);
     ASSERT_TRUE(shows(3));
     EXPECT_EQ(window.shown(), PreviewPanelWindow::Shown::Info);
-    EXPECT_TRUE(window.shownDetails().startsWith("d.bin · 4"));
+    EXPECT_TRUE(window.shownDetails().startsWith("d.bin · 4 字节 · ")) << window.shownDetails().toStdString();
     press(Qt::Key_Right);  // the end: stays
     EXPECT_EQ(window.index(), 3);
     press(Qt::Key_Left);

@@ -25,7 +25,7 @@ TEST(FolderVideoHints, UnknownFoldersAnswerFalseUntilTheLookupArrives)
     EXPECT_FALSE(hints.hasVideo(clips));
     EXPECT_FALSE(hints.hasVideo(notes));
     EXPECT_FALSE(hints.hasVideo(clips));  // asked again while pending: no second lookup
-    EXPECT_TRUE(QTest::qWaitFor([&] { return hints.isKnown(clips) && hints.isKnown(notes); }, 20000));
+    EXPECT_TRUE(waitFor([&] { return hints.isKnown(clips) && hints.isKnown(notes); }));
     EXPECT_EQ(arrived.count(), 1);  // asked in one turn: looked up and announced together
     EXPECT_TRUE(hints.hasVideo(clips));
     EXPECT_FALSE(hints.hasVideo(notes));
@@ -38,7 +38,7 @@ TEST(FolderVideoHints, UnknownFoldersAnswerFalseUntilTheLookupArrives)
     const std::string empty = (dir.path() / "empty").string();
     EXPECT_FALSE(hints.hasVideo(photos));
     EXPECT_FALSE(hints.hasVideo(empty));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return hints.isKnown(photos) && hints.isKnown(empty); }, 20000));
+    EXPECT_TRUE(waitFor([&] { return hints.isKnown(photos) && hints.isKnown(empty); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(arrived.count(), 1);
     EXPECT_FALSE(hints.hasVideo(photos));
@@ -58,7 +58,7 @@ TEST(FolderVideoHints, GoingAwayWithLookupsInFlightIsSafe)
     FolderVideoHints again;
     const std::string first = (dir.path() / "d0").string();
     again.hasVideo(first);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return again.isKnown(first); }, 20000));
+    EXPECT_TRUE(waitFor([&] { return again.isKnown(first); }));
     EXPECT_TRUE(again.hasVideo(first));
 }
 

@@ -228,15 +228,15 @@ TEST_F(ResultsAreaTest, TheSelectedRowScrollsToTheCentre)
         return std::abs(list->rowRect(row).center().y() - bar->value() - list->viewport()->height() / 2) <= 1;
     };
     f.model().searchSession().setSelectedItemID("/r/a400.txt");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return centred(400); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return centred(400); }));
     // A path only among the image-content matches scrolls to its qualified row.
     f.model().searchSession().setSelectedItemID("/r/f10.png");
     const int fuzzyRow = area.resultsModel().rowOfId("fuzzy-/r/f10.png");
     ASSERT_GT(fuzzyRow, 500);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return centred(fuzzyRow); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return centred(fuzzyRow); }));
     // Back to the top, clamped to the range.
     f.model().searchSession().setSelectedItemID("/r/a0.txt");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 5000));
+    EXPECT_TRUE(waitFor([&] { return bar->value() == 0; }));
 }
 
 TEST_F(ResultsAreaTest, ShowMoreButtonShowsEveryMatch)

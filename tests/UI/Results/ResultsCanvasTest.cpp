@@ -45,7 +45,7 @@ struct ResultsCanvasTest : testing::TestWithParam<ResultDisplayMode> {
         QCoreApplication::processEvents();
         auto* animation = canvas->findChild<QVariantAnimation*>();
         ASSERT_NE(animation, nullptr);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return animation->state() == QAbstractAnimation::Stopped; }, 10000));
+        ASSERT_TRUE(waitFor([&] { return animation->state() == QAbstractAnimation::Stopped; }));
     }
     // The results the view shows whole.
     static int shownWhole(ResultsCanvas* canvas)

@@ -37,11 +37,11 @@ struct ResultsPrefetchTest : testing::Test {
     {
         ASSERT_TRUE(advanceOnceSleeping(*f.h.clock, std::chrono::milliseconds(ResultsPrefetch::kDeferredDelayMs)));
     }
-    bool waitForBatches(std::size_t n) { return QTest::qWaitFor([&] { return sent.size() >= n; }, 5000); }
+    bool waitForBatches(std::size_t n) { return waitFor([&] { return sent.size() >= n; }); }
     // Waits until `n` deferred waits have ended, whatever they sent.
     bool waitForSettled(QSignalSpy& settled, int n)
     {
-        return QTest::qWaitFor([&] { return settled.count() >= n; }, 5000);
+        return waitFor([&] { return settled.count() >= n; });
     }
 };
 

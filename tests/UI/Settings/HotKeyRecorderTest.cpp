@@ -1,11 +1,16 @@
 #include "UI/Settings/HotKeyRecorder.h"
 
+#include <X11/keysym.h>
+#include <xcb/xproto.h>
+
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
 #include "SettingsTestSupport.h"
 #include "UI/Common/HotKeyKeyMap.h"
+#include "UI/Common/HotKeyMapping.h"
+#include "UI/Shell/GlobalShortcutsPortal.h"
 
 namespace pallix {
 namespace {
@@ -61,7 +66,10 @@ TEST(HotKeyKeyMap, KeysShowAsThisDesktopWritesThem)
         {{18, GlobalHotKey::kShift}, "Shift+1"},  // the unshifted key, not "!"
         {{36, GlobalHotKey::kOption}, "Alt+Return"},
         {{123, GlobalHotKey::kControl}, "Ctrl+Left"},
-        {{65, GlobalHotKey::kControl}, "Ctrl+Key65"},  // a keypad code Qt has no key for
+        {{83, GlobalHotKey::kControl | GlobalHotKey::kOption}, "Ctrl+Alt+Num+1"},  // the keypad's own
+        {{76, GlobalHotKey::kControl}, "Ctrl+Num+Enter"},
+        {{65, GlobalHotKey::kControl}, "Ctrl+Num+."},
+        {{10, GlobalHotKey::kControl}, "Ctrl+Key10"},  // a code no key of this keyboard has
     };
     for (const auto& [hotKey, text] : cases) {
         SCOPED_TRACE(text);
@@ -190,6 +198,45 @@ TEST_F(HotKeyRowTest, ClickingAnotherControlEndsRecordingAndKeepsTheOldKey)
     EXPECT_FALSE(row->isRecording());
     EXPECT_EQ(suspended, 2);
     EXPECT_EQ(resumed, 2);
+}
+
+// The keypad's keys are keys of their own, with NumLock on or off; media
+// keys have no code and are not taken.
+TEST_F(HotKeyRowTest, KeypadKeysAreRecordedAsTheKeypadsOwn)
+{
+    const Qt::KeyboardModifiers ctrlAlt = Qt::ControlModifier | Qt::AltModifier;
+    startRecording();
+    press(Qt::Key_VolumeUp, ctrlAlt);
+    press(Qt::Key_MediaPlay, Qt::ControlModifier);
+    EXPECT_TRUE(row->isRecording());
+    press(Qt::Key_1, ctrlAlt | Qt::KeypadModifier);
+    EXPECT_FALSE(row->isRecording());
+    EXPECT_EQ(model().settings().globalHotKey, (GlobalHotKey{83, 0x1800}));
+    EXPECT_EQ(row->textLabel()->text(), "全局快捷键：Ctrl+Alt+Num+1");
+    // A desktop's portal is asked for the keypad's key too.
+    EXPECT_EQ(GlobalShortcutsPortal::preferredTrigger(*model().settings().globalHotKey), "CTRL+ALT+KP_1");
+
+    struct KeypadCase {
+        Qt::Key key;
+        std::uint32_t code;
+        std::uint32_t keysym;
+    };
+    const KeypadCase keypad[] = {
+        {Qt::Key_End, 83, XK_KP_1}, {Qt::Key_Clear, 87, XK_KP_5},  // NumLock off
+        {Qt::Key_Enter, 76, XK_KP_Enter}, {Qt::Key_Period, 65, XK_KP_Decimal},
+    };
+    for (const KeypadCase& c : keypad) {
+        SCOPED_TRACE(c.code);
+        startRecording();
+        press(c.key, Qt::ControlModifier | Qt::KeypadModifier);
+        ASSERT_EQ(model().settings().globalHotKey, (GlobalHotKey{c.code, 0x1000}));
+        // What the grab takes: that very key.
+        EXPECT_EQ(hotkeys::toX11(*model().settings().globalHotKey), (X11HotKey{c.keysym, XCB_MOD_MASK_CONTROL}));
+    }
+    // The same symbols off the keypad stay the main block's keys.
+    startRecording();
+    press(Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(model().settings().globalHotKey, (GlobalHotKey{18, 0x1000}));
 }
 
 TEST_F(HotKeyRowTest, ClearingTheHotKeyUnregistersItAndSurvivesARestart)

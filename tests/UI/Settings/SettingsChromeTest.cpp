@@ -9,6 +9,8 @@
 
 #include "SettingsTestSupport.h"
 #include "UI/Settings/ElidingLabel.h"
+#include "UI/Settings/HotKeyRecorder.h"
+#include "UI/Settings/HotKeyRow.h"
 #include "UI/Settings/PathLists.h"
 #include "UI/Settings/SettingsWindow.h"
 
@@ -61,7 +63,7 @@ TEST_F(SettingsSheetTest, SheetIsItsOwnWindowAndKeepsEveryKeyFromTheSearchWindow
     EXPECT_EQ(sheet->parentWidget(), &searchWindow);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_EQ(SettingsWindow::showSheet(model(), &searchWindow), sheet);  // one sheet only
-    EXPECT_TRUE(waitFor([&] { return QApplication::activeWindow() == sheet; }, 5000));
+    EXPECT_TRUE(waitFor([&] { return QApplication::activeWindow() == sheet; }));
 
     sheet->pathField()->setFocus();
     QTest::keyClicks(QApplication::focusWidget(), "a b");
@@ -104,6 +106,30 @@ TEST_F(SettingsSheetTest, TheSettingsWindowActsOnItselfAndIsReusedUntilClosed)
     EXPECT_TRUE(waitFor([&] { processPendingUi(); return guard.isNull(); }));
     SettingsView* again = SettingsWindow::showFor(model());
     EXPECT_TRUE(again->pathField()->text().isEmpty());
+}
+
+// Ctrl+W closes the settings, in a window of its own or as a sheet; the
+// search window under the sheet stays, and while a hot key is being
+// recorded Ctrl+W is that key.
+TEST_F(SettingsSheetTest, CtrlWClosesTheSettingsWindowAndTheSheet)
+{
+    QPointer<SettingsView> window = SettingsWindow::showFor(model());
+    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == window; }));
+    QTest::keyClick(window->pathField(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(waitFor([&] { processPendingUi(); return window.isNull(); }));
+
+    QPointer<SettingsView> sheet = SettingsWindow::showSheet(model(), &searchWindow);
+    ASSERT_TRUE(waitFor([&] { return QApplication::activeWindow() == sheet; }));
+    sheet->hotKeyRow()->recordButton()->click();
+    ASSERT_TRUE(waitFor([&] { return QApplication::focusWidget() == sheet->hotKeyRow()->recorder(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_EQ(model().settings().globalHotKey, (GlobalHotKey{13, GlobalHotKey::kControl}));
+    processPendingUi();
+    ASSERT_FALSE(sheet.isNull());
+
+    QTest::keyClick(sheet->pathField(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(waitFor([&] { processPendingUi(); return sheet.isNull(); }));
+    EXPECT_TRUE(searchWindow.isVisible());
 }
 
 // Path lists.

@@ -201,7 +201,7 @@ TEST_F(DesktopPortalTest, TheHotKeyIsBoundThroughThePortalAndItsActivationToggle
     registration.registerHotKey(GlobalHotKey::standard());
     EXPECT_EQ(registration.status().state(), HotKeyStatus::State::Pending);
     QSignalSpy bound(&portal, &GlobalShortcutsPortal::bound);
-    ASSERT_TRUE(bound.wait(10000));
+    ASSERT_TRUE(bound.wait(20000));
     EXPECT_EQ(bound.at(0).at(0).toString(), QStringLiteral("Ctrl+Alt+Space"));
     EXPECT_EQ(registration.status().state(), HotKeyStatus::State::Registered);
     EXPECT_TRUE(reports.isEmpty());
@@ -217,12 +217,12 @@ TEST_F(DesktopPortalTest, TheHotKeyIsBoundThroughThePortalAndItsActivationToggle
     activate(QStringLiteral("/org/freedesktop/portal/desktop/session/x/other"), QStringLiteral("toggle-search"));
     activate(state->boundSession, QStringLiteral("something-else"));
     activate(state->boundSession, QStringLiteral("toggle-search"));
-    ASSERT_TRUE(activated.wait(10000));
+    ASSERT_TRUE(activated.wait(20000));
     EXPECT_EQ(toggles, 1);
 
     // A new key opens a new session.
     registration.registerHotKey(GlobalHotKey{40, GlobalHotKey::kControl | GlobalHotKey::kOption});
-    ASSERT_TRUE(bound.wait(10000));
+    ASSERT_TRUE(bound.wait(20000));
     EXPECT_EQ(state->sessions, 2);
     EXPECT_EQ(state->boundShortcuts[0].properties.value("preferred_trigger").toString(), QStringLiteral("CTRL+ALT+k"));
 }
@@ -236,7 +236,7 @@ TEST_F(DesktopPortalTest, ARefusedOrMissingPortalShowsNotRegisteredAndNamesTheCo
         HotKeyRegistration registration({nullptr, &portal, {}, [&](const QString& m) { reports << m; }});
         QSignalSpy failed(&portal, &GlobalShortcutsPortal::failed);
         registration.registerHotKey(GlobalHotKey::standard());
-        ASSERT_TRUE(failed.wait(10000));
+        ASSERT_TRUE(failed.wait(20000));
         EXPECT_EQ(failed.at(0).at(0).value<hotkeys::HotKeyFailure>(), hotkeys::HotKeyFailure::NoGlobalShortcuts);
         EXPECT_EQ(registration.status().state(), HotKeyStatus::State::NotRegistered);
         EXPECT_TRUE(registration.status().reason().contains(QStringLiteral("pallix --toggle")));
@@ -250,7 +250,7 @@ TEST_F(DesktopPortalTest, ARefusedOrMissingPortalShowsNotRegisteredAndNamesTheCo
     HotKeyRegistration registration({nullptr, &portal, {}, {}});
     QSignalSpy failed(&portal, &GlobalShortcutsPortal::failed);
     registration.registerHotKey(GlobalHotKey::standard());
-    ASSERT_TRUE(failed.wait(10000));
+    ASSERT_TRUE(failed.wait(20000));
     EXPECT_EQ(failed.at(0).at(0).value<hotkeys::HotKeyFailure>(), hotkeys::HotKeyFailure::Refused);
     EXPECT_EQ(registration.status().state(), HotKeyStatus::State::NotRegistered);
 }
@@ -263,7 +263,7 @@ TEST_F(DesktopPortalTest, TheFolderChooserIsTheDesktopsOwnWhereThePortalIsAndQts
 
     // No portal: Qt's own dialog opens over the window.
     chooseDirectories(&window, QStringLiteral("选择目录"), false, record, client);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.findChild<QFileDialog*>() != nullptr; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.findChild<QFileDialog*>() != nullptr; }, 20000));
     QPointer<QFileDialog> fallback = window.findChild<QFileDialog*>();
     fallback->reject();
     ASSERT_EQ(answers.size(), 1u);
@@ -273,7 +273,7 @@ TEST_F(DesktopPortalTest, TheFolderChooserIsTheDesktopsOwnWhereThePortalIsAndQts
     startPortal();
     state->chosenUris = {QStringLiteral("file:///srv/%E5%85%B1%E4%BA%AB/a"), QStringLiteral("file:///srv/b%20c")};
     chooseDirectories(&window, QStringLiteral("添加共享盘目录"), true, record, client);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 2; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 2; }, 20000));
     EXPECT_EQ(answers[1], (QStringList{QStringLiteral("/srv/共享/a"), QStringLiteral("/srv/b c")}));
     EXPECT_EQ(state->chooserTitle, QStringLiteral("添加共享盘目录"));
     EXPECT_TRUE(state->chooserOptions.value("directory").toBool());
@@ -283,7 +283,7 @@ TEST_F(DesktopPortalTest, TheFolderChooserIsTheDesktopsOwnWhereThePortalIsAndQts
     // Cancelled in the desktop's chooser: an empty answer, and no second dialog.
     state->chooserResponse = 1;
     chooseDirectories(&window, QStringLiteral("选择目录"), false, record, client);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 3; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.size() == 3; }, 20000));
     EXPECT_TRUE(answers[2].isEmpty());
     EXPECT_FALSE(state->chooserOptions.value("multiple").toBool());
     EXPECT_EQ(window.findChild<QFileDialog*>(), nullptr);

@@ -88,7 +88,7 @@ TEST(PallixApp, ClosingTheWindowHidesItAndTheHotKeyNotificationBringsItBack)
     EXPECT_FALSE(window.close());
     EXPECT_FALSE(window.isVisible());
     AppNotifications::shared().postToggleSearchWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return window.isVisible(); }));
     EXPECT_EQ(app.model().searchSession().searchText(), QStringLiteral("季度"));
 }
 

@@ -48,7 +48,18 @@ TEST_F(SearchWindowControllerTest, CloseHidesAndKeepsTheWindowAndItsText)
 
     AppNotifications::shared().postShowSearchWindow();
     EXPECT_FALSE(window.isVisible());  // queued: after the poster returns
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 20000));
+    EXPECT_EQ(field->text(), QStringLiteral("报告"));
+}
+
+TEST_F(SearchWindowControllerTest, CtrlWHidesTheWindowAsItsCloseButtonDoes)
+{
+    AppNotifications::shared().postShowSearchWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    field->setText(QStringLiteral("报告"));
+    QTest::keyClick(field, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(field->text(), QStringLiteral("报告"));
 }
 
@@ -56,11 +67,11 @@ TEST_F(SearchWindowControllerTest, ToggleHidesAVisibleWindowAndShowsAHiddenOne)
 {
     QSignalSpy focusRequests(&AppNotifications::shared(), &AppNotifications::focusSearchField);
     AppNotifications::shared().postToggleSearchWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 20000));
     EXPECT_EQ(focusRequests.count(), 1);  // every show ends by asking for the field's focus
 
     AppNotifications::shared().postToggleSearchWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 20000));
     EXPECT_EQ(focusRequests.count(), 1);
 }
 
@@ -71,7 +82,7 @@ TEST_F(SearchWindowControllerTest, ToggleBringsBackAMinimisedWindowWithTheFocusI
     ASSERT_TRUE(window.isMinimized());
     QSignalSpy focusRequests(&AppNotifications::shared(), &AppNotifications::focusSearchField);
     AppNotifications::shared().postToggleSearchWindow();
-    ASSERT_TRUE(focusRequests.wait(5000));
+    ASSERT_TRUE(focusRequests.wait(20000));
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.isMinimized());
 }
@@ -86,7 +97,7 @@ TEST_F(SearchWindowControllerTest, ShowHidesOtherSearchWindowsButNotWindowsWithT
     folderWindow.show();
 
     AppNotifications::shared().postShowSearchWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 20000));
     EXPECT_FALSE(otherSearchWindow.isVisible());
     EXPECT_TRUE(folderWindow.isVisible());
     EXPECT_FALSE(SearchWindowController::isSearchWindow(&folderWindow));
