@@ -401,6 +401,39 @@ TEST_F(FolderBrowserWindowTest, ASelectedCardsNameIsSelectedWithTheMouseAndItsPr
     QTest::mouseRelease(grid.viewport(), Qt::LeftButton, {}, preview + QPoint(0, 30));
 }
 
+// The folder is listed again (its files changed) while the pointer rests on
+// a card's name: the name stays a label there, and a drag selects characters.
+TEST_F(FolderBrowserWindowTest, TheNameUnderARestingPointerStaysALabelWhenTheFolderIsListedAgain)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserGrid& grid = c->window()->grid();
+    const int notes = indexOf(*c, "notes.txt");
+    QTest::mouseMove(grid.viewport(), grid.previewRect(notes).center().toPoint());
+    const auto labelAt = [&](QPoint at) { return qobject_cast<SelectableLabel*>(grid.viewport()->childAt(at)); };
+    QPoint at;
+    for (SelectableLabel* label : grid.viewport()->findChildren<SelectableLabel*>())
+        if (label->isVisible() && label->text() == "notes.txt")
+            at = label->geometry().topLeft() + QPoint(2, label->height() / 2);
+    ASSERT_NE(labelAt(at), nullptr);
+    QTest::mouseMove(grid.viewport(), at);
+
+    QSignalSpy listed(&c->model(), &FolderBrowserModel::listingFinished);
+    c->model().navigate(q(tree.root()), false);
+    ASSERT_TRUE(listed.wait());
+    SelectableLabel* name = labelAt(at);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), "notes.txt");
+    const QFontMetrics metrics(name->font());
+    const int left = (name->width() - metrics.horizontalAdvance("notes.txt")) / 2;
+    const QPoint end(left + metrics.horizontalAdvance("notes"), metrics.height() / 2);
+    QTest::mousePress(name, Qt::LeftButton, {}, QPoint(0, end.y()));
+    QTest::mouseMove(name, end);
+    QTest::mouseRelease(name, Qt::LeftButton, {}, end);
+    EXPECT_EQ(name->selectedText(), "notes");
+    EXPECT_EQ(c->model().selectedItemID(), q(tree.path("notes.txt")));
+    EXPECT_EQ(grid.findChild<QDrag*>(), nullptr);
+}
+
 TEST_F(FolderBrowserWindowTest, ClosingTheWindowLeavesThePreviewPanelItsImages)
 {
     tree.dir("pics");
