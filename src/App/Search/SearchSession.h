@@ -139,8 +139,8 @@ public:
     void selectLastResult();
     // Selects a renamed item by its new path. Until a published list holds
     // that path, a list that still holds the old one keeps the selection and
-    // shows the item by its new name in the old place; a list that moves the
-    // item announces the selection again, so the views follow it.
+    // shows the item by its new name in the old place; the list that moves it
+    // to its sorted place announces the selection again, so the views follow.
     void selectRenamedItem(const QString& oldPath, const QString& newPath);
     // The Space key: opens the preview panel on the selection at once and, for
     // an image or a video, then on the shown ones of its folder.

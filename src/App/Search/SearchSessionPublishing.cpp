@@ -152,9 +152,8 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
     const bool changed = selection != m_selectedItemID;
     setSelectedItemID(selection);
     m_selectionIsAutomatic = picked || (wasPicked && !selection.isEmpty());
-    // The list of another query shows its selection, kept or not; so does a
-    // list that moved a renamed item (to its sorted place, or back to the old
-    // one while the index lags behind).
+    // The list of another query shows its selection, kept or not; so does
+    // the list that moves a renamed item to its sorted place.
     if (!changed && (anotherQuery || renamedIs != renamedWas))
         emit selectedItemIDChanged();
 }
@@ -181,9 +180,9 @@ QString SearchSession::keptSelection(const std::string& previous)
 }
 
 // The index learns of a rename some time after it, and a list searched in
-// the meantime may still hold the old path: there the item takes the old
-// path's place under its new name, so no row shows a name that is gone. The
-// rename is followed while its item stays selected and either path is listed.
+// the meantime still holds the old path: there the item takes the old path's
+// place under its new name, so no row shows a name that is gone. The rename
+// is followed until a list holds the new path or its item is no longer selected.
 qsizetype SearchSession::placeRenamedItem(ItemList& items)
 {
     if (!m_renamedSelection)
@@ -193,8 +192,10 @@ qsizetype SearchSession::placeRenamedItem(ItemList& items)
         m_renamedSelection.reset();
         return -1;
     }
-    if (const qsizetype at = indexOfID(items, renamed); at >= 0)
+    if (const qsizetype at = indexOfID(items, renamed); at >= 0) {
+        m_renamedSelection.reset();
         return at;
+    }
     const qsizetype old = indexOfID(items, IdMatcher(m_renamedSelection->oldPath));
     if (old < 0)
         m_renamedSelection.reset();

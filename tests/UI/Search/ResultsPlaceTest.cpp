@@ -139,6 +139,9 @@ TEST_F(ResultsPlaceTest, ARenamedItemKeepsItsPlaceUnderItsNewNameThenTheListFoll
         EXPECT_TRUE(isShown(renamed));
     };
     followed();
+    ASSERT_TRUE(h.runOut());
+    EXPECT_EQ(rows().rowOfId(renamed), place);
+    followed();
 
     // A file changes in another folder first: the index, still holding the
     // old path, lists the item there, under its new name.
