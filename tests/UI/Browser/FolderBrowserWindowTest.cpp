@@ -147,6 +147,17 @@ protected:
         return drop.isAccepted();
     }
 
+    // Presses before a card label's centred text and drags to the end of `start`.
+    static void dragOverStart(SelectableLabel& label, const QString& start)
+    {
+        const QFontMetrics metrics(label.font());
+        const int left = (label.width() - metrics.horizontalAdvance(label.text())) / 2;
+        const QPoint end(left + metrics.horizontalAdvance(start), metrics.height() / 2);
+        QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(0, end.y()));
+        QTest::mouseMove(&label, end);
+        QTest::mouseRelease(&label, Qt::LeftButton, {}, end);
+    }
+
     int indexOf(FolderBrowserWindowController& c, const std::string& name)
     {
         const QList<IndexedItem>& items = c.model().items();
@@ -381,12 +392,7 @@ TEST_F(FolderBrowserWindowTest, ASelectedCardsNameIsSelectedWithTheMouseAndItsPr
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(grid.cardRect(notes).translated(0, -grid.verticalScrollBar()->value()).contains(name->geometry()));
     EXPECT_EQ(grid.viewport()->childAt(name->geometry().center()), name);
-    const QFontMetrics metrics(name->font());
-    const int left = (name->width() - metrics.horizontalAdvance("notes.txt")) / 2;
-    const QPoint end(left + metrics.horizontalAdvance("notes"), metrics.height() / 2);
-    QTest::mousePress(name, Qt::LeftButton, {}, QPoint(0, end.y()));
-    QTest::mouseMove(name, end);
-    QTest::mouseRelease(name, Qt::LeftButton, {}, end);
+    dragOverStart(*name, "notes");
     EXPECT_EQ(name->selectedText(), "notes");
     EXPECT_EQ(grid.findChild<QDrag*>(), nullptr);
     QGuiApplication::clipboard()->clear();
@@ -423,12 +429,7 @@ TEST_F(FolderBrowserWindowTest, TheNameUnderARestingPointerStaysALabelWhenTheFol
     SelectableLabel* name = labelAt(at);
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(name->text(), "notes.txt");
-    const QFontMetrics metrics(name->font());
-    const int left = (name->width() - metrics.horizontalAdvance("notes.txt")) / 2;
-    const QPoint end(left + metrics.horizontalAdvance("notes"), metrics.height() / 2);
-    QTest::mousePress(name, Qt::LeftButton, {}, QPoint(0, end.y()));
-    QTest::mouseMove(name, end);
-    QTest::mouseRelease(name, Qt::LeftButton, {}, end);
+    dragOverStart(*name, "notes");
     EXPECT_EQ(name->selectedText(), "notes");
     EXPECT_EQ(c->model().selectedItemID(), q(tree.path("notes.txt")));
     EXPECT_EQ(grid.findChild<QDrag*>(), nullptr);
