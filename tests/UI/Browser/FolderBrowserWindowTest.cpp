@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QDrag>
 #include <QKeyEvent>
 #include <QLabel>
@@ -414,6 +415,7 @@ TEST_F(FolderBrowserWindowTest, TheNameUnderARestingPointerStaysALabelWhenTheFol
     FolderBrowserWindowController* c = openActive(tree.root());
     FolderBrowserGrid& grid = c->window()->grid();
     const int notes = indexOf(*c, "notes.txt");
+    QCursor::setPos(c->window()->frameGeometry().bottomRight() + QPoint(40, 40));
     QTest::mouseMove(grid.viewport(), grid.previewRect(notes).center().toPoint());
     const auto labelAt = [&](QPoint at) { return qobject_cast<SelectableLabel*>(grid.viewport()->childAt(at)); };
     QPoint at;

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QDrag>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -52,6 +53,8 @@ struct SelectableTextsTest : testing::TestWithParam<ResultDisplayMode> {
         window.show();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        // Off the window: a move onto a row is a move, whatever an earlier test left.
+        QCursor::setPos(window.frameGeometry().bottomRight() + QPoint(40, 40));
         f.model().searchSession().constraints().setDisplayMode(GetParam());
         f.publishMain(items);
     }
