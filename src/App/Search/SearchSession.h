@@ -139,7 +139,9 @@ public:
     // Selects the last local result; clears the selection when there is none.
     void selectLastResult();
     // Selects a renamed item by its new path. Until a published list holds
-    // that path, a list that still holds the old one keeps the selection.
+    // that path, a list that still holds the old one keeps the selection and
+    // shows the item by its new name in the old place; the list that moves it
+    // to its sorted place announces the selection again, so the views follow.
     void selectRenamedItem(const QString& oldPath, const QString& newPath);
     // The Space key: opens the preview panel on the selection at once and, for
     // an image or a video, then on the shown ones of its folder.
@@ -280,6 +282,9 @@ private:
     // The folder hints learned more: the shown lists are ordered again.
     void reorderShownFolders();
     QString keptSelection(const std::string& previous);
+    // Puts a renamed item the index does not list yet in the place of its old
+    // path; where it stands in `items` then, or -1.
+    qsizetype placeRenamedItem(ItemList& items);
 
     const AppContext& m_context;
     Links m_links;
@@ -300,10 +305,12 @@ private:
     // The selection is publishing's own pick of the first result, not one
     // made by a click, a key or an action: the next publication replaces it.
     bool m_selectionIsAutomatic = false;
-    // A rename's old and new path while the published lists may lag behind it.
+    // A rename's old and new path while the published lists may lag behind
+    // it, and the item as it now is on disk (none when it cannot be read).
     struct RenamedSelection {
         std::string oldPath;
         std::string newPath;
+        std::optional<IndexedItem> item;
     };
     std::optional<RenamedSelection> m_renamedSelection;
     bool m_isSearching = false;

@@ -68,9 +68,16 @@ private:
     std::string m_nfc;
 };
 
+qsizetype indexOfID(const ItemList& items, const IdMatcher& id)
+{
+    const auto it =
+        std::find_if(items.begin(), items.end(), [&](const IndexedItem& item) { return id.matches(item.id()); });
+    return it == items.end() ? -1 : it - items.begin();
+}
+
 bool containsID(const ItemList& items, const IdMatcher& id)
 {
-    return std::any_of(items.begin(), items.end(), [&](const IndexedItem& item) { return id.matches(item.id()); });
+    return indexOfID(items, id) >= 0;
 }
 
 } // namespace
@@ -132,6 +139,8 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
     const bool wasPicked = m_selectionIsAutomatic;
     const bool pickReplaced = wasPicked && (anotherQuery || !m_displayedResultsComplete);
     const std::string previous = pickReplaced ? std::string() : m_selectedItemID.toStdString();
+    const qsizetype renamedWas = m_renamedSelection ? indexOfID(m_results, IdMatcher(m_renamedSelection->newPath)) : -1;
+    const qsizetype renamedIs = placeRenamedItem(items);
     setResults(std::move(items));
     m_lastDisplayedQuery = query;
     m_displayedResultsComplete = completeness == ListCompleteness::Complete;
@@ -143,8 +152,9 @@ void SearchSession::applySearchResults(ItemList items, const SearchQuery& query,
     const bool changed = selection != m_selectedItemID;
     setSelectedItemID(selection);
     m_selectionIsAutomatic = picked || (wasPicked && !selection.isEmpty());
-    // The list of another query shows its selection, kept or not.
-    if (!changed && anotherQuery)
+    // The list of another query shows its selection, kept or not; so does
+    // the list that moves a renamed item to its sorted place.
+    if (!changed && (anotherQuery || renamedIs != renamedWas))
         emit selectedItemIDChanged();
 }
 
@@ -160,16 +170,39 @@ QString SearchSession::keptSelection(const std::string& previous)
         return containsID(m_results, matcher) || containsID(m_imageFuzzyResults, matcher)
                || containsID(m_serverResults, matcher);
     };
-    const bool renamed = m_renamedSelection && m_renamedSelection->newPath == previous;
-    if (listed(id)) {
-        if (renamed)
-            m_renamedSelection.reset();
+    if (listed(id))
         return m_selectedItemID;
-    }
-    if (renamed && listed(IdMatcher(m_renamedSelection->oldPath)))
+    if (m_renamedSelection && m_renamedSelection->newPath == previous
+        && listed(IdMatcher(m_renamedSelection->oldPath)))
         return m_selectedItemID;
     m_renamedSelection.reset();
     return {};
+}
+
+// The index learns of a rename some time after it, and a list searched in
+// the meantime still holds the old path: there the item takes the old path's
+// place under its new name, so no row shows a name that is gone. The rename
+// is followed until a list holds the new path or its item is no longer selected.
+qsizetype SearchSession::placeRenamedItem(ItemList& items)
+{
+    if (!m_renamedSelection)
+        return -1;
+    const IdMatcher renamed(m_renamedSelection->newPath);
+    if (!renamed.matches(m_selectedItemID.toStdString())) {
+        m_renamedSelection.reset();
+        return -1;
+    }
+    if (const qsizetype at = indexOfID(items, renamed); at >= 0) {
+        m_renamedSelection.reset();
+        return at;
+    }
+    const qsizetype old = indexOfID(items, IdMatcher(m_renamedSelection->oldPath));
+    if (old < 0)
+        m_renamedSelection.reset();
+    if (old < 0 || !m_renamedSelection->item)
+        return -1;
+    items[old] = *m_renamedSelection->item;
+    return old;
 }
 
 } // namespace pallix

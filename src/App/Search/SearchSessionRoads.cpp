@@ -207,8 +207,11 @@ void SearchSession::scheduleSearch(bool immediate, bool showProgress)
     if (!SkuRelatedSearch::isWanted(request.query, settings()))
         setSkuRelatedResults({});
 
+    // A renamed item the index does not list yet stands where the engine did
+    // not put it: such a list is not the index's, and is not narrowed.
     const qsizetype shown = m_results.size();
-    if (shown <= kMaxNarrowedInMemory && ShownList::canNarrow(request.query, m_results, m_lastDisplayedQuery)) {
+    if (!m_renamedSelection && shown <= kMaxNarrowedInMemory
+        && ShownList::canNarrow(request.query, m_results, m_lastDisplayedQuery)) {
         // Complete only when the shown list was, and was not cut at the limit.
         const bool complete = m_displayedResultsComplete && shown < request.limit;
         const std::vector<IndexedItem> candidates(m_results.begin(), m_results.end());

@@ -67,8 +67,12 @@ void SearchSession::selectLastResult()
 
 void SearchSession::selectRenamedItem(const QString& oldPath, const QString& newPath)
 {
-    m_renamedSelection = RenamedSelection{oldPath.toStdString(), newPath.toStdString()};
+    m_renamedSelection =
+        RenamedSelection{oldPath.toStdString(), newPath.toStdString(), IndexedItem::from(newPath.toStdString())};
     setSelectedItemID(newPath);
+    ItemList items = m_results;
+    if (placeRenamedItem(items) >= 0)
+        setResults(std::move(items));
 }
 
 void SearchSession::previewSelected()

@@ -16,6 +16,7 @@
 #include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/GridMetrics.h"
+#include "UI/Common/PointerPlace.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Results/FolderVideoHints.h"
 
@@ -55,7 +56,6 @@ FolderBrowserGrid::FolderBrowserGrid(FolderBrowserModel& model, ThumbnailProvide
     connect(&m_model, &FolderBrowserModel::itemsChanged, this, [this] {
         setDropTarget(-1);
         m_pressIndex = -1;
-        m_hovered = -1;
         m_selectedIndex = std::nullopt;
         relayout();
     });
@@ -108,7 +108,16 @@ void FolderBrowserGrid::relayout()
     verticalScrollBar()->setPageStep(viewport()->height());
     verticalScrollBar()->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
     viewport()->update();
+    hoverUnderPointer();
     placeSelectableTexts();
+}
+
+// A listing or a scroll moves the cards under a resting pointer, and no
+// mouse move comes: the card under it is found again at once.
+void FolderBrowserGrid::hoverUnderPointer()
+{
+    const std::optional<QPoint> pointer = pointerIn(*viewport());
+    m_hovered = pointer ? cardAt(toContent(*pointer)) : -1;
 }
 
 QRect FolderBrowserGrid::cardRect(int index) const
@@ -276,6 +285,7 @@ void FolderBrowserGrid::leaveEvent(QEvent* event)
 void FolderBrowserGrid::scrollContentsBy(int dx, int dy)
 {
     QAbstractScrollArea::scrollContentsBy(dx, dy);
+    hoverUnderPointer();
     placeSelectableTexts();
 }
 

@@ -7,7 +7,8 @@
 // drags its file out, and files dropped on a folder card are handed on for
 // the move; a file card highlights under a drag but refuses the drop. The
 // selected and the hovered card's name and subtitle are selectable labels
-// laid over the card (SelectableTextOverlay). GUI thread only.
+// laid over the card (SelectableTextOverlay); the card under a resting
+// pointer stays hovered when the cards change or move under it. GUI thread only.
 
 #include <array>
 #include <optional>
@@ -91,6 +92,7 @@ private:
     using TextBox = CardPainting::TextBox;
     TextBox textBox(int index) const;
     void setHovered(int index);
+    void hoverUnderPointer();
     // Lays labels over the texts of the selected and the hovered card.
     void placeSelectableTexts();
     std::vector<SelectableTextOverlay::Text> selectableTexts(int index) const;

@@ -11,23 +11,35 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QVariantAnimation>
-#include <QToolTip>
 #include <QUrl>
 
 #include "App/Search/SearchSession.h"
 #include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/BandedScrollBarStyle.h"
+#include "UI/Common/PointerPlace.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Results/FolderVideoHints.h"
+#include "UI/Results/HoverTip.h"
 #include "UI/Results/InlineRenameField.h"
 #include "UI/Results/ResultTexts.h"
 #include "UI/Results/ResultsModel.h"
 
 namespace pallix {
+
+namespace {
+
+// Below the pointer's arrow, where the toolkit puts its tips.
+constexpr QPoint kBelowPointer(2, 20);
+// Between a tip and what it stands beside.
+constexpr int kTipGap = 6;
+
+} // namespace
 
 ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, ThumbnailProvider& thumbnails, FolderVideoHints& hints,
                   QWidget* parent)
@@ -47,15 +59,18 @@ ResultsCanvas::ResultsCanvas(ResultsModel& rows, SearchSession& session, Thumbna
     // not be painted again with each new list.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     m_textOverlay = new SelectableTextOverlay(viewport());
+    m_tip = new HoverTip(this);
     connect(m_textOverlay, &SelectableTextOverlay::pressed, this, &ResultsCanvas::selectPressedText);
     connect(&m_rows, &QAbstractItemModel::modelAboutToBeReset, this, &ResultsCanvas::rememberSelectionPlace);
     connect(&m_rows, &QAbstractItemModel::modelReset, this, [this] {
         m_selectedRow = std::nullopt;
         m_pressRow = -1;
-        m_hoveredRow = -1;
-        m_hoveredAction = -1;
-        relayout();
-        keepSelectionPlace();
+        {
+            const QScopedValueRollback hold(m_holdOverlays, true);
+            layoutContent();
+            keepSelectionPlace();
+        }
+        placeOverlays();
     });
     connect(&m_session, &SearchSession::selectedItemIDChanged, this, &ResultsCanvas::scrollToSelection);
     connect(&m_session.inlineRename(), &InlineRename::targetIDChanged, this, [this] {
@@ -74,13 +89,27 @@ bool ResultsCanvas::folderHasVideo(const IndexedItem& item) const
 
 void ResultsCanvas::relayout()
 {
+    {
+        const QScopedValueRollback hold(m_holdOverlays, true);
+        layoutContent();
+    }
+    placeOverlays();
+}
+
+void ResultsCanvas::layoutContent()
+{
     m_contentHeight = layoutRows(viewport()->width());
     QScrollBar* bar = verticalScrollBar();
     bar->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
     bar->setPageStep(viewport()->height());
     bar->setSingleStep(24);
     viewport()->update();
+}
+
+void ResultsCanvas::placeOverlays()
+{
     placeRenameField();
+    hoverUnderPointer();
     placeSelectableTexts();
 }
 
@@ -176,15 +205,28 @@ void ResultsCanvas::resizeEvent(QResizeEvent* event)
     relayout();
 }
 
+// Hidden in its window (the other display mode took its place) rather than
+// with its window: coming back on screen scrolls to the selection, while a
+// window shown again keeps the place the user left.
+bool ResultsCanvas::event(QEvent* event)
+{
+    if (event->type() == QEvent::HideToParent)
+        m_scrollWhenShown = true;
+    return QAbstractScrollArea::event(event);
+}
+
 void ResultsCanvas::showEvent(QShowEvent* event)
 {
     QAbstractScrollArea::showEvent(event);
-    scrollToSelection();
+    placeOverlays();
+    if (std::exchange(m_scrollWhenShown, false))
+        scrollToSelection();
 }
 
 void ResultsCanvas::hideEvent(QHideEvent* event)
 {
     removeRenameField();
+    m_tip->hide();
     QAbstractScrollArea::hideEvent(event);
     placeSelectableTexts();
 }
@@ -192,8 +234,8 @@ void ResultsCanvas::hideEvent(QHideEvent* event)
 void ResultsCanvas::scrollContentsBy(int, int)
 {
     viewport()->update();
-    placeRenameField();
-    placeSelectableTexts();
+    if (!m_holdOverlays)
+        placeOverlays();
 }
 
 void ResultsCanvas::placeSelectableTexts()
@@ -401,6 +443,24 @@ void ResultsCanvas::leaveEvent(QEvent* event)
     QAbstractScrollArea::leaveEvent(event);
 }
 
+void ResultsCanvas::hoverUnderPointer()
+{
+    int row = -1;
+    int action = -1;
+    if (const std::optional<QPoint> pointer = pointerIn(*viewport())) {
+        const Hit hit = hitTest(toContent(*pointer));
+        if (hit.row >= 0 && m_rows.rowAt(hit.row).kind == ResultsModel::RowKind::Item) {
+            row = hit.row;
+            action = hit.part == Part::Action ? hit.action : -1;
+        }
+    }
+    m_hoveredRow = row;
+    m_hoveredAction = action;
+    // A tip tells of the item under the pointer, or goes.
+    if (m_tip->isVisible() && (row < 0 || m_rows.rowId(row) != m_tipRowId))
+        m_tip->hide();
+}
+
 void ResultsCanvas::setHover(int row, int action)
 {
     if (row == m_hoveredRow && action == m_hoveredAction)
@@ -413,8 +473,10 @@ void ResultsCanvas::setHover(int row, int action)
     const bool rowChanged = row != m_hoveredRow;
     m_hoveredRow = row;
     m_hoveredAction = action;
-    if (rowChanged)
+    if (rowChanged) {
+        m_tip->hide();
         placeSelectableTexts();
+    }
 }
 
 bool ResultsCanvas::viewportEvent(QEvent* event)
@@ -423,12 +485,56 @@ bool ResultsCanvas::viewportEvent(QEvent* event)
         auto* help = static_cast<QHelpEvent*>(event);
         const Hit hit = hitTest(toContent(help->pos()));
         if (hit.row >= 0 && m_rows.rowAt(hit.row).kind == ResultsModel::RowKind::Item)
-            QToolTip::showText(help->globalPos(), ResultTexts::hoverHelpText(m_rows.itemAt(hit.row)), viewport());
+            showTip(hit.row, help->pos());
         else
-            QToolTip::hideText();
+            m_tip->hide();
         return true;
     }
     return QAbstractScrollArea::viewportEvent(event);
+}
+
+void ResultsCanvas::showTip(int row, QPoint pointer)
+{
+    m_tipRowId = m_rows.rowId(row);
+    m_tip->showText(ResultTexts::hoverHelpText(m_rows.itemAt(row)),
+                    [&](QSize size) { return tipPlace(row, pointer, size); });
+}
+
+// Below the pointer when that is free, as tips usually stand; else beside the
+// item's name level with its top (the list's other columns, the grid's next
+// previews); else over the item's own top; else above the pointer.
+QPoint ResultsCanvas::tipPlace(int row, QPoint pointer, QSize size) const
+{
+    const int offset = verticalScrollBar()->value();
+    const QRect item = rowRect(row).translated(0, -offset);
+    const QRect name = nameRect(row).translated(0, -offset);
+    const QPoint places[] = {pointer + kBelowPointer, QPoint(name.right() + kTipGap, item.top()),
+                             item.topLeft() + QPoint(kTipGap, kTipGap),
+                             pointer - QPoint(0, size.height() + kTipGap)};
+    // A card's name may take two lines.
+    std::vector<QRect> names;
+    visibleRows(viewport()->rect().translated(0, offset), [&](int other) {
+        if (other != row && m_rows.rowAt(other).kind == ResultsModel::RowKind::Item) {
+            const QRect otherName = nameRect(other).translated(0, -offset);
+            names.push_back(otherName.adjusted(0, 0, 0, otherName.height()));
+        }
+    });
+    const QPoint origin = viewport()->mapToGlobal(QPoint(0, 0));
+    const QRect screen = viewport()->screen()->availableGeometry().translated(-origin);
+    const auto onScreen = [&](QPoint at) {
+        QRect tip(at, size);
+        tip.moveRight(std::min(tip.right(), screen.right()));
+        tip.moveBottom(std::min(tip.bottom(), screen.bottom()));
+        tip.moveLeft(std::max(tip.left(), screen.left()));
+        tip.moveTop(std::max(tip.top(), screen.top()));
+        return tip;
+    };
+    for (const QPoint& at : places) {
+        const QRect tip = onScreen(at);
+        if (std::none_of(names.begin(), names.end(), [&](const QRect& other) { return other.intersects(tip); }))
+            return tip.topLeft() + origin;
+    }
+    return onScreen(places[1]).topLeft() + origin;
 }
 
 } // namespace pallix

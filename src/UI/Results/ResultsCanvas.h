@@ -9,10 +9,13 @@
 // pressed row dragged away drags its file out. PageUp/PageDown move the
 // selection by the item rows shown whole, Home/End to the first/last result.
 // It scrolls the selected row to the centre whenever the selection is
-// announced, keeps a shown selected row in its place when the list is
+// announced and when the view itself comes on screen (not when its window is
+// shown again), keeps a shown selected row in its place when the list is
 // searched again, and repaints when the thumbnail provider announces
 // previews. The selected and the hovered item's texts are selectable labels
-// laid over the rows (SelectableTextOverlay).
+// laid over the rows (SelectableTextOverlay); the item under a resting
+// pointer stays hovered when the rows change or move under it. A resting
+// pointer shows the item's tooltip where it covers no other item's name.
 // Subclasses give the geometry and the painting. GUI thread only.
 
 #include <array>
@@ -34,6 +37,7 @@ namespace pallix {
 
 class SearchSession;
 class FolderVideoHints;
+class HoverTip;
 class ResultsModel;
 class ThumbnailProvider;
 
@@ -100,6 +104,7 @@ protected:
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -122,6 +127,16 @@ protected:
 
 private:
     void setHover(int row, int action);
+    // The item under the pointer, found again after the rows changed or
+    // moved: no mouse move comes while the pointer rests.
+    void hoverUnderPointer();
+    // Lays out the rows for the width without placing the overlays.
+    void layoutContent();
+    // The rename field, the hover and the labels, after the rows changed or moved.
+    void placeOverlays();
+    void showTip(int row, QPoint pointer);
+    // Where the tip of the row goes (global): somewhere it covers no other item's name.
+    QPoint tipPlace(int row, QPoint pointer, QSize size) const;
     void activateAction(int row, int action);
     void scrollToSelection();
     int itemsPerPage() const;
@@ -137,6 +152,10 @@ private:
     void selectPressedText(const QString& rowId);
 
     QVariantAnimation* m_scrollAnimation = nullptr;
+    HoverTip* m_tip = nullptr;
+    QString m_tipRowId;  // of the item the tip tells of
+    bool m_scrollWhenShown = true;  // the view was hidden in its window, or never shown
+    bool m_holdOverlays = false;    // a reset is being laid out: overlays are placed once, at its end
     int m_contentHeight = 0;
     int m_hoveredRow = -1;
     int m_pressRow = -1;  // an item pressed and not yet released: a drag may start

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QDrag>
 #include <QKeyEvent>
 #include <QLabel>
@@ -146,6 +147,17 @@ protected:
         QDropEvent drop(at, Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(grid.viewport(), &drop);
         return drop.isAccepted();
+    }
+
+    // Presses before a card label's centred text and drags to the end of `start`.
+    static void dragOverStart(SelectableLabel& label, const QString& start)
+    {
+        const QFontMetrics metrics(label.font());
+        const int left = (label.width() - metrics.horizontalAdvance(label.text())) / 2;
+        const QPoint end(left + metrics.horizontalAdvance(start), metrics.height() / 2);
+        QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(0, end.y()));
+        QTest::mouseMove(&label, end);
+        QTest::mouseRelease(&label, Qt::LeftButton, {}, end);
     }
 
     int indexOf(FolderBrowserWindowController& c, const std::string& name)
@@ -506,12 +518,7 @@ TEST_F(FolderBrowserWindowTest, ASelectedCardsNameIsSelectedWithTheMouseAndItsPr
     ASSERT_NE(name, nullptr);
     EXPECT_TRUE(grid.cardRect(notes).translated(0, -grid.verticalScrollBar()->value()).contains(name->geometry()));
     EXPECT_EQ(grid.viewport()->childAt(name->geometry().center()), name);
-    const QFontMetrics metrics(name->font());
-    const int left = (name->width() - metrics.horizontalAdvance("notes.txt")) / 2;
-    const QPoint end(left + metrics.horizontalAdvance("notes"), metrics.height() / 2);
-    QTest::mousePress(name, Qt::LeftButton, {}, QPoint(0, end.y()));
-    QTest::mouseMove(name, end);
-    QTest::mouseRelease(name, Qt::LeftButton, {}, end);
+    dragOverStart(*name, "notes");
     EXPECT_EQ(name->selectedText(), "notes");
     EXPECT_EQ(grid.findChild<QDrag*>(), nullptr);
     QGuiApplication::clipboard()->clear();
@@ -524,6 +531,35 @@ TEST_F(FolderBrowserWindowTest, ASelectedCardsNameIsSelectedWithTheMouseAndItsPr
     ASSERT_NE(drag, nullptr);
     EXPECT_EQ(drag->mimeData()->urls(), QList<QUrl>{QUrl::fromLocalFile(q(tree.path("notes.txt")))});
     QTest::mouseRelease(grid.viewport(), Qt::LeftButton, {}, preview + QPoint(0, 30));
+}
+
+// The folder is listed again (its files changed) while the pointer rests on
+// a card's name: the name stays a label there, and a drag selects characters.
+TEST_F(FolderBrowserWindowTest, TheNameUnderARestingPointerStaysALabelWhenTheFolderIsListedAgain)
+{
+    FolderBrowserWindowController* c = openActive(tree.root());
+    FolderBrowserGrid& grid = c->window()->grid();
+    const int notes = indexOf(*c, "notes.txt");
+    QCursor::setPos(c->window()->frameGeometry().bottomRight() + QPoint(40, 40));
+    QTest::mouseMove(grid.viewport(), grid.previewRect(notes).center().toPoint());
+    const auto labelAt = [&](QPoint at) { return qobject_cast<SelectableLabel*>(grid.viewport()->childAt(at)); };
+    QPoint at;
+    for (SelectableLabel* label : grid.viewport()->findChildren<SelectableLabel*>())
+        if (label->isVisible() && label->text() == "notes.txt")
+            at = label->geometry().topLeft() + QPoint(2, label->height() / 2);
+    ASSERT_NE(labelAt(at), nullptr);
+    QTest::mouseMove(grid.viewport(), at);
+
+    QSignalSpy listed(&c->model(), &FolderBrowserModel::listingFinished);
+    c->model().navigate(q(tree.root()), false);
+    ASSERT_TRUE(listed.wait());
+    SelectableLabel* name = labelAt(at);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), "notes.txt");
+    dragOverStart(*name, "notes");
+    EXPECT_EQ(name->selectedText(), "notes");
+    EXPECT_EQ(c->model().selectedItemID(), q(tree.path("notes.txt")));
+    EXPECT_EQ(grid.findChild<QDrag*>(), nullptr);
 }
 
 TEST_F(FolderBrowserWindowTest, ClosingTheWindowLeavesThePreviewPanelItsImages)

@@ -1,12 +1,15 @@
 // The names and folders of the results, and the names and subtitles of the
 // cards, selected with the mouse and copied with Ctrl+C, in the list and the grid.
 
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QDrag>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -50,6 +53,8 @@ struct SelectableTextsTest : testing::TestWithParam<ResultDisplayMode> {
         window.show();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        // Off the window: a move onto a row is a move, whatever an earlier test left.
+        QCursor::setPos(window.frameGeometry().bottomRight() + QPoint(40, 40));
         f.model().searchSession().constraints().setDisplayMode(GetParam());
         f.publishMain(items);
     }
@@ -189,6 +194,85 @@ TEST_P(SelectableTextsTest, ALabelShowsWhatWasPaintedUnderIt)
         EXPECT_EQ(label->shownLines(), painted);
         EXPECT_EQ(label->height(), QFontMetrics(label->font()).height());
     }
+}
+
+// Files change while the pointer rests on a name: each search run again
+// keeps a label under the pointer, on whatever item is there now, with its
+// buttons, and a drag from it selects characters, not the file.
+TEST_P(SelectableTextsTest, TheItemUnderARestingPointerKeepsItsLabelWhenTheListIsSearchedAgain)
+{
+    QTest::mouseMove(view()->viewport(), namePoint(1));
+    ASSERT_NE(labelOverName(1), nullptr);
+    f.publishMain(items);
+    ASSERT_NE(labelOverName(1), nullptr);
+    EXPECT_EQ(labelOverName(1)->text(), "alpha beta 1.txt");
+
+    // A new file above: the rows move down under the pointer.
+    ItemList grown = fileItems({"/r/alpha beta new.txt"});
+    grown.append(items);
+    f.publishMain(grown);
+    SelectableLabel* name = labelOverName(1);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), "alpha beta 0.txt");
+    if (GetParam() == ResultDisplayMode::List) {
+        EXPECT_TRUE(area->listView()->showsActions(1));
+        EXPECT_FALSE(area->listView()->showsActions(2));
+    }
+    dragSelect(name, 5);
+    EXPECT_EQ(name->selectedText(), "alpha");
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), "/r/alpha beta 0.txt");
+    EXPECT_EQ(view()->findChild<QDrag*>(), nullptr);
+}
+
+// The widget a press at a point of the screen reaches, as the window system
+// routes it: tips stand above the other windows, and a window transparent for
+// input lets the press through to what lies under it.
+QWidget* pressedWidget(QPoint global)
+{
+    QList<QWidget*> windows = QApplication::topLevelWidgets();
+    std::stable_partition(windows.begin(), windows.end(),
+                          [](const QWidget* w) { return w->windowType() == Qt::ToolTip; });
+    for (QWidget* window : windows) {
+        if (!window->isVisible() || !window->geometry().contains(global)
+            || window->windowFlags().testFlag(Qt::WindowTransparentForInput))
+            continue;
+        QWidget* child = window->childAt(window->mapFromGlobal(global));
+        return child ? child : window;
+    }
+    return nullptr;
+}
+
+// The tip of the item under the pointer: visible, over no other item's name,
+// and a press on what it covers reaches the item there.
+TEST_P(SelectableTextsTest, TheTipCoversNoOtherNameAndAPressUnderItReachesTheItem)
+{
+    f.publishMain(numberedFiles("alpha beta ", 12));
+    QTest::mouseMove(view()->viewport(), namePoint(1));
+    QWidget* tip = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->isVisible() && window->windowType() == Qt::ToolTip)
+                tip = window;
+        return tip != nullptr;
+    }));
+    const QRect covered = tip->geometry();
+    const QPoint origin = view()->viewport()->mapToGlobal(QPoint(0, -view()->verticalScrollBar()->value()));
+    const int rows = area->resultsModel().rowCount();
+    for (int row = 0; row < rows; ++row) {
+        if (row != 1) {
+            EXPECT_FALSE(view()->nameRect(row).translated(origin).intersects(covered)) << "name of row " << row;
+        }
+    }
+
+    const QPoint under = covered.center();
+    QWidget* target = pressedWidget(under);
+    ASSERT_NE(target, nullptr);
+    ASSERT_NE(target->window(), tip);
+    QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFromGlobal(under));
+    const int hit = view()->hitTest(under - origin).row;
+    ASSERT_GE(hit, 0);
+    EXPECT_EQ(f.model().searchSession().selectedItemID(), pathOf(area->resultsModel().itemAt(hit)));
+    EXPECT_FALSE(tip->isVisible());
 }
 
 INSTANTIATE_TEST_SUITE_P(ListAndGrid, SelectableTextsTest,
