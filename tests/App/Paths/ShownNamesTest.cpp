@@ -22,39 +22,17 @@ TEST(ShownNames, MarksEachDisguisingCharacterWhereItStands)
     const QString same;  // shown as stored
     const Case cases[] = {
         // Ordinary names, brackets a name commonly holds included.
-        {"CJK and spaces", QStringLiteral("报告 2024 (终稿).txt"), same},
-        {"ASCII and CJK brackets", QStringLiteral("<a> 〈书名〉[1].txt"), same},
-        {"Hebrew letters", QStringLiteral("שלום.txt"), same},
-        {"outside the basic plane", QStringLiteral("😀 照片.jpg"), same},
+        {"CJK, spaces, brackets", QStringLiteral("报告 <a> 〈书名〉[1].txt"), same},
+        {"Hebrew letters and emoji", QStringLiteral("שלום 😀.txt"), same},
         {"joiners and soft hyphens", QStringLiteral("a\u200Db\u00ADc"), same},
-        // Embeddings and overrides.
-        {"RLO", QStringLiteral("invoice\u202Etxt.exe"), QStringLiteral("invoice⟨RLO⟩txt.exe")},
-        {"LRE", QStringLiteral("a\u202Ab"), QStringLiteral("a⟨LRE⟩b")},
-        {"RLE", QStringLiteral("a\u202Bb"), QStringLiteral("a⟨RLE⟩b")},
-        {"PDF", QStringLiteral("a\u202Cb"), QStringLiteral("a⟨PDF⟩b")},
-        {"LRO", QStringLiteral("a\u202Db"), QStringLiteral("a⟨LRO⟩b")},
-        // Isolates and marks.
-        {"LRI", QStringLiteral("a\u2066b"), QStringLiteral("a⟨LRI⟩b")},
-        {"RLI", QStringLiteral("a\u2067b"), QStringLiteral("a⟨RLI⟩b")},
-        {"FSI", QStringLiteral("a\u2068b"), QStringLiteral("a⟨FSI⟩b")},
-        {"PDI", QStringLiteral("a\u2069b"), QStringLiteral("a⟨PDI⟩b")},
-        {"LRM", QStringLiteral("a\u200Eb"), QStringLiteral("a⟨LRM⟩b")},
-        {"RLM", QStringLiteral("a\u200Fb"), QStringLiteral("a⟨RLM⟩b")},
-        {"ALM", QStringLiteral("a\u061Cb"), QStringLiteral("a⟨ALM⟩b")},
-        // Line breaks and other controls.
+        // Each kind of bidirectional control, a line break, other controls.
+        {"override", QStringLiteral("invoice\u202Etxt.exe"), QStringLiteral("invoice⟨RLO⟩txt.exe")},
+        {"isolate", QStringLiteral("a\u2068b\u2069"), QStringLiteral("a⟨FSI⟩b⟨PDI⟩")},
+        {"marks", QStringLiteral("\u200E\u200F\u061C"), QStringLiteral("⟨LRM⟩⟨RLM⟩⟨ALM⟩")},
         {"line feed", QStringLiteral("第一行\n第二行.txt"), QStringLiteral("第一行⟨LF⟩第二行.txt")},
-        {"carriage return", QStringLiteral("a\rb"), QStringLiteral("a⟨CR⟩b")},
-        {"tab", QStringLiteral("a\tb"), QStringLiteral("a⟨HT⟩b")},
-        {"first C0", QString(QChar(0x01)), QStringLiteral("⟨SOH⟩")},
-        {"escape", QString(QChar(0x1B)), QStringLiteral("⟨ESC⟩")},
-        {"last C0", QString(QChar(0x1F)), QStringLiteral("⟨US⟩")},
-        {"delete", QString(QChar(0x7F)), QStringLiteral("⟨DEL⟩")},
-        {"C1 next line", QStringLiteral("a\u0085b"), QStringLiteral("a⟨U+0085⟩b")},
-        {"last C1", QString(QChar(0x9F)), QStringLiteral("⟨U+009F⟩")},
-        {"line separator", QStringLiteral("a\u2028b"), QStringLiteral("a⟨LS⟩b")},
-        {"paragraph separator", QStringLiteral("a\u2029b"), QStringLiteral("a⟨PS⟩b")},
-        // Several, and at the ends.
-        {"a run", QStringLiteral("\u2067\u202E\nx.exe\u200F"), QStringLiteral("⟨RLI⟩⟨RLO⟩⟨LF⟩x.exe⟨RLM⟩")},
+        {"C0 ends and DEL", QString(QChar(0x01)) + QChar(0x1F) + QChar(0x7F), QStringLiteral("⟨SOH⟩⟨US⟩⟨DEL⟩")},
+        {"C1 by code", QStringLiteral("a\u0085b\u009F"), QStringLiteral("a⟨U+0085⟩b⟨U+009F⟩")},
+        {"separators", QStringLiteral("a\u2028b\u2029"), QStringLiteral("a⟨LS⟩b⟨PS⟩")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
