@@ -8,6 +8,7 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include "App/Paths/ShownNames.h"
 #include "App/Paths/SystemPaths.h"
 #include "App/Actions/FileOperations.h"
 #include "App/Actions/Trash.h"
@@ -77,7 +78,7 @@ void FileActionHandler::presentMoveToTrashConfirmation(const IndexedItem& item,
         completion(Unexpected(FileActionError::fileMissing()));
         return;
     }
-    const ConfirmationRequest request{QStringLiteral("移到回收站？"), systempaths::display(item.name()),
+    const ConfirmationRequest request{QStringLiteral("移到回收站？"), shownnames::shown(item.name()),
                                       QStringLiteral("移到回收站"), QStringLiteral("取消")};
     m_desktop->confirm(request, [path = std::string(item.path()), completion = std::move(completion)](bool accepted) {
         if (!accepted) {

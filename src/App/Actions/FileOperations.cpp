@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "App/Paths/ShownNames.h"
 #include "App/Paths/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "App/Preview/RegularFile.h"
@@ -152,7 +153,7 @@ Result rename(const std::string& sourcePath, const QString& newName)
         return failure(errno == ENOENT ? FileActionError::fileMissing() : FileActionError::fromErrno(errno));
     if (const int error = renameNoReplace(from, to)) {
         if (error == EEXIST || error == ENOTEMPTY)
-            return failure(FileActionError::targetExists(newName));
+            return failure(FileActionError::targetExists(shownnames::marked(newName)));
         return failure(FileActionError::fromErrno(error));
     }
     return filenames::fromFileSystem(to);
@@ -182,7 +183,7 @@ Result duplicate(const std::string& sourcePath)
     // create nothing, and saying "done" then would be untrue.
     if (const RegularFile::Type type = RegularFile::typeOfMode(st.st_mode); RegularFile::isSpecial(type)) {
         return failure(FileActionError::underlying(QStringLiteral("「%1」是%2，没有可复制的内容。")
-                                                       .arg(systempaths::display(name), RegularFile::typeName(type))));
+                                                       .arg(shownnames::shown(name), RegularFile::typeName(type))));
     }
     constexpr int kMaxAttempts = 10000;
     for (int n = 1; n <= kMaxAttempts; ++n) {

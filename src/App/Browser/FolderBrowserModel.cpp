@@ -8,6 +8,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "App/Paths/ShownNames.h"
 #include "App/Paths/SystemPaths.h"
 #include "Platform/FileNames.h"
 #include "App/Actions/SystemDesktop.h"
@@ -67,8 +68,8 @@ QString FolderBrowserModel::standardized(const QString& path)
 
 QString FolderBrowserModel::titleOf(const QString& path)
 {
-    const QString name = systempaths::display(paths::lastComponent(path.toStdString()));
-    return name.isEmpty() ? systempaths::display(path) : name;
+    const QString name = shownnames::shown(paths::lastComponent(path.toStdString()));
+    return name.isEmpty() ? shownnames::shown(path) : name;
 }
 
 QString FolderBrowserModel::title() const
@@ -126,7 +127,7 @@ QList<FolderBreadcrumb> FolderBrowserModel::breadcrumbs() const
     QString accumulated;
     for (const QString& piece : p.split(u'/', Qt::SkipEmptyParts)) {
         accumulated += u'/' + piece;
-        crumbs.append({piece, accumulated});
+        crumbs.append({shownnames::shown(piece), accumulated});
     }
     return crumbs;
 }

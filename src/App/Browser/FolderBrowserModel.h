@@ -70,8 +70,9 @@ public:
     void goBack();
     void goForward();
 
-    // The folder's name; "/" for the root.
+    // The folder's name as it is drawn (ShownNames); "/" for the root.
     QString title() const;
+    // Each crumb's title is drawn as it is; its path is the real one.
     QList<FolderBreadcrumb> breadcrumbs() const;
 
     // A folder opens in this window, a file in its default application.

@@ -18,7 +18,9 @@ namespace pallix::systempaths {
 // The bytes the system knows the stored path by.
 QByteArray bytes(const QString& stored);
 
-// The text the user reads for a stored path or name.
+// The text of a stored path or name, every character kept: what the
+// clipboard and the rename field take. Drawn, it goes through
+// shownnames::shown, which marks the characters that would disguise it.
 QString display(const QString& stored);
 QString display(std::string_view stored);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "App/Context/AppContext.h"
+#include "App/Paths/ShownNames.h"
 #include "App/Search/GridZoom.h"
 #include "Platform/Text.h"
 
@@ -148,7 +149,7 @@ void SearchConstraints::applyScopedPath(const QString& path, bool recordHistory)
     m_context.setStatusMessage(scope.isEmpty()
                          ? QStringLiteral("已回到全局搜索")
                          : QStringLiteral("已切换到 ")
-                               + QString::fromStdString(std::string(paths::lastComponent(scope.toStdString()))),
+                               + shownnames::shown(paths::lastComponent(scope.toStdString())),
                          StatusKind::Confirmation);
     emit searchWanted();
 }

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 
 #include "App/Browser/FolderBrowserModel.h"
+#include "App/Paths/ShownNames.h"
 #include "App/Paths/SystemPaths.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/GridMetrics.h"
@@ -201,7 +202,7 @@ void FolderBrowserGrid::paintCard(QPainter& painter, int index, const QRect& rec
     card.video = item.isDirectory() && m_hints.hasVideo(item.path());
     // Labels stand over a covered card's texts.
     if (!textsCovered(index)) {
-        card.name = systempaths::display(item.name());
+        card.name = shownnames::shown(item.name());
         card.subtitle = subtitle(item, card.video);
     }
     card.selected = m_model.selectedItemID() == qs(item.path());
@@ -226,7 +227,7 @@ std::vector<SelectableTextOverlay::Text> FolderBrowserGrid::selectableTexts(int 
     const TextBox box = textBox(index);
     const QFont nameFont = paint::font(kSpec.namePixelSize.at(m_zoom));
     const QFont subtitleFont = paint::font(kSpec.subtitlePixelSize.at(m_zoom));
-    const QString name = systempaths::display(item.name());
+    const QString name = shownnames::shown(item.name());
     const int line = QFontMetrics(nameFont).height();
     const int lines = std::max(1, static_cast<int>(CardPainting::nameLines(name, nameFont, box.width).size()));
     const Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignTop;

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "App/Browser/FolderBrowserModel.h"
+#include "App/Paths/ShownNames.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "App/Search/GridZoom.h"
 #include "UI/Browser/FolderBrowserGrid.h"
@@ -104,9 +105,11 @@ QWidget* FolderBrowserView::buildHeader()
     connect(m_forward, &QToolButton::clicked, &m_model, &FolderBrowserModel::goForward);
     m_title = new QLabel(header);
     m_title->setFont(paint::font(15, QFont::DemiBold));
+    m_title->setTextFormat(Qt::PlainText);  // a folder named "<b>x</b>" is not markup
     // Linux windows have no subtitle: the full path stands beside the name.
     m_path = new QLabel(header);
     m_path->setFont(paint::font(12));
+    m_path->setTextFormat(Qt::PlainText);
     m_path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QPalette secondary = m_path->palette();
     secondary.setColor(QPalette::WindowText, paint::secondaryText(palette()));
@@ -211,7 +214,7 @@ void FolderBrowserView::showHistory()
 void FolderBrowserView::showPath()
 {
     m_title->setText(m_model.title());
-    m_path->setText(m_model.currentPath());
+    m_path->setText(shownnames::shown(m_model.currentPath()));
     clearLayout(m_crumbLayout);
     const QList<FolderBreadcrumb> crumbs = m_model.breadcrumbs();
     for (qsizetype i = 0; i < crumbs.size(); ++i) {

@@ -15,6 +15,7 @@
 #include <QStringDecoder>
 #include <QVBoxLayout>
 
+#include "App/Paths/ShownNames.h"
 #include "App/Paths/SystemPaths.h"
 #include "Core/Models/IndexedItem.h"
 #include "App/Preview/RasterDecoding.h"
@@ -105,6 +106,7 @@ PreviewPanelWindow::PreviewPanelWindow(QWidget* parent, std::shared_ptr<Clock> c
     m_text->setFocusPolicy(Qt::NoFocus);  // the window keeps Space, Esc and the arrows
     m_icon->setAlignment(Qt::AlignCenter);
     m_details->setAlignment(Qt::AlignCenter);
+    m_details->setTextFormat(Qt::PlainText);  // a name such as "<b>x</b>" is not markup
     m_details->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_stack->addWidget(m_pictureLabel);
     m_stack->addWidget(m_text);
@@ -158,7 +160,7 @@ PreviewPanelWindow::Content PreviewPanelWindow::load(const QString& path)
     Content content;
     content.type = RegularFile::typeOf(systempaths::bytes(path).toStdString());
     content.isDirectory = content.type == RegularFile::Type::Directory;
-    content.details = sizeAndDate(info, content.type, systempaths::display(named.fileName()));
+    content.details = sizeAndDate(info, content.type, shownnames::shown(named.fileName()));
     // A pipe, socket or device is named, never opened: a pipe without a
     // writer would hold the load for ever.
     if (RegularFile::isSpecial(content.type))
@@ -192,7 +194,7 @@ void PreviewPanelWindow::showIndex(int index)
     }
     m_index = std::clamp(index, 0, static_cast<int>(m_items.size()) - 1);
     m_path = systempaths::fromUrl(m_items.at(m_index));
-    const QString name = systempaths::display(QFileInfo(m_path).fileName());
+    const QString name = shownnames::shown(QFileInfo(m_path).fileName());
     setWindowTitle(name);
     // Until the new file is read, nothing of the previous one stays: a large
     // picture takes seconds, and the old one would pass for it.

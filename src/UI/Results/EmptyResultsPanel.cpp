@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "App/Paths/ShownNames.h"
 #include "App/Search/SearchSession.h"
 #include "UI/Common/FilterTitles.h"
 #include "UI/Common/ResultPainting.h"
@@ -97,7 +98,7 @@ std::vector<EmptyResultsPanel::Line> EmptyResultsPanel::constraintLines(const Co
 {
     std::vector<Line> lines;
     if (!c.scopedPath.isEmpty())
-        lines.emplace_back(QStringLiteral("当前范围"), c.scopedPath);
+        lines.emplace_back(QStringLiteral("当前范围"), shownnames::shown(c.scopedPath));
     if (c.contentFilters != std::set<SearchContentFilter>{SearchContentFilter::All}) {
         QStringList titles;
         for (SearchContentFilter f : c.contentFilters)

@@ -6,7 +6,7 @@
 #include <QDateTime>
 #include <QLocale>
 
-#include "App/Paths/SystemPaths.h"
+#include "App/Paths/ShownNames.h"
 
 namespace pallix::ResultTexts {
 
@@ -79,7 +79,7 @@ QString gridSubtitle(const IndexedItem& item, bool folderContainsVideo)
 
 QString hoverHelpText(const IndexedItem& item)
 {
-    return systempaths::display(item.path()) + QStringLiteral("\n大小：")
+    return shownnames::shown(item.path()) + QStringLiteral("\n大小：")
            + (item.isDirectory() ? QStringLiteral("文件夹") : fileSizeText(item.size()));
 }
 

@@ -8,7 +8,7 @@
 #include <QWheelEvent>
 
 #include "App/Search/SearchSession.h"
-#include "App/Paths/SystemPaths.h"
+#include "App/Paths/ShownNames.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/CardPainting.h"
 #include "UI/Common/ResultPainting.h"
@@ -126,7 +126,7 @@ std::vector<SelectableTextOverlay::Text> ResultsGridView::selectableTexts(int ro
     const TextBox box = textBox(row);
     const QFont nameFont = paint::font(kSpec.namePixelSize.at(m_zoom));
     const QFont subtitleFont = paint::font(kSpec.subtitlePixelSize.at(m_zoom));
-    const QString name = systempaths::display(item.name());
+    const QString name = shownnames::shown(item.name());
     const int line = QFontMetrics(nameFont).height();
     const int nameLines = static_cast<int>(CardPainting::nameLines(name, nameFont, box.width).size());
     const int lines = isRenaming(item) ? 2 : std::max(1, nameLines);
@@ -161,7 +161,7 @@ void ResultsGridView::paintCard(QPainter& painter, int row, const QRect& rect)
     drawn.video = folderHasVideo(item);
     // Labels stand over a covered card's texts.
     if (!textsCovered(row)) {
-        drawn.name = systempaths::display(item.name());
+        drawn.name = shownnames::shown(item.name());
         drawn.subtitle = ResultTexts::gridSubtitle(item, drawn.video);
     }
     drawn.selected = isSelected(item);

@@ -5,7 +5,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
-#include "App/Paths/SystemPaths.h"
+#include "App/Paths/ShownNames.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "UI/Common/ResultPainting.h"
 #include "UI/Common/TextLines.h"
@@ -163,12 +163,12 @@ std::vector<SelectableTextOverlay::Text> ResultsListView::selectableTexts(int ro
     std::vector<SelectableTextOverlay::Text> texts;
     if (!isRenaming(item))
         texts.push_back(
-            {nameRect(row), systempaths::display(item.name()), paint::font(kNamePx), palette().color(QPalette::Text)});
+            {nameRect(row), shownnames::shown(item.name()), paint::font(kNamePx), palette().color(QPalette::Text)});
     // Where a narrow view pulls the buttons over the column, the label stops
     // short of them: it would take their clicks.
     QRect folder = ListColumns::layout(m_width, rect.top(), rect.height())[ListColumns::Folder];
     folder.setRight(std::min(folder.right(), actionRect(row, 0).left() - ListColumns::kSpacing));
-    texts.push_back({folder, systempaths::display(item.parentPath()), paint::font(kDetailPx),
+    texts.push_back({folder, shownnames::shown(item.parentPath()), paint::font(kDetailPx),
                      paint::secondaryText(palette()), Qt::AlignLeft | Qt::AlignVCenter, kFolderRule});
     return texts;
 }
@@ -205,7 +205,7 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     painter.setPen(palette().color(QPalette::Text));
     const bool covered = textsCovered(row);
     if (!isRenaming(item) && !covered)  // the rename field or a label covers it
-        m_texts.draw(painter, nameRect(row), Qt::AlignLeft, systempaths::display(item.name()), nameFont);
+        m_texts.draw(painter, nameRect(row), Qt::AlignLeft, shownnames::shown(item.name()), nameFont);
 
     const QFont detail = paint::font(kDetailPx);
     painter.setFont(detail);
@@ -218,7 +218,7 @@ void ResultsListView::paintItem(QPainter& painter, int row, const QRect& rect)
     cell(ListColumns::Size, ResultTexts::sizeColumnText(item), Qt::AlignRight);
     cell(ListColumns::Modified, ResultTexts::modifiedDateText(item.modifiedAt()), Qt::AlignLeft);
     if (!covered)
-        cell(ListColumns::Folder, systempaths::display(item.parentPath()), Qt::AlignLeft, kFolderRule.elide);
+        cell(ListColumns::Folder, shownnames::shown(item.parentPath()), Qt::AlignLeft, kFolderRule.elide);
 
     if (showsActions(row))
         paintActions(painter, row);

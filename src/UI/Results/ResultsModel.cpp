@@ -5,7 +5,7 @@
 
 #include <QThreadPool>
 
-#include "App/Paths/SystemPaths.h"
+#include "App/Paths/ShownNames.h"
 #include "Core/Search/PreparedQuery.h"
 #include "Core/Search/SearchFilters.h"
 
@@ -68,7 +68,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     const bool isItem = row.kind == RowKind::Item;
     switch (role) {
     case Qt::DisplayRole:
-        return isItem ? QVariant(systempaths::display(itemAt(index.row()).name()))
+        return isItem ? QVariant(shownnames::shown(itemAt(index.row()).name()))
                       : row.kind == RowKind::SectionHeader ? QVariant(sectionTitle(row.section)) : QVariant();
     case KindRole: return static_cast<int>(row.kind);
     case SectionRole: return static_cast<int>(row.section);

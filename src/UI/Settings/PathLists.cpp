@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QToolButton>
 
+#include "App/Paths/ShownNames.h"
 #include "UI/Settings/ElidingLabel.h"
 #include "UI/Settings/SettingsStyle.h"
 
@@ -79,7 +80,7 @@ QWidget* CompactPathList::makeRow(const QString& path, int)
     auto* card = new PathRowCard(this);
     auto* layout = new QHBoxLayout(card);
     layout->setContentsMargins(10, 7, 10, 7);
-    auto* text = new ElidingLabel(path, 1);
+    auto* text = new ElidingLabel(shownnames::shown(path), 1);
     settingsstyle::applyTextStyle(text, TextStyle::MonoCallout);
     layout->addWidget(text);
     return card;
@@ -98,7 +99,7 @@ QWidget* RemovablePathList::makeRow(const QString& path, int offset)
     auto* layout = new QHBoxLayout(card);
     layout->setContentsMargins(10, 7, 10, 7);
     layout->setSpacing(8);
-    auto* text = new ElidingLabel(path, 2);
+    auto* text = new ElidingLabel(shownnames::shown(path), 2);
     settingsstyle::applyTextStyle(text, TextStyle::MonoCallout);
     layout->addWidget(text, 1);
 

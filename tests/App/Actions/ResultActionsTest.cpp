@@ -366,6 +366,40 @@ TEST_F(ResultActionsTest, ActionsOnANameThatIsNotUtf8ReachTheRealFile)
     EXPECT_TRUE(desktop->alerts.isEmpty()) << desktop->alerts.join(u'\n').toStdString();
 }
 
+// A name that would read as another ("a<RLO>txt.exe" as "aexe.txt") is asked
+// about with its controls as marks; every action and copy takes its real
+// characters.
+TEST_F(ResultActionsTest, ANameWithControlsIsAskedAboutAsShownAndActedOnByItsRealCharacters)
+{
+    const IndexedItem a = make("a\u202Etxt.exe");
+    const IndexedItem b = make("b\nline.txt");
+    model().searchSession().applySearchResults({a, b}, model().searchSession().currentQuerySnapshot());
+    model().searchSession().setSelectedItemID(QString::fromUtf8(a.path()));
+
+    actions().copySelectedPath();
+    EXPECT_EQ(desktop->clipboard->text().toStdString(), a.path());
+    actions().copySelectedName();
+    EXPECT_EQ(desktop->clipboard->text().toStdString(), "a\u202Etxt.exe");
+    actions().copyFileToPasteboard(b);
+    EXPECT_EQ(desktop->clipboard->urls(), QList<QUrl>{QUrl::fromLocalFile(QString::fromUtf8(b.path()))});
+    actions().beginInlineRename(a);
+    EXPECT_EQ(model().searchSession().inlineRename().draft().toStdString(), "a\u202Etxt.exe");
+    actions().cancelInlineRename();
+
+    fs::create_directories(tree.path() / "data");
+    ScopedEnv dataHome("XDG_DATA_HOME", tree.str() + "/data");
+    desktop->answer = true;
+    actions().moveItemToTrash(a);
+    actions().moveItemToTrash(b);
+    ASSERT_EQ(desktop->questions.size(), 2u);
+    EXPECT_EQ(desktop->questions[0].informative, QStringLiteral("a⟨RLO⟩txt.exe"));
+    EXPECT_EQ(desktop->questions[1].informative, QStringLiteral("b⟨LF⟩line.txt"));
+    EXPECT_FALSE(fs::exists(a.path()));
+    EXPECT_FALSE(fs::exists(b.path()));
+    EXPECT_EQ(contents(tree.str() + "/data/Trash/files/a\u202Etxt.exe"), "x");
+    EXPECT_TRUE(desktop->alerts.isEmpty()) << desktop->alerts.join(u'\n').toStdString();
+}
+
 TEST_F(ResultActionsTest, TrashOfAMissingItemAlertsWithoutAsking)
 {
     actions().moveItemToTrash(fileItem(tree.str() + "/gone.txt"));

@@ -226,6 +226,43 @@ TEST_F(FolderBrowserWindowTest, AnEmptyFolderSaysSoInTheSecondaryTextColour)
     EXPECT_NEAR(darkest, expected, 24);
 }
 
+// A folder and a file whose names would read as others ("a<RLO>txt.exe"
+// as "aexe.txt") are drawn in their stored order, the controls as marks: the
+// window's title, the header, the crumbs and a card's name label.
+TEST_F(FolderBrowserWindowTest, NamesWithControlsAreDrawnInTheirStoredOrder)
+{
+    tree.dir("docs\u202Efdp");
+    tree.file("docs\u202Efdp/a\u202Etxt.exe", "x");
+    tree.file("docs\u202Efdp/b\nc.txt", "x");
+    FolderBrowserWindowController* c = openActive(tree.path("docs\u202Efdp"));
+    FolderBrowserView& view = *c->window();
+    const QString folder = QStringLiteral("docs⟨RLO⟩fdp");
+    EXPECT_EQ(view.windowTitle(), folder);
+    EXPECT_EQ(view.breadcrumbTitles().last(), folder);
+    QStringList labels;
+    for (QLabel* label : view.findChildren<QLabel*>())
+        labels.append(label->text());
+    EXPECT_TRUE(labels.contains(folder)) << labels.join(u'|').toStdString();
+    EXPECT_TRUE(labels.contains(q(tree.root()) + u'/' + folder)) << labels.join(u'|').toStdString();
+    for (const QString& text : labels + view.breadcrumbTitles())
+        EXPECT_FALSE(text.contains(QChar(0x202E))) << text.toStdString();
+
+    FolderBrowserGrid& grid = c->window()->grid();
+    for (const char* name : {"a\u202Etxt.exe", "b\nc.txt"}) {
+        const int index = indexOf(*c, name);
+        ASSERT_GE(index, 0) << name;
+        const QPoint preview = grid.previewRect(index).center().toPoint() - QPoint(0, grid.verticalScrollBar()->value());
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, preview);
+        ASSERT_EQ(c->model().selectedItemID(), q(tree.path("docs\u202Efdp/") + name));  // the real path
+        const QString shown = QString::fromUtf8(name).replace(QChar(0x202E), QStringLiteral("⟨RLO⟩"))
+                                  .replace(u'\n', QStringLiteral("⟨LF⟩"));
+        bool labelled = false;
+        for (SelectableLabel* label : grid.viewport()->findChildren<SelectableLabel*>())
+            labelled = labelled || (label->isVisible() && label->text() == shown);
+        EXPECT_TRUE(labelled) << shown.toStdString();
+    }
+}
+
 // Each crumb is a chip that stands out from the header behind it.
 TEST_F(FolderBrowserWindowTest, BreadcrumbsAreChipsOnTheHeader)
 {

@@ -158,6 +158,20 @@ TEST_F(PreviewPanelWindowTest, NamesThatAreNotUtf8ShowTheirRealContent)
     EXPECT_EQ(window.shownText(), "hello");
 }
 
+// A name that would read as another ("a<RLO>fdp.txt" as "atxt.pdf") is
+// captioned and titled in its stored order, its control as a mark; the file
+// itself is read by its real name.
+TEST_F(PreviewPanelWindowTest, ANameWithControlsIsCaptionedInItsStoredOrder)
+{
+    add(tree.file("a\u202Efdp.txt", "hello"));
+    controller.togglePreview(urls, 0);
+    ASSERT_TRUE(shows(0));
+    ASSERT_EQ(window.shown(), PreviewPanelWindow::Shown::Text);
+    EXPECT_EQ(window.shownText(), "hello");
+    EXPECT_TRUE(window.shownDetails().startsWith(QStringLiteral("a⟨RLO⟩fdp.txt · "))) << window.shownDetails().toStdString();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("a⟨RLO⟩fdp.txt"));
+}
+
 TEST_F(PreviewPanelWindowTest, SpaceAndEscapeClose)
 {
     add(tree.file("a.txt", "hello"));

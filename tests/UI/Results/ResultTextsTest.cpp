@@ -32,6 +32,9 @@ TEST(ResultTexts, RowAndCardTexts)
     EXPECT_EQ(ResultTexts::sizeColumnText(png), "1 字节");
     EXPECT_EQ(ResultTexts::hoverHelpText(folder), "/Users/a/Pics\n大小：文件夹");
     EXPECT_EQ(ResultTexts::hoverHelpText(png), "/Users/a/Pics/x.png\n大小：1 字节");
+    // The tooltip's path reads in its stored order: its line break is the size's alone.
+    EXPECT_EQ(ResultTexts::hoverHelpText(fileItem("/Users/a/b\nc/x\u202Etxt.exe")),
+              QStringLiteral("/Users/a/b⟨LF⟩c/x⟨RLO⟩txt.exe\n大小：1 字节"));
     EXPECT_EQ(ResultTexts::rowTypeDescription(folder, true), "文件夹（含视频）");
     EXPECT_EQ(ResultTexts::rowTypeDescription(folder, false), "文件夹");
     EXPECT_EQ(ResultTexts::rowTypeDescription(png, true), "图片");

@@ -275,6 +275,55 @@ TEST_P(SelectableTextsTest, TheTipCoversNoOtherNameAndAPressUnderItReachesTheIte
     EXPECT_FALSE(tip->isVisible());
 }
 
+// A name that would read as another (the override turns "txt.exe" into
+// "exe.txt", the line feed breaks it) is drawn in its stored order with its
+// controls as marks: painted, it is the name that holds the marks as text,
+// and the label over it shows them and copies what it shows.
+TEST_P(SelectableTextsTest, ANameWithControlsIsDrawnInItsStoredOrder)
+{
+    const char* disguised = "/r/ab\u202Ecd/报告\n1\u202Etxt.exe";
+    const char* asMarks = "/r/ab⟨RLO⟩cd/报告⟨LF⟩1⟨RLO⟩txt.exe";
+    // Painted, not labelled: another item is selected and the pointer is away.
+    const auto drawn = [&](const char* path) {
+        f.publishMain(fileItems({"/r/other.txt", path}));
+        const int other = area->resultsModel().rowOfId("/r/other.txt");
+        QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, namePoint(other));
+        QTest::mouseMove(view()->viewport(), QPoint(5, view()->viewport()->height() - 5));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return labelOverName(other) != nullptr; }));
+        const int row = area->resultsModel().rowOfId(QString::fromUtf8(path));
+        EXPECT_EQ(labelOverName(row), nullptr);
+        // The list's whole row (name, type, size, date and folder); a card's name.
+        const QRect rect = GetParam() == ResultDisplayMode::List ? view()->rowRect(row) : view()->nameRect(row);
+        return view()->viewport()->grab(rect.translated(0, -view()->verticalScrollBar()->value())).toImage();
+    };
+    const QImage painted = drawn(disguised);
+    EXPECT_EQ(painted, drawn(asMarks));
+
+    f.publishMain(fileItems({disguised}));
+    const int row = area->resultsModel().rowOfId(QString::fromUtf8(disguised));
+    QTest::mouseClick(view()->viewport(), Qt::LeftButton, {}, namePoint(row));
+    ASSERT_EQ(f.model().searchSession().selectedItemID(), QString::fromUtf8(disguised));  // the real path
+    const QString shownName = QStringLiteral("报告⟨LF⟩1⟨RLO⟩txt.exe");
+    SelectableLabel* name = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        name = labelOverName(row);
+        return name && name->isVisible() && name->text() == shownName;
+    }));
+    for (SelectableLabel* label : view()->viewport()->findChildren<SelectableLabel*>()) {
+        EXPECT_FALSE(label->text().contains(QChar(0x202E))) << label->text().toStdString();
+        EXPECT_FALSE(label->text().contains(u'\n')) << label->text().toStdString();
+    }
+    // From before its first character to past its last, on a card's second line.
+    const QPoint end(name->width() - 1, name->height() - 1);
+    QTest::mousePress(name, Qt::LeftButton, {}, QPoint(0, QFontMetrics(name->font()).height() / 2));
+    QTest::mouseMove(name, end);
+    QTest::mouseRelease(name, Qt::LeftButton, {}, end);
+    ASSERT_EQ(name->selectedText(), shownName);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(name, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), shownName);
+}
+
 INSTANTIATE_TEST_SUITE_P(ListAndGrid, SelectableTextsTest,
                          testing::Values(ResultDisplayMode::List, ResultDisplayMode::Grid),
                          [](const auto& info) { return info.param == ResultDisplayMode::List ? "List" : "Grid"; });
