@@ -147,6 +147,11 @@ public:
         std::lock_guard lock(m_mutex);
         return isDue() ? handOver(since) : std::vector<std::string>{};
     }
+    bool empty()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_paths.empty();
+    }
     // Whether a batch would be handed over now: the slice being written gives way to it.
     bool due()
     {
@@ -244,7 +249,10 @@ struct Burst {
 
 int runBurst(const std::vector<std::string>& argv)
 {
-    const Args args(argv, {"root", "db", "files", "per-folder", "road", "lost-every", "busy-writers", "busy-dir"}, {});
+    const Args args(argv,
+                    {"root", "db", "files", "per-folder", "road", "lost-every", "busy-writers", "busy-dir", "search",
+                     "search-every"},
+                    {});
     const std::string root = paths::standardize(args.required("root"));
     const fs::path db = args.required("db");
     const int files = args.integer("files", 100000, 1);
@@ -253,12 +261,17 @@ int runBurst(const std::vector<std::string>& argv)
     // As if the kernel's queue overflowed before every n-th batch: the watcher then reports the root.
     const int lostEvery = args.integer("lost-every", 0, 0);
     const int busyWriters = args.integer("busy-writers", 0, 0);
-    const std::string busyDir = args.get("busy-dir", root + "-busy-elsewhere");
+    const std::string busyDir = paths::standardize(args.get("busy-dir", root + "-busy-elsewhere"));
+    // Files the other processes keep under the root, once all are made (their
+    // folders are made before the watcher starts: the live index lists them,
+    // it never meets them new).
+    const std::int64_t busyRows = paths::isUnder(busyDir, root) ? std::int64_t(busyWriters) * 512 : 0;
     if (!fs::is_directory(root) || !fs::exists(db))
         throw UsageError("make the tree and its index first: pallix-bench catchup --root DIR --db FILE --reps 1");
     // Before any thread of this process starts: the writers are forked.
     std::optional<BusyWriters> others;
     if (busyWriters > 0) {
+        fs::remove_all(busyDir);
         others.emplace(busyWriters, busyDir);
         std::printf("burst: %d other processes write files in %s\n", busyWriters, busyDir.c_str());
     }
@@ -273,8 +286,8 @@ int runBurst(const std::vector<std::string>& argv)
     const std::string elsewhere = root + "/t0/l0/made-during-the-burst.txt";
     fs::remove_all(burst);
     fs::remove(elsewhere);
-    (void)store.removePathPrefixes({burst, elsewhere});
-    const std::int64_t base = store.indexedCount();
+    (void)store.removePathPrefixes({burst, elsewhere, busyDir});
+    const std::int64_t base = store.indexedCount() + busyRows;
     std::printf("burst: %lld items indexed under %s; %d files in folders of %d, road %s, root reported every %d "
                 "batches\n",
                 static_cast<long long>(base), root.c_str(), files, perFolder, before ? "reconcile" : "live", lostEvery);
@@ -287,6 +300,30 @@ int runBurst(const std::vector<std::string>& argv)
 
     std::atomic<bool> stop{false};
     Burst out;
+    // `--search TEXT`: the shown search asked again after a batch, as the
+    // window in front asks it, on a thread of its own as on the pool: after
+    // every batch, or with `--search-every MS` at most that often while more
+    // batches follow (the last batch of a run always asks).
+    const auto searchEvery = std::chrono::milliseconds(args.integer("search-every", 0, 0));
+    std::optional<SteadyClock::time_point> lastAsked;
+    std::atomic<int> searchesAsked{0};
+    std::vector<double> searchMs;
+    std::thread searcher([&] {
+        if (args.get("search", "").empty())
+            return;
+        const SearchQuery query = parseQuery(args.get("search", ""), {});
+        int seen = 0;
+        while (!stop) {
+            if (searchesAsked.load() == seen) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            seen = searchesAsked.load();
+            const auto searching = SteadyClock::now();
+            (void)store.search(query, 1000);
+            searchMs.push_back(millisecondsSince(searching));
+        }
+    });
     const auto burstStart = SteadyClock::now();  // the writer's times count from here
     std::thread writer([&] {
         // The slices of batches not written yet, behind which the
@@ -338,6 +375,11 @@ int runBurst(const std::vector<std::string>& argv)
                 time.gaveWay = LiveChanges::write(store, scanner, paths, scope, behind, nullptr, giveWay).gaveWay;
             }
             time.writeMs = millisecondsSince(writing);
+            const bool moreToCome = !slices.empty() || !pending.empty();
+            if (!moreToCome || !lastAsked || SteadyClock::now() - *lastAsked >= searchEvery) {
+                lastAsked = moreToCome ? std::optional(SteadyClock::now()) : std::nullopt;
+                ++searchesAsked;
+            }
             if (time.gaveWay) {
                 ++out.gaveWay;
                 slices.push_front({paths, since, false});
@@ -386,6 +428,15 @@ int runBurst(const std::vector<std::string>& argv)
     std::printf("burst: %d files made in %.1f s; load average %s\n", files, madeMs / 1000, loadAverage().c_str());
     stop = true;
     writer.join();
+    searcher.join();
+    if (!searchMs.empty()) {
+        std::sort(searchMs.begin(), searchMs.end());
+        double total = 0;
+        for (const double ms : searchMs)
+            total += ms;
+        std::printf("burst: %zu searches after batches, median %.0f ms, longest %.0f ms, %.1f s in all\n",
+                    searchMs.size(), searchMs[searchMs.size() / 2], searchMs.back(), total / 1000);
+    }
 
     // The subtree scanned afresh into the same index.
     (void)store.removePathPrefixes({burst});
@@ -421,7 +472,7 @@ int runBurst(const std::vector<std::string>& argv)
                 busy, out.times.size(), busyMs / 1000, allMs / 1000);
     fs::remove_all(burst);
     fs::remove(elsewhere);
-    (void)store.removePathPrefixes({burst, elsewhere});
+    (void)store.removePathPrefixes({burst, elsewhere, busyDir});
     return out.allSearchableMs >= 0 && out.elsewhereMs >= 0 ? 0 : 1;
 }
 

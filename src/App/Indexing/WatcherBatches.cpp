@@ -35,6 +35,9 @@ constexpr Clock::Duration kCoalesceAtMost = LiveChanges::kHandOverAtMost;
 // connection waits: the batch must be written again later.
 constexpr auto kRetryRefusedBatch = 2000ms;
 
+// While batches follow each other, the shown search is asked again at most this often.
+constexpr auto kSearchAgainDuringBatchesEvery = 3000ms;
+
 // A disk full under the index: the batch is kept and written again later.
 constexpr auto kRetryFullDisk = 10000ms;
 
@@ -444,7 +447,21 @@ void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
         return;
     m_context.setStatusMessage(QStringLiteral("实时索引已更新，共 %1 项").arg(count), StatusKind::Passing);
     if (showsProgress(batch.foreground))
-        emit searchWanted(false);
+        searchAgainAfterBatch();
+}
+
+void WatcherBatches::searchAgainAfterBatch()
+{
+    // A search holds the store while it runs: asked after every batch of a
+    // burst on a busy machine, the searches took most of the store's time and
+    // the batches waited behind them. While batches follow each other it is
+    // asked at most every few seconds; the last batch of a run always asks.
+    const Clock::TimePoint now = m_context.clock().now();
+    const bool moreToCome = !m_batches.empty() || !m_pendingPaths.isEmpty();
+    if (moreToCome && m_lastSearchAsked && now - *m_lastSearchAsked < kSearchAgainDuringBatchesEvery)
+        return;
+    m_lastSearchAsked = moreToCome ? std::optional(now) : std::nullopt;
+    emit searchWanted(false);
 }
 
 } // namespace pallix

@@ -152,6 +152,8 @@ private:
     // Another program's write lock kept a batch out of the file (its changes
     // are in the store's cache): said with how long the index has been held.
     void noteKeptOut(const Batch& batch, Clock::TimePoint began, std::int64_t count);
+    // The shown search asked again after a batch written in front.
+    void searchAgainAfterBatch();
     int unfinishedBatches() const { return static_cast<int>(m_batches.size()) + (m_draining ? 1 : 0); }
 
     const AppContext& m_context;
@@ -171,6 +173,8 @@ private:
     bool m_lineHoldsOurClaim = false;
     // Since when writes have been kept out by another program's lock.
     std::optional<Clock::TimePoint> m_keptOutSince;
+    // When a batch with more to come last asked for the search again.
+    std::optional<Clock::TimePoint> m_lastSearchAsked;
 };
 
 } // namespace pallix
