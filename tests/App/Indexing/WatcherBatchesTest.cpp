@@ -494,6 +494,37 @@ TEST(FileEventsBatch, FilesKeptOutByAnotherProgramsLockAreSearchableAndTheWaitIs
     EXPECT_FALSE(live.model().statusMessage().contains(QStringLiteral("占用")));
 }
 
+// A burst goes in slices, one batch after another: the shown search is asked
+// again after the first and the last, not after each (each search holds the
+// store while it runs), and the index ends as the disk is.
+TEST(FileEventsBatch, WhileBatchesFollowEachOtherTheSearchIsAskedAgainAtTheFirstAndTheLast)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    int asked = 0;
+    QObject::connect(&live.model().watcherBatches(), &WatcherBatches::searchWanted, &live.model().watcherBatches(),
+                     [&](bool) { ++asked; });
+    int written = 0;
+    QObject::connect(&live.model().watcherBatches(), &WatcherBatches::batchWritten, &live.model().watcherBatches(),
+                     [&](qint64) { ++written; });
+
+    // Three new folders too large to share a slice: their slices are written in turn.
+    std::vector<std::string> made;
+    for (const char* folder : {"b1", "b2", "b3"}) {
+        made.push_back(live.at(std::string("docs/") + folder));
+        for (int i = 0; i < 1100; ++i) {
+            const std::string relative = std::string("docs/") + folder + "/f" + std::to_string(i) + ".txt";
+            writeFile(live.root / relative);
+            made.push_back(live.at(relative));
+        }
+    }
+    ASSERT_TRUE(live.handle(made));
+
+    EXPECT_GE(written, 3);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
+}
+
 TEST(FileEventsBatch, BatchesQueuedBehindARunningOneGoAsOne)
 {
     LiveIndex live;
