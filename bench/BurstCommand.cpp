@@ -9,10 +9,14 @@
 // before the live index learned to cost what changed (every reported folder
 // walked whole and compared row by row), for the before figure;
 // `--lost-every N` adds the root to every N-th batch, as the watcher reports
-// it after its queue overflowed.
+// it after its queue overflowed; `--busy-writers N` runs N other processes
+// that write files in `--busy-dir` (outside the root unless given)
+// for the whole run, as other programs on a busy machine do.
 // The burst's files and rows are removed at the end.
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +24,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <fstream>
 #include <mutex>
 #include <thread>
 #include <unordered_set>
@@ -43,6 +48,66 @@ void makeFile(const std::string& path)
     if (fd < 0)
         throw std::runtime_error("cannot make " + path);
     ::close(fd);
+}
+
+// Other programs writing elsewhere: each process writes 16 KB files into a
+// folder of its own, syncs every 64th and rewrites the same 512, until it is
+// stopped. Processes, not threads: the kernel shares the machine between
+// programs, not between the threads of this one.
+class BusyWriters {
+public:
+    BusyWriters(int count, const std::string& folder)
+    {
+        for (int n = 0; n < count; ++n) {
+            const std::string own = folder + "/w" + std::to_string(n);
+            fs::create_directories(own);
+            // Named before the fork: the child only calls the system.
+            std::vector<std::string> names;
+            for (int i = 0; i < 512; ++i)
+                names.push_back(own + "/f" + std::to_string(i));
+            const pid_t pid = ::fork();
+            if (pid == 0)
+                writeUntilStopped(names);
+            if (pid > 0)
+                m_children.push_back(pid);
+        }
+    }
+    ~BusyWriters()
+    {
+        for (const pid_t pid : m_children)
+            ::kill(pid, SIGTERM);
+        for (const pid_t pid : m_children)
+            ::waitpid(pid, nullptr, 0);
+    }
+    BusyWriters(const BusyWriters&) = delete;
+    BusyWriters& operator=(const BusyWriters&) = delete;
+
+private:
+    [[noreturn]] static void writeUntilStopped(const std::vector<std::string>& names)
+    {
+        static char block[16384];
+        for (std::uint64_t i = 0;; ++i) {
+            const int fd = ::open(names[i % names.size()].c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0)
+                ::_exit(1);
+            const bool wrote = ::write(fd, block, sizeof block) == ssize_t(sizeof block);
+            if (i % 64 == 0)
+                ::fsync(fd);
+            ::close(fd);
+            if (!wrote)
+                ::_exit(1);
+        }
+    }
+
+    std::vector<pid_t> m_children;
+};
+
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string one, five;
+    in >> one >> five;
+    return one + " (1 min), " + five + " (5 min)";
 }
 
 // The watcher's deliveries, gathered as the application's receiver gathers
@@ -81,6 +146,11 @@ public:
     {
         std::lock_guard lock(m_mutex);
         return isDue() ? handOver(since) : std::vector<std::string>{};
+    }
+    bool empty()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_paths.empty();
     }
     // Whether a batch would be handed over now: the slice being written gives way to it.
     bool due()
@@ -179,7 +249,10 @@ struct Burst {
 
 int runBurst(const std::vector<std::string>& argv)
 {
-    const Args args(argv, {"root", "db", "files", "per-folder", "road", "lost-every"}, {});
+    const Args args(argv,
+                    {"root", "db", "files", "per-folder", "road", "lost-every", "busy-writers", "busy-dir", "search",
+                     "search-every"},
+                    {});
     const std::string root = paths::standardize(args.required("root"));
     const fs::path db = args.required("db");
     const int files = args.integer("files", 100000, 1);
@@ -187,8 +260,21 @@ int runBurst(const std::vector<std::string>& argv)
     const bool before = args.get("road", "live") == "reconcile";
     // As if the kernel's queue overflowed before every n-th batch: the watcher then reports the root.
     const int lostEvery = args.integer("lost-every", 0, 0);
+    const int busyWriters = args.integer("busy-writers", 0, 0);
+    const std::string busyDir = paths::standardize(args.get("busy-dir", root + "-busy-elsewhere"));
+    // Files the other processes keep under the root, once all are made (their
+    // folders are made before the watcher starts: the live index lists them,
+    // it never meets them new).
+    const std::int64_t busyRows = paths::isUnder(busyDir, root) ? std::int64_t(busyWriters) * 512 : 0;
     if (!fs::is_directory(root) || !fs::exists(db))
         throw UsageError("make the tree and its index first: pallix-bench catchup --root DIR --db FILE --reps 1");
+    // Before any thread of this process starts: the writers are forked.
+    std::optional<BusyWriters> others;
+    if (busyWriters > 0) {
+        fs::remove_all(busyDir);
+        others.emplace(busyWriters, busyDir);
+        std::printf("burst: %d other processes write files in %s\n", busyWriters, busyDir.c_str());
+    }
     const FileScanner scanner;
     const LiveScope scope{{root}, {}, false};
     const auto probe = std::make_shared<IndexStoreProbe>();
@@ -200,8 +286,8 @@ int runBurst(const std::vector<std::string>& argv)
     const std::string elsewhere = root + "/t0/l0/made-during-the-burst.txt";
     fs::remove_all(burst);
     fs::remove(elsewhere);
-    (void)store.removePathPrefixes({burst, elsewhere});
-    const std::int64_t base = store.indexedCount();
+    (void)store.removePathPrefixes({burst, elsewhere, busyDir});
+    const std::int64_t base = store.indexedCount() + busyRows;
     std::printf("burst: %lld items indexed under %s; %d files in folders of %d, road %s, root reported every %d "
                 "batches\n",
                 static_cast<long long>(base), root.c_str(), files, perFolder, before ? "reconcile" : "live", lostEvery);
@@ -214,6 +300,30 @@ int runBurst(const std::vector<std::string>& argv)
 
     std::atomic<bool> stop{false};
     Burst out;
+    // `--search TEXT`: the shown search asked again after a batch, as the
+    // window in front asks it, on a thread of its own as on the pool: after
+    // every batch, or with `--search-every MS` at most that often while more
+    // batches follow (the last batch of a run always asks).
+    const auto searchEvery = std::chrono::milliseconds(args.integer("search-every", 0, 0));
+    std::optional<SteadyClock::time_point> lastAsked;
+    std::atomic<int> searchesAsked{0};
+    std::vector<double> searchMs;
+    std::thread searcher([&] {
+        if (args.get("search", "").empty())
+            return;
+        const SearchQuery query = parseQuery(args.get("search", ""), {});
+        int seen = 0;
+        while (!stop) {
+            if (searchesAsked.load() == seen) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            seen = searchesAsked.load();
+            const auto searching = SteadyClock::now();
+            (void)store.search(query, 1000);
+            searchMs.push_back(millisecondsSince(searching));
+        }
+    });
     const auto burstStart = SteadyClock::now();  // the writer's times count from here
     std::thread writer([&] {
         // The slices of batches not written yet, behind which the
@@ -265,6 +375,11 @@ int runBurst(const std::vector<std::string>& argv)
                 time.gaveWay = LiveChanges::write(store, scanner, paths, scope, behind, nullptr, giveWay).gaveWay;
             }
             time.writeMs = millisecondsSince(writing);
+            const bool moreToCome = !slices.empty() || !pending.empty();
+            if (!moreToCome || !lastAsked || SteadyClock::now() - *lastAsked >= searchEvery) {
+                lastAsked = moreToCome ? std::optional(SteadyClock::now()) : std::nullopt;
+                ++searchesAsked;
+            }
             if (time.gaveWay) {
                 ++out.gaveWay;
                 slices.push_front({paths, since, false});
@@ -310,9 +425,18 @@ int runBurst(const std::vector<std::string>& argv)
     }
     waiter.join();
     const double madeMs = madeAt;
-    std::printf("burst: %d files made in %.1f s\n", files, madeMs / 1000);
+    std::printf("burst: %d files made in %.1f s; load average %s\n", files, madeMs / 1000, loadAverage().c_str());
     stop = true;
     writer.join();
+    searcher.join();
+    if (!searchMs.empty()) {
+        std::sort(searchMs.begin(), searchMs.end());
+        double total = 0;
+        for (const double ms : searchMs)
+            total += ms;
+        std::printf("burst: %zu searches after batches, median %.0f ms, longest %.0f ms, %.1f s in all\n",
+                    searchMs.size(), searchMs[searchMs.size() / 2], searchMs.back(), total / 1000);
+    }
 
     // The subtree scanned afresh into the same index.
     (void)store.removePathPrefixes({burst});
@@ -321,6 +445,9 @@ int runBurst(const std::vector<std::string>& argv)
         (void)store.upsert(slice);
     });
     const double scanMs = millisecondsSince(start);
+    others.reset();
+    if (busyWriters > 0)
+        fs::remove_all(busyDir);
 
     const double lagMs = out.allSearchableMs - madeMs;
     std::printf("burst: every burst file searchable %.1f s after the first was made, %.1f s after the last "
@@ -345,7 +472,7 @@ int runBurst(const std::vector<std::string>& argv)
                 busy, out.times.size(), busyMs / 1000, allMs / 1000);
     fs::remove_all(burst);
     fs::remove(elsewhere);
-    (void)store.removePathPrefixes({burst, elsewhere});
+    (void)store.removePathPrefixes({burst, elsewhere, busyDir});
     return out.allSearchableMs >= 0 && out.elsewhereMs >= 0 ? 0 : 1;
 }
 

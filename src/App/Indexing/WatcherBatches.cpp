@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <unordered_set>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -33,6 +34,9 @@ constexpr Clock::Duration kCoalesceAtMost = LiveChanges::kHandOverAtMost;
 // Another program held the database's write lock for longer than the
 // connection waits: the batch must be written again later.
 constexpr auto kRetryRefusedBatch = 2000ms;
+
+// While batches follow each other, the shown search is asked again at most this often.
+constexpr auto kSearchAgainDuringBatchesEvery = 3000ms;
 
 // A disk full under the index: the batch is kept and written again later.
 constexpr auto kRetryFullDisk = 10000ms;
@@ -259,19 +263,20 @@ QCoro::Task<> WatcherBatches::drainBatches()
         Batch batch = takeCoalesced(m_batches);
         m_handedOverMeanwhile->store(
             std::any_of(m_batches.begin(), m_batches.end(), [](const Batch& b) { return !b.slice && !b.catchUp; }));
-        const Clock::Duration waited = m_context.clock().now() - batch.since;
+        const Clock::TimePoint began = m_context.clock().now();
+        const Clock::Duration waited = began - batch.since;
         noteUnfinished();
         auto token = std::make_shared<CancelToken>();
         m_context.trackDetachedJob(token);
         // Said from the worker once the batch knows it is catching up.
         const QString catchingUpText = batch.catchUp ? QStringLiteral("正在补上未运行期间磁盘上的变化…")
                                                      : QStringLiteral("实时索引正在追上磁盘上的变化…");
-        auto catchingUp = [guard, catchingUpText] {
+        auto catchingUp = [guard, catchingUpText, foreground = batch.foreground] {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
-                [guard, catchingUpText] {
-                    if (guard)
-                        guard->m_context.setStatusMessage(catchingUpText, StatusKind::Passing);
+                [guard, catchingUpText, foreground] {
+                    if (guard && guard->showsProgress(foreground))
+                        guard->sayOnTheLine(catchingUpText);
                 },
                 Qt::QueuedConnection);
         };
@@ -286,6 +291,10 @@ QCoro::Task<> WatcherBatches::drainBatches()
         if (!guard)
             co_return;
         putBackTheRest(batch, outcome);
+        if (outcome.refusedByLock)
+            noteKeptOut(batch, began, outcome.count);
+        else
+            m_keptOutSince.reset();
         const bool diskFull = outcome.failure && isDiskFull(*outcome.failure);
         if (outcome.refusedByLock || diskFull) {
             // Every location is looked at again as it is then, so running the
@@ -381,6 +390,38 @@ void WatcherBatches::startCatchUp(std::vector<std::string> roots)
     queue(std::move(batch));
 }
 
+bool WatcherBatches::showsProgress(bool foreground) const
+{
+    return foreground && m_hooks.appIsInFront();
+}
+
+void WatcherBatches::sayOnTheLine(const QString& text)
+{
+    m_context.setStatusMessage(text, StatusKind::Passing);
+    m_lineHoldsOurClaim = true;
+}
+
+bool WatcherBatches::saysOutcome(bool foreground)
+{
+    return std::exchange(m_lineHoldsOurClaim, false) || showsProgress(foreground);
+}
+
+void WatcherBatches::noteKeptOut(const Batch& batch, Clock::TimePoint began, std::int64_t count)
+{
+    if (!m_keptOutSince)
+        m_keptOutSince = began;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_context.clock().now() - *m_keptOutSince);
+    // The store's cache took the changes: the count and the searches say them.
+    emit batchWritten(count);
+    m_context.setStatusMessage(
+        QStringLiteral("索引数据库正被其他程序占用（已等待 %1 秒）：新的变化已可搜索，占用结束后写入；索引共 %2 项")
+            .arg(seconds.count())
+            .arg(count));
+    m_lineHoldsOurClaim = true;
+    if (showsProgress(batch.foreground))
+        emit searchWanted(false);
+}
+
 void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
 {
     const std::int64_t count = outcome.count;
@@ -388,12 +429,17 @@ void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
     emit writesDone();
     if (outcome.failure) {
         m_context.setStatusMessage(writeFailureText(*outcome.failure, count));
+        m_lineHoldsOurClaim = false;
         return;
     }
+    // In the background the line says nothing of this work, except to take
+    // back what it said of it in front: a claim left there would outlive it.
     if (batch.catchUp) {
         if (!outcome.changedAnything)
             return;
-        m_context.setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count), StatusKind::Passing);
+        if (saysOutcome(batch.foreground))
+            m_context.setStatusMessage(QStringLiteral("已补上未运行期间的变化，共 %1 项").arg(count),
+                                       StatusKind::Passing);
         emit searchWanted(true);
         return;
     }
@@ -403,14 +449,31 @@ void WatcherBatches::finishBatch(const Batch& batch, const Outcome& outcome)
         if (!m_batches.empty() || !m_pendingPaths.isEmpty())
             return;
         m_behind = false;
-        m_context.setStatusMessage(QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项").arg(count), StatusKind::Passing);
+        if (saysOutcome(batch.foreground))
+            m_context.setStatusMessage(QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项").arg(count),
+                                       StatusKind::Passing);
         if (m_hooks.appIsInFront())
             emit searchWanted(false);
         return;
     }
-    if (!batch.foreground || !m_hooks.appIsInFront())
+    if (!saysOutcome(batch.foreground))
         return;
     m_context.setStatusMessage(QStringLiteral("实时索引已更新，共 %1 项").arg(count), StatusKind::Passing);
+    if (showsProgress(batch.foreground))
+        searchAgainAfterBatch();
+}
+
+void WatcherBatches::searchAgainAfterBatch()
+{
+    // A search holds the store while it runs: asked after every batch of a
+    // burst on a busy machine, the searches took most of the store's time and
+    // the batches waited behind them. While batches follow each other it is
+    // asked at most every few seconds; the last batch of a run always asks.
+    const Clock::TimePoint now = m_context.clock().now();
+    const bool moreToCome = !m_batches.empty() || !m_pendingPaths.isEmpty();
+    if (moreToCome && m_lastSearchAsked && now - *m_lastSearchAsked < kSearchAgainDuringBatchesEvery)
+        return;
+    m_lastSearchAsked = moreToCome ? std::optional(now) : std::nullopt;
     emit searchWanted(false);
 }
 

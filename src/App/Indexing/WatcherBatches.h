@@ -14,8 +14,12 @@
 // waited for seconds, or its changes lie in many folders) the batch takes
 // the backlog's road, listing the folders that hold the changes once each,
 // and the status line says the index is catching up until every change
-// handed over is written. A failed write is said in the status line with
-// its cause; on a full disk the batch is kept and written again later.
+// handed over is written, while the application is in front (in the
+// background the line says nothing of this work). A failed write is said in
+// the status line with its cause; on a full disk the batch is kept and
+// written again later. While another program's write lock keeps a batch out
+// of the file, its changes are searchable from the store's cache, the line
+// says who holds the index and for how long, and the batch is tried again.
 //
 // What it needs from the rest of the application comes as hooks the model
 // sets (the active roots, whether the user types, whether the application is
@@ -139,6 +143,17 @@ private:
                               const CancelToken* cancel, const std::function<void()>& onCatchingUp,
                               const std::function<bool()>& giveWay);
     void finishBatch(const Batch& batch, const Outcome& outcome);
+    // Progress of the live index is shown only while the application is in
+    // front, as it was when the batch was handed over.
+    bool showsProgress(bool foreground) const;
+    void sayOnTheLine(const QString& text);
+    // Whether a batch's end is said: in front, or to replace what was said of it.
+    bool saysOutcome(bool foreground);
+    // Another program's write lock kept a batch out of the file (its changes
+    // are in the store's cache): said with how long the index has been held.
+    void noteKeptOut(const Batch& batch, Clock::TimePoint began, std::int64_t count);
+    // The shown search asked again after a batch written in front.
+    void searchAgainAfterBatch();
     int unfinishedBatches() const { return static_cast<int>(m_batches.size()) + (m_draining ? 1 : 0); }
 
     const AppContext& m_context;
@@ -154,6 +169,12 @@ private:
     // A batch was handed over while another is written: read by the worker.
     std::shared_ptr<std::atomic<bool>> m_handedOverMeanwhile = std::make_shared<std::atomic<bool>>(false);
     bool m_behind = false;        // the status line says the live index is catching up
+    // The status line holds what this object said of work under way.
+    bool m_lineHoldsOurClaim = false;
+    // Since when writes have been kept out by another program's lock.
+    std::optional<Clock::TimePoint> m_keptOutSince;
+    // When a batch with more to come last asked for the search again.
+    std::optional<Clock::TimePoint> m_lastSearchAsked;
 };
 
 } // namespace pallix

@@ -235,7 +235,10 @@ private:
     // The one sequence of every write: begins the immediate transaction
     // (starting over first on damage met since), writes `change`, commits,
     // and has the cache follow it; a failure leaves the rows and the cache
-    // as they were (see abandonWrite()).
+    // as they were (see abandonWrite()), except that a change kept out by
+    // another program's write lock is in the cache from the moment the write
+    // begins to wait: searches find it, and the write tried again brings the
+    // file in line.
     StoreResult<void> writeRows(std::unique_lock<std::mutex>& lock, const RowChange& change);
     StoreResult<void> writeRowsToDB(const RowChange& change);
     // The cache follows a committed `change`: a write made while the warm-up
@@ -245,8 +248,10 @@ private:
     // BEGIN IMMEDIATE without waiting for another connection's write lock.
     int tryBeginTransaction();
     // BEGIN IMMEDIATE. While another connection holds the write lock, waits
-    // for it with `lock` (the store's) released, and sets `*waited`.
-    StoreResult<void> beginTransaction(std::unique_lock<std::mutex>& lock, bool* waited = nullptr);
+    // for it with `lock` (the store's) released, and sets `*waited`;
+    // `beforeWaiting` runs, with `lock` held, before each wait.
+    StoreResult<void> beginTransaction(std::unique_lock<std::mutex>& lock, bool* waited = nullptr,
+                                       const std::function<void()>& beforeWaiting = {});
     StoreResult<void> commitTransaction();
     void rollbackTransaction();
     // The end of a write that failed: rolls back when it began a transaction,

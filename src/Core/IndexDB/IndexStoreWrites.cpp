@@ -7,6 +7,7 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -123,7 +124,12 @@ bool waitForWriteLock(const std::filesystem::path& file)
 StoreResult<void> IndexStore::writeRows(std::unique_lock<std::mutex>& lock, const RowChange& change)
 {
     bool waited = false;
-    if (StoreResult<void> r = beginTransaction(lock, &waited); !r)
+    bool followed = false;
+    const auto followWhileKeptOut = [&] {
+        if (!std::exchange(followed, true))
+            followInCache(change);
+    };
+    if (StoreResult<void> r = beginTransaction(lock, &waited, followWhileKeptOut); !r)
         return r;
     StoreResult<void> written;
     if (waited && change.readAgain)
@@ -132,9 +138,12 @@ StoreResult<void> IndexStore::writeRows(std::unique_lock<std::mutex>& lock, cons
         written = writeRowsToDB(change);
     if (written)
         written = commitTransaction();
-    // The rows are as they were, so the cache stays as it was too.
+    // The rows are as they were, so the cache stays as it was too (unless it
+    // took the change while the write waited: that is what the disk holds).
     if (!written)
         return abandonWrite(std::move(written), true);
+    // Again after a wait: the change read again may differ, and the indexes
+    // take a change they already hold as it is.
     followInCache(change);
     return {};
 }
@@ -181,7 +190,8 @@ int IndexStore::tryBeginTransaction()
     return rc;
 }
 
-StoreResult<void> IndexStore::beginTransaction(std::unique_lock<std::mutex>& lock, bool* waited)
+StoreResult<void> IndexStore::beginTransaction(std::unique_lock<std::mutex>& lock, bool* waited,
+                                               const std::function<void()>& beforeWaiting)
 {
     // The wait for another program's write lock happens on a connection of
     // its own with the store unlocked: waiting on the store's connection held
@@ -197,6 +207,8 @@ StoreResult<void> IndexStore::beginTransaction(std::unique_lock<std::mutex>& loc
             return fileFailure(IndexStoreError::Code::Exec, connectionMessage());
         if (!sqlite::isTransient(rc) || !mayWait || round == kWriteLockRounds)
             return connectionFailure(IndexStoreError::Code::Exec);
+        if (beforeWaiting)
+            beforeWaiting();
         lock.unlock();
         mayWait = waitForWriteLock(m_databaseURL);
         lock.lock();

@@ -45,6 +45,27 @@ std::vector<std::string> vanishedRows(IndexStore& store, const std::string& fold
 
 } // namespace
 
+std::vector<std::string> FolderReconciler::outermost(std::vector<std::string> folders)
+{
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    // By each one's ancestors: in byte order "/a/b-c" falls between "/a/b" and
+    // "/a/b/c", so the last one kept is not always the one above.
+    const std::unordered_set<std::string_view> all(folders.begin(), folders.end());
+    const auto heldByAnother = [&all](std::string_view path) {
+        for (std::string_view up = paths::deletingLastComponent(path); up != path;
+             path = up, up = paths::deletingLastComponent(up))
+            if (all.contains(up))
+                return true;
+        return false;
+    };
+    std::vector<std::string> kept;
+    for (const std::string& folder : folders)
+        if (!heldByAnother(folder))
+            kept.push_back(folder);
+    return kept;
+}
+
 ReconcileOutcome FolderReconciler::reconcile(IndexStore& store, const FileScanner& scanner, const std::string& folder,
                                              const std::vector<std::string>& excludedPaths, bool excludeSystemJunk,
                                              const CancelToken* cancel)

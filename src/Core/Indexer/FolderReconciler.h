@@ -48,6 +48,10 @@ public:
         }
     }
 
+    // The folders none of the others holds, each once, sorted: a walk of
+    // those covers the rest.
+    static std::vector<std::string> outermost(std::vector<std::string> folders);
+
     static ReconcileOutcome reconcile(IndexStore& store, const FileScanner& scanner, const std::string& folder,
                                       const std::vector<std::string>& excludedPaths, bool excludeSystemJunk,
                                       const CancelToken* cancel = nullptr);

@@ -28,17 +28,6 @@ Presence presenceOf(const std::string& path)
     return errno == ENOENT || errno == ENOTDIR ? Presence::Absent : Presence::Unknown;
 }
 
-// The folders none of the others holds: a walk of those covers the rest.
-std::vector<std::string> outermost(std::vector<std::string> folders)
-{
-    std::sort(folders.begin(), folders.end());
-    std::vector<std::string> kept;
-    for (std::string& folder : folders)
-        if (kept.empty() || !paths::isUnder(folder, kept.back()))
-            kept.push_back(std::move(folder));
-    return kept;
-}
-
 // One run's writes, each a slice, stopping at the first that fails or at the
 // cancellation.
 class Writer {
@@ -185,7 +174,7 @@ private:
                 for (const IndexedItem& child : listing.children)
                     if (child.isDirectory() && !known.contains(std::string(child.path())))
                         fresh.emplace_back(child.path());
-            walk(outermost(std::move(fresh)));
+            walk(FolderReconciler::outermost(std::move(fresh)));
             std::vector<IndexedItem> own;
             for (IndexedItem& row : m_ownRows)
                 if (known.contains(std::string(row.path())))
@@ -347,7 +336,7 @@ LiveOutcome LiveChanges::apply(IndexStore& store, const FileScanner& scanner, co
             fresh.push_back(folder);
         else if (toList.insert(folder).second)
             listed.push_back(folder);
-    fresh = outermost(std::move(fresh));
+    fresh = FolderReconciler::outermost(std::move(fresh));
     writer.walkGivingWay(fresh);
     // What the walks wrote needs no listing.
     const std::unordered_set<std::string> walked(fresh.begin(), fresh.end());

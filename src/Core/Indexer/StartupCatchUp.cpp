@@ -110,10 +110,10 @@ bool isJunkFolder(const std::string& path, bool excludeSystemJunk)
         && IndexedItem::shouldExcludeAsSystemOrJunk(item->path(), item->name(), item->fileExtension(), true);
 }
 
-// Rows below a folder without its own go; the folder, where it stands, is
-// walked anew (and is then no new child of a listing).
+// Rows below a folder without its own go when it is gone; where it stands it
+// is walked anew, and its rows stay until that walk replaces them.
 void planRowless(const std::vector<std::string>& rowless, const std::vector<std::string>& excludedPaths,
-                 bool excludeSystemJunk, std::vector<std::string>& gone, std::vector<std::string>& fresh,
+                 bool excludeSystemJunk, std::vector<std::string>& gone, std::vector<std::string>& standing,
                  std::unordered_set<std::string_view>& known)
 {
     for (const std::string& folder : rowless) {
@@ -122,11 +122,12 @@ void planRowless(const std::vector<std::string>& rowless, const std::vector<std:
         const OnDisk now = compare(folder, kDistantPast);
         if (now == OnDisk::Unknown)
             continue;
-        gone.push_back(folder);
-        if (now != OnDisk::Gone) {
-            fresh.push_back(folder);
-            known.insert(folder);
+        if (now == OnDisk::Gone) {
+            gone.push_back(folder);
+            continue;
         }
+        standing.push_back(folder);
+        known.insert(folder);  // no new child of a listing: its walk is below
     }
 }
 
@@ -210,10 +211,10 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
             break;
         }
     }
-    std::vector<std::string> fresh;
-    planRowless(rowless, excludedPaths, excludeSystemJunk, gone, fresh, known);
-    out.foldersGone = gone.size() - fresh.size();
-    if ((!gone.empty() || !changed.empty()) && onChangesFound)
+    std::vector<std::string> standing;
+    planRowless(rowless, excludedPaths, excludeSystemJunk, gone, standing, known);
+    out.foldersGone = gone.size();
+    if ((!gone.empty() || !changed.empty() || !standing.empty()) && onChangesFound)
         onChangesFound();
 
     const auto failed = [&](const StoreResult<void>& result) {
@@ -231,6 +232,7 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
     // rows, as read before each listing, after all of them.
     std::vector<IndexStore::FolderListing> listings;
     std::vector<IndexedItem> ownRows;
+    std::vector<std::string> fresh;
     std::size_t children = 0;
     const auto write = [&] {
         if (!listings.empty())
@@ -261,8 +263,20 @@ CatchUpOutcome StartupCatchUp::run(IndexStore& store, const FileScanner& scanner
     if (!write())
         return out;
 
+    // The folders without a row of their own, walked whole, each row written
+    // over as the walk meets it and what it no longer met removed at the end:
+    // searches find what the folders held meanwhile.
+    for (const std::string& folder : FolderReconciler::outermost(standing)) {
+        const ReconcileOutcome reconciled =
+            FolderReconciler::reconcile(store, scanner, folder, excludedPaths, excludeSystemJunk, cancel);
+        out.cancelled = reconciled.cancelled;
+        out.error = reconciled.error;
+        if (out.cancelled || out.error)
+            return out;
+    }
+
     // The new folders in one walk: the index holds nothing under them.
-    out.foldersNew = fresh.size();
+    out.foldersNew = fresh.size() + standing.size();
     scanner.scanInBatches(
         fresh, excludedPaths, excludeSystemJunk, int(FolderReconciler::kSlice),
         [&](const std::vector<IndexedItem>& slice) {

@@ -13,8 +13,9 @@
 //
 // A root that is missing, or that is an empty folder on the file system
 // above it while the index holds rows below it (a mount point whose disk is
-// absent), is left alone. Rows below a folder that has no row of its own go,
-// and the folder, where it stands, is walked anew.
+// absent), is left alone. Rows below a folder that has no row of its own go
+// with it when it is gone; where it stands it is walked anew and its rows
+// stay, searchable, until that walk's one write replaces them.
 //
 // The stored folders are read on a read-only connection of its own, so the
 // store answers searches meanwhile; the writes go in slices.

@@ -442,6 +442,89 @@ TEST(FileEventsBatch, ABatchRefusedByAnotherProgramsLockIsWrittenOnceTheLockIsGo
     EXPECT_EQ(live.model().localIndex().indexedCount(), live.model().context().stores().local->indexedCount());
 }
 
+// While another program holds the index's write lock, new files are found
+// from memory, and the status line says that another program holds the
+// index and how long it has waited; once the lock is gone the file follows.
+TEST(FileEventsBatch, FilesKeptOutByAnotherProgramsLockAreSearchableAndTheWaitIsSaid)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    IndexStore& store = *live.model().context().stores().local;
+    const std::int64_t before = store.indexedCount();
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(live.h.databasePath().c_str(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    const auto releaseLock = [&] {
+        if (other) {
+            sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+            sqlite3_close_v2(other);
+            other = nullptr;
+        }
+    };
+    const auto releaseAtEnd = qScopeGuard(releaseLock);
+
+    std::vector<std::string> made;
+    for (int i = 0; i < 300; ++i) {
+        writeFile(live.root / "docs" / ("held" + std::to_string(i) + ".txt"));
+        made.push_back(live.at("docs/held" + std::to_string(i) + ".txt"));
+    }
+    live.deliver(made);
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
+    const auto said = [&](int seconds) {
+        return live.model().statusMessage().startsWith(
+            QStringLiteral("索引数据库正被其他程序占用（已等待 %1 秒）").arg(seconds));
+    };
+    // Refused: the batch waits on the clock to be tried again.
+    ASSERT_TRUE(waitFor([&] {
+        return live.pending == 0 && live.h.clock->sleepers() > 0 && live.h.localProbe->runningBackgroundJobs() == 0;
+    }));
+    EXPECT_EQ(store.items(made, 301).size(), 300u);
+    ASSERT_TRUE(waitFor([&] { return said(0); })) << live.model().statusMessage().toStdString();
+    EXPECT_EQ(live.model().localIndex().indexedCount(), before + 300);
+    EXPECT_FALSE(live.indexed(made.front()));
+
+    // Tried again after the pause on the clock, and refused again: the wait grows.
+    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 2s));
+    ASSERT_TRUE(waitFor([&] { return said(2); })) << live.model().statusMessage().toStdString();
+
+    releaseLock();
+    ASSERT_TRUE(live.quiet());
+    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
+    EXPECT_EQ(live.model().localIndex().indexedCount(), before + 300);
+    EXPECT_FALSE(live.model().statusMessage().contains(QStringLiteral("占用")));
+}
+
+// A burst goes in slices, one batch after another: the shown search is asked
+// again after the first and the last, not after each (each search holds the
+// store while it runs), and the index ends as the disk is.
+TEST(FileEventsBatch, WhileBatchesFollowEachOtherTheSearchIsAskedAgainAtTheFirstAndTheLast)
+{
+    LiveIndex live;
+    ASSERT_TRUE(live.start());
+    int asked = 0;
+    QObject::connect(&live.model().watcherBatches(), &WatcherBatches::searchWanted, &live.model().watcherBatches(),
+                     [&](bool) { ++asked; });
+    int written = 0;
+    QObject::connect(&live.model().watcherBatches(), &WatcherBatches::batchWritten, &live.model().watcherBatches(),
+                     [&](qint64) { ++written; });
+
+    // Three new folders too large to share a slice: their slices are written in turn.
+    std::vector<std::string> made;
+    for (const char* folder : {"b1", "b2", "b3"}) {
+        made.push_back(live.at(std::string("docs/") + folder));
+        for (int i = 0; i < 1100; ++i) {
+            const std::string relative = std::string("docs/") + folder + "/f" + std::to_string(i) + ".txt";
+            writeFile(live.root / relative);
+            made.push_back(live.at(relative));
+        }
+    }
+    ASSERT_TRUE(live.handle(made));
+
+    EXPECT_GE(written, 3);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
+}
+
 TEST(FileEventsBatch, BatchesQueuedBehindARunningOneGoAsOne)
 {
     LiveIndex live;
@@ -607,42 +690,52 @@ TEST(FileEventsBatch, AFolderIsComparedByItsChildrenAndOnlyANewFolderIsWalked)
 }
 
 // Changes that waited behind a long batch are written by listing the folders
-// that hold them, once each; the status line says the index is catching up,
-// then that it has caught up, and the index ends as the disk is.
-TEST(FileEventsBatch, BehindTheIndexCatchesUpByItsFoldersAndSaysSo)
+// that hold them, once each; in front the status line says the index is
+// catching up, then that it has caught up; in the background it says
+// nothing of it; and the index ends as the disk is.
+TEST(FileEventsBatch, BehindTheIndexCatchesUpByItsFoldersAndSaysSoInFront)
 {
-    LiveIndex live;
-    fs::create_directories(live.root / "album");
-    ASSERT_TRUE(live.start());
-    AlbumHold hold;
-    ASSERT_TRUE(hold.start(live));
-    Gate& gate = hold.gate;
-    const std::atomic<int>& docsListings = hold.docsListings;
+    for (const bool inFront : {true, false}) {
+        SCOPED_TRACE(inFront);
+        LiveIndex live;
+        fs::create_directories(live.root / "album");
+        ASSERT_TRUE(live.start());
+        AlbumHold hold;
+        ASSERT_TRUE(hold.start(live));
+        Gate& gate = hold.gate;
+        const std::atomic<int>& docsListings = hold.docsListings;
+        if (!inFront)
+            live.model().foregroundActivity().applicationDidResignActive();
+        const QString before = live.model().statusMessage();
 
-    std::vector<std::string> changed;
-    for (int i = 0; i < 40; ++i) {
-        const std::string name = "n" + std::to_string(i) + ".txt";
-        writeFile(live.root / "docs" / name);
-        changed.push_back(live.at("docs/" + name));
+        std::vector<std::string> changed;
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "n" + std::to_string(i) + ".txt";
+            writeFile(live.root / "docs" / name);
+            changed.push_back(live.at("docs/" + name));
+        }
+        fs::remove(live.root / "docs" / "a.txt");
+        writeFile(live.root / "fresh" / "inner" / "y.txt");
+        fs::remove(live.root / "keep.txt");
+        for (const char* path : {"docs/a.txt", "fresh", "keep.txt"})
+            changed.push_back(live.at(path));
+        live.deliver(changed);
+        ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, inFront ? 300ms : 1800ms));
+        ASSERT_TRUE(waitFor([&] { return live.pending == 0; }));
+        live.h.clock->advance(10s);  // the changes wait behind the album's batch
+        live.h.log.clear();
+        gate.open();
+        ASSERT_TRUE(live.quiet());
+
+        EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
+        EXPECT_EQ(docsListings.load(), 1);
+        EXPECT_EQ(live.h.logged("status:实时索引正在追上磁盘上的变化…"), inFront);
+        if (inFront)
+            EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项")
+                                                        .arg(live.model().context().stores().local->indexedCount()));
+        else
+            EXPECT_EQ(live.model().statusMessage(), before);
     }
-    fs::remove(live.root / "docs" / "a.txt");
-    writeFile(live.root / "fresh" / "inner" / "y.txt");
-    fs::remove(live.root / "keep.txt");
-    for (const char* path : {"docs/a.txt", "fresh", "keep.txt"})
-        changed.push_back(live.at(path));
-    live.deliver(changed);
-    ASSERT_TRUE(advanceOnceSleeping(*live.h.clock, 300ms));
-    ASSERT_TRUE(waitFor([&] { return live.pending == 0; }));
-    live.h.clock->advance(10s);  // the changes wait behind the album's batch
-    live.h.log.clear();
-    gate.open();
-    ASSERT_TRUE(live.quiet());
-
-    EXPECT_EQ(indexedPathsUnder(live.h.databasePath(), live.root.string()), diskPathsUnder(live.root));
-    EXPECT_EQ(docsListings.load(), 1);
-    EXPECT_TRUE(live.h.logged("status:实时索引正在追上磁盘上的变化…"));
-    EXPECT_EQ(live.model().statusMessage(), QStringLiteral("实时索引已追上磁盘上的变化，共 %1 项")
-                                                .arg(live.model().context().stores().local->indexedCount()));
 }
 
 // Another program writes many files into one folder while the index is

@@ -1,7 +1,10 @@
 #include "Core/Indexer/StartupCatchUp.h"
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -187,6 +190,67 @@ TEST(StartupCatchUp, RowsBelowAFolderWithoutItsOwnRowAreMadeRight)
     EXPECT_EQ(f.indexedPaths(), expected);
     EXPECT_EQ(outcome.foldersNew, 1u);  // back
     EXPECT_FALSE(StartupCatchUp::run(*f.store, f.scanner, {f.tree.root()}, {}, true).changedAnything());
+}
+
+// A folder without a row of its own that still stands, as a burst written
+// ahead of an interrupted first walk leaves one: while it is walked again,
+// what the index held below it stays searchable, and the end is the disk.
+TEST(StartupCatchUp, RowsBelowAStandingFolderWithoutItsOwnRowStaySearchableWhileItIsWalkedAgain)
+{
+    CatchUpFixture f;
+    for (int i = 0; i < 40; ++i)
+        f.tree.file("burst/d" + std::to_string(i / 10) + "/f" + std::to_string(i) + ".txt");
+    f.tree.file("burst/top.txt");
+    f.tree.file("other/o.txt");
+    f.indexWhole();
+    std::vector<IndexedItem> held = f.scanner.scan({f.tree.path("burst")}, {}, false).items;
+    held.erase(held.begin());  // the folder's own row
+    ASSERT_TRUE(f.store->removePathPrefixes({f.tree.path("burst")}));
+    ASSERT_TRUE(f.store->upsert(held));
+    std::vector<std::string> heldPaths;
+    for (const IndexedItem& item : held)
+        heldPaths.emplace_back(item.path());
+    // Changes only the walk sees: the folder has no stored time to compare.
+    fs::remove(f.tree.path("burst/top.txt"));
+    f.tree.file("burst/late.txt");
+
+    // The walk of the folder waits in its listing until the test lets it go on.
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool arrived = false;
+    bool open = false;
+    FileScanner heldScanner{FileScanner::Options{0, [&](const std::string& path) {
+        if (path == f.tree.path("burst")) {
+            std::unique_lock lock(mutex);
+            arrived = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return open; });
+        }
+        return 0;
+    }}};
+    CatchUpOutcome outcome;
+    std::thread catchUp([&] {
+        outcome = StartupCatchUp::run(*f.store, heldScanner, {f.tree.root()}, {}, false);
+    });
+    {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return arrived; });
+    }
+    // The cache answers for every row the walk has not replaced yet, and so does the file.
+    const std::vector<IndexedItem> searchable = f.store->items(heldPaths, int(heldPaths.size()) + 1);
+    const std::set<std::string> stored = f.indexedPaths();
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+    }
+    cv.notify_all();
+    catchUp.join();
+
+    EXPECT_EQ(searchable.size(), held.size());
+    for (const std::string& path : heldPaths)
+        EXPECT_TRUE(stored.contains(path)) << path;
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(f.indexedPaths(), f.diskPaths());
 }
 
 } // namespace
