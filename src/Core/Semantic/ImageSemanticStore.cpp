@@ -203,8 +203,9 @@ SemanticResult<void> ImageSemanticStore::open()
             return Unexpected(failure(SemanticError::Code::Step));
         // Without FTS5 the store searches with LIKE: not an error.
         m_ftsReady = m_fullText == FullText::IfAvailable && m_db.exec(kCreateFullText) == SQLITE_OK;
-        if (m_ftsReady && !tieMirror())
-            return Unexpected(failure(SemanticError::Code::Step));
+        // A mirror that cannot be made again (a read-only file, a full disk)
+        // is left as it is and not used: LIKE answers right, if slower.
+        m_ftsReady = m_ftsReady && tieMirror();
     }
     scheduleFTSBackfillIfNeeded();
     return {};
