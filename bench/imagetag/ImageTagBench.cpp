@@ -17,6 +17,8 @@
 //        pallix-imagetag-bench --idle-cpu DIR [--images 1000] [--settle 30] [--window 60]
 //                              [--priority background|normal]
 //        (the idle-CPU measurement, IdleCpu.h)
+//        pallix-imagetag-bench --store-rate DIR [--rows 1000,100000] [--writes 1000]
+//        (images stored per second beside N stored, StoreRate.h)
 
 #include <algorithm>
 #include <atomic>
@@ -36,6 +38,7 @@
 #include <QPainter>
 
 #include "IdleCpu.h"
+#include "StoreRate.h"
 #include "NearestRank.h"
 #include "App/ImageTags/ImageTagExtraction.h"
 #include "App/ImageTags/ImageTagger.h"
@@ -301,11 +304,24 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     pallix::Options o;
     pallix::bench::IdleCpuOptions idle;
+    pallix::bench::StoreRateOptions rate;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         const std::string value = argv[i + 1];
         if (name == "--idle-cpu")
             idle.work = value;
+        else if (name == "--store-rate")
+            rate.work = value;
+        else if (name == "--writes")
+            rate.writes = std::stoi(value);
+        else if (name == "--rows") {
+            rate.rows.clear();
+            for (std::size_t at = 0; at < value.size();) {
+                const std::size_t comma = std::min(value.find(',', at), value.size());
+                rate.rows.push_back(std::stoi(value.substr(at, comma - at)));
+                at = comma + 1;
+            }
+        }
         else if (name == "--settle")
             idle.settleSeconds = std::stoi(value);
         else if (name == "--window")
@@ -321,6 +337,8 @@ int main(int argc, char** argv)
         else if (name == "--priority")
             o.normalPriority = value == "normal";
     }
+    if (!rate.work.empty())
+        return pallix::bench::runStoreRate(rate);
     if (!idle.work.empty()) {
         idle.images = o.images == pallix::Options{}.images ? idle.images : o.images;
         idle.normalPriority = o.normalPriority;

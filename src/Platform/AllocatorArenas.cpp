@@ -28,4 +28,11 @@ bool fixAllocatorLimits()
 #endif
 }
 
+void returnFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 } // namespace pallix

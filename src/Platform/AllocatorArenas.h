@@ -33,4 +33,9 @@ inline constexpr int kAllocatorMapThreshold = 32 << 20;
 // Fixes both; call it beside limitAllocatorArenas(). False as that one.
 bool fixAllocatorLimits();
 
+// Hands the free pages inside every arena back to the system. Freed blocks
+// below the top of an arena stay resident otherwise, however long the
+// process rests: after a pass of work, call it once.
+void returnFreedMemory();
+
 } // namespace pallix

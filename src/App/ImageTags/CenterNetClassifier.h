@@ -26,6 +26,7 @@ public:
     std::vector<imagetags::Classification> classify(const QImage& image) override;
     std::string loadError() const { return m_detector.loadError(); }
     bool recognisesObjects() const override { return loadError().empty(); }
+    void releaseWorkingMemory() override { m_detector.release(); }
 
 private:
     CenterNetDetector m_detector;

@@ -29,6 +29,14 @@ std::shared_ptr<ImageTagExtraction> ImageTagExtraction::system()
     return std::make_shared<ImageTagExtraction>(std::make_shared<TesseractRecognizer>(), CenterNetClassifier::system());
 }
 
+void ImageTagExtraction::releaseWorkingMemory()
+{
+    if (m_text)
+        m_text->releaseWorkingMemory();
+    if (m_classifier)
+        m_classifier->releaseWorkingMemory();
+}
+
 std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path)
 {
     // A pipe or a device named like an image is skipped, never waited on.

@@ -33,6 +33,8 @@ public:
     virtual ~TextRecognizer() = default;
     // Lines top to bottom; empty when nothing is found or recognition fails.
     virtual std::vector<RecognisedLine> recognise(const QImage& image) = 0;
+    // Drops the calling thread's engine and its buffers; the next call builds them again.
+    virtual void releaseWorkingMemory() {}
 };
 
 // Names what an image shows: identifiers with confidences, best first.
@@ -42,6 +44,8 @@ public:
     virtual std::vector<imagetags::Classification> classify(const QImage& image) = 0;
     // False once the classifier knows it cannot name anything (no model).
     virtual bool recognisesObjects() const { return true; }
+    // Drops the network and its buffers; the next call builds them again.
+    virtual void releaseWorkingMemory() {}
 };
 
 // What the tagger calls for each image.
@@ -54,6 +58,9 @@ public:
     // The tags it gives include the objects an image shows; false once it
     // knows they cannot (its images are then read again when they can).
     virtual bool recognisesObjects() const { return true; }
+    // After a pass: what the recognisers built for it goes, on the thread
+    // that extracted (their engines are per thread).
+    virtual void releaseWorkingMemory() {}
 };
 
 class ImageTagExtraction final : public ImageTagExtractor {
@@ -67,6 +74,7 @@ public:
 
     std::vector<std::string> extractImageTags(const std::string& path) override;
     bool recognisesObjects() const override { return m_classifier && m_classifier->recognisesObjects(); }
+    void releaseWorkingMemory() override;
 
     // The upright thumbnail of the file, at most 512 pixels on its longest
     // side; nothing when the file cannot be decoded.

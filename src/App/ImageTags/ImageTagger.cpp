@@ -6,6 +6,7 @@
 
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Models/IndexedItem.h"
+#include "Platform/AllocatorArenas.h"
 
 namespace pallix {
 
@@ -112,12 +113,16 @@ void ImageTagger::stopAll()
 void ImageTagger::run(const PageSource& pages, ImageTagStore& tags, const CancelToken& token)
 {
     std::string after;
+    std::int64_t extractedBefore = m_extracted.load();
     while (!token.isCancelled()) {
         const std::vector<std::string> page = pages(kPageSize, after);
         if (page.empty()) {
             // The pass is over (or there are no images): the next one starts
             // from the first image after a pause, so a fully tagged index is
             // not re-read in a tight loop.
+            if (m_extracted.load() != extractedBefore)
+                releaseWorkingMemory();
+            extractedBefore = m_extracted.load();
             ++m_passes;
             if (!m_options.clock->sleepFor(kPassPause, &token))
                 return;
@@ -147,6 +152,16 @@ bool ImageTagger::tagPage(const std::vector<std::string>& page, ImageTagStore& t
         tagImage(path, tags, file);
     }
     return !token.isCancelled();
+}
+
+void ImageTagger::releaseWorkingMemory()
+{
+    // The engines are the worker's: they go on its thread, and with them the
+    // freed pages of the pass.
+    m_extraction->post([extractor = m_options.extractor] {
+        extractor->releaseWorkingMemory();
+        returnFreedMemory();
+    });
 }
 
 int ImageTagger::tagFormat() const

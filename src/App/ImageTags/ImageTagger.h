@@ -6,7 +6,9 @@
 // tags are of an older format, or hold no recognised text and were read
 // from another size or modification time of the file, and after an empty
 // page pauses 12 s and starts the next pass from the first image. Images the
-// system installed (isSystemImagePath) are left out.
+// system installed (isSystemImagePath) are left out. A pass that read any
+// image ends by dropping the recognisers' engines and buffers (built again
+// by the next image read) and handing freed memory back to the system.
 //
 // Extraction, the costly step, runs on one worker thread lowered to
 // background priority (idle CPU class, lowest nice value, idle I/O), so it
@@ -91,6 +93,7 @@ private:
     // Tags one page; false when cancelled midway.
     bool tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token);
     void tagImage(const std::string& path, ImageTagStore& tags, const std::optional<ImageFileStamp>& file);
+    void releaseWorkingMemory();
     // The format the extractor's tags are written in: a row written without
     // objects (no usable detector) is read again once a detector can name them.
     int tagFormat() const;

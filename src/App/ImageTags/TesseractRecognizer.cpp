@@ -17,23 +17,24 @@ struct Engine {
     bool ready = false;
 };
 
+thread_local std::unique_ptr<Engine> t_engine;
+
 Engine& threadEngine()
 {
-    thread_local std::unique_ptr<Engine> engine;
-    if (!engine) {
+    if (!t_engine) {
         // The engine parallelises with OpenMP, whose threads spin while they
         // wait: on a busy machine a 0.03 s line took over a minute. One
         // thread per recognition; no other part of the program uses OpenMP.
         omp_set_max_active_levels(0);
-        engine = std::make_unique<Engine>();
+        t_engine = std::make_unique<Engine>();
         // Init's result 0 is success; without the models the engine stays unready.
-        engine->ready = engine->api.Init(nullptr, TesseractRecognizer::kLanguages) == 0;
-        if (engine->ready) {
-            engine->api.SetPageSegMode(tesseract::PSM_AUTO);
-            engine->api.SetVariable("debug_file", "/dev/null");  // no warnings on stderr
+        t_engine->ready = t_engine->api.Init(nullptr, TesseractRecognizer::kLanguages) == 0;
+        if (t_engine->ready) {
+            t_engine->api.SetPageSegMode(tesseract::PSM_AUTO);
+            t_engine->api.SetVariable("debug_file", "/dev/null");  // no warnings on stderr
         }
     }
-    return *engine;
+    return *t_engine;
 }
 
 } // namespace
@@ -59,6 +60,11 @@ std::string TesseractRecognizer::joinIdeographs(std::string_view line)
         lastKept = c;
     }
     return out;
+}
+
+void TesseractRecognizer::releaseWorkingMemory()
+{
+    t_engine.reset();  // the models and the last page's buffers: tens of megabytes
 }
 
 std::vector<RecognisedLine> TesseractRecognizer::recognise(const QImage& image)

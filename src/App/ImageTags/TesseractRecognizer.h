@@ -24,6 +24,7 @@ public:
     static constexpr float kMinConfidence = 0.5f;
 
     std::vector<RecognisedLine> recognise(const QImage& image) override;
+    void releaseWorkingMemory() override;
 
     // `line` without the white space between two ideographs.
     static std::string joinIdeographs(std::string_view line);

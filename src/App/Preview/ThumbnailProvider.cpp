@@ -19,6 +19,8 @@
 #include <QPainterPath>
 
 #include "App/Paths/AppPaths.h"
+#include "App/Preview/RegularFile.h"
+#include "Platform/AllocatorArenas.h"
 #include "Platform/PrivateFiles.h"
 
 namespace pallix {
@@ -82,7 +84,8 @@ ThumbnailProvider::ThumbnailProvider(std::shared_ptr<Clock> clock, Options optio
       m_clock(std::move(clock)),
       m_cacheRoot(options.cacheDirectory.empty() ? AppPaths::cachesAppDirectory() : options.cacheDirectory),
       m_renderer(options.renderer ? options.renderer : std::make_shared<PooledPreviewRenderer>(kMaxConcurrentRenders)),
-      m_cache(kMemoryCacheLimit),
+      m_idleRelease(options.idleRelease),
+      m_cache(kMemoryCacheBudgetBytes >> 10),
       m_fallbackCache(kFallbackCacheLimit)
 {
     m_ioPool.setMaxThreadCount(2);
@@ -94,6 +97,8 @@ ThumbnailProvider::ThumbnailProvider(std::shared_ptr<Clock> clock, Options optio
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshDelayMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &ThumbnailProvider::previewsChanged);
+    m_idleTimer.setSingleShot(true);
+    connect(&m_idleTimer, &QTimer::timeout, this, &ThumbnailProvider::releaseIfIdle);
 }
 
 ThumbnailProvider::~ThumbnailProvider()
@@ -254,6 +259,7 @@ QPixmap ThumbnailProvider::typeImage(RegularFile::Type type, double iconSize)
 QPixmap ThumbnailProvider::image(const IndexedItem& item, double iconSize, bool preferDetailedPreview,
                                  bool allowNestedLookup, PreviewPriority priority)
 {
+    noteUse();
     const QString key = memoryKey(item, iconSize, preferDetailedPreview, allowNestedLookup);
     if (const CachedPreview* cached = m_cache.object(key)) {
         if (cached->modifiedAt == item.modifiedAt())
@@ -299,9 +305,33 @@ QPixmap ThumbnailProvider::standIn(const QString& key, double modifiedAt, const 
     return cached && cached->modifiedAt == modifiedAt ? cached->picture : fallback;
 }
 
+// The timer is started once and looks at the clock when it fires: starting
+// it again on every request would cost each card of a paint a timer call.
+void ThumbnailProvider::noteUse()
+{
+    m_lastUse = m_clock->now();
+    if (!m_idleTimer.isActive())
+        m_idleTimer.start(m_idleRelease);
+}
+
+void ThumbnailProvider::releaseIfIdle()
+{
+    const auto unused = m_clock->now() - m_lastUse;
+    if (unused < m_idleRelease) {
+        m_idleTimer.start(std::chrono::ceil<std::chrono::milliseconds>(m_idleRelease - unused));
+        return;
+    }
+    m_cache.clear();
+    m_latestSizes.clear();
+    m_fallbackCache.clear();
+    m_themeIcons.clear();
+    returnFreedMemory();
+}
+
 void ThumbnailProvider::storeInMemory(const QString& key, const QPixmap& picture, double modifiedAt)
 {
-    m_cache.insert(key, new CachedPreview{picture, modifiedAt});
+    const qsizetype bytes = qsizetype(picture.width()) * picture.height() * std::max(picture.depth(), 8) / 8;
+    m_cache.insert(key, new CachedPreview{picture, modifiedAt}, std::max<qsizetype>(1, bytes >> 10));
     m_latestSizes.insert(sizelessKey(key), new QString(key));
 }
 
@@ -327,7 +357,12 @@ void ThumbnailProvider::startDiskLoads()
         m_ioPool.start([this, loads = std::vector<DiskLoad>(from, from + count)]() mutable {
             QImageReader::setAllocationLimit(RasterDecoding::kAllocationLimitMiB);
             for (DiskLoad& load : loads) {
-                QImageReader reader(load.file, "png");
+                // Anything but a regular file in the cache (a pipe waits for
+                // ever) reads as a failed load: it is removed and rendered again.
+                QFile file;
+                if (!RegularFile::open(file, load.file))
+                    continue;
+                QImageReader reader(&file, "png");
                 load.image = PreviewRendering::pixmapReady(reader.read());
             }
             QMetaObject::invokeMethod(this, [this, loads = std::move(loads)] {

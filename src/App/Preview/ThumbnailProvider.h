@@ -14,7 +14,14 @@
 // A cached preview remembers the modification time it was made for: a
 // request for an item changed since (also one whose decoding failed) misses
 // and renders again under the new time's disk name.
+//
+// Memory: finished previews are kept up to a budget of pixel bytes, the
+// least recently asked for going first (1,400 pictures at 256 px would be
+// 360 MB). Once no picture was asked for during kIdleRelease the memory
+// caches go, the disk keeps the previews, and freed memory is handed back to
+// the system: a process at rest holds no pictures.
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -44,7 +51,9 @@ class ThumbnailProvider : public QObject {
 public:
     enum class PreviewPriority { Urgent, Normal };
 
-    static constexpr int kMemoryCacheLimit = 1400;
+    static constexpr int kMemoryCacheLimit = 1400;  // items whose last size is remembered
+    static constexpr qsizetype kMemoryCacheBudgetBytes = qsizetype(64) << 20;
+    static constexpr std::chrono::milliseconds kIdleRelease{60'000};
     static constexpr int kFallbackCacheLimit = 1800;
     static constexpr int kThemeIconCacheLimit = 400;
     static constexpr const char* kFolderPreviewAppearanceVersion = "folder-outline-fan-v12";
@@ -56,6 +65,7 @@ public:
     struct Options {
         std::filesystem::path cacheDirectory;        // AppPaths::cachesAppDirectory()
         std::shared_ptr<PreviewRenderer> renderer;   // decoding on a pool of six threads
+        std::chrono::milliseconds idleRelease = kIdleRelease;
     };
 
     explicit ThumbnailProvider(std::shared_ptr<Clock> clock, QObject* parent = nullptr);
@@ -110,6 +120,8 @@ public:
     static QString formatModificationTime(double secondsSince1970);
 
     int activeRenders() const { return m_activeRenders; }
+    // Pixel bytes of the finished previews kept in memory, within the budget.
+    qsizetype memoryCacheBytes() const { return qsizetype(m_cache.totalCost()) << 10; }
     int queuedRenders() const { return static_cast<int>(m_urgentQueue.size() + m_normalQueue.size()); }
 
 signals:
@@ -140,6 +152,8 @@ private:
     void finishRender(const PreviewRequest& request, const RenderOutcome& outcome);
     void storePreviewOnDisk(const QImage& image, const QString& file);
     void scheduleRefresh();
+    void noteUse();
+    void releaseIfIdle();
     QString cacheFolder(const QString& diskKey) const;
 
     std::shared_ptr<Clock> m_clock;
@@ -148,10 +162,13 @@ private:
     std::shared_ptr<PreviewRenderer> m_renderer;
     QThreadPool m_ioPool;                       // disk loads and PNG writes
     QTimer m_refreshTimer;                      // the 110 ms debounce of previewsChanged()
+    QTimer m_idleTimer;                         // looks whether kIdleRelease passed unused
+    const std::chrono::milliseconds m_idleRelease;
+    Clock::TimePoint m_lastUse{};
     std::deque<PreviewRequest> m_urgentQueue;
     std::deque<PreviewRequest> m_normalQueue;
     int m_activeRenders = 0;                    // started minus finished, never below 0
-    QCache<QString, CachedPreview> m_cache;     // finished previews by memory key
+    QCache<QString, CachedPreview> m_cache;     // finished previews by memory key, costed in KiB
     // The memory key of each item's picture made last, by its key without the size.
     QCache<QString, QString> m_latestSizes{kMemoryCacheLimit};
     static QPixmap themeIcon(const QString& mimeName, bool isDirectory, int side);

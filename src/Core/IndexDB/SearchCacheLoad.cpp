@@ -9,13 +9,10 @@
 
 #include <sqlite3.h>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include "Core/IndexDB/CacheSnapshot.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/IndexDB/NameOrder.h"
+#include "Platform/AllocatorArenas.h"
 #include "Platform/Parallel.h"
 
 namespace pallix {
@@ -25,15 +22,6 @@ namespace {
 constexpr auto kIndexBuildDelay = std::chrono::milliseconds(90);
 // Items whose name forms are copied per hold of the lock: well under a millisecond.
 constexpr std::size_t kNameCopySlice = 16384;
-
-// The load and the build leave many freed small blocks behind (rows, name forms,
-// block lists); hand them back to the system rather than keep the peak.
-void releaseFreedMemory()
-{
-#ifdef __GLIBC__
-    malloc_trim(0);
-#endif
-}
 
 // Calls copy(position) for the positions [0, count), a slice at a time under
 // `mutex` so that writes and searches get in between; false as soon as
@@ -71,7 +59,9 @@ void IndexStore::startCacheWarmup()
             startOverAfterDamagedSnapshot(generation);
         else if (!token.isCancelled())
             applyLoadedCache(std::move(snapshot.items), generation);
-        releaseFreedMemory();
+        // The load leaves many freed small blocks behind (rows, name forms,
+        // block lists): handed back rather than kept at the peak.
+        returnFreedMemory();
     });
 }
 
@@ -281,7 +271,7 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
         if (m_db.isOpen())
             sqlite3_db_release_memory(m_db.handle());
     }
-    releaseFreedMemory();
+    returnFreedMemory();
 }
 
 void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)

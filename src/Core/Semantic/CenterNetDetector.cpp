@@ -75,6 +75,14 @@ std::string CenterNetDetector::loadError() const
     return m_loadError;
 }
 
+void CenterNetDetector::release()
+{
+    if (!m_network)
+        return;
+    m_network.reset();
+    m_tried = false;
+}
+
 bool CenterNetDetector::ensureLoaded()
 {
     if (m_tried)

@@ -47,6 +47,10 @@ public:
 
     // Why the model could not be used; empty while it can (or was not tried).
     std::string loadError() const;
+    // Drops the network with its layers' buffers (well over the model's
+    // size at 512×512); the next detection builds it again. A model that
+    // could not be used stays unused.
+    void release();
 
     // The slash identifier of each of the 80 COCO classes, in the model's
     // channel order, shaped so that leafIdentifiers reaches the Chinese table.

@@ -61,7 +61,13 @@ constexpr const char* kConnectionOptions[] = {
     "PRAGMA mmap_size=134217728;",
 };
 constexpr const char* kSelectTags = "SELECT tags FROM image_semantic WHERE path = ? LIMIT 1;";
-constexpr const char* kInsertFullText = "INSERT INTO image_semantic_fts (path, tags) VALUES (?, ?);";
+// A mirror row shares its main row's rowid, so a write replaces it by rowid
+// rather than searching the mirror's unindexed path column.
+constexpr const char* kInsertFullText =
+    "INSERT OR REPLACE INTO image_semantic_fts (rowid, path, tags) VALUES (?, ?, ?);";
+// user_version 1: every mirror row has its main row's rowid. Mirrors of
+// before kept their own rowids (and the odd second row of a path).
+constexpr int kTiedMirrorVersion = 1;
 
 std::string normalisedTag(std::string_view tag)
 {
@@ -197,9 +203,32 @@ SemanticResult<void> ImageSemanticStore::open()
             return Unexpected(failure(SemanticError::Code::Step));
         // Without FTS5 the store searches with LIKE: not an error.
         m_ftsReady = m_fullText == FullText::IfAvailable && m_db.exec(kCreateFullText) == SQLITE_OK;
+        // A mirror that cannot be made again (a read-only file, a full disk)
+        // is left as it is and not used: LIKE answers right, if slower.
+        m_ftsReady = m_ftsReady && tieMirror();
     }
     scheduleFTSBackfillIfNeeded();
     return {};
+}
+
+bool ImageSemanticStore::tieMirror()
+{
+    if (countLocked("PRAGMA user_version;") >= kTiedMirrorVersion)
+        return true;
+    // Made again from the main table in one go: a few seconds' work at
+    // 100,000 tagged images, once.
+    const std::string rebuild = std::string("BEGIN IMMEDIATE;\n"
+                                            "DROP TABLE image_semantic_fts;\n") +
+                                kCreateFullText +
+                                "\nINSERT INTO image_semantic_fts (rowid, path, tags)\n"
+                                "SELECT rowid, path, tags FROM image_semantic\n"
+                                "WHERE path IS NOT NULL AND tags IS NOT NULL;\n"
+                                "PRAGMA user_version = " +
+                                std::to_string(kTiedMirrorVersion) + ";\nCOMMIT;";
+    if (m_db.exec(rebuild.c_str()) == SQLITE_OK)
+        return true;
+    m_db.exec("ROLLBACK;");
+    return false;
 }
 
 bool ImageSemanticStore::addMissingColumns()
@@ -344,7 +373,8 @@ SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const
                              "    updated_at = excluded.updated_at,\n"
                              "    format = excluded.format,\n"
                              "    file_size = excluded.file_size,\n"
-                             "    file_modified_at = excluded.file_modified_at;")
+                             "    file_modified_at = excluded.file_modified_at\n"
+                             "RETURNING rowid;")
         != SQLITE_OK)
         return Unexpected(failure(SemanticError::Code::Prepare));
     insert.bindText(1, path);
@@ -353,29 +383,25 @@ SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const
     insert.bindInt(4, format);
     insert.bindInt64(5, file ? file->size : -1);
     insert.bindDouble(6, file ? file->modifiedAt : 0);
-    if (insert.step() != SQLITE_DONE) {
+    if (insert.step() != SQLITE_ROW) {
         const SemanticError error = failure(SemanticError::Code::Step);
         insert.finalize();
         return Unexpected(error);
     }
+    const std::int64_t rowid = insert.columnInt64(0);
     insert.finalize();
-    return m_ftsReady ? upsertFTS(path, joined) : SemanticResult<void>();
+    return m_ftsReady ? upsertFTS(rowid, path, joined) : SemanticResult<void>();
 }
 
-SemanticResult<void> ImageSemanticStore::upsertFTS(const std::string& path, const std::string& joined)
+SemanticResult<void> ImageSemanticStore::upsertFTS(std::int64_t rowid, const std::string& path,
+                                                   const std::string& joined)
 {
-    // The mirror has no key: delete every row of the path (the backfill may
-    // have added a second one), then insert.
-    sqlite::Statement remove;
-    if (remove.prepare(m_db, "DELETE FROM image_semantic_fts WHERE path = ?;") == SQLITE_OK) {
-        remove.bindText(1, path);
-        remove.step();
-    }
     sqlite::Statement insert;
     if (insert.prepare(m_db, kInsertFullText) != SQLITE_OK)
         return Unexpected(failure(SemanticError::Code::Prepare));
-    insert.bindText(1, path);
-    insert.bindText(2, joined);
+    insert.bindInt64(1, rowid);
+    insert.bindText(2, path);
+    insert.bindText(3, joined);
     if (insert.step() != SQLITE_DONE)
         return Unexpected(failure(SemanticError::Code::Step));
     return {};
@@ -448,18 +474,20 @@ void ImageSemanticStore::copyBackfillChunk(std::int64_t offset)
     std::lock_guard lock(m_mutex);
     sqlite::Statement select;
     sqlite::Statement insert;
-    if (select.prepare(m_db, "SELECT path, tags FROM image_semantic ORDER BY path LIMIT ? OFFSET ?;") != SQLITE_OK
+    if (select.prepare(m_db, "SELECT rowid, path, tags FROM image_semantic ORDER BY rowid LIMIT ? OFFSET ?;")
+            != SQLITE_OK
         || insert.prepare(m_db, kInsertFullText) != SQLITE_OK)
         return;
     select.bindInt(1, kBackfillChunk);
     select.bindInt64(2, offset);
     while (select.step() == SQLITE_ROW) {
-        if (select.columnIsNull(0) || select.columnIsNull(1))
+        if (select.columnIsNull(1) || select.columnIsNull(2))
             continue;
         insert.reset();
         insert.clearBindings();
-        insert.bindText(1, select.columnText(0));
+        insert.bindInt64(1, select.columnInt64(0));
         insert.bindText(2, select.columnText(1));
+        insert.bindText(3, select.columnText(2));
         insert.step();
     }
 }
@@ -503,8 +531,7 @@ std::vector<std::string> ImageSemanticStore::searchFullText(const std::vector<st
     select.bindText(1, matchExpression(groups));
     select.bindInt(2, limit);
     paths.reserve(static_cast<std::size_t>(std::min(limit, 600)));
-    // The backfill may have copied a path the mirror already held; it stays
-    // twice until its next write, but is answered once.
+    // A path is answered once, however the mirror came to hold it.
     std::unordered_set<std::string> seen;
     // An expression SQLite rejects ends the loop with what was read so far.
     while (select.step() == SQLITE_ROW)

@@ -4,6 +4,9 @@
 // `image_semantic` holds one row per image path with its tag text; the FTS5
 // table `image_semantic_fts` mirrors it for ranked search (bm25), kept in step
 // on every write and filled by a background backfill when it is clearly short.
+// A mirror row has its main row's rowid, so a write replaces it by rowid at
+// the same cost however many images are tagged; a mirror of before, with
+// rowids of its own, is made again from the main table on open.
 // Without FTS5 searches fall back to LIKE on the main table.
 //
 // Each row also records the tag format it was written in (kTagFormat) and
@@ -104,10 +107,12 @@ private:
                                   const std::optional<ImageFileStamp>& file);
     // Adds the columns later versions keep to a table made before them.
     bool addMissingColumns();
-    SemanticResult<void> upsertFTS(const std::string& path, const std::string& joined);
+    // Makes the mirror again, rowid for rowid, unless the file says it is.
+    bool tieMirror();
+    SemanticResult<void> upsertFTS(std::int64_t rowid, const std::string& path, const std::string& joined);
     std::optional<std::string> readTagsLocked(const std::string& path);
     std::int64_t countLocked(const char* sql);
-    // Copies the rows [offset, offset + chunk) of the main table into the mirror.
+    // Copies the rows [offset, offset + chunk) of the main table, in rowid order, into the mirror.
     void copyBackfillChunk(std::int64_t offset);
     void runBackfill(const CancelToken& token);
     std::vector<std::string> searchFullText(const std::vector<std::vector<std::string>>& groups, int limit);

@@ -35,6 +35,7 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_calls.push_back(path);
+        m_extractingThread = QThread::currentThread();
         m_onGuiThread = m_onGuiThread || QThread::currentThread() == QCoreApplication::instance()->thread();
         const auto found = m_tags.find(path);
         return found == m_tags.end() ? std::vector<std::string>{} : found->second;
@@ -56,6 +57,17 @@ public:
     }
     bool recognisesObjects() const override { return m_objects; }
     void setRecognisesObjects(bool objects) { m_objects = objects; }
+    void releaseWorkingMemory() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_releases.push_back(QThread::currentThread() == m_extractingThread);
+    }
+    // Per release: whether it ran on the thread that extracted last.
+    std::vector<bool> releases() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_releases;
+    }
 
 private:
     std::atomic<bool> m_objects{true};
@@ -63,6 +75,8 @@ private:
     std::map<std::string, std::vector<std::string>> m_tags;
     std::vector<std::string> m_calls;
     bool m_onGuiThread = false;
+    QThread* m_extractingThread = nullptr;
+    std::vector<bool> m_releases;
 };
 
 // Image paths "/img/000.png"... served page by page, in path order after the
@@ -150,6 +164,26 @@ TEST(ImageTagger, OneSessionPerKeyPagesInOrderAndPausesBetweenPasses)
     rig.tagger->startIfNeeded(none.source(), rig.store, "server");  // a second key: a second session
     ASSERT_TRUE(waitFor([&] { return rig.clock->sleepers() == 2; }));
     EXPECT_EQ(none.requests().size(), 1u);
+}
+
+// The recognisers' engines and buffers outlive a pass only as long as it
+// read something; a pass that read nothing has nothing to give back.
+TEST(ImageTagger, APassThatReadImagesReleasesTheRecognisersOnTheirThreadOnce)
+{
+    TaggerRig rig;
+    FakePages pages(3);
+    for (const std::string& path : pages.paths())
+        rig.extractor->setTags(path, {"ocr:sale"});  // done once read
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+    ASSERT_TRUE(rig.passesDone(1));
+    ASSERT_TRUE(waitFor([&] { return !rig.extractor->releases().empty(); }));
+    EXPECT_EQ(rig.extractor->releases(), std::vector<bool>{true});
+
+    rig.clock->advance(12s);
+    ASSERT_TRUE(rig.passesDone(2));
+    EXPECT_EQ(rig.extractor->calls().size(), 3u);
+    rig.tagger.reset();  // the worker runs what was posted before it ends
+    EXPECT_EQ(rig.extractor->releases(), std::vector<bool>{true});
 }
 
 TEST(ImageTagger, APassOverPipesAndDevicesNamedLikeImagesEndsAndTagsOnlyTheRealImage)

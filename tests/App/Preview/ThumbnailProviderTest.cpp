@@ -8,15 +8,19 @@
 #include <mutex>
 #include <condition_variable>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "QtPrinters.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QSignalSpy>
 #include <QTest>
@@ -272,6 +276,73 @@ TEST_F(ProviderFixture, ACorruptCacheFileIsDeletedAndRenderedAgain)
     EXPECT_FALSE(QFile::exists(file));
     ask(a);
     ASSERT_EQ(renderer->held.size(), 1u);
+}
+
+// A pipe in a cache file's place (another program's doing) is not opened: a
+// reader of it would wait for a writer for ever, and the loads batched with it
+// with it. It goes like a damaged file, and the picture beside it arrives.
+TEST_F(ProviderFixture, APipeInTheCacheIsRemovedWithoutWaitingAndItsBatchArrives)
+{
+    const IndexedItem piped = item("/p/piped.png");
+    const IndexedItem saved = item("/p/saved.png");
+    const QString pipe = provider.diskCacheFile(piped, 118, false);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QImage red(8, 8, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(provider.diskCacheFile(saved, 118, false), "PNG"));
+    // Before anything returns, a reader stuck on the pipe is let go (a writer
+    // that opens and closes gives it the end of the file), or the pool never ends.
+    const auto releaseStuckReader = qScopeGuard([&] {
+        if (const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK); fd >= 0)
+            ::close(fd);
+    });
+
+    ask(piped);
+    ask(saved);
+    EXPECT_TRUE(renderer->held.empty());  // both from the disk
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ask(saved).toImage().pixelColor(0, 0) == QColor(Qt::red); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(pipe); }, 5000));
+    ask(piped);
+    ASSERT_EQ(renderer->held.size(), 1u);
+    EXPECT_EQ(renderer->held.front().request.itemPath, QStringLiteral("/p/piped.png"));
+}
+
+// Pictures are kept by their bytes, not their count: thirty 1024-pixel
+// pictures (120 MiB) outgrow the budget, and the least recently asked for go.
+TEST_F(ProviderFixture, TheMemoryCacheKeepsPicturesWithinItsByteBudget)
+{
+    constexpr int kSide = 1024;
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 30; ++i) {
+        items.push_back(item("/big/" + std::to_string(i) + ".png"));
+        ask(items.back());
+        QImage picture(kSide, kSide, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        renderer->finishOldest(picture);
+        ASSERT_EQ(ask(items.back()).width(), kSide);
+    }
+    EXPECT_LE(provider.memoryCacheBytes(), ThumbnailProvider::kMemoryCacheBudgetBytes);
+    EXPECT_GE(provider.memoryCacheBytes(), ThumbnailProvider::kMemoryCacheBudgetBytes - 2 * kSide * kSide * 4);
+    EXPECT_NE(ask(items.front()).width(), kSide) << "the first asked for went";
+    EXPECT_EQ(ask(items.back()).width(), kSide);
+}
+
+// A provider left alone lets its pictures go (the disk keeps them).
+TEST(ThumbnailProviderMemory, PicturesGoOnceNoneWasAskedForAWhile)
+{
+    test::TempTree cache;
+    auto clock = std::make_shared<FakeClock>();
+    auto renderer = std::make_shared<HeldRenderer>();
+    ThumbnailProvider provider(clock, {cache.root(), renderer, std::chrono::milliseconds(5)});
+    const IndexedItem a = item("/p/a.png");
+    const auto ask = [&] { return provider.image(a, 118, true, false, ThumbnailProvider::PreviewPriority::Normal); };
+    ask();
+    renderer->finishOldest(QImage(64, 64, QImage::Format_RGB32));
+    ASSERT_EQ(ask().width(), 64);
+    ASSERT_GT(provider.memoryCacheBytes(), 0);
+    clock->advance(std::chrono::milliseconds(5));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return provider.memoryCacheBytes() == 0; }, 5000));
+    EXPECT_NE(ask().width(), 64);
 }
 
 // A zoom step asks for a new size: until it is made the picture of the last

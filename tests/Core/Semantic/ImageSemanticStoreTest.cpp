@@ -253,8 +253,9 @@ TEST(ImageSemanticStore, BackfillCopiesOnlyWhenTheMirrorIsClearlyShort)
         std::int64_t mirrorAfter;
         std::size_t chunks;
     };
-    for (const Case c : {Case{100, 20, 120, 1}, Case{100, 40, 40, 0}, Case{1000, 250, 250, 0},
-                         Case{1000, 249, 1249, 2}, Case{0, 0, 0, 0}}) {
+    // The copied rows take their main rows' rowids: rows the mirror held are replaced, not doubled.
+    for (const Case c : {Case{100, 20, 100, 1}, Case{100, 40, 40, 0}, Case{1000, 250, 250, 0},
+                         Case{1000, 249, 1000, 2}, Case{0, 0, 0, 0}}) {
         SCOPED_TRACE(std::to_string(c.main) + "/" + std::to_string(c.mirror));
         OpenStore s;
         if (c.main > 0)
@@ -269,18 +270,67 @@ TEST(ImageSemanticStore, BackfillCopiesOnlyWhenTheMirrorIsClearlyShort)
     }
 }
 
-TEST(ImageSemanticStore, BackfilledDuplicatesAreAnsweredOnceAndGoWithTheNextWrite)
+TEST(ImageSemanticStore, BackfillLeavesOneMirrorRowPerImage)
 {
     OpenStore s;
     seedMainRows(*s, 100);
     seedMirrorRows(*s, 20);
     s->scheduleFTSBackfillIfNeeded();
     ASSERT_TRUE(test::eventually([&] { return s->runningBackgroundJobs() == 0; }));
-    ASSERT_EQ(s->rowCount(true), 120);
+    ASSERT_EQ(s->rowCount(true), 100);
     EXPECT_EQ(s->searchPaths({{"tag0"}}, 10), std::vector<std::string>{"/img/000000.png"});
     ASSERT_EQ(s->mergeTags("/img/000000.png", {"red"}, 1), std::nullopt);
-    EXPECT_EQ(s->rowCount(true), 119);
+    EXPECT_EQ(s->rowCount(true), 100);
     EXPECT_EQ(s->searchPaths({{"tag0"}, {"red"}}, 10), std::vector<std::string>{"/img/000000.png"});
+}
+
+// A mirror written before kept rowids of its own, and at times a stale second
+// row of a path. Opened, it is made again with each row under its main row's
+// rowid, so every later write replaces it by rowid.
+TEST(ImageSemanticStore, AnOlderMirrorIsMadeAgainUnderItsRowsRowidsAndWritesKeepItThere)
+{
+    TempDir dir;
+    const auto file = dir / "image_semantic.sqlite";
+    sqlite::Connection raw;
+    ASSERT_EQ(raw.open(file.string(), sqlite::Connection::Mode::ReadWriteCreate), SQLITE_OK);
+    ASSERT_EQ(raw.exec("CREATE TABLE image_semantic (path TEXT PRIMARY KEY, tags TEXT NOT NULL, "
+                       "updated_at REAL NOT NULL);"
+                       "CREATE VIRTUAL TABLE image_semantic_fts USING fts5(path UNINDEXED, tags, "
+                       "tokenize = 'unicode61');"
+                       "INSERT INTO image_semantic VALUES ('/a.png', 'cat 猫', 1), ('/b.png', 'red 红色', 1), "
+                       "('/c.png', 'blue', 1);"
+                       "INSERT INTO image_semantic_fts (rowid, path, tags) VALUES (7, '/b.png', 'red 红色'), "
+                       "(8, '/a.png', 'dog'), (9, '/c.png', 'blue'), (10, '/a.png', 'cat 猫');"),
+              SQLITE_OK);
+    const auto tiedRows = [&] {
+        sqlite::Statement count;
+        EXPECT_EQ(count.prepare(raw, "SELECT COUNT(*) FROM image_semantic_fts f JOIN image_semantic m "
+                                     "ON m.rowid = f.rowid AND m.path = f.path AND m.tags = f.tags;"),
+                  SQLITE_OK);
+        return count.step() == SQLITE_ROW ? count.columnInt64(0) : -1;
+    };
+
+    ImageSemanticStore store(file, std::make_shared<InstantClock>());
+    ASSERT_EQ(store.bootstrap(), std::nullopt);
+    ASSERT_TRUE(test::eventually([&] { return store.runningBackgroundJobs() == 0; }));
+    EXPECT_EQ(store.rowCount(true), 3);
+    EXPECT_EQ(tiedRows(), 3);
+    EXPECT_TRUE(store.searchPaths({{"dog"}}, 10).empty()) << "the stale row is gone";
+    EXPECT_EQ(store.searchPaths({{"猫"}}, 10), std::vector<std::string>{"/a.png"});
+
+    ASSERT_EQ(store.upsert("/b.png", {"green"}, 2), std::nullopt);
+    ASSERT_EQ(store.mergeTags("/b.png", {"绿色"}, 3), std::nullopt);
+    ASSERT_EQ(store.upsert("/d.png", {"red"}, 3), std::nullopt);
+    EXPECT_EQ(store.rowCount(true), 4);
+    EXPECT_EQ(tiedRows(), 4);
+    EXPECT_EQ(store.searchPaths({{"red"}}, 10), std::vector<std::string>{"/d.png"});
+    EXPECT_EQ(store.searchPaths({{"green"}, {"绿色"}}, 10), std::vector<std::string>{"/b.png"});
+
+    // Opened again, the tied mirror and the users' tags are kept as they are.
+    ImageSemanticStore again(file, std::make_shared<InstantClock>());
+    ASSERT_EQ(again.bootstrap(), std::nullopt);
+    EXPECT_EQ(tiedRows(), 4);
+    EXPECT_EQ(again.storedTags("/b.png"), "green 绿色");
 }
 
 TEST(ImageSemanticStore, DamagedFileIsMovedAsideWithItsLogAndRebuilt)
