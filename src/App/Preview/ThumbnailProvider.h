@@ -47,7 +47,7 @@ public:
     static constexpr int kMemoryCacheLimit = 1400;
     static constexpr int kFallbackCacheLimit = 1800;
     static constexpr int kThemeIconCacheLimit = 400;
-    static constexpr const char* kFolderPreviewAppearanceVersion = "folder-outline-fan-v12";
+    static constexpr const char* kFolderPreviewAppearanceVersion = "folder-outline-fan-v13";
 
     static constexpr int kMaxConcurrentRenders = 6;
     static constexpr int kRefreshDelayMs = 110;
