@@ -115,8 +115,10 @@ QString helperPath()
 
 QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel, int timeoutMs)
 {
-    // The helper checks again on its own descriptor; this spares the process.
-    if (RegularFile::typeOf(QFile::encodeName(path).toStdString()) != RegularFile::Type::Regular)
+    // The helper checks again on its own descriptor; this spares the process,
+    // as does an empty file, which holds no picture.
+    if (RegularFile::typeOf(QFile::encodeName(path).toStdString()) != RegularFile::Type::Regular
+        || QFileInfo(path).size() == 0)
         return {};
     const QString mode = kind == Kind::Pdf     ? QStringLiteral("pdf")
                          : kind == Kind::Video ? QStringLiteral("video")
