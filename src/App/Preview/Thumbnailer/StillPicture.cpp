@@ -48,7 +48,7 @@ bool looksLikeHeif(const std::string& file)
     return kind == heif_filetype_yes_supported || kind == heif_filetype_maybe;
 }
 
-// The smallest stored thumbnail at least `side` large, else the picture itself.
+// The smallest stored thumbnail at least `side` large; null when none is.
 Handle pictureToDecode(const heif_image_handle* primary, int side)
 {
     Handle chosen(nullptr, heif_image_handle_release);
