@@ -1,26 +1,15 @@
 #include "App/ImageTags/ImageTagExtraction.h"
 
-#include <QFile>
-#include <QImageReader>
-
 #include "App/ImageTags/CenterNetClassifier.h"
 #include "App/Paths/SystemPaths.h"
 #include "App/ImageTags/TesseractRecognizer.h"
 #include "App/Preview/RasterDecoding.h"
-#include "App/Preview/RegularFile.h"
 
 namespace pallix {
 
-namespace {
-
-// Decoding a hostile file may not take more than this (in MiB): a few large
-// photos' worth, far below what a crafted header could ask for.
-constexpr int kAllocationLimitMiB = 256;
-
-} // namespace
-
-ImageTagExtraction::ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std::shared_ptr<ImageClassifier> classifier)
-    : m_text(std::move(text)), m_classifier(std::move(classifier))
+ImageTagExtraction::ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std::shared_ptr<ImageClassifier> classifier,
+                                       std::chrono::milliseconds decodeLimit)
+    : m_text(std::move(text)), m_classifier(std::move(classifier)), m_decodeLimit(decodeLimit)
 {
 }
 
@@ -37,29 +26,16 @@ void ImageTagExtraction::releaseWorkingMemory()
         m_classifier->releaseWorkingMemory();
 }
 
-std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path)
+std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path, std::chrono::milliseconds limit)
 {
-    // A pipe or a device named like an image is skipped, never waited on.
+    // The thumbnails' road: the helper process, killed once over its time,
+    // so a decoder that never returns or a hung network disk costs one image.
     // A name that is not UTF-8 is read through a path Qt can name.
     const systempaths::PathForQt readable(QString::fromStdString(path));
-    const QString& name = readable.path();
-    QFile file;
-    if (name.isEmpty() || !RegularFile::open(file, name))
+    if (readable.path().isEmpty())
         return std::nullopt;
-    QImageReader reader;
-    RasterDecoding::setDevice(reader, file, name);
-    reader.setAutoTransform(true);
-    reader.setAllocationLimit(kAllocationLimitMiB);
-    QSize size = reader.size();
-    if (!size.isValid())
-        return std::nullopt;
-    // The reader scales before the orientation is applied, and a rotation only
-    // swaps the sides, so the longest side stays the one to bound.
-    if (std::max(size.width(), size.height()) > kThumbnailSide) {
-        size.scale(kThumbnailSide, kThumbnailSide, Qt::KeepAspectRatio);
-        reader.setScaledSize(size.expandedTo(QSize(1, 1)));
-    }
-    QImage image = reader.read();
+    QImage image = RasterDecoding::decodeWithHelper(RasterDecoding::Kind::Image, readable.path(), kThumbnailSide,
+                                                    static_cast<int>(limit.count()));
     if (image.isNull())
         return std::nullopt;
     return image;
@@ -86,7 +62,7 @@ std::optional<std::pair<std::string, std::string>> ImageTagExtraction::dominantC
 
 std::vector<std::string> ImageTagExtraction::extractImageTags(const std::string& path)
 {
-    const std::optional<QImage> image = thumbnail(path);
+    const std::optional<QImage> image = thumbnail(path, m_decodeLimit);
     if (!image)
         return {};
     std::vector<std::string> tags;

@@ -1,14 +1,16 @@
 #pragma once
 // ImageTagExtraction: the tags of one image file, made on this machine without
-// any network. The file is decoded safely (QImageReader with its orientation
-// applied, scaled so the longest side is at most 512 pixels, under an
-// allocation limit) and the thumbnail goes to the recognisers: the classifier
+// any network. The file is decoded as thumbnails are, in the helper process
+// under its bounds and a time limit (RasterDecoding::decodeWithHelper), with
+// its orientation applied and the longest side at most 512 pixels; the
+// thumbnail goes to the recognisers: the classifier
 // when there is one, the text recogniser, and the mean of its pixels for the
 // colour pair. ImageTagRules turns what they saw into tags.
 //
 // Threads: extractImageTags() may run on any thread but the GUI thread's
 // work never waits on it; the recognisers behind it keep per-thread state.
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +19,7 @@
 
 #include <QImage>
 
+#include "App/Preview/RasterDecoding.h"
 #include "Core/Semantic/ImageTagRules.h"
 
 namespace pallix {
@@ -67,8 +70,12 @@ class ImageTagExtraction final : public ImageTagExtractor {
 public:
     static constexpr int kThumbnailSide = 512;
 
-    // Either recogniser may be null: its kind of tag is then left out.
-    ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std::shared_ptr<ImageClassifier> classifier);
+    static constexpr std::chrono::milliseconds kDecodeLimit{RasterDecoding::kHelperTimeoutMs};
+
+    // Either recogniser may be null: its kind of tag is then left out. A
+    // decode that takes longer than `decodeLimit` is given up: no tags.
+    ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std::shared_ptr<ImageClassifier> classifier,
+                       std::chrono::milliseconds decodeLimit = kDecodeLimit);
     // The recognisers this machine has: tesseract and the object detector.
     static std::shared_ptr<ImageTagExtraction> system();
 
@@ -77,14 +84,15 @@ public:
     void releaseWorkingMemory() override;
 
     // The upright thumbnail of the file, at most 512 pixels on its longest
-    // side; nothing when the file cannot be decoded.
-    static std::optional<QImage> thumbnail(const std::string& path);
+    // side; nothing when the file cannot be decoded within `limit`.
+    static std::optional<QImage> thumbnail(const std::string& path, std::chrono::milliseconds limit = kDecodeLimit);
     // The colour pair of the image's mean pixel; nothing for an empty image.
     static std::optional<std::pair<std::string, std::string>> dominantColorTags(const QImage& image);
 
 private:
     std::shared_ptr<TextRecognizer> m_text;
     std::shared_ptr<ImageClassifier> m_classifier;
+    std::chrono::milliseconds m_decodeLimit;
 };
 
 } // namespace pallix

@@ -2,15 +2,15 @@
 // RasterDecoding: small pictures of untrusted files, made off the GUI thread.
 // Images are read here with Qt's readers, scaled while decoding and under an
 // allocation limit, so a huge or hostile image fails instead of taking the
-// memory. PDF pages and video frames come from the pallix-thumbnailer helper
-// process: a decoder that crashes or hangs there costs one picture, not the
-// application. Blocking; any thread except the GUI thread.
+// memory. PDF pages, video frames, HEIC/AVIF and camera RAW photos, images
+// too large for the limit here (a 16-bit photo) and PNGs cut short come from
+// the pallix-thumbnailer helper process: a decoder that crashes or hangs
+// there costs one picture, not the application, and what it says about the
+// user's file stays out of the application's standard error (so do Qt's
+// image readers' messages here). Blocking; any thread except the GUI thread.
 
 #include <QImage>
 #include <QString>
-
-class QFile;
-class QImageReader;
 
 namespace pallix::RasterDecoding {
 
@@ -24,18 +24,15 @@ constexpr int kHelperTimeoutMs = 10000;
 // in-process decoder cannot be killed): the helper's time and a little more.
 constexpr int kDecodeBudgetMs = kHelperTimeoutMs + 2000;
 
-// Points `reader` at `file`, opened by RegularFile::open() for `path`, with
-// the format its content shows (else its extension's).
-void setDevice(QImageReader& reader, QFile& file, const QString& path);
-
 // Only a regular file is read (RegularFile), so a pipe or device named like
 // an image gives null at once. The larger side of the result is at most max(ceil(maxPixel), 64); the
 // picture is turned upright by its orientation tag. Null when it cannot be read.
 QImage decodeImage(const QString& path, double maxPixel);
-// The first page of a PDF file or a frame near the start of a video, through
-// the helper; a video's picture carries its length in seconds as the text
+// Through the helper, killed after `timeoutMs`: an image of any format the
+// helper reads, the first page of a PDF file or a frame near the start of a
+// video; a video's picture carries its length in seconds as the text
 // "Thumb::Movie::Length". Null on any failure.
-QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel);
+QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel, int timeoutMs = kHelperTimeoutMs);
 // By kind: images here, PDF and video through the helper; None gives null.
 QImage decode(Kind kind, const QString& path, double maxPixel);
 

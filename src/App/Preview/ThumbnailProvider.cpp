@@ -19,6 +19,7 @@
 #include <QPainterPath>
 
 #include "App/Paths/AppPaths.h"
+#include "App/Preview/ImageFormats.h"
 #include "App/Preview/RegularFile.h"
 #include "Platform/AllocatorArenas.h"
 #include "Platform/PrivateFiles.h"
@@ -146,7 +147,10 @@ QString ThumbnailProvider::diskKey(const IndexedItem& item, double iconSize, boo
     const QString tag = rasterCacheTag(item);
     if (tag == u"default")
         return {};
-    return tag + u'#' + path + u'#' + size + u'#' + time;
+    // Files earlier versions could not decode: their cached failures are not reused.
+    const std::string_view extension = item.fileExtension();
+    const bool decodedSince = ImageFormats::isHelperOnlyExtension(extension) || extension == "png";
+    return tag + u'#' + path + u'#' + size + u'#' + time + (decodedSince ? QStringLiteral("#2") : QString());
 }
 
 QString ThumbnailProvider::diskFileName(const QString& diskKey)

@@ -56,7 +56,7 @@ public:
     static constexpr std::chrono::milliseconds kIdleRelease{60'000};
     static constexpr int kFallbackCacheLimit = 1800;
     static constexpr int kThemeIconCacheLimit = 400;
-    static constexpr const char* kFolderPreviewAppearanceVersion = "folder-outline-fan-v12";
+    static constexpr const char* kFolderPreviewAppearanceVersion = "folder-outline-fan-v13";
 
     static constexpr int kMaxConcurrentRenders = 6;
     static constexpr int kRefreshDelayMs = 110;

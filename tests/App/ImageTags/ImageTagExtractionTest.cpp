@@ -10,6 +10,8 @@
 #include <QTransform>
 
 #include "App/ImageTags/TesseractRecognizer.h"
+#include "App/Preview/PhotoFiles.h"
+#include "Platform/SpecialFiles.h"
 #include "Core/Semantic/ImageSemanticStore.h"
 #include "App/ModelTestSupport.h"
 
@@ -126,6 +128,35 @@ TEST(ImageTagExtraction, ClassifierAndTextResultsFollowTheRules)
     EXPECT_EQ(extraction.extractImageTags(path),
               (Tags{"animal/cat", "animal", "cat", "猫", "红色", "red", "ocr:cafe", "ocr:red"}));
     EXPECT_EQ(classifier->seen, QSize(512, 512));  // never the full image
+}
+
+TEST(ImageTagExtraction, PhotosQtCannotReadAreTaggedAndAStuckDecoderIsGivenUp)
+{
+    TempDir dir;
+    const std::string heic = (dir.path() / "phone.heic").string();
+    if (!test::encodeWithLibheif(solid(640, 480, QColor(255, 0, 0)), QString::fromStdString(heic)))
+        GTEST_SKIP() << "heif-enc is not installed";
+    testing_support::writeFile(dir.path() / "camera.dng", test::dngFile(solid(80, 40, QColor(0, 0, 255)), 1).toStdString());
+    ImageTagExtraction patient(std::make_shared<FakeText>(), nullptr);
+    EXPECT_EQ(patient.extractImageTags(heic), (Tags{"红色", "red"}));
+    EXPECT_EQ(patient.extractImageTags((dir.path() / "camera.dng").string()), (Tags{"蓝色", "blue"}));
+
+    // A decoder that never answers, even for a plain PNG: the image is given
+    // up at the limit.
+    const std::string png = saveImage(solid(64, 64, Qt::red), dir.path() / "plain.png");
+    auto extraction =
+        std::make_shared<ImageTagExtraction>(std::make_shared<FakeText>(), nullptr, std::chrono::milliseconds(300));
+    const std::filesystem::path stuck = dir.path() / "stuck-decoder";
+    testing_support::writeFile(stuck, "#!/bin/sh\nexec sleep 600\n");
+    std::filesystem::permissions(stuck, std::filesystem::perms::owner_all);
+    const QByteArray helper = qgetenv("PALLIX_THUMBNAILER");
+    qputenv("PALLIX_THUMBNAILER", QByteArray::fromStdString(stuck.string()));
+    auto tags = std::make_shared<Tags>(Tags{"unset"});
+    const bool returned = test::returnsWithin([tags, png, extraction] { *tags = extraction->extractImageTags(png); },
+                                              std::chrono::seconds(20));
+    helper.isNull() ? qunsetenv("PALLIX_THUMBNAILER") : qputenv("PALLIX_THUMBNAILER", helper);
+    ASSERT_TRUE(returned);
+    EXPECT_TRUE(tags->empty());
 }
 
 TEST(TesseractRecognizer, SpacesBetweenIdeographsAreDropped)

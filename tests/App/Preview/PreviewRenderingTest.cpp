@@ -1,5 +1,6 @@
 #include "App/Preview/PreviewRendering.h"
 
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
@@ -9,6 +10,7 @@
 #include "QtPrinters.h"
 
 #include "App/Preview/FolderPreviewDrawing.h"
+#include "App/Preview/PhotoFiles.h"
 #include "Platform/TempTree.h"
 
 namespace pallix {
@@ -168,6 +170,28 @@ TEST(PreviewRendering, AFolderWithoutDecodableSamplesGetsNoPicture)
     r.itemPath = QString::fromStdString(tree.root());
     EXPECT_FALSE(PreviewRendering::render(r).picture);
     EXPECT_TRUE(FolderPreviewDrawing::renderFolderPreviewStack({}, {}, 80).isNull());
+}
+
+TEST(PreviewRendering, PhonePhotosAndCameraRawFilesGetCardsAndFolderSamples)
+{
+    test::TempTree tree;
+    QImage red(300, 200, QImage::Format_RGB888);
+    red.fill(QColor(230, 20, 20));
+    if (!test::encodeWithLibheif(red, QString::fromStdString(tree.path("phone.heic"))))
+        GTEST_SKIP() << "heif-enc is not installed";
+    QFile dng(QString::fromStdString(tree.path("camera.dng")));
+    ASSERT_TRUE(dng.open(QIODevice::WriteOnly));
+    dng.write(test::dngFile(red, 1));
+    dng.close();
+    QFile::remove(QString::fromStdString(tree.path("phone.heic.source.png")));
+    PreviewRequest card = request(64, false, RasterDecoding::Kind::Image, true);
+    card.itemPath = QString::fromStdString(tree.path("phone.heic"));
+    const auto picture = PreviewRendering::render(card).picture;
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->size(), QSize(64, 64));
+    EXPECT_GT(picture->pixelColor(32, 32).red(), 180);
+    const QString root = QString::fromStdString(tree.root());
+    EXPECT_EQ(PreviewRendering::decodeSamples(PreviewRendering::sampleFiles(root), 148).size(), 2);
 }
 
 } // namespace

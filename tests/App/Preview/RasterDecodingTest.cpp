@@ -1,16 +1,23 @@
 #include "App/Preview/RasterDecoding.h"
 
+#include <cstdio>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QBuffer>
 #include <QFile>
+#include <QImageWriter>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
+#include "App/Preview/PhotoFiles.h"
 #include "Platform/SpecialFiles.h"
 #include "Platform/TempTree.h"
 
@@ -233,6 +240,149 @@ TEST(RasterDecoding, AVideoWhoseFirstPictureCannotBeDecodedShowsTheFrameAThirdOf
     // Not the next red frame after the broken one, nor the blue a tenth in.
     EXPECT_TRUE(greenish(poster.pixelColor(64, 36))) << poster.pixelColor(64, 36).name().toStdString();
     EXPECT_EQ(poster.text("Thumb::Movie::Length"), "10");
+}
+
+QImage decodedImage(const std::string& path, double maxPixel)
+{
+    return RasterDecoding::decode(Kind::Image, QString::fromStdString(path), maxPixel);
+}
+
+TEST(RasterDecoding, HeicAvifAndDngComeBackInTheirColoursAndOrientation)
+{
+    test::TempTree tree;
+    for (const char* name : {"photo.heic", "photo.avif"}) {
+        SCOPED_TRACE(name);
+        if (!test::encodeWithLibheif(test::redLeftBlueRight(), QString::fromStdString(tree.path(name))))
+            GTEST_SKIP() << "heif-enc is not installed";
+        const QImage image = decodedImage(tree.path(name), 64);
+        ASSERT_FALSE(image.isNull());
+        EXPECT_EQ(image.size(), QSize(64, 32));
+        EXPECT_TRUE(reddish(image.pixelColor(10, 16))) << image.pixelColor(10, 16).name().toStdString();
+        EXPECT_TRUE(bluish(image.pixelColor(54, 16))) << image.pixelColor(54, 16).name().toStdString();
+    }
+    // Stored on its side with the orientation 6: the left half goes to the top.
+    write(tree.path("camera.dng"), test::dngFile(test::redLeftBlueRight(), 6));
+    const QImage raw = decodedImage(tree.path("camera.dng"), 96);
+    ASSERT_FALSE(raw.isNull());
+    EXPECT_EQ(raw.size(), QSize(40, 80));
+    EXPECT_TRUE(reddish(raw.pixelColor(20, 10))) << raw.pixelColor(20, 10).name().toStdString();
+    EXPECT_TRUE(bluish(raw.pixelColor(20, 70))) << raw.pixelColor(20, 70).name().toStdString();
+}
+
+TEST(RasterDecoding, ARawGivesTheCamerasPreviewWhenLargeEnoughElseItsDevelopedData)
+{
+    test::TempTree tree;
+    QImage preview(400, 200, QImage::Format_RGB888);
+    preview.fill(QColor(20, 200, 20));
+    write(tree.path("with-preview.dng"), test::dngFile(test::redLeftBlueRight(), 6, preview));
+    const QImage small = decodedImage(tree.path("with-preview.dng"), 256);
+    ASSERT_FALSE(small.isNull());
+    EXPECT_EQ(small.size(), QSize(128, 256));  // the preview, turned as the raw file says
+    EXPECT_TRUE(greenish(small.pixelColor(64, 128)));
+    // Asked larger than the preview: the raw data, developed.
+    const QImage large = decodedImage(tree.path("with-preview.dng"), 512);
+    ASSERT_FALSE(large.isNull());
+    EXPECT_EQ(large.size(), QSize(40, 80));
+    EXPECT_TRUE(reddish(large.pixelColor(20, 10)));
+    EXPECT_TRUE(bluish(large.pixelColor(20, 70)));
+}
+
+TEST(RasterDecoding, ACutHeicAndRandomBytesNamedAsRawGiveNothingAtOnce)
+{
+    test::TempTree tree;
+    const QString whole = QString::fromStdString(tree.path("whole.heic"));
+    if (!test::encodeWithLibheif(test::redLeftBlueRight(400, 300), whole))
+        GTEST_SKIP() << "heif-enc is not installed";
+    QFile in(whole);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    write(tree.path("cut.heic"), bytes.left(bytes.size() / 2));
+    QByteArray noise(64 * 1024, '\0');
+    QRandomGenerator(61).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    write(tree.path("noise.cr2"), noise);
+    write(tree.path("tiff-header.nef"), QByteArray("II*\0\x08\0\0\0", 8) + noise);
+    for (const char* name : {"cut.heic", "noise.cr2", "tiff-header.nef"}) {
+        SCOPED_TRACE(name);
+        auto decoded = std::make_shared<bool>(true);
+        ASSERT_TRUE(test::returnsWithin([decoded, path = tree.path(name)] { *decoded = !decodedImage(path, 256).isNull(); }));
+        EXPECT_FALSE(*decoded);
+    }
+}
+
+TEST(RasterDecoding, ALarge16BitPngGetsAPictureLikeAn8BitPhotoOfItsSize)
+{
+    test::TempTree tree;
+    QImage deep(6000, 4000, QImage::Format_RGBX64);  // 192 MB decoded, twice the limit here
+    deep.fill(QColor(20, 20, 230));
+    QImageWriter writer(QString::fromStdString(tree.path("deep.png")), "png");
+    writer.setQuality(90);  // little compression: quick to write
+    ASSERT_TRUE(writer.write(deep));
+    deep = QImage();
+    const QImage image = decodedImage(tree.path("deep.png"), 256);
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), 256);
+    EXPECT_NEAR(image.height(), 171, 1);
+    EXPECT_TRUE(bluish(image.pixelColor(128, 85)));
+}
+
+// Everything the process writes to its standard error while it lives.
+class StandardErrorCapture {
+public:
+    StandardErrorCapture() : m_saved(::dup(STDERR_FILENO)), m_file(std::tmpfile())
+    {
+        std::fflush(stderr);
+        ::dup2(::fileno(m_file), STDERR_FILENO);
+        m_previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+            s_messages.append(text);
+        });
+    }
+    ~StandardErrorCapture() { release(); }
+    // Stops capturing; what was written and the Qt messages that were logged.
+    QString release()
+    {
+        if (m_saved < 0)
+            return {};
+        qInstallMessageHandler(m_previous);
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+        QByteArray written(4096, '\0');
+        std::rewind(m_file);
+        written.resize(static_cast<qsizetype>(std::fread(written.data(), 1, written.size(), m_file)));
+        std::fclose(m_file);
+        return QString::fromUtf8(written) + s_messages.join(u'\n');
+    }
+
+private:
+    static inline QStringList s_messages;
+    int m_saved;
+    std::FILE* m_file;
+    QtMessageHandler m_previous = nullptr;
+};
+
+TEST(RasterDecoding, DamagedImagesOfTheUsersSayNothingOnStandardError)
+{
+    test::TempTree tree;
+    QImage photo(300, 200, QImage::Format_RGB32);
+    photo.fill(Qt::red);
+    QByteArray png;
+    QByteArray jpeg;
+    QBuffer pngBuffer(&png);
+    QBuffer jpegBuffer(&jpeg);
+    ASSERT_TRUE(pngBuffer.open(QIODevice::WriteOnly) && photo.save(&pngBuffer, "PNG"));
+    ASSERT_TRUE(jpegBuffer.open(QIODevice::WriteOnly) && photo.save(&jpegBuffer, "JPEG"));
+    write(tree.path("empty.png"), {});
+    write(tree.path("text.jpg"), "plain words");
+    write(tree.path("cut.png"), png.left(png.size() / 2));
+    write(tree.path("cut.jpg"), jpeg.left(jpeg.size() / 2));
+    write(tree.path("whole.png"), png);
+    StandardErrorCapture capture;
+    for (const char* name : {"empty.png", "text.jpg", "cut.png", "cut.jpg"})
+        decodedImage(tree.path(name), 128);
+    const QImage whole = decodedImage(tree.path("whole.png"), 128);
+    EXPECT_EQ(capture.release().toStdString(), "");
+    EXPECT_EQ(whole.size(), QSize(128, 85));  // a readable one still reads
 }
 
 TEST(RasterDecoding, ASquareIsFilledAndTheLongerSideCropped)

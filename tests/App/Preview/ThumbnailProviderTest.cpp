@@ -133,7 +133,7 @@ TEST_F(ThrottleFixture, IntervalIsMeasuredFromTheLastFullReset)
 TEST(ThumbnailKeys, KeysAndFileNamesFollowTheirFormats)
 {
     EXPECT_EQ(ThumbnailProvider::memoryKey(item("/Users/a/Pics", 1e9, true), 134.5, true, false),
-              "/Users/a/Pics#134#1#0#folder-outline-fan-v12");
+              "/Users/a/Pics#134#1#0#folder-outline-fan-v13");
     EXPECT_EQ(ThumbnailProvider::memoryKey(item("/Users/a/x.jpg"), 118, true, false), "/Users/a/x.jpg#118#1#0#img");
     EXPECT_EQ(ThumbnailProvider::fallbackKey("/a/b.txt", 31.9, false), "/a/b.txt#31#0");
 
@@ -142,12 +142,14 @@ TEST(ThumbnailKeys, KeysAndFileNamesFollowTheirFormats)
     EXPECT_EQ(ThumbnailProvider::diskFileName(imageKey),
               "346dd78bc780d7873aecd367d6e9de815b0c20cedb4414931d36bdad693fb523.png");
     const QString folderKey = ThumbnailProvider::diskKey(item("/Users/a/Pics", 1'700'000'000.5, true), 134.5, false);
-    EXPECT_EQ(folderKey, "/Users/a/Pics#134#0#1700000000.5#folder-outline-fan-v12");
+    EXPECT_EQ(folderKey, "/Users/a/Pics#134#0#1700000000.5#folder-outline-fan-v13");
     EXPECT_EQ(ThumbnailProvider::diskFileName(folderKey),
-              "95e7d104e0fd15ab612f16c477bc3ca9cc1fbbf42ceca134edfca9c7159eebae.png");
+              "466516ad32c28ff2d481e0472074f51d3dc421e2d2b12478a6163e6f5351cfcc.png");
     EXPECT_NE(folderKey, ThumbnailProvider::diskKey(item("/Users/a/Pics", 1'700'000'000.5, true), 134.5, true));
     EXPECT_TRUE(ThumbnailProvider::diskKey(item("/v/m.MP4"), 64, false).startsWith("vid#/v/m.MP4#64#"));
     EXPECT_TRUE(ThumbnailProvider::diskKey(item("/d/p.pdf"), 64, false).startsWith("pdf#"));
+    // Formats older versions failed on: a failure they cached is not taken for an answer.
+    EXPECT_EQ(ThumbnailProvider::diskKey(item("/p/IMG_1.HEIC"), 64, false), "img#/p/IMG_1.HEIC#64#1700000000.0#2");
     EXPECT_TRUE(ThumbnailProvider::diskKey(item("/d/notes.txt"), 64, false).isEmpty());
     EXPECT_NE(ThumbnailProvider::diskKey(item("/a/x.jpg"), 118, false),
               ThumbnailProvider::diskKey(item("/a/x.jpg"), 134, false));

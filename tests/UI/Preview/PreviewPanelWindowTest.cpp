@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "App/Paths/SystemPaths.h"
+#include "App/Preview/PhotoFiles.h"
 #include "App/Preview/RegularFile.h"
 #include "App/Preview/ThumbnailProvider.h"
 #include "Platform/FileNames.h"
@@ -88,6 +90,36 @@ TEST_F(PreviewPanelWindowTest, ShowsEachKindAndStepsThroughTheList)
     EXPECT_EQ(window.index(), 3);
     press(Qt::Key_Left);
     ASSERT_TRUE(shows(2));
+}
+
+TEST_F(PreviewPanelWindowTest, PhonePhotosAndCameraRawFilesShowAsPictures)
+{
+    for (const char* name : {"phone.heic", "phone.avif"}) {
+        if (!test::encodeWithLibheif(test::redLeftBlueRight(), QString::fromStdString(tree.path(name))))
+            GTEST_SKIP() << "heif-enc is not installed";
+        add(tree.path(name));
+    }
+    QFile dng(QString::fromStdString(tree.path("camera.dng")));
+    ASSERT_TRUE(dng.open(QIODevice::WriteOnly));
+    dng.write(test::dngFile(test::redLeftBlueRight(), 6));
+    dng.close();
+    add(tree.path("camera.dng"));
+
+    controller.togglePreview(urls, 0);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(urls[i].fileName().toStdString());
+        if (i > 0)
+            press(Qt::Key_Right);
+        ASSERT_TRUE(shows(i));
+        ASSERT_EQ(window.shown(), PreviewPanelWindow::Shown::Picture);
+        const QImage picture = window.shownPicture();
+        // The raw file lies on its side: its left half is shown on top.
+        const QPoint red = i < 2 ? QPoint(10, 20) : QPoint(20, 10);
+        const QPoint blue = i < 2 ? QPoint(70, 20) : QPoint(20, 70);
+        EXPECT_EQ(picture.size(), i < 2 ? QSize(80, 40) : QSize(40, 80));
+        EXPECT_GT(picture.pixelColor(red).red(), 180);
+        EXPECT_GT(picture.pixelColor(blue).blue(), 180);
+    }
 }
 
 // The next file is read on a worker and answers on a later turn of the event

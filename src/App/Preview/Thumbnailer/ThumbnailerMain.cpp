@@ -1,9 +1,10 @@
-// pallix-thumbnailer: decodes one PDF page or one video frame and writes it
-// as PNG to standard output. It runs as a process of its own so that a
-// decoder crash or hang on a hostile file ends this process only; the
-// application kills it after a timeout.
+// pallix-thumbnailer: decodes one PDF page, one video frame or one image
+// (HEIC, AVIF, camera RAW and whatever Qt reads) and writes it as PNG to
+// standard output. It runs as a process of its own so that a decoder crash
+// or hang on a hostile file ends this process only; the application kills it
+// after a timeout, and its address space is bounded.
 //
-//   pallix-thumbnailer pdf|video <max-pixel> <path>
+//   pallix-thumbnailer pdf|video|image <max-pixel> <path>
 //
 // Exit 0 with the PNG on stdout, 1 when nothing could be made, 2 on misuse.
 
@@ -11,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QBuffer>
@@ -21,6 +23,7 @@
 #include <poppler-qt6.h>
 
 #include "App/Preview/RegularFile.h"
+#include "App/Preview/Thumbnailer/StillPicture.h"
 #include "App/Preview/Thumbnailer/VideoPoster.h"
 
 namespace {
@@ -77,6 +80,18 @@ int pdfPage(const QString& path, int maxPixel)
     return writePng(sheet);
 }
 
+// Enough for the largest picture any decoder here accepts, and its scaled
+// copy; a decoder asking for more fails instead of pushing the machine into
+// swap. The sanitizers reserve terabytes of address space up front.
+void boundMemory()
+{
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    constexpr rlim_t kAddressSpace = rlim_t(4) << 30;
+    const rlimit limit{kAddressSpace, kAddressSpace};
+    ::setrlimit(RLIMIT_AS, &limit);
+#endif
+}
+
 } // namespace
 
 // Under the sanitizer build the decoding libraries' own leaks at exit would
@@ -90,6 +105,7 @@ int main(int argc, char** argv)
 {
     if (argc != 4)
         return 2;
+    boundMemory();
     // Only a regular file is decoded: the decoders would wait for ever on a
     // pipe and read /dev/zero without end. They are handed the descriptor's
     // own name, so a file swapped for a pipe after the check is not reached.
@@ -105,5 +121,7 @@ int main(int argc, char** argv)
         return pdfPage(QString::fromStdString(file), maxPixel);
     if (mode == QLatin1String("video"))
         return writePng(pallix::VideoPoster::posterFrame(file, maxPixel));
+    if (mode == QLatin1String("image"))
+        return writePng(pallix::StillPicture::decode(file, QString::fromLocal8Bit(argv[3]), maxPixel));
     return 2;
 }
