@@ -428,13 +428,11 @@ void AppModel::noteRecoveredStores()
 {
     // Started over on empty files: the local one is filled by the first scan
     // that an empty index gets, the shared-drive one by its own runs.
-    if (m_indexStore->takeRecoveredFromDamage())
-        m_faultNotices->raise(FaultNotices::Cause::IndexDamage,
-                             QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
-    if (m_serverIndexStore->takeRecoveredFromDamage())
-        m_faultNotices->raise(
-            FaultNotices::Cause::ServerIndexDamage,
-            QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
+    if (const auto copy = m_indexStore->takeRecoveredFromDamage())
+        m_faultNotices->raise(FaultNotices::Cause::IndexDamage, StoreRecovery::localStartedOverText(*copy));
+    if (const auto copy = m_serverIndexStore->takeRecoveredFromDamage())
+        m_faultNotices->raise(FaultNotices::Cause::ServerIndexDamage,
+                              StoreRecovery::serverStartedOverText(*copy, false));
 }
 
 void AppModel::noteReadOnlyStore()

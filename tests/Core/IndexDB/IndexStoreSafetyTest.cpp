@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Core/Semantic/ImageSemanticStore.h"
 #include "IndexDbTestSupport.h"
 
 namespace pallix {
@@ -103,6 +104,20 @@ TEST_F(IndexStoreSafetyTest, LinksAndOtherProgramsDatabasesAreSetAsideUntouched)
     const std::string notesBytes = bytesOf(notes);
     const fs::path stampedElsewhere = dir / "other.sqlite";
     rawQuery(stampedElsewhere, "PRAGMA application_id = 7; CREATE TABLE file_index (path TEXT);");
+    // An index of ours without its stamp, holding more than our own entries.
+    const auto unstampedWith = [&](const char* name, const std::string& sql) {
+        const fs::path file = dir / name;
+        {
+            IndexStore store(file, std::make_shared<FakeClock>());
+            EXPECT_TRUE(store.bootstrap());
+        }
+        rawQuery(file, "PRAGMA application_id = 0; " + sql);
+        return file;
+    };
+    const fs::path besideNotes = unstampedWith("beside-notes.sqlite", "CREATE TABLE notes (body TEXT);");
+    const fs::path foreignTrigger = unstampedWith(
+        "foreign-trigger.sqlite", "CREATE TABLE notes (body TEXT); CREATE TRIGGER notes_kept AFTER INSERT ON notes "
+                                  "BEGIN DELETE FROM file_index; END;");
 
     struct Case {
         std::string name;
@@ -114,6 +129,8 @@ TEST_F(IndexStoreSafetyTest, LinksAndOtherProgramsDatabasesAreSetAsideUntouched)
         {"link to a database", [&](const fs::path& db) { fs::create_symlink(notes, db); }, notes},
         {"another program's database", [&](const fs::path& db) { fs::copy_file(notes, db); }, {}},
         {"a database stamped by another", [&](const fs::path& db) { fs::copy_file(stampedElsewhere, db); }, {}},
+        {"our tables beside another's", [&](const fs::path& db) { fs::copy_file(besideNotes, db); }, {}},
+        {"a trigger on another's table", [&](const fs::path& db) { fs::copy_file(foreignTrigger, db); }, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -155,6 +172,22 @@ TEST_F(IndexStoreSafetyTest, AnUnstampedIndexOfOursIsKeptAndStamped)
     EXPECT_EQ(store.indexedCount(), 1);
     EXPECT_FALSE(fs::exists(sqlite::damagedCopyPath(db)));
     EXPECT_EQ(rawQuery(db, "PRAGMA application_id;"), std::to_string(kIndexStamp));
+
+    // What a store of ours wrote before it stamped: its triggers and marks included.
+    const fs::path written = dir / "written.sqlite";
+    {
+        IndexStore earlier(written, std::make_shared<FakeClock>());
+        ASSERT_TRUE(earlier.bootstrap());
+        ASSERT_TRUE(earlier.upsert(manyItems(30)));
+    }
+    ASSERT_EQ(rawQuery(written, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger';"), "2");
+    rawQuery(written, "PRAGMA application_id = 0;");
+    IndexStore reopened(written, std::make_shared<FakeClock>());
+    ASSERT_TRUE(reopened.bootstrap());
+    EXPECT_FALSE(reopened.takeRecoveredFromDamage());
+    reopened.waitForSearchCacheReady();
+    EXPECT_EQ(reopened.indexedCount(), 30);
+    EXPECT_FALSE(fs::exists(sqlite::damagedCopyPath(written)));
 }
 
 TEST_F(IndexStoreSafetyTest, AFolderOfAnotherUserIsRefusedByName)
@@ -229,7 +262,24 @@ TEST_F(IndexStoreSafetyTest, AnIndexThatCanOnlyBeReadIsSearched)
         const StoreResult<void> write = store.upsert({fileItem("/r/new.txt")});
         if (write || write.error().description().find(db.string() + "（") == std::string::npos)
             return 5;
-        return 0;
+        // The stores whose files were never made in the folder: empty and
+        // read-only like it, not a failed start.
+        IndexStore shares(folder / "server_index.sqlite", std::make_shared<FakeClock>());
+        if (const StoreResult<void> opened = shares.bootstrap(); !opened) {
+            std::fprintf(stderr, "%s\n", opened.error().description().c_str());
+            return 6;
+        }
+        if (!shares.status().readOnly || !shares.waitForSearchCacheReady(std::chrono::seconds(60))
+            || shares.indexedCount() != 0 || shares.upsert({fileItem("/mnt/s/a.txt")}))
+            return 7;
+        ImageSemanticStore tags(folder / "image_semantic.sqlite", std::make_shared<FakeClock>());
+        if (const std::optional<std::string> failed = tags.bootstrap()) {
+            std::fprintf(stderr, "%s\n", failed->c_str());
+            return 8;
+        }
+        if (tags.upsert("/r/a.png", {"red"}, 1) == std::nullopt || tags.storedTags("/r/a.png"))
+            return 9;
+        return fs::exists(folder / "server_index.sqlite") || fs::exists(folder / "image_semantic.sqlite") ? 10 : 0;
     });
     fs::permissions(folder, fs::perms::owner_all);
     EXPECT_EQ(outcome, 0);
