@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
+#include <QThreadPool>
 
 #include "App/Actions/ResultActions.h"
 #include "App/Async/AsyncClock.h"
@@ -114,6 +115,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     if (folder.empty()) {
         AppPaths::migrateLegacyPallixDatabasesIfNeeded(*m_defaults);
         folder = AppPaths::applicationSupportAppDirectory();
+        // The walk reads every cached preview: never on this thread.
+        QThreadPool::globalInstance()->start([] { AppPaths::repairModesOnce(); });
         // The data folder's refusal is the stores' to say, as they open.
         if (const std::string refusal = privatefiles::foreignOwnerRefusal(AppPaths::cachesAppDirectory());
             !refusal.empty())
