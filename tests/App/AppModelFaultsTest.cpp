@@ -2,14 +2,14 @@
 // the start, and when a search's expression runs away.
 
 #include "ModelTestSupport.h"
-
-#include <sqlite3.h>
+#include "TestSupport/RawQuery.h"
 
 namespace pallix {
 namespace {
 
 using namespace testing_support;
 using namespace std::chrono_literals;
+using test::rawQuery;
 
 TEST(AppModelFaults, AnUnreadableSettingsFileIsNamedAndLeftAlone)
 {
@@ -57,23 +57,6 @@ TEST(AppModelFaults, ADamagedIndexIsKeptAsideAndRebuiltByTheFirstScan)
         QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引")));
 }
 
-// Runs `sql` on a connection of the test's own; the first column of the last row.
-std::string rawQuery(const fs::path& db, const char* sql)
-{
-    sqlite3* handle = nullptr;
-    std::string value = "<failed>";
-    if (sqlite3_open(db.c_str(), &handle) == SQLITE_OK)
-        sqlite3_exec(
-            handle, sql,
-            [](void* out, int, char** values, char**) {
-                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
-                return 0;
-            },
-            &value, nullptr);
-    sqlite3_close(handle);
-    return value;
-}
-
 TEST(AppModelFaults, IndexesThePreviousReleaseWroteAreKeptWithTheirRows)
 {
     ModelHarness h;
@@ -109,7 +92,7 @@ TEST(AppModelFaults, EveryFileSetAsideIsKeptUnderANameOfItsOwnAndNamed)
         const std::string fill = std::string("CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('") + body + "');";
         for (const char* suffix : {"", "-wal", "-shm"})
             fs::remove(h.databasePath().string() + suffix);
-        rawQuery(h.databasePath(), fill.c_str());
+        rawQuery(h.databasePath(), fill);
         h.log.clear();
         h.bootstrapEnded = false;
         h.start();

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "Platform/PrivateFiles.h"
+#include "Platform/SystemText.h"
 #include "Platform/Text.h"
 
 namespace pallix::sqlite {
@@ -212,7 +213,7 @@ SetAside moveDamagedAside(const std::filesystem::path& file)
             if (ec == std::errc::file_exists)
                 continue;
             if (ec)
-                return {{}, ec.message()};
+                return {{}, systemtext::describeErrno(ec.value())};
         }
         // The log and the shared memory belong to the old bytes: left in
         // place they would be replayed into the fresh file. Beside the copy,
@@ -224,7 +225,7 @@ SetAside moveDamagedAside(const std::filesystem::path& file)
             if (const std::error_code ec = renameWithoutReplacing(from, copy.string() + suffix); ec) {
                 std::error_code removed;
                 if (!std::filesystem::remove(from, removed))
-                    return {copy, ec.message()};
+                    return {copy, systemtext::describeErrno(ec.value())};
             }
         }
         return {copy, {}};

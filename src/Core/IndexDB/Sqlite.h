@@ -137,7 +137,7 @@ bool isDamage(int code);
 std::filesystem::path damagedCopyPath(const std::filesystem::path& file);
 struct SetAside {
     std::filesystem::path copy;  // where the file went (its -wal and -shm beside it)
-    std::string error;           // empty on success, else the system's message
+    std::string error;           // empty on success, else the system's failure (systemtext::describeErrno)
 };
 // Moves `file` and its "-wal" and "-shm" to the first copy name none of them
 // takes. A connection still open on it keeps working on the moved file.

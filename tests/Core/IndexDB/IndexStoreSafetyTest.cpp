@@ -19,12 +19,14 @@
 
 #include "Core/Semantic/ImageSemanticStore.h"
 #include "IndexDbTestSupport.h"
+#include "TestSupport/RawQuery.h"
 
 namespace pallix {
 namespace {
 
 namespace fs = std::filesystem;
 using test::fileItem;
+using test::rawQuery;
 using test::TempDir;
 
 constexpr int kIndexStamp = 0x50584958;
@@ -42,23 +44,6 @@ std::string bytesOf(const fs::path& file)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs SQL on a connection of the test's own; returns the first column of the last row.
-std::string rawQuery(const fs::path& db, const std::string& sql)
-{
-    sqlite3* handle = nullptr;
-    std::string value = "<failed>";
-    if (sqlite3_open(db.c_str(), &handle) == SQLITE_OK)
-        sqlite3_exec(
-            handle, sql.c_str(),
-            [](void* out, int, char** values, char**) {
-                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
-                return 0;
-            },
-            &value, nullptr);
-    sqlite3_close(handle);
-    return value;
-}
-
 std::vector<IndexedItem> manyItems(int count)
 {
     std::vector<IndexedItem> items;
@@ -66,6 +51,21 @@ std::vector<IndexedItem> manyItems(int count)
         items.push_back(fileItem("/data/a-rather-long-folder-name-to-fill-pages/file-number-" + std::to_string(i) +
                                  "-with-a-long-tail-of-words.txt"));
     return items;
+}
+
+// An index a store of ours wrote (its triggers and marks included), then
+// without its stamp: what the release before the stamp left. `more` runs after.
+void writeUnstampedIndex(const fs::path& file, const std::vector<IndexedItem>& items, const std::string& more = {})
+{
+    {
+        IndexStore store(file, std::make_shared<FakeClock>());
+        ASSERT_TRUE(store.bootstrap());
+        if (!items.empty()) {
+            ASSERT_TRUE(store.upsert(items));
+        }
+    }
+    ASSERT_EQ(rawQuery(file, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger';"), "2");
+    rawQuery(file, "PRAGMA application_id = 0; " + more);
 }
 
 // Every file the test makes gets the usual umask's modes unless the store decides otherwise.
@@ -105,19 +105,12 @@ TEST_F(IndexStoreSafetyTest, LinksAndOtherProgramsDatabasesAreSetAsideUntouched)
     const fs::path stampedElsewhere = dir / "other.sqlite";
     rawQuery(stampedElsewhere, "PRAGMA application_id = 7; CREATE TABLE file_index (path TEXT);");
     // An index of ours without its stamp, holding more than our own entries.
-    const auto unstampedWith = [&](const char* name, const std::string& sql) {
-        const fs::path file = dir / name;
-        {
-            IndexStore store(file, std::make_shared<FakeClock>());
-            EXPECT_TRUE(store.bootstrap());
-        }
-        rawQuery(file, "PRAGMA application_id = 0; " + sql);
-        return file;
-    };
-    const fs::path besideNotes = unstampedWith("beside-notes.sqlite", "CREATE TABLE notes (body TEXT);");
-    const fs::path foreignTrigger = unstampedWith(
-        "foreign-trigger.sqlite", "CREATE TABLE notes (body TEXT); CREATE TRIGGER notes_kept AFTER INSERT ON notes "
-                                  "BEGIN DELETE FROM file_index; END;");
+    const fs::path besideNotes = dir / "beside-notes.sqlite";
+    writeUnstampedIndex(besideNotes, {}, "CREATE TABLE notes (body TEXT);");
+    const fs::path foreignTrigger = dir / "foreign-trigger.sqlite";
+    writeUnstampedIndex(foreignTrigger, {},
+                        "CREATE TABLE notes (body TEXT); CREATE TRIGGER notes_kept AFTER INSERT ON notes "
+                        "BEGIN DELETE FROM file_index; END;");
 
     struct Case {
         std::string name;
@@ -161,33 +154,22 @@ TEST_F(IndexStoreSafetyTest, LinksAndOtherProgramsDatabasesAreSetAsideUntouched)
 
 TEST_F(IndexStoreSafetyTest, AnUnstampedIndexOfOursIsKeptAndStamped)
 {
-    const fs::path db = dir / "index.sqlite";
-    rawQuery(db, "CREATE TABLE file_index (path TEXT PRIMARY KEY, name TEXT NOT NULL, parent_path TEXT NOT NULL, "
-                 "extension TEXT NOT NULL, size INTEGER NOT NULL, modified_at REAL NOT NULL, is_directory INTEGER NOT "
-                 "NULL); INSERT INTO file_index VALUES ('/k/kept.txt', 'kept.txt', '/k', 'txt', 1, 0, 0);");
-    IndexStore store(db, std::make_shared<FakeClock>());
-    ASSERT_TRUE(store.bootstrap());
-    EXPECT_FALSE(store.takeRecoveredFromDamage());
-    store.waitForSearchCacheReady();
-    EXPECT_EQ(store.indexedCount(), 1);
-    EXPECT_FALSE(fs::exists(sqlite::damagedCopyPath(db)));
-    EXPECT_EQ(rawQuery(db, "PRAGMA application_id;"), std::to_string(kIndexStamp));
-
-    // What a store of ours wrote before it stamped: its triggers and marks included.
+    const fs::path handMade = dir / "index.sqlite";
+    rawQuery(handMade, "CREATE TABLE file_index (path TEXT PRIMARY KEY, name TEXT NOT NULL, parent_path TEXT NOT NULL, "
+                       "extension TEXT NOT NULL, size INTEGER NOT NULL, modified_at REAL NOT NULL, is_directory "
+                       "INTEGER NOT NULL); INSERT INTO file_index VALUES ('/k/kept.txt', 'kept.txt', '/k', 'txt', 1, 0, 0);");
     const fs::path written = dir / "written.sqlite";
-    {
-        IndexStore earlier(written, std::make_shared<FakeClock>());
-        ASSERT_TRUE(earlier.bootstrap());
-        ASSERT_TRUE(earlier.upsert(manyItems(30)));
+    writeUnstampedIndex(written, manyItems(30));
+    for (const auto& [db, rows] : {std::pair{handMade, 1}, std::pair{written, 30}}) {
+        SCOPED_TRACE(db.filename().string());
+        IndexStore store(db, std::make_shared<FakeClock>());
+        ASSERT_TRUE(store.bootstrap());
+        EXPECT_FALSE(store.takeRecoveredFromDamage());
+        store.waitForSearchCacheReady();
+        EXPECT_EQ(store.indexedCount(), rows);
+        EXPECT_FALSE(fs::exists(sqlite::damagedCopyPath(db)));
+        EXPECT_EQ(rawQuery(db, "PRAGMA application_id;"), std::to_string(kIndexStamp));
     }
-    ASSERT_EQ(rawQuery(written, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger';"), "2");
-    rawQuery(written, "PRAGMA application_id = 0;");
-    IndexStore reopened(written, std::make_shared<FakeClock>());
-    ASSERT_TRUE(reopened.bootstrap());
-    EXPECT_FALSE(reopened.takeRecoveredFromDamage());
-    reopened.waitForSearchCacheReady();
-    EXPECT_EQ(reopened.indexedCount(), 30);
-    EXPECT_FALSE(fs::exists(sqlite::damagedCopyPath(written)));
 }
 
 TEST_F(IndexStoreSafetyTest, AFolderOfAnotherUserIsRefusedByName)
