@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
+#include <QThreadPool>
 
 #include "App/Actions/ResultActions.h"
 #include "App/Async/AsyncClock.h"
@@ -116,6 +117,8 @@ AppModel::AppModel(AppModelEnvironment environment, QObject* parent)
     if (folder.empty()) {
         AppPaths::migrateLegacyPallixDatabasesIfNeeded(*m_defaults);
         folder = AppPaths::applicationSupportAppDirectory();
+        // The walk reads every cached preview: never on this thread.
+        QThreadPool::globalInstance()->start([] { AppPaths::repairModesOnce(); });
         // The data folder's refusal is the stores' to say, as they open.
         if (const std::string refusal = privatefiles::foreignOwnerRefusal(AppPaths::cachesAppDirectory());
             !refusal.empty())
@@ -434,13 +437,11 @@ void AppModel::noteRecoveredStores()
 {
     // Started over on empty files: the local one is filled by the first scan
     // that an empty index gets, the shared-drive one by its own runs.
-    if (m_indexStore->takeRecoveredFromDamage())
-        m_faultNotices->raise(FaultNotices::Cause::IndexDamage,
-                             QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
-    if (m_serverIndexStore->takeRecoveredFromDamage())
-        m_faultNotices->raise(
-            FaultNotices::Cause::ServerIndexDamage,
-            QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
+    if (const auto copy = m_indexStore->takeRecoveredFromDamage())
+        m_faultNotices->raise(FaultNotices::Cause::IndexDamage, StoreRecovery::localStartedOverText(*copy));
+    if (const auto copy = m_serverIndexStore->takeRecoveredFromDamage())
+        m_faultNotices->raise(FaultNotices::Cause::ServerIndexDamage,
+                              StoreRecovery::serverStartedOverText(*copy, false));
 }
 
 void AppModel::noteReadOnlyStore()

@@ -2,12 +2,14 @@
 // the start, and when a search's expression runs away.
 
 #include "ModelTestSupport.h"
+#include "TestSupport/RawQuery.h"
 
 namespace pallix {
 namespace {
 
 using namespace testing_support;
 using namespace std::chrono_literals;
+using test::rawQuery;
 
 TEST(AppModelFaults, AnUnreadableSettingsFileIsNamedAndLeftAlone)
 {
@@ -53,6 +55,53 @@ TEST(AppModelFaults, ADamagedIndexIsKeptAsideAndRebuiltByTheFirstScan)
     EXPECT_TRUE(h.model->statusMessage().startsWith("启动扫描完成")) << h.model->statusMessage().toStdString();
     EXPECT_TRUE(h.model->context().faultNotices().texts().contains(
         QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引")));
+}
+
+TEST(AppModelFaults, IndexesThePreviousReleaseWroteAreKeptWithTheirRows)
+{
+    ModelHarness h;
+    const fs::path serverDatabase = h.env.supportDirectory / "server_index.sqlite";
+    seedIndex(h.databasePath(), {fileItem("/data/a.txt"), fileItem("/data/b.txt"), fileItem("/data/c.txt")});
+    seedIndex(serverDatabase, {fileItem("/mnt/share/x.jpg"), fileItem("/mnt/share/y.docx")});
+    // Written by a real store (its triggers and marks included), then without
+    // the stamp: the file the release before the stamp left behind.
+    for (const fs::path& file : {h.databasePath(), serverDatabase}) {
+        ASSERT_EQ(rawQuery(file, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger';"), "2");
+        rawQuery(file, "PRAGMA application_id = 0;");
+    }
+    h.env.volumes = std::make_shared<FixedVolumeProvider>(std::vector<MountedVolume>{localVolume("/data")});
+    h.defaults->setStringList(LocalIndex::lastIndexedRootsKey(), {"/data"});
+    h.start();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(h.model->localIndex().indexedCount(), 3);
+    EXPECT_EQ(h.model->sharedDrives().serverIndexedCount(), 2);
+    EXPECT_EQ(h.indexOfPrefix("notice:"), -1) << "nothing set aside, nothing to tell";
+    EXPECT_EQ(h.indexOf("status:启动后正在完整扫描本机与外接硬盘..."), -1) << "no walk from nothing";
+    for (const fs::path& file : {h.databasePath(), serverDatabase}) {
+        EXPECT_FALSE(fs::exists(file.string() + ".corrupt")) << file;
+        EXPECT_NE(rawQuery(file, "PRAGMA application_id;"), "0") << "stamped as ours from now on";
+    }
+}
+
+TEST(AppModelFaults, EveryFileSetAsideIsKeptUnderANameOfItsOwnAndNamed)
+{
+    ModelHarness h;
+    fs::create_directories(h.env.supportDirectory);
+    for (const char* body : {"first", "second"}) {
+        SCOPED_TRACE(body);
+        const std::string fill = std::string("CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('") + body + "');";
+        for (const char* suffix : {"", "-wal", "-shm"})
+            fs::remove(h.databasePath().string() + suffix);
+        rawQuery(h.databasePath(), fill);
+        h.log.clear();
+        h.bootstrapEnded = false;
+        h.start();
+        ASSERT_TRUE(h.settle());
+        h.stop();
+    }
+    EXPECT_GE(h.indexOf("notice:索引数据库已损坏，已另存为 index.sqlite.corrupt-2，正在重新建立索引"), 0);
+    EXPECT_EQ(rawQuery(h.databasePath().string() + ".corrupt", "SELECT body FROM notes;"), "first");
+    EXPECT_EQ(rawQuery(h.databasePath().string() + ".corrupt-2", "SELECT body FROM notes;"), "second");
 }
 
 TEST(AppModelFaults, ARunawayExpressionIsReportedInTheStatusLine)

@@ -1,6 +1,6 @@
 #include "App/Actions/FileActionError.h"
 
-#include <cstring>
+#include "Platform/SystemText.h"
 
 namespace pallix {
 
@@ -16,7 +16,7 @@ FileActionError FileActionError::underlying(const QString& systemMessage)
 
 FileActionError FileActionError::fromErrno(int error)
 {
-    return underlying(QString::fromLocal8Bit(std::strerror(error)));
+    return underlying(QString::fromStdString(systemtext::describeErrno(error)));
 }
 
 FileActionError FileActionError::fileMissing()

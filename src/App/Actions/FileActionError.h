@@ -14,7 +14,7 @@ struct FileActionError {
 
     static FileActionError targetExists(const QString& name);
     static FileActionError underlying(const QString& systemMessage);
-    static FileActionError fromErrno(int error);  // the system's text for errno
+    static FileActionError fromErrno(int error);  // in Chinese, the system's text in parentheses
     static FileActionError fileMissing();
     static FileActionError emptyName();
     static FileActionError invalidNameCharacter();

@@ -46,47 +46,55 @@ void StoreRecovery::afterServerWrites()
         refillIfStartedOver(Kind::Server);
 }
 
+QString StoreRecovery::localStartedOverText(const std::filesystem::path& copy)
+{
+    return QStringLiteral("索引数据库已损坏，已另存为 %1，正在重新建立索引").arg(QString::fromStdString(copy.filename()));
+}
+
+QString StoreRecovery::serverStartedOverText(const std::filesystem::path& copy, bool rebuilding)
+{
+    return (rebuilding ? QStringLiteral("共享盘索引数据库已损坏，已另存为 %1，正在重新建立共享盘索引")
+                       : QStringLiteral("共享盘索引数据库已损坏，已另存为 %1，将由共享盘扫描重新建立"))
+        .arg(QString::fromStdString(copy.filename()));
+}
+
 QCoro::Task<> StoreRecovery::refillIfStartedOver(Kind kind)
 {
     QPointer<StoreRecovery> guard(this);
     std::shared_ptr<IndexStore> store = kind == Kind::Local ? m_context.stores().local : m_context.stores().server;
     auto asking = m_context.onPool([store] { return store->takeRecoveredFromDamage(); });
-    const bool startedOver = co_await asking;
-    if (!guard || !startedOver)
+    const std::optional<std::filesystem::path> copy = co_await asking;
+    if (!guard || !copy)
         co_return;
     if (kind == Kind::Local)
-        refillLocal();
+        refillLocal(*copy);
     else
-        refillServer();
+        refillServer(*copy);
 }
 
-void StoreRecovery::refillLocal()
+void StoreRecovery::refillLocal(const std::filesystem::path& copy)
 {
     if (++m_localRefills > kMaxRefills) {
         m_context.faultNotices().raise(FaultNotices::Cause::IndexDamage,
-                                     QStringLiteral("索引数据库反复损坏，已另存为 index.sqlite.corrupt，请检查磁盘后重建索引"));
+                                       QStringLiteral("索引数据库反复损坏，已另存为 %1，请检查磁盘后重建索引")
+                                           .arg(QString::fromStdString(copy.filename())));
         return;
     }
     // The walk that fills an index from nothing; the notice after its own
     // first text, which would otherwise cover it at once.
     m_hooks.rebuildLocal();
-    m_context.faultNotices().raise(FaultNotices::Cause::IndexDamage,
-                                 QStringLiteral("索引数据库已损坏，已另存为 index.sqlite.corrupt，正在重新建立索引"));
+    m_context.faultNotices().raise(FaultNotices::Cause::IndexDamage, localStartedOverText(copy));
 }
 
-void StoreRecovery::refillServer()
+void StoreRecovery::refillServer(const std::filesystem::path& copy)
 {
     if (!m_context.settings().enableServerIndexing || ++m_serverRefills > kMaxRefills) {
-        m_context.faultNotices().raise(
-            FaultNotices::Cause::ServerIndexDamage,
-            QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，将由共享盘扫描重新建立"));
+        m_context.faultNotices().raise(FaultNotices::Cause::ServerIndexDamage, serverStartedOverText(copy, false));
         return;
     }
     // No run removes a row, so an update run fills the fresh file as a first scan would.
     m_hooks.refreshServer();
-    m_context.faultNotices().raise(
-        FaultNotices::Cause::ServerIndexDamage,
-        QStringLiteral("共享盘索引数据库已损坏，已另存为 server_index.sqlite.corrupt，正在重新建立共享盘索引"));
+    m_context.faultNotices().raise(FaultNotices::Cause::ServerIndexDamage, serverStartedOverText(copy, true));
 }
 
 } // namespace pallix

@@ -14,6 +14,7 @@
 // pool; the waits are on the context's clock, so a fake clock drives them.
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -53,6 +54,11 @@ public:
     // and so does this object's or the model's end (with the last refusal).
     QCoro::Task<StoreResult<void>> open(std::shared_ptr<IndexStore> store, QString busyText);
 
+    // The notice of a store that started over, naming the copy its file became.
+    static QString localStartedOverText(const std::filesystem::path& copy);
+    // `rebuilding`: a run fills it now, rather than the next shared-drive scan.
+    static QString serverStartedOverText(const std::filesystem::path& copy, bool rebuilding);
+
     // Called when writes to the local or the shared-drive store are done.
     void afterLocalWrites();
     void afterServerWrites();
@@ -60,8 +66,8 @@ public:
 private:
     enum class Kind { Local, Server };
     QCoro::Task<> refillIfStartedOver(Kind kind);
-    void refillLocal();
-    void refillServer();
+    void refillLocal(const std::filesystem::path& copy);
+    void refillServer(const std::filesystem::path& copy);
 
     const AppContext& m_context;
     Hooks m_hooks;

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include <fcntl.h>
@@ -48,6 +50,10 @@ fs::path dataBase()
     return baseFolder("XDG_DATA_HOME", ".local/share");
 }
 
+// Folders whose modes were repaired, or made private by us, in this process.
+std::mutex g_repairedMutex;
+std::set<fs::path> g_repaired;
+
 fs::path appDirectory(const fs::path& base)
 {
     const fs::path target = base / std::string(AppEditionInfo::folderName(AppEditionInfo::current()));
@@ -57,8 +63,12 @@ fs::path appDirectory(const fs::path& base)
         ::renameat2(AT_FDCWD, legacy.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
     // Another user's folder is left alone: the stores refuse it by name.
     if (privatefiles::foreignOwnerRefusal(target).empty()) {
-        (void)privatefiles::createFolder(target);
-        privatefiles::repairModes(target);
+        const bool absent = !entryExists(target);
+        // Made private just now: nothing in it for repairModesOnce() to repair.
+        if (!privatefiles::createFolder(target) && absent) {
+            std::lock_guard lock(g_repairedMutex);
+            g_repaired.insert(target);
+        }
     }
     return target;
 }
@@ -108,6 +118,23 @@ fs::path AppPaths::applicationSupportAppDirectory()
 fs::path AppPaths::cachesAppDirectory()
 {
     return appDirectory(baseFolder("XDG_CACHE_HOME", ".cache"));
+}
+
+void AppPaths::repairModesOnce(const ModeRepair& repair)
+{
+    for (const fs::path& folder : {applicationSupportAppDirectory(), cachesAppDirectory()}) {
+        {
+            std::lock_guard lock(g_repairedMutex);
+            if (!g_repaired.insert(folder).second)
+                continue;
+        }
+        if (!privatefiles::foreignOwnerRefusal(folder).empty())
+            continue;
+        if (repair)
+            repair(folder);
+        else
+            privatefiles::repairModes(folder);
+    }
 }
 
 void AppPaths::migrateLegacyPallixDatabasesIfNeeded(Defaults& defaults)

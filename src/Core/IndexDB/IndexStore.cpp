@@ -80,8 +80,7 @@ IndexStore::~IndexStore()
 
 std::string IndexStore::connectionMessage() const
 {
-    std::string message = m_db.errorMessage();
-    return message.empty() || !m_db.handle() ? std::string(kUnknownSqliteError) : message;
+    return sqlite::describeLastError(m_db);
 }
 
 Unexpected<IndexStoreError> IndexStore::connectionFailure(IndexStoreError::Code code)
@@ -114,12 +113,14 @@ StoreResult<void> IndexStore::openDatabase()
     m_readOnly = false;
     const int rc = m_db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadWriteCreate);
     if (rc != SQLITE_OK || !m_db.isOpen()) {
-        std::string message = m_db.errorMessage();
+        if (isReadOnlyTrouble(rc) && sqlite::isAbsentFromReadOnlyFolder(m_databaseURL))
+            return openEmptyReadOnly();
+        std::string message = sqlite::describeLastError(m_db);
         // A link in the file's place is not ours to write through: set aside.
         if (sqlite::isLinkRefusal(m_db))
             m_damageSeen = true;
         m_db.close();
-        return fileFailure(IndexStoreError::Code::OpenDatabase, message.empty() ? kUnknownSqliteError : message, rc);
+        return fileFailure(IndexStoreError::Code::OpenDatabase, std::move(message), rc);
     }
     bool foreign = false;
     int claimed = sqlite::claim(m_db, kIndexOwner, foreign);
@@ -148,6 +149,20 @@ StoreResult<void> IndexStore::openDatabase()
     // What an earlier run left in the log goes now, before any reader holds it.
     sqlite::truncateLog(m_db);
     return {};
+}
+
+// A folder the user may read but not write that holds no such file (the
+// shared-drive index of a copied folder, never made there): an empty index,
+// read-only like the folder, rather than a failed start.
+StoreResult<void> IndexStore::openEmptyReadOnly()
+{
+    m_readOnly = true;
+    if (m_db.open(":memory:", sqlite::Connection::Mode::ReadWriteCreate) != SQLITE_OK)
+        return connectionFailure(IndexStoreError::Code::OpenDatabase);
+    if (StoreResult<void> r = runSchema(); !r)
+        return r;
+    // Writes fail as they would on a read-only file, never vanish into memory.
+    return execute("PRAGMA query_only = 1;");
 }
 
 StoreResult<void> IndexStore::execute(const char* sql)
@@ -212,7 +227,7 @@ StoreResult<void> IndexStore::checkAndPrepare()
     const int check = sqlite::quickCheck(m_db, kOpenCheckBudget);
     if (sqlite::isDamage(check) || sqlite::isTransient(check)) {
         m_damageSeen = sqlite::isDamage(check);
-        return fileFailure(IndexStoreError::Code::Exec, sqlite3_errstr(check), check);
+        return fileFailure(IndexStoreError::Code::Exec, sqlite::describe(check, sqlite3_errstr(check)), check);
     }
     // The check read up to the page cache's limit (80 MB) of pages that no
     // search or write of the store needs again soon: hand them back.
@@ -290,11 +305,11 @@ StoreResult<void> IndexStore::setAsideLocked()
 {
     m_damageSeen = false;
     m_db.close();
-    if (const std::string error = sqlite::moveDamagedAside(m_databaseURL); !error.empty())
+    const sqlite::SetAside aside = sqlite::moveDamagedAside(m_databaseURL);
+    if (!aside.error.empty())
         return storeFailure(IndexStoreError::Code::FileSystem,
-                            "无法将索引数据库 " + m_databaseURL.string() + " 另存为 " +
-                                sqlite::damagedCopyPath(m_databaseURL).filename().string() + "（" + error + "）");
-    m_recoveredFromDamage = true;
+                            "无法另存索引数据库 " + m_databaseURL.string() + "（" + aside.error + "）");
+    m_recoveredFromDamage = aside.copy;
     ++m_loweredNamesGeneration;  // a fill still running works on the file moved aside
     return {};
 }
@@ -351,10 +366,10 @@ void IndexStore::startOverAfterDamagedReadLocked()
     });
 }
 
-bool IndexStore::takeRecoveredFromDamage()
+std::optional<std::filesystem::path> IndexStore::takeRecoveredFromDamage()
 {
     std::lock_guard lock(m_mutex);
-    return std::exchange(m_recoveredFromDamage, false);
+    return std::exchange(m_recoveredFromDamage, std::nullopt);
 }
 
 // ---- Reads on the store's connection.

@@ -95,13 +95,14 @@ public:
     // only after this returns; a failed start installs nothing.
     StoreResult<void> bootstrap();
 
-    // True once after the store found its file damaged (at bootstrap or on a
-    // later read or write), moved it aside (see sqlite::moveDamagedAside) and
-    // started over on an empty one: the owner must fill it again. A write
+    // Where the file went, once, after the store found it damaged (at
+    // bootstrap or on a later read or write), moved it aside (see
+    // sqlite::moveDamagedAside) and started over on an empty one: the owner
+    // must fill it again. After two set-asides unasked, the later copy. A write
     // that meets damage fails and starts over before it returns; a read that
     // meets damage (the snapshot load included) has the store start over on
     // a background job, which then calls the started-over handler.
-    bool takeRecoveredFromDamage();
+    std::optional<std::filesystem::path> takeRecoveredFromDamage();
     // Called on a worker thread, without the store's lock, each time the
     // store started over after a read met damage (a write's caller learns it
     // from the write): the owner asks takeRecoveredFromDamage() and refills.
@@ -182,6 +183,7 @@ private:
 
     // Database (IndexStore.cpp).
     StoreResult<void> openDatabase();
+    StoreResult<void> openEmptyReadOnly();
     // openDatabase(), then checkAndPrepare().
     StoreResult<void> openAndPrepare();
     // The damage check, the schema, the column and the count.
@@ -341,7 +343,7 @@ private:
     mutable bool m_persistedCountStale = false;
     bool m_damageSeen = false;           // a failure said the file is damaged (or not ours)
     bool m_readOnly = false;             // the connection can only read
-    bool m_recoveredFromDamage = false;  // see takeRecoveredFromDamage()
+    std::optional<std::filesystem::path> m_recoveredFromDamage;  // see takeRecoveredFromDamage()
     bool m_discardLoadingSnapshot = false;  // the warm-up's snapshot is of a file moved aside
     bool m_loweredNamesComplete = false;    // the file's mark, or the fill finished
     std::int64_t m_loweredNamesGeneration = 0;  // a fill of an earlier file must not set the flag

@@ -1,14 +1,19 @@
 #include "Core/IndexDB/Sqlite.h"
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include "Platform/PrivateFiles.h"
+#include "Platform/SystemText.h"
 #include "Platform/Text.h"
 
 namespace pallix::sqlite {
@@ -104,6 +109,55 @@ bool isTransient(int code)
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
+namespace {
+
+const char* chineseFor(int primary)
+{
+    switch (primary) {
+    case SQLITE_ERROR: return "SQL 出错";
+    case SQLITE_INTERNAL: return "SQLite 内部出错";
+    case SQLITE_PERM: return "没有访问权限";
+    case SQLITE_ABORT: return "操作已中止";
+    case SQLITE_BUSY: return "数据库正被其他程序占用";
+    case SQLITE_LOCKED: return "数据库的表被锁定";
+    case SQLITE_NOMEM: return "内存不足";
+    case SQLITE_READONLY: return "数据库只能读取";
+    case SQLITE_INTERRUPT: return "操作被中断";
+    case SQLITE_IOERR: return "磁盘读写出错";
+    case SQLITE_CORRUPT: return "数据库文件已损坏";
+    case SQLITE_FULL: return "磁盘空间不足";
+    case SQLITE_CANTOPEN: return "无法打开数据库文件";
+    case SQLITE_PROTOCOL: return "数据库加锁出错";
+    case SQLITE_SCHEMA: return "数据库结构已改变";
+    case SQLITE_TOOBIG: return "数据过大";
+    case SQLITE_CONSTRAINT: return "违反数据约束";
+    case SQLITE_MISMATCH: return "数据类型不符";
+    case SQLITE_MISUSE: return "SQLite 调用有误";
+    case SQLITE_NOLFS: return "系统不支持大文件";
+    case SQLITE_AUTH: return "未获授权";
+    case SQLITE_RANGE: return "参数序号超出范围";
+    case SQLITE_NOTADB: return "不是数据库文件";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+std::string describe(int code, std::string_view message)
+{
+    const char* chinese = chineseFor(code & 0xff);
+    std::string text = chinese ? chinese : "SQLite 错误 " + std::to_string(code);
+    if (!message.empty())
+        text += "（" + std::string(message) + "）";
+    return text;
+}
+
+std::string describeLastError(const Connection& db)
+{
+    const std::string message = db.errorMessage();
+    return message.empty() || !db.handle() ? std::string("未知 SQLite 错误") : describe(db.errorCode(), message);
+}
+
 bool isDamage(int code)
 {
     const int primary = code & 0xff;
@@ -115,22 +169,67 @@ std::filesystem::path damagedCopyPath(const std::filesystem::path& file)
     return file.string() + ".corrupt";
 }
 
-std::string moveDamagedAside(const std::filesystem::path& file)
+namespace {
+
+bool anyEntryAt(const std::filesystem::path& name)
 {
-    const std::filesystem::path copy = damagedCopyPath(file);
     std::error_code ec;
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        const std::filesystem::path from = file.string() + suffix;
-        const std::filesystem::path to = copy.string() + suffix;
-        std::filesystem::remove(to, ec);  // one copy kept: the older goes, with its own journal
-        // A link is moved itself, never what it points at.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        if (std::filesystem::exists(std::filesystem::symlink_status(name.string() + suffix, ec)))
+            return true;
+    return false;
+}
+
+// rename() that never replaces what is at `to`: another process may set a
+// file aside under the same name between our look and our move.
+std::error_code renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return {};
+    const int error = errno;
+    // A file system without the flag: the look before is all there is.
+    if (error != EINVAL && error != ENOSYS)
+        return std::error_code(error, std::generic_category());
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    return ec;
+}
+
+} // namespace
+
+SetAside moveDamagedAside(const std::filesystem::path& file)
+{
+    const std::filesystem::path first = damagedCopyPath(file);
+    for (int number = 1;; ++number) {
+        const std::filesystem::path copy =
+            number == 1 ? first : std::filesystem::path(first.string() + "-" + std::to_string(number));
+        // Never replaced: each copy may be the only one of someone's data.
+        if (anyEntryAt(copy))
+            continue;
         std::error_code absent;
-        if (std::filesystem::exists(std::filesystem::symlink_status(from, absent)))
-            std::filesystem::rename(from, to, ec);
-        if (ec)
-            return ec.message();
+        if (std::filesystem::exists(std::filesystem::symlink_status(file, absent))) {
+            // A link is moved itself, never what it points at.
+            const std::error_code ec = renameWithoutReplacing(file, copy);
+            if (ec == std::errc::file_exists)
+                continue;
+            if (ec)
+                return {{}, systemtext::describeErrno(ec.value())};
+        }
+        // The log and the shared memory belong to the old bytes: left in
+        // place they would be replayed into the fresh file. Beside the copy,
+        // it opens with them.
+        for (const char* suffix : {"-wal", "-shm"}) {
+            const std::filesystem::path from = file.string() + suffix;
+            if (!std::filesystem::exists(std::filesystem::symlink_status(from, absent)))
+                continue;
+            if (const std::error_code ec = renameWithoutReplacing(from, copy.string() + suffix); ec) {
+                std::error_code removed;
+                if (!std::filesystem::remove(from, removed))
+                    return {copy, systemtext::describeErrno(ec.value())};
+            }
+        }
+        return {copy, {}};
     }
-    return {};
 }
 
 bool logIsLarge(const std::filesystem::path& file)
@@ -149,6 +248,14 @@ void truncateLog(Connection& db)
     sqlite3_busy_timeout(db.handle(), kBusyTimeoutMs);
 }
 
+bool isAbsentFromReadOnlyFolder(const std::filesystem::path& file)
+{
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(file, ec)))
+        return false;
+    return ::access(file.parent_path().c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
+}
+
 bool isLinkRefusal(const Connection& db)
 {
     return db.handle() && sqlite3_extended_errcode(db.handle()) == SQLITE_CANTOPEN_SYMLINK;
@@ -157,6 +264,8 @@ bool isLinkRefusal(const Connection& db)
 namespace {
 
 // Every entry of the file's schema belongs to the owner's tables, and the main table is there.
+// Triggers count with their table: the stores make their own on their tables,
+// and a trigger always names the table it fires on.
 bool holdsOnlyOwnTables(const Connection& db, const Owner& owner, bool& own)
 {
     Statement entries;
@@ -172,7 +281,7 @@ bool holdsOnlyOwnTables(const Connection& db, const Owner& owner, bool& own)
         const std::string_view table = entries.columnText(1);
         any = true;
         main = main || table == owner.mainTable;
-        own = own && (type == "table" || type == "index") && owner.isOwnTable(table);
+        own = own && (type == "table" || type == "index" || type == "trigger") && owner.isOwnTable(table);
     }
     own = own && (!any || main);
     return rc == SQLITE_DONE;

@@ -111,6 +111,13 @@ private:
 // True for SQLITE_BUSY and SQLITE_LOCKED (and their extended codes).
 bool isTransient(int code);
 
+// SQLite's failure as the user reads it: what went wrong in Chinese, then
+// SQLite's own `message` in parentheses ("数据库正被其他程序占用（database is
+// locked）"). Only the primary part of `code` counts.
+std::string describe(int code, std::string_view message);
+// describe() of the connection's last failure; "未知 SQLite 错误" without one.
+std::string describeLastError(const Connection& db);
+
 // How long a connection waits for another one's lock before answering busy:
 // a second process (a backup, the sqlite3 shell) holds it for moments, and
 // failing every write at once lost whole scans.
@@ -118,18 +125,23 @@ inline constexpr int kBusyTimeoutMs = 3000;
 
 // ---- The rule for a damaged database file, shared by every store of ours.
 // A file SQLite calls corrupt or "not a database" is never repaired in place:
-// it is moved aside as "<file>.corrupt" (one copy kept, with its -wal and -shm
-// beside it) and the store starts over with a fresh file, which its owner
-// fills again. Anything else (no permission, a folder in the file's place) is
-// left untouched and reported.
+// it is moved aside with its -wal and -shm beside it, under a name of its own
+// ("<file>.corrupt", then "<file>.corrupt-2", "-3"...: an earlier copy is
+// never replaced nor deleted), and the store starts over with a fresh file,
+// which its owner fills again. Anything else (no permission, a folder in the
+// file's place) is left untouched and reported.
 
 // True for SQLITE_CORRUPT and SQLITE_NOTADB (and their extended codes).
 bool isDamage(int code);
-// "<file>.corrupt": where moveDamagedAside() puts the file.
+// "<file>.corrupt": the name of the first copy moveDamagedAside() makes.
 std::filesystem::path damagedCopyPath(const std::filesystem::path& file);
-// Moves `file` and its "-wal" and "-shm" aside, replacing an older copy.
-// Empty on success, else the system's message. The file's connections must be closed.
-std::string moveDamagedAside(const std::filesystem::path& file);
+struct SetAside {
+    std::filesystem::path copy;  // where the file went (its -wal and -shm beside it)
+    std::string error;           // empty on success, else the system's failure (systemtext::describeErrno)
+};
+// Moves `file` and its "-wal" and "-shm" to the first copy name none of them
+// takes. A connection still open on it keeps working on the moved file.
+SetAside moveDamagedAside(const std::filesystem::path& file);
 // "PRAGMA quick_check" for at most `budget`: SQLITE_OK when the file is sound
 // or the check ran out of time (a large file is checked in part), the damage
 // code when it found damage, else the code of the failure.
@@ -146,10 +158,14 @@ struct Owner {
     bool (*isOwnTable)(std::string_view name) = nullptr;
 };
 // Whether the file open on `db` is the owner's: stamped with its id, or
-// unstamped and holding nothing or only the owner's tables, the main one
-// among them (an older file of ours: adopted, and stamped when writable).
+// unstamped and holding nothing or only the owner's tables (with their
+// indexes and triggers), the main one among them (an older file of ours: adopted, and stamped when writable).
 // SQLITE_OK with `foreign` set accordingly, else the code of the failed read.
 int claim(Connection& db, const Owner& owner, bool& foreign);
+// True when nothing is at `file` and its folder is one the user may not
+// write: a store then opens empty and read-only, as the folder's other files
+// are read, rather than failing the start.
+bool isAbsentFromReadOnlyFolder(const std::filesystem::path& file);
 // True when the last open of `db` was refused for a symbolic link in the file's place.
 bool isLinkRefusal(const Connection& db);
 

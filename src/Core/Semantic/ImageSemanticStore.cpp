@@ -9,7 +9,6 @@
 #include <sqlite3.h>
 
 #include "Core/IndexDB/IndexSql.h"
-#include "Core/Semantic/DamagedDatabase.h"
 #include "Platform/PrivateFiles.h"
 #include "Platform/Text.h"
 
@@ -17,7 +16,6 @@ namespace pallix {
 
 namespace {
 
-constexpr const char* kUnknownSqliteError = "未知 SQLite 错误";
 constexpr auto kBackfillPause = std::chrono::milliseconds(16);
 constexpr std::size_t kMaxFullTextGroups = 2;
 constexpr std::size_t kMaxFullTextWords = 24;
@@ -139,8 +137,7 @@ ImageSemanticStore::~ImageSemanticStore()
 
 std::string ImageSemanticStore::connectionMessage() const
 {
-    std::string message = m_db.errorMessage();
-    return message.empty() || !m_db.handle() ? std::string(kUnknownSqliteError) : message;
+    return sqlite::describeLastError(m_db);
 }
 
 SemanticError ImageSemanticStore::failure(SemanticError::Code code) const
@@ -163,6 +160,14 @@ SemanticResult<void> ImageSemanticStore::openDatabase()
         const int rc = m_db.open(m_databaseURL.string(), sqlite::Connection::Mode::ReadWriteCreate);
         // A link in the file's place, or another program's database, is not ours: set aside.
         bool foreign = sqlite::isLinkRefusal(m_db);
+        // A folder the user may only read, without this file: empty, and read-only like it.
+        const int primary = rc & 0xff;
+        m_emptyReadOnly = !foreign && (primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY)
+                          && sqlite::isAbsentFromReadOnlyFolder(m_databaseURL);
+        if (m_emptyReadOnly)
+            return m_db.open(":memory:", sqlite::Connection::Mode::ReadWriteCreate) == SQLITE_OK
+                       ? SemanticResult<void>{}
+                       : Unexpected(failure(SemanticError::Code::OpenDatabase));
         if (!foreign && (rc != SQLITE_OK || !m_db.isOpen())) {
             const SemanticError error = failure(SemanticError::Code::OpenDatabase);
             m_db.close();
@@ -170,7 +175,7 @@ SemanticResult<void> ImageSemanticStore::openDatabase()
         }
         // Opening reads nothing; the first read of the header tells a damaged file.
         const int probe = foreign ? SQLITE_OK : sqlite::claim(m_db, kTagOwner, foreign);
-        if (!foreign && !isDamagedDatabaseCode(probe))
+        if (!foreign && !sqlite::isDamage(probe))
             break;
         const SemanticError damaged =
             foreign ? SemanticError{SemanticError::Code::OpenDatabase,
@@ -178,7 +183,7 @@ SemanticResult<void> ImageSemanticStore::openDatabase()
                     : failure(SemanticError::Code::OpenDatabase);
         // Moved before the close: closing the last connection deletes the
         // log, which belongs with the damaged bytes.
-        const std::string moveError = attempt == 0 ? moveDamagedDatabaseAside(m_databaseURL) : "";
+        const std::string moveError = attempt == 0 ? sqlite::moveDamagedAside(m_databaseURL).error : "";
         m_db.close();
         if (attempt == 1)
             return Unexpected(damaged);
@@ -206,6 +211,9 @@ SemanticResult<void> ImageSemanticStore::open()
         // A mirror that cannot be made again (a read-only file, a full disk)
         // is left as it is and not used: LIKE answers right, if slower.
         m_ftsReady = m_ftsReady && tieMirror();
+        // Writes fail as on a read-only file, never vanish into memory.
+        if (m_emptyReadOnly && m_db.exec("PRAGMA query_only = 1;") != SQLITE_OK)
+            return Unexpected(failure(SemanticError::Code::Step));
     }
     scheduleFTSBackfillIfNeeded();
     return {};

@@ -127,6 +127,7 @@ private:
     mutable std::mutex m_mutex;  // the actor
     sqlite::Connection m_db;     // under m_mutex
     bool m_ftsReady = false;     // under m_mutex
+    bool m_emptyReadOnly = false;  // under m_mutex: open in memory, for a read-only folder without the file
     bool m_backfillRunning = false;  // under m_mutex
 
     BackgroundJobs m_jobs;  // last: stopped first, as the backfill uses the rest

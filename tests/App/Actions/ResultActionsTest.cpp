@@ -180,12 +180,15 @@ TEST_F(ResultActionsTest, RenameFailuresKeepTheFieldOpenExceptTheUnchangedName)
 {
     const IndexedItem a = make("a.txt", "A");
     make("b.txt", "B");
+    // The system's refusal is said in Chinese, its own words kept beside.
+    const std::string tooLong(300, 'n');
     const struct {
         const char* draft;
         const char* message;
     } failures[] = {{"   ", "名称不能为空。"},
                     {"x/y", "名称不能包含 \u201C/\u201D 等非法字符。"},
-                    {"b.txt", "已存在名为「b.txt」的项目。"}};
+                    {"b.txt", "已存在名为「b.txt」的项目。"},
+                    {tooLong.c_str(), "文件名过长（File name too long）"}};
     for (const auto& f : failures) {
         SCOPED_TRACE(f.draft);
         actions().beginInlineRename(a);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "Platform/Defaults.h"
+#include "Platform/PrivateFiles.h"
 
 namespace pallix {
 namespace {
@@ -156,6 +158,7 @@ TEST_F(AppPathsTest, TheFoldersAreTheUsersAloneAndLooseModesAreRepaired)
 
     const fs::path support = AppPaths::applicationSupportAppDirectory();
     const fs::path caches = AppPaths::cachesAppDirectory();
+    AppPaths::repairModesOnce();
     ::umask(savedMask);
 
     EXPECT_EQ(modeOf(support), 0700u) << "made private";
@@ -176,7 +179,36 @@ TEST_F(AppPathsTest, TheFoldersAreTheUsersAloneAndLooseModesAreRepaired)
     fs::permissions(theirs, fs::perms::all);
     ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
     EXPECT_EQ(AppPaths::applicationSupportAppDirectory(), theirs);
+    AppPaths::repairModesOnce();
     EXPECT_EQ(modeOf(theirs), 0777u);
+}
+
+// The cache folder only grows (a preview per size and modification time):
+// a walk of it per lookup cost most of a second at start-up.
+TEST_F(AppPathsTest, LookupsWalkNothingAndEachFolderIsRepairedOncePerProcess)
+{
+    const mode_t savedMask = ::umask(022);
+    const fs::path preview = m_root / "cache" / kMardell / "ImagePreviewCache" / "a.png";
+    write(preview, "png");
+    ::umask(savedMask);
+    ASSERT_EQ(modeOf(preview), 0644u);
+
+    const fs::path caches = AppPaths::cachesAppDirectory();
+    EXPECT_EQ(AppPaths::cachesAppDirectory(), caches);
+    const fs::path support = AppPaths::applicationSupportAppDirectory();
+    EXPECT_EQ(modeOf(preview), 0644u) << "a lookup walks nothing";
+
+    std::vector<fs::path> walked;
+    const auto walk = [&](const fs::path& folder) {
+        walked.push_back(folder);
+        privatefiles::repairModes(folder);
+    };
+    AppPaths::repairModesOnce(walk);
+    EXPECT_EQ(walked, std::vector<fs::path>{caches}) << "the data folder was made just now: nothing to repair";
+    EXPECT_EQ(modeOf(preview), 0600u);
+    AppPaths::repairModesOnce(walk);
+    EXPECT_EQ(walked.size(), 1u) << "once per process";
+    EXPECT_TRUE(fs::is_directory(support));
 }
 
 TEST_F(AppPathsTest, ALegacyFolderBecomesTheEditionsFolderOnlyWhenThatIsMissing)

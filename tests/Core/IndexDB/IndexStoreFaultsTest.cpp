@@ -130,13 +130,17 @@ TEST(IndexStoreDamage, DamagedFilesAreMovedAsideAndTheStoreStartsOverEmpty)
         test::seedDatabase(db, manyItems(3000));
         damage.apply(db);
         std::ofstream(dir / "index.sqlite.corrupt") << "an older copy";
+        std::ofstream(dir / "index.sqlite.corrupt-wal") << "its log";
 
         IndexStore store(db, std::make_shared<test::InstantClock>());
         ASSERT_TRUE(store.bootstrap());
-        EXPECT_TRUE(store.takeRecoveredFromDamage());
+        const std::optional<std::filesystem::path> copy = store.takeRecoveredFromDamage();
+        ASSERT_TRUE(copy);
         EXPECT_FALSE(store.takeRecoveredFromDamage()) << "told once";
-        EXPECT_TRUE(std::filesystem::exists(dir / "index.sqlite.corrupt"));
-        EXPECT_GT(std::filesystem::file_size(dir / "index.sqlite.corrupt"), 4096u) << "the damaged file, not the older copy";
+        EXPECT_EQ(*copy, dir / "index.sqlite.corrupt-2") << "a name of its own";
+        EXPECT_GT(std::filesystem::file_size(*copy), 4096u) << "the damaged file";
+        EXPECT_EQ(std::filesystem::file_size(dir / "index.sqlite.corrupt"), 13u) << "the older copy kept";
+        EXPECT_EQ(std::filesystem::file_size(dir / "index.sqlite.corrupt-wal"), 7u) << "with its log";
         store.waitForSearchCacheReady();
         expectFreshStore(store);
     }
@@ -230,11 +234,13 @@ TEST(IndexStoreDamage, AWriteThatMeetsDamageStartsOverBeforeItReturns)
 TEST(IndexStoreDamage, AFailedStartInstallsNothingAndTheNextStartLoads)
 {
     TempDir dir;
-    const auto db = dir / "index.sqlite";
+    // The damaged file cannot be moved aside: a folder holds the copy's name,
+    // and the next name would be longer than a name may be.
+    const auto db = dir / ("index" + std::string(247 - 12, 'x') + ".sqlite");
     test::seedDatabase(db, manyItems(3000));
     ASSERT_EQ(damageOnlyTheNameIndex(db), 3000);
-    // The damaged file cannot be moved aside: a folder holds the name.
-    std::filesystem::create_directories(dir / "index.sqlite.corrupt" / "in-the-way");
+    const auto inTheWay = sqlite::damagedCopyPath(db);
+    std::filesystem::create_directories(inTheWay / "in-the-way");
 
     test::ProbedStore store(db, std::make_shared<test::InstantClock>());
     std::atomic<int> installs{0};
@@ -247,7 +253,7 @@ TEST(IndexStoreDamage, AFailedStartInstallsNothingAndTheNextStartLoads)
     EXPECT_FALSE(store.status().cacheReady);
     EXPECT_EQ(store.indexedCount(), 0);
 
-    std::filesystem::remove_all(dir / "index.sqlite.corrupt");
+    std::filesystem::remove_all(inTheWay);
     ASSERT_TRUE(store.bootstrap());
     EXPECT_TRUE(store.takeRecoveredFromDamage());
     store.waitForSearchCacheReady();

@@ -17,13 +17,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Core/Semantic/ImageSemanticStore.h"
 #include "IndexDbTestSupport.h"
+#include "TestSupport/RawQuery.h"
 
 namespace pallix {
 namespace {
 
 namespace fs = std::filesystem;
 using test::fileItem;
+using test::rawQuery;
 using test::TempDir;
 
 constexpr int kIndexStamp = 0x50584958;
@@ -41,23 +44,6 @@ std::string bytesOf(const fs::path& file)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs SQL on a connection of the test's own; returns the first column of the last row.
-std::string rawQuery(const fs::path& db, const std::string& sql)
-{
-    sqlite3* handle = nullptr;
-    std::string value = "<failed>";
-    if (sqlite3_open(db.c_str(), &handle) == SQLITE_OK)
-        sqlite3_exec(
-            handle, sql.c_str(),
-            [](void* out, int, char** values, char**) {
-                *static_cast<std::string*>(out) = values[0] ? values[0] : "";
-                return 0;
-            },
-            &value, nullptr);
-    sqlite3_close(handle);
-    return value;
-}
-
 std::vector<IndexedItem> manyItems(int count)
 {
     std::vector<IndexedItem> items;
@@ -65,6 +51,21 @@ std::vector<IndexedItem> manyItems(int count)
         items.push_back(fileItem("/data/a-rather-long-folder-name-to-fill-pages/file-number-" + std::to_string(i) +
                                  "-with-a-long-tail-of-words.txt"));
     return items;
+}
+
+// An index a store of ours wrote (its triggers and marks included), then
+// without its stamp: what the release before the stamp left. `more` runs after.
+void writeUnstampedIndex(const fs::path& file, const std::vector<IndexedItem>& items, const std::string& more = {})
+{
+    {
+        IndexStore store(file, std::make_shared<FakeClock>());
+        ASSERT_TRUE(store.bootstrap());
+        if (!items.empty()) {
+            ASSERT_TRUE(store.upsert(items));
+        }
+    }
+    ASSERT_EQ(rawQuery(file, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger';"), "2");
+    rawQuery(file, "PRAGMA application_id = 0; " + more);
 }
 
 // Every file the test makes gets the usual umask's modes unless the store decides otherwise.
@@ -103,6 +104,13 @@ TEST_F(IndexStoreSafetyTest, LinksAndOtherProgramsDatabasesAreSetAsideUntouched)
     const std::string notesBytes = bytesOf(notes);
     const fs::path stampedElsewhere = dir / "other.sqlite";
     rawQuery(stampedElsewhere, "PRAGMA application_id = 7; CREATE TABLE file_index (path TEXT);");
+    // An index of ours without its stamp, holding more than our own entries.
+    const fs::path besideNotes = dir / "beside-notes.sqlite";
+    writeUnstampedIndex(besideNotes, {}, "CREATE TABLE notes (body TEXT);");
+    const fs::path foreignTrigger = dir / "foreign-trigger.sqlite";
+    writeUnstampedIndex(foreignTrigger, {},
+                        "CREATE TABLE notes (body TEXT); CREATE TRIGGER notes_kept AFTER INSERT ON notes "
+                        "BEGIN DELETE FROM file_index; END;");
 
     struct Case {
         std::string name;
@@ -114,6 +122,8 @@ TEST_F(IndexStoreSafetyTest, LinksAndOtherProgramsDatabasesAreSetAsideUntouched)
         {"link to a database", [&](const fs::path& db) { fs::create_symlink(notes, db); }, notes},
         {"another program's database", [&](const fs::path& db) { fs::copy_file(notes, db); }, {}},
         {"a database stamped by another", [&](const fs::path& db) { fs::copy_file(stampedElsewhere, db); }, {}},
+        {"our tables beside another's", [&](const fs::path& db) { fs::copy_file(besideNotes, db); }, {}},
+        {"a trigger on another's table", [&](const fs::path& db) { fs::copy_file(foreignTrigger, db); }, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -144,17 +154,22 @@ TEST_F(IndexStoreSafetyTest, LinksAndOtherProgramsDatabasesAreSetAsideUntouched)
 
 TEST_F(IndexStoreSafetyTest, AnUnstampedIndexOfOursIsKeptAndStamped)
 {
-    const fs::path db = dir / "index.sqlite";
-    rawQuery(db, "CREATE TABLE file_index (path TEXT PRIMARY KEY, name TEXT NOT NULL, parent_path TEXT NOT NULL, "
-                 "extension TEXT NOT NULL, size INTEGER NOT NULL, modified_at REAL NOT NULL, is_directory INTEGER NOT "
-                 "NULL); INSERT INTO file_index VALUES ('/k/kept.txt', 'kept.txt', '/k', 'txt', 1, 0, 0);");
-    IndexStore store(db, std::make_shared<FakeClock>());
-    ASSERT_TRUE(store.bootstrap());
-    EXPECT_FALSE(store.takeRecoveredFromDamage());
-    store.waitForSearchCacheReady();
-    EXPECT_EQ(store.indexedCount(), 1);
-    EXPECT_FALSE(fs::exists(sqlite::damagedCopyPath(db)));
-    EXPECT_EQ(rawQuery(db, "PRAGMA application_id;"), std::to_string(kIndexStamp));
+    const fs::path handMade = dir / "index.sqlite";
+    rawQuery(handMade, "CREATE TABLE file_index (path TEXT PRIMARY KEY, name TEXT NOT NULL, parent_path TEXT NOT NULL, "
+                       "extension TEXT NOT NULL, size INTEGER NOT NULL, modified_at REAL NOT NULL, is_directory "
+                       "INTEGER NOT NULL); INSERT INTO file_index VALUES ('/k/kept.txt', 'kept.txt', '/k', 'txt', 1, 0, 0);");
+    const fs::path written = dir / "written.sqlite";
+    writeUnstampedIndex(written, manyItems(30));
+    for (const auto& [db, rows] : {std::pair{handMade, 1}, std::pair{written, 30}}) {
+        SCOPED_TRACE(db.filename().string());
+        IndexStore store(db, std::make_shared<FakeClock>());
+        ASSERT_TRUE(store.bootstrap());
+        EXPECT_FALSE(store.takeRecoveredFromDamage());
+        store.waitForSearchCacheReady();
+        EXPECT_EQ(store.indexedCount(), rows);
+        EXPECT_FALSE(fs::exists(sqlite::damagedCopyPath(db)));
+        EXPECT_EQ(rawQuery(db, "PRAGMA application_id;"), std::to_string(kIndexStamp));
+    }
 }
 
 TEST_F(IndexStoreSafetyTest, AFolderOfAnotherUserIsRefusedByName)
@@ -229,7 +244,24 @@ TEST_F(IndexStoreSafetyTest, AnIndexThatCanOnlyBeReadIsSearched)
         const StoreResult<void> write = store.upsert({fileItem("/r/new.txt")});
         if (write || write.error().description().find(db.string() + "（") == std::string::npos)
             return 5;
-        return 0;
+        // The stores whose files were never made in the folder: empty and
+        // read-only like it, not a failed start.
+        IndexStore shares(folder / "server_index.sqlite", std::make_shared<FakeClock>());
+        if (const StoreResult<void> opened = shares.bootstrap(); !opened) {
+            std::fprintf(stderr, "%s\n", opened.error().description().c_str());
+            return 6;
+        }
+        if (!shares.status().readOnly || !shares.waitForSearchCacheReady(std::chrono::seconds(60))
+            || shares.indexedCount() != 0 || shares.upsert({fileItem("/mnt/s/a.txt")}))
+            return 7;
+        ImageSemanticStore tags(folder / "image_semantic.sqlite", std::make_shared<FakeClock>());
+        if (const std::optional<std::string> failed = tags.bootstrap()) {
+            std::fprintf(stderr, "%s\n", failed->c_str());
+            return 8;
+        }
+        if (tags.upsert("/r/a.png", {"red"}, 1) == std::nullopt || tags.storedTags("/r/a.png"))
+            return 9;
+        return fs::exists(folder / "server_index.sqlite") || fs::exists(folder / "image_semantic.sqlite") ? 10 : 0;
     });
     fs::permissions(folder, fs::perms::owner_all);
     EXPECT_EQ(outcome, 0);

@@ -405,7 +405,7 @@ TEST(IndexStoreWrites, FailedWritesRollBackAndTouchNoCache)
     StoreResult<void> r = f.store->upsert({fileItem("/f/good.txt"), fileItem("/f/bad.txt")});
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().code, IndexStoreError::Code::Step);
-    EXPECT_EQ(r.error().description(), "执行 SQLite 语句失败：" + f.db.string() + "（refused）");
+    EXPECT_EQ(r.error().description(), "执行 SQLite 语句失败：" + f.db.string() + "（违反数据约束（refused））");
     EXPECT_EQ(rowPaths(f.db), std::vector<std::string>{"/f/a.txt"});
     EXPECT_TRUE(cachedPaths(*f.store, {"/f/good.txt"}).empty());
     f.settle();
