@@ -47,7 +47,8 @@ bool isDiskFull(const IndexStoreError& error) { return (error.sqliteCode & 0xff)
 QString writeFailureText(const IndexStoreError& error, std::int64_t count)
 {
     if (isDiskFull(error))
-        return QStringLiteral("磁盘空间不足，实时索引的变化未能写入，空间恢复后会再写入（%1）；索引共 %2 项")
+        // The message already says the disk is full, with SQLite's own words.
+        return QStringLiteral("%1：实时索引的变化未能写入，空间恢复后会再写入；索引共 %2 项")
             .arg(QString::fromStdString(error.message))
             .arg(count);
     return QStringLiteral("实时索引的变化未能写入（%1）；索引共 %2 项")
