@@ -107,7 +107,8 @@ private:
                                   const std::optional<ImageFileStamp>& file);
     // Adds the columns later versions keep to a table made before them.
     bool addMissingColumns();
-    // Makes the mirror again, rowid for rowid, unless the file says it is.
+    // Makes the mirror again, rowid for rowid, unless the file says it is,
+    // and sets its merge pace once; false if it is not fit to be searched.
     bool tieMirror();
     SemanticResult<void> upsertFTS(std::int64_t rowid, const std::string& path, const std::string& joined);
     std::optional<std::string> readTagsLocked(const std::string& path);

@@ -333,6 +333,42 @@ TEST(ImageSemanticStore, AnOlderMirrorIsMadeAgainUnderItsRowsRowidsAndWritesKeep
     EXPECT_EQ(again.storedTags("/b.png"), "green 绿色");
 }
 
+// A mirror already tied to its rows' rowids is set, once, to merge its
+// segments 16 at a time, the pace at which a write's cost stays near flat as
+// the tagged images grow; its answers and the users' tags are kept.
+TEST(ImageSemanticStore, ATiedMirrorOfBeforeIsKeptAndSetToMergeSixteenSegmentsAtATime)
+{
+    TempDir dir;
+    const auto file = dir / "image_semantic.sqlite";
+    sqlite::Connection raw;
+    ASSERT_EQ(raw.open(file.string(), sqlite::Connection::Mode::ReadWriteCreate), SQLITE_OK);
+    ASSERT_EQ(raw.exec("CREATE TABLE image_semantic (path TEXT PRIMARY KEY, tags TEXT NOT NULL, "
+                       "updated_at REAL NOT NULL);"
+                       "CREATE VIRTUAL TABLE image_semantic_fts USING fts5(path UNINDEXED, tags, "
+                       "tokenize = 'unicode61');"
+                       "INSERT INTO image_semantic VALUES ('/a.png', 'cat 猫', 1), ('/b.png', 'red 红色', 1);"
+                       "INSERT INTO image_semantic_fts (rowid, path, tags) SELECT rowid, path, tags FROM image_semantic;"
+                       "PRAGMA user_version = 1;"),
+              SQLITE_OK);
+    const auto automerge = [&] {
+        sqlite::Statement select;
+        EXPECT_EQ(select.prepare(raw, "SELECT v FROM image_semantic_fts_config WHERE k = 'automerge';"), SQLITE_OK);
+        return select.step() == SQLITE_ROW ? select.columnInt64(0) : -1;
+    };
+    ASSERT_EQ(automerge(), -1) << "SQLite's default, 4";
+
+    for (int open = 0; open < 2; ++open) {
+        ImageSemanticStore store(file, std::make_shared<InstantClock>());
+        ASSERT_EQ(store.bootstrap(), std::nullopt);
+        ASSERT_TRUE(test::eventually([&] { return store.runningBackgroundJobs() == 0; }));
+        EXPECT_EQ(automerge(), 16);
+        EXPECT_TRUE(store.isFullTextReady());
+        EXPECT_EQ(store.searchPaths({{"猫"}}, 10), std::vector<std::string>{"/a.png"});
+        EXPECT_EQ(store.searchPaths({{"red"}, {"红色"}}, 10), std::vector<std::string>{"/b.png"});
+        EXPECT_EQ(store.storedTags("/a.png"), "cat 猫");
+    }
+}
+
 TEST(ImageSemanticStore, DamagedFileIsMovedAsideWithItsLogAndRebuilt)
 {
     TempDir dir;
