@@ -284,6 +284,19 @@ TEST(ImageSemanticStore, BackfillLeavesOneMirrorRowPerImage)
     EXPECT_EQ(s->searchPaths({{"tag0"}, {"red"}}, 10), std::vector<std::string>{"/img/000000.png"});
 }
 
+// The two tables as the first versions made them, then `rows`.
+int makeTablesOfBefore(sqlite::Connection& raw, const std::filesystem::path& file, const std::string& rows)
+{
+    if (const int rc = raw.open(file.string(), sqlite::Connection::Mode::ReadWriteCreate); rc != SQLITE_OK)
+        return rc;
+    const std::string sql = "CREATE TABLE image_semantic (path TEXT PRIMARY KEY, tags TEXT NOT NULL, "
+                            "updated_at REAL NOT NULL);"
+                            "CREATE VIRTUAL TABLE image_semantic_fts USING fts5(path UNINDEXED, tags, "
+                            "tokenize = 'unicode61');" +
+                            rows;
+    return raw.exec(sql.c_str());
+}
+
 // A mirror written before kept rowids of its own, and at times a stale second
 // row of a path. Opened, it is made again with each row under its main row's
 // rowid, so every later write replaces it by rowid.
@@ -292,15 +305,11 @@ TEST(ImageSemanticStore, AnOlderMirrorIsMadeAgainUnderItsRowsRowidsAndWritesKeep
     TempDir dir;
     const auto file = dir / "image_semantic.sqlite";
     sqlite::Connection raw;
-    ASSERT_EQ(raw.open(file.string(), sqlite::Connection::Mode::ReadWriteCreate), SQLITE_OK);
-    ASSERT_EQ(raw.exec("CREATE TABLE image_semantic (path TEXT PRIMARY KEY, tags TEXT NOT NULL, "
-                       "updated_at REAL NOT NULL);"
-                       "CREATE VIRTUAL TABLE image_semantic_fts USING fts5(path UNINDEXED, tags, "
-                       "tokenize = 'unicode61');"
-                       "INSERT INTO image_semantic VALUES ('/a.png', 'cat 猫', 1), ('/b.png', 'red 红色', 1), "
-                       "('/c.png', 'blue', 1);"
-                       "INSERT INTO image_semantic_fts (rowid, path, tags) VALUES (7, '/b.png', 'red 红色'), "
-                       "(8, '/a.png', 'dog'), (9, '/c.png', 'blue'), (10, '/a.png', 'cat 猫');"),
+    ASSERT_EQ(makeTablesOfBefore(raw, file,
+                                 "INSERT INTO image_semantic VALUES ('/a.png', 'cat 猫', 1), ('/b.png', 'red 红色', 1), "
+                                 "('/c.png', 'blue', 1);"
+                                 "INSERT INTO image_semantic_fts (rowid, path, tags) VALUES (7, '/b.png', 'red 红色'), "
+                                 "(8, '/a.png', 'dog'), (9, '/c.png', 'blue'), (10, '/a.png', 'cat 猫');"),
               SQLITE_OK);
     const auto tiedRows = [&] {
         sqlite::Statement count;
@@ -341,14 +350,11 @@ TEST(ImageSemanticStore, ATiedMirrorOfBeforeIsKeptAndSetToMergeSixteenSegmentsAt
     TempDir dir;
     const auto file = dir / "image_semantic.sqlite";
     sqlite::Connection raw;
-    ASSERT_EQ(raw.open(file.string(), sqlite::Connection::Mode::ReadWriteCreate), SQLITE_OK);
-    ASSERT_EQ(raw.exec("CREATE TABLE image_semantic (path TEXT PRIMARY KEY, tags TEXT NOT NULL, "
-                       "updated_at REAL NOT NULL);"
-                       "CREATE VIRTUAL TABLE image_semantic_fts USING fts5(path UNINDEXED, tags, "
-                       "tokenize = 'unicode61');"
-                       "INSERT INTO image_semantic VALUES ('/a.png', 'cat 猫', 1), ('/b.png', 'red 红色', 1);"
-                       "INSERT INTO image_semantic_fts (rowid, path, tags) SELECT rowid, path, tags FROM image_semantic;"
-                       "PRAGMA user_version = 1;"),
+    ASSERT_EQ(makeTablesOfBefore(raw, file,
+                                 "INSERT INTO image_semantic VALUES ('/a.png', 'cat 猫', 1), ('/b.png', 'red 红色', 1);"
+                                 "INSERT INTO image_semantic_fts (rowid, path, tags) "
+                                 "SELECT rowid, path, tags FROM image_semantic;"
+                                 "PRAGMA user_version = 1;"),
               SQLITE_OK);
     const auto automerge = [&] {
         sqlite::Statement select;
