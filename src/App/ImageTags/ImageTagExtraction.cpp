@@ -30,11 +30,12 @@ std::optional<QImage> ImageTagExtraction::thumbnail(const std::string& path, std
 {
     // The thumbnails' road: the helper process, killed once over its time,
     // so a decoder that never returns or a hung network disk costs one image.
-    // A name that is not UTF-8 is read through a path Qt can name.
+    // Only the helper touches the file. A name that is not UTF-8 is read
+    // through a path Qt can name.
     const systempaths::PathForQt readable(QString::fromStdString(path));
     if (readable.path().isEmpty())
         return std::nullopt;
-    QImage image = RasterDecoding::decodeWithHelper(RasterDecoding::Kind::Image, readable.path(), kThumbnailSide,
+    QImage image = RasterDecoding::decodeInHelper(RasterDecoding::Kind::Image, readable.path(), kThumbnailSide,
                                                     static_cast<int>(limit.count()));
     if (image.isNull())
         return std::nullopt;

@@ -1,7 +1,7 @@
 #pragma once
 // ImageTagExtraction: the tags of one image file, made on this machine without
 // any network. The file is decoded as thumbnails are, in the helper process
-// under its bounds and a time limit (RasterDecoding::decodeWithHelper), with
+// under its bounds and a time limit (RasterDecoding::decodeInHelper), with
 // its orientation applied and the longest side at most 512 pixels; the
 // thumbnail goes to the recognisers: the classifier
 // when there is one, the text recogniser, and the mean of its pixels for the

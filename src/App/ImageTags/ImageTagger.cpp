@@ -1,9 +1,14 @@
 #include "App/ImageTags/ImageTagger.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <future>
+#include <iterator>
 
 #include <QCoreApplication>
 
+#include "App/Paths/SystemPaths.h"
 #include "Core/IndexDB/IndexStore.h"
 #include "Core/Models/IndexedItem.h"
 #include "Platform/AllocatorArenas.h"
@@ -12,17 +17,20 @@ namespace pallix {
 
 namespace {
 
+std::optional<ImageFileStamp> fileSystemStamp(const std::string& path);
+
 ImageTagger::Options resolved(ImageTagger::Options options)
 {
     if (!options.extractor)
         options.extractor = ImageTagExtraction::system();
     if (!options.clock)
         options.clock = Clock::system();
+    if (!options.fileStamp)
+        options.fileStamp = fileSystemStamp;
     return options;
 }
 
-// The file as the tagger is about to read it; nothing when it cannot be read.
-std::optional<ImageFileStamp> fileStamp(const std::string& path)
+std::optional<ImageFileStamp> fileSystemStamp(const std::string& path)
 {
     const std::optional<IndexedItem> item = IndexedItem::from(path);
     if (!item || item->isDirectory())
@@ -31,6 +39,73 @@ std::optional<ImageFileStamp> fileStamp(const std::string& path)
 }
 
 } // namespace
+
+// One image's calls to the file system, made on a looker's thread.
+struct ImageTagger::FileLook {
+    std::string path;
+    std::optional<ImageFileStamp> stamp;
+    // The path the helper reads the file by; empty when it cannot be opened.
+    std::unique_ptr<systempaths::PathForQt> readable;
+    CancelToken answered;  // cancelled once the fields above are set
+};
+
+// A session's looker thread and the looks it has given up waiting for.
+struct ImageTagger::FileLooks {
+    // Looks at the files of a page in order, ahead of the session. A hung
+    // disk holds its thread, not the session: the session drops the looker
+    // and hands what is left to a new one; the thread ends once the call it
+    // is in returns.
+    class Looker {
+    public:
+        explicit Looker(FileStamper stamp) : m_lane(std::make_shared<Lane>())
+        {
+            std::thread([lane = m_lane, stamp = std::move(stamp)] { lane->run(stamp); }).detach();
+        }
+        ~Looker()
+        {
+            std::lock_guard lock(m_lane->mutex);
+            m_lane->quitting = true;
+            m_lane->queue.clear();
+            m_lane->wake.notify_one();
+        }
+        void post(std::vector<std::shared_ptr<FileLook>> looks)
+        {
+            std::lock_guard lock(m_lane->mutex);
+            m_lane->queue.insert(m_lane->queue.end(), looks.begin(), looks.end());
+            m_lane->wake.notify_one();
+        }
+
+    private:
+        struct Lane {
+            std::mutex mutex;
+            std::condition_variable wake;
+            std::deque<std::shared_ptr<FileLook>> queue;  // under mutex
+            bool quitting = false;                       // under mutex
+
+            void run(const FileStamper& stamp)
+            {
+                for (;;) {
+                    std::shared_ptr<FileLook> look;
+                    {
+                        std::unique_lock lock(mutex);
+                        wake.wait(lock, [&] { return !queue.empty() || quitting; });
+                        if (quitting)
+                            return;
+                        look = std::move(queue.front());
+                        queue.pop_front();
+                    }
+                    look->stamp = stamp(look->path);
+                    look->readable = std::make_unique<systempaths::PathForQt>(QString::fromStdString(look->path));
+                    look->answered.cancel();
+                }
+            }
+        };
+        std::shared_ptr<Lane> m_lane;
+    };
+
+    std::unique_ptr<Looker> looker;
+    std::map<std::string, std::shared_ptr<FileLook>> unanswered;
+};
 
 ImageTagger::ImageTagger() : ImageTagger(Options{}) {}
 
@@ -113,6 +188,7 @@ void ImageTagger::stopAll()
 void ImageTagger::run(const PageSource& pages, ImageTagStore& tags, const CancelToken& token)
 {
     std::string after;
+    FileLooks looks;
     std::int64_t extractedBefore = m_extracted.load();
     while (!token.isCancelled()) {
         const std::vector<std::string> page = pages(kPageSize, after);
@@ -129,7 +205,7 @@ void ImageTagger::run(const PageSource& pages, ImageTagStore& tags, const Cancel
             after.clear();
             continue;
         }
-        if (!tagPage(page, tags, token))
+        if (!tagPage(page, tags, token, looks))
             return;
         // Paged by the last path: images added or removed meanwhile move no
         // other image to a page already read.
@@ -137,21 +213,74 @@ void ImageTagger::run(const PageSource& pages, ImageTagStore& tags, const Cancel
     }
 }
 
-bool ImageTagger::tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token)
+bool ImageTagger::tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token,
+                          FileLooks& looks)
 {
-    for (const std::string& path : page) {
+    std::vector<std::shared_ptr<FileLook>> asked = askAhead(page, looks);
+    for (std::size_t i = 0; i < page.size(); ++i) {
         if (token.isCancelled())
             return false;
-        if (imagetags::isSystemImagePath(path))
-            continue;  // icons and images the system installed
+        if (!asked[i])
+            continue;  // an image the system installed, or its disk still holds the last look
+        const std::string& path = page[i];
+        if (!waitForLook(*asked[i], token)) {
+            if (token.isCancelled())
+                return false;
+            // Given up for this pass; the rest of the page goes to a new looker.
+            looks.unanswered.emplace(path, asked[i]);
+            looks.looker = std::make_unique<FileLooks::Looker>(m_options.fileStamp);
+            std::vector<std::shared_ptr<FileLook>> rest;
+            std::copy_if(asked.begin() + static_cast<std::ptrdiff_t>(i) + 1, asked.end(), std::back_inserter(rest),
+                         [](const auto& look) { return look != nullptr; });
+            looks.looker->post(std::move(rest));
+            continue;
+        }
         // An image whose tags hold recognised text is done; one without any
         // is looked at again when its file has changed since.
-        const std::optional<ImageFileStamp> file = fileStamp(path);
-        if (tags.hasTags(path) && !tags.needsReindex(path, tagFormat(), file))
+        const FileLook& file = *asked[i];
+        if (tags.hasTags(path) && !tags.needsReindex(path, tagFormat(), file.stamp))
             continue;
         tagImage(path, tags, file);
     }
     return !token.isCancelled();
+}
+
+std::vector<std::shared_ptr<ImageTagger::FileLook>> ImageTagger::askAhead(const std::vector<std::string>& page,
+                                                                        FileLooks& looks) const
+{
+    std::vector<std::shared_ptr<FileLook>> asked(page.size());
+    for (std::size_t i = 0; i < page.size(); ++i) {
+        const std::string& path = page[i];
+        if (imagetags::isSystemImagePath(path))
+            continue;  // icons and images the system installed
+        // A file whose last look has not come back is left alone: one thread
+        // per hung file at most.
+        if (const auto given = looks.unanswered.find(path); given != looks.unanswered.end()) {
+            if (!given->second->answered.isCancelled())
+                continue;
+            looks.unanswered.erase(given);
+        }
+        asked[i] = std::make_shared<FileLook>();
+        asked[i]->path = path;
+    }
+    if (!looks.looker)
+        looks.looker = std::make_unique<FileLooks::Looker>(m_options.fileStamp);
+    std::vector<std::shared_ptr<FileLook>> toLook;
+    std::copy_if(asked.begin(), asked.end(), std::back_inserter(toLook), [](const auto& look) { return look != nullptr; });
+    looks.looker->post(std::move(toLook));
+    return asked;
+}
+
+bool ImageTagger::waitForLook(FileLook& look, const CancelToken& token) const
+{
+    if (look.answered.isCancelled())
+        return true;  // the looker was ahead: no wait
+    // Stopping the session ends the wait too.
+    token.addWaker(&look, [&look] { look.answered.cancel(); });
+    if (!token.isCancelled())
+        m_options.clock->sleepFor(kFileLookLimit, &look.answered);
+    token.removeWaker(&look);
+    return !token.isCancelled() && look.answered.isCancelled();
 }
 
 void ImageTagger::releaseWorkingMemory()
@@ -169,14 +298,19 @@ int ImageTagger::tagFormat() const
     return m_options.extractor->recognisesObjects() ? ImageTagStore::kTagFormat : ImageTagStore::kTagFormat - 1;
 }
 
-void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags, const std::optional<ImageFileStamp>& file)
+void ImageTagger::tagImage(const std::string& path, ImageTagStore& tags, const FileLook& look)
 {
+    // Read by the path the look opened (a name that is not UTF-8 by its
+    // link), so the extraction makes no call of its own on the disk here.
+    const std::string readable = look.readable->path().toStdString();
+    const std::optional<ImageFileStamp>& file = look.stamp;
     // The session waits for its image, so the job may use the locals.
     std::promise<std::vector<std::string>> extracted;
     std::future<std::vector<std::string>> result = extracted.get_future();
     m_extraction->post([&] {
         try {
-            extracted.set_value(m_options.extractor->extractImageTags(path));
+            extracted.set_value(readable.empty() ? std::vector<std::string>{}
+                                                 : m_options.extractor->extractImageTags(readable));
         } catch (...) {
             extracted.set_value({});  // out of memory while decoding: as an unreadable image
         }

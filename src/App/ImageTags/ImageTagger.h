@@ -12,9 +12,13 @@
 //
 // Extraction, the costly step, runs on one worker thread lowered to
 // background priority (idle CPU class, lowest nice value, idle I/O), so it
-// only uses cores nothing else wants. The session threads keep normal
-// priority: they hold the stores' locks, which searches wait for, and a
-// starved thread holding one would slow typing.
+// only uses cores nothing else wants. What an image needs of the file system
+// in this process (its size and time, an open for a name that is not UTF-8)
+// is asked on a thread of the session's own, ahead of it, and waited for at
+// most 5 s: a file whose disk does not answer is left out of the pass, and
+// looked at again only once that call has come back. The session threads
+// keep normal priority: they hold the stores' locks, which searches wait
+// for, and a starved thread holding one would slow typing.
 //
 // Threads: startIfNeeded(), hasSession() and the counters may be called from
 // any thread (the model calls them on the GUI thread); they return at once.
@@ -45,15 +49,20 @@ class ImageTagger {
 public:
     static constexpr int kPageSize = 220;
     static constexpr std::chrono::seconds kPassPause{12};
+    static constexpr std::chrono::seconds kFileLookLimit{5};
 
     // The image paths of an index in path order: at most `limit`, the first
     // after `after` (empty: from the first).
     using PageSource = std::function<std::vector<std::string>(int limit, const std::string& after)>;
+    // The size and modification time of the file at a path; nothing when it
+    // cannot be read. It may block for good (a hung network disk).
+    using FileStamper = std::function<std::optional<ImageFileStamp>(const std::string& path)>;
 
     struct Options {
         std::shared_ptr<ImageTagExtractor> extractor;  // none: ImageTagExtraction::system()
         std::shared_ptr<Clock> clock;                  // none: the system clock
         bool backgroundPriority = true;                // lower the extraction worker
+        FileStamper fileStamp = nullptr;               // none: the file system's
     };
 
     ImageTagger();
@@ -89,10 +98,20 @@ private:
         std::thread thread;
     };
 
+    struct FileLook;
+    struct FileLooks;
+
     void run(const PageSource& pages, ImageTagStore& tags, const CancelToken& token);
     // Tags one page; false when cancelled midway.
-    bool tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token);
-    void tagImage(const std::string& path, ImageTagStore& tags, const std::optional<ImageFileStamp>& file);
+    bool tagPage(const std::vector<std::string>& page, ImageTagStore& tags, const CancelToken& token,
+                 FileLooks& looks);
+    // Hands the page's files to the looker; per path its look, or null for
+    // one not to read (installed by the system, or its last look still hangs).
+    std::vector<std::shared_ptr<FileLook>> askAhead(const std::vector<std::string>& page, FileLooks& looks) const;
+    // Waits for the look at most kFileLookLimit; false when it has not come
+    // back or the session is cancelled.
+    bool waitForLook(FileLook& look, const CancelToken& token) const;
+    void tagImage(const std::string& path, ImageTagStore& tags, const FileLook& look);
     void releaseWorkingMemory();
     // The format the extractor's tags are written in: a row written without
     // objects (no usable detector) is read again once a detector can name them.

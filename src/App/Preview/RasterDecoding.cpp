@@ -120,6 +120,11 @@ QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel, int tim
     if (RegularFile::typeOf(QFile::encodeName(path).toStdString()) != RegularFile::Type::Regular
         || QFileInfo(path).size() == 0)
         return {};
+    return decodeInHelper(kind, path, maxPixel, timeoutMs);
+}
+
+QImage decodeInHelper(Kind kind, const QString& path, double maxPixel, int timeoutMs)
+{
     const QString mode = kind == Kind::Pdf     ? QStringLiteral("pdf")
                          : kind == Kind::Video ? QStringLiteral("video")
                                                : QStringLiteral("image");

@@ -33,6 +33,9 @@ QImage decodeImage(const QString& path, double maxPixel);
 // video; a video's picture carries its length in seconds as the text
 // "Thumb::Movie::Length". Null on any failure.
 QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel, int timeoutMs = kHelperTimeoutMs);
+// The same without looking at the file in this process first, for a caller
+// that must not wait on a hung disk here: only the helper touches it.
+QImage decodeInHelper(Kind kind, const QString& path, double maxPixel, int timeoutMs = kHelperTimeoutMs);
 // By kind: images here, PDF and video through the helper; None gives null.
 QImage decode(Kind kind, const QString& path, double maxPixel);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -316,6 +317,77 @@ TEST(ImageTagger, APhotoWithoutTextIsReadAgainOnlyWhenItsFileChanges)
     EXPECT_EQ(readsAfterPass(8), 6u);
     EXPECT_EQ(rig.store->storedTags(photo), "cat 猫 red");
     EXPECT_EQ(rig.store->storedTags(blank), "");
+}
+
+// A disk that answers for every file but one, whose stat never returns
+// until the test lets it.
+class HungDisk {
+public:
+    explicit HungDisk(std::string hung) : m_hung(std::move(hung)) {}
+    std::optional<ImageFileStamp> stamp(const std::string& path)
+    {
+        std::unique_lock lock(m_mutex);
+        if (path == m_hung) {
+            ++m_hungCalls;
+            m_changed.wait(lock, [&] { return m_answering; });
+        }
+        return ImageFileStamp{100, 1'600'000'000.0};
+    }
+    int hungCalls() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_hungCalls;
+    }
+    void answer()
+    {
+        std::lock_guard lock(m_mutex);
+        m_answering = true;
+        m_changed.notify_all();
+    }
+
+private:
+    const std::string m_hung;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_hungCalls = 0;
+    bool m_answering = false;
+};
+
+// A file whose disk hangs costs its own look, not the tagging of the others:
+// it is given up for the pass, not asked again while that call hangs, and
+// read once the disk answers.
+TEST(ImageTagger, AFileWhoseDiskHangsIsGivenUpAndTheOthersAreTagged)
+{
+    TaggerRig rig;
+    FakePages pages(4);
+    const std::string& hung = pages.paths()[1];
+    auto disk = std::make_shared<HungDisk>(hung);
+    struct AnswerAtTheEnd {
+        std::shared_ptr<HungDisk> disk;
+        ~AnswerAtTheEnd() { disk->answer(); }  // before the rig: the tagger can end
+    } answerAtTheEnd{disk};
+    rig.tagger = std::make_unique<ImageTagger>(ImageTagger::Options{
+        rig.extractor, rig.clock, false, [disk](const std::string& path) { return disk->stamp(path); }});
+    rig.tagger->startIfNeeded(pages.source(), rig.store, "local");
+
+    // The first image is read; the session then waits for the look at the second.
+    ASSERT_TRUE(waitFor([&] {
+        return rig.extractor->calls().size() == 1 && disk->hungCalls() == 1 && rig.clock->sleepers() == 1;
+    }));
+    rig.clock->advance(ImageTagger::kFileLookLimit);
+    ASSERT_TRUE(rig.passesDone(1));
+    const std::vector<std::string> others{pages.paths()[0], pages.paths()[2], pages.paths()[3]};
+    EXPECT_EQ(rig.extractor->calls(), others);
+    EXPECT_FALSE(rig.store->hasTags(hung));
+
+    rig.clock->advance(12s);  // the call still hangs: not asked again; the others are done
+    ASSERT_TRUE(rig.passesDone(2));
+    EXPECT_EQ(disk->hungCalls(), 1);
+    EXPECT_EQ(rig.extractor->calls(), others);
+
+    disk->answer();  // the call comes back: a later pass reads the file
+    ASSERT_TRUE(testing_support::pumpUntil(*rig.clock, [&] { return rig.store->hasTags(hung); }, 12s));
+    EXPECT_EQ(rig.extractor->calls().back(), hung);
 }
 
 TEST(ImageTagger, ImagesTheSystemInstalledAreNeitherReadNorWritten)
