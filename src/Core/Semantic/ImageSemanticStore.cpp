@@ -59,6 +59,16 @@ constexpr const char* kConnectionOptions[] = {
     "PRAGMA mmap_size=134217728;",
 };
 constexpr const char* kSelectTags = "SELECT tags FROM image_semantic WHERE path = ? LIMIT 1;";
+constexpr const char* kWriteMain =
+    "INSERT INTO image_semantic (path, tags, updated_at, format, file_size, file_modified_at)\n"
+    "VALUES (?, ?, ?, ?, ?, ?)\n"
+    "ON CONFLICT(path) DO UPDATE SET\n"
+    "    tags = excluded.tags,\n"
+    "    updated_at = excluded.updated_at,\n"
+    "    format = excluded.format,\n"
+    "    file_size = excluded.file_size,\n"
+    "    file_modified_at = excluded.file_modified_at\n"
+    "RETURNING rowid;";
 // A mirror row shares its main row's rowid, so a write replaces it by rowid
 // rather than searching the mirror's unindexed path column.
 constexpr const char* kInsertFullText =
@@ -110,6 +120,19 @@ std::vector<std::vector<std::string>> normalisedGroups(const std::vector<std::ve
     return out;
 }
 
+// Resets a kept statement when its run ends, however it ends, so that it
+// holds no read or write open between runs.
+class ScopedReset {
+public:
+    explicit ScopedReset(sqlite::Statement& statement) : m_statement(statement) {}
+    ScopedReset(const ScopedReset&) = delete;
+    ScopedReset& operator=(const ScopedReset&) = delete;
+    ~ScopedReset() { m_statement.reset(); }
+
+private:
+    sqlite::Statement& m_statement;
+};
+
 std::string quotedPhrase(std::string_view word)
 {
     std::string phrase = "\"";
@@ -159,6 +182,8 @@ SemanticError ImageSemanticStore::failure(SemanticError::Code code) const
 
 SemanticResult<void> ImageSemanticStore::openDatabase()
 {
+    for (sqlite::Statement* kept : {&m_selectTags, &m_writeMain, &m_writeMirror})
+        kept->finalize();
     const std::filesystem::path folder = m_databaseURL.parent_path();
     if (std::string refusal = privatefiles::foreignOwnerRefusal(folder); !refusal.empty())
         return Unexpected(SemanticError{SemanticError::Code::FileSystem, std::move(refusal)});
@@ -281,15 +306,20 @@ int ImageSemanticStore::execForTests(const char* sql)
 
 // ---- Reads.
 
+bool ImageSemanticStore::prepareKept(sqlite::Statement& statement, const char* sql)
+{
+    return m_db.isOpen() && (statement.isValid() || statement.prepare(m_db, sql) == SQLITE_OK);
+}
+
 std::optional<std::string> ImageSemanticStore::readTagsLocked(const std::string& path)
 {
-    sqlite::Statement select;
-    if (!m_db.isOpen() || select.prepare(m_db, kSelectTags) != SQLITE_OK)
+    if (!prepareKept(m_selectTags, kSelectTags))
         return std::nullopt;
-    select.bindText(1, path);
-    if (select.step() != SQLITE_ROW)
+    const ScopedReset done(m_selectTags);
+    m_selectTags.bindText(1, path);
+    if (m_selectTags.step() != SQLITE_ROW)
         return std::nullopt;
-    return std::string(select.columnText(0));  // a null text reads as empty
+    return std::string(m_selectTags.columnText(0));  // a null text reads as empty
 }
 
 std::optional<std::string> ImageSemanticStore::storedTags(const std::string& path)
@@ -384,46 +414,56 @@ std::vector<std::string> ImageSemanticStore::splitTags(std::string_view text)
 SemanticResult<void> ImageSemanticStore::writeRow(const std::string& path, const std::string& joined, double updatedAt,
                                                   int format, const std::optional<ImageFileStamp>& file)
 {
-    sqlite::Statement insert;
-    if (insert.prepare(m_db, "INSERT INTO image_semantic (path, tags, updated_at, format, file_size, file_modified_at)\n"
-                             "VALUES (?, ?, ?, ?, ?, ?)\n"
-                             "ON CONFLICT(path) DO UPDATE SET\n"
-                             "    tags = excluded.tags,\n"
-                             "    updated_at = excluded.updated_at,\n"
-                             "    format = excluded.format,\n"
-                             "    file_size = excluded.file_size,\n"
-                             "    file_modified_at = excluded.file_modified_at\n"
-                             "RETURNING rowid;")
-        != SQLITE_OK)
+    if (!prepareKept(m_writeMain, kWriteMain))
         return Unexpected(failure(SemanticError::Code::Prepare));
-    insert.bindText(1, path);
-    insert.bindText(2, joined);
-    insert.bindDouble(3, updatedAt);
-    insert.bindInt(4, format);
-    insert.bindInt64(5, file ? file->size : -1);
-    insert.bindDouble(6, file ? file->modifiedAt : 0);
-    if (insert.step() != SQLITE_ROW) {
-        const SemanticError error = failure(SemanticError::Code::Step);
-        insert.finalize();
-        return Unexpected(error);
-    }
-    const std::int64_t rowid = insert.columnInt64(0);
-    insert.finalize();
+    const ScopedReset done(m_writeMain);
+    m_writeMain.bindText(1, path);
+    m_writeMain.bindText(2, joined);
+    m_writeMain.bindDouble(3, updatedAt);
+    m_writeMain.bindInt(4, format);
+    m_writeMain.bindInt64(5, file ? file->size : -1);
+    m_writeMain.bindDouble(6, file ? file->modifiedAt : 0);
+    if (m_writeMain.step() != SQLITE_ROW)
+        return Unexpected(failure(SemanticError::Code::Step));
+    const std::int64_t rowid = m_writeMain.columnInt64(0);
+    // Run to its end, so the row is written before the mirror's.
+    if (m_writeMain.step() != SQLITE_DONE)
+        return Unexpected(failure(SemanticError::Code::Step));
     return m_ftsReady ? upsertFTS(rowid, path, joined) : SemanticResult<void>();
 }
 
 SemanticResult<void> ImageSemanticStore::upsertFTS(std::int64_t rowid, const std::string& path,
                                                    const std::string& joined)
 {
-    sqlite::Statement insert;
-    if (insert.prepare(m_db, kInsertFullText) != SQLITE_OK)
+    if (!prepareKept(m_writeMirror, kInsertFullText))
         return Unexpected(failure(SemanticError::Code::Prepare));
-    insert.bindInt64(1, rowid);
-    insert.bindText(2, path);
-    insert.bindText(3, joined);
-    if (insert.step() != SQLITE_DONE)
+    const ScopedReset done(m_writeMirror);
+    m_writeMirror.bindInt64(1, rowid);
+    m_writeMirror.bindText(2, path);
+    m_writeMirror.bindText(3, joined);
+    if (m_writeMirror.step() != SQLITE_DONE)
         return Unexpected(failure(SemanticError::Code::Step));
     return {};
+}
+
+SemanticResult<void> ImageSemanticStore::writeImage(const std::string& path, const std::vector<std::string>& tags,
+                                                    bool merge, double updatedAt, int format,
+                                                    const std::optional<ImageFileStamp>& file)
+{
+    // Immediate: the old tags are read under the write lock, so no other
+    // writer's tags come in between the read and the write.
+    if (m_db.exec("BEGIN IMMEDIATE;") != SQLITE_OK)
+        return Unexpected(failure(SemanticError::Code::Step));
+    std::vector<std::string> all = merge ? splitTags(readTagsLocked(path).value_or(std::string()))
+                                         : std::vector<std::string>();
+    all.insert(all.end(), tags.begin(), tags.end());
+    SemanticResult<void> written = writeRow(path, joinTags(all), updatedAt, format, file);
+    if (written && m_db.exec("COMMIT;") == SQLITE_OK)
+        return written;
+    if (written)
+        written = Unexpected(failure(SemanticError::Code::Step));
+    m_db.exec("ROLLBACK;");
+    return written;
 }
 
 std::optional<std::string> ImageSemanticStore::upsert(const std::string& path, const std::vector<std::string>& tags,
@@ -433,7 +473,7 @@ std::optional<std::string> ImageSemanticStore::upsert(const std::string& path, c
     std::lock_guard lock(m_mutex);
     if (!m_db.isOpen())
         return std::nullopt;
-    if (auto written = writeRow(path, joinTags(tags), updatedAt, format, file); !written)
+    if (auto written = writeImage(path, tags, false, updatedAt, format, file); !written)
         return written.error().description();
     return std::nullopt;
 }
@@ -445,9 +485,7 @@ std::optional<std::string> ImageSemanticStore::mergeTags(const std::string& path
     std::lock_guard lock(m_mutex);
     if (!m_db.isOpen())
         return std::nullopt;
-    std::vector<std::string> merged = splitTags(readTagsLocked(path).value_or(std::string()));
-    merged.insert(merged.end(), newTags.begin(), newTags.end());
-    if (auto written = writeRow(path, joinTags(merged), updatedAt, format, file); !written)
+    if (auto written = writeImage(path, newTags, true, updatedAt, format, file); !written)
         return written.error().description();
     return std::nullopt;
 }

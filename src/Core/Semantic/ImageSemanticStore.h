@@ -3,7 +3,8 @@
 // their own ("image_semantic.sqlite"), apart from the file index. The table
 // `image_semantic` holds one row per image path with its tag text; the FTS5
 // table `image_semantic_fts` mirrors it for ranked search (bm25), kept in step
-// on every write and filled by a background backfill when it is clearly short.
+// on every write (both rows in one transaction) and filled by a background
+// backfill when it is clearly short.
 // A mirror row has its main row's rowid, so a write replaces it by rowid at
 // the same cost however many images are tagged; a mirror of before, with
 // rowids of its own, is made again from the main table on open.
@@ -103,6 +104,13 @@ public:
 
 private:
     SemanticResult<void> openDatabase();
+    // One image's write in one transaction: its old tags (when merging) read,
+    // its main row and its mirror row written, all committed together or
+    // rolled back together.
+    SemanticResult<void> writeImage(const std::string& path, const std::vector<std::string>& tags, bool merge,
+                                    double updatedAt, int format, const std::optional<ImageFileStamp>& file);
+    // `statement`, prepared from `sql` on its first use and kept; false if it cannot be.
+    bool prepareKept(sqlite::Statement& statement, const char* sql);
     SemanticResult<void> writeRow(const std::string& path, const std::string& joined, double updatedAt, int format,
                                   const std::optional<ImageFileStamp>& file);
     // Adds the columns later versions keep to a table made before them.
@@ -127,6 +135,12 @@ private:
 
     mutable std::mutex m_mutex;  // the actor
     sqlite::Connection m_db;     // under m_mutex
+    // The write's statements, kept for the connection's life: preparing one
+    // reads the schema, at every write. Under m_mutex; reset after each run,
+    // so none holds a read open; finalised before m_db closes.
+    sqlite::Statement m_selectTags;
+    sqlite::Statement m_writeMain;
+    sqlite::Statement m_writeMirror;
     bool m_ftsReady = false;     // under m_mutex
     bool m_emptyReadOnly = false;  // under m_mutex: open in memory, for a read-only folder without the file
     bool m_backfillRunning = false;  // under m_mutex
