@@ -161,6 +161,33 @@ TEST(ImageSemanticStore, MergeKeepsStoredTagsFirstAndRewritesTheMirror)
     EXPECT_EQ(s->searchPaths({{"红色"}}, 10), std::vector<std::string>{"/a.png"});
 }
 
+// A write whose mirror row fails, here refused by a mirror that another
+// connection put in its place, leaves the image's main row as it was too;
+// the store writes on after it.
+TEST(ImageSemanticStore, AWriteWhoseMirrorRowFailsLeavesTheMainRowAsItWas)
+{
+    OpenStore s;
+    ASSERT_EQ(s->upsert("/a.png", {"cat"}, 1), std::nullopt);
+    sqlite::Connection other;
+    ASSERT_EQ(other.open(s->databaseURL().string(), sqlite::Connection::Mode::ReadWriteCreate), SQLITE_OK);
+    ASSERT_EQ(other.exec("DROP TABLE image_semantic_fts;"
+                         "CREATE TABLE image_semantic_fts (path TEXT, tags TEXT CHECK (tags NOT LIKE '%refused%'));"
+                         "INSERT INTO image_semantic_fts (rowid, path, tags) SELECT rowid, path, tags FROM image_semantic;"),
+              SQLITE_OK);
+
+    EXPECT_NE(s->mergeTags("/a.png", {"refused"}, 2), std::nullopt);
+    EXPECT_NE(s->upsert("/b.png", {"refused"}, 2), std::nullopt);
+    EXPECT_EQ(s->storedTags("/a.png"), "cat");
+    EXPECT_FALSE(s->hasTags("/b.png"));
+    EXPECT_EQ(s->rowCount(false), 1);
+
+    EXPECT_EQ(s->mergeTags("/a.png", {"dog"}, 3), std::nullopt);
+    EXPECT_EQ(s->upsert("/b.png", {"red"}, 3), std::nullopt);
+    EXPECT_EQ(s->storedTags("/a.png"), "cat dog");
+    EXPECT_EQ(s->rowCount(false), 2);
+    EXPECT_EQ(s->rowCount(true), 2);
+}
+
 // Labels of two words ("dining table") are kept whole, so merging what an
 // image shows a second time changes nothing; their words and Chinese tags
 // still find the image, with and without the full-text table.
