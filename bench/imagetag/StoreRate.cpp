@@ -49,6 +49,28 @@ bool seed(const std::filesystem::path& file, int rows)
     return db.exec("COMMIT; PRAGMA user_version = 0;") == 0;
 }
 
+// Searches of the store after the writes, each asked kSearchRounds times:
+// the store's settings serve its searches as well as its writes.
+constexpr int kSearchRounds = 20;
+const std::vector<std::vector<std::vector<std::string>>> kSearches = {
+    {{"red"}}, {{"dog", "狗"}, {"white"}}, {{"ocr:第634页"}}, {{"furn"}}, {{"汽车"}, {"blue", "蓝色"}},
+};
+
+void printSearches(ImageSemanticStore& store)
+{
+    std::size_t found = 0;
+    const std::clock_t cpuStart = std::clock();
+    const auto start = SteadyClock::now();
+    for (int round = 0; round < kSearchRounds; ++round)
+        for (const auto& groups : kSearches)
+            found += store.searchPaths(groups, 500).size();
+    const double ms = std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    const auto queries = static_cast<double>(kSearchRounds * kSearches.size());
+    std::printf("                 searches: %.2f ms a query, CPU %.2f ms (%zu paths a round)\n", ms / queries,
+                cpuMs / queries, found / kSearchRounds);
+}
+
 } // namespace
 
 int runStoreRate(const StoreRateOptions& o)
@@ -89,6 +111,7 @@ int runStoreRate(const StoreRateOptions& o)
                     "(open %.3f s, mirror rows %lld)\n",
                     rows, o.writes, seconds, o.writes / seconds, cpuSeconds, o.writes / cpuSeconds, openSeconds,
                     static_cast<long long>(store.rowCount(true)));
+        printSearches(store);
     }
     return 0;
 }
