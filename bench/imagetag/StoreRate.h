@@ -1,7 +1,8 @@
 #pragma once
 // The tag store's write rate of pallix-imagetag-bench: images stored per
 // second (the tagger's merge of one image's tags, half new images, half
-// images tagged again) into a store already holding N tagged images.
+// images tagged again) into a store already holding N tagged images, and
+// the time of a few searches of it after the writes.
 
 #include <filesystem>
 #include <vector>
