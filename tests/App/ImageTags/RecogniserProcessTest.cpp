@@ -4,17 +4,15 @@
 
 #include "App/ImageTags/RecogniserProcess.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
 #include <gtest/gtest.h>
 
-#include <QFont>
-#include <QPainter>
 
 #include "App/ImageTags/CenterNetClassifier.h"
 #include "App/ImageTags/TesseractRecognizer.h"
+#include "App/ImageTags/TagTestPictures.h"
 #include "App/ModelTestSupport.h"
 #include "Platform/SpecialFiles.h"
 
@@ -23,25 +21,8 @@ namespace {
 
 using testing_support::TempDir;
 using Tags = std::vector<std::string>;
-
-bool holds(const Tags& tags, const std::string& tag)
-{
-    return std::find(tags.begin(), tags.end(), tag) != tags.end();
-}
-
-// Black words on white, large and centred, in the CJK font of the machine.
-QImage poster(const QString& words)
-{
-    QImage image(900, 300, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    QFont font(QStringLiteral("WenQuanYi Micro Hei"));
-    font.setPixelSize(100);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    painter.drawText(image.rect(), Qt::AlignCenter, words);
-    return image;
-}
+using test::holds;
+using test::poster;
 
 std::string savedPoster(const TempDir& dir)
 {
@@ -121,7 +102,7 @@ TEST(RecogniserProcess, AHelperThatHangsDiesOrTalksNonsenseCostsOneRequest)
     const std::filesystem::path answers = script(dir, "answers", readRequest + "exec cat '" + (dir.path() / "answer.bin").string() + "'");
 
     // Short enough for the hung helper, long enough for the one that answers at once.
-    auto impatient = std::make_shared<RecogniserProcess>(std::chrono::milliseconds(1500));
+    auto impatient = std::make_shared<RecogniserProcess>(std::chrono::milliseconds(3000));
     const auto text = RecogniserProcess::textRecognizer(impatient);
     for (const std::filesystem::path& fake : fakes) {
         SCOPED_TRACE(fake.filename().string());

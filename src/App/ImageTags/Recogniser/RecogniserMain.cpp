@@ -11,13 +11,13 @@
 #include <cerrno>
 #include <string>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 
 #include "App/ImageTags/CenterNetClassifier.h"
 #include "App/ImageTags/Recogniser/RecogniserProtocol.h"
+#include "App/Paths/HelperPrograms.h"
 #include "App/ImageTags/TesseractRecognizer.h"
 
 namespace {
@@ -55,18 +55,6 @@ bool writeAll(const std::string& bytes)
     return true;
 }
 
-// Both engines and a picture's buffers with room to spare; an engine asking
-// for more fails instead of pushing the machine into swap. The sanitizers
-// reserve terabytes of address space up front.
-void boundMemory()
-{
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-    constexpr rlim_t kAddressSpace = rlim_t(4) << 30;
-    const rlimit limit{kAddressSpace, kAddressSpace};
-    ::setrlimit(RLIMIT_AS, &limit);
-#endif
-}
-
 class Recognisers {
 public:
     recogniser::Answer answer(recogniser::Kind kind, const QImage& image)
@@ -93,7 +81,7 @@ private:
 
 int main(int argc, char** argv)
 {
-    boundMemory();
+    pallix::helperprograms::boundAddressSpace();
     QCoreApplication app(argc, argv);
     Recognisers recognisers;
     std::string header;
