@@ -6,7 +6,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -28,6 +30,13 @@ using Clock = std::chrono::steady_clock;
 
 // How long an idle helper whose input was closed may take to exit before it is killed.
 constexpr int kExitGraceMs = 2000;
+
+// The calling thread's scheduling, which a helper spawned from it inherits.
+RecogniserProcess::Priority callerPriority()
+{
+    const pid_t thread = static_cast<pid_t>(::syscall(SYS_gettid));
+    return {::sched_getscheduler(thread), ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread))};
+}
 
 bool modelFoundFor(const QString& helper)
 {
@@ -168,8 +177,14 @@ std::optional<recogniser::Answer> RecogniserProcess::recognise(recogniser::Kind 
     if (!request)
         return std::nullopt;
     std::lock_guard lock(m_mutex);
+    // The helper works at its caller's priority: one started by a caller at
+    // another (the tagger's worker is lowered to idle) makes way for a new one.
+    const Priority priority = callerPriority();
+    if (m_pid != 0 && priority != m_priority)
+        endLocked(false);
     if (m_pid == 0 && !startLocked())
         return std::nullopt;
+    m_priority = priority;
     std::optional<recogniser::Answer> answer = exchangeLocked(*request);
     if (!answer) {
         endLocked(true);

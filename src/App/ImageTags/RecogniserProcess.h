@@ -9,7 +9,9 @@
 // recognisers gave, and the next request starts a new helper.
 //
 // Threads: any thread; requests are served one at a time. Blocking, so never
-// the GUI thread (the tagger's worker calls it).
+// the GUI thread (the tagger's worker calls it). The helper runs at the
+// scheduling priority of the thread whose request started it; a request from
+// a thread at another priority starts a new helper.
 
 #include <atomic>
 #include <chrono>
@@ -59,6 +61,13 @@ public:
     // where the build put it. Read again for each helper started.
     static QString helperPath();
 
+    // A thread's scheduling policy and nice value.
+    struct Priority {
+        int policy = 0;
+        int nice = 0;
+        bool operator==(const Priority&) const = default;
+    };
+
 private:
     bool startLocked();
     std::optional<recogniser::Answer> exchangeLocked(const std::string& request);
@@ -70,6 +79,7 @@ private:
     mutable std::mutex m_mutex;
     pid_t m_pid = 0;   // under m_mutex
     int m_socket = -1; // under m_mutex; the helper's stdin and stdout
+    Priority m_priority; // under m_mutex; the running helper's, inherited from its starter
 };
 
 } // namespace pallix

@@ -6,6 +6,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <thread>
+
+#include <sched.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +18,7 @@
 #include "App/ImageTags/TagTestPictures.h"
 #include "App/ModelTestSupport.h"
 #include "Platform/SpecialFiles.h"
+#include "Platform/ThreadPriority.h"
 
 namespace pallix {
 namespace {
@@ -153,6 +157,33 @@ TEST(RecogniserProcess, StartsWithTheFirstImageAndEndingItGivesTheProcessBack)
     EXPECT_EQ(extraction.extractImageTags(path), tags);
     EXPECT_GT(process->processId(), 0);
     EXPECT_NE(process->processId(), first);
+}
+
+TEST(RecogniserProcess, TheHelperWorksAtThePriorityOfTheThreadThatAsks)
+{
+    const QImage blank(64, 64, QImage::Format_RGB32);
+    RecogniserProcess process;
+    ASSERT_TRUE(process.recognise(recogniser::Kind::TextLines, blank).has_value());
+    const pid_t normal = process.processId();
+    ASSERT_GT(normal, 0);
+    EXPECT_EQ(::sched_getscheduler(normal), ::sched_getscheduler(0));
+
+    // The tagger's worker, lowered to idle: its requests must not run at the
+    // priority of whoever asked first.
+    bool lowered = false;
+    bool answered = false;
+    std::thread([&] {
+        lowered = lowerCurrentThreadToBackground() && ::sched_getscheduler(0) == SCHED_IDLE;
+        answered = process.recognise(recogniser::Kind::TextLines, blank).has_value();
+    }).join();
+    if (!lowered)
+        GTEST_SKIP() << "this kernel refuses the idle scheduling class";
+    EXPECT_TRUE(answered);
+    const pid_t idle = process.processId();
+    ASSERT_GT(idle, 0);
+    EXPECT_NE(idle, normal);
+    EXPECT_EQ(::sched_getscheduler(idle), SCHED_IDLE);
+    EXPECT_EQ(::kill(normal, 0), -1);
 }
 
 TEST(RecogniserProtocol, SizesOutOfBoundsAreRefusedAndAnswersComeBackWhole)
