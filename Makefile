@@ -97,12 +97,12 @@ bench: build
 	bench/compare.sh $(BUILD_DIR)
 
 # Installs into $(PREFIX) (DESTDIR is honoured, for packaging): the program
-# and its thumbnail helper (stripped by the install rules), the launcher and
-# the icon. The build is configured for the prefix, as the launcher names the
-# installed program.
+# and its helpers for thumbnails and image recognition (stripped by the
+# install rules), the launcher and the icon. The build is configured for the
+# prefix, as the launcher names the installed program.
 install: models
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS)
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target pallix pallix-thumbnailer pallix-icons
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target pallix pallix-thumbnailer pallix-recogniser pallix-icons
 	@if [ -z "$$DESTDIR" ] && ! [ -w "$(PREFIX)" ] && [ "$$(id -u)" != 0 ]; then \
 		sudo cmake --install $(BUILD_DIR) --prefix $(PREFIX); \
 	else \

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the build into a scratch DESTDIR as `make install` does and checks
-# the tree: the program and its helper without debug information, a launcher
+# the tree: the program and its helpers without debug information, a launcher
 # desktop-file-validate accepts named by the reverse-DNS identifier, the icon
 # of the same name as SVG and PNGs of their stated sizes.
 # Usage: check-install.sh <build dir> <application identifier> <prefix>
@@ -14,7 +14,8 @@ DESTDIR=$root cmake --install "$build" >/dev/null
 tree=$root$prefix
 [ -x "$tree/bin/pallix" ] || fail "no program in bin"
 [ -x "$tree/libexec/pallix/pallix-thumbnailer" ] || fail "no thumbnail helper in libexec/pallix"
-for program in "$tree/bin/pallix" "$tree/libexec/pallix/pallix-thumbnailer"; do
+[ -x "$tree/libexec/pallix/pallix-recogniser" ] || fail "no recogniser helper in libexec/pallix"
+for program in "$tree/bin/pallix" "$tree/libexec/pallix/pallix-thumbnailer" "$tree/libexec/pallix/pallix-recogniser"; do
     ! readelf -S "$program" | grep -q '\.debug_' || fail "$program keeps its debug information"
     ! readelf -S "$program" | grep -q '\.symtab' || fail "$program keeps its symbol table"
 done

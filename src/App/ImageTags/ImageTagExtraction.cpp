@@ -1,8 +1,7 @@
 #include "App/ImageTags/ImageTagExtraction.h"
 
-#include "App/ImageTags/CenterNetClassifier.h"
+#include "App/ImageTags/RecogniserProcess.h"
 #include "App/Paths/SystemPaths.h"
-#include "App/ImageTags/TesseractRecognizer.h"
 #include "App/Preview/RasterDecoding.h"
 
 namespace pallix {
@@ -15,7 +14,10 @@ ImageTagExtraction::ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std
 
 std::shared_ptr<ImageTagExtraction> ImageTagExtraction::system()
 {
-    return std::make_shared<ImageTagExtraction>(std::make_shared<TesseractRecognizer>(), CenterNetClassifier::system());
+    // Both recognisers run in one helper process, started by the first image.
+    auto process = std::make_shared<RecogniserProcess>();
+    return std::make_shared<ImageTagExtraction>(RecogniserProcess::textRecognizer(process),
+                                                RecogniserProcess::classifier(process));
 }
 
 void ImageTagExtraction::releaseWorkingMemory()

@@ -5,7 +5,7 @@
 // its orientation applied and the longest side at most 512 pixels; the
 // thumbnail goes to the recognisers: the classifier
 // when there is one, the text recogniser, and the mean of its pixels for the
-// colour pair. ImageTagRules turns what they saw into tags.
+// colour pair. The system's recognisers run in a helper process of their own. ImageTagRules turns what they saw into tags.
 //
 // Threads: extractImageTags() may run on any thread but the GUI thread's
 // work never waits on it; the recognisers behind it keep per-thread state.
@@ -76,7 +76,8 @@ public:
     // decode that takes longer than `decodeLimit` is given up: no tags.
     ImageTagExtraction(std::shared_ptr<TextRecognizer> text, std::shared_ptr<ImageClassifier> classifier,
                        std::chrono::milliseconds decodeLimit = kDecodeLimit);
-    // The recognisers this machine has: tesseract and the object detector.
+    // The recognisers this machine has, tesseract and the object detector,
+    // in their helper process (RecogniserProcess).
     static std::shared_ptr<ImageTagExtraction> system();
 
     std::vector<std::string> extractImageTags(const std::string& path) override;

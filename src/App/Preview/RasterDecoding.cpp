@@ -4,7 +4,6 @@
 #include <cmath>
 #include <mutex>
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -14,6 +13,7 @@
 
 #include "App/Preview/ImageFormats.h"
 #include "App/Preview/RegularFile.h"
+#include "App/Paths/HelperPrograms.h"
 #include "App/Paths/SystemPaths.h"
 
 namespace pallix::RasterDecoding {
@@ -97,20 +97,8 @@ QImage decodeImage(const QString& path, double maxPixel)
 
 QString helperPath()
 {
-    const QString fromEnvironment = qEnvironmentVariable("PALLIX_THUMBNAILER");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    if (QCoreApplication::instance()) {
-        const QString folder = QCoreApplication::applicationDirPath();
-        const QString beside = folder + QStringLiteral("/pallix-thumbnailer");
-        if (QFileInfo(beside).isExecutable())
-            return beside;
-        // Where `make install` puts it: <prefix>/libexec/pallix beside <prefix>/bin.
-        const QString installed = QFileInfo(folder + QStringLiteral("/../libexec/pallix/pallix-thumbnailer")).absoluteFilePath();
-        if (QFileInfo(installed).isExecutable())
-            return installed;
-    }
-    return QStringLiteral(PALLIX_THUMBNAILER_BUILD_PATH);
+    return helperprograms::find("PALLIX_THUMBNAILER", QStringLiteral("pallix-thumbnailer"),
+                                QStringLiteral(PALLIX_THUMBNAILER_BUILD_PATH));
 }
 
 QImage decodeWithHelper(Kind kind, const QString& path, double maxPixel, int timeoutMs)

@@ -59,6 +59,8 @@ std::optional<std::filesystem::path> CenterNetDetector::findModelFolder(const st
 {
     const std::filesystem::path candidates[] = {executableDir / "models",
                                                 executableDir.parent_path() / "share/pallix/models",
+                                                // from <prefix>/libexec/pallix, the installed helper's folder
+                                                executableDir.parent_path().parent_path() / "share/pallix/models",
                                                 buildModelFolder()};
     for (const auto& folder : candidates) {
         std::error_code error;

@@ -36,7 +36,8 @@ public:
     ~CenterNetDetector();
 
     // The first folder holding the model: beside the executable (models/),
-    // the installed share/pallix/models, then the build folder's.
+    // the installed share/pallix/models (seen from bin or libexec/pallix),
+    // then the build folder's.
     static std::optional<std::filesystem::path> findModelFolder(const std::filesystem::path& executableDir);
     // Where `make` puts the model in this build.
     static std::filesystem::path buildModelFolder();

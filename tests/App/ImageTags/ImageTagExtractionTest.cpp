@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QFont>
 #include <QImageWriter>
-#include <QPainter>
 #include <QTransform>
 
 #include "App/ImageTags/TesseractRecognizer.h"
@@ -14,42 +12,21 @@
 #include "Platform/SpecialFiles.h"
 #include "Core/Semantic/ImageSemanticStore.h"
 #include "App/ModelTestSupport.h"
+#include "App/ImageTags/TagTestPictures.h"
 
 namespace pallix {
 namespace {
 
 using testing_support::TempDir;
 using Tags = std::vector<std::string>;
-
-bool holds(const Tags& tags, const std::string& tag)
-{
-    return std::find(tags.begin(), tags.end(), tag) != tags.end();
-}
+using test::holds;
+using test::poster;
+using test::solid;
 
 std::string saveImage(const QImage& image, const std::filesystem::path& path)
 {
     EXPECT_TRUE(image.save(QString::fromStdString(path.string())));
     return path.string();
-}
-
-QImage solid(int width, int height, QColor colour)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(colour);
-    return image;
-}
-
-// Black words on white, large and centred, in the CJK font of the machine.
-QImage poster(const QString& words, int width = 900, int height = 300)
-{
-    QImage image = solid(width, height, Qt::white);
-    QPainter painter(&image);
-    QFont font(QStringLiteral("WenQuanYi Micro Hei"));
-    font.setPixelSize(height / 3);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    painter.drawText(image.rect(), Qt::AlignCenter, words);
-    return image;
 }
 
 class FakeClassifier final : public ImageClassifier {

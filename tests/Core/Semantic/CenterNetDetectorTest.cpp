@@ -1,9 +1,12 @@
 // How the detector's class maxima become tags: the cut-off, the COCO
-// identifiers against the Chinese table, and "people".
+// identifiers against the Chinese table, and "people"; where the installed
+// model is found.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 
 #include "Core/Semantic/CenterNetDetector.h"
 
@@ -76,6 +79,20 @@ TEST(CenterNetDetectorMapping, TwoStrongPersonPeaksMeanPeople)
     const auto faint = CenterNetDetector::results(maxima({{"person", 0.32f}}), 2);
     ASSERT_EQ(faint.size(), 1u);
     EXPECT_EQ(faint[0].identifier, "people");
+}
+
+TEST(CenterNetDetectorModel, TheInstalledModelIsFoundFromTheProgramsFolderAndFromItsHelpers)
+{
+    std::string name = (std::filesystem::temp_directory_path() / "pallix-model-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(name.data()), nullptr);
+    const std::filesystem::path prefix = name;
+    const std::filesystem::path models = prefix / "share/pallix/models";
+    std::filesystem::create_directories(models);
+    std::ofstream(models / "centernet.json") << "{}";
+    std::ofstream(models / "centernet.bin") << "0";
+    EXPECT_EQ(CenterNetDetector::findModelFolder(prefix / "bin"), models);
+    EXPECT_EQ(CenterNetDetector::findModelFolder(prefix / "libexec/pallix"), models);
+    std::filesystem::remove_all(prefix);
 }
 
 } // namespace

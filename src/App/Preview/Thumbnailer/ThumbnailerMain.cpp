@@ -12,7 +12,6 @@
 #include <memory>
 #include <string>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QBuffer>
@@ -22,6 +21,7 @@
 
 #include <poppler-qt6.h>
 
+#include "App/Paths/HelperPrograms.h"
 #include "App/Preview/RegularFile.h"
 #include "App/Preview/Thumbnailer/StillPicture.h"
 #include "App/Preview/Thumbnailer/VideoPoster.h"
@@ -80,18 +80,6 @@ int pdfPage(const QString& path, int maxPixel)
     return writePng(sheet);
 }
 
-// Enough for the largest picture any decoder here accepts, and its scaled
-// copy; a decoder asking for more fails instead of pushing the machine into
-// swap. The sanitizers reserve terabytes of address space up front.
-void boundMemory()
-{
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-    constexpr rlim_t kAddressSpace = rlim_t(4) << 30;
-    const rlimit limit{kAddressSpace, kAddressSpace};
-    ::setrlimit(RLIMIT_AS, &limit);
-#endif
-}
-
 } // namespace
 
 // Under the sanitizer build the decoding libraries' own leaks at exit would
@@ -105,7 +93,7 @@ int main(int argc, char** argv)
 {
     if (argc != 4)
         return 2;
-    boundMemory();
+    pallix::helperprograms::boundAddressSpace();
     // Only a regular file is decoded: the decoders would wait for ever on a
     // pipe and read /dev/zero without end. They are handed the descriptor's
     // own name, so a file swapped for a pipe after the check is not reached.
