@@ -204,10 +204,6 @@ private:
     // The rows of the file now; none when they cannot be counted.
     std::optional<std::int64_t> countRows() const;
     StoreResult<void> execute(const char* sql);
-    // The map the searches of the table read through, taken down after each
-    // (sqlite::MappedReads): a scan through it is faster than through the page
-    // cache, and the pages go when it ends.
-    static constexpr std::int64_t kSearchMapBytes = 256 << 20;
     SQLQueryResult fetchItems(const std::string& sql, const std::vector<SQLBinding>& bindings, int maxReadAttempts);
     int stepRead(sqlite::Statement& statement);
     void recordTransientSearchFailure();

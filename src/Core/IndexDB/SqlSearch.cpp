@@ -35,7 +35,6 @@ IndexStore::DatabaseSearchResult IndexStore::databaseSearchWithStatus(const Sear
     const bool fastFail = TypingRoad::shouldFastFailLowProbabilityQuery(query);
     const int attempts = fastFail ? 1 : 3;
     bool hadBusy = false;
-    const sqlite::MappedReads mapped(m_db, kSearchMapBytes);
     for (int k = 1; k <= attempts; ++k) {
         // A reopen after busy reads may have failed: nothing to prepare on.
         if (!m_db.isOpen())

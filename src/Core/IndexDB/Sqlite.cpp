@@ -248,18 +248,6 @@ void truncateLog(Connection& db)
     sqlite3_busy_timeout(db.handle(), kBusyTimeoutMs);
 }
 
-MappedReads::MappedReads(Connection& db, std::int64_t bytes) : m_db(db)
-{
-    if (m_db.isOpen())
-        m_db.exec(("PRAGMA mmap_size=" + std::to_string(bytes) + ";").c_str());
-}
-
-MappedReads::~MappedReads()
-{
-    if (m_db.isOpen())
-        m_db.exec("PRAGMA mmap_size=0;");
-}
-
 void releaseCacheAbove(Connection& db, std::int64_t bytes)
 {
     if (!db.isOpen())

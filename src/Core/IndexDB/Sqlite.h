@@ -179,20 +179,6 @@ bool logIsLarge(const std::filesystem::path& file);
 // then it is left for the next time rather than waited for.
 void truncateLog(Connection& db);
 
-// While it lives, the connection reads through a memory map of up to
-// `bytes`; at its end the map is taken down, and with it the pages it brought
-// into the process. Statements run under it end before it does.
-class MappedReads {
-public:
-    MappedReads(Connection& db, std::int64_t bytes);
-    ~MappedReads();
-    MappedReads(const MappedReads&) = delete;
-    MappedReads& operator=(const MappedReads&) = delete;
-
-private:
-    Connection& m_db;
-};
-
 // Hands the connection's page cache back to the heap's owner when it holds
 // more than `bytes`; a smaller cache is kept warm for the next statement.
 void releaseCacheAbove(Connection& db, std::int64_t bytes);

@@ -96,7 +96,7 @@ int mapsOf(const std::filesystem::path& file)
     return found;
 }
 
-TEST(SqlSearch, TheStoreMapsItsFileOnlyWhileASearchReads)
+TEST(SqlSearch, TheStoreKeepsNoMapOfItsFile)
 {
     // A map's pages stay in the process for as long as the map does: one the
     // store kept would hold every page it ever read.
