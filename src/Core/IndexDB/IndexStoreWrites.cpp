@@ -103,6 +103,10 @@ std::vector<PathRange> rangesBelowSparing(const std::string& root, const std::ve
     return ranges;
 }
 
+// What the page cache may keep between writes: the upper pages of the
+// table and its indexes, which every write reads again.
+constexpr std::int64_t kKeptCacheBytes = 8 << 20;
+
 // How often a write that found the file's write lock taken waits for it and tries again.
 constexpr int kWriteLockRounds = 3;
 
@@ -225,6 +229,11 @@ StoreResult<void> IndexStore::commitTransaction()
     // A large write leaves a log as large as itself behind: given back now.
     if (committed && sqlite::logIsLarge(m_databaseURL))
         sqlite::truncateLog(m_db);
+    // A burst's write fills the page cache up to its limit (80 MB) with pages
+    // the next small write does not need: given back, while a small write's
+    // few pages stay for the next.
+    if (committed)
+        sqlite::releaseCacheAbove(m_db, kKeptCacheBytes);
     return committed;
 }
 

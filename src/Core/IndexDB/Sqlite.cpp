@@ -248,6 +248,16 @@ void truncateLog(Connection& db)
     sqlite3_busy_timeout(db.handle(), kBusyTimeoutMs);
 }
 
+void releaseCacheAbove(Connection& db, std::int64_t bytes)
+{
+    if (!db.isOpen())
+        return;
+    int used = 0;
+    int highest = 0;
+    if (sqlite3_db_status(db.handle(), SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK && used > bytes)
+        sqlite3_db_release_memory(db.handle());
+}
+
 bool isAbsentFromReadOnlyFolder(const std::filesystem::path& file)
 {
     std::error_code ec;

@@ -179,6 +179,10 @@ bool logIsLarge(const std::filesystem::path& file);
 // then it is left for the next time rather than waited for.
 void truncateLog(Connection& db);
 
+// Hands the connection's page cache back to the heap's owner when it holds
+// more than `bytes`; a smaller cache is kept warm for the next statement.
+void releaseCacheAbove(Connection& db, std::int64_t bytes);
+
 // Turns off SQLite's allocation counts, which take one process-wide lock on
 // every allocation: the cache load's reading threads took turns at it, and
 // nothing here reads the counts. Call it first thing in main(), before any

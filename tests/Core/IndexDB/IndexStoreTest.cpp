@@ -50,7 +50,7 @@ TEST(IndexStore, BootstrapCreatesSchemaAndConnectionOptions)
     EXPECT_EQ(store.probe().pragmaValue("synchronous"), "1");  // NORMAL
     EXPECT_EQ(store.probe().pragmaValue("temp_store"), "2");   // MEMORY
     EXPECT_EQ(store.probe().pragmaValue("cache_size"), "-80000");
-    EXPECT_EQ(store.probe().pragmaValue("mmap_size"), "268435456");
+    EXPECT_EQ(store.probe().pragmaValue("mmap_size"), "0");
     EXPECT_EQ(store.probe().pragmaValue("busy_timeout"), "3000");
 
     EXPECT_EQ(column(db, "PRAGMA table_info(file_index);", 1),

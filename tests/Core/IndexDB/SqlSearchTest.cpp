@@ -1,5 +1,8 @@
 #include "Core/IndexDB/IndexStore.h"
 
+#include <fstream>
+#include <future>
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -80,6 +83,51 @@ TEST(SqlSearch, DatabaseRouteFindsWhatTheMemoryRoutesFind)
     SearchQuery typed = wordsQuery({"p"});
     typed.typeFilter = IndexedItem::ItemType::Folder;
     EXPECT_EQ(pathsOf(db.store->search(typed, 10)), std::vector<std::string>{"/d/Photos"});
+}
+
+// Lines of /proc/self/maps that map `file` itself (not its -wal or -shm).
+int mapsOf(const std::filesystem::path& file)
+{
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    int found = 0;
+    while (std::getline(maps, line))
+        found += line.ends_with(" " + file.string());
+    return found;
+}
+
+TEST(SqlSearch, TheStoreKeepsNoMapOfItsFile)
+{
+    // A map's pages stay in the process for as long as the map does: one the
+    // store kept would hold every page it ever read.
+    std::vector<IndexedItem> items;
+    for (int i = 0; i < 3000; ++i)
+        items.push_back(fileItem("/d/f" + std::to_string(i) + "/report " + std::to_string(i) + ".txt"));
+    TempDir dir;
+    const std::filesystem::path file = dir / "index.sqlite";
+    test::seedDatabase(file, items);
+    test::ProbedStore store(file, std::make_shared<FakeClock>());
+    // Held where the snapshot's read has ended, before its install (the gate
+    // opens as the test ends, before the store goes).
+    InstallGate gate;
+    auto loaded = std::make_shared<std::promise<void>>();
+    std::future<void> readEnded = loaded->get_future();
+    store.probe().setBeforeCacheInstallHook([loaded, wait = gate.hook()] {
+        loaded->set_value();
+        wait();
+    });
+    ASSERT_TRUE(store.bootstrap());
+    readEnded.wait();
+    EXPECT_EQ(mapsOf(file), 0) << "after the open's damage check";
+
+    SearchQuery re = wordsQuery({"^report 29..\\.txt$"});
+    re.useRegularExpression = true;
+    EXPECT_EQ(store.search(re, 1000).size(), 100u);
+    EXPECT_EQ(store.typingFastDatabaseSearch(wordsQuery({"report"}), 10).size(), 10u);
+    EXPECT_EQ(mapsOf(file), 0) << "after the searches";
+
+    ASSERT_TRUE(store.upsert({fileItem("/d/new report.txt")}));
+    EXPECT_EQ(mapsOf(file), 0) << "after a write";
 }
 
 TEST(SqlSearch, BusyDatabaseRetriesByQueryKind)
