@@ -1,10 +1,16 @@
 // open: the store's start-up on an existing database (bootstrap, snapshot load,
 // inverted indexes), timed, and the memory of the cache per item, both by the
-// store's own accounting and by what the process gained.
+// store's own accounting and by what the process gained, and the highest
+// private memory the process reached on the way to complete indexes.
 
 #include <malloc.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "BenchSupport.h"
@@ -19,6 +25,67 @@ void printPerItem(const char* what, double bytes, double items)
     std::printf("open: %-34s %12.0f bytes  %7.1f bytes/item\n", what, bytes, items > 0 ? bytes / items : 0.0);
 }
 
+// Private memory (Private_Clean + Private_Dirty of smaps_rollup): what the
+// process holds for itself, the mapped file pages it touched included.
+std::int64_t privateBytes()
+{
+    std::ifstream in("/proc/self/smaps_rollup");
+    std::string line;
+    std::int64_t kib = 0;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        std::int64_t value = 0;
+        fields >> name >> value;
+        if (name == "Private_Clean:" || name == "Private_Dirty:")
+            kib += value;
+    }
+    return kib * 1024;
+}
+
+// The highest private memory and heap in use, sampled every 25 ms from its
+// construction to stop().
+class PeakSampler {
+public:
+    PeakSampler() : m_thread([this] { run(); }) {}
+    ~PeakSampler() { stop(); }
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        sample();
+    }
+    std::int64_t privatePeak() const { return m_privatePeak; }
+    std::int64_t heapPeak() const { return m_heapPeak; }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_stopped) {
+            sample();
+            m_wake.wait_for(lock, std::chrono::milliseconds(25), [this] { return m_stopped; });
+        }
+    }
+    void sample()
+    {
+        m_privatePeak = std::max(m_privatePeak, privateBytes());
+        const struct mallinfo2 info = mallinfo2();
+        m_heapPeak = std::max(m_heapPeak, static_cast<std::int64_t>(info.uordblks + info.hblkhd));
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stopped = false;
+    std::int64_t m_privatePeak = 0;
+    std::int64_t m_heapPeak = 0;
+    std::thread m_thread;
+};
+
 } // namespace
 
 int runOpen(const std::vector<std::string>& argv)
@@ -32,6 +99,8 @@ int runOpen(const std::vector<std::string>& argv)
 
     malloc_trim(0);
     const MemoryProbe before = MemoryProbe::now();
+    const std::int64_t privateBefore = privateBytes();
+    PeakSampler peak;
     const auto start = SteadyClock::now();
     auto probe = std::make_shared<IndexStoreProbe>();
     auto store = std::make_unique<IndexStore>(db, Clock::system(), probe);
@@ -46,6 +115,7 @@ int runOpen(const std::vector<std::string>& argv)
     const MemoryProbe installed = MemoryProbe::now();
     waitForCompleteIndexes(*store);
     const double completeMs = millisecondsSince(start);
+    peak.stop();
     waitForNameOrders(*probe);
     const double ordersMs = millisecondsSince(start);
     // The build's job frees its last buffers after the ordinals are in.
@@ -73,6 +143,9 @@ int runOpen(const std::vector<std::string>& argv)
     printPerItem("resident anonymous, after trim", double(trimmed.rssAnon - before.rssAnon), items);
     printPerItem("  of it at the install, before the indexes", double(installed.rssAnon - before.rssAnon), items);
     printPerItem("resident file pages, growth", double(trimmed.rssFile - before.rssFile), items);
+    printPerItem("private, peak to complete indexes", double(peak.privatePeak()), items);
+    printPerItem("  its growth", double(peak.privatePeak() - privateBefore), items);
+    printPerItem("heap in use, peak growth", double(peak.heapPeak() - before.heapInUse), items);
     return 0;
 }
 
