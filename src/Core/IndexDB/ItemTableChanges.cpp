@@ -16,6 +16,9 @@ ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
     std::size_t total = 0;
     for (const ItemTable& part : parts)
         total += part.size();
+    // The parts' path maps are of no use once joined: the output builds its own.
+    for (ItemTable& part : parts)
+        std::vector<std::uint32_t>().swap(part.m_slots);
     out.m_entries.reserve(total);
     out.m_facts.reserve(total);
     for (ItemTable& part : parts) {
