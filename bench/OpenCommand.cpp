@@ -26,24 +26,32 @@ void printPerItem(const char* what, double bytes, double items)
 }
 
 // Private memory (Private_Clean + Private_Dirty of smaps_rollup): what the
-// process holds for itself, the mapped file pages it touched included.
-std::int64_t privateBytes()
+// process holds for itself, the mapped file pages it touched included; and
+// of all resident pages the anonymous ones (the heap, thread stacks).
+struct PrivateMemory {
+    std::int64_t privateBytes = 0;
+    std::int64_t anonymousBytes = 0;
+};
+
+PrivateMemory privateMemory()
 {
     std::ifstream in("/proc/self/smaps_rollup");
     std::string line;
-    std::int64_t kib = 0;
+    PrivateMemory kib;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
         std::string name;
         std::int64_t value = 0;
         fields >> name >> value;
         if (name == "Private_Clean:" || name == "Private_Dirty:")
-            kib += value;
+            kib.privateBytes += value;
+        else if (name == "Anonymous:")
+            kib.anonymousBytes += value;
     }
-    return kib * 1024;
+    return {kib.privateBytes * 1024, kib.anonymousBytes * 1024};
 }
 
-// The highest private memory and heap in use, sampled every 25 ms from its
+// The highest private and anonymous memory and heap in use, sampled every 25 ms from its
 // construction to stop().
 class PeakSampler {
 public:
@@ -61,6 +69,7 @@ public:
         sample();
     }
     std::int64_t privatePeak() const { return m_privatePeak; }
+    std::int64_t anonymousPeak() const { return m_anonymousPeak; }
     std::int64_t heapPeak() const { return m_heapPeak; }
 
 private:
@@ -74,7 +83,9 @@ private:
     }
     void sample()
     {
-        m_privatePeak = std::max(m_privatePeak, privateBytes());
+        const PrivateMemory now = privateMemory();
+        m_privatePeak = std::max(m_privatePeak, now.privateBytes);
+        m_anonymousPeak = std::max(m_anonymousPeak, now.anonymousBytes);
         const struct mallinfo2 info = mallinfo2();
         m_heapPeak = std::max(m_heapPeak, static_cast<std::int64_t>(info.uordblks + info.hblkhd));
     }
@@ -82,6 +93,7 @@ private:
     std::condition_variable m_wake;
     bool m_stopped = false;
     std::int64_t m_privatePeak = 0;
+    std::int64_t m_anonymousPeak = 0;
     std::int64_t m_heapPeak = 0;
     std::thread m_thread;
 };
@@ -99,7 +111,7 @@ int runOpen(const std::vector<std::string>& argv)
 
     malloc_trim(0);
     const MemoryProbe before = MemoryProbe::now();
-    const std::int64_t privateBefore = privateBytes();
+    const PrivateMemory privateBefore = privateMemory();
     PeakSampler peak;
     const auto start = SteadyClock::now();
     auto probe = std::make_shared<IndexStoreProbe>();
@@ -144,7 +156,8 @@ int runOpen(const std::vector<std::string>& argv)
     printPerItem("  of it at the install, before the indexes", double(installed.rssAnon - before.rssAnon), items);
     printPerItem("resident file pages, growth", double(trimmed.rssFile - before.rssFile), items);
     printPerItem("private, peak to complete indexes", double(peak.privatePeak()), items);
-    printPerItem("  its growth", double(peak.privatePeak() - privateBefore), items);
+    printPerItem("  its growth", double(peak.privatePeak() - privateBefore.privateBytes), items);
+    printPerItem("anonymous, peak growth", double(peak.anonymousPeak() - privateBefore.anonymousBytes), items);
     printPerItem("heap in use, peak growth", double(peak.heapPeak() - before.heapInUse), items);
     return 0;
 }

@@ -42,24 +42,35 @@ inline std::string_view stemOfItsOwn(std::string_view normalizedName, std::strin
     return normalizedName.starts_with(normalizedStem) ? std::string_view() : normalizedStem;
 }
 
-// The name forms of positions 0, 1, 2, ... in one buffer.
+// The name forms of positions 0, 1, 2, ... in one list. A normalised name
+// equal to the name, as most are, is not stored again.
 class NameList {
 public:
-    void reserve(std::size_t items, std::size_t bytes) { m_texts.reserve(3 * items, bytes); }
+    void reserve(std::size_t items, std::size_t bytes)
+    {
+        m_texts.reserve(3 * items, bytes);
+        m_normalizedIsName.reserve(items);
+    }
     void append(std::string_view name, std::string_view normalizedName, std::string_view normalizedStem = {})
     {
+        const bool same = normalizedName == name;
         m_texts.append(name);
-        m_texts.append(normalizedName);
+        m_texts.append(same ? std::string_view() : normalizedName);
         m_texts.append(stemOfItsOwn(normalizedName, normalizedStem));
+        m_normalizedIsName.push_back(same);
     }
     std::size_t size() const { return m_texts.size() / 3; }
     std::string_view name(std::size_t i) const { return m_texts.at(3 * i); }
-    std::string_view normalizedName(std::size_t i) const { return m_texts.at(3 * i + 1); }
+    std::string_view normalizedName(std::size_t i) const
+    {
+        return m_normalizedIsName[i] ? name(i) : m_texts.at(3 * i + 1);
+    }
     // Empty unless the stem gives keys of its own.
     std::string_view normalizedStem(std::size_t i) const { return m_texts.at(3 * i + 2); }
 
 private:
     TextList m_texts;
+    std::vector<bool> m_normalizedIsName;
 };
 
 enum class IndexKind { Characters, Bigrams, Prefixes };
