@@ -88,6 +88,27 @@ TEST(SearchIndexBuild, StopsWhenToldTo)
     }
 }
 
+TEST(SearchIndexBuild, NameListGivesBackEveryFormAcrossItsChunks)
+{
+    // Some megabytes of forms, one larger than a chunk, empty ones between.
+    NameList names;
+    names.reserve(4, 10);
+    const std::string huge(3 << 20, 'h');
+    auto nameOf = [&](std::size_t i) { return i == 777 ? huge : "名" + std::to_string(i) + std::string(i % 50, 'n'); };
+    auto normalizedOf = [&](std::size_t i) { return i % 4 == 0 ? nameOf(i) : "n" + std::to_string(i); };
+    auto stemOf = [](std::size_t i) { return i % 5 == 0 ? "s" + std::to_string(i) : std::string(); };
+    constexpr std::size_t kItems = 200000;
+    for (std::size_t i = 0; i < kItems; ++i)
+        names.append(nameOf(i), normalizedOf(i), stemOf(i));
+    ASSERT_EQ(names.size(), kItems);
+    for (std::size_t i = 0; i < kItems; ++i) {
+        // Compared, not printed: one of them is megabytes long.
+        ASSERT_TRUE(names.name(i) == nameOf(i)) << i;
+        ASSERT_TRUE(names.normalizedName(i) == normalizedOf(i)) << i;
+        ASSERT_TRUE(names.normalizedStem(i) == stemOf(i)) << i;
+    }
+}
+
 // A keepGoing() that holds the first worker to ask at the start of its first
 // block until the others have gone through `otherPolls` polls (16 a block):
 // the blocks after the held one finish first unless it holds the last of the
