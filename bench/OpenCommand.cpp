@@ -69,6 +69,11 @@ public:
         sample();
     }
     std::int64_t privatePeak() const { return m_privatePeak; }
+    std::int64_t privatePeakSoFar()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::max(m_privatePeak, privateMemory().privateBytes);
+    }
     std::int64_t anonymousPeak() const { return m_anonymousPeak; }
     std::int64_t heapPeak() const { return m_heapPeak; }
 
@@ -122,6 +127,7 @@ int runOpen(const std::vector<std::string>& argv)
     const MemoryProbe opened = MemoryProbe::now();
     store->waitForSearchCacheReady();
     const double cacheMs = millisecondsSince(start);
+    const std::int64_t loadPeak = peak.privatePeakSoFar();
     // Before the index build starts (90 ms after the install).
     malloc_trim(0);
     const MemoryProbe installed = MemoryProbe::now();
@@ -157,6 +163,7 @@ int runOpen(const std::vector<std::string>& argv)
     printPerItem("resident file pages, growth", double(trimmed.rssFile - before.rssFile), items);
     printPerItem("private, peak to complete indexes", double(peak.privatePeak()), items);
     printPerItem("  its growth", double(peak.privatePeak() - privateBefore.privateBytes), items);
+    printPerItem("  its growth to the cache install", double(loadPeak - privateBefore.privateBytes), items);
     printPerItem("anonymous, peak growth", double(peak.anonymousPeak() - privateBefore.anonymousBytes), items);
     printPerItem("heap in use, peak growth", double(peak.heapPeak() - before.heapInUse), items);
     return 0;
