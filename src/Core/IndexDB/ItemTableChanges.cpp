@@ -5,6 +5,7 @@
 
 #include "Core/IndexDB/ItemTable.h"
 #include "Core/IndexDB/ItemTableArena.h"
+#include "Platform/AllocatorArenas.h"
 
 namespace pallix {
 
@@ -46,6 +47,7 @@ ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
         out.m_liveArenaBytes += part.m_liveArenaBytes;
         out.m_liveSideItems += part.m_liveSideItems;
         part.clear();
+        returnFreedMemory();
     }
     out.rebuildMapDroppingEarlierDuplicates();
     return out;
