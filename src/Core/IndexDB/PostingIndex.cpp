@@ -119,10 +119,13 @@ void PostingIndex::BlockBuilder::add(std::string_view key, std::uint32_t positio
         return;
     assert(m_lastLowPlusOne[id] <= low);
     m_lastLowPlusOne[id] = std::uint32_t(low) + 1;
-    if (m_entries.empty() || m_entries.back().keys.size() == kSegmentEntries) {
+    if (m_entries.empty() || m_entries.back().keys.size() == m_entries.back().keys.capacity()) {
+        // Small at first, for the blocks of a small table.
+        const std::size_t entries =
+            m_entries.empty() ? 1024 : std::min(kSegmentEntries, 2 * m_entries.back().keys.capacity());
         EntrySegment& segment = m_entries.emplace_back();
-        segment.keys.reserve(kSegmentEntries);
-        segment.lows.reserve(kSegmentEntries);
+        segment.keys.reserve(entries);
+        segment.lows.reserve(entries);
     }
     m_entries.back().keys.push_back(id);
     m_entries.back().lows.push_back(low);

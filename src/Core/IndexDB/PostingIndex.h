@@ -82,8 +82,9 @@ public:
         KeyInterner m_keys;
         // One list of (key, position) in arrival order: a vector per key cost
         // an allocation for each of the block's tens of thousands of keys.
-        // Kept in fixed segments: a list that doubles holds up to twice its
-        // entries, and three times while it moves, in every block being built.
+        // Kept in segments of up to kSegmentEntries that are never moved: a
+        // list that doubles holds up to twice its entries, and three times
+        // while it moves, in every block being built.
         static constexpr std::size_t kSegmentEntries = std::size_t(1) << 16;
         struct EntrySegment {
             std::vector<std::uint32_t> keys;
