@@ -47,6 +47,8 @@ ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
         out.m_liveArenaBytes += part.m_liveArenaBytes;
         out.m_liveSideItems += part.m_liveSideItems;
         part.clear();
+        // The part's arrays came from an arena, where freed blocks stay
+        // resident: handed back now, not held beside the output to the end.
         returnFreedMemory();
     }
     out.rebuildMapDroppingEarlierDuplicates();
