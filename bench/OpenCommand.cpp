@@ -1,10 +1,16 @@
 // open: the store's start-up on an existing database (bootstrap, snapshot load,
 // inverted indexes), timed, and the memory of the cache per item, both by the
-// store's own accounting and by what the process gained.
+// store's own accounting and by what the process gained, and the highest
+// private memory the process reached on the way to complete indexes.
 
 #include <malloc.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "BenchSupport.h"
@@ -19,6 +25,84 @@ void printPerItem(const char* what, double bytes, double items)
     std::printf("open: %-34s %12.0f bytes  %7.1f bytes/item\n", what, bytes, items > 0 ? bytes / items : 0.0);
 }
 
+// Private memory (Private_Clean + Private_Dirty of smaps_rollup): what the
+// process holds for itself, the mapped file pages it touched included; and
+// of all resident pages the anonymous ones (the heap, thread stacks).
+struct PrivateMemory {
+    std::int64_t privateBytes = 0;
+    std::int64_t anonymousBytes = 0;
+};
+
+PrivateMemory privateMemory()
+{
+    std::ifstream in("/proc/self/smaps_rollup");
+    std::string line;
+    PrivateMemory kib;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        std::int64_t value = 0;
+        fields >> name >> value;
+        if (name == "Private_Clean:" || name == "Private_Dirty:")
+            kib.privateBytes += value;
+        else if (name == "Anonymous:")
+            kib.anonymousBytes += value;
+    }
+    return {kib.privateBytes * 1024, kib.anonymousBytes * 1024};
+}
+
+// The highest private and anonymous memory and heap in use, sampled every 25 ms from its
+// construction to stop().
+class PeakSampler {
+public:
+    PeakSampler() : m_thread([this] { run(); }) {}
+    ~PeakSampler() { stop(); }
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        sample();
+    }
+    std::int64_t privatePeak() const { return m_privatePeak; }
+    std::int64_t privatePeakSoFar()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::max(m_privatePeak, privateMemory().privateBytes);
+    }
+    std::int64_t anonymousPeak() const { return m_anonymousPeak; }
+    std::int64_t heapPeak() const { return m_heapPeak; }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_stopped) {
+            sample();
+            m_wake.wait_for(lock, std::chrono::milliseconds(25), [this] { return m_stopped; });
+        }
+    }
+    void sample()
+    {
+        const PrivateMemory now = privateMemory();
+        m_privatePeak = std::max(m_privatePeak, now.privateBytes);
+        m_anonymousPeak = std::max(m_anonymousPeak, now.anonymousBytes);
+        const struct mallinfo2 info = mallinfo2();
+        m_heapPeak = std::max(m_heapPeak, static_cast<std::int64_t>(info.uordblks + info.hblkhd));
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stopped = false;
+    std::int64_t m_privatePeak = 0;
+    std::int64_t m_anonymousPeak = 0;
+    std::int64_t m_heapPeak = 0;
+    std::thread m_thread;
+};
+
 } // namespace
 
 int runOpen(const std::vector<std::string>& argv)
@@ -32,6 +116,8 @@ int runOpen(const std::vector<std::string>& argv)
 
     malloc_trim(0);
     const MemoryProbe before = MemoryProbe::now();
+    const PrivateMemory privateBefore = privateMemory();
+    PeakSampler peak;
     const auto start = SteadyClock::now();
     auto probe = std::make_shared<IndexStoreProbe>();
     auto store = std::make_unique<IndexStore>(db, Clock::system(), probe);
@@ -41,11 +127,13 @@ int runOpen(const std::vector<std::string>& argv)
     const MemoryProbe opened = MemoryProbe::now();
     store->waitForSearchCacheReady();
     const double cacheMs = millisecondsSince(start);
+    const std::int64_t loadPeak = peak.privatePeakSoFar();
     // Before the index build starts (90 ms after the install).
     malloc_trim(0);
     const MemoryProbe installed = MemoryProbe::now();
     waitForCompleteIndexes(*store);
     const double completeMs = millisecondsSince(start);
+    peak.stop();
     waitForNameOrders(*probe);
     const double ordersMs = millisecondsSince(start);
     // The build's job frees its last buffers after the ordinals are in.
@@ -73,6 +161,11 @@ int runOpen(const std::vector<std::string>& argv)
     printPerItem("resident anonymous, after trim", double(trimmed.rssAnon - before.rssAnon), items);
     printPerItem("  of it at the install, before the indexes", double(installed.rssAnon - before.rssAnon), items);
     printPerItem("resident file pages, growth", double(trimmed.rssFile - before.rssFile), items);
+    printPerItem("private, peak to complete indexes", double(peak.privatePeak()), items);
+    printPerItem("  its growth", double(peak.privatePeak() - privateBefore.privateBytes), items);
+    printPerItem("  its growth to the cache install", double(loadPeak - privateBefore.privateBytes), items);
+    printPerItem("anonymous, peak growth", double(peak.anonymousPeak() - privateBefore.anonymousBytes), items);
+    printPerItem("heap in use, peak growth", double(peak.heapPeak() - before.heapInUse), items);
     return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "Core/IndexDB/ItemTable.h"
 #include "Core/IndexDB/ItemTableArena.h"
+#include "Platform/AllocatorArenas.h"
 
 namespace pallix {
 
@@ -16,6 +17,9 @@ ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
     std::size_t total = 0;
     for (const ItemTable& part : parts)
         total += part.size();
+    // The parts' path maps are of no use once joined: the output builds its own.
+    for (ItemTable& part : parts)
+        std::vector<std::uint32_t>().swap(part.m_slots);
     out.m_entries.reserve(total);
     out.m_facts.reserve(total);
     for (ItemTable& part : parts) {
@@ -43,6 +47,9 @@ ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
         out.m_liveArenaBytes += part.m_liveArenaBytes;
         out.m_liveSideItems += part.m_liveSideItems;
         part.clear();
+        // The part's arrays came from an arena, where freed blocks stay
+        // resident: handed back now, not held beside the output to the end.
+        returnFreedMemory();
     }
     out.rebuildMapDroppingEarlierDuplicates();
     return out;

@@ -119,8 +119,16 @@ void PostingIndex::BlockBuilder::add(std::string_view key, std::uint32_t positio
         return;
     assert(m_lastLowPlusOne[id] <= low);
     m_lastLowPlusOne[id] = std::uint32_t(low) + 1;
-    m_entryKeys.push_back(id);
-    m_entryLows.push_back(low);
+    if (m_entries.empty() || m_entries.back().keys.size() == m_entries.back().keys.capacity()) {
+        // Small at first, for the blocks of a small table.
+        const std::size_t entries =
+            m_entries.empty() ? 1024 : std::min(kSegmentEntries, 2 * m_entries.back().keys.capacity());
+        EntrySegment& segment = m_entries.emplace_back();
+        segment.keys.reserve(entries);
+        segment.lows.reserve(entries);
+    }
+    m_entries.back().keys.push_back(id);
+    m_entries.back().lows.push_back(low);
 }
 
 void PostingIndex::BlockBuilder::seal()
@@ -128,16 +136,22 @@ void PostingIndex::BlockBuilder::seal()
     // Counting sort by key; stable, so each key's positions stay ascending.
     const std::size_t keys = m_keys.size();
     m_keyStart.assign(keys + 1, 0);
-    for (std::uint32_t k : m_entryKeys)
-        ++m_keyStart[k + 1];
+    std::size_t entries = 0;
+    for (const EntrySegment& segment : m_entries) {
+        for (std::uint32_t k : segment.keys)
+            ++m_keyStart[k + 1];
+        entries += segment.keys.size();
+    }
     for (std::size_t k = 0; k < keys; ++k)
         m_keyStart[k + 1] += m_keyStart[k];
-    m_sortedLows.resize(m_entryLows.size());
+    m_sortedLows.resize(entries);
     std::vector<std::uint32_t> fill(m_keyStart.begin(), m_keyStart.end() - 1);
-    for (std::size_t e = 0; e < m_entryKeys.size(); ++e)
-        m_sortedLows[fill[m_entryKeys[e]]++] = m_entryLows[e];
-    std::vector<std::uint32_t>().swap(m_entryKeys);
-    std::vector<std::uint16_t>().swap(m_entryLows);
+    for (EntrySegment& segment : m_entries) {
+        for (std::size_t e = 0; e < segment.keys.size(); ++e)
+            m_sortedLows[fill[segment.keys[e]]++] = segment.lows[e];
+        segment = EntrySegment();
+    }
+    std::vector<EntrySegment>().swap(m_entries);
     std::vector<std::uint32_t>().swap(m_lastLowPlusOne);
     std::vector<std::uint32_t>().swap(m_shortKeyIds);
 }

@@ -80,10 +80,17 @@ public:
         friend class PostingIndex;
         std::uint32_t m_block;
         KeyInterner m_keys;
-        // One flat list of (key, position) in arrival order: a vector per key
-        // cost an allocation for each of the block's tens of thousands of keys.
-        std::vector<std::uint32_t> m_entryKeys;
-        std::vector<std::uint16_t> m_entryLows;
+        // One list of (key, position) in arrival order: a vector per key cost
+        // an allocation for each of the block's tens of thousands of keys.
+        // Kept in segments of up to kSegmentEntries that are never moved: a
+        // list that doubles holds up to twice its entries, and three times
+        // while it moves, in every block being built.
+        static constexpr std::size_t kSegmentEntries = std::size_t(1) << 16;
+        struct EntrySegment {
+            std::vector<std::uint32_t> keys;
+            std::vector<std::uint16_t> lows;
+        };
+        std::vector<EntrySegment> m_entries;
         std::vector<std::uint32_t> m_lastLowPlusOne;  // per key: its last position + 1, 0 = none
         // Keys of one or two bytes (ASCII characters and their pairs, most keys
         // by far) find their id by indexing, not hashing: id + 1, 0 = none.

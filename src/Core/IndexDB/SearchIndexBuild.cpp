@@ -97,16 +97,28 @@ std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned 
     } else {
         // Workers take blocks in order; this thread assembles them in order as
         // they finish, releasing each block's lists as soon as it is merged.
+        // A worker starts a block only within `window` blocks of the last one
+        // the assembly took: finished blocks waiting their turn would otherwise
+        // pile up, a whole index's worth of lists beside the assembled one.
+        const std::uint32_t window = threads;
         std::mutex mutex;
-        std::condition_variable ready;
+        std::condition_variable ready;   // a block finished, or the build stopped
+        std::condition_variable turned;  // the assembly moved on, or stopped
         std::vector<std::optional<Block>> done(blocks);
         std::vector<bool> finished(blocks, false);
+        std::uint32_t taken = 0;
         std::atomic<std::uint32_t> next{0};
         std::atomic<bool> stop{false};
         std::vector<std::thread> workers;
         for (unsigned t = 0; t < threads; ++t) {
             workers.emplace_back([&] {
                 for (std::uint32_t b = next++; b < blocks && !stop; b = next++) {
+                    {
+                        std::unique_lock lock(mutex);
+                        turned.wait(lock, [&] { return b < taken + window || stop; });
+                        if (stop)
+                            break;
+                    }
                     std::optional<Block> block = buildBlock(names, b, keepGoing);
                     std::lock_guard lock(mutex);
                     if (!block)
@@ -114,6 +126,8 @@ std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned 
                     done[b] = std::move(block);
                     finished[b] = true;
                     ready.notify_all();
+                    if (stop)
+                        turned.notify_all();
                 }
             });
         }
@@ -124,7 +138,9 @@ std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned 
                 break;
             Block block = std::move(*done[b]);
             done[b].reset();
+            taken = b + 1;
             lock.unlock();
+            turned.notify_all();
             assembleInParallel(std::move(block));
         }
         for (std::thread& w : workers)

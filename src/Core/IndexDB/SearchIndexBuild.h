@@ -11,6 +11,7 @@
 // threads, assembling the blocks in order. Callable from any thread.
 
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -42,24 +43,53 @@ inline std::string_view stemOfItsOwn(std::string_view normalizedName, std::strin
     return normalizedName.starts_with(normalizedStem) ? std::string_view() : normalizedStem;
 }
 
-// The name forms of positions 0, 1, 2, ... in one buffer.
+// The name forms of positions 0, 1, 2, ... in one list. Only the forms that
+// give keys of their own are stored: a normalised name equal to the name, as
+// most are, and a stem that heads the normalised name, as nearly all do, are not.
 class NameList {
 public:
-    void reserve(std::size_t items, std::size_t bytes) { m_texts.reserve(3 * items, bytes); }
+    void reserve(std::size_t items, std::size_t bytes)
+    {
+        m_texts.reserve(2 * items, bytes);
+        m_first.reserve(items);
+    }
     void append(std::string_view name, std::string_view normalizedName, std::string_view normalizedStem = {})
     {
+        std::uint32_t first = static_cast<std::uint32_t>(m_texts.size());
+        assert(first <= kTextIndex);
         m_texts.append(name);
-        m_texts.append(normalizedName);
-        m_texts.append(stemOfItsOwn(normalizedName, normalizedStem));
+        if (normalizedName != name) {
+            m_texts.append(normalizedName);
+            first |= kOwnNormalized;
+        }
+        if (const std::string_view stem = stemOfItsOwn(normalizedName, normalizedStem); !stem.empty()) {
+            m_texts.append(stem);
+            first |= kOwnStem;
+        }
+        m_first.push_back(first);
     }
-    std::size_t size() const { return m_texts.size() / 3; }
-    std::string_view name(std::size_t i) const { return m_texts.at(3 * i); }
-    std::string_view normalizedName(std::size_t i) const { return m_texts.at(3 * i + 1); }
+    std::size_t size() const { return m_first.size(); }
+    std::string_view name(std::size_t i) const { return m_texts.at(m_first[i] & kTextIndex); }
+    std::string_view normalizedName(std::size_t i) const
+    {
+        return m_first[i] & kOwnNormalized ? m_texts.at((m_first[i] & kTextIndex) + 1) : name(i);
+    }
     // Empty unless the stem gives keys of its own.
-    std::string_view normalizedStem(std::size_t i) const { return m_texts.at(3 * i + 2); }
+    std::string_view normalizedStem(std::size_t i) const
+    {
+        const std::uint32_t first = m_first[i];
+        if (!(first & kOwnStem))
+            return {};
+        return m_texts.at((first & kTextIndex) + 1 + (first & kOwnNormalized ? 1 : 0));
+    }
 
 private:
+    static constexpr std::uint32_t kOwnNormalized = 1u << 31;
+    static constexpr std::uint32_t kOwnStem = 1u << 30;
+    static constexpr std::uint32_t kTextIndex = kOwnStem - 1;
     TextList m_texts;
+    // Per item: the index of its name in m_texts, and which forms follow it.
+    std::vector<std::uint32_t> m_first;
 };
 
 enum class IndexKind { Characters, Bigrams, Prefixes };

@@ -1,6 +1,9 @@
 #include "Core/IndexDB/SearchIndexBuild.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +86,98 @@ TEST(SearchIndexBuild, StopsWhenToldTo)
         EXPECT_FALSE(buildSearchIndexes(names, threads, [&] { return ++polls < 3; }));
         EXPECT_GE(polls.load(), 3);
     }
+}
+
+TEST(SearchIndexBuild, NameListGivesBackEveryFormAcrossItsChunks)
+{
+    // Some megabytes of forms, one larger than a chunk, empty ones between.
+    NameList names;
+    names.reserve(4, 10);
+    const std::string huge(3 << 20, 'h');
+    auto nameOf = [&](std::size_t i) { return i == 777 ? huge : "名" + std::to_string(i) + std::string(i % 50, 'n'); };
+    auto normalizedOf = [&](std::size_t i) { return i % 4 == 0 ? nameOf(i) : "n" + std::to_string(i); };
+    auto stemOf = [](std::size_t i) { return i % 5 == 0 ? "s" + std::to_string(i) : std::string(); };
+    constexpr std::size_t kItems = 200000;
+    for (std::size_t i = 0; i < kItems; ++i)
+        names.append(nameOf(i), normalizedOf(i), stemOf(i));
+    ASSERT_EQ(names.size(), kItems);
+    for (std::size_t i = 0; i < kItems; ++i) {
+        // Compared, not printed: one of them is megabytes long.
+        ASSERT_TRUE(names.name(i) == nameOf(i)) << i;
+        ASSERT_TRUE(names.normalizedName(i) == normalizedOf(i)) << i;
+        ASSERT_TRUE(names.normalizedStem(i) == stemOf(i)) << i;
+    }
+}
+
+// A keepGoing() that holds the first worker to ask at the start of its first
+// block until the others have gone through `otherPolls` polls (16 a block):
+// the blocks after the held one finish first unless it holds the last of the
+// first round. With `heldStopsAt`, the held worker is told to stop at its
+// poll of that number, 16 being the last of its block.
+class HoldFirstWorker {
+public:
+    explicit HoldFirstWorker(int otherPolls, int heldStopsAt = 0)
+        : m_otherPolls(otherPolls), m_heldStopsAt(heldStopsAt)
+    {
+    }
+    bool operator()()
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_held == std::thread::id())
+            m_held = std::this_thread::get_id();
+        if (std::this_thread::get_id() != m_held) {
+            ++m_otherPolled;
+            m_changed.notify_all();
+            return true;
+        }
+        m_changed.wait(lock, [&] { return m_otherPolled >= m_otherPolls; });
+        return ++m_heldPolled != m_heldStopsAt;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::thread::id m_held;
+    int m_otherPolled = 0;
+    int m_heldPolled = 0;
+    const int m_otherPolls;
+    const int m_heldStopsAt;
+};
+
+TEST(SearchIndexBuild, FewWorkersBuildManyBlocksOutOfOrderOrStopMidway)
+{
+    // Ten blocks and a bit; each block's lists span several entry segments.
+    constexpr std::uint32_t kItems = 10 * 65536 + 123;
+    NameList names;
+    std::vector<std::uint32_t> everyThird, pairQb, digits42;
+    for (std::uint32_t i = 0; i < kItems; ++i) {
+        const std::string name = "q" + std::string(1, char('a' + i % 3)) + std::to_string(i % 1000);
+        names.append(name, name);
+        if (i % 3 == 2)
+            everyThird.push_back(i);
+        if (i % 3 == 1)
+            pairQb.push_back(i);
+        if (name.find("42") != std::string::npos)
+            digits42.push_back(i);
+    }
+    constexpr unsigned kWorkers = 4;
+    // The other workers go through the rest of the first round of blocks; the
+    // window lets none of them further while the held block is the first.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        HoldFirstWorker hold(16 * int(kWorkers - 1));
+        std::optional<SearchIndexes> built = buildSearchIndexes(names, kWorkers, std::ref(hold));
+        ASSERT_TRUE(built);
+        EXPECT_EQ(positionsOf(built->characters, "c"), everyThird);
+        EXPECT_EQ(positionsOf(built->bigrams, "qb"), pairQb);
+        EXPECT_EQ(positionsOf(built->bigrams, "42"), digits42);
+        EXPECT_EQ(positionsOf(built->prefixes, "qc"), everyThird);
+        EXPECT_EQ(positionsOf(built->characters, "q").size(), kItems);
+    }
+    // Told to stop at the end of the held block, while the others wait for
+    // it to be assembled: they stop too.
+    HoldFirstWorker stopHeld(16 * int(kWorkers - 1), 16);
+    EXPECT_FALSE(buildSearchIndexes(names, kWorkers, std::ref(stopHeld)));
 }
 
 } // namespace
