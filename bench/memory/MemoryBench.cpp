@@ -295,6 +295,7 @@ int run(const Options& o)
                                                  {SearchContentFilter::All}, false, SearchMatchMode::Contains,
                                                  SearchSortField::Name, true, true),
                             {10000, 12000});
+    const std::int64_t buildsAtStart = probe->indexBuildGeneration();
     const Memory fresh = readMemory();
     print("peak while opening", sampler.takePeak());
     print("fresh start (index, 16 searches)", fresh);
@@ -355,8 +356,9 @@ int run(const Options& o)
     while (tagger.finishedPasses() < 1)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     print("end of the session", readMemory());
-    std::printf("session %.0f s, %lld images tagged\n", sessionSeconds,
-                static_cast<long long>(tagger.extractedImages()));
+    std::printf("session %.0f s, %lld images tagged, %lld index builds after the start's\n", sessionSeconds,
+                static_cast<long long>(tagger.extractedImages()),
+                static_cast<long long>(probe->indexBuildGeneration() - buildsAtStart));
 
     // Idle: only the event loop turns, as in an application nobody uses.
     const auto idleEnd = SteadyClock::now() + std::chrono::seconds(o.idleSeconds);
@@ -366,6 +368,7 @@ int run(const Options& o)
     }
     const Memory idle = readMemory();
     print("peak of the session", sessionPeak);
+    print("peak after it, to the end", sampler.takePeak());
     print("idle after the session", idle);
     std::printf("idle - fresh: private %+.1f MiB (anonymous %+.1f), resident %+.1f MiB\n",
                 idle.privateMiB - fresh.privateMiB, idle.anonymousMiB - fresh.anonymousMiB,

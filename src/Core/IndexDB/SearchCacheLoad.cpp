@@ -218,10 +218,12 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
     // during the copy moves positions under it and starts it over.
     NameList names;
     std::size_t count = 0;
+    bool replacing = false;
     {
         std::lock_guard lock(m_mutex);
         if (!stillCurrent())
             return releaseHandle();
+        replacing = m_searchIndexesComplete;
         count = m_items.size();
         names.reserve(count, count * 40);
         m_buildChanges.startOver(static_cast<std::uint32_t>(count));
@@ -241,8 +243,11 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
         m_buildCopying = false;
     }
 
-    std::optional<SearchIndexes> built = buildSearchIndexes(names, count >= 2 * 65536 ? spareThreads() : 1,
-                                                            stillCurrent);
+    // A rebuild behind complete indexes is background work, searched around
+    // meanwhile: one worker, so it holds one block's lists at a time rather
+    // than one per core beside the indexes it replaces.
+    const unsigned workers = !replacing && count >= 2 * 65536 ? spareThreads() : 1;
+    std::optional<SearchIndexes> built = buildSearchIndexes(names, workers, stillCurrent);
     std::function<void()> hook = m_probe ? m_probe->beforeIndexInstallHook() : nullptr;
     if (hook)
         hook();
