@@ -247,7 +247,7 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
     // meanwhile: one worker, so it holds one block's lists at a time rather
     // than one per core beside the indexes it replaces.
     const unsigned workers = !replacing && count >= 2 * 65536 ? spareThreads() : 1;
-    std::optional<SearchIndexes> built = buildSearchIndexes(names, workers, stillCurrent);
+    std::optional<SearchIndexes> built = buildSearchIndexes(std::move(names), workers, stillCurrent);
     std::function<void()> hook = m_probe ? m_probe->beforeIndexInstallHook() : nullptr;
     if (hook)
         hook();

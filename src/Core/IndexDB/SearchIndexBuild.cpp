@@ -65,8 +65,11 @@ void addItemKeys(std::string_view name, std::string_view normalizedName, std::st
     });
 }
 
-std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned threads,
-                                                const std::function<bool()>& keepGoing)
+namespace {
+
+// `spent`, when given, is `names` itself: its forms are given back behind the assembly.
+std::optional<SearchIndexes> build(const NameList& names, NameList* spent, unsigned threads,
+                                   const std::function<bool()>& keepGoing)
 {
     const auto blocks = static_cast<std::uint32_t>((names.size() + kBlockSize - 1) / kBlockSize);
     PostingIndex::Assembler characters, bigrams, prefixes;
@@ -93,6 +96,8 @@ std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned 
             if (!block)
                 return std::nullopt;
             assemble(std::move(*block));
+            if (spent)
+                spent->releaseBefore(std::size_t(b + 1) * kBlockSize);
         }
     } else {
         // Workers take blocks in order; this thread assembles them in order as
@@ -142,6 +147,9 @@ std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned 
             lock.unlock();
             turned.notify_all();
             assembleInParallel(std::move(block));
+            // Every block up to b is built: no worker reads these forms again.
+            if (spent)
+                spent->releaseBefore(std::size_t(b + 1) * kBlockSize);
         }
         for (std::thread& w : workers)
             w.join();
@@ -154,6 +162,20 @@ std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned 
     indexes.bigrams = bigrams.finish();
     indexes.prefixes = prefixes.finish();
     return indexes;
+}
+
+} // namespace
+
+std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned threads,
+                                                const std::function<bool()>& keepGoing)
+{
+    return build(names, nullptr, threads, keepGoing);
+}
+
+std::optional<SearchIndexes> buildSearchIndexes(NameList&& names, unsigned threads,
+                                                const std::function<bool()>& keepGoing)
+{
+    return build(names, &names, threads, keepGoing);
 }
 
 } // namespace pallix

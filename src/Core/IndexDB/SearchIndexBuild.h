@@ -69,6 +69,12 @@ public:
         m_first.push_back(first);
     }
     std::size_t size() const { return m_first.size(); }
+    // Gives back the forms of the items before `item` (see TextList).
+    void releaseBefore(std::size_t item)
+    {
+        if (item < m_first.size())
+            m_texts.releaseBefore(m_first[item] & kTextIndex);
+    }
     std::string_view name(std::size_t i) const { return m_texts.at(m_first[i] & kTextIndex); }
     std::string_view normalizedName(std::size_t i) const
     {
@@ -150,6 +156,10 @@ void addItemKeys(std::string_view name, std::string_view normalizedName, std::st
 // `keepGoing` is polled now and then from the workers; when it says no, the
 // build stops and nothing is returned.
 std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned threads,
+                                                const std::function<bool()>& keepGoing);
+// The same, giving back each block's forms once the block is assembled, so
+// the copy shrinks as the indexes grow; `names` is spent.
+std::optional<SearchIndexes> buildSearchIndexes(NameList&& names, unsigned threads,
                                                 const std::function<bool()>& keepGoing);
 
 } // namespace pallix
