@@ -52,7 +52,7 @@ public:
     enum class PreviewPriority { Urgent, Normal };
 
     static constexpr int kMemoryCacheLimit = 1400;  // items whose last size is remembered
-    static constexpr qsizetype kMemoryCacheBudgetBytes = qsizetype(64) << 20;
+    static constexpr qsizetype kMemoryCacheBudgetBytes = qsizetype(40) << 20;
     static constexpr std::chrono::milliseconds kIdleRelease{60'000};
     static constexpr int kFallbackCacheLimit = 1800;
     static constexpr int kThemeIconCacheLimit = 400;
