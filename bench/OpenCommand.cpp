@@ -8,12 +8,11 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "BenchSupport.h"
+#include "SmapsRollup.h"
 #include "Commands.h"
 
 namespace pallix::bench {
@@ -23,32 +22,6 @@ namespace {
 void printPerItem(const char* what, double bytes, double items)
 {
     std::printf("open: %-34s %12.0f bytes  %7.1f bytes/item\n", what, bytes, items > 0 ? bytes / items : 0.0);
-}
-
-// Private memory (Private_Clean + Private_Dirty of smaps_rollup): what the
-// process holds for itself, the mapped file pages it touched included; and
-// of all resident pages the anonymous ones (the heap, thread stacks).
-struct PrivateMemory {
-    std::int64_t privateBytes = 0;
-    std::int64_t anonymousBytes = 0;
-};
-
-PrivateMemory privateMemory()
-{
-    std::ifstream in("/proc/self/smaps_rollup");
-    std::string line;
-    PrivateMemory kib;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string name;
-        std::int64_t value = 0;
-        fields >> name >> value;
-        if (name == "Private_Clean:" || name == "Private_Dirty:")
-            kib.privateBytes += value;
-        else if (name == "Anonymous:")
-            kib.anonymousBytes += value;
-    }
-    return {kib.privateBytes * 1024, kib.anonymousBytes * 1024};
 }
 
 // The highest private and anonymous memory and heap in use, sampled every 25 ms from its
@@ -72,7 +45,7 @@ public:
     std::int64_t privatePeakSoFar()
     {
         std::lock_guard lock(m_mutex);
-        return std::max(m_privatePeak, privateMemory().privateBytes);
+        return std::max(m_privatePeak, readSmapsRollup().privateBytes);
     }
     std::int64_t anonymousPeak() const { return m_anonymousPeak; }
     std::int64_t heapPeak() const { return m_heapPeak; }
@@ -88,7 +61,7 @@ private:
     }
     void sample()
     {
-        const PrivateMemory now = privateMemory();
+        const SmapsRollup now = readSmapsRollup();
         m_privatePeak = std::max(m_privatePeak, now.privateBytes);
         m_anonymousPeak = std::max(m_anonymousPeak, now.anonymousBytes);
         const struct mallinfo2 info = mallinfo2();
@@ -116,7 +89,7 @@ int runOpen(const std::vector<std::string>& argv)
 
     malloc_trim(0);
     const MemoryProbe before = MemoryProbe::now();
-    const PrivateMemory privateBefore = privateMemory();
+    const SmapsRollup privateBefore = readSmapsRollup();
     PeakSampler peak;
     const auto start = SteadyClock::now();
     auto probe = std::make_shared<IndexStoreProbe>();

@@ -21,7 +21,6 @@
 //        [--rounds 24] [--tag 60] [--idle 100]
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -48,6 +47,7 @@
 #include "Core/Search/SearchParser.h"
 #include "Core/Semantic/ImageSemanticStore.h"
 #include "Platform/AllocatorArenas.h"
+#include "SmapsRollup.h"
 
 namespace pallix {
 namespace {
@@ -70,27 +70,6 @@ struct Memory {
     double anonymousMiB = 0;  // of the private: the heap and anonymous maps (the rest is mapped files)
     double withHelpersMiB = 0;  // the private memory of this process and of its helper processes together
 };
-
-// Rss, Private_Clean + Private_Dirty and Anonymous of one process, in KiB.
-std::array<double, 3> readRollup(const std::string& pid)
-{
-    std::ifstream in("/proc/" + pid + "/smaps_rollup");
-    std::string line;
-    std::array<double, 3> kib{0, 0, 0};
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string name;
-        double value = 0;
-        fields >> name >> value;
-        if (name == "Rss:")
-            kib[0] = value;
-        else if (name == "Private_Clean:" || name == "Private_Dirty:")
-            kib[1] += value;
-        else if (name == "Anonymous:")
-            kib[2] = value;
-    }
-    return kib;
-}
 
 // The processes this one started (the thumbnail and recogniser helpers).
 std::vector<std::string> childProcesses()
@@ -120,11 +99,13 @@ std::vector<std::string> childProcesses()
 
 Memory readMemory()
 {
-    const std::array<double, 3> self = readRollup("self");
-    double helpers = 0;
+    constexpr double kMiB = 1 << 20;
+    const bench::SmapsRollup self = bench::readSmapsRollup();
+    std::int64_t helpers = 0;
     for (const std::string& pid : childProcesses())
-        helpers += readRollup(pid)[1];
-    return {self[1] / 1024, self[0] / 1024, self[2] / 1024, (self[1] + helpers) / 1024};
+        helpers += bench::readSmapsRollup(pid).privateBytes;
+    return {double(self.privateBytes) / kMiB, double(self.residentBytes) / kMiB, double(self.anonymousBytes) / kMiB,
+            double(self.privateBytes + helpers) / kMiB};
 }
 
 // The highest private and resident memory seen since the last reset.
