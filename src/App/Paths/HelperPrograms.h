@@ -4,7 +4,11 @@
 // install` puts them in <prefix>/libexec/pallix, the build beside the
 // application. Any thread.
 
+#include <cerrno>
+#include <string_view>
+
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QString>
 
@@ -26,6 +30,21 @@ inline void boundAddressSpace()
     const rlimit limit{kAddressSpace, kAddressSpace};
     ::setrlimit(RLIMIT_AS, &limit);
 #endif
+}
+
+// Writes all of `bytes` to `fd` (a helper's answer on its standard output),
+// however many writes it takes; false when the reader is gone.
+inline bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(std::size_t(n));
+    }
+    return true;
 }
 
 } // namespace pallix::helperprograms

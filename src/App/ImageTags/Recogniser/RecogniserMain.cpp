@@ -41,20 +41,6 @@ Read readExactly(std::string& buffer, std::size_t size)
     return Read::Whole;
 }
 
-bool writeAll(const std::string& bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += std::size_t(n);
-    }
-    return true;
-}
-
 class Recognisers {
 public:
     recogniser::Answer answer(recogniser::Kind kind, const QImage& image)
@@ -95,7 +81,7 @@ int main(int argc, char** argv)
         if (!request || readExactly(pixels, request->pixelBytes()) != Read::Whole)
             return 2;
         const QImage image = recogniser::requestImage(*request, pixels);
-        if (!writeAll(recogniser::encodeAnswer(recognisers.answer(request->kind, image))))
+        if (!helperprograms::writeAll(STDOUT_FILENO, recogniser::encodeAnswer(recognisers.answer(request->kind, image))))
             return 1;
     }
 }

@@ -28,20 +28,6 @@
 
 namespace {
 
-int writeAll(const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    std::size_t left = static_cast<std::size_t>(bytes.size());
-    while (left > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, data, left);
-        if (n <= 0)
-            return 1;
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
 int writePng(const QImage& image)
 {
     if (image.isNull())
@@ -51,7 +37,7 @@ int writePng(const QImage& image)
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "PNG"))
         return 1;
-    return writeAll(bytes);
+    return pallix::helperprograms::writeAll(STDOUT_FILENO, {bytes.constData(), std::size_t(bytes.size())}) ? 0 : 1;
 }
 
 int pdfPage(const QString& path, int maxPixel)
