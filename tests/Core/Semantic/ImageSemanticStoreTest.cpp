@@ -324,6 +324,14 @@ int makeTablesOfBefore(sqlite::Connection& raw, const std::filesystem::path& fil
     return raw.exec(sql.c_str());
 }
 
+// The first column of the first row `sql` gives, -1 when it gives none.
+std::int64_t firstNumber(sqlite::Connection& db, const char* sql)
+{
+    sqlite::Statement select;
+    EXPECT_EQ(select.prepare(db, sql), SQLITE_OK) << sql;
+    return select.step() == SQLITE_ROW ? select.columnInt64(0) : -1;
+}
+
 // A mirror written before kept rowids of its own, and at times a stale second
 // row of a path. Opened, it is made again with each row under its main row's
 // rowid, so every later write replaces it by rowid.
@@ -339,11 +347,8 @@ TEST(ImageSemanticStore, AnOlderMirrorIsMadeAgainUnderItsRowsRowidsAndWritesKeep
                                  "(8, '/a.png', 'dog'), (9, '/c.png', 'blue'), (10, '/a.png', 'cat 猫');"),
               SQLITE_OK);
     const auto tiedRows = [&] {
-        sqlite::Statement count;
-        EXPECT_EQ(count.prepare(raw, "SELECT COUNT(*) FROM image_semantic_fts f JOIN image_semantic m "
-                                     "ON m.rowid = f.rowid AND m.path = f.path AND m.tags = f.tags;"),
-                  SQLITE_OK);
-        return count.step() == SQLITE_ROW ? count.columnInt64(0) : -1;
+        return firstNumber(raw, "SELECT COUNT(*) FROM image_semantic_fts f JOIN image_semantic m "
+                                "ON m.rowid = f.rowid AND m.path = f.path AND m.tags = f.tags;");
     };
 
     ImageSemanticStore store(file, std::make_shared<InstantClock>());
@@ -384,9 +389,7 @@ TEST(ImageSemanticStore, ATiedMirrorOfBeforeIsKeptAndSetToMergeSixteenSegmentsAt
                                  "PRAGMA user_version = 1;"),
               SQLITE_OK);
     const auto automerge = [&] {
-        sqlite::Statement select;
-        EXPECT_EQ(select.prepare(raw, "SELECT v FROM image_semantic_fts_config WHERE k = 'automerge';"), SQLITE_OK);
-        return select.step() == SQLITE_ROW ? select.columnInt64(0) : -1;
+        return firstNumber(raw, "SELECT v FROM image_semantic_fts_config WHERE k = 'automerge';");
     };
     ASSERT_EQ(automerge(), -1) << "SQLite's default, 4";
 
