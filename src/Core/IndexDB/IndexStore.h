@@ -330,11 +330,10 @@ private:
     LiveSearchIndexes m_indexes;             // the three inverted indexes, complete when the flag says so
     bool m_cacheReady = false;
     bool m_searchIndexesComplete = false;
-    // The writes made since the running build began copying the name forms; a
-    // removal while it copies starts it over (the positions moved under it).
+    // The writes made since the running build took its count of the items:
+    // laid over the build, and where its blocks read the items they copy.
     LiveSearchIndexes m_buildChanges;
     bool m_buildRecording = false;
-    bool m_buildCopying = false;
     std::atomic<std::int64_t> m_indexBuildGeneration{0};  // written under m_mutex, polled by the build
     std::shared_ptr<CancelToken> m_indexBuildTask;
     std::shared_ptr<CancelToken> m_debouncedSearchCacheRebuildTask;

@@ -26,6 +26,12 @@ void IndexStoreProbe::setBeforeCacheInstallHook(std::function<void()> hook)
     m_beforeCacheInstallHook = std::move(hook);
 }
 
+void IndexStoreProbe::setBetweenNameSlicesHook(std::function<void()> hook)
+{
+    std::lock_guard lock(m_hookMutex);
+    m_betweenNameSlicesHook = std::move(hook);
+}
+
 void IndexStoreProbe::rebuildSearchCache()
 {
     if (m_store.rebuildSearchCache)
@@ -107,6 +113,12 @@ std::function<void()> IndexStoreProbe::beforeCacheInstallHook() const
 {
     std::lock_guard lock(m_hookMutex);
     return m_beforeCacheInstallHook;
+}
+
+std::function<void()> IndexStoreProbe::betweenNameSlicesHook() const
+{
+    std::lock_guard lock(m_hookMutex);
+    return m_betweenNameSlicesHook;
 }
 
 } // namespace pallix

@@ -50,6 +50,9 @@ public:
     // Called on the warm-up thread between loading the snapshot and
     // installing it. Set it before bootstrap().
     void setBeforeCacheInstallHook(std::function<void()> hook);
+    // Called without the lock on an index build's worker after each slice
+    // of name forms it copies. Set it before the build starts.
+    void setBetweenNameSlicesHook(std::function<void()> hook);
 
     // ---- Steps.
     // Rebuilds the path map and restarts the index build from the current items.
@@ -107,6 +110,7 @@ public:
     bool noteReopen();
     std::function<void()> beforeIndexInstallHook() const;
     std::function<void()> beforeCacheInstallHook() const;
+    std::function<void()> betweenNameSlicesHook() const;
 
 private:
     // Asks the attached store through `reader`, or gives `none` without one.
@@ -126,6 +130,7 @@ private:
     mutable std::mutex m_hookMutex;
     std::function<void()> m_beforeIndexInstallHook;  // under m_hookMutex
     std::function<void()> m_beforeCacheInstallHook;  // under m_hookMutex
+    std::function<void()> m_betweenNameSlicesHook;   // under m_hookMutex
 };
 
 } // namespace pallix

@@ -373,9 +373,7 @@ void IndexStore::noteRemoved(const std::vector<std::uint32_t>& positions)
         return;
     if (m_searchIndexesComplete)
         m_indexes.removePositions(positions);
-    if (m_buildCopying)
-        restartIndexBuildLocked();
-    else if (m_buildRecording)
+    if (m_buildRecording)
         m_buildChanges.removePositions(positions);
 }
 
@@ -395,7 +393,10 @@ bool IndexStore::patchingCostsMoreThanABuild(std::size_t appended) const
 
 void IndexStore::scheduleCompactionIfDue(int delayMilliseconds)
 {
-    if (!m_searchIndexesComplete || m_buildRecording)
+    // A build on its way, still waiting to start or installing, takes these
+    // changes or lays them over what it installs: another would only
+    // supersede it and start over.
+    if (!m_searchIndexesComplete || m_indexBuildTask)
         return;
     if (m_indexes.changeCount() >= compactionThreshold())
         scheduleDebouncedSearchCacheRebuild(delayMilliseconds);

@@ -96,6 +96,14 @@ void LiveSearchIndexes::removePositions(const std::vector<std::uint32_t>& remove
     mergeInto(m_removedTail, originalNumbers(fromTail, m_removedTail));
 }
 
+std::optional<std::uint32_t> LiveSearchIndexes::livePosition(std::uint32_t basePosition) const
+{
+    const auto gone = std::lower_bound(m_removedBase.begin(), m_removedBase.end(), basePosition);
+    if (gone != m_removedBase.end() && *gone == basePosition)
+        return std::nullopt;
+    return basePosition - static_cast<std::uint32_t>(gone - m_removedBase.begin());
+}
+
 const PostingIndex& LiveSearchIndexes::baseIndex(IndexKind kind) const
 {
     switch (kind) {

@@ -19,6 +19,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -49,6 +50,8 @@ public:
     // Base items gone and items appended since the copy.
     std::size_t changeCount() const { return m_removedBase.size() + m_tailCount; }
     std::uint32_t baseCount() const { return m_baseCount; }
+    // Where base item `basePosition` is now; none when it went.
+    std::optional<std::uint32_t> livePosition(std::uint32_t basePosition) const;
 
     // Some item now holds `key`.
     bool hasLive(IndexKind kind, std::string_view key) const;

@@ -11,12 +11,7 @@ namespace pallix {
 namespace {
 
 constexpr std::size_t kPollEvery = 4096;
-
-// Sort keys of a run of names, in one buffer.
-struct KeyBlock {
-    std::string bytes;
-    std::vector<std::uint32_t> ends;
-};
+constexpr std::size_t kNamesAtATime = 16384;
 
 // The first eight bytes of a key as a number that orders as the bytes do.
 std::uint64_t headOf(std::string_view key)
@@ -29,48 +24,53 @@ std::uint64_t headOf(std::string_view key)
 
 } // namespace
 
-std::optional<std::vector<std::uint32_t>> nameOrdersOf(const TextList& names, unsigned threads,
+std::optional<std::vector<std::uint32_t>> nameOrdersOf(std::size_t n, const NameTextSource& names, unsigned threads,
                                                        const std::function<bool()>& keepGoing)
 {
-    const std::size_t n = names.size();
     threads = std::clamp<unsigned>(threads, 1, static_cast<unsigned>(std::max<std::size_t>(n / 65536, 1)));
-    std::vector<KeyBlock> blocks(threads);
+    // Thread t makes the sort keys of names [firsts[t], firsts[t + 1]), in chunks that never move.
+    std::vector<TextList> keys(threads);
+    std::vector<std::size_t> firsts(threads + 1, n);
     std::atomic<bool> stopped{false};
     inSlices(n, threads, [&](unsigned t, std::size_t begin, std::size_t end) {
-        KeyBlock& block = blocks[t];
-        block.ends.reserve(end - begin);
-        block.bytes.reserve((end - begin) * 32);
+        firsts[t] = begin;
+        keys[t].reserve(end - begin, (end - begin) * 24);
+        TextList slice;
         std::string key;
-        for (std::size_t i = begin; i < end; ++i) {
-            if ((i - begin) % kPollEvery == 0 && (stopped.load() || !keepGoing())) {
+        for (std::size_t first = begin; first < end; first += kNamesAtATime) {
+            const std::size_t last = std::min(end, first + kNamesAtATime);
+            slice = TextList();
+            slice.reserve(last - first, (last - first) * 24);
+            if (stopped.load() || !names(first, last, slice)) {
                 stopped = true;
                 return;
             }
-            text::zhCaseInsensitiveKey(names.at(i), key);
-            block.bytes.append(key);
-            block.ends.push_back(static_cast<std::uint32_t>(block.bytes.size()));
+            for (std::size_t i = 0; i < slice.size(); ++i) {
+                if (i % kPollEvery == 0 && (stopped.load() || !keepGoing())) {
+                    stopped = true;
+                    return;
+                }
+                text::zhCaseInsensitiveKey(slice.at(i), key);
+                keys[t].append(key);
+            }
         }
     });
     if (stopped)
         return std::nullopt;
-
-    std::vector<std::string_view> keys;
-    keys.reserve(n);
-    for (const KeyBlock& block : blocks)
-        for (std::size_t k = 0; k < block.ends.size(); ++k) {
-            const std::size_t begin = k == 0 ? 0 : block.ends[k - 1];
-            keys.emplace_back(block.bytes.data() + begin, block.ends[k] - begin);
-        }
+    const auto keyOf = [&](std::uint32_t i) {
+        const auto t = static_cast<std::size_t>(std::upper_bound(firsts.begin(), firsts.end() - 1, i) - firsts.begin() - 1);
+        return keys[t].at(i - firsts[t]);
+    };
 
     // Sorted by the keys' heads, numbers only; the rest of a key is read only
     // where heads are equal.
     std::vector<std::pair<std::uint64_t, std::uint32_t>> sorted(n);
     for (std::size_t i = 0; i < n; ++i)
-        sorted[i] = {headOf(keys[i]), static_cast<std::uint32_t>(i)};
+        sorted[i] = {headOf(keyOf(static_cast<std::uint32_t>(i))), static_cast<std::uint32_t>(i)};
     std::sort(sorted.begin(), sorted.end());
     if (!keepGoing())
         return std::nullopt;
-    const auto byKey = [&](const auto& a, const auto& b) { return keys[a.second] < keys[b.second]; };
+    const auto byKey = [&](const auto& a, const auto& b) { return keyOf(a.second) < keyOf(b.second); };
     for (std::size_t i = 0; i < n;) {
         std::size_t j = i + 1;
         while (j < n && sorted[j].first == sorted[i].first)
@@ -83,11 +83,24 @@ std::optional<std::vector<std::uint32_t>> nameOrdersOf(const TextList& names, un
     std::vector<std::uint32_t> orders(n);
     std::uint32_t order = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (i == 0 || keys[sorted[i].second] != keys[sorted[i - 1].second])
+        if (i == 0 || keyOf(sorted[i].second) != keyOf(sorted[i - 1].second))
             ++order;
         orders[sorted[i].second] = order;
     }
     return orders;
+}
+
+std::optional<std::vector<std::uint32_t>> nameOrdersOf(const TextList& names, unsigned threads,
+                                                       const std::function<bool()>& keepGoing)
+{
+    return nameOrdersOf(
+        names.size(),
+        [&](std::size_t begin, std::size_t end, TextList& out) {
+            for (std::size_t i = begin; i < end; ++i)
+                out.append(names.at(i));
+            return true;
+        },
+        threads, keepGoing);
 }
 
 } // namespace pallix

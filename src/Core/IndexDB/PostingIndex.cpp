@@ -158,7 +158,7 @@ void PostingIndex::BlockBuilder::seal()
 
 void PostingIndex::Assembler::addBlock(BlockBuilder&& block)
 {
-    assert(m_pending.empty() || block.m_block >= m_pending.back().high);
+    assert(m_pending.empty() || block.m_block >= m_pending.back().back().high);
     if (block.m_keyStart.empty())
         block.seal();
     const std::size_t keys = block.m_keys.size();
@@ -175,16 +175,22 @@ void PostingIndex::Assembler::addBlock(BlockBuilder&& block)
         chunk.high = static_cast<std::uint16_t>(block.m_block);
         chunk.countMinusOne = static_cast<std::uint16_t>(count - 1);
         if (count > kArrayMax) {
-            chunk.data = static_cast<std::uint32_t>(m_bitmaps.size());
-            m_bitmaps.resize(m_bitmaps.size() + kBitmapWords, 0);
-            std::uint64_t* words = m_bitmaps.data() + chunk.data;
+            chunk.data = m_bitmaps.allocate(static_cast<std::uint32_t>(kBitmapWords));
+            std::uint64_t* words = m_bitmaps.at(chunk.data);
             for (std::uint32_t i = 0; i < count; ++i)
                 words[lows[i] >> 6] |= std::uint64_t(1) << (lows[i] & 63);
         } else {
-            chunk.data = static_cast<std::uint32_t>(m_arrays.size());
-            m_arrays.insert(m_arrays.end(), lows, lows + count);
+            chunk.data = m_arrays.allocate(count);
+            std::copy(lows, lows + count, m_arrays.at(chunk.data));
         }
-        m_pending.push_back(chunk);
+        if (m_pending.empty() || m_pending.back().size() == kSegmentChunks) {
+            // The first grows as a small table needs; the others are whole at once.
+            m_pending.emplace_back();
+            if (m_pending.size() > 1)
+                m_pending.back().reserve(kSegmentChunks);
+        }
+        m_pending.back().push_back(chunk);
+        ++m_pendingCount;
     }
 }
 
@@ -194,20 +200,25 @@ PostingIndex PostingIndex::Assembler::finish()
     const std::size_t keys = m_keys.size();
     // Counting sort by key; chunks of one key arrived in ascending block order.
     index.m_chunkStart.assign(keys + 1, 0);
-    for (const PendingChunk& c : m_pending)
-        ++index.m_chunkStart[c.key + 1];
+    for (const std::vector<PendingChunk>& segment : m_pending)
+        for (const PendingChunk& c : segment)
+            ++index.m_chunkStart[c.key + 1];
     for (std::size_t k = 0; k < keys; ++k)
         index.m_chunkStart[k + 1] += index.m_chunkStart[k];
     std::vector<std::uint32_t> fill(index.m_chunkStart.begin(), index.m_chunkStart.end() - 1);
-    index.m_chunks.resize(m_pending.size());
+    index.m_chunks.resize(m_pendingCount);
     index.m_sizes.assign(keys, 0);
-    for (const PendingChunk& c : m_pending) {
-        index.m_chunks[fill[c.key]++] = Chunk{c.high, c.countMinusOne, c.data};
-        index.m_sizes[c.key] += std::uint32_t(c.countMinusOne) + 1;
+    for (std::vector<PendingChunk>& segment : m_pending) {
+        for (const PendingChunk& c : segment) {
+            index.m_chunks[fill[c.key]++] = Chunk{c.high, c.countMinusOne, c.data};
+            index.m_sizes[c.key] += std::uint32_t(c.countMinusOne) + 1;
+        }
+        std::vector<PendingChunk>().swap(segment);
     }
-    std::vector<PendingChunk>().swap(m_pending);
-    m_arrays.shrink_to_fit();
-    m_bitmaps.shrink_to_fit();
+    std::vector<std::vector<PendingChunk>>().swap(m_pending);
+    m_pendingCount = 0;
+    m_arrays.trim();
+    m_bitmaps.trim();
     index.m_keys = std::move(m_keys);
     index.m_arrays = std::move(m_arrays);
     index.m_bitmaps = std::move(m_bitmaps);
@@ -230,12 +241,12 @@ void PostingIndex::Postings::appendChunk(std::uint32_t c, std::vector<std::uint3
     const Chunk& chunk = ix.m_chunks[c];
     const std::uint32_t base = std::uint32_t(chunk.high) << kChunkBits;
     if (chunk.isBitmap()) {
-        const std::uint64_t* words = ix.m_bitmaps.data() + chunk.data;
+        const std::uint64_t* words = ix.m_bitmaps.at(chunk.data);
         for (std::uint32_t w = 0; w < kBitmapWords; ++w)
             for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1)
                 out.push_back(base | (w << 6) | static_cast<std::uint32_t>(std::countr_zero(bits)));
     } else {
-        const std::uint16_t* lows = ix.m_arrays.data() + chunk.data;
+        const std::uint16_t* lows = ix.m_arrays.at(chunk.data);
         for (std::uint32_t i = 0; i < chunk.count(); ++i)
             out.push_back(base | lows[i]);
     }
@@ -300,14 +311,14 @@ void PostingIndex::Postings::retainPresent(std::vector<std::uint32_t>& running) 
         if (c < end && ix.m_chunks[c].high == high) {
             const Chunk& chunk = ix.m_chunks[c];
             if (chunk.isBitmap()) {
-                const std::uint64_t* words = ix.m_bitmaps.data() + chunk.data;
+                const std::uint64_t* words = ix.m_bitmaps.at(chunk.data);
                 for (; i < partEnd; ++i) {
                     const std::uint32_t low = running[i] & (kChunkSize - 1);
                     running[kept] = running[i];
                     kept += (words[low >> 6] >> (low & 63)) & 1;
                 }
             } else {
-                const std::uint16_t* lows = ix.m_arrays.data() + chunk.data;
+                const std::uint16_t* lows = ix.m_arrays.at(chunk.data);
                 std::size_t at = 0;
                 for (; i < partEnd && at < chunk.count(); ++i) {
                     const auto low = static_cast<std::uint16_t>(running[i] & (kChunkSize - 1));
@@ -326,7 +337,7 @@ std::size_t PostingIndex::memoryUsage() const
 {
     return m_keys.memoryUsage() + m_chunkStart.capacity() * sizeof(std::uint32_t) +
            m_sizes.capacity() * sizeof(std::uint32_t) + m_chunks.capacity() * sizeof(Chunk) +
-           m_arrays.capacity() * sizeof(std::uint16_t) + m_bitmaps.capacity() * sizeof(std::uint64_t);
+           m_arrays.memoryUsage() + m_bitmaps.memoryUsage();
 }
 
 } // namespace pallix

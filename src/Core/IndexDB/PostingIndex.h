@@ -9,12 +9,18 @@
 // bit per item and a rare one two bytes per position, where plain 32-bit lists
 // cost four.
 //
+// The arrays and bitmaps lie in pages of 512 KiB that never move: a build
+// copies nothing it assembled and keeps no room for as much again, as a
+// doubling buffer does; only the last page is cut to size when it finishes.
+//
 // Built from blocks: a BlockBuilder collects the keys of the positions of one
 // chunk (block b holds positions b * 65,536 ... b * 65,536 + 65,535); blocks are
 // built on any threads and handed to an Assembler in ascending block order.
 // A finished index is immutable and may be read from several threads.
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,9 +46,63 @@ private:
 };
 
 class PostingIndex {
+    // Values in pages of 2^PageBits that never move; a run handed out lies in
+    // one page, and is found by the index of its first value.
+    template <class T, std::uint32_t PageBits>
+    class Pages {
+    public:
+        static constexpr std::uint32_t kPageValues = 1u << PageBits;
+        // Room for `count` (at most a page) zeroed values in a row.
+        std::uint32_t allocate(std::uint32_t count)
+        {
+            if (m_pages.empty() || m_used + count > kPageValues) {
+                m_pages.push_back(std::make_unique<T[]>(kPageValues));
+                m_lastCapacity = kPageValues;
+                m_used = 0;
+            }
+            const auto first = static_cast<std::uint32_t>((m_pages.size() - 1) << PageBits) + m_used;
+            m_used += count;
+            return first;
+        }
+        T* at(std::uint32_t index) { return m_pages[index >> PageBits].get() + (index & (kPageValues - 1)); }
+        const T* at(std::uint32_t index) const
+        {
+            return m_pages[index >> PageBits].get() + (index & (kPageValues - 1));
+        }
+        // Gives back what the last page does not use; nothing is allocated after.
+        void trim()
+        {
+            if (m_pages.empty() || m_used == m_lastCapacity)
+                return;
+            auto cut = std::make_unique<T[]>(m_used);
+            std::copy(m_pages.back().get(), m_pages.back().get() + m_used, cut.get());
+            m_pages.back() = std::move(cut);
+            m_lastCapacity = m_used;
+            m_pages.shrink_to_fit();
+        }
+        std::size_t memoryUsage() const
+        {
+            if (m_pages.empty())
+                return 0;
+            return ((m_pages.size() - 1) * kPageValues + m_lastCapacity) * sizeof(T) +
+                   m_pages.capacity() * sizeof(m_pages[0]);
+        }
+
+    private:
+        std::vector<std::unique_ptr<T[]>> m_pages;
+        std::uint32_t m_used = 0;          // values handed out of the last page
+        std::uint32_t m_lastCapacity = 0;  // of the last page
+    };
+
 public:
     static constexpr std::uint32_t kChunkBits = 16;
     static constexpr std::uint32_t kArrayMax = 4096;  // above: a bitmap
+
+private:
+    using ArrayPages = Pages<std::uint16_t, 18>;  // positions' low halves, a chunk's in a row
+    using BitmapPages = Pages<std::uint64_t, 16>;  // 64 bitmaps of a chunk each
+
+public:
 
     // One key's positions: a view valid while the index lives.
     class Postings {
@@ -113,10 +173,13 @@ public:
             std::uint16_t countMinusOne;
             std::uint32_t data;
         };
+        // In segments, given back one by one as finish() sorts them by key.
+        static constexpr std::size_t kSegmentChunks = std::size_t(1) << 16;
         KeyInterner m_keys;
-        std::vector<PendingChunk> m_pending;
-        std::vector<std::uint16_t> m_arrays;
-        std::vector<std::uint64_t> m_bitmaps;
+        std::vector<std::vector<PendingChunk>> m_pending;
+        std::size_t m_pendingCount = 0;
+        ArrayPages m_arrays;
+        BitmapPages m_bitmaps;
     };
 
     PostingIndex() = default;
@@ -130,7 +193,7 @@ private:
     struct Chunk {
         std::uint16_t high;
         std::uint16_t countMinusOne;
-        std::uint32_t data;  // index into m_arrays, or the first word in m_bitmaps
+        std::uint32_t data;  // the first value in m_arrays, or the first word in m_bitmaps
         std::uint32_t count() const { return std::uint32_t(countMinusOne) + 1; }
         bool isBitmap() const { return count() > kArrayMax; }
     };
@@ -139,8 +202,8 @@ private:
     std::vector<std::uint32_t> m_chunkStart{0};  // key i owns chunks [m_chunkStart[i], m_chunkStart[i + 1])
     std::vector<std::uint32_t> m_sizes;          // positions per key
     std::vector<Chunk> m_chunks;
-    std::vector<std::uint16_t> m_arrays;
-    std::vector<std::uint64_t> m_bitmaps;
+    ArrayPages m_arrays;
+    BitmapPages m_bitmaps;
 };
 
 } // namespace pallix

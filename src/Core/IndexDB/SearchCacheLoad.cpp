@@ -23,21 +23,23 @@ constexpr auto kIndexBuildDelay = std::chrono::milliseconds(90);
 // Items whose name forms are copied per hold of the lock: well under a millisecond.
 constexpr std::size_t kNameCopySlice = 16384;
 
-// Calls copy(position) for the positions [0, count), a slice at a time under
+// Calls copy(position) for the positions [begin, end), a slice at a time under
 // `mutex` so that writes and searches get in between; false as soon as
-// current(end of the slice), asked under the lock, says no.
+// current(), asked under the lock, says no. `between` runs after each slice.
 template <class Current, class Copy>
-bool copyInSlices(std::mutex& mutex, std::size_t count, Current current, Copy copy)
+bool copyInSlices(std::mutex& mutex, std::size_t begin, std::size_t end, Current current, Copy copy,
+                  const std::function<void()>& between = nullptr)
 {
-    for (std::size_t begin = 0; begin < count; begin += kNameCopySlice) {
+    for (std::size_t first = begin; first < end; first += kNameCopySlice) {
         {
             std::lock_guard lock(mutex);
-            const std::size_t end = std::min(count, begin + kNameCopySlice);
-            if (!current(end))
+            if (!current())
                 return false;
-            for (std::size_t p = begin; p < end; ++p)
+            for (std::size_t p = first; p < std::min(end, first + kNameCopySlice); ++p)
                 copy(p);
         }
+        if (between)
+            between();
         std::this_thread::yield();
     }
     return true;
@@ -135,7 +137,6 @@ void IndexStore::stopIndexBuildLocked()
         m_indexBuildTask.reset();
     }
     m_buildRecording = false;
-    m_buildCopying = false;
     m_buildChanges.clear();
 }
 
@@ -212,11 +213,12 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
             m_indexBuildTask.reset();
     };
 
-    // Copy the name forms slice by slice under the lock: writes and searches get in
-    // between, and the expensive key extraction below needs no lock at all.
-    // The writes from here on are recorded and laid over the build; a removal
-    // during the copy moves positions under it and starts it over.
-    NameList names;
+    // The build covers the items there are now (its base); the writes from
+    // here on are recorded and laid over it. Each block copies its items'
+    // name forms when it starts, slice by slice under the lock, so writes and
+    // searches get in between and the key extraction needs no lock at all;
+    // an item removed meanwhile is left out, and the others are read where
+    // the removals moved them.
     std::size_t count = 0;
     bool replacing = false;
     {
@@ -225,29 +227,31 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
             return releaseHandle();
         replacing = m_searchIndexesComplete;
         count = m_items.size();
-        names.reserve(count, count * 40);
         m_buildChanges.startOver(static_cast<std::uint32_t>(count));
         m_buildRecording = true;
-        m_buildCopying = true;
     }
-    const bool copied = copyInSlices(
-        m_mutex, count, [&](std::size_t end) { return stillCurrent() && end <= m_items.size(); },
-        [&](std::size_t p) {
-            const ItemTable::KeyForms forms = m_items.keyForms(p);
-            names.append(forms.searchName, forms.normalizedSearchName, forms.normalizedStem);
-        });
-    {
-        std::lock_guard lock(m_mutex);
-        if (!copied || !stillCurrent())
-            return releaseHandle();
-        m_buildCopying = false;
-    }
+    const std::function<void()> betweenSlices = m_probe ? m_probe->betweenNameSlicesHook() : nullptr;
+    auto copyNames = [&](std::size_t begin, std::size_t end, NameList& out) {
+        out.reserve(end - begin, (end - begin) * 40);
+        return copyInSlices(
+            m_mutex, begin, end, stillCurrent,
+            [&](std::size_t p) {
+                const std::optional<std::uint32_t> now = m_buildChanges.livePosition(static_cast<std::uint32_t>(p));
+                if (!now) {
+                    out.append({}, {});
+                    return;
+                }
+                const ItemTable::KeyForms forms = m_items.keyForms(*now);
+                out.append(forms.searchName, forms.normalizedSearchName, forms.normalizedStem);
+            },
+            betweenSlices);
+    };
 
     // A rebuild behind complete indexes is background work, searched around
     // meanwhile: one worker, so it holds one block's lists at a time rather
     // than one per core beside the indexes it replaces.
     const unsigned workers = !replacing && count >= 2 * 65536 ? spareThreads() : 1;
-    std::optional<SearchIndexes> built = buildSearchIndexes(std::move(names), workers, stillCurrent);
+    std::optional<SearchIndexes> built = buildSearchIndexes(count, copyNames, workers, stillCurrent);
     std::function<void()> hook = m_probe ? m_probe->beforeIndexInstallHook() : nullptr;
     if (hook)
         hook();
@@ -265,9 +269,11 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
         }
     }
     built.reset();
-    names = NameList();
-    if (installed)
+    if (installed) {
+        // What the indexes replaced held goes back before the ordinals take theirs.
+        returnFreedMemory();
         installNameOrders(stillCurrent);
+    }
     {
         std::lock_guard lock(m_mutex);
         releaseHandle();
@@ -284,7 +290,6 @@ void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)
     // After the indexes, which searches wait for: sorting by name works
     // without the ordinals, only slower. Any change of the items meanwhile
     // makes them stale; the rebuild that change asks for makes new ones.
-    TextList names;
     std::size_t count = 0;
     std::uint64_t version = 0;
     {
@@ -293,16 +298,16 @@ void IndexStore::installNameOrders(const std::function<bool()>& stillCurrent)
             return;
         count = m_items.size();
         version = m_items.version();
-        names.reserve(count, count * 24);
     }
-    const bool copied = copyInSlices(
-        m_mutex, count, [&](std::size_t) { return stillCurrent() && m_items.version() == version; },
-        [&](std::size_t p) { names.append(m_items.nameAt(p)); });
-    if (!copied)
-        return;
+    // Asked under the lock.
+    auto unchanged = [&] { return stillCurrent() && m_items.version() == version; };
     // nameOrdersOf() keeps a small list on one thread.
-    std::optional<std::vector<std::uint32_t>> orders = nameOrdersOf(names, spareThreads(), stillCurrent);
-    names = TextList();
+    std::optional<std::vector<std::uint32_t>> orders = nameOrdersOf(
+        count,
+        [&](std::size_t begin, std::size_t end, TextList& out) {
+            return copyInSlices(m_mutex, begin, end, unchanged, [&](std::size_t p) { out.append(m_items.nameAt(p)); });
+        },
+        spareThreads(), stillCurrent);
     std::lock_guard lock(m_mutex);
     if (orders && stillCurrent() && m_items.version() == version)
         m_items.setNameOrders(*orders);

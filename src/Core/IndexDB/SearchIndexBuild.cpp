@@ -21,16 +21,21 @@ struct Block {
     PostingIndex::BlockBuilder prefixes;
 };
 
-std::optional<Block> buildBlock(const NameList& names, std::uint32_t b, const std::function<bool()>& keepGoing)
+std::optional<Block> buildBlock(std::size_t count, const NameSource& source, std::uint32_t b,
+                                const std::function<bool()>& keepGoing)
 {
-    Block block(b);
     const std::size_t begin = std::size_t(b) * kBlockSize;
-    const std::size_t end = std::min(names.size(), begin + kBlockSize);
-    for (std::size_t p = begin; p < end; ++p) {
-        if ((p & 4095) == 0 && keepGoing && !keepGoing())
+    const std::size_t end = std::min(count, begin + kBlockSize);
+    NameList names;
+    if (!source(begin, end, names))
+        return std::nullopt;
+    assert(names.size() == end - begin);
+    Block block(b);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if ((i & 4095) == 0 && keepGoing && !keepGoing())
             return std::nullopt;
-        addItemKeys(names.name(p), names.normalizedName(p), names.normalizedStem(p), static_cast<std::uint32_t>(p),
-                    block.characters, block.bigrams, block.prefixes);
+        addItemKeys(names.name(i), names.normalizedName(i), names.normalizedStem(i),
+                    static_cast<std::uint32_t>(begin + i), block.characters, block.bigrams, block.prefixes);
     }
     block.characters.seal();
     block.bigrams.seal();
@@ -65,13 +70,10 @@ void addItemKeys(std::string_view name, std::string_view normalizedName, std::st
     });
 }
 
-namespace {
-
-// `spent`, when given, is `names` itself: its forms are given back behind the assembly.
-std::optional<SearchIndexes> build(const NameList& names, NameList* spent, unsigned threads,
-                                   const std::function<bool()>& keepGoing)
+std::optional<SearchIndexes> buildSearchIndexes(std::size_t count, const NameSource& source, unsigned threads,
+                                                const std::function<bool()>& keepGoing)
 {
-    const auto blocks = static_cast<std::uint32_t>((names.size() + kBlockSize - 1) / kBlockSize);
+    const auto blocks = static_cast<std::uint32_t>((count + kBlockSize - 1) / kBlockSize);
     PostingIndex::Assembler characters, bigrams, prefixes;
     auto assemble = [&](Block&& block) {
         characters.addBlock(std::move(block.characters));
@@ -92,12 +94,10 @@ std::optional<SearchIndexes> build(const NameList& names, NameList* spent, unsig
     threads = std::clamp<unsigned>(threads, 1, std::max<std::uint32_t>(blocks, 1));
     if (threads == 1) {
         for (std::uint32_t b = 0; b < blocks; ++b) {
-            std::optional<Block> block = buildBlock(names, b, keepGoing);
+            std::optional<Block> block = buildBlock(count, source, b, keepGoing);
             if (!block)
                 return std::nullopt;
             assemble(std::move(*block));
-            if (spent)
-                spent->releaseBefore(std::size_t(b + 1) * kBlockSize);
         }
     } else {
         // Workers take blocks in order; this thread assembles them in order as
@@ -124,7 +124,7 @@ std::optional<SearchIndexes> build(const NameList& names, NameList* spent, unsig
                         if (stop)
                             break;
                     }
-                    std::optional<Block> block = buildBlock(names, b, keepGoing);
+                    std::optional<Block> block = buildBlock(count, source, b, keepGoing);
                     std::lock_guard lock(mutex);
                     if (!block)
                         stop = true;
@@ -147,9 +147,6 @@ std::optional<SearchIndexes> build(const NameList& names, NameList* spent, unsig
             lock.unlock();
             turned.notify_all();
             assembleInParallel(std::move(block));
-            // Every block up to b is built: no worker reads these forms again.
-            if (spent)
-                spent->releaseBefore(std::size_t(b + 1) * kBlockSize);
         }
         for (std::thread& w : workers)
             w.join();
@@ -164,18 +161,17 @@ std::optional<SearchIndexes> build(const NameList& names, NameList* spent, unsig
     return indexes;
 }
 
-} // namespace
-
 std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned threads,
                                                 const std::function<bool()>& keepGoing)
 {
-    return build(names, nullptr, threads, keepGoing);
-}
-
-std::optional<SearchIndexes> buildSearchIndexes(NameList&& names, unsigned threads,
-                                                const std::function<bool()>& keepGoing)
-{
-    return build(names, &names, threads, keepGoing);
+    return buildSearchIndexes(
+        names.size(),
+        [&](std::size_t begin, std::size_t end, NameList& out) {
+            for (std::size_t p = begin; p < end; ++p)
+                out.append(names.name(p), names.normalizedName(p), names.normalizedStem(p));
+            return true;
+        },
+        threads, keepGoing);
 }
 
 } // namespace pallix

@@ -6,9 +6,11 @@
 // `normalizedSearchNameWithoutExtension` when it is not a head of the
 // normalised name (a head gives no key the name does not). Only these give keys.
 //
-// The build works on a copy of the forms (NameList), so it needs no lock on the
-// cache; it splits the positions into blocks of 65,536 and runs them on worker
-// threads, assembling the blocks in order. Callable from any thread.
+// The build splits the positions into blocks of 65,536 and runs them on worker
+// threads, assembling the blocks in order. Each block works on a copy of its
+// forms (NameList), asked for when the block starts, so the build needs no lock
+// on the cache while it extracts keys and holds a few blocks' forms at a time,
+// never all of them. Callable from any thread.
 
 #include <algorithm>
 #include <cassert>
@@ -69,12 +71,6 @@ public:
         m_first.push_back(first);
     }
     std::size_t size() const { return m_first.size(); }
-    // Gives back the forms of the items before `item` (see TextList).
-    void releaseBefore(std::size_t item)
-    {
-        if (item < m_first.size())
-            m_texts.releaseBefore(m_first[item] & kTextIndex);
-    }
     std::string_view name(std::size_t i) const { return m_texts.at(m_first[i] & kTextIndex); }
     std::string_view normalizedName(std::size_t i) const
     {
@@ -152,14 +148,18 @@ void addItemKeys(std::string_view name, std::string_view normalizedName, std::st
                  PostingIndex::BlockBuilder& characters, PostingIndex::BlockBuilder& bigrams,
                  PostingIndex::BlockBuilder& prefixes);
 
-// Builds the indexes of every position of `names` on up to `threads` threads.
+// Appends the forms of positions [begin, end) to `out`, one entry a position;
+// false stops the build. Each range is asked for once, from the worker that
+// builds it, several at a time.
+using NameSource = std::function<bool(std::size_t begin, std::size_t end, NameList& out)>;
+
+// Builds the indexes of positions [0, count) on up to `threads` threads.
 // `keepGoing` is polled now and then from the workers; when it says no, the
 // build stops and nothing is returned.
-std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned threads,
+std::optional<SearchIndexes> buildSearchIndexes(std::size_t count, const NameSource& source, unsigned threads,
                                                 const std::function<bool()>& keepGoing);
-// The same, giving back each block's forms once the block is assembled, so
-// the copy shrinks as the indexes grow; `names` is spent.
-std::optional<SearchIndexes> buildSearchIndexes(NameList&& names, unsigned threads,
+// The same over every position of `names`.
+std::optional<SearchIndexes> buildSearchIndexes(const NameList& names, unsigned threads,
                                                 const std::function<bool()>& keepGoing);
 
 } // namespace pallix

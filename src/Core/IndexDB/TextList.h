@@ -33,16 +33,6 @@ public:
         m_ends.push_back({static_cast<std::uint32_t>(m_chunks.size() - 1), static_cast<std::uint32_t>(m_used)});
     }
     std::size_t size() const { return m_ends.size(); }
-    // Gives back the chunks that hold only texts before `text`; those texts
-    // may not be read again, the others stay as they were.
-    void releaseBefore(std::size_t text)
-    {
-        if (text >= m_ends.size())
-            return;
-        for (std::uint32_t c = m_released; c < m_ends[text].chunk; ++c)
-            m_chunks[c].reset();
-        m_released = std::max(m_released, m_ends[text].chunk);
-    }
     std::string_view at(std::size_t i) const
     {
         const End end = m_ends[i];
@@ -68,7 +58,6 @@ private:
     std::size_t m_used = 0;      // bytes of the last chunk in use
     std::size_t m_capacity = 0;  // of the last chunk
     std::size_t m_firstChunkBytes = kChunkBytes;
-    std::uint32_t m_released = 0;  // chunks before this one are given back
 };
 
 } // namespace pallix

@@ -1,5 +1,7 @@
 #include "Core/IndexDB/IndexStore.h"
 
+#include <algorithm>
+#include <atomic>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -366,6 +368,65 @@ TEST(IndexStoreWrites, DelayedRebuildFollowsTheLastWriteOnceTheChangesAreMany)
     f.settle();
     EXPECT_EQ(f.store->probe().indexBuildGeneration(), start + 3);
     EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"4999"}), 10)), std::vector<std::string>{"/w/d/4999.txt"});
+}
+
+TEST(IndexStoreWrites, AWriteWhileADueBuildWaitsToStartAsksForNoSecondBuild)
+{
+    WritesFixture f;
+    const std::int64_t start = f.store->probe().indexBuildGeneration();
+    ASSERT_TRUE(f.store->upsert(burst("/w/a", 4096)));
+    f.advance(380ms);
+    // The build is started and waits its 90 ms; a write comes meanwhile.
+    ASSERT_TRUE(eventually([&] { return f.store->probe().indexBuildGeneration() == start + 1; }));
+    ASSERT_TRUE(f.store->upsert({fileItem("/w/late.txt")}));
+    f.settle();
+    EXPECT_EQ(f.store->probe().indexBuildGeneration(), start + 1) << "the build was superseded and started over";
+    EXPECT_TRUE(f.store->status().searchIndexesComplete);
+    EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"late"}), 10)), std::vector<std::string>{"/w/late.txt"});
+}
+
+TEST(IndexStoreWrites, AnIndexBuildReadsItsItemsWhereTheWritesMadeMeanwhileMovedThem)
+{
+    // Three slices of names to copy: between the first and the second, half
+    // the items go (some copied already, some not) and one comes.
+    TempDir dir;
+    std::vector<IndexedItem> seed;
+    for (int i = 0; i < 20000; ++i)
+        seed.push_back(fileItem("/data/a/report-" + std::to_string(i) + ".txt"));
+    for (int i = 0; i < 20000; ++i)
+        seed.push_back(fileItem("/data/b/memo-" + std::to_string(i) + ".txt"));
+    test::seedDatabase(dir / "index.sqlite", seed);
+    auto clock = std::make_shared<FakeClock>();
+    test::ProbedStore store(dir / "index.sqlite", clock);
+    std::atomic<bool> written{false};
+    store.probe().setBetweenNameSlicesHook([&] {
+        if (written.exchange(true))
+            return;
+        EXPECT_TRUE(store.removePathPrefixes({"/data/a"}));
+        EXPECT_TRUE(store.upsert({fileItem("/data/c/added-1.txt")}));
+    });
+    test::bootstrapToComplete(store, *clock);
+    test::settle(store, *clock);
+    ASSERT_TRUE(written);
+
+    auto found = [&](const std::string& word) {
+        return test::pathsOf(store.search(test::wordsQuery({word}), 100000));
+    };
+    // Found through the indexes, not around them.
+    auto aCandidate = [&](const std::string& word, const std::string& path) {
+        const std::optional<std::vector<IndexedItem>> items = store.probe().fastCandidateItems(test::wordsQuery({word}));
+        return items && std::ranges::count(test::pathsOf(*items), path) == 1;
+    };
+    EXPECT_EQ(found("report"), std::vector<std::string>{});
+    for (int i : {0, 12767, 12768, 19999}) {
+        const std::string word = "memo-" + std::to_string(i) + ".txt";
+        EXPECT_EQ(found(word), std::vector<std::string>{"/data/b/" + word});
+        EXPECT_TRUE(aCandidate(word, "/data/b/" + word)) << word;
+    }
+    EXPECT_EQ(found("memo").size(), 20000u);
+    EXPECT_EQ(found("added-1"), std::vector<std::string>{"/data/c/added-1.txt"});
+    EXPECT_TRUE(aCandidate("added-1", "/data/c/added-1.txt"));
+    EXPECT_EQ(store.indexedCount(), 20001);
 }
 
 TEST(IndexStoreWrites, WritesBeforeTheInstallAreNotLost)
