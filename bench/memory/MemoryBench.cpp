@@ -17,8 +17,13 @@
 // rest is pages of files mapped), and the private memory of this process and
 // its helper processes (thumbnails, recognisers) together.
 //
+// With --corpus FILE (a corpus of gen_corpus.py, as `make bench` makes in
+// bench/out) the index holds the corpus's first --items paths rather than
+// generated names: names as varied as a home folder's, whose search indexes
+// are larger.
+//
 // Usage: pallix-memory-bench --work DIR [--items 1000000] [--photos 1400]
-//        [--rounds 24] [--tag 60] [--idle 100]
+//        [--rounds 24] [--tag 60] [--idle 100] [--corpus FILE]
 
 #include <algorithm>
 #include <atomic>
@@ -47,6 +52,7 @@
 #include "Core/Search/SearchParser.h"
 #include "Core/Semantic/ImageSemanticStore.h"
 #include "Platform/AllocatorArenas.h"
+#include "CorpusIndex.h"
 #include "SmapsRollup.h"
 
 namespace pallix {
@@ -62,6 +68,7 @@ struct Options {
     int rounds = 24;
     int tag = 60;
     int idleSeconds = 100;
+    std::string corpus;
 };
 
 struct Memory {
@@ -247,8 +254,12 @@ int run(const Options& o)
     {
         auto store = std::make_shared<IndexStore>(db, Clock::system(), std::make_shared<IndexStoreProbe>());
         std::vector<IndexedItem> items;
+        if (!o.corpus.empty()) {
+            items = bench::readCorpus(o.corpus);
+            items.resize(std::min(items.size(), static_cast<std::size_t>(o.items)));
+        }
         items.reserve(static_cast<std::size_t>(o.items) + photos.size());
-        for (int i = 0; i < o.items; ++i)
+        for (int i = static_cast<int>(items.size()); i < o.items; ++i)
             items.push_back(generatedItem(i, "/corpus"));
         items.insert(items.end(), photos.begin(), photos.end());
         if (!store->bootstrap() || !store->upsert(items)) {
@@ -370,9 +381,11 @@ int main(int argc, char** argv)
     pallix::Options o;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
-        const int value = name == "--work" ? 0 : std::atoi(argv[i + 1]);
+        const int value = name == "--work" || name == "--corpus" ? 0 : std::atoi(argv[i + 1]);
         if (name == "--work")
             o.work = argv[i + 1];
+        else if (name == "--corpus")
+            o.corpus = argv[i + 1];
         else if (name == "--items")
             o.items = value;
         else if (name == "--photos")
@@ -386,7 +399,7 @@ int main(int argc, char** argv)
     }
     if (o.work.empty()) {
         std::fprintf(stderr, "usage: pallix-memory-bench --work DIR [--items N] [--photos N] [--rounds N] "
-                             "[--tag N] [--idle S]\n");
+                             "[--tag N] [--idle S] [--corpus FILE]\n");
         return 2;
     }
     return pallix::run(o);

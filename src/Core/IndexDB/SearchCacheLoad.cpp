@@ -251,6 +251,10 @@ void IndexStore::runIndexBuild(std::int64_t generation, Clock::TimePoint started
     // meanwhile: one worker, so it holds one block's lists at a time rather
     // than one per core beside the indexes it replaces.
     const unsigned workers = !replacing && count >= 2 * 65536 ? spareThreads() : 1;
+    // The writes that made this rebuild due freed more than they kept:
+    // handed back before the new indexes grow beside the old ones.
+    if (replacing)
+        returnFreedMemory();
     std::optional<SearchIndexes> built = buildSearchIndexes(count, copyNames, workers, stillCurrent);
     std::function<void()> hook = m_probe ? m_probe->beforeIndexInstallHook() : nullptr;
     if (hook)
