@@ -420,6 +420,10 @@ void IndexStore::scheduleDebouncedSearchCacheRebuild(int delayMilliseconds)
         if (token.isCancelled() || m_debouncedSearchCacheRebuildTask.get() != &token)
             return;
         m_debouncedSearchCacheRebuildTask.reset();
+        // The runs of items removed or replaced since are garbage in the
+        // table until it is compacted: under churn they would only grow.
+        // Positions and names stay, so the indexes in use stay right.
+        m_items.compactIfWasteful();
         restartIndexBuildLocked();
     });
 }

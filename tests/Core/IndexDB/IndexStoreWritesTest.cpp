@@ -370,6 +370,23 @@ TEST(IndexStoreWrites, DelayedRebuildFollowsTheLastWriteOnceTheChangesAreMany)
     EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"4999"}), 10)), std::vector<std::string>{"/w/d/4999.txt"});
 }
 
+TEST(IndexStoreWrites, FilesMadeAndRemovedOverAndOverLeaveNoGarbageInTheTablePastAFold)
+{
+    WritesFixture f({fileItem("/keep/a.txt"), fileItem("/keep/b.txt")});
+    std::size_t afterFirst = 0;
+    for (int round = 0; round < 8; ++round) {
+        ASSERT_TRUE(f.store->upsert(burst("/tmp/run" + std::to_string(round), 5000)));
+        ASSERT_TRUE(f.store->removePathPrefixes({"/tmp/run" + std::to_string(round)}));
+        f.settle();
+        if (round == 0)
+            afterFirst = f.store->probe().memoryUsage().items;
+    }
+    EXPECT_EQ(f.store->indexedCount(), 2);
+    // Bursts of 5,000 names leave some 100 KB a round when nothing takes them back.
+    EXPECT_LT(f.store->probe().memoryUsage().items, afterFirst + 32 * 1024) << "the removed items' bytes stayed";
+    EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"b.txt"}), 10)), std::vector<std::string>{"/keep/b.txt"});
+}
+
 TEST(IndexStoreWrites, AWriteWhileADueBuildWaitsToStartAsksForNoSecondBuild)
 {
     WritesFixture f;
