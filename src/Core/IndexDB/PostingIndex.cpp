@@ -190,7 +190,6 @@ void PostingIndex::Assembler::addBlock(BlockBuilder&& block)
                 m_pending.back().reserve(kSegmentChunks);
         }
         m_pending.back().push_back(chunk);
-        ++m_pendingCount;
     }
 }
 
@@ -206,7 +205,7 @@ PostingIndex PostingIndex::Assembler::finish()
     for (std::size_t k = 0; k < keys; ++k)
         index.m_chunkStart[k + 1] += index.m_chunkStart[k];
     std::vector<std::uint32_t> fill(index.m_chunkStart.begin(), index.m_chunkStart.end() - 1);
-    index.m_chunks.resize(m_pendingCount);
+    index.m_chunks.resize(index.m_chunkStart.back());
     index.m_sizes.assign(keys, 0);
     for (std::vector<PendingChunk>& segment : m_pending) {
         for (const PendingChunk& c : segment) {
@@ -216,7 +215,6 @@ PostingIndex PostingIndex::Assembler::finish()
         std::vector<PendingChunk>().swap(segment);
     }
     std::vector<std::vector<PendingChunk>>().swap(m_pending);
-    m_pendingCount = 0;
     m_arrays.trim();
     m_bitmaps.trim();
     index.m_keys = std::move(m_keys);

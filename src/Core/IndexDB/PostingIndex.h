@@ -177,7 +177,6 @@ public:
         static constexpr std::size_t kSegmentChunks = std::size_t(1) << 16;
         KeyInterner m_keys;
         std::vector<std::vector<PendingChunk>> m_pending;
-        std::size_t m_pendingCount = 0;
         ArrayPages m_arrays;
         BitmapPages m_bitmaps;
     };
