@@ -1,7 +1,6 @@
 #include "Core/IndexDB/FolderTable.h"
 
-#include <cassert>
-#include <limits>
+#include <cstring>
 #include <vector>
 
 #include "Core/Search/TextScan.h"
@@ -70,23 +69,23 @@ std::uint64_t PathHash::finish(std::uint64_t h)
 std::string_view FolderTable::path(std::uint32_t id) const
 {
     const Record& r = m_records[id];
-    return std::string_view(m_bytes).substr(r.offset, r.pathLength);
+    return {m_text.at(r.offset), r.pathLength};
 }
 
 FolderForms FolderTable::forms(std::uint32_t id) const
 {
     const Record& r = m_records[id];
-    const std::string_view bytes(m_bytes);
+    const char* at = m_text.at(r.offset);
     FolderForms f;
-    f.path = bytes.substr(r.offset, r.pathLength);
-    std::size_t at = r.offset + r.pathLength;
+    f.path = {at, r.pathLength};
+    at += r.pathLength;
     if (r.comparableStored) {
-        f.comparable = bytes.substr(at, r.comparableLength);
+        f.comparable = {at, r.comparableLength};
         at += r.comparableLength;
     } else {
         f.comparable = f.path;
     }
-    f.normalized = bytes.substr(at, r.normalizedLength);
+    f.normalized = {at, r.normalizedLength};
     f.comparableCount = r.comparableCount;
     f.normalizedCount = r.normalizedCount;
     f.asciiPath = r.asciiPath;
@@ -111,13 +110,10 @@ std::optional<std::uint32_t> FolderTable::find(std::string_view path) const
 
 std::uint32_t FolderTable::add(const FolderForms& f)
 {
-    assert(m_bytes.size() + f.path.size() + f.comparable.size() + f.normalized.size() <
-           std::numeric_limits<std::uint32_t>::max());
     if ((m_records.size() + 1) * 4 > m_slots.size() * 3)
         grow();
     Record r;
     r.hash = PathHash::of(f.path);
-    r.offset = static_cast<std::uint32_t>(m_bytes.size());
     r.pathLength = static_cast<std::uint32_t>(f.path.size());
     r.comparableStored = f.comparable != f.path;
     r.comparableLength = static_cast<std::uint32_t>(f.comparable.size());
@@ -129,10 +125,18 @@ std::uint32_t FolderTable::add(const FolderForms& f)
     // A folder's parent usually comes first (it holds the folder's own item).
     if (f.path != "/" && !f.path.empty())
         r.parent = find(paths::deletingLastComponent(f.path)).value_or(ItemFacts::kNoFolder);
-    m_bytes.append(f.path);
+    const std::size_t stored = f.path.size() + (r.comparableStored ? f.comparable.size() : 0) + f.normalized.size();
+    r.offset = m_text.allocate(stored);
+    char* out = m_text.at(r.offset);
+    auto put = [&out](std::string_view s) {
+        if (!s.empty())
+            std::memcpy(out, s.data(), s.size());
+        out += s.size();
+    };
+    put(f.path);
     if (r.comparableStored)
-        m_bytes.append(f.comparable);
-    m_bytes.append(f.normalized);
+        put(f.comparable);
+    put(f.normalized);
     const auto id = static_cast<std::uint32_t>(m_records.size());
     m_records.push_back(r);
     const std::size_t mask = m_slots.size() - 1;
@@ -184,8 +188,7 @@ void FolderTable::grow()
 
 void FolderTable::clear()
 {
-    m_bytes.clear();
-    m_bytes.shrink_to_fit();
+    m_text = ByteArena();
     m_records.clear();
     m_records.shrink_to_fit();
     m_slots.clear();
@@ -195,7 +198,15 @@ void FolderTable::clear()
 
 std::size_t FolderTable::memoryUsage() const
 {
-    return m_bytes.capacity() + m_records.capacity() * sizeof(Record) + m_slots.capacity() * sizeof(std::uint32_t);
+    return m_text.heldBytes() + m_records.capacity() * sizeof(Record) + m_slots.capacity() * sizeof(std::uint32_t);
+}
+
+std::size_t FolderTable::footprintOf(std::uint32_t id) const
+{
+    const Record& r = m_records[id];
+    const std::size_t text = r.pathLength + (r.comparableStored ? r.comparableLength : 0) + r.normalizedLength;
+    // The slots are at most three quarters full, at least three eighths.
+    return text + sizeof(Record) + 2 * sizeof(std::uint32_t);
 }
 
 } // namespace pallix

@@ -3,6 +3,7 @@
 // once with the forms ranking composes item paths from (lower-cased,
 // normalised, their lengths in characters). A folder's number stays valid for
 // the table's life; folders are only added (a rewrite drops the unused ones).
+// The forms lie in an arena: a table of deep paths grows without a copy.
 //
 // Not thread-safe: the owning item table serialises changes. Views stay valid
 // until the next change; reading from several threads at once is safe.
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Core/IndexDB/ByteArena.h"
 #include "Core/Search/ItemFacts.h"
 
 namespace pallix {
@@ -36,7 +38,7 @@ public:
     // Cache hints for a reader about to take many paths: the record, then (once
     // the record is at hand) the path's bytes.
     void prefetch(std::uint32_t id) const { __builtin_prefetch(&m_records[id]); }
-    void prefetchPath(std::uint32_t id) const { __builtin_prefetch(m_bytes.data() + m_records[id].offset); }
+    void prefetchPath(std::uint32_t id) const { __builtin_prefetch(m_text.at(m_records[id].offset)); }
     // The folder holding folder `id` when it was known as `id` came (a lower
     // number), else ItemFacts::kNoFolder.
     std::uint32_t parent(std::uint32_t id) const { return m_records[id].parent; }
@@ -46,6 +48,8 @@ public:
 
     void clear();
     std::size_t memoryUsage() const;
+    // What folder `id` adds to memoryUsage(): its forms, its record, its slots.
+    std::size_t footprintOf(std::uint32_t id) const;
 
     // The PathHash::of() of folder `id`'s path, kept so that item paths hash
     // without reading the folder again.
@@ -53,8 +57,8 @@ public:
 
 private:
     struct Record {
-        std::uint64_t hash = 0;  // PathHash::of(path)
-        std::uint32_t offset = 0;  // into m_bytes: path, then comparable unless equal, then normalised
+        std::uint64_t hash = 0;    // PathHash::of(path)
+        std::uint64_t offset = 0;  // into m_text: path, then comparable unless equal, then normalised
         std::uint32_t pathLength = 0;
         std::uint32_t comparableLength = 0;
         std::uint32_t normalizedLength = 0;
@@ -70,7 +74,7 @@ private:
     std::uint32_t add(const FolderForms& f);
     void grow();
 
-    std::string m_bytes;
+    ByteArena m_text;
     std::vector<Record> m_records;
     std::vector<std::uint32_t> m_slots;  // open addressing: id + 1, 0 = empty
     std::uint32_t m_lastInterned = 0;    // items arrive grouped by folder: tried first

@@ -31,7 +31,7 @@ std::size_t ItemTable::Entry::runLength() const
     return n;
 }
 
-ItemTable::ItemTable() : m_arena(std::make_unique<Arena>())
+ItemTable::ItemTable() : m_arena(std::make_unique<ByteArena>())
 {
     static std::atomic<std::uint64_t> tables{0};
     m_version = (tables.fetch_add(1, std::memory_order_relaxed) + 1) << 32;

@@ -113,8 +113,14 @@ public:
     // Gives back reserved room that is not used (after a bulk load).
     void shrinkToFit();
     // Rewrites the arena without garbage when at least half of it is garbage,
-    // and the folders without the unused ones when most are unused.
+    // and the folders without the unused ones when they hold most of the
+    // folders' bytes. Positions and names stay.
     void compactIfWasteful();
+    // compactIfWasteful() once the arena and folders have doubled since it
+    // last ran: called after each write, it costs a pass over the items per
+    // doubling, and bounds the garbage whatever the writes (a deep tree made
+    // and removed leaves megabytes of folder paths in a few thousand changes).
+    void compactIfGrown();
 
     // Bytes held: entries, facts, arena, folders, side items and the path map.
     std::size_t memoryUsage() const;
@@ -144,7 +150,6 @@ private:
         }
         std::size_t runLength() const;  // bytes of its run in the arena
     };
-    class Arena;
 
     void store(std::size_t position, const IndexedItem& item);  // entry and facts of a new or replaced item
     Entry makeEntry(const IndexedItem& item, std::uint32_t& folder);
@@ -167,7 +172,13 @@ private:
     void prefetchRunAndFolder(std::uint32_t position) const;  // reads the entry and facts
     void prefetchFolderPath(std::uint32_t position) const;    // reads the folder's record
     void materializeInto(std::span<const std::uint32_t> positions, IndexedItem* records) const;
+    // Growth a compaction waits for past the doubling, and a quarter of it
+    // the folders' garbage worth a rewrite: a small table is not rewritten
+    // for a few kilobytes.
+    static constexpr std::size_t kCompactionSlack = std::size_t(1) << 20;
+
     void compactFolders();
+    std::size_t compactableBytes() const;  // the arena's used bytes and the folders'
     // The positions, ascending, of the items at or under one of `gone` and
     // neither at nor under one of `kept` nor a kept folder itself (all
     // standardised). Exact paths are looked up in the map; only when a
@@ -184,11 +195,12 @@ private:
 
     std::vector<Entry> m_entries;
     std::vector<ItemFacts> m_facts;             // per position; the folder of each composed item
-    std::unique_ptr<Arena> m_arena;
+    std::unique_ptr<ByteArena> m_arena;
     FolderTable m_folders;
     std::vector<IndexedItem> m_sideItems;       // items that do not fit an entry
     std::vector<std::uint32_t> m_slots;         // open addressing: position + 1, 0 = empty
     std::size_t m_liveArenaBytes = 0;          // bytes of the runs still referenced
+    std::size_t m_bytesAtLastCompaction = 0;   // compactableBytes() after compactIfWasteful()
     std::size_t m_liveSideItems = 0;
     // A table's own first version (from a counter of the process) in the
     // high half, its changes counted in the low half: a table moved into

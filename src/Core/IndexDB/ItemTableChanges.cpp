@@ -2,6 +2,7 @@
 // that drop garbage. Removals are in ItemTableRemoval.cpp.
 
 #include <algorithm>
+#include <cstring>
 
 #include "Core/IndexDB/ItemTable.h"
 #include "Core/IndexDB/ItemTableArena.h"
@@ -24,7 +25,7 @@ ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
     out.m_facts.reserve(total);
     for (ItemTable& part : parts) {
         part.m_arena->shrinkToFit();
-        const std::uint64_t blockBase = std::uint64_t(out.m_arena->adopt(std::move(*part.m_arena))) << kBlockBits;
+        const std::uint64_t blockBase = std::uint64_t(out.m_arena->adopt(std::move(*part.m_arena))) << ByteArena::kBlockBits;
         const std::size_t sideBase = out.m_sideItems.size();
         for (IndexedItem& item : part.m_sideItems)
             out.m_sideItems.push_back(std::move(item));
@@ -134,7 +135,7 @@ void ItemTable::clear()
     m_entries.shrink_to_fit();
     m_facts.clear();
     m_facts.shrink_to_fit();
-    m_arena = std::make_unique<Arena>();
+    m_arena = std::make_unique<ByteArena>();
     m_folders.clear();
     m_sideItems.clear();
     m_slots.clear();
@@ -160,36 +161,47 @@ void ItemTable::compactIfWasteful()
     const std::size_t garbage = m_arena->usedBytes() - m_liveArenaBytes;
     const bool arenaWaste = garbage > m_liveArenaBytes && garbage > 64 * 1024;
     const bool sideWaste = m_sideItems.size() > 2 * m_liveSideItems + 64;
-    if (!arenaWaste && !sideWaste)
-        return;
-    auto fresh = std::make_unique<Arena>();
-    std::vector<IndexedItem> side;
-    for (Entry& e : m_entries) {
-        if (e.flags & Side) {
-            side.push_back(std::move(m_sideItems[e.offsetLow]));
-            e.setOffset(side.size() - 1);
-            continue;
+    if (arenaWaste || sideWaste) {
+        auto fresh = std::make_unique<ByteArena>();
+        std::vector<IndexedItem> side;
+        for (Entry& e : m_entries) {
+            if (e.flags & Side) {
+                side.push_back(std::move(m_sideItems[e.offsetLow]));
+                e.setOffset(side.size() - 1);
+                continue;
+            }
+            const std::size_t run = e.runLength();
+            const std::uint64_t offset = fresh->allocate(run);
+            if (run)
+                std::memcpy(fresh->at(offset), m_arena->at(e.offset()), run);
+            e.setOffset(offset);
         }
-        const std::size_t run = e.runLength();
-        const std::uint64_t offset = fresh->allocate(run);
-        if (run)
-            std::memcpy(fresh->at(offset), m_arena->at(e.offset()), run);
-        e.setOffset(offset);
+        m_arena = std::move(fresh);
+        m_sideItems = std::move(side);
     }
-    m_arena = std::move(fresh);
-    m_sideItems = std::move(side);
+    m_bytesAtLastCompaction = compactableBytes();
 }
+
+void ItemTable::compactIfGrown()
+{
+    if (compactableBytes() >= 2 * m_bytesAtLastCompaction + kCompactionSlack)
+        compactIfWasteful();
+}
+
+std::size_t ItemTable::compactableBytes() const { return m_arena->usedBytes() + m_folders.memoryUsage(); }
 
 void ItemTable::compactFolders()
 {
     std::vector<char> used(m_folders.size(), 0);
-    std::size_t live = 0;
     for (const ItemFacts& f : m_facts)
-        if (f.folder != ItemFacts::kNoFolder && !used[f.folder]) {
+        if (f.folder != ItemFacts::kNoFolder)
             used[f.folder] = 1;
-            ++live;
-        }
-    if (m_folders.size() <= 2 * live + 1024)
+    // Weighed by bytes, not counted: one deep folder's path weighs as much as
+    // a thousand short ones.
+    std::size_t live = 0, dead = 0;
+    for (std::uint32_t id = 0; id < used.size(); ++id)
+        (used[id] ? live : dead) += m_folders.footprintOf(id);
+    if (dead <= live || dead < kCompactionSlack / 4)
         return;
     FolderTable fresh;
     std::vector<std::uint32_t> ids(m_folders.size(), ItemFacts::kNoFolder);

@@ -387,6 +387,44 @@ TEST(IndexStoreWrites, FilesMadeAndRemovedOverAndOverLeaveNoGarbageInTheTablePas
     EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"b.txt"}), 10)), std::vector<std::string>{"/keep/b.txt"});
 }
 
+// A chain of `depth` nested folders under `root`, with a file at the bottom.
+std::vector<IndexedItem> deepChain(const std::string& root, int depth, const std::string& fileName)
+{
+    std::vector<IndexedItem> items;
+    std::string path = root;
+    for (int i = 0; i < depth; ++i) {
+        path += "/d";
+        items.push_back(folderItem(path));
+    }
+    items.push_back(fileItem(path + "/" + fileName));
+    return items;
+}
+
+TEST(IndexStoreWrites, DeepTreesMadeAndRemovedLeaveNoGarbageEvenWhileNoFoldComes)
+{
+    // A deep folder's path is long, and each folder of a chain keeps its own:
+    // a few hundred changes leave hundreds of kilobytes behind. The clock
+    // stands still, so no fold ever compacts the table.
+    WritesFixture f;
+    const std::vector<IndexedItem> kept = deepChain("/keep", 400, "bottom-note.txt");
+    ASSERT_TRUE(f.store->upsert(kept));
+    std::size_t afterFirst = 0;
+    for (int round = 0; round < 16; ++round) {
+        const std::string root = "/tmp/run" + std::to_string(round);
+        ASSERT_TRUE(f.store->upsert(deepChain(root, 400, "scratch.txt")));
+        ASSERT_TRUE(f.store->removePathPrefixes({root}));
+        if (round == 0)
+            afterFirst = f.store->probe().memoryUsage().items;
+    }
+    EXPECT_EQ(f.store->indexedCount(), 401);
+    // Each round leaves some 340 KB of paths when nothing takes them back.
+    EXPECT_LT(f.store->probe().memoryUsage().items, afterFirst + 2 * 1024 * 1024) << "the removed folders' paths stayed";
+    // The kept items still compose their paths from their folders.
+    const std::string bottom(kept.back().path()), middle(kept[199].path());
+    EXPECT_EQ(test::pathsOf(f.store->search(test::wordsQuery({"bottom-note"}), 10)), std::vector<std::string>{bottom});
+    EXPECT_EQ(cachedPaths(*f.store, {middle}), std::vector<std::string>{middle});
+}
+
 TEST(IndexStoreWrites, AWriteWhileADueBuildWaitsToStartAsksForNoSecondBuild)
 {
     WritesFixture f;
