@@ -139,6 +139,7 @@ std::uint32_t FolderTable::add(const FolderForms& f)
     put(f.normalized);
     const auto id = static_cast<std::uint32_t>(m_records.size());
     m_records.push_back(r);
+    m_footprint += footprintOf(id);
     const std::size_t mask = m_slots.size() - 1;
     std::size_t i = PathHash::finish(r.hash) & mask;
     while (m_slots[i] != 0)
@@ -194,6 +195,7 @@ void FolderTable::clear()
     m_slots.clear();
     m_slots.shrink_to_fit();
     m_lastInterned = 0;
+    m_footprint = 0;
 }
 
 std::size_t FolderTable::memoryUsage() const

@@ -48,8 +48,10 @@ public:
 
     void clear();
     std::size_t memoryUsage() const;
-    // What folder `id` adds to memoryUsage(): its forms, its record, its slots.
+    // What folder `id` adds to memoryUsage(): its forms, its record, its
+    // slots; and the sum of that over every folder.
     std::size_t footprintOf(std::uint32_t id) const;
+    std::size_t footprint() const { return m_footprint; }
 
     // The PathHash::of() of folder `id`'s path, kept so that item paths hash
     // without reading the folder again.
@@ -78,6 +80,7 @@ private:
     std::vector<Record> m_records;
     std::vector<std::uint32_t> m_slots;  // open addressing: id + 1, 0 = empty
     std::uint32_t m_lastInterned = 0;    // items arrive grouped by folder: tried first
+    std::size_t m_footprint = 0;
 };
 
 } // namespace pallix

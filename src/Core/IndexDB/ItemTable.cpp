@@ -116,6 +116,7 @@ void ItemTable::store(std::size_t position, const IndexedItem& item)
     const Entry e = makeEntry(item, folder);
     ItemFacts facts = ItemFacts::of(item.ref(), folder != ItemFacts::kNoFolder);
     facts.folder = folder;
+    useFolder(folder);
     if (position == m_entries.size()) {
         m_entries.push_back(e);
         m_facts.push_back(facts);
@@ -133,12 +134,44 @@ void ItemTable::setNameOrders(const std::vector<std::uint32_t>& orders)
     m_orderedVersion = m_version;
 }
 
-void ItemTable::releaseRun(const Entry& e)
+void ItemTable::release(std::size_t position)
 {
+    const Entry& e = m_entries[position];
     if (e.flags & Side)
         --m_liveSideItems;
     else
         m_liveArenaBytes -= e.runLength();
+    leaveFolder(position);
+}
+
+void ItemTable::useFolder(std::uint32_t folder)
+{
+    if (folder == ItemFacts::kNoFolder)
+        return;
+    if (folder >= m_folderUses.size())
+        m_folderUses.resize(m_folders.size(), 0);  // new: never counted as dead
+    else if (m_folderUses[folder] == 0)
+        m_deadFolderBytes -= m_folders.footprintOf(folder);
+    ++m_folderUses[folder];
+}
+
+void ItemTable::leaveFolder(std::size_t position)
+{
+    const std::uint32_t folder = m_facts[position].folder;
+    if (folder != ItemFacts::kNoFolder && --m_folderUses[folder] == 0)
+        m_deadFolderBytes += m_folders.footprintOf(folder);
+}
+
+void ItemTable::countFolderUses()
+{
+    m_folderUses.assign(m_folders.size(), 0);
+    for (const ItemFacts& f : m_facts)
+        if (f.folder != ItemFacts::kNoFolder)
+            ++m_folderUses[f.folder];
+    m_deadFolderBytes = 0;
+    for (std::uint32_t id = 0; id < m_folderUses.size(); ++id)
+        if (m_folderUses[id] == 0)
+            m_deadFolderBytes += m_folders.footprintOf(id);
 }
 
 ItemTable::KeyForms ItemTable::keyForms(std::size_t position) const

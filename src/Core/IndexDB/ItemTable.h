@@ -114,13 +114,11 @@ public:
     void shrinkToFit();
     // Rewrites the arena without garbage when at least half of it is garbage,
     // and the folders without the unused ones when they hold most of the
-    // folders' bytes. Positions and names stay.
+    // folders' bytes. Positions and names stay. Deciding costs nothing, so
+    // it follows every write: a rewrite costs what is live, once at least as
+    // much garbage came (a deep tree made and removed leaves megabytes of
+    // folder paths in a few thousand changes).
     void compactIfWasteful();
-    // compactIfWasteful() once the arena and folders have doubled since it
-    // last ran: called after each write, it costs a pass over the items per
-    // doubling, and bounds the garbage whatever the writes (a deep tree made
-    // and removed leaves megabytes of folder paths in a few thousand changes).
-    void compactIfGrown();
 
     // Bytes held: entries, facts, arena, folders, side items and the path map.
     std::size_t memoryUsage() const;
@@ -153,7 +151,8 @@ private:
 
     void store(std::size_t position, const IndexedItem& item);  // entry and facts of a new or replaced item
     Entry makeEntry(const IndexedItem& item, std::uint32_t& folder);
-    void releaseRun(const Entry& e);
+    // The entry at `position` leaves: its run becomes garbage, its folder loses a use.
+    void release(std::size_t position);
     void mapInsert(std::uint32_t position);
     void mapInsert(std::uint32_t position, std::uint64_t hash);  // hash: hashOf(position), or its low 32 bits
     void rebuildMap(std::size_t expectedCount);
@@ -172,13 +171,15 @@ private:
     void prefetchRunAndFolder(std::uint32_t position) const;  // reads the entry and facts
     void prefetchFolderPath(std::uint32_t position) const;    // reads the folder's record
     void materializeInto(std::span<const std::uint32_t> positions, IndexedItem* records) const;
-    // Growth a compaction waits for past the doubling, and a quarter of it
-    // the folders' garbage worth a rewrite: a small table is not rewritten
-    // for a few kilobytes.
-    static constexpr std::size_t kCompactionSlack = std::size_t(1) << 20;
+    // A table's folders are not rewritten for less garbage than this.
+    static constexpr std::size_t kFolderGarbageFloor = 256 * 1024;
 
     void compactFolders();
-    std::size_t compactableBytes() const;  // the arena's used bytes and the folders'
+    // The item at `position` takes or leaves its folder.
+    void useFolder(std::uint32_t folder);
+    void leaveFolder(std::size_t position);
+    // Counts the uses again after the facts were made or renumbered in bulk.
+    void countFolderUses();
     // The positions, ascending, of the items at or under one of `gone` and
     // neither at nor under one of `kept` nor a kept folder itself (all
     // standardised). Exact paths are looked up in the map; only when a
@@ -200,7 +201,8 @@ private:
     std::vector<IndexedItem> m_sideItems;       // items that do not fit an entry
     std::vector<std::uint32_t> m_slots;         // open addressing: position + 1, 0 = empty
     std::size_t m_liveArenaBytes = 0;          // bytes of the runs still referenced
-    std::size_t m_bytesAtLastCompaction = 0;   // compactableBytes() after compactIfWasteful()
+    std::vector<std::uint32_t> m_folderUses;   // per folder, the items in it
+    std::size_t m_deadFolderBytes = 0;         // footprint of the folders no item is in
     std::size_t m_liveSideItems = 0;
     // A table's own first version (from a counter of the process) in the
     // high half, its changes counted in the low half: a table moved into

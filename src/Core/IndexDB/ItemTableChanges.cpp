@@ -52,6 +52,7 @@ ItemTable ItemTable::concatenate(std::vector<ItemTable>&& parts)
         // resident: handed back now, not held beside the output to the end.
         returnFreedMemory();
     }
+    out.countFolderUses();
     out.rebuildMapDroppingEarlierDuplicates();
     return out;
 }
@@ -69,7 +70,7 @@ void ItemTable::rebuildMapDroppingEarlierDuplicates()
     std::size_t kept = 0;
     for (std::size_t p = 0; p < m_entries.size(); ++p) {
         if (!keep[p]) {
-            releaseRun(m_entries[p]);
+            release(p);
             continue;
         }
         m_entries[kept] = m_entries[p];
@@ -84,7 +85,7 @@ void ItemTable::rebuildMapDroppingEarlierDuplicates()
 void ItemTable::replace(std::uint32_t position, const IndexedItem& item)
 {
     assert(position < m_entries.size());
-    releaseRun(m_entries[position]);
+    release(position);
     store(position, item);
 }
 
@@ -137,6 +138,8 @@ void ItemTable::clear()
     m_facts.shrink_to_fit();
     m_arena = std::make_unique<ByteArena>();
     m_folders.clear();
+    std::vector<std::uint32_t>().swap(m_folderUses);
+    m_deadFolderBytes = 0;
     m_sideItems.clear();
     m_slots.clear();
     m_liveArenaBytes = 0;
@@ -155,54 +158,38 @@ void ItemTable::reserve(std::size_t count)
 
 void ItemTable::compactIfWasteful()
 {
-    compactFolders();
+    // Weighed by bytes, not counted: one deep folder's path weighs as much as
+    // a thousand short ones.
+    const std::size_t liveFolderBytes = m_folders.footprint() - m_deadFolderBytes;
+    if (m_deadFolderBytes > liveFolderBytes && m_deadFolderBytes >= kFolderGarbageFloor)
+        compactFolders();
     // At least half garbage (and enough of it to matter): amortised over the
     // writes that made it, a rewrite costs little.
     const std::size_t garbage = m_arena->usedBytes() - m_liveArenaBytes;
     const bool arenaWaste = garbage > m_liveArenaBytes && garbage > 64 * 1024;
     const bool sideWaste = m_sideItems.size() > 2 * m_liveSideItems + 64;
-    if (arenaWaste || sideWaste) {
-        auto fresh = std::make_unique<ByteArena>();
-        std::vector<IndexedItem> side;
-        for (Entry& e : m_entries) {
-            if (e.flags & Side) {
-                side.push_back(std::move(m_sideItems[e.offsetLow]));
-                e.setOffset(side.size() - 1);
-                continue;
-            }
-            const std::size_t run = e.runLength();
-            const std::uint64_t offset = fresh->allocate(run);
-            if (run)
-                std::memcpy(fresh->at(offset), m_arena->at(e.offset()), run);
-            e.setOffset(offset);
+    if (!arenaWaste && !sideWaste)
+        return;
+    auto fresh = std::make_unique<ByteArena>();
+    std::vector<IndexedItem> side;
+    for (Entry& e : m_entries) {
+        if (e.flags & Side) {
+            side.push_back(std::move(m_sideItems[e.offsetLow]));
+            e.setOffset(side.size() - 1);
+            continue;
         }
-        m_arena = std::move(fresh);
-        m_sideItems = std::move(side);
+        const std::size_t run = e.runLength();
+        const std::uint64_t offset = fresh->allocate(run);
+        if (run)
+            std::memcpy(fresh->at(offset), m_arena->at(e.offset()), run);
+        e.setOffset(offset);
     }
-    m_bytesAtLastCompaction = compactableBytes();
+    m_arena = std::move(fresh);
+    m_sideItems = std::move(side);
 }
-
-void ItemTable::compactIfGrown()
-{
-    if (compactableBytes() >= 2 * m_bytesAtLastCompaction + kCompactionSlack)
-        compactIfWasteful();
-}
-
-std::size_t ItemTable::compactableBytes() const { return m_arena->usedBytes() + m_folders.memoryUsage(); }
 
 void ItemTable::compactFolders()
 {
-    std::vector<char> used(m_folders.size(), 0);
-    for (const ItemFacts& f : m_facts)
-        if (f.folder != ItemFacts::kNoFolder)
-            used[f.folder] = 1;
-    // Weighed by bytes, not counted: one deep folder's path weighs as much as
-    // a thousand short ones.
-    std::size_t live = 0, dead = 0;
-    for (std::uint32_t id = 0; id < used.size(); ++id)
-        (used[id] ? live : dead) += m_folders.footprintOf(id);
-    if (dead <= live || dead < kCompactionSlack / 4)
-        return;
     FolderTable fresh;
     std::vector<std::uint32_t> ids(m_folders.size(), ItemFacts::kNoFolder);
     for (ItemFacts& f : m_facts) {
@@ -213,12 +200,13 @@ void ItemTable::compactFolders()
         f.folder = ids[f.folder];
     }
     m_folders = std::move(fresh);
+    countFolderUses();
 }
 
 std::size_t ItemTable::memoryUsage() const
 {
     std::size_t bytes = m_entries.capacity() * sizeof(Entry) + m_facts.capacity() * sizeof(ItemFacts) +
-                        m_slots.capacity() * sizeof(std::uint32_t);
+                        (m_slots.capacity() + m_folderUses.capacity()) * sizeof(std::uint32_t);
     bytes += m_arena->heldBytes() + m_folders.memoryUsage();
     for (const IndexedItem& item : m_sideItems)
         bytes += sizeof(IndexedItem) + item.path().size() * 3 + item.searchableText().size() + 64;
@@ -226,3 +214,4 @@ std::size_t ItemTable::memoryUsage() const
 }
 
 } // namespace pallix
+

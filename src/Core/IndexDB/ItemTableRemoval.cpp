@@ -129,7 +129,7 @@ std::size_t ItemTable::dropPositions(const std::vector<std::uint32_t>& gone,
     // The runs between the gone positions move down, each in one copy.
     std::size_t kept = gone.front();
     for (std::size_t g = 0; g < gone.size(); ++g) {
-        releaseRun(m_entries[gone[g]]);
+        release(gone[g]);
         const std::size_t from = gone[g] + 1;
         const std::size_t to = g + 1 < gone.size() ? gone[g + 1] : m_entries.size();
         std::copy(m_entries.begin() + std::ptrdiff_t(from), m_entries.begin() + std::ptrdiff_t(to),

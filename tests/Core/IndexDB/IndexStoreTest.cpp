@@ -49,7 +49,7 @@ TEST(IndexStore, BootstrapCreatesSchemaAndConnectionOptions)
     EXPECT_EQ(store.probe().pragmaValue("journal_mode"), "wal");
     EXPECT_EQ(store.probe().pragmaValue("synchronous"), "1");  // NORMAL
     EXPECT_EQ(store.probe().pragmaValue("temp_store"), "2");   // MEMORY
-    EXPECT_EQ(store.probe().pragmaValue("cache_size"), "-80000");
+    EXPECT_EQ(store.probe().pragmaValue("cache_size"), "-16000");
     EXPECT_EQ(store.probe().pragmaValue("mmap_size"), "0");
     EXPECT_EQ(store.probe().pragmaValue("busy_timeout"), "3000");
 

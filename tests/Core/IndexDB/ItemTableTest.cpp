@@ -131,6 +131,42 @@ TEST(ItemTable, CompactionKeepsContentAndDropsGarbage)
         ASSERT_EQ(table.at(static_cast<std::size_t>(i)).name, "file-" + std::to_string(i) + ".bin");
 }
 
+TEST(ItemTable, UnusedFoldersGoByTheirBytesAndAFolderUsedAgainStays)
+{
+    // Few folders, but deep ones: their paths outweigh everything else.
+    auto chain = [](const std::string& root) {
+        std::vector<IndexedItem> items;
+        std::string path = root;
+        for (int i = 0; i < 600; ++i)
+            items.push_back(folderItem(path += "/d"));
+        return items;
+    };
+    ItemTable table;
+    for (int i = 0; i < 50; ++i)
+        table.append(fileItem("/keep/file-" + std::to_string(i)));
+    for (const IndexedItem& item : chain("/tmp/gone"))
+        table.append(item);
+    table.removeUnder("/tmp/gone");
+    // A folder of the removed chain holds an item again before any compaction.
+    const std::string revivedFolder(chain("/tmp/gone")[299].path());
+    table.append(fileItem(revivedFolder + "/again.txt"));
+    // Of the chain's 600 folders one is in use again.
+    const std::size_t before = table.memoryUsage();
+    table.compactIfWasteful();
+    EXPECT_LT(table.memoryUsage(), before - 400 * 1024) << "the unused folders' paths stayed";
+    ASSERT_EQ(table.size(), 51u);
+    EXPECT_EQ(table.at(50).path, revivedFolder + "/again.txt");
+    EXPECT_EQ(table.at(7).path, "/keep/file-7");
+    EXPECT_EQ(table.find(revivedFolder + "/again.txt"), 50u);
+
+    // A few hundred bytes of garbage are not worth a rewrite.
+    table.append(fileItem(std::string(chain("/tmp/gone")[599].path()) + "/deepest.txt"));
+    table.removeUnder(revivedFolder + "/again.txt");
+    const std::size_t kept = table.folderCount();
+    table.compactIfWasteful();
+    EXPECT_EQ(table.folderCount(), kept);
+}
+
 TEST(ItemTable, ConcatenationKeepsOrderAndLetsLaterPathsWin)
 {
     const std::vector<IndexedItem> items = variedItems();
