@@ -172,7 +172,7 @@ void IndexStore::followInCache(const RowChange& change)
         removeFromCache(*change.removed, change.keptPaths);
     if (change.upserted)
         patchCache(*change.upserted);
-    m_items.compactIfWasteful();
+    m_items.compactFoldersIfWasteful();
     if (m_warmupPending && change.removed)
         for (const std::string& prefix : *change.removed)
             m_pendingWrites.push_back(

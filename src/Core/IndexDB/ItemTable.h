@@ -113,12 +113,15 @@ public:
     // Gives back reserved room that is not used (after a bulk load).
     void shrinkToFit();
     // Rewrites the arena without garbage when at least half of it is garbage,
-    // and the folders without the unused ones when they hold most of the
-    // folders' bytes. Positions and names stay. Deciding costs nothing, so
-    // it follows every write: a rewrite costs what is live, once at least as
-    // much garbage came (a deep tree made and removed leaves megabytes of
-    // folder paths in a few thousand changes).
+    // and the folders as compactFoldersIfWasteful() does. Positions and
+    // names stay.
     void compactIfWasteful();
+    // Rewrites the folders without the unused ones when these hold most of
+    // the folders' bytes. Deciding costs nothing, so it may follow every
+    // write: the runs' garbage grows with the changes a fold waits for, the
+    // folders' does not (a deep tree made and removed leaves megabytes of
+    // paths in a few thousand changes).
+    void compactFoldersIfWasteful();
 
     // Bytes held: entries, facts, arena, folders, side items and the path map.
     std::size_t memoryUsage() const;

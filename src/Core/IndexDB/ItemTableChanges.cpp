@@ -156,13 +156,18 @@ void ItemTable::reserve(std::size_t count)
         rebuildMap(count);
 }
 
-void ItemTable::compactIfWasteful()
+void ItemTable::compactFoldersIfWasteful()
 {
     // Weighed by bytes, not counted: one deep folder's path weighs as much as
     // a thousand short ones.
     const std::size_t liveFolderBytes = m_folders.footprint() - m_deadFolderBytes;
     if (m_deadFolderBytes > liveFolderBytes && m_deadFolderBytes >= kFolderGarbageFloor)
         compactFolders();
+}
+
+void ItemTable::compactIfWasteful()
+{
+    compactFoldersIfWasteful();
     // At least half garbage (and enough of it to matter): amortised over the
     // writes that made it, a rewrite costs little.
     const std::size_t garbage = m_arena->usedBytes() - m_liveArenaBytes;
