@@ -7,7 +7,8 @@
 // rounds, each: the typed prefixes of five words on the typing road; a grid
 // page of 60 photos at 256 px, waited for until every picture arrived; two
 // larger pictures (512 px, a zoom step and the panel); a burst of 2,000 new
-// files written into the index and every tenth round 20,000; meanwhile the
+// files written into the index and every tenth round 20,000, then freed
+// memory handed back as after the watcher's last batch; meanwhile the
 // image tagger works through the first --tag photos with the real
 // extraction (text, objects, colour). After the last round it waits --idle
 // seconds doing nothing. A sampler reads /proc/self/smaps_rollup every
@@ -332,6 +333,8 @@ int run(const Options& o)
             added.push_back(generatedItem(burst++, "/home/user/new"));
         if (!store->upsert(added))
             std::fprintf(stderr, "round %d: the burst was not written\n", round);
+        // As the application does once the watcher's last batch is written.
+        returnFreedMemory();
         const Memory peak = sampler.takePeak();
         sessionPeak = {std::max(sessionPeak.privateMiB, peak.privateMiB),
                        std::max(sessionPeak.residentMiB, peak.residentMiB),
