@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace pallix {
@@ -38,6 +39,13 @@ public:
     char* at(std::uint64_t offset) const
     {
         return m_blocks[offset >> kBlockBits].bytes.get() + (offset & (kBlockSize - 1));
+    }
+    // Copies `s` to `out` in a run being filled; returns where the next goes.
+    static char* put(char* out, std::string_view s)
+    {
+        if (!s.empty())
+            std::memcpy(out, s.data(), s.size());
+        return out + s.size();
     }
     std::size_t usedBytes() const { return m_total; }
     std::size_t heldBytes() const { return m_held; }

@@ -1,6 +1,5 @@
 #include "Core/IndexDB/FolderTable.h"
 
-#include <cstring>
 #include <vector>
 
 #include "Core/Search/TextScan.h"
@@ -127,16 +126,10 @@ std::uint32_t FolderTable::add(const FolderForms& f)
         r.parent = find(paths::deletingLastComponent(f.path)).value_or(ItemFacts::kNoFolder);
     const std::size_t stored = f.path.size() + (r.comparableStored ? f.comparable.size() : 0) + f.normalized.size();
     r.offset = m_text.allocate(stored);
-    char* out = m_text.at(r.offset);
-    auto put = [&out](std::string_view s) {
-        if (!s.empty())
-            std::memcpy(out, s.data(), s.size());
-        out += s.size();
-    };
-    put(f.path);
+    char* out = ByteArena::put(m_text.at(r.offset), f.path);
     if (r.comparableStored)
-        put(f.comparable);
-    put(f.normalized);
+        out = ByteArena::put(out, f.comparable);
+    ByteArena::put(out, f.normalized);
     const auto id = static_cast<std::uint32_t>(m_records.size());
     m_records.push_back(r);
     m_footprint += footprintOf(id);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
-#include <cstring>
 #include <limits>
 
 #include "Core/IndexDB/ItemTableArena.h"
@@ -91,18 +90,12 @@ ItemTable::Entry ItemTable::makeEntry(const IndexedItem& item, std::uint32_t& fo
     const std::size_t run = e.runLength();
     const std::uint64_t offset = m_arena->allocate(run);
     e.setOffset(offset);
-    char* out = m_arena->at(offset);
-    auto put = [&out](std::string_view s) {
-        if (!s.empty())
-            std::memcpy(out, s.data(), s.size());
-        out += s.size();
-    };
-    put(name);
-    if (e.flags & SearchNameStored) put(searchName);
-    if (e.flags & StemStored) put(stem);
-    if (e.flags & NormalizedStored) put(normalized);
-    if (e.flags & NormalizedStemStored) put(normalizedStem);
-    if (e.flags & ExtensionStored) put(extension);
+    char* out = ByteArena::put(m_arena->at(offset), name);
+    if (e.flags & SearchNameStored) out = ByteArena::put(out, searchName);
+    if (e.flags & StemStored) out = ByteArena::put(out, stem);
+    if (e.flags & NormalizedStored) out = ByteArena::put(out, normalized);
+    if (e.flags & NormalizedStemStored) out = ByteArena::put(out, normalizedStem);
+    if (e.flags & ExtensionStored) ByteArena::put(out, extension);
     m_liveArenaBytes += run;
     folder = m_folders.intern(item.parentPath());
     return e;

@@ -1,15 +1,9 @@
 #pragma once
 // Internal to ItemTable: the item flags and the helpers its source files share.
 
-#include <algorithm>
-#include <cassert>
-#include <cstring>
 #include <limits>
-#include <memory>
 #include <string_view>
-#include <vector>
 
-#include "Core/IndexDB/ByteArena.h"
 #include "Core/IndexDB/ItemTable.h"
 
 namespace pallix::itemtable {

@@ -2,6 +2,7 @@
 // that drop garbage. Removals are in ItemTableRemoval.cpp.
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "Core/IndexDB/ItemTable.h"
